@@ -1,0 +1,56 @@
+#pragma once
+// What every command does around its work: load the setup (a file, or the bundled drive,
+// which is never written), give it the plug-in's scales, apply the user's assignments in the
+// order given, print values and save the result.
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/plugin_loader.h"
+#include "host/zel_setup.h"
+
+// A failure that ends the command with its exit code and message.
+struct CommandError : std::runtime_error {
+  CommandError(int exit_code, const std::string& message)
+      : std::runtime_error(message), code(exit_code) {}
+  int code;
+};
+
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitBadInput = 2;
+
+// One --set, --set-internal or --option, kept in command-line order.
+struct Assignment {
+  enum class Kind { Base, Internal, Option } kind;
+  std::string text;  // NAME=VALUE
+};
+
+class SetupSession {
+ public:
+  // Loads the plug-in and the setup; an empty path means the bundled drive.
+  explicit SetupSession(const std::string& setup_path);
+
+  static std::string BundledSetupPath();
+
+  CZel_Setup& Setup() { return *setup_; }
+  PluginModule& Plugin() { return *plugin_; }
+
+  void Apply(const std::vector<Assignment>& assignments);
+  // Refuses names that are neither parameter, variable nor option, before any work.
+  void CheckPrintable(const std::vector<std::string>& names) const;
+  void Print(const std::vector<std::string>& names, bool internal) const;
+  void Save(const std::string& path) const;
+
+ private:
+  void ApplyValue(const std::string& text, bool internal);
+  std::unique_ptr<PluginModule> plugin_;
+  std::unique_ptr<CZel_Setup> setup_;
+  std::string setup_path_;
+};
+
+std::vector<std::string> SplitNameList(const std::string& list);
+// A number, optionally followed by a unit of `unit_type` ("1200 rpm"); the value in the
+// unit type's base unit. Throws CommandError on anything else.
+double ParseValue(const std::string& text, const std::string& what, int unit_type);

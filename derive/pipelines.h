@@ -1,0 +1,32 @@
+#pragma once
+// The two derivation pipelines: ordered tables of steps, one step per quantity and
+// direction. Each step's result is ignored by the pipeline; the next step runs regardless.
+
+#include <span>
+#include <string_view>
+
+#include "derive/step.h"
+
+namespace dcservo {
+
+enum class Direction { ToScaled, ToChip };
+
+struct PipelineStep {
+  int row;               // position in the drive's documented order
+  const char* quantity;  // the parameter the step writes (first one for multi-writes)
+  StepFn run;
+  GuardFn guard;  // presence probe of the step's group, or null
+};
+
+std::span<const PipelineStep> ScaledPipelineSteps();
+std::span<const PipelineStep> ChipPipelineSteps();
+
+void ComputeScaledParameters(CZel_Setup& setup);
+void ComputeChipParameters(CZel_Setup& setup);
+
+// Runs the one step that writes `quantity` in that direction (names without regard to
+// case), behind its guard. 1 done, 0 missing or refused or guarded off, -1 when no step of
+// that direction writes the quantity.
+int RunStep(CZel_Setup& setup, std::string_view quantity, Direction direction);
+
+}  // namespace dcservo

@@ -1,0 +1,98 @@
+#include "derive/timing_steps.h"
+
+#include <cmath>
+
+#include "derive/probes.h"
+#include "derive/set_parameter_range.h"
+#include "derive/step.h"
+#include "units/timing.h"
+
+namespace dcservo {
+namespace {
+
+// Ts = 2 x divider x PWMPER / DSP_freq, for either loop.
+int ComputeLoopPeriod(CZel_Setup& setup, const char* divider, const char* period) {
+  auto p = FindParameters(setup, divider, "PWMPER", "DSP_freq", period);
+  if (!p) return 0;
+  auto [div, pwmper, dsp, ts] = *p;
+  return ts->SetValueInBaseUnit(2.0 * div->GetValueInBaseUnit() * pwmper->GetValueInBaseUnit() /
+                                dsp->GetValueInBaseUnit());
+}
+
+// Rounds half up, as the advanced dialog's dividers are rounded.
+double NearestDivider(double dsp_freq, double period, double pwmper) {
+  return std::floor(dsp_freq * period * 0.5 / pwmper + 0.5);
+}
+
+}  // namespace
+
+int ComputePWM_freq(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "DSP_freq", "PWMPER", "PWM_freq");
+  if (!p) return 0;
+  auto [dsp, pwmper, freq] = *p;
+  return freq->SetValueInBaseUnit(dsp->GetValueInBaseUnit() * 0.5 / pwmper->GetValueInBaseUnit());
+}
+
+int ComputePWMperiod(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "DSP_freq", "PWMPER", "PWMperiod");
+  if (!p) return 0;
+  auto [dsp, pwmper, period] = *p;
+  return period->SetValueInBaseUnit(pwmper->GetValueInBaseUnit() * 2.0 /
+                                    dsp->GetValueInBaseUnit());
+}
+
+int ComputeTs_C(CZel_Setup& setup) { return ComputeLoopPeriod(setup, "CLPER", "Ts_C"); }
+int ComputeTs_S(CZel_Setup& setup) { return ComputeLoopPeriod(setup, "SLPER", "Ts_S"); }
+
+int ComputePosSpd_in_FastLoop(CZel_Setup& setup) {
+  if (!HasPosSpdInFastLoop(setup)) return 1;
+  auto p = FindParameters(setup, "UPGRADE", "PosSpd_in_FastLoop");
+  if (!p) return 0;
+  auto [upgrade, fast] = *p;
+  if (!SetParameterRange(*fast, 0.0, 1.0)) return 0;
+  const auto bits = static_cast<unsigned long long>(Truncated(upgrade->GetValueInBaseUnit()));
+  return fast->SetValueInBaseUnit((bits & kUpgradePosSpdInFastLoop) ? 1.0 : 0.0);
+}
+
+int ComputePWMPER(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "DSP_freq", "PWM_freq", "PWMPER");
+  if (!p) return 0;
+  auto [dsp, freq, pwmper] = *p;
+  return pwmper->SetValueInBaseUnit(dsp->GetValueInBaseUnit() * 0.5 / freq->GetValueInBaseUnit());
+}
+
+int ComputeSATPWM(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "CurrentMeasurementType", "PWM_freq", "SATPWM");
+  if (!p) return 0;
+  auto [type, freq, sat] = *p;
+  // 0.13107 is the firmware's constant, not 32767 x 4 us.
+  return sat->SetValueInBaseUnit(type->GetValueInBaseUnit() == 0.0
+                                     ? 0.0
+                                     : 0.13107 * freq->GetValueInBaseUnit());
+}
+
+int CopySATPWMToCurrentSaturations(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "SATPWM", "SATID", "SATIQ");
+  if (!p) return 0;
+  auto [sat, satid, satiq] = *p;
+  const double value = sat->GetValueInBaseUnit();
+  return satid->SetValueInBaseUnit(value) & satiq->SetValueInBaseUnit(value);
+}
+
+int ApplyPwmFrequencyChange(CZel_Setup& setup, double remembered_Ts_C, double remembered_Ts_S) {
+  auto p = FindParameters(setup, "DSP_freq", "PWMPER", "CLPER", "SLPER");
+  if (!p) return 0;
+  auto [dsp, pwmper, clper, slper] = *p;
+  if (!ComputePWMPER(setup)) return 0;
+  ComputeSATPWM(setup);
+  ComputePWMperiod(setup);
+  const double f = dsp->GetValueInBaseUnit();
+  const double half_period_clocks = pwmper->GetValueInBaseUnit();
+  clper->SetValueInBaseUnit(NearestDivider(f, remembered_Ts_C, half_period_clocks));
+  slper->SetValueInBaseUnit(NearestDivider(f, remembered_Ts_S, half_period_clocks));
+  ComputeTs_S(setup);
+  ComputeTs_C(setup);
+  return 1;
+}
+
+}  // namespace dcservo

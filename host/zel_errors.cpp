@@ -1,0 +1,34 @@
+#include "host/zel_errors.h"
+
+#include <cstdio>
+#include <vector>
+
+int g_bShowErrors = 1;
+
+namespace {
+
+ZelErrorSink& Sink() {
+  static ZelErrorSink sink;
+  return sink;
+}
+
+}  // namespace
+
+ZelErrorSink ZelSetErrorSink(ZelErrorSink sink) {
+  ZelErrorSink previous = std::move(Sink());
+  Sink() = std::move(sink);
+  return previous;
+}
+
+void ZelReportError(std::string_view message) {
+  if (Sink()) {
+    Sink()(message);
+    return;
+  }
+  std::fprintf(stderr, "dcservo: %.*s\n", static_cast<int>(message.size()), message.data());
+}
+
+ZelCollectErrors::ZelCollectErrors()
+    : previous_(ZelSetErrorSink([this](std::string_view m) { messages_.emplace_back(m); })) {}
+
+ZelCollectErrors::~ZelCollectErrors() { ZelSetErrorSink(std::move(previous_)); }

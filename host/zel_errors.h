@@ -1,0 +1,44 @@
+#pragma once
+// The host's error reports. Missing names and refused values go to one sink (the GUI shows
+// a log, the command line prints to stderr); nothing is thrown across the plug-in boundary.
+
+#include <functional>
+#include <vector>
+#include <string>
+#include <string_view>
+
+// While nonzero, lookups of missing names are reported. The plug-in saves it, sets it to 0
+// to probe optional names, and restores it.
+extern int g_bShowErrors;
+
+using ZelErrorSink = std::function<void(std::string_view message)>;
+
+// Installs a sink and returns the one it replaces. An empty sink restores stderr.
+ZelErrorSink ZelSetErrorSink(ZelErrorSink sink);
+void ZelReportError(std::string_view message);
+
+// Saves g_bShowErrors, clears it for the lifetime of the guard, restores it.
+class ZelQuietErrors {
+ public:
+  ZelQuietErrors() : saved_(g_bShowErrors) { g_bShowErrors = 0; }
+  ~ZelQuietErrors() { g_bShowErrors = saved_; }
+  ZelQuietErrors(const ZelQuietErrors&) = delete;
+  ZelQuietErrors& operator=(const ZelQuietErrors&) = delete;
+
+ private:
+  int saved_;
+};
+
+// Sends reports to a string list for the lifetime of the guard (tests, the CLI's checks).
+class ZelCollectErrors {
+ public:
+  ZelCollectErrors();
+  ~ZelCollectErrors();
+  ZelCollectErrors(const ZelCollectErrors&) = delete;
+  ZelCollectErrors& operator=(const ZelCollectErrors&) = delete;
+  const std::vector<std::string>& Messages() const { return messages_; }
+
+ private:
+  std::vector<std::string> messages_;
+  ZelErrorSink previous_;
+};

@@ -1,0 +1,334 @@
+#include "host/zel_setup.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace {
+
+struct StorageRow {
+  ZelStorageType type;
+  const char* name;
+  double lowest;
+  double highest;
+};
+
+constexpr StorageRow kStorageRows[] = {
+    {ZelStorageType::Double, "double", -std::numeric_limits<double>::max(),
+     std::numeric_limits<double>::max()},
+    {ZelStorageType::Int16, "int16", -32768.0, 32767.0},
+    {ZelStorageType::UInt16, "uint16", 0.0, 65535.0},
+    {ZelStorageType::Int32, "int32", -2147483648.0, 2147483647.0},
+    {ZelStorageType::UInt32, "uint32", 0.0, 4294967295.0},
+};
+
+const StorageRow& RowOf(ZelStorageType type) {
+  for (const StorageRow& row : kStorageRows) {
+    if (row.type == type) return row;
+  }
+  return kStorageRows[0];
+}
+
+std::string FormatNumber(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.10g", v);
+  return buf;
+}
+
+void ReportNotFinite(const std::string& name, double value) {
+  ZelReportError("\"" + name + "\": the value " + FormatNumber(value) +
+                 " is not a finite number and was not stored");
+}
+
+}  // namespace
+
+bool ParseStorageType(std::string_view text, ZelStorageType& type) {
+  for (const StorageRow& row : kStorageRows) {
+    if (zel::NamesEqual(text, row.name)) {
+      type = row.type;
+      return true;
+    }
+  }
+  return false;
+}
+
+const char* StorageTypeName(ZelStorageType type) { return RowOf(type).name; }
+
+double StoreAs(ZelStorageType type, double value) {
+  const StorageRow& row = RowOf(type);
+  if (type != ZelStorageType::Double) value = std::round(value);
+  return std::clamp(value, row.lowest, row.highest);
+}
+
+// ---------------------------------------------------------------------------------------
+
+const char* CZel_Quantity::GetUnitName() const {
+  return ZelUnitTable().BaseUnitOfType(unit_->GetUnitType())->GetName().c_str();
+}
+
+int CZel_Quantity::ChangeUnitType(const char* unit_name) {
+  const CZel_Unit* unit = unit_name ? ZelUnitTable().FindUnit(unit_name) : nullptr;
+  if (!unit) {
+    ZelReportError("\"" + name_ + "\": unknown unit \"" + (unit_name ? unit_name : "") + "\"");
+    return 0;
+  }
+  unit_ = unit;
+  return 1;
+}
+
+double CZel_Quantity::ScaleFactor() const {
+  return stored_in_base_ ? 1.0 : owner_->GetScaleFactor(GetUnitName(), name_.c_str());
+}
+
+double CZel_Quantity::ScaleOffset() const {
+  return stored_in_base_ ? 0.0 : owner_->GetScaleOffset(GetUnitName());
+}
+
+double CZel_Quantity::GetValueInBaseUnit() const {
+  if (stored_in_base_) return internal_;
+  return (internal_ + ScaleOffset()) * ScaleFactor();
+}
+
+int CZel_Quantity::SetValueInInternalUnit(double value) {
+  if (!std::isfinite(value)) {
+    ReportNotFinite(name_, value);
+    return 0;
+  }
+  internal_ = StoreAs(type_, value);
+  return 1;
+}
+
+int CZel_Quantity::SetValueInBaseUnit(double value) {
+  if (!std::isfinite(value)) {
+    ReportNotFinite(name_, value);
+    return 0;
+  }
+  if (stored_in_base_) return SetValueInInternalUnit(value);
+  const double factor = ScaleFactor();
+  if (!std::isfinite(factor) || factor == 0.0) {
+    ZelReportError("\"" + name_ + "\": the scale of unit \"" + GetUnitName() + "\" is " +
+                   FormatNumber(factor) + " in this setup, so " + FormatNumber(value) +
+                   " cannot be stored");
+    return 0;
+  }
+  return SetValueInInternalUnit(value / factor - ScaleOffset());
+}
+
+// ---------------------------------------------------------------------------------------
+
+int CZel_Parameter::SetMinInBaseUnit(double value) {
+  if (std::isnan(value)) {
+    ReportNotFinite(GetName(), value);
+    return 0;
+  }
+  min_ = value;
+  return 1;
+}
+
+int CZel_Parameter::SetMaxInBaseUnit(double value) {
+  if (std::isnan(value)) {
+    ReportNotFinite(GetName(), value);
+    return 0;
+  }
+  max_ = value;
+  return 1;
+}
+
+std::string CZel_Parameter::SetUserValueInBaseUnit(double value) {
+  if (!std::isfinite(value)) return "\"" + GetName() + "\": the value is not a finite number";
+  if (value < min_ || value > max_) {
+    return "\"" + GetName() + "\": " + FormatNumber(value) + " is outside its range [" +
+           FormatNumber(min_) + ", " + FormatNumber(max_) + "]" +
+           (*GetUnitName() ? std::string(" ") + GetUnitName() : std::string());
+  }
+  if (!SetValueInBaseUnit(value)) return "\"" + GetName() + "\": the value could not be stored";
+  return {};
+}
+
+std::string CZel_Parameter::SetUserValueInInternalUnit(double value) {
+  if (!std::isfinite(value)) return "\"" + GetName() + "\": the value is not a finite number";
+  const double base = IsStoredInBaseUnit() ? value : (value + ScaleOffset()) * ScaleFactor();
+  if (!(base >= min_ && base <= max_)) {
+    return "\"" + GetName() + "\": internal value " + FormatNumber(value) + " (" +
+           FormatNumber(base) + " in base unit) is outside its range [" + FormatNumber(min_) +
+           ", " + FormatNumber(max_) + "]";
+  }
+  SetValueInInternalUnit(value);
+  return {};
+}
+
+int CZel_Parameter::WriteToChip() { return 1; }
+
+// ---------------------------------------------------------------------------------------
+
+std::string CZel_Setup::CheckNewQuantity(const QuantityDesc& desc, const CZel_Unit*& unit) const {
+  if (desc.name.empty()) return "the name is empty";
+  unit = ZelUnitTable().FindUnit(desc.unit);
+  if (!unit) return "unknown unit \"" + desc.unit + "\"";
+  if (!std::isfinite(desc.value)) return "the value is not a finite number";
+  if (std::isnan(desc.min) || std::isnan(desc.max)) return "the range is not a number";
+  if (desc.min > desc.max) return "the minimum is above the maximum";
+  return {};
+}
+
+std::string CZel_Setup::AddParameter(const QuantityDesc& desc) {
+  const CZel_Unit* unit = nullptr;
+  std::string error = CheckNewQuantity(desc, unit);
+  if (!error.empty()) return error;
+  if (parameter_index_.count(desc.name)) return "duplicate parameter \"" + desc.name + "\"";
+  auto p = std::unique_ptr<CZel_Parameter>(
+      new CZel_Parameter(*this, desc.name, desc.type, desc.stored_in_base, *unit));
+  p->SetValueInInternalUnit(desc.value);
+  p->min_ = desc.min;
+  p->max_ = desc.max;
+  parameter_index_.emplace(desc.name, p.get());
+  parameters_.items_.push_back(std::move(p));
+  return {};
+}
+
+std::string CZel_Setup::AddVariable(const QuantityDesc& desc) {
+  const CZel_Unit* unit = nullptr;
+  std::string error = CheckNewQuantity(desc, unit);
+  if (!error.empty()) return error;
+  if (variable_index_.count(desc.name)) return "duplicate variable \"" + desc.name + "\"";
+  auto v = std::unique_ptr<CZel_Variable>(
+      new CZel_Variable(*this, desc.name, desc.type, /*stored_in_base=*/false, *unit));
+  v->SetValueInInternalUnit(desc.value);
+  variable_index_.emplace(desc.name, v.get());
+  variables_.push_back(std::move(v));
+  return {};
+}
+
+CZel_Parameter* CZel_Setup::FindParameter(std::string_view name) const {
+  auto it = parameter_index_.find(name);
+  if (it != parameter_index_.end()) return it->second;
+  if (g_bShowErrors) ZelReportError("parameter \"" + std::string(name) + "\" is not in the setup");
+  return nullptr;
+}
+
+double CZel_Setup::GetParameterValueInBaseUnit(std::string_view name) const {
+  const CZel_Parameter* p = FindParameter(name);
+  return p ? p->GetValueInBaseUnit() : 0.0;
+}
+
+double CZel_Setup::GetParameterValueInInternalUnit(std::string_view name) const {
+  const CZel_Parameter* p = FindParameter(name);
+  return p ? p->GetValueInInternalUnit() : 0.0;
+}
+
+int CZel_Setup::SetParameterValueInBaseUnit(std::string_view name, double value) {
+  CZel_Parameter* p = FindParameter(name);
+  return p ? p->SetValueInBaseUnit(value) : 0;
+}
+
+int CZel_Setup::SetParameterValueInInternalUnit(std::string_view name, double value) {
+  CZel_Parameter* p = FindParameter(name);
+  return p ? p->SetValueInInternalUnit(value) : 0;
+}
+
+CZel_Variable* CZel_Setup::FindVariable(std::string_view name, int report_missing) const {
+  auto it = variable_index_.find(name);
+  if (it != variable_index_.end()) return it->second;
+  if (report_missing && g_bShowErrors)
+    ZelReportError("variable \"" + std::string(name) + "\" is not in the setup");
+  return nullptr;
+}
+
+int CZel_Setup::GetIntOption(std::string_view name) const {
+  auto it = options_.find(name);
+  if (it == options_.end()) return 0;
+  const std::string& text = it->second.text;
+  const char* first = text.data();
+  const char* last = first + text.size();
+  while (first < last && std::isspace(static_cast<unsigned char>(*first))) ++first;
+  if (first < last && *first == '+') ++first;
+  int value = 0;
+  std::from_chars(first, last, value);
+  return value;
+}
+
+std::string CZel_Setup::GetOptionNoError(std::string_view name) const {
+  auto it = options_.find(name);
+  return it == options_.end() ? std::string() : it->second.text;
+}
+
+bool CZel_Setup::HasOption(std::string_view name) const { return options_.count(name) != 0; }
+
+void CZel_Setup::SetOption(std::string_view name, std::string_view text) {
+  auto it = options_.find(name);
+  if (it != options_.end()) {
+    it->second.text = std::string(text);
+    return;
+  }
+  options_.emplace(std::string(name), OptionEntry{std::string(name), std::string(text),
+                                                   next_option_order_++});
+}
+
+void CZel_Setup::ClearOption(std::string_view name) {
+  auto it = options_.find(name);
+  if (it != options_.end()) options_.erase(it);
+}
+
+std::vector<std::pair<std::string, std::string>> CZel_Setup::GetOptions() const {
+  std::vector<const OptionEntry*> entries;
+  for (const auto& [key, entry] : options_) entries.push_back(&entry);
+  std::sort(entries.begin(), entries.end(),
+            [](const OptionEntry* a, const OptionEntry* b) { return a->order < b->order; });
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const OptionEntry* e : entries) out.emplace_back(e->name, e->text);
+  return out;
+}
+
+int CZel_Setup::SetFirmwareID(std::string text) {
+  if (text.size() > 32) return 0;
+  for (unsigned char c : text) {
+    if (!std::isalnum(c) && c != '.' && c != '-' && c != '_') return 0;
+  }
+  identity_.firmware_id = std::move(text);
+  return 1;
+}
+
+// ---------------------------------------------------------------------------------------
+
+unsigned Compute_ADCMaxValue(CZel_Setup* setup) {
+  if (!setup) return 0;
+  const double counts = setup->GetParameterValueInBaseUnit("ADCResolution");
+  if (!(counts >= 2.0 && counts <= 65536.0)) return 65535u;
+  const auto n = static_cast<unsigned>(counts);
+  return 65536u - 65536u / n;
+}
+
+double RoundDecimalValue(double x, int digits) {
+  const double scale = std::pow(10.0, digits);
+  return std::round(x * scale) / scale;
+}
+
+double TG_FRound(double x) { return std::round(x); }
+
+int PositiveModulo(int a, int b) {
+  if (b <= 0) return 0;
+  const int r = a % b;
+  return r < 0 ? r + b : r;
+}
+
+namespace {
+
+// Output ports OUT0..OUT5 of this drive family and the I/O pins behind them.
+constexpr int kOutputPins[] = {25, 26, 27, 28, 29, 31};
+
+}  // namespace
+
+int GetIOPinFromPort(int port) {
+  return port >= 0 && port < GetIOPortCount() ? kOutputPins[port] : -1;
+}
+
+int GetIOPortFromPin(int pin) {
+  for (int port = 0; port < GetIOPortCount(); ++port) {
+    if (kOutputPins[port] == pin) return port;
+  }
+  return -1;
+}
+
+int GetIOPortCount() { return static_cast<int>(std::size(kOutputPins)); }

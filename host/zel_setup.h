@@ -1,0 +1,239 @@
+#pragma once
+// The host's setup store: one per drive. It owns parameters, options, live variables,
+// identity data and the unit table; the plug-in keeps no state of its own between calls.
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "host/zel_errors.h"
+#include "host/zel_names.h"
+#include "host/zel_units.h"
+
+class CZel_Setup;
+
+// The plug-in's conversion between internal and base units, handed to the setup when the
+// plug-in is loaded: base = (internal + offset) x factor.
+using ZelScaleFactorFn = double (*)(CZel_Setup* setup, const char* unit, const char* name);
+using ZelScaleOffsetFn = double (*)(CZel_Setup* setup, const char* unit);
+
+enum class ZelStorageType { Double, Int16, UInt16, Int32, UInt32 };
+
+// Text used in setup files ("double", "int16", ...); false when the text names no type.
+bool ParseStorageType(std::string_view text, ZelStorageType& type);
+const char* StorageTypeName(ZelStorageType type);
+// The value as the type holds it: integers rounded to nearest and saturated.
+double StoreAs(ZelStorageType type, double value);
+
+// What parameters and live variables share: a name, a value kept in internal units in a
+// storage type, and a unit that gives the base unit through the plug-in's scales.
+class CZel_Quantity {
+ public:
+  CZel_Quantity(const CZel_Quantity&) = delete;
+  CZel_Quantity& operator=(const CZel_Quantity&) = delete;
+  virtual ~CZel_Quantity() = default;
+
+  const std::string& GetName() const { return name_; }
+  ZelStorageType GetType() const { return type_; }
+  // True when base value and internal value are the same number (no plug-in scale).
+  bool IsStoredInBaseUnit() const { return stored_in_base_; }
+
+  // The base unit's name ("rad/s" for a quantity shown in "rpm").
+  const char* GetUnitName() const;
+  // The unit shown to the user.
+  const CZel_Unit& GetSelectedUnit() const { return *unit_; }
+  int GetUnitType() const { return unit_->GetUnitType(); }
+  // Selects the unit shown; the unit type follows. The internal value is kept. 0 when the
+  // unit is not in the table.
+  int ChangeUnitType(const char* unit_name);
+
+  double GetValueInInternalUnit() const { return internal_; }
+  double GetValueInBaseUnit() const;
+  // 1 when stored. A value that is not finite, or a base value that the current scale
+  // cannot carry into internal units, is refused and reported; nothing changes.
+  int SetValueInInternalUnit(double value);
+  int SetValueInBaseUnit(double value);
+
+  // The plug-in's factor and offset for this quantity's base unit and name.
+  double ScaleFactor() const;
+  double ScaleOffset() const;
+
+ protected:
+  CZel_Quantity(CZel_Setup& owner, std::string name, ZelStorageType type, bool stored_in_base,
+                const CZel_Unit& unit)
+      : owner_(&owner), name_(std::move(name)), type_(type), stored_in_base_(stored_in_base),
+        unit_(&unit) {}
+  CZel_Setup& Owner() const { return *owner_; }
+
+ private:
+  CZel_Setup* owner_;
+  std::string name_;
+  ZelStorageType type_;
+  bool stored_in_base_;
+  const CZel_Unit* unit_;
+  double internal_ = 0.0;
+};
+
+class CZel_Parameter : public CZel_Quantity {
+ public:
+  double GetMinInBaseUnit() const { return min_; }
+  double GetMaxInBaseUnit() const { return max_; }
+  // Stored as given (so an inverted range can exist, as the range setter expects); a
+  // bound that is NaN is refused. Infinite bounds mean no bound.
+  int SetMinInBaseUnit(double value);
+  int SetMaxInBaseUnit(double value);
+
+  // A value typed by a person: refused outside [min, max]. Empty on success, else the
+  // message that says why.
+  std::string SetUserValueInBaseUnit(double value);
+  std::string SetUserValueInInternalUnit(double value);
+
+  int WriteToChip();
+
+ private:
+  friend class CZel_Setup;
+  using CZel_Quantity::CZel_Quantity;
+  double min_ = -std::numeric_limits<double>::infinity();
+  double max_ = std::numeric_limits<double>::infinity();
+};
+
+class CZel_Variable : public CZel_Quantity {
+ public:
+  // Without a drive link the variable keeps the last value written or read.
+  int ReadFromChip() { return 1; }
+  int WriteToChip() { return 1; }
+
+ private:
+  friend class CZel_Setup;
+  using CZel_Quantity::CZel_Quantity;
+};
+
+class CZel_Parameters {
+ public:
+  int GetParametersCount() const { return static_cast<int>(items_.size()); }
+  CZel_Parameter* operator[](int index) const {
+    return index >= 0 && index < GetParametersCount() ? items_[index].get() : nullptr;
+  }
+
+ private:
+  friend class CZel_Setup;
+  std::vector<std::unique_ptr<CZel_Parameter>> items_;
+};
+
+struct ZelIdentity {
+  std::string description;
+  std::string product_id;
+  std::string firmware_id;
+  std::string application_id;
+  std::uint16_t e2rom_size_words = 0;
+};
+
+class CZel_Setup {
+ public:
+  CZel_Setup() = default;
+  CZel_Setup(const CZel_Setup&) = delete;
+  CZel_Setup& operator=(const CZel_Setup&) = delete;
+
+  // --- building (loader, tests) ---
+  struct QuantityDesc {
+    std::string name;
+    ZelStorageType type = ZelStorageType::Double;
+    bool stored_in_base = true;
+    std::string unit;
+    double value = 0.0;
+    double min = -std::numeric_limits<double>::infinity();
+    double max = std::numeric_limits<double>::infinity();
+  };
+  // Empty on success, else why the entry was refused (duplicate name, unknown unit, value
+  // or range not usable).
+  std::string AddParameter(const QuantityDesc& desc);
+  std::string AddVariable(const QuantityDesc& desc);
+
+  void SetScaleFunctions(ZelScaleFactorFn factor, ZelScaleOffsetFn offset) {
+    scale_factor_ = factor;
+    scale_offset_ = offset;
+  }
+  double GetScaleFactor(const char* unit, const char* name) {
+    return scale_factor_ ? scale_factor_(this, unit, name) : 1.0;
+  }
+  double GetScaleOffset(const char* unit) {
+    return scale_offset_ ? scale_offset_(this, unit) : 0.0;
+  }
+
+  // --- parameters ---
+  CZel_Parameter* FindParameter(std::string_view name) const;
+  double GetParameterValueInBaseUnit(std::string_view name) const;
+  double GetParameterValueInInternalUnit(std::string_view name) const;
+  int SetParameterValueInBaseUnit(std::string_view name, double value);
+  int SetParameterValueInInternalUnit(std::string_view name, double value);
+  const CZel_Parameters& GetParameters() const { return parameters_; }
+
+  // --- live variables ---
+  CZel_Variable* FindVariable(std::string_view name, int report_missing = 1) const;
+  const std::vector<std::unique_ptr<CZel_Variable>>& GetVariables() const { return variables_; }
+
+  // --- options ---
+  // Integer value of the option text (leading number), 0 when absent or not a number.
+  int GetIntOption(std::string_view name) const;
+  std::string GetOptionNoError(std::string_view name) const;
+  bool HasOption(std::string_view name) const;
+  void SetOption(std::string_view name, std::string_view text);
+  void ClearOption(std::string_view name);
+  // Options in the order they were first set, with their original spelling.
+  std::vector<std::pair<std::string, std::string>> GetOptions() const;
+
+  // --- identity ---
+  const std::string& GetDescription() const { return identity_.description; }
+  void SetDescription(std::string text) { identity_.description = std::move(text); }
+  const std::string& GetProductID() const { return identity_.product_id; }
+  void SetProductID(std::string text) { identity_.product_id = std::move(text); }
+  const std::string& GetFirmwareID() const { return identity_.firmware_id; }
+  // 1 when taken; a firmware ID is at most 32 letters, digits, '.', '-' or '_'.
+  int SetFirmwareID(std::string text);
+  const std::string& GetUserAppID() const { return identity_.application_id; }
+  void SetUserAppID(std::string text) { identity_.application_id = std::move(text); }
+  std::uint16_t GetE2ROMSize() const { return identity_.e2rom_size_words; }
+  void SetE2ROMSize(std::uint16_t words) { identity_.e2rom_size_words = words; }
+  const ZelIdentity& GetIdentity() const { return identity_; }
+
+  const CZel_Units& GetUnits() const { return ZelUnitTable(); }
+
+ private:
+  std::string CheckNewQuantity(const QuantityDesc& desc, const CZel_Unit*& unit) const;
+
+  CZel_Parameters parameters_;
+  std::unordered_map<std::string, CZel_Parameter*, zel::FoldedHash, zel::FoldedEqual>
+      parameter_index_;
+  std::vector<std::unique_ptr<CZel_Variable>> variables_;
+  std::unordered_map<std::string, CZel_Variable*, zel::FoldedHash, zel::FoldedEqual>
+      variable_index_;
+  struct OptionEntry {
+    std::string name;
+    std::string text;
+    std::size_t order;
+  };
+  std::unordered_map<std::string, OptionEntry, zel::FoldedHash, zel::FoldedEqual> options_;
+  std::size_t next_option_order_ = 0;
+  ZelIdentity identity_;
+  ZelScaleFactorFn scale_factor_ = nullptr;
+  ZelScaleOffsetFn scale_offset_ = nullptr;
+};
+
+// --- free functions of the host ---
+
+// Full-scale count of the drive's converter. The firmware left-aligns converter results in
+// 16 bits, so an N-count converter (`ADCResolution`) tops out at 65536 - 65536 / N.
+unsigned Compute_ADCMaxValue(CZel_Setup* setup);
+double RoundDecimalValue(double x, int digits);
+double TG_FRound(double x);
+int PositiveModulo(int a, int b);
+
+// The drive's I/O pins that can serve as outputs, by the port number the user picks; -1
+// when the port or pin is not one of them.
+int GetIOPinFromPort(int port);
+int GetIOPortFromPin(int pin);
+int GetIOPortCount();

@@ -1,0 +1,332 @@
+#include "host/zel_setup_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <unordered_set>
+#include <vector>
+
+using nlohmann::json;
+
+namespace {
+
+constexpr const char* kFormatName = "dcservo-setup";
+
+// A refusal of the file's content, with the JSON pointer of the place.
+struct FileError {
+  std::string place;
+  std::string what;
+};
+
+[[noreturn]] void Refuse(std::string place, std::string what) {
+  throw FileError{std::move(place), std::move(what)};
+}
+
+std::string LineColumn(std::string_view text, std::size_t byte) {
+  std::size_t line = 1, column = 1;
+  for (std::size_t i = 0; i < byte && i < text.size(); ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      column = 1;
+    } else {
+      ++column;
+    }
+  }
+  return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+const json& Member(const json& object, const char* key, const std::string& place) {
+  auto it = object.find(key);
+  if (it == object.end()) Refuse(place, std::string("\"") + key + "\" is missing");
+  return *it;
+}
+
+std::string Text(const json& value, const std::string& place) {
+  if (!value.is_string()) Refuse(place, "a text is expected");
+  return value.get<std::string>();
+}
+
+double Number(const json& value, const std::string& place) {
+  if (!value.is_number()) Refuse(place, "a number is expected");
+  const double v = value.get<double>();
+  if (!std::isfinite(v)) Refuse(place, "the number is not finite");
+  return v;
+}
+
+void CheckKeys(const json& object, std::initializer_list<const char*> known,
+               const std::string& place) {
+  if (!object.is_object()) Refuse(place, "an object is expected");
+  for (const auto& [key, value] : object.items()) {
+    bool found = false;
+    for (const char* k : known) found = found || key == k;
+    if (!found) Refuse(place + "/" + key, "unknown key \"" + key + "\"");
+  }
+}
+
+CZel_Setup::QuantityDesc ReadQuantity(const json& entry, const std::string& place,
+                                      bool is_parameter) {
+  if (is_parameter)
+    CheckKeys(entry, {"name", "type", "storage", "unit", "value", "min", "max"}, place);
+  else
+    CheckKeys(entry, {"name", "type", "unit", "value"}, place);
+  CZel_Setup::QuantityDesc d;
+  d.name = Text(Member(entry, "name", place), place + "/name");
+  if (d.name.empty()) Refuse(place + "/name", "the name is empty");
+  d.type = is_parameter ? ZelStorageType::Double : ZelStorageType::Int16;
+  if (auto it = entry.find("type"); it != entry.end()) {
+    const std::string type = Text(*it, place + "/type");
+    if (!ParseStorageType(type, d.type)) Refuse(place + "/type", "unknown type \"" + type + "\"");
+  }
+  if (auto it = entry.find("storage"); it != entry.end()) {
+    const std::string storage = Text(*it, place + "/storage");
+    if (storage != "base" && storage != "internal")
+      Refuse(place + "/storage", "\"base\" or \"internal\" is expected");
+    d.stored_in_base = storage == "base";
+  }
+  if (!is_parameter) d.stored_in_base = false;
+  if (auto it = entry.find("unit"); it != entry.end()) {
+    d.unit = Text(*it, place + "/unit");
+    if (!ZelUnitTable().FindUnit(d.unit)) Refuse(place + "/unit", "unknown unit \"" + d.unit + "\"");
+  }
+  if (is_parameter)
+    d.value = Number(Member(entry, "value", place), place + "/value");
+  else if (auto it = entry.find("value"); it != entry.end())
+    d.value = Number(*it, place + "/value");
+  if (auto it = entry.find("min"); it != entry.end()) d.min = Number(*it, place + "/min");
+  if (auto it = entry.find("max"); it != entry.end()) d.max = Number(*it, place + "/max");
+  if (d.min > d.max) Refuse(place, "\"min\" is above \"max\"");
+  return d;
+}
+
+void ReadIdentity(const json& identity, CZel_Setup& setup) {
+  const std::string place = "/identity";
+  CheckKeys(identity,
+            {"description", "product_id", "firmware_id", "application_id", "e2rom_size_words"},
+            place);
+  if (auto it = identity.find("description"); it != identity.end())
+    setup.SetDescription(Text(*it, place + "/description"));
+  if (auto it = identity.find("product_id"); it != identity.end())
+    setup.SetProductID(Text(*it, place + "/product_id"));
+  if (auto it = identity.find("firmware_id"); it != identity.end()) {
+    if (!setup.SetFirmwareID(Text(*it, place + "/firmware_id")))
+      Refuse(place + "/firmware_id",
+             "at most 32 letters, digits, '.', '-' or '_' are expected");
+  }
+  if (auto it = identity.find("application_id"); it != identity.end()) {
+    std::string id = Text(*it, place + "/application_id");
+    if (id.size() > 40) Refuse(place + "/application_id", "at most 40 characters are expected");
+    setup.SetUserAppID(std::move(id));
+  }
+  if (auto it = identity.find("e2rom_size_words"); it != identity.end()) {
+    const double words = Number(*it, place + "/e2rom_size_words");
+    if (words != std::floor(words) || words < 0 || words > 65535)
+      Refuse(place + "/e2rom_size_words", "a whole number from 0 to 65535 is expected");
+    setup.SetE2ROMSize(static_cast<std::uint16_t>(words));
+  }
+}
+
+void ReadList(const json& root, const char* key, bool required, CZel_Setup& setup,
+              bool is_parameter) {
+  auto it = root.find(key);
+  if (it == root.end()) {
+    if (required) Refuse("", std::string("\"") + key + "\" is missing");
+    return;
+  }
+  const std::string place = std::string("/") + key;
+  if (!it->is_array()) Refuse(place, "an array is expected");
+  for (std::size_t i = 0; i < it->size(); ++i) {
+    const std::string entry_place = place + "/" + std::to_string(i);
+    const auto desc = ReadQuantity((*it)[i], entry_place, is_parameter);
+    const std::string error = is_parameter ? setup.AddParameter(desc) : setup.AddVariable(desc);
+    if (!error.empty()) Refuse(entry_place, error);
+  }
+}
+
+void ReadOptions(const json& root, CZel_Setup& setup) {
+  auto it = root.find("options");
+  if (it == root.end()) return;
+  if (!it->is_object()) Refuse("/options", "an object is expected");
+  for (const auto& [name, value] : it->items()) {
+    const std::string place = "/options/" + name;
+    if (setup.HasOption(name)) Refuse(place, "duplicate option \"" + name + "\"");
+    setup.SetOption(name, Text(value, place));
+  }
+}
+
+std::unique_ptr<CZel_Setup> ReadSetup(const json& root) {
+  CheckKeys(root, {"format", "version", "identity", "parameters", "variables", "options"}, "");
+  if (Text(Member(root, "format", ""), "/format") != kFormatName)
+    Refuse("/format", std::string("\"") + kFormatName + "\" is expected");
+  const json& version = Member(root, "version", "");
+  if (!version.is_number_integer()) Refuse("/version", "a whole number is expected");
+  if (version.get<long long>() < 1 || version.get<long long>() > kSetupFormatVersion)
+    Refuse("/version", "version " + version.dump() + " is not one this build reads (1 to " +
+                           std::to_string(kSetupFormatVersion) + ")");
+  auto setup = std::make_unique<CZel_Setup>();
+  if (auto it = root.find("identity"); it != root.end()) ReadIdentity(*it, *setup);
+  ReadList(root, "parameters", true, *setup, true);
+  ReadList(root, "variables", false, *setup, false);
+  ReadOptions(root, *setup);
+  return setup;
+}
+
+// nlohmann keeps the last of two equal keys; a setup file must not lose one silently.
+json ParseRefusingDuplicateKeys(std::string_view text, std::string& duplicate) {
+  std::vector<std::unordered_set<std::string>> keys_by_depth;
+  return json::parse(
+      text.begin(), text.end(),
+      [&](int depth, json::parse_event_t event, json& parsed) {
+        const auto level = static_cast<std::size_t>(depth);
+        if (event == json::parse_event_t::object_start) {
+          if (keys_by_depth.size() <= level + 1) keys_by_depth.resize(level + 2);
+          keys_by_depth[level + 1].clear();
+        } else if (event == json::parse_event_t::key && duplicate.empty()) {
+          if (keys_by_depth.size() <= level) keys_by_depth.resize(level + 1);
+          const std::string key = parsed.get<std::string>();
+          if (!keys_by_depth[level].insert(zel::FoldName(key)).second) duplicate = key;
+        }
+        return true;
+      });
+}
+
+json QuantityToJson(const CZel_Quantity& q, bool is_parameter) {
+  json entry = json::object();
+  entry["name"] = q.GetName();
+  const ZelStorageType default_type = is_parameter ? ZelStorageType::Double : ZelStorageType::Int16;
+  if (q.GetType() != default_type) entry["type"] = StorageTypeName(q.GetType());
+  if (is_parameter && !q.IsStoredInBaseUnit()) entry["storage"] = "internal";
+  if (!q.GetSelectedUnit().GetName().empty()) entry["unit"] = q.GetSelectedUnit().GetName();
+  const double v = q.GetValueInInternalUnit();
+  if (q.GetType() == ZelStorageType::Double)
+    entry["value"] = v;
+  else
+    entry["value"] = static_cast<long long>(v);
+  return entry;
+}
+
+}  // namespace
+
+ZelLoadResult ParseSetupText(std::string_view text, const std::string& origin) {
+  ZelLoadResult result;
+  std::string duplicate;
+  json root;
+  try {
+    root = ParseRefusingDuplicateKeys(text, duplicate);
+  } catch (const json::parse_error& e) {
+    const std::size_t byte = e.byte > 0 ? e.byte - 1 : 0;
+    std::string what = e.what();
+    if (auto pos = what.find("syntax error"); pos != std::string::npos) what = what.substr(pos);
+    result.error = origin + ": " + LineColumn(text, byte) + ": " + what;
+    return result;
+  }
+  if (!duplicate.empty()) {
+    result.error = origin + ": key \"" + duplicate + "\" appears twice in one object";
+    return result;
+  }
+  try {
+    result.setup = ReadSetup(root);
+  } catch (const FileError& e) {
+    result.error = origin + ": " + (e.place.empty() ? "/" : e.place) + ": " + e.what;
+  } catch (const json::exception& e) {
+    result.error = origin + ": " + e.what();
+  }
+  return result;
+}
+
+ZelLoadResult LoadSetupFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {nullptr, path + ": cannot be opened: " + std::strerror(errno)};
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  if (in.bad()) return {nullptr, path + ": cannot be read"};
+  return ParseSetupText(buffer.str(), path);
+}
+
+std::string SetupToText(const CZel_Setup& setup) {
+  json root = json::object();
+  root["format"] = kFormatName;
+  root["version"] = kSetupFormatVersion;
+  const ZelIdentity& id = setup.GetIdentity();
+  root["identity"] = {{"description", id.description},
+                      {"product_id", id.product_id},
+                      {"firmware_id", id.firmware_id},
+                      {"application_id", id.application_id},
+                      {"e2rom_size_words", id.e2rom_size_words}};
+  json parameters = json::array();
+  const CZel_Parameters& list = setup.GetParameters();
+  for (int i = 0; i < list.GetParametersCount(); ++i) {
+    const CZel_Parameter& p = *list[i];
+    json entry = QuantityToJson(p, true);
+    if (std::isfinite(p.GetMinInBaseUnit())) entry["min"] = p.GetMinInBaseUnit();
+    if (std::isfinite(p.GetMaxInBaseUnit())) entry["max"] = p.GetMaxInBaseUnit();
+    parameters.push_back(std::move(entry));
+  }
+  root["parameters"] = std::move(parameters);
+  json variables = json::array();
+  for (const auto& v : setup.GetVariables()) variables.push_back(QuantityToJson(*v, false));
+  root["variables"] = std::move(variables);
+  json options = json::object();
+  for (const auto& [name, text] : setup.GetOptions()) options[name] = text;
+  root["options"] = std::move(options);
+  return root.dump(2) + "\n";
+}
+
+std::string SaveSetupFile(const CZel_Setup& setup, const std::string& path) {
+  return AtomicWriteFile(path, SetupToText(setup));
+}
+
+std::string AtomicWriteFile(const std::string& path, std::string_view bytes) {
+  const auto slash = path.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string temp = folder + (folder == "/" ? "." : "/.") + base + ".XXXXXX";
+  std::vector<char> name(temp.begin(), temp.end());
+  name.push_back('\0');
+  const int fd = mkstemp(name.data());
+  if (fd < 0) return path + ": cannot create a temporary file: " + std::strerror(errno);
+  temp = name.data();
+  auto fail = [&](const char* what) {
+    const std::string error = path + ": " + what + ": " + std::strerror(errno);
+    ::close(fd);
+    ::unlink(temp.c_str());
+    return error;
+  };
+  // Keep the permissions of the file we replace; a new file gets the usual 0644.
+  struct stat old_file {};
+  ::fchmod(fd, ::stat(path.c_str(), &old_file) == 0 ? (old_file.st_mode & 07777) : 0644);
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail("cannot write");
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::fsync(fd) != 0) return fail("cannot flush to disk");
+  if (::close(fd) != 0) {
+    const std::string error = path + ": cannot close: " + std::strerror(errno);
+    ::unlink(temp.c_str());
+    return error;
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    const std::string error = path + ": cannot replace: " + std::strerror(errno);
+    ::unlink(temp.c_str());
+    return error;
+  }
+  // Make the rename itself durable.
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return {};
+}

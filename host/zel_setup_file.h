@@ -1,0 +1,28 @@
+#pragma once
+// Setup files: JSON, versioned (docs/setup-format.md). Loading never half-fills a setup and
+// saving never leaves a half-written file.
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "host/zel_setup.h"
+
+inline constexpr int kSetupFormatVersion = 1;
+
+struct ZelLoadResult {
+  std::unique_ptr<CZel_Setup> setup;  // null when the file was refused
+  std::string error;                  // "file:place: what is wrong" when refused
+};
+
+ZelLoadResult ParseSetupText(std::string_view text, const std::string& origin);
+ZelLoadResult LoadSetupFile(const std::string& path);
+
+std::string SetupToText(const CZel_Setup& setup);
+// Empty on success, else why the file could not be written; the old file is then intact.
+std::string SaveSetupFile(const CZel_Setup& setup, const std::string& path);
+
+// Writes bytes to a temporary file in the target's folder, flushes and syncs it, and renames
+// it over the target. Empty on success; on failure the target is untouched and the temporary
+// file removed.
+std::string AtomicWriteFile(const std::string& path, std::string_view bytes);

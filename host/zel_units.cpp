@@ -1,0 +1,145 @@
+#include "host/zel_units.h"
+
+#include <numbers>
+
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+constexpr double kRev = 2.0 * kPi;
+
+struct UnitRow {
+  const char* name;
+  int type;
+  double factor_to_base;
+};
+
+// Base unit first in each type. "V " (with its blank) is the measured DC-link voltage,
+// which the drive counts in converter units rather than in fractions of the supply.
+constexpr UnitRow kUnitRows[] = {
+    {"", kUnitNone, 1.0},
+
+    {"s", kUnitTime, 1.0},
+    {"ms", kUnitTime, 1e-3},
+    {"µs", kUnitTime, 1e-6},
+    {"us", kUnitTime, 1e-6},
+    {"min", kUnitTime, 60.0},
+
+    {"Hz", kUnitFrequency, 1.0},
+    {"kHz", kUnitFrequency, 1e3},
+    {"MHz", kUnitFrequency, 1e6},
+
+    {"V", kUnitVoltage, 1.0},
+    {"mV", kUnitVoltage, 1e-3},
+
+    {"V ", kUnitMeasuredVoltage, 1.0},
+
+    {"A", kUnitCurrent, 1.0},
+    {"mA", kUnitCurrent, 1e-3},
+
+    {"rad", kUnitRotaryPosition, 1.0},
+    {"rot", kUnitRotaryPosition, kRev},
+    {"deg", kUnitRotaryPosition, kPi / 180.0},
+
+    {"m", kUnitLinearPosition, 1.0},
+    {"mm", kUnitLinearPosition, 1e-3},
+    {"µm", kUnitLinearPosition, 1e-6},
+    {"um", kUnitLinearPosition, 1e-6},
+
+    {"rad/s", kUnitRotarySpeed, 1.0},
+    {"rpm", kUnitRotarySpeed, kRev / 60.0},
+    {"rot/s", kUnitRotarySpeed, kRev},
+    {"deg/s", kUnitRotarySpeed, kPi / 180.0},
+
+    {"m/s", kUnitLinearSpeed, 1.0},
+    {"mm/s", kUnitLinearSpeed, 1e-3},
+    {"m/min", kUnitLinearSpeed, 1.0 / 60.0},
+
+    {"rad/s^2", kUnitRotaryAcceleration, 1.0},
+    {"rot/s^2", kUnitRotaryAcceleration, kRev},
+    {"rpm/s", kUnitRotaryAcceleration, kRev / 60.0},
+    {"deg/s^2", kUnitRotaryAcceleration, kPi / 180.0},
+
+    {"m/s^2", kUnitLinearAcceleration, 1.0},
+    {"mm/s^2", kUnitLinearAcceleration, 1e-3},
+
+    {"rad/s^3", kUnitRotaryJerk, 1.0},
+    {"rot/s^3", kUnitRotaryJerk, kRev},
+
+    {"m/s^3", kUnitLinearJerk, 1.0},
+    {"mm/s^3", kUnitLinearJerk, 1e-3},
+
+    {"°C", kUnitTemperature, 1.0},
+
+    {"V/s", kUnitVoltageRate, 1.0},
+    {"V/ms", kUnitVoltageRate, 1e3},
+
+    {"A/s", kUnitCurrentRate, 1.0},
+    {"A/ms", kUnitCurrentRate, 1e3},
+
+    {"ohm", kUnitResistance, 1.0},
+    {"mohm", kUnitResistance, 1e-3},
+    {"kohm", kUnitResistance, 1e3},
+
+    {"H", kUnitInductance, 1.0},
+    {"mH", kUnitInductance, 1e-3},
+    {"µH", kUnitInductance, 1e-6},
+    {"uH", kUnitInductance, 1e-6},
+
+    {"Nm/A", kUnitTorqueConstant, 1.0},
+    {"mNm/A", kUnitTorqueConstant, 1e-3},
+
+    {"V/(rad/s)", kUnitSpeedVoltageGain, 1.0},
+    {"V/krpm", kUnitSpeedVoltageGain, 1.0 / (1000.0 * kRev / 60.0)},
+
+    {"V/°C", kUnitSensorGain, 1.0},
+    {"mV/°C", kUnitSensorGain, 1e-3},
+
+    {"kgm^2", kUnitInertia, 1.0},
+    {"kgcm^2", kUnitInertia, 1e-4},
+    {"gcm^2", kUnitInertia, 1e-7},
+
+    {"Nm", kUnitTorque, 1.0},
+    {"mNm", kUnitTorque, 1e-3},
+
+    {"%", kUnitPercent, 1.0},
+};
+
+}  // namespace
+
+CZel_Units::CZel_Units() {
+  units_.reserve(std::size(kUnitRows));
+  for (const UnitRow& row : kUnitRows) {
+    by_name_.emplace(row.name, units_.size());
+    units_.emplace_back(row.name, row.type, row.factor_to_base);
+  }
+}
+
+const CZel_Unit* CZel_Units::FindUnit(std::string_view name) const {
+  auto it = by_name_.find(name);
+  return it == by_name_.end() ? nullptr : &units_[it->second];
+}
+
+const CZel_Unit* CZel_Units::FindBaseUnit(std::string_view name) const {
+  const CZel_Unit* unit = FindUnit(name);
+  return unit ? BaseUnitOfType(unit->GetUnitType()) : nullptr;
+}
+
+const CZel_Unit* CZel_Units::BaseUnitOfType(int type) const {
+  for (const CZel_Unit& unit : units_) {
+    if (unit.GetUnitType() == type) return &unit;  // base unit is first of its type
+  }
+  return nullptr;
+}
+
+std::vector<const CZel_Unit*> CZel_Units::UnitsOfType(int type) const {
+  std::vector<const CZel_Unit*> out;
+  for (const CZel_Unit& unit : units_) {
+    if (unit.GetUnitType() == type) out.push_back(&unit);
+  }
+  return out;
+}
+
+const CZel_Units& ZelUnitTable() {
+  static const CZel_Units table;
+  return table;
+}

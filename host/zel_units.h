@@ -1,0 +1,82 @@
+#pragma once
+// The host's unit table: every unit a value can be shown in, grouped into unit types. Each
+// type has one base unit (the SI unit a scaled parameter is stored in); every other unit of
+// the type converts to it by a factor.
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "host/zel_names.h"
+
+// Unit type numbers are part of what the dialogs compare; they are stable.
+enum ZelUnitType : int {
+  kUnitNone = 0,
+  kUnitTime = 1,
+  kUnitFrequency = 2,
+  kUnitVoltage = 3,
+  kUnitMeasuredVoltage = 4,
+  kUnitCurrent = 5,
+  kUnitRotaryPosition = 6,
+  kUnitLinearPosition = 7,
+  kUnitRotarySpeed = 8,
+  kUnitLinearSpeed = 9,
+  kUnitRotaryAcceleration = 10,
+  kUnitLinearAcceleration = 11,
+  kUnitRotaryJerk = 12,
+  kUnitLinearJerk = 13,
+  kUnitTemperature = 14,
+  kUnitVoltageRate = 15,
+  kUnitCurrentRate = 16,
+  kUnitResistance = 17,
+  kUnitInductance = 18,
+  kUnitTorqueConstant = 19,
+  kUnitSpeedVoltageGain = 20,
+  kUnitSensorGain = 21,
+  kUnitInertia = 22,
+  kUnitTorque = 23,
+  kUnitPercent = 24,
+};
+
+class CZel_Unit {
+ public:
+  CZel_Unit(std::string name, int type, double factor_to_base)
+      : name_(std::move(name)), type_(type), factor_to_base_(factor_to_base) {}
+
+  const std::string& GetName() const { return name_; }
+  int GetUnitType() const { return type_; }
+  // value in base unit = value in this unit x factor
+  double GetFactorToBase() const { return factor_to_base_; }
+  bool IsBaseUnit() const { return factor_to_base_ == 1.0; }
+  double ToBase(double value_in_unit) const { return value_in_unit * factor_to_base_; }
+  double FromBase(double value_in_base) const { return value_in_base / factor_to_base_; }
+
+ private:
+  std::string name_;
+  int type_;
+  double factor_to_base_;
+};
+
+class CZel_Units {
+ public:
+  CZel_Units();
+  CZel_Units(const CZel_Units&) = delete;
+  CZel_Units& operator=(const CZel_Units&) = delete;
+
+  // The unit of that name, or null.
+  const CZel_Unit* FindUnit(std::string_view name) const;
+  // The base unit of the named unit's type ("rpm" gives "rad/s"), or null.
+  const CZel_Unit* FindBaseUnit(std::string_view name) const;
+  const CZel_Unit* BaseUnitOfType(int type) const;
+  const std::vector<CZel_Unit>& All() const { return units_; }
+  // Units of one type in table order, base unit first.
+  std::vector<const CZel_Unit*> UnitsOfType(int type) const;
+
+ private:
+  std::vector<CZel_Unit> units_;
+  std::unordered_map<std::string, std::size_t, zel::FoldedHash, zel::FoldedEqual> by_name_;
+};
+
+// The one table of the process; setups share it.
+const CZel_Units& ZelUnitTable();

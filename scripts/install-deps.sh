@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the build needs, when any is missing.
+set -euo pipefail
+packages=(build-essential cmake ninja-build pkg-config nlohmann-json3-dev libcli11-dev
+          libgtest-dev libgmock-dev libbenchmark-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo=sudo
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update
+$sudo apt-get install -y --no-install-recommends "${missing[@]}"

@@ -1,0 +1,196 @@
+#include "units/control_structure.h"
+
+#include <initializer_list>
+
+namespace dcservo {
+namespace {
+
+struct LoopRow {
+  int control_mode;
+  int position_control_type;  // -1: not read
+  const char* position;
+  const char* speed;
+  const char* current;
+};
+
+constexpr LoopRow kLoopRows[] = {
+    {0, 0, "1", "0", "1"},
+    {0, 1, "1", "1", "1"},
+    {1, -1, "0", "1", "1"},
+    {2, -1, "0", "0", "1"},
+};
+
+struct SensorRow {
+  double configuration;
+  const char* load_position;
+  const char* motor_position;
+  const char* motor_speed;
+};
+
+constexpr const char kEncoder[] = "Incremental Encoder";
+constexpr const char kTacho[] = "Tacho";
+
+constexpr SensorRow kSensorRows[] = {
+    {0, "", kEncoder, ""},
+    {1, "", "", kTacho},
+    {2, kEncoder, "", kTacho},
+};
+
+const LoopRow* FindLoopRow(CZel_Setup& setup) {
+  const auto mode = static_cast<long long>(setup.GetParameterValueInBaseUnit("ControlMode"));
+  for (const LoopRow& row : kLoopRows) {
+    if (row.control_mode != mode) continue;
+    if (row.position_control_type < 0) return &row;
+    const auto type =
+        static_cast<long long>(setup.GetParameterValueInBaseUnit("PositionControlType"));
+    if (row.position_control_type == type) return &row;
+  }
+  return nullptr;
+}
+
+enum class Kind { Position, Speed, SpeedSI, Acceleration, Jerk };
+
+const char* UnitFor(Kind kind, bool rotary) {
+  switch (kind) {
+    case Kind::Position: return rotary ? "rot" : "mm";
+    case Kind::Speed: return rotary ? "rpm" : "m/s";
+    case Kind::SpeedSI: return rotary ? "rad/s" : "m/s";
+    case Kind::Acceleration: return rotary ? "rad/s^2" : "m/s^2";
+    case Kind::Jerk: return rotary ? "rad/s^3" : "m/s^3";
+  }
+  return "";
+}
+
+enum class Condition { None, AnalogueInput, FreezeControl, LimitSwitches };
+
+struct UnitEntry {
+  const char* name;
+  Kind kind;
+  Condition condition;
+};
+
+// Parameters, in the order they are changed.
+constexpr UnitEntry kParameterUnits[] = {
+    {"Load_transmission", Kind::Position, Condition::None},
+    {"TestSpeed", Kind::Speed, Condition::None},
+    {"Limit_Speed", Kind::SpeedSI, Condition::None},
+    {"TestPosition", Kind::Position, Condition::None},
+    {"ERR_position", Kind::Position, Condition::None},
+    {"ERR_speed", Kind::SpeedSI, Condition::None},
+    {"POS_max", Kind::Position, Condition::AnalogueInput},
+    {"POS_min", Kind::Position, Condition::AnalogueInput},
+    {"SPD_max", Kind::Speed, Condition::AnalogueInput},
+    {"SPD_min", Kind::Speed, Condition::AnalogueInput},
+    {"ErefMaxSpeed", Kind::Speed, Condition::None},
+    {"ErefMaxAcceleration", Kind::Acceleration, Condition::None},
+    {"FreezeControl_errband", Kind::Position, Condition::FreezeControl},
+    {"Negative_SWLS", Kind::Position, Condition::LimitSwitches},
+    {"Positive_SWLS", Kind::Position, Condition::LimitSwitches},
+};
+
+struct VariableEntry {
+  const char* name;
+  Kind kind;
+};
+
+// Live variables, in the order they are changed.
+constexpr VariableEntry kVariableUnits[] = {
+    {"Load_Position", Kind::Position},
+    {"Load_Speed", Kind::Speed},
+    {"Target_Position", Kind::Position},
+    {"Target_Speed", Kind::Speed},
+    {"Speed_Reference", Kind::Speed},
+    {"Position_Error", Kind::Position},
+    {"Speed_Error", Kind::Speed},
+    {"Pulse_Dir_Input_Speed", Kind::Speed},
+    {"Pulse_Dir_Input_Position", Kind::Position},
+    {"APOS", Kind::Position},
+    {"APOS_LD", Kind::Position},
+    {"ASPD_LD", Kind::Speed},
+    {"CACC", Kind::Acceleration},
+    {"CAPPOS", Kind::Position},
+    {"CDEC", Kind::Acceleration},
+    {"CPOS", Kind::Position},
+    {"CSPD", Kind::Speed},
+    {"EREFP", Kind::Position},
+    {"EREFS", Kind::Speed},
+    {"ERRMAX", Kind::Position},
+    {"HOMEPOS", Kind::Position},
+    {"HOMESPD", Kind::Speed},
+    {"JERK", Kind::Jerk},
+    {"POSERR", Kind::Position},
+    {"POSINIT", Kind::Position},
+    {"POSOKLIM", Kind::Position},
+    {"POSTRIGG1", Kind::Position},
+    {"POSTRIGG2", Kind::Position},
+    {"POSTRIGG3", Kind::Position},
+    {"POSTRIGG4", Kind::Position},
+    {"SERRMAX", Kind::Speed},
+    {"SPDERR", Kind::Speed},
+    {"SPDREF", Kind::Speed},
+    {"TACC", Kind::Acceleration},
+    {"TPOS", Kind::Position},
+    {"TPOSFAST", Kind::Position},
+    {"TSPD", Kind::Speed},
+};
+
+bool HasAll(CZel_Setup& setup, std::initializer_list<const char*> names) {
+  ZelQuietErrors quiet;
+  for (const char* name : names) {
+    if (!setup.FindParameter(name)) return false;
+  }
+  return true;
+}
+
+bool ConditionHolds(CZel_Setup& setup, Condition condition) {
+  switch (condition) {
+    case Condition::None: return true;
+    case Condition::AnalogueInput: {
+      ZelQuietErrors quiet;
+      return setup.FindVariable("CADIN", 1) && setup.FindParameter("CADIN");
+    }
+    case Condition::FreezeControl: return HasAll(setup, {"POSOKLIM_FC", "TONPOSOK_FC"});
+    case Condition::LimitSwitches: return HasAll(setup, {"isSWLS"});
+  }
+  return false;
+}
+
+}  // namespace
+
+int ComputeControlStructureOptions(CZel_Setup& setup) {
+  const LoopRow* loops = FindLoopRow(setup);
+  if (!loops) return 0;
+  setup.SetOption("IsClosedPosition", loops->position);
+  setup.SetOption("IsClosedSpeed", loops->speed);
+  setup.SetOption("IsClosedCurrent", loops->current);
+
+  const double sensors = setup.GetParameterValueInBaseUnit("SensorsConfiguration");
+  const double truncated = static_cast<double>(static_cast<long long>(sensors));
+  for (const SensorRow& row : kSensorRows) {
+    if (row.configuration != truncated) continue;
+    setup.SetOption("LoadPosition", row.load_position);
+    setup.SetOption("MotorPosition", row.motor_position);
+    setup.SetOption("MotorSpeed", row.motor_speed);
+  }
+  // The feedback flags compare the untruncated value.
+  setup.SetOption("isPositionFeedbackOnLoad", sensors == 2.0 ? "1" : "0");
+  setup.SetOption("isPositionFeedbackOnMotor", sensors == 0.0 ? "1" : "0");
+  setup.SetOption("isSpeedFeedback", sensors == 0.0 ? "0" : "1");
+  return 1;
+}
+
+int AssignUnitTypes(CZel_Setup& setup) {
+  const bool rotary = setup.GetParameterValueInBaseUnit("TransmissionType") == 0.0;
+  for (const UnitEntry& entry : kParameterUnits) {
+    if (!ConditionHolds(setup, entry.condition)) continue;
+    if (CZel_Parameter* p = setup.FindParameter(entry.name))
+      p->ChangeUnitType(UnitFor(entry.kind, rotary));
+  }
+  for (const VariableEntry& entry : kVariableUnits) {
+    if (CZel_Variable* v = setup.FindVariable(entry.name, 1))
+      v->ChangeUnitType(UnitFor(entry.kind, rotary));
+  }
+  return 1;
+}
+
+}  // namespace dcservo

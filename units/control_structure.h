@@ -1,0 +1,17 @@
+#pragma once
+// Which loops the drive closes and where their feedback comes from, published as setup
+// options; and the rotary or linear units of the load-side quantities.
+
+#include "host/zel_setup.h"
+
+namespace dcservo {
+
+// 1 when the options were written; 0 and nothing written when `ControlMode` (or, in
+// position mode, `PositionControlType`) is outside its values.
+int ComputeControlStructureOptions(CZel_Setup& setup);
+
+// Gives the load-side parameters and live variables rotary units when `TransmissionType`
+// is 0 and linear ones otherwise. Always 1; missing entries are skipped.
+int AssignUnitTypes(CZel_Setup& setup);
+
+}  // namespace dcservo

@@ -1,0 +1,180 @@
+#include "units/scales.h"
+
+#include "units/timing.h"
+
+#include <cmath>
+#include <numbers>
+#include <span>
+
+namespace dcservo {
+namespace {
+
+double Value(CZel_Setup& setup, const char* name) {
+  return setup.GetParameterValueInBaseUnit(name);
+}
+
+double AdcMax(CZel_Setup& setup) { return static_cast<double>(Compute_ADCMaxValue(&setup)); }
+
+// Encoder counts per radian of the motor shaft (four per line).
+double EncoderCountsPerRadian(CZel_Setup& setup) {
+  return Value(setup, "No_encoder_lines") * 4.0 / (2.0 * std::numbers::pi);
+}
+
+// Load-side base units to motor radians.
+double TransmissionRatio(CZel_Setup& setup) {
+  return Value(setup, "Motor_transmission") / Value(setup, "Load_transmission");
+}
+
+// Tachometer converter counts per rad/s of the motor.
+double TachoCountsPerRadPerSecond(CZel_Setup& setup) {
+  return Value(setup, "ADCResolution") * Value(setup, "Tacho_gain") /
+         Value(setup, "AnalogueInputsRange");
+}
+
+double Sensors(CZel_Setup& setup) { return Value(setup, "SensorsConfiguration"); }
+bool EncoderOnMotorOrLoad(double sensors) { return sensors == 0.0 || sensors == 2.0; }
+
+// Load-side kinematic scale: encoder counts per sample^order, or the tacho's counts per
+// sample^(order-1) for a tacho-only drive.
+double LoadKinematicScale(CZel_Setup& setup, int order) {
+  const double sensors = Sensors(setup);
+  const double ts = SlowLoopPeriod(setup);
+  if (EncoderOnMotorOrLoad(sensors))
+    return TransmissionRatio(setup) * EncoderCountsPerRadian(setup) * std::pow(ts, order);
+  if (sensors == 1.0)
+    return TransmissionRatio(setup) * TachoCountsPerRadPerSecond(setup) * std::pow(ts, order - 1);
+  return 0.0;
+}
+
+}  // namespace
+
+double VoltageScale(CZel_Setup& setup) { return 32767.0 / Value(setup, "Vdc"); }
+
+double MeasuredVoltageScale(CZel_Setup& setup) {
+  return AdcMax(setup) / Value(setup, "VdcMaxMeasurable");
+}
+
+double CurrentScale(CZel_Setup& setup) { return AdcMax(setup) / (2.0 * Value(setup, "ImaxPS")); }
+
+double LoadPositionScale(CZel_Setup& setup) {
+  if (!EncoderOnMotorOrLoad(Sensors(setup))) return 1.0;
+  return TransmissionRatio(setup) * EncoderCountsPerRadian(setup);
+}
+
+double MotorPositionScale(CZel_Setup& setup) {
+  return EncoderOnMotorOrLoad(Sensors(setup)) ? EncoderCountsPerRadian(setup) : 1.0;
+}
+
+double LoadSpeedScale(CZel_Setup& setup) { return LoadKinematicScale(setup, 1); }
+double AccelerationScale(CZel_Setup& setup) { return LoadKinematicScale(setup, 2); }
+double JerkScale(CZel_Setup& setup) { return LoadKinematicScale(setup, 3); }
+
+// With an encoder on the load (2) the motor speed still comes from the tacho.
+double MotorSpeedScale(CZel_Setup& setup) {
+  if (Sensors(setup) == 0.0) return SlowLoopPeriod(setup) * EncoderCountsPerRadian(setup);
+  return TachoCountsPerRadPerSecond(setup);
+}
+
+namespace {
+
+using FactorFn = double (*)(CZel_Setup& setup);
+using Names = std::span<const char* const>;
+
+constexpr const char* kAnalogueInputNames[] = {"DeadBand_Range", "DeadBand_Point", "AD2",
+                                                "AD2FIL_VAL", "AD5"};
+constexpr const char* kAnalogueRangeName[] = {"AnalogueInputsRange"};
+constexpr const char* kFastPeriodName[] = {"Ts_C"};
+constexpr const char* kMotorPositionNames[] = {"Motor_Position", "APOS_MT"};
+constexpr const char* kAbsLoadPositionNames[] = {"ERR_position", "FreezeControl_errband",
+                                                 "TestPosition", "POS_max", "POS_min"};
+constexpr const char* kMotorSpeedNames[] = {"ASPD_MT",       "ASPD", "Motor_Speed",
+                                            "Motor_Speed_Reference", "TestMaxSpeed",
+                                            "SPDREF",        "SPDREFL"};
+constexpr const char* kLimitSpeedName[] = {"Limit_Speed"};
+constexpr const char* kAbsLoadSpeedNames[] = {"ERR_speed", "ErefMaxSpeed", "TestSpeed",
+                                              "SPD_max", "SPD_min"};
+
+struct FactorRow {
+  const char* unit;
+  const char* other_unit;  // the linear twin of a rotary unit, or null
+  Names names;             // empty: any name
+  FactorFn factor;
+};
+
+double One(CZel_Setup&) { return 1.0; }
+double MeasuredVolt(CZel_Setup& s) { return 1.0 / MeasuredVoltageScale(s); }
+double AnalogueVolt(CZel_Setup& s) { return Value(s, "AnalogueInputsRange") / AdcMax(s); }
+double AppliedVolt(CZel_Setup& s) { return 1.0 / VoltageScale(s); }
+double Ampere(CZel_Setup& s) { return 1.0 / CurrentScale(s); }
+double FastSample(CZel_Setup& s) { return FastLoopPeriod(s); }
+double SlowSample(CZel_Setup& s) { return SlowLoopPeriod(s); }
+double MotorPosition(CZel_Setup& s) { return 1.0 / MotorPositionScale(s); }
+double AbsLoadPosition(CZel_Setup& s) { return 1.0 / std::abs(LoadPositionScale(s)); }
+double LoadPosition(CZel_Setup& s) { return 1.0 / LoadPositionScale(s); }
+double MotorSpeed(CZel_Setup& s) { return 1.0 / MotorSpeedScale(s); }
+double LimitSpeed(CZel_Setup& s) {
+  return 1.0 / std::abs(MotorSpeedScale(s) * TransmissionRatio(s));
+}
+double AbsLoadSpeed(CZel_Setup& s) { return 1.0 / std::abs(LoadSpeedScale(s)); }
+double LoadSpeed(CZel_Setup& s) { return 1.0 / LoadSpeedScale(s); }
+double Acceleration(CZel_Setup& s) { return 1.0 / AccelerationScale(s); }
+double Jerk(CZel_Setup& s) { return 1.0 / JerkScale(s); }
+double DegreeCelsius(CZel_Setup& s) {
+  return Value(s, "ADCrange") / (AdcMax(s) * Value(s, "DriveTempSensorGain"));
+}
+double VoltPerSecond(CZel_Setup& s) { return 1.0 / VoltageScale(s) / SlowLoopPeriod(s); }
+double AmperePerSecond(CZel_Setup& s) { return 1.0 / CurrentScale(s) / SlowLoopPeriod(s); }
+
+constexpr const char kDegreeC[] = "\xB0" "C";
+
+// First matching row wins.
+const FactorRow kFactorRows[] = {
+    {"V ", nullptr, {}, MeasuredVolt},
+    {"V", nullptr, kAnalogueRangeName, One},
+    {"V", nullptr, kAnalogueInputNames, AnalogueVolt},
+    {"V", nullptr, {}, AppliedVolt},
+    {"A", nullptr, {}, Ampere},
+    {"s", nullptr, kFastPeriodName, FastSample},
+    {"s", nullptr, {}, SlowSample},
+    {"rad", "m", kMotorPositionNames, MotorPosition},
+    {"rad", "m", kAbsLoadPositionNames, AbsLoadPosition},
+    {"rad", "m", {}, LoadPosition},
+    {"rad/s", "m/s", kMotorSpeedNames, MotorSpeed},
+    {"rad/s", "m/s", kLimitSpeedName, LimitSpeed},
+    {"rad/s", "m/s", kAbsLoadSpeedNames, AbsLoadSpeed},
+    {"rad/s", "m/s", {}, LoadSpeed},
+    {"rad/s^2", "m/s^2", {}, Acceleration},
+    {"rad/s^3", "m/s^3", {}, Jerk},
+    {kDegreeC, nullptr, {}, DegreeCelsius},
+    {"V/s", nullptr, {}, VoltPerSecond},
+    {"A/s", nullptr, {}, AmperePerSecond},
+};
+
+bool RowMatches(const FactorRow& row, std::string_view unit, std::string_view name) {
+  const bool unit_matches = zel::NamesEqual(unit, row.unit) ||
+                            (row.other_unit && zel::NamesEqual(unit, row.other_unit));
+  if (!unit_matches) return false;
+  if (row.names.empty()) return true;
+  for (const char* candidate : row.names) {
+    if (zel::NamesEqual(name, candidate)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+double ScaleFactor(CZel_Setup& setup, const char* unit, const char* name) {
+  const std::string_view u = unit ? unit : "";
+  const std::string_view n = name ? name : "";
+  for (const FactorRow& row : kFactorRows) {
+    if (RowMatches(row, u, n)) return row.factor(setup);
+  }
+  return 1.0;
+}
+
+double ScaleOffset(CZel_Setup& setup, const char* unit) {
+  if (!unit || !zel::NamesEqual(unit, kDegreeC)) return 0.0;
+  return -(AdcMax(setup) * Value(setup, "DriveTempOutputAt0oC") / Value(setup, "ADCrange"));
+}
+
+}  // namespace dcservo

@@ -1,0 +1,25 @@
+#pragma once
+// Internal units per base unit for each kind of quantity, computed afresh from the setup on
+// every call (the setup is the only state), and the factor/offset table that the host uses
+// to convert any variable or parameter.
+
+#include "host/zel_setup.h"
+
+namespace dcservo {
+
+double VoltageScale(CZel_Setup& setup);
+double MeasuredVoltageScale(CZel_Setup& setup);
+double CurrentScale(CZel_Setup& setup);
+double LoadPositionScale(CZel_Setup& setup);
+double MotorPositionScale(CZel_Setup& setup);
+double LoadSpeedScale(CZel_Setup& setup);
+double MotorSpeedScale(CZel_Setup& setup);
+double AccelerationScale(CZel_Setup& setup);
+double JerkScale(CZel_Setup& setup);
+
+// Base-unit value of one internal unit of the named quantity in the named unit.
+double ScaleFactor(CZel_Setup& setup, const char* unit, const char* name);
+// Offset in internal units that goes with the factor; only "°C" has one.
+double ScaleOffset(CZel_Setup& setup, const char* unit);
+
+}  // namespace dcservo

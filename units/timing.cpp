@@ -1,0 +1,48 @@
+#include "units/timing.h"
+
+#include <cstdio>
+
+namespace dcservo {
+namespace {
+
+double ProbedValue(CZel_Setup& setup, const char* name) {
+  ZelQuietErrors quiet;
+  const CZel_Parameter* p = setup.FindParameter(name);
+  return p ? p->GetValueInBaseUnit() : 0.0;
+}
+
+double LoopPeriod(CZel_Setup& setup, const char* divider) {
+  return 2.0 * setup.GetParameterValueInBaseUnit(divider) *
+         setup.GetParameterValueInBaseUnit("PWMPER") / setup.GetParameterValueInBaseUnit("DSP_freq");
+}
+
+std::string MinimumPeriodMessage(const char* loop, double limit_s) {
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "The minimum value for %s loop sampling period is %f ms!\nAdjust the PWM "
+                "frequency and/or the X loop sampling frequency divider until this condition "
+                "is fulfilled!",
+                loop, limit_s * 1000.0);
+  return text;
+}
+
+}  // namespace
+
+double SlowLoopPeriod(CZel_Setup& setup) { return LoopPeriod(setup, "SLPER"); }
+double FastLoopPeriod(CZel_Setup& setup) { return LoopPeriod(setup, "CLPER"); }
+
+double FastLoopPeriodMinimum(CZel_Setup& setup) { return ProbedValue(setup, "Ts_C_min"); }
+double SlowLoopPeriodMinimum(CZel_Setup& setup) { return ProbedValue(setup, "Ts_S_min"); }
+
+std::vector<std::string> CheckMinimumPeriods(CZel_Setup& setup) {
+  std::vector<std::string> messages;
+  const double fast_min = FastLoopPeriodMinimum(setup);
+  if (fast_min > 0.0 && fast_min > setup.GetParameterValueInBaseUnit("Ts_C"))
+    messages.push_back(MinimumPeriodMessage("Fast", fast_min));
+  const double slow_min = SlowLoopPeriodMinimum(setup);
+  if (slow_min > 0.0 && slow_min > setup.GetParameterValueInBaseUnit("Ts_S"))
+    messages.push_back(MinimumPeriodMessage("Slow", slow_min));
+  return messages;
+}
+
+}  // namespace dcservo
