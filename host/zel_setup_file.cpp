@@ -225,6 +225,12 @@ ZelLoadResult ParseSetupText(std::string_view text, const std::string& origin) {
     if (auto pos = what.find("syntax error"); pos != std::string::npos) what = what.substr(pos);
     result.error = origin + ": " + LineColumn(text, byte) + ": " + what;
     return result;
+  } catch (const json::exception& e) {
+    // A number too large for a double, and the like.
+    std::string what = e.what();
+    if (auto pos = what.find("] "); pos != std::string::npos) what = what.substr(pos + 2);
+    result.error = origin + ": " + what;
+    return result;
   }
   if (!duplicate.empty()) {
     result.error = origin + ": key \"" + duplicate + "\" appears twice in one object";

@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include "derive/pipelines.h"
+#include "derive/timing_steps.h"
+#include "tests/support/test_setups.h"
+#include "units/timing.h"
+
+using testing_support::MakeTimingSetup;
+using testing_support::Param;
+
+namespace {
+
+constexpr auto kU16 = ZelStorageType::UInt16;
+constexpr auto kI16 = ZelStorageType::Int16;
+
+std::unique_ptr<CZel_Setup> TimingDrive(std::initializer_list<Param> extra = {}) {
+  auto setup = MakeTimingSetup({{"PWM_freq", 20000, "kHz"},
+                                {"PWMperiod", 0, "s"},
+                                {"Ts_C", 0, "s"},
+                                {"Ts_S", 0, "s"},
+                                {"CurrentMeasurementType", 1},
+                                {"SATPWM", 0, "", false, kI16},
+                                {"SATID", 0, "", false, kI16},
+                                {"SATIQ", 0, "", false, kI16},
+                                {"UPGRADE", 0, "", false, kU16}});
+  testing_support::Put(*setup, extra);
+  return setup;
+}
+
+double Base(CZel_Setup& s, const char* name) { return s.GetParameterValueInBaseUnit(name); }
+
+TEST(Timing, PeriodsFollowTheDividersOfTheExampleDrive) {
+  auto setup = TimingDrive();
+  dcservo::ComputeChipParameters(*setup);
+  dcservo::ComputeScaledParameters(*setup);
+  EXPECT_EQ(Base(*setup, "PWMPER"), 1000);
+  EXPECT_DOUBLE_EQ(Base(*setup, "PWM_freq"), 20000);
+  EXPECT_DOUBLE_EQ(Base(*setup, "PWMperiod"), 50e-6);
+  EXPECT_DOUBLE_EQ(Base(*setup, "Ts_C"), 50e-6);
+  EXPECT_DOUBLE_EQ(Base(*setup, "Ts_S"), 500e-6);
+}
+
+TEST(Timing, PwmSaturationFollowsTheMeasurementType) {
+  struct Case {
+    double type, freq, satpwm;
+  };
+  // 0.13107 x 20 kHz = 2621.4, which the chip stores as 2621.
+  const Case cases[] = {{0, 20000, 0}, {0, 5000, 0}, {1, 20000, 2621}, {2, 25000, 3277}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "type " << c.type << " at " << c.freq << " Hz");
+    auto setup = TimingDrive({{"CurrentMeasurementType", c.type}, {"PWM_freq", c.freq}});
+    dcservo::ComputeChipParameters(*setup);
+    EXPECT_EQ(Base(*setup, "SATPWM"), c.satpwm);
+    EXPECT_EQ(Base(*setup, "SATID"), c.satpwm);
+    EXPECT_EQ(Base(*setup, "SATIQ"), c.satpwm);
+  }
+}
+
+TEST(Timing, NewPwmFrequencyKeepsTheLoopPeriodsClose) {
+  auto setup = TimingDrive({{"PWM_freq", 25000}});
+  ASSERT_EQ(dcservo::ApplyPwmFrequencyChange(*setup, 50e-6, 500e-6), 1);
+  EXPECT_EQ(Base(*setup, "PWMPER"), 800);
+  EXPECT_EQ(Base(*setup, "CLPER"), 1);
+  EXPECT_EQ(Base(*setup, "SLPER"), 13);
+  EXPECT_DOUBLE_EQ(Base(*setup, "Ts_C"), 40e-6);
+  EXPECT_DOUBLE_EQ(Base(*setup, "Ts_S"), 520e-6);
+  EXPECT_DOUBLE_EQ(Base(*setup, "PWMperiod"), 40e-6);
+  EXPECT_EQ(Base(*setup, "SATPWM"), 3277);
+}
+
+TEST(Timing, FastLoopFlagComesFromUpgradeBit6WhenTheDriveHasIt) {
+  struct Case {
+    double upgrade, flag;
+  };
+  for (const Case& c : {Case{0x0040, 1}, Case{0xFFBF, 0}, Case{0x0041, 1}}) {
+    SCOPED_TRACE(c.upgrade);
+    auto setup = TimingDrive({{"UPGRADE", c.upgrade}, {"PosSpd_in_FastLoop", 0.5}});
+    EXPECT_EQ(dcservo::ComputePosSpd_in_FastLoop(*setup), 1);
+    EXPECT_EQ(Base(*setup, "PosSpd_in_FastLoop"), c.flag);
+    EXPECT_EQ(setup->FindParameter("PosSpd_in_FastLoop")->GetMaxInBaseUnit(), 1);
+  }
+  auto without = TimingDrive();
+  ZelCollectErrors errors;
+  EXPECT_EQ(dcservo::ComputePosSpd_in_FastLoop(*without), 1);
+  EXPECT_TRUE(errors.Messages().empty());
+  EXPECT_EQ(g_bShowErrors, 1);
+}
+
+TEST(Timing, MinimumPeriodsAreCheckedFastThenSlow) {
+  struct Case {
+    const char* what;
+    double fast_min, slow_min;
+    std::vector<std::string> starts;
+  };
+  const Case cases[] = {
+      {"no limits set", 0, 0, {}},
+      {"equal passes", 50e-6, 500e-6, {}},
+      {"fast too short", 60e-6, 0, {"The minimum value for Fast loop sampling period is 0.060000 ms!"}},
+      {"both too short", 60e-6, 1e-3,
+       {"The minimum value for Fast loop sampling period is 0.060000 ms!",
+        "The minimum value for Slow loop sampling period is 1.000000 ms!"}},
+      {"negative means none", -1, -1, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto setup = TimingDrive({{"Ts_C", 50e-6}, {"Ts_S", 500e-6}});
+    if (c.fast_min != 0) testing_support::Put(*setup, {{"Ts_C_min", c.fast_min}});
+    if (c.slow_min != 0) testing_support::Put(*setup, {{"Ts_S_min", c.slow_min}});
+    const auto messages = dcservo::CheckMinimumPeriods(*setup);
+    ASSERT_EQ(messages.size(), c.starts.size());
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+      EXPECT_EQ(messages[i].rfind(c.starts[i], 0), 0u) << messages[i];
+      EXPECT_NE(messages[i].find("\nAdjust the PWM frequency"), std::string::npos);
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,147 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include "host/zel_setup_file.h"
+#include "tests/support/test_setups.h"
+
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+namespace {
+
+std::string Minimal(const std::string& parameters, const std::string& extra = "") {
+  return R"({"format": "dcservo-setup", "version": 1, "parameters": [)" + parameters + "]" +
+         extra + "}";
+}
+
+TEST(SetupFile, BundledDriveRoundTripsByteForByte) {
+  const std::string original = ReadFile(testing_support::BundledSetupPath());
+  ZelLoadResult first = ParseSetupText(original, "default.json");
+  ASSERT_TRUE(first.setup) << first.error;
+  const std::string written = SetupToText(*first.setup);
+  ZelLoadResult second = ParseSetupText(written, "written");
+  ASSERT_TRUE(second.setup) << second.error;
+  EXPECT_EQ(SetupToText(*second.setup), written);
+  EXPECT_EQ(second.setup->GetParameters().GetParametersCount(),
+            first.setup->GetParameters().GetParametersCount());
+  EXPECT_EQ(second.setup->GetDescription(), first.setup->GetDescription());
+}
+
+TEST(SetupFile, KeepsTypesStorageUnitsRangesOptionsAndIdentity) {
+  const std::string text = Minimal(
+      R"({"name": "KPI", "type": "int16", "value": 24575, "min": 0, "max": 32767},
+         {"name": "ERR_position", "unit": "rot", "storage": "internal", "value": 2000},
+         {"name": "Temp_2", "unit": "°C", "value": 80})",
+      R"(, "variables": [{"name": "MER", "type": "uint16", "value": 3}],
+         "options": {"DisableBrake": "1"},
+         "identity": {"description": "d", "firmware_id": "F1", "e2rom_size_words": 8192})");
+  ZelLoadResult loaded = ParseSetupText(text, "t");
+  ASSERT_TRUE(loaded.setup) << loaded.error;
+  ZelLoadResult again = ParseSetupText(SetupToText(*loaded.setup), "again");
+  ASSERT_TRUE(again.setup) << again.error;
+  CZel_Setup& s = *again.setup;
+  EXPECT_EQ(s.FindParameter("KPI")->GetType(), ZelStorageType::Int16);
+  EXPECT_EQ(s.FindParameter("KPI")->GetMaxInBaseUnit(), 32767);
+  EXPECT_FALSE(s.FindParameter("ERR_position")->IsStoredInBaseUnit());
+  EXPECT_EQ(s.FindParameter("ERR_position")->GetSelectedUnit().GetName(), "rot");
+  EXPECT_EQ(s.FindParameter("Temp_2")->GetUnitType(), kUnitTemperature);
+  EXPECT_EQ(s.FindVariable("MER")->GetValueInInternalUnit(), 3);
+  EXPECT_EQ(s.GetIntOption("DisableBrake"), 1);
+  EXPECT_EQ(s.GetE2ROMSize(), 8192);
+  EXPECT_EQ(s.GetFirmwareID(), "F1");
+}
+
+TEST(SetupFile, MalformedFilesAreRefusedWithThePlaceAndTheReason) {
+  struct Case {
+    const char* what;
+    std::string text;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"syntax", "{\n  \"format\": \"dcservo-setup\",\n  \"version\": 1,,\n}", "line 3, column"},
+      {"not a setup", R"({"format": "other", "version": 1, "parameters": []})", "/format"},
+      {"newer version", R"({"format": "dcservo-setup", "version": 2, "parameters": []})",
+       "version 2"},
+      {"no parameters", R"({"format": "dcservo-setup", "version": 1})", "\"parameters\""},
+      {"duplicate without case",
+       Minimal(R"({"name": "KPI", "value": 1}, {"name": "kpi", "value": 2})"), "/parameters/1"},
+      {"duplicate key", Minimal("", R"(, "options": {"a": "1", "a": "2"})"), "appears twice"},
+      {"unknown unit", Minimal(R"({"name": "X", "unit": "furlong", "value": 1})"),
+       "/parameters/0/unit"},
+      {"wrong type", Minimal(R"({"name": "X", "value": "1"})"), "/parameters/0/value"},
+      {"unknown storage type", Minimal(R"({"name": "X", "type": "int8", "value": 1})"),
+       "unknown type"},
+      {"inverted range", Minimal(R"({"name": "X", "value": 1, "min": 2, "max": 1})"),
+       "\"min\" is above"},
+      {"overflowing number", Minimal(R"({"name": "X", "value": 1e999})"), "1e999"},
+      {"unknown key", Minimal(R"({"name": "X", "value": 1, "vaule": 2})"), "vaule"},
+      {"option not text", Minimal("", R"(, "options": {"a": 1})"), "/options/a"},
+      {"bad e2rom size", Minimal("", R"(, "identity": {"e2rom_size_words": 70000})"),
+       "/identity/e2rom_size_words"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ZelLoadResult r = ParseSetupText(c.text, "drive.json");
+    EXPECT_EQ(r.setup, nullptr);
+    EXPECT_EQ(r.error.rfind("drive.json: ", 0), 0u) << r.error;
+    EXPECT_NE(r.error.find(c.expected), std::string::npos) << r.error;
+  }
+}
+
+TEST(SetupFile, MissingFileIsReported) {
+  ZelLoadResult r = LoadSetupFile("/nonexistent/drive.json");
+  EXPECT_EQ(r.setup, nullptr);
+  EXPECT_NE(r.error.find("/nonexistent/drive.json"), std::string::npos);
+}
+
+TEST(SetupFile, SaveReplacesTheFileAndKeepsItsPermissions) {
+  TempDir dir;
+  const std::string path = dir.File("drive.json");
+  WriteFile(path, "old");
+  chmod(path.c_str(), 0600);
+  auto setup = testing_support::MakeSetup({{"KPI", 1}});
+  ASSERT_EQ(SaveSetupFile(*setup, path), "");
+  ZelLoadResult back = LoadSetupFile(path);
+  ASSERT_TRUE(back.setup) << back.error;
+  struct stat st {};
+  stat(path.c_str(), &st);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+// A write that fails half-way (the file-size limit stands in for a full disk) must leave the
+// old file as it was and no temporary file behind.
+TEST(SetupFile, SaveThatFailsHalfWayLeavesTheOldFile) {
+  TempDir dir;
+  const std::string path = dir.File("drive.json");
+  const std::string old_text = "{\"old\": true}\n";
+  WriteFile(path, old_text);
+  auto setup = testing_support::LoadBundledSetup();
+  ASSERT_GT(SetupToText(*setup).size(), 4096u);
+
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  auto previous_handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 4096;
+  setrlimit(RLIMIT_FSIZE, &small);
+  const std::string error = SaveSetupFile(*setup, path);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous_handler);
+
+  EXPECT_NE(error, "");
+  EXPECT_EQ(ReadFile(path), old_text);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+TEST(SetupFile, SaveIntoAMissingFolderFailsCleanly) {
+  auto setup = testing_support::MakeSetup({});
+  EXPECT_NE(SaveSetupFile(*setup, "/nonexistent/folder/drive.json"), "");
+}
+
+}  // namespace

@@ -1,0 +1,52 @@
+#pragma once
+// Setups for tests: the bundled drive with the plug-in's scales attached, and small setups
+// built from a list of parameters.
+
+#include <initializer_list>
+#include <memory>
+#include <string>
+
+#include "host/zel_setup.h"
+
+namespace testing_support {
+
+std::string BundledSetupPath();
+std::string BinaryDir();
+
+// The bundled drive, scales attached as a host attaches the plug-in's exports.
+std::unique_ptr<CZel_Setup> LoadBundledSetup();
+
+struct Param {
+  const char* name;
+  double value;
+  const char* unit = "";
+  bool internal = false;
+  ZelStorageType type = ZelStorageType::Double;
+};
+
+// A setup holding only these parameters, with the plug-in's scales attached.
+std::unique_ptr<CZel_Setup> MakeSetup(std::initializer_list<Param> params);
+
+// The timing and sensor parameters that every scale reads, for the drive of the examples:
+// 40 MHz, PWMPER 1000, CLPER 1, SLPER 10, 500-line encoder on the motor, 48 V, 10 A peak.
+std::unique_ptr<CZel_Setup> MakeTimingSetup(std::initializer_list<Param> extra = {});
+
+// Adds or overwrites parameters.
+void Put(CZel_Setup& setup, std::initializer_list<Param> params);
+
+// A scratch folder, removed with the object.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& text);
+
+}  // namespace testing_support
