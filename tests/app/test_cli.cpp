@@ -20,11 +20,11 @@ TEST(CommandLine, ComputeOnTheBundledDrivePrintsValuesAndOptions) {
 TEST(CommandLine, AssignmentsRunInTheOrderGiven) {
   // 0.5 rot is 1000 encoder counts on the bundled drive.
   const auto later_internal = RunDcservo(
-      "sync --set ERR_position=0.5rot --set-internal ERR_position=100 --print ERR_position --internal");
+      "chip --set ERR_position=0.5rot --set-internal ERR_position=100 --print ERR_position --internal");
   EXPECT_EQ(later_internal.exit_code, 0) << later_internal.err;
   EXPECT_EQ(later_internal.out, "ERR_position=100\n");
   const auto later_base = RunDcservo(
-      "sync --set-internal ERR_position=100 --set ERR_position=0.5rot --print ERR_position --internal");
+      "chip --set-internal ERR_position=100 --set ERR_position=0.5rot --print ERR_position --internal");
   double counts = 0;
   ASSERT_EQ(std::sscanf(later_base.out.c_str(), "ERR_position=%lf", &counts), 1) << later_base.out;
   EXPECT_NEAR(counts, 1000, 1e-9);

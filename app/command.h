@@ -1,0 +1,42 @@
+#pragma once
+// One dcservo sub-command. Each lives in its own file and is listed once in MakeCommands().
+
+#include <CLI/CLI.hpp>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/setup_session.h"
+
+class Command {
+ public:
+  virtual ~Command() = default;
+  virtual const char* Name() const = 0;
+  virtual const char* Description() const = 0;
+  virtual void Define(CLI::App& cmd) = 0;
+  // Exit code; throw CommandError for a failure with a message.
+  virtual int Execute(const CLI::App& cmd) = 0;
+};
+
+// The options every setup-reading command shares: -s/--setup, --set, --set-internal and
+// (optionally) --option, with the assignments kept in the order they were typed.
+struct SetupArgs {
+  std::string setup;
+  std::vector<std::string> set, set_internal, option;
+  CLI::Option* set_opt = nullptr;
+  CLI::Option* set_internal_opt = nullptr;
+  CLI::Option* option_opt = nullptr;
+
+  void AddTo(CLI::App& cmd, bool with_options = true);
+  std::vector<Assignment> InOrder(const CLI::App& cmd) const;
+};
+
+std::unique_ptr<Command> MakeComputeCommand();
+std::unique_ptr<Command> MakeChipCommand();
+std::unique_ptr<Command> MakeSyncCommand();
+std::unique_ptr<Command> MakeScaleCommand();
+std::unique_ptr<Command> MakeShowCommand();
+std::unique_ptr<Command> MakeUnitsCommand();
+
+// Every command, in the order --help lists them.
+std::vector<std::unique_ptr<Command>> MakeCommands();

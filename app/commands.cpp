@@ -1,0 +1,12 @@
+#include "app/command.h"
+
+std::vector<std::unique_ptr<Command>> MakeCommands() {
+  std::vector<std::unique_ptr<Command>> commands;
+  commands.push_back(MakeComputeCommand());
+  commands.push_back(MakeChipCommand());
+  commands.push_back(MakeSyncCommand());
+  commands.push_back(MakeScaleCommand());
+  commands.push_back(MakeShowCommand());
+  commands.push_back(MakeUnitsCommand());
+  return commands;
+}
