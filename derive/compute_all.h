@@ -9,7 +9,4 @@ namespace dcservo {
 // checking results between the stages. A null setup is left alone.
 void ComputeAllOptions(CZel_Setup* setup);
 
-// The later stages, also run on their own by the dialogs.
-void ComputeParameterRanges(CZel_Setup& setup);
-
 }  // namespace dcservo

@@ -313,22 +313,17 @@ int PositiveModulo(int a, int b) {
   return r < 0 ? r + b : r;
 }
 
-namespace {
-
-// Output ports OUT0..OUT5 of this drive family and the I/O pins behind them.
-constexpr int kOutputPins[] = {25, 26, 27, 28, 29, 31};
-
-}  // namespace
-
-int GetIOPinFromPort(int port) {
-  return port >= 0 && port < GetIOPortCount() ? kOutputPins[port] : -1;
+int GetIOPinFromPort(const CZel_Setup* setup, int port) {
+  return port >= 0 && port < GetIOPortCount(setup) ? setup->GetIOOutputPins()[port] : -1;
 }
 
-int GetIOPortFromPin(int pin) {
-  for (int port = 0; port < GetIOPortCount(); ++port) {
-    if (kOutputPins[port] == pin) return port;
+int GetIOPortFromPin(const CZel_Setup* setup, int pin) {
+  for (int port = 0; port < GetIOPortCount(setup); ++port) {
+    if (setup->GetIOOutputPins()[port] == pin) return port;
   }
   return -1;
 }
 
-int GetIOPortCount() { return static_cast<int>(std::size(kOutputPins)); }
+int GetIOPortCount(const CZel_Setup* setup) {
+  return setup ? static_cast<int>(setup->GetIOOutputPins().size()) : 0;
+}

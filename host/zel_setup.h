@@ -202,6 +202,12 @@ class CZel_Setup {
 
   const CZel_Units& GetUnits() const { return ZelUnitTable(); }
 
+  // --- I/O ---
+  // The drive's I/O pins that can serve as outputs, by port: the first is port 0. A drive
+  // that lists none has no output the user can pick.
+  const std::vector<int>& GetIOOutputPins() const { return io_output_pins_; }
+  void SetIOOutputPins(std::vector<int> pins) { io_output_pins_ = std::move(pins); }
+
  private:
   std::string CheckNewQuantity(const QuantityDesc& desc, const CZel_Unit*& unit) const;
 
@@ -219,6 +225,7 @@ class CZel_Setup {
   std::unordered_map<std::string, OptionEntry, zel::FoldedHash, zel::FoldedEqual> options_;
   std::size_t next_option_order_ = 0;
   ZelIdentity identity_;
+  std::vector<int> io_output_pins_;
   ZelScaleFactorFn scale_factor_ = nullptr;
   ZelScaleOffsetFn scale_offset_ = nullptr;
 };
@@ -232,8 +239,8 @@ double RoundDecimalValue(double x, int digits);
 double TG_FRound(double x);
 int PositiveModulo(int a, int b);
 
-// The drive's I/O pins that can serve as outputs, by the port number the user picks; -1
+// The drive's output pins by the port number the user picks, as the setup lists them; -1
 // when the port or pin is not one of them.
-int GetIOPinFromPort(int port);
-int GetIOPortFromPin(int pin);
-int GetIOPortCount();
+int GetIOPinFromPort(const CZel_Setup* setup, int port);
+int GetIOPortFromPin(const CZel_Setup* setup, int pin);
+int GetIOPortCount(const CZel_Setup* setup);

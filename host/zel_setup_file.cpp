@@ -160,8 +160,30 @@ void ReadOptions(const json& root, CZel_Setup& setup) {
   }
 }
 
+// Pins go into an 8-bit field of the drive's brake register, so a pin is 0 to 255.
+void ReadIOOutputs(const json& root, CZel_Setup& setup) {
+  auto it = root.find("io_outputs");
+  if (it == root.end()) return;
+  if (!it->is_array()) Refuse("/io_outputs", "an array is expected");
+  std::vector<int> pins;
+  for (std::size_t i = 0; i < it->size(); ++i) {
+    const std::string place = "/io_outputs/" + std::to_string(i);
+    const double pin = Number((*it)[i], place);
+    if (pin != std::floor(pin) || pin < 0 || pin > 255)
+      Refuse(place, "a pin number from 0 to 255 is expected");
+    const int number = static_cast<int>(pin);
+    for (int listed : pins) {
+      if (listed == number) Refuse(place, "pin " + std::to_string(number) + " is listed twice");
+    }
+    pins.push_back(number);
+  }
+  setup.SetIOOutputPins(std::move(pins));
+}
+
 std::unique_ptr<CZel_Setup> ReadSetup(const json& root) {
-  CheckKeys(root, {"format", "version", "identity", "parameters", "variables", "options"}, "");
+  CheckKeys(root,
+            {"format", "version", "identity", "parameters", "variables", "options", "io_outputs"},
+            "");
   if (Text(Member(root, "format", ""), "/format") != kFormatName)
     Refuse("/format", std::string("\"") + kFormatName + "\" is expected");
   const json& version = Member(root, "version", "");
@@ -174,6 +196,7 @@ std::unique_ptr<CZel_Setup> ReadSetup(const json& root) {
   ReadList(root, "parameters", true, *setup, true);
   ReadList(root, "variables", false, *setup, false);
   ReadOptions(root, *setup);
+  ReadIOOutputs(root, *setup);
   return setup;
 }
 
@@ -281,6 +304,7 @@ std::string SetupToText(const CZel_Setup& setup) {
   json options = json::object();
   for (const auto& [name, text] : setup.GetOptions()) options[name] = text;
   root["options"] = std::move(options);
+  if (!setup.GetIOOutputPins().empty()) root["io_outputs"] = setup.GetIOOutputPins();
   return root.dump(2) + "\n";
 }
 

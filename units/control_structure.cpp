@@ -36,14 +36,18 @@ constexpr SensorRow kSensorRows[] = {
     {2, kEncoder, "", kTacho},
 };
 
-const LoopRow* FindLoopRow(CZel_Setup& setup) {
-  const auto mode = static_cast<long long>(setup.GetParameterValueInBaseUnit("ControlMode"));
+// Null when the mode has no row, or in position mode without `PositionControlType`; that
+// is read in position mode only.
+const LoopRow* FindLoopRow(CZel_Setup& setup, const CZel_Parameter& control_mode) {
+  const long long mode = static_cast<long long>(control_mode.GetValueInBaseUnit());
+  long long type = -1;
+  if (mode == 0) {
+    const CZel_Parameter* position_control_type = setup.FindParameter("PositionControlType");
+    if (!position_control_type) return nullptr;
+    type = static_cast<long long>(position_control_type->GetValueInBaseUnit());
+  }
   for (const LoopRow& row : kLoopRows) {
-    if (row.control_mode != mode) continue;
-    if (row.position_control_type < 0) return &row;
-    const auto type =
-        static_cast<long long>(setup.GetParameterValueInBaseUnit("PositionControlType"));
-    if (row.position_control_type == type) return &row;
+    if (row.control_mode == mode && row.position_control_type == type) return &row;
   }
   return nullptr;
 }
@@ -158,13 +162,18 @@ bool ConditionHolds(CZel_Setup& setup, Condition condition) {
 }  // namespace
 
 int ComputeControlStructureOptions(CZel_Setup& setup) {
-  const LoopRow* loops = FindLoopRow(setup);
+  // Looked up before anything is written: a setup without them gets no options at all
+  // rather than those of position mode with the motor encoder.
+  const CZel_Parameter* control_mode = setup.FindParameter("ControlMode");
+  const CZel_Parameter* sensors_configuration = setup.FindParameter("SensorsConfiguration");
+  if (!control_mode || !sensors_configuration) return 0;
+  const LoopRow* loops = FindLoopRow(setup, *control_mode);
   if (!loops) return 0;
   setup.SetOption("IsClosedPosition", loops->position);
   setup.SetOption("IsClosedSpeed", loops->speed);
   setup.SetOption("IsClosedCurrent", loops->current);
 
-  const double sensors = setup.GetParameterValueInBaseUnit("SensorsConfiguration");
+  const double sensors = sensors_configuration->GetValueInBaseUnit();
   const double truncated = static_cast<double>(static_cast<long long>(sensors));
   for (const SensorRow& row : kSensorRows) {
     if (row.configuration != truncated) continue;

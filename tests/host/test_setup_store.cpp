@@ -191,14 +191,22 @@ TEST(HostFunctions, NumbersAsThePluginExpectsThem) {
   EXPECT_EQ(PositiveModulo(3, 0), 0);
 }
 
-TEST(HostFunctions, BrakePortsAndPinsTranslateBothWays) {
-  for (int port = 0; port < GetIOPortCount(); ++port) {
+TEST(HostFunctions, BrakePortsAndPinsTranslateBothWaysAsTheSetupListsThem) {
+  CZel_Setup setup;
+  setup.SetIOOutputPins({25, 26, 31});
+  ASSERT_EQ(GetIOPortCount(&setup), 3);
+  for (int port = 0; port < GetIOPortCount(&setup); ++port) {
     SCOPED_TRACE(port);
-    EXPECT_EQ(GetIOPortFromPin(GetIOPinFromPort(port)), port);
+    EXPECT_EQ(GetIOPortFromPin(&setup, GetIOPinFromPort(&setup, port)), port);
   }
-  EXPECT_EQ(GetIOPinFromPort(-1), -1);
-  EXPECT_EQ(GetIOPinFromPort(GetIOPortCount()), -1);
-  EXPECT_EQ(GetIOPortFromPin(0), -1);
+  EXPECT_EQ(GetIOPinFromPort(&setup, 2), 31);
+  EXPECT_EQ(GetIOPinFromPort(&setup, -1), -1);
+  EXPECT_EQ(GetIOPinFromPort(&setup, 3), -1);
+  EXPECT_EQ(GetIOPortFromPin(&setup, 0), -1);
+  CZel_Setup without_outputs;
+  EXPECT_EQ(GetIOPortCount(&without_outputs), 0);
+  EXPECT_EQ(GetIOPinFromPort(&without_outputs, 0), -1);
+  EXPECT_EQ(GetIOPortFromPin(nullptr, 25), -1);
 }
 
 }  // namespace

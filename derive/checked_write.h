@@ -1,0 +1,47 @@
+#pragma once
+// The last stage of a conversion step. A zero scale, a limit register at full scale or a
+// zero time turns a division into something that is not a number; such a step leaves the
+// parameter, range included, as it was and reports 0 rather than storing garbage that the
+// next pass would carry on to the drive.
+
+#include <cmath>
+
+#include "derive/set_parameter_range.h"
+#include "derive/step.h"
+#include "host/zel_setup.h"
+
+namespace dcservo {
+
+// Full scale of the drive's Q15 arithmetic: gains, limits and filter coefficients.
+inline constexpr double kFullScale = 32767.0;
+
+inline bool AllFinite(double a, double b = 0.0, double c = 0.0) {
+  return std::isfinite(a) && std::isfinite(b) && std::isfinite(c);
+}
+
+// A scaled value with the range it is allowed in, range first.
+inline int WriteScaled(CZel_Parameter& p, double min, double max, double value) {
+  if (!AllFinite(min, max, value)) return 0;
+  if (!SetParameterRange(p, min, max)) return 0;
+  return p.SetValueInBaseUnit(value);
+}
+
+// A chip value, written as computed; the host keeps it in the register's integer type.
+inline int WriteChip(CZel_Parameter& p, double value) {
+  if (!AllFinite(value)) return 0;
+  return p.SetValueInBaseUnit(value);
+}
+
+// The four limit registers get the full fixed-point range before their value.
+inline int WriteLimitRegister(CZel_Parameter& p, double value) {
+  if (!AllFinite(value)) return 0;
+  if (!SetParameterRange(p, 0.0, kFullScale)) return 0;
+  return p.SetValueInBaseUnit(value);
+}
+
+// A bit of a packed register read as a flag.
+inline double BitOf(double register_value, unsigned mask) {
+  return (static_cast<unsigned long long>(Truncated(register_value)) & mask) ? 1.0 : 0.0;
+}
+
+}  // namespace dcservo

@@ -1,0 +1,313 @@
+#include "derive/gains.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
+#include "derive/checked_write.h"
+#include "derive/step.h"
+#include "units/scales.h"
+
+namespace dcservo {
+namespace {
+
+struct FixedPointGain {
+  Gain gain;
+  const char* scaled;
+  const char* mantissa;
+  const char* shift;
+  double max;
+  // The acceleration feedforward needs more shift than one register holds: the first
+  // register takes up to `split_at`, this one the rest.
+  const char* second_shift = nullptr;
+  int split_at = 0;
+};
+
+constexpr FixedPointGain kGains[] = {
+    {Gain::Kp_C, "Kp_C_scl", "KPI", "SFTKPI", 16384},
+    {Gain::Ki_C, "Ki_C_scl", "KII", "SFTKII", 16384},
+    {Gain::Kp_S, "Kp_S_scl", "KPS", "SFTKPS", 16384},
+    {Gain::Ki_S, "Ki_S_scl", "KIS", "SFTKIS", 16384},
+    {Gain::Kp_P, "Kp_P_scl", "KPP", "SFTKPP", 16384},
+    {Gain::Ki_P, "Ki_P_scl", "KIP", "SFTKIP", 16384},
+    {Gain::Kd_P, "Kd_P_scl", "KDP", "SFTKDP", 16384},
+    {Gain::KFFS, "KFFS_scl", "KFFS", "SFTSFFW", 16384},
+    {Gain::KFFA, "KFFA_scl", "KFFA", "SFTAFFW", 4194304, "SFTKFF", 11},
+};
+
+const FixedPointGain& Row(Gain gain) {
+  return *std::find_if(std::begin(kGains), std::end(kGains),
+                       [gain](const FixedPointGain& row) { return row.gain == gain; });
+}
+
+// The position controller's output is a speed reference only in position mode over the
+// speed loop; otherwise it is a current reference.
+bool PositionOverSpeedLoop(const CZel_Parameter& mode, const CZel_Parameter& type) {
+  return type.GetValueInBaseUnit() == 1.0 && mode.GetValueInBaseUnit() == 0.0;
+}
+
+// The controllers' current limit as the saturation register in use gives it: SATS while
+// the speed controller is in the loop, else SATP.
+int CurrentLimitFromSaturation(CZel_Setup& setup, const char* target, double min) {
+  auto p = FindParameters(setup, "ImaxPS", "ImaxM", "ACR", "SATS", "SATP", target);
+  if (!p) return 0;
+  auto [imaxps, imaxm, acr, sats, satp, limit] = *p;
+  const double sat = BitOf(acr->GetValueInBaseUnit(), kAcrSpeedControllerInLoop)
+                         ? sats->GetValueInBaseUnit()
+                         : satp->GetValueInBaseUnit();
+  return WriteScaled(*limit, min,
+                     std::min(imaxps->GetValueInBaseUnit(), imaxm->GetValueInBaseUnit()),
+                     (kFullScale - sat) / CurrentScale(setup));
+}
+
+// An integral limit as a percentage of the output limit it sits under.
+int IntegralLimitPercent(CZel_Setup& setup, const char* imax, const char* sat,
+                         const char* percent) {
+  auto p = FindParameters(setup, imax, sat, percent);
+  if (!p) return 0;
+  auto [i, s, pct] = *p;
+  return WriteScaled(
+      *pct, 0.0, 100.0,
+      (kFullScale - i->GetValueInBaseUnit()) * 100.0 / (kFullScale - s->GetValueInBaseUnit()));
+}
+
+// FeedforwardShift and every gain's shift alike.
+int ShiftOf(const CZel_Parameter& scaled) { return FixedPointShift(scaled.GetValueInBaseUnit()); }
+
+constexpr double kFilterQOff = 32767.0;
+// What the corner shows while the filter is off, so that switching it on starts somewhere
+// sensible.
+constexpr double kFilterOffCorner = 5000.0;
+
+}  // namespace
+
+int FixedPointShift(double gain) {
+  return gain > 1.0 ? static_cast<int>(std::ceil(std::log(gain) / std::log(2.0))) : 0;
+}
+
+int ScaledGainFromChip(CZel_Setup& setup, Gain gain) {
+  const FixedPointGain& g = Row(gain);
+  auto p = FindParameters(setup, g.mantissa, g.shift, g.scaled);
+  CZel_Parameter* second = g.second_shift ? setup.FindParameter(g.second_shift) : nullptr;
+  if (!p || (g.second_shift && !second)) return 0;
+  auto [m, s, x] = *p;
+  const double shift =
+      second ? second->GetValueInBaseUnit() + s->GetValueInBaseUnit() : s->GetValueInBaseUnit();
+  return WriteScaled(*x, 0.0, g.max, m->GetValueInBaseUnit() * std::pow(2.0, shift) / kFullScale);
+}
+
+int GainShiftToChip(CZel_Setup& setup, Gain gain) {
+  const FixedPointGain& g = Row(gain);
+  auto p = FindParameters(setup, g.scaled, g.shift);
+  if (!p) return 0;
+  auto [x, s] = *p;
+  const int shift = ShiftOf(*x);
+  return WriteChip(*s, g.second_shift ? std::min(shift, g.split_at) : shift);
+}
+
+int ComputeSFTKFF(CZel_Setup& setup) {
+  const FixedPointGain& g = Row(Gain::KFFA);
+  auto p = FindParameters(setup, g.scaled, g.second_shift);
+  if (!p) return 0;
+  auto [x, s] = *p;
+  const int shift = ShiftOf(*x);
+  return WriteChip(*s, shift > g.split_at ? shift - g.split_at : 0);
+}
+
+int GainMantissaToChip(CZel_Setup& setup, Gain gain) {
+  const FixedPointGain& g = Row(gain);
+  auto p = FindParameters(setup, g.scaled, g.mantissa);
+  if (!p) return 0;
+  auto [x, m] = *p;
+  return WriteChip(*m, x->GetValueInBaseUnit() * kFullScale / std::pow(2.0, ShiftOf(*x)));
+}
+
+// --- Chip to scaled ---------------------------------------------------------------------
+
+int ComputeIlimPS(CZel_Setup& setup) { return CurrentLimitFromSaturation(setup, "IlimPS", 0.001); }
+
+int ComputeTestLimitCurrent(CZel_Setup& setup) {
+  return CurrentLimitFromSaturation(setup, "TestLimitCurrent", 0.0);
+}
+
+int ComputeTestCurrent(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "In", "InPS", "TestCurrent");
+  if (!p) return 0;
+  auto [in, inps, test] = *p;
+  const double nominal = std::min(in->GetValueInBaseUnit(), inps->GetValueInBaseUnit());
+  return WriteScaled(*test, 0.001, 0.9 * nominal, 0.5 * nominal);
+}
+
+int ComputeTestMaxSpeed(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "Vdc", "K", "TestMaxSpeed");
+  if (!p) return 0;
+  auto [vdc, k, speed] = *p;
+  // Vdc / K is the motor's no-load speed at full voltage.
+  const double top = vdc->GetValueInBaseUnit() / k->GetValueInBaseUnit();
+  return WriteScaled(*speed, 0.0, top, top / 3.0);
+}
+
+int ComputeisUseFilterOnCrtCtrlOutput(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "FILTERQ", "isUseFilterOnCrtCtrlOutput");
+  if (!p) return 0;
+  auto [q, on] = *p;
+  return WriteScaled(*on, 0.0, 1.0, q->GetValueInBaseUnit() == kFilterQOff ? 0.0 : 1.0);
+}
+
+int ComputeFilterOnCurrentControllerOutput(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "FILTERQ", "DSP_freq", "CLPER", "PWMPER",
+                          "FilterOnCurrentControllerOutput");
+  if (!p) return 0;
+  auto [q, dsp, clper, pwmper, corner] = *p;
+  const double f = dsp->GetValueInBaseUnit();
+  const double cl = clper->GetValueInBaseUnit();
+  const double pwm = pwmper->GetValueInBaseUnit();
+  const double filterq = q->GetValueInBaseUnit();
+  const double value =
+      filterq == kFilterQOff
+          ? kFilterOffCorner
+          : RoundDecimalValue(-std::log(1.0 - filterq / kFullScale) * f / cl * 0.5 / pwm, 0);
+  return WriteScaled(*corner, 0.0, f * 0.25 / cl / pwm, value);
+}
+
+int ComputeisCompensateGravitationalLoads(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "FFL", "isCompensateGravitationalLoads");
+  if (!p) return 0;
+  auto [ffl, on] = *p;
+  return WriteScaled(*on, 0.0, 1.0, ffl->GetValueInBaseUnit() == 0.0 ? 0.0 : 1.0);
+}
+
+int ComputeOffsetCurrent(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "FFL", "In", "OffsetCurrent");
+  if (!p) return 0;
+  auto [ffl, in, offset] = *p;
+  const double nominal = in->GetValueInBaseUnit();
+  return WriteScaled(*offset, -nominal, nominal, ffl->GetValueInBaseUnit() / CurrentScale(setup));
+}
+
+int ComputeIPSatS(CZel_Setup& setup) {
+  return IntegralLimitPercent(setup, "IMAXS", "SATS", "IPSatS");
+}
+int ComputeIPSatP(CZel_Setup& setup) {
+  return IntegralLimitPercent(setup, "IMAXP", "SATP", "IPSatP");
+}
+
+int Computefilter_D(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "KDFP", "filter_D");
+  if (!p) return 0;
+  auto [kdfp, filter] = *p;
+  return WriteScaled(*filter, 0.0, 1.0, kdfp->GetValueInBaseUnit() / kFullScale);
+}
+
+int ComputeLimit_Speed(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "ControlMode", "PositionControlType", "SATP", "Vdc", "K",
+                          "SensorsConfiguration", "ADCResolution", "Motor_transmission",
+                          "Load_transmission", "Limit_Speed");
+  if (!p) return 0;
+  auto [mode, type, satp, vdc, k, sensors, adc, motor_side, load_side, limit] = *p;
+  if (!PositionOverSpeedLoop(*mode, *type)) return 1;
+  const double load_per_motor =
+      std::abs(load_side->GetValueInBaseUnit() / motor_side->GetValueInBaseUnit());
+  const double motor_scale = std::abs(MotorSpeedScale(setup));
+  // With an encoder the motor's no-load speed bounds the limit; a tacho is bounded by the
+  // converter's span instead.
+  const double max = sensors->GetValueInBaseUnit() == 0.0
+                         ? (vdc->GetValueInBaseUnit() / k->GetValueInBaseUnit()) * load_per_motor
+                         : (adc->GetValueInBaseUnit() * 0.5 - 1.0) * load_per_motor / motor_scale;
+  return WriteScaled(*limit, 0.0, max,
+                     (kFullScale - satp->GetValueInBaseUnit()) * load_per_motor / motor_scale);
+}
+
+// --- Scaled to chip ---------------------------------------------------------------------
+
+int ComputeFILTERQ(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "isUseFilterOnCrtCtrlOutput", "FilterOnCurrentControllerOutput",
+                          "Ts_C", "FILTERQ");
+  if (!p) return 0;
+  auto [on, corner, ts, q] = *p;
+  if (on->GetValueInBaseUnit() == 0.0) return WriteChip(*q, kFilterQOff);
+  return WriteChip(
+      *q, std::trunc((1.0 - std::exp(-corner->GetValueInBaseUnit() * ts->GetValueInBaseUnit())) *
+                     kFullScale));
+}
+
+int ComputeFFL(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "isCompensateGravitationalLoads", "OffsetCurrent", "FFL");
+  if (!p) return 0;
+  auto [on, offset, ffl] = *p;
+  if (Truncated(on->GetValueInBaseUnit()) == 0) return WriteChip(*ffl, 0.0);
+  return WriteChip(*ffl, offset->GetValueInBaseUnit() * CurrentScale(setup));
+}
+
+// The gravity offset is applied at full gain; its size lives in FFL alone.
+int ComputeKFFL(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "KFFL");
+  if (!p) return 0;
+  return WriteChip(*(*p)[0], kFullScale);
+}
+
+int ComputeIMAXS(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "IlimPS", "IPSatS", "IMAXS");
+  if (!p) return 0;
+  auto [ilim, pct, imax] = *p;
+  return WriteLimitRegister(*imax, kFullScale - ilim->GetValueInBaseUnit() *
+                                                    (pct->GetValueInBaseUnit() / 100.0) *
+                                                    CurrentScale(setup));
+}
+
+int ComputeSATS(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "IlimPS", "SATS");
+  if (!p) return 0;
+  auto [ilim, sat] = *p;
+  return WriteLimitRegister(*sat, kFullScale - ilim->GetValueInBaseUnit() * CurrentScale(setup));
+}
+
+int ComputeKDFP(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "filter_D", "KDFP");
+  if (!p) return 0;
+  auto [filter, kdfp] = *p;
+  return WriteChip(*kdfp, filter->GetValueInBaseUnit() * kFullScale);
+}
+
+int ComputeIMAXP(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "ControlMode", "PositionControlType", "Limit_Speed", "IlimPS",
+                          "IPSatP", "Motor_transmission", "Load_transmission", "IMAXP");
+  if (!p) return 0;
+  auto [mode, type, speed, ilim, pct, motor_side, load_side, imax] = *p;
+  const double fraction = pct->GetValueInBaseUnit() / 100.0;
+  if (PositionOverSpeedLoop(*mode, *type)) {
+    return WriteLimitRegister(*imax, kFullScale - speed->GetValueInBaseUnit() * fraction *
+                                                      std::abs(MotorSpeedScale(setup)) *
+                                                      std::abs(motor_side->GetValueInBaseUnit() /
+                                                               load_side->GetValueInBaseUnit()));
+  }
+  return WriteLimitRegister(
+      *imax, kFullScale - ilim->GetValueInBaseUnit() * fraction * std::abs(CurrentScale(setup)));
+}
+
+int ComputeSATP(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "ControlMode", "PositionControlType", "Limit_Speed", "IlimPS",
+                          "Motor_transmission", "Load_transmission", "SATP");
+  if (!p) return 0;
+  auto [mode, type, speed, ilim, motor_side, load_side, sat] = *p;
+  if (PositionOverSpeedLoop(*mode, *type)) {
+    return WriteLimitRegister(
+        *sat, kFullScale -
+                  speed->GetValueInBaseUnit() * std::abs(MotorSpeedScale(setup)) *
+                      std::abs(motor_side->GetValueInBaseUnit() / load_side->GetValueInBaseUnit()));
+  }
+  return WriteLimitRegister(*sat, kFullScale - ilim->GetValueInBaseUnit() * CurrentScale(setup));
+}
+
+int ApplySpeedForwardRule(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "SpeedForward", "ControlMode", "PositionControlType", "ACR",
+                          "SensorsConfiguration");
+  if (!p) return 0;
+  auto [forward, mode, type, acr, sensors] = *p;
+  if (PositionOverSpeedLoop(*mode, *type) && sensors->GetValueInBaseUnit() == 0.0) return 1;
+  const auto bits = static_cast<unsigned long long>(Truncated(acr->GetValueInBaseUnit()));
+  return forward->SetValueInInternalUnit(1.0) &
+         acr->SetValueInBaseUnit(static_cast<double>(bits | kAcrSpeedForward));
+}
+
+}  // namespace dcservo

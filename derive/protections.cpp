@@ -1,0 +1,422 @@
+#include "derive/protections.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <iterator>
+
+#include "derive/checked_write.h"
+#include "derive/probes.h"
+#include "derive/step.h"
+#include "units/scales.h"
+#include "units/timing.h"
+
+namespace dcservo {
+namespace {
+
+constexpr PcrFlagBit kPcrFlags[] = {
+    {0, "isOverCurrent"}, {1, "isMotorI2t"},     {2, "isMotorOverTemp"}, {3, "isDriveOverTemp"},
+    {4, "isOverVoltage"}, {5, "isUnderVoltage"}, {7, "isDriveI2t"},
+};
+
+// The dialogs spell the motor I²t flag "isMotori2t"; names fold case, so a lookup by either
+// spelling reaches the one parameter and the one row here.
+const PcrFlagBit& PcrFlagNamed(const char* flag) {
+  return *std::find_if(std::begin(kPcrFlags), std::end(kPcrFlags),
+                       [flag](const PcrFlagBit& row) { return zel::NamesEqual(row.flag, flag); });
+}
+
+int PcrFlagToScaled(CZel_Setup& setup, const char* flag, double max = 1.0) {
+  auto p = FindParameters(setup, "PCR", flag);
+  if (!p) return 0;
+  auto [pcr, on] = *p;
+  return WriteScaled(*on, 0.0, max, BitOf(pcr->GetValueInBaseUnit(), PcrFlagNamed(flag).mask()));
+}
+
+double AdcMax(CZel_Setup& setup) { return static_cast<double>(Compute_ADCMaxValue(&setup)); }
+
+// The time factor is the slow-loop period over the I²t time, in units of 2^-26.
+constexpr double kI2tTimeUnits = 67108864.0;
+// The chip keeps the I²t integral in sixteenths of a squared current unit.
+constexpr double kI2tIntegralScale = 0.0625;
+constexpr double kI2tIntegralScaleInverse = 16.0;
+// Keeps the time factor within [1, 32768].
+constexpr double kI2tShortestTimeSamples = 2048.0;
+// At the limit current the warning level is reached this long before the trip.
+constexpr double kI2tWarningLeadSeconds = 2.0;
+
+struct I2tProtection {
+  const char* current;    // the limit current, A
+  const char* time;       // the time at that current, s
+  const char* nominal;    // the current that may flow for ever
+  const char* peak;       // top of the limit current's range
+  double nominal_margin;  // the limit current's range starts at nominal x this
+  const char* nominal_register;
+  const char* time_factor;
+  const char* integral_limit;
+  const char* warning_limit;
+  // The drive's time is read back over the stored slow-loop period, the motor's over the
+  // period the chip timing gives; the two agree whenever the setup is consistent.
+  bool time_over_stored_period;
+};
+
+constexpr I2tProtection kDriveI2t = {.current = "I_I2t_D",
+                                     .time = "t_I2t_D",
+                                     .nominal = "InPS",
+                                     .peak = "ImaxPS",
+                                     .nominal_margin = 1.0,
+                                     .nominal_register = "II2TPROT_D",
+                                     .time_factor = "SFI2T_D",
+                                     .integral_limit = "I2TINTLIM_D",
+                                     .warning_limit = "II2TWARLIM_D",
+                                     .time_over_stored_period = true};
+constexpr I2tProtection kMotorI2t = {.current = "I_I2t_M",
+                                     .time = "t_I2t_M",
+                                     .nominal = "In",
+                                     .peak = "ImaxM",
+                                     .nominal_margin = 1.1,
+                                     .nominal_register = "II2TPROT_M",
+                                     .time_factor = "SFI2T_M",
+                                     .integral_limit = "I2TINTLIM_M",
+                                     .warning_limit = "I2TWARLIM_M",
+                                     .time_over_stored_period = false};
+
+int I2tCurrentToScaled(CZel_Setup& setup, const I2tProtection& i2t) {
+  auto p = FindParameters(setup, i2t.integral_limit, i2t.nominal, i2t.peak, i2t.current);
+  if (!p) return 0;
+  auto [integral, nominal, peak, current] = *p;
+  const double k = CurrentScale(setup);
+  const double in = nominal->GetValueInBaseUnit() * k;
+  return WriteScaled(
+      *current, i2t.nominal_margin * nominal->GetValueInBaseUnit(), peak->GetValueInBaseUnit(),
+      std::sqrt(kI2tIntegralScaleInverse * integral->GetValueInInternalUnit() + in * in) / k);
+}
+
+int I2tTimeToScaled(CZel_Setup& setup, const I2tProtection& i2t) {
+  auto p = FindParameters(setup, i2t.time_factor, i2t.time);
+  CZel_Parameter* ts = i2t.time_over_stored_period ? setup.FindParameter("Ts_S") : nullptr;
+  if (!p || (i2t.time_over_stored_period && !ts)) return 0;
+  auto [factor, time] = *p;
+  const double t_chip = SlowLoopPeriod(setup);
+  const double period = ts ? ts->GetValueInBaseUnit() : t_chip;
+  return WriteScaled(*time, kI2tShortestTimeSamples * t_chip, kI2tTimeUnits * t_chip,
+                     period * kI2tTimeUnits / factor->GetValueInBaseUnit());
+}
+
+int I2tNominalToChip(CZel_Setup& setup, const I2tProtection& i2t) {
+  auto p = FindParameters(setup, i2t.nominal, i2t.nominal_register);
+  if (!p) return 0;
+  auto [nominal, reg] = *p;
+  const double value = nominal->GetValueInBaseUnit() * CurrentScale(setup);
+  if (!AllFinite(value)) return 0;
+  return reg->SetValueInInternalUnit(value);
+}
+
+int I2tTimeFactorToChip(CZel_Setup& setup, const I2tProtection& i2t) {
+  auto p = FindParameters(setup, "Ts_S", i2t.time, i2t.time_factor);
+  if (!p) return 0;
+  auto [ts, time, factor] = *p;
+  const double value = ts->GetValueInBaseUnit() * kI2tTimeUnits / time->GetValueInBaseUnit();
+  if (!AllFinite(value)) return 0;
+  return factor->SetValueInInternalUnit(value);
+}
+
+// The excess of the squared limit current over the squared nominal one, in squared
+// internal units, reduced by `warning` when the warning level is asked for.
+int I2tLimitToChip(CZel_Setup& setup, const I2tProtection& i2t, bool warning) {
+  const char* target = warning ? i2t.warning_limit : i2t.integral_limit;
+  auto p = FindParameters(setup, i2t.current, i2t.nominal, i2t.time, target);
+  if (!p) return 0;
+  auto [current, nominal, time, limit] = *p;
+  const double i = current->GetValueInBaseUnit();
+  const double in = nominal->GetValueInBaseUnit();
+  const double k = CurrentScale(setup);
+  const double excess = i * i - in * in;
+  if (!warning) return WriteChip(*limit, excess * (k * k) * kI2tIntegralScale);
+  return WriteChip(*limit, excess * (1.0 - kI2tWarningLeadSeconds / time->GetValueInBaseUnit()) *
+                               (k * k) * kI2tIntegralScale);
+}
+
+// --- thresholds and delays shared by the over-current and control-error protections ----
+
+using ScaleFn = double (*)(CZel_Setup& setup);
+double AbsLoadPositionScale(CZel_Setup& setup) { return std::abs(LoadPositionScale(setup)); }
+double AbsLoadSpeedScale(CZel_Setup& setup) { return std::abs(LoadSpeedScale(setup)); }
+
+enum class Rounding { AsComputed, TowardZero };
+
+int ScaledTimesScale(CZel_Setup& setup, const char* scaled, const char* chip, ScaleFn scale,
+                     Rounding rounding = Rounding::AsComputed) {
+  auto p = FindParameters(setup, scaled, chip);
+  if (!p) return 0;
+  auto [value, reg] = *p;
+  const double product = value->GetValueInBaseUnit() * scale(setup);
+  return WriteChip(*reg, rounding == Rounding::TowardZero ? std::trunc(product) : product);
+}
+
+int OverCurrentToScaled(CZel_Setup& setup, const char* target, double min) {
+  auto p = FindParameters(setup, "IMAXPROT", "ImaxM", "ImaxPS", target);
+  if (!p) return 0;
+  auto [imax, imaxm, imaxps, current] = *p;
+  return WriteScaled(*current, min,
+                     std::min(imaxm->GetValueInBaseUnit(), imaxps->GetValueInBaseUnit()),
+                     imax->GetValueInBaseUnit() / CurrentScale(setup));
+}
+
+// A delay counted in slow-loop samples, up to what a signed register holds.
+int DelayToScaled(CZel_Setup& setup, const char* reg, const char* time) {
+  auto p = FindParameters(setup, reg, time);
+  if (!p) return 0;
+  auto [samples, seconds] = *p;
+  const double t_chip = SlowLoopPeriod(setup);
+  return WriteScaled(*seconds, 0.001, kFullScale * t_chip, samples->GetValueInBaseUnit() * t_chip);
+}
+
+// With a `flag` that is off, the delay register gets the value that switches the
+// protection off instead.
+int DelayToChip(CZel_Setup& setup, const char* time, const char* reg, const char* flag = nullptr) {
+  auto p = FindParameters(setup, time, "Ts_S", reg);
+  CZel_Parameter* on = flag ? setup.FindParameter(flag) : nullptr;
+  if (!p || (flag && !on)) return 0;
+  auto [seconds, ts, samples] = *p;
+  if (on && !IsFlagSet(on->GetValueInBaseUnit())) return WriteChip(*samples, kProtectionOffDelay);
+  return WriteChip(*samples, seconds->GetValueInBaseUnit() / ts->GetValueInBaseUnit());
+}
+
+struct ControlError {
+  const char* flag;
+  const char* band;
+  const char* band_register;
+  double band_min;
+  ScaleFn scale;
+  const char* time;
+  const char* time_register;
+};
+
+constexpr ControlError kPositionError = {.flag = "isPositionControlError",
+                                         .band = "ERR_position",
+                                         .band_register = "ERRMAX",
+                                         .band_min = 0.0,
+                                         .scale = AbsLoadPositionScale,
+                                         .time = "time_ERR_pos",
+                                         .time_register = "TERRMAX"};
+constexpr ControlError kSpeedError = {.flag = "isSpeedControlError",
+                                      .band = "ERR_speed",
+                                      .band_register = "SERRMAX",
+                                      .band_min = 0.001,
+                                      .scale = AbsLoadSpeedScale,
+                                      .time = "time_ERR_spd",
+                                      .time_register = "TSERRMAX"};
+
+int ControlErrorFlagToScaled(CZel_Setup& setup, const ControlError& e) {
+  auto p = FindParameters(setup, e.time_register, e.flag);
+  if (!p) return 0;
+  auto [delay, on] = *p;
+  return WriteScaled(*on, 0.0, 1.0, delay->GetValueInBaseUnit() == kProtectionOffDelay ? 0.0 : 1.0);
+}
+
+int ControlErrorBandToScaled(CZel_Setup& setup, const ControlError& e) {
+  auto p = FindParameters(setup, e.band_register, e.band);
+  if (!p) return 0;
+  auto [reg, band] = *p;
+  const double scale = e.scale(setup);
+  return WriteScaled(*band, e.band_min, kFullScale / scale, reg->GetValueInBaseUnit() / scale);
+}
+
+// A DC-link voltage threshold from its converter counts.
+int VoltageToScaled(CZel_Setup& setup, const char* reg, const char* volts, double min, double max) {
+  auto p = FindParameters(setup, reg, volts);
+  if (!p) return 0;
+  auto [counts, value] = *p;
+  return WriteScaled(*value, min, max, counts->GetValueInBaseUnit() / MeasuredVoltageScale(setup));
+}
+
+constexpr double kVoltageThresholdMin = 1.0;
+constexpr double kVoltageThresholdMax = 2000.0;
+
+}  // namespace
+
+std::span<const PcrFlagBit> PcrFlagBits() { return kPcrFlags; }
+
+// --- Chip to scaled ---------------------------------------------------------------------
+
+int ComputeisOverVoltage(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isOverVoltage"); }
+int ComputeisUnderVoltage(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isUnderVoltage"); }
+int ComputeisDriveOverTemp(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isDriveOverTemp"); }
+int ComputeisDriveI2t(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isDriveI2t"); }
+int ComputeisOverCurrent(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isOverCurrent"); }
+int ComputeisMotorI2t(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isMotori2t"); }
+
+int ComputeisMotorOverTemp(CZel_Setup& setup) {
+  return PcrFlagToScaled(setup, "isMotorOverTemp",
+                         setup.GetIntOption("DisableMotorTemperature") != 0 ? 0.0 : 1.0);
+}
+
+int ComputeUMAX_PROT(CZel_Setup& setup) {
+  return VoltageToScaled(setup, "UMAXPROT", "UMAX_PROT", kVoltageThresholdMin,
+                         kVoltageThresholdMax);
+}
+
+int ComputeUMIN_PROT(CZel_Setup& setup) {
+  return VoltageToScaled(setup, "UMINPROT", "UMIN_PROT", kVoltageThresholdMin,
+                         kVoltageThresholdMax);
+}
+
+int ComputeVbrake(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "VdcMaxMeasurable");
+  if (!p) return 0;
+  return VoltageToScaled(setup, "BRAKELIM", "Vbrake", kVoltageThresholdMin,
+                         (*p)[0]->GetValueInBaseUnit());
+}
+
+int ComputeTemp_2(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "ADCrange", "T2MAXPROT", "DriveTempOutputAt0oC",
+                          "DriveTempSensorGain", "Temp_2");
+  if (!p) return 0;
+  auto [range, counts, at0, gain, temp] = *p;
+  return WriteScaled(*temp, -100.0, 1000.0,
+                     (range->GetValueInBaseUnit() * counts->GetValueInBaseUnit() / AdcMax(setup) -
+                      at0->GetValueInBaseUnit()) /
+                         gain->GetValueInBaseUnit());
+}
+
+int ComputeI_I2t_D(CZel_Setup& setup) { return I2tCurrentToScaled(setup, kDriveI2t); }
+int Computet_I2t_D(CZel_Setup& setup) { return I2tTimeToScaled(setup, kDriveI2t); }
+int ComputeI_I2t_M(CZel_Setup& setup) { return I2tCurrentToScaled(setup, kMotorI2t); }
+int Computet_I2t_M(CZel_Setup& setup) { return I2tTimeToScaled(setup, kMotorI2t); }
+
+int ComputeTestProtectionCurrent(CZel_Setup& setup) {
+  return OverCurrentToScaled(setup, "TestProtectionCurrent", 0.0);
+}
+int ComputeImax_Prot(CZel_Setup& setup) { return OverCurrentToScaled(setup, "Imax_Prot", 0.001); }
+int Computetime_Imax_Prot(CZel_Setup& setup) {
+  return DelayToScaled(setup, "TIMAXPROT", "time_Imax_Prot");
+}
+
+int ComputeisPositionControlError(CZel_Setup& setup) {
+  return ControlErrorFlagToScaled(setup, kPositionError);
+}
+int ComputeERR_position(CZel_Setup& setup) {
+  return ControlErrorBandToScaled(setup, kPositionError);
+}
+int Computetime_ERR_pos(CZel_Setup& setup) {
+  return DelayToScaled(setup, kPositionError.time_register, kPositionError.time);
+}
+int ComputeisSpeedControlError(CZel_Setup& setup) {
+  return ControlErrorFlagToScaled(setup, kSpeedError);
+}
+int ComputeERR_speed(CZel_Setup& setup) { return ControlErrorBandToScaled(setup, kSpeedError); }
+int Computetime_ERR_spd(CZel_Setup& setup) {
+  return DelayToScaled(setup, kSpeedError.time_register, kSpeedError.time);
+}
+
+int ComputeMotor_TempSensor_Type(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "MTSTYPE", "Motor_TempSensor_Type");
+  if (!p) return 0;
+  auto [reg, type] = *p;
+  return WriteScaled(*type, 0.0, 1.0, static_cast<double>(Truncated(reg->GetValueInBaseUnit())));
+}
+
+int ComputeisBrakeResistor(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "OSR", "isBrakeResistor");
+  if (!p) return 0;
+  auto [osr, on] = *p;
+  return WriteScaled(*on, 0.0, 1.0, BitOf(osr->GetValueInBaseUnit(), kOsrBrakeResistor));
+}
+
+// --- Scaled to chip ---------------------------------------------------------------------
+
+int ComputeT2MAXPROT(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "DriveTempOutputAt0oC", "DriveTempSensorGain", "Temp_2",
+                          "ADCrange", "T2MAXPROT");
+  if (!p) return 0;
+  auto [at0, gain, temp, range, counts] = *p;
+  return WriteChip(*counts, AdcMax(setup) *
+                                (at0->GetValueInBaseUnit() +
+                                 gain->GetValueInBaseUnit() * temp->GetValueInBaseUnit()) /
+                                range->GetValueInBaseUnit());
+}
+
+int ComputeUMAXPROT(CZel_Setup& setup) {
+  return ScaledTimesScale(setup, "UMAX_PROT", "UMAXPROT", MeasuredVoltageScale,
+                          Rounding::TowardZero);
+}
+// Unlike the over-voltage threshold this one is left to the host's rounding.
+int ComputeUMINPROT(CZel_Setup& setup) {
+  return ScaledTimesScale(setup, "UMIN_PROT", "UMINPROT", MeasuredVoltageScale);
+}
+int ComputeBRAKELIM(CZel_Setup& setup) {
+  return ScaledTimesScale(setup, "Vbrake", "BRAKELIM", MeasuredVoltageScale);
+}
+
+int ComputeII2TPROT_D(CZel_Setup& setup) { return I2tNominalToChip(setup, kDriveI2t); }
+int ComputeSFI2T_D(CZel_Setup& setup) { return I2tTimeFactorToChip(setup, kDriveI2t); }
+int ComputeI2TINTLIM_D(CZel_Setup& setup) { return I2tLimitToChip(setup, kDriveI2t, false); }
+int ComputeII2TWARLIM_D(CZel_Setup& setup) { return I2tLimitToChip(setup, kDriveI2t, true); }
+int ComputeII2TPROT_M(CZel_Setup& setup) { return I2tNominalToChip(setup, kMotorI2t); }
+int ComputeSFI2T_M(CZel_Setup& setup) { return I2tTimeFactorToChip(setup, kMotorI2t); }
+int ComputeI2TINTLIM_M(CZel_Setup& setup) { return I2tLimitToChip(setup, kMotorI2t, false); }
+int ComputeI2TWARLIM_M(CZel_Setup& setup) { return I2tLimitToChip(setup, kMotorI2t, true); }
+
+int ComputeMTSTYPE(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "Motor_TempSensor_Type", "MTSTYPE");
+  if (!p) return 0;
+  auto [type, reg] = *p;
+  return WriteChip(*reg, IsFlagSet(type->GetValueInBaseUnit()) ? 1.0 : 0.0);
+}
+
+int ComputeOSR(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "OSR", "isBrakeResistor", "SensorsConfiguration");
+  if (!p) return 0;
+  auto [osr, brake, sensors] = *p;
+  auto bits = static_cast<unsigned long long>(Truncated(osr->GetValueInBaseUnit()));
+  bits &= ~static_cast<unsigned long long>(kOsrBrakeResistor | kOsrEncoderOnLoad);
+  // DisableBrake() is 1 while the drive's brake output is usable.
+  if (IsFlagSet(brake->GetValueInBaseUnit()) && DisableBrake(setup) == 1) bits |= kOsrBrakeResistor;
+  if (sensors->GetValueInBaseUnit() == 2.0) bits |= kOsrEncoderOnLoad;
+  return WriteChip(*osr, static_cast<double>(bits));
+}
+
+int ComputePCR(CZel_Setup& setup) {
+  CZel_Parameter* pcr = setup.FindParameter("PCR");
+  std::array<CZel_Parameter*, std::size(kPcrFlags)> flags{};
+  bool all_found = pcr != nullptr;
+  for (std::size_t i = 0; i < flags.size(); ++i) {
+    flags[i] = setup.FindParameter(kPcrFlags[i].flag);
+    all_found = all_found && flags[i];
+  }
+  if (!all_found) return 0;
+  auto bits = static_cast<unsigned long long>(Truncated(pcr->GetValueInBaseUnit())) & kPcrKeptBits;
+  for (std::size_t i = 0; i < flags.size(); ++i) {
+    if (IsFlagSet(flags[i]->GetValueInBaseUnit())) bits |= kPcrFlags[i].mask();
+  }
+  return WriteChip(*pcr, static_cast<double>(bits));
+}
+
+int ComputeIMAXPROT(CZel_Setup& setup) {
+  return ScaledTimesScale(setup, "Imax_Prot", "IMAXPROT", CurrentScale);
+}
+int ComputeTIMAXPROT(CZel_Setup& setup) {
+  return DelayToChip(setup, "time_Imax_Prot", "TIMAXPROT");
+}
+int ComputeERRMAX(CZel_Setup& setup) {
+  return ScaledTimesScale(setup, kPositionError.band, kPositionError.band_register,
+                          kPositionError.scale);
+}
+int ComputeTERRMAX(CZel_Setup& setup) {
+  return DelayToChip(setup, kPositionError.time, kPositionError.time_register, kPositionError.flag);
+}
+int ComputeSERRMAX(CZel_Setup& setup) {
+  return ScaledTimesScale(setup, kSpeedError.band, kSpeedError.band_register, kSpeedError.scale);
+}
+int ComputeTSERRMAX(CZel_Setup& setup) {
+  return DelayToChip(setup, kSpeedError.time, kSpeedError.time_register, kSpeedError.flag);
+}
+
+int ComputeT1MAXPROT(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "T1MAXPROT");
+  if (!p) return 0;
+  return WriteChip(*(*p)[0], kFullScale);
+}
+
+}  // namespace dcservo

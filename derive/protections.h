@@ -1,0 +1,81 @@
+#pragma once
+// The drive's protections in both directions: thresholds and delays that the firmware
+// compares in internal units and slow-loop samples, and the enable bits of `PCR` and `OSR`.
+
+#include <span>
+
+#include "host/zel_setup.h"
+
+namespace dcservo {
+
+// `PCR`: one enable bit per protection. The bits that no flag owns belong to the firmware
+// and survive every write.
+struct PcrFlagBit {
+  int bit;
+  const char* flag;
+  constexpr unsigned mask() const { return 1u << bit; }
+};
+inline constexpr unsigned kPcrKeptBits = 0xFF40;  // bit 6 and bits 8-15
+std::span<const PcrFlagBit> PcrFlagBits();
+
+// `OSR` bits of the brake resistor and of the encoder on the load.
+inline constexpr unsigned kOsrBrakeResistor = 0x0200;  // bit 9
+inline constexpr unsigned kOsrEncoderOnLoad = 0x1000;  // bit 12
+
+// Delay registers hold this to switch a control-error protection off.
+inline constexpr double kProtectionOffDelay = 65535.0;
+
+// Chip to scaled.
+int ComputeisOverVoltage(CZel_Setup& setup);
+int ComputeisUnderVoltage(CZel_Setup& setup);
+int ComputeisDriveOverTemp(CZel_Setup& setup);
+int ComputeisDriveI2t(CZel_Setup& setup);
+int ComputeisOverCurrent(CZel_Setup& setup);
+// Limited to off when the drive has no motor temperature input (`DisableMotorTemperature`).
+int ComputeisMotorOverTemp(CZel_Setup& setup);
+int ComputeisMotorI2t(CZel_Setup& setup);
+int ComputeUMAX_PROT(CZel_Setup& setup);
+int ComputeUMIN_PROT(CZel_Setup& setup);
+int ComputeTemp_2(CZel_Setup& setup);
+int ComputeI_I2t_D(CZel_Setup& setup);
+int Computet_I2t_D(CZel_Setup& setup);
+int ComputeI_I2t_M(CZel_Setup& setup);
+int Computet_I2t_M(CZel_Setup& setup);
+int ComputeTestProtectionCurrent(CZel_Setup& setup);
+int ComputeImax_Prot(CZel_Setup& setup);
+int Computetime_Imax_Prot(CZel_Setup& setup);
+int ComputeisPositionControlError(CZel_Setup& setup);
+int ComputeERR_position(CZel_Setup& setup);
+int Computetime_ERR_pos(CZel_Setup& setup);
+int ComputeisSpeedControlError(CZel_Setup& setup);
+int ComputeERR_speed(CZel_Setup& setup);
+int Computetime_ERR_spd(CZel_Setup& setup);
+int ComputeMotor_TempSensor_Type(CZel_Setup& setup);
+int ComputeisBrakeResistor(CZel_Setup& setup);
+int ComputeVbrake(CZel_Setup& setup);
+
+// Scaled to chip.
+int ComputeT2MAXPROT(CZel_Setup& setup);
+int ComputeUMAXPROT(CZel_Setup& setup);
+int ComputeUMINPROT(CZel_Setup& setup);
+int ComputeII2TPROT_D(CZel_Setup& setup);
+int ComputeSFI2T_D(CZel_Setup& setup);
+int ComputeI2TINTLIM_D(CZel_Setup& setup);
+int ComputeII2TWARLIM_D(CZel_Setup& setup);
+int ComputeMTSTYPE(CZel_Setup& setup);
+int ComputeOSR(CZel_Setup& setup);
+int ComputePCR(CZel_Setup& setup);
+int ComputeIMAXPROT(CZel_Setup& setup);
+int ComputeTIMAXPROT(CZel_Setup& setup);
+int ComputeERRMAX(CZel_Setup& setup);
+int ComputeTERRMAX(CZel_Setup& setup);
+int ComputeSERRMAX(CZel_Setup& setup);
+int ComputeTSERRMAX(CZel_Setup& setup);
+int ComputeT1MAXPROT(CZel_Setup& setup);  // always full scale
+int ComputeII2TPROT_M(CZel_Setup& setup);
+int ComputeSFI2T_M(CZel_Setup& setup);
+int ComputeI2TINTLIM_M(CZel_Setup& setup);
+int ComputeI2TWARLIM_M(CZel_Setup& setup);
+int ComputeBRAKELIM(CZel_Setup& setup);
+
+}  // namespace dcservo

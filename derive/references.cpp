@@ -1,0 +1,376 @@
+#include "derive/references.h"
+
+#include <cmath>
+#include <optional>
+
+#include "derive/checked_write.h"
+#include "derive/drive_symbols.h"
+#include "derive/parameter_ranges.h"
+#include "derive/probes.h"
+#include "derive/set_parameter_range.h"
+#include "derive/step.h"
+#include "units/scales.h"
+#include "units/timing.h"
+
+namespace dcservo {
+namespace {
+
+struct ReferencePair {
+  const char* min;
+  const char* max;
+};
+
+// By `ControlMode`: position, speed, current.
+constexpr ReferencePair kReferencePairs[] = {
+    {"POS_min", "POS_max"},
+    {"SPD_min", "SPD_max"},
+    {"CRT_min", "CRT_max"},
+};
+
+const ReferencePair* PairOfMode(double control_mode) {
+  const long long mode = Truncated(control_mode);
+  return mode >= 0 && mode < 3 ? &kReferencePairs[mode] : nullptr;
+}
+
+// The drive makes its reference AD5OFF + reading x CADIN x 2^SFTADIN / 32768, the reading
+// going from 0 to the converter's full scale.
+double Span(CZel_Setup& setup, double min_internal, double max_internal) {
+  return (max_internal - min_internal) * 0.5 * 65536.0 / AdcMax(setup) *
+         SignOf(LoadPositionScale(setup));
+}
+
+// nullopt when the pair of the mode is missing; 0 for a mode that has no pair.
+std::optional<double> SpanOfMode(CZel_Setup& setup, double control_mode) {
+  const ReferencePair* pair = PairOfMode(control_mode);
+  if (!pair) return 0.0;
+  auto p = FindParameters(setup, pair->min, pair->max);
+  if (!p) return std::nullopt;
+  auto [min, max] = *p;
+  return Span(setup, min->GetValueInInternalUnit(), max->GetValueInInternalUnit());
+}
+
+std::optional<AnalogueReferenceGain> GainOfMode(CZel_Setup& setup, const CZel_Parameter& mode) {
+  const auto span = SpanOfMode(setup, mode.GetValueInBaseUnit());
+  if (!span) return std::nullopt;
+  return SplitAnalogueReferenceScale(*span);
+}
+
+// The upper reference limit that the drive reaches at the top of the converter's range.
+double ReferenceTop(CZel_Setup& setup, double ad5off, double cadin, double sftadin) {
+  return ad5off + AdcMax(setup) * 2.0 * cadin * SignOf(LoadPositionScale(setup)) / 65536.0 *
+                      std::pow(2.0, sftadin);
+}
+
+using RangeRule = void (*)(CZel_Setup& setup);
+
+int ComputeReferenceMin(CZel_Setup& setup, const char* name, RangeRule range) {
+  auto p = FindParameters(setup, name, "AD5OFF");
+  if (!p) return 0;
+  auto [limit, ad5off] = *p;
+  if (range) range(setup);
+  return limit->SetValueInInternalUnit(ad5off->GetValueInInternalUnit());
+}
+
+int ComputeReferenceMax(CZel_Setup& setup, const char* name, RangeRule range) {
+  auto p = FindParameters(setup, name, "AD5OFF", "CADIN", "SFTADIN");
+  if (!p) return 0;
+  auto [limit, ad5off, cadin, sftadin] = *p;
+  range(setup);
+  const double top =
+      ReferenceTop(setup, ad5off->GetValueInInternalUnit(), cadin->GetValueInInternalUnit(),
+                   sftadin->GetValueInInternalUnit());
+  if (!AllFinite(top)) return 0;
+  return limit->SetValueInInternalUnit(top);
+}
+
+// The bipolar ±10 V input reads 0 counts at -10 V, so its dead band point is shifted by
+// 10 V.
+bool IsBipolarInput(double inputs_range) { return Truncated(inputs_range) == 20; }
+
+// Speeds and accelerations of the external reference are magnitudes.
+int ComputeLimitFromChip(CZel_Setup& setup, const char* chip, const char* scaled, double scale) {
+  auto p = FindParameters(setup, chip, scaled);
+  if (!p) return 0;
+  auto [counts, limit] = *p;
+  const double k = std::abs(scale);
+  return WriteScaled(*limit, 0.0, 32767.0 / k, counts->GetValueInBaseUnit() / k);
+}
+
+int ComputeLimitToChip(CZel_Setup& setup, const char* scaled, const char* chip, double scale) {
+  auto p = FindParameters(setup, scaled, chip);
+  if (!p) return 0;
+  auto [limit, counts] = *p;
+  return WriteChip(*counts, limit->GetValueInBaseUnit() * std::abs(scale));
+}
+
+// The loop bits of each control mode; in position mode the speed loop is closed only over
+// a position controller that drives it.
+std::optional<std::uint32_t> WithLoopsOfMode(std::uint32_t bits, double control_mode,
+                                             double position_control_type) {
+  switch (Truncated(control_mode)) {
+    case 0:
+      bits |= kAcrCurrentLoop | kAcrPositionLoop;
+      return WithBit(bits, kAcrSpeedLoop, IsFlagSet(position_control_type));
+    case 1: return (bits | kAcrCurrentLoop | kAcrSpeedLoop) & ~kAcrPositionLoop;
+    case 2: return (bits | kAcrCurrentLoop) & ~(kAcrSpeedLoop | kAcrPositionLoop);
+    default: return std::nullopt;
+  }
+}
+
+}  // namespace
+
+double AnalogueReferenceScale(CZel_Setup& setup) {
+  CZel_Parameter* mode = setup.FindParameter("ControlMode");
+  if (!mode) return 0.0;
+  return SpanOfMode(setup, mode->GetValueInBaseUnit()).value_or(0.0);
+}
+
+AnalogueReferenceGain SplitAnalogueReferenceScale(double span) {
+  if (span <= 32767.0) return {span, 0};
+  const int shift = static_cast<int>(std::ceil(std::log2(span / 32767.0)));
+  return {span / std::pow(2.0, shift), shift};
+}
+
+// ---------------------------------------------------------------------------------------
+// Chip to scaled.
+
+int ComputeControlMode(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "ACR", "ControlMode");
+  if (!p) return 0;
+  auto [acr, mode] = *p;
+  const std::uint32_t bits = RegisterBits(*acr);
+  const double value = (bits & kAcrPositionLoop) ? 0.0 : (bits & kAcrSpeedLoop) ? 1.0 : 2.0;
+  return WriteScaled(*mode, 0.0, 2.0, value);
+}
+
+int ComputeExternalReference(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "ACR", "ExternalReference");
+  if (!p) return 0;
+  auto [acr, external] = *p;
+  const bool on = RegisterBits(*acr) & (kAcrAnalogueReference | kAcrDigitalReference);
+  return WriteScaled(*external, 0.0, 1.0, on ? 1.0 : 0.0);
+}
+
+int ComputeIsAutoActivatedAfterPowerOn(CZel_Setup& setup) {
+  return ComputeFlagFromRegister(setup, "ACR", kAcrAutoActivatedFlag);
+}
+
+int ComputeIsAnalogueReference(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "ACR", "isAnalogueReference");
+  if (!p) return 0;
+  auto [acr, analogue] = *p;
+  const double max = HasAnalogueInput(setup) ? 1.0 : 0.0;
+  return WriteScaled(*analogue, 0.0, max, (RegisterBits(*acr) & kAcrAnalogueReference) ? 1.0 : 0.0);
+}
+
+int ComputeDigitalReferenceType(CZel_Setup& setup) {
+  return ComputeFlagFromRegister(setup, "ACR", kAcrDigitalReferenceTypeFlag);
+}
+
+int ComputeIsLimitMaximum(CZel_Setup& setup) {
+  return ComputeFlagFromRegister(setup, "UPGRADE", kUpgradeLimitMaximumFlag);
+}
+
+int ComputeErefMaxSpeed(CZel_Setup& setup) {
+  return ComputeLimitFromChip(setup, "CSPD", "ErefMaxSpeed", LoadSpeedScale(setup));
+}
+
+int ComputeErefMaxAcceleration(CZel_Setup& setup) {
+  return ComputeLimitFromChip(setup, "CACC", "ErefMaxAcceleration", AccelerationScale(setup));
+}
+
+int ComputeSpeedForward(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "ACR", "SpeedForward");
+  if (!p) return 0;
+  auto [acr, forward] = *p;
+  return forward->SetValueInInternalUnit((RegisterBits(*acr) & kAcrSpeedForward) ? 1.0 : 0.0);
+}
+
+int ComputeDeadBand_Point(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "DeadBand_Point", "AnalogueInputsRange", "LEVEL_AD5");
+  if (!p) return 0;
+  auto [point, span, level] = *p;
+  SetDeadBandPointRange(setup);
+  const double inputs_range = span->GetValueInBaseUnit();
+  const double volts = inputs_range * level->GetValueInBaseUnit() / AdcMax(setup);
+  return point->SetValueInBaseUnit(IsBipolarInput(inputs_range) ? volts - 10.0 : volts);
+}
+
+int ComputeDeadBand_Range(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "DeadBand_Range", "AnalogueInputsRange", "E_LEVEL_AD5");
+  if (!p) return 0;
+  auto [width, span, level] = *p;
+  SetDeadBandWidthRange(setup);
+  return width->SetValueInBaseUnit(span->GetValueInBaseUnit() * level->GetValueInBaseUnit() /
+                                   AdcMax(setup));
+}
+
+// A coefficient of 32767 lets the reference through unfiltered.
+int ComputeUseFilter(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "FILTER1", "UseFilter");
+  if (!p) return 0;
+  auto [filter1, use] = *p;
+  return WriteScaled(*use, 0.0, 1.0, filter1->GetValueInBaseUnit() == 32767.0 ? 0.0 : 1.0);
+}
+
+// With the filter off the coefficient holds no bandwidth; 50 1/s is what the user starts
+// from on switching it on. A `filter` comes only with its `UseFilter`.
+int ComputeFilter(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "FILTER1", "UseFilter", "filter", "DSP_freq", "SLPER", "PWMPER");
+  if (!p) return 0;
+  auto [filter1, use, filter, dsp, slper, pwmper] = *p;
+  const double f = dsp->GetValueInBaseUnit();
+  const double sl = slper->GetValueInBaseUnit();
+  const double pwm = pwmper->GetValueInBaseUnit();
+  const double coefficient = filter1->GetValueInBaseUnit();
+  const double bandwidth =
+      coefficient == 32767.0 ? 50.0 : -std::log(1.0 - coefficient / 32767.0) * f / sl * 0.5 / pwm;
+  return WriteScaled(*filter, 0.0, f * 0.25 / sl / pwm, bandwidth);
+}
+
+int ComputePOS_min(CZel_Setup& setup) {
+  return ComputeReferenceMin(setup, "POS_min", SetPOS_minRange);
+}
+int ComputePOS_max(CZel_Setup& setup) {
+  return ComputeReferenceMax(setup, "POS_max", SetPOS_maxRange);
+}
+int ComputeSPD_min(CZel_Setup& setup) {
+  return ComputeReferenceMin(setup, "SPD_min", SetSPD_minRange);
+}
+int ComputeSPD_max(CZel_Setup& setup) {
+  return ComputeReferenceMax(setup, "SPD_max", SetSPD_maxRange);
+}
+int CopyAD5OFFToCRT_min(CZel_Setup& setup) {
+  return ComputeReferenceMin(setup, "CRT_min", nullptr);
+}
+int ComputeCRT_max(CZel_Setup& setup) {
+  return ComputeReferenceMax(setup, "CRT_max", SetCRT_maxRange);
+}
+
+// ---------------------------------------------------------------------------------------
+// Scaled to chip.
+
+int ComputeACR(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "ACR", "IsAutoActivatedAfterPowerOn", "ExternalReference",
+                          "isAnalogueReference", "DigitalReferenceType", "ControlMode",
+                          "PositionControlType");
+  if (!p) return 0;
+  auto [acr, auto_activated, external, analogue, digital_type, mode, position_type] = *p;
+  const CZel_Parameter* forward = nullptr;
+  if (HasSpeedForward(setup)) forward = setup.FindParameter("SpeedForward");
+  const CZel_Parameter* freeze = nullptr;
+  if (HasFreezeControl(setup)) {
+    freeze = setup.FindParameter("isFreezeControl");
+    if (!freeze) return 0;
+  }
+
+  std::uint32_t bits =
+      WithFlag(RegisterBits(*acr), kAcrAutoActivatedFlag, auto_activated->GetValueInBaseUnit());
+  // The firmware's register is 16 bits wide; the reference source is written with 16-bit
+  // masks, which drop anything above.
+  bits &= 0xFFFF;
+  if (!IsFlagSet(external->GetValueInBaseUnit())) {
+    bits &= ~(kAcrAnalogueReference | kAcrDigitalReference);
+  } else if (IsFlagSet(analogue->GetValueInBaseUnit())) {
+    bits = (bits | kAcrAnalogueReference) & ~kAcrDigitalReference;
+  } else {
+    bits = (bits | kAcrDigitalReference) & ~kAcrAnalogueReference;
+    bits = WithBit(bits, kAcrDigitalReferenceType0,
+                   Truncated(digital_type->GetValueInBaseUnit()) == 0);
+  }
+  const auto with_loops =
+      WithLoopsOfMode(bits, mode->GetValueInBaseUnit(), position_type->GetValueInBaseUnit());
+  if (!with_loops) return 0;
+  bits = *with_loops;
+  bits = WithBit(bits, kAcrSpeedForward, forward && IsFlagSet(forward->GetValueInInternalUnit()));
+  if (freeze) bits = WithBit(bits, kAcrFreezeControl, IsFlagSet(freeze->GetValueInInternalUnit()));
+  return acr->SetValueInBaseUnit(bits);
+}
+
+int ComputeCADIN(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "CADIN", "ControlMode");
+  if (!p) return 0;
+  auto [cadin, mode] = *p;
+  const auto gain = GainOfMode(setup, *mode);
+  if (!gain) return 0;
+  return cadin->SetValueInInternalUnit(gain->mantissa);
+}
+
+int ComputeSFTADIN(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "SFTADIN", "ControlMode");
+  if (!p) return 0;
+  auto [sftadin, mode] = *p;
+  const auto gain = GainOfMode(setup, *mode);
+  if (!gain) return 0;
+  return sftadin->SetValueInInternalUnit(gain->shift);
+}
+
+int ComputeAD5OFF(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "AD5OFF", "ControlMode");
+  if (!p) return 0;
+  auto [ad5off, mode] = *p;
+  const ReferencePair* pair = PairOfMode(mode->GetValueInBaseUnit());
+  if (!pair) return 0;
+  CZel_Parameter* min = setup.FindParameter(pair->min);
+  if (!min) return 0;
+  return ad5off->SetValueInInternalUnit(min->GetValueInInternalUnit());
+}
+
+int ComputeFILTER1(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "FILTER1", "UseFilter", "filter", "Ts_S");
+  if (!p) return 0;
+  auto [filter1, use, filter, ts] = *p;
+  if (use->GetValueInBaseUnit() == 0.0) return WriteChip(*filter1, 32767.0);
+  const double decay = std::exp(-ts->GetValueInBaseUnit() * filter->GetValueInBaseUnit());
+  return WriteChip(*filter1, (1.0 - decay) * 32767.0);
+}
+
+int ComputeLEVEL_AD5(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "LEVEL_AD5", "DeadBand_Point", "AnalogueInputsRange");
+  if (!p) return 0;
+  auto [level, point, span] = *p;
+  const double inputs_range = span->GetValueInBaseUnit();
+  const double volts = point->GetValueInBaseUnit() + (IsBipolarInput(inputs_range) ? 10.0 : 0.0);
+  return WriteChip(*level, AdcMax(setup) * volts / inputs_range);
+}
+
+int ComputeE_LEVEL_AD5(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "E_LEVEL_AD5", "DeadBand_Range", "AnalogueInputsRange");
+  if (!p) return 0;
+  auto [level, width, span] = *p;
+  return WriteChip(*level,
+                   width->GetValueInBaseUnit() * AdcMax(setup) / span->GetValueInBaseUnit());
+}
+
+int ComputeCACC(CZel_Setup& setup) {
+  return ComputeLimitToChip(setup, "ErefMaxAcceleration", "CACC", AccelerationScale(setup));
+}
+
+int ComputeCSPD(CZel_Setup& setup) {
+  return ComputeLimitToChip(setup, "ErefMaxSpeed", "CSPD", LoadSpeedScale(setup));
+}
+
+int ComputeGEAR(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "GEAR", "GEARSLAVE", "GEARMASTER");
+  if (!p) return 0;
+  auto [gear, slave, master] = *p;
+  return WriteChip(*gear, slave->GetValueInBaseUnit() / master->GetValueInBaseUnit());
+}
+
+// With the load encoder (sensor configuration 2) the drive cannot run position and speed
+// in the fast loop, whatever the switch says.
+int ComputeUPGRADE(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "UPGRADE", "isLimitMaximum", "SensorsConfiguration");
+  if (!p) return 0;
+  auto [upgrade, limit_maximum, sensors] = *p;
+  const CZel_Parameter* fast = nullptr;
+  if (HasPosSpdInFastLoop(setup)) fast = setup.FindParameter("PosSpd_in_FastLoop");
+  std::uint32_t bits = RegisterBits(*upgrade) & kUpgradeKeptBits;
+  bits = WithFlag(bits, kUpgradeLimitMaximumFlag, limit_maximum->GetValueInBaseUnit());
+  const bool in_fast_loop =
+      fast && IsFlagSet(fast->GetValueInBaseUnit()) && sensors->GetValueInBaseUnit() < 2.0;
+  bits = WithBit(bits, kUpgradePosSpdInFastLoop, in_fast_loop);
+  return upgrade->SetValueInBaseUnit(bits);
+}
+
+}  // namespace dcservo

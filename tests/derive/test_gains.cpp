@@ -1,0 +1,281 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <string>
+
+#include "derive/gains.h"
+#include "derive/pipelines.h"
+#include "tests/support/test_setups.h"
+
+namespace {
+
+using dcservo::Direction;
+using dcservo::RunStep;
+using testing_support::LoadBundledSetup;
+using testing_support::MakeSetup;
+
+double Value(const CZel_Setup& s, const char* name) { return s.GetParameterValueInBaseUnit(name); }
+void Set(CZel_Setup& s, const char* name, double v) {
+  ASSERT_TRUE(s.SetParameterValueInBaseUnit(name, v));
+}
+
+// Every parameter's internal value: what a pass may or may not have changed.
+std::map<std::string, double> Snapshot(const CZel_Setup& s) {
+  std::map<std::string, double> values;
+  const CZel_Parameters& all = s.GetParameters();
+  for (int i = 0; i < all.GetParametersCount(); ++i)
+    values[all[i]->GetName()] = all[i]->GetValueInInternalUnit();
+  return values;
+}
+
+// Chip parameters held as doubles, so that what a step writes is seen before any rounding.
+std::unique_ptr<CZel_Setup> GainSetup() {
+  auto s = MakeSetup({});
+  for (const char* name : {"Kp_C_scl", "KPI", "SFTKPI", "Ki_S_scl", "KIS", "SFTKIS", "Kd_P_scl",
+                           "KDP", "SFTKDP", "KFFS_scl", "KFFS", "SFTSFFW", "KFFA_scl", "KFFA",
+                           "SFTAFFW", "SFTKFF"})
+    testing_support::Put(*s, {{name, 0}});
+  return s;
+}
+
+TEST(FixedPointGain, ShiftThenMantissaAndBack) {
+  struct Case {
+    const char* scaled;
+    const char* shift;
+    const char* mantissa;
+    double gain;
+    double expected_shift;
+    double expected_mantissa;
+  };
+  const Case cases[] = {
+      {"Kp_C_scl", "SFTKPI", "KPI", 0.75, 0, 24575.25},
+      {"Kp_C_scl", "SFTKPI", "KPI", 3, 2, 24575.25},
+      {"Kp_C_scl", "SFTKPI", "KPI", 1, 0, 32767},
+      {"Kp_C_scl", "SFTKPI", "KPI", 16384, 14, 32767},
+      {"Ki_S_scl", "SFTKIS", "KIS", 0, 0, 0},
+      {"Kd_P_scl", "SFTKDP", "KDP", 1.0001, 1, 16385.13835},
+      {"KFFS_scl", "SFTSFFW", "KFFS", 100, 7, 25599.21875},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.scaled) + " = " + std::to_string(c.gain));
+    auto s = GainSetup();
+    Set(*s, c.scaled, c.gain);
+    EXPECT_EQ(RunStep(*s, c.shift, Direction::ToChip), 1);
+    EXPECT_EQ(RunStep(*s, c.mantissa, Direction::ToChip), 1);
+    EXPECT_EQ(Value(*s, c.shift), c.expected_shift);
+    EXPECT_NEAR(Value(*s, c.mantissa), c.expected_mantissa, 1e-5);
+    EXPECT_LE(Value(*s, c.mantissa), 32767.0);
+
+    Set(*s, c.scaled, -1);
+    EXPECT_EQ(RunStep(*s, c.scaled, Direction::ToScaled), 1);
+    EXPECT_NEAR(Value(*s, c.scaled), c.gain, 1e-12 * (1 + c.gain));
+    EXPECT_EQ(s->FindParameter(c.scaled)->GetMaxInBaseUnit(), 16384.0);
+  }
+}
+
+TEST(FixedPointGain, AccelerationFeedforwardSplitsItsShiftAtEleven) {
+  struct Case {
+    double gain;
+    double sftaffw, sftkff, kffa;
+  };
+  const Case cases[] = {
+      {10000, 11, 3, 19999.38964844},
+      {4194304, 11, 11, 32767},
+      {0.5, 0, 0, 16383.5},
+      {2048, 11, 0, 32767},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("KFFA_scl = " + std::to_string(c.gain));
+    auto s = GainSetup();
+    Set(*s, "KFFA_scl", c.gain);
+    for (const char* step : {"SFTAFFW", "SFTKFF", "KFFA"})
+      EXPECT_EQ(RunStep(*s, step, Direction::ToChip), 1) << step;
+    EXPECT_EQ(Value(*s, "SFTAFFW"), c.sftaffw);
+    EXPECT_EQ(Value(*s, "SFTKFF"), c.sftkff);
+    EXPECT_NEAR(Value(*s, "KFFA"), c.kffa, 1e-6);
+
+    EXPECT_EQ(RunStep(*s, "KFFA_scl", Direction::ToScaled), 1);
+    EXPECT_NEAR(Value(*s, "KFFA_scl"), c.gain, 1e-9 * c.gain);
+    EXPECT_EQ(s->FindParameter("KFFA_scl")->GetMaxInBaseUnit(), 4194304.0);
+  }
+}
+
+TEST(FixedPointGain, StoredMantissaComesBackAsTheGainItEncodes) {
+  auto s = LoadBundledSetup();
+  Set(*s, "Kp_C_scl", 0.75);
+  RunStep(*s, "SFTKPI", Direction::ToChip);
+  RunStep(*s, "KPI", Direction::ToChip);
+  RunStep(*s, "Kp_C_scl", Direction::ToScaled);
+  EXPECT_EQ(Value(*s, "KPI"), 24575);
+  EXPECT_DOUBLE_EQ(Value(*s, "Kp_C_scl"), 24575.0 / 32767.0);
+}
+
+// Once the edits have reached the chip, one pass back and forth brings the setup to what
+// its chip values encode, and a further pass changes nothing.
+TEST(GainsAndProtections, ChipToScaledToChipIsStableAfterOnePass) {
+  struct Case {
+    const char* name;
+    std::map<std::string, double> scaled;
+  };
+  const Case cases[] = {
+      {"bundled drive", {}},
+      {"odd gains and limits",
+       {{"Kp_C_scl", 0.123456},
+        {"Ki_S_scl", 77.77},
+        {"KFFA_scl", 12345.6},
+        {"KFFS_scl", 1.5},
+        {"IlimPS", 3.3},
+        {"IPSatS", 42},
+        {"IPSatP", 12.5},
+        {"filter_D", 0.3}}},
+      {"position over the current loop", {{"PositionControlType", 0}, {"IPSatP", 70}}},
+      {"filter and gravity offset on",
+       {{"isUseFilterOnCrtCtrlOutput", 1},
+        {"FilterOnCurrentControllerOutput", 1234},
+        {"isCompensateGravitationalLoads", 1},
+        {"OffsetCurrent", -0.7}}},
+      {"protections moved",
+       {{"UMAX_PROT", 50.5},
+        {"UMIN_PROT", 13.3},
+        {"Temp_2", 65},
+        {"I_I2t_D", 7.7},
+        {"t_I2t_D", 2.5},
+        {"I_I2t_M", 4.4},
+        {"t_I2t_M", 30},
+        {"Imax_Prot", 6.1},
+        {"time_ERR_pos", 0.02},
+        {"isSpeedControlError", 0},
+        {"Vbrake", 51}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto s = LoadBundledSetup();
+    for (const auto& [name, value] : c.scaled) Set(*s, name.c_str(), value);
+    dcservo::ComputeChipParameters(*s);
+    dcservo::ComputeScaledParameters(*s);
+    dcservo::ComputeChipParameters(*s);
+    const auto once = Snapshot(*s);
+    dcservo::ComputeScaledParameters(*s);
+    dcservo::ComputeChipParameters(*s);
+    for (const auto& [name, value] : Snapshot(*s)) EXPECT_EQ(value, once.at(name)) << name;
+  }
+}
+
+TEST(OutputLimits, SATPFollowsTheSpeedLimitOnlyOverTheSpeedLoop) {
+  auto s = LoadBundledSetup();  // position mode over the speed loop, encoder on the motor
+  s->FindParameter("Limit_Speed")->SetValueInInternalUnit(500);
+  ASSERT_EQ(RunStep(*s, "SATP", Direction::ToChip), 1);
+  EXPECT_EQ(Value(*s, "SATP"), 32767 - 500);
+
+  Set(*s, "PositionControlType", 0);
+  ASSERT_EQ(RunStep(*s, "SATP", Direction::ToChip), 1);
+  // IlimPS came from SATS, so over the current loop SATP carries the same current limit.
+  EXPECT_EQ(Value(*s, "SATP"), Value(*s, "SATS"));
+
+  Set(*s, "Limit_Speed", 1.0);
+  EXPECT_EQ(RunStep(*s, "Limit_Speed", Direction::ToScaled), 1);
+  EXPECT_EQ(Value(*s, "Limit_Speed"), 1.0);
+}
+
+TEST(OutputLimits, CurrentLimitReadsTheSaturationOfTheLoopInUse) {
+  for (double acr : {0x0700, 0x0500}) {
+    SCOPED_TRACE("ACR " + std::to_string(acr));
+    auto s = LoadBundledSetup();
+    Set(*s, "ACR", acr);
+    Set(*s, "PositionControlType", 0);
+    const double sats = Value(*s, "SATS"), satp = Value(*s, "SATP");
+    ASSERT_EQ(RunStep(*s, "IlimPS", Direction::ToScaled), 1);
+    ASSERT_EQ(RunStep(*s, "TestLimitCurrent", Direction::ToScaled), 1);
+    EXPECT_EQ(Value(*s, "TestLimitCurrent"), Value(*s, "IlimPS"));
+    RunStep(*s, "SATS", Direction::ToChip);
+    RunStep(*s, "SATP", Direction::ToChip);
+    const bool speed_loop = static_cast<int>(acr) & 0x0200;
+    EXPECT_EQ(Value(*s, speed_loop ? "SATS" : "SATP"), speed_loop ? sats : satp);
+    EXPECT_EQ(Value(*s, "SATS"), Value(*s, "SATP"));
+  }
+}
+
+TEST(OutputLimits, FullIntegralPercentageMeetsTheOutputLimit) {
+  auto s = LoadBundledSetup();
+  Set(*s, "IPSatS", 100);
+  RunStep(*s, "IMAXS", Direction::ToChip);
+  RunStep(*s, "SATS", Direction::ToChip);
+  EXPECT_EQ(Value(*s, "IMAXS"), Value(*s, "SATS"));
+  EXPECT_EQ(s->FindParameter("IMAXS")->GetMinInBaseUnit(), 0.0);
+  EXPECT_EQ(s->FindParameter("IMAXS")->GetMaxInBaseUnit(), 32767.0);
+}
+
+TEST(CurrentControllerFilter, OffAndOn) {
+  auto s = LoadBundledSetup();
+  Set(*s, "FILTERQ", 32767);
+  RunStep(*s, "isUseFilterOnCrtCtrlOutput", Direction::ToScaled);
+  RunStep(*s, "FilterOnCurrentControllerOutput", Direction::ToScaled);
+  EXPECT_EQ(Value(*s, "isUseFilterOnCrtCtrlOutput"), 0);
+  EXPECT_EQ(Value(*s, "FilterOnCurrentControllerOutput"), 5000);
+  EXPECT_EQ(s->FindParameter("FilterOnCurrentControllerOutput")->GetMaxInBaseUnit(), 10000);
+
+  Set(*s, "isUseFilterOnCrtCtrlOutput", 1);
+  Set(*s, "FilterOnCurrentControllerOutput", 914);
+  RunStep(*s, "FILTERQ", Direction::ToChip);
+  EXPECT_EQ(Value(*s, "FILTERQ"), 1463);  // truncated, not rounded: 1463.75
+  RunStep(*s, "FilterOnCurrentControllerOutput", Direction::ToScaled);
+  EXPECT_EQ(Value(*s, "FilterOnCurrentControllerOutput"), 914);
+
+  Set(*s, "isUseFilterOnCrtCtrlOutput", 0);
+  RunStep(*s, "FILTERQ", Direction::ToChip);
+  EXPECT_EQ(Value(*s, "FILTERQ"), 32767);
+}
+
+TEST(GravityOffset, WrittenOnlyWhileCompensating) {
+  auto s = LoadBundledSetup();
+  Set(*s, "OffsetCurrent", 1.25);
+  Set(*s, "isCompensateGravitationalLoads", 0);
+  RunStep(*s, "FFL", Direction::ToChip);
+  EXPECT_EQ(Value(*s, "FFL"), 0);
+
+  Set(*s, "isCompensateGravitationalLoads", 1);
+  RunStep(*s, "FFL", Direction::ToChip);
+  Set(*s, "isCompensateGravitationalLoads", 0);
+  RunStep(*s, "isCompensateGravitationalLoads", Direction::ToScaled);
+  RunStep(*s, "OffsetCurrent", Direction::ToScaled);
+  EXPECT_EQ(Value(*s, "isCompensateGravitationalLoads"), 1);
+  EXPECT_NEAR(Value(*s, "OffsetCurrent"), 1.25, 1.0 / 3273.6);
+  EXPECT_EQ(s->FindParameter("OffsetCurrent")->GetMinInBaseUnit(), -Value(*s, "In"));
+}
+
+TEST(SpeedForwardRule, ChoiceStandsOnlyForPositionOverSpeedLoopWithMotorEncoder) {
+  struct Case {
+    double control_mode, position_control_type, sensors;
+    bool forced;
+  };
+  const Case cases[] = {
+      {0, 1, 0, false}, {0, 1, 2, true}, {0, 0, 0, true}, {1, 1, 0, true}, {2, 0, 1, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("mode " + std::to_string(c.control_mode) + ", type " +
+                 std::to_string(c.position_control_type) + ", sensors " +
+                 std::to_string(c.sensors));
+    auto s = LoadBundledSetup();
+    Set(*s, "ControlMode", c.control_mode);
+    Set(*s, "PositionControlType", c.position_control_type);
+    Set(*s, "SensorsConfiguration", c.sensors);
+    Set(*s, "SpeedForward", 0);
+    Set(*s, "ACR", 0x0300);
+    EXPECT_EQ(dcservo::ApplySpeedForwardRule(*s), 1);
+    EXPECT_EQ(Value(*s, "SpeedForward"), c.forced ? 1 : 0);
+    EXPECT_EQ(Value(*s, "ACR"), c.forced ? 0x4300 : 0x0300);
+  }
+}
+
+TEST(TestDefaults, FollowTheDriveAndMotor) {
+  auto s = LoadBundledSetup();
+  for (const char* name : {"TestCurrent", "TestLimitCurrent", "TestMaxSpeed"})
+    EXPECT_EQ(RunStep(*s, name, Direction::ToScaled), 1) << name;
+  EXPECT_DOUBLE_EQ(Value(*s, "TestCurrent"), 1.5);  // half the smaller nominal current
+  EXPECT_DOUBLE_EQ(s->FindParameter("TestCurrent")->GetMaxInBaseUnit(), 2.7);
+  EXPECT_DOUBLE_EQ(Value(*s, "TestMaxSpeed"), 800.0 / 3);
+  EXPECT_DOUBLE_EQ(s->FindParameter("TestMaxSpeed")->GetMaxInBaseUnit(), 800.0);
+}
+
+}  // namespace

@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+#include "derive/pipelines.h"
+#include "tests/support/test_setups.h"
+
+using dcservo::Direction;
+using testing_support::MakeTimingSetup;
+using testing_support::Put;
+
+namespace {
+
+constexpr auto kU16 = ZelStorageType::UInt16;
+constexpr auto kU32 = ZelStorageType::UInt32;
+// The example drive: 2000 counts per motor turn.
+constexpr double kCountsPerRad = 2000 / (2 * std::numbers::pi);
+
+double Base(CZel_Setup& s, const char* name) { return s.GetParameterValueInBaseUnit(name); }
+int Step(CZel_Setup& s, const char* quantity, Direction direction) {
+  return dcservo::RunStep(s, quantity, direction);
+}
+
+TEST(SensorConfiguration, SensorCodesAndTemperatureBitsBothWays) {
+  struct Case {
+    const char* what;
+    double scr_before, sensors, estimator, motor_temp;
+    int result;
+    double scr;
+  };
+  const Case cases[] = {
+      {"motor encoder clears an unknown code", 0x003F, 0, 0, 0, 1, 0x0100},
+      {"speed estimator", 0x0100, 0, 1, 1, 1, 0x01B0},
+      {"tacho only, estimator ignored", 0x0000, 1, 1, 0, 1, 0x010F},
+      {"tacho and load encoder", 0x8000, 2, 0, 1, 1, 0x8188},
+      {"no such configuration", 0x1234, 3, 0, 0, 0, 0x1234},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto s = MakeTimingSetup({{"SCR", c.scr_before, "", false, kU16},
+                              {"SensorsConfiguration", c.sensors},
+                              {"isSpeedEstimator", c.estimator},
+                              {"isMotorTemperatureSensor", c.motor_temp},
+                              {"isDriveTemperatureSensor", 1}});
+    ASSERT_EQ(Step(*s, "SCR", Direction::ToChip), c.result);
+    EXPECT_EQ(Base(*s, "SCR"), c.scr);
+    if (c.result == 0) continue;
+    for (const char* flag :
+         {"SensorsConfiguration", "isSpeedEstimator", "isMotorTemperatureSensor"}) {
+      s->SetParameterValueInBaseUnit(flag, -1);
+      ASSERT_EQ(Step(*s, flag, Direction::ToScaled), 1) << flag;
+    }
+    EXPECT_EQ(Base(*s, "SensorsConfiguration"), c.sensors);
+    EXPECT_EQ(Base(*s, "isSpeedEstimator"), c.sensors == 0 ? c.estimator : 0);
+    EXPECT_EQ(Base(*s, "isMotorTemperatureSensor"), c.motor_temp);
+  }
+  auto s = MakeTimingSetup({{"SCR", 0x3F}, {"SensorsConfiguration", 2}});
+  ASSERT_EQ(Step(*s, "SensorsConfiguration", Direction::ToScaled), 1);
+  EXPECT_EQ(Base(*s, "SensorsConfiguration"), 0);
+}
+
+TEST(AxisSettings, LimitSwitchesPolarityTypeAndNegativeTransmission) {
+  struct Case {
+    const char* what;
+    double swls, polarity_type;
+    const char* neg_transmission;
+    double motor_side, asr_before, asr;
+  };
+  const Case cases[] = {
+      {"limit switches on, polarity type 0", 1, 0, "0", 1, 0x0000, 0x1004},
+      {"limit switches off, polarity type 1", 0, 1, "0", 1, 0x1004, 0x0000},
+      {"negative ratio without the option", 0, 1, "0", -1, 0x0080, 0x0000},
+      {"negative ratio with the option", 0, 1, "1", -1, 0x0000, 0x0080},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto s = MakeTimingSetup({{"ASR", c.asr_before, "", false, kU16},
+                              {"Motor_transmission", c.motor_side},
+                              {"isSWLS", c.swls},
+                              {"InputsPolarityType", c.polarity_type}});
+    s->SetOption("hasNegTransmission", c.neg_transmission);
+    ASSERT_EQ(Step(*s, "ASR", Direction::ToChip), 1);
+    EXPECT_EQ(Base(*s, "ASR"), c.asr);
+    Put(*s, {{"InputsPolarityType", -1}});
+    ASSERT_EQ(Step(*s, "InputsPolarityType", Direction::ToScaled), 1);
+    EXPECT_EQ(Base(*s, "InputsPolarityType"), c.polarity_type);
+  }
+}
+
+TEST(SoftwareLimitSwitches, UserLimitsKeepTheirSignsThroughTheDrive) {
+  for (double motor_side : {1.0, -1.0}) {
+    SCOPED_TRACE(motor_side);
+    auto s = MakeTimingSetup({{"Motor_transmission", motor_side},
+                              {"isSWLS", 1},
+                              {"Negative_SWLS", -3, "rad"},
+                              {"Positive_SWLS", 5, "rad"},
+                              {"SWNEGLS", 0, "", false, ZelStorageType::Int32},
+                              {"SWPOSLS", 0, "", false, ZelStorageType::Int32}});
+    ASSERT_EQ(Step(*s, "SWNEGLS", Direction::ToChip), 1);
+    ASSERT_EQ(Step(*s, "SWPOSLS", Direction::ToChip), 1);
+    // The drive's pair stays ordered: with a negative scale the user's positive limit is
+    // the drive's negative one.
+    EXPECT_EQ(Base(*s, "SWNEGLS"), std::round((motor_side > 0 ? -3 : -5) * kCountsPerRad));
+    EXPECT_EQ(Base(*s, "SWPOSLS"), std::round((motor_side > 0 ? 5 : 3) * kCountsPerRad));
+    Put(*s, {{"Negative_SWLS", 0}, {"Positive_SWLS", 0}});
+    ASSERT_EQ(Step(*s, "Negative_SWLS", Direction::ToScaled), 1);
+    ASSERT_EQ(Step(*s, "Positive_SWLS", Direction::ToScaled), 1);
+    EXPECT_NEAR(Base(*s, "Negative_SWLS"), -3, 1 / kCountsPerRad);
+    EXPECT_NEAR(Base(*s, "Positive_SWLS"), 5, 1 / kCountsPerRad);
+  }
+}
+
+TEST(CommunicationSettings, AxisTableEntryAndCanSaving) {
+  struct Case {
+    double id, table, save_axis_id, save_baud_rate, lss;
+  };
+  for (const Case& c : {Case{0, 0, 1, 1, 0}, Case{44, 300, 1, 0, 2}, Case{1, 257, 0, 0, 3}}) {
+    SCOPED_TRACE(c.table);
+    auto s = MakeTimingSetup({{"Axis_ID_list", c.id},
+                              {"AAR_table", 0, "", false, kU16},
+                              {"save_axis_id", c.save_axis_id},
+                              {"save_CAN_baudrate", c.save_baud_rate},
+                              {"LSS_Active", 0xF0, "", false, kU16}});
+    for (const char* chip : {"AAR_table", "LSS_Active"})
+      ASSERT_EQ(Step(*s, chip, Direction::ToChip), 1) << chip;
+    EXPECT_EQ(Base(*s, "AAR_table"), c.table);
+    EXPECT_EQ(Base(*s, "LSS_Active"), c.lss);
+    Put(*s, {{"Axis_ID_list", -1}, {"save_axis_id", -1}, {"save_CAN_baudrate", -1}});
+    for (const char* scaled : {"Axis_ID_list", "save_axis_id", "save_CAN_baudrate"})
+      ASSERT_EQ(Step(*s, scaled, Direction::ToScaled), 1) << scaled;
+    EXPECT_EQ(Base(*s, "Axis_ID_list"), c.id);
+    EXPECT_EQ(Base(*s, "save_axis_id"), c.save_axis_id);
+    EXPECT_EQ(Base(*s, "save_CAN_baudrate"), c.save_baud_rate);
+  }
+}
+
+TEST(EncoderFilter, TableRowsGoIntoTheirFieldsAndKeepTheOtherBits) {
+  struct Case {
+    double on, value, qual, qual_act, qual_aq2;
+  };
+  const Case cases[] = {
+      {1, 7, 1, 0xFF07FFFF, 0xFFFF75FF},
+      {1, 12, 1, 0xFF06FFFF, 0xFFFFBAFF},
+      {1, 13, 1, 0xFF00FFFF, 0xFFFF30FF},  // outside the table: every field off
+      {0, 7, 0, 0xFFFFFFFF, 0xFFFFFFFF},   // filter off: neither register touched
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "on " << c.on << ", value " << c.value);
+    auto s = MakeTimingSetup({{"isFilterEnc", c.on},
+                              {"FilterEncValue", c.value},
+                              {"QUAL", 7, "", false, kU16},
+                              {"QUAL_ACT", 0xFFFFFFFF, "", false, kU32},
+                              {"QUAL_AQ2", 0xFFFFFFFF, "", false, kU32}});
+    ASSERT_EQ(Step(*s, "QUAL", Direction::ToChip), 1);
+    EXPECT_EQ(Base(*s, "QUAL"), c.qual);
+    EXPECT_EQ(Base(*s, "QUAL_ACT"), c.qual_act);
+    EXPECT_EQ(Base(*s, "QUAL_AQ2"), c.qual_aq2);
+  }
+}
+
+TEST(FreezeControl, OnlyInPositionMode) {
+  for (double mode : {0.0, 1.0, 2.0}) {
+    SCOPED_TRACE(mode);
+    auto s = MakeTimingSetup({{"ACR", 0x0010, "", false, kU16},
+                              {"ControlMode", mode},
+                              {"isFreezeControl", -1},
+                              {"POSOKLIM_FC", 0},
+                              {"TONPOSOK_FC", 0}});
+    ASSERT_EQ(Step(*s, "isFreezeControl", Direction::ToScaled), 1);
+    EXPECT_EQ(Base(*s, "isFreezeControl"), mode == 0 ? 1 : 0);
+  }
+}
+
+}  // namespace

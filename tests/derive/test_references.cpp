@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include "derive/pipelines.h"
+#include "derive/references.h"
+#include "tests/support/test_setups.h"
+
+using dcservo::Direction;
+using testing_support::MakeTimingSetup;
+using testing_support::Param;
+using testing_support::Put;
+
+namespace {
+
+constexpr auto kU16 = ZelStorageType::UInt16;
+
+double Base(CZel_Setup& s, const char* name) { return s.GetParameterValueInBaseUnit(name); }
+double Internal(CZel_Setup& s, const char* name) { return s.GetParameterValueInInternalUnit(name); }
+int Step(CZel_Setup& s, const char* quantity, Direction direction) {
+  return dcservo::RunStep(s, quantity, direction);
+}
+
+TEST(ApplicationControlRegister, SettingsWriteTheirBitsAndReadBack) {
+  struct Case {
+    const char* what;
+    double acr_before, mode, position_type, external, analogue, digital_type;
+    int result;
+    double acr;
+  };
+  const Case cases[] = {
+      {"position over speed loop", 0x0700, 0, 1, 0, 0, 1, 1, 0x0700},
+      {"position over current loop", 0x0700, 0, 0, 0, 0, 1, 1, 0x0500},
+      {"digital type 0", 0x0000, 1, 0, 1, 0, 0, 1, 0x0384},
+      {"digital type 1", 0x0004, 1, 0, 1, 0, 1, 1, 0x0380},
+      {"analogue keeps bit 2; no SpeedForward clears 14", 0x4084, 2, 0, 1, 1, 1, 1, 0x0144},
+      {"mode outside the table", 0x0700, 3, 0, 0, 0, 1, 0, 0x0700},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto s = MakeTimingSetup({{"ACR", c.acr_before, "", false, kU16},
+                              {"ControlMode", c.mode},
+                              {"PositionControlType", c.position_type},
+                              {"ExternalReference", c.external},
+                              {"isAnalogueReference", c.analogue},
+                              {"DigitalReferenceType", c.digital_type},
+                              {"IsAutoActivatedAfterPowerOn", 0}});
+    ASSERT_EQ(Step(*s, "ACR", Direction::ToChip), c.result);
+    EXPECT_EQ(Base(*s, "ACR"), c.acr);
+    if (c.result == 0) continue;
+    for (const char* name :
+         {"ControlMode", "ExternalReference", "isAnalogueReference", "DigitalReferenceType"}) {
+      s->SetParameterValueInBaseUnit(name, -1);
+      ASSERT_EQ(Step(*s, name, Direction::ToScaled), 1) << name;
+    }
+    EXPECT_EQ(Base(*s, "ControlMode"), c.mode);
+    EXPECT_EQ(Base(*s, "ExternalReference"), c.external);
+    EXPECT_EQ(Base(*s, "isAnalogueReference"), c.external * c.analogue);
+    if (c.external == 1 && c.analogue == 0) {
+      EXPECT_EQ(Base(*s, "DigitalReferenceType"), c.digital_type);
+    }
+  }
+}
+
+TEST(AnalogueReference, SpanSplitsIntoMantissaAndShift) {
+  struct Case {
+    double span, mantissa;
+    int shift;
+  };
+  const Case cases[] = {{40000, 20000, 1},
+                        {32767, 32767, 0},
+                        {65000, 32500, 1},
+                        {65535, 16383.75, 2},
+                        {-40000, -40000, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.span);
+    const auto gain = dcservo::SplitAnalogueReferenceScale(c.span);
+    EXPECT_DOUBLE_EQ(gain.mantissa, c.mantissa);
+    EXPECT_EQ(gain.shift, c.shift);
+  }
+}
+
+// The analogue chain of the example drive; the gain registers are doubles so that the
+// exact mantissa shows.
+std::unique_ptr<CZel_Setup> AnalogueDrive(std::initializer_list<Param> extra) {
+  auto s = MakeTimingSetup({{"ControlMode", 1},
+                            {"Ts_S", 500e-6, "s"},
+                            {"Limit_Speed", 1000, "rad/s"},
+                            {"ImaxM", 8, "A"},
+                            {"SPD_min", 0, "rad/s", true},
+                            {"SPD_max", 0, "rad/s", true},
+                            {"CRT_max", 0, "A", true},
+                            {"CRT_min", 0, "A", true},
+                            {"CADIN", 0},
+                            {"SFTADIN", 0},
+                            {"AD5OFF", 0}});
+  CZel_Setup::QuantityDesc variable;
+  variable.name = "CADIN";
+  s->AddVariable(variable);
+  Put(*s, extra);
+  return s;
+}
+
+TEST(AnalogueReference, ReferencePairOfTheModeRoundTripsThroughTheGain) {
+  struct Case {
+    const char* what;
+    double motor_transmission, cadin, sftadin;
+  };
+  // A pair 79921.875 counts wide is a span of 40000.
+  const Case cases[] = {{"positive position scale", 1, 20000, 1},
+                        {"negative position scale: negative gain, no shift", -1, -40000, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto s = AnalogueDrive({{"Motor_transmission", c.motor_transmission},
+                            {"SPD_min", -30000},
+                            {"SPD_max", 49921.875}});
+    for (const char* chip : {"CADIN", "SFTADIN", "AD5OFF"})
+      ASSERT_EQ(Step(*s, chip, Direction::ToChip), 1) << chip;
+    EXPECT_DOUBLE_EQ(Internal(*s, "CADIN"), c.cadin);
+    EXPECT_EQ(Internal(*s, "SFTADIN"), c.sftadin);
+    EXPECT_EQ(Internal(*s, "AD5OFF"), -30000);
+    Put(*s, {{"SPD_min", 0}, {"SPD_max", 0}});
+    for (const char* scaled : {"SPD_min", "SPD_max", "CRT_min", "CRT_max"})
+      ASSERT_EQ(Step(*s, scaled, Direction::ToScaled), 1) << scaled;
+    EXPECT_EQ(Internal(*s, "SPD_min"), -30000);
+    EXPECT_DOUBLE_EQ(Internal(*s, "SPD_max"), 49921.875);
+    // Each limit stops at the other one and at Limit_Speed.
+    EXPECT_EQ(s->FindParameter("SPD_min")->GetMinInBaseUnit(), -1000);
+    EXPECT_EQ(s->FindParameter("SPD_max")->GetMinInBaseUnit(), Base(*s, "SPD_min"));
+    EXPECT_EQ(Internal(*s, "CRT_min"), -30000);  // every pair follows the same chip values
+    EXPECT_DOUBLE_EQ(Internal(*s, "CRT_max"), 49921.875);
+  }
+}
+
+TEST(Upgrade, LimitAtMaximumAndFastLoopSwitch) {
+  struct Case {
+    const char* what;
+    double before, limit_maximum, sensors;
+    std::initializer_list<Param> fast;
+    double upgrade;
+  };
+  const Case cases[] = {
+      {"both on, bit 15 cleared", 0x8001, 1, 1, {{"PosSpd_in_FastLoop", 1}}, 0x0045},
+      {"no fast loop with the load encoder", 0x0001, 1, 2, {{"PosSpd_in_FastLoop", 1}}, 0x0005},
+      {"drive without the fast-loop switch", 0x0040, 0, 0, {}, 0x0000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto s = MakeTimingSetup({{"UPGRADE", c.before, "", false, kU16},
+                              {"isLimitMaximum", c.limit_maximum},
+                              {"SensorsConfiguration", c.sensors}});
+    Put(*s, c.fast);
+    ASSERT_EQ(Step(*s, "UPGRADE", Direction::ToChip), 1);
+    EXPECT_EQ(Base(*s, "UPGRADE"), c.upgrade);
+  }
+}
+
+}  // namespace

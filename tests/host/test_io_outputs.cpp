@@ -1,0 +1,43 @@
+#include <gtest/gtest.h>
+
+#include "host/zel_setup_file.h"
+#include "tests/support/test_setups.h"
+
+namespace {
+
+std::string WithOutputs(const std::string& outputs) {
+  return R"({"format": "dcservo-setup", "version": 1, "parameters": [], "io_outputs": )" + outputs +
+         "}";
+}
+
+TEST(IoOutputs, ListSurvivesASaveAndALoadInPortOrder) {
+  testing_support::TempDir dir;
+  ZelLoadResult loaded = ParseSetupText(WithOutputs("[31, 25, 7]"), "t");
+  ASSERT_TRUE(loaded.setup) << loaded.error;
+  ASSERT_EQ(SaveSetupFile(*loaded.setup, dir.File("drive.json")), "");
+  ZelLoadResult again = LoadSetupFile(dir.File("drive.json"));
+  ASSERT_TRUE(again.setup) << again.error;
+  EXPECT_EQ(again.setup->GetIOOutputPins(), (std::vector<int>{31, 25, 7}));
+  EXPECT_EQ(GetIOPinFromPort(again.setup.get(), 0), 31);
+  EXPECT_EQ(GetIOPortFromPin(again.setup.get(), 7), 2);
+}
+
+TEST(IoOutputs, PinsThatDoNotFitTheBrakeFieldAreRefused) {
+  struct Case {
+    const char* outputs;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"[25, 256]", "/io_outputs/1: a pin number from 0 to 255"},
+      {"[2.5]", "/io_outputs/0: a pin number"},
+      {"[25, 26, 25]", "/io_outputs/2: pin 25 is listed twice"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.outputs);
+    ZelLoadResult r = ParseSetupText(WithOutputs(c.outputs), "drive.json");
+    EXPECT_EQ(r.setup, nullptr);
+    EXPECT_NE(r.error.find(c.expected), std::string::npos) << r.error;
+  }
+}
+
+}  // namespace
