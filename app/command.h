@@ -37,6 +37,8 @@ std::unique_ptr<Command> MakeSyncCommand();
 std::unique_ptr<Command> MakeScaleCommand();
 std::unique_ptr<Command> MakeShowCommand();
 std::unique_ptr<Command> MakeUnitsCommand();
+std::unique_ptr<Command> MakeTuneCommand();
+std::unique_ptr<Command> MakeFiltersCommand();
 
 // Every command, in the order --help lists them.
 std::vector<std::unique_ptr<Command>> MakeCommands();

@@ -6,6 +6,8 @@
 #include "derive/protections.h"
 #include "derive/references.h"
 #include "derive/timing_steps.h"
+#include "design/biquad_designer.h"
+#include "design/controller_tuning.h"
 
 namespace dcservo {
 namespace {
@@ -49,6 +51,7 @@ constexpr PipelineStep kScaledSteps[] = {
     {34, "IPSatS", ComputeIPSatS, nullptr},
     {35, "KFFA_scl", ComputeScaledGain<Gain::KFFA>, nullptr},
     {36, "TestLimitCurrent", ComputeTestLimitCurrent, nullptr},
+    {37, "Jload_over_J", ComputeJload_over_J, nullptr},
     {38, "Kp_P_scl", ComputeScaledGain<Gain::Kp_P>, nullptr},
     {39, "Ki_P_scl", ComputeScaledGain<Gain::Ki_P>, nullptr},
     {40, "Kd_P_scl", ComputeScaledGain<Gain::Kd_P>, nullptr},
@@ -189,6 +192,7 @@ constexpr PipelineStep kChipSteps[] = {
     {41, "BRAKERELEASEDELAY", ComputeBRAKERELEASEDELAY, HasMotorBrake},
     {42, "POSOKLIM_FC", ComputePOSOKLIM_FC, HasFreezeControl},
     {42, "TONPOSOK_FC", ComputeTONPOSOK_FC, HasFreezeControl},
+    {43, "BQ1B0", ComputeBiquadFilterSlots, HasBiquadFilters},
 };
 
 void RunAll(CZel_Setup& setup, std::span<const PipelineStep> steps) {

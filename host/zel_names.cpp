@@ -1,5 +1,8 @@
 #include "host/zel_names.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace zel {
 namespace {
 
@@ -28,6 +31,44 @@ class FoldCursor {
   std::size_t i_ = 0;
 };
 
+inline unsigned char LowerAscii(unsigned char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
+
+// Every conversion step looks several names up, so plain-ASCII names (nearly all of them)
+// are hashed and compared eight bytes at a time.
+constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+
+std::uint64_t LoadWord(const char* p, std::size_t n) {
+  std::uint64_t w = 0;
+  std::memcpy(&w, p, n);
+  return w;
+}
+
+// Lower case of eight ASCII bytes: bytes from 'A' to 'Z' gain 0x20. No byte carries into
+// the next because every byte is below 0x80.
+std::uint64_t LowerWord(std::uint64_t w) {
+  const std::uint64_t at_least_a = w + 0x3F3F3F3F3F3F3F3Full;
+  const std::uint64_t above_z = w + 0x2525252525252525ull;
+  return w | ((at_least_a & ~above_z & kHighBits) >> 2);
+}
+
+std::uint64_t Mix(std::uint64_t h, std::uint64_t chunk) {
+  h = (h ^ chunk) * 0x9E3779B97F4A7C15ull;
+  return h ^ (h >> 32);
+}
+
+constexpr std::uint64_t kHashSeed = 0x2545F4914F6CDD1Dull;
+
+// The hash of a name already folded: its bytes in words of eight, then its length.
+std::uint64_t HashFoldedBytes(std::string_view folded) {
+  std::uint64_t h = kHashSeed;
+  std::size_t i = 0;
+  for (; i + 8 <= folded.size(); i += 8) h = Mix(h, LoadWord(folded.data() + i, 8));
+  if (i < folded.size()) h = Mix(h, LoadWord(folded.data() + i, folded.size() - i));
+  return Mix(h, folded.size());
+}
+
 }  // namespace
 
 std::string FoldName(std::string_view name) {
@@ -38,20 +79,45 @@ std::string FoldName(std::string_view name) {
 }
 
 bool NamesEqual(std::string_view a, std::string_view b) {
-  FoldCursor ca(a), cb(b);
+  // Plain ASCII compares a word at a time; the first word beyond it hands over to the
+  // cursors, which also fold the UTF-8 spelling of Latin-1 characters.
+  const std::size_t n = std::min(a.size(), b.size());
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const std::uint64_t x = LoadWord(a.data() + i, 8);
+    const std::uint64_t y = LoadWord(b.data() + i, 8);
+    if ((x | y) & kHighBits) break;
+    if (LowerWord(x) != LowerWord(y)) return false;
+  }
+  const std::size_t rest_a = a.size() - i;
+  const std::size_t rest_b = b.size() - i;
+  if (rest_a <= 8 && rest_b <= 8) {
+    const std::uint64_t x = LoadWord(a.data() + i, rest_a);
+    const std::uint64_t y = LoadWord(b.data() + i, rest_b);
+    if (!((x | y) & kHighBits)) return rest_a == rest_b && LowerWord(x) == LowerWord(y);
+  }
+  FoldCursor ca(a.substr(i)), cb(b.substr(i));
   while (!ca.AtEnd() && !cb.AtEnd()) {
     if (ca.Next() != cb.Next()) return false;
   }
   return ca.AtEnd() && cb.AtEnd();
 }
 
-std::size_t FoldedHash::operator()(std::string_view name) const {
-  std::size_t h = 1469598103934665603ull;  // FNV-1a
-  for (FoldCursor c(name); !c.AtEnd();) {
-    h ^= c.Next();
-    h *= 1099511628211ull;
+std::uint64_t FoldedNameHash(std::string_view name) {
+  // ASCII folds to the same length, so the words below are those of the folded name.
+  std::uint64_t h = kHashSeed;
+  std::size_t i = 0;
+  for (; i < name.size(); i += 8) {
+    const std::size_t n = std::min<std::size_t>(8, name.size() - i);
+    const std::uint64_t w = LoadWord(name.data() + i, n);
+    if (w & kHighBits) return HashFoldedBytes(FoldName(name));
+    h = Mix(h, LowerWord(w));
   }
-  return h;
+  return Mix(h, name.size());
+}
+
+std::size_t FoldedHash::operator()(std::string_view name) const {
+  return static_cast<std::size_t>(FoldedNameHash(name));
 }
 
 }  // namespace zel

@@ -177,13 +177,13 @@ std::string CZel_Setup::AddParameter(const QuantityDesc& desc) {
   const CZel_Unit* unit = nullptr;
   std::string error = CheckNewQuantity(desc, unit);
   if (!error.empty()) return error;
-  if (parameter_index_.count(desc.name)) return "duplicate parameter \"" + desc.name + "\"";
+  if (parameter_index_.Contains(desc.name)) return "duplicate parameter \"" + desc.name + "\"";
   auto p = std::unique_ptr<CZel_Parameter>(
       new CZel_Parameter(*this, desc.name, desc.type, desc.stored_in_base, *unit));
   p->SetValueInInternalUnit(desc.value);
   p->min_ = desc.min;
   p->max_ = desc.max;
-  parameter_index_.emplace(desc.name, p.get());
+  parameter_index_.Insert(desc.name, p.get());
   parameters_.items_.push_back(std::move(p));
   return {};
 }
@@ -192,18 +192,17 @@ std::string CZel_Setup::AddVariable(const QuantityDesc& desc) {
   const CZel_Unit* unit = nullptr;
   std::string error = CheckNewQuantity(desc, unit);
   if (!error.empty()) return error;
-  if (variable_index_.count(desc.name)) return "duplicate variable \"" + desc.name + "\"";
+  if (variable_index_.Contains(desc.name)) return "duplicate variable \"" + desc.name + "\"";
   auto v = std::unique_ptr<CZel_Variable>(
       new CZel_Variable(*this, desc.name, desc.type, /*stored_in_base=*/false, *unit));
   v->SetValueInInternalUnit(desc.value);
-  variable_index_.emplace(desc.name, v.get());
+  variable_index_.Insert(desc.name, v.get());
   variables_.push_back(std::move(v));
   return {};
 }
 
 CZel_Parameter* CZel_Setup::FindParameter(std::string_view name) const {
-  auto it = parameter_index_.find(name);
-  if (it != parameter_index_.end()) return it->second;
+  if (CZel_Parameter* const* found = parameter_index_.Find(name)) return *found;
   if (g_bShowErrors) ZelReportError("parameter \"" + std::string(name) + "\" is not in the setup");
   return nullptr;
 }
@@ -229,17 +228,16 @@ int CZel_Setup::SetParameterValueInInternalUnit(std::string_view name, double va
 }
 
 CZel_Variable* CZel_Setup::FindVariable(std::string_view name, int report_missing) const {
-  auto it = variable_index_.find(name);
-  if (it != variable_index_.end()) return it->second;
+  if (CZel_Variable* const* found = variable_index_.Find(name)) return *found;
   if (report_missing && g_bShowErrors)
     ZelReportError("variable \"" + std::string(name) + "\" is not in the setup");
   return nullptr;
 }
 
 int CZel_Setup::GetIntOption(std::string_view name) const {
-  auto it = options_.find(name);
-  if (it == options_.end()) return 0;
-  const std::string& text = it->second.text;
+  const OptionEntry* entry = options_.Find(name);
+  if (!entry) return 0;
+  const std::string& text = entry->text;
   const char* first = text.data();
   const char* last = first + text.size();
   while (first < last && std::isspace(static_cast<unsigned char>(*first))) ++first;
@@ -250,30 +248,27 @@ int CZel_Setup::GetIntOption(std::string_view name) const {
 }
 
 std::string CZel_Setup::GetOptionNoError(std::string_view name) const {
-  auto it = options_.find(name);
-  return it == options_.end() ? std::string() : it->second.text;
+  const OptionEntry* entry = options_.Find(name);
+  return entry ? entry->text : std::string();
 }
 
-bool CZel_Setup::HasOption(std::string_view name) const { return options_.count(name) != 0; }
+bool CZel_Setup::HasOption(std::string_view name) const { return options_.Contains(name); }
 
 void CZel_Setup::SetOption(std::string_view name, std::string_view text) {
-  auto it = options_.find(name);
-  if (it != options_.end()) {
-    it->second.text = std::string(text);
+  if (OptionEntry* entry = options_.Find(name)) {
+    entry->text = std::string(text);
     return;
   }
-  options_.emplace(std::string(name), OptionEntry{std::string(name), std::string(text),
-                                                   next_option_order_++});
+  options_.Insert(name, OptionEntry{std::string(name), std::string(text), next_option_order_++});
 }
 
 void CZel_Setup::ClearOption(std::string_view name) {
-  auto it = options_.find(name);
-  if (it != options_.end()) options_.erase(it);
+  options_.Erase(name);
 }
 
 std::vector<std::pair<std::string, std::string>> CZel_Setup::GetOptions() const {
   std::vector<const OptionEntry*> entries;
-  for (const auto& [key, entry] : options_) entries.push_back(&entry);
+  options_.ForEach([&](const OptionEntry& entry) { entries.push_back(&entry); });
   std::sort(entries.begin(), entries.end(),
             [](const OptionEntry* a, const OptionEntry* b) { return a->order < b->order; });
   std::vector<std::pair<std::string, std::string>> out;

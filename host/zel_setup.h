@@ -212,17 +212,15 @@ class CZel_Setup {
   std::string CheckNewQuantity(const QuantityDesc& desc, const CZel_Unit*& unit) const;
 
   CZel_Parameters parameters_;
-  std::unordered_map<std::string, CZel_Parameter*, zel::FoldedHash, zel::FoldedEqual>
-      parameter_index_;
+  zel::NameMap<CZel_Parameter*> parameter_index_;
   std::vector<std::unique_ptr<CZel_Variable>> variables_;
-  std::unordered_map<std::string, CZel_Variable*, zel::FoldedHash, zel::FoldedEqual>
-      variable_index_;
+  zel::NameMap<CZel_Variable*> variable_index_;
   struct OptionEntry {
     std::string name;
     std::string text;
     std::size_t order;
   };
-  std::unordered_map<std::string, OptionEntry, zel::FoldedHash, zel::FoldedEqual> options_;
+  zel::NameMap<OptionEntry> options_;
   std::size_t next_option_order_ = 0;
   ZelIdentity identity_;
   std::vector<int> io_output_pins_;

@@ -109,14 +109,14 @@ constexpr UnitRow kUnitRows[] = {
 CZel_Units::CZel_Units() {
   units_.reserve(std::size(kUnitRows));
   for (const UnitRow& row : kUnitRows) {
-    by_name_.emplace(row.name, units_.size());
+    by_name_.Insert(row.name, units_.size());
     units_.emplace_back(row.name, row.type, row.factor_to_base);
   }
 }
 
 const CZel_Unit* CZel_Units::FindUnit(std::string_view name) const {
-  auto it = by_name_.find(name);
-  return it == by_name_.end() ? nullptr : &units_[it->second];
+  const std::size_t* index = by_name_.Find(name);
+  return index ? &units_[*index] : nullptr;
 }
 
 const CZel_Unit* CZel_Units::FindBaseUnit(std::string_view name) const {

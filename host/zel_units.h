@@ -75,7 +75,7 @@ class CZel_Units {
 
  private:
   std::vector<CZel_Unit> units_;
-  std::unordered_map<std::string, std::size_t, zel::FoldedHash, zel::FoldedEqual> by_name_;
+  zel::NameMap<std::size_t> by_name_;
 };
 
 // The one table of the process; setups share it.

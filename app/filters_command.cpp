@@ -1,0 +1,115 @@
+// dcservo filters: designs the speed loop's biquad filters as the scaled-to-chip pipeline
+// does, and prints the slots the drive reads with the report of each filter.
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "app/command.h"
+#include "derive/pipelines.h"
+#include "derive/probes.h"
+#include "design/biquad_designer.h"
+#include "design/design_report.h"
+
+namespace {
+
+using nlohmann::ordered_json;
+
+// Slot values are integers; JSON shows them so.
+ordered_json SlotJson(const dcservo::BiquadSlot& s) {
+  const dcservo::BiquadCoefficients& c = s.quantised;
+  return {{"B0", static_cast<std::int64_t>(c.b0)}, {"B1", static_cast<std::int64_t>(c.b1)},
+          {"B2", static_cast<std::int64_t>(c.b2)}, {"A1", static_cast<std::int64_t>(c.a1)},
+          {"A2", static_cast<std::int64_t>(c.a2)}, {"SF", static_cast<std::int64_t>(s.scale_factor)}};
+}
+
+// Infinite decibels (a gain of 0) have no JSON number.
+ordered_json Decibels(double gain) {
+  const double db = dcservo::Decibels(gain);
+  return std::isfinite(db) ? ordered_json(db) : ordered_json();
+}
+
+ordered_json ReportJson(const dcservo::BiquadReport& r) {
+  ordered_json out;
+  out["sampling_period_s"] = r.sampling_period_s;
+  ordered_json counts;
+  for (int place = 0; place < 3; ++place) counts[dcservo::kBiquadCountNames[place]] = r.counts[place];
+  out["counts"] = counts;
+  ordered_json slots = ordered_json::array();
+  for (const dcservo::BiquadSlot& s : r.slots) slots.push_back(SlotJson(s));
+  out["slots"] = slots;
+  ordered_json filters = ordered_json::array();
+  for (const dcservo::FilterReport& f : r.filters) {
+    ordered_json poles = ordered_json::array();
+    for (const auto& p : f.poles) poles.push_back({p.real(), p.imag()});
+    filters.push_back({{"filter", f.filter},
+                       {"slot", f.slot},
+                       {"place", dcservo::FilterPlaceName(f.place)},
+                       {"type", f.type},
+                       {"type_name", f.type_name},
+                       {"frequency_hz", f.frequency_hz},
+                       {"q", f.q},
+                       {"lag_frequency_hz", f.lag_frequency_hz},
+                       {"refused", f.refused},
+                       {"stored", SlotJson(f.stored)},
+                       {"dc_gain", f.dc_gain},
+                       {"dc_gain_db", Decibels(f.dc_gain)},
+                       {"corner_gain", f.corner_gain},
+                       {"corner_gain_db", Decibels(f.corner_gain)},
+                       {"poles", poles},
+                       {"pole_radius", f.pole_radius},
+                       {"warnings", f.warnings}});
+  }
+  out["filters"] = filters;
+  out["warnings"] = r.warnings;
+  return out;
+}
+
+class FiltersCommand : public Command {
+ public:
+  const char* Name() const override { return "filters"; }
+  const char* Description() const override {
+    return "Design the biquad filters and print their coefficient slots";
+  }
+
+  void Define(CLI::App& cmd) override {
+    args_.AddTo(cmd);
+    cmd.add_option("SETUP", positional_setup_, "Drive setup file (same as --setup)");
+    cmd.add_option("--out", out_, "Save the setup with its designed slots to this file");
+    cmd.add_flag("--json", json_, "Print the slots and the report as JSON");
+  }
+
+  int Execute(const CLI::App& cmd) override {
+    if (!positional_setup_.empty() && !args_.setup.empty() && positional_setup_ != args_.setup)
+      throw CommandError(kExitBadInput, "two different setup files given");
+    SetupSession session(args_.setup.empty() ? positional_setup_ : args_.setup);
+    session.Apply(args_.InOrder(cmd));
+    CZel_Setup& setup = session.Setup();
+    if (!dcservo::HasBiquadFilters(setup))
+      throw CommandError(kExitFailed, "this drive has no biquad filters (no IQREF_BQ_INI)");
+    // The slow-loop period that the design rests on follows the chip timing.
+    dcservo::ComputeChipParameters(setup);
+    dcservo::ComputeScaledParameters(setup);
+
+    dcservo::CBiquadDesigner designer;
+    dcservo::BiquadReport report;
+    const int done = designer.DesignAllFilters(setup, &report);
+    if (json_)
+      std::printf("%s\n", ReportJson(report).dump(2).c_str());
+    else
+      std::fputs(dcservo::FormatBiquadReport(report).c_str(), stdout);
+    if (!out_.empty()) session.Save(out_);
+    if (!done) throw CommandError(kExitFailed, "not every filter that is on could be designed");
+    return 0;
+  }
+
+ private:
+  SetupArgs args_;
+  std::string positional_setup_, out_;
+  bool json_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> MakeFiltersCommand() { return std::make_unique<FiltersCommand>(); }

@@ -1,0 +1,510 @@
+#include "app/qt/qt_dialog_view.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QSlider>
+#include <QTabBar>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/qt/qt_graph_view.h"
+#include "host/zel_graph.h"
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Shown(const std::string& s) { return Q(ZelStripMnemonic(s)); }
+
+// In the dialogs a box is a control like any other: hiding or disabling it leaves the
+// controls inside alone. A QGroupBox would take its children with it, so the frame and its
+// caption are drawn separately from the children's grid.
+class GroupFrame : public QFrame {
+ public:
+  explicit GroupFrame(QWidget* parent) : QFrame(parent) {
+    setFrameShape(QFrame::StyledPanel);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(8, 4, 8, 8);
+    column->setSpacing(4);
+    title_ = new QLabel(this);
+    QFont bold = title_->font();
+    bold.setBold(true);
+    title_->setFont(bold);
+    column->addWidget(title_);
+    body_ = new QWidget(this);
+    grid_ = new QGridLayout(body_);
+    grid_->setContentsMargins(0, 0, 0, 0);
+    grid_->setHorizontalSpacing(8);
+    grid_->setVerticalSpacing(4);
+    column->addWidget(body_);
+    column->addStretch(1);
+  }
+  void SetTitle(const QString& text) {
+    title_->setText(text);
+    title_->setVisible(frame_shown_ && !text.isEmpty());
+  }
+  void SetFrameShown(bool shown) {
+    frame_shown_ = shown;
+    setFrameShape(shown ? QFrame::StyledPanel : QFrame::NoFrame);
+    title_->setVisible(shown && !title_->text().isEmpty());
+  }
+  void SetTitleEnabled(bool on) { title_->setEnabled(on); }
+  QWidget* Body() const { return body_; }
+  QGridLayout* Grid() const { return grid_; }
+
+ private:
+  QLabel* title_;
+  QWidget* body_;
+  QGridLayout* grid_;
+  bool frame_shown_ = true;
+};
+
+// Up and down arrows without a number beside them: the value lives in the bound edit.
+class SpinArrows : public QWidget {
+ public:
+  explicit SpinArrows(QWidget* parent) : QWidget(parent) {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    for (QToolButton** b : {&up, &down}) {
+      *b = new QToolButton(this);
+      (*b)->setArrowType(b == &up ? Qt::UpArrow : Qt::DownArrow);
+      (*b)->setAutoRepeat(true);
+      (*b)->setFixedSize(18, 12);
+      column->addWidget(*b);
+    }
+  }
+  QToolButton* up = nullptr;
+  QToolButton* down = nullptr;
+};
+
+QPixmap FindImage(const std::string& name) {
+  if (name.empty()) return {};
+  for (const char* ext : {".png", ".svg", ".bmp"}) {
+    const QString path = Q(GetGUIDirectory() + "images/" + name + ext);
+    if (QFileInfo::exists(path)) return QPixmap(path);
+  }
+  return {};
+}
+
+int KeyOf(const QKeyEvent& e) {
+  switch (e.key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return '\r';
+    case Qt::Key_Escape: return 27;
+    case Qt::Key_Tab: return '\t';
+    case Qt::Key_F1: return 0x70;
+    default: return e.key() < 0x80 ? e.key() : 0;
+  }
+}
+
+unsigned ModifiersOf(Qt::KeyboardModifiers m) {
+  return (m & Qt::ShiftModifier ? kKeyShift : 0u) | (m & Qt::ControlModifier ? kKeyCtrl : 0u) |
+         (m & Qt::AltModifier ? kKeyAlt : 0u);
+}
+
+}  // namespace
+
+QtDialogView::QtDialogView(CZel_Dialog& dialog, QWidget* parent)
+    : QDialog(parent), dialog_(dialog) {
+  setWindowTitle(Q(dialog.GetCaption()));
+  setObjectName(QString("dialog_%1").arg(dialog.Template().id));
+  Build();
+  qApp->installEventFilter(this);
+}
+
+QtDialogView::~QtDialogView() { qApp->removeEventFilter(this); }
+
+QWidget* QtDialogView::Widget(int id) const {
+  auto it = widgets_.find(id);
+  return it == widgets_.end() ? nullptr : it->second;
+}
+
+QtGraphView* QtDialogView::Graph(int id) const {
+  auto it = graphs_.find(id);
+  return it == graphs_.end() ? nullptr : it->second;
+}
+
+void QtDialogView::Build() {
+  auto* outer = new QVBoxLayout(this);
+  outer->setContentsMargins(0, 0, 0, 0);
+  scroll_ = new QScrollArea(this);
+  scroll_->setWidgetResizable(true);
+  scroll_->setFrameShape(QFrame::NoFrame);
+  auto* content = new QWidget;
+  auto* grid = new QGridLayout(content);
+  grid->setContentsMargins(10, 10, 10, 10);
+  grid->setHorizontalSpacing(10);
+  grid->setVerticalSpacing(8);
+  scroll_->setWidget(content);
+  outer->addWidget(scroll_);
+  boxes_[0] = {content, grid, 0};
+
+  const std::vector<ZelControlDef>& controls = dialog_.Template().controls;
+  std::vector<QWidget*> made(controls.size(), nullptr);
+  // Boxes first, so that a control finds its box wherever the table lists it.
+  for (std::size_t i = 0; i < controls.size(); ++i) {
+    if (controls[i].kind != ZelControlKind::Group) continue;
+    auto* frame = new GroupFrame(content);
+    frame->SetTitle(Shown(controls[i].caption));
+    made[i] = frame;
+    if (controls[i].id > 0) boxes_[controls[i].id] = {frame->Body(), frame->Grid(), 0};
+  }
+  for (std::size_t i = 0; i < controls.size(); ++i) {
+    if (!made[i]) made[i] = Create(controls[i]);
+    if (controls[i].id > 0) {
+      made[i]->setObjectName(QString("ctl_%1").arg(controls[i].id));
+      widgets_[controls[i].id] = made[i];
+      Connect(controls[i], made[i]);
+    }
+  }
+  for (std::size_t i = 0; i < controls.size(); ++i) {
+    const ZelControlDef& c = controls[i];
+    Box& box = boxes_.count(c.group) ? boxes_[c.group] : boxes_[0];
+    const int row = c.place.row >= 0 ? c.place.row : box.next_row;
+    box.next_row = std::max(box.next_row, row + std::max(c.place.row_span, 1));
+    const Qt::Alignment align =
+        c.kind == ZelControlKind::Label ? Qt::AlignLeft | Qt::AlignVCenter : Qt::Alignment();
+    box.grid->addWidget(made[i], row, c.place.col, std::max(c.place.row_span, 1),
+                        std::max(c.place.col_span, 1), align);
+  }
+  // Spare room goes below the controls, not between them.
+  for (auto& [id, box] : boxes_) box.grid->setRowStretch(box.next_row, 1);
+}
+
+QWidget* QtDialogView::Create(const ZelControlDef& def) {
+  QWidget* parent = boxes_[0].body;
+  const bool wide = def.style & kStyleWide;
+  switch (def.kind) {
+    case ZelControlKind::Label: {
+      auto* label = new QLabel(Shown(def.caption), parent);
+      label->setWordWrap(wide || def.caption.size() > 60);
+      return label;
+    }
+    case ZelControlKind::Edit: {
+      auto* edit = new QLineEdit(parent);
+      edit->setMinimumWidth(wide ? 200 : 90);
+      if (!wide) edit->setMaximumWidth(160);
+      return edit;
+    }
+    case ZelControlKind::Text: {
+      auto* text = new QPlainTextEdit(parent);
+      text->setReadOnly(true);
+      text->setMinimumWidth(wide ? 360 : 240);
+      // Four lines per grid row it spans: instructions and guidance fit without a scroll bar.
+      const int lines = 4 * std::max(def.place.row_span, 1);
+      text->setFixedHeight(text->fontMetrics().lineSpacing() * lines + 14);
+      text->setTabStopDistance(24);
+      return text;
+    }
+    case ZelControlKind::Button:
+    case ZelControlKind::BitmapButton: {
+      auto* button = new QPushButton(Q(def.caption), parent);
+      button->setAutoDefault(false);
+      // Buttons keep their size; a wide cell does not make a wide button.
+      button->setMinimumWidth(88);
+      button->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
+      return button;
+    }
+    case ZelControlKind::Check: return new QCheckBox(Q(def.caption), parent);
+    case ZelControlKind::Radio: {
+      auto* radio = new QRadioButton(Q(def.caption), parent);
+      // The model decides which buttons of a group are checked.
+      radio->setAutoExclusive(false);
+      return radio;
+    }
+    case ZelControlKind::DropDown: {
+      auto* combo = new QComboBox(parent);
+      combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+      combo->setMinimumWidth(70);
+      return combo;
+    }
+    case ZelControlKind::Slider: {
+      auto* slider = new QSlider(Qt::Horizontal, parent);
+      slider->setMinimumWidth(140);
+      return slider;
+    }
+    case ZelControlKind::Spin: return new SpinArrows(parent);
+    case ZelControlKind::Tab: {
+      auto* tabs = new QTabBar(parent);
+      tabs->setExpanding(false);
+      return tabs;
+    }
+    case ZelControlKind::Picture: {
+      auto* picture = new QLabel(parent);
+      picture->setAlignment(Qt::AlignCenter);
+      picture->setFrameShape(QFrame::StyledPanel);
+      picture->setMinimumSize(64, 48);
+      return picture;
+    }
+    case ZelControlKind::Graph: {
+      auto* graph = new QtGraphView(parent);
+      graph->setContextMenuPolicy(Qt::CustomContextMenu);
+      if (def.id > 0) graphs_[def.id] = graph;
+      return graph;
+    }
+    case ZelControlKind::Group: break;
+  }
+  return new QWidget(parent);
+}
+
+void QtDialogView::Connect(const ZelControlDef& def, QWidget* w) {
+  const int id = def.id;
+  switch (def.kind) {
+    case ZelControlKind::Edit: {
+      auto* edit = static_cast<QLineEdit*>(w);
+      connect(edit, &QLineEdit::editingFinished, this, [this, id, edit] {
+        Act(id, [&] { dialog_.UserEdit(id, edit->text().toStdString()); });
+      });
+      break;
+    }
+    case ZelControlKind::Button:
+    case ZelControlKind::BitmapButton:
+    case ZelControlKind::Check:
+    case ZelControlKind::Radio:
+      connect(static_cast<QAbstractButton*>(w), &QAbstractButton::clicked, this,
+              [this, id] { Act(id, [&] { dialog_.UserClick(id); }); });
+      break;
+    case ZelControlKind::DropDown:
+      connect(static_cast<QComboBox*>(w), &QComboBox::activated, this,
+              [this, id](int index) { Act(id, [&] { dialog_.UserSelect(id, index); }); });
+      break;
+    case ZelControlKind::Slider: {
+      auto* slider = static_cast<QSlider*>(w);
+      // A drag stores once, when it ends; a click or a key stores at once.
+      connect(slider, &QSlider::valueChanged, this, [this, id, slider](int value) {
+        if (!slider->isSliderDown()) Act(id, [&] { dialog_.UserSlide(id, value); });
+      });
+      connect(slider, &QSlider::sliderReleased, this, [this, id, slider] {
+        Act(id, [&] { dialog_.UserSlide(id, slider->value()); });
+      });
+      break;
+    }
+    case ZelControlKind::Spin: {
+      auto* spin = static_cast<SpinArrows*>(w);
+      connect(spin->up, &QToolButton::clicked, this,
+              [this, id] { Act(id, [&] { dialog_.UserSpin(id, 1); }); });
+      connect(spin->down, &QToolButton::clicked, this,
+              [this, id] { Act(id, [&] { dialog_.UserSpin(id, -1); }); });
+      break;
+    }
+    case ZelControlKind::Tab:
+      connect(static_cast<QTabBar*>(w), &QTabBar::currentChanged, this,
+              [this, id](int index) { Act(id, [&] { dialog_.UserSelect(id, index); }); });
+      break;
+    case ZelControlKind::Graph:
+      connect(w, &QWidget::customContextMenuRequested, this,
+              [this, id](const QPoint&) { Act(id, [&] { dialog_.UserContextMenu(id); }); });
+      break;
+    default: break;
+  }
+}
+
+void QtDialogView::Act(int id, const std::function<void()>& action) {
+  if (acting_ == 0) {
+    ++acting_;
+    action();
+    --acting_;
+  }
+  Sync(id);
+}
+
+void QtDialogView::SyncAll() {
+  for (const auto& [id, w] : widgets_) Sync(id);
+  for (const auto& [id, view] : graphs_) view->Rebuild(dialog_.GetGraph(id));
+  setWindowTitle(Q(dialog_.GetCaption()));
+}
+
+void QtDialogView::ControlChanged(int id) { Sync(id); }
+
+void QtDialogView::CaptionChanged() { setWindowTitle(Q(dialog_.GetCaption())); }
+
+void QtDialogView::GraphChanged(int id, ZelGraphEvent event, int point) {
+  QtGraphView* view = Graph(id);
+  const CGraphWindow* graph = dialog_.GetGraph(id);
+  if (!view || !graph) return;
+  switch (event) {
+    case ZelGraphEvent::Refresh: view->Rebuild(graph); break;
+    case ZelGraphEvent::ZoomOut: view->ApplyRanges(*graph); break;
+    case ZelGraphEvent::LastPoint: view->AppendDrawn(*graph); break;
+    case ZelGraphEvent::Point: view->ReplacePoint(*graph, point); break;
+    case ZelGraphEvent::Saved: break;
+  }
+}
+
+void QtDialogView::Sync(int id) {
+  QWidget* w = Widget(id);
+  const ZelControlDef* def = dialog_.GetControlDef(id);
+  if (!w || !def) return;
+  const ZelControlState& s = dialog_.GetControlState(id);
+  QSignalBlocker block(w);
+  if (def->kind == ZelControlKind::Group) {
+    auto* frame = static_cast<GroupFrame*>(w);
+    frame->SetTitle(Shown(s.text));
+    frame->SetTitleEnabled(s.enabled);
+    SyncGroupFrame(id);
+    return;
+  }
+  w->setEnabled(s.enabled);
+  switch (def->kind) {
+    case ZelControlKind::Label:
+      static_cast<QLabel*>(w)->setText(Shown(s.text));
+      break;
+    case ZelControlKind::Edit: {
+      auto* edit = static_cast<QLineEdit*>(w);
+      const QString text = s.blank ? QString() : Q(s.text);
+      if (edit->text() != text) edit->setText(text);
+      edit->setReadOnly(def->style & kStyleReadOnly);
+      break;
+    }
+    case ZelControlKind::Text: {
+      auto* text = static_cast<QPlainTextEdit*>(w);
+      QString plain = s.blank ? QString() : Q(s.text);
+      plain.remove('\r');
+      if (text->toPlainText() != plain) text->setPlainText(plain);
+      break;
+    }
+    case ZelControlKind::BitmapButton: {
+      auto* button = static_cast<QPushButton*>(w);
+      const QPixmap image = FindImage(s.image);
+      if (image.isNull()) {
+        button->setIcon({});
+        button->setText(Q(s.text.empty() ? s.image : s.text));
+      } else {
+        button->setIcon(QIcon(image));
+        button->setIconSize(image.size());
+        button->setText({});
+      }
+      break;
+    }
+    case ZelControlKind::Button:
+      static_cast<QPushButton*>(w)->setText(Q(s.text));
+      break;
+    case ZelControlKind::Check:
+    case ZelControlKind::Radio: {
+      auto* button = static_cast<QAbstractButton*>(w);
+      button->setText(Q(s.text));
+      button->setChecked(s.checked != 0);
+      break;
+    }
+    case ZelControlKind::DropDown: {
+      auto* combo = static_cast<QComboBox*>(w);
+      bool same = combo->count() == static_cast<int>(s.items.size());
+      for (int i = 0; same && i < combo->count(); ++i)
+        same = combo->itemText(i) == Q(s.items[static_cast<std::size_t>(i)].text);
+      if (!same) {
+        combo->clear();
+        for (const ZelListItem& item : s.items) combo->addItem(Q(item.text));
+      }
+      combo->setCurrentIndex(s.selection);
+      break;
+    }
+    case ZelControlKind::Slider: {
+      auto* slider = static_cast<QSlider*>(w);
+      slider->setRange(s.range_min, s.range_max);
+      slider->setValue(s.position);
+      break;
+    }
+    case ZelControlKind::Tab: {
+      auto* tabs = static_cast<QTabBar*>(w);
+      while (tabs->count() > static_cast<int>(s.items.size())) tabs->removeTab(tabs->count() - 1);
+      for (std::size_t i = 0; i < s.items.size(); ++i) {
+        const int index = static_cast<int>(i);
+        if (index < tabs->count())
+          tabs->setTabText(index, Shown(s.items[i].text));
+        else
+          tabs->addTab(Shown(s.items[i].text));
+      }
+      tabs->setCurrentIndex(s.selection);
+      break;
+    }
+    case ZelControlKind::Picture: {
+      auto* picture = static_cast<QLabel*>(w);
+      const QPixmap image = FindImage(s.image);
+      if (image.isNull())
+        picture->setText(Q(s.image));
+      else
+        picture->setPixmap(image);
+      break;
+    }
+    default: break;
+  }
+  w->setVisible(s.shown);
+  if (def->group) SyncGroupFrame(def->group);
+}
+
+bool QtDialogView::TakesRoom(int id) const {
+  if (dialog_.GetControlState(id).shown) return true;
+  const ZelControlDef* def = dialog_.GetControlDef(id);
+  if (!def || def->kind != ZelControlKind::Group) return false;
+  // A hidden box still holds whatever inside it is shown. Static texts that nothing refers
+  // to cannot be hidden on their own, so they go with their box.
+  for (const ZelControlDef& c : dialog_.Template().controls) {
+    if (c.group == id && c.id > 0 && TakesRoom(c.id)) return true;
+  }
+  return false;
+}
+
+void QtDialogView::SyncGroupFrame(int group_id) {
+  auto* frame = dynamic_cast<GroupFrame*>(Widget(group_id));
+  if (!frame) return;
+  frame->SetFrameShown(dialog_.GetControlState(group_id).shown);
+  frame->setVisible(TakesRoom(group_id));
+  const ZelControlDef* def = dialog_.GetControlDef(group_id);
+  if (def && def->group) SyncGroupFrame(def->group);
+}
+
+QSize QtDialogView::SizeLimit() const {
+  QSize limit(1280, 800);
+  if (QGuiApplication::platformName() != "offscreen" && screen())
+    limit = limit.boundedTo(screen()->availableGeometry().size());
+  // Room for the window frame and title bar.
+  return limit - QSize(16, 40);
+}
+
+void QtDialogView::FitToScreen() {
+  scroll_->widget()->layout()->activate();
+  const QSize content = scroll_->widget()->sizeHint() + QSize(4, 4);
+  resize(content.boundedTo(SizeLimit()));
+}
+
+void QtDialogView::GrowToContent() {
+  scroll_->widget()->layout()->activate();
+  // Grows only: a window that shrinks whenever a page changes is hard to use.
+  const QSize wanted = (scroll_->widget()->sizeHint() + QSize(4, 4)).boundedTo(SizeLimit());
+  const QSize grown = size().expandedTo(wanted);
+  if (grown != size()) resize(grown);
+}
+
+void QtDialogView::reject() { dialog_.UserClose(); }
+
+bool QtDialogView::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::LayoutRequest && scroll_ && watched == scroll_->widget() &&
+      isVisible()) {
+    QTimer::singleShot(0, this, [this] { GrowToContent(); });
+    return false;
+  }
+  if (event->type() != QEvent::KeyPress) return false;
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (!widget || widget->window() != this) return false;
+  // A key press travels up from the focus widget; the dialog hears it once.
+  auto* key = static_cast<QKeyEvent*>(event);
+  static const QKeyEvent* last = nullptr;
+  static quint64 last_time = 0;
+  if (key == last && key->timestamp() == last_time) return false;
+  last = key;
+  last_time = key->timestamp();
+  if (const int code = KeyOf(*key)) dialog_.UserKey(code, ModifiersOf(key->modifiers()));
+  return false;
+}

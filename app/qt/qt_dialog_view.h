@@ -1,0 +1,64 @@
+#pragma once
+// One shown dialog: Qt widgets built from the dialog's control template, kept equal to the
+// control model both ways. Model changes are copied into the widgets; user input goes to the
+// dialog's User* calls, and the widget is then made to show what the model decided (a
+// refused value, a radio button the binding unchecked, a tab change that was refused).
+
+#include <QDialog>
+#include <map>
+
+#include "host/zel_dialog.h"
+
+class QGridLayout;
+class QScrollArea;
+class QtGraphView;
+
+class QtDialogView : public QDialog, public ZelDialogView {
+ public:
+  QtDialogView(CZel_Dialog& dialog, QWidget* parent);
+  ~QtDialogView() override;
+
+  CZel_Dialog& Dialog() const { return dialog_; }
+  // The widget of a control (objectName "ctl_<id>"), or null.
+  QWidget* Widget(int id) const;
+  QtGraphView* Graph(int id) const;
+  // Copies the whole model into the widgets and sizes the window to its content, within
+  // 1280 x 800 (a scroll area takes what does not fit).
+  void SyncAll();
+  void FitToScreen();
+  // Makes room for content that appeared (a larger tab page), within the same limit.
+  void GrowToContent();
+
+  void ControlChanged(int id) override;
+  void CaptionChanged() override;
+  void GraphChanged(int id, ZelGraphEvent event, int point) override;
+
+ protected:
+  void reject() override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  struct Box {
+    QWidget* body = nullptr;
+    QGridLayout* grid = nullptr;
+    int next_row = 0;
+  };
+
+  void Build();
+  QWidget* Create(const ZelControlDef& def);
+  void Connect(const ZelControlDef& def, QWidget* widget);
+  void Sync(int id);
+  void SyncGroupFrame(int group_id);
+  bool TakesRoom(int id) const;
+  // Runs a user action unless one is already under way (a message box of the first can make
+  // a field lose focus and commit again), then shows the control as the model has it.
+  void Act(int id, const std::function<void()>& action);
+  QSize SizeLimit() const;
+
+  CZel_Dialog& dialog_;
+  QScrollArea* scroll_ = nullptr;
+  std::map<int, Box> boxes_;  // 0: the dialog itself
+  std::map<int, QWidget*> widgets_;
+  std::map<int, QtGraphView*> graphs_;
+  int acting_ = 0;
+};

@@ -1,0 +1,107 @@
+// dcservo tune current|speed|position: the Tune action of a tuning test, on a setup file,
+// with the report of what the drive's fixed-point encoding makes of the gains.
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "app/command.h"
+#include "derive/pipelines.h"
+#include "design/design_report.h"
+#include "design/tune.h"
+
+namespace {
+
+using nlohmann::ordered_json;
+
+ordered_json Poles(const std::vector<std::complex<double>>& poles) {
+  ordered_json out = ordered_json::array();
+  for (const auto& p : poles) out.push_back({p.real(), p.imag()});
+  return out;
+}
+
+ordered_json LoopJson(const std::optional<dcservo::ClosedLoopSummary>& s) {
+  if (!s) return nullptr;
+  ordered_json out;
+  out["pole_radius"] = s->pole_radius;
+  out["stable"] = s->pole_radius < 1.0;
+  out["bandwidth_rad_s"] = s->bandwidth_rad_s ? ordered_json(*s->bandwidth_rad_s) : ordered_json();
+  out["poles"] = Poles(s->poles);
+  return out;
+}
+
+ordered_json ReportJson(const dcservo::LoopTuneReport& r) {
+  ordered_json out;
+  out["loop"] = dcservo::LoopName(r.loop);
+  out["pass_band"] = {{"name", r.pass_band_name}, {"value_rad_s", r.pass_band_rad_s}};
+  out["damping"] = {{"name", r.damping_name}, {"value", r.damping}};
+  out["sampling_period_s"] = r.sampling_period_s;
+  ordered_json gains = ordered_json::array();
+  for (const dcservo::TunedGain& g : r.gains) {
+    gains.push_back({{"name", g.name},
+                     {"designed", g.designed},
+                     {"stored", g.stored},
+                     {"mantissa", {{"name", g.mantissa}, {"value", g.mantissa_value}}},
+                     {"shift", {{"name", g.shift}, {"value", g.shift_value}}},
+                     {"warnings", g.warnings}});
+  }
+  out["gains"] = gains;
+  out["stored_loop"] = LoopJson(r.stored_loop);
+  out["designed_loop"] = LoopJson(r.designed_loop);
+  out["warnings"] = r.warnings;
+  return out;
+}
+
+class TuneCommand : public Command {
+ public:
+  const char* Name() const override { return "tune"; }
+  const char* Description() const override {
+    return "Design the current, speed or position controller from its pass band and damping";
+  }
+
+  void Define(CLI::App& cmd) override {
+    args_.AddTo(cmd);
+    cmd.add_option("LOOP", loop_, "current, speed or position")
+        ->required()
+        ->check(CLI::IsMember({"current", "speed", "position"}));
+    cmd.add_option("SETUP", positional_setup_, "Drive setup file (same as --setup)");
+    cmd.add_option("--out", out_, "Save the tuned setup to this file");
+    cmd.add_flag("--json", json_, "Print the report as JSON");
+  }
+
+  int Execute(const CLI::App& cmd) override {
+    if (!positional_setup_.empty() && !args_.setup.empty() && positional_setup_ != args_.setup)
+      throw CommandError(kExitBadInput, "two different setup files given");
+    SetupSession session(args_.setup.empty() ? positional_setup_ : args_.setup);
+    session.Apply(args_.InOrder(cmd));
+    CZel_Setup& setup = session.Setup();
+    // As the drive setup does before it opens a tuning test.
+    dcservo::ComputeChipParameters(setup);
+    dcservo::ComputeScaledParameters(setup);
+
+    const dcservo::TunedLoop loop = loop_ == "current" ? dcservo::TunedLoop::Current
+                                    : loop_ == "speed" ? dcservo::TunedLoop::Speed
+                                                       : dcservo::TunedLoop::Position;
+    dcservo::LoopTuneReport report;
+    const int done = dcservo::TuneController(setup, loop, &report);
+    if (report.gains.empty())
+      throw CommandError(kExitFailed, "the " + loop_ +
+                                          " controller was not tuned: a parameter that its design "
+                                          "needs is missing or gives no finite gain");
+    if (json_)
+      std::printf("%s\n", ReportJson(report).dump(2).c_str());
+    else
+      std::fputs(dcservo::FormatTuneReport(report).c_str(), stdout);
+    if (!done) throw CommandError(kExitFailed, "a chip or scaled gain could not be derived");
+    if (!out_.empty()) session.Save(out_);
+    return 0;
+  }
+
+ private:
+  SetupArgs args_;
+  std::string loop_, positional_setup_, out_;
+  bool json_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> MakeTuneCommand() { return std::make_unique<TuneCommand>(); }

@@ -1,0 +1,117 @@
+#include "design/controller_tuning.h"
+
+#include <cmath>
+#include <numbers>
+#include <optional>
+
+#include "derive/checked_write.h"
+#include "derive/step.h"
+#include "units/scales.h"
+
+namespace dcservo {
+namespace {
+
+double Base(const CZel_Parameter* p) { return p->GetValueInBaseUnit(); }
+
+bool PosSpdInFastLoop(CZel_Setup& setup) {
+  ZelQuietErrors quiet;
+  const CZel_Parameter* p = setup.FindParameter("PosSpd_in_FastLoop");
+  return p && Base(p) != 0.0;
+}
+
+// Tsp with the host reporting a missing period: the period is as much an input of the
+// design as the motor data.
+std::optional<double> OuterLoopPeriod(CZel_Setup& setup) {
+  const char* name = PosSpdInFastLoop(setup) ? "Ts_C" : "Ts_S";
+  const CZel_Parameter* p = setup.FindParameter(name);
+  if (!p) return std::nullopt;
+  return Base(p);
+}
+
+// All gains or none: a design that would store a non-number leaves the old gains in place.
+template <std::size_t N>
+int WriteGains(CZel_Parameter* const (&params)[N], const double (&values)[N]) {
+  for (double v : values) {
+    if (!std::isfinite(v)) return 0;
+  }
+  for (std::size_t i = 0; i < N; ++i) params[i]->SetValueInBaseUnit(values[i]);
+  return 1;
+}
+
+}  // namespace
+
+double SpeedPositionLoopPeriod(CZel_Setup& setup) {
+  ZelQuietErrors quiet;
+  return OuterLoopPeriod(setup).value_or(0.0);
+}
+
+int ComputeCurrentControllerGains(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "L", "R", "Kp_C_scl", "Ki_C_scl", "PB_C", "Dump_C", "Ts_C");
+  if (!p) return 0;
+  auto [l, r, kp, ki, pb, damping, ts] = *p;
+  const double R = Base(r);
+  const double tau = Base(l) / R;
+  const double w = Base(pb);
+  const double tc = Base(ts);
+  // Volts per ampere in the drive's internal units.
+  const double ohm = R * VoltageScale(setup) / CurrentScale(setup);
+  double kp_value, ki_value;
+  if (tau > 4.0 * tc) {
+    // PI zero and plant pole together give s^2 + 2 zeta w s + w^2 as the closed loop.
+    kp_value = ohm * (2.0 * Base(damping) * w * tau - 1.0);
+    ki_value = ohm * w * w * tau * tc;
+  } else {
+    // An electrical time constant within four samples is too short to place two poles
+    // through sampled feedback: the proportional part is set from tau and Tc alone and the
+    // integral part sets the pass band; the damping does not enter.
+    kp_value = ohm * (tau * 0.5 / std::numbers::sqrt2 / tc - 1.0);
+    ki_value = ohm * w * tc;
+  }
+  return WriteGains({kp, ki}, {kp_value, ki_value});
+}
+
+int ComputeSpeedControllerGains(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "Ki_S_scl", "Kp_S_scl", "Jt", "K", "PB_S", "Dump_S");
+  if (!p) return 0;
+  auto [ki, kp, jt, k, pb, damping] = *p;
+  const auto tsp = OuterLoopPeriod(setup);
+  if (!tsp) return 0;
+  const double w = Base(pb);
+  // Amperes of reference per rad/s of error, in internal units, for the inertia Jt.
+  const double inertia =
+      CurrentScale(setup) * Base(jt) / (Base(k) * MotorSpeedScale(setup));
+  return WriteGains({ki, kp}, {w * w * *tsp * inertia, 2.0 * w * Base(damping) * inertia});
+}
+
+int ComputePositionControllerGains(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "Ki_P_scl", "Kp_P_scl", "Kd_P_scl", "PositionControlType", "Jt",
+                          "PB_P", "K", "Dump_P");
+  if (!p) return 0;
+  auto [ki, kp, kd, type, jt, pb, k, damping] = *p;
+  const auto tsp = OuterLoopPeriod(setup);
+  if (!tsp) return 0;
+  const double w = Base(pb);
+  const double zeta = Base(damping);
+  if (Base(type) == 1.0) {
+    // Over a (fast) speed loop the plant is an integrator: PI places s^2 + 2 zeta w s + w^2
+    // whatever the inertia.
+    const double speed_per_count = MotorSpeedScale(setup) / MotorPositionScale(setup);
+    return WriteGains({ki, kp, kd},
+                      {w * w * *tsp * speed_per_count, 2.0 * w * zeta * speed_per_count, 0.0});
+  }
+  // Straight onto the current loop the plant is K / (Jt s^2): PID places
+  // (s + w)(s^2 + 2 zeta w s + w^2).
+  const double a = (2.0 * zeta + 1.0) * w;
+  const double inertia =
+      Base(jt) * CurrentScale(setup) / (Base(k) * MotorPositionScale(setup));
+  return WriteGains({ki, kp, kd}, {w * w * w * *tsp * inertia, a * w * inertia, a * inertia / *tsp});
+}
+
+int ComputeJload_over_J(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "Jt", "Jm", "Jload_over_J");
+  if (!p) return 0;
+  auto [jt, jm, ratio] = *p;
+  return WriteScaled(*ratio, 0.0, 100.0, Base(jt) / Base(jm) - 1.0);
+}
+
+}  // namespace dcservo

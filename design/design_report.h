@@ -1,0 +1,18 @@
+#pragma once
+// The tuning and filter reports as text, the same for the command line and the dialogs.
+
+#include <string>
+
+#include "design/biquad_designer.h"
+#include "design/tune.h"
+
+namespace dcservo {
+
+std::string FormatTuneReport(const LoopTuneReport& report);
+// The slots and counts as the drive reads them, then each enabled filter.
+std::string FormatBiquadReport(const BiquadReport& report);
+
+// 20 log10 |gain|; -inf for 0.
+double Decibels(double gain);
+
+}  // namespace dcservo

@@ -1,0 +1,63 @@
+#pragma once
+// The Tune action of the tuning tests, one function per loop, shared by the test dialogs
+// and the command line: design the gains, derive their chip pairs, derive the scaled gains
+// back so that they show what the drive will really use, and report what the fixed-point
+// encoding did to them.
+
+#include <complex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "design/loop_response.h"
+#include "host/zel_setup.h"
+
+namespace dcservo {
+
+struct TunedGain {
+  std::string name;      // "Kp_C_scl"
+  std::string mantissa;  // "KPI"
+  std::string shift;     // "SFTKPI"
+  double designed = 0.0;   // as the design computed it
+  double stored = 0.0;     // as its chip pair gives it back
+  double mantissa_value = 0.0;
+  double shift_value = 0.0;
+  std::vector<std::string> warnings;
+};
+
+struct ClosedLoopSummary {
+  std::vector<std::complex<double>> poles;
+  double pole_radius = 0.0;               // largest |z|: stable below 1
+  std::optional<double> bandwidth_rad_s;  // -3 dB
+};
+
+struct LoopTuneReport {
+  TunedLoop loop = TunedLoop::Current;
+  std::string pass_band_name, damping_name;
+  double pass_band_rad_s = 0.0;
+  double damping = 0.0;
+  double sampling_period_s = 0.0;
+  std::vector<TunedGain> gains;  // in the order Kp, Ki[, Kd]
+  // With the stored gains, and with the designed ones for comparison; absent when the
+  // setup lacks what the plant model needs.
+  std::optional<ClosedLoopSummary> stored_loop, designed_loop;
+  std::vector<std::string> warnings;  // about the loop as a whole
+};
+
+// 1 when the gains were designed and their chip pairs and scaled values derived; 0 when a
+// parameter is missing (nothing is written then) or a derivation step failed. The report,
+// when asked for, is filled whenever the design ran.
+int TuneCurrentController(CZel_Setup& setup, LoopTuneReport* report = nullptr);
+int TuneSpeedController(CZel_Setup& setup, LoopTuneReport* report = nullptr);
+int TunePositionController(CZel_Setup& setup, LoopTuneReport* report = nullptr);
+int TuneController(CZel_Setup& setup, TunedLoop loop, LoopTuneReport* report = nullptr);
+
+// The chip parameters a running test sends to the drive after Tune, shift before mantissa;
+// the test stops at the first write that fails.
+std::span<const char* const> TunedChipWriteOrder(TunedLoop loop);
+
+// A relative change by the encoding above this is reported.
+inline constexpr double kCoarseGainTolerance = 0.01;
+
+}  // namespace dcservo

@@ -1,0 +1,541 @@
+#include "host/zel_dialog_script.h"
+
+#include <cmath>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+
+#include "host/zel_dialog_setup.h"
+#include "host/zel_errors.h"
+#include "host/zel_headless.h"
+#include "host/zel_names.h"
+#include "host/zel_setup_file.h"
+
+using nlohmann::json;
+
+namespace {
+
+const std::set<std::string>& Verbs() {
+  static const std::set<std::string> verbs{
+      "set",    "click", "select", "unit",   "slide", "spin",  "key",  "context-menu", "answer",
+      "file",   "menu",  "wait",   "ok",     "cancel", "close", "dump", "expect"};
+  return verbs;
+}
+
+const std::set<std::string>& Keys() {
+  static const std::set<std::string> keys{
+      "do",      "id",      "param",  "role",      "caption", "text",     "value",
+      "index",   "data",    "unit",   "position",  "steps",   "ms",       "button",
+      "path",    "command", "key",    "ctrl",      "shift",   "alt",      "enabled",
+      "shown",   "checked", "selection", "items",  "tolerance", "message", "dialog",
+      "parameters", "pump", "file",   "comment"};
+  return keys;
+}
+
+struct ParseError {
+  std::string what;
+};
+
+template <class T>
+T Get(const json& o, const char* key, const char* type) {
+  try {
+    return o.at(key).get<T>();
+  } catch (const json::exception&) {
+    throw ParseError{std::string("\"") + key + "\" must be " + type};
+  }
+}
+
+ZelScriptAction ParseAction(const json& o, int step) {
+  if (!o.is_object()) throw ParseError{"a step is an object with a \"do\" field"};
+  for (const auto& [key, value] : o.items()) {
+    if (!Keys().count(key)) throw ParseError{"unknown field \"" + key + "\""};
+  }
+  if (!o.contains("do")) throw ParseError{"the step has no \"do\" field"};
+  ZelScriptAction a;
+  a.step = step;
+  a.verb = Get<std::string>(o, "do", "a text");
+  if (!Verbs().count(a.verb)) throw ParseError{"unknown step \"" + a.verb + "\""};
+  if (o.contains("id")) a.id = Get<int>(o, "id", "a whole number");
+  if (o.contains("param")) a.param = Get<std::string>(o, "param", "a text");
+  if (o.contains("role")) a.role = Get<std::string>(o, "role", "a text");
+  if (o.contains("caption")) a.caption = Get<std::string>(o, "caption", "a text");
+  if (o.contains("text")) a.text = Get<std::string>(o, "text", "a text");
+  if (o.contains("value")) a.value = Get<double>(o, "value", "a number");
+  if (o.contains("index")) a.index = Get<int>(o, "index", "a whole number");
+  if (o.contains("data")) a.data = Get<long long>(o, "data", "a whole number");
+  if (o.contains("unit")) a.unit = Get<std::string>(o, "unit", "a text");
+  if (o.contains("position")) a.position = Get<int>(o, "position", "a whole number");
+  if (o.contains("steps")) a.steps = Get<int>(o, "steps", "a whole number");
+  if (o.contains("ms")) {
+    a.ms = Get<double>(o, "ms", "a number");
+    if (!(a.ms >= 0) || !std::isfinite(a.ms)) throw ParseError{"\"ms\" must be 0 or more"};
+  }
+  if (o.contains("button")) a.button = Get<std::string>(o, "button", "a text");
+  if (o.contains("path")) a.path = Get<std::string>(o, "path", "a text");
+  if (o.contains("file")) a.path = Get<std::string>(o, "file", "a text");
+  if (o.contains("command")) a.command = Get<int>(o, "command", "a whole number");
+  if (o.contains("key")) a.key = Get<std::string>(o, "key", "a text");
+  if (o.contains("ctrl") && Get<bool>(o, "ctrl", "true or false")) a.modifiers |= kKeyCtrl;
+  if (o.contains("shift") && Get<bool>(o, "shift", "true or false")) a.modifiers |= kKeyShift;
+  if (o.contains("alt") && Get<bool>(o, "alt", "true or false")) a.modifiers |= kKeyAlt;
+  if (o.contains("enabled")) a.enabled = Get<bool>(o, "enabled", "true or false");
+  if (o.contains("shown")) a.shown = Get<bool>(o, "shown", "true or false");
+  if (o.contains("checked")) a.checked = Get<int>(o, "checked", "0 or 1");
+  if (o.contains("selection")) a.selection = Get<int>(o, "selection", "a whole number");
+  if (o.contains("items")) a.items = Get<std::vector<std::string>>(o, "items", "a list of texts");
+  if (o.contains("tolerance")) a.tolerance = Get<double>(o, "tolerance", "a number");
+  if (o.contains("message")) a.message = Get<std::string>(o, "message", "a text");
+  if (o.contains("dialog")) a.dialog = Get<std::string>(o, "dialog", "a text");
+  if (o.contains("parameters")) {
+    const json& p = o.at("parameters");
+    if (p.is_array()) {
+      a.parameters = "list";
+      a.parameter_list = Get<std::vector<std::string>>(o, "parameters", "a list of names");
+    } else {
+      a.parameters = Get<std::string>(o, "parameters", "\"bound\", \"all\", \"none\" or a list");
+      if (a.parameters != "bound" && a.parameters != "all" && a.parameters != "none")
+        throw ParseError{"\"parameters\" must be \"bound\", \"all\", \"none\" or a list"};
+    }
+  }
+  if (o.contains("pump")) a.pump = Get<bool>(o, "pump", "true or false");
+
+  // What each step cannot do without.
+  if (a.verb == "answer" && !ZelAnswerFromName(a.button))
+    throw ParseError{"\"button\" must be ok, cancel, yes, no, abort, retry or ignore"};
+  if (a.verb == "set" && !a.text && !a.value) throw ParseError{"\"set\" needs \"text\" or \"value\""};
+  if (a.verb == "unit" && a.unit.empty()) throw ParseError{"\"unit\" needs \"unit\""};
+  if (a.verb == "slide" && !a.position) throw ParseError{"\"slide\" needs \"position\""};
+  if (a.verb == "key" && a.key.empty()) throw ParseError{"\"key\" needs \"key\""};
+  if (a.verb == "menu" && !a.command && !a.text) throw ParseError{"\"menu\" needs \"command\" or \"text\""};
+  if (a.verb == "select" && !a.index && !a.text && !a.data)
+    throw ParseError{"\"select\" needs \"index\", \"text\" or \"data\""};
+  return a;
+}
+
+// --- acting --------------------------------------------------------------------------------
+
+using Role = CZel_EditSetupDlg::Role;
+
+bool RoleFromName(const std::string& name, Role& role) {
+  static const std::pair<const char*, Role> kRoles[] = {
+      {"edit", Role::Edit},   {"unit", Role::Unit},     {"check", Role::Check},
+      {"radio", Role::Radio}, {"list", Role::List},     {"slider", Role::Slider},
+      {"spin", Role::Spin}};
+  for (const auto& [n, r] : kRoles) {
+    if (zel::NamesEqual(name, n)) {
+      role = r;
+      return true;
+    }
+  }
+  return false;
+}
+
+const char* RoleName(Role role) {
+  switch (role) {
+    case Role::Edit: return "edit";
+    case Role::Unit: return "unit";
+    case Role::Check: return "check";
+    case Role::Radio: return "radio";
+    case Role::List: return "list";
+    case Role::Slider: return "slider";
+    case Role::Spin: return "spin";
+    case Role::None: break;
+  }
+  return "";
+}
+
+// The control a step names; 0 with `error` set when there is none.
+int Resolve(const CZel_Dialog& top, const ZelScriptAction& a, std::initializer_list<Role> defaults,
+            std::string& error) {
+  if (a.id) {
+    if (!top.HasControl(a.id)) error = "\"" + top.GetCaption() + "\" has no control " + std::to_string(a.id);
+    return top.HasControl(a.id) ? a.id : 0;
+  }
+  if (!a.param.empty()) {
+    const auto* setup_dlg = dynamic_cast<const CZel_EditSetupDlg*>(&top);
+    if (!setup_dlg) {
+      error = "\"" + top.GetCaption() + "\" binds no parameters";
+      return 0;
+    }
+    std::vector<Role> roles(defaults);
+    if (!a.role.empty()) {
+      Role r;
+      if (!RoleFromName(a.role, r)) {
+        error = "unknown role \"" + a.role + "\"";
+        return 0;
+      }
+      roles = {r};
+    }
+    for (Role r : roles) {
+      const int index = r == Role::Radio ? a.index.value_or(0) : r == Role::Spin ? a.index.value_or(0) : 0;
+      if (int id = setup_dlg->FindBoundControl(a.param, r, index)) return id;
+    }
+    std::string wanted;
+    for (Role r : roles) wanted += std::string(wanted.empty() ? "" : " or ") + RoleName(r);
+    error = "no " + wanted + " control is bound to \"" + a.param + "\"";
+    return 0;
+  }
+  if (!a.caption.empty()) {
+    for (int id : top.GetControlIds()) {
+      const std::string& now = top.GetControlState(id).text;
+      const std::string& first = top.GetControlDef(id)->caption;
+      if (now == a.caption || first == a.caption || ZelStripMnemonic(now) == a.caption ||
+          ZelStripMnemonic(first) == a.caption)
+        return id;
+    }
+    error = "\"" + top.GetCaption() + "\" has no control with the caption \"" + a.caption + "\"";
+    return 0;
+  }
+  error = "the step names no control (\"id\", \"param\" or \"caption\")";
+  return 0;
+}
+
+std::string Refused(const CZel_Dialog& top) { return "refused: " + top.LastRefusal(); }
+
+int ItemIndex(const CZel_Dialog& top, int id, const ZelScriptAction& a, std::string& error) {
+  const ZelControlState& s = top.GetControlState(id);
+  for (std::size_t i = 0; i < s.items.size(); ++i) {
+    const bool match = a.index ? static_cast<int>(i) == *a.index
+                       : a.text ? (s.items[i].text == *a.text ||
+                                   zel::NamesEqual(ZelStripMnemonic(s.items[i].text), *a.text))
+                                : s.items[i].data == *a.data;
+    if (match) return static_cast<int>(i);
+  }
+  error = "control " + std::to_string(id) + " has no such entry";
+  return -1;
+}
+
+int KeyCode(const std::string& key) {
+  if (key.size() == 1) return static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(key[0])));
+  static const std::pair<const char*, int> kNames[] = {
+      {"enter", '\r'}, {"return", '\r'}, {"escape", 27}, {"tab", '\t'}, {"space", ' '},
+      {"f1", 0x70}};
+  for (const auto& [n, code] : kNames) {
+    if (zel::NamesEqual(key, n)) return code;
+  }
+  return 0;
+}
+
+std::string Expect(const CZel_Dialog& top, const ZelHeadlessBackend& ui, const ZelScriptAction& a) {
+  std::vector<std::string> misses;
+  if (!a.message.empty()) {
+    const auto& boxes = ui.Messages();
+    if (boxes.empty()) {
+      misses.push_back("no message box was shown");
+    } else if (boxes.back().text.find(a.message) == std::string::npos) {
+      misses.push_back("the last message box says \"" + boxes.back().text + "\"");
+    }
+  }
+  const bool control_check = a.text || a.enabled || a.shown || a.checked || a.selection ||
+                             a.position || a.items;
+  if (!a.param.empty() && a.value) {
+    const auto* dlg = dynamic_cast<const CZel_EditSetupDlg*>(&top);
+    CZel_Parameter* p = nullptr;
+    if (dlg) {
+      ZelQuietErrors quiet;
+      p = dlg->GetSetup().FindParameter(a.param);
+    }
+    if (!p) return "the setup has no parameter \"" + a.param + "\"";
+    double have = p->GetValueInBaseUnit();
+    if (!a.unit.empty()) {
+      const CZel_Unit* u = ZelUnitTable().FindUnit(a.unit);
+      if (!u || u->GetUnitType() != p->GetUnitType()) return "\"" + a.unit + "\" is not a unit of \"" + a.param + "\"";
+      have = u->FromBase(have);
+    }
+    const double tol = a.tolerance.value_or(1e-9 * std::max(1.0, std::fabs(*a.value)));
+    if (!(std::fabs(have - *a.value) <= tol))
+      misses.push_back("\"" + a.param + "\" is " + ZelFormatValue(have) + ", not " + ZelFormatValue(*a.value));
+  }
+  if (control_check) {
+    std::string error;
+    const int id = Resolve(top, a, {Role::Edit, Role::Check, Role::List, Role::Slider}, error);
+    if (!id) return error;
+    const ZelControlState& s = top.GetControlState(id);
+    const std::string who = "control " + std::to_string(id);
+    if (a.text && s.text != *a.text) misses.push_back(who + " shows \"" + s.text + "\"");
+    if (a.enabled && s.enabled != *a.enabled) misses.push_back(who + (s.enabled ? " is enabled" : " is disabled"));
+    if (a.shown && s.shown != *a.shown) misses.push_back(who + (s.shown ? " is shown" : " is hidden"));
+    if (a.checked && s.checked != *a.checked) misses.push_back(who + " has checked = " + std::to_string(s.checked));
+    if (a.selection && s.selection != *a.selection) misses.push_back(who + " has entry " + std::to_string(s.selection) + " selected");
+    if (a.position && s.position != *a.position) misses.push_back(who + " is at " + std::to_string(s.position));
+    if (a.items) {
+      std::vector<std::string> have;
+      for (const ZelListItem& item : s.items) have.push_back(item.text);
+      if (have != *a.items) misses.push_back(who + " lists other entries");
+    }
+  }
+  std::string out;
+  for (const std::string& m : misses) out += (out.empty() ? "expected otherwise: " : "; ") + m;
+  return out;
+}
+
+json ParameterJson(const CZel_Parameter& p) {
+  json j;
+  const double base = p.GetValueInBaseUnit();
+  j["value"] = base;
+  j["unit"] = p.GetUnitName();
+  j["shown"] = p.GetSelectedUnit().FromBase(base);
+  j["shown_unit"] = p.GetSelectedUnit().GetName();
+  j["min"] = std::isfinite(p.GetMinInBaseUnit()) ? json(p.GetMinInBaseUnit()) : json(nullptr);
+  j["max"] = std::isfinite(p.GetMaxInBaseUnit()) ? json(p.GetMaxInBaseUnit()) : json(nullptr);
+  return j;
+}
+
+}  // namespace
+
+ZelScriptParse ZelParseDialogScript(std::string_view text, const std::string& origin) {
+  ZelScriptParse out;
+  out.script.origin = origin;
+  json doc;
+  try {
+    doc = json::parse(text);
+  } catch (const json::parse_error& e) {
+    out.error = origin + ": not JSON: " + e.what();
+    return out;
+  }
+  const json* steps = &doc;
+  if (doc.is_object()) {
+    if (!doc.contains("steps") || doc.size() != 1) {
+      out.error = origin + ": a script is a list of steps, or an object with only \"steps\"";
+      return out;
+    }
+    steps = &doc["steps"];
+  }
+  if (!steps->is_array()) {
+    out.error = origin + ": the steps must be a list";
+    return out;
+  }
+  int n = 0;
+  for (const json& o : *steps) {
+    ++n;
+    try {
+      out.script.actions.push_back(ParseAction(o, n));
+    } catch (const ParseError& e) {
+      out.error = origin + ": step " + std::to_string(n) + ": " + e.what;
+      out.script.actions.clear();
+      return out;
+    }
+  }
+  out.ok = true;
+  return out;
+}
+
+ZelScriptParse ZelLoadDialogScript(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    ZelScriptParse out;
+    out.error = path + ": cannot be read";
+    return out;
+  }
+  std::ostringstream s;
+  s << in.rdbuf();
+  return ZelParseDialogScript(s.str(), path);
+}
+
+std::string ZelPerformScriptAction(ZelHeadlessBackend& ui, CZel_Dialog& top,
+                                   const ZelScriptAction& a) {
+  if (!a.dialog.empty() && a.dialog != top.GetCaption())
+    return "the dialog in front is \"" + top.GetCaption() + "\", not \"" + a.dialog + "\"";
+  std::string error;
+  const std::string& v = a.verb;
+  if (v == "wait") {
+    ui.Advance(a.ms);
+    return {};
+  }
+  if (v == "ok" || v == "cancel") {
+    const int id = v == "ok" ? kIdOk : kIdCancel;
+    if (top.HasControl(id)) return top.UserClick(id) ? std::string() : Refused(top);
+    if (v == "ok") top.OnOK(); else top.OnCancel();
+    return {};
+  }
+  if (v == "close") {
+    top.UserClose();
+    return {};
+  }
+  if (v == "dump") {
+    const std::string text = ZelDumpDialog(top, a.parameters, a.parameter_list, ui.NowMs());
+    ui.AddDump(text);
+    if (!a.path.empty()) {
+      const std::string failed = AtomicWriteFile(a.path, text + "\n");
+      if (!failed.empty()) return failed;
+    }
+    return {};
+  }
+  if (v == "expect") return Expect(top, ui, a);
+  if (v == "key") {
+    const int code = KeyCode(a.key);
+    if (!code) return "unknown key \"" + a.key + "\"";
+    top.UserKey(code, a.modifiers);
+    return {};
+  }
+  if (v == "set") {
+    const int id = Resolve(top, a, {Role::Edit}, error);
+    if (!id) return error;
+    return top.UserEdit(id, a.text ? *a.text : ZelFormatValue(*a.value)) ? std::string() : Refused(top);
+  }
+  if (v == "click") {
+    const int id = Resolve(top, a, {Role::Check, Role::Radio}, error);
+    if (!id) return error;
+    return top.UserClick(id) ? std::string() : Refused(top);
+  }
+  if (v == "select") {
+    const int id = Resolve(top, a, {Role::List, Role::Radio}, error);
+    if (!id) return error;
+    const ZelControlDef* def = top.GetControlDef(id);
+    if (def->kind == ZelControlKind::Radio) return top.UserClick(id) ? std::string() : Refused(top);
+    const int index = ItemIndex(top, id, a, error);
+    if (index < 0) return error;
+    return top.UserSelect(id, index) ? std::string() : Refused(top);
+  }
+  if (v == "unit") {
+    ZelScriptAction by_unit = a;
+    by_unit.role = "unit";
+    const int id = Resolve(top, by_unit, {Role::Unit}, error);
+    if (!id) return error;
+    by_unit.text = a.unit;
+    by_unit.index.reset();
+    const int index = ItemIndex(top, id, by_unit, error);
+    if (index < 0) return "\"" + a.unit + "\" is not offered by control " + std::to_string(id);
+    return top.UserSelect(id, index) ? std::string() : Refused(top);
+  }
+  if (v == "slide") {
+    const int id = Resolve(top, a, {Role::Slider}, error);
+    if (!id) return error;
+    return top.UserSlide(id, *a.position) ? std::string() : Refused(top);
+  }
+  if (v == "spin") {
+    const int id = Resolve(top, a, {Role::Spin}, error);
+    if (!id) return error;
+    return top.UserSpin(id, a.steps.value_or(1)) ? std::string() : Refused(top);
+  }
+  if (v == "context-menu") {
+    const int id = Resolve(top, a, {Role::Edit}, error);
+    if (!id) return error;
+    return top.UserContextMenu(id) ? std::string() : Refused(top);
+  }
+  return "\"" + v + "\" cannot be played here";
+}
+
+std::string ZelDumpDialog(const CZel_Dialog& dialog, const std::string& parameters,
+                          const std::vector<std::string>& names, double time_ms) {
+  json out;
+  out["dialog"] = dialog.GetCaption();
+  out["template"] = dialog.Template().id;
+  out["time_ms"] = time_ms;
+  const auto* setup_dlg = dynamic_cast<const CZel_EditSetupDlg*>(&dialog);
+  json controls = json::array();
+  for (int id : dialog.GetControlIds()) {
+    const ZelControlDef& def = *dialog.GetControlDef(id);
+    const ZelControlState& s = dialog.GetControlState(id);
+    json c;
+    c["id"] = id;
+    c["kind"] = ZelKindName(def.kind);
+    c["text"] = s.text;
+    c["enabled"] = s.enabled;
+    c["shown"] = s.shown;
+    if (s.blank) c["blank"] = true;
+    switch (def.kind) {
+      case ZelControlKind::Check:
+      case ZelControlKind::Radio:
+        c["checked"] = s.checked;
+        break;
+      case ZelControlKind::DropDown:
+      case ZelControlKind::Tab: {
+        json items = json::array();
+        for (const ZelListItem& item : s.items) items.push_back({{"text", item.text}, {"data", item.data}});
+        c["items"] = items;
+        c["selection"] = s.selection;
+        break;
+      }
+      case ZelControlKind::Slider:
+        c["range"] = {s.range_min, s.range_max};
+        c["position"] = s.position;
+        break;
+      default:
+        break;
+    }
+    if (!s.image.empty()) c["image"] = s.image;
+    if (setup_dlg) {
+      const auto bound = setup_dlg->GetControlBinding(id);
+      if (!bound.parameter.empty()) c["bound"] = {{"parameter", bound.parameter}, {"role", RoleName(bound.role)}};
+    }
+    controls.push_back(c);
+  }
+  out["controls"] = controls;
+  if (setup_dlg && parameters != "none") {
+    json params = json::object();
+    std::vector<std::string> list;
+    if (parameters == "all") {
+      const CZel_Parameters& all = setup_dlg->GetSetup().GetParameters();
+      for (int i = 0; i < all.GetParametersCount(); ++i) list.push_back(all[i]->GetName());
+    } else if (parameters == "list") {
+      list = names;
+    } else {
+      list = setup_dlg->GetBoundParameters();
+    }
+    ZelQuietErrors quiet;
+    for (const std::string& name : list) {
+      if (const CZel_Parameter* p = setup_dlg->GetSetup().FindParameter(name))
+        params[p->GetName()] = ParameterJson(*p);
+      else
+        params[name] = nullptr;
+    }
+    out["parameters"] = params;
+  }
+  return out.dump(2);
+}
+
+std::string ZelScriptReport(const ZelHeadlessBackend& ui, int modal_result) {
+  json out;
+  out["result"] = modal_result;
+  out["ok"] = ui.Errors().empty();
+  out["errors"] = ui.Errors();
+  out["notes"] = ui.Notes();
+  json boxes = json::array();
+  for (const ZelMessageRecord& m : ui.Messages()) {
+    json buttons = json::array();
+    for (int b : ZelMessageBoxButtons(m.style)) buttons.push_back(ZelAnswerName(b));
+    boxes.push_back({{"owner", m.owner}, {"caption", m.caption}, {"text", m.text},
+                     {"buttons", buttons}, {"icon", ZelIconName(m.style)},
+                     {"answer", ZelAnswerName(m.answer)}, {"scripted", m.scripted},
+                     {"time_ms", m.time_ms}});
+  }
+  out["messages"] = boxes;
+  json help = json::array();
+  for (const ZelHelpRecord& h : ui.HelpRequests())
+    help.push_back({{"context", h.context}, {"page", h.page}});
+  out["help"] = help;
+  json dumps = json::array();
+  for (const std::string& d : ui.Dumps()) dumps.push_back(json::parse(d));
+  out["dumps"] = dumps;
+  return out.dump(2);
+}
+
+namespace {
+
+ZelScriptResult Collect(const ZelHeadlessBackend& ui, int modal_result) {
+  ZelScriptResult r;
+  r.modal_result = modal_result;
+  r.errors = ui.Errors();
+  r.notes = ui.Notes();
+  r.dumps = ui.Dumps();
+  r.report = ZelScriptReport(ui, modal_result);
+  return r;
+}
+
+}  // namespace
+
+ZelScriptResult ZelRunDialogScript(CZel_Dialog& dialog, const ZelDialogScript& script) {
+  ZelHeadlessBackend ui(script);
+  ZelScopedUiBackend installed(ui);
+  const int result = dialog.DoModal();
+  return Collect(ui, result);
+}
+
+ZelScriptResult ZelRunWithScript(const ZelDialogScript& script, const std::function<int()>& run) {
+  ZelHeadlessBackend ui(script);
+  ZelScopedUiBackend installed(ui);
+  const int result = run ? run() : 0;
+  return Collect(ui, result);
+}

@@ -1,0 +1,115 @@
+#include "host/zel_dialog_template.h"
+
+#include <map>
+#include <set>
+
+#include "host/zel_names.h"
+
+namespace {
+
+struct KindName {
+  ZelControlKind kind;
+  const char* name;
+};
+
+constexpr KindName kKindNames[] = {
+    {ZelControlKind::Group, "group"},
+    {ZelControlKind::Label, "label"},
+    {ZelControlKind::Edit, "edit"},
+    {ZelControlKind::Text, "text"},
+    {ZelControlKind::Button, "button"},
+    {ZelControlKind::BitmapButton, "bitmap-button"},
+    {ZelControlKind::Check, "check"},
+    {ZelControlKind::Radio, "radio"},
+    {ZelControlKind::DropDown, "drop-down"},
+    {ZelControlKind::Slider, "slider"},
+    {ZelControlKind::Spin, "spin"},
+    {ZelControlKind::Tab, "tab"},
+    {ZelControlKind::Picture, "picture"},
+    {ZelControlKind::Graph, "graph"},
+};
+
+std::map<unsigned, const ZelDialogTemplate*>& Registry() {
+  static std::map<unsigned, const ZelDialogTemplate*> registry;
+  return registry;
+}
+
+}  // namespace
+
+const char* ZelKindName(ZelControlKind kind) {
+  for (const KindName& k : kKindNames) {
+    if (k.kind == kind) return k.name;
+  }
+  return "?";
+}
+
+bool ZelKindFromName(std::string_view name, ZelControlKind& kind) {
+  for (const KindName& k : kKindNames) {
+    if (zel::NamesEqual(name, k.name)) {
+      kind = k.kind;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<std::string> ZelCheckTemplate(const ZelDialogTemplate& tmpl) {
+  std::vector<std::string> problems;
+  std::map<int, ZelControlKind> kinds;
+  for (const ZelControlDef& c : tmpl.controls) {
+    if (c.id <= 0) continue;
+    if (!kinds.emplace(c.id, c.kind).second)
+      problems.push_back("control " + std::to_string(c.id) + " appears twice");
+  }
+  std::map<int, int> box_of;
+  for (const ZelControlDef& c : tmpl.controls) {
+    if (c.group == 0) continue;
+    const std::string who = "control " + std::to_string(c.id) + " (\"" + c.caption + "\")";
+    auto box = kinds.find(c.group);
+    if (box == kinds.end()) {
+      problems.push_back(who + " sits in box " + std::to_string(c.group) + ", which is not there");
+    } else if (box->second != ZelControlKind::Group) {
+      problems.push_back(who + " sits in control " + std::to_string(c.group) +
+                         ", which is not a group");
+    }
+    if (c.id > 0) box_of[c.id] = c.group;
+  }
+  // A box inside itself, directly or through other boxes, cannot be laid out.
+  for (const auto& [id, first_box] : box_of) {
+    std::set<int> seen{id};
+    for (int box = first_box; box != 0;) {
+      if (!seen.insert(box).second) {
+        problems.push_back("control " + std::to_string(id) + " is inside a circle of boxes");
+        break;
+      }
+      auto up = box_of.find(box);
+      box = up == box_of.end() ? 0 : up->second;
+    }
+  }
+  return problems;
+}
+
+void ZelRegisterTemplate(const ZelDialogTemplate* tmpl) {
+  if (tmpl) Registry()[tmpl->id] = tmpl;
+}
+
+const ZelDialogTemplate* ZelFindTemplate(unsigned id) {
+  auto it = Registry().find(id);
+  return it == Registry().end() ? nullptr : it->second;
+}
+
+std::string ZelStripMnemonic(std::string_view caption) {
+  std::string out;
+  out.reserve(caption.size());
+  for (std::size_t i = 0; i < caption.size(); ++i) {
+    if (caption[i] == '&') {
+      if (i + 1 < caption.size() && caption[i + 1] == '&') {
+        out += '&';
+        ++i;
+      }
+      continue;
+    }
+    out += caption[i];
+  }
+  return out;
+}

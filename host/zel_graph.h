@@ -1,0 +1,132 @@
+#pragma once
+// Plots of logged data. A CGraphDocument holds the logged channels (equal length; channel 0
+// is usually time) and one or more graph filters, each a list of curves that name their x
+// and y channels. A CGraphWindow shows one filter in a Graph control of a dialog: it keeps
+// what the user sees (ranges, points drawn so far) as a model that a front end draws, and
+// saves the picture (PNG and SVG) and the data (CSV).
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CZel_Dialog;
+class CGraphDocument;
+enum class ZelGraphEvent;
+
+// The host's palette of 16 curve colours, 0xRRGGBB; indexes wrap around.
+std::uint32_t RGB16(int index);
+
+struct CXYCurve {
+  std::string name;
+  int x_channel = 0;
+  int y_channel = 1;
+  int axis = 1;   // 1 left, 2 right
+  int style = 2;  // 0 points, 1 thin line, 2 line, 3 thick line
+  std::uint32_t colour = 0;
+};
+
+class CGraphFilter {
+ public:
+  explicit CGraphFilter(CGraphDocument& document) : document_(&document) {}
+  int AddCurve(const CXYCurve& curve);
+  int AddCurve(const std::string& name, int x_channel, int y_channel, int axis, int style,
+               std::uint32_t colour);
+  int GetCount() const { return static_cast<int>(curves_.size()); }
+  const CXYCurve* GetAt(int index) const;
+  void RemoveAll() { curves_.clear(); }
+  CGraphDocument& GetDocument() const { return *document_; }
+
+ private:
+  CGraphDocument* document_;
+  std::vector<CXYCurve> curves_;
+};
+
+class CGraphDocument {
+ public:
+  CGraphDocument();
+  CGraphDocument(const CGraphDocument&) = delete;
+  CGraphDocument& operator=(const CGraphDocument&) = delete;
+
+  int AddChannel(const std::string& name, const std::string& unit = {});
+  int GetChannelCount() const { return static_cast<int>(channels_.size()); }
+  const std::string& GetChannelName(int channel) const;
+  const std::string& GetChannelUnit(int channel) const;
+
+  // One value per channel; missing values are 0, extra values are dropped.
+  void AddPoint(const std::vector<double>& values);
+  int SetPoint(int index, const std::vector<double>& values);
+  int GetPointCount() const { return points_; }
+  double GetValue(int channel, int point) const;
+  void ClearPoints();
+
+  // The document starts with one filter; GetAt(0) is "the first graph filter".
+  CGraphFilter* GetAt(int index);
+  int AddFilter();
+  int GetFilterCount() const { return static_cast<int>(filters_.size()); }
+
+ private:
+  struct Channel {
+    std::string name, unit;
+    std::vector<double> values;
+  };
+  std::vector<Channel> channels_;
+  int points_ = 0;
+  std::vector<std::unique_ptr<CGraphFilter>> filters_;
+};
+
+struct ZelAxisRange {
+  double lo = 0.0;
+  double hi = 1.0;
+};
+
+class CGraphWindow {
+ public:
+  CGraphWindow() = default;
+  ~CGraphWindow();
+  CGraphWindow(const CGraphWindow&) = delete;
+  CGraphWindow& operator=(const CGraphWindow&) = delete;
+
+  // Shows `filter` in the Graph control `id` of `parent`. 0 when the control is missing.
+  int SubclassDlgItem(int id, CZel_Dialog* parent, CGraphFilter* filter);
+  void Detach();
+
+  // Draws everything again (new curves, new data).
+  void RefreshGraph();
+  void Invalidate() { RefreshGraph(); }
+  // Ranges become the extents of the data, with a margin on the y axes.
+  void DoZoomOut();
+  // The newest point of the data is drawn; a long upload calls this per point.
+  void UpdateLastPoint();
+  void UpdatePoint(int index);
+  // Writes <base>.png, <base>.svg and <base>.csv; 1 when all three were written.
+  int CreateWMF(const std::string& base_name);
+
+  void SetTitle(const std::string& title) { title_ = title; }
+  const std::string& GetTitle() const { return title_; }
+  const CGraphFilter* GetFilter() const { return filter_; }
+  const CGraphDocument* GetDocument() const { return filter_ ? &filter_->GetDocument() : nullptr; }
+  CZel_Dialog* GetParentDialog() const { return parent_; }
+  int GetControlId() const { return id_; }
+  ZelAxisRange GetXRange() const { return x_; }
+  ZelAxisRange GetYRange(int axis) const { return axis == 2 ? y2_ : y1_; }
+  // Points the window has drawn so far.
+  int GetDrawnPointCount() const { return drawn_; }
+
+ private:
+  void Notify(ZelGraphEvent event, int point);
+
+  CZel_Dialog* parent_ = nullptr;
+  int id_ = 0;
+  CGraphFilter* filter_ = nullptr;
+  std::string title_;
+  ZelAxisRange x_, y1_, y2_;
+  int drawn_ = 0;
+};
+
+// Files of a graph, as the window saves them. Each returns true when the file was written.
+bool ZelWriteGraphSvg(const CGraphWindow& graph, const std::string& path);
+bool ZelWriteGraphPng(const CGraphWindow& graph, const std::string& path);
+bool ZelWriteGraphCsv(const CGraphWindow& graph, const std::string& path);
+// The SVG text itself (the PNG raster follows the same geometry).
+std::string ZelGraphSvgText(const CGraphWindow& graph, int width = 800, int height = 500);

@@ -1,0 +1,144 @@
+#include "host/zel_test_dlg.h"
+
+namespace {
+
+constexpr unsigned kRunTimer = 1;
+
+int FirstTab(const CZel_Dialog& dlg) {
+  for (int id : dlg.GetControlIds()) {
+    if (dlg.GetControlDef(id)->kind == ZelControlKind::Tab) return id;
+  }
+  return 0;
+}
+
+}  // namespace
+
+const char* const CZel_TestDlg::msc_pszErrInternal =
+    "Internal error: the test could not be carried out.";
+
+CZel_TestDlg::CZel_TestDlg(CZel_Setup& setup, unsigned template_id, int flags,
+                           CZel_Dialog* parent)
+    : CZel_EditSetupDlg(setup, template_id, flags, nullptr, parent), test_tab_(FirstTab(*this)) {}
+
+CZel_TestDlg::CZel_TestDlg(CZel_Setup& setup, const ZelDialogTemplate& tmpl, int flags,
+                           CZel_Dialog* parent)
+    : CZel_EditSetupDlg(setup, tmpl, flags, nullptr, parent), test_tab_(FirstTab(*this)) {}
+
+const ZelMessageMap* CZel_TestDlg::GetMessageMap() const {
+  static const ZelMessageMap map{CZel_EditSetupDlg::GetMessageMap(),
+                                 {ZelOnClicked(kIdcTestStartStop, &CZel_TestDlg::OnBtnStartStop),
+                                  ZelOnClicked(kIdcTestDetails, &CZel_TestDlg::OnDetails),
+                                  ZelOnClicked(kIdcTestHelp, &CZel_TestDlg::OnHelp)}};
+  return &map;
+}
+
+int CZel_TestDlg::OnInitDialog() {
+  CZel_EditSetupDlg::OnInitDialog();
+  SetChildText(kIdcTestStartStop, "Start");
+  SetChildText(kIdcTestResult, "");
+  ShowChild(kIdcTestDetails, 0);
+  return 1;
+}
+
+void CZel_TestDlg::OnShowWindow(bool show) {
+  CZel_EditSetupDlg::OnShowWindow(show);
+  if (!show) return;
+  if (test_tab_ && ListGetCount(test_tab_) > 0) SelectTabPage(test_tab_, kTestParametersPage);
+  ShowChild(kIdcTestDetails, 0);
+}
+
+void CZel_TestDlg::SetInfoText(const std::string& text) { SetChildText(kIdcTestStatus, text); }
+
+void CZel_TestDlg::OnBtnStartStop() {
+  if (m_bTestRunning) {
+    m_bStopRequested = 1;
+    // A run that lasts until Stop ends in the test's own handler, with its verdict.
+    if (!m_bRunUntilStop) AbandonRun();
+    return;
+  }
+  m_bStopRequested = 0;
+  m_strError.clear();
+  SetChildText(kIdcTestResult, "");
+  ShowChild(kIdcTestDetails, 0);
+  BeginTest();
+  if (m_bTestRunning) SetChildText(kIdcTestStartStop, "Stop");
+  UpdateData(0);
+}
+
+void CZel_TestDlg::ShowOutcomeControls(bool with_details) {
+  const bool on_results = test_tab_ == 0 || GetTabSelection(test_tab_) != kTestParametersPage;
+  ShowChild(kIdcTestDetails, with_details && on_results);
+}
+
+void CZel_TestDlg::TestSucceeded(int end) {
+  SetChildText(kIdcTestResult, "Test successful");
+  ShowOutcomeControls(false);
+  if (!end) return;
+  m_nTestResult = 1;
+  EndRun();
+}
+
+void CZel_TestDlg::TestFailed(int end) {
+  SetChildText(kIdcTestResult, "Test failed");
+  ShowOutcomeControls(!m_strError.empty());
+  if (!end) return;
+  EndRun();
+}
+
+void CZel_TestDlg::EndRun() {
+  KillTimer(kRunTimer);
+  m_bTestRunning = 0;
+  SetInfoText("Test finished");
+  SetChildText(kIdcTestStartStop, "Start");
+  UpdateData(0);
+}
+
+void CZel_TestDlg::AbandonRun() {
+  KillTimer(kRunTimer);
+  m_bTestRunning = 0;
+  SetInfoText("Test stopped");
+  SetChildText(kIdcTestStartStop, "Start");
+  OnRunAbandoned();
+  UpdateData(0);
+}
+
+void CZel_TestDlg::OnDetails() {
+  if (!m_strError.empty()) MessageBox(m_strError, "Details", kMbOk | kMbIconWarning);
+}
+
+void CZel_TestDlg::OnHelp() {
+  if (Template().help_context) ShowHelpTopic(Template().help_context);
+}
+
+void CZel_TestDlg::OnOK() {
+  if (m_bTestRunning) AbandonRun();
+  CZel_EditSetupDlg::OnOK();
+}
+
+void CZel_TestDlg::OnCancel() {
+  if (m_bTestRunning) AbandonRun();
+  CZel_EditSetupDlg::OnCancel();
+}
+
+bool CZel_TestDlg::OnTabSelChanging(int tab_id, int from, int to) {
+  if (tab_id != test_tab_) return CZel_EditSetupDlg::OnTabSelChanging(tab_id, from, to);
+  if (m_bTestRunning && to == kTestParametersPage) return false;
+  if (!UpdateData(1)) return false;
+  if (to == kTestPage && !CheckTestParameters()) return false;
+  return true;
+}
+
+void CZel_TestDlg::OnTabSelChanged(int tab_id, int page) {
+  CZel_EditSetupDlg::OnTabSelChanged(tab_id, page);
+  if (tab_id != test_tab_) return;
+  if (page != kTestPage) {
+    ShowChild(kIdcTestDetails, 0);
+    return;
+  }
+  if (m_nTestResult == 1)
+    TestSucceeded(0);
+  else if (!m_strError.empty())
+    TestFailed(0);
+  else
+    ShowChild(kIdcTestDetails, 0);
+}

@@ -1,0 +1,411 @@
+// The Qt front end, off screen: a test template rendered, the model mirrored both ways,
+// message boxes, timers, nested loops, graphs, help, and a screenshot of the layout.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTabBar>
+#include <QTextBrowser>
+#include <QTimer>
+#include <cstdlib>
+#include <deque>
+
+#include "app/qt/qt_dialog_view.h"
+#include "app/qt/qt_graph_view.h"
+#include "app/qt/qt_session.h"
+#include "host/zel_graph.h"
+#include "host/zel_test_dlg.h"
+#include "tests/host/test_dialog_fixture.h"
+
+namespace {
+
+using namespace dialog_testing;
+using ::testing::Contains;
+using ::testing::HasSubstr;
+
+// One application for the whole program, off screen so that CI needs no display.
+QtGuiSession& Session() {
+  static int argc = 1;
+  static char name[] = "test_app";
+  static char* argv[] = {name, nullptr};
+  static QtGuiSession* session = [] {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    return new QtGuiSession(argc, argv);
+  }();
+  return *session;
+}
+
+// Runs `dialog` in the Qt backend; each shown dialog (the first, then nested ones) gets the
+// next action once its loop runs. A dialog still open after 10 s is a failure and is closed.
+int RunShown(CZel_Dialog& dialog, std::deque<std::function<void(QtDialogView&)>> actions) {
+  QtUiBackend& ui = Session().Backend();
+  ui.on_shown = [&actions](QtDialogView& view) {
+    if (actions.empty()) return;
+    auto act = std::move(actions.front());
+    actions.pop_front();
+    QPointer<QtDialogView> alive(&view);
+    QTimer::singleShot(0, [alive, act] {
+      if (alive) act(*alive);
+    });
+  };
+  QTimer watchdog;
+  watchdog.setSingleShot(true);
+  QObject::connect(&watchdog, &QTimer::timeout, [&dialog] {
+    ADD_FAILURE() << "the dialog was still open after 10 s";
+    dialog.EndDialog(kIdCancel);
+  });
+  watchdog.start(10000);
+  const int result = dialog.DoModal();
+  ui.on_shown = nullptr;
+  return result;
+}
+
+template <class W>
+W* Find(QtDialogView& view, int id) {
+  W* w = qobject_cast<W*>(view.Widget(id));
+  EXPECT_NE(w, nullptr) << "control " << id;
+  return w;
+}
+
+// Types into a line edit as a person does: select all, the keys, then Return.
+void Type(QLineEdit* edit, const QString& text) {
+  edit->setFocus();
+  edit->selectAll();
+  for (QChar c : text) {
+    QKeyEvent press(QEvent::KeyPress, c.toUpper().unicode(), Qt::NoModifier, QString(c));
+    QApplication::sendEvent(edit, &press);
+  }
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(edit, &enter);
+}
+
+// Presses `button` on the next message box that appears.
+void AnswerNextBox(QMessageBox::StandardButton button, QString* text) {
+  auto* poll = new QTimer;
+  QObject::connect(poll, &QTimer::timeout, [poll, button, text] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      auto* box = qobject_cast<QMessageBox*>(w);
+      if (!box || !box->isVisible()) continue;
+      *text = box->text();
+      box->button(button)->click();
+      poll->deleteLater();
+      return;
+    }
+  });
+  poll->start(5);
+}
+
+// Controls of the window that are on screen overlap none of the others, except the boxes
+// that hold them.
+void ExpectNoOverlap(QtDialogView& view) {
+  // Layouts settle, and the window grows to new content, in the next turns of the event loop
+  // after controls were shown or hidden.
+  for (int turn = 0; turn < 3; ++turn) QApplication::processEvents();
+  std::vector<std::pair<int, QWidget*>> shown;
+  for (int id : view.Dialog().GetControlIds()) {
+    QWidget* w = view.Widget(id);
+    if (w && w->isVisible()) shown.emplace_back(id, w);
+  }
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    for (std::size_t j = i + 1; j < shown.size(); ++j) {
+      QWidget* a = shown[i].second;
+      QWidget* b = shown[j].second;
+      if (a->isAncestorOf(b) || b->isAncestorOf(a)) continue;
+      const QRect ra(a->mapTo(&view, QPoint(0, 0)), a->size());
+      const QRect rb(b->mapTo(&view, QPoint(0, 0)), b->size());
+      EXPECT_FALSE(ra.intersects(rb)) << "controls " << shown[i].first << " and " << shown[j].first;
+    }
+  }
+}
+
+TEST(QtDialogs, RendersATemplateAndMirrorsTheModelBothWays) {
+  Session();
+  auto setup = SmallSetup();
+  RecordingDialog dlg(*setup);
+  const std::string shot = testing_support::BinaryDir() + "/qt_small_setup.png";
+  const int result = RunShown(dlg, {[&](QtDialogView& view) {
+    // Model to Qt.
+    EXPECT_EQ(Find<QLineEdit>(view, kVdcEdit)->text(), "48");
+    EXPECT_EQ(Find<QComboBox>(view, kVdcUnit)->currentText(), "V");
+    EXPECT_TRUE(Find<QRadioButton>(view, kPosition)->isChecked());
+    EXPECT_EQ(Find<QComboBox>(view, kFilterList)->currentText(), "Notch");
+    EXPECT_THAT(Find<QPushButton>(view, kIdcGuidancePrevious)->isEnabled(), false);
+
+    // Qt to model: typing, a radio click, a unit choice.
+    Type(Find<QLineEdit>(view, kVdcEdit), "30");
+    EXPECT_EQ(setup->GetParameterValueInBaseUnit("Vdc"), 30.0);
+    EXPECT_THAT(dlg.log, Contains("changed Vdc=30"));
+    Find<QRadioButton>(view, kSpeed)->click();
+    EXPECT_EQ(setup->GetParameterValueInBaseUnit("ControlMode"), 1.0);
+    EXPECT_FALSE(Find<QRadioButton>(view, kPosition)->isChecked());
+    QComboBox* unit = Find<QComboBox>(view, kVdcUnit);
+    const int mv = unit->findText("mV");
+    unit->setCurrentIndex(mv);
+    emit unit->activated(mv);
+    EXPECT_EQ(Find<QLineEdit>(view, kVdcEdit)->text(), "30000");
+
+    // What dialog code does shows at once.
+    dlg.EnableChild(kApply, 0);
+    EXPECT_FALSE(Find<QPushButton>(view, kApply)->isEnabled());
+    dlg.EnableChild(kLimitEdit, 0, 1);
+    EXPECT_EQ(Find<QLineEdit>(view, kLimitEdit)->text(), "");
+    dlg.EnableChild(kLimitEdit, 1);
+    EXPECT_EQ(Find<QLineEdit>(view, kLimitEdit)->text(), "5");
+    // A box hidden by the dialog leaves its controls alone.
+    dlg.EnableChild(kSupplyBox, 0);
+    EXPECT_TRUE(Find<QLineEdit>(view, kVdcEdit)->isEnabled());
+
+    EXPECT_LE(view.width(), 1280);
+    EXPECT_LE(view.height(), 800);
+    ExpectNoOverlap(view);
+    EXPECT_TRUE(view.grab().save(QString::fromStdString(shot), "PNG"));
+    dlg.EndDialog(kIdOk);
+  }});
+  EXPECT_EQ(result, kIdOk);
+  EXPECT_GT(testing_support::ReadFile(shot).size(), 1000u);
+}
+
+TEST(QtDialogs, ARefusedValueIsAnsweredInAQtMessageBox) {
+  Session();
+  auto setup = SmallSetup();
+  RecordingDialog dlg(*setup);
+  QString box_text;
+  RunShown(dlg, {[&](QtDialogView& view) {
+    AnswerNextBox(QMessageBox::Ok, &box_text);
+    Type(Find<QLineEdit>(view, kVdcEdit), "100");
+    EXPECT_EQ(Find<QLineEdit>(view, kVdcEdit)->text(), "48");
+    dlg.EndDialog(kIdOk);
+  }});
+  EXPECT_THAT(box_text.toStdString(), HasSubstr("from 10 to 60 V"));
+  EXPECT_EQ(setup->GetParameterValueInBaseUnit("Vdc"), 48.0);
+}
+
+class TickingDialog : public RecordingDialog {
+ public:
+  using RecordingDialog::RecordingDialog;
+  void OnShowWindow(bool) override { SetTimer(7, 5); }
+  void OnTimer(unsigned id) override {
+    if (id == 7 && ++ticks == 3) EndDialog(kIdRetry);
+  }
+  int ticks = 0;
+};
+
+TEST(QtDialogs, TimersAndNestedLoopsRunOnQt) {
+  Session();
+  auto setup = SmallSetup();
+  RecordingDialog outer(*setup);
+  TickingDialog ticking(*setup);
+  const int result = RunShown(outer, {
+      [&](QtDialogView& view) {
+        // The child's loop runs inside this click and has returned when the click does.
+        Find<QPushButton>(view, kOpenChild)->click();
+        EXPECT_EQ(outer.child_result, kIdOk);
+        EXPECT_EQ(ticking.DoModal(), kIdRetry);
+        outer.EndDialog(kIdCancel);
+      },
+      [&](QtDialogView& child) {
+        EXPECT_EQ(child.windowTitle(), "Child");
+        Find<QPushButton>(child, kIdOk)->click();
+      },
+  });
+  EXPECT_EQ(result, kIdCancel);
+  EXPECT_EQ(ticking.ticks, 3);
+}
+
+TEST(QtDialogs, TabsShowTheirPagesAndKeysReachTheDialog) {
+  Session();
+  ZelDialogTemplate t = SmallTemplate();
+  t.controls.push_back({1300, ZelControlKind::Tab, "", 0, {7, 0, 1, 2}});
+  auto setup = SmallSetup();
+  struct Tabbed : RecordingDialog {
+    using RecordingDialog::RecordingDialog;
+    int OnInitDialog() override {
+      RecordingDialog::OnInitDialog();
+      const int first[] = {kSupplyBox, kVdcEdit, kVdcUnit, kLimitEdit, kOverCurrent, 0};
+      const int second[] = {kModeBox, kPosition, kSpeed, kTorque, 0};
+      AddTabPage(1300, "&Supply", first);
+      AddTabPage(1300, "Mode", second);
+      return 1;
+    }
+    bool OnKey(int key, unsigned modifiers) override {
+      keys.push_back(key | static_cast<int>(modifiers << 16));
+      return true;
+    }
+    std::vector<int> keys;
+  } dlg(*setup, t);
+  RunShown(dlg, {[&](QtDialogView& view) {
+    QTabBar* tabs = Find<QTabBar>(view, 1300);
+    EXPECT_EQ(tabs->tabText(0), "Supply");
+    EXPECT_FALSE(Find<QRadioButton>(view, kSpeed)->isVisible());
+    tabs->setCurrentIndex(1);
+    EXPECT_EQ(dlg.GetTabSelection(1300), 1);
+    EXPECT_TRUE(Find<QRadioButton>(view, kSpeed)->isVisible());
+    EXPECT_FALSE(Find<QLineEdit>(view, kVdcEdit)->isVisible());
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_D, Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
+    QApplication::sendEvent(Find<QRadioButton>(view, kSpeed), &key);
+    dlg.EndDialog(kIdOk);
+  }});
+  EXPECT_THAT(dlg.keys, Contains('D' | static_cast<int>((kKeyCtrl | kKeyShift | kKeyAlt) << 16)));
+}
+
+TEST(QtDialogs, GraphsAreDrawnWithQtChartsAndSaved) {
+  Session();
+  testing_support::TempDir dir;
+  ZelDialogTemplate t;
+  t.id = 9301;
+  t.caption = "Plot";
+  t.controls = {{1361, ZelControlKind::Graph, "", 0, {0, 0}}};
+  CZel_Dialog dlg(t);
+  CGraphDocument doc;
+  for (const char* name : {"time", "Current_Reference", "Motor_Current"}) doc.AddChannel(name);
+  doc.GetAt(0)->AddCurve("Current_Reference", 0, 1, 1, 2, RGB16(2));
+  doc.GetAt(0)->AddCurve("Motor_Current", 0, 2, 2, 1, RGB16(5));
+  CGraphWindow graph;
+  RunShown(dlg, {[&](QtDialogView& view) {
+    graph.SubclassDlgItem(1361, &dlg, doc.GetAt(0));
+    graph.RefreshGraph();
+    graph.DoZoomOut();
+    for (int i = 0; i < 40; ++i) {
+      doc.AddPoint({i * 1e-3, 1.0, 1.0 - std::exp(-i / 8.0)});
+      graph.UpdateLastPoint();
+    }
+    graph.DoZoomOut();
+    QtGraphView* chart = view.Graph(1361);
+    ASSERT_NE(chart, nullptr);
+    EXPECT_EQ(chart->SeriesCount(), 2);
+    EXPECT_EQ(chart->PointCount(1), 40);
+    EXPECT_EQ(graph.CreateWMF(dir.File("plot")), 1);
+    dlg.EndDialog(kIdOk);
+  }});
+  QImage on_screen(QString::fromStdString(dir.File("plot.png")));
+  EXPECT_FALSE(on_screen.isNull());
+
+  // The host's own PNG, written without Qt, decodes and shows the curves in their colours.
+  ASSERT_TRUE(ZelWriteGraphPng(graph, dir.File("headless.png")));
+  QImage headless(QString::fromStdString(dir.File("headless.png")));
+  ASSERT_FALSE(headless.isNull());
+  EXPECT_EQ(headless.size(), QSize(800, 500));
+  EXPECT_EQ(headless.pixel(3, 3) & 0xFFFFFF, 0xFFFFFFu);
+  int reference_pixels = 0;
+  for (int y = 0; y < headless.height(); ++y)
+    for (int x = 0; x < headless.width(); ++x)
+      reference_pixels += (headless.pixel(x, y) & 0xFFFFFF) == RGB16(2);
+  EXPECT_GT(reference_pixels, 600);  // a line across the plot, two pixels thick
+}
+
+// A tuning test's layout: tabs over two pages that share the space below them, a graph,
+// sliders with spins, and the outcome boxes of the test base.
+ZelDialogTemplate TuningLayout() {
+  using K = ZelControlKind;
+  ZelDialogTemplate t;
+  t.id = 9401;
+  t.caption = "Current Controller Tuning Test";
+  t.help_context = 262408;
+  t.controls = {
+      {1300, K::Tab, "", 0, {0, 0, 1, 3}},
+      // "Test Parameters"
+      {1310, K::Group, "Test parameters", 0, {1, 0}},
+      {0, K::Label, "Test current", 1310, {0, 0}},
+      {1120, K::Edit, "", 1310, {0, 1}},
+      {1121, K::DropDown, "", 1310, {0, 2}},
+      {0, K::Label, "Over current protection", 1310, {1, 0}},
+      {1303, K::Edit, "", 1310, {1, 1}},
+      {1304, K::DropDown, "", 1310, {1, 2}},
+      {1123, K::Picture, "", 0, {1, 1}, 0, {}, "MOTOR_BLOCKED"},
+      {1311, K::Group, "Test procedure", 0, {2, 0, 1, 2}},
+      {1377, K::Text, "", 1311, {0, 0}, kStyleWide},
+      // "Test"
+      {1320, K::Group, "Test", 0, {1, 0}},
+      {kIdcTestStartStop, K::Button, "Start", 1320, {0, 0}},
+      {kIdcTestStatus, K::Edit, "", 1320, {0, 1}, kStyleReadOnly | kStyleWide},
+      {kIdcTestDetails, K::Button, "&Details", 1320, {1, 0}},
+      {kIdcTestResult, K::Edit, "", 1320, {1, 1}, kStyleReadOnly | kStyleWide},
+      {1330, K::Group, "Current controller", 0, {1, 1}},
+      {0, K::Label, "Kp", 1330, {0, 0}},
+      {1337, K::Slider, "", 1330, {0, 1}},
+      {1335, K::Edit, "", 1330, {0, 2}},
+      {1336, K::Spin, "", 1330, {0, 3}},
+      {1338, K::Spin, "", 1330, {0, 4}},
+      {0, K::Label, "Ki", 1330, {1, 0}},
+      {1342, K::Slider, "", 1330, {1, 1}},
+      {1340, K::Edit, "", 1330, {1, 2}},
+      {1341, K::Spin, "", 1330, {1, 3}},
+      {1343, K::Spin, "", 1330, {1, 4}},
+      {3149, K::Button, "Tune", 1330, {2, 0}},
+      {1361, K::Graph, "", 0, {2, 0, 1, 2}, kStyleWide},
+      {1372, K::Button, "S&ave Plots", 0, {3, 0}},
+      {kIdOk, K::Button, "OK", 0, {4, 0}},
+      {kIdCancel, K::Button, "Cancel", 0, {4, 1}},
+      {kIdcTestHelp, K::Button, "Help", 0, {4, 2}},
+  };
+  return t;
+}
+
+TEST(QtDialogs, ATuningTestLayoutIsTidyOnBothPages) {
+  Session();
+  auto setup = testing_support::MakeSetup({{"TestCurrent", 1, "A"},
+                                           {"TestProtectionCurrent", 2, "A"},
+                                           {"Kp_C_scl", 0.4},
+                                           {"Ki_C_scl", 0.05}});
+  struct Tuning : CZel_TestDlg {
+    explicit Tuning(CZel_Setup& s) : CZel_TestDlg(s, TuningLayout()) {
+      AddParameterControls("TestCurrent", 1120, 1121);
+      AddParameterControls("TestProtectionCurrent", 1303, 1304);
+      AddSliderParameterControls("Kp_C_scl", 1337, 1335, 0, 1336, 1338, 0.2, 0.6);
+      AddSliderParameterControls("Ki_C_scl", 1342, 1340, 0, 1341, 1343, 0.025, 0.075);
+    }
+    int OnInitDialog() override {
+      CZel_TestDlg::OnInitDialog();
+      SetChildText(1377,
+                   "1. Check/setup the test parameters below\r\n2. Go to the \"Test\" tab and "
+                   "press the \"Tune\" button\r\n3. In the \"Test\" tab, press the \"Start\" button");
+      const int params[] = {1310, 1120, 1121, 1303, 1304, 1123, 1311, 1377, 0};
+      const int test[] = {1320, kIdcTestStartStop, kIdcTestStatus, kIdcTestResult, 1330, 1335,
+                          1336, 1337, 1338, 1340, 1341, 1342, 1343, 3149, 1361, 1372, 0};
+      AddTabPage(1300, "Test Parameters", params);
+      AddTabPage(1300, "Test", test);
+      return 1;
+    }
+  } dlg(*setup);
+  const std::string shot = testing_support::BinaryDir() + "/qt_tuning_test.png";
+  RunShown(dlg, {[&](QtDialogView& view) {
+    ExpectNoOverlap(view);
+    EXPECT_FALSE(Find<QPushButton>(view, kIdcTestStartStop)->isVisible());
+    Find<QTabBar>(view, 1300)->setCurrentIndex(kTestPage);
+    EXPECT_TRUE(Find<QPushButton>(view, kIdcTestStartStop)->isVisible());
+    EXPECT_FALSE(Find<QPushButton>(view, kIdcTestDetails)->isVisible());
+    EXPECT_EQ(Find<QSlider>(view, 1337)->value(), 50);
+    ExpectNoOverlap(view);
+    EXPECT_LE(view.width(), 1280);
+    EXPECT_LE(view.height(), 800);
+    EXPECT_TRUE(view.grab().save(QString::fromStdString(shot), "PNG"));
+    dlg.EndDialog(kIdOk);
+  }});
+}
+
+TEST(QtDialogs, HelpOpensThePageOfTheContextInAHelpWindow) {
+  Session();
+  auto setup = SmallSetup();
+  RecordingDialog dlg(*setup);
+  RunShown(dlg, {[&](QtDialogView&) {
+    dlg.ShowHelpTopic(262406);
+    QDialog* help = Session().Backend().HelpWindow();
+    ASSERT_NE(help, nullptr);
+    EXPECT_TRUE(help->isVisible());
+    auto* browser = help->findChild<QTextBrowser*>("help_browser");
+    EXPECT_TRUE(browser->source().toLocalFile().endsWith("help/262406.html"));
+    EXPECT_THAT(browser->toPlainText().toStdString(), HasSubstr("Guideline assistant"));
+    dlg.EndDialog(kIdOk);
+  }});
+}
+
+}  // namespace

@@ -1,0 +1,116 @@
+// The tune and filters commands, through the real program.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "tests/app/cli_runner.h"
+
+namespace {
+
+using nlohmann::json;
+using testing_support::RunDcservo;
+using testing_support::ShellQuote;
+
+TEST(TuneCommand, CurrentLoopReportsTheStoredGainsAndSavesThem) {
+  testing_support::TempDir dir;
+  const std::string out = dir.File("tuned.json");
+  const auto r = RunDcservo("tune current --set PB_C=2500 --json --out " + ShellQuote(out));
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const json report = json::parse(r.out);
+  EXPECT_EQ(report["loop"], "current");
+  EXPECT_EQ(report["pass_band"]["value_rad_s"], 2500.0);
+  ASSERT_EQ(report["gains"].size(), 2u);
+  for (const json& g : report["gains"]) {
+    SCOPED_TRACE(g["name"].get<std::string>());
+    const double from_chip = g["mantissa"]["value"].get<double>() *
+                             std::pow(2.0, g["shift"]["value"].get<double>()) / 32767.0;
+    EXPECT_EQ(g["stored"].get<double>(), from_chip);
+    EXPECT_NEAR(g["stored"].get<double>(), g["designed"].get<double>(),
+                1e-3 * g["designed"].get<double>());
+    EXPECT_TRUE(g["warnings"].empty());
+  }
+  EXPECT_TRUE(report["stored_loop"]["stable"].get<bool>());
+
+  const auto shown = RunDcservo("show -s " + ShellQuote(out) + " PB_C Kp_C_scl");
+  ASSERT_EQ(shown.exit_code, 0) << shown.err;
+  char expected[64];
+  std::snprintf(expected, sizeof expected, "Kp_C_scl value=%.17g",
+                report["gains"][0]["stored"].get<double>());
+  EXPECT_NE(shown.out.find(expected), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("PB_C value=2500"), std::string::npos) << shown.out;
+}
+
+TEST(TuneCommand, TextReportAndUsage) {
+  struct Case {
+    const char* args;
+    int exit_code;
+    const char* expected;  // in stdout for 0, stderr otherwise
+  };
+  const Case cases[] = {
+      {"tune current", 0, "Kp_C_scl   0.58388573     0.58388012     KPI 19132, SFTKPI 0"},
+      {"tune position", 0, "warning: the fixed-point encoding stores Ki_P_scl"},
+      {"tune current --set PB_C=20000", 0, "warning: the loop is unstable"},
+      {"tune torque", 2, "torque"},
+      {"tune", 2, "LOOP"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    const auto r = RunDcservo(c.args);
+    EXPECT_EQ(r.exit_code, c.exit_code) << r.err;
+    const std::string& text = c.exit_code == 0 ? r.out : r.err;
+    EXPECT_NE(text.find(c.expected), std::string::npos) << text;
+  }
+}
+
+TEST(FiltersCommand, PrintsTheSlotsTheDriveReads) {
+  const auto r = RunDcservo(
+      "filters --set BQFilter1=1 --set BQFilterType1=1 --set BQFilterF11=200 --set BQFilterQ1=0.707"
+      " --set BQFilter3=1 --set BQFilterLocation3=0 --set BQFilterType3=0"
+      " --set BQFilterF13=100 --json");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const json report = json::parse(r.out);
+  EXPECT_EQ(report["counts"], json::parse(R"({"SPDREF_BQ_INI":1,"IQREF_BQ_INI":1,"ASPD_BQ_INI":0})"));
+  EXPECT_EQ(report["slots"][0], json::parse(R"({"B0":293622725,"B1":293622725,"B2":0,
+                                               "A1":-1560238198,"A2":0,"SF":1})"));
+  EXPECT_EQ(report["slots"][1], json::parse(R"({"B0":72426337,"B1":144852674,"B2":72426337,
+                                               "A1":-1227211551,"A2":443175075,"SF":2})"));
+  EXPECT_EQ(report["slots"][2], json::parse(R"({"B0":0,"B1":0,"B2":0,"A1":0,"A2":0,"SF":0})"));
+  ASSERT_EQ(report["filters"].size(), 2u);
+  EXPECT_EQ(report["filters"][0]["filter"], 3);
+  EXPECT_NEAR(report["filters"][1]["dc_gain"].get<double>(), 1.0, 1e-9);
+  EXPECT_NEAR(report["filters"][1]["corner_gain_db"].get<double>(), -3.0, 0.02);
+}
+
+TEST(FiltersCommand, RefusedFilterFailsWithItsReason) {
+  struct Case {
+    std::string args;
+    const char* reason;
+  };
+  // A type code above 9 can only come from a file; the range keeps it off the command line.
+  testing_support::TempDir dir;
+  json drive = json::parse(testing_support::ReadFile(testing_support::BundledSetupPath()));
+  for (json& p : drive["parameters"]) {
+    if (p["name"] == "BQFilterType2") p["value"] = 12;
+  }
+  const std::string odd_type = dir.File("odd-type.json");
+  testing_support::WriteFile(odd_type, drive.dump(2));
+  const Case cases[] = {
+      {"filters --set BQFilter2=1 --set BQFilterF12=1000", "Nyquist limit of 1000 Hz"},
+      {"filters --set BQFilter2=1 --json " + ShellQuote(odd_type), "not a filter type"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    const auto r = RunDcservo(c.args);
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    EXPECT_NE(r.out.find(c.reason), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("nan"), std::string::npos);
+  }
+  const auto text = RunDcservo("filters");
+  EXPECT_EQ(text.exit_code, 0) << text.err;
+  EXPECT_NE(text.out.find("no filter is on"), std::string::npos) << text.out;
+}
+
+}  // namespace

@@ -1,0 +1,162 @@
+// Graph services: curves on channels, zoom out, drawing point by point as an upload does, and
+// the saved picture and data.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "host/zel_graph.h"
+#include "tests/host/test_dialog_fixture.h"
+
+namespace {
+
+using namespace dialog_testing;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+constexpr int kGraph = 1361;
+
+ZelDialogTemplate GraphTemplate() {
+  ZelDialogTemplate t;
+  t.id = 9201;
+  t.caption = "Plot";
+  t.controls = {{kGraph, ZelControlKind::Graph, "", 0, {0, 0}},
+                {kIdOk, ZelControlKind::Button, "OK", 0, {1, 0}}};
+  return t;
+}
+
+// A logged step response: time, reference, measured and voltage.
+void Log(CGraphDocument& doc, int points) {
+  for (int i = 0; i < points; ++i) {
+    const double t = i * 1e-4;
+    doc.AddPoint({t, 2.0, 2.0 * (1.0 - std::exp(-i / 10.0)), 24.0 * std::exp(-i / 10.0)});
+  }
+}
+
+class Graph : public ::testing::Test {
+ protected:
+  Graph() : installed_(ui_), dlg_(GraphTemplate()) {
+    for (const char* name : {"time", "Current_Reference", "Motor_Current", "Voltage_Reference"})
+      doc_.AddChannel(name, name[0] == 't' ? "s" : "");
+    CGraphFilter& f = *doc_.GetAt(0);
+    f.AddCurve("Current_Reference", 0, 1, 1, 2, RGB16(2));
+    f.AddCurve("Voltage_Reference", 0, 3, 2, 2, RGB16(8));
+    f.AddCurve("Motor_Current", 0, 2, 1, 2, RGB16(5));
+  }
+  ZelHeadlessBackend ui_;
+  ZelScopedUiBackend installed_;
+  CZel_Dialog dlg_;
+  CGraphDocument doc_;
+  CGraphWindow graph_;
+};
+
+TEST_F(Graph, AnUploadDrawsPointByPointAndZoomsToTheData) {
+  ui_.Then([&](CZel_Dialog& top) {
+    ASSERT_EQ(graph_.SubclassDlgItem(kGraph, &top, doc_.GetAt(0)), 1);
+    graph_.RefreshGraph();
+    graph_.DoZoomOut();
+    for (int i = 0; i < 50; ++i) {
+      const double t = i * 1e-4;
+      doc_.AddPoint({t, 2.0, 2.0 * (1.0 - std::exp(-i / 10.0)), 24.0 * std::exp(-i / 10.0)});
+      graph_.UpdateLastPoint();
+    }
+    graph_.DoZoomOut();
+  });
+  ui_.Then([](CZel_Dialog& top) { top.EndDialog(kIdOk); });
+  dlg_.DoModal();
+
+  EXPECT_EQ(graph_.GetDrawnPointCount(), 50);
+  EXPECT_DOUBLE_EQ(graph_.GetXRange().lo, 0.0);
+  EXPECT_DOUBLE_EQ(graph_.GetXRange().hi, 49e-4);
+  // Left axis: currents 0..2 with a margin; right axis: the voltage.
+  EXPECT_DOUBLE_EQ(graph_.GetYRange(1).lo, -0.1);
+  EXPECT_DOUBLE_EQ(graph_.GetYRange(1).hi, 2.1);
+  EXPECT_LT(graph_.GetYRange(2).lo, 24.0 * std::exp(-4.9));
+  EXPECT_DOUBLE_EQ(graph_.GetYRange(2).hi, 24.0 + 0.05 * (24.0 - 24.0 * std::exp(-4.9)));
+
+  const auto& events = ui_.GraphEvents();
+  ASSERT_EQ(events.size(), 53u);
+  EXPECT_EQ(events[0].event, ZelGraphEvent::Refresh);
+  EXPECT_EQ(events[1].event, ZelGraphEvent::ZoomOut);
+  EXPECT_EQ(events[2].event, ZelGraphEvent::LastPoint);
+  EXPECT_EQ(events[51].point, 49);
+  EXPECT_EQ(events[52].event, ZelGraphEvent::ZoomOut);
+  EXPECT_EQ(events[0].dialog, "Plot");
+}
+
+TEST_F(Graph, ZoomOutOfNothingOrOfAConstantStillHasARange) {
+  ASSERT_EQ(graph_.SubclassDlgItem(kGraph, &dlg_, doc_.GetAt(0)), 1);
+  graph_.DoZoomOut();
+  EXPECT_LT(graph_.GetXRange().lo, graph_.GetXRange().hi);
+  doc_.AddPoint({1.0, 5.0, 5.0, 5.0});
+  graph_.RefreshGraph();
+  graph_.DoZoomOut();
+  EXPECT_DOUBLE_EQ(graph_.GetXRange().lo, 0.9);
+  EXPECT_DOUBLE_EQ(graph_.GetXRange().hi, 1.1);
+  EXPECT_DOUBLE_EQ(graph_.GetYRange(1).lo, 4.5);
+}
+
+TEST_F(Graph, OnlyAGraphControlTakesAGraph) {
+  ZelCollectErrors errors;
+  EXPECT_EQ(graph_.SubclassDlgItem(kIdOk, &dlg_, doc_.GetAt(0)), 0);
+  EXPECT_EQ(graph_.SubclassDlgItem(4242, &dlg_, doc_.GetAt(0)), 0);
+  EXPECT_EQ(errors.Messages().size(), 2u);
+  EXPECT_EQ(dlg_.GetGraph(kGraph), nullptr);
+}
+
+TEST_F(Graph, DetachingOnDestruction) {
+  {
+    CGraphWindow local;
+    local.SubclassDlgItem(kGraph, &dlg_, doc_.GetAt(0));
+    EXPECT_EQ(dlg_.GetGraph(kGraph), &local);
+  }
+  EXPECT_EQ(dlg_.GetGraph(kGraph), nullptr);
+}
+
+TEST_F(Graph, SavesPictureAsPngAndSvgAndDataAsCsv) {
+  testing_support::TempDir dir;
+  graph_.SubclassDlgItem(kGraph, &dlg_, doc_.GetAt(0));
+  Log(doc_, 3);
+  graph_.SetTitle("Current <step> & response");
+  graph_.RefreshGraph();
+  graph_.DoZoomOut();
+  ASSERT_EQ(graph_.CreateWMF(dir.File("CurrentTuning")), 1);
+
+  const std::string csv = testing_support::ReadFile(dir.File("CurrentTuning.csv"));
+  EXPECT_THAT(csv, StartsWith("time [s],Current_Reference,Motor_Current,Voltage_Reference\n"
+                              "0,2,0,24\n0.0001,2,0.190325164,21.716098\n"));
+  const std::string svg = testing_support::ReadFile(dir.File("CurrentTuning.svg"));
+  EXPECT_THAT(svg, StartsWith("<svg xmlns=\"http://www.w3.org/2000/svg\""));
+  EXPECT_THAT(svg, HasSubstr("Current &lt;step&gt; &amp; response"));
+  EXPECT_THAT(svg, HasSubstr("stroke=\"#d62728\""));  // RGB16(2)
+  EXPECT_THAT(svg, HasSubstr("Voltage_Reference (right)"));
+  const std::string png = testing_support::ReadFile(dir.File("CurrentTuning.png"));
+  ASSERT_GT(png.size(), 33u);
+  EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
+  EXPECT_EQ(png.substr(12, 4), "IHDR");
+  EXPECT_EQ(png.substr(16, 8), std::string("\0\0\x03\x20\0\0\x01\xf4", 8));  // 800 x 500
+  // Mostly white runs: the picture compresses far below its raw 400 kB.
+  EXPECT_LT(png.size(), 40000u);
+}
+
+TEST_F(Graph, SavingNeedsAFilterAndAWritableFolder) {
+  EXPECT_EQ(graph_.CreateWMF("/tmp/unattached"), 0);
+  graph_.SubclassDlgItem(kGraph, &dlg_, doc_.GetAt(0));
+  ZelCollectErrors errors;
+  EXPECT_EQ(graph_.CreateWMF("/no/such/folder/plot"), 0);
+  EXPECT_EQ(errors.Messages().size(), 1u);
+}
+
+TEST(GraphPalette, SixteenColoursThatWrap) {
+  EXPECT_EQ(RGB16(0), 0x000000u);
+  EXPECT_EQ(RGB16(16), RGB16(0));
+  EXPECT_EQ(RGB16(-1), RGB16(15));
+  for (int i = 1; i < 16; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_NE(RGB16(i), 0xFFFFFFu);  // never white on white
+    EXPECT_NE(RGB16(i), RGB16(i - 1));
+  }
+}
+
+}  // namespace

@@ -1,0 +1,274 @@
+// The headless backend: nested modal loops, timers on the virtual clock, message boxes and
+// their answers, the message pump of long loops, help, file dialogs and context menus.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/host/test_dialog_fixture.h"
+
+namespace {
+
+using namespace dialog_testing;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+class Headless : public ::testing::Test {
+ protected:
+  Headless() : installed_(ui_), setup_(SmallSetup()) {}
+  ZelHeadlessBackend ui_;
+  ZelScopedUiBackend installed_;
+  std::unique_ptr<CZel_Setup> setup_;
+};
+
+TEST_F(Headless, NestedModalLoopsTakeTheStepsInOrder) {
+  RecordingDialog outer(*setup_);
+  std::vector<std::string> fronts;
+  auto front = [&](CZel_Dialog& top) { fronts.push_back(top.GetCaption()); };
+  ui_.Then([](CZel_Dialog& top) { top.UserClick(kOpenChild); });
+  ui_.Then(front);
+  ui_.Then([](CZel_Dialog& top) { top.UserEdit(kVdcEdit, "20"); });
+  ui_.Then([](CZel_Dialog& top) { top.UserClick(kIdOk); });
+  ui_.Then(front);
+  ui_.Then([](CZel_Dialog& top) { top.UserClick(kOpenChild); });
+  ui_.Then([](CZel_Dialog& top) { top.UserClick(kIdCancel); });
+  ui_.Then([](CZel_Dialog& top) { top.UserClick(kIdOk); });
+
+  EXPECT_EQ(outer.DoModal(), kIdOk);
+  EXPECT_THAT(fronts, ElementsAre("Child", "Small setup"));
+  EXPECT_THAT(outer.log, ElementsAre("child returned 1", "child returned 2"));
+  EXPECT_EQ(setup_->GetParameterValueInBaseUnit("Vdc"), 20.0);
+  EXPECT_THAT(ui_.Errors(), IsEmpty());
+  EXPECT_THAT(ui_.Notes(), IsEmpty());
+  EXPECT_TRUE(ui_.OpenDialogs().empty());
+}
+
+TEST_F(Headless, DialogsStillOpenWhenTheStepsRunOutAreClosed) {
+  RecordingDialog outer(*setup_);
+  ui_.Then([](CZel_Dialog& top) { top.UserClick(kOpenChild); });
+  EXPECT_EQ(outer.DoModal(), kIdCancel);
+  EXPECT_THAT(outer.log, ElementsAre("child returned 2"));
+  EXPECT_EQ(ui_.Notes().size(), 2u);
+}
+
+TEST_F(Headless, ADialogRunAgainStartsFromItsTemplate) {
+  RecordingDialog dlg(*setup_);
+  ui_.Then([](CZel_Dialog& top) { top.ShowChild(kApply, 0); });
+  dlg.DoModal();
+  EXPECT_FALSE(dlg.GetControlState(kApply).shown);
+  ui_.Then([](CZel_Dialog&) {});
+  dlg.DoModal();
+  EXPECT_TRUE(dlg.GetControlState(kApply).shown);
+  EXPECT_EQ(dlg.ListGetCount(kFilterList), 3);  // refilled by OnInitDialog, not doubled
+  EXPECT_EQ(dlg.GetControlState(kVdcEdit).text, "48");
+}
+
+class TimerDialog : public CZel_Dialog {
+ public:
+  TimerDialog() : CZel_Dialog(SmallTemplate()) {}
+  void OnShowWindow(bool) override {
+    SetTimer(1, 20);
+    SetTimer(2, 50);
+    SetTimer(3, 0);  // fires once and stops itself
+  }
+  void OnTimer(unsigned id) override {
+    fired.push_back(std::to_string(static_cast<long>(ZelUi().NowMs())) + ":" + std::to_string(id));
+    if (id == 3) KillTimer(3);
+    // Timer 2 slows down after its first tick.
+    if (id == 2 && fired_two++ == 0) SetTimer(2, 70);
+  }
+  std::vector<std::string> fired;
+  int fired_two = 0;
+};
+
+TEST_F(Headless, TimersFireOnTheVirtualClockInDueOrder) {
+  TimerDialog dlg;
+  std::vector<double> clock;
+  const int token = ui_.AddClockListener([&](double now) { clock.push_back(now); });
+  ui_.ThenWait(125);
+  ui_.Then([](CZel_Dialog& top) { top.KillTimer(1); });
+  ui_.ThenWait(100);
+  ui_.Then([](CZel_Dialog& top) { top.EndDialog(kIdOk); });
+  EXPECT_EQ(dlg.DoModal(), kIdOk);
+  ui_.RemoveClockListener(token);
+
+  // At 120 both are due: timer 2 was armed (at 50) before timer 1 was rearmed (at 100).
+  EXPECT_THAT(dlg.fired, ElementsAre("1:3", "20:1", "40:1", "50:2", "60:1", "80:1", "100:1",
+                                     "120:2", "120:1", "190:2"));
+  EXPECT_DOUBLE_EQ(ui_.NowMs(), 225.0);
+  EXPECT_DOUBLE_EQ(clock.front(), 1.0);
+  EXPECT_DOUBLE_EQ(clock.back(), 225.0);
+  EXPECT_FALSE(dlg.HasTimer(2));  // the dialog's timers die with it
+  ui_.Advance(500);
+  EXPECT_EQ(dlg.fired.size(), 10u);
+}
+
+TEST_F(Headless, TimersNeedARunningDialog) {
+  TimerDialog dlg;
+  EXPECT_FALSE(dlg.SetTimer(1, 10));
+}
+
+TEST_F(Headless, MessageBoxesTakeScriptedAnswersElseTheirDefault) {
+  CZel_Dialog dlg(SmallTemplate());
+  std::vector<int> answers;
+  ui_.Then([&](CZel_Dialog& top) {
+    answers.push_back(top.MessageBox("Overwrite?", "Save", kMbYesNo | kMbIconQuestion));
+    answers.push_back(top.MessageBox("Really?", {}, kMbYesNoCancel | kMbIconWarning));
+    answers.push_back(top.MessageBox("Done.", {}, kMbOk | kMbIconInformation));
+  });
+  ui_.ThenAnswer(kIdNo);
+  ui_.ThenAnswer(kIdCancel);
+  ui_.Then([](CZel_Dialog& top) { top.EndDialog(kIdOk); });
+  dlg.DoModal();
+
+  EXPECT_THAT(answers, ElementsAre(kIdNo, kIdCancel, kIdOk));
+  ASSERT_EQ(ui_.Messages().size(), 3u);
+  const ZelMessageRecord& first = ui_.Messages()[0];
+  EXPECT_EQ(first.owner, "Small setup");
+  EXPECT_EQ(first.caption, "Save");
+  EXPECT_TRUE(first.scripted);
+  EXPECT_EQ(ui_.Messages()[1].caption, "Small setup");
+  EXPECT_FALSE(ui_.Messages()[2].scripted);
+  EXPECT_STREQ(ZelIconName(ui_.Messages()[1].style), "warning");
+  EXPECT_THAT(ui_.Errors(), IsEmpty());
+}
+
+TEST(HeadlessAnswers, AnswersThatDoNotFitAreErrors) {
+  struct Case {
+    const char* what;
+    std::function<void(ZelHeadlessBackend&)> queue;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"a button the box lacks",
+       [](ZelHeadlessBackend& ui) {
+         ui.Then([](CZel_Dialog& top) { top.MessageBox("Go on?", {}, kMbOkCancel); });
+         ui.ThenAnswer(kIdYes);
+       },
+       "offers ok, cancel"},
+      {"an answer nobody asked for",
+       [](ZelHeadlessBackend& ui) {
+         ui.Then([](CZel_Dialog&) {});
+         ui.ThenAnswer(kIdOk);
+       },
+       "nothing was waiting"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ZelHeadlessBackend ui;
+    ZelScopedUiBackend installed(ui);
+    c.queue(ui);
+    ui.Then([](CZel_Dialog& top) { top.EndDialog(kIdOk); });
+    CZel_Dialog dlg(SmallTemplate());
+    // The failed step stops the rest: the dialog closes as cancelled.
+    EXPECT_EQ(dlg.DoModal(), kIdCancel);
+    ASSERT_EQ(ui.Errors().size(), 1u);
+    EXPECT_THAT(ui.Errors()[0], HasSubstr(c.error));
+  }
+}
+
+TEST_F(Headless, APumpTakesOnlyStepsMarkedForIt) {
+  RecordingDialog dlg(*setup_);
+  int pumped = 0;
+  bool stop = false;
+  dlg.on_apply = [&](RecordingDialog&) {
+    // A long loop that keeps the dialog live until the user presses "Stop".
+    while (!stop && pumped < 1000) {
+      ZelPumpMessages();
+      ++pumped;
+    }
+  };
+  ui_.Then([](CZel_Dialog& top) { top.UserClick(kApply); });
+  ui_.Then([&](CZel_Dialog&) { stop = true; }, /*during_pump=*/true);
+  ui_.Then([](CZel_Dialog& top) { top.EndDialog(kIdOk); });
+  EXPECT_EQ(dlg.DoModal(), kIdOk);
+  EXPECT_EQ(pumped, 1);
+
+  // Without the mark the step waits for the loop to end.
+  pumped = 0;
+  stop = false;
+  ui_.Then([](CZel_Dialog& top) { top.UserClick(kApply); });
+  ui_.Then([&](CZel_Dialog&) { stop = true; });
+  ui_.Then([](CZel_Dialog& top) { top.EndDialog(kIdOk); });
+  dlg.DoModal();
+  EXPECT_EQ(pumped, 1000);
+}
+
+TEST_F(Headless, HelpOpensThePageOfTheContext) {
+  testing_support::TempDir dir;
+  std::filesystem::create_directories(dir.File("help"));
+  testing_support::WriteFile(dir.File("help/262406.html"), "<html></html>");
+  testing_support::WriteFile(dir.File("help/index.html"), "<html></html>");
+  ZelSetGUIDirectory(dir.path());
+  RecordingDialog dlg(*setup_);
+  dlg.ShowHelpTopic(262406);
+  dlg.ShowHelpTopic(1);
+  ZelSetHelpFileOfGUI("");
+  dlg.ShowHelpTopic(262406);
+  ZelSetHelpFileOfGUI("help");
+  ZelSetGUIDirectory("");
+
+  ASSERT_EQ(ui_.HelpRequests().size(), 2u);
+  EXPECT_EQ(ui_.HelpRequests()[0].page, dir.File("help/262406.html"));
+  EXPECT_EQ(ui_.HelpRequests()[0].context, 262406u);
+  EXPECT_EQ(ui_.HelpRequests()[1].page, dir.File("help/index.html"));
+}
+
+TEST_F(Headless, FileDialogsAndMenusTakeTheirAnswers) {
+  CZel_Dialog dlg(SmallTemplate());
+  std::string chosen, cancelled;
+  int command = -1, dismissed = -1;
+  const std::vector<ZelMenuItem> menu = {
+      {10, "&Zoom out"}, {0, ""}, {11, "Save &plot", false}, {12, "Copy"}};
+  ui_.Then([&](CZel_Dialog& top) {
+    chosen = top.FileDialog({true, "Save plot", "Pictures (*.png)", "plot.png"});
+    cancelled = top.FileDialog({false, "Open", "", ""});
+    command = top.TrackContextMenu(menu);
+    dismissed = top.TrackContextMenu(menu);
+  });
+  ui_.ThenFile("/tmp/x.png");
+  ui_.ThenMenu(12);
+  ui_.Then([](CZel_Dialog& top) { top.EndDialog(kIdOk); });
+  dlg.DoModal();
+  EXPECT_EQ(chosen, "/tmp/x.png");
+  EXPECT_EQ(cancelled, "");
+  EXPECT_EQ(command, 12);
+  EXPECT_EQ(dismissed, 0);
+  EXPECT_EQ(ui_.FileRequests().size(), 2u);
+  EXPECT_THAT(ui_.Errors(), IsEmpty());
+}
+
+TEST_F(Headless, DisabledMenuEntriesCannotBeChosen) {
+  CZel_Dialog dlg(SmallTemplate());
+  int command = -1;
+  ui_.Then([&](CZel_Dialog& top) { command = top.TrackContextMenu({{11, "Save", false}}); });
+  ui_.ThenMenu(11);
+  dlg.DoModal();
+  EXPECT_EQ(command, 0);
+  ASSERT_EQ(ui_.Errors().size(), 1u);
+  EXPECT_THAT(ui_.Errors()[0], HasSubstr("disabled"));
+}
+
+TEST(UiBackend, WithoutAnInstalledBackendDialogsCloseAndBoxesTakeDefaults) {
+  auto setup = SmallSetup();
+  RecordingDialog dlg(*setup);
+  EXPECT_EQ(dlg.DoModal(), kIdCancel);
+  EXPECT_EQ(ZelMessageBox("Save?", "x", kMbYesNo), kIdYes);
+}
+
+TEST(UiBackend, MessageBoxButtonsAndNames) {
+  EXPECT_THAT(ZelMessageBoxButtons(kMbYesNoCancel | kMbIconError),
+              ElementsAre(kIdYes, kIdNo, kIdCancel));
+  EXPECT_THAT(ZelMessageBoxButtons(kMbAbortRetryIgnore),
+              ElementsAre(kIdAbort, kIdRetry, kIdIgnore));
+  for (int answer = kIdOk; answer <= kIdNo; ++answer) {
+    SCOPED_TRACE(answer);
+    EXPECT_EQ(ZelAnswerFromName(ZelAnswerName(answer)), answer);
+  }
+  EXPECT_EQ(ZelAnswerFromName("YES"), kIdYes);
+  EXPECT_EQ(ZelAnswerFromName("maybe"), 0);
+}
+
+}  // namespace
