@@ -39,6 +39,7 @@ std::unique_ptr<Command> MakeShowCommand();
 std::unique_ptr<Command> MakeUnitsCommand();
 std::unique_ptr<Command> MakeTuneCommand();
 std::unique_ptr<Command> MakeFiltersCommand();
+std::unique_ptr<Command> MakeDriveCommand();
 
 // Every command, in the order --help lists them.
 std::vector<std::unique_ptr<Command>> MakeCommands();

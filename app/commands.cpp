@@ -10,5 +10,6 @@ std::vector<std::unique_ptr<Command>> MakeCommands() {
   commands.push_back(MakeUnitsCommand());
   commands.push_back(MakeTuneCommand());
   commands.push_back(MakeFiltersCommand());
+  commands.push_back(MakeDriveCommand());
   return commands;
 }

@@ -159,8 +159,6 @@ std::string CZel_Parameter::SetUserValueInInternalUnit(double value) {
   return {};
 }
 
-int CZel_Parameter::WriteToChip() { return 1; }
-
 // ---------------------------------------------------------------------------------------
 
 std::string CZel_Setup::CheckNewQuantity(const QuantityDesc& desc, const CZel_Unit*& unit) const {

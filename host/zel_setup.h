@@ -92,6 +92,7 @@ class CZel_Parameter : public CZel_Quantity {
   std::string SetUserValueInBaseUnit(double value);
   std::string SetUserValueInInternalUnit(double value);
 
+  // Sends the internal value to the attached drive; 1 without a drive.
   int WriteToChip();
 
  private:
@@ -103,9 +104,10 @@ class CZel_Parameter : public CZel_Quantity {
 
 class CZel_Variable : public CZel_Quantity {
  public:
-  // Without a drive link the variable keeps the last value written or read.
-  int ReadFromChip() { return 1; }
-  int WriteToChip() { return 1; }
+  // Through the communication seam (host/zel_comm.h). Without a drive attached the
+  // variable keeps the last value written or read.
+  int ReadFromChip();
+  int WriteToChip();
 
  private:
   friend class CZel_Setup;

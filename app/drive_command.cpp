@@ -1,0 +1,280 @@
+// `dcservo drive`: test programs and live variables on the simulated drive, headless and
+// as fast as the CPU simulates.
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "app/command.h"
+#include "derive/pipelines.h"
+#include "host/zel_coff.h"
+#include "host/zel_comm.h"
+#include "host/zel_logger.h"
+#include "sim/simulated_drive.h"
+
+namespace {
+
+// The host's test dialogs look at the drive every 20 ms; a headless run does the same on its
+// own clock.
+constexpr double kTick_s = 0.02;
+
+std::string ConditionsHelp() {
+  std::string text =
+      "Faults (--fault NAME or NAME=VALUE, from the start) and actions\n"
+      "(--act NAME=VALUE@SECONDS, at a time of the run):\n";
+  char line[160];
+  for (const dcsim::ConditionInfo& c : dcsim::Conditions()) {
+    std::snprintf(line, sizeof line, "  %-18s %-7s %s\n", c.name, c.value_help, c.help);
+    text += line;
+  }
+  return text;
+}
+
+struct NameValue {
+  std::string name;
+  double value = 1.0;
+  double time = 0.0;
+};
+
+// NAME, NAME=VALUE or (with `timed`) NAME=VALUE@SECONDS.
+NameValue ParseCondition(const std::string& text, bool timed) {
+  NameValue out;
+  std::string rest = text;
+  if (timed) {
+    const auto at = rest.rfind('@');
+    if (at == std::string::npos)
+      throw CommandError(kExitBadInput, "\"" + text + "\" is not NAME=VALUE@SECONDS");
+    out.time = ParseValue(rest.substr(at + 1), "time of \"" + text + "\"", kUnitTime);
+    rest = rest.substr(0, at);
+  }
+  const auto eq = rest.find('=');
+  out.name = rest.substr(0, eq);
+  if (eq != std::string::npos) out.value = ParseValue(rest.substr(eq + 1), out.name, kUnitNone);
+  else if (timed)
+    throw CommandError(kExitBadInput, "\"" + text + "\" is not NAME=VALUE@SECONDS");
+  if (out.name.empty()) throw CommandError(kExitBadInput, "\"" + text + "\" names nothing");
+  return out;
+}
+
+// What both sub-commands share: the setup, its drive, and the faults from the start.
+struct DriveSession {
+  SetupSession setup;
+  std::shared_ptr<dcsim::SimulatedDrive> drive;
+  std::unique_ptr<CZel_CommSession> comm;
+  double clock = 0.0;
+
+  DriveSession(const std::string& path, const std::vector<Assignment>& assignments, bool sync,
+               const std::vector<std::string>& faults)
+      : setup(path) {
+    setup.Apply(assignments);
+    if (sync) {
+      dcservo::ComputeChipParameters(setup.Setup());
+      dcservo::ComputeScaledParameters(setup.Setup());
+    }
+    drive = dcsim::MakeSimulatedDrive(setup.Setup());
+    comm = std::make_unique<CZel_CommSession>(drive);
+    CZel_Comm::SetClock([this] { return clock; });
+    for (const std::string& f : faults) {
+      const NameValue c = ParseCondition(f, false);
+      std::string error;
+      if (!drive->Inject(c.name, c.value, error)) throw CommandError(kExitBadInput, error);
+    }
+    if (!CZel_Comm::DownloadChipParameters(setup.Setup()))
+      throw CommandError(kExitFailed, CZel_Comm::GetLastErrorText());
+  }
+  ~DriveSession() { CZel_Comm::SetClock(nullptr); }
+
+  void Advance(double seconds) {
+    clock += seconds;
+    CZel_Comm::Synchronize();
+  }
+};
+
+std::string ResolveSetup(const std::string& option, const std::string& positional) {
+  if (!positional.empty() && !option.empty() && positional != option)
+    throw CommandError(kExitBadInput, "two different setup files given");
+  return option.empty() ? positional : option;
+}
+
+void WriteCsv(const std::string& path, CZel_SingleAxisLogger& logger) {
+  if (!logger.BeginUploadData()) throw CommandError(kExitFailed, CZel_Comm::GetLastErrorText());
+  FILE* f = path == "-" ? stdout : std::fopen(path.c_str(), "w");
+  if (!f) throw CommandError(kExitFailed, "cannot write \"" + path + "\"");
+  std::fprintf(f, "time_s");
+  for (int c = 1; c <= logger.GetChannelCount(); ++c)
+    std::fprintf(f, ",%s", logger.GetChannelName(c).c_str());
+  std::fprintf(f, "\n");
+  std::vector<double> values(static_cast<std::size_t>(logger.GetChannelCount()) + 1);
+  while (logger.ReadPoint(values.data())) {
+    for (std::size_t c = 0; c < values.size(); ++c)
+      std::fprintf(f, c ? ",%.10g" : "%.10g", values[c]);
+    std::fprintf(f, "\n");
+  }
+  logger.EndUploadData();
+  if (f != stdout && std::fclose(f) != 0)
+    throw CommandError(kExitFailed, "cannot write \"" + path + "\"");
+}
+
+class DriveCommand : public Command {
+ public:
+  const char* Name() const override { return "drive"; }
+  const char* Description() const override {
+    return "Run a test program or read live variables on the simulated drive";
+  }
+
+  void Define(CLI::App& cmd) override {
+    cmd.require_subcommand(1);
+    run_ = cmd.add_subcommand("run", "Download the chip parameters and run a test program");
+    run_args_.AddTo(*run_, false);
+    run_->add_option("PROGRAM", program_, "Test program name")->required();
+    run_->add_option("SETUP", run_setup_, "Drive setup file (same as --setup)");
+    run_->add_option("--var", vars_, "Program variable NAME=VALUE (internal units)")
+        ->allow_extra_args(false);
+    run_->add_option("--log", log_, "Comma-separated live variables to log");
+    run_->add_option("--csv", csv_, "Write the log here as CSV (\"-\" for standard output)");
+    run_->add_flag("--fast-log", fast_log_, "Log every fast-loop sample instead of slow-loop");
+    run_->add_option("--log-points", log_points_, "Points to log (default: all the log memory)");
+    AddCommon(*run_);
+    run_->add_option("--act", acts_, "Action NAME=VALUE@SECONDS during the run")
+        ->allow_extra_args(false);
+    run_->add_option("--until", until_, "Stop the run after this many simulated seconds")
+        ->capture_default_str();
+    run_->footer(ConditionsHelp());
+
+    read_ = cmd.add_subcommand("read", "Read live variables of the simulated drive");
+    read_args_.AddTo(*read_, false);
+    read_->add_option("ITEMS", read_items_, "[SETUP] VAR...")->required();
+    read_->add_flag("--internal", internal_, "Print in internal units");
+    read_->add_option("--at", read_at_, "Read after this many simulated seconds");
+    AddCommon(*read_);
+    read_->footer(ConditionsHelp());
+  }
+
+  int Execute(const CLI::App&) override {
+    return *run_ ? Run() : Read();
+  }
+
+ private:
+  void AddCommon(CLI::App& sub) {
+    sub.add_option("--fault", faults_, "Fault NAME or NAME=VALUE from the start")
+        ->allow_extra_args(false);
+    sub.add_flag("--no-sync", no_sync_,
+                 "Download the chip parameters as the setup holds them (by default they are "
+                 "derived from the scaled ones first, as the dialogs do before a test)");
+  }
+
+  int Run() {
+    if (!log_.empty() && csv_.empty())
+      throw CommandError(kExitBadInput, "--log needs --csv FILE to write the log to");
+    if (!(until_ > 0.0) || !std::isfinite(until_))
+      throw CommandError(kExitBadInput, "--until needs a time above 0");
+    DriveSession s(ResolveSetup(run_args_.setup, run_setup_), run_args_.InOrder(*run_), !no_sync_,
+                   faults_);
+    CZel_Setup& setup = s.setup.Setup();
+
+    CZel_CoffFormat coff(CZel_Comm::GetOutPathName(program_));
+    if (!coff.ReadCoff()) throw CommandError(kExitBadInput, CZel_Comm::GetLastErrorText());
+    for (const std::string& v : vars_) {
+      const auto eq = v.find('=');
+      if (eq == std::string::npos || eq == 0)
+        throw CommandError(kExitBadInput, "\"" + v + "\" is not NAME=VALUE");
+      const std::string name = v.substr(0, eq);
+      const double value = ParseValue(v.substr(eq + 1), name, kUnitNone);
+      std::string error;
+      if (!CZel_Comm::SetUserVariableValue(&coff, name, value, error))
+        throw CommandError(kExitBadInput, error);
+    }
+    for (const std::string& a : acts_) {
+      const NameValue c = ParseCondition(a, true);
+      std::string error;
+      if (!s.drive->Schedule(c.time, c.name, c.value, error))
+        throw CommandError(kExitBadInput, error);
+    }
+
+    std::unique_ptr<CZel_SingleAxisLogger> logger;
+    if (!log_.empty()) {
+      logger = std::make_unique<CZel_SingleAxisLogger>(setup, &coff);
+      for (const std::string& name : SplitNameList(log_)) {
+        if (!logger->AddVariable(name.c_str(), 1))
+          throw CommandError(kExitBadInput, "cannot log \"" + name + "\": the setup has no such variable");
+      }
+      logger->ChangeSettings(log_points_ > 0 ? log_points_ : 1 << 20,
+                             fast_log_ ? ZelLogRequest::kFastLoop : ZelLogRequest::kSlowLoop, 1);
+      logger->CorrectPointsNo();
+    }
+
+    if (!CZel_Comm::ExecuteCode(nullptr, program_, &coff, logger.get()))
+      throw CommandError(kExitFailed, CZel_Comm::GetLastErrorText());
+    while (s.drive->ProgramRunning() && s.drive->Now() + 1e-9 < until_)
+      s.Advance(std::min(kTick_s, until_ - s.drive->Now()));
+    if (s.drive->ProgramRunning()) {
+      std::fprintf(stderr, "dcservo: \"%s\" still ran at %g s and was stopped\n",
+                   coff.GetProgramName().c_str(), s.drive->Now());
+      CZel_Comm::StopProgram();
+      s.Advance(s.drive->SlowPeriod() * 2);
+    }
+
+    for (const ZelProgramVariable& v : coff.GetVariables()) {
+      double value = 0.0;
+      std::string error;
+      if (!CZel_Comm::GetUserVariableValue(&coff, v.name, value, error))
+        throw CommandError(kExitFailed, error);
+      std::printf("%s=%.17g\n", v.name.c_str(), value);
+    }
+    std::printf("MER=%u\n", s.drive->Mer());
+    if (logger) WriteCsv(csv_, *logger);
+    return 0;
+  }
+
+  int Read() {
+    // The first item is the setup when it names a file.
+    std::vector<std::string> names = read_items_;
+    std::string positional;
+    std::error_code ec;
+    if (names.size() > 1 && std::filesystem::is_regular_file(names.front(), ec)) {
+      positional = names.front();
+      names.erase(names.begin());
+    }
+    if (!(read_at_ >= 0.0) || !std::isfinite(read_at_))
+      throw CommandError(kExitBadInput, "--at needs a time of 0 or more");
+    DriveSession s(ResolveSetup(read_args_.setup, positional), read_args_.InOrder(*read_),
+                   !no_sync_, faults_);
+    s.Advance(read_at_);
+    CZel_Setup& setup = s.setup.Setup();
+    for (const std::string& name : names) {
+      CZel_Variable* variable = nullptr;
+      {
+        ZelQuietErrors quiet;
+        variable = setup.FindVariable(name, 0);
+      }
+      double value = 0.0;
+      if (variable) {
+        if (!variable->ReadFromChip())
+          throw CommandError(kExitBadInput, CZel_Comm::GetLastErrorText());
+        value = internal_ ? variable->GetValueInInternalUnit() : variable->GetValueInBaseUnit();
+        std::printf("%s=%.17g\n", variable->GetName().c_str(), value);
+      } else {
+        // A drive variable that the setup does not list has no unit: internal units.
+        if (!s.drive->ReadVariable(name, value))
+          throw CommandError(kExitBadInput, s.drive->LastError());
+        std::printf("%s=%.17g\n", name.c_str(), value);
+      }
+    }
+    return 0;
+  }
+
+  CLI::App* run_ = nullptr;
+  CLI::App* read_ = nullptr;
+  SetupArgs run_args_, read_args_;
+  std::string program_, run_setup_, log_, csv_;
+  std::vector<std::string> vars_, faults_, acts_, read_items_;
+  bool fast_log_ = false, no_sync_ = false, internal_ = false;
+  int log_points_ = 0;
+  double until_ = 60.0;
+  double read_at_ = 0.0;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> MakeDriveCommand() { return std::make_unique<DriveCommand>(); }

@@ -1,0 +1,158 @@
+#pragma once
+// The power stage, the DC brushed motor with its load and the drive's sensors. Physical
+// values in SI units; the converters give what the firmware reads, left-aligned in 16 bits
+// as the drive's converters deliver it.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "sim/fixed_point.h"
+
+namespace dcsim {
+
+struct PlantConfig {
+  // Drive hardware.
+  double dsp_freq_Hz = 40e6;
+  double vdc_V = 48.0;                 // the real supply
+  double vdc_max_measurable_V = 60.0;  // top of the DC-bus measurement
+  double imax_ps_A = 10.0;             // current measurement spans -imax_ps .. +imax_ps
+  int adc_resolution = 1024;
+  double analogue_range_V = 20.0;      // 20: +-10 V, 5: 0..5 V, otherwise 0..3.3 V
+  // Motor and load.
+  double R_ohm = 1.2;
+  double L_H = 1e-3;
+  double K_Nm_per_A = 0.06;
+  double J_kgm2 = 4.5e-5;              // total inertia at the motor shaft
+  double viscous_Nm_s = 1e-6;
+  double coulomb_Nm = 0.0;
+  double transmission = 1.0;           // motor radians per load unit
+  // Sensors.
+  int encoder_lines = 500;
+  double tacho_V_per_rad_s = 0.00954929;
+  // What the armature looks like to the bridge when its leads are shorted together.
+  double short_R_ohm = 0.02;
+  double short_L_H = 2e-6;
+  // The power stage switches itself off above this current.
+  double short_circuit_A = 12.5;
+};
+
+// The drive's converters: `resolution` levels left-aligned in 16 bits, so the top count is
+// 65536 less one step.
+class Converter {
+ public:
+  explicit Converter(int resolution = 1024)
+      : step_(65536.0 / std::max(resolution, 2)),
+        inv_step_(1.0 / step_),
+        top_level_(std::max(resolution, 2) - 1.0) {}
+  double Max() const { return top_level_ * step_; }
+  double Step() const { return step_; }
+  // The nearest level to x (counts of an ideal 16-bit converter), within the range.
+  i64 Unipolar(double x_counts) const {
+    const double level = std::clamp(x_counts * inv_step_ + 0.5, 0.0, top_level_);
+    return static_cast<i64>(level) * static_cast<i64>(step_);
+  }
+  // A quantity centred on mid-scale, signed around zero.
+  i64 Bipolar(double x_counts) const { return Unipolar(x_counts + 32768.0) - 32768; }
+
+ private:
+  double step_, inv_step_, top_level_;
+};
+
+struct PlantFaults {
+  bool motor_shorted = false;
+  bool shaft_blocked = false;
+  double load_torque_Nm = 0.0;
+};
+
+class Plant {
+ public:
+  void Configure(const PlantConfig& config, double period_s);
+  const PlantConfig& Config() const { return config_; }
+  double Period() const { return h_; }
+
+  // One PWM period with the bridge's average voltage in each half (the compare register
+  // takes a new command at the top of the up-down count) or the bridge off.
+  void Step(double first_half_V, double second_half_V, bool bridge_on) {
+    if (!bridge_on) {
+      // Open bridge: below the supply the back EMF drives no current through the diodes.
+      i_ = 0.0;
+    } else if (!faults_.motor_shorted) {
+      const double emf = config_.K_Nm_per_A * w_;
+      i_ = (i_ * a_ + (first_half_V - emf) * b_) * a_ + (second_half_V - emf) * b_;
+    } else {
+      i_ = (i_ * short_a_ + first_half_V * short_b_) * short_a_ + second_half_V * short_b_;
+    }
+    if (free_) {
+      w_ += (torque_constant_ * i_ - config_.viscous_Nm_s * w_ - faults_.load_torque_Nm) * h_over_J_;
+    } else {
+      StepHeldShaft();
+    }
+    theta_ += w_ * h_;
+  }
+
+  // A hand turns the shaft by `radians` over `seconds`; the motor follows whatever it does.
+  void TurnByHand(double radians, double seconds);
+  bool Moving() const { return w_ != 0.0 || i_ != 0.0 || hand_steps_left_ > 0; }
+
+  const PlantFaults& Faults() const { return faults_; }
+  void SetShorted(bool shorted) {
+    faults_.motor_shorted = shorted;
+    Discretize();
+  }
+  void SetBlocked(bool blocked) {
+    faults_.shaft_blocked = blocked;
+    Discretize();
+  }
+  void SetLoadTorque(double torque_Nm) { faults_.load_torque_Nm = torque_Nm; }
+  void SetSupply(double volts) { config_.vdc_V = volts; }
+  void SetInertia(double J) {
+    config_.J_kgm2 = J;
+    Discretize();
+  }
+  void SetResistance(double R) {
+    config_.R_ohm = R;
+    Discretize();
+  }
+  void SetCoulombFriction(double torque_Nm) {
+    config_.coulomb_Nm = std::max(0.0, torque_Nm);
+    Discretize();
+  }
+  void SetPeriod(double period_s) {
+    h_ = period_s;
+    Discretize();
+  }
+  // Below this speed a free shaft counts as standing.
+  void SettleIfSlow(double speed) {
+    if (std::abs(w_) < speed && hand_steps_left_ <= 0) w_ = 0.0;
+  }
+
+  double Current() const { return i_; }
+  double Speed() const { return w_; }
+  double Angle() const { return theta_; }
+  // The load follows the motor rigidly through the transmission (load units: rad or m).
+  double LoadPosition() const { return theta_ / config_.transmission; }
+  double Supply() const { return config_.vdc_V; }
+  void SetState(double current, double speed, double angle) {
+    i_ = current;
+    w_ = speed;
+    theta_ = angle;
+  }
+
+ private:
+  void Discretize();
+  void StepHeldShaft();
+
+  PlantConfig config_;
+  PlantFaults faults_;
+  double h_ = 50e-6;
+  double a_ = 0.0, b_ = 0.0, short_a_ = 0.0, short_b_ = 0.0, h_over_J_ = 0.0;
+  double torque_constant_ = 0.0;  // none while the leads are shorted
+  // Nothing holds the shaft: no hand, no block, no dry friction.
+  bool free_ = true;
+  double i_ = 0.0, w_ = 0.0, theta_ = 0.0;
+  double hand_speed_ = 0.0;
+  long hand_steps_left_ = 0;
+};
+
+}  // namespace dcsim

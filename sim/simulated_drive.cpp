@@ -1,0 +1,678 @@
+#include "sim/simulated_drive.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "host/zel_errors.h"
+#include "host/zel_names.h"
+#include "host/zel_setup.h"
+
+namespace dcsim {
+
+namespace {
+
+struct VariableName {
+  const char* name;
+  LiveVar id;
+  bool writable;
+  bool wide;  // 32 bits in the drive's memory
+};
+
+// The drive's live variables under the names the setups use for them.
+constexpr VariableName kVariables[] = {
+    {"MER", LiveVar::MER, true, false},
+    {"APOS", LiveVar::MotorPosition, false, true},
+    {"APOS_MT", LiveVar::MotorPosition, false, true},
+    {"Motor_Position", LiveVar::MotorPosition, false, true},
+    {"APOS_LD", LiveVar::LoadPosition, false, true},
+    {"Load_Position", LiveVar::LoadPosition, false, true},
+    {"ASPD", LiveVar::MotorSpeed, false, false},
+    {"ASPD_MT", LiveVar::MotorSpeed, false, false},
+    {"Motor_Speed", LiveVar::MotorSpeed, false, false},
+    {"ASPD_LD", LiveVar::LoadSpeed, false, false},
+    {"Load_Speed", LiveVar::LoadSpeed, false, false},
+    {"TPOS", LiveVar::TargetPosition, false, true},
+    {"Target_Position", LiveVar::TargetPosition, false, true},
+    {"TSPD", LiveVar::TargetSpeed, false, false},
+    {"Target_Speed", LiveVar::TargetSpeed, false, false},
+    {"SPDREF", LiveVar::SpeedReference, false, false},
+    {"Speed_Reference", LiveVar::SpeedReference, false, false},
+    {"Motor_Speed_Reference", LiveVar::SpeedReference, false, false},
+    {"SPDREFL", LiveVar::SpeedReference, false, false},
+    {"POSERR", LiveVar::PositionError, false, true},
+    {"Position_Error", LiveVar::PositionError, false, true},
+    {"SPDERR", LiveVar::SpeedError, false, false},
+    {"Speed_Error", LiveVar::SpeedError, false, false},
+    {"IQREF", LiveVar::CurrentReference, false, false},
+    {"Current_Reference", LiveVar::CurrentReference, false, false},
+    {"IQ", LiveVar::MotorCurrent, false, false},
+    {"Motor_Current", LiveVar::MotorCurrent, false, false},
+    {"UQREF", LiveVar::VoltageReference, false, false},
+    {"Voltage_Reference", LiveVar::VoltageReference, false, false},
+    {"AD5", LiveVar::AD5, false, false},
+    {"AD2", LiveVar::AD2, false, false},
+    {"AD2FIL_VAL", LiveVar::AD2, false, false},
+    {"var_u2", LiveVar::VarU2, false, false},
+    {"var_i2", LiveVar::VarI2, true, false},
+};
+
+const VariableName* FindVariable(std::string_view name) {
+  for (const VariableName& v : kVariables) {
+    if (zel::NamesEqual(v.name, name)) return &v;
+  }
+  return nullptr;
+}
+
+enum class Condition {
+  ShortCircuit,
+  EncoderAMissing,
+  EncoderBMissing,
+  EncoderSwapped,
+  EnableOff,
+  LimitPositive,
+  LimitNegative,
+  ShaftBlocked,
+  Vdc,
+  Inertia,
+  Resistance,
+  LoadTorque,
+  Friction,
+  Pot,
+  Turn,
+  Stop,
+  VarI2,
+};
+
+// In the order of the Condition enumeration.
+const std::vector<ConditionInfo> kConditions = {
+    {"short_circuit", "0|1", "the motor leads are shorted together", true},
+    {"encoder_a_missing", "0|1", "encoder channel A does not reach the drive", true},
+    {"encoder_b_missing", "0|1", "encoder channel B does not reach the drive", true},
+    {"encoder_swapped", "0|1", "encoder channels A and B are swapped", true},
+    {"enable_off", "0|1", "the ENABLE input is in its disabled state", true},
+    {"limit_positive", "0|1", "the positive limit switch is active", true},
+    {"limit_negative", "0|1", "the negative limit switch is active", true},
+    {"shaft_blocked", "0|1", "the motor shaft is blocked", true},
+    {"vdc", "V", "the real supply voltage", false},
+    {"inertia", "kg m^2", "the real total inertia at the motor shaft", false},
+    {"resistance", "ohm", "the real armature resistance", false},
+    {"load_torque", "Nm", "a constant load torque against the motor", false},
+    {"friction", "Nm", "dry friction of the shaft", false},
+    {"pot", "V", "potentiometer voltage on the analogue input", false},
+    {"turn", "rad", "a hand turns the motor shaft by this angle over 0.5 s", false},
+    {"stop", "1", "the user presses Stop (the running program ends)", true},
+    {"var_i2", "value", "the host writes the live variable var_i2", false},
+};
+
+constexpr double kHandTurn_s = 0.5;
+constexpr double kRestSpeed_rad_s = 1e-3;
+
+}  // namespace
+
+const std::vector<ConditionInfo>& Conditions() { return kConditions; }
+
+SimulatedDrive::SimulatedDrive(const PlantConfig& plant) {
+  const int resolution = std::max(plant.adc_resolution, 2);
+  adc_ = Converter(resolution);
+  current_scale_ = adc_.Max() / (2.0 * plant.imax_ps_A);
+  counts_per_rad_ = plant.encoder_lines * 4.0 / (2.0 * std::numbers::pi);
+  tacho_counts_per_rad_s_ = resolution * plant.tacho_V_per_rad_s / plant.analogue_range_V;
+  tacho_limit_ = resolution / 2.0 - 1.0;
+  if (plant.analogue_range_V == 20.0) {
+    pot_lo_V_ = -10.0;
+    pot_hi_V_ = 10.0;
+  } else {
+    pot_lo_V_ = 0.0;
+    pot_hi_V_ = plant.analogue_range_V == 5.0 ? 5.0 : 3.3;
+  }
+  plant_.Configure(plant, pwm_period_);
+  ApplyChipChanges();
+  SampleEncoder();
+  SampleSlowSensors();
+}
+
+// ---- time ----------------------------------------------------------------------------------
+
+double SimulatedDrive::FastPeriod() const { return pwm_period_ * settings_.clper; }
+double SimulatedDrive::SlowPeriod() const { return pwm_period_ * settings_.slper; }
+
+void SimulatedDrive::ApplyChipChanges() {
+  if (!chip_dirty_) return;
+  chip_dirty_ = false;
+  settings_ = chip_.Compile();
+  firmware_.Configure(settings_);
+  pwm_period_ = 2.0 * settings_.pwmper / plant_.Config().dsp_freq_Hz;
+  plant_.SetPeriod(pwm_period_);
+  fast_countdown_ = std::min(fast_countdown_, settings_.clper);
+  slow_countdown_ = std::min(slow_countdown_, settings_.slper);
+  const std::size_t window = static_cast<std::size_t>(std::max(1, settings_.slper / settings_.clper));
+  if (fast_positions_.size() != window) {
+    fast_positions_.assign(window, load_position_);
+    fast_position_index_ = 0;
+  }
+}
+
+bool SimulatedDrive::Idle() const {
+  return !axis_on_ && !ProgramRunning() && !log_.active && !stream_.active && !plant_.Moving();
+}
+
+void SimulatedDrive::AdvanceTo(double seconds) {
+  ApplyChipChanges();
+  for (;;) {
+    const bool action_due = !actions_.empty() && actions_.front().time <= seconds;
+    const double until = action_due ? actions_.front().time : seconds;
+    const double span = until - time_;
+    const auto n = span > 0.0 ? static_cast<std::uint64_t>(span / pwm_period_ + 1e-9) : 0;
+    if (n > 0) {
+      plant_.SettleIfSlow(axis_on_ ? 0.0 : kRestSpeed_rad_s);
+      if (Idle()) {
+        // Nothing moves and nothing listens: the time passes without a step.
+        time_ += static_cast<double>(n) * pwm_period_;
+        SampleEncoder();
+        SampleSlowSensors();
+      } else {
+        RunPeriods(n);
+      }
+    }
+    if (!action_due) break;
+    const Pending action = actions_.front();
+    actions_.erase(actions_.begin());
+    std::string ignored;
+    Inject(action.name, action.value, ignored);
+  }
+}
+
+void SimulatedDrive::RunPeriods(std::uint64_t n) {
+  const double volts_per_count = plant_.Supply() / kFullScale;
+  const double trip_A = plant_.Config().short_circuit_A;
+  for (std::uint64_t k = 0; k < n; ++k) {
+    const i64 first_half = command_;
+    if (--slow_countdown_ <= 0) {
+      slow_countdown_ = settings_.slper;
+      SlowSample();
+    }
+    if (--fast_countdown_ <= 0) {
+      fast_countdown_ = settings_.clper;
+      FastSample(slow_countdown_ == settings_.slper);
+    }
+    plant_.Step(static_cast<double>(first_half) * volts_per_count,
+                static_cast<double>(command_) * volts_per_count, axis_on_);
+    if (axis_on_ && std::abs(plant_.Current()) > trip_A) Trip(kMerShortCircuit);
+  }
+  periods_simulated_ += n;
+  time_ += static_cast<double>(n) * pwm_period_;
+}
+
+// ---- sampling ------------------------------------------------------------------------------
+
+void SimulatedDrive::SampleEncoder() {
+  const double x = plant_.Angle() * counts_per_rad_;
+  i64 t = static_cast<i64>(x);
+  if (x < static_cast<double>(t)) --t;
+  const i64 d = t - encoder_true_last_;
+  encoder_true_last_ = t;
+  encoder_counter_ += d * encoder_sign_;
+  motor_position_ = settings_.reverse_counting ? -encoder_counter_ : encoder_counter_;
+  if (settings_.sensors != Sensors::Tacho) load_position_ = motor_position_;
+  if (settings_.sensors != Sensors::MotorEncoder) {
+    const double c = std::nearbyint(plant_.Speed() * tacho_counts_per_rad_s_);
+    tacho_counts_ = static_cast<i64>(std::clamp(c, -tacho_limit_, tacho_limit_));
+  }
+}
+
+void SimulatedDrive::SampleSlowSensors() {
+  vdc_meas_ = adc_.Unipolar(plant_.Supply() * adc_.Max() / plant_.Config().vdc_max_measurable_V);
+  ad5_ = adc_.Unipolar((pot_V_ - pot_lo_V_) / (pot_hi_V_ - pot_lo_V_) * adc_.Max());
+}
+
+void SimulatedDrive::FastSample(bool encoder_sampled) {
+  if (!encoder_sampled) SampleEncoder();
+  i_meas_ = adc_.Bipolar(plant_.Current() * current_scale_);
+  current_sum_ += i_meas_;
+  ++current_samples_;
+  if (settings_.loops_in_fast_loop) {
+    // The loops in the fast loop still count speed per slow-loop period: the position
+    // change over that many fast samples.
+    i64& oldest = fast_positions_[fast_position_index_];
+    const i64 encoder_speed = load_position_ - oldest;
+    oldest = load_position_;
+    fast_position_index_ = (fast_position_index_ + 1) % fast_positions_.size();
+    motor_speed_ = settings_.sensors == Sensors::MotorEncoder ? encoder_speed : tacho_counts_;
+    load_speed_ = settings_.sensors == Sensors::Tacho ? tacho_counts_ : encoder_speed;
+    if (axis_on_) firmware_.SlowLoop(load_position_, motor_speed_);
+  }
+  if (program_ && program_->Running()) {
+    if (program_->WantsFastTicks()) program_->FastTick(*this);
+    const i64 protection = program_->CurrentProtection();
+    if (program_->Running() && protection > 0 && std::llabs(i_meas_) > protection)
+      program_->TripCurrentProtection(*this);
+  }
+  command_ = axis_on_ ? firmware_.FastLoop(i_meas_) : 0;
+  if (log_.active && log_.loop == ZelLogRequest::kFastLoop) Record();
+}
+
+void SimulatedDrive::SlowSample() {
+  SampleEncoder();
+  SampleSlowSensors();
+  if (!settings_.loops_in_fast_loop) {
+    if (settings_.sensors == Sensors::Tacho) {
+      tacho_position_ += tacho_counts_;
+      load_position_ = tacho_position_;
+    }
+    const i64 encoder_speed = load_position_ - slow_position_last_;
+    slow_position_last_ = load_position_;
+    motor_speed_ = settings_.sensors == Sensors::MotorEncoder ? encoder_speed : tacho_counts_;
+    load_speed_ = settings_.sensors == Sensors::Tacho ? tacho_counts_ : encoder_speed;
+  }
+  mean_current_ = current_samples_ ? static_cast<double>(current_sum_) / current_samples_
+                                   : static_cast<double>(i_meas_);
+  current_sum_ = 0;
+  current_samples_ = 0;
+
+  if (program_ && program_->Running()) program_->SlowTick(*this);
+  if (axis_on_ && !settings_.loops_in_fast_loop) firmware_.SlowLoop(load_position_, motor_speed_);
+
+  if (axis_on_) {
+    if (limit_positive_) Trip(kMerPositiveLimit);
+    if (limit_negative_) Trip(kMerNegativeLimit);
+    if (firmware_.ControlErrorTripped()) Trip(kMerControlError);
+    if (enable_off_) Trip(0);
+  }
+  if (log_.active && log_.loop == ZelLogRequest::kSlowLoop) Record();
+  if (stream_.active) StreamSample();
+}
+
+// ---- protections and the axis --------------------------------------------------------------
+
+unsigned SimulatedDrive::LiveMer() const {
+  unsigned mer = 0;
+  if (enable_off_) mer |= kMerDisabled;
+  if (limit_positive_) mer |= kMerPositiveLimit;
+  if (limit_negative_) mer |= kMerNegativeLimit;
+  return mer;
+}
+
+bool SimulatedDrive::SwitchAxisOn() {
+  if (enable_off_ || limit_positive_ || limit_negative_ ||
+      (latched_ & (kMerShortCircuit | kMerControlError)))
+    return false;
+  axis_on_ = true;
+  command_ = 0;
+  return true;
+}
+
+void SimulatedDrive::Trip(unsigned mer_bit) {
+  latched_ |= mer_bit;
+  if (!axis_on_) return;
+  axis_on_ = false;
+  command_ = 0;
+  if (program_ && program_->Running()) program_->AxisLost(*this);
+}
+
+// ---- variables and parameters --------------------------------------------------------------
+
+double SimulatedDrive::Value(LiveVar v) const {
+  switch (v) {
+    case LiveVar::MER: return Mer();
+    case LiveVar::MotorPosition: return static_cast<double>(motor_position_);
+    case LiveVar::LoadPosition: return static_cast<double>(load_position_);
+    case LiveVar::MotorSpeed: return static_cast<double>(motor_speed_);
+    case LiveVar::LoadSpeed: return static_cast<double>(load_speed_);
+    case LiveVar::TargetPosition: return static_cast<double>(firmware_.TargetPosition());
+    case LiveVar::TargetSpeed:
+      return static_cast<double>(FromQ16(firmware_.structure == Structure::Speed
+                                             ? firmware_.speed_command_q16
+                                             : firmware_.trajectory_speed_q16));
+    case LiveVar::SpeedReference: return static_cast<double>(firmware_.SpeedReference());
+    case LiveVar::PositionError: return static_cast<double>(firmware_.PositionError());
+    case LiveVar::SpeedError: return static_cast<double>(firmware_.SpeedError());
+    case LiveVar::CurrentReference: return static_cast<double>(firmware_.CurrentReference());
+    case LiveVar::MotorCurrent: return static_cast<double>(i_meas_);
+    case LiveVar::VoltageReference:
+      return axis_on_ ? static_cast<double>(firmware_.VoltageCommand()) : 0.0;
+    case LiveVar::AD5: return static_cast<double>(ad5_);
+    case LiveVar::AD2:
+      return static_cast<double>(tacho_counts_) * adc_.Step() + 32768.0;
+    case LiveVar::VarU2: return static_cast<double>(vdc_meas_);
+    case LiveVar::VarI2: return var_i2_;
+  }
+  return 0.0;
+}
+
+bool SimulatedDrive::ReadVariable(std::string_view name, double& value) {
+  const VariableName* v = FindVariable(name);
+  if (!v) {
+    error_ = "the drive has no variable \"" + std::string(name) + "\"";
+    return false;
+  }
+  value = Value(v->id);
+  return true;
+}
+
+bool SimulatedDrive::WriteVariable(std::string_view name, double value) {
+  const VariableName* v = FindVariable(name);
+  if (!v) {
+    error_ = "the drive has no variable \"" + std::string(name) + "\"";
+    return false;
+  }
+  if (!v->writable || !std::isfinite(value)) {
+    error_ = "the drive's variable \"" + std::string(name) + "\" cannot be written";
+    return false;
+  }
+  // Writing MER acknowledges the latched protections whose bits are written as 0.
+  if (v->id == LiveVar::MER) latched_ &= static_cast<unsigned>(ChipInt(value));
+  else var_i2_ = value;
+  return true;
+}
+
+bool SimulatedDrive::WriteParameter(std::string_view name, double value) {
+  if (name.empty() || !std::isfinite(value)) {
+    error_ = "the drive refuses parameter \"" + std::string(name) + "\"";
+    return false;
+  }
+  chip_.Write(name, value);
+  chip_dirty_ = true;
+  return true;
+}
+
+// ---- programs ------------------------------------------------------------------------------
+
+bool SimulatedDrive::DescribeProgram(std::string_view name, std::vector<ZelProgramVariable>& vars) {
+  auto program = MakeTestProgram(name);
+  if (!program) {
+    error_ = "the drive has no program \"" + std::string(name) + "\"";
+    return false;
+  }
+  vars = program->Variables();
+  return true;
+}
+
+std::uint64_t SimulatedDrive::StartProgram(std::string_view name,
+                                           const std::vector<ZelProgramVariable>& vars) {
+  ApplyChipChanges();
+  auto program = MakeTestProgram(name);
+  if (!program) {
+    error_ = "the drive has no program \"" + std::string(name) + "\"";
+    return 0;
+  }
+  for (const ZelProgramVariable& v : vars) {
+    double* slot = program->Find(v.name);
+    if (!slot) {
+      error_ = "the program \"" + program->Name() + "\" has no variable \"" + v.name + "\"";
+      return 0;
+    }
+    *slot = v.value;
+  }
+  if (ProgramRunning()) program_->AxisLost(*this);
+  axis_on_ = false;
+  // A new run acknowledges what stopped the last one; conditions still present trip again.
+  latched_ = 0;
+  firmware_.Reset();
+  firmware_.structure = StructureOfAcr(settings_.acr);
+  program_ = std::move(program);
+  ++run_;
+  program_->Start(*this);
+  return run_;
+}
+
+void SimulatedDrive::StopProgram() {
+  if (ProgramRunning()) program_->RequestStop();
+}
+
+bool SimulatedDrive::ReadProgramVariable(std::string_view name, double& value) {
+  double* slot = program_ ? program_->Find(name) : nullptr;
+  if (!slot) {
+    error_ = program_ ? "the program \"" + program_->Name() + "\" has no variable \"" +
+                            std::string(name) + "\""
+                      : std::string("no program is loaded");
+    return false;
+  }
+  value = *slot;
+  return true;
+}
+
+bool SimulatedDrive::WriteProgramVariable(std::string_view name, double value) {
+  double* slot = program_ ? program_->Find(name) : nullptr;
+  if (!slot || !std::isfinite(value)) {
+    error_ = !program_ ? std::string("no program is loaded")
+             : !slot   ? "the program \"" + program_->Name() + "\" has no variable \"" +
+                           std::string(name) + "\""
+                       : "the value for \"" + std::string(name) + "\" is not a finite number";
+    return false;
+  }
+  *slot = value;
+  return true;
+}
+
+// ---- data log and scope stream -------------------------------------------------------------
+
+bool SimulatedDrive::StartLog(const ZelLogRequest& request) {
+  std::vector<LiveVar> vars;
+  int words = 0;
+  for (const std::string& name : request.variables) {
+    const VariableName* v = FindVariable(name);
+    if (!v) {
+      error_ = "the drive cannot log \"" + name + "\": it has no such variable";
+      return false;
+    }
+    vars.push_back(v->id);
+    words += v->wide ? 2 : 1;
+  }
+  if (vars.empty() || request.points < 1 || request.divider < 1 ||
+      (request.loop != ZelLogRequest::kSlowLoop && request.loop != ZelLogRequest::kFastLoop)) {
+    error_ = "the log request is not one the drive can record";
+    return false;
+  }
+  if (static_cast<long long>(request.points) * words > kLogCapacityWords) {
+    error_ = "the log needs " + std::to_string(static_cast<long long>(request.points) * words) +
+             " words; the drive's log memory has " + std::to_string(kLogCapacityWords);
+    return false;
+  }
+  log_ = {};
+  log_.active = true;
+  log_.loop = request.loop;
+  log_.divider = request.divider;
+  log_.points = request.points;
+  log_.vars = std::move(vars);
+  log_.data.reserve(static_cast<std::size_t>(request.points) * log_.vars.size());
+  return true;
+}
+
+void SimulatedDrive::Record() {
+  if (++log_.count < log_.divider) return;
+  log_.count = 0;
+  log_.started_recording = true;
+  for (LiveVar v : log_.vars) log_.data.push_back(Value(v));
+  if (static_cast<i64>(log_.data.size() / log_.vars.size()) >= log_.points) log_.active = false;
+}
+
+bool SimulatedDrive::UploadLog(ZelLogData& data) {
+  if (log_.vars.empty()) {
+    error_ = "no data log was recorded";
+    return false;
+  }
+  const double period = log_.loop == ZelLogRequest::kFastLoop ? FastPeriod() : SlowPeriod();
+  data.period_s = period * log_.divider;
+  data.points.clear();
+  const std::size_t width = log_.vars.size();
+  for (std::size_t k = 0; k + width <= log_.data.size(); k += width)
+    data.points.emplace_back(log_.data.begin() + k, log_.data.begin() + k + width);
+  return true;
+}
+
+void SimulatedDrive::FitLogToSlowSamples(i64 samples) {
+  if (!log_.active || log_.loop != ZelLogRequest::kSlowLoop || log_.started_recording) return;
+  if (samples > log_.points * log_.divider)
+    log_.divider = static_cast<int>((samples + log_.points - 1) / log_.points);
+}
+
+i64 SimulatedDrive::LogSpanFastSamples() const {
+  if (!log_.active) return 0;
+  const i64 per = log_.loop == ZelLogRequest::kFastLoop
+                      ? 1
+                      : std::max(1, settings_.slper / settings_.clper);
+  return log_.points * log_.divider * per;
+}
+
+bool SimulatedDrive::StartStream(const ZelStreamRequest& request) {
+  std::vector<LiveVar> vars;
+  for (const std::string& name : request.variables) {
+    const VariableName* v = FindVariable(name);
+    if (!v) {
+      error_ = "the drive cannot stream \"" + name + "\": it has no such variable";
+      return false;
+    }
+    vars.push_back(v->id);
+  }
+  if (vars.empty() || !(request.period_s > 0.0)) {
+    error_ = "the stream request is not one the drive can send";
+    return false;
+  }
+  stream_ = {};
+  stream_.active = true;
+  stream_.vars = std::move(vars);
+  stream_.divider =
+      static_cast<int>(std::max<long>(1, std::lround(request.period_s / SlowPeriod())));
+  stream_.points_per_frame = std::clamp(request.points_per_frame, 1, 64);
+  messages_.clear();
+  return true;
+}
+
+void SimulatedDrive::StreamSample() {
+  if (++stream_.count < stream_.divider) return;
+  stream_.count = 0;
+  for (LiveVar v : stream_.vars) {
+    const auto value = static_cast<std::uint32_t>(static_cast<std::int32_t>(
+        std::clamp(Value(v), -2147483648.0, 2147483647.0)));
+    stream_.words.push_back(static_cast<std::uint16_t>(value & 0xFFFF));
+    stream_.words.push_back(static_cast<std::uint16_t>(value >> 16));
+  }
+  if (++stream_.points < stream_.points_per_frame) return;
+  const auto period_ns =
+      static_cast<std::uint32_t>(std::lround(SlowPeriod() * stream_.divider * 1e9));
+  std::vector<std::uint16_t> data = {stream_.sequence++,
+                                     static_cast<std::uint16_t>(stream_.points),
+                                     static_cast<std::uint16_t>(period_ns & 0xFFFF),
+                                     static_cast<std::uint16_t>(period_ns >> 16)};
+  data.insert(data.end(), stream_.words.begin(), stream_.words.end());
+  if (messages_.size() >= kMessageQueueLimit) {
+    // A host that stops reading loses the oldest frames; the sequence numbers show it.
+    messages_.pop_front();
+    ++messages_dropped_;
+  }
+  messages_.push_back(zel_msg::Build(zel_msg::kLoggerFrame, 1, data));
+  stream_.words.clear();
+  stream_.points = 0;
+}
+
+bool SimulatedDrive::PopMessage(std::vector<std::uint8_t>& message) {
+  if (messages_.empty()) return false;
+  message = std::move(messages_.front());
+  messages_.pop_front();
+  return true;
+}
+
+// ---- faults and actions --------------------------------------------------------------------
+
+bool SimulatedDrive::Inject(std::string_view name, double value, std::string& error) {
+  std::size_t index = 0;
+  while (index < kConditions.size() && !zel::NamesEqual(kConditions[index].name, name)) ++index;
+  if (index == kConditions.size()) {
+    error = "no fault or action is called \"" + std::string(name) + "\"";
+    return false;
+  }
+  if (!std::isfinite(value)) {
+    error = "\"" + std::string(name) + "\" needs a finite value";
+    return false;
+  }
+  const auto c = static_cast<Condition>(index);
+  const bool on = value != 0.0;
+  if ((c == Condition::Vdc || c == Condition::Inertia || c == Condition::Resistance) &&
+      !(value > 0.0)) {
+    error = "\"" + std::string(name) + "\" needs a value above 0";
+    return false;
+  }
+  switch (c) {
+    case Condition::ShortCircuit: plant_.SetShorted(on); break;
+    case Condition::EncoderAMissing: encoder_a_missing_ = on; break;
+    case Condition::EncoderBMissing: encoder_b_missing_ = on; break;
+    case Condition::EncoderSwapped: encoder_swapped_ = on; break;
+    case Condition::EnableOff: enable_off_ = on; break;
+    case Condition::LimitPositive: limit_positive_ = on; break;
+    case Condition::LimitNegative: limit_negative_ = on; break;
+    case Condition::ShaftBlocked: plant_.SetBlocked(on); break;
+    case Condition::Vdc: plant_.SetSupply(value); break;
+    case Condition::Inertia: plant_.SetInertia(value); break;
+    case Condition::Resistance: plant_.SetResistance(value); break;
+    case Condition::LoadTorque: plant_.SetLoadTorque(value); break;
+    case Condition::Friction: plant_.SetCoulombFriction(value); break;
+    case Condition::Pot: pot_V_ = value; break;
+    case Condition::Turn: plant_.TurnByHand(value, kHandTurn_s); break;
+    case Condition::Stop:
+      if (on) StopProgram();
+      break;
+    case Condition::VarI2: var_i2_ = value; break;
+  }
+  // A decoder that misses a channel sees no quadrature sequence and does not count.
+  encoder_sign_ = encoder_a_missing_ || encoder_b_missing_ ? 0 : (encoder_swapped_ ? -1 : 1);
+  SampleSlowSensors();
+  return true;
+}
+
+bool SimulatedDrive::Schedule(double time_s, std::string_view name, double value,
+                              std::string& error) {
+  const bool known = std::any_of(kConditions.begin(), kConditions.end(), [&](const auto& c) {
+    return zel::NamesEqual(c.name, name);
+  });
+  if (!known) {
+    error = "no fault or action is called \"" + std::string(name) + "\"";
+    return false;
+  }
+  if (!std::isfinite(time_s) || !std::isfinite(value)) {
+    error = "\"" + std::string(name) + "\" needs a finite time and value";
+    return false;
+  }
+  if (time_s <= time_) return Inject(name, value, error);
+  Pending p{time_s, std::string(name), value};
+  auto at = std::upper_bound(actions_.begin(), actions_.end(), time_s,
+                             [](double t, const Pending& a) { return t < a.time; });
+  actions_.insert(at, std::move(p));
+  return true;
+}
+
+// ---- the drive that a setup describes ------------------------------------------------------
+
+PlantConfig PlantConfigFromSetup(const CZel_Setup& setup) {
+  PlantConfig c;
+  ZelQuietErrors quiet;
+  auto value = [&setup](const char* name, double fallback) {
+    const CZel_Parameter* p = setup.FindParameter(name);
+    const double v = p ? p->GetValueInBaseUnit() : fallback;
+    return std::isfinite(v) ? v : fallback;
+  };
+  c.dsp_freq_Hz = value("DSP_freq", c.dsp_freq_Hz);
+  c.vdc_V = value("Vdc", c.vdc_V);
+  c.vdc_max_measurable_V = value("VdcMaxMeasurable", c.vdc_max_measurable_V);
+  c.imax_ps_A = value("ImaxPS", c.imax_ps_A);
+  c.adc_resolution = static_cast<int>(value("ADCResolution", c.adc_resolution));
+  c.analogue_range_V = value("AnalogueInputsRange", c.analogue_range_V);
+  c.R_ohm = value("R", c.R_ohm);
+  c.L_H = value("L", c.L_H);
+  c.K_Nm_per_A = value("K", c.K_Nm_per_A);
+  c.J_kgm2 = value("Jt", c.J_kgm2);
+  c.encoder_lines = static_cast<int>(value("No_encoder_lines", c.encoder_lines));
+  c.tacho_V_per_rad_s = value("Tacho_gain", c.tacho_V_per_rad_s);
+  const double motor_side = value("Motor_transmission", 1.0);
+  const double load_side = value("Load_transmission", 1.0);
+  if (motor_side != 0.0 && load_side != 0.0) c.transmission = motor_side / load_side;
+  // The power stage's own trip sits a quarter above what its current sensor can measure.
+  c.short_circuit_A = 1.25 * c.imax_ps_A;
+  return c;
+}
+
+std::shared_ptr<SimulatedDrive> MakeSimulatedDrive(const CZel_Setup& setup) {
+  return std::make_shared<SimulatedDrive>(PlantConfigFromSetup(setup));
+}
+
+}  // namespace dcsim

@@ -1,0 +1,230 @@
+#pragma once
+// The simulated drive behind the host's communication interface: the firmware's loops on
+// the chip parameters written to it, the power stage, the motor with its load, the sensors,
+// the protections that set MER, the test programs, the data log and the scope stream.
+// Faults and user actions (a shorted motor, a missing encoder channel, a hand on the shaft,
+// a potentiometer on the analogue input, ...) are injected by name, at once or at a time.
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/zel_comm.h"
+#include "sim/chip_settings.h"
+#include "sim/firmware.h"
+#include "sim/plant.h"
+#include "sim/programs.h"
+
+class CZel_Setup;
+
+namespace dcsim {
+
+// MER bits as the test base reads them.
+inline constexpr unsigned kMerShortCircuit = 0x0002;
+inline constexpr unsigned kMerControlError = 0x0008;
+inline constexpr unsigned kMerPositiveLimit = 0x0040;
+inline constexpr unsigned kMerNegativeLimit = 0x0080;
+inline constexpr unsigned kMerDisabled = 0x8000;
+
+// A condition that can be injected by name: a fault from the start or an action at a time.
+struct ConditionInfo {
+  const char* name;
+  const char* value_help;  // what VALUE means; flags default to 1
+  const char* help;
+  bool flag;
+};
+const std::vector<ConditionInfo>& Conditions();
+
+enum class LiveVar : int {
+  MER,
+  MotorPosition,
+  LoadPosition,
+  MotorSpeed,
+  LoadSpeed,
+  TargetPosition,
+  TargetSpeed,
+  SpeedReference,
+  PositionError,
+  SpeedError,
+  CurrentReference,
+  MotorCurrent,
+  VoltageReference,
+  AD5,
+  AD2,
+  VarU2,
+  VarI2,
+};
+
+class SimulatedDrive : public CZel_DriveLink, private ProgramContext {
+ public:
+  explicit SimulatedDrive(const PlantConfig& plant);
+
+  // --- CZel_DriveLink ---
+  double Now() const override { return time_; }
+  void AdvanceTo(double seconds) override;
+  bool ReadVariable(std::string_view name, double& value) override;
+  bool WriteVariable(std::string_view name, double value) override;
+  bool WriteParameter(std::string_view name, double value) override;
+  bool DescribeProgram(std::string_view name, std::vector<ZelProgramVariable>& vars) override;
+  std::uint64_t StartProgram(std::string_view name,
+                             const std::vector<ZelProgramVariable>& vars) override;
+  std::uint64_t LoadedRun() const override { return program_ ? run_ : 0; }
+  bool ProgramRunning() const override { return program_ && program_->Running(); }
+  void StopProgram() override;
+  bool ReadProgramVariable(std::string_view name, double& value) override;
+  bool WriteProgramVariable(std::string_view name, double value) override;
+  bool AxisOn() const override { return axis_on_; }
+  int LogCapacityWords() const override { return kLogCapacityWords; }
+  bool StartLog(const ZelLogRequest& request) override;
+  bool UploadLog(ZelLogData& data) override;
+  bool StartStream(const ZelStreamRequest& request) override;
+  void StopStream() override { stream_.active = false; }
+  bool PopMessage(std::vector<std::uint8_t>& message) override;
+  std::size_t PendingMessageCount() const override { return messages_.size(); }
+  std::string LastError() const override { return error_; }
+
+  // --- injection ---
+  // `name` from Conditions(); false with the reason for an unknown name or a bad value.
+  bool Inject(std::string_view name, double value, std::string& error);
+  bool Schedule(double time_s, std::string_view name, double value, std::string& error);
+
+  // --- for tests and the bench ---
+  void RunFor(double seconds) { AdvanceTo(time_ + seconds); }
+  Plant& GetPlant() { return plant_; }
+  const Firmware& GetFirmware() const { return firmware_; }
+  const ChipSettings& GetSettings() const { return settings_; }
+  double PwmPeriod() const { return pwm_period_; }
+  double SlowPeriod() const override;
+  double FastPeriod() const;
+  unsigned Mer() const { return latched_ | LiveMer(); }
+  double Value(LiveVar v) const;
+  std::uint64_t PeriodsSimulated() const { return periods_simulated_; }
+  int MessagesDropped() const { return messages_dropped_; }
+
+ private:
+  static constexpr int kLogCapacityWords = 16384;
+  static constexpr std::size_t kMessageQueueLimit = 4096;
+
+  // --- ProgramContext ---
+  Firmware& Loops() override { return firmware_; }
+  bool SwitchAxisOn() override;
+  void SwitchAxisOff() override { axis_on_ = false; }
+  i64 MeasuredCurrent() const override { return i_meas_; }
+  double MeanCurrent() const override { return mean_current_; }
+  i64 LoopPosition() const override { return load_position_; }
+  double GeneralVariable() const override { return var_i2_; }
+  void SetGeneralVariable(double value) override { var_i2_ = value; }
+  void FitLogToSlowSamples(i64 samples) override;
+  i64 LogSpanFastSamples() const override;
+
+  void ApplyChipChanges();
+  void RunPeriods(std::uint64_t n);
+  // `encoder_sampled`: the slow loop of the same period has read the encoder already.
+  void FastSample(bool encoder_sampled);
+  void SlowSample();
+  void SampleEncoder();
+  void SampleSlowSensors();
+  // A protection switches the power stage off; the program ends with it.
+  void Trip(unsigned mer_bit);
+  unsigned LiveMer() const;
+  bool Idle() const;
+  void Record();
+  void StreamSample();
+
+  // Hardware.
+  Plant plant_;
+  Converter adc_;
+  double current_scale_ = 3273.6;  // counts per ampere
+  double counts_per_rad_ = 318.31;
+  double tacho_counts_per_rad_s_ = 0.49;
+  double tacho_limit_ = 511.0;
+  double pot_lo_V_ = -10.0, pot_hi_V_ = 10.0;
+
+  // Chip and firmware.
+  ChipMemory chip_;
+  ChipSettings settings_;
+  Firmware firmware_;
+  bool chip_dirty_ = true;
+
+  // Time.
+  double time_ = 0.0;
+  double pwm_period_ = 50e-6;
+  std::uint64_t periods_simulated_ = 0;
+  int fast_countdown_ = 1, slow_countdown_ = 1;
+
+  // Power stage.
+  bool axis_on_ = false;
+  // The voltage command (32767 = the supply) in the compare register; a new one takes effect
+  // half a period after the fast loop sampled.
+  i64 command_ = 0;
+
+  // Sensors as the firmware last read them.
+  i64 encoder_counter_ = 0, encoder_true_last_ = 0;
+  i64 motor_position_ = 0, load_position_ = 0;
+  i64 motor_speed_ = 0, load_speed_ = 0;
+  i64 slow_position_last_ = 0, tacho_position_ = 0;
+  i64 i_meas_ = 0;
+  i64 current_sum_ = 0;
+  int current_samples_ = 0;
+  double mean_current_ = 0.0;
+  i64 vdc_meas_ = 0, ad5_ = 0, tacho_counts_ = 0;
+  double var_i2_ = 0.0;
+  std::vector<i64> fast_positions_;  // speed window of the loops in the fast loop
+  std::size_t fast_position_index_ = 0;
+
+  // Injected conditions.
+  bool encoder_a_missing_ = false, encoder_b_missing_ = false, encoder_swapped_ = false;
+  i64 encoder_sign_ = 1;  // how the decoder counts a true count: 1, -1 swapped, 0 not at all
+  bool enable_off_ = false, limit_positive_ = false, limit_negative_ = false;
+  double pot_V_ = 0.0;
+  struct Pending {
+    double time;
+    std::string name;
+    double value;
+  };
+  std::vector<Pending> actions_;  // sorted by time
+
+  unsigned latched_ = 0;
+
+  // Programs.
+  std::unique_ptr<TestProgram> program_;
+  std::uint64_t run_ = 0;
+
+  // Data log.
+  struct Log {
+    bool active = false;
+    int loop = ZelLogRequest::kSlowLoop;
+    int divider = 1;
+    int count = 0;
+    i64 points = 0;
+    bool started_recording = false;
+    std::vector<LiveVar> vars;
+    std::vector<double> data;
+  } log_;
+
+  // Scope stream.
+  struct Stream {
+    bool active = false;
+    int divider = 1;
+    int count = 0;
+    int points_per_frame = 8;
+    int points = 0;
+    std::uint16_t sequence = 0;
+    std::vector<LiveVar> vars;
+    std::vector<std::uint16_t> words;
+  } stream_;
+  std::deque<std::vector<std::uint8_t>> messages_;
+  int messages_dropped_ = 0;
+
+  mutable std::string error_;
+};
+
+// The drive that a setup describes: its hardware and motor taken from the setup's values in
+// base units, the real drive being as the setup believes until a fault says otherwise.
+PlantConfig PlantConfigFromSetup(const CZel_Setup& setup);
+std::shared_ptr<SimulatedDrive> MakeSimulatedDrive(const CZel_Setup& setup);
+
+}  // namespace dcsim

@@ -1,0 +1,480 @@
+// The communication seam against a scripted link: message layout, variable and parameter
+// traffic, program images, the caller's clock and both loggers.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+
+#include "host/zel_coff.h"
+#include "host/zel_comm.h"
+#include "host/zel_logger.h"
+#include "host/zel_setup.h"
+
+namespace {
+
+// A drive that answers from tables and records what it was told.
+class FakeLink : public CZel_DriveLink {
+ public:
+  double time = 0.0;
+  std::map<std::string, double> variables{{"MER", 0}, {"APOS", 0}, {"Motor_Current", 0}};
+  std::map<std::string, double> parameters;
+  std::vector<ZelProgramVariable> program_vars{{"In1", 0.0}, {"test_flag", 1.2345e100}};
+  std::map<std::string, double> running_vars;
+  std::uint64_t run = 0;
+  bool running = false;
+  std::vector<std::vector<std::uint8_t>> queue;
+  ZelLogRequest log_request;
+  ZelStreamRequest stream_request;
+  std::string error;
+
+  double Now() const override { return time; }
+  void AdvanceTo(double s) override { time = s; }
+  bool ReadVariable(std::string_view n, double& v) override {
+    auto it = variables.find(std::string(n));
+    if (it == variables.end()) return Fail("no variable " + std::string(n));
+    v = it->second;
+    return true;
+  }
+  bool WriteVariable(std::string_view n, double v) override {
+    if (!variables.count(std::string(n))) return Fail("no variable " + std::string(n));
+    variables[std::string(n)] = v;
+    return true;
+  }
+  bool WriteParameter(std::string_view n, double v) override {
+    parameters[std::string(n)] = v;
+    return true;
+  }
+  bool DescribeProgram(std::string_view n, std::vector<ZelProgramVariable>& vars) override {
+    if (n != "Test_Program") return Fail("no program " + std::string(n));
+    vars = program_vars;
+    return true;
+  }
+  std::uint64_t StartProgram(std::string_view, const std::vector<ZelProgramVariable>& vars) override {
+    running_vars.clear();
+    for (const auto& v : vars) running_vars[v.name] = v.value;
+    running = true;
+    return ++run;
+  }
+  std::uint64_t LoadedRun() const override { return run; }
+  bool ProgramRunning() const override { return running; }
+  void StopProgram() override { running = false; }
+  bool ReadProgramVariable(std::string_view n, double& v) override {
+    auto it = running_vars.find(std::string(n));
+    if (it == running_vars.end()) return Fail("no program variable");
+    v = it->second;
+    return true;
+  }
+  bool WriteProgramVariable(std::string_view n, double v) override {
+    running_vars[std::string(n)] = v;
+    return true;
+  }
+  bool AxisOn() const override { return running; }
+  int LogCapacityWords() const override { return 1000; }
+  bool StartLog(const ZelLogRequest& r) override {
+    log_request = r;
+    return true;
+  }
+  bool UploadLog(ZelLogData& d) override {
+    d.period_s = 0.001;
+    d.points = {{10, 100}, {20, 200}, {30, 300}};
+    return true;
+  }
+  bool StartStream(const ZelStreamRequest& r) override {
+    stream_request = r;
+    return true;
+  }
+  void StopStream() override {}
+  bool PopMessage(std::vector<std::uint8_t>& m) override {
+    if (queue.empty()) return false;
+    m = queue.front();
+    queue.erase(queue.begin());
+    return true;
+  }
+  std::size_t PendingMessageCount() const override { return queue.size(); }
+  std::string LastError() const override { return error; }
+
+ private:
+  bool Fail(std::string why) {
+    error = std::move(why);
+    return false;
+  }
+};
+
+// A setup with live variables in internal units; "Motor_Current" is kept in int16.
+std::unique_ptr<CZel_Setup> VariableSetup() {
+  auto setup = std::make_unique<CZel_Setup>();
+  setup->AddVariable({"MER", ZelStorageType::UInt16, false, "", 0.0});
+  setup->AddVariable({"APOS", ZelStorageType::Int32, false, "", 0.0});
+  setup->AddVariable({"Motor_Current", ZelStorageType::Int16, false, "", 0.0});
+  setup->AddParameter({"KPI", ZelStorageType::Int16, true, "", 24575.0});
+  setup->AddParameter({"Kp_C_scl", ZelStorageType::Double, true, "", 0.75});
+  return setup;
+}
+
+std::vector<std::uint8_t> Frame(std::uint16_t sequence, std::vector<std::int32_t> values,
+                                std::size_t channels, std::uint16_t code = zel_msg::kLoggerFrame) {
+  std::vector<std::uint16_t> words = {sequence,
+                                      static_cast<std::uint16_t>(values.size() / channels),
+                                      1000, 0};  // 1 us between points
+  for (std::int32_t v : values) {
+    const auto u = static_cast<std::uint32_t>(v);
+    words.push_back(static_cast<std::uint16_t>(u & 0xFFFF));
+    words.push_back(static_cast<std::uint16_t>(u >> 16));
+  }
+  return zel_msg::Build(code, 1, words);
+}
+
+class CommTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<FakeLink> link = std::make_shared<FakeLink>();
+  CZel_CommSession session{link};
+  std::unique_ptr<CZel_Setup> setup = VariableSetup();
+};
+
+TEST(MessageLayout, BuildPutsCountAxisCodeAndDataLittleEndian) {
+  const auto m = zel_msg::Build(0xE900, 3, {0x1234, 0xABCD});
+  const std::vector<std::uint8_t> expected = {2, 0, 3, 0, 0x00, 0xE9, 0x34, 0x12, 0xCD, 0xAB};
+  EXPECT_EQ(m, expected);
+  zel_msg::View view;
+  ASSERT_TRUE(zel_msg::Parse(m.data(), m.size(), view));
+  EXPECT_EQ(view.code, 0xE900);
+  EXPECT_EQ(view.axis, 3);
+  EXPECT_EQ(view.data_bytes, 4u);
+  EXPECT_EQ(view.data, m.data() + 6);
+}
+
+TEST(MessageLayout, ParseRefusesWhatDisagreesWithItsWordCount) {
+  const auto good = zel_msg::Build(0xE900, 1, {1, 2, 3});
+  struct Case {
+    const char* what;
+    std::size_t bytes;
+  };
+  const Case cases[] = {{"empty", 0},
+                        {"shorter than the header", 5},
+                        {"header only, three words announced", 6},
+                        {"one byte short", good.size() - 1},
+                        {"odd length", good.size() - 3}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    zel_msg::View view;
+    std::string why;
+    EXPECT_FALSE(zel_msg::Parse(good.data(), c.bytes, view, &why));
+    EXPECT_FALSE(why.empty());
+  }
+  // A buffer longer than announced is refused too, not read as if it ended early.
+  auto longer = good;
+  longer.push_back(0);
+  longer.push_back(0);
+  zel_msg::View view;
+  EXPECT_FALSE(zel_msg::Parse(longer.data(), longer.size(), view));
+}
+
+int g_delivered = 0;
+std::size_t g_last_bytes = 0;
+int CountingHandler(const std::uint8_t*, std::size_t bytes) {
+  ++g_delivered;
+  g_last_bytes = bytes;
+  return 1;
+}
+int OtherHandler(const std::uint8_t*, std::size_t) { return 0; }
+
+TEST_F(CommTest, MalformedUnsolicitedMessagesAreDroppedAndCounted) {
+  g_delivered = 0;
+  const int rejected_before = CZel_Comm::RejectedMessageCount();
+  auto good = zel_msg::Build(0xE900, 1, {7});
+  auto truncated = good;
+  truncated.pop_back();
+  link->queue = {truncated, good, {0x01}};
+  EXPECT_EQ(CZel_Comm::CheckForUnrequestedMessages(&CountingHandler), 1);
+  EXPECT_EQ(g_delivered, 1);
+  EXPECT_EQ(g_last_bytes, good.size());
+  EXPECT_EQ(CZel_Comm::RejectedMessageCount() - rejected_before, 2);
+  EXPECT_TRUE(link->queue.empty());
+}
+
+TEST_F(CommTest, RegisteringAHandlerGivesBackThePreviousOne) {
+  const ZelUnsolicitedMsgHandler before = CZel_Comm::RegisterReceiveUnsolicitedMsgHandler(&CountingHandler);
+  EXPECT_EQ(CZel_Comm::RegisterReceiveUnsolicitedMsgHandler(&OtherHandler), &CountingHandler);
+  g_delivered = 0;
+  link->queue = {zel_msg::Build(0xE900, 1, {})};
+  // Without a handler of its own the call delivers to the registered one.
+  CZel_Comm::RegisterReceiveUnsolicitedMsgHandler(&CountingHandler);
+  EXPECT_EQ(CZel_Comm::CheckForUnrequestedMessages(), 1);
+  EXPECT_EQ(g_delivered, 1);
+  CZel_Comm::RegisterReceiveUnsolicitedMsgHandler(before);
+}
+
+TEST_F(CommTest, VariablesAndParametersTravelInInternalUnits) {
+  link->variables["Motor_Current"] = 40000;  // beyond int16: the setup saturates it
+  link->variables["APOS"] = -123456;
+  CZel_Variable* current = setup->FindVariable("Motor_Current");
+  CZel_Variable* apos = setup->FindVariable("APOS");
+  ASSERT_EQ(current->ReadFromChip(), 1);
+  ASSERT_EQ(apos->ReadFromChip(), 1);
+  EXPECT_EQ(current->GetValueInInternalUnit(), 32767);
+  EXPECT_EQ(apos->GetValueInInternalUnit(), -123456);
+
+  setup->FindVariable("MER")->SetValueInInternalUnit(8);
+  EXPECT_EQ(setup->FindVariable("MER")->WriteToChip(), 1);
+  EXPECT_EQ(link->variables["MER"], 8);
+
+  ASSERT_EQ(CZel_Comm::DownloadChipParameters(*setup), 1);
+  EXPECT_EQ(link->parameters.count("KPI"), 1u);
+  EXPECT_EQ(link->parameters["KPI"], 24575);
+  // A scaled parameter is the host's alone.
+  EXPECT_EQ(link->parameters.count("Kp_C_scl"), 0u);
+}
+
+TEST_F(CommTest, AFailedReadKeepsTheValueAndSaysWhy) {
+  setup->AddVariable({"NotOnDrive", ZelStorageType::Int16, false, "", 5.0});
+  CZel_Variable* v = setup->FindVariable("NotOnDrive");
+  EXPECT_EQ(v->ReadFromChip(), 0);
+  EXPECT_EQ(v->GetValueInInternalUnit(), 5.0);
+  EXPECT_EQ(CZel_Comm::GetLastErrorText(), "no variable NotOnDrive");
+}
+
+TEST(CommWithoutDrive, VariablesKeepTheirValueAndProgramsFail) {
+  CZel_CommSession none(nullptr);
+  auto setup = VariableSetup();
+  CZel_Variable* apos = setup->FindVariable("APOS");
+  apos->SetValueInInternalUnit(42);
+  EXPECT_EQ(apos->ReadFromChip(), 1);
+  EXPECT_EQ(apos->GetValueInInternalUnit(), 42);
+  int on = 7;
+  EXPECT_EQ(CZel_Comm::GetAxisOn(on), 0);
+  EXPECT_EQ(CZel_Comm::ExecuteCode(nullptr, "Test_Program", nullptr, nullptr), 0);
+  EXPECT_EQ(CZel_Comm::GetLastErrorText(), "no drive is connected");
+}
+
+TEST(CoffFormat, TheProgramNameIsTheFileNameWithoutExtension) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"programs/Current_Controller_Tuning_Test.out", "Current_Controller_Tuning_Test"},
+      {"C:\\tests\\VDC_Detection_Test.out", "VDC_Detection_Test"},
+      {"Plain", "Plain"},
+      {"dir.v2/Name", "Name"},
+      {".out", ".out"},
+  };
+  for (const auto& [path, name] : cases) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(CZel_CoffFormat::ProgramNameOfPath(path), name);
+  }
+}
+
+TEST_F(CommTest, TheImageTravelsWithExecuteCodeAndThenFollowsTheDrive) {
+  CZel_CoffFormat coff(CZel_Comm::GetOutPathName("Test_Program"));
+  ASSERT_EQ(coff.ReadCoff(), 1);
+  std::string error;
+  ASSERT_EQ(CZel_Comm::SetUserVariableValue(&coff, "in1", 4910, error), 1) << error;
+  EXPECT_EQ(CZel_Comm::SetUserVariableValue(&coff, "NoSuch", 1, error), 0);
+  EXPECT_EQ(error, "the program \"Test_Program\" has no variable \"NoSuch\"");
+
+  ASSERT_EQ(CZel_Comm::ExecuteCode(nullptr, "Test_Program", &coff, nullptr), 1);
+  EXPECT_EQ(link->running_vars["In1"], 4910);
+  link->running_vars["test_flag"] = 1.0;
+  double flag = 0;
+  ASSERT_EQ(CZel_Comm::GetUserVariableValue(&coff, "test_flag", flag, error), 1);
+  EXPECT_EQ(flag, 1.0);
+
+  // Another run replaces this one on the drive: the image answers from what it last saw.
+  link->StartProgram("Test_Program", {});
+  link->running_vars["test_flag"] = 0.0;
+  ASSERT_EQ(CZel_Comm::GetUserVariableValue(&coff, "test_flag", flag, error), 1);
+  EXPECT_EQ(flag, 1.0);
+}
+
+TEST_F(CommTest, AProgramTheDriveDoesNotHaveIsNotLoaded) {
+  CZel_CoffFormat coff(CZel_Comm::GetOutPathName("No_Such_Test"));
+  EXPECT_EQ(coff.ReadCoff(), 0);
+  EXPECT_FALSE(coff.IsLoaded());
+  EXPECT_EQ(CZel_Comm::GetLastErrorText(), "no program No_Such_Test");
+  CZel_CoffFormat other(CZel_Comm::GetOutPathName("Test_Program"));
+  ASSERT_EQ(other.ReadCoff(), 1);
+  EXPECT_EQ(CZel_Comm::ExecuteCode(nullptr, "Another_Program", &other, nullptr), 0);
+}
+
+TEST_F(CommTest, TheDriveFollowsTheCallersClock) {
+  double clock = 100.0;
+  CZel_Comm::SetClock([&clock] { return clock; });
+  CZel_Comm::Attach(link);  // the drive's time 0 is the clock's 100
+  clock = 100.25;
+  int on = 0;
+  CZel_Comm::GetAxisOn(on);
+  EXPECT_DOUBLE_EQ(link->time, 0.25);
+  clock = 100.1;  // a clock that goes back leaves the drive where it is
+  CZel_Comm::Synchronize();
+  EXPECT_DOUBLE_EQ(link->time, 0.25);
+  CZel_Comm::SetClock(nullptr);
+}
+
+TEST_F(CommTest, TheDataLoggerUploadsPointByPointInBaseUnits) {
+  CZel_SingleAxisLogger logger(*setup, nullptr);
+  ASSERT_EQ(logger.AddVariable("MER"), 1);
+  ASSERT_EQ(logger.AddVariable("APOS"), 1);
+  EXPECT_EQ(logger.AddVariable("NoSuch"), 0);
+  ASSERT_EQ(logger.ChangeSettings(5000, 2, 3), 1);
+  EXPECT_EQ(logger.ChangeSettings(0, 2, 1), 0);
+  EXPECT_EQ(logger.ChangeSettings(10, 3, 1), 0);
+  // One 16-bit and one 32-bit channel: three words a point in 1000 words of memory.
+  EXPECT_EQ(logger.CorrectPointsNo(), 333);
+
+  ASSERT_EQ(CZel_Comm::ExecuteCode(nullptr, "Test_Program", nullptr, &logger), 1);
+  EXPECT_EQ(link->log_request.points, 333);
+  EXPECT_EQ(link->log_request.loop, 2);
+  EXPECT_EQ(link->log_request.divider, 3);
+  ASSERT_EQ(link->log_request.variables.size(), 2u);
+
+  ASSERT_EQ(logger.BeginUploadData(), 1);
+  EXPECT_EQ(logger.UploadInProgress(), 1);
+  double values[3];
+  int points = 0;
+  while (logger.ReadPoint(values)) {
+    EXPECT_DOUBLE_EQ(values[0], points * 0.001);
+    EXPECT_EQ(values[2], 100.0 * (points + 1));
+    ++points;
+  }
+  EXPECT_EQ(points, 3);
+  EXPECT_EQ(logger.UploadInProgress(), 0);
+  EXPECT_EQ(logger.GetValue(2, 1), 30);
+}
+
+class ScopeTest : public CommTest {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(scope.AddVariable("APOS"), 1);
+    ASSERT_EQ(scope.AddVariable("Motor_Current"), 1);
+  }
+  CZel_ScopeLogger scope{*setup, nullptr};
+};
+
+TEST_F(ScopeTest, FramesThatDoNotFitTheChannelsAreRefused) {
+  ASSERT_EQ(scope.ChangeSettings(0.5, CZel_ScopeLogger::kAuto, 1, "", 0, 0), 1);
+  ASSERT_EQ(CZel_Comm::ExecuteCode(nullptr, "Test_Program", nullptr, &scope), 1);
+  EXPECT_EQ(link->stream_request.variables.size(), 2u);
+
+  const auto good = Frame(0, {1, 2, 3, 4}, 2);
+  zel_msg::View view;
+  ASSERT_TRUE(zel_msg::Parse(good.data(), good.size(), view));
+  struct Case {
+    const char* what;
+    std::size_t bytes;
+  };
+  const Case cases[] = {{"nothing", 0},
+                        {"half a header", 4},
+                        {"header only", 8},
+                        {"a value short", view.data_bytes - 4},
+                        {"a byte short", view.data_bytes - 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(scope.OnFrameReceive(c.bytes, view.data), 0);
+  }
+  EXPECT_EQ(scope.GetPointsFilled(), 0);
+  EXPECT_EQ(scope.OnMessage(good.data(), good.size() - 1), 0);
+  const auto foreign = Frame(0, {1, 2, 3, 4}, 2, 0x1234);
+  EXPECT_EQ(scope.OnMessage(foreign.data(), foreign.size()), 0);
+
+  EXPECT_GT(scope.OnMessage(good.data(), good.size()), 0);
+  int first = -1, count = -1;
+  scope.GetPointsToBeDrawn(first, count);
+  EXPECT_EQ(first, 0);
+  EXPECT_EQ(count, 2);
+  EXPECT_EQ(scope.GetValue(1, 1), 3);
+  EXPECT_EQ(scope.GetValue(1, 2), 4);
+  EXPECT_DOUBLE_EQ(scope.GetValue(1, 0), 1e-6);
+
+  // A gap in the sequence numbers is counted, not hidden.
+  const auto later = Frame(3, {5, 6}, 2);
+  EXPECT_GT(scope.OnMessage(later.data(), later.size()), 0);
+  EXPECT_EQ(scope.GetFramesLost(), 2);
+}
+
+TEST_F(ScopeTest, ASingleSweepStartsAtTheTriggerAndEnds) {
+  // 500 points, a fifth of them before the trigger on APOS rising through 10.
+  ASSERT_EQ(scope.ChangeSettings(0.5, CZel_ScopeLogger::kSingle, 1, "APOS", 10, 20), 1);
+  ASSERT_EQ(CZel_Comm::ExecuteCode(nullptr, "Test_Program", nullptr, &scope), 1);
+  std::vector<std::int32_t> values;
+  for (int k = 0; k < 1000; ++k) {
+    values.push_back(k < 300 ? 0 : 20);
+    values.push_back(k);
+  }
+  for (std::size_t at = 0; at < values.size(); at += 100) {
+    std::vector<std::int32_t> part(values.begin() + at, values.begin() + at + 100);
+    const auto frame = Frame(static_cast<std::uint16_t>(at / 100), part, 2);
+    scope.OnMessage(frame.data(), frame.size());
+  }
+  EXPECT_EQ(scope.GetPointsFilled(), scope.GetPointsNo());
+  // The trigger sample (k = 300) sits just after the pre-trigger points.
+  EXPECT_EQ(scope.GetValue(100, 2), 300);
+  EXPECT_EQ(scope.GetValue(99, 2), 299);
+  EXPECT_EQ(scope.GetValue(499, 2), 699);
+  EXPECT_EQ(scope.DoGracefulStop(), 1);
+  EXPECT_EQ(scope.UploadInProgress(), 0);
+}
+
+TEST_F(ScopeTest, SettingsSurviveASetupOption) {
+  ASSERT_EQ(scope.ChangeSettings(1.2, CZel_ScopeLogger::kNormal, 0, "APOS", -3.5, 10), 1);
+  ASSERT_EQ(scope.RescaleVariable("APOS", "", 50, -200), 1);
+  ASSERT_EQ(scope.ChangeChannelScale(2, 1), 1);  // 1 -> 2
+  ASSERT_EQ(scope.SaveSettingsToSetupOption("ScopeOption"), 1);
+
+  CZel_ScopeLogger copy(*setup, nullptr);
+  ASSERT_EQ(copy.LoadSettingsFromSetupOption("ScopeOption"), 1);
+  EXPECT_EQ(copy.GetChannelCount(), 2);
+  EXPECT_EQ(copy.GetChannelName(1), "APOS");
+  EXPECT_DOUBLE_EQ(copy.GetWindow(), 1.2);
+  EXPECT_EQ(copy.GetMode(), CZel_ScopeLogger::kNormal);
+  EXPECT_DOUBLE_EQ(copy.GetChannelScale(1), 50);
+  EXPECT_DOUBLE_EQ(copy.GetChannelScale(2), 2);
+
+  setup->SetOption("Broken", "window=x;mode=2");
+  EXPECT_EQ(copy.LoadSettingsFromSetupOption("Broken"), 0);
+  EXPECT_EQ(copy.LoadSettingsFromSetupOption("Missing"), 0);
+  EXPECT_EQ(copy.GetChannelCount(), 2);
+}
+
+TEST(ScopeScale, StepsFollowTheOneTwoFiveSeries) {
+  auto setup = VariableSetup();
+  CZel_ScopeLogger scope(*setup, nullptr);
+  ASSERT_EQ(scope.AddVariable("APOS"), 1);
+  const struct {
+    double start;
+    int steps;
+    double expected;
+  } cases[] = {{1, 1, 2}, {2, 1, 5}, {5, 1, 10}, {50, -1, 20}, {1, -1, 0.5}, {0.2, -2, 0.05}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.start);
+    ASSERT_EQ(scope.RescaleVariable("APOS", "", c.start, 0), 1);
+    ASSERT_EQ(scope.ChangeChannelScale(1, c.steps), 1);
+    EXPECT_NEAR(scope.GetChannelScale(1), c.expected, 1e-12);
+  }
+}
+
+TEST_F(ScopeTest, GarbageOfAnyLengthIsRefusedWithoutReadingPastIt) {
+  ASSERT_EQ(scope.ChangeSettings(0.5, CZel_ScopeLogger::kAuto, 1, "", 0, 0), 1);
+  ASSERT_EQ(CZel_Comm::ExecuteCode(nullptr, "Test_Program", nullptr, &scope), 1);
+  std::uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+  int taken = 0;
+  for (int n = 0; n < 3000; ++n) {
+    // Exactly as long as announced, on the heap, so a read past the end is caught by ASan.
+    std::vector<std::uint8_t> bytes(next() % 64);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(next() >> 24);
+    if (n % 3 == 0 && bytes.size() >= 6) {
+      // Plausible headers: the logger code and a word count that may or may not fit.
+      bytes[4] = 0x00, bytes[5] = 0xE9;
+      bytes[0] = static_cast<std::uint8_t>((bytes.size() - 6) / 2), bytes[1] = 0;
+    }
+    const std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[bytes.size() + 1]);
+    std::copy(bytes.begin(), bytes.end(), exact.get());
+    if (scope.OnMessage(exact.get(), bytes.size()) > 0) ++taken;
+    link->queue.push_back(bytes);
+  }
+  g_delivered = 0;
+  const int rejected_before = CZel_Comm::RejectedMessageCount();
+  const int delivered = CZel_Comm::CheckForUnrequestedMessages(&CountingHandler);
+  EXPECT_EQ(delivered + CZel_Comm::RejectedMessageCount() - rejected_before, 3000);
+  // Taken only what fits two 32-bit channels: 8 header bytes and 8 bytes a point.
+  EXPECT_LE(taken, delivered);
+}
+
+}  // namespace

@@ -1,0 +1,137 @@
+#pragma once
+// A test run on the simulated drive as a test dialog makes it: the setup's chip parameters
+// downloaded, the program loaded and its inputs written, the run watched every 20 ms of a
+// virtual clock until the program ends.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/zel_coff.h"
+#include "host/zel_comm.h"
+#include "host/zel_logger.h"
+#include "sim/simulated_drive.h"
+#include "tests/support/test_setups.h"
+#include "units/scales.h"
+
+namespace simtest {
+
+using Inputs = std::vector<std::pair<std::string, double>>;
+
+class SimRun {
+ public:
+  explicit SimRun(std::unique_ptr<CZel_Setup> s = testing_support::LoadBundledSetup())
+      : setup(std::move(s)), drive(dcsim::MakeSimulatedDrive(*setup)), session_(drive) {
+    CZel_Comm::SetClock([this] { return clock_; });
+  }
+  ~SimRun() { CZel_Comm::SetClock(nullptr); }
+
+  void Advance(double seconds) {
+    clock_ += seconds;
+    CZel_Comm::Synchronize();
+  }
+
+  void Fault(const std::string& name, double value = 1.0) {
+    std::string error;
+    ASSERT_TRUE(drive->Inject(name, value, error)) << error;
+  }
+
+  // Loads and starts a program; the chip parameters go down first.
+  void Start(const std::string& program, const Inputs& inputs, CZel_Logger* logger = nullptr) {
+    coff = std::make_unique<CZel_CoffFormat>(CZel_Comm::GetOutPathName(program));
+    ASSERT_EQ(coff->ReadCoff(), 1) << CZel_Comm::GetLastErrorText();
+    for (const auto& [name, value] : inputs) {
+      std::string error;
+      ASSERT_EQ(CZel_Comm::SetUserVariableValue(coff.get(), name, value, error), 1) << error;
+    }
+    ASSERT_EQ(CZel_Comm::ExecuteCode(setup.get(), program, coff.get(), logger), 1)
+        << CZel_Comm::GetLastErrorText();
+  }
+
+  // Watches the run as the dialogs do; true when the program ended before the limit.
+  bool WaitForEnd(double limit_s = 10.0) {
+    while (drive->Now() < limit_s) {
+      Advance(0.02);
+      if (!drive->ProgramRunning()) return true;
+    }
+    return false;
+  }
+
+  void Execute(const std::string& program, const Inputs& inputs, CZel_Logger* logger = nullptr,
+               double limit_s = 10.0) {
+    ASSERT_NO_FATAL_FAILURE(Start(program, inputs, logger));
+    ASSERT_TRUE(WaitForEnd(limit_s)) << program << " did not end";
+  }
+
+  double Var(const std::string& name) {
+    double value = 0.0;
+    std::string error;
+    EXPECT_EQ(CZel_Comm::GetUserVariableValue(coff.get(), name, value, error), 1) << error;
+    return value;
+  }
+
+  double Live(const std::string& name) {
+    double value = 0.0;
+    EXPECT_TRUE(drive->ReadVariable(name, value)) << drive->LastError();
+    return value;
+  }
+
+  // A parameter in the drive's internal unit, as a test dialog converts it for a program:
+  // through the plug-in's scale, whether the setup keeps the value in base or internal unit.
+  double Internal(const char* name) {
+    CZel_Parameter* p = setup->FindParameter(name);
+    if (!p) return NAN;
+    return p->GetValueInBaseUnit() / dcservo::ScaleFactor(*setup, p->GetUnitName(), name) -
+           dcservo::ScaleOffset(*setup, p->GetUnitName());
+  }
+  void SetInternal(const char* name, double value) {
+    ASSERT_EQ(setup->SetParameterValueInInternalUnit(name, value), 1) << name;
+  }
+  // A scaled gain as its mantissa and shift.
+  void SetGain(const char* mantissa, const char* shift, double gain) {
+    const double s = gain > 1.0 ? std::ceil(std::log(gain) / std::log(2.0)) : 0.0;
+    SetInternal(shift, s);
+    SetInternal(mantissa, gain * 32767.0 / std::ldexp(1.0, static_cast<int>(s)));
+  }
+
+  std::unique_ptr<CZel_Setup> setup;
+  std::shared_ptr<dcsim::SimulatedDrive> drive;
+  std::unique_ptr<CZel_CoffFormat> coff;
+
+ private:
+  CZel_CommSession session_;
+  double clock_ = 0.0;
+};
+
+// The "positive" six-segment reference: a ramp to V over nA samples, nP at V, a ramp back
+// over nD, nN at rest; ramps end with a closing sample so that every change is exact. The
+// speed test keeps at least one ramp sample, the position test does not.
+inline Inputs PositiveProfile(double V, long nA, long nP, long nD, long nN, bool position) {
+  auto ramp = [](double D, long m) { return std::floor(D * 65536.0 / static_cast<double>(m) + 0.5); };
+  auto closing = [](double D, double k, long c) {
+    return std::floor((D - k * static_cast<double>(c) / 65536.0) * 65536.0 + 0.5);
+  };
+  const long c0 = position || nA > 1 ? nA - 1 : nA;
+  const long c3 = position || nD > 1 ? nD - 1 : nD;
+  const double k0 = ramp(V, nA), k3 = ramp(-V, nD);
+  const double counts[6] = {static_cast<double>(c0), 1, static_cast<double>(nP),
+                            static_cast<double>(c3), 1, static_cast<double>(nN)};
+  const double slopes[6] = {k0, closing(V, k0, c0), 0, k3, closing(-V, k3, c3), 0};
+  Inputs inputs;
+  for (int i = 0; i < 6; ++i) {
+    inputs.emplace_back("a" + std::to_string(i), counts[i]);
+    inputs.emplace_back("b" + std::to_string(i), slopes[i] / 65536.0);
+  }
+  return inputs;
+}
+
+inline Inputs Join(Inputs a, const Inputs& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+}  // namespace simtest

@@ -1,0 +1,500 @@
+// The simulation tier: every test program on the bundled drive, the firmware's loops closed
+// around the motor model, and the drive's protections.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+#include "tests/sim/sim_run.h"
+
+namespace {
+
+using simtest::Inputs;
+using simtest::SimRun;
+
+// 10 % to 90 % rise of the current loop that the tuning designs for (damping 1): the armature
+// 1/(Ls + R) under kp + ki/s has the closed loop (b s + w^2) / (s + w)^2, b = 2w - R/L.
+double DesignedRiseTime(double w, double R, double L) {
+  const double b = 2 * w - R / L;
+  auto y = [&](double t) { return 1 - std::exp(-w * t) * (1 + w * t) + b * t * std::exp(-w * t); };
+  auto crossing = [&](double level) {
+    double lo = 0, hi = 20 / w;
+    for (int n = 0; n < 200; ++n) (y(0.5 * (lo + hi)) < level ? lo : hi) = 0.5 * (lo + hi);
+    return lo;
+  };
+  return crossing(0.9) - crossing(0.1);
+}
+
+// Time at which a logged channel first reaches `level`, between samples by interpolation.
+double Crossing(CZel_SingleAxisLogger& log, int channel, std::size_t from, double level) {
+  for (std::size_t k = from + 1; k < log.GetPointsRead(); ++k) {
+    const double a = log.GetValue(k - 1, channel), b = log.GetValue(k, channel);
+    if (b >= level && a < level) {
+      const double ta = log.GetValue(k - 1, 0), tb = log.GetValue(k, 0);
+      return ta + (tb - ta) * (level - a) / (b - a);
+    }
+  }
+  return NAN;
+}
+
+void Upload(CZel_SingleAxisLogger& log) {
+  ASSERT_EQ(log.BeginUploadData(), 1) << CZel_Comm::GetLastErrorText();
+  while (log.ReadPoint(nullptr)) {
+  }
+}
+
+TEST(CurrentLoopSimulation, StepRiseTimeMatchesThePassBandOfItsTuning) {
+  // A sampled loop that updates its PWM half a period after sampling runs ahead of the
+  // continuous design by about 1.7 w Ts_C; the tolerance allows for that and for the current
+  // converter's 64-count steps.
+  struct Case {
+    double pass_band, pwmper, tolerance;
+  };
+  const Case cases[] = {{1000, 1000, 0.08}, {1000, 500, 0.05}, {2000, 500, 0.12}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "pass band " << c.pass_band << " PWMPER " << c.pwmper);
+    SimRun run;
+    CZel_Setup& setup = *run.setup;
+    run.SetInternal("PWMPER", c.pwmper);
+    const double Tc = 2 * c.pwmper / setup.GetParameterValueInBaseUnit("DSP_freq");
+    const double R = setup.GetParameterValueInBaseUnit("R");
+    const double L = setup.GetParameterValueInBaseUnit("L");
+    const double VS = dcservo::VoltageScale(setup), CS = dcservo::CurrentScale(setup);
+    const double w = c.pass_band, tau = L / R;
+    ASSERT_GT(tau, 4 * Tc);
+    run.SetGain("KPI", "SFTKPI", R * (2 * w * tau - 1) * VS / CS);
+    run.SetGain("KII", "SFTKII", R * w * w * tau * Tc * VS / CS);
+    run.Fault("shaft_blocked");
+
+    CZel_SingleAxisLogger log(setup, nullptr);
+    ASSERT_EQ(log.AddVariable("Current_Reference"), 1);
+    ASSERT_EQ(log.AddVariable("Motor_Current"), 1);
+    log.ChangeSettings(static_cast<int>(8.0 / w / Tc) + 20, 2, 1);
+    const double step = std::trunc(3.0 * CS);
+    run.Execute("Current_Controller_Tuning_Test",
+                {{"In1", step}, {"Imax_Prot_Test", std::trunc(9.0 * CS)}}, &log);
+    EXPECT_GT(run.Var("test_flag"), 0);
+    Upload(log);
+    const double start = Crossing(log, 1, 0, 0.5 * step);
+    ASSERT_FALSE(std::isnan(start));
+    const double rise = Crossing(log, 2, 0, 0.9 * step) - Crossing(log, 2, 0, 0.1 * step);
+    EXPECT_NEAR(rise / DesignedRiseTime(w, R, L), 1.0, c.tolerance) << "rise " << rise;
+  }
+}
+
+Inputs InertiaInputs(SimRun& run) {
+  return {{"In1", std::trunc(run.Internal("TestCurrent"))},
+          {"LimitSpeedMax", std::trunc(run.Internal("TestMaxSpeed"))},
+          {"Imax_Prot_Test", std::trunc(run.Internal("TestProtectionCurrent"))}};
+}
+
+TEST(InertiaSimulation, TheIdentifiedInertiaIsTheRealOneWithinThreePercent) {
+  struct Case {
+    const char* condition;  // what is not as the setup believes; nullptr: nothing
+    double value, real_J;
+  };
+  const Case cases[] = {{nullptr, 0, 4.5e-5},
+                        {"inertia", 9e-5, 9e-5},
+                        {"inertia", 3e-5, 3e-5},
+                        {"resistance", 1.6, 4.5e-5}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.condition ? c.condition : "as the setup believes");
+    SimRun run;
+    if (c.condition) run.Fault(c.condition, c.value);
+    const Inputs inputs = InertiaInputs(run);
+    run.Execute("Total_Inertia_Identification_Test", inputs);
+    EXPECT_GT(run.Var("test_flag"), 0);
+    const double dt = run.Var("delta_time"), ds = run.Var("delta_speed");
+    ASSERT_GT(dt, 0);
+    CZel_Setup& setup = *run.setup;
+    const double J = dcservo::MotorSpeedScale(setup) * setup.GetParameterValueInBaseUnit("K") *
+                     inputs[0].second * dt * setup.GetParameterValueInBaseUnit("Ts_S") /
+                     (dcservo::CurrentScale(setup) * ds);
+    EXPECT_NEAR(J / c.real_J, 1.0, 0.03) << "J " << J;
+    EXPECT_FALSE(run.drive->AxisOn());
+  }
+}
+
+TEST(InertiaSimulation, AMotorThatDoesNotSpeedUpGivesAFailureCode) {
+  const std::pair<const char*, double> cases[] = {
+      {"encoder_swapped", -1}, {"shaft_blocked", -2}, {"encoder_a_missing", -2}};
+  for (const auto& [fault, code] : cases) {
+    SCOPED_TRACE(fault);
+    SimRun run;
+    run.Fault(fault);
+    run.Execute("Total_Inertia_Identification_Test", InertiaInputs(run));
+    EXPECT_EQ(run.Var("delta_time"), code);
+    EXPECT_EQ(run.Var("delta_speed"), dcsim::kUnset);
+    EXPECT_GT(run.Var("test_flag"), 0);
+  }
+}
+
+TEST(VdcSimulation, TheMeasuredSupplyIsTheRealOneWithinHalfAConverterStep) {
+  for (double vdc : {48.0, 40.0, 57.5}) {
+    SCOPED_TRACE(vdc);
+    SimRun run;
+    run.Fault("vdc", vdc);
+    // The test looks at the short-circuit bit only, so a disabled drive still measures.
+    run.Fault("enable_off");
+    run.Execute("VDC_Detection_Test", {});
+    EXPECT_EQ(run.Var("STARTED"), 1);
+    EXPECT_FALSE(run.drive->AxisOn());
+    const double measured = run.Live("var_u2") / dcservo::MeasuredVoltageScale(*run.setup);
+    const double step = run.setup->GetParameterValueInBaseUnit("VdcMaxMeasurable") / 1023;
+    EXPECT_NEAR(measured, vdc, 0.5 * step);
+  }
+}
+
+// The encoder test's own watch: the counter modulo one turn, read every 20 ms.
+bool PulsesSeen(SimRun& run, double seconds) {
+  const int modulus = 4 * static_cast<int>(run.setup->GetParameterValueInBaseUnit("No_encoder_lines"));
+  int previous = 0;
+  bool seen = false;
+  for (double t = 0; t < seconds; t += 0.02) {
+    run.Advance(0.02);
+    const int now = PositiveModulo(static_cast<int>(run.Live("APOS")), modulus);
+    if (now != previous && now != 0) seen = true;
+    previous = now;
+  }
+  return seen;
+}
+
+TEST(EncoderSimulation, PulsesWhenTheShaftTurnsAndNoneWithAChannelMissing) {
+  struct Case {
+    const char* fault;
+    double turn_rad;
+    bool pulses;
+  };
+  const Case cases[] = {{nullptr, 2 * std::numbers::pi, true},
+                        {nullptr, -0.05, true},
+                        {nullptr, 0.0, false},
+                        {"encoder_a_missing", 2 * std::numbers::pi, false},
+                        {"encoder_b_missing", 2 * std::numbers::pi, false},
+                        {"encoder_swapped", 2 * std::numbers::pi, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << (c.fault ? c.fault : "none") << " turn " << c.turn_rad);
+    SimRun run;
+    if (c.fault) run.Fault(c.fault);
+    std::string error;
+    ASSERT_TRUE(run.drive->Schedule(0.2, "turn", c.turn_rad, error)) << error;
+    run.Start("Encoder_Connection_Test", {});
+    EXPECT_EQ(PulsesSeen(run, 1.0), c.pulses);
+    EXPECT_TRUE(run.drive->ProgramRunning());
+    // Stop: the host writes 1 into var_i2 and the program ends.
+    CZel_Variable* var_i2 = run.setup->FindVariable("var_i2");
+    ASSERT_EQ(var_i2->SetValueInBaseUnit(1.0), 1);
+    ASSERT_EQ(var_i2->WriteToChip(), 1);
+    EXPECT_TRUE(run.WaitForEnd(2.0));
+  }
+}
+
+TEST(AnalogueSimulation, ThePotentiometerVoltageReachesAd5) {
+  SimRun run;
+  std::string error;
+  ASSERT_TRUE(run.drive->Schedule(0.1, "pot", -10, error));
+  ASSERT_TRUE(run.drive->Schedule(0.3, "pot", 7.5, error));
+  run.Start("Analogue_Reference_Test", {});
+  run.Advance(0.2);
+  EXPECT_EQ(run.Live("AD5"), 0);
+  run.Advance(0.2);
+  // The test dialog's mapping back: 20 V over the full scale 65472.
+  EXPECT_NEAR(20.0 * run.Live("AD5") / 65472 - 10, 7.5, 20.0 / 1023);
+  EXPECT_TRUE(run.drive->ProgramRunning());
+  ASSERT_EQ(CZel_Comm::StopProgram(), 1);
+  EXPECT_TRUE(run.WaitForEnd(1.0));
+}
+
+// The speed test's inputs on the bundled drive: its final speed, ramps and holds.
+Inputs SpeedInputs(SimRun& run, int multiple = 0) {
+  const double Ts = run.setup->GetParameterValueInBaseUnit("Ts_S");
+  auto samples = [&](const char* name) {
+    return std::lround(run.setup->GetParameterValueInBaseUnit(name) / Ts);
+  };
+  return simtest::Join(
+      {{"IlimPS_Test", run.Internal("TestLimitCurrent")},
+       {"Imax_Prot_Test", run.Internal("TestProtectionCurrent")},
+       {"MultiC", multiple}},
+      simtest::PositiveProfile(std::round(run.Internal("TestSpeed")), samples("TaPS"),
+                               samples("TPS"), samples("TaNS"), samples("TNS"), false));
+}
+
+Inputs PositionInputs(SimRun& run, bool over_speed) {
+  const double Ts = run.setup->GetParameterValueInBaseUnit("Ts_S");
+  auto samples = [&](const char* name) {
+    return std::lround(run.setup->GetParameterValueInBaseUnit(name) / Ts);
+  };
+  Inputs limits = over_speed ? Inputs{{"LimitSpeed", std::trunc(run.Internal("Limit_Speed"))}}
+                             : Inputs{{"IlimPS_Test", run.Internal("TestLimitCurrent")}};
+  limits.push_back({"Imax_Prot_Test", std::trunc(run.Internal("TestProtectionCurrent"))});
+  limits.push_back({"MultiC", 0});
+  return simtest::Join(limits, simtest::PositiveProfile(std::round(run.Internal("TestPosition")),
+                                                        samples("TaPP"), samples("TPP"),
+                                                        samples("TaNP"), samples("TNP"), true));
+}
+
+// Mean of a channel over the points whose time lies in [from, to).
+double Mean(CZel_SingleAxisLogger& log, int channel, double from, double to) {
+  double sum = 0;
+  int n = 0;
+  for (std::size_t k = 0; k < log.GetPointsRead(); ++k) {
+    const double t = log.GetValue(k, 0);
+    if (t >= from && t < to) sum += log.GetValue(k, channel), ++n;
+  }
+  return n ? sum / n : NAN;
+}
+
+TEST(SpeedSimulation, TheLoadFollowsTheProfileAndTheLogCoversTheRun) {
+  SimRun run;
+  CZel_SingleAxisLogger log(*run.setup, nullptr);
+  for (const char* v : {"Speed_Reference", "Load_Speed", "Current_Reference", "Motor_Current"})
+    ASSERT_EQ(log.AddVariable(v), 1);
+  log.ChangeSettings(2000, 1, 1);
+  log.CorrectPointsNo();
+  run.Execute("Speed_Controller_Tuning_Test", SpeedInputs(run), &log);
+  EXPECT_EQ(run.Var("STARTED"), 1);
+  EXPECT_EQ(run.Var("test_flag"), 1);
+  EXPECT_EQ(run.drive->Mer(), 0u);
+  Upload(log);
+  const double speed = run.setup->GetParameterValueInBaseUnit("TestSpeed");
+  // The plateau runs from 0.1 s to 0.6 s; one count per sample is 2 pi rad/s here.
+  EXPECT_NEAR(Mean(log, 2, 0.2, 0.6), speed, 0.5);
+  EXPECT_NEAR(Mean(log, 1, 0.2, 0.6), speed, 1e-9);
+  EXPECT_NEAR(Mean(log, 2, 0.9, 1.2), 0.0, 0.5);
+  EXPECT_GE(log.GetValue(log.GetPointsRead() - 1, 0), 1.19);
+}
+
+TEST(PositionSimulation, BothStructuresBringTheLoadToTheTargetAndBack) {
+  struct Case {
+    const char* program;
+    bool over_speed;
+  };
+  const Case cases[] = {{"Position_Controller_Tuning_Test_with_SpdCtrl", true},
+                        {"Position_Controller_Tuning_Test_without_SpdCtrl", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.program);
+    SimRun run;
+    CZel_Setup& setup = *run.setup;
+    if (!c.over_speed) {
+      // The position loop straight over the current loop, tuned at its pass band.
+      const double w = setup.GetParameterValueInBaseUnit("PB_P"), z = 1.0;
+      const double Jt = setup.GetParameterValueInBaseUnit("Jt");
+      const double D = setup.GetParameterValueInBaseUnit("K") * dcservo::MotorPositionScale(setup);
+      const double CS = dcservo::CurrentScale(setup), Ts = setup.GetParameterValueInBaseUnit("Ts_S");
+      const double a = (2 * z + 1) * w;
+      run.SetGain("KIP", "SFTKIP", w * w * w * Ts * Jt * CS / D);
+      run.SetGain("KPP", "SFTKPP", a * w * Jt * CS / D);
+      run.SetGain("KDP", "SFTKDP", a * Jt * CS / (D * Ts));
+      run.SetInternal("SATP", run.Internal("SATS"));
+      run.SetInternal("IMAXP", run.Internal("IMAXS"));
+    }
+    CZel_SingleAxisLogger log(setup, nullptr);
+    ASSERT_EQ(log.AddVariable("Target_Position"), 1);
+    ASSERT_EQ(log.AddVariable("Load_Position"), 1);
+    log.ChangeSettings(2000, 1, 1);
+    log.CorrectPointsNo();
+    run.Execute(c.program, PositionInputs(run, c.over_speed), &log);
+    EXPECT_EQ(run.Var("test_flag"), 1);
+    EXPECT_EQ(run.drive->Mer(), 0u);
+    Upload(log);
+    const double target = setup.GetParameterValueInBaseUnit("TestPosition");
+    const double count = 1.0 / dcservo::LoadPositionScale(setup);
+    // Held at the target from 0.2 s to 0.7 s, back at 0 after 0.9 s.
+    EXPECT_NEAR(Mean(log, 1, 0.3, 0.7), target, 1e-9);
+    EXPECT_NEAR(Mean(log, 2, 0.5, 0.7), target, 5 * count);
+    EXPECT_NEAR(Mean(log, 2, 1.1, 1.4), 0.0, 5 * count);
+  }
+}
+
+TEST(PositionSimulation, ARunStartsFreshAfterAFailedOne) {
+  SimRun run;
+  // A speed test whose current limit cannot move the load trips the speed-error protection.
+  const Inputs starved = simtest::Join({{"IlimPS_Test", 50}},
+                                       simtest::PositiveProfile(40, 200, 1000, 200, 400, false));
+  run.Execute("Speed_Controller_Tuning_Test", starved);
+  ASSERT_EQ(run.drive->Mer() & 0x0008, 0x0008u);
+  // The next run acknowledges the trip and uses the chip's own current limit again.
+  CZel_SingleAxisLogger log(*run.setup, nullptr);
+  ASSERT_EQ(log.AddVariable("Target_Position"), 1);
+  ASSERT_EQ(log.AddVariable("Load_Position"), 1);
+  log.ChangeSettings(2000, 1, 1);
+  const double count = 1 / dcservo::LoadPositionScale(*run.setup);
+  const double start = run.Live("Load_Position") * count;
+  run.Execute("Position_Controller_Tuning_Test_with_SpdCtrl", PositionInputs(run, true), &log);
+  EXPECT_EQ(run.drive->Mer(), 0u);
+  Upload(log);
+  // The profile starts where the load stood when the run began, give or take its coasting.
+  EXPECT_NEAR(Mean(log, 1, 0.5, 0.7) - start,
+              run.setup->GetParameterValueInBaseUnit("TestPosition"), 2 * count);
+  EXPECT_NEAR(Mean(log, 2, 0.5, 0.7), Mean(log, 1, 0.5, 0.7), 5 * count);
+}
+
+TEST(SpeedSimulation, MultipleCyclesRunUntilStop) {
+  SimRun run;
+  std::string error;
+  ASSERT_TRUE(run.drive->Schedule(3.0, "stop", 1, error));
+  run.Execute("Speed_Controller_Tuning_Test", SpeedInputs(run, 1), nullptr, 10.0);
+  EXPECT_NEAR(run.drive->Now(), 3.0, 0.05);
+  EXPECT_EQ(run.Var("test_flag"), 1);
+  EXPECT_FALSE(run.drive->AxisOn());
+}
+
+TEST(SpeedSimulation, LoopsInTheFastLoopTrackWithGainsForTheFastPeriod) {
+  SimRun run;
+  CZel_Setup& setup = *run.setup;
+  run.SetInternal("UPGRADE", static_cast<double>(static_cast<int>(run.Internal("UPGRADE")) | 0x40));
+  const double w = setup.GetParameterValueInBaseUnit("PB_S");
+  const double Jt = setup.GetParameterValueInBaseUnit("Jt");
+  const double K = setup.GetParameterValueInBaseUnit("K");
+  const double CS = dcservo::CurrentScale(setup), MSS = dcservo::MotorSpeedScale(setup);
+  run.SetGain("KIS", "SFTKIS", w * w * setup.GetParameterValueInBaseUnit("Ts_C") * Jt * CS / (K * MSS));
+  run.SetGain("KPS", "SFTKPS", 2 * w * Jt * CS / (K * MSS));
+  CZel_SingleAxisLogger log(setup, nullptr);
+  ASSERT_EQ(log.AddVariable("Load_Speed"), 1);
+  log.ChangeSettings(2000, 1, 1);
+  run.Execute("Speed_Controller_Tuning_Test", SpeedInputs(run), &log);
+  EXPECT_EQ(run.drive->Mer(), 0u);
+  Upload(log);
+  EXPECT_NEAR(Mean(log, 1, 0.2, 0.6), setup.GetParameterValueInBaseUnit("TestSpeed"), 0.5);
+}
+
+TEST(SpeedSimulation, EncoderAndTachoFeedbackBothTrackTheirTunedLoop) {
+  struct Case {
+    const char* what;
+    double scr;  // sensor code in bits 0-5
+    bool tacho;
+  };
+  const Case cases[] = {{"encoder on the motor", 0x100, false}, {"tacho on the motor", 0x10F, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimRun run;
+    CZel_Setup& setup = *run.setup;
+    run.SetInternal("SCR", c.scr);
+    // The speed scale that the loop counts in: encoder counts per sample, or tacho counts.
+    const double Ts = setup.GetParameterValueInBaseUnit("Ts_S");
+    const double E = setup.GetParameterValueInBaseUnit("No_encoder_lines") * 4 / (2 * std::numbers::pi);
+    const double T = setup.GetParameterValueInBaseUnit("ADCResolution") *
+                     setup.GetParameterValueInBaseUnit("Tacho_gain") /
+                     setup.GetParameterValueInBaseUnit("AnalogueInputsRange");
+    const double MSS = c.tacho ? T : E * Ts;
+    const double w = setup.GetParameterValueInBaseUnit("PB_S");
+    const double J = setup.GetParameterValueInBaseUnit("Jt"), K = setup.GetParameterValueInBaseUnit("K");
+    const double CS = dcservo::CurrentScale(setup);
+    run.SetGain("KIS", "SFTKIS", w * w * Ts * J * CS / (K * MSS));
+    run.SetGain("KPS", "SFTKPS", 2 * w * J * CS / (K * MSS));
+    const double speed = setup.GetParameterValueInBaseUnit("TestSpeed");
+    const double V = std::round(speed * MSS);
+    Inputs inputs = simtest::Join({{"IlimPS_Test", run.Internal("TestLimitCurrent")},
+                                   {"Imax_Prot_Test", run.Internal("TestProtectionCurrent")}},
+                                  simtest::PositiveProfile(V, 200, 1000, 200, 400, false));
+    CZel_SingleAxisLogger log(setup, nullptr);
+    ASSERT_EQ(log.AddVariable("Motor_Speed"), 1);
+    log.ChangeSettings(2000, 1, 1);
+    run.Execute("Speed_Controller_Tuning_Test", inputs, &log);
+    EXPECT_EQ(run.drive->Mer(), 0u);
+    Upload(log);
+    // Motor_Speed reads in the encoder's scale; a tacho count is a different step.
+    const double measured = Mean(log, 1, 0.2, 0.6) * dcservo::MotorSpeedScale(setup) / MSS;
+    EXPECT_NEAR(measured, V / MSS, 0.02 * speed);
+  }
+}
+
+TEST(SpeedSimulation, ABiquadOnTheSpeedFeedbackKeepsTheLoopTracking) {
+  SimRun run;
+  // A first-order low pass at 100 Hz for the 0.5 ms slow loop, on the speed feedback.
+  const std::pair<const char*, double> slot[] = {{"BQ1B0", 293622725}, {"BQ1B1", 293622725},
+                                                 {"BQ1B2", 0},         {"BQ1A1", -1560238198},
+                                                 {"BQ1A2", 0},         {"BQ1SF", 1},
+                                                 {"ASPD_BQ_INI", 1}};
+  for (const auto& [name, value] : slot) run.SetInternal(name, value);
+  CZel_SingleAxisLogger log(*run.setup, nullptr);
+  ASSERT_EQ(log.AddVariable("Load_Speed"), 1);
+  log.ChangeSettings(2000, 1, 1);
+  run.Execute("Speed_Controller_Tuning_Test", SpeedInputs(run), &log);
+  EXPECT_EQ(run.drive->Mer(), 0u);
+  EXPECT_EQ(run.drive->GetSettings().aspd_biquads, 1);
+  Upload(log);
+  EXPECT_NEAR(Mean(log, 1, 0.3, 0.6), run.setup->GetParameterValueInBaseUnit("TestSpeed"), 0.5);
+}
+
+TEST(ProtectionSimulation, FaultsSetTheirMerBitsAndStopTheRun) {
+  struct Case {
+    const char* what;
+    const char* program;
+    const char* condition;
+    double at;  // 0: from the start
+    unsigned mer_bit;
+    bool started;
+  };
+  const Case cases[] = {
+      {"shorted motor", "Current_Controller_Tuning_Test", "short_circuit", 0, 0x0002, true},
+      {"ENABLE off", "Current_Controller_Tuning_Test", "enable_off", 0, 0x8000, false},
+      {"swapped encoder runs away", "Speed_Controller_Tuning_Test", "encoder_swapped", 0, 0x0008, true},
+      {"positive limit switch", "Speed_Controller_Tuning_Test", "limit_positive", 0.3, 0x0040, true},
+      {"negative limit switch", "Speed_Controller_Tuning_Test", "limit_negative", 0.3, 0x0080, true},
+      {"ENABLE lost", "Speed_Controller_Tuning_Test", "enable_off", 0.3, 0x8000, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimRun run;
+    std::string error;
+    ASSERT_TRUE(run.drive->Schedule(c.at, c.condition, 1, error)) << error;
+    const double CS = dcservo::CurrentScale(*run.setup);
+    const Inputs inputs = std::string(c.program) == "Current_Controller_Tuning_Test"
+                              ? Inputs{{"In1", std::trunc(1.5 * CS)}, {"Imax_Prot_Test", std::trunc(9 * CS)}}
+                              : SpeedInputs(run);
+    run.Execute(c.program, inputs);
+    EXPECT_EQ(run.drive->Mer() & c.mer_bit, c.mer_bit);
+    EXPECT_EQ(run.Var("STARTED"), c.started ? 1 : 0);
+    EXPECT_FALSE(run.drive->AxisOn());
+    EXPECT_LT(run.drive->Now(), 1.0);
+  }
+}
+
+TEST(ProtectionSimulation, TheTestsOwnCurrentProtectionClearsTestFlag) {
+  SimRun run;
+  const double CS = dcservo::CurrentScale(*run.setup);
+  run.Fault("shaft_blocked");
+  run.Execute("Current_Controller_Tuning_Test",
+              {{"In1", std::trunc(2.0 * CS)}, {"Imax_Prot_Test", std::trunc(1.0 * CS)}});
+  EXPECT_EQ(run.Var("STARTED"), 1);
+  EXPECT_EQ(run.Var("test_flag"), 0);
+  EXPECT_EQ(run.drive->Mer(), 0u);
+  EXPECT_FALSE(run.drive->AxisOn());
+}
+
+// The frame handler of an on-line view: frames go to the one scope logger that listens.
+CZel_ScopeLogger* g_scope = nullptr;
+int g_frames = 0;
+int TakeFrame(const std::uint8_t* message, std::size_t bytes) {
+  if (g_scope && g_scope->OnMessage(message, bytes) > 0) ++g_frames;
+  return 1;
+}
+
+TEST(ScopeSimulation, TheSpeedTestStreamsFramesIntoOneTriggeredSweep) {
+  SimRun run;
+  CZel_ScopeLogger scope(*run.setup, nullptr);
+  for (const char* v : {"Speed_Reference", "Load_Speed", "Current_Reference", "Motor_Current"})
+    ASSERT_EQ(scope.AddVariable(v), 1);
+  const double speed = run.setup->GetParameterValueInBaseUnit("TestSpeed");
+  ASSERT_EQ(scope.ChangeSettings(1.0, CZel_ScopeLogger::kSingle, 1, "Speed_Reference", 0.5 * speed, 10), 1);
+  g_scope = &scope;
+  g_frames = 0;
+  run.Start("Speed_Controller_Tuning_Test", SpeedInputs(run), &scope);
+  int passes = 0;
+  while (!scope.DoGracefulStop() && passes++ < 500) {
+    run.Advance(0.02);
+    CZel_Comm::CheckForUnrequestedMessages(&TakeFrame);
+  }
+  g_scope = nullptr;
+  EXPECT_GT(g_frames, 50);
+  EXPECT_EQ(scope.GetFramesLost(), 0);
+  EXPECT_EQ(scope.GetPointsFilled(), scope.GetPointsNo());
+  // The sweep starts a tenth before the reference passes half the final speed.
+  const int trigger = scope.GetPointsNo() / 10;
+  EXPECT_LT(scope.GetValue(trigger - 1, 1), 0.5 * speed);
+  EXPECT_GE(scope.GetValue(trigger, 1), 0.5 * speed);
+  EXPECT_NEAR(scope.GetValue(scope.GetPointsNo() / 2, 1), speed, 1e-9);
+}
+
+}  // namespace

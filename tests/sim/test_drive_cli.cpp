@@ -1,0 +1,121 @@
+// `dcservo drive` as a user runs it.
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "sim/simulated_drive.h"
+#include "tests/app/cli_runner.h"
+
+namespace {
+
+using testing_support::ReadFile;
+using testing_support::RunDcservo;
+using testing_support::ShellQuote;
+using testing_support::TempDir;
+
+const char* kInertiaInputs = " --var In1=4910 --var LimitSpeedMax=42 --var Imax_Prot_Test=29462";
+
+TEST(DriveCommand, RunPrintsTheProgramsVariablesAndMer) {
+  const auto r = RunDcservo(std::string("drive run Total_Inertia_Identification_Test") + kInertiaInputs);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  for (const char* line : {"In1=4910\n", "STARTED=1\n", "test_flag=1\n", "MER=0\n"})
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << " in\n" << r.out;
+  EXPECT_NE(r.out.find("delta_time="), std::string::npos);
+  EXPECT_EQ(r.out.find("1.2345e+100"), std::string::npos);
+}
+
+TEST(DriveCommand, TheLogIsWrittenAsCsvWithATimeColumnInSeconds) {
+  TempDir dir;
+  const std::string csv = dir.File("run.csv");
+  const auto r = RunDcservo("drive run Current_Controller_Tuning_Test --var In1=4910 "
+                            "--var Imax_Prot_Test=29462 --fault shaft_blocked --fast-log "
+                            "--log-points 40 --log Current_Reference,Motor_Current --csv " +
+                            ShellQuote(csv));
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  std::istringstream in(ReadFile(csv));
+  std::string line;
+  ASSERT_TRUE(std::getline(in, line));
+  EXPECT_EQ(line, "time_s,Current_Reference,Motor_Current");
+  int rows = 0;
+  double t = -1, last_reference = 0;
+  while (std::getline(in, line)) {
+    double time = 0, reference = 0, current = 0;
+    ASSERT_EQ(std::sscanf(line.c_str(), "%lf,%lf,%lf", &time, &reference, &current), 3) << line;
+    EXPECT_NEAR(time - t, rows ? 50e-6 : time + 1, 1e-9);
+    t = time;
+    last_reference = reference;
+    ++rows;
+  }
+  EXPECT_EQ(rows, 40);
+  EXPECT_EQ(last_reference, 4910);
+}
+
+TEST(DriveCommand, ActionsAtATimeEndTheEncoderTest) {
+  const auto ended = RunDcservo("drive run Encoder_Connection_Test --act turn=6.3@0.1 "
+                                "--act var_i2=1@0.8 --until 5");
+  ASSERT_EQ(ended.exit_code, 0) << ended.err;
+  EXPECT_EQ(ended.err, "");
+  const auto limit = RunDcservo("drive run Encoder_Connection_Test --until 0.5");
+  ASSERT_EQ(limit.exit_code, 0) << limit.err;
+  EXPECT_NE(limit.err.find("still ran at 0.5 s and was stopped"), std::string::npos) << limit.err;
+}
+
+TEST(DriveCommand, AFaultShowsInMer) {
+  const auto r = RunDcservo("drive run Current_Controller_Tuning_Test --var In1=4910 "
+                            "--var Imax_Prot_Test=29462 --fault short_circuit");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("MER=2\n"), std::string::npos) << r.out;
+}
+
+TEST(DriveCommand, BadInputIsRefusedWithItsReason) {
+  struct Case {
+    const char* args;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"drive run No_Such_Test", "the drive has no program \"No_Such_Test\""},
+      {"drive run VDC_Detection_Test --var NoSuch=1",
+       "the program \"VDC_Detection_Test\" has no variable \"NoSuch\""},
+      {"drive run VDC_Detection_Test --var STARTED", "\"STARTED\" is not NAME=VALUE"},
+      {"drive run VDC_Detection_Test --fault no_such", "no fault or action is called \"no_such\""},
+      {"drive run VDC_Detection_Test --fault inertia=-1", "\"inertia\" needs a value above 0"},
+      {"drive run VDC_Detection_Test --act pot=3", "\"pot=3\" is not NAME=VALUE@SECONDS"},
+      {"drive run VDC_Detection_Test --act pot=x@1", "pot: \"x\" is not a number"},
+      {"drive run VDC_Detection_Test --log APOS", "--log needs --csv"},
+      {"drive run VDC_Detection_Test --log NoSuch --csv -", "cannot log \"NoSuch\""},
+      {"drive run VDC_Detection_Test --until 0", "--until needs a time above 0"},
+      {"drive read NoSuchVariable", "the drive has no variable \"NoSuchVariable\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    const auto r = RunDcservo(c.args);
+    EXPECT_EQ(r.exit_code, 2) << r.out;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+}
+
+TEST(DriveCommand, HelpListsEveryFaultAndAction) {
+  for (const char* sub : {"run", "read"}) {
+    SCOPED_TRACE(sub);
+    const auto r = RunDcservo(std::string("drive ") + sub + " --help");
+    ASSERT_EQ(r.exit_code, 0);
+    for (const dcsim::ConditionInfo& c : dcsim::Conditions())
+      EXPECT_NE(r.out.find(std::string("  ") + c.name + " "), std::string::npos) << c.name;
+  }
+}
+
+TEST(DriveCommand, ReadGivesLiveVariablesInBaseOrInternalUnits) {
+  const auto r = RunDcservo("drive read var_u2 AD5 --fault vdc=60 --fault pot=10 --internal");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "var_u2=65472\nAD5=65472\n");
+  // APOS is kept in encoder counts and read in radians: a hand's full turn gives 2 pi.
+  const auto base = RunDcservo("drive read " + ShellQuote(testing_support::BundledSetupPath()) +
+                               " APOS --fault turn=6.2832 --at 1");
+  ASSERT_EQ(base.exit_code, 0) << base.err;
+  double apos = 0;
+  ASSERT_EQ(std::sscanf(base.out.c_str(), "APOS=%lf", &apos), 1) << base.out;
+  EXPECT_NEAR(apos, 6.2832, 0.01);
+}
+
+}  // namespace

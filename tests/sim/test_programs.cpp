@@ -1,0 +1,80 @@
+// The test programs as the test dialogs see them: names, variables, the unset sentinel.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "sim/programs.h"
+#include "sim/simulated_drive.h"
+
+namespace {
+
+std::vector<std::string> WithProfile(std::vector<std::string> names) {
+  for (const char* p : {"a", "b"})
+    for (int i = 0; i < 6; ++i) names.push_back(p + std::to_string(i));
+  return names;
+}
+
+TEST(TestPrograms, EachTestHasItsProgramWithExactlyItsVariables) {
+  const std::vector<std::pair<const char*, std::vector<std::string>>> cases = {
+      {"Current_Controller_Tuning_Test", {"In1", "Imax_Prot_Test", "STARTED", "test_flag"}},
+      {"Speed_Controller_Tuning_Test",
+       WithProfile({"IlimPS_Test", "Imax_Prot_Test", "MultiC", "STARTED", "test_flag"})},
+      {"Position_Controller_Tuning_Test_with_SpdCtrl",
+       WithProfile({"LimitSpeed", "Imax_Prot_Test", "MultiC", "STARTED", "test_flag"})},
+      {"Position_Controller_Tuning_Test_without_SpdCtrl",
+       WithProfile({"IlimPS_Test", "Imax_Prot_Test", "MultiC", "STARTED", "test_flag"})},
+      {"Total_Inertia_Identification_Test",
+       {"In1", "LimitSpeedMax", "Imax_Prot_Test", "STARTED", "test_flag", "delta_time",
+        "delta_speed"}},
+      {"VDC_Detection_Test", {"STARTED", "test_flag"}},
+      {"Encoder_Connection_Test", {"STARTED", "test_flag"}},
+      {"Analogue_Reference_Test", {"STARTED", "test_flag"}},
+  };
+  EXPECT_EQ(dcsim::TestProgramNames().size(), cases.size());
+  dcsim::SimulatedDrive drive{dcsim::PlantConfig{}};
+  for (const auto& [program, expected] : cases) {
+    SCOPED_TRACE(program);
+    std::vector<ZelProgramVariable> vars;
+    ASSERT_TRUE(drive.DescribeProgram(program, vars));
+    std::vector<std::string> names;
+    for (const auto& v : vars) {
+      names.push_back(v.name);
+      // Nothing has run yet: STARTED reads 0 and every result is unset.
+      const bool result = v.name == "test_flag" || v.name == "delta_time" || v.name == "delta_speed";
+      EXPECT_EQ(v.value, result ? dcsim::kUnset : 0.0) << v.name;
+    }
+    std::vector<std::string> sorted_expected = expected;
+    std::sort(names.begin(), names.end());
+    std::sort(sorted_expected.begin(), sorted_expected.end());
+    EXPECT_EQ(names, sorted_expected);
+  }
+}
+
+TEST(TestPrograms, TheProfileRunsEverySegmentAndSumsExactly) {
+  // Ramp 0 -> 20 in 199 + 1 samples, hold, ramp back, rest; the increments in 16.16.
+  dcsim::TestProgram* program = nullptr;
+  auto owned = dcsim::MakeTestProgram("Speed_Controller_Tuning_Test");
+  program = owned.get();
+  const double counts[6] = {199, 1, 10, 199, 1, 5};
+  const double slopes[6] = {6554, 6474, 0, -6554, -6474, 0};
+  for (int i = 0; i < 6; ++i) {
+    *program->Find("a" + std::to_string(i)) = counts[i];
+    *program->Find("b" + std::to_string(i)) = slopes[i] / 65536.0;
+  }
+  dcsim::Profile profile;
+  profile.Load(*program);
+  EXPECT_EQ(profile.TotalSamples(), 415);
+  dcsim::i64 sum = 0, peak = 0, increment = 0;
+  int samples = 0;
+  while (profile.Next(increment)) {
+    sum += increment;
+    peak = std::max(peak, sum);
+    ++samples;
+  }
+  EXPECT_EQ(samples, 415);
+  EXPECT_EQ(peak, 20 * 65536);
+  EXPECT_EQ(sum, 0);
+}
+
+}  // namespace
