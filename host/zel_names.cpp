@@ -39,10 +39,28 @@ inline unsigned char LowerAscii(unsigned char c) {
 // are hashed and compared eight bytes at a time.
 constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
 
-std::uint64_t LoadWord(const char* p, std::size_t n) {
-  std::uint64_t w = 0;
-  std::memcpy(&w, p, n);
+template <typename Word>
+Word LoadFixed(const char* p) {
+  Word w;
+  std::memcpy(&w, p, sizeof w);
   return w;
+}
+
+// The first n (at most eight) bytes of p, little-endian, zero above. A memcpy of a variable
+// length is a library call, which costs more than the whole hash of a short name; two
+// overlapping fixed loads (or three single bytes) read exactly the n bytes instead.
+std::uint64_t LoadWord(const char* p, std::size_t n) {
+  if (n == 8) return LoadFixed<std::uint64_t>(p);
+  if (n >= 4) {
+    const std::uint64_t low = LoadFixed<std::uint32_t>(p);
+    const std::uint64_t high = LoadFixed<std::uint32_t>(p + n - 4);
+    return low | (high << (8 * (n - 4)));
+  }
+  if (n == 0) return 0;
+  const auto byte = [p](std::size_t i) {
+    return static_cast<std::uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+  };
+  return byte(0) | byte(n / 2) | byte(n - 1);
 }
 
 // Lower case of eight ASCII bytes: bytes from 'A' to 'Z' gain 0x20. No byte carries into

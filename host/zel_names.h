@@ -27,7 +27,7 @@ struct FoldedEqual {
   bool operator()(std::string_view a, std::string_view b) const { return NamesEqual(a, b); }
 };
 
-// 64-bit FNV-1a of the folded name, computed in one pass without a copy.
+// A 64-bit hash of the folded name, computed in one pass without a copy.
 std::uint64_t FoldedNameHash(std::string_view name);
 
 // A map by name without regard to case. Every conversion step makes several lookups, so a
