@@ -43,6 +43,15 @@ int FromLink(bool ok, CZel_DriveLink& link) {
   return ok ? 1 : 0;
 }
 
+int NoSuchProgramVariable(const CZel_CoffFormat* coff, std::string_view name,
+                          std::string& error) {
+  error = coff ? "the program \"" + coff->GetProgramName() + "\" has no variable \"" +
+                     std::string(name) + "\""
+               : std::string("no program is loaded");
+  Fail(error);
+  return 0;
+}
+
 
 }  // namespace
 
@@ -204,13 +213,7 @@ int CZel_Comm::StopProgram() {
 int CZel_Comm::SetUserVariableValue(CZel_CoffFormat* coff, std::string_view name, double value,
                                     std::string& error) {
   ZelProgramVariable* var = coff ? coff->Find(name) : nullptr;
-  if (!var) {
-    error = coff ? "the program \"" + coff->GetProgramName() + "\" has no variable \"" +
-                       std::string(name) + "\""
-                 : std::string("no program is loaded");
-    Fail(error);
-    return 0;
-  }
+  if (!var) return NoSuchProgramVariable(coff, name, error);
   CZel_DriveLink* link = GetLink();
   if (coff->RunIsLoaded(link)) {
     Synchronize();
@@ -227,13 +230,7 @@ int CZel_Comm::SetUserVariableValue(CZel_CoffFormat* coff, std::string_view name
 int CZel_Comm::GetUserVariableValue(CZel_CoffFormat* coff, std::string_view name, double& value,
                                     std::string& error) {
   ZelProgramVariable* var = coff ? coff->Find(name) : nullptr;
-  if (!var) {
-    error = coff ? "the program \"" + coff->GetProgramName() + "\" has no variable \"" +
-                       std::string(name) + "\""
-                 : std::string("no program is loaded");
-    Fail(error);
-    return 0;
-  }
+  if (!var) return NoSuchProgramVariable(coff, name, error);
   CZel_DriveLink* link = GetLink();
   if (coff->RunIsLoaded(link)) {
     Synchronize();
