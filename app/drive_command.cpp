@@ -195,9 +195,10 @@ class DriveCommand : public Command {
     std::unique_ptr<CZel_SingleAxisLogger> logger;
     if (!log_.empty()) {
       logger = std::make_unique<CZel_SingleAxisLogger>(setup, &coff);
+      ZelQuietErrors quiet;  // the refusal below says it once
       for (const std::string& name : SplitNameList(log_)) {
         if (!logger->AddVariable(name.c_str(), 1))
-          throw CommandError(kExitBadInput, "cannot log \"" + name + "\": the setup has no such variable");
+          throw CommandError(kExitBadInput, CZel_Comm::GetLastErrorText());
       }
       logger->ChangeSettings(log_points_ > 0 ? log_points_ : 1 << 20,
                              fast_log_ ? ZelLogRequest::kFastLoop : ZelLogRequest::kSlowLoop, 1);

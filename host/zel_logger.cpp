@@ -42,7 +42,7 @@ int CZel_Logger::AddVariable(const char* name, int enabled) {
   CZel_Variable* variable = setup_->FindVariable(name, 0);
   if (!variable) {
     CZel_Comm::SetLastErrorText(std::string("the setup has no variable \"") + name + "\" to log");
-    ZelReportError(CZel_Comm::GetLastErrorText());
+    if (g_bShowErrors) ZelReportError(CZel_Comm::GetLastErrorText());
     return 0;
   }
   if (enabled) channels_.push_back({variable->GetName(), variable});

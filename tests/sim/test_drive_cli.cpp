@@ -83,7 +83,7 @@ TEST(DriveCommand, BadInputIsRefusedWithItsReason) {
       {"drive run VDC_Detection_Test --act pot=3", "\"pot=3\" is not NAME=VALUE@SECONDS"},
       {"drive run VDC_Detection_Test --act pot=x@1", "pot: \"x\" is not a number"},
       {"drive run VDC_Detection_Test --log APOS", "--log needs --csv"},
-      {"drive run VDC_Detection_Test --log NoSuch --csv -", "cannot log \"NoSuch\""},
+      {"drive run VDC_Detection_Test --log NoSuch --csv -", "no variable \"NoSuch\" to log"},
       {"drive run VDC_Detection_Test --until 0", "--until needs a time above 0"},
       {"drive read NoSuchVariable", "the drive has no variable \"NoSuchVariable\""},
   };
