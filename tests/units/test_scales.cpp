@@ -52,11 +52,6 @@ TEST(ScaleFactor, EveryUnitOfTheTableOnTheExampleDrive) {
   }
 }
 
-TEST(ScaleFactor, MeasuredAndAppliedVoltsDiffer) {
-  auto setup = MakeTimingSetup();
-  EXPECT_NE(ScaleFactor(*setup, "V ", "UMAX_PROT"), ScaleFactor(*setup, "V", "UMAX_PROT"));
-}
-
 TEST(ScaleFactor, AbsoluteValueOnlyWhereTheTableTakesIt) {
   auto setup = MakeTimingSetup({{"Motor_transmission", -1}});
   EXPECT_LT(ScaleFactor(*setup, "rad", "APOS"), 0);
