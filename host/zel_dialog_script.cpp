@@ -533,8 +533,10 @@ ZelScriptResult ZelRunDialogScript(CZel_Dialog& dialog, const ZelDialogScript& s
   return Collect(ui, result);
 }
 
-ZelScriptResult ZelRunWithScript(const ZelDialogScript& script, const std::function<int()>& run) {
+ZelScriptResult ZelRunWithScript(const ZelDialogScript& script, const std::function<int()>& run,
+                                 const std::function<void(ZelHeadlessBackend&)>& prepare) {
   ZelHeadlessBackend ui(script);
+  if (prepare) prepare(ui);
   ZelScopedUiBackend installed(ui);
   const int result = run ? run() : 0;
   return Collect(ui, result);

@@ -84,6 +84,8 @@ struct ZelScriptResult {
 ZelScriptResult ZelRunDialogScript(CZel_Dialog& dialog, const ZelDialogScript& script);
 // For callers that open the dialog themselves (the EditSetup export): `run` is called with a
 // headless backend installed that plays the script, and returns the modal result.
-ZelScriptResult ZelRunWithScript(const ZelDialogScript& script, const std::function<int()>& run);
+// `prepare` may set the backend up before the run (its hooks).
+ZelScriptResult ZelRunWithScript(const ZelDialogScript& script, const std::function<int()>& run,
+                                 const std::function<void(ZelHeadlessBackend&)>& prepare = {});
 // The report of a finished headless run.
 std::string ZelScriptReport(const ZelHeadlessBackend& ui, int modal_result);

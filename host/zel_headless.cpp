@@ -128,6 +128,7 @@ void ZelHeadlessBackend::RunModal(CZel_Dialog& dialog) {
     steps_.pop_front();
     RunStep(step, dialog);
   }
+  if (on_loop_end) on_loop_end(dialog);
   for (auto it = timers_.begin(); it != timers_.end();) {
     it = it->first.first == &dialog ? timers_.erase(it) : std::next(it);
   }

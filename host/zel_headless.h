@@ -82,6 +82,9 @@ class ZelHeadlessBackend : public UiBackend {
   const std::vector<std::string>& Notes() const { return notes_; }
   const std::vector<std::string>& Dumps() const { return dumps_; }
   void AddDump(std::string json) { dumps_.push_back(std::move(json)); }
+  // Called as each dialog's loop ends, before the dialog closes its window: the state that
+  // the steps left it in (a picture of the run is taken here).
+  std::function<void(CZel_Dialog& dialog)> on_loop_end;
   // Open dialogs, outermost first.
   const std::vector<CZel_Dialog*>& OpenDialogs() const { return stack_; }
   CZel_Dialog* Top() const { return stack_.empty() ? nullptr : stack_.back(); }
