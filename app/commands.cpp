@@ -2,6 +2,7 @@
 
 std::vector<std::unique_ptr<Command>> MakeCommands() {
   std::vector<std::unique_ptr<Command>> commands;
+  commands.push_back(MakeEditCommand());
   commands.push_back(MakeComputeCommand());
   commands.push_back(MakeChipCommand());
   commands.push_back(MakeSyncCommand());

@@ -52,6 +52,8 @@ SetupSession::SetupSession(const std::string& setup_path)
   setup_->SetScaleFunctions(plugin_->GetScaleFactor, plugin_->GetScaleOffset);
 }
 
+bool SetupSession::IsBundled() const { return SameFile(setup_path_, BundledSetupPath()); }
+
 std::vector<std::string> SplitNameList(const std::string& list) {
   std::vector<std::string> names;
   std::size_t start = 0;

@@ -35,6 +35,8 @@ class SetupSession {
   static std::string BundledSetupPath();
 
   CZel_Setup& Setup() { return *setup_; }
+  const std::string& Path() const { return setup_path_; }
+  bool IsBundled() const;
   PluginModule& Plugin() { return *plugin_; }
 
   void Apply(const std::vector<Assignment>& assignments);

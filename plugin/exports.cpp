@@ -1,5 +1,5 @@
 #include "derive/compute_all.h"
-#include "host/zel_errors.h"
+#include "dialogs/drive_setup_dlg.h"
 #include "plugin/pardo_app.h"
 #include "units/scales.h"
 
@@ -13,8 +13,8 @@ extern "C" {
 
 DCSERVO_EXPORT int EditSetup(CZel_Setup* setup) {
   if (!setup) return 0;
-  ZelReportError("this build has no setup dialogs; use the command line to edit the setup");
-  return 0;
+  CDriveSetupDlg dialog(*setup, nullptr);
+  return dialog.DoModal() == kIdOk ? 1 : 0;
 }
 
 DCSERVO_EXPORT void ComputeAllOptions(CZel_Setup* setup) { dcservo::ComputeAllOptions(setup); }

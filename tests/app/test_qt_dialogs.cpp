@@ -22,6 +22,7 @@
 #include "app/qt/qt_dialog_view.h"
 #include "app/qt/qt_graph_view.h"
 #include "app/qt/qt_session.h"
+#include "dialogs/drive_setup_dlg.h"
 #include "host/zel_graph.h"
 #include "host/zel_test_dlg.h"
 #include "tests/host/test_dialog_fixture.h"
@@ -406,6 +407,35 @@ TEST(QtDialogs, HelpOpensThePageOfTheContextInAHelpWindow) {
     EXPECT_THAT(browser->toPlainText().toStdString(), HasSubstr("Guideline assistant"));
     dlg.EndDialog(kIdOk);
   }});
+}
+
+TEST(QtDialogs, DriveSetupOnScreenStoresATypedGainAsTheChipHoldsIt) {
+  Session();
+  auto setup = testing_support::LoadBundledSetup();
+  const double kpi_before = setup->GetParameterValueInInternalUnit("KPI");
+  CDriveSetupDlg dlg(*setup);
+  const std::string shot = testing_support::BinaryDir() + "/qt_drive_setup.png";
+  const int result = RunShown(dlg, {[&](QtDialogView& view) {
+    EXPECT_EQ(view.windowTitle(), "Drive Setup");
+    Type(Find<QLineEdit>(view, dcservo::kKpCEdit), "0.3");
+    const double kp = setup->GetParameterValueInBaseUnit("Kp_C_scl");
+    EXPECT_NEAR(kp, 0.3, 1e-4);
+    EXPECT_NE(setup->GetParameterValueInInternalUnit("KPI"), kpi_before);
+    EXPECT_EQ(Find<QLineEdit>(view, dcservo::kKpCEdit)->text().toStdString(), ZelFormatValue(kp));
+
+    Find<QRadioButton>(view, dcservo::kModeTorque)->click();
+    EXPECT_EQ(setup->GetParameterValueInBaseUnit("ControlMode"), 2.0);
+    EXPECT_FALSE(Find<QLineEdit>(view, dcservo::kKpSEdit)->isEnabled());
+    EXPECT_FALSE(Find<QPushButton>(view, dcservo::kDetect)->isEnabled());  // no test dialog yet
+
+    EXPECT_LE(view.width(), 1280);
+    EXPECT_LE(view.height(), 800);
+    ExpectNoOverlap(view);
+    EXPECT_TRUE(view.grab().save(QString::fromStdString(shot), "PNG"));
+    Find<QPushButton>(view, kIdOk)->click();
+  }});
+  EXPECT_EQ(result, kIdOk);
+  EXPECT_GT(testing_support::ReadFile(shot).size(), 1000u);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <set>
 
+#include "host/zel_dialog_script.h"
 #include "plugin/plugin_api.h"
 #include "tests/support/test_setups.h"
 
@@ -65,11 +66,21 @@ TEST_F(PluginModuleTest, ScaleExportsCompareUnitsWithoutCase) {
   EXPECT_LT(offset_(setup.get(), "°C"), 0.0);
 }
 
-TEST_F(PluginModuleTest, EditSetupWithoutDialogsReportsAndReturns0) {
+// The host sees only the number: 1 when the user closed the dialog with OK, else 0.
+TEST_F(PluginModuleTest, EditSetupReturns1OnlyForOk) {
+  EXPECT_EQ(edit_(nullptr), 0);
   auto setup = testing_support::LoadBundledSetup();
-  ZelCollectErrors errors;
-  EXPECT_EQ(edit_(setup.get()), 0);
-  EXPECT_EQ(errors.Messages().size(), 1u);
+  auto run = [&](const char* script) {
+    ZelScriptParse parsed = ZelParseDialogScript(script, "test");
+    EXPECT_TRUE(parsed.ok) << parsed.error;
+    ZelScriptResult r = ZelRunWithScript(parsed.script, [&] { return edit_(setup.get()); });
+    EXPECT_TRUE(r.ok()) << r.report;
+    return r.modal_result;
+  };
+  EXPECT_EQ(run(R"([{"do": "expect", "dialog": "Drive Setup"}, {"do": "ok"}])"), 1);
+  EXPECT_EQ(run(R"([{"do": "cancel"}])"), 0);
+  EXPECT_EQ(run(R"([{"do": "close"}])"), 0);
+  EXPECT_EQ(run("[]"), 0);
 }
 
 }  // namespace

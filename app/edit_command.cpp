@@ -1,0 +1,126 @@
+// `dcservo edit`: the drive setup dialog, opened through the plug-in's EditSetup as a host
+// opens it. On screen by default; with --script the dialog runs headless from a dialog
+// script; with --screenshot its picture is drawn off screen once the run is over.
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+
+#include "app/command.h"
+#include "app/qt/qt_picture.h"
+#include "app/qt/qt_session.h"
+#include "host/zel_dialog_script.h"
+#include "host/zel_headless.h"
+
+namespace {
+
+ZelFileDialogRequest SaveAsRequest() {
+  ZelFileDialogRequest request;
+  request.save = true;
+  request.title = "Save the drive setup as";
+  request.filter = "Drive setups (*.json);;All files (*)";
+  request.initial = "setup.json";
+  return request;
+}
+
+bool HasDisplay() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return true;
+  }
+  return false;
+}
+
+class EditCommand : public Command {
+ public:
+  const char* Name() const override { return "edit"; }
+  const char* Description() const override {
+    return "Open the Drive Setup dialog; OK saves the setup, Cancel leaves it as it was";
+  }
+
+  void Define(CLI::App& cmd) override {
+    args_.AddTo(cmd);
+    cmd.add_option("SETUP", positional_setup_, "Drive setup file (same as --setup)");
+    cmd.add_option("--out", out_, "Save to this file on OK instead of the setup's own file");
+    cmd.add_option("--script", script_, "Run the dialog headless from this dialog script");
+    cmd.add_option("--screenshot", screenshot_,
+                   "Draw the dialog off screen (after the script, if one is given) as PNG");
+  }
+
+  int Execute(const CLI::App& cmd) override {
+    if (!positional_setup_.empty() && !args_.setup.empty() && positional_setup_ != args_.setup)
+      throw CommandError(kExitBadInput, "two different setup files given");
+    std::optional<ZelDialogScript> script;
+    if (!script_.empty()) {
+      ZelScriptParse parsed = ZelLoadDialogScript(script_);
+      if (!parsed.ok) throw CommandError(kExitBadInput, parsed.error);
+      script = std::move(parsed.script);
+    }
+    SetupSession session(args_.setup.empty() ? positional_setup_ : args_.setup);
+    session.Apply(args_.InOrder(cmd));
+    // The bundled drive is never written: the user is asked where its edit goes.
+    target_ = !out_.empty() ? out_ : session.IsBundled() ? std::string() : session.Path();
+
+    const bool headless = script.has_value() || !screenshot_.empty();
+    const int status = headless ? RunHeadless(session, script ? *script : ZelDialogScript{})
+                                : RunOnScreen(session);
+    if (result_ == 1) Save(session);
+    else std::fprintf(stderr, "dcservo: cancelled; the setup was left as it was\n");
+    return status;
+  }
+
+ private:
+  int RunOnScreen(SetupSession& session) {
+    if (!HasDisplay())
+      throw CommandError(kExitFailed,
+                         "no display to show the dialog on; use --script or --screenshot");
+    static int argc = 1;
+    static char name[] = "dcservo";
+    static char* argv[] = {name, nullptr};
+    QtGuiSession gui(argc, argv);
+    result_ = session.Plugin().EditSetup(&session.Setup());
+    if (result_ == 1 && target_.empty()) target_ = ZelUi().FileDialog(SaveAsRequest());
+    return 0;
+  }
+
+  int RunHeadless(SetupSession& session, const ZelDialogScript& script) {
+    std::optional<QtOffscreenPainter> painter;
+    if (!screenshot_.empty()) painter.emplace();
+    std::string picture_error = screenshot_.empty() ? "" : "the dialog was never shown";
+    auto prepare = [&](ZelHeadlessBackend& ui) {
+      if (!painter) return;
+      ui.on_loop_end = [&](CZel_Dialog& dialog) {
+        if (ui.OpenDialogs().size() == 1) picture_error = painter->SavePicture(dialog, screenshot_);
+      };
+    };
+    const ZelScriptResult run = ZelRunWithScript(
+        script,
+        [&] {
+          result_ = session.Plugin().EditSetup(&session.Setup());
+          if (result_ == 1 && target_.empty()) target_ = ZelUi().FileDialog(SaveAsRequest());
+          return result_;
+        },
+        prepare);
+    std::printf("%s\n", run.report.c_str());
+    for (const std::string& e : run.errors) std::fprintf(stderr, "dcservo: %s\n", e.c_str());
+    if (!picture_error.empty()) std::fprintf(stderr, "dcservo: %s\n", picture_error.c_str());
+    return run.ok() && picture_error.empty() ? 0 : kExitFailed;
+  }
+
+  void Save(SetupSession& session) {
+    if (target_.empty()) {
+      std::fprintf(stderr, "dcservo: no file was chosen; the edit was not saved\n");
+      return;
+    }
+    session.Save(target_);
+    std::fprintf(stderr, "dcservo: saved %s\n", target_.c_str());
+  }
+
+  SetupArgs args_;
+  std::string positional_setup_, out_, script_, screenshot_, target_;
+  int result_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> MakeEditCommand() { return std::make_unique<EditCommand>(); }

@@ -1,0 +1,41 @@
+#include "app/qt/qt_picture.h"
+
+#include <QApplication>
+#include <QPixmap>
+#include <cstdlib>  // setenv
+
+#include "app/qt/qt_dialog_view.h"
+#include "host/zel_ui_backend.h"
+
+namespace {
+int g_argc = 1;
+char g_name[] = "dcservo";
+char* g_argv[] = {g_name, nullptr};
+}  // namespace
+
+QtOffscreenPainter::QtOffscreenPainter() {
+  if (!QApplication::instance()) {
+    // Qt reads the platform when the application starts; a display is neither needed nor used.
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    app_ = std::make_unique<QApplication>(g_argc, g_argv);
+  }
+  if (GetGUIDirectory().empty())
+    ZelSetGUIDirectory(DCSERVO_RESOURCE_DIR);
+}
+
+QtOffscreenPainter::~QtOffscreenPainter() = default;
+
+std::string QtOffscreenPainter::SavePicture(CZel_Dialog& dialog, const std::string& png_path) {
+  QtDialogView view(dialog, nullptr);
+  view.SyncAll();
+  // Texts set at run time only take their room once the layouts have run, as on screen.
+  view.show();
+  QCoreApplication::processEvents();
+  view.FitToScreen();
+  QCoreApplication::processEvents();
+  const bool saved = view.grab().save(QString::fromStdString(png_path), "PNG");
+  view.hide();
+  if (!saved)
+    return png_path + ": the picture cannot be written";
+  return {};
+}

@@ -1,0 +1,622 @@
+#include "dialogs/drive_setup_dlg.h"
+
+#include <cctype>
+#include <cmath>
+#include <map>
+#include <string_view>
+
+#include "derive/gains.h"
+#include "derive/parameter_ranges.h"
+#include "derive/pipelines.h"
+#include "host/zel_errors.h"
+#include "host/zel_names.h"
+#include "units/control_structure.h"
+
+namespace dcservo {
+namespace {
+
+const char* const kGuidance[] = {
+    "Step 1. In the <<Control mode>> group box, select what do you want to control: position, "
+    "speed or torque.",
+    "Step 2. In the <<External reference>> group box, select <<Yes>> if your drive gets a "
+    "position, speed or torque reference from an external device. Press the <<Setup>> button "
+    "to select the reference type: analogue or pulse & direction or incremental encoder and its "
+    "parameters.",
+    "Step 3.\tIn the <<Drive operation parameters>> group box, set the value of the DC voltage "
+    "power supply. Use the <<Detect>> button to measure its actual value as applied to the "
+    "drive. Also set the <<Current limit>> parameter, i.e. the maximum current value used by "
+    "the drive to control the motor.",
+    "Step 4.\tIn the <<Current controller>> group box, set the current controller parameters "
+    "Kp (proportional) and Ki (integral). Use the <<Tune & Test>> button to automatically "
+    "compute the current controller parameters and to test the current loop behavior.",
+    "Step 5.\tIn the <<Speed Controller>> group box, set the speed controller parameters Kp "
+    "(proportional), Ki (integral), Integral limit (saturation limit for the integral term of "
+    "the controller) and the acceleration Feedforward. Use the <<Tune & Test>> button to "
+    "automatically compute the speed controller parameters and to test the speed loop "
+    "response. Before tuning the speed controller, make sure to set the right value for the "
+    "ratio load inertia /motor inertia or to identify the total inertia. Note that the "
+    "controller tuning does not include the acceleration feedforward. Set initially this value "
+    "to 0, and then establish the other controller parameters. Finally increase gradually the "
+    "acceleration feedforward and check the speed loop response.",
+    "Step 6.\tIn the <<Position Controller>> group box, set the position controller parameters "
+    "Kp (proportional), Ki (integral), Kd (derivative), Kd filter (filtering coefficient for "
+    "the derivative term), Integral limit (saturation limit for the integral term of the "
+    "controller), Speed limit (saturation limit for the position controller output, seen as a "
+    "speed reference value), acceleration and speed feedforward. Use the <<Tune & Test>> "
+    "button to automatically compute the position controller parameters and to test the "
+    "position loop behavior. Before tuning the position controller, make sure to set the right "
+    "value for the ratio load inertia /motor inertia or to identify the total inertia. Note "
+    "that the controller tuning does not include the acceleration and speed feedforward. Set "
+    "initially these values to 0, and then establish the other controller parameters. Finally "
+    "increase gradually the acceleration and speed feedforward and check the speed loop "
+    "behavior.",
+    "Step 7.\tIn the <<Axis ID Selection>> group box, choose the desired axis ID of the drive "
+    "for network communication. Select \"H/W\" if you want to set the axis ID automatically "
+    "using the dedicated hardware switches, jumpers or solder joints.",
+    "Step 8. In the <<Protections>> group box, select and parameterize the protections that "
+    "you want to activate.",
+    "Step 9. In the <<External brake resistor>> group box, check <<Connected>> if you have a "
+    "brake resistor connected to the drive. Set the voltage level at which the drive starts to "
+    "clamp the supply via the brake resistor.",
+    "Step 10. In the <<Inputs polarity>> check box, select the active levels for the Enable "
+    "and the two limit switch inputs.",
+    "",
+};
+
+constexpr const char kCanOpenAxisWarning[] =
+    "If your drive is set in CANopen mode, the axis ID values must be in the range 1-127. Any "
+    "value over 127 will set the drive as non-configured and further CANopen communication "
+    "will be disabled until a valid Axis ID will be set in the drive. Leave the drive with a "
+    "non-configured axis ID only if you intend to set the Axis ID later via a CANopen master "
+    "using CiA305 LSS protocol.";
+constexpr const char kBlockedShaftNotice[] =
+    "The test must be performed with motor shaft blocked.";
+
+constexpr int kAxisIdEntries = 256;
+constexpr int kHardwareAxisEntry = 255;
+// Entries 127 to 254 are the identifiers 128 to 255, which CANopen does not accept.
+constexpr int kFirstNonCanOpenEntry = 127;
+
+// --- sets of controls that the rules enable or show together (lists end with 0) -------------
+
+constexpr int kCurrentControllerSet[] = {kCurrentBox, kCurrentKpLabel, kCurrentKiLabel, kKpCEdit,
+                                         kKiCEdit,    kCurrentTune,    0};
+constexpr int kSpeedControllerSet[] = {
+    kSpeedBox,   kSpeedKpLabel,  kSpeedKiLabel,   kSpeedIntegralLabel, kSpeedFeedforwardLabel,
+    kSpeedAccelerationLabel,     kKpSEdit,        kKiSEdit,            kIPSatSEdit,
+    kIPSatSUnit, kSpeedKffaEdit, kSpeedTune,      0};
+constexpr int kPositionControllerSet[] = {
+    kPositionBox,        kPositionKpLabel,           kPositionKiLabel,  kPositionKdLabel,
+    kKdFilterLabel,      kPositionIntegralLabel,     kPositionFeedforwardLabel,
+    kLimitSpeedLabel,    kPositionSpeedLabel,        kPositionAccelerationLabel,
+    kKpPEdit,            kKiPEdit,                   kKdPEdit,          kFilterDEdit,
+    kIPSatPEdit,         kIPSatPUnit,                kPositionKffsEdit, kLimitSpeedEdit,
+    kLimitSpeedUnit,     kPositionTune,              0};
+constexpr int kLoadSpeedLimitSet[] = {kLimitSpeedLabel, kLimitSpeedEdit, kLimitSpeedUnit, 0};
+constexpr int kSpeedFeedforwardSet[] = {kSpeedFeedforwardLabel, kSpeedKffaEdit, kSpeedKffsEdit,
+                                        kSpeedAccelerationLabel, kSpeedSpeedLabel, 0};
+constexpr int kPositionFeedforwardSet[] = {kPositionFeedforwardLabel, kPositionKffaEdit,
+                                           kPositionKffsEdit, kPositionAccelerationLabel,
+                                           kPositionSpeedLabel, 0};
+constexpr int kBrakeVoltageSet[] = {kBrakeVoltageLabel, kBrakeVoltageEdit, kBrakeVoltageUnit, 0};
+constexpr int kEnablePolaritySet[] = {kEnableLabel, kEnableActiveLow, kEnableActiveHigh, 0};
+constexpr int kSwlsSwitchSet[] = {kSwlsBox, kSwlsCheck, 0};
+constexpr int kSwlsLimitSet[] = {kNegativeLimitLabel, kPositiveLimitLabel, kNegativeSwlsEdit,
+                                 kPositiveSwlsEdit,   kNegativeSwlsUnit,   kPositiveSwlsUnit, 0};
+constexpr int kOverCurrentSet[] = {kImaxLabel,     kImaxTimeLabel, kImaxEdit,
+                                   kImaxTimeEdit,  kImaxUnit,      kImaxTimeUnit, 0};
+constexpr int kI2tSet[] = {kI2tCurrentLabel, kI2tTimeLabel, kI2tCurrentEdit,
+                           kI2tTimeEdit,     kI2tCurrentUnit, kI2tTimeUnit, 0};
+constexpr int kPositionErrorSet[] = {kPositionErrorLabel, kPositionErrorTimeLabel,
+                                     kPositionErrorEdit,  kPositionErrorTimeEdit,
+                                     kPositionErrorUnit,  kPositionErrorTimeUnit, 0};
+constexpr int kSpeedErrorSet[] = {kSpeedErrorLabel, kSpeedErrorTimeLabel, kSpeedErrorEdit,
+                                  kSpeedErrorTimeEdit, kSpeedErrorUnit, kSpeedErrorTimeUnit, 0};
+constexpr int kCanSet[] = {kBaudRateLabel, kIdcCanBaudRate, 0};
+constexpr int kAxisSet[] = {kAxisIdLabel, kAxisIdList, 0};
+
+// Clicks after which the enabled state may have changed.
+constexpr int kStateClicks[] = {kModePosition,  kModeSpeed,      kModeTorque,      kReferenceNo,
+                                kReferenceYes,  kOverCurrent,    kPositionErrorCheck,
+                                kSpeedErrorCheck, kI2t,          kBrakeConnected,  kSwlsCheck,
+                                kSaveCanBaudRate, kSaveAxisId};
+
+// --- the buttons that open other dialogs ---------------------------------------------------
+
+enum BeforeOpening : unsigned {
+  kSyncBefore = 0x1,
+  kNoticeBlockedShaft = 0x2,
+  kRangesBefore = 0x4,
+};
+enum AfterClosing : unsigned {
+  kSyncAfter = 0x1,
+  kRefreshAll = 0x2,
+  kReloadControls = 0x4,
+};
+
+struct Opener {
+  int button;
+  DriveSetupChild child;
+  unsigned before;
+  unsigned after;
+  bool after_ok_only;
+};
+
+constexpr Opener kOpeners[] = {
+    {kDetect, DriveSetupChild::VdcDetection, kSyncBefore,
+     kSyncAfter | kRefreshAll | kReloadControls, true},
+    {kCurrentTune, DriveSetupChild::CurrentTest, kSyncBefore | kNoticeBlockedShaft,
+     kSyncAfter | kRefreshAll, true},
+    {kSpeedTune, DriveSetupChild::SpeedTest, kSyncBefore | kRangesBefore,
+     kSyncAfter | kRefreshAll, true},
+    {kPositionTune, DriveSetupChild::PositionTest, kSyncBefore, kSyncAfter | kRefreshAll, true},
+    {kReferenceSetup, DriveSetupChild::ExternalReference, kSyncBefore,
+     kSyncAfter | kRefreshAll | kReloadControls, true},
+    // The motor decides every scale on this page, so whatever happened there is shown again.
+    {kMotorSetup, DriveSetupChild::MotorSetup, kSyncBefore,
+     kSyncAfter | kRefreshAll | kReloadControls, false},
+    {kAdvanced, DriveSetupChild::Advanced, kSyncBefore, kSyncAfter | kReloadControls, true},
+    {kDriveInfo, DriveSetupChild::DriveInfo, kSyncBefore, kSyncAfter, false},
+};
+
+const Opener* FindOpener(int button) {
+  for (const Opener& o : kOpeners) {
+    if (o.button == button) return &o;
+  }
+  return nullptr;
+}
+
+std::map<DriveSetupChild, DriveSetupChildFactory>& ChildFactories() {
+  static std::map<DriveSetupChild, DriveSetupChildFactory> factories;
+  return factories;
+}
+
+std::unique_ptr<CZel_Dialog> MakeChild(DriveSetupChild child, CZel_Setup& setup) {
+  auto it = ChildFactories().find(child);
+  return it == ChildFactories().end() ? nullptr : it->second(setup);
+}
+
+// --- reading the setup; presence and optional names are probed without error reports ------
+
+bool HasParameter(const CZel_Setup& setup, std::string_view name) {
+  ZelQuietErrors quiet;
+  return setup.FindParameter(name) != nullptr;
+}
+
+double QuietValue(const CZel_Setup& setup, std::string_view name) {
+  ZelQuietErrors quiet;
+  return setup.GetParameterValueInBaseUnit(name);
+}
+
+int QuietInt(const CZel_Setup& setup, std::string_view name) {
+  return static_cast<int>(std::trunc(QuietValue(setup, name)));
+}
+
+int QuietInternalInt(const CZel_Setup& setup, std::string_view name) {
+  ZelQuietErrors quiet;
+  return static_cast<int>(std::trunc(setup.GetParameterValueInInternalUnit(name)));
+}
+
+bool BrakeDisabled(const CZel_Setup& setup) { return setup.GetIntOption("DisableBrake") == 1; }
+bool EnablePolarityHidden(const CZel_Setup& setup) {
+  return setup.GetIntOption("hideEnablePolarity") == 1;
+}
+bool HasSaveChecks(const CZel_Setup& setup) {
+  return HasParameter(setup, "save_CAN_baudrate") && HasParameter(setup, "save_axis_id");
+}
+
+// -1 when the drive does not say whether its input type can be programmed.
+int InputsTypeProgrammable(const CZel_Setup& setup) {
+  if (setup.GetOptionNoError("IsInputsTypeProgrammable").empty()) return -1;
+  return setup.GetIntOption("IsInputsTypeProgrammable");
+}
+
+// 0 becomes 1, anything else 0; a missing parameter is left alone.
+void InvertPolarity(CZel_Setup& setup, std::string_view name) {
+  ZelQuietErrors quiet;
+  CZel_Parameter* p = setup.FindParameter(name);
+  if (p) p->SetValueInBaseUnit(p->GetValueInBaseUnit() == 0.0 ? 1.0 : 0.0);
+}
+
+std::string FormatInteger(double value) {
+  return std::to_string(static_cast<long long>(std::trunc(value)));
+}
+
+}  // namespace
+
+void SetDriveSetupChildFactory(DriveSetupChild child, DriveSetupChildFactory factory) {
+  if (factory)
+    ChildFactories()[child] = std::move(factory);
+  else
+    ChildFactories().erase(child);
+}
+
+bool HasDriveSetupChild(DriveSetupChild child) { return ChildFactories().count(child) != 0; }
+
+std::string AxisIdEntry(int index) {
+  return index == kHardwareAxisEntry ? "H/W" : std::to_string(index + 1);
+}
+
+int AxisIdOfEntry(const std::string& text) {
+  int value = 0;
+  for (char c : text) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) break;
+    value = value * 10 + (c - '0');
+    if (value > 1000000) break;  // no entry is that long; keeps the number in range
+  }
+  return value;
+}
+
+}  // namespace dcservo
+
+using namespace dcservo;
+
+CDriveSetupDlg::CDriveSetupDlg(CZel_Setup& setup, CZel_Dialog* parent)
+    : CMySetupDlg(setup, kDriveSetupTemplate, 1, kGuidance, parent) {
+  ComputeScaledParameters(m_Setup);
+  ComputeParameterRanges(m_Setup);
+  if (HasParameter(m_Setup, "SpeedForward")) ApplySpeedForwardRule(m_Setup);
+  BindControls();
+  EnableCANSettings();
+}
+
+CDriveSetupDlg::~CDriveSetupDlg() = default;
+
+void CDriveSetupDlg::BindControls() {
+  AddParameterControls("Vdc", kVdcEdit, kVdcUnit);
+  AddParameterControls("IlimPS", kIlimEdit, kIlimUnit);
+  AddParameterControls("Kp_C_scl", kKpCEdit);
+  AddParameterControls("Ki_C_scl", kKiCEdit);
+  AddParameterControls("Kp_S_scl", kKpSEdit);
+  AddParameterControls("Ki_S_scl", kKiSEdit);
+  AddParameterControls("IPSatS", kIPSatSEdit, kIPSatSUnit);
+  AddParameterControls("KFFA_scl", kSpeedKffaEdit);
+  AddParameterControls("KFFS_scl", kSpeedKffsEdit);
+  AddParameterControls("Kp_P_scl", kKpPEdit);
+  AddParameterControls("Ki_P_scl", kKiPEdit);
+  AddParameterControls("Kd_P_scl", kKdPEdit);
+  AddParameterControls("filter_D", kFilterDEdit);
+  AddParameterControls("IPSatP", kIPSatPEdit, kIPSatPUnit);
+  AddParameterControls("KFFS_scl", kPositionKffsEdit);
+  AddParameterControls("KFFA_scl", kPositionKffaEdit);
+  AddParameterControls("Limit_Speed", kLimitSpeedEdit, kLimitSpeedUnit);
+  AddSwitchParameterControls("ControlMode", kModePosition, kModeTorque);
+  AddSwitchParameterControls("ExternalReference", kReferenceNo, kReferenceYes);
+  AddCheckParameterControls("isAutoActivatedAfterPowerOn", kAutoActivated);
+  AddSwitchParameterControls("isAnalogueReference", {kDigitalReference, kAnalogueReference});
+  AddCheckParameterControls("isOverCurrent", kOverCurrent);
+  AddParameterControls("Imax_Prot", kImaxEdit, kImaxUnit);
+  AddParameterControls("time_Imax_Prot", kImaxTimeEdit, kImaxTimeUnit);
+  AddCheckParameterControls("isPositionControlError", kPositionErrorCheck);
+  AddParameterControls("ERR_position", kPositionErrorEdit, kPositionErrorUnit);
+  AddParameterControls("time_ERR_pos", kPositionErrorTimeEdit, kPositionErrorTimeUnit);
+  AddCheckParameterControls("isSpeedControlError", kSpeedErrorCheck);
+  AddParameterControls("ERR_speed", kSpeedErrorEdit, kSpeedErrorUnit);
+  AddParameterControls("time_ERR_spd", kSpeedErrorTimeEdit, kSpeedErrorTimeUnit);
+  AddCheckParameterControls("isMotorOverTemp", kMotorOverTemp);
+  AddCheckParameterControls("isMotori2t", kI2t);
+  AddParameterControls("I_I2t_M", kI2tCurrentEdit, kI2tCurrentUnit);
+  AddParameterControls("t_I2t_M", kI2tTimeEdit, kI2tTimeUnit);
+
+  if (!BrakeDisabled(m_Setup)) {
+    AddCheckParameterControls("isBrakeResistor", kBrakeConnected);
+    AddParameterControls("Vbrake", kBrakeVoltageEdit, kBrakeVoltageUnit);
+  }
+  // The enable input's buttons sit the other way round from the limit switches': value 0 is
+  // its active-low row.
+  if (!EnablePolarityHidden(m_Setup))
+    AddSwitchParameterControls("EnablePolarity", {kEnableActiveLow, kEnableActiveHigh});
+  AddSwitchParameterControls("LSPPolarity", {kLspActiveHigh, kLspActiveLow});
+  AddSwitchParameterControls("LSNPolarity", {kLsnActiveHigh, kLsnActiveLow});
+  if (HasParameter(m_Setup, "InputsPolarityType"))
+    AddSwitchParameterControls("InputsPolarityType", {kInputTypeSource, kInputTypeSink});
+  if (HasParameter(m_Setup, "isSWLS")) {
+    AddCheckParameterControls("isSWLS", kSwlsCheck);
+    AddParameterControls("Negative_SWLS", kNegativeSwlsEdit, kNegativeSwlsUnit);
+    AddParameterControls("Positive_SWLS", kPositiveSwlsEdit, kPositiveSwlsUnit);
+  }
+  if (HasSaveChecks(m_Setup)) {
+    AddCheckParameterControls("save_CAN_baudrate", kSaveCanBaudRate);
+    AddCheckParameterControls("save_axis_id", kSaveAxisId);
+  }
+}
+
+const ZelMessageMap* CDriveSetupDlg::GetMessageMap() const {
+  static const ZelMessageMap map = [this] {
+    ZelMessageMap m{CMySetupDlg::GetMessageMap(), {}};
+    for (int id : kStateClicks) m.entries.push_back(ZelOnClicked(id, &CDriveSetupDlg::OnStateClick));
+    for (const Opener& o : kOpeners) {
+      m.entries.push_back({ZelNotify::Clicked, o.button, o.button, [](CZel_Dialog& d, int id) {
+                             static_cast<CDriveSetupDlg&>(d).OnOpener(id);
+                           }});
+    }
+    m.entries.push_back(ZelOnSelChange(kAxisIdList, &CDriveSetupDlg::OnAxisIdSelected));
+    m.entries.push_back(ZelOnClicked(kHelpButton, &CDriveSetupDlg::OnHelp));
+    return m;
+  }();
+  return &map;
+}
+
+// --- the state refresh ----------------------------------------------------------------------
+
+void CDriveSetupDlg::DoDataExchange(ZelDataExchange* pDX) {
+  CMySetupDlg::DoDataExchange(pDX);
+  if (!pDX->m_bSaveAndValidate) RefreshState();
+}
+
+void CDriveSetupDlg::RefreshState() {
+  const CZel_Setup& s = m_Setup;
+  const int mode = QuietInt(s, "ControlMode");
+  const bool P = mode == 0, S = mode == 1;
+  const int structure = QuietInt(s, "PositionControlType");
+  const bool C1 = structure == 1;
+  const bool position_over_speed = P && C1;
+  const int sensors = QuietInt(s, "SensorsConfiguration");
+
+  EnableChild(kModePosition, sensors != 1);
+  EnableChildren(kCurrentControllerSet, 1);
+  EnableChildren(kSpeedControllerSet, S || position_over_speed);
+  EnableChildren(kPositionControllerSet, P);
+  ShowChildren(kLoadSpeedLimitSet, position_over_speed);
+  EnableChild(kPositionKffaEdit, position_over_speed);
+  ShowFeedforwardSets();
+
+  EnableChild(kMotorOverTemp, s.GetIntOption("DisableMotorTemperature") == 0 &&
+                                  QuietInt(s, "isMotorTemperatureSensor") == 1);
+  EnableChildren(kBrakeVoltageSet, QuietInt(s, "isBrakeResistor") == 1 && !BrakeDisabled(s));
+  ShowChildren(kEnablePolaritySet, !EnablePolarityHidden(s));
+
+  const bool swls_usable = HasParameter(s, "isSWLS") && sensors != 1;
+  EnableChildren(kSwlsSwitchSet, swls_usable);
+  EnableChildren(kSwlsLimitSet, swls_usable && QuietInt(s, "isSWLS") == 1);
+
+  const bool external = QuietInt(s, "ExternalReference") == 1;
+  EnableChild(kReferenceSetup, external);
+  EnableChildren(kOverCurrentSet, QuietInt(s, "isOverCurrent") == 1);
+  EnableChildren(kI2tSet, QuietInt(s, "isMotori2t") != 0);
+  EnableChild(kPositionErrorCheck, P);
+  EnableChildren(kPositionErrorSet, P && QuietInt(s, "isPositionControlError") != 0);
+  EnableChild(kSpeedErrorCheck, S);
+  EnableChildren(kSpeedErrorSet, S && QuietInt(s, "isSpeedControlError") != 0);
+  EnableChild(kAutoActivated, external);
+
+  if (HasSaveChecks(s)) {
+    EnableChildren(kCanSet, QuietInt(s, "save_CAN_baudrate") == 1);
+    EnableChildren(kAxisSet, QuietInt(s, "save_axis_id") == 1);
+  } else {
+    ShowChild(kSaveCanBaudRate, 0);
+    ShowChild(kSaveAxisId, 0);
+  }
+  ShowReferenceTypeLabel();
+  RefreshAllParameters(0);
+  DisableUnbuiltOpeners();
+}
+
+void CDriveSetupDlg::ShowFeedforwardSets() {
+  const CZel_Setup& s = m_Setup;
+  if (!HasParameter(s, "SpeedForward")) {
+    ShowChild(kSpeedKffsEdit, 0);
+    ShowChild(kSpeedSpeedLabel, 0);
+    return;
+  }
+  const int mode = QuietInt(s, "ControlMode");
+  const int structure = QuietInt(s, "PositionControlType");
+  // Only the slow loop has feedforward inputs; with the loops in the fast one neither shows.
+  const bool slow_loop = QuietInt(s, "PosSpd_in_FastLoop") == 0;
+  bool speed_set = false, position_set = false;
+  if (mode == 2 && slow_loop) {
+    // torque: neither
+  } else if (mode == 1 && slow_loop) {
+    speed_set = true;
+  } else if (mode == 0 && (structure == 0 || structure == 1) && slow_loop) {
+    position_set = true;
+  }
+  ShowChildren(kSpeedFeedforwardSet, speed_set);
+  ShowChildren(kPositionFeedforwardSet, position_set);
+  if (speed_set) EnableChildren(kSpeedFeedforwardSet, 1);
+  if (position_set) EnableChildren(kPositionFeedforwardSet, 1);
+}
+
+void CDriveSetupDlg::ShowReferenceTypeLabel() {
+  SetChildText(kDigitalReferenceLabel, QuietInt(m_Setup, "DigitalReferenceType") == 0
+                                           ? "Pulse && Direction"
+                                           : "Incremental Encoder");
+}
+
+void CDriveSetupDlg::ShowInputRowLabels(bool sink) {
+  SetChildText(kActiveHighRowLabel, sink ? "Active high (Connected to +Vlog)"
+                                         : "Active high (Open/No connection)");
+  SetChildText(kActiveLowRowLabel,
+               sink ? "Active low (Open/No connection)" : "Active low (Connected to GND)");
+}
+
+void CDriveSetupDlg::ShowInputType() {
+  const bool has_type = HasParameter(m_Setup, "InputsPolarityType");
+  const int programmable = InputsTypeProgrammable(m_Setup);
+  EnableChild(kInputTypeSink, has_type && programmable == 1);
+  EnableChild(kInputTypeSource, has_type && programmable == 1);
+  auto show_type = [this](bool sink) {
+    CheckDlgButton(kInputTypeSink, sink);
+    CheckDlgButton(kInputTypeSource, !sink);
+    ShowInputRowLabels(sink);
+  };
+  if (programmable == -1) {
+    // Drives of the BX family have sinking inputs.
+    show_type(m_Setup.GetDescription().find("BX") != std::string::npos);
+  } else if (has_type) {
+    ShowInputRowLabels(QuietInt(m_Setup, "InputsPolarityType") == 1);
+  } else {
+    ZelQuietErrors quiet;
+    const auto asr = static_cast<long long>(m_Setup.GetParameterValueInInternalUnit("ASR"));
+    show_type((asr & 0x4) == 0);
+  }
+}
+
+void CDriveSetupDlg::DisableUnbuiltOpeners() {
+  for (const Opener& o : kOpeners) {
+    if (!HasDriveSetupChild(o.child)) EnableChild(o.button, 0);
+  }
+}
+
+// --- initialisation ------------------------------------------------------------------------
+
+int CDriveSetupDlg::OnInitDialog() {
+  CMySetupDlg::OnInitDialog();
+  SetButtonImage(kMotorSetup, "TO_MOTORSETUP");
+  {
+    ZelQuietErrors quiet;
+    const bool analogue_input =
+        m_Setup.FindVariable("CADIN", 0) != nullptr && m_Setup.FindParameter("CADIN") != nullptr;
+    EnableChild(kAnalogueReferenceLabel, analogue_input);
+  }
+  const bool brake = !BrakeDisabled(m_Setup);
+  EnableChild(kBrakeConnected, brake);
+  EnableChild(kBrakeBox, brake);
+  FillAxisIdList();
+  ShowReferenceTypeLabel();
+  ShowInputType();
+  CenterWindow();
+  return 1;
+}
+
+void CDriveSetupDlg::FillAxisIdList() {
+  ListResetContent(m_AxisIdSelector);
+  for (int i = 0; i < kAxisIdEntries; ++i) ListAddString(m_AxisIdSelector, AxisIdEntry(i));
+  const int id = QuietInt(m_Setup, "Axis_ID_list");
+  const std::string wanted = id == 0 ? "H/W" : FormatInteger(id);
+  for (int i = 0; i < kAxisIdEntries; ++i) {
+    if (ListGetText(m_AxisIdSelector, i) == wanted) {
+      ListSetCurSel(m_AxisIdSelector, i);
+      return;
+    }
+  }
+}
+
+void CDriveSetupDlg::OnShowWindow(bool show) {
+  CMySetupDlg::OnShowWindow(show);
+  if (!show) return;
+  CenterWindow();
+  SetTimer(kMotorSetupTimer, 1);
+}
+
+void CDriveSetupDlg::OnTimer(unsigned id) {
+  if (id != kMotorSetupTimer) {
+    CMySetupDlg::OnTimer(id);
+    return;
+  }
+  KillTimer(kMotorSetupTimer);
+  std::unique_ptr<CZel_Dialog> motor = MakeChild(DriveSetupChild::MotorSetup, m_Setup);
+  if (motor && motor->DoModal() == kIdOk) AfterChild(kSyncAfter | kRefreshAll | kReloadControls);
+}
+
+// --- changes --------------------------------------------------------------------------------
+
+void CDriveSetupDlg::OnChangedParameterValue(const std::string& name) {
+  if (zel::NamesEqual(name, "ControlMode")) {
+    if (HasParameter(m_Setup, "SpeedForward")) ApplySpeedForwardRule(m_Setup);
+    // Outside position control the drive follows its own reference, not a master's.
+    if (QuietInt(m_Setup, "ControlMode") != 0) {
+      m_Setup.SetParameterValueInBaseUnit("GEARMASTER", 1);
+      m_Setup.SetParameterValueInBaseUnit("GEARSLAVE", 1);
+      m_Setup.SetParameterValueInBaseUnit("isAnalogueReference", 1);
+      RefreshAllParameters(0);
+    }
+  } else if (zel::NamesEqual(name, "ExternalReference")) {
+    if (QuietInt(m_Setup, "ExternalReference") == 0) {
+      m_Setup.SetParameterValueInBaseUnit("isAutoActivatedAfterPowerOn", 0);
+      RefreshParameterControls("isAutoActivatedAfterPowerOn");
+    }
+  } else if (zel::NamesEqual(name, "Negative_SWLS") || zel::NamesEqual(name, "Positive_SWLS")) {
+    // The limit just typed gives way to the other one.
+    const double negative = QuietValue(m_Setup, "Negative_SWLS");
+    const double positive = QuietValue(m_Setup, "Positive_SWLS");
+    if (negative > positive) {
+      const bool negative_typed = zel::NamesEqual(name, "Negative_SWLS");
+      m_Setup.SetParameterValueInBaseUnit(negative_typed ? "Negative_SWLS" : "Positive_SWLS",
+                                          negative_typed ? positive : negative);
+    }
+  }
+  CMySetupDlg::OnChangedParameterValue(name);
+}
+
+void CDriveSetupDlg::OnRefreshParameterValue(const std::string& name) {
+  if (zel::NamesEqual(name, "Vdc") || zel::NamesEqual(name, "Limit_Speed")) {
+    // The speed limit's range follows the supply.
+    RunStep(m_Setup, "SATP", Direction::ToChip);
+    RunStep(m_Setup, "Limit_Speed", Direction::ToScaled);
+    ComputeParameterRanges(m_Setup);
+    RefreshAllParameters(0);
+  } else if (zel::NamesEqual(name, "InputsPolarityType")) {
+    // The inputs keep their electrical meaning when the type changes.
+    InvertPolarity(m_Setup, "EnablePolarity");
+    InvertPolarity(m_Setup, "LSNPolarity");
+    InvertPolarity(m_Setup, "LSPPolarity");
+    ShowInputRowLabels(QuietInt(m_Setup, "InputsPolarityType") == 1);
+    RefreshAllParameters(0);
+  }
+  CMySetupDlg::OnRefreshParameterValue(name);
+}
+
+void CDriveSetupDlg::OnStateClick() {
+  // With the encoder on the load the position loop cannot close without the speed loop.
+  if (QuietInternalInt(m_Setup, "SensorsConfiguration") == 2 &&
+      QuietInternalInt(m_Setup, "ControlMode") == 0 &&
+      QuietInternalInt(m_Setup, "PositionControlType") == 0)
+    m_Setup.SetParameterValueInBaseUnit("PositionControlType", 1);
+  UpdateData(0);
+}
+
+void CDriveSetupDlg::OnAxisIdSelected() {
+  const int index = ListGetCurSel(m_AxisIdSelector);
+  if (index >= kFirstNonCanOpenEntry && index < kHardwareAxisEntry)
+    MessageBox(kCanOpenAxisWarning, {}, kMbOk | kMbIconInformation);
+}
+
+void CDriveSetupDlg::OnHelp() { ShowHelpTopic(kDriveSetupHelpContext); }
+
+// --- other dialogs --------------------------------------------------------------------------
+
+void CDriveSetupDlg::Sync() {
+  ComputeChipParameters(m_Setup);
+  ComputeScaledParameters(m_Setup);
+}
+
+void CDriveSetupDlg::OnOpener(int button) {
+  const Opener* o = FindOpener(button);
+  if (!o || !HasDriveSetupChild(o->child)) return;
+  if (o->before & kSyncBefore) Sync();
+  if (o->before & kRangesBefore) ComputeParameterRanges(m_Setup);
+  if (o->before & kNoticeBlockedShaft) MessageBox(kBlockedShaftNotice, {}, kMbOk);
+  std::unique_ptr<CZel_Dialog> child = MakeChild(o->child, m_Setup);
+  if (!child) return;
+  const int result = child->DoModal();
+  child.reset();
+  if (!o->after_ok_only || result == kIdOk) AfterChild(o->after);
+}
+
+void CDriveSetupDlg::AfterChild(unsigned actions) {
+  if (actions & kSyncAfter) Sync();
+  if (actions & kRefreshAll) RefreshAllParameters(0);
+  if (actions & kReloadControls) UpdateData(0);
+}
+
+// --- closing --------------------------------------------------------------------------------
+
+void CDriveSetupDlg::StoreAxisId() {
+  if (!HasParameter(m_Setup, "Axis_ID_list")) return;
+  const int index = ListGetCurSel(m_AxisIdSelector);
+  // A stored identifier that no entry shows is kept rather than read as "H/W".
+  if (index < 0) return;
+  const std::string text = ListGetText(m_AxisIdSelector, index);
+  if (text != FormatInteger(QuietValue(m_Setup, "Axis_ID_list")))
+    m_Setup.SetParameterValueInBaseUnit("Axis_ID_list", AxisIdOfEntry(text));
+}
+
+void CDriveSetupDlg::OnOK() {
+  StoreAxisId();
+  ComputeChipParameters(m_Setup);
+  ComputeControlStructureOptions(m_Setup);
+  CMySetupDlg::OnOK();
+}
+
+void CDriveSetupDlg::OnCancel() { CMySetupDlg::OnCancel(); }

@@ -1,0 +1,213 @@
+// The control template of the drive setup dialog: three columns of boxes above a row of
+// dialog buttons. The columns are frameless boxes so that each column stacks its own boxes
+// without lining their rows up with the neighbours'.
+
+#include "dialogs/drive_setup_dlg.h"
+
+namespace dcservo {
+namespace {
+
+using K = ZelControlKind;
+
+enum : int {
+  kLeftColumn = 990,
+  kMiddleColumn,
+  kRightColumn,
+  kButtonRow,
+};
+
+// Radio keys for the groups that are not bound (or not always): their buttons share boxes.
+enum : int {
+  kEnableRadios = 1,
+  kLspRadios,
+  kLsnRadios,
+  kInputTypeRadios,
+  kReferenceTypeRadios,
+};
+
+class TemplateBuilder {
+ public:
+  explicit TemplateBuilder(ZelDialogTemplate& t) : t_(t) {}
+
+  void Column(int id, int col) {
+    t_.controls.push_back({id, K::Group, "", 0, {0, col}, kStyleHidden});
+  }
+  void Box(int id, const char* caption, int column, unsigned style = 0) {
+    t_.controls.push_back({id, K::Group, caption, column, {}, style});
+  }
+  void Add(int id, K kind, const char* caption, int box, ZelPlace place, unsigned style = 0,
+           int radio_group = 0) {
+    ZelControlDef def{id, kind, caption, box, place, style};
+    def.radio_group = radio_group;
+    t_.controls.push_back(std::move(def));
+  }
+  // A label, its field and (unless 0) the unit selector, on one row from `col`.
+  void Field(int label_id, const char* label, int edit_id, int unit_id, int box, int row,
+             int col = 0) {
+    Add(label_id, K::Label, label, box, {row, col});
+    Add(edit_id, K::Edit, "", box, {row, col + 1});
+    if (unit_id) Add(unit_id, K::DropDown, "", box, {row, col + 2});
+  }
+
+ private:
+  ZelDialogTemplate& t_;
+};
+
+void LeftColumn(TemplateBuilder& b) {
+  b.Column(kLeftColumn, 0);
+  b.Box(kGuidanceBox, "Guideline assistant", kLeftColumn);
+  b.Add(kIdcGuidanceText, K::Text, "", kGuidanceBox, {0, 0, 2, 2}, kStyleReadOnly);
+  b.Add(kIdcGuidancePrevious, K::Button, "Previous", kGuidanceBox, {2, 0});
+  b.Add(kIdcGuidanceNext, K::Button, "Next", kGuidanceBox, {2, 1});
+
+  b.Box(kModeBox, "Control mode", kLeftColumn);
+  b.Add(kModePosition, K::Radio, "Position", kModeBox, {0, 0});
+  b.Add(kModeSpeed, K::Radio, "Speed", kModeBox, {0, 1});
+  b.Add(kModeTorque, K::Radio, "Torque", kModeBox, {0, 2});
+  b.Add(kAdvanced, K::Button, "Advanced", kModeBox, {1, 2});
+
+  b.Box(kReferenceBox, "External reference", kLeftColumn);
+  b.Add(kReferenceNo, K::Radio, "No", kReferenceBox, {0, 0});
+  b.Add(kReferenceYes, K::Radio, "Yes", kReferenceBox, {0, 1});
+  b.Add(kReferenceSetup, K::Button, "Setup", kReferenceBox, {0, 2});
+  // Display only: the reference type is chosen in the reference's own setup.
+  b.Add(kDigitalReference, K::Radio, "", kReferenceBox, {1, 0}, kStyleDisabled,
+        kReferenceTypeRadios);
+  b.Add(kDigitalReferenceLabel, K::Label, "Pulse && Direction", kReferenceBox, {1, 1, 1, 2});
+  b.Add(kAnalogueReference, K::Radio, "", kReferenceBox, {2, 0}, kStyleDisabled,
+        kReferenceTypeRadios);
+  b.Add(kAnalogueReferenceLabel, K::Label, "Analogue", kReferenceBox, {2, 1, 1, 2});
+  b.Add(kAutoActivated, K::Check, "Automatically activated after Power On", kReferenceBox,
+        {3, 0, 1, 3});
+
+  b.Box(kAxisBox, "Axis ID selection", kLeftColumn);
+  b.Add(kSaveAxisId, K::Check, "", kAxisBox, {0, 0});
+  b.Add(kAxisIdLabel, K::Label, "Set / change axisID", kAxisBox, {0, 1});
+  b.Add(kAxisIdList, K::DropDown, "", kAxisBox, {0, 2});
+
+  b.Box(kCanBox, "CANbus", kLeftColumn);
+  b.Add(kSaveCanBaudRate, K::Check, "", kCanBox, {0, 0});
+  b.Add(kBaudRateLabel, K::Label, "Baud rate", kCanBox, {0, 1});
+  b.Add(kIdcCanBaudRate, K::DropDown, "", kCanBox, {0, 2});
+  b.Add(kIdcCanSettings, K::Button, "CANopen settings...", kCanBox, {1, 1, 1, 2});
+
+  b.Box(kInfoBox, "", kLeftColumn);
+  b.Add(kDriveInfo, K::Button, "Drive Info", kInfoBox, {0, 0});
+}
+
+void MiddleColumn(TemplateBuilder& b) {
+  b.Column(kMiddleColumn, 1);
+  b.Box(kSupplyBox, "Drive operation parameters", kMiddleColumn);
+  b.Field(kVdcLabel, "Power supply", kVdcEdit, kVdcUnit, kSupplyBox, 0);
+  b.Add(kDetect, K::Button, "Detect", kSupplyBox, {0, 3});
+  b.Field(kIlimLabel, "Current limit", kIlimEdit, kIlimUnit, kSupplyBox, 1);
+
+  b.Box(kCurrentBox, "Current controller", kMiddleColumn);
+  b.Field(kCurrentKpLabel, "Kp", kKpCEdit, 0, kCurrentBox, 0);
+  b.Field(kCurrentKiLabel, "Ki", kKiCEdit, 0, kCurrentBox, 1);
+  b.Add(kCurrentTune, K::Button, "Tune && Test", kCurrentBox, {0, 3});
+
+  b.Box(kSpeedBox, "Speed controller", kMiddleColumn);
+  b.Field(kSpeedKpLabel, "Kp", kKpSEdit, 0, kSpeedBox, 0);
+  b.Field(kSpeedKiLabel, "Ki", kKiSEdit, 0, kSpeedBox, 1);
+  b.Field(kSpeedIntegralLabel, "Integral limit", kIPSatSEdit, kIPSatSUnit, kSpeedBox, 2);
+  b.Add(kSpeedFeedforwardLabel, K::Label, "Feedforward", kSpeedBox, {3, 0});
+  b.Add(kSpeedKffaEdit, K::Edit, "", kSpeedBox, {3, 1});
+  b.Add(kSpeedAccelerationLabel, K::Label, "(Acceleration)", kSpeedBox, {3, 2});
+  b.Add(kSpeedKffsEdit, K::Edit, "", kSpeedBox, {4, 1});
+  b.Add(kSpeedSpeedLabel, K::Label, "(Speed)", kSpeedBox, {4, 2});
+  b.Add(kSpeedTune, K::Button, "Tune && Test", kSpeedBox, {0, 3});
+
+  b.Box(kPositionBox, "Position controller", kMiddleColumn);
+  b.Field(kPositionKpLabel, "Kp", kKpPEdit, 0, kPositionBox, 0);
+  b.Field(kPositionKiLabel, "Ki", kKiPEdit, 0, kPositionBox, 1);
+  b.Field(kPositionKdLabel, "Kd", kKdPEdit, 0, kPositionBox, 2);
+  b.Field(kKdFilterLabel, "Kd filter", kFilterDEdit, 0, kPositionBox, 3);
+  b.Field(kPositionIntegralLabel, "Integral limit", kIPSatPEdit, kIPSatPUnit, kPositionBox, 4);
+  b.Add(kPositionFeedforwardLabel, K::Label, "Feedforward", kPositionBox, {5, 0});
+  b.Add(kPositionKffsEdit, K::Edit, "", kPositionBox, {5, 1});
+  b.Add(kPositionSpeedLabel, K::Label, "(Speed)", kPositionBox, {5, 2});
+  b.Add(kPositionKffaEdit, K::Edit, "", kPositionBox, {6, 1});
+  b.Add(kPositionAccelerationLabel, K::Label, "(Acceleration)", kPositionBox, {6, 2});
+  b.Field(kLimitSpeedLabel, "Load speed limit", kLimitSpeedEdit, kLimitSpeedUnit, kPositionBox,
+          7);
+  b.Add(kPositionTune, K::Button, "Tune && Test", kPositionBox, {0, 3});
+
+  b.Box(kSwlsBox, "Software limit switches", kMiddleColumn);
+  b.Add(kSwlsCheck, K::Check, "Restrict movement between:", kSwlsBox, {0, 0, 1, 3});
+  b.Field(kNegativeLimitLabel, "Negative Limit", kNegativeSwlsEdit, kNegativeSwlsUnit, kSwlsBox,
+          1);
+  b.Field(kPositiveLimitLabel, "Positive Limit", kPositiveSwlsEdit, kPositiveSwlsUnit, kSwlsBox,
+          2);
+}
+
+void RightColumn(TemplateBuilder& b) {
+  b.Column(kRightColumn, 2);
+  b.Box(kProtectionsBox, "Protections", kRightColumn);
+  const int p = kProtectionsBox;
+  b.Add(kOverCurrent, K::Check, "Over current", p, {0, 0, 1, 3});
+  b.Field(kImaxLabel, "Motor current >", kImaxEdit, kImaxUnit, p, 1);
+  b.Field(kImaxTimeLabel, "for more than", kImaxTimeEdit, kImaxTimeUnit, p, 2);
+  b.Add(kPositionErrorCheck, K::Check, "Control error", p, {3, 0, 1, 3});
+  b.Field(kPositionErrorLabel, "Position error >", kPositionErrorEdit, kPositionErrorUnit, p, 4);
+  b.Field(kPositionErrorTimeLabel, "for more than", kPositionErrorTimeEdit,
+          kPositionErrorTimeUnit, p, 5);
+  b.Add(kSpeedErrorCheck, K::Check, "Control error", p, {6, 0, 1, 3});
+  b.Field(kSpeedErrorLabel, "Speed error >", kSpeedErrorEdit, kSpeedErrorUnit, p, 7);
+  b.Field(kSpeedErrorTimeLabel, "for more than", kSpeedErrorTimeEdit, kSpeedErrorTimeUnit, p, 8);
+  b.Add(kMotorOverTemp, K::Check, "Motor over temperature", p, {9, 0, 1, 3});
+  b.Add(kI2t, K::Check, "I2t", p, {10, 0, 1, 3});
+  b.Field(kI2tCurrentLabel, "Over current", kI2tCurrentEdit, kI2tCurrentUnit, p, 11);
+  b.Field(kI2tTimeLabel, "for", kI2tTimeEdit, kI2tTimeUnit, p, 12);
+
+  b.Box(kBrakeBox, "External brake resistor", kRightColumn);
+  b.Add(kBrakeConnected, K::Check, "Connected", kBrakeBox, {0, 0, 1, 3});
+  b.Field(kBrakeVoltageLabel, "Activate if power supply >", kBrakeVoltageEdit, kBrakeVoltageUnit,
+          kBrakeBox, 1);
+
+  b.Box(kInputsBox, "Inputs polarity", kRightColumn);
+  const int in = kInputsBox;
+  b.Add(kEnableLabel, K::Label, "Enable", in, {0, 1});
+  b.Add(kLspLabel, K::Label, "Limit switch+", in, {0, 2});
+  b.Add(kLsnLabel, K::Label, "Limit switch-", in, {0, 3});
+  // The row labels follow the input type at run time; the longest texts size the column.
+  b.Add(kActiveHighRowLabel, K::Label, "Active high (Connected to +Vlog)", in, {1, 0});
+  b.Add(kEnableActiveHigh, K::Radio, "", in, {1, 1}, 0, kEnableRadios);
+  b.Add(kLspActiveHigh, K::Radio, "", in, {1, 2}, 0, kLspRadios);
+  b.Add(kLsnActiveHigh, K::Radio, "", in, {1, 3}, 0, kLsnRadios);
+  b.Add(kActiveLowRowLabel, K::Label, "Active low (Open/No connection)", in, {2, 0});
+  b.Add(kEnableActiveLow, K::Radio, "", in, {2, 1}, 0, kEnableRadios);
+  b.Add(kLspActiveLow, K::Radio, "", in, {2, 2}, 0, kLspRadios);
+  b.Add(kLsnActiveLow, K::Radio, "", in, {2, 3}, 0, kLsnRadios);
+  b.Add(kInputTypeBox, K::Group, "Type", in, {3, 0, 1, 4});
+  b.Add(kInputTypeSink, K::Radio, "Sink (PNP)", kInputTypeBox, {0, 0}, 0, kInputTypeRadios);
+  b.Add(kInputTypeSource, K::Radio, "Source(NPN)", kInputTypeBox, {0, 1}, 0, kInputTypeRadios);
+
+}
+
+ZelDialogTemplate MakeTemplate() {
+  ZelDialogTemplate t;
+  t.id = kDriveSetupTemplate;
+  t.caption = "Drive Setup";
+  t.help_context = kDriveSetupHelpContext;
+  TemplateBuilder b(t);
+  LeftColumn(b);
+  MiddleColumn(b);
+  RightColumn(b);
+  b.Add(kButtonRow, K::Group, "", 0, {1, 0, 1, 3}, kStyleHidden);
+  b.Add(kMotorSetup, K::BitmapButton, "Motor setup", kButtonRow, {0, 0});
+  t.controls.back().image = "TO_MOTORSETUP";
+  b.Add(kIdOk, K::Button, "OK", kButtonRow, {0, 2});
+  b.Add(kIdCancel, K::Button, "Cancel", kButtonRow, {0, 3});
+  b.Add(kHelpButton, K::Button, "Help", kButtonRow, {0, 4});
+  return t;
+}
+
+const ZelDialogTemplate kTemplate = MakeTemplate();
+const ZelTemplateRegistration kRegistration(kTemplate);
+
+}  // namespace
+
+const ZelDialogTemplate& DriveSetupTemplate() { return kTemplate; }
+
+}  // namespace dcservo

@@ -1,0 +1,109 @@
+// `dcservo edit` end to end: the real program, the plug-in's EditSetup and a dialog script.
+// OK saves where the setup came from (or where asked); Cancel leaves the file alone.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "host/zel_setup_file.h"
+#include "tests/app/cli_runner.h"
+
+using testing_support::BundledSetupPath;
+using testing_support::ReadFile;
+using testing_support::RunDcservo;
+using testing_support::ShellQuote;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+using ::testing::HasSubstr;
+
+namespace {
+
+constexpr const char kTypeGainThenOk[] = R"([
+  {"do": "set", "param": "Kp_C_scl", "text": "0.3"},
+  {"do": "select", "param": "ControlMode", "index": 1},
+  {"do": "ok"}
+])";
+
+double ValueIn(const std::string& path, const char* name) {
+  ZelLoadResult loaded = LoadSetupFile(path);
+  if (!loaded.setup) return -1;
+  return loaded.setup->GetParameterValueInBaseUnit(name);
+}
+
+TEST(EditCommand, OkSavesTheEditedSetupInPlace) {
+  TempDir dir;
+  const std::string setup = dir.File("drive.json"), script = dir.File("ok.json");
+  WriteFile(setup, ReadFile(BundledSetupPath()));
+  WriteFile(script, kTypeGainThenOk);
+  const auto r = RunDcservo("edit " + ShellQuote(setup) + " --script " + ShellQuote(script));
+  ASSERT_EQ(r.exit_code, 0) << r.err << r.out;
+  EXPECT_THAT(r.out, HasSubstr("\"result\": 1"));
+  EXPECT_NEAR(ValueIn(setup, "Kp_C_scl"), 0.3, 1e-4);
+  EXPECT_EQ(ValueIn(setup, "ControlMode"), 1);
+  // OK derived the chip parameters, so the file holds what the drive will run with.
+  EXPECT_NE(ReadFile(setup).find("\"KPI\""), std::string::npos);
+}
+
+TEST(EditCommand, CancelLeavesTheFileByteForByte) {
+  TempDir dir;
+  const std::string setup = dir.File("drive.json"), script = dir.File("cancel.json");
+  WriteFile(setup, ReadFile(BundledSetupPath()));
+  const std::string before = ReadFile(setup);
+  WriteFile(script, R"([{"do": "set", "param": "Kp_C_scl", "text": "0.3"}, {"do": "cancel"}])");
+  const auto r = RunDcservo("edit " + ShellQuote(setup) + " --script " + ShellQuote(script));
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("left as it was"));
+  EXPECT_EQ(ReadFile(setup), before);
+}
+
+TEST(EditCommand, BundledDriveIsSavedOnlyWhereTheUserChooses) {
+  TempDir dir;
+  const std::string chosen = dir.File("mine.json"), script = dir.File("ok.json");
+  const std::string bundled_before = ReadFile(BundledSetupPath());
+  WriteFile(script, std::string(kTypeGainThenOk).replace(
+                        std::string(kTypeGainThenOk).rfind(']'), 1,
+                        ",{\"do\": \"file\", \"path\": \"" + chosen + "\"}]"));
+  const auto r = RunDcservo("edit --script " + ShellQuote(script));
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NEAR(ValueIn(chosen, "Kp_C_scl"), 0.3, 1e-4);
+  EXPECT_EQ(ReadFile(BundledSetupPath()), bundled_before);
+
+  // Without an answer the question is cancelled, and nothing is written anywhere.
+  WriteFile(script, kTypeGainThenOk);
+  const auto unsaved = RunDcservo("edit --script " + ShellQuote(script));
+  EXPECT_EQ(unsaved.exit_code, 0);
+  EXPECT_THAT(unsaved.err, HasSubstr("not saved"));
+  EXPECT_EQ(ReadFile(BundledSetupPath()), bundled_before);
+}
+
+TEST(EditCommand, BadScriptAndFailedStepsAreReportedAndSaveNothing) {
+  TempDir dir;
+  const std::string setup = dir.File("drive.json"), script = dir.File("bad.json");
+  WriteFile(setup, ReadFile(BundledSetupPath()));
+  const std::string before = ReadFile(setup);
+  WriteFile(script, "[{\"do\": \"set\", \"param\": \"Kp_C_scl\"");
+  const auto malformed = RunDcservo("edit " + ShellQuote(setup) + " --script " + ShellQuote(script));
+  EXPECT_EQ(malformed.exit_code, 2);
+  // A disabled control refuses the step: the script fails and the dialog closes as cancelled.
+  WriteFile(script, R"([{"do": "click", "id": 1210}, {"do": "click", "caption": "Detect"},
+                        {"do": "ok"}])");
+  const auto refused = RunDcservo("edit " + ShellQuote(setup) + " --script " + ShellQuote(script));
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_THAT(refused.err, HasSubstr("disabled"));
+  EXPECT_EQ(ReadFile(setup), before);
+}
+
+TEST(EditCommand, ScreenshotDrawsTheDialogAfterTheScript) {
+  TempDir dir;
+  const std::string setup = dir.File("drive.json"), script = dir.File("ok.json");
+  const std::string shot = dir.File("drive setup.png");
+  WriteFile(setup, ReadFile(BundledSetupPath()));
+  WriteFile(script, kTypeGainThenOk);
+  const auto r = RunDcservo("edit " + ShellQuote(setup) + " --script " + ShellQuote(script) +
+                            " --screenshot " + ShellQuote(shot));
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::string png = ReadFile(shot);
+  ASSERT_GT(png.size(), 1000u);
+  EXPECT_EQ(png.substr(1, 3), "PNG");
+}
+
+}  // namespace

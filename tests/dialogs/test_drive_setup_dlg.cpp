@@ -1,0 +1,338 @@
+// The drive setup dialog on the bundled drive, through the headless front end: what the
+// state refresh enables and shows, what changes and clicks do to the setup, the axis-ID
+// selector, and what the buttons that open other dialogs synchronise afterwards.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "derive/pipelines.h"
+#include "dialogs/drive_setup_dlg.h"
+#include "host/zel_headless.h"
+#include "tests/support/test_setups.h"
+
+namespace {
+
+using namespace dcservo;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+struct Value {
+  const char* name;
+  double base;
+};
+
+class DriveSetupDialog : public ::testing::Test {
+ protected:
+  DriveSetupDialog() : installed_(ui_), setup_(testing_support::LoadBundledSetup()) {}
+
+  // Scaled values as a user left them in a file: the chip parameters follow, and the dialog
+  // derives everything back from those when it is built.
+  void Prepare(std::initializer_list<Value> values) {
+    for (const Value& v : values) ASSERT_TRUE(setup_->SetParameterValueInBaseUnit(v.name, v.base));
+    ComputeChipParameters(*setup_);
+  }
+  CDriveSetupDlg& Open() {
+    dlg_ = std::make_unique<CDriveSetupDlg>(*setup_);
+    dlg_->ModalInit();
+    return *dlg_;
+  }
+  double Get(const char* name) const { return setup_->GetParameterValueInBaseUnit(name); }
+  const ZelControlState& State(int id) const { return dlg_->GetControlState(id); }
+  bool Enabled(int id) const { return State(id).enabled; }
+  bool Shown(int id) const { return State(id).shown; }
+
+  ZelHeadlessBackend ui_;
+  ZelScopedUiBackend installed_;
+  std::unique_ptr<CZel_Setup> setup_;
+  std::unique_ptr<CDriveSetupDlg> dlg_;
+};
+
+TEST_F(DriveSetupDialog, TemplateIsSoundAndTheAssistantHasTenSteps) {
+  EXPECT_THAT(ZelCheckTemplate(DriveSetupTemplate()), IsEmpty());
+  CDriveSetupDlg& dlg = Open();
+  EXPECT_EQ(dlg.GetCaption(), "Drive Setup");
+  EXPECT_EQ(dlg.GetGuidanceCount(), 10);
+  dlg.ShowGuidanceStep(6);
+  EXPECT_THAT(State(kIdcGuidanceText).text, HasSubstr("Select \"H/W\" if"));
+  // Every field of the page is bound on the bundled drive, which has all the optional ones.
+  const std::vector<std::string> bound = dlg.GetBoundParameters();
+  EXPECT_EQ(bound.size(), 43u);
+  for (const char* name : {"Vdc", "KFFA_scl", "Limit_Speed", "t_I2t_M", "Vbrake", "EnablePolarity",
+                           "InputsPolarityType", "Positive_SWLS", "save_axis_id"})
+    EXPECT_THAT(bound, ::testing::Contains(name));
+}
+
+TEST_F(DriveSetupDialog, AxisIdSelectorShowsStoresAndWarnsAboutCanOpen) {
+  Prepare({{"Axis_ID_list", 0}});
+  CDriveSetupDlg& dlg = Open();
+  EXPECT_EQ(dlg.ListGetCount(kAxisIdList), 256);
+  EXPECT_EQ(dlg.ListGetText(kAxisIdList, State(kAxisIdList).selection), "H/W");
+
+  ASSERT_TRUE(dlg.UserSelect(kAxisIdList, 126));  // 127: still a CANopen node id
+  EXPECT_THAT(ui_.Messages(), IsEmpty());
+  ASSERT_TRUE(dlg.UserSelect(kAxisIdList, 127));  // 128
+  ASSERT_TRUE(dlg.UserSelect(kAxisIdList, 254));  // 255
+  ASSERT_EQ(ui_.Messages().size(), 2u);
+  EXPECT_THAT(ui_.Messages()[0].text, HasSubstr("must be in the range 1-127"));
+  EXPECT_EQ(ui_.Messages()[0].style, kMbOk | kMbIconInformation);
+  EXPECT_EQ(State(kAxisIdList).selection, 254);  // the warning does not undo the choice
+  ASSERT_TRUE(dlg.UserSelect(kAxisIdList, 41));
+  ASSERT_TRUE(dlg.UserClick(kIdOk));
+  EXPECT_EQ(Get("Axis_ID_list"), 42);
+
+  Open();
+  EXPECT_EQ(State(kAxisIdList).selection, 41);
+  ASSERT_TRUE(dlg_->UserSelect(kAxisIdList, 255));
+  EXPECT_EQ(ui_.Messages().size(), 2u);
+  ASSERT_TRUE(dlg_->UserClick(kIdOk));
+  EXPECT_EQ(Get("Axis_ID_list"), 0);
+
+  // An identifier that no entry shows is kept, not read as the hardware switches.
+  Prepare({{"Axis_ID_list", 300}});
+  Open();
+  EXPECT_EQ(State(kAxisIdList).selection, -1);
+  ASSERT_TRUE(dlg_->UserClick(kIdOk));
+  EXPECT_EQ(Get("Axis_ID_list"), 300);
+  EXPECT_EQ(AxisIdOfEntry("H/W"), 0);
+  EXPECT_EQ(AxisIdOfEntry("255"), 255);
+}
+
+TEST_F(DriveSetupDialog, SoftwareLimitJustTypedGivesWayToTheOther) {
+  Prepare({{"isSWLS", 1}, {"SensorsConfiguration", 0}, {"Negative_SWLS", -10},
+           {"Positive_SWLS", 10}});
+  CDriveSetupDlg& dlg = Open();
+  ASSERT_TRUE(Enabled(kNegativeSwlsEdit));
+  const double two_pi = 2 * std::acos(-1.0);  // the fields show revolutions, the setup radians
+  ASSERT_TRUE(dlg.UserEdit(kNegativeSwlsEdit, "2"));
+  EXPECT_NEAR(Get("Negative_SWLS"), 10, 1e-3);
+  EXPECT_EQ(State(kNegativeSwlsEdit).text, State(kPositiveSwlsEdit).text);
+  ASSERT_TRUE(dlg.UserEdit(kNegativeSwlsEdit, "-1"));
+  ASSERT_TRUE(dlg.UserEdit(kPositiveSwlsEdit, "-2"));
+  EXPECT_NEAR(Get("Positive_SWLS"), -two_pi, 1e-3);
+  EXPECT_NEAR(Get("Negative_SWLS"), -two_pi, 1e-3);
+  ASSERT_TRUE(dlg.UserEdit(kNegativeSwlsEdit, "-3"));
+  ASSERT_TRUE(dlg.UserEdit(kPositiveSwlsEdit, "-3"));  // equal limits are a valid pair
+  EXPECT_NEAR(Get("Negative_SWLS"), -3 * two_pi, 1e-3);
+  EXPECT_NEAR(Get("Positive_SWLS"), -3 * two_pi, 1e-3);
+}
+
+TEST_F(DriveSetupDialog, LeavingPositionControlFollowsTheLocalReference) {
+  Prepare({{"ControlMode", 0}, {"GEARMASTER", 3}, {"GEARSLAVE", 2}, {"isAnalogueReference", 0}});
+  CDriveSetupDlg& dlg = Open();
+  ASSERT_TRUE(dlg.UserClick(kModeSpeed));
+  EXPECT_EQ(Get("GEARMASTER"), 1);
+  EXPECT_EQ(Get("GEARSLAVE"), 1);
+  EXPECT_EQ(Get("isAnalogueReference"), 1);
+  EXPECT_EQ(State(kAnalogueReference).checked, 1);
+  EXPECT_TRUE(Enabled(kSpeedErrorCheck));
+  EXPECT_FALSE(Enabled(kPositionErrorCheck));
+
+  setup_->SetParameterValueInBaseUnit("GEARMASTER", 5);
+  ASSERT_TRUE(dlg.UserClick(kModePosition));
+  EXPECT_EQ(Get("GEARMASTER"), 5);
+  EXPECT_TRUE(Enabled(kKpPEdit));
+}
+
+TEST_F(DriveSetupDialog, EncoderOnTheLoadForcesThePositionLoopOverTheSpeedLoop) {
+  Prepare({{"SensorsConfiguration", 2}, {"ControlMode", 1}, {"PositionControlType", 0}});
+  ASSERT_EQ(Get("PositionControlType"), 0);
+  CDriveSetupDlg& dlg = Open();
+  ASSERT_TRUE(dlg.UserClick(kModePosition));
+  EXPECT_EQ(Get("PositionControlType"), 1);
+  EXPECT_TRUE(Enabled(kKpSEdit));
+  EXPECT_TRUE(Shown(kLimitSpeedEdit));
+  EXPECT_TRUE(Enabled(kPositionKffaEdit));
+}
+
+TEST_F(DriveSetupDialog, TachoOnlyRulesOutPositionAndSoftwareLimits) {
+  Prepare({{"SensorsConfiguration", 1}, {"ControlMode", 1}, {"isSWLS", 1}});
+  Open();
+  EXPECT_FALSE(Enabled(kModePosition));
+  EXPECT_FALSE(Enabled(kSwlsCheck));
+  EXPECT_FALSE(Enabled(kNegativeSwlsEdit));
+  EXPECT_FALSE(Enabled(kPositiveSwlsUnit));
+}
+
+TEST_F(DriveSetupDialog, FeedforwardFieldsSitWithTheOuterLoop) {
+  Prepare({{"ControlMode", 1}, {"PosSpd_in_FastLoop", 0}});
+  ASSERT_EQ(Get("PosSpd_in_FastLoop"), 0);
+  CDriveSetupDlg& dlg = Open();
+  EXPECT_TRUE(Shown(kSpeedKffaEdit));
+  EXPECT_TRUE(Shown(kSpeedKffsEdit));
+  EXPECT_TRUE(Enabled(kSpeedKffsEdit));
+  EXPECT_FALSE(Shown(kPositionKffaEdit));
+  EXPECT_FALSE(Shown(kPositionFeedforwardLabel));
+
+  ASSERT_TRUE(dlg.UserClick(kModePosition));
+  EXPECT_FALSE(Shown(kSpeedKffaEdit));
+  EXPECT_TRUE(Shown(kPositionKffsEdit));
+
+  setup_->SetParameterValueInBaseUnit("PosSpd_in_FastLoop", 1);
+  dlg.UpdateData(0);
+  EXPECT_FALSE(Shown(kSpeedFeedforwardLabel));
+  EXPECT_FALSE(Shown(kPositionFeedforwardLabel));
+}
+
+TEST_F(DriveSetupDialog, NoExternalReferenceMeansNoAutomaticActivation) {
+  Prepare({{"ExternalReference", 1}, {"IsAutoActivatedAfterPowerOn", 1}});
+  CDriveSetupDlg& dlg = Open();
+  ASSERT_TRUE(Enabled(kAutoActivated));
+  ASSERT_EQ(State(kAutoActivated).checked, 1);
+  ASSERT_TRUE(dlg.UserClick(kReferenceNo));
+  EXPECT_EQ(Get("isAutoActivatedAfterPowerOn"), 0);
+  EXPECT_EQ(State(kAutoActivated).checked, 0);
+  EXPECT_FALSE(Enabled(kAutoActivated));
+  EXPECT_FALSE(Enabled(kReferenceSetup));
+}
+
+TEST_F(DriveSetupDialog, InputTypeChangeKeepsWhatTheInputsMean) {
+  setup_->SetOption("IsInputsTypeProgrammable", "1");
+  Prepare({{"InputsPolarityType", 1}, {"EnablePolarity", 1}, {"LSPPolarity", 0},
+           {"LSNPolarity", 1}});
+  CDriveSetupDlg& dlg = Open();
+  ASSERT_TRUE(Enabled(kInputTypeSource));
+  EXPECT_EQ(State(kActiveHighRowLabel).text, "Active high (Connected to +Vlog)");
+  ASSERT_TRUE(dlg.UserClick(kInputTypeSource));
+  EXPECT_EQ(Get("InputsPolarityType"), 0);
+  EXPECT_EQ(Get("EnablePolarity"), 0);
+  EXPECT_EQ(Get("LSPPolarity"), 1);
+  EXPECT_EQ(Get("LSNPolarity"), 0);
+  EXPECT_EQ(State(kActiveHighRowLabel).text, "Active high (Open/No connection)");
+  EXPECT_EQ(State(kActiveLowRowLabel).text, "Active low (Connected to GND)");
+  EXPECT_EQ(State(kLspActiveLow).checked, 1);
+  ASSERT_TRUE(dlg.UserClick(kInputTypeSink));
+  EXPECT_EQ(Get("EnablePolarity"), 1);
+  EXPECT_EQ(Get("LSPPolarity"), 0);
+  EXPECT_EQ(Get("LSNPolarity"), 1);
+  EXPECT_EQ(State(kActiveLowRowLabel).text, "Active low (Open/No connection)");
+}
+
+TEST_F(DriveSetupDialog, DriveDescriptionDecidesTheInputTypeWhenTheOptionIsMissing) {
+  setup_->ClearOption("IsInputsTypeProgrammable");
+  setup_->SetDescription("DS-48/10 BX");
+  Prepare({{"InputsPolarityType", 0}});
+  Open();
+  EXPECT_EQ(State(kInputTypeSink).checked, 1);
+  EXPECT_EQ(State(kInputTypeSource).checked, 0);
+  EXPECT_FALSE(Enabled(kInputTypeSink));
+  EXPECT_FALSE(Enabled(kInputTypeSource));
+  EXPECT_EQ(State(kActiveHighRowLabel).text, "Active high (Connected to +Vlog)");
+}
+
+// A dialog opened from the drive setup: it changes a gain behind the chip parameters' back,
+// as a tuning test does, and ends with the given result.
+class ChildDialog : public CZel_EditSetupDlg {
+ public:
+  ChildDialog(CZel_Setup& setup, int result)
+      : CZel_EditSetupDlg(setup, ZelDialogTemplate{9100, "Child", 0, {}}), result_(result) {}
+  int OnInitDialog() override {
+    m_Setup.SetParameterValueInBaseUnit("Kp_C_scl", m_Setup.GetParameterValueInBaseUnit("Kp_C_scl") + 0.1);
+    EndDialog(result_);
+    return 1;
+  }
+
+ private:
+  int result_;
+};
+
+class DriveSetupOpeners : public DriveSetupDialog {
+ protected:
+  void Register(DriveSetupChild child, int result) {
+    SetDriveSetupChildFactory(child, [result](CZel_Setup& setup) {
+      return std::make_unique<ChildDialog>(setup, result);
+    });
+    registered_.push_back(child);
+  }
+  ~DriveSetupOpeners() override {
+    for (DriveSetupChild c : registered_) SetDriveSetupChildFactory(c, nullptr);
+  }
+  // The chip parameter follows the gain only when the dialog synchronised after the child.
+  bool Synced() const { return setup_->GetParameterValueInInternalUnit("KPI") != kpi_before_; }
+  bool Refreshed() const { return State(kKpCEdit).text == ZelFormatValue(Get("Kp_C_scl")); }
+  void Click(int id) {
+    kpi_before_ = setup_->GetParameterValueInInternalUnit("KPI");
+    ASSERT_TRUE(dlg_->UserClick(id)) << dlg_->LastRefusal();
+  }
+
+  std::vector<DriveSetupChild> registered_;
+  double kpi_before_ = 0;
+};
+
+TEST_F(DriveSetupOpeners, ButtonsWithoutTheirDialogStayDisabled) {
+  Register(DriveSetupChild::Advanced, kIdOk);
+  Open();
+  EXPECT_TRUE(Enabled(kAdvanced));
+  for (int id : {kDetect, kCurrentTune, kSpeedTune, kPositionTune, kMotorSetup, kDriveInfo})
+    EXPECT_FALSE(Enabled(id)) << id;
+}
+
+TEST_F(DriveSetupOpeners, OkOnlyOpenersSynchroniseAfterOkButNotAfterCancel) {
+  Register(DriveSetupChild::VdcDetection, kIdCancel);
+  Open();
+  Click(kDetect);
+  EXPECT_FALSE(Synced());
+
+  Register(DriveSetupChild::VdcDetection, kIdOk);
+  Click(kDetect);
+  EXPECT_TRUE(Synced());
+  EXPECT_TRUE(Refreshed());
+
+  Register(DriveSetupChild::CurrentTest, kIdOk);
+  Open();
+  Click(kCurrentTune);
+  ASSERT_EQ(ui_.Messages().size(), 1u);
+  EXPECT_EQ(ui_.Messages()[0].text, "The test must be performed with motor shaft blocked.");
+  EXPECT_TRUE(Synced());
+}
+
+TEST_F(DriveSetupOpeners, MotorSetupAlwaysSynchronisesAndDriveInfoNeverRefreshes) {
+  Register(DriveSetupChild::MotorSetup, kIdCancel);
+  Register(DriveSetupChild::DriveInfo, kIdOk);
+  Open();
+  Click(kMotorSetup);
+  EXPECT_TRUE(Synced());
+  EXPECT_TRUE(Refreshed());
+
+  Click(kDriveInfo);
+  EXPECT_TRUE(Synced());
+  EXPECT_FALSE(Refreshed());
+}
+
+TEST_F(DriveSetupOpeners, MotorSetupOpensOnceTheDialogIsShown) {
+  int opened = 0;
+  SetDriveSetupChildFactory(DriveSetupChild::MotorSetup, [&opened](CZel_Setup& setup) {
+    ++opened;
+    return std::make_unique<ChildDialog>(setup, kIdOk);
+  });
+  registered_.push_back(DriveSetupChild::MotorSetup);
+  CDriveSetupDlg dlg(*setup_);
+  ui_.Then([&](CZel_Dialog&) { EXPECT_EQ(opened, 0); });
+  ui_.ThenWait(5);
+  const double before = Get("Kp_C_scl");
+  ui_.Then([&](CZel_Dialog& top) {
+    EXPECT_EQ(opened, 1);
+    EXPECT_NEAR(Get("Kp_C_scl"), before + 0.1, 1e-4);
+    EXPECT_EQ(top.GetChildText(kKpCEdit), ZelFormatValue(Get("Kp_C_scl")));
+  });
+  ui_.ThenWait(5);
+  EXPECT_EQ(dlg.DoModal(), kIdCancel);
+  EXPECT_EQ(opened, 1);
+  EXPECT_THAT(ui_.Errors(), IsEmpty());
+}
+
+TEST_F(DriveSetupDialog, OkComputesTheChipParametersAndHelpOpensItsTopic) {
+  CDriveSetupDlg& dlg = Open();
+  ASSERT_TRUE(dlg.UserClick(kHelpButton));
+  ASSERT_EQ(ui_.HelpRequests().size(), 1u);
+  EXPECT_EQ(ui_.HelpRequests()[0].context, 262406u);
+
+  ASSERT_TRUE(dlg.UserEdit(kVdcEdit, "36"));
+  setup_->SetParameterValueInInternalUnit("KPI", 1);
+  ASSERT_TRUE(dlg.UserClick(kIdOk));
+  EXPECT_EQ(dlg.GetModalResult(), kIdOk);
+  EXPECT_NE(setup_->GetParameterValueInInternalUnit("KPI"), 1);
+}
+
+}  // namespace
