@@ -10,6 +10,8 @@
 
 namespace {
 
+using testing_support::Snapshot;
+
 using dcservo::Direction;
 using dcservo::RunStep;
 using testing_support::LoadBundledSetup;
@@ -18,15 +20,6 @@ using testing_support::MakeSetup;
 double Value(const CZel_Setup& s, const char* name) { return s.GetParameterValueInBaseUnit(name); }
 void Set(CZel_Setup& s, const char* name, double v) {
   ASSERT_TRUE(s.SetParameterValueInBaseUnit(name, v));
-}
-
-// Every parameter's internal value: what a pass may or may not have changed.
-std::map<std::string, double> Snapshot(const CZel_Setup& s) {
-  std::map<std::string, double> values;
-  const CZel_Parameters& all = s.GetParameters();
-  for (int i = 0; i < all.GetParametersCount(); ++i)
-    values[all[i]->GetName()] = all[i]->GetValueInInternalUnit();
-  return values;
 }
 
 // Chip parameters held as doubles, so that what a step writes is seen before any rounding.

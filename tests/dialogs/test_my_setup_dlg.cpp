@@ -19,6 +19,8 @@
 
 namespace {
 
+using testing_support::Snapshot;
+
 using dcservo::Direction;
 using dcservo::RunStep;
 using ::testing::ElementsAre;
@@ -69,14 +71,6 @@ class GainsDialog : public CMySetupDlg {
  private:
   std::vector<std::string> names_;
 };
-
-std::map<std::string, double> Snapshot(const CZel_Setup& s) {
-  std::map<std::string, double> values;
-  const CZel_Parameters& all = s.GetParameters();
-  for (int i = 0; i < all.GetParametersCount(); ++i)
-    values[all[i]->GetName()] = all[i]->GetValueInInternalUnit();
-  return values;
-}
 
 std::vector<std::string> Differences(const std::map<std::string, double>& a,
                                      const std::map<std::string, double>& b) {

@@ -104,4 +104,12 @@ void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
+std::map<std::string, double> Snapshot(const CZel_Setup& setup) {
+  std::map<std::string, double> values;
+  const CZel_Parameters& all = setup.GetParameters();
+  for (int i = 0; i < all.GetParametersCount(); ++i)
+    values[all[i]->GetName()] = all[i]->GetValueInInternalUnit();
+  return values;
+}
+
 }  // namespace testing_support

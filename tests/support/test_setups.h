@@ -3,6 +3,7 @@
 // built from a list of parameters.
 
 #include <initializer_list>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -33,6 +34,9 @@ std::unique_ptr<CZel_Setup> MakeTimingSetup(std::initializer_list<Param> extra =
 
 // Adds or overwrites parameters.
 void Put(CZel_Setup& setup, std::initializer_list<Param> params);
+
+// Every parameter's internal value by name: what a pass may or may not have changed.
+std::map<std::string, double> Snapshot(const CZel_Setup& setup);
 
 // A scratch folder, removed with the object.
 class TempDir {
