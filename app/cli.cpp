@@ -29,6 +29,12 @@ std::vector<Assignment> SetupArgs::InOrder(const CLI::App& cmd) const {
   return out;
 }
 
+std::string ResolveSetup(const std::string& option, const std::string& positional) {
+  if (!positional.empty() && !option.empty() && positional != option)
+    throw CommandError(kExitBadInput, "two different setup files given");
+  return option.empty() ? positional : option;
+}
+
 int RunCommandLine(int argc, char** argv) {
   CLI::App app{"dcservo: setup of DC servo drives"};
   app.require_subcommand(1);

@@ -31,6 +31,10 @@ struct SetupArgs {
   std::vector<Assignment> InOrder(const CLI::App& cmd) const;
 };
 
+// The setup named by -s/--setup or by the positional SETUP; naming two different ones is
+// refused (CommandError).
+std::string ResolveSetup(const std::string& option, const std::string& positional);
+
 std::unique_ptr<Command> MakeComputeCommand();
 std::unique_ptr<Command> MakeChipCommand();
 std::unique_ptr<Command> MakeSyncCommand();

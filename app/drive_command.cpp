@@ -91,12 +91,6 @@ struct DriveSession {
   }
 };
 
-std::string ResolveSetup(const std::string& option, const std::string& positional) {
-  if (!positional.empty() && !option.empty() && positional != option)
-    throw CommandError(kExitBadInput, "two different setup files given");
-  return option.empty() ? positional : option;
-}
-
 void WriteCsv(const std::string& path, CZel_SingleAxisLogger& logger) {
   if (!logger.BeginUploadData()) throw CommandError(kExitFailed, CZel_Comm::GetLastErrorText());
   FILE* f = path == "-" ? stdout : std::fopen(path.c_str(), "w");

@@ -48,15 +48,13 @@ class EditCommand : public Command {
   }
 
   int Execute(const CLI::App& cmd) override {
-    if (!positional_setup_.empty() && !args_.setup.empty() && positional_setup_ != args_.setup)
-      throw CommandError(kExitBadInput, "two different setup files given");
     std::optional<ZelDialogScript> script;
     if (!script_.empty()) {
       ZelScriptParse parsed = ZelLoadDialogScript(script_);
       if (!parsed.ok) throw CommandError(kExitBadInput, parsed.error);
       script = std::move(parsed.script);
     }
-    SetupSession session(args_.setup.empty() ? positional_setup_ : args_.setup);
+    SetupSession session(ResolveSetup(args_.setup, positional_setup_));
     session.Apply(args_.InOrder(cmd));
     // The bundled drive is never written: the user is asked where its edit goes.
     target_ = !out_.empty() ? out_ : session.IsBundled() ? std::string() : session.Path();

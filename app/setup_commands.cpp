@@ -25,9 +25,7 @@ class PipelineCommand : public Command {
   }
 
   int Execute(const CLI::App& cmd) override {
-    if (!positional_setup_.empty() && !args_.setup.empty() && positional_setup_ != args_.setup)
-      throw CommandError(kExitBadInput, "two different setup files given");
-    SetupSession session(args_.setup.empty() ? positional_setup_ : args_.setup);
+    SetupSession session(ResolveSetup(args_.setup, positional_setup_));
     const auto names = SplitNameList(print_);
     session.CheckPrintable(names);
     session.Apply(args_.InOrder(cmd));

@@ -69,9 +69,7 @@ class TuneCommand : public Command {
   }
 
   int Execute(const CLI::App& cmd) override {
-    if (!positional_setup_.empty() && !args_.setup.empty() && positional_setup_ != args_.setup)
-      throw CommandError(kExitBadInput, "two different setup files given");
-    SetupSession session(args_.setup.empty() ? positional_setup_ : args_.setup);
+    SetupSession session(ResolveSetup(args_.setup, positional_setup_));
     session.Apply(args_.InOrder(cmd));
     CZel_Setup& setup = session.Setup();
     // As the drive setup does before it opens a tuning test.
