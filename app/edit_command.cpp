@@ -77,7 +77,7 @@ class EditCommand : public Command {
     static char* argv[] = {name, nullptr};
     QtGuiSession gui(argc, argv);
     result_ = session.Plugin().EditSetup(&session.Setup());
-    if (result_ == 1 && target_.empty()) target_ = ZelUi().FileDialog(SaveAsRequest());
+    AskWhereToSaveIfNeeded();
     return 0;
   }
 
@@ -95,7 +95,7 @@ class EditCommand : public Command {
         script,
         [&] {
           result_ = session.Plugin().EditSetup(&session.Setup());
-          if (result_ == 1 && target_.empty()) target_ = ZelUi().FileDialog(SaveAsRequest());
+          AskWhereToSaveIfNeeded();
           return result_;
         },
         prepare);
@@ -103,6 +103,11 @@ class EditCommand : public Command {
     for (const std::string& e : run.errors) std::fprintf(stderr, "dcservo: %s\n", e.c_str());
     if (!picture_error.empty()) std::fprintf(stderr, "dcservo: %s\n", picture_error.c_str());
     return run.ok() && picture_error.empty() ? 0 : kExitFailed;
+  }
+
+  // Asked while the dialog's front end is still installed, so a script can answer it.
+  void AskWhereToSaveIfNeeded() {
+    if (result_ == 1 && target_.empty()) target_ = ZelUi().FileDialog(SaveAsRequest());
   }
 
   void Save(SetupSession& session) {

@@ -401,16 +401,11 @@ void CDriveSetupDlg::ShowFeedforwardSets() {
   }
   const int mode = QuietInt(s, "ControlMode");
   const int structure = QuietInt(s, "PositionControlType");
-  // Only the slow loop has feedforward inputs; with the loops in the fast one neither shows.
+  // Only the slow loop has feedforward inputs; with the loops in the fast one neither shows,
+  // and torque control has no outer loop to feed forward.
   const bool slow_loop = QuietInt(s, "PosSpd_in_FastLoop") == 0;
-  bool speed_set = false, position_set = false;
-  if (mode == 2 && slow_loop) {
-    // torque: neither
-  } else if (mode == 1 && slow_loop) {
-    speed_set = true;
-  } else if (mode == 0 && (structure == 0 || structure == 1) && slow_loop) {
-    position_set = true;
-  }
+  const bool speed_set = slow_loop && mode == 1;
+  const bool position_set = slow_loop && mode == 0 && (structure == 0 || structure == 1);
   ShowChildren(kSpeedFeedforwardSet, speed_set);
   ShowChildren(kPositionFeedforwardSet, position_set);
   if (speed_set) EnableChildren(kSpeedFeedforwardSet, 1);
