@@ -1,6 +1,7 @@
 // `dcservo edit`: the drive setup dialog, opened through the plug-in's EditSetup as a host
-// opens it. On screen by default; with --script the dialog runs headless from a dialog
-// script; with --screenshot its picture is drawn off screen once the run is over.
+// opens it, or with --dialog any dialog or test of the registry on its own. On screen by
+// default; with --script the dialog runs headless from a dialog script; with --screenshot its
+// picture is drawn off screen once the run is over.
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,8 @@
 #include "app/command.h"
 #include "app/qt/qt_picture.h"
 #include "app/qt/qt_session.h"
+#include "host/zel_dialog.h"
+#include "host/zel_dialog_registry.h"
 #include "host/zel_dialog_script.h"
 #include "host/zel_headless.h"
 
@@ -43,11 +46,17 @@ class EditCommand : public Command {
     cmd.add_option("SETUP", positional_setup_, "Drive setup file (same as --setup)");
     cmd.add_option("--out", out_, "Save to this file on OK instead of the setup's own file");
     cmd.add_option("--script", script_, "Run the dialog headless from this dialog script");
+    cmd.add_option("--dialog", dialog_,
+                   "Open this dialog or test on its own instead of the drive setup: " +
+                       JoinedDialogNames());
     cmd.add_option("--screenshot", screenshot_,
                    "Draw the dialog off screen (after the script, if one is given) as PNG");
   }
 
   int Execute(const CLI::App& cmd) override {
+    if (!dialog_.empty() && !ZelIsDialogRegistered(dialog_))
+      throw CommandError(kExitBadInput, "no dialog \"" + dialog_ + "\"; the dialogs are " +
+                                            JoinedDialogNames());
     std::optional<ZelDialogScript> script;
     if (!script_.empty()) {
       ZelScriptParse parsed = ZelLoadDialogScript(script_);
@@ -76,7 +85,7 @@ class EditCommand : public Command {
     static char name[] = "dcservo";
     static char* argv[] = {name, nullptr};
     QtGuiSession gui(argc, argv);
-    result_ = session.Plugin().EditSetup(&session.Setup());
+    result_ = OpenDialog(session);
     AskWhereToSaveIfNeeded();
     return 0;
   }
@@ -94,7 +103,7 @@ class EditCommand : public Command {
     const ZelScriptResult run = ZelRunWithScript(
         script,
         [&] {
-          result_ = session.Plugin().EditSetup(&session.Setup());
+          result_ = OpenDialog(session);
           AskWhereToSaveIfNeeded();
           return result_;
         },
@@ -103,6 +112,21 @@ class EditCommand : public Command {
     for (const std::string& e : run.errors) std::fprintf(stderr, "dcservo: %s\n", e.c_str());
     if (!picture_error.empty()) std::fprintf(stderr, "dcservo: %s\n", picture_error.c_str());
     return run.ok() && picture_error.empty() ? 0 : kExitFailed;
+  }
+
+  static std::string JoinedDialogNames() {
+    std::string joined;
+    for (const std::string& name : ZelRegisteredDialogNames())
+      joined += (joined.empty() ? "" : ", ") + name;
+    return joined;
+  }
+
+  // The drive setup goes through the export, as a host opens it; any other dialog is built
+  // from the registry, as the dialog that opens it would.
+  int OpenDialog(SetupSession& session) {
+    if (dialog_.empty()) return session.Plugin().EditSetup(&session.Setup());
+    std::unique_ptr<CZel_Dialog> dialog = ZelCreateDialog(dialog_, session.Setup());
+    return dialog ? dialog->DoModal() : 0;
   }
 
   // Asked while the dialog's front end is still installed, so a script can answer it.
@@ -120,7 +144,7 @@ class EditCommand : public Command {
   }
 
   SetupArgs args_;
-  std::string positional_setup_, out_, script_, screenshot_, target_;
+  std::string positional_setup_, out_, script_, screenshot_, dialog_, target_;
   int result_ = 0;
 };
 

@@ -2,15 +2,17 @@
 
 #include <cctype>
 #include <cmath>
-#include <map>
 #include <string_view>
 
 #include "derive/gains.h"
 #include "derive/parameter_ranges.h"
 #include "derive/pipelines.h"
+#include "dialogs/dialog_names.h"
+#include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"
 #include "host/zel_names.h"
 #include "units/control_structure.h"
+#include "units/drive_modes.h"
 
 namespace dcservo {
 namespace {
@@ -77,43 +79,43 @@ constexpr int kHardwareAxisEntry = 255;
 // Entries 127 to 254 are the identifiers 128 to 255, which CANopen does not accept.
 constexpr int kFirstNonCanOpenEntry = 127;
 
-// --- sets of controls that the rules enable or show together (lists end with 0) -------------
+// --- sets of controls that the rules enable or show together ------------------------------
 
 constexpr int kCurrentControllerSet[] = {kCurrentBox, kCurrentKpLabel, kCurrentKiLabel, kKpCEdit,
-                                         kKiCEdit,    kCurrentTune,    0};
+                                         kKiCEdit,    kCurrentTune};
 constexpr int kSpeedControllerSet[] = {
     kSpeedBox,   kSpeedKpLabel,  kSpeedKiLabel,   kSpeedIntegralLabel, kSpeedFeedforwardLabel,
     kSpeedAccelerationLabel,     kKpSEdit,        kKiSEdit,            kIPSatSEdit,
-    kIPSatSUnit, kSpeedKffaEdit, kSpeedTune,      0};
+    kIPSatSUnit, kSpeedKffaEdit, kSpeedTune};
 constexpr int kPositionControllerSet[] = {
     kPositionBox,        kPositionKpLabel,           kPositionKiLabel,  kPositionKdLabel,
     kKdFilterLabel,      kPositionIntegralLabel,     kPositionFeedforwardLabel,
     kLimitSpeedLabel,    kPositionSpeedLabel,        kPositionAccelerationLabel,
     kKpPEdit,            kKiPEdit,                   kKdPEdit,          kFilterDEdit,
     kIPSatPEdit,         kIPSatPUnit,                kPositionKffsEdit, kLimitSpeedEdit,
-    kLimitSpeedUnit,     kPositionTune,              0};
-constexpr int kLoadSpeedLimitSet[] = {kLimitSpeedLabel, kLimitSpeedEdit, kLimitSpeedUnit, 0};
+    kLimitSpeedUnit,     kPositionTune};
+constexpr int kLoadSpeedLimitSet[] = {kLimitSpeedLabel, kLimitSpeedEdit, kLimitSpeedUnit};
 constexpr int kSpeedFeedforwardSet[] = {kSpeedFeedforwardLabel, kSpeedKffaEdit, kSpeedKffsEdit,
-                                        kSpeedAccelerationLabel, kSpeedSpeedLabel, 0};
+                                        kSpeedAccelerationLabel, kSpeedSpeedLabel};
 constexpr int kPositionFeedforwardSet[] = {kPositionFeedforwardLabel, kPositionKffaEdit,
                                            kPositionKffsEdit, kPositionAccelerationLabel,
-                                           kPositionSpeedLabel, 0};
-constexpr int kBrakeVoltageSet[] = {kBrakeVoltageLabel, kBrakeVoltageEdit, kBrakeVoltageUnit, 0};
-constexpr int kEnablePolaritySet[] = {kEnableLabel, kEnableActiveLow, kEnableActiveHigh, 0};
-constexpr int kSwlsSwitchSet[] = {kSwlsBox, kSwlsCheck, 0};
+                                           kPositionSpeedLabel};
+constexpr int kBrakeVoltageSet[] = {kBrakeVoltageLabel, kBrakeVoltageEdit, kBrakeVoltageUnit};
+constexpr int kEnablePolaritySet[] = {kEnableLabel, kEnableActiveLow, kEnableActiveHigh};
+constexpr int kSwlsSwitchSet[] = {kSwlsBox, kSwlsCheck};
 constexpr int kSwlsLimitSet[] = {kNegativeLimitLabel, kPositiveLimitLabel, kNegativeSwlsEdit,
-                                 kPositiveSwlsEdit,   kNegativeSwlsUnit,   kPositiveSwlsUnit, 0};
+                                 kPositiveSwlsEdit,   kNegativeSwlsUnit,   kPositiveSwlsUnit};
 constexpr int kOverCurrentSet[] = {kImaxLabel,     kImaxTimeLabel, kImaxEdit,
-                                   kImaxTimeEdit,  kImaxUnit,      kImaxTimeUnit, 0};
+                                   kImaxTimeEdit,  kImaxUnit,      kImaxTimeUnit};
 constexpr int kI2tSet[] = {kI2tCurrentLabel, kI2tTimeLabel, kI2tCurrentEdit,
-                           kI2tTimeEdit,     kI2tCurrentUnit, kI2tTimeUnit, 0};
+                           kI2tTimeEdit,     kI2tCurrentUnit, kI2tTimeUnit};
 constexpr int kPositionErrorSet[] = {kPositionErrorLabel, kPositionErrorTimeLabel,
                                      kPositionErrorEdit,  kPositionErrorTimeEdit,
-                                     kPositionErrorUnit,  kPositionErrorTimeUnit, 0};
+                                     kPositionErrorUnit,  kPositionErrorTimeUnit};
 constexpr int kSpeedErrorSet[] = {kSpeedErrorLabel, kSpeedErrorTimeLabel, kSpeedErrorEdit,
-                                  kSpeedErrorTimeEdit, kSpeedErrorUnit, kSpeedErrorTimeUnit, 0};
-constexpr int kCanSet[] = {kBaudRateLabel, kIdcCanBaudRate, 0};
-constexpr int kAxisSet[] = {kAxisIdLabel, kAxisIdList, 0};
+                                  kSpeedErrorTimeEdit, kSpeedErrorUnit, kSpeedErrorTimeUnit};
+constexpr int kCanSet[] = {kBaudRateLabel, kIdcCanBaudRate};
+constexpr int kAxisSet[] = {kAxisIdLabel, kAxisIdList};
 
 // Clicks after which the enabled state may have changed.
 constexpr int kStateClicks[] = {kModePosition,  kModeSpeed,      kModeTorque,      kReferenceNo,
@@ -136,27 +138,27 @@ enum AfterClosing : unsigned {
 
 struct Opener {
   int button;
-  DriveSetupChild child;
+  const char* dialog;  // its name in the dialog registry
   unsigned before;
   unsigned after;
   bool after_ok_only;
 };
 
 constexpr Opener kOpeners[] = {
-    {kDetect, DriveSetupChild::VdcDetection, kSyncBefore,
+    {kDetect, dialog_names::kVdcTest, kSyncBefore,
      kSyncAfter | kRefreshAll | kReloadControls, true},
-    {kCurrentTune, DriveSetupChild::CurrentTest, kSyncBefore | kNoticeBlockedShaft,
+    {kCurrentTune, dialog_names::kCurrentTest, kSyncBefore | kNoticeBlockedShaft,
      kSyncAfter | kRefreshAll, true},
-    {kSpeedTune, DriveSetupChild::SpeedTest, kSyncBefore | kRangesBefore,
+    {kSpeedTune, dialog_names::kSpeedTest, kSyncBefore | kRangesBefore,
      kSyncAfter | kRefreshAll, true},
-    {kPositionTune, DriveSetupChild::PositionTest, kSyncBefore, kSyncAfter | kRefreshAll, true},
-    {kReferenceSetup, DriveSetupChild::ExternalReference, kSyncBefore,
+    {kPositionTune, dialog_names::kPositionTest, kSyncBefore, kSyncAfter | kRefreshAll, true},
+    {kReferenceSetup, dialog_names::kExternalReference, kSyncBefore,
      kSyncAfter | kRefreshAll | kReloadControls, true},
     // The motor decides every scale on this page, so whatever happened there is shown again.
-    {kMotorSetup, DriveSetupChild::MotorSetup, kSyncBefore,
+    {kMotorSetup, dialog_names::kMotorSetup, kSyncBefore,
      kSyncAfter | kRefreshAll | kReloadControls, false},
-    {kAdvanced, DriveSetupChild::Advanced, kSyncBefore, kSyncAfter | kReloadControls, true},
-    {kDriveInfo, DriveSetupChild::DriveInfo, kSyncBefore, kSyncAfter, false},
+    {kAdvanced, dialog_names::kAdvanced, kSyncBefore, kSyncAfter | kReloadControls, true},
+    {kDriveInfo, dialog_names::kDriveInfo, kSyncBefore, kSyncAfter, false},
 };
 
 const Opener* FindOpener(int button) {
@@ -166,35 +168,14 @@ const Opener* FindOpener(int button) {
   return nullptr;
 }
 
-std::map<DriveSetupChild, DriveSetupChildFactory>& ChildFactories() {
-  static std::map<DriveSetupChild, DriveSetupChildFactory> factories;
-  return factories;
-}
-
-std::unique_ptr<CZel_Dialog> MakeChild(DriveSetupChild child, CZel_Setup& setup) {
-  auto it = ChildFactories().find(child);
-  return it == ChildFactories().end() ? nullptr : it->second(setup);
-}
+const int kOpenerButtons[] = {kDetect,         kCurrentTune, kSpeedTune, kPositionTune,
+                              kReferenceSetup, kMotorSetup,  kAdvanced,  kDriveInfo};
 
 // --- reading the setup; presence and optional names are probed without error reports ------
 
 bool HasParameter(const CZel_Setup& setup, std::string_view name) {
   ZelQuietErrors quiet;
   return setup.FindParameter(name) != nullptr;
-}
-
-double QuietValue(const CZel_Setup& setup, std::string_view name) {
-  ZelQuietErrors quiet;
-  return setup.GetParameterValueInBaseUnit(name);
-}
-
-int QuietInt(const CZel_Setup& setup, std::string_view name) {
-  return static_cast<int>(std::trunc(QuietValue(setup, name)));
-}
-
-int QuietInternalInt(const CZel_Setup& setup, std::string_view name) {
-  ZelQuietErrors quiet;
-  return static_cast<int>(std::trunc(setup.GetParameterValueInInternalUnit(name)));
 }
 
 bool BrakeDisabled(const CZel_Setup& setup) { return setup.GetIntOption("DisableBrake") == 1; }
@@ -224,14 +205,8 @@ std::string FormatInteger(double value) {
 
 }  // namespace
 
-void SetDriveSetupChildFactory(DriveSetupChild child, DriveSetupChildFactory factory) {
-  if (factory)
-    ChildFactories()[child] = std::move(factory);
-  else
-    ChildFactories().erase(child);
-}
-
-bool HasDriveSetupChild(DriveSetupChild child) { return ChildFactories().count(child) != 0; }
+const ZelDialogRegistration kRegistration(dialog_names::kDriveSetup,
+                                          ZelFactoryOf<CDriveSetupDlg>());
 
 std::string AxisIdEntry(int index) {
   return index == kHardwareAxisEntry ? "H/W" : std::to_string(index + 1);
@@ -255,7 +230,7 @@ CDriveSetupDlg::CDriveSetupDlg(CZel_Setup& setup, CZel_Dialog* parent)
     : CMySetupDlg(setup, kDriveSetupTemplate, 1, kGuidance, parent) {
   ComputeScaledParameters(m_Setup);
   ComputeParameterRanges(m_Setup);
-  if (HasParameter(m_Setup, "SpeedForward")) ApplySpeedForwardRule(m_Setup);
+  if (HasParameter("SpeedForward")) ApplySpeedForwardRule(m_Setup);
   BindControls();
   EnableCANSettings();
 }
@@ -308,9 +283,9 @@ void CDriveSetupDlg::BindControls() {
     AddSwitchParameterControls("EnablePolarity", {kEnableActiveLow, kEnableActiveHigh});
   AddSwitchParameterControls("LSPPolarity", {kLspActiveHigh, kLspActiveLow});
   AddSwitchParameterControls("LSNPolarity", {kLsnActiveHigh, kLsnActiveLow});
-  if (HasParameter(m_Setup, "InputsPolarityType"))
+  if (HasParameter("InputsPolarityType"))
     AddSwitchParameterControls("InputsPolarityType", {kInputTypeSource, kInputTypeSink});
-  if (HasParameter(m_Setup, "isSWLS")) {
+  if (HasParameter("isSWLS")) {
     AddCheckParameterControls("isSWLS", kSwlsCheck);
     AddParameterControls("Negative_SWLS", kNegativeSwlsEdit, kNegativeSwlsUnit);
     AddParameterControls("Positive_SWLS", kPositiveSwlsEdit, kPositiveSwlsUnit);
@@ -322,18 +297,12 @@ void CDriveSetupDlg::BindControls() {
 }
 
 const ZelMessageMap* CDriveSetupDlg::GetMessageMap() const {
-  static const ZelMessageMap map = [this] {
-    ZelMessageMap m{CMySetupDlg::GetMessageMap(), {}};
-    for (int id : kStateClicks) m.entries.push_back(ZelOnClicked(id, &CDriveSetupDlg::OnStateClick));
-    for (const Opener& o : kOpeners) {
-      m.entries.push_back({ZelNotify::Clicked, o.button, o.button, [](CZel_Dialog& d, int id) {
-                             static_cast<CDriveSetupDlg&>(d).OnOpener(id);
-                           }});
-    }
-    m.entries.push_back(ZelOnSelChange(kAxisIdList, &CDriveSetupDlg::OnAxisIdSelected));
-    m.entries.push_back(ZelOnClicked(kHelpButton, &CDriveSetupDlg::OnHelp));
-    return m;
-  }();
+  static const ZelMessageMap map = ZelMessageMapOf(
+      CMySetupDlg::GetMessageMap(),
+      {ZelOnClickedEach(kStateClicks, &CDriveSetupDlg::OnStateClick),
+       ZelOnClickedEach(kOpenerButtons, &CDriveSetupDlg::OnOpener),
+       {ZelOnSelChange(kAxisIdList, &CDriveSetupDlg::OnAxisIdSelected),
+        ZelOnClicked(kHelpButton, &CDriveSetupDlg::OnHelp)}});
   return &map;
 }
 
@@ -346,14 +315,13 @@ void CDriveSetupDlg::DoDataExchange(ZelDataExchange* pDX) {
 
 void CDriveSetupDlg::RefreshState() {
   const CZel_Setup& s = m_Setup;
-  const int mode = QuietInt(s, "ControlMode");
-  const bool P = mode == 0, S = mode == 1;
-  const int structure = QuietInt(s, "PositionControlType");
-  const bool C1 = structure == 1;
-  const bool position_over_speed = P && C1;
-  const int sensors = QuietInt(s, "SensorsConfiguration");
+  const int mode = QuietInt("ControlMode");
+  const bool P = mode == ControlMode::Position, S = mode == ControlMode::Speed;
+  const bool position_over_speed =
+      IsPositionOverSpeedLoop(mode, QuietInt("PositionControlType"));
+  const bool tacho_only = QuietInt("SensorsConfiguration") == SensorsConfiguration::TachoOnMotor;
 
-  EnableChild(kModePosition, sensors != 1);
+  EnableChild(kModePosition, !tacho_only);
   EnableChildren(kCurrentControllerSet, 1);
   EnableChildren(kSpeedControllerSet, S || position_over_speed);
   EnableChildren(kPositionControllerSet, P);
@@ -362,27 +330,27 @@ void CDriveSetupDlg::RefreshState() {
   ShowFeedforwardSets();
 
   EnableChild(kMotorOverTemp, s.GetIntOption("DisableMotorTemperature") == 0 &&
-                                  QuietInt(s, "isMotorTemperatureSensor") == 1);
-  EnableChildren(kBrakeVoltageSet, QuietInt(s, "isBrakeResistor") == 1 && !BrakeDisabled(s));
+                                  QuietInt("isMotorTemperatureSensor") == 1);
+  EnableChildren(kBrakeVoltageSet, QuietInt("isBrakeResistor") == 1 && !BrakeDisabled(s));
   ShowChildren(kEnablePolaritySet, !EnablePolarityHidden(s));
 
-  const bool swls_usable = HasParameter(s, "isSWLS") && sensors != 1;
+  const bool swls_usable = HasParameter("isSWLS") && !tacho_only;
   EnableChildren(kSwlsSwitchSet, swls_usable);
-  EnableChildren(kSwlsLimitSet, swls_usable && QuietInt(s, "isSWLS") == 1);
+  EnableChildren(kSwlsLimitSet, swls_usable && QuietInt("isSWLS") == 1);
 
-  const bool external = QuietInt(s, "ExternalReference") == 1;
+  const bool external = QuietInt("ExternalReference") == 1;
   EnableChild(kReferenceSetup, external);
-  EnableChildren(kOverCurrentSet, QuietInt(s, "isOverCurrent") == 1);
-  EnableChildren(kI2tSet, QuietInt(s, "isMotori2t") != 0);
+  EnableChildren(kOverCurrentSet, QuietInt("isOverCurrent") == 1);
+  EnableChildren(kI2tSet, QuietInt("isMotori2t") != 0);
   EnableChild(kPositionErrorCheck, P);
-  EnableChildren(kPositionErrorSet, P && QuietInt(s, "isPositionControlError") != 0);
+  EnableChildren(kPositionErrorSet, P && QuietInt("isPositionControlError") != 0);
   EnableChild(kSpeedErrorCheck, S);
-  EnableChildren(kSpeedErrorSet, S && QuietInt(s, "isSpeedControlError") != 0);
+  EnableChildren(kSpeedErrorSet, S && QuietInt("isSpeedControlError") != 0);
   EnableChild(kAutoActivated, external);
 
   if (HasSaveChecks(s)) {
-    EnableChildren(kCanSet, QuietInt(s, "save_CAN_baudrate") == 1);
-    EnableChildren(kAxisSet, QuietInt(s, "save_axis_id") == 1);
+    EnableChildren(kCanSet, QuietInt("save_CAN_baudrate") == 1);
+    EnableChildren(kAxisSet, QuietInt("save_axis_id") == 1);
   } else {
     ShowChild(kSaveCanBaudRate, 0);
     ShowChild(kSaveAxisId, 0);
@@ -393,19 +361,21 @@ void CDriveSetupDlg::RefreshState() {
 }
 
 void CDriveSetupDlg::ShowFeedforwardSets() {
-  const CZel_Setup& s = m_Setup;
-  if (!HasParameter(s, "SpeedForward")) {
+  if (!HasParameter("SpeedForward")) {
     ShowChild(kSpeedKffsEdit, 0);
     ShowChild(kSpeedSpeedLabel, 0);
     return;
   }
-  const int mode = QuietInt(s, "ControlMode");
-  const int structure = QuietInt(s, "PositionControlType");
+  const int mode = QuietInt("ControlMode");
+  const int structure = QuietInt("PositionControlType");
   // Only the slow loop has feedforward inputs; with the loops in the fast one neither shows,
   // and torque control has no outer loop to feed forward.
-  const bool slow_loop = QuietInt(s, "PosSpd_in_FastLoop") == 0;
-  const bool speed_set = slow_loop && mode == 1;
-  const bool position_set = slow_loop && mode == 0 && (structure == 0 || structure == 1);
+  const bool slow_loop = QuietInt("PosSpd_in_FastLoop") == 0;
+  const bool speed_set = slow_loop && mode == ControlMode::Speed;
+  const bool position_set =
+      slow_loop && mode == ControlMode::Position &&
+      (structure == PositionControlType::OverCurrentLoop ||
+       structure == PositionControlType::OverSpeedLoop);
   ShowChildren(kSpeedFeedforwardSet, speed_set);
   ShowChildren(kPositionFeedforwardSet, position_set);
   if (speed_set) EnableChildren(kSpeedFeedforwardSet, 1);
@@ -413,7 +383,7 @@ void CDriveSetupDlg::ShowFeedforwardSets() {
 }
 
 void CDriveSetupDlg::ShowReferenceTypeLabel() {
-  SetChildText(kDigitalReferenceLabel, QuietInt(m_Setup, "DigitalReferenceType") == 0
+  SetChildText(kDigitalReferenceLabel, QuietInt("DigitalReferenceType") == 0
                                            ? "Pulse && Direction"
                                            : "Incremental Encoder");
 }
@@ -426,7 +396,7 @@ void CDriveSetupDlg::ShowInputRowLabels(bool sink) {
 }
 
 void CDriveSetupDlg::ShowInputType() {
-  const bool has_type = HasParameter(m_Setup, "InputsPolarityType");
+  const bool has_type = HasParameter("InputsPolarityType");
   const int programmable = InputsTypeProgrammable(m_Setup);
   EnableChild(kInputTypeSink, has_type && programmable == 1);
   EnableChild(kInputTypeSource, has_type && programmable == 1);
@@ -439,7 +409,7 @@ void CDriveSetupDlg::ShowInputType() {
     // Drives of the BX family have sinking inputs.
     show_type(m_Setup.GetDescription().find("BX") != std::string::npos);
   } else if (has_type) {
-    ShowInputRowLabels(QuietInt(m_Setup, "InputsPolarityType") == 1);
+    ShowInputRowLabels(QuietInt("InputsPolarityType") == 1);
   } else {
     ZelQuietErrors quiet;
     const auto asr = static_cast<long long>(m_Setup.GetParameterValueInInternalUnit("ASR"));
@@ -449,7 +419,9 @@ void CDriveSetupDlg::ShowInputType() {
 
 void CDriveSetupDlg::DisableUnbuiltOpeners() {
   for (const Opener& o : kOpeners) {
-    if (!HasDriveSetupChild(o.child)) EnableChild(o.button, 0);
+    if (ZelIsDialogRegistered(o.dialog)) continue;
+    EnableChild(o.button, 0);
+    SetChildTooltip(o.button, kNotBuiltTooltip);
   }
 }
 
@@ -477,7 +449,7 @@ int CDriveSetupDlg::OnInitDialog() {
 void CDriveSetupDlg::FillAxisIdList() {
   ListResetContent(m_AxisIdSelector);
   for (int i = 0; i < kAxisIdEntries; ++i) ListAddString(m_AxisIdSelector, AxisIdEntry(i));
-  const int id = QuietInt(m_Setup, "Axis_ID_list");
+  const int id = QuietInt("Axis_ID_list");
   const std::string wanted = id == 0 ? "H/W" : FormatInteger(id);
   for (int i = 0; i < kAxisIdEntries; ++i) {
     if (ListGetText(m_AxisIdSelector, i) == wanted) {
@@ -500,63 +472,81 @@ void CDriveSetupDlg::OnTimer(unsigned id) {
     return;
   }
   KillTimer(kMotorSetupTimer);
-  std::unique_ptr<CZel_Dialog> motor = MakeChild(DriveSetupChild::MotorSetup, m_Setup);
+  std::unique_ptr<CZel_Dialog> motor = ZelCreateDialog(dialog_names::kMotorSetup, m_Setup, this);
   if (motor && motor->DoModal() == kIdOk) AfterChild(kSyncAfter | kRefreshAll | kReloadControls);
 }
 
 // --- changes --------------------------------------------------------------------------------
 
 void CDriveSetupDlg::OnChangedParameterValue(const std::string& name) {
-  if (zel::NamesEqual(name, "ControlMode")) {
-    if (HasParameter(m_Setup, "SpeedForward")) ApplySpeedForwardRule(m_Setup);
-    // Outside position control the drive follows its own reference, not a master's.
-    if (QuietInt(m_Setup, "ControlMode") != 0) {
-      m_Setup.SetParameterValueInBaseUnit("GEARMASTER", 1);
-      m_Setup.SetParameterValueInBaseUnit("GEARSLAVE", 1);
-      m_Setup.SetParameterValueInBaseUnit("isAnalogueReference", 1);
-      RefreshAllParameters(0);
-    }
-  } else if (zel::NamesEqual(name, "ExternalReference")) {
-    if (QuietInt(m_Setup, "ExternalReference") == 0) {
-      m_Setup.SetParameterValueInBaseUnit("isAutoActivatedAfterPowerOn", 0);
-      RefreshParameterControls("isAutoActivatedAfterPowerOn");
-    }
-  } else if (zel::NamesEqual(name, "Negative_SWLS") || zel::NamesEqual(name, "Positive_SWLS")) {
-    // The limit just typed gives way to the other one.
-    const double negative = QuietValue(m_Setup, "Negative_SWLS");
-    const double positive = QuietValue(m_Setup, "Positive_SWLS");
-    if (negative > positive) {
-      const bool negative_typed = zel::NamesEqual(name, "Negative_SWLS");
-      m_Setup.SetParameterValueInBaseUnit(negative_typed ? "Negative_SWLS" : "Positive_SWLS",
-                                          negative_typed ? positive : negative);
-    }
-  }
+  static constexpr ZelNameHandler<CDriveSetupDlg> kHandlers[] = {
+      {"ControlMode", &CDriveSetupDlg::OnControlModeChanged},
+      {"ExternalReference", &CDriveSetupDlg::OnExternalReferenceChanged},
+      {"Negative_SWLS", &CDriveSetupDlg::OnSoftwareLimitChanged},
+      {"Positive_SWLS", &CDriveSetupDlg::OnSoftwareLimitChanged},
+  };
+  ZelDispatchByName(*this, kHandlers, name);
   CMySetupDlg::OnChangedParameterValue(name);
 }
 
+void CDriveSetupDlg::OnControlModeChanged(const std::string&) {
+  if (HasParameter("SpeedForward")) ApplySpeedForwardRule(m_Setup);
+  // Outside position control the drive follows its own reference, not a master's.
+  if (QuietInt("ControlMode") == ControlMode::Position) return;
+  m_Setup.SetParameterValueInBaseUnit("GEARMASTER", 1);
+  m_Setup.SetParameterValueInBaseUnit("GEARSLAVE", 1);
+  m_Setup.SetParameterValueInBaseUnit("isAnalogueReference", 1);
+  RefreshAllParameters(0);
+}
+
+void CDriveSetupDlg::OnExternalReferenceChanged(const std::string&) {
+  if (QuietInt("ExternalReference") != 0) return;
+  m_Setup.SetParameterValueInBaseUnit("isAutoActivatedAfterPowerOn", 0);
+  RefreshParameterControls("isAutoActivatedAfterPowerOn");
+}
+
+void CDriveSetupDlg::OnSoftwareLimitChanged(const std::string& name) {
+  // The limit just typed gives way to the other one.
+  const double negative = QuietValue("Negative_SWLS");
+  const double positive = QuietValue("Positive_SWLS");
+  if (negative <= positive) return;
+  const bool negative_typed = zel::NamesEqual(name, "Negative_SWLS");
+  m_Setup.SetParameterValueInBaseUnit(negative_typed ? "Negative_SWLS" : "Positive_SWLS",
+                                      negative_typed ? positive : negative);
+}
+
 void CDriveSetupDlg::OnRefreshParameterValue(const std::string& name) {
-  if (zel::NamesEqual(name, "Vdc") || zel::NamesEqual(name, "Limit_Speed")) {
-    // The speed limit's range follows the supply.
-    RunStep(m_Setup, "SATP", Direction::ToChip);
-    RunStep(m_Setup, "Limit_Speed", Direction::ToScaled);
-    ComputeParameterRanges(m_Setup);
-    RefreshAllParameters(0);
-  } else if (zel::NamesEqual(name, "InputsPolarityType")) {
-    // The inputs keep their electrical meaning when the type changes.
-    InvertPolarity(m_Setup, "EnablePolarity");
-    InvertPolarity(m_Setup, "LSNPolarity");
-    InvertPolarity(m_Setup, "LSPPolarity");
-    ShowInputRowLabels(QuietInt(m_Setup, "InputsPolarityType") == 1);
-    RefreshAllParameters(0);
-  }
+  static constexpr ZelNameHandler<CDriveSetupDlg> kHandlers[] = {
+      {"Vdc", &CDriveSetupDlg::OnSupplyOrSpeedLimitRefreshed},
+      {"Limit_Speed", &CDriveSetupDlg::OnSupplyOrSpeedLimitRefreshed},
+      {"InputsPolarityType", &CDriveSetupDlg::OnInputsTypeRefreshed},
+  };
+  ZelDispatchByName(*this, kHandlers, name);
   CMySetupDlg::OnRefreshParameterValue(name);
+}
+
+void CDriveSetupDlg::OnSupplyOrSpeedLimitRefreshed(const std::string&) {
+  // The speed limit's range follows the supply.
+  RunStep(m_Setup, "SATP", Direction::ToChip);
+  RunStep(m_Setup, "Limit_Speed", Direction::ToScaled);
+  ComputeParameterRanges(m_Setup);
+  RefreshAllParameters(0);
+}
+
+void CDriveSetupDlg::OnInputsTypeRefreshed(const std::string&) {
+  // The inputs keep their electrical meaning when the type changes.
+  InvertPolarity(m_Setup, "EnablePolarity");
+  InvertPolarity(m_Setup, "LSNPolarity");
+  InvertPolarity(m_Setup, "LSPPolarity");
+  ShowInputRowLabels(QuietInt("InputsPolarityType") == 1);
+  RefreshAllParameters(0);
 }
 
 void CDriveSetupDlg::OnStateClick() {
   // With the encoder on the load the position loop cannot close without the speed loop.
-  if (QuietInternalInt(m_Setup, "SensorsConfiguration") == 2 &&
-      QuietInternalInt(m_Setup, "ControlMode") == 0 &&
-      QuietInternalInt(m_Setup, "PositionControlType") == 0)
+  if (QuietInternalInt("SensorsConfiguration") == SensorsConfiguration::TachoAndEncoderOnLoad &&
+      QuietInternalInt("ControlMode") == ControlMode::Position &&
+      QuietInternalInt("PositionControlType") == PositionControlType::OverCurrentLoop)
     m_Setup.SetParameterValueInBaseUnit("PositionControlType", 1);
   UpdateData(0);
 }
@@ -578,11 +568,11 @@ void CDriveSetupDlg::Sync() {
 
 void CDriveSetupDlg::OnOpener(int button) {
   const Opener* o = FindOpener(button);
-  if (!o || !HasDriveSetupChild(o->child)) return;
+  if (!o || !ZelIsDialogRegistered(o->dialog)) return;
   if (o->before & kSyncBefore) Sync();
   if (o->before & kRangesBefore) ComputeParameterRanges(m_Setup);
   if (o->before & kNoticeBlockedShaft) MessageBox(kBlockedShaftNotice, {}, kMbOk);
-  std::unique_ptr<CZel_Dialog> child = MakeChild(o->child, m_Setup);
+  std::unique_ptr<CZel_Dialog> child = ZelCreateDialog(o->dialog, m_Setup, this);
   if (!child) return;
   const int result = child->DoModal();
   child.reset();
@@ -598,12 +588,12 @@ void CDriveSetupDlg::AfterChild(unsigned actions) {
 // --- closing --------------------------------------------------------------------------------
 
 void CDriveSetupDlg::StoreAxisId() {
-  if (!HasParameter(m_Setup, "Axis_ID_list")) return;
+  if (!HasParameter("Axis_ID_list")) return;
   const int index = ListGetCurSel(m_AxisIdSelector);
   // A stored identifier that no entry shows is kept rather than read as "H/W".
   if (index < 0) return;
   const std::string text = ListGetText(m_AxisIdSelector, index);
-  if (text != FormatInteger(QuietValue(m_Setup, "Axis_ID_list")))
+  if (text != FormatInteger(QuietValue("Axis_ID_list")))
     m_Setup.SetParameterValueInBaseUnit("Axis_ID_list", AxisIdOfEntry(text));
 }
 

@@ -4,8 +4,6 @@
 // enabled or shown for the chosen control mode and sensors, and what a change, a click or a
 // closing does to the setup; the binding itself is the host base's.
 
-#include <functional>
-#include <memory>
 #include <string>
 
 #include "dialogs/my_setup_dlg.h"
@@ -170,22 +168,8 @@ enum DriveSetupControl : int {
 
 const ZelDialogTemplate& DriveSetupTemplate();
 
-// The dialogs and tests that the drive setup opens. Each is registered by the code that
-// builds it; a button whose dialog nobody registered stays disabled.
-enum class DriveSetupChild {
-  VdcDetection,
-  CurrentTest,
-  SpeedTest,
-  PositionTest,
-  ExternalReference,
-  MotorSetup,
-  Advanced,
-  DriveInfo,
-};
-using DriveSetupChildFactory = std::function<std::unique_ptr<CZel_Dialog>(CZel_Setup& setup)>;
-// An empty factory takes the registration back.
-void SetDriveSetupChildFactory(DriveSetupChild child, DriveSetupChildFactory factory);
-bool HasDriveSetupChild(DriveSetupChild child);
+// The tooltip of a button whose dialog or test this build does not have.
+inline constexpr char kNotBuiltTooltip[] = "Not available: this build does not have it yet.";
 
 // The axis-ID selector's entries: "1" to "255", then "H/W" for the hardware switches (0).
 std::string AxisIdEntry(int index);
@@ -218,6 +202,11 @@ class CDriveSetupDlg : public CMySetupDlg {
   void FillAxisIdList();
   void StoreAxisId();
   void DisableUnbuiltOpeners();
+  void OnControlModeChanged(const std::string& name);
+  void OnExternalReferenceChanged(const std::string& name);
+  void OnSoftwareLimitChanged(const std::string& name);
+  void OnSupplyOrSpeedLimitRefreshed(const std::string& name);
+  void OnInputsTypeRefreshed(const std::string& name);
   void OnStateClick();
   void OnAxisIdSelected();
   void OnHelp();

@@ -3,6 +3,7 @@
 // without lining their rows up with the neighbours'.
 
 #include "dialogs/drive_setup_dlg.h"
+#include "host/zel_template_builder.h"
 
 namespace dcservo {
 namespace {
@@ -25,35 +26,7 @@ enum : int {
   kReferenceTypeRadios,
 };
 
-class TemplateBuilder {
- public:
-  explicit TemplateBuilder(ZelDialogTemplate& t) : t_(t) {}
-
-  void Column(int id, int col) {
-    t_.controls.push_back({id, K::Group, "", 0, {0, col}, kStyleHidden});
-  }
-  void Box(int id, const char* caption, int column, unsigned style = 0) {
-    t_.controls.push_back({id, K::Group, caption, column, {}, style});
-  }
-  void Add(int id, K kind, const char* caption, int box, ZelPlace place, unsigned style = 0,
-           int radio_group = 0) {
-    ZelControlDef def{id, kind, caption, box, place, style};
-    def.radio_group = radio_group;
-    t_.controls.push_back(std::move(def));
-  }
-  // A label, its field and (unless 0) the unit selector, on one row from `col`.
-  void Field(int label_id, const char* label, int edit_id, int unit_id, int box, int row,
-             int col = 0) {
-    Add(label_id, K::Label, label, box, {row, col});
-    Add(edit_id, K::Edit, "", box, {row, col + 1});
-    if (unit_id) Add(unit_id, K::DropDown, "", box, {row, col + 2});
-  }
-
- private:
-  ZelDialogTemplate& t_;
-};
-
-void LeftColumn(TemplateBuilder& b) {
+void LeftColumn(ZelTemplateBuilder& b) {
   b.Column(kLeftColumn, 0);
   b.Box(kGuidanceBox, "Guideline assistant", kLeftColumn);
   b.Add(kIdcGuidanceText, K::Text, "", kGuidanceBox, {0, 0, 2, 2}, kStyleReadOnly);
@@ -95,7 +68,7 @@ void LeftColumn(TemplateBuilder& b) {
   b.Add(kDriveInfo, K::Button, "Drive Info", kInfoBox, {0, 0});
 }
 
-void MiddleColumn(TemplateBuilder& b) {
+void MiddleColumn(ZelTemplateBuilder& b) {
   b.Column(kMiddleColumn, 1);
   b.Box(kSupplyBox, "Drive operation parameters", kMiddleColumn);
   b.Field(kVdcLabel, "Power supply", kVdcEdit, kVdcUnit, kSupplyBox, 0);
@@ -141,7 +114,7 @@ void MiddleColumn(TemplateBuilder& b) {
           2);
 }
 
-void RightColumn(TemplateBuilder& b) {
+void RightColumn(ZelTemplateBuilder& b) {
   b.Column(kRightColumn, 2);
   b.Box(kProtectionsBox, "Protections", kRightColumn);
   const int p = kProtectionsBox;
@@ -186,21 +159,13 @@ void RightColumn(TemplateBuilder& b) {
 }
 
 ZelDialogTemplate MakeTemplate() {
-  ZelDialogTemplate t;
-  t.id = kDriveSetupTemplate;
-  t.caption = "Drive Setup";
-  t.help_context = kDriveSetupHelpContext;
-  TemplateBuilder b(t);
+  ZelTemplateBuilder b(kDriveSetupTemplate, "Drive Setup", kDriveSetupHelpContext);
   LeftColumn(b);
   MiddleColumn(b);
   RightColumn(b);
-  b.Add(kButtonRow, K::Group, "", 0, {1, 0, 1, 3}, kStyleHidden);
-  b.Add(kMotorSetup, K::BitmapButton, "Motor setup", kButtonRow, {0, 0});
-  t.controls.back().image = "TO_MOTORSETUP";
-  b.Add(kIdOk, K::Button, "OK", kButtonRow, {0, 2});
-  b.Add(kIdCancel, K::Button, "Cancel", kButtonRow, {0, 3});
-  b.Add(kHelpButton, K::Button, "Help", kButtonRow, {0, 4});
-  return t;
+  b.DialogButtons(kButtonRow, 1, 3, kHelpButton);
+  b.Add(kMotorSetup, K::BitmapButton, "Motor setup", kButtonRow, {0, 0}).Image("TO_MOTORSETUP");
+  return b.Build();
 }
 
 const ZelDialogTemplate kTemplate = MakeTemplate();

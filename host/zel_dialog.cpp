@@ -98,8 +98,8 @@ void CZel_Dialog::EnableChild(int id, int enable, int blank) {
   Changed(id);
 }
 
-void CZel_Dialog::EnableChildren(const int* ids, int enable, int blank) {
-  for (; ids && *ids; ++ids) EnableChild(*ids, enable, blank);
+void CZel_Dialog::EnableChildren(std::span<const int> ids, int enable, int blank) {
+  for (int id : ids) EnableChild(id, enable, blank);
 }
 
 void CZel_Dialog::ShowChild(int id, int show) {
@@ -109,14 +109,21 @@ void CZel_Dialog::ShowChild(int id, int show) {
   Changed(id);
 }
 
-void CZel_Dialog::ShowChildren(const int* ids, int show) {
-  for (; ids && *ids; ++ids) ShowChild(*ids, show);
+void CZel_Dialog::ShowChildren(std::span<const int> ids, int show) {
+  for (int id : ids) ShowChild(id, show);
 }
 
 void CZel_Dialog::SetChildText(int id, const std::string& text) {
   ZelControlState* s = MutableState(id);
   if (!s || s->text == text) return;
   s->text = text;
+  Changed(id);
+}
+
+void CZel_Dialog::SetChildTooltip(int id, const std::string& text) {
+  ZelControlState* s = MutableState(id);
+  if (!s || s->tooltip == text) return;
+  s->tooltip = text;
   Changed(id);
 }
 
@@ -229,17 +236,11 @@ void CZel_Dialog::SetImage(int id, const std::string& image_name) {
 
 // --- tabs ----------------------------------------------------------------------------------
 
-int CZel_Dialog::AddTabPage(int tab_id, const std::string& title, const int* ids) {
-  std::vector<int> list;
-  for (; ids && *ids; ++ids) list.push_back(*ids);
-  return AddTabPage(tab_id, title, list);
-}
-
-int CZel_Dialog::AddTabPage(int tab_id, const std::string& title, const std::vector<int>& ids) {
+int CZel_Dialog::AddTabPage(int tab_id, const std::string& title, std::span<const int> ids) {
   ZelControlState* s = MutableState(tab_id);
   if (!s) return -1;
   s->items.push_back({title, static_cast<long long>(s->items.size())});
-  tab_pages_[tab_id].push_back(ids);
+  tab_pages_[tab_id].emplace_back(ids.begin(), ids.end());
   const int page = static_cast<int>(s->items.size()) - 1;
   if (s->selection < 0) {
     s->selection = page;

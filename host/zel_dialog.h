@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,7 @@ struct ZelControlState {
   int range_max = 100;
   int position = 0;
   std::string image;
+  std::string tooltip;  // why a control is unavailable, or what it does
 };
 
 // What a user action was, as the command handlers see it.
@@ -100,6 +102,26 @@ template <class D>
 ZelMessageEntry ZelOnSelChange(int id, void (D::*fn)()) {
   return ZelOn(ZelNotify::SelChange, id, fn);
 }
+// One entry per id of a list, all to the same handler (which may take the id).
+template <class D>
+std::vector<ZelMessageEntry> ZelOnClickedEach(std::span<const int> ids, void (D::*fn)()) {
+  std::vector<ZelMessageEntry> entries;
+  for (int id : ids) entries.push_back(ZelOn(ZelNotify::Clicked, id, fn));
+  return entries;
+}
+template <class D>
+std::vector<ZelMessageEntry> ZelOnClickedEach(std::span<const int> ids, void (D::*fn)(int)) {
+  std::vector<ZelMessageEntry> entries;
+  for (int id : ids) entries.push_back(ZelOnRange(ZelNotify::Clicked, id, id, fn));
+  return entries;
+}
+// A map from its base and lists of entries, kept in the order given.
+inline ZelMessageMap ZelMessageMapOf(const ZelMessageMap* base,
+                                     std::initializer_list<std::vector<ZelMessageEntry>> parts) {
+  ZelMessageMap map{base, {}};
+  for (const auto& part : parts) map.entries.insert(map.entries.end(), part.begin(), part.end());
+  return map;
+}
 
 class CZel_Dialog {
  public:
@@ -126,11 +148,11 @@ class CZel_Dialog {
   // --- what dialog code does to its controls ---
   // `blank` hides the control's content while it is disabled.
   void EnableChild(int id, int enable, int blank = 0);
-  // Lists end with a 0 entry.
-  void EnableChildren(const int* ids, int enable, int blank = 0);
+  void EnableChildren(std::span<const int> ids, int enable, int blank = 0);
   void ShowChild(int id, int show);
-  void ShowChildren(const int* ids, int show);
+  void ShowChildren(std::span<const int> ids, int show);
   void SetChildText(int id, const std::string& text);
+  void SetChildTooltip(int id, const std::string& text);
   std::string GetChildText(int id) const;
   void CheckDlgButton(int id, int check);
   int IsDlgButtonChecked(int id) const;
@@ -157,8 +179,7 @@ class CZel_Dialog {
   void CenterWindow() {}
 
   // --- tabs: each page has a list of controls, shown while the page is selected ---
-  int AddTabPage(int tab_id, const std::string& title, const int* ids);
-  int AddTabPage(int tab_id, const std::string& title, const std::vector<int>& ids);
+  int AddTabPage(int tab_id, const std::string& title, std::span<const int> ids);
   int GetTabSelection(int tab_id) const;
   // Selects a page and shows its controls, as dialog code does it: no one is asked.
   void SelectTabPage(int tab_id, int page);

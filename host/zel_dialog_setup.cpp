@@ -76,6 +76,35 @@ CZel_EditSetupDlg::CZel_EditSetupDlg(CZel_Setup& setup, const ZelDialogTemplate&
     : CZel_Dialog(tmpl, parent), m_Setup(setup), m_nFlags(flags),
       guidance_(GuidanceList(guidance)) {}
 
+// --- optional parameters ---------------------------------------------------------------------
+
+bool CZel_EditSetupDlg::HasParameter(std::string_view name) const {
+  ZelQuietErrors quiet;
+  return m_Setup.FindParameter(name) != nullptr;
+}
+
+double CZel_EditSetupDlg::QuietValue(std::string_view name) const {
+  ZelQuietErrors quiet;
+  return m_Setup.GetParameterValueInBaseUnit(name);
+}
+
+namespace {
+// Codes and flags are small; a value beyond int (or NaN) must not become undefined behaviour.
+int TruncatedCode(double value) {
+  if (!(std::fabs(value) < 2147483647.0)) return 0;
+  return static_cast<int>(std::trunc(value));
+}
+}  // namespace
+
+int CZel_EditSetupDlg::QuietInt(std::string_view name) const {
+  return TruncatedCode(QuietValue(name));
+}
+
+int CZel_EditSetupDlg::QuietInternalInt(std::string_view name) const {
+  ZelQuietErrors quiet;
+  return TruncatedCode(m_Setup.GetParameterValueInInternalUnit(name));
+}
+
 // --- bindings ------------------------------------------------------------------------------
 
 bool CZel_EditSetupDlg::CheckControl(const std::string& name, int id, ZelControlKind kind) const {

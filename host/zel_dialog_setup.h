@@ -13,10 +13,14 @@
 // only show values; they never call back.
 
 #include <map>
+#include <span>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "host/zel_dialog.h"
+#include "host/zel_names.h"
 #include "host/zel_setup.h"
 
 // Ids that the base manages when a template has them.
@@ -37,6 +41,26 @@ std::string ZelFormatValue(double value);
 // A finite number in the C locale, surrounding blanks allowed; nothing else.
 bool ZelParseValue(const std::string& text, double& value);
 
+// Handlers of a changed or refreshed parameter, by name: a table instead of a chain of
+// comparisons. The first row whose name matches (without regard to case) runs.
+template <class D>
+struct ZelNameHandler {
+  const char* name;
+  void (D::*handler)(const std::string& name);
+};
+// False when no row names the parameter.
+template <class D>
+bool ZelDispatchByName(D& dialog, std::span<const ZelNameHandler<std::type_identity_t<D>>> table,
+                       const std::string& name) {
+  for (const auto& row : table) {
+    if (zel::NamesEqual(row.name, name)) {
+      (dialog.*row.handler)(name);
+      return true;
+    }
+  }
+  return false;
+}
+
 class CZel_EditSetupDlg : public CZel_Dialog {
  public:
   // `flags`: 1 writes every change into the setup at once, the one mode this host has.
@@ -47,6 +71,14 @@ class CZel_EditSetupDlg : public CZel_Dialog {
                     const char* const* guidance = nullptr, CZel_Dialog* parent = nullptr);
 
   CZel_Setup& GetSetup() const { return m_Setup; }
+
+  // --- optional parameters, probed with the error reports off ---
+  bool HasParameter(std::string_view name) const;
+  // 0 when the parameter is missing.
+  double QuietValue(std::string_view name) const;
+  // The base value truncated, as flags and codes are read.
+  int QuietInt(std::string_view name) const;
+  int QuietInternalInt(std::string_view name) const;
 
   // --- bindings: 1 when made; 0 when the parameter or a control is missing (reported) ---
   // An edit, with a unit selector beside it unless unit_id is 0.

@@ -3,6 +3,7 @@
 #include <map>
 #include <set>
 
+#include "host/zel_errors.h"
 #include "host/zel_names.h"
 
 namespace {
@@ -74,6 +75,11 @@ std::vector<std::string> ZelCheckTemplate(const ZelDialogTemplate& tmpl) {
     }
     if (c.id > 0) box_of[c.id] = c.group;
   }
+  for (const ZelControlDef& c : tmpl.controls) {
+    const bool button = c.kind == ZelControlKind::Button || c.kind == ZelControlKind::BitmapButton;
+    if (button && c.caption.empty() && c.image.empty())
+      problems.push_back("button " + std::to_string(c.id) + " has neither caption nor image");
+  }
   // A box inside itself, directly or through other boxes, cannot be laid out.
   for (const auto& [id, first_box] : box_of) {
     std::set<int> seen{id};
@@ -89,8 +95,25 @@ std::vector<std::string> ZelCheckTemplate(const ZelDialogTemplate& tmpl) {
   return problems;
 }
 
-void ZelRegisterTemplate(const ZelDialogTemplate* tmpl) {
-  if (tmpl) Registry()[tmpl->id] = tmpl;
+bool ZelRegisterTemplate(const ZelDialogTemplate* tmpl) {
+  if (!tmpl) return false;
+  const std::string who = "template " + std::to_string(tmpl->id) + " (\"" + tmpl->caption + "\")";
+  const std::vector<std::string> problems = ZelCheckTemplate(*tmpl);
+  if (!problems.empty()) {
+    ZelReportError(who + " is refused: " + problems.front());
+    return false;
+  }
+  if (!Registry().emplace(tmpl->id, tmpl).second) {
+    ZelReportError(who + " is refused: its id is taken");
+    return false;
+  }
+  return true;
+}
+
+std::vector<const ZelDialogTemplate*> ZelRegisteredTemplates() {
+  std::vector<const ZelDialogTemplate*> all;
+  for (const auto& entry : Registry()) all.push_back(entry.second);
+  return all;
 }
 
 const ZelDialogTemplate* ZelFindTemplate(unsigned id) {

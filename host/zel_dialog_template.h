@@ -63,13 +63,15 @@ struct ZelDialogTemplate {
 };
 
 // Problems that make a template unusable: duplicate ids, a box that is not a Group, a box
-// that holds itself. Empty when the template is sound.
+// that holds itself, a button with neither caption nor image. Empty when the template is sound.
 std::vector<std::string> ZelCheckTemplate(const ZelDialogTemplate& tmpl);
 
 // Templates by id, for dialogs built from a template number. A dialog's source file registers
-// its template with a static ZelTemplateRegistration.
-void ZelRegisterTemplate(const ZelDialogTemplate* tmpl);
+// its template with a static ZelTemplateRegistration. A template with problems, or with an id
+// that is taken, is refused with a report: false.
+bool ZelRegisterTemplate(const ZelDialogTemplate* tmpl);
 const ZelDialogTemplate* ZelFindTemplate(unsigned id);
+std::vector<const ZelDialogTemplate*> ZelRegisteredTemplates();
 
 struct ZelTemplateRegistration {
   explicit ZelTemplateRegistration(const ZelDialogTemplate& tmpl) { ZelRegisterTemplate(&tmpl); }

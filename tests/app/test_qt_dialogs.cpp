@@ -231,8 +231,8 @@ TEST(QtDialogs, TabsShowTheirPagesAndKeysReachTheDialog) {
     using RecordingDialog::RecordingDialog;
     int OnInitDialog() override {
       RecordingDialog::OnInitDialog();
-      const int first[] = {kSupplyBox, kVdcEdit, kVdcUnit, kLimitEdit, kOverCurrent, 0};
-      const int second[] = {kModeBox, kPosition, kSpeed, kTorque, 0};
+      const int first[] = {kSupplyBox, kVdcEdit, kVdcUnit, kLimitEdit, kOverCurrent};
+      const int second[] = {kModeBox, kPosition, kSpeed, kTorque};
       AddTabPage(1300, "&Supply", first);
       AddTabPage(1300, "Mode", second);
       return 1;
@@ -369,9 +369,9 @@ TEST(QtDialogs, ATuningTestLayoutIsTidyOnBothPages) {
       SetChildText(1377,
                    "1. Check/setup the test parameters below\r\n2. Go to the \"Test\" tab and "
                    "press the \"Tune\" button\r\n3. In the \"Test\" tab, press the \"Start\" button");
-      const int params[] = {1310, 1120, 1121, 1303, 1304, 1123, 1311, 1377, 0};
+      const int params[] = {1310, 1120, 1121, 1303, 1304, 1123, 1311, 1377};
       const int test[] = {1320, kIdcTestStartStop, kIdcTestStatus, kIdcTestResult, 1330, 1335,
-                          1336, 1337, 1338, 1340, 1341, 1342, 1343, 3149, 1361, 1372, 0};
+                          1336, 1337, 1338, 1340, 1341, 1342, 1343, 3149, 1361, 1372};
       AddTabPage(1300, "Test Parameters", params);
       AddTabPage(1300, "Test", test);
       return 1;

@@ -9,8 +9,8 @@
 
 #include "derive/pipelines.h"
 #include "dialogs/drive_setup_dlg.h"
-#include "host/zel_headless.h"
-#include "tests/support/test_setups.h"
+#include "dialogs/dialog_names.h"
+#include "tests/support/dialog_harness.h"
 
 namespace {
 
@@ -23,30 +23,14 @@ struct Value {
   double base;
 };
 
-class DriveSetupDialog : public ::testing::Test {
+class DriveSetupDialog : public testing_support::DialogHarness<CDriveSetupDlg> {
  protected:
-  DriveSetupDialog() : installed_(ui_), setup_(testing_support::LoadBundledSetup()) {}
-
   // Scaled values as a user left them in a file: the chip parameters follow, and the dialog
   // derives everything back from those when it is built.
   void Prepare(std::initializer_list<Value> values) {
     for (const Value& v : values) ASSERT_TRUE(setup_->SetParameterValueInBaseUnit(v.name, v.base));
     ComputeChipParameters(*setup_);
   }
-  CDriveSetupDlg& Open() {
-    dlg_ = std::make_unique<CDriveSetupDlg>(*setup_);
-    dlg_->ModalInit();
-    return *dlg_;
-  }
-  double Get(const char* name) const { return setup_->GetParameterValueInBaseUnit(name); }
-  const ZelControlState& State(int id) const { return dlg_->GetControlState(id); }
-  bool Enabled(int id) const { return State(id).enabled; }
-  bool Shown(int id) const { return State(id).shown; }
-
-  ZelHeadlessBackend ui_;
-  ZelScopedUiBackend installed_;
-  std::unique_ptr<CZel_Setup> setup_;
-  std::unique_ptr<CDriveSetupDlg> dlg_;
 };
 
 TEST_F(DriveSetupDialog, TemplateIsSoundAndTheAssistantHasTenSteps) {
@@ -239,74 +223,77 @@ class ChildDialog : public CZel_EditSetupDlg {
 
 class DriveSetupOpeners : public DriveSetupDialog {
  protected:
-  void Register(DriveSetupChild child, int result) {
-    SetDriveSetupChildFactory(child, [result](CZel_Setup& setup) {
-      return std::make_unique<ChildDialog>(setup, result);
-    });
-    registered_.push_back(child);
-  }
-  ~DriveSetupOpeners() override {
-    for (DriveSetupChild c : registered_) SetDriveSetupChildFactory(c, nullptr);
+  void Register(const char* dialog, int result) {
+    overrides_.push_back(std::make_unique<testing_support::ScopedDialogOverride>(
+        dialog, [result](CZel_Setup& setup, CZel_Dialog*) {
+          return std::make_unique<ChildDialog>(setup, result);
+        }));
   }
   // The chip parameter follows the gain only when the dialog synchronised after the child.
   bool Synced() const { return setup_->GetParameterValueInInternalUnit("KPI") != kpi_before_; }
   bool Refreshed() const { return State(kKpCEdit).text == ZelFormatValue(Get("Kp_C_scl")); }
-  void Click(int id) {
+  void ClickOpener(int id) {
     kpi_before_ = setup_->GetParameterValueInInternalUnit("KPI");
-    ASSERT_TRUE(dlg_->UserClick(id)) << dlg_->LastRefusal();
+    Click(id);
   }
 
-  std::vector<DriveSetupChild> registered_;
+  // Taken back newest first, so that a name overridden twice gets its own dialog back.
+  ~DriveSetupOpeners() override {
+    while (!overrides_.empty()) overrides_.pop_back();
+  }
+  std::vector<std::unique_ptr<testing_support::ScopedDialogOverride>> overrides_;
   double kpi_before_ = 0;
 };
 
 TEST_F(DriveSetupOpeners, ButtonsWithoutTheirDialogStayDisabled) {
-  Register(DriveSetupChild::Advanced, kIdOk);
+  Register(dialog_names::kAdvanced, kIdOk);
   Open();
   EXPECT_TRUE(Enabled(kAdvanced));
-  for (int id : {kDetect, kCurrentTune, kSpeedTune, kPositionTune, kMotorSetup, kDriveInfo})
+  EXPECT_THAT(State(kAdvanced).tooltip, IsEmpty());
+  for (int id : {kDetect, kCurrentTune, kSpeedTune, kPositionTune, kMotorSetup, kDriveInfo}) {
     EXPECT_FALSE(Enabled(id)) << id;
+    EXPECT_EQ(State(id).tooltip, kNotBuiltTooltip) << id;
+  }
 }
 
 TEST_F(DriveSetupOpeners, OkOnlyOpenersSynchroniseAfterOkButNotAfterCancel) {
-  Register(DriveSetupChild::VdcDetection, kIdCancel);
+  Register(dialog_names::kVdcTest, kIdCancel);
   Open();
-  Click(kDetect);
+  ClickOpener(kDetect);
   EXPECT_FALSE(Synced());
 
-  Register(DriveSetupChild::VdcDetection, kIdOk);
-  Click(kDetect);
+  Register(dialog_names::kVdcTest, kIdOk);
+  ClickOpener(kDetect);
   EXPECT_TRUE(Synced());
   EXPECT_TRUE(Refreshed());
 
-  Register(DriveSetupChild::CurrentTest, kIdOk);
+  Register(dialog_names::kCurrentTest, kIdOk);
   Open();
-  Click(kCurrentTune);
+  ClickOpener(kCurrentTune);
   ASSERT_EQ(ui_.Messages().size(), 1u);
   EXPECT_EQ(ui_.Messages()[0].text, "The test must be performed with motor shaft blocked.");
   EXPECT_TRUE(Synced());
 }
 
 TEST_F(DriveSetupOpeners, MotorSetupAlwaysSynchronisesAndDriveInfoNeverRefreshes) {
-  Register(DriveSetupChild::MotorSetup, kIdCancel);
-  Register(DriveSetupChild::DriveInfo, kIdOk);
+  Register(dialog_names::kMotorSetup, kIdCancel);
+  Register(dialog_names::kDriveInfo, kIdOk);
   Open();
-  Click(kMotorSetup);
+  ClickOpener(kMotorSetup);
   EXPECT_TRUE(Synced());
   EXPECT_TRUE(Refreshed());
 
-  Click(kDriveInfo);
+  ClickOpener(kDriveInfo);
   EXPECT_TRUE(Synced());
   EXPECT_FALSE(Refreshed());
 }
 
 TEST_F(DriveSetupOpeners, MotorSetupOpensOnceTheDialogIsShown) {
   int opened = 0;
-  SetDriveSetupChildFactory(DriveSetupChild::MotorSetup, [&opened](CZel_Setup& setup) {
+  testing_support::ScopedDialogOverride motor(dialog_names::kMotorSetup, [&opened](CZel_Setup& setup, CZel_Dialog*) {
     ++opened;
     return std::make_unique<ChildDialog>(setup, kIdOk);
   });
-  registered_.push_back(DriveSetupChild::MotorSetup);
   CDriveSetupDlg dlg(*setup_);
   ui_.Then([&](CZel_Dialog&) { EXPECT_EQ(opened, 0); });
   ui_.ThenWait(5);

@@ -217,7 +217,7 @@ TEST_F(DialogBindings, RefreshOnlyShows) {
 }
 
 TEST_F(DialogBindings, UsersCannotActOnDisabledOrHiddenControls) {
-  const int list[] = {kVdcEdit, kOverCurrent, 0};
+  const int list[] = {kVdcEdit, kOverCurrent};
   dlg_.EnableChildren(list, 0);
   EXPECT_FALSE(dlg_.UserEdit(kVdcEdit, "20"));
   EXPECT_THAT(dlg_.LastRefusal(), HasSubstr("disabled"));

@@ -44,8 +44,8 @@ ZelDialogTemplate TestTemplate() {
   return t;
 }
 
-const int kParamsPage[] = {kParamsBox, kTestCurrentEdit, kProtectionEdit, 0};
-const int kRunPage[] = {kRunBox, kIdcTestStartStop, kIdcTestStatus, kIdcTestResult, 0};
+const int kParamsPage[] = {kParamsBox, kTestCurrentEdit, kProtectionEdit};
+const int kRunPage[] = {kRunBox, kIdcTestStartStop, kIdcTestStatus, kIdcTestResult};
 
 // A run of `ticks` timer ticks of 20 ms that ends as told.
 class StandInTest : public CZel_TestDlg {

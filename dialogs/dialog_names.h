@@ -1,0 +1,23 @@
+#pragma once
+// The names under which the plug-in's dialogs and tests are registered: the command line's
+// `--dialog` and `test` words, the dialog scripts' and every opener's.
+
+namespace dcservo::dialog_names {
+
+inline constexpr char kDriveSetup[] = "drive-setup";
+inline constexpr char kMotorSetup[] = "motor";
+inline constexpr char kFilters[] = "filters";
+inline constexpr char kInertiaQuestion[] = "inertia-question";
+inline constexpr char kAdvanced[] = "advanced";
+inline constexpr char kExternalReference[] = "external-reference";
+inline constexpr char kDriveInfo[] = "drive-info";
+
+inline constexpr char kVdcTest[] = "test-vdc";
+inline constexpr char kCurrentTest[] = "test-current";
+inline constexpr char kSpeedTest[] = "test-speed";
+inline constexpr char kPositionTest[] = "test-position";
+inline constexpr char kInertiaTest[] = "test-inertia";
+inline constexpr char kEncoderTest[] = "test-encoder";
+inline constexpr char kAnalogueTest[] = "test-analogue";
+
+}  // namespace dcservo::dialog_names

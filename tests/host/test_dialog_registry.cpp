@@ -1,0 +1,74 @@
+// Registering templates and dialogs: a template with problems or a taken id is refused with
+// a report that names it, a dialog name is taken once, and an override gives the old back.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "host/zel_dialog.h"
+#include "host/zel_dialog_registry.h"
+#include "host/zel_errors.h"
+#include "host/zel_template_builder.h"
+#include "tests/support/dialog_harness.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+ZelDialogTemplate Sound(unsigned id) {
+  return ZelTemplateBuilder(id, "Sound")
+      .Box(10, "Box", 0)
+      .Field(11, "Value", 12, 13, 10, 0)
+      .DialogButtons(20, 1, 1)
+      .Build();
+}
+
+TEST(TemplateRegistry, RefusesATakenIdAndATemplateWithProblems) {
+  static const ZelDialogTemplate first = Sound(9701), again = Sound(9701);
+  static ZelDialogTemplate broken = Sound(9702);
+  broken.controls.push_back({12, ZelControlKind::Button, "", 10});
+  ZelCollectErrors errors;
+  EXPECT_TRUE(ZelRegisterTemplate(&first));
+  EXPECT_FALSE(ZelRegisterTemplate(&again));
+  EXPECT_FALSE(ZelRegisterTemplate(&broken));
+  EXPECT_THAT(errors.Messages(),
+              ElementsAre("template 9701 (\"Sound\") is refused: its id is taken",
+                          "template 9702 (\"Sound\") is refused: control 12 appears twice"));
+  EXPECT_EQ(ZelFindTemplate(9701), &first);
+  EXPECT_EQ(ZelFindTemplate(9702), nullptr);
+}
+
+TEST(TemplateRegistry, ButtonsNeedACaptionOrAnImage) {
+  ZelDialogTemplate t = Sound(9703);
+  t.controls.push_back({30, ZelControlKind::Button, "", 0});
+  t.controls.push_back({31, ZelControlKind::BitmapButton, "", 0, {}, 0, {}, "TO_DRIVESETUP"});
+  EXPECT_THAT(ZelCheckTemplate(t), ElementsAre("button 30 has neither caption nor image"));
+}
+
+TEST(DialogRegistry, NamesAreTakenOnceAndOverridesGiveTheOldFactoryBack) {
+  static const ZelDialogTemplate tmpl = Sound(9704);
+  auto make = [](const char* caption) {
+    return [caption](CZel_Setup&, CZel_Dialog* parent) {
+      auto d = std::make_unique<CZel_Dialog>(tmpl, parent);
+      d->SetWindowText(caption);
+      return d;
+    };
+  };
+  auto setup = testing_support::MakeSetup({});
+  ZelCollectErrors errors;
+  EXPECT_TRUE(ZelRegisterDialog("registry-test", make("first")));
+  EXPECT_FALSE(ZelRegisterDialog("registry-test", make("second")));
+  EXPECT_FALSE(ZelRegisterDialog("", make("nameless")));
+  EXPECT_EQ(errors.Messages().front(),
+            "dialog \"registry-test\" is registered twice; the first stays");
+  {
+    testing_support::ScopedDialogOverride stand_in("registry-test", make("stand-in"));
+    EXPECT_EQ(ZelCreateDialog("registry-test", *setup)->GetCaption(), "stand-in");
+  }
+  EXPECT_EQ(ZelCreateDialog("registry-test", *setup)->GetCaption(), "first");
+  ZelReplaceDialog("registry-test", nullptr);
+  EXPECT_FALSE(ZelIsDialogRegistered("registry-test"));
+  EXPECT_EQ(ZelCreateDialog("registry-test", *setup), nullptr);
+}
+
+}  // namespace
