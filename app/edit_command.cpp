@@ -13,6 +13,7 @@
 #include "host/zel_dialog.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_dialog_script.h"
+#include "host/zel_dialog_setup.h"
 #include "host/zel_headless.h"
 
 namespace {
@@ -68,11 +69,19 @@ class EditCommand : public Command {
     // The bundled drive is never written: the user is asked where its edit goes.
     target_ = !out_.empty() ? out_ : session.IsBundled() ? std::string() : session.Path();
 
+    // Where an edit of the bundled drive goes is asked while the dialog is still open, so that
+    // cancelling the question returns to the dialog with the edits.
+    const ZelOkHandler previous = ZelSetOutermostOkHandler([this](CZel_Setup&) {
+      if (target_.empty()) target_ = ZelUi().FileDialog(SaveAsRequest());
+      return !target_.empty();
+    });
     const bool headless = script.has_value() || !screenshot_.empty();
     const int status = headless ? RunHeadless(session, script ? *script : ZelDialogScript{})
                                 : RunOnScreen(session);
+    ZelSetOutermostOkHandler(previous);
     if (result_ == 1) Save(session);
-    else std::fprintf(stderr, "dcservo: cancelled; the setup was left as it was\n");
+    else if (script || screenshot_.empty())
+      std::fprintf(stderr, "dcservo: cancelled; the setup was left as it was\n");
     return status;
   }
 
@@ -86,7 +95,6 @@ class EditCommand : public Command {
     static char* argv[] = {name, nullptr};
     QtGuiSession gui(argc, argv);
     result_ = OpenDialog(session);
-    AskWhereToSaveIfNeeded();
     return 0;
   }
 
@@ -97,20 +105,23 @@ class EditCommand : public Command {
     auto prepare = [&](ZelHeadlessBackend& ui) {
       if (!painter) return;
       ui.on_loop_end = [&](CZel_Dialog& dialog) {
-        if (ui.OpenDialogs().size() == 1) picture_error = painter->SavePicture(dialog, screenshot_);
+        if (ui.OpenDialogs().size() != 1) return;
+        picture_error = painter->SavePicture(dialog, screenshot_);
+        drawn_ = ZelStripMnemonic(dialog.GetCaption());
       };
     };
     const ZelScriptResult run = ZelRunWithScript(
         script,
         [&] {
           result_ = OpenDialog(session);
-          AskWhereToSaveIfNeeded();
           return result_;
         },
         prepare);
     std::printf("%s\n", run.report.c_str());
     for (const std::string& e : run.errors) std::fprintf(stderr, "dcservo: %s\n", e.c_str());
     if (!picture_error.empty()) std::fprintf(stderr, "dcservo: %s\n", picture_error.c_str());
+    else if (!screenshot_.empty())
+      std::fprintf(stderr, "dcservo: drew \"%s\" to %s\n", drawn_.c_str(), screenshot_.c_str());
     return run.ok() && picture_error.empty() ? 0 : kExitFailed;
   }
 
@@ -129,11 +140,6 @@ class EditCommand : public Command {
     return dialog ? dialog->DoModal() : 0;
   }
 
-  // Asked while the dialog's front end is still installed, so a script can answer it.
-  void AskWhereToSaveIfNeeded() {
-    if (result_ == 1 && target_.empty()) target_ = ZelUi().FileDialog(SaveAsRequest());
-  }
-
   void Save(SetupSession& session) {
     if (target_.empty()) {
       std::fprintf(stderr, "dcservo: no file was chosen; the edit was not saved\n");
@@ -144,7 +150,7 @@ class EditCommand : public Command {
   }
 
   SetupArgs args_;
-  std::string positional_setup_, out_, script_, screenshot_, dialog_, target_;
+  std::string positional_setup_, out_, script_, screenshot_, dialog_, target_, drawn_;
   int result_ = 0;
 };
 

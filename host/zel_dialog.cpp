@@ -300,7 +300,10 @@ void CZel_Dialog::EndDialog(int result) {
   if (running_ && backend_) backend_->EndModal(*this);
 }
 
-void CZel_Dialog::ModalInit() { OnInitDialog(); }
+void CZel_Dialog::ModalInit() {
+  OnInitDialog();
+  OnInitDone();
+}
 
 void CZel_Dialog::ModalShown() { OnShowWindow(true); }
 

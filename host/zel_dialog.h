@@ -200,6 +200,8 @@ class CZel_Dialog {
   int UpdateData(int save_and_validate = 1);
   virtual void DoDataExchange(ZelDataExchange* pDX);
   virtual int OnInitDialog();
+  // After OnInitDialog has run to its end, before the dialog shows.
+  virtual void OnInitDone() {}
   virtual void OnOK();
   virtual void OnCancel();
   virtual void OnShowWindow(bool /*show*/) {}

@@ -10,6 +10,7 @@
 
 #include "host/zel_errors.h"
 #include "host/zel_names.h"
+#include "host/zel_setup_file.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ std::string RangeText(double min, double max, const CZel_Unit& unit) {
   const std::string lo = ZelFormatValue(unit.FromBase(min));
   const std::string hi = ZelFormatValue(unit.FromBase(max));
   const std::string u = unit.GetName().empty() ? "" : " " + unit.GetName();
-  if (has_min && has_max) return "from " + lo + " to " + hi + u;
+  if (has_min && has_max) return lo + " to " + hi + u;
   if (has_min) return "at least " + lo + u;
   if (has_max) return "at most " + hi + u;
   return "any number";
@@ -54,7 +55,11 @@ std::string ZelFormatValue(double value) {
 
 bool ZelParseValue(const std::string& text, double& value) {
   // Decimal points are points whatever the user's locale: setups travel between machines.
-  std::istringstream in(text);
+  // A lone decimal comma, as half of Europe types it, is taken for the point.
+  std::string typed = text;
+  if (typed.find('.') == std::string::npos && std::count(typed.begin(), typed.end(), ',') == 1)
+    typed[typed.find(',')] = '.';
+  std::istringstream in(typed);
   in.imbue(std::locale::classic());
   double v = 0.0;
   in >> v;
@@ -75,6 +80,38 @@ CZel_EditSetupDlg::CZel_EditSetupDlg(CZel_Setup& setup, const ZelDialogTemplate&
                                      CZel_Dialog* parent)
     : CZel_Dialog(tmpl, parent), m_Setup(setup), m_nFlags(flags),
       guidance_(GuidanceList(guidance)) {}
+
+// --- opening and closing -----------------------------------------------------------------------
+
+namespace {
+ZelOkHandler& OutermostOkHandler() {
+  static ZelOkHandler handler;
+  return handler;
+}
+}  // namespace
+
+ZelOkHandler ZelSetOutermostOkHandler(ZelOkHandler handler) {
+  ZelOkHandler old = std::move(OutermostOkHandler());
+  OutermostOkHandler() = std::move(handler);
+  return old;
+}
+
+void CZel_EditSetupDlg::OnInitDone() {
+  if (!GetParent()) setup_when_opened_ = SetupToText(m_Setup);
+}
+
+void CZel_EditSetupDlg::OnOK() {
+  if (!UpdateData(1)) return;
+  if (!GetParent() && OutermostOkHandler() && !OutermostOkHandler()(m_Setup)) return;
+  EndDialog(kIdOk);
+}
+
+void CZel_EditSetupDlg::OnCancel() {
+  const bool changed = !GetParent() && SetupToText(m_Setup) != setup_when_opened_;
+  if (changed && MessageBox(kDiscardChangesQuestion, {}, kMbYesNo | kMbIconQuestion) != kIdYes)
+    return;
+  CZel_Dialog::OnCancel();
+}
 
 // --- optional parameters ---------------------------------------------------------------------
 
@@ -294,6 +331,24 @@ void CZel_EditSetupDlg::OnRefreshParameterValue(const std::string& /*name*/) {}
 
 // --- user edits ----------------------------------------------------------------------------
 
+std::string CZel_EditSetupDlg::FieldCaption(const Binding& b) const {
+  const int field = b.edit ? b.edit : b.slider;
+  const ZelControlDef* def = GetControlDef(field);
+  if (!def) return b.name;
+  for (const ZelControlDef& c : Template().controls) {
+    if (c.kind != ZelControlKind::Label || c.group != def->group || c.place.row != def->place.row ||
+        c.place.col + c.place.col_span != def->place.col)
+      continue;
+    // A label with an id may have been given another text at run time.
+    std::string caption = ZelStripMnemonic(c.id > 0 ? GetControlState(c.id).text : c.caption);
+    while (!caption.empty() && (caption.back() == ':' || caption.back() == ' ' ||
+                                caption.back() == '>' || caption.back() == '<'))
+      caption.pop_back();
+    if (!caption.empty()) return caption;
+  }
+  return b.name;
+}
+
 bool CZel_EditSetupDlg::StoreUserValue(const Binding& b, double base_value) {
   CZel_Parameter* p = BoundParameter(b);
   if (!p) return false;
@@ -305,8 +360,8 @@ bool CZel_EditSetupDlg::StoreUserValue(const Binding& b, double base_value) {
   if (base_value > max && shown(base_value) == shown(max)) base_value = max;
   std::string refusal;
   if (base_value < min || base_value > max) {
-    refusal = "\"" + b.name + "\": " + WithUnit(shown(base_value), unit) +
-              " is outside the allowed range, " + RangeText(min, max, unit) + ".";
+    refusal = FieldCaption(b) + ": " + WithUnit(shown(base_value), unit) +
+              " is outside the allowed range " + RangeText(min, max, unit) + ".";
   } else {
     refusal = p->SetUserValueInBaseUnit(base_value);
   }
@@ -330,8 +385,8 @@ bool CZel_EditSetupDlg::CommitText(const Binding& b, const std::string& text) {
     const std::string kept =
         WithUnit(ZelFormatValue(unit.FromBase(p->GetValueInBaseUnit())), unit);
     RefreshParameterControls(b.name);
-    MessageBox("\"" + text + "\" is not a number; \"" + b.name + "\" keeps " + kept + ".", {},
-               kMbOk | kMbIconWarning);
+    MessageBox("\"" + text + "\" is not a number; " + FieldCaption(b) + " keeps " + kept + ".",
+               {}, kMbOk | kMbIconWarning);
     return false;
   }
   return StoreUserValue(b, p->GetSelectedUnit().ToBase(typed));

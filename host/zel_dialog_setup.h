@@ -12,6 +12,7 @@
 // and calls OnChangedParameterUnit(name). RefreshAllParameters and RefreshParameterControls
 // only show values; they never call back.
 
+#include <functional>
 #include <map>
 #include <span>
 #include <string>
@@ -34,6 +35,16 @@ inline constexpr int kIdcCanSettings = 10111;       // "CANopen settings..."
 inline constexpr int kSliderSteps = 100;
 // The first spin of a slider binding moves one step, the second a page of steps.
 inline constexpr int kSliderPageSteps = 10;
+
+// What the host does with the setup when the outermost setup dialog closes with OK: ask where
+// to save it, say. False keeps the dialog open with its edits (the user cancelled the
+// question). Without a handler OK simply closes. Returns the handler it replaces.
+using ZelOkHandler = std::function<bool(CZel_Setup& setup)>;
+ZelOkHandler ZelSetOutermostOkHandler(ZelOkHandler handler);
+
+// Asked when the outermost setup dialog is cancelled after the setup changed.
+inline constexpr char kDiscardChangesQuestion[] =
+    "Discard the changes made in this dialog? The setup file has not been written.";
 
 // Values as the controls show them: six significant digits, no exponent for whole numbers
 // up to 1e15.
@@ -126,6 +137,9 @@ class CZel_EditSetupDlg : public CZel_Dialog {
 
   void DoDataExchange(ZelDataExchange* pDX) override;
   const ZelMessageMap* GetMessageMap() const override;
+  void OnInitDone() override;
+  void OnOK() override;
+  void OnCancel() override;
 
  protected:
   bool OnControlAction(int id, ZelNotify code, int detail) override;
@@ -161,7 +175,12 @@ class CZel_EditSetupDlg : public CZel_Dialog {
   void OnCanBaudRate();
   void OnCanSettings();
 
+  // The caption that the user sees for a bound field: the label in front of its edit, or the
+  // parameter's name.
+  std::string FieldCaption(const Binding& b) const;
+
   std::vector<Binding> bindings_;
+  std::string setup_when_opened_;  // outermost dialogs only: what Cancel compares with
   std::map<int, std::pair<std::size_t, ControlBinding>> by_control_;
   std::vector<std::string> guidance_;
   int guidance_step_ = 0;

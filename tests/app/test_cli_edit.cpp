@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "host/zel_dialog_setup.h"
+
 #include "host/zel_setup_file.h"
 #include "tests/app/cli_runner.h"
 
@@ -14,6 +16,7 @@ using testing_support::ShellQuote;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -67,11 +70,22 @@ TEST(EditCommand, BundledDriveIsSavedOnlyWhereTheUserChooses) {
   EXPECT_NEAR(ValueIn(chosen, "Kp_C_scl"), 0.3, 1e-4);
   EXPECT_EQ(ReadFile(BundledSetupPath()), bundled_before);
 
-  // Without an answer the question is cancelled, and nothing is written anywhere.
+  // Cancelling the question returns to the dialog with the edit, which OK can then save;
+  // when nothing is ever chosen, the edit is discarded at the end and nothing is written.
+  const std::string again = dir.File("again.json");
+  WriteFile(script, std::string(R"([
+    {"do": "set", "param": "Kp_C_scl", "text": "0.3"}, {"do": "ok"},
+    {"do": "expect", "param": "Kp_C_scl", "value": 0.3, "tolerance": 1e-4},
+    {"do": "ok"}, {"do": "file", "path": ")") + again + R"("}])");
+  const auto second = RunDcservo("edit --script " + ShellQuote(script));
+  ASSERT_EQ(second.exit_code, 0) << second.err << second.out;
+  EXPECT_NEAR(ValueIn(again, "Kp_C_scl"), 0.3, 1e-4);
+
   WriteFile(script, kTypeGainThenOk);
   const auto unsaved = RunDcservo("edit --script " + ShellQuote(script));
   EXPECT_EQ(unsaved.exit_code, 0);
-  EXPECT_THAT(unsaved.err, HasSubstr("not saved"));
+  EXPECT_THAT(unsaved.out, HasSubstr(kDiscardChangesQuestion));
+  EXPECT_THAT(unsaved.err, HasSubstr("cancelled; the setup was left as it was"));
   EXPECT_EQ(ReadFile(BundledSetupPath()), bundled_before);
 }
 
@@ -104,6 +118,26 @@ TEST(EditCommand, ScreenshotDrawsTheDialogAfterTheScript) {
   const std::string png = ReadFile(shot);
   ASSERT_GT(png.size(), 1000u);
   EXPECT_EQ(png.substr(1, 3), "PNG");
+
+  // Drawn without a script, the run says what it drew rather than that it was cancelled.
+  const auto drawn = RunDcservo("edit " + ShellQuote(setup) + " --screenshot " + ShellQuote(shot));
+  ASSERT_EQ(drawn.exit_code, 0) << drawn.err;
+  EXPECT_THAT(drawn.err, HasSubstr("drew \"Drive Setup\" to " + shot));
+  EXPECT_THAT(drawn.err, Not(HasSubstr("cancelled")));
+}
+
+TEST(EditCommand, CancelAfterAnEditAsksBeforeDiscardingIt) {
+  TempDir dir;
+  const std::string setup = dir.File("drive.json"), script = dir.File("cancel.json");
+  WriteFile(setup, ReadFile(BundledSetupPath()));
+  WriteFile(script, R"([
+    {"do": "set", "param": "Kp_C_scl", "text": "0.3"},
+    {"do": "cancel"}, {"do": "answer", "button": "no"},
+    {"do": "expect", "param": "Kp_C_scl", "value": 0.3, "tolerance": 1e-4},
+    {"do": "ok"}])");
+  const auto kept = RunDcservo("edit " + ShellQuote(setup) + " --script " + ShellQuote(script));
+  ASSERT_EQ(kept.exit_code, 0) << kept.err << kept.out;
+  EXPECT_NEAR(ValueIn(setup, "Kp_C_scl"), 0.3, 1e-4);
 }
 
 }  // namespace

@@ -186,7 +186,7 @@ TEST(QtDialogs, ARefusedValueIsAnsweredInAQtMessageBox) {
     EXPECT_EQ(Find<QLineEdit>(view, kVdcEdit)->text(), "48");
     dlg.EndDialog(kIdOk);
   }});
-  EXPECT_THAT(box_text.toStdString(), HasSubstr("from 10 to 60 V"));
+  EXPECT_THAT(box_text.toStdString(), HasSubstr("Power supply: 100 V is outside the allowed range 10 to 60 V."));
   EXPECT_EQ(setup->GetParameterValueInBaseUnit("Vdc"), 48.0);
 }
 

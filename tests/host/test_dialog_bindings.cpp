@@ -77,15 +77,17 @@ TEST_F(DialogBindings, RefusedValuesChangeNothingAndSayWhy) {
     const char* message;
   };
   const Case cases[] = {
-      {"V", "100", "from 10 to 60 V"},
-      {"V", "9.99", "from 10 to 60 V"},
-      {"mV", "70000", "from 10000 to 60000 mV"},
-      {"V", "abc", "\"abc\" is not a number; \"Vdc\" keeps 48 V"},
+      {"V", "100", "Power supply: 100 V is outside the allowed range 10 to 60 V."},
+      {"V", "9.99", "Power supply: 9.99 V is outside the allowed range 10 to 60 V."},
+      {"mV", "70000", "70000 mV is outside the allowed range 10000 to 60000 mV."},
+      {"V", "4,8", "Power supply: 4.8 V is outside"},
+      {"V", "abc", "\"abc\" is not a number; Power supply keeps 48 V."},
       {"V", "", "is not a number"},
       {"V", "12 V", "is not a number"},
       {"V", "1e999", "is not a number"},
       {"V", "nan", "is not a number"},
-      {"V", "4,8", "is not a number"},
+      {"V", "4,8,1", "is not a number"},
+      {"V", "4.8,1", "is not a number"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.unit) + " \"" + c.typed + "\"");
@@ -102,6 +104,11 @@ TEST_F(DialogBindings, RefusedValuesChangeNothingAndSayWhy) {
     EXPECT_THAT(ui_.Messages().back().text, HasSubstr(c.message));
     EXPECT_EQ(ui_.Messages().back().style, kMbOk | kMbIconWarning);
   }
+}
+
+TEST_F(DialogBindings, ADecimalCommaIsADecimalPoint) {
+  ASSERT_TRUE(dlg_.UserEdit(kVdcEdit, "24,5"));
+  EXPECT_DOUBLE_EQ(Value("Vdc"), 24.5);
 }
 
 TEST_F(DialogBindings, ABoundTypedAsShownIsTheBound) {
