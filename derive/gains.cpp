@@ -130,6 +130,13 @@ int ComputeTestLimitCurrent(CZel_Setup& setup) {
   return CurrentLimitFromSaturation(setup, "TestLimitCurrent", 0.0);
 }
 
+int ComputeJload_over_J(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "Jt", "Jm", "Jload_over_J");
+  if (!p) return 0;
+  auto [jt, jm, ratio] = *p;
+  return WriteScaled(*ratio, 0.0, 100.0, jt->GetValueInBaseUnit() / jm->GetValueInBaseUnit() - 1.0);
+}
+
 int ComputeTestCurrent(CZel_Setup& setup) {
   auto p = FindParameters(setup, "In", "InPS", "TestCurrent");
   if (!p) return 0;

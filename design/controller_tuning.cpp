@@ -4,7 +4,6 @@
 #include <numbers>
 #include <optional>
 
-#include "derive/checked_write.h"
 #include "derive/step.h"
 #include "units/scales.h"
 
@@ -105,13 +104,6 @@ int ComputePositionControllerGains(CZel_Setup& setup) {
   const double inertia =
       Base(jt) * CurrentScale(setup) / (Base(k) * MotorPositionScale(setup));
   return WriteGains({ki, kp, kd}, {w * w * w * *tsp * inertia, a * w * inertia, a * inertia / *tsp});
-}
-
-int ComputeJload_over_J(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "Jt", "Jm", "Jload_over_J");
-  if (!p) return 0;
-  auto [jt, jm, ratio] = *p;
-  return WriteScaled(*ratio, 0.0, 100.0, Base(jt) / Base(jm) - 1.0);
 }
 
 }  // namespace dcservo
