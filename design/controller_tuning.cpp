@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "derive/step.h"
+#include "units/drive_modes.h"
 #include "units/scales.h"
 
 namespace dcservo {
@@ -91,7 +92,7 @@ int ComputePositionControllerGains(CZel_Setup& setup) {
   if (!tsp) return 0;
   const double w = Base(pb);
   const double zeta = Base(damping);
-  if (Base(type) == 1.0) {
+  if (IsCode(Base(type), PositionControlType::OverSpeedLoop)) {
     // Over a (fast) speed loop the plant is an integrator: PI places s^2 + 2 zeta w s + w^2
     // whatever the inertia.
     const double speed_per_count = MotorSpeedScale(setup) / MotorPositionScale(setup);
