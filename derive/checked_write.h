@@ -9,11 +9,9 @@
 #include "derive/set_parameter_range.h"
 #include "derive/step.h"
 #include "host/zel_setup.h"
+#include "units/scales.h"
 
 namespace dcservo {
-
-// Full scale of the drive's Q15 arithmetic: gains, limits and filter coefficients.
-inline constexpr double kFullScale = 32767.0;
 
 inline bool AllFinite(double a, double b = 0.0, double c = 0.0) {
   return std::isfinite(a) && std::isfinite(b) && std::isfinite(c);

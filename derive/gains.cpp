@@ -6,6 +6,7 @@
 
 #include "derive/checked_write.h"
 #include "derive/step.h"
+#include "units/drive_modes.h"
 #include "units/scales.h"
 
 namespace dcservo {
@@ -43,7 +44,8 @@ const FixedPointGain& Row(Gain gain) {
 // The position controller's output is a speed reference only in position mode over the
 // speed loop; otherwise it is a current reference.
 bool PositionOverSpeedLoop(const CZel_Parameter& mode, const CZel_Parameter& type) {
-  return type.GetValueInBaseUnit() == 1.0 && mode.GetValueInBaseUnit() == 0.0;
+  return IsCode(type.GetValueInBaseUnit(), PositionControlType::OverSpeedLoop) &&
+         IsCode(mode.GetValueInBaseUnit(), ControlMode::Position);
 }
 
 // The controllers' current limit as the saturation register in use gives it: SATS while
@@ -74,7 +76,7 @@ int IntegralLimitPercent(CZel_Setup& setup, const char* imax, const char* sat,
 // FeedforwardShift and every gain's shift alike.
 int ShiftOf(const CZel_Parameter& scaled) { return FixedPointShift(scaled.GetValueInBaseUnit()); }
 
-constexpr double kFilterQOff = 32767.0;
+constexpr double kFilterQOff = kFullScale;
 // What the corner shows while the filter is off, so that switching it on starts somewhere
 // sensible.
 constexpr double kFilterOffCorner = 5000.0;
@@ -128,6 +130,13 @@ int ComputeIlimPS(CZel_Setup& setup) { return CurrentLimitFromSaturation(setup, 
 
 int ComputeTestLimitCurrent(CZel_Setup& setup) {
   return CurrentLimitFromSaturation(setup, "TestLimitCurrent", 0.0);
+}
+
+int ComputeJload_over_J(CZel_Setup& setup) {
+  auto p = FindParameters(setup, "Jt", "Jm", "Jload_over_J");
+  if (!p) return 0;
+  auto [jt, jm, ratio] = *p;
+  return WriteScaled(*ratio, 0.0, 100.0, jt->GetValueInBaseUnit() / jm->GetValueInBaseUnit() - 1.0);
 }
 
 int ComputeTestCurrent(CZel_Setup& setup) {
@@ -211,7 +220,7 @@ int ComputeLimit_Speed(CZel_Setup& setup) {
   const double motor_scale = std::abs(MotorSpeedScale(setup));
   // With an encoder the motor's no-load speed bounds the limit; a tacho is bounded by the
   // converter's span instead.
-  const double max = sensors->GetValueInBaseUnit() == 0.0
+  const double max = IsCode(sensors->GetValueInBaseUnit(), SensorsConfiguration::EncoderOnMotor)
                          ? (vdc->GetValueInBaseUnit() / k->GetValueInBaseUnit()) * load_per_motor
                          : (adc->GetValueInBaseUnit() * 0.5 - 1.0) * load_per_motor / motor_scale;
   return WriteScaled(*limit, 0.0, max,
@@ -304,7 +313,9 @@ int ApplySpeedForwardRule(CZel_Setup& setup) {
                           "SensorsConfiguration");
   if (!p) return 0;
   auto [forward, mode, type, acr, sensors] = *p;
-  if (PositionOverSpeedLoop(*mode, *type) && sensors->GetValueInBaseUnit() == 0.0) return 1;
+  if (PositionOverSpeedLoop(*mode, *type) &&
+      IsCode(sensors->GetValueInBaseUnit(), SensorsConfiguration::EncoderOnMotor))
+    return 1;
   const auto bits = static_cast<unsigned long long>(Truncated(acr->GetValueInBaseUnit()));
   return forward->SetValueInInternalUnit(1.0) &
          acr->SetValueInBaseUnit(static_cast<double>(bits | kAcrSpeedForward));

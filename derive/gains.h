@@ -45,6 +45,8 @@ int ComputeisCompensateGravitationalLoads(CZel_Setup& setup);
 int ComputeOffsetCurrent(CZel_Setup& setup);
 int ComputeIPSatS(CZel_Setup& setup);
 int ComputeTestLimitCurrent(CZel_Setup& setup);
+// Jload_over_J = Jt / Jm - 1, range [0, 100].
+int ComputeJload_over_J(CZel_Setup& setup);
 int Computefilter_D(CZel_Setup& setup);
 int ComputeIPSatP(CZel_Setup& setup);
 // Only a position controller that drives the speed loop has a speed limit; in every other

@@ -9,6 +9,7 @@
 #include "derive/references.h"
 #include "derive/set_parameter_range.h"
 #include "derive/step.h"
+#include "units/drive_modes.h"
 #include "units/scales.h"
 
 namespace dcservo {
@@ -208,7 +209,7 @@ int ComputeIsFreezeControl(CZel_Setup& setup) {
   auto [acr, mode, freeze] = *p;
   if (!SetParameterRange(*freeze, 0.0, 1.0)) return 0;
   const bool on =
-      (RegisterBits(*acr) & kAcrFreezeControl) && Truncated(mode->GetValueInInternalUnit()) == 0;
+      (RegisterBits(*acr) & kAcrFreezeControl) && Truncated(mode->GetValueInInternalUnit()) == ControlMode::Position;
   return freeze->SetValueInInternalUnit(on ? 1.0 : 0.0);
 }
 
@@ -217,7 +218,7 @@ int ComputeFreezeControl_errband(CZel_Setup& setup) {
   if (!p) return 0;
   auto [counts, band] = *p;
   const double k = std::abs(LoadPositionScale(setup));
-  return WriteScaled(*band, 0.0, 32767.0 / k, counts->GetValueInBaseUnit() / k);
+  return WriteScaled(*band, 0.0, kFullScale / k, counts->GetValueInBaseUnit() / k);
 }
 
 int ComputeFreezeControl_time(CZel_Setup& setup) {
@@ -225,7 +226,7 @@ int ComputeFreezeControl_time(CZel_Setup& setup) {
   if (!p) return 0;
   auto [samples, ts, time] = *p;
   const double period = ts->GetValueInBaseUnit();
-  return WriteScaled(*time, 0.0, 65535.0 * period, period * samples->GetValueInBaseUnit());
+  return WriteScaled(*time, 0.0, kUnsigned16Max * period, period * samples->GetValueInBaseUnit());
 }
 
 // ---------------------------------------------------------------------------------------
@@ -256,9 +257,9 @@ int ComputeSCR(CZel_Setup& setup) {
   bits = WithFlag(bits, kScrDriveTemperatureSensor, drive_sensor->GetValueInBaseUnit());
   // The firmware's register is 16 bits wide; the sensor code is written with a 16-bit
   // mask, which drops anything above.
-  bits &= 0xFFFF & ~kScrSensorMask;
+  bits &= kRegister16Bits & ~kScrSensorMask;
   const bool estimated =
-      row->configuration == 0 && estimator && IsFlagSet(estimator->GetValueInBaseUnit());
+      row->configuration == SensorsConfiguration::EncoderOnMotor && estimator && IsFlagSet(estimator->GetValueInBaseUnit());
   bits |= estimated ? kScrEstimatorCode : row->code;
   return scr->SetValueInBaseUnit(bits);
 }

@@ -8,6 +8,7 @@
 
 #include "derive/register_flags.h"
 #include "host/zel_setup.h"
+#include "units/drive_modes.h"
 
 namespace dcservo {
 
@@ -24,7 +25,9 @@ struct SensorCode {
   std::uint32_t code;  // `SCR` bits 0-5
 };
 // Codes the firmware does not know read back as the encoder on the motor.
-inline constexpr SensorCode kSensorCodes[] = {{0, 0x00}, {1, 0x0F}, {2, 0x08}};
+inline constexpr SensorCode kSensorCodes[] = {{SensorsConfiguration::EncoderOnMotor, 0x00},
+                                              {SensorsConfiguration::TachoOnMotor, 0x0F},
+                                              {SensorsConfiguration::TachoAndEncoderOnLoad, 0x08}};
 
 // `DIGIN_ACTIVE_LEVEL`: the active level of the enable and limit-switch inputs.
 inline constexpr RegisterFlag kEnablePolarity{"EnablePolarity", 0x8000};

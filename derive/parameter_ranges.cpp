@@ -9,6 +9,7 @@
 #include "derive/drive_symbols.h"
 #include "derive/probes.h"
 #include "derive/step.h"
+#include "units/drive_modes.h"
 #include "units/scales.h"
 
 namespace dcservo {
@@ -30,7 +31,7 @@ void SetMaximum(CZel_Parameter& p, double max) {
 // Full scale of a 16-bit quantity in base units, for a scale in internal units per base unit.
 std::optional<double> FullScale(double scale) {
   if (!IsUsableDivisor(scale)) return std::nullopt;
-  return 32767.0 / std::abs(scale);
+  return kFullScale / std::abs(scale);
 }
 
 void SetFullScaleMaximum(CZel_Setup& setup, const char* name, double scale) {
@@ -42,7 +43,7 @@ void SetFullScaleMaximum(CZel_Setup& setup, const char* name, double scale) {
 void SetSampleCountMaximum(CZel_Setup& setup, const char* name) {
   CZel_Parameter* p = setup.FindParameter(name);
   const auto period = ChipSlowLoopPeriod(setup);
-  if (p && period) SetMaximum(*p, 32767.0 * *period);
+  if (p && period) SetMaximum(*p, kFullScale * *period);
 }
 
 struct TuningBandwidth {
@@ -79,7 +80,7 @@ constexpr ProfileTime kProfileTimes[] = {
 void SetProfileTimeRange(CZel_Setup& setup, const ProfileTime& row) {
   CZel_Parameter* p = setup.FindParameter(row.name);
   const auto period = ChipSlowLoopPeriod(setup);
-  if (p && period) SetBounds(*p, row.min_samples * *period, 65535.0 * *period);
+  if (p && period) SetBounds(*p, row.min_samples * *period, kUnsigned16Max * *period);
 }
 
 // The position test's amplitude is what the shorter acceleration time can reach at full
@@ -153,7 +154,7 @@ std::optional<double> CurrentLimitCeiling(CZel_Setup& setup) {
   const double current_scale = CurrentScale(setup);
   if (!p || !IsUsableDivisor(current_scale)) return std::nullopt;
   auto [imax_ps, imax_m] = *p;
-  return std::min(32767.0 / current_scale,
+  return std::min(kFullScale / current_scale,
                   std::min(imax_ps->GetValueInBaseUnit(), imax_m->GetValueInBaseUnit()));
 }
 
@@ -171,9 +172,9 @@ void SetDeadBandPointRange(CZel_Setup& setup) {
   if (!p) return;
   auto [point, span] = *p;
   const double inputs_range = span->GetValueInBaseUnit();
-  if (inputs_range == 20.0)
+  if (IsCode(inputs_range, AnalogueInputsRange::Bipolar10V))
     SetBounds(*point, -10.0, 10.0);
-  else if (inputs_range == 5.0)
+  else if (IsCode(inputs_range, AnalogueInputsRange::Unipolar5V))
     SetBounds(*point, 0.0, 5.0);
   else
     SetBounds(*point, 0.0, 3.3);

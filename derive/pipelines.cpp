@@ -1,13 +1,12 @@
 #include "derive/pipelines.h"
 
+#include "derive/biquad_slots.h"
 #include "derive/gains.h"
 #include "derive/inputs.h"
 #include "derive/probes.h"
 #include "derive/protections.h"
 #include "derive/references.h"
 #include "derive/timing_steps.h"
-#include "design/biquad_designer.h"
-#include "design/controller_tuning.h"
 
 namespace dcservo {
 namespace {

@@ -8,6 +8,7 @@
 #include "derive/checked_write.h"
 #include "derive/probes.h"
 #include "derive/step.h"
+#include "units/drive_modes.h"
 #include "units/scales.h"
 #include "units/timing.h"
 
@@ -373,7 +374,8 @@ int ComputeOSR(CZel_Setup& setup) {
   bits &= ~static_cast<unsigned long long>(kOsrBrakeResistor | kOsrEncoderOnLoad);
   // DisableBrake() is 1 while the drive's brake output is usable.
   if (IsFlagSet(brake->GetValueInBaseUnit()) && DisableBrake(setup) == 1) bits |= kOsrBrakeResistor;
-  if (sensors->GetValueInBaseUnit() == 2.0) bits |= kOsrEncoderOnLoad;
+  if (IsCode(sensors->GetValueInBaseUnit(), SensorsConfiguration::TachoAndEncoderOnLoad))
+    bits |= kOsrEncoderOnLoad;
   return WriteChip(*osr, static_cast<double>(bits));
 }
 

@@ -5,6 +5,7 @@
 #include <span>
 
 #include "host/zel_setup.h"
+#include "units/scales.h"
 
 namespace dcservo {
 
@@ -23,7 +24,7 @@ inline constexpr unsigned kOsrBrakeResistor = 0x0200;  // bit 9
 inline constexpr unsigned kOsrEncoderOnLoad = 0x1000;  // bit 12
 
 // Delay registers hold this to switch a control-error protection off.
-inline constexpr double kProtectionOffDelay = 65535.0;
+inline constexpr double kProtectionOffDelay = kUnsigned16Max;
 
 // Chip to scaled.
 int ComputeisOverVoltage(CZel_Setup& setup);

@@ -9,6 +9,7 @@
 #include "derive/probes.h"
 #include "derive/set_parameter_range.h"
 #include "derive/step.h"
+#include "units/drive_modes.h"
 #include "units/scales.h"
 #include "units/timing.h"
 
@@ -85,7 +86,9 @@ int ComputeReferenceMax(CZel_Setup& setup, const char* name, RangeRule range) {
 
 // The bipolar ±10 V input reads 0 counts at -10 V, so its dead band point is shifted by
 // 10 V.
-bool IsBipolarInput(double inputs_range) { return Truncated(inputs_range) == 20; }
+bool IsBipolarInput(double inputs_range) {
+  return Truncated(inputs_range) == AnalogueInputsRange::Bipolar10V;
+}
 
 // Speeds and accelerations of the external reference are magnitudes.
 int ComputeLimitFromChip(CZel_Setup& setup, const char* chip, const char* scaled, double scale) {
@@ -93,7 +96,7 @@ int ComputeLimitFromChip(CZel_Setup& setup, const char* chip, const char* scaled
   if (!p) return 0;
   auto [counts, limit] = *p;
   const double k = std::abs(scale);
-  return WriteScaled(*limit, 0.0, 32767.0 / k, counts->GetValueInBaseUnit() / k);
+  return WriteScaled(*limit, 0.0, kFullScale / k, counts->GetValueInBaseUnit() / k);
 }
 
 int ComputeLimitToChip(CZel_Setup& setup, const char* scaled, const char* chip, double scale) {
@@ -108,11 +111,12 @@ int ComputeLimitToChip(CZel_Setup& setup, const char* scaled, const char* chip, 
 std::optional<std::uint32_t> WithLoopsOfMode(std::uint32_t bits, double control_mode,
                                              double position_control_type) {
   switch (Truncated(control_mode)) {
-    case 0:
+    case ControlMode::Position:
       bits |= kAcrCurrentLoop | kAcrPositionLoop;
-      return WithBit(bits, kAcrSpeedLoop, IsFlagSet(position_control_type));
-    case 1: return (bits | kAcrCurrentLoop | kAcrSpeedLoop) & ~kAcrPositionLoop;
-    case 2: return (bits | kAcrCurrentLoop) & ~(kAcrSpeedLoop | kAcrPositionLoop);
+      return WithBit(bits, kAcrSpeedLoop,
+                     Truncated(position_control_type) == PositionControlType::OverSpeedLoop);
+    case ControlMode::Speed: return (bits | kAcrCurrentLoop | kAcrSpeedLoop) & ~kAcrPositionLoop;
+    case ControlMode::Current: return (bits | kAcrCurrentLoop) & ~(kAcrSpeedLoop | kAcrPositionLoop);
     default: return std::nullopt;
   }
 }
@@ -126,8 +130,8 @@ double AnalogueReferenceScale(CZel_Setup& setup) {
 }
 
 AnalogueReferenceGain SplitAnalogueReferenceScale(double span) {
-  if (span <= 32767.0) return {span, 0};
-  const int shift = static_cast<int>(std::ceil(std::log2(span / 32767.0)));
+  if (span <= kFullScale) return {span, 0};
+  const int shift = static_cast<int>(std::ceil(std::log2(span / kFullScale)));
   return {span / std::pow(2.0, shift), shift};
 }
 
@@ -205,12 +209,12 @@ int ComputeDeadBand_Range(CZel_Setup& setup) {
                                    AdcMax(setup));
 }
 
-// A coefficient of 32767 lets the reference through unfiltered.
+// A coefficient of full scale lets the reference through unfiltered.
 int ComputeUseFilter(CZel_Setup& setup) {
   auto p = FindParameters(setup, "FILTER1", "UseFilter");
   if (!p) return 0;
   auto [filter1, use] = *p;
-  return WriteScaled(*use, 0.0, 1.0, filter1->GetValueInBaseUnit() == 32767.0 ? 0.0 : 1.0);
+  return WriteScaled(*use, 0.0, 1.0, filter1->GetValueInBaseUnit() == kFullScale ? 0.0 : 1.0);
 }
 
 // With the filter off the coefficient holds no bandwidth; 50 1/s is what the user starts
@@ -224,7 +228,7 @@ int ComputeFilter(CZel_Setup& setup) {
   const double pwm = pwmper->GetValueInBaseUnit();
   const double coefficient = filter1->GetValueInBaseUnit();
   const double bandwidth =
-      coefficient == 32767.0 ? 50.0 : -std::log(1.0 - coefficient / 32767.0) * f / sl * 0.5 / pwm;
+      coefficient == kFullScale ? 50.0 : -std::log(1.0 - coefficient / kFullScale) * f / sl * 0.5 / pwm;
   return WriteScaled(*filter, 0.0, f * 0.25 / sl / pwm, bandwidth);
 }
 
@@ -268,7 +272,7 @@ int ComputeACR(CZel_Setup& setup) {
       WithFlag(RegisterBits(*acr), kAcrAutoActivatedFlag, auto_activated->GetValueInBaseUnit());
   // The firmware's register is 16 bits wide; the reference source is written with 16-bit
   // masks, which drop anything above.
-  bits &= 0xFFFF;
+  bits &= kRegister16Bits;
   if (!IsFlagSet(external->GetValueInBaseUnit())) {
     bits &= ~(kAcrAnalogueReference | kAcrDigitalReference);
   } else if (IsFlagSet(analogue->GetValueInBaseUnit())) {
@@ -320,9 +324,9 @@ int ComputeFILTER1(CZel_Setup& setup) {
   auto p = FindParameters(setup, "FILTER1", "UseFilter", "filter", "Ts_S");
   if (!p) return 0;
   auto [filter1, use, filter, ts] = *p;
-  if (use->GetValueInBaseUnit() == 0.0) return WriteChip(*filter1, 32767.0);
+  if (use->GetValueInBaseUnit() == 0.0) return WriteChip(*filter1, kFullScale);
   const double decay = std::exp(-ts->GetValueInBaseUnit() * filter->GetValueInBaseUnit());
-  return WriteChip(*filter1, (1.0 - decay) * 32767.0);
+  return WriteChip(*filter1, (1.0 - decay) * kFullScale);
 }
 
 int ComputeLEVEL_AD5(CZel_Setup& setup) {

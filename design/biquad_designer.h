@@ -1,67 +1,17 @@
 #pragma once
-// The speed loop's three biquad filters: designed by the bilinear transform with
-// prewarping at the slow-loop period, scaled by a common power of two into signed 32-bit
-// fractions (c = C x SF / 2^31), corrected to the gain they must have at zero frequency,
-// and packed into three coefficient slots ordered by place.
-//
-// H(z) = (b0 + b1 z^-1 + b2 z^-2) / (1 + a1 z^-1 + a2 z^-2).
+// The designer object that the filters dialog and the command line hold: the biquad
+// mathematics of dsp/ on its own coefficients, and the setup's filters through the slot
+// step of derive/.
 
 #include <array>
-#include <complex>
-#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "derive/biquad_slots.h"
+#include "dsp/biquad.h"
 #include "host/zel_setup.h"
 
 namespace dcservo {
-
-struct BiquadCoefficients {
-  double b0 = 0.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
-};
-
-inline constexpr int kBiquadFilterCount = 3;
-inline constexpr int kBiquadTypeCount = 10;
-inline constexpr int kLeadLag1stOrder = 8;
-inline constexpr int kLeadLag2ndOrder = 9;
-
-// Where a filter sits in the speed loop, 0..2, in the order the slots are filled: the
-// position controller's output, the speed controller's output, the speed feedback.
-const char* FilterPlaceName(int place);
-
-// One slot as the drive reads it.
-struct BiquadSlot {
-  BiquadCoefficients quantised;  // integers
-  double scale_factor = 0.0;     // a power of two; 0 in an empty slot
-};
-
-struct FilterReport {
-  int filter = 0;  // 1..3
-  int slot = 0;    // 1..3
-  int place = 0;
-  int type = 0;
-  std::string type_name;
-  double frequency_hz = 0.0;
-  double q = 0.0;             // types other than lead-lag
-  double lag_frequency_hz = 0.0;  // lead-lag types
-  BiquadSlot stored;
-  double dc_gain = 0.0;      // |H| at zero frequency
-  double corner_gain = 0.0;  // |H| at frequency_hz
-  std::array<std::complex<double>, 2> poles{};
-  double pole_radius = 0.0;
-  // Refused: the slot holds zeros (which pass nothing) and `warnings` says why.
-  bool refused = false;
-  std::vector<std::string> warnings;
-};
-
-struct BiquadReport {
-  double sampling_period_s = 0.0;
-  std::vector<FilterReport> filters;  // the enabled ones, in slot order
-  std::array<BiquadSlot, kBiquadFilterCount> slots{};
-  std::array<int, 3> counts{};  // per place
-  std::vector<std::string> warnings;  // filters left out
-  bool AnyRefused() const;
-};
 
 class CBiquadDesigner {
  public:
@@ -83,8 +33,9 @@ class CBiquadDesigner {
   // Corrects B0 so that the quantised numerator vanishes at zero frequency.
   void ForceZeroDcGain();
 
-  // Designs filter `filter` (1..3) into slot `slot` (1..3). 1 done; 0 when a parameter is
-  // missing (nothing written) or the filter was refused (zeros written, reported).
+  // Designs filter `filter` (1..3) into slot `slot` (1..3); the designer then holds what
+  // the slot holds. 1 done; 0 when a parameter is missing (nothing written) or the filter
+  // was refused (zeros written, reported).
   int DesignFilter(CZel_Setup& setup, int filter, int slot, FilterReport* report = nullptr);
   // Designs every enabled filter into the slots, empties the rest and writes the counts.
   // 1 when every enabled filter was designed and every parameter found.
@@ -98,23 +49,8 @@ class CBiquadDesigner {
 
  private:
   std::array<std::string, kBiquadTypeCount> names_;
-  std::array<std::uint8_t, kBiquadTypeCount> offered_;
   BiquadCoefficients c_;
   double sf_ = 1.0;
 };
-
-// Step 43 of the scaled-to-chip pipeline, behind the biquad probe: a designer built for
-// the call, run on the setup and discarded.
-int ComputeBiquadFilterSlots(CZel_Setup& setup);
-
-// The quantised filter of a slot at a frequency, for a sampling period.
-std::complex<double> FilterResponse(const BiquadSlot& slot, double sampling_period_s,
-                                    double frequency_hz);
-std::array<std::complex<double>, 2> FilterPoles(const BiquadSlot& slot);
-
-// Slot parameter names: "BQ1B0" ... "BQ3SF", in the order B0, B1, B2, A1, A2, SF.
-std::array<std::string, 6> SlotParameterNames(int slot);
-inline constexpr const char* kBiquadCountNames[] = {"SPDREF_BQ_INI", "IQREF_BQ_INI",
-                                                    "ASPD_BQ_INI"};
 
 }  // namespace dcservo

@@ -4,8 +4,8 @@
 #include <numbers>
 #include <optional>
 
-#include "derive/checked_write.h"
 #include "derive/step.h"
+#include "units/drive_modes.h"
 #include "units/scales.h"
 
 namespace dcservo {
@@ -92,7 +92,7 @@ int ComputePositionControllerGains(CZel_Setup& setup) {
   if (!tsp) return 0;
   const double w = Base(pb);
   const double zeta = Base(damping);
-  if (Base(type) == 1.0) {
+  if (IsCode(Base(type), PositionControlType::OverSpeedLoop)) {
     // Over a (fast) speed loop the plant is an integrator: PI places s^2 + 2 zeta w s + w^2
     // whatever the inertia.
     const double speed_per_count = MotorSpeedScale(setup) / MotorPositionScale(setup);
@@ -105,13 +105,6 @@ int ComputePositionControllerGains(CZel_Setup& setup) {
   const double inertia =
       Base(jt) * CurrentScale(setup) / (Base(k) * MotorPositionScale(setup));
   return WriteGains({ki, kp, kd}, {w * w * w * *tsp * inertia, a * w * inertia, a * inertia / *tsp});
-}
-
-int ComputeJload_over_J(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "Jt", "Jm", "Jload_over_J");
-  if (!p) return 0;
-  auto [jt, jm, ratio] = *p;
-  return WriteScaled(*ratio, 0.0, 100.0, Base(jt) / Base(jm) - 1.0);
 }
 
 }  // namespace dcservo

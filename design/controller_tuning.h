@@ -20,7 +20,4 @@ int ComputePositionControllerGains(CZel_Setup& setup);
 // the fast loop (PosSpd_in_FastLoop, probed, nonzero), else Ts_S. 0 when a period is missing.
 double SpeedPositionLoopPeriod(CZel_Setup& setup);
 
-// Chip to scaled: Jload_over_J = Jt / Jm - 1, range [0, 100].
-int ComputeJload_over_J(CZel_Setup& setup);
-
 }  // namespace dcservo

@@ -81,7 +81,7 @@ std::string FormatBiquadReport(const BiquadReport& r) {
   for (const FilterReport& f : r.filters) {
     out += Format("filter %d -> slot %d, %s: %s, ", f.filter, f.slot, FilterPlaceName(f.place),
                   f.type_name.empty() ? "no type" : f.type_name.c_str());
-    const bool lead_lag = f.type == kLeadLag1stOrder || f.type == kLeadLag2ndOrder;
+    const bool lead_lag = IsLeadLag(f.type);
     out += lead_lag ? Format("lead %.6g Hz, lag %.6g Hz\n", f.frequency_hz, f.lag_frequency_hz)
                     : Format("%.6g Hz, Q %.6g\n", f.frequency_hz, f.q);
     if (!f.refused) {

@@ -5,6 +5,7 @@
 
 #include "derive/step.h"
 #include "design/controller_tuning.h"
+#include "units/drive_modes.h"
 #include "units/scales.h"
 
 namespace dcservo {
@@ -56,7 +57,7 @@ std::optional<LoopPlant> PositionPlant(CZel_Setup& setup) {
   CZel_Parameter* type = setup.FindParameter("PositionControlType");
   if (!type) return std::nullopt;
   const double tsp = SpeedPositionLoopPeriod(setup);
-  if (Base(type) == 1.0) {
+  if (IsCode(Base(type), PositionControlType::OverSpeedLoop)) {
     const double c = MotorPositionScale(setup) * tsp / MotorSpeedScale(setup);
     return Finite({tsp, Delayed({0.0, c}), {1.0, -1.0}});
   }

@@ -13,8 +13,7 @@ struct UnitRow {
   double factor_to_base;
 };
 
-// Base unit first in each type. "V " (with its blank) is the measured DC-link voltage,
-// which the drive counts in converter units rather than in fractions of the supply.
+// Base unit first in each type.
 constexpr UnitRow kUnitRows[] = {
     {"", kUnitNone, 1.0},
 
@@ -31,7 +30,7 @@ constexpr UnitRow kUnitRows[] = {
     {"V", kUnitVoltage, 1.0},
     {"mV", kUnitVoltage, 1e-3},
 
-    {"V ", kUnitMeasuredVoltage, 1.0},
+    {kMeasuredVoltageUnit, kUnitMeasuredVoltage, 1.0},
 
     {"A", kUnitCurrent, 1.0},
     {"mA", kUnitCurrent, 1e-3},

@@ -39,6 +39,10 @@ enum ZelUnitType : int {
   kUnitPercent = 24,
 };
 
+// The measured DC-link voltage, which the drive counts in converter units rather than in
+// fractions of the supply: "V" with a blank, a unit of its own beside the applied "V".
+inline constexpr char kMeasuredVoltageUnit[] = "V ";
+
 class CZel_Unit {
  public:
   CZel_Unit(std::string name, int type, double factor_to_base)

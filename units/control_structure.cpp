@@ -2,6 +2,8 @@
 
 #include <initializer_list>
 
+#include "units/drive_modes.h"
+
 namespace dcservo {
 namespace {
 
@@ -14,10 +16,10 @@ struct LoopRow {
 };
 
 constexpr LoopRow kLoopRows[] = {
-    {0, 0, "1", "0", "1"},
-    {0, 1, "1", "1", "1"},
-    {1, -1, "0", "1", "1"},
-    {2, -1, "0", "0", "1"},
+    {ControlMode::Position, PositionControlType::OverCurrentLoop, "1", "0", "1"},
+    {ControlMode::Position, PositionControlType::OverSpeedLoop, "1", "1", "1"},
+    {ControlMode::Speed, -1, "0", "1", "1"},
+    {ControlMode::Current, -1, "0", "0", "1"},
 };
 
 struct SensorRow {
@@ -31,9 +33,9 @@ constexpr const char kEncoder[] = "Incremental Encoder";
 constexpr const char kTacho[] = "Tacho";
 
 constexpr SensorRow kSensorRows[] = {
-    {0, "", kEncoder, ""},
-    {1, "", "", kTacho},
-    {2, kEncoder, "", kTacho},
+    {SensorsConfiguration::EncoderOnMotor, "", kEncoder, ""},
+    {SensorsConfiguration::TachoOnMotor, "", "", kTacho},
+    {SensorsConfiguration::TachoAndEncoderOnLoad, kEncoder, "", kTacho},
 };
 
 // Null when the mode has no row, or in position mode without `PositionControlType`; that
@@ -41,7 +43,7 @@ constexpr SensorRow kSensorRows[] = {
 const LoopRow* FindLoopRow(CZel_Setup& setup, const CZel_Parameter& control_mode) {
   const long long mode = static_cast<long long>(control_mode.GetValueInBaseUnit());
   long long type = -1;
-  if (mode == 0) {
+  if (mode == ControlMode::Position) {
     const CZel_Parameter* position_control_type = setup.FindParameter("PositionControlType");
     if (!position_control_type) return nullptr;
     type = static_cast<long long>(position_control_type->GetValueInBaseUnit());
@@ -182,14 +184,17 @@ int ComputeControlStructureOptions(CZel_Setup& setup) {
     setup.SetOption("MotorSpeed", row.motor_speed);
   }
   // The feedback flags compare the untruncated value.
-  setup.SetOption("isPositionFeedbackOnLoad", sensors == 2.0 ? "1" : "0");
-  setup.SetOption("isPositionFeedbackOnMotor", sensors == 0.0 ? "1" : "0");
-  setup.SetOption("isSpeedFeedback", sensors == 0.0 ? "0" : "1");
+  const bool on_load = IsCode(sensors, SensorsConfiguration::TachoAndEncoderOnLoad);
+  const bool encoder_on_motor = IsCode(sensors, SensorsConfiguration::EncoderOnMotor);
+  setup.SetOption("isPositionFeedbackOnLoad", on_load ? "1" : "0");
+  setup.SetOption("isPositionFeedbackOnMotor", encoder_on_motor ? "1" : "0");
+  setup.SetOption("isSpeedFeedback", encoder_on_motor ? "0" : "1");
   return 1;
 }
 
 int AssignUnitTypes(CZel_Setup& setup) {
-  const bool rotary = setup.GetParameterValueInBaseUnit("TransmissionType") == 0.0;
+  const bool rotary =
+      IsCode(setup.GetParameterValueInBaseUnit("TransmissionType"), TransmissionType::Rotary);
   for (const UnitEntry& entry : kParameterUnits) {
     if (!ConditionHolds(setup, entry.condition)) continue;
     if (CZel_Parameter* p = setup.FindParameter(entry.name))

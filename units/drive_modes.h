@@ -47,4 +47,7 @@ constexpr bool IsRotaryTransmission(int transmission_type) {
   return transmission_type == TransmissionType::Rotary;
 }
 
+// A code as the setup holds it, a number not truncated: 1.5 is no code at all.
+constexpr bool IsCode(double value, int code) { return value == code; }
+
 }  // namespace dcservo

@@ -1,5 +1,7 @@
 #include "units/scales.h"
 
+#include "host/zel_units.h"
+#include "units/drive_modes.h"
 #include "units/timing.h"
 
 #include <cmath>
@@ -32,7 +34,10 @@ double TachoCountsPerRadPerSecond(CZel_Setup& setup) {
 }
 
 double Sensors(CZel_Setup& setup) { return Value(setup, "SensorsConfiguration"); }
-bool EncoderOnMotorOrLoad(double sensors) { return sensors == 0.0 || sensors == 2.0; }
+bool EncoderOnMotorOrLoad(double sensors) {
+  return IsCode(sensors, SensorsConfiguration::EncoderOnMotor) ||
+         IsCode(sensors, SensorsConfiguration::TachoAndEncoderOnLoad);
+}
 
 // Load-side kinematic scale: encoder counts per sample^order, or the tacho's counts per
 // sample^(order-1) for a tacho-only drive.
@@ -41,14 +46,14 @@ double LoadKinematicScale(CZel_Setup& setup, int order) {
   const double ts = SlowLoopPeriod(setup);
   if (EncoderOnMotorOrLoad(sensors))
     return TransmissionRatio(setup) * EncoderCountsPerRadian(setup) * std::pow(ts, order);
-  if (sensors == 1.0)
+  if (IsCode(sensors, SensorsConfiguration::TachoOnMotor))
     return TransmissionRatio(setup) * TachoCountsPerRadPerSecond(setup) * std::pow(ts, order - 1);
   return 0.0;
 }
 
 }  // namespace
 
-double VoltageScale(CZel_Setup& setup) { return 32767.0 / Value(setup, "Vdc"); }
+double VoltageScale(CZel_Setup& setup) { return kFullScale / Value(setup, "Vdc"); }
 
 double MeasuredVoltageScale(CZel_Setup& setup) {
   return AdcMax(setup) / Value(setup, "VdcMaxMeasurable");
@@ -71,7 +76,7 @@ double JerkScale(CZel_Setup& setup) { return LoadKinematicScale(setup, 3); }
 
 // With an encoder on the load (2) the motor speed still comes from the tacho.
 double MotorSpeedScale(CZel_Setup& setup) {
-  if (Sensors(setup) == 0.0) return SlowLoopPeriod(setup) * EncoderCountsPerRadian(setup);
+  if (IsCode(Sensors(setup), SensorsConfiguration::EncoderOnMotor)) return SlowLoopPeriod(setup) * EncoderCountsPerRadian(setup);
   return TachoCountsPerRadPerSecond(setup);
 }
 
@@ -129,7 +134,7 @@ constexpr const char kDegreeC[] = "\xB0" "C";
 
 // First matching row wins.
 const FactorRow kFactorRows[] = {
-    {"V ", nullptr, {}, MeasuredVolt},
+    {kMeasuredVoltageUnit, nullptr, {}, MeasuredVolt},
     {"V", nullptr, kAnalogueRangeName, One},
     {"V", nullptr, kAnalogueInputNames, AnalogueVolt},
     {"V", nullptr, {}, AppliedVolt},

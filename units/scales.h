@@ -3,9 +3,19 @@
 // every call (the setup is the only state), and the factor/offset table that the host uses
 // to convert any variable or parameter.
 
+#include <cstdint>
+
 #include "host/zel_setup.h"
 
 namespace dcservo {
+
+// Full scale of the drive's Q15 arithmetic: gains, limits, filter coefficients and signed
+// 16-bit counts.
+inline constexpr double kFullScale = 32767.0;
+// The largest count of an unsigned 16-bit register: delays and times in samples.
+inline constexpr double kUnsigned16Max = 65535.0;
+// The firmware's registers are 16 bits wide; writing one drops anything above.
+inline constexpr std::uint32_t kRegister16Bits = 0xFFFF;
 
 double VoltageScale(CZel_Setup& setup);
 double MeasuredVoltageScale(CZel_Setup& setup);

@@ -18,6 +18,9 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <functional>
+#include <iterator>
+#include <utility>
 
 #include "app/qt/qt_graph_view.h"
 #include "host/zel_graph.h"
@@ -114,6 +117,249 @@ unsigned ModifiersOf(Qt::KeyboardModifiers m) {
          (m & Qt::AltModifier ? kKeyAlt : 0u);
 }
 
+// --- One row per control kind: how its widget is made, wired and shown ------------------
+
+// Runs a user action on the dialog for the control the widget belongs to.
+using UserAction = std::function<void(const std::function<void(CZel_Dialog&)>&)>;
+
+struct KindRow {
+  ZelControlKind kind;
+  QWidget* (*create)(const ZelControlDef& def, QWidget* parent);
+  // Null: the widget takes no input.
+  void (*connect)(QWidget* w, QObject* context, int id, const UserAction& act);
+  // Null: nothing of the state but enabled and shown.
+  void (*show)(QWidget* w, const ZelControlDef& def, const ZelControlState& s);
+};
+
+bool IsWide(const ZelControlDef& def) { return def.style & kStyleWide; }
+
+QWidget* CreateGroup(const ZelControlDef& def, QWidget* parent) {
+  auto* frame = new GroupFrame(parent);
+  frame->SetTitle(Shown(def.caption));
+  return frame;
+}
+
+QWidget* CreateLabel(const ZelControlDef& def, QWidget* parent) {
+  auto* label = new QLabel(Shown(def.caption), parent);
+  label->setWordWrap(IsWide(def) || def.caption.size() > 60);
+  return label;
+}
+void ShowLabel(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
+  static_cast<QLabel*>(w)->setText(Shown(s.text));
+}
+
+QWidget* CreateEdit(const ZelControlDef& def, QWidget* parent) {
+  auto* edit = new QLineEdit(parent);
+  edit->setMinimumWidth(IsWide(def) ? 200 : 90);
+  if (!IsWide(def)) edit->setMaximumWidth(160);
+  return edit;
+}
+void ConnectEdit(QWidget* w, QObject* context, int id, const UserAction& act) {
+  auto* edit = static_cast<QLineEdit*>(w);
+  QObject::connect(edit, &QLineEdit::editingFinished, context, [act, id, edit] {
+    act([&](CZel_Dialog& d) { d.UserEdit(id, edit->text().toStdString()); });
+  });
+}
+void ShowEdit(QWidget* w, const ZelControlDef& def, const ZelControlState& s) {
+  auto* edit = static_cast<QLineEdit*>(w);
+  const QString text = s.blank ? QString() : Q(s.text);
+  if (edit->text() != text) edit->setText(text);
+  edit->setReadOnly(def.style & kStyleReadOnly);
+}
+
+QWidget* CreateText(const ZelControlDef& def, QWidget* parent) {
+  auto* text = new QPlainTextEdit(parent);
+  text->setReadOnly(true);
+  text->setMinimumWidth(IsWide(def) ? 360 : 240);
+  // Four lines per grid row it spans: instructions and guidance fit without a scroll bar.
+  const int lines = 4 * std::max(def.place.row_span, 1);
+  text->setFixedHeight(text->fontMetrics().lineSpacing() * lines + 14);
+  text->setTabStopDistance(24);
+  return text;
+}
+void ShowText(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
+  auto* text = static_cast<QPlainTextEdit*>(w);
+  QString plain = s.blank ? QString() : Q(s.text);
+  plain.remove('\r');
+  if (text->toPlainText() != plain) text->setPlainText(plain);
+}
+
+QWidget* CreateButton(const ZelControlDef& def, QWidget* parent) {
+  auto* button = new QPushButton(Q(def.caption), parent);
+  button->setAutoDefault(false);
+  // Buttons keep their size; a wide cell does not make a wide button.
+  button->setMinimumWidth(88);
+  button->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
+  return button;
+}
+void ConnectClick(QWidget* w, QObject* context, int id, const UserAction& act) {
+  QObject::connect(static_cast<QAbstractButton*>(w), &QAbstractButton::clicked, context,
+                   [act, id] { act([&](CZel_Dialog& d) { d.UserClick(id); }); });
+}
+void ShowButton(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
+  static_cast<QPushButton*>(w)->setText(Q(s.text));
+}
+void ShowBitmapButton(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
+  auto* button = static_cast<QPushButton*>(w);
+  const QPixmap image = FindImage(s.image);
+  if (image.isNull()) {
+    button->setIcon({});
+    button->setText(Q(s.text.empty() ? s.image : s.text));
+  } else {
+    button->setIcon(QIcon(image));
+    button->setIconSize(image.size());
+    button->setText({});
+  }
+}
+
+QWidget* CreateCheck(const ZelControlDef& def, QWidget* parent) {
+  return new QCheckBox(Q(def.caption), parent);
+}
+QWidget* CreateRadio(const ZelControlDef& def, QWidget* parent) {
+  auto* radio = new QRadioButton(Q(def.caption), parent);
+  // The model decides which buttons of a group are checked.
+  radio->setAutoExclusive(false);
+  return radio;
+}
+void ShowCheckable(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
+  auto* button = static_cast<QAbstractButton*>(w);
+  button->setText(Q(s.text));
+  button->setChecked(s.checked != 0);
+}
+
+QWidget* CreateDropDown(const ZelControlDef&, QWidget* parent) {
+  auto* combo = new QComboBox(parent);
+  combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  combo->setMinimumWidth(70);
+  return combo;
+}
+void ConnectDropDown(QWidget* w, QObject* context, int id, const UserAction& act) {
+  QObject::connect(static_cast<QComboBox*>(w), &QComboBox::activated, context, [act, id](int index) {
+    act([&](CZel_Dialog& d) { d.UserSelect(id, index); });
+  });
+}
+void ShowDropDown(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
+  auto* combo = static_cast<QComboBox*>(w);
+  bool same = combo->count() == static_cast<int>(s.items.size());
+  for (int i = 0; same && i < combo->count(); ++i)
+    same = combo->itemText(i) == Q(s.items[static_cast<std::size_t>(i)].text);
+  if (!same) {
+    combo->clear();
+    for (const ZelListItem& item : s.items) combo->addItem(Q(item.text));
+  }
+  combo->setCurrentIndex(s.selection);
+}
+
+QWidget* CreateSlider(const ZelControlDef&, QWidget* parent) {
+  auto* slider = new QSlider(Qt::Horizontal, parent);
+  slider->setMinimumWidth(140);
+  return slider;
+}
+void ConnectSlider(QWidget* w, QObject* context, int id, const UserAction& act) {
+  auto* slider = static_cast<QSlider*>(w);
+  // A drag stores once, when it ends; a click or a key stores at once.
+  QObject::connect(slider, &QSlider::valueChanged, context, [act, id, slider](int value) {
+    if (!slider->isSliderDown()) act([&](CZel_Dialog& d) { d.UserSlide(id, value); });
+  });
+  QObject::connect(slider, &QSlider::sliderReleased, context, [act, id, slider] {
+    act([&](CZel_Dialog& d) { d.UserSlide(id, slider->value()); });
+  });
+}
+void ShowSlider(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
+  auto* slider = static_cast<QSlider*>(w);
+  slider->setRange(s.range_min, s.range_max);
+  slider->setValue(s.position);
+}
+
+QWidget* CreateSpin(const ZelControlDef&, QWidget* parent) { return new SpinArrows(parent); }
+void ConnectSpin(QWidget* w, QObject* context, int id, const UserAction& act) {
+  auto* spin = static_cast<SpinArrows*>(w);
+  for (auto [button, step] : {std::pair{spin->up, 1}, std::pair{spin->down, -1}}) {
+    QObject::connect(button, &QToolButton::clicked, context,
+                     [act, id, step] { act([&](CZel_Dialog& d) { d.UserSpin(id, step); }); });
+  }
+}
+
+QWidget* CreateTab(const ZelControlDef&, QWidget* parent) {
+  auto* tabs = new QTabBar(parent);
+  tabs->setExpanding(false);
+  return tabs;
+}
+void ConnectTab(QWidget* w, QObject* context, int id, const UserAction& act) {
+  QObject::connect(static_cast<QTabBar*>(w), &QTabBar::currentChanged, context, [act, id](int index) {
+    act([&](CZel_Dialog& d) { d.UserSelect(id, index); });
+  });
+}
+void ShowTab(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
+  auto* tabs = static_cast<QTabBar*>(w);
+  while (tabs->count() > static_cast<int>(s.items.size())) tabs->removeTab(tabs->count() - 1);
+  for (std::size_t i = 0; i < s.items.size(); ++i) {
+    const int index = static_cast<int>(i);
+    if (index < tabs->count())
+      tabs->setTabText(index, Shown(s.items[i].text));
+    else
+      tabs->addTab(Shown(s.items[i].text));
+  }
+  tabs->setCurrentIndex(s.selection);
+}
+
+QWidget* CreatePicture(const ZelControlDef&, QWidget* parent) {
+  auto* picture = new QLabel(parent);
+  picture->setAlignment(Qt::AlignCenter);
+  picture->setFrameShape(QFrame::StyledPanel);
+  picture->setMinimumSize(64, 48);
+  return picture;
+}
+void ShowPicture(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
+  auto* picture = static_cast<QLabel*>(w);
+  const QPixmap image = FindImage(s.image);
+  if (image.isNull())
+    picture->setText(Q(s.image));
+  else
+    picture->setPixmap(image);
+}
+
+QWidget* CreateGraph(const ZelControlDef&, QWidget* parent) {
+  auto* graph = new QtGraphView(parent);
+  graph->setContextMenuPolicy(Qt::CustomContextMenu);
+  return graph;
+}
+void ConnectGraph(QWidget* w, QObject* context, int id, const UserAction& act) {
+  QObject::connect(w, &QWidget::customContextMenuRequested, context, [act, id](const QPoint&) {
+    act([&](CZel_Dialog& d) { d.UserContextMenu(id); });
+  });
+}
+
+// In the order of ZelControlKind. The group's state is shown by the view itself: its frame
+// follows what is shown inside it.
+constexpr KindRow kKinds[] = {
+    {ZelControlKind::Group, CreateGroup, nullptr, nullptr},
+    {ZelControlKind::Label, CreateLabel, nullptr, ShowLabel},
+    {ZelControlKind::Edit, CreateEdit, ConnectEdit, ShowEdit},
+    {ZelControlKind::Text, CreateText, nullptr, ShowText},
+    {ZelControlKind::Button, CreateButton, ConnectClick, ShowButton},
+    {ZelControlKind::BitmapButton, CreateButton, ConnectClick, ShowBitmapButton},
+    {ZelControlKind::Check, CreateCheck, ConnectClick, ShowCheckable},
+    {ZelControlKind::Radio, CreateRadio, ConnectClick, ShowCheckable},
+    {ZelControlKind::DropDown, CreateDropDown, ConnectDropDown, ShowDropDown},
+    {ZelControlKind::Slider, CreateSlider, ConnectSlider, ShowSlider},
+    {ZelControlKind::Spin, CreateSpin, ConnectSpin, nullptr},
+    {ZelControlKind::Tab, CreateTab, ConnectTab, ShowTab},
+    {ZelControlKind::Picture, CreatePicture, nullptr, ShowPicture},
+    {ZelControlKind::Graph, CreateGraph, ConnectGraph, nullptr},
+};
+
+constexpr bool KindsInOrder() {
+  for (std::size_t i = 0; i < std::size(kKinds); ++i) {
+    if (static_cast<std::size_t>(kKinds[i].kind) != i) return false;
+  }
+  return true;
+}
+static_assert(KindsInOrder() && std::size(kKinds) == static_cast<std::size_t>(ZelControlKind::Graph) + 1,
+              "one row per control kind, in the order of the enumeration");
+
+const KindRow& RowOf(ZelControlKind kind) { return kKinds[static_cast<std::size_t>(kind)]; }
+
 }  // namespace
 
 QtDialogView::QtDialogView(CZel_Dialog& dialog, QWidget* parent)
@@ -156,8 +402,7 @@ void QtDialogView::Build() {
   // Boxes first, so that a control finds its box wherever the table lists it.
   for (std::size_t i = 0; i < controls.size(); ++i) {
     if (controls[i].kind != ZelControlKind::Group) continue;
-    auto* frame = new GroupFrame(content);
-    frame->SetTitle(Shown(controls[i].caption));
+    auto* frame = static_cast<GroupFrame*>(RowOf(ZelControlKind::Group).create(controls[i], content));
     made[i] = frame;
     if (controls[i].id > 0) boxes_[controls[i].id] = {frame->Body(), frame->Grid(), 0};
   }
@@ -184,131 +429,18 @@ void QtDialogView::Build() {
 }
 
 QWidget* QtDialogView::Create(const ZelControlDef& def) {
-  QWidget* parent = boxes_[0].body;
-  const bool wide = def.style & kStyleWide;
-  switch (def.kind) {
-    case ZelControlKind::Label: {
-      auto* label = new QLabel(Shown(def.caption), parent);
-      label->setWordWrap(wide || def.caption.size() > 60);
-      return label;
-    }
-    case ZelControlKind::Edit: {
-      auto* edit = new QLineEdit(parent);
-      edit->setMinimumWidth(wide ? 200 : 90);
-      if (!wide) edit->setMaximumWidth(160);
-      return edit;
-    }
-    case ZelControlKind::Text: {
-      auto* text = new QPlainTextEdit(parent);
-      text->setReadOnly(true);
-      text->setMinimumWidth(wide ? 360 : 240);
-      // Four lines per grid row it spans: instructions and guidance fit without a scroll bar.
-      const int lines = 4 * std::max(def.place.row_span, 1);
-      text->setFixedHeight(text->fontMetrics().lineSpacing() * lines + 14);
-      text->setTabStopDistance(24);
-      return text;
-    }
-    case ZelControlKind::Button:
-    case ZelControlKind::BitmapButton: {
-      auto* button = new QPushButton(Q(def.caption), parent);
-      button->setAutoDefault(false);
-      // Buttons keep their size; a wide cell does not make a wide button.
-      button->setMinimumWidth(88);
-      button->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
-      return button;
-    }
-    case ZelControlKind::Check: return new QCheckBox(Q(def.caption), parent);
-    case ZelControlKind::Radio: {
-      auto* radio = new QRadioButton(Q(def.caption), parent);
-      // The model decides which buttons of a group are checked.
-      radio->setAutoExclusive(false);
-      return radio;
-    }
-    case ZelControlKind::DropDown: {
-      auto* combo = new QComboBox(parent);
-      combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-      combo->setMinimumWidth(70);
-      return combo;
-    }
-    case ZelControlKind::Slider: {
-      auto* slider = new QSlider(Qt::Horizontal, parent);
-      slider->setMinimumWidth(140);
-      return slider;
-    }
-    case ZelControlKind::Spin: return new SpinArrows(parent);
-    case ZelControlKind::Tab: {
-      auto* tabs = new QTabBar(parent);
-      tabs->setExpanding(false);
-      return tabs;
-    }
-    case ZelControlKind::Picture: {
-      auto* picture = new QLabel(parent);
-      picture->setAlignment(Qt::AlignCenter);
-      picture->setFrameShape(QFrame::StyledPanel);
-      picture->setMinimumSize(64, 48);
-      return picture;
-    }
-    case ZelControlKind::Graph: {
-      auto* graph = new QtGraphView(parent);
-      graph->setContextMenuPolicy(Qt::CustomContextMenu);
-      if (def.id > 0) graphs_[def.id] = graph;
-      return graph;
-    }
-    case ZelControlKind::Group: break;
-  }
-  return new QWidget(parent);
+  QWidget* w = RowOf(def.kind).create(def, boxes_[0].body);
+  if (auto* graph = dynamic_cast<QtGraphView*>(w); graph && def.id > 0) graphs_[def.id] = graph;
+  return w;
 }
 
 void QtDialogView::Connect(const ZelControlDef& def, QWidget* w) {
+  const KindRow& row = RowOf(def.kind);
+  if (!row.connect) return;
   const int id = def.id;
-  switch (def.kind) {
-    case ZelControlKind::Edit: {
-      auto* edit = static_cast<QLineEdit*>(w);
-      connect(edit, &QLineEdit::editingFinished, this, [this, id, edit] {
-        Act(id, [&] { dialog_.UserEdit(id, edit->text().toStdString()); });
-      });
-      break;
-    }
-    case ZelControlKind::Button:
-    case ZelControlKind::BitmapButton:
-    case ZelControlKind::Check:
-    case ZelControlKind::Radio:
-      connect(static_cast<QAbstractButton*>(w), &QAbstractButton::clicked, this,
-              [this, id] { Act(id, [&] { dialog_.UserClick(id); }); });
-      break;
-    case ZelControlKind::DropDown:
-      connect(static_cast<QComboBox*>(w), &QComboBox::activated, this,
-              [this, id](int index) { Act(id, [&] { dialog_.UserSelect(id, index); }); });
-      break;
-    case ZelControlKind::Slider: {
-      auto* slider = static_cast<QSlider*>(w);
-      // A drag stores once, when it ends; a click or a key stores at once.
-      connect(slider, &QSlider::valueChanged, this, [this, id, slider](int value) {
-        if (!slider->isSliderDown()) Act(id, [&] { dialog_.UserSlide(id, value); });
-      });
-      connect(slider, &QSlider::sliderReleased, this, [this, id, slider] {
-        Act(id, [&] { dialog_.UserSlide(id, slider->value()); });
-      });
-      break;
-    }
-    case ZelControlKind::Spin: {
-      auto* spin = static_cast<SpinArrows*>(w);
-      connect(spin->up, &QToolButton::clicked, this,
-              [this, id] { Act(id, [&] { dialog_.UserSpin(id, 1); }); });
-      connect(spin->down, &QToolButton::clicked, this,
-              [this, id] { Act(id, [&] { dialog_.UserSpin(id, -1); }); });
-      break;
-    }
-    case ZelControlKind::Tab:
-      connect(static_cast<QTabBar*>(w), &QTabBar::currentChanged, this,
-              [this, id](int index) { Act(id, [&] { dialog_.UserSelect(id, index); }); });
-      break;
-    case ZelControlKind::Graph:
-      connect(w, &QWidget::customContextMenuRequested, this,
-              [this, id](const QPoint&) { Act(id, [&] { dialog_.UserContextMenu(id); }); });
-      break;
-    default: break;
-  }
+  row.connect(w, this, id, [this, id](const std::function<void(CZel_Dialog&)>& action) {
+    Act(id, [&] { action(dialog_); });
+  });
 }
 
 void QtDialogView::Act(int id, const std::function<void()>& action) {
@@ -357,89 +489,7 @@ void QtDialogView::Sync(int id) {
     return;
   }
   w->setEnabled(s.enabled);
-  switch (def->kind) {
-    case ZelControlKind::Label:
-      static_cast<QLabel*>(w)->setText(Shown(s.text));
-      break;
-    case ZelControlKind::Edit: {
-      auto* edit = static_cast<QLineEdit*>(w);
-      const QString text = s.blank ? QString() : Q(s.text);
-      if (edit->text() != text) edit->setText(text);
-      edit->setReadOnly(def->style & kStyleReadOnly);
-      break;
-    }
-    case ZelControlKind::Text: {
-      auto* text = static_cast<QPlainTextEdit*>(w);
-      QString plain = s.blank ? QString() : Q(s.text);
-      plain.remove('\r');
-      if (text->toPlainText() != plain) text->setPlainText(plain);
-      break;
-    }
-    case ZelControlKind::BitmapButton: {
-      auto* button = static_cast<QPushButton*>(w);
-      const QPixmap image = FindImage(s.image);
-      if (image.isNull()) {
-        button->setIcon({});
-        button->setText(Q(s.text.empty() ? s.image : s.text));
-      } else {
-        button->setIcon(QIcon(image));
-        button->setIconSize(image.size());
-        button->setText({});
-      }
-      break;
-    }
-    case ZelControlKind::Button:
-      static_cast<QPushButton*>(w)->setText(Q(s.text));
-      break;
-    case ZelControlKind::Check:
-    case ZelControlKind::Radio: {
-      auto* button = static_cast<QAbstractButton*>(w);
-      button->setText(Q(s.text));
-      button->setChecked(s.checked != 0);
-      break;
-    }
-    case ZelControlKind::DropDown: {
-      auto* combo = static_cast<QComboBox*>(w);
-      bool same = combo->count() == static_cast<int>(s.items.size());
-      for (int i = 0; same && i < combo->count(); ++i)
-        same = combo->itemText(i) == Q(s.items[static_cast<std::size_t>(i)].text);
-      if (!same) {
-        combo->clear();
-        for (const ZelListItem& item : s.items) combo->addItem(Q(item.text));
-      }
-      combo->setCurrentIndex(s.selection);
-      break;
-    }
-    case ZelControlKind::Slider: {
-      auto* slider = static_cast<QSlider*>(w);
-      slider->setRange(s.range_min, s.range_max);
-      slider->setValue(s.position);
-      break;
-    }
-    case ZelControlKind::Tab: {
-      auto* tabs = static_cast<QTabBar*>(w);
-      while (tabs->count() > static_cast<int>(s.items.size())) tabs->removeTab(tabs->count() - 1);
-      for (std::size_t i = 0; i < s.items.size(); ++i) {
-        const int index = static_cast<int>(i);
-        if (index < tabs->count())
-          tabs->setTabText(index, Shown(s.items[i].text));
-        else
-          tabs->addTab(Shown(s.items[i].text));
-      }
-      tabs->setCurrentIndex(s.selection);
-      break;
-    }
-    case ZelControlKind::Picture: {
-      auto* picture = static_cast<QLabel*>(w);
-      const QPixmap image = FindImage(s.image);
-      if (image.isNull())
-        picture->setText(Q(s.image));
-      else
-        picture->setPixmap(image);
-      break;
-    }
-    default: break;
-  }
+  if (const auto show = RowOf(def->kind).show) show(w, *def, s);
   w->setVisible(s.shown);
   if (def->group) SyncGroupFrame(def->group);
 }

@@ -16,6 +16,7 @@ using dcservo::Direction;
 using dcservo::RunStep;
 using testing_support::LoadBundledSetup;
 using testing_support::MakeSetup;
+using testing_support::RunOk;
 
 double Value(const CZel_Setup& s, const char* name) { return s.GetParameterValueInBaseUnit(name); }
 void Set(CZel_Setup& s, const char* name, double v) {
@@ -54,14 +55,14 @@ TEST(FixedPointGain, ShiftThenMantissaAndBack) {
     SCOPED_TRACE(std::string(c.scaled) + " = " + std::to_string(c.gain));
     auto s = GainSetup();
     Set(*s, c.scaled, c.gain);
-    EXPECT_EQ(RunStep(*s, c.shift, Direction::ToChip), 1);
-    EXPECT_EQ(RunStep(*s, c.mantissa, Direction::ToChip), 1);
+    RunOk(*s, c.shift, Direction::ToChip);
+    RunOk(*s, c.mantissa, Direction::ToChip);
     EXPECT_EQ(Value(*s, c.shift), c.expected_shift);
     EXPECT_NEAR(Value(*s, c.mantissa), c.expected_mantissa, 1e-5);
     EXPECT_LE(Value(*s, c.mantissa), 32767.0);
 
     Set(*s, c.scaled, -1);
-    EXPECT_EQ(RunStep(*s, c.scaled, Direction::ToScaled), 1);
+    RunOk(*s, c.scaled, Direction::ToScaled);
     EXPECT_NEAR(Value(*s, c.scaled), c.gain, 1e-12 * (1 + c.gain));
     EXPECT_EQ(s->FindParameter(c.scaled)->GetMaxInBaseUnit(), 16384.0);
   }
@@ -83,12 +84,12 @@ TEST(FixedPointGain, AccelerationFeedforwardSplitsItsShiftAtEleven) {
     auto s = GainSetup();
     Set(*s, "KFFA_scl", c.gain);
     for (const char* step : {"SFTAFFW", "SFTKFF", "KFFA"})
-      EXPECT_EQ(RunStep(*s, step, Direction::ToChip), 1) << step;
+      RunOk(*s, step, Direction::ToChip);
     EXPECT_EQ(Value(*s, "SFTAFFW"), c.sftaffw);
     EXPECT_EQ(Value(*s, "SFTKFF"), c.sftkff);
     EXPECT_NEAR(Value(*s, "KFFA"), c.kffa, 1e-6);
 
-    EXPECT_EQ(RunStep(*s, "KFFA_scl", Direction::ToScaled), 1);
+    RunOk(*s, "KFFA_scl", Direction::ToScaled);
     EXPECT_NEAR(Value(*s, "KFFA_scl"), c.gain, 1e-9 * c.gain);
     EXPECT_EQ(s->FindParameter("KFFA_scl")->GetMaxInBaseUnit(), 4194304.0);
   }
@@ -97,9 +98,9 @@ TEST(FixedPointGain, AccelerationFeedforwardSplitsItsShiftAtEleven) {
 TEST(FixedPointGain, StoredMantissaComesBackAsTheGainItEncodes) {
   auto s = LoadBundledSetup();
   Set(*s, "Kp_C_scl", 0.75);
-  RunStep(*s, "SFTKPI", Direction::ToChip);
-  RunStep(*s, "KPI", Direction::ToChip);
-  RunStep(*s, "Kp_C_scl", Direction::ToScaled);
+  RunOk(*s, "SFTKPI", Direction::ToChip);
+  RunOk(*s, "KPI", Direction::ToChip);
+  RunOk(*s, "Kp_C_scl", Direction::ToScaled);
   EXPECT_EQ(Value(*s, "KPI"), 24575);
   EXPECT_DOUBLE_EQ(Value(*s, "Kp_C_scl"), 24575.0 / 32767.0);
 }
@@ -167,7 +168,7 @@ TEST(OutputLimits, SATPFollowsTheSpeedLimitOnlyOverTheSpeedLoop) {
   EXPECT_EQ(Value(*s, "SATP"), Value(*s, "SATS"));
 
   Set(*s, "Limit_Speed", 1.0);
-  EXPECT_EQ(RunStep(*s, "Limit_Speed", Direction::ToScaled), 1);
+  RunOk(*s, "Limit_Speed", Direction::ToScaled);
   EXPECT_EQ(Value(*s, "Limit_Speed"), 1.0);
 }
 
@@ -181,8 +182,8 @@ TEST(OutputLimits, CurrentLimitReadsTheSaturationOfTheLoopInUse) {
     ASSERT_EQ(RunStep(*s, "IlimPS", Direction::ToScaled), 1);
     ASSERT_EQ(RunStep(*s, "TestLimitCurrent", Direction::ToScaled), 1);
     EXPECT_EQ(Value(*s, "TestLimitCurrent"), Value(*s, "IlimPS"));
-    RunStep(*s, "SATS", Direction::ToChip);
-    RunStep(*s, "SATP", Direction::ToChip);
+    RunOk(*s, "SATS", Direction::ToChip);
+    RunOk(*s, "SATP", Direction::ToChip);
     const bool speed_loop = static_cast<int>(acr) & 0x0200;
     EXPECT_EQ(Value(*s, speed_loop ? "SATS" : "SATP"), speed_loop ? sats : satp);
     EXPECT_EQ(Value(*s, "SATS"), Value(*s, "SATP"));
@@ -192,8 +193,8 @@ TEST(OutputLimits, CurrentLimitReadsTheSaturationOfTheLoopInUse) {
 TEST(OutputLimits, FullIntegralPercentageMeetsTheOutputLimit) {
   auto s = LoadBundledSetup();
   Set(*s, "IPSatS", 100);
-  RunStep(*s, "IMAXS", Direction::ToChip);
-  RunStep(*s, "SATS", Direction::ToChip);
+  RunOk(*s, "IMAXS", Direction::ToChip);
+  RunOk(*s, "SATS", Direction::ToChip);
   EXPECT_EQ(Value(*s, "IMAXS"), Value(*s, "SATS"));
   EXPECT_EQ(s->FindParameter("IMAXS")->GetMinInBaseUnit(), 0.0);
   EXPECT_EQ(s->FindParameter("IMAXS")->GetMaxInBaseUnit(), 32767.0);
@@ -202,21 +203,21 @@ TEST(OutputLimits, FullIntegralPercentageMeetsTheOutputLimit) {
 TEST(CurrentControllerFilter, OffAndOn) {
   auto s = LoadBundledSetup();
   Set(*s, "FILTERQ", 32767);
-  RunStep(*s, "isUseFilterOnCrtCtrlOutput", Direction::ToScaled);
-  RunStep(*s, "FilterOnCurrentControllerOutput", Direction::ToScaled);
+  RunOk(*s, "isUseFilterOnCrtCtrlOutput", Direction::ToScaled);
+  RunOk(*s, "FilterOnCurrentControllerOutput", Direction::ToScaled);
   EXPECT_EQ(Value(*s, "isUseFilterOnCrtCtrlOutput"), 0);
   EXPECT_EQ(Value(*s, "FilterOnCurrentControllerOutput"), 5000);
   EXPECT_EQ(s->FindParameter("FilterOnCurrentControllerOutput")->GetMaxInBaseUnit(), 10000);
 
   Set(*s, "isUseFilterOnCrtCtrlOutput", 1);
   Set(*s, "FilterOnCurrentControllerOutput", 914);
-  RunStep(*s, "FILTERQ", Direction::ToChip);
+  RunOk(*s, "FILTERQ", Direction::ToChip);
   EXPECT_EQ(Value(*s, "FILTERQ"), 1463);  // truncated, not rounded: 1463.75
-  RunStep(*s, "FilterOnCurrentControllerOutput", Direction::ToScaled);
+  RunOk(*s, "FilterOnCurrentControllerOutput", Direction::ToScaled);
   EXPECT_EQ(Value(*s, "FilterOnCurrentControllerOutput"), 914);
 
   Set(*s, "isUseFilterOnCrtCtrlOutput", 0);
-  RunStep(*s, "FILTERQ", Direction::ToChip);
+  RunOk(*s, "FILTERQ", Direction::ToChip);
   EXPECT_EQ(Value(*s, "FILTERQ"), 32767);
 }
 
@@ -224,14 +225,14 @@ TEST(GravityOffset, WrittenOnlyWhileCompensating) {
   auto s = LoadBundledSetup();
   Set(*s, "OffsetCurrent", 1.25);
   Set(*s, "isCompensateGravitationalLoads", 0);
-  RunStep(*s, "FFL", Direction::ToChip);
+  RunOk(*s, "FFL", Direction::ToChip);
   EXPECT_EQ(Value(*s, "FFL"), 0);
 
   Set(*s, "isCompensateGravitationalLoads", 1);
-  RunStep(*s, "FFL", Direction::ToChip);
+  RunOk(*s, "FFL", Direction::ToChip);
   Set(*s, "isCompensateGravitationalLoads", 0);
-  RunStep(*s, "isCompensateGravitationalLoads", Direction::ToScaled);
-  RunStep(*s, "OffsetCurrent", Direction::ToScaled);
+  RunOk(*s, "isCompensateGravitationalLoads", Direction::ToScaled);
+  RunOk(*s, "OffsetCurrent", Direction::ToScaled);
   EXPECT_EQ(Value(*s, "isCompensateGravitationalLoads"), 1);
   EXPECT_NEAR(Value(*s, "OffsetCurrent"), 1.25, 1.0 / 3273.6);
   EXPECT_EQ(s->FindParameter("OffsetCurrent")->GetMinInBaseUnit(), -Value(*s, "In"));
@@ -264,11 +265,30 @@ TEST(SpeedForwardRule, ChoiceStandsOnlyForPositionOverSpeedLoopWithMotorEncoder)
 TEST(TestDefaults, FollowTheDriveAndMotor) {
   auto s = LoadBundledSetup();
   for (const char* name : {"TestCurrent", "TestLimitCurrent", "TestMaxSpeed"})
-    EXPECT_EQ(RunStep(*s, name, Direction::ToScaled), 1) << name;
+    RunOk(*s, name, Direction::ToScaled);
   EXPECT_DOUBLE_EQ(Value(*s, "TestCurrent"), 1.5);  // half the smaller nominal current
   EXPECT_DOUBLE_EQ(s->FindParameter("TestCurrent")->GetMaxInBaseUnit(), 2.7);
   EXPECT_DOUBLE_EQ(Value(*s, "TestMaxSpeed"), 800.0 / 3);
   EXPECT_DOUBLE_EQ(s->FindParameter("TestMaxSpeed")->GetMaxInBaseUnit(), 800.0);
+}
+
+TEST(InertiaRatio, LoadOverMotorFromTheTotalInertia) {
+  struct Case {
+    double jt, jm;
+    int result;
+    double ratio;
+  };
+  const Case cases[] = {{4.5e-5, 3e-5, 1, 0.5}, {3e-5, 3e-5, 1, 0.0}, {1e-3, 1e-5, 1, 99.0},
+                        {4.5e-5, 0.0, 0, 7.0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE("Jt " + std::to_string(c.jt) + ", Jm " + std::to_string(c.jm));
+    auto s = MakeSetup({{"Jt", c.jt}, {"Jm", c.jm}, {"Jload_over_J", 7.0}});
+    EXPECT_EQ(RunStep(*s, "Jload_over_J", Direction::ToScaled), c.result);
+    EXPECT_NEAR(Value(*s, "Jload_over_J"), c.ratio, 1e-12);
+    if (c.result) {
+      EXPECT_EQ(s->FindParameter("Jload_over_J")->GetMaxInBaseUnit(), 100.0);
+    }
+  }
 }
 
 }  // namespace

@@ -340,23 +340,4 @@ TEST(ControllerTuning, MissingInputWritesNothing) {
   }
 }
 
-TEST(ControllerTuning, InertiaRatioStep) {
-  struct Case {
-    double jt, jm;
-    int result;
-    double ratio;
-  };
-  const Case cases[] = {{4.5e-5, 3e-5, 1, 0.5}, {3e-5, 3e-5, 1, 0.0}, {1e-3, 1e-5, 1, 99.0},
-                        {4.5e-5, 0.0, 0, 7.0}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE("Jt " + std::to_string(c.jt) + ", Jm " + std::to_string(c.jm));
-    auto s = testing_support::MakeSetup({{"Jt", c.jt}, {"Jm", c.jm}, {"Jload_over_J", 7.0}});
-    EXPECT_EQ(dcservo::RunStep(*s, "Jload_over_J", dcservo::Direction::ToScaled), c.result);
-    EXPECT_NEAR(Value(*s, "Jload_over_J"), c.ratio, 1e-12);
-    if (c.result) {
-      EXPECT_EQ(s->FindParameter("Jload_over_J")->GetMaxInBaseUnit(), 100.0);
-    }
-  }
-}
-
 }  // namespace

@@ -8,6 +8,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 #include "host/zel_setup_file.h"
 #include "units/scales.h"
 
@@ -29,6 +31,10 @@ std::unique_ptr<CZel_Setup> LoadBundledSetup() {
   if (!loaded.setup) throw std::runtime_error(loaded.error);
   loaded.setup->SetScaleFunctions(Factor, Offset);
   return std::move(loaded.setup);
+}
+
+void RunOk(CZel_Setup& setup, const char* quantity, dcservo::Direction direction) {
+  EXPECT_EQ(dcservo::RunStep(setup, quantity, direction), 1) << quantity;
 }
 
 void Put(CZel_Setup& setup, std::initializer_list<Param> params) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "derive/pipelines.h"
 #include "host/zel_setup.h"
 
 namespace testing_support {
@@ -34,6 +35,9 @@ std::unique_ptr<CZel_Setup> MakeTimingSetup(std::initializer_list<Param> extra =
 
 // Adds or overwrites parameters.
 void Put(CZel_Setup& setup, std::initializer_list<Param> params);
+
+// Runs one step of a pipeline and expects it done.
+void RunOk(CZel_Setup& setup, const char* quantity, dcservo::Direction direction);
 
 // Every parameter's internal value by name: what a pass may or may not have changed.
 std::map<std::string, double> Snapshot(const CZel_Setup& setup);
