@@ -39,6 +39,9 @@ enum ZelUnitType : int {
   kUnitPercent = 24,
 };
 
+// "current", "rotary speed", ...; "" for kUnitNone and unknown types.
+const char* ZelUnitTypeName(int type);
+
 class CZel_Unit {
  public:
   CZel_Unit(std::string name, int type, double factor_to_base)
