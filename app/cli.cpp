@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/command.h"
+#include "host/zel_format.h"
 
 void SetupArgs::AddTo(CLI::App& cmd, bool with_options) {
   cmd.add_option("-s,--setup", setup, "Drive setup file (default: the bundled drive)");
@@ -35,6 +36,45 @@ std::string ResolveSetup(const std::string& option, const std::string& positiona
   return option.empty() ? positional : option;
 }
 
+namespace {
+
+std::vector<CLI::App*> SubcommandsOf(CLI::App& app) {
+  return app.get_subcommands([](CLI::App*) { return true; });
+}
+
+// A word where a command is expected that names none: the parser would only say that a
+// command is required, so name the word, the nearest commands and all of them.
+void CheckCommandWords(CLI::App& app, int argc, char** argv) {
+  CLI::App* level = &app;
+  std::string path = "dcservo";
+  for (int i = 1; i < argc; ++i) {
+    const std::vector<CLI::App*> subs = SubcommandsOf(*level);
+    const std::string word = argv[i];
+    if (subs.empty() || word.empty() || word[0] == '-') return;
+    CLI::App* found = nullptr;
+    std::vector<std::string> names;
+    for (CLI::App* sub : subs) {
+      names.push_back(sub->get_name());
+      if (sub->get_name() == word) found = sub;
+    }
+    if (!found) {
+      const auto nearest = zel::NearestNames(word, names);
+      throw CommandError(kExitBadInput,
+                         path + ": unknown command \"" + word + "\"" +
+                             (nearest.empty() ? "" : " (did you mean " + QuoteList(nearest) + "?)") +
+                             "; the commands are: " + QuoteList(names, ", "));
+    }
+    level = found;
+    path += " " + word;
+  }
+}
+
+std::string EscapedFailure(const CLI::App* app, const CLI::Error& e) {
+  return ZelEscapeText(CLI::FailureMessage::simple(app, e));
+}
+
+}  // namespace
+
 int RunCommandLine(int argc, char** argv) {
   CLI::App app{"dcservo: setup of DC servo drives"};
   app.require_subcommand(1);
@@ -48,8 +88,13 @@ int RunCommandLine(int argc, char** argv) {
     subcommands.push_back(sub);
   }
 
+  app.failure_message(EscapedFailure);
   try {
+    CheckCommandWords(app, argc, argv);
     app.parse(argc, argv);
+  } catch (const CommandError& e) {
+    std::fprintf(stderr, "%s\n", ZelEscapeText(e.what()).c_str());
+    return e.code;
   } catch (const CLI::ParseError& e) {
     const int code = app.exit(e);
     return code == 0 ? 0 : kExitBadInput;
@@ -60,7 +105,7 @@ int RunCommandLine(int argc, char** argv) {
       if (*subcommands[i]) return commands[i]->Execute(*subcommands[i]);
     }
   } catch (const CommandError& e) {
-    std::fprintf(stderr, "dcservo: %s\n", e.what());
+    std::fprintf(stderr, "dcservo: %s\n", ZelEscapeText(e.what()).c_str());
     return e.code;
   }
   return kExitBadInput;

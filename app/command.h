@@ -41,6 +41,7 @@ std::unique_ptr<Command> MakeSyncCommand();
 std::unique_ptr<Command> MakeScaleCommand();
 std::unique_ptr<Command> MakeShowCommand();
 std::unique_ptr<Command> MakeUnitsCommand();
+std::unique_ptr<Command> MakeParamsCommand();
 std::unique_ptr<Command> MakeTuneCommand();
 std::unique_ptr<Command> MakeFiltersCommand();
 std::unique_ptr<Command> MakeDriveCommand();

@@ -9,6 +9,7 @@ std::vector<std::unique_ptr<Command>> MakeCommands() {
   commands.push_back(MakeScaleCommand());
   commands.push_back(MakeShowCommand());
   commands.push_back(MakeUnitsCommand());
+  commands.push_back(MakeParamsCommand());
   commands.push_back(MakeTuneCommand());
   commands.push_back(MakeFiltersCommand());
   commands.push_back(MakeDriveCommand());

@@ -19,10 +19,20 @@ namespace {
 // own clock.
 constexpr double kTick_s = 0.02;
 
-std::string ConditionsHelp() {
-  std::string text =
-      "Faults (--fault NAME or NAME=VALUE, from the start) and actions\n"
-      "(--act NAME=VALUE@SECONDS, at a time of the run):\n";
+std::string ProgramList() { return QuoteList(dcsim::TestProgramNames(), ", "); }
+
+std::string ProgramsHelp() {
+  std::string text = "Programs:\n";
+  for (const std::string& name : dcsim::TestProgramNames()) text += "  " + name + "\n";
+  return text + "\n";
+}
+
+// `with_actions`: the command also takes --act.
+std::string ConditionsHelp(bool with_actions) {
+  std::string text = with_actions
+                         ? "Faults (--fault NAME or NAME=VALUE, from the start) and actions\n"
+                           "(--act NAME=VALUE@SECONDS, at a time of the run):\n"
+                         : "Faults (--fault NAME or NAME=VALUE, from the start):\n";
   char line[160];
   for (const dcsim::ConditionInfo& c : dcsim::Conditions()) {
     std::snprintf(line, sizeof line, "  %-18s %-7s %s\n", c.name, c.value_help, c.help);
@@ -91,13 +101,29 @@ struct DriveSession {
   }
 };
 
+// "Motor_Current_A": a column names its unit the way the time column does.
+std::string ColumnName(CZel_Setup& setup, const std::string& variable) {
+  const CZel_Variable* v = nullptr;
+  {
+    ZelQuietErrors quiet;
+    v = setup.FindVariable(variable, 0);
+  }
+  std::string unit = v ? v->GetUnitName() : "";
+  std::string suffix;
+  for (char c : unit) {
+    if (c == '/') suffix += "_per_";
+    else if (c != ' ' && c != '^' && c != '(' && c != ')') suffix += c;
+  }
+  return suffix.empty() ? variable : variable + "_" + suffix;
+}
+
 void WriteCsv(const std::string& path, CZel_SingleAxisLogger& logger) {
   if (!logger.BeginUploadData()) throw CommandError(kExitFailed, CZel_Comm::GetLastErrorText());
   FILE* f = path == "-" ? stdout : std::fopen(path.c_str(), "w");
   if (!f) throw CommandError(kExitFailed, "cannot write \"" + path + "\"");
   std::fprintf(f, "time_s");
   for (int c = 1; c <= logger.GetChannelCount(); ++c)
-    std::fprintf(f, ",%s", logger.GetChannelName(c).c_str());
+    std::fprintf(f, ",%s", ColumnName(logger.GetSetup(), logger.GetChannelName(c)).c_str());
   std::fprintf(f, "\n");
   std::vector<double> values(static_cast<std::size_t>(logger.GetChannelCount()) + 1);
   while (logger.ReadPoint(values.data())) {
@@ -134,7 +160,9 @@ class DriveCommand : public Command {
         ->allow_extra_args(false);
     run_->add_option("--until", until_, "Stop the run after this many simulated seconds")
         ->capture_default_str();
-    run_->footer(ConditionsHelp());
+    run_->add_flag("--force", force_,
+                   "Write the CSV and exit 0 even when the run ended on a drive protection");
+    run_->footer(ProgramsHelp() + ConditionsHelp(true));
 
     read_ = cmd.add_subcommand("read", "Read live variables of the simulated drive");
     read_args_.AddTo(*read_, false);
@@ -142,7 +170,7 @@ class DriveCommand : public Command {
     read_->add_flag("--internal", internal_, "Print in internal units");
     read_->add_option("--at", read_at_, "Read after this many simulated seconds");
     AddCommon(*read_);
-    read_->footer(ConditionsHelp());
+    read_->footer(ConditionsHelp(false));
   }
 
   int Execute(const CLI::App&) override {
@@ -161,6 +189,9 @@ class DriveCommand : public Command {
   int Run() {
     if (!log_.empty() && csv_.empty())
       throw CommandError(kExitBadInput, "--log needs --csv FILE to write the log to");
+    if (log_.empty() && !csv_.empty())
+      throw CommandError(kExitBadInput, "--csv needs --log VAR,... to name what to log");
+    CheckProgram();
     if (!(until_ > 0.0) || !std::isfinite(until_))
       throw CommandError(kExitBadInput, "--until needs a time above 0");
     DriveSession s(ResolveSetup(run_args_.setup, run_setup_), run_args_.InOrder(*run_), !no_sync_,
@@ -192,7 +223,8 @@ class DriveCommand : public Command {
       ZelQuietErrors quiet;  // the refusal below says it once
       for (const std::string& name : SplitNameList(log_)) {
         if (!logger->AddVariable(name.c_str(), 1))
-          throw CommandError(kExitBadInput, CZel_Comm::GetLastErrorText());
+          throw CommandError(kExitBadInput, CZel_Comm::GetLastErrorText() +
+                                                s.setup.Suggest(name, false, true, false));
       }
       logger->ChangeSettings(log_points_ > 0 ? log_points_ : 1 << 20,
                              fast_log_ ? ZelLogRequest::kFastLoop : ZelLogRequest::kSlowLoop, 1);
@@ -217,9 +249,31 @@ class DriveCommand : public Command {
         throw CommandError(kExitFailed, error);
       std::printf("%s=%.17g\n", v.name.c_str(), value);
     }
-    std::printf("MER=%u\n", s.drive->Mer());
+    const unsigned mer = s.drive->Mer();
+    std::printf("MER=%u\n", mer);
+    if (mer != 0) {
+      std::fprintf(stderr, "dcservo: the drive reports MER=0x%04X: %s\n", mer,
+                   dcsim::DescribeMer(mer).c_str());
+      if (!force_) {
+        std::fprintf(stderr, "dcservo: the run ended on a protection%s\n",
+                     logger ? "; the log was not written (--force writes it)" : "");
+        return kExitFailed;
+      }
+    }
     if (logger) WriteCsv(csv_, *logger);
     return 0;
+  }
+
+  void CheckProgram() const {
+    const auto& names = dcsim::TestProgramNames();
+    for (const std::string& name : names) {
+      if (zel::NamesEqual(name, program_)) return;
+    }
+    const auto nearest = zel::NearestNames(program_, names);
+    throw CommandError(kExitBadInput,
+                       "the drive has no program \"" + program_ + "\"" +
+                           (nearest.empty() ? "" : " (did you mean " + QuoteList(nearest) + "?)") +
+                           "; its programs are: " + ProgramList());
   }
 
   int Read() {
@@ -227,9 +281,12 @@ class DriveCommand : public Command {
     std::vector<std::string> names = read_items_;
     std::string positional;
     std::error_code ec;
-    if (names.size() > 1 && std::filesystem::is_regular_file(names.front(), ec)) {
+    if (names.size() > 1 && (std::filesystem::is_regular_file(names.front(), ec) ||
+                             LooksLikeFile(names.front()))) {
       positional = names.front();
       names.erase(names.begin());
+      if (!std::filesystem::exists(positional, ec))
+        throw CommandError(kExitBadInput, positional + ": no such setup file");
     }
     if (!(read_at_ >= 0.0) || !std::isfinite(read_at_))
       throw CommandError(kExitBadInput, "--at needs a time of 0 or more");
@@ -252,11 +309,18 @@ class DriveCommand : public Command {
       } else {
         // A drive variable that the setup does not list has no unit: internal units.
         if (!s.drive->ReadVariable(name, value))
-          throw CommandError(kExitBadInput, s.drive->LastError());
+          throw CommandError(kExitBadInput,
+                             s.drive->LastError() + s.setup.Suggest(name, false, true, false));
         std::printf("%s=%.17g\n", name.c_str(), value);
       }
     }
     return 0;
+  }
+
+  // Variable names hold neither a path separator nor a file name's extension.
+  static bool LooksLikeFile(const std::string& item) {
+    return item.find('/') != std::string::npos ||
+           std::filesystem::path(item).extension() == ".json";
   }
 
   CLI::App* run_ = nullptr;
@@ -264,7 +328,7 @@ class DriveCommand : public Command {
   SetupArgs run_args_, read_args_;
   std::string program_, run_setup_, log_, csv_;
   std::vector<std::string> vars_, faults_, acts_, read_items_;
-  bool fast_log_ = false, no_sync_ = false, internal_ = false;
+  bool fast_log_ = false, no_sync_ = false, internal_ = false, force_ = false;
   int log_points_ = 0;
   double until_ = 60.0;
   double read_at_ = 0.0;

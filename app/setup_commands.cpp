@@ -1,9 +1,14 @@
 // The commands that read a setup, run a pipeline or a conversion, and print or save.
 
+#include <cmath>
 #include <cstdio>
 
+#include "app/coded_values.h"
 #include "app/command.h"
+#include "derive/display_step.h"
 #include "derive/pipelines.h"
+#include "host/zel_format.h"
+#include "units/scales.h"
 
 namespace {
 
@@ -11,8 +16,8 @@ enum class Run { AllOptions, Chip, Sync };
 
 class PipelineCommand : public Command {
  public:
-  PipelineCommand(const char* name, const char* description, Run run)
-      : name_(name), description_(description), run_(run) {}
+  PipelineCommand(const char* name, const char* description, Run run, const char* keeps)
+      : name_(name), description_(description), run_(run), keeps_(keeps) {}
   const char* Name() const override { return name_; }
   const char* Description() const override { return description_; }
 
@@ -38,6 +43,7 @@ class PipelineCommand : public Command {
         dcservo::ComputeScaledParameters(setup);
         break;
     }
+    session.ReportReplaced(name_, keeps_);
     session.Print(names, internal_);
     if (!out_.empty()) session.Save(out_);
     return 0;
@@ -47,6 +53,7 @@ class PipelineCommand : public Command {
   const char* name_;
   const char* description_;
   Run run_;
+  const char* keeps_;  // which command keeps what this one replaces
   SetupArgs args_;
   std::string positional_setup_, print_, out_;
   bool internal_ = false;
@@ -64,9 +71,12 @@ class ScaleCommand : public Command {
     cmd.add_option("NAME", name_, "Variable or parameter name")->required();
   }
   int Execute(const CLI::App& cmd) override {
+    const CZel_Unit* unit = ZelUnitTable().FindUnit(unit_);
+    if (!unit) throw CommandError(kExitBadInput, "unknown unit \"" + unit_ + "\"" + SuggestUnit());
     SetupSession session(args_.setup);
     session.Apply(args_.InOrder(cmd));
     CZel_Setup& setup = session.Setup();
+    if (!dcservo::HasScaleForUnit(unit_.c_str())) ExplainUnscaledUnit(*unit);
     std::printf("%.17g %.17g\n",
                 session.Plugin().GetScaleFactor(&setup, unit_.c_str(), name_.c_str()),
                 session.Plugin().GetScaleOffset(&setup, unit_.c_str()));
@@ -74,6 +84,31 @@ class ScaleCommand : public Command {
   }
 
  private:
+  std::string SuggestUnit() const {
+    std::vector<std::string> names;
+    for (const CZel_Unit& u : ZelUnitTable().All()) {
+      if (!u.GetName().empty()) names.push_back(u.GetName());
+    }
+    const auto nearest = zel::NearestNames(unit_, names);
+    return nearest.empty() ? "; \"dcservo units\" lists them"
+                           : " (did you mean " + QuoteList(nearest) + "?)";
+  }
+
+  // The export scales the base units only; the plug-in's host converts from there by the
+  // unit table, so a script that asks for another unit gets 1 and must be told.
+  void ExplainUnscaledUnit(const CZel_Unit& unit) const {
+    const CZel_Unit* base = ZelUnitTable().BaseUnitOfType(unit.GetUnitType());
+    std::string text = "dcservo: the export has no scale for \"" + unit.GetName() +
+                       "\" and answers 1 0";
+    if (base && base != &unit && dcservo::HasScaleForUnit(base->GetName().c_str())) {
+      char factor[64];
+      std::snprintf(factor, sizeof factor, "%.17g", unit.GetFactorToBase());
+      text += "; the unit table gives 1 " + unit.GetName() + " = " + factor + " " +
+              base->GetName() + ": divide the factor of \"" + base->GetName() + "\" by it";
+    }
+    std::fprintf(stderr, "%s\n", ZelEscapeText(text).c_str());
+  }
+
   SetupArgs args_;
   std::string unit_, name_;
 };
@@ -91,24 +126,42 @@ class ShowCommand : public Command {
   int Execute(const CLI::App& cmd) override {
     SetupSession session(args_.setup);
     session.Apply(args_.InOrder(cmd));
-    ZelQuietErrors quiet;
     CZel_Setup& setup = session.Setup();
     for (const std::string& n : names_) {
-      const CZel_Parameter* p = setup.FindParameter(n);
-      const CZel_Quantity* q = p;
-      if (!q) q = setup.FindVariable(n, 0);
-      if (!q) throw CommandError(kExitBadInput, "unknown name \"" + n + "\"");
-      const double base = q->GetValueInBaseUnit();
-      std::printf("%s value=%.17g internal=%.17g", q->GetName().c_str(), base,
-                  q->GetValueInInternalUnit());
-      if (p) std::printf(" min=%.17g max=%.17g", p->GetMinInBaseUnit(), p->GetMaxInBaseUnit());
-      std::printf(" unit=\"%s\"", q->GetUnitName());
-      const CZel_Unit& shown = q->GetSelectedUnit();
-      if (!shown.IsBaseUnit())
-        std::printf(" shown=\"%.10g %s\"", shown.FromBase(base), shown.GetName().c_str());
-      std::printf("\n");
+      const CZel_Parameter* p = nullptr;
+      const CZel_Quantity* q = nullptr;
+      {
+        ZelQuietErrors quiet;
+        p = setup.FindParameter(n);
+        q = p;
+        if (!q) q = setup.FindVariable(n, 0);
+      }
+      if (!q)
+        throw CommandError(kExitBadInput,
+                           "unknown name \"" + n + "\"" + session.Suggest(n, true, true, false));
+      std::printf("%s\n", ShowLine(setup, *q, p).c_str());
     }
     return 0;
+  }
+
+  // Values as the drive can tell them apart; ranges and the internal value as stored.
+  static std::string ShowLine(CZel_Setup& setup, const CZel_Quantity& q, const CZel_Parameter* p) {
+    const double base = q.GetValueInBaseUnit();
+    const double step = dcservo::DisplayStep(setup, q);
+    std::string line = q.GetName() + " value=" + ZelFormatValue(base, step);
+    if (const std::string code = NameOfCode(CodedValuesOf(q.GetName()), base); !code.empty())
+      line += " (" + code + ")";
+    line += " internal=" + ZelFormatValue(q.GetValueInInternalUnit(), 0.0);
+    if (p)
+      line += " min=" + ZelFormatValue(p->GetMinInBaseUnit(), 0.0) +
+              " max=" + ZelFormatValue(p->GetMaxInBaseUnit(), 0.0);
+    const std::string unit = q.GetUnitName();
+    line += " unit=\"" + (unit.empty() ? std::string("1") : unit) + "\"";
+    const CZel_Unit& shown = q.GetSelectedUnit();
+    if (!shown.IsBaseUnit())
+      line += " shown=\"" + ZelFormatValue(shown.FromBase(base), step / shown.GetFactorToBase()) +
+              " " + shown.GetName() + "\"";
+    return line;
   }
 
  private:
@@ -136,15 +189,22 @@ class UnitsCommand : public Command {
 std::unique_ptr<Command> MakeComputeCommand() {
   return std::make_unique<PipelineCommand>(
       "compute", "Bring the setup into a consistent state from its chip parameters",
-      Run::AllOptions);
+      Run::AllOptions,
+      "compute derives the scaled parameters from the chip parameters; \"dcservo sync\" (or "
+      "\"chip\") derives the chip parameters from assigned scaled values and keeps them");
 }
 std::unique_ptr<Command> MakeChipCommand() {
   return std::make_unique<PipelineCommand>(
-      "chip", "Derive the chip parameters from the scaled ones", Run::Chip);
+      "chip", "Derive the chip parameters from the scaled ones", Run::Chip,
+      "chip derives the chip parameters from the scaled ones; \"dcservo compute\" keeps "
+      "assigned chip values and derives the scaled ones from them");
 }
 std::unique_ptr<Command> MakeSyncCommand() {
   return std::make_unique<PipelineCommand>(
-      "sync", "Derive the chip parameters, then the scaled ones back from them", Run::Sync);
+      "sync", "Derive the chip parameters, then the scaled ones back from them",
+      Run::Sync,
+      "sync derives the chip parameters from the scaled ones; \"dcservo compute\" keeps "
+      "assigned chip values and derives the scaled ones from them");
 }
 std::unique_ptr<Command> MakeScaleCommand() { return std::make_unique<ScaleCommand>(); }
 std::unique_ptr<Command> MakeShowCommand() { return std::make_unique<ShowCommand>(); }

@@ -1,12 +1,17 @@
 #include "app/setup_session.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/coded_values.h"
+#include "derive/display_step.h"
+#include "host/zel_format.h"
 #include "host/zel_setup_file.h"
+#include "units/control_structure.h"
 
 #ifndef DCSERVO_RESOURCE_DIR
 #define DCSERVO_RESOURCE_DIR "resources"
@@ -43,6 +48,9 @@ std::string SetupSession::BundledSetupPath() {
 
 SetupSession::SetupSession(const std::string& setup_path)
     : setup_path_(setup_path.empty() ? BundledSetupPath() : setup_path) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(setup_path_, ec))
+    throw CommandError(kExitBadInput, setup_path_ + ": is a folder, not a setup file");
   std::string error;
   plugin_ = PluginModule::Load(PluginModule::DefaultPath(), error);
   if (!plugin_) throw CommandError(kExitFailed, error);
@@ -82,10 +90,43 @@ double ParseValue(const std::string& text, const std::string& what, int unit_typ
   const std::string unit_name = Trim(std::string(end, last));
   if (unit_name.empty()) return value;
   const CZel_Unit* unit = ZelUnitTable().FindUnit(unit_name);
-  if (!unit || unit->GetUnitType() != unit_type || unit_type == kUnitNone)
+  if (!unit || unit->GetUnitType() != unit_type || unit_type == kUnitNone) {
+    std::vector<std::string> units;
+    if (unit_type != kUnitNone) {
+      for (const CZel_Unit* u : ZelUnitTable().UnitsOfType(unit_type)) units.push_back(u->GetName());
+    }
     throw CommandError(kExitBadInput,
-                       what + ": \"" + unit_name + "\" is not a unit of this quantity");
+                       what + ": \"" + unit_name + "\" is not a unit of this quantity" +
+                           (units.empty() ? std::string("; it takes a plain number")
+                                          : "; its units: " + QuoteList(units, ", ")));
+  }
   return unit->ToBase(value);
+}
+
+std::string QuoteList(const std::vector<std::string>& names, const char* last_joint) {
+  std::string out;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) out += i + 1 == names.size() ? last_joint : ", ";
+    out += "\"" + names[i] + "\"";
+  }
+  return out;
+}
+
+std::string SetupSession::Suggest(const std::string& name, bool parameters, bool variables,
+                                  bool options) const {
+  std::vector<std::string> names;
+  if (parameters) {
+    const CZel_Parameters& all = setup_->GetParameters();
+    for (int i = 0; i < all.GetParametersCount(); ++i) names.push_back(all[i]->GetName());
+  }
+  if (variables) {
+    for (const auto& v : setup_->GetVariables()) names.push_back(v->GetName());
+  }
+  if (options) {
+    for (const auto& [option, text] : setup_->GetOptions()) names.push_back(option);
+  }
+  const auto nearest = zel::NearestNames(name, names);
+  return nearest.empty() ? "" : " (did you mean " + QuoteList(nearest) + "?)";
 }
 
 void SetupSession::ApplyValue(const std::string& text, bool internal) {
@@ -95,29 +136,114 @@ void SetupSession::ApplyValue(const std::string& text, bool internal) {
     ZelQuietErrors quiet;
     p = setup_->FindParameter(name);
   }
-  if (!p) throw CommandError(kExitBadInput, "unknown parameter \"" + name + "\"");
-  const double value = ParseValue(value_text, name, internal ? kUnitNone : p->GetUnitType());
+  if (!p) {
+    const bool is_option = setup_->HasOption(name);
+    throw CommandError(kExitBadInput,
+                       "unknown parameter \"" + name + "\"" +
+                           (is_option ? " (it is an option: --option " + name + "=TEXT)"
+                                      : Suggest(name, true, false, false)));
+  }
+  const auto codes = internal ? std::vector<CodedValue>{} : CodedValuesOf(p->GetName());
+  double value = 0.0;
+  if (const auto code = CodeNamed(codes, value_text)) {
+    value = *code;
+  } else {
+    try {
+      value = ParseValue(value_text, name, internal ? kUnitNone : p->GetUnitType());
+    } catch (const CommandError& e) {
+      if (codes.empty()) throw;
+      throw CommandError(e.code, std::string(e.what()) + "; " + name + " takes a number or " +
+                                     ListCodeNames(codes));
+    }
+  }
   const std::string refusal =
       internal ? p->SetUserValueInInternalUnit(value) : p->SetUserValueInBaseUnit(value);
   if (!refusal.empty()) throw CommandError(kExitBadInput, refusal);
+  std::erase_if(assigned_, [p](const AssignedValue& a) { return a.parameter == p; });
+  assigned_.push_back({p, name + "=" + value_text, internal, p->GetValueInInternalUnit()});
+}
+
+// An option that the setup does not hold, and that no stage of the plug-in writes, is
+// refused; so is a text that is not one of the option's values. An option that holds "0"
+// or "1" is a flag.
+void SetupSession::ApplyOption(const std::string& text) {
+  const auto [name, value] = SplitAssignment(text);
+  std::vector<std::string> values;
+  const bool listed = dcservo::ControlStructureOptionValues(name, values);
+  if (!listed && !setup_->HasOption(name)) {
+    ZelQuietErrors quiet;
+    if (setup_->FindParameter(name))
+      throw CommandError(kExitBadInput, "\"" + name + "\" is a parameter, not an option: --set " +
+                                            name + "=VALUE");
+    throw CommandError(kExitBadInput,
+                       "unknown option \"" + name + "\"" + Suggest(name, false, false, true));
+  }
+  const std::string current = setup_->GetOptionNoError(name);
+  if (!listed && (current == "0" || current == "1")) values = {"0", "1"};
+  if (!values.empty() &&
+      std::none_of(values.begin(), values.end(),
+                   [&](const std::string& v) { return zel::NamesEqual(v, value); }))
+    throw CommandError(kExitBadInput, "option " + name + ": \"" + value +
+                                          "\" is not one of its values: " +
+                                          QuoteList(values));
+  // The option keeps the spelling of its listed value ("Tacho" for "tacho").
+  std::string stored = value;
+  for (const std::string& v : values) {
+    if (zel::NamesEqual(v, value)) stored = v;
+  }
+  setup_->SetOption(name, stored);
+  std::erase_if(assigned_options_, [&](const auto& a) { return zel::NamesEqual(a.first, name); });
+  assigned_options_.emplace_back(name, stored);
 }
 
 void SetupSession::Apply(const std::vector<Assignment>& assignments) {
   for (const Assignment& a : assignments) {
-    if (a.kind == Assignment::Kind::Option) {
-      const auto [name, text] = SplitAssignment(a.text);
-      setup_->SetOption(name, text);
-    } else {
+    if (a.kind == Assignment::Kind::Option)
+      ApplyOption(a.text);
+    else
       ApplyValue(a.text, a.kind == Assignment::Kind::Internal);
-    }
   }
+}
+
+bool SetupSession::ReportReplaced(const std::string& command, std::string advice) {
+  std::string replaced;
+  bool options_replaced = false;
+  for (const AssignedValue& a : assigned_) {
+    CZel_Parameter& p = *a.parameter;
+    const double now = p.GetValueInInternalUnit();
+    if (now == a.internal_value) continue;
+    // A value that only moved within the drive's resolution is what the user typed.
+    const double step = dcservo::DisplayStep(*setup_, p);
+    const double scale = p.IsStoredInBaseUnit() ? 1.0 : std::abs(p.ScaleFactor());
+    if (step > 0.0 && std::abs(now - a.internal_value) * scale <= step / 2.0) continue;
+    std::string shown = a.internal ? ZelFormatValue(now, 0.0)
+                                   : ZelFormatValue(p.GetValueInBaseUnit(), step);
+    if (const std::string code = NameOfCode(CodedValuesOf(p.GetName()), p.GetValueInBaseUnit());
+        !a.internal && !code.empty())
+      shown += " (" + code + ")";
+    replaced += "  " + a.typed + " is now " + shown + "\n";
+  }
+  for (const auto& [name, text] : assigned_options_) {
+    const std::string now = setup_->GetOptionNoError(name);
+    if (now == text) continue;
+    replaced += "  option " + name + "=" + text + " is now \"" + now + "\"\n";
+    options_replaced = true;
+  }
+  if (options_replaced)
+    advice += "; the control-structure options follow ControlMode, PositionControlType and "
+              "SensorsConfiguration: set those instead";
+  if (replaced.empty()) return false;
+  std::fprintf(stderr, "dcservo: %s replaced assigned values by what it derived:\n%s  %s\n",
+               command.c_str(), ZelEscapeText(replaced).c_str(), advice.c_str());
+  return true;
 }
 
 void SetupSession::CheckPrintable(const std::vector<std::string>& names) const {
   ZelQuietErrors quiet;
   for (const std::string& name : names) {
     if (!setup_->FindParameter(name) && !setup_->FindVariable(name, 0) && !setup_->HasOption(name))
-      throw CommandError(kExitBadInput, "unknown name \"" + name + "\"");
+      throw CommandError(kExitBadInput,
+                         "unknown name \"" + name + "\"" + Suggest(name, true, true, true));
   }
 }
 

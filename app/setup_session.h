@@ -42,17 +42,35 @@ class SetupSession {
   void Apply(const std::vector<Assignment>& assignments);
   // Refuses names that are neither parameter, variable nor option, before any work.
   void CheckPrintable(const std::vector<std::string>& names) const;
+  // After a run: says on stderr which assigned values the run replaced by what it derived,
+  // with `advice` on the command that keeps them. True when there were any.
+  bool ReportReplaced(const std::string& command, std::string advice);
+  // " (did you mean \"A\" or \"B\"?)" with the setup's names nearest to `name`, or "".
+  std::string Suggest(const std::string& name, bool parameters, bool variables,
+                      bool options) const;
   void Print(const std::vector<std::string>& names, bool internal) const;
   void Save(const std::string& path) const;
 
  private:
   void ApplyValue(const std::string& text, bool internal);
+  void ApplyOption(const std::string& text);
+  struct AssignedValue {
+    CZel_Parameter* parameter;
+    std::string typed;  // as the user wrote it
+    bool internal;
+    double internal_value;  // as stored
+  };
+  std::vector<AssignedValue> assigned_;
+  std::vector<std::pair<std::string, std::string>> assigned_options_;  // name, text
   std::unique_ptr<PluginModule> plugin_;
   std::unique_ptr<CZel_Setup> setup_;
   std::string setup_path_;
 };
 
 std::vector<std::string> SplitNameList(const std::string& list);
+// "\"A\" or \"B\"" for a message.
+std::string QuoteList(const std::vector<std::string>& names, const char* last_joint = " or ");
+
 // A number, optionally followed by a unit of `unit_type` ("1200 rpm"); the value in the
 // unit type's base unit. Throws CommandError on anything else.
 double ParseValue(const std::string& text, const std::string& what, int unit_type);

@@ -48,6 +48,7 @@ ordered_json ReportJson(const dcservo::LoopTuneReport& r) {
   out["stored_loop"] = LoopJson(r.stored_loop);
   out["designed_loop"] = LoopJson(r.designed_loop);
   out["warnings"] = r.warnings;
+  out["failures"] = dcservo::TuneFailures(r);
   return out;
 }
 
@@ -66,6 +67,8 @@ class TuneCommand : public Command {
     cmd.add_option("SETUP", positional_setup_, "Drive setup file (same as --setup)");
     cmd.add_option("--out", out_, "Save the tuned setup to this file");
     cmd.add_flag("--json", json_, "Print the report as JSON");
+    cmd.add_flag("--force", force_,
+                 "Save and exit 0 even when the loop is unstable or a gain is unusable");
   }
 
   int Execute(const CLI::App& cmd) override {
@@ -90,6 +93,12 @@ class TuneCommand : public Command {
     else
       std::fputs(dcservo::FormatTuneReport(report).c_str(), stdout);
     if (!done) throw CommandError(kExitFailed, "a chip or scaled gain could not be derived");
+    const auto failures = dcservo::TuneFailures(report);
+    if (!failures.empty() && !force_) {
+      std::string text = "the tuned " + loop_ + " controller is not usable";
+      for (const std::string& f : failures) text += "\n  " + f;
+      throw CommandError(kExitFailed, text + "\n  nothing was saved (--force keeps the gains)");
+    }
     if (!out_.empty()) session.Save(out_);
     return 0;
   }
@@ -97,7 +106,7 @@ class TuneCommand : public Command {
  private:
   SetupArgs args_;
   std::string loop_, positional_setup_, out_;
-  bool json_ = false;
+  bool json_ = false, force_ = false;
 };
 
 }  // namespace

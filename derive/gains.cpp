@@ -83,6 +83,13 @@ constexpr double kFilterOffCorner = 5000.0;
 
 }  // namespace
 
+const char* GainMantissaOf(std::string_view scaled) {
+  for (const FixedPointGain& row : kGains) {
+    if (zel::NamesEqual(row.scaled, scaled)) return row.mantissa;
+  }
+  return nullptr;
+}
+
 int FixedPointShift(double gain) {
   return gain > 1.0 ? static_cast<int>(std::ceil(std::log(gain) / std::log(2.0))) : 0;
 }

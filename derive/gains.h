@@ -3,6 +3,8 @@
 // shift, output and integral limits as their distance from full scale, first-order filters
 // as coefficients; and the defaults of the tuning tests that are derived from them.
 
+#include <string_view>
+
 #include "host/zel_setup.h"
 
 namespace dcservo {
@@ -13,6 +15,10 @@ inline constexpr unsigned kAcrSpeedForward = 0x4000;           // bit 14
 
 // The gains kept as mantissa M and shift S, X = M x 2^S / 32767.
 enum class Gain { Kp_C, Ki_C, Kp_S, Ki_S, Kp_P, Ki_P, Kd_P, KFFS, KFFA };
+
+// The mantissa register of a scaled gain ("KPI" for "Kp_C_scl"), or null for a name that
+// is not a fixed-point gain.
+const char* GainMantissaOf(std::string_view scaled);
 
 // The shift that brings a gain's mantissa to at most full scale; 0 for gains up to 1.
 int FixedPointShift(double gain);

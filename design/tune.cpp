@@ -81,10 +81,12 @@ void JudgeGain(CZel_Setup& setup, const GainRow& row, TunedGain& g) {
   const std::string shown = g.name + " = " + Number(g.designed);
   if (g.designed < 0.0) {
     g.warnings.push_back(shown + " is negative: the controller would push the wrong way");
+    g.unusable = true;
     return;
   }
   if (g.designed > 0.0 && g.stored == 0.0) {
     g.warnings.push_back("the fixed-point encoding turns " + shown + " into 0");
+    g.unusable = true;
     return;
   }
   const CZel_Parameter* scaled = setup.FindParameter(row.scaled);
@@ -95,6 +97,7 @@ void JudgeGain(CZel_Setup& setup, const GainRow& row, TunedGain& g) {
                          Number(scaled->GetMaxInBaseUnit()) + ", " + g.mantissa + " " +
                          Number(g.mantissa_value) + ", " + g.shift + " " +
                          Number(g.shift_value) + ")");
+    g.unusable = true;
     return;
   }
   if (g.designed > 0.0) {
@@ -222,5 +225,16 @@ int TunePositionController(CZel_Setup& setup, LoopTuneReport* report) {
 }
 
 std::span<const char* const> TunedChipWriteOrder(TunedLoop loop) { return Definition(loop).writes; }
+
+std::vector<std::string> TuneFailures(const LoopTuneReport& report) {
+  std::vector<std::string> failures;
+  for (const TunedGain& g : report.gains) {
+    if (g.unusable) failures.push_back(g.warnings.empty() ? g.name : g.warnings.front());
+  }
+  if (report.stored_loop && !Stable(*report.stored_loop))
+    failures.push_back("the loop is unstable (pole radius " +
+                       Number(report.stored_loop->pole_radius) + ")");
+  return failures;
+}
 
 }  // namespace dcservo

@@ -24,6 +24,9 @@ struct TunedGain {
   double mantissa_value = 0.0;
   double shift_value = 0.0;
   std::vector<std::string> warnings;
+  // Negative, turned into 0 by the encoding, or saturated: the drive would not run the
+  // loop that was designed.
+  bool unusable = false;
 };
 
 struct ClosedLoopSummary {
@@ -44,6 +47,10 @@ struct LoopTuneReport {
   std::optional<ClosedLoopSummary> stored_loop, designed_loop;
   std::vector<std::string> warnings;  // about the loop as a whole
 };
+
+// Why the tuned gains must not be kept (a gain that is unusable, a loop that the stored
+// gains make unstable); empty when they may.
+std::vector<std::string> TuneFailures(const LoopTuneReport& report);
 
 // 1 when the gains were designed and their chip pairs and scaled values derived; 0 when a
 // parameter is missing (nothing is written then) or a derivation step failed. The report,

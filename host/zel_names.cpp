@@ -138,4 +138,46 @@ std::size_t FoldedHash::operator()(std::string_view name) const {
   return static_cast<std::size_t>(FoldedNameHash(name));
 }
 
+std::size_t NameDistance(std::string_view a, std::string_view b) {
+  const std::string x = FoldName(a), y = FoldName(b);
+  // Optimal string alignment distance: three rows suffice for the swap of neighbours.
+  std::vector<std::size_t> before(y.size() + 1), previous(y.size() + 1), current(y.size() + 1);
+  for (std::size_t j = 0; j <= y.size(); ++j) previous[j] = j;
+  for (std::size_t i = 1; i <= x.size(); ++i) {
+    current[0] = i;
+    for (std::size_t j = 1; j <= y.size(); ++j) {
+      const std::size_t cost = x[i - 1] == y[j - 1] ? 0 : 1;
+      current[j] = std::min({previous[j] + 1, current[j - 1] + 1, previous[j - 1] + cost});
+      if (i > 1 && j > 1 && x[i - 1] == y[j - 2] && x[i - 2] == y[j - 1])
+        current[j] = std::min(current[j], before[j - 2] + 1);
+    }
+    before.swap(previous);
+    previous.swap(current);
+  }
+  return previous[y.size()];
+}
+
+std::vector<std::string> NearestNames(std::string_view name,
+                                      const std::vector<std::string>& candidates,
+                                      std::size_t count) {
+  const std::string folded = FoldName(name);
+  // A third of the name's length may be wrong, but always at least one letter.
+  const std::size_t limit = std::max<std::size_t>(1, folded.size() / 3);
+  std::vector<std::pair<std::size_t, std::string>> scored;
+  for (const std::string& candidate : candidates) {
+    std::size_t d = NameDistance(folded, candidate);
+    if (d > limit && folded.size() >= 3 && FoldName(candidate).find(folded) != std::string::npos)
+      d = limit;  // a part of a longer name
+    if (d <= limit) scored.emplace_back(d, candidate);
+  }
+  std::stable_sort(scored.begin(), scored.end(),
+                   [](const auto& l, const auto& r) { return l.first < r.first; });
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < scored.size() && out.size() < count; ++i) {
+    if (std::find(out.begin(), out.end(), scored[i].second) == out.end())
+      out.push_back(scored[i].second);
+  }
+  return out;
+}
+
 }  // namespace zel

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace zel {
 
@@ -26,6 +27,16 @@ struct FoldedEqual {
   using is_transparent = void;
   bool operator()(std::string_view a, std::string_view b) const { return NamesEqual(a, b); }
 };
+
+// Edits (insert, delete, replace, swap of two neighbours) that turn one folded name into
+// the other.
+std::size_t NameDistance(std::string_view a, std::string_view b);
+
+// The names nearest to `name` among `candidates`, best first, at most `count`; only names
+// close enough to be a slip of the keyboard (or that contain the name) count.
+std::vector<std::string> NearestNames(std::string_view name,
+                                      const std::vector<std::string>& candidates,
+                                      std::size_t count = 3);
 
 // A 64-bit hash of the folded name, computed in one pass without a copy.
 std::uint64_t FoldedNameHash(std::string_view name);

@@ -1,5 +1,6 @@
 #include "host/zel_units.h"
 
+#include <iterator>
 #include <numbers>
 
 namespace {
@@ -103,7 +104,42 @@ constexpr UnitRow kUnitRows[] = {
     {"%", kUnitPercent, 1.0},
 };
 
+// By unit type number.
+constexpr const char* kUnitTypeNames[] = {
+    "",
+    "time",
+    "frequency",
+    "voltage",
+    "measured voltage",
+    "current",
+    "rotary position",
+    "linear position",
+    "rotary speed",
+    "linear speed",
+    "rotary acceleration",
+    "linear acceleration",
+    "rotary jerk",
+    "linear jerk",
+    "temperature",
+    "voltage rate",
+    "current rate",
+    "resistance",
+    "inductance",
+    "torque constant",
+    "speed voltage gain",
+    "sensor gain",
+    "inertia",
+    "torque",
+    "percentage",
+};
+static_assert(std::size(kUnitTypeNames) == kUnitPercent + 1);
+
 }  // namespace
+
+const char* ZelUnitTypeName(int type) {
+  return type >= 0 && type < static_cast<int>(std::size(kUnitTypeNames)) ? kUnitTypeNames[type]
+                                                                           : "";
+}
 
 CZel_Units::CZel_Units() {
   units_.reserve(std::size(kUnitRows));

@@ -43,6 +43,9 @@ enum ZelUnitType : int {
 // fractions of the supply: "V" with a blank, a unit of its own beside the applied "V".
 inline constexpr char kMeasuredVoltageUnit[] = "V ";
 
+// "current", "rotary speed", ...; "" for kUnitNone and unknown types.
+const char* ZelUnitTypeName(int type);
+
 class CZel_Unit {
  public:
   CZel_Unit(std::string name, int type, double factor_to_base)

@@ -29,6 +29,10 @@ inline constexpr unsigned kMerPositiveLimit = 0x0040;
 inline constexpr unsigned kMerNegativeLimit = 0x0080;
 inline constexpr unsigned kMerDisabled = 0x8000;
 
+// The names of the conditions set in MER, in bit order, joined by ", "; a bit that this
+// drive does not define shows as "bit N".
+std::string DescribeMer(unsigned mer);
+
 // A condition that can be injected by name: a fault from the start or an action at a time.
 struct ConditionInfo {
   const char* name;

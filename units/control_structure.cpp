@@ -207,4 +207,24 @@ int AssignUnitTypes(CZel_Setup& setup) {
   return 1;
 }
 
+bool ControlStructureOptionValues(std::string_view option, std::vector<std::string>& values) {
+  static constexpr const char* kFlags[] = {"IsClosedPosition",         "IsClosedSpeed",
+                                           "IsClosedCurrent",          "isPositionFeedbackOnLoad",
+                                           "isPositionFeedbackOnMotor", "isSpeedFeedback"};
+  static constexpr const char* kSensors[] = {"LoadPosition", "MotorPosition", "MotorSpeed"};
+  for (const char* flag : kFlags) {
+    if (zel::NamesEqual(flag, option)) {
+      values = {"0", "1"};
+      return true;
+    }
+  }
+  for (const char* sensor : kSensors) {
+    if (zel::NamesEqual(sensor, option)) {
+      values = {"", kEncoder, kTacho};
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace dcservo

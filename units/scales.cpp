@@ -168,6 +168,15 @@ bool RowMatches(const FactorRow& row, std::string_view unit, std::string_view na
 
 }  // namespace
 
+bool HasScaleForUnit(const char* unit) {
+  const std::string_view u = unit ? unit : "";
+  for (const FactorRow& row : kFactorRows) {
+    if (zel::NamesEqual(u, row.unit) || (row.other_unit && zel::NamesEqual(u, row.other_unit)))
+      return true;
+  }
+  return false;
+}
+
 double ScaleFactor(CZel_Setup& setup, const char* unit, const char* name) {
   const std::string_view u = unit ? unit : "";
   const std::string_view n = name ? name : "";

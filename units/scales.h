@@ -27,6 +27,9 @@ double MotorSpeedScale(CZel_Setup& setup);
 double AccelerationScale(CZel_Setup& setup);
 double JerkScale(CZel_Setup& setup);
 
+// True when the table below has a row for the unit; any other unit gets the factor 1.
+bool HasScaleForUnit(const char* unit);
+
 // Base-unit value of one internal unit of the named quantity in the named unit.
 double ScaleFactor(CZel_Setup& setup, const char* unit, const char* name);
 // Offset in internal units that goes with the factor; only "°C" has one.

@@ -61,13 +61,6 @@ TEST(DriveCommand, ActionsAtATimeEndTheEncoderTest) {
   EXPECT_NE(limit.err.find("still ran at 0.5 s and was stopped"), std::string::npos) << limit.err;
 }
 
-TEST(DriveCommand, AFaultShowsInMer) {
-  const auto r = RunDcservo("drive run Current_Controller_Tuning_Test --var In1=4910 "
-                            "--var Imax_Prot_Test=29462 --fault short_circuit");
-  ASSERT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_NE(r.out.find("MER=2\n"), std::string::npos) << r.out;
-}
-
 TEST(DriveCommand, BadInputIsRefusedWithItsReason) {
   struct Case {
     const char* args;

@@ -1,0 +1,97 @@
+#include "derive/display_step.h"
+
+#include <cmath>
+#include <array>
+#include <string_view>
+
+#include "derive/gains.h"
+#include "derive/pipelines.h"
+
+namespace dcservo {
+namespace {
+
+// Scaled values that are stored as doubles but come from one chip register (the first of
+// the list that moves the value: the current limit comes from SATS or SATP by structure).
+struct ChipSource {
+  const char* scaled;
+  std::array<const char*, 2> registers;  // unused places are null
+};
+
+const ChipSource kChipSources[] = {
+    {"IlimPS", {"SATS", "SATP"}},
+    {"TestLimitCurrent", {"SATS", "SATP"}},
+    {"Imax_Prot", {"IMAXPROT"}},
+    {"TestProtectionCurrent", {"IMAXPROT"}},
+    {"time_Imax_Prot", {"TIMAXPROT"}},
+    {"UMAX_PROT", {"UMAXPROT"}},
+    {"UMIN_PROT", {"UMINPROT"}},
+    {"Vbrake", {"BRAKELIM"}},
+    {"IPSatS", {"IMAXS"}},
+    {"IPSatP", {"IMAXP"}},
+    {"I_I2t_D", {"II2TPROT_D"}},
+    {"I_I2t_M", {"II2TPROT_M"}},
+    {"t_I2t_D", {"SFI2T_D"}},
+    {"t_I2t_M", {"SFI2T_M"}},
+    {"filter_D", {"KDFP"}},
+};
+
+bool IsInteger(ZelStorageType type) { return type != ZelStorageType::Double; }
+
+// Puts a parameter back as it was, range included (a derivation step sets the range too).
+class KeepParameter {
+ public:
+  explicit KeepParameter(CZel_Parameter& p)
+      : p_(p), value_(p.GetValueInInternalUnit()), min_(p.GetMinInBaseUnit()),
+        max_(p.GetMaxInBaseUnit()) {}
+  ~KeepParameter() {
+    p_.SetMinInBaseUnit(min_);
+    p_.SetMaxInBaseUnit(max_);
+    p_.SetValueInInternalUnit(value_);
+  }
+  KeepParameter(const KeepParameter&) = delete;
+  KeepParameter& operator=(const KeepParameter&) = delete;
+
+ private:
+  CZel_Parameter& p_;
+  double value_, min_, max_;
+};
+
+// How far the scaled value moves when the register moves by one count; the smaller of the
+// two directions, since a step clamps at the end of its range.
+double StepThroughRegister(CZel_Setup& setup, CZel_Parameter& scaled, CZel_Parameter& chip) {
+  KeepParameter keep_scaled(scaled), keep_chip(chip);
+  const double value = scaled.GetValueInBaseUnit();
+  const double count = chip.GetValueInInternalUnit();
+  double step = 0.0;
+  for (double delta : {1.0, -1.0}) {
+    if (!chip.SetValueInInternalUnit(count + delta)) continue;
+    if (chip.GetValueInInternalUnit() == count) continue;  // saturated in its type
+    if (RunStep(setup, scaled.GetName(), Direction::ToScaled) != 1) continue;
+    const double moved = std::abs(scaled.GetValueInBaseUnit() - value);
+    if (moved > 0.0 && std::isfinite(moved) && (step == 0.0 || moved < step)) step = moved;
+  }
+  return step;
+}
+
+}  // namespace
+
+double DisplayStep(CZel_Setup& setup, const CZel_Quantity& quantity) {
+  if (!quantity.IsStoredInBaseUnit())
+    return IsInteger(quantity.GetType()) ? std::abs(quantity.ScaleFactor()) : 0.0;
+  if (IsInteger(quantity.GetType())) return 1.0;
+  ZelQuietErrors quiet;
+  CZel_Parameter* scaled = setup.FindParameter(quantity.GetName());
+  if (!scaled) return 0.0;
+  std::array<const char*, 2> registers = {GainMantissaOf(quantity.GetName()), nullptr};
+  for (const ChipSource& source : kChipSources) {
+    if (zel::NamesEqual(source.scaled, quantity.GetName())) registers = source.registers;
+  }
+  for (const char* name : registers) {
+    CZel_Parameter* chip = name ? setup.FindParameter(name) : nullptr;
+    if (!chip) continue;
+    if (const double step = StepThroughRegister(setup, *scaled, *chip); step > 0.0) return step;
+  }
+  return 0.0;
+}
+
+}  // namespace dcservo

@@ -1,0 +1,85 @@
+#include "host/zel_format.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+constexpr int kPlainDigits = 7;
+
+std::string ShortestRoundTrip(double value) {
+  char text[32];
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, value);
+  return ec == std::errc() ? std::string(text, end) : std::string();
+}
+
+// Length of the UTF-8 sequence that starts at `i`, or 0 when the bytes there are not one.
+std::size_t Utf8SequenceLength(std::string_view s, std::size_t i) {
+  const auto c = static_cast<unsigned char>(s[i]);
+  std::size_t length = 0;
+  unsigned lowest_second = 0x80, highest_second = 0xBF;
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) length = 2;
+  else if (c >= 0xE0 && c <= 0xEF) {
+    length = 3;
+    if (c == 0xE0) lowest_second = 0xA0;  // overlong
+    if (c == 0xED) highest_second = 0x9F;  // surrogates
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    length = 4;
+    if (c == 0xF0) lowest_second = 0x90;
+    if (c == 0xF4) highest_second = 0x8F;
+  } else {
+    return 0;
+  }
+  if (i + length > s.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto t = static_cast<unsigned char>(s[i + k]);
+    const unsigned lo = k == 1 ? lowest_second : 0x80, hi = k == 1 ? highest_second : 0xBF;
+    if (t < lo || t > hi) return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
+std::string ZelFormatValue(double value, double step) {
+  if (!std::isfinite(value)) return ShortestRoundTrip(value);
+  // Without a known step, 15 digits: they hide the binary noise of a conversion
+  // ("0.9999999999999999 rot") and nothing a drive can hold.
+  const bool known = step > 0.0 && std::isfinite(step);
+  const double tolerance = known ? step / 2.0 : std::abs(value) * 1e-15;
+  for (int digits = 1; digits <= 17; ++digits) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.*g", digits, value);
+    const double shown = std::strtod(text, nullptr);
+    if (std::abs(shown - value) > tolerance) continue;
+    // Whole numbers up to seven digits are written out ("10", not "1e+01").
+    const int exponent = shown == 0.0 ? 0 : static_cast<int>(std::floor(std::log10(std::abs(shown))));
+    if (exponent >= digits && exponent < kPlainDigits)
+      std::snprintf(text, sizeof text, "%.*g", exponent + 1, shown);
+    return text;
+  }
+  return ShortestRoundTrip(value);
+}
+
+std::string ZelEscapeText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const std::size_t length = Utf8SequenceLength(text, i);
+    const bool control = c < 0x20 && c != '\t' && c != '\n';
+    if (length == 0 || control || c == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      out += escaped;
+      ++i;
+    } else {
+      out.append(text.substr(i, length));
+      i += length;
+    }
+  }
+  return out;
+}

@@ -1,0 +1,16 @@
+#pragma once
+// How values and texts are shown to a person: numbers no longer than the drive can tell
+// apart, and texts that never carry raw bytes to a terminal.
+
+#include <string>
+#include <string_view>
+
+// The shortest decimal that lies within half a step of `value`, where `step` is the
+// resolution at which the drive holds it (an 8 A limit kept in converter counts shows as
+// "8", not "8.00006"). A step that is not above 0 or not finite gives the shortest decimal
+// that reads back as the same double. Only for display: files keep full precision.
+std::string ZelFormatValue(double value, double step);
+
+// The text with every byte that is not part of valid UTF-8 (and every control character
+// other than tab and newline) written as \xHH.
+std::string ZelEscapeText(std::string_view text);

@@ -1,0 +1,49 @@
+#include <gtest/gtest.h>
+
+#include "host/zel_format.h"
+#include "host/zel_names.h"
+
+namespace {
+
+TEST(FormatValue, ShortestDecimalWithinHalfAStep) {
+  struct Case {
+    double value, step;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {8.00006109481916, 10.0 / 32767 * 2, "8"},
+      {8.00006109481916, 1e-5, "8.00006"},
+      {54.00018328445748, 0.0147, "54"},
+      {0.5838801232947782, 1.0 / 32767, "0.58388"},
+      {12.5, 1.0, "12"},  // 12 is within half a step; printf rounds halves to even
+      {20000.0, 1.0, "20000"},
+      {40000000.0, 1.0, "4e+07"},
+      {0.0005, 0.0, "0.0005"},
+      {0.9999999999999999, 0.0, "1"},  // no known step: conversion noise goes
+      {-3.75, 0.5, "-4"},
+      {0.0, 0.0, "0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    EXPECT_EQ(ZelFormatValue(c.value, c.step), c.shown);
+  }
+}
+
+TEST(EscapeText, KeepsUtf8AndEscapesEverythingElse) {
+  EXPECT_EQ(ZelEscapeText("25 \xC2\xB0" "C\tok\n"), "25 \xC2\xB0" "C\tok\n");
+  EXPECT_EQ(ZelEscapeText("\xFF\xFE{"), "\\xFF\\xFE{");
+  EXPECT_EQ(ZelEscapeText("\xB0" "C"), "\\xB0C");          // Latin-1, not UTF-8
+  EXPECT_EQ(ZelEscapeText("a\x1B[2Jb"), "a\\x1B[2Jb");      // terminal control
+  EXPECT_EQ(ZelEscapeText("\xE2\x82"), "\\xE2\\x82");       // cut short
+  EXPECT_EQ(ZelEscapeText("\xC0\xAF"), "\\xC0\\xAF");       // overlong
+}
+
+TEST(NearestNames, ByEditDistanceWithoutRegardToCase) {
+  const std::vector<std::string> names = {"Kp_C_scl", "Ki_C_scl", "Kp_S_scl", "PWM_freq", "compute"};
+  EXPECT_EQ(zel::NameDistance("comptue", "compute"), 1u);  // a swap counts once
+  EXPECT_EQ(zel::NearestNames("kp_c_sc", names), (std::vector<std::string>{"Kp_C_scl", "Ki_C_scl", "Kp_S_scl"}));
+  EXPECT_EQ(zel::NearestNames("PWM_frq", names), std::vector<std::string>{"PWM_freq"});
+  EXPECT_TRUE(zel::NearestNames("xyzzy", names).empty());
+}
+
+}  // namespace
