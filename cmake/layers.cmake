@@ -1,7 +1,7 @@
 # The layers of the code: what each folder may use directly. A folder may also use whatever
 # the folders it uses may use. The build links each folder's target only to these, and the
-# `layers` test fails when a file includes a header from any other folder. Read by the
-# build and, with cmake -P, by the test.
+# `layers_sources` test fails when a file includes a header from any other folder. Read by the
+# build and, with cmake -P, by the test tests/layers/check_layers.cmake.
 set(dcservo_layers host dsp units derive design dialogs drivetests plugin sim)
 
 set(dcservo_uses_host "")
