@@ -26,8 +26,7 @@ constexpr TypeRow kTypes[kBiquadTypeCount] = {
 bool IsType(int type) { return type >= 0 && type < kBiquadTypeCount; }
 
 double Largest(const BiquadCoefficients& c) {
-  return std::max({std::abs(c.b0), std::abs(c.b1), std::abs(c.b2), std::abs(c.a1),
-                   std::abs(c.a2)});
+  return std::max({std::abs(c.b0), std::abs(c.b1), std::abs(c.b2), std::abs(c.a1), std::abs(c.a2)});
 }
 
 double RoundHalfUp(double x) { return std::floor(x + 0.5); }
@@ -49,8 +48,7 @@ BiquadCoefficients Peak(double k, double q, double v, bool boost) {
   if (boost) {
     const double n = 1.0 / (1.0 + k / q + k2);
     const double a1 = 2.0 * (k2 - 1.0) * n;
-    return {(1.0 + v * k / q + k2) * n, a1, (1.0 - v * k / q + k2) * n, a1,
-            (1.0 - k / q + k2) * n};
+    return {(1.0 + v * k / q + k2) * n, a1, (1.0 - v * k / q + k2) * n, a1, (1.0 - k / q + k2) * n};
   }
   const double nc = 1.0 / (1.0 + v * k / q + k2);
   return {(1.0 + k / q + k2) * nc, 2.0 * (k2 - 1.0) * nc, (1.0 - k / q + k2) * nc,
@@ -100,17 +98,17 @@ bool UsesQ(int type) { return type >= 1 && type <= 5; }
 bool BlocksZeroFrequency(int type) { return type == kHighPass || type == kBandPass; }
 
 bool AllFinite(const BiquadCoefficients& c) {
-  return std::isfinite(c.b0) && std::isfinite(c.b1) && std::isfinite(c.b2) &&
-         std::isfinite(c.a1) && std::isfinite(c.a2);
+  return std::isfinite(c.b0) && std::isfinite(c.b1) && std::isfinite(c.b2) && std::isfinite(c.a1) &&
+         std::isfinite(c.a2);
 }
 
-std::optional<BiquadCoefficients> DesignBiquad(int type, double f1n, double third,
-                                               double gain_db) {
+std::optional<BiquadCoefficients> DesignBiquad(int type, double f1n, double third, double gain_db) {
   if (!IsType(type)) return std::nullopt;
   const double k = std::tan(std::numbers::pi * f1n);
   const double v = std::pow(10.0, std::abs(gain_db) / 20.0);
   const bool boost = gain_db >= 0.0;
-  if (type == 0) return BiquadCoefficients{k / (k + 1.0), k / (k + 1.0), 0.0, (k - 1.0) / (k + 1.0), 0.0};
+  if (type == 0)
+    return BiquadCoefficients{k / (k + 1.0), k / (k + 1.0), 0.0, (k - 1.0) / (k + 1.0), 0.0};
   if (IsLeadLag(type)) return LeadLag(type, k, third);
   if (type == 5) return Peak(k, third, v, boost);
   if (type == 6) return Shelf(k, v, boost, false);
