@@ -21,6 +21,11 @@ set(dcservo_uses_sim host)
 set(dcservo_also_includes_dialogs drivetests)
 set(dcservo_also_includes_drivetests dialogs)
 
+# The conversions and the design see the host only through its setup API: no dialogs, no
+# communication.
+set(dcservo_setup_api_only units derive design)
+set(dcservo_setup_api host/zel_setup.h host/zel_units.h host/zel_names.h host/zel_errors.h)
+
 # The program, the tests, the benchmarks and the fuzz targets may include everything.
 
 # Every folder that `folder` may include, itself first.
