@@ -121,6 +121,28 @@ int ReadRequests(CZel_Setup& setup, std::array<Request, kBiquadFilterCount>& req
   return done;
 }
 
+// The enabled filters into consecutive slots, by place and then by number; the number of
+// slots used. `done` drops to 0 for a filter not designed.
+int DesignBySlotOrder(CZel_Setup& setup, const std::array<Request, kBiquadFilterCount>& requests,
+                      BiquadReport& r, int& done) {
+  int slot = 0;
+  for (int place = 0; place < 3; ++place) {
+    for (int i = 1; i <= kBiquadFilterCount; ++i) {
+      if (!requests[i - 1].on || requests[i - 1].place != place) continue;
+      ++slot;
+      FilterReport f;
+      if (!DesignBiquadFilter(setup, i, slot, &f)) done = 0;
+      f.place = place;
+      if (f.slot) {
+        r.slots[slot - 1] = f.stored;
+        r.filters.push_back(std::move(f));
+      }
+      ++r.counts[place];
+    }
+  }
+  return slot;
+}
+
 }  // namespace
 
 const char* FilterPlaceName(int place) {
@@ -192,22 +214,8 @@ int DesignBiquadFilters(CZel_Setup& setup, BiquadReport* report) {
     if (const CZel_Parameter* ts = setup.FindParameter("Ts_S"))
       r.sampling_period_s = ts->GetValueInBaseUnit();
   }
-  int slot = 1;
-  for (int place = 0; place < 3; ++place) {
-    for (int i = 1; i <= kBiquadFilterCount; ++i) {
-      if (!requests[i - 1].on || requests[i - 1].place != place) continue;
-      FilterReport f;
-      if (!DesignBiquadFilter(setup, i, slot, &f)) done = 0;
-      f.place = place;
-      if (f.slot) {
-        r.slots[slot - 1] = f.stored;
-        r.filters.push_back(std::move(f));
-      }
-      ++r.counts[place];
-      ++slot;
-    }
-  }
-  for (; slot <= kBiquadFilterCount; ++slot) {
+  const int used = DesignBySlotOrder(setup, requests, r, done);
+  for (int slot = used + 1; slot <= kBiquadFilterCount; ++slot) {
     if (auto params = FindSlot(setup, slot))
       WriteSlot(*params, {});
     else
