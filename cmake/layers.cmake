@@ -1,7 +1,7 @@
 # The layers of the code: what each folder may use directly. A folder may also use whatever
 # the folders it uses may use. The build links each folder's target only to these, and the
-# `layers` test fails when a file includes a header from any other folder. Read by the
-# build and, with cmake -P, by the test.
+# `layers_sources` test fails when a file includes a header from any other folder. Read by the
+# build and, with cmake -P, by the test tests/layers/check_layers.cmake.
 set(dcservo_layers host dsp units derive design dialogs drivetests plugin sim)
 
 set(dcservo_uses_host "")
@@ -20,6 +20,11 @@ set(dcservo_uses_sim host)
 # dialogs and the test dialogs open each other. Both end up in the same library.
 set(dcservo_also_includes_dialogs drivetests)
 set(dcservo_also_includes_drivetests dialogs)
+
+# The conversions and the design see the host only through its setup API: no dialogs, no
+# communication.
+set(dcservo_setup_api_only units derive design)
+set(dcservo_setup_api host/zel_setup.h host/zel_units.h host/zel_names.h host/zel_errors.h)
 
 # The program, the tests, the benchmarks and the fuzz targets may include everything.
 

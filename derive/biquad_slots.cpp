@@ -24,7 +24,8 @@ std::string Number(double v) {
 
 // Why a normalised frequency cannot be designed, or empty.
 std::string FrequencyProblem(const char* what, double hz, double ts) {
-  if (!std::isfinite(hz) || hz <= 0.0) return std::string(what) + " " + Number(hz) + " Hz is not above 0";
+  if (!std::isfinite(hz) || hz <= 0.0)
+    return std::string(what) + " " + Number(hz) + " Hz is not above 0";
   if (hz * ts >= 0.5)
     return std::string(what) + " " + Number(hz) + " Hz is at or above the Nyquist limit of " +
            Number(0.5 / ts) + " Hz";
@@ -33,11 +34,15 @@ std::string FrequencyProblem(const char* what, double hz, double ts) {
 
 // Why the filter's description cannot be designed, or empty.
 std::string DescriptionProblem(const FilterReport& r, double type_value, double ts) {
-  if (r.type < 0 || r.type >= kBiquadTypeCount) return "type code " + Number(type_value) + " is not a filter type";
-  if (!(ts > 0.0) || !std::isfinite(ts)) return "the slow-loop period Ts_S = " + Number(ts) + " s is not usable";
+  if (r.type < 0 || r.type >= kBiquadTypeCount)
+    return "type code " + Number(type_value) + " is not a filter type";
+  if (!(ts > 0.0) || !std::isfinite(ts))
+    return "the slow-loop period Ts_S = " + Number(ts) + " s is not usable";
   const bool lead_lag = IsLeadLag(r.type);
-  std::string problem = FrequencyProblem(lead_lag ? "lead frequency" : "frequency", r.frequency_hz, ts);
-  if (problem.empty() && lead_lag) problem = FrequencyProblem("lag frequency", r.lag_frequency_hz, ts);
+  std::string problem =
+      FrequencyProblem(lead_lag ? "lead frequency" : "frequency", r.frequency_hz, ts);
+  if (problem.empty() && lead_lag)
+    problem = FrequencyProblem("lag frequency", r.lag_frequency_hz, ts);
   if (problem.empty() && UsesQ(r.type) && !(r.q > 0.0 && std::isfinite(r.q)))
     problem = "Q = " + Number(r.q) + " is not above 0";
   return problem;
@@ -45,9 +50,10 @@ std::string DescriptionProblem(const FilterReport& r, double type_value, double 
 
 // The quantised design, or why it does not fit the slot.
 std::string Quantise(const FilterReport& r, double ts, double sf_max, BiquadSlot& stored) {
-  const auto designed =
-      DesignBiquad(r.type, r.frequency_hz * ts, IsLeadLag(r.type) ? r.lag_frequency_hz * ts : r.q, 0.0);
-  if (!designed || !AllFinite(*designed)) return "the design gives coefficients that are not finite";
+  const auto designed = DesignBiquad(r.type, r.frequency_hz * ts,
+                                     IsLeadLag(r.type) ? r.lag_frequency_hz * ts : r.q, 0.0);
+  if (!designed || !AllFinite(*designed))
+    return "the design gives coefficients that are not finite";
   BiquadSlot slot;
   for (int extra = 0; extra < 2; ++extra) {
     slot = QuantizeBiquad(*designed, extra);
@@ -58,9 +64,11 @@ std::string Quantise(const FilterReport& r, double ts, double sf_max, BiquadSlot
     // The correction may push B0 past full scale; one more shift makes room for it.
     if (std::abs(slot.quantised.b0) < kBiquadOne) break;
   }
-  if (std::abs(slot.quantised.b0) >= kBiquadOne) return "its zero-frequency correction does not fit 32 bits";
+  if (std::abs(slot.quantised.b0) >= kBiquadOne)
+    return "its zero-frequency correction does not fit 32 bits";
   if (slot.scale_factor > sf_max)
-    return "it needs SF = " + Number(slot.scale_factor) + ", more than the slot holds (" + Number(sf_max) + ")";
+    return "it needs SF = " + Number(slot.scale_factor) + ", more than the slot holds (" +
+           Number(sf_max) + ")";
   stored = slot;
   return {};
 }
@@ -83,10 +91,9 @@ void Analyse(FilterReport& r, double ts) {
   r.poles = FilterPoles(r.stored);
   r.pole_radius = std::max(std::abs(r.poles[0]), std::abs(r.poles[1]));
   if (!r.refused && r.pole_radius >= 1.0)
-    r.warnings.push_back("the quantised filter has a pole " +
-                         std::string(r.pole_radius > 1.0 ? "outside" : "on") +
-                         " the unit circle (radius " + Number(r.pole_radius) +
-                         "): it is not stable");
+    r.warnings.push_back(
+        "the quantised filter has a pole " + std::string(r.pole_radius > 1.0 ? "outside" : "on") +
+        " the unit circle (radius " + Number(r.pole_radius) + "): it is not stable");
 }
 
 struct Request {
@@ -99,7 +106,8 @@ int ReadRequests(CZel_Setup& setup, std::array<Request, kBiquadFilterCount>& req
                  BiquadReport& r) {
   int done = 1;
   for (int i = 1; i <= kBiquadFilterCount; ++i) {
-    auto p = FindParameters(setup, Name("BQFilter%d", i).c_str(), Name("BQFilterLocation%d", i).c_str());
+    auto p =
+        FindParameters(setup, Name("BQFilter%d", i).c_str(), Name("BQFilterLocation%d", i).c_str());
     if (!p) {
       done = 0;
       continue;
@@ -111,6 +119,28 @@ int ReadRequests(CZel_Setup& setup, std::array<Request, kBiquadFilterCount>& req
                            std::to_string(q.place) + " is none of 0, 1, 2: left out");
   }
   return done;
+}
+
+// The enabled filters into consecutive slots, by place and then by number; the number of
+// slots used. `done` drops to 0 for a filter not designed.
+int DesignBySlotOrder(CZel_Setup& setup, const std::array<Request, kBiquadFilterCount>& requests,
+                      BiquadReport& r, int& done) {
+  int slot = 0;
+  for (int place = 0; place < 3; ++place) {
+    for (int i = 1; i <= kBiquadFilterCount; ++i) {
+      if (!requests[i - 1].on || requests[i - 1].place != place) continue;
+      ++slot;
+      FilterReport f;
+      if (!DesignBiquadFilter(setup, i, slot, &f)) done = 0;
+      f.place = place;
+      if (f.slot) {
+        r.slots[slot - 1] = f.stored;
+        r.filters.push_back(std::move(f));
+      }
+      ++r.counts[place];
+    }
+  }
+  return slot;
 }
 
 }  // namespace
@@ -125,7 +155,8 @@ const char* FilterPlaceName(int place) {
 }
 
 bool BiquadReport::AnyRefused() const {
-  return std::any_of(filters.begin(), filters.end(), [](const FilterReport& f) { return f.refused; });
+  return std::any_of(filters.begin(), filters.end(),
+                     [](const FilterReport& f) { return f.refused; });
 }
 
 std::array<std::string, 6> SlotParameterNames(int slot) {
@@ -134,8 +165,9 @@ std::array<std::string, 6> SlotParameterNames(int slot) {
 }
 
 int DesignBiquadFilter(CZel_Setup& setup, int filter, int slot, FilterReport* report) {
-  auto p = FindParameters(setup, "Ts_S", Name("BQFilterType%d", filter).c_str(),
-                          Name("BQFilterQ%d", filter).c_str(), Name("BQFilterF1%d", filter).c_str());
+  auto p =
+      FindParameters(setup, "Ts_S", Name("BQFilterType%d", filter).c_str(),
+                     Name("BQFilterQ%d", filter).c_str(), Name("BQFilterF1%d", filter).c_str());
   auto slot_params = FindSlot(setup, slot);
   if (!p || !slot_params) return 0;
   auto [ts_param, type_param, q_param, f1_param] = *p;
@@ -179,24 +211,11 @@ int DesignBiquadFilters(CZel_Setup& setup, BiquadReport* report) {
   int done = ReadRequests(setup, requests, r);
   {
     ZelQuietErrors quiet;
-    if (const CZel_Parameter* ts = setup.FindParameter("Ts_S")) r.sampling_period_s = ts->GetValueInBaseUnit();
+    if (const CZel_Parameter* ts = setup.FindParameter("Ts_S"))
+      r.sampling_period_s = ts->GetValueInBaseUnit();
   }
-  int slot = 1;
-  for (int place = 0; place < 3; ++place) {
-    for (int i = 1; i <= kBiquadFilterCount; ++i) {
-      if (!requests[i - 1].on || requests[i - 1].place != place) continue;
-      FilterReport f;
-      if (!DesignBiquadFilter(setup, i, slot, &f)) done = 0;
-      f.place = place;
-      if (f.slot) {
-        r.slots[slot - 1] = f.stored;
-        r.filters.push_back(std::move(f));
-      }
-      ++r.counts[place];
-      ++slot;
-    }
-  }
-  for (; slot <= kBiquadFilterCount; ++slot) {
+  const int used = DesignBySlotOrder(setup, requests, r, done);
+  for (int slot = used + 1; slot <= kBiquadFilterCount; ++slot) {
     if (auto params = FindSlot(setup, slot))
       WriteSlot(*params, {});
     else

@@ -208,8 +208,8 @@ int ComputeIsFreezeControl(CZel_Setup& setup) {
   if (!p) return 0;
   auto [acr, mode, freeze] = *p;
   if (!SetParameterRange(*freeze, 0.0, 1.0)) return 0;
-  const bool on =
-      (RegisterBits(*acr) & kAcrFreezeControl) && Truncated(mode->GetValueInInternalUnit()) == ControlMode::Position;
+  const bool on = (RegisterBits(*acr) & kAcrFreezeControl) &&
+                  Truncated(mode->GetValueInInternalUnit()) == ControlMode::Position;
   return freeze->SetValueInInternalUnit(on ? 1.0 : 0.0);
 }
 
@@ -258,8 +258,8 @@ int ComputeSCR(CZel_Setup& setup) {
   // The firmware's register is 16 bits wide; the sensor code is written with a 16-bit
   // mask, which drops anything above.
   bits &= kRegister16Bits & ~kScrSensorMask;
-  const bool estimated =
-      row->configuration == SensorsConfiguration::EncoderOnMotor && estimator && IsFlagSet(estimator->GetValueInBaseUnit());
+  const bool estimated = row->configuration == SensorsConfiguration::EncoderOnMotor && estimator &&
+                         IsFlagSet(estimator->GetValueInBaseUnit());
   bits |= estimated ? kScrEstimatorCode : row->code;
   return scr->SetValueInBaseUnit(bits);
 }

@@ -17,20 +17,23 @@ namespace dcservo {
 namespace {
 
 struct ReferencePair {
+  int control_mode;
   const char* min;
   const char* max;
 };
 
-// By `ControlMode`: position, speed, current.
 constexpr ReferencePair kReferencePairs[] = {
-    {"POS_min", "POS_max"},
-    {"SPD_min", "SPD_max"},
-    {"CRT_min", "CRT_max"},
+    {ControlMode::Position, "POS_min", "POS_max"},
+    {ControlMode::Speed, "SPD_min", "SPD_max"},
+    {ControlMode::Current, "CRT_min", "CRT_max"},
 };
 
 const ReferencePair* PairOfMode(double control_mode) {
   const long long mode = Truncated(control_mode);
-  return mode >= 0 && mode < 3 ? &kReferencePairs[mode] : nullptr;
+  for (const ReferencePair& pair : kReferencePairs) {
+    if (pair.control_mode == mode) return &pair;
+  }
+  return nullptr;
 }
 
 // The drive makes its reference AD5OFF + reading x CADIN x 2^SFTADIN / 32768, the reading

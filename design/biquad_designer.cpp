@@ -6,7 +6,8 @@ CBiquadDesigner::CBiquadDesigner() {
   for (int code = 0; code < kBiquadTypeCount; ++code) names_[code] = BiquadTypeName(code);
 }
 
-void CBiquadDesigner::GetOfferedTypes(std::vector<std::string>& names, std::vector<int>& codes) const {
+void CBiquadDesigner::GetOfferedTypes(std::vector<std::string>& names,
+                                      std::vector<int>& codes) const {
   names.clear();
   codes.clear();
   for (int code = 0; code < kBiquadTypeCount; ++code) {

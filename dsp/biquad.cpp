@@ -26,8 +26,7 @@ constexpr TypeRow kTypes[kBiquadTypeCount] = {
 bool IsType(int type) { return type >= 0 && type < kBiquadTypeCount; }
 
 double Largest(const BiquadCoefficients& c) {
-  return std::max({std::abs(c.b0), std::abs(c.b1), std::abs(c.b2), std::abs(c.a1),
-                   std::abs(c.a2)});
+  return std::max({std::abs(c.b0), std::abs(c.b1), std::abs(c.b2), std::abs(c.a1), std::abs(c.a2)});
 }
 
 double RoundHalfUp(double x) { return std::floor(x + 0.5); }
@@ -49,40 +48,31 @@ BiquadCoefficients Peak(double k, double q, double v, bool boost) {
   if (boost) {
     const double n = 1.0 / (1.0 + k / q + k2);
     const double a1 = 2.0 * (k2 - 1.0) * n;
-    return {(1.0 + v * k / q + k2) * n, a1, (1.0 - v * k / q + k2) * n, a1,
-            (1.0 - k / q + k2) * n};
+    return {(1.0 + v * k / q + k2) * n, a1, (1.0 - v * k / q + k2) * n, a1, (1.0 - k / q + k2) * n};
   }
   const double nc = 1.0 / (1.0 + v * k / q + k2);
   return {(1.0 + k / q + k2) * nc, 2.0 * (k2 - 1.0) * nc, (1.0 - k / q + k2) * nc,
           2.0 * (k2 - 1.0) * nc, (1.0 - v * k / q + k2) * nc};
 }
 
-BiquadCoefficients LowShelf(double k, double v, bool boost) {
+// a + b k + c k^2, 2 (c k^2 - a), a - b k + c k^2: the bilinear transform of the quadratic
+// a + b s + c s^2, a shelf's numerator or denominator.
+std::array<double, 3> Quadratic(double k, double a, double b, double c) {
   const double k2 = k * k;
-  const double sqrt2 = std::numbers::sqrt2;
-  const double sqrt2v = std::sqrt(2.0 * v);
-  if (boost) {
-    const double ns = 1.0 / (1.0 + sqrt2 * k + k2);
-    return {(1.0 + sqrt2v * k + v * k2) * ns, 2.0 * (v * k2 - 1.0) * ns,
-            (1.0 - sqrt2v * k + v * k2) * ns, 2.0 * (k2 - 1.0) * ns, (1.0 - sqrt2 * k + k2) * ns};
-  }
-  const double ns = 1.0 / (1.0 + sqrt2v * k + v * k2);
-  return {(1.0 + sqrt2 * k + k2) * ns, 2.0 * (k2 - 1.0) * ns, (1.0 - sqrt2 * k + k2) * ns,
-          2.0 * (v * k2 - 1.0) * ns, (1.0 - sqrt2v * k + v * k2) * ns};
+  return {a + b * k + c * k2, 2.0 * (c * k2 - a), a - b * k + c * k2};
 }
 
-BiquadCoefficients HighShelf(double k, double v, bool boost) {
-  const double k2 = k * k;
-  const double sqrt2 = std::numbers::sqrt2;
+BiquadCoefficients Ratio(const std::array<double, 3>& num, const std::array<double, 3>& den) {
+  const double n = 1.0 / den[0];
+  return {num[0] * n, num[1] * n, num[2] * n, den[1] * n, den[2] * n};
+}
+
+// A boost puts the shelf in the numerator, a cut in the denominator.
+BiquadCoefficients Shelf(double k, double v, bool boost, bool high) {
   const double sqrt2v = std::sqrt(2.0 * v);
-  if (boost) {
-    const double ns = 1.0 / (1.0 + sqrt2 * k + k2);
-    return {(v + sqrt2v * k + k2) * ns, 2.0 * (k2 - v) * ns, (v - sqrt2v * k + k2) * ns,
-            2.0 * (k2 - 1.0) * ns, (1.0 - sqrt2 * k + k2) * ns};
-  }
-  const double ns = 1.0 / (v + sqrt2v * k + k2);
-  return {(1.0 + sqrt2 * k + k2) * ns, 2.0 * (k2 - 1.0) * ns, (1.0 - sqrt2 * k + k2) * ns,
-          2.0 * (k2 - v) * ns, (v - sqrt2v * k + k2) * ns};
+  const auto flat = Quadratic(k, 1.0, std::numbers::sqrt2, 1.0);
+  const auto shelf = high ? Quadratic(k, v, sqrt2v, 1.0) : Quadratic(k, 1.0, sqrt2v, v);
+  return boost ? Ratio(shelf, flat) : Ratio(flat, shelf);
 }
 
 // The second-order sections that share the denominator 1 + k/q + k^2.
@@ -108,21 +98,21 @@ bool UsesQ(int type) { return type >= 1 && type <= 5; }
 bool BlocksZeroFrequency(int type) { return type == kHighPass || type == kBandPass; }
 
 bool AllFinite(const BiquadCoefficients& c) {
-  return std::isfinite(c.b0) && std::isfinite(c.b1) && std::isfinite(c.b2) &&
-         std::isfinite(c.a1) && std::isfinite(c.a2);
+  return std::isfinite(c.b0) && std::isfinite(c.b1) && std::isfinite(c.b2) && std::isfinite(c.a1) &&
+         std::isfinite(c.a2);
 }
 
-std::optional<BiquadCoefficients> DesignBiquad(int type, double f1n, double third,
-                                               double gain_db) {
+std::optional<BiquadCoefficients> DesignBiquad(int type, double f1n, double third, double gain_db) {
   if (!IsType(type)) return std::nullopt;
   const double k = std::tan(std::numbers::pi * f1n);
   const double v = std::pow(10.0, std::abs(gain_db) / 20.0);
   const bool boost = gain_db >= 0.0;
-  if (type == 0) return BiquadCoefficients{k / (k + 1.0), k / (k + 1.0), 0.0, (k - 1.0) / (k + 1.0), 0.0};
+  if (type == 0)
+    return BiquadCoefficients{k / (k + 1.0), k / (k + 1.0), 0.0, (k - 1.0) / (k + 1.0), 0.0};
   if (IsLeadLag(type)) return LeadLag(type, k, third);
   if (type == 5) return Peak(k, third, v, boost);
-  if (type == 6) return LowShelf(k, v, boost);
-  if (type == 7) return HighShelf(k, v, boost);
+  if (type == 6) return Shelf(k, v, boost, false);
+  if (type == 7) return Shelf(k, v, boost, true);
   return SecondOrder(type, k, third);
 }
 

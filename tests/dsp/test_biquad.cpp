@@ -1,10 +1,10 @@
-#include "dsp/biquad.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+
+#include "dsp/biquad.h"
 
 namespace {
 
@@ -42,12 +42,12 @@ TEST(QuantizeBiquad, ScaleFactorKeepsEveryCoefficientInside32Bits) {
       EXPECT_LT(std::abs(v), kTwoTo31);
     }
     // Half up: the largest coefficient lands in the upper half of the 32-bit range.
-    const double largest = std::max({std::abs(c.c.b0), std::abs(c.c.b1), std::abs(c.c.b2),
-                                     std::abs(c.c.a1), std::abs(c.c.a2)});
-    EXPECT_NEAR(largest / c.sf * kTwoTo31,
-                std::max({std::abs(q.b0), std::abs(q.b1), std::abs(q.b2), std::abs(q.a1),
-                          std::abs(q.a2)}),
-                0.5);
+    const double largest = std::max(
+        {std::abs(c.c.b0), std::abs(c.c.b1), std::abs(c.c.b2), std::abs(c.c.a1), std::abs(c.c.a2)});
+    EXPECT_NEAR(
+        largest / c.sf * kTwoTo31,
+        std::max({std::abs(q.b0), std::abs(q.b1), std::abs(q.b2), std::abs(q.a1), std::abs(q.a2)}),
+        0.5);
   }
 }
 

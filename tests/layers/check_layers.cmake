@@ -1,5 +1,6 @@
 # Fails, naming the file and the header, when a file of a layered folder includes a header of a
-# folder that cmake/layers.cmake does not let it use, or when Qt appears outside app/.
+# folder that cmake/layers.cmake does not let it use, a host header beyond the setup API
+# where only that is allowed, or Qt outside app/.
 # cmake -DSOURCE_DIR=<tree to check> -DLAYERS=<cmake/layers.cmake> -P check_layers.cmake
 cmake_minimum_required(VERSION 3.25)
 include(${LAYERS})
@@ -15,8 +16,12 @@ foreach(folder IN LISTS dcservo_layers)
     foreach(line IN LISTS lines)
       if(line MATCHES "#[ \t]*include[ \t]*\"([a-z_]+)/([^\"]+)\"")
         set(used ${CMAKE_MATCH_1})
+        set(header ${used}/${CMAKE_MATCH_2})
         if(used IN_LIST dcservo_layers AND NOT used IN_LIST allowed)
-          list(APPEND violations "${file} includes ${used}/${CMAKE_MATCH_2}: ${folder}/ may use only ${allowed_text}")
+          list(APPEND violations "${file} includes ${header}: ${folder}/ may use only ${allowed_text}")
+        elseif(used STREQUAL "host" AND folder IN_LIST dcservo_setup_api_only
+               AND NOT header IN_LIST dcservo_setup_api)
+          list(APPEND violations "${file} includes ${header}: ${folder}/ uses only the setup API of host/")
         endif()
       elseif(line MATCHES "#[ \t]*include[ \t]*<(Qt[A-Za-z]*/[^>]*|Q[A-Z][A-Za-z]*)>")
         list(APPEND violations "${file} includes <${CMAKE_MATCH_1}>: only app/ uses Qt")
