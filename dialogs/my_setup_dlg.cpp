@@ -1,5 +1,6 @@
 #include "dialogs/my_setup_dlg.h"
 
+#include "derive/display_step.h"
 #include "derive/gains.h"
 #include "derive/pipelines.h"
 #include "host/zel_names.h"
@@ -65,6 +66,8 @@ const ZelMessageMap* CMySetupDlg::GetMessageMap() const {
   static const ZelMessageMap map{CZel_EditSetupDlg::GetMessageMap(), {}};
   return &map;
 }
+
+double CMySetupDlg::DisplayStep(CZel_Parameter& p) { return dcservo::DisplayStep(m_Setup, p); }
 
 void CMySetupDlg::OnChangedParameterValue(const std::string& name) {
   if (const auto* row = dcservo::FindRecomputation(name)) dcservo::RunRecomputation(m_Setup, *row);

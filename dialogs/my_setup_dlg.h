@@ -38,4 +38,5 @@ class CMySetupDlg : public CZel_EditSetupDlg {
 
   const ZelMessageMap* GetMessageMap() const override;
   void OnChangedParameterValue(const std::string& name) override;
+  double DisplayStep(CZel_Parameter& p) override;
 };

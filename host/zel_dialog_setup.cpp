@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "host/zel_errors.h"
+#include "host/zel_format.h"
 #include "host/zel_names.h"
 #include "host/zel_setup_file.h"
 
@@ -299,7 +300,7 @@ void CZel_EditSetupDlg::Show(const Binding& b) {
       SliderSetPos(b.slider, SliderPosition(b, value));
       [[fallthrough]];
     case Kind::Edit:
-      if (b.edit) SetChildText(b.edit, ZelFormatValue(p->GetSelectedUnit().FromBase(value)));
+      if (b.edit) SetChildText(b.edit, DisplayText(*p, value));
       if (b.unit) ShowUnitList(b, *p);
       break;
     case Kind::Check:
@@ -331,6 +332,13 @@ void CZel_EditSetupDlg::OnRefreshParameterValue(const std::string& /*name*/) {}
 
 // --- user edits ----------------------------------------------------------------------------
 
+std::string CZel_EditSetupDlg::DisplayText(CZel_Parameter& p, double base_value) {
+  const CZel_Unit& unit = p.GetSelectedUnit();
+  const double step = DisplayStep(p);
+  if (!(step > 0.0)) return ZelFormatValue(unit.FromBase(base_value));
+  return ZelFormatValue(unit.FromBase(base_value), std::fabs(unit.FromBase(step)));
+}
+
 std::string CZel_EditSetupDlg::FieldCaption(const Binding& b) const {
   const int field = b.edit ? b.edit : b.slider;
   const ZelControlDef* def = GetControlDef(field);
@@ -355,7 +363,7 @@ bool CZel_EditSetupDlg::StoreUserValue(const Binding& b, double base_value) {
   const CZel_Unit& unit = p->GetSelectedUnit();
   const double min = p->GetMinInBaseUnit(), max = p->GetMaxInBaseUnit();
   // A bound can only be typed as it is shown, rounded; that text means the bound itself.
-  auto shown = [&](double v) { return ZelFormatValue(unit.FromBase(v)); };
+  auto shown = [&](double v) { return DisplayText(*p, v); };
   if (base_value < min && shown(base_value) == shown(min)) base_value = min;
   if (base_value > max && shown(base_value) == shown(max)) base_value = max;
   std::string refusal;
@@ -383,7 +391,7 @@ bool CZel_EditSetupDlg::CommitText(const Binding& b, const std::string& text) {
   if (!ZelParseValue(text, typed)) {
     const CZel_Unit& unit = p->GetSelectedUnit();
     const std::string kept =
-        WithUnit(ZelFormatValue(unit.FromBase(p->GetValueInBaseUnit())), unit);
+        WithUnit(DisplayText(*p, p->GetValueInBaseUnit()), unit);
     RefreshParameterControls(b.name);
     MessageBox("\"" + text + "\" is not a number; " + FieldCaption(b) + " keeps " + kept + ".",
                {}, kMbOk | kMbIconWarning);

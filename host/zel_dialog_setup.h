@@ -108,6 +108,12 @@ class CZel_EditSetupDlg : public CZel_Dialog {
   void RefreshAllParameters(int flags = 0);
   void RefreshParameterControls(const std::string& name);
 
+  // The resolution at which the drive holds the parameter, in its base unit, so that a field
+  // shows no more digits than the drive can tell apart; 0 when unknown (six digits then).
+  virtual double DisplayStep(CZel_Parameter& /*p*/) { return 0.0; }
+  // The value as its field shows it, in the unit selected.
+  std::string DisplayText(CZel_Parameter& p, double base_value);
+
   virtual void OnChangedParameterValue(const std::string& name);
   virtual void OnChangedParameterUnit(const std::string& name);
   virtual void OnRefreshParameterValue(const std::string& name);

@@ -231,7 +231,10 @@ class DriveSetupOpeners : public DriveSetupDialog {
   }
   // The chip parameter follows the gain only when the dialog synchronised after the child.
   bool Synced() const { return setup_->GetParameterValueInInternalUnit("KPI") != kpi_before_; }
-  bool Refreshed() const { return State(kKpCEdit).text == ZelFormatValue(Get("Kp_C_scl")); }
+  std::string GainAsShown() const {
+    return dlg_->DisplayText(*setup_->FindParameter("Kp_C_scl"), Get("Kp_C_scl"));
+  }
+  bool Refreshed() const { return State(kKpCEdit).text == GainAsShown(); }
   void ClickOpener(int id) {
     kpi_before_ = setup_->GetParameterValueInInternalUnit("KPI");
     Click(id);
@@ -301,7 +304,8 @@ TEST_F(DriveSetupOpeners, MotorSetupOpensOnceTheDialogIsShown) {
   ui_.Then([&](CZel_Dialog& top) {
     EXPECT_EQ(opened, 1);
     EXPECT_NEAR(Get("Kp_C_scl"), before + 0.1, 1e-4);
-    EXPECT_EQ(top.GetChildText(kKpCEdit), ZelFormatValue(Get("Kp_C_scl")));
+    EXPECT_EQ(top.GetChildText(kKpCEdit),
+              dlg.DisplayText(*setup_->FindParameter("Kp_C_scl"), Get("Kp_C_scl")));
   });
   ui_.ThenWait(5);
   EXPECT_EQ(dlg.DoModal(), kIdCancel);

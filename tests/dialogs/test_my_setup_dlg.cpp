@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "derive/display_step.h"
 #include "derive/gains.h"
 #include "derive/pipelines.h"
 #include "dialogs/my_setup_dlg.h"
@@ -110,7 +111,8 @@ TEST_F(MySetupDialog, TypedGainBecomesWhatTheChipValuesEncode) {
   EXPECT_EQ(Get("KPI"), 4045);  // 0.123456 * 32767, cut to the register
   EXPECT_EQ(Get("SFTKPI"), 0);
   EXPECT_DOUBLE_EQ(Get("Kp_C_scl"), 4045.0 / 32767.0);
-  EXPECT_EQ(Shown("Kp_C_scl"), "0.123447");
+  // What the drive holds, no longer than its resolution tells apart.
+  EXPECT_EQ(Shown("Kp_C_scl"), "0.12345");
 
   // The acceleration feedforward spreads its shift over two registers; all three have to be
   // rewritten before the gain is read back, or it reads stale shifts.
@@ -120,7 +122,7 @@ TEST_F(MySetupDialog, TypedGainBecomesWhatTheChipValuesEncode) {
   EXPECT_EQ(Get("SFTKFF"), 3);
   EXPECT_EQ(Get("KFFA"), 19999);
   EXPECT_DOUBLE_EQ(Get("KFFA_scl"), 19999.0 * 16384 / 32767);
-  EXPECT_EQ(Shown("KFFA_scl"), ZelFormatValue(19999.0 * 16384 / 32767));
+  EXPECT_EQ(Shown("KFFA_scl"), "10000");
   EXPECT_THAT(ui_.Messages(), IsEmpty());
 }
 
@@ -155,7 +157,8 @@ TEST_F(MySetupDialog, EveryGainRowRewritesItsChipValuesAndNothingElse) {
     EXPECT_THAT(Differences(Snapshot(*expected), Snapshot(*setup_)), IsEmpty());
     for (const char* chip : c.chip) EXPECT_NE(Get(chip), 7) << chip;
     EXPECT_NE(Get(c.scaled), std::stod(c.typed));  // none of these fits the registers exactly
-    EXPECT_EQ(Shown(c.scaled), ZelFormatValue(Get(c.scaled)));
+    EXPECT_NEAR(std::stod(Shown(c.scaled)), Get(c.scaled),
+                0.5 * dcservo::DisplayStep(*setup_, *setup_->FindParameter(c.scaled)));
     EXPECT_THAT(dlg.changed, ElementsAre(c.scaled));
   }
 }
@@ -190,7 +193,7 @@ TEST_F(MySetupDialog, NamesMatchWithoutCaseAndOtherNamesLeaveTheChipAlone) {
   ASSERT_TRUE(dlg.UserEdit(dlg.EditOf("kp_c_scl"), "0.123456"));
   EXPECT_EQ(Get("KPI"), 4045);
   EXPECT_DOUBLE_EQ(Get("Kp_C_scl"), 4045.0 / 32767.0);
-  EXPECT_EQ(Shown("kp_c_scl"), "0.123447");
+  EXPECT_EQ(Shown("kp_c_scl"), "0.12345");
 
   // A page that set the gain itself and reports the change by name.
   ASSERT_TRUE(setup_->SetParameterValueInBaseUnit("KFFA_scl", 10000));
