@@ -2,6 +2,7 @@
 
 #include "derive/gains.h"
 #include "derive/pipelines.h"
+#include "host/zel_dialog_registry.h"
 #include "host/zel_names.h"
 
 namespace dcservo {
@@ -69,4 +70,15 @@ const ZelMessageMap* CMySetupDlg::GetMessageMap() const {
 void CMySetupDlg::OnChangedParameterValue(const std::string& name) {
   if (const auto* row = dcservo::FindRecomputation(name)) dcservo::RunRecomputation(m_Setup, *row);
   CZel_EditSetupDlg::OnChangedParameterValue(name);
+}
+
+void CMySetupDlg::EnableOpener(int button, const char* name, bool on) {
+  const bool built = ZelIsDialogRegistered(name);
+  EnableChild(button, on && built);
+  SetChildTooltip(button, built ? "" : dcservo::kNotBuiltTooltip);
+}
+
+void CMySetupDlg::Sync() {
+  dcservo::ComputeChipParameters(m_Setup);
+  dcservo::ComputeScaledParameters(m_Setup);
 }

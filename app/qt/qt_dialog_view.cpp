@@ -98,6 +98,20 @@ QPixmap FindImage(const std::string& name) {
   return {};
 }
 
+// A colour of 0 gives the widget the palette of the style back.
+void ShowTextColour(QWidget* w, unsigned rgb) {
+  if (rgb == kZelTextDefault) {
+    if (w->testAttribute(Qt::WA_SetPalette)) w->setPalette(QPalette());
+    return;
+  }
+  const QColor colour(static_cast<int>((rgb >> 16) & 0xFF), static_cast<int>((rgb >> 8) & 0xFF),
+                      static_cast<int>(rgb & 0xFF));
+  QPalette palette = w->palette();
+  for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+    palette.setColor(role, colour);
+  w->setPalette(palette);
+}
+
 int KeyOf(const QKeyEvent& e) {
   switch (e.key()) {
     case Qt::Key_Return:
@@ -366,6 +380,8 @@ void QtDialogView::Sync(int id) {
       const QString text = s.blank ? QString() : Q(s.text);
       if (edit->text() != text) edit->setText(text);
       edit->setReadOnly(def->style & kStyleReadOnly);
+      // QLineEdit's own limit is 32767 characters: "no limit" for a one-line field.
+      edit->setMaxLength(s.text_limit > 0 ? s.text_limit : 32767);
       break;
     }
     case ZelControlKind::Text: {
@@ -440,6 +456,8 @@ void QtDialogView::Sync(int id) {
     }
     default: break;
   }
+  ShowTextColour(w, s.text_colour);
+  w->setToolTip(Q(s.tooltip));
   w->setVisible(s.shown);
   if (def->group) SyncGroupFrame(def->group);
 }

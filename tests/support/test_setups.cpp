@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 
 #include "host/zel_setup_file.h"
@@ -26,6 +27,21 @@ std::string BinaryDir() { return DCSERVO_BIN_DIR; }
 
 std::unique_ptr<CZel_Setup> LoadBundledSetup() {
   ZelLoadResult loaded = LoadSetupFile(BundledSetupPath());
+  if (!loaded.setup) throw std::runtime_error(loaded.error);
+  loaded.setup->SetScaleFunctions(Factor, Offset);
+  return std::move(loaded.setup);
+}
+
+std::unique_ptr<CZel_Setup> LoadBundledSetupWithout(std::initializer_list<const char*> names) {
+  nlohmann::json root = nlohmann::json::parse(ReadFile(BundledSetupPath()));
+  nlohmann::json kept = nlohmann::json::array();
+  for (const nlohmann::json& p : root.at("parameters")) {
+    bool dropped = false;
+    for (const char* name : names) dropped = dropped || p.at("name") == name;
+    if (!dropped) kept.push_back(p);
+  }
+  root["parameters"] = kept;
+  ZelLoadResult loaded = ParseSetupText(root.dump(), "bundled drive");
   if (!loaded.setup) throw std::runtime_error(loaded.error);
   loaded.setup->SetScaleFunctions(Factor, Offset);
   return std::move(loaded.setup);
