@@ -48,14 +48,15 @@ void TimingColumn(ZelTemplateBuilder& b) {
   b.Field(kSlowDividerLabel, "Slow loop sampling frequency divider", kSlowDividerEdit, 0,
           kInputBox, 2);
 
+  // Each formula on one row, split at its "=" so that neither half needs to wrap.
   b.Box(kFormulasBox, "", kRightColumn);
-  b.Add(0, K::Label, "Computation formulas:", kFormulasBox, {0, 0});
-  b.Add(0, K::Label, "PWM period  = 1 /  PWM frequency", kFormulasBox, {1, 0});
-  b.Add(0, K::Label, "Current loop sampling period = PWM period  x  Current loop divider",
-        kFormulasBox, {2, 0});
-  b.Add(0, K::Label,
-        "Speed/position loop sampling period = PWM period  x  Speed/position loop divider",
-        kFormulasBox, {3, 0});
+  b.Add(0, K::Label, "Computation formulas:", kFormulasBox, {0, 0, 1, 2});
+  b.Add(0, K::Label, "PWM period  =", kFormulasBox, {1, 0});
+  b.Add(0, K::Label, "1 /  PWM frequency", kFormulasBox, {1, 1});
+  b.Add(0, K::Label, "Current loop sampling period =", kFormulasBox, {2, 0});
+  b.Add(0, K::Label, "PWM period  x  Current loop divider", kFormulasBox, {2, 1});
+  b.Add(0, K::Label, "Speed/position loop sampling period =", kFormulasBox, {3, 0});
+  b.Add(0, K::Label, "PWM period  x  Speed/position loop divider", kFormulasBox, {3, 1});
 
   b.Box(kComputedBox, "Computed parameters", kRightColumn);
   const int c = kComputedBox;

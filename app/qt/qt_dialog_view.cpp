@@ -448,10 +448,13 @@ void QtDialogView::Sync(int id) {
     case ZelControlKind::Picture: {
       auto* picture = static_cast<QLabel*>(w);
       const QPixmap image = FindImage(s.image);
-      if (image.isNull())
+      if (image.isNull()) {
         picture->setText(Q(s.image));
-      else
+      } else {
         picture->setPixmap(image);
+        // A picture is drawn whole: the layout may not squeeze it below its own size.
+        picture->setMinimumSize(image.size() + QSize(4, 4));
+      }
       break;
     }
     default: break;
@@ -492,6 +495,13 @@ QSize QtDialogView::SizeLimit() const {
 }
 
 void QtDialogView::FitToScreen() {
+  // A picture that got its image while the window was hidden has not told the boxes around
+  // it about its size yet; the nested layouts hear it in turns, from the inside out.
+  for (const auto& [id, w] : widgets_) {
+    if (dialog_.GetControlDef(id)->kind == ZelControlKind::Picture) w->updateGeometry();
+  }
+  for (int turn = 0; turn < 4; ++turn)
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
   scroll_->widget()->layout()->activate();
   const QSize content = scroll_->widget()->sizeHint() + QSize(4, 4);
   resize(content.boundedTo(SizeLimit()));
