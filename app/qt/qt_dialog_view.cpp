@@ -495,13 +495,13 @@ QSize QtDialogView::SizeLimit() const {
 }
 
 void QtDialogView::FitToScreen() {
-  // A picture that got its image while the window was hidden has not told the boxes around
-  // it about its size yet; the nested layouts hear it in turns, from the inside out.
-  for (const auto& [id, w] : widgets_) {
-    if (dialog_.GetControlDef(id)->kind == ZelControlKind::Picture) w->updateGeometry();
+  // A control that changed its size while the window was hidden (a picture that got its
+  // image) has not told the boxes around it: every box measures its content afresh.
+  for (const auto& [id, box] : boxes_) {
+    box.grid->invalidate();
+    if (QWidget* frame = box.body->parentWidget(); frame && frame->layout())
+      frame->layout()->invalidate();
   }
-  for (int turn = 0; turn < 4; ++turn)
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
   scroll_->widget()->layout()->activate();
   const QSize content = scroll_->widget()->sizeHint() + QSize(4, 4);
   resize(content.boundedTo(SizeLimit()));
