@@ -44,9 +44,10 @@ struct ZelControlState {
 };
 
 inline constexpr unsigned kZelTextDefault = 0x000000;
+inline constexpr unsigned kZelTextRed = 0xFF0000;
+
 // Characters, not bytes, of UTF-8 text: what a text limit counts.
 std::size_t ZelTextLength(std::string_view utf8);
-inline constexpr unsigned kZelTextRed = 0xFF0000;
 
 // What a user action was, as the command handlers see it.
 enum class ZelNotify { Clicked, SelChange, EditCommit, Scroll, Spin };
