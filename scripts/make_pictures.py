@@ -49,8 +49,8 @@ def junction(x, y):
 def scheme(controllers, reference, feedbacks, caption):
     """controllers: names along the chain; feedbacks: per controller, (sensor, signal) where
     the sensor is 'encoder', 'estimator', 'tacho', 'load encoder' or 'current'."""
-    axis = 58
-    body = text(6, axis - 14, reference, anchor="start", extra='font-style="italic"')
+    axis = 62
+    body = text(6, axis - 24, reference, anchor="start", extra='font-style="italic"')
     x = 70
     junctions = []
     body += line([(8, axis), (x - 7, axis)])
@@ -66,12 +66,12 @@ def scheme(controllers, reference, feedbacks, caption):
     motor_x = x + 76
     body += (f'<circle cx="{motor_x + 20}" cy="{axis}" r="20" fill="{BLOCK_FILL}" stroke="{INK}" '
              f'stroke-width="1.2"/>\n' + text(motor_x + 20, axis + 4, "M"))
-    body += line([(motor_x + 40, axis), (motor_x + 62, axis)])
-    body += text(motor_x + 64, axis + 4, "load", anchor="start")
-    width = motor_x + 100
+    body += line([(motor_x + 40, axis), (motor_x + 104, axis)])
+    body += text(motor_x + 106, axis + 4, "load", anchor="start")
+    width = motor_x + 140
     sensor_y = axis + 42
     sensor_x = {"current": x + 2, "encoder": motor_x + 2, "tacho": motor_x + 2,
-                "load encoder": motor_x + 64}
+                "load encoder": motor_x + 72}
     drawn = set()
     level = sensor_y + 40
     for i, feedback in reversed(list(enumerate(feedbacks))):
@@ -89,7 +89,7 @@ def scheme(controllers, reference, feedbacks, caption):
                 body += line([(x + 67, axis), (x + 67, sensor_y - 12), (sx + 22, sensor_y - 12),
                               (sx + 22, sensor_y)], arrow=True)
             elif source == "load encoder":
-                body += line([(motor_x + 70, axis + 4), (motor_x + 70, sensor_y)])
+                body += line([(sx + 22, axis), (sx + 22, sensor_y)])
             else:
                 body += line([(tap, axis + 20), (tap, sensor_y)])
         out_x = sx + 22
@@ -103,6 +103,7 @@ def scheme(controllers, reference, feedbacks, caption):
             body += line([(out_x, sensor_y + 30), (out_x, level), (jx, level), (jx, axis + 7)])
         body += text(jx + 6, level - 4, signal, anchor="start", extra='font-style="italic"')
         level += 22
+    level += 8
     body += text(width / 2, level + 6, caption, extra='fill-opacity="0.8"', size=10)
     return svg(width, level + 14, body)
 
