@@ -419,9 +419,7 @@ void CDriveSetupDlg::ShowInputType() {
 
 void CDriveSetupDlg::DisableUnbuiltOpeners() {
   for (const Opener& o : kOpeners) {
-    if (ZelIsDialogRegistered(o.dialog)) continue;
-    EnableChild(o.button, 0);
-    SetChildTooltip(o.button, kNotBuiltTooltip);
+    if (!ZelIsDialogRegistered(o.dialog)) EnableOpener(o.button, o.dialog, false);
   }
 }
 
@@ -560,11 +558,6 @@ void CDriveSetupDlg::OnAxisIdSelected() {
 void CDriveSetupDlg::OnHelp() { ShowHelpTopic(kDriveSetupHelpContext); }
 
 // --- other dialogs --------------------------------------------------------------------------
-
-void CDriveSetupDlg::Sync() {
-  ComputeChipParameters(m_Setup);
-  ComputeScaledParameters(m_Setup);
-}
 
 void CDriveSetupDlg::OnOpener(int button) {
   const Opener* o = FindOpener(button);

@@ -3,6 +3,7 @@
 #include "derive/display_step.h"
 #include "derive/gains.h"
 #include "derive/pipelines.h"
+#include "host/zel_dialog_registry.h"
 #include "host/zel_names.h"
 
 namespace dcservo {
@@ -72,4 +73,15 @@ double CMySetupDlg::DisplayStep(CZel_Parameter& p) { return dcservo::DisplayStep
 void CMySetupDlg::OnChangedParameterValue(const std::string& name) {
   if (const auto* row = dcservo::FindRecomputation(name)) dcservo::RunRecomputation(m_Setup, *row);
   CZel_EditSetupDlg::OnChangedParameterValue(name);
+}
+
+void CMySetupDlg::EnableOpener(int button, const char* name, bool on) {
+  const bool built = ZelIsDialogRegistered(name);
+  EnableChild(button, on && built);
+  SetChildTooltip(button, built ? "" : dcservo::kNotBuiltTooltip);
+}
+
+void CMySetupDlg::Sync() {
+  dcservo::ComputeChipParameters(m_Setup);
+  dcservo::ComputeScaledParameters(m_Setup);
 }

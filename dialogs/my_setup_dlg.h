@@ -10,6 +10,9 @@
 
 namespace dcservo {
 
+// The tooltip of a button whose dialog or test this build does not have.
+inline constexpr char kNotBuiltTooltip[] = "Not available: this build does not have it yet.";
+
 // One row of the single-quantity recomputations: the chip steps run in this order, then the
 // changed parameter is derived back.
 struct SingleQuantityRecomputation {
@@ -39,4 +42,11 @@ class CMySetupDlg : public CZel_EditSetupDlg {
   const ZelMessageMap* GetMessageMap() const override;
   void OnChangedParameterValue(const std::string& name) override;
   double DisplayStep(CZel_Parameter& p) override;
+
+ protected:
+  // A button that opens the registered dialog `name`: enabled when `on` and the dialog is
+  // built; a button whose dialog is missing says so in its tooltip.
+  void EnableOpener(int button, const char* name, bool on);
+  // ComputeChipParameters, then ComputeScaledParameters: the two layers agree again.
+  void Sync();
 };

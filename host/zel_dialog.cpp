@@ -4,6 +4,12 @@
 
 #include "host/zel_errors.h"
 
+std::size_t ZelTextLength(std::string_view utf8) {
+  std::size_t n = 0;
+  for (unsigned char c : utf8) n += (c & 0xC0) != 0x80;  // continuation bytes do not count
+  return n;
+}
+
 namespace {
 
 const ZelControlState& EmptyState() {
@@ -124,6 +130,20 @@ void CZel_Dialog::SetChildTooltip(int id, const std::string& text) {
   ZelControlState* s = MutableState(id);
   if (!s || s->tooltip == text) return;
   s->tooltip = text;
+  Changed(id);
+}
+
+void CZel_Dialog::SetChildTextColour(int id, unsigned rgb) {
+  ZelControlState* s = MutableState(id);
+  if (!s || s->text_colour == rgb) return;
+  s->text_colour = rgb;
+  Changed(id);
+}
+
+void CZel_Dialog::LimitText(int id, int characters) {
+  ZelControlState* s = MutableState(id);
+  if (!s || s->text_limit == characters) return;
+  s->text_limit = characters < 0 ? 0 : characters;
   Changed(id);
 }
 
@@ -430,6 +450,11 @@ bool CZel_Dialog::UserEdit(int id, const std::string& text) {
     return false;
   }
   ZelControlState* s = MutableState(id);
+  if (s->text_limit > 0 && ZelTextLength(text) > static_cast<std::size_t>(s->text_limit)) {
+    refusal_ = "control " + std::to_string(id) + " takes at most " +
+               std::to_string(s->text_limit) + " characters";
+    return false;
+  }
   // Leaving a field without changing it is no edit.
   if (s->text == text) return true;
   s->text = text;

@@ -9,6 +9,7 @@
 #include <set>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/zel_dialog_template.h"
@@ -36,7 +37,17 @@ struct ZelControlState {
   int position = 0;
   std::string image;
   std::string tooltip;  // why a control is unavailable, or what it does
+  // Colour of the control's text as 0xRRGGBB; 0 is the toolkit's own text colour. A label
+  // turns red while the value it names is outside what the drive allows.
+  unsigned text_colour = 0;
+  int text_limit = 0;  // an edit takes at most this many characters; 0: no limit
 };
+
+inline constexpr unsigned kZelTextDefault = 0x000000;
+inline constexpr unsigned kZelTextRed = 0xFF0000;
+
+// Characters, not bytes, of UTF-8 text: what a text limit counts.
+std::size_t ZelTextLength(std::string_view utf8);
 
 // What a user action was, as the command handlers see it.
 enum class ZelNotify { Clicked, SelChange, EditCommit, Scroll, Spin };
@@ -153,6 +164,9 @@ class CZel_Dialog {
   void ShowChildren(std::span<const int> ids, int show);
   void SetChildText(int id, const std::string& text);
   void SetChildTooltip(int id, const std::string& text);
+  void SetChildTextColour(int id, unsigned rgb);
+  // The most characters the edit takes; longer text is refused as typed. 0 lifts the limit.
+  void LimitText(int id, int characters);
   std::string GetChildText(int id) const;
   void CheckDlgButton(int id, int check);
   int IsDlgButtonChecked(int id) const;

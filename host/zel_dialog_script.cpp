@@ -1,6 +1,7 @@
 #include "host/zel_dialog_script.h"
 
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -189,6 +190,13 @@ int Resolve(const CZel_Dialog& top, const ZelScriptAction& a, std::initializer_l
   }
   error = "the step names no control (\"id\", \"param\" or \"caption\")";
   return 0;
+}
+
+// "#rrggbb", as dumps name text colours.
+std::string ZelColourName(unsigned rgb) {
+  char text[8];
+  std::snprintf(text, sizeof text, "#%06x", rgb & 0xFFFFFFu);
+  return text;
 }
 
 std::string Refused(const CZel_Dialog& top) { return "refused: " + top.LastRefusal(); }
@@ -456,6 +464,8 @@ std::string ZelDumpDialog(const CZel_Dialog& dialog, const std::string& paramete
         break;
     }
     if (!s.image.empty()) c["image"] = s.image;
+    if (s.text_colour != kZelTextDefault) c["colour"] = ZelColourName(s.text_colour);
+    if (s.text_limit > 0) c["text_limit"] = s.text_limit;
     if (setup_dlg) {
       const auto bound = setup_dlg->GetControlBinding(id);
       if (!bound.parameter.empty()) c["bound"] = {{"parameter", bound.parameter}, {"role", RoleName(bound.role)}};

@@ -3,9 +3,9 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config nlohmann-json3-dev libcli11-dev
           libgtest-dev libgmock-dev libbenchmark-dev
-          # Qt front end; Qt Charts needs the OpenGL module's CMake files, and the off-screen
-          # tests need a font to draw text with.
-          qt6-base-dev qt6-charts-dev libqt6opengl6-dev fonts-dejavu-core)
+          # Qt front end; Qt Charts needs the OpenGL module's CMake files, the off-screen
+          # tests need a font to draw text with, and the dialogs' pictures are SVG.
+          qt6-base-dev qt6-charts-dev libqt6opengl6-dev fonts-dejavu-core libqt6svg6)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -101,6 +101,20 @@ QPixmap FindImage(const std::string& name) {
   return {};
 }
 
+// A colour of 0 gives the widget the palette of the style back.
+void ShowTextColour(QWidget* w, unsigned rgb) {
+  if (rgb == kZelTextDefault) {
+    if (w->testAttribute(Qt::WA_SetPalette)) w->setPalette(QPalette());
+    return;
+  }
+  const QColor colour(static_cast<int>((rgb >> 16) & 0xFF), static_cast<int>((rgb >> 8) & 0xFF),
+                      static_cast<int>(rgb & 0xFF));
+  QPalette palette = w->palette();
+  for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+    palette.setColor(role, colour);
+  w->setPalette(palette);
+}
+
 int KeyOf(const QKeyEvent& e) {
   switch (e.key()) {
     case Qt::Key_Return:
@@ -165,6 +179,8 @@ void ShowEdit(QWidget* w, const ZelControlDef& def, const ZelControlState& s) {
   const QString text = s.blank ? QString() : Q(s.text);
   if (edit->text() != text) edit->setText(text);
   edit->setReadOnly(def.style & kStyleReadOnly);
+  // QLineEdit's own limit is 32767 characters: "no limit" for a one-line field.
+  edit->setMaxLength(s.text_limit > 0 ? s.text_limit : 32767);
 }
 
 QWidget* CreateText(const ZelControlDef& def, QWidget* parent) {
@@ -313,10 +329,13 @@ QWidget* CreatePicture(const ZelControlDef&, QWidget* parent) {
 void ShowPicture(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
   auto* picture = static_cast<QLabel*>(w);
   const QPixmap image = FindImage(s.image);
-  if (image.isNull())
+  if (image.isNull()) {
     picture->setText(Q(s.image));
-  else
+  } else {
     picture->setPixmap(image);
+    // A picture is drawn whole: the layout may not squeeze it below its own size.
+    picture->setMinimumSize(image.size() + QSize(4, 4));
+  }
 }
 
 QWidget* CreateGraph(const ZelControlDef&, QWidget* parent) {
@@ -490,6 +509,8 @@ void QtDialogView::Sync(int id) {
   }
   w->setEnabled(s.enabled);
   if (const auto show = RowOf(def->kind).show) show(w, *def, s);
+  ShowTextColour(w, s.text_colour);
+  w->setToolTip(Q(s.tooltip));
   w->setVisible(s.shown);
   if (def->group) SyncGroupFrame(def->group);
 }
@@ -524,6 +545,13 @@ QSize QtDialogView::SizeLimit() const {
 }
 
 void QtDialogView::FitToScreen() {
+  // A control that changed its size while the window was hidden (a picture that got its
+  // image) has not told the boxes around it: every box measures its content afresh.
+  for (const auto& [id, box] : boxes_) {
+    box.grid->invalidate();
+    if (QWidget* frame = box.body->parentWidget(); frame && frame->layout())
+      frame->layout()->invalidate();
+  }
   scroll_->widget()->layout()->activate();
   const QSize content = scroll_->widget()->sizeHint() + QSize(4, 4);
   resize(content.boundedTo(SizeLimit()));

@@ -1,9 +1,12 @@
 // `dcservo edit` end to end: the real program, the plug-in's EditSetup and a dialog script.
 // OK saves where the setup came from (or where asked); Cancel leaves the file alone.
 
+#include <functional>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "dialogs/drive_info_dlg.h"
 #include "host/zel_dialog_setup.h"
 
 #include "host/zel_setup_file.h"
@@ -138,6 +141,47 @@ TEST(EditCommand, CancelAfterAnEditAsksBeforeDiscardingIt) {
   const auto kept = RunDcservo("edit " + ShellQuote(setup) + " --script " + ShellQuote(script));
   ASSERT_EQ(kept.exit_code, 0) << kept.err << kept.out;
   EXPECT_NEAR(ValueIn(setup, "Kp_C_scl"), 0.3, 1e-4);
+}
+
+// The dialogs that the drive setup opens, each on its own from a script: OK saves.
+TEST(EditCommand, EachDialogOfTheDriveSetupRunsFromAScriptAndOkSaves) {
+  using namespace dcservo::drive_info;
+  struct Case {
+    const char* dialog;
+    std::string steps;
+    std::function<void(const CZel_Setup&)> check;
+  };
+  const Case cases[] = {
+      {"advanced", R"({"do": "set", "param": "SLPER", "text": "20"})",
+       [](const CZel_Setup& s) {
+         EXPECT_EQ(s.GetParameterValueInBaseUnit("SLPER"), 20);
+         // 20 samples of 0.5 ms are 10 of 1 ms.
+         EXPECT_EQ(s.GetParameterValueInInternalUnit("time_Imax_Prot"), 10);
+       }},
+      {"external-reference", R"({"do": "click", "caption": "Analogue"})",
+       [](const CZel_Setup& s) { EXPECT_EQ(s.GetParameterValueInBaseUnit("isAnalogueReference"), 1); }},
+      {"drive-info",
+       R"({"do": "key", "key": "s", "ctrl": true, "shift": true, "alt": true},
+          {"do": "set", "id": )" + std::to_string(kE2romEdit) + R"(, "text": "16"},
+          {"do": "set", "id": )" + std::to_string(kApplicationIdEdit) + R"(, "text": "cell 4"})",
+       [](const CZel_Setup& s) {
+         EXPECT_EQ(s.GetE2ROMSize(), 16384);
+         EXPECT_EQ(s.GetUserAppID(), "cell 4");
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dialog);
+    TempDir dir;
+    const std::string setup = dir.File("drive.json"), script = dir.File("s.json");
+    WriteFile(setup, ReadFile(BundledSetupPath()));
+    WriteFile(script, "[" + c.steps + R"(, {"do": "ok"}])");
+    const auto r = RunDcservo("edit " + ShellQuote(setup) + " --dialog " + c.dialog +
+                              " --script " + ShellQuote(script));
+    ASSERT_EQ(r.exit_code, 0) << r.err << r.out;
+    ZelLoadResult saved = LoadSetupFile(setup);
+    ASSERT_NE(saved.setup, nullptr) << saved.error;
+    c.check(*saved.setup);
+  }
 }
 
 }  // namespace

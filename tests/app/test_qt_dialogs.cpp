@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -22,6 +23,9 @@
 #include "app/qt/qt_dialog_view.h"
 #include "app/qt/qt_graph_view.h"
 #include "app/qt/qt_session.h"
+#include "dialogs/advanced_dlg.h"
+#include "dialogs/analog_reference_dlg.h"
+#include "dialogs/drive_info_dlg.h"
 #include "dialogs/drive_setup_dlg.h"
 #include "host/zel_graph.h"
 #include "host/zel_test_dlg.h"
@@ -436,6 +440,63 @@ TEST(QtDialogs, DriveSetupOnScreenStoresATypedGainAsTheChipHoldsIt) {
   }});
   EXPECT_EQ(result, kIdOk);
   EXPECT_GT(testing_support::ReadFile(shot).size(), 1000u);
+}
+
+// The dialogs that the drive setup opens, each drawn on screen as the bundled drive shows
+// them: whole, tidy, within the screen, and saved for a look.
+void ExpectTidyAndSave(QtDialogView& view, const std::string& file) {
+  EXPECT_LE(view.width(), 1366);
+  EXPECT_LE(view.height(), 768);
+  ExpectNoOverlap(view);
+  const std::string shot = testing_support::BinaryDir() + "/" + file;
+  EXPECT_TRUE(view.grab().save(QString::fromStdString(shot), "PNG"));
+  EXPECT_GT(testing_support::ReadFile(shot).size(), 1000u);
+}
+
+TEST(QtDialogs, AdvancedDialogMarksAFastLoopBelowItsMinimumInRed) {
+  Session();
+  auto setup = testing_support::LoadBundledSetup();
+  setup->SetParameterValueInBaseUnit("Ts_C_min", 60e-6);
+  CAdvancedDialog dlg(*setup);
+  using namespace dcservo::advanced;
+  RunShown(dlg, {[&](QtDialogView& view) {
+    auto* picture = qobject_cast<QLabel*>(view.Widget(kSchemePicture));
+    ASSERT_NE(picture, nullptr);
+    EXPECT_FALSE(picture->pixmap().isNull());  // the scheme's SVG, not its number
+    EXPECT_GE(picture->height(), picture->pixmap().height());
+    Type(Find<QLineEdit>(view, kFastDividerEdit), "2");
+    Type(Find<QLineEdit>(view, kFastDividerEdit), "1");
+    auto* label = qobject_cast<QLabel*>(view.Widget(kFastPeriodLabel));
+    EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(Qt::red));
+    EXPECT_TRUE(view.Widget(kFastMarker)->isVisible());
+    ExpectTidyAndSave(view, "qt_advanced.png");
+    dlg.EndDialog(kIdCancel);
+  }});
+}
+
+TEST(QtDialogs, ExternalReferenceAndDriveInfoAreTidy) {
+  Session();
+  auto setup = testing_support::LoadBundledSetup();
+  setup->SetParameterValueInBaseUnit("isAnalogueReference", 1);
+  setup->SetParameterValueInBaseUnit("isLimitMaximum", 1);
+  CAnalogReferenceDlg reference(*setup);
+  RunShown(reference, {[&](QtDialogView& view) {
+    EXPECT_TRUE(view.Widget(dcservo::external_reference::kFirstLimitEdit)->isVisible());
+    ExpectTidyAndSave(view, "qt_external_reference.png");
+    reference.EndDialog(kIdCancel);
+  }});
+  CDriveInfo info(*setup);
+  RunShown(info, {[&](QtDialogView& view) {
+    QLineEdit* app_id = Find<QLineEdit>(view, dcservo::drive_info::kApplicationIdEdit);
+    EXPECT_EQ(app_id->maxLength(), dcservo::kApplicationIdLength);
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_S,
+                  Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
+    QApplication::sendEvent(app_id, &key);
+    EXPECT_TRUE(info.InServiceMode());
+    EXPECT_TRUE(Find<QLineEdit>(view, dcservo::drive_info::kE2romEdit)->isEnabled());
+    ExpectTidyAndSave(view, "qt_drive_info.png");
+    info.EndDialog(kIdCancel);
+  }});
 }
 
 }  // namespace

@@ -248,15 +248,26 @@ class DriveSetupOpeners : public DriveSetupDialog {
   double kpi_before_ = 0;
 };
 
-TEST_F(DriveSetupOpeners, ButtonsWithoutTheirDialogStayDisabled) {
-  Register(dialog_names::kAdvanced, kIdOk);
+TEST_F(DriveSetupOpeners, EachButtonIsOnOnceItsDialogIsBuilt) {
+  struct Opener {
+    int button;
+    const char* dialog;
+  };
+  const Opener openers[] = {
+      {kDetect, dialog_names::kVdcTest},           {kCurrentTune, dialog_names::kCurrentTest},
+      {kSpeedTune, dialog_names::kSpeedTest},      {kPositionTune, dialog_names::kPositionTest},
+      {kMotorSetup, dialog_names::kMotorSetup},    {kAdvanced, dialog_names::kAdvanced},
+      {kDriveInfo, dialog_names::kDriveInfo},      {kReferenceSetup, dialog_names::kExternalReference}};
+  Prepare({{"ExternalReference", 1}});
   Open();
-  EXPECT_TRUE(Enabled(kAdvanced));
-  EXPECT_THAT(State(kAdvanced).tooltip, IsEmpty());
-  for (int id : {kDetect, kCurrentTune, kSpeedTune, kPositionTune, kMotorSetup, kDriveInfo}) {
-    EXPECT_FALSE(Enabled(id)) << id;
-    EXPECT_EQ(State(id).tooltip, kNotBuiltTooltip) << id;
+  for (const Opener& o : openers) {
+    SCOPED_TRACE(o.dialog);
+    const bool built = ZelIsDialogRegistered(o.dialog);
+    EXPECT_EQ(Enabled(o.button), built);
+    EXPECT_EQ(State(o.button).tooltip, built ? "" : kNotBuiltTooltip);
   }
+  // The advanced, external reference and drive info dialogs are built.
+  for (int id : {kAdvanced, kDriveInfo, kReferenceSetup}) EXPECT_TRUE(Enabled(id)) << id;
 }
 
 TEST_F(DriveSetupOpeners, OkOnlyOpenersSynchroniseAfterOkButNotAfterCancel) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
@@ -35,6 +36,21 @@ std::unique_ptr<CZel_Setup> LoadBundledSetup() {
 
 void RunOk(CZel_Setup& setup, const char* quantity, dcservo::Direction direction) {
   EXPECT_EQ(dcservo::RunStep(setup, quantity, direction), 1) << quantity;
+}
+
+std::unique_ptr<CZel_Setup> LoadBundledSetupWithout(std::initializer_list<const char*> names) {
+  nlohmann::json root = nlohmann::json::parse(ReadFile(BundledSetupPath()));
+  nlohmann::json kept = nlohmann::json::array();
+  for (const nlohmann::json& p : root.at("parameters")) {
+    bool dropped = false;
+    for (const char* name : names) dropped = dropped || p.at("name") == name;
+    if (!dropped) kept.push_back(p);
+  }
+  root["parameters"] = kept;
+  ZelLoadResult loaded = ParseSetupText(root.dump(), "bundled drive");
+  if (!loaded.setup) throw std::runtime_error(loaded.error);
+  loaded.setup->SetScaleFunctions(Factor, Offset);
+  return std::move(loaded.setup);
 }
 
 void Put(CZel_Setup& setup, std::initializer_list<Param> params) {

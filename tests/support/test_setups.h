@@ -17,6 +17,8 @@ std::string BinaryDir();
 
 // The bundled drive, scales attached as a host attaches the plug-in's exports.
 std::unique_ptr<CZel_Setup> LoadBundledSetup();
+// The bundled drive without these parameters: a drive that lacks an optional feature.
+std::unique_ptr<CZel_Setup> LoadBundledSetupWithout(std::initializer_list<const char*> names);
 
 struct Param {
   const char* name;
