@@ -105,6 +105,57 @@ BodeData ComputeBodeData(CZel_Setup& setup, int points) {
   return data;
 }
 
+std::unique_ptr<CGraphDocument> MakeBodeDocument(const BodeData& data) {
+  auto doc = std::make_unique<CGraphDocument>();
+  const int x = doc->AddChannel("Frequency", "Hz");
+  CGraphFilter& magnitude = *doc->GetAt(0);
+  CGraphFilter& phase = *doc->GetAt(doc->AddFilter());
+  CGraphFilter& both = *doc->GetAt(doc->AddFilter());
+  int colour = 0;
+  for (const BodeCurve& c : data.curves) {
+    const int mag = doc->AddChannel(c.name + " magnitude", "dB");
+    const int ph = doc->AddChannel(c.name + " phase", "deg");
+    // Cascades thinner, over the filters they combine.
+    const int style = c.filter ? 2 : 1;
+    magnitude.AddCurve(c.name, x, mag, 1, style, RGB16(colour));
+    phase.AddCurve(c.name, x, ph, 1, style, RGB16(colour));
+    both.AddCurve(c.name + " (dB)", x, mag, 1, style, RGB16(colour));
+    both.AddCurve(c.name + " (deg)", x, ph, 2, 1, RGB16(colour));
+    ++colour;
+  }
+  for (std::size_t i = 0; i < data.frequency_hz.size(); ++i) {
+    std::vector<double> row{data.frequency_hz[i]};
+    for (const BodeCurve& c : data.curves) {
+      row.push_back(c.magnitude_db[i]);
+      row.push_back(c.phase_deg[i]);
+    }
+    doc->AddPoint(row);
+  }
+  return doc;
+}
+
+std::string WriteBodeFile(const BodeData& data, const std::string& path) {
+  const std::string ext = path.size() >= 4 ? path.substr(path.size() - 4) : std::string();
+  bool (*writer)(const CGraphWindow&, const std::string&) =
+      ext == ".svg" ? ZelWriteGraphSvg : ext == ".png" ? ZelWriteGraphPng
+                                                       : ext == ".csv" ? ZelWriteGraphCsv : nullptr;
+  if (!writer) return path + ": the response is written as .svg, .png or .csv";
+  // The writers draw a graph control; this one lives only for the write.
+  ZelDialogTemplate tmpl{0, "Frequency response", 0, {}};
+  tmpl.controls.push_back({1, ZelControlKind::Graph});
+  CZel_Dialog holder(tmpl);
+  std::unique_ptr<CGraphDocument> doc = MakeBodeDocument(data);
+  CGraphWindow graph;
+  graph.SetTitle("Magnitude (dB, left) and phase (deg, right) as the drive runs the filters");
+  graph.SetLogX(true);
+  graph.SubclassDlgItem(1, &holder, doc->GetAt(2));
+  graph.RefreshGraph();
+  graph.DoZoomOut();
+  const bool written = writer(graph, path);
+  graph.Detach();
+  return written ? std::string() : path + ": cannot be written";
+}
+
 int RunFiltersDialog(CZel_Setup& setup, int test_running, CZel_Dialog* parent) {
   if (!HasBiquadFilters(setup)) return 0;
   ComputeChipParameters(setup);
@@ -260,33 +311,13 @@ void CFiltersDialog::RedrawResponse() {
 }
 
 void CFiltersDialog::AttachGraphs() {
-  auto doc = std::make_unique<CGraphDocument>();
-  const int x = doc->AddChannel("Frequency", "Hz");
-  CGraphFilter& magnitude = *doc->GetAt(0);
-  CGraphFilter& phase = *doc->GetAt(doc->AddFilter());
-  int colour = 0;
-  for (const BodeCurve& c : m_Bode.curves) {
-    const int mag = doc->AddChannel(c.name + " magnitude", "dB");
-    const int ph = doc->AddChannel(c.name + " phase", "deg");
-    const int style = c.filter ? 2 : 1;
-    magnitude.AddCurve(c.name, x, mag, 1, style, RGB16(colour));
-    phase.AddCurve(c.name, x, ph, 1, style, RGB16(colour));
-    ++colour;
-  }
-  for (std::size_t i = 0; i < m_Bode.frequency_hz.size(); ++i) {
-    std::vector<double> row{m_Bode.frequency_hz[i]};
-    for (const BodeCurve& c : m_Bode.curves) {
-      row.push_back(c.magnitude_db[i]);
-      row.push_back(c.phase_deg[i]);
-    }
-    doc->AddPoint(row);
-  }
+  std::unique_ptr<CGraphDocument> doc = MakeBodeDocument(m_Bode);
   m_MagnitudeGraph.SetTitle("Magnitude (dB)");
   m_PhaseGraph.SetTitle("Phase (deg)");
   m_MagnitudeGraph.SetLogX(true);
   m_PhaseGraph.SetLogX(true);
-  m_MagnitudeGraph.SubclassDlgItem(kBodeMagnitude, this, &magnitude);
-  m_PhaseGraph.SubclassDlgItem(kBodePhase, this, &phase);
+  m_MagnitudeGraph.SubclassDlgItem(kBodeMagnitude, this, doc->GetAt(0));
+  m_PhaseGraph.SubclassDlgItem(kBodePhase, this, doc->GetAt(1));
   m_BodeDocument = std::move(doc);
   for (CGraphWindow* g : {&m_MagnitudeGraph, &m_PhaseGraph}) {
     g->RefreshGraph();

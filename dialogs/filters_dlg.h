@@ -56,6 +56,13 @@ struct BodeData {
 // The designer runs on the setup's filter description; the slots it holds are restored.
 BodeData ComputeBodeData(CZel_Setup& setup, int points = 400);
 
+// The response as plot data: channel 0 the frequency, then each curve's magnitude and phase.
+// Filter 0 plots the magnitudes, filter 1 the phases, filter 2 both (phase on the right axis).
+std::unique_ptr<CGraphDocument> MakeBodeDocument(const BodeData& data);
+// Writes the response as a plot (.svg, .png) or as data (.csv), by the file's extension, as
+// the dialog draws it. Empty on success, else why nothing was written.
+std::string WriteBodeFile(const BodeData& data, const std::string& path);
+
 // How a tuning test opens the dialog: both pipelines before, and after OK both again, with
 // the new coefficients sent to the drive at once while the test runs. The modal result, or
 // 0 when the drive has no biquad filters.
