@@ -115,12 +115,12 @@ ZelDialogTemplate MakeInertiaQuestionTemplate() {
   b.Add(kInertiaQuestionText, K::Label,
         "Motor inertia is bigger than the value previously set for total inertia (motor + "
         "load). You have the following options:",
-        0, {0, 0, 1, 3}, kStyleWide);
+        0, {0, 0, 2, 3}, kStyleWide);  // two rows: the wrapped text needs them
   b.Add(kIncreaseTotalInertia, K::Radio,
-        "Increase total inertia to match your motor inertia (default)", 0, {1, 0, 1, 3});
+        "Increase total inertia to match your motor inertia (default)", 0, {2, 0, 1, 3});
   b.Add(kDisregardMotorInertia, K::Radio,
-        "Leave total inertia unchanged and disregard motor inertia", 0, {2, 0, 1, 3});
-  b.Add(kIdOk, K::Button, "OK", 0, {3, 2});
+        "Leave total inertia unchanged and disregard motor inertia", 0, {3, 0, 1, 3});
+  b.Add(kIdOk, K::Button, "OK", 0, {4, 2});
   return b.Build();
 }
 
