@@ -13,10 +13,15 @@ Run from anywhere with the Debian python3-scipy:  /usr/bin/python3 make_bode_vec
 
 import math
 import os
+import sys
 
 import numpy as np
 import scipy
 from scipy import signal
+
+# The designs from the analogue prototypes are the biquad designer's reference script's.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "design"))
+from make_biquad_vectors import design  # noqa: E402
 
 TS = 0.0005
 POINTS = 400
@@ -34,31 +39,8 @@ CASES = [
 ]
 
 
-def prewarped(f):
-    return 2.0 / TS * math.tan(math.pi * f * TS)
-
-
-def analogue(code, f1, third):
-    w = prewarped(f1)
-    if code == 0:
-        return [w], [1.0, w]
-    if code in (1, 2, 3, 4):
-        den = [1.0, w / third, w * w]
-        num = {1: [w * w], 2: [1.0, 0.0, w * w], 3: [1.0, 0.0, 0.0], 4: [w / third, 0.0]}[code]
-        return num, den
-    wp = prewarped(third)
-    num, den = [1.0 / w, 1.0], [1.0 / wp, 1.0]
-    if code == 9:
-        num, den = np.polymul(num, num), np.polymul(den, den)
-    return num, den
-
-
 def quantised(code, f1, third):
-    b, a = signal.bilinear(*analogue(code, f1, third), fs=1.0 / TS)
-    b = np.atleast_1d(b) / a[0]
-    a = np.atleast_1d(a) / a[0]
-    b = list(np.concatenate([b, np.zeros(3 - len(b))]))
-    a = list(np.concatenate([a, np.zeros(3 - len(a))]))
+    b, a = design(code, f1, third, TS)
     c = [b[0], b[1], b[2], a[1], a[2]]
     m = max(abs(x) for x in c)
     n = 1 if m == 1.0 else (math.ceil(math.log2(m)) if m > 1 else 0)

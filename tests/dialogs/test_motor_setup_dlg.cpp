@@ -20,10 +20,7 @@ using namespace dcservo;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
-struct Value {
-  const char* name;
-  double base;
-};
+using testing_support::Value;
 
 // The catalogue shipped with the program, and a user database of the test's own.
 class MotorSetupDialog : public testing_support::DialogHarness<CMotorSetupDialog> {
@@ -41,9 +38,6 @@ class MotorSetupDialog : public testing_support::DialogHarness<CMotorSetupDialog
       unsetenv("XDG_DATA_HOME");
     else
       setenv("XDG_DATA_HOME", old_xdg_.c_str(), 1);
-  }
-  void Put(std::initializer_list<Value> values) {
-    for (const Value& v : values) ASSERT_TRUE(setup_->SetParameterValueInBaseUnit(v.name, v.base));
   }
   std::string UserFile(const std::string& name) const {
     return data_.path() + "/dcservo/motors/" + name + ".json";
