@@ -561,10 +561,7 @@ void CDriveSetupDlg::OnHelp() { ShowHelpTopic(kDriveSetupHelpContext); }
 
 // --- other dialogs --------------------------------------------------------------------------
 
-void CDriveSetupDlg::Sync() {
-  ComputeChipParameters(m_Setup);
-  ComputeScaledParameters(m_Setup);
-}
+void CDriveSetupDlg::Sync() { SynchroniseSetup(m_Setup); }
 
 void CDriveSetupDlg::OnOpener(int button) {
   const Opener* o = FindOpener(button);

@@ -158,13 +158,11 @@ std::string WriteBodeFile(const BodeData& data, const std::string& path) {
 
 int RunFiltersDialog(CZel_Setup& setup, int test_running, CZel_Dialog* parent) {
   if (!HasBiquadFilters(setup)) return 0;
-  ComputeChipParameters(setup);
-  ComputeScaledParameters(setup);
+  SynchroniseSetup(setup);
   CFiltersDialog dialog(setup, test_running, parent);
   const int result = dialog.DoModal();
   if (result == kIdOk) {
-    ComputeChipParameters(setup);
-    ComputeScaledParameters(setup);
+    SynchroniseSetup(setup);  // designs the filters into their slots
     if (test_running) dialog.Designer().WriteFiltersToChip(setup);
   }
   return result;

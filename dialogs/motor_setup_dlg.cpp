@@ -278,12 +278,10 @@ void CMotorSetupDialog::OnDisplacementRefreshed(const std::string& name) {
 
 void CMotorSetupDialog::OnTestConnections() {
   if (!ZelIsDialogRegistered(dialog_names::kEncoderTest)) return;
-  ComputeChipParameters(m_Setup);
-  ComputeScaledParameters(m_Setup);
+  SynchroniseSetup(m_Setup);
   if (std::unique_ptr<CZel_Dialog> test = ZelCreateDialog(dialog_names::kEncoderTest, m_Setup, this))
     test->DoModal();
-  ComputeChipParameters(m_Setup);
-  ComputeScaledParameters(m_Setup);
+  SynchroniseSetup(m_Setup);
   RefreshAllParameters(0);
 }
 
