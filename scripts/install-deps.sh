@@ -5,7 +5,9 @@ packages=(build-essential cmake ninja-build pkg-config nlohmann-json3-dev libcli
           libgtest-dev libgmock-dev libbenchmark-dev
           # Qt front end; Qt Charts needs the OpenGL module's CMake files, and the off-screen
           # tests need a font to draw text with.
-          qt6-base-dev qt6-charts-dev libqt6opengl6-dev fonts-dejavu-core)
+          qt6-base-dev qt6-charts-dev libqt6opengl6-dev fonts-dejavu-core
+          # the dialogs' pictures are SVG files, read through Qt's SVG image plug-in
+          libqt6svg6)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
