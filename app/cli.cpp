@@ -4,6 +4,7 @@
 
 #include "app/command.h"
 #include "host/zel_format.h"
+#include "host/zel_motor_database.h"
 
 void SetupArgs::AddTo(CLI::App& cmd, bool with_options) {
   cmd.add_option("-s,--setup", setup, "Drive setup file (default: the bundled drive)");
@@ -80,6 +81,8 @@ int RunCommandLine(int argc, char** argv) {
   app.require_subcommand(1);
   app.set_version_flag("--version", "dcservo 0.1.0");
 
+  // The motor catalogue ships beside the bundled drive.
+  ZelSetMotorCatalogueDirectory(SetupSession::ResourceDirectory() + "/motors");
   auto commands = MakeCommands();
   std::vector<CLI::App*> subcommands;
   for (auto& command : commands) {

@@ -11,6 +11,7 @@
 #include "derive/probes.h"
 #include "design/biquad_designer.h"
 #include "design/design_report.h"
+#include "dialogs/filters_dlg.h"
 
 namespace {
 
@@ -78,9 +79,13 @@ class FiltersCommand : public Command {
     cmd.add_option("SETUP", positional_setup_, "Drive setup file (same as --setup)");
     cmd.add_option("--out", out_, "Save the setup with its designed slots to this file");
     cmd.add_flag("--json", json_, "Print the slots and the report as JSON");
+    cmd.add_option("--bode", bode_,
+                   "Write the filters' frequency response, as the drive runs them, to "
+                   "FILE.svg, FILE.png or FILE.csv");
   }
 
   int Execute(const CLI::App& cmd) override {
+    if (!bode_.empty()) CheckBodePath();
     SetupSession session(ResolveSetup(args_.setup, positional_setup_));
     session.Apply(args_.InOrder(cmd));
     CZel_Setup& setup = session.Setup();
@@ -97,14 +102,28 @@ class FiltersCommand : public Command {
       std::printf("%s\n", ReportJson(report).dump(2).c_str());
     else
       std::fputs(dcservo::FormatBiquadReport(report).c_str(), stdout);
-    if (!out_.empty()) session.Save(out_);
     if (!done) throw CommandError(kExitFailed, "not every filter that is on could be designed");
+    if (!bode_.empty()) WriteBode(setup);
+    if (!out_.empty()) session.Save(out_);
     return 0;
   }
 
  private:
+  void CheckBodePath() const {
+    const std::string ext = bode_.size() >= 4 ? bode_.substr(bode_.size() - 4) : "";
+    if (ext != ".svg" && ext != ".png" && ext != ".csv")
+      throw CommandError(kExitBadInput, bode_ + ": the response is written as .svg, .png or .csv");
+  }
+  void WriteBode(CZel_Setup& setup) const {
+    const dcservo::BodeData data = dcservo::ComputeBodeData(setup);
+    if (data.curves.empty())
+      std::fprintf(stderr, "dcservo: no filter is on; the response is flat\n");
+    if (std::string why = dcservo::WriteBodeFile(data, bode_); !why.empty())
+      throw CommandError(kExitFailed, why);
+  }
+
   SetupArgs args_;
-  std::string positional_setup_, out_;
+  std::string positional_setup_, out_, bode_;
   bool json_ = false;
 };
 

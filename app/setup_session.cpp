@@ -40,11 +40,12 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-std::string SetupSession::BundledSetupPath() {
-  if (const char* env = std::getenv("DCSERVO_RESOURCES"); env && *env)
-    return std::string(env) + "/setups/default.json";
-  return std::string(DCSERVO_RESOURCE_DIR) + "/setups/default.json";
+std::string SetupSession::ResourceDirectory() {
+  if (const char* env = std::getenv("DCSERVO_RESOURCES"); env && *env) return env;
+  return DCSERVO_RESOURCE_DIR;
 }
+
+std::string SetupSession::BundledSetupPath() { return ResourceDirectory() + "/setups/default.json"; }
 
 SetupSession::SetupSession(const std::string& setup_path)
     : setup_path_(setup_path.empty() ? BundledSetupPath() : setup_path) {

@@ -33,6 +33,8 @@ class SetupSession {
   explicit SetupSession(const std::string& setup_path);
 
   static std::string BundledSetupPath();
+  // The program's resources: $DCSERVO_RESOURCES, else the build's resources folder.
+  static std::string ResourceDirectory();
 
   CZel_Setup& Setup() { return *setup_; }
   const std::string& Path() const { return setup_path_; }

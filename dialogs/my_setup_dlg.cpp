@@ -49,6 +49,11 @@ const SingleQuantityRecomputation* FindRecomputation(const std::string& name) {
   return nullptr;
 }
 
+void SynchroniseSetup(CZel_Setup& setup) {
+  ComputeChipParameters(setup);
+  ComputeScaledParameters(setup);
+}
+
 void RunRecomputation(CZel_Setup& setup, const SingleQuantityRecomputation& row) {
   if (row.before) row.before(setup);
   for (const char* chip : row.chip_steps) RunStep(setup, chip, Direction::ToChip);
@@ -81,7 +86,4 @@ void CMySetupDlg::EnableOpener(int button, const char* name, bool on) {
   SetChildTooltip(button, built ? "" : dcservo::kNotBuiltTooltip);
 }
 
-void CMySetupDlg::Sync() {
-  dcservo::ComputeChipParameters(m_Setup);
-  dcservo::ComputeScaledParameters(m_Setup);
-}
+void CMySetupDlg::Sync() { dcservo::SynchroniseSetup(m_Setup); }

@@ -28,6 +28,10 @@ std::span<const SingleQuantityRecomputation> SingleQuantityRecomputations();
 // The row for a parameter name (without regard to case), or null.
 const SingleQuantityRecomputation* FindRecomputation(const std::string& name);
 
+// Chip parameters from the scaled ones, then the scaled ones back from them: what a dialog
+// does around each child dialog and test so that both layers agree.
+void SynchroniseSetup(CZel_Setup& setup);
+
 // Runs a row's steps; a step that misses a parameter changes nothing and the rest still run.
 void RunRecomputation(CZel_Setup& setup, const SingleQuantityRecomputation& row);
 

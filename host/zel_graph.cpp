@@ -155,7 +155,7 @@ void CGraphWindow::DoZoomOut() {
     const int a = curve.axis == 2 ? 1 : 0;
     for (int i = 0; i < n; ++i) {
       const double x = doc.GetValue(curve.x_channel, i), y = doc.GetValue(curve.y_channel, i);
-      if (!std::isfinite(x) || !std::isfinite(y)) continue;
+      if (!std::isfinite(x) || !std::isfinite(y) || (log_x_ && x <= 0)) continue;
       xlo = std::min(xlo, x);
       xhi = std::max(xhi, x);
       ylo[a] = std::min(ylo[a], y);

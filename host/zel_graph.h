@@ -103,6 +103,9 @@ class CGraphWindow {
   int CreateWMF(const std::string& base_name);
 
   void SetTitle(const std::string& title) { title_ = title; }
+  // A logarithmic x axis (frequency responses): points at or below 0 are not drawn.
+  void SetLogX(bool log) { log_x_ = log; }
+  bool IsLogX() const { return log_x_; }
   const std::string& GetTitle() const { return title_; }
   const CGraphFilter* GetFilter() const { return filter_; }
   const CGraphDocument* GetDocument() const { return filter_ ? &filter_->GetDocument() : nullptr; }
@@ -122,6 +125,7 @@ class CGraphWindow {
   std::string title_;
   ZelAxisRange x_, y1_, y2_;
   int drawn_ = 0;
+  bool log_x_ = false;
 };
 
 // Files of a graph, as the window saves them. Each returns true when the file was written.

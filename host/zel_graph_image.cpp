@@ -19,8 +19,13 @@ struct Frame {
   int left, top, right, bottom;  // plot area, pixels
   ZelAxisRange x, y1, y2;
   bool has_axis2;
+  bool log_x;
 
-  double Px(double v) const { return left + (v - x.lo) / (x.hi - x.lo) * (right - left); }
+  double Px(double v) const {
+    if (log_x)
+      return left + std::log10(v / x.lo) / std::log10(x.hi / x.lo) * (right - left);
+    return left + (v - x.lo) / (x.hi - x.lo) * (right - left);
+  }
   double Py(double v, int axis) const {
     const ZelAxisRange& r = axis == 2 ? y2 : y1;
     return bottom - (v - r.lo) / (r.hi - r.lo) * (bottom - top);
@@ -35,6 +40,7 @@ Frame MakeFrame(const CGraphWindow& g, int width, int height) {
   f.y1 = g.GetYRange(1);
   f.y2 = g.GetYRange(2);
   f.has_axis2 = false;
+  f.log_x = g.IsLogX() && f.x.lo > 0 && f.x.hi > f.x.lo;
   if (const CGraphFilter* filter = g.GetFilter()) {
     for (int c = 0; c < filter->GetCount(); ++c) f.has_axis2 |= filter->GetAt(c)->axis == 2;
   }
@@ -57,6 +63,18 @@ std::vector<double> Ticks(ZelAxisRange r) {
     ticks.push_back(std::fabs(t) < step * 1e-9 ? 0.0 : t);
   return ticks;
 }
+
+// 1, 2 and 5 times each power of ten inside the range.
+std::vector<double> LogTicks(ZelAxisRange r) {
+  std::vector<double> ticks;
+  if (!(r.lo > 0) || !(r.hi > r.lo)) return ticks;
+  for (double decade = std::pow(10.0, std::floor(std::log10(r.lo))); decade <= r.hi; decade *= 10)
+    for (double m : {1.0, 2.0, 5.0})
+      if (m * decade >= r.lo && m * decade <= r.hi) ticks.push_back(m * decade);
+  return ticks;
+}
+
+std::vector<double> XTicks(const Frame& f) { return f.log_x ? LogTicks(f.x) : Ticks(f.x); }
 
 std::string Num(double v) {
   char buf[32];
@@ -278,7 +296,7 @@ std::string ZelGraphSvgText(const CGraphWindow& g, int width, int height) {
   if (!g.GetTitle().empty())
     s << "<text x=\"" << width / 2 << "\" y=\"20\" text-anchor=\"middle\" font-size=\"14\">"
       << Escape(g.GetTitle()) << "</text>\n";
-  for (double t : Ticks(f.x)) {
+  for (double t : XTicks(f)) {
     s << "<line x1=\"" << f.Px(t) << "\" y1=\"" << f.top << "\" x2=\"" << f.Px(t) << "\" y2=\""
       << f.bottom << "\" stroke=\"#dddddd\"/>\n";
     s << "<text x=\"" << f.Px(t) << "\" y=\"" << f.bottom + 16
@@ -341,8 +359,8 @@ bool ZelWriteGraphPng(const CGraphWindow& g, const std::string& path) {
   const Frame f = MakeFrame(g, 800, 500);
   Raster r(f.width, f.height);
   const int grid = r.Index(0xDDDDDD), black = r.Index(0x000000);
-  const Frame all{f.width, f.height, 0, 0, f.width - 1, f.height - 1, {}, {}, {}, false};
-  for (double t : Ticks(f.x)) r.Line(f.Px(t), f.top, f.Px(t), f.bottom, 1, grid, all);
+  const Frame all{f.width, f.height, 0, 0, f.width - 1, f.height - 1, {}, {}, {}, false, false};
+  for (double t : XTicks(f)) r.Line(f.Px(t), f.top, f.Px(t), f.bottom, 1, grid, all);
   for (double t : Ticks(f.y1)) r.Line(f.left, f.Py(t, 1), f.right, f.Py(t, 1), 1, grid, all);
   const CGraphFilter* filter = g.GetFilter();
   const CGraphDocument* doc = g.GetDocument();

@@ -306,6 +306,18 @@ int PositiveModulo(int a, int b) {
   return r < 0 ? r + b : r;
 }
 
+void CZel_Setup::SetIOOutputPins(std::vector<int> pins) {
+  std::vector<ZelIOOutput> outputs;
+  for (int pin : pins) outputs.push_back({pin});
+  SetIOOutputs(std::move(outputs));
+}
+
+void CZel_Setup::SetIOOutputs(std::vector<ZelIOOutput> outputs) {
+  io_outputs_ = std::move(outputs);
+  io_output_pins_.clear();
+  for (const ZelIOOutput& o : io_outputs_) io_output_pins_.push_back(o.pin);
+}
+
 int GetIOPinFromPort(const CZel_Setup* setup, int port) {
   return port >= 0 && port < GetIOPortCount(setup) ? setup->GetIOOutputPins()[port] : -1;
 }

@@ -126,6 +126,17 @@ class CZel_Parameters {
   std::vector<std::unique_ptr<CZel_Parameter>> items_;
 };
 
+// One output port of the drive: the pin it drives and how it drives it. A sourcing (PNP)
+// output switches the load to the logic supply, a sinking (NPN) one to ground; an inverted
+// port drives the opposite level for the same logical state.
+enum class ZelOutputDrive { Sink, Source };
+struct ZelIOOutput {
+  int pin = 0;
+  ZelOutputDrive drive = ZelOutputDrive::Sink;
+  bool inverted = false;
+  bool operator==(const ZelIOOutput&) const = default;
+};
+
 struct ZelIdentity {
   std::string description;
   std::string product_id;
@@ -208,7 +219,10 @@ class CZel_Setup {
   // The drive's I/O pins that can serve as outputs, by port: the first is port 0. A drive
   // that lists none has no output the user can pick.
   const std::vector<int>& GetIOOutputPins() const { return io_output_pins_; }
-  void SetIOOutputPins(std::vector<int> pins) { io_output_pins_ = std::move(pins); }
+  // Pins with the default electrical kind (sinking, not inverted).
+  void SetIOOutputPins(std::vector<int> pins);
+  const std::vector<ZelIOOutput>& GetIOOutputs() const { return io_outputs_; }
+  void SetIOOutputs(std::vector<ZelIOOutput> outputs);
 
  private:
   std::string CheckNewQuantity(const QuantityDesc& desc, const CZel_Unit*& unit) const;
@@ -225,7 +239,8 @@ class CZel_Setup {
   zel::NameMap<OptionEntry> options_;
   std::size_t next_option_order_ = 0;
   ZelIdentity identity_;
-  std::vector<int> io_output_pins_;
+  std::vector<int> io_output_pins_;  // the pins of io_outputs_, for the lookups by port
+  std::vector<ZelIOOutput> io_outputs_;
   ZelScaleFactorFn scale_factor_ = nullptr;
   ZelScaleOffsetFn scale_offset_ = nullptr;
 };

@@ -161,23 +161,61 @@ void ReadOptions(const json& root, CZel_Setup& setup) {
 }
 
 // Pins go into an 8-bit field of the drive's brake register, so a pin is 0 to 255.
+int ReadPin(const json& value, const std::string& place) {
+  const double pin = Number(value, place);
+  if (pin != std::floor(pin) || pin < 0 || pin > 255)
+    Refuse(place, "a pin number from 0 to 255 is expected");
+  return static_cast<int>(pin);
+}
+
+// An output is its pin, or {"pin", "drive": "sink"|"source", "inverted"} when it is not a
+// plain sinking output.
+ZelIOOutput ReadIOOutput(const json& entry, const std::string& place) {
+  if (!entry.is_object()) return {ReadPin(entry, place)};
+  CheckKeys(entry, {"pin", "drive", "inverted"}, place);
+  ZelIOOutput out{ReadPin(Member(entry, "pin", place), place + "/pin")};
+  if (auto it = entry.find("drive"); it != entry.end()) {
+    const std::string drive = Text(*it, place + "/drive");
+    if (drive != "sink" && drive != "source")
+      Refuse(place + "/drive", "\"sink\" or \"source\" is expected");
+    out.drive = drive == "source" ? ZelOutputDrive::Source : ZelOutputDrive::Sink;
+  }
+  if (auto it = entry.find("inverted"); it != entry.end()) {
+    if (!it->is_boolean()) Refuse(place + "/inverted", "true or false is expected");
+    out.inverted = it->get<bool>();
+  }
+  return out;
+}
+
 void ReadIOOutputs(const json& root, CZel_Setup& setup) {
   auto it = root.find("io_outputs");
   if (it == root.end()) return;
   if (!it->is_array()) Refuse("/io_outputs", "an array is expected");
-  std::vector<int> pins;
+  std::vector<ZelIOOutput> outputs;
   for (std::size_t i = 0; i < it->size(); ++i) {
     const std::string place = "/io_outputs/" + std::to_string(i);
-    const double pin = Number((*it)[i], place);
-    if (pin != std::floor(pin) || pin < 0 || pin > 255)
-      Refuse(place, "a pin number from 0 to 255 is expected");
-    const int number = static_cast<int>(pin);
-    for (int listed : pins) {
-      if (listed == number) Refuse(place, "pin " + std::to_string(number) + " is listed twice");
+    const ZelIOOutput out = ReadIOOutput((*it)[i], place);
+    for (const ZelIOOutput& listed : outputs) {
+      if (listed.pin == out.pin)
+        Refuse(place, "pin " + std::to_string(out.pin) + " is listed twice");
     }
-    pins.push_back(number);
+    outputs.push_back(out);
   }
-  setup.SetIOOutputPins(std::move(pins));
+  setup.SetIOOutputs(std::move(outputs));
+}
+
+json IOOutputsToJson(const CZel_Setup& setup) {
+  json list = json::array();
+  for (const ZelIOOutput& o : setup.GetIOOutputs()) {
+    if (o == ZelIOOutput{o.pin}) {
+      list.push_back(o.pin);
+      continue;
+    }
+    list.push_back({{"pin", o.pin},
+                    {"drive", o.drive == ZelOutputDrive::Source ? "source" : "sink"},
+                    {"inverted", o.inverted}});
+  }
+  return list;
 }
 
 std::unique_ptr<CZel_Setup> ReadSetup(const json& root) {
@@ -304,7 +342,7 @@ std::string SetupToText(const CZel_Setup& setup) {
   json options = json::object();
   for (const auto& [name, text] : setup.GetOptions()) options[name] = text;
   root["options"] = std::move(options);
-  if (!setup.GetIOOutputPins().empty()) root["io_outputs"] = setup.GetIOOutputPins();
+  if (!setup.GetIOOutputs().empty()) root["io_outputs"] = IOOutputsToJson(setup);
   return root.dump(2) + "\n";
 }
 

@@ -2,6 +2,7 @@
 
 #include <QtCharts/QChart>
 #include <QtCharts/QLineSeries>
+#include <QtCharts/QLogValueAxis>
 #include <QtCharts/QScatterSeries>
 #include <QtCharts/QValueAxis>
 
@@ -34,7 +35,15 @@ void QtGraphView::Rebuild(const CGraphWindow* graph) {
     c->removeAxis(axis);
     delete axis;
   }
-  x_ = new QValueAxis;
+  if (graph && graph->IsLogX()) {
+    auto* log = new QLogValueAxis;
+    log->setBase(10);
+    log->setLabelFormat("%g");
+    log->setMinorTickCount(8);
+    x_ = log;
+  } else {
+    x_ = new QValueAxis;
+  }
   y1_ = new QValueAxis;
   y2_ = nullptr;
   c->addAxis(x_, Qt::AlignBottom);
@@ -99,7 +108,7 @@ void QtGraphView::ReplacePoint(const CGraphWindow& graph, int index) {
 }
 
 void QtGraphView::ApplyRanges(const CGraphWindow& graph) {
-  x_->setRange(graph.GetXRange().lo, graph.GetXRange().hi);
+  x_->setRange(graph.GetXRange().lo, graph.GetXRange().hi);  // QVariant: either kind of axis
   y1_->setRange(graph.GetYRange(1).lo, graph.GetYRange(1).hi);
   if (y2_) y2_->setRange(graph.GetYRange(2).lo, graph.GetYRange(2).hi);
 }

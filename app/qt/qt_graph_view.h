@@ -7,6 +7,7 @@
 
 class CGraphWindow;
 class QAbstractSeries;
+class QAbstractAxis;
 class QValueAxis;
 
 class QtGraphView : public QChartView {
@@ -24,7 +25,7 @@ class QtGraphView : public QChartView {
 
  private:
   std::vector<QAbstractSeries*> series_;
-  QValueAxis* x_ = nullptr;
+  QAbstractAxis* x_ = nullptr;  // logarithmic for a frequency response
   QValueAxis* y1_ = nullptr;
   QValueAxis* y2_ = nullptr;
 };

@@ -26,7 +26,11 @@
 #include "dialogs/advanced_dlg.h"
 #include "dialogs/analog_reference_dlg.h"
 #include "dialogs/drive_info_dlg.h"
+#include "dialogs/dialog_names.h"
 #include "dialogs/drive_setup_dlg.h"
+#include "host/zel_dialog_registry.h"
+#include "host/zel_motor_database.h"
+#include "tests/support/dialog_harness.h"
 #include "host/zel_graph.h"
 #include "host/zel_test_dlg.h"
 #include "tests/host/test_dialog_fixture.h"
@@ -415,6 +419,8 @@ TEST(QtDialogs, HelpOpensThePageOfTheContextInAHelpWindow) {
 
 TEST(QtDialogs, DriveSetupOnScreenStoresATypedGainAsTheChipHoldsIt) {
   Session();
+  // The motor setup that opens on top once the page shows has screenshots of its own.
+  testing_support::ScopedDialogOverride no_motor(dcservo::dialog_names::kMotorSetup, nullptr);
   auto setup = testing_support::LoadBundledSetup();
   const double kpi_before = setup->GetParameterValueInInternalUnit("KPI");
   CDriveSetupDlg dlg(*setup);
@@ -497,6 +503,46 @@ TEST(QtDialogs, ExternalReferenceAndDriveInfoAreTidy) {
     ExpectTidyAndSave(view, "qt_drive_info.png");
     info.EndDialog(kIdCancel);
   }});
+}
+
+// Each dialog of the motor and filters issue drawn as a user meets it: everything fits a
+// 1366 x 768 screen and nothing overlaps.
+TEST(QtDialogs, MotorFiltersAndInertiaQuestionAreTidy) {
+  Session();
+  ZelSetMotorCatalogueDirectory(DCSERVO_RESOURCE_DIR "/motors");
+  struct Case {
+    const char* dialog;
+    std::vector<testing_support::Param> values;
+    int close;
+  };
+  const Case cases[] = {
+      {dcservo::dialog_names::kMotorSetup, {{"isMotorBrake", 1}, {"Motor_transmission", -1}},
+       kIdCancel},
+      {dcservo::dialog_names::kFilters,
+       {{"BQFilter1", 1}, {"BQFilterType1", 2}, {"BQFilterF11", 150}, {"BQFilterQ1", 3},
+        {"BQFilter3", 1}, {"BQFilterType3", 9}, {"BQFilterLocation3", 1}},
+       kIdCancel},
+      {dcservo::dialog_names::kInertiaQuestion, {}, kIdOk},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dialog);
+    auto setup = testing_support::LoadBundledSetup();
+    for (const auto& v : c.values) setup->SetParameterValueInBaseUnit(v.name, v.value);
+    auto dlg = ZelCreateDialog(c.dialog, *setup);
+    ASSERT_NE(dlg, nullptr);
+    const std::string shot =
+        testing_support::BinaryDir() + "/qt_" + std::string(c.dialog) + ".png";
+    const int result = RunShown(*dlg, {[&](QtDialogView& view) {
+      EXPECT_LE(view.width(), 1366);
+      EXPECT_LE(view.height(), 768);
+      ExpectNoOverlap(view);
+      EXPECT_TRUE(view.grab().save(QString::fromStdString(shot), "PNG"));
+      Find<QPushButton>(view, c.close)->click();
+    }});
+    EXPECT_EQ(result, c.close);
+    EXPECT_GT(testing_support::ReadFile(shot).size(), 1000u);
+  }
+  ZelSetMotorCatalogueDirectory({});
 }
 
 }  // namespace

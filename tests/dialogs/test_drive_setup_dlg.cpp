@@ -18,17 +18,14 @@ using namespace dcservo;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
-struct Value {
-  const char* name;
-  double base;
-};
+using testing_support::Value;
 
 class DriveSetupDialog : public testing_support::DialogHarness<CDriveSetupDlg> {
  protected:
   // Scaled values as a user left them in a file: the chip parameters follow, and the dialog
   // derives everything back from those when it is built.
   void Prepare(std::initializer_list<Value> values) {
-    for (const Value& v : values) ASSERT_TRUE(setup_->SetParameterValueInBaseUnit(v.name, v.base));
+    Put(values);
     ComputeChipParameters(*setup_);
   }
 };

@@ -5,6 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "dialogs/dialog_names.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"
@@ -30,6 +32,17 @@ TEST(RegisteredDialogs, EachBuildsOnTheBundledDriveWithoutAReportAndHasASoundTem
     EXPECT_THAT(errors.Messages(), IsEmpty()) << name;
     EXPECT_THAT(ZelCheckTemplate(dialog->Template()), IsEmpty()) << name;
     EXPECT_NE(ZelFindTemplate(dialog->Template().id), nullptr) << name << " is not registered";
+  }
+}
+
+// The front end draws a picture by its name from the resources; none may be missing.
+TEST(RegisteredDialogs, EveryPictureOfATemplateShipsAsAnSvgResource) {
+  for (const ZelDialogTemplate* t : ZelRegisteredTemplates()) {
+    for (const ZelControlDef& c : t->controls) {
+      if (c.image.empty()) continue;
+      EXPECT_TRUE(std::filesystem::is_regular_file(DCSERVO_RESOURCE_DIR "/images/" + c.image + ".svg"))
+          << t->caption << ": " << c.image;
+    }
   }
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "host/zel_io_outputs.h"
 #include "host/zel_setup_file.h"
 #include "tests/support/test_setups.h"
 
@@ -22,6 +23,25 @@ TEST(IoOutputs, ListSurvivesASaveAndALoadInPortOrder) {
   EXPECT_EQ(GetIOPortFromPin(again.setup.get(), 7), 2);
 }
 
+TEST(IoOutputs, KindsOfOutputSurviveASaveAndDriveTheBrakeQueries) {
+  testing_support::TempDir dir;
+  ZelLoadResult loaded = ParseSetupText(
+      WithOutputs(R"([25, {"pin": 26, "drive": "source"}, {"pin": 27, "inverted": true}])"), "t");
+  ASSERT_TRUE(loaded.setup) << loaded.error;
+  ASSERT_EQ(SaveSetupFile(*loaded.setup, dir.File("drive.json")), "");
+  ZelLoadResult again = LoadSetupFile(dir.File("drive.json"));
+  ASSERT_TRUE(again.setup) << again.error;
+  const CZel_Setup* s = again.setup.get();
+  EXPECT_EQ(s->GetIOOutputs(), loaded.setup->GetIOOutputs());
+  EXPECT_EQ(GetNumberOfBrakeOutputs(s), 3);
+  EXPECT_EQ(IsBrakePortEnable(s, 0) & kIoDriveMask, kIoDriveSink);
+  EXPECT_EQ(IsBrakePortEnable(s, 1) & kIoDriveMask, kIoDriveSource);
+  EXPECT_EQ(IsBrakePortEnable(s, 3), 0);
+  EXPECT_TRUE(IsIOZel3PortInverted(s, 2));
+  EXPECT_FALSE(IsIOZel3PortInverted(s, 1));
+  EXPECT_EQ(BrakeOutputName(s, 2), "OUT27");
+}
+
 TEST(IoOutputs, PinsThatDoNotFitTheBrakeFieldAreRefused) {
   struct Case {
     const char* outputs;
@@ -31,6 +51,9 @@ TEST(IoOutputs, PinsThatDoNotFitTheBrakeFieldAreRefused) {
       {"[25, 256]", "/io_outputs/1: a pin number from 0 to 255"},
       {"[2.5]", "/io_outputs/0: a pin number"},
       {"[25, 26, 25]", "/io_outputs/2: pin 25 is listed twice"},
+      {R"([{"pin": 25, "drive": "pnp"}])", "/io_outputs/0/drive: \"sink\" or \"source\""},
+      {R"([{"drive": "sink"}])", "/io_outputs/0: \"pin\" is missing"},
+      {R"([{"pin": 25, "inverted": 1}])", "/io_outputs/0/inverted: true or false"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.outputs);

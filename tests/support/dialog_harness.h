@@ -29,6 +29,12 @@ class ScopedDialogOverride {
   ZelDialogFactory old_;
 };
 
+// A parameter's value in base units, as a test puts it into the setup.
+struct Value {
+  const char* name;
+  double base;
+};
+
 template <class D>
 class DialogHarness : public ::testing::Test {
  protected:
@@ -40,6 +46,9 @@ class DialogHarness : public ::testing::Test {
     dlg_ = std::make_unique<D>(*setup_, std::forward<Args>(args)...);
     dlg_->ModalInit();
     return *dlg_;
+  }
+  void Put(std::initializer_list<Value> values) {
+    for (const Value& v : values) ASSERT_TRUE(setup_->SetParameterValueInBaseUnit(v.name, v.base));
   }
   double Get(const char* name) const { return setup_->GetParameterValueInBaseUnit(name); }
   double GetInternal(const char* name) const {

@@ -1,0 +1,106 @@
+// dcservo motors: the motor database from the command line. The catalogue that ships with
+// the program and the user's motors, listed, shown, and applied to a setup.
+
+#include <cstdio>
+
+#include "app/command.h"
+#include "derive/pipelines.h"
+#include "host/zel_dialog_setup.h"
+#include "host/zel_motor_database.h"
+
+namespace {
+
+const char* SourceName(ZelMotorSource source) {
+  return source == ZelMotorSource::Catalogue ? "catalogue" : "user";
+}
+
+// Files that had to be skipped are named, and the rest of the database serves.
+ZelMotorDatabase OpenDatabase() {
+  ZelMotorDatabase db = ZelMotorDatabase::Default();
+  for (const std::string& problem : db.Problems()) std::fprintf(stderr, "dcservo: %s\n", problem.c_str());
+  return db;
+}
+
+const ZelMotorEntry& FindMotor(const ZelMotorDatabase& db, const std::string& name) {
+  if (std::string why = ZelCheckMotorName(name); !why.empty())
+    throw CommandError(kExitBadInput, "\"" + name + "\": " + why);
+  const ZelMotorEntry* m = db.Find(name);
+  if (!m) throw CommandError(kExitBadInput, "no motor \"" + name + "\" (see dcservo motors list)");
+  return *m;
+}
+
+class MotorsCommand : public Command {
+ public:
+  const char* Name() const override { return "motors"; }
+  const char* Description() const override {
+    return "List, show and apply the motors of the motor database";
+  }
+
+  void Define(CLI::App& cmd) override {
+    cmd.require_subcommand(1);
+    list_ = cmd.add_subcommand("list", "List the motors, catalogue first");
+    list_->add_option("PATTERN", pattern_, "Only names matching this pattern (\"DC40*\")");
+    show_ = cmd.add_subcommand("show", "Print a motor's data");
+    show_->add_option("NAME", name_, "Motor name")->required();
+    apply_ = cmd.add_subcommand("apply", "Write a motor's data into a setup and save it");
+    apply_->add_option("NAME", name_, "Motor name")->required();
+    apply_->add_option("SETUP", setup_, "Drive setup file (the bundled drive if none)");
+    apply_->add_option("--out", out_, "Save the setup with the motor to this file")->required();
+  }
+
+  int Execute(const CLI::App&) override {
+    if (*list_) return List();
+    if (*show_) return Show();
+    return Apply();
+  }
+
+ private:
+  int List() const {
+    const ZelMotorDatabase db = OpenDatabase();
+    const auto found = db.Matching(pattern_);
+    if (found.empty()) std::fprintf(stderr, "dcservo: no motor matches \"%s\"\n", pattern_.c_str());
+    std::printf("%-24s %-9s %8s %8s %10s %9s %10s %10s\n", "name", "database", "In [A]",
+                "Ipk [A]", "K [Nm/A]", "R [ohm]", "L [H]", "J [kgm^2]");
+    for (const ZelMotorEntry* m : found) {
+      const ZelMotorData& d = m->data;
+      std::printf("%-24s %-9s %8g %8g %10g %9g %10g %10g\n", d.name.c_str(), SourceName(m->source),
+                  d.nominal_current_A, d.peak_current_A, d.torque_constant_Nm_per_A,
+                  d.resistance_ohm, d.inductance_H, d.inertia_kgm2);
+    }
+    return 0;
+  }
+
+  int Show() const {
+    const ZelMotorDatabase db = OpenDatabase();
+    const ZelMotorEntry& m = FindMotor(db, name_);
+    std::printf("%s (%s database, %s)\n", m.data.name.c_str(), SourceName(m.source), m.path.c_str());
+    for (const ZelMotorField& f : ZelMotorFields())
+      std::printf("  %-18s %-6s %s %s\n", f.label, f.parameter, ZelFormatValue(m.data.*(f.value)).c_str(),
+                  f.unit);
+    return 0;
+  }
+
+  int Apply() const {
+    const ZelMotorDatabase db = OpenDatabase();
+    const ZelMotorEntry& m = FindMotor(db, name_);
+    SetupSession session(setup_);
+    CZel_Setup& setup = session.Setup();
+    if (std::string why = ZelApplyMotorToSetup(setup, m.data); !why.empty())
+      throw CommandError(kExitBadInput, "\"" + m.data.name + "\" does not suit this drive: " + why);
+    // The chip parameters follow the new motor, as after the motor setup dialog.
+    dcservo::ComputeChipParameters(setup);
+    dcservo::ComputeScaledParameters(setup);
+    session.Save(out_);
+    std::printf("%s applied; saved to %s\n", m.data.name.c_str(), out_.c_str());
+    return 0;
+  }
+
+  CLI::App* list_ = nullptr;
+  CLI::App* show_ = nullptr;
+  CLI::App* apply_ = nullptr;
+  std::string pattern_, name_, setup_, out_;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> MakeMotorsCommand() { return std::make_unique<MotorsCommand>(); }

@@ -1,0 +1,103 @@
+#pragma once
+// The "Filters" dialog: the three biquad filters of the speed loop, each switched on or off,
+// placed, typed and tuned. While the tuning test that opened it runs, the filters that are on
+// may be retuned but not switched or moved. Beside them, the frequency response of each
+// filter as the drive will run it.
+
+#include <memory>
+
+#include "design/biquad_designer.h"
+#include "dialogs/my_setup_dlg.h"
+#include "host/zel_graph.h"
+
+namespace dcservo {
+
+inline constexpr unsigned kFiltersTemplate = 295;
+
+// The controls of one filter.
+struct FilterControls {
+  int box, on_off, location_label, location, type_label, type, frequency_label, frequency,
+      frequency_unit, q_label, q, second_frequency, second_frequency_unit;
+};
+inline constexpr FilterControls kFilterControls[kBiquadFilterCount] = {
+    {3484, 3485, 3503, 3502, 3486, 3487, 3490, 3491, 3508, 3488, 3489, 3504, 3510},
+    {3492, 3493, 3501, 3500, 3494, 3495, 3498, 3499, 3509, 3496, 3497, 3505, 3511},
+    {3517, 3518, 3527, 3526, 3520, 3519, 3522, 3524, 3525, 3521, 3523, 3506, 3512},
+};
+
+enum FiltersControl : int {
+  kBodeBox = 3530,
+  kBodeMagnitude,
+  kBodePhase,
+  kBodeStatus,
+};
+
+// The location lists' entries; an entry's data is its place.
+inline constexpr const char* kFilterLocationNames[] = {
+    "Position Controller Output", "Speed Controller Output", "Speed Feedback"};
+
+// The frequency response of the filters as the drive runs them: from the coefficient slots
+// that the designer writes (quantised, scaled, unity-gain corrected), at `points`
+// frequencies spaced evenly on a log axis up to the Nyquist frequency of the slow loop.
+struct BodeCurve {
+  std::string name;  // "Filter 1", or the place for a cascade
+  int filter = 0;    // 1..3; 0 for a cascade
+  int place = 0;
+  std::vector<double> magnitude_db;
+  std::vector<double> phase_deg;  // unwrapped along the frequency axis
+};
+struct BodeData {
+  double sampling_period_s = 0.0;
+  std::vector<double> frequency_hz;
+  std::vector<BodeCurve> curves;  // the designed filters in slot order, then the cascades
+  // Filters that are on but could not be designed: "Filter 2: why".
+  std::vector<std::string> refused;
+};
+// The designer runs on the setup's filter description; the slots it holds are restored.
+BodeData ComputeBodeData(CZel_Setup& setup, int points = 400);
+
+// The response as plot data: channel 0 the frequency, then each curve's magnitude and phase.
+// Filter 0 plots the magnitudes, filter 1 the phases, filter 2 both (phase on the right axis).
+std::unique_ptr<CGraphDocument> MakeBodeDocument(const BodeData& data);
+// Writes the response as a plot (.svg, .png) or as data (.csv), by the file's extension, as
+// the dialog draws it. Empty on success, else why nothing was written.
+std::string WriteBodeFile(const BodeData& data, const std::string& path);
+
+// How a tuning test opens the dialog: both pipelines before, and after OK both again, with
+// the new coefficients sent to the drive at once while the test runs. The modal result, or
+// 0 when the drive has no biquad filters.
+int RunFiltersDialog(CZel_Setup& setup, int test_running, CZel_Dialog* parent);
+
+}  // namespace dcservo
+
+class CFiltersDialog : public CMySetupDlg {
+ public:
+  CFiltersDialog(CZel_Setup& setup, int lock, CZel_Dialog* parent = nullptr);
+  // Opened on its own, with no test running.
+  explicit CFiltersDialog(CZel_Setup& setup, CZel_Dialog* parent = nullptr)
+      : CFiltersDialog(setup, 0, parent) {}
+  ~CFiltersDialog() override;
+
+  const ZelMessageMap* GetMessageMap() const override;
+  void DoDataExchange(ZelDataExchange* pDX) override;
+  int OnInitDialog() override;
+  void OnChangedParameterValue(const std::string& name) override;
+
+  dcservo::CBiquadDesigner& Designer() { return m_Designer; }
+  const dcservo::BodeData& GetBodeData() const { return m_Bode; }
+
+ private:
+  void BindControls();
+  void FillTypeLists();
+  void FillLocationLists();
+  void ApplyShowingRules(const dcservo::FilterControls& c, int filter);
+  void OnShowAgain();
+  void RedrawResponse();
+  void AttachGraphs();
+
+  dcservo::CBiquadDesigner m_Designer;
+  int m_nLock;
+  dcservo::BodeData m_Bode;
+  std::unique_ptr<CGraphDocument> m_BodeDocument;
+  CGraphWindow m_MagnitudeGraph, m_PhaseGraph;
+};

@@ -1,0 +1,48 @@
+// The control template of the filters dialog: the three filters stacked on the left, their
+// frequency response on the right. The second frequency of a lead-lag filter takes the
+// place of its Q: only one of the two shows at a time.
+
+#include "dialogs/filters_dlg.h"
+#include "host/zel_template_builder.h"
+
+namespace dcservo {
+namespace {
+
+using K = ZelControlKind;
+
+enum : int {
+  kFiltersColumn = 3480,
+  kButtonRow = 3481,
+};
+
+void FilterBox(ZelTemplateBuilder& b, const FilterControls& c, int number) {
+  b.Box(c.box, "Filter " + std::to_string(number), kFiltersColumn);
+  b.Add(c.on_off, K::Check, "Off", c.box, {0, 0});
+  b.Add(c.location_label, K::Label, "Location", c.box, {1, 0});
+  b.Add(c.location, K::DropDown, "", c.box, {1, 1, 1, 2});
+  b.Add(c.type_label, K::Label, "Type", c.box, {2, 0});
+  b.Add(c.type, K::DropDown, "", c.box, {2, 1, 1, 2});
+  b.Field(c.frequency_label, "Frequency", c.frequency, c.frequency_unit, c.box, 3);
+  b.Add(c.q_label, K::Label, "Q", c.box, {4, 0});
+  b.Add(c.q, K::Edit, "", c.box, {4, 1});
+  b.Add(c.second_frequency, K::Edit, "", c.box, {4, 1}, kStyleHidden);
+  b.Add(c.second_frequency_unit, K::DropDown, "", c.box, {4, 2}, kStyleHidden);
+}
+
+ZelDialogTemplate MakeTemplate() {
+  ZelTemplateBuilder b(kFiltersTemplate, "Filters");
+  b.Column(kFiltersColumn, 0);
+  for (int i = 0; i < kBiquadFilterCount; ++i) FilterBox(b, kFilterControls[i], i + 1);
+  b.Box(kBodeBox, "Frequency response as the drive runs the filters", 0, {0, 1});
+  b.Add(kBodeMagnitude, K::Graph, "", kBodeBox, {0, 0}, kStyleWide);
+  b.Add(kBodePhase, K::Graph, "", kBodeBox, {1, 0}, kStyleWide);
+  b.Add(kBodeStatus, K::Label, "", kBodeBox, {2, 0}, kStyleWide);
+  b.DialogButtons(kButtonRow, 1, 2, 0, 0);
+  return b.Build();
+}
+
+const ZelDialogTemplate kTemplate = MakeTemplate();
+const ZelTemplateRegistration kRegistration(kTemplate);
+
+}  // namespace
+}  // namespace dcservo

@@ -1,0 +1,270 @@
+#include "host/zel_motor_database.h"
+
+#include <fnmatch.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "host/zel_dialog_setup.h"
+#include "host/zel_names.h"
+#include "host/zel_setup_file.h"
+#include "host/zel_ui_backend.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using nlohmann::ordered_json;
+
+namespace {
+
+constexpr char kMotorFormat[] = "dcservo-motor";
+constexpr int kMotorFormatVersion = 1;
+constexpr std::size_t kMaxNameLength = 64;
+
+std::string& CatalogueOverride() {
+  static std::string folder;
+  return folder;
+}
+
+struct Refusal {
+  std::string what;
+};
+
+double PositiveNumber(const json& root, const char* key) {
+  const std::string place = std::string("/") + key;
+  auto it = root.find(key);
+  if (it == root.end()) throw Refusal{place + ": missing"};
+  if (!it->is_number() || !std::isfinite(it->get<double>()))
+    throw Refusal{place + ": a number is expected"};
+  const double v = it->get<double>();
+  if (v <= 0) throw Refusal{place + ": must be above 0, not " + it->dump()};
+  return v;
+}
+
+ZelMotorData ReadMotor(const json& root) {
+  if (!root.is_object()) throw Refusal{"/: an object is expected"};
+  for (const auto& [key, value] : root.items()) {
+    bool known = key == "format" || key == "version" || key == "name";
+    for (const ZelMotorField& f : ZelMotorFields()) known = known || key == f.key;
+    if (!known) throw Refusal{"/" + key + ": unknown key"};
+  }
+  auto format = root.find("format");
+  if (format == root.end() || *format != kMotorFormat)
+    throw Refusal{std::string("/format: \"") + kMotorFormat + "\" is expected"};
+  auto version = root.find("version");
+  if (version == root.end() || !version->is_number_integer() ||
+      version->get<long long>() != kMotorFormatVersion)
+    throw Refusal{"/version: version 1 is expected"};
+  auto name = root.find("name");
+  if (name == root.end() || !name->is_string()) throw Refusal{"/name: a text is expected"};
+  ZelMotorData m;
+  m.name = name->get<std::string>();
+  if (std::string why = ZelCheckMotorName(m.name); !why.empty()) throw Refusal{"/name: " + why};
+  for (const ZelMotorField& f : ZelMotorFields()) m.*(f.value) = PositiveNumber(root, f.key);
+  if (m.peak_current_A < m.nominal_current_A)
+    throw Refusal{"/peak_current_A: below the nominal current"};
+  return m;
+}
+
+std::string ReadWholeFile(const fs::path& path, bool& ok) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  ok = static_cast<bool>(in) || in.eof();
+  return text.str();
+}
+
+bool IsUserMotorFile(const fs::path& path) {
+  return path.extension() == ".json" && path.filename().string()[0] != '.';
+}
+
+}  // namespace
+
+std::string ZelCheckMotorName(std::string_view name) {
+  if (name.empty()) return "a motor needs a name";
+  if (name.size() > kMaxNameLength)
+    return "a motor name is at most " + std::to_string(kMaxNameLength) + " characters";
+  for (unsigned char c : name) {
+    if (c == '/' || c == '\\') return "a motor name cannot hold a path separator";
+    if (c < 0x20 || c == 0x7f) return "a motor name cannot hold control characters";
+  }
+  if (name.front() == '.' || name.front() == ' ' || name.back() == ' ')
+    return "a motor name cannot start with a dot or start or end with a blank";
+  return {};
+}
+
+const std::vector<ZelMotorField>& ZelMotorFields() {
+  static const std::vector<ZelMotorField> fields = {
+      {"peak_current_A", "ImaxM", "Peak current", "A", &ZelMotorData::peak_current_A},
+      {"nominal_current_A", "In", "Nominal current", "A", &ZelMotorData::nominal_current_A},
+      {"torque_constant_Nm_per_A", "K", "Torque constant", "Nm/A",
+       &ZelMotorData::torque_constant_Nm_per_A},
+      {"resistance_ohm", "R", "Phase resistance", "ohm", &ZelMotorData::resistance_ohm},
+      {"inductance_H", "L", "Phase inductance", "H", &ZelMotorData::inductance_H},
+      {"inertia_kgm2", "Jm", "Motor inertia", "kgm^2", &ZelMotorData::inertia_kgm2},
+  };
+  return fields;
+}
+
+ZelMotorParse ZelParseMotorText(std::string_view text, const std::string& origin) {
+  ZelMotorParse r;
+  try {
+    r.data = ReadMotor(json::parse(text));
+    r.ok = true;
+  } catch (const json::parse_error& e) {
+    r.error = origin + ": not JSON (" + e.what() + ")";
+  } catch (const Refusal& e) {
+    r.error = origin + ": " + e.what;
+  }
+  return r;
+}
+
+std::string ZelMotorToText(const ZelMotorData& motor) {
+  ordered_json root;
+  root["format"] = kMotorFormat;
+  root["version"] = kMotorFormatVersion;
+  root["name"] = motor.name;
+  for (const ZelMotorField& f : ZelMotorFields()) root[f.key] = motor.*(f.value);
+  return root.dump(2) + "\n";
+}
+
+ZelMotorData ZelMotorFromSetup(const CZel_Setup& setup, std::string name) {
+  ZelMotorData m;
+  m.name = std::move(name);
+  for (const ZelMotorField& f : ZelMotorFields())
+    m.*(f.value) = setup.GetParameterValueInBaseUnit(f.parameter);
+  return m;
+}
+
+std::string ZelApplyMotorToSetup(CZel_Setup& setup, const ZelMotorData& motor,
+                                 std::vector<std::string>* written) {
+  // Everything is checked before anything is written; the nominal current is checked
+  // against the motor's own peak current, which becomes its maximum.
+  std::vector<CZel_Parameter*> params;
+  for (const ZelMotorField& f : ZelMotorFields()) {
+    CZel_Parameter* p = setup.FindParameter(f.parameter);
+    if (!p) return std::string("the setup has no parameter ") + f.parameter;
+    const double v = motor.*(f.value);
+    const double max = f.value == &ZelMotorData::nominal_current_A
+                           ? std::min(p->GetMaxInBaseUnit(), motor.peak_current_A)
+                           : p->GetMaxInBaseUnit();
+    if (!(v >= p->GetMinInBaseUnit() && v <= max))
+      return std::string(f.label) + " " + ZelFormatValue(v) + " " + f.unit +
+             " is outside what this drive takes (" + ZelFormatValue(p->GetMinInBaseUnit()) +
+             " to " + ZelFormatValue(max) + ")";
+    params.push_back(p);
+  }
+  for (std::size_t i = 0; i < params.size(); ++i) {
+    const ZelMotorField& f = ZelMotorFields()[i];
+    if (f.value == &ZelMotorData::nominal_current_A) params[i]->SetMaxInBaseUnit(motor.peak_current_A);
+    params[i]->SetValueInBaseUnit(motor.*(f.value));
+    if (written) written->push_back(f.parameter);
+  }
+  return {};
+}
+
+void ZelSetMotorCatalogueDirectory(std::string folder) { CatalogueOverride() = std::move(folder); }
+
+std::string ZelMotorCatalogueDirectory() {
+  if (!CatalogueOverride().empty()) return CatalogueOverride();
+  return GetGUIDirectory() + "motors";
+}
+
+std::string ZelUserMotorDirectory() {
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data == '/')
+    return std::string(data) + "/dcservo/motors";
+  const char* home = std::getenv("HOME");
+  return std::string(home && *home ? home : ".") + "/.local/share/dcservo/motors";
+}
+
+ZelMotorDatabase::ZelMotorDatabase(std::string catalogue_dir, std::string user_dir)
+    : catalogue_dir_(std::move(catalogue_dir)), user_dir_(std::move(user_dir)) {
+  Reload();
+}
+
+ZelMotorDatabase ZelMotorDatabase::Default() {
+  return ZelMotorDatabase(ZelMotorCatalogueDirectory(), ZelUserMotorDirectory());
+}
+
+void ZelMotorDatabase::Reload() {
+  motors_.clear();
+  problems_.clear();
+  ReadFolder(catalogue_dir_, ZelMotorSource::Catalogue);
+  ReadFolder(user_dir_, ZelMotorSource::User);
+}
+
+void ZelMotorDatabase::ReadFolder(const std::string& dir, ZelMotorSource source) {
+  std::error_code ec;
+  if (dir.empty() || !fs::is_directory(dir, ec)) return;
+  std::vector<fs::path> files;
+  for (const auto& e : fs::directory_iterator(dir, ec)) {
+    if (e.is_regular_file(ec) && IsUserMotorFile(e.path())) files.push_back(e.path());
+  }
+  std::sort(files.begin(), files.end());
+  const std::size_t first = motors_.size();
+  for (const fs::path& path : files) {
+    bool read = false;
+    const std::string text = ReadWholeFile(path, read);
+    ZelMotorParse parsed = read ? ZelParseMotorText(text, path.string())
+                                : ZelMotorParse{false, {}, path.string() + ": cannot be read"};
+    if (parsed.ok && Find(parsed.data.name) != nullptr)
+      parsed = {false, {}, path.string() + ": /name: \"" + parsed.data.name +
+                               "\" is already a motor of the database"};
+    if (!parsed.ok) {
+      problems_.push_back(parsed.error + "; skipped");
+      continue;
+    }
+    motors_.push_back({std::move(parsed.data), source, path.string()});
+  }
+  std::sort(motors_.begin() + static_cast<std::ptrdiff_t>(first), motors_.end(),
+            [](const ZelMotorEntry& a, const ZelMotorEntry& b) { return a.data.name < b.data.name; });
+}
+
+const ZelMotorEntry* ZelMotorDatabase::Find(std::string_view name) const {
+  for (const ZelMotorEntry& m : motors_) {
+    if (zel::NamesEqual(m.data.name, name)) return &m;
+  }
+  return nullptr;
+}
+
+std::vector<const ZelMotorEntry*> ZelMotorDatabase::Matching(std::string_view pattern) const {
+  const std::string p = pattern.empty() ? "*" : std::string(pattern);
+  std::vector<const ZelMotorEntry*> found;
+  for (const ZelMotorEntry& m : motors_) {
+    if (fnmatch(p.c_str(), m.data.name.c_str(), FNM_CASEFOLD) == 0) found.push_back(&m);
+  }
+  return found;
+}
+
+std::string ZelMotorDatabase::SaveUserMotor(const ZelMotorData& motor) {
+  if (std::string why = ZelCheckMotorName(motor.name); !why.empty()) return why;
+  const ZelMotorEntry* existing = Find(motor.name);
+  if (existing && existing->source == ZelMotorSource::Catalogue)
+    return "\"" + existing->data.name + "\" is a catalogue motor, which cannot be overwritten";
+  // The text must read back as a motor before it replaces anything.
+  const std::string text = ZelMotorToText(motor);
+  if (ZelMotorParse back = ZelParseMotorText(text, motor.name); !back.ok) return back.error;
+  std::error_code ec;
+  fs::create_directories(user_dir_, ec);
+  if (ec) return user_dir_ + ": cannot be created (" + ec.message() + ")";
+  const std::string path =
+      existing ? existing->path : (fs::path(user_dir_) / (motor.name + ".json")).string();
+  if (std::string why = AtomicWriteFile(path, text); !why.empty()) return why;
+  Reload();
+  return {};
+}
+
+std::string ZelMotorDatabase::DeleteUserMotor(std::string_view name) {
+  const ZelMotorEntry* m = Find(name);
+  if (!m) return "no motor \"" + std::string(name) + "\"";
+  if (m->source == ZelMotorSource::Catalogue)
+    return "\"" + m->data.name + "\" is a catalogue motor, which cannot be deleted";
+  std::error_code ec;
+  if (!fs::remove(m->path, ec) || ec) return m->path + ": cannot be removed (" + ec.message() + ")";
+  Reload();
+  return {};
+}

@@ -1,0 +1,111 @@
+// `dcservo motors` and `dcservo filters --bode` end to end: the real program with the
+// catalogue that ships with it and a user database of the test's own.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "host/zel_motor_database.h"
+#include "host/zel_setup_file.h"
+#include "tests/app/cli_runner.h"
+
+using testing_support::ReadFile;
+using testing_support::RunDcservo;
+using testing_support::ShellQuote;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace {
+
+class MotorsCommand : public ::testing::Test {
+ protected:
+  testing_support::CliResult Run(const std::string& args) {
+    return RunDcservo(args, "XDG_DATA_HOME=" + ShellQuote(dir_.path()));
+  }
+  void PutUserMotor(const std::string& file, const std::string& text) {
+    std::filesystem::create_directories(dir_.path() + "/dcservo/motors");
+    WriteFile(dir_.path() + "/dcservo/motors/" + file, text);
+  }
+  TempDir dir_;
+};
+
+TEST_F(MotorsCommand, ListShowsTheCatalogueAndTheUserMotorsAndNamesSkippedFiles) {
+  PutUserMotor("Mine.json", ZelMotorToText({"Mine", 1, 3, 0.05, 2, 0.001, 2e-5}));
+  std::string bad = ZelMotorToText({"Bad", 1, 3, 0.05, 2, 0.001, 2e-5});
+  bad.replace(bad.find("\"resistance_ohm\": 2"), 19, "\"resistance_ohm\": 0");
+  PutUserMotor("Bad.json", bad);
+  auto r = Run("motors list");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("DC16-12V"));
+  EXPECT_THAT(r.out, HasSubstr("Mine "));
+  EXPECT_THAT(r.out, Not(HasSubstr("Bad ")));
+  EXPECT_THAT(r.err, HasSubstr("Bad.json: /resistance_ohm: must be above 0"));
+
+  r = Run("motors list 'dc65*'");
+  ASSERT_EQ(r.exit_code, 0);
+  EXPECT_THAT(r.out, HasSubstr("DC65-48V"));
+  EXPECT_THAT(r.out, Not(HasSubstr("DC16-12V")));
+}
+
+TEST_F(MotorsCommand, ShowPrintsTheDataAndRefusesBadNames) {
+  auto r = Run("motors show DC40-24V");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("Torque constant    K      0.0302 Nm/A"));
+  struct Case {
+    const char* name;
+    const char* why;
+  };
+  for (const Case& c : {Case{"nothing-here", "no motor"}, Case{"../DC40-24V", "path separator"},
+                        Case{"\"$(printf 'a\\tb')\"", "control characters"}}) {
+    SCOPED_TRACE(c.name);
+    r = Run(std::string("motors show ") + c.name);
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_THAT(r.err, HasSubstr(c.why));
+  }
+}
+
+TEST_F(MotorsCommand, ApplySavesTheMotorWithItsChipParametersAndRefusesAMotorTheDriveCannotTake) {
+  const std::string out = dir_.File("drive.json");
+  auto r = Run("motors apply DC52-48V --out " + ShellQuote(out));
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  ZelLoadResult saved = LoadSetupFile(out);
+  ASSERT_TRUE(saved.setup) << saved.error;
+  EXPECT_DOUBLE_EQ(saved.setup->GetParameterValueInBaseUnit("R"), 1.7);
+  EXPECT_DOUBLE_EQ(saved.setup->GetParameterValueInBaseUnit("In"), 2.7);
+  EXPECT_DOUBLE_EQ(saved.setup->FindParameter("In")->GetMaxInBaseUnit(), 9.5);
+
+  PutUserMotor("Huge.json", ZelMotorToText({"Huge", 500, 2000, 0.05, 2, 0.001, 2e-5}));
+  const std::string refused = dir_.File("refused.json");
+  r = Run("motors apply Huge --out " + ShellQuote(refused));
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_THAT(r.err, HasSubstr("Peak current 2000 A is outside what this drive takes"));
+  EXPECT_FALSE(std::filesystem::exists(refused));
+}
+
+TEST(FiltersBode, WritesTheResponseAndRefusesWhatItCannotDraw) {
+  TempDir dir;
+  const std::string on = "--set BQFilter1=1 --set BQFilterType1=2 --set BQFilter2=1 "
+                         "--set BQFilterLocation2=1 --set BQFilterType2=8 ";
+  auto r = RunDcservo("filters " + on + "--bode " + ShellQuote(dir.File("r.csv")));
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::string csv = ReadFile(dir.File("r.csv"));
+  EXPECT_THAT(csv, HasSubstr("Frequency [Hz],Filter 1 magnitude [dB],Filter 1 phase [deg]"));
+  EXPECT_THAT(csv, HasSubstr("Speed Controller Output (all) phase [deg]"));
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 401);
+  r = RunDcservo("filters " + on + "--bode " + ShellQuote(dir.File("r.svg")));
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_THAT(ReadFile(dir.File("r.svg")), HasSubstr("<svg"));
+
+  r = RunDcservo("filters --bode " + ShellQuote(dir.File("r.txt")));
+  EXPECT_EQ(r.exit_code, 2);
+  // A filter at the Nyquist frequency cannot be designed: an error, and no picture.
+  r = RunDcservo("filters --set BQFilter1=1 --set BQFilterF11=1000 --bode " +
+                 ShellQuote(dir.File("nyquist.svg")));
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("nyquist.svg")));
+}
+
+}  // namespace

@@ -1,0 +1,90 @@
+// Motor files and the database behind the motor editor: what a file must hold, and that a
+// motor reaches the setup whole or not at all.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "host/zel_motor_database.h"
+#include "tests/support/test_setups.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+
+const ZelMotorData kMotor{"DC40 bench", 2.6, 9.0, 0.0302, 1.1, 0.00019, 1.38e-5};
+
+std::string With(const std::string& key, const std::string& value) {
+  std::string text = ZelMotorToText(kMotor);
+  const auto at = text.find("\"" + key + "\": ");
+  const auto start = at + key.size() + 4;
+  text.replace(start, text.find_first_of(",\n", start) - start, value);
+  return text;
+}
+
+TEST(MotorFile, ReadsBackWhatItWrites) {
+  const ZelMotorParse back = ZelParseMotorText(ZelMotorToText(kMotor), "m.json");
+  ASSERT_TRUE(back.ok) << back.error;
+  for (const ZelMotorField& f : ZelMotorFields())
+    EXPECT_EQ(back.data.*(f.value), kMotor.*(f.value)) << f.key;
+  EXPECT_EQ(back.data.name, kMotor.name);
+}
+
+TEST(MotorFile, RefusesValuesADatasheetCannotHaveNamingFileAndField) {
+  struct Case {
+    std::string text;
+    const char* error;
+  };
+  const Case cases[] = {
+      {With("resistance_ohm", "0"), "m.json: /resistance_ohm: must be above 0"},
+      {With("inductance_H", "-1e-3"), "m.json: /inductance_H: must be above 0"},
+      {With("torque_constant_Nm_per_A", "-0.03"), "m.json: /torque_constant_Nm_per_A: must be above 0"},
+      {With("inertia_kgm2", "0"), "m.json: /inertia_kgm2: must be above 0"},
+      {With("nominal_current_A", "\"2\""), "m.json: /nominal_current_A: a number is expected"},
+      {With("peak_current_A", "1"), "m.json: /peak_current_A: below the nominal current"},
+      {With("name", "\"a/b\""), "m.json: /name: a motor name cannot hold a path separator"},
+      {With("version", "2"), "m.json: /version: version 1 is expected"},
+      {"{\"format\": \"dcservo-motor\", \"version\": 1, \"name\": \"x\", \"colour\": 1}",
+       "m.json: /colour: unknown key"},
+      {"[1, 2", "m.json: not JSON"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    const ZelMotorParse r = ZelParseMotorText(c.text, "m.json");
+    EXPECT_FALSE(r.ok);
+    EXPECT_THAT(r.error, HasSubstr(c.error));
+  }
+}
+
+TEST(MotorFile, ApplyingChecksEveryValueBeforeWritingAny) {
+  auto setup = testing_support::LoadBundledSetup();
+  const auto before = testing_support::Snapshot(*setup);
+  ZelMotorData too_slow = kMotor;
+  too_slow.inertia_kgm2 = 50;  // above the drive's range; the last field written
+  EXPECT_THAT(ZelApplyMotorToSetup(*setup, too_slow), HasSubstr("Motor inertia 50 kgm^2"));
+  EXPECT_EQ(testing_support::Snapshot(*setup), before);
+
+  std::vector<std::string> written;
+  ASSERT_EQ(ZelApplyMotorToSetup(*setup, kMotor, &written), "");
+  EXPECT_EQ(written, (std::vector<std::string>{"ImaxM", "In", "K", "R", "L", "Jm"}));
+  EXPECT_EQ(setup->GetParameterValueInBaseUnit("R"), 1.1);
+  EXPECT_EQ(setup->FindParameter("In")->GetMaxInBaseUnit(), 9.0);
+}
+
+TEST(MotorDatabase, CatalogueMotorsCannotBeReplacedOrDeleted) {
+  testing_support::TempDir user;
+  ZelMotorDatabase db(DCSERVO_RESOURCE_DIR "/motors", user.path());
+  EXPECT_TRUE(db.Problems().empty());
+  ASSERT_EQ(db.Motors().size(), 12u);
+  ZelMotorData copy = db.Motors()[0].data;
+  EXPECT_THAT(db.SaveUserMotor(copy), HasSubstr("cannot be overwritten"));
+  EXPECT_THAT(db.DeleteUserMotor(copy.name), HasSubstr("cannot be deleted"));
+  copy.name = "My copy";
+  ASSERT_EQ(db.SaveUserMotor(copy), "");
+  ASSERT_NE(db.Find("my COPY"), nullptr);
+  EXPECT_EQ(db.Find("My copy")->source, ZelMotorSource::User);
+  EXPECT_EQ(db.Matching("my*").size(), 1u);
+  ASSERT_EQ(db.DeleteUserMotor("My copy"), "");
+  EXPECT_EQ(db.Find("My copy"), nullptr);
+}
+
+}  // namespace
