@@ -10,6 +10,7 @@
 #include "derive/pipelines.h"
 #include "host/zel_coff.h"
 #include "host/zel_comm.h"
+#include "host/zel_file.h"
 #include "host/zel_logger.h"
 #include "sim/simulated_drive.h"
 
@@ -18,6 +19,9 @@ namespace {
 // The host's test dialogs look at the drive every 20 ms; a headless run does the same on its
 // own clock.
 constexpr double kTick_s = 0.02;
+// The longest run the simulated drive is asked for: an hour of drive time already takes
+// minutes to simulate.
+constexpr double kLongestRun_s = 3600.0;
 
 std::string ConditionsHelp() {
   std::string text =
@@ -33,7 +37,8 @@ std::string ConditionsHelp() {
 
 struct NameValue {
   std::string name;
-  double value = 1.0;
+  double value = 1.0;  // a flag named alone is set
+  bool value_given = false;
   double time = 0.0;
 };
 
@@ -53,7 +58,12 @@ NameValue ParseCondition(const std::string& text, bool timed) {
   if (eq != std::string::npos) out.value = ParseValue(rest.substr(eq + 1), out.name, kUnitNone);
   else if (timed)
     throw CommandError(kExitBadInput, "\"" + text + "\" is not NAME=VALUE@SECONDS");
+  out.value_given = eq != std::string::npos;
   if (out.name.empty()) throw CommandError(kExitBadInput, "\"" + text + "\" names nothing");
+  const dcsim::ConditionInfo* condition = dcsim::FindCondition(out.name);
+  if (condition && !condition->flag && !out.value_given)
+    throw CommandError(kExitBadInput, "\"" + out.name + "\" needs a value: " + out.name + "=" +
+                                          condition->value_help);
   return out;
 }
 
@@ -93,21 +103,16 @@ struct DriveSession {
 
 void WriteCsv(const std::string& path, CZel_SingleAxisLogger& logger) {
   if (!logger.BeginUploadData()) throw CommandError(kExitFailed, CZel_Comm::GetLastErrorText());
-  FILE* f = path == "-" ? stdout : std::fopen(path.c_str(), "w");
-  if (!f) throw CommandError(kExitFailed, "cannot write \"" + path + "\"");
-  std::fprintf(f, "time_s");
-  for (int c = 1; c <= logger.GetChannelCount(); ++c)
-    std::fprintf(f, ",%s", logger.GetChannelName(c).c_str());
-  std::fprintf(f, "\n");
-  std::vector<double> values(static_cast<std::size_t>(logger.GetChannelCount()) + 1);
-  while (logger.ReadPoint(values.data())) {
-    for (std::size_t c = 0; c < values.size(); ++c)
-      std::fprintf(f, c ? ",%.10g" : "%.10g", values[c]);
-    std::fprintf(f, "\n");
+  while (logger.ReadPoint(nullptr)) {
   }
   logger.EndUploadData();
-  if (f != stdout && std::fclose(f) != 0)
-    throw CommandError(kExitFailed, "cannot write \"" + path + "\"");
+  const std::string text = logger.CsvText();
+  if (path == "-") {
+    std::fputs(text.c_str(), stdout);
+    return;
+  }
+  const std::string error = ZelWriteFileAtomically(path, text);
+  if (!error.empty()) throw CommandError(kExitFailed, error);
 }
 
 class DriveCommand : public Command {
@@ -122,17 +127,21 @@ class DriveCommand : public Command {
     run_ = cmd.add_subcommand("run", "Download the chip parameters and run a test program");
     run_args_.AddTo(*run_, false);
     run_->add_option("PROGRAM", program_, "Test program name")->required();
-    run_->add_option("SETUP", run_setup_, "Drive setup file (same as --setup)");
+    run_->add_option("SETUP", run_setup_, "Drive setup file (same as --setup)")
+        ->check(FileName());
     run_->add_option("--var", vars_, "Program variable NAME=VALUE (internal units)")
         ->allow_extra_args(false);
-    run_->add_option("--log", log_, "Comma-separated live variables to log");
-    run_->add_option("--csv", csv_, "Write the log here as CSV (\"-\" for standard output)");
+    run_->add_option("--log", log_, "Comma-separated live variables to log")->check(NameList());
+    run_->add_option("--csv", csv_, "Write the log here as CSV (\"-\" for standard output)")
+        ->check(FileName());
     run_->add_flag("--fast-log", fast_log_, "Log every fast-loop sample instead of slow-loop");
     run_->add_option("--log-points", log_points_, "Points to log (default: all the log memory)");
     AddCommon(*run_);
     run_->add_option("--act", acts_, "Action NAME=VALUE@SECONDS during the run")
         ->allow_extra_args(false);
-    run_->add_option("--until", until_, "Stop the run after this many simulated seconds")
+    run_->add_option("--until", until_,
+                     "Stop the run after this many simulated seconds (above 0, at most " +
+                         std::to_string(static_cast<int>(kLongestRun_s)) + ")")
         ->capture_default_str();
     run_->footer(ConditionsHelp());
 
@@ -140,7 +149,9 @@ class DriveCommand : public Command {
     read_args_.AddTo(*read_, false);
     read_->add_option("ITEMS", read_items_, "[SETUP] VAR...")->required();
     read_->add_flag("--internal", internal_, "Print in internal units");
-    read_->add_option("--at", read_at_, "Read after this many simulated seconds");
+    read_->add_option("--at", read_at_,
+                      "Read after this many simulated seconds (0 to " +
+                          std::to_string(static_cast<int>(kLongestRun_s)) + ")");
     AddCommon(*read_);
     read_->footer(ConditionsHelp());
   }
@@ -161,8 +172,10 @@ class DriveCommand : public Command {
   int Run() {
     if (!log_.empty() && csv_.empty())
       throw CommandError(kExitBadInput, "--log needs --csv FILE to write the log to");
-    if (!(until_ > 0.0) || !std::isfinite(until_))
-      throw CommandError(kExitBadInput, "--until needs a time above 0");
+    if (!(until_ > 0.0 && until_ <= kLongestRun_s))
+      throw CommandError(kExitBadInput, "--until needs a time above 0 and at most " +
+                                            std::to_string(static_cast<int>(kLongestRun_s)) +
+                                            " s");
     DriveSession s(ResolveSetup(run_args_.setup, run_setup_), run_args_.InOrder(*run_), !no_sync_,
                    faults_);
     CZel_Setup& setup = s.setup.Setup();
@@ -218,7 +231,10 @@ class DriveCommand : public Command {
       std::printf("%s=%.17g\n", v.name.c_str(), value);
     }
     std::printf("MER=%u\n", s.drive->Mer());
-    if (logger) WriteCsv(csv_, *logger);
+    if (logger) {
+      s.setup.RefuseIfErrorsReported();
+      WriteCsv(csv_, *logger);
+    }
     return 0;
   }
 
@@ -231,8 +247,10 @@ class DriveCommand : public Command {
       positional = names.front();
       names.erase(names.begin());
     }
-    if (!(read_at_ >= 0.0) || !std::isfinite(read_at_))
-      throw CommandError(kExitBadInput, "--at needs a time of 0 or more");
+    if (!(read_at_ >= 0.0 && read_at_ <= kLongestRun_s))
+      throw CommandError(kExitBadInput, "--at needs a time from 0 to " +
+                                            std::to_string(static_cast<int>(kLongestRun_s)) +
+                                            " s");
     DriveSession s(ResolveSetup(read_args_.setup, positional), read_args_.InOrder(*read_),
                    !no_sync_, faults_);
     s.Advance(read_at_);

@@ -43,13 +43,17 @@ class SetupSession {
   // Refuses names that are neither parameter, variable nor option, before any work.
   void CheckPrintable(const std::vector<std::string>& names) const;
   void Print(const std::vector<std::string>& names, bool internal) const;
+  // Refused (exit 1) when the host reported an error since the session began: a run that
+  // reported one saves nothing.
   void Save(const std::string& path) const;
+  void RefuseIfErrorsReported() const;
 
  private:
   void ApplyValue(const std::string& text, bool internal);
   std::unique_ptr<PluginModule> plugin_;
   std::unique_ptr<CZel_Setup> setup_;
   std::string setup_path_;
+  std::size_t errors_at_start_ = ZelErrorCount();
 };
 
 std::vector<std::string> SplitNameList(const std::string& list);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <numbers>
 
 #include "host/zel_errors.h"
@@ -85,24 +86,27 @@ enum class Condition {
 };
 
 // In the order of the Condition enumeration.
+// The ranges keep the motor model within what a drive of this family can meet, so that
+// no count that the firmware derives from it leaves its register.
 const std::vector<ConditionInfo> kConditions = {
-    {"short_circuit", "0|1", "the motor leads are shorted together", true},
-    {"encoder_a_missing", "0|1", "encoder channel A does not reach the drive", true},
-    {"encoder_b_missing", "0|1", "encoder channel B does not reach the drive", true},
-    {"encoder_swapped", "0|1", "encoder channels A and B are swapped", true},
-    {"enable_off", "0|1", "the ENABLE input is in its disabled state", true},
-    {"limit_positive", "0|1", "the positive limit switch is active", true},
-    {"limit_negative", "0|1", "the negative limit switch is active", true},
-    {"shaft_blocked", "0|1", "the motor shaft is blocked", true},
-    {"vdc", "V", "the real supply voltage", false},
-    {"inertia", "kg m^2", "the real total inertia at the motor shaft", false},
-    {"resistance", "ohm", "the real armature resistance", false},
-    {"load_torque", "Nm", "a constant load torque against the motor", false},
-    {"friction", "Nm", "dry friction of the shaft", false},
-    {"pot", "V", "potentiometer voltage on the analogue input", false},
-    {"turn", "rad", "a hand turns the motor shaft by this angle over 0.5 s", false},
-    {"stop", "1", "the user presses Stop (the running program ends)", true},
-    {"var_i2", "value", "the host writes the live variable var_i2", false},
+    {"short_circuit", "0|1", "the motor leads are shorted together", true, 0, 1, true},
+    {"encoder_a_missing", "0|1", "encoder channel A does not reach the drive", true, 0, 1, true},
+    {"encoder_b_missing", "0|1", "encoder channel B does not reach the drive", true, 0, 1, true},
+    {"encoder_swapped", "0|1", "encoder channels A and B are swapped", true, 0, 1, true},
+    {"enable_off", "0|1", "the ENABLE input is in its disabled state", true, 0, 1, true},
+    {"limit_positive", "0|1", "the positive limit switch is active", true, 0, 1, true},
+    {"limit_negative", "0|1", "the negative limit switch is active", true, 0, 1, true},
+    {"shaft_blocked", "0|1", "the motor shaft is blocked", true, 0, 1, true},
+    {"vdc", "V", "the real supply voltage", false, 0.001, 1000, false},
+    {"inertia", "kg m^2", "the real total inertia at the motor shaft", false, 1e-9, 10, false},
+    {"resistance", "ohm", "the real armature resistance", false, 1e-3, 1e3, false},
+    {"load_torque", "Nm", "a constant load torque against the motor", false, -100, 100, false},
+    {"friction", "Nm", "dry friction of the shaft", false, 0, 100, false},
+    {"pot", "V", "potentiometer voltage on the analogue input", false, -30, 30, false},
+    {"turn", "rad", "a hand turns the motor shaft by this angle over 0.5 s", false, -1e4, 1e4,
+     false},
+    {"stop", "1", "the user presses Stop (the running program ends)", true, 1, 1, true},
+    {"var_i2", "value", "the host writes the live variable var_i2", false, -32768, 32767, true},
 };
 
 constexpr double kHandTurn_s = 0.5;
@@ -111,6 +115,28 @@ constexpr double kRestSpeed_rad_s = 1e-3;
 }  // namespace
 
 const std::vector<ConditionInfo>& Conditions() { return kConditions; }
+
+const ConditionInfo* FindCondition(std::string_view name) {
+  for (const ConditionInfo& c : kConditions) {
+    if (zel::NamesEqual(c.name, name)) return &c;
+  }
+  return nullptr;
+}
+
+std::string CheckConditionValue(const ConditionInfo& c, double value) {
+  char range[96];
+  if (c.lowest == c.highest)
+    std::snprintf(range, sizeof range, "%g", c.lowest);
+  else if (c.flag)
+    std::snprintf(range, sizeof range, "0 or 1");
+  else
+    std::snprintf(range, sizeof range, "%s from %g to %g", c.whole ? "a whole number" : "a value",
+                  c.lowest, c.highest);
+  if (std::isfinite(value) && value >= c.lowest && value <= c.highest &&
+      (!c.whole || value == std::floor(value)))
+    return {};
+  return "\"" + std::string(c.name) + "\" takes " + range;
+}
 
 SimulatedDrive::SimulatedDrive(const PlantConfig& plant) {
   const int resolution = std::max(plant.adc_resolution, 2);
@@ -206,13 +232,22 @@ void SimulatedDrive::RunPeriods(std::uint64_t n) {
 
 // ---- sampling ------------------------------------------------------------------------------
 
+namespace {
+
+// The decoder counts edges into the drive's 32-bit position register, which wraps; so does
+// the count here, however far a load has driven the shaft.
+i64 Wrap32(i64 x) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(x)); }
+
+}  // namespace
+
 void SimulatedDrive::SampleEncoder() {
-  const double x = plant_.Angle() * counts_per_rad_;
-  i64 t = static_cast<i64>(x);
-  if (x < static_cast<double>(t)) --t;
-  const i64 d = t - encoder_true_last_;
+  constexpr double kTurnOfCounter = 4294967296.0;
+  const double x = std::floor(plant_.Angle() * counts_per_rad_);
+  const double counter = std::isfinite(x) ? x - kTurnOfCounter * std::floor(x / kTurnOfCounter) : 0;
+  const i64 t = static_cast<i64>(std::clamp(counter, 0.0, kTurnOfCounter - 1));
+  const i64 d = Wrap32(t - encoder_true_last_);
   encoder_true_last_ = t;
-  encoder_counter_ += d * encoder_sign_;
+  encoder_counter_ = Wrap32(encoder_counter_ + d * encoder_sign_);
   motor_position_ = settings_.reverse_counting ? -encoder_counter_ : encoder_counter_;
   if (settings_.sensors != Sensors::Tacho) load_position_ = motor_position_;
   if (settings_.sensors != Sensors::MotorEncoder) {
@@ -433,15 +468,16 @@ bool SimulatedDrive::ReadProgramVariable(std::string_view name, double& value) {
 }
 
 bool SimulatedDrive::WriteProgramVariable(std::string_view name, double value) {
-  double* slot = program_ ? program_->Find(name) : nullptr;
-  if (!slot || !std::isfinite(value)) {
+  const ZelProgramVariable* declared = program_ ? program_->Declaration(name) : nullptr;
+  if (!declared) {
     error_ = !program_ ? std::string("no program is loaded")
-             : !slot   ? "the program \"" + program_->Name() + "\" has no variable \"" +
-                           std::string(name) + "\""
-                       : "the value for \"" + std::string(name) + "\" is not a finite number";
+                       : "the program \"" + program_->Name() + "\" has no variable \"" +
+                             std::string(name) + "\"";
     return false;
   }
-  *slot = value;
+  double held = 0.0;
+  if (!declared->Representable(value, held, error_)) return false;
+  *program_->Find(name) = held;
   return true;
 }
 
@@ -576,23 +612,15 @@ bool SimulatedDrive::PopMessage(std::vector<std::uint8_t>& message) {
 // ---- faults and actions --------------------------------------------------------------------
 
 bool SimulatedDrive::Inject(std::string_view name, double value, std::string& error) {
-  std::size_t index = 0;
-  while (index < kConditions.size() && !zel::NamesEqual(kConditions[index].name, name)) ++index;
-  if (index == kConditions.size()) {
+  const ConditionInfo* info = FindCondition(name);
+  if (!info) {
     error = "no fault or action is called \"" + std::string(name) + "\"";
     return false;
   }
-  if (!std::isfinite(value)) {
-    error = "\"" + std::string(name) + "\" needs a finite value";
-    return false;
-  }
-  const auto c = static_cast<Condition>(index);
+  error = CheckConditionValue(*info, value);
+  if (!error.empty()) return false;
+  const auto c = static_cast<Condition>(info - kConditions.data());
   const bool on = value != 0.0;
-  if ((c == Condition::Vdc || c == Condition::Inertia || c == Condition::Resistance) &&
-      !(value > 0.0)) {
-    error = "\"" + std::string(name) + "\" needs a value above 0";
-    return false;
-  }
   switch (c) {
     case Condition::ShortCircuit: plant_.SetShorted(on); break;
     case Condition::EncoderAMissing: encoder_a_missing_ = on; break;
@@ -622,17 +650,17 @@ bool SimulatedDrive::Inject(std::string_view name, double value, std::string& er
 
 bool SimulatedDrive::Schedule(double time_s, std::string_view name, double value,
                               std::string& error) {
-  const bool known = std::any_of(kConditions.begin(), kConditions.end(), [&](const auto& c) {
-    return zel::NamesEqual(c.name, name);
-  });
-  if (!known) {
+  const ConditionInfo* info = FindCondition(name);
+  if (!info) {
     error = "no fault or action is called \"" + std::string(name) + "\"";
     return false;
   }
-  if (!std::isfinite(time_s) || !std::isfinite(value)) {
-    error = "\"" + std::string(name) + "\" needs a finite time and value";
+  if (!(time_s >= 0.0) || !std::isfinite(time_s)) {
+    error = "\"" + std::string(name) + "\" needs a time of 0 s or more";
     return false;
   }
+  error = CheckConditionValue(*info, value);
+  if (!error.empty()) return false;
   if (time_s <= time_) return Inject(name, value, error);
   Pending p{time_s, std::string(name), value};
   auto at = std::upper_bound(actions_.begin(), actions_.end(), time_s,
