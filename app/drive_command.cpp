@@ -27,9 +27,12 @@ std::string ConditionsHelp() {
   std::string text =
       "Faults (--fault NAME or NAME=VALUE, from the start) and actions\n"
       "(--act NAME=VALUE@SECONDS, at a time of the run):\n";
-  char line[160];
+  char line[200], range[48];
   for (const dcsim::ConditionInfo& c : dcsim::Conditions()) {
-    std::snprintf(line, sizeof line, "  %-18s %-7s %s\n", c.name, c.value_help, c.help);
+    range[0] = '\0';
+    if (!c.flag) std::snprintf(range, sizeof range, "%g..%g", c.lowest, c.highest);
+    std::snprintf(line, sizeof line, "  %-18s %-7s %-14s %s\n", c.name, c.value_help, range,
+                  c.help);
     text += line;
   }
   return text;
