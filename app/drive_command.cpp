@@ -85,6 +85,8 @@ struct DriveSession {
       dcservo::ComputeChipParameters(setup.Setup());
       dcservo::ComputeScaledParameters(setup.Setup());
     }
+    // Chip parameters that could not be derived would run the drive on what they held.
+    setup.RefuseIfErrorsReported("the drive was not started");
     drive = dcsim::MakeSimulatedDrive(setup.Setup());
     comm = std::make_unique<CZel_CommSession>(drive);
     CZel_Comm::SetClock([this] { return clock; });
@@ -235,7 +237,7 @@ class DriveCommand : public Command {
     }
     std::printf("MER=%u\n", s.drive->Mer());
     if (logger) {
-      s.setup.RefuseIfErrorsReported();
+      s.setup.RefuseIfErrorsReported("nothing was saved");
       WriteCsv(csv_, *logger);
     }
     return 0;

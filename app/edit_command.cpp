@@ -47,7 +47,8 @@ class EditCommand : public Command {
     cmd.add_option("--script", script_, "Run the dialog headless from this dialog script")
         ->check(FileName());
     cmd.add_option("--screenshot", screenshot_,
-                   "Draw the dialog off screen (after the script, if one is given) as PNG");
+                   "Draw the dialog off screen (after the script, if one is given) as PNG")
+        ->check(FileName());
   }
 
   int Execute(const CLI::App& cmd) override {

@@ -137,16 +137,16 @@ void SetupSession::Print(const std::vector<std::string>& names, bool internal) c
   }
 }
 
-void SetupSession::RefuseIfErrorsReported() const {
+void SetupSession::RefuseIfErrorsReported(const std::string& consequence) const {
   const std::size_t errors = ZelErrorCount() - errors_at_start_;
   if (errors == 0) return;
   throw CommandError(kExitFailed, std::to_string(errors) +
                                       (errors == 1 ? " error was" : " errors were") +
-                                      " reported above; nothing was saved");
+                                      " reported above; " + consequence);
 }
 
 void SetupSession::Save(const std::string& path) const {
-  RefuseIfErrorsReported();
+  RefuseIfErrorsReported("nothing was saved");
   if (SameFile(path, BundledSetupPath()))
     throw CommandError(kExitBadInput, "the bundled setup is read only; save to another file");
   const std::string error = SaveSetupFile(*setup_, path);

@@ -46,7 +46,9 @@ class SetupSession {
   // Refused (exit 1) when the host reported an error since the session began: a run that
   // reported one saves nothing.
   void Save(const std::string& path) const;
-  void RefuseIfErrorsReported() const;
+  // Throws (exit 1) when the host reported an error since the session began; the message
+  // ends with what was therefore not done.
+  void RefuseIfErrorsReported(const std::string& consequence) const;
 
  private:
   void ApplyValue(const std::string& text, bool internal);

@@ -216,8 +216,9 @@ bool ZelProgramVariable::Representable(double wanted, double& held, std::string&
   held = std::isfinite(wanted) ? std::round(wanted / step) * step : wanted;
   if (held >= lowest && held <= highest) return true;
   char text[160];
-  std::snprintf(text, sizeof text, "\"%s\" takes values from %.10g to %.10g on the drive, not %.10g",
-                name.c_str(), lowest, highest, wanted);
+  std::snprintf(text, sizeof text,
+                "\"%s\" takes values from %.10g to %.10g on the drive, not %.10g", name.c_str(),
+                lowest, highest, wanted);
   error = text;
   return false;
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <utility>
 
 #include "host/zel_names.h"
 
@@ -15,8 +16,8 @@ TestProgram::TestProgram(std::string name, std::vector<ZelProgramVariable> varia
     : name_(std::move(name)), vars_(std::move(variables)) {}
 
 double* TestProgram::Find(std::string_view name) {
-  const ZelProgramVariable* v = Declaration(name);
-  return v ? &const_cast<ZelProgramVariable*>(v)->value : nullptr;
+  const ZelProgramVariable* v = std::as_const(*this).Declaration(name);
+  return v ? &vars_[static_cast<std::size_t>(v - vars_.data())].value : nullptr;
 }
 
 const ZelProgramVariable* TestProgram::Declaration(std::string_view name) const {

@@ -243,7 +243,8 @@ i64 Wrap32(i64 x) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(
 void SimulatedDrive::SampleEncoder() {
   constexpr double kTurnOfCounter = 4294967296.0;
   const double x = std::floor(plant_.Angle() * counts_per_rad_);
-  const double counter = std::isfinite(x) ? x - kTurnOfCounter * std::floor(x / kTurnOfCounter) : 0;
+  const double counter =
+      std::isfinite(x) ? x - kTurnOfCounter * std::floor(x / kTurnOfCounter) : 0.0;
   const i64 t = static_cast<i64>(std::clamp(counter, 0.0, kTurnOfCounter - 1));
   const i64 d = Wrap32(t - encoder_true_last_);
   encoder_true_last_ = t;
@@ -679,18 +680,26 @@ PlantConfig PlantConfigFromSetup(const CZel_Setup& setup) {
     const double v = p ? p->GetValueInBaseUnit() : fallback;
     return std::isfinite(v) ? v : fallback;
   };
-  c.dsp_freq_Hz = value("DSP_freq", c.dsp_freq_Hz);
-  c.vdc_V = value("Vdc", c.vdc_V);
-  c.vdc_max_measurable_V = value("VdcMaxMeasurable", c.vdc_max_measurable_V);
-  c.imax_ps_A = value("ImaxPS", c.imax_ps_A);
-  c.adc_resolution = static_cast<int>(value("ADCResolution", c.adc_resolution));
-  c.analogue_range_V = value("AnalogueInputsRange", c.analogue_range_V);
-  c.R_ohm = value("R", c.R_ohm);
-  c.L_H = value("L", c.L_H);
-  c.K_Nm_per_A = value("K", c.K_Nm_per_A);
-  c.J_kgm2 = value("Jt", c.J_kgm2);
-  c.encoder_lines = static_cast<int>(value("No_encoder_lines", c.encoder_lines));
-  c.tacho_V_per_rad_s = value("Tacho_gain", c.tacho_V_per_rad_s);
+  // A setup may believe anything; the hardware has a clock, a supply and a motor. A size
+  // that no hardware has (a 0 Hz clock, a negative inductance) leaves the model's own.
+  auto size = [&value](const char* name, double fallback, double least = 0.0,
+                       double most = 1e12) {
+    const double v = value(name, fallback);
+    return v > least && v <= most ? v : fallback;
+  };
+  // The clock bounds the PWM period (at most 65535 ticks), so simulated time always moves.
+  c.dsp_freq_Hz = size("DSP_freq", c.dsp_freq_Hz, 1e5, 1e10);
+  c.vdc_V = size("Vdc", c.vdc_V);
+  c.vdc_max_measurable_V = size("VdcMaxMeasurable", c.vdc_max_measurable_V);
+  c.imax_ps_A = size("ImaxPS", c.imax_ps_A);
+  c.adc_resolution = static_cast<int>(size("ADCResolution", c.adc_resolution, 0.0, 65536));
+  c.analogue_range_V = size("AnalogueInputsRange", c.analogue_range_V);
+  c.R_ohm = size("R", c.R_ohm);
+  c.L_H = size("L", c.L_H);
+  c.K_Nm_per_A = size("K", c.K_Nm_per_A);
+  c.J_kgm2 = size("Jt", c.J_kgm2);
+  c.encoder_lines = static_cast<int>(size("No_encoder_lines", c.encoder_lines, 0.0, 1e8));
+  c.tacho_V_per_rad_s = size("Tacho_gain", c.tacho_V_per_rad_s);
   const double motor_side = value("Motor_transmission", 1.0);
   const double load_side = value("Load_transmission", 1.0);
   if (motor_side != 0.0 && load_side != 0.0) c.transmission = motor_side / load_side;

@@ -20,8 +20,8 @@ std::string SaveWidgetPng(QWidget& widget, const std::string& png_path) {
   QBuffer buffer(&png);
   buffer.open(QIODevice::WriteOnly);
   if (!widget.grab().save(&buffer, "PNG")) return png_path + ": the picture cannot be drawn";
-  return ZelWriteFileAtomically(png_path,
-                                std::string_view(png.constData(), static_cast<std::size_t>(png.size())));
+  const std::string_view bytes(png.constData(), static_cast<std::size_t>(png.size()));
+  return ZelWriteFileAtomically(png_path, bytes);
 }
 
 QtOffscreenPainter::QtOffscreenPainter() {

@@ -77,24 +77,30 @@ TEST(CommandLineFiles, SetupsThatReportErrorsExitWithTheirCode) {
   TempDir dir;
   struct Case {
     const char* what;
+    const char* command;  // ends with the option that names the file to write
     int exit_code;
     const char* message;
   };
   const Case cases[] = {
-      {"no Motor_transmission", 1, "21 errors were reported above; nothing was saved"},
-      {"DSP_freq 0", 1, "errors were reported above; nothing was saved"},
-      {"Vdc renamed", 1, "parameter \"Vdc\" is not in the setup"},
-      {"Vdc internal", 2, ": /parameters/16/storage: \"Vdc\" is read by the scales, so "
-                          "\"storage\" must be \"base\""},
+      {"no Motor_transmission", "compute --out", 1, "21 errors were reported above; nothing was saved"},
+      {"DSP_freq 0", "compute --out", 1, "errors were reported above; nothing was saved"},
+      {"DSP_freq 0", "drive run VDC_Detection_Test --log MER --csv", 1,
+       "errors were reported above; the drive was not started"},
+      {"Vdc renamed", "compute --out", 1, "parameter \"Vdc\" is not in the setup"},
+      {"Vdc internal", "compute --out", 2,
+       ": /parameters/16/storage: \"Vdc\" is read by the scales, so \"storage\" must be "
+       "\"base\""},
   };
   const auto setups = HostileSetups();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const auto setup = std::find_if(setups.begin(), setups.end(),
-                                    [&](const HostileSetup& s) { return s.what == std::string(c.what); });
+    const auto setup = std::find_if(setups.begin(), setups.end(), [&](const HostileSetup& s) {
+      return s.what == std::string(c.what);
+    });
     const std::string in = dir.File("in.json"), out = dir.File("out.json");
     WriteFile(in, setup->text);
-    const auto r = RunDcservo("compute " + ShellQuote(in) + " --out " + ShellQuote(out));
+    const auto r = RunDcservo(std::string(c.command) + " " + ShellQuote(out) + " -s " +
+                              ShellQuote(in));
     EXPECT_EQ(r.exit_code, c.exit_code);
     EXPECT_THAT(r.err, HasSubstr(c.message));
     EXPECT_EQ(ReadFile(out), "");

@@ -113,7 +113,8 @@ TEST(SetupFile, TheDegreeSignMayBeTheSingleLatin1Byte) {
 TEST(SetupFile, AScaleInputKeptInInternalUnitsIsFoundWithItsPlace) {
   auto refused = testing_support::MakeSetup({{"KPI", 1}, {"Vdc", 48, "V", true}});
   EXPECT_EQ(refused->CheckScaleInputs(),
-            "/parameters/1/storage: \"Vdc\" is read by the scales, so \"storage\" must be \"base\"");
+            "/parameters/1/storage: \"Vdc\" is read by the scales, so \"storage\" must be "
+            "\"base\"");
   {
     ZelCollectErrors reports;
     EXPECT_TRUE(std::isnan(refused->GetParameterValueInBaseUnit("Vdc")));
