@@ -7,7 +7,8 @@
 #include "host/zel_motor_database.h"
 
 void SetupArgs::AddTo(CLI::App& cmd, bool with_options) {
-  cmd.add_option("-s,--setup", setup, "Drive setup file (default: the bundled drive)");
+  cmd.add_option("-s,--setup", setup, "Drive setup file (default: the bundled drive)")
+      ->check(FileName());
   set_opt = cmd.add_option("--set", set, "NAME=VALUE in base units (a unit may follow)")
                 ->allow_extra_args(false);
   set_internal_opt = cmd.add_option("--set-internal", set_internal, "NAME=VALUE in internal units")
@@ -29,6 +30,22 @@ std::vector<Assignment> SetupArgs::InOrder(const CLI::App& cmd) const {
       out.push_back({Assignment::Kind::Option, option[next_option++]});
   }
   return out;
+}
+
+const CLI::Validator& FileName() {
+  static const CLI::Validator check(
+      [](std::string& value) { return value.empty() ? std::string("an empty file name") : ""; },
+      "FILE");
+  return check;
+}
+
+const CLI::Validator& NameList() {
+  static const CLI::Validator check(
+      [](std::string& value) {
+        return SplitNameList(value).empty() ? "\"" + value + "\" names nothing" : std::string();
+      },
+      "NAME,...");
+  return check;
 }
 
 std::string ResolveSetup(const std::string& option, const std::string& positional) {
@@ -105,7 +122,14 @@ int RunCommandLine(int argc, char** argv) {
 
   try {
     for (std::size_t i = 0; i < commands.size(); ++i) {
-      if (*subcommands[i]) return commands[i]->Execute(*subcommands[i]);
+      if (!*subcommands[i]) continue;
+      const std::size_t errors_before = ZelErrorCount();
+      const int code = commands[i]->Execute(*subcommands[i]);
+      if (code == 0 && ZelErrorCount() != errors_before) {
+        std::fprintf(stderr, "dcservo: the run reported errors\n");
+        return kExitFailed;
+      }
+      return code;
     }
   } catch (const CommandError& e) {
     std::fprintf(stderr, "dcservo: %s\n", ZelEscapeText(e.what()).c_str());

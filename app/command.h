@@ -31,6 +31,11 @@ struct SetupArgs {
   std::vector<Assignment> InOrder(const CLI::App& cmd) const;
 };
 
+// Checks for options that name a file or a list of names: a value that names nothing (an
+// empty file name, "," as a list) is bad usage, not a request to do nothing.
+const CLI::Validator& FileName();
+const CLI::Validator& NameList();
+
 // The setup named by -s/--setup or by the positional SETUP; naming two different ones is
 // refused (CommandError).
 std::string ResolveSetup(const std::string& option, const std::string& positional);

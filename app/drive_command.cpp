@@ -10,6 +10,7 @@
 #include "derive/pipelines.h"
 #include "host/zel_coff.h"
 #include "host/zel_comm.h"
+#include "host/zel_file.h"
 #include "host/zel_logger.h"
 #include "sim/simulated_drive.h"
 
@@ -18,6 +19,9 @@ namespace {
 // The host's test dialogs look at the drive every 20 ms; a headless run does the same on its
 // own clock.
 constexpr double kTick_s = 0.02;
+// The longest run the simulated drive is asked for: an hour of drive time already takes
+// minutes to simulate.
+constexpr double kLongestRun_s = 3600.0;
 
 std::string ProgramList() { return QuoteList(dcsim::TestProgramNames(), ", "); }
 
@@ -33,9 +37,12 @@ std::string ConditionsHelp(bool with_actions) {
                          ? "Faults (--fault NAME or NAME=VALUE, from the start) and actions\n"
                            "(--act NAME=VALUE@SECONDS, at a time of the run):\n"
                          : "Faults (--fault NAME or NAME=VALUE, from the start):\n";
-  char line[160];
+  char line[200], range[48];
   for (const dcsim::ConditionInfo& c : dcsim::Conditions()) {
-    std::snprintf(line, sizeof line, "  %-18s %-7s %s\n", c.name, c.value_help, c.help);
+    range[0] = '\0';
+    if (!c.flag) std::snprintf(range, sizeof range, "%g..%g", c.lowest, c.highest);
+    std::snprintf(line, sizeof line, "  %-18s %-7s %-14s %s\n", c.name, c.value_help, range,
+                  c.help);
     text += line;
   }
   return text;
@@ -43,7 +50,8 @@ std::string ConditionsHelp(bool with_actions) {
 
 struct NameValue {
   std::string name;
-  double value = 1.0;
+  double value = 1.0;  // a flag named alone is set
+  bool value_given = false;
   double time = 0.0;
 };
 
@@ -63,7 +71,12 @@ NameValue ParseCondition(const std::string& text, bool timed) {
   if (eq != std::string::npos) out.value = ParseValue(rest.substr(eq + 1), out.name, kUnitNone);
   else if (timed)
     throw CommandError(kExitBadInput, "\"" + text + "\" is not NAME=VALUE@SECONDS");
+  out.value_given = eq != std::string::npos;
   if (out.name.empty()) throw CommandError(kExitBadInput, "\"" + text + "\" names nothing");
+  const dcsim::ConditionInfo* condition = dcsim::FindCondition(out.name);
+  if (condition && !condition->flag && !out.value_given)
+    throw CommandError(kExitBadInput, "\"" + out.name + "\" needs a value: " + out.name + "=" +
+                                          condition->value_help);
   return out;
 }
 
@@ -82,6 +95,8 @@ struct DriveSession {
       dcservo::ComputeChipParameters(setup.Setup());
       dcservo::ComputeScaledParameters(setup.Setup());
     }
+    // Chip parameters that could not be derived would run the drive on what they held.
+    setup.RefuseIfErrorsReported("the drive was not started");
     drive = dcsim::MakeSimulatedDrive(setup.Setup());
     comm = std::make_unique<CZel_CommSession>(drive);
     CZel_Comm::SetClock([this] { return clock; });
@@ -101,39 +116,18 @@ struct DriveSession {
   }
 };
 
-// "Motor_Current_A": a column names its unit the way the time column does.
-std::string ColumnName(CZel_Setup& setup, const std::string& variable) {
-  const CZel_Variable* v = nullptr;
-  {
-    ZelQuietErrors quiet;
-    v = setup.FindVariable(variable, 0);
-  }
-  std::string unit = v ? v->GetUnitName() : "";
-  std::string suffix;
-  for (char c : unit) {
-    if (c == '/') suffix += "_per_";
-    else if (c != ' ' && c != '^' && c != '(' && c != ')') suffix += c;
-  }
-  return suffix.empty() ? variable : variable + "_" + suffix;
-}
-
 void WriteCsv(const std::string& path, CZel_SingleAxisLogger& logger) {
   if (!logger.BeginUploadData()) throw CommandError(kExitFailed, CZel_Comm::GetLastErrorText());
-  FILE* f = path == "-" ? stdout : std::fopen(path.c_str(), "w");
-  if (!f) throw CommandError(kExitFailed, "cannot write \"" + path + "\"");
-  std::fprintf(f, "time_s");
-  for (int c = 1; c <= logger.GetChannelCount(); ++c)
-    std::fprintf(f, ",%s", ColumnName(logger.GetSetup(), logger.GetChannelName(c)).c_str());
-  std::fprintf(f, "\n");
-  std::vector<double> values(static_cast<std::size_t>(logger.GetChannelCount()) + 1);
-  while (logger.ReadPoint(values.data())) {
-    for (std::size_t c = 0; c < values.size(); ++c)
-      std::fprintf(f, c ? ",%.10g" : "%.10g", values[c]);
-    std::fprintf(f, "\n");
+  while (logger.ReadPoint(nullptr)) {
   }
   logger.EndUploadData();
-  if (f != stdout && std::fclose(f) != 0)
-    throw CommandError(kExitFailed, "cannot write \"" + path + "\"");
+  const std::string text = logger.CsvText();
+  if (path == "-") {
+    std::fputs(text.c_str(), stdout);
+    return;
+  }
+  const std::string error = ZelWriteFileAtomically(path, text);
+  if (!error.empty()) throw CommandError(kExitFailed, error);
 }
 
 class DriveCommand : public Command {
@@ -148,17 +142,21 @@ class DriveCommand : public Command {
     run_ = cmd.add_subcommand("run", "Download the chip parameters and run a test program");
     run_args_.AddTo(*run_, false);
     run_->add_option("PROGRAM", program_, "Test program name")->required();
-    run_->add_option("SETUP", run_setup_, "Drive setup file (same as --setup)");
+    run_->add_option("SETUP", run_setup_, "Drive setup file (same as --setup)")
+        ->check(FileName());
     run_->add_option("--var", vars_, "Program variable NAME=VALUE (internal units)")
         ->allow_extra_args(false);
-    run_->add_option("--log", log_, "Comma-separated live variables to log");
-    run_->add_option("--csv", csv_, "Write the log here as CSV (\"-\" for standard output)");
+    run_->add_option("--log", log_, "Comma-separated live variables to log")->check(NameList());
+    run_->add_option("--csv", csv_, "Write the log here as CSV (\"-\" for standard output)")
+        ->check(FileName());
     run_->add_flag("--fast-log", fast_log_, "Log every fast-loop sample instead of slow-loop");
     run_->add_option("--log-points", log_points_, "Points to log (default: all the log memory)");
     AddCommon(*run_);
     run_->add_option("--act", acts_, "Action NAME=VALUE@SECONDS during the run")
         ->allow_extra_args(false);
-    run_->add_option("--until", until_, "Stop the run after this many simulated seconds")
+    run_->add_option("--until", until_,
+                     "Stop the run after this many simulated seconds (above 0, at most " +
+                         std::to_string(static_cast<int>(kLongestRun_s)) + ")")
         ->capture_default_str();
     run_->add_flag("--force", force_,
                    "Write the CSV and exit 0 even when the run ended on a drive protection");
@@ -168,7 +166,9 @@ class DriveCommand : public Command {
     read_args_.AddTo(*read_, false);
     read_->add_option("ITEMS", read_items_, "[SETUP] VAR...")->required();
     read_->add_flag("--internal", internal_, "Print in internal units");
-    read_->add_option("--at", read_at_, "Read after this many simulated seconds");
+    read_->add_option("--at", read_at_,
+                      "Read after this many simulated seconds (0 to " +
+                          std::to_string(static_cast<int>(kLongestRun_s)) + ")");
     AddCommon(*read_);
     read_->footer(ConditionsHelp(false));
   }
@@ -192,8 +192,10 @@ class DriveCommand : public Command {
     if (log_.empty() && !csv_.empty())
       throw CommandError(kExitBadInput, "--csv needs --log VAR,... to name what to log");
     CheckProgram();
-    if (!(until_ > 0.0) || !std::isfinite(until_))
-      throw CommandError(kExitBadInput, "--until needs a time above 0");
+    if (!(until_ > 0.0 && until_ <= kLongestRun_s))
+      throw CommandError(kExitBadInput, "--until needs a time above 0 and at most " +
+                                            std::to_string(static_cast<int>(kLongestRun_s)) +
+                                            " s");
     DriveSession s(ResolveSetup(run_args_.setup, run_setup_), run_args_.InOrder(*run_), !no_sync_,
                    faults_);
     CZel_Setup& setup = s.setup.Setup();
@@ -260,7 +262,10 @@ class DriveCommand : public Command {
         return kExitFailed;
       }
     }
-    if (logger) WriteCsv(csv_, *logger);
+    if (logger) {
+      s.setup.RefuseIfErrorsReported("nothing was saved");
+      WriteCsv(csv_, *logger);
+    }
     return 0;
   }
 
@@ -288,8 +293,10 @@ class DriveCommand : public Command {
       if (!std::filesystem::exists(positional, ec))
         throw CommandError(kExitBadInput, positional + ": no such setup file");
     }
-    if (!(read_at_ >= 0.0) || !std::isfinite(read_at_))
-      throw CommandError(kExitBadInput, "--at needs a time of 0 or more");
+    if (!(read_at_ >= 0.0 && read_at_ <= kLongestRun_s))
+      throw CommandError(kExitBadInput, "--at needs a time from 0 to " +
+                                            std::to_string(static_cast<int>(kLongestRun_s)) +
+                                            " s");
     DriveSession s(ResolveSetup(read_args_.setup, positional), read_args_.InOrder(*read_),
                    !no_sync_, faults_);
     s.Advance(read_at_);

@@ -44,14 +44,18 @@ class EditCommand : public Command {
 
   void Define(CLI::App& cmd) override {
     args_.AddTo(cmd);
-    cmd.add_option("SETUP", positional_setup_, "Drive setup file (same as --setup)");
-    cmd.add_option("--out", out_, "Save to this file on OK instead of the setup's own file");
-    cmd.add_option("--script", script_, "Run the dialog headless from this dialog script");
+    cmd.add_option("SETUP", positional_setup_, "Drive setup file (same as --setup)")
+        ->check(FileName());
+    cmd.add_option("--out", out_, "Save to this file on OK instead of the setup's own file")
+        ->check(FileName());
+    cmd.add_option("--script", script_, "Run the dialog headless from this dialog script")
+        ->check(FileName());
     cmd.add_option("--dialog", dialog_,
                    "Open this dialog or test on its own instead of the drive setup: " +
                        JoinedDialogNames());
     cmd.add_option("--screenshot", screenshot_,
-                   "Draw the dialog off screen (after the script, if one is given) as PNG");
+                   "Draw the dialog off screen (after the script, if one is given) as PNG")
+        ->check(FileName());
   }
 
   int Execute(const CLI::App& cmd) override {

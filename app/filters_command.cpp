@@ -76,8 +76,10 @@ class FiltersCommand : public Command {
 
   void Define(CLI::App& cmd) override {
     args_.AddTo(cmd);
-    cmd.add_option("SETUP", positional_setup_, "Drive setup file (same as --setup)");
-    cmd.add_option("--out", out_, "Save the setup with its designed slots to this file");
+    cmd.add_option("SETUP", positional_setup_, "Drive setup file (same as --setup)")
+        ->check(FileName());
+    cmd.add_option("--out", out_, "Save the setup with its designed slots to this file")
+        ->check(FileName());
     cmd.add_flag("--json", json_, "Print the slots and the report as JSON");
     cmd.add_option("--bode", bode_,
                    "Write the filters' frequency response, as the drive runs them, to "

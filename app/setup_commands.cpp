@@ -23,10 +23,12 @@ class PipelineCommand : public Command {
 
   void Define(CLI::App& cmd) override {
     args_.AddTo(cmd);
-    cmd.add_option("SETUP", positional_setup_, "Drive setup file (same as --setup)");
-    cmd.add_option("--print", print_, "Comma-separated names to print after the run");
+    cmd.add_option("SETUP", positional_setup_, "Drive setup file (same as --setup)")
+        ->check(FileName());
+    cmd.add_option("--print", print_, "Comma-separated names to print after the run")
+        ->check(NameList());
     cmd.add_flag("--internal", internal_, "Print in internal units");
-    cmd.add_option("--out", out_, "Save the resulting setup to this file");
+    cmd.add_option("--out", out_, "Save the resulting setup to this file")->check(FileName());
   }
 
   int Execute(const CLI::App& cmd) override {

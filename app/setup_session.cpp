@@ -59,6 +59,8 @@ SetupSession::SetupSession(const std::string& setup_path)
   if (!loaded.setup) throw CommandError(kExitBadInput, loaded.error);
   setup_ = std::move(loaded.setup);
   setup_->SetScaleFunctions(plugin_->GetScaleFactor, plugin_->GetScaleOffset);
+  if (const std::string misplaced = setup_->CheckScaleInputs(); !misplaced.empty())
+    throw CommandError(kExitBadInput, setup_path_ + ": " + misplaced);
 }
 
 bool SetupSession::IsBundled() const { return SameFile(setup_path_, BundledSetupPath()); }
@@ -262,7 +264,16 @@ void SetupSession::Print(const std::vector<std::string>& names, bool internal) c
   }
 }
 
+void SetupSession::RefuseIfErrorsReported(const std::string& consequence) const {
+  const std::size_t errors = ZelErrorCount() - errors_at_start_;
+  if (errors == 0) return;
+  throw CommandError(kExitFailed, std::to_string(errors) +
+                                      (errors == 1 ? " error was" : " errors were") +
+                                      " reported above; " + consequence);
+}
+
 void SetupSession::Save(const std::string& path) const {
+  RefuseIfErrorsReported("nothing was saved");
   if (SameFile(path, BundledSetupPath()))
     throw CommandError(kExitBadInput, "the bundled setup is read only; save to another file");
   const std::string error = SaveSetupFile(*setup_, path);

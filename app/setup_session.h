@@ -51,7 +51,12 @@ class SetupSession {
   std::string Suggest(const std::string& name, bool parameters, bool variables,
                       bool options) const;
   void Print(const std::vector<std::string>& names, bool internal) const;
+  // Refused (exit 1) when the host reported an error since the session began: a run that
+  // reported one saves nothing.
   void Save(const std::string& path) const;
+  // Throws (exit 1) when the host reported an error since the session began; the message
+  // ends with what was therefore not done.
+  void RefuseIfErrorsReported(const std::string& consequence) const;
 
  private:
   void ApplyValue(const std::string& text, bool internal);
@@ -67,6 +72,7 @@ class SetupSession {
   std::unique_ptr<PluginModule> plugin_;
   std::unique_ptr<CZel_Setup> setup_;
   std::string setup_path_;
+  std::size_t errors_at_start_ = ZelErrorCount();
 };
 
 std::vector<std::string> SplitNameList(const std::string& list);

@@ -64,8 +64,9 @@ class TuneCommand : public Command {
     cmd.add_option("LOOP", loop_, "current, speed or position")
         ->required()
         ->check(CLI::IsMember({"current", "speed", "position"}));
-    cmd.add_option("SETUP", positional_setup_, "Drive setup file (same as --setup)");
-    cmd.add_option("--out", out_, "Save the tuned setup to this file");
+    cmd.add_option("SETUP", positional_setup_, "Drive setup file (same as --setup)")
+        ->check(FileName());
+    cmd.add_option("--out", out_, "Save the tuned setup to this file")->check(FileName());
     cmd.add_flag("--json", json_, "Print the report as JSON");
     cmd.add_flag("--force", force_,
                  "Save and exit 0 even when the loop is unstable or a gain is unusable");
@@ -83,11 +84,22 @@ class TuneCommand : public Command {
                                     : loop_ == "speed" ? dcservo::TunedLoop::Speed
                                                        : dcservo::TunedLoop::Position;
     dcservo::LoopTuneReport report;
-    const int done = dcservo::TuneController(setup, loop, &report);
+    int done = 0;
+    std::string lacking;
+    {
+      ZelCollectErrors reports;
+      done = dcservo::TuneController(setup, loop, &report);
+      for (const std::string& m : reports.Messages()) {
+        std::fprintf(stderr, "dcservo: %s\n", m.c_str());
+        if (lacking.empty()) lacking = m;
+      }
+    }
     if (report.gains.empty())
-      throw CommandError(kExitFailed, "the " + loop_ +
-                                          " controller was not tuned: a parameter that its design "
-                                          "needs is missing or gives no finite gain");
+      throw CommandError(kExitFailed,
+                         "the " + loop_ + " controller was not tuned: " +
+                             (lacking.empty()
+                                  ? "a parameter that its design needs gives no finite gain"
+                                  : lacking));
     if (json_)
       std::printf("%s\n", ReportJson(report).dump(2).c_str());
     else

@@ -134,7 +134,7 @@ std::unique_ptr<CGraphDocument> MakeBodeDocument(const BodeData& data) {
 
 std::string WriteBodeFile(const BodeData& data, const std::string& path) {
   const std::string ext = path.size() >= 4 ? path.substr(path.size() - 4) : std::string();
-  bool (*writer)(const CGraphWindow&, const std::string&) =
+  std::string (*writer)(const CGraphWindow&, const std::string&) =
       ext == ".svg" ? ZelWriteGraphSvg : ext == ".png" ? ZelWriteGraphPng
                                                        : ext == ".csv" ? ZelWriteGraphCsv : nullptr;
   if (!writer) return path + ": the response is written as .svg, .png or .csv";
@@ -149,9 +149,9 @@ std::string WriteBodeFile(const BodeData& data, const std::string& path) {
   graph.SubclassDlgItem(1, &holder, doc->GetAt(2));
   graph.RefreshGraph();
   graph.DoZoomOut();
-  const bool written = writer(graph, path);
+  const std::string why = writer(graph, path);
   graph.Detach();
-  return written ? std::string() : path + ": cannot be written";
+  return why;
 }
 
 int RunFiltersDialog(CZel_Setup& setup, int test_running, CZel_Dialog* parent) {

@@ -1,5 +1,7 @@
 #include "host/zel_comm.h"
 
+#include <cmath>
+#include <cstdio>
 #include <utility>
 
 #include "host/zel_coff.h"
@@ -210,10 +212,26 @@ int CZel_Comm::StopProgram() {
   return 1;
 }
 
-int CZel_Comm::SetUserVariableValue(CZel_CoffFormat* coff, std::string_view name, double value,
+bool ZelProgramVariable::Representable(double wanted, double& held, std::string& error) const {
+  held = std::isfinite(wanted) ? std::round(wanted / step) * step : wanted;
+  if (held >= lowest && held <= highest) return true;
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "\"%s\" takes values from %.10g to %.10g on the drive, not %.10g", name.c_str(),
+                lowest, highest, wanted);
+  error = text;
+  return false;
+}
+
+int CZel_Comm::SetUserVariableValue(CZel_CoffFormat* coff, std::string_view name, double wanted,
                                     std::string& error) {
   ZelProgramVariable* var = coff ? coff->Find(name) : nullptr;
   if (!var) return NoSuchProgramVariable(coff, name, error);
+  double value = 0.0;
+  if (!var->Representable(wanted, value, error)) {
+    Fail(error);
+    return 0;
+  }
   CZel_DriveLink* link = GetLink();
   if (coff->RunIsLoaded(link)) {
     Synchronize();

@@ -54,9 +54,16 @@ struct ZelStreamRequest {
 
 inline constexpr std::size_t kZelFrameHeaderBytes = 8;
 
+// A variable of a test program as the drive declares it. Its type on the drive holds the
+// values from `lowest` to `highest` in steps of `step` (a 16-bit integer by default).
 struct ZelProgramVariable {
   std::string name;
   double value = 0.0;
+  double lowest = -32768.0, highest = 32767.0, step = 1.0;
+
+  // The value as the drive's variable holds it (rounded to its step), or nothing with
+  // `error` set when the type cannot hold it.
+  bool Representable(double wanted, double& held, std::string& error) const;
 };
 
 // A drive behind the host. Values cross in the drive's internal units. Calls that can fail

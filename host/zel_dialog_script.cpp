@@ -4,12 +4,15 @@
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <cstdint>
+#include <limits>
 #include <set>
-#include <sstream>
 
 #include "host/zel_dialog_setup.h"
 #include "host/zel_errors.h"
+#include "host/zel_file.h"
 #include "host/zel_headless.h"
+#include "host/zel_json_parse.h"
 #include "host/zel_names.h"
 #include "host/zel_setup_file.h"
 
@@ -47,6 +50,29 @@ T Get(const json& o, const char* key, const char* type) {
   }
 }
 
+// A whole number of T's range; a fraction or a number beyond the range is refused rather
+// than cut to fit.
+template <class T>
+T Whole(const json& o, const char* key, const char* type = "a whole number") {
+  const json& v = o.at(key);
+  const std::string refusal = std::string("\"") + key + "\" must be " + type;
+  if (v.is_number_integer()) {
+    if (v.is_number_unsigned() ? v.get<std::uint64_t>() > static_cast<std::uint64_t>(
+                                                            std::numeric_limits<T>::max())
+                               : v.get<std::int64_t>() < std::numeric_limits<T>::min() ||
+                                     v.get<std::int64_t>() > std::numeric_limits<T>::max())
+      throw ParseError{refusal};
+    return static_cast<T>(v.get<std::int64_t>());
+  }
+  if (!v.is_number_float()) throw ParseError{refusal};
+  const double d = v.get<double>();
+  // Both bounds as doubles: the upper one of a 64-bit type is rounded up, hence "<".
+  if (d != std::floor(d) || !(d >= static_cast<double>(std::numeric_limits<T>::min())) ||
+      !(d < static_cast<double>(std::numeric_limits<T>::max()) + 1.0))
+    throw ParseError{refusal};
+  return static_cast<T>(d);
+}
+
 ZelScriptAction ParseAction(const json& o, int step) {
   if (!o.is_object()) throw ParseError{"a step is an object with a \"do\" field"};
   for (const auto& [key, value] : o.items()) {
@@ -57,17 +83,17 @@ ZelScriptAction ParseAction(const json& o, int step) {
   a.step = step;
   a.verb = Get<std::string>(o, "do", "a text");
   if (!Verbs().count(a.verb)) throw ParseError{"unknown step \"" + a.verb + "\""};
-  if (o.contains("id")) a.id = Get<int>(o, "id", "a whole number");
+  if (o.contains("id")) a.id = Whole<int>(o, "id");
   if (o.contains("param")) a.param = Get<std::string>(o, "param", "a text");
   if (o.contains("role")) a.role = Get<std::string>(o, "role", "a text");
   if (o.contains("caption")) a.caption = Get<std::string>(o, "caption", "a text");
   if (o.contains("text")) a.text = Get<std::string>(o, "text", "a text");
   if (o.contains("value")) a.value = Get<double>(o, "value", "a number");
-  if (o.contains("index")) a.index = Get<int>(o, "index", "a whole number");
-  if (o.contains("data")) a.data = Get<long long>(o, "data", "a whole number");
+  if (o.contains("index")) a.index = Whole<int>(o, "index");
+  if (o.contains("data")) a.data = Whole<long long>(o, "data");
   if (o.contains("unit")) a.unit = Get<std::string>(o, "unit", "a text");
-  if (o.contains("position")) a.position = Get<int>(o, "position", "a whole number");
-  if (o.contains("steps")) a.steps = Get<int>(o, "steps", "a whole number");
+  if (o.contains("position")) a.position = Whole<int>(o, "position");
+  if (o.contains("steps")) a.steps = Whole<int>(o, "steps");
   if (o.contains("ms")) {
     a.ms = Get<double>(o, "ms", "a number");
     if (!(a.ms >= 0) || !std::isfinite(a.ms)) throw ParseError{"\"ms\" must be 0 or more"};
@@ -75,15 +101,15 @@ ZelScriptAction ParseAction(const json& o, int step) {
   if (o.contains("button")) a.button = Get<std::string>(o, "button", "a text");
   if (o.contains("path")) a.path = Get<std::string>(o, "path", "a text");
   if (o.contains("file")) a.path = Get<std::string>(o, "file", "a text");
-  if (o.contains("command")) a.command = Get<int>(o, "command", "a whole number");
+  if (o.contains("command")) a.command = Whole<int>(o, "command");
   if (o.contains("key")) a.key = Get<std::string>(o, "key", "a text");
   if (o.contains("ctrl") && Get<bool>(o, "ctrl", "true or false")) a.modifiers |= kKeyCtrl;
   if (o.contains("shift") && Get<bool>(o, "shift", "true or false")) a.modifiers |= kKeyShift;
   if (o.contains("alt") && Get<bool>(o, "alt", "true or false")) a.modifiers |= kKeyAlt;
   if (o.contains("enabled")) a.enabled = Get<bool>(o, "enabled", "true or false");
   if (o.contains("shown")) a.shown = Get<bool>(o, "shown", "true or false");
-  if (o.contains("checked")) a.checked = Get<int>(o, "checked", "0 or 1");
-  if (o.contains("selection")) a.selection = Get<int>(o, "selection", "a whole number");
+  if (o.contains("checked")) a.checked = Whole<int>(o, "checked", "0 or 1");
+  if (o.contains("selection")) a.selection = Whole<int>(o, "selection");
   if (o.contains("items")) a.items = Get<std::vector<std::string>>(o, "items", "a list of texts");
   if (o.contains("tolerance")) a.tolerance = Get<double>(o, "tolerance", "a number");
   if (o.contains("message")) a.message = Get<std::string>(o, "message", "a text");
@@ -296,10 +322,15 @@ ZelScriptParse ZelParseDialogScript(std::string_view text, const std::string& or
   ZelScriptParse out;
   out.script.origin = origin;
   json doc;
+  std::string duplicate;
   try {
-    doc = json::parse(text);
-  } catch (const json::parse_error& e) {
+    duplicate = zel::ParseJsonRefusingDuplicateKeys(text, doc);
+  } catch (const json::exception& e) {
     out.error = origin + ": not JSON: " + e.what();
+    return out;
+  }
+  if (!duplicate.empty()) {
+    out.error = origin + ": key \"" + duplicate + "\" appears twice in one object";
     return out;
   }
   const json* steps = &doc;
@@ -330,15 +361,14 @@ ZelScriptParse ZelParseDialogScript(std::string_view text, const std::string& or
 }
 
 ZelScriptParse ZelLoadDialogScript(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  std::string text;
+  std::string error = ZelReadFileLimited(path, kZelMaxInputFileBytes, text);
+  if (!error.empty()) {
     ZelScriptParse out;
-    out.error = path + ": cannot be read";
+    out.error = std::move(error);
     return out;
   }
-  std::ostringstream s;
-  s << in.rdbuf();
-  return ZelParseDialogScript(s.str(), path);
+  return ZelParseDialogScript(text, path);
 }
 
 std::string ZelPerformScriptAction(ZelHeadlessBackend& ui, CZel_Dialog& top,
@@ -365,7 +395,7 @@ std::string ZelPerformScriptAction(ZelHeadlessBackend& ui, CZel_Dialog& top,
     const std::string text = ZelDumpDialog(top, a.parameters, a.parameter_list, ui.NowMs());
     ui.AddDump(text);
     if (!a.path.empty()) {
-      const std::string failed = AtomicWriteFile(a.path, text + "\n");
+      const std::string failed = ZelWriteFileAtomically(a.path, text + "\n");
       if (!failed.empty()) return failed;
     }
     return {};

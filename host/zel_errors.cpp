@@ -7,6 +7,8 @@ int g_bShowErrors = 1;
 
 namespace {
 
+std::size_t g_error_count = 0;
+
 ZelErrorSink& Sink() {
   static ZelErrorSink sink;
   return sink;
@@ -21,12 +23,15 @@ ZelErrorSink ZelSetErrorSink(ZelErrorSink sink) {
 }
 
 void ZelReportError(std::string_view message) {
+  ++g_error_count;
   if (Sink()) {
     Sink()(message);
     return;
   }
   std::fprintf(stderr, "dcservo: %.*s\n", static_cast<int>(message.size()), message.data());
 }
+
+std::size_t ZelErrorCount() { return g_error_count; }
 
 ZelCollectErrors::ZelCollectErrors()
     : previous_(ZelSetErrorSink([this](std::string_view m) { messages_.emplace_back(m); })) {}

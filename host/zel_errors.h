@@ -2,6 +2,7 @@
 // The host's error reports. Missing names and refused values go to one sink (the GUI shows
 // a log, the command line prints to stderr); nothing is thrown across the plug-in boundary.
 
+#include <cstddef>
 #include <functional>
 #include <vector>
 #include <string>
@@ -16,6 +17,9 @@ using ZelErrorSink = std::function<void(std::string_view message)>;
 // Installs a sink and returns the one it replaces. An empty sink restores stderr.
 ZelErrorSink ZelSetErrorSink(ZelErrorSink sink);
 void ZelReportError(std::string_view message);
+// How many errors have been reported since the process started, whatever the sink: a
+// command compares it before and after its work, and saves nothing when it grew.
+std::size_t ZelErrorCount();
 
 // Saves g_bShowErrors, clears it for the lifetime of the guard, restores it.
 class ZelQuietErrors {

@@ -184,12 +184,15 @@ void CGraphWindow::UpdatePoint(int index) {
 
 int CGraphWindow::CreateWMF(const std::string& base_name) {
   if (!filter_ || base_name.empty()) return 0;
-  const bool png = ZelUi().SaveGraphPicture(*this, base_name + ".png");
-  const bool svg = ZelWriteGraphSvg(*this, base_name + ".svg");
-  const bool csv = ZelWriteGraphCsv(*this, base_name + ".csv");
-  if (!(png && svg && csv)) {
-    ZelReportError("the plot could not be saved completely as \"" + base_name +
-                   ".png/.svg/.csv\"");
+  const std::string failures[] = {ZelUi().SaveGraphPicture(*this, base_name + ".png"),
+                                  ZelWriteGraphSvg(*this, base_name + ".svg"),
+                                  ZelWriteGraphCsv(*this, base_name + ".csv")};
+  std::string reasons;
+  for (const std::string& failure : failures) {
+    if (!failure.empty()) reasons += (reasons.empty() ? "" : "; ") + failure;
+  }
+  if (!reasons.empty()) {
+    ZelReportError("the plot could not be saved: " + reasons);
     return 0;
   }
   Notify(ZelGraphEvent::Saved, -1);

@@ -128,9 +128,10 @@ class CGraphWindow {
   bool log_x_ = false;
 };
 
-// Files of a graph, as the window saves them. Each returns true when the file was written.
-bool ZelWriteGraphSvg(const CGraphWindow& graph, const std::string& path);
-bool ZelWriteGraphPng(const CGraphWindow& graph, const std::string& path);
-bool ZelWriteGraphCsv(const CGraphWindow& graph, const std::string& path);
+// Files of a graph, as the window saves them, through the atomic writer. Each returns empty
+// when the file was written, else why not.
+std::string ZelWriteGraphSvg(const CGraphWindow& graph, const std::string& path);
+std::string ZelWriteGraphPng(const CGraphWindow& graph, const std::string& path);
+std::string ZelWriteGraphCsv(const CGraphWindow& graph, const std::string& path);
 // The SVG text itself (the PNG raster follows the same geometry).
 std::string ZelGraphSvgText(const CGraphWindow& graph, int width = 800, int height = 500);

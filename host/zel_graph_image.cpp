@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "host/zel_graph.h"
-#include "host/zel_setup_file.h"
+#include "host/zel_file.h"
 
 namespace {
 
@@ -351,11 +351,11 @@ std::string ZelGraphSvgText(const CGraphWindow& g, int width, int height) {
   return s.str();
 }
 
-bool ZelWriteGraphSvg(const CGraphWindow& graph, const std::string& path) {
-  return AtomicWriteFile(path, ZelGraphSvgText(graph)).empty();
+std::string ZelWriteGraphSvg(const CGraphWindow& graph, const std::string& path) {
+  return ZelWriteFileAtomically(path, ZelGraphSvgText(graph));
 }
 
-bool ZelWriteGraphPng(const CGraphWindow& g, const std::string& path) {
+std::string ZelWriteGraphPng(const CGraphWindow& g, const std::string& path) {
   const Frame f = MakeFrame(g, 800, 500);
   Raster r(f.width, f.height);
   const int grid = r.Index(0xDDDDDD), black = r.Index(0x000000);
@@ -388,12 +388,12 @@ bool ZelWriteGraphPng(const CGraphWindow& g, const std::string& path) {
   r.Line(f.left, f.bottom, f.right, f.bottom, 1, black, all);
   r.Line(f.left, f.top, f.left, f.bottom, 1, black, all);
   r.Line(f.right, f.top, f.right, f.bottom, 1, black, all);
-  return AtomicWriteFile(path, r.Png()).empty();
+  return ZelWriteFileAtomically(path, r.Png());
 }
 
-bool ZelWriteGraphCsv(const CGraphWindow& g, const std::string& path) {
+std::string ZelWriteGraphCsv(const CGraphWindow& g, const std::string& path) {
   const CGraphDocument* doc = g.GetDocument();
-  if (!doc) return false;
+  if (!doc) return path + ": the graph has no data; nothing was saved";
   std::ostringstream s;
   for (int c = 0; c < doc->GetChannelCount(); ++c) {
     std::string head = doc->GetChannelName(c);
@@ -415,5 +415,5 @@ bool ZelWriteGraphCsv(const CGraphWindow& g, const std::string& path) {
     }
     s << '\n';
   }
-  return AtomicWriteFile(path, s.str()).empty();
+  return ZelWriteFileAtomically(path, s.str());
 }

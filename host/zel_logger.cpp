@@ -6,6 +6,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "host/zel_errors.h"
+#include "host/zel_file.h"
 #include "host/zel_setup.h"
 
 namespace {
@@ -159,23 +161,47 @@ double CZel_SingleAxisLogger::GetValue(std::size_t point, int channel) const {
   return ToBase(channels_[channel - 1], data_.points[point][channel - 1]);
 }
 
+namespace {
+// "Motor_Current_A": a column names its unit the way the time column does.
+std::string ColumnName(const CZel_Setup& setup, const std::string& variable) {
+  const CZel_Variable* v = nullptr;
+  {
+    ZelQuietErrors quiet;
+    v = setup.FindVariable(variable, 0);
+  }
+  const std::string unit = v ? v->GetUnitName() : "";
+  std::string suffix;
+  for (char c : unit) {
+    if (c == '/') suffix += "_per_";
+    else if (c != ' ' && c != '^' && c != '(' && c != ')') suffix += c;
+  }
+  return suffix.empty() ? variable : variable + "_" + suffix;
+}
+}  // namespace
+
+std::string CZel_SingleAxisLogger::CsvText() const {
+  std::string text = "time_s";
+  for (const Channel& c : channels_) text += "," + ColumnName(GetSetup(), c.name);
+  text += '\n';
+  char number[32];
+  for (std::size_t k = 0; k < read_; ++k) {
+    for (int ch = 0; ch <= GetChannelCount(); ++ch) {
+      std::snprintf(number, sizeof number, ch ? ",%.10g" : "%.10g", GetValue(k, ch));
+      text += number;
+    }
+    text += '\n';
+  }
+  return text;
+}
+
 int CZel_SingleAxisLogger::SaveGraph(const char* base_name) const {
   if (!base_name || !*base_name) return 0;
-  const std::string path = std::string(base_name) + ".csv";
-  FILE* f = std::fopen(path.c_str(), "w");
-  if (!f) {
-    CZel_Comm::SetLastErrorText("cannot write \"" + path + "\"");
+  const std::string error = ZelWriteFileAtomically(std::string(base_name) + ".csv", CsvText());
+  if (!error.empty()) {
+    CZel_Comm::SetLastErrorText(error);
     return 0;
   }
-  std::fprintf(f, "time_s");
-  for (const Channel& c : channels_) std::fprintf(f, ",%s", c.name.c_str());
-  std::fprintf(f, "\n");
-  for (std::size_t k = 0; k < read_; ++k) {
-    for (int ch = 0; ch <= GetChannelCount(); ++ch)
-      std::fprintf(f, ch ? ",%.9g" : "%.9g", GetValue(k, ch));
-    std::fprintf(f, "\n");
-  }
-  return std::fclose(f) == 0 ? 1 : 0;
+  return 1;
 }
 
 // ---- scope logger --------------------------------------------------------------------------

@@ -76,7 +76,10 @@ class CZel_SingleAxisLogger : public CZel_Logger {
   // Points taken by ReadPoint so far, each time then channels, base units.
   std::size_t GetPointsRead() const { return read_; }
   double GetValue(std::size_t point, int channel) const;
-  // Writes "<baseName>.csv": a time column in seconds and one column per channel.
+  // The points read so far as CSV: a time column in seconds and one column per channel.
+  std::string CsvText() const;
+  // Writes CsvText() to "<baseName>.csv" through the atomic writer; 0 with the reason in
+  // CZel_Comm::GetLastErrorText() when it could not.
   int SaveGraph(const char* base_name) const;
 
  protected:

@@ -12,6 +12,7 @@
 
 #include "host/zel_dialog_setup.h"
 #include "host/zel_names.h"
+#include "host/zel_file.h"
 #include "host/zel_setup_file.h"
 #include "host/zel_ui_backend.h"
 
@@ -253,7 +254,7 @@ std::string ZelMotorDatabase::SaveUserMotor(const ZelMotorData& motor) {
   if (ec) return user_dir_ + ": cannot be created (" + ec.message() + ")";
   const std::string path =
       existing ? existing->path : (fs::path(user_dir_) / (motor.name + ".json")).string();
-  if (std::string why = AtomicWriteFile(path, text); !why.empty()) return why;
+  if (std::string why = ZelWriteFileAtomically(path, text); !why.empty()) return why;
   Reload();
   return {};
 }

@@ -78,16 +78,43 @@ int CZel_Quantity::ChangeUnitType(const char* unit_name) {
   return 1;
 }
 
+namespace {
+
+class ScaleScope {
+ public:
+  explicit ScaleScope(int& depth) : depth_(depth) { ++depth_; }
+  ~ScaleScope() { --depth_; }
+  ScaleScope(const ScaleScope&) = delete;
+  ScaleScope& operator=(const ScaleScope&) = delete;
+
+ private:
+  int& depth_;
+};
+
+}  // namespace
+
 double CZel_Quantity::ScaleFactor() const {
-  return stored_in_base_ ? 1.0 : owner_->GetScaleFactor(GetUnitName(), name_.c_str());
+  if (stored_in_base_) return 1.0;
+  ScaleScope scope(owner_->scale_depth_);
+  return owner_->GetScaleFactor(GetUnitName(), name_.c_str());
 }
 
 double CZel_Quantity::ScaleOffset() const {
-  return stored_in_base_ ? 0.0 : owner_->GetScaleOffset(GetUnitName());
+  if (stored_in_base_) return 0.0;
+  ScaleScope scope(owner_->scale_depth_);
+  return owner_->GetScaleOffset(GetUnitName());
 }
 
 double CZel_Quantity::GetValueInBaseUnit() const {
   if (stored_in_base_) return internal_;
+  if (owner_->scale_depth_ > 0) {
+    if (!owner_->misplaced_scale_input_) {
+      owner_->misplaced_scale_input_ = this;
+      if (!owner_->probing_scale_inputs_)
+        ZelReportError("\"" + name_ + "\" is read by the scales but kept in internal units");
+    }
+    return std::numeric_limits<double>::quiet_NaN();
+  }
   return (internal_ + ScaleOffset()) * ScaleFactor();
 }
 
@@ -196,6 +223,27 @@ std::string CZel_Setup::AddVariable(const QuantityDesc& desc) {
   v->SetValueInInternalUnit(desc.value);
   variable_index_.Insert(desc.name, v.get());
   variables_.push_back(std::move(v));
+  return {};
+}
+
+std::string CZel_Setup::CheckScaleInputs() {
+  // The probe reads every scale quietly: what it finds is returned, not reported.
+  ZelQuietErrors quiet;
+  misplaced_scale_input_ = nullptr;
+  probing_scale_inputs_ = true;
+  for (const auto& p : parameters_.items_) {
+    if (misplaced_scale_input_) break;
+    if (!p->IsStoredInBaseUnit()) p->GetValueInBaseUnit();
+  }
+  probing_scale_inputs_ = false;
+  const CZel_Quantity* found = misplaced_scale_input_;
+  misplaced_scale_input_ = nullptr;
+  if (!found) return {};
+  for (std::size_t i = 0; i < parameters_.items_.size(); ++i) {
+    if (parameters_.items_[i].get() == found)
+      return "/parameters/" + std::to_string(i) + "/storage: \"" + found->GetName() +
+             "\" is read by the scales, so \"storage\" must be \"base\"";
+  }
   return {};
 }
 

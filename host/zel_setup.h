@@ -176,6 +176,10 @@ class CZel_Setup {
   double GetScaleOffset(const char* unit) {
     return scale_offset_ ? scale_offset_(this, unit) : 0.0;
   }
+  // A parameter that the scales read must be kept in base units, or its own scale would
+  // read it again without end. Empty when none breaks this, else "/parameters/N/storage:
+  // why" for the first that does. Needs the scale functions.
+  std::string CheckScaleInputs();
 
   // --- parameters ---
   CZel_Parameter* FindParameter(std::string_view name) const;
@@ -243,6 +247,13 @@ class CZel_Setup {
   std::vector<ZelIOOutput> io_outputs_;
   ZelScaleFactorFn scale_factor_ = nullptr;
   ZelScaleOffsetFn scale_offset_ = nullptr;
+
+  // While a scale is being computed, a quantity in internal units that is read is a scale
+  // input in the wrong storage; it reads as NaN instead of recursing.
+  friend class CZel_Quantity;
+  int scale_depth_ = 0;
+  const CZel_Quantity* misplaced_scale_input_ = nullptr;
+  bool probing_scale_inputs_ = false;
 };
 
 // --- free functions of the host ---

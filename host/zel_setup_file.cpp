@@ -1,17 +1,9 @@
 #include "host/zel_setup_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <fstream>
-#include <nlohmann/json.hpp>
-#include <sstream>
-#include <unordered_set>
 #include <vector>
+
+#include "host/zel_json_parse.h"
 
 using nlohmann::json;
 
@@ -238,23 +230,31 @@ std::unique_ptr<CZel_Setup> ReadSetup(const json& root) {
   return setup;
 }
 
-// nlohmann keeps the last of two equal keys; a setup file must not lose one silently.
-json ParseRefusingDuplicateKeys(std::string_view text, std::string& duplicate) {
-  std::vector<std::unordered_set<std::string>> keys_by_depth;
-  return json::parse(
-      text.begin(), text.end(),
-      [&](int depth, json::parse_event_t event, json& parsed) {
-        const auto level = static_cast<std::size_t>(depth);
-        if (event == json::parse_event_t::object_start) {
-          if (keys_by_depth.size() <= level + 1) keys_by_depth.resize(level + 2);
-          keys_by_depth[level + 1].clear();
-        } else if (event == json::parse_event_t::key && duplicate.empty()) {
-          if (keys_by_depth.size() <= level) keys_by_depth.resize(level + 1);
-          const std::string key = parsed.get<std::string>();
-          if (!keys_by_depth[level].insert(zel::FoldName(key)).second) duplicate = key;
-        }
-        return true;
-      });
+// Files written on Latin-1 systems carry the degree sign as the single byte 0xB0, which JSON
+// (UTF-8) refuses. Where that byte does not belong to a UTF-8 sequence it is taken as U+00B0;
+// every other byte is left for the parser to judge.
+std::string DegreeSignAsUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const std::size_t length = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2
+                               : c >= 0xE0 && c <= 0xEF            ? 3
+                               : c >= 0xF0 && c <= 0xF4            ? 4
+                                                                   : 0;
+    bool sequence = length > 0 && i + length <= text.size();
+    for (std::size_t k = 1; sequence && k < length; ++k)
+      sequence = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+    if (sequence) {
+      out.append(text.substr(i, length));
+      i += length;
+      continue;
+    }
+    if (c == 0xB0) out += "\xC2\xB0";
+    else out += static_cast<char>(c);
+    ++i;
+  }
+  return out;
 }
 
 json QuantityToJson(const CZel_Quantity& q, bool is_parameter) {
@@ -274,12 +274,14 @@ json QuantityToJson(const CZel_Quantity& q, bool is_parameter) {
 
 }  // namespace
 
-ZelLoadResult ParseSetupText(std::string_view text, const std::string& origin) {
+ZelLoadResult ParseSetupText(std::string_view raw, const std::string& origin) {
+  const std::string utf8 = DegreeSignAsUtf8(raw);
+  const std::string_view text = utf8;
   ZelLoadResult result;
   std::string duplicate;
   json root;
   try {
-    root = ParseRefusingDuplicateKeys(text, duplicate);
+    duplicate = zel::ParseJsonRefusingDuplicateKeys(text, root);
   } catch (const json::parse_error& e) {
     const std::size_t byte = e.byte > 0 ? e.byte - 1 : 0;
     std::string what = e.what();
@@ -308,12 +310,10 @@ ZelLoadResult ParseSetupText(std::string_view text, const std::string& origin) {
 }
 
 ZelLoadResult LoadSetupFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {nullptr, path + ": cannot be opened: " + std::strerror(errno)};
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  if (in.bad()) return {nullptr, path + ": cannot be read"};
-  return ParseSetupText(buffer.str(), path);
+  std::string text;
+  std::string error = ZelReadFileLimited(path, kZelMaxInputFileBytes, text);
+  if (!error.empty()) return {nullptr, std::move(error)};
+  return ParseSetupText(text, path);
 }
 
 std::string SetupToText(const CZel_Setup& setup) {
@@ -347,54 +347,9 @@ std::string SetupToText(const CZel_Setup& setup) {
 }
 
 std::string SaveSetupFile(const CZel_Setup& setup, const std::string& path) {
-  return AtomicWriteFile(path, SetupToText(setup));
-}
-
-std::string AtomicWriteFile(const std::string& path, std::string_view bytes) {
-  const auto slash = path.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::string temp = folder + (folder == "/" ? "." : "/.") + base + ".XXXXXX";
-  std::vector<char> name(temp.begin(), temp.end());
-  name.push_back('\0');
-  const int fd = mkstemp(name.data());
-  if (fd < 0) return path + ": cannot create a temporary file: " + std::strerror(errno);
-  temp = name.data();
-  auto fail = [&](const char* what) {
-    const std::string error = path + ": " + what + ": " + std::strerror(errno);
-    ::close(fd);
-    ::unlink(temp.c_str());
-    return error;
-  };
-  // Keep the permissions of the file we replace; a new file gets the usual 0644.
-  struct stat old_file {};
-  ::fchmod(fd, ::stat(path.c_str(), &old_file) == 0 ? (old_file.st_mode & 07777) : 0644);
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return fail("cannot write");
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::fsync(fd) != 0) return fail("cannot flush to disk");
-  if (::close(fd) != 0) {
-    const std::string error = path + ": cannot close: " + std::strerror(errno);
-    ::unlink(temp.c_str());
-    return error;
-  }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    const std::string error = path + ": cannot replace: " + std::strerror(errno);
-    ::unlink(temp.c_str());
-    return error;
-  }
-  // Make the rename itself durable.
-  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-  return {};
+  const std::string text = SetupToText(setup);
+  // A file that this program would refuse to read back is not written.
+  if (text.size() > kZelMaxInputFileBytes)
+    return path + ": the setup is larger than the most a setup file may hold; nothing was saved";
+  return ZelWriteFileAtomically(path, text);
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "host/zel_file.h"
 #include "host/zel_setup.h"
 
 inline constexpr int kSetupFormatVersion = 1;
@@ -21,8 +22,3 @@ ZelLoadResult LoadSetupFile(const std::string& path);
 std::string SetupToText(const CZel_Setup& setup);
 // Empty on success, else why the file could not be written; the old file is then intact.
 std::string SaveSetupFile(const CZel_Setup& setup, const std::string& path);
-
-// Writes bytes to a temporary file in the target's folder, flushes and syncs it, and renames
-// it over the target. Empty on success; on failure the target is untouched and the temporary
-// file removed.
-std::string AtomicWriteFile(const std::string& path, std::string_view bytes);

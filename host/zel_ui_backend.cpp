@@ -78,7 +78,7 @@ const char* ZelIconName(unsigned style) {
   }
 }
 
-bool UiBackend::SaveGraphPicture(const CGraphWindow& graph, const std::string& png_path) {
+std::string UiBackend::SaveGraphPicture(const CGraphWindow& graph, const std::string& png_path) {
   return ZelWriteGraphPng(graph, png_path);
 }
 

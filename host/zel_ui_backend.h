@@ -105,9 +105,10 @@ class UiBackend {
   virtual double NowMs() const = 0;
   virtual unsigned KeyboardModifiers() const { return 0; }
 
-  // Writes the graph's picture as PNG. The default draws it with the host's own raster;
-  // a toolkit may draw it as it shows it.
-  virtual bool SaveGraphPicture(const CGraphWindow& graph, const std::string& png_path);
+  // Writes the graph's picture as PNG through the atomic writer; empty on success, else
+  // why not. The default draws it with the host's own raster; a toolkit may draw it as it
+  // shows it.
+  virtual std::string SaveGraphPicture(const CGraphWindow& graph, const std::string& png_path);
 
   // Whatever moves with user-interface time (the simulated drive) listens to the clock; it
   // is told the new time before any timer due at that time fires.

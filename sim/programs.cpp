@@ -1,10 +1,12 @@
 #include "sim/programs.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <utility>
 
 #include "host/zel_names.h"
 
@@ -14,8 +16,13 @@ TestProgram::TestProgram(std::string name, std::vector<ZelProgramVariable> varia
     : name_(std::move(name)), vars_(std::move(variables)) {}
 
 double* TestProgram::Find(std::string_view name) {
-  for (ZelProgramVariable& v : vars_) {
-    if (zel::NamesEqual(v.name, name)) return &v.value;
+  const ZelProgramVariable* v = std::as_const(*this).Declaration(name);
+  return v ? &vars_[static_cast<std::size_t>(v - vars_.data())].value : nullptr;
+}
+
+const ZelProgramVariable* TestProgram::Declaration(std::string_view name) const {
+  for (const ZelProgramVariable& v : vars_) {
+    if (zel::NamesEqual(v.name, name)) return &v;
   }
   return nullptr;
 }
@@ -67,8 +74,10 @@ void Profile::Load(TestProgram& program) {
     const double* a = program.Find(name);
     std::snprintf(name, sizeof name, "b%d", i);
     const double* b = program.Find(name);
-    count_[i] = a && *a > 0 ? static_cast<i64>(*a) : 0;
-    slope_q16_[i] = b ? std::llround(*b * static_cast<double>(kOne)) : 0;
+    count_[i] = a ? std::clamp<i64>(ChipInt(*a), 0, 4294967295) : 0;
+    slope_q16_[i] = b ? std::clamp<i64>(ChipInt(std::round(*b * static_cast<double>(kOne))),
+                                        -2147483648, 2147483647)
+                      : 0;
   }
   Restart();
 }
@@ -95,13 +104,18 @@ std::vector<ZelProgramVariable> Vars(std::initializer_list<ZelProgramVariable> l
                                      bool profile = false) {
   std::vector<ZelProgramVariable> vars(list);
   if (profile) {
-    for (int i = 0; i < 6; ++i) vars.push_back({"a" + std::to_string(i), 0.0});
-    for (int i = 0; i < 6; ++i) vars.push_back({"b" + std::to_string(i), 0.0});
+    // Sample counts are 32-bit unsigned, increments 32-bit with 16 fraction bits.
+    for (int i = 0; i < 6; ++i)
+      vars.push_back({"a" + std::to_string(i), 0.0, 0.0, 4294967295.0, 1.0});
+    const double q16 = 1.0 / static_cast<double>(kOne);
+    for (int i = 0; i < 6; ++i)
+      vars.push_back({"b" + std::to_string(i), 0.0, -32768.0, 32768.0 - q16, q16});
   }
   return vars;
 }
 
-i64 Counts(double v) { return static_cast<i64>(std::trunc(v)); }
+// A 16-bit program variable as the program's arithmetic reads it.
+i64 Counts(double v) { return std::clamp<i64>(ChipInt(v), -32768, 32767); }
 
 // ---- Current_Controller_Tuning_Test --------------------------------------------------------
 

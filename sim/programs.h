@@ -46,6 +46,7 @@ class TestProgram {
   const std::string& Name() const { return name_; }
   const std::vector<ZelProgramVariable>& Variables() const { return vars_; }
   double* Find(std::string_view name);
+  const ZelProgramVariable* Declaration(std::string_view name) const;
 
   bool Running() const { return running_; }
   bool WantsFastTicks() const { return wants_fast_; }

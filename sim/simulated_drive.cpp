@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <numbers>
 
 #include "host/zel_errors.h"
@@ -85,24 +86,27 @@ enum class Condition {
 };
 
 // In the order of the Condition enumeration.
+// The ranges keep the motor model within what a drive of this family can meet, so that
+// no count that the firmware derives from it leaves its register.
 const std::vector<ConditionInfo> kConditions = {
-    {"short_circuit", "0|1", "the motor leads are shorted together", true},
-    {"encoder_a_missing", "0|1", "encoder channel A does not reach the drive", true},
-    {"encoder_b_missing", "0|1", "encoder channel B does not reach the drive", true},
-    {"encoder_swapped", "0|1", "encoder channels A and B are swapped", true},
-    {"enable_off", "0|1", "the ENABLE input is in its disabled state", true},
-    {"limit_positive", "0|1", "the positive limit switch is active", true},
-    {"limit_negative", "0|1", "the negative limit switch is active", true},
-    {"shaft_blocked", "0|1", "the motor shaft is blocked", true},
-    {"vdc", "V", "the real supply voltage", false},
-    {"inertia", "kg m^2", "the real total inertia at the motor shaft", false},
-    {"resistance", "ohm", "the real armature resistance", false},
-    {"load_torque", "Nm", "a constant load torque against the motor", false},
-    {"friction", "Nm", "dry friction of the shaft", false},
-    {"pot", "V", "potentiometer voltage on the analogue input", false},
-    {"turn", "rad", "a hand turns the motor shaft by this angle over 0.5 s", false},
-    {"stop", "1", "the user presses Stop (the running program ends)", true},
-    {"var_i2", "value", "the host writes the live variable var_i2", false},
+    {"short_circuit", "0|1", "the motor leads are shorted together", true, 0, 1, true},
+    {"encoder_a_missing", "0|1", "encoder channel A does not reach the drive", true, 0, 1, true},
+    {"encoder_b_missing", "0|1", "encoder channel B does not reach the drive", true, 0, 1, true},
+    {"encoder_swapped", "0|1", "encoder channels A and B are swapped", true, 0, 1, true},
+    {"enable_off", "0|1", "the ENABLE input is in its disabled state", true, 0, 1, true},
+    {"limit_positive", "0|1", "the positive limit switch is active", true, 0, 1, true},
+    {"limit_negative", "0|1", "the negative limit switch is active", true, 0, 1, true},
+    {"shaft_blocked", "0|1", "the motor shaft is blocked", true, 0, 1, true},
+    {"vdc", "V", "the real supply voltage", false, 0.001, 1000, false},
+    {"inertia", "kg m^2", "the real total inertia at the motor shaft", false, 1e-9, 10, false},
+    {"resistance", "ohm", "the real armature resistance", false, 1e-3, 1e3, false},
+    {"load_torque", "Nm", "a constant load torque against the motor", false, -100, 100, false},
+    {"friction", "Nm", "dry friction of the shaft", false, 0, 100, false},
+    {"pot", "V", "potentiometer voltage on the analogue input", false, -30, 30, false},
+    {"turn", "rad", "a hand turns the motor shaft by this angle over 0.5 s", false, -1e4, 1e4,
+     false},
+    {"stop", "1", "the user presses Stop (the running program ends)", true, 1, 1, true},
+    {"var_i2", "value", "the host writes the live variable var_i2", false, -32768, 32767, true},
 };
 
 constexpr double kHandTurn_s = 0.5;
@@ -135,6 +139,28 @@ std::string DescribeMer(unsigned mer) {
     out += (out.empty() ? "" : ", ") + name;
   }
   return out;
+}
+
+const ConditionInfo* FindCondition(std::string_view name) {
+  for (const ConditionInfo& c : kConditions) {
+    if (zel::NamesEqual(c.name, name)) return &c;
+  }
+  return nullptr;
+}
+
+std::string CheckConditionValue(const ConditionInfo& c, double value) {
+  char range[96];
+  if (c.lowest == c.highest)
+    std::snprintf(range, sizeof range, "%g", c.lowest);
+  else if (c.flag)
+    std::snprintf(range, sizeof range, "0 or 1");
+  else
+    std::snprintf(range, sizeof range, "%s from %g to %g", c.whole ? "a whole number" : "a value",
+                  c.lowest, c.highest);
+  if (std::isfinite(value) && value >= c.lowest && value <= c.highest &&
+      (!c.whole || value == std::floor(value)))
+    return {};
+  return "\"" + std::string(c.name) + "\" takes " + range;
 }
 
 SimulatedDrive::SimulatedDrive(const PlantConfig& plant) {
@@ -231,13 +257,23 @@ void SimulatedDrive::RunPeriods(std::uint64_t n) {
 
 // ---- sampling ------------------------------------------------------------------------------
 
+namespace {
+
+// The decoder counts edges into the drive's 32-bit position register, which wraps; so does
+// the count here, however far a load has driven the shaft.
+i64 Wrap32(i64 x) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(x)); }
+
+}  // namespace
+
 void SimulatedDrive::SampleEncoder() {
-  const double x = plant_.Angle() * counts_per_rad_;
-  i64 t = static_cast<i64>(x);
-  if (x < static_cast<double>(t)) --t;
-  const i64 d = t - encoder_true_last_;
+  constexpr double kTurnOfCounter = 4294967296.0;
+  const double x = std::floor(plant_.Angle() * counts_per_rad_);
+  const double counter =
+      std::isfinite(x) ? x - kTurnOfCounter * std::floor(x / kTurnOfCounter) : 0.0;
+  const i64 t = static_cast<i64>(std::clamp(counter, 0.0, kTurnOfCounter - 1));
+  const i64 d = Wrap32(t - encoder_true_last_);
   encoder_true_last_ = t;
-  encoder_counter_ += d * encoder_sign_;
+  encoder_counter_ = Wrap32(encoder_counter_ + d * encoder_sign_);
   motor_position_ = settings_.reverse_counting ? -encoder_counter_ : encoder_counter_;
   if (settings_.sensors != Sensors::Tacho) load_position_ = motor_position_;
   if (settings_.sensors != Sensors::MotorEncoder) {
@@ -458,15 +494,16 @@ bool SimulatedDrive::ReadProgramVariable(std::string_view name, double& value) {
 }
 
 bool SimulatedDrive::WriteProgramVariable(std::string_view name, double value) {
-  double* slot = program_ ? program_->Find(name) : nullptr;
-  if (!slot || !std::isfinite(value)) {
+  const ZelProgramVariable* declared = program_ ? program_->Declaration(name) : nullptr;
+  if (!declared) {
     error_ = !program_ ? std::string("no program is loaded")
-             : !slot   ? "the program \"" + program_->Name() + "\" has no variable \"" +
-                           std::string(name) + "\""
-                       : "the value for \"" + std::string(name) + "\" is not a finite number";
+                       : "the program \"" + program_->Name() + "\" has no variable \"" +
+                             std::string(name) + "\"";
     return false;
   }
-  *slot = value;
+  double held = 0.0;
+  if (!declared->Representable(value, held, error_)) return false;
+  *program_->Find(name) = held;
   return true;
 }
 
@@ -601,23 +638,15 @@ bool SimulatedDrive::PopMessage(std::vector<std::uint8_t>& message) {
 // ---- faults and actions --------------------------------------------------------------------
 
 bool SimulatedDrive::Inject(std::string_view name, double value, std::string& error) {
-  std::size_t index = 0;
-  while (index < kConditions.size() && !zel::NamesEqual(kConditions[index].name, name)) ++index;
-  if (index == kConditions.size()) {
+  const ConditionInfo* info = FindCondition(name);
+  if (!info) {
     error = "no fault or action is called \"" + std::string(name) + "\"";
     return false;
   }
-  if (!std::isfinite(value)) {
-    error = "\"" + std::string(name) + "\" needs a finite value";
-    return false;
-  }
-  const auto c = static_cast<Condition>(index);
+  error = CheckConditionValue(*info, value);
+  if (!error.empty()) return false;
+  const auto c = static_cast<Condition>(info - kConditions.data());
   const bool on = value != 0.0;
-  if ((c == Condition::Vdc || c == Condition::Inertia || c == Condition::Resistance) &&
-      !(value > 0.0)) {
-    error = "\"" + std::string(name) + "\" needs a value above 0";
-    return false;
-  }
   switch (c) {
     case Condition::ShortCircuit: plant_.SetShorted(on); break;
     case Condition::EncoderAMissing: encoder_a_missing_ = on; break;
@@ -647,17 +676,17 @@ bool SimulatedDrive::Inject(std::string_view name, double value, std::string& er
 
 bool SimulatedDrive::Schedule(double time_s, std::string_view name, double value,
                               std::string& error) {
-  const bool known = std::any_of(kConditions.begin(), kConditions.end(), [&](const auto& c) {
-    return zel::NamesEqual(c.name, name);
-  });
-  if (!known) {
+  const ConditionInfo* info = FindCondition(name);
+  if (!info) {
     error = "no fault or action is called \"" + std::string(name) + "\"";
     return false;
   }
-  if (!std::isfinite(time_s) || !std::isfinite(value)) {
-    error = "\"" + std::string(name) + "\" needs a finite time and value";
+  if (!(time_s >= 0.0) || !std::isfinite(time_s)) {
+    error = "\"" + std::string(name) + "\" needs a time of 0 s or more";
     return false;
   }
+  error = CheckConditionValue(*info, value);
+  if (!error.empty()) return false;
   if (time_s <= time_) return Inject(name, value, error);
   Pending p{time_s, std::string(name), value};
   auto at = std::upper_bound(actions_.begin(), actions_.end(), time_s,
@@ -676,18 +705,26 @@ PlantConfig PlantConfigFromSetup(const CZel_Setup& setup) {
     const double v = p ? p->GetValueInBaseUnit() : fallback;
     return std::isfinite(v) ? v : fallback;
   };
-  c.dsp_freq_Hz = value("DSP_freq", c.dsp_freq_Hz);
-  c.vdc_V = value("Vdc", c.vdc_V);
-  c.vdc_max_measurable_V = value("VdcMaxMeasurable", c.vdc_max_measurable_V);
-  c.imax_ps_A = value("ImaxPS", c.imax_ps_A);
-  c.adc_resolution = static_cast<int>(value("ADCResolution", c.adc_resolution));
-  c.analogue_range_V = value("AnalogueInputsRange", c.analogue_range_V);
-  c.R_ohm = value("R", c.R_ohm);
-  c.L_H = value("L", c.L_H);
-  c.K_Nm_per_A = value("K", c.K_Nm_per_A);
-  c.J_kgm2 = value("Jt", c.J_kgm2);
-  c.encoder_lines = static_cast<int>(value("No_encoder_lines", c.encoder_lines));
-  c.tacho_V_per_rad_s = value("Tacho_gain", c.tacho_V_per_rad_s);
+  // A setup may believe anything; the hardware has a clock, a supply and a motor. A size
+  // that no hardware has (a 0 Hz clock, a negative inductance) leaves the model's own.
+  auto size = [&value](const char* name, double fallback, double least = 0.0,
+                       double most = 1e12) {
+    const double v = value(name, fallback);
+    return v > least && v <= most ? v : fallback;
+  };
+  // The clock bounds the PWM period (at most 65535 ticks), so simulated time always moves.
+  c.dsp_freq_Hz = size("DSP_freq", c.dsp_freq_Hz, 1e5, 1e10);
+  c.vdc_V = size("Vdc", c.vdc_V);
+  c.vdc_max_measurable_V = size("VdcMaxMeasurable", c.vdc_max_measurable_V);
+  c.imax_ps_A = size("ImaxPS", c.imax_ps_A);
+  c.adc_resolution = static_cast<int>(size("ADCResolution", c.adc_resolution, 0.0, 65536));
+  c.analogue_range_V = size("AnalogueInputsRange", c.analogue_range_V);
+  c.R_ohm = size("R", c.R_ohm);
+  c.L_H = size("L", c.L_H);
+  c.K_Nm_per_A = size("K", c.K_Nm_per_A);
+  c.J_kgm2 = size("Jt", c.J_kgm2);
+  c.encoder_lines = static_cast<int>(size("No_encoder_lines", c.encoder_lines, 0.0, 1e8));
+  c.tacho_V_per_rad_s = size("Tacho_gain", c.tacho_V_per_rad_s);
   const double motor_side = value("Motor_transmission", 1.0);
   const double load_side = value("Load_transmission", 1.0);
   if (motor_side != 0.0 && load_side != 0.0) c.transmission = motor_side / load_side;

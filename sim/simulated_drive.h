@@ -39,8 +39,15 @@ struct ConditionInfo {
   const char* value_help;  // what VALUE means; flags default to 1
   const char* help;
   bool flag;
+  // The values taken: flags 0 or 1; a whole number (`whole`) or any from lowest to highest.
+  double lowest, highest;
+  bool whole;
 };
 const std::vector<ConditionInfo>& Conditions();
+// The condition of that name, null when there is none.
+const ConditionInfo* FindCondition(std::string_view name);
+// Empty when the condition takes `value`, else why not.
+std::string CheckConditionValue(const ConditionInfo& condition, double value);
 
 enum class LiveVar : int {
   MER,

@@ -14,6 +14,7 @@
 
 #include "app/qt/qt_dialog_view.h"
 #include "app/qt/qt_graph_view.h"
+#include "app/qt/qt_picture.h"
 #include "host/zel_dialog.h"
 #include "host/zel_graph.h"
 
@@ -222,9 +223,10 @@ unsigned QtUiBackend::KeyboardModifiers() const {
          (m & Qt::AltModifier ? kKeyAlt : 0u);
 }
 
-bool QtUiBackend::SaveGraphPicture(const CGraphWindow& graph, const std::string& png_path) {
+std::string QtUiBackend::SaveGraphPicture(const CGraphWindow& graph,
+                                          const std::string& png_path) {
   QtDialogView* view = graph.GetParentDialog() ? ViewOf(*graph.GetParentDialog()) : nullptr;
   QtGraphView* chart = view ? view->Graph(graph.GetControlId()) : nullptr;
   if (!chart || !chart->isVisible()) return UiBackend::SaveGraphPicture(graph, png_path);
-  return chart->grab().save(Q(png_path), "PNG");
+  return SaveWidgetPng(*chart, png_path);
 }

@@ -31,7 +31,7 @@ class QtUiBackend : public UiBackend {
   int ContextMenu(CZel_Dialog& dialog, const std::vector<ZelMenuItem>& items) override;
   double NowMs() const override;
   unsigned KeyboardModifiers() const override;
-  bool SaveGraphPicture(const CGraphWindow& graph, const std::string& png_path) override;
+  std::string SaveGraphPicture(const CGraphWindow& graph, const std::string& png_path) override;
 
   QtDialogView* ViewOf(const CZel_Dialog& dialog) const;
   QtDialogView* TopView() const;

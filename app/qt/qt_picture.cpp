@@ -1,10 +1,12 @@
 #include "app/qt/qt_picture.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QPixmap>
 #include <cstdlib>  // setenv
 
 #include "app/qt/qt_dialog_view.h"
+#include "host/zel_file.h"
 #include "host/zel_ui_backend.h"
 
 namespace {
@@ -12,6 +14,15 @@ int g_argc = 1;
 char g_name[] = "dcservo";
 char* g_argv[] = {g_name, nullptr};
 }  // namespace
+
+std::string SaveWidgetPng(QWidget& widget, const std::string& png_path) {
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  if (!widget.grab().save(&buffer, "PNG")) return png_path + ": the picture cannot be drawn";
+  const std::string_view bytes(png.constData(), static_cast<std::size_t>(png.size()));
+  return ZelWriteFileAtomically(png_path, bytes);
+}
 
 QtOffscreenPainter::QtOffscreenPainter() {
   if (!QApplication::instance()) {
@@ -33,9 +44,7 @@ std::string QtOffscreenPainter::SavePicture(CZel_Dialog& dialog, const std::stri
   QCoreApplication::processEvents();
   view.FitToScreen();
   QCoreApplication::processEvents();
-  const bool saved = view.grab().save(QString::fromStdString(png_path), "PNG");
+  std::string error = SaveWidgetPng(view, png_path);
   view.hide();
-  if (!saved)
-    return png_path + ": the picture cannot be written";
-  return {};
+  return error;
 }

@@ -7,6 +7,11 @@
 
 class CZel_Dialog;
 class QApplication;
+class QWidget;
+
+// The widget as drawn now, saved as PNG through the atomic writer; empty on success, else
+// why not.
+std::string SaveWidgetPng(QWidget& widget, const std::string& png_path);
 
 class QtOffscreenPainter {
  public:

@@ -35,6 +35,16 @@ TEST(DialogScriptParse, RefusesWhatItCannotPlay) {
       {"[{\"do\": \"dump\", \"parameters\": \"some\"}]", "\"parameters\" must be"},
       {"[{\"do\": \"select\", \"id\": 130}]", "needs \"index\", \"text\" or \"data\""},
       {"[3]", "a step is an object"},
+      // Whole numbers are whole and fit their field; no key may silently win over another.
+      {"[{\"do\": \"click\", \"id\": 1e300}]", "step 1: \"id\" must be a whole number"},
+      {"[{\"do\": \"click\", \"id\": 2.5}]", "step 1: \"id\" must be a whole number"},
+      {"[{\"do\": \"click\", \"id\": 4294967297}]", "\"id\" must be a whole number"},
+      {"[{\"do\": \"spin\", \"id\": 1, \"steps\": 1e10}]", "\"steps\" must be a whole number"},
+      {"[{\"do\": \"select\", \"id\": 1, \"data\": 1e30}]", "\"data\" must be a whole number"},
+      {"[{\"do\": \"select\", \"id\": 1, \"data\": 18446744073709551615}]",
+       "\"data\" must be a whole number"},
+      {"[{\"do\": \"ok\", \"do\": \"cancel\"}]", "key \"do\" appears twice in one object"},
+      {"{\"steps\": [], \"steps\": [{\"do\": \"ok\"}]}", "key \"steps\" appears twice"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -44,6 +54,12 @@ TEST(DialogScriptParse, RefusesWhatItCannotPlay) {
     EXPECT_TRUE(parsed.script.actions.empty());
   }
   EXPECT_TRUE(ZelParseDialogScript("{\"steps\": []}", "t").ok);
+  const ZelScriptParse whole = ZelParseDialogScript(
+      R"([{"do": "select", "id": 2.0, "data": -9007199254740992, "index": 3}])", "t");
+  ASSERT_TRUE(whole.ok) << whole.error;
+  EXPECT_EQ(whole.script.actions[0].id, 2);
+  EXPECT_EQ(*whole.script.actions[0].data, -9007199254740992LL);
+  EXPECT_THAT(ZelLoadDialogScript("/dev/zero").error, HasSubstr("/dev/zero: is larger than"));
   EXPECT_FALSE(ZelLoadDialogScript("/no/such/script.json").ok);
 }
 

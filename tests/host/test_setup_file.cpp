@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cmath>
 #include <csignal>
 #include <filesystem>
 
@@ -83,6 +85,8 @@ TEST(SetupFile, MalformedFilesAreRefusedWithThePlaceAndTheReason) {
       {"option not text", Minimal("", R"(, "options": {"a": 1})"), "/options/a"},
       {"bad e2rom size", Minimal("", R"(, "identity": {"e2rom_size_words": 70000})"),
        "/identity/e2rom_size_words"},
+      {"a Latin-1 byte other than the degree sign",
+       Minimal("{\"name\": \"T\", \"unit\": \"\xB5s\", \"value\": 1}"), "UTF-8"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -91,6 +95,43 @@ TEST(SetupFile, MalformedFilesAreRefusedWithThePlaceAndTheReason) {
     EXPECT_EQ(r.error.rfind("drive.json: ", 0), 0u) << r.error;
     EXPECT_NE(r.error.find(c.expected), std::string::npos) << r.error;
   }
+}
+
+TEST(SetupFile, TheDegreeSignMayBeTheSingleLatin1Byte) {
+  for (const char* unit : {"\xB0" "C", "\xC2\xB0" "C", "mV/\xB0" "C"}) {
+    SCOPED_TRACE(unit);
+    ZelLoadResult r = ParseSetupText(
+        Minimal(std::string(R"({"name": "T", "unit": ")") + unit + R"(", "value": 1})"), "t");
+    ASSERT_TRUE(r.setup) << r.error;
+    const std::string written = SetupToText(*r.setup);
+    EXPECT_NE(written.find("\xC2\xB0" "C"), std::string::npos);
+    EXPECT_TRUE(ParseSetupText(written, "again").setup);
+  }
+}
+
+// The scales read these in base units; kept in internal units, each would ask its own scale.
+TEST(SetupFile, AScaleInputKeptInInternalUnitsIsFoundWithItsPlace) {
+  auto refused = testing_support::MakeSetup({{"KPI", 1}, {"Vdc", 48, "V", true}});
+  EXPECT_EQ(refused->CheckScaleInputs(),
+            "/parameters/1/storage: \"Vdc\" is read by the scales, so \"storage\" must be "
+            "\"base\"");
+  {
+    ZelCollectErrors reports;
+    EXPECT_TRUE(std::isnan(refused->GetParameterValueInBaseUnit("Vdc")));
+    EXPECT_EQ(reports.Messages(),
+              std::vector<std::string>{"\"Vdc\" is read by the scales but kept in internal units"});
+  }
+  auto kept = testing_support::MakeSetup({{"Vdc", 48, "V"}, {"U", 16383.5, "V", true}});
+  EXPECT_EQ(kept->CheckScaleInputs(), "");
+  EXPECT_DOUBLE_EQ(kept->GetParameterValueInBaseUnit("U"), 16383.5 * 48 / 32767);
+}
+
+TEST(SetupFile, AFileAboveTheSizeLimitIsRefusedUnread) {
+  TempDir dir;
+  const std::string path = dir.File("huge.json");
+  WriteFile(path, "");
+  ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(kZelMaxInputFileBytes) + 1), 0);
+  EXPECT_NE(LoadSetupFile(path).error.find("huge.json: is larger than 32 MiB"), std::string::npos);
 }
 
 TEST(SetupFile, MissingFileIsReported) {
@@ -111,31 +152,6 @@ TEST(SetupFile, SaveReplacesTheFileAndKeepsItsPermissions) {
   struct stat st {};
   stat(path.c_str(), &st);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
-}
-
-// A write that fails half-way (the file-size limit stands in for a full disk) must leave the
-// old file as it was and no temporary file behind.
-TEST(SetupFile, SaveThatFailsHalfWayLeavesTheOldFile) {
-  TempDir dir;
-  const std::string path = dir.File("drive.json");
-  const std::string old_text = "{\"old\": true}\n";
-  WriteFile(path, old_text);
-  auto setup = testing_support::LoadBundledSetup();
-  ASSERT_GT(SetupToText(*setup).size(), 4096u);
-
-  rlimit saved{};
-  getrlimit(RLIMIT_FSIZE, &saved);
-  auto previous_handler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit small = saved;
-  small.rlim_cur = 4096;
-  setrlimit(RLIMIT_FSIZE, &small);
-  const std::string error = SaveSetupFile(*setup, path);
-  setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, previous_handler);
-
-  EXPECT_NE(error, "");
-  EXPECT_EQ(ReadFile(path), old_text);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 

@@ -101,6 +101,22 @@ TEST(Converter, FullScaleIsTheTopLeftAlignedCount) {
 
 dcsim::SimulatedDrive MakeDrive() { return dcsim::SimulatedDrive(dcsim::PlantConfig{}); }
 
+// The largest load on the lightest shaft drives it far beyond any 32-bit count within a
+// fraction of a second; the position register wraps as the drive's does.
+TEST(DriveSensors, TheEncoderCountWrapsAt32Bits) {
+  dcsim::SimulatedDrive drive = MakeDrive();
+  std::string error;
+  ASSERT_TRUE(drive.Inject("inertia", 1e-9, error)) << error;
+  ASSERT_TRUE(drive.Inject("load_torque", -100, error)) << error;
+  for (int step = 0; step < 10; ++step) {
+    drive.RunFor(0.02);
+    double position = 0;
+    ASSERT_TRUE(drive.ReadVariable("APOS", position));
+    EXPECT_GE(position, -2147483648.0);
+    EXPECT_LE(position, 2147483647.0);
+  }
+}
+
 TEST(DriveSensors, SupplyAndAnalogueInputReadAsLeftAlignedCounts) {
   struct Case {
     const char* condition;

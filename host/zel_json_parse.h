@@ -1,0 +1,71 @@
+#pragma once
+// JSON of the files that the host reads (setups, dialog scripts). Inside host/ only: the
+// library stays out of the host's public headers.
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "host/zel_names.h"
+
+namespace zel {
+
+// The library's document builder, stopping at a key that its object already has.
+class DuplicateKeySax {
+ public:
+  using json = nlohmann::json;
+  explicit DuplicateKeySax(json& out) : dom_(out, true) {}
+  bool null() { return dom_.null(); }
+  bool boolean(bool v) { return dom_.boolean(v); }
+  bool number_integer(json::number_integer_t v) { return dom_.number_integer(v); }
+  bool number_unsigned(json::number_unsigned_t v) { return dom_.number_unsigned(v); }
+  bool number_float(json::number_float_t v, const json::string_t& s) {
+    return dom_.number_float(v, s);
+  }
+  bool string(json::string_t& v) { return dom_.string(v); }
+  bool binary(json::binary_t& v) { return dom_.binary(v); }
+  bool start_object(std::size_t n) {
+    keys_.emplace_back();
+    return dom_.start_object(n);
+  }
+  bool key(json::string_t& k) {
+    if (!keys_.back().insert(FoldName(k)).second) {
+      duplicate = k;
+      return false;
+    }
+    return dom_.key(k);
+  }
+  bool end_object() {
+    keys_.pop_back();
+    return dom_.end_object();
+  }
+  bool start_array(std::size_t n) { return dom_.start_array(n); }
+  bool end_array() { return dom_.end_array(); }
+  // Thrown as its own kind, as json::parse throws it, so that callers keep the position.
+  [[noreturn]] bool parse_error(std::size_t, const std::string&,
+                                const nlohmann::detail::exception& e) {
+    if (const auto* syntax = dynamic_cast<const json::parse_error*>(&e)) throw *syntax;
+    if (const auto* range = dynamic_cast<const json::out_of_range*>(&e)) throw *range;
+    throw e;
+  }
+
+  std::string duplicate;
+
+ private:
+  nlohmann::detail::json_sax_dom_parser<json> dom_;
+  std::vector<std::unordered_set<std::string>> keys_;
+};
+
+// Parses `text` into `out` as json::parse does (and throws as it does). The library keeps
+// the last of two equal keys; a file must not lose one silently, so parsing stops at a key
+// that an object already has (names compare without regard to case) and returns it; empty
+// when there is none. Linear in the text, however many objects it holds.
+inline std::string ParseJsonRefusingDuplicateKeys(std::string_view text, nlohmann::json& out) {
+  DuplicateKeySax sax(out);
+  nlohmann::json::sax_parse(text.begin(), text.end(), &sax);
+  return sax.duplicate;
+}
+
+}  // namespace zel

@@ -1,0 +1,176 @@
+// The one writer and the bounded reader that every file of the program goes through.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+
+#include "host/zel_file.h"
+#include "tests/support/test_setups.h"
+
+namespace {
+
+using testing::HasSubstr;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+std::vector<std::string> Listing(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st {};
+  lstat(path.c_str(), &st);
+  return st.st_mode;
+}
+
+TEST(AtomicWriter, RefusesWhatItMustNotReplace) {
+  TempDir dir;
+  const std::string read_only = dir.File("read-only.json");
+  WriteFile(read_only, "kept");
+  chmod(read_only.c_str(), 0444);
+  std::filesystem::create_directory(dir.File("folder"));
+  struct Case {
+    std::string path;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"", "an empty file name; nothing was saved"},
+      {read_only, "read-only.json: the file is read-only; nothing was saved"},
+      {"/dev/null", "/dev/null: is not a regular file; nothing was saved"},
+      {dir.File("folder"), "folder: is not a regular file"},
+      {dir.File("no/such/folder/x.json"), "cannot create a file in its folder"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_THAT(ZelWriteFileAtomically(c.path, "new"), HasSubstr(c.error));
+  }
+  EXPECT_EQ(ReadFile(read_only), "kept");
+  EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"folder", "read-only.json"}));
+}
+
+TEST(AtomicWriter, ANewFileTakesTheUmaskAndAnOldOneKeepsItsMode) {
+  TempDir dir;
+  const std::string old_file = dir.File("old.csv");
+  WriteFile(old_file, "old");
+  chmod(old_file.c_str(), 0604);
+  const mode_t saved = umask(027);
+  EXPECT_EQ(ZelWriteFileAtomically(dir.File("new.csv"), "a"), "");
+  EXPECT_EQ(ZelWriteFileAtomically(old_file, "b"), "");
+  umask(saved);
+  EXPECT_EQ(ModeOf(dir.File("new.csv")) & 07777, 0640u);
+  EXPECT_EQ(ModeOf(old_file) & 07777, 0604u);
+  EXPECT_EQ(ReadFile(old_file), "b");
+}
+
+TEST(AtomicWriter, ALinkIsFollowedToTheFileItNames) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.File("real"));
+  WriteFile(dir.File("real/drive.json"), "old");
+  symlink("real/drive.json", dir.File("link.json").c_str());
+  symlink("link.json", dir.File("link-to-link.json").c_str());
+  symlink("real/new.json", dir.File("dangling.json").c_str());
+  EXPECT_EQ(ZelWriteFileAtomically(dir.File("link-to-link.json"), "new"), "");
+  EXPECT_EQ(ZelWriteFileAtomically(dir.File("dangling.json"), "made"), "");
+  EXPECT_TRUE(S_ISLNK(ModeOf(dir.File("link.json"))));
+  EXPECT_TRUE(S_ISLNK(ModeOf(dir.File("dangling.json"))));
+  EXPECT_EQ(ReadFile(dir.File("real/drive.json")), "new");
+  EXPECT_EQ(ReadFile(dir.File("real/new.json")), "made");
+  EXPECT_EQ(Listing(dir.File("real")), (std::vector<std::string>{"drive.json", "new.json"}));
+}
+
+TEST(AtomicWriter, RootSavingAUsersFileLeavesItTheUsers) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give a file away";
+  TempDir dir;
+  const std::string path = dir.File("drive.json");
+  WriteFile(path, "old");
+  ASSERT_EQ(chown(path.c_str(), 4321, 4322), 0);
+  EXPECT_EQ(ZelWriteFileAtomically(path, "new"), "");
+  struct stat st {};
+  stat(path.c_str(), &st);
+  EXPECT_EQ(st.st_uid, 4321u);
+  EXPECT_EQ(st.st_gid, 4322u);
+}
+
+// A full disk, with the file-size limit standing in for it.
+TEST(AtomicWriter, AWriteThatFailsHalfWayKeepsTheOldFileAndSaysWhy) {
+  TempDir dir;
+  const std::string path = dir.File("log.csv");
+  WriteFile(path, "old log");
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  auto previous_handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 4096;
+  setrlimit(RLIMIT_FSIZE, &small);
+  const std::string error = ZelWriteFileAtomically(path, std::string(10000, 'x'));
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous_handler);
+  EXPECT_THAT(error, HasSubstr("log.csv: cannot write: File too large; nothing was saved"));
+  EXPECT_EQ(ReadFile(path), "old log");
+  EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"log.csv"});
+}
+
+// Saves killed at random moments never tear the file and leave nothing that the next save
+// does not clear away; a temporary of a save still running is left alone.
+TEST(AtomicWriter, SavesKilledMidWayLeaveAWholeFileAndNothingElse) {
+  TempDir dir;
+  const std::string path = dir.File("drive.json");
+  const std::string a(200000, 'a'), b(300000, 'b');
+  ASSERT_EQ(ZelWriteFileAtomically(path, a), "");
+  for (int round = 0; round < 20; ++round) {
+    const pid_t child = fork();
+    if (child == 0) {
+      for (;;) (void)ZelWriteFileAtomically(path, round % 2 ? a : b);
+    }
+    usleep(static_cast<useconds_t>(2000 + 700 * round));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    const std::string now = ReadFile(path);
+    ASSERT_TRUE(now == a || now == b) << "torn file of " << now.size() << " bytes";
+  }
+  WriteFile(dir.File(".drive.json.tmp-1-5"), "a save that pid 1 still runs");
+  WriteFile(dir.File(".drive.json.tmp-999999999-5"), "left by a save that was killed");
+  EXPECT_EQ(ZelWriteFileAtomically(path, a), "");
+  EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{".drive.json.tmp-1-5", "drive.json"}));
+}
+
+TEST(BoundedReader, ReadsAFileAndRefusesOneWithoutEnd) {
+  TempDir dir;
+  const std::string small = dir.File("small.json");
+  WriteFile(small, "{}");
+  const std::string big = dir.File("big.json");
+  WriteFile(big, std::string(1025, ' '));
+  std::string text;
+  EXPECT_EQ(ZelReadFileLimited(small, 1024, text), "");
+  EXPECT_EQ(text, "{}");
+  struct Case {
+    std::string path;
+    const char* error;
+  };
+  const Case cases[] = {
+      {big, "big.json: is larger than"},
+      {"/dev/zero", "/dev/zero: is larger than"},
+      {dir.path(), "is a folder, not a file"},
+      {dir.File("none.json"), "none.json: cannot be opened: No such file or directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_THAT(ZelReadFileLimited(c.path, 1024, text), HasSubstr(c.error));
+    EXPECT_EQ(text, "");
+  }
+}
+
+}  // namespace
