@@ -71,6 +71,11 @@ const std::string& CGraphDocument::GetChannelUnit(int channel) const {
              : EmptyText();
 }
 
+void CGraphDocument::SetChannelUnit(int channel, const std::string& unit) {
+  if (channel >= 0 && channel < GetChannelCount())
+    channels_[static_cast<std::size_t>(channel)].unit = unit;
+}
+
 void CGraphDocument::AddPoint(const std::vector<double>& values) {
   for (std::size_t c = 0; c < channels_.size(); ++c)
     channels_[c].values.push_back(c < values.size() ? values[c] : 0.0);
