@@ -1,5 +1,6 @@
 #include "drivetests/my_test_dlg.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "host/zel_coff.h"
@@ -7,6 +8,7 @@
 #include "host/zel_graph.h"
 #include "host/zel_logger.h"
 #include "host/zel_setup.h"
+#include "units/scales.h"
 
 namespace dcservo {
 
@@ -81,6 +83,17 @@ int CMyTestDlg::CheckTestFlag(int failTest) {
   }
   if (failTest == 1) TestFailed(1);
   return 0;
+}
+
+double CMyTestDlg::InternalInt16(const char* name) const {
+  const CZel_Parameter* p = m_Setup.FindParameter(name);
+  if (!p) return 0.0;
+  const double internal =
+      p->GetValueInBaseUnit() / ScaleFactor(m_Setup, p->GetUnitName(), name) -
+      ScaleOffset(m_Setup, p->GetUnitName());
+  // Truncated towards zero, then kept in the 16 bits, as the program's variable holds it.
+  const double truncated = std::trunc(std::clamp(internal, -32768.0, 32767.0));
+  return std::isfinite(truncated) ? truncated : 0.0;
 }
 
 void CMyTestDlg::ShowPhaseText() {
@@ -201,6 +214,7 @@ void CMyTestDlg::UploadResults() {
   run_.logger->EndUploadData();
   zoom_out();
   if (!CheckAfterUpload()) return;
+  OnResultsUploaded();
   TestSucceeded(1);
 }
 

@@ -90,6 +90,9 @@ class CMyTestDlg : public CZel_TestDlg {
   // The start of every run: the fields, text 0, the inputs written one by one in order, the
   // program launched and timer 1 armed. 0 when the run did not start (it has failed then).
   int StartRun(std::span<const TestInput> inputs);
+  // A parameter in the drive's internal unit, through the plug-in's scale, truncated to the
+  // signed 16 bits of a program variable.
+  double InternalInt16(const char* name) const;
   // The status text at the phase's index.
   void ShowPhaseText();
   // Window timer 1 of a single run whose results are uploaded afterwards.
@@ -98,6 +101,8 @@ class CMyTestDlg : public CZel_TestDlg {
   virtual bool CheckRunEnded();
   // The checks once every point has been uploaded; none by default.
   virtual bool CheckAfterUpload() { return true; }
+  // Every point is in the plot and the run is about to succeed: evaluate it here.
+  virtual void OnResultsUploaded() {}
   // Everything that a run writes before it starts, by name, as written (the last run's).
   std::span<const TestInput> LastInputs() const { return last_inputs_; }
 

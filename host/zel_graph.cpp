@@ -89,6 +89,12 @@ int CGraphDocument::SetPoint(int index, const std::vector<double>& values) {
   return 1;
 }
 
+int CGraphDocument::SetValue(int channel, int point, double value) {
+  if (channel < 0 || channel >= GetChannelCount() || point < 0 || point >= points_) return 0;
+  channels_[static_cast<std::size_t>(channel)].values[static_cast<std::size_t>(point)] = value;
+  return 1;
+}
+
 double CGraphDocument::GetValue(int channel, int point) const {
   if (channel < 0 || channel >= GetChannelCount() || point < 0 || point >= points_)
     return std::numeric_limits<double>::quiet_NaN();

@@ -57,6 +57,7 @@ class CGraphDocument {
   // One value per channel; missing values are 0, extra values are dropped.
   void AddPoint(const std::vector<double>& values);
   int SetPoint(int index, const std::vector<double>& values);
+  int SetValue(int channel, int point, double value);
   int GetPointCount() const { return points_; }
   double GetValue(int channel, int point) const;
   void ClearPoints();

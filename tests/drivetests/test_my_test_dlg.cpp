@@ -70,7 +70,7 @@ class StandInRun : public CMyTestDlg {
 
 class TestBase : public testing_support::TestRunHarness<StandInRun> {
  protected:
-  TestBase() : TestRunHarness(std::make_shared<FakeDrive>()) {
+  TestBase() : TestRunHarness([](CZel_Setup&) { return std::make_shared<FakeDrive>(); }) {
     drive_ = static_cast<FakeDrive*>(CZel_Comm::GetLink());
   }
   Step Drive(std::function<void(FakeDrive&)> change) {

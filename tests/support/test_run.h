@@ -31,8 +31,9 @@ class TestRunHarness : public ::testing::Test {
     bool pump;
   };
 
-  explicit TestRunHarness(std::shared_ptr<CZel_DriveLink> drive)
-      : installed_(ui_), setup_(LoadBundledSetup()), comm_(drive) {
+  using DriveFactory = std::function<std::shared_ptr<CZel_DriveLink>(CZel_Setup& setup)>;
+  explicit TestRunHarness(const DriveFactory& make_drive)
+      : installed_(ui_), setup_(LoadBundledSetup()), comm_(make_drive(*setup_)) {
     CZel_Comm::SetClock([this] { return ui_.NowMs() / 1000.0; });
   }
   ~TestRunHarness() override { CZel_Comm::SetClock(nullptr); }
