@@ -96,6 +96,10 @@ double CMyTestDlg::InternalInt16(const char* name) const {
   return std::isfinite(truncated) ? truncated : 0.0;
 }
 
+void CMyTestDlg::DescribeRun(TestRunReport& report) const {
+  for (const TestInput& input : last_inputs_) report.inputs.push_back({input.name, input.value});
+}
+
 void CMyTestDlg::ShowPhaseText() {
   if (m_nPhase >= 0 && m_nPhase < static_cast<int>(std::size(kTuningStatusTexts)))
     SetInfoText(kTuningStatusTexts[m_nPhase]);

@@ -6,10 +6,12 @@
 // the logged points are uploaded into the plot while the dialog stays live, so that Stop
 // and Cancel still work during a long upload.
 
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "design/step_response.h"
 #include "host/zel_test_dlg.h"
 
 class CGraphWindow;
@@ -58,6 +60,18 @@ struct TestInput {
   double value;
 };
 
+// What a run gives a script: the last run's inputs, the gains it ran with (scaled and chip
+// values by name), its step figures when the test measures a step, and its warnings.
+struct TestRunReport {
+  struct Value {
+    std::string name;
+    double value;
+  };
+  std::vector<Value> inputs, gains;
+  std::optional<StepFigures> measured, predicted;
+  std::vector<std::string> warnings;
+};
+
 class CMyTestDlg : public CZel_TestDlg {
  public:
   CMyTestDlg(CZel_Setup& setup, unsigned template_id, int flags = 1,
@@ -72,6 +86,14 @@ class CMyTestDlg : public CZel_TestDlg {
   // 1 when the program's test_flag is positive; else 0 with the reason in m_strError, and
   // with failTest = 1 the run has failed with it.
   int CheckTestFlag(int failTest);
+
+  // --- for scripts and the command line ---
+  // The button that tunes the test's controller; 0 for a test without.
+  virtual int GetTuneButton() const { return 0; }
+  // The last run: its inputs, and what the test adds.
+  virtual void DescribeRun(TestRunReport& report) const;
+  // The plot of the run; null for a test without one.
+  CGraphWindow* GetRunGraph() const { return run_.graph; }
 
  protected:
   // What a run of this test works with: its program, the logger whose points are uploaded

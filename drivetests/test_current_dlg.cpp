@@ -320,6 +320,19 @@ void CTestCurrent::ShowFigures() {
   SetChildText(kCtFigures, text);
 }
 
+void CTestCurrent::DescribeRun(TestRunReport& report) const {
+  CMyTestDlg::DescribeRun(report);
+  static constexpr const char* kGains[] = {"Kp_C_scl", "Ki_C_scl", "KPI", "SFTKPI", "KII",
+                                           "SFTKII"};
+  for (const char* name : kGains) {
+    if (const CZel_Parameter* p = m_Setup.FindParameter(name))
+      report.gains.push_back({name, p->GetValueInBaseUnit()});
+  }
+  report.measured = evaluation_.measured;
+  report.predicted = evaluation_.predicted;
+  report.warnings = evaluation_.warnings;
+}
+
 void CTestCurrent::OnSavePlots() {
   if (!m_pLogger || m_bTestRunning) return;
   m_Graph.CreateWMF(kPlotBaseName);

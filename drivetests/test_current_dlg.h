@@ -95,6 +95,8 @@ class CTestCurrent : public CMyTestDlg {
   void OnOK() override;
   const ZelMessageMap* GetMessageMap() const override;
 
+  int GetTuneButton() const override { return kCtTune; }
+  void DescribeRun(TestRunReport& report) const override;
   // The last run's step; empty until a run has uploaded its results.
   const CurrentStepEvaluation& GetEvaluation() const { return evaluation_; }
   using CMyTestDlg::LastInputs;

@@ -64,6 +64,7 @@ class CZel_TestDlg : public CZel_EditSetupDlg {
 
   // The tab control whose pages follow the test protocol; 0 when the test has none.
   void SetTestTabControl(int tab_id) { test_tab_ = tab_id; }
+  int GetTestTabControl() const { return test_tab_; }
 
   int OnInitDialog() override;
   void OnShowWindow(bool show) override;
