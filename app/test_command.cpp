@@ -9,6 +9,7 @@
 
 #include "app/command.h"
 #include "app/drive_conditions.h"
+#include "app/simulated_drive_session.h"
 #include "derive/pipelines.h"
 #include "dialogs/dialog_names.h"
 #include "drivetests/my_test_dlg.h"
@@ -16,7 +17,6 @@
 #include "host/zel_dialog_registry.h"
 #include "host/zel_graph.h"
 #include "host/zel_headless.h"
-#include "sim/simulated_drive.h"
 
 namespace {
 
@@ -116,21 +116,17 @@ class TestCommand : public Command {
     dcservo::ComputeScaledParameters(setup);
     session.Apply(assignments);
 
-    auto drive = dcsim::MakeSimulatedDrive(setup);
+    ZelHeadlessBackend ui;
+    ZelScopedUiBackend installed(ui);
+    SimulatedDriveSession simulated(setup);
     std::vector<NameValue> faults;
     if (row.blocked_shaft) faults.push_back({"shaft_blocked", 1.0});
     for (const std::string& f : faults_) faults.push_back(ParseCondition(f, false));
     for (const NameValue& f : faults) {
       std::string error;
-      if (!drive->Inject(f.name, f.value, error)) throw CommandError(kExitBadInput, error);
+      if (!simulated.Drive().Inject(f.name, f.value, error))
+        throw CommandError(kExitBadInput, error);
     }
-    CZel_CommSession comm(drive);
-    ZelHeadlessBackend ui;
-    ZelScopedUiBackend installed(ui);
-    CZel_Comm::SetClock([&ui] { return ui.NowMs() / 1000.0; });
-    struct ClockReset {
-      ~ClockReset() { CZel_Comm::SetClock(nullptr); }
-    } clock_reset;
 
     std::unique_ptr<CZel_Dialog> dialog = ZelCreateDialog(row.dialog, setup);
     auto* test = dynamic_cast<CMyTestDlg*>(dialog.get());

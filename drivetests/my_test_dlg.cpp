@@ -188,8 +188,9 @@ void CMyTestDlg::WatchProgram() {
 }
 
 bool CMyTestDlg::KeepDialogLive() {
-  while (ZelPumpMessages()) {
-  }
+  // Once per point: a front end whose queue never empties (repaints of the growing plot)
+  // must not keep the upload from going on.
+  ZelPumpMessages();
   return m_bTestRunning || m_bRunUntilStop;
 }
 

@@ -23,6 +23,9 @@
 #include "app/qt/qt_graph_view.h"
 #include "app/qt/qt_session.h"
 #include "dialogs/drive_setup_dlg.h"
+#include "drivetests/test_current_dlg.h"
+#include "host/zel_comm.h"
+#include "sim/simulated_drive.h"
 #include "host/zel_graph.h"
 #include "host/zel_test_dlg.h"
 #include "tests/host/test_dialog_fixture.h"
@@ -439,3 +442,39 @@ TEST(QtDialogs, DriveSetupOnScreenStoresATypedGainAsTheChipHoldsIt) {
 }
 
 }  // namespace
+
+// The current test on screen after a run on the simulated drive: the "Test" page with the
+// three curves and the prediction, the figures beside them, inside a 1366 x 768 screen.
+TEST(QtDialogs, TheCurrentTestAfterARunShowsItsCurvesAndFigures) {
+  Session();
+  auto setup = testing_support::LoadBundledSetup();
+  auto drive = dcsim::MakeSimulatedDrive(*setup);
+  std::string error;
+  ASSERT_TRUE(drive->Inject("shaft_blocked", 1.0, error)) << error;
+  CZel_CommSession comm(drive);
+  CZel_Comm::SetClock([] { return ZelUi().NowMs() / 1000.0; });
+  dcservo::CTestCurrent dlg(*setup);
+  const std::string shot = testing_support::BinaryDir() + "/qt_current_test.png";
+  RunShown(dlg, {[&](QtDialogView& view) {
+    Find<QTabBar>(view, dcservo::kCtTab)->setCurrentIndex(kTestPage);
+    Find<QPushButton>(view, dcservo::kCtTune)->click();
+    Find<QPushButton>(view, kIdcTestStartStop)->click();
+    auto* poll = new QTimer(&view);
+    QObject::connect(poll, &QTimer::timeout, [&, poll] {
+      if (dlg.m_bTestRunning) return;
+      poll->stop();
+      EXPECT_EQ(dlg.m_nTestResult, 1) << dlg.m_strError;
+      QtGraphView* chart = view.Graph(dcservo::kCtGraph);
+      ASSERT_NE(chart, nullptr);
+      EXPECT_EQ(chart->SeriesCount(), 4);
+      EXPECT_EQ(chart->PointCount(2), 100);
+      ExpectNoOverlap(view);
+      EXPECT_LE(view.width(), 1366);
+      EXPECT_LE(view.height(), 768);
+      EXPECT_TRUE(view.grab().save(QString::fromStdString(shot), "PNG"));
+      dlg.EndDialog(kIdOk);
+    });
+    poll->start(20);
+  }});
+  CZel_Comm::SetClock(nullptr);
+}

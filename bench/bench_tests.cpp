@@ -1,0 +1,100 @@
+// The tests of the drive, headless on the bundled drive with the shaft blocked:
+//  - TestCurrentWhole: the current test as `dcservo test current --tune` runs it (dialog
+//    built, Tune, Start, the run watched every 20 ms, upload, prediction and figures).
+//    Target: under 50 ms.
+//  - TimerTick: one 20 ms tick of the run timer with its 20 ms of simulated drive, the
+//    tick that finds the program ended and uploads its 100 points into the plot.
+//    Target: under 0.5 ms.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "drivetests/test_current_dlg.h"
+#include "host/zel_comm.h"
+#include "host/zel_headless.h"
+#include "host/zel_setup_file.h"
+#include "sim/simulated_drive.h"
+#include "units/scales.h"
+
+namespace {
+
+double Factor(CZel_Setup* s, const char* unit, const char* name) {
+  return dcservo::ScaleFactor(*s, unit, name);
+}
+double Offset(CZel_Setup* s, const char* unit) { return dcservo::ScaleOffset(*s, unit); }
+
+std::unique_ptr<CZel_Setup> BundledDrive() {
+  ZelLoadResult loaded = LoadSetupFile(std::string(DCSERVO_RESOURCE_DIR) + "/setups/default.json");
+  if (!loaded.setup) {
+    std::fprintf(stderr, "%s\n", loaded.error.c_str());
+    std::exit(1);
+  }
+  loaded.setup->SetScaleFunctions(Factor, Offset);
+  return std::move(loaded.setup);
+}
+
+// The drive, the headless front end on its virtual clock and the test dialog.
+struct Run {
+  explicit Run(CZel_Setup& setup) : drive(dcsim::MakeSimulatedDrive(setup)), comm(drive) {
+    std::string error;
+    drive->Inject("shaft_blocked", 1.0, error);
+    CZel_Comm::SetClock([this] { return ui.NowMs() / 1000.0; });
+    dlg = std::make_unique<dcservo::CTestCurrent>(setup);
+  }
+  ~Run() { CZel_Comm::SetClock(nullptr); }
+
+  std::shared_ptr<dcsim::SimulatedDrive> drive;
+  CZel_CommSession comm;
+  ZelHeadlessBackend ui;
+  ZelScopedUiBackend installed{ui};
+  std::unique_ptr<dcservo::CTestCurrent> dlg;
+};
+
+void StartTunedRun(dcservo::CTestCurrent& d) {
+  d.UserSelect(dcservo::kCtTab, kTestPage);
+  d.UserClick(dcservo::kCtTune);
+  d.UserClick(kIdcTestStartStop);
+}
+
+void TestCurrentWhole(benchmark::State& state) {
+  auto setup = BundledDrive();
+  for (auto _ : state) {
+    Run run(*setup);
+    run.ui.Then([&run](CZel_Dialog&) {
+      StartTunedRun(*run.dlg);
+      while (run.dlg->m_bTestRunning) run.ui.Advance(20.0);
+    });
+    run.dlg->DoModal();
+    if (run.dlg->m_nTestResult != 1) state.SkipWithError(run.dlg->m_strError.c_str());
+  }
+}
+BENCHMARK(TestCurrentWhole)->Unit(benchmark::kMillisecond);
+
+void TimerTick(benchmark::State& state) {
+  auto setup = BundledDrive();
+  for (auto _ : state) {
+    state.PauseTiming();
+    {
+      Run run(*setup);
+      run.ui.Then([&run, &state](CZel_Dialog&) {
+        StartTunedRun(*run.dlg);
+        // Up to the tick that ends the run.
+        while (run.dlg->m_bTestRunning && run.drive->ProgramRunning()) run.ui.Advance(20.0);
+        state.ResumeTiming();
+        run.ui.Advance(20.0);
+        state.PauseTiming();
+      });
+      run.dlg->DoModal();
+      if (run.dlg->m_nTestResult != 1) state.SkipWithError(run.dlg->m_strError.c_str());
+    }
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(TimerTick)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
