@@ -468,6 +468,17 @@ TEST(QtDialogs, TheCurrentTestAfterARunShowsItsCurvesAndFigures) {
       ASSERT_NE(chart, nullptr);
       EXPECT_EQ(chart->SeriesCount(), 4);
       EXPECT_EQ(chart->PointCount(2), 100);
+      // Axes in the user's units, and two cursors that read the curves and their difference.
+      EXPECT_EQ(chart->AxisTitle(0), "Time [ms]");
+      EXPECT_EQ(chart->AxisTitle(1), "[A]");
+      EXPECT_EQ(chart->AxisTitle(2), "[V]");
+      chart->SetCursor(0, 0.25);
+      chart->SetCursor(1, 4.0);
+      const QString readout = chart->CursorReadout();
+      EXPECT_TRUE(readout.contains("B-A: 3.75 ms")) << readout.toStdString();
+      EXPECT_TRUE(readout.contains("Motor_Current [A] 1.5")) << readout.toStdString();
+      testing_support::TempDir dir;
+      EXPECT_TRUE(chart->Export(QString::fromStdString(dir.File("step.csv"))));
       ExpectNoOverlap(view);
       EXPECT_LE(view.width(), 1366);
       EXPECT_LE(view.height(), 768);
