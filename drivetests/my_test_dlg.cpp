@@ -27,11 +27,13 @@ struct DriveCondition {
   const char* text;
 };
 constexpr DriveCondition kDriveConditions[] = {
-    {kMerShortCircuit, "Drive / Motor shortcircuit protection triggered."},
-    {kMerControlError, "Drive / Motor control error protection triggered."},
-    {kMerPositiveLimit, "Drive / Motor stopped due to positive limit switch input triggered."},
-    {kMerNegativeLimit, "Drive / Motor stopped due to negative limit switch input triggered."},
-    {kMerDisabled, "Drive / Motor ENABLE input is in DISABLED state."},
+    {zel_mer::kShortCircuit, "Drive / Motor shortcircuit protection triggered."},
+    {zel_mer::kControlError, "Drive / Motor control error protection triggered."},
+    {zel_mer::kPositiveLimit,
+     "Drive / Motor stopped due to positive limit switch input triggered."},
+    {zel_mer::kNegativeLimit,
+     "Drive / Motor stopped due to negative limit switch input triggered."},
+    {zel_mer::kDisabled, "Drive / Motor ENABLE input is in DISABLED state."},
 };
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "design/step_response.h"
+#include "host/zel_mer.h"
 #include "host/zel_test_dlg.h"
 
 class CGraphWindow;
@@ -23,15 +24,9 @@ namespace dcservo {
 // A test-program variable that holds this has no result yet.
 inline constexpr double kUnsetValue = 1.2345e100;
 
-// The drive conditions that CheckDriveErrors looks at, as bits of the live variable MER.
-inline constexpr unsigned kMerShortCircuit = 0x0002;
-inline constexpr unsigned kMerControlError = 0x0008;
-inline constexpr unsigned kMerPositiveLimit = 0x0040;
-inline constexpr unsigned kMerNegativeLimit = 0x0080;
-inline constexpr unsigned kMerDisabled = 0x8000;
-// The masks in use.
-inline constexpr unsigned kCheckShortCircuit = kMerShortCircuit;
-inline constexpr unsigned kCheckShortCircuitAndEnable = kMerShortCircuit | kMerDisabled;
+// The masks of the drive conditions (bits of MER) that the tests check.
+inline constexpr unsigned kCheckShortCircuit = zel_mer::kShortCircuit;
+inline constexpr unsigned kCheckShortCircuitAndEnable = zel_mer::kShortCircuit | zel_mer::kDisabled;
 inline constexpr unsigned kCheckAllConditions = 0xFFFF;
 
 // The status texts of the tuning tests; each test adds its own instructions as entry 5.
