@@ -23,7 +23,8 @@ void ParametersPage(ZelTemplateBuilder& b) {
   b.Add(kCtPurposeText, K::Label, "Checks current controller step input response.",
         kCtPurposeBox, {0, 0});
   b.Box(kCtProcedureBox, "Test procedure", kRightColumn);
-  b.Add(kCtInstructions, K::Text, "", kCtProcedureBox, {0, 0}, kStyleReadOnly | kStyleWide);
+  // Two rows of height: the five steps wrap to about eight lines.
+  b.Add(kCtInstructions, K::Text, "", kCtProcedureBox, {0, 0, 2, 1}, kStyleReadOnly | kStyleWide);
 }
 
 void TestPage(ZelTemplateBuilder& b) {
