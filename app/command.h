@@ -52,6 +52,7 @@ std::unique_ptr<Command> MakeFiltersCommand();
 std::unique_ptr<Command> MakeDriveCommand();
 std::unique_ptr<Command> MakeEditCommand();
 std::unique_ptr<Command> MakeMotorsCommand();
+std::unique_ptr<Command> MakeTestCommand();
 
 // Every command, in the order --help lists them.
 std::vector<std::unique_ptr<Command>> MakeCommands();

@@ -14,5 +14,6 @@ std::vector<std::unique_ptr<Command>> MakeCommands() {
   commands.push_back(MakeFiltersCommand());
   commands.push_back(MakeDriveCommand());
   commands.push_back(MakeMotorsCommand());
+  commands.push_back(MakeTestCommand());
   return commands;
 }

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/command.h"
+#include "app/drive_conditions.h"
 #include "derive/pipelines.h"
 #include "host/zel_coff.h"
 #include "host/zel_comm.h"
@@ -29,55 +30,6 @@ std::string ProgramsHelp() {
   std::string text = "Programs:\n";
   for (const std::string& name : dcsim::TestProgramNames()) text += "  " + name + "\n";
   return text + "\n";
-}
-
-// `with_actions`: the command also takes --act.
-std::string ConditionsHelp(bool with_actions) {
-  std::string text = with_actions
-                         ? "Faults (--fault NAME or NAME=VALUE, from the start) and actions\n"
-                           "(--act NAME=VALUE@SECONDS, at a time of the run):\n"
-                         : "Faults (--fault NAME or NAME=VALUE, from the start):\n";
-  char line[200], range[48];
-  for (const dcsim::ConditionInfo& c : dcsim::Conditions()) {
-    range[0] = '\0';
-    if (!c.flag) std::snprintf(range, sizeof range, "%g..%g", c.lowest, c.highest);
-    std::snprintf(line, sizeof line, "  %-18s %-7s %-14s %s\n", c.name, c.value_help, range,
-                  c.help);
-    text += line;
-  }
-  return text;
-}
-
-struct NameValue {
-  std::string name;
-  double value = 1.0;  // a flag named alone is set
-  bool value_given = false;
-  double time = 0.0;
-};
-
-// NAME, NAME=VALUE or (with `timed`) NAME=VALUE@SECONDS.
-NameValue ParseCondition(const std::string& text, bool timed) {
-  NameValue out;
-  std::string rest = text;
-  if (timed) {
-    const auto at = rest.rfind('@');
-    if (at == std::string::npos)
-      throw CommandError(kExitBadInput, "\"" + text + "\" is not NAME=VALUE@SECONDS");
-    out.time = ParseValue(rest.substr(at + 1), "time of \"" + text + "\"", kUnitTime);
-    rest = rest.substr(0, at);
-  }
-  const auto eq = rest.find('=');
-  out.name = rest.substr(0, eq);
-  if (eq != std::string::npos) out.value = ParseValue(rest.substr(eq + 1), out.name, kUnitNone);
-  else if (timed)
-    throw CommandError(kExitBadInput, "\"" + text + "\" is not NAME=VALUE@SECONDS");
-  out.value_given = eq != std::string::npos;
-  if (out.name.empty()) throw CommandError(kExitBadInput, "\"" + text + "\" names nothing");
-  const dcsim::ConditionInfo* condition = dcsim::FindCondition(out.name);
-  if (condition && !condition->flag && !out.value_given)
-    throw CommandError(kExitBadInput, "\"" + out.name + "\" needs a value: " + out.name + "=" +
-                                          condition->value_help);
-  return out;
 }
 
 // What both sub-commands share: the setup, its drive, and the faults from the start.

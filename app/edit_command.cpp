@@ -10,6 +10,8 @@
 #include "app/command.h"
 #include "app/qt/qt_picture.h"
 #include "app/qt/qt_session.h"
+#include "app/qt/qt_sim_panel.h"
+#include "app/simulated_drive_session.h"
 #include "host/zel_dialog.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_dialog_script.h"
@@ -98,6 +100,12 @@ class EditCommand : public Command {
     static char name[] = "dcservo";
     static char* argv[] = {name, nullptr};
     QtGuiSession gui(argc, argv);
+    // No drive is connected here: the simulated one stands in, with its panel beside the
+    // dialogs, so that the tests can be run and tried by hand.
+    SimulatedDriveSession drive(session.Setup());
+    QtSimulatedDrivePanel panel(drive.SharedDrive());
+    drive.on_shaft_blocked = [&panel] { panel.ShowShaftBlocked(true); };
+    panel.show();
     result_ = OpenDialog(session);
     return 0;
   }
@@ -117,6 +125,7 @@ class EditCommand : public Command {
     const ZelScriptResult run = ZelRunWithScript(
         script,
         [&] {
+          SimulatedDriveSession drive(session.Setup());
           result_ = OpenDialog(session);
           return result_;
         },

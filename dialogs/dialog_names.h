@@ -20,4 +20,9 @@ inline constexpr char kInertiaTest[] = "test-inertia";
 inline constexpr char kEncoderTest[] = "test-encoder";
 inline constexpr char kAnalogueTest[] = "test-analogue";
 
+// The notice that the drive setup shows before it opens the current test; a simulated drive
+// blocks its shaft once the user has confirmed it, as the user would have.
+inline constexpr char kBlockedShaftNotice[] =
+    "The test must be performed with motor shaft blocked.";
+
 }  // namespace dcservo::dialog_names

@@ -71,8 +71,6 @@ constexpr const char kCanOpenAxisWarning[] =
     "will be disabled until a valid Axis ID will be set in the drive. Leave the drive with a "
     "non-configured axis ID only if you intend to set the Axis ID later via a CANopen master "
     "using CiA305 LSS protocol.";
-constexpr const char kBlockedShaftNotice[] =
-    "The test must be performed with motor shaft blocked.";
 
 constexpr int kAxisIdEntries = 256;
 constexpr int kHardwareAxisEntry = 255;
@@ -564,7 +562,7 @@ void CDriveSetupDlg::OnOpener(int button) {
   if (!o || !ZelIsDialogRegistered(o->dialog)) return;
   if (o->before & kSyncBefore) Sync();
   if (o->before & kRangesBefore) ComputeParameterRanges(m_Setup);
-  if (o->before & kNoticeBlockedShaft) MessageBox(kBlockedShaftNotice, {}, kMbOk);
+  if (o->before & kNoticeBlockedShaft) MessageBox(dialog_names::kBlockedShaftNotice, {}, kMbOk);
   std::unique_ptr<CZel_Dialog> child = ZelCreateDialog(o->dialog, m_Setup, this);
   if (!child) return;
   const int result = child->DoModal();

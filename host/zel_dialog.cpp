@@ -371,7 +371,7 @@ void CZel_Dialog::KillAllTimers() {
 
 int CZel_Dialog::MessageBox(const std::string& text, const std::string& caption,
                             unsigned style) {
-  return ZelUi().MessageBox({caption_, text, caption.empty() ? caption_ : caption, style});
+  return ZelAskMessageBox({caption_, text, caption.empty() ? caption_ : caption, style});
 }
 
 int CZel_Dialog::TrackContextMenu(const std::vector<ZelMenuItem>& items) {

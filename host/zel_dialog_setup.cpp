@@ -98,7 +98,7 @@ ZelOkHandler ZelSetOutermostOkHandler(ZelOkHandler handler) {
 }
 
 void CZel_EditSetupDlg::OnInitDone() {
-  if (!GetParent()) setup_when_opened_ = SetupToText(m_Setup);
+  if (m_bAskBeforeDiscarding && !GetParent()) setup_when_opened_ = SetupToText(m_Setup);
 }
 
 void CZel_EditSetupDlg::OnOK() {
@@ -108,7 +108,8 @@ void CZel_EditSetupDlg::OnOK() {
 }
 
 void CZel_EditSetupDlg::OnCancel() {
-  const bool changed = !GetParent() && SetupToText(m_Setup) != setup_when_opened_;
+  const bool changed =
+      m_bAskBeforeDiscarding && !GetParent() && SetupToText(m_Setup) != setup_when_opened_;
   if (changed && MessageBox(kDiscardChangesQuestion, {}, kMbYesNo | kMbIconQuestion) != kIdYes)
     return;
   CZel_Dialog::OnCancel();

@@ -154,6 +154,9 @@ class CZel_EditSetupDlg : public CZel_Dialog {
   std::vector<int> RadioGroupOf(int id) const override;
   CZel_Setup& m_Setup;
   int m_nFlags;
+  // Whether Cancel of the outermost dialog asks before an edited setup is let go. Tests keep
+  // their own closing questions about what they measured.
+  bool m_bAskBeforeDiscarding = true;
 
  private:
   enum class Kind { Edit, Check, Radio, List, Slider };

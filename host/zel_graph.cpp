@@ -71,6 +71,11 @@ const std::string& CGraphDocument::GetChannelUnit(int channel) const {
              : EmptyText();
 }
 
+void CGraphDocument::SetChannelUnit(int channel, const std::string& unit) {
+  if (channel >= 0 && channel < GetChannelCount())
+    channels_[static_cast<std::size_t>(channel)].unit = unit;
+}
+
 void CGraphDocument::AddPoint(const std::vector<double>& values) {
   for (std::size_t c = 0; c < channels_.size(); ++c)
     channels_[c].values.push_back(c < values.size() ? values[c] : 0.0);
@@ -81,6 +86,12 @@ int CGraphDocument::SetPoint(int index, const std::vector<double>& values) {
   if (index < 0 || index >= points_) return 0;
   for (std::size_t c = 0; c < channels_.size(); ++c)
     channels_[c].values[static_cast<std::size_t>(index)] = c < values.size() ? values[c] : 0.0;
+  return 1;
+}
+
+int CGraphDocument::SetValue(int channel, int point, double value) {
+  if (channel < 0 || channel >= GetChannelCount() || point < 0 || point >= points_) return 0;
+  channels_[static_cast<std::size_t>(channel)].values[static_cast<std::size_t>(point)] = value;
   return 1;
 }
 

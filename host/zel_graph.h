@@ -52,10 +52,12 @@ class CGraphDocument {
   int GetChannelCount() const { return static_cast<int>(channels_.size()); }
   const std::string& GetChannelName(int channel) const;
   const std::string& GetChannelUnit(int channel) const;
+  void SetChannelUnit(int channel, const std::string& unit);
 
   // One value per channel; missing values are 0, extra values are dropped.
   void AddPoint(const std::vector<double>& values);
   int SetPoint(int index, const std::vector<double>& values);
+  int SetValue(int channel, int point, double value);
   int GetPointCount() const { return points_; }
   double GetValue(int channel, int point) const;
   void ClearPoints();

@@ -132,6 +132,13 @@ int CZel_SingleAxisLogger::BeginUploadData() {
   data_ = std::move(data);
   read_ = 0;
   uploading_ = true;
+  if (located_) {
+    // Steps of a few milliseconds read best in ms; a long profile in s.
+    const double span_s = static_cast<double>(data_.points.size()) * data_.period_s;
+    time_factor_ = span_s > 2.0 ? 1.0 : 1000.0;
+    document_.SetChannelUnit(0, time_factor_ == 1.0 ? "s" : "ms");
+    document_.ClearPoints();
+  }
   return 1;
 }
 
@@ -141,13 +148,30 @@ int CZel_SingleAxisLogger::ReadPoint(double* values) {
     uploading_ = false;
     return 0;
   }
-  if (values) {
-    values[0] = static_cast<double>(read_) * data_.period_s;
-    for (std::size_t c = 0; c < channels_.size(); ++c)
-      values[c + 1] = ToBase(channels_[c], data_.points[read_][c]);
-  }
+  std::vector<double> point(channels_.size() + 1);
+  point[0] = static_cast<double>(read_) * data_.period_s;
+  for (std::size_t c = 0; c < channels_.size(); ++c)
+    point[c + 1] = ToBase(channels_[c], data_.points[read_][c]);
+  if (values) std::copy(point.begin(), point.end(), values);
+  if (located_) AddPlotPoint(point.data());
   ++read_;
   return 1;
+}
+
+void CZel_SingleAxisLogger::LocateItems() {
+  if (located_) return;
+  document_.AddChannel("Time", "ms");
+  for (const Channel& c : channels_)
+    document_.AddChannel(c.name, c.variable->GetSelectedUnit().GetName());
+  located_ = true;
+}
+
+void CZel_SingleAxisLogger::AddPlotPoint(const double* base_values) {
+  std::vector<double> shown(channels_.size() + 1);
+  shown[0] = base_values[0] * time_factor_;
+  for (std::size_t c = 0; c < channels_.size(); ++c)
+    shown[c + 1] = channels_[c].variable->GetSelectedUnit().FromBase(base_values[c + 1]);
+  document_.AddPoint(shown);
 }
 
 int CZel_SingleAxisLogger::EndUploadData() {

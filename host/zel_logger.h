@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/zel_comm.h"
+#include "host/zel_graph.h"
 
 class CZel_Setup;
 class CZel_Variable;
@@ -73,6 +74,13 @@ class CZel_SingleAxisLogger : public CZel_Logger {
   int EndUploadData();
   int UploadInProgress() const { return uploading_; }
 
+  // The plot of the upload: time in ms (s for a log longer than 2 s), then one channel per
+  // variable in the unit the setup shows it in. LocateItems names the channels; each point
+  // that ReadPoint takes is added.
+  CGraphDocument& GetGraphDocument() { return document_; }
+  CGraphFilter* GetGraphFilter(int index = 0) { return document_.GetAt(index); }
+  void LocateItems();
+
   // Points taken by ReadPoint so far, each time then channels, base units.
   std::size_t GetPointsRead() const { return read_; }
   double GetValue(std::size_t point, int channel) const;
@@ -90,8 +98,13 @@ class CZel_SingleAxisLogger : public CZel_Logger {
   int log_type_ = ZelLogRequest::kSlowLoop;
   int divider_ = 1;
   bool uploading_ = false;
+  void AddPlotPoint(const double* base_values);
+
   ZelLogData data_;
   std::size_t read_ = 0;
+  CGraphDocument document_;
+  bool located_ = false;
+  double time_factor_ = 1000.0;  // plot time per second
 };
 
 class CZel_ScopeLogger : public CZel_Logger {

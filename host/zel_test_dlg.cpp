@@ -1,5 +1,8 @@
 #include "host/zel_test_dlg.h"
 
+#include "host/zel_coff.h"
+#include "host/zel_comm.h"
+
 namespace {
 
 constexpr unsigned kRunTimer = 1;
@@ -18,11 +21,15 @@ const char* const CZel_TestDlg::msc_pszErrInternal =
 
 CZel_TestDlg::CZel_TestDlg(CZel_Setup& setup, unsigned template_id, int flags,
                            CZel_Dialog* parent)
-    : CZel_EditSetupDlg(setup, template_id, flags, nullptr, parent), test_tab_(FirstTab(*this)) {}
+    : CZel_EditSetupDlg(setup, template_id, flags, nullptr, parent), test_tab_(FirstTab(*this)) {
+  m_bAskBeforeDiscarding = false;
+}
 
 CZel_TestDlg::CZel_TestDlg(CZel_Setup& setup, const ZelDialogTemplate& tmpl, int flags,
                            CZel_Dialog* parent)
-    : CZel_EditSetupDlg(setup, tmpl, flags, nullptr, parent), test_tab_(FirstTab(*this)) {}
+    : CZel_EditSetupDlg(setup, tmpl, flags, nullptr, parent), test_tab_(FirstTab(*this)) {
+  m_bAskBeforeDiscarding = false;
+}
 
 const ZelMessageMap* CZel_TestDlg::GetMessageMap() const {
   static const ZelMessageMap map{CZel_EditSetupDlg::GetMessageMap(),
@@ -85,8 +92,40 @@ void CZel_TestDlg::TestFailed(int end) {
   EndRun();
 }
 
+std::string CZel_TestDlg::GetOutPathName(const char* program) {
+  return CZel_Comm::GetOutPathName(program ? program : "");
+}
+
+int CZel_TestDlg::ExecuteCode(const char* program, CZel_CoffFormat* coff, CZel_Logger* logger,
+                              void* /*callback*/, void* /*argument*/) {
+  if (!CZel_Comm::ExecuteCode(&m_Setup, program ? program : "", coff, logger)) return 0;
+  program_started_ = true;
+  m_nPhase = 1;
+  return 1;
+}
+
+int CZel_TestDlg::SetUserVariableValue(CZel_CoffFormat* coff, const char* name, double value,
+                                       std::string& error) {
+  return CZel_Comm::SetUserVariableValue(coff, name ? name : "", value, error);
+}
+
+int CZel_TestDlg::GetUserVariableValue(CZel_CoffFormat* coff, const char* name, double& value,
+                                       std::string& error) {
+  return CZel_Comm::GetUserVariableValue(coff, name ? name : "", value, error);
+}
+
+int CZel_TestDlg::GetAxisOn(int& flag) { return CZel_Comm::GetAxisOn(flag); }
+
+void CZel_TestDlg::StopProgramOfRun() {
+  if (!program_started_) return;
+  program_started_ = false;
+  CZel_DriveLink* link = CZel_Comm::GetLink();
+  if (link && link->ProgramRunning()) CZel_Comm::StopProgram();
+}
+
 void CZel_TestDlg::EndRun() {
   KillTimer(kRunTimer);
+  StopProgramOfRun();
   m_bTestRunning = 0;
   SetInfoText("Test finished");
   SetChildText(kIdcTestStartStop, "Start");
@@ -95,6 +134,7 @@ void CZel_TestDlg::EndRun() {
 
 void CZel_TestDlg::AbandonRun() {
   KillTimer(kRunTimer);
+  StopProgramOfRun();
   m_bTestRunning = 0;
   SetInfoText("Test stopped");
   SetChildText(kIdcTestStartStop, "Start");

@@ -9,6 +9,9 @@
 
 #include "host/zel_dialog_setup.h"
 
+class CZel_CoffFormat;
+class CZel_Logger;
+
 // Ids that a test template gives these controls.
 inline constexpr int kIdcTestStartStop = 10000;  // "Start" / "Stop"
 inline constexpr int kIdcTestStatus = 10001;     // status text of the run
@@ -42,8 +45,26 @@ class CZel_TestDlg : public CZel_EditSetupDlg {
   void OnDetails();
   void OnHelp();
 
+  // --- the drive, as a run reaches it ---
+  // Where the compiled program of that name is found.
+  static std::string GetOutPathName(const char* program);
+  // Downloads the setup's chip parameters, starts the program with the values written into
+  // `coff` and arms the logger. On success the phase moves to 1: the program is launched.
+  // 0 on failure, with the reason in CZel_Comm::GetLastErrorText().
+  int ExecuteCode(const char* program, CZel_CoffFormat* coff, CZel_Logger* logger,
+                  void* callback = nullptr, void* argument = nullptr);
+  // A program variable: before the run the program's image, during and after it the drive.
+  // 0 on failure, with the host's text in `error`.
+  int SetUserVariableValue(CZel_CoffFormat* coff, const char* name, double value,
+                           std::string& error);
+  int GetUserVariableValue(CZel_CoffFormat* coff, const char* name, double& value,
+                           std::string& error);
+  // 0 when the drive cannot be asked.
+  int GetAxisOn(int& flag);
+
   // The tab control whose pages follow the test protocol; 0 when the test has none.
   void SetTestTabControl(int tab_id) { test_tab_ = tab_id; }
+  int GetTestTabControl() const { return test_tab_; }
 
   int OnInitDialog() override;
   void OnShowWindow(bool show) override;
@@ -70,7 +91,11 @@ class CZel_TestDlg : public CZel_EditSetupDlg {
  private:
   void EndRun();
   void AbandonRun();
+  // A run that ends while its program still runs on the drive (a failed check, Stop) must
+  // not leave the motor powered.
+  void StopProgramOfRun();
   void ShowOutcomeControls(bool with_details);
 
   int test_tab_ = 0;
+  bool program_started_ = false;
 };

@@ -108,8 +108,37 @@ UiBackend* ZelSetUiBackend(UiBackend* backend) {
   return previous;
 }
 
+namespace {
+
+struct AnswerListeners {
+  std::vector<std::pair<int, ZelAnswerListener>> list;
+  int next = 1;
+};
+AnswerListeners& Answers() {
+  static AnswerListeners listeners;
+  return listeners;
+}
+
+}  // namespace
+
+int ZelAddAnswerListener(ZelAnswerListener listener) {
+  Answers().list.emplace_back(Answers().next, std::move(listener));
+  return Answers().next++;
+}
+
+void ZelRemoveAnswerListener(int token) {
+  std::erase_if(Answers().list, [token](const auto& l) { return l.first == token; });
+}
+
+int ZelAskMessageBox(const ZelMessageBoxRequest& request) {
+  const int answer = ZelUi().MessageBox(request);
+  const auto snapshot = Answers().list;
+  for (const auto& l : snapshot) l.second(request, answer);
+  return answer;
+}
+
 int ZelMessageBox(const std::string& text, const std::string& caption, unsigned style) {
-  return ZelUi().MessageBox({"", text, caption, style});
+  return ZelAskMessageBox({"", text, caption, style});
 }
 
 bool ZelPumpMessages() { return ZelUi().PumpMessages(); }

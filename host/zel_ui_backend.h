@@ -144,6 +144,15 @@ class ZelScopedUiBackend {
   UiBackend* previous_;
 };
 
+// Whatever must follow what the user confirms (the simulated drive blocks its shaft once the
+// user has confirmed the notice that asks for it) hears every message box and its answer,
+// whichever backend answered it.
+using ZelAnswerListener = std::function<void(const ZelMessageBoxRequest& request, int answer)>;
+int ZelAddAnswerListener(ZelAnswerListener listener);
+void ZelRemoveAnswerListener(int token);
+// Asks the installed backend and tells the listeners; what dialogs and ZelMessageBox use.
+int ZelAskMessageBox(const ZelMessageBoxRequest& request);
+
 // A message box without an owning dialog.
 int ZelMessageBox(const std::string& text, const std::string& caption = "dcservo",
                   unsigned style = kMbOk);

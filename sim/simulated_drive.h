@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/zel_comm.h"
+#include "host/zel_mer.h"
 #include "sim/chip_settings.h"
 #include "sim/firmware.h"
 #include "sim/plant.h"
@@ -22,12 +23,12 @@ class CZel_Setup;
 
 namespace dcsim {
 
-// MER bits as the test base reads them.
-inline constexpr unsigned kMerShortCircuit = 0x0002;
-inline constexpr unsigned kMerControlError = 0x0008;
-inline constexpr unsigned kMerPositiveLimit = 0x0040;
-inline constexpr unsigned kMerNegativeLimit = 0x0080;
-inline constexpr unsigned kMerDisabled = 0x8000;
+// MER bits, as the host reads them.
+inline constexpr unsigned kMerShortCircuit = zel_mer::kShortCircuit;
+inline constexpr unsigned kMerControlError = zel_mer::kControlError;
+inline constexpr unsigned kMerPositiveLimit = zel_mer::kPositiveLimit;
+inline constexpr unsigned kMerNegativeLimit = zel_mer::kNegativeLimit;
+inline constexpr unsigned kMerDisabled = zel_mer::kDisabled;
 
 // The names of the conditions set in MER, in bit order, joined by ", "; a bit that this
 // drive does not define shows as "bit N".

@@ -1,13 +1,19 @@
 #pragma once
-// A CGraphWindow drawn with Qt Charts: one series per curve, the left and right axes, and the
-// ranges the window's model holds.
+// A CGraphWindow drawn with Qt Charts: one series per curve, the left and right axes with the
+// units of their channels, a legend, and what an engineer does with a plot: zoom (drag a
+// rectangle, or the wheel), pan (drag with the middle button), back to the whole run (double
+// click), two cursors that read time and value and their difference (left click: cursor A,
+// right click: cursor B, as a scope's), and export to PNG, SVG and CSV (context menu).
 
 #include <QtCharts/QChartView>
+#include <optional>
 #include <vector>
 
 class CGraphWindow;
 class QAbstractSeries;
 class QAbstractAxis;
+class QGraphicsLineItem;
+class QGraphicsSimpleTextItem;
 class QValueAxis;
 
 class QtGraphView : public QChartView {
@@ -23,9 +29,44 @@ class QtGraphView : public QChartView {
   int SeriesCount() const { return static_cast<int>(series_.size()); }
   int PointCount(int series) const;
 
+  // --- cursors: x in the unit of the time axis ---
+  void SetCursor(int which, double x);
+  std::optional<double> CursorX(int which) const { return cursors_[which].x; }
+  // What the readout shows: each cursor's time and the curves' values there, and the
+  // differences B - A.
+  QString CursorReadout() const;
+  QString AxisTitle(int axis) const;  // 0 time, 1 left, 2 right
+
+  // Writes the plot: PNG as drawn here, SVG and CSV as the host writes them.
+  bool Export(const QString& path);
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
  private:
+  struct Cursor {
+    std::optional<double> x;
+    QGraphicsLineItem* line = nullptr;
+  };
+  // The value of curve `i` at x, between its points; nothing outside its data.
+  std::optional<double> ValueAt(int i, double x) const;
+  void PlaceCursorLines();
+  void UpdateReadout();
+
+  const CGraphWindow* graph_ = nullptr;
   std::vector<QAbstractSeries*> series_;
   QAbstractAxis* x_ = nullptr;  // logarithmic for a frequency response
   QValueAxis* y1_ = nullptr;
   QValueAxis* y2_ = nullptr;
+  Cursor cursors_[2];
+  QGraphicsSimpleTextItem* readout_ = nullptr;
+  QPoint press_;
+  bool panning_ = false;
+  QPoint last_pan_;
 };

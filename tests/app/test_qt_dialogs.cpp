@@ -31,6 +31,9 @@
 #include "host/zel_dialog_registry.h"
 #include "host/zel_motor_database.h"
 #include "tests/support/dialog_harness.h"
+#include "drivetests/test_current_dlg.h"
+#include "host/zel_comm.h"
+#include "sim/simulated_drive.h"
 #include "host/zel_graph.h"
 #include "host/zel_test_dlg.h"
 #include "tests/host/test_dialog_fixture.h"
@@ -546,3 +549,50 @@ TEST(QtDialogs, MotorFiltersAndInertiaQuestionAreTidy) {
 }
 
 }  // namespace
+
+// The current test on screen after a run on the simulated drive: the "Test" page with the
+// three curves and the prediction, the figures beside them, inside a 1366 x 768 screen.
+TEST(QtDialogs, TheCurrentTestAfterARunShowsItsCurvesAndFigures) {
+  Session();
+  auto setup = testing_support::LoadBundledSetup();
+  auto drive = dcsim::MakeSimulatedDrive(*setup);
+  std::string error;
+  ASSERT_TRUE(drive->Inject("shaft_blocked", 1.0, error)) << error;
+  CZel_CommSession comm(drive);
+  CZel_Comm::SetClock([] { return ZelUi().NowMs() / 1000.0; });
+  dcservo::CTestCurrent dlg(*setup);
+  const std::string shot = testing_support::BinaryDir() + "/qt_current_test.png";
+  RunShown(dlg, {[&](QtDialogView& view) {
+    Find<QTabBar>(view, dcservo::kCtTab)->setCurrentIndex(kTestPage);
+    Find<QPushButton>(view, dcservo::kCtTune)->click();
+    Find<QPushButton>(view, kIdcTestStartStop)->click();
+    auto* poll = new QTimer(&view);
+    QObject::connect(poll, &QTimer::timeout, [&, poll] {
+      if (dlg.m_bTestRunning) return;
+      poll->stop();
+      EXPECT_EQ(dlg.m_nTestResult, 1) << dlg.m_strError;
+      QtGraphView* chart = view.Graph(dcservo::kCtGraph);
+      ASSERT_NE(chart, nullptr);
+      EXPECT_EQ(chart->SeriesCount(), 4);
+      EXPECT_EQ(chart->PointCount(2), 100);
+      // Axes in the user's units, and two cursors that read the curves and their difference.
+      EXPECT_EQ(chart->AxisTitle(0), "Time [ms]");
+      EXPECT_EQ(chart->AxisTitle(1), "[A]");
+      EXPECT_EQ(chart->AxisTitle(2), "[V]");
+      chart->SetCursor(0, 0.25);
+      chart->SetCursor(1, 4.0);
+      const QString readout = chart->CursorReadout();
+      EXPECT_TRUE(readout.contains("B-A: 3.75 ms")) << readout.toStdString();
+      EXPECT_TRUE(readout.contains("Motor_Current [A] 1.5")) << readout.toStdString();
+      testing_support::TempDir dir;
+      EXPECT_TRUE(chart->Export(QString::fromStdString(dir.File("step.csv"))));
+      ExpectNoOverlap(view);
+      EXPECT_LE(view.width(), 1366);
+      EXPECT_LE(view.height(), 768);
+      EXPECT_TRUE(view.grab().save(QString::fromStdString(shot), "PNG"));
+      dlg.EndDialog(kIdOk);
+    });
+    poll->start(20);
+  }});
+  CZel_Comm::SetClock(nullptr);
+}

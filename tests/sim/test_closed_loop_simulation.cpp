@@ -76,9 +76,11 @@ TEST(CurrentLoopSimulation, StepRiseTimeMatchesThePassBandOfItsTuning) {
                 {{"In1", step}, {"Imax_Prot_Test", std::trunc(9.0 * CS)}}, &log);
     EXPECT_GT(run.Var("test_flag"), 0);
     Upload(log);
-    const double start = Crossing(log, 1, 0, 0.5 * step);
+    // The log is in amperes, the program's input in converter counts.
+    const double step_A = step / CS;
+    const double start = Crossing(log, 1, 0, 0.5 * step_A);
     ASSERT_FALSE(std::isnan(start));
-    const double rise = Crossing(log, 2, 0, 0.9 * step) - Crossing(log, 2, 0, 0.1 * step);
+    const double rise = Crossing(log, 2, 0, 0.9 * step_A) - Crossing(log, 2, 0, 0.1 * step_A);
     EXPECT_NEAR(rise / DesignedRiseTime(w, R, L), 1.0, c.tolerance) << "rise " << rise;
   }
 }

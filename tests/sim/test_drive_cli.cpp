@@ -36,7 +36,7 @@ TEST(DriveCommand, TheLogIsWrittenAsCsvWithATimeColumnInSeconds) {
   std::istringstream in(ReadFile(csv));
   std::string line;
   ASSERT_TRUE(std::getline(in, line));
-  EXPECT_EQ(line, "time_s,Current_Reference,Motor_Current");
+  EXPECT_EQ(line, "time_s,Current_Reference_A,Motor_Current_A");
   int rows = 0;
   double t = -1, last_reference = 0;
   while (std::getline(in, line)) {
@@ -48,7 +48,8 @@ TEST(DriveCommand, TheLogIsWrittenAsCsvWithATimeColumnInSeconds) {
     ++rows;
   }
   EXPECT_EQ(rows, 40);
-  EXPECT_EQ(last_reference, 4910);
+  // 4910 counts of the bundled drive's current converter, in amperes.
+  EXPECT_NEAR(last_reference, 1.5, 1e-3);
 }
 
 TEST(DriveCommand, ActionsAtATimeEndTheEncoderTest) {

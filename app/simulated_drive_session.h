@@ -1,0 +1,31 @@
+#pragma once
+// The simulated drive as a user meets it while dialogs are open: built from the setup,
+// attached as the host's drive, its time following the user-interface clock (wall clock on
+// screen, virtual clock headless), and its shaft blocked once the user confirms the notice
+// that asks for it.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/zel_comm.h"
+#include "sim/simulated_drive.h"
+
+class SimulatedDriveSession {
+ public:
+  explicit SimulatedDriveSession(CZel_Setup& setup);
+  ~SimulatedDriveSession();
+  SimulatedDriveSession(const SimulatedDriveSession&) = delete;
+  SimulatedDriveSession& operator=(const SimulatedDriveSession&) = delete;
+
+  dcsim::SimulatedDrive& Drive() { return *drive_; }
+  // Told when the notice has blocked the shaft (a panel shows it).
+  std::function<void()> on_shaft_blocked;
+  std::shared_ptr<dcsim::SimulatedDrive> SharedDrive() { return drive_; }
+
+ private:
+  std::shared_ptr<dcsim::SimulatedDrive> drive_;
+  CZel_CommSession comm_;
+  int answer_listener_ = 0;
+};

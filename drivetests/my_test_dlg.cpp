@@ -1,0 +1,228 @@
+#include "drivetests/my_test_dlg.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "host/zel_coff.h"
+#include "host/zel_errors.h"
+#include "host/zel_graph.h"
+#include "host/zel_logger.h"
+#include "host/zel_setup.h"
+#include "units/scales.h"
+
+namespace dcservo {
+
+namespace {
+
+constexpr unsigned kRunTimer = 1;
+constexpr unsigned kRunTimerPeriod_ms = 20;
+
+// The phases the timer acts on: the program runs on the drive, then its log is uploaded.
+constexpr int kPhaseProgramRuns = 2;
+constexpr int kPhaseUpload = 3;
+
+// In the order in which they are looked at: the first set bit decides.
+struct DriveCondition {
+  unsigned bit;
+  const char* text;
+};
+constexpr DriveCondition kDriveConditions[] = {
+    {zel_mer::kShortCircuit, "Drive / Motor shortcircuit protection triggered."},
+    {zel_mer::kControlError, "Drive / Motor control error protection triggered."},
+    {zel_mer::kPositiveLimit,
+     "Drive / Motor stopped due to positive limit switch input triggered."},
+    {zel_mer::kNegativeLimit,
+     "Drive / Motor stopped due to negative limit switch input triggered."},
+    {zel_mer::kDisabled, "Drive / Motor ENABLE input is in DISABLED state."},
+};
+
+}  // namespace
+
+const char* DriveErrorText(unsigned mer_bits) {
+  for (const DriveCondition& c : kDriveConditions) {
+    if (mer_bits & c.bit) return c.text;
+  }
+  return "";
+}
+
+CMyTestDlg::CMyTestDlg(CZel_Setup& setup, unsigned template_id, int flags, CZel_Dialog* parent)
+    : CZel_TestDlg(setup, template_id, flags, parent) {}
+
+CMyTestDlg::CMyTestDlg(CZel_Setup& setup, const ZelDialogTemplate& tmpl, int flags,
+                       CZel_Dialog* parent)
+    : CZel_TestDlg(setup, tmpl, flags, parent) {}
+
+CMyTestDlg::~CMyTestDlg() = default;
+
+int CMyTestDlg::CheckDriveErrors(int failTest, unsigned mask) {
+  CZel_Variable* mer = nullptr;
+  {
+    ZelQuietErrors quiet;  // a drive without MER is the internal failure below
+    mer = m_Setup.FindVariable("MER", 0);
+  }
+  const char* text = msc_pszErrInternal;
+  if (mer && mer->ReadFromChip()) {
+    const auto bits =
+        static_cast<unsigned>(static_cast<long long>(mer->GetValueInBaseUnit())) & 0xFFFFu;
+    text = DriveErrorText(bits & mask);
+    if (!*text) return 1;
+  }
+  m_strError = text;
+  if (failTest == 1) TestFailed(1);
+  return 0;
+}
+
+int CMyTestDlg::CheckTestFlag(int failTest) {
+  double flag = 0.0;
+  if (!GetUserVariableValue(run_.coff, "test_flag", flag, m_strError)) {
+    // the host has said why
+  } else if (flag == kUnsetValue) {
+    m_strError = msc_pszErrInternal;
+  } else if (flag <= 0.0) {
+    m_strError = kTuningStatusTexts[kStatusCurrentProtection];
+  } else {
+    return 1;
+  }
+  if (failTest == 1) TestFailed(1);
+  return 0;
+}
+
+double CMyTestDlg::InternalInt16(const char* name) const {
+  const CZel_Parameter* p = m_Setup.FindParameter(name);
+  if (!p) return 0.0;
+  const double internal =
+      p->GetValueInBaseUnit() / ScaleFactor(m_Setup, p->GetUnitName(), name) -
+      ScaleOffset(m_Setup, p->GetUnitName());
+  // Truncated towards zero, then kept in the 16 bits, as the program's variable holds it.
+  const double truncated = std::trunc(std::clamp(internal, -32768.0, 32767.0));
+  return std::isfinite(truncated) ? truncated : 0.0;
+}
+
+void CMyTestDlg::DescribeRun(TestRunReport& report) const {
+  for (const TestInput& input : last_inputs_) report.inputs.push_back({input.name, input.value});
+}
+
+void CMyTestDlg::ShowPhaseText() {
+  if (m_nPhase >= 0 && m_nPhase < static_cast<int>(std::size(kTuningStatusTexts)))
+    SetInfoText(kTuningStatusTexts[m_nPhase]);
+}
+
+int CMyTestDlg::StartRun(std::span<const TestInput> inputs) {
+  m_bTestRunning = 1;
+  m_nTestResult = -1;
+  m_nPhase = 0;
+  ShowPhaseText();
+  last_inputs_.assign(inputs.begin(), inputs.end());
+  for (const TestInput& input : inputs) {
+    if (!SetUserVariableValue(run_.coff, input.name, input.value, m_strError)) {
+      TestFailed(1);
+      return 0;
+    }
+  }
+  if (!ExecuteCode(run_.program, run_.coff, run_.logger)) {
+    m_strError = msc_pszErrInternal;
+    TestFailed(1);
+    return 0;
+  }
+  ShowPhaseText();
+  if (!SetTimer(kRunTimer, kRunTimerPeriod_ms)) {
+    m_strError = CZel_Comm::GetLastErrorText();
+    TestFailed(1);
+    return 0;
+  }
+  return 1;
+}
+
+void CMyTestDlg::RestartRunTimer() { SetTimer(kRunTimer, kRunTimerPeriod_ms); }
+
+void CMyTestDlg::OnTimer(unsigned id) {
+  if (id != kRunTimer || !m_bTestRunning) {
+    CZel_TestDlg::OnTimer(id);
+    return;
+  }
+  KillTimer(kRunTimer);
+  // The program was launched when the timer was armed: from the first tick it runs.
+  if (m_nPhase == 1) m_nPhase = kPhaseProgramRuns;
+  switch (m_nPhase) {
+    case kPhaseProgramRuns: WatchProgram(); break;
+    case kPhaseUpload: UploadResults(); break;
+    default:
+      m_strError = msc_pszErrInternal;
+      TestFailed(1);
+      CZel_TestDlg::OnTimer(id);
+  }
+}
+
+bool CMyTestDlg::CheckRunEnded() {
+  return CheckDriveErrors(1, run_.drive_mask) && CheckTestFlag(1);
+}
+
+void CMyTestDlg::WatchProgram() {
+  double started = 0.0;
+  if (!GetUserVariableValue(run_.coff, "STARTED", started, m_strError)) {
+    TestFailed(1);
+    return;
+  }
+  if (started == 0.0 || started == kUnsetValue) {
+    if (CheckDriveErrors(1, run_.drive_mask)) RestartRunTimer();
+    return;
+  }
+  int axis_on = 0;
+  if (!GetAxisOn(axis_on)) {
+    m_strError = msc_pszErrInternal;
+    TestFailed(1);
+    return;
+  }
+  if (axis_on) {
+    RestartRunTimer();
+    return;
+  }
+  if (!CheckRunEnded()) return;
+  if (!run_.logger || !run_.logger->BeginUploadData()) {
+    m_strError = msc_pszErrInternal;
+    TestFailed(1);
+    return;
+  }
+  if (run_.graph) run_.graph->Invalidate();
+  ShowPhaseText();
+  m_nPhase = kPhaseUpload;
+  UploadResults();
+}
+
+bool CMyTestDlg::KeepDialogLive() {
+  // Once per point: a front end whose queue never empties (repaints of the growing plot)
+  // must not keep the upload from going on.
+  ZelPumpMessages();
+  return m_bTestRunning || m_bRunUntilStop;
+}
+
+void CMyTestDlg::UploadResults() {
+  CGraphWindow* graph = run_.graph;
+  auto zoom_out = [graph] {
+    if (graph) graph->DoZoomOut();
+  };
+  zoom_out();
+  if (!run_.logger) {
+    m_strError = msc_pszErrInternal;
+    TestFailed(1);
+    return;
+  }
+  while (run_.logger->ReadPoint(nullptr)) {
+    if (graph) graph->UpdateLastPoint();
+    const bool live = KeepDialogLive();
+    if (m_bRunUntilStop && m_bStopRequested) break;
+    if (!live) {
+      // Abandoned by Stop or Cancel: no verdict.
+      run_.logger->EndUploadData();
+      zoom_out();
+      return;
+    }
+  }
+  run_.logger->EndUploadData();
+  zoom_out();
+  if (!CheckAfterUpload()) return;
+  OnResultsUploaded();
+  TestSucceeded(1);
+}
+
+}  // namespace dcservo

@@ -1,0 +1,137 @@
+#pragma once
+// The base of every test of the drive: the drive status check, the test flag check and the
+// run that the tests share. A run writes the test's inputs into its program, starts it, and
+// window timer 1 watches it every 20 ms: while the program has not started, the drive's
+// protections; once it has, the axis; when the axis goes off, the verdict checks, and then
+// the logged points are uploaded into the plot while the dialog stays live, so that Stop
+// and Cancel still work during a long upload.
+
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "design/step_response.h"
+#include "host/zel_mer.h"
+#include "host/zel_test_dlg.h"
+
+class CGraphWindow;
+class CZel_CoffFormat;
+class CZel_SingleAxisLogger;
+
+namespace dcservo {
+
+// A test-program variable that holds this has no result yet.
+inline constexpr double kUnsetValue = 1.2345e100;
+
+// The masks of the drive conditions (bits of MER) that the tests check.
+inline constexpr unsigned kCheckShortCircuit = zel_mer::kShortCircuit;
+inline constexpr unsigned kCheckShortCircuitAndEnable = zel_mer::kShortCircuit | zel_mer::kDisabled;
+inline constexpr unsigned kCheckAllConditions = 0xFFFF;
+
+// The status texts of the tuning tests; each test adds its own instructions as entry 5.
+enum TuningStatus : int {
+  kStatusLaunching = 0,
+  kStatusRunning = 1,
+  kStatusUploading = 2,
+  kStatusRunningUntilStop = 3,
+  kStatusCurrentProtection = 4,
+  kStatusInstructions = 5,
+};
+inline constexpr const char* kTuningStatusTexts[] = {
+    "Launching the application for test",
+    "Running test",
+    "Uploading results",
+    "Test running. Press \"Stop\" to end the test",
+    "Test failed!\nCurrent protection triggered during test!",
+};
+
+// The text CheckDriveErrors gives for a set of MER bits; empty when none of them is known.
+const char* DriveErrorText(unsigned mer_bits);
+
+// A value that a run writes into its program before it starts.
+struct TestInput {
+  const char* name;
+  double value;
+};
+
+// What a run gives a script: the last run's inputs, the gains it ran with (scaled and chip
+// values by name), its step figures when the test measures a step, and its warnings.
+struct TestRunReport {
+  struct Value {
+    std::string name;
+    double value;
+  };
+  std::vector<Value> inputs, gains;
+  std::optional<StepFigures> measured, predicted;
+  std::vector<std::string> warnings;
+};
+
+class CMyTestDlg : public CZel_TestDlg {
+ public:
+  CMyTestDlg(CZel_Setup& setup, unsigned template_id, int flags = 1,
+             CZel_Dialog* parent = nullptr);
+  CMyTestDlg(CZel_Setup& setup, const ZelDialogTemplate& tmpl, int flags = 1,
+             CZel_Dialog* parent = nullptr);
+  ~CMyTestDlg() override;
+
+  // 1 when none of the conditions that `mask` selects is present in the drive; else 0 with
+  // the reason in m_strError, and with failTest = 1 the run has failed with it.
+  int CheckDriveErrors(int failTest, unsigned mask);
+  // 1 when the program's test_flag is positive; else 0 with the reason in m_strError, and
+  // with failTest = 1 the run has failed with it.
+  int CheckTestFlag(int failTest);
+
+  // --- for scripts and the command line ---
+  // The button that tunes the test's controller; 0 for a test without.
+  virtual int GetTuneButton() const { return 0; }
+  // The last run: its inputs, and what the test adds.
+  virtual void DescribeRun(TestRunReport& report) const;
+  // The plot of the run; null for a test without one.
+  CGraphWindow* GetRunGraph() const { return run_.graph; }
+
+ protected:
+  // What a run of this test works with: its program, the logger whose points are uploaded
+  // after the run (null for a test without), the plot they go into and the drive conditions
+  // that end the run.
+  struct RunTools {
+    const char* program = nullptr;
+    CZel_CoffFormat* coff = nullptr;
+    CZel_SingleAxisLogger* logger = nullptr;
+    CGraphWindow* graph = nullptr;
+    unsigned drive_mask = kCheckShortCircuit;
+  };
+  void SetRunTools(const RunTools& tools) { run_ = tools; }
+  const RunTools& GetRunTools() const { return run_; }
+
+  // The start of every run: the fields, text 0, the inputs written one by one in order, the
+  // program launched and timer 1 armed. 0 when the run did not start (it has failed then).
+  int StartRun(std::span<const TestInput> inputs);
+  // A parameter in the drive's internal unit, through the plug-in's scale, truncated to the
+  // signed 16 bits of a program variable.
+  double InternalInt16(const char* name) const;
+  // The status text at the phase's index.
+  void ShowPhaseText();
+  // Window timer 1 of a single run whose results are uploaded afterwards.
+  void OnTimer(unsigned id) override;
+  // The checks when the program has ended, before the upload.
+  virtual bool CheckRunEnded();
+  // The checks once every point has been uploaded; none by default.
+  virtual bool CheckAfterUpload() { return true; }
+  // Every point is in the plot and the run is about to succeed: evaluate it here.
+  virtual void OnResultsUploaded() {}
+  // Everything that a run writes before it starts, by name, as written (the last run's).
+  std::span<const TestInput> LastInputs() const { return last_inputs_; }
+
+ private:
+  void WatchProgram();
+  void UploadResults();
+  // Dispatches what is pending for the user interface; false when the run was abandoned.
+  bool KeepDialogLive();
+  void RestartRunTimer();
+
+  RunTools run_;
+  std::vector<TestInput> last_inputs_;
+};
+
+}  // namespace dcservo

@@ -1,0 +1,74 @@
+// `dcservo test current` end to end: the real program, the test dialog headless on the
+// simulated drive, the JSON that scripts read and the exit codes.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "host/zel_setup_file.h"
+#include "tests/app/cli_runner.h"
+
+namespace {
+
+using testing_support::RunDcservo;
+using testing_support::ShellQuote;
+using testing_support::TempDir;
+using ::testing::HasSubstr;
+
+TEST(TestCommand, ATunedRunPrintsItsVerdictGainsAndFiguresAndWritesItsFiles) {
+  TempDir dir;
+  const std::string out = dir.File("tuned.json");
+  const auto r = RunDcservo("test current --tune --json --set TestProtectionCurrent=5 --png " +
+                            ShellQuote(dir.File("step.png")) + " --svg " +
+                            ShellQuote(dir.File("step.svg")) + " --csv " +
+                            ShellQuote(dir.File("step.csv")) + " --out " + ShellQuote(out));
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const auto json = nlohmann::json::parse(r.out);
+  EXPECT_EQ(json["verdict"], "succeeded");
+  EXPECT_EQ(json["failure"], "");
+  EXPECT_EQ(json["inputs"]["In1"], 4910);  // 1.5 A in counts of the current converter
+  EXPECT_TRUE(json["inputs"].contains("Imax_Prot_Test"));
+  for (const char* gain : {"Kp_C_scl", "Ki_C_scl", "KPI", "SFTKPI", "KII", "SFTKII"})
+    EXPECT_TRUE(json["gains"].contains(gain)) << gain;
+  for (const char* side : {"measured", "predicted"}) {
+    for (const char* figure :
+         {"rise_time_s", "overshoot_pct", "settling_time_s", "steady_state_error"})
+      EXPECT_TRUE(json["figures"][side][figure].is_number()) << side << " " << figure;
+  }
+  for (const char* kind : {"png", "svg", "csv"}) {
+    ASSERT_TRUE(json["files"].contains(kind)) << kind;
+    EXPECT_GT(std::filesystem::file_size(json["files"][kind].get<std::string>()), 100u) << kind;
+  }
+  ZelLoadResult saved = LoadSetupFile(out);
+  ASSERT_TRUE(saved.setup) << saved.error;
+  EXPECT_NEAR(saved.setup->GetParameterValueInBaseUnit("Imax_Prot"), 5.0, 1e-3);
+}
+
+struct FailureCase {
+  const char* args;
+  int exit_code;
+  const char* stderr_text;
+};
+
+TEST(TestCommand, FailuresAndBadInputEndWithTheirCodeAndTextAndSaveNothing) {
+  const FailureCase cases[] = {
+      {"--fault short_circuit", 1, "Drive / Motor shortcircuit protection triggered."},
+      {"--fault enable_off", 1, "Drive / Motor ENABLE input is in DISABLED state."},
+      {"--set TestCurrent=2 --set TestProtectionCurrent=1.9", 2,
+       "Over current protection must be greater or equal to Test current."},
+      {"--fault no_such_fault", 2, "no_such_fault"},
+      {"--set NoSuchParameter=1", 2, "NoSuchParameter"},
+  };
+  for (const FailureCase& c : cases) {
+    TempDir dir;
+    const std::string out = dir.File("never.json");
+    const auto r = RunDcservo(std::string("test current ") + c.args + " --out " + ShellQuote(out));
+    EXPECT_EQ(r.exit_code, c.exit_code) << c.args << "\n" << r.err;
+    EXPECT_THAT(r.err, HasSubstr(c.stderr_text)) << c.args;
+    EXPECT_FALSE(std::filesystem::exists(out)) << c.args;
+  }
+}
+
+}  // namespace

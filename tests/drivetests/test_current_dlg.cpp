@@ -1,0 +1,202 @@
+// The current controller test on the bundled drive: its bindings and page rule, Tune, OK,
+// and whole runs on the simulated drive with the shaft blocked, faults included.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "dialogs/dialog_names.h"
+#include "drivetests/test_current_dlg.h"
+#include "host/zel_dialog_registry.h"
+#include "sim/simulated_drive.h"
+#include "tests/support/fake_drive.h"
+#include "tests/support/test_run.h"
+
+namespace {
+
+using namespace dcservo;
+using ::testing::AllOf;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+std::shared_ptr<dcsim::SimulatedDrive> BlockedShaftDrive(CZel_Setup& setup) {
+  auto drive = dcsim::MakeSimulatedDrive(setup);
+  std::string error;
+  EXPECT_TRUE(drive->Inject("shaft_blocked", 1.0, error)) << error;
+  return drive;
+}
+
+class CurrentTest : public testing_support::TestRunHarness<CTestCurrent> {
+ protected:
+  CurrentTest()
+      : TestRunHarness(BlockedShaftDrive),
+        drive_(std::static_pointer_cast<dcsim::SimulatedDrive>(CZel_Comm::GetSharedLink())) {}
+
+  void Fault(const char* name, double value = 1.0) {
+    std::string error;
+    ASSERT_TRUE(drive_->Inject(name, value, error)) << error;
+  }
+  static Step ToTestPage() { return Select(kCtTab, kTestPage); }
+  double Get(const char* name) const { return setup_->GetParameterValueInBaseUnit(name); }
+
+  std::shared_ptr<dcsim::SimulatedDrive> drive_;
+};
+
+TEST_F(CurrentTest, IsRegisteredUnderItsName) {
+  auto dlg = ZelCreateDialog(dialog_names::kCurrentTest, *setup_);
+  ASSERT_NE(dlg, nullptr);
+  EXPECT_EQ(dlg->Template().id, kCurrentTestTemplate);
+  EXPECT_EQ(dlg->Template().help_context, kCurrentTestHelpContext);
+}
+
+// The slider's ends are fixed when the dialog is built: half and one and a half times the
+// value, within the parameter's range; a gain of 0 gives a slider that stays at 0.
+TEST_F(CurrentTest, SliderEndsAreFixedFromTheValueAtBuild) {
+  struct Case {
+    const char* name;
+    int slider;
+    double value;
+    double lo, hi;
+  };
+  const Case cases[] = {{"Kp_C_scl", kCtKpSlider, 0.6, 0.3, 0.9},
+                        {"Ki_C_scl", kCtKiSlider, 0.0, 0.0, 0.0},
+                        {"PB_C", kCtPassBandSlider, 150.0, 100.0, 225.0},  // min 100
+                        {"PB_C", kCtPassBandSlider, 16000.0, 8000.0, 20000.0}};  // max 20000
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name + std::string(" ") + std::to_string(c.value));
+    setup_->SetParameterValueInBaseUnit(c.name, c.value);
+    dlg_.reset();
+    Run({ToTestPage(), Check([&](CTestCurrent& d) {
+           setup_->SetParameterValueInBaseUnit(c.name, c.value * 3.0 + 1.0);  // not the range
+           ASSERT_TRUE(d.UserSlide(c.slider, 0));
+           EXPECT_NEAR(Get(c.name), c.lo, 1e-3 * (c.hi + 1.0));
+           ASSERT_TRUE(d.UserSlide(c.slider, kSliderSteps));
+           EXPECT_NEAR(Get(c.name), c.hi, 1e-3 * (c.hi + 1.0));
+         })});
+  }
+}
+
+TEST_F(CurrentTest, TheTestPageNeedsAProtectionAtLeastTheTestCurrent) {
+  Run({Type(kCtTestCurrentEdit, "2"), Type(kCtProtectionEdit, "1.9"), ToTestPage(),
+       Check([](CTestCurrent& d) { EXPECT_EQ(d.GetTabSelection(kCtTab), kTestParametersPage); }),
+       Type(kCtProtectionEdit, "2"), ToTestPage(),
+       Check([](CTestCurrent& d) { EXPECT_EQ(d.GetTabSelection(kCtTab), kTestPage); })});
+  ASSERT_EQ(ui_.Messages().size(), 1u);
+  EXPECT_EQ(ui_.Messages()[0].text,
+            "Over current protection must be greater or equal to Test current.");
+}
+
+TEST_F(CurrentTest, OkMakesTheTestProtectionTheDrives) {
+  EXPECT_EQ(Run({Type(kCtProtectionEdit, "5")}, kIdOk), kIdOk);
+  EXPECT_NEAR(Get("Imax_Prot"), 5.0, 1e-3);
+  setup_->SetParameterValueInBaseUnit("Imax_Prot", 7.0);
+  dlg_.reset();
+  EXPECT_EQ(Run({Type(kCtProtectionEdit, "4")}, kIdCancel), kIdCancel);
+  EXPECT_NEAR(Get("Imax_Prot"), 7.0, 1e-3);
+}
+
+TEST_F(CurrentTest, TypedGainsGoIntoTheirChipPairsAtOnce) {
+  Run({ToTestPage(), Type(kCtKpEdit, "0.75"), Type(kCtKiEdit, "0.05")});
+  EXPECT_NEAR(setup_->GetParameterValueInInternalUnit("KPI") *
+                  std::ldexp(1.0, static_cast<int>(setup_->GetParameterValueInInternalUnit(
+                                      "SFTKPI"))) / 32767.0,
+              0.75, 1e-4);
+  EXPECT_NEAR(setup_->GetParameterValueInInternalUnit("KII") / 32767.0, 0.05, 1e-4);
+}
+
+TEST_F(CurrentTest, ATunedStepOnTheBlockedShaftIsWhatTheDesignedLoopPredicts) {
+  Run({ToTestPage(), Click(kCtTune), Click(kIdcTestStartStop), UntilRunEnds(),
+       Check([](CTestCurrent& d) {
+         EXPECT_EQ(d.m_nTestResult, 1) << d.m_strError;
+         EXPECT_EQ(d.GetChildText(kIdcTestResult), "Test successful");
+         EXPECT_EQ(d.GetGraph().GetDrawnPointCount(), 100);
+         const CurrentStepEvaluation& e = d.GetEvaluation();
+         ASSERT_TRUE(e.measured && e.predicted);
+         EXPECT_NEAR(e.measured->rise_time_s / e.predicted->rise_time_s, 1.0, 0.15)
+             << e.measured->rise_time_s << " " << e.predicted->rise_time_s;
+         EXPECT_NEAR(e.measured->overshoot_pct, e.predicted->overshoot_pct, 5.0);
+         EXPECT_NEAR(e.measured->steady_state_error, 0.0, 0.02);
+         EXPECT_THAT(e.warnings, IsEmpty());
+         EXPECT_THAT(d.GetChildText(kCtFigures), AllOf(HasSubstr("Measured"), HasSubstr("Predicted")));
+       })});
+  // The plot reads in the user's units.
+  const CGraphDocument& doc = *dlg_->GetGraph().GetDocument();
+  EXPECT_EQ(doc.GetChannelUnit(0), "ms");
+  EXPECT_EQ(doc.GetChannelUnit(2), "A");
+  EXPECT_EQ(doc.GetChannelUnit(3), "V");
+  EXPECT_NEAR(doc.GetValue(1, doc.GetPointCount() - 1), Get("TestCurrent"), 1e-3);
+}
+
+TEST_F(CurrentTest, AMotorWhoseResistanceIsTwiceTheSetupsIsFlagged) {
+  Fault("resistance", 2.0 * Get("R"));
+  Run({ToTestPage(), Click(kCtTune), Click(kIdcTestStartStop), UntilRunEnds(),
+       Check([](CTestCurrent& d) {
+         EXPECT_EQ(d.m_nTestResult, 1) << d.m_strError;
+         EXPECT_THAT(d.GetEvaluation().warnings, Contains(HasSubstr("R or L")));
+         EXPECT_THAT(d.GetChildText(kCtFigures), HasSubstr("Warning"));
+       })});
+}
+
+TEST_F(CurrentTest, EachInjectedFaultEndsTheRunWithItsText) {
+  struct Case {
+    const char* fault;
+    double value, normal;
+    const char* text;
+  };
+  const double R = Get("R");
+  const Case cases[] = {
+      {"short_circuit", 1.0, 0.0, "Drive / Motor shortcircuit protection triggered."},
+      {"enable_off", 1.0, 0.0, "Drive / Motor ENABLE input is in DISABLED state."},
+      // A motor of a tenth of the resistance overshoots the test's own protection.
+      {"resistance", 0.1 * R, R, "Test failed!\nCurrent protection triggered during test!"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    dlg_.reset();
+    Fault(c.fault, c.value);
+    Run({Type(kCtProtectionEdit, "1.5"), ToTestPage(), Click(kCtTune), Click(kIdcTestStartStop),
+         UntilRunEnds(), Check([&c](CTestCurrent& d) {
+           EXPECT_EQ(d.m_bTestRunning, 0);
+           EXPECT_EQ(d.m_nTestResult, -1);
+           EXPECT_EQ(d.m_strError, c.text);
+         })});
+    Fault(c.fault, c.normal);
+  }
+}
+
+// Tune during a run: the four chip values go to the drive at once, shift before mantissa.
+class CurrentTestOnFakeDrive : public testing_support::TestRunHarness<CTestCurrent> {
+ protected:
+  CurrentTestOnFakeDrive()
+      : TestRunHarness([](CZel_Setup&) {
+          auto drive = std::make_shared<testing_support::FakeDrive>();
+          drive->program = kCurrentTestProgram;
+          drive->start_values = {{"In1", 0}, {"Imax_Prot_Test", 0}, {"STARTED", 0}, {"test_flag", 1}};
+          return drive;
+        }),
+        fake_(static_cast<testing_support::FakeDrive*>(CZel_Comm::GetLink())) {}
+  testing_support::FakeDrive* fake_;
+};
+
+TEST_F(CurrentTestOnFakeDrive, TuneDuringARunWritesTheFourChipValuesInOrder) {
+  Run({Select(kCtTab, kTestPage), Click(kIdcTestStartStop), Wait(20), Check([this](CTestCurrent& d) {
+         ASSERT_EQ(d.m_bTestRunning, 1);
+         fake_->parameters_written.clear();
+         // The gains are locked while the run goes on; only Tune changes them.
+         EXPECT_FALSE(d.GetControlState(kCtKpEdit).enabled);
+         EXPECT_FALSE(d.GetControlState(kIdOk).enabled);
+         ASSERT_TRUE(d.UserClick(kCtTune));
+         std::vector<std::string> names;
+         for (const auto& [name, value] : fake_->parameters_written) names.push_back(name);
+         EXPECT_THAT(names, ElementsAre("SFTKPI", "KPI", "SFTKII", "KII"));
+       })});
+  // The inputs went in as 16-bit counts of the current converter, in order.
+  ASSERT_EQ(fake_->starts.size(), 1u);
+  EXPECT_EQ(fake_->starts[0][0].name, "In1");
+  EXPECT_EQ(fake_->starts[0][0].value, dlg_->LastInputs()[0].value);
+  EXPECT_GT(fake_->starts[0][0].value, 1000);
+  EXPECT_LT(fake_->starts[0][1].value, 32768);
+}
+
+}  // namespace

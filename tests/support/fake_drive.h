@@ -1,0 +1,118 @@
+#pragma once
+// A drive link whose every answer the test sets: MER, the program's variables, the axis and
+// the log. For the test base's protocol, where each tick must see exactly the state a case
+// describes; the simulated drive serves the runs that need a motor.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "host/zel_comm.h"
+
+namespace testing_support {
+
+class FakeDrive : public CZel_DriveLink {
+ public:
+  // The program this drive knows and its variables' start values, in order.
+  std::string program = "Fake_Test";
+  std::vector<ZelProgramVariable> start_values = {
+      {"In1", 0.0}, {"STARTED", 0.0}, {"test_flag", 1.2345e100}};
+
+  double mer = 0.0;
+  bool has_mer = true;
+  bool axis_on = false;
+  bool running = false;
+  bool refuse_parameters = false;
+  std::map<std::string, double, std::less<>> vars;  // the loaded run's variables
+  ZelLogData log;
+  // What the host did, in order.
+  std::vector<std::pair<std::string, double>> parameters_written;
+  std::vector<std::vector<ZelProgramVariable>> starts;
+  int stops = 0;
+
+  double Now() const override { return now_; }
+  void AdvanceTo(double seconds) override { now_ = seconds > now_ ? seconds : now_; }
+  bool ReadVariable(std::string_view name, double& value) override {
+    if (name != "MER" || !has_mer) return Fail("no variable " + std::string(name));
+    value = mer;
+    return true;
+  }
+  bool WriteVariable(std::string_view, double) override { return true; }
+  bool WriteParameter(std::string_view name, double value) override {
+    if (refuse_parameters) return Fail("the drive refused " + std::string(name));
+    parameters_written.emplace_back(std::string(name), value);
+    return true;
+  }
+  bool DescribeProgram(std::string_view name, std::vector<ZelProgramVariable>& out) override {
+    if (name != program) return Fail("no program " + std::string(name));
+    out = start_values;
+    return true;
+  }
+  std::uint64_t StartProgram(std::string_view name,
+                             const std::vector<ZelProgramVariable>& values) override {
+    if (name != program) return 0;
+    starts.push_back(values);
+    vars.clear();
+    for (const auto& v : values) vars[v.name] = v.value;
+    running = true;
+    return ++run_;
+  }
+  std::uint64_t LoadedRun() const override { return run_; }
+  bool ProgramRunning() const override { return running; }
+  void StopProgram() override {
+    ++stops;
+    running = false;
+    axis_on = false;
+  }
+  bool ReadProgramVariable(std::string_view name, double& value) override {
+    auto it = vars.find(name);
+    if (it == vars.end()) return Fail("no program variable " + std::string(name));
+    value = it->second;
+    return true;
+  }
+  bool WriteProgramVariable(std::string_view name, double value) override {
+    vars[std::string(name)] = value;
+    return true;
+  }
+  bool AxisOn() const override { return axis_on; }
+  int LogCapacityWords() const override { return 16384; }
+  bool StartLog(const ZelLogRequest&) override { return true; }
+  bool UploadLog(ZelLogData& data) override {
+    data = log;
+    return true;
+  }
+  bool StartStream(const ZelStreamRequest&) override { return false; }
+  void StopStream() override {}
+  bool PopMessage(std::vector<std::uint8_t>&) override { return false; }
+  std::size_t PendingMessageCount() const override { return 0; }
+  std::string LastError() const override { return error_; }
+
+  // The program has started the step and runs with the axis on.
+  void Started() {
+    vars["STARTED"] = 1.0;
+    axis_on = true;
+  }
+  // The program has ended with this test_flag and `points` logged points of `channels`.
+  void Ended(double test_flag, int points = 0, int channels = 1) {
+    vars["test_flag"] = test_flag;
+    axis_on = false;
+    running = false;
+    log.period_s = 1e-4;
+    log.points.assign(static_cast<std::size_t>(points),
+                      std::vector<double>(static_cast<std::size_t>(channels), 0.0));
+  }
+
+ private:
+  bool Fail(std::string error) {
+    error_ = std::move(error);
+    return false;
+  }
+  double now_ = 0.0;
+  std::uint64_t run_ = 0;
+  std::string error_;
+};
+
+}  // namespace testing_support
