@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "dialogs/dialog_names.h"
 #include "dialogs/my_setup_dlg.h"
 
 namespace dcservo {
@@ -169,7 +170,6 @@ enum DriveSetupControl : int {
 const ZelDialogTemplate& DriveSetupTemplate();
 
 // The tooltip of a button whose dialog or test this build does not have.
-inline constexpr char kNotBuiltTooltip[] = "Not available: this build does not have it yet.";
 
 // The axis-ID selector's entries: "1" to "255", then "H/W" for the hardware switches (0).
 std::string AxisIdEntry(int index);
