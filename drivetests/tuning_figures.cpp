@@ -47,7 +47,7 @@ double SettlingAfter(const CycleTrace& t, long end, double level, double band, d
 
 }  // namespace
 
-CycleFigures FiguresOfCycle(const CycleTrace& t, double final_value) {
+CycleFigures FiguresOfCycle(const CycleTrace& t, double final_value, double quantum) {
   CycleFigures f;
   const std::size_t n = std::min({t.time.size(), t.reference.size(), t.response.size()});
   if (n == 0) return f;
@@ -63,7 +63,7 @@ CycleFigures FiguresOfCycle(const CycleTrace& t, double final_value) {
   f.rms_error = std::sqrt(sum / static_cast<double>(n));
   const double magnitude = std::fabs(final_value);
   if (magnitude > 0.0) f.overshoot_percent = 100.0 * beyond / magnitude;
-  const double band = kSettlingBand * magnitude;
+  const double band = std::max(kSettlingBand * magnitude, kSettlingQuanta * quantum);
   const double tolerance = 1e-6 * std::max(magnitude, 1e-12);
   std::size_t hold_end = 0;
   const long first = FindRampEnd(t, 0, final_value, tolerance);
@@ -74,6 +74,32 @@ CycleFigures FiguresOfCycle(const CycleTrace& t, double final_value) {
   const long second = FindRampEnd(t, hold_end, rest, tolerance);
   if (second >= 0) f.settling_s[1] = SettlingAfter(t, second, rest, band, tolerance, &hold_end);
   return f;
+}
+
+double PredictedAt(const CycleTrace& p, double time_s) {
+  if (p.time.empty()) return 0.0;
+  if (time_s <= p.time.front()) return p.response.front();
+  if (time_s >= p.time.back()) return p.response.back();
+  const auto it = std::upper_bound(p.time.begin(), p.time.end(), time_s);
+  const std::size_t hi = static_cast<std::size_t>(it - p.time.begin());
+  const std::size_t lo = hi - 1;
+  const double w = (time_s - p.time[lo]) / (p.time[hi] - p.time[lo]);
+  return p.response[lo] + w * (p.response[hi] - p.response[lo]);
+}
+
+std::optional<double> DeviationFromPrediction(const CycleTrace& measured,
+                                              const CycleTrace& prediction) {
+  if (prediction.time.empty()) return std::nullopt;
+  double sum = 0.0;
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < measured.time.size() && i < measured.response.size(); ++i) {
+    if (measured.time[i] > prediction.time.back()) break;
+    const double d = measured.response[i] - PredictedAt(prediction, measured.time[i]);
+    sum += d * d;
+    ++n;
+  }
+  if (n == 0) return std::nullopt;
+  return std::sqrt(sum / static_cast<double>(n));
 }
 
 std::vector<double> ProfileReference(const ReferenceProfile& profile) {
@@ -90,9 +116,11 @@ std::vector<double> ProfileReference(const ReferenceProfile& profile) {
 }
 
 std::vector<double> PredictResponse(const LoopModel& loop, const std::vector<double>& reference) {
-  // T = N / (D + N) in powers of z^-1, run as its difference equation.
-  const Polynomial c = Add(loop.open_den, loop.open_num);
-  const Polynomial& b = loop.open_num;
+  return PredictResponse(loop.open_num, Add(loop.open_den, loop.open_num), reference);
+}
+
+std::vector<double> PredictResponse(const Polynomial& b, const Polynomial& c,
+                                    const std::vector<double>& reference) {
   std::vector<double> y(reference.size(), 0.0);
   if (c.empty() || c[0] == 0.0) return y;
   for (std::size_t k = 0; k < reference.size(); ++k) {
@@ -103,6 +131,23 @@ std::vector<double> PredictResponse(const LoopModel& loop, const std::vector<dou
   }
   return y;
 }
+
+namespace {
+
+// The speed loop's acceleration feedforward adds KFFA times the reference's increment to the
+// controller's output: Y (D + N) = (N + F P Cd (1 - z^-1)) R, Cd = 1 - z^-1 for the PI.
+Polynomial FeedforwardNumerator(CZel_Setup& setup, TunedLoop loop, const LoopModel& model) {
+  if (loop != TunedLoop::Speed) return model.open_num;
+  const CZel_Parameter* kffa = setup.FindParameter("KFFA_scl");
+  const auto plant = TunedLoopPlant(setup, loop);
+  if (!kffa || !plant || kffa->GetValueInBaseUnit() == 0.0) return model.open_num;
+  const Polynomial difference{1.0, -1.0};
+  const Polynomial ff = Multiply(Polynomial{kffa->GetValueInBaseUnit()},
+                                 Multiply(plant->num, Multiply(difference, difference)));
+  return Add(model.open_num, ff);
+}
+
+}  // namespace
 
 std::optional<CycleTrace> PredictedTrace(CZel_Setup& setup, TunedLoop loop,
                                          const ProfileNames& names) {
@@ -116,7 +161,8 @@ std::optional<CycleTrace> PredictedTrace(CZel_Setup& setup, TunedLoop loop,
   if (scale == 0.0) return std::nullopt;
   CycleTrace trace;
   trace.reference = ProfileReference(profile);
-  trace.response = PredictResponse(*model, trace.reference);
+  trace.response = PredictResponse(FeedforwardNumerator(setup, loop, *model),
+                                   Add(model->open_den, model->open_num), trace.reference);
   for (std::size_t k = 0; k < trace.reference.size(); ++k) {
     trace.time.push_back(static_cast<double>(k) * in->period_s);
     trace.reference[k] /= scale;
@@ -138,8 +184,13 @@ std::string Line(const char* what, const CycleFigures& f, const std::string& uni
   char text[200];
   std::snprintf(text, sizeof text, "%s: error peak %.4g, RMS %.4g %s; overshoot %.1f %%; ", what,
                 f.peak_error, f.rms_error, unit.c_str(), f.overshoot_percent);
-  return std::string(text) + "settling " + Seconds(f.settling_s[0]) + " / " +
-         Seconds(f.settling_s[1]);
+  std::string line = std::string(text) + "settling " + Seconds(f.settling_s[0]) + " / " +
+                     Seconds(f.settling_s[1]);
+  if (f.deviation_rms) {
+    std::snprintf(text, sizeof text, "; off the prediction by %.4g RMS", *f.deviation_rms);
+    line += text;
+  }
+  return line;
 }
 
 }  // namespace

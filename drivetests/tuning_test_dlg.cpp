@@ -13,6 +13,7 @@
 #include "host/zel_errors.h"
 #include "host/zel_setup.h"
 #include "units/drive_modes.h"
+#include "units/scales.h"
 
 namespace dcservo {
 
@@ -422,6 +423,7 @@ void CTuningTestDlg::OnRefreshParameterValue(const std::string& name) {
   }
   if (Running()) WriteGainThrough(name);
   CMyTestDlg::OnRefreshParameterValue(name);
+  RefreshState();
 }
 
 // ---- buttons -------------------------------------------------------------------------------
@@ -595,7 +597,10 @@ void CTuningTestDlg::UpdatePrediction() {
   figures_.final_value = FinalLevel();
   const CZel_Parameter* f = m_Setup.FindParameter(kind_.profile.final_value);
   figures_.unit = f ? f->GetUnitName() : "";
+  const double scale = ProfileScale(m_Setup, kind_.profile);
+  figures_.quantum = scale != 0.0 ? std::fabs(1.0 / scale) : 0.0;
   figures_.predicted.reset();
+  figures_.prediction = {};
   if (auto trace = PredictedTrace(m_Setup, kind_.loop, kind_.profile)) {
     figures_.prediction = *trace;
     figures_.predicted = FiguresOfCycle(*trace, figures_.final_value);
@@ -807,7 +812,7 @@ void CTuningTestDlg::ShowLiveValues() {
                          std::pair{kind_.live_load, load}}) {
       const CZel_Unit& unit = v->GetSelectedUnit();
       const double shown = unit.FromBase(v->GetValueInBaseUnit());
-      SetChildText(id, LiveValueText(shown, v->IsStoredInBaseUnit() ? "" : unit.GetName()));
+      SetChildText(id, LiveValueText(shown, unit.GetName()));
     }
   }
   if (!DriveAndFlagPass(true)) return;
@@ -830,7 +835,7 @@ void CTuningTestDlg::AddSweepFigures() {
   const auto& sweeps = online_view_.Sweeps();
   for (std::size_t k = figures_.cycles.size(); k < sweeps.size(); ++k) {
     CycleTrace trace{sweeps[k].time, sweeps[k].reference, sweeps[k].response};
-    CycleFigures f = FiguresOfCycle(trace, figures_.final_value);
+    CycleFigures f = FiguresOfCycle(trace, figures_.final_value, figures_.quantum);
     f.cycle = static_cast<int>(k) + 1;
     figures_.cycles.push_back(f);
   }
@@ -849,10 +854,36 @@ void CTuningTestDlg::FinishFigures() {
     trace.response.push_back(logger_.GetValue(i, 2));
   }
   if (trace.time.empty()) return;
-  CycleFigures f = FiguresOfCycle(trace, figures_.final_value);
+  CycleFigures f = FiguresOfCycle(trace, figures_.final_value, figures_.quantum);
   f.cycle = 1;
+  f.deviation_rms = DeviationFromPrediction(trace, figures_.prediction);
   figures_.cycles = {f};
+  DrawPrediction();
   SetChildText(kFiguresText, FiguresText(figures_));
+}
+
+// The predicted response over the measured one, as one more channel of the upload's plot.
+void CTuningTestDlg::DrawPrediction() {
+  if (figures_.prediction.time.empty()) return;
+  CGraphDocument& doc = logger_.GetGraphDocument();
+  if (predicted_channel_ == 0) {
+    predicted_channel_ = doc.AddChannel("Predicted " + logger_.GetChannelName(2),
+                                        doc.GetChannelUnit(2));
+    logger_.GetGraphFilter()->AddCurve(doc.GetChannelName(predicted_channel_), 0,
+                                       predicted_channel_, 1, 1, RGB16(4));
+  }
+  const CZel_Variable* load = m_Setup.FindVariable(logger_.GetChannelName(2), 0);
+  if (!load) return;
+  std::vector<double> values(static_cast<std::size_t>(doc.GetChannelCount()));
+  for (int i = 0; i < doc.GetPointCount(); ++i) {
+    for (int c = 0; c < doc.GetChannelCount(); ++c)
+      values[static_cast<std::size_t>(c)] = doc.GetValue(c, i);
+    const double t = logger_.GetValue(static_cast<std::size_t>(i), 0);
+    values[static_cast<std::size_t>(predicted_channel_)] =
+        load->GetSelectedUnit().FromBase(PredictedAt(figures_.prediction, t));
+    doc.SetPoint(i, values);
+  }
+  logger_graph_.RefreshGraph();
 }
 
 void CTuningTestDlg::OnRunAbandoned() {
@@ -881,9 +912,8 @@ std::span<const GainChipRow> CTestSpeedTuning::GainRows() const {
 }
 
 int CTestSpeedTuning::WriteLimitInputs() {
-  return WriteInput("IlimPS_Test", m_Setup.GetParameterValueInInternalUnit("TestLimitCurrent")) &&
-         WriteInput("Imax_Prot_Test",
-                    m_Setup.GetParameterValueInInternalUnit("TestProtectionCurrent"));
+  return WriteInput("IlimPS_Test", DriveInternalValue(m_Setup, "TestLimitCurrent")) &&
+         WriteInput("Imax_Prot_Test", DriveInternalValue(m_Setup, "TestProtectionCurrent"));
 }
 
 void CTestSpeedTuning::RefreshOwnState() {
@@ -956,17 +986,16 @@ int CTestPositionTuning::WriteLimitInputs() {
   if (OverSpeedLoop()) {
     m_Setup.SetParameterValueInBaseUnit("IlimPS", QuietBase(m_Setup, "TestLimitCurrent"));
     for (const char* chip : {"IMAXS", "SATS", "SATP"}) DeriveChip(chip);
-    return WriteInput("LimitSpeed",
-                      std::trunc(m_Setup.GetParameterValueInInternalUnit("Limit_Speed")));
+    return WriteInput("LimitSpeed", std::trunc(DriveInternalValue(m_Setup, "Limit_Speed")));
   }
-  const double limit = m_Setup.GetParameterValueInInternalUnit("TestLimitCurrent");
-  m_Setup.SetParameterValueInInternalUnit("IlimPS", limit);
-  return WriteInput("IlimPS_Test", limit);
+  // IlimPS takes the test's limit as the drive counts it.
+  m_Setup.SetParameterValueInBaseUnit("IlimPS", QuietBase(m_Setup, "TestLimitCurrent"));
+  return WriteInput("IlimPS_Test", DriveInternalValue(m_Setup, "TestLimitCurrent"));
 }
 
 int CTestPositionTuning::WriteClosingInputs() {
   return WriteInput("Imax_Prot_Test",
-                    std::trunc(m_Setup.GetParameterValueInInternalUnit("TestProtectionCurrent")));
+                    std::trunc(DriveInternalValue(m_Setup, "TestProtectionCurrent")));
 }
 
 void CTestPositionTuning::RefreshOwnState() {

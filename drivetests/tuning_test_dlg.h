@@ -292,6 +292,7 @@ class CTuningTestDlg : public CMyTestDlg {
   bool DriveAndFlagPass(bool fail_test);
   void AddSweepFigures();
   void FinishFigures();
+  void DrawPrediction();
 
   // --- handlers ---
   void OnViewMode();
@@ -332,6 +333,7 @@ class CTuningTestDlg : public CMyTestDlg {
   bool frame_received_ = false;
   bool live_display_ = false;
   int faulty_segment_ = -1;
+  int predicted_channel_ = 0;
   TuningRunFigures figures_;
 };
 
