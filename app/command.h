@@ -45,6 +45,7 @@ std::unique_ptr<Command> MakeTuneCommand();
 std::unique_ptr<Command> MakeFiltersCommand();
 std::unique_ptr<Command> MakeDriveCommand();
 std::unique_ptr<Command> MakeEditCommand();
+std::unique_ptr<Command> MakeTuningTestCommand();
 
 // Every command, in the order --help lists them.
 std::vector<std::unique_ptr<Command>> MakeCommands();

@@ -12,5 +12,6 @@ std::vector<std::unique_ptr<Command>> MakeCommands() {
   commands.push_back(MakeTuneCommand());
   commands.push_back(MakeFiltersCommand());
   commands.push_back(MakeDriveCommand());
+  commands.push_back(MakeTuningTestCommand());
   return commands;
 }

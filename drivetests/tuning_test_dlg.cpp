@@ -506,11 +506,9 @@ void CTuningTestDlg::OnStartStop() {
 
 CGraphWindow& CTuningTestDlg::ShownGraph() { return online_ ? online_graph_ : logger_graph_; }
 
+// The data of the plot on show, through the host's atomic writer in either mode.
 void CTuningTestDlg::OnSavePlots() {
-  if (Running()) return;
-  const std::string base = kind_.file_base;
-  if (!online_) logger_.SaveGraph(base.c_str());
-  else ZelWriteGraphCsv(online_graph_, base + ".csv");
+  if (!Running()) ZelWriteGraphCsv(ShownGraph(), std::string(kind_.file_base) + ".csv");
 }
 
 void CTuningTestDlg::OnSaveVector() {
