@@ -9,9 +9,11 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <nlohmann/json.hpp>
 
 #include "app/command.h"
+#include "app/qt/qt_picture.h"
 #include "derive/pipelines.h"
 #include "dialogs/dialog_names.h"
 #include "drivetests/tuning_test_dlg.h"
@@ -30,7 +32,7 @@ struct TuningTestOptions {
   int cycles = 0;  // 0: one cycle that ends by itself
   bool online = false;
   std::vector<std::string> faults;
-  std::string png, svg, csv, out;
+  std::string png, svg, csv, out, screenshot;
   bool json = false;
   double limit_s = 600.0;  // simulated seconds a run may take before it is stopped
 
@@ -46,6 +48,9 @@ struct TuningTestOptions {
     cmd.add_option("--png", png, "Save the plot as PNG");
     cmd.add_option("--svg", svg, "Save the plot as SVG");
     cmd.add_option("--csv", csv, "Save the plotted data as CSV");
+    cmd.add_option("--screenshot", screenshot,
+                   "Draw the dialog off screen as PNG: after the run, or for a repeating run "
+                   "while it runs, before Stop");
     cmd.add_flag("--json", json, "Print the report as JSON");
     cmd.add_option("--out", out, "Save the setup after a successful run (the tuned gains)");
   }
@@ -146,6 +151,10 @@ int RunTuningTest(const char* kind, const CLI::App& cmd, const TuningTestOptions
   auto* dlg = dynamic_cast<CTuningTestDlg*>(built.get());
   if (!dlg) throw CommandError(kExitFailed, std::string("no test \"") + kind + "\" in this build");
 
+  std::optional<QtOffscreenPainter> painter;
+  if (!o.screenshot.empty()) painter.emplace();
+  std::string picture_error = o.screenshot.empty() ? "" : "the dialog was never drawn";
+  auto take_picture = [&] { picture_error = painter->SavePicture(*dlg, o.screenshot); };
   std::string refusal;
   double run_s = 0.0;
   ui.Then([&](CZel_Dialog&) {
@@ -173,11 +182,13 @@ int RunTuningTest(const char* kind, const CLI::App& cmd, const TuningTestOptions
           o.online ? dlg->GetFigures().cycles.size() >= static_cast<std::size_t>(o.cycles)
                    : ui.NowMs() - start >= o.cycles * cycle_ms;
       if (o.cycles > 0 && enough && !stop_pressed && dlg->m_bTestRunning) {
+        if (painter) take_picture();
         dlg->UserClick(kIdcTestStartStop);
         stop_pressed = true;
       }
     }
     run_s = (ui.NowMs() - start) / 1000.0;
+    if (painter && o.cycles == 0) take_picture();
     if (dlg->m_bTestRunning) {
       refusal = "the run did not end within " + std::to_string(o.limit_s) + " s";
       dlg->UserClick(kIdcTestStartStop);
@@ -201,6 +212,7 @@ int RunTuningTest(const char* kind, const CLI::App& cmd, const TuningTestOptions
     return kExitFailed;
   }
   SavePlot(o, *dlg);
+  if (!picture_error.empty()) throw CommandError(kExitFailed, picture_error);
   if (!o.out.empty()) session.Save(o.out);
   return 0;
 }

@@ -139,7 +139,9 @@ std::string LiveValueText(double value, const std::string& unit) {
 }
 
 void OnlineView::Reset(const std::vector<std::string>& names,
-                       const std::vector<std::string>& units, int points) {
+                       const std::vector<std::string>& units,
+                       const std::vector<double>& shown_per_base, int points) {
+  shown_per_base_ = shown_per_base;
   document_ = std::make_unique<CGraphDocument>();
   document_->AddChannel("Time", "s");
   for (std::size_t i = 0; i < names.size(); ++i)
@@ -164,15 +166,18 @@ int OnlineView::TakeScopePoints(const CZel_ScopeLogger& scope, CGraphWindow& gra
   std::vector<double> values(static_cast<std::size_t>(width));
   for (int k = 0, i = first; k < count; ++k, i = (i + 1) % ring) {
     for (int c = 0; c < width; ++c) values[static_cast<std::size_t>(c)] = scope.GetValue(i, c);
-    while (document_->GetPointCount() <= i) document_->AddPoint(values);
-    document_->SetPoint(i, values);
     open_.time.push_back(values[0]);
     open_.reference.push_back(width > 1 ? values[1] : 0.0);
     open_.response.push_back(width > 2 ? values[2] : 0.0);
+    for (std::size_t c = 1; c < values.size() && c - 1 < shown_per_base_.size(); ++c)
+      values[c] *= shown_per_base_[c - 1];
+    while (document_->GetPointCount() <= i) document_->AddPoint(values);
+    document_->SetPoint(i, values);
     graph.UpdatePoint(i);
     if ((i + 1) % ring == 0) {
       ++wraps;
       CloseSweep();
+      graph.DoZoomOut();
       graph.RefreshGraph();
     }
   }
@@ -191,7 +196,10 @@ void OnlineView::AddLivePoint(double time_s, const std::vector<double>& values,
   document_->SetPoint(next_, point);
   graph.UpdatePoint(next_);
   next_ = (next_ + 1) % points_;
-  if (next_ == 0) graph.RefreshGraph();
+  if (next_ == 0) {
+    graph.DoZoomOut();
+    graph.RefreshGraph();
+  }
 }
 
 }  // namespace dcservo

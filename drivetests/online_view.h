@@ -60,9 +60,10 @@ std::string LiveValueText(double value, const std::string& unit);
 // figures of each cycle are computed from.
 class OnlineView {
  public:
-  // Channel 0 is time (s); the others are named with their units.
+  // Channel 0 is time (s); the others are named with the units they are shown in, each
+  // value taken times its `shown_per_base`.
   void Reset(const std::vector<std::string>& names, const std::vector<std::string>& units,
-             int points);
+             const std::vector<double>& shown_per_base, int points);
   // A reset makes a new document: the graph must be attached to its filter again.
   CGraphDocument& Document() { return *document_; }
   CGraphFilter* Filter() { return document_->GetAt(0); }
@@ -85,6 +86,7 @@ class OnlineView {
   void CloseSweep();
 
   std::unique_ptr<CGraphDocument> document_ = std::make_unique<CGraphDocument>();
+  std::vector<double> shown_per_base_;
   int points_ = 0;
   int next_ = 0;
   Sweep open_;

@@ -49,8 +49,28 @@ const int kGainControls[] = {kKpEdit,       kKpSpin,        kKpSlider,      kKpS
                              kIntegralSpin2, kKffaEdit,     kKffaSpin,      kKffaSlider,
                              kKffaSpin2};
 const int kRatioControls[] = {kRatioLabel, kRatioEdit, kRatioSpin, kRatioSlider, kRatioSpin2};
-const int kParametersPage[] = {1290, 1291};
-const int kTestPageColumns[] = {1292, 1293};
+// The frameless columns of the two pages (the template's).
+constexpr int kParametersColumns[] = {1290, 1291};
+constexpr int kTestColumns[] = {1292, 1293};
+
+// Every control that sits, at any depth, in one of the columns: a page shows and hides them.
+std::vector<int> ControlsIn(const ZelDialogTemplate& t, std::span<const int> columns) {
+  auto parent_of = [&t](int id) {
+    for (const ZelControlDef& c : t.controls)
+      if (c.id == id) return c.group;
+    return 0;
+  };
+  std::vector<int> ids;
+  for (const ZelControlDef& c : t.controls) {
+    for (int g = c.group; g != 0; g = parent_of(g)) {
+      if (std::find(columns.begin(), columns.end(), g) != columns.end()) {
+        if (c.id > 0) ids.push_back(c.id);
+        break;
+      }
+    }
+  }
+  return ids;
+}
 
 // One receiver of frames per test class.
 CTuningTestDlg* g_frame_receiver[2] = {nullptr, nullptr};
@@ -138,8 +158,8 @@ int CTuningTestDlg::OnInitDialog() {
   SetChildText(kProcedureText, kind_.instructions);
   SetChildText(kind_.live_reference, "");
   SetChildText(kind_.live_load, "");
-  AddTabPage(kTuningTab, "Test Parameters", kParametersPage);
-  AddTabPage(kTuningTab, "Test", kTestPageColumns);
+  AddTabPage(kTuningTab, "Test Parameters", ControlsIn(Template(), kParametersColumns));
+  AddTabPage(kTuningTab, "Test", ControlsIn(Template(), kTestColumns));
   SelectTabPage(kTuningTab, kTestParametersPage);
   coff_.SetPathName(GetOutPathName(Program()));
   coff_.ReadCoff();
@@ -209,12 +229,14 @@ void CTuningTestDlg::AttachOnlineGraph() {
     const std::vector<std::string> logged = LoggedVariables();
     names.assign(logged.begin(), logged.begin() + 2);
   }
+  std::vector<double> shown_per_base;
   for (const std::string& name : names) {
     const CZel_Variable* v = m_Setup.FindVariable(name, 0);
-    // The scope delivers base units; the live display draws internal ones.
-    units.push_back(v && scope_ ? v->GetUnitName() : "");
+    // The scope delivers base units, shown in the user's; the live display draws internal ones.
+    units.push_back(v && scope_ ? v->GetSelectedUnit().GetName() : "");
+    shown_per_base.push_back(v ? v->GetSelectedUnit().FromBase(1.0) : 1.0);
   }
-  online_view_.Reset(names, units, scope_ ? scope_->GetPointsNo() : kLivePoints);
+  online_view_.Reset(names, units, shown_per_base, scope_ ? scope_->GetPointsNo() : kLivePoints);
   CGraphFilter* filter = online_view_.Filter();
   for (const CurveStyle& c : kScopeCurves) {
     if (c.channel <= static_cast<int>(names.size()))
@@ -279,7 +301,7 @@ void CTuningTestDlg::RefreshState() {
   ShowChild(kOnlineGraph, on_test && online);
   const bool live = on_test && running && online && !scope_;
   for (int id : {kind_.live_reference_label, kind_.live_reference, kind_.live_load_label,
-                 kind_.live_load, int(kLiveReferenceMarker), int(kLiveLoadMarker)})
+                 kind_.live_load, int(kLiveReferenceMarker), int(kLiveLoadMarker), int(kLiveBox)})
     ShowChild(id, live);
   EnableChildren(kRatioControls, MotorInertiaKnown());
   RefreshOwnState();
@@ -745,6 +767,7 @@ void CTuningTestDlg::WatchMultipleCycles() {
 
 void CTuningTestDlg::FinishOnline() {
   if (scope_) scope_->EndUploadData();
+  online_graph_.DoZoomOut();
   m_bStopRequested = 0;
   m_bRunUntilStop = 0;
   if (!DriveAndFlagPass(true)) return;

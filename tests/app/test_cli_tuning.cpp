@@ -77,3 +77,34 @@ TEST(CliTuningTest, APassedRunSavesItsPlotAndTheTunedSetup) {
 }
 
 }  // namespace
+
+namespace {
+
+// Width and height from a PNG's header; zero when the file is not a PNG.
+std::pair<int, int> PngSize(const std::string& bytes) {
+  if (bytes.size() < 24 || bytes.compare(1, 3, "PNG") != 0) return {0, 0};
+  auto be32 = [&bytes](std::size_t at) {
+    int v = 0;
+    for (std::size_t i = 0; i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
+    return v;
+  };
+  return {be32(16), be32(20)};
+}
+
+TEST(CliTuningTest, ScreenshotsOfBothTestsAfterARunAndOfTheScopeDuringOneFitTheScreen) {
+  testing_support::TempDir dir;
+  const char* runs[] = {"test speed --tune", "test position --tune",
+                        "test speed --online --cycles 2"};
+  int n = 0;
+  for (const char* run : runs) {
+    const std::string png = dir.File("shot" + std::to_string(n++) + ".png");
+    const auto r = RunDcservo(std::string(run) + " --screenshot " + png, "QT_QPA_PLATFORM=offscreen");
+    ASSERT_EQ(r.exit_code, 0) << run << "\n" << r.err;
+    const auto [w, h] = PngSize(testing_support::ReadFile(png));
+    EXPECT_GT(w, 600) << run;
+    EXPECT_LE(w, 1366) << run;
+    EXPECT_LE(h, 768) << run;
+  }
+}
+
+}  // namespace

@@ -57,13 +57,17 @@ TEST_F(SpeedTuning, ALimitAboveTheProtectionKeepsTheParametersPage) {
 TEST_F(SpeedTuning, TotalInertiaAndTheRatioFollowEachOtherUntilJtFallsBelowTheMotor) {
   CTestSpeedTuning& d = Build();
   d.ModalInit();
+  d.UserSelect(kTuningTab, kTestPage);
   const double jm = setup_->GetParameterValueInBaseUnit("Jm");
+  d.UserSelect(kTuningTab, kTestParametersPage);
   ASSERT_TRUE(d.UserEdit(kInertiaEdit, "6e-05"));
+  d.UserSelect(kTuningTab, kTestPage);
   EXPECT_NEAR(setup_->GetParameterValueInBaseUnit("Jload_over_J"), (6e-5 - jm) / jm, 1e-9);
   ASSERT_TRUE(d.UserEdit(kRatioEdit, "2"));
   EXPECT_NEAR(setup_->GetParameterValueInBaseUnit("Jt"), 3.0 * jm, 1e-12);
   EXPECT_TRUE(ui_.Messages().empty());
 
+  d.UserSelect(kTuningTab, kTestParametersPage);
   ASSERT_TRUE(d.UserEdit(kInertiaEdit, "1e-05"));
   ASSERT_EQ(ui_.Messages().size(), 1u);
   EXPECT_THAT(ui_.Messages()[0].text, HasSubstr("lower than the value of the motor inertia"));

@@ -10,6 +10,9 @@
 
 namespace testing_support {
 
+// The tab of the tuning tests' templates.
+inline constexpr int kTab = 1300;
+
 template <class D>
 class TuningRunHarness : public TestRunHarness<D> {
  protected:
@@ -25,20 +28,27 @@ class TuningRunHarness : public TestRunHarness<D> {
   }
   void Set(const char* name, double value) { this->setup_->SetParameterValueInBaseUnit(name, value); }
 
-  static Step Start() {
+  static Step TestPage() {
     return [](D& d) {
-      d.UserSelect(1300, 1);
-      ASSERT_EQ(d.GetTabSelection(1300), 1);
-      ASSERT_TRUE(d.UserClick(10000)) << d.LastRefusal();
+      d.UserSelect(kTab, kTestPage);
+      ASSERT_EQ(d.GetTabSelection(kTab), kTestPage);
     };
   }
-  // A whole run: the steps before Start, Start, then the run until its verdict.
-  int RunToVerdict(std::initializer_list<typename TestRunHarness<D>::RunStep> before = {},
-                   double limit_ms = 20000.0) {
+  static Step Start() {
+    return [](D& d) {
+      d.UserSelect(kTab, kTestPage);
+      ASSERT_TRUE(d.UserClick(kIdcTestStartStop)) << d.LastRefusal();
+    };
+  }
+  // A whole run: the "Test" page, the steps given there, Start, then the run until its
+  // verdict. The verdict.
+  int RunToVerdict(std::initializer_list<Step> on_test_page = {}, double limit_ms = 20000.0) {
     D& d = this->Build();
-    for (const auto& step : before)
-      this->ui_.Then([fn = step.fn](CZel_Dialog& top) { fn(static_cast<D&>(top)); }, step.pump);
-    return this->Run({Start(), this->UntilRunEnds(limit_ms)}) * 0 + d.m_nTestResult;
+    this->ui_.Then([](CZel_Dialog& top) { TestPage()(static_cast<D&>(top)); });
+    for (const Step& step : on_test_page)
+      this->ui_.Then([step](CZel_Dialog& top) { step(static_cast<D&>(top)); });
+    this->Run({Start(), this->UntilRunEnds(limit_ms)});
+    return d.m_nTestResult;
   }
 
   dcsim::SimulatedDrive* drive_;
