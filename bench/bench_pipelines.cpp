@@ -6,27 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "bench/bench_setup.h"
 #include "derive/compute_all.h"
 #include "derive/pipelines.h"
-#include "host/zel_setup_file.h"
 #include "units/scales.h"
 
 namespace {
 
-double Factor(CZel_Setup* s, const char* unit, const char* name) {
-  return dcservo::ScaleFactor(*s, unit, name);
-}
-double Offset(CZel_Setup* s, const char* unit) { return dcservo::ScaleOffset(*s, unit); }
-
-std::unique_ptr<CZel_Setup> BundledDrive() {
-  ZelLoadResult loaded = LoadSetupFile(std::string(DCSERVO_RESOURCE_DIR) + "/setups/default.json");
-  if (!loaded.setup) {
-    std::fprintf(stderr, "%s\n", loaded.error.c_str());
-    std::exit(1);
-  }
-  loaded.setup->SetScaleFunctions(Factor, Offset);
-  return std::move(loaded.setup);
-}
+using bench_support::BundledDrive;
 
 void BM_ComputeAllOptions(benchmark::State& state) {
   auto setup = BundledDrive();

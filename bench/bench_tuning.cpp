@@ -8,29 +8,16 @@
 #include <cstdlib>
 #include <memory>
 
+#include "bench/bench_setup.h"
 #include "drivetests/tuning_test_dlg.h"
 #include "host/zel_comm.h"
 #include "host/zel_headless.h"
-#include "host/zel_setup_file.h"
 #include "sim/simulated_drive.h"
 #include "units/scales.h"
 
 namespace {
 
-double Factor(CZel_Setup* s, const char* unit, const char* name) {
-  return dcservo::ScaleFactor(*s, unit, name);
-}
-double Offset(CZel_Setup* s, const char* unit) { return dcservo::ScaleOffset(*s, unit); }
-
-std::unique_ptr<CZel_Setup> BundledDrive() {
-  ZelLoadResult loaded = LoadSetupFile(std::string(DCSERVO_RESOURCE_DIR) + "/setups/default.json");
-  if (!loaded.setup) {
-    std::fprintf(stderr, "%s\n", loaded.error.c_str());
-    std::exit(1);
-  }
-  loaded.setup->SetScaleFunctions(Factor, Offset);
-  return std::move(loaded.setup);
-}
+using bench_support::BundledDrive;
 
 void BM_SpeedTestSingleCycle(benchmark::State& state) {
   for (auto _ : state) {

@@ -464,7 +464,7 @@ const ZelMessageMap* CTuningTestDlg::GetMessageMap() const {
         ZelOnClicked(kCmdExportText, &D::OnExportText), ZelOnClicked(kTune, &D::OnTune),
         ZelOnClicked(kPause, &D::OnPause), ZelOnClicked(kContinue, &D::OnContinue),
         ZelOnClicked(kIdcTestStartStop, &D::OnStartStop),
-        ZelOnClicked(kIdcTestHelp, &D::OnHelpButton), ZelOnClicked(kFilters, &D::OnFilters),
+        ZelOnClicked(kFilters, &D::OnFilters),
         ZelOnRange(ZelNotify::Clicked, kCmdEditScope, kCmdSaveScope, &D::OnScopeCommand)}});
   return &map;
 }
@@ -473,8 +473,6 @@ void CTuningTestDlg::OnViewMode() {
   UpdateData(1);
   UpdateData(0);
 }
-
-void CTuningTestDlg::OnHelpButton() { ShowHelpTopic(kind_.help_context); }
 
 void CTuningTestDlg::OnTune() {
   if (!TuneController(m_Setup, kind_.loop)) return;

@@ -305,7 +305,6 @@ class CTuningTestDlg : public CMyTestDlg {
   void OnSavePlots();
   void OnSaveVector();
   void OnExportText();
-  void OnHelpButton();
   void OnScopeCommand(int command);
   void OnJtChanged(const std::string& name);
   void OnRatioChanged(const std::string& name);
