@@ -177,8 +177,8 @@ int OnlineView::TakeScopePoints(const CZel_ScopeLogger& scope, CGraphWindow& gra
     if ((i + 1) % ring == 0) {
       ++wraps;
       CloseSweep();
+      // The points are in place already: new ranges repaint the graph.
       graph.DoZoomOut();
-      graph.RefreshGraph();
     }
   }
   return wraps;
