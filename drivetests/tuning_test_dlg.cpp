@@ -99,6 +99,7 @@ CTuningTestDlg::CTuningTestDlg(CZel_Setup& setup, const TuningTestKind& kind, CZ
   if (std::atoi(setup.GetOptionNoError("hasOscilloscope").c_str()) != 0)
     scope_ = std::make_unique<CZel_ScopeLogger>(setup, &coff_);
   BindParameters();
+  change_handlers_ = ChangeHandlers();
   m_nPhaseCount = QuietInt(kind_.online_plot) == 1 ? 2 : 3;
 }
 
@@ -408,18 +409,23 @@ void CTuningTestDlg::OnReferenceTypeChanged(const std::string&) {
   ApplyScopeTrigger(*scope_, TriggerSettings());
 }
 
-void CTuningTestDlg::OnChangedParameterValue(const std::string& name) {
+// The handlers by name; the profile's names are the test's own.
+std::vector<ZelNameHandler<CTuningTestDlg>> CTuningTestDlg::ChangeHandlers() const {
+  using D = CTuningTestDlg;
   const ProfileNames& n = kind_.profile;
-  if (zel::NamesEqual(name, kind_.multi_cycle)) OnMultiCycleChanged(name);
-  else if (zel::NamesEqual(name, "Jt")) OnJtChanged(name);
-  else if (zel::NamesEqual(name, "Jload_over_J")) OnRatioChanged(name);
-  else if (zel::NamesEqual(name, n.final_value)) OnFinalValueChanged(name);
-  else if (zel::NamesEqual(name, "TestLimitCurrent")) OnLimitCurrentChanged(name);
-  else if (zel::NamesEqual(name, n.hold) || zel::NamesEqual(name, n.end) ||
-           zel::NamesEqual(name, n.first_ramp) || zel::NamesEqual(name, n.second_ramp))
-    OnTimingChanged(name);
-  else
-    OnGainChanged(name);
+  return {{kind_.multi_cycle, &D::OnMultiCycleChanged},
+          {"Jt", &D::OnJtChanged},
+          {"Jload_over_J", &D::OnRatioChanged},
+          {n.final_value, &D::OnFinalValueChanged},
+          {"TestLimitCurrent", &D::OnLimitCurrentChanged},
+          {n.hold, &D::OnTimingChanged},
+          {n.end, &D::OnTimingChanged},
+          {n.first_ramp, &D::OnTimingChanged},
+          {n.second_ramp, &D::OnTimingChanged}};
+}
+
+void CTuningTestDlg::OnChangedParameterValue(const std::string& name) {
+  if (!ZelDispatchByName<CTuningTestDlg>(*this, change_handlers_, name)) OnGainChanged(name);
   CMyTestDlg::OnChangedParameterValue(name);
 }
 

@@ -315,6 +315,7 @@ class CTuningTestDlg : public CMyTestDlg {
   void OnMultiCycleChanged(const std::string& name);
   void OnGainChanged(const std::string& name);
   void WriteGainThrough(const std::string& name);
+  std::vector<ZelNameHandler<CTuningTestDlg>> ChangeHandlers() const;
   bool MotorInertiaKnown() const;
 
   const TuningTestKind& kind_;
@@ -334,6 +335,7 @@ class CTuningTestDlg : public CMyTestDlg {
   int faulty_segment_ = -1;
   int predicted_channel_ = 0;
   TuningRunFigures figures_;
+  std::vector<ZelNameHandler<CTuningTestDlg>> change_handlers_;
 };
 
 class CTestSpeedTuning : public CTuningTestDlg {

@@ -352,3 +352,27 @@ TEST_F(PositionTuning, TheStructureChoosesTheProgramTheLimitAndTheChannels) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SpeedTuning, ScopeScalesTheUserChoseAreKeptInTheOptionOnOkAndClearedWhenNot) {
+  CTestSpeedTuning& d = Build();
+  d.ModalInit();
+  ASSERT_TRUE(d.OnChannelScaleChange(1, 1));
+  EXPECT_TRUE(d.HasCustomScopeSettings());
+  d.UserClick(kIdOk);
+  const std::string saved = setup_->GetOptionNoError("SpeedTuningOscSettings");
+  EXPECT_THAT(saved, HasSubstr("Speed_Reference"));
+
+  dlg_.reset();
+  CTestSpeedTuning& again = Build();
+  again.ModalInit();
+  EXPECT_TRUE(again.HasCustomScopeSettings());
+  EXPECT_EQ(again.OnChannelScaleChange(9, 1), 0);  // no such channel
+  again.OnCommand(kCmdDefaultScope, ZelNotify::Clicked);
+  EXPECT_FALSE(again.HasCustomScopeSettings());
+  again.UserClick(kIdOk);
+  EXPECT_EQ(setup_->GetOptionNoError("SpeedTuningOscSettings"), "");
+}
+
+}  // namespace
