@@ -376,3 +376,32 @@ TEST_F(SpeedTuning, ScopeScalesTheUserChoseAreKeptInTheOptionOnOkAndClearedWhenN
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SpeedTuning, AGainChangedDuringARepeatingRunShowsInTheFiguresOfTheNextCycles) {
+  Set("OnlinePlotS", 1);
+  Set("MultiCycleS", 1);
+  auto until_cycles = [this](std::size_t n) {
+    return [this, n](CTestSpeedTuning& d) {
+      const double end = ui_.NowMs() + 20000.0;
+      while (d.m_bTestRunning && d.GetFigures().cycles.size() < n && ui_.NowMs() < end)
+        ui_.Advance(20.0);
+    };
+  };
+  Run({Start(), until_cycles(2),
+       [](CTestSpeedTuning& d) {
+         ASSERT_TRUE(d.UserEdit(kKpEdit, "1550"));
+         ASSERT_TRUE(d.UserEdit(kKiEdit, "39"));
+       },
+       until_cycles(4),
+       Click(kIdcTestStartStop), UntilRunEnds()});
+  ASSERT_EQ(dlg_->m_nTestResult, 1) << dlg_->m_strError;
+  const auto& cycles = dlg_->GetFigures().cycles;
+  ASSERT_GE(cycles.size(), 4u);
+  // Half the gains from cycle 3 on: those cycles track worse and overshoot more.
+  EXPECT_GT(cycles[3].rms_error, 1.2 * cycles[1].rms_error);
+  EXPECT_GT(cycles[3].overshoot_percent, cycles[1].overshoot_percent + 3.0);
+}
+
+}  // namespace
