@@ -19,11 +19,8 @@ namespace dcservo {
 
 namespace {
 
-constexpr unsigned kRunTimer = 1;
+// With the scope, frames are taken every millisecond.
 constexpr unsigned kStreamPeriod_ms = 1;
-constexpr unsigned kWatchPeriod_ms = 20;
-constexpr int kPhaseProgramRuns = 2;
-constexpr int kPhaseUpload = 3;
 constexpr int kLivePoints = 500;
 
 constexpr const char* kLowInertiaText =
@@ -690,7 +687,7 @@ void CTuningTestDlg::BeginTest() {
   }
   if (multi_) SetInfoText(kTuningStatusTexts[kStatusRunningUntilStop]);
   else ShowPhaseText();
-  const unsigned period = online_ && scope_ ? kStreamPeriod_ms : kWatchPeriod_ms;
+  const unsigned period = online_ && scope_ ? kStreamPeriod_ms : kRunTimerPeriod_ms;
   if (!SetTimer(kRunTimer, period)) {
     m_strError = CZel_Comm::GetLastErrorText();
     TestFailed(1);
@@ -766,7 +763,7 @@ void CTuningTestDlg::WatchMultipleCycles() {
     return;
   }
   if (!DriveAndFlagPass(false)) m_bStopRequested = 1;
-  SetTimer(kRunTimer, kWatchPeriod_ms);
+  SetTimer(kRunTimer, kRunTimerPeriod_ms);
 }
 
 void CTuningTestDlg::FinishOnline() {
@@ -841,7 +838,7 @@ void CTuningTestDlg::ShowLiveValues() {
     }
   }
   if (!DriveAndFlagPass(true)) return;
-  SetTimer(kRunTimer, kWatchPeriod_ms);
+  SetTimer(kRunTimer, kRunTimerPeriod_ms);
 }
 
 int CTuningTestDlg::OnUnsolicitedMessage(const std::uint8_t* message, std::size_t bytes) {
