@@ -220,6 +220,8 @@ void CTuningTestDlg::SetUpScopeLogger() {
 }
 
 void CTuningTestDlg::AttachOnlineGraph() {
+  // The graph lets go of the old document before a new one replaces it.
+  online_graph_.Detach();
   std::vector<std::string> names, units;
   if (scope_) {
     for (int c = 1; c <= scope_->GetChannelCount(); ++c) names.push_back(scope_->GetChannelName(c));
@@ -241,7 +243,6 @@ void CTuningTestDlg::AttachOnlineGraph() {
       filter->AddCurve(names[static_cast<std::size_t>(c.channel - 1)], 0, c.channel, c.axis, 2,
                        RGB16(c.colour));
   }
-  online_graph_.Detach();
   online_graph_.SubclassDlgItem(kOnlineGraph, this, filter);
   online_graph_.SetTitle(kind_.caption);
 }
