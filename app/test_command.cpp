@@ -10,6 +10,7 @@
 #include "app/command.h"
 #include "app/drive_conditions.h"
 #include "app/simulated_drive_session.h"
+#include "app/test_tuning_command.h"
 #include "derive/pipelines.h"
 #include "dialogs/dialog_names.h"
 #include "drivetests/my_test_dlg.h"
@@ -87,9 +88,20 @@ class TestCommand : public Command {
       sub->add_option("--out", out_, "Save the setup here as OK would");
       sub->footer(ConditionsHelp());
     }
+    // The tuning tests run a reference profile, cycles and an on-line view: options of their own.
+    for (std::size_t i = 0; i < std::size(kTuningKinds); ++i) {
+      tuning_subs_[i] = cmd.add_subcommand(
+          kTuningKinds[i], std::string("The ") + kTuningKinds[i] +
+                               " controller tuning test on its reference profile");
+      tuning_options_[i].AddTo(*tuning_subs_[i]);
+      tuning_subs_[i]->footer(ConditionsHelp(false));
+    }
   }
 
   int Execute(const CLI::App&) override {
+    for (std::size_t i = 0; i < std::size(kTuningKinds); ++i) {
+      if (*tuning_subs_[i]) return RunTuningTest(kTuningKinds[i], *tuning_subs_[i], tuning_options_[i]);
+    }
     for (const Sub& sub : subs_) {
       if (*sub.app) return Run(sub);
     }
@@ -102,6 +114,9 @@ class TestCommand : public Command {
     const TestRow* row;
     SetupArgs args;
   };
+  static constexpr const char* kTuningKinds[] = {"speed", "position"};
+  TuningTestOptions tuning_options_[2];
+  CLI::App* tuning_subs_[2] = {};
 
   int Run(const Sub& sub) {
     const TestRow& row = *sub.row;

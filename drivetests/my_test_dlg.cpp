@@ -14,13 +14,6 @@ namespace dcservo {
 
 namespace {
 
-constexpr unsigned kRunTimer = 1;
-constexpr unsigned kRunTimerPeriod_ms = 20;
-
-// The phases the timer acts on: the program runs on the drive, then its log is uploaded.
-constexpr int kPhaseProgramRuns = 2;
-constexpr int kPhaseUpload = 3;
-
 // In the order in which they are looked at: the first set bit decides.
 struct DriveCondition {
   unsigned bit;

@@ -21,6 +21,13 @@ class CZel_SingleAxisLogger;
 
 namespace dcservo {
 
+// Window timer 1 watches a run every 20 ms, in the phases the program runs on the drive and
+// its log is uploaded.
+inline constexpr unsigned kRunTimer = 1;
+inline constexpr unsigned kRunTimerPeriod_ms = 20;
+inline constexpr int kPhaseProgramRuns = 2;
+inline constexpr int kPhaseUpload = 3;
+
 // A test-program variable that holds this has no result yet.
 inline constexpr double kUnsetValue = 1.2345e100;
 
