@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "host/zel_coff.h"
 #include "host/zel_errors.h"
@@ -41,6 +42,12 @@ const char* DriveErrorText(unsigned mer_bits) {
     if (mer_bits & c.bit) return c.text;
   }
   return "";
+}
+
+std::string FormatValue(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
 }
 
 CMyTestDlg::CMyTestDlg(CZel_Setup& setup, unsigned template_id, int flags, CZel_Dialog* parent)
@@ -85,15 +92,36 @@ int CMyTestDlg::CheckTestFlag(int failTest) {
   return 0;
 }
 
-double CMyTestDlg::InternalInt16(const char* name) const {
-  const CZel_Parameter* p = m_Setup.FindParameter(name);
+namespace {
+
+// Truncated towards zero and kept within the variable's bits, as the program holds it.
+double InternalTruncated(CZel_Setup& setup, const char* name, double lo, double hi) {
+  const CZel_Parameter* p = setup.FindParameter(name);
   if (!p) return 0.0;
   const double internal =
-      p->GetValueInBaseUnit() / ScaleFactor(m_Setup, p->GetUnitName(), name) -
-      ScaleOffset(m_Setup, p->GetUnitName());
-  // Truncated towards zero, then kept in the 16 bits, as the program's variable holds it.
-  const double truncated = std::trunc(std::clamp(internal, -32768.0, 32767.0));
+      p->GetValueInBaseUnit() / ScaleFactor(setup, p->GetUnitName(), name) -
+      ScaleOffset(setup, p->GetUnitName());
+  const double truncated = std::trunc(std::clamp(internal, lo, hi));
   return std::isfinite(truncated) ? truncated : 0.0;
+}
+
+}  // namespace
+
+double CMyTestDlg::InternalInt16(const char* name) const {
+  return InternalTruncated(m_Setup, name, -32768.0, 32767.0);
+}
+
+double CMyTestDlg::InternalInt32(const char* name) const {
+  return InternalTruncated(m_Setup, name, -2147483648.0, 2147483647.0);
+}
+
+int CMyTestDlg::AskToKeepDetectedValue(const char* label, const std::string& old_text,
+                                       const std::string& new_text) {
+  const std::string text =
+      "A different value than specified has been detected for the following parameter(s):"
+      "\r\n\r\n" + std::string(label) + ":\tOld = " + old_text + "\tNew = " + new_text +
+      "\r\n\r\nDo you want to save the new value(s)? (Recommended)";
+  return MessageBox(text, {}, kMbYesNoCancel | kMbIconQuestion);
 }
 
 void CMyTestDlg::DescribeRun(TestRunReport& report) const {
@@ -101,8 +129,8 @@ void CMyTestDlg::DescribeRun(TestRunReport& report) const {
 }
 
 void CMyTestDlg::ShowPhaseText() {
-  if (m_nPhase >= 0 && m_nPhase < static_cast<int>(std::size(kTuningStatusTexts)))
-    SetInfoText(kTuningStatusTexts[m_nPhase]);
+  const std::span<const char* const> texts = StatusTexts();
+  if (m_nPhase >= 0 && m_nPhase < static_cast<int>(texts.size())) SetInfoText(texts[m_nPhase]);
 }
 
 int CMyTestDlg::StartRun(std::span<const TestInput> inputs) {
@@ -176,7 +204,11 @@ void CMyTestDlg::WatchProgram() {
     return;
   }
   if (!CheckRunEnded()) return;
-  if (!run_.logger || !run_.logger->BeginUploadData()) {
+  if (!run_.logger) {  // nothing logged: the results are the program's variables
+    OnProgramEnded();
+    return;
+  }
+  if (!run_.logger->BeginUploadData()) {
     m_strError = msc_pszErrInternal;
     TestFailed(1);
     return;

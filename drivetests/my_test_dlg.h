@@ -54,6 +54,9 @@ inline constexpr const char* kTuningStatusTexts[] = {
 // The text CheckDriveErrors gives for a set of MER bits; empty when none of them is known.
 const char* DriveErrorText(unsigned mer_bits);
 
+// The value as printf's `format` (one conversion of a double) writes it.
+std::string FormatValue(const char* format, double value);
+
 // A value that a run writes into its program before it starts.
 struct TestInput {
   const char* name;
@@ -61,13 +64,14 @@ struct TestInput {
 };
 
 // What a run gives a script: the last run's inputs, the gains it ran with (scaled and chip
-// values by name), its step figures when the test measures a step, and its warnings.
+// values by name), what it measured or detected (base units, by name), its step figures
+// when the test measures a step, and its warnings.
 struct TestRunReport {
   struct Value {
     std::string name;
     double value;
   };
-  std::vector<Value> inputs, gains;
+  std::vector<Value> inputs, gains, results;
   std::optional<StepFigures> measured, predicted;
   std::vector<std::string> warnings;
 };
@@ -97,7 +101,7 @@ class CMyTestDlg : public CZel_TestDlg {
 
  protected:
   // What a run of this test works with: its program, the logger whose points are uploaded
-  // after the run (null for a test without), the plot they go into and the drive conditions
+  // after the run (null for a test that reads its results from the program), the plot they go into and the drive conditions
   // that end the run.
   struct RunTools {
     const char* program = nullptr;
@@ -113,14 +117,24 @@ class CMyTestDlg : public CZel_TestDlg {
   // program launched and timer 1 armed. 0 when the run did not start (it has failed then).
   int StartRun(std::span<const TestInput> inputs);
   // A parameter in the drive's internal unit, through the plug-in's scale, truncated to the
-  // signed 16 bits of a program variable.
+  // signed 16 or 32 bits of a program variable.
   double InternalInt16(const char* name) const;
+  double InternalInt32(const char* name) const;
   // The status text at the phase's index.
   void ShowPhaseText();
+  // The status texts by phase; the tuning tests' by default.
+  virtual std::span<const char* const> StatusTexts() const { return kTuningStatusTexts; }
   // Window timer 1 of a single run whose results are uploaded afterwards.
   void OnTimer(unsigned id) override;
   // The checks when the program has ended, before the upload.
   virtual bool CheckRunEnded();
+  // A run without a logger (nothing to upload): the program has ended and passed the
+  // checks; read its results here and give the verdict.
+  virtual void OnProgramEnded() { TestSucceeded(1); }
+  // The closing question of a test that detected a value different from the setup's: Yes
+  // keeps it, No restores, Cancel goes back to the dialog.
+  int AskToKeepDetectedValue(const char* label, const std::string& old_text,
+                             const std::string& new_text);
   // The checks once every point has been uploaded; none by default.
   virtual bool CheckAfterUpload() { return true; }
   // Every point is in the plot and the run is about to succeed: evaluate it here.
