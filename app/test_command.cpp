@@ -45,6 +45,12 @@ constexpr TestRow kTests[] = {
      false, true, 60.0},
     {"inertia", dcservo::dialog_names::kInertiaTest,
      "Total inertia at the motor shaft (Total inertia test)", false, true, 60.0},
+    {"encoder", dcservo::dialog_names::kEncoderTest,
+     "Encoder signals while the shaft is turned by hand, until Stop (Encoder Connections Test)",
+     false, false, 2.0},
+    {"analogue", dcservo::dialog_names::kAnalogueTest,
+     "Analogue reference input and the command it means, until Stop (Analogue Reference Test)",
+     false, false, 2.0},
 };
 
 constexpr double kTick_ms = 20.0;

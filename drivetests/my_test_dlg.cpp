@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "host/zel_coff.h"
+#include "host/zel_comm.h"
 #include "host/zel_errors.h"
 #include "host/zel_graph.h"
 #include "host/zel_logger.h"
@@ -177,6 +178,32 @@ void CMyTestDlg::OnTimer(unsigned id) {
       TestFailed(1);
       CZel_TestDlg::OnTimer(id);
   }
+}
+
+bool CMyTestDlg::TickOfRunningProgram(unsigned id) {
+  if (id != kRunTimer || !m_bTestRunning) return false;
+  KillTimer(kRunTimer);
+  if (m_nPhase == 1) m_nPhase = kPhaseProgramRuns;
+  if (m_nPhase == kPhaseProgramRuns) return true;
+  TestFailed(1);
+  return false;
+}
+
+CZel_Variable* CMyTestDlg::ReadLiveVariable(const char* name) {
+  CZel_Variable* v = nullptr;
+  {
+    ZelQuietErrors quiet;  // a setup without it is the internal failure below
+    v = m_Setup.FindVariable(name, 0);
+  }
+  if (!v) {
+    m_strError = msc_pszErrInternal;
+  } else if (!v->ReadFromChip()) {
+    m_strError = CZel_Comm::GetLastErrorText();
+  } else {
+    return v;
+  }
+  TestFailed(1);
+  return nullptr;
 }
 
 bool CMyTestDlg::CheckRunEnded() {

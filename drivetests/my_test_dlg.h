@@ -126,6 +126,14 @@ class CMyTestDlg : public CZel_TestDlg {
   virtual std::span<const char* const> StatusTexts() const { return kTuningStatusTexts; }
   // Window timer 1 of a single run whose results are uploaded afterwards.
   void OnTimer(unsigned id) override;
+  // For a test with a timer of its own: true when this is a tick of a run whose program
+  // runs on the drive (timer 1 is killed then; the test re-arms it with RestartRunTimer).
+  // A tick of a run in any other phase fails the run.
+  bool TickOfRunningProgram(unsigned id);
+  void RestartRunTimer();
+  // A live variable read from the drive; null with the reason in m_strError (the run has
+  // failed then): internal for a setup without it, the drive's text for a failed read.
+  CZel_Variable* ReadLiveVariable(const char* name);
   // The checks when the program has ended, before the upload.
   virtual bool CheckRunEnded();
   // A run without a logger (nothing to upload): the program has ended and passed the
@@ -147,7 +155,6 @@ class CMyTestDlg : public CZel_TestDlg {
   void UploadResults();
   // Dispatches what is pending for the user interface; false when the run was abandoned.
   bool KeepDialogLive();
-  void RestartRunTimer();
 
   RunTools run_;
   std::vector<TestInput> last_inputs_;

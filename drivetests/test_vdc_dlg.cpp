@@ -50,21 +50,8 @@ void CTestVdcDetection::BeginTest() {
 bool CTestVdcDetection::CheckRunEnded() { return CheckDriveErrors(1, kCheckShortCircuit); }
 
 void CTestVdcDetection::OnProgramEnded() {
-  CZel_Variable* u2 = nullptr;
-  {
-    ZelQuietErrors quiet;  // a drive without it is the internal failure below
-    u2 = m_Setup.FindVariable("var_u2", 0);
-  }
-  if (!u2) {
-    m_strError = msc_pszErrInternal;
-    TestFailed(1);
-    return;
-  }
-  if (!u2->ReadFromChip()) {
-    m_strError = CZel_Comm::GetLastErrorText();
-    TestFailed(1);
-    return;
-  }
+  CZel_Variable* u2 = ReadLiveVariable("var_u2");
+  if (!u2) return;
   m_Setup.SetParameterValueInBaseUnit("Vdc",
                                       u2->GetValueInBaseUnit() / MeasuredVoltageScale(m_Setup));
   RefreshParameterControls("Vdc");

@@ -85,6 +85,32 @@ TEST(TestCommand, DetectedValuesAreSavedOnlyWhenAccepted) {
   }
 }
 
+struct WatchCase {
+  const char* args;
+  int exit_code;
+  const char* result;
+  double value, tolerance;
+};
+
+// The tests that run until Stop: --act turns the shaft or moves the potentiometer, --until
+// presses Stop.
+TEST(TestCommand, WatchingTestsRunUntilStopWithTheActionsOfTheRun) {
+  const WatchCase cases[] = {
+      // Two radians of a 500-line encoder.
+      {"encoder --act turn=2@0.3", 0, "APOS", 2.0 * 2000.0 / (2.0 * M_PI), 1.0},
+      {"encoder --act turn=2@0.3 --fault encoder_swapped", 0, "APOS", -2.0 * 2000.0 / (2.0 * M_PI), 1.0},
+      {"encoder --act turn=2@0.3 --fault encoder_b_missing", 1, "pulses_seen", 0.0, 0.0},
+      {"encoder --act turn=2@3 --until 1", 1, "pulses_seen", 0.0, 0.0},
+      {"analogue --act pot=2.5@0.2 --until 1", 0, "voltage", 2.5, 0.02},
+  };
+  for (const WatchCase& c : cases) {
+    const auto r = RunDcservo(std::string("test ") + c.args + " --json");
+    ASSERT_EQ(r.exit_code, c.exit_code) << c.args << "\n" << r.err;
+    const auto json = nlohmann::json::parse(r.out);
+    EXPECT_NEAR(json["results"][c.result].get<double>(), c.value, c.tolerance) << c.args;
+  }
+}
+
 struct FailureCase {
   const char* args;
   int exit_code;

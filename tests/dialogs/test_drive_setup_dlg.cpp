@@ -250,7 +250,7 @@ TEST_F(DriveSetupOpeners, ButtonsWithoutTheirDialogStayDisabled) {
   Open();
   EXPECT_TRUE(Enabled(kAdvanced));
   EXPECT_THAT(State(kAdvanced).tooltip, IsEmpty());
-  for (int id : {kDetect, kSpeedTune, kPositionTune, kMotorSetup, kDriveInfo}) {
+  for (int id : {kSpeedTune, kPositionTune, kMotorSetup, kDriveInfo}) {
     EXPECT_FALSE(Enabled(id)) << id;
     EXPECT_EQ(State(id).tooltip, kNotBuiltTooltip) << id;
   }

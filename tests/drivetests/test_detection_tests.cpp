@@ -12,6 +12,7 @@
 #include "sim/simulated_drive.h"
 #include "tests/support/fake_drive.h"
 #include "tests/support/test_run.h"
+#include "tests/support/test_runs.h"
 #include "units/scales.h"
 #include "units/timing.h"
 
@@ -19,39 +20,10 @@ namespace {
 
 using namespace dcservo;
 using testing_support::FakeDrive;
+using testing_support::FakeDriveRun;
+using testing_support::SimulatedRun;
 using ::testing::EndsWith;
 using ::testing::StartsWith;
-
-template <class D>
-class FakeDriveRun : public testing_support::TestRunHarness<D> {
- protected:
-  using Base = testing_support::TestRunHarness<D>;
-  using Step = typename Base::Step;
-  FakeDriveRun(const char* program, std::vector<ZelProgramVariable> variables)
-      : Base([=](CZel_Setup&) { return FakeDrive::For(program, variables); }),
-        drive_(static_cast<FakeDrive*>(CZel_Comm::GetLink())) {}
-  Step Drive(std::function<void(FakeDrive&)> change) {
-    return [this, change](D&) { change(*drive_); };
-  }
-  // Start, the program starts, and it ends with these results.
-  std::vector<typename Base::RunStep> RunEndingWith(std::function<void(FakeDrive&)> results) {
-    return {Base::Click(kIdcTestStartStop), Drive([](FakeDrive& f) { f.Started(); }),
-            Base::Wait(40), Drive([results](FakeDrive& f) {
-              f.Ended(1.0);
-              results(f);
-            }),
-            Base::Wait(20)};
-  }
-  double Get(const char* name) const { return this->setup_->GetParameterValueInBaseUnit(name); }
-  void Set(const char* name, double value) { this->setup_->SetParameterValueInBaseUnit(name, value); }
-  template <class... S>
-  static std::vector<typename Base::RunStep> Then(std::vector<typename Base::RunStep> steps,
-                                                  S... more) {
-    (steps.push_back(more), ...);
-    return steps;
-  }
-  FakeDrive* drive_;
-};
 
 // ---- supply voltage --------------------------------------------------------------------------
 
@@ -126,11 +98,12 @@ TEST_F(VdcTest, TheClosingQuestionKeepsRestoresOrStays) {
     EXPECT_EQ(Run(steps, kStepsClose), c.result);
     EXPECT_NEAR(Get("Vdc"), c.kept, 1e-6);
     ASSERT_EQ(ui_.Messages().size(), boxes + (c.answer ? 1 : 0));
-    if (c.answer)
+    if (c.answer) {
       EXPECT_EQ(ui_.Messages().back().text,
                 "A different value than specified has been detected for the following "
                 "parameter(s):\r\n\r\nPower supply:\tOld = 48\tNew = 50\r\n\r\nDo you want to "
                 "save the new value(s)? (Recommended)");
+    }
   }
   dlg_.reset();
   Set("Vdc", 48.0);
@@ -142,28 +115,6 @@ TEST_F(VdcTest, TheClosingQuestionKeepsRestoresOrStays) {
 }
 
 // ---- on the simulated drive --------------------------------------------------------------------
-
-template <class D>
-class SimulatedRun : public testing_support::TestRunHarness<D> {
- protected:
-  SimulatedRun()
-      : testing_support::TestRunHarness<D>(
-            [](CZel_Setup& setup) { return dcsim::MakeSimulatedDrive(setup); }),
-        drive_(std::static_pointer_cast<dcsim::SimulatedDrive>(CZel_Comm::GetSharedLink())) {}
-  void Fault(const char* name, double value) {
-    std::string error;
-    ASSERT_TRUE(drive_->Inject(name, value, error)) << error;
-  }
-  double Get(const char* name) const { return this->setup_->GetParameterValueInBaseUnit(name); }
-  // Start, and the run until its verdict, which must be a success.
-  int RunToSuccess() {
-    return this->Run({this->Click(kIdcTestStartStop), this->UntilRunEnds(),
-                      this->Check([](D& d) { EXPECT_EQ(d.m_nTestResult, 1) << d.m_strError; }),
-                      this->Close(), this->Answer(kIdYes)},
-                     this->kStepsClose);
-  }
-  std::shared_ptr<dcsim::SimulatedDrive> drive_;
-};
 
 using VdcOnSimulatedDrive = SimulatedRun<CTestVdcDetection>;
 
@@ -306,11 +257,12 @@ TEST_F(InertiaTest, TheClosingQuestionKeepsRestoresOrStays) {
     EXPECT_EQ(Run(steps, kStepsClose), c.result);
     EXPECT_NEAR(Get("Jt"), c.kept, 1e-9);
     ASSERT_EQ(ui_.Messages().size(), boxes + (c.answer ? 1 : 0));
-    if (c.answer)
+    if (c.answer) {
       EXPECT_EQ(ui_.Messages().back().text,
                 "A different value than specified has been detected for the following "
                 "parameter(s):\r\n\r\nTotal inertia:\tOld = 0.001\tNew = 0.002\r\n\r\nDo you "
                 "want to save the new value(s)? (Recommended)");
+    }
   }
   dlg_.reset();
   Set("Jt", 0.001);
