@@ -35,7 +35,7 @@ ZelDialogTemplate BuildTestFrame(unsigned template_id, const char* caption,
   b.Add(id + kPurposeText, K::Label, f.purpose, id + kPurposeBox, {0, 0}, kStyleWide);
   if (f.own_boxes) f.own_boxes(b, id + kColumn);
   b.Box(id + kProcedureBox, "Test procedure", id + kColumn);
-  b.Add(id + kProcedureText, K::Text, f.procedure, id + kProcedureBox, {0, 0},
+  b.Add(id + kProcedureText, K::Text, f.procedure, id + kProcedureBox, {0, 0, 2, 1},
         kStyleReadOnly | kStyleWide);
   b.Box(id + kStatusBox, "Test status", id + kColumn);
   b.Add(kIdcTestStatus, K::Edit, "", id + kStatusBox, {0, 0, 1, 3}, kStyleReadOnly | kStyleWide);

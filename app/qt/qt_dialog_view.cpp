@@ -19,6 +19,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "app/qt/qt_bar_graph.h"
+#include "app/qt/qt_encoder_diagram.h"
 #include "app/qt/qt_graph_view.h"
 #include "host/zel_graph.h"
 
@@ -190,6 +192,8 @@ QWidget* QtDialogView::Create(const ZelControlDef& def) {
     case ZelControlKind::Label: {
       auto* label = new QLabel(Shown(def.caption), parent);
       label->setWordWrap(wide || def.caption.size() > 60);
+      // A wrapped label gets the height of its lines only with a width to wrap at.
+      if (wide) label->setMinimumWidth(360);
       return label;
     }
     case ZelControlKind::Edit: {
@@ -254,6 +258,8 @@ QWidget* QtDialogView::Create(const ZelControlDef& def) {
       if (def.id > 0) graphs_[def.id] = graph;
       return graph;
     }
+    case ZelControlKind::EncoderDiagram: return new QtEncoderDiagram(parent);
+    case ZelControlKind::BarGraph: return new QtBarGraph(parent);
     case ZelControlKind::Group: break;
   }
   return new QWidget(parent);
@@ -438,6 +444,12 @@ void QtDialogView::Sync(int id) {
         picture->setPixmap(image);
       break;
     }
+    case ZelControlKind::EncoderDiagram:
+      static_cast<QtEncoderDiagram*>(w)->SetState(s.indicator);
+      break;
+    case ZelControlKind::BarGraph:
+      static_cast<QtBarGraph*>(w)->SetState(s.indicator);
+      break;
     default: break;
   }
   w->setVisible(s.shown);
