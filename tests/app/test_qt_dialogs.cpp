@@ -478,7 +478,7 @@ TEST(QtDialogs, DriveSetupOnScreenStoresATypedGainAsTheChipHoldsIt) {
     Find<QRadioButton>(view, dcservo::kModeTorque)->click();
     EXPECT_EQ(setup->GetParameterValueInBaseUnit("ControlMode"), 2.0);
     EXPECT_FALSE(Find<QLineEdit>(view, dcservo::kKpSEdit)->isEnabled());
-    EXPECT_FALSE(Find<QPushButton>(view, dcservo::kDetect)->isEnabled());  // no test dialog yet
+    EXPECT_FALSE(Find<QPushButton>(view, dcservo::kSpeedTune)->isEnabled());
 
     EXPECT_LE(view.width(), 1280);
     EXPECT_LE(view.height(), 800);
