@@ -116,13 +116,33 @@ double CMyTestDlg::InternalInt32(const char* name) const {
   return InternalTruncated(m_Setup, name, -2147483648.0, 2147483647.0);
 }
 
-int CMyTestDlg::AskToKeepDetectedValue(const char* label, const std::string& old_text,
-                                       const std::string& new_text) {
-  const std::string text =
+void CMyTestDlg::CloseOfferingToKeep(const char* label, const char* parameter,
+                                     const char* format, double old_value, double new_value) {
+  const std::string old_text = FormatValue(format, old_value);
+  const std::string new_text = FormatValue(format, new_value);
+  if (old_text == new_text || m_nTestResult != 1) {
+    CMyTestDlg::OnCancel();
+    return;
+  }
+  const std::string question =
       "A different value than specified has been detected for the following parameter(s):"
       "\r\n\r\n" + std::string(label) + ":\tOld = " + old_text + "\tNew = " + new_text +
       "\r\n\r\nDo you want to save the new value(s)? (Recommended)";
-  return MessageBox(text, {}, kMbYesNoCancel | kMbIconQuestion);
+  switch (MessageBox(question, {}, kMbYesNoCancel | kMbIconQuestion)) {
+    case kIdYes: EndDialog(kIdOk); break;
+    case kIdNo:
+      // Not kept means not kept: the setup gets its old value back.
+      m_Setup.SetParameterValueInBaseUnit(parameter, old_value);
+      CMyTestDlg::OnCancel();
+      break;
+    default: break;  // back to the dialog, the new value still shown
+  }
+}
+
+void CMyTestDlg::LoadProgram(CZel_CoffFormat& coff, const char* program) {
+  coff.SetPathName(GetOutPathName(program));
+  ZelQuietErrors quiet;
+  coff.ReadCoff();
 }
 
 void CMyTestDlg::DescribeRun(TestRunReport& report) const {

@@ -139,10 +139,14 @@ class CMyTestDlg : public CZel_TestDlg {
   // A run without a logger (nothing to upload): the program has ended and passed the
   // checks; read its results here and give the verdict.
   virtual void OnProgramEnded() { TestSucceeded(1); }
-  // The closing question of a test that detected a value different from the setup's: Yes
-  // keeps it, No restores, Cancel goes back to the dialog.
-  int AskToKeepDetectedValue(const char* label, const std::string& old_text,
-                             const std::string& new_text);
+  // "Close" of a test that detects a value and stores it in `parameter` after a successful
+  // run: when the value's text under `format` differs from the old one's, ask whether to
+  // keep it. Yes ends the dialog with OK; No sets the parameter back and cancels; Cancel
+  // stays in the dialog. Without a new value to ask about, the dialog is cancelled.
+  void CloseOfferingToKeep(const char* label, const char* parameter, const char* format,
+                           double old_value, double new_value);
+  // Loads the compiled program for a run; without a drive it loads when the run starts.
+  void LoadProgram(CZel_CoffFormat& coff, const char* program);
   // The checks once every point has been uploaded; none by default.
   virtual bool CheckAfterUpload() { return true; }
   // Every point is in the plot and the run is about to succeed: evaluate it here.

@@ -4,7 +4,6 @@
 
 #include "dialogs/dialog_names.h"
 #include "host/zel_dialog_registry.h"
-#include "host/zel_errors.h"
 #include "units/scales.h"
 #include "units/timing.h"
 
@@ -69,11 +68,7 @@ int CTotalInertiaTest::OnInitDialog() {
   CMyTestDlg::OnInitDialog();
   ClearResult();
   old_inertia_ = new_inertia_ = QuietValue("Jt");
-  m_Coff.SetPathName(GetOutPathName(kInertiaTestProgram));
-  {
-    ZelQuietErrors quiet;  // without a drive the program loads when a run starts
-    m_Coff.ReadCoff();
-  }
+  LoadProgram(m_Coff, kInertiaTestProgram);
   SetRunTools({kInertiaTestProgram, &m_Coff, nullptr, nullptr, kCheckAllConditions});
   return 0;
 }
@@ -123,20 +118,7 @@ void CTotalInertiaTest::OnProgramEnded() {
 }
 
 void CTotalInertiaTest::OnCancel() {
-  const std::string old_text = FormatValue("%g", old_inertia_);
-  const std::string new_text = FormatValue("%g", new_inertia_);
-  if (old_text == new_text || m_nTestResult != 1) {
-    CMyTestDlg::OnCancel();
-    return;
-  }
-  switch (AskToKeepDetectedValue("Total inertia", old_text, new_text)) {
-    case kIdYes: EndDialog(kIdOk); break;
-    case kIdNo:
-      m_Setup.SetParameterValueInBaseUnit("Jt", old_inertia_);
-      EndDialog(kIdCancel);
-      break;
-    default: break;  // back to the dialog, the new value still shown
-  }
+  CloseOfferingToKeep("Total inertia", "Jt", "%g", old_inertia_, new_inertia_);
 }
 
 void CTotalInertiaTest::OnOK() {

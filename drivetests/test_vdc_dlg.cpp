@@ -1,9 +1,7 @@
 #include "drivetests/test_vdc_dlg.h"
 
 #include "dialogs/dialog_names.h"
-#include "host/zel_comm.h"
 #include "host/zel_dialog_registry.h"
-#include "host/zel_errors.h"
 #include "units/scales.h"
 
 namespace dcservo {
@@ -30,11 +28,7 @@ std::span<const char* const> CTestVdcDetection::StatusTexts() const { return kSt
 
 int CTestVdcDetection::OnInitDialog() {
   CMyTestDlg::OnInitDialog();
-  m_Coff.SetPathName(GetOutPathName(kVdcTestProgram));
-  {
-    ZelQuietErrors quiet;  // without a drive the program loads when a run starts
-    m_Coff.ReadCoff();
-  }
+  LoadProgram(m_Coff, kVdcTestProgram);
   SetRunTools({kVdcTestProgram, &m_Coff, nullptr, nullptr, kCheckShortCircuit});
   return 1;
 }
@@ -59,21 +53,8 @@ void CTestVdcDetection::OnProgramEnded() {
 }
 
 void CTestVdcDetection::OnCancel() {
-  const std::string old_text = FormatValue("%G", old_vdc_);
-  const std::string new_text = FormatValue("%G", m_Setup.GetParameterValueInBaseUnit("Vdc"));
-  if (old_text == new_text || m_nTestResult != 1) {
-    CMyTestDlg::OnCancel();
-    return;
-  }
-  switch (AskToKeepDetectedValue("Power supply", old_text, new_text)) {
-    case kIdYes: EndDialog(kIdOk); break;
-    case kIdNo:
-      // Not kept means not kept: the setup gets its voltage back.
-      m_Setup.SetParameterValueInBaseUnit("Vdc", old_vdc_);
-      CMyTestDlg::OnCancel();
-      break;
-    default: break;  // back to the dialog
-  }
+  CloseOfferingToKeep("Power supply", "Vdc", "%G", old_vdc_,
+                      m_Setup.GetParameterValueInBaseUnit("Vdc"));
 }
 
 void CTestVdcDetection::DescribeRun(TestRunReport& report) const {

@@ -121,7 +121,9 @@ TEST_F(EncoderOnSimulatedDrive, AMissingChannelFailsAndSwappedChannelsCountBackw
          Check([&c](CTestEncoderConnections& d) {
            EXPECT_EQ(d.m_nTestResult, c.result) << d.m_strError;
            const int counter = std::stoi(d.GetChildText(kEncCounter));
-           if (c.result == 1) EXPECT_EQ(counter < 0, c.backwards) << counter;
+           if (c.result == 1) {
+             EXPECT_EQ(counter < 0, c.backwards) << counter;
+           }
          })});
     if (*c.fault) Fault(c.fault, 0.0);
   }
