@@ -101,7 +101,7 @@ class TestCommand : public Command {
           ->check(CLI::PositiveNumber);
       if (row.asks_to_keep) {
         CLI::Option* accept =
-            sub->add_flag("--accept", accept_, "Answer Yes to the closing question: keep the value");
+            sub->add_flag("--accept", accept_, "Answer Yes to the closing question: keep it");
         sub->add_flag("--reject", reject_, "Answer No to the closing question (the default)")
             ->excludes(accept);
       }

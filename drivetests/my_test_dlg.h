@@ -101,8 +101,8 @@ class CMyTestDlg : public CZel_TestDlg {
 
  protected:
   // What a run of this test works with: its program, the logger whose points are uploaded
-  // after the run (null for a test that reads its results from the program), the plot they go into and the drive conditions
-  // that end the run.
+  // after the run (null for a test that reads its results from the program), the plot they
+  // go into and the drive conditions that end the run.
   struct RunTools {
     const char* program = nullptr;
     CZel_CoffFormat* coff = nullptr;

@@ -98,7 +98,8 @@ TEST(TestCommand, WatchingTestsRunUntilStopWithTheActionsOfTheRun) {
   const WatchCase cases[] = {
       // Two radians of a 500-line encoder.
       {"encoder --act turn=2@0.3", 0, "APOS", 2.0 * 2000.0 / (2.0 * M_PI), 1.0},
-      {"encoder --act turn=2@0.3 --fault encoder_swapped", 0, "APOS", -2.0 * 2000.0 / (2.0 * M_PI), 1.0},
+      {"encoder --act turn=2@0.3 --fault encoder_swapped", 0, "APOS",
+       -2.0 * 2000.0 / (2.0 * M_PI), 1.0},
       {"encoder --act turn=2@0.3 --fault encoder_b_missing", 1, "pulses_seen", 0.0, 0.0},
       {"encoder --act turn=2@3 --until 1", 1, "pulses_seen", 0.0, 0.0},
       {"analogue --act pot=2.5@0.2 --until 1", 0, "voltage", 2.5, 0.02},

@@ -14,9 +14,9 @@
 namespace testing_support {
 
 template <class D>
-class FakeDriveRun : public testing_support::TestRunHarness<D> {
+class FakeDriveRun : public TestRunHarness<D> {
  protected:
-  using Base = testing_support::TestRunHarness<D>;
+  using Base = TestRunHarness<D>;
   using Step = typename Base::Step;
   FakeDriveRun(const char* program, std::vector<ZelProgramVariable> variables)
       : Base([=](CZel_Setup&) { return FakeDrive::For(program, variables); }),
@@ -34,7 +34,9 @@ class FakeDriveRun : public testing_support::TestRunHarness<D> {
             Base::Wait(20)};
   }
   double Get(const char* name) const { return this->setup_->GetParameterValueInBaseUnit(name); }
-  void Set(const char* name, double value) { this->setup_->SetParameterValueInBaseUnit(name, value); }
+  void Set(const char* name, double value) {
+    this->setup_->SetParameterValueInBaseUnit(name, value);
+  }
   template <class... S>
   static std::vector<typename Base::RunStep> Then(std::vector<typename Base::RunStep> steps,
                                                   S... more) {
@@ -45,10 +47,10 @@ class FakeDriveRun : public testing_support::TestRunHarness<D> {
 };
 
 template <class D>
-class SimulatedRun : public testing_support::TestRunHarness<D> {
+class SimulatedRun : public TestRunHarness<D> {
  protected:
   SimulatedRun()
-      : testing_support::TestRunHarness<D>(
+      : TestRunHarness<D>(
             [](CZel_Setup& setup) { return dcsim::MakeSimulatedDrive(setup); }),
         drive_(std::static_pointer_cast<dcsim::SimulatedDrive>(CZel_Comm::GetSharedLink())) {}
   void Fault(const char* name, double value) {
