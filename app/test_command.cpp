@@ -32,16 +32,31 @@ struct TestRow {
   const char* description;
   // The drive's shaft is blocked, as the notice before the test asks the user to.
   bool blocked_shaft;
+  // Closing asks whether to keep the value that the test detected.
+  bool asks_to_keep;
+  // Drive time after which Stop is pressed, by default.
+  double until_s;
 };
 
 constexpr TestRow kTests[] = {
     {"current", dcservo::dialog_names::kCurrentTest,
-     "Current controller step with the shaft blocked (Current Controller Tuning Test)", true},
+     "Current controller step with the shaft blocked (Current Controller Tuning Test)", true,
+     false, 60.0},
+    {"vdc", dcservo::dialog_names::kVdcTest, "Supply voltage detection (VDC Detection Test)",
+     false, true, 60.0},
+    {"inertia", dcservo::dialog_names::kInertiaTest,
+     "Total inertia at the motor shaft (Total inertia test)", false, true, 60.0},
+    {"encoder", dcservo::dialog_names::kEncoderTest,
+     "Encoder signals while the shaft is turned by hand, until Stop (Encoder Connections Test)",
+     false, false, 2.0},
+    {"analogue", dcservo::dialog_names::kAnalogueTest,
+     "Analogue reference input and the command it means, until Stop (Analogue Reference Test)",
+     false, false, 2.0},
 };
 
-// A run that has not ended after this much drive time is stopped.
-constexpr double kRunLimit_ms = 60000.0;
 constexpr double kTick_ms = 20.0;
+// After Stop, the drive time a test may take for its verdict.
+constexpr double kStopGrace_ms = 200.0;
 
 ordered_json FiguresJson(const std::optional<StepFigures>& f) {
   if (!f) return nullptr;
@@ -81,6 +96,16 @@ class TestCommand : public Command {
       sub->add_flag("--tune", tune_, "Press Tune before Start");
       sub->add_option("--fault", faults_, "Fault NAME or NAME=VALUE from the start")
           ->allow_extra_args(false);
+      sub->add_option("--act", acts_, "Action NAME=VALUE@SECONDS during the run")
+          ->allow_extra_args(false);
+      sub->add_option("--until", until_s_, "Press Stop after this many seconds of drive time")
+          ->check(CLI::PositiveNumber);
+      if (row.asks_to_keep) {
+        CLI::Option* accept =
+            sub->add_flag("--accept", accept_, "Answer Yes to the closing question: keep it");
+        sub->add_flag("--reject", reject_, "Answer No to the closing question (the default)")
+            ->excludes(accept);
+      }
       sub->add_option("--png", png_, "Write the plot as PNG");
       sub->add_option("--svg", svg_, "Write the plot as SVG");
       sub->add_option("--csv", csv_, "Write the plotted data as CSV");
@@ -142,6 +167,12 @@ class TestCommand : public Command {
       if (!simulated.Drive().Inject(f.name, f.value, error))
         throw CommandError(kExitBadInput, error);
     }
+    for (const std::string& a : acts_) {
+      const NameValue act = ParseCondition(a, true);
+      std::string error;
+      if (!simulated.Drive().Schedule(act.time, act.name, act.value, error))
+        throw CommandError(kExitBadInput, error);
+    }
 
     std::unique_ptr<CZel_Dialog> dialog = ZelCreateDialog(row.dialog, setup);
     auto* test = dynamic_cast<CMyTestDlg*>(dialog.get());
@@ -149,35 +180,45 @@ class TestCommand : public Command {
 
     std::string refusal;
     bool written = true;
-    ui.Then([&](CZel_Dialog&) { RunTest(*test, ui, refusal); });
+    ui.Then([&](CZel_Dialog&) { RunTest(*test, row, ui, refusal); });
     ui.Then([&](CZel_Dialog&) {
-      if (refusal.empty() && test->m_nTestResult == 1) written = WriteFiles(*test);
-      if (!out_.empty() && refusal.empty() && test->m_nTestResult == 1 && written)
-        test->UserClick(kIdOk);
-      else
+      const bool succeeded = refusal.empty() && test->m_nTestResult == 1;
+      if (succeeded) written = WriteFiles(*test);
+      if (row.asks_to_keep) {
+        // The answer goes first in line: closing asks at once when the value has changed.
+        ui.ThenAnswer(accept_ && written ? kIdYes : kIdNo);
         test->UserClose();
+      } else if (!out_.empty() && succeeded && written) {
+        test->UserClick(kIdOk);
+      } else {
+        test->UserClose();
+      }
     });
     const int result = test->DoModal();
     if (!refusal.empty()) throw CommandError(kExitBadInput, refusal);
+    // An answer left unused: the value had not changed, so there was nothing to ask.
+    const bool asked = row.asks_to_keep && !ui.HasPendingSteps();
+    const bool succeeded = test->m_nTestResult == 1 && written;
+    const bool kept = succeeded && (result == kIdOk || (accept_ && row.asks_to_keep && !asked));
 
     TestRunReport report;
     test->DescribeRun(report);
-    const bool succeeded = test->m_nTestResult == 1 && written;
-    Print(*test, report);
+    Print(*test, report, kept);
     if (!succeeded) {
       std::fprintf(stderr, "dcservo: %s\n",
                    test->m_strError.empty() ? "the test did not end" : test->m_strError.c_str());
       return kExitFailed;
     }
-    if (result == kIdOk) {
+    if (kept && !out_.empty()) {
       session.Save(out_);
       if (!json_) std::printf("saved %s\n", out_.c_str());
     }
     return 0;
   }
 
-  // The "Test" page, Tune when asked, Start, and the run until its verdict.
-  void RunTest(CMyTestDlg& test, ZelHeadlessBackend& ui, std::string& refusal) {
+  // The "Test" page, Tune when asked, Start, and the run until its verdict or until Stop.
+  void RunTest(CMyTestDlg& test, const TestRow& row, ZelHeadlessBackend& ui,
+               std::string& refusal) {
     const std::size_t boxes = ui.Messages().size();
     const int tab = test.GetTestTabControl();
     if (tab && !test.UserSelect(tab, kTestPage)) refusal = test.LastRefusal();
@@ -189,13 +230,23 @@ class TestCommand : public Command {
       refusal = test.LastRefusal();
       return;
     }
+    const std::size_t boxes_before_start = ui.Messages().size();
     if (!test.UserClick(kIdcTestStartStop)) {
       refusal = test.LastRefusal();
       return;
     }
-    const double end = ui.NowMs() + kRunLimit_ms;
+    // A test that refuses to start says why in a message of its own.
+    if (!test.m_bTestRunning && test.m_strError.empty() &&
+        ui.Messages().size() > boxes_before_start) {
+      refusal = ui.Messages().back().text;
+      return;
+    }
+    const double end = ui.NowMs() + 1000.0 * (until_s_ > 0.0 ? until_s_ : row.until_s);
     while (test.m_bTestRunning && ui.NowMs() < end) ui.Advance(kTick_ms);
-    if (test.m_bTestRunning) test.UserClick(kIdcTestStartStop);
+    if (!test.m_bTestRunning) return;
+    test.UserClick(kIdcTestStartStop);
+    const double grace = ui.NowMs() + kStopGrace_ms;
+    while (test.m_bTestRunning && ui.NowMs() < grace) ui.Advance(kTick_ms);
   }
 
   bool WriteFiles(CMyTestDlg& test) {
@@ -222,7 +273,7 @@ class TestCommand : public Command {
     return ok;
   }
 
-  void Print(const CMyTestDlg& test, const TestRunReport& report) {
+  void Print(const CMyTestDlg& test, const TestRunReport& report, bool kept) {
     const bool succeeded = test.m_nTestResult == 1;
     if (json_) {
       ordered_json out;
@@ -230,16 +281,19 @@ class TestCommand : public Command {
       out["failure"] = succeeded ? "" : test.m_strError;
       out["inputs"] = ValuesJson(report.inputs);
       out["gains"] = ValuesJson(report.gains);
+      out["results"] = ValuesJson(report.results);
+      out["kept"] = kept;
       out["figures"] = {{"measured", FiguresJson(report.measured)},
                         {"predicted", FiguresJson(report.predicted)}};
       out["warnings"] = report.warnings;
       out["files"] = files_;
-      if (!out_.empty() && succeeded) out["files"]["setup"] = out_;
+      if (!out_.empty() && kept) out["files"]["setup"] = out_;
       std::printf("%s\n", out.dump(2).c_str());
       return;
     }
     std::printf("%s\n", succeeded ? "Test successful" : "Test failed");
     for (const auto& g : report.gains) std::printf("%s=%.9g\n", g.name.c_str(), g.value);
+    for (const auto& r : report.results) std::printf("%s=%.9g\n", r.name.c_str(), r.value);
     PrintFigures("measured", report.measured);
     PrintFigures("predicted", report.predicted);
     for (const std::string& w : report.warnings) std::printf("warning: %s\n", w.c_str());
@@ -247,8 +301,9 @@ class TestCommand : public Command {
 
   std::deque<Sub> subs_;  // the options point into it
   std::string positional_setup_, png_, svg_, csv_, out_;
-  std::vector<std::string> faults_;
-  bool tune_ = false, json_ = false;
+  std::vector<std::string> faults_, acts_;
+  double until_s_ = 0.0;
+  bool tune_ = false, json_ = false, accept_ = false, reject_ = false;
   ordered_json files_ = ordered_json::object();
 };
 

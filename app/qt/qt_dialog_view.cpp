@@ -22,6 +22,8 @@
 #include <iterator>
 #include <utility>
 
+#include "app/qt/qt_bar_graph.h"
+#include "app/qt/qt_encoder_diagram.h"
 #include "app/qt/qt_graph_view.h"
 #include "host/zel_graph.h"
 
@@ -156,6 +158,8 @@ QWidget* CreateGroup(const ZelControlDef& def, QWidget* parent) {
 QWidget* CreateLabel(const ZelControlDef& def, QWidget* parent) {
   auto* label = new QLabel(Shown(def.caption), parent);
   label->setWordWrap(IsWide(def) || def.caption.size() > 60);
+  // A wrapped label gets the height of its lines only with a width to wrap at.
+  if (IsWide(def)) label->setMinimumWidth(360);
   return label;
 }
 void ShowLabel(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
@@ -351,6 +355,15 @@ void ConnectGraph(QWidget* w, QObject* context, int id, const UserAction& act) {
 
 // In the order of ZelControlKind. The group's state is shown by the view itself: its frame
 // follows what is shown inside it.
+QWidget* CreateEncoderDiagram(const ZelControlDef&, QWidget* parent) {
+  return new QtEncoderDiagram(parent);
+}
+QWidget* CreateBarGraph(const ZelControlDef&, QWidget* parent) { return new QtBarGraph(parent); }
+template <class W>
+void ShowIndicator(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
+  static_cast<W*>(w)->SetState(s.indicator);
+}
+
 constexpr KindRow kKinds[] = {
     {ZelControlKind::Group, CreateGroup, nullptr, nullptr},
     {ZelControlKind::Label, CreateLabel, nullptr, ShowLabel},
@@ -366,6 +379,8 @@ constexpr KindRow kKinds[] = {
     {ZelControlKind::Tab, CreateTab, ConnectTab, ShowTab},
     {ZelControlKind::Picture, CreatePicture, nullptr, ShowPicture},
     {ZelControlKind::Graph, CreateGraph, ConnectGraph, nullptr},
+    {ZelControlKind::EncoderDiagram, CreateEncoderDiagram, nullptr, ShowIndicator<QtEncoderDiagram>},
+    {ZelControlKind::BarGraph, CreateBarGraph, nullptr, ShowIndicator<QtBarGraph>},
 };
 
 constexpr bool KindsInOrder() {
@@ -374,7 +389,8 @@ constexpr bool KindsInOrder() {
   }
   return true;
 }
-static_assert(KindsInOrder() && std::size(kKinds) == static_cast<std::size_t>(ZelControlKind::Graph) + 1,
+static_assert(KindsInOrder() &&
+                  std::size(kKinds) == static_cast<std::size_t>(ZelControlKind::BarGraph) + 1,
               "one row per control kind, in the order of the enumeration");
 
 const KindRow& RowOf(ZelControlKind kind) { return kKinds[static_cast<std::size_t>(kind)]; }
