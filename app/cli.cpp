@@ -38,7 +38,7 @@ std::string ResolveSetup(const std::string& option, const std::string& positiona
 int RunCommandLine(int argc, char** argv) {
   CLI::App app{"dcservo: setup of DC servo drives"};
   app.require_subcommand(1);
-  app.set_version_flag("--version", "dcservo 0.1.0");
+  app.set_version_flag("--version", "dcservo " DCSERVO_VERSION);
 
   auto commands = MakeCommands();
   std::vector<CLI::App*> subcommands;

@@ -6,11 +6,9 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/install_layout.h"
 #include "host/zel_setup_file.h"
 
-#ifndef DCSERVO_RESOURCE_DIR
-#define DCSERVO_RESOURCE_DIR "resources"
-#endif
 
 namespace {
 
@@ -28,6 +26,28 @@ std::pair<std::string, std::string> SplitAssignment(const std::string& text) {
   return {Trim(text.substr(0, eq)), Trim(text.substr(eq + 1))};
 }
 
+// Setup files are UTF-8 JSON: an option that is not UTF-8 could not be saved.
+bool IsUtf8(const std::string& text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3
+                               : (c >> 3) == 0x1E ? 4 : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    unsigned code = length == 1 ? c : c & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = (code << 6) | (next & 0x3F);
+    }
+    // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8 either.
+    static constexpr unsigned kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kSmallest[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+      return false;
+    i += length;
+  }
+  return true;
+}
+
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code ec;
   return std::filesystem::equivalent(a, b, ec) && !ec;
@@ -36,9 +56,7 @@ bool SameFile(const std::string& a, const std::string& b) {
 }  // namespace
 
 std::string SetupSession::BundledSetupPath() {
-  if (const char* env = std::getenv("DCSERVO_RESOURCES"); env && *env)
-    return std::string(env) + "/setups/default.json";
-  return std::string(DCSERVO_RESOURCE_DIR) + "/setups/default.json";
+  return install_layout::ResourceDirectory() + "/setups/default.json";
 }
 
 SetupSession::SetupSession(const std::string& setup_path)
@@ -106,6 +124,8 @@ void SetupSession::Apply(const std::vector<Assignment>& assignments) {
   for (const Assignment& a : assignments) {
     if (a.kind == Assignment::Kind::Option) {
       const auto [name, text] = SplitAssignment(a.text);
+      if (!IsUtf8(name) || !IsUtf8(text))
+        throw CommandError(kExitBadInput, "option \"" + name + "\": not UTF-8 text");
       setup_->SetOption(name, text);
     } else {
       ApplyValue(a.text, a.kind == Assignment::Kind::Internal);
