@@ -10,9 +10,9 @@ build=${1:-build/release}
 
 shots=(
   "drive-setup          | edit"
+  "drive-setup-guide    | edit --script docs/screenshots/guide-step-3.json"
   "drive-setup-speed    | edit --script docs/screenshots/speed-mode.json"
   "drive-setup-supply   | edit --script docs/screenshots/supply-in-mv.json"
-  "drive-setup-tuned    | edit --set Kp_C_scl=0.9 --script docs/screenshots/protections.json"
 )
 
 if [ ! -x "$build/bin/dcservo" ]; then
