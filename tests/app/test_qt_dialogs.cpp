@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QRadioButton>
 #include <QSlider>
 #include <QTabBar>
@@ -493,8 +494,17 @@ TEST(QtDialogs, DriveSetupOnScreenStoresATypedGainAsTheChipHoldsIt) {
     EXPECT_FALSE(Find<QLineEdit>(view, dcservo::kKpSEdit)->isEnabled());
     EXPECT_FALSE(Find<QPushButton>(view, dcservo::kSpeedTune)->isEnabled());
 
-    EXPECT_LE(view.width(), 1280);
-    EXPECT_LE(view.height(), 800);
+    // With its frame the window fits a 1366 x 768 screen, and the dialog's own buttons stay
+    // in the window rather than in the scrolled content.
+    EXPECT_LE(view.width() + 16, 1366);
+    EXPECT_LE(view.height() + 40, 768);
+    for (int id : {kIdOk, kIdCancel, static_cast<int>(dcservo::kHelpButton)}) {
+      QPushButton* button = Find<QPushButton>(view, id);
+      EXPECT_TRUE(button->isVisible()) << id;
+      EXPECT_TRUE(view.rect().contains(QRect(button->mapTo(&view, QPoint(0, 0)), button->size())))
+          << id;
+      EXPECT_FALSE(view.findChild<QScrollArea*>()->isAncestorOf(button)) << id;
+    }
     ExpectNoOverlap(view);
     EXPECT_TRUE(view.grab().save(QString::fromStdString(shot), "PNG"));
     Find<QPushButton>(view, kIdOk)->click();
