@@ -13,6 +13,7 @@
 #include "host/zel_comm.h"
 #include "host/zel_file.h"
 #include "host/zel_logger.h"
+#include "host/zel_mer.h"
 #include "sim/simulated_drive.h"
 
 namespace {
@@ -207,7 +208,7 @@ class DriveCommand : public Command {
     std::printf("MER=%u\n", mer);
     if (mer != 0) {
       std::fprintf(stderr, "dcservo: the drive reports MER=0x%04X: %s\n", mer,
-                   dcsim::DescribeMer(mer).c_str());
+                   zel_mer::Describe(mer).c_str());
       if (!force_) {
         std::fprintf(stderr, "dcservo: the run ended on a protection%s\n",
                      logger ? "; the log was not written (--force writes it)" : "");

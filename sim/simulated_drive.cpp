@@ -116,31 +116,6 @@ constexpr double kRestSpeed_rad_s = 1e-3;
 
 const std::vector<ConditionInfo>& Conditions() { return kConditions; }
 
-std::string DescribeMer(unsigned mer) {
-  struct MerName {
-    unsigned bit;
-    const char* name;
-  };
-  static constexpr MerName kNames[] = {
-      {kMerShortCircuit, "short circuit protection"},
-      {kMerControlError, "control error protection"},
-      {kMerPositiveLimit, "positive limit switch"},
-      {kMerNegativeLimit, "negative limit switch"},
-      {kMerDisabled, "ENABLE input disabled"},
-  };
-  std::string out;
-  for (int n = 0; n < 16; ++n) {
-    const unsigned bit = 1u << n;
-    if (!(mer & bit)) continue;
-    std::string name = "bit " + std::to_string(n);
-    for (const MerName& m : kNames) {
-      if (m.bit == bit) name = m.name;
-    }
-    out += (out.empty() ? "" : ", ") + name;
-  }
-  return out;
-}
-
 const ConditionInfo* FindCondition(std::string_view name) {
   for (const ConditionInfo& c : kConditions) {
     if (zel::NamesEqual(c.name, name)) return &c;

@@ -30,10 +30,6 @@ inline constexpr unsigned kMerPositiveLimit = zel_mer::kPositiveLimit;
 inline constexpr unsigned kMerNegativeLimit = zel_mer::kNegativeLimit;
 inline constexpr unsigned kMerDisabled = zel_mer::kDisabled;
 
-// The names of the conditions set in MER, in bit order, joined by ", "; a bit that this
-// drive does not define shows as "bit N".
-std::string DescribeMer(unsigned mer);
-
 // A condition that can be injected by name: a fault from the start or an action at a time.
 struct ConditionInfo {
   const char* name;
