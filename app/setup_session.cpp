@@ -190,7 +190,10 @@ void SetupSession::ApplyValue(const std::string& text, bool internal) {
 // refused; so is a text that is not one of the option's values. An option that holds "0"
 // or "1" is a flag.
 void SetupSession::ApplyOption(const std::string& text) {
-  const auto [name, value] = SplitAssignment(text);
+  // Named copies, not a structured binding: lambdas below capture them.
+  const auto split = SplitAssignment(text);
+  const std::string& name = split.first;
+  const std::string& value = split.second;
   if (!IsUtf8(name) || !IsUtf8(value))
     throw CommandError(kExitBadInput, "option \"" + name + "\": not UTF-8 text");
   std::vector<std::string> values;
