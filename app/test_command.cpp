@@ -12,6 +12,7 @@
 #include "app/simulated_drive_session.h"
 #include "derive/pipelines.h"
 #include "dialogs/dialog_names.h"
+#include "drivetests/headless_test_run.h"
 #include "drivetests/my_test_dlg.h"
 #include "host/zel_comm.h"
 #include "host/zel_dialog_registry.h"
@@ -37,10 +38,6 @@ constexpr TestRow kTests[] = {
     {"current", dcservo::dialog_names::kCurrentTest,
      "Current controller step with the shaft blocked (Current Controller Tuning Test)", true},
 };
-
-// A run that has not ended after this much drive time is stopped.
-constexpr double kRunLimit_ms = 60000.0;
-constexpr double kTick_ms = 20.0;
 
 ordered_json FiguresJson(const std::optional<StepFigures>& f) {
   if (!f) return nullptr;
@@ -134,7 +131,7 @@ class TestCommand : public Command {
 
     std::string refusal;
     bool written = true;
-    ui.Then([&](CZel_Dialog&) { RunTest(*test, ui, refusal); });
+    ui.Then([&](CZel_Dialog&) { refusal = dcservo::RunTestHeadless(*test, ui, tune_); });
     ui.Then([&](CZel_Dialog&) {
       if (refusal.empty() && test->m_nTestResult == 1) written = WriteFiles(*test);
       if (!out_.empty() && refusal.empty() && test->m_nTestResult == 1 && written)
@@ -159,28 +156,6 @@ class TestCommand : public Command {
       if (!json_) std::printf("saved %s\n", out_.c_str());
     }
     return 0;
-  }
-
-  // The "Test" page, Tune when asked, Start, and the run until its verdict.
-  void RunTest(CMyTestDlg& test, ZelHeadlessBackend& ui, std::string& refusal) {
-    const std::size_t boxes = ui.Messages().size();
-    const int tab = test.GetTestTabControl();
-    if (tab && !test.UserSelect(tab, kTestPage)) refusal = test.LastRefusal();
-    if (tab && refusal.empty() && test.GetTabSelection(tab) != kTestPage)
-      refusal = ui.Messages().size() > boxes ? ui.Messages().back().text
-                                             : "the \"Test\" page did not open";
-    if (!refusal.empty()) return;
-    if (tune_ && test.GetTuneButton() && !test.UserClick(test.GetTuneButton())) {
-      refusal = test.LastRefusal();
-      return;
-    }
-    if (!test.UserClick(kIdcTestStartStop)) {
-      refusal = test.LastRefusal();
-      return;
-    }
-    const double end = ui.NowMs() + kRunLimit_ms;
-    while (test.m_bTestRunning && ui.NowMs() < end) ui.Advance(kTick_ms);
-    if (test.m_bTestRunning) test.UserClick(kIdcTestStartStop);
   }
 
   bool WriteFiles(CMyTestDlg& test) {

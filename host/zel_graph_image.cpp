@@ -392,8 +392,13 @@ std::string ZelWriteGraphPng(const CGraphWindow& g, const std::string& path) {
 }
 
 std::string ZelWriteGraphCsv(const CGraphWindow& g, const std::string& path) {
+  if (!g.GetDocument()) return path + ": the graph has no data; nothing was saved";
+  return ZelWriteFileAtomically(path, ZelGraphCsvText(g));
+}
+
+std::string ZelGraphCsvText(const CGraphWindow& g) {
   const CGraphDocument* doc = g.GetDocument();
-  if (!doc) return path + ": the graph has no data; nothing was saved";
+  if (!doc) return {};
   std::ostringstream s;
   for (int c = 0; c < doc->GetChannelCount(); ++c) {
     std::string head = doc->GetChannelName(c);
@@ -415,5 +420,5 @@ std::string ZelWriteGraphCsv(const CGraphWindow& g, const std::string& path) {
     }
     s << '\n';
   }
-  return ZelWriteFileAtomically(path, s.str());
+  return s.str();
 }

@@ -1,0 +1,90 @@
+#pragma once
+// Bringing a drive into service in one run: the tests that a commissioning engineer runs in
+// order, each through its own dialog on the headless user interface with the answers a
+// careful engineer gives (Tune where the test tunes, Start, accept what the test found), the
+// figures of each run checked against the targets, and the setup after each accepted step.
+// A step that fails ends the run; the setup then is the one from before that step.
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "drivetests/my_test_dlg.h"
+
+class CZel_Setup;
+class ZelHeadlessBackend;
+
+namespace dcservo {
+
+// The loops a step needs closed (bits); a step needing none runs in every control mode.
+enum CommissioningLoops : unsigned {
+  kLoopsAny = 0,
+  kLoopSpeed = 1,
+  kLoopPosition = 2,
+};
+
+struct CommissioningStep {
+  const char* word;    // as in `dcservo test WORD`
+  const char* dialog;  // its name in the dialog registry
+  const char* title;
+  unsigned loops;
+  bool blocked_shaft;  // as the test's notice asks for
+  bool tune;           // Tune before Start
+  const char* advice;  // what to check when it fails
+};
+
+// The steps in the order they run.
+std::span<const CommissioningStep> CommissioningSteps();
+// The steps that `setup`'s control mode needs, in order.
+std::vector<const CommissioningStep*> StepsFor(const CZel_Setup& setup);
+
+// A figure of a run held against its target.
+struct TargetCheck {
+  std::string figure;  // "rise time"
+  std::string target;  // "within 30 % of predicted 0.52 ms"
+  std::string measured;
+  bool met = false;
+};
+
+// Checks the step's figures against the targets of its row in the target table.
+std::vector<TargetCheck> CheckTargets(const CommissioningStep& step, const TestRunReport& run);
+// The target table as text lines, for a report.
+std::vector<std::string> TargetDescriptions();
+
+struct StepOutcome {
+  const CommissioningStep* step = nullptr;
+  bool succeeded = false;
+  std::string failure;  // the test's own text, or the target missed
+  TestRunReport run;
+  std::vector<TargetCheck> targets;
+  std::string svg;  // the plot of the run, measured and predicted
+  std::string csv;  // the logged run
+};
+
+struct ParameterChange {
+  std::string name, unit;
+  double before = 0.0, after = 0.0;  // in `unit`
+};
+
+struct CommissioningResult {
+  std::vector<const CommissioningStep*> planned;
+  std::vector<StepOutcome> steps;  // those that ran; the last failed when !succeeded
+  std::vector<ParameterChange> changes;
+  std::string setup_text;  // the setup after the last accepted step
+  bool succeeded = false;
+};
+
+struct CommissioningHooks {
+  // Before step `index` of `count` starts.
+  std::function<void(std::size_t index, std::size_t count, const CommissioningStep&)> progress;
+  // Before each step: the drive made ready for it (the shaft blocked or freed, ...).
+  std::function<void(const CommissioningStep&)> prepare;
+};
+
+// Runs the steps on the drive attached to the host, through the headless `ui`; `setup` holds
+// the accepted values afterwards (those of the last accepted step when a step failed).
+CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
+                                     const CommissioningHooks& hooks);
+
+}  // namespace dcservo
