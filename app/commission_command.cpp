@@ -3,7 +3,6 @@
 // report.json and the logged run of every step. `--compare` sets it beside an earlier one.
 
 #include <cstdio>
-#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "app/command.h"
@@ -11,7 +10,6 @@
 #include "app/simulated_drive_session.h"
 #include "drivetests/commissioning.h"
 #include "drivetests/commissioning_report.h"
-#include "host/zel_file.h"
 #include "host/zel_headless.h"
 
 namespace {
@@ -19,11 +17,6 @@ namespace {
 using dcservo::CommissioningResult;
 using dcservo::CommissioningStep;
 using nlohmann::ordered_json;
-
-constexpr char kSetupFile[] = "setup.json";
-constexpr char kHtmlFile[] = "report.html";
-constexpr char kJsonFile[] = "report.json";
-constexpr char kCompareFile[] = "compare.html";
 
 // A fault that comes on when a step starts: STEP:NAME[=VALUE].
 struct StepFault {
@@ -45,23 +38,6 @@ StepFault ParseStepFault(const std::string& text) {
 void Inject(dcsim::SimulatedDrive& drive, const std::string& name, double value) {
   std::string error;
   if (!drive.Inject(name, value, error)) throw CommandError(kExitBadInput, error);
-}
-
-void Write(const std::filesystem::path& path, const std::string& bytes) {
-  const std::string why = ZelWriteFileAtomically(path.string(), bytes);
-  if (!why.empty()) throw CommandError(kExitFailed, why);
-}
-
-ordered_json ReadReport(const std::filesystem::path& dir) {
-  const std::string path = (dir / kJsonFile).string();
-  std::string text;
-  const std::string error = ZelReadFileLimited(path, kZelMaxInputFileBytes, text);
-  if (!error.empty()) throw CommandError(kExitBadInput, error);
-  ordered_json report = ordered_json::parse(text, nullptr, false);
-  if (report.is_discarded() || !report.is_object() || !report["steps"].is_array() ||
-      !report["values"].is_object())
-    throw CommandError(kExitBadInput, path + ": not a commissioning report");
-  return report;
 }
 
 class CommissionCommand : public Command {
@@ -89,7 +65,12 @@ class CommissionCommand : public Command {
   int Execute(const CLI::App& cmd) override {
     std::vector<StepFault> step_faults;
     for (const std::string& f : step_faults_) step_faults.push_back(ParseStepFault(f));
-    const ordered_json earlier = compare_.empty() ? ordered_json() : ReadReport(compare_);
+    ordered_json earlier;
+    if (!compare_.empty()) {
+      std::string error;
+      earlier = dcservo::ReadCommissioningReport(compare_, error);
+      if (!error.empty()) throw CommandError(kExitBadInput, error);
+    }
 
     SetupSession session(ResolveSetup(args_.setup, positional_setup_));
     session.Apply(args_.InOrder(cmd));
@@ -122,37 +103,20 @@ class CommissionCommand : public Command {
  private:
   void WriteRecord(const CommissioningResult& result, const CZel_Setup& setup,
                    const std::string& source, const ordered_json& earlier) {
-    const std::filesystem::path dir(out_);
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    if (ec) throw CommandError(kExitFailed, out_ + ": " + ec.message());
-    dcservo::ReportFiles files{kSetupFile, {}, source};
-    std::vector<std::string> svgs;
-    for (const dcservo::StepOutcome& s : result.steps) {
-      std::string csv;
-      if (!s.csv.empty()) {
-        csv = std::string(s.step->word) + ".csv";
-        Write(dir / csv, s.csv);
-      }
-      files.csv.push_back(csv);
-      svgs.push_back(s.svg);
-    }
-    Write(dir / kSetupFile, result.setup_text);
-    const ordered_json report = dcservo::CommissioningReportJson(result, setup, files);
-    Write(dir / kJsonFile, report.dump(2) + "\n");
-    Write(dir / kHtmlFile, dcservo::CommissioningReportHtml(report, svgs));
-    if (!earlier.is_null()) {
-      Write(dir / kCompareFile, dcservo::ComparisonReportHtml(report, earlier));
-      std::printf("comparison: %s\n", (dir / kCompareFile).c_str());
-    }
+    dcservo::RecordPaths paths;
+    const std::string why =
+        dcservo::WriteCommissioningRecord(result, setup, out_, source, earlier, paths);
+    if (!why.empty()) throw CommandError(kExitFailed, why);
+    if (!paths.compare.empty()) std::printf("comparison: %s\n", paths.compare.c_str());
     if (!result.succeeded) {
       const dcservo::StepOutcome& failed = result.steps.back();
       std::fprintf(stderr, "dcservo: step \"%s\" failed: %s\n", failed.step->word,
                    failed.failure.c_str());
       std::fprintf(stderr, "dcservo: check %s\n", failed.step->advice);
     }
-    std::printf("%s\nreport: %s\n", result.succeeded ? "Commissioning succeeded" : "Commissioning failed",
-                (dir / kHtmlFile).c_str());
+    std::printf("%s\nreport: %s\n",
+                result.succeeded ? "Commissioning succeeded" : "Commissioning failed",
+                paths.html.c_str());
   }
 
   SetupArgs args_;

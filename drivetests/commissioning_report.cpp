@@ -2,9 +2,10 @@
 
 #include <cmath>
 #include <cstdio>
-#include <set>
+#include <filesystem>
 #include <sstream>
 
+#include "host/zel_file.h"
 #include "host/zel_setup.h"
 #include "host/zel_units.h"
 
@@ -13,6 +14,11 @@ namespace dcservo {
 namespace {
 
 using nlohmann::ordered_json;
+
+constexpr char kSetupFile[] = "setup.json";
+constexpr char kHtmlFile[] = "report.html";
+constexpr char kJsonFile[] = "report.json";
+constexpr char kCompareFile[] = "compare.html";
 
 // The drive's and the motor's values that every report shows.
 constexpr const char* kShownValues[] = {"Vdc", "In", "ImaxM", "K", "R", "L", "Jm", "Jt",
@@ -285,6 +291,55 @@ std::string ComparisonReportHtml(const ordered_json& now, const ordered_json& be
   }
   h << "</body></html>\n";
   return h.str();
+}
+
+std::string WriteCommissioningRecord(const CommissioningResult& result, const CZel_Setup& setup,
+                                     const std::string& dir_text, const std::string& source,
+                                     const ordered_json& earlier, RecordPaths& paths) {
+  const std::filesystem::path dir(dir_text);
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec) return dir_text + ": " + ec.message();
+  std::vector<std::pair<std::filesystem::path, std::string>> files;
+  ReportFiles names{kSetupFile, {}, source};
+  std::vector<std::string> svgs;
+  for (const StepOutcome& s : result.steps) {
+    std::string csv;
+    if (!s.csv.empty()) {
+      csv = std::string(s.step->word) + ".csv";
+      files.push_back({dir / csv, s.csv});
+    }
+    names.csv.push_back(csv);
+    svgs.push_back(s.svg);
+  }
+  files.push_back({dir / kSetupFile, result.setup_text});
+  const ordered_json report = CommissioningReportJson(result, setup, names);
+  files.push_back({dir / kJsonFile, report.dump(2) + "\n"});
+  paths.html = (dir / kHtmlFile).string();
+  files.push_back({paths.html, CommissioningReportHtml(report, svgs)});
+  if (!earlier.is_null()) {
+    paths.compare = (dir / kCompareFile).string();
+    files.push_back({paths.compare, ComparisonReportHtml(report, earlier)});
+  }
+  for (const auto& [path, bytes] : files) {
+    std::string why = ZelWriteFileAtomically(path.string(), bytes);
+    if (!why.empty()) return why;
+  }
+  return {};
+}
+
+ordered_json ReadCommissioningReport(const std::string& dir, std::string& error) {
+  const std::string path = (std::filesystem::path(dir) / kJsonFile).string();
+  std::string text;
+  error = ZelReadFileLimited(path, kZelMaxInputFileBytes, text);
+  if (!error.empty()) return {};
+  ordered_json report = ordered_json::parse(text, nullptr, false);
+  if (report.is_discarded() || !report.is_object() || !report["steps"].is_array() ||
+      !report["values"].is_object()) {
+    error = path + ": not a commissioning report";
+    return {};
+  }
+  return report;
 }
 
 }  // namespace dcservo

@@ -29,4 +29,16 @@ std::string CommissioningReportHtml(const nlohmann::ordered_json& report,
 std::string ComparisonReportHtml(const nlohmann::ordered_json& now,
                                  const nlohmann::ordered_json& before);
 
+// The record in `dir` (created if missing): setup.json, report.json, report.html, a CSV per
+// step that logged a run and, with `earlier` (a report.json), compare.html; every file
+// through the atomic writer. Empty on success, else why not.
+struct RecordPaths {
+  std::string html, compare;
+};
+std::string WriteCommissioningRecord(const CommissioningResult& result, const CZel_Setup& setup,
+                                     const std::string& dir, const std::string& source,
+                                     const nlohmann::ordered_json& earlier, RecordPaths& paths);
+// The report.json of an earlier record in `dir`; empty with `error` set when there is none.
+nlohmann::ordered_json ReadCommissioningReport(const std::string& dir, std::string& error);
+
 }  // namespace dcservo
