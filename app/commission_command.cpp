@@ -90,7 +90,6 @@ class CommissionCommand : public Command {
       std::fflush(stdout);
     };
     hooks.prepare = [&](const CommissioningStep& step) {
-      Inject(drive, "shaft_blocked", step.blocked_shaft ? 1.0 : 0.0);
       for (const StepFault& f : step_faults) {
         if (f.step == step.word) Inject(drive, f.fault.name, f.fault.value);
       }

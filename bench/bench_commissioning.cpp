@@ -6,6 +6,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/bench_setup.h"
+#include "dialogs/dialog_names.h"
 #include "drivetests/commissioning.h"
 #include "drivetests/commissioning_report.h"
 #include "host/zel_comm.h"
@@ -23,9 +24,10 @@ void CommissionBundledDrive(benchmark::State& state) {
     ZelScopedUiBackend installed(ui);
     CZel_Comm::SetClock([&ui] { return ui.NowMs() / 1000.0; });
     dcservo::CommissioningHooks hooks;
-    hooks.prepare = [&](const dcservo::CommissioningStep& step) {
+    hooks.confirm = [&](const char* notice) {
       std::string error;
-      drive->Inject("shaft_blocked", step.blocked_shaft ? 1.0 : 0.0, error);
+      drive->Inject("shaft_blocked", notice == dcservo::dialog_names::kBlockedShaftNotice, error);
+      return true;
     };
     const dcservo::CommissioningResult result = dcservo::RunCommissioning(*setup, ui, hooks);
     CZel_Comm::SetClock(nullptr);

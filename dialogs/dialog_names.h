@@ -24,5 +24,9 @@ inline constexpr char kAnalogueTest[] = "test-analogue";
 // blocks its shaft once the user has confirmed it, as the user would have.
 inline constexpr char kBlockedShaftNotice[] =
     "The test must be performed with motor shaft blocked.";
+// Its counterpart before a test that turns the motor, after one that needed it blocked; a
+// simulated drive frees its shaft once the user has confirmed it.
+inline constexpr char kFreeShaftNotice[] =
+    "The test turns the motor: free the motor shaft and make sure the axis can move.";
 
 }  // namespace dcservo::dialog_names

@@ -185,12 +185,29 @@ std::vector<std::string> TargetDescriptions() {
   return lines;
 }
 
+namespace {
+
+// The notice the step needs, or null when the shaft is already as it needs it.
+const char* ShaftNotice(const CommissioningStep& step, std::optional<bool>& blocked) {
+  if (blocked == step.blocked_shaft) return nullptr;
+  blocked = step.blocked_shaft;
+  return step.blocked_shaft ? names::kBlockedShaftNotice : names::kFreeShaftNotice;
+}
+
+bool Confirm(const CommissioningHooks& hooks, const char* notice) {
+  if (hooks.confirm) return hooks.confirm(notice);
+  return ZelMessageBox(notice, "Commissioning", kMbOkCancel | kMbIconInformation) == kIdOk;
+}
+
+}  // namespace
+
 CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
                                      const CommissioningHooks& hooks) {
   CommissioningResult result;
   result.planned = StepsFor(setup);
   const SetupSnapshot initial(setup);
   result.succeeded = true;
+  std::optional<bool> shaft_blocked;  // not known before the first notice
   for (std::size_t i = 0; i < result.planned.size(); ++i) {
     const CommissioningStep& step = *result.planned[i];
     if (hooks.progress) hooks.progress(i, result.planned.size(), step);
@@ -198,8 +215,13 @@ CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
     // What the drive setup does before it opens a test.
     ComputeChipParameters(setup);
     ComputeScaledParameters(setup);
-    if (hooks.prepare) hooks.prepare(step);
-    result.steps.push_back(RunStep(step, setup, ui));
+    const char* notice = ShaftNotice(step, shaft_blocked);
+    if (notice && !Confirm(hooks, notice)) {
+      result.steps.push_back({&step, false, "cancelled by the user", {}, {}, {}, {}});
+    } else {
+      if (hooks.prepare) hooks.prepare(step);
+      result.steps.push_back(RunStep(step, setup, ui));
+    }
     if (!result.steps.back().succeeded) {
       before.Restore(setup);
       result.succeeded = false;

@@ -78,11 +78,15 @@ struct CommissioningResult {
 struct CommissioningHooks {
   // Before step `index` of `count` starts.
   std::function<void(std::size_t index, std::size_t count, const CommissioningStep&)> progress;
-  // Before each step: the drive made ready for it (the shaft blocked or freed, ...).
+  // Before each step, once the shaft is as the step needs it.
   std::function<void(const CommissioningStep&)> prepare;
+  // Shows a notice that the user must confirm (blocking or freeing the shaft); false when
+  // the user declined. By default a message box of the installed user interface.
+  std::function<bool(const char* notice)> confirm;
 };
 
-// Runs the steps on the drive attached to the host, through the headless `ui`; `setup` holds
+// Runs the steps on the drive attached to the host, through the headless `ui`; before a step
+// that needs the shaft otherwise than the step before, the notice that asks for it is shown; `setup` holds
 // the accepted values afterwards (those of the last accepted step when a step failed).
 CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
                                      const CommissioningHooks& hooks);
