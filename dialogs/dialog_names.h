@@ -11,6 +11,7 @@ inline constexpr char kInertiaQuestion[] = "inertia-question";
 inline constexpr char kAdvanced[] = "advanced";
 inline constexpr char kExternalReference[] = "external-reference";
 inline constexpr char kDriveInfo[] = "drive-info";
+inline constexpr char kCommission[] = "commission";
 
 inline constexpr char kVdcTest[] = "test-vdc";
 inline constexpr char kCurrentTest[] = "test-current";

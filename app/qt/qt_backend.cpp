@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QEventLoop>
 #include <QFileDialog>
@@ -161,6 +162,10 @@ int QtUiBackend::MessageBox(const ZelMessageBoxRequest& request) {
 bool QtUiBackend::PumpMessages() {
   QCoreApplication::processEvents(QEventLoop::AllEvents);
   return true;
+}
+
+void QtUiBackend::OpenDocument(const std::string& path) {
+  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
 }
 
 void QtUiBackend::ShowHelp(const std::string& help_path, unsigned context) {
