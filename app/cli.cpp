@@ -96,7 +96,7 @@ std::string EscapedFailure(const CLI::App* app, const CLI::Error& e) {
 int RunCommandLine(int argc, char** argv) {
   CLI::App app{"dcservo: setup of DC servo drives"};
   app.require_subcommand(1);
-  app.set_version_flag("--version", "dcservo 0.1.0");
+  app.set_version_flag("--version", "dcservo " DCSERVO_VERSION);
 
   // The motor catalogue ships beside the bundled drive.
   ZelSetMotorCatalogueDirectory(SetupSession::ResourceDirectory() + "/motors");

@@ -1,10 +1,10 @@
 #include "app/plugin_loader.h"
 
 #include <dlfcn.h>
-#include <unistd.h>
 
-#include <climits>
 #include <cstdlib>
+
+#include "app/install_layout.h"
 
 namespace {
 
@@ -15,21 +15,11 @@ bool Resolve(void* handle, const char* symbol, Fn& out, std::string& error) {
   return out != nullptr;
 }
 
-std::string ExecutableFolder() {
-  char path[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return ".";
-  path[n] = '\0';
-  std::string s(path);
-  const auto slash = s.rfind('/');
-  return slash == std::string::npos ? "." : s.substr(0, slash);
-}
-
 }  // namespace
 
 std::string PluginModule::DefaultPath() {
   if (const char* env = std::getenv("DCSERVO_PLUGIN"); env && *env) return env;
-  return ExecutableFolder() + "/libdcservo_plugin.so";
+  return install_layout::PluginFolder() + "/libdcservo_plugin.so";
 }
 
 std::unique_ptr<PluginModule> PluginModule::Load(const std::string& path, std::string& error) {

@@ -10,12 +10,10 @@
 #include "app/coded_values.h"
 #include "derive/display_step.h"
 #include "host/zel_format.h"
+#include "app/install_layout.h"
 #include "host/zel_setup_file.h"
 #include "units/control_structure.h"
 
-#ifndef DCSERVO_RESOURCE_DIR
-#define DCSERVO_RESOURCE_DIR "resources"
-#endif
 
 namespace {
 
@@ -33,6 +31,28 @@ std::pair<std::string, std::string> SplitAssignment(const std::string& text) {
   return {Trim(text.substr(0, eq)), Trim(text.substr(eq + 1))};
 }
 
+// Setup files are UTF-8 JSON: an option that is not UTF-8 could not be saved.
+bool IsUtf8(const std::string& text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3
+                               : (c >> 3) == 0x1E ? 4 : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    unsigned code = length == 1 ? c : c & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = (code << 6) | (next & 0x3F);
+    }
+    // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8 either.
+    static constexpr unsigned kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kSmallest[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+      return false;
+    i += length;
+  }
+  return true;
+}
+
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code ec;
   return std::filesystem::equivalent(a, b, ec) && !ec;
@@ -42,7 +62,7 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 std::string SetupSession::ResourceDirectory() {
   if (const char* env = std::getenv("DCSERVO_RESOURCES"); env && *env) return env;
-  return DCSERVO_RESOURCE_DIR;
+  return install_layout::ResourceDirectory();
 }
 
 std::string SetupSession::BundledSetupPath() { return ResourceDirectory() + "/setups/default.json"; }
@@ -171,6 +191,8 @@ void SetupSession::ApplyValue(const std::string& text, bool internal) {
 // or "1" is a flag.
 void SetupSession::ApplyOption(const std::string& text) {
   const auto [name, value] = SplitAssignment(text);
+  if (!IsUtf8(name) || !IsUtf8(value))
+    throw CommandError(kExitBadInput, "option \"" + name + "\": not UTF-8 text");
   std::vector<std::string> values;
   const bool listed = dcservo::ControlStructureOptionValues(name, values);
   if (!listed && !setup_->HasOption(name)) {

@@ -10,6 +10,7 @@
 #include "app/command.h"
 #include "app/drive_conditions.h"
 #include "app/simulated_drive_session.h"
+#include "app/test_tuning_command.h"
 #include "derive/pipelines.h"
 #include "dialogs/dialog_names.h"
 #include "drivetests/headless_test_run.h"
@@ -32,11 +33,26 @@ struct TestRow {
   const char* description;
   // The drive's shaft is blocked, as the notice before the test asks the user to.
   bool blocked_shaft;
+  // Closing asks whether to keep the value that the test detected.
+  bool asks_to_keep;
+  // Drive time after which Stop is pressed, by default.
+  double until_s;
 };
 
 constexpr TestRow kTests[] = {
     {"current", dcservo::dialog_names::kCurrentTest,
-     "Current controller step with the shaft blocked (Current Controller Tuning Test)", true},
+     "Current controller step with the shaft blocked (Current Controller Tuning Test)", true,
+     false, 60.0},
+    {"vdc", dcservo::dialog_names::kVdcTest, "Supply voltage detection (VDC Detection Test)",
+     false, true, 60.0},
+    {"inertia", dcservo::dialog_names::kInertiaTest,
+     "Total inertia at the motor shaft (Total inertia test)", false, true, 60.0},
+    {"encoder", dcservo::dialog_names::kEncoderTest,
+     "Encoder signals while the shaft is turned by hand, until Stop (Encoder Connections Test)",
+     false, false, 2.0},
+    {"analogue", dcservo::dialog_names::kAnalogueTest,
+     "Analogue reference input and the command it means, until Stop (Analogue Reference Test)",
+     false, false, 2.0},
 };
 
 ordered_json FiguresJson(const std::optional<StepFigures>& f) {
@@ -77,6 +93,16 @@ class TestCommand : public Command {
       sub->add_flag("--tune", tune_, "Press Tune before Start");
       sub->add_option("--fault", faults_, "Fault NAME or NAME=VALUE from the start")
           ->allow_extra_args(false);
+      sub->add_option("--act", acts_, "Action NAME=VALUE@SECONDS during the run")
+          ->allow_extra_args(false);
+      sub->add_option("--until", until_s_, "Press Stop after this many seconds of drive time")
+          ->check(CLI::PositiveNumber);
+      if (row.asks_to_keep) {
+        CLI::Option* accept =
+            sub->add_flag("--accept", accept_, "Answer Yes to the closing question: keep it");
+        sub->add_flag("--reject", reject_, "Answer No to the closing question (the default)")
+            ->excludes(accept);
+      }
       sub->add_option("--png", png_, "Write the plot as PNG");
       sub->add_option("--svg", svg_, "Write the plot as SVG");
       sub->add_option("--csv", csv_, "Write the plotted data as CSV");
@@ -84,9 +110,20 @@ class TestCommand : public Command {
       sub->add_option("--out", out_, "Save the setup here as OK would");
       sub->footer(ConditionsHelp());
     }
+    // The tuning tests run a reference profile, cycles and an on-line view: options of their own.
+    for (std::size_t i = 0; i < std::size(kTuningKinds); ++i) {
+      tuning_subs_[i] = cmd.add_subcommand(
+          kTuningKinds[i], std::string("The ") + kTuningKinds[i] +
+                               " controller tuning test on its reference profile");
+      tuning_options_[i].AddTo(*tuning_subs_[i]);
+      tuning_subs_[i]->footer(ConditionsHelp(false));
+    }
   }
 
   int Execute(const CLI::App&) override {
+    for (std::size_t i = 0; i < std::size(kTuningKinds); ++i) {
+      if (*tuning_subs_[i]) return RunTuningTest(kTuningKinds[i], *tuning_subs_[i], tuning_options_[i]);
+    }
     for (const Sub& sub : subs_) {
       if (*sub.app) return Run(sub);
     }
@@ -99,6 +136,9 @@ class TestCommand : public Command {
     const TestRow* row;
     SetupArgs args;
   };
+  static constexpr const char* kTuningKinds[] = {"speed", "position"};
+  TuningTestOptions tuning_options_[2];
+  CLI::App* tuning_subs_[2] = {};
 
   int Run(const Sub& sub) {
     const TestRow& row = *sub.row;
@@ -124,6 +164,12 @@ class TestCommand : public Command {
       if (!simulated.Drive().Inject(f.name, f.value, error))
         throw CommandError(kExitBadInput, error);
     }
+    for (const std::string& a : acts_) {
+      const NameValue act = ParseCondition(a, true);
+      std::string error;
+      if (!simulated.Drive().Schedule(act.time, act.name, act.value, error))
+        throw CommandError(kExitBadInput, error);
+    }
 
     std::unique_ptr<CZel_Dialog> dialog = ZelCreateDialog(row.dialog, setup);
     auto* test = dynamic_cast<CMyTestDlg*>(dialog.get());
@@ -131,27 +177,39 @@ class TestCommand : public Command {
 
     std::string refusal;
     bool written = true;
-    ui.Then([&](CZel_Dialog&) { refusal = dcservo::RunTestHeadless(*test, ui, tune_); });
     ui.Then([&](CZel_Dialog&) {
-      if (refusal.empty() && test->m_nTestResult == 1) written = WriteFiles(*test);
-      if (!out_.empty() && refusal.empty() && test->m_nTestResult == 1 && written)
-        test->UserClick(kIdOk);
-      else
+      refusal =
+          dcservo::RunTestHeadless(*test, ui, tune_, until_s_ > 0.0 ? until_s_ : row.until_s);
+    });
+    ui.Then([&](CZel_Dialog&) {
+      const bool succeeded = refusal.empty() && test->m_nTestResult == 1;
+      if (succeeded) written = WriteFiles(*test);
+      if (row.asks_to_keep) {
+        // The answer goes first in line: closing asks at once when the value has changed.
+        ui.ThenAnswer(accept_ && written ? kIdYes : kIdNo);
         test->UserClose();
+      } else if (!out_.empty() && succeeded && written) {
+        test->UserClick(kIdOk);
+      } else {
+        test->UserClose();
+      }
     });
     const int result = test->DoModal();
     if (!refusal.empty()) throw CommandError(kExitBadInput, refusal);
+    // An answer left unused: the value had not changed, so there was nothing to ask.
+    const bool asked = row.asks_to_keep && !ui.HasPendingSteps();
+    const bool succeeded = test->m_nTestResult == 1 && written;
+    const bool kept = succeeded && (result == kIdOk || (accept_ && row.asks_to_keep && !asked));
 
     TestRunReport report;
     test->DescribeRun(report);
-    const bool succeeded = test->m_nTestResult == 1 && written;
-    Print(*test, report);
+    Print(*test, report, kept);
     if (!succeeded) {
       std::fprintf(stderr, "dcservo: %s\n",
                    test->m_strError.empty() ? "the test did not end" : test->m_strError.c_str());
       return kExitFailed;
     }
-    if (result == kIdOk) {
+    if (kept && !out_.empty()) {
       session.Save(out_);
       if (!json_) std::printf("saved %s\n", out_.c_str());
     }
@@ -182,7 +240,7 @@ class TestCommand : public Command {
     return ok;
   }
 
-  void Print(const CMyTestDlg& test, const TestRunReport& report) {
+  void Print(const CMyTestDlg& test, const TestRunReport& report, bool kept) {
     const bool succeeded = test.m_nTestResult == 1;
     if (json_) {
       ordered_json out;
@@ -190,16 +248,19 @@ class TestCommand : public Command {
       out["failure"] = succeeded ? "" : test.m_strError;
       out["inputs"] = ValuesJson(report.inputs);
       out["gains"] = ValuesJson(report.gains);
+      out["results"] = ValuesJson(report.results);
+      out["kept"] = kept;
       out["figures"] = {{"measured", FiguresJson(report.measured)},
                         {"predicted", FiguresJson(report.predicted)}};
       out["warnings"] = report.warnings;
       out["files"] = files_;
-      if (!out_.empty() && succeeded) out["files"]["setup"] = out_;
+      if (!out_.empty() && kept) out["files"]["setup"] = out_;
       std::printf("%s\n", out.dump(2).c_str());
       return;
     }
     std::printf("%s\n", succeeded ? "Test successful" : "Test failed");
     for (const auto& g : report.gains) std::printf("%s=%.9g\n", g.name.c_str(), g.value);
+    for (const auto& r : report.results) std::printf("%s=%.9g\n", r.name.c_str(), r.value);
     PrintFigures("measured", report.measured);
     PrintFigures("predicted", report.predicted);
     for (const std::string& w : report.warnings) std::printf("warning: %s\n", w.c_str());
@@ -207,8 +268,9 @@ class TestCommand : public Command {
 
   std::deque<Sub> subs_;  // the options point into it
   std::string positional_setup_, png_, svg_, csv_, out_;
-  std::vector<std::string> faults_;
-  bool tune_ = false, json_ = false;
+  std::vector<std::string> faults_, acts_;
+  double until_s_ = 0.0;
+  bool tune_ = false, json_ = false, accept_ = false, reject_ = false;
   ordered_json files_ = ordered_json::object();
 };
 

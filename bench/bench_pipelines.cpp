@@ -9,6 +9,7 @@
 #include "bench/bench_setup.h"
 #include "derive/compute_all.h"
 #include "derive/pipelines.h"
+#include "units/scales.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
 #pragma once
-// The bundled drive for the benches, with the plug-in's scales attached as a host does.
+// The bundled drive for the benchmarks, with the plug-in's scales attached as a host attaches
+// them; a benchmark without it cannot run, so a missing file ends the program.
 
 #include <cstdio>
 #include <cstdlib>

@@ -2,6 +2,13 @@
 // The names under which the plug-in's dialogs and tests are registered: the command line's
 // `--dialog` and `test` words, the dialog scripts' and every opener's.
 
+namespace dcservo {
+
+// The tooltip of a button whose dialog is not registered in this build.
+inline constexpr char kNotBuiltTooltip[] = "Not available: this build does not have it yet.";
+
+}  // namespace dcservo
+
 namespace dcservo::dialog_names {
 
 inline constexpr char kDriveSetup[] = "drive-setup";

@@ -6,12 +6,11 @@
 #include <span>
 #include <string>
 
+#include "dialogs/dialog_names.h"
 #include "host/zel_dialog_setup.h"
 
 namespace dcservo {
 
-// The tooltip of a button whose dialog or test this build does not have.
-inline constexpr char kNotBuiltTooltip[] = "Not available: this build does not have it yet.";
 
 // One row of the single-quantity recomputations: the chip steps run in this order, then the
 // changed parameter is derived back.

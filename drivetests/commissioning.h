@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "drivetests/my_test_dlg.h"
+#include "drivetests/tuning_figures.h"
 
 class CZel_Setup;
 class ZelHeadlessBackend;
@@ -31,6 +32,9 @@ struct CommissioningStep {
   unsigned loops;
   bool blocked_shaft;  // as the test's notice asks for
   bool tune;           // Tune before Start
+  // The test asks on closing whether to keep what it found (answered Yes); else OK keeps it.
+  bool asks_to_keep;
+  double limit_s;      // drive time after which a run still going is stopped
   const char* advice;  // what to check when it fails
 };
 
@@ -47,8 +51,18 @@ struct TargetCheck {
   bool met = false;
 };
 
+// What a tuning run tracked: its first cycle, measured and predicted.
+struct TrackingFigures {
+  std::string unit;
+  double quantum = 0.0;  // one step of the measurement
+  CycleFigures measured;
+  std::optional<CycleFigures> predicted;
+};
+
 // Checks the step's figures against the targets of its row in the target table.
-std::vector<TargetCheck> CheckTargets(const CommissioningStep& step, const TestRunReport& run);
+std::vector<TargetCheck> CheckTargets(const CommissioningStep& step, const CZel_Setup& setup,
+                                      const TestRunReport& run,
+                                      const std::optional<TrackingFigures>& tracking);
 // The target table as text lines, for a report.
 std::vector<std::string> TargetDescriptions();
 
@@ -57,6 +71,7 @@ struct StepOutcome {
   bool succeeded = false;
   std::string failure;  // the test's own text, or the target missed
   TestRunReport run;
+  std::optional<TrackingFigures> tracking;
   std::vector<TargetCheck> targets;
   std::string svg;  // the plot of the run, measured and predicted
   std::string csv;  // the logged run

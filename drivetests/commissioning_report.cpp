@@ -36,6 +36,15 @@ ordered_json FiguresJson(const std::optional<StepFigures>& f) {
           {"steady_state_error", f->steady_state_error}};
 }
 
+ordered_json CycleJson(const std::optional<CycleFigures>& c) {
+  if (!c) return nullptr;
+  return {{"rms_error", c->rms_error},
+          {"peak_error", c->peak_error},
+          {"overshoot_pct", c->overshoot_percent},
+          {"settling_time_s", std::isfinite(c->settling_s[0]) ? ordered_json(c->settling_s[0])
+                                                               : ordered_json(nullptr)}};
+}
+
 ordered_json StepJson(const StepOutcome& s, const std::string& csv) {
   ordered_json out;
   out["step"] = s.step->word;
@@ -45,6 +54,10 @@ ordered_json StepJson(const StepOutcome& s, const std::string& csv) {
   out["check"] = s.succeeded ? "" : s.step->advice;
   out["figures"] = {{"measured", FiguresJson(s.run.measured)},
                     {"predicted", FiguresJson(s.run.predicted)}};
+  out["tracking"] = s.tracking ? ordered_json{{"unit", s.tracking->unit},
+                                               {"measured", CycleJson(s.tracking->measured)},
+                                               {"predicted", CycleJson(s.tracking->predicted)}}
+                               : ordered_json(nullptr);
   ordered_json targets = ordered_json::array();
   for (const TargetCheck& t : s.targets)
     targets.push_back(
@@ -125,6 +138,38 @@ void WriteFigures(std::ostringstream& h, const ordered_json& step) {
   for (const FigureRow& r : kFigureRows)
     h << "<tr><td>" << r.title << "</td><td>" << Scaled(f["measured"], r) << "</td><td>"
       << Scaled(f["predicted"], r) << "</td><td>" << r.unit << "</td></tr>\n";
+  h << "</table>\n";
+}
+
+// The tracking figures of a run that follows a profile, in the unit of its errors.
+struct TrackingRow {
+  const char* key;
+  const char* title;
+  double scale;
+  const char* unit;  // null: the run's own
+};
+constexpr TrackingRow kTrackingRows[] = {
+    {"rms_error", "Tracking error (RMS)", 1.0, nullptr},
+    {"peak_error", "Tracking error (peak)", 1.0, nullptr},
+    {"overshoot_pct", "Overshoot", 1.0, "%"},
+    {"settling_time_s", "Settling time after the ramp", 1e3, "ms"},
+};
+
+void WriteTracking(std::ostringstream& h, const ordered_json& step) {
+  const ordered_json& t = step["tracking"];
+  if (!t.is_object()) return;
+  h << "<table><tr><th>Figure (first cycle)</th><th>Measured</th><th>Predicted</th>"
+    << "<th>Unit</th></tr>\n";
+  for (const TrackingRow& r : kTrackingRows) {
+    auto value = [&](const ordered_json& side) {
+      return side.is_object() && side[r.key].is_number()
+                 ? Number(side[r.key].get<double>() * r.scale)
+                 : std::string("&ndash;");
+    };
+    h << "<tr><td>" << r.title << "</td><td>" << value(t["measured"]) << "</td><td>"
+      << value(t["predicted"]) << "</td><td>"
+      << Escape(r.unit ? std::string(r.unit) : Text(t["unit"])) << "</td></tr>\n";
+  }
   h << "</table>\n";
 }
 
@@ -240,6 +285,7 @@ std::string CommissioningReportHtml(const ordered_json& report, const std::vecto
     if (i < svgs.size() && !svgs[i].empty()) h << "<figure>" << svgs[i] << "</figure>\n";
     ++i;
     WriteFigures(h, s);
+    WriteTracking(h, s);
     WriteTargets(h, s);
     for (const ordered_json& w : s["warnings"]) h << "<p>Note: " << Escape(Text(w)) << "</p>\n";
     if (!Text(s["csv"]).empty())

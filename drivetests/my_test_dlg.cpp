@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "host/zel_coff.h"
+#include "host/zel_comm.h"
 #include "host/zel_errors.h"
 #include "host/zel_graph.h"
 #include "host/zel_logger.h"
@@ -13,13 +15,6 @@
 namespace dcservo {
 
 namespace {
-
-constexpr unsigned kRunTimer = 1;
-constexpr unsigned kRunTimerPeriod_ms = 20;
-
-// The phases the timer acts on: the program runs on the drive, then its log is uploaded.
-constexpr int kPhaseProgramRuns = 2;
-constexpr int kPhaseUpload = 3;
 
 // In the order in which they are looked at: the first set bit decides.
 struct DriveCondition {
@@ -43,6 +38,12 @@ const char* DriveErrorText(unsigned mer_bits) {
     if (mer_bits & c.bit) return c.text;
   }
   return "";
+}
+
+std::string FormatValue(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
 }
 
 CMyTestDlg::CMyTestDlg(CZel_Setup& setup, unsigned template_id, int flags, CZel_Dialog* parent)
@@ -87,15 +88,56 @@ int CMyTestDlg::CheckTestFlag(int failTest) {
   return 0;
 }
 
-double CMyTestDlg::InternalInt16(const char* name) const {
-  const CZel_Parameter* p = m_Setup.FindParameter(name);
+namespace {
+
+// Truncated towards zero and kept within the variable's bits, as the program holds it.
+double InternalTruncated(CZel_Setup& setup, const char* name, double lo, double hi) {
+  const CZel_Parameter* p = setup.FindParameter(name);
   if (!p) return 0.0;
   const double internal =
-      p->GetValueInBaseUnit() / ScaleFactor(m_Setup, p->GetUnitName(), name) -
-      ScaleOffset(m_Setup, p->GetUnitName());
-  // Truncated towards zero, then kept in the 16 bits, as the program's variable holds it.
-  const double truncated = std::trunc(std::clamp(internal, -32768.0, 32767.0));
+      p->GetValueInBaseUnit() / ScaleFactor(setup, p->GetUnitName(), name) -
+      ScaleOffset(setup, p->GetUnitName());
+  const double truncated = std::trunc(std::clamp(internal, lo, hi));
   return std::isfinite(truncated) ? truncated : 0.0;
+}
+
+}  // namespace
+
+double CMyTestDlg::InternalInt16(const char* name) const {
+  return InternalTruncated(m_Setup, name, -32768.0, 32767.0);
+}
+
+double CMyTestDlg::InternalInt32(const char* name) const {
+  return InternalTruncated(m_Setup, name, -2147483648.0, 2147483647.0);
+}
+
+void CMyTestDlg::CloseOfferingToKeep(const char* label, const char* parameter,
+                                     const char* format, double old_value, double new_value) {
+  const std::string old_text = FormatValue(format, old_value);
+  const std::string new_text = FormatValue(format, new_value);
+  if (old_text == new_text || m_nTestResult != 1) {
+    CMyTestDlg::OnCancel();
+    return;
+  }
+  const std::string question =
+      "A different value than specified has been detected for the following parameter(s):"
+      "\r\n\r\n" + std::string(label) + ":\tOld = " + old_text + "\tNew = " + new_text +
+      "\r\n\r\nDo you want to save the new value(s)? (Recommended)";
+  switch (MessageBox(question, {}, kMbYesNoCancel | kMbIconQuestion)) {
+    case kIdYes: EndDialog(kIdOk); break;
+    case kIdNo:
+      // Not kept means not kept: the setup gets its old value back.
+      m_Setup.SetParameterValueInBaseUnit(parameter, old_value);
+      CMyTestDlg::OnCancel();
+      break;
+    default: break;  // back to the dialog, the new value still shown
+  }
+}
+
+void CMyTestDlg::LoadProgram(CZel_CoffFormat& coff, const char* program) {
+  coff.SetPathName(GetOutPathName(program));
+  ZelQuietErrors quiet;
+  coff.ReadCoff();
 }
 
 void CMyTestDlg::DescribeRun(TestRunReport& report) const {
@@ -103,8 +145,8 @@ void CMyTestDlg::DescribeRun(TestRunReport& report) const {
 }
 
 void CMyTestDlg::ShowPhaseText() {
-  if (m_nPhase >= 0 && m_nPhase < static_cast<int>(std::size(kTuningStatusTexts)))
-    SetInfoText(kTuningStatusTexts[m_nPhase]);
+  const std::span<const char* const> texts = StatusTexts();
+  if (m_nPhase >= 0 && m_nPhase < static_cast<int>(texts.size())) SetInfoText(texts[m_nPhase]);
 }
 
 int CMyTestDlg::StartRun(std::span<const TestInput> inputs) {
@@ -153,6 +195,32 @@ void CMyTestDlg::OnTimer(unsigned id) {
   }
 }
 
+bool CMyTestDlg::TickOfRunningProgram(unsigned id) {
+  if (id != kRunTimer || !m_bTestRunning) return false;
+  KillTimer(kRunTimer);
+  if (m_nPhase == 1) m_nPhase = kPhaseProgramRuns;
+  if (m_nPhase == kPhaseProgramRuns) return true;
+  TestFailed(1);
+  return false;
+}
+
+CZel_Variable* CMyTestDlg::ReadLiveVariable(const char* name) {
+  CZel_Variable* v = nullptr;
+  {
+    ZelQuietErrors quiet;  // a setup without it is the internal failure below
+    v = m_Setup.FindVariable(name, 0);
+  }
+  if (!v) {
+    m_strError = msc_pszErrInternal;
+  } else if (!v->ReadFromChip()) {
+    m_strError = CZel_Comm::GetLastErrorText();
+  } else {
+    return v;
+  }
+  TestFailed(1);
+  return nullptr;
+}
+
 bool CMyTestDlg::CheckRunEnded() {
   return CheckDriveErrors(1, run_.drive_mask) && CheckTestFlag(1);
 }
@@ -178,7 +246,11 @@ void CMyTestDlg::WatchProgram() {
     return;
   }
   if (!CheckRunEnded()) return;
-  if (!run_.logger || !run_.logger->BeginUploadData()) {
+  if (!run_.logger) {  // nothing logged: the results are the program's variables
+    OnProgramEnded();
+    return;
+  }
+  if (!run_.logger->BeginUploadData()) {
     m_strError = msc_pszErrInternal;
     TestFailed(1);
     return;

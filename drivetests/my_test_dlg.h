@@ -21,6 +21,13 @@ class CZel_SingleAxisLogger;
 
 namespace dcservo {
 
+// Window timer 1 watches a run every 20 ms, in the phases the program runs on the drive and
+// its log is uploaded.
+inline constexpr unsigned kRunTimer = 1;
+inline constexpr unsigned kRunTimerPeriod_ms = 20;
+inline constexpr int kPhaseProgramRuns = 2;
+inline constexpr int kPhaseUpload = 3;
+
 // A test-program variable that holds this has no result yet.
 inline constexpr double kUnsetValue = 1.2345e100;
 
@@ -49,6 +56,9 @@ inline constexpr const char* kTuningStatusTexts[] = {
 // The text CheckDriveErrors gives for a set of MER bits; empty when none of them is known.
 const char* DriveErrorText(unsigned mer_bits);
 
+// The value as printf's `format` (one conversion of a double) writes it.
+std::string FormatValue(const char* format, double value);
+
 // A value that a run writes into its program before it starts.
 struct TestInput {
   const char* name;
@@ -56,13 +66,14 @@ struct TestInput {
 };
 
 // What a run gives a script: the last run's inputs, the gains it ran with (scaled and chip
-// values by name), its step figures when the test measures a step, and its warnings.
+// values by name), what it measured or detected (base units, by name), its step figures
+// when the test measures a step, and its warnings.
 struct TestRunReport {
   struct Value {
     std::string name;
     double value;
   };
-  std::vector<Value> inputs, gains;
+  std::vector<Value> inputs, gains, results;
   std::optional<StepFigures> measured, predicted;
   std::vector<std::string> warnings;
 };
@@ -92,8 +103,8 @@ class CMyTestDlg : public CZel_TestDlg {
 
  protected:
   // What a run of this test works with: its program, the logger whose points are uploaded
-  // after the run (null for a test without), the plot they go into and the drive conditions
-  // that end the run.
+  // after the run (null for a test that reads its results from the program), the plot they
+  // go into and the drive conditions that end the run.
   struct RunTools {
     const char* program = nullptr;
     CZel_CoffFormat* coff = nullptr;
@@ -108,14 +119,36 @@ class CMyTestDlg : public CZel_TestDlg {
   // program launched and timer 1 armed. 0 when the run did not start (it has failed then).
   int StartRun(std::span<const TestInput> inputs);
   // A parameter in the drive's internal unit, through the plug-in's scale, truncated to the
-  // signed 16 bits of a program variable.
+  // signed 16 or 32 bits of a program variable.
   double InternalInt16(const char* name) const;
+  double InternalInt32(const char* name) const;
   // The status text at the phase's index.
   void ShowPhaseText();
+  // The status texts by phase; the tuning tests' by default.
+  virtual std::span<const char* const> StatusTexts() const { return kTuningStatusTexts; }
   // Window timer 1 of a single run whose results are uploaded afterwards.
   void OnTimer(unsigned id) override;
+  // For a test with a timer of its own: true when this is a tick of a run whose program
+  // runs on the drive (timer 1 is killed then; the test re-arms it with RestartRunTimer).
+  // A tick of a run in any other phase fails the run.
+  bool TickOfRunningProgram(unsigned id);
+  void RestartRunTimer();
+  // A live variable read from the drive; null with the reason in m_strError (the run has
+  // failed then): internal for a setup without it, the drive's text for a failed read.
+  CZel_Variable* ReadLiveVariable(const char* name);
   // The checks when the program has ended, before the upload.
   virtual bool CheckRunEnded();
+  // A run without a logger (nothing to upload): the program has ended and passed the
+  // checks; read its results here and give the verdict.
+  virtual void OnProgramEnded() { TestSucceeded(1); }
+  // "Close" of a test that detects a value and stores it in `parameter` after a successful
+  // run: when the value's text under `format` differs from the old one's, ask whether to
+  // keep it. Yes ends the dialog with OK; No sets the parameter back and cancels; Cancel
+  // stays in the dialog. Without a new value to ask about, the dialog is cancelled.
+  void CloseOfferingToKeep(const char* label, const char* parameter, const char* format,
+                           double old_value, double new_value);
+  // Loads the compiled program for a run; without a drive it loads when the run starts.
+  void LoadProgram(CZel_CoffFormat& coff, const char* program);
   // The checks once every point has been uploaded; none by default.
   virtual bool CheckAfterUpload() { return true; }
   // Every point is in the plot and the run is about to succeed: evaluate it here.
@@ -128,7 +161,6 @@ class CMyTestDlg : public CZel_TestDlg {
   void UploadResults();
   // Dispatches what is pending for the user interface; false when the run was abandoned.
   bool KeepDialogLive();
-  void RestartRunTimer();
 
   RunTools run_;
   std::vector<TestInput> last_inputs_;

@@ -254,6 +254,13 @@ void CZel_Dialog::SetImage(int id, const std::string& image_name) {
   Changed(id);
 }
 
+void CZel_Dialog::SetIndicator(int id, const ZelIndicatorState& state) {
+  ZelControlState* s = MutableState(id);
+  if (!s) return;
+  s->indicator = state;
+  Changed(id);
+}
+
 // --- tabs ----------------------------------------------------------------------------------
 
 int CZel_Dialog::AddTabPage(int tab_id, const std::string& title, std::span<const int> ids) {

@@ -22,6 +22,17 @@ struct ZelListItem {
   long long data = 0;
 };
 
+// What an encoder diagram or a bar graph shows; the front end draws it from this alone.
+struct ZelIndicatorState {
+  bool active = false;   // the encoder diagram is enabled
+  double angle_rad = 0;  // of the encoder disc, counter-clockwise
+  double lo = 0.0, hi = 1.0;  // the bar's limits
+  double value = 0.0;
+  double reference = 0.0;  // the bar grows from here to its value
+  unsigned colour = 0x0000FF;  // 0xRRGGBB
+  std::string format = "%g";   // of the value shown as a number (printf, one double)
+};
+
 struct ZelControlState {
   std::string text;  // caption of buttons, boxes and labels; content of edits and texts
   bool enabled = true;
@@ -41,6 +52,7 @@ struct ZelControlState {
   // turns red while the value it names is outside what the drive allows.
   unsigned text_colour = 0;
   int text_limit = 0;  // an edit takes at most this many characters; 0: no limit
+  ZelIndicatorState indicator;  // encoder diagram, bar graph
 };
 
 inline constexpr unsigned kZelTextDefault = 0x000000;
@@ -186,6 +198,8 @@ class CZel_Dialog {
   void SliderSetPos(int id, int position);
   int SliderGetPos(int id) const;
   void SetImage(int id, const std::string& image_name);
+  // Encoder diagrams and bar graphs (host/zel_indicators.h draws on this).
+  void SetIndicator(int id, const ZelIndicatorState& state);
   // Images are named as the host names them ("TO_MOTORSETUP"); a front end that has no such
   // image shows the button's caption.
   void SetButtonImage(int id, const std::string& image_name) { SetImage(id, image_name); }

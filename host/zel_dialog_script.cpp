@@ -490,6 +490,14 @@ std::string ZelDumpDialog(const CZel_Dialog& dialog, const std::string& paramete
         c["range"] = {s.range_min, s.range_max};
         c["position"] = s.position;
         break;
+      case ZelControlKind::EncoderDiagram:
+        c["angle_rad"] = s.indicator.angle_rad;
+        break;
+      case ZelControlKind::BarGraph:
+        c["range"] = {s.indicator.lo, s.indicator.hi};
+        c["value"] = s.indicator.value;
+        c["reference"] = s.indicator.reference;
+        break;
       default:
         break;
     }

@@ -28,6 +28,8 @@ constexpr KindName kKindNames[] = {
     {ZelControlKind::Tab, "tab"},
     {ZelControlKind::Picture, "picture"},
     {ZelControlKind::Graph, "graph"},
+    {ZelControlKind::EncoderDiagram, "encoder-diagram"},
+    {ZelControlKind::BarGraph, "bar-graph"},
 };
 
 std::map<unsigned, const ZelDialogTemplate*>& Registry() {

@@ -21,6 +21,8 @@ enum class ZelControlKind {
   Tab,           // row of tabs; the pages' controls are shown and hidden by the dialog
   Picture,       // static image
   Graph,         // plot area of a CGraphWindow
+  EncoderDiagram,  // an encoder disc whose marks turn with the shaft (CEncoderDiagram)
+  BarGraph,        // a bar between two limits with its value as a number (CBarGraph)
 };
 
 // "group", "label", ... as scripts and dumps name the kinds.

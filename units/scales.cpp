@@ -191,4 +191,13 @@ double ScaleOffset(CZel_Setup& setup, const char* unit) {
   return -(AdcMax(setup) * Value(setup, "DriveTempOutputAt0oC") / Value(setup, "ADCrange"));
 }
 
+double DriveInternalValue(CZel_Setup& setup, const char* name) {
+  const CZel_Parameter* p = setup.FindParameter(name);
+  if (!p) return 0.0;
+  if (!p->IsStoredInBaseUnit()) return p->GetValueInInternalUnit();
+  const double factor = ScaleFactor(setup, p->GetUnitName(), name);
+  if (factor == 0.0) return p->GetValueInInternalUnit();
+  return p->GetValueInBaseUnit() / factor - ScaleOffset(setup, p->GetUnitName());
+}
+
 }  // namespace dcservo

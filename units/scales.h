@@ -35,4 +35,8 @@ double ScaleFactor(CZel_Setup& setup, const char* unit, const char* name);
 // Offset in internal units that goes with the factor; only "°C" has one.
 double ScaleOffset(CZel_Setup& setup, const char* unit);
 
+// A parameter's value in the drive's internal units, also for one that the setup stores in
+// base units (a test's currents): what a test program is given. 0 when it is missing.
+double DriveInternalValue(CZel_Setup& setup, const char* name);
+
 }  // namespace dcservo

@@ -1,5 +1,6 @@
 #include "app/qt/qt_backend.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCursor>
 #include <QDesktopServices>
@@ -160,8 +161,10 @@ int QtUiBackend::MessageBox(const ZelMessageBoxRequest& request) {
 }
 
 bool QtUiBackend::PumpMessages() {
-  QCoreApplication::processEvents(QEventLoop::AllEvents);
-  return true;
+  // True only when something was dispatched: the dialogs pump while this holds, and an
+  // answer of "always" would keep them there for good.
+  QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+  return dispatcher && dispatcher->processEvents(QEventLoop::AllEvents);
 }
 
 void QtUiBackend::OpenDocument(const std::string& path) {

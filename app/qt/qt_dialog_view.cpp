@@ -22,6 +22,8 @@
 #include <iterator>
 #include <utility>
 
+#include "app/qt/qt_bar_graph.h"
+#include "app/qt/qt_encoder_diagram.h"
 #include "app/qt/qt_graph_view.h"
 #include "host/zel_graph.h"
 
@@ -156,6 +158,8 @@ QWidget* CreateGroup(const ZelControlDef& def, QWidget* parent) {
 QWidget* CreateLabel(const ZelControlDef& def, QWidget* parent) {
   auto* label = new QLabel(Shown(def.caption), parent);
   label->setWordWrap(IsWide(def) || def.caption.size() > 60);
+  // A wrapped label gets the height of its lines only with a width to wrap at.
+  if (IsWide(def)) label->setMinimumWidth(360);
   return label;
 }
 void ShowLabel(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
@@ -351,6 +355,15 @@ void ConnectGraph(QWidget* w, QObject* context, int id, const UserAction& act) {
 
 // In the order of ZelControlKind. The group's state is shown by the view itself: its frame
 // follows what is shown inside it.
+QWidget* CreateEncoderDiagram(const ZelControlDef&, QWidget* parent) {
+  return new QtEncoderDiagram(parent);
+}
+QWidget* CreateBarGraph(const ZelControlDef&, QWidget* parent) { return new QtBarGraph(parent); }
+template <class W>
+void ShowIndicator(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
+  static_cast<W*>(w)->SetState(s.indicator);
+}
+
 constexpr KindRow kKinds[] = {
     {ZelControlKind::Group, CreateGroup, nullptr, nullptr},
     {ZelControlKind::Label, CreateLabel, nullptr, ShowLabel},
@@ -366,6 +379,8 @@ constexpr KindRow kKinds[] = {
     {ZelControlKind::Tab, CreateTab, ConnectTab, ShowTab},
     {ZelControlKind::Picture, CreatePicture, nullptr, ShowPicture},
     {ZelControlKind::Graph, CreateGraph, ConnectGraph, nullptr},
+    {ZelControlKind::EncoderDiagram, CreateEncoderDiagram, nullptr, ShowIndicator<QtEncoderDiagram>},
+    {ZelControlKind::BarGraph, CreateBarGraph, nullptr, ShowIndicator<QtBarGraph>},
 };
 
 constexpr bool KindsInOrder() {
@@ -374,10 +389,23 @@ constexpr bool KindsInOrder() {
   }
   return true;
 }
-static_assert(KindsInOrder() && std::size(kKinds) == static_cast<std::size_t>(ZelControlKind::Graph) + 1,
+static_assert(KindsInOrder() &&
+                  std::size(kKinds) == static_cast<std::size_t>(ZelControlKind::BarGraph) + 1,
               "one row per control kind, in the order of the enumeration");
 
 const KindRow& RowOf(ZelControlKind kind) { return kKinds[static_cast<std::size_t>(kind)]; }
+
+// The box that holds the OK button when it is a box of the dialog itself; 0 otherwise.
+int ButtonRowOf(const std::vector<ZelControlDef>& controls) {
+  int box = 0;
+  for (const ZelControlDef& c : controls) {
+    if (c.id == kIdOk) box = c.group;
+  }
+  for (const ZelControlDef& c : controls) {
+    if (box && c.id == box) return c.kind == ZelControlKind::Group && c.group == 0 ? box : 0;
+  }
+  return 0;
+}
 
 }  // namespace
 
@@ -413,7 +441,7 @@ void QtDialogView::Build() {
   grid->setHorizontalSpacing(10);
   grid->setVerticalSpacing(8);
   scroll_->setWidget(content);
-  outer->addWidget(scroll_);
+  outer->addWidget(scroll_, 1);
   boxes_[0] = {content, grid, 0};
 
   const std::vector<ZelControlDef>& controls = dialog_.Template().controls;
@@ -433,8 +461,16 @@ void QtDialogView::Build() {
       Connect(controls[i], made[i]);
     }
   }
+  // The box of the dialog's own buttons stays below the scrolled content, so that OK, Cancel
+  // and Help remain in reach on a screen smaller than the dialog.
+  const int button_row = ButtonRowOf(controls);
   for (std::size_t i = 0; i < controls.size(); ++i) {
     const ZelControlDef& c = controls[i];
+    if (button_row && c.id == button_row) {
+      made[i]->setParent(this);
+      outer->addWidget(made[i]);
+      continue;
+    }
     Box& box = boxes_.count(c.group) ? boxes_[c.group] : boxes_[0];
     const int row = c.place.row >= 0 ? c.place.row : box.next_row;
     box.next_row = std::max(box.next_row, row + std::max(c.place.row_span, 1));
@@ -537,7 +573,8 @@ void QtDialogView::SyncGroupFrame(int group_id) {
 }
 
 QSize QtDialogView::SizeLimit() const {
-  QSize limit(1280, 800);
+  // The smallest screen the dialogs are made for; off screen it stands for the screen.
+  QSize limit(1366, 768);
   if (QGuiApplication::platformName() != "offscreen" && screen())
     limit = limit.boundedTo(screen()->availableGeometry().size());
   // Room for the window frame and title bar.
@@ -553,14 +590,23 @@ void QtDialogView::FitToScreen() {
       frame->layout()->invalidate();
   }
   scroll_->widget()->layout()->activate();
-  const QSize content = scroll_->widget()->sizeHint() + QSize(4, 4);
-  resize(content.boundedTo(SizeLimit()));
+  resize(WantedSize().boundedTo(SizeLimit()));
+}
+
+QSize QtDialogView::WantedSize() const {
+  QSize wanted = scroll_->widget()->sizeHint() + QSize(4, 4);
+  // What sits below the scrolled content (the dialog's buttons) adds its height.
+  for (int i = 1; i < layout()->count(); ++i) {
+    if (QWidget* below = layout()->itemAt(i)->widget(); below && !below->isHidden())
+      wanted.rheight() += below->sizeHint().height() + layout()->spacing();
+  }
+  return wanted;
 }
 
 void QtDialogView::GrowToContent() {
   scroll_->widget()->layout()->activate();
   // Grows only: a window that shrinks whenever a page changes is hard to use.
-  const QSize wanted = (scroll_->widget()->sizeHint() + QSize(4, 4)).boundedTo(SizeLimit());
+  const QSize wanted = WantedSize().boundedTo(SizeLimit());
   const QSize grown = size().expandedTo(wanted);
   if (grown != size()) resize(grown);
 }

@@ -54,6 +54,8 @@ class QtDialogView : public QDialog, public ZelDialogView {
   // a field lose focus and commit again), then shows the control as the model has it.
   void Act(int id, const std::function<void()>& action);
   QSize SizeLimit() const;
+  // The size that shows every control without scrolling.
+  QSize WantedSize() const;
 
   CZel_Dialog& dialog_;
   QScrollArea* scroll_ = nullptr;

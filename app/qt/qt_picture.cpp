@@ -5,6 +5,7 @@
 #include <QPixmap>
 #include <cstdlib>  // setenv
 
+#include "app/install_layout.h"
 #include "app/qt/qt_dialog_view.h"
 #include "host/zel_file.h"
 #include "host/zel_ui_backend.h"
@@ -31,7 +32,7 @@ QtOffscreenPainter::QtOffscreenPainter() {
     app_ = std::make_unique<QApplication>(g_argc, g_argv);
   }
   if (GetGUIDirectory().empty())
-    ZelSetGUIDirectory(DCSERVO_RESOURCE_DIR);
+    ZelSetGUIDirectory(install_layout::ResourceDirectory());
 }
 
 QtOffscreenPainter::~QtOffscreenPainter() = default;

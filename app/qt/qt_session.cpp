@@ -3,12 +3,13 @@
 #include <QApplication>
 #include <cstdlib>
 
+#include "app/install_layout.h"
+
 QtGuiSession::QtGuiSession(int& argc, char** argv) {
   if (!QApplication::instance()) app_ = std::make_unique<QApplication>(argc, argv);
   backend_ = std::make_unique<QtUiBackend>();
   previous_ = ZelSetUiBackend(backend_.get());
-  // The build tree's resources serve until the program is installed elsewhere.
-  if (!std::getenv("DCSERVO_GUI_DIR")) ZelSetGUIDirectory(DCSERVO_RESOURCE_DIR);
+  if (!std::getenv("DCSERVO_GUI_DIR")) ZelSetGUIDirectory(install_layout::ResourceDirectory());
 }
 
 QtGuiSession::~QtGuiSession() {

@@ -62,6 +62,9 @@ TEST(CommandLine, BadInputExitsWith2AndWritesNothing) {
       {"out of range", "sync --set SLPER=70000", "outside its range"},
       {"unit of another kind", "sync --set Ts_S=3rpm", "not a unit of this quantity"},
       {"not an assignment", "sync --set Kp_C_scl", "is not NAME=VALUE"},
+      // A setup file is UTF-8 JSON: such an option could not be saved.
+      {"option text not UTF-8", "sync --option " + ShellQuote("Note=\xbc"), "not UTF-8"},
+      {"overlong option name", "sync --option " + ShellQuote("\xc0\xafNote=1"), "not UTF-8"},
       {"malformed file", "compute " + ShellQuote(bad_file), "bad.json: line 1"},
       {"missing file", "compute /nonexistent.json", "/nonexistent.json"},
       {"unknown command", "frobnicate", ""},
@@ -124,6 +127,12 @@ TEST(CommandLine, EveryCommandHasHelp) {
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_NE(r.out.find("Usage"), std::string::npos);
   }
+}
+
+TEST(CommandLine, VersionNamesTheProgram) {
+  const auto r = RunDcservo("--version");
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out.rfind("dcservo ", 0), 0u) << r.out;
 }
 
 TEST(CommandLine, MissingPluginExitsWith1) {

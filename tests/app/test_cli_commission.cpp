@@ -94,6 +94,20 @@ double Internal(const CZel_Setup& setup, const std::string& name) {
   return setup.GetParameterValueInInternalUnit(name);
 }
 
+// A fault that each step fails on, and the text it fails with.
+struct StepFault {
+  const char* step;
+  const char* fault;
+  const char* text;
+};
+constexpr StepFault kStepFaults[] = {
+    {"vdc", "vdc=5", "supply voltage 4.985 V, target from 12 V to 55 V"},
+    {"current", "short_circuit", "Drive / Motor shortcircuit protection triggered."},
+    {"inertia", "short_circuit", "Drive / Motor shortcircuit protection triggered."},
+    {"speed", "enable_off", "Drive / Motor ENABLE input is in DISABLED state."},
+    {"position", "short_circuit", "Drive / Motor shortcircuit protection triggered."},
+};
+
 TEST(CommissionCommand, AFaultAtAStepStopsThereWithItsTextAndKeepsTheSetupFromBefore) {
   TempDir tmp;
   const Commissioning good = Commission(tmp, "good", "");
@@ -101,30 +115,32 @@ TEST(CommissionCommand, AFaultAtAStepStopsThereWithItsTextAndKeepsTheSetupFromBe
   const auto input = Load(testing_support::BundledSetupPath());
   const auto commissioned = Load(good.dir + "/setup.json");
   ASSERT_TRUE(input && commissioned);
-  const std::string text = "Drive / Motor shortcircuit protection triggered.";
   const json& steps = good.report["steps"];
+  ASSERT_EQ(steps.size(), std::size(kStepFaults));
   for (std::size_t i = 0; i < steps.size(); ++i) {
-    const std::string word = steps[i]["step"];
-    const Commissioning c = Commission(tmp, word, "--fault-at " + word + ":short_circuit");
-    EXPECT_EQ(c.run.exit_code, 1) << word;
-    EXPECT_THAT(c.run.err, HasSubstr(text)) << word;
-    ASSERT_FALSE(c.report.is_discarded()) << word;
+    const StepFault& f = kStepFaults[i];
+    ASSERT_EQ(steps[i]["step"], f.step);
+    const Commissioning c =
+        Commission(tmp, f.step, std::string("--fault-at ") + f.step + ":" + f.fault);
+    EXPECT_EQ(c.run.exit_code, 1) << f.step;
+    EXPECT_THAT(c.run.err, HasSubstr(f.text)) << f.step;
+    ASSERT_FALSE(c.report.is_discarded()) << f.step;
     EXPECT_EQ(c.report["verdict"], "failed");
-    EXPECT_EQ(c.report["failed_step"], word);
-    EXPECT_EQ(c.report["failure"], text);
+    EXPECT_EQ(c.report["failed_step"], f.step);
+    EXPECT_THAT(c.report["failure"].get<std::string>(), HasSubstr(f.text));
     EXPECT_NE(c.report["check"], "");
     EXPECT_EQ(c.report["steps"].size(), i + 1);
     EXPECT_EQ(c.report["not_run"].size(), steps.size() - i - 1);
-    EXPECT_THAT(ReadFile(c.dir + "/report.html"), HasSubstr(text));
+    EXPECT_THAT(ReadFile(c.dir + "/report.html"), HasSubstr(f.text));
     // The setup written holds what the steps before accepted, and nothing of this one.
     const auto saved = Load(c.dir + "/setup.json");
     ASSERT_TRUE(saved);
     for (std::size_t j = 0; j < i; ++j) {
       for (const auto& [name, v] : steps[j]["gains"].items())
-        EXPECT_EQ(Internal(*saved, name), Internal(*commissioned, name)) << word << " " << name;
+        EXPECT_EQ(Internal(*saved, name), Internal(*commissioned, name)) << f.step << " " << name;
     }
     for (const auto& [name, v] : steps[i]["gains"].items())
-      EXPECT_EQ(Internal(*saved, name), Internal(*input, name)) << word << " " << name;
+      EXPECT_EQ(Internal(*saved, name), Internal(*input, name)) << f.step << " " << name;
     if (i == 0) {
       const CZel_Parameters& ps = input->GetParameters();
       for (int k = 0; k < ps.GetParametersCount(); ++k)

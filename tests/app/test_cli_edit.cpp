@@ -101,8 +101,9 @@ TEST(EditCommand, BadScriptAndFailedStepsAreReportedAndSaveNothing) {
   const auto malformed = RunDcservo("edit " + ShellQuote(setup) + " --script " + ShellQuote(script));
   EXPECT_EQ(malformed.exit_code, 2);
   // A disabled control refuses the step: the script fails and the dialog closes as cancelled.
-  WriteFile(script, R"([{"do": "click", "id": 1210}, {"do": "click", "caption": "Detect"},
-                        {"do": "ok"}])");
+  // (In torque mode the speed controller's "Tune && Test", id 1053, is disabled.)
+  WriteFile(script, R"([{"do": "click", "id": 1210}, {"do": "click", "caption": "Torque"},
+                        {"do": "click", "id": 1053}, {"do": "ok"}])");
   const auto refused = RunDcservo("edit " + ShellQuote(setup) + " --script " + ShellQuote(script));
   EXPECT_EQ(refused.exit_code, 1);
   EXPECT_THAT(refused.err, HasSubstr("disabled"));

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
@@ -44,6 +45,71 @@ TEST(TestCommand, ATunedRunPrintsItsVerdictGainsAndFiguresAndWritesItsFiles) {
   ZelLoadResult saved = LoadSetupFile(out);
   ASSERT_TRUE(saved.setup) << saved.error;
   EXPECT_NEAR(saved.setup->GetParameterValueInBaseUnit("Imax_Prot"), 5.0, 1e-3);
+}
+
+struct KeepCase {
+  const char* args;
+  const char* parameter;
+  double stored;  // in the saved setup; NaN: nothing is saved
+  double tolerance;
+};
+
+// The closing question: --accept keeps the detected value and --out saves it; --reject, or
+// neither, keeps nothing and saves nothing.
+TEST(TestCommand, DetectedValuesAreSavedOnlyWhenAccepted) {
+  const double nothing = std::nan("");
+  const KeepCase cases[] = {
+      {"vdc --fault vdc=36 --accept", "Vdc", 36.0, 60.0 / 1024},
+      {"vdc --fault vdc=36 --reject", "Vdc", nothing, 0.0},
+      {"vdc --fault vdc=36", "Vdc", nothing, 0.0},
+      {"inertia --fault inertia=9e-5 --accept", "Jt", 9e-5, 0.03 * 9e-5},
+  };
+  for (const KeepCase& c : cases) {
+    TempDir dir;
+    const std::string out = dir.File("kept.json");
+    const auto r = RunDcservo(std::string("test ") + c.args + " --json --out " + ShellQuote(out));
+    ASSERT_EQ(r.exit_code, 0) << c.args << "\n" << r.err;
+    const auto json = nlohmann::json::parse(r.out);
+    EXPECT_EQ(json["verdict"], "succeeded") << c.args;
+    const bool saved = !std::isnan(c.stored);
+    EXPECT_EQ(json["kept"], saved) << c.args;
+    EXPECT_NEAR(json["results"][c.parameter].get<double>(), saved ? c.stored : 0.0,
+                saved ? c.tolerance : 1e300)
+        << c.args;
+    ASSERT_EQ(std::filesystem::exists(out), saved) << c.args;
+    if (!saved) continue;
+    ZelLoadResult loaded = LoadSetupFile(out);
+    ASSERT_TRUE(loaded.setup) << loaded.error;
+    EXPECT_NEAR(loaded.setup->GetParameterValueInBaseUnit(c.parameter), c.stored, c.tolerance)
+        << c.args;
+  }
+}
+
+struct WatchCase {
+  const char* args;
+  int exit_code;
+  const char* result;
+  double value, tolerance;
+};
+
+// The tests that run until Stop: --act turns the shaft or moves the potentiometer, --until
+// presses Stop.
+TEST(TestCommand, WatchingTestsRunUntilStopWithTheActionsOfTheRun) {
+  const WatchCase cases[] = {
+      // Two radians of a 500-line encoder.
+      {"encoder --act turn=2@0.3", 0, "APOS", 2.0 * 2000.0 / (2.0 * M_PI), 1.0},
+      {"encoder --act turn=2@0.3 --fault encoder_swapped", 0, "APOS",
+       -2.0 * 2000.0 / (2.0 * M_PI), 1.0},
+      {"encoder --act turn=2@0.3 --fault encoder_b_missing", 1, "pulses_seen", 0.0, 0.0},
+      {"encoder --act turn=2@3 --until 1", 1, "pulses_seen", 0.0, 0.0},
+      {"analogue --act pot=2.5@0.2 --until 1", 0, "voltage", 2.5, 0.02},
+  };
+  for (const WatchCase& c : cases) {
+    const auto r = RunDcservo(std::string("test ") + c.args + " --json");
+    ASSERT_EQ(r.exit_code, c.exit_code) << c.args << "\n" << r.err;
+    const auto json = nlohmann::json::parse(r.out);
+    EXPECT_NEAR(json["results"][c.result].get<double>(), c.value, c.tolerance) << c.args;
+  }
 }
 
 struct FailureCase {

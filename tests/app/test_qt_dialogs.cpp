@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QRadioButton>
 #include <QSlider>
 #include <QTabBar>
@@ -34,9 +35,14 @@
 #include "drivetests/test_current_dlg.h"
 #include "host/zel_comm.h"
 #include "sim/simulated_drive.h"
+#include "app/qt/qt_bar_graph.h"
+#include "app/qt/qt_encoder_diagram.h"
+#include "drivetests/test_analogue_dlg.h"
+#include "drivetests/test_encoder_dlg.h"
 #include "host/zel_graph.h"
 #include "host/zel_test_dlg.h"
 #include "tests/host/test_dialog_fixture.h"
+#include "tests/support/fake_drive.h"
 
 namespace {
 
@@ -404,6 +410,53 @@ TEST(QtDialogs, ATuningTestLayoutIsTidyOnBothPages) {
   }});
 }
 
+// A watching test on screen, a run started and ticked once on a drive whose live values the
+// case sets: its indicators drawn, the layout tidy, a picture saved to look at.
+template <class D>
+void ShootWatchingTest(const char* program, const char* variable, double value,
+                       const char* picture, const std::function<void(QtDialogView&, D&)>& check) {
+  Session();
+  auto drive = testing_support::FakeDrive::For(
+      program, {{"STARTED", 0.0}, {"test_flag", 1.0}});
+  drive->live[variable] = value;
+  CZel_CommSession comm(drive);
+  auto setup = testing_support::LoadBundledSetup();
+  D dlg(*setup);
+  RunShown(dlg, {[&](QtDialogView& view) {
+    ASSERT_TRUE(dlg.UserClick(kIdcTestStartStop));
+    dlg.DispatchTimer(1);
+    ASSERT_EQ(dlg.m_bTestRunning, 1) << dlg.m_strError;
+    check(view, dlg);
+    ExpectNoOverlap(view);
+    EXPECT_LE(view.width(), 1366);
+    EXPECT_LE(view.height(), 768);
+    const std::string shot = testing_support::BinaryDir() + "/" + picture;
+    EXPECT_TRUE(view.grab().save(QString::fromStdString(shot), "PNG"));
+    dlg.EndDialog(kIdCancel);
+  }});
+}
+
+TEST(QtDialogs, TheEncoderDiscTurnsWithTheCounter) {
+  ShootWatchingTest<dcservo::CTestEncoderConnections>(
+      "Encoder_Connection_Test", "APOS", 300.0, "qt_encoder_test.png",
+      [](QtDialogView& view, dcservo::CTestEncoderConnections& d) {
+        EXPECT_EQ(Find<QLineEdit>(view, dcservo::kEncCounter)->text(), "300");
+        EXPECT_TRUE(dynamic_cast<QtEncoderDiagram*>(Find<QWidget>(view, dcservo::kEncDiagram))->isVisible());
+        EXPECT_NEAR(d.GetDiagram().GetAngle(), 300.0 * M_PI / 1000.0, 1e-12);
+      });
+}
+
+TEST(QtDialogs, TheAnalogueTestShowsBothBars) {
+  ShootWatchingTest<dcservo::CTestAnalogueRef>(
+      "Analogue_Reference_Test", "AD5", 0.8 * 65472.0, "qt_analogue_test.png",
+      [](QtDialogView& view, dcservo::CTestAnalogueRef& d) {
+        EXPECT_EQ(Find<QLineEdit>(view, dcservo::kAnVoltageEdit)->text(), "6.00");
+        for (int bar : {dcservo::kAnVoltageBar, dcservo::kAnCommandBar})
+          EXPECT_GE(dynamic_cast<QtBarGraph&>(*Find<QWidget>(view, bar)).width(), 200) << bar;
+        EXPECT_EQ(d.GetVoltageBar().State().value, 6.0);
+      });
+}
+
 TEST(QtDialogs, HelpOpensThePageOfTheContextInAHelpWindow) {
   Session();
   auto setup = SmallSetup();
@@ -439,10 +492,19 @@ TEST(QtDialogs, DriveSetupOnScreenStoresATypedGainAsTheChipHoldsIt) {
     Find<QRadioButton>(view, dcservo::kModeTorque)->click();
     EXPECT_EQ(setup->GetParameterValueInBaseUnit("ControlMode"), 2.0);
     EXPECT_FALSE(Find<QLineEdit>(view, dcservo::kKpSEdit)->isEnabled());
-    EXPECT_FALSE(Find<QPushButton>(view, dcservo::kDetect)->isEnabled());  // no test dialog yet
+    EXPECT_FALSE(Find<QPushButton>(view, dcservo::kSpeedTune)->isEnabled());
 
-    EXPECT_LE(view.width(), 1280);
-    EXPECT_LE(view.height(), 800);
+    // With its frame the window fits a 1366 x 768 screen, and the dialog's own buttons stay
+    // in the window rather than in the scrolled content.
+    EXPECT_LE(view.width() + 16, 1366);
+    EXPECT_LE(view.height() + 40, 768);
+    for (int id : {kIdOk, kIdCancel, static_cast<int>(dcservo::kHelpButton)}) {
+      QPushButton* button = Find<QPushButton>(view, id);
+      EXPECT_TRUE(button->isVisible()) << id;
+      EXPECT_TRUE(view.rect().contains(QRect(button->mapTo(&view, QPoint(0, 0)), button->size())))
+          << id;
+      EXPECT_FALSE(view.findChild<QScrollArea*>()->isAncestorOf(button)) << id;
+    }
     ExpectNoOverlap(view);
     EXPECT_TRUE(view.grab().save(QString::fromStdString(shot), "PNG"));
     Find<QPushButton>(view, kIdOk)->click();

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -27,6 +28,8 @@ class FakeDrive : public CZel_DriveLink {
   bool running = false;
   bool refuse_parameters = false;
   std::map<std::string, double, std::less<>> vars;  // the loaded run's variables
+  std::map<std::string, double, std::less<>> live;  // live variables besides MER
+  bool refuse_live_writes = false;
   ZelLogData log;
   // What the host did, in order.
   std::vector<std::pair<std::string, double>> parameters_written;
@@ -36,11 +39,20 @@ class FakeDrive : public CZel_DriveLink {
   double Now() const override { return now_; }
   void AdvanceTo(double seconds) override { now_ = seconds > now_ ? seconds : now_; }
   bool ReadVariable(std::string_view name, double& value) override {
-    if (name != "MER" || !has_mer) return Fail("no variable " + std::string(name));
-    value = mer;
+    if (name == "MER" && has_mer) {
+      value = mer;
+      return true;
+    }
+    auto it = live.find(name);
+    if (it == live.end()) return Fail("no variable " + std::string(name));
+    value = it->second;
     return true;
   }
-  bool WriteVariable(std::string_view, double) override { return true; }
+  bool WriteVariable(std::string_view name, double value) override {
+    if (refuse_live_writes) return Fail("the drive refused " + std::string(name));
+    live[std::string(name)] = value;
+    return true;
+  }
   bool WriteParameter(std::string_view name, double value) override {
     if (refuse_parameters) return Fail("the drive refused " + std::string(name));
     parameters_written.emplace_back(std::string(name), value);
@@ -89,6 +101,15 @@ class FakeDrive : public CZel_DriveLink {
   bool PopMessage(std::vector<std::uint8_t>&) override { return false; }
   std::size_t PendingMessageCount() const override { return 0; }
   std::string LastError() const override { return error_; }
+
+  // A drive that knows only `program_name`, with these variables.
+  static std::shared_ptr<FakeDrive> For(std::string program_name,
+                                        std::vector<ZelProgramVariable> variables) {
+    auto drive = std::make_shared<FakeDrive>();
+    drive->program = std::move(program_name);
+    drive->start_values = std::move(variables);
+    return drive;
+  }
 
   // The program has started the step and runs with the axis on.
   void Started() {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "host/zel_comm.h"
 #include "host/zel_headless.h"
@@ -29,7 +30,10 @@ class TestRunHarness : public ::testing::Test {
     RunStep(F f, bool during_pump = false) : fn(std::move(f)), pump(during_pump) {}
     Step fn;
     bool pump;
+    int answer = 0;  // an answer to the next message box instead of an action
   };
+  // Run's `close` for steps that end the dialog themselves.
+  static constexpr int kStepsClose = -1;
 
   using DriveFactory = std::function<std::shared_ptr<CZel_DriveLink>(CZel_Setup& setup)>;
   explicit TestRunHarness(const DriveFactory& make_drive)
@@ -44,15 +48,18 @@ class TestRunHarness : public ::testing::Test {
   }
   // Runs the dialog modally: the steps in order, then the dialog is closed with `close`.
   // The dialog's result.
-  int Run(std::initializer_list<RunStep> steps, int close = kIdCancel) {
+  int Run(const std::vector<RunStep>& steps, int close = kIdCancel) {
     D& dlg = Build();
     for (const RunStep& step : steps) {
-      ui_.Then([fn = step.fn](CZel_Dialog& top) { fn(static_cast<D&>(top)); }, step.pump);
+      if (step.answer) ui_.ThenAnswer(step.answer);
+      else ui_.Then([fn = step.fn](CZel_Dialog& top) { fn(static_cast<D&>(top)); }, step.pump);
     }
-    ui_.Then([close](CZel_Dialog& top) {
-      if (close == kIdOk) top.UserClick(kIdOk);
-      else top.UserClose();
-    });
+    if (close != kStepsClose) {
+      ui_.Then([close](CZel_Dialog& top) {
+        if (close == kIdOk) top.UserClick(kIdOk);
+        else top.UserClose();
+      });
+    }
     const int result = dlg.DoModal();
     EXPECT_TRUE(ui_.Errors().empty()) << ui_.Errors().front();
     return result;
@@ -78,6 +85,14 @@ class TestRunHarness : public ::testing::Test {
     };
   }
   static Step Check(Step check) { return check; }
+  static Step Close() {
+    return [](D& d) { d.UserClose(); };
+  }
+  static RunStep Answer(int answer) {
+    RunStep step([](D&) {});
+    step.answer = answer;
+    return step;
+  }
   static RunStep DuringPump(Step step) { return RunStep(std::move(step), true); }
 
   ZelHeadlessBackend ui_;

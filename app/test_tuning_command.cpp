@@ -1,0 +1,189 @@
+// `dcservo test speed|position`: the speed or position tuning test run headless on the
+// simulated drive, as a user runs it in the dialog: optionally Tune, Start, and for a
+// repeating run Stop after N cycles; then the verdict, the figures of each cycle against the
+// predicted response, and the plot as PNG, SVG or CSV.
+//
+// RunTuningTest is the whole command for one test; a generic `test KIND` command calls it
+// for the kinds "speed" and "position".
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <nlohmann/json.hpp>
+
+#include "app/test_tuning_command.h"
+#include "app/qt/qt_picture.h"
+#include "derive/pipelines.h"
+#include "dialogs/dialog_names.h"
+#include "drivetests/tuning_test_dlg.h"
+#include "host/zel_comm.h"
+#include "host/zel_dialog_registry.h"
+#include "host/zel_headless.h"
+#include "host/zel_setup_file.h"
+#include "sim/simulated_drive.h"
+
+using nlohmann::ordered_json;
+
+
+namespace {
+
+using namespace dcservo;
+
+constexpr double kTick_ms = 20.0;
+
+// Faults as the drive command takes them: NAME or NAME=VALUE.
+void InjectFaults(dcsim::SimulatedDrive& drive, const std::vector<std::string>& faults) {
+  for (const std::string& f : faults) {
+    const auto eq = f.find('=');
+    const std::string name = f.substr(0, eq);
+    const double value = eq == std::string::npos ? 1.0 : ParseValue(f.substr(eq + 1), name, 0);
+    std::string error;
+    if (name.empty() || !drive.Inject(name, value, error))
+      throw CommandError(kExitBadInput, error.empty() ? "\"" + f + "\" names no fault" : error);
+  }
+}
+
+ordered_json FiguresJson(const CycleFigures& f) {
+  auto settling = [](double s) { return std::isnan(s) ? ordered_json(nullptr) : ordered_json(s); };
+  ordered_json j = {{"peak_error", f.peak_error},
+                    {"rms_error", f.rms_error},
+                    {"overshoot_percent", f.overshoot_percent},
+                    {"settling_s", {settling(f.settling_s[0]), settling(f.settling_s[1])}}};
+  if (f.cycle) j["cycle"] = f.cycle;
+  if (f.deviation_rms) j["deviation_from_prediction_rms"] = *f.deviation_rms;
+  return j;
+}
+
+ordered_json Report(const char* kind, CTuningTestDlg& dlg, bool ok, const std::string& error,
+                    double run_s) {
+  const TuningRunFigures& f = dlg.GetFigures();
+  ordered_json j = {{"test", kind}, {"result", ok ? "passed" : "failed"}};
+  if (!ok) j["error"] = error;
+  if (dlg.GetFaultySegment() >= 0) j["segment"] = dlg.GetFaultySegment();
+  j["program"] = dlg.Program();
+  j["simulated_s"] = run_s;
+  j["unit"] = f.unit;
+  j["final_value"] = f.final_value;
+  j["measurement_step"] = f.quantum;
+  if (f.predicted) j["predicted"] = FiguresJson(*f.predicted);
+  j["cycles"] = ordered_json::array();
+  for (const CycleFigures& c : f.cycles) j["cycles"].push_back(FiguresJson(c));
+  return j;
+}
+
+void SavePlot(const TuningTestOptions& o, CTuningTestDlg& dlg) {
+  const CGraphWindow& graph =
+      dlg.GetSetup().GetParameterValueInBaseUnit(dlg.Kind().online_plot) == 1.0
+          ? dlg.GetOnlineGraph()
+          : dlg.GetLoggerGraph();
+  struct Out {
+    const std::string& path;
+    std::string (*write)(const CGraphWindow&, const std::string&);
+  } outs[] = {{o.png, ZelWriteGraphPng}, {o.svg, ZelWriteGraphSvg}, {o.csv, ZelWriteGraphCsv}};
+  for (const Out& out : outs) {
+    if (out.path.empty()) continue;
+    if (const std::string why = out.write(graph, out.path); !why.empty())
+      throw CommandError(kExitFailed, why);
+  }
+}
+
+}  // namespace
+
+int RunTuningTest(const char* kind, const CLI::App& cmd, const TuningTestOptions& o) {
+  const char* dialog = std::string(kind) == "position" ? dialog_names::kPositionTest
+                                                       : dialog_names::kSpeedTest;
+  const TuningTestKind& names =
+      std::string(kind) == "position" ? kPositionTuningKind : kSpeedTuningKind;
+  SetupSession session(ResolveSetup(o.args.setup, o.positional_setup));
+  CZel_Setup& setup = session.Setup();
+  // As the drive setup does before it opens a test; then what the user sets in the test,
+  // with the chip values it stands for.
+  ComputeChipParameters(setup);
+  ComputeScaledParameters(setup);
+  session.Apply(o.args.InOrder(cmd));
+  ComputeChipParameters(setup);
+  setup.SetParameterValueInBaseUnit(names.multi_cycle, o.cycles > 0 ? 1.0 : 0.0);
+  setup.SetParameterValueInBaseUnit(names.online_plot, o.online ? 1.0 : 0.0);
+  if (o.online && o.cycles == 0 && setup.GetIntOption("hasOscilloscope") == 0)
+    throw CommandError(kExitBadInput, "--online without the drive's scope needs --cycles");
+
+  auto drive = dcsim::MakeSimulatedDrive(setup);
+  InjectFaults(*drive, o.faults);
+  CZel_CommSession comm(drive);
+  ZelHeadlessBackend ui;
+  ZelScopedUiBackend installed(ui);
+  CZel_Comm::SetClock([&ui] { return ui.NowMs() / 1000.0; });
+  struct ClockReset {
+    ~ClockReset() { CZel_Comm::SetClock(nullptr); }
+  } clock_reset;
+
+  std::unique_ptr<CZel_Dialog> built = ZelCreateDialog(dialog, setup);
+  auto* dlg = dynamic_cast<CTuningTestDlg*>(built.get());
+  if (!dlg) throw CommandError(kExitFailed, std::string("no test \"") + kind + "\" in this build");
+
+  std::optional<QtOffscreenPainter> painter;
+  if (!o.screenshot.empty()) painter.emplace();
+  std::string picture_error = o.screenshot.empty() ? "" : "the dialog was never drawn";
+  auto take_picture = [&] { picture_error = painter->SavePicture(*dlg, o.screenshot); };
+  std::string refusal;
+  double run_s = 0.0;
+  ui.Then([&](CZel_Dialog&) {
+    dlg->UserSelect(kTuningTab, kTestPage);
+    if (dlg->GetTabSelection(kTuningTab) != kTestPage) {
+      refusal = ui.Messages().empty() ? "the test's parameters were refused"
+                                      : ui.Messages().back().text;
+      return;
+    }
+    if (o.tune && !dlg->UserClick(kTune)) refusal = dlg->LastRefusal();
+    if (!refusal.empty() || !dlg->UserClick(kIdcTestStartStop)) return;
+    const double start = ui.NowMs();
+    const double limit = start + o.limit_s * 1000.0;
+    const std::optional<ProfileInputs> in = ProfileInputsOf(setup, names.profile);
+    // A cycle is the six segments; the first trigger of the scope may wait for the next.
+    double cycle_ms = 0.0;
+    if (in) {
+      for (const ProfileSegment& s : BuildReferenceProfile(*in))
+        cycle_ms += static_cast<double>(std::max(0LL, s.count)) * in->period_s * 1000.0;
+    }
+    bool stop_pressed = false;
+    while (dlg->m_bTestRunning && ui.NowMs() < limit) {
+      ui.Advance(kTick_ms);
+      const bool enough =
+          o.online ? dlg->GetFigures().cycles.size() >= static_cast<std::size_t>(o.cycles)
+                   : ui.NowMs() - start >= o.cycles * cycle_ms;
+      if (o.cycles > 0 && enough && !stop_pressed && dlg->m_bTestRunning) {
+        if (painter) take_picture();
+        dlg->UserClick(kIdcTestStartStop);
+        stop_pressed = true;
+      }
+    }
+    run_s = (ui.NowMs() - start) / 1000.0;
+    if (painter && o.cycles == 0) take_picture();
+    if (dlg->m_bTestRunning) {
+      refusal = "the run did not end within " + std::to_string(o.limit_s) + " s";
+      dlg->UserClick(kIdcTestStartStop);
+    }
+  });
+  const bool ok_run = [&] {
+    ui.Then([](CZel_Dialog& top) { top.UserClick(kIdOk); });
+    built->DoModal();
+    return dlg->m_nTestResult == 1 && refusal.empty();
+  }();
+  const std::string error = !refusal.empty() ? refusal : dlg->m_strError;
+  const ordered_json report = Report(kind, *dlg, ok_run, error, run_s);
+  if (o.json) {
+    std::printf("%s\n", report.dump(2).c_str());
+  } else {
+    std::printf("%s test %s\n", kind, ok_run ? "passed" : "failed");
+    std::printf("%s", FiguresText(dlg->GetFigures()).c_str());
+  }
+  if (!ok_run) {
+    std::fprintf(stderr, "dcservo: %s\n", error.c_str());
+    return kExitFailed;
+  }
+  SavePlot(o, *dlg);
+  if (!picture_error.empty()) throw CommandError(kExitFailed, picture_error);
+  if (!o.out.empty()) session.Save(o.out);
+  return 0;
+}

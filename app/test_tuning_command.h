@@ -1,0 +1,43 @@
+#pragma once
+// The speed and position tuning tests on the command line. A generic `test KIND` command
+// defines these options for the kinds "speed" and "position" and hands them to RunTuningTest.
+
+#include <string>
+#include <vector>
+
+#include "app/command.h"
+
+struct TuningTestOptions {
+  SetupArgs args;
+  std::string positional_setup;
+  bool tune = false;
+  int cycles = 0;  // 0: one cycle that ends by itself
+  bool online = false;
+  std::vector<std::string> faults;
+  std::string png, svg, csv, out, screenshot;
+  bool json = false;
+  double limit_s = 600.0;  // simulated seconds a run may take before it is stopped
+
+  void AddTo(CLI::App& cmd) {
+    args.AddTo(cmd);
+    cmd.add_option("SETUP", positional_setup, "Drive setup file (same as --setup)");
+    cmd.add_flag("--tune", tune, "Press Tune before the run: the gains from the pass band");
+    cmd.add_option("--cycles", cycles, "Repeat the profile and press Stop after N cycles")
+        ->check(CLI::Range(1, 1000));
+    cmd.add_flag("--online", online, "Show the run on line (the scope) instead of uploading it");
+    cmd.add_option("--fault", faults, "Fault of the simulated drive, NAME or NAME=VALUE")
+        ->allow_extra_args(false);
+    cmd.add_option("--png", png, "Save the plot as PNG");
+    cmd.add_option("--svg", svg, "Save the plot as SVG");
+    cmd.add_option("--csv", csv, "Save the plotted data as CSV");
+    cmd.add_option("--screenshot", screenshot,
+                   "Draw the dialog off screen as PNG: after the run, or for a repeating run "
+                   "while it runs, before Stop");
+    cmd.add_flag("--json", json, "Print the report as JSON");
+    cmd.add_option("--out", out, "Save the setup after a successful run (the tuned gains)");
+  }
+};
+
+// Runs the test of that kind ("speed" or "position") as its dialog runs on the simulated
+// drive; the exit code. Throws CommandError for bad input.
+int RunTuningTest(const char* kind, const CLI::App& cmd, const TuningTestOptions& options);

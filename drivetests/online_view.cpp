@@ -1,0 +1,205 @@
+#include "drivetests/online_view.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "host/zel_errors.h"
+#include "host/zel_logger.h"
+#include "host/zel_setup.h"
+
+namespace dcservo {
+
+double ScopeScaleStep(double q) {
+  const double e = q > 0.0 ? std::ceil(std::log10(q)) : 0.0;
+  const double d = std::pow(10.0, e);
+  if (d / 5.0 >= q) return d / 5.0;
+  if (d / 2.0 >= q) return d / 2.0;
+  return d;
+}
+
+namespace {
+
+double Quiet(CZel_Setup& setup, const char* name, bool* present = nullptr) {
+  ZelQuietErrors quiet;
+  const CZel_Parameter* p = setup.FindParameter(name);
+  if (present) *present = p != nullptr;
+  return p ? p->GetValueInBaseUnit() : 0.0;
+}
+
+// The profile's ramp times, hold times, final value and type, as the trigger reads them.
+struct TriggerInputs {
+  double first_ramp, hold, second_ramp, end;
+  bool has_final;
+  double final_value;
+  ReferenceType type;
+};
+
+TriggerInputs TriggerInputsOf(CZel_Setup& setup, const ProfileNames& names) {
+  TriggerInputs in{};
+  in.first_ramp = Quiet(setup, names.first_ramp);
+  in.hold = Quiet(setup, names.hold);
+  in.second_ramp = Quiet(setup, names.second_ramp);
+  in.end = Quiet(setup, names.end);
+  in.final_value = Quiet(setup, names.final_value, &in.has_final);
+  in.type = ProfileReferenceType(setup, names);
+  return in;
+}
+
+ScopeTriggerSettings TriggerOn(CZel_Setup& setup, const ProfileNames& names, bool multi,
+                               const char* variable, double level, int slope) {
+  const TriggerInputs in = TriggerInputsOf(setup, names);
+  ScopeTriggerSettings s;
+  s.window_s = ScopeWindow(setup, names, in.has_final);
+  if (!in.has_final) {
+    s.mode = 1;
+    s.slope = 1;
+    return s;
+  }
+  s.mode = multi ? 2 : 4;
+  s.slope = slope;
+  s.variable = variable;
+  s.level = level;
+  s.pre_percent = std::min(100.0, std::ceil(100.0 * in.first_ramp / s.window_s));
+  return s;
+}
+
+}  // namespace
+
+double ScopeWindow(CZel_Setup& setup, const ProfileNames& names, bool with_final_value) {
+  const TriggerInputs in = TriggerInputsOf(setup, names);
+  const bool both_ways = in.type == ReferenceType::Bidirectional;
+  if (!with_final_value) {
+    const double ramps = in.first_ramp + in.second_ramp;
+    return (both_ways ? 2.0 * ramps : ramps) + in.hold + in.end;
+  }
+  if (both_ways) return 2.0 * in.first_ramp + in.hold + 2.0 * in.second_ramp + in.end;
+  return in.first_ramp + in.hold + in.second_ramp + std::min(in.first_ramp, in.second_ramp);
+}
+
+ScopeTriggerSettings SpeedScopeTrigger(CZel_Setup& setup, bool multi_cycle) {
+  const double v = Quiet(setup, "TestSpeed");
+  return TriggerOn(setup, kSpeedProfileNames, multi_cycle, "Speed_Reference", v,
+                   v >= 0.0 ? 1 : 0);
+}
+
+ScopeTriggerSettings PositionScopeTrigger(CZel_Setup& setup, bool multi_cycle) {
+  const double p = Quiet(setup, "TestPosition");
+  double level = 0.95 * p;
+  int slope = p >= 0.0 ? 1 : 0;
+  if (!HasReferenceType(setup)) {
+    slope = 1;
+  } else {
+    switch (ProfileReferenceType(setup, kPositionProfileNames)) {
+      case ReferenceType::Negative:
+        level = -0.95 * p;
+        slope = p < 0.0 ? 1 : 0;
+        break;
+      case ReferenceType::Bidirectional: level = 0.9 * p; break;
+      case ReferenceType::Positive: break;
+    }
+  }
+  return TriggerOn(setup, kPositionProfileNames, multi_cycle, "Target_Position", level, slope);
+}
+
+int ApplyScopeTrigger(CZel_ScopeLogger& scope, const ScopeTriggerSettings& s) {
+  return scope.ChangeSettings(s.window_s, s.mode, s.slope, s.variable.c_str(), s.level,
+                              s.pre_percent);
+}
+
+void RescaleScopePair(CZel_ScopeLogger& scope, const char* first, const char* second, double q,
+                      const std::string& unit, double second_in_steps) {
+  const double d = ScopeScaleStep(q);
+  scope.RescaleVariable(first, unit.c_str(), d, second_in_steps * d);
+  scope.RescaleVariable(second, unit.c_str(), d, second_in_steps * d);
+}
+
+void RescaleCurrentPair(CZel_ScopeLogger& scope, CZel_Setup& setup) {
+  RescaleScopePair(scope, "Current_Reference", "Motor_Current",
+                   ValueInSelectedUnit(setup, "TestLimitCurrent") / 3.0,
+                   SelectedUnitName(setup, "TestLimitCurrent"), 2.0);
+}
+
+double ValueInSelectedUnit(CZel_Setup& setup, const char* name) {
+  ZelQuietErrors quiet;
+  const CZel_Parameter* p = setup.FindParameter(name);
+  return p ? p->GetSelectedUnit().FromBase(p->GetValueInBaseUnit()) : 0.0;
+}
+
+std::string SelectedUnitName(CZel_Setup& setup, const char* name) {
+  ZelQuietErrors quiet;
+  const CZel_Parameter* p = setup.FindParameter(name);
+  return p ? p->GetSelectedUnit().GetName() : std::string();
+}
+
+std::string LiveValueText(double value, const std::string& unit) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%g", value);
+  return unit.empty() ? std::string(text) + " IU" : std::string(text) + " " + unit;
+}
+
+void OnlineView::Reset(const std::vector<std::string>& names,
+                       const std::vector<std::string>& units,
+                       const std::vector<double>& shown_per_base, int points) {
+  shown_per_base_ = shown_per_base;
+  document_ = std::make_unique<CGraphDocument>();
+  document_->AddChannel("Time", "s");
+  for (std::size_t i = 0; i < names.size(); ++i)
+    document_->AddChannel(names[i], i < units.size() ? units[i] : std::string());
+  points_ = std::max(points, 1);
+  next_ = 0;
+  open_ = {};
+  sweeps_.clear();
+}
+
+void OnlineView::CloseSweep() {
+  if (!open_.time.empty()) sweeps_.push_back(std::move(open_));
+  open_ = {};
+}
+
+int OnlineView::TakeScopePoints(const CZel_ScopeLogger& scope, CGraphWindow& graph) {
+  int first = 0, count = 0;
+  scope.GetPointsToBeDrawn(first, count);
+  const int width = document_->GetChannelCount();
+  const int ring = scope.GetPointsNo();
+  int wraps = 0;
+  std::vector<double> values(static_cast<std::size_t>(width));
+  for (int k = 0, i = first; k < count; ++k, i = (i + 1) % ring) {
+    for (int c = 0; c < width; ++c) values[static_cast<std::size_t>(c)] = scope.GetValue(i, c);
+    open_.time.push_back(values[0]);
+    open_.reference.push_back(width > 1 ? values[1] : 0.0);
+    open_.response.push_back(width > 2 ? values[2] : 0.0);
+    for (std::size_t c = 1; c < values.size() && c - 1 < shown_per_base_.size(); ++c)
+      values[c] *= shown_per_base_[c - 1];
+    while (document_->GetPointCount() <= i) document_->AddPoint(values);
+    document_->SetPoint(i, values);
+    graph.UpdatePoint(i);
+    if ((i + 1) % ring == 0) {
+      ++wraps;
+      CloseSweep();
+      // The points are in place already: new ranges repaint the graph.
+      graph.DoZoomOut();
+    }
+  }
+  return wraps;
+}
+
+void OnlineView::AddLivePoint(double time_s, const std::vector<double>& values,
+                              CGraphWindow& graph) {
+  std::vector<double> point = {time_s};
+  point.insert(point.end(), values.begin(), values.end());
+  if (document_->GetPointCount() < points_) {
+    document_->AddPoint(point);
+    graph.UpdateLastPoint();
+    return;
+  }
+  document_->SetPoint(next_, point);
+  graph.UpdatePoint(next_);
+  next_ = (next_ + 1) % points_;
+  if (next_ == 0) {
+    graph.DoZoomOut();
+    graph.RefreshGraph();
+  }
+}
+
+}  // namespace dcservo

@@ -1,0 +1,74 @@
+#pragma once
+// "Total inertia test": a constant current accelerates the motor and the drive times the
+// speed it gains; from the torque, the time and the speed gained the test computes the
+// total inertia at the motor shaft and offers, on closing, to keep it as the setup's Jt.
+
+#include <string>
+
+#include "drivetests/my_test_dlg.h"
+#include "host/zel_coff.h"
+
+namespace dcservo {
+
+inline constexpr unsigned kInertiaTestTemplate = 3041;
+inline constexpr unsigned kInertiaTestHelpContext = 262417;
+inline constexpr char kInertiaTestProgram[] = "Total_Inertia_Identification_Test";
+
+enum InertiaTestControl : int {
+  kJtFrame = 3720,  // the frame's ids, 3720..3729
+  kJtParametersBox = 3730,
+  kJtTestCurrentLabel,
+  kJtTestCurrentEdit,
+  kJtTestCurrentUnit,
+  kJtTestCurrentNote,
+  kJtProtectionLabel,
+  kJtProtectionEdit,
+  kJtProtectionUnit,
+  kJtProtectionNote,
+  kJtSpeedLabel,
+  kJtSpeedEdit,
+  kJtSpeedUnit,
+  kJtSpeedNote,
+  kJtResultLabel,
+  kJtResultEdit,
+  kJtResultUnit,
+};
+
+// What the program reports after a run: delta_time in slow-loop samples (0 or below: a
+// failure code), delta_speed in internal speed units.
+struct InertiaRunResults {
+  double test_flag = 0.0;
+  double delta_time = 0.0;
+  double delta_speed = 0.0;
+};
+
+// The failure text for the program's results; empty when they are a measurement.
+std::string InertiaFailureText(const InertiaRunResults& r);
+
+class CTotalInertiaTest : public CMyTestDlg {
+ public:
+  CTotalInertiaTest(CZel_Setup& setup, CZel_Dialog* parent = nullptr);
+  ~CTotalInertiaTest() override;
+
+  int OnInitDialog() override;
+  void OnOK() override;
+  void OnCancel() override;
+  void BeginTest() override;
+  void DescribeRun(TestRunReport& report) const override;
+
+ protected:
+  std::span<const char* const> StatusTexts() const override;
+  bool CheckRunEnded() override;
+  void OnProgramEnded() override;
+
+ private:
+  void ClearResult();
+  bool ReadResults(InertiaRunResults& r);
+
+  CZel_CoffFormat m_Coff;
+  double test_current_ = 0.0;  // In1 as sent: internal units, truncated
+  double old_inertia_ = 0.0;
+  double new_inertia_ = 0.0;
+};
+
+}  // namespace dcservo

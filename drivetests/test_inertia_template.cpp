@@ -1,0 +1,53 @@
+// The control template of the total inertia test.
+
+#include "drivetests/test_frame.h"
+#include "drivetests/test_inertia_dlg.h"
+
+namespace dcservo {
+namespace {
+
+using K = ZelControlKind;
+
+void ParametersBox(ZelTemplateBuilder& b, int column) {
+  struct Row {
+    int label;
+    const char* caption;
+    int edit, unit, note;
+    const char* meaning;
+  };
+  static constexpr Row kRows[] = {
+      {kJtTestCurrentLabel, "Test current", kJtTestCurrentEdit, kJtTestCurrentUnit,
+       kJtTestCurrentNote, "- Current value used during the test"},
+      {kJtProtectionLabel, "I protection", kJtProtectionEdit, kJtProtectionUnit,
+       kJtProtectionNote, "- Over current protection level"},
+      {kJtSpeedLabel, "Max. speed", kJtSpeedEdit, kJtSpeedUnit, kJtSpeedNote,
+       "- Maximal motor speed"},
+  };
+  b.Box(kJtParametersBox, "Test parameters", column);
+  int row = 0;
+  for (const Row& r : kRows) {
+    b.Field(r.label, r.caption, r.edit, r.unit, kJtParametersBox, row);
+    b.Add(r.note, K::Label, r.meaning, kJtParametersBox, {row++, 3});
+  }
+}
+
+ZelDialogTemplate MakeTemplate() {
+  TestFrame f;
+  f.first_id = kJtFrame;
+  f.purpose = "Identifies the total inertia (motor + load) seen at the motor shaft";
+  f.procedure =
+      "1. Check the above test parameter\r\n2. Press the Start button \r\n3. Wait until the "
+      "the test ends and displays the results";
+  f.own_boxes = ParametersBox;
+  f.result_rows = [](ZelTemplateBuilder& b, int box) {
+    ReadOnlyField(b, kJtResultLabel, "J total = ", kJtResultEdit, kJtResultUnit, box, 1);
+  };
+  return BuildTestFrame(kInertiaTestTemplate, "Total inertia test", kInertiaTestHelpContext,
+                        "Start", f);
+}
+
+const ZelDialogTemplate kTemplate = MakeTemplate();
+const ZelTemplateRegistration kRegistration(kTemplate);
+
+}  // namespace
+}  // namespace dcservo

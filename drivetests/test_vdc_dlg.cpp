@@ -1,0 +1,65 @@
+#include "drivetests/test_vdc_dlg.h"
+
+#include "dialogs/dialog_names.h"
+#include "host/zel_dialog_registry.h"
+#include "units/scales.h"
+
+namespace dcservo {
+
+namespace {
+
+const ZelDialogRegistration kRegistration(dialog_names::kVdcTest,
+                                          ZelFactoryOf<CTestVdcDetection>());
+
+constexpr const char* kStatusTexts[] = {"Launching test", "Running test"};
+
+}  // namespace
+
+CTestVdcDetection::CTestVdcDetection(CZel_Setup& setup, CZel_Dialog* parent)
+    : CMyTestDlg(setup, kVdcTestTemplate, 1, parent) {
+  AddParameterControls("Vdc", kVdcEdit, kVdcUnit);
+  old_vdc_ = m_Setup.GetParameterValueInBaseUnit("Vdc");
+  m_nPhaseCount = 2;
+}
+
+CTestVdcDetection::~CTestVdcDetection() = default;
+
+std::span<const char* const> CTestVdcDetection::StatusTexts() const { return kStatusTexts; }
+
+int CTestVdcDetection::OnInitDialog() {
+  CMyTestDlg::OnInitDialog();
+  LoadProgram(m_Coff, kVdcTestProgram);
+  SetRunTools({kVdcTestProgram, &m_Coff, nullptr, nullptr, kCheckShortCircuit});
+  return 1;
+}
+
+void CTestVdcDetection::BeginTest() {
+  SetChildText(kVdcEdit, "");
+  ListSetCurSel(kVdcUnit, -1);
+  UpdateData(0);
+  StartRun({});
+}
+
+// The supply test has no test flag of its own: the drive's short circuit is all it checks.
+bool CTestVdcDetection::CheckRunEnded() { return CheckDriveErrors(1, kCheckShortCircuit); }
+
+void CTestVdcDetection::OnProgramEnded() {
+  CZel_Variable* u2 = ReadLiveVariable("var_u2");
+  if (!u2) return;
+  m_Setup.SetParameterValueInBaseUnit("Vdc",
+                                      u2->GetValueInBaseUnit() / MeasuredVoltageScale(m_Setup));
+  RefreshParameterControls("Vdc");
+  TestSucceeded(1);
+}
+
+void CTestVdcDetection::OnCancel() {
+  CloseOfferingToKeep("Power supply", "Vdc", "%G", old_vdc_,
+                      m_Setup.GetParameterValueInBaseUnit("Vdc"));
+}
+
+void CTestVdcDetection::DescribeRun(TestRunReport& report) const {
+  CMyTestDlg::DescribeRun(report);
+  report.results.push_back({"Vdc", m_Setup.GetParameterValueInBaseUnit("Vdc")});
+}
+
+}  // namespace dcservo

@@ -1,0 +1,41 @@
+#pragma once
+// "VDC Detection Test": measures the supply voltage that the drive actually gets and offers,
+// on closing, to keep it as the setup's Vdc.
+
+#include "drivetests/my_test_dlg.h"
+#include "host/zel_coff.h"
+
+namespace dcservo {
+
+inline constexpr unsigned kVdcTestTemplate = 105;
+inline constexpr unsigned kVdcTestHelpContext = 262405;
+inline constexpr char kVdcTestProgram[] = "VDC_Detection_Test";
+
+enum VdcTestControl : int {
+  kVdcFrame = 3700,  // the frame's ids, 3700..3709
+  kVdcLabel = 3710,
+  kVdcEdit,
+  kVdcUnit,
+};
+
+class CTestVdcDetection : public CMyTestDlg {
+ public:
+  CTestVdcDetection(CZel_Setup& setup, CZel_Dialog* parent = nullptr);
+  ~CTestVdcDetection() override;
+
+  int OnInitDialog() override;
+  void OnCancel() override;
+  void BeginTest() override;
+  void DescribeRun(TestRunReport& report) const override;
+
+ protected:
+  std::span<const char* const> StatusTexts() const override;
+  bool CheckRunEnded() override;
+  void OnProgramEnded() override;
+
+ private:
+  CZel_CoffFormat m_Coff;
+  double old_vdc_ = 0.0;
+};
+
+}  // namespace dcservo

@@ -1,0 +1,26 @@
+// The control template of the supply voltage test.
+
+#include "drivetests/test_frame.h"
+#include "drivetests/test_vdc_dlg.h"
+
+namespace dcservo {
+namespace {
+
+ZelDialogTemplate MakeTemplate() {
+  TestFrame f;
+  f.first_id = kVdcFrame;
+  f.purpose = "Identifies the VDC voltage.";
+  f.procedure =
+      "1. Press the Start button\r\n2. Wait until the test ends and displays the results";
+  f.result_rows = [](ZelTemplateBuilder& b, int box) {
+    ReadOnlyField(b, kVdcLabel, "VDC", kVdcEdit, kVdcUnit, box, 1);
+  };
+  return BuildTestFrame(kVdcTestTemplate, "VDC Detection Test", kVdcTestHelpContext, "&Start",
+                        f);
+}
+
+const ZelDialogTemplate kTemplate = MakeTemplate();
+const ZelTemplateRegistration kRegistration(kTemplate);
+
+}  // namespace
+}  // namespace dcservo

@@ -1,0 +1,211 @@
+#include "drivetests/tuning_figures.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "host/zel_setup.h"
+
+namespace dcservo {
+
+namespace {
+
+constexpr double kOne = 65536.0;
+
+bool AtLevel(double value, double level, double tolerance) {
+  return std::fabs(value - level) <= tolerance;
+}
+
+// The sample after which the reference has stopped changing at `level` for good in the
+// stretch from `from`: the end of the ramp that led there. -1 when it never gets there.
+long FindRampEnd(const CycleTrace& t, std::size_t from, double level, double tolerance) {
+  for (std::size_t i = std::max<std::size_t>(from, 1); i < t.reference.size(); ++i) {
+    if (AtLevel(t.reference[i], level, tolerance) && !AtLevel(t.reference[i - 1], level, tolerance))
+      return static_cast<long>(i);
+  }
+  return -1;
+}
+
+// Time from the ramp's end until the response stays within the band, up to the point where
+// the reference leaves the level again.
+double SettlingAfter(const CycleTrace& t, long end, double level, double band, double tolerance,
+                     std::size_t* hold_end) {
+  std::size_t i = static_cast<std::size_t>(end);
+  std::size_t last_out = i;
+  bool ever_out = false;
+  for (; i < t.reference.size() && AtLevel(t.reference[i], level, tolerance); ++i) {
+    if (std::fabs(t.response[i] - level) > band) {
+      last_out = i;
+      ever_out = true;
+    }
+  }
+  *hold_end = i;
+  if (ever_out && last_out + 1 >= i) return std::numeric_limits<double>::quiet_NaN();
+  const std::size_t settled = ever_out ? last_out + 1 : static_cast<std::size_t>(end);
+  return t.time[settled] - t.time[static_cast<std::size_t>(end)];
+}
+
+}  // namespace
+
+CycleFigures FiguresOfCycle(const CycleTrace& t, double final_value, double quantum) {
+  CycleFigures f;
+  const std::size_t n = std::min({t.time.size(), t.reference.size(), t.response.size()});
+  if (n == 0) return f;
+  double sum = 0.0;
+  double beyond = 0.0;
+  const double sign = final_value < 0.0 ? -1.0 : 1.0;
+  // The profile's final value is a change from the level the reference starts at: an axis
+  // that an earlier run left elsewhere than at zero has its own levels.
+  const double rest = t.reference.front();
+  const double level = rest + final_value;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double e = t.reference[i] - t.response[i];
+    f.peak_error = std::max(f.peak_error, std::fabs(e));
+    sum += e * e;
+    beyond = std::max(beyond, sign * (t.response[i] - level));
+  }
+  f.rms_error = std::sqrt(sum / static_cast<double>(n));
+  const double magnitude = std::fabs(final_value);
+  if (magnitude > 0.0) f.overshoot_percent = 100.0 * beyond / magnitude;
+  const double band = std::max(kSettlingBand * magnitude, kSettlingQuanta * quantum);
+  const double tolerance = 1e-6 * std::max(magnitude, 1e-12);
+  std::size_t hold_end = 0;
+  const long first = FindRampEnd(t, 0, level, tolerance);
+  if (first < 0) return f;
+  f.settling_s[0] = SettlingAfter(t, first, level, band, tolerance, &hold_end);
+  // Back at rest: the level the reference started from.
+  const long second = FindRampEnd(t, hold_end, rest, tolerance);
+  if (second >= 0) f.settling_s[1] = SettlingAfter(t, second, rest, band, tolerance, &hold_end);
+  return f;
+}
+
+double PredictedAt(const CycleTrace& p, double time_s) {
+  if (p.time.empty()) return 0.0;
+  if (time_s <= p.time.front()) return p.response.front();
+  if (time_s >= p.time.back()) return p.response.back();
+  const auto it = std::upper_bound(p.time.begin(), p.time.end(), time_s);
+  const std::size_t hi = static_cast<std::size_t>(it - p.time.begin());
+  const std::size_t lo = hi - 1;
+  const double w = (time_s - p.time[lo]) / (p.time[hi] - p.time[lo]);
+  return p.response[lo] + w * (p.response[hi] - p.response[lo]);
+}
+
+std::optional<double> DeviationFromPrediction(const CycleTrace& measured,
+                                              const CycleTrace& prediction) {
+  if (prediction.time.empty()) return std::nullopt;
+  double sum = 0.0;
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < measured.time.size() && i < measured.response.size(); ++i) {
+    if (measured.time[i] > prediction.time.back()) break;
+    const double d = measured.response[i] - PredictedAt(prediction, measured.time[i]);
+    sum += d * d;
+    ++n;
+  }
+  if (n == 0) return std::nullopt;
+  return std::sqrt(sum / static_cast<double>(n));
+}
+
+std::vector<double> ProfileReference(const ReferenceProfile& profile) {
+  std::vector<double> reference;
+  double q16 = 0.0;
+  reference.push_back(0.0);
+  for (const ProfileSegment& s : profile) {
+    for (long long k = 0; k < s.count; ++k) {
+      q16 += s.slope_q16;
+      reference.push_back(q16 / kOne);
+    }
+  }
+  return reference;
+}
+
+std::vector<double> PredictResponse(const LoopModel& loop, const std::vector<double>& reference) {
+  return PredictResponse(loop.open_num, Add(loop.open_den, loop.open_num), reference);
+}
+
+std::vector<double> PredictResponse(const Polynomial& b, const Polynomial& c,
+                                    const std::vector<double>& reference) {
+  std::vector<double> y(reference.size(), 0.0);
+  if (c.empty() || c[0] == 0.0) return y;
+  for (std::size_t k = 0; k < reference.size(); ++k) {
+    double acc = 0.0;
+    for (std::size_t j = 0; j < b.size() && j <= k; ++j) acc += b[j] * reference[k - j];
+    for (std::size_t j = 1; j < c.size() && j <= k; ++j) acc -= c[j] * y[k - j];
+    y[k] = acc / c[0];
+  }
+  return y;
+}
+
+namespace {
+
+// The speed loop's acceleration feedforward adds KFFA times the reference's increment to the
+// controller's output: Y (D + N) = (N + F P Cd (1 - z^-1)) R, Cd = 1 - z^-1 for the PI.
+Polynomial FeedforwardNumerator(CZel_Setup& setup, TunedLoop loop, const LoopModel& model) {
+  if (loop != TunedLoop::Speed) return model.open_num;
+  const CZel_Parameter* kffa = setup.FindParameter("KFFA_scl");
+  const auto plant = TunedLoopPlant(setup, loop);
+  if (!kffa || !plant || kffa->GetValueInBaseUnit() == 0.0) return model.open_num;
+  const Polynomial difference{1.0, -1.0};
+  const Polynomial ff = Multiply(Polynomial{kffa->GetValueInBaseUnit()},
+                                 Multiply(plant->num, Multiply(difference, difference)));
+  return Add(model.open_num, ff);
+}
+
+}  // namespace
+
+std::optional<CycleTrace> PredictedTrace(CZel_Setup& setup, TunedLoop loop,
+                                         const ProfileNames& names) {
+  const std::optional<ProfileInputs> in = ProfileInputsOf(setup, names);
+  const std::optional<LoopModel> model = DesignedLoop(setup, loop);
+  if (!in || !model) return std::nullopt;
+  if (std::fabs(model->sampling_period_s - in->period_s) > 1e-12 * in->period_s) return std::nullopt;
+  const ReferenceProfile profile = BuildReferenceProfile(*in);
+  if (CheckReferenceProfile(profile).text) return std::nullopt;
+  const double scale = ProfileScale(setup, names);
+  if (scale == 0.0) return std::nullopt;
+  CycleTrace trace;
+  trace.reference = ProfileReference(profile);
+  trace.response = PredictResponse(FeedforwardNumerator(setup, loop, *model),
+                                   Add(model->open_den, model->open_num), trace.reference);
+  for (std::size_t k = 0; k < trace.reference.size(); ++k) {
+    trace.time.push_back(static_cast<double>(k) * in->period_s);
+    trace.reference[k] /= scale;
+    trace.response[k] /= scale;
+  }
+  return trace;
+}
+
+namespace {
+
+std::string Seconds(double s) {
+  if (std::isnan(s)) return "not settled";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f ms", s * 1000.0);
+  return text;
+}
+
+std::string Line(const char* what, const CycleFigures& f, const std::string& unit) {
+  char text[200];
+  std::snprintf(text, sizeof text, "%s: error peak %.4g, RMS %.4g %s; overshoot %.1f %%; ", what,
+                f.peak_error, f.rms_error, unit.c_str(), f.overshoot_percent);
+  std::string line = std::string(text) + "settling " + Seconds(f.settling_s[0]) + " / " +
+                     Seconds(f.settling_s[1]);
+  if (f.deviation_rms) {
+    std::snprintf(text, sizeof text, "; off the prediction by %.4g RMS", *f.deviation_rms);
+    line += text;
+  }
+  return line;
+}
+
+}  // namespace
+
+std::string FiguresText(const TuningRunFigures& figures) {
+  std::string text;
+  if (figures.predicted) text += Line("Predicted", *figures.predicted, figures.unit) + "\r\n";
+  for (const CycleFigures& f : figures.cycles) {
+    const std::string what = "Cycle " + std::to_string(f.cycle);
+    text += Line(what.c_str(), f, figures.unit) + "\r\n";
+  }
+  return text;
+}
+
+}  // namespace dcservo

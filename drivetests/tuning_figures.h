@@ -1,0 +1,76 @@
+#pragma once
+// What a tuning run says about the loop, in figures: per cycle of the reference, the tracking
+// error (peak and RMS), the overshoot past the final value and the settling after the end of
+// each ramp; and the same figures for the response that the designed loop predicts, with the
+// gains as the drive stores them, so that the user sees whether the drive does what the
+// design promised and whether a change of gains between cycles helped.
+
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "design/loop_response.h"
+#include "drivetests/reference_profile.h"
+
+namespace dcservo {
+
+// A response settles once it stays within this share of the final value of the reference,
+// or within one and a half steps of its measurement when those are coarser.
+inline constexpr double kSettlingBand = 0.02;
+inline constexpr double kSettlingQuanta = 1.5;
+
+struct CycleFigures {
+  int cycle = 0;  // from 1
+  double peak_error = 0.0;  // largest |reference - response|, base units
+  double rms_error = 0.0;
+  double overshoot_percent = 0.0;  // past the final value, as a share of it
+  // After the end of the first and of the second ramp; NaN when it never settles in the hold.
+  double settling_s[2] = {std::numeric_limits<double>::quiet_NaN(),
+                          std::numeric_limits<double>::quiet_NaN()};
+  // RMS of the measured response less the predicted one; when the run can be set against it.
+  std::optional<double> deviation_rms;
+};
+
+// A recording of one cycle: time in s, reference and response in one base unit.
+struct CycleTrace {
+  std::vector<double> time, reference, response;
+};
+
+// `quantum`: one step of the measurement, base units.
+CycleFigures FiguresOfCycle(const CycleTrace& trace, double final_value, double quantum = 0.0);
+
+// The predicted response at `time_s` from the start of the run, linear between samples.
+double PredictedAt(const CycleTrace& prediction, double time_s);
+// RMS of the measured response less the predicted one over the measured samples that the
+// prediction covers; nothing when none does.
+std::optional<double> DeviationFromPrediction(const CycleTrace& measured,
+                                              const CycleTrace& prediction);
+
+// The reference as the program steps through the profile, one value per slow-loop sample,
+// internal units.
+std::vector<double> ProfileReference(const ReferenceProfile& profile);
+// The loop's response to a reference sampled at its own period, from rest.
+std::vector<double> PredictResponse(const LoopModel& loop, const std::vector<double>& reference);
+// The same for a transfer function b / c in powers of z^-1.
+std::vector<double> PredictResponse(const Polynomial& b, const Polynomial& c,
+                                    const std::vector<double>& reference);
+
+struct TuningRunFigures {
+  std::string unit;  // of the errors
+  double final_value = 0.0;
+  double quantum = 0.0;
+  std::vector<CycleFigures> cycles;
+  std::optional<CycleFigures> predicted;
+  CycleTrace prediction;  // base units, for drawing over the measured response
+};
+
+// The predicted trace and figures of the setup's loop on this profile; nothing when the
+// loop cannot be modelled or runs at another period than the profile.
+std::optional<CycleTrace> PredictedTrace(CZel_Setup& setup, TunedLoop loop,
+                                         const ProfileNames& names);
+
+// One line per cycle and the prediction, as the dialog lists them.
+std::string FiguresText(const TuningRunFigures& figures);
+
+}  // namespace dcservo

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Redraws every picture of docs/user-guide.md with the program itself (`--screenshot`, off
+# screen, no display needed) into docs/images/. One row of the table per picture:
+#   picture name | dcservo command line (--screenshot docs/images/NAME.png is added)
+# A script named in a row lives in docs/screenshots/. Add a row when a dialog gets a picture.
+#   scripts/screenshots.sh [BUILD_DIR]      (default build/release, built when missing)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/release}
+
+shots=(
+  "drive-setup          | edit"
+  "drive-setup-guide    | edit --script docs/screenshots/guide-step-3.json"
+  "drive-setup-speed    | edit --script docs/screenshots/speed-mode.json"
+  "drive-setup-supply   | edit --script docs/screenshots/supply-in-mv.json"
+)
+
+if [ ! -x "$build/bin/dcservo" ]; then
+  cmake --preset release >/dev/null
+  cmake --build --preset release --target dcservo dcservo_plugin
+fi
+mkdir -p docs/images
+export QT_QPA_PLATFORM=offscreen
+status=0
+for row in "${shots[@]}"; do
+  name=$(echo "${row%%|*}" | xargs)
+  read -r -a args <<<"${row#*|}"
+  # The runs' reports are not wanted here; a failed run is.
+  if "$build/bin/dcservo" "${args[@]}" --screenshot "docs/images/$name.png" >/dev/null 2>"/tmp/screenshot-$name.err"; then
+    echo "docs/images/$name.png"
+  else
+    echo "$name: dcservo ${args[*]} failed:" >&2
+    cat "/tmp/screenshot-$name.err" >&2
+    status=1
+  fi
+done
+exit $status

@@ -1,0 +1,277 @@
+// The supply voltage and total inertia tests: what they read from the drive, their failure
+// texts and the closing question that offers to keep the detected value, on a drive whose
+// every answer the case sets; then whole runs on the simulated drive.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "dialogs/dialog_names.h"
+#include "drivetests/test_inertia_dlg.h"
+#include "drivetests/test_vdc_dlg.h"
+#include "host/zel_dialog_registry.h"
+#include "sim/simulated_drive.h"
+#include "tests/support/fake_drive.h"
+#include "tests/support/test_run.h"
+#include "tests/support/test_runs.h"
+#include "units/scales.h"
+#include "units/timing.h"
+
+namespace {
+
+using namespace dcservo;
+using testing_support::FakeDrive;
+using testing_support::FakeDriveRun;
+using testing_support::SimulatedRun;
+using ::testing::EndsWith;
+using ::testing::StartsWith;
+
+// ---- supply voltage --------------------------------------------------------------------------
+
+class VdcTest : public FakeDriveRun<CTestVdcDetection> {
+ protected:
+  VdcTest() : FakeDriveRun(kVdcTestProgram, {{"STARTED", 0.0}, {"test_flag", kUnsetValue}}) {
+    Set("VdcMaxMeasurable", 100.0);
+    drive_->live["var_u2"] = 32736.0;  // half the converter's 65472: 50 V
+  }
+};
+
+TEST_F(VdcTest, TheMeasurementInConverterCountsBecomesTheSetupsVoltage) {
+  ASSERT_NE(ZelCreateDialog(dialog_names::kVdcTest, *setup_), nullptr);
+  Run(Then(RunEndingWith([](FakeDrive&) {}), Check([](CTestVdcDetection& d) {
+                  EXPECT_EQ(d.m_nTestResult, 1) << d.m_strError;
+                  EXPECT_EQ(d.GetChildText(kVdcEdit), "50");
+                })),
+           kStepsClose);
+  EXPECT_NEAR(Get("Vdc"), 50.0, 1e-9);
+}
+
+TEST_F(VdcTest, OnlyAShortCircuitOrAMissingMeasurementFailsTheRun) {
+  struct Case {
+    const char* name;
+    std::function<void(FakeDrive&)> drive;
+    const char* text;  // empty: the run succeeds
+  };
+  const Case cases[] = {
+      {"ENABLE off", [](FakeDrive& f) { f.mer = 0x8000; }, ""},
+      {"short circuit", [](FakeDrive& f) { f.mer = 0x0002; },
+       "Drive / Motor shortcircuit protection triggered."},
+      {"no var_u2", [](FakeDrive& f) { f.live.erase("var_u2"); }, "no variable var_u2"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    dlg_.reset();
+    drive_->mer = 0;
+    drive_->live["var_u2"] = 32736.0;
+    Set("Vdc", 48.0);
+    Run(Then(RunEndingWith(c.drive), Check([&c](CTestVdcDetection& d) {
+                    EXPECT_EQ(d.m_nTestResult, *c.text ? -1 : 1);
+                    EXPECT_EQ(d.m_strError, c.text);
+                  })),
+             kStepsClose);
+    EXPECT_NEAR(Get("Vdc"), *c.text ? 48.0 : 50.0, 1e-9);
+  }
+}
+
+// The question on closing: the "%G" texts of the old and the measured voltage, Yes keeps the
+// new one, No puts the old one back, Cancel stays in the dialog.
+struct ClosingCase {
+  const char* name;
+  double value;  // the setup's voltage before the run; the inertia that the run measures
+  int answer;  // 0: no question is asked
+  int result;
+  double kept;
+};
+
+TEST_F(VdcTest, TheClosingQuestionKeepsRestoresOrStays) {
+  const ClosingCase cases[] = {
+      {"same %G text", 50.0000001, 0, kIdCancel, 50.0},
+      {"Yes", 48.0, kIdYes, kIdOk, 50.0},
+      {"No", 48.0, kIdNo, kIdCancel, 48.0},
+  };
+  for (const ClosingCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    dlg_.reset();
+    Set("Vdc", c.value);
+    const std::size_t boxes = ui_.Messages().size();
+    auto steps = Then(RunEndingWith([](FakeDrive&) {}), Close());
+    if (c.answer) steps.push_back(Answer(c.answer));
+    EXPECT_EQ(Run(steps, kStepsClose), c.result);
+    EXPECT_NEAR(Get("Vdc"), c.kept, 1e-6);
+    ASSERT_EQ(ui_.Messages().size(), boxes + (c.answer ? 1 : 0));
+    if (c.answer) {
+      EXPECT_EQ(ui_.Messages().back().text,
+                "A different value than specified has been detected for the following "
+                "parameter(s):\r\n\r\nPower supply:\tOld = 48\tNew = 50\r\n\r\nDo you want to "
+                "save the new value(s)? (Recommended)");
+    }
+  }
+  dlg_.reset();
+  Set("Vdc", 48.0);
+  EXPECT_EQ(Run(Then(RunEndingWith([](FakeDrive&) {}), Close(), Answer(kIdCancel),
+                          Check([](CTestVdcDetection& d) { EXPECT_FALSE(d.HasEnded()); }),
+                          Close(), Answer(kIdYes)),
+                     kStepsClose),
+            kIdOk);
+}
+
+// ---- on the simulated drive --------------------------------------------------------------------
+
+using VdcOnSimulatedDrive = SimulatedRun<CTestVdcDetection>;
+
+TEST_F(VdcOnSimulatedDrive, TheDetectedSupplyIsTheRealOneWithinAConverterStep) {
+  const double step = Get("VdcMaxMeasurable") / Get("ADCResolution");
+  Fault("vdc", 36.3);
+  EXPECT_EQ(RunToSuccess(), kIdOk);
+  EXPECT_NEAR(Get("Vdc"), 36.3, step);
+}
+
+// A drive per case: a shaft that a run has left turning would start the next one moving.
+class InertiaOnSimulatedDrive : public SimulatedRun<CTotalInertiaTest>,
+                                public ::testing::WithParamInterface<double> {};
+
+TEST_P(InertiaOnSimulatedDrive, TheIdentifiedInertiaIsTheRealOneWithinThreePercent) {
+  const double real = GetParam() * Get("Jt");
+  Fault("inertia", real);
+  RunToSuccess();
+  EXPECT_NEAR(Get("Jt") / real, 1.0, 0.03);
+}
+
+// As the setup says, and twice that.
+INSTANTIATE_TEST_SUITE_P(RealToSetupInertia, InertiaOnSimulatedDrive, ::testing::Values(1.0, 2.0));
+
+// ---- total inertia ---------------------------------------------------------------------------
+
+class InertiaTest : public FakeDriveRun<CTotalInertiaTest> {
+ protected:
+  InertiaTest()
+      : FakeDriveRun(kInertiaTestProgram,
+                     {{"In1", 0.0}, {"LimitSpeedMax", 0.0}, {"Imax_Prot_Test", 0.0},
+                      {"STARTED", 0.0}, {"test_flag", kUnsetValue}, {"delta_time", kUnsetValue},
+                      {"delta_speed", kUnsetValue}}) {}
+  // The inertia that a run with these results gives for the current sent.
+  double Inertia(double in1, double delta_time, double delta_speed) {
+    CZel_Setup& s = *setup_;
+    return MotorSpeedScale(s) * Get("K") * in1 * delta_time * SlowLoopPeriod(s) /
+           (CurrentScale(s) * delta_speed);
+  }
+  static std::function<void(FakeDrive&)> Results(double flag, double time, double speed) {
+    return [=](FakeDrive& f) {
+      f.vars["test_flag"] = flag;
+      f.vars["delta_time"] = time;
+      f.vars["delta_speed"] = speed;
+    };
+  }
+};
+
+TEST_F(InertiaTest, TheFailureTextFollowsTheTestFlagFirstThenTheTimeCode) {
+  const std::string negative =
+      "When a POSITIVE torque level is applied to the motor, the measured speed is NEGATIVE.\n"
+      "Possible causes of failure:\n\t\tThe current controller is not tuned;\n\t\tThe encoder "
+      "signals are reversed;\n\t\tCheck the current controller tuning;\n\t\tUse the test "
+      "<<Detect number of lines>> to verify the encoder counting direction;\n\t\tCheck if the "
+      "motor nominal current was correctly set";
+  const std::string no_speed =
+      "When trying to apply POSITIVE torque to the motor, the measured speed is ZERO, or the "
+      "reference torque cannot be reached!\nPossible causes of failure:\n\t\tThe current "
+      "controller is not tuned;\n\t\tThe encoder signals are missing;\n\t\tThe DC voltage level "
+      "is not high enough;\n\t\tCheck the current controller tuning;\n\t\tUse the encoder <<Test "
+      "connections>> to verify presence of the encoder signals\n\t\tCheck if the motor nominal "
+      "current was correctly set.\n\t\tTry to decrease the test current.";
+  const std::string not_reached =
+      "The motor does not reach the programmed speed level!\nYou may have a problem with the "
+      "encoder or the initial positioning is not performed correctly. Check the encoder and "
+      "motor connections. If these are OK, try to increase the test current.";
+  struct Case {
+    double flag, time;
+    std::string text;
+  };
+  const Case cases[] = {
+      {0.0, 100.0, negative},   {0.0, -2.0, negative},    {-1.0, -1.0, negative},
+      {1.0, -1.0, negative + "."}, {1.0, -2.0, no_speed}, {1.0, -3.0, not_reached},
+      {1.0, 0.0, not_reached},  {1.0, 100.0, ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(InertiaFailureText({c.flag, c.time, 50.0}), c.text) << c.flag << " " << c.time;
+  }
+}
+
+TEST_F(InertiaTest, ARunSendsTruncatedInputsAndComputesTheInertiaFromThem) {
+  Set("TestCurrent", 1.9 / CurrentScale(*setup_));  // 1.9 counts of the current converter
+  Set("Jt", 0.001);
+  Run(Then(RunEndingWith(Results(1.0, 200.0, 40.0)), Check([](CTotalInertiaTest& d) {
+                  EXPECT_EQ(d.m_nTestResult, 1) << d.m_strError;
+                  EXPECT_NE(d.GetChildText(kJtResultEdit), "");
+                })),
+           kStepsClose);
+  ASSERT_EQ(drive_->starts.size(), 1u);
+  const auto& sent = drive_->starts[0];
+  ASSERT_EQ(sent.size(), 7u);
+  EXPECT_EQ(sent[0].name, "In1");
+  EXPECT_EQ(sent[0].value, 1.0);
+  EXPECT_EQ(sent[1].name, "LimitSpeedMax");
+  EXPECT_EQ(sent[2].name, "Imax_Prot_Test");
+  EXPECT_NEAR(Get("Jt") / Inertia(1.0, 200.0, 40.0), 1.0, 1e-9);
+}
+
+TEST_F(InertiaTest, AFailedOrUnfinishedRunLeavesTheInertiaAlone) {
+  struct Case {
+    const char* name;
+    std::function<void(FakeDrive&)> results;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"time code", Results(1.0, -3.0, kUnsetValue), "The motor does not reach"},
+      {"no speed result", Results(1.0, 100.0, kUnsetValue), CZel_TestDlg::msc_pszErrInternal},
+      {"no speed gained", Results(1.0, 100.0, 0.0), CZel_TestDlg::msc_pszErrInternal},
+      {"limit switch", [](FakeDrive& f) { f.mer = 0x0040; }, "Drive / Motor stopped due to"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    dlg_.reset();
+    drive_->mer = 0;
+    Set("Jt", 0.001);
+    Run(Then(RunEndingWith(c.results), Check([&c](CTotalInertiaTest& d) {
+                    EXPECT_EQ(d.m_nTestResult, -1);
+                    EXPECT_THAT(d.m_strError, StartsWith(c.text));
+                  })));
+    EXPECT_EQ(Get("Jt"), 0.001);
+  }
+}
+
+TEST_F(InertiaTest, TheClosingQuestionKeepsRestoresOrStays) {
+  Set("TestCurrent", 100.5 / CurrentScale(*setup_));  // sent as 100 counts
+  // The speed gained that gives this inertia in 200 samples.
+  auto measuring = [this](double j) { return Results(1.0, 200.0, Inertia(100.0, 200.0, 1.0) / j); };
+  const ClosingCase cases[] = {
+      {"same %g text", 0.001 * (1.0 + 1e-9), 0, kIdCancel, 0.001},
+      {"Yes", 0.002, kIdYes, kIdOk, 0.002},
+      {"No", 0.002, kIdNo, kIdCancel, 0.001},
+  };
+  for (const ClosingCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    dlg_.reset();
+    Set("Jt", 0.001);
+    const std::size_t boxes = ui_.Messages().size();
+    auto steps = Then(RunEndingWith(measuring(c.value)), Close());
+    if (c.answer) steps.push_back(Answer(c.answer));
+    EXPECT_EQ(Run(steps, kStepsClose), c.result);
+    EXPECT_NEAR(Get("Jt"), c.kept, 1e-9);
+    ASSERT_EQ(ui_.Messages().size(), boxes + (c.answer ? 1 : 0));
+    if (c.answer) {
+      EXPECT_EQ(ui_.Messages().back().text,
+                "A different value than specified has been detected for the following "
+                "parameter(s):\r\n\r\nTotal inertia:\tOld = 0.001\tNew = 0.002\r\n\r\nDo you "
+                "want to save the new value(s)? (Recommended)");
+    }
+  }
+  dlg_.reset();
+  Set("Jt", 0.001);
+  EXPECT_EQ(Run(Then(RunEndingWith(measuring(0.002)), Close(), Answer(kIdCancel),
+                     Check([](CTotalInertiaTest& d) { EXPECT_FALSE(d.HasEnded()); }), Close(),
+                     Answer(kIdNo)),
+                kStepsClose),
+            kIdCancel);
+  EXPECT_NEAR(Get("Jt"), 0.001, 1e-12);
+}
+
+}  // namespace

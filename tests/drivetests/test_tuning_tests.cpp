@@ -1,0 +1,407 @@
+// The speed and position tuning tests through the headless front end: the page check, the
+// inertia coupling, the modes of a run on the simulated drive, the failures with their texts,
+// the write-through of gains during a run, the scope's frames, trigger and scales, and the
+// figures that set a run against the designed loop.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "drivetests/online_view.h"
+#include "drivetests/tuning_test_dlg.h"
+#include "host/zel_comm.h"
+#include "host/zel_coff.h"
+#include "tests/support/fake_drive.h"
+#include "tests/support/tuning_run.h"
+
+namespace {
+
+using namespace dcservo;
+using ::testing::HasSubstr;
+
+class SpeedTuning : public testing_support::TuningRunHarness<CTestSpeedTuning> {
+ protected:
+  const CycleFigures& OnlyCycle() {
+    EXPECT_EQ(dlg_->GetFigures().cycles.size(), 1u);
+    return dlg_->GetFigures().cycles.at(0);
+  }
+};
+class PositionTuning : public testing_support::TuningRunHarness<CTestPositionTuning> {};
+
+// ---- the page check and the inertia ---------------------------------------------------------
+
+TEST_F(SpeedTuning, ALimitAboveTheProtectionKeepsTheParametersPage) {
+  const struct {
+    double limit, protection;
+    bool opens;
+  } cases[] = {{8.0, 9.0, true}, {9.0, 9.0, true}, {9.0, 8.5, false}};
+  for (const auto& c : cases) {
+    dlg_.reset();
+    Set("TestLimitCurrent", c.limit);
+    Set("TestProtectionCurrent", c.protection);
+    CTestSpeedTuning& d = Build();
+    d.ModalInit();
+    const std::size_t boxes = ui_.Messages().size();
+    d.UserSelect(kTuningTab, kTestPage);
+    EXPECT_EQ(d.GetTabSelection(kTuningTab), c.opens ? kTestPage : kTestParametersPage);
+    if (!c.opens) {
+      ASSERT_EQ(ui_.Messages().size(), boxes + 1);
+      EXPECT_EQ(ui_.Messages().back().text,
+                "Over current protection must be greater than Drive current limit. Recommended "
+                "value for Drive current limit is maximum 90% of Over current protection.");
+    }
+  }
+}
+
+TEST_F(SpeedTuning, TotalInertiaAndTheRatioFollowEachOtherUntilJtFallsBelowTheMotor) {
+  CTestSpeedTuning& d = Build();
+  d.ModalInit();
+  d.UserSelect(kTuningTab, kTestPage);
+  const double jm = setup_->GetParameterValueInBaseUnit("Jm");
+  d.UserSelect(kTuningTab, kTestParametersPage);
+  ASSERT_TRUE(d.UserEdit(kInertiaEdit, "6e-05"));
+  d.UserSelect(kTuningTab, kTestPage);
+  EXPECT_NEAR(setup_->GetParameterValueInBaseUnit("Jload_over_J"), (6e-5 - jm) / jm, 1e-9);
+  ASSERT_TRUE(d.UserEdit(kRatioEdit, "2"));
+  EXPECT_NEAR(setup_->GetParameterValueInBaseUnit("Jt"), 3.0 * jm, 1e-12);
+  EXPECT_TRUE(ui_.Messages().empty());
+
+  d.UserSelect(kTuningTab, kTestParametersPage);
+  ASSERT_TRUE(d.UserEdit(kInertiaEdit, "1e-05"));
+  ASSERT_EQ(ui_.Messages().size(), 1u);
+  EXPECT_THAT(ui_.Messages()[0].text, HasSubstr("lower than the value of the motor inertia"));
+  EXPECT_EQ(setup_->GetParameterValueInBaseUnit("isMotorInertiaUnknown"), 1.0);
+  EXPECT_FALSE(d.GetControlState(kRatioEdit).enabled);
+  ASSERT_TRUE(d.UserEdit(kInertiaEdit, "2e-05"));
+  EXPECT_EQ(ui_.Messages().size(), 1u);  // once
+}
+
+TEST_F(SpeedTuning, WithoutAScopeOnlinePlotNeedsMultipleCycles) {
+  setup_->SetOption("hasOscilloscope", "0");
+  Set("MultiCycleS", 1);
+  Set("OnlinePlotS", 1);
+  CTestSpeedTuning& d = Build();
+  d.ModalInit();
+  d.UserSelect(kTuningTab, kTestPage);
+  EXPECT_FALSE(d.HasScopeLogger());
+  EXPECT_TRUE(d.GetControlState(kOnlinePlot).enabled);
+  ASSERT_TRUE(d.UserClick(kMultiCycle));
+  EXPECT_EQ(setup_->GetParameterValueInBaseUnit("OnlinePlotS"), 0.0);
+  EXPECT_FALSE(d.GetControlState(kOnlinePlot).enabled);
+  EXPECT_TRUE(d.GetControlState(kPause).shown);
+}
+
+// ---- runs on the simulated drive -------------------------------------------------------------
+
+TEST_F(SpeedTuning, ASingleCycleUploadsThePlotAndAgreesWithThePredictedLoop) {
+  RunToVerdict({[](CTestSpeedTuning& d) { ASSERT_TRUE(d.UserClick(kTune)); }});
+  EXPECT_EQ(dlg_->m_nTestResult, 1) << dlg_->m_strError;
+  EXPECT_GT(dlg_->GetLoggerGraph().GetDrawnPointCount(), 1000);
+  const TuningRunFigures& f = dlg_->GetFigures();
+  ASSERT_TRUE(f.predicted.has_value());
+  const CycleFigures& measured = OnlyCycle();
+  ASSERT_TRUE(measured.deviation_rms.has_value());
+  // The drive's speed is counted in whole encoder steps per sample (f.quantum): the run
+  // stays within 3 % of the final speed of the prediction, and its peak error within two
+  // steps of the predicted one.
+  EXPECT_LT(*measured.deviation_rms, 0.03 * std::fabs(f.final_value));
+  EXPECT_LT(measured.peak_error, f.predicted->peak_error + 2.0 * f.quantum);
+  EXPECT_THAT(dlg_->GetChildText(kFiguresText), HasSubstr("Cycle 1: error peak"));
+}
+
+TEST_F(SpeedTuning, ALoadTwiceAsHeavyAsTheSetupSaysShowsInTheFigures) {
+  RunToVerdict();
+  const CycleFigures as_set = OnlyCycle();
+  dlg_.reset();
+  Fault("inertia", 2.0 * setup_->GetParameterValueInBaseUnit("Jt"));
+  RunToVerdict();
+  EXPECT_EQ(dlg_->m_nTestResult, 1) << dlg_->m_strError;
+  const CycleFigures heavy = OnlyCycle();
+  // The loop tuned for half the inertia overshoots more, tracks worse and strays from the
+  // prediction that the setup's inertia gives.
+  EXPECT_GT(heavy.overshoot_percent, as_set.overshoot_percent + 3.0);
+  EXPECT_GT(heavy.rms_error, 1.2 * as_set.rms_error);
+  EXPECT_GT(*heavy.deviation_rms, *as_set.deviation_rms);
+}
+
+struct RunFailure {
+  const char* fault;
+  const char* text;
+};
+
+TEST_F(SpeedTuning, DriveConditionsEndTheRunWithTheirTexts) {
+  const RunFailure cases[] = {
+      {"enable_off", "Drive / Motor ENABLE input is in DISABLED state."},
+      {"limit_positive", "Drive / Motor stopped due to positive limit switch input triggered."},
+      {"short_circuit", "Drive / Motor shortcircuit protection triggered."},
+  };
+  for (const RunFailure& c : cases) {
+    SCOPED_TRACE(c.fault);
+    dlg_.reset();
+    Fault(c.fault, 1);
+    EXPECT_EQ(RunToVerdict(), -1);
+    EXPECT_EQ(dlg_->m_strError, c.text);
+    EXPECT_EQ(dlg_->GetChildText(kIdcTestResult), "Test failed");
+    Fault(c.fault, 0);
+  }
+}
+
+TEST_F(SpeedTuning, AProfileTheProgramCannotTakeFailsBeforeTheProgramStarts) {
+  const struct {
+    double speed, ramp;
+    int segment;
+    const char* text;
+  } cases[] = {
+      {3e5, 0.0005, 0, kProfileSlopeText},
+      {100.0, 32.0, 0, kProfileCountText},
+  };
+  for (const auto& c : cases) {
+    dlg_.reset();
+    Set("TestSpeed", c.speed);
+    Set("TaPS", c.ramp);
+    Set("Ts_S", 0.0005);
+    EXPECT_EQ(RunToVerdict(), -1);
+    EXPECT_EQ(dlg_->m_strError, c.text);
+    EXPECT_EQ(dlg_->GetFaultySegment(), c.segment);
+    EXPECT_FALSE(CZel_Comm::GetLink()->ProgramRunning());
+  }
+}
+
+TEST_F(SpeedTuning, OnlineWithTheScopeStreamsTheRunAndListsEachCycle) {
+  Set("OnlinePlotS", 1);
+  Set("MultiCycleS", 1);
+  // Stop after the third sweep.
+  Run({Start(), [this](CTestSpeedTuning& d) {
+         const double end = ui_.NowMs() + 20000.0;
+         while (d.m_bTestRunning && d.GetFigures().cycles.size() < 3 && ui_.NowMs() < end)
+           ui_.Advance(20.0);
+         ASSERT_TRUE(d.UserClick(kIdcTestStartStop));
+       },
+       UntilRunEnds()});
+  EXPECT_EQ(dlg_->m_nTestResult, 1) << dlg_->m_strError;
+  EXPECT_GE(dlg_->GetFigures().cycles.size(), 3u);
+  EXPECT_GT(dlg_->GetOnlineGraph().GetDrawnPointCount(), 0);
+  EXPECT_EQ(dlg_->GetScopeLogger()->GetFramesLost(), 0);
+}
+
+// ---- the scope: frames, trigger, scales ---------------------------------------------------
+
+TEST_F(SpeedTuning, TheFrameHandlerTakesOnlyWholeLoggerFrames) {
+  Set("OnlinePlotS", 1);
+  Run({Start(), [](CTestSpeedTuning& d) {
+         ASSERT_TRUE(d.GetScopeLogger()->UploadInProgress());
+         // sequence, one point, period 500 us, then 4 channels of 32 bits
+         std::vector<std::uint16_t> words = {0, 1, 41248, 7, 10, 0, 20, 0, 30, 0, 40, 0};
+         const auto good = zel_msg::Build(zel_msg::kLoggerFrame, 1, words);
+         auto other = zel_msg::Build(0xE901, 1, words);
+         auto shorter = zel_msg::Build(zel_msg::kLoggerFrame, 1, {0, 2, 41248, 7, 10, 0, 20, 0});
+         EXPECT_EQ(d.OnUnsolicitedMessage(other.data(), other.size()), 0);
+         EXPECT_EQ(d.OnUnsolicitedMessage(shorter.data(), shorter.size()), 0);
+         // A word count that the bytes do not hold is not read past its end.
+         EXPECT_EQ(d.OnUnsolicitedMessage(good.data(), good.size() - 2), 0);
+         EXPECT_EQ(d.OnUnsolicitedMessage(good.data(), good.size()), 1);
+       }});
+}
+
+TEST(ScopeScale, StepsOfTheOneTwoFiveSeries) {
+  const struct {
+    double q, step;
+  } cases[] = {{30, 50}, {0.3, 0.5}, {1, 1}, {0.11, 0.2}, {200, 200}, {201, 500}, {0, 0.2}};
+  for (const auto& c : cases) EXPECT_DOUBLE_EQ(ScopeScaleStep(c.q), c.step) << c.q;
+}
+
+TEST_F(SpeedTuning, TheTriggerFollowsTheReferenceTypeAndSign) {
+  struct Case {
+    const char* what;
+    const char* final_name;
+    double final_value;
+    const char* type_name;
+    int type;
+    bool multi;
+    int mode, slope;
+    double level_share;
+  };
+  const Case cases[] = {
+      {"speed rising", "TestSpeed", 100, "SpeedTestReferenceType", 0, false, 4, 1, 1.0},
+      {"speed falling", "TestSpeed", -100, "SpeedTestReferenceType", 0, true, 2, 0, 1.0},
+      {"position positive", "TestPosition", 50, "PositionTestReferenceType", 0, false, 4, 1, 0.95},
+      {"position negative, below 0", "TestPosition", -50, "PositionTestReferenceType", 1, false,
+       4, 1, -0.95},
+      {"position negative, above 0", "TestPosition", 50, "PositionTestReferenceType", 1, false,
+       4, 0, -0.95},
+      {"position both ways", "TestPosition", 50, "PositionTestReferenceType", 2, true, 2, 1, 0.9},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Set(c.final_name, c.final_value);
+    Set(c.type_name, c.type);
+    const bool speed = std::string(c.final_name) == "TestSpeed";
+    const ScopeTriggerSettings s =
+        speed ? SpeedScopeTrigger(*setup_, c.multi) : PositionScopeTrigger(*setup_, c.multi);
+    EXPECT_EQ(s.mode, c.mode);
+    EXPECT_EQ(s.slope, c.slope);
+    EXPECT_NEAR(s.level, c.level_share * setup_->GetParameterValueInBaseUnit(c.final_name), 1e-9);
+    EXPECT_EQ(s.variable, speed ? "Speed_Reference" : "Target_Position");
+  }
+  // The window: a whole cycle; both ramps twice over for the bidirectional profile.
+  Set("TaPS", 0.1), Set("TPS", 0.5), Set("TaNS", 0.2), Set("TNS", 0.4);
+  Set("SpeedTestReferenceType", 0);
+  EXPECT_NEAR(SpeedScopeTrigger(*setup_, false).window_s, 0.1 + 0.5 + 0.2 + 0.1, 1e-12);
+  EXPECT_NEAR(SpeedScopeTrigger(*setup_, false).pre_percent, 12.0, 1e-9);
+  Set("SpeedTestReferenceType", 2);
+  EXPECT_NEAR(SpeedScopeTrigger(*setup_, false).window_s, 0.2 + 0.5 + 0.4 + 0.4, 1e-12);
+}
+
+TEST_F(SpeedTuning, ANegativeFinalSpeedMovesTheSpeedChannelsDownFourSteps) {
+  Set("TestSpeed", -125.66370614359172);  // -1200 rpm
+  CTestSpeedTuning& d = Build();
+  d.ModalInit();
+  CZel_ScopeLogger* scope = d.GetScopeLogger();
+  ASSERT_NE(scope, nullptr);
+  ASSERT_FALSE(d.HasCustomScopeSettings());
+  // q = 300 rpm gives 500 rpm a division.
+  const double rpm = 2.0 * 3.141592653589793 / 60.0;
+  EXPECT_NEAR(scope->GetChannelScale(1), 500 * rpm, 1e-9);
+  EXPECT_NEAR(scope->GetChannelScale(2), 500 * rpm, 1e-9);
+}
+
+// ---- gains during a run ----------------------------------------------------------------------
+
+// A drive that runs the speed program for as long as the test lets it.
+class SpeedTuningOnAFakeDrive : public testing_support::TestRunHarness<CTestSpeedTuning> {
+ protected:
+  SpeedTuningOnAFakeDrive() : TestRunHarness([](CZel_Setup&) { return Fake(); }) {
+    drive_ = static_cast<testing_support::FakeDrive*>(CZel_Comm::GetLink());
+  }
+  static std::shared_ptr<testing_support::FakeDrive> Fake() {
+    auto f = std::make_shared<testing_support::FakeDrive>();
+    f->program = "Speed_Controller_Tuning_Test";
+    f->start_values = {{"IlimPS_Test", 0}, {"Imax_Prot_Test", 0}, {"MultiC", 0},
+                       {"STARTED", 0},     {"test_flag", 1.2345e100}};
+    for (int i = 0; i < 6; ++i) {
+      f->start_values.push_back({"a" + std::to_string(i), 0});
+      f->start_values.push_back({"b" + std::to_string(i), 0});
+    }
+    return f;
+  }
+  std::vector<std::string> Written() const {
+    std::vector<std::string> names;
+    for (const auto& [name, value] : drive_->parameters_written) names.push_back(name);
+    return names;
+  }
+  testing_support::FakeDrive* drive_;
+};
+
+TEST_F(SpeedTuningOnAFakeDrive, GainsAndTuneGoToTheDriveWhileItRunsShiftFirst) {
+  // The gains are open to the user during an on-line run.
+  setup_->SetOption("hasOscilloscope", "0");
+  setup_->SetParameterValueInBaseUnit("MultiCycleS", 1);
+  setup_->SetParameterValueInBaseUnit("OnlinePlotS", 1);
+  Run({[](CTestSpeedTuning& d) {
+         d.UserSelect(kTuningTab, kTestPage);
+         ASSERT_TRUE(d.UserClick(kIdcTestStartStop));
+       },
+       [this](CTestSpeedTuning& d) {
+         ASSERT_EQ(d.m_bTestRunning, 1);
+         EXPECT_TRUE(d.GetControlState(kKpEdit).enabled);
+         drive_->parameters_written.clear();
+         ASSERT_TRUE(d.UserEdit(kKpEdit, "3000"));
+         EXPECT_THAT(Written(), ::testing::ElementsAre("SFTKPS", "KPS"));
+         drive_->parameters_written.clear();
+         ASSERT_TRUE(d.UserClick(kTune));
+         EXPECT_THAT(Written(), ::testing::ElementsAre("SFTKPS", "KPS", "SFTKIS", "KIS"));
+         drive_->parameters_written.clear();
+         drive_->refuse_parameters = true;
+         ASSERT_TRUE(d.UserEdit(kKiEdit, "70"));
+         EXPECT_TRUE(Written().empty());  // the shift was refused: no mantissa after it
+       }});
+  ASSERT_EQ(drive_->starts.size(), 1u);
+  const auto& inputs = drive_->starts[0];
+  auto value = [&inputs](const char* name) {
+    for (const auto& v : inputs)
+      if (v.name == name) return v.value;
+    return -1.0;
+  };
+  EXPECT_EQ(value("MultiC"), 1.0);
+  EXPECT_GT(value("Imax_Prot_Test"), value("IlimPS_Test"));
+  EXPECT_GT(value("a2"), 0.0);
+}
+
+// ---- the position test's differences ----------------------------------------------------
+
+TEST_F(PositionTuning, TheStructureChoosesTheProgramTheLimitAndTheChannels) {
+  const struct {
+    int type;
+    const char* program;
+    const char* third;
+  } cases[] = {
+      {1, "Position_Controller_Tuning_Test_with_SpdCtrl", "Speed_Reference"},
+      {0, "Position_Controller_Tuning_Test_without_SpdCtrl", "Current_Reference"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.program);
+    dlg_.reset();
+    Set("PositionControlType", c.type);
+    RunToVerdict({[](CTestPositionTuning& d) { ASSERT_TRUE(d.UserClick(kTune)); }});
+    EXPECT_EQ(dlg_->m_nTestResult, 1) << dlg_->m_strError;
+    EXPECT_STREQ(dlg_->Program(), c.program);
+    EXPECT_EQ(dlg_->GetDataLogger().GetChannelName(3), c.third);
+    EXPECT_EQ(dlg_->GetFigures().cycles.size(), 1u);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SpeedTuning, ScopeScalesTheUserChoseAreKeptInTheOptionOnOkAndClearedWhenNot) {
+  CTestSpeedTuning& d = Build();
+  d.ModalInit();
+  ASSERT_TRUE(d.OnChannelScaleChange(1, 1));
+  EXPECT_TRUE(d.HasCustomScopeSettings());
+  d.UserClick(kIdOk);
+  const std::string saved = setup_->GetOptionNoError("SpeedTuningOscSettings");
+  EXPECT_THAT(saved, HasSubstr("Speed_Reference"));
+
+  dlg_.reset();
+  CTestSpeedTuning& again = Build();
+  again.ModalInit();
+  EXPECT_TRUE(again.HasCustomScopeSettings());
+  EXPECT_EQ(again.OnChannelScaleChange(9, 1), 0);  // no such channel
+  again.OnCommand(kCmdDefaultScope, ZelNotify::Clicked);
+  EXPECT_FALSE(again.HasCustomScopeSettings());
+  again.UserClick(kIdOk);
+  EXPECT_EQ(setup_->GetOptionNoError("SpeedTuningOscSettings"), "");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SpeedTuning, AGainChangedDuringARepeatingRunShowsInTheFiguresOfTheNextCycles) {
+  Set("OnlinePlotS", 1);
+  Set("MultiCycleS", 1);
+  auto until_cycles = [this](std::size_t n) {
+    return [this, n](CTestSpeedTuning& d) {
+      const double end = ui_.NowMs() + 20000.0;
+      while (d.m_bTestRunning && d.GetFigures().cycles.size() < n && ui_.NowMs() < end)
+        ui_.Advance(20.0);
+    };
+  };
+  Run({Start(), until_cycles(2),
+       [](CTestSpeedTuning& d) {
+         ASSERT_TRUE(d.UserEdit(kKpEdit, "1550"));
+         ASSERT_TRUE(d.UserEdit(kKiEdit, "39"));
+       },
+       until_cycles(4),
+       Click(kIdcTestStartStop), UntilRunEnds()});
+  ASSERT_EQ(dlg_->m_nTestResult, 1) << dlg_->m_strError;
+  const auto& cycles = dlg_->GetFigures().cycles;
+  ASSERT_GE(cycles.size(), 4u);
+  // Half the gains from cycle 3 on: those cycles track worse and overshoot more.
+  EXPECT_GT(cycles[3].rms_error, 1.2 * cycles[1].rms_error);
+  EXPECT_GT(cycles[3].overshoot_percent, cycles[1].overshoot_percent + 3.0);
+}
+
+}  // namespace
