@@ -150,6 +150,24 @@ TEST(CommissionCommand, AFaultAtAStepStopsThereWithItsTextAndKeepsTheSetupFromBe
   }
 }
 
+TEST(CommissionCommand, ADriveHeavierThanItsSetupIsFoundAndItsLoopsStillMeetTheirTargets) {
+  TempDir tmp;
+  const double real_inertia = 9e-5;  // twice the setup's Jt; R 17 % above the setup's
+  const Commissioning c = Commission(tmp, "heavy", "--fault inertia=9e-5 --fault resistance=1.4");
+  ASSERT_EQ(c.run.exit_code, 0) << c.run.err;
+  const auto saved = Load(c.dir + "/setup.json");
+  ASSERT_TRUE(saved);
+  EXPECT_NEAR(saved->GetParameterValueInBaseUnit("Jt"), real_inertia, 0.05 * real_inertia);
+  std::set<std::string> changed;
+  for (const json& change : c.report["changes"]) changed.insert(change["name"]);
+  for (const char* name : {"Jt", "Kp_S_scl", "Ki_S_scl"}) EXPECT_TRUE(changed.count(name)) << name;
+  for (const json& step : c.report["steps"]) {
+    EXPECT_EQ(step["verdict"], "succeeded") << step["step"] << ": " << step["failure"];
+    for (const json& t : step["targets"]) EXPECT_TRUE(t["met"].get<bool>()) << t;
+  }
+  EXPECT_THAT(ReadFile(c.dir + "/report.html"), HasSubstr("<td>Jt</td><td>4.5e-05</td>"));
+}
+
 struct BadUse {
   const char* args;
   const char* stderr_text;
