@@ -13,6 +13,7 @@
 #include "app/test_tuning_command.h"
 #include "derive/pipelines.h"
 #include "dialogs/dialog_names.h"
+#include "drivetests/commissioning_report.h"
 #include "drivetests/headless_test_run.h"
 #include "drivetests/my_test_dlg.h"
 #include "host/zel_comm.h"
@@ -54,14 +55,6 @@ constexpr TestRow kTests[] = {
      "Analogue reference input and the command it means, until Stop (Analogue Reference Test)",
      false, false, 2.0},
 };
-
-ordered_json FiguresJson(const std::optional<StepFigures>& f) {
-  if (!f) return nullptr;
-  return {{"rise_time_s", f->rise_time_s},
-          {"overshoot_pct", f->overshoot_pct},
-          {"settling_time_s", f->settling_time_s},
-          {"steady_state_error", f->steady_state_error}};
-}
 
 ordered_json ValuesJson(const std::vector<TestRunReport::Value>& values) {
   ordered_json out = ordered_json::object();
@@ -250,8 +243,8 @@ class TestCommand : public Command {
       out["gains"] = ValuesJson(report.gains);
       out["results"] = ValuesJson(report.results);
       out["kept"] = kept;
-      out["figures"] = {{"measured", FiguresJson(report.measured)},
-                        {"predicted", FiguresJson(report.predicted)}};
+      out["figures"] = {{"measured", dcservo::StepFiguresJson(report.measured)},
+                        {"predicted", dcservo::StepFiguresJson(report.predicted)}};
       out["warnings"] = report.warnings;
       out["files"] = files_;
       if (!out_.empty() && kept) out["files"]["setup"] = out_;

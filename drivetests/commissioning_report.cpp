@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "host/zel_file.h"
+#include "host/zel_format.h"
 #include "host/zel_setup.h"
 #include "host/zel_units.h"
 
@@ -28,14 +29,6 @@ ordered_json ValueJson(double value, const std::string& unit) {
   return {{"value", value}, {"unit", unit}};
 }
 
-ordered_json FiguresJson(const std::optional<StepFigures>& f) {
-  if (!f) return nullptr;
-  return {{"rise_time_s", f->rise_time_s},
-          {"overshoot_pct", f->overshoot_pct},
-          {"settling_time_s", f->settling_time_s},
-          {"steady_state_error", f->steady_state_error}};
-}
-
 ordered_json CycleJson(const std::optional<CycleFigures>& c) {
   if (!c) return nullptr;
   return {{"rms_error", c->rms_error},
@@ -52,8 +45,8 @@ ordered_json StepJson(const StepOutcome& s, const std::string& csv) {
   out["verdict"] = s.succeeded ? "succeeded" : "failed";
   out["failure"] = s.failure;
   out["check"] = s.succeeded ? "" : s.step->advice;
-  out["figures"] = {{"measured", FiguresJson(s.run.measured)},
-                    {"predicted", FiguresJson(s.run.predicted)}};
+  out["figures"] = {{"measured", StepFiguresJson(s.run.measured)},
+                    {"predicted", StepFiguresJson(s.run.predicted)}};
   out["tracking"] = s.tracking ? ordered_json{{"unit", s.tracking->unit},
                                                {"measured", CycleJson(s.tracking->measured)},
                                                {"predicted", CycleJson(s.tracking->predicted)}}
@@ -71,19 +64,7 @@ ordered_json StepJson(const StepOutcome& s, const std::string& csv) {
   return out;
 }
 
-std::string Escape(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+std::string Escape(const std::string& text) { return ZelEscapeMarkup(text); }
 
 std::string Number(const ordered_json& v) {
   if (!v.is_number()) return "&ndash;";
@@ -198,6 +179,14 @@ bool Differs(const ordered_json& a, const ordered_json& b) {
 }
 
 }  // namespace
+
+ordered_json StepFiguresJson(const std::optional<StepFigures>& f) {
+  if (!f) return nullptr;
+  return {{"rise_time_s", f->rise_time_s},
+          {"overshoot_pct", f->overshoot_pct},
+          {"settling_time_s", f->settling_time_s},
+          {"steady_state_error", f->steady_state_error}};
+}
 
 ordered_json CommissioningReportJson(const CommissioningResult& result, const CZel_Setup& setup,
                                      const ReportFiles& files) {

@@ -18,6 +18,9 @@ struct ReportFiles {
   std::string source;             // the setup the run started from
 };
 
+// A step's figures as every JSON of the tests writes them; null when there are none.
+nlohmann::ordered_json StepFiguresJson(const std::optional<StepFigures>& figures);
+
 nlohmann::ordered_json CommissioningReportJson(const CommissioningResult& result,
                                                const CZel_Setup& setup,
                                                const ReportFiles& files);

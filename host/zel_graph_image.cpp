@@ -11,6 +11,7 @@
 
 #include "host/zel_graph.h"
 #include "host/zel_file.h"
+#include "host/zel_format.h"
 
 namespace {
 
@@ -88,19 +89,7 @@ std::string Colour(std::uint32_t rgb) {
   return buf;
 }
 
-std::string Escape(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+std::string Escape(const std::string& s) { return ZelEscapeMarkup(s); }
 
 double StrokeWidth(int style) { return style == 1 ? 1.0 : style >= 3 ? 3.0 : 2.0; }
 
