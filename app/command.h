@@ -53,6 +53,7 @@ std::unique_ptr<Command> MakeDriveCommand();
 std::unique_ptr<Command> MakeEditCommand();
 std::unique_ptr<Command> MakeMotorsCommand();
 std::unique_ptr<Command> MakeTestCommand();
+std::unique_ptr<Command> MakeCommissionCommand();
 
 // Every command, in the order --help lists them.
 std::vector<std::unique_ptr<Command>> MakeCommands();

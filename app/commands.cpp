@@ -15,5 +15,6 @@ std::vector<std::unique_ptr<Command>> MakeCommands() {
   commands.push_back(MakeDriveCommand());
   commands.push_back(MakeMotorsCommand());
   commands.push_back(MakeTestCommand());
+  commands.push_back(MakeCommissionCommand());
   return commands;
 }

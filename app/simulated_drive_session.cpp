@@ -7,9 +7,12 @@ SimulatedDriveSession::SimulatedDriveSession(CZel_Setup& setup)
     : drive_(dcsim::MakeSimulatedDrive(setup)), comm_(drive_) {
   CZel_Comm::SetClock([] { return ZelUi().NowMs() / 1000.0; });
   answer_listener_ = ZelAddAnswerListener([this](const ZelMessageBoxRequest& request, int answer) {
-    if (answer != kIdOk || request.text != dcservo::dialog_names::kBlockedShaftNotice) return;
+    if (answer != kIdOk) return;
+    const bool block = request.text == dcservo::dialog_names::kBlockedShaftNotice;
+    if (!block && request.text != dcservo::dialog_names::kFreeShaftNotice) return;
     std::string error;
-    if (drive_->Inject("shaft_blocked", 1.0, error) && on_shaft_blocked) on_shaft_blocked();
+    if (drive_->Inject("shaft_blocked", block ? 1.0 : 0.0, error) && block && on_shaft_blocked)
+      on_shaft_blocked();
   });
 }
 

@@ -2,7 +2,7 @@
 // The simulated drive as a user meets it while dialogs are open: built from the setup,
 // attached as the host's drive, its time following the user-interface clock (wall clock on
 // screen, virtual clock headless), and its shaft blocked once the user confirms the notice
-// that asks for it.
+// that asks for it (freed once the user confirms the notice that asks to free it).
 
 #include <functional>
 #include <memory>

@@ -13,6 +13,8 @@
 #include "app/test_tuning_command.h"
 #include "derive/pipelines.h"
 #include "dialogs/dialog_names.h"
+#include "drivetests/commissioning_report.h"
+#include "drivetests/headless_test_run.h"
 #include "drivetests/my_test_dlg.h"
 #include "host/zel_comm.h"
 #include "host/zel_dialog_registry.h"
@@ -53,18 +55,6 @@ constexpr TestRow kTests[] = {
      "Analogue reference input and the command it means, until Stop (Analogue Reference Test)",
      false, false, 2.0},
 };
-
-constexpr double kTick_ms = 20.0;
-// After Stop, the drive time a test may take for its verdict.
-constexpr double kStopGrace_ms = 200.0;
-
-ordered_json FiguresJson(const std::optional<StepFigures>& f) {
-  if (!f) return nullptr;
-  return {{"rise_time_s", f->rise_time_s},
-          {"overshoot_pct", f->overshoot_pct},
-          {"settling_time_s", f->settling_time_s},
-          {"steady_state_error", f->steady_state_error}};
-}
 
 ordered_json ValuesJson(const std::vector<TestRunReport::Value>& values) {
   ordered_json out = ordered_json::object();
@@ -180,7 +170,10 @@ class TestCommand : public Command {
 
     std::string refusal;
     bool written = true;
-    ui.Then([&](CZel_Dialog&) { RunTest(*test, row, ui, refusal); });
+    ui.Then([&](CZel_Dialog&) {
+      refusal =
+          dcservo::RunTestHeadless(*test, ui, tune_, until_s_ > 0.0 ? until_s_ : row.until_s);
+    });
     ui.Then([&](CZel_Dialog&) {
       const bool succeeded = refusal.empty() && test->m_nTestResult == 1;
       if (succeeded) written = WriteFiles(*test);
@@ -214,39 +207,6 @@ class TestCommand : public Command {
       if (!json_) std::printf("saved %s\n", out_.c_str());
     }
     return 0;
-  }
-
-  // The "Test" page, Tune when asked, Start, and the run until its verdict or until Stop.
-  void RunTest(CMyTestDlg& test, const TestRow& row, ZelHeadlessBackend& ui,
-               std::string& refusal) {
-    const std::size_t boxes = ui.Messages().size();
-    const int tab = test.GetTestTabControl();
-    if (tab && !test.UserSelect(tab, kTestPage)) refusal = test.LastRefusal();
-    if (tab && refusal.empty() && test.GetTabSelection(tab) != kTestPage)
-      refusal = ui.Messages().size() > boxes ? ui.Messages().back().text
-                                             : "the \"Test\" page did not open";
-    if (!refusal.empty()) return;
-    if (tune_ && test.GetTuneButton() && !test.UserClick(test.GetTuneButton())) {
-      refusal = test.LastRefusal();
-      return;
-    }
-    const std::size_t boxes_before_start = ui.Messages().size();
-    if (!test.UserClick(kIdcTestStartStop)) {
-      refusal = test.LastRefusal();
-      return;
-    }
-    // A test that refuses to start says why in a message of its own.
-    if (!test.m_bTestRunning && test.m_strError.empty() &&
-        ui.Messages().size() > boxes_before_start) {
-      refusal = ui.Messages().back().text;
-      return;
-    }
-    const double end = ui.NowMs() + 1000.0 * (until_s_ > 0.0 ? until_s_ : row.until_s);
-    while (test.m_bTestRunning && ui.NowMs() < end) ui.Advance(kTick_ms);
-    if (!test.m_bTestRunning) return;
-    test.UserClick(kIdcTestStartStop);
-    const double grace = ui.NowMs() + kStopGrace_ms;
-    while (test.m_bTestRunning && ui.NowMs() < grace) ui.Advance(kTick_ms);
   }
 
   bool WriteFiles(CMyTestDlg& test) {
@@ -283,8 +243,8 @@ class TestCommand : public Command {
       out["gains"] = ValuesJson(report.gains);
       out["results"] = ValuesJson(report.results);
       out["kept"] = kept;
-      out["figures"] = {{"measured", FiguresJson(report.measured)},
-                        {"predicted", FiguresJson(report.predicted)}};
+      out["figures"] = {{"measured", dcservo::StepFiguresJson(report.measured)},
+                        {"predicted", dcservo::StepFiguresJson(report.predicted)}};
       out["warnings"] = report.warnings;
       out["files"] = files_;
       if (!out_.empty() && kept) out["files"]["setup"] = out_;

@@ -18,6 +18,7 @@ inline constexpr char kInertiaQuestion[] = "inertia-question";
 inline constexpr char kAdvanced[] = "advanced";
 inline constexpr char kExternalReference[] = "external-reference";
 inline constexpr char kDriveInfo[] = "drive-info";
+inline constexpr char kCommission[] = "commission";
 
 inline constexpr char kVdcTest[] = "test-vdc";
 inline constexpr char kCurrentTest[] = "test-current";
@@ -31,5 +32,9 @@ inline constexpr char kAnalogueTest[] = "test-analogue";
 // blocks its shaft once the user has confirmed it, as the user would have.
 inline constexpr char kBlockedShaftNotice[] =
     "The test must be performed with motor shaft blocked.";
+// Its counterpart before a test that turns the motor, after one that needed it blocked; a
+// simulated drive frees its shaft once the user has confirmed it.
+inline constexpr char kFreeShaftNotice[] =
+    "The test turns the motor: free the motor shaft and make sure the axis can move.";
 
 }  // namespace dcservo::dialog_names

@@ -157,6 +157,9 @@ constexpr Opener kOpeners[] = {
      kSyncAfter | kRefreshAll | kReloadControls, false},
     {kAdvanced, dialog_names::kAdvanced, kSyncBefore, kSyncAfter | kReloadControls, true},
     {kDriveInfo, dialog_names::kDriveInfo, kSyncBefore, kSyncAfter, false},
+    // Whatever the steps accepted stays, whichever way the dialog closes.
+    {kCommission, dialog_names::kCommission, kSyncBefore,
+     kSyncAfter | kRefreshAll | kReloadControls, false},
 };
 
 const Opener* FindOpener(int button) {
@@ -167,7 +170,8 @@ const Opener* FindOpener(int button) {
 }
 
 const int kOpenerButtons[] = {kDetect,         kCurrentTune, kSpeedTune, kPositionTune,
-                              kReferenceSetup, kMotorSetup,  kAdvanced,  kDriveInfo};
+                              kReferenceSetup, kMotorSetup,  kAdvanced,  kDriveInfo,
+                              kCommission};
 
 // --- reading the setup; presence and optional names are probed without error reports ------
 

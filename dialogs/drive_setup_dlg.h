@@ -19,6 +19,7 @@ inline constexpr unsigned kMotorSetupTimer = 2;
 // and hides them with their fields.
 enum DriveSetupControl : int {
   kGuidanceBox = 1000,
+  kCommission,
 
   kCanBox = 1010,
   kSaveCanBaudRate,

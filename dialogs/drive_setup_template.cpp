@@ -32,6 +32,7 @@ void LeftColumn(ZelTemplateBuilder& b) {
   b.Add(kIdcGuidanceText, K::Text, "", kGuidanceBox, {0, 0, 2, 2}, kStyleReadOnly);
   b.Add(kIdcGuidancePrevious, K::Button, "Previous", kGuidanceBox, {2, 0});
   b.Add(kIdcGuidanceNext, K::Button, "Next", kGuidanceBox, {2, 1});
+  b.Add(kCommission, K::Button, "Commission...", kGuidanceBox, {3, 0, 1, 2});
 
   b.Box(kModeBox, "Control mode", kLeftColumn);
   b.Add(kModePosition, K::Radio, "Position", kModeBox, {0, 0});

@@ -54,11 +54,15 @@ CycleFigures FiguresOfCycle(const CycleTrace& t, double final_value, double quan
   double sum = 0.0;
   double beyond = 0.0;
   const double sign = final_value < 0.0 ? -1.0 : 1.0;
+  // The profile's final value is a change from the level the reference starts at: an axis
+  // that an earlier run left elsewhere than at zero has its own levels.
+  const double rest = t.reference.front();
+  const double level = rest + final_value;
   for (std::size_t i = 0; i < n; ++i) {
     const double e = t.reference[i] - t.response[i];
     f.peak_error = std::max(f.peak_error, std::fabs(e));
     sum += e * e;
-    beyond = std::max(beyond, sign * (t.response[i] - final_value));
+    beyond = std::max(beyond, sign * (t.response[i] - level));
   }
   f.rms_error = std::sqrt(sum / static_cast<double>(n));
   const double magnitude = std::fabs(final_value);
@@ -66,11 +70,10 @@ CycleFigures FiguresOfCycle(const CycleTrace& t, double final_value, double quan
   const double band = std::max(kSettlingBand * magnitude, kSettlingQuanta * quantum);
   const double tolerance = 1e-6 * std::max(magnitude, 1e-12);
   std::size_t hold_end = 0;
-  const long first = FindRampEnd(t, 0, final_value, tolerance);
+  const long first = FindRampEnd(t, 0, level, tolerance);
   if (first < 0) return f;
-  f.settling_s[0] = SettlingAfter(t, first, final_value, band, tolerance, &hold_end);
+  f.settling_s[0] = SettlingAfter(t, first, level, band, tolerance, &hold_end);
   // Back at rest: the level the reference started from.
-  const double rest = t.reference.front();
   const long second = FindRampEnd(t, hold_end, rest, tolerance);
   if (second >= 0) f.settling_s[1] = SettlingAfter(t, second, rest, band, tolerance, &hold_end);
   return f;

@@ -205,6 +205,7 @@ class CTuningTestDlg : public CMyTestDlg {
   ~CTuningTestDlg() override;
 
   const TuningTestKind& Kind() const { return kind_; }
+  int GetTuneButton() const override { return kTune; }
   bool HasScopeLogger() const { return scope_ != nullptr; }
   CZel_ScopeLogger* GetScopeLogger() const { return scope_.get(); }
   CZel_SingleAxisLogger& GetDataLogger() { return logger_; }

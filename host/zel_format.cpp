@@ -64,6 +64,20 @@ std::string ZelFormatValue(double value, double step) {
   return ShortestRoundTrip(value);
 }
 
+std::string ZelEscapeMarkup(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '&': out += "&amp;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
 std::string ZelEscapeText(std::string_view text) {
   std::string out;
   out.reserve(text.size());

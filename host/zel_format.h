@@ -14,3 +14,6 @@ std::string ZelFormatValue(double value, double step);
 // The text with every byte that is not part of valid UTF-8 (and every control character
 // other than tab and newline) written as \xHH.
 std::string ZelEscapeText(std::string_view text);
+
+// The text for HTML, SVG or XML content and attribute values: < > & " as entities.
+std::string ZelEscapeMarkup(std::string_view text);

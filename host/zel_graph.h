@@ -137,3 +137,6 @@ std::string ZelWriteGraphPng(const CGraphWindow& graph, const std::string& path)
 std::string ZelWriteGraphCsv(const CGraphWindow& graph, const std::string& path);
 // The SVG text itself (the PNG raster follows the same geometry).
 std::string ZelGraphSvgText(const CGraphWindow& graph, int width = 800, int height = 500);
+// The CSV text itself: a header of channel names with their units, a row per point; empty
+// for a graph without data.
+std::string ZelGraphCsvText(const CGraphWindow& graph);

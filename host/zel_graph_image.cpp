@@ -11,6 +11,7 @@
 
 #include "host/zel_graph.h"
 #include "host/zel_file.h"
+#include "host/zel_format.h"
 
 namespace {
 
@@ -88,19 +89,7 @@ std::string Colour(std::uint32_t rgb) {
   return buf;
 }
 
-std::string Escape(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+std::string Escape(const std::string& s) { return ZelEscapeMarkup(s); }
 
 double StrokeWidth(int style) { return style == 1 ? 1.0 : style >= 3 ? 3.0 : 2.0; }
 
@@ -392,8 +381,13 @@ std::string ZelWriteGraphPng(const CGraphWindow& g, const std::string& path) {
 }
 
 std::string ZelWriteGraphCsv(const CGraphWindow& g, const std::string& path) {
+  if (!g.GetDocument()) return path + ": the graph has no data; nothing was saved";
+  return ZelWriteFileAtomically(path, ZelGraphCsvText(g));
+}
+
+std::string ZelGraphCsvText(const CGraphWindow& g) {
   const CGraphDocument* doc = g.GetDocument();
-  if (!doc) return path + ": the graph has no data; nothing was saved";
+  if (!doc) return {};
   std::ostringstream s;
   for (int c = 0; c < doc->GetChannelCount(); ++c) {
     std::string head = doc->GetChannelName(c);
@@ -415,5 +409,5 @@ std::string ZelWriteGraphCsv(const CGraphWindow& g, const std::string& path) {
     }
     s << '\n';
   }
-  return ZelWriteFileAtomically(path, s.str());
+  return s.str();
 }

@@ -74,6 +74,7 @@ class ZelHeadlessBackend : public UiBackend {
   const std::vector<ZelHelpRecord>& HelpRequests() const { return help_; }
   const std::vector<ZelGraphRecord>& GraphEvents() const { return graph_events_; }
   const std::vector<ZelFileDialogRequest>& FileRequests() const { return file_requests_; }
+  const std::vector<std::string>& OpenedDocuments() const { return documents_; }
   // Problems of the steps (a control missing or disabled, an answer nobody asked for, an
   // expectation not met). The first one stops the remaining steps.
   const std::vector<std::string>& Errors() const { return errors_; }
@@ -97,6 +98,7 @@ class ZelHeadlessBackend : public UiBackend {
   int MessageBox(const ZelMessageBoxRequest& request) override;
   bool PumpMessages() override;
   void ShowHelp(const std::string& help_path, unsigned context) override;
+  void OpenDocument(const std::string& path) override { documents_.push_back(path); }
   std::string FileDialog(const ZelFileDialogRequest& request) override;
   int ContextMenu(CZel_Dialog& dialog, const std::vector<ZelMenuItem>& items) override;
 
@@ -131,6 +133,7 @@ class ZelHeadlessBackend : public UiBackend {
   unsigned modifiers_ = 0;
   std::vector<ZelMessageRecord> messages_;
   std::vector<ZelHelpRecord> help_;
+  std::vector<std::string> documents_;
   std::vector<ZelGraphRecord> graph_events_;
   std::vector<ZelFileDialogRequest> file_requests_;
   std::vector<std::string> errors_;

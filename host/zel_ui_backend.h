@@ -103,6 +103,9 @@ class UiBackend {
 
   // Milliseconds on the user-interface clock: virtual in headless runs, wall clock on screen.
   virtual double NowMs() const = 0;
+  // Opens a document that the program wrote (a report) in the viewer the desktop has for
+  // it; by default nothing is opened.
+  virtual void OpenDocument(const std::string& /*path*/) {}
   virtual unsigned KeyboardModifiers() const { return 0; }
 
   // Writes the graph's picture as PNG through the atomic writer; empty on success, else

@@ -3,6 +3,7 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCursor>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QEventLoop>
 #include <QFileDialog>
@@ -164,6 +165,10 @@ bool QtUiBackend::PumpMessages() {
   // answer of "always" would keep them there for good.
   QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
   return dispatcher && dispatcher->processEvents(QEventLoop::AllEvents);
+}
+
+void QtUiBackend::OpenDocument(const std::string& path) {
+  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
 }
 
 void QtUiBackend::ShowHelp(const std::string& help_path, unsigned context) {

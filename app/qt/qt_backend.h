@@ -27,6 +27,7 @@ class QtUiBackend : public UiBackend {
   int MessageBox(const ZelMessageBoxRequest& request) override;
   bool PumpMessages() override;
   void ShowHelp(const std::string& help_path, unsigned context) override;
+  void OpenDocument(const std::string& path) override;
   std::string FileDialog(const ZelFileDialogRequest& request) override;
   int ContextMenu(CZel_Dialog& dialog, const std::vector<ZelMenuItem>& items) override;
   double NowMs() const override;

@@ -1,0 +1,105 @@
+#include "drivetests/commission_dlg.h"
+
+#include <filesystem>
+
+#include "dialogs/dialog_names.h"
+#include "drivetests/commissioning.h"
+#include "drivetests/commissioning_report.h"
+#include "host/zel_dialog_registry.h"
+#include "host/zel_headless.h"
+#include "host/zel_template_builder.h"
+
+namespace dcservo {
+
+namespace {
+
+using K = ZelControlKind;
+
+constexpr char kIntroduction[] =
+    "Detects the supply voltage, tunes and tests the loops that the control mode closes, "
+    "identifies the total inertia and stores what each test accepts. Press Start and choose "
+    "where the report goes.";
+
+ZelDialogTemplate MakeTemplate() {
+  ZelTemplateBuilder b(kCommissionTemplate, "Commissioning");
+  b.Box(kCommissionBox, "Progress", 0);
+  b.Add(kCommissionText, K::Text, "", kCommissionBox, {0, 0, 4, 3}, kStyleReadOnly);
+  b.DialogButtons(kCommissionButtons, 1, 3);
+  b.Add(kCommissionStart, K::Button, "Start", kCommissionButtons, {0, 0});
+  return b.Build();
+}
+
+const ZelDialogTemplate kTemplate = MakeTemplate();
+const ZelTemplateRegistration kTemplateRegistration(kTemplate);
+const ZelDialogRegistration kRegistration(dialog_names::kCommission,
+                                          ZelFactoryOf<CCommissionDlg>());
+
+}  // namespace
+
+CCommissionDlg::CCommissionDlg(CZel_Setup& setup, CZel_Dialog* parent)
+    : CZel_Dialog(kCommissionTemplate, parent), m_Setup(setup) {}
+
+int CCommissionDlg::OnInitDialog() {
+  CZel_Dialog::OnInitDialog();
+  SetChildText(kCommissionText, kIntroduction);
+  return 1;
+}
+
+const ZelMessageMap* CCommissionDlg::GetMessageMap() const {
+  static const ZelMessageMap map = ZelMessageMapOf(
+      CZel_Dialog::GetMessageMap(), {{ZelOnClicked(kCommissionStart, &CCommissionDlg::OnStart)}});
+  return &map;
+}
+
+void CCommissionDlg::ShowProgress(const std::string& text) {
+  SetChildText(kCommissionText, text);
+  ZelPumpMessages();
+}
+
+void CCommissionDlg::OnStart() {
+  const std::string chosen =
+      FileDialog({true, "Save the commissioning report", "Reports (*.html)", "report.html"});
+  if (chosen.empty()) return;
+  const std::string dir = std::filesystem::path(chosen).parent_path().string();
+  EnableChild(kCommissionStart, 0);
+
+  // The tests run on the headless front end, whose clock starts where the screen's is, so
+  // that the drive's time goes on; the progress and the notices go to the screen.
+  UiBackend& screen = ZelUi();
+  ZelHeadlessBackend headless;
+  headless.Advance(screen.NowMs());
+  CommissioningHooks hooks;
+  hooks.progress = [&](std::size_t i, std::size_t n, const CommissioningStep& step) {
+    ZelScopedUiBackend back(screen);
+    ShowProgress("Step " + std::to_string(i + 1) + " of " + std::to_string(n) + ": " +
+                 step.title);
+  };
+  hooks.confirm = [&](const char* notice) {
+    ZelScopedUiBackend back(screen);
+    return MessageBox(notice, {}, kMbOkCancel | kMbIconInformation) == kIdOk;
+  };
+  CommissioningResult result;
+  {
+    ZelScopedUiBackend installed(headless);
+    result = RunCommissioning(m_Setup, headless, hooks);
+  }
+  RecordPaths paths;
+  const std::string why =
+      WriteCommissioningRecord(result, m_Setup, dir, "drive setup", nullptr, paths);
+  EnableChild(kCommissionStart, 1);
+  if (!why.empty()) {
+    ShowProgress(why);
+    MessageBox(why, {}, kMbOk | kMbIconInformation);
+    return;
+  }
+  report_ = paths.html;
+  std::string verdict = result.succeeded ? "Commissioning succeeded."
+                                         : "Commissioning stopped at \"" +
+                                               std::string(result.steps.back().step->title) +
+                                               "\": " + result.steps.back().failure;
+  ShowProgress(verdict + "\r\nReport: " + report_);
+  if (MessageBox(verdict + "\n\nOpen the report?", {}, kMbYesNo | kMbIconInformation) == kIdYes)
+    ZelUi().OpenDocument(report_);
+}
+
+}  // namespace dcservo

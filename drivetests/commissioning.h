@@ -1,0 +1,109 @@
+#pragma once
+// Bringing a drive into service in one run: the tests that a commissioning engineer runs in
+// order, each through its own dialog on the headless user interface with the answers a
+// careful engineer gives (Tune where the test tunes, Start, accept what the test found), the
+// figures of each run checked against the targets, and the setup after each accepted step.
+// A step that fails ends the run; the setup then is the one from before that step.
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "drivetests/my_test_dlg.h"
+#include "drivetests/tuning_figures.h"
+
+class CZel_Setup;
+class ZelHeadlessBackend;
+
+namespace dcservo {
+
+// The loops a step needs closed (bits); a step needing none runs in every control mode.
+enum CommissioningLoops : unsigned {
+  kLoopsAny = 0,
+  kLoopSpeed = 1,
+  kLoopPosition = 2,
+};
+
+struct CommissioningStep {
+  const char* word;    // as in `dcservo test WORD`
+  const char* dialog;  // its name in the dialog registry
+  const char* title;
+  unsigned loops;
+  bool blocked_shaft;  // as the test's notice asks for
+  bool tune;           // Tune before Start
+  // The test asks on closing whether to keep what it found (answered Yes); else OK keeps it.
+  bool asks_to_keep;
+  double limit_s;      // drive time after which a run still going is stopped
+  const char* advice;  // what to check when it fails
+};
+
+// The steps in the order they run.
+std::span<const CommissioningStep> CommissioningSteps();
+// The steps that `setup`'s control mode needs, in order.
+std::vector<const CommissioningStep*> StepsFor(const CZel_Setup& setup);
+
+// A figure of a run held against its target.
+struct TargetCheck {
+  std::string figure;  // "rise time"
+  std::string target;  // "within 30 % of predicted 0.52 ms"
+  std::string measured;
+  bool met = false;
+};
+
+// What a tuning run tracked: its first cycle, measured and predicted.
+struct TrackingFigures {
+  std::string unit;
+  double quantum = 0.0;  // one step of the measurement
+  CycleFigures measured;
+  std::optional<CycleFigures> predicted;
+};
+
+// Checks the step's figures against the targets of its row in the target table.
+std::vector<TargetCheck> CheckTargets(const CommissioningStep& step, const CZel_Setup& setup,
+                                      const TestRunReport& run,
+                                      const std::optional<TrackingFigures>& tracking);
+// The target table as text lines, for a report.
+std::vector<std::string> TargetDescriptions();
+
+struct StepOutcome {
+  const CommissioningStep* step = nullptr;
+  bool succeeded = false;
+  std::string failure;  // the test's own text, or the target missed
+  TestRunReport run;
+  std::optional<TrackingFigures> tracking;
+  std::vector<TargetCheck> targets;
+  std::string svg;  // the plot of the run, measured and predicted
+  std::string csv;  // the logged run
+};
+
+struct ParameterChange {
+  std::string name, unit;
+  double before = 0.0, after = 0.0;  // in `unit`
+};
+
+struct CommissioningResult {
+  std::vector<const CommissioningStep*> planned;
+  std::vector<StepOutcome> steps;  // those that ran; the last failed when !succeeded
+  std::vector<ParameterChange> changes;
+  std::string setup_text;  // the setup after the last accepted step
+  bool succeeded = false;
+};
+
+struct CommissioningHooks {
+  // Before step `index` of `count` starts.
+  std::function<void(std::size_t index, std::size_t count, const CommissioningStep&)> progress;
+  // Before each step, once the shaft is as the step needs it.
+  std::function<void(const CommissioningStep&)> prepare;
+  // Shows a notice that the user must confirm (blocking or freeing the shaft); false when
+  // the user declined. By default a message box of the installed user interface.
+  std::function<bool(const char* notice)> confirm;
+};
+
+// Runs the steps on the drive attached to the host, through the headless `ui`; before a step
+// that needs the shaft otherwise than the step before, the notice that asks for it is shown; `setup` holds
+// the accepted values afterwards (those of the last accepted step when a step failed).
+CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
+                                     const CommissioningHooks& hooks);
+
+}  // namespace dcservo

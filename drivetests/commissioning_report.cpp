@@ -1,0 +1,380 @@
+#include "drivetests/commissioning_report.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+
+#include "host/zel_file.h"
+#include "host/zel_format.h"
+#include "host/zel_setup.h"
+#include "host/zel_units.h"
+
+namespace dcservo {
+
+namespace {
+
+using nlohmann::ordered_json;
+
+constexpr char kSetupFile[] = "setup.json";
+constexpr char kHtmlFile[] = "report.html";
+constexpr char kJsonFile[] = "report.json";
+constexpr char kCompareFile[] = "compare.html";
+
+// The drive's and the motor's values that every report shows.
+constexpr const char* kShownValues[] = {"Vdc", "In", "ImaxM", "K", "R", "L", "Jm", "Jt",
+                                        "Imax_Prot", "Kp_C_scl", "Ki_C_scl"};
+
+ordered_json ValueJson(double value, const std::string& unit) {
+  return {{"value", value}, {"unit", unit}};
+}
+
+ordered_json CycleJson(const std::optional<CycleFigures>& c) {
+  if (!c) return nullptr;
+  return {{"rms_error", c->rms_error},
+          {"peak_error", c->peak_error},
+          {"overshoot_pct", c->overshoot_percent},
+          {"settling_time_s", std::isfinite(c->settling_s[0]) ? ordered_json(c->settling_s[0])
+                                                               : ordered_json(nullptr)}};
+}
+
+ordered_json StepJson(const StepOutcome& s, const std::string& csv) {
+  ordered_json out;
+  out["step"] = s.step->word;
+  out["title"] = s.step->title;
+  out["verdict"] = s.succeeded ? "succeeded" : "failed";
+  out["failure"] = s.failure;
+  out["check"] = s.succeeded ? "" : s.step->advice;
+  out["figures"] = {{"measured", StepFiguresJson(s.run.measured)},
+                    {"predicted", StepFiguresJson(s.run.predicted)}};
+  out["tracking"] = s.tracking ? ordered_json{{"unit", s.tracking->unit},
+                                               {"measured", CycleJson(s.tracking->measured)},
+                                               {"predicted", CycleJson(s.tracking->predicted)}}
+                               : ordered_json(nullptr);
+  ordered_json targets = ordered_json::array();
+  for (const TargetCheck& t : s.targets)
+    targets.push_back(
+        {{"figure", t.figure}, {"target", t.target}, {"measured", t.measured}, {"met", t.met}});
+  out["targets"] = targets;
+  ordered_json gains = ordered_json::object();
+  for (const auto& g : s.run.gains) gains[g.name] = g.value;
+  out["gains"] = gains;
+  out["warnings"] = s.run.warnings;
+  out["csv"] = csv;
+  return out;
+}
+
+std::string Escape(const std::string& text) { return ZelEscapeMarkup(text); }
+
+std::string Number(const ordered_json& v) {
+  if (!v.is_number()) return "&ndash;";
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.6g", v.get<double>());
+  return buf;
+}
+
+std::string Text(const ordered_json& v) { return v.is_string() ? v.get<std::string>() : ""; }
+
+std::string VerdictCell(const std::string& verdict) {
+  const bool ok = verdict == "succeeded";
+  return std::string("<td class=\"") + (ok ? "ok" : "bad") + "\">" + (ok ? "passed" : "FAILED") +
+         "</td>";
+}
+
+const char kStyle[] =
+    "body{font-family:sans-serif;max-width:60em;margin:1em auto;color:#222}"
+    "table{border-collapse:collapse;margin:.5em 0}td,th{border:1px solid #bbb;padding:.2em "
+    ".6em;text-align:left}th{background:#eee}.ok{color:#070;font-weight:bold}"
+    ".bad{color:#b00;font-weight:bold}.changed{background:#ffd}svg{max-width:100%;height:auto}";
+
+std::string PageStart(const std::string& title) {
+  return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" +
+         Escape(title) + "</title><style>" + kStyle + "</style></head><body>\n<h1>" +
+         Escape(title) + "</h1>\n";
+}
+
+// One figure's row: name, measured and predicted in the shown unit.
+struct FigureRow {
+  const char* key;
+  const char* title;
+  double scale;
+  const char* unit;
+};
+constexpr FigureRow kFigureRows[] = {
+    {"rise_time_s", "Rise time (10-90 %)", 1e3, "ms"},
+    {"overshoot_pct", "Overshoot", 1.0, "%"},
+    {"settling_time_s", "Settling time (2 %)", 1e3, "ms"},
+    {"steady_state_error", "Steady-state error", 1.0, "base unit"},
+};
+
+std::string Scaled(const ordered_json& figures, const FigureRow& row) {
+  if (!figures.is_object() || !figures[row.key].is_number()) return "&ndash;";
+  return Number(figures[row.key].get<double>() * row.scale);
+}
+
+void WriteFigures(std::ostringstream& h, const ordered_json& step) {
+  const ordered_json& f = step["figures"];
+  if (f["measured"].is_null() && f["predicted"].is_null()) return;
+  h << "<table><tr><th>Figure</th><th>Measured</th><th>Predicted</th><th>Unit</th></tr>\n";
+  for (const FigureRow& r : kFigureRows)
+    h << "<tr><td>" << r.title << "</td><td>" << Scaled(f["measured"], r) << "</td><td>"
+      << Scaled(f["predicted"], r) << "</td><td>" << r.unit << "</td></tr>\n";
+  h << "</table>\n";
+}
+
+// The tracking figures of a run that follows a profile, in the unit of its errors.
+struct TrackingRow {
+  const char* key;
+  const char* title;
+  double scale;
+  const char* unit;  // null: the run's own
+};
+constexpr TrackingRow kTrackingRows[] = {
+    {"rms_error", "Tracking error (RMS)", 1.0, nullptr},
+    {"peak_error", "Tracking error (peak)", 1.0, nullptr},
+    {"overshoot_pct", "Overshoot", 1.0, "%"},
+    {"settling_time_s", "Settling time after the ramp", 1e3, "ms"},
+};
+
+void WriteTracking(std::ostringstream& h, const ordered_json& step) {
+  const ordered_json& t = step["tracking"];
+  if (!t.is_object()) return;
+  h << "<table><tr><th>Figure (first cycle)</th><th>Measured</th><th>Predicted</th>"
+    << "<th>Unit</th></tr>\n";
+  for (const TrackingRow& r : kTrackingRows) {
+    auto value = [&](const ordered_json& side) {
+      return side.is_object() && side[r.key].is_number()
+                 ? Number(side[r.key].get<double>() * r.scale)
+                 : std::string("&ndash;");
+    };
+    h << "<tr><td>" << r.title << "</td><td>" << value(t["measured"]) << "</td><td>"
+      << value(t["predicted"]) << "</td><td>"
+      << Escape(r.unit ? std::string(r.unit) : Text(t["unit"])) << "</td></tr>\n";
+  }
+  h << "</table>\n";
+}
+
+void WriteTargets(std::ostringstream& h, const ordered_json& step) {
+  if (step["targets"].empty()) return;
+  h << "<table><tr><th>Target</th><th>Required</th><th>Measured</th><th>Verdict</th></tr>\n";
+  for (const ordered_json& t : step["targets"])
+    h << "<tr><td>" << Escape(Text(t["figure"])) << "</td><td>" << Escape(Text(t["target"]))
+      << "</td><td>" << Escape(Text(t["measured"])) << "</td>"
+      << VerdictCell(t["met"].get<bool>() ? "succeeded" : "failed") << "</tr>\n";
+  h << "</table>\n";
+}
+
+void WriteValueTable(std::ostringstream& h, const ordered_json& values) {
+  h << "<table><tr><th>Parameter</th><th>Value</th><th>Unit</th></tr>\n";
+  for (const auto& [name, v] : values.items())
+    h << "<tr><td>" << Escape(name) << "</td><td>" << Number(v["value"]) << "</td><td>"
+      << Escape(Text(v["unit"])) << "</td></tr>\n";
+  h << "</table>\n";
+}
+
+bool Differs(const ordered_json& a, const ordered_json& b) {
+  if (!a.is_number() || !b.is_number()) return a != b;
+  const double x = a.get<double>(), y = b.get<double>();
+  return std::abs(x - y) > 1e-6 * std::max({1e-12, std::abs(x), std::abs(y)});
+}
+
+}  // namespace
+
+ordered_json StepFiguresJson(const std::optional<StepFigures>& f) {
+  if (!f) return nullptr;
+  return {{"rise_time_s", f->rise_time_s},
+          {"overshoot_pct", f->overshoot_pct},
+          {"settling_time_s", f->settling_time_s},
+          {"steady_state_error", f->steady_state_error}};
+}
+
+ordered_json CommissioningReportJson(const CommissioningResult& result, const CZel_Setup& setup,
+                                     const ReportFiles& files) {
+  ordered_json out;
+  out["verdict"] = result.succeeded ? "succeeded" : "failed";
+  const StepOutcome* failed = result.succeeded ? nullptr : &result.steps.back();
+  out["failed_step"] = failed ? ordered_json(failed->step->word) : ordered_json(nullptr);
+  out["failure"] = failed ? failed->failure : "";
+  out["check"] = failed ? failed->step->advice : "";
+  out["drive"] = {{"description", setup.GetDescription()},
+                  {"product_id", setup.GetProductID()},
+                  {"firmware_id", setup.GetFirmwareID()},
+                  {"source", files.source}};
+  ordered_json values = ordered_json::object();
+  for (const char* name : kShownValues) {
+    if (const CZel_Parameter* p = setup.FindParameter(name)) {
+      const CZel_Unit& unit = p->GetSelectedUnit();
+      values[name] = ValueJson(unit.FromBase(p->GetValueInBaseUnit()), unit.GetName());
+    }
+  }
+  out["values"] = values;
+  ordered_json changes = ordered_json::array();
+  for (const ParameterChange& c : result.changes)
+    changes.push_back(
+        {{"name", c.name}, {"unit", c.unit}, {"before", c.before}, {"after", c.after}});
+  out["changes"] = changes;
+  out["targets"] = TargetDescriptions();
+  ordered_json steps = ordered_json::array();
+  for (std::size_t i = 0; i < result.steps.size(); ++i)
+    steps.push_back(StepJson(result.steps[i], i < files.csv.size() ? files.csv[i] : ""));
+  out["steps"] = steps;
+  ordered_json not_run = ordered_json::array();
+  for (std::size_t i = result.steps.size(); i < result.planned.size(); ++i)
+    not_run.push_back(result.planned[i]->word);
+  out["not_run"] = not_run;
+  out["setup"] = files.setup;
+  return out;
+}
+
+std::string CommissioningReportHtml(const ordered_json& report, const std::vector<std::string>& svgs) {
+  std::ostringstream h;
+  const ordered_json& drive = report["drive"];
+  h << PageStart("Commissioning report: " + Text(drive["description"]));
+  const bool ok = report["verdict"] == "succeeded";
+  h << "<p>Overall verdict: <span class=\"" << (ok ? "ok\">passed" : "bad\">FAILED") << "</span>";
+  if (!ok)
+    h << " at step <b>" << Escape(Text(report["failed_step"])) << "</b>: "
+      << Escape(Text(report["failure"])) << "<br>Check: " << Escape(Text(report["check"]));
+  h << "</p>\n<h2>Drive and motor</h2>\n<table>"
+    << "<tr><th>Drive</th><td>" << Escape(Text(drive["description"])) << "</td></tr>"
+    << "<tr><th>Product</th><td>" << Escape(Text(drive["product_id"])) << "</td></tr>"
+    << "<tr><th>Firmware</th><td>" << Escape(Text(drive["firmware_id"])) << "</td></tr>"
+    << "<tr><th>Setup commissioned</th><td>" << Escape(Text(drive["source"])) << "</td></tr>"
+    << "<tr><th>Setup written</th><td>" << Escape(Text(report["setup"])) << "</td></tr></table>\n";
+  WriteValueTable(h, report["values"]);
+  h << "<h2>Steps</h2>\n<table><tr><th>#</th><th>Step</th><th>Verdict</th></tr>\n";
+  int n = 0;
+  for (const ordered_json& s : report["steps"])
+    h << "<tr><td>" << ++n << "</td><td>" << Escape(Text(s["title"])) << "</td>"
+      << VerdictCell(Text(s["verdict"])) << "</tr>\n";
+  for (const ordered_json& w : report["not_run"])
+    h << "<tr><td>" << ++n << "</td><td>" << Escape(Text(w)) << "</td><td>not run</td></tr>\n";
+  h << "</table>\n<h2>Parameters changed</h2>\n";
+  if (report["changes"].empty()) h << "<p>None.</p>\n";
+  else {
+    h << "<table><tr><th>Parameter</th><th>Before</th><th>After</th><th>Unit</th></tr>\n";
+    for (const ordered_json& c : report["changes"])
+      h << "<tr><td>" << Escape(Text(c["name"])) << "</td><td>" << Number(c["before"])
+        << "</td><td>" << Number(c["after"]) << "</td><td>" << Escape(Text(c["unit"]))
+        << "</td></tr>\n";
+    h << "</table>\n";
+  }
+  h << "<h2>Targets</h2>\n<ul>";
+  for (const ordered_json& t : report["targets"]) h << "<li>" << Escape(Text(t)) << "</li>";
+  h << "</ul>\n";
+  std::size_t i = 0;
+  for (const ordered_json& s : report["steps"]) {
+    h << "<h2 id=\"step-" << Escape(Text(s["step"])) << "\">" << Escape(Text(s["title"]))
+      << "</h2>\n<p>Verdict: " << (s["verdict"] == "succeeded" ? "<span class=\"ok\">passed"
+                                                                 : "<span class=\"bad\">FAILED")
+      << "</span>";
+    if (s["verdict"] != "succeeded")
+      h << " &mdash; " << Escape(Text(s["failure"])) << "<br>Check: " << Escape(Text(s["check"]));
+    h << "</p>\n";
+    if (i < svgs.size() && !svgs[i].empty()) h << "<figure>" << svgs[i] << "</figure>\n";
+    ++i;
+    WriteFigures(h, s);
+    WriteTracking(h, s);
+    WriteTargets(h, s);
+    for (const ordered_json& w : s["warnings"]) h << "<p>Note: " << Escape(Text(w)) << "</p>\n";
+    if (!Text(s["csv"]).empty())
+      h << "<p>Logged run: " << Escape(Text(s["csv"])) << "</p>\n";
+  }
+  h << "</body></html>\n";
+  return h.str();
+}
+
+std::string ComparisonReportHtml(const ordered_json& now, const ordered_json& before) {
+  std::ostringstream h;
+  h << PageStart("Two commissionings compared: " + Text(now["drive"]["description"]));
+  h << "<table><tr><th></th><th>Before</th><th>Now</th></tr><tr><td>Setup</td><td>"
+    << Escape(Text(before["drive"]["source"])) << "</td><td>" << Escape(Text(now["drive"]["source"]))
+    << "</td></tr><tr><td>Verdict</td>" << VerdictCell(Text(before["verdict"]))
+    << VerdictCell(Text(now["verdict"])) << "</tr></table>\n";
+  h << "<h2>Setup</h2>\n<table><tr><th>Parameter</th><th>Before</th><th>Now</th><th>Unit</th></tr>\n";
+  for (const auto& [name, v] : now["values"].items()) {
+    const ordered_json old = before["values"].contains(name) ? before["values"][name]["value"]
+                                                             : ordered_json(nullptr);
+    h << "<tr" << (Differs(old, v["value"]) ? " class=\"changed\"" : "") << "><td>" << Escape(name)
+      << "</td><td>" << Number(old) << "</td><td>" << Number(v["value"]) << "</td><td>"
+      << Escape(Text(v["unit"])) << "</td></tr>\n";
+  }
+  h << "</table>\n";
+  auto find = [](const ordered_json& report, const std::string& word) -> const ordered_json* {
+    for (const ordered_json& s : report["steps"]) {
+      if (s["step"] == word) return &s;
+    }
+    return nullptr;
+  };
+  for (const ordered_json& s : now["steps"]) {
+    const std::string word = Text(s["step"]);
+    const ordered_json* old = find(before, word);
+    h << "<h2>" << Escape(Text(s["title"])) << "</h2>\n<table><tr><th>Figure (measured)</th>"
+      << "<th>Before</th><th>Now</th><th>Unit</th></tr>\n";
+    for (const FigureRow& r : kFigureRows) {
+      const std::string a = old ? Scaled((*old)["figures"]["measured"], r) : "&ndash;";
+      const std::string b = Scaled(s["figures"]["measured"], r);
+      h << "<tr" << (a != b ? " class=\"changed\"" : "") << "><td>" << r.title << "</td><td>" << a
+        << "</td><td>" << b << "</td><td>" << r.unit << "</td></tr>\n";
+    }
+    h << "<tr><td>Verdict</td>" << (old ? VerdictCell(Text((*old)["verdict"])) : "<td>not run</td>")
+      << VerdictCell(Text(s["verdict"])) << "<td></td></tr></table>\n";
+  }
+  for (const ordered_json& s : before["steps"]) {
+    if (!find(now, Text(s["step"])))
+      h << "<p>" << Escape(Text(s["title"])) << ": ran before, not now.</p>\n";
+  }
+  h << "</body></html>\n";
+  return h.str();
+}
+
+std::string WriteCommissioningRecord(const CommissioningResult& result, const CZel_Setup& setup,
+                                     const std::string& dir_text, const std::string& source,
+                                     const ordered_json& earlier, RecordPaths& paths) {
+  const std::filesystem::path dir(dir_text);
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec) return dir_text + ": " + ec.message();
+  std::vector<std::pair<std::filesystem::path, std::string>> files;
+  ReportFiles names{kSetupFile, {}, source};
+  std::vector<std::string> svgs;
+  for (const StepOutcome& s : result.steps) {
+    std::string csv;
+    if (!s.csv.empty()) {
+      csv = std::string(s.step->word) + ".csv";
+      files.push_back({dir / csv, s.csv});
+    }
+    names.csv.push_back(csv);
+    svgs.push_back(s.svg);
+  }
+  files.push_back({dir / kSetupFile, result.setup_text});
+  const ordered_json report = CommissioningReportJson(result, setup, names);
+  files.push_back({dir / kJsonFile, report.dump(2) + "\n"});
+  paths.html = (dir / kHtmlFile).string();
+  files.push_back({paths.html, CommissioningReportHtml(report, svgs)});
+  if (!earlier.is_null()) {
+    paths.compare = (dir / kCompareFile).string();
+    files.push_back({paths.compare, ComparisonReportHtml(report, earlier)});
+  }
+  for (const auto& [path, bytes] : files) {
+    std::string why = ZelWriteFileAtomically(path.string(), bytes);
+    if (!why.empty()) return why;
+  }
+  return {};
+}
+
+ordered_json ReadCommissioningReport(const std::string& dir, std::string& error) {
+  const std::string path = (std::filesystem::path(dir) / kJsonFile).string();
+  std::string text;
+  error = ZelReadFileLimited(path, kZelMaxInputFileBytes, text);
+  if (!error.empty()) return {};
+  ordered_json report = ordered_json::parse(text, nullptr, false);
+  if (report.is_discarded() || !report.is_object() || !report["steps"].is_array() ||
+      !report["values"].is_object()) {
+    error = path + ": not a commissioning report";
+    return {};
+  }
+  return report;
+}
+
+}  // namespace dcservo

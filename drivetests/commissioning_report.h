@@ -1,0 +1,47 @@
+#pragma once
+// The record of a commissioning: report.json for scripts and report.html, one page with
+// nothing outside it (plots inline as SVG) that a customer can be handed. Both say the same;
+// the page is drawn from the JSON and the plots. Two reports side by side show what changed
+// between two commissionings of the same axis.
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "drivetests/commissioning.h"
+
+namespace dcservo {
+
+struct ReportFiles {
+  std::string setup;              // the commissioned setup, relative to the report
+  std::vector<std::string> csv;   // the logged run of each step that ran, in order
+  std::string source;             // the setup the run started from
+};
+
+// A step's figures as every JSON of the tests writes them; null when there are none.
+nlohmann::ordered_json StepFiguresJson(const std::optional<StepFigures>& figures);
+
+nlohmann::ordered_json CommissioningReportJson(const CommissioningResult& result,
+                                               const CZel_Setup& setup,
+                                               const ReportFiles& files);
+// `svgs` holds the plot of each step in the report's order.
+std::string CommissioningReportHtml(const nlohmann::ordered_json& report,
+                                    const std::vector<std::string>& svgs);
+// Two reports (as CommissioningReportJson makes them): the setup's values and each step's
+// figures side by side, the differences marked.
+std::string ComparisonReportHtml(const nlohmann::ordered_json& now,
+                                 const nlohmann::ordered_json& before);
+
+// The record in `dir` (created if missing): setup.json, report.json, report.html, a CSV per
+// step that logged a run and, with `earlier` (a report.json), compare.html; every file
+// through the atomic writer. Empty on success, else why not.
+struct RecordPaths {
+  std::string html, compare;
+};
+std::string WriteCommissioningRecord(const CommissioningResult& result, const CZel_Setup& setup,
+                                     const std::string& dir, const std::string& source,
+                                     const nlohmann::ordered_json& earlier, RecordPaths& paths);
+// The report.json of an earlier record in `dir`; empty with `error` set when there is none.
+nlohmann::ordered_json ReadCommissioningReport(const std::string& dir, std::string& error);
+
+}  // namespace dcservo

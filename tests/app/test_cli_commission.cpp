@@ -1,0 +1,215 @@
+// `dcservo commission` end to end: the real program on the simulated drive, the record it
+// leaves (setup, report.json, report.html, CSVs), the stop at a failing step and the
+// comparison of two commissionings.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "host/zel_setup_file.h"
+#include "tests/app/cli_runner.h"
+
+namespace {
+
+using nlohmann::json;
+using testing_support::ReadFile;
+using testing_support::RunDcservo;
+using testing_support::ShellQuote;
+using testing_support::TempDir;
+using ::testing::HasSubstr;
+
+struct Commissioning {
+  testing_support::CliResult run;
+  json report;
+  std::string dir;
+};
+
+Commissioning Commission(const TempDir& tmp, const std::string& name, const std::string& args) {
+  Commissioning c;
+  c.dir = tmp.File(name);
+  c.run = RunDcservo("commission --out " + ShellQuote(c.dir) + " " + args);
+  const std::string text = ReadFile(c.dir + "/report.json");
+  c.report = json::parse(text, nullptr, false);
+  return c;
+}
+
+// Tags opened and closed in order, outside the elements that HTML leaves open.
+bool TagsBalance(const std::string& html) {
+  static const std::set<std::string> kVoid = {"meta", "br", "!DOCTYPE"};
+  std::vector<std::string> open;
+  for (std::size_t at = html.find('<'); at != std::string::npos; at = html.find('<', at + 1)) {
+    const std::size_t end = html.find('>', at);
+    if (end == std::string::npos) return false;
+    const bool closing = html[at + 1] == '/';
+    const std::size_t from = at + (closing ? 2 : 1);
+    const std::string name = html.substr(from, html.find_first_of(" />", from) - from);
+    const bool self_closed = html[end - 1] == '/';
+    if (closing) {
+      if (open.empty() || open.back() != name) return false;
+      open.pop_back();
+    } else if (!self_closed && !kVoid.count(name)) {
+      open.push_back(name);
+    }
+  }
+  return open.empty();
+}
+
+TEST(CommissionCommand, TheBundledDriveIsCommissionedAndItsRecordReloads) {
+  TempDir tmp;
+  const Commissioning c = Commission(tmp, "record", "");
+  ASSERT_EQ(c.run.exit_code, 0) << c.run.err;
+  EXPECT_THAT(c.run.out, HasSubstr("report: " + c.dir + "/report.html"));
+  ASSERT_FALSE(c.report.is_discarded());
+  EXPECT_EQ(c.report["verdict"], "succeeded");
+  EXPECT_TRUE(c.report["not_run"].empty());
+  const std::string html = ReadFile(c.dir + "/report.html");
+  EXPECT_TRUE(TagsBalance(html));
+  EXPECT_EQ(html.find("http://") , html.find("http://www.w3.org/2000/svg"))
+      << "the page fetches nothing";
+  ASSERT_FALSE(c.report["steps"].empty());
+  for (const json& step : c.report["steps"]) {
+    const std::string word = step["step"];
+    EXPECT_EQ(step["verdict"], "succeeded") << word << ": " << step["failure"];
+    for (const json& t : step["targets"]) EXPECT_TRUE(t["met"].get<bool>()) << word << t;
+    EXPECT_THAT(html, HasSubstr("id=\"step-" + word + "\"")) << word;
+    EXPECT_THAT(c.run.out, HasSubstr(step["title"].get<std::string>())) << word;
+    if (!step["csv"].get<std::string>().empty()) {
+      EXPECT_GT(std::filesystem::file_size(c.dir + "/" + step["csv"].get<std::string>()), 100u);
+    }
+  }
+  ZelLoadResult saved = LoadSetupFile(c.dir + "/setup.json");
+  ASSERT_TRUE(saved.setup) << saved.error;
+  EXPECT_EQ(SetupToText(*saved.setup), ReadFile(c.dir + "/setup.json"));
+}
+
+std::unique_ptr<CZel_Setup> Load(const std::string& path) {
+  ZelLoadResult loaded = LoadSetupFile(path);
+  EXPECT_TRUE(loaded.setup) << loaded.error;
+  return std::move(loaded.setup);
+}
+
+double Internal(const CZel_Setup& setup, const std::string& name) {
+  return setup.GetParameterValueInInternalUnit(name);
+}
+
+// A fault that each step fails on, and the text it fails with.
+struct StepFault {
+  const char* step;
+  const char* fault;
+  const char* text;
+};
+constexpr StepFault kStepFaults[] = {
+    {"vdc", "vdc=5", "supply voltage 4.985 V, target from 12 V to 55 V"},
+    {"current", "short_circuit", "Drive / Motor shortcircuit protection triggered."},
+    {"inertia", "short_circuit", "Drive / Motor shortcircuit protection triggered."},
+    {"speed", "enable_off", "Drive / Motor ENABLE input is in DISABLED state."},
+    {"position", "short_circuit", "Drive / Motor shortcircuit protection triggered."},
+};
+
+TEST(CommissionCommand, AFaultAtAStepStopsThereWithItsTextAndKeepsTheSetupFromBefore) {
+  TempDir tmp;
+  const Commissioning good = Commission(tmp, "good", "");
+  ASSERT_EQ(good.run.exit_code, 0) << good.run.err;
+  const auto input = Load(testing_support::BundledSetupPath());
+  const auto commissioned = Load(good.dir + "/setup.json");
+  ASSERT_TRUE(input && commissioned);
+  const json& steps = good.report["steps"];
+  ASSERT_EQ(steps.size(), std::size(kStepFaults));
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    const StepFault& f = kStepFaults[i];
+    ASSERT_EQ(steps[i]["step"], f.step);
+    const Commissioning c =
+        Commission(tmp, f.step, std::string("--fault-at ") + f.step + ":" + f.fault);
+    EXPECT_EQ(c.run.exit_code, 1) << f.step;
+    EXPECT_THAT(c.run.err, HasSubstr(f.text)) << f.step;
+    ASSERT_FALSE(c.report.is_discarded()) << f.step;
+    EXPECT_EQ(c.report["verdict"], "failed");
+    EXPECT_EQ(c.report["failed_step"], f.step);
+    EXPECT_THAT(c.report["failure"].get<std::string>(), HasSubstr(f.text));
+    EXPECT_NE(c.report["check"], "");
+    EXPECT_EQ(c.report["steps"].size(), i + 1);
+    EXPECT_EQ(c.report["not_run"].size(), steps.size() - i - 1);
+    EXPECT_THAT(ReadFile(c.dir + "/report.html"), HasSubstr(f.text));
+    // The setup written holds what the steps before accepted, and nothing of this one.
+    const auto saved = Load(c.dir + "/setup.json");
+    ASSERT_TRUE(saved);
+    for (std::size_t j = 0; j < i; ++j) {
+      for (const auto& [name, v] : steps[j]["gains"].items())
+        EXPECT_EQ(Internal(*saved, name), Internal(*commissioned, name)) << f.step << " " << name;
+    }
+    for (const auto& [name, v] : steps[i]["gains"].items())
+      EXPECT_EQ(Internal(*saved, name), Internal(*input, name)) << f.step << " " << name;
+    if (i == 0) {
+      const CZel_Parameters& ps = input->GetParameters();
+      for (int k = 0; k < ps.GetParametersCount(); ++k)
+        EXPECT_EQ(Internal(*saved, ps[k]->GetName()), ps[k]->GetValueInInternalUnit())
+            << ps[k]->GetName();
+    }
+  }
+}
+
+TEST(CommissionCommand, ADriveHeavierThanItsSetupIsFoundAndItsLoopsStillMeetTheirTargets) {
+  TempDir tmp;
+  const double real_inertia = 9e-5;  // twice the setup's Jt; R 17 % above the setup's
+  const Commissioning c = Commission(tmp, "heavy", "--fault inertia=9e-5 --fault resistance=1.4");
+  ASSERT_EQ(c.run.exit_code, 0) << c.run.err;
+  const auto saved = Load(c.dir + "/setup.json");
+  ASSERT_TRUE(saved);
+  EXPECT_NEAR(saved->GetParameterValueInBaseUnit("Jt"), real_inertia, 0.05 * real_inertia);
+  std::set<std::string> changed;
+  for (const json& change : c.report["changes"]) changed.insert(change["name"]);
+  for (const char* name : {"Jt", "Kp_S_scl", "Ki_S_scl"}) EXPECT_TRUE(changed.count(name)) << name;
+  for (const json& step : c.report["steps"]) {
+    EXPECT_EQ(step["verdict"], "succeeded") << step["step"] << ": " << step["failure"];
+    for (const json& t : step["targets"]) EXPECT_TRUE(t["met"].get<bool>()) << t;
+  }
+  EXPECT_THAT(ReadFile(c.dir + "/report.html"), HasSubstr("<td>Jt</td><td>4.5e-05</td>"));
+}
+
+struct BadUse {
+  const char* args;
+  const char* stderr_text;
+};
+
+TEST(CommissionCommand, BadUseIsRefusedAndWritesNothing) {
+  const BadUse cases[] = {
+      {"--fault-at nosuch:short_circuit", "nosuch"},
+      {"--fault-at current", "STEP:NAME"},
+      {"--fault-at current:no_such_fault", "no_such_fault"},
+      {"--fault no_such_fault", "no_such_fault"},
+      {"--compare /nonexistent/dir", "/nonexistent/dir"},
+      {"--set NoSuchParameter=1", "NoSuchParameter"},
+  };
+  for (const BadUse& c : cases) {
+    TempDir tmp;
+    const auto r = RunDcservo("commission --out " + ShellQuote(tmp.File("out")) + " " + c.args);
+    EXPECT_EQ(r.exit_code, 2) << c.args << "\n" << r.err;
+    EXPECT_THAT(r.err, HasSubstr(c.stderr_text)) << c.args;
+    EXPECT_FALSE(std::filesystem::exists(tmp.File("out"))) << c.args;
+  }
+  EXPECT_EQ(RunDcservo("commission").exit_code, 2) << "--out is required";
+}
+
+TEST(CommissionCommand, TheInputSetupIsNeverWrittenAndTwoRunsCompare) {
+  TempDir tmp;
+  const std::string input = tmp.File("axis.json");
+  std::filesystem::copy_file(testing_support::BundledSetupPath(), input);
+  const std::string before = ReadFile(input);
+  const Commissioning delivered = Commission(tmp, "delivered", ShellQuote(input));
+  ASSERT_EQ(delivered.run.exit_code, 0) << delivered.run.err;
+  const Commissioning repaired =
+      Commission(tmp, "repaired",
+                 ShellQuote(input) + " --fault resistance=0.6 --compare " + ShellQuote(delivered.dir));
+  ASSERT_EQ(repaired.run.exit_code, 0) << repaired.run.err;
+  EXPECT_EQ(ReadFile(input), before);
+  const std::string compare = ReadFile(repaired.dir + "/compare.html");
+  EXPECT_TRUE(TagsBalance(compare));
+  for (const json& step : repaired.report["steps"])
+    EXPECT_THAT(compare, HasSubstr(step["title"].get<std::string>()));
+  EXPECT_THAT(compare, HasSubstr("class=\"changed\"")) << "a faster current loop shows";
+}
+
+}  // namespace

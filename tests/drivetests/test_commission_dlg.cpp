@@ -1,0 +1,74 @@
+// The "Commission..." dialog of the drive setup, headless on the simulated drive: Start asks
+// where the report goes, runs the steps with the notices on the user's screen, writes the
+// record and offers to open the report.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "dialogs/dialog_names.h"
+#include "drivetests/commission_dlg.h"
+#include "host/zel_dialog_registry.h"
+#include "sim/simulated_drive.h"
+#include "tests/support/test_run.h"
+
+namespace {
+
+using namespace dcservo;
+using ::testing::Contains;
+using ::testing::HasSubstr;
+using testing_support::TempDir;
+
+std::shared_ptr<CZel_DriveLink> Drive(CZel_Setup& setup) { return dcsim::MakeSimulatedDrive(setup); }
+
+// As the program's drive session: the drive's time follows whichever front end is
+// installed, and its shaft follows the notices the user confirms.
+class CommissionDialog : public testing_support::TestRunHarness<CCommissionDlg> {
+ protected:
+  CommissionDialog() : TestRunHarness(Drive) {
+    CZel_Comm::SetClock([] { return ZelUi().NowMs() / 1000.0; });
+    listener_ = ZelAddAnswerListener([](const ZelMessageBoxRequest& request, int answer) {
+      auto drive = std::static_pointer_cast<dcsim::SimulatedDrive>(CZel_Comm::GetSharedLink());
+      std::string error;
+      if (answer == kIdOk && request.text == dialog_names::kBlockedShaftNotice)
+        drive->Inject("shaft_blocked", 1.0, error);
+      if (answer == kIdOk && request.text == dialog_names::kFreeShaftNotice)
+        drive->Inject("shaft_blocked", 0.0, error);
+    });
+  }
+  ~CommissionDialog() override { ZelRemoveAnswerListener(listener_); }
+  int listener_ = 0;
+
+  std::vector<std::string> MessageTexts() const {
+    std::vector<std::string> texts;
+    for (const auto& m : ui_.Messages()) texts.push_back(m.text);
+    return texts;
+  }
+};
+
+TEST_F(CommissionDialog, StartWritesTheRecordWhereTheUserChoseAndOffersTheReport) {
+  EXPECT_TRUE(ZelIsDialogRegistered(dialog_names::kCommission));
+  TempDir tmp;
+  const std::string html = tmp.File("axis/report.html");
+  ui_.Then([](CZel_Dialog& d) { ASSERT_TRUE(d.UserClick(kCommissionStart)) << d.LastRefusal(); });
+  ui_.ThenFile(html);
+  Run({});
+  EXPECT_EQ(Build().ReportPath(), html);
+  for (const char* file : {"report.html", "report.json", "setup.json"})
+    EXPECT_TRUE(std::filesystem::exists(tmp.File(std::string("axis/") + file))) << file;
+  // The current step asked for the shaft to be blocked, on the user's screen.
+  EXPECT_THAT(MessageTexts(), Contains(std::string(dialog_names::kBlockedShaftNotice)));
+  EXPECT_THAT(Build().GetChildText(kCommissionText), HasSubstr("Commissioning succeeded."));
+  EXPECT_THAT(ui_.OpenedDocuments(), ::testing::ElementsAre(html));
+}
+
+TEST_F(CommissionDialog, NoFolderChosenRunsNothing) {
+  ui_.Then([](CZel_Dialog& d) { d.UserClick(kCommissionStart); });
+  ui_.ThenFile("");
+  Run({});
+  EXPECT_EQ(Build().ReportPath(), "");
+  EXPECT_TRUE(ui_.Messages().empty());
+}
+
+}  // namespace
