@@ -294,8 +294,9 @@ void ShowSlider(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
 QWidget* CreateSpin(const ZelControlDef&, QWidget* parent) { return new SpinArrows(parent); }
 void ConnectSpin(QWidget* w, QObject* context, int id, const UserAction& act) {
   auto* spin = static_cast<SpinArrows*>(w);
-  for (auto [button, step] : {std::pair{spin->up, 1}, std::pair{spin->down, -1}}) {
-    QObject::connect(button, &QToolButton::clicked, context,
+  for (const auto& arrow : {std::pair{spin->up, 1}, std::pair{spin->down, -1}}) {
+    const int step = arrow.second;
+    QObject::connect(arrow.first, &QToolButton::clicked, context,
                      [act, id, step] { act([&](CZel_Dialog& d) { d.UserSpin(id, step); }); });
   }
 }
