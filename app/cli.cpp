@@ -76,11 +76,9 @@ void CheckCommandWords(CLI::App& app, int argc, char** argv) {
       if (sub->get_name() == word) found = sub;
     }
     if (!found) {
-      const auto nearest = zel::NearestNames(word, names);
-      throw CommandError(kExitBadInput,
-                         path + ": unknown command \"" + word + "\"" +
-                             (nearest.empty() ? "" : " (did you mean " + QuoteList(nearest) + "?)") +
-                             "; the commands are: " + QuoteList(names, ", "));
+      throw CommandError(kExitBadInput, path + ": unknown command \"" + word + "\"" +
+                                            DidYouMean(word, names) +
+                                            "; the commands are: " + QuoteList(names, ", "));
     }
     level = found;
     path += " " + word;

@@ -25,8 +25,6 @@ constexpr double kTick_s = 0.02;
 // minutes to simulate.
 constexpr double kLongestRun_s = 3600.0;
 
-std::string ProgramList() { return QuoteList(dcsim::TestProgramNames(), ", "); }
-
 std::string ProgramsHelp() {
   std::string text = "Programs:\n";
   for (const std::string& name : dcsim::TestProgramNames()) text += "  " + name + "\n";
@@ -227,11 +225,9 @@ class DriveCommand : public Command {
     for (const std::string& name : names) {
       if (zel::NamesEqual(name, program_)) return;
     }
-    const auto nearest = zel::NearestNames(program_, names);
-    throw CommandError(kExitBadInput,
-                       "the drive has no program \"" + program_ + "\"" +
-                           (nearest.empty() ? "" : " (did you mean " + QuoteList(nearest) + "?)") +
-                           "; its programs are: " + ProgramList());
+    throw CommandError(kExitBadInput, "the drive has no program \"" + program_ + "\"" +
+                                          DidYouMean(program_, names) +
+                                          "; its programs are: " + QuoteList(names, ", "));
   }
 
   int Read() {

@@ -91,9 +91,8 @@ class ScaleCommand : public Command {
     for (const CZel_Unit& u : ZelUnitTable().All()) {
       if (!u.GetName().empty()) names.push_back(u.GetName());
     }
-    const auto nearest = zel::NearestNames(unit_, names);
-    return nearest.empty() ? "; \"dcservo units\" lists them"
-                           : " (did you mean " + QuoteList(nearest) + "?)";
+    const std::string nearest = DidYouMean(unit_, names);
+    return nearest.empty() ? "; \"dcservo units\" lists them" : nearest;
   }
 
   // The export scales the base units only; the plug-in's host converts from there by the

@@ -148,7 +148,11 @@ std::string SetupSession::Suggest(const std::string& name, bool parameters, bool
   if (options) {
     for (const auto& [option, text] : setup_->GetOptions()) names.push_back(option);
   }
-  const auto nearest = zel::NearestNames(name, names);
+  return DidYouMean(name, names);
+}
+
+std::string DidYouMean(const std::string& name, const std::vector<std::string>& candidates) {
+  const auto nearest = zel::NearestNames(name, candidates);
   return nearest.empty() ? "" : " (did you mean " + QuoteList(nearest) + "?)";
 }
 

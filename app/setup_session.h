@@ -79,6 +79,9 @@ std::vector<std::string> SplitNameList(const std::string& list);
 // "\"A\" or \"B\"" for a message.
 std::string QuoteList(const std::vector<std::string>& names, const char* last_joint = " or ");
 
+// " (did you mean \"A\"?)" with the candidates nearest to `name`, or "" when none is near.
+std::string DidYouMean(const std::string& name, const std::vector<std::string>& candidates);
+
 // A number, optionally followed by a unit of `unit_type` ("1200 rpm"); the value in the
 // unit type's base unit. Throws CommandError on anything else.
 double ParseValue(const std::string& text, const std::string& what, int unit_type);
