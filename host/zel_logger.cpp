@@ -383,7 +383,10 @@ int CZel_ScopeLogger::Arm(CZel_DriveLink& link) {
   }
   // Without a trigger variable that is logged, the view rolls.
   triggered_ = mode_ == kAuto || trigger_channel_ < 0;
-  pre_points_ = static_cast<int>(std::lround(points_no_ * pre_percent_ / 100.0));
+  // The trigger point itself is always in the window, even with everything before it.
+  pre_points_ = std::min(static_cast<int>(std::lround(points_no_ * pre_percent_ / 100.0)),
+                         points_no_ - 1);
+  armed_points_ = 0;
   after_trigger_ = 0;
   ZelStreamRequest request{VariableNames(), window_s_ / points_no_, 8};
   if (!link.StartStream(request)) {
@@ -412,34 +415,43 @@ void CZel_ScopeLogger::Take(const double* point) {
       std::copy(point + 1, point + width, ring_.begin() + write_ * width + 1);
       ring_[static_cast<std::size_t>(write_) * width] = time;
       write_ = (write_ + 1) % points_no_;
+      armed_points_ = std::min(armed_points_ + 1, points_no_);
       return;
     }
     // Rotate so that the sweep starts at position 0 with its pre-trigger points, and the
-    // trigger point follows them.
+    // trigger point follows them. A trigger soon after arming has fewer points before it than
+    // asked: only those seen since arming are shown, never older sweeps or empty slots.
+    const int pre = std::min(pre_points_, armed_points_);
     std::vector<double> sweep(ring_.size(), 0.0);
-    for (int k = 0; k < pre_points_; ++k) {
-      const int from = ((write_ - pre_points_ + k) % points_no_ + points_no_) % points_no_;
+    for (int k = 0; k < pre; ++k) {
+      const int from = ((write_ - pre + k) % points_no_ + points_no_) % points_no_;
       std::copy(ring_.begin() + from * width, ring_.begin() + (from + 1) * width,
                 sweep.begin() + k * width);
     }
     ring_.swap(sweep);
     triggered_ = true;
-    write_ = pre_points_ % points_no_;
-    filled_ = pre_points_;
+    write_ = pre;
+    filled_ = pre;
     after_trigger_ = 0;
     last_first_ = 0;
-    last_count_ = pre_points_;
+    last_count_ = pre;
   }
   std::copy(point + 1, point + width, ring_.begin() + write_ * width + 1);
   ring_[static_cast<std::size_t>(write_) * width] = time;
+  // A frame longer than the window redraws the whole window, starting at its oldest point.
   if (last_count_ == 0) last_first_ = write_;
-  ++last_count_;
+  if (last_count_ < points_no_) ++last_count_;
+  else last_first_ = (last_first_ + 1) % points_no_;
   write_ = (write_ + 1) % points_no_;
   filled_ = std::min(filled_ + 1, points_no_);
   if (mode_ == kAuto || trigger_channel_ < 0) return;
   if (++after_trigger_ >= points_no_ - pre_points_) {
-    if (mode_ == kSingle) sweep_done_ = true;
-    else triggered_ = false;
+    if (mode_ == kSingle) {
+      sweep_done_ = true;
+    } else {
+      triggered_ = false;
+      armed_points_ = 0;
+    }
   }
 }
 

@@ -181,6 +181,7 @@ class CZel_ScopeLogger : public CZel_Logger {
   double last_trigger_value_ = 0.0;
   bool have_last_ = false;
   int pre_points_ = 0;
+  int armed_points_ = 0;  // seen since the last arming, at most a window
   int after_trigger_ = 0;
   std::vector<double> ring_;  // points_no_ x (channels + 1)
   int write_ = 0;

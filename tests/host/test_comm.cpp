@@ -303,27 +303,41 @@ TEST_F(ScopeTest, FramesThatDoNotFitTheChannelsAreRefused) {
   EXPECT_EQ(scope.GetFramesLost(), 2);
 }
 
+// A single sweep of 500 points on APOS rising through 10, fed 1000 samples 100 at a time: the
+// trigger sample sits just after the points before it, which are only those seen since arming.
 TEST_F(ScopeTest, ASingleSweepStartsAtTheTriggerAndEnds) {
-  // 500 points, a fifth of them before the trigger on APOS rising through 10.
-  ASSERT_EQ(scope.ChangeSettings(0.5, CZel_ScopeLogger::kSingle, 1, "APOS", 10, 20), 1);
-  ASSERT_EQ(CZel_Comm::ExecuteCode(nullptr, "Test_Program", nullptr, &scope), 1);
-  std::vector<std::int32_t> values;
-  for (int k = 0; k < 1000; ++k) {
-    values.push_back(k < 300 ? 0 : 20);
-    values.push_back(k);
+  struct Case {
+    double pre_percent;
+    int trigger_at;  // sample index k where APOS steps to 20
+    int trigger_slot, filled, last_k;
+  };
+  const Case cases[] = {{20, 300, 100, 500, 699},
+                        {20, 50, 50, 450, 449},      // too early for a full pre-trigger part
+                        {100, 600, 499, 500, 600}};  // everything before, and the trigger
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pre_percent);
+    CZel_ScopeLogger sweep(*setup, nullptr);
+    ASSERT_EQ(sweep.AddVariable("APOS"), 1);
+    ASSERT_EQ(sweep.AddVariable("Motor_Current"), 1);
+    ASSERT_EQ(sweep.ChangeSettings(0.5, CZel_ScopeLogger::kSingle, 1, "APOS", 10, c.pre_percent),
+              1);
+    ASSERT_EQ(CZel_Comm::ExecuteCode(nullptr, "Test_Program", nullptr, &sweep), 1);
+    for (int at = 0; at < 1000; at += 100) {
+      std::vector<std::int32_t> part;
+      for (int k = at; k < at + 100; ++k) part.insert(part.end(), {k < c.trigger_at ? 0 : 20, k});
+      const auto frame = Frame(static_cast<std::uint16_t>(at / 100), part, 2);
+      sweep.OnMessage(frame.data(), frame.size());
+      int first = -1, count = -1;
+      sweep.GetPointsToBeDrawn(first, count);
+      EXPECT_LE(count, sweep.GetPointsNo());
+    }
+    EXPECT_EQ(sweep.GetPointsFilled(), c.filled);
+    EXPECT_EQ(sweep.GetValue(c.trigger_slot, 2), c.trigger_at);
+    EXPECT_EQ(sweep.GetValue(0, 2), c.trigger_at - c.trigger_slot);
+    EXPECT_EQ(sweep.GetValue(c.filled - 1, 2), c.last_k);
+    EXPECT_EQ(sweep.DoGracefulStop(), 1);
+    EXPECT_EQ(sweep.UploadInProgress(), 0);
   }
-  for (std::size_t at = 0; at < values.size(); at += 100) {
-    std::vector<std::int32_t> part(values.begin() + at, values.begin() + at + 100);
-    const auto frame = Frame(static_cast<std::uint16_t>(at / 100), part, 2);
-    scope.OnMessage(frame.data(), frame.size());
-  }
-  EXPECT_EQ(scope.GetPointsFilled(), scope.GetPointsNo());
-  // The trigger sample (k = 300) sits just after the pre-trigger points.
-  EXPECT_EQ(scope.GetValue(100, 2), 300);
-  EXPECT_EQ(scope.GetValue(99, 2), 299);
-  EXPECT_EQ(scope.GetValue(499, 2), 699);
-  EXPECT_EQ(scope.DoGracefulStop(), 1);
-  EXPECT_EQ(scope.UploadInProgress(), 0);
 }
 
 TEST_F(ScopeTest, SettingsSurviveASetupOption) {
