@@ -78,14 +78,14 @@ TEST_F(FiltersDialog, ShowingRulesFollowOnOffTypeAndTheLock) {
     EXPECT_EQ(Enabled(f.frequency), c.on != 0);
     EXPECT_EQ(Enabled(c.second_shown ? f.second_frequency : f.q), c.second_shown ? c.on != 0 : c.q_edit);
     EXPECT_EQ(Enabled(f.on_off), c.on_off);
-    EXPECT_EQ(Text(f.on_off), c.on ? "On" : "Off");
+    EXPECT_EQ(Text(f.on_off), c.on != 0 ? "On" : "Off");
     EXPECT_EQ(Shown(f.second_frequency), c.second_shown);
     EXPECT_EQ(Shown(f.second_frequency_unit), c.second_shown);
     EXPECT_EQ(Shown(f.q), !c.second_shown);
     EXPECT_EQ(Text(f.q_label), c.q_text);
     EXPECT_EQ(Text(f.frequency_label), c.second_shown ? "Lead Frequency" : "Frequency");
     // A first-order low pass shows its Q field empty.
-    EXPECT_EQ(State(f.q).blank, c.on && c.type == 0);
+    EXPECT_EQ(State(f.q).blank, c.on != 0 && c.type == 0);
   }
 }
 
