@@ -118,8 +118,9 @@ void TestPage(ZelTemplateBuilder& b, const TuningTestKind& kind, bool position) 
 
   b.Column(kTestRight, 1, 1);
   b.Box(kGraphBox, "", kTestRight);
+  // One place for the two plots: the data logger's or the scope's is shown, never both.
   b.Add(kLoggerGraph, K::Graph, "", kGraphBox, {0, 0}, kStyleWide);
-  b.Add(kOnlineGraph, K::Graph, "", kGraphBox, {1, 0}, kStyleWide);
+  b.Add(kOnlineGraph, K::Graph, "", kGraphBox, {0, 0}, kStyleWide);
   b.Box(kLiveBox, "", kTestRight);
   b.Add(kLiveReferenceMarker, K::Label, "\u25A0", kLiveBox, {0, 0});
   b.Add(kind.live_reference_label, K::Label, kind.live_reference_text, kLiveBox, {0, 1});

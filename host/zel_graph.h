@@ -82,6 +82,11 @@ struct ZelAxisRange {
   double hi = 1.0;
 };
 
+// The distance between an axis's labelled ticks: 1, 2 or 5 times a power of ten, about five
+// per axis, so that every picture of a plot (on screen, SVG, PNG) reads the same. 0 for an
+// empty or unbounded range.
+double ZelTickStep(ZelAxisRange range);
+
 class CGraphWindow {
  public:
   CGraphWindow() = default;

@@ -52,14 +52,10 @@ Frame MakeFrame(const CGraphWindow& g, int width, int height) {
   return f;
 }
 
-// Round steps (1, 2 or 5 times a power of ten), about five per axis.
 std::vector<double> Ticks(ZelAxisRange r) {
   std::vector<double> ticks;
-  const double span = r.hi - r.lo;
-  if (!(span > 0) || !std::isfinite(span)) return ticks;
-  const double raw = span / 5.0;
-  const double p = std::pow(10.0, std::floor(std::log10(raw)));
-  const double step = raw / p < 1.5 ? p : raw / p < 3.5 ? 2 * p : raw / p < 7.5 ? 5 * p : 10 * p;
+  const double step = ZelTickStep(r);
+  if (!(step > 0)) return ticks;
   for (double t = std::ceil(r.lo / step) * step; t <= r.hi + step * 1e-9; t += step)
     ticks.push_back(std::fabs(t) < step * 1e-9 ? 0.0 : t);
   return ticks;
@@ -275,6 +271,14 @@ std::string Raster::Png() const {
 }
 
 }  // namespace
+
+double ZelTickStep(ZelAxisRange r) {
+  const double span = r.hi - r.lo;
+  if (!(span > 0) || !std::isfinite(span)) return 0.0;
+  const double raw = span / 5.0;
+  const double p = std::pow(10.0, std::floor(std::log10(raw)));
+  return raw / p < 1.5 ? p : raw / p < 3.5 ? 2 * p : raw / p < 7.5 ? 5 * p : 10 * p;
+}
 
 std::string ZelGraphSvgText(const CGraphWindow& g, int width, int height) {
   const Frame f = MakeFrame(g, width, height);

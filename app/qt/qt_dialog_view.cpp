@@ -20,6 +20,7 @@
 #include <QVBoxLayout>
 #include <functional>
 #include <iterator>
+#include <set>
 #include <utility>
 
 #include "app/qt/qt_bar_graph.h"
@@ -65,6 +66,12 @@ class GroupFrame : public QFrame {
     title_->setVisible(shown && !title_->text().isEmpty());
   }
   void SetTitleEnabled(bool on) { title_->setEnabled(on); }
+  // The body, not the space below it, takes the room the box is given.
+  void LetBodyGrow() {
+    auto* column = static_cast<QBoxLayout*>(layout());
+    column->setStretch(1, 1);
+    column->setStretch(2, 0);
+  }
   QWidget* Body() const { return body_; }
   QGridLayout* Grid() const { return grid_; }
 
@@ -465,6 +472,7 @@ void QtDialogView::Build() {
   // The box of the dialog's own buttons stays below the scrolled content, so that OK, Cancel
   // and Help remain in reach on a screen smaller than the dialog.
   const int button_row = ButtonRowOf(controls);
+  std::vector<int> rows(controls.size(), -1);
   for (std::size_t i = 0; i < controls.size(); ++i) {
     const ZelControlDef& c = controls[i];
     if (button_row && c.id == button_row) {
@@ -473,15 +481,39 @@ void QtDialogView::Build() {
       continue;
     }
     Box& box = boxes_.count(c.group) ? boxes_[c.group] : boxes_[0];
-    const int row = c.place.row >= 0 ? c.place.row : box.next_row;
+    const int row = rows[i] = c.place.row >= 0 ? c.place.row : box.next_row;
     box.next_row = std::max(box.next_row, row + std::max(c.place.row_span, 1));
     const Qt::Alignment align =
         c.kind == ZelControlKind::Label ? Qt::AlignLeft | Qt::AlignVCenter : Qt::Alignment();
     box.grid->addWidget(made[i], row, c.place.col, std::max(c.place.row_span, 1),
                         std::max(c.place.col_span, 1), align);
   }
-  // Spare room goes below the controls, not between them.
-  for (auto& [id, box] : boxes_) box.grid->setRowStretch(box.next_row, 1);
+  StretchRows(rows);
+}
+
+// Spare room goes to the plots, and so to the rows of the boxes that hold them; in a box
+// without a plot it goes below the controls, not between them.
+void QtDialogView::StretchRows(const std::vector<int>& rows) {
+  const std::vector<ZelControlDef>& controls = dialog_.Template().controls;
+  std::map<int, std::size_t> index_of_box;
+  for (std::size_t i = 0; i < controls.size(); ++i)
+    if (controls[i].kind == ZelControlKind::Group && controls[i].id > 0)
+      index_of_box[controls[i].id] = i;
+  std::set<int> growing;  // boxes with a plot inside
+  for (std::size_t i = 0; i < controls.size(); ++i) {
+    if (controls[i].kind != ZelControlKind::Graph || rows[i] < 0) continue;
+    // Up from the plot through its boxes; a box seen twice ends the walk.
+    for (std::size_t at = i; rows[at] >= 0;) {
+      const int box = boxes_.count(controls[at].group) ? controls[at].group : 0;
+      boxes_[box].grid->setRowStretch(rows[at], 1);
+      if (!growing.insert(box).second || box == 0) break;
+      if (auto* frame = dynamic_cast<GroupFrame*>(boxes_[box].body->parentWidget()))
+        frame->LetBodyGrow();
+      at = index_of_box.at(box);
+    }
+  }
+  for (auto& [id, box] : boxes_)
+    if (!growing.count(id)) box.grid->setRowStretch(box.next_row, 1);
 }
 
 QWidget* QtDialogView::Create(const ZelControlDef& def) {

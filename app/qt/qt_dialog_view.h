@@ -45,6 +45,7 @@ class QtDialogView : public QDialog, public ZelDialogView {
   };
 
   void Build();
+  void StretchRows(const std::vector<int>& rows);
   QWidget* Create(const ZelControlDef& def);
   void Connect(const ZelControlDef& def, QWidget* widget);
   void Sync(int id);

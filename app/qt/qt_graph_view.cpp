@@ -4,8 +4,9 @@
 
 #include <QContextMenuEvent>
 #include <QFileDialog>
+#include <QGraphicsLayout>
 #include <QGraphicsLineItem>
-#include <QGraphicsSimpleTextItem>
+#include <QGraphicsTextItem>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QWheelEvent>
@@ -39,6 +40,18 @@ QColor ToColor(std::uint32_t rgb) {
 
 QXYSeries* Xy(QAbstractSeries* s) { return static_cast<QXYSeries*>(s); }
 
+// A linear axis labelled at round values, also after a zoom or a pan.
+QValueAxis* RoundTickedAxis() {
+  auto* axis = new QValueAxis;
+  axis->setLabelFormat("%g");
+  axis->setTickType(QValueAxis::TicksDynamic);
+  axis->setTickAnchor(0.0);
+  QObject::connect(axis, &QValueAxis::rangeChanged, axis, [axis](qreal lo, qreal hi) {
+    if (const double step = ZelTickStep({lo, hi}); step > 0) axis->setTickInterval(step);
+  });
+  return axis;
+}
+
 // "Motor_Current [A]": a channel as an axis or a legend names it.
 QString WithUnit(const CGraphDocument& doc, int channel, const QString& name) {
   const std::string& unit = doc.GetChannelUnit(channel);
@@ -54,12 +67,15 @@ const QColor kCursorColours[2] = {QColor(0x20, 0x80, 0x20), QColor(0xb0, 0x30, 0
 QtGraphView::QtGraphView(QWidget* parent) : QChartView(new QChart(), parent) {
   setRenderHint(QPainter::Antialiasing);
   setMinimumSize(420, 260);
-  chart()->legend()->setAlignment(Qt::AlignBottom);
-  chart()->legend()->setVisible(true);
+  // The curves' key and the cursors' readout are one table below the plot (DrawKey), so Qt's
+  // own legend, which cuts long names short, stays hidden.
+  chart()->legend()->setVisible(false);
   chart()->setMargins(QMargins(4, 4, 4, 4));
   setRubberBand(QChartView::RectangleRubberBand);
-  readout_ = new QGraphicsSimpleTextItem(chart());
-  readout_->setZValue(20);
+  key_ = new QGraphicsTextItem(chart());
+  key_->setZValue(20);
+  // The key's height moves the plot's bottom edge, and the cursor lines follow it.
+  QObject::connect(chart(), &QChart::plotAreaChanged, this, [this] { PlaceCursorLines(); });
   for (int i = 0; i < 2; ++i) {
     cursors_[i].line = new QGraphicsLineItem(chart());
     cursors_[i].line->setPen(QPen(kCursorColours[i], 1.0, Qt::DashLine));
@@ -84,15 +100,18 @@ void QtGraphView::Rebuild(const CGraphWindow* graph) {
     log->setMinorTickCount(8);
     x_ = log;
   } else {
-    x_ = new QValueAxis;
+    x_ = RoundTickedAxis();
   }
-  y1_ = new QValueAxis;
+  y1_ = RoundTickedAxis();
   y2_ = nullptr;
   c->addAxis(x_, Qt::AlignBottom);
   c->addAxis(y1_, Qt::AlignLeft);
   graph_ = graph;
   const CGraphFilter* filter = graph ? graph->GetFilter() : nullptr;
-  if (!filter) return;
+  if (!filter) {
+    UpdateReadout();
+    return;
+  }
   c->setTitle(QString::fromStdString(graph->GetTitle()));
   const CGraphDocument& doc = filter->GetDocument();
   for (int i = 0; i < filter->GetCount(); ++i) {
@@ -113,7 +132,8 @@ void QtGraphView::Rebuild(const CGraphWindow* graph) {
     s->setColor(ToColor(curve.colour));
     c->addSeries(s);
     if (curve.axis == 2 && !y2_) {
-      y2_ = new QValueAxis;
+      y2_ = RoundTickedAxis();
+      y2_->setGridLineVisible(false);  // the left axis's grid is the one to read by
       c->addAxis(y2_, Qt::AlignRight);
     }
     s->attachAxis(x_);
@@ -204,32 +224,40 @@ std::optional<double> QtGraphView::ValueAt(int i, double x) const {
   return std::nullopt;
 }
 
-QString QtGraphView::CursorReadout() const {
-  QStringList lines;
+// One row per curve: its name, then its value at each cursor that is set and, with both set,
+// the difference B - A. The first row names the columns with the cursors' times.
+QList<QStringList> QtGraphView::KeyRows() const {
   const QString time_unit = graph_ && graph_->GetDocument() && graph_->GetFilter() &&
                                     graph_->GetFilter()->GetCount()
                                 ? QString::fromStdString(graph_->GetDocument()->GetChannelUnit(
                                       graph_->GetFilter()->GetAt(0)->x_channel))
                                 : QString();
-  auto value_text = [](double v) { return QString::number(v, 'g', 4); };
-  for (int c = 0; c < 2; ++c) {
-    if (!cursors_[c].x) continue;
-    QString line = QString("%1: %2 %3").arg(c == 0 ? "A" : "B", value_text(*cursors_[c].x), time_unit);
-    for (int i = 0; i < SeriesCount(); ++i) {
-      if (auto v = ValueAt(i, *cursors_[c].x))
-        line += QString("   %1 %2").arg(series_[static_cast<std::size_t>(i)]->name(), value_text(*v));
-    }
-    lines << line;
+  auto value_text = [](std::optional<double> v) {
+    return v ? QString::number(*v, 'g', 4) : QString("-");
+  };
+  const auto& a = cursors_[0].x;
+  const auto& b = cursors_[1].x;
+  QStringList header{""};
+  if (a) header << "A: " + value_text(a) + " " + time_unit;
+  if (b) header << "B: " + value_text(b) + " " + time_unit;
+  if (a && b) header << "B-A: " + value_text(*b - *a) + " " + time_unit;
+  QList<QStringList> rows{header};
+  for (int i = 0; i < SeriesCount(); ++i) {
+    QStringList row{series_[static_cast<std::size_t>(i)]->name()};
+    const auto at_a = a ? ValueAt(i, *a) : std::nullopt;
+    const auto at_b = b ? ValueAt(i, *b) : std::nullopt;
+    if (a) row << value_text(at_a);
+    if (b) row << value_text(at_b);
+    if (a && b) row << value_text(at_a && at_b ? std::optional(*at_b - *at_a) : std::nullopt);
+    rows << row;
   }
-  if (cursors_[0].x && cursors_[1].x) {
-    QString line = QString("B-A: %1 %2").arg(value_text(*cursors_[1].x - *cursors_[0].x), time_unit);
-    for (int i = 0; i < SeriesCount(); ++i) {
-      auto a = ValueAt(i, *cursors_[0].x), b = ValueAt(i, *cursors_[1].x);
-      if (a && b)
-        line += QString("   %1 %2").arg(series_[static_cast<std::size_t>(i)]->name(), value_text(*b - *a));
-    }
-    lines << line;
-  }
+  return rows;
+}
+
+QString QtGraphView::CursorReadout() const {
+  if (!cursors_[0].x && !cursors_[1].x) return {};
+  QStringList lines;
+  for (const QStringList& row : KeyRows()) lines << row.join("   ").trimmed();
   return lines.join("\n");
 }
 
@@ -248,9 +276,38 @@ void QtGraphView::PlaceCursorLines() {
   }
 }
 
+// Without cursors the key is the curves' names in their colours, wrapped to the chart's width;
+// with cursors it is a table of their values. The plot gives up the room the key takes.
 void QtGraphView::UpdateReadout() {
-  readout_->setText(CursorReadout());
-  readout_->setPos(chart()->plotArea().topLeft() + QPointF(6, 4));
+  const QList<QStringList> rows = KeyRows();
+  const bool table = rows.front().size() > 1;
+  QString html = table ? "<table cellspacing=0 cellpadding=1>" : "<p>";
+  for (int r = table ? 0 : 1; r < rows.size(); ++r) {
+    const QStringList& row = rows[r];
+    const QString swatch =
+        r == 0 ? QString()
+               : QString("<span style='color:%1'>&#9632;</span> ")
+                     .arg(Xy(series_[static_cast<std::size_t>(r - 1)])->color().name());
+    if (!table) {
+      // A name and its swatch stay on one line; lines break between curves.
+      html += swatch.trimmed() + "&nbsp;" +
+              row.front().toHtmlEscaped().replace(" ", "&nbsp;") + "&nbsp;&nbsp;&nbsp; ";
+      continue;
+    }
+    html += "<tr><td>" + swatch + row.front().toHtmlEscaped() + "</td>";
+    for (int c = 1; c < row.size(); ++c)
+      html += "<td align=right>&nbsp;&nbsp;&nbsp;" + row[c].toHtmlEscaped() + "</td>";
+    html += "</tr>";
+  }
+  html += table ? "</table>" : "</p>";
+  key_->setHtml(SeriesCount() ? html : QString());
+  const qreal width = chart()->size().width() - 16;
+  key_->setTextWidth(std::max<qreal>(width, 100));
+  const qreal height = SeriesCount() ? key_->boundingRect().height() : 0;
+  chart()->setMargins(QMargins(4, 4, 4, 4 + static_cast<int>(std::ceil(height))));
+  key_->setPos(8, chart()->size().height() - height - 2);
+  // Now, not at the next event: a picture taken straight away shows the lines at the new edge.
+  if (chart()->layout()) chart()->layout()->activate();
 }
 
 // --- the mouse -----------------------------------------------------------------------------

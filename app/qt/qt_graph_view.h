@@ -5,6 +5,7 @@
 // click), two cursors that read time and value and their difference (left click: cursor A,
 // right click: cursor B, as a scope's), and export to PNG, SVG and CSV (context menu).
 
+#include <QStringList>
 #include <QtCharts/QChartView>
 #include <optional>
 #include <vector>
@@ -13,7 +14,7 @@ class CGraphWindow;
 class QAbstractSeries;
 class QAbstractAxis;
 class QGraphicsLineItem;
-class QGraphicsSimpleTextItem;
+class QGraphicsTextItem;
 class QValueAxis;
 
 class QtGraphView : public QChartView {
@@ -57,6 +58,7 @@ class QtGraphView : public QChartView {
   // The value of curve `i` at x, between its points; nothing outside its data.
   std::optional<double> ValueAt(int i, double x) const;
   void PlaceCursorLines();
+  QList<QStringList> KeyRows() const;
   void UpdateReadout();
 
   const CGraphWindow* graph_ = nullptr;
@@ -65,7 +67,7 @@ class QtGraphView : public QChartView {
   QValueAxis* y1_ = nullptr;
   QValueAxis* y2_ = nullptr;
   Cursor cursors_[2];
-  QGraphicsSimpleTextItem* readout_ = nullptr;
+  QGraphicsTextItem* key_ = nullptr;  // the curves' names, and the cursors' readout
   QPoint press_;
   bool panning_ = false;
   QPoint last_pan_;
