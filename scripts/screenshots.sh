@@ -13,6 +13,10 @@ shots=(
   "drive-setup-guide    | edit --script docs/screenshots/guide-step-3.json"
   "drive-setup-speed    | edit --script docs/screenshots/speed-mode.json"
   "drive-setup-supply   | edit --script docs/screenshots/supply-in-mv.json"
+  "motor                | edit --dialog motor"
+  "current-test         | edit --dialog test-current --script docs/screenshots/run-test.json"
+  "speed-test           | edit --dialog test-speed --script docs/screenshots/run-test.json"
+  "filters              | edit --dialog filters --script docs/screenshots/filters-on.json"
 )
 
 if [ ! -x "$build/bin/dcservo" ]; then
