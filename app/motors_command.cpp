@@ -44,8 +44,12 @@ class MotorsCommand : public Command {
     show_->add_option("NAME", name_, "Motor name")->required();
     apply_ = cmd.add_subcommand("apply", "Write a motor's data into a setup and save it");
     apply_->add_option("NAME", name_, "Motor name")->required();
-    apply_->add_option("SETUP", setup_, "Drive setup file (the bundled drive if none)");
-    apply_->add_option("--out", out_, "Save the setup with the motor to this file")->required();
+    // The setup as every command takes it: -s or first, and --set before the motor goes in.
+    args_.AddTo(*apply_);
+    apply_->add_option("SETUP", setup_, "Drive setup file (same as --setup)")->check(FileName());
+    apply_->add_option("--out", out_, "Save the setup with the motor to this file")
+        ->required()
+        ->check(FileName());
   }
 
   int Execute(const CLI::App&) override {
@@ -83,7 +87,8 @@ class MotorsCommand : public Command {
   int Apply() const {
     const ZelMotorDatabase db = OpenDatabase();
     const ZelMotorEntry& m = FindMotor(db, name_);
-    SetupSession session(setup_);
+    SetupSession session(ResolveSetup(args_.setup, setup_));
+    session.Apply(args_.InOrder(*apply_));
     CZel_Setup& setup = session.Setup();
     if (std::string why = ZelApplyMotorToSetup(setup, m.data); !why.empty())
       throw CommandError(kExitBadInput, "\"" + m.data.name + "\" does not suit this drive: " + why);
@@ -98,6 +103,7 @@ class MotorsCommand : public Command {
   CLI::App* list_ = nullptr;
   CLI::App* show_ = nullptr;
   CLI::App* apply_ = nullptr;
+  SetupArgs args_;
   std::string pattern_, name_, setup_, out_;
 };
 

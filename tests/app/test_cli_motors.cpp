@@ -76,6 +76,11 @@ TEST_F(MotorsCommand, ApplySavesTheMotorWithItsChipParametersAndRefusesAMotorThe
   EXPECT_DOUBLE_EQ(saved.setup->GetParameterValueInBaseUnit("R"), 1.7);
   EXPECT_DOUBLE_EQ(saved.setup->GetParameterValueInBaseUnit("In"), 2.7);
   EXPECT_DOUBLE_EQ(saved.setup->FindParameter("In")->GetMaxInBaseUnit(), 9.5);
+  // The setup as every command takes it: -s, and --set before the motor goes in.
+  const std::string again = dir_.File("again.json");
+  r = Run("motors apply DC52-48V -s " + ShellQuote(out) + " --set Vdc=36 --out " + ShellQuote(again));
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_DOUBLE_EQ(LoadSetupFile(again).setup->GetParameterValueInBaseUnit("Vdc"), 36.0);
 
   PutUserMotor("Huge.json", ZelMotorToText({"Huge", 500, 2000, 0.05, 2, 0.001, 2e-5}));
   const std::string refused = dir_.File("refused.json");
