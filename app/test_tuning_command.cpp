@@ -88,17 +88,11 @@ void SavePlot(const TuningTestOptions& o, CTuningTestDlg& dlg) {
   }
 }
 
-}  // namespace
-
-int RunTuningTest(const char* kind, const CLI::App& cmd, const TuningTestOptions& o) {
-  const char* dialog = std::string(kind) == "position" ? dialog_names::kPositionTest
-                                                       : dialog_names::kSpeedTest;
-  const TuningTestKind& names =
-      std::string(kind) == "position" ? kPositionTuningKind : kSpeedTuningKind;
-  SetupSession session(ResolveSetup(o.args.setup, o.positional_setup));
+// As the drive setup does before it opens a test; then what the user sets in the test, with
+// the chip values it stands for, and the run's shape.
+void PrepareSetup(SetupSession& session, const TuningTestKind& names, const CLI::App& cmd,
+                  const TuningTestOptions& o) {
   CZel_Setup& setup = session.Setup();
-  // As the drive setup does before it opens a test; then what the user sets in the test,
-  // with the chip values it stands for.
   ComputeChipParameters(setup);
   ComputeScaledParameters(setup);
   session.Apply(o.args.InOrder(cmd));
@@ -107,6 +101,103 @@ int RunTuningTest(const char* kind, const CLI::App& cmd, const TuningTestOptions
   setup.SetParameterValueInBaseUnit(names.online_plot, o.online ? 1.0 : 0.0);
   if (o.online && o.cycles == 0 && setup.GetIntOption("hasOscilloscope") == 0)
     throw CommandError(kExitBadInput, "--online without the drive's scope needs --cycles");
+}
+
+// A cycle is the profile's six segments; the first trigger of the scope may wait for the next.
+double CycleLength_ms(CZel_Setup& setup, const TuningTestKind& names) {
+  const std::optional<ProfileInputs> in = ProfileInputsOf(setup, names.profile);
+  double cycle_ms = 0.0;
+  if (in) {
+    for (const ProfileSegment& s : BuildReferenceProfile(*in))
+      cycle_ms += static_cast<double>(std::max(0LL, s.count)) * in->period_s * 1000.0;
+  }
+  return cycle_ms;
+}
+
+// The user's part of a run, played into the open dialog: the Test page, Tune, Start, Stop
+// after the cycles asked for, and the picture when one is wanted.
+class UserAtTheTest {
+ public:
+  UserAtTheTest(CTuningTestDlg& dlg, ZelHeadlessBackend& ui, const TuningTestOptions& o)
+      : dlg_(dlg), ui_(ui), o_(o) {
+    if (!o.screenshot.empty()) {
+      painter_.emplace();
+      picture_error_ = "the dialog was never drawn";
+    }
+  }
+
+  void Run(const TuningTestKind& names) {
+    dlg_.UserSelect(kTuningTab, kTestPage);
+    if (dlg_.GetTabSelection(kTuningTab) != kTestPage) {
+      refusal_ = ui_.Messages().empty() ? "the test's parameters were refused"
+                                        : ui_.Messages().back().text;
+      return;
+    }
+    if (o_.tune && !dlg_.UserClick(kTune)) refusal_ = dlg_.LastRefusal();
+    if (!refusal_.empty() || !dlg_.UserClick(kIdcTestStartStop)) return;
+    const double start = ui_.NowMs();
+    RunTicks(start, CycleLength_ms(dlg_.GetSetup(), names));
+    run_s_ = (ui_.NowMs() - start) / 1000.0;
+    if (o_.cycles == 0) TakePicture();
+    if (dlg_.m_bTestRunning) {
+      refusal_ = "the run did not end within " + std::to_string(o_.limit_s) + " s";
+      dlg_.UserClick(kIdcTestStartStop);
+    }
+  }
+
+  const std::string& Refusal() const { return refusal_; }
+  const std::string& PictureError() const { return picture_error_; }
+  double RunSeconds() const { return run_s_; }
+
+ private:
+  void RunTicks(double start, double cycle_ms) {
+    const double limit = start + o_.limit_s * 1000.0;
+    bool stop_pressed = false;
+    while (dlg_.m_bTestRunning && ui_.NowMs() < limit) {
+      ui_.Advance(kTick_ms);
+      const bool enough =
+          o_.online ? dlg_.GetFigures().cycles.size() >= static_cast<std::size_t>(o_.cycles)
+                    : ui_.NowMs() - start >= o_.cycles * cycle_ms;
+      if (o_.cycles > 0 && enough && !stop_pressed && dlg_.m_bTestRunning) {
+        TakePicture();
+        dlg_.UserClick(kIdcTestStartStop);
+        stop_pressed = true;
+      }
+    }
+  }
+
+  void TakePicture() {
+    if (painter_) picture_error_ = painter_->SavePicture(dlg_, o_.screenshot);
+  }
+
+  CTuningTestDlg& dlg_;
+  ZelHeadlessBackend& ui_;
+  const TuningTestOptions& o_;
+  std::optional<QtOffscreenPainter> painter_;
+  std::string picture_error_, refusal_;
+  double run_s_ = 0.0;
+};
+
+void PrintVerdict(const char* kind, CTuningTestDlg& dlg, bool ok, const std::string& error,
+                  double run_s, bool json) {
+  if (json) {
+    std::printf("%s\n", Report(kind, dlg, ok, error, run_s).dump(2).c_str());
+  } else {
+    std::printf("%s test %s\n", kind, ok ? "passed" : "failed");
+    std::printf("%s", FiguresText(dlg.GetFigures()).c_str());
+  }
+  if (!ok) std::fprintf(stderr, "dcservo: %s\n", error.c_str());
+}
+
+}  // namespace
+
+int RunTuningTest(const char* kind, const CLI::App& cmd, const TuningTestOptions& o) {
+  const bool position = std::string(kind) == "position";
+  const char* dialog = position ? dialog_names::kPositionTest : dialog_names::kSpeedTest;
+  const TuningTestKind& names = position ? kPositionTuningKind : kSpeedTuningKind;
+  SetupSession session(ResolveSetup(o.args.setup, o.positional_setup));
+  CZel_Setup& setup = session.Setup();
+  PrepareSetup(session, names, cmd, o);
 
   auto drive = dcsim::MakeSimulatedDrive(setup);
   InjectFaults(*drive, o.faults);
@@ -121,69 +212,17 @@ int RunTuningTest(const char* kind, const CLI::App& cmd, const TuningTestOptions
   std::unique_ptr<CZel_Dialog> built = ZelCreateDialog(dialog, setup);
   auto* dlg = dynamic_cast<CTuningTestDlg*>(built.get());
   if (!dlg) throw CommandError(kExitFailed, std::string("no test \"") + kind + "\" in this build");
+  UserAtTheTest user(*dlg, ui, o);
+  ui.Then([&](CZel_Dialog&) { user.Run(names); });
+  ui.Then([](CZel_Dialog& top) { top.UserClick(kIdOk); });
+  built->DoModal();
 
-  std::optional<QtOffscreenPainter> painter;
-  if (!o.screenshot.empty()) painter.emplace();
-  std::string picture_error = o.screenshot.empty() ? "" : "the dialog was never drawn";
-  auto take_picture = [&] { picture_error = painter->SavePicture(*dlg, o.screenshot); };
-  std::string refusal;
-  double run_s = 0.0;
-  ui.Then([&](CZel_Dialog&) {
-    dlg->UserSelect(kTuningTab, kTestPage);
-    if (dlg->GetTabSelection(kTuningTab) != kTestPage) {
-      refusal = ui.Messages().empty() ? "the test's parameters were refused"
-                                      : ui.Messages().back().text;
-      return;
-    }
-    if (o.tune && !dlg->UserClick(kTune)) refusal = dlg->LastRefusal();
-    if (!refusal.empty() || !dlg->UserClick(kIdcTestStartStop)) return;
-    const double start = ui.NowMs();
-    const double limit = start + o.limit_s * 1000.0;
-    const std::optional<ProfileInputs> in = ProfileInputsOf(setup, names.profile);
-    // A cycle is the six segments; the first trigger of the scope may wait for the next.
-    double cycle_ms = 0.0;
-    if (in) {
-      for (const ProfileSegment& s : BuildReferenceProfile(*in))
-        cycle_ms += static_cast<double>(std::max(0LL, s.count)) * in->period_s * 1000.0;
-    }
-    bool stop_pressed = false;
-    while (dlg->m_bTestRunning && ui.NowMs() < limit) {
-      ui.Advance(kTick_ms);
-      const bool enough =
-          o.online ? dlg->GetFigures().cycles.size() >= static_cast<std::size_t>(o.cycles)
-                   : ui.NowMs() - start >= o.cycles * cycle_ms;
-      if (o.cycles > 0 && enough && !stop_pressed && dlg->m_bTestRunning) {
-        if (painter) take_picture();
-        dlg->UserClick(kIdcTestStartStop);
-        stop_pressed = true;
-      }
-    }
-    run_s = (ui.NowMs() - start) / 1000.0;
-    if (painter && o.cycles == 0) take_picture();
-    if (dlg->m_bTestRunning) {
-      refusal = "the run did not end within " + std::to_string(o.limit_s) + " s";
-      dlg->UserClick(kIdcTestStartStop);
-    }
-  });
-  const bool ok_run = [&] {
-    ui.Then([](CZel_Dialog& top) { top.UserClick(kIdOk); });
-    built->DoModal();
-    return dlg->m_nTestResult == 1 && refusal.empty();
-  }();
-  const std::string error = !refusal.empty() ? refusal : dlg->m_strError;
-  const ordered_json report = Report(kind, *dlg, ok_run, error, run_s);
-  if (o.json) {
-    std::printf("%s\n", report.dump(2).c_str());
-  } else {
-    std::printf("%s test %s\n", kind, ok_run ? "passed" : "failed");
-    std::printf("%s", FiguresText(dlg->GetFigures()).c_str());
-  }
-  if (!ok_run) {
-    std::fprintf(stderr, "dcservo: %s\n", error.c_str());
-    return kExitFailed;
-  }
+  const bool ok = dlg->m_nTestResult == 1 && user.Refusal().empty();
+  const std::string error = !user.Refusal().empty() ? user.Refusal() : dlg->m_strError;
+  PrintVerdict(kind, *dlg, ok, error, user.RunSeconds(), o.json);
+  if (!ok) return kExitFailed;
   SavePlot(o, *dlg);
-  if (!picture_error.empty()) throw CommandError(kExitFailed, picture_error);
+  if (!user.PictureError().empty()) throw CommandError(kExitFailed, user.PictureError());
   if (!o.out.empty()) session.Save(o.out);
   return 0;
 }
