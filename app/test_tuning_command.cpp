@@ -138,7 +138,8 @@ class UserAtTheTest {
     const double start = ui_.NowMs();
     RunTicks(start, CycleLength_ms(dlg_.GetSetup(), names));
     run_s_ = (ui_.NowMs() - start) / 1000.0;
-    if (o_.cycles == 0) TakePicture();
+    // After the run, when the data logger has uploaded what a repeating run logged.
+    TakePicture();
     if (dlg_.m_bTestRunning) {
       refusal_ = "the run did not end within " + std::to_string(o_.limit_s) + " s";
       dlg_.UserClick(kIdcTestStartStop);
@@ -159,7 +160,6 @@ class UserAtTheTest {
           o_.online ? dlg_.GetFigures().cycles.size() >= static_cast<std::size_t>(o_.cycles)
                     : ui_.NowMs() - start >= o_.cycles * cycle_ms;
       if (o_.cycles > 0 && enough && !stop_pressed && dlg_.m_bTestRunning) {
-        TakePicture();
         dlg_.UserClick(kIdcTestStartStop);
         stop_pressed = true;
       }
