@@ -54,9 +54,17 @@ CycleFigures FiguresOfCycle(const CycleTrace& t, double final_value, double quan
   double sum = 0.0;
   double beyond = 0.0;
   const double sign = final_value < 0.0 ? -1.0 : 1.0;
-  // The profile's final value is a change from the level the reference starts at: an axis
-  // that an earlier run left elsewhere than at zero has its own levels.
-  const double rest = t.reference.front();
+  // The profile's final value is a change from the level the reference rests at: an axis
+  // that an earlier run left elsewhere than at zero has its own levels. The move's far end
+  // is the reference's extreme; the rest, the final value short of it. (The first sample
+  // may already be a step into the move, so it is no measure of the rest.)
+  // A cycle cut short of its far end keeps the first sample as its rest.
+  const auto [lowest, highest] = std::minmax_element(t.reference.begin(), t.reference.begin() + n);
+  const double extreme = final_value < 0.0 ? *lowest : *highest;
+  const double first_step = n > 1 ? std::fabs(t.reference[1] - t.reference[0]) : 0.0;
+  const bool whole_move = std::fabs(t.reference.front() - (extreme - final_value)) <=
+                          first_step + 1e-6 * std::fabs(final_value);
+  const double rest = whole_move ? extreme - final_value : t.reference.front();
   const double level = rest + final_value;
   for (std::size_t i = 0; i < n; ++i) {
     const double e = t.reference[i] - t.response[i];
