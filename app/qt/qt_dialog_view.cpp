@@ -176,7 +176,9 @@ void ShowLabel(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
 QWidget* CreateEdit(const ZelControlDef& def, QWidget* parent) {
   auto* edit = new QLineEdit(parent);
   edit->setMinimumWidth(IsWide(def) ? 200 : 90);
-  if (!IsWide(def)) edit->setMaximumWidth(160);
+  // A number field stays narrow; a read-only field says what a test is doing and takes the
+  // room its columns have.
+  if (!IsWide(def) && !(def.style & kStyleReadOnly)) edit->setMaximumWidth(160);
   return edit;
 }
 void ConnectEdit(QWidget* w, QObject* context, int id, const UserAction& act) {
@@ -188,8 +190,13 @@ void ConnectEdit(QWidget* w, QObject* context, int id, const UserAction& act) {
 void ShowEdit(QWidget* w, const ZelControlDef& def, const ZelControlState& s) {
   auto* edit = static_cast<QLineEdit*>(w);
   const QString text = s.blank ? QString() : Q(s.text);
-  if (edit->text() != text) edit->setText(text);
-  edit->setReadOnly(def.style & kStyleReadOnly);
+  const bool read_only = def.style & kStyleReadOnly;
+  if (edit->text() != text) {
+    edit->setText(text);
+    // A message longer than the field reads from its start (and whole in the tooltip).
+    if (read_only) edit->setCursorPosition(0);
+  }
+  edit->setReadOnly(read_only);
   // QLineEdit's own limit is 32767 characters: "no limit" for a one-line field.
   edit->setMaxLength(s.text_limit > 0 ? s.text_limit : 32767);
 }
@@ -579,7 +586,10 @@ void QtDialogView::Sync(int id) {
   w->setEnabled(s.enabled);
   if (const auto show = RowOf(def->kind).show) show(w, *def, s);
   ShowTextColour(w, s.text_colour);
-  w->setToolTip(Q(s.tooltip));
+  // A read-only field's tooltip, unless the dialog gives one, is its whole text.
+  const bool whole_text = s.tooltip.empty() && def->kind == ZelControlKind::Edit &&
+                          (def->style & kStyleReadOnly) && !s.blank;
+  w->setToolTip(Q(whole_text ? s.text : s.tooltip));
   w->setVisible(s.shown);
   if (def->group) SyncGroupFrame(def->group);
 }
