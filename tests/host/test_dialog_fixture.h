@@ -2,6 +2,9 @@
 // A small test template bound to a small setup, and a dialog that writes down every callback
 // and handler in the order they come, with the value the setup held at that moment.
 
+#include <gtest/gtest.h>
+
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,22 +16,11 @@
 namespace dialog_testing {
 
 enum : int {
-  kSupplyBox = 100,
-  kVdcEdit = 102,
-  kVdcUnit = 103,
-  kLimitEdit = 104,
-  kOverCurrent = 110,
-  kModeBox = 119,
-  kPosition = 120,
-  kSpeed = 121,
-  kTorque = 122,
+  kSupplyBox = 100, kVdcEdit = 102, kVdcUnit = 103, kLimitEdit = 104, kOverCurrent = 110,
+  kModeBox = 119, kPosition = 120, kSpeed = 121, kTorque = 122,
   kFilterList = 130,
-  kKpSlider = 140,
-  kKpEdit = 141,
-  kKpSpin = 143,
-  kKpPageSpin = 144,
-  kApply = 150,
-  kOpenChild = 151,
+  kKpSlider = 140, kKpEdit = 141, kKpSpin = 143, kKpPageSpin = 144,
+  kApply = 150, kOpenChild = 151,
 };
 
 inline ZelDialogTemplate SmallTemplate() {
@@ -69,26 +61,38 @@ inline const char* const kGuidance[] = {"Step 1. Choose the mode.", "Step 2. Set
                                         "Step 3.\tTune.", ""};
 
 inline std::unique_ptr<CZel_Setup> SmallSetup() {
-  auto setup = testing_support::MakeSetup({
-      {"Vdc", 48, "V"},
-      {"IlimPS", 5, "A"},
-      {"isOverCurrent", 0},
-      {"ControlMode", 0},
-      {"FilterType", 2},
-      {"Kp_C_scl", 0.5},
-  });
-  auto range = [&](const char* name, double lo, double hi) {
-    setup->FindParameter(name)->SetMinInBaseUnit(lo);
-    setup->FindParameter(name)->SetMaxInBaseUnit(hi);
-  };
-  range("Vdc", 10, 60);
-  range("IlimPS", 0, 10);
-  range("isOverCurrent", 0, 1);
-  range("ControlMode", 0, 2);
-  range("FilterType", 0, 9);
-  range("Kp_C_scl", 0, 4);
+  auto setup = testing_support::MakeSetup({{"Vdc", 48, "V"}, {"IlimPS", 5, "A"},
+                                           {"isOverCurrent", 0}, {"ControlMode", 0},
+                                           {"FilterType", 2}, {"Kp_C_scl", 0.5}});
+  const struct { const char* name; double lo, hi; } ranges[] = {
+      {"Vdc", 10, 60},       {"IlimPS", 0, 10},    {"isOverCurrent", 0, 1},
+      {"ControlMode", 0, 2}, {"FilterType", 0, 9}, {"Kp_C_scl", 0, 4}};
+  for (const auto& r : ranges) {
+    setup->FindParameter(r.name)->SetMinInBaseUnit(r.lo);
+    setup->FindParameter(r.name)->SetMaxInBaseUnit(r.hi);
+  }
   return setup;
 }
+
+// What the user does to the dialog in front.
+using Step = std::function<void(CZel_Dialog&)>;
+inline Step Click(int id) {
+  return [id](CZel_Dialog& top) { top.UserClick(id); };
+}
+inline Step Close(int result) {
+  return [result](CZel_Dialog& top) { top.EndDialog(result); };
+}
+
+// The headless front end installed for the test's lifetime.
+class HeadlessTest : public ::testing::Test {
+ protected:
+  HeadlessTest() : installed_(ui_) {}
+  void Then(std::initializer_list<Step> steps) {
+    for (const Step& step : steps) ui_.Then(step);
+  }
+  ZelHeadlessBackend ui_;
+  ZelScopedUiBackend installed_;
+};
 
 class RecordingDialog : public CZel_EditSetupDlg {
  public:

@@ -14,11 +14,7 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 enum : int {
-  kTab = 1300,
-  kParamsBox = 1301,
-  kTestCurrentEdit = 1302,
-  kProtectionEdit = 1303,
-  kRunBox = 1310,
+  kTab = 1300, kParamsBox = 1301, kTestCurrentEdit = 1302, kProtectionEdit = 1303, kRunBox = 1310
 };
 
 ZelDialogTemplate TestTemplate() {
@@ -93,12 +89,8 @@ class StandInTest : public CZel_TestDlg {
   std::string fail_with;
 };
 
-class TestDialog : public ::testing::Test {
+class TestDialog : public HeadlessTest {
  protected:
-  TestDialog()
-      : installed_(ui_),
-        setup_(testing_support::MakeSetup({{"TestCurrent", 1, "A"}, {"TestProtectionCurrent", 2, "A"}})),
-        dlg_(*setup_) {}
 
   // Runs the dialog with the given steps, then closes it with OK.
   int Run(std::initializer_list<std::function<void(StandInTest&)>> steps) {
@@ -118,24 +110,20 @@ class TestDialog : public ::testing::Test {
   }
   auto Check(std::function<void(StandInTest&)> f) { return f; }
 
-  ZelHeadlessBackend ui_;
-  ZelScopedUiBackend installed_;
-  std::unique_ptr<CZel_Setup> setup_;
-  StandInTest dlg_;
+  std::unique_ptr<CZel_Setup> setup_ =
+      testing_support::MakeSetup({{"TestCurrent", 1, "A"}, {"TestProtectionCurrent", 2, "A"}});
+  StandInTest dlg_{*setup_};
 };
 
-TEST_F(TestDialog, OpensOnTheParametersPage) {
+TEST_F(TestDialog, OpensOnTheParametersPageAndRunsToSuccess) {
   Run({Check([](StandInTest& t) {
-    EXPECT_EQ(t.GetTabSelection(kTab), kTestParametersPage);
-    EXPECT_TRUE(t.GetControlState(kTestCurrentEdit).shown);
-    EXPECT_FALSE(t.GetControlState(kIdcTestStartStop).shown);
-    EXPECT_FALSE(t.GetControlState(kIdcTestDetails).shown);
-    EXPECT_EQ(t.ListGetText(kTab, 1), "Test");
-  })});
-}
-
-TEST_F(TestDialog, ASuccessfulRun) {
-  Run({Select(kTestPage), Click(kIdcTestStartStop), Check([](StandInTest& t) {
+         EXPECT_EQ(t.GetTabSelection(kTab), kTestParametersPage);
+         EXPECT_TRUE(t.GetControlState(kTestCurrentEdit).shown);
+         EXPECT_FALSE(t.GetControlState(kIdcTestStartStop).shown);
+         EXPECT_FALSE(t.GetControlState(kIdcTestDetails).shown);
+         EXPECT_EQ(t.ListGetText(kTab, 1), "Test");
+       }),
+       Select(kTestPage), Click(kIdcTestStartStop), Check([](StandInTest& t) {
          EXPECT_EQ(t.m_bTestRunning, 1);
          EXPECT_EQ(t.GetChildText(kIdcTestStartStop), "Stop");
          EXPECT_EQ(t.GetChildText(kIdcTestStatus), "Running test");
