@@ -83,31 +83,21 @@ class StandInTest : public CZel_TestDlg {
   }
   void OnRunAbandoned() override { ++abandoned; }
 
-  int ticks = 5;
-  int tick = 0;
-  int abandoned = 0;
+  int ticks = 5, tick = 0, abandoned = 0;
   std::string fail_with;
 };
 
 class TestDialog : public HeadlessTest {
  protected:
-
   // Runs the dialog with the given steps, then closes it with OK.
   int Run(std::initializer_list<std::function<void(StandInTest&)>> steps) {
     for (const auto& step : steps)
       ui_.Then([step](CZel_Dialog& top) { step(static_cast<StandInTest&>(top)); });
-    ui_.Then([](CZel_Dialog& top) { top.EndDialog(kIdOk); });
+    ui_.Then(Close(kIdOk));
     return dlg_.DoModal();
   }
-  static auto Select(int page) {
-    return [page](StandInTest& t) { t.UserSelect(kTab, page); };
-  }
-  static auto Click(int id) {
-    return [id](StandInTest& t) { t.UserClick(id); };
-  }
-  auto Wait(double ms) {
-    return [this, ms](StandInTest&) { ui_.Advance(ms); };
-  }
+  static Step Select(int page) { return [page](CZel_Dialog& t) { t.UserSelect(kTab, page); }; }
+  auto Wait(double ms) { return [this, ms](StandInTest&) { ui_.Advance(ms); }; }
   auto Check(std::function<void(StandInTest&)> f) { return f; }
 
   std::unique_ptr<CZel_Setup> setup_ =
@@ -174,27 +164,22 @@ TEST_F(TestDialog, TheTestPageOpensOnlyWithConsistentParameters) {
   EXPECT_THAT(ui_.Messages()[0].text, HasSubstr("greater or equal"));
 }
 
-TEST_F(TestDialog, StopAbandonsARunThatDoesNotLastUntilStop) {
-  Run({Select(kTestPage), Click(kIdcTestStartStop), Wait(40), Click(kIdcTestStartStop),
-       Check([](StandInTest& t) {
-         EXPECT_EQ(t.m_bTestRunning, 0);
-         EXPECT_EQ(t.m_bStopRequested, 1);
-         EXPECT_EQ(t.abandoned, 1);
-         EXPECT_EQ(t.GetChildText(kIdcTestStatus), "Test stopped");
-         EXPECT_FALSE(t.HasTimer(1));
-       }),
-       Wait(200), Check([](StandInTest& t) { EXPECT_EQ(t.m_nTestResult, -1); })});
-}
-
-TEST_F(TestDialog, StopOfARunUntilStopLeavesTheVerdictToTheTest) {
-  dlg_.m_bRunUntilStop = 1;
-  Run({Select(kTestPage), Click(kIdcTestStartStop), Wait(40), Click(kIdcTestStartStop),
-       Check([](StandInTest& t) {
-         EXPECT_EQ(t.m_bTestRunning, 1);
-         EXPECT_EQ(t.m_bStopRequested, 1);
-         EXPECT_EQ(t.abandoned, 0);
-       }),
-       Wait(60), Check([](StandInTest& t) { EXPECT_EQ(t.m_nTestResult, 1); })});
+// A run that lasts until Stop is the test's to end with its verdict; any other is abandoned.
+TEST_F(TestDialog, StopAbandonsARunUnlessItLastsUntilStop) {
+  for (int until_stop : {1, 0}) {
+    SCOPED_TRACE(until_stop);
+    dlg_.m_bRunUntilStop = until_stop;
+    Run({Select(kTestPage), Click(kIdcTestStartStop), Wait(40), Click(kIdcTestStartStop),
+         Check([until_stop](StandInTest& t) {
+           EXPECT_EQ(t.m_bStopRequested, 1);
+           EXPECT_EQ(t.m_bTestRunning, until_stop);
+           EXPECT_EQ(t.HasTimer(1), until_stop == 1);
+           EXPECT_EQ(t.abandoned, 1 - until_stop);
+           if (!until_stop) EXPECT_EQ(t.GetChildText(kIdcTestStatus), "Test stopped");
+         }),
+         Wait(200),
+         Check([until_stop](StandInTest& t) { EXPECT_EQ(t.m_nTestResult, until_stop ? 1 : -1); })});
+  }
 }
 
 TEST_F(TestDialog, ARestartClearsTheLastOutcome) {
@@ -210,9 +195,7 @@ TEST_F(TestDialog, ARestartClearsTheLastOutcome) {
 }
 
 TEST_F(TestDialog, CancelDuringARunAbandonsItAndCloses) {
-  ui_.Then([](CZel_Dialog& top) { top.UserSelect(kTab, kTestPage); });
-  ui_.Then([](CZel_Dialog& top) { top.UserClick(kIdcTestStartStop); });
-  ui_.Then([](CZel_Dialog& top) { top.UserClick(kIdCancel); });
+  Then({Select(kTestPage), Click(kIdcTestStartStop), Click(kIdCancel)});
   EXPECT_EQ(dlg_.DoModal(), kIdCancel);
   EXPECT_EQ(dlg_.abandoned, 1);
   EXPECT_EQ(dlg_.m_bTestRunning, 0);
