@@ -1,17 +1,11 @@
 // Bindings of the setup dialog base: values shown, typed values stored in the unit shown,
 // refusals, and the order of the callbacks around every user action.
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include "tests/host/test_dialog_fixture.h"
 
 namespace {
 
 using namespace dialog_testing;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
 
 class DialogBindings : public HeadlessTest {
  protected:

@@ -2,6 +2,7 @@
 // A small test template bound to a small setup, and a dialog that writes down every callback
 // and handler in the order they come, with the value the setup held at that moment.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -14,6 +15,10 @@
 #include "tests/support/test_setups.h"
 
 namespace dialog_testing {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 
 enum : int {
   kSupplyBox = 100, kVdcEdit = 102, kVdcUnit = 103, kLimitEdit = 104, kOverCurrent = 110,
@@ -32,27 +37,21 @@ inline ZelDialogTemplate SmallTemplate() {
   t.controls = {
       {kSupplyBox, K::Group, "Drive operation parameters", 0, {0, 0}},
       {0, K::Label, "Power supply", kSupplyBox, {0, 0}},
-      {kVdcEdit, K::Edit, "", kSupplyBox, {0, 1}},
-      {kVdcUnit, K::DropDown, "", kSupplyBox, {0, 2}},
+      {kVdcEdit, K::Edit, "", kSupplyBox, {0, 1}}, {kVdcUnit, K::DropDown, "", kSupplyBox, {0, 2}},
       {0, K::Label, "Current limit", kSupplyBox, {1, 0}},
       {kLimitEdit, K::Edit, "", kSupplyBox, {1, 1}},
       {kOverCurrent, K::Check, "Over current", kSupplyBox, {2, 0}},
       {kModeBox, K::Group, "Control mode", 0, {0, 1}},
       {kPosition, K::Radio, "Position", kModeBox, {0, 0}},
-      {kSpeed, K::Radio, "Speed", kModeBox, {1, 0}},
-      {kTorque, K::Radio, "Torque", kModeBox, {2, 0}},
+      {kSpeed, K::Radio, "Speed", kModeBox, {1, 0}}, {kTorque, K::Radio, "Torque", kModeBox, {2, 0}},
       {kFilterList, K::DropDown, "", 0, {1, 0}},
-      {kKpSlider, K::Slider, "", 0, {2, 0}},
-      {kKpEdit, K::Edit, "", 0, {2, 1}},
-      {kKpSpin, K::Spin, "", 0, {2, 2}},
-      {kKpPageSpin, K::Spin, "", 0, {2, 3}},
-      {kApply, K::Button, "Apply", 0, {3, 0}},
-      {kOpenChild, K::Button, "Child...", 0, {3, 1}},
+      {kKpSlider, K::Slider, "", 0, {2, 0}}, {kKpEdit, K::Edit, "", 0, {2, 1}},
+      {kKpSpin, K::Spin, "", 0, {2, 2}}, {kKpPageSpin, K::Spin, "", 0, {2, 3}},
+      {kApply, K::Button, "Apply", 0, {3, 0}}, {kOpenChild, K::Button, "Child...", 0, {3, 1}},
       {kIdcGuidanceText, K::Text, "", 0, {4, 0, 1, 2}},
       {kIdcGuidancePrevious, K::Button, "Previous", 0, {5, 0}},
       {kIdcGuidanceNext, K::Button, "Next", 0, {5, 1}},
-      {kIdOk, K::Button, "OK", 0, {6, 0}},
-      {kIdCancel, K::Button, "Cancel", 0, {6, 1}},
+      {kIdOk, K::Button, "OK", 0, {6, 0}}, {kIdCancel, K::Button, "Cancel", 0, {6, 1}},
   };
   return t;
 }

@@ -1,9 +1,6 @@
 // Graph services: curves on channels, zoom out, drawing point by point as an upload does, and
 // the saved picture and data.
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <filesystem>
 
 #include "host/zel_graph.h"
@@ -12,7 +9,6 @@
 namespace {
 
 using namespace dialog_testing;
-using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
 constexpr int kGraph = 1361;

@@ -1,9 +1,6 @@
 // The headless backend: nested modal loops, timers on the virtual clock, message boxes and
 // their answers, the message pump of long loops, help, file dialogs and context menus.
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <filesystem>
 
 #include "tests/host/test_dialog_fixture.h"
@@ -11,9 +8,6 @@
 namespace {
 
 using namespace dialog_testing;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
 
 class Headless : public HeadlessTest {
  protected:

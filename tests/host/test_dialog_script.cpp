@@ -1,8 +1,5 @@
 // Dialog scripts: what the parser refuses, and a script played into the small test dialog.
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <nlohmann/json.hpp>
 
 #include "host/zel_dialog_script.h"
@@ -12,9 +9,6 @@ namespace {
 
 using namespace dialog_testing;
 using nlohmann::json;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
 
 TEST(DialogScriptParse, RefusesWhatItCannotPlay) {
   const std::pair<const char*, const char*> cases[] = {

@@ -1,17 +1,12 @@
 // The test dialog base: the two-page protocol, Start and Stop, the outcome boxes and
 // "&Details", with a stand-in test whose run is a timer on the virtual clock.
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include "host/zel_test_dlg.h"
 #include "tests/host/test_dialog_fixture.h"
 
 namespace {
 
 using namespace dialog_testing;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
 
 enum : int {
   kTab = 1300, kParamsBox = 1301, kTestCurrentEdit = 1302, kProtectionEdit = 1303, kRunBox = 1310
