@@ -7,11 +7,9 @@ namespace {
 
 using namespace dialog_testing;
 
-class DialogBindings : public HeadlessTest {
+class DialogBindings : public SmallDialogTest {
  protected:
-  DialogBindings() : setup_(SmallSetup()), dlg_(*setup_) { dlg_.ModalInit(); }
-
-  double Value(const char* name) { return setup_->GetParameterValueInBaseUnit(name); }
+  DialogBindings() { dlg_.ModalInit(); }
   const ZelControlState& State(int id) { return dlg_.GetControlState(id); }
   int IndexOf(int id, const std::string& text) {
     for (int i = 0; i < dlg_.ListGetCount(id); ++i)
@@ -19,8 +17,6 @@ class DialogBindings : public HeadlessTest {
     return -1;
   }
 
-  std::unique_ptr<CZel_Setup> setup_;
-  RecordingDialog dlg_;
 };
 
 TEST_F(DialogBindings, ControlsShowTheSetupAfterInit) {

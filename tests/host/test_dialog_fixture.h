@@ -151,4 +151,12 @@ class RecordingDialog : public CZel_EditSetupDlg {
   }
 };
 
+// The recording dialog on the small setup, the headless front end installed.
+class SmallDialogTest : public HeadlessTest {
+ protected:
+  double Value(const char* name) { return setup_->GetParameterValueInBaseUnit(name); }
+  std::unique_ptr<CZel_Setup> setup_ = SmallSetup();
+  RecordingDialog dlg_{*setup_};
+};
+
 }  // namespace dialog_testing

@@ -9,45 +9,39 @@ namespace {
 
 using namespace dialog_testing;
 
-class Headless : public HeadlessTest {
- protected:
-  std::unique_ptr<CZel_Setup> setup_ = SmallSetup();
-};
+using Headless = SmallDialogTest;
 
 TEST_F(Headless, NestedModalLoopsTakeTheStepsInOrder) {
-  RecordingDialog outer(*setup_);
   std::vector<std::string> fronts;
   auto front = [&](CZel_Dialog& top) { fronts.push_back(top.GetCaption()); };
   Then({Click(kOpenChild), front, [](CZel_Dialog& top) { top.UserEdit(kVdcEdit, "20"); },
         Click(kIdOk), front, Click(kOpenChild), Click(kIdCancel), Click(kIdOk)});
 
-  EXPECT_EQ(outer.DoModal(), kIdOk);
+  EXPECT_EQ(dlg_.DoModal(), kIdOk);
   EXPECT_THAT(fronts, ElementsAre("Child", "Small setup"));
-  EXPECT_THAT(outer.log, ElementsAre("child returned 1", "child returned 2"));
-  EXPECT_EQ(setup_->GetParameterValueInBaseUnit("Vdc"), 20.0);
+  EXPECT_THAT(dlg_.log, ElementsAre("child returned 1", "child returned 2"));
+  EXPECT_EQ(Value("Vdc"), 20.0);
   EXPECT_THAT(ui_.Errors(), IsEmpty());
   EXPECT_THAT(ui_.Notes(), IsEmpty());
   EXPECT_TRUE(ui_.OpenDialogs().empty());
 }
 
 TEST_F(Headless, DialogsStillOpenWhenTheStepsRunOutAreClosed) {
-  RecordingDialog outer(*setup_);
   ui_.Then(Click(kOpenChild));
-  EXPECT_EQ(outer.DoModal(), kIdCancel);
-  EXPECT_THAT(outer.log, ElementsAre("child returned 2"));
+  EXPECT_EQ(dlg_.DoModal(), kIdCancel);
+  EXPECT_THAT(dlg_.log, ElementsAre("child returned 2"));
   EXPECT_EQ(ui_.Notes().size(), 2u);
 }
 
 TEST_F(Headless, ADialogRunAgainStartsFromItsTemplate) {
-  RecordingDialog dlg(*setup_);
   ui_.Then([](CZel_Dialog& top) { top.ShowChild(kApply, 0); });
-  dlg.DoModal();
-  EXPECT_FALSE(dlg.GetControlState(kApply).shown);
+  dlg_.DoModal();
+  EXPECT_FALSE(dlg_.GetControlState(kApply).shown);
   ui_.Then([](CZel_Dialog&) {});
-  dlg.DoModal();
-  EXPECT_TRUE(dlg.GetControlState(kApply).shown);
-  EXPECT_EQ(dlg.ListGetCount(kFilterList), 3);  // refilled by OnInitDialog, not doubled
-  EXPECT_EQ(dlg.GetControlState(kVdcEdit).text, "48");
+  dlg_.DoModal();
+  EXPECT_TRUE(dlg_.GetControlState(kApply).shown);
+  EXPECT_EQ(dlg_.ListGetCount(kFilterList), 3);  // refilled by OnInitDialog, not doubled
+  EXPECT_EQ(dlg_.GetControlState(kVdcEdit).text, "48");
 }
 
 class TimerDialog : public CZel_Dialog {
@@ -145,10 +139,9 @@ TEST(HeadlessAnswers, AnswersThatDoNotFitAreErrors) {
 }
 
 TEST_F(Headless, APumpTakesOnlyStepsMarkedForIt) {
-  RecordingDialog dlg(*setup_);
   int pumped = 0;
   bool stop = false;
-  dlg.on_apply = [&](RecordingDialog&) {
+  dlg_.on_apply = [&](RecordingDialog&) {
     // A long loop that keeps the dialog live until the user presses "Stop".
     while (!stop && pumped < 1000) {
       ZelPumpMessages();
@@ -158,14 +151,14 @@ TEST_F(Headless, APumpTakesOnlyStepsMarkedForIt) {
   ui_.Then(Click(kApply));
   ui_.Then([&](CZel_Dialog&) { stop = true; }, /*during_pump=*/true);
   ui_.Then(Close(kIdOk));
-  EXPECT_EQ(dlg.DoModal(), kIdOk);
+  EXPECT_EQ(dlg_.DoModal(), kIdOk);
   EXPECT_EQ(pumped, 1);
 
   // Without the mark the step waits for the loop to end.
   pumped = 0;
   stop = false;
   Then({Click(kApply), [&](CZel_Dialog&) { stop = true; }, Close(kIdOk)});
-  dlg.DoModal();
+  dlg_.DoModal();
   EXPECT_EQ(pumped, 1000);
 }
 
@@ -175,11 +168,10 @@ TEST_F(Headless, HelpOpensThePageOfTheContext) {
   testing_support::WriteFile(dir.File("help/262406.html"), "<html></html>");
   testing_support::WriteFile(dir.File("help/index.html"), "<html></html>");
   ZelSetGUIDirectory(dir.path());
-  RecordingDialog dlg(*setup_);
-  dlg.ShowHelpTopic(262406);
-  dlg.ShowHelpTopic(1);
+  dlg_.ShowHelpTopic(262406);
+  dlg_.ShowHelpTopic(1);
   ZelSetHelpFileOfGUI("");
-  dlg.ShowHelpTopic(262406);
+  dlg_.ShowHelpTopic(262406);
   ZelSetHelpFileOfGUI("help");
   ZelSetGUIDirectory("");
 

@@ -53,19 +53,13 @@ TEST(DialogScriptParse, RefusesWhatItCannotPlay) {
   EXPECT_FALSE(ZelLoadDialogScript("/no/such/script.json").ok);
 }
 
-class DialogScript : public ::testing::Test {
+class DialogScript : public SmallDialogTest {
  protected:
-  DialogScript() : setup_(SmallSetup()), dlg_(*setup_) {}
-
   ZelScriptResult Play(const std::string& text) {
     const ZelScriptParse parsed = ZelParseDialogScript(text, "t.json");
     EXPECT_TRUE(parsed.ok) << parsed.error;
     return ZelRunDialogScript(dlg_, parsed.script);
   }
-  double Value(const char* name) { return setup_->GetParameterValueInBaseUnit(name); }
-
-  std::unique_ptr<CZel_Setup> setup_;
-  RecordingDialog dlg_;
 };
 
 TEST_F(DialogScript, PlaysUserStepsIntoTheDialog) {
