@@ -28,8 +28,7 @@ ZelDialogTemplate TestTemplate() {
       {kIdcTestStatus, K::Edit, "", kRunBox, {0, 1}, kStyleReadOnly},
       {kIdcTestResult, K::Edit, "", kRunBox, {1, 1}, kStyleReadOnly},
       {kIdcTestDetails, K::Button, "&Details", kRunBox, {1, 0}},
-      {kIdOk, K::Button, "OK", 0, {2, 0}},
-      {kIdCancel, K::Button, "Cancel", 0, {2, 1}},
+      {kIdOk, K::Button, "OK", 0, {2, 0}}, {kIdCancel, K::Button, "Cancel", 0, {2, 1}},
       {kIdcTestHelp, K::Button, "Help", 0, {2, 2}},
   };
   return t;
