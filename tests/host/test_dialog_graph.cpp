@@ -1,9 +1,6 @@
 // Graph services: curves on channels, zoom out, drawing point by point as an upload does, and
 // the saved picture and data.
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <filesystem>
 
 #include "host/zel_graph.h"
@@ -12,7 +9,6 @@
 namespace {
 
 using namespace dialog_testing;
-using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
 constexpr int kGraph = 1361;
@@ -26,17 +22,14 @@ ZelDialogTemplate GraphTemplate() {
   return t;
 }
 
-// A logged step response: time, reference, measured and voltage.
-void Log(CGraphDocument& doc, int points) {
-  for (int i = 0; i < points; ++i) {
-    const double t = i * 1e-4;
-    doc.AddPoint({t, 2.0, 2.0 * (1.0 - std::exp(-i / 10.0)), 24.0 * std::exp(-i / 10.0)});
-  }
+// Point i of a logged step response: time, reference, measured and voltage.
+void AddStepPoint(CGraphDocument& doc, int i) {
+  doc.AddPoint({i * 1e-4, 2.0, 2.0 * (1.0 - std::exp(-i / 10.0)), 24.0 * std::exp(-i / 10.0)});
 }
 
-class Graph : public ::testing::Test {
+class Graph : public HeadlessTest {
  protected:
-  Graph() : installed_(ui_), dlg_(GraphTemplate()) {
+  Graph() {
     for (const char* name : {"time", "Current_Reference", "Motor_Current", "Voltage_Reference"})
       doc_.AddChannel(name, name[0] == 't' ? "s" : "");
     CGraphFilter& f = *doc_.GetAt(0);
@@ -44,9 +37,7 @@ class Graph : public ::testing::Test {
     f.AddCurve("Voltage_Reference", 0, 3, 2, 2, RGB16(8));
     f.AddCurve("Motor_Current", 0, 2, 1, 2, RGB16(5));
   }
-  ZelHeadlessBackend ui_;
-  ZelScopedUiBackend installed_;
-  CZel_Dialog dlg_;
+  CZel_Dialog dlg_{GraphTemplate()};
   CGraphDocument doc_;
   CGraphWindow graph_;
 };
@@ -57,13 +48,12 @@ TEST_F(Graph, AnUploadDrawsPointByPointAndZoomsToTheData) {
     graph_.RefreshGraph();
     graph_.DoZoomOut();
     for (int i = 0; i < 50; ++i) {
-      const double t = i * 1e-4;
-      doc_.AddPoint({t, 2.0, 2.0 * (1.0 - std::exp(-i / 10.0)), 24.0 * std::exp(-i / 10.0)});
+      AddStepPoint(doc_, i);
       graph_.UpdateLastPoint();
     }
     graph_.DoZoomOut();
   });
-  ui_.Then([](CZel_Dialog& top) { top.EndDialog(kIdOk); });
+  ui_.Then(Close(kIdOk));
   dlg_.DoModal();
 
   EXPECT_EQ(graph_.GetDrawnPointCount(), 50);
@@ -97,15 +87,12 @@ TEST_F(Graph, ZoomOutOfNothingOrOfAConstantStillHasARange) {
   EXPECT_DOUBLE_EQ(graph_.GetYRange(1).lo, 4.5);
 }
 
-TEST_F(Graph, OnlyAGraphControlTakesAGraph) {
+TEST_F(Graph, OnlyAGraphControlTakesAGraphAndItDetachesOnDestruction) {
   ZelCollectErrors errors;
   EXPECT_EQ(graph_.SubclassDlgItem(kIdOk, &dlg_, doc_.GetAt(0)), 0);
   EXPECT_EQ(graph_.SubclassDlgItem(4242, &dlg_, doc_.GetAt(0)), 0);
   EXPECT_EQ(errors.Messages().size(), 2u);
   EXPECT_EQ(dlg_.GetGraph(kGraph), nullptr);
-}
-
-TEST_F(Graph, DetachingOnDestruction) {
   {
     CGraphWindow local;
     local.SubclassDlgItem(kGraph, &dlg_, doc_.GetAt(0));
@@ -117,7 +104,7 @@ TEST_F(Graph, DetachingOnDestruction) {
 TEST_F(Graph, SavesPictureAsPngAndSvgAndDataAsCsv) {
   testing_support::TempDir dir;
   graph_.SubclassDlgItem(kGraph, &dlg_, doc_.GetAt(0));
-  Log(doc_, 3);
+  for (int i = 0; i < 3; ++i) AddStepPoint(doc_, i);
   graph_.SetTitle("Current <step> & response");
   graph_.RefreshGraph();
   graph_.DoZoomOut();

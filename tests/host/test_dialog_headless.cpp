@@ -1,9 +1,6 @@
 // The headless backend: nested modal loops, timers on the virtual clock, message boxes and
 // their answers, the message pump of long loops, help, file dialogs and context menus.
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <filesystem>
 
 #include "tests/host/test_dialog_fixture.h"
@@ -11,58 +8,40 @@
 namespace {
 
 using namespace dialog_testing;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
 
-class Headless : public ::testing::Test {
- protected:
-  Headless() : installed_(ui_), setup_(SmallSetup()) {}
-  ZelHeadlessBackend ui_;
-  ZelScopedUiBackend installed_;
-  std::unique_ptr<CZel_Setup> setup_;
-};
+using Headless = SmallDialogTest;
 
 TEST_F(Headless, NestedModalLoopsTakeTheStepsInOrder) {
-  RecordingDialog outer(*setup_);
   std::vector<std::string> fronts;
   auto front = [&](CZel_Dialog& top) { fronts.push_back(top.GetCaption()); };
-  ui_.Then([](CZel_Dialog& top) { top.UserClick(kOpenChild); });
-  ui_.Then(front);
-  ui_.Then([](CZel_Dialog& top) { top.UserEdit(kVdcEdit, "20"); });
-  ui_.Then([](CZel_Dialog& top) { top.UserClick(kIdOk); });
-  ui_.Then(front);
-  ui_.Then([](CZel_Dialog& top) { top.UserClick(kOpenChild); });
-  ui_.Then([](CZel_Dialog& top) { top.UserClick(kIdCancel); });
-  ui_.Then([](CZel_Dialog& top) { top.UserClick(kIdOk); });
+  Then({Click(kOpenChild), front, [](CZel_Dialog& top) { top.UserEdit(kVdcEdit, "20"); },
+        Click(kIdOk), front, Click(kOpenChild), Click(kIdCancel), Click(kIdOk)});
 
-  EXPECT_EQ(outer.DoModal(), kIdOk);
+  EXPECT_EQ(dlg_.DoModal(), kIdOk);
   EXPECT_THAT(fronts, ElementsAre("Child", "Small setup"));
-  EXPECT_THAT(outer.log, ElementsAre("child returned 1", "child returned 2"));
-  EXPECT_EQ(setup_->GetParameterValueInBaseUnit("Vdc"), 20.0);
+  EXPECT_THAT(dlg_.log, ElementsAre("child returned 1", "child returned 2"));
+  EXPECT_EQ(Value("Vdc"), 20.0);
   EXPECT_THAT(ui_.Errors(), IsEmpty());
   EXPECT_THAT(ui_.Notes(), IsEmpty());
   EXPECT_TRUE(ui_.OpenDialogs().empty());
 }
 
 TEST_F(Headless, DialogsStillOpenWhenTheStepsRunOutAreClosed) {
-  RecordingDialog outer(*setup_);
-  ui_.Then([](CZel_Dialog& top) { top.UserClick(kOpenChild); });
-  EXPECT_EQ(outer.DoModal(), kIdCancel);
-  EXPECT_THAT(outer.log, ElementsAre("child returned 2"));
+  ui_.Then(Click(kOpenChild));
+  EXPECT_EQ(dlg_.DoModal(), kIdCancel);
+  EXPECT_THAT(dlg_.log, ElementsAre("child returned 2"));
   EXPECT_EQ(ui_.Notes().size(), 2u);
 }
 
 TEST_F(Headless, ADialogRunAgainStartsFromItsTemplate) {
-  RecordingDialog dlg(*setup_);
   ui_.Then([](CZel_Dialog& top) { top.ShowChild(kApply, 0); });
-  dlg.DoModal();
-  EXPECT_FALSE(dlg.GetControlState(kApply).shown);
+  dlg_.DoModal();
+  EXPECT_FALSE(dlg_.GetControlState(kApply).shown);
   ui_.Then([](CZel_Dialog&) {});
-  dlg.DoModal();
-  EXPECT_TRUE(dlg.GetControlState(kApply).shown);
-  EXPECT_EQ(dlg.ListGetCount(kFilterList), 3);  // refilled by OnInitDialog, not doubled
-  EXPECT_EQ(dlg.GetControlState(kVdcEdit).text, "48");
+  dlg_.DoModal();
+  EXPECT_TRUE(dlg_.GetControlState(kApply).shown);
+  EXPECT_EQ(dlg_.ListGetCount(kFilterList), 3);  // refilled by OnInitDialog, not doubled
+  EXPECT_EQ(dlg_.GetControlState(kVdcEdit).text, "48");
 }
 
 class TimerDialog : public CZel_Dialog {
@@ -85,12 +64,13 @@ class TimerDialog : public CZel_Dialog {
 
 TEST_F(Headless, TimersFireOnTheVirtualClockInDueOrder) {
   TimerDialog dlg;
+  EXPECT_FALSE(dlg.SetTimer(1, 10));  // not before the dialog runs
   std::vector<double> clock;
   const int token = ui_.AddClockListener([&](double now) { clock.push_back(now); });
   ui_.ThenWait(125);
   ui_.Then([](CZel_Dialog& top) { top.KillTimer(1); });
   ui_.ThenWait(100);
-  ui_.Then([](CZel_Dialog& top) { top.EndDialog(kIdOk); });
+  ui_.Then(Close(kIdOk));
   EXPECT_EQ(dlg.DoModal(), kIdOk);
   ui_.RemoveClockListener(token);
 
@@ -105,11 +85,6 @@ TEST_F(Headless, TimersFireOnTheVirtualClockInDueOrder) {
   EXPECT_EQ(dlg.fired.size(), 10u);
 }
 
-TEST_F(Headless, TimersNeedARunningDialog) {
-  TimerDialog dlg;
-  EXPECT_FALSE(dlg.SetTimer(1, 10));
-}
-
 TEST_F(Headless, MessageBoxesTakeScriptedAnswersElseTheirDefault) {
   CZel_Dialog dlg(SmallTemplate());
   std::vector<int> answers;
@@ -120,7 +95,7 @@ TEST_F(Headless, MessageBoxesTakeScriptedAnswersElseTheirDefault) {
   });
   ui_.ThenAnswer(kIdNo);
   ui_.ThenAnswer(kIdCancel);
-  ui_.Then([](CZel_Dialog& top) { top.EndDialog(kIdOk); });
+  ui_.Then(Close(kIdOk));
   dlg.DoModal();
 
   EXPECT_THAT(answers, ElementsAre(kIdNo, kIdCancel, kIdOk));
@@ -136,31 +111,25 @@ TEST_F(Headless, MessageBoxesTakeScriptedAnswersElseTheirDefault) {
 }
 
 TEST(HeadlessAnswers, AnswersThatDoNotFitAreErrors) {
-  struct Case {
-    const char* what;
-    std::function<void(ZelHeadlessBackend&)> queue;
-    const char* error;
-  };
+  using Answer = std::function<void(ZelHeadlessBackend&)>;
+  struct Case { const char* what; Step ask; Answer answer; const char* error; };
   const Case cases[] = {
       {"a button the box lacks",
-       [](ZelHeadlessBackend& ui) {
-         ui.Then([](CZel_Dialog& top) { top.MessageBox("Go on?", {}, kMbOkCancel); });
-         ui.ThenAnswer(kIdYes);
-       },
-       "offers ok, cancel"},
-      {"an answer nobody asked for",
-       [](ZelHeadlessBackend& ui) {
-         ui.Then([](CZel_Dialog&) {});
-         ui.ThenAnswer(kIdOk);
-       },
-       "nothing was waiting"},
+       [](CZel_Dialog& top) { top.MessageBox("Go on?", {}, kMbOkCancel); },
+       [](ZelHeadlessBackend& ui) { ui.ThenAnswer(kIdYes); }, "offers ok, cancel"},
+      {"an answer nobody asked for", [](CZel_Dialog&) {},
+       [](ZelHeadlessBackend& ui) { ui.ThenAnswer(kIdOk); }, "nothing was waiting"},
+      {"a disabled menu entry",
+       [](CZel_Dialog& top) { EXPECT_EQ(top.TrackContextMenu({{11, "Save", false}}), 0); },
+       [](ZelHeadlessBackend& ui) { ui.ThenMenu(11); }, "disabled"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ZelHeadlessBackend ui;
     ZelScopedUiBackend installed(ui);
-    c.queue(ui);
-    ui.Then([](CZel_Dialog& top) { top.EndDialog(kIdOk); });
+    ui.Then(c.ask);
+    c.answer(ui);
+    ui.Then(Close(kIdOk));
     CZel_Dialog dlg(SmallTemplate());
     // The failed step stops the rest: the dialog closes as cancelled.
     EXPECT_EQ(dlg.DoModal(), kIdCancel);
@@ -170,29 +139,26 @@ TEST(HeadlessAnswers, AnswersThatDoNotFitAreErrors) {
 }
 
 TEST_F(Headless, APumpTakesOnlyStepsMarkedForIt) {
-  RecordingDialog dlg(*setup_);
   int pumped = 0;
   bool stop = false;
-  dlg.on_apply = [&](RecordingDialog&) {
+  dlg_.on_apply = [&](RecordingDialog&) {
     // A long loop that keeps the dialog live until the user presses "Stop".
     while (!stop && pumped < 1000) {
       ZelPumpMessages();
       ++pumped;
     }
   };
-  ui_.Then([](CZel_Dialog& top) { top.UserClick(kApply); });
+  ui_.Then(Click(kApply));
   ui_.Then([&](CZel_Dialog&) { stop = true; }, /*during_pump=*/true);
-  ui_.Then([](CZel_Dialog& top) { top.EndDialog(kIdOk); });
-  EXPECT_EQ(dlg.DoModal(), kIdOk);
+  ui_.Then(Close(kIdOk));
+  EXPECT_EQ(dlg_.DoModal(), kIdOk);
   EXPECT_EQ(pumped, 1);
 
   // Without the mark the step waits for the loop to end.
   pumped = 0;
   stop = false;
-  ui_.Then([](CZel_Dialog& top) { top.UserClick(kApply); });
-  ui_.Then([&](CZel_Dialog&) { stop = true; });
-  ui_.Then([](CZel_Dialog& top) { top.EndDialog(kIdOk); });
-  dlg.DoModal();
+  Then({Click(kApply), [&](CZel_Dialog&) { stop = true; }, Close(kIdOk)});
+  dlg_.DoModal();
   EXPECT_EQ(pumped, 1000);
 }
 
@@ -202,11 +168,10 @@ TEST_F(Headless, HelpOpensThePageOfTheContext) {
   testing_support::WriteFile(dir.File("help/262406.html"), "<html></html>");
   testing_support::WriteFile(dir.File("help/index.html"), "<html></html>");
   ZelSetGUIDirectory(dir.path());
-  RecordingDialog dlg(*setup_);
-  dlg.ShowHelpTopic(262406);
-  dlg.ShowHelpTopic(1);
+  dlg_.ShowHelpTopic(262406);
+  dlg_.ShowHelpTopic(1);
   ZelSetHelpFileOfGUI("");
-  dlg.ShowHelpTopic(262406);
+  dlg_.ShowHelpTopic(262406);
   ZelSetHelpFileOfGUI("help");
   ZelSetGUIDirectory("");
 
@@ -230,7 +195,7 @@ TEST_F(Headless, FileDialogsAndMenusTakeTheirAnswers) {
   });
   ui_.ThenFile("/tmp/x.png");
   ui_.ThenMenu(12);
-  ui_.Then([](CZel_Dialog& top) { top.EndDialog(kIdOk); });
+  ui_.Then(Close(kIdOk));
   dlg.DoModal();
   EXPECT_EQ(chosen, "/tmp/x.png");
   EXPECT_EQ(cancelled, "");
@@ -238,17 +203,6 @@ TEST_F(Headless, FileDialogsAndMenusTakeTheirAnswers) {
   EXPECT_EQ(dismissed, 0);
   EXPECT_EQ(ui_.FileRequests().size(), 2u);
   EXPECT_THAT(ui_.Errors(), IsEmpty());
-}
-
-TEST_F(Headless, DisabledMenuEntriesCannotBeChosen) {
-  CZel_Dialog dlg(SmallTemplate());
-  int command = -1;
-  ui_.Then([&](CZel_Dialog& top) { command = top.TrackContextMenu({{11, "Save", false}}); });
-  ui_.ThenMenu(11);
-  dlg.DoModal();
-  EXPECT_EQ(command, 0);
-  ASSERT_EQ(ui_.Errors().size(), 1u);
-  EXPECT_THAT(ui_.Errors()[0], HasSubstr("disabled"));
 }
 
 TEST(UiBackend, WithoutAnInstalledBackendDialogsCloseAndBoxesTakeDefaults) {

@@ -13,7 +13,6 @@
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 
 ZelDialogTemplate Sound(unsigned id) {
   return ZelTemplateBuilder(id, "Sound")

@@ -1,8 +1,5 @@
 // Dialog scripts: what the parser refuses, and a script played into the small test dialog.
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <nlohmann/json.hpp>
 
 #include "host/zel_dialog_script.h"
@@ -12,16 +9,9 @@ namespace {
 
 using namespace dialog_testing;
 using nlohmann::json;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
 
 TEST(DialogScriptParse, RefusesWhatItCannotPlay) {
-  struct Case {
-    const char* text;
-    const char* error;
-  };
-  const Case cases[] = {
+  const std::pair<const char*, const char*> cases[] = {
       {"[{\"do\": \"click\", \"id\": 1", "t.json: not JSON"},
       {"{\"do\": \"click\"}", "only \"steps\""},
       {"{\"steps\": 3}", "must be a list"},
@@ -46,11 +36,11 @@ TEST(DialogScriptParse, RefusesWhatItCannotPlay) {
       {"[{\"do\": \"ok\", \"do\": \"cancel\"}]", "key \"do\" appears twice in one object"},
       {"{\"steps\": [], \"steps\": [{\"do\": \"ok\"}]}", "key \"steps\" appears twice"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    const ZelScriptParse parsed = ZelParseDialogScript(c.text, "t.json");
+  for (const auto& [text, error] : cases) {
+    SCOPED_TRACE(text);
+    const ZelScriptParse parsed = ZelParseDialogScript(text, "t.json");
     EXPECT_FALSE(parsed.ok);
-    EXPECT_THAT(parsed.error, HasSubstr(c.error));
+    EXPECT_THAT(parsed.error, HasSubstr(error));
     EXPECT_TRUE(parsed.script.actions.empty());
   }
   EXPECT_TRUE(ZelParseDialogScript("{\"steps\": []}", "t").ok);
@@ -63,24 +53,18 @@ TEST(DialogScriptParse, RefusesWhatItCannotPlay) {
   EXPECT_FALSE(ZelLoadDialogScript("/no/such/script.json").ok);
 }
 
-class DialogScript : public ::testing::Test {
+class DialogScript : public SmallDialogTest {
  protected:
-  DialogScript() : setup_(SmallSetup()), dlg_(*setup_) {}
-
   ZelScriptResult Play(const std::string& text) {
     const ZelScriptParse parsed = ZelParseDialogScript(text, "t.json");
     EXPECT_TRUE(parsed.ok) << parsed.error;
     return ZelRunDialogScript(dlg_, parsed.script);
   }
-  double Value(const char* name) { return setup_->GetParameterValueInBaseUnit(name); }
-
-  std::unique_ptr<CZel_Setup> setup_;
-  RecordingDialog dlg_;
 };
 
 TEST_F(DialogScript, PlaysUserStepsIntoTheDialog) {
   const ZelScriptResult r = Play(R"([
-    {"do": "unit", "param": "Vdc", "unit": "mV"},
+    {"do": "unit", "param": "vdc", "unit": "mV"},
     {"do": "set", "param": "Vdc", "text": "24000"},
     {"do": "expect", "param": "Vdc", "value": 24},
     {"do": "expect", "param": "Vdc", "value": 24000, "unit": "mV"},
@@ -128,11 +112,8 @@ TEST_F(DialogScript, PlaysUserStepsIntoTheDialog) {
 }
 
 TEST_F(DialogScript, AFailedStepStopsTheScriptAndNamesTheStep) {
-  struct Case {
-    const char* script;
-    const char* error;
-  };
-  const Case cases[] = {
+  dlg_.on_apply = [](RecordingDialog& d) { d.EnableChild(kVdcEdit, 0); };
+  const std::pair<const char*, const char*> cases[] = {
       {R"([{"do": "click", "id": 4242}, {"do": "ok"}])", "t.json: step 1 (click): \"Small setup\" has no control 4242"},
       {R"([{"do": "set", "param": "Nope", "value": 1}])", "no edit control is bound to \"Nope\""},
       {R"([{"do": "unit", "param": "Vdc", "unit": "A"}])", "\"A\" is not offered"},
@@ -142,26 +123,17 @@ TEST_F(DialogScript, AFailedStepStopsTheScriptAndNamesTheStep) {
       {R"([{"do": "wait", "ms": 1, "dialog": "Child"}])", "the dialog in front is \"Small setup\""},
       {R"([{"do": "key", "key": "pagedown"}])", "unknown key"},
       {R"([{"do": "answer", "button": "yes"}])", "nothing was waiting"},
+      {R"([{"do": "click", "caption": "Apply"}, {"do": "set", "param": "Vdc", "value": 30}])",
+       "step 2 (set): refused: control 102 (edit) is disabled"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.script);
-    const ZelScriptResult r = Play(c.script);
+  for (const auto& [script, error] : cases) {
+    SCOPED_TRACE(script);
+    const ZelScriptResult r = Play(script);
     ASSERT_EQ(r.errors.size(), 1u);
-    EXPECT_THAT(r.errors[0], HasSubstr(c.error));
+    EXPECT_THAT(r.errors[0], HasSubstr(error));
     EXPECT_EQ(r.modal_result, kIdCancel);
+    EXPECT_EQ(Value("Vdc"), 48.0);
   }
-}
-
-TEST_F(DialogScript, ADisabledControlRefusesTheStep) {
-  dlg_.on_apply = [](RecordingDialog& d) { d.EnableChild(kVdcEdit, 0); };
-  const ZelScriptResult r = Play(R"([
-    {"do": "click", "caption": "Apply"},
-    {"do": "set", "param": "Vdc", "value": 30},
-    {"do": "ok"}
-  ])");
-  ASSERT_EQ(r.errors.size(), 1u);
-  EXPECT_THAT(r.errors[0], HasSubstr("step 2 (set): refused: control 102 (edit) is disabled"));
-  EXPECT_EQ(Value("Vdc"), 48.0);
 }
 
 TEST_F(DialogScript, NestedDialogsAndWaitsInOneScript) {
@@ -182,18 +154,17 @@ TEST_F(DialogScript, NestedDialogsAndWaitsInOneScript) {
   EXPECT_FALSE(dump.contains("parameters"));
 }
 
-TEST_F(DialogScript, RunnerRestoresTheInstalledBackend) {
+TEST_F(DialogScript, RunnersRestoreTheInstalledBackend) {
   ZelHeadlessBackend mine;
   ZelScopedUiBackend installed(mine);
   Play("[]");
   EXPECT_EQ(&ZelUi(), &mine);
-}
-
-TEST_F(DialogScript, RunWithScriptForDialogsOpenedElsewhere) {
+  // A dialog that something else opens while the script plays.
   const ZelScriptParse parsed = ZelParseDialogScript(R"([{"do": "ok"}])", "t.json");
   const ZelScriptResult r = ZelRunWithScript(parsed.script, [&] { return dlg_.DoModal(); });
   EXPECT_TRUE(r.ok());
   EXPECT_EQ(r.modal_result, kIdOk);
+  EXPECT_EQ(&ZelUi(), &mine);
 }
 
 TEST_F(DialogScript, DumpToAFile) {

@@ -1,24 +1,15 @@
 // The test dialog base: the two-page protocol, Start and Stop, the outcome boxes and
 // "&Details", with a stand-in test whose run is a timer on the virtual clock.
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include "host/zel_test_dlg.h"
 #include "tests/host/test_dialog_fixture.h"
 
 namespace {
 
 using namespace dialog_testing;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
 
 enum : int {
-  kTab = 1300,
-  kParamsBox = 1301,
-  kTestCurrentEdit = 1302,
-  kProtectionEdit = 1303,
-  kRunBox = 1310,
+  kTab = 1300, kParamsBox = 1301, kTestCurrentEdit = 1302, kProtectionEdit = 1303, kRunBox = 1310
 };
 
 ZelDialogTemplate TestTemplate() {
@@ -37,8 +28,7 @@ ZelDialogTemplate TestTemplate() {
       {kIdcTestStatus, K::Edit, "", kRunBox, {0, 1}, kStyleReadOnly},
       {kIdcTestResult, K::Edit, "", kRunBox, {1, 1}, kStyleReadOnly},
       {kIdcTestDetails, K::Button, "&Details", kRunBox, {1, 0}},
-      {kIdOk, K::Button, "OK", 0, {2, 0}},
-      {kIdCancel, K::Button, "Cancel", 0, {2, 1}},
+      {kIdOk, K::Button, "OK", 0, {2, 0}}, {kIdCancel, K::Button, "Cancel", 0, {2, 1}},
       {kIdcTestHelp, K::Button, "Help", 0, {2, 2}},
   };
   return t;
@@ -87,55 +77,37 @@ class StandInTest : public CZel_TestDlg {
   }
   void OnRunAbandoned() override { ++abandoned; }
 
-  int ticks = 5;
-  int tick = 0;
-  int abandoned = 0;
+  int ticks = 5, tick = 0, abandoned = 0;
   std::string fail_with;
 };
 
-class TestDialog : public ::testing::Test {
+class TestDialog : public HeadlessTest {
  protected:
-  TestDialog()
-      : installed_(ui_),
-        setup_(testing_support::MakeSetup({{"TestCurrent", 1, "A"}, {"TestProtectionCurrent", 2, "A"}})),
-        dlg_(*setup_) {}
-
   // Runs the dialog with the given steps, then closes it with OK.
   int Run(std::initializer_list<std::function<void(StandInTest&)>> steps) {
     for (const auto& step : steps)
       ui_.Then([step](CZel_Dialog& top) { step(static_cast<StandInTest&>(top)); });
-    ui_.Then([](CZel_Dialog& top) { top.EndDialog(kIdOk); });
+    ui_.Then(Close(kIdOk));
     return dlg_.DoModal();
   }
-  static auto Select(int page) {
-    return [page](StandInTest& t) { t.UserSelect(kTab, page); };
-  }
-  static auto Click(int id) {
-    return [id](StandInTest& t) { t.UserClick(id); };
-  }
-  auto Wait(double ms) {
-    return [this, ms](StandInTest&) { ui_.Advance(ms); };
-  }
+  static Step Select(int page) { return [page](CZel_Dialog& t) { t.UserSelect(kTab, page); }; }
+  auto Wait(double ms) { return [this, ms](StandInTest&) { ui_.Advance(ms); }; }
   auto Check(std::function<void(StandInTest&)> f) { return f; }
 
-  ZelHeadlessBackend ui_;
-  ZelScopedUiBackend installed_;
-  std::unique_ptr<CZel_Setup> setup_;
-  StandInTest dlg_;
+  std::unique_ptr<CZel_Setup> setup_ =
+      testing_support::MakeSetup({{"TestCurrent", 1, "A"}, {"TestProtectionCurrent", 2, "A"}});
+  StandInTest dlg_{*setup_};
 };
 
-TEST_F(TestDialog, OpensOnTheParametersPage) {
+TEST_F(TestDialog, OpensOnTheParametersPageAndRunsToSuccess) {
   Run({Check([](StandInTest& t) {
-    EXPECT_EQ(t.GetTabSelection(kTab), kTestParametersPage);
-    EXPECT_TRUE(t.GetControlState(kTestCurrentEdit).shown);
-    EXPECT_FALSE(t.GetControlState(kIdcTestStartStop).shown);
-    EXPECT_FALSE(t.GetControlState(kIdcTestDetails).shown);
-    EXPECT_EQ(t.ListGetText(kTab, 1), "Test");
-  })});
-}
-
-TEST_F(TestDialog, ASuccessfulRun) {
-  Run({Select(kTestPage), Click(kIdcTestStartStop), Check([](StandInTest& t) {
+         EXPECT_EQ(t.GetTabSelection(kTab), kTestParametersPage);
+         EXPECT_TRUE(t.GetControlState(kTestCurrentEdit).shown);
+         EXPECT_FALSE(t.GetControlState(kIdcTestStartStop).shown);
+         EXPECT_FALSE(t.GetControlState(kIdcTestDetails).shown);
+         EXPECT_EQ(t.ListGetText(kTab, 1), "Test");
+       }),
+       Select(kTestPage), Click(kIdcTestStartStop), Check([](StandInTest& t) {
          EXPECT_EQ(t.m_bTestRunning, 1);
          EXPECT_EQ(t.GetChildText(kIdcTestStartStop), "Stop");
          EXPECT_EQ(t.GetChildText(kIdcTestStatus), "Running test");
@@ -186,27 +158,22 @@ TEST_F(TestDialog, TheTestPageOpensOnlyWithConsistentParameters) {
   EXPECT_THAT(ui_.Messages()[0].text, HasSubstr("greater or equal"));
 }
 
-TEST_F(TestDialog, StopAbandonsARunThatDoesNotLastUntilStop) {
-  Run({Select(kTestPage), Click(kIdcTestStartStop), Wait(40), Click(kIdcTestStartStop),
-       Check([](StandInTest& t) {
-         EXPECT_EQ(t.m_bTestRunning, 0);
-         EXPECT_EQ(t.m_bStopRequested, 1);
-         EXPECT_EQ(t.abandoned, 1);
-         EXPECT_EQ(t.GetChildText(kIdcTestStatus), "Test stopped");
-         EXPECT_FALSE(t.HasTimer(1));
-       }),
-       Wait(200), Check([](StandInTest& t) { EXPECT_EQ(t.m_nTestResult, -1); })});
-}
-
-TEST_F(TestDialog, StopOfARunUntilStopLeavesTheVerdictToTheTest) {
-  dlg_.m_bRunUntilStop = 1;
-  Run({Select(kTestPage), Click(kIdcTestStartStop), Wait(40), Click(kIdcTestStartStop),
-       Check([](StandInTest& t) {
-         EXPECT_EQ(t.m_bTestRunning, 1);
-         EXPECT_EQ(t.m_bStopRequested, 1);
-         EXPECT_EQ(t.abandoned, 0);
-       }),
-       Wait(60), Check([](StandInTest& t) { EXPECT_EQ(t.m_nTestResult, 1); })});
+// A run that lasts until Stop is the test's to end with its verdict; any other is abandoned.
+TEST_F(TestDialog, StopAbandonsARunUnlessItLastsUntilStop) {
+  for (int until_stop : {1, 0}) {
+    SCOPED_TRACE(until_stop);
+    dlg_.m_bRunUntilStop = until_stop;
+    Run({Select(kTestPage), Click(kIdcTestStartStop), Wait(40), Click(kIdcTestStartStop),
+         Check([until_stop](StandInTest& t) {
+           EXPECT_EQ(t.m_bStopRequested, 1);
+           EXPECT_EQ(t.m_bTestRunning, until_stop);
+           EXPECT_EQ(t.HasTimer(1), until_stop == 1);
+           EXPECT_EQ(t.abandoned, 1 - until_stop);
+           if (!until_stop) EXPECT_EQ(t.GetChildText(kIdcTestStatus), "Test stopped");
+         }),
+         Wait(200),
+         Check([until_stop](StandInTest& t) { EXPECT_EQ(t.m_nTestResult, until_stop ? 1 : -1); })});
+  }
 }
 
 TEST_F(TestDialog, ARestartClearsTheLastOutcome) {
@@ -222,9 +189,7 @@ TEST_F(TestDialog, ARestartClearsTheLastOutcome) {
 }
 
 TEST_F(TestDialog, CancelDuringARunAbandonsItAndCloses) {
-  ui_.Then([](CZel_Dialog& top) { top.UserSelect(kTab, kTestPage); });
-  ui_.Then([](CZel_Dialog& top) { top.UserClick(kIdcTestStartStop); });
-  ui_.Then([](CZel_Dialog& top) { top.UserClick(kIdCancel); });
+  Then({Select(kTestPage), Click(kIdcTestStartStop), Click(kIdCancel)});
   EXPECT_EQ(dlg_.DoModal(), kIdCancel);
   EXPECT_EQ(dlg_.abandoned, 1);
   EXPECT_EQ(dlg_.m_bTestRunning, 0);

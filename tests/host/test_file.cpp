@@ -42,20 +42,16 @@ TEST(AtomicWriter, RefusesWhatItMustNotReplace) {
   WriteFile(read_only, "kept");
   chmod(read_only.c_str(), 0444);
   std::filesystem::create_directory(dir.File("folder"));
-  struct Case {
-    std::string path;
-    const char* error;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, const char*> cases[] = {
       {"", "an empty file name; nothing was saved"},
       {read_only, "read-only.json: the file is read-only; nothing was saved"},
       {"/dev/null", "/dev/null: is not a regular file; nothing was saved"},
       {dir.File("folder"), "folder: is not a regular file"},
       {dir.File("no/such/folder/x.json"), "cannot create a file in its folder"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.path);
-    EXPECT_THAT(ZelWriteFileAtomically(c.path, "new"), HasSubstr(c.error));
+  for (const auto& [path, error] : cases) {
+    SCOPED_TRACE(path);
+    EXPECT_THAT(ZelWriteFileAtomically(path, "new"), HasSubstr(error));
   }
   EXPECT_EQ(ReadFile(read_only), "kept");
   EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"folder", "read-only.json"}));
@@ -156,19 +152,15 @@ TEST(BoundedReader, ReadsAFileAndRefusesOneWithoutEnd) {
   std::string text;
   EXPECT_EQ(ZelReadFileLimited(small, 1024, text), "");
   EXPECT_EQ(text, "{}");
-  struct Case {
-    std::string path;
-    const char* error;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, const char*> cases[] = {
       {big, "big.json: is larger than"},
       {"/dev/zero", "/dev/zero: is larger than"},
       {dir.path(), "is a folder, not a file"},
       {dir.File("none.json"), "none.json: cannot be opened: No such file or directory"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.path);
-    EXPECT_THAT(ZelReadFileLimited(c.path, 1024, text), HasSubstr(c.error));
+  for (const auto& [path, error] : cases) {
+    SCOPED_TRACE(path);
+    EXPECT_THAT(ZelReadFileLimited(path, 1024, text), HasSubstr(error));
     EXPECT_EQ(text, "");
   }
 }

@@ -6,10 +6,7 @@
 namespace {
 
 TEST(FormatValue, ShortestDecimalWithinHalfAStep) {
-  struct Case {
-    double value, step;
-    const char* shown;
-  };
+  struct Case { double value, step; const char* shown; };
   const Case cases[] = {
       {8.00006109481916, 10.0 / 32767 * 2, "8"},
       {8.00006109481916, 1e-5, "8.00006"},

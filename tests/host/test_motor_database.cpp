@@ -30,11 +30,7 @@ TEST(MotorFile, ReadsBackWhatItWrites) {
 }
 
 TEST(MotorFile, RefusesValuesADatasheetCannotHaveNamingFileAndField) {
-  struct Case {
-    std::string text;
-    const char* error;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, const char*> cases[] = {
       {With("resistance_ohm", "0"), "m.json: /resistance_ohm: must be above 0"},
       {With("inductance_H", "-1e-3"), "m.json: /inductance_H: must be above 0"},
       {With("torque_constant_Nm_per_A", "-0.03"), "m.json: /torque_constant_Nm_per_A: must be above 0"},
@@ -47,11 +43,11 @@ TEST(MotorFile, RefusesValuesADatasheetCannotHaveNamingFileAndField) {
        "m.json: /colour: unknown key"},
       {"[1, 2", "m.json: not JSON"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.error);
-    const ZelMotorParse r = ZelParseMotorText(c.text, "m.json");
+  for (const auto& [text, error] : cases) {
+    SCOPED_TRACE(error);
+    const ZelMotorParse r = ZelParseMotorText(text, "m.json");
     EXPECT_FALSE(r.ok);
-    EXPECT_THAT(r.error, HasSubstr(c.error));
+    EXPECT_THAT(r.error, HasSubstr(error));
   }
 }
 

@@ -1,24 +1,30 @@
+// Setup files: what loads, what is refused and where, what a save keeps, and the brake outputs
+// that a file lists.
+
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
-#include <csignal>
 #include <filesystem>
 
+#include "host/zel_io_outputs.h"
 #include "host/zel_setup_file.h"
 #include "tests/support/test_setups.h"
+
+namespace {
 
 using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
-namespace {
-
 std::string Minimal(const std::string& parameters, const std::string& extra = "") {
   return R"({"format": "dcservo-setup", "version": 1, "parameters": [)" + parameters + "]" +
          extra + "}";
+}
+
+std::string WithOutputs(const std::string& outputs) {
+  return Minimal("", R"(, "io_outputs": )" + outputs);
 }
 
 TEST(SetupFile, BundledDriveRoundTripsByteForByte) {
@@ -59,11 +65,7 @@ TEST(SetupFile, KeepsTypesStorageUnitsRangesOptionsAndIdentity) {
 }
 
 TEST(SetupFile, MalformedFilesAreRefusedWithThePlaceAndTheReason) {
-  struct Case {
-    const char* what;
-    std::string text;
-    const char* expected;
-  };
+  struct Case { const char* what; std::string text; const char* expected; };
   const Case cases[] = {
       {"syntax", "{\n  \"format\": \"dcservo-setup\",\n  \"version\": 1,,\n}", "line 3, column"},
       {"not a setup", R"({"format": "other", "version": 1, "parameters": []})", "/format"},
@@ -126,21 +128,23 @@ TEST(SetupFile, AScaleInputKeptInInternalUnitsIsFoundWithItsPlace) {
   EXPECT_DOUBLE_EQ(kept->GetParameterValueInBaseUnit("U"), 16383.5 * 48 / 32767);
 }
 
-TEST(SetupFile, AFileAboveTheSizeLimitIsRefusedUnread) {
+TEST(SetupFile, LoadingRefusesAFileItCannotReadNamingIt) {
   TempDir dir;
-  const std::string path = dir.File("huge.json");
-  WriteFile(path, "");
-  ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(kZelMaxInputFileBytes) + 1), 0);
-  EXPECT_NE(LoadSetupFile(path).error.find("huge.json: is larger than 32 MiB"), std::string::npos);
+  const std::string huge = dir.File("huge.json");
+  WriteFile(huge, "");
+  ASSERT_EQ(truncate(huge.c_str(), static_cast<off_t>(kZelMaxInputFileBytes) + 1), 0);
+  const std::pair<std::string, const char*> cases[] = {
+      {huge, "huge.json: is larger than 32 MiB"},
+      {"/nonexistent/drive.json", "/nonexistent/drive.json: cannot be opened"}};
+  for (const auto& [path, error] : cases) {
+    SCOPED_TRACE(path);
+    ZelLoadResult r = LoadSetupFile(path);
+    EXPECT_EQ(r.setup, nullptr);
+    EXPECT_NE(r.error.find(error), std::string::npos) << r.error;
+  }
 }
 
-TEST(SetupFile, MissingFileIsReported) {
-  ZelLoadResult r = LoadSetupFile("/nonexistent/drive.json");
-  EXPECT_EQ(r.setup, nullptr);
-  EXPECT_NE(r.error.find("/nonexistent/drive.json"), std::string::npos);
-}
-
-TEST(SetupFile, SaveReplacesTheFileAndKeepsItsPermissions) {
+TEST(SetupFile, SaveReplacesTheFileAndKeepsItsPermissionsOrSavesNothing) {
   TempDir dir;
   const std::string path = dir.File("drive.json");
   WriteFile(path, "old");
@@ -153,11 +157,42 @@ TEST(SetupFile, SaveReplacesTheFileAndKeepsItsPermissions) {
   stat(path.c_str(), &st);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+  EXPECT_NE(SaveSetupFile(*setup, "/nonexistent/folder/drive.json"), "");
 }
 
-TEST(SetupFile, SaveIntoAMissingFolderFailsCleanly) {
-  auto setup = testing_support::MakeSetup({});
-  EXPECT_NE(SaveSetupFile(*setup, "/nonexistent/folder/drive.json"), "");
+TEST(IoOutputs, KindsOfOutputSurviveASaveInPortOrderAndDriveTheBrakeQueries) {
+  ZelLoadResult loaded = ParseSetupText(
+      WithOutputs(R"([31, {"pin": 26, "drive": "source"}, {"pin": 7, "inverted": true}])"), "t");
+  ASSERT_TRUE(loaded.setup) << loaded.error;
+  ZelLoadResult again = ParseSetupText(SetupToText(*loaded.setup), "again");
+  ASSERT_TRUE(again.setup) << again.error;
+  const CZel_Setup* s = again.setup.get();
+  EXPECT_EQ(s->GetIOOutputs(), loaded.setup->GetIOOutputs());
+  EXPECT_EQ(s->GetIOOutputPins(), (std::vector<int>{31, 26, 7}));
+  EXPECT_EQ(GetNumberOfBrakeOutputs(s), 3);
+  EXPECT_EQ(IsBrakePortEnable(s, 0) & kIoDriveMask, kIoDriveSink);
+  EXPECT_EQ(IsBrakePortEnable(s, 1) & kIoDriveMask, kIoDriveSource);
+  EXPECT_EQ(IsBrakePortEnable(s, 3), 0);
+  EXPECT_TRUE(IsIOZel3PortInverted(s, 2));
+  EXPECT_FALSE(IsIOZel3PortInverted(s, 1));
+  EXPECT_EQ(BrakeOutputName(s, 2), "OUT7");
+}
+
+TEST(IoOutputs, PinsThatDoNotFitTheBrakeFieldAreRefused) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"[25, 256]", "/io_outputs/1: a pin number from 0 to 255"},
+      {"[2.5]", "/io_outputs/0: a pin number"},
+      {"[25, 26, 25]", "/io_outputs/2: pin 25 is listed twice"},
+      {R"([{"pin": 25, "drive": "pnp"}])", "/io_outputs/0/drive: \"sink\" or \"source\""},
+      {R"([{"drive": "sink"}])", "/io_outputs/0: \"pin\" is missing"},
+      {R"([{"pin": 25, "inverted": 1}])", "/io_outputs/0/inverted: true or false"},
+  };
+  for (const auto& [outputs, expected] : cases) {
+    SCOPED_TRACE(outputs);
+    ZelLoadResult r = ParseSetupText(WithOutputs(outputs), "drive.json");
+    EXPECT_EQ(r.setup, nullptr);
+    EXPECT_NE(r.error.find(expected), std::string::npos) << r.error;
+  }
 }
 
 }  // namespace

@@ -19,9 +19,6 @@ TEST(SetupStore, NamesCompareWithoutCaseAndKeepTheirSpelling) {
   ZelCollectErrors errors;
   ASSERT_NE(setup->FindParameter("KP_C_SCL"), nullptr);
   EXPECT_EQ(setup->FindParameter("kp_c_scl")->GetName(), "Kp_C_scl");
-  setup->SetOption("IsClosedSpeed", "1");
-  EXPECT_EQ(setup->GetOptionNoError("ISCLOSEDSPEED"), "1");
-  EXPECT_EQ(setup->GetOptions().front().first, "IsClosedSpeed");
   EXPECT_TRUE(errors.Messages().empty());
 
   CZel_Setup::QuantityDesc twin;
@@ -44,11 +41,7 @@ TEST(SetupStore, UnitNamesAcceptBothDegreeSpellingsButKeepTheBlankOfMeasuredVolt
 }
 
 TEST(SetupStore, ChipParametersKeepTheirIntegerType) {
-  struct Case {
-    ZelStorageType type;
-    double written;
-    double stored;
-  };
+  struct Case { ZelStorageType type; double written, stored; };
   const Case cases[] = {
       {ZelStorageType::Int16, 24575.25, 24575},   {ZelStorageType::Int16, 24575.5, 24576},
       {ZelStorageType::Int16, 40000, 32767},      {ZelStorageType::Int16, -40000, -32768},
@@ -135,12 +128,14 @@ TEST(SetupStore, MissingNamesAreReportedOnlyWhileErrorsAreShown) {
   EXPECT_EQ(errors.Messages().size(), 3u);
 }
 
-TEST(SetupStore, OptionsAreTextsWithAnIntegerReading) {
+TEST(SetupStore, OptionsAreTextsWithAnIntegerReadingNamedWithoutCase) {
   auto setup = MakeSetup({});
   EXPECT_EQ(setup->GetIntOption("DisableBrake"), 0);
   EXPECT_EQ(setup->GetOptionNoError("DisableBrake"), "");
   setup->SetOption("DisableBrake", " 1");
   EXPECT_EQ(setup->GetIntOption("disablebrake"), 1);
+  EXPECT_EQ(setup->GetOptionNoError("DISABLEBRAKE"), " 1");
+  EXPECT_EQ(setup->GetOptions().front().first, "DisableBrake");
   setup->SetOption("DisableBrake", "yes");
   EXPECT_EQ(setup->GetIntOption("DisableBrake"), 0);
   setup->ClearOption("DISABLEBRAKE");
