@@ -169,13 +169,11 @@ TEST(CommissionCommand, ADriveHeavierThanItsSetupIsFoundAndItsLoopsStillMeetThei
   EXPECT_THAT(ReadFile(c.dir + "/report.html"), HasSubstr("<td>Jt</td><td>4.5e-05</td>"));
 }
 
-struct BadUse {
-  const char* args;
-  const char* stderr_text;
-};
-
 TEST(CommissionCommand, BadUseIsRefusedAndWritesNothing) {
-  const BadUse cases[] = {
+  TempDir tmp;
+  const std::string out = tmp.File("out");
+  const std::pair<const char*, const char*> cases[] = {
+      // arguments, and the text on stderr
       {"--fault-at nosuch:short_circuit", "nosuch"},
       {"--fault-at current", "STEP:NAME"},
       {"--fault-at current:no_such_fault", "no_such_fault"},
@@ -183,13 +181,8 @@ TEST(CommissionCommand, BadUseIsRefusedAndWritesNothing) {
       {"--compare /nonexistent/dir", "/nonexistent/dir"},
       {"--set NoSuchParameter=1", "NoSuchParameter"},
   };
-  for (const BadUse& c : cases) {
-    TempDir tmp;
-    const auto r = RunDcservo("commission --out " + ShellQuote(tmp.File("out")) + " " + c.args);
-    EXPECT_EQ(r.exit_code, 2) << c.args << "\n" << r.err;
-    EXPECT_THAT(r.err, HasSubstr(c.stderr_text)) << c.args;
-    EXPECT_FALSE(std::filesystem::exists(tmp.File("out"))) << c.args;
-  }
+  for (const auto& [args, text] : cases)
+    testing_support::ExpectRun({"commission --out " + ShellQuote(out) + " " + args, 2, text}, {out});
   EXPECT_EQ(RunDcservo("commission").exit_code, 2) << "--out is required";
 }
 

@@ -1,18 +1,18 @@
 // What the command line does with hostile setups and file names: a run that reports an error
 // exits 1 and saves nothing, bad usage exits 2, and whatever it saves loads again.
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <map>
 #include <regex>
 
 #include "tests/app/cli_runner.h"
 
 namespace {
 
-using testing::HasSubstr;
 using testing_support::BundledSetupPath;
+using testing_support::CliCase;
 using testing_support::ReadFile;
 using testing_support::RunDcservo;
 using testing_support::ShellQuote;
@@ -27,16 +27,12 @@ std::string BundledWith(const std::string& name, const std::string& replace) {
                             std::regex_constants::format_first_only);
 }
 
-struct HostileSetup {
-  const char* what;
-  std::string text;
-};
-
-std::vector<HostileSetup> HostileSetups() {
+std::map<std::string, std::string> HostileSetups() {
   return {
       {"bundled", ReadFile(BundledSetupPath())},
       {"no Motor_transmission",
        BundledWith("Motor_transmission", R"("name": "Motor_transmission_old", "value": 1)")},
+      {"no R", BundledWith("R", R"("name": "R_old", "unit": "ohm", "value": 1)")},
       {"DSP_freq 0", BundledWith("DSP_freq", R"("name": "DSP_freq", "unit": "Hz", "value": 0)")},
       {"PWM_freq 0", BundledWith("PWM_freq", R"("name": "PWM_freq", "unit": "Hz", "value": 0)")},
       {"Vdc renamed", BundledWith("Vdc", R"("name": "Vdc_renamed", "unit": "V", "value": 48)")},
@@ -52,11 +48,11 @@ const char* const kSavingCommands[] = {"compute", "chip",          "sync",
 // Either the run succeeds and its file loads again, or it fails and there is no file.
 TEST(CommandLineFiles, EverySavedFileLoadsAgainAndAFailedRunSavesNothing) {
   TempDir dir;
-  for (const HostileSetup& setup : HostileSetups()) {
+  for (const auto& [what, text] : HostileSetups()) {
     const std::string in = dir.File("in.json");
-    WriteFile(in, setup.text);
+    WriteFile(in, text);
     for (const char* command : kSavingCommands) {
-      SCOPED_TRACE(std::string(setup.what) + ", " + command);
+      SCOPED_TRACE(what + ", " + command);
       const std::string out = dir.File("out.json");
       std::remove(out.c_str());
       const auto run = RunDcservo(std::string(command) + " -s " + ShellQuote(in) + " --out " +
@@ -75,8 +71,9 @@ TEST(CommandLineFiles, EverySavedFileLoadsAgainAndAFailedRunSavesNothing) {
 
 TEST(CommandLineFiles, SetupsThatReportErrorsExitWithTheirCode) {
   TempDir dir;
+  const std::string in = dir.File("in.json"), out = dir.File("out.json");
   struct Case {
-    const char* what;
+    const char* setup;
     const char* command;  // ends with the option that names the file to write
     int exit_code;
     const char* message;
@@ -90,20 +87,16 @@ TEST(CommandLineFiles, SetupsThatReportErrorsExitWithTheirCode) {
       {"Vdc internal", "compute --out", 2,
        ": /parameters/16/storage: \"Vdc\" is read by the scales, so \"storage\" must be "
        "\"base\""},
+      {"no R", "tune current --out", 1,
+       "the current controller was not tuned: parameter \"R\" is not in the setup"},
   };
   const auto setups = HostileSetups();
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const auto setup = std::find_if(setups.begin(), setups.end(), [&](const HostileSetup& s) {
-      return s.what == std::string(c.what);
-    });
-    const std::string in = dir.File("in.json"), out = dir.File("out.json");
-    WriteFile(in, setup->text);
-    const auto r = RunDcservo(std::string(c.command) + " " + ShellQuote(out) + " -s " +
-                              ShellQuote(in));
-    EXPECT_EQ(r.exit_code, c.exit_code);
-    EXPECT_THAT(r.err, HasSubstr(c.message));
-    EXPECT_EQ(ReadFile(out), "");
+    WriteFile(in, setups.at(c.setup));
+    testing_support::ExpectRun(
+        {std::string(c.command) + " " + ShellQuote(out) + " -s " + ShellQuote(in), c.exit_code,
+         c.message},
+        {out});
   }
 }
 
@@ -112,12 +105,7 @@ TEST(CommandLineFiles, FileNamesThatNameNothingAreBadUsage) {
   const std::string read_only = dir.File("read-only.json");
   WriteFile(read_only, ReadFile(BundledSetupPath()));
   chmod(read_only.c_str(), 0444);
-  struct Case {
-    std::string args;
-    int exit_code;
-    const char* message;
-  };
-  const Case cases[] = {
+  testing_support::ExpectRuns({
       {"compute --out ''", 2, "--out: an empty file name"},
       {"compute --print ,", 2, "--print: \",\" names nothing"},
       {"compute -s ''", 2, "--setup: an empty file name"},
@@ -125,26 +113,11 @@ TEST(CommandLineFiles, FileNamesThatNameNothingAreBadUsage) {
       {"tune speed --out ''", 2, "--out: an empty file name"},
       {"compute -s /dev/zero", 2, "/dev/zero: is larger than 32 MiB"},
       {"compute --out /dev/null", 1, "/dev/null: is not a regular file; nothing was saved"},
+      {"compute --out /nonexistent/folder/drive.json", 1, "/nonexistent/folder/drive.json"},
       {"compute --out " + ShellQuote(read_only), 1,
        "read-only.json: the file is read-only; nothing was saved"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.args);
-    const auto r = RunDcservo(c.args);
-    EXPECT_EQ(r.exit_code, c.exit_code);
-    EXPECT_THAT(r.err, HasSubstr(c.message));
-  }
+  });
   EXPECT_EQ(ReadFile(read_only), ReadFile(BundledSetupPath()));
-}
-
-TEST(CommandLineFiles, TuneNamesTheParameterItLacks) {
-  TempDir dir;
-  const std::string in = dir.File("in.json");
-  WriteFile(in, BundledWith("R", R"("name": "R_old", "unit": "ohm", "value": 1)"));
-  const auto r = RunDcservo("tune current " + ShellQuote(in));
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_THAT(r.err, HasSubstr("the current controller was not tuned: parameter \"R\" is not in "
-                               "the setup"));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 namespace {
 
+using testing_support::CliCase;
 using testing_support::RunDcservo;
 using testing_support::ShellQuote;
 using testing_support::TempDir;
@@ -112,28 +113,19 @@ TEST(TestCommand, WatchingTestsRunUntilStopWithTheActionsOfTheRun) {
   }
 }
 
-struct FailureCase {
-  const char* args;
-  int exit_code;
-  const char* stderr_text;
-};
-
 TEST(TestCommand, FailuresAndBadInputEndWithTheirCodeAndTextAndSaveNothing) {
-  const FailureCase cases[] = {
-      {"--fault short_circuit", 1, "Drive / Motor shortcircuit protection triggered."},
-      {"--fault enable_off", 1, "Drive / Motor ENABLE input is in DISABLED state."},
-      {"--set TestCurrent=2 --set TestProtectionCurrent=1.9", 2,
-       "Over current protection must be greater or equal to Test current."},
-      {"--fault no_such_fault", 2, "no_such_fault"},
-      {"--set NoSuchParameter=1", 2, "NoSuchParameter"},
-  };
-  for (const FailureCase& c : cases) {
-    TempDir dir;
-    const std::string out = dir.File("never.json");
-    const auto r = RunDcservo(std::string("test current ") + c.args + " --out " + ShellQuote(out));
-    EXPECT_EQ(r.exit_code, c.exit_code) << c.args << "\n" << r.err;
-    EXPECT_THAT(r.err, HasSubstr(c.stderr_text)) << c.args;
-    EXPECT_FALSE(std::filesystem::exists(out)) << c.args;
+  TempDir dir;
+  const std::string out = dir.File("never.json");
+  for (CliCase c : std::vector<CliCase>{
+           {"--fault short_circuit", 1, "Drive / Motor shortcircuit protection triggered."},
+           {"--fault enable_off", 1, "Drive / Motor ENABLE input is in DISABLED state."},
+           {"--set TestCurrent=2 --set TestProtectionCurrent=1.9", 2,
+            "Over current protection must be greater or equal to Test current."},
+           {"--fault no_such_fault", 2, "no_such_fault"},
+           {"--set NoSuchParameter=1", 2, "NoSuchParameter"},
+       }) {
+    c.args = "test current " + c.args + " --out " + ShellQuote(out);
+    testing_support::ExpectRun(c, {out});
   }
 }
 
