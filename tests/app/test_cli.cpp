@@ -2,12 +2,7 @@
 
 #include "tests/app/cli_runner.h"
 
-using testing_support::BundledSetupPath;
-using testing_support::CliCase;
-using testing_support::ReadFile;
-using testing_support::RunDcservo;
-using testing_support::ShellQuote;
-using testing_support::TempDir;
+using namespace testing_support;
 
 namespace {
 
@@ -58,7 +53,7 @@ TEST(CommandLine, BadInputExitsWith2AndWritesNothing) {
   TempDir dir;
   const std::string out = dir.File("out.json");
   const std::string bad_file = dir.File("bad.json");
-  testing_support::WriteFile(bad_file, "{\"format\": \"dcservo-setup\",");
+  WriteFile(bad_file, "{\"format\": \"dcservo-setup\",");
   const CliCase cases[] = {
       {"compute --set NoSuch=1", 2, "unknown parameter \"NoSuch\""},
       {"compute --print NoSuch", 2, "unknown name \"NoSuch\""},
@@ -104,9 +99,9 @@ TEST(CommandLine, ShowPrintsValueRangeAndUnit) {
 
 TEST(CommandLine, EveryCommandHasHelpAndTheProgramItsVersion) {
   for (const char* command : {"", "compute", "chip", "sync", "scale", "show", "units"})
-    testing_support::ExpectRun({std::string(command) + " --help", 0, "", "Usage"});
-  EXPECT_EQ(testing_support::ExpectRun({"--version", 0, ""}).out.rfind("dcservo ", 0), 0u);
-  testing_support::ExpectRun({"compute", 1, "cannot load the plug-in"}, {},
+    ExpectRun({std::string(command) + " --help", 0, "", "Usage"});
+  EXPECT_EQ(ExpectRun({"--version", 0, ""}).out.rfind("dcservo ", 0), 0u);
+  ExpectRun({"compute", 1, "cannot load the plug-in"}, {},
                              "DCSERVO_PLUGIN=/nonexistent/libdcservo_plugin.so");
 }
 

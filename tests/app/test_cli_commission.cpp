@@ -15,14 +15,11 @@
 namespace {
 
 using nlohmann::json;
-using testing_support::ReadFile;
-using testing_support::RunDcservo;
-using testing_support::ShellQuote;
-using testing_support::TempDir;
+using namespace testing_support;
 using ::testing::HasSubstr;
 
 struct Commissioning {
-  testing_support::CliResult run;
+  CliResult run;
   json report;
   std::string dir;
 };
@@ -107,7 +104,7 @@ TEST(CommissionCommand, TheBundledDriveIsCommissionedAndAFaultAtAStepStopsThere)
       EXPECT_GT(std::filesystem::file_size(c.dir + "/" + step["csv"].get<std::string>()), 100u);
     }
   }
-  const auto input = Load(testing_support::BundledSetupPath());
+  const auto input = Load(BundledSetupPath());
   const auto commissioned = Load(c.dir + "/setup.json");
   ASSERT_TRUE(input && commissioned);
   EXPECT_EQ(SetupToText(*commissioned), ReadFile(c.dir + "/setup.json"));
@@ -175,14 +172,14 @@ TEST(CommissionCommand, BadUseIsRefusedAndWritesNothing) {
       {"--set NoSuchParameter=1", "NoSuchParameter"},
   };
   for (const auto& [args, text] : cases)
-    testing_support::ExpectRun({"commission --out " + ShellQuote(out) + " " + args, 2, text}, {out});
+    ExpectRun({"commission --out " + ShellQuote(out) + " " + args, 2, text}, {out});
   EXPECT_EQ(RunDcservo("commission").exit_code, 2) << "--out is required";
 }
 
 TEST(CommissionCommand, TheInputSetupIsNeverWrittenAndTwoRunsCompare) {
   TempDir tmp;
   const std::string input = tmp.File("axis.json");
-  std::filesystem::copy_file(testing_support::BundledSetupPath(), input);
+  std::filesystem::copy_file(BundledSetupPath(), input);
   const std::string before = ReadFile(input);
   const Commissioning delivered = Commission(tmp, "delivered", ShellQuote(input));
   ASSERT_EQ(delivered.run.exit_code, 0) << delivered.run.err;

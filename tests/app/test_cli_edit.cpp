@@ -11,12 +11,7 @@
 #include "host/zel_setup_file.h"
 #include "tests/app/cli_runner.h"
 
-using testing_support::BundledSetupPath;
-using testing_support::CliResult;
-using testing_support::ReadFile;
-using testing_support::RunDcservo;
-using testing_support::ShellQuote;
-using testing_support::WriteFile;
+using namespace testing_support;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -45,7 +40,7 @@ class EditCommand : public ::testing::Test {
   }
   CliResult EditCopy(const std::string& script) { return Edit(ShellQuote(setup_), script); }
 
-  testing_support::TempDir dir_;
+  TempDir dir_;
   const std::string setup_ = dir_.File("drive.json"), script_ = dir_.File("script.json");
   const std::string bundled_ = ReadFile(BundledSetupPath());
 };

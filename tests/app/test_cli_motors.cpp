@@ -10,11 +10,7 @@
 #include "host/zel_setup_file.h"
 #include "tests/app/cli_runner.h"
 
-using testing_support::ReadFile;
-using testing_support::RunDcservo;
-using testing_support::ShellQuote;
-using testing_support::TempDir;
-using testing_support::WriteFile;
+using namespace testing_support;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -24,7 +20,7 @@ class MotorsCommand : public ::testing::Test {
  protected:
   // The user's motor database lives in the test's own folder.
   std::string Env() const { return "XDG_DATA_HOME=" + ShellQuote(dir_.path()); }
-  testing_support::CliResult Run(const std::string& args) { return RunDcservo(args, Env()); }
+  CliResult Run(const std::string& args) { return RunDcservo(args, Env()); }
   void PutUserMotor(const std::string& file, const std::string& text) {
     std::filesystem::create_directories(dir_.path() + "/dcservo/motors");
     WriteFile(dir_.path() + "/dcservo/motors/" + file, text);
@@ -54,7 +50,7 @@ TEST_F(MotorsCommand, ShowPrintsTheDataAndRefusesBadNames) {
   auto r = Run("motors show DC40-24V");
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_THAT(r.out, HasSubstr("Torque constant    K      0.0302 Nm/A"));
-  testing_support::ExpectRuns({{"motors show nothing-here", 2, "no motor"},
+  ExpectRuns({{"motors show nothing-here", 2, "no motor"},
                                {"motors show ../DC40-24V", 2, "path separator"},
                                {"motors show \"$(printf 'a\\tb')\"", 2, "control characters"}},
                               {}, Env());
@@ -77,7 +73,7 @@ TEST_F(MotorsCommand, ApplySavesTheMotorWithItsChipParametersAndRefusesAMotorThe
 
   PutUserMotor("Huge.json", ZelMotorToText({"Huge", 500, 2000, 0.05, 2, 0.001, 2e-5}));
   const std::string refused = dir_.File("refused.json");
-  testing_support::ExpectRun({"motors apply Huge --out " + ShellQuote(refused), 2,
+  ExpectRun({"motors apply Huge --out " + ShellQuote(refused), 2,
                               "Peak current 2000 A is outside what this drive takes"},
                              {refused}, Env());
 }
@@ -99,7 +95,7 @@ TEST(FiltersBode, WritesTheResponseAndRefusesWhatItCannotDraw) {
   // No picture of a kind it cannot draw, nor of a filter at the Nyquist frequency, which
   // cannot be designed.
   const std::string txt = dir.File("r.txt"), nyquist = dir.File("nyquist.svg");
-  testing_support::ExpectRuns(
+  ExpectRuns(
       {{"filters --bode " + ShellQuote(txt), 2, ""},
        {"filters --set BQFilter1=1 --set BQFilterF11=1000 --bode " + ShellQuote(nyquist), 1, ""}},
       {txt, nyquist});

@@ -13,11 +13,7 @@
 
 namespace {
 
-using testing_support::CliCase;
-using testing_support::RunDcservo;
-using testing_support::ShellQuote;
-using testing_support::TempDir;
-using testing_support::ReadFile;
+using namespace testing_support;
 using ::testing::HasSubstr;
 
 TEST(TestCommand, ATunedRunPrintsItsVerdictGainsAndFiguresAndWritesItsFiles) {
@@ -134,7 +130,7 @@ TEST(TestCommand, FailuresAndBadInputEndWithTheirCodeAndTextAndSaveNothing) {
            {"speed --cycles 0", 2, "--cycles"},
        }) {
     c.args = "test " + c.args + " --out " + ShellQuote(out) + " --png " + ShellQuote(png);
-    testing_support::ExpectRun(c, {out, png});
+    ExpectRun(c, {out, png});
   }
 }
 

@@ -12,13 +12,7 @@
 
 #include "tests/app/cli_runner.h"
 
-using testing_support::BundledSetupPath;
-using testing_support::ExpectRuns;
-using testing_support::ReadFile;
-using testing_support::RunDcservo;
-using testing_support::ShellQuote;
-using testing_support::TempDir;
-using testing_support::WriteFile;
+using namespace testing_support;
 
 namespace {
 
@@ -222,7 +216,7 @@ TEST(CommandLineFiles, SetupsThatReportErrorsExitWithTheirCode) {
   const auto setups = HostileSetups();
   for (const Case& c : cases) {
     WriteFile(in, setups.at(c.setup));
-    testing_support::ExpectRun(
+    ExpectRun(
         {std::string(c.command) + " " + ShellQuote(out) + " -s " + ShellQuote(in), c.exit_code,
          c.message},
         {out});
