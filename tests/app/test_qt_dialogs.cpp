@@ -1,5 +1,5 @@
-// The Qt front end, off screen: a test template rendered, the model mirrored both ways,
-// message boxes, timers, nested loops, graphs, help, and a screenshot of the layout.
+// The Qt front end, off screen: a template rendered, the model mirrored both ways, message
+// boxes, help, timers, nested loops, graphs, and the real dialogs drawn tidy and saved.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -161,7 +161,7 @@ void ExpectTidyAndSave(QtDialogView& view, const std::string& file,
   EXPECT_GT(testing_support::ReadFile(shot).size(), 1000u);
 }
 
-TEST_F(QtDialogs, RendersATemplateAndMirrorsTheModelBothWays) {
+TEST_F(QtDialogs, RendersATemplateMirrorsTheModelBothWaysAndOpensHelp) {
   auto setup = SmallSetup();
   RecordingDialog dlg(*setup);
   const int result = RunShown(dlg, {[&](QtDialogView& view) {
@@ -172,7 +172,15 @@ TEST_F(QtDialogs, RendersATemplateAndMirrorsTheModelBothWays) {
     EXPECT_EQ(Find<QComboBox>(view, kFilterList)->currentText(), "Notch");
     EXPECT_THAT(Find<QPushButton>(view, kIdcGuidancePrevious)->isEnabled(), false);
 
-    // Qt to model: typing, a radio click, a unit choice.
+    // Qt to model: a refused value answered in a message box, then typing, a radio click, a
+    // unit choice.
+    QString box_text;
+    AnswerNextBox(QMessageBox::Ok, &box_text);
+    Type(Find<QLineEdit>(view, kVdcEdit), "100");
+    EXPECT_THAT(box_text.toStdString(),
+                HasSubstr("Power supply: 100 V is outside the allowed range 10 to 60 V."));
+    EXPECT_EQ(Find<QLineEdit>(view, kVdcEdit)->text(), "48");
+    EXPECT_EQ(setup->GetParameterValueInBaseUnit("Vdc"), 48.0);
     Type(Find<QLineEdit>(view, kVdcEdit), "30");
     EXPECT_EQ(setup->GetParameterValueInBaseUnit("Vdc"), 30.0);
     EXPECT_THAT(dlg.log, Contains("changed Vdc=30"));
@@ -197,23 +205,18 @@ TEST_F(QtDialogs, RendersATemplateAndMirrorsTheModelBothWays) {
     EXPECT_TRUE(Find<QLineEdit>(view, kVdcEdit)->isEnabled());
 
     ExpectTidyAndSave(view, "qt_small_setup.png", QSize(1280, 768));
+
+    // Help opens the page of the context in a help window.
+    dlg.ShowHelpTopic(262406);
+    QDialog* help = Session().Backend().HelpWindow();
+    ASSERT_NE(help, nullptr);
+    EXPECT_TRUE(help->isVisible());
+    auto* browser = help->findChild<QTextBrowser*>("help_browser");
+    EXPECT_TRUE(browser->source().toLocalFile().endsWith("help/262406.html"));
+    EXPECT_THAT(browser->toPlainText().toStdString(), HasSubstr("Guideline assistant"));
     dlg.EndDialog(kIdOk);
   }});
   EXPECT_EQ(result, kIdOk);
-}
-
-TEST_F(QtDialogs, ARefusedValueIsAnsweredInAQtMessageBox) {
-  auto setup = SmallSetup();
-  RecordingDialog dlg(*setup);
-  QString box_text;
-  RunShown(dlg, {[&](QtDialogView& view) {
-    AnswerNextBox(QMessageBox::Ok, &box_text);
-    Type(Find<QLineEdit>(view, kVdcEdit), "100");
-    EXPECT_EQ(Find<QLineEdit>(view, kVdcEdit)->text(), "48");
-    dlg.EndDialog(kIdOk);
-  }});
-  EXPECT_THAT(box_text.toStdString(), HasSubstr("Power supply: 100 V is outside the allowed range 10 to 60 V."));
-  EXPECT_EQ(setup->GetParameterValueInBaseUnit("Vdc"), 48.0);
 }
 
 class TickingDialog : public RecordingDialog {
@@ -245,33 +248,6 @@ TEST_F(QtDialogs, TimersAndNestedLoopsRunOnQt) {
   });
   EXPECT_EQ(result, kIdCancel);
   EXPECT_EQ(ticking.ticks, 3);
-}
-
-TEST_F(QtDialogs, TabsShowTheirPages) {
-  ZelDialogTemplate t = SmallTemplate();
-  t.controls.push_back({1300, ZelControlKind::Tab, "", 0, {7, 0, 1, 2}});
-  auto setup = SmallSetup();
-  struct Tabbed : RecordingDialog {
-    using RecordingDialog::RecordingDialog;
-    int OnInitDialog() override {
-      RecordingDialog::OnInitDialog();
-      const int first[] = {kSupplyBox, kVdcEdit, kVdcUnit, kLimitEdit, kOverCurrent};
-      const int second[] = {kModeBox, kPosition, kSpeed, kTorque};
-      AddTabPage(1300, "&Supply", first);
-      AddTabPage(1300, "Mode", second);
-      return 1;
-    }
-  } dlg(*setup, t);
-  RunShown(dlg, {[&](QtDialogView& view) {
-    QTabBar* tabs = Find<QTabBar>(view, 1300);
-    EXPECT_EQ(tabs->tabText(0), "Supply");
-    EXPECT_FALSE(Find<QRadioButton>(view, kSpeed)->isVisible());
-    tabs->setCurrentIndex(1);
-    EXPECT_EQ(dlg.GetTabSelection(1300), 1);
-    EXPECT_TRUE(Find<QRadioButton>(view, kSpeed)->isVisible());
-    EXPECT_FALSE(Find<QLineEdit>(view, kVdcEdit)->isVisible());
-    dlg.EndDialog(kIdOk);
-  }});
 }
 
 TEST_F(QtDialogs, GraphsAreDrawnWithQtChartsAndSaved) {
@@ -361,21 +337,6 @@ TEST_F(QtDialogs, TheWatchingTestsDrawTheirIndicatorsDuringARun) {
       test.EndDialog(kIdCancel);
     }});
   }
-}
-
-TEST_F(QtDialogs, HelpOpensThePageOfTheContextInAHelpWindow) {
-  auto setup = SmallSetup();
-  RecordingDialog dlg(*setup);
-  RunShown(dlg, {[&](QtDialogView&) {
-    dlg.ShowHelpTopic(262406);
-    QDialog* help = Session().Backend().HelpWindow();
-    ASSERT_NE(help, nullptr);
-    EXPECT_TRUE(help->isVisible());
-    auto* browser = help->findChild<QTextBrowser*>("help_browser");
-    EXPECT_TRUE(browser->source().toLocalFile().endsWith("help/262406.html"));
-    EXPECT_THAT(browser->toPlainText().toStdString(), HasSubstr("Guideline assistant"));
-    dlg.EndDialog(kIdOk);
-  }});
 }
 
 TEST_F(QtDialogs, DriveSetupOnScreenStoresATypedGainAsTheChipHoldsIt) {
@@ -492,10 +453,13 @@ TEST_F(QtDialogs, TheCurrentTestShowsItsPagesAndAfterARunItsCurvesAndFigures) {
   CZel_Comm::SetClock([] { return ZelUi().NowMs() / 1000.0; });
   dcservo::CTestCurrent dlg(*setup);
   RunShown(dlg, {[&](QtDialogView& view) {
-    // Each page shows only its own controls, and the sliders stand where the model has them.
+    // Each page shows only its own controls, the page chosen on screen is the dialog's, and
+    // the sliders stand where the model has them.
     EXPECT_FALSE(Find<QPushButton>(view, kIdcTestStartStop)->isVisible());
     ExpectTidyAndSave(view, "qt_tuning_test.png");
     Find<QTabBar>(view, dcservo::kCtTab)->setCurrentIndex(kTestPage);
+    EXPECT_EQ(dlg.GetTabSelection(dcservo::kCtTab), kTestPage);
+    EXPECT_FALSE(Find<QLineEdit>(view, dcservo::kCtTestCurrentEdit)->isVisible());
     EXPECT_TRUE(Find<QPushButton>(view, kIdcTestStartStop)->isVisible());
     EXPECT_FALSE(Find<QPushButton>(view, kIdcTestDetails)->isVisible());
     EXPECT_GT(Find<QSlider>(view, dcservo::kCtKpSlider)->value(), 0);
