@@ -60,7 +60,7 @@ TEST(CommandLine, BadInputExitsWith2AndWritesNothing) {
       {"sync --set Kp_C_scl=abc", 2, "is not a number"},
       {"sync --set Kp_C_scl=nan", 2, "not a finite number"},
       {"sync --set SLPER=70000", 2, "outside its range"},
-      {"sync --set Ts_S=3rpm", 2, "not a unit of this quantity"},
+      {"sync --set Ts_S=3rpm", 2, "not a unit of this quantity; its units: \"s\", \"ms\""},
       {"sync --set Kp_C_scl", 2, "is not NAME=VALUE"},
       // A setup file is UTF-8 JSON: such an option could not be saved.
       {"sync --option " + ShellQuote("Note=\xbc"), 2, "not UTF-8"},

@@ -66,7 +66,6 @@ TEST(CommandLineTruth, RefusedInputExitsWith2AndAFileThatCannotBeWritten1) {
       {"drive run Current_Test", 2, "its programs are: \"Current_Controller_Tuning_Test\""},
       {"drive read missing.json APOS", 2, "missing.json: no such setup file"},
       {"scale rpmm TestSpeed", 2, "unknown unit \"rpmm\" (did you mean \"rpm\""},
-      {"sync --set Ts_S=3rpm", 2, "its units: \"s\", \"ms\""},
       {"compute " + ShellQuote(dir.File("")), 2, "is a folder"},
       {"params xyzzy", 2, "nothing matches \"xyzzy\""},
       {"compute " + ShellQuote(bad_bytes), 2, "\\xFF"},  // raw bytes escaped
