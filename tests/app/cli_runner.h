@@ -1,11 +1,14 @@
 #pragma once
 // Runs the real dcservo program and captures what it prints.
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "tests/support/test_setups.h"
 
@@ -41,6 +44,33 @@ inline CliResult RunDcservo(const std::string& args, const std::string& environm
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   result.err = ReadFile(err_file);
   return result;
+}
+
+// One run and what it must end with: its exit code and fragments of what it prints.
+struct CliCase {
+  std::string args;
+  int exit_code;
+  std::string err;  // a fragment of stderr; "" for any
+  std::string out = "";  // a fragment of stdout; "" for any
+};
+
+// Runs `c` and expects its exit code and texts, and that none of `never_written` exists after.
+inline CliResult ExpectRun(const CliCase& c, const std::vector<std::string>& never_written = {},
+                           const std::string& environment = "") {
+  SCOPED_TRACE("dcservo " + c.args);
+  CliResult r = RunDcservo(c.args, environment);
+  EXPECT_EQ(r.exit_code, c.exit_code) << r.err;
+  EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+  for (const std::string& file : never_written)
+    EXPECT_FALSE(std::filesystem::exists(file)) << file << " was written";
+  return r;
+}
+
+inline void ExpectRuns(const std::vector<CliCase>& cases,
+                       const std::vector<std::string>& never_written = {},
+                       const std::string& environment = "") {
+  for (const CliCase& c : cases) ExpectRun(c, never_written, environment);
 }
 
 }  // namespace testing_support

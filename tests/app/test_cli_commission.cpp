@@ -15,14 +15,11 @@
 namespace {
 
 using nlohmann::json;
-using testing_support::ReadFile;
-using testing_support::RunDcservo;
-using testing_support::ShellQuote;
-using testing_support::TempDir;
+using namespace testing_support;
 using ::testing::HasSubstr;
 
 struct Commissioning {
-  testing_support::CliResult run;
+  CliResult run;
   json report;
   std::string dir;
 };
@@ -57,34 +54,6 @@ bool TagsBalance(const std::string& html) {
   return open.empty();
 }
 
-TEST(CommissionCommand, TheBundledDriveIsCommissionedAndItsRecordReloads) {
-  TempDir tmp;
-  const Commissioning c = Commission(tmp, "record", "");
-  ASSERT_EQ(c.run.exit_code, 0) << c.run.err;
-  EXPECT_THAT(c.run.out, HasSubstr("report: " + c.dir + "/report.html"));
-  ASSERT_FALSE(c.report.is_discarded());
-  EXPECT_EQ(c.report["verdict"], "succeeded");
-  EXPECT_TRUE(c.report["not_run"].empty());
-  const std::string html = ReadFile(c.dir + "/report.html");
-  EXPECT_TRUE(TagsBalance(html));
-  EXPECT_EQ(html.find("http://") , html.find("http://www.w3.org/2000/svg"))
-      << "the page fetches nothing";
-  ASSERT_FALSE(c.report["steps"].empty());
-  for (const json& step : c.report["steps"]) {
-    const std::string word = step["step"];
-    EXPECT_EQ(step["verdict"], "succeeded") << word << ": " << step["failure"];
-    for (const json& t : step["targets"]) EXPECT_TRUE(t["met"].get<bool>()) << word << t;
-    EXPECT_THAT(html, HasSubstr("id=\"step-" + word + "\"")) << word;
-    EXPECT_THAT(c.run.out, HasSubstr(step["title"].get<std::string>())) << word;
-    if (!step["csv"].get<std::string>().empty()) {
-      EXPECT_GT(std::filesystem::file_size(c.dir + "/" + step["csv"].get<std::string>()), 100u);
-    }
-  }
-  ZelLoadResult saved = LoadSetupFile(c.dir + "/setup.json");
-  ASSERT_TRUE(saved.setup) << saved.error;
-  EXPECT_EQ(SetupToText(*saved.setup), ReadFile(c.dir + "/setup.json"));
-}
-
 std::unique_ptr<CZel_Setup> Load(const std::string& path) {
   ZelLoadResult loaded = LoadSetupFile(path);
   EXPECT_TRUE(loaded.setup) << loaded.error;
@@ -109,32 +78,53 @@ constexpr StepFault kStepFaults[] = {
     {"position", "short_circuit", "Drive / Motor shortcircuit protection triggered."},
 };
 
-TEST(CommissionCommand, AFaultAtAStepStopsThereWithItsTextAndKeepsTheSetupFromBefore) {
+// The bundled drive commissioned, its record reloaded; then a fault at each step in turn
+// stops there with its text and keeps the setup from before.
+TEST(CommissionCommand, TheBundledDriveIsCommissionedAndAFaultAtAStepStopsThere) {
   TempDir tmp;
-  const Commissioning good = Commission(tmp, "good", "");
-  ASSERT_EQ(good.run.exit_code, 0) << good.run.err;
-  const auto input = Load(testing_support::BundledSetupPath());
-  const auto commissioned = Load(good.dir + "/setup.json");
-  ASSERT_TRUE(input && commissioned);
-  const json& steps = good.report["steps"];
+  const Commissioning c = Commission(tmp, "record", "");
+  ASSERT_EQ(c.run.exit_code, 0) << c.run.err;
+  EXPECT_THAT(c.run.out, HasSubstr("report: " + c.dir + "/report.html"));
+  ASSERT_FALSE(c.report.is_discarded());
+  EXPECT_EQ(c.report["verdict"], "succeeded");
+  EXPECT_TRUE(c.report["not_run"].empty());
+  const std::string html = ReadFile(c.dir + "/report.html");
+  EXPECT_TRUE(TagsBalance(html));
+  EXPECT_EQ(html.find("http://") , html.find("http://www.w3.org/2000/svg"))
+      << "the page fetches nothing";
+  const json& steps = c.report["steps"];
   ASSERT_EQ(steps.size(), std::size(kStepFaults));
+  for (const json& step : steps) {
+    const std::string word = step["step"];
+    EXPECT_EQ(step["verdict"], "succeeded") << word << ": " << step["failure"];
+    for (const json& t : step["targets"]) EXPECT_TRUE(t["met"].get<bool>()) << word << t;
+    EXPECT_THAT(html, HasSubstr("id=\"step-" + word + "\"")) << word;
+    EXPECT_THAT(c.run.out, HasSubstr(step["title"].get<std::string>())) << word;
+    if (!step["csv"].get<std::string>().empty()) {
+      EXPECT_GT(std::filesystem::file_size(c.dir + "/" + step["csv"].get<std::string>()), 100u);
+    }
+  }
+  const auto input = Load(BundledSetupPath());
+  const auto commissioned = Load(c.dir + "/setup.json");
+  ASSERT_TRUE(input && commissioned);
+  EXPECT_EQ(SetupToText(*commissioned), ReadFile(c.dir + "/setup.json"));
   for (std::size_t i = 0; i < steps.size(); ++i) {
     const StepFault& f = kStepFaults[i];
     ASSERT_EQ(steps[i]["step"], f.step);
-    const Commissioning c =
+    const Commissioning faulted =
         Commission(tmp, f.step, std::string("--fault-at ") + f.step + ":" + f.fault);
-    EXPECT_EQ(c.run.exit_code, 1) << f.step;
-    EXPECT_THAT(c.run.err, HasSubstr(f.text)) << f.step;
-    ASSERT_FALSE(c.report.is_discarded()) << f.step;
-    EXPECT_EQ(c.report["verdict"], "failed");
-    EXPECT_EQ(c.report["failed_step"], f.step);
-    EXPECT_THAT(c.report["failure"].get<std::string>(), HasSubstr(f.text));
-    EXPECT_NE(c.report["check"], "");
-    EXPECT_EQ(c.report["steps"].size(), i + 1);
-    EXPECT_EQ(c.report["not_run"].size(), steps.size() - i - 1);
-    EXPECT_THAT(ReadFile(c.dir + "/report.html"), HasSubstr(f.text));
+    EXPECT_EQ(faulted.run.exit_code, 1) << f.step;
+    EXPECT_THAT(faulted.run.err, HasSubstr(f.text)) << f.step;
+    ASSERT_FALSE(faulted.report.is_discarded()) << f.step;
+    EXPECT_EQ(faulted.report["verdict"], "failed");
+    EXPECT_EQ(faulted.report["failed_step"], f.step);
+    EXPECT_THAT(faulted.report["failure"].get<std::string>(), HasSubstr(f.text));
+    EXPECT_NE(faulted.report["check"], "");
+    EXPECT_EQ(faulted.report["steps"].size(), i + 1);
+    EXPECT_EQ(faulted.report["not_run"].size(), steps.size() - i - 1);
+    EXPECT_THAT(ReadFile(faulted.dir + "/report.html"), HasSubstr(f.text));
     // The setup written holds what the steps before accepted, and nothing of this one.
-    const auto saved = Load(c.dir + "/setup.json");
+    const auto saved = Load(faulted.dir + "/setup.json");
     ASSERT_TRUE(saved);
     for (std::size_t j = 0; j < i; ++j) {
       for (const auto& [name, v] : steps[j]["gains"].items())
@@ -169,13 +159,11 @@ TEST(CommissionCommand, ADriveHeavierThanItsSetupIsFoundAndItsLoopsStillMeetThei
   EXPECT_THAT(ReadFile(c.dir + "/report.html"), HasSubstr("<td>Jt</td><td>4.5e-05</td>"));
 }
 
-struct BadUse {
-  const char* args;
-  const char* stderr_text;
-};
-
 TEST(CommissionCommand, BadUseIsRefusedAndWritesNothing) {
-  const BadUse cases[] = {
+  TempDir tmp;
+  const std::string out = tmp.File("out");
+  const std::pair<const char*, const char*> cases[] = {
+      // arguments, and the text on stderr
       {"--fault-at nosuch:short_circuit", "nosuch"},
       {"--fault-at current", "STEP:NAME"},
       {"--fault-at current:no_such_fault", "no_such_fault"},
@@ -183,20 +171,15 @@ TEST(CommissionCommand, BadUseIsRefusedAndWritesNothing) {
       {"--compare /nonexistent/dir", "/nonexistent/dir"},
       {"--set NoSuchParameter=1", "NoSuchParameter"},
   };
-  for (const BadUse& c : cases) {
-    TempDir tmp;
-    const auto r = RunDcservo("commission --out " + ShellQuote(tmp.File("out")) + " " + c.args);
-    EXPECT_EQ(r.exit_code, 2) << c.args << "\n" << r.err;
-    EXPECT_THAT(r.err, HasSubstr(c.stderr_text)) << c.args;
-    EXPECT_FALSE(std::filesystem::exists(tmp.File("out"))) << c.args;
-  }
+  for (const auto& [args, text] : cases)
+    ExpectRun({"commission --out " + ShellQuote(out) + " " + args, 2, text}, {out});
   EXPECT_EQ(RunDcservo("commission").exit_code, 2) << "--out is required";
 }
 
 TEST(CommissionCommand, TheInputSetupIsNeverWrittenAndTwoRunsCompare) {
   TempDir tmp;
   const std::string input = tmp.File("axis.json");
-  std::filesystem::copy_file(testing_support::BundledSetupPath(), input);
+  std::filesystem::copy_file(BundledSetupPath(), input);
   const std::string before = ReadFile(input);
   const Commissioning delivered = Commission(tmp, "delivered", ShellQuote(input));
   ASSERT_EQ(delivered.run.exit_code, 0) << delivered.run.err;

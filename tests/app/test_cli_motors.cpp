@@ -10,11 +10,7 @@
 #include "host/zel_setup_file.h"
 #include "tests/app/cli_runner.h"
 
-using testing_support::ReadFile;
-using testing_support::RunDcservo;
-using testing_support::ShellQuote;
-using testing_support::TempDir;
-using testing_support::WriteFile;
+using namespace testing_support;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -22,9 +18,9 @@ namespace {
 
 class MotorsCommand : public ::testing::Test {
  protected:
-  testing_support::CliResult Run(const std::string& args) {
-    return RunDcservo(args, "XDG_DATA_HOME=" + ShellQuote(dir_.path()));
-  }
+  // The user's motor database lives in the test's own folder.
+  std::string Env() const { return "XDG_DATA_HOME=" + ShellQuote(dir_.path()); }
+  CliResult Run(const std::string& args) { return RunDcservo(args, Env()); }
   void PutUserMotor(const std::string& file, const std::string& text) {
     std::filesystem::create_directories(dir_.path() + "/dcservo/motors");
     WriteFile(dir_.path() + "/dcservo/motors/" + file, text);
@@ -54,17 +50,10 @@ TEST_F(MotorsCommand, ShowPrintsTheDataAndRefusesBadNames) {
   auto r = Run("motors show DC40-24V");
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_THAT(r.out, HasSubstr("Torque constant    K      0.0302 Nm/A"));
-  struct Case {
-    const char* name;
-    const char* why;
-  };
-  for (const Case& c : {Case{"nothing-here", "no motor"}, Case{"../DC40-24V", "path separator"},
-                        Case{"\"$(printf 'a\\tb')\"", "control characters"}}) {
-    SCOPED_TRACE(c.name);
-    r = Run(std::string("motors show ") + c.name);
-    EXPECT_EQ(r.exit_code, 2);
-    EXPECT_THAT(r.err, HasSubstr(c.why));
-  }
+  ExpectRuns({{"motors show nothing-here", 2, "no motor"},
+                               {"motors show ../DC40-24V", 2, "path separator"},
+                               {"motors show \"$(printf 'a\\tb')\"", 2, "control characters"}},
+                              {}, Env());
 }
 
 TEST_F(MotorsCommand, ApplySavesTheMotorWithItsChipParametersAndRefusesAMotorTheDriveCannotTake) {
@@ -84,10 +73,9 @@ TEST_F(MotorsCommand, ApplySavesTheMotorWithItsChipParametersAndRefusesAMotorThe
 
   PutUserMotor("Huge.json", ZelMotorToText({"Huge", 500, 2000, 0.05, 2, 0.001, 2e-5}));
   const std::string refused = dir_.File("refused.json");
-  r = Run("motors apply Huge --out " + ShellQuote(refused));
-  EXPECT_EQ(r.exit_code, 2);
-  EXPECT_THAT(r.err, HasSubstr("Peak current 2000 A is outside what this drive takes"));
-  EXPECT_FALSE(std::filesystem::exists(refused));
+  ExpectRun({"motors apply Huge --out " + ShellQuote(refused), 2,
+                              "Peak current 2000 A is outside what this drive takes"},
+                             {refused}, Env());
 }
 
 TEST(FiltersBode, WritesTheResponseAndRefusesWhatItCannotDraw) {
@@ -104,13 +92,13 @@ TEST(FiltersBode, WritesTheResponseAndRefusesWhatItCannotDraw) {
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_THAT(ReadFile(dir.File("r.svg")), HasSubstr("<svg"));
 
-  r = RunDcservo("filters --bode " + ShellQuote(dir.File("r.txt")));
-  EXPECT_EQ(r.exit_code, 2);
-  // A filter at the Nyquist frequency cannot be designed: an error, and no picture.
-  r = RunDcservo("filters --set BQFilter1=1 --set BQFilterF11=1000 --bode " +
-                 ShellQuote(dir.File("nyquist.svg")));
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_FALSE(std::filesystem::exists(dir.File("nyquist.svg")));
+  // No picture of a kind it cannot draw, nor of a filter at the Nyquist frequency, which
+  // cannot be designed.
+  const std::string txt = dir.File("r.txt"), nyquist = dir.File("nyquist.svg");
+  ExpectRuns(
+      {{"filters --bode " + ShellQuote(txt), 2, ""},
+       {"filters --set BQFilter1=1 --set BQFilterF11=1000 --bode " + ShellQuote(nyquist), 1, ""}},
+      {txt, nyquist});
 }
 
 }  // namespace

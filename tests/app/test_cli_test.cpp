@@ -1,5 +1,5 @@
-// `dcservo test current` end to end: the real program, the test dialog headless on the
-// simulated drive, the JSON that scripts read and the exit codes.
+// `dcservo test` end to end: the real program, the test dialogs headless on the simulated
+// drive, the JSON that scripts read, the exit codes, and the files of the plot.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -13,9 +13,7 @@
 
 namespace {
 
-using testing_support::RunDcservo;
-using testing_support::ShellQuote;
-using testing_support::TempDir;
+using namespace testing_support;
 using ::testing::HasSubstr;
 
 TEST(TestCommand, ATunedRunPrintsItsVerdictGainsAndFiguresAndWritesItsFiles) {
@@ -112,28 +110,85 @@ TEST(TestCommand, WatchingTestsRunUntilStopWithTheActionsOfTheRun) {
   }
 }
 
-struct FailureCase {
-  const char* args;
-  int exit_code;
-  const char* stderr_text;
-};
-
 TEST(TestCommand, FailuresAndBadInputEndWithTheirCodeAndTextAndSaveNothing) {
-  const FailureCase cases[] = {
-      {"--fault short_circuit", 1, "Drive / Motor shortcircuit protection triggered."},
-      {"--fault enable_off", 1, "Drive / Motor ENABLE input is in DISABLED state."},
-      {"--set TestCurrent=2 --set TestProtectionCurrent=1.9", 2,
-       "Over current protection must be greater or equal to Test current."},
-      {"--fault no_such_fault", 2, "no_such_fault"},
-      {"--set NoSuchParameter=1", 2, "NoSuchParameter"},
+  TempDir dir;
+  const std::string out = dir.File("never.json"), png = dir.File("plot.png");
+  for (CliCase c : std::vector<CliCase>{
+           {"current --fault short_circuit", 1, "Drive / Motor shortcircuit protection triggered."},
+           {"current --fault enable_off", 1, "Drive / Motor ENABLE input is in DISABLED state."},
+           {"current --set TestCurrent=2 --set TestProtectionCurrent=1.9", 2,
+            "Over current protection must be greater or equal to Test current."},
+           {"current --fault no_such_fault", 2, "no_such_fault"},
+           {"current --set NoSuchParameter=1", 2, "NoSuchParameter"},
+           {"speed --fault enable_off", 1, "Drive / Motor ENABLE input is in DISABLED state."},
+           {"speed --set TestLimitCurrent=9 --set TestProtectionCurrent=8", 1,
+            "Over current protection must be greater than Drive current limit."},
+           {"position --set TaPP=32", 1,
+            "Distances between consecutive points on X axis must be greater than 0 and below "
+            "32768."},
+           {"speed --fault no_such_fault", 2, "no_such_fault"},
+           {"speed --cycles 0", 2, "--cycles"},
+       }) {
+    c.args = "test " + c.args + " --out " + ShellQuote(out) + " --png " + ShellQuote(png);
+    ExpectRun(c, {out, png});
+  }
+}
+
+TEST(TestCommand, SpeedRunsReportEachCycleAgainstThePrediction) {
+  const auto tuned = RunDcservo("test speed --tune --json");
+  ASSERT_EQ(tuned.exit_code, 0) << tuned.err;
+  auto j = nlohmann::json::parse(tuned.out);
+  EXPECT_EQ(j["result"], "passed");
+  ASSERT_EQ(j["cycles"].size(), 1u);
+  EXPECT_LT(j["cycles"][0]["deviation_from_prediction_rms"].get<double>(),
+            0.03 * j["final_value"].get<double>());
+  EXPECT_TRUE(j["predicted"].contains("overshoot_percent"));
+  // A repeating online run is stopped after its cycles, each listed.
+  const auto online = RunDcservo("test speed --online --cycles 3 --json");
+  ASSERT_EQ(online.exit_code, 0) << online.err;
+  j = nlohmann::json::parse(online.out);
+  ASSERT_GE(j["cycles"].size(), 3u);
+  EXPECT_EQ(j["cycles"][2]["cycle"], 3);
+}
+
+TEST(TestCommand, ThePositionRunNamesTheSegmentThatEndedItOrSavesItsPlotAndTheTunedSetup) {
+  const auto failed = RunDcservo("test position --set TaNP=32 --json");
+  EXPECT_EQ(failed.exit_code, 1);
+  const auto j = nlohmann::json::parse(failed.out);
+  EXPECT_EQ(j["result"], "failed");
+  EXPECT_EQ(j["segment"], 3);
+
+  TempDir dir;
+  const auto r = RunDcservo("test position --tune --svg " + dir.File("p.svg") + " --csv " +
+                            dir.File("p.csv") + " --out " + dir.File("tuned.json"));
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_THAT(ReadFile(dir.File("p.svg")), HasSubstr("<svg"));
+  EXPECT_THAT(ReadFile(dir.File("p.csv")), HasSubstr("Predicted Load_Position"));
+  EXPECT_THAT(ReadFile(dir.File("tuned.json")), HasSubstr("Kp_P_scl"));
+}
+
+// Width and height from a PNG's header; zero when the file is not a PNG.
+std::pair<int, int> PngSize(const std::string& bytes) {
+  if (bytes.size() < 24 || bytes.compare(1, 3, "PNG") != 0) return {0, 0};
+  auto be32 = [&bytes](std::size_t at) {
+    int v = 0;
+    for (std::size_t i = 0; i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
+    return v;
   };
-  for (const FailureCase& c : cases) {
-    TempDir dir;
-    const std::string out = dir.File("never.json");
-    const auto r = RunDcservo(std::string("test current ") + c.args + " --out " + ShellQuote(out));
-    EXPECT_EQ(r.exit_code, c.exit_code) << c.args << "\n" << r.err;
-    EXPECT_THAT(r.err, HasSubstr(c.stderr_text)) << c.args;
-    EXPECT_FALSE(std::filesystem::exists(out)) << c.args;
+  return {be32(16), be32(20)};
+}
+
+TEST(TestCommand, ScreenshotsOfBothTestsAfterARunAndOfTheScopeDuringOneFitTheScreen) {
+  TempDir dir;
+  const std::string png = dir.File("shot.png");
+  for (const char* run : {"test speed --tune", "test position --tune", "test speed --online --cycles 2"}) {
+    std::remove(png.c_str());
+    const auto r = RunDcservo(std::string(run) + " --screenshot " + png, "QT_QPA_PLATFORM=offscreen");
+    ASSERT_EQ(r.exit_code, 0) << run << "\n" << r.err;
+    const auto [w, h] = PngSize(ReadFile(png));
+    EXPECT_GT(w, 600) << run;
+    EXPECT_LE(w, 1366) << run;
+    EXPECT_LE(h, 768) << run;
   }
 }
 

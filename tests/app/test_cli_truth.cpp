@@ -1,36 +1,20 @@
-// What the command line tells its user: failures that must not pass as success, input
-// that the run replaces or refuses, how to find a name, and values as the drive holds them.
+// What the command line tells its user: failures that must not pass as success (a run that
+// reports an error exits 1 and saves nothing), input and file names that it replaces or
+// refuses (exit 2), how to find a name, and values as the drive holds them. Whatever it saves
+// loads again, even from a hostile setup.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <map>
+#include <regex>
 
 #include "tests/app/cli_runner.h"
 
-using testing_support::ReadFile;
-using testing_support::RunDcservo;
-using testing_support::ShellQuote;
-using testing_support::TempDir;
+using namespace testing_support;
 
 namespace {
-
-struct Case {
-  const char* what;
-  std::string args;
-  int exit_code;
-  const char* out;  // a fragment of stdout; "" for any
-  const char* err;  // a fragment of stderr; "" for any
-};
-
-void RunCases(const std::vector<Case>& cases) {
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.what) + ": dcservo " + c.args);
-    const auto r = RunDcservo(c.args);
-    EXPECT_EQ(r.exit_code, c.exit_code) << r.err;
-    EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
-    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
-  }
-}
 
 const char kCurrentTest[] =
     "drive run Current_Controller_Tuning_Test --var In1=4910 --var Imax_Prot_Test=29462";
@@ -38,106 +22,100 @@ const char kCurrentTest[] =
 TEST(CommandLineTruth, FailedWorkExitsWith1AndSavesNothing) {
   TempDir dir;
   const std::string out = dir.File("tuned.json"), csv = dir.File("log.csv");
-  const std::vector<Case> cases = {
-      {"unstable loop", "tune current --set PB_C=20000 --out " + ShellQuote(out), 1, "",
-       "the loop is unstable (pole radius 1.72"},
-      {"negative gain", "tune current --set L=1e-5 --set R=5 --out " + ShellQuote(out), 1, "",
-       "Kp_C_scl = -1.02791 is negative"},
-      {"shorted motor", std::string(kCurrentTest) + " --fault short_circuit --log MER --csv " +
-                            ShellQuote(csv),
-       1, "MER=2\n", "MER=0x0002: short circuit protection"},
-      {"swapped encoder",
-       "drive run Speed_Controller_Tuning_Test --var IlimPS_Test=26189 --var Imax_Prot_Test=29462 "
-       "--var a0=200 --var b0=0.1 --var a2=2000 --fault encoder_swapped",
-       1,
-       "MER=8\n", "control error protection"},
-  };
-  RunCases(cases);
-  EXPECT_FALSE(std::filesystem::exists(out));
-  EXPECT_FALSE(std::filesystem::exists(csv));
-
+  ExpectRuns(
+      {
+          {"tune current --set PB_C=20000 --out " + ShellQuote(out), 1,
+           "the loop is unstable (pole radius 1.72"},
+          {"tune current --set L=1e-5 --set R=5 --out " + ShellQuote(out), 1,
+           "Kp_C_scl = -1.02791 is negative"},
+          {std::string(kCurrentTest) + " --fault short_circuit --log MER --csv " + ShellQuote(csv),
+           1, "MER=0x0002: short circuit protection", "MER=2\n"},
+          {"drive run Speed_Controller_Tuning_Test --var IlimPS_Test=26189 "
+           "--var Imax_Prot_Test=29462 --var a0=200 --var b0=0.1 --var a2=2000 "
+           "--fault encoder_swapped",
+           1, "control error protection", "MER=8\n"},
+      },
+      {out, csv});
   const auto forced = RunDcservo("tune current --set PB_C=20000 --force --out " + ShellQuote(out));
   EXPECT_EQ(forced.exit_code, 0) << forced.err;
   EXPECT_TRUE(std::filesystem::exists(out));
 }
 
-TEST(CommandLineTruth, RefusedInputExitsWith2) {
+TEST(CommandLineTruth, RefusedInputExitsWith2AndAFileThatCannotBeWritten1) {
   TempDir dir;
-  const std::string bad_bytes = dir.File("bad.json");
-  testing_support::WriteFile(bad_bytes, "\xFF\xFE{}");
-  const std::vector<Case> cases = {
-      {"csv without log", "drive run VDC_Detection_Test --csv " + ShellQuote(dir.File("x.csv")), 2,
-       "", "--csv needs --log"},
-      {"parameter as option", "compute --option ControlMode=speed", 2, "",
+  const std::string bad_bytes = dir.File("bad.json"), read_only = dir.File("read-only.json");
+  WriteFile(bad_bytes, "\xFF\xFE{}");
+  WriteFile(read_only, ReadFile(BundledSetupPath()));
+  chmod(read_only.c_str(), 0444);
+  ExpectRuns({
+      {"drive run VDC_Detection_Test --csv " + ShellQuote(dir.File("x.csv")), 2,
+       "--csv needs --log"},
+      {"compute --option ControlMode=speed", 2,
        "\"ControlMode\" is a parameter, not an option: --set ControlMode=VALUE"},
-      {"unknown option", "compute --option Foo=bar", 2, "", "unknown option \"Foo\""},
-      {"option value not listed", "compute --option IsClosedSpeed=2", 2, "",
-       "\"2\" is not one of its values: \"0\" or \"1\""},
-      {"sensor option value", "compute --option MotorSpeed=Encoder", 2, "",
-       "\"\", \"Incremental Encoder\" or \"Tacho\""},
-      {"flag option of the file", "chip --option DisableBrake=yes", 2, "", "\"0\" or \"1\""},
-      {"unknown code name", "sync --set ControlMode=fast", 2, "",
-       "position (0), speed (1), current (2)"},
-      {"misspelt parameter", "sync --set Kp_C_sc=1", 2, "", "did you mean \"Kp_C_scl\""},
-      {"misspelt print name", "compute --print PWM_frq", 2, "", "did you mean \"PWM_freq\""},
-      {"misspelt show name", "show ImaxPs2", 2, "", "did you mean \"ImaxPS\""},
-      {"unknown command", "comput", 2, "",
+      {"compute --option Foo=bar", 2, "unknown option \"Foo\""},
+      {"compute --option IsClosedSpeed=2", 2, "\"2\" is not one of its values: \"0\" or \"1\""},
+      {"compute --option MotorSpeed=Encoder", 2, "\"\", \"Incremental Encoder\" or \"Tacho\""},
+      {"chip --option DisableBrake=yes", 2, "\"0\" or \"1\""},
+      {"sync --set ControlMode=fast", 2, "position (0), speed (1), current (2)"},
+      {"sync --set Kp_C_sc=1", 2, "did you mean \"Kp_C_scl\""},
+      {"compute --print PWM_frq", 2, "did you mean \"PWM_freq\""},
+      {"show ImaxPs2", 2, "did you mean \"ImaxPS\""},
+      {"comput", 2,
        "unknown command \"comput\" (did you mean \"compute\"?); the commands are: \"edit\""},
-      {"unknown drive command", "drive rn", 2, "", "did you mean \"run\""},
-      {"unknown program", "drive run Current_Test", 2, "",
-       "its programs are: \"Current_Controller_Tuning_Test\""},
-      {"missing setup of read", "drive read missing.json APOS", 2, "",
-       "missing.json: no such setup file"},
-      {"misspelt unit", "scale rpmm TestSpeed", 2, "", "unknown unit \"rpmm\" (did you mean \"rpm\""},
-      {"unit of another kind", "sync --set Ts_S=3rpm", 2, "", "its units: \"s\", \"ms\""},
-      {"folder as setup", "compute " + ShellQuote(dir.File("")), 2, "", "is a folder"},
-      {"nothing matches", "params xyzzy", 2, "", "nothing matches \"xyzzy\""},
-      {"raw bytes escaped", "compute " + ShellQuote(bad_bytes), 2, "", "\\xFF"},
-  };
-  RunCases(cases);
+      {"drive rn", 2, "did you mean \"run\""},
+      {"drive run Current_Test", 2, "its programs are: \"Current_Controller_Tuning_Test\""},
+      {"drive read missing.json APOS", 2, "missing.json: no such setup file"},
+      {"scale rpmm TestSpeed", 2, "unknown unit \"rpmm\" (did you mean \"rpm\""},
+      {"compute " + ShellQuote(dir.File("")), 2, "is a folder"},
+      {"params xyzzy", 2, "nothing matches \"xyzzy\""},
+      {"compute " + ShellQuote(bad_bytes), 2, "\\xFF"},  // raw bytes escaped
+      // File names that name nothing, or nothing that can be written.
+      {"compute --out ''", 2, "--out: an empty file name"},
+      {"compute --print ,", 2, "--print: \",\" names nothing"},
+      {"compute -s ''", 2, "--setup: an empty file name"},
+      {"compute ''", 2, "SETUP: an empty file name"},
+      {"tune speed --out ''", 2, "--out: an empty file name"},
+      {"compute -s /dev/zero", 2, "/dev/zero: is larger than 32 MiB"},
+      {"compute --out /dev/null", 1, "/dev/null: is not a regular file; nothing was saved"},
+      {"compute --out /nonexistent/folder/drive.json", 1, "/nonexistent/folder/drive.json"},
+      {"compute --out " + ShellQuote(read_only), 1,
+       "read-only.json: the file is read-only; nothing was saved"},
+  });
   EXPECT_EQ(RunDcservo("compute " + ShellQuote(bad_bytes)).err.find('\xFF'), std::string::npos);
+  EXPECT_EQ(ReadFile(read_only), ReadFile(BundledSetupPath()));
 }
 
 TEST(CommandLineTruth, ReplacedAndUnscaledValuesAreSaid) {
-  const std::vector<Case> cases = {
-      {"compute derives the scaled layer", "compute --set ControlMode=1 --print ControlMode", 0,
-       "ControlMode=0\n", "ControlMode=1 is now 0 (position)"},
-      {"chip derives the chip layer", "chip --set-internal KPI=30000 --print KPI", 0,
-       "KPI=19132\n", "KPI=30000 is now 19132"},
-      {"compute names sync", "compute --set ControlMode=1", 0, "", "\"dcservo sync\""},
-      {"chip names compute", "chip --set-internal KPI=30000", 0, "", "\"dcservo compute\" keeps"},
-      {"options follow the structure", "compute --option MotorSpeed=tacho", 0, "",
-       "option MotorSpeed=Tacho is now \"\""},
-      {"unit outside the export", "scale rpm TestSpeed", 0, "1 0\n",
-       "1 rpm = 0.10471975511965977 rad/s"},
-  };
-  RunCases(cases);
+  ExpectRuns({
+      // compute derives the scaled layer and names sync; chip the chip layer and names compute.
+      {"compute --set ControlMode=1 --print ControlMode", 0, "ControlMode=1 is now 0 (position)",
+       "ControlMode=0\n"},
+      {"chip --set-internal KPI=30000 --print KPI", 0, "KPI=30000 is now 19132", "KPI=19132\n"},
+      {"compute --set ControlMode=1", 0, "\"dcservo sync\""},
+      {"chip --set-internal KPI=30000", 0, "\"dcservo compute\" keeps"},
+      {"compute --option MotorSpeed=tacho", 0, "option MotorSpeed=Tacho is now \"\""},
+      {"scale rpm TestSpeed", 0, "1 rpm = 0.10471975511965977 rad/s", "1 0\n"},
+  });
   // A value that only moves within the drive's resolution is kept, not replaced.
   EXPECT_EQ(RunDcservo("sync --set IlimPS=8").err, "");
 }
 
-TEST(CommandLineTruth, CodedParametersTakeAndShowTheirNames) {
-  const std::vector<Case> cases = {
-      {"names in sync", "sync --set ControlMode=speed --set BQFilterType1=notch "
-                        "--set bqfilterlocation2=Speed_Feedback "
-                        "--print ControlMode,BQFilterType1,BQFilterLocation2",
-       0, "ControlMode=1\nBQFilterType1=2\nBQFilterLocation2=2\n", ""},
-      {"show", "show ControlMode --set ControlMode=current", 0, "value=2 (current)", ""},
-      {"params lists the codes", "params SensorsConfiguration", 0,
-       "motor-tacho-load-encoder (2)", ""},
-  };
-  RunCases(cases);
-}
-
-TEST(CommandLineTruth, HelpAndParamsFindThings) {
-  const std::vector<Case> cases = {
-      {"programs in help", "drive run --help", 0, "Programs:\n  Current_Controller_Tuning_Test", ""},
-      {"params by meaning", "params \"fixed-point gain\"", 0, "Kp_C_scl", ""},
-      {"params finds options", "params isclosed", 0, "IsClosedSpeed", ""},
-      {"params finds variables", "params APOS", 0, "live drive variable (int32)", ""},
-      {"params value and range", "params IlimPS", 0, "8 A", ""},
-  };
-  RunCases(cases);
+TEST(CommandLineTruth, NamesAreFoundAndCodedParametersShowTheirs) {
+  ExpectRuns({
+      {"sync --set ControlMode=speed --set BQFilterType1=notch "
+       "--set bqfilterlocation2=Speed_Feedback --print ControlMode,BQFilterType1,BQFilterLocation2",
+       0, "", "ControlMode=1\nBQFilterType1=2\nBQFilterLocation2=2\n"},
+      {"show ControlMode --set ControlMode=current", 0, "", "value=2 (current)"},
+      {"params SensorsConfiguration", 0, "", "motor-tacho-load-encoder (2)"},
+      {"drive run --help", 0, "", "Programs:\n  Current_Controller_Tuning_Test"},
+      {"params \"fixed-point gain\"", 0, "", "Kp_C_scl"},
+      {"params isclosed", 0, "", "IsClosedSpeed"},
+      {"params APOS", 0, "", "live drive variable (int32)"},
+      {"params IlimPS", 0, "", "8 A"},
+      // CSV headers name their units.
+      {std::string(kCurrentTest) + " --fault shaft_blocked --log-points 2 --log ASPD,APOS --csv -",
+       0, "", "time_s,ASPD_rad_per_s,APOS_rad\n"},
+  });
   const auto read_help = RunDcservo("drive read --help");
   EXPECT_EQ(read_help.exit_code, 0);
   EXPECT_EQ(read_help.out.find("--act"), std::string::npos) << read_help.out;
@@ -163,11 +141,85 @@ TEST(CommandLineTruth, ValuesShowAsTheDriveHoldsThem) {
   EXPECT_EQ(printed.out.rfind("IlimPS=8.50", 0), 0u) << printed.out;
 }
 
-TEST(CommandLineTruth, CsvHeadersNameTheirUnits) {
-  const auto r = RunDcservo(std::string(kCurrentTest) +
-                            " --fault shaft_blocked --log-points 2 --log ASPD,APOS --csv -");
-  ASSERT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_NE(r.out.find("time_s,ASPD_rad_per_s,APOS_rad\n"), std::string::npos) << r.out;
+// The bundled drive with one parameter's entry changed: `replace` stands for the text from
+// its name up to its value.
+std::string BundledWith(const std::string& name, const std::string& replace) {
+  const std::regex entry("\"name\": \"" + name + "\",[^}]*?\"value\": [-0-9.e+]+");
+  return std::regex_replace(ReadFile(BundledSetupPath()), entry, replace,
+                            std::regex_constants::format_first_only);
+}
+
+std::map<std::string, std::string> HostileSetups() {
+  return {
+      {"bundled", ReadFile(BundledSetupPath())},
+      {"no Motor_transmission",
+       BundledWith("Motor_transmission", R"("name": "Motor_transmission_old", "value": 1)")},
+      {"no R", BundledWith("R", R"("name": "R_old", "unit": "ohm", "value": 1)")},
+      {"DSP_freq 0", BundledWith("DSP_freq", R"("name": "DSP_freq", "unit": "Hz", "value": 0)")},
+      {"PWM_freq 0", BundledWith("PWM_freq", R"("name": "PWM_freq", "unit": "Hz", "value": 0)")},
+      {"Vdc renamed", BundledWith("Vdc", R"("name": "Vdc_renamed", "unit": "V", "value": 48)")},
+      {"Vdc internal",
+       BundledWith("Vdc", R"("name": "Vdc", "unit": "V", "storage": "internal", "value": 48)")},
+  };
+}
+
+const char* const kSavingCommands[] = {"compute", "chip",          "sync",
+                                       "tune current", "tune speed", "tune position",
+                                       "filters"};
+
+// Either the run succeeds and its file loads again, or it fails and there is no file.
+TEST(CommandLineFiles, EverySavedFileLoadsAgainAndAFailedRunSavesNothing) {
+  TempDir dir;
+  for (const auto& [what, text] : HostileSetups()) {
+    const std::string in = dir.File("in.json");
+    WriteFile(in, text);
+    for (const char* command : kSavingCommands) {
+      SCOPED_TRACE(what + ", " + command);
+      const std::string out = dir.File("out.json");
+      std::remove(out.c_str());
+      const auto run = RunDcservo(std::string(command) + " -s " + ShellQuote(in) + " --out " +
+                                  ShellQuote(out));
+      if (run.exit_code != 0) {
+        EXPECT_EQ(ReadFile(out), "") << run.err;
+        EXPECT_TRUE(run.err.empty() || run.err.find("dcservo: ") == 0) << run.err;
+        continue;
+      }
+      EXPECT_EQ(run.err.find("error"), std::string::npos) << run.err;
+      const auto reload = RunDcservo("show -s " + ShellQuote(out) + " PWMPER");
+      EXPECT_EQ(reload.exit_code, 0) << reload.err;
+    }
+  }
+}
+
+TEST(CommandLineFiles, SetupsThatReportErrorsExitWithTheirCode) {
+  TempDir dir;
+  const std::string in = dir.File("in.json"), out = dir.File("out.json");
+  struct Case {
+    const char* setup;
+    const char* command;  // ends with the option that names the file to write
+    int exit_code;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"no Motor_transmission", "compute --out", 1, "21 errors were reported above; nothing was saved"},
+      {"DSP_freq 0", "compute --out", 1, "errors were reported above; nothing was saved"},
+      {"DSP_freq 0", "drive run VDC_Detection_Test --log MER --csv", 1,
+       "errors were reported above; the drive was not started"},
+      {"Vdc renamed", "compute --out", 1, "parameter \"Vdc\" is not in the setup"},
+      {"Vdc internal", "compute --out", 2,
+       ": /parameters/16/storage: \"Vdc\" is read by the scales, so \"storage\" must be "
+       "\"base\""},
+      {"no R", "tune current --out", 1,
+       "the current controller was not tuned: parameter \"R\" is not in the setup"},
+  };
+  const auto setups = HostileSetups();
+  for (const Case& c : cases) {
+    WriteFile(in, setups.at(c.setup));
+    ExpectRun(
+        {std::string(c.command) + " " + ShellQuote(out) + " -s " + ShellQuote(in), c.exit_code,
+         c.message},
+        {out});
+  }
 }
 
 }  // namespace
