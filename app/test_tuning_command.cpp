@@ -131,6 +131,7 @@ class UserAtTheTest {
     if (dlg_.GetTabSelection(kTuningTab) != kTestPage) {
       refusal_ = ui_.Messages().empty() ? "the test's parameters were refused"
                                         : ui_.Messages().back().text;
+      parameters_refused_ = true;
       return;
     }
     if (o_.tune && !dlg_.UserClick(kTune)) refusal_ = dlg_.LastRefusal();
@@ -147,6 +148,9 @@ class UserAtTheTest {
   }
 
   const std::string& Refusal() const { return refusal_; }
+  // The page check or the profile check refused what the user set: bad input, not a run
+  // that failed.
+  bool ParametersRefused() const { return parameters_refused_ || dlg_.GetFaultySegment() >= 0; }
   const std::string& PictureError() const { return picture_error_; }
   double RunSeconds() const { return run_s_; }
 
@@ -176,6 +180,7 @@ class UserAtTheTest {
   std::optional<QtOffscreenPainter> painter_;
   std::string picture_error_, refusal_;
   double run_s_ = 0.0;
+  bool parameters_refused_ = false;
 };
 
 void PrintVerdict(const char* kind, CTuningTestDlg& dlg, bool ok, const std::string& error,
@@ -220,7 +225,7 @@ int RunTuningTest(const char* kind, const CLI::App& cmd, const TuningTestOptions
   const bool ok = dlg->m_nTestResult == 1 && user.Refusal().empty();
   const std::string error = !user.Refusal().empty() ? user.Refusal() : dlg->m_strError;
   PrintVerdict(kind, *dlg, ok, error, user.RunSeconds(), o.json);
-  if (!ok) return kExitFailed;
+  if (!ok) return user.ParametersRefused() ? kExitBadInput : kExitFailed;
   SavePlot(o, *dlg);
   if (!user.PictureError().empty()) throw CommandError(kExitFailed, user.PictureError());
   if (!o.out.empty()) session.Save(o.out);

@@ -121,9 +121,9 @@ TEST(TestCommand, FailuresAndBadInputEndWithTheirCodeAndTextAndSaveNothing) {
            {"current --fault no_such_fault", 2, "no_such_fault"},
            {"current --set NoSuchParameter=1", 2, "NoSuchParameter"},
            {"speed --fault enable_off", 1, "Drive / Motor ENABLE input is in DISABLED state."},
-           {"speed --set TestLimitCurrent=9 --set TestProtectionCurrent=8", 1,
+           {"speed --set TestLimitCurrent=9 --set TestProtectionCurrent=8", 2,
             "Over current protection must be greater than Drive current limit."},
-           {"position --set TaPP=32", 1,
+           {"position --set TaPP=32", 2,
             "Distances between consecutive points on X axis must be greater than 0 and below "
             "32768."},
            {"speed --fault no_such_fault", 2, "no_such_fault"},
@@ -153,7 +153,7 @@ TEST(TestCommand, SpeedRunsReportEachCycleAgainstThePrediction) {
 
 TEST(TestCommand, ThePositionRunNamesTheSegmentThatEndedItOrSavesItsPlotAndTheTunedSetup) {
   const auto failed = RunDcservo("test position --set TaNP=32 --json");
-  EXPECT_EQ(failed.exit_code, 1);
+  EXPECT_EQ(failed.exit_code, 2);  // a profile the drive cannot run is bad input
   const auto j = nlohmann::json::parse(failed.out);
   EXPECT_EQ(j["result"], "failed");
   EXPECT_EQ(j["segment"], 3);

@@ -169,7 +169,9 @@ TEST_F(TestDialog, StopAbandonsARunUnlessItLastsUntilStop) {
            EXPECT_EQ(t.m_bTestRunning, until_stop);
            EXPECT_EQ(t.HasTimer(1), until_stop == 1);
            EXPECT_EQ(t.abandoned, 1 - until_stop);
-           if (!until_stop) EXPECT_EQ(t.GetChildText(kIdcTestStatus), "Test stopped");
+           if (!until_stop) {
+             EXPECT_EQ(t.GetChildText(kIdcTestStatus), "Test stopped");
+           }
          }),
          Wait(200),
          Check([until_stop](StandInTest& t) { EXPECT_EQ(t.m_nTestResult, until_stop ? 1 : -1); })});
