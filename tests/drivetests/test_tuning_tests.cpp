@@ -12,19 +12,30 @@
 #include "drivetests/tuning_test_dlg.h"
 #include "host/zel_comm.h"
 #include "host/zel_coff.h"
-#include "tests/support/fake_drive.h"
+#include "tests/drivetests/written_names.h"
+#include "tests/support/test_runs.h"
 #include "tests/support/tuning_run.h"
 
 namespace {
 
 using namespace dcservo;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using testing_support::WrittenNames;
 
 class SpeedTuning : public testing_support::TuningRunHarness<CTestSpeedTuning> {
  protected:
   const CycleFigures& OnlyCycle() {
     EXPECT_EQ(dlg_->GetFigures().cycles.size(), 1u);
     return dlg_->GetFigures().cycles.at(0);
+  }
+  // Lets a repeating run go on until it has listed `n` cycles.
+  Step UntilCycles(std::size_t n) {
+    return [this, n](CTestSpeedTuning& d) {
+      const double end = ui_.NowMs() + 20000.0;
+      while (d.m_bTestRunning && d.GetFigures().cycles.size() < n && ui_.NowMs() < end)
+        ui_.Advance(20.0);
+    };
   }
 };
 class PositionTuning : public testing_support::TuningRunHarness<CTestPositionTuning> {};
@@ -94,8 +105,8 @@ TEST_F(SpeedTuning, WithoutAScopeOnlinePlotNeedsMultipleCycles) {
 
 // ---- runs on the simulated drive -------------------------------------------------------------
 
-TEST_F(SpeedTuning, ASingleCycleUploadsThePlotAndAgreesWithThePredictedLoop) {
-  RunToVerdict({[](CTestSpeedTuning& d) { ASSERT_TRUE(d.UserClick(kTune)); }});
+TEST_F(SpeedTuning, ATunedCycleAgreesWithThePredictedLoopUntilTheLoadIsTwiceAsHeavy) {
+  RunToVerdict({Click(kTune)});
   EXPECT_EQ(dlg_->m_nTestResult, 1) << dlg_->m_strError;
   EXPECT_GT(dlg_->GetLoggerGraph().GetDrawnPointCount(), 1000);
   const TuningRunFigures& f = dlg_->GetFigures();
@@ -108,14 +119,11 @@ TEST_F(SpeedTuning, ASingleCycleUploadsThePlotAndAgreesWithThePredictedLoop) {
   EXPECT_LT(*measured.deviation_rms, 0.03 * std::fabs(f.final_value));
   EXPECT_LT(measured.peak_error, f.predicted->peak_error + 2.0 * f.quantum);
   EXPECT_THAT(dlg_->GetChildText(kFiguresText), HasSubstr("Cycle 1: error peak"));
-}
 
-TEST_F(SpeedTuning, ALoadTwiceAsHeavyAsTheSetupSaysShowsInTheFigures) {
-  RunToVerdict();
-  const CycleFigures as_set = OnlyCycle();
+  const CycleFigures as_set = measured;
   dlg_.reset();
   Fault("inertia", 2.0 * setup_->GetParameterValueInBaseUnit("Jt"));
-  RunToVerdict();
+  RunToVerdict({Click(kTune)});
   EXPECT_EQ(dlg_->m_nTestResult, 1) << dlg_->m_strError;
   const CycleFigures heavy = OnlyCycle();
   // The loop tuned for half the inertia overshoots more, tracks worse and strays from the
@@ -168,23 +176,6 @@ TEST_F(SpeedTuning, AProfileTheProgramCannotTakeFailsBeforeTheProgramStarts) {
   }
 }
 
-TEST_F(SpeedTuning, OnlineWithTheScopeStreamsTheRunAndListsEachCycle) {
-  Set("OnlinePlotS", 1);
-  Set("MultiCycleS", 1);
-  // Stop after the third sweep.
-  Run({Start(), [this](CTestSpeedTuning& d) {
-         const double end = ui_.NowMs() + 20000.0;
-         while (d.m_bTestRunning && d.GetFigures().cycles.size() < 3 && ui_.NowMs() < end)
-           ui_.Advance(20.0);
-         ASSERT_TRUE(d.UserClick(kIdcTestStartStop));
-       },
-       UntilRunEnds()});
-  EXPECT_EQ(dlg_->m_nTestResult, 1) << dlg_->m_strError;
-  EXPECT_GE(dlg_->GetFigures().cycles.size(), 3u);
-  EXPECT_GT(dlg_->GetOnlineGraph().GetDrawnPointCount(), 0);
-  EXPECT_EQ(dlg_->GetScopeLogger()->GetFramesLost(), 0);
-}
-
 // ---- the scope: frames, trigger, scales ---------------------------------------------------
 
 TEST_F(SpeedTuning, TheFrameHandlerTakesOnlyWholeLoggerFrames) {
@@ -214,35 +205,32 @@ TEST(ScopeScale, StepsOfTheOneTwoFiveSeries) {
 TEST_F(SpeedTuning, TheTriggerFollowsTheReferenceTypeAndSign) {
   struct Case {
     const char* what;
-    const char* final_name;
+    bool speed;
     double final_value;
-    const char* type_name;
     int type;
     bool multi;
     int mode, slope;
     double level_share;
   };
   const Case cases[] = {
-      {"speed rising", "TestSpeed", 100, "SpeedTestReferenceType", 0, false, 4, 1, 1.0},
-      {"speed falling", "TestSpeed", -100, "SpeedTestReferenceType", 0, true, 2, 0, 1.0},
-      {"position positive", "TestPosition", 50, "PositionTestReferenceType", 0, false, 4, 1, 0.95},
-      {"position negative, below 0", "TestPosition", -50, "PositionTestReferenceType", 1, false,
-       4, 1, -0.95},
-      {"position negative, above 0", "TestPosition", 50, "PositionTestReferenceType", 1, false,
-       4, 0, -0.95},
-      {"position both ways", "TestPosition", 50, "PositionTestReferenceType", 2, true, 2, 1, 0.9},
+      {"speed rising", true, 100, 0, false, 4, 1, 1.0},
+      {"speed falling", true, -100, 0, true, 2, 0, 1.0},
+      {"position positive", false, 50, 0, false, 4, 1, 0.95},
+      {"position negative, below 0", false, -50, 1, false, 4, 1, -0.95},
+      {"position negative, above 0", false, 50, 1, false, 4, 0, -0.95},
+      {"position both ways", false, 50, 2, true, 2, 1, 0.9},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Set(c.final_name, c.final_value);
-    Set(c.type_name, c.type);
-    const bool speed = std::string(c.final_name) == "TestSpeed";
+    const char* final_name = c.speed ? "TestSpeed" : "TestPosition";
+    Set(final_name, c.final_value);
+    Set(c.speed ? "SpeedTestReferenceType" : "PositionTestReferenceType", c.type);
     const ScopeTriggerSettings s =
-        speed ? SpeedScopeTrigger(*setup_, c.multi) : PositionScopeTrigger(*setup_, c.multi);
+        c.speed ? SpeedScopeTrigger(*setup_, c.multi) : PositionScopeTrigger(*setup_, c.multi);
     EXPECT_EQ(s.mode, c.mode);
     EXPECT_EQ(s.slope, c.slope);
-    EXPECT_NEAR(s.level, c.level_share * setup_->GetParameterValueInBaseUnit(c.final_name), 1e-9);
-    EXPECT_EQ(s.variable, speed ? "Speed_Reference" : "Target_Position");
+    EXPECT_NEAR(s.level, c.level_share * setup_->GetParameterValueInBaseUnit(final_name), 1e-9);
+    EXPECT_EQ(s.variable, c.speed ? "Speed_Reference" : "Target_Position");
   }
   // The window: a whole cycle; both ramps twice over for the bidirectional profile.
   Set("TaPS", 0.1), Set("TPS", 0.5), Set("TaNS", 0.2), Set("TNS", 0.4);
@@ -268,53 +256,39 @@ TEST_F(SpeedTuning, ANegativeFinalSpeedMovesTheSpeedChannelsDownFourSteps) {
 
 // ---- gains during a run ----------------------------------------------------------------------
 
+std::vector<ZelProgramVariable> SpeedProgramVariables() {
+  std::vector<ZelProgramVariable> v = {{"IlimPS_Test", 0}, {"Imax_Prot_Test", 0}, {"MultiC", 0},
+                                       {"STARTED", 0},     {"test_flag", 1.2345e100}};
+  for (int i = 0; i < 6; ++i)
+    v.insert(v.end(), {{"a" + std::to_string(i), 0}, {"b" + std::to_string(i), 0}});
+  return v;
+}
+
 // A drive that runs the speed program for as long as the test lets it.
-class SpeedTuningOnAFakeDrive : public testing_support::TestRunHarness<CTestSpeedTuning> {
+class SpeedTuningOnAFakeDrive : public testing_support::FakeDriveRun<CTestSpeedTuning> {
  protected:
-  SpeedTuningOnAFakeDrive() : TestRunHarness([](CZel_Setup&) { return Fake(); }) {
-    drive_ = static_cast<testing_support::FakeDrive*>(CZel_Comm::GetLink());
-  }
-  static std::shared_ptr<testing_support::FakeDrive> Fake() {
-    auto f = std::make_shared<testing_support::FakeDrive>();
-    f->program = "Speed_Controller_Tuning_Test";
-    f->start_values = {{"IlimPS_Test", 0}, {"Imax_Prot_Test", 0}, {"MultiC", 0},
-                       {"STARTED", 0},     {"test_flag", 1.2345e100}};
-    for (int i = 0; i < 6; ++i) {
-      f->start_values.push_back({"a" + std::to_string(i), 0});
-      f->start_values.push_back({"b" + std::to_string(i), 0});
-    }
-    return f;
-  }
-  std::vector<std::string> Written() const {
-    std::vector<std::string> names;
-    for (const auto& [name, value] : drive_->parameters_written) names.push_back(name);
-    return names;
-  }
-  testing_support::FakeDrive* drive_;
+  SpeedTuningOnAFakeDrive()
+      : FakeDriveRun("Speed_Controller_Tuning_Test", SpeedProgramVariables()) {}
 };
 
 TEST_F(SpeedTuningOnAFakeDrive, GainsAndTuneGoToTheDriveWhileItRunsShiftFirst) {
   // The gains are open to the user during an on-line run.
   setup_->SetOption("hasOscilloscope", "0");
-  setup_->SetParameterValueInBaseUnit("MultiCycleS", 1);
-  setup_->SetParameterValueInBaseUnit("OnlinePlotS", 1);
-  Run({[](CTestSpeedTuning& d) {
-         d.UserSelect(kTuningTab, kTestPage);
-         ASSERT_TRUE(d.UserClick(kIdcTestStartStop));
-       },
-       [this](CTestSpeedTuning& d) {
+  Set("MultiCycleS", 1);
+  Set("OnlinePlotS", 1);
+  Run({Select(kTuningTab, kTestPage), Click(kIdcTestStartStop), [this](CTestSpeedTuning& d) {
          ASSERT_EQ(d.m_bTestRunning, 1);
          EXPECT_TRUE(d.GetControlState(kKpEdit).enabled);
          drive_->parameters_written.clear();
          ASSERT_TRUE(d.UserEdit(kKpEdit, "3000"));
-         EXPECT_THAT(Written(), ::testing::ElementsAre("SFTKPS", "KPS"));
+         EXPECT_THAT(WrittenNames(*drive_), ElementsAre("SFTKPS", "KPS"));
          drive_->parameters_written.clear();
          ASSERT_TRUE(d.UserClick(kTune));
-         EXPECT_THAT(Written(), ::testing::ElementsAre("SFTKPS", "KPS", "SFTKIS", "KIS"));
+         EXPECT_THAT(WrittenNames(*drive_), ElementsAre("SFTKPS", "KPS", "SFTKIS", "KIS"));
          drive_->parameters_written.clear();
          drive_->refuse_parameters = true;
          ASSERT_TRUE(d.UserEdit(kKiEdit, "70"));
-         EXPECT_TRUE(Written().empty());  // the shift was refused: no mantissa after it
+         EXPECT_TRUE(WrittenNames(*drive_).empty());  // the shift was refused: no mantissa after it
        }});
   ASSERT_EQ(drive_->starts.size(), 1u);
   const auto& inputs = drive_->starts[0];
@@ -343,7 +317,7 @@ TEST_F(PositionTuning, TheStructureChoosesTheProgramTheLimitAndTheChannels) {
     SCOPED_TRACE(c.program);
     dlg_.reset();
     Set("PositionControlType", c.type);
-    RunToVerdict({[](CTestPositionTuning& d) { ASSERT_TRUE(d.UserClick(kTune)); }});
+    RunToVerdict({Click(kTune)});
     EXPECT_EQ(dlg_->m_nTestResult, 1) << dlg_->m_strError;
     EXPECT_STREQ(dlg_->Program(), c.program);
     EXPECT_EQ(dlg_->GetDataLogger().GetChannelName(3), c.third);
@@ -357,10 +331,6 @@ TEST_F(PositionTuning, TheStructureChoosesTheProgramTheLimitAndTheChannels) {
                   0.3 * f.predicted->settling_s[end]);
   }
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(SpeedTuning, ScopeScalesTheUserChoseAreKeptInTheOptionOnOkAndClearedWhenNot) {
   CTestSpeedTuning& d = Build();
@@ -382,28 +352,16 @@ TEST_F(SpeedTuning, ScopeScalesTheUserChoseAreKeptInTheOptionOnOkAndClearedWhenN
   EXPECT_EQ(setup_->GetOptionNoError("SpeedTuningOscSettings"), "");
 }
 
-}  // namespace
-
-namespace {
-
+// On line with the scope: the run streams, lists each cycle and, with half the gains typed in
+// after the second, shows them in the cycles that follow.
 TEST_F(SpeedTuning, AGainChangedDuringARepeatingRunShowsInTheFiguresOfTheNextCycles) {
   Set("OnlinePlotS", 1);
   Set("MultiCycleS", 1);
-  auto until_cycles = [this](std::size_t n) {
-    return [this, n](CTestSpeedTuning& d) {
-      const double end = ui_.NowMs() + 20000.0;
-      while (d.m_bTestRunning && d.GetFigures().cycles.size() < n && ui_.NowMs() < end)
-        ui_.Advance(20.0);
-    };
-  };
-  Run({Start(), until_cycles(2),
-       [](CTestSpeedTuning& d) {
-         ASSERT_TRUE(d.UserEdit(kKpEdit, "1550"));
-         ASSERT_TRUE(d.UserEdit(kKiEdit, "39"));
-       },
-       until_cycles(4),
+  Run({Start(), UntilCycles(2), Type(kKpEdit, "1550"), Type(kKiEdit, "39"), UntilCycles(4),
        Click(kIdcTestStartStop), UntilRunEnds()});
   ASSERT_EQ(dlg_->m_nTestResult, 1) << dlg_->m_strError;
+  EXPECT_GT(dlg_->GetOnlineGraph().GetDrawnPointCount(), 0);
+  EXPECT_EQ(dlg_->GetScopeLogger()->GetFramesLost(), 0);
   const auto& cycles = dlg_->GetFigures().cycles;
   ASSERT_GE(cycles.size(), 4u);
   // Half the gains from cycle 3 on: those cycles track worse and overshoot more.
