@@ -5,13 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "dialogs/dialog_names.h"
 #include "drivetests/test_inertia_dlg.h"
 #include "drivetests/test_vdc_dlg.h"
-#include "host/zel_dialog_registry.h"
-#include "sim/simulated_drive.h"
-#include "tests/support/fake_drive.h"
-#include "tests/support/test_run.h"
 #include "tests/support/test_runs.h"
 #include "units/scales.h"
 #include "units/timing.h"
@@ -22,30 +17,62 @@ using namespace dcservo;
 using testing_support::FakeDrive;
 using testing_support::FakeDriveRun;
 using testing_support::SimulatedRun;
-using ::testing::EndsWith;
 using ::testing::StartsWith;
+
+// The question on closing: the "%G" texts of the old and the detected value, Yes keeps the new
+// one, No puts the old one back, Cancel stays in the dialog until another answer.
+struct ClosingCase {
+  const char* name;
+  double old_value, detected;
+  std::vector<int> answers;  // none: no question is asked
+  int result;
+  double kept;
+};
+
+template <class D>
+class DetectionRun : public FakeDriveRun<D> {
+ protected:
+  using Base = FakeDriveRun<D>;
+  using Base::Base;
+  // Each case: the setup holds `old_value`, the run detects it as `detected`, then Close.
+  void ExpectClosingQuestion(const char* parameter,
+                             std::function<void(FakeDrive&, double)> detect,
+                             const std::vector<ClosingCase>& cases, const std::string& question) {
+    for (const ClosingCase& c : cases) {
+      SCOPED_TRACE(c.name);
+      this->dlg_.reset();
+      this->Set(parameter, c.old_value);
+      const std::size_t boxes = this->ui_.Messages().size();
+      auto steps = Base::Then(this->RunEndingWith([&](FakeDrive& f) { detect(f, c.detected); }),
+                              Base::Close());
+      for (std::size_t i = 0; i < c.answers.size(); ++i) {
+        if (i > 0) {
+          steps.push_back(Base::Check([](D& d) { EXPECT_FALSE(d.HasEnded()); }));
+          steps.push_back(Base::Close());
+        }
+        steps.push_back(Base::Answer(c.answers[i]));
+      }
+      EXPECT_EQ(this->Run(steps, Base::kStepsClose), c.result);
+      EXPECT_NEAR(this->Get(parameter), c.kept, 2e-8 * c.kept);
+      const auto& boxes_after = this->ui_.Messages();
+      ASSERT_EQ(boxes_after.size(), boxes + c.answers.size());
+      for (std::size_t i = boxes; i < boxes_after.size(); ++i)
+        EXPECT_EQ(boxes_after[i].text, question);
+    }
+  }
+};
 
 // ---- supply voltage --------------------------------------------------------------------------
 
-class VdcTest : public FakeDriveRun<CTestVdcDetection> {
+class VdcTest : public DetectionRun<CTestVdcDetection> {
  protected:
-  VdcTest() : FakeDriveRun(kVdcTestProgram, {{"STARTED", 0.0}, {"test_flag", kUnsetValue}}) {
+  VdcTest() : DetectionRun(kVdcTestProgram, {{"STARTED", 0.0}, {"test_flag", kUnsetValue}}) {
     Set("VdcMaxMeasurable", 100.0);
     drive_->live["var_u2"] = 32736.0;  // half the converter's 65472: 50 V
   }
 };
 
-TEST_F(VdcTest, TheMeasurementInConverterCountsBecomesTheSetupsVoltage) {
-  ASSERT_NE(ZelCreateDialog(dialog_names::kVdcTest, *setup_), nullptr);
-  Run(Then(RunEndingWith([](FakeDrive&) {}), Check([](CTestVdcDetection& d) {
-                  EXPECT_EQ(d.m_nTestResult, 1) << d.m_strError;
-                  EXPECT_EQ(d.GetChildText(kVdcEdit), "50");
-                })),
-           kStepsClose);
-  EXPECT_NEAR(Get("Vdc"), 50.0, 1e-9);
-}
-
-TEST_F(VdcTest, OnlyAShortCircuitOrAMissingMeasurementFailsTheRun) {
+TEST_F(VdcTest, TheCountsBecomeTheVoltageUnlessAShortCircuitOrNoMeasurementFailsTheRun) {
   struct Case {
     const char* name;
     std::function<void(FakeDrive&)> drive;
@@ -66,52 +93,25 @@ TEST_F(VdcTest, OnlyAShortCircuitOrAMissingMeasurementFailsTheRun) {
     Run(Then(RunEndingWith(c.drive), Check([&c](CTestVdcDetection& d) {
                     EXPECT_EQ(d.m_nTestResult, *c.text ? -1 : 1);
                     EXPECT_EQ(d.m_strError, c.text);
+                    if (!*c.text) {
+                      EXPECT_EQ(d.GetChildText(kVdcEdit), "50");
+                    }
                   })),
              kStepsClose);
     EXPECT_NEAR(Get("Vdc"), *c.text ? 48.0 : 50.0, 1e-9);
   }
 }
 
-// The question on closing: the "%G" texts of the old and the measured voltage, Yes keeps the
-// new one, No puts the old one back, Cancel stays in the dialog.
-struct ClosingCase {
-  const char* name;
-  double value;  // the setup's voltage before the run; the inertia that the run measures
-  int answer;  // 0: no question is asked
-  int result;
-  double kept;
-};
-
 TEST_F(VdcTest, TheClosingQuestionKeepsRestoresOrStays) {
-  const ClosingCase cases[] = {
-      {"same %G text", 50.0000001, 0, kIdCancel, 50.0},
-      {"Yes", 48.0, kIdYes, kIdOk, 50.0},
-      {"No", 48.0, kIdNo, kIdCancel, 48.0},
-  };
-  for (const ClosingCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    dlg_.reset();
-    Set("Vdc", c.value);
-    const std::size_t boxes = ui_.Messages().size();
-    auto steps = Then(RunEndingWith([](FakeDrive&) {}), Close());
-    if (c.answer) steps.push_back(Answer(c.answer));
-    EXPECT_EQ(Run(steps, kStepsClose), c.result);
-    EXPECT_NEAR(Get("Vdc"), c.kept, 1e-6);
-    ASSERT_EQ(ui_.Messages().size(), boxes + (c.answer ? 1 : 0));
-    if (c.answer) {
-      EXPECT_EQ(ui_.Messages().back().text,
-                "A different value than specified has been detected for the following "
-                "parameter(s):\r\n\r\nPower supply:\tOld = 48\tNew = 50\r\n\r\nDo you want to "
-                "save the new value(s)? (Recommended)");
-    }
-  }
-  dlg_.reset();
-  Set("Vdc", 48.0);
-  EXPECT_EQ(Run(Then(RunEndingWith([](FakeDrive&) {}), Close(), Answer(kIdCancel),
-                          Check([](CTestVdcDetection& d) { EXPECT_FALSE(d.HasEnded()); }),
-                          Close(), Answer(kIdYes)),
-                     kStepsClose),
-            kIdOk);
+  ExpectClosingQuestion(
+      "Vdc", [](FakeDrive& f, double volts) { f.live["var_u2"] = volts / 100.0 * 65472.0; },
+      {{"same %G text", 50.0000001, 50.0, {}, kIdCancel, 50.0},
+       {"Yes", 48.0, 50.0, {kIdYes}, kIdOk, 50.0},
+       {"No", 48.0, 50.0, {kIdNo}, kIdCancel, 48.0},
+       {"Cancel stays, then Yes", 48.0, 50.0, {kIdCancel, kIdYes}, kIdOk, 50.0}},
+      "A different value than specified has been detected for the following parameter(s):\r\n"
+      "\r\nPower supply:\tOld = 48\tNew = 50\r\n\r\nDo you want to save the new value(s)? "
+      "(Recommended)");
 }
 
 // ---- on the simulated drive --------------------------------------------------------------------
@@ -141,10 +141,10 @@ INSTANTIATE_TEST_SUITE_P(RealToSetupInertia, InertiaOnSimulatedDrive, ::testing:
 
 // ---- total inertia ---------------------------------------------------------------------------
 
-class InertiaTest : public FakeDriveRun<CTotalInertiaTest> {
+class InertiaTest : public DetectionRun<CTotalInertiaTest> {
  protected:
   InertiaTest()
-      : FakeDriveRun(kInertiaTestProgram,
+      : DetectionRun(kInertiaTestProgram,
                      {{"In1", 0.0}, {"LimitSpeedMax", 0.0}, {"Imax_Prot_Test", 0.0},
                       {"STARTED", 0.0}, {"test_flag", kUnsetValue}, {"delta_time", kUnsetValue},
                       {"delta_speed", kUnsetValue}}) {}
@@ -241,37 +241,18 @@ TEST_F(InertiaTest, AFailedOrUnfinishedRunLeavesTheInertiaAlone) {
 TEST_F(InertiaTest, TheClosingQuestionKeepsRestoresOrStays) {
   Set("TestCurrent", 100.5 / CurrentScale(*setup_));  // sent as 100 counts
   // The speed gained that gives this inertia in 200 samples.
-  auto measuring = [this](double j) { return Results(1.0, 200.0, Inertia(100.0, 200.0, 1.0) / j); };
-  const ClosingCase cases[] = {
-      {"same %g text", 0.001 * (1.0 + 1e-9), 0, kIdCancel, 0.001},
-      {"Yes", 0.002, kIdYes, kIdOk, 0.002},
-      {"No", 0.002, kIdNo, kIdCancel, 0.001},
+  auto detect = [this](FakeDrive& f, double j) {
+    Results(1.0, 200.0, Inertia(100.0, 200.0, 1.0) / j)(f);
   };
-  for (const ClosingCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    dlg_.reset();
-    Set("Jt", 0.001);
-    const std::size_t boxes = ui_.Messages().size();
-    auto steps = Then(RunEndingWith(measuring(c.value)), Close());
-    if (c.answer) steps.push_back(Answer(c.answer));
-    EXPECT_EQ(Run(steps, kStepsClose), c.result);
-    EXPECT_NEAR(Get("Jt"), c.kept, 1e-9);
-    ASSERT_EQ(ui_.Messages().size(), boxes + (c.answer ? 1 : 0));
-    if (c.answer) {
-      EXPECT_EQ(ui_.Messages().back().text,
-                "A different value than specified has been detected for the following "
-                "parameter(s):\r\n\r\nTotal inertia:\tOld = 0.001\tNew = 0.002\r\n\r\nDo you "
-                "want to save the new value(s)? (Recommended)");
-    }
-  }
-  dlg_.reset();
-  Set("Jt", 0.001);
-  EXPECT_EQ(Run(Then(RunEndingWith(measuring(0.002)), Close(), Answer(kIdCancel),
-                     Check([](CTotalInertiaTest& d) { EXPECT_FALSE(d.HasEnded()); }), Close(),
-                     Answer(kIdNo)),
-                kStepsClose),
-            kIdCancel);
-  EXPECT_NEAR(Get("Jt"), 0.001, 1e-12);
+  ExpectClosingQuestion(
+      "Jt", detect,
+      {{"same %g text", 0.001, 0.001 * (1.0 + 1e-9), {}, kIdCancel, 0.001},
+       {"Yes", 0.001, 0.002, {kIdYes}, kIdOk, 0.002},
+       {"No", 0.001, 0.002, {kIdNo}, kIdCancel, 0.001},
+       {"Cancel stays, then No", 0.001, 0.002, {kIdCancel, kIdNo}, kIdCancel, 0.001}},
+      "A different value than specified has been detected for the following parameter(s):\r\n"
+      "\r\nTotal inertia:\tOld = 0.001\tNew = 0.002\r\n\r\nDo you want to save the new "
+      "value(s)? (Recommended)");
 }
 
 }  // namespace
