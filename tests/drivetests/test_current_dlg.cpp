@@ -4,12 +4,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "dialogs/dialog_names.h"
 #include "drivetests/test_current_dlg.h"
-#include "host/zel_dialog_registry.h"
-#include "sim/simulated_drive.h"
-#include "tests/support/fake_drive.h"
-#include "tests/support/test_run.h"
+#include "tests/drivetests/written_names.h"
+#include "tests/support/test_runs.h"
 
 namespace {
 
@@ -19,36 +16,13 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using testing_support::WrittenNames;
 
-std::shared_ptr<dcsim::SimulatedDrive> BlockedShaftDrive(CZel_Setup& setup) {
-  auto drive = dcsim::MakeSimulatedDrive(setup);
-  std::string error;
-  EXPECT_TRUE(drive->Inject("shaft_blocked", 1.0, error)) << error;
-  return drive;
-}
-
-class CurrentTest : public testing_support::TestRunHarness<CTestCurrent> {
+class CurrentTest : public testing_support::SimulatedRun<CTestCurrent> {
  protected:
-  CurrentTest()
-      : TestRunHarness(BlockedShaftDrive),
-        drive_(std::static_pointer_cast<dcsim::SimulatedDrive>(CZel_Comm::GetSharedLink())) {}
-
-  void Fault(const char* name, double value = 1.0) {
-    std::string error;
-    ASSERT_TRUE(drive_->Inject(name, value, error)) << error;
-  }
+  CurrentTest() { Fault("shaft_blocked", 1.0); }
   static Step ToTestPage() { return Select(kCtTab, kTestPage); }
-  double Get(const char* name) const { return setup_->GetParameterValueInBaseUnit(name); }
-
-  std::shared_ptr<dcsim::SimulatedDrive> drive_;
 };
-
-TEST_F(CurrentTest, IsRegisteredUnderItsName) {
-  auto dlg = ZelCreateDialog(dialog_names::kCurrentTest, *setup_);
-  ASSERT_NE(dlg, nullptr);
-  EXPECT_EQ(dlg->Template().id, kCurrentTestTemplate);
-  EXPECT_EQ(dlg->Template().help_context, kCurrentTestHelpContext);
-}
 
 // The slider's ends are fixed when the dialog is built: half and one and a half times the
 // value, within the parameter's range; a gain of 0 gives a slider that stays at 0.
@@ -166,37 +140,29 @@ TEST_F(CurrentTest, EachInjectedFaultEndsTheRunWithItsText) {
 }
 
 // Tune during a run: the four chip values go to the drive at once, shift before mantissa.
-class CurrentTestOnFakeDrive : public testing_support::TestRunHarness<CTestCurrent> {
+class CurrentTestOnFakeDrive : public testing_support::FakeDriveRun<CTestCurrent> {
  protected:
   CurrentTestOnFakeDrive()
-      : TestRunHarness([](CZel_Setup&) {
-          auto drive = std::make_shared<testing_support::FakeDrive>();
-          drive->program = kCurrentTestProgram;
-          drive->start_values = {{"In1", 0}, {"Imax_Prot_Test", 0}, {"STARTED", 0}, {"test_flag", 1}};
-          return drive;
-        }),
-        fake_(static_cast<testing_support::FakeDrive*>(CZel_Comm::GetLink())) {}
-  testing_support::FakeDrive* fake_;
+      : FakeDriveRun(kCurrentTestProgram,
+                     {{"In1", 0}, {"Imax_Prot_Test", 0}, {"STARTED", 0}, {"test_flag", 1}}) {}
 };
 
 TEST_F(CurrentTestOnFakeDrive, TuneDuringARunWritesTheFourChipValuesInOrder) {
   Run({Select(kCtTab, kTestPage), Click(kIdcTestStartStop), Wait(20), Check([this](CTestCurrent& d) {
          ASSERT_EQ(d.m_bTestRunning, 1);
-         fake_->parameters_written.clear();
+         drive_->parameters_written.clear();
          // The gains are locked while the run goes on; only Tune changes them.
          EXPECT_FALSE(d.GetControlState(kCtKpEdit).enabled);
          EXPECT_FALSE(d.GetControlState(kIdOk).enabled);
          ASSERT_TRUE(d.UserClick(kCtTune));
-         std::vector<std::string> names;
-         for (const auto& [name, value] : fake_->parameters_written) names.push_back(name);
-         EXPECT_THAT(names, ElementsAre("SFTKPI", "KPI", "SFTKII", "KII"));
+         EXPECT_THAT(WrittenNames(*drive_), ElementsAre("SFTKPI", "KPI", "SFTKII", "KII"));
        })});
   // The inputs went in as 16-bit counts of the current converter, in order.
-  ASSERT_EQ(fake_->starts.size(), 1u);
-  EXPECT_EQ(fake_->starts[0][0].name, "In1");
-  EXPECT_EQ(fake_->starts[0][0].value, dlg_->LastInputs()[0].value);
-  EXPECT_GT(fake_->starts[0][0].value, 1000);
-  EXPECT_LT(fake_->starts[0][1].value, 32768);
+  ASSERT_EQ(drive_->starts.size(), 1u);
+  EXPECT_EQ(drive_->starts[0][0].name, "In1");
+  EXPECT_EQ(drive_->starts[0][0].value, dlg_->LastInputs()[0].value);
+  EXPECT_GT(drive_->starts[0][0].value, 1000);
+  EXPECT_LT(drive_->starts[0][1].value, 32768);
 }
 
 }  // namespace
