@@ -17,16 +17,15 @@ namespace {
 
 using namespace dcservo;
 using ::testing::Contains;
+using ::testing::Field;
 using ::testing::HasSubstr;
 using testing_support::TempDir;
-
-std::shared_ptr<CZel_DriveLink> Drive(CZel_Setup& setup) { return dcsim::MakeSimulatedDrive(setup); }
 
 // As the program's drive session: the drive's time follows whichever front end is
 // installed, and its shaft follows the notices the user confirms.
 class CommissionDialog : public testing_support::TestRunHarness<CCommissionDlg> {
  protected:
-  CommissionDialog() : TestRunHarness(Drive) {
+  CommissionDialog() : TestRunHarness([](CZel_Setup& s) { return dcsim::MakeSimulatedDrive(s); }) {
     CZel_Comm::SetClock([] { return ZelUi().NowMs() / 1000.0; });
     listener_ = ZelAddAnswerListener([](const ZelMessageBoxRequest& request, int answer) {
       auto drive = std::static_pointer_cast<dcsim::SimulatedDrive>(CZel_Comm::GetSharedLink());
@@ -39,12 +38,6 @@ class CommissionDialog : public testing_support::TestRunHarness<CCommissionDlg> 
   }
   ~CommissionDialog() override { ZelRemoveAnswerListener(listener_); }
   int listener_ = 0;
-
-  std::vector<std::string> MessageTexts() const {
-    std::vector<std::string> texts;
-    for (const auto& m : ui_.Messages()) texts.push_back(m.text);
-    return texts;
-  }
 };
 
 TEST_F(CommissionDialog, StartWritesTheRecordWhereTheUserChoseAndOffersTheReport) {
@@ -58,7 +51,8 @@ TEST_F(CommissionDialog, StartWritesTheRecordWhereTheUserChoseAndOffersTheReport
   for (const char* file : {"report.html", "report.json", "setup.json"})
     EXPECT_TRUE(std::filesystem::exists(tmp.File(std::string("axis/") + file))) << file;
   // The current step asked for the shaft to be blocked, on the user's screen.
-  EXPECT_THAT(MessageTexts(), Contains(std::string(dialog_names::kBlockedShaftNotice)));
+  EXPECT_THAT(ui_.Messages(),
+              Contains(Field(&ZelMessageRecord::text, dialog_names::kBlockedShaftNotice)));
   EXPECT_THAT(Build().GetChildText(kCommissionText), HasSubstr("Commissioning succeeded."));
   EXPECT_THAT(ui_.OpenedDocuments(), ::testing::ElementsAre(html));
 }
