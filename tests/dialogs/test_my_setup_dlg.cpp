@@ -15,7 +15,7 @@
 #include "derive/pipelines.h"
 #include "dialogs/my_setup_dlg.h"
 #include "host/zel_errors.h"
-#include "tests/support/dialog_harness.h"
+#include "tests/dialogs/dialog_test.h"
 
 namespace {
 
@@ -86,7 +86,7 @@ void Poison(CZel_Setup& s, const std::vector<const char*>& chip) {
   for (const char* name : chip) testing_support::Put(s, {{name, 7}});
 }
 
-class MySetupDialog : public testing_support::DialogHarness<GainsDialog> {
+class MySetupDialog : public testing_support::DialogTest<GainsDialog> {
  protected:
   std::string ShownFor(const std::string& name) const { return Text(dlg_->EditOf(name)); }
 };
@@ -116,8 +116,7 @@ TEST_F(MySetupDialog, EveryGainRowRewritesItsChipValuesAndNothingElse) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.scaled);
-    dlg_.reset();
-    setup_ = testing_support::LoadBundledSetup();
+    Reload();
     auto expected = testing_support::LoadBundledSetup();
     Poison(*setup_, c.chip);
     Poison(*expected, c.chip);
