@@ -10,7 +10,7 @@
 
 #include "derive/pipelines.h"
 #include "dialogs/advanced_dlg.h"
-#include "tests/support/dialog_harness.h"
+#include "tests/dialogs/dialog_test.h"
 
 namespace {
 
@@ -20,9 +20,9 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using testing_support::Param;
 
-class AdvancedDialog : public testing_support::DialogHarness<CAdvancedDialog> {};
+class AdvancedDialog : public testing_support::DialogTest<CAdvancedDialog> {};
 
-TEST_F(AdvancedDialog, PwmChangeKeepsTheLoopPeriodsAsCloseAsWholeDividersAllow) {
+TEST_F(AdvancedDialog, DividersFollowThePwmAsCloseAsWholeOnesAllowAndTheFastNeverPassesTheSlow) {
   Open();
   Type(kFastDividerEdit, "2");  // the fast target becomes 100 us
   EXPECT_DOUBLE_EQ(Get("Ts_C"), 100e-6);
@@ -34,14 +34,11 @@ TEST_F(AdvancedDialog, PwmChangeKeepsTheLoopPeriodsAsCloseAsWholeDividersAllow) 
   EXPECT_EQ(Get("SLPER"), 13);
   EXPECT_NEAR(Get("Ts_S"), 520e-6, 1e-12);
   EXPECT_EQ(Text(kFastDividerEdit), "3");
-}
 
-TEST_F(AdvancedDialog, FastDividerAboveTheSlowOneLiftsIt) {
-  Open();
-  Type(kFastDividerEdit, "12");
-  EXPECT_EQ(Get("SLPER"), 12);
-  EXPECT_NEAR(Get("Ts_S"), 600e-6, 1e-12);
-  EXPECT_EQ(Text(kSlowDividerEdit), "12");
+  Type(kFastDividerEdit, "14");
+  EXPECT_EQ(Get("SLPER"), 14);
+  EXPECT_NEAR(Get("Ts_S"), 560e-6, 1e-12);
+  EXPECT_EQ(Text(kSlowDividerEdit), "14");
 }
 
 // The factor of each unit type counted in slow-loop samples when the period doubles (r = 0.5).
@@ -120,9 +117,7 @@ TEST_F(AdvancedDialog, PeriodsBelowTheMinimumAreMarkedRedAndRefusedOnOk) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    setup_ = testing_support::LoadBundledSetup();
-    setup_->SetParameterValueInBaseUnit("Ts_C_min", c.fast_min);
-    setup_->SetParameterValueInBaseUnit("Ts_S_min", c.slow_min);
+    Reload({{"Ts_C_min", c.fast_min}, {"Ts_S_min", c.slow_min}});
     const std::size_t first = ui_.Messages().size();
     CAdvancedDialog& dlg = Open();
     EXPECT_FALSE(Shown(kFastMarker));
@@ -157,7 +152,7 @@ TEST_F(AdvancedDialog, OtherNamesReachNoBaseHandler) {
   EXPECT_EQ(testing_support::Snapshot(*setup_), before);
 }
 
-TEST_F(AdvancedDialog, GroupsAndSchemeFollowTheControlStructure) {
+TEST_F(AdvancedDialog, GroupsAndSchemeFollowTheControlStructureAndHelpOpensItsTopic) {
   struct Case {
     double mode, sensors, structure;
     const char* image;
@@ -170,9 +165,8 @@ TEST_F(AdvancedDialog, GroupsAndSchemeFollowTheControlStructure) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.image);
-    setup_->SetParameterValueInBaseUnit("ControlMode", c.mode);
-    setup_->SetParameterValueInBaseUnit("SensorsConfiguration", c.sensors);
-    setup_->SetParameterValueInBaseUnit("PositionControlType", c.structure);
+    Put({{"ControlMode", c.mode}, {"SensorsConfiguration", c.sensors},
+         {"PositionControlType", c.structure}});
     Open();
     EXPECT_EQ(State(kSchemePicture).image, c.image);
     EXPECT_EQ(Shown(kPositionOverSpeed), c.scheme_radios);
@@ -182,11 +176,13 @@ TEST_F(AdvancedDialog, GroupsAndSchemeFollowTheControlStructure) {
     EXPECT_EQ(Enabled(kFastLoop), c.mode < 2 && c.sensors < 2);
   }
   // Clicking the other scheme shows its picture at once.
-  setup_->SetParameterValueInBaseUnit("ControlMode", 0);
-  setup_->SetParameterValueInBaseUnit("SensorsConfiguration", 0);
+  Put({{"ControlMode", 0}, {"SensorsConfiguration", 0}});
   Open();
   Click(kPositionOverCurrent);
   EXPECT_EQ(State(kSchemePicture).image, "3017");
+  Click(kHelpButton);
+  ASSERT_EQ(ui_.HelpRequests().size(), 1u);
+  EXPECT_EQ(ui_.HelpRequests()[0].context, kAdvancedHelpContext);
 }
 
 TEST_F(AdvancedDialog, WithoutTheFastLoopSwitchItsGroupIsHidden) {
@@ -195,13 +191,6 @@ TEST_F(AdvancedDialog, WithoutTheFastLoopSwitchItsGroupIsHidden) {
   Open();
   EXPECT_THAT(errors.Messages(), IsEmpty());
   for (int id : {kLoopBox, kSlowLoop, kFastLoop}) EXPECT_FALSE(Shown(id)) << id;
-}
-
-TEST_F(AdvancedDialog, HelpOpensItsTopic) {
-  Open();
-  Click(kHelpButton);
-  ASSERT_EQ(ui_.HelpRequests().size(), 1u);
-  EXPECT_EQ(ui_.HelpRequests()[0].context, kAdvancedHelpContext);
 }
 
 }  // namespace

@@ -7,19 +7,17 @@
 
 #include "dialogs/analog_reference_dlg.h"
 #include "dialogs/dialog_names.h"
-#include "tests/support/dialog_harness.h"
+#include "tests/dialogs/dialog_test.h"
 
 namespace {
 
 using namespace dcservo;
 using namespace dcservo::external_reference;
 
-class ExternalReferenceDialog : public testing_support::DialogHarness<CAnalogReferenceDlg> {
+class ExternalReferenceDialog : public testing_support::DialogTest<CAnalogReferenceDlg> {
  protected:
   CAnalogReferenceDlg& OpenWith(double mode, double analogue, double limit) {
-    setup_->SetParameterValueInBaseUnit("ControlMode", mode);
-    setup_->SetParameterValueInBaseUnit("isAnalogueReference", analogue);
-    setup_->SetParameterValueInBaseUnit("isLimitMaximum", limit);
+    Put({{"ControlMode", mode}, {"isAnalogueReference", analogue}, {"isLimitMaximum", limit}});
     return Open();
   }
   std::string BoundTo(int id) const { return dlg_->GetControlBinding(id).parameter; }
@@ -73,14 +71,10 @@ TEST_F(ExternalReferenceDialog, SwitchingToAnalogueShowsTheSpeedLimit) {
 }
 
 TEST_F(ExternalReferenceDialog, MinimumFollowsTheUnitOfItsMaximum) {
-  CAnalogReferenceDlg& dlg = OpenWith(1, 1, 0);
+  OpenWith(1, 1, 0);
   const CZel_Parameter& minimum = *setup_->FindParameter("SPD_min");
   EXPECT_EQ(minimum.GetSelectedUnit().GetName(), "rpm");
-  int rad_s = -1;
-  for (int i = 0; i < dlg.ListGetCount(kMaximumUnit); ++i)
-    if (dlg.ListGetText(kMaximumUnit, i) == "rad/s") rad_s = i;
-  ASSERT_GE(rad_s, 0);
-  ASSERT_TRUE(dlg.UserSelect(kMaximumUnit, rad_s));
+  Select(kMaximumUnit, "rad/s");
   EXPECT_EQ(minimum.GetSelectedUnit().GetName(), "rad/s");
   EXPECT_EQ(Text(kMinimumEdit), ZelFormatValue(Get("SPD_min")));
 }
@@ -120,14 +114,13 @@ TEST_F(ExternalReferenceDialog, InputVoltageLabelsFollowTheInputRange) {
   EXPECT_FALSE(Enabled(kHighVoltageLabel));
 }
 
-TEST_F(ExternalReferenceDialog, DigitalIsOffWhenTheDriveDisablesIt) {
+TEST_F(ExternalReferenceDialog, EachReferenceIsOffWhenTheDriveLacksIt) {
   setup_->SetOption("DisableExternalDigitalReference", "1");
   OpenWith(0, 1, 0);
   EXPECT_FALSE(Enabled(kDigital));
   EXPECT_TRUE(Enabled(kAnalogue));
-}
-
-TEST_F(ExternalReferenceDialog, WithoutAnAnalogueInputOnlyTheDigitalReferenceRemains) {
+  // Without an analogue input only the digital reference remains.
+  dlg_.reset();
   setup_ = testing_support::LoadBundledSetupWithout({"CADIN"});
   OpenWith(0, 0, 0);
   EXPECT_FALSE(Enabled(kAnalogue));

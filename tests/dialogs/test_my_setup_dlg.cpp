@@ -15,12 +15,12 @@
 #include "derive/pipelines.h"
 #include "dialogs/my_setup_dlg.h"
 #include "host/zel_errors.h"
-#include "host/zel_headless.h"
-#include "tests/support/test_setups.h"
+#include "tests/dialogs/dialog_test.h"
 
 namespace {
 
 using testing_support::Snapshot;
+using testing_support::Value;
 
 using dcservo::Direction;
 using dcservo::RunStep;
@@ -53,7 +53,7 @@ const std::vector<std::string> kAllNames = {
 // hands every change on to the base.
 class GainsDialog : public CMySetupDlg {
  public:
-  GainsDialog(CZel_Setup& setup, const std::vector<std::string>& names)
+  explicit GainsDialog(CZel_Setup& setup, const std::vector<std::string>& names = kAllNames)
       : CMySetupDlg(setup, kTemplateId), names_(names) {
     for (std::size_t i = 0; i < names.size(); ++i)
       AddParameterControls(names[i], kFirstEdit + static_cast<int>(i));
@@ -86,65 +86,37 @@ void Poison(CZel_Setup& s, const std::vector<const char*>& chip) {
   for (const char* name : chip) testing_support::Put(s, {{name, 7}});
 }
 
-class MySetupDialog : public ::testing::Test {
+class MySetupDialog : public testing_support::DialogTest<GainsDialog> {
  protected:
-  MySetupDialog() : installed_(ui_), setup_(testing_support::LoadBundledSetup()) {}
-  GainsDialog& Open(const std::vector<std::string>& names = kAllNames) {
-    dlg_ = std::make_unique<GainsDialog>(*setup_, names);
-    dlg_->ModalInit();
-    return *dlg_;
-  }
-  double Get(const char* name) const { return setup_->GetParameterValueInBaseUnit(name); }
-  std::string Shown(const std::string& name) const {
-    return dlg_->GetControlState(dlg_->EditOf(name)).text;
-  }
-
-  ZelHeadlessBackend ui_;
-  ZelScopedUiBackend installed_;
-  std::unique_ptr<CZel_Setup> setup_;
-  std::unique_ptr<GainsDialog> dlg_;
+  std::string ShownFor(const std::string& name) const { return Text(dlg_->EditOf(name)); }
 };
-
-TEST_F(MySetupDialog, TypedGainBecomesWhatTheChipValuesEncode) {
-  GainsDialog& dlg = Open();
-  ASSERT_TRUE(dlg.UserEdit(dlg.EditOf("Kp_C_scl"), "0.123456"));
-  EXPECT_EQ(Get("KPI"), 4045);  // 0.123456 * 32767, cut to the register
-  EXPECT_EQ(Get("SFTKPI"), 0);
-  EXPECT_DOUBLE_EQ(Get("Kp_C_scl"), 4045.0 / 32767.0);
-  // What the drive holds, no longer than its resolution tells apart.
-  EXPECT_EQ(Shown("Kp_C_scl"), "0.12345");
-
-  // The acceleration feedforward spreads its shift over two registers; all three have to be
-  // rewritten before the gain is read back, or it reads stale shifts.
-  Poison(*setup_, {"SFTKFF", "KFFA", "SFTAFFW"});
-  ASSERT_TRUE(dlg.UserEdit(dlg.EditOf("KFFA_scl"), "10000"));
-  EXPECT_EQ(Get("SFTAFFW"), 11);
-  EXPECT_EQ(Get("SFTKFF"), 3);
-  EXPECT_EQ(Get("KFFA"), 19999);
-  EXPECT_DOUBLE_EQ(Get("KFFA_scl"), 19999.0 * 16384 / 32767);
-  EXPECT_EQ(Shown("KFFA_scl"), "10000");
-  EXPECT_THAT(ui_.Messages(), IsEmpty());
-}
 
 // Each row against a setup brought to the same place by the steps one by one: a row that
 // misses a chip step, runs a foreign one or reads back another parameter differs somewhere.
+// Two rows also pin the registers: the acceleration feedforward spreads its shift over two,
+// and all three have to be rewritten before the gain is read back, or it reads stale shifts.
 TEST_F(MySetupDialog, EveryGainRowRewritesItsChipValuesAndNothingElse) {
   struct Case {
     const char* scaled;
     const char* typed;
     std::vector<const char*> chip;
+    std::vector<Value> pinned = {};
+    const char* shown = nullptr;  // what the drive holds, no longer than its resolution tells
   };
   const Case cases[] = {
-      {"Kp_C_scl", "0.123456", {"KPI", "SFTKPI"}},   {"Ki_C_scl", "0.0417", {"KII", "SFTKII"}},
+      {"Kp_C_scl", "0.123456", {"KPI", "SFTKPI"},  // 0.123456 * 32767, cut to the register
+       {{"KPI", 4045}, {"SFTKPI", 0}, {"Kp_C_scl", 4045.0 / 32767.0}}, "0.12345"},
+      {"Ki_C_scl", "0.0417", {"KII", "SFTKII"}},
       {"Ki_P_scl", "0.00731", {"SFTKIP", "KIP"}},    {"Kp_P_scl", "3.3333", {"SFTKPP", "KPP"}},
       {"Kd_P_scl", "17.77", {"SFTKDP", "KDP"}},      {"Ki_S_scl", "0.2718", {"SFTKIS", "KIS"}},
       {"Kp_S_scl", "5.4321", {"SFTKPS", "KPS"}},     {"KFFS_scl", "1.5", {"SFTSFFW", "KFFS"}},
-      {"KFFA_scl", "12345.6", {"SFTKFF", "KFFA", "SFTAFFW"}},
+      {"KFFA_scl", "10000", {"SFTKFF", "KFFA", "SFTAFFW"},
+       {{"SFTAFFW", 11}, {"SFTKFF", 3}, {"KFFA", 19999}, {"KFFA_scl", 19999.0 * 16384 / 32767}},
+       "10000"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.scaled);
-    dlg_.reset();
-    setup_ = testing_support::LoadBundledSetup();
+    Reload();
     auto expected = testing_support::LoadBundledSetup();
     Poison(*setup_, c.chip);
     Poison(*expected, c.chip);
@@ -157,9 +129,12 @@ TEST_F(MySetupDialog, EveryGainRowRewritesItsChipValuesAndNothingElse) {
     EXPECT_THAT(Differences(Snapshot(*expected), Snapshot(*setup_)), IsEmpty());
     for (const char* chip : c.chip) EXPECT_NE(Get(chip), 7) << chip;
     EXPECT_NE(Get(c.scaled), std::stod(c.typed));  // none of these fits the registers exactly
-    EXPECT_NEAR(std::stod(Shown(c.scaled)), Get(c.scaled),
+    EXPECT_NEAR(std::stod(ShownFor(c.scaled)), Get(c.scaled),
                 0.5 * dcservo::DisplayStep(*setup_, *setup_->FindParameter(c.scaled)));
+    for (const Value& v : c.pinned) EXPECT_DOUBLE_EQ(Get(v.name), v.base) << v.name;
+    if (c.shown) { EXPECT_EQ(ShownFor(c.scaled), c.shown); }
     EXPECT_THAT(dlg.changed, ElementsAre(c.scaled));
+    EXPECT_THAT(ui_.Messages(), IsEmpty());
   }
 }
 
@@ -184,16 +159,16 @@ TEST_F(MySetupDialog, SensorsChangeForcesSpeedForwardAndRewritesTheFeedbackRegis
   EXPECT_NE(Get("OSR"), before.at("OSR"));
   EXPECT_EQ(Get("SensorsConfiguration"), 2);
   EXPECT_EQ(setup_->FindParameter("SensorsConfiguration")->GetMaxInBaseUnit(), 2);
-  EXPECT_EQ(Shown("SensorsConfiguration"), "2");
+  EXPECT_EQ(ShownFor("SensorsConfiguration"), "2");
 }
 
 TEST_F(MySetupDialog, NamesMatchWithoutCaseAndOtherNamesLeaveTheChipAlone) {
   // Bound under another spelling: the host calls back with the name as it was bound.
-  GainsDialog& dlg = Open({"kp_c_scl", "Vdc"});
+  GainsDialog& dlg = Open(std::vector<std::string>{"kp_c_scl", "Vdc"});
   ASSERT_TRUE(dlg.UserEdit(dlg.EditOf("kp_c_scl"), "0.123456"));
   EXPECT_EQ(Get("KPI"), 4045);
   EXPECT_DOUBLE_EQ(Get("Kp_C_scl"), 4045.0 / 32767.0);
-  EXPECT_EQ(Shown("kp_c_scl"), "0.12345");
+  EXPECT_EQ(ShownFor("kp_c_scl"), "0.12345");
 
   // A page that set the gain itself and reports the change by name.
   ASSERT_TRUE(setup_->SetParameterValueInBaseUnit("KFFA_scl", 10000));
@@ -215,32 +190,27 @@ TEST_F(MySetupDialog, NamesMatchWithoutCaseAndOtherNamesLeaveTheChipAlone) {
   EXPECT_THAT(Differences(before, Snapshot(*setup_)), ElementsAre("Vdc"));
 }
 
-TEST(MySetupDialogOnASmallSetup, StepsWithoutTheirParametersChangeNothingAndTheRestRun) {
-  ZelHeadlessBackend ui;
-  ZelScopedUiBackend installed(ui);
+TEST_F(MySetupDialog, OnASmallSetupStepsWithoutTheirParametersChangeNothingAndTheRestRun) {
   ZelCollectErrors errors;
   // No mantissa: the first chip step and the read-back cannot run, the shift step can.
-  auto setup = testing_support::MakeSetup(
+  setup_ = testing_support::MakeSetup(
       {{"Kp_C_scl", 0.5}, {"SFTKPI", 0, "", false, ZelStorageType::Int16}});
-  GainsDialog dlg(*setup, {"Kp_C_scl"});
-  dlg.ModalInit();
-  ASSERT_TRUE(dlg.UserEdit(kFirstEdit, "3"));
-  EXPECT_EQ(setup->GetParameterValueInBaseUnit("SFTKPI"), 2);
-  EXPECT_EQ(setup->GetParameterValueInBaseUnit("Kp_C_scl"), 3);
-  EXPECT_EQ(dlg.GetControlState(kFirstEdit).text, "3");
-  EXPECT_THAT(dlg.changed, ElementsAre("Kp_C_scl"));
-  EXPECT_EQ(setup->GetParameters().GetParametersCount(), 2);
+  Type(Open(std::vector<std::string>{"Kp_C_scl"}).EditOf("Kp_C_scl"), "3");
+  EXPECT_EQ(Get("SFTKPI"), 2);
+  EXPECT_EQ(Get("Kp_C_scl"), 3);
+  EXPECT_EQ(ShownFor("Kp_C_scl"), "3");
+  EXPECT_THAT(dlg_->changed, ElementsAre("Kp_C_scl"));
+  EXPECT_EQ(setup_->GetParameters().GetParametersCount(), 2);
   ASSERT_THAT(errors.Messages(), ::testing::Not(IsEmpty()));
   EXPECT_THAT(errors.Messages().front(), HasSubstr("KPI"));
-  EXPECT_THAT(ui.Messages(), IsEmpty());
+  EXPECT_THAT(ui_.Messages(), IsEmpty());
 
   // Nothing of the sensors row exists here either: only the value typed is stored.
-  auto bare = testing_support::MakeSetup({{"SensorsConfiguration", 0}});
-  GainsDialog sensors(*bare, {"SensorsConfiguration"});
-  sensors.ModalInit();
-  ASSERT_TRUE(sensors.UserEdit(kFirstEdit, "1"));
-  EXPECT_EQ(bare->GetParameterValueInBaseUnit("SensorsConfiguration"), 1);
-  EXPECT_EQ(bare->GetParameters().GetParametersCount(), 1);
+  dlg_.reset();
+  setup_ = testing_support::MakeSetup({{"SensorsConfiguration", 0}});
+  Type(Open(std::vector<std::string>{"SensorsConfiguration"}).EditOf("SensorsConfiguration"), "1");
+  EXPECT_EQ(Get("SensorsConfiguration"), 1);
+  EXPECT_EQ(setup_->GetParameters().GetParametersCount(), 1);
 }
 
 }  // namespace
