@@ -109,7 +109,7 @@ void QtGraphView::Rebuild(const CGraphWindow* graph) {
   graph_ = graph;
   const CGraphFilter* filter = graph ? graph->GetFilter() : nullptr;
   if (!filter) {
-    UpdateReadout();
+    DrawKey();
     return;
   }
   c->setTitle(QString::fromStdString(graph->GetTitle()));
@@ -200,7 +200,7 @@ void QtGraphView::ApplyRanges(const CGraphWindow& graph) {
   y1_->setRange(graph.GetYRange(1).lo, graph.GetYRange(1).hi);
   if (y2_) y2_->setRange(graph.GetYRange(2).lo, graph.GetYRange(2).hi);
   PlaceCursorLines();
-  UpdateReadout();
+  DrawKey();
 }
 
 // --- cursors -------------------------------------------------------------------------------
@@ -209,7 +209,7 @@ void QtGraphView::SetCursor(int which, double x) {
   if (which < 0 || which > 1 || !std::isfinite(x)) return;
   cursors_[which].x = x;
   PlaceCursorLines();
-  UpdateReadout();
+  DrawKey();
 }
 
 std::optional<double> QtGraphView::ValueAt(int i, double x) const {
@@ -278,7 +278,7 @@ void QtGraphView::PlaceCursorLines() {
 
 // Without cursors the key is the curves' names in their colours, wrapped to the chart's width;
 // with cursors it is a table of their values. The plot gives up the room the key takes.
-void QtGraphView::UpdateReadout() {
+void QtGraphView::DrawKey() {
   const QList<QStringList> rows = KeyRows();
   const bool table = rows.front().size() > 1;
   QString html = table ? "<table cellspacing=0 cellpadding=1>" : "<p>";
@@ -371,7 +371,7 @@ void QtGraphView::wheelEvent(QWheelEvent* event) {
 void QtGraphView::resizeEvent(QResizeEvent* event) {
   QChartView::resizeEvent(event);
   PlaceCursorLines();
-  UpdateReadout();
+  DrawKey();
 }
 
 // --- export --------------------------------------------------------------------------------
@@ -407,7 +407,7 @@ void QtGraphView::contextMenuEvent(QContextMenuEvent* event) {
     cursors_[0].x.reset();
     cursors_[1].x.reset();
     PlaceCursorLines();
-    UpdateReadout();
+    DrawKey();
   }
   if (chosen == save) {
     const QString path = QFileDialog::getSaveFileName(

@@ -59,7 +59,7 @@ class QtGraphView : public QChartView {
   std::optional<double> ValueAt(int i, double x) const;
   void PlaceCursorLines();
   QList<QStringList> KeyRows() const;
-  void UpdateReadout();
+  void DrawKey();
 
   const CGraphWindow* graph_ = nullptr;
   std::vector<QAbstractSeries*> series_;
