@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <utility>
@@ -74,6 +75,34 @@ class SimRun {
     return value;
   }
 
+  double Base(const char* name) { return setup->GetParameterValueInBaseUnit(name); }
+
+  // A fresh log of the named variables, kept until the run ends.
+  CZel_SingleAxisLogger& Log(std::initializer_list<const char*> variables, int points = 2000,
+                             int type = 1) {
+    log = std::make_unique<CZel_SingleAxisLogger>(*setup, nullptr);
+    for (const char* v : variables) EXPECT_EQ(log->AddVariable(v), 1) << v;
+    log->ChangeSettings(points, type, 1);
+    return *log;
+  }
+
+  void Upload() {
+    ASSERT_EQ(log->BeginUploadData(), 1) << CZel_Comm::GetLastErrorText();
+    while (log->ReadPoint(nullptr)) {
+    }
+  }
+
+  // Mean of a logged channel over the points whose time lies in [from, to).
+  double Mean(int channel, double from, double to) {
+    double sum = 0;
+    int n = 0;
+    for (std::size_t k = 0; k < log->GetPointsRead(); ++k) {
+      const double t = log->GetValue(k, 0);
+      if (t >= from && t < to) sum += log->GetValue(k, channel), ++n;
+    }
+    return n ? sum / n : NAN;
+  }
+
   double Live(const std::string& name) {
     double value = 0.0;
     EXPECT_TRUE(drive->ReadVariable(name, value)) << drive->LastError();
@@ -101,6 +130,7 @@ class SimRun {
   std::unique_ptr<CZel_Setup> setup;
   std::shared_ptr<dcsim::SimulatedDrive> drive;
   std::unique_ptr<CZel_CoffFormat> coff;
+  std::unique_ptr<CZel_SingleAxisLogger> log;
 
  private:
   CZel_CommSession session_;

@@ -38,12 +38,6 @@ double Crossing(CZel_SingleAxisLogger& log, int channel, std::size_t from, doubl
   return NAN;
 }
 
-void Upload(CZel_SingleAxisLogger& log) {
-  ASSERT_EQ(log.BeginUploadData(), 1) << CZel_Comm::GetLastErrorText();
-  while (log.ReadPoint(nullptr)) {
-  }
-}
-
 TEST(CurrentLoopSimulation, StepRiseTimeMatchesThePassBandOfItsTuning) {
   // A sampled loop that updates its PWM half a period after sampling runs ahead of the
   // continuous design by about 1.7 w Ts_C; the tolerance allows for that and for the current
@@ -55,27 +49,22 @@ TEST(CurrentLoopSimulation, StepRiseTimeMatchesThePassBandOfItsTuning) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "pass band " << c.pass_band << " PWMPER " << c.pwmper);
     SimRun run;
-    CZel_Setup& setup = *run.setup;
     run.SetInternal("PWMPER", c.pwmper);
-    const double Tc = 2 * c.pwmper / setup.GetParameterValueInBaseUnit("DSP_freq");
-    const double R = setup.GetParameterValueInBaseUnit("R");
-    const double L = setup.GetParameterValueInBaseUnit("L");
-    const double VS = dcservo::VoltageScale(setup), CS = dcservo::CurrentScale(setup);
+    const double Tc = 2 * c.pwmper / run.Base("DSP_freq"), R = run.Base("R"), L = run.Base("L");
+    const double VS = dcservo::VoltageScale(*run.setup), CS = dcservo::CurrentScale(*run.setup);
     const double w = c.pass_band, tau = L / R;
     ASSERT_GT(tau, 4 * Tc);
     run.SetGain("KPI", "SFTKPI", R * (2 * w * tau - 1) * VS / CS);
     run.SetGain("KII", "SFTKII", R * w * w * tau * Tc * VS / CS);
     run.Fault("shaft_blocked");
 
-    CZel_SingleAxisLogger log(setup, nullptr);
-    ASSERT_EQ(log.AddVariable("Current_Reference"), 1);
-    ASSERT_EQ(log.AddVariable("Motor_Current"), 1);
-    log.ChangeSettings(static_cast<int>(8.0 / w / Tc) + 20, 2, 1);
+    CZel_SingleAxisLogger& log =
+        run.Log({"Current_Reference", "Motor_Current"}, static_cast<int>(8.0 / w / Tc) + 20, 2);
     const double step = std::trunc(3.0 * CS);
     run.Execute("Current_Controller_Tuning_Test",
                 {{"In1", step}, {"Imax_Prot_Test", std::trunc(9.0 * CS)}}, &log);
     EXPECT_GT(run.Var("test_flag"), 0);
-    Upload(log);
+    run.Upload();
     // The log is in amperes, the program's input in converter counts.
     const double step_A = step / CS;
     const double start = Crossing(log, 1, 0, 0.5 * step_A);
@@ -109,10 +98,8 @@ TEST(InertiaSimulation, TheIdentifiedInertiaIsTheRealOneWithinThreePercent) {
     EXPECT_GT(run.Var("test_flag"), 0);
     const double dt = run.Var("delta_time"), ds = run.Var("delta_speed");
     ASSERT_GT(dt, 0);
-    CZel_Setup& setup = *run.setup;
-    const double J = dcservo::MotorSpeedScale(setup) * setup.GetParameterValueInBaseUnit("K") *
-                     inputs[0].second * dt * setup.GetParameterValueInBaseUnit("Ts_S") /
-                     (dcservo::CurrentScale(setup) * ds);
+    const double J = dcservo::MotorSpeedScale(*run.setup) * run.Base("K") * inputs[0].second * dt *
+                     run.Base("Ts_S") / (dcservo::CurrentScale(*run.setup) * ds);
     EXPECT_NEAR(J / c.real_J, 1.0, 0.03) << "J " << J;
     EXPECT_FALSE(run.drive->AxisOn());
   }
@@ -143,14 +130,14 @@ TEST(VdcSimulation, TheMeasuredSupplyIsTheRealOneWithinHalfAConverterStep) {
     EXPECT_EQ(run.Var("STARTED"), 1);
     EXPECT_FALSE(run.drive->AxisOn());
     const double measured = run.Live("var_u2") / dcservo::MeasuredVoltageScale(*run.setup);
-    const double step = run.setup->GetParameterValueInBaseUnit("VdcMaxMeasurable") / 1023;
+    const double step = run.Base("VdcMaxMeasurable") / 1023;
     EXPECT_NEAR(measured, vdc, 0.5 * step);
   }
 }
 
 // The encoder test's own watch: the counter modulo one turn, read every 20 ms.
 bool PulsesSeen(SimRun& run, double seconds) {
-  const int modulus = 4 * static_cast<int>(run.setup->GetParameterValueInBaseUnit("No_encoder_lines"));
+  const int modulus = 4 * static_cast<int>(run.Base("No_encoder_lines"));
   int previous = 0;
   bool seen = false;
   for (double t = 0; t < seconds; t += 0.02) {
@@ -207,62 +194,45 @@ TEST(AnalogueSimulation, ThePotentiometerVoltageReachesAd5) {
   EXPECT_TRUE(run.WaitForEnd(1.0));
 }
 
-// The speed test's inputs on the bundled drive: its final speed, ramps and holds.
+// The setup's profile: its final value and the times of its ramps and holds, in samples.
+Inputs SetupProfile(SimRun& run, const char* value, const char* const (&times)[4], bool position) {
+  auto samples = [&](int i) { return std::lround(run.Base(times[i]) / run.Base("Ts_S")); };
+  return simtest::PositiveProfile(std::round(run.Internal(value)), samples(0), samples(1), samples(2),
+                                  samples(3), position);
+}
+
+// The speed test's inputs on the bundled drive.
 Inputs SpeedInputs(SimRun& run, int multiple = 0) {
-  const double Ts = run.setup->GetParameterValueInBaseUnit("Ts_S");
-  auto samples = [&](const char* name) {
-    return std::lround(run.setup->GetParameterValueInBaseUnit(name) / Ts);
-  };
-  return simtest::Join(
-      {{"IlimPS_Test", run.Internal("TestLimitCurrent")},
-       {"Imax_Prot_Test", run.Internal("TestProtectionCurrent")},
-       {"MultiC", multiple}},
-      simtest::PositiveProfile(std::round(run.Internal("TestSpeed")), samples("TaPS"),
-                               samples("TPS"), samples("TaNS"), samples("TNS"), false));
+  return simtest::Join({{"IlimPS_Test", run.Internal("TestLimitCurrent")},
+                        {"Imax_Prot_Test", run.Internal("TestProtectionCurrent")},
+                        {"MultiC", multiple}},
+                       SetupProfile(run, "TestSpeed", {"TaPS", "TPS", "TaNS", "TNS"}, false));
 }
 
 Inputs PositionInputs(SimRun& run, bool over_speed) {
-  const double Ts = run.setup->GetParameterValueInBaseUnit("Ts_S");
-  auto samples = [&](const char* name) {
-    return std::lround(run.setup->GetParameterValueInBaseUnit(name) / Ts);
-  };
   Inputs limits = over_speed ? Inputs{{"LimitSpeed", std::trunc(run.Internal("Limit_Speed"))}}
                              : Inputs{{"IlimPS_Test", run.Internal("TestLimitCurrent")}};
   limits.push_back({"Imax_Prot_Test", std::trunc(run.Internal("TestProtectionCurrent"))});
   limits.push_back({"MultiC", 0});
-  return simtest::Join(limits, simtest::PositiveProfile(std::round(run.Internal("TestPosition")),
-                                                        samples("TaPP"), samples("TPP"),
-                                                        samples("TaNP"), samples("TNP"), true));
-}
-
-// Mean of a channel over the points whose time lies in [from, to).
-double Mean(CZel_SingleAxisLogger& log, int channel, double from, double to) {
-  double sum = 0;
-  int n = 0;
-  for (std::size_t k = 0; k < log.GetPointsRead(); ++k) {
-    const double t = log.GetValue(k, 0);
-    if (t >= from && t < to) sum += log.GetValue(k, channel), ++n;
-  }
-  return n ? sum / n : NAN;
+  return simtest::Join(limits,
+                       SetupProfile(run, "TestPosition", {"TaPP", "TPP", "TaNP", "TNP"}, true));
 }
 
 TEST(SpeedSimulation, TheLoadFollowsTheProfileAndTheLogCoversTheRun) {
   SimRun run;
-  CZel_SingleAxisLogger log(*run.setup, nullptr);
-  for (const char* v : {"Speed_Reference", "Load_Speed", "Current_Reference", "Motor_Current"})
-    ASSERT_EQ(log.AddVariable(v), 1);
-  log.ChangeSettings(2000, 1, 1);
+  CZel_SingleAxisLogger& log =
+      run.Log({"Speed_Reference", "Load_Speed", "Current_Reference", "Motor_Current"});
   log.CorrectPointsNo();
   run.Execute("Speed_Controller_Tuning_Test", SpeedInputs(run), &log);
   EXPECT_EQ(run.Var("STARTED"), 1);
   EXPECT_EQ(run.Var("test_flag"), 1);
   EXPECT_EQ(run.drive->Mer(), 0u);
-  Upload(log);
-  const double speed = run.setup->GetParameterValueInBaseUnit("TestSpeed");
+  run.Upload();
+  const double speed = run.Base("TestSpeed");
   // The plateau runs from 0.1 s to 0.6 s; one count per sample is 2 pi rad/s here.
-  EXPECT_NEAR(Mean(log, 2, 0.2, 0.6), speed, 0.5);
-  EXPECT_NEAR(Mean(log, 1, 0.2, 0.6), speed, 1e-9);
-  EXPECT_NEAR(Mean(log, 2, 0.9, 1.2), 0.0, 0.5);
+  EXPECT_NEAR(run.Mean(2, 0.2, 0.6), speed, 0.5);
+  EXPECT_NEAR(run.Mean(1, 0.2, 0.6), speed, 1e-9);
+  EXPECT_NEAR(run.Mean(2, 0.9, 1.2), 0.0, 0.5);
   EXPECT_GE(log.GetValue(log.GetPointsRead() - 1, 0), 1.19);
 }
 
@@ -279,32 +249,26 @@ TEST(PositionSimulation, BothStructuresBringTheLoadToTheTargetAndBack) {
     CZel_Setup& setup = *run.setup;
     if (!c.over_speed) {
       // The position loop straight over the current loop, tuned at its pass band.
-      const double w = setup.GetParameterValueInBaseUnit("PB_P"), z = 1.0;
-      const double Jt = setup.GetParameterValueInBaseUnit("Jt");
-      const double D = setup.GetParameterValueInBaseUnit("K") * dcservo::MotorPositionScale(setup);
-      const double CS = dcservo::CurrentScale(setup), Ts = setup.GetParameterValueInBaseUnit("Ts_S");
-      const double a = (2 * z + 1) * w;
+      const double w = run.Base("PB_P"), z = 1.0, Jt = run.Base("Jt"), Ts = run.Base("Ts_S");
+      const double D = run.Base("K") * dcservo::MotorPositionScale(setup);
+      const double CS = dcservo::CurrentScale(setup), a = (2 * z + 1) * w;
       run.SetGain("KIP", "SFTKIP", w * w * w * Ts * Jt * CS / D);
       run.SetGain("KPP", "SFTKPP", a * w * Jt * CS / D);
       run.SetGain("KDP", "SFTKDP", a * Jt * CS / (D * Ts));
       run.SetInternal("SATP", run.Internal("SATS"));
       run.SetInternal("IMAXP", run.Internal("IMAXS"));
     }
-    CZel_SingleAxisLogger log(setup, nullptr);
-    ASSERT_EQ(log.AddVariable("Target_Position"), 1);
-    ASSERT_EQ(log.AddVariable("Load_Position"), 1);
-    log.ChangeSettings(2000, 1, 1);
+    CZel_SingleAxisLogger& log = run.Log({"Target_Position", "Load_Position"});
     log.CorrectPointsNo();
     run.Execute(c.program, PositionInputs(run, c.over_speed), &log);
     EXPECT_EQ(run.Var("test_flag"), 1);
     EXPECT_EQ(run.drive->Mer(), 0u);
-    Upload(log);
-    const double target = setup.GetParameterValueInBaseUnit("TestPosition");
-    const double count = 1.0 / dcservo::LoadPositionScale(setup);
+    run.Upload();
+    const double target = run.Base("TestPosition"), count = 1.0 / dcservo::LoadPositionScale(setup);
     // Held at the target from 0.2 s to 0.7 s, back at 0 after 0.9 s.
-    EXPECT_NEAR(Mean(log, 1, 0.3, 0.7), target, 1e-9);
-    EXPECT_NEAR(Mean(log, 2, 0.5, 0.7), target, 5 * count);
-    EXPECT_NEAR(Mean(log, 2, 1.1, 1.4), 0.0, 5 * count);
+    EXPECT_NEAR(run.Mean(1, 0.3, 0.7), target, 1e-9);
+    EXPECT_NEAR(run.Mean(2, 0.5, 0.7), target, 5 * count);
+    EXPECT_NEAR(run.Mean(2, 1.1, 1.4), 0.0, 5 * count);
   }
 }
 
@@ -316,19 +280,15 @@ TEST(PositionSimulation, ARunStartsFreshAfterAFailedOne) {
   run.Execute("Speed_Controller_Tuning_Test", starved);
   ASSERT_EQ(run.drive->Mer() & 0x0008, 0x0008u);
   // The next run acknowledges the trip and uses the chip's own current limit again.
-  CZel_SingleAxisLogger log(*run.setup, nullptr);
-  ASSERT_EQ(log.AddVariable("Target_Position"), 1);
-  ASSERT_EQ(log.AddVariable("Load_Position"), 1);
-  log.ChangeSettings(2000, 1, 1);
+  CZel_SingleAxisLogger& log = run.Log({"Target_Position", "Load_Position"});
   const double count = 1 / dcservo::LoadPositionScale(*run.setup);
   const double start = run.Live("Load_Position") * count;
   run.Execute("Position_Controller_Tuning_Test_with_SpdCtrl", PositionInputs(run, true), &log);
   EXPECT_EQ(run.drive->Mer(), 0u);
-  Upload(log);
+  run.Upload();
   // The profile starts where the load stood when the run began, give or take its coasting.
-  EXPECT_NEAR(Mean(log, 1, 0.5, 0.7) - start,
-              run.setup->GetParameterValueInBaseUnit("TestPosition"), 2 * count);
-  EXPECT_NEAR(Mean(log, 2, 0.5, 0.7), Mean(log, 1, 0.5, 0.7), 5 * count);
+  EXPECT_NEAR(run.Mean(1, 0.5, 0.7) - start, run.Base("TestPosition"), 2 * count);
+  EXPECT_NEAR(run.Mean(2, 0.5, 0.7), run.Mean(1, 0.5, 0.7), 5 * count);
 }
 
 TEST(SpeedSimulation, MultipleCyclesRunUntilStop) {
@@ -341,23 +301,47 @@ TEST(SpeedSimulation, MultipleCyclesRunUntilStop) {
   EXPECT_FALSE(run.drive->AxisOn());
 }
 
-TEST(SpeedSimulation, LoopsInTheFastLoopTrackWithGainsForTheFastPeriod) {
-  SimRun run;
-  CZel_Setup& setup = *run.setup;
-  run.SetInternal("UPGRADE", static_cast<double>(static_cast<int>(run.Internal("UPGRADE")) | 0x40));
-  const double w = setup.GetParameterValueInBaseUnit("PB_S");
-  const double Jt = setup.GetParameterValueInBaseUnit("Jt");
-  const double K = setup.GetParameterValueInBaseUnit("K");
-  const double CS = dcservo::CurrentScale(setup), MSS = dcservo::MotorSpeedScale(setup);
-  run.SetGain("KIS", "SFTKIS", w * w * setup.GetParameterValueInBaseUnit("Ts_C") * Jt * CS / (K * MSS));
-  run.SetGain("KPS", "SFTKPS", 2 * w * Jt * CS / (K * MSS));
-  CZel_SingleAxisLogger log(setup, nullptr);
-  ASSERT_EQ(log.AddVariable("Load_Speed"), 1);
-  log.ChangeSettings(2000, 1, 1);
-  run.Execute("Speed_Controller_Tuning_Test", SpeedInputs(run), &log);
-  EXPECT_EQ(run.drive->Mer(), 0u);
-  Upload(log);
-  EXPECT_NEAR(Mean(log, 1, 0.2, 0.6), setup.GetParameterValueInBaseUnit("TestSpeed"), 0.5);
+// Speed-loop gains at the pass band for a loop sampled every Ts that counts speed in MSS.
+void TuneSpeedLoop(SimRun& run, double Ts, double MSS) {
+  const double w = run.Base("PB_S"), J = run.Base("Jt"), K = run.Base("K");
+  const double CS = dcservo::CurrentScale(*run.setup);
+  run.SetGain("KIS", "SFTKIS", w * w * Ts * J * CS / (K * MSS));
+  run.SetGain("KPS", "SFTKPS", 2 * w * J * CS / (K * MSS));
+}
+
+TEST(SpeedSimulation, TheLoadTracksWithTheLoopsInTheFastLoopOrABiquadOnItsFeedback) {
+  struct Case {
+    const char* what;
+    void (*configure)(SimRun&);
+    int aspd_biquads;
+    double from;  // the plateau's mean from here to 0.6 s
+  };
+  const Case cases[] = {
+      {"loops in the fast loop, gains for the fast period",
+       [](SimRun& run) {
+         run.SetInternal("UPGRADE", static_cast<int>(run.Internal("UPGRADE")) | 0x40);
+         TuneSpeedLoop(run, run.Base("Ts_C"), dcservo::MotorSpeedScale(*run.setup));
+       },
+       0, 0.2},
+      {"a first-order low pass at 100 Hz for the 0.5 ms slow loop on the speed feedback",
+       [](SimRun& run) {
+         const std::pair<const char*, double> slot[] = {
+             {"BQ1B0", 293622725}, {"BQ1B1", 293622725}, {"BQ1B2", 0},      {"BQ1A1", -1560238198},
+             {"BQ1A2", 0},         {"BQ1SF", 1},         {"ASPD_BQ_INI", 1}};
+         for (const auto& [name, value] : slot) run.SetInternal(name, value);
+       },
+       1, 0.3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimRun run;
+    c.configure(run);
+    run.Execute("Speed_Controller_Tuning_Test", SpeedInputs(run), &run.Log({"Load_Speed"}));
+    EXPECT_EQ(run.drive->Mer(), 0u);
+    EXPECT_EQ(run.drive->GetSettings().aspd_biquads, c.aspd_biquads);
+    run.Upload();
+    EXPECT_NEAR(run.Mean(1, c.from, 0.6), run.Base("TestSpeed"), 0.5);
+  }
 }
 
 TEST(SpeedSimulation, EncoderAndTachoFeedbackBothTrackTheirTunedLoop) {
@@ -370,53 +354,24 @@ TEST(SpeedSimulation, EncoderAndTachoFeedbackBothTrackTheirTunedLoop) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     SimRun run;
-    CZel_Setup& setup = *run.setup;
     run.SetInternal("SCR", c.scr);
     // The speed scale that the loop counts in: encoder counts per sample, or tacho counts.
-    const double Ts = setup.GetParameterValueInBaseUnit("Ts_S");
-    const double E = setup.GetParameterValueInBaseUnit("No_encoder_lines") * 4 / (2 * std::numbers::pi);
-    const double T = setup.GetParameterValueInBaseUnit("ADCResolution") *
-                     setup.GetParameterValueInBaseUnit("Tacho_gain") /
-                     setup.GetParameterValueInBaseUnit("AnalogueInputsRange");
+    const double Ts = run.Base("Ts_S");
+    const double E = run.Base("No_encoder_lines") * 4 / (2 * std::numbers::pi);
+    const double T = run.Base("ADCResolution") * run.Base("Tacho_gain") / run.Base("AnalogueInputsRange");
     const double MSS = c.tacho ? T : E * Ts;
-    const double w = setup.GetParameterValueInBaseUnit("PB_S");
-    const double J = setup.GetParameterValueInBaseUnit("Jt"), K = setup.GetParameterValueInBaseUnit("K");
-    const double CS = dcservo::CurrentScale(setup);
-    run.SetGain("KIS", "SFTKIS", w * w * Ts * J * CS / (K * MSS));
-    run.SetGain("KPS", "SFTKPS", 2 * w * J * CS / (K * MSS));
-    const double speed = setup.GetParameterValueInBaseUnit("TestSpeed");
-    const double V = std::round(speed * MSS);
+    TuneSpeedLoop(run, Ts, MSS);
+    const double speed = run.Base("TestSpeed"), V = std::round(speed * MSS);
     Inputs inputs = simtest::Join({{"IlimPS_Test", run.Internal("TestLimitCurrent")},
                                    {"Imax_Prot_Test", run.Internal("TestProtectionCurrent")}},
                                   simtest::PositiveProfile(V, 200, 1000, 200, 400, false));
-    CZel_SingleAxisLogger log(setup, nullptr);
-    ASSERT_EQ(log.AddVariable("Motor_Speed"), 1);
-    log.ChangeSettings(2000, 1, 1);
-    run.Execute("Speed_Controller_Tuning_Test", inputs, &log);
+    run.Execute("Speed_Controller_Tuning_Test", inputs, &run.Log({"Motor_Speed"}));
     EXPECT_EQ(run.drive->Mer(), 0u);
-    Upload(log);
+    run.Upload();
     // Motor_Speed reads in the encoder's scale; a tacho count is a different step.
-    const double measured = Mean(log, 1, 0.2, 0.6) * dcservo::MotorSpeedScale(setup) / MSS;
+    const double measured = run.Mean(1, 0.2, 0.6) * dcservo::MotorSpeedScale(*run.setup) / MSS;
     EXPECT_NEAR(measured, V / MSS, 0.02 * speed);
   }
-}
-
-TEST(SpeedSimulation, ABiquadOnTheSpeedFeedbackKeepsTheLoopTracking) {
-  SimRun run;
-  // A first-order low pass at 100 Hz for the 0.5 ms slow loop, on the speed feedback.
-  const std::pair<const char*, double> slot[] = {{"BQ1B0", 293622725}, {"BQ1B1", 293622725},
-                                                 {"BQ1B2", 0},         {"BQ1A1", -1560238198},
-                                                 {"BQ1A2", 0},         {"BQ1SF", 1},
-                                                 {"ASPD_BQ_INI", 1}};
-  for (const auto& [name, value] : slot) run.SetInternal(name, value);
-  CZel_SingleAxisLogger log(*run.setup, nullptr);
-  ASSERT_EQ(log.AddVariable("Load_Speed"), 1);
-  log.ChangeSettings(2000, 1, 1);
-  run.Execute("Speed_Controller_Tuning_Test", SpeedInputs(run), &log);
-  EXPECT_EQ(run.drive->Mer(), 0u);
-  EXPECT_EQ(run.drive->GetSettings().aspd_biquads, 1);
-  Upload(log);
-  EXPECT_NEAR(Mean(log, 1, 0.3, 0.6), run.setup->GetParameterValueInBaseUnit("TestSpeed"), 0.5);
 }
 
 TEST(ProtectionSimulation, FaultsSetTheirMerBitsAndStopTheRun) {
@@ -478,7 +433,7 @@ TEST(ScopeSimulation, TheSpeedTestStreamsFramesIntoOneTriggeredSweep) {
   CZel_ScopeLogger scope(*run.setup, nullptr);
   for (const char* v : {"Speed_Reference", "Load_Speed", "Current_Reference", "Motor_Current"})
     ASSERT_EQ(scope.AddVariable(v), 1);
-  const double speed = run.setup->GetParameterValueInBaseUnit("TestSpeed");
+  const double speed = run.Base("TestSpeed");
   ASSERT_EQ(scope.ChangeSettings(1.0, CZel_ScopeLogger::kSingle, 1, "Speed_Reference", 0.5 * speed, 10), 1);
   g_scope = &scope;
   g_frames = 0;
