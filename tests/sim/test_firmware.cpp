@@ -131,18 +131,17 @@ TEST(ChipSettings, RegistersSelectStructureSensorsAndBiquadPlaces) {
   EXPECT_NEAR(Compile({{"KFFA", 19999.39}, {"SFTAFFW", 11}, {"SFTKFF", 3}}).kffa.Value(), 10000, 0.5);
 }
 
-class CurrentLoop : public ::testing::Test {
- protected:
-  dcsim::Firmware Loops(std::initializer_list<std::pair<const char*, double>> chip) {
-    dcsim::Firmware f;
-    f.Configure(Compile(chip));
-    f.Reset();
-    f.structure = dcsim::Structure::Current;
-    return f;
-  }
-};
+// Freshly reset loops of one structure on the given chip parameters.
+dcsim::Firmware Loops(std::initializer_list<std::pair<const char*, double>> chip,
+                      dcsim::Structure structure = dcsim::Structure::Current) {
+  dcsim::Firmware f;
+  f.Configure(Compile(chip));
+  f.Reset();
+  f.structure = structure;
+  return f;
+}
 
-TEST_F(CurrentLoop, ProportionalGainOfThreeQuartersGivesThreeQuartersOfTheError) {
+TEST(CurrentLoop, ProportionalGainOfThreeQuartersGivesThreeQuartersOfTheError) {
   struct Case {
     double kpi, sftkpi, error, volts;
   };
@@ -156,13 +155,13 @@ TEST_F(CurrentLoop, ProportionalGainOfThreeQuartersGivesThreeQuartersOfTheError)
   }
 }
 
-TEST_F(CurrentLoop, IntegralGainAddsItsShareOfTheErrorEverySample) {
+TEST(CurrentLoop, IntegralGainAddsItsShareOfTheErrorEverySample) {
   dcsim::Firmware f = Loops({{"KII", 3277}});  // 0.1 per sample
   f.current_command = 1000;
   for (int n = 1; n <= 50; ++n) EXPECT_NEAR(static_cast<double>(f.FastLoop(0)), 100.0 * n, 1.0) << n;
 }
 
-TEST_F(CurrentLoop, OutputAndIntegralStopAtSatiq) {
+TEST(CurrentLoop, OutputAndIntegralStopAtSatiq) {
   for (double sign : {1.0, -1.0}) {
     SCOPED_TRACE(sign);
     dcsim::Firmware f = Loops({{"KPI", 32767}, {"KII", 32767}, {"SATIQ", 32767 - 10000}});
@@ -175,7 +174,7 @@ TEST_F(CurrentLoop, OutputAndIntegralStopAtSatiq) {
   }
 }
 
-TEST_F(CurrentLoop, OutputFilterOfFullScaleIsNoFilter) {
+TEST(CurrentLoop, OutputFilterOfFullScaleIsNoFilter) {
   dcsim::Firmware off = Loops({{"KPI", 32767}, {"FILTERQ", 32767}});
   off.current_command = 8000;
   EXPECT_EQ(off.FastLoop(0), 8000);
@@ -185,7 +184,7 @@ TEST_F(CurrentLoop, OutputFilterOfFullScaleIsNoFilter) {
   EXPECT_NEAR(static_cast<double>(half.FastLoop(0)), 6000, 1);
 }
 
-TEST_F(CurrentLoop, LoadFeedforwardAddsFflWeightedByKffl) {
+TEST(CurrentLoop, LoadFeedforwardAddsFflWeightedByKffl) {
   const std::pair<double, double> cases[] = {{32767, 1000}, {16384, 500}, {0, 0}};
   for (const auto& [kffl, added] : cases) {
     SCOPED_TRACE(kffl);
@@ -195,12 +194,10 @@ TEST_F(CurrentLoop, LoadFeedforwardAddsFflWeightedByKffl) {
 }
 
 TEST(SpeedLoop, IntegralLimitAndOutputLimitActAsDistancesFromFullScale) {
-  dcsim::Firmware f;
   // Kp 0.5, Ki 1 per sample; output within 20000, integral within 5000.
-  f.Configure(Compile({{"KPS", 16384}, {"KIS", 32767}, {"SATS", 32767 - 20000},
-                       {"IMAXS", 32767 - 5000}}));
-  f.Reset();
-  f.structure = dcsim::Structure::Speed;
+  dcsim::Firmware f = Loops(
+      {{"KPS", 16384}, {"KIS", 32767}, {"SATS", 32767 - 20000}, {"IMAXS", 32767 - 5000}},
+      dcsim::Structure::Speed);
   f.speed_command_q16 = dcsim::ToQ16(1000);
   for (int n = 0; n < 20; ++n) f.SlowLoop(0, 0);
   EXPECT_EQ(f.CurrentReference(), 500 + 5000);
@@ -221,10 +218,8 @@ TEST(PositionLoop, DerivativeActsPerSampleThroughItsFilter) {
   const Case cases[] = {{32767, 1000, 0}, {16384, 500, 250}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.kdfp);
-    dcsim::Firmware f;
-    f.Configure(Compile({{"KDP", 32767}, {"KDFP", c.kdfp}}));
-    f.Reset();
-    f.structure = dcsim::Structure::PositionOverCurrent;
+    dcsim::Firmware f =
+        Loops({{"KDP", 32767}, {"KDFP", c.kdfp}}, dcsim::Structure::PositionOverCurrent);
     f.SlowLoop(0, 0);
     f.target_q16 = dcsim::ToQ16(1000);
     f.SlowLoop(0, 0);
@@ -235,10 +230,8 @@ TEST(PositionLoop, DerivativeActsPerSampleThroughItsFilter) {
 }
 
 TEST(PositionLoop, OverTheSpeedLoopItsOutputIsASpeedLimitedBySatp) {
-  dcsim::Firmware f;
-  f.Configure(Compile({{"KPP", 32767}, {"SATP", 32767 - 80}, {"KPS", 0}}));
-  f.Reset();
-  f.structure = dcsim::Structure::PositionOverSpeed;
+  dcsim::Firmware f =
+      Loops({{"KPP", 32767}, {"SATP", 32767 - 80}, {"KPS", 0}}, dcsim::Structure::PositionOverSpeed);
   f.target_q16 = dcsim::ToQ16(50);
   f.SlowLoop(0, 0);
   EXPECT_EQ(f.SpeedReference(), 50);
@@ -258,10 +251,8 @@ TEST(ControlError, TripsAfterTheDelayUnlessSwitchedOff) {
   const Case cases[] = {{0, 1}, {5, 6}, {65535, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.terrmax);
-    dcsim::Firmware f;
-    f.Configure(Compile({{"ERRMAX", 100}, {"TERRMAX", c.terrmax}}));
-    f.Reset();
-    f.structure = dcsim::Structure::PositionOverCurrent;
+    dcsim::Firmware f =
+        Loops({{"ERRMAX", 100}, {"TERRMAX", c.terrmax}}, dcsim::Structure::PositionOverCurrent);
     f.target_q16 = dcsim::ToQ16(100);  // at the band: no error
     f.SlowLoop(0, 0);
     EXPECT_FALSE(f.ControlErrorTripped());
@@ -274,10 +265,6 @@ TEST(ControlError, TripsAfterTheDelayUnlessSwitchedOff) {
     EXPECT_EQ(tripped_at, c.samples_to_trip);
   }
 }
-
-}  // namespace
-
-namespace {
 
 TEST(Feedforward, SpeedAndAccelerationOfTheTrajectoryReachTheirLoops) {
   struct Case {
@@ -296,10 +283,8 @@ TEST(Feedforward, SpeedAndAccelerationOfTheTrajectoryReachTheirLoops) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const double s = c.gain > 1 ? std::ceil(std::log2(c.gain)) : 0;
-    dcsim::Firmware f;
-    f.Configure(Compile({{c.mantissa, c.gain * 32767 / std::ldexp(1.0, int(s))}, {c.shift, s}}));
-    f.Reset();
-    f.structure = c.structure;
+    dcsim::Firmware f =
+        Loops({{c.mantissa, c.gain * 32767 / std::ldexp(1.0, int(s))}, {c.shift, s}}, c.structure);
     // On the trajectory with no error: only the feedforward acts.
     f.trajectory_speed_q16 = dcsim::ToQ16(5);
     f.trajectory_accel_q16 = dcsim::kOne / 4;  // a quarter count per sample per sample
