@@ -41,6 +41,11 @@ class SimRun {
     ASSERT_TRUE(drive->Inject(name, value, error)) << error;
   }
 
+  void Schedule(double at, const std::string& name, double value = 1.0) {
+    std::string error;
+    ASSERT_TRUE(drive->Schedule(at, name, value, error)) << error;
+  }
+
   // Loads and starts a program; the chip parameters go down first.
   void Start(const std::string& program, const Inputs& inputs, CZel_Logger* logger = nullptr) {
     coff = std::make_unique<CZel_CoffFormat>(CZel_Comm::GetOutPathName(program));

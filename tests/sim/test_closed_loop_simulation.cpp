@@ -1,5 +1,6 @@
-// The simulation tier: every test program on the bundled drive, the firmware's loops closed
-// around the motor model, and the drive's protections.
+// The simulation tier: the test programs on the bundled drive, the firmware's loops closed
+// around the motor model, and the drive's protections. The encoder and analogue watches run on
+// it through their dialogs.
 
 #include <gtest/gtest.h>
 
@@ -135,65 +136,6 @@ TEST(VdcSimulation, TheMeasuredSupplyIsTheRealOneWithinHalfAConverterStep) {
   }
 }
 
-// The encoder test's own watch: the counter modulo one turn, read every 20 ms.
-bool PulsesSeen(SimRun& run, double seconds) {
-  const int modulus = 4 * static_cast<int>(run.Base("No_encoder_lines"));
-  int previous = 0;
-  bool seen = false;
-  for (double t = 0; t < seconds; t += 0.02) {
-    run.Advance(0.02);
-    const int now = PositiveModulo(static_cast<int>(run.Live("APOS")), modulus);
-    if (now != previous && now != 0) seen = true;
-    previous = now;
-  }
-  return seen;
-}
-
-TEST(EncoderSimulation, PulsesWhenTheShaftTurnsAndNoneWithAChannelMissing) {
-  struct Case {
-    const char* fault;
-    double turn_rad;
-    bool pulses;
-  };
-  const Case cases[] = {{nullptr, 2 * std::numbers::pi, true},
-                        {nullptr, -0.05, true},
-                        {nullptr, 0.0, false},
-                        {"encoder_a_missing", 2 * std::numbers::pi, false},
-                        {"encoder_b_missing", 2 * std::numbers::pi, false},
-                        {"encoder_swapped", 2 * std::numbers::pi, true}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << (c.fault ? c.fault : "none") << " turn " << c.turn_rad);
-    SimRun run;
-    if (c.fault) run.Fault(c.fault);
-    std::string error;
-    ASSERT_TRUE(run.drive->Schedule(0.2, "turn", c.turn_rad, error)) << error;
-    run.Start("Encoder_Connection_Test", {});
-    EXPECT_EQ(PulsesSeen(run, 1.0), c.pulses);
-    EXPECT_TRUE(run.drive->ProgramRunning());
-    // Stop: the host writes 1 into var_i2 and the program ends.
-    CZel_Variable* var_i2 = run.setup->FindVariable("var_i2");
-    ASSERT_EQ(var_i2->SetValueInBaseUnit(1.0), 1);
-    ASSERT_EQ(var_i2->WriteToChip(), 1);
-    EXPECT_TRUE(run.WaitForEnd(2.0));
-  }
-}
-
-TEST(AnalogueSimulation, ThePotentiometerVoltageReachesAd5) {
-  SimRun run;
-  std::string error;
-  ASSERT_TRUE(run.drive->Schedule(0.1, "pot", -10, error));
-  ASSERT_TRUE(run.drive->Schedule(0.3, "pot", 7.5, error));
-  run.Start("Analogue_Reference_Test", {});
-  run.Advance(0.2);
-  EXPECT_EQ(run.Live("AD5"), 0);
-  run.Advance(0.2);
-  // The test dialog's mapping back: 20 V over the full scale 65472.
-  EXPECT_NEAR(20.0 * run.Live("AD5") / 65472 - 10, 7.5, 20.0 / 1023);
-  EXPECT_TRUE(run.drive->ProgramRunning());
-  ASSERT_EQ(CZel_Comm::StopProgram(), 1);
-  EXPECT_TRUE(run.WaitForEnd(1.0));
-}
-
 // The setup's profile: its final value and the times of its ramps and holds, in samples.
 Inputs SetupProfile(SimRun& run, const char* value, const char* const (&times)[4], bool position) {
   auto samples = [&](int i) { return std::lround(run.Base(times[i]) / run.Base("Ts_S")); };
@@ -293,8 +235,7 @@ TEST(PositionSimulation, ARunStartsFreshAfterAFailedOne) {
 
 TEST(SpeedSimulation, MultipleCyclesRunUntilStop) {
   SimRun run;
-  std::string error;
-  ASSERT_TRUE(run.drive->Schedule(3.0, "stop", 1, error));
+  run.Schedule(3.0, "stop");
   run.Execute("Speed_Controller_Tuning_Test", SpeedInputs(run, 1), nullptr, 10.0);
   EXPECT_NEAR(run.drive->Now(), 3.0, 0.05);
   EXPECT_EQ(run.Var("test_flag"), 1);
@@ -394,8 +335,7 @@ TEST(ProtectionSimulation, FaultsSetTheirMerBitsAndStopTheRun) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     SimRun run;
-    std::string error;
-    ASSERT_TRUE(run.drive->Schedule(c.at, c.condition, 1, error)) << error;
+    run.Schedule(c.at, c.condition);
     const double CS = dcservo::CurrentScale(*run.setup);
     const Inputs inputs = std::string(c.program) == "Current_Controller_Tuning_Test"
                               ? Inputs{{"In1", std::trunc(1.5 * CS)}, {"Imax_Prot_Test", std::trunc(9 * CS)}}

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "sim/chip_settings.h"
 #include "sim/firmware.h"
@@ -92,7 +93,9 @@ TEST(Biquad, QuantisedSlotsMatchTheirRealFilterAndPassZeroFrequency) {
   }
 }
 
-dcsim::ChipSettings Compile(std::initializer_list<std::pair<const char*, double>> chip) {
+using Chip = std::vector<std::pair<const char*, double>>;
+
+dcsim::ChipSettings Compile(const Chip& chip) {
   dcsim::ChipMemory memory;
   for (const auto& [name, value] : chip) memory.Write(name, value);
   return memory.Compile();
@@ -132,7 +135,7 @@ TEST(ChipSettings, RegistersSelectStructureSensorsAndBiquadPlaces) {
 }
 
 // Freshly reset loops of one structure on the given chip parameters.
-dcsim::Firmware Loops(std::initializer_list<std::pair<const char*, double>> chip,
+dcsim::Firmware Loops(const Chip& chip,
                       dcsim::Structure structure = dcsim::Structure::Current) {
   dcsim::Firmware f;
   f.Configure(Compile(chip));
@@ -141,15 +144,24 @@ dcsim::Firmware Loops(std::initializer_list<std::pair<const char*, double>> chip
   return f;
 }
 
-TEST(CurrentLoop, ProportionalGainOfThreeQuartersGivesThreeQuartersOfTheError) {
+TEST(CurrentLoop, TheFirstOutputIsTheProportionalShareOfTheErrorPlusTheWeightedLoadFeedforward) {
   struct Case {
-    double kpi, sftkpi, error, volts;
+    const char* what;
+    std::vector<std::pair<const char*, double>> chip;
+    double error, volts;
   };
-  const Case cases[] = {{24575, 0, 10000, 7500}, {24575, 0, -10000, -7500},
-                        {24575, 1, 10000, 15000}, {32767, 0, 321, 321}};
+  const Case cases[] = {
+      {"Kp 3/4", {{"KPI", 24575}}, 10000, 7500},
+      {"Kp 3/4, negative", {{"KPI", 24575}}, -10000, -7500},
+      {"Kp 3/4 << 1", {{"KPI", 24575}, {"SFTKPI", 1}}, 10000, 15000},
+      {"Kp 1", {{"KPI", 32767}}, 321, 321},
+      {"FFL at full KFFL", {{"KPI", 32767}, {"FFL", 1000}, {"KFFL", 32767}}, 0, 1000},
+      {"FFL at half KFFL", {{"KPI", 32767}, {"FFL", 1000}, {"KFFL", 16384}}, 0, 500},
+      {"FFL without KFFL", {{"KPI", 32767}, {"FFL", 1000}, {"KFFL", 0}}, 0, 0},
+  };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.kpi << " << " << c.sftkpi << " on " << c.error);
-    dcsim::Firmware f = Loops({{"KPI", c.kpi}, {"SFTKPI", c.sftkpi}});
+    SCOPED_TRACE(c.what);
+    dcsim::Firmware f = Loops(c.chip);
     f.current_command = static_cast<i64>(c.error);
     EXPECT_NEAR(static_cast<double>(f.FastLoop(0)), c.volts, 1.0);
   }
@@ -182,15 +194,6 @@ TEST(CurrentLoop, OutputFilterOfFullScaleIsNoFilter) {
   half.current_command = 8000;
   EXPECT_NEAR(static_cast<double>(half.FastLoop(0)), 4000, 1);
   EXPECT_NEAR(static_cast<double>(half.FastLoop(0)), 6000, 1);
-}
-
-TEST(CurrentLoop, LoadFeedforwardAddsFflWeightedByKffl) {
-  const std::pair<double, double> cases[] = {{32767, 1000}, {16384, 500}, {0, 0}};
-  for (const auto& [kffl, added] : cases) {
-    SCOPED_TRACE(kffl);
-    dcsim::Firmware f = Loops({{"KPI", 32767}, {"FFL", 1000}, {"KFFL", kffl}});
-    EXPECT_NEAR(static_cast<double>(f.FastLoop(0)), added, 1);
-  }
 }
 
 TEST(SpeedLoop, IntegralLimitAndOutputLimitActAsDistancesFromFullScale) {

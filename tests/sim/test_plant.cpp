@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <string_view>
 
 #include "sim/plant.h"
 #include "sim/simulated_drive.h"
@@ -101,13 +102,17 @@ TEST(Converter, FullScaleIsTheTopLeftAlignedCount) {
 
 dcsim::SimulatedDrive MakeDrive() { return dcsim::SimulatedDrive(dcsim::PlantConfig{}); }
 
+void Inject(dcsim::SimulatedDrive& drive, const char* name, double value) {
+  std::string error;
+  ASSERT_TRUE(drive.Inject(name, value, error)) << error;
+}
+
 // The largest load on the lightest shaft drives it far beyond any 32-bit count within a
 // fraction of a second; the position register wraps as the drive's does.
 TEST(DriveSensors, TheEncoderCountWrapsAt32Bits) {
   dcsim::SimulatedDrive drive = MakeDrive();
-  std::string error;
-  ASSERT_TRUE(drive.Inject("inertia", 1e-9, error)) << error;
-  ASSERT_TRUE(drive.Inject("load_torque", -100, error)) << error;
+  Inject(drive, "inertia", 1e-9);
+  Inject(drive, "load_torque", -100);
   for (int step = 0; step < 10; ++step) {
     drive.RunFor(0.02);
     double position = 0;
@@ -132,46 +137,37 @@ TEST(DriveSensors, SupplyAndAnalogueInputReadAsLeftAlignedCounts) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.condition << "=" << c.value);
     dcsim::SimulatedDrive drive = MakeDrive();
-    std::string error;
-    ASSERT_TRUE(drive.Inject(c.condition, c.value, error)) << error;
+    Inject(drive, c.condition, c.value);
     double counts = -1;
     ASSERT_TRUE(drive.ReadVariable(c.variable, counts));
     EXPECT_EQ(counts, c.counts);
   }
 }
 
-TEST(DriveSensors, TheEncoderCountsFourPerLineAndShowsItsFaults) {
+TEST(DriveSensors, TheEncoderCountsFourPerLineAndShowsItsFaultsAndDirection) {
   struct Case {
-    const char* fault;  // nullptr: none
+    const char* fault;  // nullptr: none; COUNTINGDIR: the counting direction reversed
     double turns;
     double counts;
   };
   const Case cases[] = {{nullptr, 1, 2000},          {nullptr, -2.5, -5000},
                         {"encoder_swapped", 1, -2000}, {"encoder_a_missing", 1, 0},
-                        {"encoder_b_missing", -1, 0}};
+                        {"encoder_b_missing", -1, 0},  {"COUNTINGDIR", 1, -2000}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << (c.fault ? c.fault : "none") << " " << c.turns);
     dcsim::SimulatedDrive drive = MakeDrive();
-    std::string error;
-    if (c.fault) {
-      ASSERT_TRUE(drive.Inject(c.fault, 1, error)) << error;
+    if (c.fault && std::string_view(c.fault) == "COUNTINGDIR") {
+      ASSERT_TRUE(drive.WriteParameter("COUNTINGDIR", 1));
+    } else if (c.fault) {
+      Inject(drive, c.fault, 1);
     }
     // Slightly more than the turn, so that rounding of the angle cannot lose the last count.
-    ASSERT_TRUE(drive.Inject("turn", c.turns * 2 * std::numbers::pi + 1e-6, error));
+    Inject(drive, "turn", c.turns * 2 * std::numbers::pi + 1e-6);
     drive.RunFor(1.0);
     double apos = 0;
     ASSERT_TRUE(drive.ReadVariable("APOS", apos));
     EXPECT_EQ(apos, c.counts);
   }
-}
-
-TEST(DriveSensors, CountingDirectionReversesTheCounter) {
-  dcsim::SimulatedDrive drive = MakeDrive();
-  ASSERT_TRUE(drive.WriteParameter("COUNTINGDIR", 1));
-  std::string error;
-  ASSERT_TRUE(drive.Inject("turn", 2 * std::numbers::pi + 1e-6, error));
-  drive.RunFor(1.0);
-  EXPECT_EQ(drive.Value(dcsim::LiveVar::MotorPosition), -2000);
 }
 
 TEST(DriveVariables, UnknownOrReadOnlyNamesAreErrors) {

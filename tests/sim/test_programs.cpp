@@ -53,9 +53,7 @@ TEST(TestPrograms, EachTestHasItsProgramWithExactlyItsVariables) {
 
 TEST(TestPrograms, TheProfileRunsEverySegmentAndSumsExactly) {
   // Ramp 0 -> 20 in 199 + 1 samples, hold, ramp back, rest; the increments in 16.16.
-  dcsim::TestProgram* program = nullptr;
-  auto owned = dcsim::MakeTestProgram("Speed_Controller_Tuning_Test");
-  program = owned.get();
+  const auto program = dcsim::MakeTestProgram("Speed_Controller_Tuning_Test");
   const double counts[6] = {199, 1, 10, 199, 1, 5};
   const double slopes[6] = {6554, 6474, 0, -6554, -6474, 0};
   for (int i = 0; i < 6; ++i) {
