@@ -270,34 +270,23 @@ TEST(ControlError, TripsAfterTheDelayUnlessSwitchedOff) {
 }
 
 TEST(Feedforward, SpeedAndAccelerationOfTheTrajectoryReachTheirLoops) {
-  struct Case {
-    const char* what;
-    dcsim::Structure structure;
-    const char* mantissa;
-    const char* shift;
-    double gain;
-  };
-  const Case cases[] = {
-      {"speed feedforward into the speed reference", dcsim::Structure::PositionOverSpeed, "KFFS",
-       "SFTSFFW", 1.0},
-      {"acceleration feedforward into the current reference", dcsim::Structure::Speed, "KFFA",
-       "SFTAFFW", 400.0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const double s = c.gain > 1 ? std::ceil(std::log2(c.gain)) : 0;
-    dcsim::Firmware f =
-        Loops({{c.mantissa, c.gain * 32767 / std::ldexp(1.0, int(s))}, {c.shift, s}}, c.structure);
-    // On the trajectory with no error: only the feedforward acts.
+  // On the trajectory with no error only the feedforward acts: a speed of 5 counts per sample
+  // and an acceleration of a quarter count per sample per sample.
+  auto on_trajectory = [](dcsim::Firmware f) {
     f.trajectory_speed_q16 = dcsim::ToQ16(5);
-    f.trajectory_accel_q16 = dcsim::kOne / 4;  // a quarter count per sample per sample
+    f.trajectory_accel_q16 = dcsim::kOne / 4;
     f.SlowLoop(0, 0);
-    if (c.structure == dcsim::Structure::PositionOverSpeed) {
-      EXPECT_EQ(f.SpeedReference(), 5);
-    } else {
-      EXPECT_NEAR(static_cast<double>(f.CurrentReference()), 100, 1);
-    }
-  }
+    return f;
+  };
+  // The speed feedforward at a gain of 1 into the speed reference.
+  const dcsim::Firmware speed = on_trajectory(
+      Loops({{"KFFS", 32767}, {"SFTSFFW", 0}}, dcsim::Structure::PositionOverSpeed));
+  EXPECT_EQ(speed.SpeedReference(), 5);
+  // The acceleration feedforward at a gain of 400 (a mantissa shifted by 9) into the current
+  // reference.
+  const dcsim::Firmware accel = on_trajectory(
+      Loops({{"KFFA", 400.0 * 32767 / 512}, {"SFTAFFW", 9}}, dcsim::Structure::Speed));
+  EXPECT_NEAR(static_cast<double>(accel.CurrentReference()), 100, 1);
 }
 
 }  // namespace
