@@ -19,6 +19,7 @@ using testing_support::MakeSetup;
 using testing_support::MakeTimingSetup;
 using testing_support::Param;
 using testing_support::Put;
+using testing_support::Snapshot;
 using testing_support::RunOk;
 
 constexpr auto kU16 = ZelStorageType::UInt16;

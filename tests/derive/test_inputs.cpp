@@ -1,26 +1,10 @@
-#include <gtest/gtest.h>
-
 #include <cmath>
-#include <numbers>
 
-#include "derive/pipelines.h"
-#include "tests/support/test_setups.h"
-
-using dcservo::Direction;
-using testing_support::MakeTimingSetup;
-using testing_support::Put;
+#include "tests/derive/derive_test_helpers.h"
 
 namespace {
 
-constexpr auto kU16 = ZelStorageType::UInt16;
-constexpr auto kU32 = ZelStorageType::UInt32;
-// The example drive: 2000 counts per motor turn.
-constexpr double kCountsPerRad = 2000 / (2 * std::numbers::pi);
-
-double Base(CZel_Setup& s, const char* name) { return s.GetParameterValueInBaseUnit(name); }
-int Step(CZel_Setup& s, const char* quantity, Direction direction) {
-  return dcservo::RunStep(s, quantity, direction);
-}
+using namespace derive_test;
 
 TEST(SensorConfiguration, SensorCodesAndTemperatureBitsBothWays) {
   struct Case {
@@ -43,21 +27,21 @@ TEST(SensorConfiguration, SensorCodesAndTemperatureBitsBothWays) {
                               {"isSpeedEstimator", c.estimator},
                               {"isMotorTemperatureSensor", c.motor_temp},
                               {"isDriveTemperatureSensor", 1}});
-    ASSERT_EQ(Step(*s, "SCR", Direction::ToChip), c.result);
-    EXPECT_EQ(Base(*s, "SCR"), c.scr);
+    ASSERT_EQ(Step(*s, "SCR", kChip), c.result);
+    EXPECT_EQ(Value(*s, "SCR"), c.scr);
     if (c.result == 0) continue;
     for (const char* flag :
          {"SensorsConfiguration", "isSpeedEstimator", "isMotorTemperatureSensor"}) {
-      s->SetParameterValueInBaseUnit(flag, -1);
-      ASSERT_EQ(Step(*s, flag, Direction::ToScaled), 1) << flag;
+      Set(*s, flag, -1);
+      ASSERT_EQ(Step(*s, flag, kScaled), 1) << flag;
     }
-    EXPECT_EQ(Base(*s, "SensorsConfiguration"), c.sensors);
-    EXPECT_EQ(Base(*s, "isSpeedEstimator"), c.sensors == 0 ? c.estimator : 0);
-    EXPECT_EQ(Base(*s, "isMotorTemperatureSensor"), c.motor_temp);
+    EXPECT_EQ(Value(*s, "SensorsConfiguration"), c.sensors);
+    EXPECT_EQ(Value(*s, "isSpeedEstimator"), c.sensors == 0 ? c.estimator : 0);
+    EXPECT_EQ(Value(*s, "isMotorTemperatureSensor"), c.motor_temp);
   }
   auto s = MakeTimingSetup({{"SCR", 0x3F}, {"SensorsConfiguration", 2}});
-  ASSERT_EQ(Step(*s, "SensorsConfiguration", Direction::ToScaled), 1);
-  EXPECT_EQ(Base(*s, "SensorsConfiguration"), 0);
+  ASSERT_EQ(Step(*s, "SensorsConfiguration", kScaled), 1);
+  EXPECT_EQ(Value(*s, "SensorsConfiguration"), 0);
 }
 
 TEST(AxisSettings, LimitSwitchesPolarityTypeAndNegativeTransmission) {
@@ -80,11 +64,11 @@ TEST(AxisSettings, LimitSwitchesPolarityTypeAndNegativeTransmission) {
                               {"isSWLS", c.swls},
                               {"InputsPolarityType", c.polarity_type}});
     s->SetOption("hasNegTransmission", c.neg_transmission);
-    ASSERT_EQ(Step(*s, "ASR", Direction::ToChip), 1);
-    EXPECT_EQ(Base(*s, "ASR"), c.asr);
+    ASSERT_EQ(Step(*s, "ASR", kChip), 1);
+    EXPECT_EQ(Value(*s, "ASR"), c.asr);
     Put(*s, {{"InputsPolarityType", -1}});
-    ASSERT_EQ(Step(*s, "InputsPolarityType", Direction::ToScaled), 1);
-    EXPECT_EQ(Base(*s, "InputsPolarityType"), c.polarity_type);
+    ASSERT_EQ(Step(*s, "InputsPolarityType", kScaled), 1);
+    EXPECT_EQ(Value(*s, "InputsPolarityType"), c.polarity_type);
   }
 }
 
@@ -97,17 +81,17 @@ TEST(SoftwareLimitSwitches, UserLimitsKeepTheirSignsThroughTheDrive) {
                               {"Positive_SWLS", 5, "rad"},
                               {"SWNEGLS", 0, "", false, ZelStorageType::Int32},
                               {"SWPOSLS", 0, "", false, ZelStorageType::Int32}});
-    ASSERT_EQ(Step(*s, "SWNEGLS", Direction::ToChip), 1);
-    ASSERT_EQ(Step(*s, "SWPOSLS", Direction::ToChip), 1);
+    ASSERT_EQ(Step(*s, "SWNEGLS", kChip), 1);
+    ASSERT_EQ(Step(*s, "SWPOSLS", kChip), 1);
     // The drive's pair stays ordered: with a negative scale the user's positive limit is
     // the drive's negative one.
-    EXPECT_EQ(Base(*s, "SWNEGLS"), std::round((motor_side > 0 ? -3 : -5) * kCountsPerRad));
-    EXPECT_EQ(Base(*s, "SWPOSLS"), std::round((motor_side > 0 ? 5 : 3) * kCountsPerRad));
+    EXPECT_EQ(Value(*s, "SWNEGLS"), std::round((motor_side > 0 ? -3 : -5) * kCountsPerRad));
+    EXPECT_EQ(Value(*s, "SWPOSLS"), std::round((motor_side > 0 ? 5 : 3) * kCountsPerRad));
     Put(*s, {{"Negative_SWLS", 0}, {"Positive_SWLS", 0}});
-    ASSERT_EQ(Step(*s, "Negative_SWLS", Direction::ToScaled), 1);
-    ASSERT_EQ(Step(*s, "Positive_SWLS", Direction::ToScaled), 1);
-    EXPECT_NEAR(Base(*s, "Negative_SWLS"), -3, 1 / kCountsPerRad);
-    EXPECT_NEAR(Base(*s, "Positive_SWLS"), 5, 1 / kCountsPerRad);
+    ASSERT_EQ(Step(*s, "Negative_SWLS", kScaled), 1);
+    ASSERT_EQ(Step(*s, "Positive_SWLS", kScaled), 1);
+    EXPECT_NEAR(Value(*s, "Negative_SWLS"), -3, 1 / kCountsPerRad);
+    EXPECT_NEAR(Value(*s, "Positive_SWLS"), 5, 1 / kCountsPerRad);
   }
 }
 
@@ -123,15 +107,15 @@ TEST(CommunicationSettings, AxisTableEntryAndCanSaving) {
                               {"save_CAN_baudrate", c.save_baud_rate},
                               {"LSS_Active", 0xF0, "", false, kU16}});
     for (const char* chip : {"AAR_table", "LSS_Active"})
-      ASSERT_EQ(Step(*s, chip, Direction::ToChip), 1) << chip;
-    EXPECT_EQ(Base(*s, "AAR_table"), c.table);
-    EXPECT_EQ(Base(*s, "LSS_Active"), c.lss);
+      ASSERT_EQ(Step(*s, chip, kChip), 1) << chip;
+    EXPECT_EQ(Value(*s, "AAR_table"), c.table);
+    EXPECT_EQ(Value(*s, "LSS_Active"), c.lss);
     Put(*s, {{"Axis_ID_list", -1}, {"save_axis_id", -1}, {"save_CAN_baudrate", -1}});
     for (const char* scaled : {"Axis_ID_list", "save_axis_id", "save_CAN_baudrate"})
-      ASSERT_EQ(Step(*s, scaled, Direction::ToScaled), 1) << scaled;
-    EXPECT_EQ(Base(*s, "Axis_ID_list"), c.id);
-    EXPECT_EQ(Base(*s, "save_axis_id"), c.save_axis_id);
-    EXPECT_EQ(Base(*s, "save_CAN_baudrate"), c.save_baud_rate);
+      ASSERT_EQ(Step(*s, scaled, kScaled), 1) << scaled;
+    EXPECT_EQ(Value(*s, "Axis_ID_list"), c.id);
+    EXPECT_EQ(Value(*s, "save_axis_id"), c.save_axis_id);
+    EXPECT_EQ(Value(*s, "save_CAN_baudrate"), c.save_baud_rate);
   }
 }
 
@@ -152,10 +136,10 @@ TEST(EncoderFilter, TableRowsGoIntoTheirFieldsAndKeepTheOtherBits) {
                               {"QUAL", 7, "", false, kU16},
                               {"QUAL_ACT", 0xFFFFFFFF, "", false, kU32},
                               {"QUAL_AQ2", 0xFFFFFFFF, "", false, kU32}});
-    ASSERT_EQ(Step(*s, "QUAL", Direction::ToChip), 1);
-    EXPECT_EQ(Base(*s, "QUAL"), c.qual);
-    EXPECT_EQ(Base(*s, "QUAL_ACT"), c.qual_act);
-    EXPECT_EQ(Base(*s, "QUAL_AQ2"), c.qual_aq2);
+    ASSERT_EQ(Step(*s, "QUAL", kChip), 1);
+    EXPECT_EQ(Value(*s, "QUAL"), c.qual);
+    EXPECT_EQ(Value(*s, "QUAL_ACT"), c.qual_act);
+    EXPECT_EQ(Value(*s, "QUAL_AQ2"), c.qual_aq2);
   }
 }
 
@@ -167,8 +151,8 @@ TEST(FreezeControl, OnlyInPositionMode) {
                               {"isFreezeControl", -1},
                               {"POSOKLIM_FC", 0},
                               {"TONPOSOK_FC", 0}});
-    ASSERT_EQ(Step(*s, "isFreezeControl", Direction::ToScaled), 1);
-    EXPECT_EQ(Base(*s, "isFreezeControl"), mode == 0 ? 1 : 0);
+    ASSERT_EQ(Step(*s, "isFreezeControl", kScaled), 1);
+    EXPECT_EQ(Value(*s, "isFreezeControl"), mode == 0 ? 1 : 0);
   }
 }
 

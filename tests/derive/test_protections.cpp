@@ -1,26 +1,11 @@
-#include <gtest/gtest.h>
-
 #include <string>
 
-#include "derive/pipelines.h"
 #include "derive/protections.h"
-#include "tests/support/test_setups.h"
+#include "tests/derive/derive_test_helpers.h"
 
 namespace {
 
-using dcservo::Direction;
-using dcservo::RunStep;
-using testing_support::RunOk;
-using testing_support::LoadBundledSetup;
-using testing_support::MakeTimingSetup;
-using testing_support::Param;
-
-constexpr auto kU16 = ZelStorageType::UInt16;
-
-double Value(const CZel_Setup& s, const char* name) { return s.GetParameterValueInBaseUnit(name); }
-void Set(CZel_Setup& s, const char* name, double v) {
-  ASSERT_TRUE(s.SetParameterValueInBaseUnit(name, v));
-}
+using namespace derive_test;
 
 // The drive of the examples with K_U = 20 counts per volt; thresholds held as doubles so
 // that what a step writes is seen before the host's rounding.
@@ -47,9 +32,9 @@ TEST(VoltageThresholds, OnlyTheOverVoltageIsTruncated) {
     SCOPED_TRACE(c.scaled);
     auto s = VoltageSetup();
     Set(*s, c.scaled, 48.71);
-    RunOk(*s, c.chip, Direction::ToChip);
+    RunOk(*s, c.chip, kChip);
     EXPECT_NEAR(Value(*s, c.chip), c.written, 1e-9);
-    RunOk(*s, c.scaled, Direction::ToScaled);
+    RunOk(*s, c.scaled, kScaled);
     EXPECT_NEAR(Value(*s, c.scaled), c.written / 20, 1e-12);
   }
 }
@@ -66,18 +51,18 @@ TEST(ControlErrorProtections, FullDelaySwitchesOff) {
     SCOPED_TRACE(c.flag);
     auto s = LoadBundledSetup();
     Set(*s, c.delay, 65535);
-    RunOk(*s, c.flag, Direction::ToScaled);
+    RunOk(*s, c.flag, kScaled);
     EXPECT_EQ(Value(*s, c.flag), 0);
 
     Set(*s, c.time, 0.05);
-    RunOk(*s, c.delay, Direction::ToChip);
+    RunOk(*s, c.delay, kChip);
     EXPECT_EQ(Value(*s, c.delay), 65535);
 
     Set(*s, c.flag, 1);
-    RunOk(*s, c.delay, Direction::ToChip);
+    RunOk(*s, c.delay, kChip);
     EXPECT_EQ(Value(*s, c.delay), 100);  // slow-loop samples of 0.5 ms
-    RunOk(*s, c.flag, Direction::ToScaled);
-    RunOk(*s, c.time, Direction::ToScaled);
+    RunOk(*s, c.flag, kScaled);
+    RunOk(*s, c.time, kScaled);
     EXPECT_EQ(Value(*s, c.flag), 1);
     EXPECT_DOUBLE_EQ(Value(*s, c.time), 0.05);
   }
@@ -86,14 +71,14 @@ TEST(ControlErrorProtections, FullDelaySwitchesOff) {
 std::unique_ptr<CZel_Setup> PcrSetup(double pcr) {
   auto s = MakeTimingSetup({{"PCR", pcr, "", false, kU16}});
   for (const dcservo::PcrFlagBit& row : dcservo::PcrFlagBits())
-    testing_support::Put(*s, {{row.flag, 0}});
+    Put(*s, {{row.flag, 0}});
   return s;
 }
 
 void PcrToFlags(CZel_Setup& s) {
   for (const char* flag : {"isOverVoltage", "isUnderVoltage", "isDriveOverTemp", "isDriveI2t",
                            "isOverCurrent", "isMotorOverTemp", "isMotori2t"})
-    RunOk(s, flag, Direction::ToScaled);
+    RunOk(s, flag, kScaled);
 }
 
 TEST(ProtectionControlRegister, RoundTripKeepsTheBitsNoFlagOwns) {
@@ -102,11 +87,11 @@ TEST(ProtectionControlRegister, RoundTripKeepsTheBitsNoFlagOwns) {
     auto s = PcrSetup(pcr);
     PcrToFlags(*s);
     Set(*s, "PCR", static_cast<unsigned>(pcr) & 0xFF40u);  // bit 6 and bits 8-15 kept
-    RunOk(*s, "PCR", Direction::ToChip);
+    RunOk(*s, "PCR", kChip);
     EXPECT_EQ(Value(*s, "PCR"), pcr);
 
     Set(*s, "isOverCurrent", Value(*s, "isOverCurrent") == 1 ? 0 : 1);
-    RunOk(*s, "PCR", Direction::ToChip);
+    RunOk(*s, "PCR", kChip);
     EXPECT_EQ(Value(*s, "PCR"), static_cast<unsigned>(pcr) ^ 0x0001u);
   }
 }
@@ -124,7 +109,7 @@ TEST(ProtectionControlRegister, EachFlagOwnsOneBit) {
     SCOPED_TRACE(c.flag);
     auto s = PcrSetup(0xFF40);
     Set(*s, c.flag, 1);
-    RunOk(*s, "PCR", Direction::ToChip);
+    RunOk(*s, "PCR", kChip);
     EXPECT_EQ(Value(*s, "PCR"), 0xFF40u | c.bit);
   }
 }
@@ -134,7 +119,7 @@ TEST(ProtectionControlRegister, MotorOverTempLockedOffWithoutASensorInput) {
     SCOPED_TRACE(std::string("DisableMotorTemperature ") + option);
     auto s = PcrSetup(0x0004);
     s->SetOption("DisableMotorTemperature", option);
-    RunOk(*s, "isMotorOverTemp", Direction::ToScaled);
+    RunOk(*s, "isMotorOverTemp", kScaled);
     EXPECT_EQ(s->FindParameter("isMotorOverTemp")->GetMaxInBaseUnit(), option[0] == '1' ? 0 : 1);
   }
 }
@@ -156,7 +141,7 @@ TEST(OptionRegister, BrakeAndLoadEncoderBitsOnly) {
         MakeTimingSetup({{"OSR", c.osr, "", false, kU16}, {"isBrakeResistor", c.brake_resistor}});
     Set(*s, "SensorsConfiguration", c.sensors);
     s->SetOption("DisableBrake", c.disable_brake);
-    RunOk(*s, "OSR", Direction::ToChip);
+    RunOk(*s, "OSR", kChip);
     EXPECT_EQ(Value(*s, "OSR"), c.expected);
   }
 }
@@ -181,14 +166,14 @@ TEST(I2tProtections, NominalCurrentAndTwoSecondsGiveZeroLimits) {
     // The motor's range starts above its nominal current; the drive's at it.
     const double nominal = Value(*s, c.nominal);
     Set(*s, c.current, nominal);
-    RunOk(*s, c.limit, Direction::ToChip);
+    RunOk(*s, c.limit, kChip);
     EXPECT_EQ(Value(*s, c.limit), 0);
-    RunOk(*s, c.current, Direction::ToScaled);
+    RunOk(*s, c.current, kScaled);
     EXPECT_DOUBLE_EQ(Value(*s, c.current), nominal);
 
     Set(*s, c.current, 8);
     Set(*s, c.time, 2);
-    RunOk(*s, c.warning, Direction::ToChip);
+    RunOk(*s, c.warning, kChip);
     EXPECT_EQ(Value(*s, c.warning), 0);
   }
 }
@@ -196,14 +181,14 @@ TEST(I2tProtections, NominalCurrentAndTwoSecondsGiveZeroLimits) {
 TEST(I2tProtections, DriveTimeReadsOverTheStoredPeriodMotorTimeOverTheChipPeriod) {
   auto s = LoadBundledSetup();
   const double drive = Value(*s, "t_I2t_D"), motor = Value(*s, "t_I2t_M");
-  RunOk(*s, "t_I2t_D", Direction::ToScaled);
-  RunOk(*s, "t_I2t_M", Direction::ToScaled);
+  RunOk(*s, "t_I2t_D", kScaled);
+  RunOk(*s, "t_I2t_M", kScaled);
   EXPECT_DOUBLE_EQ(Value(*s, "t_I2t_D"), drive);
   EXPECT_DOUBLE_EQ(Value(*s, "t_I2t_M"), motor);
 
   Set(*s, "Ts_S", 2 * Value(*s, "Ts_S"));
-  RunOk(*s, "t_I2t_D", Direction::ToScaled);
-  RunOk(*s, "t_I2t_M", Direction::ToScaled);
+  RunOk(*s, "t_I2t_D", kScaled);
+  RunOk(*s, "t_I2t_M", kScaled);
   EXPECT_DOUBLE_EQ(Value(*s, "t_I2t_D"), 2 * drive);
   EXPECT_DOUBLE_EQ(Value(*s, "t_I2t_M"), motor);
 }
@@ -216,12 +201,12 @@ TEST(I2tProtections, WarningLevelsNeedBothWarningRegisters) {
                             {"t_I2t_D", 4, "s"},
                             {"I2TINTLIM_D", 0},
                             {"II2TWARLIM_D", 0}});
-  EXPECT_EQ(RunStep(*s, "II2TWARLIM_D", Direction::ToChip), 0);
+  EXPECT_EQ(RunStep(*s, "II2TWARLIM_D", kChip), 0);
   dcservo::ComputeChipParameters(*s);
   EXPECT_GT(Value(*s, "I2TINTLIM_D"), 0);
   EXPECT_EQ(Value(*s, "II2TWARLIM_D"), 0);
 
-  testing_support::Put(*s, {{"I2TWARLIM_M", 0}});
+  Put(*s, {{"I2TWARLIM_M", 0}});
   dcservo::ComputeChipParameters(*s);
   EXPECT_DOUBLE_EQ(Value(*s, "II2TWARLIM_D"), Value(*s, "I2TINTLIM_D") * 0.5);
 }
@@ -253,7 +238,7 @@ TEST(Protections, BundledDriveReadsBackItsEngineeringValues) {
     SCOPED_TRACE(c.name);
     auto s = LoadBundledSetup();
     Set(*s, c.name, -1);
-    RunOk(*s, c.name, Direction::ToScaled);
+    RunOk(*s, c.name, kScaled);
     EXPECT_NEAR(Value(*s, c.name), c.expected, c.tolerance);
   }
 }

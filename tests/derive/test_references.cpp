@@ -1,23 +1,11 @@
-#include <gtest/gtest.h>
-
-#include "derive/pipelines.h"
 #include "derive/references.h"
-#include "tests/support/test_setups.h"
-
-using dcservo::Direction;
-using testing_support::MakeTimingSetup;
-using testing_support::Param;
-using testing_support::Put;
+#include "tests/derive/derive_test_helpers.h"
 
 namespace {
 
-constexpr auto kU16 = ZelStorageType::UInt16;
+using namespace derive_test;
 
-double Base(CZel_Setup& s, const char* name) { return s.GetParameterValueInBaseUnit(name); }
 double Internal(CZel_Setup& s, const char* name) { return s.GetParameterValueInInternalUnit(name); }
-int Step(CZel_Setup& s, const char* quantity, Direction direction) {
-  return dcservo::RunStep(s, quantity, direction);
-}
 
 TEST(ApplicationControlRegister, SettingsWriteTheirBitsAndReadBack) {
   struct Case {
@@ -43,19 +31,19 @@ TEST(ApplicationControlRegister, SettingsWriteTheirBitsAndReadBack) {
                               {"isAnalogueReference", c.analogue},
                               {"DigitalReferenceType", c.digital_type},
                               {"IsAutoActivatedAfterPowerOn", 0}});
-    ASSERT_EQ(Step(*s, "ACR", Direction::ToChip), c.result);
-    EXPECT_EQ(Base(*s, "ACR"), c.acr);
+    ASSERT_EQ(Step(*s, "ACR", kChip), c.result);
+    EXPECT_EQ(Value(*s, "ACR"), c.acr);
     if (c.result == 0) continue;
     for (const char* name :
          {"ControlMode", "ExternalReference", "isAnalogueReference", "DigitalReferenceType"}) {
-      s->SetParameterValueInBaseUnit(name, -1);
-      ASSERT_EQ(Step(*s, name, Direction::ToScaled), 1) << name;
+      Set(*s, name, -1);
+      ASSERT_EQ(Step(*s, name, kScaled), 1) << name;
     }
-    EXPECT_EQ(Base(*s, "ControlMode"), c.mode);
-    EXPECT_EQ(Base(*s, "ExternalReference"), c.external);
-    EXPECT_EQ(Base(*s, "isAnalogueReference"), c.external * c.analogue);
+    EXPECT_EQ(Value(*s, "ControlMode"), c.mode);
+    EXPECT_EQ(Value(*s, "ExternalReference"), c.external);
+    EXPECT_EQ(Value(*s, "isAnalogueReference"), c.external * c.analogue);
     if (c.external == 1 && c.analogue == 0) {
-      EXPECT_EQ(Base(*s, "DigitalReferenceType"), c.digital_type);
+      EXPECT_EQ(Value(*s, "DigitalReferenceType"), c.digital_type);
     }
   }
 }
@@ -113,18 +101,18 @@ TEST(AnalogueReference, ReferencePairOfTheModeRoundTripsThroughTheGain) {
                             {"SPD_min", -30000},
                             {"SPD_max", 49921.875}});
     for (const char* chip : {"CADIN", "SFTADIN", "AD5OFF"})
-      ASSERT_EQ(Step(*s, chip, Direction::ToChip), 1) << chip;
+      ASSERT_EQ(Step(*s, chip, kChip), 1) << chip;
     EXPECT_DOUBLE_EQ(Internal(*s, "CADIN"), c.cadin);
     EXPECT_EQ(Internal(*s, "SFTADIN"), c.sftadin);
     EXPECT_EQ(Internal(*s, "AD5OFF"), -30000);
     Put(*s, {{"SPD_min", 0}, {"SPD_max", 0}});
     for (const char* scaled : {"SPD_min", "SPD_max", "CRT_min", "CRT_max"})
-      ASSERT_EQ(Step(*s, scaled, Direction::ToScaled), 1) << scaled;
+      ASSERT_EQ(Step(*s, scaled, kScaled), 1) << scaled;
     EXPECT_EQ(Internal(*s, "SPD_min"), -30000);
     EXPECT_DOUBLE_EQ(Internal(*s, "SPD_max"), 49921.875);
     // Each limit stops at the other one and at Limit_Speed.
     EXPECT_EQ(s->FindParameter("SPD_min")->GetMinInBaseUnit(), -1000);
-    EXPECT_EQ(s->FindParameter("SPD_max")->GetMinInBaseUnit(), Base(*s, "SPD_min"));
+    EXPECT_EQ(s->FindParameter("SPD_max")->GetMinInBaseUnit(), Value(*s, "SPD_min"));
     EXPECT_EQ(Internal(*s, "CRT_min"), -30000);  // every pair follows the same chip values
     EXPECT_DOUBLE_EQ(Internal(*s, "CRT_max"), 49921.875);
   }
@@ -148,8 +136,8 @@ TEST(Upgrade, LimitAtMaximumAndFastLoopSwitch) {
                               {"isLimitMaximum", c.limit_maximum},
                               {"SensorsConfiguration", c.sensors}});
     Put(*s, c.fast);
-    ASSERT_EQ(Step(*s, "UPGRADE", Direction::ToChip), 1);
-    EXPECT_EQ(Base(*s, "UPGRADE"), c.upgrade);
+    ASSERT_EQ(Step(*s, "UPGRADE", kChip), 1);
+    EXPECT_EQ(Value(*s, "UPGRADE"), c.upgrade);
   }
 }
 
