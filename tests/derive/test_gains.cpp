@@ -101,32 +101,16 @@ TEST(GainsAndProtections, ChipToScaledToChipIsStableAfterOnePass) {
   const Case cases[] = {
       {"bundled drive", {}},
       {"odd gains and limits",
-       {{"Kp_C_scl", 0.123456},
-        {"Ki_S_scl", 77.77},
-        {"KFFA_scl", 12345.6},
-        {"KFFS_scl", 1.5},
-        {"IlimPS", 3.3},
-        {"IPSatS", 42},
-        {"IPSatP", 12.5},
-        {"filter_D", 0.3}}},
+       {{"Kp_C_scl", 0.123456}, {"Ki_S_scl", 77.77}, {"KFFA_scl", 12345.6}, {"KFFS_scl", 1.5},
+        {"IlimPS", 3.3}, {"IPSatS", 42}, {"IPSatP", 12.5}, {"filter_D", 0.3}}},
       {"position over the current loop", {{"PositionControlType", 0}, {"IPSatP", 70}}},
       {"filter and gravity offset on",
-       {{"isUseFilterOnCrtCtrlOutput", 1},
-        {"FilterOnCurrentControllerOutput", 1234},
-        {"isCompensateGravitationalLoads", 1},
-        {"OffsetCurrent", -0.7}}},
+       {{"isUseFilterOnCrtCtrlOutput", 1}, {"FilterOnCurrentControllerOutput", 1234},
+        {"isCompensateGravitationalLoads", 1}, {"OffsetCurrent", -0.7}}},
       {"protections moved",
-       {{"UMAX_PROT", 50.5},
-        {"UMIN_PROT", 13.3},
-        {"Temp_2", 65},
-        {"I_I2t_D", 7.7},
-        {"t_I2t_D", 2.5},
-        {"I_I2t_M", 4.4},
-        {"t_I2t_M", 30},
-        {"Imax_Prot", 6.1},
-        {"time_ERR_pos", 0.02},
-        {"isSpeedControlError", 0},
-        {"Vbrake", 51}}},
+       {{"UMAX_PROT", 50.5}, {"UMIN_PROT", 13.3}, {"Temp_2", 65}, {"I_I2t_D", 7.7},
+        {"t_I2t_D", 2.5}, {"I_I2t_M", 4.4}, {"t_I2t_M", 30}, {"Imax_Prot", 6.1},
+        {"time_ERR_pos", 0.02}, {"isSpeedControlError", 0}, {"Vbrake", 51}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -246,16 +230,6 @@ TEST(SpeedForwardRule, ChoiceStandsOnlyForPositionOverSpeedLoopWithMotorEncoder)
     EXPECT_EQ(Value(*s, "SpeedForward"), c.forced ? 1 : 0);
     EXPECT_EQ(Value(*s, "ACR"), c.forced ? 0x4300 : 0x0300);
   }
-}
-
-TEST(TestDefaults, FollowTheDriveAndMotor) {
-  auto s = LoadBundledSetup();
-  for (const char* name : {"TestCurrent", "TestLimitCurrent", "TestMaxSpeed"})
-    RunOk(*s, name, kScaled);
-  EXPECT_DOUBLE_EQ(Value(*s, "TestCurrent"), 1.5);  // half the smaller nominal current
-  EXPECT_DOUBLE_EQ(s->FindParameter("TestCurrent")->GetMaxInBaseUnit(), 2.7);
-  EXPECT_DOUBLE_EQ(Value(*s, "TestMaxSpeed"), 800.0 / 3);
-  EXPECT_DOUBLE_EQ(s->FindParameter("TestMaxSpeed")->GetMaxInBaseUnit(), 800.0);
 }
 
 TEST(InertiaRatio, LoadOverMotorFromTheTotalInertia) {

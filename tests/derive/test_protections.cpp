@@ -1,3 +1,5 @@
+#include <cmath>
+#include <limits>
 #include <string>
 
 #include "derive/protections.h"
@@ -218,21 +220,24 @@ TEST(Protections, ChipPassAlwaysWritesFullScaleT1MAXPROT) {
   EXPECT_EQ(Value(*s, "T1MAXPROT"), 32767);
 }
 
-TEST(Protections, BundledDriveReadsBackItsEngineeringValues) {
+// What the bundled drive's chip values read back as; a NaN maximum is not checked.
+TEST(BundledDrive, ReadsBackItsEngineeringValues) {
+  constexpr double kAny = std::numeric_limits<double>::quiet_NaN();
   struct Case {
     const char* name;
-    double expected;
-    double tolerance;
+    double expected, tolerance, max;
   };
   const Case cases[] = {
-      {"Temp_2", 80, 1e-9},
-      {"UMAX_PROT", 56, 0.01},
-      {"I_I2t_D", 10, 1e-4},
-      {"I_I2t_M", 6, 1e-4},
-      {"Imax_Prot", 9, 0.001},
-      {"time_Imax_Prot", 0.01, 1e-12},
-      {"ERR_position", 2 * 3.141592653589793, 1e-9},  // 2000 counts: one turn of 500 lines
-      {"Motor_TempSensor_Type", 0, 0},
+      {"Temp_2", 80, 1e-9, kAny},
+      {"UMAX_PROT", 56, 0.01, kAny},
+      {"I_I2t_D", 10, 1e-4, kAny},
+      {"I_I2t_M", 6, 1e-4, kAny},
+      {"Imax_Prot", 9, 0.001, kAny},
+      {"time_Imax_Prot", 0.01, 1e-12, kAny},
+      {"ERR_position", 2 * 3.141592653589793, 1e-9, kAny},  // 2000 counts: one turn of 500 lines
+      {"Motor_TempSensor_Type", 0, 0, kAny},
+      {"TestCurrent", 1.5, 0, 2.7},  // half the smaller nominal current
+      {"TestMaxSpeed", 800.0 / 3, 0, 800},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -240,6 +245,9 @@ TEST(Protections, BundledDriveReadsBackItsEngineeringValues) {
     Set(*s, c.name, -1);
     RunOk(*s, c.name, kScaled);
     EXPECT_NEAR(Value(*s, c.name), c.expected, c.tolerance);
+    if (!std::isnan(c.max)) {
+      EXPECT_DOUBLE_EQ(s->FindParameter(c.name)->GetMaxInBaseUnit(), c.max);
+    }
   }
 }
 
