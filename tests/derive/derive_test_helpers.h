@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <initializer_list>
 #include <map>
 #include <numbers>
 #include <string>
@@ -36,6 +37,18 @@ inline void Set(CZel_Setup& s, const char* name, double v) {
 }
 inline int Step(CZel_Setup& s, const char* quantity, Direction direction) {
   return dcservo::RunStep(s, quantity, direction);
+}
+
+// Runs each step in turn and expects each done.
+inline void RunAllOk(CZel_Setup& s, std::initializer_list<const char*> quantities, Direction d) {
+  for (const char* quantity : quantities) RunOk(s, quantity, d);
+}
+// Clears each scaled setting, then reads it back from the chip values.
+inline void ReadBack(CZel_Setup& s, std::initializer_list<const char*> names) {
+  for (const char* name : names) {
+    Set(s, name, -1);
+    RunOk(s, name, Direction::ToScaled);
+  }
 }
 
 // Internal value, minimum and maximum of each parameter, by name.

@@ -41,14 +41,12 @@ TEST(FixedPointGain, ShiftThenMantissaAndBack) {
     SCOPED_TRACE(std::string(c.scaled) + " = " + std::to_string(c.gain));
     auto s = GainSetup();
     Set(*s, c.scaled, c.gain);
-    RunOk(*s, c.shift, kChip);
-    RunOk(*s, c.mantissa, kChip);
+    RunAllOk(*s, {c.shift, c.mantissa}, kChip);
     EXPECT_EQ(Value(*s, c.shift), c.expected_shift);
     EXPECT_NEAR(Value(*s, c.mantissa), c.expected_mantissa, 1e-5);
     EXPECT_LE(Value(*s, c.mantissa), 32767.0);
 
-    Set(*s, c.scaled, -1);
-    RunOk(*s, c.scaled, kScaled);
+    ReadBack(*s, {c.scaled});
     EXPECT_NEAR(Value(*s, c.scaled), c.gain, 1e-12 * (1 + c.gain));
     EXPECT_EQ(s->FindParameter(c.scaled)->GetMaxInBaseUnit(), 16384.0);
   }
@@ -69,8 +67,7 @@ TEST(FixedPointGain, AccelerationFeedforwardSplitsItsShiftAtEleven) {
     SCOPED_TRACE("KFFA_scl = " + std::to_string(c.gain));
     auto s = GainSetup();
     Set(*s, "KFFA_scl", c.gain);
-    for (const char* step : {"SFTAFFW", "SFTKFF", "KFFA"})
-      RunOk(*s, step, kChip);
+    RunAllOk(*s, {"SFTAFFW", "SFTKFF", "KFFA"}, kChip);
     EXPECT_EQ(Value(*s, "SFTAFFW"), c.sftaffw);
     EXPECT_EQ(Value(*s, "SFTKFF"), c.sftkff);
     EXPECT_NEAR(Value(*s, "KFFA"), c.kffa, 1e-6);
@@ -84,8 +81,7 @@ TEST(FixedPointGain, AccelerationFeedforwardSplitsItsShiftAtEleven) {
 TEST(FixedPointGain, StoredMantissaComesBackAsTheGainItEncodes) {
   auto s = LoadBundledSetup();
   Set(*s, "Kp_C_scl", 0.75);
-  RunOk(*s, "SFTKPI", kChip);
-  RunOk(*s, "KPI", kChip);
+  RunAllOk(*s, {"SFTKPI", "KPI"}, kChip);
   RunOk(*s, "Kp_C_scl", kScaled);
   EXPECT_EQ(Value(*s, "KPI"), 24575);
   EXPECT_DOUBLE_EQ(Value(*s, "Kp_C_scl"), 24575.0 / 32767.0);
@@ -129,11 +125,11 @@ TEST(GainsAndProtections, ChipToScaledToChipIsStableAfterOnePass) {
 TEST(OutputLimits, SATPFollowsTheSpeedLimitOnlyOverTheSpeedLoop) {
   auto s = LoadBundledSetup();  // position mode over the speed loop, encoder on the motor
   s->FindParameter("Limit_Speed")->SetValueInInternalUnit(500);
-  ASSERT_EQ(RunStep(*s, "SATP", kChip), 1);
+  ASSERT_EQ(Step(*s, "SATP", kChip), 1);
   EXPECT_EQ(Value(*s, "SATP"), 32767 - 500);
 
   Set(*s, "PositionControlType", 0);
-  ASSERT_EQ(RunStep(*s, "SATP", kChip), 1);
+  ASSERT_EQ(Step(*s, "SATP", kChip), 1);
   // IlimPS came from SATS, so over the current loop SATP carries the same current limit.
   EXPECT_EQ(Value(*s, "SATP"), Value(*s, "SATS"));
 
@@ -149,11 +145,9 @@ TEST(OutputLimits, CurrentLimitReadsTheSaturationOfTheLoopInUse) {
     Set(*s, "ACR", acr);
     Set(*s, "PositionControlType", 0);
     const double sats = Value(*s, "SATS"), satp = Value(*s, "SATP");
-    ASSERT_EQ(RunStep(*s, "IlimPS", kScaled), 1);
-    ASSERT_EQ(RunStep(*s, "TestLimitCurrent", kScaled), 1);
+    RunAllOk(*s, {"IlimPS", "TestLimitCurrent"}, kScaled);
     EXPECT_EQ(Value(*s, "TestLimitCurrent"), Value(*s, "IlimPS"));
-    RunOk(*s, "SATS", kChip);
-    RunOk(*s, "SATP", kChip);
+    RunAllOk(*s, {"SATS", "SATP"}, kChip);
     const bool speed_loop = static_cast<int>(acr) & 0x0200;
     EXPECT_EQ(Value(*s, speed_loop ? "SATS" : "SATP"), speed_loop ? sats : satp);
     EXPECT_EQ(Value(*s, "SATS"), Value(*s, "SATP"));
@@ -163,8 +157,7 @@ TEST(OutputLimits, CurrentLimitReadsTheSaturationOfTheLoopInUse) {
 TEST(OutputLimits, FullIntegralPercentageMeetsTheOutputLimit) {
   auto s = LoadBundledSetup();
   Set(*s, "IPSatS", 100);
-  RunOk(*s, "IMAXS", kChip);
-  RunOk(*s, "SATS", kChip);
+  RunAllOk(*s, {"IMAXS", "SATS"}, kChip);
   EXPECT_EQ(Value(*s, "IMAXS"), Value(*s, "SATS"));
   EXPECT_EQ(s->FindParameter("IMAXS")->GetMinInBaseUnit(), 0.0);
   EXPECT_EQ(s->FindParameter("IMAXS")->GetMaxInBaseUnit(), 32767.0);
@@ -173,8 +166,7 @@ TEST(OutputLimits, FullIntegralPercentageMeetsTheOutputLimit) {
 TEST(CurrentControllerFilter, OffAndOn) {
   auto s = LoadBundledSetup();
   Set(*s, "FILTERQ", 32767);
-  RunOk(*s, "isUseFilterOnCrtCtrlOutput", kScaled);
-  RunOk(*s, "FilterOnCurrentControllerOutput", kScaled);
+  RunAllOk(*s, {"isUseFilterOnCrtCtrlOutput", "FilterOnCurrentControllerOutput"}, kScaled);
   EXPECT_EQ(Value(*s, "isUseFilterOnCrtCtrlOutput"), 0);
   EXPECT_EQ(Value(*s, "FilterOnCurrentControllerOutput"), 5000);
   EXPECT_EQ(s->FindParameter("FilterOnCurrentControllerOutput")->GetMaxInBaseUnit(), 10000);
@@ -201,8 +193,7 @@ TEST(GravityOffset, WrittenOnlyWhileCompensating) {
   Set(*s, "isCompensateGravitationalLoads", 1);
   RunOk(*s, "FFL", kChip);
   Set(*s, "isCompensateGravitationalLoads", 0);
-  RunOk(*s, "isCompensateGravitationalLoads", kScaled);
-  RunOk(*s, "OffsetCurrent", kScaled);
+  RunAllOk(*s, {"isCompensateGravitationalLoads", "OffsetCurrent"}, kScaled);
   EXPECT_EQ(Value(*s, "isCompensateGravitationalLoads"), 1);
   EXPECT_NEAR(Value(*s, "OffsetCurrent"), 1.25, 1.0 / 3273.6);
   EXPECT_EQ(s->FindParameter("OffsetCurrent")->GetMinInBaseUnit(), -Value(*s, "In"));
@@ -243,7 +234,7 @@ TEST(InertiaRatio, LoadOverMotorFromTheTotalInertia) {
   for (const Case& c : cases) {
     SCOPED_TRACE("Jt " + std::to_string(c.jt) + ", Jm " + std::to_string(c.jm));
     auto s = MakeSetup({{"Jt", c.jt}, {"Jm", c.jm}, {"Jload_over_J", 7.0}});
-    EXPECT_EQ(RunStep(*s, "Jload_over_J", kScaled), c.result);
+    EXPECT_EQ(Step(*s, "Jload_over_J", kScaled), c.result);
     EXPECT_NEAR(Value(*s, "Jload_over_J"), c.ratio, 1e-12);
     if (c.result) {
       EXPECT_EQ(s->FindParameter("Jload_over_J")->GetMaxInBaseUnit(), 100.0);

@@ -30,11 +30,7 @@ TEST(SensorConfiguration, SensorCodesAndTemperatureBitsBothWays) {
     ASSERT_EQ(Step(*s, "SCR", kChip), c.result);
     EXPECT_EQ(Value(*s, "SCR"), c.scr);
     if (c.result == 0) continue;
-    for (const char* flag :
-         {"SensorsConfiguration", "isSpeedEstimator", "isMotorTemperatureSensor"}) {
-      Set(*s, flag, -1);
-      ASSERT_EQ(Step(*s, flag, kScaled), 1) << flag;
-    }
+    ReadBack(*s, {"SensorsConfiguration", "isSpeedEstimator", "isMotorTemperatureSensor"});
     EXPECT_EQ(Value(*s, "SensorsConfiguration"), c.sensors);
     EXPECT_EQ(Value(*s, "isSpeedEstimator"), c.sensors == 0 ? c.estimator : 0);
     EXPECT_EQ(Value(*s, "isMotorTemperatureSensor"), c.motor_temp);
@@ -66,8 +62,7 @@ TEST(AxisSettings, LimitSwitchesPolarityTypeAndNegativeTransmission) {
     s->SetOption("hasNegTransmission", c.neg_transmission);
     ASSERT_EQ(Step(*s, "ASR", kChip), 1);
     EXPECT_EQ(Value(*s, "ASR"), c.asr);
-    Put(*s, {{"InputsPolarityType", -1}});
-    ASSERT_EQ(Step(*s, "InputsPolarityType", kScaled), 1);
+    ReadBack(*s, {"InputsPolarityType"});
     EXPECT_EQ(Value(*s, "InputsPolarityType"), c.polarity_type);
   }
 }
@@ -81,15 +76,13 @@ TEST(SoftwareLimitSwitches, UserLimitsKeepTheirSignsThroughTheDrive) {
                               {"Positive_SWLS", 5, "rad"},
                               {"SWNEGLS", 0, "", false, ZelStorageType::Int32},
                               {"SWPOSLS", 0, "", false, ZelStorageType::Int32}});
-    ASSERT_EQ(Step(*s, "SWNEGLS", kChip), 1);
-    ASSERT_EQ(Step(*s, "SWPOSLS", kChip), 1);
+    RunAllOk(*s, {"SWNEGLS", "SWPOSLS"}, kChip);
     // The drive's pair stays ordered: with a negative scale the user's positive limit is
     // the drive's negative one.
     EXPECT_EQ(Value(*s, "SWNEGLS"), std::round((motor_side > 0 ? -3 : -5) * kCountsPerRad));
     EXPECT_EQ(Value(*s, "SWPOSLS"), std::round((motor_side > 0 ? 5 : 3) * kCountsPerRad));
     Put(*s, {{"Negative_SWLS", 0}, {"Positive_SWLS", 0}});
-    ASSERT_EQ(Step(*s, "Negative_SWLS", kScaled), 1);
-    ASSERT_EQ(Step(*s, "Positive_SWLS", kScaled), 1);
+    RunAllOk(*s, {"Negative_SWLS", "Positive_SWLS"}, kScaled);
     EXPECT_NEAR(Value(*s, "Negative_SWLS"), -3, 1 / kCountsPerRad);
     EXPECT_NEAR(Value(*s, "Positive_SWLS"), 5, 1 / kCountsPerRad);
   }
@@ -106,13 +99,10 @@ TEST(CommunicationSettings, AxisTableEntryAndCanSaving) {
                               {"save_axis_id", c.save_axis_id},
                               {"save_CAN_baudrate", c.save_baud_rate},
                               {"LSS_Active", 0xF0, "", false, kU16}});
-    for (const char* chip : {"AAR_table", "LSS_Active"})
-      ASSERT_EQ(Step(*s, chip, kChip), 1) << chip;
+    RunAllOk(*s, {"AAR_table", "LSS_Active"}, kChip);
     EXPECT_EQ(Value(*s, "AAR_table"), c.table);
     EXPECT_EQ(Value(*s, "LSS_Active"), c.lss);
-    Put(*s, {{"Axis_ID_list", -1}, {"save_axis_id", -1}, {"save_CAN_baudrate", -1}});
-    for (const char* scaled : {"Axis_ID_list", "save_axis_id", "save_CAN_baudrate"})
-      ASSERT_EQ(Step(*s, scaled, kScaled), 1) << scaled;
+    ReadBack(*s, {"Axis_ID_list", "save_axis_id", "save_CAN_baudrate"});
     EXPECT_EQ(Value(*s, "Axis_ID_list"), c.id);
     EXPECT_EQ(Value(*s, "save_axis_id"), c.save_axis_id);
     EXPECT_EQ(Value(*s, "save_CAN_baudrate"), c.save_baud_rate);

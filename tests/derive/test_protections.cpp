@@ -63,8 +63,7 @@ TEST(ControlErrorProtections, FullDelaySwitchesOff) {
     Set(*s, c.flag, 1);
     RunOk(*s, c.delay, kChip);
     EXPECT_EQ(Value(*s, c.delay), 100);  // slow-loop samples of 0.5 ms
-    RunOk(*s, c.flag, kScaled);
-    RunOk(*s, c.time, kScaled);
+    RunAllOk(*s, {c.flag, c.time}, kScaled);
     EXPECT_EQ(Value(*s, c.flag), 1);
     EXPECT_DOUBLE_EQ(Value(*s, c.time), 0.05);
   }
@@ -77,10 +76,17 @@ std::unique_ptr<CZel_Setup> PcrSetup(double pcr) {
   return s;
 }
 
+struct PcrFlag {
+  const char* flag;
+  unsigned bit;
+};
+constexpr PcrFlag kPcrFlags[] = {{"isOverCurrent", 0x0001},  {"isMotorI2t", 0x0002},
+                                 {"isMotorOverTemp", 0x0004}, {"isDriveOverTemp", 0x0008},
+                                 {"isOverVoltage", 0x0010},  {"isUnderVoltage", 0x0020},
+                                 {"isDriveI2t", 0x0080}};
+
 void PcrToFlags(CZel_Setup& s) {
-  for (const char* flag : {"isOverVoltage", "isUnderVoltage", "isDriveOverTemp", "isDriveI2t",
-                           "isOverCurrent", "isMotorOverTemp", "isMotori2t"})
-    RunOk(s, flag, kScaled);
+  for (const PcrFlag& row : kPcrFlags) RunOk(s, row.flag, kScaled);
 }
 
 TEST(ProtectionControlRegister, RoundTripKeepsTheBitsNoFlagOwns) {
@@ -99,15 +105,7 @@ TEST(ProtectionControlRegister, RoundTripKeepsTheBitsNoFlagOwns) {
 }
 
 TEST(ProtectionControlRegister, EachFlagOwnsOneBit) {
-  struct Case {
-    const char* flag;
-    unsigned bit;
-  };
-  const Case cases[] = {{"isOverCurrent", 0x0001},  {"isMotorI2t", 0x0002},
-                        {"isMotorOverTemp", 0x0004}, {"isDriveOverTemp", 0x0008},
-                        {"isOverVoltage", 0x0010},  {"isUnderVoltage", 0x0020},
-                        {"isDriveI2t", 0x0080}};
-  for (const Case& c : cases) {
+  for (const PcrFlag& c : kPcrFlags) {
     SCOPED_TRACE(c.flag);
     auto s = PcrSetup(0xFF40);
     Set(*s, c.flag, 1);
@@ -183,14 +181,12 @@ TEST(I2tProtections, NominalCurrentAndTwoSecondsGiveZeroLimits) {
 TEST(I2tProtections, DriveTimeReadsOverTheStoredPeriodMotorTimeOverTheChipPeriod) {
   auto s = LoadBundledSetup();
   const double drive = Value(*s, "t_I2t_D"), motor = Value(*s, "t_I2t_M");
-  RunOk(*s, "t_I2t_D", kScaled);
-  RunOk(*s, "t_I2t_M", kScaled);
+  RunAllOk(*s, {"t_I2t_D", "t_I2t_M"}, kScaled);
   EXPECT_DOUBLE_EQ(Value(*s, "t_I2t_D"), drive);
   EXPECT_DOUBLE_EQ(Value(*s, "t_I2t_M"), motor);
 
   Set(*s, "Ts_S", 2 * Value(*s, "Ts_S"));
-  RunOk(*s, "t_I2t_D", kScaled);
-  RunOk(*s, "t_I2t_M", kScaled);
+  RunAllOk(*s, {"t_I2t_D", "t_I2t_M"}, kScaled);
   EXPECT_DOUBLE_EQ(Value(*s, "t_I2t_D"), 2 * drive);
   EXPECT_DOUBLE_EQ(Value(*s, "t_I2t_M"), motor);
 }
@@ -203,7 +199,7 @@ TEST(I2tProtections, WarningLevelsNeedBothWarningRegisters) {
                             {"t_I2t_D", 4, "s"},
                             {"I2TINTLIM_D", 0},
                             {"II2TWARLIM_D", 0}});
-  EXPECT_EQ(RunStep(*s, "II2TWARLIM_D", kChip), 0);
+  EXPECT_EQ(Step(*s, "II2TWARLIM_D", kChip), 0);
   dcservo::ComputeChipParameters(*s);
   EXPECT_GT(Value(*s, "I2TINTLIM_D"), 0);
   EXPECT_EQ(Value(*s, "II2TWARLIM_D"), 0);
@@ -242,8 +238,7 @@ TEST(BundledDrive, ReadsBackItsEngineeringValues) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     auto s = LoadBundledSetup();
-    Set(*s, c.name, -1);
-    RunOk(*s, c.name, kScaled);
+    ReadBack(*s, {c.name});
     EXPECT_NEAR(Value(*s, c.name), c.expected, c.tolerance);
     if (!std::isnan(c.max)) {
       EXPECT_DOUBLE_EQ(s->FindParameter(c.name)->GetMaxInBaseUnit(), c.max);

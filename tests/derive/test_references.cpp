@@ -34,11 +34,8 @@ TEST(ApplicationControlRegister, SettingsWriteTheirBitsAndReadBack) {
     ASSERT_EQ(Step(*s, "ACR", kChip), c.result);
     EXPECT_EQ(Value(*s, "ACR"), c.acr);
     if (c.result == 0) continue;
-    for (const char* name :
-         {"ControlMode", "ExternalReference", "isAnalogueReference", "DigitalReferenceType"}) {
-      Set(*s, name, -1);
-      ASSERT_EQ(Step(*s, name, kScaled), 1) << name;
-    }
+    ReadBack(*s,
+             {"ControlMode", "ExternalReference", "isAnalogueReference", "DigitalReferenceType"});
     EXPECT_EQ(Value(*s, "ControlMode"), c.mode);
     EXPECT_EQ(Value(*s, "ExternalReference"), c.external);
     EXPECT_EQ(Value(*s, "isAnalogueReference"), c.external * c.analogue);
@@ -100,14 +97,12 @@ TEST(AnalogueReference, ReferencePairOfTheModeRoundTripsThroughTheGain) {
     auto s = AnalogueDrive({{"Motor_transmission", c.motor_transmission},
                             {"SPD_min", -30000},
                             {"SPD_max", 49921.875}});
-    for (const char* chip : {"CADIN", "SFTADIN", "AD5OFF"})
-      ASSERT_EQ(Step(*s, chip, kChip), 1) << chip;
+    RunAllOk(*s, {"CADIN", "SFTADIN", "AD5OFF"}, kChip);
     EXPECT_DOUBLE_EQ(Internal(*s, "CADIN"), c.cadin);
     EXPECT_EQ(Internal(*s, "SFTADIN"), c.sftadin);
     EXPECT_EQ(Internal(*s, "AD5OFF"), -30000);
     Put(*s, {{"SPD_min", 0}, {"SPD_max", 0}});
-    for (const char* scaled : {"SPD_min", "SPD_max", "CRT_min", "CRT_max"})
-      ASSERT_EQ(Step(*s, scaled, kScaled), 1) << scaled;
+    RunAllOk(*s, {"SPD_min", "SPD_max", "CRT_min", "CRT_max"}, kScaled);
     EXPECT_EQ(Internal(*s, "SPD_min"), -30000);
     EXPECT_DOUBLE_EQ(Internal(*s, "SPD_max"), 49921.875);
     // Each limit stops at the other one and at Limit_Speed.
