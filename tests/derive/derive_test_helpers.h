@@ -29,6 +29,10 @@ constexpr Direction kScaled = Direction::ToScaled, kChip = Direction::ToChip;
 // The example drive: 2000 counts per motor turn.
 constexpr double kCountsPerRad = 2000 / (2 * std::numbers::pi);
 
+// A register as the drive holds it, in its own integer type.
+inline Param Reg(const char* name, double value, ZelStorageType type = kU16) {
+  return {name, value, "", false, type};
+}
 inline double Value(const CZel_Setup& s, const char* name) {
   return s.GetParameterValueInBaseUnit(name);
 }

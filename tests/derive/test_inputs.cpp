@@ -22,8 +22,7 @@ TEST(SensorConfiguration, SensorCodesAndTemperatureBitsBothWays) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    auto s = MakeTimingSetup({{"SCR", c.scr_before, "", false, kU16},
-                              {"SensorsConfiguration", c.sensors},
+    auto s = MakeTimingSetup({Reg("SCR", c.scr_before), {"SensorsConfiguration", c.sensors},
                               {"isSpeedEstimator", c.estimator},
                               {"isMotorTemperatureSensor", c.motor_temp},
                               {"isDriveTemperatureSensor", 1}});
@@ -55,10 +54,8 @@ TEST(AxisSettings, LimitSwitchesPolarityTypeAndNegativeTransmission) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    auto s = MakeTimingSetup({{"ASR", c.asr_before, "", false, kU16},
-                              {"Motor_transmission", c.motor_side},
-                              {"isSWLS", c.swls},
-                              {"InputsPolarityType", c.polarity_type}});
+    auto s = MakeTimingSetup({Reg("ASR", c.asr_before), {"Motor_transmission", c.motor_side},
+                              {"isSWLS", c.swls}, {"InputsPolarityType", c.polarity_type}});
     s->SetOption("hasNegTransmission", c.neg_transmission);
     ASSERT_EQ(Step(*s, "ASR", kChip), 1);
     EXPECT_EQ(Value(*s, "ASR"), c.asr);
@@ -70,12 +67,10 @@ TEST(AxisSettings, LimitSwitchesPolarityTypeAndNegativeTransmission) {
 TEST(SoftwareLimitSwitches, UserLimitsKeepTheirSignsThroughTheDrive) {
   for (double motor_side : {1.0, -1.0}) {
     SCOPED_TRACE(motor_side);
-    auto s = MakeTimingSetup({{"Motor_transmission", motor_side},
-                              {"isSWLS", 1},
-                              {"Negative_SWLS", -3, "rad"},
-                              {"Positive_SWLS", 5, "rad"},
-                              {"SWNEGLS", 0, "", false, ZelStorageType::Int32},
-                              {"SWPOSLS", 0, "", false, ZelStorageType::Int32}});
+    auto s = MakeTimingSetup({{"Motor_transmission", motor_side}, {"isSWLS", 1},
+                              {"Negative_SWLS", -3, "rad"}, {"Positive_SWLS", 5, "rad"},
+                              Reg("SWNEGLS", 0, ZelStorageType::Int32),
+                              Reg("SWPOSLS", 0, ZelStorageType::Int32)});
     RunAllOk(*s, {"SWNEGLS", "SWPOSLS"}, kChip);
     // The drive's pair stays ordered: with a negative scale the user's positive limit is
     // the drive's negative one.
@@ -94,11 +89,9 @@ TEST(CommunicationSettings, AxisTableEntryAndCanSaving) {
   };
   for (const Case& c : {Case{0, 0, 1, 1, 0}, Case{44, 300, 1, 0, 2}, Case{1, 257, 0, 0, 3}}) {
     SCOPED_TRACE(c.table);
-    auto s = MakeTimingSetup({{"Axis_ID_list", c.id},
-                              {"AAR_table", 0, "", false, kU16},
+    auto s = MakeTimingSetup({{"Axis_ID_list", c.id}, Reg("AAR_table", 0),
                               {"save_axis_id", c.save_axis_id},
-                              {"save_CAN_baudrate", c.save_baud_rate},
-                              {"LSS_Active", 0xF0, "", false, kU16}});
+                              {"save_CAN_baudrate", c.save_baud_rate}, Reg("LSS_Active", 0xF0)});
     RunAllOk(*s, {"AAR_table", "LSS_Active"}, kChip);
     EXPECT_EQ(Value(*s, "AAR_table"), c.table);
     EXPECT_EQ(Value(*s, "LSS_Active"), c.lss);
@@ -121,11 +114,9 @@ TEST(EncoderFilter, TableRowsGoIntoTheirFieldsAndKeepTheOtherBits) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "on " << c.on << ", value " << c.value);
-    auto s = MakeTimingSetup({{"isFilterEnc", c.on},
-                              {"FilterEncValue", c.value},
-                              {"QUAL", 7, "", false, kU16},
-                              {"QUAL_ACT", 0xFFFFFFFF, "", false, kU32},
-                              {"QUAL_AQ2", 0xFFFFFFFF, "", false, kU32}});
+    auto s = MakeTimingSetup({{"isFilterEnc", c.on}, {"FilterEncValue", c.value}, Reg("QUAL", 7),
+                              Reg("QUAL_ACT", 0xFFFFFFFF, kU32),
+                              Reg("QUAL_AQ2", 0xFFFFFFFF, kU32)});
     ASSERT_EQ(Step(*s, "QUAL", kChip), 1);
     EXPECT_EQ(Value(*s, "QUAL"), c.qual);
     EXPECT_EQ(Value(*s, "QUAL_ACT"), c.qual_act);
@@ -136,11 +127,8 @@ TEST(EncoderFilter, TableRowsGoIntoTheirFieldsAndKeepTheOtherBits) {
 TEST(FreezeControl, OnlyInPositionMode) {
   for (double mode : {0.0, 1.0, 2.0}) {
     SCOPED_TRACE(mode);
-    auto s = MakeTimingSetup({{"ACR", 0x0010, "", false, kU16},
-                              {"ControlMode", mode},
-                              {"isFreezeControl", -1},
-                              {"POSOKLIM_FC", 0},
-                              {"TONPOSOK_FC", 0}});
+    auto s = MakeTimingSetup({Reg("ACR", 0x0010), {"ControlMode", mode}, {"isFreezeControl", -1},
+                              {"POSOKLIM_FC", 0}, {"TONPOSOK_FC", 0}});
     ASSERT_EQ(Step(*s, "isFreezeControl", kScaled), 1);
     EXPECT_EQ(Value(*s, "isFreezeControl"), mode == 0 ? 1 : 0);
   }

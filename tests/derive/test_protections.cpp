@@ -13,12 +13,9 @@ using namespace derive_test;
 // that what a step writes is seen before the host's rounding.
 std::unique_ptr<CZel_Setup> VoltageSetup() {
   return MakeTimingSetup({{"VdcMaxMeasurable", 65472.0 / 20, "V "},
-                          {"UMAXPROT", 0},
-                          {"UMAX_PROT", 0, "V "},
-                          {"UMINPROT", 0},
-                          {"UMIN_PROT", 0, "V "},
-                          {"BRAKELIM", 0},
-                          {"Vbrake", 0, "V "}});
+                          {"UMAXPROT", 0}, {"UMAX_PROT", 0, "V "},
+                          {"UMINPROT", 0}, {"UMIN_PROT", 0, "V "},
+                          {"BRAKELIM", 0}, {"Vbrake", 0, "V "}});
 }
 
 TEST(VoltageThresholds, OnlyTheOverVoltageIsTruncated) {
@@ -70,7 +67,7 @@ TEST(ControlErrorProtections, FullDelaySwitchesOff) {
 }
 
 std::unique_ptr<CZel_Setup> PcrSetup(double pcr) {
-  auto s = MakeTimingSetup({{"PCR", pcr, "", false, kU16}});
+  auto s = MakeTimingSetup({Reg("PCR", pcr)});
   for (const dcservo::PcrFlagBit& row : dcservo::PcrFlagBits())
     Put(*s, {{row.flag, 0}});
   return s;
@@ -138,7 +135,7 @@ TEST(OptionRegister, BrakeAndLoadEncoderBitsOnly) {
     SCOPED_TRACE("OSR " + std::to_string(c.osr) + ", brake " + std::to_string(c.brake_resistor) +
                  ", DisableBrake " + c.disable_brake + ", sensors " + std::to_string(c.sensors));
     auto s =
-        MakeTimingSetup({{"OSR", c.osr, "", false, kU16}, {"isBrakeResistor", c.brake_resistor}});
+        MakeTimingSetup({Reg("OSR", c.osr), {"isBrakeResistor", c.brake_resistor}});
     Set(*s, "SensorsConfiguration", c.sensors);
     s->SetOption("DisableBrake", c.disable_brake);
     RunOk(*s, "OSR", kChip);
@@ -193,12 +190,8 @@ TEST(I2tProtections, DriveTimeReadsOverTheStoredPeriodMotorTimeOverTheChipPeriod
 
 TEST(I2tProtections, WarningLevelsNeedBothWarningRegisters) {
   ZelCollectErrors quiet;  // the small setup lacks most of what the other steps need
-  auto s = MakeTimingSetup({{"Ts_S", 5e-4, "s"},
-                            {"InPS", 5, "A"},
-                            {"I_I2t_D", 8, "A"},
-                            {"t_I2t_D", 4, "s"},
-                            {"I2TINTLIM_D", 0},
-                            {"II2TWARLIM_D", 0}});
+  auto s = MakeTimingSetup({{"Ts_S", 5e-4, "s"}, {"InPS", 5, "A"}, {"I_I2t_D", 8, "A"},
+                            {"t_I2t_D", 4, "s"}, {"I2TINTLIM_D", 0}, {"II2TWARLIM_D", 0}});
   EXPECT_EQ(Step(*s, "II2TWARLIM_D", kChip), 0);
   dcservo::ComputeChipParameters(*s);
   EXPECT_GT(Value(*s, "I2TINTLIM_D"), 0);

@@ -24,8 +24,7 @@ TEST(ApplicationControlRegister, SettingsWriteTheirBitsAndReadBack) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    auto s = MakeTimingSetup({{"ACR", c.acr_before, "", false, kU16},
-                              {"ControlMode", c.mode},
+    auto s = MakeTimingSetup({Reg("ACR", c.acr_before), {"ControlMode", c.mode},
                               {"PositionControlType", c.position_type},
                               {"ExternalReference", c.external},
                               {"isAnalogueReference", c.analogue},
@@ -66,17 +65,11 @@ TEST(AnalogueReference, SpanSplitsIntoMantissaAndShift) {
 // The analogue chain of the example drive; the gain registers are doubles so that the
 // exact mantissa shows.
 std::unique_ptr<CZel_Setup> AnalogueDrive(std::initializer_list<Param> extra) {
-  auto s = MakeTimingSetup({{"ControlMode", 1},
-                            {"Ts_S", 500e-6, "s"},
-                            {"Limit_Speed", 1000, "rad/s"},
-                            {"ImaxM", 8, "A"},
-                            {"SPD_min", 0, "rad/s", true},
-                            {"SPD_max", 0, "rad/s", true},
-                            {"CRT_max", 0, "A", true},
-                            {"CRT_min", 0, "A", true},
-                            {"CADIN", 0},
-                            {"SFTADIN", 0},
-                            {"AD5OFF", 0}});
+  auto s = MakeTimingSetup({{"ControlMode", 1}, {"Ts_S", 500e-6, "s"},
+                            {"Limit_Speed", 1000, "rad/s"}, {"ImaxM", 8, "A"},
+                            {"SPD_min", 0, "rad/s", true}, {"SPD_max", 0, "rad/s", true},
+                            {"CRT_max", 0, "A", true}, {"CRT_min", 0, "A", true},
+                            {"CADIN", 0}, {"SFTADIN", 0}, {"AD5OFF", 0}});
   CZel_Setup::QuantityDesc variable;
   variable.name = "CADIN";
   s->AddVariable(variable);
@@ -127,8 +120,7 @@ TEST(Upgrade, LimitAtMaximumAndFastLoopSwitch) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    auto s = MakeTimingSetup({{"UPGRADE", c.before, "", false, kU16},
-                              {"isLimitMaximum", c.limit_maximum},
+    auto s = MakeTimingSetup({Reg("UPGRADE", c.before), {"isLimitMaximum", c.limit_maximum},
                               {"SensorsConfiguration", c.sensors}});
     Put(*s, c.fast);
     ASSERT_EQ(Step(*s, "UPGRADE", kChip), 1);

@@ -9,15 +9,10 @@ using namespace derive_test;
 constexpr auto kI16 = ZelStorageType::Int16;
 
 std::unique_ptr<CZel_Setup> TimingDrive(std::initializer_list<Param> extra = {}) {
-  auto setup = MakeTimingSetup({{"PWM_freq", 20000, "kHz"},
-                                {"PWMperiod", 0, "s"},
-                                {"Ts_C", 0, "s"},
-                                {"Ts_S", 0, "s"},
-                                {"CurrentMeasurementType", 1},
-                                {"SATPWM", 0, "", false, kI16},
-                                {"SATID", 0, "", false, kI16},
-                                {"SATIQ", 0, "", false, kI16},
-                                {"UPGRADE", 0, "", false, kU16}});
+  auto setup = MakeTimingSetup({{"PWM_freq", 20000, "kHz"}, {"PWMperiod", 0, "s"},
+                                {"Ts_C", 0, "s"}, {"Ts_S", 0, "s"}, {"CurrentMeasurementType", 1},
+                                Reg("SATPWM", 0, kI16), Reg("SATID", 0, kI16),
+                                Reg("SATIQ", 0, kI16), Reg("UPGRADE", 0)});
   Put(*setup, extra);
   return setup;
 }
