@@ -143,21 +143,13 @@ TEST(OptionRegister, BrakeAndLoadEncoderBitsOnly) {
   }
 }
 
-struct I2t {
-  const char* current;
-  const char* time;
-  const char* nominal;
-  const char* limit;
-  const char* warning;
-  const char* factor;
-};
-constexpr I2t kI2t[] = {
-    {"I_I2t_D", "t_I2t_D", "InPS", "I2TINTLIM_D", "II2TWARLIM_D", "SFI2T_D"},
-    {"I_I2t_M", "t_I2t_M", "In", "I2TINTLIM_M", "I2TWARLIM_M", "SFI2T_M"},
-};
-
 TEST(I2tProtections, NominalCurrentAndTwoSecondsGiveZeroLimits) {
-  for (const I2t& c : kI2t) {
+  struct Case {
+    const char *current, *time, *nominal, *limit, *warning;
+  };
+  const Case cases[] = {{"I_I2t_D", "t_I2t_D", "InPS", "I2TINTLIM_D", "II2TWARLIM_D"},
+                        {"I_I2t_M", "t_I2t_M", "In", "I2TINTLIM_M", "I2TWARLIM_M"}};
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.current);
     auto s = LoadBundledSetup();
     // The motor's range starts above its nominal current; the drive's at it.
