@@ -21,12 +21,8 @@ std::unique_ptr<CZel_Setup> GainSetup() {
 
 TEST(FixedPointGain, ShiftThenMantissaAndBack) {
   struct Case {
-    const char* scaled;
-    const char* shift;
-    const char* mantissa;
-    double gain;
-    double expected_shift;
-    double expected_mantissa;
+    const char *scaled, *shift, *mantissa;
+    double gain, expected_shift, expected_mantissa;
   };
   const Case cases[] = {
       {"Kp_C_scl", "SFTKPI", "KPI", 0.75, 0, 24575.25},
@@ -54,8 +50,7 @@ TEST(FixedPointGain, ShiftThenMantissaAndBack) {
 
 TEST(FixedPointGain, AccelerationFeedforwardSplitsItsShiftAtEleven) {
   struct Case {
-    double gain;
-    double sftaffw, sftkff, kffa;
+    double gain, sftaffw, sftkff, kffa;
   };
   const Case cases[] = {
       {10000, 11, 3, 19999.38964844},

@@ -20,8 +20,7 @@ std::unique_ptr<CZel_Setup> VoltageSetup() {
 
 TEST(VoltageThresholds, OnlyTheOverVoltageIsTruncated) {
   struct Case {
-    const char* scaled;
-    const char* chip;
+    const char *scaled, *chip;
     double written;
   };
   const Case cases[] = {{"UMAX_PROT", "UMAXPROT", 974},
@@ -40,9 +39,7 @@ TEST(VoltageThresholds, OnlyTheOverVoltageIsTruncated) {
 
 TEST(ControlErrorProtections, FullDelaySwitchesOff) {
   struct Case {
-    const char* flag;
-    const char* time;
-    const char* delay;
+    const char *flag, *time, *delay;
   };
   const Case cases[] = {{"isPositionControlError", "time_ERR_pos", "TERRMAX"},
                         {"isSpeedControlError", "time_ERR_spd", "TSERRMAX"}};
