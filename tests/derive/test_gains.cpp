@@ -1,27 +1,13 @@
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <map>
 #include <string>
 
 #include "derive/gains.h"
-#include "derive/pipelines.h"
-#include "tests/support/test_setups.h"
+#include "tests/derive/derive_test_helpers.h"
 
 namespace {
 
-using testing_support::Snapshot;
-
-using dcservo::Direction;
-using dcservo::RunStep;
-using testing_support::LoadBundledSetup;
-using testing_support::MakeSetup;
-using testing_support::RunOk;
-
-double Value(const CZel_Setup& s, const char* name) { return s.GetParameterValueInBaseUnit(name); }
-void Set(CZel_Setup& s, const char* name, double v) {
-  ASSERT_TRUE(s.SetParameterValueInBaseUnit(name, v));
-}
+using namespace derive_test;
 
 // Chip parameters held as doubles, so that what a step writes is seen before any rounding.
 std::unique_ptr<CZel_Setup> GainSetup() {
@@ -29,18 +15,14 @@ std::unique_ptr<CZel_Setup> GainSetup() {
   for (const char* name : {"Kp_C_scl", "KPI", "SFTKPI", "Ki_S_scl", "KIS", "SFTKIS", "Kd_P_scl",
                            "KDP", "SFTKDP", "KFFS_scl", "KFFS", "SFTSFFW", "KFFA_scl", "KFFA",
                            "SFTAFFW", "SFTKFF"})
-    testing_support::Put(*s, {{name, 0}});
+    Put(*s, {{name, 0}});
   return s;
 }
 
 TEST(FixedPointGain, ShiftThenMantissaAndBack) {
   struct Case {
-    const char* scaled;
-    const char* shift;
-    const char* mantissa;
-    double gain;
-    double expected_shift;
-    double expected_mantissa;
+    const char *scaled, *shift, *mantissa;
+    double gain, expected_shift, expected_mantissa;
   };
   const Case cases[] = {
       {"Kp_C_scl", "SFTKPI", "KPI", 0.75, 0, 24575.25},
@@ -55,14 +37,12 @@ TEST(FixedPointGain, ShiftThenMantissaAndBack) {
     SCOPED_TRACE(std::string(c.scaled) + " = " + std::to_string(c.gain));
     auto s = GainSetup();
     Set(*s, c.scaled, c.gain);
-    RunOk(*s, c.shift, Direction::ToChip);
-    RunOk(*s, c.mantissa, Direction::ToChip);
+    RunAllOk(*s, {c.shift, c.mantissa}, kChip);
     EXPECT_EQ(Value(*s, c.shift), c.expected_shift);
     EXPECT_NEAR(Value(*s, c.mantissa), c.expected_mantissa, 1e-5);
     EXPECT_LE(Value(*s, c.mantissa), 32767.0);
 
-    Set(*s, c.scaled, -1);
-    RunOk(*s, c.scaled, Direction::ToScaled);
+    ReadBack(*s, {c.scaled});
     EXPECT_NEAR(Value(*s, c.scaled), c.gain, 1e-12 * (1 + c.gain));
     EXPECT_EQ(s->FindParameter(c.scaled)->GetMaxInBaseUnit(), 16384.0);
   }
@@ -70,8 +50,7 @@ TEST(FixedPointGain, ShiftThenMantissaAndBack) {
 
 TEST(FixedPointGain, AccelerationFeedforwardSplitsItsShiftAtEleven) {
   struct Case {
-    double gain;
-    double sftaffw, sftkff, kffa;
+    double gain, sftaffw, sftkff, kffa;
   };
   const Case cases[] = {
       {10000, 11, 3, 19999.38964844},
@@ -83,13 +62,12 @@ TEST(FixedPointGain, AccelerationFeedforwardSplitsItsShiftAtEleven) {
     SCOPED_TRACE("KFFA_scl = " + std::to_string(c.gain));
     auto s = GainSetup();
     Set(*s, "KFFA_scl", c.gain);
-    for (const char* step : {"SFTAFFW", "SFTKFF", "KFFA"})
-      RunOk(*s, step, Direction::ToChip);
+    RunAllOk(*s, {"SFTAFFW", "SFTKFF", "KFFA"}, kChip);
     EXPECT_EQ(Value(*s, "SFTAFFW"), c.sftaffw);
     EXPECT_EQ(Value(*s, "SFTKFF"), c.sftkff);
     EXPECT_NEAR(Value(*s, "KFFA"), c.kffa, 1e-6);
 
-    RunOk(*s, "KFFA_scl", Direction::ToScaled);
+    RunOk(*s, "KFFA_scl", kScaled);
     EXPECT_NEAR(Value(*s, "KFFA_scl"), c.gain, 1e-9 * c.gain);
     EXPECT_EQ(s->FindParameter("KFFA_scl")->GetMaxInBaseUnit(), 4194304.0);
   }
@@ -98,9 +76,8 @@ TEST(FixedPointGain, AccelerationFeedforwardSplitsItsShiftAtEleven) {
 TEST(FixedPointGain, StoredMantissaComesBackAsTheGainItEncodes) {
   auto s = LoadBundledSetup();
   Set(*s, "Kp_C_scl", 0.75);
-  RunOk(*s, "SFTKPI", Direction::ToChip);
-  RunOk(*s, "KPI", Direction::ToChip);
-  RunOk(*s, "Kp_C_scl", Direction::ToScaled);
+  RunAllOk(*s, {"SFTKPI", "KPI"}, kChip);
+  RunOk(*s, "Kp_C_scl", kScaled);
   EXPECT_EQ(Value(*s, "KPI"), 24575);
   EXPECT_DOUBLE_EQ(Value(*s, "Kp_C_scl"), 24575.0 / 32767.0);
 }
@@ -115,32 +92,16 @@ TEST(GainsAndProtections, ChipToScaledToChipIsStableAfterOnePass) {
   const Case cases[] = {
       {"bundled drive", {}},
       {"odd gains and limits",
-       {{"Kp_C_scl", 0.123456},
-        {"Ki_S_scl", 77.77},
-        {"KFFA_scl", 12345.6},
-        {"KFFS_scl", 1.5},
-        {"IlimPS", 3.3},
-        {"IPSatS", 42},
-        {"IPSatP", 12.5},
-        {"filter_D", 0.3}}},
+       {{"Kp_C_scl", 0.123456}, {"Ki_S_scl", 77.77}, {"KFFA_scl", 12345.6}, {"KFFS_scl", 1.5},
+        {"IlimPS", 3.3}, {"IPSatS", 42}, {"IPSatP", 12.5}, {"filter_D", 0.3}}},
       {"position over the current loop", {{"PositionControlType", 0}, {"IPSatP", 70}}},
       {"filter and gravity offset on",
-       {{"isUseFilterOnCrtCtrlOutput", 1},
-        {"FilterOnCurrentControllerOutput", 1234},
-        {"isCompensateGravitationalLoads", 1},
-        {"OffsetCurrent", -0.7}}},
+       {{"isUseFilterOnCrtCtrlOutput", 1}, {"FilterOnCurrentControllerOutput", 1234},
+        {"isCompensateGravitationalLoads", 1}, {"OffsetCurrent", -0.7}}},
       {"protections moved",
-       {{"UMAX_PROT", 50.5},
-        {"UMIN_PROT", 13.3},
-        {"Temp_2", 65},
-        {"I_I2t_D", 7.7},
-        {"t_I2t_D", 2.5},
-        {"I_I2t_M", 4.4},
-        {"t_I2t_M", 30},
-        {"Imax_Prot", 6.1},
-        {"time_ERR_pos", 0.02},
-        {"isSpeedControlError", 0},
-        {"Vbrake", 51}}},
+       {{"UMAX_PROT", 50.5}, {"UMIN_PROT", 13.3}, {"Temp_2", 65}, {"I_I2t_D", 7.7},
+        {"t_I2t_D", 2.5}, {"I_I2t_M", 4.4}, {"t_I2t_M", 30}, {"Imax_Prot", 6.1},
+        {"time_ERR_pos", 0.02}, {"isSpeedControlError", 0}, {"Vbrake", 51}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -159,16 +120,16 @@ TEST(GainsAndProtections, ChipToScaledToChipIsStableAfterOnePass) {
 TEST(OutputLimits, SATPFollowsTheSpeedLimitOnlyOverTheSpeedLoop) {
   auto s = LoadBundledSetup();  // position mode over the speed loop, encoder on the motor
   s->FindParameter("Limit_Speed")->SetValueInInternalUnit(500);
-  ASSERT_EQ(RunStep(*s, "SATP", Direction::ToChip), 1);
+  ASSERT_EQ(Step(*s, "SATP", kChip), 1);
   EXPECT_EQ(Value(*s, "SATP"), 32767 - 500);
 
   Set(*s, "PositionControlType", 0);
-  ASSERT_EQ(RunStep(*s, "SATP", Direction::ToChip), 1);
+  ASSERT_EQ(Step(*s, "SATP", kChip), 1);
   // IlimPS came from SATS, so over the current loop SATP carries the same current limit.
   EXPECT_EQ(Value(*s, "SATP"), Value(*s, "SATS"));
 
   Set(*s, "Limit_Speed", 1.0);
-  RunOk(*s, "Limit_Speed", Direction::ToScaled);
+  RunOk(*s, "Limit_Speed", kScaled);
   EXPECT_EQ(Value(*s, "Limit_Speed"), 1.0);
 }
 
@@ -179,11 +140,9 @@ TEST(OutputLimits, CurrentLimitReadsTheSaturationOfTheLoopInUse) {
     Set(*s, "ACR", acr);
     Set(*s, "PositionControlType", 0);
     const double sats = Value(*s, "SATS"), satp = Value(*s, "SATP");
-    ASSERT_EQ(RunStep(*s, "IlimPS", Direction::ToScaled), 1);
-    ASSERT_EQ(RunStep(*s, "TestLimitCurrent", Direction::ToScaled), 1);
+    RunAllOk(*s, {"IlimPS", "TestLimitCurrent"}, kScaled);
     EXPECT_EQ(Value(*s, "TestLimitCurrent"), Value(*s, "IlimPS"));
-    RunOk(*s, "SATS", Direction::ToChip);
-    RunOk(*s, "SATP", Direction::ToChip);
+    RunAllOk(*s, {"SATS", "SATP"}, kChip);
     const bool speed_loop = static_cast<int>(acr) & 0x0200;
     EXPECT_EQ(Value(*s, speed_loop ? "SATS" : "SATP"), speed_loop ? sats : satp);
     EXPECT_EQ(Value(*s, "SATS"), Value(*s, "SATP"));
@@ -193,8 +152,7 @@ TEST(OutputLimits, CurrentLimitReadsTheSaturationOfTheLoopInUse) {
 TEST(OutputLimits, FullIntegralPercentageMeetsTheOutputLimit) {
   auto s = LoadBundledSetup();
   Set(*s, "IPSatS", 100);
-  RunOk(*s, "IMAXS", Direction::ToChip);
-  RunOk(*s, "SATS", Direction::ToChip);
+  RunAllOk(*s, {"IMAXS", "SATS"}, kChip);
   EXPECT_EQ(Value(*s, "IMAXS"), Value(*s, "SATS"));
   EXPECT_EQ(s->FindParameter("IMAXS")->GetMinInBaseUnit(), 0.0);
   EXPECT_EQ(s->FindParameter("IMAXS")->GetMaxInBaseUnit(), 32767.0);
@@ -203,21 +161,20 @@ TEST(OutputLimits, FullIntegralPercentageMeetsTheOutputLimit) {
 TEST(CurrentControllerFilter, OffAndOn) {
   auto s = LoadBundledSetup();
   Set(*s, "FILTERQ", 32767);
-  RunOk(*s, "isUseFilterOnCrtCtrlOutput", Direction::ToScaled);
-  RunOk(*s, "FilterOnCurrentControllerOutput", Direction::ToScaled);
+  RunAllOk(*s, {"isUseFilterOnCrtCtrlOutput", "FilterOnCurrentControllerOutput"}, kScaled);
   EXPECT_EQ(Value(*s, "isUseFilterOnCrtCtrlOutput"), 0);
   EXPECT_EQ(Value(*s, "FilterOnCurrentControllerOutput"), 5000);
   EXPECT_EQ(s->FindParameter("FilterOnCurrentControllerOutput")->GetMaxInBaseUnit(), 10000);
 
   Set(*s, "isUseFilterOnCrtCtrlOutput", 1);
   Set(*s, "FilterOnCurrentControllerOutput", 914);
-  RunOk(*s, "FILTERQ", Direction::ToChip);
+  RunOk(*s, "FILTERQ", kChip);
   EXPECT_EQ(Value(*s, "FILTERQ"), 1463);  // truncated, not rounded: 1463.75
-  RunOk(*s, "FilterOnCurrentControllerOutput", Direction::ToScaled);
+  RunOk(*s, "FilterOnCurrentControllerOutput", kScaled);
   EXPECT_EQ(Value(*s, "FilterOnCurrentControllerOutput"), 914);
 
   Set(*s, "isUseFilterOnCrtCtrlOutput", 0);
-  RunOk(*s, "FILTERQ", Direction::ToChip);
+  RunOk(*s, "FILTERQ", kChip);
   EXPECT_EQ(Value(*s, "FILTERQ"), 32767);
 }
 
@@ -225,14 +182,13 @@ TEST(GravityOffset, WrittenOnlyWhileCompensating) {
   auto s = LoadBundledSetup();
   Set(*s, "OffsetCurrent", 1.25);
   Set(*s, "isCompensateGravitationalLoads", 0);
-  RunOk(*s, "FFL", Direction::ToChip);
+  RunOk(*s, "FFL", kChip);
   EXPECT_EQ(Value(*s, "FFL"), 0);
 
   Set(*s, "isCompensateGravitationalLoads", 1);
-  RunOk(*s, "FFL", Direction::ToChip);
+  RunOk(*s, "FFL", kChip);
   Set(*s, "isCompensateGravitationalLoads", 0);
-  RunOk(*s, "isCompensateGravitationalLoads", Direction::ToScaled);
-  RunOk(*s, "OffsetCurrent", Direction::ToScaled);
+  RunAllOk(*s, {"isCompensateGravitationalLoads", "OffsetCurrent"}, kScaled);
   EXPECT_EQ(Value(*s, "isCompensateGravitationalLoads"), 1);
   EXPECT_NEAR(Value(*s, "OffsetCurrent"), 1.25, 1.0 / 3273.6);
   EXPECT_EQ(s->FindParameter("OffsetCurrent")->GetMinInBaseUnit(), -Value(*s, "In"));
@@ -262,16 +218,6 @@ TEST(SpeedForwardRule, ChoiceStandsOnlyForPositionOverSpeedLoopWithMotorEncoder)
   }
 }
 
-TEST(TestDefaults, FollowTheDriveAndMotor) {
-  auto s = LoadBundledSetup();
-  for (const char* name : {"TestCurrent", "TestLimitCurrent", "TestMaxSpeed"})
-    RunOk(*s, name, Direction::ToScaled);
-  EXPECT_DOUBLE_EQ(Value(*s, "TestCurrent"), 1.5);  // half the smaller nominal current
-  EXPECT_DOUBLE_EQ(s->FindParameter("TestCurrent")->GetMaxInBaseUnit(), 2.7);
-  EXPECT_DOUBLE_EQ(Value(*s, "TestMaxSpeed"), 800.0 / 3);
-  EXPECT_DOUBLE_EQ(s->FindParameter("TestMaxSpeed")->GetMaxInBaseUnit(), 800.0);
-}
-
 TEST(InertiaRatio, LoadOverMotorFromTheTotalInertia) {
   struct Case {
     double jt, jm;
@@ -283,7 +229,7 @@ TEST(InertiaRatio, LoadOverMotorFromTheTotalInertia) {
   for (const Case& c : cases) {
     SCOPED_TRACE("Jt " + std::to_string(c.jt) + ", Jm " + std::to_string(c.jm));
     auto s = MakeSetup({{"Jt", c.jt}, {"Jm", c.jm}, {"Jload_over_J", 7.0}});
-    EXPECT_EQ(RunStep(*s, "Jload_over_J", Direction::ToScaled), c.result);
+    EXPECT_EQ(Step(*s, "Jload_over_J", kScaled), c.result);
     EXPECT_NEAR(Value(*s, "Jload_over_J"), c.ratio, 1e-12);
     if (c.result) {
       EXPECT_EQ(s->FindParameter("Jload_over_J")->GetMaxInBaseUnit(), 100.0);

@@ -1,26 +1,10 @@
-#include <gtest/gtest.h>
-
 #include <cmath>
-#include <numbers>
 
-#include "derive/pipelines.h"
-#include "tests/support/test_setups.h"
-
-using dcservo::Direction;
-using testing_support::MakeTimingSetup;
-using testing_support::Put;
+#include "tests/derive/derive_test_helpers.h"
 
 namespace {
 
-constexpr auto kU16 = ZelStorageType::UInt16;
-constexpr auto kU32 = ZelStorageType::UInt32;
-// The example drive: 2000 counts per motor turn.
-constexpr double kCountsPerRad = 2000 / (2 * std::numbers::pi);
-
-double Base(CZel_Setup& s, const char* name) { return s.GetParameterValueInBaseUnit(name); }
-int Step(CZel_Setup& s, const char* quantity, Direction direction) {
-  return dcservo::RunStep(s, quantity, direction);
-}
+using namespace derive_test;
 
 TEST(SensorConfiguration, SensorCodesAndTemperatureBitsBothWays) {
   struct Case {
@@ -38,26 +22,21 @@ TEST(SensorConfiguration, SensorCodesAndTemperatureBitsBothWays) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    auto s = MakeTimingSetup({{"SCR", c.scr_before, "", false, kU16},
-                              {"SensorsConfiguration", c.sensors},
+    auto s = MakeTimingSetup({Reg("SCR", c.scr_before), {"SensorsConfiguration", c.sensors},
                               {"isSpeedEstimator", c.estimator},
                               {"isMotorTemperatureSensor", c.motor_temp},
                               {"isDriveTemperatureSensor", 1}});
-    ASSERT_EQ(Step(*s, "SCR", Direction::ToChip), c.result);
-    EXPECT_EQ(Base(*s, "SCR"), c.scr);
+    ASSERT_EQ(Step(*s, "SCR", kChip), c.result);
+    EXPECT_EQ(Value(*s, "SCR"), c.scr);
     if (c.result == 0) continue;
-    for (const char* flag :
-         {"SensorsConfiguration", "isSpeedEstimator", "isMotorTemperatureSensor"}) {
-      s->SetParameterValueInBaseUnit(flag, -1);
-      ASSERT_EQ(Step(*s, flag, Direction::ToScaled), 1) << flag;
-    }
-    EXPECT_EQ(Base(*s, "SensorsConfiguration"), c.sensors);
-    EXPECT_EQ(Base(*s, "isSpeedEstimator"), c.sensors == 0 ? c.estimator : 0);
-    EXPECT_EQ(Base(*s, "isMotorTemperatureSensor"), c.motor_temp);
+    ReadBack(*s, {"SensorsConfiguration", "isSpeedEstimator", "isMotorTemperatureSensor"});
+    EXPECT_EQ(Value(*s, "SensorsConfiguration"), c.sensors);
+    EXPECT_EQ(Value(*s, "isSpeedEstimator"), c.sensors == 0 ? c.estimator : 0);
+    EXPECT_EQ(Value(*s, "isMotorTemperatureSensor"), c.motor_temp);
   }
   auto s = MakeTimingSetup({{"SCR", 0x3F}, {"SensorsConfiguration", 2}});
-  ASSERT_EQ(Step(*s, "SensorsConfiguration", Direction::ToScaled), 1);
-  EXPECT_EQ(Base(*s, "SensorsConfiguration"), 0);
+  ASSERT_EQ(Step(*s, "SensorsConfiguration", kScaled), 1);
+  EXPECT_EQ(Value(*s, "SensorsConfiguration"), 0);
 }
 
 TEST(AxisSettings, LimitSwitchesPolarityTypeAndNegativeTransmission) {
@@ -75,39 +54,32 @@ TEST(AxisSettings, LimitSwitchesPolarityTypeAndNegativeTransmission) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    auto s = MakeTimingSetup({{"ASR", c.asr_before, "", false, kU16},
-                              {"Motor_transmission", c.motor_side},
-                              {"isSWLS", c.swls},
-                              {"InputsPolarityType", c.polarity_type}});
+    auto s = MakeTimingSetup({Reg("ASR", c.asr_before), {"Motor_transmission", c.motor_side},
+                              {"isSWLS", c.swls}, {"InputsPolarityType", c.polarity_type}});
     s->SetOption("hasNegTransmission", c.neg_transmission);
-    ASSERT_EQ(Step(*s, "ASR", Direction::ToChip), 1);
-    EXPECT_EQ(Base(*s, "ASR"), c.asr);
-    Put(*s, {{"InputsPolarityType", -1}});
-    ASSERT_EQ(Step(*s, "InputsPolarityType", Direction::ToScaled), 1);
-    EXPECT_EQ(Base(*s, "InputsPolarityType"), c.polarity_type);
+    ASSERT_EQ(Step(*s, "ASR", kChip), 1);
+    EXPECT_EQ(Value(*s, "ASR"), c.asr);
+    ReadBack(*s, {"InputsPolarityType"});
+    EXPECT_EQ(Value(*s, "InputsPolarityType"), c.polarity_type);
   }
 }
 
 TEST(SoftwareLimitSwitches, UserLimitsKeepTheirSignsThroughTheDrive) {
   for (double motor_side : {1.0, -1.0}) {
     SCOPED_TRACE(motor_side);
-    auto s = MakeTimingSetup({{"Motor_transmission", motor_side},
-                              {"isSWLS", 1},
-                              {"Negative_SWLS", -3, "rad"},
-                              {"Positive_SWLS", 5, "rad"},
-                              {"SWNEGLS", 0, "", false, ZelStorageType::Int32},
-                              {"SWPOSLS", 0, "", false, ZelStorageType::Int32}});
-    ASSERT_EQ(Step(*s, "SWNEGLS", Direction::ToChip), 1);
-    ASSERT_EQ(Step(*s, "SWPOSLS", Direction::ToChip), 1);
+    auto s = MakeTimingSetup({{"Motor_transmission", motor_side}, {"isSWLS", 1},
+                              {"Negative_SWLS", -3, "rad"}, {"Positive_SWLS", 5, "rad"},
+                              Reg("SWNEGLS", 0, ZelStorageType::Int32),
+                              Reg("SWPOSLS", 0, ZelStorageType::Int32)});
+    RunAllOk(*s, {"SWNEGLS", "SWPOSLS"}, kChip);
     // The drive's pair stays ordered: with a negative scale the user's positive limit is
     // the drive's negative one.
-    EXPECT_EQ(Base(*s, "SWNEGLS"), std::round((motor_side > 0 ? -3 : -5) * kCountsPerRad));
-    EXPECT_EQ(Base(*s, "SWPOSLS"), std::round((motor_side > 0 ? 5 : 3) * kCountsPerRad));
+    EXPECT_EQ(Value(*s, "SWNEGLS"), std::round((motor_side > 0 ? -3 : -5) * kCountsPerRad));
+    EXPECT_EQ(Value(*s, "SWPOSLS"), std::round((motor_side > 0 ? 5 : 3) * kCountsPerRad));
     Put(*s, {{"Negative_SWLS", 0}, {"Positive_SWLS", 0}});
-    ASSERT_EQ(Step(*s, "Negative_SWLS", Direction::ToScaled), 1);
-    ASSERT_EQ(Step(*s, "Positive_SWLS", Direction::ToScaled), 1);
-    EXPECT_NEAR(Base(*s, "Negative_SWLS"), -3, 1 / kCountsPerRad);
-    EXPECT_NEAR(Base(*s, "Positive_SWLS"), 5, 1 / kCountsPerRad);
+    RunAllOk(*s, {"Negative_SWLS", "Positive_SWLS"}, kScaled);
+    EXPECT_NEAR(Value(*s, "Negative_SWLS"), -3, 1 / kCountsPerRad);
+    EXPECT_NEAR(Value(*s, "Positive_SWLS"), 5, 1 / kCountsPerRad);
   }
 }
 
@@ -117,21 +89,16 @@ TEST(CommunicationSettings, AxisTableEntryAndCanSaving) {
   };
   for (const Case& c : {Case{0, 0, 1, 1, 0}, Case{44, 300, 1, 0, 2}, Case{1, 257, 0, 0, 3}}) {
     SCOPED_TRACE(c.table);
-    auto s = MakeTimingSetup({{"Axis_ID_list", c.id},
-                              {"AAR_table", 0, "", false, kU16},
+    auto s = MakeTimingSetup({{"Axis_ID_list", c.id}, Reg("AAR_table", 0),
                               {"save_axis_id", c.save_axis_id},
-                              {"save_CAN_baudrate", c.save_baud_rate},
-                              {"LSS_Active", 0xF0, "", false, kU16}});
-    for (const char* chip : {"AAR_table", "LSS_Active"})
-      ASSERT_EQ(Step(*s, chip, Direction::ToChip), 1) << chip;
-    EXPECT_EQ(Base(*s, "AAR_table"), c.table);
-    EXPECT_EQ(Base(*s, "LSS_Active"), c.lss);
-    Put(*s, {{"Axis_ID_list", -1}, {"save_axis_id", -1}, {"save_CAN_baudrate", -1}});
-    for (const char* scaled : {"Axis_ID_list", "save_axis_id", "save_CAN_baudrate"})
-      ASSERT_EQ(Step(*s, scaled, Direction::ToScaled), 1) << scaled;
-    EXPECT_EQ(Base(*s, "Axis_ID_list"), c.id);
-    EXPECT_EQ(Base(*s, "save_axis_id"), c.save_axis_id);
-    EXPECT_EQ(Base(*s, "save_CAN_baudrate"), c.save_baud_rate);
+                              {"save_CAN_baudrate", c.save_baud_rate}, Reg("LSS_Active", 0xF0)});
+    RunAllOk(*s, {"AAR_table", "LSS_Active"}, kChip);
+    EXPECT_EQ(Value(*s, "AAR_table"), c.table);
+    EXPECT_EQ(Value(*s, "LSS_Active"), c.lss);
+    ReadBack(*s, {"Axis_ID_list", "save_axis_id", "save_CAN_baudrate"});
+    EXPECT_EQ(Value(*s, "Axis_ID_list"), c.id);
+    EXPECT_EQ(Value(*s, "save_axis_id"), c.save_axis_id);
+    EXPECT_EQ(Value(*s, "save_CAN_baudrate"), c.save_baud_rate);
   }
 }
 
@@ -147,28 +114,23 @@ TEST(EncoderFilter, TableRowsGoIntoTheirFieldsAndKeepTheOtherBits) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "on " << c.on << ", value " << c.value);
-    auto s = MakeTimingSetup({{"isFilterEnc", c.on},
-                              {"FilterEncValue", c.value},
-                              {"QUAL", 7, "", false, kU16},
-                              {"QUAL_ACT", 0xFFFFFFFF, "", false, kU32},
-                              {"QUAL_AQ2", 0xFFFFFFFF, "", false, kU32}});
-    ASSERT_EQ(Step(*s, "QUAL", Direction::ToChip), 1);
-    EXPECT_EQ(Base(*s, "QUAL"), c.qual);
-    EXPECT_EQ(Base(*s, "QUAL_ACT"), c.qual_act);
-    EXPECT_EQ(Base(*s, "QUAL_AQ2"), c.qual_aq2);
+    auto s = MakeTimingSetup({{"isFilterEnc", c.on}, {"FilterEncValue", c.value}, Reg("QUAL", 7),
+                              Reg("QUAL_ACT", 0xFFFFFFFF, kU32),
+                              Reg("QUAL_AQ2", 0xFFFFFFFF, kU32)});
+    ASSERT_EQ(Step(*s, "QUAL", kChip), 1);
+    EXPECT_EQ(Value(*s, "QUAL"), c.qual);
+    EXPECT_EQ(Value(*s, "QUAL_ACT"), c.qual_act);
+    EXPECT_EQ(Value(*s, "QUAL_AQ2"), c.qual_aq2);
   }
 }
 
 TEST(FreezeControl, OnlyInPositionMode) {
   for (double mode : {0.0, 1.0, 2.0}) {
     SCOPED_TRACE(mode);
-    auto s = MakeTimingSetup({{"ACR", 0x0010, "", false, kU16},
-                              {"ControlMode", mode},
-                              {"isFreezeControl", -1},
-                              {"POSOKLIM_FC", 0},
-                              {"TONPOSOK_FC", 0}});
-    ASSERT_EQ(Step(*s, "isFreezeControl", Direction::ToScaled), 1);
-    EXPECT_EQ(Base(*s, "isFreezeControl"), mode == 0 ? 1 : 0);
+    auto s = MakeTimingSetup({Reg("ACR", 0x0010), {"ControlMode", mode}, {"isFreezeControl", -1},
+                              {"POSOKLIM_FC", 0}, {"TONPOSOK_FC", 0}});
+    ASSERT_EQ(Step(*s, "isFreezeControl", kScaled), 1);
+    EXPECT_EQ(Value(*s, "isFreezeControl"), mode == 0 ? 1 : 0);
   }
 }
 

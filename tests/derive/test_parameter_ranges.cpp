@@ -1,15 +1,12 @@
-#include <gtest/gtest.h>
-
-#include <numbers>
 #include <utility>
 #include <vector>
 
 #include "derive/parameter_ranges.h"
-#include "tests/support/test_setups.h"
-
-using testing_support::MakeTimingSetup;
+#include "tests/derive/derive_test_helpers.h"
 
 namespace {
+
+using namespace derive_test;
 
 using Range = std::pair<double, double>;
 
@@ -18,8 +15,7 @@ Range RangeOf(CZel_Setup& s, const char* name) {
   return {p->GetMinInBaseUnit(), p->GetMaxInBaseUnit()};
 }
 
-// The example drive: 2000 counts per motor turn, 500 us slow loop.
-constexpr double kCountsPerRad = 2000 / (2 * std::numbers::pi);
+// The example drive: 500 us slow loop.
 constexpr double kPositionFullScale = 32767 / kCountsPerRad;
 constexpr double kSpeedFullScale = 32767 / (kCountsPerRad * 500e-6);
 
@@ -50,11 +46,11 @@ TEST(DeadBandRanges, WidthLeavesRoomAroundThePointUnlessTheNewDeadBandIsOn) {
 }
 
 TEST(ParameterRanges, BundledDriveRangesFollowTheLimitsAndTheSlowLoop) {
-  auto s = testing_support::LoadBundledSetup();
-  s->SetParameterValueInBaseUnit("ImaxM", 7);
-  s->SetParameterValueInBaseUnit("TaPP", 0.3);
-  s->SetParameterValueInBaseUnit("TaNP", 0.1);
-  s->SetParameterValueInBaseUnit("Limit_Speed", 400);
+  auto s = LoadBundledSetup();
+  Set(*s, "ImaxM", 7);
+  Set(*s, "TaPP", 0.3);
+  Set(*s, "TaNP", 0.1);
+  Set(*s, "Limit_Speed", 400);
   dcservo::ComputeParameterRanges(*s);
   struct Case {
     const char* name;
@@ -89,8 +85,8 @@ TEST(ParameterRanges, AZeroScaleOrPeriodLeavesTheRangesThatDependOnIt) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.name) + " of 0");
-    auto s = testing_support::LoadBundledSetup();
-    ASSERT_TRUE(s->SetParameterValueInBaseUnit(c.name, 0));
+    auto s = LoadBundledSetup();
+    Set(*s, c.name, 0);
     std::vector<Range> before;
     for (const char* name : c.kept) before.push_back(RangeOf(*s, name));
     dcservo::ComputeParameterRanges(*s);

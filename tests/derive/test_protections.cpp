@@ -1,43 +1,26 @@
-#include <gtest/gtest.h>
-
+#include <cmath>
+#include <limits>
 #include <string>
 
-#include "derive/pipelines.h"
 #include "derive/protections.h"
-#include "tests/support/test_setups.h"
+#include "tests/derive/derive_test_helpers.h"
 
 namespace {
 
-using dcservo::Direction;
-using dcservo::RunStep;
-using testing_support::RunOk;
-using testing_support::LoadBundledSetup;
-using testing_support::MakeTimingSetup;
-using testing_support::Param;
-
-constexpr auto kU16 = ZelStorageType::UInt16;
-
-double Value(const CZel_Setup& s, const char* name) { return s.GetParameterValueInBaseUnit(name); }
-void Set(CZel_Setup& s, const char* name, double v) {
-  ASSERT_TRUE(s.SetParameterValueInBaseUnit(name, v));
-}
+using namespace derive_test;
 
 // The drive of the examples with K_U = 20 counts per volt; thresholds held as doubles so
 // that what a step writes is seen before the host's rounding.
 std::unique_ptr<CZel_Setup> VoltageSetup() {
   return MakeTimingSetup({{"VdcMaxMeasurable", 65472.0 / 20, "V "},
-                          {"UMAXPROT", 0},
-                          {"UMAX_PROT", 0, "V "},
-                          {"UMINPROT", 0},
-                          {"UMIN_PROT", 0, "V "},
-                          {"BRAKELIM", 0},
-                          {"Vbrake", 0, "V "}});
+                          {"UMAXPROT", 0}, {"UMAX_PROT", 0, "V "},
+                          {"UMINPROT", 0}, {"UMIN_PROT", 0, "V "},
+                          {"BRAKELIM", 0}, {"Vbrake", 0, "V "}});
 }
 
 TEST(VoltageThresholds, OnlyTheOverVoltageIsTruncated) {
   struct Case {
-    const char* scaled;
-    const char* chip;
+    const char *scaled, *chip;
     double written;
   };
   const Case cases[] = {{"UMAX_PROT", "UMAXPROT", 974},
@@ -47,18 +30,16 @@ TEST(VoltageThresholds, OnlyTheOverVoltageIsTruncated) {
     SCOPED_TRACE(c.scaled);
     auto s = VoltageSetup();
     Set(*s, c.scaled, 48.71);
-    RunOk(*s, c.chip, Direction::ToChip);
+    RunOk(*s, c.chip, kChip);
     EXPECT_NEAR(Value(*s, c.chip), c.written, 1e-9);
-    RunOk(*s, c.scaled, Direction::ToScaled);
+    RunOk(*s, c.scaled, kScaled);
     EXPECT_NEAR(Value(*s, c.scaled), c.written / 20, 1e-12);
   }
 }
 
 TEST(ControlErrorProtections, FullDelaySwitchesOff) {
   struct Case {
-    const char* flag;
-    const char* time;
-    const char* delay;
+    const char *flag, *time, *delay;
   };
   const Case cases[] = {{"isPositionControlError", "time_ERR_pos", "TERRMAX"},
                         {"isSpeedControlError", "time_ERR_spd", "TSERRMAX"}};
@@ -66,34 +47,40 @@ TEST(ControlErrorProtections, FullDelaySwitchesOff) {
     SCOPED_TRACE(c.flag);
     auto s = LoadBundledSetup();
     Set(*s, c.delay, 65535);
-    RunOk(*s, c.flag, Direction::ToScaled);
+    RunOk(*s, c.flag, kScaled);
     EXPECT_EQ(Value(*s, c.flag), 0);
 
     Set(*s, c.time, 0.05);
-    RunOk(*s, c.delay, Direction::ToChip);
+    RunOk(*s, c.delay, kChip);
     EXPECT_EQ(Value(*s, c.delay), 65535);
 
     Set(*s, c.flag, 1);
-    RunOk(*s, c.delay, Direction::ToChip);
+    RunOk(*s, c.delay, kChip);
     EXPECT_EQ(Value(*s, c.delay), 100);  // slow-loop samples of 0.5 ms
-    RunOk(*s, c.flag, Direction::ToScaled);
-    RunOk(*s, c.time, Direction::ToScaled);
+    RunAllOk(*s, {c.flag, c.time}, kScaled);
     EXPECT_EQ(Value(*s, c.flag), 1);
     EXPECT_DOUBLE_EQ(Value(*s, c.time), 0.05);
   }
 }
 
 std::unique_ptr<CZel_Setup> PcrSetup(double pcr) {
-  auto s = MakeTimingSetup({{"PCR", pcr, "", false, kU16}});
+  auto s = MakeTimingSetup({Reg("PCR", pcr)});
   for (const dcservo::PcrFlagBit& row : dcservo::PcrFlagBits())
-    testing_support::Put(*s, {{row.flag, 0}});
+    Put(*s, {{row.flag, 0}});
   return s;
 }
 
+struct PcrFlag {
+  const char* flag;
+  unsigned bit;
+};
+constexpr PcrFlag kPcrFlags[] = {{"isOverCurrent", 0x0001},  {"isMotorI2t", 0x0002},
+                                 {"isMotorOverTemp", 0x0004}, {"isDriveOverTemp", 0x0008},
+                                 {"isOverVoltage", 0x0010},  {"isUnderVoltage", 0x0020},
+                                 {"isDriveI2t", 0x0080}};
+
 void PcrToFlags(CZel_Setup& s) {
-  for (const char* flag : {"isOverVoltage", "isUnderVoltage", "isDriveOverTemp", "isDriveI2t",
-                           "isOverCurrent", "isMotorOverTemp", "isMotori2t"})
-    RunOk(s, flag, Direction::ToScaled);
+  for (const PcrFlag& row : kPcrFlags) RunOk(s, row.flag, kScaled);
 }
 
 TEST(ProtectionControlRegister, RoundTripKeepsTheBitsNoFlagOwns) {
@@ -102,29 +89,21 @@ TEST(ProtectionControlRegister, RoundTripKeepsTheBitsNoFlagOwns) {
     auto s = PcrSetup(pcr);
     PcrToFlags(*s);
     Set(*s, "PCR", static_cast<unsigned>(pcr) & 0xFF40u);  // bit 6 and bits 8-15 kept
-    RunOk(*s, "PCR", Direction::ToChip);
+    RunOk(*s, "PCR", kChip);
     EXPECT_EQ(Value(*s, "PCR"), pcr);
 
     Set(*s, "isOverCurrent", Value(*s, "isOverCurrent") == 1 ? 0 : 1);
-    RunOk(*s, "PCR", Direction::ToChip);
+    RunOk(*s, "PCR", kChip);
     EXPECT_EQ(Value(*s, "PCR"), static_cast<unsigned>(pcr) ^ 0x0001u);
   }
 }
 
 TEST(ProtectionControlRegister, EachFlagOwnsOneBit) {
-  struct Case {
-    const char* flag;
-    unsigned bit;
-  };
-  const Case cases[] = {{"isOverCurrent", 0x0001},  {"isMotorI2t", 0x0002},
-                        {"isMotorOverTemp", 0x0004}, {"isDriveOverTemp", 0x0008},
-                        {"isOverVoltage", 0x0010},  {"isUnderVoltage", 0x0020},
-                        {"isDriveI2t", 0x0080}};
-  for (const Case& c : cases) {
+  for (const PcrFlag& c : kPcrFlags) {
     SCOPED_TRACE(c.flag);
     auto s = PcrSetup(0xFF40);
     Set(*s, c.flag, 1);
-    RunOk(*s, "PCR", Direction::ToChip);
+    RunOk(*s, "PCR", kChip);
     EXPECT_EQ(Value(*s, "PCR"), 0xFF40u | c.bit);
   }
 }
@@ -134,7 +113,7 @@ TEST(ProtectionControlRegister, MotorOverTempLockedOffWithoutASensorInput) {
     SCOPED_TRACE(std::string("DisableMotorTemperature ") + option);
     auto s = PcrSetup(0x0004);
     s->SetOption("DisableMotorTemperature", option);
-    RunOk(*s, "isMotorOverTemp", Direction::ToScaled);
+    RunOk(*s, "isMotorOverTemp", kScaled);
     EXPECT_EQ(s->FindParameter("isMotorOverTemp")->GetMaxInBaseUnit(), option[0] == '1' ? 0 : 1);
   }
 }
@@ -153,42 +132,34 @@ TEST(OptionRegister, BrakeAndLoadEncoderBitsOnly) {
     SCOPED_TRACE("OSR " + std::to_string(c.osr) + ", brake " + std::to_string(c.brake_resistor) +
                  ", DisableBrake " + c.disable_brake + ", sensors " + std::to_string(c.sensors));
     auto s =
-        MakeTimingSetup({{"OSR", c.osr, "", false, kU16}, {"isBrakeResistor", c.brake_resistor}});
+        MakeTimingSetup({Reg("OSR", c.osr), {"isBrakeResistor", c.brake_resistor}});
     Set(*s, "SensorsConfiguration", c.sensors);
     s->SetOption("DisableBrake", c.disable_brake);
-    RunOk(*s, "OSR", Direction::ToChip);
+    RunOk(*s, "OSR", kChip);
     EXPECT_EQ(Value(*s, "OSR"), c.expected);
   }
 }
 
-struct I2t {
-  const char* current;
-  const char* time;
-  const char* nominal;
-  const char* limit;
-  const char* warning;
-  const char* factor;
-};
-constexpr I2t kI2t[] = {
-    {"I_I2t_D", "t_I2t_D", "InPS", "I2TINTLIM_D", "II2TWARLIM_D", "SFI2T_D"},
-    {"I_I2t_M", "t_I2t_M", "In", "I2TINTLIM_M", "I2TWARLIM_M", "SFI2T_M"},
-};
-
 TEST(I2tProtections, NominalCurrentAndTwoSecondsGiveZeroLimits) {
-  for (const I2t& c : kI2t) {
+  struct Case {
+    const char *current, *time, *nominal, *limit, *warning;
+  };
+  const Case cases[] = {{"I_I2t_D", "t_I2t_D", "InPS", "I2TINTLIM_D", "II2TWARLIM_D"},
+                        {"I_I2t_M", "t_I2t_M", "In", "I2TINTLIM_M", "I2TWARLIM_M"}};
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.current);
     auto s = LoadBundledSetup();
     // The motor's range starts above its nominal current; the drive's at it.
     const double nominal = Value(*s, c.nominal);
     Set(*s, c.current, nominal);
-    RunOk(*s, c.limit, Direction::ToChip);
+    RunOk(*s, c.limit, kChip);
     EXPECT_EQ(Value(*s, c.limit), 0);
-    RunOk(*s, c.current, Direction::ToScaled);
+    RunOk(*s, c.current, kScaled);
     EXPECT_DOUBLE_EQ(Value(*s, c.current), nominal);
 
     Set(*s, c.current, 8);
     Set(*s, c.time, 2);
-    RunOk(*s, c.warning, Direction::ToChip);
+    RunOk(*s, c.warning, kChip);
     EXPECT_EQ(Value(*s, c.warning), 0);
   }
 }
@@ -196,32 +167,26 @@ TEST(I2tProtections, NominalCurrentAndTwoSecondsGiveZeroLimits) {
 TEST(I2tProtections, DriveTimeReadsOverTheStoredPeriodMotorTimeOverTheChipPeriod) {
   auto s = LoadBundledSetup();
   const double drive = Value(*s, "t_I2t_D"), motor = Value(*s, "t_I2t_M");
-  RunOk(*s, "t_I2t_D", Direction::ToScaled);
-  RunOk(*s, "t_I2t_M", Direction::ToScaled);
+  RunAllOk(*s, {"t_I2t_D", "t_I2t_M"}, kScaled);
   EXPECT_DOUBLE_EQ(Value(*s, "t_I2t_D"), drive);
   EXPECT_DOUBLE_EQ(Value(*s, "t_I2t_M"), motor);
 
   Set(*s, "Ts_S", 2 * Value(*s, "Ts_S"));
-  RunOk(*s, "t_I2t_D", Direction::ToScaled);
-  RunOk(*s, "t_I2t_M", Direction::ToScaled);
+  RunAllOk(*s, {"t_I2t_D", "t_I2t_M"}, kScaled);
   EXPECT_DOUBLE_EQ(Value(*s, "t_I2t_D"), 2 * drive);
   EXPECT_DOUBLE_EQ(Value(*s, "t_I2t_M"), motor);
 }
 
 TEST(I2tProtections, WarningLevelsNeedBothWarningRegisters) {
   ZelCollectErrors quiet;  // the small setup lacks most of what the other steps need
-  auto s = MakeTimingSetup({{"Ts_S", 5e-4, "s"},
-                            {"InPS", 5, "A"},
-                            {"I_I2t_D", 8, "A"},
-                            {"t_I2t_D", 4, "s"},
-                            {"I2TINTLIM_D", 0},
-                            {"II2TWARLIM_D", 0}});
-  EXPECT_EQ(RunStep(*s, "II2TWARLIM_D", Direction::ToChip), 0);
+  auto s = MakeTimingSetup({{"Ts_S", 5e-4, "s"}, {"InPS", 5, "A"}, {"I_I2t_D", 8, "A"},
+                            {"t_I2t_D", 4, "s"}, {"I2TINTLIM_D", 0}, {"II2TWARLIM_D", 0}});
+  EXPECT_EQ(Step(*s, "II2TWARLIM_D", kChip), 0);
   dcservo::ComputeChipParameters(*s);
   EXPECT_GT(Value(*s, "I2TINTLIM_D"), 0);
   EXPECT_EQ(Value(*s, "II2TWARLIM_D"), 0);
 
-  testing_support::Put(*s, {{"I2TWARLIM_M", 0}});
+  Put(*s, {{"I2TWARLIM_M", 0}});
   dcservo::ComputeChipParameters(*s);
   EXPECT_DOUBLE_EQ(Value(*s, "II2TWARLIM_D"), Value(*s, "I2TINTLIM_D") * 0.5);
 }
@@ -233,28 +198,33 @@ TEST(Protections, ChipPassAlwaysWritesFullScaleT1MAXPROT) {
   EXPECT_EQ(Value(*s, "T1MAXPROT"), 32767);
 }
 
-TEST(Protections, BundledDriveReadsBackItsEngineeringValues) {
+// What the bundled drive's chip values read back as; a NaN maximum is not checked.
+TEST(BundledDrive, ReadsBackItsEngineeringValues) {
+  constexpr double kAny = std::numeric_limits<double>::quiet_NaN();
   struct Case {
     const char* name;
-    double expected;
-    double tolerance;
+    double expected, tolerance, max;
   };
   const Case cases[] = {
-      {"Temp_2", 80, 1e-9},
-      {"UMAX_PROT", 56, 0.01},
-      {"I_I2t_D", 10, 1e-4},
-      {"I_I2t_M", 6, 1e-4},
-      {"Imax_Prot", 9, 0.001},
-      {"time_Imax_Prot", 0.01, 1e-12},
-      {"ERR_position", 2 * 3.141592653589793, 1e-9},  // 2000 counts: one turn of 500 lines
-      {"Motor_TempSensor_Type", 0, 0},
+      {"Temp_2", 80, 1e-9, kAny},
+      {"UMAX_PROT", 56, 0.01, kAny},
+      {"I_I2t_D", 10, 1e-4, kAny},
+      {"I_I2t_M", 6, 1e-4, kAny},
+      {"Imax_Prot", 9, 0.001, kAny},
+      {"time_Imax_Prot", 0.01, 1e-12, kAny},
+      {"ERR_position", 2 * 3.141592653589793, 1e-9, kAny},  // 2000 counts: one turn of 500 lines
+      {"Motor_TempSensor_Type", 0, 0, kAny},
+      {"TestCurrent", 1.5, 0, 2.7},  // half the smaller nominal current
+      {"TestMaxSpeed", 800.0 / 3, 0, 800},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     auto s = LoadBundledSetup();
-    Set(*s, c.name, -1);
-    RunOk(*s, c.name, Direction::ToScaled);
+    ReadBack(*s, {c.name});
     EXPECT_NEAR(Value(*s, c.name), c.expected, c.tolerance);
+    if (!std::isnan(c.max)) {
+      EXPECT_DOUBLE_EQ(s->FindParameter(c.name)->GetMaxInBaseUnit(), c.max);
+    }
   }
 }
 

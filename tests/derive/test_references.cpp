@@ -1,23 +1,11 @@
-#include <gtest/gtest.h>
-
-#include "derive/pipelines.h"
 #include "derive/references.h"
-#include "tests/support/test_setups.h"
-
-using dcservo::Direction;
-using testing_support::MakeTimingSetup;
-using testing_support::Param;
-using testing_support::Put;
+#include "tests/derive/derive_test_helpers.h"
 
 namespace {
 
-constexpr auto kU16 = ZelStorageType::UInt16;
+using namespace derive_test;
 
-double Base(CZel_Setup& s, const char* name) { return s.GetParameterValueInBaseUnit(name); }
 double Internal(CZel_Setup& s, const char* name) { return s.GetParameterValueInInternalUnit(name); }
-int Step(CZel_Setup& s, const char* quantity, Direction direction) {
-  return dcservo::RunStep(s, quantity, direction);
-}
 
 TEST(ApplicationControlRegister, SettingsWriteTheirBitsAndReadBack) {
   struct Case {
@@ -36,26 +24,22 @@ TEST(ApplicationControlRegister, SettingsWriteTheirBitsAndReadBack) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    auto s = MakeTimingSetup({{"ACR", c.acr_before, "", false, kU16},
-                              {"ControlMode", c.mode},
+    auto s = MakeTimingSetup({Reg("ACR", c.acr_before), {"ControlMode", c.mode},
                               {"PositionControlType", c.position_type},
                               {"ExternalReference", c.external},
                               {"isAnalogueReference", c.analogue},
                               {"DigitalReferenceType", c.digital_type},
                               {"IsAutoActivatedAfterPowerOn", 0}});
-    ASSERT_EQ(Step(*s, "ACR", Direction::ToChip), c.result);
-    EXPECT_EQ(Base(*s, "ACR"), c.acr);
+    ASSERT_EQ(Step(*s, "ACR", kChip), c.result);
+    EXPECT_EQ(Value(*s, "ACR"), c.acr);
     if (c.result == 0) continue;
-    for (const char* name :
-         {"ControlMode", "ExternalReference", "isAnalogueReference", "DigitalReferenceType"}) {
-      s->SetParameterValueInBaseUnit(name, -1);
-      ASSERT_EQ(Step(*s, name, Direction::ToScaled), 1) << name;
-    }
-    EXPECT_EQ(Base(*s, "ControlMode"), c.mode);
-    EXPECT_EQ(Base(*s, "ExternalReference"), c.external);
-    EXPECT_EQ(Base(*s, "isAnalogueReference"), c.external * c.analogue);
+    ReadBack(*s,
+             {"ControlMode", "ExternalReference", "isAnalogueReference", "DigitalReferenceType"});
+    EXPECT_EQ(Value(*s, "ControlMode"), c.mode);
+    EXPECT_EQ(Value(*s, "ExternalReference"), c.external);
+    EXPECT_EQ(Value(*s, "isAnalogueReference"), c.external * c.analogue);
     if (c.external == 1 && c.analogue == 0) {
-      EXPECT_EQ(Base(*s, "DigitalReferenceType"), c.digital_type);
+      EXPECT_EQ(Value(*s, "DigitalReferenceType"), c.digital_type);
     }
   }
 }
@@ -81,17 +65,11 @@ TEST(AnalogueReference, SpanSplitsIntoMantissaAndShift) {
 // The analogue chain of the example drive; the gain registers are doubles so that the
 // exact mantissa shows.
 std::unique_ptr<CZel_Setup> AnalogueDrive(std::initializer_list<Param> extra) {
-  auto s = MakeTimingSetup({{"ControlMode", 1},
-                            {"Ts_S", 500e-6, "s"},
-                            {"Limit_Speed", 1000, "rad/s"},
-                            {"ImaxM", 8, "A"},
-                            {"SPD_min", 0, "rad/s", true},
-                            {"SPD_max", 0, "rad/s", true},
-                            {"CRT_max", 0, "A", true},
-                            {"CRT_min", 0, "A", true},
-                            {"CADIN", 0},
-                            {"SFTADIN", 0},
-                            {"AD5OFF", 0}});
+  auto s = MakeTimingSetup({{"ControlMode", 1}, {"Ts_S", 500e-6, "s"},
+                            {"Limit_Speed", 1000, "rad/s"}, {"ImaxM", 8, "A"},
+                            {"SPD_min", 0, "rad/s", true}, {"SPD_max", 0, "rad/s", true},
+                            {"CRT_max", 0, "A", true}, {"CRT_min", 0, "A", true},
+                            {"CADIN", 0}, {"SFTADIN", 0}, {"AD5OFF", 0}});
   CZel_Setup::QuantityDesc variable;
   variable.name = "CADIN";
   s->AddVariable(variable);
@@ -112,19 +90,17 @@ TEST(AnalogueReference, ReferencePairOfTheModeRoundTripsThroughTheGain) {
     auto s = AnalogueDrive({{"Motor_transmission", c.motor_transmission},
                             {"SPD_min", -30000},
                             {"SPD_max", 49921.875}});
-    for (const char* chip : {"CADIN", "SFTADIN", "AD5OFF"})
-      ASSERT_EQ(Step(*s, chip, Direction::ToChip), 1) << chip;
+    RunAllOk(*s, {"CADIN", "SFTADIN", "AD5OFF"}, kChip);
     EXPECT_DOUBLE_EQ(Internal(*s, "CADIN"), c.cadin);
     EXPECT_EQ(Internal(*s, "SFTADIN"), c.sftadin);
     EXPECT_EQ(Internal(*s, "AD5OFF"), -30000);
     Put(*s, {{"SPD_min", 0}, {"SPD_max", 0}});
-    for (const char* scaled : {"SPD_min", "SPD_max", "CRT_min", "CRT_max"})
-      ASSERT_EQ(Step(*s, scaled, Direction::ToScaled), 1) << scaled;
+    RunAllOk(*s, {"SPD_min", "SPD_max", "CRT_min", "CRT_max"}, kScaled);
     EXPECT_EQ(Internal(*s, "SPD_min"), -30000);
     EXPECT_DOUBLE_EQ(Internal(*s, "SPD_max"), 49921.875);
     // Each limit stops at the other one and at Limit_Speed.
     EXPECT_EQ(s->FindParameter("SPD_min")->GetMinInBaseUnit(), -1000);
-    EXPECT_EQ(s->FindParameter("SPD_max")->GetMinInBaseUnit(), Base(*s, "SPD_min"));
+    EXPECT_EQ(s->FindParameter("SPD_max")->GetMinInBaseUnit(), Value(*s, "SPD_min"));
     EXPECT_EQ(Internal(*s, "CRT_min"), -30000);  // every pair follows the same chip values
     EXPECT_DOUBLE_EQ(Internal(*s, "CRT_max"), 49921.875);
   }
@@ -144,12 +120,11 @@ TEST(Upgrade, LimitAtMaximumAndFastLoopSwitch) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    auto s = MakeTimingSetup({{"UPGRADE", c.before, "", false, kU16},
-                              {"isLimitMaximum", c.limit_maximum},
+    auto s = MakeTimingSetup({Reg("UPGRADE", c.before), {"isLimitMaximum", c.limit_maximum},
                               {"SensorsConfiguration", c.sensors}});
     Put(*s, c.fast);
-    ASSERT_EQ(Step(*s, "UPGRADE", Direction::ToChip), 1);
-    EXPECT_EQ(Base(*s, "UPGRADE"), c.upgrade);
+    ASSERT_EQ(Step(*s, "UPGRADE", kChip), 1);
+    EXPECT_EQ(Value(*s, "UPGRADE"), c.upgrade);
   }
 }
 

@@ -1,43 +1,31 @@
-#include <gtest/gtest.h>
-
-#include "derive/pipelines.h"
 #include "derive/timing_steps.h"
-#include "tests/support/test_setups.h"
 #include "units/timing.h"
-
-using testing_support::MakeTimingSetup;
-using testing_support::Param;
+#include "tests/derive/derive_test_helpers.h"
 
 namespace {
 
-constexpr auto kU16 = ZelStorageType::UInt16;
+using namespace derive_test;
+
 constexpr auto kI16 = ZelStorageType::Int16;
 
 std::unique_ptr<CZel_Setup> TimingDrive(std::initializer_list<Param> extra = {}) {
-  auto setup = MakeTimingSetup({{"PWM_freq", 20000, "kHz"},
-                                {"PWMperiod", 0, "s"},
-                                {"Ts_C", 0, "s"},
-                                {"Ts_S", 0, "s"},
-                                {"CurrentMeasurementType", 1},
-                                {"SATPWM", 0, "", false, kI16},
-                                {"SATID", 0, "", false, kI16},
-                                {"SATIQ", 0, "", false, kI16},
-                                {"UPGRADE", 0, "", false, kU16}});
-  testing_support::Put(*setup, extra);
+  auto setup = MakeTimingSetup({{"PWM_freq", 20000, "kHz"}, {"PWMperiod", 0, "s"},
+                                {"Ts_C", 0, "s"}, {"Ts_S", 0, "s"}, {"CurrentMeasurementType", 1},
+                                Reg("SATPWM", 0, kI16), Reg("SATID", 0, kI16),
+                                Reg("SATIQ", 0, kI16), Reg("UPGRADE", 0)});
+  Put(*setup, extra);
   return setup;
 }
-
-double Base(CZel_Setup& s, const char* name) { return s.GetParameterValueInBaseUnit(name); }
 
 TEST(Timing, PeriodsFollowTheDividersOfTheExampleDrive) {
   auto setup = TimingDrive();
   dcservo::ComputeChipParameters(*setup);
   dcservo::ComputeScaledParameters(*setup);
-  EXPECT_EQ(Base(*setup, "PWMPER"), 1000);
-  EXPECT_DOUBLE_EQ(Base(*setup, "PWM_freq"), 20000);
-  EXPECT_DOUBLE_EQ(Base(*setup, "PWMperiod"), 50e-6);
-  EXPECT_DOUBLE_EQ(Base(*setup, "Ts_C"), 50e-6);
-  EXPECT_DOUBLE_EQ(Base(*setup, "Ts_S"), 500e-6);
+  EXPECT_EQ(Value(*setup, "PWMPER"), 1000);
+  EXPECT_DOUBLE_EQ(Value(*setup, "PWM_freq"), 20000);
+  EXPECT_DOUBLE_EQ(Value(*setup, "PWMperiod"), 50e-6);
+  EXPECT_DOUBLE_EQ(Value(*setup, "Ts_C"), 50e-6);
+  EXPECT_DOUBLE_EQ(Value(*setup, "Ts_S"), 500e-6);
 }
 
 TEST(Timing, PwmSaturationFollowsTheMeasurementType) {
@@ -50,22 +38,22 @@ TEST(Timing, PwmSaturationFollowsTheMeasurementType) {
     SCOPED_TRACE(::testing::Message() << "type " << c.type << " at " << c.freq << " Hz");
     auto setup = TimingDrive({{"CurrentMeasurementType", c.type}, {"PWM_freq", c.freq}});
     dcservo::ComputeChipParameters(*setup);
-    EXPECT_EQ(Base(*setup, "SATPWM"), c.satpwm);
-    EXPECT_EQ(Base(*setup, "SATID"), c.satpwm);
-    EXPECT_EQ(Base(*setup, "SATIQ"), c.satpwm);
+    EXPECT_EQ(Value(*setup, "SATPWM"), c.satpwm);
+    EXPECT_EQ(Value(*setup, "SATID"), c.satpwm);
+    EXPECT_EQ(Value(*setup, "SATIQ"), c.satpwm);
   }
 }
 
 TEST(Timing, NewPwmFrequencyKeepsTheLoopPeriodsClose) {
   auto setup = TimingDrive({{"PWM_freq", 25000}});
   ASSERT_EQ(dcservo::ApplyPwmFrequencyChange(*setup, 50e-6, 500e-6), 1);
-  EXPECT_EQ(Base(*setup, "PWMPER"), 800);
-  EXPECT_EQ(Base(*setup, "CLPER"), 1);
-  EXPECT_EQ(Base(*setup, "SLPER"), 13);
-  EXPECT_DOUBLE_EQ(Base(*setup, "Ts_C"), 40e-6);
-  EXPECT_DOUBLE_EQ(Base(*setup, "Ts_S"), 520e-6);
-  EXPECT_DOUBLE_EQ(Base(*setup, "PWMperiod"), 40e-6);
-  EXPECT_EQ(Base(*setup, "SATPWM"), 3277);
+  EXPECT_EQ(Value(*setup, "PWMPER"), 800);
+  EXPECT_EQ(Value(*setup, "CLPER"), 1);
+  EXPECT_EQ(Value(*setup, "SLPER"), 13);
+  EXPECT_DOUBLE_EQ(Value(*setup, "Ts_C"), 40e-6);
+  EXPECT_DOUBLE_EQ(Value(*setup, "Ts_S"), 520e-6);
+  EXPECT_DOUBLE_EQ(Value(*setup, "PWMperiod"), 40e-6);
+  EXPECT_EQ(Value(*setup, "SATPWM"), 3277);
 }
 
 TEST(Timing, FastLoopFlagComesFromUpgradeBit6WhenTheDriveHasIt) {
@@ -76,7 +64,7 @@ TEST(Timing, FastLoopFlagComesFromUpgradeBit6WhenTheDriveHasIt) {
     SCOPED_TRACE(c.upgrade);
     auto setup = TimingDrive({{"UPGRADE", c.upgrade}, {"PosSpd_in_FastLoop", 0.5}});
     EXPECT_EQ(dcservo::ComputePosSpd_in_FastLoop(*setup), 1);
-    EXPECT_EQ(Base(*setup, "PosSpd_in_FastLoop"), c.flag);
+    EXPECT_EQ(Value(*setup, "PosSpd_in_FastLoop"), c.flag);
     EXPECT_EQ(setup->FindParameter("PosSpd_in_FastLoop")->GetMaxInBaseUnit(), 1);
   }
   auto without = TimingDrive();
@@ -95,7 +83,8 @@ TEST(Timing, MinimumPeriodsAreCheckedFastThenSlow) {
   const Case cases[] = {
       {"no limits set", 0, 0, {}},
       {"equal passes", 50e-6, 500e-6, {}},
-      {"fast too short", 60e-6, 0, {"The minimum value for Fast loop sampling period is 0.060000 ms!"}},
+      {"fast too short", 60e-6, 0,
+       {"The minimum value for Fast loop sampling period is 0.060000 ms!"}},
       {"both too short", 60e-6, 1e-3,
        {"The minimum value for Fast loop sampling period is 0.060000 ms!",
         "The minimum value for Slow loop sampling period is 1.000000 ms!"}},
@@ -104,8 +93,8 @@ TEST(Timing, MinimumPeriodsAreCheckedFastThenSlow) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     auto setup = TimingDrive({{"Ts_C", 50e-6}, {"Ts_S", 500e-6}});
-    if (c.fast_min != 0) testing_support::Put(*setup, {{"Ts_C_min", c.fast_min}});
-    if (c.slow_min != 0) testing_support::Put(*setup, {{"Ts_S_min", c.slow_min}});
+    if (c.fast_min != 0) Put(*setup, {{"Ts_C_min", c.fast_min}});
+    if (c.slow_min != 0) Put(*setup, {{"Ts_S_min", c.slow_min}});
     const auto messages = dcservo::CheckMinimumPeriods(*setup);
     ASSERT_EQ(messages.size(), c.starts.size());
     for (std::size_t i = 0; i < messages.size(); ++i) {

@@ -1,0 +1,108 @@
+#include <cmath>
+#include <set>
+
+#include "derive/compute_all.h"
+#include "derive/set_parameter_range.h"
+#include "tests/derive/derive_test_helpers.h"
+
+namespace {
+
+using namespace derive_test;
+
+void Sync(CZel_Setup& setup) {
+  dcservo::ComputeChipParameters(setup);
+  dcservo::ComputeScaledParameters(setup);
+}
+
+// Every name the pipelines look up is in the bundled drive, its chip values survive a full
+// derivation, and a second sync changes nothing.
+TEST(BundledDrive, DerivingEverythingAndSyncingKeepsEveryChipParameter) {
+  auto setup = LoadBundledSetup();
+  const RangedSnapshot chip_before = TakeRanged(*setup, true);
+  ZelCollectErrors errors;
+  dcservo::ComputeAllOptions(setup.get());
+  Sync(*setup);
+  ExpectSame(chip_before, TakeRanged(*setup, true), false);
+  EXPECT_TRUE(errors.Messages().empty()) << ::testing::PrintToString(errors.Messages());
+
+  const RangedSnapshot after_first = TakeRanged(*setup);
+  Sync(*setup);
+  ExpectSame(after_first, TakeRanged(*setup), false);
+}
+
+TEST(BundledDrive, NullSetupIsLeftAlone) { dcservo::ComputeAllOptions(nullptr); }
+
+// Rows in the drive's order, each row present, and one step per quantity and direction.
+TEST(Pipelines, BothPipelinesHoldEveryRowInOrder) {
+  struct Case {
+    std::span<const dcservo::PipelineStep> steps;
+    int last_row;
+  };
+  for (const Case& c :
+       {Case{dcservo::ScaledPipelineSteps(), 78}, Case{dcservo::ChipPipelineSteps(), 43}}) {
+    SCOPED_TRACE(c.last_row);
+    std::set<int> rows;
+    for (std::size_t i = 0; i < c.steps.size(); ++i) {
+      rows.insert(c.steps[i].row);
+      if (i > 0) {
+        EXPECT_LE(c.steps[i - 1].row, c.steps[i].row) << c.steps[i].quantity;
+      }
+      for (std::size_t j = i + 1; j < c.steps.size(); ++j)
+        EXPECT_FALSE(zel::NamesEqual(c.steps[i].quantity, c.steps[j].quantity))
+            << c.steps[i].quantity;
+    }
+    for (int row = 1; row <= c.last_row; ++row) EXPECT_EQ(rows.count(row), 1u) << "row " << row;
+    EXPECT_EQ(*rows.rbegin(), c.last_row);
+  }
+}
+
+TEST(Pipelines, AMissingParameterEndsOnlyItsOwnStep) {
+  auto setup = MakeSetup({{"DSP_freq", 40e6}, {"PWMPER", 1000}, {"CLPER", 1}, {"Ts_C", 0},
+                          {"Ts_S", 7}, {"PWM_freq", 0}});
+  ZelCollectErrors errors;
+  EXPECT_EQ(Step(*setup, "Ts_S", Direction::ToScaled), 0);
+  EXPECT_EQ(Value(*setup, "Ts_S"), 7);
+  EXPECT_EQ(errors.Messages().size(), 1u);  // SLPER, named by the host
+  dcservo::ComputeScaledParameters(*setup);
+  EXPECT_DOUBLE_EQ(Value(*setup, "Ts_C"), 50e-6);
+  EXPECT_DOUBLE_EQ(Value(*setup, "PWM_freq"), 20000);
+  EXPECT_EQ(Value(*setup, "Ts_S"), 7);
+}
+
+TEST(Pipelines, SingleStepsAreFoundByQuantityWithoutCase) {
+  auto setup = MakeTimingSetup({{"PWM_freq", 25000}});
+  EXPECT_EQ(Step(*setup, "pwmper", Direction::ToChip), 1);
+  EXPECT_EQ(Value(*setup, "PWMPER"), 800);
+  EXPECT_EQ(Step(*setup, "PWMPER", Direction::ToScaled), -1);
+  EXPECT_EQ(Step(*setup, "NoSuchQuantity", Direction::ToChip), -1);
+}
+
+TEST(SetParameterRange, NeverLeavesAnInvertedRange) {
+  struct Case {
+    double stored_min, stored_max, min, max;
+    int result;
+    double final_min, final_max;
+  };
+  const Case cases[] = {
+      {0, 10, 3, 3, 1, 3, 3},       // a single value
+      {0, 10, 5, 4, 0, 0, 10},      // refused, nothing changed
+      {10, 5, 20, 30, 1, 20, 30},   // stored range inverted, request above it
+      {10, 5, 1, 2, 1, 1, 2},       // stored range inverted, request below it
+      {0, 10, 20, 30, 1, 20, 30},   // moves up past the old maximum
+      {0, 10, -30, -20, 1, -30, -20},
+      {0, 10, std::nan(""), 1, 0, 0, 10},  // refused, nothing changed
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "[" << c.stored_min << ", " << c.stored_max << "] -> ["
+                                      << c.min << ", " << c.max << "]");
+    auto setup = MakeSetup({{"X", 0}});
+    CZel_Parameter& p = *setup->FindParameter("X");
+    p.SetMinInBaseUnit(c.stored_min);
+    p.SetMaxInBaseUnit(c.stored_max);
+    EXPECT_EQ(dcservo::SetParameterRange(p, c.min, c.max), c.result);
+    EXPECT_EQ(p.GetMinInBaseUnit(), c.final_min);
+    EXPECT_EQ(p.GetMaxInBaseUnit(), c.final_max);
+  }
+}
+
+}  // namespace
