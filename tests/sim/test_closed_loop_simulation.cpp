@@ -100,7 +100,7 @@ TEST(InertiaSimulation, TheRealInertiaWithinThreePercentOrTheFailureCodeOfAStill
     EXPECT_GT(run.Var("test_flag"), 0);
     EXPECT_FALSE(run.drive->AxisOn());
     const double dt = run.Var("delta_time"), ds = run.Var("delta_speed");
-    if (c.code) {
+    if (c.code != 0) {
       EXPECT_EQ(dt, c.code);
       EXPECT_EQ(ds, dcsim::kUnset);
       continue;
