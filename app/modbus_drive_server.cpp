@@ -234,6 +234,7 @@ int ModbusDriveServer::Act(std::uint16_t command) {
     case kStartProgram:
       if (selected_.empty())
         return Refuse(MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE, "no program is selected");
+      if (options_.before_start) options_.before_start(selected_);
       if (drive_.StartProgram(selected_, staged_) == 0)
         return Refuse(MODBUS_EXCEPTION_SLAVE_OR_SERVER_FAILURE, drive_.LastError());
       run_vars_ = staged_;

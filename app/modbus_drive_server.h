@@ -25,6 +25,8 @@ struct DriveServerOptions {
   // A slow link: every `slow_every`-th answer waits `slow_s` first (0: none).
   double slow_s = 0.0;
   int slow_every = 0;
+  // Told the name of each program just before it starts.
+  std::function<void(const std::string&)> before_start;
 };
 
 class ModbusDriveServer {

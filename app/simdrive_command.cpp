@@ -2,6 +2,7 @@
 // or RTU), running in real time, so that every command can meet it as it would meet a drive
 // on a cable: `--drive tcp://HOST:PORT`.
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -15,6 +16,9 @@
 namespace {
 
 std::atomic<bool> g_stop{false};
+
+// The test whose notice asks to block the shaft.
+constexpr const char* kShaftHeldFor = "Current_Controller_Tuning_Test";
 
 extern "C" void StopServing(int) { g_stop = true; }
 
@@ -43,7 +47,8 @@ class SimdriveCommand : public Command {
     cmd.add_option("--delay-every", delay_every_, "Only every N-th answer waits")
         ->check(CLI::Range(1, 1000000))->capture_default_str();
     cmd.footer("Prints the address it serves on standard output, then serves until SIGINT or "
-               "SIGTERM.\n\n" + ConditionsHelp(true));
+               "SIGTERM. The shaft is held during the current test, as its notice asks.\n\n" +
+               ConditionsHelp(true));
   }
 
   int Execute(const CLI::App& cmd) override {
@@ -76,6 +81,17 @@ class SimdriveCommand : public Command {
     options.unit = unit_;
     options.slow_s = delay_s_;
     options.slow_every = delay_s_ > 0.0 ? delay_every_ : 0;
+    // The person at the drive does what the notices ask: the shaft is held for the current
+    // test and let go for the others, unless a fault blocks it for good.
+    const bool blocked = std::any_of(faults_.begin(), faults_.end(), [](const std::string& f) {
+      return ParseCondition(f, false).name == "shaft_blocked";
+    });
+    if (!blocked) {
+      options.before_start = [&drive](const std::string& program) {
+        std::string ignored;
+        drive->Inject("shaft_blocked", program == kShaftHeldFor ? 1.0 : 0.0, ignored);
+      };
+    }
     ModbusDriveServer server(*drive, options);
 
     std::signal(SIGINT, StopServing);

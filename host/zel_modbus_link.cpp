@@ -143,8 +143,7 @@ bool CZel_ModbusLink::Connect() {
                         ? modbus_new_tcp_pi(address_.host.c_str(), address_.port.c_str())
                         : modbus_new_rtu(address_.device.c_str(), address_.baud, 'N', 8, 1);
     if (!ctx) {
-      error_ = modbus_strerror(errno);
-      return false;
+      return Fail(modbus_strerror(errno));
     }
     ctx_ = ctx;
     modbus_set_slave(ctx, address_.unit);
@@ -155,8 +154,7 @@ bool CZel_ModbusLink::Connect() {
     modbus_close(Ctx(ctx_));
   }
   if (modbus_connect(Ctx(ctx_)) == -1) {
-    error_ = modbus_strerror(errno);
-    return false;
+    return Fail(modbus_strerror(errno));
   }
   return true;
 }
@@ -199,13 +197,11 @@ bool CZel_ModbusLink::Transact(const Request& r) const {
     }
     const int e = errno;
     if (e == EMBXSBUSY) {
-      error_ = "the drive at " + address_.text + " is held by another client";
-      return false;
+      return Fail("the drive at " + address_.text + " is held by another client");
     }
     if (e == EMBXGTAR || e == EMBXGPATH) {
-      error_ = "no drive with unit id " + std::to_string(address_.unit) + " answers at " +
-               address_.text;
-      return false;
+      return Fail("no drive with unit id " + std::to_string(address_.unit) + " answers at " +
+               address_.text);
     }
     if (Refusal(e)) {
       error_ = "the drive refused " + doing + ": " + modbus_strerror(e);
@@ -220,9 +216,8 @@ bool CZel_ModbusLink::Transact(const Request& r) const {
     reconnect = address_.kind == ZelDriveAddress::Kind::Tcp && ConnectionBroken(e);
     if (elapsed() > timing_.give_up_s) break;
   }
+  Fail("the link to the drive at " + address_.text + " was lost: " + reason + " (" + doing + ")");
   lost_ = true;
-  error_ = "the link to the drive at " + address_.text + " was lost: " + reason + " (" + doing +
-           ")";
   return false;
 }
 
@@ -262,6 +257,12 @@ bool CZel_ModbusLink::ReadStatus() const {
   return true;
 }
 
+bool CZel_ModbusLink::Fail(std::string text) const {
+  // A lost link keeps saying so: later refusals of its own do not hide it.
+  if (!lost_) error_ = std::move(text);
+  return false;
+}
+
 // ---- time ----------------------------------------------------------------------------------
 
 double CZel_ModbusLink::Now() const {
@@ -280,8 +281,7 @@ void CZel_ModbusLink::AdvanceTo(double seconds) {
 bool CZel_ModbusLink::ReadVariable(std::string_view name, double& value) {
   const LiveVariable* v = FindLiveVariable(name);
   if (!v) {
-    error_ = "the drive has no variable \"" + std::string(name) + "\"";
-    return false;
+    return Fail("the drive has no variable \"" + std::string(name) + "\"");
   }
   std::uint16_t r[2];
   if (!Read(v->address, 2, r, v->name)) return false;
@@ -292,12 +292,10 @@ bool CZel_ModbusLink::ReadVariable(std::string_view name, double& value) {
 bool CZel_ModbusLink::WriteVariable(std::string_view name, double value) {
   const LiveVariable* v = FindLiveVariable(name);
   if (!v) {
-    error_ = "the drive has no variable \"" + std::string(name) + "\"";
-    return false;
+    return Fail("the drive has no variable \"" + std::string(name) + "\"");
   }
   if (!v->writable || !std::isfinite(value)) {
-    error_ = "the drive's variable \"" + std::string(name) + "\" cannot be written";
-    return false;
+    return Fail("the drive's variable \"" + std::string(name) + "\" cannot be written");
   }
   std::uint16_t r[2];
   PutI32(r, value);
@@ -307,12 +305,10 @@ bool CZel_ModbusLink::WriteVariable(std::string_view name, double value) {
 bool CZel_ModbusLink::WriteParameter(std::string_view name, double value) {
   const ChipParameter* p = FindChipParameter(name);
   if (!p) {
-    error_ = "the drive's register map has no chip parameter \"" + std::string(name) + "\"";
-    return false;
+    return Fail("the drive's register map has no chip parameter \"" + std::string(name) + "\"");
   }
   if (!std::isfinite(value)) {
-    error_ = "the drive refuses parameter \"" + std::string(name) + "\"";
-    return false;
+    return Fail("the drive refuses parameter \"" + std::string(name) + "\"");
   }
   std::uint16_t r[2];
   PutU32(r, EncodeChip(p->type, value));
@@ -326,8 +322,7 @@ bool CZel_ModbusLink::SelectProgram(std::string_view name) {
   PutText(text, kProgramNameRegisters, name);
   if (!Write(kProgramName, text, kProgramNameRegisters, "program name")) {
     if (!lost_ && error_.find(modbus_strerror(EMBXILVAL)) != std::string::npos)
-      error_ = "the drive has no program \"" + std::string(name) + "\"";
-    return false;
+      return Fail("the drive has no program \"" + std::string(name) + "\"");
   }
   std::uint16_t count = 0;
   if (!Read(kProgramVariableCount, 1, &count, "program variable count")) return false;
@@ -372,7 +367,7 @@ std::uint64_t CZel_ModbusLink::StartProgram(std::string_view name,
     const bool declared = std::any_of(program_vars_.begin(), program_vars_.end(),
                                       [&](const auto& v) { return zel::NamesEqual(v.name, given.name); });
     if (!declared) {
-      error_ = "the program \"" + program_ + "\" has no variable \"" + given.name + "\"";
+      Fail("the program \"" + program_ + "\" has no variable \"" + given.name + "\"");
       return 0;
     }
   }
@@ -403,9 +398,9 @@ int CZel_ModbusLink::RunVariableIndex(std::string_view name) {
   if (!ReadStatus()) return -1;
   for (std::size_t k = 0; k < run_vars_.size(); ++k)
     if (zel::NamesEqual(run_vars_[k].name, name)) return status_.run ? static_cast<int>(k) : -1;
-  error_ = status_.run ? "the program \"" + run_program_ + "\" has no variable \"" +
-                             std::string(name) + "\""
-                       : std::string("no program is loaded");
+  Fail(status_.run ? "the program \"" + run_program_ + "\" has no variable \"" +
+                         std::string(name) + "\""
+                   : std::string("no program is loaded"));
   return -1;
 }
 
@@ -435,16 +430,14 @@ int CZel_ModbusLink::LogCapacityWords() const { return ReadStatus() ? status_.lo
 bool CZel_ModbusLink::ChannelAddresses(const std::vector<std::string>& names,
                                        std::uint16_t* addresses, std::string_view what) {
   if (names.empty() || names.size() > static_cast<std::size_t>(kMaxChannels)) {
-    error_ = "the drive " + std::string(what) + " 1 to " + std::to_string(kMaxChannels) +
-             " variables, not " + std::to_string(names.size());
-    return false;
+    return Fail("the drive " + std::string(what) + " 1 to " + std::to_string(kMaxChannels) +
+             " variables, not " + std::to_string(names.size()));
   }
   for (std::size_t i = 0; i < names.size(); ++i) {
     const LiveVariable* v = FindLiveVariable(names[i]);
     if (!v) {
-      error_ = "the drive cannot " + std::string(what) + " \"" + names[i] +
-               "\": it has no such variable";
-      return false;
+      return Fail("the drive cannot " + std::string(what) + " \"" + names[i] +
+               "\": it has no such variable");
     }
     addresses[i] = v->address;
   }
@@ -467,14 +460,12 @@ bool CZel_ModbusLink::UploadLog(ZelLogData& data) {
   const std::uint32_t points = GetU32(head);
   const int channels = head[kLogRecordedChannels - kLogRecorded];
   if (channels == 0) {
-    error_ = "no data log was recorded";
-    return false;
+    return Fail("no data log was recorded");
   }
   const std::size_t values = static_cast<std::size_t>(points) * channels;
   if (2 * values > static_cast<std::size_t>(kLogDataRegisters)) {
-    error_ = "the drive announces a log of " + std::to_string(points) + " points of " +
-             std::to_string(channels) + " values, more than its log memory holds";
-    return false;
+    return Fail("the drive announces a log of " + std::to_string(points) + " points of " +
+             std::to_string(channels) + " values, more than its log memory holds");
   }
   std::vector<std::uint16_t> r(2 * values);
   if (!Read(kLogData, static_cast<int>(r.size()), r.data(), "log data")) return false;

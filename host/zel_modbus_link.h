@@ -58,7 +58,7 @@ class CZel_ModbusLink : public CZel_DriveLink {
   CZel_ModbusLink& operator=(const CZel_ModbusLink&) = delete;
 
   const ZelDriveIdentity& Identity() const { return identity_; }
-  bool Lost() const { return lost_; }
+  bool Lost() const override { return lost_; }
   // Requests answered, and repeated after a timeout or a corrupted answer.
   std::uint64_t Requests() const { return requests_; }
   std::uint64_t Retries() const { return retries_; }
@@ -98,6 +98,8 @@ class CZel_ModbusLink : public CZel_DriveLink {
 
   CZel_ModbusLink(const ZelDriveAddress& address, ZelLinkTiming timing);
   bool Connect();
+  // False with `text` as the error, unless the link is lost.
+  bool Fail(std::string text) const;
   // One request with its repetitions; false with error_ set.
   bool Transact(const Request& request) const;
   bool Read(std::uint16_t address, int count, std::uint16_t* registers, std::string_view what) const;
