@@ -387,9 +387,12 @@ std::string ServeTcp(ModbusDriveServer& server, const std::string& host, const s
   std::vector<int> others;
   std::uint8_t query[MODBUS_TCP_MAX_ADU_LENGTH];
   while (!stop) {
-    std::vector<pollfd> fds = {{listener, POLLIN, 0}};
+    // A holder that hangs up is let go before a newcomer is looked at, and a client that
+    // waited takes the drive once it is free.
+    std::vector<pollfd> fds;
     if (holder >= 0) fds.push_back({holder, POLLIN, 0});
     for (int fd : others) fds.push_back({fd, POLLIN, 0});
+    fds.push_back({listener, POLLIN, 0});
     const int ready = poll(fds.data(), fds.size(), kPollMs);
     server.Advance();
     if (ready <= 0) continue;
@@ -404,6 +407,10 @@ std::string ServeTcp(ModbusDriveServer& server, const std::string& host, const s
       }
       modbus_set_socket(ctx, p.fd);
       const int length = modbus_receive(ctx, query);
+      if (length > 0 && holder < 0) {
+        holder = p.fd;
+        std::erase(others, p.fd);
+      }
       if (length > 0 && p.fd != holder) {
         modbus_reply_exception(ctx, query, MODBUS_EXCEPTION_SLAVE_OR_SERVER_BUSY);
       } else if (length > 0 && query[6] != unit) {

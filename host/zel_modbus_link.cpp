@@ -21,8 +21,7 @@ modbus_t* Ctx(void* ctx) { return static_cast<modbus_t*>(ctx); }
 
 // The drive answered, and will answer the same again: repeating cannot help.
 bool Refusal(int error) {
-  return error == EMBXILFUN || error == EMBXILADD || error == EMBXILVAL || error == EMBXSFAIL ||
-         error == EMBXSBUSY || error == EMBXGTAR || error == EMBXGPATH;
+  return error == EMBXILFUN || error == EMBXILADD || error == EMBXILVAL || error == EMBXSFAIL;
 }
 
 // The connection itself is gone (the other end closed or reset it).
@@ -196,13 +195,10 @@ bool CZel_ModbusLink::Transact(const Request& r) const {
       return true;
     }
     const int e = errno;
-    if (e == EMBXSBUSY) {
-      return Fail("the drive at " + address_.text + " is held by another client");
-    }
-    if (e == EMBXGTAR || e == EMBXGPATH) {
+    if (e == EMBXSBUSY) return Fail("the drive at " + address_.text + " is held by another client");
+    if (e == EMBXGTAR || e == EMBXGPATH)
       return Fail("no drive with unit id " + std::to_string(address_.unit) + " answers at " +
-               address_.text);
-    }
+                  address_.text);
     if (Refusal(e)) {
       error_ = "the drive refused " + doing + ": " + modbus_strerror(e);
       // The drive says why in words; an answer that does not come adds nothing.
@@ -247,13 +243,17 @@ bool CZel_ModbusLink::Command(std::uint16_t command, std::string_view what) {
 }
 
 bool CZel_ModbusLink::ReadStatus() const {
-  if (status_.valid) return true;
+  // The calls of one look at the drive (axis, program, run) share one answer; the next look
+  // asks again, even when the caller's clock has fallen behind the drive's.
+  constexpr double kStatusFresh_s = 0.005;
+  if (status_.valid && Now() - status_.read_at < kStatusFresh_s) return true;
   std::uint16_t r[kStatusRegisters] = {};
   if (!Read(kStatus, kStatusRegisters, r, "status")) return false;
   status_.bits = r[0];
   status_.run = GetU32(r + (kLoadedRun - kStatus));
   status_.log_capacity = r[kLogCapacity - kStatus];
   status_.valid = true;
+  status_.read_at = Now();
   return true;
 }
 

@@ -93,6 +93,7 @@ class CZel_ModbusLink : public CZel_DriveLink {
     std::uint16_t bits = 0;
     std::uint64_t run = 0;
     int log_capacity = 0;
+    double read_at = 0.0;
   };
   struct Request;
 

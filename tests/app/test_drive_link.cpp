@@ -251,6 +251,24 @@ TEST(DriveLink, ARefusalNamesTheRegisterAndTheDrivesReason) {
   EXPECT_EQ(link->Retries(), 0u);
 }
 
+TEST(DriveLink, AProgramStopsWhenItsHostGoesAway) {
+  SimDriveProcess server("--listen 127.0.0.1:0");
+  auto link = OpenLink(server.Address());
+  ASSERT_TRUE(link);
+  // It runs until the host says so, which this host will not.
+  std::vector<ZelProgramVariable> vars;
+  ASSERT_TRUE(link->DescribeProgram("Encoder_Connection_Test", vars)) << link->LastError();
+  ASSERT_NE(link->StartProgram("Encoder_Connection_Test", vars), 0u) << link->LastError();
+  link->AdvanceTo(link->Now() + 0.05);
+  EXPECT_TRUE(link->ProgramRunning());
+  link.reset();
+  link = OpenLink(server.Address());
+  ASSERT_TRUE(link);
+  link->AdvanceTo(link->Now() + 0.05);
+  EXPECT_FALSE(link->ProgramRunning());
+  EXPECT_FALSE(link->Lost());
+}
+
 TEST(DriveLink, SlowAnswersAreWaitedForAndRepeated) {
   // Every third answer comes later than the link waits.
   SimDriveProcess server("--listen 127.0.0.1:0 --reply-delay 0.45 --delay-every 3");
