@@ -235,6 +235,10 @@ int ModbusDriveServer::Act(std::uint16_t command) {
       if (selected_.empty())
         return Refuse(MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE, "no program is selected");
       if (options_.before_start) options_.before_start(selected_);
+      // The log armed for this run starts with it, as it does when both come at once: the
+      // samples in between would take the place of the run's.
+      if (armed_log_) drive_.StartLog(*armed_log_);
+      armed_log_.reset();
       if (drive_.StartProgram(selected_, staged_) == 0)
         return Refuse(MODBUS_EXCEPTION_SLAVE_OR_SERVER_FAILURE, drive_.LastError());
       run_vars_ = staged_;
@@ -251,6 +255,7 @@ int ModbusDriveServer::Act(std::uint16_t command) {
         return Refuse(MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE, "the log names no variable of the drive");
       if (!drive_.StartLog(request))
         return Refuse(MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE, drive_.LastError());
+      armed_log_ = request;
       return 0;
     }
     case kStartStream: {

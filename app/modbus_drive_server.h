@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,7 @@ class ModbusDriveServer {
   std::string selected_;
   std::vector<ZelProgramVariable> staged_;
   std::vector<ZelProgramVariable> run_vars_;
+  std::optional<ZelLogRequest> armed_log_;  // until the next program start
   ZelLogData log_;
   std::size_t log_channels_ = 0;
   std::deque<std::vector<std::uint8_t>> outbox_;

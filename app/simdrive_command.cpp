@@ -59,8 +59,12 @@ class SimdriveCommand : public Command {
     const std::string text = listen_.empty() ? "rtu:" + serial_ : "tcp://" + listen_;
     // Port 0 asks for any free one, which a client cannot name.
     const bool any_port = !listen_.empty() && listen_.ends_with(":0");
-    if (!ZelDriveAddress::Parse(any_port ? text.substr(0, text.size() - 1) + "1" : text, address, why))
-      throw CommandError(kExitBadInput, why.replace(0, 7, listen_.empty() ? "--serial" : "--listen"));
+    const std::string parsed = any_port ? text.substr(0, text.size() - 1) + "1" : text;
+    if (!ZelDriveAddress::Parse(parsed, address, why)) {
+      // The reason follows "--drive ADDRESS: "; the user typed another option.
+      throw CommandError(kExitBadInput, (listen_.empty() ? "--serial " + serial_ : "--listen " + listen_) +
+                                            why.substr(std::string("--drive ").size() + parsed.size()));
+    }
     if (any_port) address.port = "0";
 
     SetupSession session(ResolveSetup(args_.setup, positional_setup_));

@@ -124,6 +124,24 @@ TEST(DriveLink, CurrentTestRunsOverTheLinkWithTheShaftHeld) {
   EXPECT_EQ(gains(remote.out), gains(local.out));
 }
 
+// The time of the last row of a plot's CSV, in its first column.
+double LastTime(const std::string& csv) {
+  const auto last = csv.find_last_of('\n', csv.size() - 2);
+  return std::stod(csv.substr(last + 1));
+}
+
+TEST(DriveLink, ATuningTestLogsItsWholeProfile) {
+  // The drive stretches the log over the profile only if nothing was recorded yet: arming it
+  // and starting the run are two requests on a link, with the drive's time going on between.
+  SimDriveProcess server("--listen 127.0.0.1:0");
+  TempDir dir;
+  const std::string local = dir.File("local.csv"), remote = dir.File("remote.csv");
+  ASSERT_EQ(RunDcservo("test position --csv " + local).exit_code, 0);
+  const CliResult r = RunDcservo("test position --csv " + remote + " --drive " + server.Address());
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NEAR(LastTime(ReadFile(remote)), LastTime(ReadFile(local)), 0.02 * LastTime(ReadFile(local)));
+}
+
 TEST(DriveLink, RefusedBeforeAnythingIsWrittenToTheDrive) {
   TempDir dir;
   const std::string other = dir.File("other.json");
