@@ -32,6 +32,6 @@ void DriveLinkOption::RefuseConditions(const std::vector<std::string>& faults,
   if (Remote() && (!faults.empty() || !acts.empty()))
     throw CommandError(kExitBadInput,
                        std::string(faults.empty() ? "--act" : "--fault") +
-                           " acts on the simulated drive in this process; the drive at " +
-                           address + " takes its faults from `dcservo simdrive`");
+                           " acts on the simulated drive in this process; the drive at " + address +
+                           " takes its faults from `dcservo simdrive`");
 }

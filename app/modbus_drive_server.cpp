@@ -28,7 +28,13 @@ enum Kind : std::uint8_t {
 };
 
 // A 32-bit or 64-bit value is written whole: its first register starts the unit.
-enum Unit : std::uint8_t { kSingle = 0, kFirstOfTwo = 0x10, kSecond = 0x20, kFirstOfFour = 0x40, kLater = 0x80 };
+enum Unit : std::uint8_t {
+  kSingle = 0,
+  kFirstOfTwo = 0x10,
+  kSecond = 0x20,
+  kFirstOfFour = 0x40,
+  kLater = 0x80
+};
 
 constexpr int kReadLimit = 125, kWriteLimit = 123;
 constexpr std::size_t kOutboxLimit = 4096;
@@ -39,7 +45,8 @@ bool Overlaps(std::uint16_t address, int count, std::uint16_t start, int length)
 
 }  // namespace
 
-ModbusDriveServer::ModbusDriveServer(dcsim::SimulatedDrive& drive, const DriveServerOptions& options)
+ModbusDriveServer::ModbusDriveServer(dcsim::SimulatedDrive& drive,
+                                     const DriveServerOptions& options)
     : drive_(drive),
       options_(options),
       origin_(std::chrono::steady_clock::now()),
@@ -52,8 +59,8 @@ ModbusDriveServer::ModbusDriveServer(dcsim::SimulatedDrive& drive, const DriveSe
   const auto mark_values = [this](std::uint16_t start, int count, int width, std::uint8_t kind) {
     for (int i = 0; i < count; ++i)
       for (int j = 0; j < width; ++j)
-        kind_[start + width * i + j] =
-            kind | (j == 0 ? (width == 2 ? kFirstOfTwo : kFirstOfFour) : (width == 2 ? kSecond : kLater));
+        kind_[start + width * i + j] = kind | (j == 0 ? (width == 2 ? kFirstOfTwo : kFirstOfFour)
+                                                      : (width == 2 ? kSecond : kLater));
   };
   mark(kVersion, kIdentityRegisters, kReadOnly);
   mark(kStatus, kStatusRegisters, kReadOnly);
@@ -99,7 +106,9 @@ int ModbusDriveServer::Refuse(int exception, const std::string& why) {
 void ModbusDriveServer::Answer(modbus_t* ctx, const std::uint8_t* q, int length) {
   Advance();
   const int h = modbus_get_header_length(ctx);
-  const auto word = [&](int at) { return static_cast<std::uint16_t>((q[h + at] << 8) | q[h + at + 1]); };
+  const auto word = [&](int at) {
+    return static_cast<std::uint16_t>((q[h + at] << 8) | q[h + at + 1]);
+  };
   const auto whole = [&](int values_at, int count) {
     return count >= 1 && count <= kWriteLimit && q[h + values_at - 1] == 2 * count &&
            length >= h + values_at + 2 * count;
@@ -130,8 +139,10 @@ void ModbusDriveServer::Answer(modbus_t* ctx, const std::uint8_t* q, int length)
   }
   if (options_.slow_every > 0 && ++answers_ % options_.slow_every == 0)
     std::this_thread::sleep_for(std::chrono::duration<double>(options_.slow_s));
-  if (exception) modbus_reply_exception(ctx, q, static_cast<unsigned>(exception));
-  else modbus_reply(ctx, q, length, map_);
+  if (exception)
+    modbus_reply_exception(ctx, q, static_cast<unsigned>(exception));
+  else
+    modbus_reply(ctx, q, length, map_);
 }
 
 // ---- writes --------------------------------------------------------------------------------
@@ -145,9 +156,9 @@ int ModbusDriveServer::Write(std::uint16_t address, int count, const std::uint8_
     const bool starts_inside = (k & (kSecond | kLater)) == 0 || i > 0;
     const int width = k & kFirstOfTwo ? 2 : k & kFirstOfFour ? 4 : 1;
     if ((access != kReadWrite && access != kWriteOnly) || !starts_inside || i + width > count)
-      return Refuse(MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS,
-                    "register " + Hex(static_cast<std::uint16_t>(address + i)) +
-                        " cannot be written so");
+      return Refuse(
+          MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS,
+          "register " + Hex(static_cast<std::uint16_t>(address + i)) + " cannot be written so");
   }
   // The values as they were, to put back when the drive refuses them.
   const std::vector<std::uint16_t> before(reg_ + address, reg_ + address + count);
@@ -179,7 +190,8 @@ int ModbusDriveServer::Write(std::uint16_t address, int count, const std::uint8_
     } else if (at >= kRunValues) {
       const std::size_t k = (at - kRunValues) / 4;
       if (k >= run_vars_.size() || drive_.LoadedRun() == 0)
-        exception = Refuse(MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS, "no program is loaded with a variable " + std::to_string(k));
+        exception = Refuse(MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS,
+                           "no program is loaded with a variable " + std::to_string(k));
       else if (!drive_.WriteProgramVariable(run_vars_[k].name, GetF64(reg_ + at)))
         exception = Refuse(MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE, drive_.LastError());
     }
@@ -250,9 +262,11 @@ int ModbusDriveServer::Act(std::uint16_t command) {
       ZelLogRequest request;
       request.loop = reg_[kLogLoop];
       request.divider = reg_[kLogDivider];
-      request.points = static_cast<int>(std::min<std::uint32_t>(GetU32(reg_ + kLogPoints), 1u << 30));
+      request.points =
+          static_cast<int>(std::min<std::uint32_t>(GetU32(reg_ + kLogPoints), 1u << 30));
       if (!ReadRequestChannels(kLogChannels, kLogVariables, request.variables))
-        return Refuse(MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE, "the log names no variable of the drive");
+        return Refuse(MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE,
+                      "the log names no variable of the drive");
       if (!drive_.StartLog(request))
         return Refuse(MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE, drive_.LastError());
       armed_log_ = request;
@@ -263,7 +277,8 @@ int ModbusDriveServer::Act(std::uint16_t command) {
       request.period_s = GetF64(reg_ + kStreamPeriod);
       request.points_per_frame = reg_[kStreamPointsPerFrame];
       if (!ReadRequestChannels(kStreamChannels, kStreamVariables, request.variables))
-        return Refuse(MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE, "the stream names no variable of the drive");
+        return Refuse(MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE,
+                      "the stream names no variable of the drive");
       if (!drive_.StartStream(request))
         return Refuse(MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE, drive_.LastError());
       // Messages of an earlier stream are gone with it; the indices go on.
@@ -284,7 +299,8 @@ int ModbusDriveServer::Act(std::uint16_t command) {
 void ModbusDriveServer::TakeMessages() {
   std::vector<std::uint8_t> message;
   while (drive_.PopMessage(message)) {
-    if (message.size() > 2u * kMailboxDataRegisters) continue;  // cannot travel; the sequence shows it
+    if (message.size() > 2u * kMailboxDataRegisters)
+      continue;  // cannot travel; the sequence shows it
     if (outbox_.size() >= kOutboxLimit) {
       outbox_.pop_front();
       ++head_index_;
@@ -306,8 +322,9 @@ int ModbusDriveServer::Read(std::uint16_t address, int count) {
     return Overlaps(address, count, start, length);
   };
   if (touched(kStatus, kStatusRegisters)) {
-    reg_[kStatus] = static_cast<std::uint16_t>((drive_.AxisOn() ? kStatusAxisOn : 0) |
-                                               (drive_.ProgramRunning() ? kStatusProgramRunning : 0));
+    reg_[kStatus] =
+        static_cast<std::uint16_t>((drive_.AxisOn() ? kStatusAxisOn : 0) |
+                                   (drive_.ProgramRunning() ? kStatusProgramRunning : 0));
     PutU32(reg_ + kLoadedRun, static_cast<std::uint32_t>(drive_.LoadedRun()));
     PutU32(reg_ + kDriveTimeMs, static_cast<std::uint32_t>(drive_.Now() * 1e3));
     reg_[kLogCapacity] = static_cast<std::uint16_t>(drive_.LogCapacityWords());
@@ -335,11 +352,13 @@ int ModbusDriveServer::Read(std::uint16_t address, int count) {
   if (touched(kMailboxIndex, 3 + kMailboxDataRegisters)) {
     TakeMessages();
     reg_[kMailboxIndex] = head_index_;
-    reg_[kMailboxPending] = static_cast<std::uint16_t>(std::min<std::size_t>(outbox_.size(), 0xFFFF));
+    reg_[kMailboxPending] =
+        static_cast<std::uint16_t>(std::min<std::size_t>(outbox_.size(), 0xFFFF));
     const std::vector<std::uint8_t>* head = outbox_.empty() ? nullptr : &outbox_.front();
     reg_[kMailboxWords] = static_cast<std::uint16_t>(head ? head->size() / 2 : 0);
     for (std::size_t i = 0; head && i < head->size() / 2; ++i)
-      reg_[kMailboxData + i] = static_cast<std::uint16_t>((*head)[2 * i] | ((*head)[2 * i + 1] << 8));
+      reg_[kMailboxData + i] =
+          static_cast<std::uint16_t>((*head)[2 * i] | ((*head)[2 * i + 1] << 8));
   }
   for (int i = 0; i < count; ++i) {
     const auto at = static_cast<std::uint16_t>(address + i);
@@ -383,9 +402,9 @@ std::string ServeTcp(ModbusDriveServer& server, const std::string& host, const s
   sockaddr_storage bound{};
   socklen_t size = sizeof bound;
   getsockname(listener, reinterpret_cast<sockaddr*>(&bound), &size);
-  const int real_port = ntohs(bound.ss_family == AF_INET6
-                                  ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
-                                  : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+  const int real_port =
+      ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                        : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
   listening("tcp://" + host + ":" + std::to_string(real_port));
 
   int holder = -1;
@@ -406,8 +425,10 @@ std::string ServeTcp(ModbusDriveServer& server, const std::string& host, const s
       if (p.fd == listener) {
         const int fd = accept(listener, nullptr, nullptr);
         if (fd < 0) continue;
-        if (holder < 0) holder = fd;
-        else others.push_back(fd);
+        if (holder < 0)
+          holder = fd;
+        else
+          others.push_back(fd);
         continue;
       }
       modbus_set_socket(ctx, p.fd);
@@ -460,8 +481,10 @@ std::string ServeRtu(ModbusDriveServer& server, const std::string& device, int b
     const int length = modbus_receive(ctx, query);
     // 0: a request for another unit, which this drive leaves to it; below 0: a frame that
     // was cut or corrupted, which the host repeats.
-    if (length > 0) server.Answer(ctx, query, length);
-    else if (length < 0) modbus_flush(ctx);
+    if (length > 0)
+      server.Answer(ctx, query, length);
+    else if (length < 0)
+      modbus_flush(ctx);
   }
   modbus_close(ctx);
   modbus_free(ctx);

@@ -37,7 +37,9 @@ class SimdriveCommand : public Command {
         cmd.add_option("--listen", listen_, "Modbus TCP on HOST:PORT (port 0: any free port)");
     cmd.add_option("--serial", serial_, "Modbus RTU on DEVICE[,BAUD] (default 115200 baud)")
         ->excludes(listen);
-    cmd.add_option("--unit", unit_, "The drive's unit id")->check(CLI::Range(1, 247))->capture_default_str();
+    cmd.add_option("--unit", unit_, "The drive's unit id")
+        ->check(CLI::Range(1, 247))
+        ->capture_default_str();
     cmd.add_option("--fault", faults_, "Fault NAME or NAME=VALUE from the start")
         ->allow_extra_args(false);
     cmd.add_option("--act", acts_, "Action NAME=VALUE@SECONDS of the drive's time")
@@ -45,15 +47,18 @@ class SimdriveCommand : public Command {
     cmd.add_option("--reply-delay", delay_s_, "A slow link: answers wait this many seconds")
         ->check(CLI::Range(0.0, 10.0));
     cmd.add_option("--delay-every", delay_every_, "Only every N-th answer waits")
-        ->check(CLI::Range(1, 1000000))->capture_default_str();
-    cmd.footer("Prints the address it serves on standard output, then serves until SIGINT or "
-               "SIGTERM. The shaft is held during the current test, as its notice asks.\n\n" +
-               ConditionsHelp(true));
+        ->check(CLI::Range(1, 1000000))
+        ->capture_default_str();
+    cmd.footer(
+        "Prints the address it serves on standard output, then serves until SIGINT or "
+        "SIGTERM. The shaft is held during the current test, as its notice asks.\n\n" +
+        ConditionsHelp(true));
   }
 
   int Execute(const CLI::App& cmd) override {
     if (listen_.empty() == serial_.empty())
-      throw CommandError(kExitBadInput, "name where to serve: --listen HOST:PORT or --serial DEVICE");
+      throw CommandError(kExitBadInput,
+                         "name where to serve: --listen HOST:PORT or --serial DEVICE");
     ZelDriveAddress address;
     std::string why;
     const std::string text = listen_.empty() ? "rtu:" + serial_ : "tcp://" + listen_;
@@ -62,8 +67,9 @@ class SimdriveCommand : public Command {
     const std::string parsed = any_port ? text.substr(0, text.size() - 1) + "1" : text;
     if (!ZelDriveAddress::Parse(parsed, address, why)) {
       // The reason follows "--drive ADDRESS: "; the user typed another option.
-      throw CommandError(kExitBadInput, (listen_.empty() ? "--serial " + serial_ : "--listen " + listen_) +
-                                            why.substr(std::string("--drive ").size() + parsed.size()));
+      throw CommandError(kExitBadInput,
+                         (listen_.empty() ? "--serial " + serial_ : "--listen " + listen_) +
+                             why.substr(std::string("--drive ").size() + parsed.size()));
     }
     if (any_port) address.port = "0";
 

@@ -176,10 +176,18 @@ const Entry* ByAddress(std::span<const Entry> table, std::uint16_t address) {
 std::span<const LiveVariable> LiveVariables() { return kLive; }
 std::span<const ChipParameter> ChipParameters() { return kChip; }
 
-const LiveVariable* FindLiveVariable(std::string_view name) { return ByName(LiveVariables(), name); }
-const LiveVariable* LiveVariableAt(std::uint16_t address) { return ByAddress(LiveVariables(), address); }
-const ChipParameter* FindChipParameter(std::string_view name) { return ByName(ChipParameters(), name); }
-const ChipParameter* ChipParameterAt(std::uint16_t address) { return ByAddress(ChipParameters(), address); }
+const LiveVariable* FindLiveVariable(std::string_view name) {
+  return ByName(LiveVariables(), name);
+}
+const LiveVariable* LiveVariableAt(std::uint16_t address) {
+  return ByAddress(LiveVariables(), address);
+}
+const ChipParameter* FindChipParameter(std::string_view name) {
+  return ByName(ChipParameters(), name);
+}
+const ChipParameter* ChipParameterAt(std::uint16_t address) {
+  return ByAddress(ChipParameters(), address);
+}
 
 void PutU32(std::uint16_t* r, std::uint32_t value) {
   r[0] = static_cast<std::uint16_t>(value >> 16);
@@ -191,7 +199,8 @@ std::uint32_t GetU32(const std::uint16_t* r) {
 }
 
 void PutI32(std::uint16_t* r, double value) {
-  const double held = std::isfinite(value) ? std::clamp(std::round(value), -2147483648.0, 2147483647.0) : 0.0;
+  const double held =
+      std::isfinite(value) ? std::clamp(std::round(value), -2147483648.0, 2147483647.0) : 0.0;
   PutU32(r, static_cast<std::uint32_t>(static_cast<std::int32_t>(held)));
 }
 
@@ -240,10 +249,14 @@ std::uint32_t EncodeChip(ZelStorageType type, double value) {
 
 double DecodeChip(ZelStorageType type, std::uint32_t bits) {
   switch (type) {
-    case ZelStorageType::Int16: return static_cast<std::int16_t>(bits & 0xFFFF);
-    case ZelStorageType::UInt16: return bits & 0xFFFF;
-    case ZelStorageType::Int32: return static_cast<std::int32_t>(bits);
-    default: return bits;
+    case ZelStorageType::Int16:
+      return static_cast<std::int16_t>(bits & 0xFFFF);
+    case ZelStorageType::UInt16:
+      return bits & 0xFFFF;
+    case ZelStorageType::Int32:
+      return static_cast<std::int32_t>(bits);
+    default:
+      return bits;
   }
 }
 

@@ -33,9 +33,9 @@ inline constexpr int kIdentityRegisters = 0x0019;
 inline constexpr std::uint16_t kStatus = 0x0020;
 inline constexpr std::uint16_t kStatusAxisOn = 1u << 0;
 inline constexpr std::uint16_t kStatusProgramRunning = 1u << 1;
-inline constexpr std::uint16_t kLoadedRun = 0x0021;     // uint32, 0: none
-inline constexpr std::uint16_t kDriveTimeMs = 0x0023;   // uint32
-inline constexpr std::uint16_t kLogCapacity = 0x0025;   // words of log memory
+inline constexpr std::uint16_t kLoadedRun = 0x0021;    // uint32, 0: none
+inline constexpr std::uint16_t kDriveTimeMs = 0x0023;  // uint32
+inline constexpr std::uint16_t kLogCapacity = 0x0025;  // words of log memory
 inline constexpr int kStatusRegisters = 6;
 
 // ---- command (write only): the action that the value names ----
@@ -43,25 +43,25 @@ inline constexpr std::uint16_t kCommand = 0x0030;
 enum Command : std::uint16_t {
   kStartProgram = 1,  // the selected program with its variable values
   kStopProgram = 2,
-  kArmLog = 3,        // the log request below
-  kStartStream = 4,   // the stream request below
+  kArmLog = 3,       // the log request below
+  kStartStream = 4,  // the stream request below
   kStopStream = 5,
 };
 
 // ---- data log request (read and write) ----
 inline constexpr int kMaxChannels = 8;
-inline constexpr std::uint16_t kLogLoop = 0x0040;       // 1 slow loop, 2 fast loop
+inline constexpr std::uint16_t kLogLoop = 0x0040;  // 1 slow loop, 2 fast loop
 inline constexpr std::uint16_t kLogDivider = 0x0041;
-inline constexpr std::uint16_t kLogPoints = 0x0042;     // uint32
+inline constexpr std::uint16_t kLogPoints = 0x0042;  // uint32
 inline constexpr std::uint16_t kLogChannels = 0x0044;
 inline constexpr std::uint16_t kLogVariables = 0x0045;  // kMaxChannels live-variable addresses
 inline constexpr int kLogRequestRegisters = 5 + kMaxChannels;
 
 // ---- the recorded log (read only); reading kLogRecorded takes the snapshot that the data
 // registers show ----
-inline constexpr std::uint16_t kLogRecorded = 0x0050;   // uint32 points
+inline constexpr std::uint16_t kLogRecorded = 0x0050;  // uint32 points
 inline constexpr std::uint16_t kLogRecordedChannels = 0x0052;
-inline constexpr std::uint16_t kLogPeriod = 0x0053;     // float64 seconds between points
+inline constexpr std::uint16_t kLogPeriod = 0x0053;  // float64 seconds between points
 inline constexpr int kLogResultRegisters = 7;
 // Point k, channel c at kLogData + 2 (k x channels + c), int32.
 inline constexpr std::uint16_t kLogData = 0x8000;
@@ -77,8 +77,8 @@ inline constexpr int kStreamRequestRegisters = 14;
 // ---- unsolicited messages, oldest first ----
 // The host writes into kMailboxAck the index of the next message it wants; the drive drops
 // the older ones. One read-write request (function 23) writes the acknowledgement and reads
-// kMailboxIndex to the message's end. Writing the same index twice drops nothing, so a request repeated after a
-// lost answer loses no message.
+// kMailboxIndex to the message's end. Writing the same index twice drops nothing, so a request
+// repeated after a lost answer loses no message.
 inline constexpr std::uint16_t kMailboxAck = 0x0070;
 inline constexpr std::uint16_t kMailboxIndex = 0x0071;    // index of the message shown
 inline constexpr std::uint16_t kMailboxPending = 0x0072;  // messages waiting, with it

@@ -75,7 +75,8 @@ bool ZelDriveAddress::Parse(std::string_view text, ZelDriveAddress& a, std::stri
   }
   for (std::size_t start = 0;;) {
     const auto comma = rest.find(',', start);
-    fields.push_back(rest.substr(start, comma == std::string_view::npos ? rest.npos : comma - start));
+    fields.push_back(
+        rest.substr(start, comma == std::string_view::npos ? rest.npos : comma - start));
     if (comma == std::string_view::npos) break;
     start = comma + 1;
   }
@@ -86,8 +87,7 @@ bool ZelDriveAddress::Parse(std::string_view text, ZelDriveAddress& a, std::stri
   if (a.kind == Kind::Tcp) {
     const auto colon = fields[0].rfind(':');
     int port = 0;
-    if (colon == std::string_view::npos || colon == 0)
-      return bad("expected tcp://HOST:PORT");
+    if (colon == std::string_view::npos || colon == 0) return bad("expected tcp://HOST:PORT");
     if (!ParseWhole(fields[0].substr(colon + 1), 1, 65535, port))
       return bad("the port is a whole number from 1 to 65535");
     a.host = std::string(fields[0].substr(0, colon));
@@ -166,15 +166,15 @@ bool CZel_ModbusLink::Transact(const Request& r) const {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   };
   const std::string doing = std::string(r.read_into ? "reading" : "writing") +
-                            (r.count > 1 ? " registers " : " register ") + Hex(r.address) +
-                            " (" + std::string(r.what) + ")";
+                            (r.count > 1 ? " registers " : " register ") + Hex(r.address) + " (" +
+                            std::string(r.what) + ")";
   std::string reason;
   bool reconnect = false;
   for (int attempt = 0; attempt < timing_.attempts; ++attempt) {
     if (attempt > 0) {
       ++retries_;
-      const double pause = std::min(0.05 * (1 << (attempt - 1)),
-                                    std::max(0.0, timing_.give_up_s - elapsed()) / 2);
+      const double pause =
+          std::min(0.05 * (1 << (attempt - 1)), std::max(0.0, timing_.give_up_s - elapsed()) / 2);
       std::this_thread::sleep_for(std::chrono::duration<double>(pause));
       if (reconnect && !self->Connect()) {
         reason = error_;
@@ -184,12 +184,11 @@ bool CZel_ModbusLink::Transact(const Request& r) const {
       if (!reconnect) modbus_flush(Ctx(ctx_));
     }
     modbus_t* ctx = Ctx(ctx_);
-    const int rc =
-        r.write_count > 0
-            ? modbus_write_and_read_registers(ctx, r.write_address, r.write_count, r.write_from,
-                                              r.address, r.count, r.read_into)
-        : r.read_into ? modbus_read_registers(ctx, r.address, r.count, r.read_into)
-                      : modbus_write_registers(ctx, r.address, r.count, r.write_from);
+    const int rc = r.write_count > 0 ? modbus_write_and_read_registers(
+                                           ctx, r.write_address, r.write_count, r.write_from,
+                                           r.address, r.count, r.read_into)
+                   : r.read_into ? modbus_read_registers(ctx, r.address, r.count, r.read_into)
+                                 : modbus_write_registers(ctx, r.address, r.count, r.write_from);
     if (rc == r.count) {
       ++requests_;
       return true;
@@ -203,7 +202,8 @@ bool CZel_ModbusLink::Transact(const Request& r) const {
       error_ = "the drive refused " + doing + ": " + modbus_strerror(e);
       // The drive says why in words; an answer that does not come adds nothing.
       std::uint16_t why[kDriveErrorRegisters] = {};
-      if (modbus_read_registers(ctx, kDriveError, kDriveErrorRegisters, why) == kDriveErrorRegisters &&
+      if (modbus_read_registers(ctx, kDriveError, kDriveErrorRegisters, why) ==
+              kDriveErrorRegisters &&
           why[0] != 0)
         error_ += " (" + GetText(why, kDriveErrorRegisters) + ")";
       return false;
@@ -347,7 +347,8 @@ bool CZel_ModbusLink::SelectProgram(std::string_view name) {
   return true;
 }
 
-bool CZel_ModbusLink::DescribeProgram(std::string_view name, std::vector<ZelProgramVariable>& vars) {
+bool CZel_ModbusLink::DescribeProgram(std::string_view name,
+                                      std::vector<ZelProgramVariable>& vars) {
   if (!SelectProgram(name)) return false;
   vars = program_vars_;
   return true;
@@ -364,14 +365,16 @@ std::uint64_t CZel_ModbusLink::StartProgram(std::string_view name,
     PutF64(start.data() + 4 * k, value);
   }
   for (const ZelProgramVariable& given : vars) {
-    const bool declared = std::any_of(program_vars_.begin(), program_vars_.end(),
-                                      [&](const auto& v) { return zel::NamesEqual(v.name, given.name); });
+    const bool declared =
+        std::any_of(program_vars_.begin(), program_vars_.end(),
+                    [&](const auto& v) { return zel::NamesEqual(v.name, given.name); });
     if (!declared) {
       Fail("the program \"" + program_ + "\" has no variable \"" + given.name + "\"");
       return 0;
     }
   }
-  if (!Write(kProgramStartValues, start.data(), static_cast<int>(start.size()), "program start values") ||
+  if (!Write(kProgramStartValues, start.data(), static_cast<int>(start.size()),
+             "program start values") ||
       !Command(kStartProgram, "start program") || !ReadStatus())
     return 0;
   run_program_ = program_;
@@ -398,9 +401,9 @@ int CZel_ModbusLink::RunVariableIndex(std::string_view name) {
   if (!ReadStatus()) return -1;
   for (std::size_t k = 0; k < run_vars_.size(); ++k)
     if (zel::NamesEqual(run_vars_[k].name, name)) return status_.run ? static_cast<int>(k) : -1;
-  Fail(status_.run ? "the program \"" + run_program_ + "\" has no variable \"" +
-                         std::string(name) + "\""
-                   : std::string("no program is loaded"));
+  Fail(status_.run
+           ? "the program \"" + run_program_ + "\" has no variable \"" + std::string(name) + "\""
+           : std::string("no program is loaded"));
   return -1;
 }
 
@@ -431,13 +434,13 @@ bool CZel_ModbusLink::ChannelAddresses(const std::vector<std::string>& names,
                                        std::uint16_t* addresses, std::string_view what) {
   if (names.empty() || names.size() > static_cast<std::size_t>(kMaxChannels)) {
     return Fail("the drive " + std::string(what) + " 1 to " + std::to_string(kMaxChannels) +
-             " variables, not " + std::to_string(names.size()));
+                " variables, not " + std::to_string(names.size()));
   }
   for (std::size_t i = 0; i < names.size(); ++i) {
     const LiveVariable* v = FindLiveVariable(names[i]);
     if (!v) {
       return Fail("the drive cannot " + std::string(what) + " \"" + names[i] +
-               "\": it has no such variable");
+                  "\": it has no such variable");
     }
     addresses[i] = v->address;
   }
@@ -465,7 +468,7 @@ bool CZel_ModbusLink::UploadLog(ZelLogData& data) {
   const std::size_t values = static_cast<std::size_t>(points) * channels;
   if (2 * values > static_cast<std::size_t>(kLogDataRegisters)) {
     return Fail("the drive announces a log of " + std::to_string(points) + " points of " +
-             std::to_string(channels) + " values, more than its log memory holds");
+                std::to_string(channels) + " values, more than its log memory holds");
   }
   std::vector<std::uint16_t> r(2 * values);
   if (!Read(kLogData, static_cast<int>(r.size()), r.data(), "log data")) return false;

@@ -26,8 +26,8 @@ struct ZelDriveAddress {
   std::string host, port;  // TCP
   std::string device;      // RTU
   int baud = 115200;
-  int unit = 1;            // the drive's Modbus unit id
-  std::string text;        // as the user wrote it
+  int unit = 1;      // the drive's Modbus unit id
+  std::string text;  // as the user wrote it
 
   // tcp://HOST:PORT[,UNIT] or rtu:DEVICE[,BAUD[,UNIT]]; false with the reason.
   static bool Parse(std::string_view text, ZelDriveAddress& address, std::string& why);
@@ -103,7 +103,8 @@ class CZel_ModbusLink : public CZel_DriveLink {
   bool Fail(std::string text) const;
   // One request with its repetitions; false with error_ set.
   bool Transact(const Request& request) const;
-  bool Read(std::uint16_t address, int count, std::uint16_t* registers, std::string_view what) const;
+  bool Read(std::uint16_t address, int count, std::uint16_t* registers,
+            std::string_view what) const;
   bool Write(std::uint16_t address, const std::uint16_t* registers, int count,
              std::string_view what) const;
   bool Command(std::uint16_t command, std::string_view what);

@@ -139,7 +139,8 @@ TEST(DriveLink, ATuningTestLogsItsWholeProfile) {
   ASSERT_EQ(RunDcservo("test position --csv " + local).exit_code, 0);
   const CliResult r = RunDcservo("test position --csv " + remote + " --drive " + server.Address());
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_NEAR(LastTime(ReadFile(remote)), LastTime(ReadFile(local)), 0.02 * LastTime(ReadFile(local)));
+  EXPECT_NEAR(LastTime(ReadFile(remote)), LastTime(ReadFile(local)),
+              0.02 * LastTime(ReadFile(local)));
 }
 
 TEST(DriveLink, RefusedBeforeAnythingIsWrittenToTheDrive) {
@@ -193,11 +194,11 @@ TEST(DriveLink, ServerStoppedInTheMiddleOfARunEndsItWithinASecondAndWritesNothin
   const std::string csv = dir.File("log.csv");
   double ended = 0.0;
   // The encoder test runs until the host writes var_i2: it is still running when the server dies.
-  const CliResult r = RunWhileTheServerDies(
-      server,
-      "drive run Encoder_Connection_Test --until 30 --log APOS --csv " + csv + " --drive " +
-          server.Address(),
-      1.0, ended);
+  const CliResult r =
+      RunWhileTheServerDies(server,
+                            "drive run Encoder_Connection_Test --until 30 --log APOS --csv " + csv +
+                                " --drive " + server.Address(),
+                            1.0, ended);
   EXPECT_EQ(r.exit_code, 1) << r.err;
   EXPECT_NE(r.err.find("the link to the drive at " + server.Address() + " was lost"),
             std::string::npos)
@@ -213,11 +214,10 @@ TEST(DriveLink, CommissioningWritesTheReportOfWhatRanWhenTheLinkIsLost) {
   WriteFile(setup, ReadFile(BundledSetupPath()));
   const std::string before = ReadFile(setup);
   double ended = 0.0;
-  const CliResult r = RunWhileTheServerDies(
-      server,
-      "commission " + ShellQuote(setup) + " --out " + dir.File("record") + " --drive " +
-          server.Address(),
-      1.5, ended);
+  const CliResult r = RunWhileTheServerDies(server,
+                                            "commission " + ShellQuote(setup) + " --out " +
+                                                dir.File("record") + " --drive " + server.Address(),
+                                            1.5, ended);
   EXPECT_EQ(r.exit_code, 1) << r.err;
   EXPECT_LT(ended, 2.0);
   EXPECT_NE(r.err.find("was lost"), std::string::npos) << r.err;

@@ -112,8 +112,8 @@ std::multimap<std::string, std::string> DocumentedRows(const std::string& text) 
 }
 
 TEST(DriveMap, TheDocumentedTablesAreTheMap) {
-  const auto rows = DocumentedRows(testing_support::ReadFile(std::string(DCSERVO_RESOURCE_DIR) +
-                                                             "/../docs/drive-link.md"));
+  const auto rows = DocumentedRows(
+      testing_support::ReadFile(std::string(DCSERVO_RESOURCE_DIR) + "/../docs/drive-link.md"));
   std::multimap<std::string, std::string> expected;
   for (const ChipParameter& p : ChipParameters())
     expected.insert({p.name, Hex(p.address) + " " + StorageTypeName(p.type)});
