@@ -169,7 +169,7 @@ bool CZel_ModbusLink::Transact(const Request& r) const {
                             (r.count > 1 ? " registers " : " register ") + Hex(r.address) + " (" +
                             std::string(r.what) + ")";
   std::string reason;
-  bool reconnect = false;
+  bool reconnect = false, busy = false;
   for (int attempt = 0; attempt < timing_.attempts; ++attempt) {
     if (attempt > 0) {
       ++retries_;
@@ -194,7 +194,6 @@ bool CZel_ModbusLink::Transact(const Request& r) const {
       return true;
     }
     const int e = errno;
-    if (e == EMBXSBUSY) return Fail("the drive at " + address_.text + " is held by another client");
     if (e == EMBXGTAR || e == EMBXGPATH)
       return Fail("no drive with unit id " + std::to_string(address_.unit) + " answers at " +
                   address_.text);
@@ -208,10 +207,16 @@ bool CZel_ModbusLink::Transact(const Request& r) const {
         error_ += " (" + GetText(why, kDriveErrorRegisters) + ")";
       return false;
     }
+    // Busy: another client holds the drive, or it is busy with something of its own for a
+    // moment; asked again like a lost answer, but the link stays.
+    busy = e == EMBXSBUSY;
     reason = modbus_strerror(e);
     reconnect = address_.kind == ZelDriveAddress::Kind::Tcp && ConnectionBroken(e);
     if (elapsed() > timing_.give_up_s) break;
   }
+  if (busy)
+    return Fail("the drive at " + address_.text + " is held by another client: it kept " +
+                "answering busy (" + doing + ")");
   Fail("the link to the drive at " + address_.text + " was lost: " + reason + " (" + doing + ")");
   lost_ = true;
   return false;
