@@ -209,7 +209,8 @@ class DriveCommand : public Command {
       std::printf("%s=%.17g\n", v.name.c_str(), value);
     }
     double mer_read = 0.0;
-    if (!s.drive->ReadVariable("MER", mer_read)) throw CommandError(kExitFailed, s.drive->LastError());
+    if (!s.drive->ReadVariable("MER", mer_read))
+      throw CommandError(kExitFailed, s.drive->LastError());
     const auto mer = static_cast<unsigned>(mer_read);
     std::printf("MER=%u\n", mer);
     if (mer != 0) {

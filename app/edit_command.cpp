@@ -8,10 +8,10 @@
 #include <optional>
 
 #include "app/command.h"
+#include "app/drive_link_option.h"
 #include "app/qt/qt_picture.h"
 #include "app/qt/qt_session.h"
 #include "app/qt/qt_sim_panel.h"
-#include "app/drive_link_option.h"
 #include "app/simulated_drive_session.h"
 #include "host/zel_dialog.h"
 #include "host/zel_dialog_registry.h"
@@ -103,9 +103,9 @@ class EditCommand : public Command {
     static char name[] = "dcservo";
     static char* argv[] = {name, nullptr};
     QtGuiSession gui(argc, argv);
-    // No drive is connected here: the simulated one stands in, with its panel beside the
-    // dialogs, so that the tests can be run and tried by hand.
-    // A drive on a link has its faults and its shaft where it is.
+    // Without a drive on a link the simulated one stands in, with its panel beside the
+    // dialogs, so that the tests can be run and tried by hand; a drive on a link has its
+    // faults and its shaft where it is.
     SimulatedDriveSession drive(session.Setup(), remote_);
     std::optional<QtSimulatedDrivePanel> panel;
     if (drive.Simulated()) {

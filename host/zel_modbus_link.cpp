@@ -189,10 +189,7 @@ bool CZel_ModbusLink::Transact(const Request& r) const {
                                            r.address, r.count, r.read_into)
                    : r.read_into ? modbus_read_registers(ctx, r.address, r.count, r.read_into)
                                  : modbus_write_registers(ctx, r.address, r.count, r.write_from);
-    if (rc == r.count) {
-      ++requests_;
-      return true;
-    }
+    if (rc == r.count) return true;
     const int e = errno;
     if (e == EMBXGTAR || e == EMBXGPATH)
       return Fail("no drive with unit id " + std::to_string(address_.unit) + " answers at " +

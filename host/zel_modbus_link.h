@@ -59,8 +59,7 @@ class CZel_ModbusLink : public CZel_DriveLink {
 
   const ZelDriveIdentity& Identity() const { return identity_; }
   bool Lost() const override { return lost_; }
-  // Requests answered, and repeated after a timeout or a corrupted answer.
-  std::uint64_t Requests() const { return requests_; }
+  // Requests repeated after a timeout, a corrupted answer or a busy drive.
   std::uint64_t Retries() const { return retries_; }
 
   // --- CZel_DriveLink ---
@@ -123,7 +122,7 @@ class CZel_ModbusLink : public CZel_DriveLink {
   mutable Status status_;
   mutable bool lost_ = false;
   mutable std::string error_;
-  mutable std::uint64_t requests_ = 0, retries_ = 0;
+  mutable std::uint64_t retries_ = 0;
   // The selected program and its variables as the drive declared them.
   std::string program_;
   std::vector<ZelProgramVariable> program_vars_;
