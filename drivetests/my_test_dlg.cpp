@@ -55,30 +55,18 @@ CMyTestDlg::CMyTestDlg(CZel_Setup& setup, const ZelDialogTemplate& tmpl, int fla
 
 CMyTestDlg::~CMyTestDlg() = default;
 
-int CMyTestDlg::LoadProgramForRun(CZel_CoffFormat& coff) {
-  if (coff.IsLoaded() || coff.ReadCoff()) return 1;
-  m_strError = CZel_Comm::GetLastErrorText();
-  TestFailed(1);
-  return 0;
-}
-
-std::string CMyTestDlg::InternalFailure() {
-  const std::string lost = CZel_Comm::LinkLostText();
-  return lost.empty() ? msc_pszErrInternal : lost;
-}
-
 int CMyTestDlg::CheckDriveErrors(int failTest, unsigned mask) {
   CZel_Variable* mer = nullptr;
   {
     ZelQuietErrors quiet;  // a drive without MER is the internal failure below
     mer = m_Setup.FindVariable("MER", 0);
   }
-  std::string text = InternalFailure();
+  const char* text = msc_pszErrInternal;
   if (mer && mer->ReadFromChip()) {
     const auto bits =
         static_cast<unsigned>(static_cast<long long>(mer->GetValueInBaseUnit())) & 0xFFFFu;
     text = DriveErrorText(bits & mask);
-    if (text.empty()) return 1;
+    if (!*text) return 1;
   }
   m_strError = text;
   if (failTest == 1) TestFailed(1);
@@ -90,7 +78,7 @@ int CMyTestDlg::CheckTestFlag(int failTest) {
   if (!GetUserVariableValue(run_.coff, "test_flag", flag, m_strError)) {
     // the host has said why
   } else if (flag == kUnsetValue) {
-    m_strError = InternalFailure();
+    m_strError = msc_pszErrInternal;
   } else if (flag <= 0.0) {
     m_strError = kTuningStatusTexts[kStatusCurrentProtection];
   } else {
@@ -167,7 +155,6 @@ int CMyTestDlg::StartRun(std::span<const TestInput> inputs) {
   m_nPhase = 0;
   ShowPhaseText();
   last_inputs_.assign(inputs.begin(), inputs.end());
-  if (run_.coff && !LoadProgramForRun(*run_.coff)) return 0;
   for (const TestInput& input : inputs) {
     if (!SetUserVariableValue(run_.coff, input.name, input.value, m_strError)) {
       TestFailed(1);
@@ -175,7 +162,7 @@ int CMyTestDlg::StartRun(std::span<const TestInput> inputs) {
     }
   }
   if (!ExecuteCode(run_.program, run_.coff, run_.logger)) {
-    m_strError = InternalFailure();
+    m_strError = msc_pszErrInternal;
     TestFailed(1);
     return 0;
   }

@@ -92,12 +92,6 @@ class CMyTestDlg : public CZel_TestDlg {
   // 1 when the program's test_flag is positive; else 0 with the reason in m_strError, and
   // with failTest = 1 the run has failed with it.
   int CheckTestFlag(int failTest);
-  // 1 when the program is loaded: again, when it could not be as the dialog opened (no drive
-  // then, or a link lost since), so that a run fails saying why rather than naming a missing
-  // variable. Else 0 with the reason in m_strError, and the run has failed with it.
-  int LoadProgramForRun(CZel_CoffFormat& coff);
-  // The internal-failure text, or why the drive cannot be reached when its link was lost.
-  static std::string InternalFailure();
 
   // --- for scripts and the command line ---
   // The button that tunes the test's controller; 0 for a test without.

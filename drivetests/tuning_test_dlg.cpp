@@ -669,7 +669,7 @@ void CTuningTestDlg::BeginTest() {
   live_display_ = false;
   ShowPhaseText();
   SetRunTools({Program(), &coff_, &logger_, &logger_graph_, kTuningRunMask});
-  if (!LoadProgramForRun(coff_) || !WriteLimitInputs() || !WriteProfile()) return;
+  if (!WriteLimitInputs() || !WriteProfile()) return;
   m_bRunUntilStop = multi_ ? 1 : 0;
   if (!WriteInput("MultiC", multi_ ? 1.0 : 0.0) || !WriteClosingInputs()) return;
   CZel_Logger* logger = &logger_;
@@ -682,7 +682,7 @@ void CTuningTestDlg::BeginTest() {
     AttachOnlineGraph();
   }
   if (!ExecuteCode(Program(), &coff_, logger)) {
-    m_strError = InternalFailure();
+    m_strError = msc_pszErrInternal;
     TestFailed(1);
     return;
   }

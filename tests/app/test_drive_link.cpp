@@ -189,22 +189,25 @@ CliResult RunWhileTheServerDies(SimDriveProcess& server, const std::string& args
 }
 
 TEST(DriveLink, ServerStoppedInTheMiddleOfARunEndsItWithinASecondAndWritesNothing) {
-  SimDriveProcess server("--listen 127.0.0.1:0");
   TempDir dir;
-  const std::string csv = dir.File("log.csv");
-  double ended = 0.0;
-  // The encoder test runs until the host writes var_i2: it is still running when the server dies.
-  const CliResult r =
-      RunWhileTheServerDies(server,
-                            "drive run Encoder_Connection_Test --until 30 --log APOS --csv " + csv +
-                                " --drive " + server.Address(),
-                            1.0, ended);
-  EXPECT_EQ(r.exit_code, 1) << r.err;
-  EXPECT_NE(r.err.find("the link to the drive at " + server.Address() + " was lost"),
-            std::string::npos)
-      << r.err;
-  EXPECT_LT(ended, 2.0);
-  EXPECT_FALSE(std::filesystem::exists(csv));
+  const std::string csv = dir.File("log.csv"), saved = dir.File("saved.json");
+  // Both run until Stop or the host's word: they are still running when the server dies.
+  for (const std::string& args :
+       {"drive run Encoder_Connection_Test --until 30 --log APOS --csv " + csv,
+        "test encoder --csv " + csv + " --out " + saved}) {
+    SCOPED_TRACE(args);
+    SimDriveProcess server("--listen 127.0.0.1:0");
+    double ended = 0.0;
+    const CliResult r =
+        RunWhileTheServerDies(server, args + " --drive " + server.Address(), 1.0, ended);
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    EXPECT_NE(r.err.find("the link to the drive at " + server.Address() + " was lost"),
+              std::string::npos)
+        << r.err;
+    EXPECT_LT(ended, 2.0);
+    EXPECT_FALSE(std::filesystem::exists(csv));
+    EXPECT_FALSE(std::filesystem::exists(saved));
+  }
 }
 
 TEST(DriveLink, CommissioningWritesTheReportOfWhatRanWhenTheLinkIsLost) {
