@@ -269,6 +269,8 @@ int CZel_Comm::GetAxisOn(int& flag) {
   if (!link) return 0;
   Synchronize();
   flag = link->AxisOn() ? 1 : 0;
+  // A drive that cannot be reached has no axis state to report, not an axis that is off.
+  if (link->Lost()) return FromLink(false, *link);
   return 1;
 }
 
