@@ -325,6 +325,9 @@ TEST(DriveLink, RtuOnASerialLineRepeatsAnswersWithABadChecksum) {
   EXPECT_NE(error.find("no drive answers at rtu:" + cable.HostEnd() + ",115200,7 (unit id 7)"),
             std::string::npos)
       << error;
+  // The commands reach it the same way.
+  ExpectRun({"drive read var_u2 --internal --drive rtu:" + cable.HostEnd() + ",115200", 0, "",
+             "var_u2=52352"});
 }
 
 TEST(DriveLink, TheScopeStreamsFramesInOrder) {
