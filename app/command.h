@@ -54,6 +54,7 @@ std::unique_ptr<Command> MakeEditCommand();
 std::unique_ptr<Command> MakeMotorsCommand();
 std::unique_ptr<Command> MakeTestCommand();
 std::unique_ptr<Command> MakeCommissionCommand();
+std::unique_ptr<Command> MakeSimdriveCommand();
 
 // Every command, in the order --help lists them.
 std::vector<std::unique_ptr<Command>> MakeCommands();

@@ -16,5 +16,6 @@ std::vector<std::unique_ptr<Command>> MakeCommands() {
   commands.push_back(MakeMotorsCommand());
   commands.push_back(MakeTestCommand());
   commands.push_back(MakeCommissionCommand());
+  commands.push_back(MakeSimdriveCommand());
   return commands;
 }
