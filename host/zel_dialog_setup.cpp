@@ -358,6 +358,19 @@ std::string CZel_EditSetupDlg::FieldCaption(const Binding& b) const {
   return b.name;
 }
 
+std::string CZel_EditSetupDlg::GetFieldCaption(const std::string& name) const {
+  for (const Binding& b : bindings_) {
+    if (!zel::NamesEqual(b.name, name)) continue;
+    if (b.kind == Kind::Check) {
+      const ZelControlDef* def = GetControlDef(b.check);
+      const std::string caption = def ? ZelStripMnemonic(def->caption) : std::string();
+      return caption.empty() ? b.name : caption;
+    }
+    return FieldCaption(b);
+  }
+  return name;
+}
+
 bool CZel_EditSetupDlg::StoreUserValue(const Binding& b, double base_value) {
   CZel_Parameter* p = BoundParameter(b);
   if (!p) return false;
