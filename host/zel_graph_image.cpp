@@ -257,20 +257,28 @@ std::string Colour(std::uint32_t rgb) {
   return buf;
 }
 
-void WriteSvgItem(std::ostringstream& s, const Stroke& stroke) {
+// A report holds several plots in one page, where an id names one element: the clip's id
+// says its rectangle, so that plots which share an id share the clip too.
+std::string ClipId(const Frame& f) {
+  return "plot-" + std::to_string(f.left) + "-" + std::to_string(f.top) + "-" +
+         std::to_string(f.right) + "-" + std::to_string(f.bottom);
+}
+
+void WriteSvgItem(std::ostringstream& s, const std::string& clip, const Stroke& stroke) {
   s << "<polyline fill=\"none\" stroke=\"" << Colour(stroke.colour) << "\" stroke-width=\""
-    << stroke.width << "\"" << (stroke.clip ? " clip-path=\"url(#plot)\"" : "") << " points=\"";
+    << stroke.width << "\"" << (stroke.clip ? " clip-path=\"url(#" + clip + ")\"" : "")
+    << " points=\"";
   for (const Point& p : stroke.points) s << p.x << ',' << p.y << ' ';
   s << "\"/>\n";
 }
 
-void WriteSvgItem(std::ostringstream& s, const Dots& dots) {
+void WriteSvgItem(std::ostringstream& s, const std::string& clip, const Dots& dots) {
   for (const Point& p : dots.points)
     s << "<circle cx=\"" << p.x << "\" cy=\"" << p.y << "\" r=\"1.5\" fill=\""
-      << Colour(dots.colour) << "\" clip-path=\"url(#plot)\"/>\n";
+      << Colour(dots.colour) << "\" clip-path=\"url(#" << clip << ")\"/>\n";
 }
 
-void WriteSvgItem(std::ostringstream& s, const Label& label) {
+void WriteSvgItem(std::ostringstream& s, const std::string&, const Label& label) {
   if (label.text.empty()) return;
   static constexpr const char* kAnchors[] = {"start", "middle", "end"};
   s << "<text x=\"" << label.x << "\" y=\"" << label.y << "\" font-size=\"" << label.size
@@ -577,10 +585,11 @@ std::string ZelGraphSvgText(const CGraphWindow& g, int width, int height) {
     << "\" viewBox=\"0 0 " << width << ' ' << height
     << "\" font-family=\"DejaVu Sans, sans-serif\">\n";
   s << "<rect width=\"100%\" height=\"100%\" fill=\"" << Colour(kPaper) << "\"/>\n";
-  s << "<clipPath id=\"plot\"><rect x=\"" << f.left << "\" y=\"" << f.top << "\" width=\""
+  const std::string clip = ClipId(f);
+  s << "<clipPath id=\"" << clip << "\"><rect x=\"" << f.left << "\" y=\"" << f.top << "\" width=\""
     << f.right - f.left << "\" height=\"" << f.bottom - f.top << "\"/></clipPath>\n";
   for (const Item& item : scene.items)
-    std::visit([&s](const auto& i) { WriteSvgItem(s, i); }, item);
+    std::visit([&](const auto& i) { WriteSvgItem(s, clip, i); }, item);
   s << "</svg>\n";
   return s.str();
 }
