@@ -2,11 +2,10 @@
 // sets of one machine: every parameter, option and identity field whose shown value differs,
 // in the unit the first setup shows it in, under the dialog and box where it is edited.
 
-#include <nlohmann/json.hpp>
-
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 
@@ -117,8 +116,10 @@ class DiffCommand : public Command {
     const std::vector<Group> groups = Compare(a.Setup(), b.Setup(), layout.Setup());
     std::size_t count = 0;
     for (const Group& g : groups) count += g.entries.size();
-    if (json_) PrintJson(groups, count);
-    else PrintText(groups, count);
+    if (json_)
+      PrintJson(groups, count);
+    else
+      PrintText(groups, count);
     return count == 0 ? 0 : 1;
   }
 
@@ -167,11 +168,13 @@ class DiffCommand : public Command {
                                std::optional<std::string> ta, std::optional<std::string> tb) {
       if (ta != tb) add(group, "", {name, "", "", {ta, {}, {}}, {tb, {}, {}}});
     };
-    auto option_of = [](const CZel_Setup& s, const std::string& name) -> std::optional<std::string> {
+    auto option_of = [](const CZel_Setup& s,
+                        const std::string& name) -> std::optional<std::string> {
       if (!s.HasOption(name)) return std::nullopt;
       return s.GetOptionNoError(name);
     };
-    for (const auto& [name, text] : a.GetOptions()) compare_text(kOptionsGroup, name, text, option_of(b, name));
+    for (const auto& [name, text] : a.GetOptions())
+      compare_text(kOptionsGroup, name, text, option_of(b, name));
     for (const auto& [name, text] : b.GetOptions())
       if (!a.HasOption(name)) compare_text(kOptionsGroup, name, std::nullopt, text);
     const ZelIdentity &ia = a.GetIdentity(), &ib = b.GetIdentity();
@@ -181,7 +184,8 @@ class DiffCommand : public Command {
         {"firmware ID", &ZelIdentity::firmware_id},
         {"application ID", &ZelIdentity::application_id},
     };
-    for (const auto& [name, field] : fields) compare_text(kIdentityGroup, name, ia.*field, ib.*field);
+    for (const auto& [name, field] : fields)
+      compare_text(kIdentityGroup, name, ia.*field, ib.*field);
     compare_text(kIdentityGroup, "E2ROM size", std::to_string(ia.e2rom_size_words) + " words",
                  std::to_string(ib.e2rom_size_words) + " words");
     return groups;
@@ -195,7 +199,8 @@ class DiffCommand : public Command {
     auto side = [](const Side& s, const std::string& unit) {
       if (!s.text) return std::string("(absent)");
       if (!s.number) return "\"" + *s.text + "\"";
-      return *s.text + (unit.empty() ? "" : " " + unit) + (s.code.empty() ? "" : " (" + s.code + ")");
+      return *s.text + (unit.empty() ? "" : " " + unit) +
+             (s.code.empty() ? "" : " (" + s.code + ")");
     };
     auto pad = [](std::string text, std::size_t width) {
       return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
@@ -205,13 +210,16 @@ class DiffCommand : public Command {
       std::printf("\n%s\n", ZelEscapeText(Heading(g)).c_str());
       for (const Difference& d : g.entries) {
         const std::string name = d.caption.empty() ? d.name : d.name + " (" + d.caption + ")";
-        std::printf("  %s\n", ZelEscapeText(pad(name, 36) + pad(side(d.a, d.unit), 26) +
-                                            side(d.b, d.unit))
-                                  .c_str());
+        std::printf(
+            "  %s\n",
+            ZelEscapeText(pad(name, 36) + pad(side(d.a, d.unit), 26) + side(d.b, d.unit)).c_str());
       }
     }
-    std::printf("\n%s\n", count == 0 ? "The setups are the same."
-                                     : (std::to_string(count) + (count == 1 ? " difference." : " differences.")).c_str());
+    std::printf(
+        "\n%s\n",
+        count == 0
+            ? "The setups are the same."
+            : (std::to_string(count) + (count == 1 ? " difference." : " differences.")).c_str());
   }
 
   void PrintJson(const std::vector<Group>& groups, std::size_t count) const {
@@ -220,7 +228,9 @@ class DiffCommand : public Command {
       if (s.text) return *s.text;
       return nullptr;
     };
-    nlohmann::json out{{"a", a_path_}, {"b", b_path_}, {"differences", count},
+    nlohmann::json out{{"a", a_path_},
+                       {"b", b_path_},
+                       {"differences", count},
                        {"groups", nlohmann::json::array()}};
     for (const Group& g : groups) {
       nlohmann::json entries = nlohmann::json::array();

@@ -34,8 +34,9 @@ const Font& LoadedFont() {
     auto f = std::make_unique<Font>();
     const std::string path = ZelFontPath();
     if (path.empty()) {
-      f->error = "no font to draw the text with (install fonts-dejavu-core, or name a TrueType "
-                 "font in DCSERVO_FONT)";
+      f->error =
+          "no font to draw the text with (install fonts-dejavu-core, or name a TrueType "
+          "font in DCSERVO_FONT)";
     } else if (FT_Init_FreeType(&f->library) != 0) {
       f->error = "the font library could not start";
     } else if (FT_New_Face(f->library, path.c_str(), 0, &f->face) != 0) {
@@ -51,11 +52,11 @@ const Font& LoadedFont() {
 char32_t NextCodePoint(std::string_view text, std::size_t& i) {
   const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
   const unsigned char lead = byte(i);
-  const int extra = lead < 0x80            ? 0
-                    : (lead >> 5) == 0x6    ? 1
-                    : (lead >> 4) == 0xE    ? 2
-                    : (lead >> 3) == 0x1E   ? 3
-                                            : -1;
+  const int extra = lead < 0x80           ? 0
+                    : (lead >> 5) == 0x6  ? 1
+                    : (lead >> 4) == 0xE  ? 2
+                    : (lead >> 3) == 0x1E ? 3
+                                          : -1;
   if (extra < 0 || i + static_cast<std::size_t>(extra) >= text.size()) {
     ++i;
     return U'\uFFFD';
@@ -107,8 +108,11 @@ bool ZelRenderText(std::string_view text, int pixel_size, ZelTextBitmap& bitmap,
     const char32_t cp = NextCodePoint(text, i);
     if (FT_Load_Char(face, cp, FT_LOAD_RENDER) != 0) continue;
     const FT_GlyphSlot g = face->glyph;
-    Placed p{pen + g->bitmap_left, ascent - g->bitmap_top, static_cast<int>(g->bitmap.width),
-             static_cast<int>(g->bitmap.rows), {}};
+    Placed p{pen + g->bitmap_left,
+             ascent - g->bitmap_top,
+             static_cast<int>(g->bitmap.width),
+             static_cast<int>(g->bitmap.rows),
+             {}};
     for (int r = 0; r < p.rows; ++r) {
       const unsigned char* row = g->bitmap.buffer + r * g->bitmap.pitch;
       p.alpha.insert(p.alpha.end(), row, row + p.width);

@@ -68,6 +68,7 @@ struct Stroke {
 struct Dots {
   std::vector<Point> points;
   std::uint32_t colour;
+  bool clip;
 };
 enum class Anchor { Start, Middle, End };
 // Text on a baseline at (x, y); a vertical label reads upwards, its baseline at x.
@@ -168,20 +169,24 @@ void AddGridAndTicks(Scene& s) {
   const std::vector<double> xs = f.log_x ? LogTicks(f.x) : Ticks(f.x);
   const double x_step = ZelTickStep(f.x);
   for (double t : xs) {
-    s.items.push_back(Stroke{{{f.Px(t), double(f.top)}, {f.Px(t), double(f.bottom)}}, kGrid, 1, false});
+    s.items.push_back(
+        Stroke{{{f.Px(t), double(f.top)}, {f.Px(t), double(f.bottom)}}, kGrid, 1, false});
     s.items.push_back(Label{f.Px(t), f.bottom + 16.0,
                             f.log_x ? LogTickLabel(t) : ZelTickLabel(t, x_step), kLabelSize,
                             Anchor::Middle});
   }
   const double y1_step = ZelTickStep(f.y1);
   for (double t : Ticks(f.y1)) {
-    s.items.push_back(Stroke{{{double(f.left), f.Py(t, 1)}, {double(f.right), f.Py(t, 1)}}, kGrid, 1, false});
-    s.items.push_back(Label{f.left - 6.0, f.Py(t, 1) + 4, ZelTickLabel(t, y1_step), kLabelSize, Anchor::End});
+    s.items.push_back(
+        Stroke{{{double(f.left), f.Py(t, 1)}, {double(f.right), f.Py(t, 1)}}, kGrid, 1, false});
+    s.items.push_back(
+        Label{f.left - 6.0, f.Py(t, 1) + 4, ZelTickLabel(t, y1_step), kLabelSize, Anchor::End});
   }
   if (!f.has_axis2) return;
   const double y2_step = ZelTickStep(f.y2);
   for (double t : Ticks(f.y2))
-    s.items.push_back(Label{f.right + 6.0, f.Py(t, 2) + 4, ZelTickLabel(t, y2_step), kLabelSize, Anchor::Start});
+    s.items.push_back(
+        Label{f.right + 6.0, f.Py(t, 2) + 4, ZelTickLabel(t, y2_step), kLabelSize, Anchor::Start});
 }
 
 void AddCurves(Scene& s, const CGraphWindow& g) {
@@ -193,17 +198,22 @@ void AddCurves(Scene& s, const CGraphWindow& g) {
     const CXYCurve& curve = *filter->GetAt(c);
     std::vector<Point> run;
     auto flush = [&] {
-      if (curve.style == 0) s.items.push_back(Dots{run, curve.colour});
-      else if (run.size() > 1) s.items.push_back(Stroke{run, curve.colour, StrokeWidth(curve.style), true});
+      if (curve.style == 0)
+        s.items.push_back(Dots{run, curve.colour, true});
+      else if (run.size() > 1)
+        s.items.push_back(Stroke{run, curve.colour, StrokeWidth(curve.style), true});
       run.clear();
     };
     // A missing value (or one a log axis cannot place) breaks the line rather than drawing it
     // to nowhere.
     for (int i = 0; i < n; ++i) {
       const double xv = doc->GetValue(curve.x_channel, i);
-      const Point p{f.log_x && !(xv > 0) ? NAN : f.Px(xv), f.Py(doc->GetValue(curve.y_channel, i), curve.axis)};
-      if (std::isfinite(p.x) && std::isfinite(p.y)) run.push_back(p);
-      else flush();
+      const Point p{f.log_x && !(xv > 0) ? NAN : f.Px(xv),
+                    f.Py(doc->GetValue(curve.y_channel, i), curve.axis)};
+      if (std::isfinite(p.x) && std::isfinite(p.y))
+        run.push_back(p);
+      else
+        flush();
     }
     flush();
   }
@@ -215,7 +225,8 @@ void AddTitles(Scene& s, const CGraphWindow& g) {
   s.items.push_back(Label{f.width / 2.0, 22, ZelGraphTitle(g), kTitleSize, Anchor::Middle});
   s.items.push_back(Label{(f.left + f.right) / 2.0, f.bottom + 34.0, ZelGraphAxisTitle(g, 0),
                           kAxisTitleSize, Anchor::Middle});
-  s.items.push_back(Label{18, middle, ZelGraphAxisTitle(g, 1), kAxisTitleSize, Anchor::Middle, true});
+  s.items.push_back(
+      Label{18, middle, ZelGraphAxisTitle(g, 1), kAxisTitleSize, Anchor::Middle, true});
   if (f.has_axis2)
     s.items.push_back(Label{f.width - 8.0, middle, ZelGraphAxisTitle(g, 2), kAxisTitleSize,
                             Anchor::Middle, true});
@@ -226,10 +237,12 @@ void AddKey(Scene& s, const std::vector<KeyEntry>& key) {
   for (const KeyEntry& e : key) {
     const double y = f.bottom + 54.0 + kKeyRow * e.row;
     if (e.curve->style == 0)
-      s.items.push_back(Dots{{{e.x + kKeySwatch / 2.0, y - 4}}, e.curve->colour});
+      s.items.push_back(Dots{{{e.x + kKeySwatch / 2.0, y - 4}}, e.curve->colour, false});
     else
-      s.items.push_back(Stroke{{{e.x, y - 4}, {e.x + kKeySwatch, y - 4}}, e.curve->colour,
-                               StrokeWidth(e.curve->style), false});
+      s.items.push_back(Stroke{{{e.x, y - 4}, {e.x + kKeySwatch, y - 4}},
+                               e.curve->colour,
+                               StrokeWidth(e.curve->style),
+                               false});
     s.items.push_back(Label{e.x + kKeySwatch + 6, y, e.text, kLabelSize, Anchor::Start});
   }
 }
@@ -240,10 +253,14 @@ Scene LayOut(const CGraphWindow& g, int width, int height) {
   const Frame& f = s.frame;
   AddGridAndTicks(s);
   AddCurves(s, g);
-  s.items.push_back(Stroke{{{double(f.left), double(f.top)}, {double(f.right), double(f.top)},
-                            {double(f.right), double(f.bottom)}, {double(f.left), double(f.bottom)},
+  s.items.push_back(Stroke{{{double(f.left), double(f.top)},
+                            {double(f.right), double(f.top)},
+                            {double(f.right), double(f.bottom)},
+                            {double(f.left), double(f.bottom)},
                             {double(f.left), double(f.top)}},
-                           kInk, 1, false});
+                           kInk,
+                           1,
+                           false});
   AddTitles(s, g);
   AddKey(s, key);
   return s;
@@ -275,7 +292,8 @@ void WriteSvgItem(std::ostringstream& s, const std::string& clip, const Stroke& 
 void WriteSvgItem(std::ostringstream& s, const std::string& clip, const Dots& dots) {
   for (const Point& p : dots.points)
     s << "<circle cx=\"" << p.x << "\" cy=\"" << p.y << "\" r=\"1.5\" fill=\""
-      << Colour(dots.colour) << "\" clip-path=\"url(#" << clip << ")\"/>\n";
+      << Colour(dots.colour) << "\"" << (dots.clip ? " clip-path=\"url(#" + clip + ")\"" : "")
+      << "/>\n";
 }
 
 void WriteSvgItem(std::ostringstream& s, const std::string&, const Label& label) {
@@ -301,7 +319,8 @@ class Raster {
     std::uint32_t& under = pixels_[static_cast<std::size_t>(y * w_ + x)];
     std::uint32_t out = 0;
     for (int shift = 0; shift <= 16; shift += 8) {
-      const int a = static_cast<int>((rgb >> shift) & 0xFF), b = static_cast<int>((under >> shift) & 0xFF);
+      const int a = static_cast<int>((rgb >> shift) & 0xFF),
+                b = static_cast<int>((under >> shift) & 0xFF);
       out |= static_cast<std::uint32_t>((a * alpha + b * (255 - alpha) + 127) / 255) << shift;
     }
     under = out;
@@ -310,7 +329,8 @@ class Raster {
     for (int dy = -(size / 2); dy < size - size / 2; ++dy)
       for (int dx = -(size / 2); dx < size - size / 2; ++dx) {
         const int px = x + dx, py = y + dy;
-        if (clip && (px < clip->left || px > clip->right || py < clip->top || py > clip->bottom)) continue;
+        if (clip && (px < clip->left || px > clip->right || py < clip->top || py > clip->bottom))
+          continue;
         Set(px, py, rgb);
       }
   }
@@ -332,9 +352,7 @@ class Raster {
 
 // Points far outside the picture (a zoomed range, a spike) are drawn only as far as the
 // picture reaches: the raster walks each segment pixel by pixel.
-Point Clamped(Point p) {
-  return {std::clamp(p.x, -1e5, 1e5), std::clamp(p.y, -1e5, 1e5)};
-}
+Point Clamped(Point p) { return {std::clamp(p.x, -1e5, 1e5), std::clamp(p.y, -1e5, 1e5)}; }
 
 void Draw(Raster& r, const Frame& f, const Stroke& stroke) {
   const int size = std::max(1, static_cast<int>(stroke.width));
@@ -345,22 +363,28 @@ void Draw(Raster& r, const Frame& f, const Stroke& stroke) {
 
 void Draw(Raster& r, const Frame& f, const Dots& dots) {
   for (const Point& p : dots.points)
-    r.Dot(static_cast<int>(std::lround(p.x)), static_cast<int>(std::lround(p.y)), 3, dots.colour, &f);
+    r.Dot(static_cast<int>(std::lround(p.x)), static_cast<int>(std::lround(p.y)), 3, dots.colour,
+          dots.clip ? &f : nullptr);
 }
 
 bool Draw(Raster& r, const Label& label, std::string& why) {
   if (label.text.empty()) return true;
   ZelTextBitmap text;
   if (!ZelRenderText(label.text, label.size, text, why)) return false;
-  const double shift = label.anchor == Anchor::Start ? 0 : label.anchor == Anchor::Middle ? text.width / 2.0 : text.width;
-  const int x0 = static_cast<int>(std::lround(label.x)), y0 = static_cast<int>(std::lround(label.y));
+  const double shift = label.anchor == Anchor::Start    ? 0
+                       : label.anchor == Anchor::Middle ? text.width / 2.0
+                                                        : text.width;
+  const int x0 = static_cast<int>(std::lround(label.x)),
+            y0 = static_cast<int>(std::lround(label.y));
   const int along = static_cast<int>(std::lround(shift));
   for (int row = 0; row < text.height; ++row) {
     for (int col = 0; col < text.width; ++col) {
       const int a = text.coverage[static_cast<std::size_t>(row * text.width + col)];
       const int down = row - text.baseline;  // below the baseline
-      if (label.vertical) r.Blend(x0 + down, y0 + along - col, kInk, a);
-      else r.Blend(x0 - along + col, y0 + down, kInk, a);
+      if (label.vertical)
+        r.Blend(x0 + down, y0 + along - col, kInk, a);
+      else
+        r.Blend(x0 - along + col, y0 + down, kInk, a);
     }
   }
   return true;

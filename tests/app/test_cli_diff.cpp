@@ -52,8 +52,7 @@ TEST_F(DiffCommand, ListsEachDifferenceInUnitsUnderItsDialogAndExitsOneAsDiffDoe
   // 8.99988 A kept in converter counts shows as the drive holds it.
   EXPECT_THAT(LineOf(r.out, "Imax_Prot"), testing::MatchesRegex(".* 9 A +\\(absent\\)"));
   EXPECT_THAT(LineOf(r.out, "hasOscilloscope"), testing::MatchesRegex(".* \"1\" +\"0\""));
-  EXPECT_THAT(LineOf(r.out, "description"),
-              HasSubstr("\"DS-48/10 DC servo drive\""));
+  EXPECT_THAT(LineOf(r.out, "description"), HasSubstr("\"DS-48/10 DC servo drive\""));
   // Grouped as the dialogs show them; what no dialog shows comes after, under its kind.
   EXPECT_THAT(r.out, HasSubstr("\nDrive Setup"));
   EXPECT_LT(r.out.find("\nDrive Setup"), r.out.find("\nOptions\n"));
@@ -64,7 +63,8 @@ TEST_F(DiffCommand, ListsEachDifferenceInUnitsUnderItsDialogAndExitsOneAsDiffDoe
 }
 
 TEST_F(DiffCommand, JsonGivesTheSameDifferencesAsNumbersWithTheirUnits) {
-  const CliResult r = RunDcservo("diff --json " + ShellQuote(kBundled) + " " + ShellQuote(changed_));
+  const CliResult r =
+      RunDcservo("diff --json " + ShellQuote(kBundled) + " " + ShellQuote(changed_));
   ASSERT_EQ(r.exit_code, 1) << r.err;
   const nlohmann::json report = nlohmann::json::parse(r.out);
   EXPECT_EQ(report["differences"], 4);
@@ -83,9 +83,11 @@ TEST_F(DiffCommand, JsonGivesTheSameDifferencesAsNumbersWithTheirUnits) {
 
 TEST_F(DiffCommand, ASetupIsTheSameAsItselfAndBadInputExitsTwoWithThePlace) {
   const std::string broken = dir_.File("broken.json");
-  WriteFile(broken, "{\"format\": \"dcservo-setup\", \"version\": 1, \"parameters\": [\n  {\"name\": ");
+  WriteFile(broken,
+            "{\"format\": \"dcservo-setup\", \"version\": 1, \"parameters\": [\n  {\"name\": ");
   ExpectRuns({
-      {"diff " + ShellQuote(kBundled) + " " + ShellQuote(kBundled), 0, "", "The setups are the same."},
+      {"diff " + ShellQuote(kBundled) + " " + ShellQuote(kBundled), 0, "",
+       "The setups are the same."},
       {"diff " + ShellQuote(kBundled) + " " + ShellQuote(dir_.File("none.json")), 2, "none.json"},
       {"diff " + ShellQuote(broken) + " " + ShellQuote(kBundled), 2, "broken.json"},
       {"diff " + ShellQuote(kBundled), 2, "B"},

@@ -141,7 +141,8 @@ TEST_F(Graph, SavingNeedsAFilterAndAWritableFolder) {
 std::vector<std::string> SvgTexts(const std::string& svg) {
   static const std::regex text("<text[^>]*>([^<]*)</text>");
   std::vector<std::string> texts;
-  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), text); it != std::sregex_iterator(); ++it)
+  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), text); it != std::sregex_iterator();
+       ++it)
     texts.push_back((*it)[1]);
   return texts;
 }
@@ -195,7 +196,8 @@ TEST(GraphTicks, LabelsHaveTheDecimalsThatTellTheirStepsApart) {
       {3e-4, 1e-4, "0.0003"},  {-1.5, 0.5, "-1.5"},     {-1e-17, 0.1, "0.0"},
       {0.25, 0.05, "0.25"},    {7.0, 0.0, "7"},
   };
-  for (const auto& c : cases) EXPECT_EQ(ZelTickLabel(c.value, c.step), c.label) << c.value << " " << c.step;
+  for (const auto& c : cases)
+    EXPECT_EQ(ZelTickLabel(c.value, c.step), c.label) << c.value << " " << c.step;
 }
 
 TEST(GraphAxisTitles, NameTheQuantityTheCurveOrTheUnitsThatDiffer) {
