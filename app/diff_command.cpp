@@ -2,7 +2,9 @@
 // sets of one machine: every parameter, option and identity field whose shown value differs,
 // in the unit the first setup shows it in, under the dialog and box where it is edited.
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -21,9 +23,11 @@
 
 namespace {
 
-// Where a parameter is edited: "Drive Setup", "Current controller", "Kp".
+// Where a parameter is edited: "Drive Setup", "Current controller", "Kp". Groups list in
+// the order of their rank (dialog, then box), entries in the order of the dialog's fields.
 struct Place {
   std::string dialog, group, caption;
+  int rank = 0, order = 0;
 };
 
 // The dialogs that edit a setup, in the order the drive setup leads a user through them; a
@@ -34,10 +38,16 @@ constexpr const char* kSetupDialogs[] = {
     dcservo::dialog_names::kFilters,           dcservo::dialog_names::kDriveInfo,
 };
 
-constexpr char kChipGroup[] = "Chip parameters";
-constexpr char kOtherGroup[] = "Other parameters";
-constexpr char kOptionsGroup[] = "Options";
-constexpr char kIdentityGroup[] = "Identity";
+// What no dialog shows comes after the dialogs, each kind under its own heading.
+struct Section {
+  const char* name;
+  int rank;
+};
+constexpr int kAfterDialogs = 1 << 20;
+constexpr Section kChipGroup{"Chip parameters", kAfterDialogs + 1};
+constexpr Section kOtherGroup{"Other parameters", kAfterDialogs + 2};
+constexpr Section kOptionsGroup{"Options", kAfterDialogs + 3};
+constexpr Section kIdentityGroup{"Identity", kAfterDialogs + 4};
 
 // Brings each dialog up headless on `setup` (a copy: bringing a dialog up may derive) and
 // reads which box of it holds each bound parameter.
@@ -46,8 +56,9 @@ std::map<std::string, Place> PlacesOfParameters(CZel_Setup& setup) {
   ZelHeadlessBackend ui;
   ZelScopedUiBackend installed(ui);
   ZelCollectErrors ignored;  // a dialog that misses a parameter still places the others
-  for (const char* name : kSetupDialogs) {
-    std::unique_ptr<CZel_Dialog> dialog = ZelCreateDialog(name, setup);
+  int order = 0;
+  for (std::size_t d = 0; d < std::size(kSetupDialogs); ++d) {
+    std::unique_ptr<CZel_Dialog> dialog = ZelCreateDialog(kSetupDialogs[d], setup);
     auto* editor = dynamic_cast<CZel_EditSetupDlg*>(dialog.get());
     if (!editor) continue;
     editor->ModalInit();
@@ -62,8 +73,11 @@ std::map<std::string, Place> PlacesOfParameters(CZel_Setup& setup) {
       }
       const ZelControlDef* def = editor->GetControlDef(control);
       const ZelControlDef* box = def && def->group ? editor->GetControlDef(def->group) : nullptr;
+      const auto& controls = editor->Template().controls;
+      const int box_index = box ? static_cast<int>(box - controls.data()) + 1 : 0;
       places[key] = {caption, box ? ZelStripMnemonic(box->caption) : std::string(),
-                     editor->GetFieldCaption(parameter)};
+                     editor->GetFieldCaption(parameter),
+                     static_cast<int>(d) * (kAfterDialogs / 64) + box_index, ++order};
     }
   }
   return places;
@@ -78,10 +92,12 @@ struct Side {
 struct Difference {
   std::string name, caption, unit;
   Side a, b;
+  int order = 0;
 };
 
 struct Group {
   std::string dialog, group;
+  int rank = 0;
   std::vector<Difference> entries;
 };
 
@@ -127,20 +143,22 @@ class DiffCommand : public Command {
   std::vector<Group> Compare(CZel_Setup& a, CZel_Setup& b, CZel_Setup& layout) const {
     const std::map<std::string, Place> places = PlacesOfParameters(layout);
     std::vector<Group> groups;
-    auto add = [&groups](const std::string& dialog, const std::string& group, Difference d) {
+    int order = 0;
+    auto add = [&](const Place& place, Difference d) {
+      d.order = place.rank >= kAfterDialogs ? ++order : place.order;
       for (Group& g : groups) {
-        if (g.dialog == dialog && g.group == group) {
+        if (g.dialog == place.dialog && g.group == place.group) {
           g.entries.push_back(std::move(d));
           return;
         }
       }
-      groups.push_back({dialog, group, {std::move(d)}});
+      groups.push_back({place.dialog, place.group, place.rank, {std::move(d)}});
     };
     auto place_of = [&places](const CZel_Parameter& p) {
       auto found = places.find(zel::FoldName(p.GetName()));
       if (found != places.end()) return found->second;
-      return Place{p.GetType() == ZelStorageType::Double ? kOtherGroup : kChipGroup, "",
-                   p.GetName()};
+      const Section& kind = p.GetType() == ZelStorageType::Double ? kOtherGroup : kChipGroup;
+      return Place{kind.name, "", p.GetName(), kind.rank};
     };
     auto compare_parameter = [&](const CZel_Parameter* pa, const CZel_Parameter* pb) {
       const CZel_Parameter& any = pa ? *pa : *pb;
@@ -152,7 +170,7 @@ class DiffCommand : public Command {
       if (d.a.text == d.b.text) return;
       const Place place = place_of(any);
       d.caption = place.caption == d.name ? "" : place.caption;
-      add(place.dialog, place.group, std::move(d));
+      add(place, std::move(d));
     };
     const CZel_Parameters& pa = a.GetParameters();
     for (int i = 0; i < pa.GetParametersCount(); ++i) {
@@ -164,9 +182,10 @@ class DiffCommand : public Command {
       ZelQuietErrors quiet;
       if (!a.FindParameter(pb[i]->GetName())) compare_parameter(nullptr, pb[i]);
     }
-    auto compare_text = [&add](const char* group, const std::string& name,
+    auto compare_text = [&add](const Section& section, const std::string& name,
                                std::optional<std::string> ta, std::optional<std::string> tb) {
-      if (ta != tb) add(group, "", {name, "", "", {ta, {}, {}}, {tb, {}, {}}});
+      if (ta != tb)
+        add({section.name, "", name, section.rank}, {name, "", "", {ta, {}, {}}, {tb, {}, {}}});
     };
     auto option_of = [](const CZel_Setup& s,
                         const std::string& name) -> std::optional<std::string> {
@@ -188,6 +207,11 @@ class DiffCommand : public Command {
       compare_text(kIdentityGroup, name, ia.*field, ib.*field);
     compare_text(kIdentityGroup, "E2ROM size", std::to_string(ia.e2rom_size_words) + " words",
                  std::to_string(ib.e2rom_size_words) + " words");
+    std::stable_sort(groups.begin(), groups.end(),
+                     [](const Group& x, const Group& y) { return x.rank < y.rank; });
+    for (Group& g : groups)
+      std::stable_sort(g.entries.begin(), g.entries.end(),
+                       [](const Difference& x, const Difference& y) { return x.order < y.order; });
     return groups;
   }
 
@@ -202,17 +226,27 @@ class DiffCommand : public Command {
       return *s.text + (unit.empty() ? "" : " " + unit) +
              (s.code.empty() ? "" : " (" + s.code + ")");
     };
+    auto name_of = [](const Difference& d) {
+      return d.caption.empty() ? d.name : d.name + " (" + d.caption + ")";
+    };
+    // Columns as wide as their widest entry, so that A and B read straight down.
+    std::size_t name_width = 0, a_width = 0;
+    for (const Group& g : groups) {
+      for (const Difference& d : g.entries) {
+        name_width = std::max(name_width, name_of(d).size());
+        a_width = std::max(a_width, side(d.a, d.unit).size());
+      }
+    }
     auto pad = [](std::string text, std::size_t width) {
-      return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
+      return text + std::string(width + 2 - text.size(), ' ');
     };
     std::printf("%s\n", ZelEscapeText("A: " + a_path_ + "\nB: " + b_path_).c_str());
     for (const Group& g : groups) {
       std::printf("\n%s\n", ZelEscapeText(Heading(g)).c_str());
       for (const Difference& d : g.entries) {
-        const std::string name = d.caption.empty() ? d.name : d.name + " (" + d.caption + ")";
-        std::printf(
-            "  %s\n",
-            ZelEscapeText(pad(name, 36) + pad(side(d.a, d.unit), 26) + side(d.b, d.unit)).c_str());
+        const std::string line =
+            pad(name_of(d), name_width) + pad(side(d.a, d.unit), a_width) + side(d.b, d.unit);
+        std::printf("  %s\n", ZelEscapeText(line).c_str());
       }
     }
     std::printf(
@@ -223,19 +257,19 @@ class DiffCommand : public Command {
   }
 
   void PrintJson(const std::vector<Group>& groups, std::size_t count) const {
-    auto side = [](const Side& s) -> nlohmann::json {
+    auto side = [](const Side& s) -> nlohmann::ordered_json {
       if (s.number) return *s.number;
       if (s.text) return *s.text;
       return nullptr;
     };
-    nlohmann::json out{{"a", a_path_},
-                       {"b", b_path_},
-                       {"differences", count},
-                       {"groups", nlohmann::json::array()}};
+    nlohmann::ordered_json out{{"a", a_path_},
+                               {"b", b_path_},
+                               {"differences", count},
+                               {"groups", nlohmann::ordered_json::array()}};
     for (const Group& g : groups) {
-      nlohmann::json entries = nlohmann::json::array();
+      nlohmann::ordered_json entries = nlohmann::ordered_json::array();
       for (const Difference& d : g.entries) {
-        nlohmann::json e{{"name", d.name}, {"a", side(d.a)}, {"b", side(d.b)}};
+        nlohmann::ordered_json e{{"name", d.name}, {"a", side(d.a)}, {"b", side(d.b)}};
         if (!d.caption.empty()) e["caption"] = d.caption;
         if (!d.unit.empty()) e["unit"] = d.unit;
         if (!d.a.code.empty()) e["a_code"] = d.a.code;
@@ -244,7 +278,8 @@ class DiffCommand : public Command {
       }
       out["groups"].push_back({{"dialog", g.dialog}, {"group", g.group}, {"entries", entries}});
     }
-    std::printf("%s\n", out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    std::printf("%s\n",
+                out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
   }
 
   std::string a_path_, b_path_;

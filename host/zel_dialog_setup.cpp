@@ -361,12 +361,8 @@ std::string CZel_EditSetupDlg::FieldCaption(const Binding& b) const {
 std::string CZel_EditSetupDlg::GetFieldCaption(const std::string& name) const {
   for (const Binding& b : bindings_) {
     if (!zel::NamesEqual(b.name, name)) continue;
-    if (b.kind == Kind::Check) {
-      const ZelControlDef* def = GetControlDef(b.check);
-      const std::string caption = def ? ZelStripMnemonic(def->caption) : std::string();
-      return caption.empty() ? b.name : caption;
-    }
-    return FieldCaption(b);
+    // Check boxes, radio buttons and lists show their states ("Off", "Speed"), not a name.
+    return b.edit || b.slider ? FieldCaption(b) : b.name;
   }
   return name;
 }

@@ -141,7 +141,7 @@ class CZel_EditSetupDlg : public CZel_Dialog {
   // Bound parameters in the order of binding, each once.
   std::vector<std::string> GetBoundParameters() const;
   // The caption that the user sees for a bound parameter: the label in front of its field,
-  // the text of its check box, else its name.
+  // else its name.
   std::string GetFieldCaption(const std::string& name) const;
 
   void DoDataExchange(ZelDataExchange* pDX) override;
