@@ -25,6 +25,7 @@
 #include "app/qt/qt_dialog_view.h"
 #include "app/qt/qt_graph_view.h"
 #include "app/qt/qt_session.h"
+#include "derive/pipelines.h"
 #include "dialogs/advanced_dlg.h"
 #include "dialogs/analog_reference_dlg.h"
 #include "dialogs/drive_info_dlg.h"
@@ -456,17 +457,30 @@ TEST_F(QtDialogs, TheDialogsOfTheDriveSetupAreTidy) {
 }
 
 // Every dialog and test that the plug-in registers, as a user first meets it on the bundled
-// drive, fits the room of the smallest screen whole: nothing is scrolled out of sight.
+// drive, fits the room of the smallest screen whole: nothing is scrolled out of sight. The
+// drive setup shows other rows in each control mode, so it is measured in all three.
 TEST_F(QtDialogs, EveryRegisteredDialogFitsTheSmallestScreen) {
   ZelSetMotorCatalogueDirectory(DCSERVO_RESOURCE_DIR "/motors");
-  for (const std::string& name : ZelRegisteredDialogNames()) {
-    SCOPED_TRACE(name);
+  struct Case {
+    std::string dialog;
+    int control_mode;  // -1: as the bundled drive has it
+  };
+  std::vector<Case> cases;
+  for (const std::string& name : ZelRegisteredDialogNames()) cases.push_back({name, -1});
+  for (int mode : {1, 2}) cases.push_back({dcservo::dialog_names::kDriveSetup, mode});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dialog + " in control mode " + std::to_string(c.control_mode));
     // The drive setup opens the motor setup on top once it shows; that one is measured alone.
     std::optional<testing_support::ScopedDialogOverride> no_motor;
-    if (name == dcservo::dialog_names::kDriveSetup)
+    if (c.dialog == dcservo::dialog_names::kDriveSetup)
       no_motor.emplace(dcservo::dialog_names::kMotorSetup, nullptr);
     auto setup = testing_support::LoadBundledSetup();
-    auto dlg = ZelCreateDialog(name, *setup);
+    if (c.control_mode >= 0) {
+      // The dialog derives the mode from the chip registers, as a saved setup holds it.
+      setup->SetParameterValueInBaseUnit("ControlMode", c.control_mode);
+      dcservo::ComputeChipParameters(*setup);
+    }
+    auto dlg = ZelCreateDialog(c.dialog, *setup);
     ASSERT_NE(dlg, nullptr);
     RunShown(*dlg, {[&](QtDialogView& view) {
       for (int turn = 0; turn < 3; ++turn) QApplication::processEvents();
@@ -476,7 +490,9 @@ TEST_F(QtDialogs, EveryRegisteredDialogFitsTheSmallestScreen) {
       ASSERT_NE(scroll, nullptr);
       EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
       EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
-      const std::string shot = testing_support::BinaryDir() + "/qt_fit_" + name + ".png";
+      const std::string shot = testing_support::BinaryDir() + "/qt_fit_" + c.dialog +
+                               (c.control_mode >= 0 ? "_mode" + std::to_string(c.control_mode) : "") +
+                               ".png";
       EXPECT_TRUE(view.grab().save(QString::fromStdString(shot), "PNG"));
       dlg->EndDialog(kIdCancel);
     }});
