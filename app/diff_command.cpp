@@ -55,7 +55,9 @@ std::map<std::string, Place> PlacesOfParameters(CZel_Setup& setup) {
   std::map<std::string, Place> places;
   ZelHeadlessBackend ui;
   ZelScopedUiBackend installed(ui);
-  ZelCollectErrors ignored;  // a dialog that misses a parameter still places the others
+  // A dialog that misses a parameter still places the others, and says nothing of it: the
+  // setups are compared, not checked.
+  ZelDiscardErrors discarded;
   int order = 0;
   for (std::size_t d = 0; d < std::size(kSetupDialogs); ++d) {
     std::unique_ptr<CZel_Dialog> dialog = ZelCreateDialog(kSetupDialogs[d], setup);

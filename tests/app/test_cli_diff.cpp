@@ -92,6 +92,14 @@ TEST_F(DiffCommand, ASetupIsTheSameAsItselfAndBadInputExitsTwoWithThePlace) {
       {"diff " + ShellQuote(broken) + " " + ShellQuote(kBundled), 2, "broken.json"},
       {"diff " + ShellQuote(kBundled), 2, "B"},
   });
+  // A setup that the dialogs would miss parameters in compares all the same, without a word.
+  const std::string small = dir_.File("small.json");
+  WriteFile(small, R"({"format": "dcservo-setup", "version": 1,
+                       "parameters": [{"name": "Vdc", "unit": "V", "value": 48}]})");
+  const CliResult same = RunDcservo("diff " + ShellQuote(small) + " " + ShellQuote(small));
+  EXPECT_EQ(same.exit_code, 0) << same.err;
+  EXPECT_EQ(same.err, "");
+
   const CliResult r = RunDcservo("diff " + ShellQuote(broken) + " " + ShellQuote(kBundled));
   EXPECT_THAT(r.err, HasSubstr("line 2")) << r.err;
   EXPECT_THAT(r.out, Not(HasSubstr("differences")));
