@@ -45,6 +45,7 @@ std::unique_ptr<Command> MakeChipCommand();
 std::unique_ptr<Command> MakeSyncCommand();
 std::unique_ptr<Command> MakeScaleCommand();
 std::unique_ptr<Command> MakeShowCommand();
+std::unique_ptr<Command> MakeDiffCommand();
 std::unique_ptr<Command> MakeUnitsCommand();
 std::unique_ptr<Command> MakeParamsCommand();
 std::unique_ptr<Command> MakeTuneCommand();
