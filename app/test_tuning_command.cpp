@@ -209,8 +209,13 @@ int RunTuningTest(const char* kind, const CLI::App& cmd, const TuningTestOptions
   CZel_Setup& setup = session.Setup();
   PrepareSetup(session, names, cmd, o);
 
-  auto drive = dcsim::MakeSimulatedDrive(setup);
-  InjectFaults(*drive, o.faults);
+  o.drive.RefuseConditions(o.faults);
+  std::shared_ptr<CZel_DriveLink> drive = o.drive.Open(setup);
+  if (!drive) {
+    auto simulated = dcsim::MakeSimulatedDrive(setup);
+    InjectFaults(*simulated, o.faults);
+    drive = simulated;
+  }
   CZel_CommSession comm(drive);
   ZelHeadlessBackend ui;
   ZelScopedUiBackend installed(ui);

@@ -149,6 +149,9 @@ BodeData ComputeBodeData(CZel_Setup& setup, int points) {
   return data;
 }
 
+constexpr char kMagnitudeAxis[] = "Magnitude [dB]";
+constexpr char kPhaseAxis[] = "Phase [deg]";
+
 std::unique_ptr<CGraphDocument> MakeBodeDocument(const BodeData& data) {
   auto doc = std::make_unique<CGraphDocument>();
   const int x = doc->AddChannel("Frequency", "Hz");
@@ -195,6 +198,8 @@ std::string WriteBodeFile(const BodeData& data, const std::string& path) {
   std::unique_ptr<CGraphDocument> doc = MakeBodeDocument(data);
   CGraphWindow graph;
   graph.SetTitle("Magnitude (dB, left) and phase (deg, right) as the drive runs the filters");
+  graph.SetAxisTitle(1, kMagnitudeAxis);
+  graph.SetAxisTitle(2, kPhaseAxis);
   graph.SetLogX(true);
   graph.SubclassDlgItem(1, &holder, doc->GetAt(2));
   graph.RefreshGraph();
@@ -362,6 +367,8 @@ void CFiltersDialog::AttachGraphs() {
   std::unique_ptr<CGraphDocument> doc = MakeBodeDocument(m_Bode);
   m_MagnitudeGraph.SetTitle("Magnitude (dB)");
   m_PhaseGraph.SetTitle("Phase (deg)");
+  m_MagnitudeGraph.SetAxisTitle(1, kMagnitudeAxis);
+  m_PhaseGraph.SetAxisTitle(1, kPhaseAxis);
   m_MagnitudeGraph.SetLogX(true);
   m_PhaseGraph.SetLogX(true);
   m_MagnitudeGraph.SubclassDlgItem(kBodeMagnitude, this, doc->GetAt(0));
