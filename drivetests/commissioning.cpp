@@ -9,6 +9,7 @@
 #include "dialogs/dialog_names.h"
 #include "drivetests/headless_test_run.h"
 #include "drivetests/tuning_test_dlg.h"
+#include "host/zel_comm.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"
 #include "host/zel_graph.h"
@@ -191,7 +192,9 @@ std::string WaitForRest(const CZel_Setup& setup, ZelHeadlessBackend& ui) {
   const double end = ui.NowMs() + kRestLimit_ms;
   double still_since = ui.NowMs();
   for (;;) {
-    if (!speed->ReadFromChip()) return "the motor's speed could not be read before the step";
+    if (!speed->ReadFromChip())
+      return "the motor's speed could not be read before the step: " +
+             CZel_Comm::GetLastErrorText();
     if (speed->GetValueInBaseUnit() != 0.0) still_since = ui.NowMs();
     if (ui.NowMs() - still_since >= kRestWindow_ms) return "";
     if (ui.NowMs() >= end) break;

@@ -68,6 +68,18 @@ double Internal(const CZel_Setup& setup, const std::string& name) {
   return setup.GetParameterValueInInternalUnit(name);
 }
 
+// The values of a logged run's first sample (its second line).
+std::vector<double> FirstSample(const std::string& csv) {
+  std::istringstream lines(csv);
+  std::string line;
+  std::getline(lines, line);
+  std::getline(lines, line);
+  std::vector<double> values;
+  std::istringstream fields(line);
+  for (std::string field; std::getline(fields, field, ',');) values.push_back(std::stod(field));
+  return values;
+}
+
 // A fault that each step fails on, and the text it fails with.
 struct StepFault {
   const char* step;
@@ -108,6 +120,12 @@ TEST(CommissionCommand, TheBundledDriveIsCommissionedAndAFaultAtAStepStopsThere)
       EXPECT_GT(std::filesystem::file_size(c.dir + "/" + step["csv"].get<std::string>()), 100u);
     }
   }
+  // The position step is shown from where the earlier steps left the shaft, its prediction
+  // (the last column) on the same axis.
+  const std::vector<double> first = FirstSample(ReadFile(c.dir + "/position.csv"));
+  ASSERT_EQ(first.size(), 6u);
+  EXPECT_EQ(first[2], 0.0);
+  EXPECT_NEAR(first[5], first[2], 0.01);
   const auto input = Load(BundledSetupPath());
   const auto commissioned = Load(c.dir + "/setup.json");
   ASSERT_TRUE(input && commissioned);
