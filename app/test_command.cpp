@@ -248,6 +248,7 @@ class TestCommand : public Command {
       out["kept"] = kept;
       out["figures"] = {{"measured", dcservo::StepFiguresJson(report.measured)},
                         {"predicted", dcservo::StepFiguresJson(report.predicted)}};
+      out["targets"] = dcservo::TargetsJson(report.targets);
       out["warnings"] = report.warnings;
       out["files"] = files_;
       if (!out_.empty() && kept) out["files"]["setup"] = out_;

@@ -16,6 +16,7 @@
 #include "app/qt/qt_picture.h"
 #include "derive/pipelines.h"
 #include "dialogs/dialog_names.h"
+#include "drivetests/commissioning_report.h"
 #include "drivetests/tuning_test_dlg.h"
 #include "host/zel_comm.h"
 #include "host/zel_dialog_registry.h"
@@ -67,8 +68,12 @@ ordered_json Report(const char* kind, CTuningTestDlg& dlg, bool ok, const std::s
   j["final_value"] = f.final_value;
   j["measurement_step"] = f.quantum;
   if (f.predicted) j["predicted"] = FiguresJson(*f.predicted);
+  j["predicted_current_limit_s"] = f.predicted_saturation_s;
   j["cycles"] = ordered_json::array();
   for (const CycleFigures& c : f.cycles) j["cycles"].push_back(FiguresJson(c));
+  TestRunReport run;
+  dlg.DescribeRun(run);
+  j["targets"] = TargetsJson(run.targets);
   return j;
 }
 

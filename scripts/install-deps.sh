@@ -10,7 +10,9 @@ packages=(build-essential cmake ninja-build pkg-config nlohmann-json3-dev libcli
           qt6-base-dev qt6-charts-dev libqt6opengl6-dev fonts-dejavu-core libqt6svg6
           # The sanitizer build and the fuzz targets: clang with its sanitizer and libFuzzer
           # run-time libraries.
-          clang libclang-rt-14-dev)
+          clang libclang-rt-14-dev
+          # The loop model's linear algebra.
+          libeigen3-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

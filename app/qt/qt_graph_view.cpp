@@ -178,7 +178,11 @@ void QtGraphView::AppendDrawn(const CGraphWindow& graph) {
     QList<QPointF> points;
     for (int p = static_cast<int>(s->count()); p < drawn; ++p)
       points.append(QPointF(doc->GetValue(curve.x_channel, p), doc->GetValue(curve.y_channel, p)));
-    if (!points.isEmpty()) s->append(points);
+    if (points.isEmpty()) continue;
+    // Qt Charts lays the whole series out again for every point appended: a series drawn
+    // from nothing takes its points in one replace.
+    if (s->count() == 0) s->replace(points);
+    else s->append(points);
   }
 }
 
