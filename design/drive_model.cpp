@@ -386,25 +386,30 @@ Lifted Lift(const DriveModel& model, const Options& options) {
   return WithoutUntouched(lifted);
 }
 
-BreakPoint CutOf(ModelStructure structure, TunedLoop loop) {
+// Where a loop is cut, in the structure in which it is the outermost loop closed.
+struct LoopCut {
+  ModelStructure structure;
+  BreakPoint cut;
+};
+
+LoopCut CutOf(ModelStructure structure, TunedLoop loop) {
   switch (loop) {
-    case TunedLoop::Current: return BreakPoint::Command;
-    case TunedLoop::Speed: return BreakPoint::CurrentReference;
+    case TunedLoop::Current: return {ModelStructure::Current, BreakPoint::Command};
+    case TunedLoop::Speed: return {ModelStructure::Speed, BreakPoint::CurrentReference};
     case TunedLoop::Position: break;
   }
-  return structure == ModelStructure::PositionOverSpeed ? BreakPoint::SpeedReference
-                                                        : BreakPoint::CurrentReference;
+  if (structure == ModelStructure::PositionOverCurrent)
+    return {ModelStructure::PositionOverCurrent, BreakPoint::CurrentReference};
+  return {ModelStructure::PositionOverSpeed, BreakPoint::SpeedReference};
 }
 
-// The structure in which a loop is the outermost one closed.
-ModelStructure InnermostStructure(ModelStructure structure, TunedLoop loop) {
-  switch (loop) {
-    case TunedLoop::Current: return ModelStructure::Current;
-    case TunedLoop::Speed: return ModelStructure::Speed;
-    case TunedLoop::Position: break;
-  }
-  return structure == ModelStructure::PositionOverCurrent ? ModelStructure::PositionOverCurrent
-                                                          : ModelStructure::PositionOverSpeed;
+// The linear model with the loop cut open at its controller's output.
+Lifted LiftOpenLoop(const DriveModel& model, const LoopCut& where) {
+  Options open;
+  open.structure = where.structure;
+  open.linear = true;
+  open.cut = where.cut;
+  return Lift(model, open);
 }
 
 std::complex<double> OpenLoopAt(const Lifted& l, double omega) {
@@ -507,7 +512,7 @@ ModelStructure StructureOf(CZel_Setup& setup) {
 }
 
 ModelStructure StructureOfLoop(CZel_Setup& setup, TunedLoop loop) {
-  return InnermostStructure(StructureOf(setup), loop);
+  return CutOf(StructureOf(setup), loop).structure;
 }
 
 ModelTrace SimulateRun(const DriveModel& model, const ModelRun& run) {
@@ -569,11 +574,7 @@ std::vector<std::complex<double>> OpenLoopFrequencyResponse(const DriveModel& mo
                                                             ModelStructure structure,
                                                             TunedLoop loop,
                                                             const std::vector<double>& omega) {
-  Options o;
-  o.structure = InnermostStructure(structure, loop);
-  o.linear = true;
-  o.cut = CutOf(structure, loop);
-  const Lifted lifted = Lift(model, o);
+  const Lifted lifted = LiftOpenLoop(model, CutOf(structure, loop));
   std::vector<std::complex<double>> response;
   response.reserve(omega.size());
   for (double w : omega) response.push_back(OpenLoopAt(lifted, w));
@@ -582,14 +583,11 @@ std::vector<std::complex<double>> OpenLoopFrequencyResponse(const DriveModel& mo
 
 std::optional<LoopMargins> MarginsOf(const DriveModel& model, ModelStructure structure,
                                      TunedLoop loop) {
-  const BreakPoint cut = CutOf(structure, loop);
-  if (cut != BreakPoint::Command && !model.loops_in_fast_loop && model.slper % model.clper != 0)
+  const LoopCut where = CutOf(structure, loop);
+  if (where.cut != BreakPoint::Command && !model.loops_in_fast_loop &&
+      model.slper % model.clper != 0)
     return std::nullopt;
-  Options open;
-  open.structure = InnermostStructure(structure, loop);
-  open.linear = true;
-  open.cut = cut;
-  const Lifted lifted = Lift(model, open);
+  const Lifted lifted = LiftOpenLoop(model, where);
   LoopMargins margins;
   margins.sampling_period_s = lifted.period_s;
 
