@@ -50,7 +50,7 @@ class CommissionCommand : public Command {
 
   void Define(CLI::App& cmd) override {
     cmd.add_option("SETUP", positional_setup_, "Drive setup file (same as --setup)");
-    args_.AddTo(cmd, false);
+    args_.AddTo(cmd);
     cmd.add_option("--out", out_, "Folder for setup.json, report.html, report.json, CSVs")
         ->required()
         ->check(FileName());
@@ -97,6 +97,9 @@ class CommissionCommand : public Command {
       }
     };
     const CommissioningResult result = dcservo::RunCommissioning(setup, ui, hooks);
+    session.ReportReplaced("commission",
+                           "commission tunes the loops and identifies the inertia on the drive: "
+                           "assign what it starts from, not what it finds");
     WriteRecord(result, setup, session.IsBundled() ? "bundled drive" : session.Path(), earlier);
     return result.succeeded ? 0 : kExitFailed;
   }

@@ -51,6 +51,12 @@ ordered_json ReportJson(const dcservo::LoopTuneReport& r) {
   out["stored_loop"] = LoopJson(r.stored_loop);
   out["designed_loop"] = LoopJson(r.designed_loop);
   out["margins"] = dcservo::MarginsJson(r.stored_loop);
+  if (r.ripple)
+    out["ripple"] = {{"quantum_rad_s", r.ripple->quantum_rad_s},
+                     {"per_count_A", r.ripple->per_count_A},
+                     {"target_A", r.ripple->allowed_A},
+                     {"highest_pass_band_rad_s", r.ripple->highest_pass_band_rad_s},
+                     {"met", r.ripple->met()}};
   out["warnings"] = r.warnings;
   out["failures"] = dcservo::TuneFailures(r);
   return out;

@@ -73,6 +73,11 @@ std::string FormatTuneReport(const LoopTuneReport& r) {
                   g.stored, g.mantissa.c_str(), g.mantissa_value, g.shift.c_str(), g.shift_value);
   }
   out += Loop("closed loop with the stored gains", r.stored_loop);
+  if (r.ripple)
+    out += Format("  one speed count (%.4g rad/s): %.3g A of current reference, target %.3g A "
+                  "(%s up to %.4g rad/s)\n",
+                  r.ripple->quantum_rad_s, r.ripple->per_count_A, r.ripple->allowed_A,
+                  r.pass_band_name.c_str(), r.ripple->highest_pass_band_rad_s);
   for (const TunedGain& g : r.gains) AppendWarnings(out, g.warnings, "  ");
   AppendWarnings(out, r.warnings, "  ");
   for (const std::string& f : r.loop_failures) out += "  not usable: " + f + "\n";

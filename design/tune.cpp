@@ -135,6 +135,14 @@ std::vector<double> GainValues(const LoopTuneReport& report, bool stored) {
   return values;
 }
 
+std::optional<SpeedRippleRule> RippleOf(const DriveModel& model, double rated_A, double damping) {
+  const std::optional<double> quantum = SpeedQuantum_rad_s(model);
+  if (!quantum || !(model.current_counts_per_A > 0.0)) return std::nullopt;
+  // The gain acts on counts: one speed count gives kps counts of current reference.
+  const double per_count_A = model.kps / model.current_counts_per_A;
+  return SpeedRippleOf(per_count_A / *quantum, *quantum, rated_A, damping, model.J, model.K);
+}
+
 void AnalyseLoop(CZel_Setup& setup, LoopTuneReport& r) {
   std::optional<DriveModel> model;
   {
@@ -150,6 +158,23 @@ void AnalyseLoop(CZel_Setup& setup, LoopTuneReport& r) {
   unfiltered.current_reference_filters.clear();
   unfiltered.speed_feedback_filters.clear();
   r.unfiltered_loop = MarginsOf(unfiltered, structure, r.loop);
+  if (r.loop == TunedLoop::Speed) r.ripple = RippleOf(unfiltered, Value(setup, "In"), r.damping);
+}
+
+// The pass band that the speed sensor's quantum leaves, when the one asked for costs more
+// current ripple than the target.
+void JudgeRipple(const LoopTuneReport& r, std::vector<std::string>& warnings) {
+  if (!r.ripple || r.ripple->met()) return;
+  const SpeedRippleRule& q = *r.ripple;
+  char text[400];
+  std::snprintf(text, sizeof text,
+                "the speed sensor limits the pass band: one count of speed measurement "
+                "(%.4g rad/s) moves the current reference by %.3g A, above the target %.3g A "
+                "(%.0f %% of In); without a low pass on the speed feedback %s = %.4g rad/s "
+                "keeps it",
+                q.quantum_rad_s, q.per_count_A, q.allowed_A, kSpeedRippleShareOfIn * 100.0,
+                r.pass_band_name.c_str(), q.highest_pass_band_rad_s);
+  warnings.push_back(text);
 }
 
 void JudgeLoop(CZel_Setup& setup, LoopTuneReport& r) {
@@ -165,6 +190,7 @@ void JudgeLoop(CZel_Setup& setup, LoopTuneReport& r) {
     return;
   }
   JudgeMargins(*r.stored_loop, r.loop_failures, r.warnings);
+  JudgeRipple(r, r.warnings);
   if (r.stored_loop->stable) return;
   if (r.designed_loop && r.designed_loop->stable)
     r.loop_failures.front() += ": the fixed-point encoding of the gains makes it so";

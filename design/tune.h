@@ -12,6 +12,7 @@
 
 #include "design/drive_model.h"
 #include "design/loop_response.h"
+#include "design/speed_ripple.h"
 #include "host/zel_setup.h"
 
 namespace dcservo {
@@ -45,6 +46,9 @@ struct LoopTuneReport {
   std::optional<ClosedLoopSummary> stored_loop, designed_loop;
   // The stored gains without the biquad filters, to tell what made a loop unstable.
   std::optional<ClosedLoopSummary> unfiltered_loop;
+  // The speed loop: what one count of its speed measurement does to the current reference
+  // with the stored gains.
+  std::optional<SpeedRippleRule> ripple;
   std::vector<std::string> warnings;  // about the loop as a whole
   // Margins or stability that forbid keeping the gains.
   std::vector<std::string> loop_failures;

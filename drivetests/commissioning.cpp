@@ -9,6 +9,7 @@
 #include "dialogs/dialog_names.h"
 #include "drivetests/headless_test_run.h"
 #include "drivetests/tuning_test_dlg.h"
+#include "host/zel_comm.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"
 #include "host/zel_graph.h"
@@ -16,6 +17,7 @@
 #include "host/zel_setup.h"
 #include "host/zel_setup_file.h"
 #include "host/zel_units.h"
+#include "units/control_structure.h"
 
 namespace dcservo {
 
@@ -23,9 +25,12 @@ namespace {
 
 namespace names = dialog_names;
 
-// Between steps the engineer waits until the motor that a test spun has coasted to rest,
-// looking at its speed every half second, for at most ten minutes.
-constexpr double kRestPoll_ms = 500.0;
+// Between steps the engineer waits until the motor that a test spun has coasted to rest: its
+// speed reads zero (below one count) at every look over a whole window. One zero reading
+// proves nothing: a shaft turning slower than one count per sample reads zero most of the
+// time. At most ten minutes.
+constexpr double kRestPoll_ms = 20.0;
+constexpr double kRestWindow_ms = 500.0;
 constexpr double kRestLimit_ms = 600000.0;
 
 constexpr CommissioningStep kSteps[] = {
@@ -176,17 +181,31 @@ const char* ShaftNotice(const CommissioningStep& step, std::optional<bool>& bloc
   return step.blocked_shaft ? names::kBlockedShaftNotice : names::kFreeShaftNotice;
 }
 
-// Until the drive reads the motor's speed as zero (below one step of its measurement).
-void WaitForRest(const CZel_Setup& setup, ZelHeadlessBackend& ui) {
+// Waits until the motor is at rest; the reason when it is not (or cannot be told), else "".
+std::string WaitForRest(const CZel_Setup& setup, ZelHeadlessBackend& ui) {
   CZel_Variable* speed = nullptr;
   {
     ZelQuietErrors quiet;  // a drive without the speed reading is not waited for
     speed = setup.FindVariable("Motor_Speed", 0);
   }
+  if (!speed) return "";
   const double end = ui.NowMs() + kRestLimit_ms;
-  while (speed && speed->ReadFromChip() && speed->GetValueInBaseUnit() != 0.0 &&
-         ui.NowMs() < end)
+  double still_since = ui.NowMs();
+  for (;;) {
+    if (!speed->ReadFromChip())
+      return "the motor's speed could not be read before the step: " +
+             CZel_Comm::GetLastErrorText();
+    if (speed->GetValueInBaseUnit() != 0.0) still_since = ui.NowMs();
+    if (ui.NowMs() - still_since >= kRestWindow_ms) return "";
+    if (ui.NowMs() >= end) break;
     ui.Advance(kRestPoll_ms);
+  }
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "the motor did not come to rest before the step: after %.0f s its speed still "
+                "read above zero within every %.1f s",
+                kRestLimit_ms / 1000.0, kRestWindow_ms / 1000.0);
+  return text;
 }
 
 // The drive runs each test with the setup as it is now: what earlier steps accepted and what
@@ -194,6 +213,13 @@ void WaitForRest(const CZel_Setup& setup, ZelHeadlessBackend& ui) {
 void DownloadSetup(const CZel_Setup& setup) {
   const CZel_Parameters& ps = setup.GetParameters();
   for (int i = 0; i < ps.GetParametersCount(); ++i) ps[i]->WriteToChip();
+}
+
+StepOutcome StepNotRun(const CommissioningStep& step, std::string why) {
+  StepOutcome outcome;
+  outcome.step = &step;
+  outcome.failure = std::move(why);
+  return outcome;
 }
 
 bool Confirm(const CommissioningHooks& hooks, const char* notice) {
@@ -206,6 +232,9 @@ bool Confirm(const CommissioningHooks& hooks, const char* notice) {
 CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
                                      const CommissioningHooks& hooks) {
   CommissioningResult result;
+  // The loops to tune follow the control mode as it is now, not as the options were last
+  // derived: a mode changed since (`--set ControlMode=speed`) must not tune a position loop.
+  ComputeControlStructureOptions(setup);
   result.planned = StepsFor(setup);
   const SetupSnapshot initial(setup);
   result.succeeded = true;
@@ -214,18 +243,18 @@ CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
     const CommissioningStep& step = *result.planned[i];
     if (hooks.progress) hooks.progress(i, result.planned.size(), step);
     const SetupSnapshot before(setup);
-    if (i > 0) WaitForRest(setup, ui);
     // What the drive setup does before it opens a test.
     ComputeChipParameters(setup);
     ComputeScaledParameters(setup);
     ComputeChipParameters(setup);
     DownloadSetup(setup);
     const char* notice = ShaftNotice(step, shaft_blocked);
+    std::string not_at_rest;
     if (notice && !Confirm(hooks, notice)) {
-      StepOutcome cancelled;
-      cancelled.step = &step;
-      cancelled.failure = "cancelled by the user";
-      result.steps.push_back(std::move(cancelled));
+      result.steps.push_back(StepNotRun(step, "cancelled by the user"));
+    } else if (i > 0 && !step.blocked_shaft &&
+               !(not_at_rest = WaitForRest(setup, ui)).empty()) {
+      result.steps.push_back(StepNotRun(step, not_at_rest));
     } else {
       if (hooks.prepare) hooks.prepare(step);
       result.steps.push_back(RunStep(step, setup, ui));

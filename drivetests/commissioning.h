@@ -40,7 +40,7 @@ struct CommissioningStep {
 
 // The steps in the order they run.
 std::span<const CommissioningStep> CommissioningSteps();
-// The steps that `setup`'s control mode needs, in order.
+// The steps that `setup`'s control-structure options need, in order.
 std::vector<const CommissioningStep*> StepsFor(const CZel_Setup& setup);
 
 // What a tuning run tracked: its first cycle, measured and predicted.
@@ -90,7 +90,8 @@ struct CommissioningHooks {
   std::function<bool(const char* notice)> confirm;
 };
 
-// Runs the steps on the drive attached to the host, through the headless `ui`; before a step
+// Runs the steps that `setup`'s control mode needs (its control-structure options derived
+// afresh) on the drive attached to the host, through the headless `ui`; before a step
 // that needs the shaft otherwise than the step before, the notice that asks for it is shown; `setup` holds
 // the accepted values afterwards (those of the last accepted step when a step failed).
 CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,

@@ -87,6 +87,13 @@ double QuietBase(const CZel_Setup& setup, const char* name) {
   return p ? p->GetValueInBaseUnit() : 0.0;
 }
 
+// A position run is shown and judged from where the shaft stood when it started: an earlier
+// run, or a hand, leaves it anywhere, while the profile and its prediction start from zero.
+double RunOrigin(const TuningTestKind& kind, const CZel_SingleAxisLogger& logger) {
+  if (kind.loop != TunedLoop::Position || logger.GetPointsRead() == 0) return 0.0;
+  return logger.GetValue(std::size_t{0}, 2);
+}
+
 }  // namespace
 
 // ---- building ------------------------------------------------------------------------------
@@ -890,6 +897,10 @@ void CTuningTestDlg::FinishFigures() {
     trace.response.push_back(logger_.GetValue(i, 2));
   }
   if (trace.time.empty()) return;
+  const double origin = RunOrigin(kind_, logger_);
+  for (auto* values : {&trace.reference, &trace.response}) {
+    for (double& v : *values) v -= origin;
+  }
   CycleFigures f = FiguresOfCycle(trace, figures_.final_value, figures_.quantum);
   f.cycle = 1;
   f.deviation_rms = DeviationFromPrediction(trace, figures_.prediction);
@@ -898,10 +909,12 @@ void CTuningTestDlg::FinishFigures() {
   SetChildText(kFiguresText, FiguresText(figures_));
 }
 
-// The predicted response over the measured one, as one more channel of the upload's plot.
+// The predicted response over the measured one, as one more channel of the upload's plot,
+// all from the run's origin.
 void CTuningTestDlg::DrawPrediction() {
   if (figures_.prediction.time.empty()) return;
   CGraphDocument& doc = logger_.GetGraphDocument();
+  const double origin = RunOrigin(kind_, logger_);
   if (predicted_channel_ == 0) {
     predicted_channel_ = doc.AddChannel("Predicted " + logger_.GetChannelName(2),
                                         doc.GetChannelUnit(2));
@@ -914,6 +927,13 @@ void CTuningTestDlg::DrawPrediction() {
   for (int i = 0; i < doc.GetPointCount(); ++i) {
     for (int c = 0; c < doc.GetChannelCount(); ++c)
       values[static_cast<std::size_t>(c)] = doc.GetValue(c, i);
+    // The reference and the response share the response's unit.
+    if (origin != 0.0) {
+      for (int c : {1, 2}) {
+        values[static_cast<std::size_t>(c)] = load->GetSelectedUnit().FromBase(
+            load->GetSelectedUnit().ToBase(values[static_cast<std::size_t>(c)]) - origin);
+      }
+    }
     const double t = logger_.GetValue(static_cast<std::size_t>(i), 0);
     values[static_cast<std::size_t>(predicted_channel_)] =
         load->GetSelectedUnit().FromBase(PredictedAt(figures_.prediction, t));

@@ -5,9 +5,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 
 #include "host/zel_setup_file.h"
 #include "tests/app/cli_runner.h"
@@ -64,6 +68,18 @@ double Internal(const CZel_Setup& setup, const std::string& name) {
   return setup.GetParameterValueInInternalUnit(name);
 }
 
+// The values of a logged run's first sample (its second line).
+std::vector<double> FirstSample(const std::string& csv) {
+  std::istringstream lines(csv);
+  std::string line;
+  std::getline(lines, line);
+  std::getline(lines, line);
+  std::vector<double> values;
+  std::istringstream fields(line);
+  for (std::string field; std::getline(fields, field, ',');) values.push_back(std::stod(field));
+  return values;
+}
+
 // A fault that each step fails on, and the text it fails with.
 struct StepFault {
   const char* step;
@@ -104,6 +120,12 @@ TEST(CommissionCommand, TheBundledDriveIsCommissionedAndAFaultAtAStepStopsThere)
       EXPECT_GT(std::filesystem::file_size(c.dir + "/" + step["csv"].get<std::string>()), 100u);
     }
   }
+  // The position step is shown from where the earlier steps left the shaft, its prediction
+  // (the last column) on the same axis.
+  const std::vector<double> first = FirstSample(ReadFile(c.dir + "/position.csv"));
+  ASSERT_EQ(first.size(), 6u);
+  EXPECT_EQ(first[2], 0.0);
+  EXPECT_NEAR(first[5], first[2], 0.01);
   const auto input = Load(BundledSetupPath());
   const auto commissioned = Load(c.dir + "/setup.json");
   ASSERT_TRUE(input && commissioned);
@@ -159,6 +181,54 @@ TEST(CommissionCommand, ADriveHeavierThanItsSetupIsFoundAndItsLoopsStillMeetThei
   EXPECT_THAT(ReadFile(c.dir + "/report.html"), HasSubstr("<td>Jt</td><td>4.5e-05</td>"));
 }
 
+// The largest |measured speed| in the logged speed run (columns: time, reference, speed, ...)
+// while the reference is still zero.
+double SpeedBeforeTheReferenceMoves(const std::string& csv) {
+  std::istringstream lines(csv);
+  std::string line;
+  std::getline(lines, line);  // the header
+  double largest = 0.0;
+  while (std::getline(lines, line)) {
+    double time = 0.0, reference = 0.0, speed = 0.0;
+    if (std::sscanf(line.c_str(), "%lf,%lf,%lf", &time, &reference, &speed) != 3 ||
+        reference != 0.0)
+      break;
+    largest = std::max(largest, std::abs(speed));
+  }
+  return largest;
+}
+
+// The control mode, however it was set, chooses the steps; an option that the control mode
+// decides is reported as replaced rather than silently obeyed or ignored.
+TEST(CommissionCommand, TheControlModeChoosesTheSteps) {
+  TempDir tmp;
+  struct Case {
+    const char* args;
+    std::vector<std::string> steps;
+    const char* err;  // on stderr, or ""
+  };
+  const Case cases[] = {
+      {"--set ControlMode=speed", {"vdc", "current", "inertia", "speed"}, ""},
+      {"--set ControlMode=current", {"vdc", "current"}, ""},
+      {"--set ControlMode=current --option IsClosedSpeed=1",
+       {"vdc", "current"},
+       "option IsClosedSpeed=1 is now \"0\""},
+  };
+  int n = 0;
+  for (const Case& k : cases) {
+    const Commissioning c = Commission(tmp, "mode" + std::to_string(n++), k.args);
+    ASSERT_EQ(c.run.exit_code, 0) << k.args << "\n" << c.run.err;
+    std::vector<std::string> ran;
+    for (const json& step : c.report["steps"]) ran.push_back(step["step"]);
+    EXPECT_EQ(ran, k.steps) << k.args;
+    EXPECT_TRUE(c.report["not_run"].empty()) << k.args;
+    EXPECT_THAT(c.run.err, HasSubstr(k.err)) << k.args;
+    if (std::find(ran.begin(), ran.end(), "speed") != ran.end())
+      EXPECT_EQ(SpeedBeforeTheReferenceMoves(ReadFile(c.dir + "/speed.csv")), 0.0)
+          << "the speed step starts once the motor that the inertia test spun is at rest";
+  }
+}
+
 TEST(CommissionCommand, BadUseIsRefusedAndWritesNothing) {
   TempDir tmp;
   const std::string out = tmp.File("out");
@@ -170,6 +240,7 @@ TEST(CommissionCommand, BadUseIsRefusedAndWritesNothing) {
       {"--fault no_such_fault", "no_such_fault"},
       {"--compare /nonexistent/dir", "/nonexistent/dir"},
       {"--set NoSuchParameter=1", "NoSuchParameter"},
+      {"--option NoSuchOption=1", "NoSuchOption"},
   };
   for (const auto& [args, text] : cases)
     ExpectRun({"commission --out " + ShellQuote(out) + " " + args, 2, text}, {out});

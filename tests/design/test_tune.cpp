@@ -119,3 +119,31 @@ TEST(Tune, MissingChipParameterChangesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// The bundled drive's speed loop at 100 rad/s costs 0.94 A per speed count (worked in
+// test_speed_ripple.cpp); 30 rad/s stays within the 0.3 A target and says nothing.
+TEST(Tune, SaysWhenTheSpeedSensorLimitsThePassBand) {
+  struct Case {
+    double pass_band, per_count_A;
+    bool limited;
+  };
+  for (const Case c : {Case{100.0, 0.9425, true}, Case{30.0, 0.2827, false}}) {
+    SCOPED_TRACE(c.pass_band);
+    auto s = LoadBundledSetup();
+    Set(*s, "PB_S", c.pass_band);
+    LoopTuneReport report;
+    ASSERT_EQ(dcservo::TuneController(*s, TunedLoop::Speed, &report), 1);
+    ASSERT_TRUE(report.ripple);
+    EXPECT_NEAR(report.ripple->per_count_A, c.per_count_A, 0.02 * c.per_count_A);
+    EXPECT_NEAR(report.ripple->highest_pass_band_rad_s, 31.83, 0.1);
+    const std::string text = AllWarnings(report);
+    EXPECT_EQ(text.find("the speed sensor limits the pass band") != std::string::npos,
+              c.limited)
+        << text;
+    if (c.limited) EXPECT_NE(text.find("PB_S = 31.83 rad/s keeps it"), std::string::npos) << text;
+  }
+}
+
+}  // namespace
