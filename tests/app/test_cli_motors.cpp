@@ -46,6 +46,24 @@ TEST_F(MotorsCommand, ListShowsTheCatalogueAndTheUserMotorsAndNamesSkippedFiles)
   EXPECT_THAT(r.out, Not(HasSubstr("DC16-12V")));
 }
 
+// Anyone may drop a file into the user's folder: a bad one is named once and costs nothing
+// else, not the other motors and not an unrelated edit.
+TEST_F(MotorsCommand, AFileThatCannotBeReadIsAWarningOnly) {
+  PutUserMotor("Overflow.json", "[1e999]");
+  PutUserMotor("Twice.json", R"({"format": "dcservo-motor", "name": "A", "name": "B"})");
+  const auto listed = Run("motors list");
+  ASSERT_EQ(listed.exit_code, 0) << listed.err;
+  EXPECT_THAT(listed.out, HasSubstr("DC40-24V"));
+  const auto once = listed.err.find("Overflow.json: not JSON");
+  ASSERT_NE(once, std::string::npos) << listed.err;
+  EXPECT_EQ(listed.err.find("Overflow.json", once + 1), std::string::npos) << listed.err;
+  EXPECT_THAT(listed.err, HasSubstr("Twice.json: /name: the key appears twice; skipped"));
+  const std::string script = dir_.File("cancel.json");
+  WriteFile(script, R"([{"do": "cancel"}])");
+  const auto edited = Run("edit --dialog motor --script " + ShellQuote(script));
+  EXPECT_EQ(edited.exit_code, 0) << edited.err;
+}
+
 TEST_F(MotorsCommand, ShowPrintsTheDataAndRefusesBadNames) {
   auto r = Run("motors show DC40-24V");
   ASSERT_EQ(r.exit_code, 0) << r.err;
