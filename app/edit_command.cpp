@@ -57,7 +57,7 @@ class EditCommand : public Command {
                        JoinedDialogNames());
     cmd.add_option("--screenshot", screenshot_,
                    "Draw the dialog off screen (after the script, if one is given) as PNG")
-        ->check(FileName());
+        ->check(OutputFile({".png"}));
   }
 
   int Execute(const CLI::App& cmd) override {
@@ -85,7 +85,7 @@ class EditCommand : public Command {
     const int status = headless ? RunHeadless(session, script ? *script : ZelDialogScript{})
                                 : RunOnScreen(session);
     ZelSetOutermostOkHandler(previous);
-    if (result_ == 1) Save(session);
+    if (result_ == 1 && !headless) Save(session);
     else if (script || screenshot_.empty())
       std::fprintf(stderr, "dcservo: cancelled; the setup was left as it was\n");
     return status;
@@ -114,7 +114,9 @@ class EditCommand : public Command {
     std::optional<QtOffscreenPainter> painter;
     if (!screenshot_.empty()) painter.emplace();
     std::string picture_error = screenshot_.empty() ? "" : "the dialog was never shown";
+    ZelHeadlessBackend* backend = nullptr;
     auto prepare = [&](ZelHeadlessBackend& ui) {
+      backend = &ui;
       if (!painter) return;
       ui.on_loop_end = [&](CZel_Dialog& dialog) {
         if (ui.OpenDialogs().size() != 1) return;
@@ -127,6 +129,15 @@ class EditCommand : public Command {
         [&] {
           SimulatedDriveSession drive(session.Setup());
           result_ = OpenDialog(session);
+          // Saved while the run is still on record, so that its report tells a failed save.
+          if (result_ == 1) {
+            try {
+              Save(session);
+            } catch (const CommandError& e) {
+              backend->Fail(e.what());
+              save_code_ = e.code;
+            }
+          }
           return result_;
         },
         prepare);
@@ -135,6 +146,7 @@ class EditCommand : public Command {
     if (!picture_error.empty()) std::fprintf(stderr, "dcservo: %s\n", picture_error.c_str());
     else if (!screenshot_.empty())
       std::fprintf(stderr, "dcservo: drew \"%s\" to %s\n", drawn_.c_str(), screenshot_.c_str());
+    if (save_code_ != 0) return save_code_;
     return run.ok() && picture_error.empty() ? 0 : kExitFailed;
   }
 
@@ -165,6 +177,7 @@ class EditCommand : public Command {
   SetupArgs args_;
   std::string positional_setup_, out_, script_, screenshot_, dialog_, target_, drawn_;
   int result_ = 0;
+  int save_code_ = 0;  // the exit code of a save that failed
 };
 
 }  // namespace

@@ -152,6 +152,7 @@ class CMyTestDlg : public CZel_TestDlg {
   // The checks once every point has been uploaded; none by default.
   virtual bool CheckAfterUpload() { return true; }
   // Every point is in the plot and the run is about to succeed: evaluate it here.
+  // May end the run with TestFailed(1) when the log holds nothing the test can judge.
   virtual void OnResultsUploaded() {}
   // Everything that a run writes before it starts, by name, as written (the last run's).
   std::span<const TestInput> LastInputs() const { return last_inputs_; }

@@ -11,6 +11,7 @@
 #include "host/zel_comm.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"
+#include "host/zel_numeric.h"
 
 namespace dcservo {
 
@@ -26,6 +27,9 @@ constexpr const char kInstructions[] =
     "repeat steps 3 and 4 until you get satisfactory results";
 constexpr const char kProtectionBelowTestCurrent[] =
     "Over current protection must be greater or equal to Test current.";
+constexpr int kMostPredictedSamples = 1 << 20;
+constexpr const char kNoStepLogged[] =
+    "The run ended before the current step was logged (was it stopped?): nothing was measured.";
 
 // Logger settings: 100 points of the fast loop, every sample.
 constexpr int kLogPoints = 100;
@@ -260,6 +264,11 @@ void CTestCurrent::BeginTest() {
 void CTestCurrent::OnResultsUploaded() {
   AddPrediction();
   ShowFigures();
+  // A run stopped before the step logged no step: there is nothing to call a success.
+  if (!evaluation_.measured) {
+    m_strError = kNoStepLogged;
+    TestFailed(1);
+  }
 }
 
 // The designed loop's step response at the logged instants, in the unit of the measured
@@ -285,12 +294,14 @@ void CTestCurrent::AddPrediction() {
   while (step < n && reference[step] == reference[0]) ++step;
   if (step >= n) return;
   const double ts = loop->sampling_period_s;
-  const int samples = static_cast<int>(std::ceil((t[n - 1] - t[step]) / ts)) + 2;
+  // A period that the setup makes absurdly short must not ask for an absurd response.
+  const int samples = std::min(ZelSaturatingCast<int>(std::ceil((t[n - 1] - t[step]) / ts)),
+                               kMostPredictedSamples) + 2;
   const std::vector<double> unit_step = ClosedLoopStepResponse(*loop, samples);
   const double from = reference[step - 1], to = reference[n - 1];
   std::vector<double> predicted(n, from);
   for (std::size_t i = step; i < n; ++i) {
-    const auto k = static_cast<std::size_t>(std::floor((t[i] - t[step]) / ts + 1e-6));
+    const auto k = ZelSaturatingCast<std::size_t>(std::floor((t[i] - t[step]) / ts + 1e-6));
     predicted[i] = from + (to - from) * unit_step[std::min(k, unit_step.size() - 1)];
   }
   evaluation_.predicted = MeasureStep(t, reference, predicted);

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "host/zel_file.h"
+
 class CZel_Dialog;
 class CGraphDocument;
 enum class ZelGraphEvent;
@@ -140,6 +142,13 @@ class CGraphWindow {
 std::string ZelWriteGraphSvg(const CGraphWindow& graph, const std::string& path);
 std::string ZelWriteGraphPng(const CGraphWindow& graph, const std::string& path);
 std::string ZelWriteGraphCsv(const CGraphWindow& graph, const std::string& path);
+// The PNG, SVG and CSV of one run (an empty path: not wanted), to be written together with
+// ZelWriteFilesTogether. Empty on success, else why none can be written.
+std::string ZelGraphFiles(const CGraphWindow& graph, const std::string& png,
+                          const std::string& svg, const std::string& csv,
+                          std::vector<ZelFileBytes>& files);
+// The PNG file's bytes.
+std::string ZelGraphPngBytes(const CGraphWindow& graph);
 // The SVG text itself (the PNG raster follows the same geometry).
 std::string ZelGraphSvgText(const CGraphWindow& graph, int width = 800, int height = 500);
 // The CSV text itself: a header of channel names with their units, a row per point; empty

@@ -348,7 +348,22 @@ std::string ZelWriteGraphSvg(const CGraphWindow& graph, const std::string& path)
   return ZelWriteFileAtomically(path, ZelGraphSvgText(graph));
 }
 
-std::string ZelWriteGraphPng(const CGraphWindow& g, const std::string& path) {
+std::string ZelWriteGraphPng(const CGraphWindow& graph, const std::string& path) {
+  return ZelWriteFileAtomically(path, ZelGraphPngBytes(graph));
+}
+
+std::string ZelGraphFiles(const CGraphWindow& graph, const std::string& png,
+                          const std::string& svg, const std::string& csv,
+                          std::vector<ZelFileBytes>& files) {
+  if (!csv.empty() && !graph.GetDocument())
+    return csv + ": the graph has no data; nothing was saved";
+  if (!png.empty()) files.push_back({png, ZelGraphPngBytes(graph)});
+  if (!svg.empty()) files.push_back({svg, ZelGraphSvgText(graph)});
+  if (!csv.empty()) files.push_back({csv, ZelGraphCsvText(graph)});
+  return {};
+}
+
+std::string ZelGraphPngBytes(const CGraphWindow& g) {
   const Frame f = MakeFrame(g, 800, 500);
   Raster r(f.width, f.height);
   const int grid = r.Index(0xDDDDDD), black = r.Index(0x000000);
@@ -381,7 +396,7 @@ std::string ZelWriteGraphPng(const CGraphWindow& g, const std::string& path) {
   r.Line(f.left, f.bottom, f.right, f.bottom, 1, black, all);
   r.Line(f.left, f.top, f.left, f.bottom, 1, black, all);
   r.Line(f.right, f.top, f.right, f.bottom, 1, black, all);
-  return ZelWriteFileAtomically(path, r.Png());
+  return r.Png();
 }
 
 std::string ZelWriteGraphCsv(const CGraphWindow& g, const std::string& path) {
