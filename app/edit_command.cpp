@@ -85,9 +85,12 @@ class EditCommand : public Command {
     const int status = headless ? RunHeadless(session, script ? *script : ZelDialogScript{})
                                 : RunOnScreen(session);
     ZelSetOutermostOkHandler(previous);
-    if (result_ == 1 && !headless) Save(session);
-    else if (script || screenshot_.empty())
+    // A headless run has saved already, while its report could still tell a failure.
+    if (result_ == 1) {
+      if (!headless) Save(session);
+    } else if (script || screenshot_.empty()) {
       std::fprintf(stderr, "dcservo: cancelled; the setup was left as it was\n");
+    }
     return status;
   }
 
