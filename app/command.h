@@ -49,6 +49,7 @@ std::unique_ptr<Command> MakeChipCommand();
 std::unique_ptr<Command> MakeSyncCommand();
 std::unique_ptr<Command> MakeScaleCommand();
 std::unique_ptr<Command> MakeShowCommand();
+std::unique_ptr<Command> MakeDiffCommand();
 std::unique_ptr<Command> MakeUnitsCommand();
 std::unique_ptr<Command> MakeParamsCommand();
 std::unique_ptr<Command> MakeTuneCommand();
@@ -58,6 +59,7 @@ std::unique_ptr<Command> MakeEditCommand();
 std::unique_ptr<Command> MakeMotorsCommand();
 std::unique_ptr<Command> MakeTestCommand();
 std::unique_ptr<Command> MakeCommissionCommand();
+std::unique_ptr<Command> MakeSimdriveCommand();
 
 // Every command, in the order --help lists them.
 std::vector<std::unique_ptr<Command>> MakeCommands();

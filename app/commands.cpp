@@ -8,6 +8,7 @@ std::vector<std::unique_ptr<Command>> MakeCommands() {
   commands.push_back(MakeSyncCommand());
   commands.push_back(MakeScaleCommand());
   commands.push_back(MakeShowCommand());
+  commands.push_back(MakeDiffCommand());
   commands.push_back(MakeUnitsCommand());
   commands.push_back(MakeParamsCommand());
   commands.push_back(MakeTuneCommand());
@@ -16,5 +17,6 @@ std::vector<std::unique_ptr<Command>> MakeCommands() {
   commands.push_back(MakeMotorsCommand());
   commands.push_back(MakeTestCommand());
   commands.push_back(MakeCommissionCommand());
+  commands.push_back(MakeSimdriveCommand());
   return commands;
 }

@@ -8,6 +8,7 @@
 
 #include "app/command.h"
 #include "app/drive_conditions.h"
+#include "app/drive_link_option.h"
 #include "app/simulated_drive_session.h"
 #include "drivetests/commissioning.h"
 #include "drivetests/commissioning_report.h"
@@ -60,6 +61,7 @@ class CommissionCommand : public Command {
         ->allow_extra_args(false);
     cmd.add_option("--compare", compare_, "Also write compare.html against this earlier --out")
         ->check(FileName());
+    drive_.AddTo(cmd);
     cmd.footer(ConditionsHelp(false));
   }
 
@@ -79,11 +81,11 @@ class CommissionCommand : public Command {
     CZel_Setup& setup = session.Setup();
     ZelHeadlessBackend ui;
     ZelScopedUiBackend installed(ui);
-    SimulatedDriveSession simulated(setup);
-    dcsim::SimulatedDrive& drive = simulated.Drive();
+    drive_.RefuseConditions(faults_, step_faults_);
+    SimulatedDriveSession simulated(setup, drive_.Open(setup));
     for (const std::string& f : faults_) {
       const NameValue fault = ParseCondition(f, false);
-      Inject(drive, fault.name, fault.value);
+      Inject(simulated.Drive(), fault.name, fault.value);
     }
 
     dcservo::CommissioningHooks hooks;
@@ -93,7 +95,7 @@ class CommissionCommand : public Command {
     };
     hooks.prepare = [&](const CommissioningStep& step) {
       for (const StepFault& f : step_faults) {
-        if (f.step == step.word) Inject(drive, f.fault.name, f.fault.value);
+        if (f.step == step.word) Inject(simulated.Drive(), f.fault.name, f.fault.value);
       }
     };
     const CommissioningResult result = dcservo::RunCommissioning(setup, ui, hooks);
@@ -135,6 +137,7 @@ class CommissionCommand : public Command {
   SetupArgs args_;
   std::string positional_setup_, out_, compare_;
   std::vector<std::string> faults_, step_faults_;
+  DriveLinkOption drive_;
 };
 
 }  // namespace

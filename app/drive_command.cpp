@@ -8,6 +8,7 @@
 
 #include "app/command.h"
 #include "app/drive_conditions.h"
+#include "app/drive_link_option.h"
 #include "derive/pipelines.h"
 #include "host/zel_coff.h"
 #include "host/zel_comm.h"
@@ -31,12 +32,14 @@ std::string ProgramsHelp() {
 // What both sub-commands share: the setup, its drive, and the faults from the start.
 struct DriveSession {
   SetupSession setup;
-  std::shared_ptr<dcsim::SimulatedDrive> drive;
+  std::shared_ptr<CZel_DriveLink> drive;
+  std::shared_ptr<dcsim::SimulatedDrive> simulated;  // null for a drive on a link
   std::unique_ptr<CZel_CommSession> comm;
   double clock = 0.0;
 
   DriveSession(const std::string& path, const std::vector<Assignment>& assignments, bool sync,
-               const std::vector<std::string>& faults)
+               const std::vector<std::string>& faults, const DriveLinkOption& remote,
+               const std::vector<std::string>& acts = {})
       : setup(path) {
     setup.Apply(assignments);
     if (sync) {
@@ -45,13 +48,15 @@ struct DriveSession {
     }
     // Chip parameters that could not be derived would run the drive on what they held.
     setup.RefuseIfErrorsReported("the drive was not started");
-    drive = dcsim::MakeSimulatedDrive(setup.Setup());
+    remote.RefuseConditions(faults, acts);
+    drive = remote.Open(setup.Setup());
+    if (!drive) drive = simulated = dcsim::MakeSimulatedDrive(setup.Setup());
     comm = std::make_unique<CZel_CommSession>(drive);
     CZel_Comm::SetClock([this] { return clock; });
     for (const std::string& f : faults) {
       const NameValue c = ParseCondition(f, false);
       std::string error;
-      if (!drive->Inject(c.name, c.value, error)) throw CommandError(kExitBadInput, error);
+      if (!simulated->Inject(c.name, c.value, error)) throw CommandError(kExitBadInput, error);
     }
     if (!CZel_Comm::DownloadChipParameters(setup.Setup()))
       throw CommandError(kExitFailed, CZel_Comm::GetLastErrorText());
@@ -132,6 +137,7 @@ class DriveCommand : public Command {
     sub.add_flag("--no-sync", no_sync_,
                  "Download the chip parameters as the setup holds them (by default they are "
                  "derived from the scaled ones first, as the dialogs do before a test)");
+    drive_.AddTo(sub);
   }
 
   int Run() {
@@ -142,7 +148,7 @@ class DriveCommand : public Command {
     CheckProgram();
     until_ = ParseRunTime(until_text_, "--until");
     DriveSession s(ResolveSetup(run_args_.setup, run_setup_), run_args_.InOrder(*run_), !no_sync_,
-                   faults_);
+                   faults_, drive_, acts_);
     CZel_Setup& setup = s.setup.Setup();
 
     CZel_CoffFormat coff(CZel_Comm::GetOutPathName(program_));
@@ -160,7 +166,7 @@ class DriveCommand : public Command {
     for (const std::string& a : acts_) {
       const NameValue c = ParseCondition(a, true);
       std::string error;
-      if (!s.drive->Schedule(c.time, c.name, c.value, error))
+      if (!s.simulated->Schedule(c.time, c.name, c.value, error))
         throw CommandError(kExitBadInput, error);
     }
 
@@ -186,7 +192,7 @@ class DriveCommand : public Command {
       std::fprintf(stderr, "dcservo: \"%s\" still ran at %g s and was stopped\n",
                    coff.GetProgramName().c_str(), s.drive->Now());
       CZel_Comm::StopProgram();
-      s.Advance(s.drive->SlowPeriod() * 2);
+      s.Advance(s.simulated ? s.simulated->SlowPeriod() * 2 : kTick_s);
     }
 
     for (const ZelProgramVariable& v : coff.GetVariables()) {
@@ -196,7 +202,10 @@ class DriveCommand : public Command {
         throw CommandError(kExitFailed, error);
       std::printf("%s=%.17g\n", v.name.c_str(), value);
     }
-    const unsigned mer = s.drive->Mer();
+    double mer_read = 0.0;
+    if (!s.drive->ReadVariable("MER", mer_read))
+      throw CommandError(kExitFailed, s.drive->LastError());
+    const auto mer = static_cast<unsigned>(mer_read);
     std::printf("MER=%u\n", mer);
     if (mer != 0) {
       std::fprintf(stderr, "dcservo: the drive reports MER=0x%04X: %s\n", mer,
@@ -238,7 +247,7 @@ class DriveCommand : public Command {
     }
     read_at_ = ParseRunTime(read_at_text_, "--at", true);
     DriveSession s(ResolveSetup(read_args_.setup, positional), read_args_.InOrder(*read_),
-                   !no_sync_, faults_);
+                   !no_sync_, faults_, drive_);
     s.Advance(read_at_);
     CZel_Setup& setup = s.setup.Setup();
     for (const std::string& name : names) {
@@ -275,6 +284,7 @@ class DriveCommand : public Command {
   SetupArgs run_args_, read_args_;
   std::string program_, run_setup_, log_, csv_;
   std::vector<std::string> vars_, faults_, acts_, read_items_;
+  DriveLinkOption drive_;
   bool fast_log_ = false, no_sync_ = false, internal_ = false, force_ = false;
   int log_points_ = 0;
   std::string until_text_ = "60", read_at_text_ = "0";

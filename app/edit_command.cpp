@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "app/command.h"
+#include "app/drive_link_option.h"
 #include "app/qt/qt_picture.h"
 #include "app/qt/qt_session.h"
 #include "app/qt/qt_sim_panel.h"
@@ -58,6 +59,7 @@ class EditCommand : public Command {
     cmd.add_option("--screenshot", screenshot_,
                    "Draw the dialog off screen (after the script, if one is given) as PNG")
         ->check(OutputFile({".png"}));
+    drive_.AddTo(cmd);
   }
 
   int Execute(const CLI::App& cmd) override {
@@ -72,6 +74,7 @@ class EditCommand : public Command {
     }
     SetupSession session(ResolveSetup(args_.setup, positional_setup_));
     session.Apply(args_.InOrder(cmd));
+    remote_ = drive_.Open(session.Setup());
     // The bundled drive is never written: the user is asked where its edit goes.
     target_ = !out_.empty() ? out_ : session.IsBundled() ? std::string() : session.Path();
 
@@ -103,12 +106,16 @@ class EditCommand : public Command {
     static char name[] = "dcservo";
     static char* argv[] = {name, nullptr};
     QtGuiSession gui(argc, argv);
-    // No drive is connected here: the simulated one stands in, with its panel beside the
-    // dialogs, so that the tests can be run and tried by hand.
-    SimulatedDriveSession drive(session.Setup());
-    QtSimulatedDrivePanel panel(drive.SharedDrive());
-    drive.on_shaft_blocked = [&panel] { panel.ShowShaftBlocked(true); };
-    panel.show();
+    // Without a drive on a link the simulated one stands in, with its panel beside the
+    // dialogs, so that the tests can be run and tried by hand; a drive on a link has its
+    // faults and its shaft where it is.
+    SimulatedDriveSession drive(session.Setup(), remote_);
+    std::optional<QtSimulatedDrivePanel> panel;
+    if (drive.Simulated()) {
+      panel.emplace(drive.SharedDrive());
+      drive.on_shaft_blocked = [&panel] { panel->ShowShaftBlocked(true); };
+      panel->show();
+    }
     result_ = OpenDialog(session);
     return 0;
   }
@@ -130,7 +137,7 @@ class EditCommand : public Command {
     const ZelScriptResult run = ZelRunWithScript(
         script,
         [&] {
-          SimulatedDriveSession drive(session.Setup());
+          SimulatedDriveSession drive(session.Setup(), remote_);
           result_ = OpenDialog(session);
           // Saved while the run is still on record, so that its report tells a failed save.
           if (result_ == 1) {
@@ -181,6 +188,8 @@ class EditCommand : public Command {
   std::string positional_setup_, out_, script_, screenshot_, dialog_, target_, drawn_;
   int result_ = 0;
   int save_code_ = 0;  // the exit code of a save that failed
+  DriveLinkOption drive_;
+  std::shared_ptr<CZel_DriveLink> remote_;
 };
 
 }  // namespace

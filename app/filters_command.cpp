@@ -12,6 +12,7 @@
 #include "design/biquad_designer.h"
 #include "design/design_report.h"
 #include "dialogs/filters_dlg.h"
+#include "drivetests/commissioning_report.h"
 
 namespace {
 
@@ -100,10 +101,17 @@ class FiltersCommand : public Command {
     dcservo::CBiquadDesigner designer;
     dcservo::BiquadReport report;
     const int done = designer.DesignAllFilters(setup, &report);
-    if (json_)
-      std::printf("%s\n", ReportJson(report).dump(2).c_str());
-    else
+    const dcservo::BodeData loop = dcservo::ComputeBodeData(setup, 2);
+    if (json_) {
+      ordered_json out = ReportJson(report);
+      out["speed_loop"] = {{"margins", dcservo::MarginsJson(loop.speed_loop)},
+                           {"margins_without_filters", dcservo::MarginsJson(loop.speed_loop_unfiltered)}};
+      std::printf("%s\n", out.dump(2).c_str());
+    } else {
       std::fputs(dcservo::FormatBiquadReport(report).c_str(), stdout);
+      if (const std::string m = dcservo::SpeedLoopMarginsText(loop); !m.empty())
+        std::printf("%s\n", m.c_str());
+    }
     if (!done) throw CommandError(kExitFailed, "not every filter that is on could be designed");
     if (!bode_.empty()) WriteBode(setup);
     if (!out_.empty()) session.Save(out_);

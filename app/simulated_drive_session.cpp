@@ -3,9 +3,20 @@
 #include "dialogs/dialog_names.h"
 #include "host/zel_ui_backend.h"
 
-SimulatedDriveSession::SimulatedDriveSession(CZel_Setup& setup)
-    : drive_(dcsim::MakeSimulatedDrive(setup)), comm_(drive_) {
+namespace {
+
+std::shared_ptr<CZel_DriveLink> Either(std::shared_ptr<CZel_DriveLink> remote,
+                                       std::shared_ptr<dcsim::SimulatedDrive> simulated) {
+  return remote ? remote : simulated;
+}
+
+}  // namespace
+
+SimulatedDriveSession::SimulatedDriveSession(CZel_Setup& setup,
+                                             std::shared_ptr<CZel_DriveLink> remote)
+    : drive_(remote ? nullptr : dcsim::MakeSimulatedDrive(setup)), comm_(Either(remote, drive_)) {
   CZel_Comm::SetClock([] { return ZelUi().NowMs() / 1000.0; });
+  if (!drive_) return;
   answer_listener_ = ZelAddAnswerListener([this](const ZelMessageBoxRequest& request, int answer) {
     if (answer != kIdOk) return;
     const bool block = request.text == dcservo::dialog_names::kBlockedShaftNotice;

@@ -3,6 +3,8 @@
 // attached as the host's drive, its time following the user-interface clock (wall clock on
 // screen, virtual clock headless), and its shaft blocked once the user confirms the notice
 // that asks for it (freed once the user confirms the notice that asks to free it).
+// Given a drive on a link (--drive), that drive is attached instead, with the same clock;
+// a real shaft is blocked by the user's hand, not by the notice.
 
 #include <functional>
 #include <memory>
@@ -14,12 +16,15 @@
 
 class SimulatedDriveSession {
  public:
-  explicit SimulatedDriveSession(CZel_Setup& setup);
+  explicit SimulatedDriveSession(CZel_Setup& setup,
+                                 std::shared_ptr<CZel_DriveLink> remote = nullptr);
   ~SimulatedDriveSession();
   SimulatedDriveSession(const SimulatedDriveSession&) = delete;
   SimulatedDriveSession& operator=(const SimulatedDriveSession&) = delete;
 
+  // The simulated drive; only without a remote one.
   dcsim::SimulatedDrive& Drive() { return *drive_; }
+  bool Simulated() const { return drive_ != nullptr; }
   // Told when the notice has blocked the shaft (a panel shows it).
   std::function<void()> on_shaft_blocked;
   std::shared_ptr<dcsim::SimulatedDrive> SharedDrive() { return drive_; }

@@ -9,6 +9,7 @@
 
 #include "app/command.h"
 #include "app/drive_conditions.h"
+#include "app/drive_link_option.h"
 #include "app/simulated_drive_session.h"
 #include "app/test_tuning_command.h"
 #include "derive/pipelines.h"
@@ -102,6 +103,7 @@ class TestCommand : public Command {
       sub->add_option("--csv", csv_, "Write the plotted data as CSV")->check(OutputFile({".csv"}));
       sub->add_flag("--json", json_, "Print one JSON object (docs/test-command.md)");
       sub->add_option("--out", out_, "Save the setup here as OK would")->check(FileName());
+      drive_.AddTo(*sub);
       sub->footer(ConditionsHelp());
     }
     // The tuning tests run a reference profile, cycles and an on-line view: options of their own.
@@ -150,9 +152,10 @@ class TestCommand : public Command {
 
     ZelHeadlessBackend ui;
     ZelScopedUiBackend installed(ui);
-    SimulatedDriveSession simulated(setup);
+    drive_.RefuseConditions(faults_, acts_);
+    SimulatedDriveSession simulated(setup, drive_.Open(setup));
     std::vector<NameValue> faults;
-    if (row.blocked_shaft) faults.push_back({"shaft_blocked", 1.0});
+    if (row.blocked_shaft && simulated.Simulated()) faults.push_back({"shaft_blocked", 1.0});
     for (const std::string& f : faults_) faults.push_back(ParseCondition(f, false));
     for (const NameValue& f : faults) {
       std::string error;
@@ -250,6 +253,7 @@ class TestCommand : public Command {
       out["kept"] = kept;
       out["figures"] = {{"measured", dcservo::StepFiguresJson(report.measured)},
                         {"predicted", dcservo::StepFiguresJson(report.predicted)}};
+      out["targets"] = dcservo::TargetsJson(report.targets);
       out["warnings"] = report.warnings;
       out["files"] = files_;
       if (!out_.empty() && kept) out["files"]["setup"] = out_;
@@ -267,6 +271,7 @@ class TestCommand : public Command {
   std::deque<Sub> subs_;  // the options point into it
   std::string positional_setup_, png_, svg_, csv_, out_, files_error_;
   std::vector<std::string> faults_, acts_;
+  DriveLinkOption drive_;
   std::string until_text_;
   bool tune_ = false, json_ = false, accept_ = false, reject_ = false;
   ordered_json files_ = ordered_json::object();

@@ -16,6 +16,7 @@
 #include "app/qt/qt_picture.h"
 #include "derive/pipelines.h"
 #include "dialogs/dialog_names.h"
+#include "drivetests/commissioning_report.h"
 #include "drivetests/tuning_test_dlg.h"
 #include "host/zel_comm.h"
 #include "host/zel_dialog_registry.h"
@@ -69,8 +70,12 @@ ordered_json Report(const char* kind, CTuningTestDlg& dlg, bool ok, const std::s
   j["final_value"] = f.final_value;
   j["measurement_step"] = f.quantum;
   if (f.predicted) j["predicted"] = FiguresJson(*f.predicted);
+  j["predicted_current_limit_s"] = f.predicted_saturation_s;
   j["cycles"] = ordered_json::array();
   for (const CycleFigures& c : f.cycles) j["cycles"].push_back(FiguresJson(c));
+  TestRunReport run;
+  dlg.DescribeRun(run);
+  j["targets"] = TargetsJson(run.targets);
   return j;
 }
 
@@ -218,8 +223,13 @@ int RunTuningTest(const char* kind, const CLI::App& cmd, const TuningTestOptions
   PrepareSetup(session, names, cmd, o);
   CheckCycles(setup, names, o);
 
-  auto drive = dcsim::MakeSimulatedDrive(setup);
-  InjectFaults(*drive, o.faults);
+  o.drive.RefuseConditions(o.faults);
+  std::shared_ptr<CZel_DriveLink> drive = o.drive.Open(setup);
+  if (!drive) {
+    auto simulated = dcsim::MakeSimulatedDrive(setup);
+    InjectFaults(*simulated, o.faults);
+    drive = simulated;
+  }
   CZel_CommSession comm(drive);
   ZelHeadlessBackend ui;
   ZelScopedUiBackend installed(ui);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/command.h"
+#include "app/drive_link_option.h"
 
 struct TuningTestOptions {
   SetupArgs args;
@@ -17,6 +18,7 @@ struct TuningTestOptions {
   std::string png, svg, csv, out, screenshot;
   bool json = false;
   double limit_s = 600.0;  // simulated seconds a run may take before it is stopped
+  DriveLinkOption drive;
 
   void AddTo(CLI::App& cmd) {
     args.AddTo(cmd);
@@ -37,6 +39,7 @@ struct TuningTestOptions {
     cmd.add_flag("--json", json, "Print the report as JSON");
     cmd.add_option("--out", out, "Save the setup after a successful run (the tuned gains)")
         ->check(FileName());
+    drive.AddTo(cmd);
   }
 };
 

@@ -8,6 +8,7 @@
 #include "derive/pipelines.h"
 #include "design/design_report.h"
 #include "design/tune.h"
+#include "drivetests/commissioning_report.h"
 
 namespace {
 
@@ -19,12 +20,14 @@ ordered_json Poles(const std::vector<std::complex<double>>& poles) {
   return out;
 }
 
+ordered_json Maybe(const std::optional<double>& v) { return v ? ordered_json(*v) : ordered_json(); }
+
 ordered_json LoopJson(const std::optional<dcservo::ClosedLoopSummary>& s) {
   if (!s) return nullptr;
   ordered_json out;
   out["pole_radius"] = s->pole_radius;
-  out["stable"] = s->pole_radius < 1.0;
-  out["bandwidth_rad_s"] = s->bandwidth_rad_s ? ordered_json(*s->bandwidth_rad_s) : ordered_json();
+  out["stable"] = s->stable;
+  out["bandwidth_rad_s"] = Maybe(s->bandwidth_rad_s);
   out["poles"] = Poles(s->poles);
   return out;
 }
@@ -47,6 +50,7 @@ ordered_json ReportJson(const dcservo::LoopTuneReport& r) {
   out["gains"] = gains;
   out["stored_loop"] = LoopJson(r.stored_loop);
   out["designed_loop"] = LoopJson(r.designed_loop);
+  out["margins"] = dcservo::MarginsJson(r.stored_loop);
   out["warnings"] = r.warnings;
   out["failures"] = dcservo::TuneFailures(r);
   return out;

@@ -38,15 +38,26 @@ void AppendWarnings(std::string& out, const std::vector<std::string>& warnings,
   for (const std::string& w : warnings) out += std::string(indent) + "warning: " + w + "\n";
 }
 
+std::string Optional(const char* format, const std::optional<double>& v, const char* none) {
+  return v ? Format(format, *v) : std::string(none);
+}
+
 std::string Loop(const char* label, const std::optional<ClosedLoopSummary>& s) {
   if (!s) return {};
   std::string text = Format("  %s: largest pole radius %.6g", label, s->pole_radius);
   text += s->bandwidth_rad_s ? Format(", -3 dB at %.6g rad/s", *s->bandwidth_rad_s)
                              : std::string(", no -3 dB point below the Nyquist limit");
-  return text + "\n    poles " + Poles(s->poles) + "\n";
+  return text + "\n    " + MarginsText(*s) + "\n    poles " + Poles(s->poles) + "\n";
 }
 
 }  // namespace
+
+std::string MarginsText(const LoopMargins& m) {
+  return Optional("crossover %.4g rad/s", m.crossover_rad_s, "no crossover") + ", " +
+         Optional("phase margin %.1f deg", m.phase_margin_deg, "no phase margin") + ", " +
+         Optional("gain margin %.1f dB", m.gain_margin_db, "gain margin unlimited") +
+         (m.stable ? "" : " (unstable)");
+}
 
 double Decibels(double gain) {
   return gain > 0.0 ? 20.0 * std::log10(gain) : -std::numeric_limits<double>::infinity();
@@ -64,6 +75,7 @@ std::string FormatTuneReport(const LoopTuneReport& r) {
   out += Loop("closed loop with the stored gains", r.stored_loop);
   for (const TunedGain& g : r.gains) AppendWarnings(out, g.warnings, "  ");
   AppendWarnings(out, r.warnings, "  ");
+  for (const std::string& f : r.loop_failures) out += "  not usable: " + f + "\n";
   return out;
 }
 

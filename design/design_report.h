@@ -12,6 +12,9 @@ std::string FormatTuneReport(const LoopTuneReport& report);
 // The slots and counts as the drive reads them, then each enabled filter.
 std::string FormatBiquadReport(const BiquadReport& report);
 
+// "crossover 310 rad/s, phase margin 52.1 deg, gain margin 11.2 dB"
+std::string MarginsText(const LoopMargins& margins);
+
 // 20 log10 |gain|; -inf for 0.
 double Decibels(double gain);
 

@@ -108,27 +108,49 @@ void JudgeGain(CZel_Setup& setup, const GainRow& row, TunedGain& g) {
   }
 }
 
-std::optional<ClosedLoopSummary> Summarise(const std::optional<LoopPlant>& plant,
-                                           const std::optional<ControllerGains>& gains) {
-  if (!plant || !gains) return std::nullopt;
-  const LoopModel model = CloseLoop(*plant, *gains);
-  ClosedLoopSummary s;
-  s.poles = ClosedLoopPoles(model);
-  s.pole_radius = LargestMagnitude(s.poles);
-  s.bandwidth_rad_s = ClosedLoopBandwidth(model);
-  return s;
+// The loop model with these gains in place of the stored ones.
+DriveModel WithGains(DriveModel model, TunedLoop loop, const std::vector<double>& g) {
+  auto at = [&g](std::size_t i) { return i < g.size() ? g[i] : 0.0; };
+  switch (loop) {
+    case TunedLoop::Current:
+      model.kpi = at(0);
+      model.kii = at(1);
+      break;
+    case TunedLoop::Speed:
+      model.kps = at(0);
+      model.kis = at(1);
+      break;
+    case TunedLoop::Position:
+      model.kpp = at(0);
+      model.kip = at(1);
+      model.kdp = at(2);
+      break;
+  }
+  return model;
 }
 
-ControllerGains GainsFrom(const LoopTuneReport& report, double derivative_filter, bool stored) {
-  ControllerGains g;
-  double* slots[] = {&g.kp, &g.ki, &g.kd};
-  for (std::size_t i = 0; i < report.gains.size() && i < 3; ++i)
-    *slots[i] = stored ? report.gains[i].stored : report.gains[i].designed;
-  g.derivative_filter = derivative_filter;
-  return g;
+std::vector<double> GainValues(const LoopTuneReport& report, bool stored) {
+  std::vector<double> values;
+  for (const TunedGain& g : report.gains) values.push_back(stored ? g.stored : g.designed);
+  return values;
 }
 
-bool Stable(const ClosedLoopSummary& s) { return s.pole_radius < 1.0; }
+void AnalyseLoop(CZel_Setup& setup, LoopTuneReport& r) {
+  std::optional<DriveModel> model;
+  {
+    ZelQuietErrors quiet;
+    model = DriveModelOf(setup);
+  }
+  if (!model) return;
+  const ModelStructure structure = StructureOfLoop(setup, r.loop);
+  r.stored_loop = MarginsOf(WithGains(*model, r.loop, GainValues(r, true)), structure, r.loop);
+  r.designed_loop = MarginsOf(WithGains(*model, r.loop, GainValues(r, false)), structure, r.loop);
+  DriveModel unfiltered = WithGains(*model, r.loop, GainValues(r, true));
+  unfiltered.speed_reference_filters.clear();
+  unfiltered.current_reference_filters.clear();
+  unfiltered.speed_feedback_filters.clear();
+  r.unfiltered_loop = MarginsOf(unfiltered, structure, r.loop);
+}
 
 void JudgeLoop(CZel_Setup& setup, LoopTuneReport& r) {
   if (r.loop == TunedLoop::Current) {
@@ -142,15 +164,14 @@ void JudgeLoop(CZel_Setup& setup, LoopTuneReport& r) {
     r.warnings.push_back("the closed loop was not analysed: the setup lacks the data of its plant");
     return;
   }
-  if (Stable(*r.stored_loop)) return;
-  std::string text = "the loop is unstable at its sampling period of " +
-                     Number(r.sampling_period_s) + " s (closed-loop pole at radius " +
-                     Number(r.stored_loop->pole_radius) + ")";
-  if (r.designed_loop && Stable(*r.designed_loop))
-    text += ": the fixed-point encoding of the gains makes it so";
+  JudgeMargins(*r.stored_loop, r.loop_failures, r.warnings);
+  if (r.stored_loop->stable) return;
+  if (r.designed_loop && r.designed_loop->stable)
+    r.loop_failures.front() += ": the fixed-point encoding of the gains makes it so";
+  else if (r.unfiltered_loop && r.unfiltered_loop->stable)
+    r.loop_failures.front() += ": the biquad filters on the loop make it so";
   else
-    text += ": the pass band is too high for this sampling period";
-  r.warnings.push_back(text);
+    r.loop_failures.front() += ": the pass band is too high for this sampling period";
 }
 
 LoopTuneReport Report(CZel_Setup& setup, const LoopDefinition& d,
@@ -176,16 +197,7 @@ LoopTuneReport Report(CZel_Setup& setup, const LoopDefinition& d,
     JudgeGain(setup, row, g);
     r.gains.push_back(std::move(g));
   }
-  std::optional<LoopPlant> plant;
-  double derivative_filter = 1.0;
-  {
-    ZelQuietErrors quiet;
-    plant = TunedLoopPlant(setup, d.loop);
-    if (const auto gains = StoredControllerGains(setup, d.loop))
-      derivative_filter = gains->derivative_filter;
-  }
-  r.stored_loop = Summarise(plant, GainsFrom(r, derivative_filter, true));
-  r.designed_loop = Summarise(plant, GainsFrom(r, derivative_filter, false));
+  AnalyseLoop(setup, r);
   JudgeLoop(setup, r);
   return r;
 }
@@ -231,9 +243,7 @@ std::vector<std::string> TuneFailures(const LoopTuneReport& report) {
   for (const TunedGain& g : report.gains) {
     if (g.unusable) failures.push_back(g.warnings.empty() ? g.name : g.warnings.front());
   }
-  if (report.stored_loop && !Stable(*report.stored_loop))
-    failures.push_back("the loop is unstable (pole radius " +
-                       Number(report.stored_loop->pole_radius) + ")");
+  failures.insert(failures.end(), report.loop_failures.begin(), report.loop_failures.end());
   return failures;
 }
 

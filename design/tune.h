@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "design/drive_model.h"
 #include "design/loop_response.h"
 #include "host/zel_setup.h"
 
@@ -29,11 +30,8 @@ struct TunedGain {
   bool unusable = false;
 };
 
-struct ClosedLoopSummary {
-  std::vector<std::complex<double>> poles;
-  double pole_radius = 0.0;               // largest |z|: stable below 1
-  std::optional<double> bandwidth_rad_s;  // -3 dB
-};
+// The loop as the drive closes it, from the loop model: poles, bandwidth and margins.
+using ClosedLoopSummary = LoopMargins;
 
 struct LoopTuneReport {
   TunedLoop loop = TunedLoop::Current;
@@ -45,7 +43,11 @@ struct LoopTuneReport {
   // With the stored gains, and with the designed ones for comparison; absent when the
   // setup lacks what the plant model needs.
   std::optional<ClosedLoopSummary> stored_loop, designed_loop;
+  // The stored gains without the biquad filters, to tell what made a loop unstable.
+  std::optional<ClosedLoopSummary> unfiltered_loop;
   std::vector<std::string> warnings;  // about the loop as a whole
+  // Margins or stability that forbid keeping the gains.
+  std::vector<std::string> loop_failures;
 };
 
 // Why the tuned gains must not be kept (a gain that is unusable, a loop that the stored

@@ -96,15 +96,18 @@ void MiddleColumn(ZelTemplateBuilder& b) {
   b.Field(kPositionKpLabel, "Kp", kKpPEdit, 0, kPositionBox, 0);
   b.Field(kPositionKiLabel, "Ki", kKiPEdit, 0, kPositionBox, 1);
   b.Field(kPositionKdLabel, "Kd", kKdPEdit, 0, kPositionBox, 2);
-  b.Field(kKdFilterLabel, "Kd filter", kFilterDEdit, 0, kPositionBox, 3);
-  b.Field(kPositionIntegralLabel, "Integral limit", kIPSatPEdit, kIPSatPUnit, kPositionBox, 4);
-  b.Add(kPositionFeedforwardLabel, K::Label, "Feedforward", kPositionBox, {5, 0});
-  b.Add(kPositionKffsEdit, K::Edit, "", kPositionBox, {5, 1});
-  b.Add(kPositionSpeedLabel, K::Label, "(Speed)", kPositionBox, {5, 2});
-  b.Add(kPositionKffaEdit, K::Edit, "", kPositionBox, {6, 1});
-  b.Add(kPositionAccelerationLabel, K::Label, "(Acceleration)", kPositionBox, {6, 2});
+  // The derivative's filter beside its gain: the middle column, the tallest, keeps to the
+  // height of a 1366 x 768 screen.
+  b.Add(kKdFilterLabel, K::Label, "Kd filter", kPositionBox, {2, 2});
+  b.Add(kFilterDEdit, K::Edit, "", kPositionBox, {2, 3});
+  b.Field(kPositionIntegralLabel, "Integral limit", kIPSatPEdit, kIPSatPUnit, kPositionBox, 3);
+  b.Add(kPositionFeedforwardLabel, K::Label, "Feedforward", kPositionBox, {4, 0});
+  b.Add(kPositionKffsEdit, K::Edit, "", kPositionBox, {4, 1});
+  b.Add(kPositionSpeedLabel, K::Label, "(Speed)", kPositionBox, {4, 2});
+  b.Add(kPositionKffaEdit, K::Edit, "", kPositionBox, {5, 1});
+  b.Add(kPositionAccelerationLabel, K::Label, "(Acceleration)", kPositionBox, {5, 2});
   b.Field(kLimitSpeedLabel, "Load speed limit", kLimitSpeedEdit, kLimitSpeedUnit, kPositionBox,
-          7);
+          6);
   b.Add(kPositionTune, K::Button, "Tune && Test", kPositionBox, {0, 3});
 
   b.Box(kSwlsBox, "Software limit switches", kMiddleColumn);

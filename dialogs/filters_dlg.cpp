@@ -1,6 +1,7 @@
 #include "dialogs/filters_dlg.h"
 
 #include <cmath>
+#include <cstdio>
 #include <complex>
 #include <numbers>
 
@@ -65,7 +66,48 @@ BodeCurve CurveOf(std::string name, int filter, int place, const std::vector<dou
   return c;
 }
 
+// The open speed loop with the designed slots in place, and what the filters cost it.
+void AddSpeedLoop(CZel_Setup& setup, BodeData& data) {
+  std::optional<DriveModel> model;
+  {
+    ZelQuietErrors quiet;  // a setup without the motor's data has no loop to show
+    model = DriveModelOf(setup);
+  }
+  if (!model) return;
+  const ModelStructure structure = StructureOfLoop(setup, TunedLoop::Speed);
+  data.speed_loop = MarginsOf(*model, structure, TunedLoop::Speed);
+  std::vector<double> omega;
+  for (double f : data.frequency_hz) omega.push_back(2 * std::numbers::pi * f);
+  const auto loop = OpenLoopFrequencyResponse(*model, structure, TunedLoop::Speed, omega);
+  BodeCurve curve{"Open speed loop", 0, -1, {}, {}};
+  for (const std::complex<double>& l : loop) {
+    curve.magnitude_db.push_back(20 * std::log10(std::abs(l)));
+    curve.phase_deg.push_back(std::arg(l) * 180 / std::numbers::pi);
+  }
+  Unwrap(curve.phase_deg);
+  data.open_speed_loop = std::move(curve);
+  model->speed_reference_filters.clear();
+  model->current_reference_filters.clear();
+  model->speed_feedback_filters.clear();
+  data.speed_loop_unfiltered = MarginsOf(*model, structure, TunedLoop::Speed);
+}
+
 }  // namespace
+
+std::string SpeedLoopMarginsText(const BodeData& data) {
+  // Short enough for two lines under the plots.
+  auto brief = [](const LoopMargins& m) {
+    char text[120];
+    std::snprintf(text, sizeof text, "crossover %.4g rad/s, PM %.1f deg, GM %.1f dB%s",
+                  m.crossover_rad_s.value_or(0.0), m.phase_margin_deg.value_or(0.0),
+                  m.gain_margin_db.value_or(0.0), m.stable ? "" : " (unstable)");
+    return std::string(text);
+  };
+  if (!data.speed_loop) return {};
+  std::string text = "Speed loop: " + brief(*data.speed_loop);
+  if (data.speed_loop_unfiltered) text += "\nwithout filters: " + brief(*data.speed_loop_unfiltered);
+  return text;
+}
 
 BodeData ComputeBodeData(CZel_Setup& setup, int points) {
   BodeData data;
@@ -73,17 +115,21 @@ BodeData ComputeBodeData(CZel_Setup& setup, int points) {
   CBiquadDesigner designer;
   BiquadReport report;
   designer.DesignAllFilters(setup, &report);
-  RestoreSlots(setup, saved);
 
   data.sampling_period_s = report.sampling_period_s;
   const double ts = report.sampling_period_s;
-  if (!(ts > 0) || points < 2) return data;
+  if (!(ts > 0) || points < 2) {
+    RestoreSlots(setup, saved);
+    return data;
+  }
   // From a thousandth of the Nyquist frequency up to just below it, where the response of a
   // prewarped design is still finite.
   const double nyquist = 0.5 / ts;
   const double lo = std::log10(nyquist / 1000), hi = std::log10(nyquist * 0.999);
   for (int i = 0; i < points; ++i)
     data.frequency_hz.push_back(std::pow(10.0, lo + (hi - lo) * i / (points - 1)));
+  AddSpeedLoop(setup, data);
+  RestoreSlots(setup, saved);
 
   std::vector<const BiquadSlot*> by_place[3];
   for (const FilterReport& f : report.filters) {
@@ -104,6 +150,9 @@ BodeData ComputeBodeData(CZel_Setup& setup, int points) {
   return data;
 }
 
+constexpr char kMagnitudeAxis[] = "Magnitude [dB]";
+constexpr char kPhaseAxis[] = "Phase [deg]";
+
 std::unique_ptr<CGraphDocument> MakeBodeDocument(const BodeData& data) {
   auto doc = std::make_unique<CGraphDocument>();
   const int x = doc->AddChannel("Frequency", "Hz");
@@ -111,7 +160,11 @@ std::unique_ptr<CGraphDocument> MakeBodeDocument(const BodeData& data) {
   CGraphFilter& phase = *doc->GetAt(doc->AddFilter());
   CGraphFilter& both = *doc->GetAt(doc->AddFilter());
   int colour = 0;
-  for (const BodeCurve& c : data.curves) {
+  std::vector<const BodeCurve*> curves;
+  for (const BodeCurve& c : data.curves) curves.push_back(&c);
+  if (data.open_speed_loop) curves.push_back(&*data.open_speed_loop);
+  for (const BodeCurve* curve : curves) {
+    const BodeCurve& c = *curve;
     const int mag = doc->AddChannel(c.name + " magnitude", "dB");
     const int ph = doc->AddChannel(c.name + " phase", "deg");
     // Cascades thinner, over the filters they combine.
@@ -124,9 +177,9 @@ std::unique_ptr<CGraphDocument> MakeBodeDocument(const BodeData& data) {
   }
   for (std::size_t i = 0; i < data.frequency_hz.size(); ++i) {
     std::vector<double> row{data.frequency_hz[i]};
-    for (const BodeCurve& c : data.curves) {
-      row.push_back(c.magnitude_db[i]);
-      row.push_back(c.phase_deg[i]);
+    for (const BodeCurve* c : curves) {
+      row.push_back(c->magnitude_db[i]);
+      row.push_back(c->phase_deg[i]);
     }
     doc->AddPoint(row);
   }
@@ -146,6 +199,8 @@ std::string WriteBodeFile(const BodeData& data, const std::string& path) {
   std::unique_ptr<CGraphDocument> doc = MakeBodeDocument(data);
   CGraphWindow graph;
   graph.SetTitle("Magnitude (dB, left) and phase (deg, right) as the drive runs the filters");
+  graph.SetAxisTitle(1, kMagnitudeAxis);
+  graph.SetAxisTitle(2, kPhaseAxis);
   graph.SetLogX(true);
   graph.SubclassDlgItem(1, &holder, doc->GetAt(2));
   graph.RefreshGraph();
@@ -304,6 +359,8 @@ void CFiltersDialog::RedrawResponse() {
   for (const std::string& refused : m_Bode.refused)
     status += (status.empty() ? "" : "\n") + refused;
   if (m_Bode.curves.empty() && m_Bode.refused.empty()) status = "No filter is on.";
+  if (const std::string margins = SpeedLoopMarginsText(m_Bode); !margins.empty())
+    status += (status.empty() ? "" : "\n") + margins;
   SetChildText(kBodeStatus, status);
 }
 
@@ -311,6 +368,8 @@ void CFiltersDialog::AttachGraphs() {
   std::unique_ptr<CGraphDocument> doc = MakeBodeDocument(m_Bode);
   m_MagnitudeGraph.SetTitle("Magnitude (dB)");
   m_PhaseGraph.SetTitle("Phase (deg)");
+  m_MagnitudeGraph.SetAxisTitle(1, kMagnitudeAxis);
+  m_PhaseGraph.SetAxisTitle(1, kPhaseAxis);
   m_MagnitudeGraph.SetLogX(true);
   m_PhaseGraph.SetLogX(true);
   m_MagnitudeGraph.SubclassDlgItem(kBodeMagnitude, this, doc->GetAt(0));

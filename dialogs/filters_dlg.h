@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "design/biquad_designer.h"
+#include "design/drive_model.h"
 #include "dialogs/my_setup_dlg.h"
 #include "host/zel_graph.h"
 
@@ -52,7 +53,14 @@ struct BodeData {
   std::vector<BodeCurve> curves;  // the designed filters in slot order, then the cascades
   // Filters that are on but could not be designed: "Filter 2: why".
   std::vector<std::string> refused;
+  // The speed loop's margins with the filters as set and without any, from the loop model;
+  // absent when the setup lacks what the model needs.
+  std::optional<LoopMargins> speed_loop, speed_loop_unfiltered;
+  // The open speed loop with the filters, from the loop model, drawn after the filters.
+  std::optional<BodeCurve> open_speed_loop;
 };
+// "Speed loop with these filters: crossover ..., phase margin ...; without filters: ..."
+std::string SpeedLoopMarginsText(const BodeData& data);
 // The designer runs on the setup's filter description; the slots it holds are restored.
 BodeData ComputeBodeData(CZel_Setup& setup, int points = 400);
 

@@ -41,37 +41,6 @@ constexpr CommissioningStep kSteps[] = {
      false, 600.0, "the speed loop, the position sensor and the position loop's pass band"},
 };
 
-// What a step's measured response must meet. A step response: the rise time within a
-// fraction of the predicted one and the overshoot under a limit. A tracking run: the RMS
-// tracking error within a fraction of the predicted one (or of the reference when the
-// prediction is smaller than the measurement can tell) and the overshoot under a limit.
-struct StepTarget {
-  const char* word;
-  double rise_tolerance;  // |measured / predicted - 1|; 0: no step response
-  double max_overshoot_pct;
-  double tracking_tolerance;  // measured RMS <= predicted RMS x (1 + this); 0: no tracking
-  bool supply_in_range;       // the detected supply within the drive's motor supply range
-};
-constexpr StepTarget kTargets[] = {
-    {"vdc", 0.0, 0.0, 0.0, true},
-    {"current", 0.30, 20.0, 0.0, false},
-    {"speed", 0.0, 20.0, 0.50, false},
-    {"position", 0.0, 20.0, 0.50, false},
-};
-
-const StepTarget* TargetOf(const CommissioningStep& step) {
-  for (const StepTarget& t : kTargets) {
-    if (std::string_view(t.word) == step.word) return &t;
-  }
-  return nullptr;
-}
-
-std::string Format(const char* format, double a, double b = 0.0) {
-  char buf[96];
-  std::snprintf(buf, sizeof buf, format, a, b);
-  return buf;
-}
-
 // The values a step may change, to put back when it fails.
 class SetupSnapshot {
  public:
@@ -145,7 +114,7 @@ StepOutcome RunStep(const CommissioningStep& step, CZel_Setup& setup, ZelHeadles
       if (!f.cycles.empty())
         outcome.tracking = TrackingFigures{f.unit, f.quantum, f.cycles.front(), f.predicted};
     }
-    outcome.targets = CheckTargets(step, setup, outcome.run, outcome.tracking);
+    outcome.targets = CheckTargets(step, setup, outcome.run);
     if (!refusal.empty()) {
       outcome.failure = refusal;
     } else if (test->m_nTestResult != 1) {
@@ -187,74 +156,15 @@ std::vector<const CommissioningStep*> StepsFor(const CZel_Setup& setup) {
 }
 
 std::vector<TargetCheck> CheckTargets(const CommissioningStep& step, const CZel_Setup& setup,
-                                      const TestRunReport& run,
-                                      const std::optional<TrackingFigures>& tracking) {
-  const StepTarget* target = TargetOf(step);
-  if (!target) return {};
-  std::vector<TargetCheck> checks;
-  if (target->supply_in_range) {
-    const double lo = setup.GetParameterValueInBaseUnit("VMOT_min");
-    const double hi = setup.GetParameterValueInBaseUnit("VMOT_max");
-    double vdc = std::numeric_limits<double>::quiet_NaN();
-    for (const auto& r : run.results) {
-      if (r.name == "Vdc") vdc = r.value;
-    }
-    checks.push_back({"supply voltage", Format("from %.4g V to %.4g V", lo, hi),
-                      Format("%.4g V", vdc), vdc >= lo && vdc <= hi});
+                                      const TestRunReport& run) {
+  const TestTargets* targets = TargetsOf(step.word);
+  if (!targets || !targets->supply_in_range) return run.targets;
+  double vdc = std::numeric_limits<double>::quiet_NaN();
+  for (const auto& r : run.results) {
+    if (r.name == "Vdc") vdc = r.value;
   }
-  if (target->rise_tolerance > 0.0) {
-    if (!run.measured || !run.predicted)
-      return {{"step response", "measured and predicted", "not measured", false}};
-    const StepFigures& m = *run.measured;
-    const StepFigures& p = *run.predicted;
-    const bool rise_ok = p.rise_time_s > 0.0 &&
-                         std::abs(m.rise_time_s / p.rise_time_s - 1.0) <= target->rise_tolerance;
-    checks.push_back({"rise time",
-                      Format("within %.0f %% of predicted %.4g ms", target->rise_tolerance * 100,
-                             p.rise_time_s * 1e3),
-                      Format("%.4g ms", m.rise_time_s * 1e3), rise_ok});
-    checks.push_back({"overshoot", Format("under %.0f %%", target->max_overshoot_pct),
-                      Format("%.3g %%", m.overshoot_pct),
-                      m.overshoot_pct < target->max_overshoot_pct});
-  }
-  if (target->tracking_tolerance > 0.0) {
-    if (!tracking || !tracking->predicted)
-      return {{"tracking", "measured and predicted", "not measured", false}};
-    const CycleFigures& m = tracking->measured;
-    const CycleFigures& p = *tracking->predicted;
-    // The measurement's steps add their own error, up to half a step, that no loop removes.
-    const double limit = p.rms_error * (1.0 + target->tracking_tolerance) + tracking->quantum / 2;
-    const std::string unit = " " + tracking->unit;
-    checks.push_back({"tracking error (RMS)",
-                      Format("at most %.4g", limit) + unit +
-                          Format(" (predicted %.4g", p.rms_error) + unit +
-                          Format(" + %.0f %%", target->tracking_tolerance * 100) +
-                          Format(" + half a measurement step of %.4g", tracking->quantum) + unit + ")",
-                      Format("%.4g", m.rms_error) + unit, m.rms_error <= limit});
-    checks.push_back({"overshoot", Format("under %.0f %%", target->max_overshoot_pct),
-                      Format("%.3g %%", m.overshoot_percent),
-                      m.overshoot_percent < target->max_overshoot_pct});
-  }
-  return checks;
-}
-
-std::vector<std::string> TargetDescriptions() {
-  std::vector<std::string> lines;
-  for (const StepTarget& t : kTargets) {
-    std::string line = std::string(t.word) + ": ";
-    if (t.supply_in_range) {
-      lines.push_back(line + "the supply within the drive's motor supply range");
-      continue;
-    }
-    if (t.rise_tolerance > 0.0)
-      line += Format("rise time within %.0f %% of predicted, ", t.rise_tolerance * 100);
-    if (t.tracking_tolerance > 0.0)
-      line += Format("RMS tracking error at most %.0f %% above predicted plus half a "
-                     "measurement step, ",
-                     t.tracking_tolerance * 100);
-    lines.push_back(line + Format("overshoot under %.0f %%", t.max_overshoot_pct));
-  }
-  return lines;
+  return CheckSupplyTargets(*targets, vdc, setup.GetParameterValueInBaseUnit("VMOT_min"),
+                            setup.GetParameterValueInBaseUnit("VMOT_max"));
 }
 
 namespace {

@@ -43,14 +43,6 @@ std::span<const CommissioningStep> CommissioningSteps();
 // The steps that `setup`'s control mode needs, in order.
 std::vector<const CommissioningStep*> StepsFor(const CZel_Setup& setup);
 
-// A figure of a run held against its target.
-struct TargetCheck {
-  std::string figure;  // "rise time"
-  std::string target;  // "within 30 % of predicted 0.52 ms"
-  std::string measured;
-  bool met = false;
-};
-
 // What a tuning run tracked: its first cycle, measured and predicted.
 struct TrackingFigures {
   std::string unit;
@@ -59,12 +51,10 @@ struct TrackingFigures {
   std::optional<CycleFigures> predicted;
 };
 
-// Checks the step's figures against the targets of its row in the target table.
+// Checks the step's figures against the targets of its test in the target table: those the
+// test's run judged, and the supply's range for the supply step.
 std::vector<TargetCheck> CheckTargets(const CommissioningStep& step, const CZel_Setup& setup,
-                                      const TestRunReport& run,
-                                      const std::optional<TrackingFigures>& tracking);
-// The target table as text lines, for a report.
-std::vector<std::string> TargetDescriptions();
+                                      const TestRunReport& run);
 
 struct StepOutcome {
   const CommissioningStep* step = nullptr;

@@ -38,6 +38,27 @@ ordered_json CycleJson(const std::optional<CycleFigures>& c) {
                                                                : ordered_json(nullptr)}};
 }
 
+}  // namespace
+
+ordered_json MarginsJson(const std::optional<LoopMargins>& m) {
+  if (!m) return nullptr;
+  auto maybe = [](const std::optional<double>& v) { return v ? ordered_json(*v) : ordered_json(); };
+  return {{"crossover_rad_s", maybe(m->crossover_rad_s)},
+          {"phase_margin_deg", maybe(m->phase_margin_deg)},
+          {"gain_margin_db", maybe(m->gain_margin_db)},
+          {"stable", m->stable}};
+}
+
+ordered_json TargetsJson(const std::vector<TargetCheck>& checks) {
+  ordered_json targets = ordered_json::array();
+  for (const TargetCheck& t : checks)
+    targets.push_back(
+        {{"figure", t.figure}, {"target", t.target}, {"measured", t.measured}, {"met", t.met}});
+  return targets;
+}
+
+namespace {
+
 ordered_json StepJson(const StepOutcome& s, const std::string& csv) {
   ordered_json out;
   out["step"] = s.step->word;
@@ -51,11 +72,7 @@ ordered_json StepJson(const StepOutcome& s, const std::string& csv) {
                                                {"measured", CycleJson(s.tracking->measured)},
                                                {"predicted", CycleJson(s.tracking->predicted)}}
                                : ordered_json(nullptr);
-  ordered_json targets = ordered_json::array();
-  for (const TargetCheck& t : s.targets)
-    targets.push_back(
-        {{"figure", t.figure}, {"target", t.target}, {"measured", t.measured}, {"met", t.met}});
-  out["targets"] = targets;
+  out["targets"] = TargetsJson(s.targets);
   ordered_json gains = ordered_json::object();
   for (const auto& g : s.run.gains) gains[g.name] = g.value;
   out["gains"] = gains;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "design/drive_model.h"
 #include "drivetests/commissioning.h"
 
 namespace dcservo {
@@ -20,6 +21,12 @@ struct ReportFiles {
 
 // A step's figures as every JSON of the tests writes them; null when there are none.
 nlohmann::ordered_json StepFiguresJson(const std::optional<StepFigures>& figures);
+
+// A loop's stability margins; null when the model could not be built.
+nlohmann::ordered_json MarginsJson(const std::optional<LoopMargins>& margins);
+
+// Each figure against its target, as every JSON of the tests writes them.
+nlohmann::ordered_json TargetsJson(const std::vector<TargetCheck>& checks);
 
 nlohmann::ordered_json CommissioningReportJson(const CommissioningResult& result,
                                                const CZel_Setup& setup,

@@ -142,6 +142,17 @@ void CMyTestDlg::LoadProgram(CZel_CoffFormat& coff, const char* program) {
 
 void CMyTestDlg::DescribeRun(TestRunReport& report) const {
   for (const TestInput& input : last_inputs_) report.inputs.push_back({input.name, input.value});
+  report.targets = targets_;
+}
+
+bool CMyTestDlg::MeetsTargets() {
+  const TestTargets* row = Targets();
+  if (!row) return true;
+  targets_ = CheckRunTargets(*row);
+  const std::string missed = MissedTargetText(*row, targets_);
+  if (missed.empty()) return true;
+  m_strError = missed;
+  return false;
 }
 
 void CMyTestDlg::ShowPhaseText() {
@@ -296,6 +307,10 @@ void CMyTestDlg::UploadResults() {
   OnResultsUploaded();
   // The test's own look at the results may have found nothing to judge and failed the run.
   if (!m_bTestRunning) return;
+  if (!MeetsTargets()) {
+    TestFailed(1);
+    return;
+  }
   TestSucceeded(1);
 }
 

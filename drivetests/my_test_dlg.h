@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "design/step_response.h"
+#include "drivetests/test_targets.h"
 #include "host/zel_mer.h"
 #include "host/zel_test_dlg.h"
 
@@ -76,6 +77,7 @@ struct TestRunReport {
   std::vector<Value> inputs, gains, results;
   std::optional<StepFigures> measured, predicted;
   std::vector<std::string> warnings;
+  std::vector<TargetCheck> targets;  // the run's figures against their targets
 };
 
 class CMyTestDlg : public CZel_TestDlg {
@@ -154,6 +156,13 @@ class CMyTestDlg : public CZel_TestDlg {
   // Every point is in the plot and the run is about to succeed: evaluate it here.
   // May end the run with TestFailed(1) when the log holds nothing the test can judge.
   virtual void OnResultsUploaded() {}
+  // The row of the target table that judges the run; null for a test without targets.
+  virtual const TestTargets* Targets() const { return nullptr; }
+  // The run's figures against that row.
+  virtual std::vector<TargetCheck> CheckRunTargets(const TestTargets&) const { return {}; }
+  // Judges the evaluated run: true when every target was met; else false, with the first
+  // missed target as the failure in m_strError.
+  bool MeetsTargets();
   // Everything that a run writes before it starts, by name, as written (the last run's).
   std::span<const TestInput> LastInputs() const { return last_inputs_; }
 
@@ -165,6 +174,7 @@ class CMyTestDlg : public CZel_TestDlg {
 
   RunTools run_;
   std::vector<TestInput> last_inputs_;
+  std::vector<TargetCheck> targets_;
 };
 
 }  // namespace dcservo

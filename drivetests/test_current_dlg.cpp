@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "derive/gains.h"
-#include "design/loop_response.h"
+#include "design/drive_model.h"
 #include "design/tune.h"
 #include "dialogs/dialog_names.h"
 #include "host/zel_comm.h"
@@ -284,25 +284,34 @@ void CTestCurrent::AddPrediction() {
   }
   evaluation_.measured = MeasureStep(t, reference, measured);
 
-  std::optional<LoopModel> loop;
+  std::optional<DriveModel> model;
   {
     ZelQuietErrors quiet;  // a setup without the motor's data has no prediction
-    loop = DesignedLoop(m_Setup, TunedLoop::Current);
+    model = DriveModelOf(m_Setup);
   }
-  if (!loop || n < 2) return;
+  if (!model || n < 2) return;
   std::size_t step = 1;
   while (step < n && reference[step] == reference[0]) ++step;
   if (step >= n) return;
-  const double ts = loop->sampling_period_s;
-  // A period that the setup makes absurdly short must not ask for an absurd response.
-  const int samples = std::min(ZelSaturatingCast<int>(std::ceil((t[n - 1] - t[step]) / ts)),
-                               kMostPredictedSamples) + 2;
-  const std::vector<double> unit_step = ClosedLoopStepResponse(*loop, samples);
-  const double from = reference[step - 1], to = reference[n - 1];
-  std::vector<double> predicted(n, from);
+  // The program's step as the model runs it: a few samples at rest, then the logged level.
+  const double ts = model->FastPeriod();
+  const double scale = model->current_counts_per_A;
+  constexpr int kLead = 4;
+  // A period that the setup makes absurdly short must not ask for an absurd run.
+  const int samples = kLead +
+                      std::min(ZelSaturatingCast<int>(std::ceil((t[n - 1] - t[step]) / ts)),
+                               kMostPredictedSamples) +
+                      2;
+  ModelRun run;
+  run.structure = ModelStructure::Current;
+  run.shaft_blocked = true;
+  run.reference.assign(static_cast<std::size_t>(samples), std::nearbyint(reference[n - 1] * scale));
+  std::fill_n(run.reference.begin(), kLead, std::nearbyint(reference[step - 1] * scale));
+  const ModelTrace trace = SimulateRun(*model, run);
+  std::vector<double> predicted(n, trace.response.front() / scale);
   for (std::size_t i = step; i < n; ++i) {
-    const auto k = ZelSaturatingCast<std::size_t>(std::floor((t[i] - t[step]) / ts + 1e-6));
-    predicted[i] = from + (to - from) * unit_step[std::min(k, unit_step.size() - 1)];
+    const auto k = kLead + ZelSaturatingCast<std::size_t>(std::floor((t[i] - t[step]) / ts + 1e-6));
+    predicted[i] = trace.response[std::min(k, trace.response.size() - 1)] / scale;
   }
   evaluation_.predicted = MeasureStep(t, reference, predicted);
   if (evaluation_.measured && evaluation_.predicted) {

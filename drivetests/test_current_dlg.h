@@ -107,6 +107,10 @@ class CTestCurrent : public CMyTestDlg {
  protected:
   bool CheckTestParameters() override;
   void OnResultsUploaded() override;
+  const TestTargets* Targets() const override { return TargetsOf("current"); }
+  std::vector<TargetCheck> CheckRunTargets(const TestTargets& targets) const override {
+    return CheckStepTargets(targets, evaluation_.measured, evaluation_.predicted);
+  }
   void OnShowWindow(bool show) override;
   void OnTabSelChanged(int tab_id, int page) override;
 

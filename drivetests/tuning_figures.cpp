@@ -4,7 +4,10 @@
 #include <cmath>
 #include <cstdio>
 
+#include "design/drive_model.h"
+#include "host/zel_errors.h"
 #include "host/zel_setup.h"
+#include "units/scales.h"
 
 namespace dcservo {
 
@@ -66,13 +69,16 @@ CycleFigures FiguresOfCycle(const CycleTrace& t, double final_value, double quan
                           first_step + 1e-6 * std::fabs(final_value);
   const double rest = whole_move ? extreme - final_value : t.reference.front();
   const double level = rest + final_value;
+  double departure = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
     const double e = t.reference[i] - t.response[i];
     f.peak_error = std::max(f.peak_error, std::fabs(e));
     sum += e * e;
+    departure += (t.reference[i] - rest) * (t.reference[i] - rest);
     beyond = std::max(beyond, sign * (t.response[i] - level));
   }
   f.rms_error = std::sqrt(sum / static_cast<double>(n));
+  f.reference_rms = std::sqrt(departure / static_cast<double>(n));
   const double magnitude = std::fabs(final_value);
   if (magnitude > 0.0) f.overshoot_percent = 100.0 * beyond / magnitude;
   const double band = std::max(kSettlingBand * magnitude, kSettlingQuanta * quantum);
@@ -126,36 +132,16 @@ std::vector<double> ProfileReference(const ReferenceProfile& profile) {
   return reference;
 }
 
-std::vector<double> PredictResponse(const LoopModel& loop, const std::vector<double>& reference) {
-  return PredictResponse(loop.open_num, Add(loop.open_den, loop.open_num), reference);
-}
-
-std::vector<double> PredictResponse(const Polynomial& b, const Polynomial& c,
-                                    const std::vector<double>& reference) {
-  std::vector<double> y(reference.size(), 0.0);
-  if (c.empty() || c[0] == 0.0) return y;
-  for (std::size_t k = 0; k < reference.size(); ++k) {
-    double acc = 0.0;
-    for (std::size_t j = 0; j < b.size() && j <= k; ++j) acc += b[j] * reference[k - j];
-    for (std::size_t j = 1; j < c.size() && j <= k; ++j) acc -= c[j] * y[k - j];
-    y[k] = acc / c[0];
-  }
-  return y;
-}
-
 namespace {
 
-// The speed loop's acceleration feedforward adds KFFA times the reference's increment to the
-// controller's output: Y (D + N) = (N + F P Cd (1 - z^-1)) R, Cd = 1 - z^-1 for the PI.
-Polynomial FeedforwardNumerator(CZel_Setup& setup, TunedLoop loop, const LoopModel& model) {
-  if (loop != TunedLoop::Speed) return model.open_num;
-  const CZel_Parameter* kffa = setup.FindParameter("KFFA_scl");
-  const auto plant = TunedLoopPlant(setup, loop);
-  if (!kffa || !plant || kffa->GetValueInBaseUnit() == 0.0) return model.open_num;
-  const Polynomial difference{1.0, -1.0};
-  const Polynomial ff = Multiply(Polynomial{kffa->GetValueInBaseUnit()},
-                                 Multiply(plant->num, Multiply(difference, difference)));
-  return Add(model.open_num, ff);
+// The limits that the test's program puts in place of the chip's, counts.
+void TestLimits(CZel_Setup& setup, ModelRun& run) {
+  ZelQuietErrors quiet;  // a setup without them runs with the chip's
+  if (run.structure == ModelStructure::PositionOverSpeed) {
+    if (setup.FindParameter("Limit_Speed")) run.speed_limit = std::trunc(DriveInternalValue(setup, "Limit_Speed"));
+  } else if (setup.FindParameter("TestLimitCurrent")) {
+    run.current_limit = DriveInternalValue(setup, "TestLimitCurrent");
+  }
 }
 
 }  // namespace
@@ -163,21 +149,31 @@ Polynomial FeedforwardNumerator(CZel_Setup& setup, TunedLoop loop, const LoopMod
 std::optional<CycleTrace> PredictedTrace(CZel_Setup& setup, TunedLoop loop,
                                          const ProfileNames& names) {
   const std::optional<ProfileInputs> in = ProfileInputsOf(setup, names);
-  const std::optional<LoopModel> model = DesignedLoop(setup, loop);
+  std::optional<DriveModel> model;
+  {
+    ZelQuietErrors quiet;  // a setup without the motor's data has no prediction
+    model = DriveModelOf(setup);
+  }
   if (!in || !model) return std::nullopt;
-  if (std::fabs(model->sampling_period_s - in->period_s) > 1e-12 * in->period_s) return std::nullopt;
+  if (std::fabs(model->OuterPeriod() - in->period_s) > 1e-9 * in->period_s) return std::nullopt;
   const ReferenceProfile profile = BuildReferenceProfile(*in);
   if (CheckReferenceProfile(profile).text) return std::nullopt;
   const double scale = ProfileScale(setup, names);
   if (scale == 0.0) return std::nullopt;
+  const std::vector<double> reference = ProfileReference(profile);
+  ModelRun run;
+  run.structure = StructureOfLoop(setup, loop);
+  TestLimits(setup, run);
+  // The program's increments, one per sample: the first sample rests where the run starts.
+  run.reference.push_back(0.0);
+  for (std::size_t k = 1; k < reference.size(); ++k) run.reference.push_back(reference[k] - reference[k - 1]);
+  const ModelTrace modelled = SimulateRun(*model, run);
   CycleTrace trace;
-  trace.reference = ProfileReference(profile);
-  trace.response = PredictResponse(FeedforwardNumerator(setup, loop, *model),
-                                   Add(model->open_den, model->open_num), trace.reference);
-  for (std::size_t k = 0; k < trace.reference.size(); ++k) {
-    trace.time.push_back(static_cast<double>(k) * in->period_s);
-    trace.reference[k] /= scale;
-    trace.response[k] /= scale;
+  for (std::size_t k = 0; k < modelled.reference.size(); ++k) {
+    trace.time.push_back(static_cast<double>(k) * modelled.period_s);
+    trace.reference.push_back(modelled.reference[k] / scale);
+    trace.response.push_back(modelled.response[k] / scale);
+    trace.current_saturated.push_back(modelled.current_saturated[k]);
   }
   return trace;
 }
@@ -209,6 +205,9 @@ std::string Line(const char* what, const CycleFigures& f, const std::string& uni
 std::string FiguresText(const TuningRunFigures& figures) {
   std::string text;
   if (figures.predicted) text += Line("Predicted", *figures.predicted, figures.unit) + "\r\n";
+  if (figures.predicted_saturation_s > 0.0)
+    text += "Predicted: the current reference sits at its limit for " +
+            Seconds(figures.predicted_saturation_s) + " of the profile\r\n";
   for (const CycleFigures& f : figures.cycles) {
     const std::string what = "Cycle " + std::to_string(f.cycle);
     text += Line(what.c_str(), f, figures.unit) + "\r\n";

@@ -24,6 +24,7 @@ struct CycleFigures {
   int cycle = 0;  // from 1
   double peak_error = 0.0;  // largest |reference - response|, base units
   double rms_error = 0.0;
+  double reference_rms = 0.0;  // RMS of the reference's departure from rest
   double overshoot_percent = 0.0;  // past the final value, as a share of it
   // After the end of the first and of the second ramp; NaN when it never settles in the hold.
   double settling_s[2] = {std::numeric_limits<double>::quiet_NaN(),
@@ -35,6 +36,8 @@ struct CycleFigures {
 // A recording of one cycle: time in s, reference and response in one base unit.
 struct CycleTrace {
   std::vector<double> time, reference, response;
+  // Predicted traces only: where the current reference sits at its limit.
+  std::vector<bool> current_saturated;
 };
 
 // `quantum`: one step of the measurement, base units.
@@ -50,19 +53,16 @@ std::optional<double> DeviationFromPrediction(const CycleTrace& measured,
 // The reference as the program steps through the profile, one value per slow-loop sample,
 // internal units.
 std::vector<double> ProfileReference(const ReferenceProfile& profile);
-// The loop's response to a reference sampled at its own period, from rest.
-std::vector<double> PredictResponse(const LoopModel& loop, const std::vector<double>& reference);
-// The same for a transfer function b / c in powers of z^-1.
-std::vector<double> PredictResponse(const Polynomial& b, const Polynomial& c,
-                                    const std::vector<double>& reference);
-
 struct TuningRunFigures {
   std::string unit;  // of the errors
   double final_value = 0.0;
   double quantum = 0.0;
   std::vector<CycleFigures> cycles;
   std::optional<CycleFigures> predicted;
-  CycleTrace prediction;  // base units, for drawing over the measured response
+  CycleTrace prediction;
+  // How long the predicted run holds the current reference at its limit: a profile that
+  // asks for more acceleration than the limit allows.
+  double predicted_saturation_s = 0.0;  // base units, for drawing over the measured response
 };
 
 // The predicted trace and figures of the setup's loop on this profile; nothing when the

@@ -625,7 +625,12 @@ void CTuningTestDlg::UpdatePrediction() {
   figures_.prediction = {};
   if (auto trace = PredictedTrace(m_Setup, kind_.loop, kind_.profile)) {
     figures_.prediction = *trace;
-    figures_.predicted = FiguresOfCycle(*trace, figures_.final_value);
+    figures_.predicted = FiguresOfCycle(*trace, figures_.final_value, figures_.quantum);
+    const auto saturated = std::count(trace->current_saturated.begin(),
+                                      trace->current_saturated.end(), true);
+    if (trace->time.size() > 1)
+      figures_.predicted_saturation_s =
+          static_cast<double>(saturated) * (trace->time[1] - trace->time[0]);
   }
 }
 
@@ -774,6 +779,10 @@ void CTuningTestDlg::FinishOnline() {
   m_bRunUntilStop = 0;
   if (!DriveAndFlagPass(true)) return;
   FinishFigures();
+  if (!MeetsTargets()) {
+    TestFailed(1);
+    return;
+  }
   TestSucceeded(1);
 }
 
@@ -819,6 +828,10 @@ void CTuningTestDlg::ShowLiveValues() {
     m_bStopRequested = 0;
     m_bRunUntilStop = 0;
     live_display_ = false;
+    if (!MeetsTargets()) {
+      TestFailed(1);
+      return;
+    }
     TestSucceeded(1);
     return;
   }
@@ -857,7 +870,7 @@ int CTuningTestDlg::OnUnsolicitedMessage(const std::uint8_t* message, std::size_
 void CTuningTestDlg::AddSweepFigures() {
   const auto& sweeps = online_view_.Sweeps();
   for (std::size_t k = figures_.cycles.size(); k < sweeps.size(); ++k) {
-    CycleTrace trace{sweeps[k].time, sweeps[k].reference, sweeps[k].response};
+    CycleTrace trace{sweeps[k].time, sweeps[k].reference, sweeps[k].response, {}};
     CycleFigures f = FiguresOfCycle(trace, figures_.final_value, figures_.quantum);
     f.cycle = static_cast<int>(k) + 1;
     figures_.cycles.push_back(f);

@@ -257,6 +257,9 @@ class CTuningTestDlg : public CMyTestDlg {
   bool CheckRunEnded() override;
   bool CheckAfterUpload() override;
   void OnRunAbandoned() override;
+  std::vector<TargetCheck> CheckRunTargets(const TestTargets& targets) const override {
+    return CheckTrackingTargets(targets, figures_);
+  }
 
   bool Running() const { return m_bTestRunning != 0; }
   bool OnlineMode() const { return online_; }
@@ -347,6 +350,7 @@ class CTestSpeedTuning : public CTuningTestDlg {
 
  protected:
   std::span<const GainChipRow> GainRows() const override;
+  const TestTargets* Targets() const override { return TargetsOf("speed"); }
   int WriteLimitInputs() override;
   void RefreshOwnState() override;
   void SetChannelScales(ScopeChannels which) override;
@@ -362,6 +366,7 @@ class CTestPositionTuning : public CTuningTestDlg {
 
  protected:
   std::span<const GainChipRow> GainRows() const override;
+  const TestTargets* Targets() const override { return TargetsOf("position"); }
   int WriteLimitInputs() override;
   int WriteClosingInputs() override;
   void RefreshOwnState() override;

@@ -269,6 +269,8 @@ int CZel_Comm::GetAxisOn(int& flag) {
   if (!link) return 0;
   Synchronize();
   flag = link->AxisOn() ? 1 : 0;
+  // A drive that cannot be reached has no axis state to report, not an axis that is off.
+  if (link->Lost()) return FromLink(false, *link);
   return 1;
 }
 
@@ -301,6 +303,11 @@ int CZel_Comm::CheckForUnrequestedMessages(ZelUnsolicitedMsgHandler handler) {
 int CZel_Comm::RejectedMessageCount() { return State().rejected; }
 
 const std::string& CZel_Comm::GetLastErrorText() { return State().last_error; }
+
+std::string CZel_Comm::LinkLostText() {
+  const CZel_DriveLink* link = GetLink();
+  return link && link->Lost() ? link->LastError() : std::string();
+}
 void CZel_Comm::SetLastErrorText(std::string text) { Fail(std::move(text)); }
 
 CZel_CommSession::CZel_CommSession(std::shared_ptr<CZel_DriveLink> link)

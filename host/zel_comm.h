@@ -105,6 +105,9 @@ class CZel_DriveLink {
   virtual std::size_t PendingMessageCount() const = 0;
 
   virtual std::string LastError() const = 0;
+  // True once the drive cannot be reached any more (a link that was lost); LastError() says
+  // why, and every later call fails with it.
+  virtual bool Lost() const { return false; }
 };
 
 // ---- the layout of a message ------------------------------------------------------------
@@ -190,6 +193,8 @@ class CZel_Comm {
   static int RejectedMessageCount();
 
   static const std::string& GetLastErrorText();
+  // Why the attached drive cannot be reached any more; empty while it can.
+  static std::string LinkLostText();
   static void SetLastErrorText(std::string text);
 };
 

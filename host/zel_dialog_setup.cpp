@@ -359,6 +359,15 @@ std::string CZel_EditSetupDlg::FieldCaption(const Binding& b) const {
   return b.name;
 }
 
+std::string CZel_EditSetupDlg::GetFieldCaption(const std::string& name) const {
+  for (const Binding& b : bindings_) {
+    if (!zel::NamesEqual(b.name, name)) continue;
+    // Check boxes, radio buttons and lists show their states ("Off", "Speed"), not a name.
+    return b.edit || b.slider ? FieldCaption(b) : b.name;
+  }
+  return name;
+}
+
 bool CZel_EditSetupDlg::StoreUserValue(const Binding& b, double base_value) {
   CZel_Parameter* p = BoundParameter(b);
   if (!p) return false;

@@ -140,6 +140,9 @@ class CZel_EditSetupDlg : public CZel_Dialog {
   int FindBoundControl(const std::string& name, Role role, int index = 0) const;
   // Bound parameters in the order of binding, each once.
   std::vector<std::string> GetBoundParameters() const;
+  // The caption that the user sees for a bound parameter: the label in front of its field,
+  // else its name.
+  std::string GetFieldCaption(const std::string& name) const;
 
   void DoDataExchange(ZelDataExchange* pDX) override;
   const ZelMessageMap* GetMessageMap() const override;

@@ -47,3 +47,11 @@ ZelCollectErrors::ZelCollectErrors()
     : previous_(ZelSetErrorSink([this](std::string_view m) { messages_.emplace_back(m); })) {}
 
 ZelCollectErrors::~ZelCollectErrors() { ZelSetErrorSink(std::move(previous_)); }
+
+ZelDiscardErrors::ZelDiscardErrors()
+    : previous_(ZelSetErrorSink([](std::string_view) {})), count_(g_error_count) {}
+
+ZelDiscardErrors::~ZelDiscardErrors() {
+  ZelSetErrorSink(std::move(previous_));
+  g_error_count = count_;
+}

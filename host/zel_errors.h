@@ -49,3 +49,18 @@ class ZelCollectErrors {
   std::vector<std::string> messages_;
   ZelErrorSink previous_;
 };
+
+// Drops the reports made for the lifetime of the guard, and they do not count: for work on a
+// scratch copy whose failures concern nobody (reading which box of a dialog shows what).
+class ZelDiscardErrors {
+ public:
+  ZelDiscardErrors();
+  ~ZelDiscardErrors();
+  ZelDiscardErrors(const ZelDiscardErrors&) = delete;
+  ZelDiscardErrors& operator=(const ZelDiscardErrors&) = delete;
+
+ private:
+  ZelQuietErrors quiet_;
+  ZelErrorSink previous_;
+  std::size_t count_;
+};

@@ -88,6 +88,10 @@ struct ZelAxisRange {
 // per axis, so that every picture of a plot (on screen, SVG, PNG) reads the same. 0 for an
 // empty or unbounded range.
 double ZelTickStep(ZelAxisRange range);
+// The decimals that tell two ticks `step` apart: 0 for 1, 2, 5 and up, 1 for 0.5, ...
+int ZelTickDecimals(double step);
+// A tick's label with those decimals: 1541.2 beside 1541.4, never 1541 beside 1541.
+std::string ZelTickLabel(double value, double step);
 
 class CGraphWindow {
  public:
@@ -112,6 +116,9 @@ class CGraphWindow {
   int CreateWMF(const std::string& base_name);
 
   void SetTitle(const std::string& title) { title_ = title; }
+  // What an axis shows (0 time or frequency, 1 left, 2 right); empty lets the channels name it.
+  void SetAxisTitle(int axis, const std::string& title) { axis_titles_[Axis(axis)] = title; }
+  const std::string& GetAxisTitle(int axis) const { return axis_titles_[Axis(axis)]; }
   // A logarithmic x axis (frequency responses): points at or below 0 are not drawn.
   void SetLogX(bool log) { log_x_ = log; }
   bool IsLogX() const { return log_x_; }
@@ -127,15 +134,25 @@ class CGraphWindow {
 
  private:
   void Notify(ZelGraphEvent event, int point);
+  static int Axis(int axis) { return axis == 1 || axis == 2 ? axis : 0; }
 
   CZel_Dialog* parent_ = nullptr;
   int id_ = 0;
   CGraphFilter* filter_ = nullptr;
   std::string title_;
+  std::string axis_titles_[3];
   ZelAxisRange x_, y1_, y2_;
   int drawn_ = 0;
   bool log_x_ = false;
 };
+
+// What every picture of the graph (on screen, SVG, PNG, reports) calls it: its title, or the
+// caption of its dialog.
+std::string ZelGraphTitle(const CGraphWindow& graph);
+// An axis's title (0 x, 1 left, 2 right) with its unit: the one set, else the x channel's
+// name ("Time [ms]"), the axis's one curve's name, the kind of quantity that its curves
+// share ("Current [A]"), or the units when they differ ("[A, V]").
+std::string ZelGraphAxisTitle(const CGraphWindow& graph, int axis);
 
 // Files of a graph, as the window saves them, through the atomic writer. Each returns empty
 // when the file was written, else why not.
@@ -147,9 +164,10 @@ std::string ZelWriteGraphCsv(const CGraphWindow& graph, const std::string& path)
 std::string ZelGraphFiles(const CGraphWindow& graph, const std::string& png,
                           const std::string& svg, const std::string& csv,
                           std::vector<ZelFileBytes>& files);
-// The PNG file's bytes.
-std::string ZelGraphPngBytes(const CGraphWindow& graph);
-// The SVG text itself (the PNG raster follows the same geometry).
+// The PNG file's bytes; empty on success, else why there are none (no font for its text).
+std::string ZelGraphPngBytes(const CGraphWindow& graph, std::string& bytes);
+// The SVG text itself. The PNG draws the same layout; its text needs a font (ZelFontPath in
+// host/zel_font.h): without one, no PNG is written and the reason is returned.
 std::string ZelGraphSvgText(const CGraphWindow& graph, int width = 800, int height = 500);
 // The CSV text itself: a header of channel names with their units, a row per point; empty
 // for a graph without data.

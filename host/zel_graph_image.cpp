@@ -1,19 +1,41 @@
-// Pictures and data files of a graph without any toolkit: an SVG writer, a small raster for
-// PNG (no text: the SVG carries the labels) and CSV. Headless runs save plots with these;
-// the Qt front end draws its own PNG.
+// Pictures and data files of a graph without any toolkit. A plot is laid out once as a list
+// of strokes, dots and labels; the SVG writer and the PNG raster draw the same list, so both
+// carry the same title, axis titles, tick labels and key. Headless runs save plots with
+// these; the Qt front end draws its own PNG of a plot on screen.
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <map>
 #include <sstream>
+#include <utility>
+#include <variant>
 
-#include "host/zel_graph.h"
+#include "host/zel_dialog.h"
 #include "host/zel_file.h"
+#include "host/zel_font.h"
 #include "host/zel_format.h"
+#include "host/zel_graph.h"
+#include "host/zel_units.h"
 
 namespace {
+
+constexpr std::uint32_t kInk = 0x000000;
+constexpr std::uint32_t kGrid = 0xdddddd;
+constexpr std::uint32_t kPaper = 0xffffff;
+
+constexpr int kTitleSize = 15;
+constexpr int kAxisTitleSize = 12;
+constexpr int kLabelSize = 11;
+constexpr int kKeyRow = 16;
+constexpr int kKeySwatch = 22;
+
+// The layout is fixed before any text is measured (an SVG viewer measures its own), so the
+// key is laid out with a width per character that DejaVu Sans at 11 px stays within.
+double EstimatedWidth(const std::string& text, int size) {
+  return 0.62 * size * static_cast<double>(text.size());
+}
 
 struct Frame {
   int width, height;
@@ -33,24 +55,36 @@ struct Frame {
   }
 };
 
-Frame MakeFrame(const CGraphWindow& g, int width, int height) {
-  Frame f{};
-  f.width = width;
-  f.height = height;
-  f.x = g.GetXRange();
-  f.y1 = g.GetYRange(1);
-  f.y2 = g.GetYRange(2);
-  f.has_axis2 = false;
-  f.log_x = g.IsLogX() && f.x.lo > 0 && f.x.hi > f.x.lo;
-  if (const CGraphFilter* filter = g.GetFilter()) {
-    for (int c = 0; c < filter->GetCount(); ++c) f.has_axis2 |= filter->GetAt(c)->axis == 2;
-  }
-  f.left = 70;
-  f.right = width - (f.has_axis2 ? 70 : 20);
-  f.top = 30;
-  f.bottom = height - 45;
-  return f;
-}
+struct Point {
+  double x, y;
+};
+// A line through its points; `clip` keeps it inside the plot area.
+struct Stroke {
+  std::vector<Point> points;
+  std::uint32_t colour;
+  double width;
+  bool clip;
+};
+struct Dots {
+  std::vector<Point> points;
+  std::uint32_t colour;
+  bool clip;
+};
+enum class Anchor { Start, Middle, End };
+// Text on a baseline at (x, y); a vertical label reads upwards, its baseline at x.
+struct Label {
+  double x, y;
+  std::string text;
+  int size;
+  Anchor anchor;
+  bool vertical = false;
+};
+using Item = std::variant<Stroke, Dots, Label>;
+
+struct Scene {
+  Frame frame;
+  std::vector<Item> items;
+};
 
 std::vector<double> Ticks(ZelAxisRange r) {
   std::vector<double> ticks;
@@ -71,13 +105,168 @@ std::vector<double> LogTicks(ZelAxisRange r) {
   return ticks;
 }
 
-std::vector<double> XTicks(const Frame& f) { return f.log_x ? LogTicks(f.x) : Ticks(f.x); }
-
-std::string Num(double v) {
+std::string LogTickLabel(double v) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%.4g", v);
+  std::snprintf(buf, sizeof buf, "%g", v);
   return buf;
 }
+
+double StrokeWidth(int style) { return style == 1 ? 1.0 : style >= 3 ? 3.0 : 2.0; }
+
+bool HasRightAxis(const CGraphWindow& g) {
+  const CGraphFilter* filter = g.GetFilter();
+  for (int c = 0; filter && c < filter->GetCount(); ++c)
+    if (filter->GetAt(c)->axis == 2) return true;
+  return false;
+}
+
+struct KeyEntry {
+  std::string text;
+  const CXYCurve* curve;
+  double x;
+  int row;
+};
+
+// The curves' names flow in rows under the x axis's title, as wide as the picture.
+std::vector<KeyEntry> LayOutKey(const CGraphWindow& g, int width) {
+  std::vector<KeyEntry> key;
+  const CGraphFilter* filter = g.GetFilter();
+  const double start = 16, end = width - 16;
+  double x = start;
+  int row = 0;
+  for (int c = 0; filter && c < filter->GetCount(); ++c) {
+    const CXYCurve& curve = *filter->GetAt(c);
+    const std::string text = curve.name + (curve.axis == 2 ? " (right)" : "");
+    const double w = kKeySwatch + 6 + EstimatedWidth(text, kLabelSize) + 18;
+    if (x > start && x + w > end) {
+      x = start;
+      ++row;
+    }
+    key.push_back({text, &curve, x, row});
+    x += w;
+  }
+  return key;
+}
+
+Frame MakeFrame(const CGraphWindow& g, int width, int height, int key_rows) {
+  Frame f{};
+  f.width = width;
+  f.height = height;
+  f.x = g.GetXRange();
+  f.y1 = g.GetYRange(1);
+  f.y2 = g.GetYRange(2);
+  f.has_axis2 = HasRightAxis(g);
+  f.log_x = g.IsLogX() && f.x.lo > 0 && f.x.hi > f.x.lo;
+  f.left = 84;
+  f.right = width - (f.has_axis2 ? 84 : 24);
+  f.top = 36;
+  f.bottom = height - 50 - kKeyRow * key_rows;
+  return f;
+}
+
+void AddGridAndTicks(Scene& s) {
+  const Frame& f = s.frame;
+  const std::vector<double> xs = f.log_x ? LogTicks(f.x) : Ticks(f.x);
+  const double x_step = ZelTickStep(f.x);
+  for (double t : xs) {
+    s.items.push_back(
+        Stroke{{{f.Px(t), double(f.top)}, {f.Px(t), double(f.bottom)}}, kGrid, 1, false});
+    s.items.push_back(Label{f.Px(t), f.bottom + 16.0,
+                            f.log_x ? LogTickLabel(t) : ZelTickLabel(t, x_step), kLabelSize,
+                            Anchor::Middle});
+  }
+  const double y1_step = ZelTickStep(f.y1);
+  for (double t : Ticks(f.y1)) {
+    s.items.push_back(
+        Stroke{{{double(f.left), f.Py(t, 1)}, {double(f.right), f.Py(t, 1)}}, kGrid, 1, false});
+    s.items.push_back(
+        Label{f.left - 6.0, f.Py(t, 1) + 4, ZelTickLabel(t, y1_step), kLabelSize, Anchor::End});
+  }
+  if (!f.has_axis2) return;
+  const double y2_step = ZelTickStep(f.y2);
+  for (double t : Ticks(f.y2))
+    s.items.push_back(
+        Label{f.right + 6.0, f.Py(t, 2) + 4, ZelTickLabel(t, y2_step), kLabelSize, Anchor::Start});
+}
+
+void AddCurves(Scene& s, const CGraphWindow& g) {
+  const Frame& f = s.frame;
+  const CGraphFilter* filter = g.GetFilter();
+  const CGraphDocument* doc = g.GetDocument();
+  const int n = doc ? std::min(g.GetDrawnPointCount(), doc->GetPointCount()) : 0;
+  for (int c = 0; filter && c < filter->GetCount(); ++c) {
+    const CXYCurve& curve = *filter->GetAt(c);
+    std::vector<Point> run;
+    auto flush = [&] {
+      if (curve.style == 0)
+        s.items.push_back(Dots{run, curve.colour, true});
+      else if (run.size() > 1)
+        s.items.push_back(Stroke{run, curve.colour, StrokeWidth(curve.style), true});
+      run.clear();
+    };
+    // A missing value (or one a log axis cannot place) breaks the line rather than drawing it
+    // to nowhere.
+    for (int i = 0; i < n; ++i) {
+      const double xv = doc->GetValue(curve.x_channel, i);
+      const Point p{f.log_x && !(xv > 0) ? NAN : f.Px(xv),
+                    f.Py(doc->GetValue(curve.y_channel, i), curve.axis)};
+      if (std::isfinite(p.x) && std::isfinite(p.y))
+        run.push_back(p);
+      else
+        flush();
+    }
+    flush();
+  }
+}
+
+void AddTitles(Scene& s, const CGraphWindow& g) {
+  const Frame& f = s.frame;
+  const double middle = (f.top + f.bottom) / 2.0;
+  s.items.push_back(Label{f.width / 2.0, 22, ZelGraphTitle(g), kTitleSize, Anchor::Middle});
+  s.items.push_back(Label{(f.left + f.right) / 2.0, f.bottom + 34.0, ZelGraphAxisTitle(g, 0),
+                          kAxisTitleSize, Anchor::Middle});
+  s.items.push_back(
+      Label{18, middle, ZelGraphAxisTitle(g, 1), kAxisTitleSize, Anchor::Middle, true});
+  if (f.has_axis2)
+    s.items.push_back(Label{f.width - 8.0, middle, ZelGraphAxisTitle(g, 2), kAxisTitleSize,
+                            Anchor::Middle, true});
+}
+
+void AddKey(Scene& s, const std::vector<KeyEntry>& key) {
+  const Frame& f = s.frame;
+  for (const KeyEntry& e : key) {
+    const double y = f.bottom + 54.0 + kKeyRow * e.row;
+    if (e.curve->style == 0)
+      s.items.push_back(Dots{{{e.x + kKeySwatch / 2.0, y - 4}}, e.curve->colour, false});
+    else
+      s.items.push_back(Stroke{{{e.x, y - 4}, {e.x + kKeySwatch, y - 4}},
+                               e.curve->colour,
+                               StrokeWidth(e.curve->style),
+                               false});
+    s.items.push_back(Label{e.x + kKeySwatch + 6, y, e.text, kLabelSize, Anchor::Start});
+  }
+}
+
+Scene LayOut(const CGraphWindow& g, int width, int height) {
+  const std::vector<KeyEntry> key = LayOutKey(g, width);
+  Scene s{MakeFrame(g, width, height, key.empty() ? 0 : key.back().row + 1), {}};
+  const Frame& f = s.frame;
+  AddGridAndTicks(s);
+  AddCurves(s, g);
+  s.items.push_back(Stroke{{{double(f.left), double(f.top)},
+                            {double(f.right), double(f.top)},
+                            {double(f.right), double(f.bottom)},
+                            {double(f.left), double(f.bottom)},
+                            {double(f.left), double(f.top)}},
+                           kInk,
+                           1,
+                           false});
+  AddTitles(s, g);
+  AddKey(s, key);
+  return s;
+}
+
+// --- SVG -----------------------------------------------------------------------------------
 
 std::string Colour(std::uint32_t rgb) {
   char buf[8];
@@ -85,53 +274,121 @@ std::string Colour(std::uint32_t rgb) {
   return buf;
 }
 
-std::string Escape(const std::string& s) { return ZelEscapeMarkup(s); }
+// A report holds several plots in one page, where an id names one element: the clip's id
+// says its rectangle, so that plots which share an id share the clip too.
+std::string ClipId(const Frame& f) {
+  return "plot-" + std::to_string(f.left) + "-" + std::to_string(f.top) + "-" +
+         std::to_string(f.right) + "-" + std::to_string(f.bottom);
+}
 
-double StrokeWidth(int style) { return style == 1 ? 1.0 : style >= 3 ? 3.0 : 2.0; }
+void WriteSvgItem(std::ostringstream& s, const std::string& clip, const Stroke& stroke) {
+  s << "<polyline fill=\"none\" stroke=\"" << Colour(stroke.colour) << "\" stroke-width=\""
+    << stroke.width << "\"" << (stroke.clip ? " clip-path=\"url(#" + clip + ")\"" : "")
+    << " points=\"";
+  for (const Point& p : stroke.points) s << p.x << ',' << p.y << ' ';
+  s << "\"/>\n";
+}
+
+void WriteSvgItem(std::ostringstream& s, const std::string& clip, const Dots& dots) {
+  for (const Point& p : dots.points)
+    s << "<circle cx=\"" << p.x << "\" cy=\"" << p.y << "\" r=\"1.5\" fill=\""
+      << Colour(dots.colour) << "\"" << (dots.clip ? " clip-path=\"url(#" + clip + ")\"" : "")
+      << "/>\n";
+}
+
+void WriteSvgItem(std::ostringstream& s, const std::string&, const Label& label) {
+  if (label.text.empty()) return;
+  static constexpr const char* kAnchors[] = {"start", "middle", "end"};
+  s << "<text x=\"" << label.x << "\" y=\"" << label.y << "\" font-size=\"" << label.size
+    << "\" text-anchor=\"" << kAnchors[static_cast<int>(label.anchor)] << "\"";
+  if (label.vertical) s << " transform=\"rotate(-90 " << label.x << ' ' << label.y << ")\"";
+  s << '>' << ZelEscapeMarkup(label.text) << "</text>\n";
+}
 
 // --- PNG -----------------------------------------------------------------------------------
 
 class Raster {
  public:
-  Raster(int w, int h) : w_(w), h_(h), pixels_(static_cast<std::size_t>(w * h), 0) {
-    Index(0xFFFFFF);
+  Raster(int w, int h) : w_(w), h_(h), pixels_(static_cast<std::size_t>(w * h), kPaper) {}
+  void Set(int x, int y, std::uint32_t rgb) {
+    if (x >= 0 && y >= 0 && x < w_ && y < h_) pixels_[static_cast<std::size_t>(y * w_ + x)] = rgb;
   }
-  int Index(std::uint32_t rgb) {
-    auto it = palette_index_.find(rgb);
-    if (it != palette_index_.end()) return it->second;
-    if (palette_.size() >= 256) return 0;
-    palette_.push_back(rgb);
-    return palette_index_[rgb] = static_cast<int>(palette_.size()) - 1;
+  // Ink over what is there, `alpha` of 255 parts.
+  void Blend(int x, int y, std::uint32_t rgb, int alpha) {
+    if (x < 0 || y < 0 || x >= w_ || y >= h_ || alpha <= 0) return;
+    std::uint32_t& under = pixels_[static_cast<std::size_t>(y * w_ + x)];
+    std::uint32_t out = 0;
+    for (int shift = 0; shift <= 16; shift += 8) {
+      const int a = static_cast<int>((rgb >> shift) & 0xFF),
+                b = static_cast<int>((under >> shift) & 0xFF);
+      out |= static_cast<std::uint32_t>((a * alpha + b * (255 - alpha) + 127) / 255) << shift;
+    }
+    under = out;
   }
-  void Dot(int x, int y, int size, int colour, const Frame& clip) {
+  void Dot(int x, int y, int size, std::uint32_t rgb, const Frame* clip) {
     for (int dy = -(size / 2); dy < size - size / 2; ++dy)
       for (int dx = -(size / 2); dx < size - size / 2; ++dx) {
         const int px = x + dx, py = y + dy;
-        if (px < clip.left || px > clip.right || py < clip.top || py > clip.bottom) continue;
-        Set(px, py, colour);
+        if (clip && (px < clip->left || px > clip->right || py < clip->top || py > clip->bottom))
+          continue;
+        Set(px, py, rgb);
       }
   }
-  void Set(int x, int y, int colour) {
-    if (x >= 0 && y >= 0 && x < w_ && y < h_)
-      pixels_[static_cast<std::size_t>(y * w_ + x)] = static_cast<std::uint8_t>(colour);
-  }
-  void Line(double x0, double y0, double x1, double y1, int size, int colour, const Frame& clip) {
-    const double steps = std::max(std::fabs(x1 - x0), std::fabs(y1 - y0));
+  void Line(Point a, Point b, int size, std::uint32_t rgb, const Frame* clip) {
+    const double steps = std::max(std::fabs(b.x - a.x), std::fabs(b.y - a.y));
     const int n = static_cast<int>(std::min(steps, 20000.0)) + 1;
     for (int i = 0; i <= n; ++i) {
       const double t = static_cast<double>(i) / n;
-      Dot(static_cast<int>(std::lround(x0 + (x1 - x0) * t)),
-          static_cast<int>(std::lround(y0 + (y1 - y0) * t)), size, colour, clip);
+      Dot(static_cast<int>(std::lround(a.x + (b.x - a.x) * t)),
+          static_cast<int>(std::lround(a.y + (b.y - a.y) * t)), size, rgb, clip);
     }
   }
   std::string Png() const;
 
  private:
   int w_, h_;
-  std::vector<std::uint8_t> pixels_;
-  std::vector<std::uint32_t> palette_;
-  std::map<std::uint32_t, int> palette_index_;
+  std::vector<std::uint32_t> pixels_;
 };
+
+// Points far outside the picture (a zoomed range, a spike) are drawn only as far as the
+// picture reaches: the raster walks each segment pixel by pixel.
+Point Clamped(Point p) { return {std::clamp(p.x, -1e5, 1e5), std::clamp(p.y, -1e5, 1e5)}; }
+
+void Draw(Raster& r, const Frame& f, const Stroke& stroke) {
+  const int size = std::max(1, static_cast<int>(stroke.width));
+  for (std::size_t i = 1; i < stroke.points.size(); ++i)
+    r.Line(Clamped(stroke.points[i - 1]), Clamped(stroke.points[i]), size, stroke.colour,
+           stroke.clip ? &f : nullptr);
+}
+
+void Draw(Raster& r, const Frame& f, const Dots& dots) {
+  for (const Point& p : dots.points)
+    r.Dot(static_cast<int>(std::lround(p.x)), static_cast<int>(std::lround(p.y)), 3, dots.colour,
+          dots.clip ? &f : nullptr);
+}
+
+bool Draw(Raster& r, const Label& label, std::string& why) {
+  if (label.text.empty()) return true;
+  ZelTextBitmap text;
+  if (!ZelRenderText(label.text, label.size, text, why)) return false;
+  const double shift = label.anchor == Anchor::Start    ? 0
+                       : label.anchor == Anchor::Middle ? text.width / 2.0
+                                                        : text.width;
+  const int x0 = static_cast<int>(std::lround(label.x)),
+            y0 = static_cast<int>(std::lround(label.y));
+  const int along = static_cast<int>(std::lround(shift));
+  for (int row = 0; row < text.height; ++row) {
+    for (int col = 0; col < text.width; ++col) {
+      const int a = text.coverage[static_cast<std::size_t>(row * text.width + col)];
+      const int down = row - text.baseline;  // below the baseline
+      if (label.vertical)
+        r.Blend(x0 + down, y0 + along - col, kInk, a);
+      else
+        r.Blend(x0 - along + col, y0 + down, kInk, a);
+    }
+  }
+  return true;
+}
 
 std::uint32_t Crc32(const std::string& bytes) {
   static const auto table = [] {
@@ -160,16 +417,16 @@ void Chunk(std::string& png, const char* type, const std::string& data) {
 }
 
 // Deflate with the fixed Huffman code. Plots are mostly runs of one colour and rows like the
-// row above, so matches at distance 1 and at one row's distance are all it looks for.
+// row above, so matches at one pixel's and at one row's distance are all it looks for.
 class Deflater {
  public:
-  std::string Compress(const std::vector<std::uint8_t>& data, std::size_t stride) {
+  std::string Compress(const std::vector<std::uint8_t>& data, std::size_t pixel, std::size_t stride) {
     Bits(1, 1);  // last block
     Bits(1, 2);  // fixed code
     std::size_t i = 0;
     while (i < data.size()) {
       std::size_t best = 0, dist = 0;
-      for (std::size_t d : {std::size_t{1}, stride}) {
+      for (std::size_t d : {pixel, stride}) {
         if (d == 0 || i < d) continue;
         std::size_t n = 0;
         while (n < 258 && i + n < data.size() && data[i + n] == data[i + n - d]) ++n;
@@ -237,11 +494,18 @@ class Deflater {
 };
 
 std::string Raster::Png() const {
+  constexpr std::size_t kPixel = 3;  // RGB
+  const std::size_t stride = static_cast<std::size_t>(w_) * kPixel + 1;
   std::vector<std::uint8_t> rows;
-  rows.reserve(static_cast<std::size_t>((w_ + 1) * h_));
+  rows.reserve(stride * static_cast<std::size_t>(h_));
   for (int y = 0; y < h_; ++y) {
     rows.push_back(0);  // filter: none
-    rows.insert(rows.end(), pixels_.begin() + y * w_, pixels_.begin() + (y + 1) * w_);
+    for (int x = 0; x < w_; ++x) {
+      const std::uint32_t rgb = pixels_[static_cast<std::size_t>(y * w_ + x)];
+      rows.push_back(static_cast<std::uint8_t>(rgb >> 16));
+      rows.push_back(static_cast<std::uint8_t>(rgb >> 8));
+      rows.push_back(static_cast<std::uint8_t>(rgb));
+    }
   }
   std::uint32_t a = 1, b = 0;
   for (std::uint8_t v : rows) {
@@ -249,25 +513,26 @@ std::string Raster::Png() const {
     b = (b + a) % 65521;
   }
   std::string zlib = "\x78\x01";
-  zlib += Deflater().Compress(rows, static_cast<std::size_t>(w_ + 1));
+  zlib += Deflater().Compress(rows, kPixel, stride);
   PutU32(zlib, (b << 16) | a);
 
   std::string png = "\x89PNG\r\n\x1a\n";
   std::string ihdr;
   PutU32(ihdr, static_cast<std::uint32_t>(w_));
   PutU32(ihdr, static_cast<std::uint32_t>(h_));
-  ihdr += std::string("\x08\x03\x00\x00\x00", 5);  // 8-bit palette, no interlace
+  ihdr += std::string("\x08\x02\x00\x00\x00", 5);  // 8-bit RGB, no interlace
   Chunk(png, "IHDR", ihdr);
-  std::string plte;
-  for (std::uint32_t rgb : palette_) {
-    plte += static_cast<char>((rgb >> 16) & 0xFF);
-    plte += static_cast<char>((rgb >> 8) & 0xFF);
-    plte += static_cast<char>(rgb & 0xFF);
-  }
-  Chunk(png, "PLTE", plte);
   Chunk(png, "IDAT", zlib);
   Chunk(png, "IEND", {});
   return png;
+}
+
+// "Current [A]" from the unit's kind in the unit table; empty when the table does not know it.
+std::string QuantityOfUnit(const std::string& unit) {
+  const CZel_Unit* u = unit.empty() ? nullptr : ZelUnitTable().FindUnit(unit);
+  std::string name = u ? ZelUnitTypeName(u->GetUnitType()) : "";
+  if (!name.empty()) name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+  return name;
 }
 
 }  // namespace
@@ -280,66 +545,75 @@ double ZelTickStep(ZelAxisRange r) {
   return raw / p < 1.5 ? p : raw / p < 3.5 ? 2 * p : raw / p < 7.5 ? 5 * p : 10 * p;
 }
 
+int ZelTickDecimals(double step) {
+  if (!(step > 0) || !std::isfinite(step)) return 0;
+  // A step is 1, 2 or 5 times a power of ten: its exponent says how many decimals tell two
+  // neighbouring ticks apart.
+  return std::clamp(static_cast<int>(-std::floor(std::log10(step) + 1e-9)), 0, 15);
+}
+
+std::string ZelTickLabel(double value, double step) {
+  char buf[64];
+  const int decimals = ZelTickDecimals(step);
+  // -0.0 would print as "-0".
+  const double shown = std::fabs(value) < 0.5 * std::pow(10.0, -decimals) ? 0.0 : value;
+  std::snprintf(buf, sizeof buf, "%.*f", decimals, shown);
+  return buf;
+}
+
+std::string ZelGraphTitle(const CGraphWindow& g) {
+  if (!g.GetTitle().empty()) return g.GetTitle();
+  const CZel_Dialog* parent = g.GetParentDialog();
+  return parent ? ZelStripMnemonic(parent->Template().caption) : std::string();
+}
+
+std::string ZelGraphAxisTitle(const CGraphWindow& g, int axis) {
+  if (!g.GetAxisTitle(axis).empty()) return g.GetAxisTitle(axis);
+  const CGraphFilter* filter = g.GetFilter();
+  if (!filter || filter->GetCount() == 0) return {};
+  const CGraphDocument& doc = filter->GetDocument();
+  auto with_unit = [](std::string name, const std::string& unit) {
+    if (unit.empty()) return name;
+    return (name.empty() ? "" : name + " ") + "[" + unit + "]";
+  };
+  if (axis == 0) {
+    const int x = filter->GetAt(0)->x_channel;
+    return with_unit(doc.GetChannelName(x), doc.GetChannelUnit(x));
+  }
+  std::vector<std::string> units;
+  const CXYCurve* only = nullptr;
+  int curves = 0;
+  for (int i = 0; i < filter->GetCount(); ++i) {
+    const CXYCurve& c = *filter->GetAt(i);
+    if ((c.axis == 2) != (axis == 2)) continue;
+    only = &c;
+    ++curves;
+    const std::string& u = doc.GetChannelUnit(c.y_channel);
+    if (std::find(units.begin(), units.end(), u) == units.end()) units.push_back(u);
+  }
+  if (curves == 0) return {};
+  if (units.size() > 1) {
+    std::string list;
+    for (const std::string& u : units) list += (list.empty() ? "" : ", ") + (u.empty() ? "1" : u);
+    return "[" + list + "]";
+  }
+  // One curve names its axis itself; the kind of quantity names an axis that several share.
+  return with_unit(curves == 1 ? only->name : QuantityOfUnit(units.front()), units.front());
+}
+
 std::string ZelGraphSvgText(const CGraphWindow& g, int width, int height) {
-  const Frame f = MakeFrame(g, width, height);
+  const Scene scene = LayOut(g, width, height);
+  const Frame& f = scene.frame;
   std::ostringstream s;
   s << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
-    << "\" viewBox=\"0 0 " << width << ' ' << height << "\" font-family=\"sans-serif\">\n";
-  s << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
-  if (!g.GetTitle().empty())
-    s << "<text x=\"" << width / 2 << "\" y=\"20\" text-anchor=\"middle\" font-size=\"14\">"
-      << Escape(g.GetTitle()) << "</text>\n";
-  for (double t : XTicks(f)) {
-    s << "<line x1=\"" << f.Px(t) << "\" y1=\"" << f.top << "\" x2=\"" << f.Px(t) << "\" y2=\""
-      << f.bottom << "\" stroke=\"#dddddd\"/>\n";
-    s << "<text x=\"" << f.Px(t) << "\" y=\"" << f.bottom + 16
-      << "\" text-anchor=\"middle\" font-size=\"11\">" << Num(t) << "</text>\n";
-  }
-  for (double t : Ticks(f.y1)) {
-    s << "<line x1=\"" << f.left << "\" y1=\"" << f.Py(t, 1) << "\" x2=\"" << f.right << "\" y2=\""
-      << f.Py(t, 1) << "\" stroke=\"#dddddd\"/>\n";
-    s << "<text x=\"" << f.left - 6 << "\" y=\"" << f.Py(t, 1) + 4
-      << "\" text-anchor=\"end\" font-size=\"11\">" << Num(t) << "</text>\n";
-  }
-  if (f.has_axis2) {
-    for (double t : Ticks(f.y2))
-      s << "<text x=\"" << f.right + 6 << "\" y=\"" << f.Py(t, 2) + 4 << "\" font-size=\"11\">"
-        << Num(t) << "</text>\n";
-  }
-  s << "<clipPath id=\"plot\"><rect x=\"" << f.left << "\" y=\"" << f.top << "\" width=\""
+    << "\" viewBox=\"0 0 " << width << ' ' << height
+    << "\" font-family=\"DejaVu Sans, sans-serif\">\n";
+  s << "<rect width=\"100%\" height=\"100%\" fill=\"" << Colour(kPaper) << "\"/>\n";
+  const std::string clip = ClipId(f);
+  s << "<clipPath id=\"" << clip << "\"><rect x=\"" << f.left << "\" y=\"" << f.top << "\" width=\""
     << f.right - f.left << "\" height=\"" << f.bottom - f.top << "\"/></clipPath>\n";
-  const CGraphFilter* filter = g.GetFilter();
-  const CGraphDocument* doc = g.GetDocument();
-  const int n = doc ? std::min(g.GetDrawnPointCount(), doc->GetPointCount()) : 0;
-  s << "<g clip-path=\"url(#plot)\">\n";
-  for (int c = 0; filter && c < filter->GetCount(); ++c) {
-    const CXYCurve& curve = *filter->GetAt(c);
-    if (curve.style == 0) {
-      for (int i = 0; i < n; ++i)
-        s << "<circle cx=\"" << f.Px(doc->GetValue(curve.x_channel, i)) << "\" cy=\""
-          << f.Py(doc->GetValue(curve.y_channel, i), curve.axis) << "\" r=\"1.5\" fill=\""
-          << Colour(curve.colour) << "\"/>\n";
-      continue;
-    }
-    s << "<polyline fill=\"none\" stroke=\"" << Colour(curve.colour) << "\" stroke-width=\""
-      << StrokeWidth(curve.style) << "\" points=\"";
-    for (int i = 0; i < n; ++i)
-      s << f.Px(doc->GetValue(curve.x_channel, i)) << ','
-        << f.Py(doc->GetValue(curve.y_channel, i), curve.axis) << ' ';
-    s << "\"/>\n";
-  }
-  s << "</g>\n";
-  s << "<rect x=\"" << f.left << "\" y=\"" << f.top << "\" width=\"" << f.right - f.left
-    << "\" height=\"" << f.bottom - f.top << "\" fill=\"none\" stroke=\"#000000\"/>\n";
-  for (int c = 0; filter && c < filter->GetCount(); ++c) {
-    const CXYCurve& curve = *filter->GetAt(c);
-    const int y = f.top + 16 + 16 * c;
-    s << "<line x1=\"" << f.right - 150 << "\" y1=\"" << y - 4 << "\" x2=\"" << f.right - 130
-      << "\" y2=\"" << y - 4 << "\" stroke=\"" << Colour(curve.colour)
-      << "\" stroke-width=\"2\"/>\n";
-    s << "<text x=\"" << f.right - 125 << "\" y=\"" << y << "\" font-size=\"11\">"
-      << Escape(curve.name) << (curve.axis == 2 ? " (right)" : "") << "</text>\n";
-  }
+  for (const Item& item : scene.items)
+    std::visit([&](const auto& i) { WriteSvgItem(s, clip, i); }, item);
   s << "</svg>\n";
   return s.str();
 }
@@ -349,7 +623,10 @@ std::string ZelWriteGraphSvg(const CGraphWindow& graph, const std::string& path)
 }
 
 std::string ZelWriteGraphPng(const CGraphWindow& graph, const std::string& path) {
-  return ZelWriteFileAtomically(path, ZelGraphPngBytes(graph));
+  std::string bytes;
+  if (std::string why = ZelGraphPngBytes(graph, bytes); !why.empty())
+    return path + ": " + why + "; the picture was not saved";
+  return ZelWriteFileAtomically(path, bytes);
 }
 
 std::string ZelGraphFiles(const CGraphWindow& graph, const std::string& png,
@@ -357,46 +634,32 @@ std::string ZelGraphFiles(const CGraphWindow& graph, const std::string& png,
                           std::vector<ZelFileBytes>& files) {
   if (!csv.empty() && !graph.GetDocument())
     return csv + ": the graph has no data; nothing was saved";
-  if (!png.empty()) files.push_back({png, ZelGraphPngBytes(graph)});
+  if (!png.empty()) {
+    std::string bytes;
+    if (std::string why = ZelGraphPngBytes(graph, bytes); !why.empty())
+      return png + ": " + why + "; the picture was not saved";
+    files.push_back({png, std::move(bytes)});
+  }
   if (!svg.empty()) files.push_back({svg, ZelGraphSvgText(graph)});
   if (!csv.empty()) files.push_back({csv, ZelGraphCsvText(graph)});
   return {};
 }
 
-std::string ZelGraphPngBytes(const CGraphWindow& g) {
-  const Frame f = MakeFrame(g, 800, 500);
-  Raster r(f.width, f.height);
-  const int grid = r.Index(0xDDDDDD), black = r.Index(0x000000);
-  const Frame all{f.width, f.height, 0, 0, f.width - 1, f.height - 1, {}, {}, {}, false, false};
-  for (double t : XTicks(f)) r.Line(f.Px(t), f.top, f.Px(t), f.bottom, 1, grid, all);
-  for (double t : Ticks(f.y1)) r.Line(f.left, f.Py(t, 1), f.right, f.Py(t, 1), 1, grid, all);
-  const CGraphFilter* filter = g.GetFilter();
-  const CGraphDocument* doc = g.GetDocument();
-  const int n = doc ? std::min(g.GetDrawnPointCount(), doc->GetPointCount()) : 0;
-  for (int c = 0; filter && c < filter->GetCount(); ++c) {
-    const CXYCurve& curve = *filter->GetAt(c);
-    const int colour = r.Index(curve.colour);
-    const int size = static_cast<int>(StrokeWidth(curve.style));
-    for (int i = 0; i < n; ++i) {
-      const double x = f.Px(doc->GetValue(curve.x_channel, i));
-      const double y = f.Py(doc->GetValue(curve.y_channel, i), curve.axis);
-      if (!std::isfinite(x) || !std::isfinite(y)) continue;
-      if (curve.style == 0 || i == 0) {
-        r.Dot(static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)), 3, colour, f);
-        continue;
-      }
-      const double px = f.Px(doc->GetValue(curve.x_channel, i - 1));
-      const double py = f.Py(doc->GetValue(curve.y_channel, i - 1), curve.axis);
-      if (std::isfinite(px) && std::isfinite(py)) r.Line(px, py, x, y, size, colour, f);
+std::string ZelGraphPngBytes(const CGraphWindow& g, std::string& bytes) {
+  const Scene scene = LayOut(g, 800, 500);
+  Raster r(scene.frame.width, scene.frame.height);
+  std::string why;
+  for (const Item& item : scene.items) {
+    if (const auto* label = std::get_if<Label>(&item)) {
+      if (!Draw(r, *label, why)) return why;
+    } else if (const auto* stroke = std::get_if<Stroke>(&item)) {
+      Draw(r, scene.frame, *stroke);
+    } else {
+      Draw(r, scene.frame, std::get<Dots>(item));
     }
-    const int ly = f.top + 12 + 16 * c;
-    r.Line(f.right - 150, ly, f.right - 130, ly, 2, colour, all);
   }
-  r.Line(f.left, f.top, f.right, f.top, 1, black, all);
-  r.Line(f.left, f.bottom, f.right, f.bottom, 1, black, all);
-  r.Line(f.left, f.top, f.left, f.bottom, 1, black, all);
-  r.Line(f.right, f.top, f.right, f.bottom, 1, black, all);
-  return r.Png();
+  bytes = r.Png();
+  return {};
 }
 
 std::string ZelWriteGraphCsv(const CGraphWindow& g, const std::string& path) {

@@ -86,6 +86,9 @@ void CZel_TestDlg::TestSucceeded(int end) {
 }
 
 void CZel_TestDlg::TestFailed(int end) {
+  // Whatever a test made of a drive that stopped answering, the lost link is why it failed.
+  const std::string lost = CZel_Comm::LinkLostText();
+  if (!lost.empty()) m_strError = lost;
   SetChildText(kIdcTestResult, "Test failed");
   ShowOutcomeControls(!m_strError.empty());
   if (!end) return;

@@ -616,12 +616,13 @@ void QtDialogView::SyncGroupFrame(int group_id) {
 }
 
 QSize QtDialogView::SizeLimit() const {
-  // The smallest screen the dialogs are made for; off screen it stands for the screen.
-  QSize limit(1366, 768);
+  // The room that the smallest screen the dialogs are made for, 1366 x 768, leaves a window
+  // once its title bar and frame and a desktop panel have taken theirs. Off screen it
+  // stands for the screen.
+  QSize limit(1300, 700);
   if (QGuiApplication::platformName() != "offscreen" && screen())
-    limit = limit.boundedTo(screen()->availableGeometry().size());
-  // Room for the window frame and title bar.
-  return limit - QSize(16, 40);
+    limit = limit.boundedTo(screen()->availableGeometry().size() - QSize(16, 40));
+  return limit;
 }
 
 void QtDialogView::FitToScreen() {

@@ -40,14 +40,18 @@ QColor ToColor(std::uint32_t rgb) {
 
 QXYSeries* Xy(QAbstractSeries* s) { return static_cast<QXYSeries*>(s); }
 
-// A linear axis labelled at round values, also after a zoom or a pan.
+// A linear axis labelled at round values, with the decimals that tell them apart, also
+// after a zoom or a pan.
 QValueAxis* RoundTickedAxis() {
   auto* axis = new QValueAxis;
   axis->setLabelFormat("%g");
   axis->setTickType(QValueAxis::TicksDynamic);
   axis->setTickAnchor(0.0);
   QObject::connect(axis, &QValueAxis::rangeChanged, axis, [axis](qreal lo, qreal hi) {
-    if (const double step = ZelTickStep({lo, hi}); step > 0) axis->setTickInterval(step);
+    const double step = ZelTickStep({lo, hi});
+    if (!(step > 0)) return;
+    axis->setTickInterval(step);
+    axis->setLabelFormat(QString("%.%1f").arg(ZelTickDecimals(step)));
   });
   return axis;
 }
@@ -112,7 +116,7 @@ void QtGraphView::Rebuild(const CGraphWindow* graph) {
     DrawKey();
     return;
   }
-  c->setTitle(QString::fromStdString(graph->GetTitle()));
+  c->setTitle(QString::fromStdString(ZelGraphTitle(*graph)));
   const CGraphDocument& doc = filter->GetDocument();
   for (int i = 0; i < filter->GetCount(); ++i) {
     const CXYCurve& curve = *filter->GetAt(i);
@@ -147,24 +151,8 @@ void QtGraphView::Rebuild(const CGraphWindow* graph) {
   ApplyRanges(*graph);
 }
 
-// The channel's name and unit for time; for a value axis the unit its curves share.
 QString QtGraphView::AxisTitle(int axis) const {
-  const CGraphFilter* filter = graph_ ? graph_->GetFilter() : nullptr;
-  if (!filter || filter->GetCount() == 0) return {};
-  const CGraphDocument& doc = filter->GetDocument();
-  if (axis == 0) {
-    const int x = filter->GetAt(0)->x_channel;
-    return WithUnit(doc, x, QString::fromStdString(doc.GetChannelName(x)));
-  }
-  QString unit;
-  for (int i = 0; i < filter->GetCount(); ++i) {
-    const CXYCurve& c = *filter->GetAt(i);
-    if ((c.axis == 2) != (axis == 2)) continue;
-    const QString u = QString::fromStdString(doc.GetChannelUnit(c.y_channel));
-    if (unit.isEmpty()) unit = u;
-    else if (u != unit) return {};
-  }
-  return unit.isEmpty() ? QString() : "[" + unit + "]";
+  return graph_ ? QString::fromStdString(ZelGraphAxisTitle(*graph_, axis)) : QString();
 }
 
 void QtGraphView::AppendDrawn(const CGraphWindow& graph) {
@@ -178,7 +166,11 @@ void QtGraphView::AppendDrawn(const CGraphWindow& graph) {
     QList<QPointF> points;
     for (int p = static_cast<int>(s->count()); p < drawn; ++p)
       points.append(QPointF(doc->GetValue(curve.x_channel, p), doc->GetValue(curve.y_channel, p)));
-    if (!points.isEmpty()) s->append(points);
+    if (points.isEmpty()) continue;
+    // Qt Charts lays the whole series out again for every point appended: a series drawn
+    // from nothing takes its points in one replace.
+    if (s->count() == 0) s->replace(points);
+    else s->append(points);
   }
 }
 

@@ -119,12 +119,15 @@ TEST(FiltersBode, WritesTheResponseAndRefusesWhatItCannotDraw) {
   EXPECT_THAT(ReadFile(dir.File("r.svg")), HasSubstr("<svg"));
 
   // No picture of a kind it cannot draw, nor of a filter at the Nyquist frequency, which
-  // cannot be designed.
+  // cannot be designed, nor a PNG without its text when there is no font to draw it with.
   const std::string txt = dir.File("r.txt"), nyquist = dir.File("nyquist.svg");
+  const std::string textless = dir.File("textless.png");
   ExpectRuns(
       {{"filters --bode " + ShellQuote(txt), 2, ""},
        {"filters --set BQFilter1=1 --set BQFilterF11=1000 --bode " + ShellQuote(nyquist), 1, ""}},
       {txt, nyquist});
+  ExpectRun({"filters " + on + "--bode " + ShellQuote(textless), 1, "no font to draw the text with"},
+            {textless}, "DCSERVO_FONT=" + ShellQuote(dir.File("no-such-font.ttf")));
 }
 
 }  // namespace

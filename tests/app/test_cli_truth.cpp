@@ -25,7 +25,7 @@ TEST(CommandLineTruth, FailedWorkExitsWith1AndSavesNothing) {
   ExpectRuns(
       {
           {"tune current --set PB_C=20000 --out " + ShellQuote(out), 1,
-           "the loop is unstable (pole radius 1.72"},
+           "the loop is unstable: a closed-loop pole lies at |z| = 1.215"},
           {"tune current --set L=1e-5 --set R=5 --out " + ShellQuote(out), 1,
            "Kp_C_scl = -1.02791 is negative"},
           {std::string(kCurrentTest) + " --fault short_circuit --log MER --csv " + ShellQuote(csv),

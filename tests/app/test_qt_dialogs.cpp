@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QRadioButton>
 #include <QSlider>
 #include <QTabBar>
@@ -19,10 +20,12 @@
 #include <QTimer>
 #include <cstdlib>
 #include <deque>
+#include <optional>
 
 #include "app/qt/qt_dialog_view.h"
 #include "app/qt/qt_graph_view.h"
 #include "app/qt/qt_session.h"
+#include "derive/pipelines.h"
 #include "dialogs/advanced_dlg.h"
 #include "dialogs/analog_reference_dlg.h"
 #include "dialogs/drive_info_dlg.h"
@@ -150,9 +153,12 @@ class QtDialogs : public ::testing::Test {
   void SetUp() override { Session(); }
 };
 
+// The room a dialog has on the smallest screen the program is made for, 1366 x 768, once the
+// window's title bar and frame and a desktop panel have taken theirs.
+const QSize kDialogRoom(1300, 700);
+
 // A window on screen: within `screen`, its controls apart, and saved as `file` for a look.
-void ExpectTidyAndSave(QtDialogView& view, const std::string& file,
-                       QSize screen = QSize(1366, 768)) {
+void ExpectTidyAndSave(QtDialogView& view, const std::string& file, QSize screen = kDialogRoom) {
   EXPECT_LE(view.width(), screen.width());
   EXPECT_LE(view.height(), screen.height());
   ExpectNoOverlap(view);
@@ -291,6 +297,17 @@ TEST_F(QtDialogs, GraphsAreDrawnWithQtChartsAndSaved) {
     for (int x = 0; x < headless.width(); ++x)
       reference_pixels += (headless.pixel(x, y) & 0xFFFFFF) == RGB16(2);
   EXPECT_GT(reference_pixels, 600);  // a line across the plot, two pixels thick
+  // Its texts are drawn: ink in the title band above the plot and left of the plot, where
+  // the axis's title and labels stand.
+  auto ink = [&headless](QRect band) {
+    int dark = 0;
+    for (int y = band.top(); y <= band.bottom(); ++y)
+      for (int x = band.left(); x <= band.right(); ++x)
+        dark += qGray(headless.pixel(x, y)) < 128;
+    return dark;
+  };
+  EXPECT_GT(ink(QRect(0, 0, 800, 30)), 20);
+  EXPECT_GT(ink(QRect(0, 40, 80, 400)), 40);
 }
 
 // The watching tests on screen, a run started and ticked once on a drive whose live value
@@ -365,8 +382,7 @@ TEST_F(QtDialogs, DriveSetupOnScreenStoresATypedGainAsTheChipHoldsIt) {
           << id;
       EXPECT_FALSE(view.findChild<QScrollArea*>()->isAncestorOf(button)) << id;
     }
-    // With its frame (16 x 40) the window fits a 1366 x 768 screen.
-    ExpectTidyAndSave(view, "qt_drive_setup.png", QSize(1366 - 16, 768 - 40));
+    ExpectTidyAndSave(view, "qt_drive_setup.png");
     Find<QPushButton>(view, kIdOk)->click();
   }});
   EXPECT_EQ(result, kIdOk);
@@ -440,6 +456,50 @@ TEST_F(QtDialogs, TheDialogsOfTheDriveSetupAreTidy) {
   ZelSetMotorCatalogueDirectory({});
 }
 
+// Every dialog and test that the plug-in registers, as a user first meets it on the bundled
+// drive, fits the room of the smallest screen whole: nothing is scrolled out of sight. The
+// drive setup shows other rows in each control mode, so it is measured in all three.
+TEST_F(QtDialogs, EveryRegisteredDialogFitsTheSmallestScreen) {
+  ZelSetMotorCatalogueDirectory(DCSERVO_RESOURCE_DIR "/motors");
+  struct Case {
+    std::string dialog;
+    int control_mode;  // -1: as the bundled drive has it
+  };
+  std::vector<Case> cases;
+  for (const std::string& name : ZelRegisteredDialogNames()) cases.push_back({name, -1});
+  for (int mode : {1, 2}) cases.push_back({dcservo::dialog_names::kDriveSetup, mode});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dialog + " in control mode " + std::to_string(c.control_mode));
+    // The drive setup opens the motor setup on top once it shows; that one is measured alone.
+    std::optional<testing_support::ScopedDialogOverride> no_motor;
+    if (c.dialog == dcservo::dialog_names::kDriveSetup)
+      no_motor.emplace(dcservo::dialog_names::kMotorSetup, nullptr);
+    auto setup = testing_support::LoadBundledSetup();
+    if (c.control_mode >= 0) {
+      // The dialog derives the mode from the chip registers, as a saved setup holds it.
+      setup->SetParameterValueInBaseUnit("ControlMode", c.control_mode);
+      dcservo::ComputeChipParameters(*setup);
+    }
+    auto dlg = ZelCreateDialog(c.dialog, *setup);
+    ASSERT_NE(dlg, nullptr);
+    RunShown(*dlg, {[&](QtDialogView& view) {
+      for (int turn = 0; turn < 3; ++turn) QApplication::processEvents();
+      EXPECT_LE(view.width(), kDialogRoom.width());
+      EXPECT_LE(view.height(), kDialogRoom.height());
+      auto* scroll = view.findChild<QScrollArea*>();
+      ASSERT_NE(scroll, nullptr);
+      EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
+      EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
+      const std::string shot = testing_support::BinaryDir() + "/qt_fit_" + c.dialog +
+                               (c.control_mode >= 0 ? "_mode" + std::to_string(c.control_mode) : "") +
+                               ".png";
+      EXPECT_TRUE(view.grab().save(QString::fromStdString(shot), "PNG"));
+      dlg->EndDialog(kIdCancel);
+    }});
+  }
+  ZelSetMotorCatalogueDirectory({});
+}
+
 // The current test on screen: its parameters page before a run, then after a run on the
 // simulated drive the "Test" page with the three curves and the prediction and the figures
 // beside them.
@@ -476,8 +536,8 @@ TEST_F(QtDialogs, TheCurrentTestShowsItsPagesAndAfterARunItsCurvesAndFigures) {
       EXPECT_EQ(chart->PointCount(2), 100);
       // Axes in the user's units, and two cursors that read the curves and their difference.
       EXPECT_EQ(chart->AxisTitle(0), "Time [ms]");
-      EXPECT_EQ(chart->AxisTitle(1), "[A]");
-      EXPECT_EQ(chart->AxisTitle(2), "[V]");
+      EXPECT_EQ(chart->AxisTitle(1), "Current [A]");
+      EXPECT_EQ(chart->AxisTitle(2), "Voltage_Reference [V]");
       chart->SetCursor(0, 0.25);
       chart->SetCursor(1, 4.0);
       const QString readout = chart->CursorReadout();

@@ -53,7 +53,7 @@ TEST(TuneCommand, TextReportAndUsage) {
   const Case cases[] = {
       {"tune current", 0, "Kp_C_scl   0.58388573     0.58388012     KPI 19132, SFTKPI 0"},
       {"tune position", 0, "warning: the fixed-point encoding stores Ki_P_scl"},
-      {"tune current --set PB_C=20000 --force", 0, "warning: the loop is unstable"},
+      {"tune current --set PB_C=20000 --force", 0, "not usable: the loop is unstable"},
       {"tune torque", 2, "torque"},
       {"tune", 2, "LOOP"},
   };

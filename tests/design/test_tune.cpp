@@ -28,6 +28,7 @@ std::string AllWarnings(const LoopTuneReport& r) {
     for (const auto& w : g.warnings) text += w + "\n";
   }
   for (const auto& w : r.warnings) text += w + "\n";
+  for (const auto& f : r.loop_failures) text += f + "\n";
   return text;
 }
 

@@ -2,6 +2,7 @@
 // the saved picture and data.
 
 #include <filesystem>
+#include <regex>
 
 #include "host/zel_graph.h"
 #include "tests/host/test_dialog_fixture.h"
@@ -9,6 +10,7 @@
 namespace {
 
 using namespace dialog_testing;
+using ::testing::Contains;
 using ::testing::StartsWith;
 
 constexpr int kGraph = 1361;
@@ -133,6 +135,94 @@ TEST_F(Graph, SavingNeedsAFilterAndAWritableFolder) {
   ZelCollectErrors errors;
   EXPECT_EQ(graph_.CreateWMF("/no/such/folder/plot"), 0);
   EXPECT_EQ(errors.Messages().size(), 1u);
+}
+
+// The texts of an SVG, in document order.
+std::vector<std::string> SvgTexts(const std::string& svg) {
+  static const std::regex text("<text[^>]*>([^<]*)</text>");
+  std::vector<std::string> texts;
+  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), text); it != std::sregex_iterator();
+       ++it)
+    texts.push_back((*it)[1]);
+  return texts;
+}
+
+// A position plot that moves by one count in 1541 rad: every picture says what it shows, in
+// which units, with tick labels that tell the ticks apart, and a key.
+TEST_F(Graph, ThePictureCarriesATitleAxisTitlesWithUnitsDistinctTicksAndAKey) {
+  CGraphDocument doc;
+  doc.AddChannel("Time", "ms");
+  doc.AddChannel("Load_Position_Reference", "rad");
+  doc.AddChannel("Load_Position", "rad");
+  doc.AddChannel("Motor_Current", "A");
+  CGraphFilter& f = *doc.GetAt(0);
+  f.AddCurve("Load_Position_Reference", 0, 1, 1, 2, RGB16(1));
+  f.AddCurve("Load_Position", 0, 2, 1, 2, RGB16(2));
+  f.AddCurve("Motor_Current", 0, 3, 2, 1, RGB16(3));
+  for (int i = 0; i <= 100; ++i)
+    doc.AddPoint({i * 0.5, 1541.0 + (i > 10), 1541.0 + (i > 12) * (1 - std::exp(-(i - 12) / 8.0)),
+                  i > 10 && i < 30 ? 2.5 : 0.0});
+  graph_.SubclassDlgItem(kGraph, &dlg_, &f);
+  graph_.RefreshGraph();
+  graph_.DoZoomOut();
+
+  const std::vector<std::string> texts = SvgTexts(ZelGraphSvgText(graph_));
+  // Without a title of its own a plot takes its dialog's caption.
+  for (const char* expected : {"Plot", "Time [ms]", "Rotary position [rad]", "Motor_Current [A]",
+                               "Load_Position_Reference", "Load_Position", "Motor_Current (right)"})
+    EXPECT_THAT(texts, Contains(expected));
+  // The left axis's labels: numbers, each once, evenly apart.
+  std::vector<double> left;
+  for (const std::string& t : texts)
+    if (t.rfind("154", 0) == 0) left.push_back(std::stod(t));
+  ASSERT_GE(left.size(), 4u);
+  for (std::size_t i = 1; i < left.size(); ++i)
+    EXPECT_NEAR(left[i] - left[i - 1], left[1] - left[0], 1e-9) << i;
+  EXPECT_GT(left[1] - left[0], 0.0);
+
+  graph_.SetTitle("Position step");
+  graph_.SetAxisTitle(1, "Load position [rad]");
+  const std::vector<std::string> own = SvgTexts(ZelGraphSvgText(graph_));
+  EXPECT_THAT(own, Contains("Position step"));
+  EXPECT_THAT(own, Contains("Load position [rad]"));
+}
+
+TEST(GraphTicks, LabelsHaveTheDecimalsThatTellTheirStepsApart) {
+  const struct {
+    double value, step;
+    const char* label;
+  } cases[] = {
+      {1541.2, 0.2, "1541.2"}, {1541.0, 0.2, "1541.0"}, {2500.0, 500.0, "2500"},
+      {3e-4, 1e-4, "0.0003"},  {-1.5, 0.5, "-1.5"},     {-1e-17, 0.1, "0.0"},
+      {0.25, 0.05, "0.25"},    {7.0, 0.0, "7"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ZelTickLabel(c.value, c.step), c.label) << c.value << " " << c.step;
+}
+
+TEST(GraphAxisTitles, NameTheQuantityTheCurveOrTheUnitsThatDiffer) {
+  ZelDialogTemplate t = GraphTemplate();
+  CZel_Dialog dlg(t);
+  const struct {
+    std::vector<std::pair<std::string, std::string>> curves;  // name, unit; all on the left
+    std::string title;
+  } cases[] = {
+      {{{"Speed_Reference", "rpm"}, {"Motor_Speed", "rpm"}}, "Rotary speed [rpm]"},
+      {{{"Motor_Current", "A"}, {"Motor_Voltage", "V"}}, "[A, V]"},
+      {{{"Gain", "dB"}}, "Gain [dB]"},
+      {{{"Count", ""}}, "Count"},
+  };
+  for (const auto& c : cases) {
+    CGraphDocument doc;
+    doc.AddChannel("Time", "s");
+    for (const auto& [name, unit] : c.curves)
+      doc.GetAt(0)->AddCurve(name, 0, doc.AddChannel(name, unit), 1, 2, 0);
+    CGraphWindow graph;
+    graph.SubclassDlgItem(kGraph, &dlg, doc.GetAt(0));
+    EXPECT_EQ(ZelGraphAxisTitle(graph, 0), "Time [s]");
+    EXPECT_EQ(ZelGraphAxisTitle(graph, 1), c.title);
+    EXPECT_EQ(ZelGraphAxisTitle(graph, 2), "");
+  }
 }
 
 TEST(GraphPalette, SixteenColoursThatWrap) {

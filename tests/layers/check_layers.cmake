@@ -1,6 +1,6 @@
 # Fails, naming the file and the header, when a file of a layered folder includes a header of a
 # folder that cmake/layers.cmake does not let it use, a host header beyond the setup API
-# where only that is allowed, or Qt outside app/.
+# where only that is allowed, Qt outside app/, or libmodbus outside host/ and app/.
 # cmake -DSOURCE_DIR=<tree to check> -DLAYERS=<cmake/layers.cmake> -P check_layers.cmake
 cmake_minimum_required(VERSION 3.25)
 include(${LAYERS})
@@ -23,6 +23,8 @@ foreach(folder IN LISTS dcservo_layers)
                AND NOT header IN_LIST dcservo_setup_api)
           list(APPEND violations "${file} includes ${header}: ${folder}/ uses only the setup API of host/")
         endif()
+      elseif(line MATCHES "#[ \t]*include[ \t]*<(modbus[^>]*)>" AND NOT folder STREQUAL "host")
+        list(APPEND violations "${file} includes <${CMAKE_MATCH_1}>: only host/ and app/ speak Modbus")
       elseif(line MATCHES "#[ \t]*include[ \t]*<(Qt[A-Za-z]*/[^>]*|Q[A-Z][A-Za-z]*)>")
         list(APPEND violations "${file} includes <${CMAKE_MATCH_1}>: only app/ uses Qt")
       endif()

@@ -1,0 +1,678 @@
+#include "design/drive_model.h"
+
+#include <Eigen/Dense>
+#include <unsupported/Eigen/MatrixFunctions>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <numbers>
+#include <numeric>
+
+#include "derive/step.h"
+#include "units/drive_modes.h"
+#include "units/scales.h"
+#include "units/timing.h"
+
+namespace dcservo {
+
+namespace {
+
+// ---- reading the drive from the setup ---------------------------------------------------------
+
+class ChipReader {
+ public:
+  explicit ChipReader(CZel_Setup& setup) : setup_(setup) {}
+  double Value(const char* name, double fallback) const {
+    ZelQuietErrors quiet;
+    const CZel_Parameter* p = setup_.FindParameter(name);
+    const double v = p ? p->GetValueInBaseUnit() : fallback;
+    return std::isfinite(v) ? std::trunc(v) : fallback;
+  }
+  // M 2^S / 32767, as the firmware multiplies.
+  double Gain(const char* mantissa, const char* shift) const {
+    return Gain(Value(mantissa, 0.0), Value(shift, 0.0));
+  }
+  static double Gain(double mantissa, double shift) {
+    return mantissa * std::ldexp(1.0, static_cast<int>(std::clamp(shift, 0.0, 30.0))) / kFullScale;
+  }
+  // A limit register is the distance from full scale.
+  double Limit(const char* name) const { return std::clamp(kFullScale - Value(name, 0.0), 0.0, kFullScale); }
+  // A first-order coefficient: 32767 passes the signal as it is.
+  double Smoothing(const char* name) const {
+    return std::clamp(Value(name, kFullScale), 0.0, kFullScale) / kFullScale;
+  }
+
+ private:
+  CZel_Setup& setup_;
+};
+
+BiquadCoefficients SlotOf(const ChipReader& chip, int slot) {
+  char name[16];
+  auto c = [&](const char* which) {
+    std::snprintf(name, sizeof name, "BQ%d%s", slot + 1, which);
+    return chip.Value(name, 0.0);
+  };
+  const double g = c("SF") / kBiquadOne;
+  return {c("B0") * g, c("B1") * g, c("B2") * g, c("A1") * g, c("A2") * g};
+}
+
+// The three places share the three slots, each counted from where the place before it stops.
+void ReadBiquads(const ChipReader& chip, DriveModel& m) {
+  int next = 0;
+  auto take = [&](const char* count_name, std::vector<BiquadCoefficients>& place) {
+    const int n = static_cast<int>(std::clamp(chip.Value(count_name, 0.0), 0.0, 3.0 - next));
+    for (int i = 0; i < n; ++i) place.push_back(SlotOf(chip, next + i));
+    next += n;
+  };
+  take("SPDREF_BQ_INI", m.speed_reference_filters);
+  take("IQREF_BQ_INI", m.current_reference_filters);
+  take("ASPD_BQ_INI", m.speed_feedback_filters);
+}
+
+bool AllFinite(std::initializer_list<double> values) {
+  return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
+}
+
+// ---- the model's state --------------------------------------------------------------------
+
+constexpr int kSlots = 3;
+constexpr int kMaxWindow = 64;
+
+// Every number that carries over from one PWM period to the next, so that the linear
+// analysis can take the model apart state by state.
+struct State {
+  double i = 0.0, w = 0.0, theta = 0.0;                   // the motor
+  double cur_int = 0.0, u_filt = 0.0, command = 0.0;      // current loop
+  double iq_ref = 0.0;
+  double spd_int = 0.0;                                   // speed loop
+  double pos_int = 0.0, pos_prev_err = 0.0, deriv = 0.0;  // position loop
+  double speed_command = 0.0, target = 0.0, traj_speed = 0.0, traj_accel = 0.0;
+  double tacho_position = 0.0;
+  std::array<std::array<double, 4>, kSlots * 3> bq{};     // x1 x2 y1 y2 per place and slot
+  std::array<double, kMaxWindow> positions{};             // the last encoder readings
+  // Not part of the linear state: flags and the sample count.
+  bool have_prev_err = false;
+  int ring = 0;
+};
+
+// The states that the linear analysis follows, as pointers into a State.
+std::vector<double*> LinearStates(State& s, int window) {
+  std::vector<double*> v = {&s.i,       &s.w,      &s.theta,        &s.cur_int, &s.u_filt,
+                            &s.command, &s.iq_ref, &s.spd_int,      &s.pos_int, &s.pos_prev_err,
+                            &s.deriv,   &s.tacho_position};
+  for (auto& slot : s.bq) {
+    for (double& x : slot) v.push_back(&x);
+  }
+  for (int k = 0; k < window; ++k) v.push_back(&s.positions[static_cast<std::size_t>(k)]);
+  return v;
+}
+
+// Where a loop is cut open for its margins: the signal that the loop's controller hands on.
+enum class BreakPoint { None, Command, CurrentReference, SpeedReference };
+
+struct Options {
+  ModelStructure structure = ModelStructure::Current;
+  bool linear = false;  // no steps, no limits
+  bool blocked = false;
+  double current_limit = 0.0, speed_limit = 0.0;
+  BreakPoint cut = BreakPoint::None;
+};
+
+class Machine {
+ public:
+  Machine(const DriveModel& m, const Options& o) : m_(m), o_(o) {
+    window_ = m.loops_in_fast_loop ? std::clamp(m.slper / std::max(m.clper, 1), 1, kMaxWindow) : 1;
+    Discretize();
+  }
+  int Window() const { return window_; }
+
+  // One PWM period; `k` counts them from a moment when both loops were due. `injected` is
+  // what the cut loop gets instead of its controller's output; `cut_output` receives that
+  // output when the cut loop computed in this period.
+  void Period(State& s, long long k, double injected, double* cut_output,
+              const std::function<void(State&, bool fast)>& program) {
+    const double first_half = s.command;
+    const bool slow = k % m_.slper == 0;
+    const bool fast = k % m_.clper == 0;
+    if (slow) SlowSample(s, injected, cut_output, program);
+    if (fast) FastSample(s, injected, cut_output, program);
+    Plant(s, first_half, s.command);
+  }
+
+  double CurrentLimit() const {
+    const double chip = o_.structure == ModelStructure::PositionOverCurrent ? m_.sat_p : m_.sat_s;
+    return o_.current_limit > 0.0 ? std::min(o_.current_limit, kFullScale) : chip;
+  }
+  // What the drive logs at the end of a sample: the readings the loops computed from.
+  double LoggedPosition() const { return position_; }
+  double LoggedCurrent() const { return current_; }
+  double MeasuredCurrent(const State& s) const {
+    const double c = s.i * m_.current_counts_per_A;
+    if (o_.linear) return c;
+    const double step = m_.current_step_counts;
+    return std::clamp(std::floor(c / step + 0.5) * step, -32768.0, 32768.0 - step);
+  }
+  double Speed() const { return speed_; }
+  bool Saturated() const { return saturated_; }
+
+ private:
+  double Limit(double x, double limit) const { return o_.linear ? x : std::clamp(x, -limit, limit); }
+  double Whole(double x) const { return o_.linear ? x : std::nearbyint(x); }
+
+  double Position(const State& s) const {
+    if (m_.sensor == SpeedSensor::Tacho) return s.tacho_position;
+    const double x = s.theta * m_.position_counts_per_rad;
+    return o_.linear ? x : std::floor(x);
+  }
+  double TachoSpeed(const State& s) const { return Whole(s.w * m_.speed_counts_per_rad_s); }
+
+  double Filter(const std::vector<BiquadCoefficients>& place, int first, State& s, double x) {
+    for (std::size_t n = 0; n < place.size(); ++n) {
+      const BiquadCoefficients& c = place[n];
+      auto& z = s.bq[static_cast<std::size_t>(first) + n];
+      const double y = c.b0 * x + c.b1 * z[0] + c.b2 * z[1] - c.a1 * z[2] - c.a2 * z[3];
+      z = {x, z[0], y, z[2]};
+      x = y;
+    }
+    return x;
+  }
+
+  void Measure(State& s) {
+    if (m_.sensor == SpeedSensor::Tacho) {
+      speed_ = TachoSpeed(s);
+      s.tacho_position += speed_;
+      position_ = s.tacho_position;
+      return;
+    }
+    const double position = position_ = Position(s);
+    double& oldest = s.positions[static_cast<std::size_t>(s.ring)];
+    const double encoder_speed = position - oldest;
+    oldest = position;
+    s.ring = (s.ring + 1) % window_;
+    speed_ = m_.sensor == SpeedSensor::Encoder ? encoder_speed : TachoSpeed(s);
+  }
+
+  void SlowSample(State& s, double injected, double* out,
+                  const std::function<void(State&, bool)>& program) {
+    if (m_.loops_in_fast_loop) return;
+    Measure(s);
+    if (program) program(s, false);
+    OuterLoops(s, injected, out);
+  }
+
+  void FastSample(State& s, double injected, double* out,
+                  const std::function<void(State&, bool)>& program) {
+    if (m_.loops_in_fast_loop) {
+      Measure(s);
+      if (program) program(s, false);
+      OuterLoops(s, injected, out);
+    }
+    if (program) program(s, true);
+    CurrentLoop(s, injected, out);
+  }
+
+  void OuterLoops(State& s, double injected, double* out) {
+    const ModelStructure st = o_.structure;
+    const double speed = Filter(m_.speed_feedback_filters, 6, s, speed_);
+    if (st == ModelStructure::Current) return;
+    const double current_limit = CurrentLimit();
+    double speed_loop_ref = s.speed_command;
+    if (st == ModelStructure::PositionOverSpeed || st == ModelStructure::PositionOverCurrent) {
+      const bool over_speed = st == ModelStructure::PositionOverSpeed;
+      const double limit = over_speed ? SpeedLimit() : current_limit;
+      const double e = s.target - Position(s);
+      s.pos_int = Limit(s.pos_int + m_.kip * e, std::min(m_.imax_p, limit));
+      const double d_raw = s.have_prev_err || o_.linear ? m_.kdp * (e - s.pos_prev_err) : 0.0;
+      s.deriv += m_.kdfp * (d_raw - s.deriv);
+      s.pos_prev_err = e;
+      s.have_prev_err = true;
+      double u = Limit(m_.kpp * e + s.pos_int + s.deriv, limit);
+      if (over_speed) {
+        double ff = m_.kffs * s.traj_speed;
+        if (m_.sensor == SpeedSensor::TachoAndLoadEncoder) ff *= m_.tacho_per_encoder;
+        u = Filter(m_.speed_reference_filters, 0, s, Limit(u + ff, limit));
+        speed_loop_ref = Cut(BreakPoint::SpeedReference, u, injected, out);
+      } else {
+        u = Filter(m_.current_reference_filters, 3, s, u) + m_.kffa * s.traj_accel;
+        s.iq_ref = Cut(BreakPoint::CurrentReference, SaturateCurrent(Whole(u), current_limit),
+                       injected, out);
+        return;
+      }
+    }
+    if (st == ModelStructure::Speed || st == ModelStructure::PositionOverSpeed) {
+      const double e = speed_loop_ref - speed;
+      s.spd_int = Limit(s.spd_int + m_.kis * e, std::min(m_.imax_s, current_limit));
+      double u = Limit(m_.kps * e + s.spd_int, current_limit);
+      u = Filter(m_.current_reference_filters, 3, s, u) + m_.kffa * s.traj_accel;
+      s.iq_ref = Cut(BreakPoint::CurrentReference, SaturateCurrent(Whole(u), current_limit),
+                     injected, out);
+    }
+  }
+
+  double SaturateCurrent(double u, double limit) {
+    saturated_ = !o_.linear && std::fabs(u) >= limit;
+    return Limit(u, limit);
+  }
+
+  double SpeedLimit() const {
+    return o_.speed_limit > 0.0 ? std::min(o_.speed_limit, kFullScale) : m_.sat_p;
+  }
+
+  double Cut(BreakPoint here, double computed, double injected, double* out) const {
+    if (o_.cut != here) return computed;
+    if (out) *out = computed;
+    return injected;
+  }
+
+  void CurrentLoop(State& s, double injected, double* out) {
+    current_ = MeasuredCurrent(s);
+    const double e = s.iq_ref + m_.load_feedforward - current_;
+    s.cur_int = Limit(s.cur_int + m_.kii * e, m_.sat_iq);
+    const double u = Limit(m_.kpi * e + s.cur_int, m_.sat_iq);
+    s.u_filt += m_.filter_q * (u - s.u_filt);
+    s.command = Cut(BreakPoint::Command, Limit(Whole(s.u_filt), m_.sat_pwm), injected, out);
+  }
+
+  // Each half of the PWM period exactly, the bridge's average voltage held over it.
+  void Plant(State& s, double first_half, double second_half) const {
+    for (const double command : {first_half, second_half}) {
+      const Eigen::Vector3d x(s.i, s.w, s.theta);
+      const Eigen::Vector3d next = half_.phi * x + half_.gamma * (command * m_.volts_per_count);
+      s.i = next(0);
+      s.w = next(1);
+      s.theta = next(2);
+    }
+  }
+
+  void Discretize() {
+    Eigen::Matrix4d a = Eigen::Matrix4d::Zero();
+    a(0, 0) = -m_.R / m_.L;
+    a(0, 3) = 1.0 / m_.L;
+    if (!o_.blocked) {
+      a(0, 1) = -m_.K / m_.L;
+      a(1, 0) = m_.K / m_.J;
+      a(2, 1) = 1.0;
+    }
+    const Eigen::Matrix4d e = (a * (0.5 * m_.pwm_period_s)).exp();
+    half_.phi = e.topLeftCorner<3, 3>();
+    half_.gamma = e.topRightCorner<3, 1>();
+  }
+
+  struct Half {
+    Eigen::Matrix3d phi;
+    Eigen::Vector3d gamma;
+  };
+
+  const DriveModel& m_;
+  Options o_;
+  int window_ = 1;
+  Half half_;
+  double speed_ = 0.0, position_ = 0.0, current_ = 0.0;
+  bool saturated_ = false;
+};
+
+// ---- lifting the linear model to a loop's period ------------------------------------------------
+
+struct Lifted {
+  Eigen::MatrixXd a;  // the state after one period, from the state before
+  Eigen::VectorXd b;  // from what the cut loop gets
+  Eigen::RowVectorXd c;  // what the cut loop's controller computes, from the state before
+  double period_s = 0.0;
+};
+
+// Drops the states that nothing reaches and that reach nothing (the filters of an empty
+// place, the controllers that the structure leaves idle): they only make the analysis slower.
+Lifted WithoutUntouched(const Lifted& full) {
+  const long n = full.a.rows();
+  std::vector<long> kept;
+  for (long j = 0; j < n; ++j) {
+    Eigen::VectorXd unit = Eigen::VectorXd::Unit(n, j);
+    const bool alone = full.a.col(j) == unit && full.a.row(j) == unit.transpose() &&
+                       full.b(j) == 0.0 && full.c(j) == 0.0;
+    if (!alone) kept.push_back(j);
+  }
+  Lifted reduced;
+  reduced.period_s = full.period_s;
+  const long m = static_cast<long>(kept.size());
+  reduced.a.resize(m, m);
+  reduced.b.resize(m);
+  reduced.c.resize(m);
+  for (long r = 0; r < m; ++r) {
+    reduced.b(r) = full.b(kept[r]);
+    reduced.c(r) = full.c(kept[r]);
+    for (long c = 0; c < m; ++c) reduced.a(r, c) = full.a(kept[r], kept[c]);
+  }
+  return reduced;
+}
+
+int PeriodsOf(const DriveModel& m, BreakPoint cut) {
+  if (cut == BreakPoint::Command) return m.clper;
+  return m.loops_in_fast_loop ? m.clper : m.slper;
+}
+
+Lifted Lift(const DriveModel& model, const Options& options) {
+  Machine machine(model, options);
+  State probe;
+  const int n = static_cast<int>(LinearStates(probe, machine.Window()).size());
+  const int periods = std::lcm(PeriodsOf(model, options.cut), model.clper);
+  Lifted lifted;
+  lifted.a.resize(n, n);
+  lifted.b.resize(n);
+  lifted.c.resize(n);
+  lifted.period_s = periods * model.pwm_period_s;
+  auto run = [&](int column, double injected, double* output) {
+    State s;
+    auto states = LinearStates(s, machine.Window());
+    if (column >= 0) *states[static_cast<std::size_t>(column)] = 1.0;
+    s.have_prev_err = true;
+    for (int k = 0; k < periods; ++k) {
+      double computed = 0.0;
+      machine.Period(s, k, injected, &computed, nullptr);
+      if (k == 0 && output) *output = computed;
+    }
+    Eigen::VectorXd after(n);
+    for (int j = 0; j < n; ++j) after(j) = *states[static_cast<std::size_t>(j)];
+    return after;
+  };
+  for (int j = 0; j < n; ++j) {
+    double computed = 0.0;
+    lifted.a.col(j) = run(j, 0.0, &computed);
+    lifted.c(j) = computed;
+  }
+  lifted.b = run(-1, 1.0, nullptr);
+  return WithoutUntouched(lifted);
+}
+
+BreakPoint CutOf(ModelStructure structure, TunedLoop loop) {
+  switch (loop) {
+    case TunedLoop::Current: return BreakPoint::Command;
+    case TunedLoop::Speed: return BreakPoint::CurrentReference;
+    case TunedLoop::Position: break;
+  }
+  return structure == ModelStructure::PositionOverSpeed ? BreakPoint::SpeedReference
+                                                        : BreakPoint::CurrentReference;
+}
+
+// The structure in which a loop is the outermost one closed.
+ModelStructure InnermostStructure(ModelStructure structure, TunedLoop loop) {
+  switch (loop) {
+    case TunedLoop::Current: return ModelStructure::Current;
+    case TunedLoop::Speed: return ModelStructure::Speed;
+    case TunedLoop::Position: break;
+  }
+  return structure == ModelStructure::PositionOverCurrent ? ModelStructure::PositionOverCurrent
+                                                          : ModelStructure::PositionOverSpeed;
+}
+
+std::complex<double> OpenLoopAt(const Lifted& l, double omega) {
+  const std::complex<double> z = std::polar(1.0, omega * l.period_s);
+  const long n = l.a.rows();
+  Eigen::MatrixXcd m = -l.a.cast<std::complex<double>>();
+  m.diagonal().array() += z;
+  const Eigen::VectorXcd x = m.partialPivLu().solve(l.b.cast<std::complex<double>>());
+  std::complex<double> g = 0.0;
+  for (long j = 0; j < n; ++j) g += l.c(j) * x(j);
+  // The controller's output answers what it was fed with the opposite sign: L = -G.
+  return -g;
+}
+
+// A state that no loop sees (the absolute position of a speed loop, a controller that the
+// structure leaves idle) stays where it is: an eigenvalue of exactly one that means nothing
+// for stability.
+// The tolerance covers the integrator chain of a free shaft (speed, then position), whose
+// eigenvalues a solver splits by the square root of the rounding error.
+bool Idle(std::complex<double> pole) { return std::abs(pole - 1.0) < 1e-6; }
+
+double Degrees(double radians) { return radians * 180.0 / std::numbers::pi; }
+
+}  // namespace
+
+// ---- public -----------------------------------------------------------------------------------
+
+std::optional<DriveModel> DriveModelOf(CZel_Setup& setup, std::string* why) {
+  auto fail = [why](const std::string& reason) -> std::optional<DriveModel> {
+    if (why) *why = reason;
+    return std::nullopt;
+  };
+  std::optional<std::array<CZel_Parameter*, 4>> motor;
+  {
+    ZelQuietErrors quiet;
+    motor = FindParameters(setup, "R", "L", "K", "Jt");
+  }
+  if (!motor) return fail("the setup lacks the motor's R, L, K or Jt");
+  const ChipReader chip(setup);
+  DriveModel m;
+  m.clper = static_cast<int>(std::clamp(chip.Value("CLPER", 1.0), 1.0, 65535.0));
+  m.slper = static_cast<int>(std::clamp(chip.Value("SLPER", 10.0), 1.0, 65535.0));
+  m.pwm_period_s = FastLoopPeriod(setup) / m.clper;
+  m.loops_in_fast_loop =
+      (static_cast<unsigned>(chip.Value("UPGRADE", 0.0)) & kUpgradePosSpdInFastLoop) != 0;
+  m.current_counts_per_A = CurrentScale(setup);
+  m.volts_per_count = 1.0 / VoltageScale(setup);
+  m.current_step_counts = 65536.0 / std::max(chip.Value("ADCResolution", 1024.0), 2.0);
+  const double sensors = chip.Value("SensorsConfiguration", 0.0);
+  m.sensor = IsCode(sensors, SensorsConfiguration::TachoOnMotor) ? SpeedSensor::Tacho
+             : IsCode(sensors, SensorsConfiguration::TachoAndEncoderOnLoad)
+                 ? SpeedSensor::TachoAndLoadEncoder
+                 : SpeedSensor::Encoder;
+  m.position_counts_per_rad = MotorPositionScale(setup);
+  m.speed_counts_per_rad_s = MotorSpeedScale(setup);
+  m.tacho_per_encoder = std::max(1.0, chip.Value("TRANSMISION", 1.0));
+  m.R = (*motor)[0]->GetValueInBaseUnit();
+  m.L = (*motor)[1]->GetValueInBaseUnit();
+  m.K = (*motor)[2]->GetValueInBaseUnit();
+  m.J = (*motor)[3]->GetValueInBaseUnit();
+
+  m.kpi = chip.Gain("KPI", "SFTKPI");
+  m.kii = chip.Gain("KII", "SFTKII");
+  m.sat_iq = chip.Limit("SATIQ");
+  m.sat_pwm = chip.Limit("SATPWM");
+  m.filter_q = chip.Smoothing("FILTERQ");
+  m.load_feedforward = std::trunc(chip.Value("FFL", 0.0) * chip.Value("KFFL", kFullScale) / kFullScale);
+  m.kps = chip.Gain("KPS", "SFTKPS");
+  m.kis = chip.Gain("KIS", "SFTKIS");
+  m.sat_s = chip.Limit("SATS");
+  m.imax_s = chip.Limit("IMAXS");
+  m.kpp = chip.Gain("KPP", "SFTKPP");
+  m.kip = chip.Gain("KIP", "SFTKIP");
+  m.kdp = chip.Gain("KDP", "SFTKDP");
+  m.kdfp = chip.Smoothing("KDFP");
+  m.sat_p = chip.Limit("SATP");
+  m.imax_p = chip.Limit("IMAXP");
+  m.kffs = chip.Gain("KFFS", "SFTSFFW");
+  m.kffa = ChipReader::Gain(chip.Value("KFFA", 0.0),
+                            chip.Value("SFTAFFW", 0.0) + chip.Value("SFTKFF", 0.0));
+  ReadBiquads(chip, m);
+
+  if (!(m.R > 0.0 && m.L > 0.0 && m.K > 0.0 && m.J > 0.0) ||
+      !AllFinite({m.R, m.L, m.K, m.J, m.pwm_period_s, m.current_counts_per_A, m.volts_per_count,
+                  m.position_counts_per_rad, m.speed_counts_per_rad_s}) ||
+      !(m.pwm_period_s > 0.0))
+    return fail("the motor's data or the drive's timing give no finite model");
+  return m;
+}
+
+ModelStructure StructureOf(CZel_Setup& setup) {
+  const ChipReader chip(setup);
+  const double mode = chip.Value("ControlMode", ControlMode::Position);
+  if (IsCode(mode, ControlMode::Current)) return ModelStructure::Current;
+  if (IsCode(mode, ControlMode::Speed)) return ModelStructure::Speed;
+  return IsCode(chip.Value("PositionControlType", PositionControlType::OverSpeedLoop),
+                PositionControlType::OverCurrentLoop)
+             ? ModelStructure::PositionOverCurrent
+             : ModelStructure::PositionOverSpeed;
+}
+
+ModelStructure StructureOfLoop(CZel_Setup& setup, TunedLoop loop) {
+  return InnermostStructure(StructureOf(setup), loop);
+}
+
+ModelTrace SimulateRun(const DriveModel& model, const ModelRun& run) {
+  Options o;
+  o.structure = run.structure;
+  o.linear = !run.quantised;
+  o.blocked = run.shaft_blocked;
+  o.current_limit = run.current_limit;
+  o.speed_limit = run.speed_limit;
+  Machine machine(model, o);
+  ModelTrace trace;
+  const bool current_run = run.structure == ModelStructure::Current;
+  trace.period_s = current_run ? model.FastPeriod() : model.OuterPeriod();
+  const int per_sample = current_run ? model.clper : (model.loops_in_fast_loop ? model.clper : model.slper);
+  std::size_t next = 0;
+  double previous_increment = 0.0;
+  // The program feeds the reference before the loops compute, as the drive's programs do.
+  auto program = [&](State& s, bool fast) {
+    if (fast != current_run) return;
+    if (next >= run.reference.size()) return;
+    const double r = run.reference[next++];
+    if (current_run) {
+      s.iq_ref = r;
+    } else if (run.structure == ModelStructure::Speed) {
+      const double increment =
+          model.sensor == SpeedSensor::TachoAndLoadEncoder ? r * model.tacho_per_encoder : r;
+      s.speed_command += increment;
+      s.traj_accel = increment;
+    } else {
+      s.target += r;
+      s.traj_speed = r;
+      s.traj_accel = r - previous_increment;
+      previous_increment = r;
+    }
+  };
+  State s;
+  const long long periods = static_cast<long long>(run.reference.size()) * per_sample;
+  for (long long k = 0; k < periods; ++k) {
+    const bool logged = k % per_sample == 0;
+    machine.Period(s, k, 0.0, nullptr, program);
+    if (!logged) continue;
+    // What the drive's logger records at the end of the sample's computation.
+    if (current_run) {
+      trace.reference.push_back(s.iq_ref);
+      trace.response.push_back(machine.LoggedCurrent());
+    } else {
+      const bool position = run.structure != ModelStructure::Speed;
+      trace.reference.push_back(position ? s.target : s.speed_command);
+      trace.response.push_back(position ? machine.LoggedPosition() : machine.Speed());
+    }
+    trace.current_reference.push_back(s.iq_ref);
+    trace.current.push_back(machine.LoggedCurrent());
+    trace.current_saturated.push_back(machine.Saturated());
+  }
+  return trace;
+}
+
+std::vector<std::complex<double>> OpenLoopFrequencyResponse(const DriveModel& model,
+                                                            ModelStructure structure,
+                                                            TunedLoop loop,
+                                                            const std::vector<double>& omega) {
+  Options o;
+  o.structure = InnermostStructure(structure, loop);
+  o.linear = true;
+  o.cut = CutOf(structure, loop);
+  const Lifted lifted = Lift(model, o);
+  std::vector<std::complex<double>> response;
+  response.reserve(omega.size());
+  for (double w : omega) response.push_back(OpenLoopAt(lifted, w));
+  return response;
+}
+
+std::optional<LoopMargins> MarginsOf(const DriveModel& model, ModelStructure structure,
+                                     TunedLoop loop) {
+  const BreakPoint cut = CutOf(structure, loop);
+  if (cut != BreakPoint::Command && !model.loops_in_fast_loop && model.slper % model.clper != 0)
+    return std::nullopt;
+  Options open;
+  open.structure = InnermostStructure(structure, loop);
+  open.linear = true;
+  open.cut = cut;
+  const Lifted lifted = Lift(model, open);
+  LoopMargins margins;
+  margins.sampling_period_s = lifted.period_s;
+
+  // The closed loop: the same lifted system with the controller's output fed back.
+  const Eigen::MatrixXd closed = lifted.a + lifted.b * lifted.c;
+  const Eigen::VectorXcd eigen = closed.eigenvalues();
+  for (long j = 0; j < eigen.size(); ++j) {
+    if (Idle(eigen(j))) continue;
+    margins.poles.push_back(eigen(j));
+    margins.pole_radius = std::max(margins.pole_radius, std::abs(eigen(j)));
+  }
+  margins.stable = margins.pole_radius < 1.0;
+
+  // A logarithmic sweep up to the Nyquist frequency, the phase unwrapped from its lowest
+  // frequency, where every loop of the drive lags by less than a full turn.
+  const double nyquist = std::numbers::pi / lifted.period_s;
+  constexpr int kPoints = 800;
+  std::vector<double> w(kPoints), gain_db(kPoints), phase(kPoints);
+  for (int k = 0; k < kPoints; ++k) {
+    w[k] = nyquist * std::pow(1e-5, 1.0 - static_cast<double>(k) / (kPoints - 1)) * (1 - 1e-9);
+    const std::complex<double> l = OpenLoopAt(lifted, w[k]);
+    gain_db[k] = 20.0 * std::log10(std::abs(l));
+    if (!margins.bandwidth_rad_s && std::abs(l / (1.0 + l)) < std::numbers::sqrt2 / 2.0)
+      margins.bandwidth_rad_s = w[k];
+    double p = Degrees(std::arg(l));
+    if (k == 0) {
+      if (p > 0.0) p -= 360.0;
+    } else {
+      while (p - phase[k - 1] > 180.0) p -= 360.0;
+      while (p - phase[k - 1] < -180.0) p += 360.0;
+    }
+    phase[k] = p;
+  }
+  auto between = [](int k, const std::vector<double>& v, double level) {
+    return std::clamp((level - v[k - 1]) / (v[k] - v[k - 1]), 0.0, 1.0);
+  };
+  for (int k = 1; k < kPoints; ++k) {
+    if ((gain_db[k - 1] >= 0.0) != (gain_db[k] >= 0.0)) {
+      const double t = between(k, gain_db, 0.0);
+      const double pm = 180.0 + phase[k - 1] + t * (phase[k] - phase[k - 1]);
+      if (!margins.phase_margin_deg || pm < *margins.phase_margin_deg) {
+        margins.phase_margin_deg = pm;
+        margins.crossover_rad_s = w[k - 1] * std::pow(w[k] / w[k - 1], t);
+      }
+    }
+    const double turns = std::floor((phase[k - 1] + 180.0) / 360.0);
+    const double level = -180.0 + 360.0 * turns;
+    if ((phase[k - 1] - level) * (phase[k] - level) <= 0.0 && phase[k] != phase[k - 1] &&
+        phase[k] < phase[k - 1]) {
+      const double t = between(k, phase, level);
+      const double gm = -(gain_db[k - 1] + t * (gain_db[k] - gain_db[k - 1]));
+      if (!margins.gain_margin_db || gm < *margins.gain_margin_db) margins.gain_margin_db = gm;
+    }
+  }
+  return margins;
+}
+
+void JudgeMargins(const LoopMargins& m, std::vector<std::string>& failures,
+                  std::vector<std::string>& warnings) {
+  char text[200];
+  if (!m.stable) {
+    std::snprintf(text, sizeof text,
+                  "the loop is unstable: a closed-loop pole lies at |z| = %.4g, outside the unit "
+                  "circle",
+                  m.pole_radius);
+    failures.emplace_back(text);
+  }
+  if (m.phase_margin_deg) {
+    const double pm = *m.phase_margin_deg;
+    std::snprintf(text, sizeof text, "the phase margin is %.1f degrees (at least %.0f %s)", pm,
+                  pm < kPhaseMarginFail_deg ? kPhaseMarginFail_deg : kPhaseMarginWarn_deg,
+                  pm < kPhaseMarginFail_deg ? "needed" : "advised");
+    if (pm < kPhaseMarginFail_deg) failures.emplace_back(text);
+    else if (pm < kPhaseMarginWarn_deg) warnings.emplace_back(text);
+  }
+  if (m.gain_margin_db) {
+    const double gm = *m.gain_margin_db;
+    std::snprintf(text, sizeof text, "the gain margin is %.1f dB (at least %.0f %s)", gm,
+                  gm < kGainMarginFail_dB ? kGainMarginFail_dB : kGainMarginWarn_dB,
+                  gm < kGainMarginFail_dB ? "needed" : "advised");
+    if (gm < kGainMarginFail_dB) failures.emplace_back(text);
+    else if (gm < kGainMarginWarn_dB) warnings.emplace_back(text);
+  }
+}
+
+}  // namespace dcservo

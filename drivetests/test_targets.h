@@ -1,0 +1,56 @@
+#pragma once
+// What a run must meet to pass: one table for the current, speed and position tests and the
+// supply check, used alike by the test dialogs (a missed target fails the run), the command
+// line and commissioning. A figure is judged against the loop model's prediction of the same
+// run, with the same settling band for both.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "design/step_response.h"
+#include "drivetests/tuning_figures.h"
+
+namespace dcservo {
+
+struct TargetCheck {
+  std::string figure;    // "rise time"
+  std::string target;    // "within 30 % of predicted 0.567 ms"
+  std::string measured;  // "0.571 ms"
+  bool met = false;
+};
+
+struct TestTargets {
+  const char* test;            // as in `dcservo test WORD`
+  double rise_tolerance;       // |measured / predicted - 1|; 0: no step response
+  double max_overshoot_pct;    // 0: not judged
+  double tracking_tolerance;   // measured RMS <= predicted x (1 + this) + half a step; 0: none
+  // The motor followed the reference: its RMS tracking error under this share of the
+  // reference's own RMS departure from rest. 0: not judged.
+  double follow_share;
+  bool supply_in_range;        // the detected supply within the drive's motor supply range
+  const char* check;           // what to check when a target is missed
+};
+
+// The row of a test; null for a test without targets.
+const TestTargets* TargetsOf(const std::string& test);
+// The table as text lines, for a report.
+std::vector<std::string> TargetDescriptions();
+
+// A step response (the current test): nothing measured fails.
+std::vector<TargetCheck> CheckStepTargets(const TestTargets& targets,
+                                          const std::optional<StepFigures>& measured,
+                                          const std::optional<StepFigures>& predicted);
+// A tracking run (the speed and position tests): its first cycle against the prediction;
+// no cycle measured fails.
+std::vector<TargetCheck> CheckTrackingTargets(const TestTargets& targets,
+                                              const TuningRunFigures& figures);
+// The detected supply against the drive's range.
+std::vector<TargetCheck> CheckSupplyTargets(const TestTargets& targets, double vdc_V,
+                                            double lowest_V, double highest_V);
+
+// The first missed target as the run's failure text, naming the figure, the target and what
+// to check; empty when every target was met.
+std::string MissedTargetText(const TestTargets& targets, const std::vector<TargetCheck>& checks);
+
+}  // namespace dcservo

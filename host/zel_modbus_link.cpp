@@ -1,0 +1,519 @@
+#include "host/zel_modbus_link.h"
+
+#include <modbus.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <thread>
+
+#include "host/zel_drive_map.h"
+#include "host/zel_names.h"
+
+using namespace zel_map;
+
+namespace {
+
+// Registers in one read or write, below what a Modbus frame carries (125 and 123).
+constexpr int kChunk = 120;
+
+modbus_t* Ctx(void* ctx) { return static_cast<modbus_t*>(ctx); }
+
+// The drive answered, and will answer the same again: repeating cannot help.
+bool Refusal(int error) {
+  return error == EMBXILFUN || error == EMBXILADD || error == EMBXILVAL || error == EMBXSFAIL;
+}
+
+// The connection itself is gone (the other end closed or reset it).
+bool ConnectionBroken(int error) {
+  return error == ECONNRESET || error == EPIPE || error == ENOTCONN || error == EBADF ||
+         error == ECONNREFUSED;
+}
+
+bool ParseWhole(std::string_view text, int lowest, int highest, int& value) {
+  if (text.empty() || text.size() > 9) return false;
+  int v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  if (v < lowest || v > highest) return false;
+  value = v;
+  return true;
+}
+
+}  // namespace
+
+// A read, a write, or both in one request (function 23: the write goes first).
+struct CZel_ModbusLink::Request {
+  std::uint16_t address;
+  int count;
+  std::uint16_t* read_into;
+  const std::uint16_t* write_from;
+  std::string_view what;
+  std::uint16_t write_address = 0;
+  int write_count = 0;
+};
+
+bool ZelDriveAddress::Parse(std::string_view text, ZelDriveAddress& a, std::string& why) {
+  a = {};
+  a.text = std::string(text);
+  const auto bad = [&](const std::string& reason) {
+    why = "--drive " + std::string(text) + ": " + reason;
+    return false;
+  };
+  std::vector<std::string_view> fields;
+  std::string_view rest;
+  if (text.starts_with("tcp://")) {
+    a.kind = Kind::Tcp;
+    rest = text.substr(6);
+  } else if (text.starts_with("rtu:")) {
+    a.kind = Kind::Rtu;
+    rest = text.substr(4);
+  } else {
+    return bad("expected tcp://HOST:PORT[,UNIT] or rtu:DEVICE[,BAUD[,UNIT]]");
+  }
+  for (std::size_t start = 0;;) {
+    const auto comma = rest.find(',', start);
+    fields.push_back(
+        rest.substr(start, comma == std::string_view::npos ? rest.npos : comma - start));
+    if (comma == std::string_view::npos) break;
+    start = comma + 1;
+  }
+  const std::size_t extra = a.kind == Kind::Tcp ? 1 : 2;
+  if (fields.size() > 1 + extra) return bad("too many fields");
+  if (fields.size() == 1 + extra && !ParseWhole(fields.back(), 1, 247, a.unit))
+    return bad("the unit id is a whole number from 1 to 247");
+  if (a.kind == Kind::Tcp) {
+    const auto colon = fields[0].rfind(':');
+    int port = 0;
+    if (colon == std::string_view::npos || colon == 0) return bad("expected tcp://HOST:PORT");
+    if (!ParseWhole(fields[0].substr(colon + 1), 1, 65535, port))
+      return bad("the port is a whole number from 1 to 65535");
+    a.host = std::string(fields[0].substr(0, colon));
+    a.port = std::to_string(port);
+  } else {
+    if (fields[0].empty()) return bad("no device is named");
+    a.device = std::string(fields[0]);
+    if (fields.size() > 1 && !ParseWhole(fields[1], 300, 4000000, a.baud))
+      return bad("the baud rate is a whole number from 300 to 4000000");
+  }
+  return true;
+}
+
+std::shared_ptr<CZel_ModbusLink> CZel_ModbusLink::Open(const ZelDriveAddress& address,
+                                                       std::string& error, ZelLinkTiming timing) {
+  std::shared_ptr<CZel_ModbusLink> link(new CZel_ModbusLink(address, timing));
+  const std::string where = address.text + " (unit id " + std::to_string(address.unit) + ")";
+  if (!link->Connect()) {
+    error = "no drive answers at " + where + ": " + link->error_;
+    return nullptr;
+  }
+  std::uint16_t id[kIdentityRegisters] = {};
+  if (!link->Read(kVersion, kIdentityRegisters, id, "identity")) {
+    error = link->lost_ ? "no drive answers at " + where + ": " + link->error_ : link->error_;
+    return nullptr;
+  }
+  link->identity_.map_version = id[kVersion];
+  link->identity_.product_id = GetText(id + kProductId, kProductIdRegisters);
+  link->identity_.firmware_id = GetText(id + kFirmwareId, kFirmwareIdRegisters);
+  if (link->identity_.map_version != kMapVersion) {
+    error = "the drive at " + address.text + " speaks version " +
+            std::to_string(link->identity_.map_version) + " of the register map; this program " +
+            "speaks version " + std::to_string(kMapVersion);
+    return nullptr;
+  }
+  link->origin_ = std::chrono::steady_clock::now();
+  return link;
+}
+
+CZel_ModbusLink::CZel_ModbusLink(const ZelDriveAddress& address, ZelLinkTiming timing)
+    : address_(address), timing_(timing), origin_(std::chrono::steady_clock::now()) {}
+
+CZel_ModbusLink::~CZel_ModbusLink() {
+  if (!ctx_) return;
+  modbus_close(Ctx(ctx_));
+  modbus_free(Ctx(ctx_));
+}
+
+bool CZel_ModbusLink::Connect() {
+  if (!ctx_) {
+    modbus_t* ctx = address_.kind == ZelDriveAddress::Kind::Tcp
+                        ? modbus_new_tcp_pi(address_.host.c_str(), address_.port.c_str())
+                        : modbus_new_rtu(address_.device.c_str(), address_.baud, 'N', 8, 1);
+    if (!ctx) {
+      return Fail(modbus_strerror(errno));
+    }
+    ctx_ = ctx;
+    modbus_set_slave(ctx, address_.unit);
+    const double t = timing_.response_timeout_s;
+    const auto whole = static_cast<std::uint32_t>(t);
+    modbus_set_response_timeout(ctx, whole, static_cast<std::uint32_t>((t - whole) * 1e6));
+  } else {
+    modbus_close(Ctx(ctx_));
+  }
+  if (modbus_connect(Ctx(ctx_)) == -1) {
+    return Fail(modbus_strerror(errno));
+  }
+  return true;
+}
+
+bool CZel_ModbusLink::Transact(const Request& r) const {
+  if (lost_) return false;
+  auto* self = const_cast<CZel_ModbusLink*>(this);
+  const auto start = std::chrono::steady_clock::now();
+  const auto elapsed = [&] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  const std::string doing = std::string(r.read_into ? "reading" : "writing") +
+                            (r.count > 1 ? " registers " : " register ") + Hex(r.address) + " (" +
+                            std::string(r.what) + ")";
+  std::string reason;
+  bool reconnect = false, busy = false;
+  for (int attempt = 0; attempt < timing_.attempts; ++attempt) {
+    if (attempt > 0) {
+      ++retries_;
+      const double pause =
+          std::min(0.05 * (1 << (attempt - 1)), std::max(0.0, timing_.give_up_s - elapsed()) / 2);
+      std::this_thread::sleep_for(std::chrono::duration<double>(pause));
+      if (reconnect && !self->Connect()) {
+        reason = error_;
+        if (elapsed() > timing_.give_up_s) break;
+        continue;
+      }
+      if (!reconnect) modbus_flush(Ctx(ctx_));
+    }
+    modbus_t* ctx = Ctx(ctx_);
+    const int rc = r.write_count > 0 ? modbus_write_and_read_registers(
+                                           ctx, r.write_address, r.write_count, r.write_from,
+                                           r.address, r.count, r.read_into)
+                   : r.read_into ? modbus_read_registers(ctx, r.address, r.count, r.read_into)
+                                 : modbus_write_registers(ctx, r.address, r.count, r.write_from);
+    if (rc == r.count) return true;
+    const int e = errno;
+    if (e == EMBXGTAR || e == EMBXGPATH)
+      return Fail("no drive with unit id " + std::to_string(address_.unit) + " answers at " +
+                  address_.text);
+    if (Refusal(e)) {
+      error_ = "the drive refused " + doing + ": " + modbus_strerror(e);
+      // The drive says why in words; an answer that does not come adds nothing.
+      std::uint16_t why[kDriveErrorRegisters] = {};
+      if (modbus_read_registers(ctx, kDriveError, kDriveErrorRegisters, why) ==
+              kDriveErrorRegisters &&
+          why[0] != 0)
+        error_ += " (" + GetText(why, kDriveErrorRegisters) + ")";
+      return false;
+    }
+    // Busy: another client holds the drive, or it is busy with something of its own for a
+    // moment; asked again like a lost answer, but the link stays.
+    busy = e == EMBXSBUSY;
+    reason = modbus_strerror(e);
+    reconnect = address_.kind == ZelDriveAddress::Kind::Tcp && ConnectionBroken(e);
+    if (elapsed() > timing_.give_up_s) break;
+  }
+  if (busy)
+    return Fail("the drive at " + address_.text + " is held by another client: it kept " +
+                "answering busy (" + doing + ")");
+  Fail("the link to the drive at " + address_.text + " was lost: " + reason + " (" + doing + ")");
+  lost_ = true;
+  return false;
+}
+
+bool CZel_ModbusLink::Read(std::uint16_t address, int count, std::uint16_t* registers,
+                           std::string_view what) const {
+  for (int done = 0; done < count; done += kChunk) {
+    const int n = std::min(kChunk, count - done);
+    if (!Transact({static_cast<std::uint16_t>(address + done), n, registers + done, nullptr, what}))
+      return false;
+  }
+  return true;
+}
+
+bool CZel_ModbusLink::Write(std::uint16_t address, const std::uint16_t* registers, int count,
+                            std::string_view what) const {
+  status_.valid = false;
+  for (int done = 0; done < count; done += kChunk) {
+    const int n = std::min(kChunk, count - done);
+    if (!Transact({static_cast<std::uint16_t>(address + done), n, nullptr, registers + done, what}))
+      return false;
+  }
+  return true;
+}
+
+bool CZel_ModbusLink::Command(std::uint16_t command, std::string_view what) {
+  return Write(kCommand, &command, 1, what);
+}
+
+bool CZel_ModbusLink::ReadStatus() const {
+  // The calls of one look at the drive (axis, program, run) share one answer; the next look
+  // asks again, even when the caller's clock has fallen behind the drive's.
+  constexpr double kStatusFresh_s = 0.005;
+  if (status_.valid && Now() - status_.read_at < kStatusFresh_s) return true;
+  std::uint16_t r[kStatusRegisters] = {};
+  if (!Read(kStatus, kStatusRegisters, r, "status")) return false;
+  status_.bits = r[0];
+  status_.run = GetU32(r + (kLoadedRun - kStatus));
+  status_.log_capacity = r[kLogCapacity - kStatus];
+  status_.valid = true;
+  status_.read_at = Now();
+  return true;
+}
+
+bool CZel_ModbusLink::Fail(std::string text) const {
+  // A lost link keeps saying so: later refusals of its own do not hide it.
+  if (!lost_) error_ = std::move(text);
+  return false;
+}
+
+// ---- time ----------------------------------------------------------------------------------
+
+double CZel_ModbusLink::Now() const {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - origin_).count();
+}
+
+void CZel_ModbusLink::AdvanceTo(double seconds) {
+  status_.valid = false;
+  if (lost_) return;
+  const double wait = seconds - Now();
+  if (wait > 0) std::this_thread::sleep_for(std::chrono::duration<double>(wait));
+}
+
+// ---- variables and parameters ----------------------------------------------------------------
+
+bool CZel_ModbusLink::ReadVariable(std::string_view name, double& value) {
+  const LiveVariable* v = FindLiveVariable(name);
+  if (!v) {
+    return Fail("the drive has no variable \"" + std::string(name) + "\"");
+  }
+  std::uint16_t r[2];
+  if (!Read(v->address, 2, r, v->name)) return false;
+  value = GetI32(r);
+  return true;
+}
+
+bool CZel_ModbusLink::WriteVariable(std::string_view name, double value) {
+  const LiveVariable* v = FindLiveVariable(name);
+  if (!v) {
+    return Fail("the drive has no variable \"" + std::string(name) + "\"");
+  }
+  if (!v->writable || !std::isfinite(value)) {
+    return Fail("the drive's variable \"" + std::string(name) + "\" cannot be written");
+  }
+  std::uint16_t r[2];
+  PutI32(r, value);
+  return Write(v->address, r, 2, v->name);
+}
+
+bool CZel_ModbusLink::WriteParameter(std::string_view name, double value) {
+  const ChipParameter* p = FindChipParameter(name);
+  if (!p) {
+    return Fail("the drive's register map has no chip parameter \"" + std::string(name) + "\"");
+  }
+  if (!std::isfinite(value)) {
+    return Fail("the drive refuses parameter \"" + std::string(name) + "\"");
+  }
+  std::uint16_t r[2];
+  PutU32(r, EncodeChip(p->type, value));
+  return Write(p->address, r, 2, p->name);
+}
+
+// ---- programs ------------------------------------------------------------------------------
+
+bool CZel_ModbusLink::SelectProgram(std::string_view name) {
+  std::uint16_t text[kProgramNameRegisters];
+  PutText(text, kProgramNameRegisters, name);
+  if (!Write(kProgramName, text, kProgramNameRegisters, "program name")) {
+    if (!lost_ && error_.find(modbus_strerror(EMBXILVAL)) != std::string::npos)
+      return Fail("the drive has no program \"" + std::string(name) + "\"");
+  }
+  std::uint16_t count = 0;
+  if (!Read(kProgramVariableCount, 1, &count, "program variable count")) return false;
+  const int n = std::min<int>(count, kMaxProgramVariables);
+  std::vector<std::uint16_t> decl(static_cast<std::size_t>(n * kDeclarationRegisters));
+  std::vector<std::uint16_t> start(static_cast<std::size_t>(n * 4));
+  if (!Read(kProgramDeclarations, n * kDeclarationRegisters, decl.data(), "program variables") ||
+      !Read(kProgramStartValues, n * 4, start.data(), "program start values"))
+    return false;
+  program_vars_.clear();
+  for (int k = 0; k < n; ++k) {
+    const std::uint16_t* d = decl.data() + k * kDeclarationRegisters;
+    ZelProgramVariable v;
+    v.name = GetText(d, kVariableNameRegisters);
+    v.lowest = GetF64(d + kVariableNameRegisters);
+    v.highest = GetF64(d + kVariableNameRegisters + 4);
+    v.step = GetF64(d + kVariableNameRegisters + 8);
+    v.value = GetF64(start.data() + 4 * k);
+    program_vars_.push_back(std::move(v));
+  }
+  program_ = std::string(name);
+  return true;
+}
+
+bool CZel_ModbusLink::DescribeProgram(std::string_view name,
+                                      std::vector<ZelProgramVariable>& vars) {
+  if (!SelectProgram(name)) return false;
+  vars = program_vars_;
+  return true;
+}
+
+std::uint64_t CZel_ModbusLink::StartProgram(std::string_view name,
+                                            const std::vector<ZelProgramVariable>& vars) {
+  if (!SelectProgram(name)) return 0;
+  std::vector<std::uint16_t> start(program_vars_.size() * 4);
+  for (std::size_t k = 0; k < program_vars_.size(); ++k) {
+    double value = program_vars_[k].value;
+    for (const ZelProgramVariable& given : vars)
+      if (zel::NamesEqual(given.name, program_vars_[k].name)) value = given.value;
+    PutF64(start.data() + 4 * k, value);
+  }
+  for (const ZelProgramVariable& given : vars) {
+    const bool declared =
+        std::any_of(program_vars_.begin(), program_vars_.end(),
+                    [&](const auto& v) { return zel::NamesEqual(v.name, given.name); });
+    if (!declared) {
+      Fail("the program \"" + program_ + "\" has no variable \"" + given.name + "\"");
+      return 0;
+    }
+  }
+  if (!Write(kProgramStartValues, start.data(), static_cast<int>(start.size()),
+             "program start values") ||
+      !Command(kStartProgram, "start program") || !ReadStatus())
+    return 0;
+  run_program_ = program_;
+  run_vars_ = program_vars_;
+  return status_.run;
+}
+
+std::uint64_t CZel_ModbusLink::LoadedRun() const {
+  // A lost link keeps the last run it knew, so that reading its results asks the drive and
+  // fails instead of answering with the values written before the start.
+  ReadStatus();
+  return status_.run;
+}
+
+bool CZel_ModbusLink::ProgramRunning() const {
+  return ReadStatus() && (status_.bits & kStatusProgramRunning) != 0;
+}
+
+bool CZel_ModbusLink::AxisOn() const { return ReadStatus() && (status_.bits & kStatusAxisOn) != 0; }
+
+void CZel_ModbusLink::StopProgram() { Command(kStopProgram, "stop program"); }
+
+int CZel_ModbusLink::RunVariableIndex(std::string_view name) {
+  if (!ReadStatus()) return -1;
+  for (std::size_t k = 0; k < run_vars_.size(); ++k)
+    if (zel::NamesEqual(run_vars_[k].name, name)) return status_.run ? static_cast<int>(k) : -1;
+  Fail(status_.run
+           ? "the program \"" + run_program_ + "\" has no variable \"" + std::string(name) + "\""
+           : std::string("no program is loaded"));
+  return -1;
+}
+
+bool CZel_ModbusLink::ReadProgramVariable(std::string_view name, double& value) {
+  const int k = RunVariableIndex(name);
+  std::uint16_t r[4];
+  if (k < 0 || !Read(static_cast<std::uint16_t>(kRunValues + 4 * k), 4, r, run_vars_[k].name))
+    return false;
+  value = GetF64(r);
+  return true;
+}
+
+bool CZel_ModbusLink::WriteProgramVariable(std::string_view name, double value) {
+  const int k = RunVariableIndex(name);
+  if (k < 0) return false;
+  double held = 0.0;
+  if (!run_vars_[k].Representable(value, held, error_)) return false;
+  std::uint16_t r[4];
+  PutF64(r, held);
+  return Write(static_cast<std::uint16_t>(kRunValues + 4 * k), r, 4, run_vars_[k].name);
+}
+
+// ---- data log and scope stream -------------------------------------------------------------
+
+int CZel_ModbusLink::LogCapacityWords() const { return ReadStatus() ? status_.log_capacity : 0; }
+
+bool CZel_ModbusLink::ChannelAddresses(const std::vector<std::string>& names,
+                                       std::uint16_t* addresses, std::string_view what) {
+  if (names.empty() || names.size() > static_cast<std::size_t>(kMaxChannels)) {
+    return Fail("the drive " + std::string(what) + " 1 to " + std::to_string(kMaxChannels) +
+                " variables, not " + std::to_string(names.size()));
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const LiveVariable* v = FindLiveVariable(names[i]);
+    if (!v) {
+      return Fail("the drive cannot " + std::string(what) + " \"" + names[i] +
+                  "\": it has no such variable");
+    }
+    addresses[i] = v->address;
+  }
+  return true;
+}
+
+bool CZel_ModbusLink::StartLog(const ZelLogRequest& request) {
+  std::uint16_t r[kLogRequestRegisters] = {};
+  if (!ChannelAddresses(request.variables, r + (kLogVariables - kLogLoop), "log")) return false;
+  r[0] = static_cast<std::uint16_t>(request.loop);
+  r[kLogDivider - kLogLoop] = static_cast<std::uint16_t>(std::clamp(request.divider, 0, 65535));
+  PutU32(r + (kLogPoints - kLogLoop), static_cast<std::uint32_t>(std::max(request.points, 0)));
+  r[kLogChannels - kLogLoop] = static_cast<std::uint16_t>(request.variables.size());
+  return Write(kLogLoop, r, kLogRequestRegisters, "log request") && Command(kArmLog, "arm log");
+}
+
+bool CZel_ModbusLink::UploadLog(ZelLogData& data) {
+  std::uint16_t head[kLogResultRegisters];
+  if (!Read(kLogRecorded, kLogResultRegisters, head, "recorded log")) return false;
+  const std::uint32_t points = GetU32(head);
+  const int channels = head[kLogRecordedChannels - kLogRecorded];
+  if (channels == 0) {
+    return Fail("no data log was recorded");
+  }
+  const std::size_t values = static_cast<std::size_t>(points) * channels;
+  if (2 * values > static_cast<std::size_t>(kLogDataRegisters)) {
+    return Fail("the drive announces a log of " + std::to_string(points) + " points of " +
+                std::to_string(channels) + " values, more than its log memory holds");
+  }
+  std::vector<std::uint16_t> r(2 * values);
+  if (!Read(kLogData, static_cast<int>(r.size()), r.data(), "log data")) return false;
+  data.period_s = GetF64(head + (kLogPeriod - kLogRecorded));
+  data.points.assign(points, std::vector<double>(static_cast<std::size_t>(channels)));
+  for (std::size_t i = 0; i < values; ++i)
+    data.points[i / channels][i % channels] = GetI32(r.data() + 2 * i);
+  return true;
+}
+
+bool CZel_ModbusLink::StartStream(const ZelStreamRequest& request) {
+  std::uint16_t r[kStreamRequestRegisters] = {};
+  if (!ChannelAddresses(request.variables, r + 1, "stream")) return false;
+  r[0] = static_cast<std::uint16_t>(request.variables.size());
+  PutF64(r + (kStreamPeriod - kStreamChannels), request.period_s);
+  // A frame travels whole in the mailbox: message and frame headers, then two words a value.
+  const int fits = (kMailboxDataRegisters - 7) / (2 * static_cast<int>(request.variables.size()));
+  r[kStreamPointsPerFrame - kStreamChannels] =
+      static_cast<std::uint16_t>(std::clamp(request.points_per_frame, 1, fits));
+  pending_ = 0;
+  return Write(kStreamChannels, r, kStreamRequestRegisters, "stream request") &&
+         Command(kStartStream, "start stream");
+}
+
+void CZel_ModbusLink::StopStream() { Command(kStopStream, "stop stream"); }
+
+bool CZel_ModbusLink::PopMessage(std::vector<std::uint8_t>& message) {
+  // The acknowledgement and the next message in one request: write, then read.
+  std::uint16_t r[kMailboxDataRegisters + 3] = {};
+  if (!Transact({kMailboxIndex, 3 + kMailboxDataRegisters, r, &next_message_, "message",
+                 kMailboxAck, 1})) {
+    pending_ = 0;
+    return false;
+  }
+  const int words = std::min<int>(r[2], kMailboxDataRegisters);
+  pending_ = r[1];
+  if (pending_ == 0 || words == 0) return false;
+  message.resize(2 * static_cast<std::size_t>(words));
+  for (int i = 0; i < words; ++i) {
+    message[2 * i] = static_cast<std::uint8_t>(r[3 + i] & 0xFF);
+    message[2 * i + 1] = static_cast<std::uint8_t>(r[3 + i] >> 8);
+  }
+  next_message_ = static_cast<std::uint16_t>(r[0] + 1);
+  --pending_;
+  return true;
+}

@@ -1,0 +1,134 @@
+#pragma once
+// A drive at the other end of a Modbus link (TCP or RTU), behind the same seam as the
+// simulated drive in this process. Requests follow the drive's register map
+// (host/zel_drive_map.h, docs/drive-link.md).
+//
+// The drive runs in real time on its own: the link's time is the wall clock since it came
+// up, and bringing the link up to a time waits for it, so a headless run that steps a
+// virtual clock goes at the drive's pace.
+//
+// A request that times out or arrives corrupted is repeated a few times; when the drive
+// still does not answer, the link counts as lost and every later call fails at once with
+// the same text, so a run in progress ends with a message instead of waiting on a drive
+// that is gone.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/zel_comm.h"
+
+struct ZelDriveAddress {
+  enum class Kind { Tcp, Rtu } kind = Kind::Tcp;
+  std::string host, port;  // TCP
+  std::string device;      // RTU
+  int baud = 115200;
+  int unit = 1;      // the drive's Modbus unit id
+  std::string text;  // as the user wrote it
+
+  // tcp://HOST:PORT[,UNIT] or rtu:DEVICE[,BAUD[,UNIT]]; false with the reason.
+  static bool Parse(std::string_view text, ZelDriveAddress& address, std::string& why);
+};
+
+// How patient the link is. A request gets `attempts` tries of `response_timeout_s` each,
+// with a growing pause between them; the whole stays near `give_up_s`.
+struct ZelLinkTiming {
+  double response_timeout_s = 0.3;
+  int attempts = 4;
+  double give_up_s = 1.0;
+};
+
+struct ZelDriveIdentity {
+  int map_version = 0;
+  std::string product_id, firmware_id;
+};
+
+class CZel_ModbusLink : public CZel_DriveLink {
+ public:
+  // Connects and reads the drive's identity; null with `error` set when no drive answers,
+  // when another client holds it, or when it speaks another version of the map. Nothing is
+  // written to the drive.
+  static std::shared_ptr<CZel_ModbusLink> Open(const ZelDriveAddress& address, std::string& error,
+                                               ZelLinkTiming timing = {});
+  ~CZel_ModbusLink() override;
+  CZel_ModbusLink(const CZel_ModbusLink&) = delete;
+  CZel_ModbusLink& operator=(const CZel_ModbusLink&) = delete;
+
+  const ZelDriveIdentity& Identity() const { return identity_; }
+  bool Lost() const override { return lost_; }
+  // Requests repeated after a timeout, a corrupted answer or a busy drive.
+  std::uint64_t Retries() const { return retries_; }
+
+  // --- CZel_DriveLink ---
+  double Now() const override;
+  void AdvanceTo(double seconds) override;
+  bool ReadVariable(std::string_view name, double& value) override;
+  bool WriteVariable(std::string_view name, double value) override;
+  bool WriteParameter(std::string_view name, double value) override;
+  bool DescribeProgram(std::string_view name, std::vector<ZelProgramVariable>& vars) override;
+  std::uint64_t StartProgram(std::string_view name,
+                             const std::vector<ZelProgramVariable>& vars) override;
+  std::uint64_t LoadedRun() const override;
+  bool ProgramRunning() const override;
+  void StopProgram() override;
+  bool ReadProgramVariable(std::string_view name, double& value) override;
+  bool WriteProgramVariable(std::string_view name, double value) override;
+  bool AxisOn() const override;
+  int LogCapacityWords() const override;
+  bool StartLog(const ZelLogRequest& request) override;
+  bool UploadLog(ZelLogData& data) override;
+  bool StartStream(const ZelStreamRequest& request) override;
+  void StopStream() override;
+  bool PopMessage(std::vector<std::uint8_t>& message) override;
+  std::size_t PendingMessageCount() const override { return pending_; }
+  std::string LastError() const override { return error_; }
+
+ private:
+  struct Status {
+    bool valid = false;
+    std::uint16_t bits = 0;
+    std::uint64_t run = 0;
+    int log_capacity = 0;
+    double read_at = 0.0;
+  };
+  struct Request;
+
+  CZel_ModbusLink(const ZelDriveAddress& address, ZelLinkTiming timing);
+  bool Connect();
+  // False with `text` as the error, unless the link is lost.
+  bool Fail(std::string text) const;
+  // One request with its repetitions; false with error_ set.
+  bool Transact(const Request& request) const;
+  bool Read(std::uint16_t address, int count, std::uint16_t* registers,
+            std::string_view what) const;
+  bool Write(std::uint16_t address, const std::uint16_t* registers, int count,
+             std::string_view what) const;
+  bool Command(std::uint16_t command, std::string_view what);
+  bool ReadStatus() const;
+  bool SelectProgram(std::string_view name);
+  // Index of the loaded run's variable, -1 with error_ set.
+  int RunVariableIndex(std::string_view name);
+  bool ChannelAddresses(const std::vector<std::string>& names, std::uint16_t* addresses,
+                        std::string_view what);
+
+  ZelDriveAddress address_;
+  ZelLinkTiming timing_;
+  void* ctx_ = nullptr;  // modbus_t, kept out of this header
+  ZelDriveIdentity identity_;
+  std::chrono::steady_clock::time_point origin_;
+  mutable Status status_;
+  mutable bool lost_ = false;
+  mutable std::string error_;
+  mutable std::uint64_t retries_ = 0;
+  // The selected program and its variables as the drive declared them.
+  std::string program_;
+  std::vector<ZelProgramVariable> program_vars_;
+  // The program this link started last, whose variables the drive shows as the run's.
+  std::string run_program_;
+  std::vector<ZelProgramVariable> run_vars_;
+  std::uint16_t next_message_ = 0;
+  std::size_t pending_ = 0;
+};

@@ -1,0 +1,125 @@
+// The loop model held to the simulated firmware (what each test measures against what the
+// model predicts for the same run) and to margins worked independently in the frequency
+// domain (margin_vectors.h, from make_margin_vectors.py).
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "design/drive_model.h"
+#include "tests/app/cli_runner.h"
+#include "tests/design/margin_vectors.h"
+#include "tests/support/test_setups.h"
+
+namespace {
+
+using dcservo::ModelStructure;
+using dcservo::TunedLoop;
+using nlohmann::json;
+using testing_support::RunDcservo;
+
+json JsonOf(const testing_support::CliResult& r) {
+  const auto start = r.out.find('{');
+  return start == std::string::npos ? json() : json::parse(r.out.substr(start), nullptr, false);
+}
+
+struct AgreementCase {
+  const char* args;  // after "test"
+  const char* figure;
+  double tolerance;  // relative
+};
+
+// Each run with its tuned gains: the measured figure within `tolerance` of the predicted one.
+TEST(DriveModel, PredictsWhatTheSimulatedFirmwareMeasures) {
+  const AgreementCase cases[] = {
+      {"current --tune", "rise_time_s", 0.03},
+      {"current --tune --set PB_C=4000", "rise_time_s", 0.03},
+      {"speed --tune", "rms_error", 0.10},
+      {"speed --tune --set BQFilter1=1 --set BQFilterLocation1=speed-feedback "
+       "--set BQFilterType1=low-pass-2nd-order --set BQFilterF11=150",
+       "rms_error", 0.10},
+      // A loop that the filter makes unstable: the model rings as the drive does.
+      {"speed --tune --set BQFilter1=1 --set BQFilterLocation1=speed-feedback "
+       "--set BQFilterType1=low-pass-2nd-order --set BQFilterF11=30",
+       "rms_error", 0.10},
+      // The current limit cuts the acceleration: both saturate the same way.
+      {"speed --tune --set TestLimitCurrent=0.5", "rms_error", 0.10},
+      {"position --tune", "rms_error", 0.10},
+      {"position --tune --set PositionControlType=0", "rms_error", 0.10},
+  };
+  for (const AgreementCase& c : cases) {
+    SCOPED_TRACE(c.args);
+    const json j = JsonOf(RunDcservo(std::string("test ") + c.args + " --json"));
+    ASSERT_TRUE(j.is_object());
+    double measured = 0.0, predicted = 0.0;
+    if (j.contains("figures")) {
+      measured = j["figures"]["measured"][c.figure].get<double>();
+      predicted = j["figures"]["predicted"][c.figure].get<double>();
+    } else {
+      measured = j["cycles"][0][c.figure].get<double>();
+      predicted = j["predicted"][c.figure].get<double>();
+    }
+    EXPECT_NEAR(measured, predicted, c.tolerance * predicted);
+  }
+}
+
+dcservo::DriveModel BundledModel() {
+  auto setup = testing_support::LoadBundledSetup();
+  const auto model = dcservo::DriveModelOf(*setup);
+  EXPECT_TRUE(model.has_value());
+  return model.value_or(dcservo::DriveModel{});
+}
+
+TEST(DriveModel, MarginsAgreeWithTheFrequencyDomain) {
+  dcservo::DriveModel bundled = BundledModel();
+  // The script's drive: these conversions are the ones it was worked with.
+  ASSERT_NEAR(bundled.current_counts_per_A, 3273.6, 1e-9);
+  ASSERT_NEAR(bundled.volts_per_count * 32767.0, 48.0, 1e-9);
+  ASSERT_EQ(bundled.slper, 10);
+  for (const MarginVector& v : kMarginVectors) {
+    SCOPED_TRACE(std::string(v.loop) + ", feedback filter " + v.feedback_filter);
+    dcservo::DriveModel model = bundled;
+    if (v.low_pass_hz > 0.0)
+      model.speed_feedback_filters = {{v.b[0], v.b[1], v.b[2], v.a[0], v.a[1]}};
+    const TunedLoop loop = std::string(v.loop) == "current" ? TunedLoop::Current
+                           : std::string(v.loop) == "speed" ? TunedLoop::Speed
+                                                            : TunedLoop::Position;
+    const auto m = dcservo::MarginsOf(model, ModelStructure::PositionOverSpeed, loop);
+    ASSERT_TRUE(m && m->crossover_rad_s && m->phase_margin_deg && m->gain_margin_db);
+    EXPECT_NEAR(*m->crossover_rad_s, v.crossover_rad_s, 0.02 * v.crossover_rad_s);
+    EXPECT_NEAR(*m->phase_margin_deg, v.phase_margin_deg, 1.5);
+    EXPECT_NEAR(*m->gain_margin_db, v.gain_margin_db, 0.5);
+    EXPECT_EQ(m->stable, v.phase_margin_deg > 0.0);
+  }
+}
+
+// What `tune` does with the margins: a loop below the failing limits saves nothing and exits
+// 1 unless forced; one between the limits is kept with a warning.
+TEST(DriveModel, TuneJudgesTheMargins) {
+  testing_support::TempDir dir;
+  const std::string out = dir.File("tuned.json");
+  const std::string filter =
+      " --set BQFilter1=1 --set BQFilterLocation1=speed-feedback "
+      "--set BQFilterType1=low-pass-2nd-order --set BQFilterF11=";
+  struct Case {
+    std::string args;
+    int exit_code;
+    const char* said;
+    bool saved;
+  } cases[] = {
+      {"tune speed --json", 0, "\"phase_margin_deg\"", true},
+      {"tune speed" + filter + "30", 1, "the biquad filters on the loop make it so", false},
+      {"tune speed --force" + filter + "30", 0, "not usable: the loop is unstable", true},
+      {"tune speed" + filter + "80", 0, "warning: the phase margin is", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    std::filesystem::remove(out);
+    const auto r = RunDcservo(c.args + " --out " + testing_support::ShellQuote(out));
+    EXPECT_EQ(r.exit_code, c.exit_code) << r.err;
+    EXPECT_NE((r.out + r.err).find(c.said), std::string::npos) << r.out << r.err;
+    EXPECT_EQ(std::filesystem::exists(out), c.saved);
+  }
+}
+
+}  // namespace
