@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/command.h"
+#include "host/zel_file.h"
 #include "host/zel_format.h"
 #include "host/zel_motor_database.h"
 
@@ -37,6 +38,24 @@ const CLI::Validator& FileName() {
       [](std::string& value) { return value.empty() ? std::string("an empty file name") : ""; },
       "FILE");
   return check;
+}
+
+CLI::Validator OutputFile(std::vector<std::string> extensions, bool standard_output) {
+  std::string kinds;
+  for (std::size_t i = 0; i < extensions.size(); ++i)
+    kinds += (i == 0 ? "" : i + 1 == extensions.size() ? " or " : ", ") + extensions[i];
+  return CLI::Validator(
+      [extensions, kinds, standard_output](std::string& value) {
+        if (value.empty()) return std::string("an empty file name");
+        if (standard_output && value == "-") return std::string();
+        const std::string ext = ZelFileExtension(value);
+        for (const std::string& e : extensions) {
+          if (ext == e) return std::string();
+        }
+        return "\"" + value + "\": the name must end in " + kinds +
+               " (the format the file is written in)";
+      },
+      "FILE" + kinds);
 }
 
 const CLI::Validator& NameList() {

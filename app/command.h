@@ -35,6 +35,10 @@ struct SetupArgs {
 // empty file name, "," as a list) is bad usage, not a request to do nothing.
 const CLI::Validator& FileName();
 const CLI::Validator& NameList();
+// A file that an option writes in a format of its own (--png, --svg, --csv, --bode): a name
+// that is not empty and ends in one of `extensions` in any case (".png" takes "A.PNG"); "-"
+// too where standard output is allowed. docs/files.md states the rule.
+CLI::Validator OutputFile(std::vector<std::string> extensions, bool standard_output = false);
 
 // The setup named by -s/--setup or by the positional SETUP; naming two different ones is
 // refused (CommandError).

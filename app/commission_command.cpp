@@ -3,6 +3,7 @@
 // report.json and the logged run of every step. `--compare` sets it beside an earlier one.
 
 #include <cstdio>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "app/command.h"
@@ -75,6 +76,7 @@ class CommissionCommand : public Command {
     }
 
     SetupSession session(ResolveSetup(args_.setup, positional_setup_));
+    CheckOutputFolder(session.Path());
     session.Apply(args_.InOrder(cmd));
     CZel_Setup& setup = session.Setup();
     ZelHeadlessBackend ui;
@@ -105,6 +107,18 @@ class CommissionCommand : public Command {
   }
 
  private:
+  // Refused before the run: the record replaces the folder whole, so neither the input nor a
+  // file of the user's may live there.
+  void CheckOutputFolder(const std::string& input) const {
+    if (const std::string why = dcservo::CheckRecordFolder(out_); !why.empty())
+      throw CommandError(kExitBadInput, why);
+    std::error_code ec;
+    if (std::filesystem::equivalent(input, dcservo::RecordSetupPath(out_), ec))
+      throw CommandError(kExitBadInput,
+                         out_ + ": its setup.json is the input setup, which is never written; "
+                                "choose another folder for the record");
+  }
+
   void WriteRecord(const CommissioningResult& result, const CZel_Setup& setup,
                    const std::string& source, const ordered_json& earlier) {
     dcservo::RecordPaths paths;

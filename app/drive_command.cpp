@@ -22,9 +22,6 @@ namespace {
 // The host's test dialogs look at the drive every 20 ms; a headless run does the same on its
 // own clock.
 constexpr double kTick_s = 0.02;
-// The longest run the simulated drive is asked for: an hour of drive time already takes
-// minutes to simulate.
-constexpr double kLongestRun_s = 3600.0;
 
 std::string ProgramsHelp() {
   std::string text = "Programs:\n";
@@ -104,13 +101,13 @@ class DriveCommand : public Command {
         ->allow_extra_args(false);
     run_->add_option("--log", log_, "Comma-separated live variables to log")->check(NameList());
     run_->add_option("--csv", csv_, "Write the log here as CSV (\"-\" for standard output)")
-        ->check(FileName());
+        ->check(OutputFile({".csv"}, true));
     run_->add_flag("--fast-log", fast_log_, "Log every fast-loop sample instead of slow-loop");
     run_->add_option("--log-points", log_points_, "Points to log (default: all the log memory)");
     AddCommon(*run_);
     run_->add_option("--act", acts_, "Action NAME=VALUE@SECONDS during the run")
         ->allow_extra_args(false);
-    run_->add_option("--until", until_,
+    run_->add_option("--until", until_text_,
                      "Stop the run after this many simulated seconds (above 0, at most " +
                          std::to_string(static_cast<int>(kLongestRun_s)) + ")")
         ->capture_default_str();
@@ -122,7 +119,7 @@ class DriveCommand : public Command {
     read_args_.AddTo(*read_, false);
     read_->add_option("ITEMS", read_items_, "[SETUP] VAR...")->required();
     read_->add_flag("--internal", internal_, "Print in internal units");
-    read_->add_option("--at", read_at_,
+    read_->add_option("--at", read_at_text_,
                       "Read after this many simulated seconds (0 to " +
                           std::to_string(static_cast<int>(kLongestRun_s)) + ")");
     AddCommon(*read_);
@@ -149,10 +146,7 @@ class DriveCommand : public Command {
     if (log_.empty() && !csv_.empty())
       throw CommandError(kExitBadInput, "--csv needs --log VAR,... to name what to log");
     CheckProgram();
-    if (!(until_ > 0.0 && until_ <= kLongestRun_s))
-      throw CommandError(kExitBadInput, "--until needs a time above 0 and at most " +
-                                            std::to_string(static_cast<int>(kLongestRun_s)) +
-                                            " s");
+    until_ = ParseRunTime(until_text_, "--until");
     DriveSession s(ResolveSetup(run_args_.setup, run_setup_), run_args_.InOrder(*run_), !no_sync_,
                    faults_, drive_, acts_);
     CZel_Setup& setup = s.setup.Setup();
@@ -251,10 +245,7 @@ class DriveCommand : public Command {
       if (!std::filesystem::exists(positional, ec))
         throw CommandError(kExitBadInput, positional + ": no such setup file");
     }
-    if (!(read_at_ >= 0.0 && read_at_ <= kLongestRun_s))
-      throw CommandError(kExitBadInput, "--at needs a time from 0 to " +
-                                            std::to_string(static_cast<int>(kLongestRun_s)) +
-                                            " s");
+    read_at_ = ParseRunTime(read_at_text_, "--at", true);
     DriveSession s(ResolveSetup(read_args_.setup, positional), read_args_.InOrder(*read_),
                    !no_sync_, faults_, drive_);
     s.Advance(read_at_);
@@ -296,6 +287,7 @@ class DriveCommand : public Command {
   DriveLinkOption drive_;
   bool fast_log_ = false, no_sync_ = false, internal_ = false, force_ = false;
   int log_points_ = 0;
+  std::string until_text_ = "60", read_at_text_ = "0";
   double until_ = 60.0;
   double read_at_ = 0.0;
 };

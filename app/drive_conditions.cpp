@@ -46,3 +46,19 @@ NameValue ParseCondition(const std::string& text, bool timed) {
   return out;
 }
 
+
+double ParseRunTime(const std::string& text, const std::string& option, bool zero_allowed) {
+  const std::string bounds = zero_allowed ? "from 0 to " : "above 0 and at most ";
+  const std::string refusal = option + " needs a time " + bounds +
+                              std::to_string(static_cast<int>(kLongestRun_s)) + " s, not \"" +
+                              text + "\"";
+  double seconds = 0.0;
+  try {
+    seconds = ParseValue(text, option, kUnitTime);
+  } catch (const CommandError&) {
+    throw CommandError(kExitBadInput, refusal);
+  }
+  const bool above_lowest = zero_allowed ? seconds >= 0.0 : seconds > 0.0;
+  if (!(above_lowest && seconds <= kLongestRun_s)) throw CommandError(kExitBadInput, refusal);
+  return seconds;
+}

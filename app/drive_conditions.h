@@ -18,3 +18,12 @@ struct NameValue {
 
 // NAME, NAME=VALUE or (with `timed`) NAME=VALUE@SECONDS; CommandError on anything else.
 NameValue ParseCondition(const std::string& text, bool timed);
+
+// The longest run the simulated drive is asked for: an hour of drive time already takes
+// minutes to simulate.
+inline constexpr double kLongestRun_s = 3600.0;
+
+// A time of the run as `option` takes it (seconds, or a time unit after the number): above 0
+// (or, `zero_allowed`, from 0) and at most kLongestRun_s. CommandError (bad input) with one
+// message for every refusal, a bad number as much as one out of range.
+double ParseRunTime(const std::string& text, const std::string& option, bool zero_allowed = false);

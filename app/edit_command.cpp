@@ -58,7 +58,7 @@ class EditCommand : public Command {
                        JoinedDialogNames());
     cmd.add_option("--screenshot", screenshot_,
                    "Draw the dialog off screen (after the script, if one is given) as PNG")
-        ->check(FileName());
+        ->check(OutputFile({".png"}));
     drive_.AddTo(cmd);
   }
 
@@ -88,9 +88,12 @@ class EditCommand : public Command {
     const int status = headless ? RunHeadless(session, script ? *script : ZelDialogScript{})
                                 : RunOnScreen(session);
     ZelSetOutermostOkHandler(previous);
-    if (result_ == 1) Save(session);
-    else if (script || screenshot_.empty())
+    // A headless run has saved already, while its report could still tell a failure.
+    if (result_ == 1) {
+      if (!headless) Save(session);
+    } else if (script || screenshot_.empty()) {
       std::fprintf(stderr, "dcservo: cancelled; the setup was left as it was\n");
+    }
     return status;
   }
 
@@ -121,7 +124,9 @@ class EditCommand : public Command {
     std::optional<QtOffscreenPainter> painter;
     if (!screenshot_.empty()) painter.emplace();
     std::string picture_error = screenshot_.empty() ? "" : "the dialog was never shown";
+    ZelHeadlessBackend* backend = nullptr;
     auto prepare = [&](ZelHeadlessBackend& ui) {
+      backend = &ui;
       if (!painter) return;
       ui.on_loop_end = [&](CZel_Dialog& dialog) {
         if (ui.OpenDialogs().size() != 1) return;
@@ -134,6 +139,15 @@ class EditCommand : public Command {
         [&] {
           SimulatedDriveSession drive(session.Setup(), remote_);
           result_ = OpenDialog(session);
+          // Saved while the run is still on record, so that its report tells a failed save.
+          if (result_ == 1) {
+            try {
+              Save(session);
+            } catch (const CommandError& e) {
+              backend->Fail(e.what());
+              save_code_ = e.code;
+            }
+          }
           return result_;
         },
         prepare);
@@ -142,6 +156,7 @@ class EditCommand : public Command {
     if (!picture_error.empty()) std::fprintf(stderr, "dcservo: %s\n", picture_error.c_str());
     else if (!screenshot_.empty())
       std::fprintf(stderr, "dcservo: drew \"%s\" to %s\n", drawn_.c_str(), screenshot_.c_str());
+    if (save_code_ != 0) return save_code_;
     return run.ok() && picture_error.empty() ? 0 : kExitFailed;
   }
 
@@ -172,6 +187,7 @@ class EditCommand : public Command {
   SetupArgs args_;
   std::string positional_setup_, out_, script_, screenshot_, dialog_, target_, drawn_;
   int result_ = 0;
+  int save_code_ = 0;  // the exit code of a save that failed
   DriveLinkOption drive_;
   std::shared_ptr<CZel_DriveLink> remote_;
 };

@@ -84,11 +84,11 @@ class FiltersCommand : public Command {
     cmd.add_flag("--json", json_, "Print the slots and the report as JSON");
     cmd.add_option("--bode", bode_,
                    "Write the filters' frequency response, as the drive runs them, to "
-                   "FILE.svg, FILE.png or FILE.csv");
+                   "FILE.svg, FILE.png or FILE.csv")
+        ->check(OutputFile({".svg", ".png", ".csv"}));
   }
 
   int Execute(const CLI::App& cmd) override {
-    if (!bode_.empty()) CheckBodePath();
     SetupSession session(ResolveSetup(args_.setup, positional_setup_));
     session.Apply(args_.InOrder(cmd));
     CZel_Setup& setup = session.Setup();
@@ -119,11 +119,6 @@ class FiltersCommand : public Command {
   }
 
  private:
-  void CheckBodePath() const {
-    const std::string ext = bode_.size() >= 4 ? bode_.substr(bode_.size() - 4) : "";
-    if (ext != ".svg" && ext != ".png" && ext != ".csv")
-      throw CommandError(kExitBadInput, bode_ + ": the response is written as .svg, .png or .csv");
-  }
   void WriteBode(CZel_Setup& setup) const {
     const dcservo::BodeData data = dcservo::ComputeBodeData(setup);
     if (data.curves.empty())

@@ -14,12 +14,8 @@ const char* SourceName(ZelMotorSource source) {
   return source == ZelMotorSource::Catalogue ? "catalogue" : "user";
 }
 
-// Files that had to be skipped are named, and the rest of the database serves.
-ZelMotorDatabase OpenDatabase() {
-  ZelMotorDatabase db = ZelMotorDatabase::Default();
-  for (const std::string& problem : db.Problems()) std::fprintf(stderr, "dcservo: %s\n", problem.c_str());
-  return db;
-}
+// Files that had to be skipped are named as warnings by the database, and the rest serves.
+ZelMotorDatabase OpenDatabase() { return ZelMotorDatabase::Default(); }
 
 const ZelMotorEntry& FindMotor(const ZelMotorDatabase& db, const std::string& name) {
   if (std::string why = ZelCheckMotorName(name); !why.empty())

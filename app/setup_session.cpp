@@ -9,6 +9,7 @@
 
 #include "app/coded_values.h"
 #include "derive/display_step.h"
+#include "host/zel_file.h"
 #include "host/zel_format.h"
 #include "app/install_layout.h"
 #include "host/zel_setup_file.h"
@@ -302,9 +303,16 @@ void SetupSession::RefuseIfErrorsReported(const std::string& consequence) const 
 }
 
 void SetupSession::Save(const std::string& path) const {
+  const std::string error = ZelWriteFileAtomically(path, SaveText(path));
+  if (!error.empty()) throw CommandError(kExitFailed, error);
+}
+
+std::string SetupSession::SaveText(const std::string& path) const {
   RefuseIfErrorsReported("nothing was saved");
   if (SameFile(path, BundledSetupPath()))
     throw CommandError(kExitBadInput, "the bundled setup is read only; save to another file");
-  const std::string error = SaveSetupFile(*setup_, path);
+  std::string text;
+  const std::string error = SetupFileText(*setup_, path, text);
   if (!error.empty()) throw CommandError(kExitFailed, error);
+  return text;
 }

@@ -54,6 +54,8 @@ class SetupSession {
   // Refused (exit 1) when the host reported an error since the session began: a run that
   // reported one saves nothing.
   void Save(const std::string& path) const;
+  // What Save would write to `path`, with the same refusals, for writing with other files.
+  std::string SaveText(const std::string& path) const;
   // Throws (exit 1) when the host reported an error since the session began; the message
   // ends with what was therefore not done.
   void RefuseIfErrorsReported(const std::string& consequence) const;

@@ -89,19 +89,20 @@ class TestCommand : public Command {
           ->allow_extra_args(false);
       sub->add_option("--act", acts_, "Action NAME=VALUE@SECONDS during the run")
           ->allow_extra_args(false);
-      sub->add_option("--until", until_s_, "Press Stop after this many seconds of drive time")
-          ->check(CLI::PositiveNumber);
+      sub->add_option("--until", until_text_,
+                      "Press Stop after this many seconds of drive time (above 0, at most " +
+                          std::to_string(static_cast<int>(kLongestRun_s)) + ")");
       if (row.asks_to_keep) {
         CLI::Option* accept =
             sub->add_flag("--accept", accept_, "Answer Yes to the closing question: keep it");
         sub->add_flag("--reject", reject_, "Answer No to the closing question (the default)")
             ->excludes(accept);
       }
-      sub->add_option("--png", png_, "Write the plot as PNG");
-      sub->add_option("--svg", svg_, "Write the plot as SVG");
-      sub->add_option("--csv", csv_, "Write the plotted data as CSV");
+      sub->add_option("--png", png_, "Write the plot as PNG")->check(OutputFile({".png"}));
+      sub->add_option("--svg", svg_, "Write the plot as SVG")->check(OutputFile({".svg"}));
+      sub->add_option("--csv", csv_, "Write the plotted data as CSV")->check(OutputFile({".csv"}));
       sub->add_flag("--json", json_, "Print one JSON object (docs/test-command.md)");
-      sub->add_option("--out", out_, "Save the setup here as OK would");
+      sub->add_option("--out", out_, "Save the setup here as OK would")->check(FileName());
       drive_.AddTo(*sub);
       sub->footer(ConditionsHelp());
     }
@@ -137,6 +138,7 @@ class TestCommand : public Command {
 
   int Run(const Sub& sub) {
     const TestRow& row = *sub.row;
+    const double until_s = until_text_.empty() ? row.until_s : ParseRunTime(until_text_, "--until");
     SetupSession session(ResolveSetup(sub.args.setup, positional_setup_));
     const std::vector<Assignment> assignments = sub.args.InOrder(*sub.app);
     session.Apply(assignments);
@@ -175,11 +177,11 @@ class TestCommand : public Command {
     bool written = true;
     ui.Then([&](CZel_Dialog&) {
       refusal =
-          dcservo::RunTestHeadless(*test, ui, tune_, until_s_ > 0.0 ? until_s_ : row.until_s);
+          dcservo::RunTestHeadless(*test, ui, tune_, until_s);
     });
     ui.Then([&](CZel_Dialog&) {
       const bool succeeded = refusal.empty() && test->m_nTestResult == 1;
-      if (succeeded) written = WriteFiles(*test);
+      if (succeeded) written = CollectPlotFiles(*test);
       if (row.asks_to_keep) {
         // The answer goes first in line: closing asks at once when the value has changed.
         ui.ThenAnswer(accept_ && written ? kIdYes : kIdNo);
@@ -194,54 +196,57 @@ class TestCommand : public Command {
     if (!refusal.empty()) throw CommandError(kExitBadInput, refusal);
     // An answer left unused: the value had not changed, so there was nothing to ask.
     const bool asked = row.asks_to_keep && !ui.HasPendingSteps();
-    const bool succeeded = test->m_nTestResult == 1 && written;
-    const bool kept = succeeded && (result == kIdOk || (accept_ && row.asks_to_keep && !asked));
+    std::string failure = test->m_nTestResult == 1 ? files_error_
+                          : test->m_strError.empty() ? "the test did not end"
+                                                     : test->m_strError;
+    bool kept =
+        failure.empty() && (result == kIdOk || (accept_ && row.asks_to_keep && !asked));
+    // Everything is written, all together, before the verdict is told, so that it tells it.
+    int failure_code = kExitFailed;
+    if (failure.empty()) {
+      try {
+        if (kept && !out_.empty()) files_to_write_.push_back({out_, session.SaveText(out_)});
+        failure = ZelWriteFilesTogether(files_to_write_);
+      } catch (const CommandError& e) {
+        failure = e.what();
+        failure_code = e.code;
+      }
+    }
+    kept = kept && failure.empty();
+    if (failure.empty()) {
+      for (const auto& [key, path] : {std::pair{"png", &png_}, {"svg", &svg_}, {"csv", &csv_}}) {
+        if (!path->empty()) files_[key] = *path;
+      }
+    }
 
     TestRunReport report;
     test->DescribeRun(report);
-    Print(*test, report, kept);
-    if (!succeeded) {
-      std::fprintf(stderr, "dcservo: %s\n",
-                   test->m_strError.empty() ? "the test did not end" : test->m_strError.c_str());
-      return kExitFailed;
+    Print(report, failure, kept);
+    if (!failure.empty()) {
+      std::fprintf(stderr, "dcservo: %s\n", failure.c_str());
+      return failure_code;
     }
-    if (kept && !out_.empty()) {
-      session.Save(out_);
-      if (!json_) std::printf("saved %s\n", out_.c_str());
-    }
+    if (kept && !out_.empty() && !json_) std::printf("saved %s\n", out_.c_str());
     return 0;
   }
 
-  bool WriteFiles(CMyTestDlg& test) {
+  // The plot's files, written after the run with the setup: all of them or none.
+  bool CollectPlotFiles(CMyTestDlg& test) {
+    if (png_.empty() && svg_.empty() && csv_.empty()) return true;
     const CGraphWindow* graph = test.GetRunGraph();
-    struct File {
-      const std::string& path;
-      std::string (*write)(const CGraphWindow&, const std::string&);
-      const char* key;
-    };
-    const File files[] = {{png_, ZelWriteGraphPng, "png"},
-                          {svg_, ZelWriteGraphSvg, "svg"},
-                          {csv_, ZelWriteGraphCsv, "csv"}};
-    bool ok = true;
-    for (const File& f : files) {
-      if (f.path.empty()) continue;
-      const std::string why = graph ? f.write(*graph, f.path) : f.path + ": the run drew no plot";
-      if (why.empty()) {
-        files_[f.key] = f.path;
-      } else {
-        std::fprintf(stderr, "dcservo: %s\n", why.c_str());
-        ok = false;
-      }
-    }
-    return ok;
+    const std::string& first = !png_.empty() ? png_ : !svg_.empty() ? svg_ : csv_;
+    files_error_ = graph ? ZelGraphFiles(*graph, png_, svg_, csv_, files_to_write_)
+                         : first + ": the run drew no plot; nothing was saved";
+    return files_error_.empty();
   }
 
-  void Print(const CMyTestDlg& test, const TestRunReport& report, bool kept) {
-    const bool succeeded = test.m_nTestResult == 1;
+  // `failure` is empty for a run that succeeded and whose files were all written.
+  void Print(const TestRunReport& report, const std::string& failure, bool kept) {
+    const bool succeeded = failure.empty();
     if (json_) {
       ordered_json out;
       out["verdict"] = succeeded ? "succeeded" : "failed";
-      out["failure"] = succeeded ? "" : test.m_strError;
+      out["failure"] = failure;
       out["inputs"] = ValuesJson(report.inputs);
       out["gains"] = ValuesJson(report.gains);
       out["results"] = ValuesJson(report.results);
@@ -264,12 +269,13 @@ class TestCommand : public Command {
   }
 
   std::deque<Sub> subs_;  // the options point into it
-  std::string positional_setup_, png_, svg_, csv_, out_;
+  std::string positional_setup_, png_, svg_, csv_, out_, files_error_;
   std::vector<std::string> faults_, acts_;
   DriveLinkOption drive_;
-  double until_s_ = 0.0;
+  std::string until_text_;
   bool tune_ = false, json_ = false, accept_ = false, reject_ = false;
   ordered_json files_ = ordered_json::object();
+  std::vector<ZelFileBytes> files_to_write_;
 };
 
 }  // namespace

@@ -20,6 +20,8 @@
 #include "drivetests/tuning_test_dlg.h"
 #include "host/zel_comm.h"
 #include "host/zel_dialog_registry.h"
+#include "host/zel_format.h"
+#include "host/zel_graph.h"
 #include "host/zel_headless.h"
 #include "host/zel_setup_file.h"
 #include "sim/simulated_drive.h"
@@ -77,20 +79,18 @@ ordered_json Report(const char* kind, CTuningTestDlg& dlg, bool ok, const std::s
   return j;
 }
 
-void SavePlot(const TuningTestOptions& o, CTuningTestDlg& dlg) {
+// The plot's files and the setup of a run that passed, all written or none; empty on
+// success, else why nothing was written.
+std::string SaveRun(const TuningTestOptions& o, CTuningTestDlg& dlg, const SetupSession& session) {
   const CGraphWindow& graph =
       dlg.GetSetup().GetParameterValueInBaseUnit(dlg.Kind().online_plot) == 1.0
           ? dlg.GetOnlineGraph()
           : dlg.GetLoggerGraph();
-  struct Out {
-    const std::string& path;
-    std::string (*write)(const CGraphWindow&, const std::string&);
-  } outs[] = {{o.png, ZelWriteGraphPng}, {o.svg, ZelWriteGraphSvg}, {o.csv, ZelWriteGraphCsv}};
-  for (const Out& out : outs) {
-    if (out.path.empty()) continue;
-    if (const std::string why = out.write(graph, out.path); !why.empty())
-      throw CommandError(kExitFailed, why);
-  }
+  std::vector<ZelFileBytes> files;
+  if (std::string why = ZelGraphFiles(graph, o.png, o.svg, o.csv, files); !why.empty())
+    return why;
+  if (!o.out.empty()) files.push_back({o.out, session.SaveText(o.out)});
+  return ZelWriteFilesTogether(files);
 }
 
 // As the drive setup does before it opens a test; then what the user sets in the test, with
@@ -117,6 +117,19 @@ double CycleLength_ms(CZel_Setup& setup, const TuningTestKind& names) {
       cycle_ms += static_cast<double>(std::max(0LL, s.count)) * in->period_s * 1000.0;
   }
   return cycle_ms;
+}
+
+// Refused before the run: more cycles than the run's time limit holds always end as failed.
+void CheckCycles(CZel_Setup& setup, const TuningTestKind& names, const TuningTestOptions& o) {
+  const double cycle_s = CycleLength_ms(setup, names) / 1000.0;
+  // The scope's first trigger may wait for the next cycle: one more is allowed for.
+  if (o.cycles == 0 || !(cycle_s > 0.0) || (o.cycles + 1) * cycle_s <= o.limit_s) return;
+  const double most = std::floor(o.limit_s / cycle_s) - 1.0;
+  throw CommandError(kExitBadInput,
+                     "--cycles " + std::to_string(o.cycles) + ": a cycle of this profile takes " +
+                         ZelFormatValue(cycle_s, 0.0) + " s and a run at most " +
+                         ZelFormatValue(o.limit_s, 0.0) + " s, so at most " +
+                         ZelFormatValue(std::max(most, 0.0), 0.0) + " cycles");
 }
 
 // The user's part of a run, played into the open dialog: the Test page, Tune, Start, Stop
@@ -208,6 +221,7 @@ int RunTuningTest(const char* kind, const CLI::App& cmd, const TuningTestOptions
   SetupSession session(ResolveSetup(o.args.setup, o.positional_setup));
   CZel_Setup& setup = session.Setup();
   PrepareSetup(session, names, cmd, o);
+  CheckCycles(setup, names, o);
 
   o.drive.RefuseConditions(o.faults);
   std::shared_ptr<CZel_DriveLink> drive = o.drive.Open(setup);
@@ -232,12 +246,19 @@ int RunTuningTest(const char* kind, const CLI::App& cmd, const TuningTestOptions
   ui.Then([](CZel_Dialog& top) { top.UserClick(kIdOk); });
   built->DoModal();
 
-  const bool ok = dlg->m_nTestResult == 1 && user.Refusal().empty();
-  const std::string error = !user.Refusal().empty() ? user.Refusal() : dlg->m_strError;
+  const bool passed = dlg->m_nTestResult == 1 && user.Refusal().empty();
+  std::string error = !user.Refusal().empty() ? user.Refusal() : dlg->m_strError;
+  int code = user.ParametersRefused() ? kExitBadInput : kExitFailed;
+  // Everything is written before the verdict is told, so that the verdict tells it.
+  if (passed) {
+    try {
+      error = user.PictureError().empty() ? SaveRun(o, *dlg, session) : user.PictureError();
+    } catch (const CommandError& e) {
+      error = e.what();
+      code = e.code;
+    }
+  }
+  const bool ok = passed && error.empty();
   PrintVerdict(kind, *dlg, ok, error, user.RunSeconds(), o.json);
-  if (!ok) return user.ParametersRefused() ? kExitBadInput : kExitFailed;
-  SavePlot(o, *dlg);
-  if (!user.PictureError().empty()) throw CommandError(kExitFailed, user.PictureError());
-  if (!o.out.empty()) session.Save(o.out);
-  return 0;
+  return ok ? 0 : code;
 }

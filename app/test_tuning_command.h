@@ -29,14 +29,16 @@ struct TuningTestOptions {
     cmd.add_flag("--online", online, "Show the run on line (the scope) instead of uploading it");
     cmd.add_option("--fault", faults, "Fault of the simulated drive, NAME or NAME=VALUE")
         ->allow_extra_args(false);
-    cmd.add_option("--png", png, "Save the plot as PNG");
-    cmd.add_option("--svg", svg, "Save the plot as SVG");
-    cmd.add_option("--csv", csv, "Save the plotted data as CSV");
+    cmd.add_option("--png", png, "Save the plot as PNG")->check(OutputFile({".png"}));
+    cmd.add_option("--svg", svg, "Save the plot as SVG")->check(OutputFile({".svg"}));
+    cmd.add_option("--csv", csv, "Save the plotted data as CSV")->check(OutputFile({".csv"}));
     cmd.add_option("--screenshot", screenshot,
                    "Draw the dialog off screen as PNG: after the run, or for a repeating run "
-                   "while it runs, before Stop");
+                   "while it runs, before Stop")
+        ->check(OutputFile({".png"}));
     cmd.add_flag("--json", json, "Print the report as JSON");
-    cmd.add_option("--out", out, "Save the setup after a successful run (the tuned gains)");
+    cmd.add_option("--out", out, "Save the setup after a successful run (the tuned gains)")
+        ->check(FileName());
     drive.AddTo(cmd);
   }
 };

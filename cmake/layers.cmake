@@ -24,7 +24,9 @@ set(dcservo_also_includes_drivetests dialogs)
 # The conversions and the design see the host only through its setup API: no dialogs, no
 # communication.
 set(dcservo_setup_api_only units derive design)
-set(dcservo_setup_api host/zel_setup.h host/zel_units.h host/zel_names.h host/zel_errors.h)
+# zel_numeric.h is arithmetic only: the one checked conversion of doubles to integers.
+set(dcservo_setup_api host/zel_setup.h host/zel_units.h host/zel_names.h host/zel_errors.h
+    host/zel_numeric.h)
 
 # The program, the tests, the benchmarks and the fuzz targets may include everything.
 

@@ -8,6 +8,7 @@
 #include "derive/step.h"
 #include "units/drive_modes.h"
 #include "units/scales.h"
+#include "host/zel_numeric.h"
 
 namespace dcservo {
 namespace {
@@ -91,7 +92,7 @@ const char* GainMantissaOf(std::string_view scaled) {
 }
 
 int FixedPointShift(double gain) {
-  return gain > 1.0 ? static_cast<int>(std::ceil(std::log(gain) / std::log(2.0))) : 0;
+  return gain > 1.0 ? ZelSaturatingCast<int>(std::ceil(std::log(gain) / std::log(2.0))) : 0;
 }
 
 int ScaledGainFromChip(CZel_Setup& setup, Gain gain) {

@@ -12,6 +12,7 @@
 #include "units/drive_modes.h"
 #include "units/scales.h"
 #include "units/timing.h"
+#include "host/zel_numeric.h"
 
 namespace dcservo {
 namespace {
@@ -134,7 +135,7 @@ double AnalogueReferenceScale(CZel_Setup& setup) {
 
 AnalogueReferenceGain SplitAnalogueReferenceScale(double span) {
   if (span <= kFullScale) return {span, 0};
-  const int shift = static_cast<int>(std::ceil(std::log2(span / kFullScale)));
+  const int shift = ZelSaturatingCast<int>(std::ceil(std::log2(span / kFullScale)));
   return {span / std::pow(2.0, shift), shift};
 }
 

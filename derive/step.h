@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "host/zel_setup.h"
+#include "host/zel_numeric.h"
 
 namespace dcservo {
 
@@ -27,7 +28,7 @@ std::optional<std::array<CZel_Parameter*, sizeof...(Names)>> FindParameters(CZel
 }
 
 // Flags are tested by truncating to an integer and comparing with 1.
-inline bool IsFlagSet(double value) { return static_cast<long long>(value) == 1; }
-inline long long Truncated(double value) { return static_cast<long long>(value); }
+inline bool IsFlagSet(double value) { return ZelSaturatingCast<long long>(value) == 1; }
+inline long long Truncated(double value) { return ZelSaturatingCast<long long>(value); }
 
 }  // namespace dcservo

@@ -13,6 +13,7 @@
 #include "host/zel_names.h"
 #include "units/control_structure.h"
 #include "units/drive_modes.h"
+#include "host/zel_numeric.h"
 
 namespace dcservo {
 namespace {
@@ -202,7 +203,7 @@ void InvertPolarity(CZel_Setup& setup, std::string_view name) {
 }
 
 std::string FormatInteger(double value) {
-  return std::to_string(static_cast<long long>(std::trunc(value)));
+  return std::to_string(ZelSaturatingCast<long long>(value));
 }
 
 }  // namespace

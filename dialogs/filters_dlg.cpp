@@ -10,6 +10,7 @@
 #include "dialogs/dialog_names.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"
+#include "host/zel_file.h"
 
 namespace dcservo {
 namespace {
@@ -186,7 +187,7 @@ std::unique_ptr<CGraphDocument> MakeBodeDocument(const BodeData& data) {
 }
 
 std::string WriteBodeFile(const BodeData& data, const std::string& path) {
-  const std::string ext = path.size() >= 4 ? path.substr(path.size() - 4) : std::string();
+  const std::string ext = ZelFileExtension(path);
   std::string (*writer)(const CGraphWindow&, const std::string&) =
       ext == ".svg" ? ZelWriteGraphSvg : ext == ".png" ? ZelWriteGraphPng
                                                        : ext == ".csv" ? ZelWriteGraphCsv : nullptr;

@@ -345,39 +345,55 @@ std::string ComparisonReportHtml(const ordered_json& now, const ordered_json& be
   return h.str();
 }
 
+namespace {
+
+// What a record folder may hold: its own files, and the temporaries of a save killed in it.
+bool IsRecordFile(std::string_view name) {
+  if (name == kSetupFile || name == kHtmlFile || name == kJsonFile || name == kCompareFile)
+    return true;
+  for (const CommissioningStep& s : CommissioningSteps()) {
+    if (name == std::string(s.word) + ".csv") return true;
+  }
+  return name.starts_with(".") && name.find(".tmp-") != std::string_view::npos;
+}
+
+}  // namespace
+
+std::string CheckRecordFolder(const std::string& dir) {
+  return ZelCheckReplaceableFolder(dir, IsRecordFile);
+}
+
 std::string WriteCommissioningRecord(const CommissioningResult& result, const CZel_Setup& setup,
                                      const std::string& dir_text, const std::string& source,
                                      const ordered_json& earlier, RecordPaths& paths) {
   const std::filesystem::path dir(dir_text);
-  std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
-  if (ec) return dir_text + ": " + ec.message();
-  std::vector<std::pair<std::filesystem::path, std::string>> files;
+  std::vector<ZelFileBytes> files;
   ReportFiles names{kSetupFile, {}, source};
   std::vector<std::string> svgs;
   for (const StepOutcome& s : result.steps) {
     std::string csv;
     if (!s.csv.empty()) {
       csv = std::string(s.step->word) + ".csv";
-      files.push_back({dir / csv, s.csv});
+      files.push_back({csv, s.csv});
     }
     names.csv.push_back(csv);
     svgs.push_back(s.svg);
   }
-  files.push_back({dir / kSetupFile, result.setup_text});
+  files.push_back({kSetupFile, result.setup_text});
   const ordered_json report = CommissioningReportJson(result, setup, names);
-  files.push_back({dir / kJsonFile, report.dump(2) + "\n"});
+  files.push_back({kJsonFile, report.dump(2) + "\n"});
   paths.html = (dir / kHtmlFile).string();
-  files.push_back({paths.html, CommissioningReportHtml(report, svgs)});
+  files.push_back({kHtmlFile, CommissioningReportHtml(report, svgs)});
   if (!earlier.is_null()) {
     paths.compare = (dir / kCompareFile).string();
-    files.push_back({paths.compare, ComparisonReportHtml(report, earlier)});
+    files.push_back({kCompareFile, ComparisonReportHtml(report, earlier)});
   }
-  for (const auto& [path, bytes] : files) {
-    std::string why = ZelWriteFileAtomically(path.string(), bytes);
-    if (!why.empty()) return why;
-  }
-  return {};
+  // A record is one run's files: an earlier run's CSVs must not stay beside this report.
+  return ZelReplaceFolder(dir_text, files, IsRecordFile);
+}
+
+std::string RecordSetupPath(const std::string& dir) {
+  return (std::filesystem::path(dir) / kSetupFile).string();
 }
 
 ordered_json ReadCommissioningReport(const std::string& dir, std::string& error) {

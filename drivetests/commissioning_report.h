@@ -40,14 +40,19 @@ std::string ComparisonReportHtml(const nlohmann::ordered_json& now,
                                  const nlohmann::ordered_json& before);
 
 // The record in `dir` (created if missing): setup.json, report.json, report.html, a CSV per
-// step that logged a run and, with `earlier` (a report.json), compare.html; every file
-// through the atomic writer. Empty on success, else why not.
+// step that logged a run and, with `earlier` (a report.json), compare.html. The folder is
+// built aside and swapped in whole, so it never holds files of two runs; a folder that holds
+// other files is refused. Empty on success, else why not.
 struct RecordPaths {
   std::string html, compare;
 };
 std::string WriteCommissioningRecord(const CommissioningResult& result, const CZel_Setup& setup,
                                      const std::string& dir, const std::string& source,
                                      const nlohmann::ordered_json& earlier, RecordPaths& paths);
+// Empty when `dir` is new, empty or a record, else why a record cannot be written there.
+std::string CheckRecordFolder(const std::string& dir);
+// The commissioned setup's file in the record `dir`.
+std::string RecordSetupPath(const std::string& dir);
 // The report.json of an earlier record in `dir`; empty with `error` set when there is none.
 nlohmann::ordered_json ReadCommissioningReport(const std::string& dir, std::string& error);
 

@@ -154,6 +154,7 @@ class CMyTestDlg : public CZel_TestDlg {
   // The checks once every point has been uploaded; none by default.
   virtual bool CheckAfterUpload() { return true; }
   // Every point is in the plot and the run is about to succeed: evaluate it here.
+  // May end the run with TestFailed(1) when the log holds nothing the test can judge.
   virtual void OnResultsUploaded() {}
   // The row of the target table that judges the run; null for a test without targets.
   virtual const TestTargets* Targets() const { return nullptr; }

@@ -11,6 +11,7 @@
 #include "host/zel_comm.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"
+#include "host/zel_numeric.h"
 
 namespace dcservo {
 
@@ -26,6 +27,9 @@ constexpr const char kInstructions[] =
     "repeat steps 3 and 4 until you get satisfactory results";
 constexpr const char kProtectionBelowTestCurrent[] =
     "Over current protection must be greater or equal to Test current.";
+constexpr int kMostPredictedSamples = 1 << 20;
+constexpr const char kNoStepLogged[] =
+    "The run ended before the current step was logged (was it stopped?): nothing was measured.";
 
 // Logger settings: 100 points of the fast loop, every sample.
 constexpr int kLogPoints = 100;
@@ -260,6 +264,11 @@ void CTestCurrent::BeginTest() {
 void CTestCurrent::OnResultsUploaded() {
   AddPrediction();
   ShowFigures();
+  // A run stopped before the step logged no step: there is nothing to call a success.
+  if (!evaluation_.measured) {
+    m_strError = kNoStepLogged;
+    TestFailed(1);
+  }
 }
 
 // The designed loop's step response at the logged instants, in the unit of the measured
@@ -288,7 +297,11 @@ void CTestCurrent::AddPrediction() {
   const double ts = model->FastPeriod();
   const double scale = model->current_counts_per_A;
   constexpr int kLead = 4;
-  const int samples = kLead + static_cast<int>(std::ceil((t[n - 1] - t[step]) / ts)) + 2;
+  // A period that the setup makes absurdly short must not ask for an absurd run.
+  const int samples = kLead +
+                      std::min(ZelSaturatingCast<int>(std::ceil((t[n - 1] - t[step]) / ts)),
+                               kMostPredictedSamples) +
+                      2;
   ModelRun run;
   run.structure = ModelStructure::Current;
   run.shaft_blocked = true;
@@ -297,7 +310,7 @@ void CTestCurrent::AddPrediction() {
   const ModelTrace trace = SimulateRun(*model, run);
   std::vector<double> predicted(n, trace.response.front() / scale);
   for (std::size_t i = step; i < n; ++i) {
-    const auto k = kLead + static_cast<std::size_t>(std::floor((t[i] - t[step]) / ts + 1e-6));
+    const auto k = kLead + ZelSaturatingCast<std::size_t>(std::floor((t[i] - t[step]) / ts + 1e-6));
     predicted[i] = trace.response[std::min(k, trace.response.size() - 1)] / scale;
   }
   evaluation_.predicted = MeasureStep(t, reference, predicted);

@@ -16,6 +16,9 @@ const ZelDialogRegistration kRegistration(dialog_names::kInertiaTest,
 
 constexpr const char* kStatusTexts[] = {"Launching code for J test",
                                         "Waiting J test to be finished"};
+constexpr char kNothingMeasured[] =
+    "The run ended before the speed change was measured (was it stopped?): nothing was "
+    "measured.";
 
 // The program's test_flag gives it without the full stop, delta_time -1 with it.
 constexpr char kNegativeSpeed[] =
@@ -104,9 +107,15 @@ void CTotalInertiaTest::OnProgramEnded() {
   }
   const double j = MotorSpeedScale(m_Setup) * QuietValue("K") * test_current_ * r.delta_time *
                    SlowLoopPeriod(m_Setup) / (CurrentScale(m_Setup) * r.delta_speed);
-  // A result the program has not produced, or one that no motor has, is no measurement.
-  if (!HasParameter("Jt") || r.delta_time == kUnsetValue || r.delta_speed == kUnsetValue ||
-      !std::isfinite(j) || j <= 0.0) {
+  // A result the program has not produced (a run stopped early), or one that no motor has,
+  // is no measurement.
+  if (r.delta_time == kUnsetValue || r.delta_speed == kUnsetValue || !std::isfinite(j) ||
+      j <= 0.0) {
+    m_strError = kNothingMeasured;
+    TestFailed(1);
+    return;
+  }
+  if (!HasParameter("Jt")) {
     m_strError = msc_pszErrInternal;
     TestFailed(1);
     return;

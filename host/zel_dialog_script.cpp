@@ -96,7 +96,9 @@ ZelScriptAction ParseAction(const json& o, int step) {
   if (o.contains("steps")) a.steps = Whole<int>(o, "steps");
   if (o.contains("ms")) {
     a.ms = Get<double>(o, "ms", "a number");
-    if (!(a.ms >= 0) || !std::isfinite(a.ms)) throw ParseError{"\"ms\" must be 0 or more"};
+    if (!(a.ms >= 0 && a.ms <= kZelMaxWaitMs))
+      throw ParseError{"\"ms\" must be from 0 to " + std::to_string(kZelMaxWaitMs) +
+                       " (an hour)"};
   }
   if (o.contains("button")) a.button = Get<std::string>(o, "button", "a text");
   if (o.contains("path")) a.path = Get<std::string>(o, "path", "a text");
@@ -345,6 +347,11 @@ ZelScriptParse ZelParseDialogScript(std::string_view text, const std::string& or
     out.error = origin + ": the steps must be a list";
     return out;
   }
+  if (steps->size() > kZelMaxScriptSteps) {
+    out.error = origin + ": a script holds at most " + std::to_string(kZelMaxScriptSteps) +
+                " steps, not " + std::to_string(steps->size());
+    return out;
+  }
   int n = 0;
   for (const json& o : *steps) {
     ++n;
@@ -393,6 +400,9 @@ std::string ZelPerformScriptAction(ZelHeadlessBackend& ui, CZel_Dialog& top,
   }
   if (v == "dump") {
     const std::string text = ZelDumpDialog(top, a.parameters, a.parameter_list, ui.NowMs());
+    if (ui.DumpBytes() + text.size() > kZelMaxDumpBytes)
+      return "the dumps would pass " + std::to_string(kZelMaxDumpBytes >> 20) +
+             " MiB, the most one run keeps for its report; dump fewer parameters or less often";
     ui.AddDump(text);
     if (!a.path.empty()) {
       const std::string failed = ZelWriteFileAtomically(a.path, text + "\n");
@@ -578,6 +588,7 @@ ZelScriptResult ZelRunDialogScript(CZel_Dialog& dialog, const ZelDialogScript& s
   ZelHeadlessBackend ui(script);
   ZelScopedUiBackend installed(ui);
   const int result = dialog.DoModal();
+  ui.NoteUnplayedSteps();
   return Collect(ui, result);
 }
 
@@ -587,5 +598,6 @@ ZelScriptResult ZelRunWithScript(const ZelDialogScript& script, const std::funct
   if (prepare) prepare(ui);
   ZelScopedUiBackend installed(ui);
   const int result = run ? run() : 0;
+  ui.NoteUnplayedSteps();
   return Collect(ui, result);
 }

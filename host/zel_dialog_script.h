@@ -58,6 +58,12 @@ struct ZelScriptParse {
   ZelDialogScript script;
 };
 
+// What one script may ask, so that a small file cannot make a run without end or without
+// bound: its steps, one wait's virtual time, and the dumps that its report keeps.
+inline constexpr std::size_t kZelMaxScriptSteps = 10000;
+inline constexpr int kZelMaxWaitMs = 3600 * 1000;
+inline constexpr std::size_t kZelMaxDumpBytes = 16u << 20;
+
 ZelScriptParse ZelParseDialogScript(std::string_view text, const std::string& origin);
 ZelScriptParse ZelLoadDialogScript(const std::string& path);
 

@@ -12,6 +12,7 @@
 #include "host/zel_format.h"
 #include "host/zel_names.h"
 #include "host/zel_setup_file.h"
+#include "host/zel_numeric.h"
 
 namespace {
 
@@ -128,10 +129,10 @@ double CZel_EditSetupDlg::QuietValue(std::string_view name) const {
 }
 
 namespace {
-// Codes and flags are small; a value beyond int (or NaN) must not become undefined behaviour.
+// Codes and flags are small; a value beyond int (or NaN) is no code at all.
 int TruncatedCode(double value) {
   if (!(std::fabs(value) < 2147483647.0)) return 0;
-  return static_cast<int>(std::trunc(value));
+  return ZelSaturatingCast<int>(value);
 }
 }  // namespace
 
@@ -292,7 +293,7 @@ void CZel_EditSetupDlg::Show(const Binding& b) {
   CZel_Parameter* p = BoundParameter(b);
   if (!p) return;
   const double value = p->GetValueInBaseUnit();
-  const auto flag = static_cast<long long>(std::trunc(value));
+  const auto flag = ZelSaturatingCast<long long>(value);
   switch (b.kind) {
     case Kind::Slider:
       if (GetControlState(b.slider).range_max != kSliderSteps ||

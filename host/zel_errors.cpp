@@ -1,6 +1,7 @@
 #include "host/zel_errors.h"
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 int g_bShowErrors = 1;
@@ -29,6 +30,15 @@ void ZelReportError(std::string_view message) {
     return;
   }
   std::fprintf(stderr, "dcservo: %.*s\n", static_cast<int>(message.size()), message.data());
+}
+
+void ZelReportWarning(std::string_view message) {
+  const std::string line = "warning: " + std::string(message);
+  if (Sink()) {
+    Sink()(line);
+    return;
+  }
+  std::fprintf(stderr, "dcservo: %s\n", line.c_str());
 }
 
 std::size_t ZelErrorCount() { return g_error_count; }

@@ -17,6 +17,9 @@ using ZelErrorSink = std::function<void(std::string_view message)>;
 // Installs a sink and returns the one it replaces. An empty sink restores stderr.
 ZelErrorSink ZelSetErrorSink(ZelErrorSink sink);
 void ZelReportError(std::string_view message);
+// Something skipped without harm to the work (a motor file that cannot be read): shown
+// where errors are, as "warning: ...", but not counted, so a command still succeeds.
+void ZelReportWarning(std::string_view message);
 // How many errors have been reported since the process started, whatever the sink: a
 // command compares it before and after its work, and saves nothing when it grew.
 std::size_t ZelErrorCount();

@@ -7,9 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <random>
 
 namespace {
@@ -104,7 +107,16 @@ bool NameTemporary(int fd, const std::string& temp) {
 
 }  // namespace
 
-std::string ZelWriteFileAtomically(const std::string& path, std::string_view bytes) {
+namespace {
+
+// A file written in full under a temporary name beside its target, waiting to be renamed
+// over it.
+struct PendingFile {
+  std::string path;  // as the caller named it, for messages
+  std::string target, temp;
+};
+
+std::string Prepare(const std::string& path, std::string_view bytes, PendingFile& pending) {
   if (path.empty()) return std::string("an empty file name") + kNothingSaved;
   std::string target, error;
   if (!ResolveLinks(path, target, error)) return error;
@@ -145,9 +157,20 @@ std::string ZelWriteFileAtomically(const std::string& path, std::string_view byt
   const int closing = ::close(fd);
   fd = -1;
   if (closing != 0) return fail("cannot close");
-  if (::rename(temp.c_str(), target.c_str()) != 0) return fail("cannot replace");
+  pending = {path, target, temp};
+  return {};
+}
+
+void Discard(const PendingFile& pending) { ::unlink(pending.temp.c_str()); }
+
+std::string Commit(const PendingFile& pending) {
+  if (::rename(pending.temp.c_str(), pending.target.c_str()) != 0) {
+    const int saved = errno;
+    Discard(pending);
+    return Reason(pending.path, "cannot replace", saved);
+  }
   // Make the rename itself durable.
-  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int dir = ::open(FolderOf(pending.target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     ::fsync(dir);
     ::close(dir);
@@ -155,19 +178,174 @@ std::string ZelWriteFileAtomically(const std::string& path, std::string_view byt
   return {};
 }
 
+}  // namespace
+
+std::string ZelWriteFileAtomically(const std::string& path, std::string_view bytes) {
+  PendingFile pending;
+  if (std::string why = Prepare(path, bytes, pending); !why.empty()) return why;
+  return Commit(pending);
+}
+
+std::string ZelWriteFilesTogether(const std::vector<ZelFileBytes>& files) {
+  std::vector<PendingFile> pending(files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (std::string why = Prepare(files[i].path, files[i].bytes, pending[i]); !why.empty()) {
+      for (std::size_t k = 0; k < i; ++k) Discard(pending[k]);
+      return why;
+    }
+  }
+  // Renames do not fail for want of space; one that fails anyway leaves the rest unrenamed.
+  for (std::size_t i = 0; i < pending.size(); ++i) {
+    if (std::string why = Commit(pending[i]); !why.empty()) {
+      for (std::size_t k = i + 1; k < pending.size(); ++k) Discard(pending[k]);
+      return why;
+    }
+  }
+  return {};
+}
+
+namespace {
+
+std::string WithoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// Removes the folders that replacements of `name` left when they were killed (their
+// process no longer runs): a staging folder not yet swapped in, or an old one not yet removed.
+void RemoveStaleFolders(const std::string& parent, const std::string& name) {
+  DIR* dir = ::opendir(parent.c_str());
+  if (!dir) return;
+  const std::string prefix = "." + name + kTempMark;
+  std::vector<std::string> stale;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view found = entry->d_name;
+    if (found.substr(0, prefix.size()) != prefix) continue;
+    const long pid = std::strtol(entry->d_name + prefix.size(), nullptr, 10);
+    if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+      stale.push_back(Join(parent, entry->d_name));
+  }
+  ::closedir(dir);
+  std::error_code ec;
+  for (const std::string& path : stale) std::filesystem::remove_all(path, ec);
+}
+
+// Swaps the two folders' names in one step where the filesystem can; else the old folder is
+// moved aside first, so that for a moment there is none, but never a mix.
+bool SwapFolders(const std::string& fresh, const std::string& target) {
+  if (::renameat2(AT_FDCWD, fresh.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0)
+    return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  const std::string aside = fresh + "-old";
+  if (::rename(target.c_str(), aside.c_str()) != 0) return false;
+  if (::rename(fresh.c_str(), target.c_str()) != 0) {
+    ::rename(aside.c_str(), target.c_str());
+    return false;
+  }
+  return ::rename(aside.c_str(), fresh.c_str()) == 0;
+}
+
+std::string CheckFolder(const std::string& dir, ZelIsOwnFile ours, std::string& target,
+                        bool& exists) {
+  if (dir.empty()) return std::string("an empty folder name") + kNothingSaved;
+  std::string error;
+  if (!ResolveLinks(WithoutTrailingSlashes(dir), target, error)) return error;
+  struct stat st {};
+  exists = ::stat(target.c_str(), &st) == 0;
+  if (!exists) return errno == ENOENT ? "" : Reason(dir, "cannot be read", errno);
+  if (!S_ISDIR(st.st_mode)) return dir + ": is not a folder" + kNothingSaved;
+  DIR* folder = ::opendir(target.c_str());
+  if (!folder) return Reason(dir, "cannot be read", errno);
+  std::string foreign;
+  while (const dirent* entry = ::readdir(folder)) {
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    if (!ours(name)) {
+      foreign = name;
+      break;
+    }
+  }
+  ::closedir(folder);
+  if (!foreign.empty())
+    return dir + ": holds \"" + foreign +
+           "\", which this program did not write there; it replaces only a folder of its "
+           "own, so choose a new or empty folder" + kNothingSaved;
+  return {};
+}
+
+}  // namespace
+
+std::string ZelCheckReplaceableFolder(const std::string& dir, ZelIsOwnFile ours) {
+  std::string target;
+  bool exists = false;
+  return CheckFolder(dir, ours, target, exists);
+}
+
+std::string ZelReplaceFolder(const std::string& dir, const std::vector<ZelFileBytes>& files,
+                             ZelIsOwnFile ours) {
+  std::string target;
+  bool exists = false;
+  if (std::string why = CheckFolder(dir, ours, target, exists); !why.empty()) return why;
+  const std::string parent = FolderOf(target), name = NameOf(target);
+  std::error_code ec;
+  std::filesystem::create_directories(parent, ec);
+  if (ec) return dir + ": cannot be created: " + ec.message() + kNothingSaved;
+  RemoveStaleFolders(parent, name);
+  const std::string staging = TemporaryName(parent, name);
+  if (::mkdir(staging.c_str(), 0777) != 0) return Reason(dir, "cannot be created", errno);
+  struct stat old {};
+  if (exists && ::stat(target.c_str(), &old) == 0) ::chmod(staging.c_str(), old.st_mode & 07777);
+  auto fail = [&](std::string why) {
+    std::filesystem::remove_all(staging, ec);
+    return why;
+  };
+  for (const ZelFileBytes& f : files) {
+    const std::string staged = Join(staging, f.path);
+    const std::string why = ZelWriteFileAtomically(staged, f.bytes);
+    // Named as the user knows the file, not by its staging folder.
+    if (!why.empty())
+      return fail(Join(WithoutTrailingSlashes(dir), f.path) + why.substr(staged.size()));
+  }
+  if (exists ? !SwapFolders(staging, target) : ::rename(staging.c_str(), target.c_str()) != 0)
+    return fail(Reason(dir, "cannot be replaced", errno));
+  // After a swap the staging name holds the old folder.
+  if (exists) std::filesystem::remove_all(staging, ec);
+  const int fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+  return {};
+}
+
+std::string ZelFileExtension(std::string_view path) {
+  const std::string_view name = path.substr(path.rfind('/') + 1);
+  const auto dot = name.rfind('.');
+  if (dot == std::string_view::npos || dot == 0) return {};
+  std::string ext(name.substr(dot));
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext;
+}
+
 std::string ZelReadFileLimited(const std::string& path, std::size_t max_bytes,
                                std::string& text) {
   text.clear();
   const std::string too_large =
       path + ": is larger than " + std::to_string(max_bytes >> 20) + " MiB, the most read";
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking: opening a named pipe would otherwise wait for a writer that never comes.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return path + ": cannot be opened: " + std::strerror(errno);
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0) {
+    const int saved = errno;
     ::close(fd);
-    return path + ": is a folder, not a file";
+    return path + ": cannot be read: " + std::strerror(saved);
   }
-  if (S_ISREG(st.st_mode) && static_cast<std::size_t>(st.st_size) > max_bytes) {
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return path + (S_ISDIR(st.st_mode) ? ": is a folder, not a file" : ": is not a regular file");
+  }
+  if (static_cast<std::size_t>(st.st_size) > max_bytes) {
     ::close(fd);
     return too_large;
   }

@@ -1,4 +1,5 @@
 #include "host/zel_format.h"
+#include "host/zel_numeric.h"
 
 #include <charconv>
 #include <cmath>
@@ -56,7 +57,7 @@ std::string ZelFormatValue(double value, double step) {
     const double shown = std::strtod(text, nullptr);
     if (std::abs(shown - value) > tolerance) continue;
     // Whole numbers up to seven digits are written out ("10", not "1e+01").
-    const int exponent = shown == 0.0 ? 0 : static_cast<int>(std::floor(std::log10(std::abs(shown))));
+    const int exponent = shown == 0.0 ? 0 : ZelSaturatingCast<int>(std::floor(std::log10(std::abs(shown))));
     if (exponent >= digits && exponent < kPlainDigits)
       std::snprintf(text, sizeof text, "%.*g", exponent + 1, shown);
     return text;

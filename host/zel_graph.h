@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "host/zel_file.h"
+
 class CZel_Dialog;
 class CGraphDocument;
 enum class ZelGraphEvent;
@@ -157,6 +159,13 @@ std::string ZelGraphAxisTitle(const CGraphWindow& graph, int axis);
 std::string ZelWriteGraphSvg(const CGraphWindow& graph, const std::string& path);
 std::string ZelWriteGraphPng(const CGraphWindow& graph, const std::string& path);
 std::string ZelWriteGraphCsv(const CGraphWindow& graph, const std::string& path);
+// The PNG, SVG and CSV of one run (an empty path: not wanted), to be written together with
+// ZelWriteFilesTogether. Empty on success, else why none can be written.
+std::string ZelGraphFiles(const CGraphWindow& graph, const std::string& png,
+                          const std::string& svg, const std::string& csv,
+                          std::vector<ZelFileBytes>& files);
+// The PNG file's bytes; empty on success, else why there are none (no font for its text).
+std::string ZelGraphPngBytes(const CGraphWindow& graph, std::string& bytes);
 // The SVG text itself. The PNG draws the same layout; its text needs a font (ZelFontPath in
 // host/zel_font.h): without one, no PNG is written and the reason is returned.
 std::string ZelGraphSvgText(const CGraphWindow& graph, int width = 800, int height = 500);

@@ -622,20 +622,44 @@ std::string ZelWriteGraphSvg(const CGraphWindow& graph, const std::string& path)
   return ZelWriteFileAtomically(path, ZelGraphSvgText(graph));
 }
 
-std::string ZelWriteGraphPng(const CGraphWindow& g, const std::string& path) {
+std::string ZelWriteGraphPng(const CGraphWindow& graph, const std::string& path) {
+  std::string bytes;
+  if (std::string why = ZelGraphPngBytes(graph, bytes); !why.empty())
+    return path + ": " + why + "; the picture was not saved";
+  return ZelWriteFileAtomically(path, bytes);
+}
+
+std::string ZelGraphFiles(const CGraphWindow& graph, const std::string& png,
+                          const std::string& svg, const std::string& csv,
+                          std::vector<ZelFileBytes>& files) {
+  if (!csv.empty() && !graph.GetDocument())
+    return csv + ": the graph has no data; nothing was saved";
+  if (!png.empty()) {
+    std::string bytes;
+    if (std::string why = ZelGraphPngBytes(graph, bytes); !why.empty())
+      return png + ": " + why + "; the picture was not saved";
+    files.push_back({png, std::move(bytes)});
+  }
+  if (!svg.empty()) files.push_back({svg, ZelGraphSvgText(graph)});
+  if (!csv.empty()) files.push_back({csv, ZelGraphCsvText(graph)});
+  return {};
+}
+
+std::string ZelGraphPngBytes(const CGraphWindow& g, std::string& bytes) {
   const Scene scene = LayOut(g, 800, 500);
   Raster r(scene.frame.width, scene.frame.height);
   std::string why;
   for (const Item& item : scene.items) {
     if (const auto* label = std::get_if<Label>(&item)) {
-      if (!Draw(r, *label, why)) return path + ": " + why + "; the picture was not saved";
+      if (!Draw(r, *label, why)) return why;
     } else if (const auto* stroke = std::get_if<Stroke>(&item)) {
       Draw(r, scene.frame, *stroke);
     } else {
       Draw(r, scene.frame, std::get<Dots>(item));
     }
   }
-  return ZelWriteFileAtomically(path, r.Png());
+  bytes = r.Png();
+  return {};
 }
 
 std::string ZelWriteGraphCsv(const CGraphWindow& g, const std::string& path) {

@@ -94,6 +94,15 @@ void ZelHeadlessBackend::Fail(const std::string& error) {
   steps_.clear();
 }
 
+void ZelHeadlessBackend::NoteUnplayedSteps() {
+  if (steps_.empty()) return;
+  const std::size_t after = steps_.size() - 1;
+  notes_.push_back(steps_.front().where + ": not played" +
+                   (after == 0 ? std::string() : ", nor the " + std::to_string(after) + " after it") +
+                   ": the dialog had closed before");
+  steps_.clear();
+}
+
 void ZelHeadlessBackend::RunStep(PendingStep& step, CZel_Dialog& top) {
   if (step.kind != StepKind::Action) {
     Fail(step.where + ": nothing was waiting for this answer when its turn came");

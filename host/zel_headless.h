@@ -82,7 +82,14 @@ class ZelHeadlessBackend : public UiBackend {
   // Things worth knowing that are not errors (the steps ran out with a dialog open).
   const std::vector<std::string>& Notes() const { return notes_; }
   const std::vector<std::string>& Dumps() const { return dumps_; }
-  void AddDump(std::string json) { dumps_.push_back(std::move(json)); }
+  void AddDump(std::string json) {
+    dump_bytes_ += json.size();
+    dumps_.push_back(std::move(json));
+  }
+  std::size_t DumpBytes() const { return dump_bytes_; }
+  // After the outermost dialog has closed: steps still waiting were never played; a note says
+  // which, and they are dropped.
+  void NoteUnplayedSteps();
   // Called as each dialog's loop ends, before the dialog closes its window: the state that
   // the steps left it in (a picture of the run is taken here).
   std::function<void(CZel_Dialog& dialog)> on_loop_end;
@@ -138,5 +145,6 @@ class ZelHeadlessBackend : public UiBackend {
   std::vector<ZelFileDialogRequest> file_requests_;
   std::vector<std::string> errors_;
   std::vector<std::string> notes_;
+  std::size_t dump_bytes_ = 0;
   std::vector<std::string> dumps_;
 };

@@ -6,13 +6,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "host/zel_dialog_setup.h"
-#include "host/zel_names.h"
+#include "host/zel_errors.h"
 #include "host/zel_file.h"
+#include "host/zel_json_parse.h"
+#include "host/zel_names.h"
 #include "host/zel_setup_file.h"
 #include "host/zel_ui_backend.h"
 
@@ -71,12 +71,43 @@ ZelMotorData ReadMotor(const json& root) {
   return m;
 }
 
-std::string ReadWholeFile(const fs::path& path, bool& ok) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  ok = static_cast<bool>(in) || in.eof();
-  return text.str();
+// A code point that reorders the text around it: a name holding one can show as another
+// motor's name in a list.
+bool IsBidiControl(char32_t c) {
+  return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
+         (c >= 0x2066 && c <= 0x2069);
+}
+
+// Empty when `text` is UTF-8 without control characters of either kind, else why not.
+std::string CheckNameCharacters(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3
+                               : (c >> 3) == 0x1E ? 4 : 0;
+    if (length == 0 || i + length > text.size()) return "a motor name must be UTF-8 text";
+    char32_t code = length == 1 ? c : c & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return "a motor name must be UTF-8 text";
+      code = (code << 6) | (next & 0x3F);
+    }
+    static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kSmallest[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+      return "a motor name must be UTF-8 text";
+    if (code < 0x20 || (code >= 0x7f && code <= 0x9f))
+      return "a motor name cannot hold control characters";
+    if (IsBidiControl(code)) return "a motor name cannot hold text-direction controls";
+    i += length;
+  }
+  return {};
+}
+
+// A skipped file is told once per process, however often the folders are read again.
+void WarnOnce(const std::string& problem) {
+  static std::vector<std::string> told;
+  if (std::find(told.begin(), told.end(), problem) != told.end()) return;
+  told.push_back(problem);
+  ZelReportWarning(problem);
 }
 
 bool IsUserMotorFile(const fs::path& path) {
@@ -91,8 +122,8 @@ std::string ZelCheckMotorName(std::string_view name) {
     return "a motor name is at most " + std::to_string(kMaxNameLength) + " characters";
   for (unsigned char c : name) {
     if (c == '/' || c == '\\') return "a motor name cannot hold a path separator";
-    if (c < 0x20 || c == 0x7f) return "a motor name cannot hold control characters";
   }
+  if (std::string why = CheckNameCharacters(name); !why.empty()) return why;
   if (name.front() == '.' || name.front() == ' ' || name.back() == ' ')
     return "a motor name cannot start with a dot or start or end with a blank";
   return {};
@@ -114,9 +145,13 @@ const std::vector<ZelMotorField>& ZelMotorFields() {
 ZelMotorParse ZelParseMotorText(std::string_view text, const std::string& origin) {
   ZelMotorParse r;
   try {
-    r.data = ReadMotor(json::parse(text));
+    json root;
+    if (const std::string twice = zel::ParseJsonRefusingDuplicateKeys(text, root); !twice.empty())
+      throw Refusal{"/" + twice + ": the key appears twice"};
+    r.data = ReadMotor(root);
     r.ok = true;
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {
+    // Not only syntax: a number too large for a double ends the parse too.
     r.error = origin + ": not JSON (" + e.what() + ")";
   } catch (const Refusal& e) {
     r.error = origin + ": " + e.what;
@@ -208,15 +243,16 @@ void ZelMotorDatabase::ReadFolder(const std::string& dir, ZelMotorSource source)
   std::sort(files.begin(), files.end());
   const std::size_t first = motors_.size();
   for (const fs::path& path : files) {
-    bool read = false;
-    const std::string text = ReadWholeFile(path, read);
-    ZelMotorParse parsed = read ? ZelParseMotorText(text, path.string())
-                                : ZelMotorParse{false, {}, path.string() + ": cannot be read"};
+    std::string text;
+    const std::string unread = ZelReadFileLimited(path.string(), kZelMaxInputFileBytes, text);
+    ZelMotorParse parsed = unread.empty() ? ZelParseMotorText(text, path.string())
+                                          : ZelMotorParse{false, {}, unread};
     if (parsed.ok && Find(parsed.data.name) != nullptr)
       parsed = {false, {}, path.string() + ": /name: \"" + parsed.data.name +
                                "\" is already a motor of the database"};
     if (!parsed.ok) {
       problems_.push_back(parsed.error + "; skipped");
+      WarnOnce(problems_.back());
       continue;
     }
     motors_.push_back({std::move(parsed.data), source, path.string()});

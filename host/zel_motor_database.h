@@ -70,7 +70,8 @@ class ZelMotorDatabase {
   // On the folders above.
   static ZelMotorDatabase Default();
 
-  // Reads both folders again. A file that cannot be read is skipped and named in Problems().
+  // Reads both folders again. A file that cannot be read is skipped, named in Problems() and
+  // reported once per process as a warning (not an error: the rest of the database serves).
   void Reload();
   // Catalogue motors first, each part in name order.
   const std::vector<ZelMotorEntry>& Motors() const { return motors_; }

@@ -9,7 +9,6 @@ void ZelMotorEditor::Initialize(CZel_EditSetupDlg& dialog, const ZelMotorEditorI
   dialog_ = &dialog;
   ids_ = ids;
   database_.emplace(std::move(database));
-  for (const std::string& problem : database_->Problems()) ZelReportError(problem);
   dialog_->ListResetContent(ids_.database_list);
   for (const char* name : kZelMotorDatabaseNames) dialog_->ListAddString(ids_.database_list, name);
   dialog_->ListSetCurSel(ids_.database_list, 0);

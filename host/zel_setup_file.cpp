@@ -3,7 +3,9 @@
 #include <cmath>
 #include <vector>
 
+#include "host/zel_format.h"
 #include "host/zel_json_parse.h"
+#include "host/zel_numeric.h"
 
 using nlohmann::json;
 
@@ -93,7 +95,16 @@ CZel_Setup::QuantityDesc ReadQuantity(const json& entry, const std::string& plac
     d.value = Number(*it, place + "/value");
   if (auto it = entry.find("min"); it != entry.end()) d.min = Number(*it, place + "/min");
   if (auto it = entry.find("max"); it != entry.end()) d.max = Number(*it, place + "/max");
-  if (d.min > d.max) Refuse(place, "\"min\" is above \"max\"");
+  if (d.min > d.max)
+    Refuse(place, "\"" + d.name + "\": \"min\" is above \"max\" (" +
+                      ZelFormatValue(d.min, 0.0) + " > " + ZelFormatValue(d.max, 0.0) + ")");
+  // A value kept in base units is the drive's data as a person types it, so its range holds.
+  // (One kept in internal units is derived, and its range moves with the derivation.)
+  if (is_parameter && d.stored_in_base && (d.value < d.min || d.value > d.max))
+    Refuse(place + "/value", "\"" + d.name + "\" " + ZelFormatValue(d.value, 0.0) +
+                                 " is outside its range [" + ZelFormatValue(d.min, 0.0) + ", " +
+                                 ZelFormatValue(d.max, 0.0) + "]" +
+                                 (d.unit.empty() ? "" : " " + d.unit));
   return d;
 }
 
@@ -268,7 +279,7 @@ json QuantityToJson(const CZel_Quantity& q, bool is_parameter) {
   if (q.GetType() == ZelStorageType::Double)
     entry["value"] = v;
   else
-    entry["value"] = static_cast<long long>(v);
+    entry["value"] = ZelSaturatingCast<long long>(v);
   return entry;
 }
 
@@ -347,9 +358,18 @@ std::string SetupToText(const CZel_Setup& setup) {
 }
 
 std::string SaveSetupFile(const CZel_Setup& setup, const std::string& path) {
-  const std::string text = SetupToText(setup);
+  std::string text;
+  if (std::string why = SetupFileText(setup, path, text); !why.empty()) return why;
+  return ZelWriteFileAtomically(path, text);
+}
+
+std::string SetupFileText(const CZel_Setup& setup, const std::string& path, std::string& text) {
+  text = SetupToText(setup);
   // A file that this program would refuse to read back is not written.
   if (text.size() > kZelMaxInputFileBytes)
     return path + ": the setup is larger than the most a setup file may hold; nothing was saved";
-  return ZelWriteFileAtomically(path, text);
+  if (std::string refusal = ParseSetupText(text, "").error; !refusal.empty())
+    return path + ": the setup would not load again (" + refusal.substr(2) +
+           "); nothing was saved";
+  return {};
 }

@@ -21,4 +21,9 @@ ZelLoadResult LoadSetupFile(const std::string& path);
 
 std::string SetupToText(const CZel_Setup& setup);
 // Empty on success, else why the file could not be written; the old file is then intact.
+// A setup that the loader would refuse (a range upside down, a value outside its range) is
+// not written.
 std::string SaveSetupFile(const CZel_Setup& setup, const std::string& path);
+// The text SaveSetupFile would write to `path`, for a caller that writes it together with
+// other files; empty on success, else why it would not be written.
+std::string SetupFileText(const CZel_Setup& setup, const std::string& path, std::string& text);

@@ -22,6 +22,7 @@ fi
 extra_seeds() {
   case "$1" in
     setup_file) echo resources/setups ;;
+    motor_file) echo resources/motors ;;
   esac
 }
 

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "host/zel_numeric.h"
+
 namespace dcsim {
 
 using i64 = std::int64_t;
@@ -28,8 +30,7 @@ inline i128 Clamp(i128 x, i128 limit) { return x < -limit ? -limit : (x > limit 
 
 // A chip value as the firmware's integer register holds it.
 inline i64 ChipInt(double value) {
-  if (!std::isfinite(value)) return 0;
-  return static_cast<i64>(std::trunc(std::clamp(value, -9.2e18, 9.2e18)));
+  return ZelSaturatingCast<i64>(std::clamp(value, -9.2e18, 9.2e18));
 }
 
 // A gain stored as mantissa M and shift S acts as M * 2^S / 32767.
@@ -42,7 +43,7 @@ struct QGain {
     return FromValue(m * std::ldexp(1.0, static_cast<int>(s)) / kFullScale);
   }
   static QGain FromValue(double gain) {
-    return QGain{static_cast<i64>(std::llround(std::clamp(gain, -1.0e9, 1.0e9) * 4294967296.0))};
+    return QGain{ZelSaturatingRound<i64>(std::clamp(gain, -1.0e9, 1.0e9) * 4294967296.0)};
   }
   double Value() const { return static_cast<double>(mult) / 4294967296.0; }
   bool IsZero() const { return mult == 0; }

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "sim/fixed_point.h"
+#include "host/zel_numeric.h"
 
 namespace dcsim {
 
@@ -52,7 +53,7 @@ class Converter {
   // The nearest level to x (counts of an ideal 16-bit converter), within the range.
   i64 Unipolar(double x_counts) const {
     const double level = std::clamp(x_counts * inv_step_ + 0.5, 0.0, top_level_);
-    return static_cast<i64>(level) * static_cast<i64>(step_);
+    return ZelSaturatingCast<i64>(level) * static_cast<i64>(step_);
   }
   // A quantity centred on mid-scale, signed around zero.
   i64 Bipolar(double x_counts) const { return Unipolar(x_counts + 32768.0) - 32768; }

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "host/zel_names.h"
+#include "host/zel_numeric.h"
 
 namespace dcsim {
 
@@ -294,7 +295,7 @@ class InertiaTest : public TestProgram {
     // The back EMF rises along the run; the current loop's integral lags a ramp by a
     // constant, so the program trims its reference until the mean current is the test's.
     trim_ += 0.1 * (static_cast<double>(test_current_) - drive.MeanCurrent());
-    drive.Loops().current_command = test_current_ + static_cast<i64>(std::lround(trim_));
+    drive.Loops().current_command = test_current_ + ZelSaturatingRound<i64>(trim_);
 
     const double elapsed = static_cast<double>(k_) * drive.SlowPeriod();
     if (elapsed >= kTorqueCheck_s && t0_ < 0 && drive.MeanCurrent() < 0.5 * static_cast<double>(test_current_)) {

@@ -8,6 +8,7 @@
 #include "host/zel_errors.h"
 #include "host/zel_names.h"
 #include "host/zel_setup.h"
+#include "host/zel_numeric.h"
 
 namespace dcsim {
 
@@ -245,7 +246,7 @@ void SimulatedDrive::SampleEncoder() {
   const double x = std::floor(plant_.Angle() * counts_per_rad_);
   const double counter =
       std::isfinite(x) ? x - kTurnOfCounter * std::floor(x / kTurnOfCounter) : 0.0;
-  const i64 t = static_cast<i64>(std::clamp(counter, 0.0, kTurnOfCounter - 1));
+  const i64 t = ZelSaturatingCast<i64>(std::clamp(counter, 0.0, kTurnOfCounter - 1));
   const i64 d = Wrap32(t - encoder_true_last_);
   encoder_true_last_ = t;
   encoder_counter_ = Wrap32(encoder_counter_ + d * encoder_sign_);
@@ -253,7 +254,7 @@ void SimulatedDrive::SampleEncoder() {
   if (settings_.sensors != Sensors::Tacho) load_position_ = motor_position_;
   if (settings_.sensors != Sensors::MotorEncoder) {
     const double c = std::nearbyint(plant_.Speed() * tacho_counts_per_rad_s_);
-    tacho_counts_ = static_cast<i64>(std::clamp(c, -tacho_limit_, tacho_limit_));
+    tacho_counts_ = ZelSaturatingCast<i64>(std::clamp(c, -tacho_limit_, tacho_limit_));
   }
 }
 
@@ -570,7 +571,7 @@ bool SimulatedDrive::StartStream(const ZelStreamRequest& request) {
   stream_.active = true;
   stream_.vars = std::move(vars);
   stream_.divider =
-      static_cast<int>(std::max<long>(1, std::lround(request.period_s / SlowPeriod())));
+      std::max(1, ZelSaturatingRound<int>(request.period_s / SlowPeriod()));
   stream_.points_per_frame = std::clamp(request.points_per_frame, 1, 64);
   messages_.clear();
   return true;
@@ -580,14 +581,13 @@ void SimulatedDrive::StreamSample() {
   if (++stream_.count < stream_.divider) return;
   stream_.count = 0;
   for (LiveVar v : stream_.vars) {
-    const auto value = static_cast<std::uint32_t>(static_cast<std::int32_t>(
-        std::clamp(Value(v), -2147483648.0, 2147483647.0)));
+    const auto value = static_cast<std::uint32_t>(ZelSaturatingCast<std::int32_t>(Value(v)));
     stream_.words.push_back(static_cast<std::uint16_t>(value & 0xFFFF));
     stream_.words.push_back(static_cast<std::uint16_t>(value >> 16));
   }
   if (++stream_.points < stream_.points_per_frame) return;
   const auto period_ns =
-      static_cast<std::uint32_t>(std::lround(SlowPeriod() * stream_.divider * 1e9));
+      ZelSaturatingRound<std::uint32_t>(SlowPeriod() * stream_.divider * 1e9);
   std::vector<std::uint16_t> data = {stream_.sequence++,
                                      static_cast<std::uint16_t>(stream_.points),
                                      static_cast<std::uint16_t>(period_ns & 0xFFFF),

@@ -3,6 +3,7 @@
 #include <initializer_list>
 
 #include "units/drive_modes.h"
+#include "host/zel_numeric.h"
 
 namespace dcservo {
 namespace {
@@ -41,12 +42,12 @@ constexpr SensorRow kSensorRows[] = {
 // Null when the mode has no row, or in position mode without `PositionControlType`; that
 // is read in position mode only.
 const LoopRow* FindLoopRow(CZel_Setup& setup, const CZel_Parameter& control_mode) {
-  const long long mode = static_cast<long long>(control_mode.GetValueInBaseUnit());
+  const long long mode = ZelSaturatingCast<long long>(control_mode.GetValueInBaseUnit());
   long long type = -1;
   if (mode == ControlMode::Position) {
     const CZel_Parameter* position_control_type = setup.FindParameter("PositionControlType");
     if (!position_control_type) return nullptr;
-    type = static_cast<long long>(position_control_type->GetValueInBaseUnit());
+    type = ZelSaturatingCast<long long>(position_control_type->GetValueInBaseUnit());
   }
   for (const LoopRow& row : kLoopRows) {
     if (row.control_mode == mode && row.position_control_type == type) return &row;
@@ -176,7 +177,7 @@ int ComputeControlStructureOptions(CZel_Setup& setup) {
   setup.SetOption("IsClosedCurrent", loops->current);
 
   const double sensors = sensors_configuration->GetValueInBaseUnit();
-  const double truncated = static_cast<double>(static_cast<long long>(sensors));
+  const double truncated = static_cast<double>(ZelSaturatingCast<long long>(sensors));
   for (const SensorRow& row : kSensorRows) {
     if (row.configuration != truncated) continue;
     setup.SetOption("LoadPosition", row.load_position);

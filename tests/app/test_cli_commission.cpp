@@ -266,4 +266,35 @@ TEST(CommissionCommand, TheInputSetupIsNeverWrittenAndTwoRunsCompare) {
   EXPECT_THAT(compare, HasSubstr("class=\"changed\"")) << "a faster current loop shows";
 }
 
+std::set<std::string> Listing(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename());
+  return names;
+}
+
+TEST(CommissionCommand, TheRecordFolderHoldsOneRunAndNeverTheInputOrTheUsersFiles) {
+  TempDir tmp;
+  const Commissioning full = Commission(tmp, "axis", "");
+  ASSERT_EQ(full.run.exit_code, 0) << full.run.err;
+  // A shorter run into the same folder: the steps that did not run leave no CSV behind.
+  const Commissioning failed = Commission(tmp, "axis", "--fault-at speed:short_circuit");
+  ASSERT_EQ(failed.run.exit_code, 1) << failed.run.err;
+  std::set<std::string> expected = {"setup.json", "report.json", "report.html"};
+  for (const json& step : failed.report["steps"]) {
+    if (!step["csv"].get<std::string>().empty()) expected.insert(step["csv"].get<std::string>());
+  }
+  EXPECT_EQ(Listing(failed.dir), expected);
+
+  const std::string record_setup = failed.dir + "/setup.json", link = tmp.File("link.json");
+  const std::string kept = ReadFile(record_setup);
+  std::filesystem::create_symlink(record_setup, link);
+  const std::string out = " --out " + ShellQuote(failed.dir);
+  ExpectRuns({{"commission " + ShellQuote(record_setup) + out, 2, "its setup.json is the input setup"},
+              {"commission " + ShellQuote(link) + out + "/", 2, "its setup.json is the input setup"}});
+  WriteFile(failed.dir + "/notes.txt", "the user's");
+  ExpectRun({"commission" + out, 2, "holds \"notes.txt\", which this program did not write there"});
+  EXPECT_EQ(ReadFile(record_setup), kept);
+  EXPECT_EQ(ReadFile(failed.dir + "/notes.txt"), "the user's");
+}
+
 }  // namespace

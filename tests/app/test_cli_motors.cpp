@@ -46,6 +46,24 @@ TEST_F(MotorsCommand, ListShowsTheCatalogueAndTheUserMotorsAndNamesSkippedFiles)
   EXPECT_THAT(r.out, Not(HasSubstr("DC16-12V")));
 }
 
+// Anyone may drop a file into the user's folder: a bad one is named once and costs nothing
+// else, not the other motors and not an unrelated edit.
+TEST_F(MotorsCommand, AFileThatCannotBeReadIsAWarningOnly) {
+  PutUserMotor("Overflow.json", "[1e999]");
+  PutUserMotor("Twice.json", R"({"format": "dcservo-motor", "name": "A", "name": "B"})");
+  const auto listed = Run("motors list");
+  ASSERT_EQ(listed.exit_code, 0) << listed.err;
+  EXPECT_THAT(listed.out, HasSubstr("DC40-24V"));
+  const auto once = listed.err.find("Overflow.json: not JSON");
+  ASSERT_NE(once, std::string::npos) << listed.err;
+  EXPECT_EQ(listed.err.find("Overflow.json", once + 1), std::string::npos) << listed.err;
+  EXPECT_THAT(listed.err, HasSubstr("Twice.json: /name: the key appears twice; skipped"));
+  const std::string script = dir_.File("cancel.json");
+  WriteFile(script, R"([{"do": "cancel"}])");
+  const auto edited = Run("edit --dialog motor --script " + ShellQuote(script));
+  EXPECT_EQ(edited.exit_code, 0) << edited.err;
+}
+
 TEST_F(MotorsCommand, ShowPrintsTheDataAndRefusesBadNames) {
   auto r = Run("motors show DC40-24V");
   ASSERT_EQ(r.exit_code, 0) << r.err;
@@ -58,21 +76,29 @@ TEST_F(MotorsCommand, ShowPrintsTheDataAndRefusesBadNames) {
 
 TEST_F(MotorsCommand, ApplySavesTheMotorWithItsChipParametersAndRefusesAMotorTheDriveCannotTake) {
   const std::string out = dir_.File("drive.json");
-  auto r = Run("motors apply DC52-48V --out " + ShellQuote(out));
+  auto r = Run("motors apply DC40-24V --out " + ShellQuote(out));
   ASSERT_EQ(r.exit_code, 0) << r.err;
   ZelLoadResult saved = LoadSetupFile(out);
   ASSERT_TRUE(saved.setup) << saved.error;
-  EXPECT_DOUBLE_EQ(saved.setup->GetParameterValueInBaseUnit("R"), 1.7);
-  EXPECT_DOUBLE_EQ(saved.setup->GetParameterValueInBaseUnit("In"), 2.7);
-  EXPECT_DOUBLE_EQ(saved.setup->FindParameter("In")->GetMaxInBaseUnit(), 9.5);
+  EXPECT_DOUBLE_EQ(saved.setup->GetParameterValueInBaseUnit("R"), 1.1);
+  EXPECT_DOUBLE_EQ(saved.setup->GetParameterValueInBaseUnit("In"), 2.6);
+  EXPECT_DOUBLE_EQ(saved.setup->FindParameter("In")->GetMaxInBaseUnit(), 9.0);
   // The setup as every command takes it: -s, and --set before the motor goes in.
   const std::string again = dir_.File("again.json");
-  r = Run("motors apply DC52-48V -s " + ShellQuote(out) + " --set Vdc=36 --out " + ShellQuote(again));
+  r = Run("motors apply DC40-24V -s " + ShellQuote(out) + " --set Vdc=36 --out " + ShellQuote(again));
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_DOUBLE_EQ(LoadSetupFile(again).setup->GetParameterValueInBaseUnit("Vdc"), 36.0);
 
   PutUserMotor("Huge.json", ZelMotorToText({"Huge", 500, 2000, 0.05, 2, 0.001, 2e-5}));
   const std::string refused = dir_.File("refused.json");
+  // What the setup derives from a motor must fit its own ranges, or it would not load again:
+  // a motor heavier than the setup's total inertia leaves a load ratio below 0, and one whose
+  // peak current is below the drive's current limit leaves that limit above its maximum.
+  ExpectRuns({{"motors apply DC52-48V --out " + ShellQuote(refused), 1,
+               "\"Jload_over_J\" -0.338235294117647 is outside its range [0, 100]"},
+              {"motors apply DC40-48V --out " + ShellQuote(refused), 1,
+               "\"IlimPS\" 8.00006109481916 is outside its range [0.001, 4.6] A"}},
+             {refused}, Env());
   ExpectRun({"motors apply Huge --out " + ShellQuote(refused), 2,
                               "Peak current 2000 A is outside what this drive takes"},
                              {refused}, Env());

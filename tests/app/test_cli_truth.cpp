@@ -75,7 +75,7 @@ TEST(CommandLineTruth, RefusedInputExitsWith2AndAFileThatCannotBeWritten1) {
       {"compute -s ''", 2, "--setup: an empty file name"},
       {"compute ''", 2, "SETUP: an empty file name"},
       {"tune speed --out ''", 2, "--out: an empty file name"},
-      {"compute -s /dev/zero", 2, "/dev/zero: is larger than 32 MiB"},
+      {"compute -s /dev/zero", 2, "/dev/zero: is not a regular file"},
       {"compute --out /dev/null", 1, "/dev/null: is not a regular file; nothing was saved"},
       {"compute --out /nonexistent/folder/drive.json", 1, "/nonexistent/folder/drive.json"},
       {"compute --out " + ShellQuote(read_only), 1,
@@ -142,9 +142,11 @@ TEST(CommandLineTruth, ValuesShowAsTheDriveHoldsThem) {
 }
 
 // The bundled drive with one parameter's entry changed: `replace` stands for the text from
-// its name up to its value.
+// its name up to its value and range, so an entry without "min" and "max" has no bounds.
 std::string BundledWith(const std::string& name, const std::string& replace) {
-  const std::regex entry("\"name\": \"" + name + "\",[^}]*?\"value\": [-0-9.e+]+");
+  const std::regex entry("\"name\": \"" + name +
+                         "\",[^}]*?\"value\": [-0-9.e+]+(,\\s*\"min\": [-0-9.e+]+)?"
+                         "(,\\s*\"max\": [-0-9.e+]+)?");
   return std::regex_replace(ReadFile(BundledSetupPath()), entry, replace,
                             std::regex_constants::format_first_only);
 }
@@ -193,7 +195,7 @@ TEST(CommandLineFiles, EverySavedFileLoadsAgainAndAFailedRunSavesNothing) {
 
 TEST(CommandLineFiles, SetupsThatReportErrorsExitWithTheirCode) {
   TempDir dir;
-  const std::string in = dir.File("in.json"), out = dir.File("out.json");
+  const std::string in = dir.File("in.json"), out = dir.File("out.json"), csv = dir.File("out.csv");
   struct Case {
     const char* setup;
     const char* command;  // ends with the option that names the file to write
@@ -215,10 +217,141 @@ TEST(CommandLineFiles, SetupsThatReportErrorsExitWithTheirCode) {
   const auto setups = HostileSetups();
   for (const Case& c : cases) {
     WriteFile(in, setups.at(c.setup));
+    const std::string& file = std::string(c.command).ends_with("--csv") ? csv : out;
     ExpectRun(
-        {std::string(c.command) + " " + ShellQuote(out) + " -s " + ShellQuote(in), c.exit_code,
+        {std::string(c.command) + " " + ShellQuote(file) + " -s " + ShellQuote(in), c.exit_code,
          c.message},
-        {out});
+        {file});
+  }
+}
+
+// A number that means "never" or nothing is refused the same way by every command that
+// runs the drive for a time.
+TEST(CommandLineTruth, RunTimesHaveOneBoundAndOneMessage) {
+  const std::string bound = "--until needs a time above 0 and at most 3600 s, not ";
+  for (const char* command : {"drive run VDC_Detection_Test", "test encoder", "test analogue"}) {
+    ExpectRuns({
+        {std::string(command) + " --until 1e308", 2, bound + "\"1e308\""},
+        {std::string(command) + " --until nan", 2, bound + "\"nan\""},
+        {std::string(command) + " --until 0x10", 2, bound + "\"0x10\""},
+        {std::string(command) + " --until 0", 2, bound + "\"0\""},
+    });
+  }
+  // A time unit is taken; the shaft was not turned, so the test fails, but it ran.
+  ExpectRun({"test encoder --until 300ms", 1, ""});
+}
+
+// One rule for every option that names a file to write (docs/files.md).
+TEST(CommandLineTruth, OutputPathsFollowOneRule) {
+  TempDir dir;
+  const std::string text = dir.File("x.txt"), bode = dir.File("B.SVG");
+  ExpectRuns(
+      {
+          {"test current --png ''", 2, "--png: an empty file name"},
+          {"test current --svg ''", 2, "--svg: an empty file name"},
+          {"test current --csv ''", 2, "--csv: an empty file name"},
+          {"test vdc --out ''", 2, "--out: an empty file name"},
+          {"test speed --png ''", 2, "--png: an empty file name"},
+          {"filters --bode ''", 2, "--bode: an empty file name"},
+          {"test current --png " + ShellQuote(text), 2, "x.txt\": the name must end in .png"},
+          {"test position --screenshot " + ShellQuote(text), 2, "x.txt\": the name must end in .png"},
+          {"filters --bode " + ShellQuote(text), 2, "the name must end in .svg, .png or .csv"},
+      },
+      {text});
+  ExpectRun({"filters --bode " + ShellQuote(bode), 0, ""});
+  EXPECT_EQ(ReadFile(bode).rfind("<svg", 0), 0u);
+}
+
+// A pipe with no writer would make the reader wait for ever.
+TEST(CommandLineTruth, OnlyRegularFilesAreReadAndAnythingElseIsRefusedAtOnce) {
+  TempDir dir;
+  const std::string fifo = dir.File("pipe"), earlier = dir.File("earlier");
+  std::filesystem::create_directory(earlier);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((earlier + "/report.json").c_str(), 0600), 0);
+  ExpectRuns({
+      {"compute " + ShellQuote(fifo), 2, "pipe: is not a regular file"},
+      {"edit --script " + ShellQuote(fifo), 2, "pipe: is not a regular file"},
+      {"commission --out " + ShellQuote(dir.File("out")) + " --compare " + ShellQuote(earlier), 2,
+       "report.json: is not a regular file"},
+  });
+}
+
+// What would not load again is not saved; a file that holds a value outside its own range
+// does not load.
+TEST(CommandLineTruth, NothingIsSavedThatWouldNotLoadAgain) {
+  TempDir dir;
+  const std::string out = dir.File("out.json");
+  ExpectRun({"compute --set Motor_transmission=-1 --out " + ShellQuote(out), 1,
+             "the setup would not load again ("},
+            {out});
+  for (const char* value : {"0", "-0", "4.9e-324", "-32769", "1e300"}) {
+    SCOPED_TRACE(value);
+    std::remove(out.c_str());
+    const auto run = RunDcservo(std::string("compute --set Motor_transmission=") + value +
+                                " --out " + ShellQuote(out));
+    if (run.exit_code == 0) {
+      EXPECT_EQ(RunDcservo("compute " + ShellQuote(out)).exit_code, 0) << "saved, but refused";
+    } else {
+      EXPECT_FALSE(std::filesystem::exists(out)) << run.err;
+    }
+  }
+  const std::string far = dir.File("far.json");
+  WriteFile(far, BundledWith("DSP_freq", R"("name": "DSP_freq", "unit": "Hz", "value": 1.23e29,
+                                            "min": 1000000, "max": 300000000)"));
+  ExpectRun({"compute " + ShellQuote(far), 2, "/value: \"DSP_freq\" 1.23e+29 is outside its range"});
+}
+
+// A verdict is told after everything it stands for is written.
+TEST(CommandLineTruth, ARunThatMeasuredOrWroteNothingIsNoSuccess) {
+  TempDir dir;
+  const std::string csv = dir.File("run.csv"), lost = dir.File("none/run.png");
+  const std::string script = dir.File("ok.json");
+  WriteFile(script, R"([{"do": "ok"}, {"do": "wait", "ms": 1}])");
+  ExpectRuns(
+      {
+          {"test current --act stop=1@0.0001", 1, "nothing was measured"},
+          {"test inertia --act stop=1@0.01", 1, "nothing was measured"},
+          {"test speed --cycles 1000", 2, "--cycles 1000: a cycle of this profile takes"},
+          // One file that cannot be written: the other is not written either.
+          {"test current --csv " + ShellQuote(csv) + " --png " + ShellQuote(lost) + " --json", 1,
+           "none/run.png: cannot create a file in its folder", "\"verdict\": \"failed\""},
+          {"edit --script " + ShellQuote(script) + " --out " + ShellQuote(lost + ".json"), 1,
+           "cannot create a file in its folder", "\"ok\": false"},
+      },
+      {csv});
+  const auto stopped = RunDcservo("test current --act stop=1@0.0001");
+  EXPECT_EQ(stopped.out.find("Test successful"), std::string::npos) << stopped.out;
+  const auto notes = RunDcservo("edit --script " + ShellQuote(script) + " --out " +
+                                ShellQuote(dir.File("saved.json")));
+  EXPECT_EQ(notes.exit_code, 0) << notes.err;
+  EXPECT_NE(notes.out.find("step 2 (wait): not played"), std::string::npos) << notes.out;
+}
+
+// Values no drive has, typed or in a setup without ranges: every run ends with an answer,
+// and (in the sanitizer build) without a double made into an integer that cannot hold it.
+TEST(CommandLineTruth, ExtremeValuesEndInAnAnswer) {
+  TempDir dir;
+  const std::pair<const char*, const char*> setups[] = {
+      {"Jt", R"("name": "Jt", "unit": "kgm^2", "value": 5e-324)"},
+      {"ImaxPS", R"("name": "ImaxPS", "unit": "A", "value": 5e-324)"},
+      {"isOverCurrent", R"("name": "isOverCurrent", "value": 1e300)"},
+  };
+  std::vector<std::string> runs = {"test speed --set Motor_transmission=0",
+                                   "test position --set Motor_transmission=0",
+                                   "commission --set Motor_transmission=0 --out " +
+                                       ShellQuote(dir.File("transmission"))};
+  for (const auto& [name, entry] : setups) {
+    const std::string setup = dir.File(std::string(name) + ".json");
+    WriteFile(setup, BundledWith(name, entry));
+    runs.push_back("chip " + ShellQuote(setup));
+    runs.push_back("commission " + ShellQuote(setup) + " --out " + ShellQuote(dir.File(name)));
+  }
+  for (const std::string& args : runs) {
+    SCOPED_TRACE(args);
+    const auto run = RunDcservo(args);
+    EXPECT_TRUE(run.exit_code >= 0 && run.exit_code <= 2) << run.exit_code << run.err;
+    EXPECT_EQ(run.err.find("runtime error"), std::string::npos) << run.err;
   }
 }
 

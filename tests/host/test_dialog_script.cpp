@@ -21,7 +21,8 @@ TEST(DialogScriptParse, RefusesWhatItCannotPlay) {
       {"[{\"do\": \"click\", \"id\": \"OK\"}]", "\"id\" must be a whole number"},
       {"[{\"do\": \"answer\", \"button\": \"maybe\"}]", "\"button\" must be ok, cancel"},
       {"[{\"do\": \"set\", \"param\": \"Vdc\"}]", "needs \"text\" or \"value\""},
-      {"[{\"do\": \"wait\", \"ms\": -1}]", "\"ms\" must be 0 or more"},
+      {"[{\"do\": \"wait\", \"ms\": -1}]", "\"ms\" must be from 0 to 3600000"},
+      {"[{\"do\": \"wait\", \"ms\": 1e300}]", "\"ms\" must be from 0 to 3600000 (an hour)"},
       {"[{\"do\": \"dump\", \"parameters\": \"some\"}]", "\"parameters\" must be"},
       {"[{\"do\": \"select\", \"id\": 130}]", "needs \"index\", \"text\" or \"data\""},
       {"[3]", "a step is an object"},
@@ -44,12 +45,17 @@ TEST(DialogScriptParse, RefusesWhatItCannotPlay) {
     EXPECT_TRUE(parsed.script.actions.empty());
   }
   EXPECT_TRUE(ZelParseDialogScript("{\"steps\": []}", "t").ok);
+  std::string long_script = "[";
+  for (std::size_t i = 0; i <= kZelMaxScriptSteps; ++i) long_script += "{\"do\": \"ok\"},";
+  long_script.back() = ']';
+  EXPECT_THAT(ZelParseDialogScript(long_script, "t").error,
+              HasSubstr("t: a script holds at most 10000 steps, not 10001"));
   const ZelScriptParse whole = ZelParseDialogScript(
       R"([{"do": "select", "id": 2.0, "data": -9007199254740992, "index": 3}])", "t");
   ASSERT_TRUE(whole.ok) << whole.error;
   EXPECT_EQ(whole.script.actions[0].id, 2);
   EXPECT_EQ(*whole.script.actions[0].data, -9007199254740992LL);
-  EXPECT_THAT(ZelLoadDialogScript("/dev/zero").error, HasSubstr("/dev/zero: is larger than"));
+  EXPECT_THAT(ZelLoadDialogScript("/dev/zero").error, HasSubstr("/dev/zero: is not a regular file"));
   EXPECT_FALSE(ZelLoadDialogScript("/no/such/script.json").ok);
 }
 
@@ -175,6 +181,27 @@ TEST_F(DialogScript, DumpToAFile) {
   const json dump = json::parse(testing_support::ReadFile(path));
   EXPECT_EQ(dump["template"], 9001);
   EXPECT_TRUE(dump["parameters"].contains("Kp_C_scl"));
+}
+
+TEST_F(DialogScript, StepsAfterTheDialogClosedAreNamedInANote) {
+  const ZelScriptResult r = Play(R"([{"do": "ok"}, {"do": "expect", "param": "Vdc", "value": 1},
+                                     {"do": "wait", "ms": 5}])");
+  EXPECT_TRUE(r.ok());
+  EXPECT_THAT(r.notes, testing::ElementsAre("t.json: step 2 (expect): not played, nor the 1 "
+                                            "after it: the dialog had closed before"));
+}
+
+TEST_F(DialogScript, DumpsStopAtTheirLimitWithTheReason) {
+  std::string steps = "[";
+  for (int i = 0; i < 4000; ++i) steps += R"({"do": "dump", "parameters": "all"},)";
+  steps += R"({"do": "ok"}])";
+  const ZelScriptResult r = Play(steps);
+  ASSERT_EQ(r.errors.size(), 1u);
+  EXPECT_THAT(r.errors[0], HasSubstr("the dumps would pass 16 MiB, the most one run keeps"));
+  std::size_t kept = 0;
+  for (const std::string& d : r.dumps) kept += d.size();
+  EXPECT_LE(kept, kZelMaxDumpBytes);
+  EXPECT_GT(r.dumps.size(), 1u);
 }
 
 }  // namespace

@@ -143,18 +143,22 @@ TEST(AtomicWriter, SavesKilledMidWayLeaveAWholeFileAndNothingElse) {
   EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{".drive.json.tmp-1-5", "drive.json"}));
 }
 
-TEST(BoundedReader, ReadsAFileAndRefusesOneWithoutEnd) {
+TEST(BoundedReader, ReadsARegularFileAndRefusesAnythingElseAtOnce) {
   TempDir dir;
   const std::string small = dir.File("small.json");
   WriteFile(small, "{}");
   const std::string big = dir.File("big.json");
   WriteFile(big, std::string(1025, ' '));
+  // A pipe without a writer: reading it would wait for ever.
+  const std::string fifo = dir.File("pipe.json");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   std::string text;
   EXPECT_EQ(ZelReadFileLimited(small, 1024, text), "");
   EXPECT_EQ(text, "{}");
   const std::pair<std::string, const char*> cases[] = {
       {big, "big.json: is larger than"},
-      {"/dev/zero", "/dev/zero: is larger than"},
+      {"/dev/zero", "/dev/zero: is not a regular file"},
+      {fifo, "pipe.json: is not a regular file"},
       {dir.path(), "is a folder, not a file"},
       {dir.File("none.json"), "none.json: cannot be opened: No such file or directory"},
   };
@@ -163,6 +167,67 @@ TEST(BoundedReader, ReadsAFileAndRefusesOneWithoutEnd) {
     EXPECT_THAT(ZelReadFileLimited(path, 1024, text), HasSubstr(error));
     EXPECT_EQ(text, "");
   }
+}
+
+bool OwnRecordFile(std::string_view name) { return name == "a.txt" || name == "b.txt"; }
+
+TEST(FilesTogether, AllAreWrittenOrNoneIsTouched) {
+  TempDir dir;
+  const std::string a = dir.File("a.txt"), b = dir.File("b.txt");
+  WriteFile(a, "old a");
+  ASSERT_EQ(ZelWriteFilesTogether({{a, "new a"}, {b, "new b"}}), "");
+  EXPECT_EQ(ReadFile(a), "new a");
+  EXPECT_EQ(ReadFile(b), "new b");
+  // The last file cannot be made: the first keeps its old text and no temporary stays.
+  EXPECT_THAT(ZelWriteFilesTogether({{a, "newer a"}, {dir.File("none/c.txt"), "c"}}),
+              HasSubstr("none/c.txt: cannot create a file in its folder"));
+  EXPECT_EQ(ReadFile(a), "new a");
+  EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"a.txt", "b.txt"}));
+}
+
+TEST(FolderReplacement, TheFolderHoldsOneSetOfFilesWhateverHappens) {
+  TempDir dir;
+  const std::string record = dir.File("record");
+  ASSERT_EQ(ZelReplaceFolder(record, {{"a.txt", "1"}, {"b.txt", "1"}}, OwnRecordFile), "");
+  // A later set without b.txt leaves no b.txt of the earlier one behind.
+  ASSERT_EQ(ZelReplaceFolder(record, {{"a.txt", "2"}}, OwnRecordFile), "");
+  EXPECT_EQ(Listing(record), std::vector<std::string>{"a.txt"});
+  EXPECT_EQ(ReadFile(record + "/a.txt"), "2");
+  // A set that cannot be written whole leaves the earlier one as it was.
+  EXPECT_THAT(ZelReplaceFolder(record, {{"b.txt", "3"}, {"sub/a.txt", "3"}}, OwnRecordFile),
+              HasSubstr("record/sub/a.txt: cannot create a file in its folder"));
+  EXPECT_EQ(Listing(record), std::vector<std::string>{"a.txt"});
+  EXPECT_EQ(ReadFile(record + "/a.txt"), "2");
+  EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"record"});
+}
+
+TEST(FolderReplacement, RefusesAFolderOfTheUsersAndFollowsLinks) {
+  TempDir dir;
+  const std::string mine = dir.File("mine");
+  std::filesystem::create_directory(mine);
+  WriteFile(mine + "/a.txt", "a record's");
+  WriteFile(mine + "/notes.txt", "the user's");
+  EXPECT_THAT(ZelReplaceFolder(mine, {{"a.txt", "new"}}, OwnRecordFile),
+              HasSubstr("holds \"notes.txt\", which this program did not write there"));
+  EXPECT_EQ(ReadFile(mine + "/a.txt"), "a record's");
+  WriteFile(dir.File("file"), "x");
+  EXPECT_THAT(ZelCheckReplaceableFolder(dir.File("file"), OwnRecordFile), HasSubstr("is not a folder"));
+  EXPECT_THAT(ZelCheckReplaceableFolder("", OwnRecordFile), HasSubstr("an empty folder name"));
+
+  // A link, also one whose target is not there yet, stays a link to the new folder.
+  const std::string link = dir.File("link"), target = dir.File("target");
+  ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+  for (const char* text : {"first", "second"}) {
+    ASSERT_EQ(ZelReplaceFolder(link + "/", {{"a.txt", text}}, OwnRecordFile), "");
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ReadFile(target + "/a.txt"), text);
+  }
+}
+
+TEST(FileExtension, IsTheLastDotsPartInLowerCase) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"b.SVG", ".svg"}, {"dir.d/plot", ""}, {"a.tar.GZ", ".gz"}, {".hidden", ""}, {"x.", "."}};
+  for (const auto& [path, ext] : cases) EXPECT_EQ(ZelFileExtension(path), ext) << path;
 }
 
 }  // namespace

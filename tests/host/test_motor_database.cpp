@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "host/zel_errors.h"
 #include "host/zel_motor_database.h"
 #include "tests/support/test_setups.h"
 
@@ -42,6 +43,10 @@ TEST(MotorFile, RefusesValuesADatasheetCannotHaveNamingFileAndField) {
       {"{\"format\": \"dcservo-motor\", \"version\": 1, \"name\": \"x\", \"colour\": 1}",
        "m.json: /colour: unknown key"},
       {"[1, 2", "m.json: not JSON"},
+      {"[1e999]", "m.json: not JSON"},  // beyond a double: once a crash of every motor command
+      {With("inertia_kgm2", "1.4e-05, \"Inertia_kgm2\": 2"), "m.json: /Inertia_kgm2: the key appears twice"},
+      {With("name", "\"DC40-\u202e42V\""), "m.json: /name: a motor name cannot hold text-direction"},
+      {With("name", "\"a\u0085b\""), "m.json: /name: a motor name cannot hold control characters"},
   };
   for (const auto& [text, error] : cases) {
     SCOPED_TRACE(error);
@@ -81,6 +86,24 @@ TEST(MotorDatabase, CatalogueMotorsCannotBeReplacedOrDeleted) {
   EXPECT_EQ(db.Matching("my*").size(), 1u);
   ASSERT_EQ(db.DeleteUserMotor("My copy"), "");
   EXPECT_EQ(db.Find("My copy"), nullptr);
+}
+
+TEST(MotorDatabase, ABadFileIsSkippedWithOneWarningAndTheRestServes) {
+  testing_support::TempDir user;
+  testing_support::WriteFile(user.File("Broken.json"), "[1e999]");
+  testing_support::WriteFile(user.File("Good.json"), ZelMotorToText(kMotor));
+  ZelCollectErrors reports;
+  const std::size_t errors = ZelErrorCount();
+  ZelMotorDatabase db(DCSERVO_RESOURCE_DIR "/motors", user.path());
+  db.Reload();
+  ZelMotorDatabase again(DCSERVO_RESOURCE_DIR "/motors", user.path());
+  // A warning, not an error: a command that reads the database still succeeds.
+  EXPECT_EQ(ZelErrorCount(), errors);
+  ASSERT_EQ(reports.Messages().size(), 1u);
+  EXPECT_THAT(reports.Messages()[0], HasSubstr("warning: " + user.File("Broken.json") + ": not JSON"));
+  ASSERT_EQ(db.Problems().size(), 1u);
+  EXPECT_NE(db.Find(kMotor.name), nullptr);
+  EXPECT_EQ(db.Motors().size(), 13u);
 }
 
 }  // namespace

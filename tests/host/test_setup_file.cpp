@@ -160,6 +160,40 @@ TEST(SetupFile, SaveReplacesTheFileAndKeepsItsPermissionsOrSavesNothing) {
   EXPECT_NE(SaveSetupFile(*setup, "/nonexistent/folder/drive.json"), "");
 }
 
+TEST(SetupFile, ASetupThatWouldNotLoadAgainIsNotSaved) {
+  TempDir dir;
+  const std::string path = dir.File("drive.json");
+  WriteFile(path, "old");
+  auto setup = testing_support::MakeSetup({{"KPI", 1}, {"Vdc", 48, "V"}});
+  CZel_Parameter& vdc = *setup->FindParameter("Vdc");
+  struct Case {
+    double min, max;
+    const char* error;
+  };
+  const Case cases[] = {
+      {60, 12, "/parameters/1: \"Vdc\": \"min\" is above \"max\" (60 > 12)"},  // a range upside down
+      {0, 24, "/parameters/1/value: \"Vdc\" 48 is outside its range [0, 24] V"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    vdc.SetMinInBaseUnit(c.min);
+    vdc.SetMaxInBaseUnit(c.max);
+    const std::string why = SaveSetupFile(*setup, path);
+    EXPECT_NE(why.find("drive.json: the setup would not load again ("), std::string::npos) << why;
+    EXPECT_NE(why.find(c.error), std::string::npos) << why;
+    EXPECT_EQ(ReadFile(path), "old");
+  }
+}
+
+TEST(SetupFile, AValueOutsideItsOwnRangeIsFoundWithItsPlace) {
+  auto loaded = ParseSetupText(
+      Minimal(R"({"name": "Vdc", "unit": "V", "value": 48},
+                 {"name": "DSP_freq", "unit": "Hz", "value": 1.23e29, "min": 1, "max": 3e8})"),
+      "drive.json");
+  EXPECT_EQ(loaded.error,
+            "drive.json: /parameters/1/value: \"DSP_freq\" 1.23e+29 is outside its range [1, 3e+08] Hz");
+}
+
 TEST(IoOutputs, KindsOfOutputSurviveASaveInPortOrderAndDriveTheBrakeQueries) {
   ZelLoadResult loaded = ParseSetupText(
       WithOutputs(R"([31, {"pin": 26, "drive": "source"}, {"pin": 7, "inverted": true}])"), "t");
