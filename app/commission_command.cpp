@@ -78,6 +78,7 @@ class CommissionCommand : public Command {
     SetupSession session(ResolveSetup(args_.setup, positional_setup_));
     CheckOutputFolder(session.Path());
     session.Apply(args_.InOrder(cmd));
+    session.RefuseImplausibleMotorData("the setup cannot be commissioned");
     CZel_Setup& setup = session.Setup();
     ZelHeadlessBackend ui;
     ZelScopedUiBackend installed(ui);

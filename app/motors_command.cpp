@@ -88,6 +88,7 @@ class MotorsCommand : public Command {
     CZel_Setup& setup = session.Setup();
     if (std::string why = ZelApplyMotorToSetup(setup, m.data); !why.empty())
       throw CommandError(kExitBadInput, "\"" + m.data.name + "\" does not suit this drive: " + why);
+    session.RefuseImplausibleMotorData("\"" + m.data.name + "\" does not suit this drive");
     // The chip parameters follow the new motor, as after the motor setup dialog.
     dcservo::ComputeChipParameters(setup);
     dcservo::ComputeScaledParameters(setup);

@@ -9,6 +9,7 @@
 
 #include "app/coded_values.h"
 #include "derive/display_step.h"
+#include "derive/plausibility.h"
 #include "host/zel_file.h"
 #include "host/zel_format.h"
 #include "app/install_layout.h"
@@ -315,4 +316,9 @@ std::string SetupSession::SaveText(const std::string& path) const {
   const std::string error = SetupFileText(*setup_, path, text);
   if (!error.empty()) throw CommandError(kExitFailed, error);
   return text;
+}
+
+void SetupSession::RefuseImplausibleMotorData(const std::string& what) {
+  const std::string why = dcservo::ImplausibleMotorData(*setup_);
+  if (!why.empty()) throw CommandError(kExitBadInput, what + ": " + why);
 }

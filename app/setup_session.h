@@ -59,6 +59,9 @@ class SetupSession {
   // Throws (exit 1) when the host reported an error since the session began; the message
   // ends with what was therefore not done.
   void RefuseIfErrorsReported(const std::string& consequence) const;
+  // Throws (exit 2) when the motor data cannot be served by the drive as set up; the
+  // message starts with `what`.
+  void RefuseImplausibleMotorData(const std::string& what);
 
  private:
   void ApplyValue(const std::string& text, bool internal);

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "derive/checked_write.h"
+#include "derive/probes.h"
 #include "derive/step.h"
 #include "units/drive_modes.h"
 #include "units/scales.h"
@@ -140,11 +141,15 @@ int ComputeTestLimitCurrent(CZel_Setup& setup) {
   return CurrentLimitFromSaturation(setup, "TestLimitCurrent", 0.0);
 }
 
+// With the motor's inertia marked unknown the total may be below it; the load's share is
+// then unknown too and shown as none, where a negative one would not load again.
 int ComputeJload_over_J(CZel_Setup& setup) {
   auto p = FindParameters(setup, "Jt", "Jm", "Jload_over_J");
   if (!p) return 0;
   auto [jt, jm, ratio] = *p;
-  return WriteScaled(*ratio, 0.0, 100.0, jt->GetValueInBaseUnit() / jm->GetValueInBaseUnit() - 1.0);
+  double value = jt->GetValueInBaseUnit() / jm->GetValueInBaseUnit() - 1.0;
+  if (IsMotorInertiaUnknown(setup)) value = std::max(value, 0.0);
+  return WriteScaled(*ratio, 0.0, 100.0, value);
 }
 
 int ComputeTestCurrent(CZel_Setup& setup) {

@@ -2,6 +2,8 @@
 
 #include <initializer_list>
 
+#include "derive/step.h"
+
 namespace dcservo {
 namespace {
 
@@ -22,6 +24,12 @@ int OptionIsOne(const CZel_Setup& setup, const char* name) {
 int HasAnalogueInput(CZel_Setup& setup) {
   ZelQuietErrors quiet;
   return setup.FindVariable("CADIN", 1) && setup.FindParameter("CADIN") ? 1 : 0;
+}
+
+int IsMotorInertiaUnknown(CZel_Setup& setup) {
+  ZelQuietErrors quiet;
+  const CZel_Parameter* unknown = setup.FindParameter("isMotorInertiaUnknown");
+  return unknown && IsFlagSet(unknown->GetValueInBaseUnit()) ? 1 : 0;
 }
 
 int HasSoftwareLimitSwitches(CZel_Setup& setup) { return HasParameters(setup, {"isSWLS"}); }

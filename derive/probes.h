@@ -20,6 +20,8 @@ int HasSpeedForward(CZel_Setup& setup);         // SpeedForward
 int HasReverseCounting(CZel_Setup& setup);      // ReverseCounting
 int HasEncoderFilter(CZel_Setup& setup);        // isFilterEnc, FilterEncValue
 int HasPosSpdInFastLoop(CZel_Setup& setup);     // PosSpd_in_FastLoop
+// isMotorInertiaUnknown set; a setup without it knows its motor's inertia.
+int IsMotorInertiaUnknown(CZel_Setup& setup);
 
 // The minimum-period probes (Ts_C_min, Ts_S_min) are in units/timing.h.
 

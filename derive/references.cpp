@@ -1,7 +1,9 @@
 #include "derive/references.h"
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
+#include <string_view>
 
 #include "derive/checked_write.h"
 #include "derive/drive_symbols.h"
@@ -68,18 +70,38 @@ double ReferenceTop(CZel_Setup& setup, double ad5off, double cadin, double sftad
 
 using RangeRule = void (*)(CZel_Setup& setup);
 
+bool IsPairOf(const ReferencePair* pair, std::string_view name) {
+  return pair && (name == pair->min || name == pair->max);
+}
+
+// The analogue-input registers hold the range of the active mode's reference only; read
+// into another mode's pair they would turn a position range into a speed or current one.
+// That pair keeps what the user stored, held within its range as the range follows the
+// setup.
+int KeepStoredLimit(CZel_Setup& setup, CZel_Parameter& limit, RangeRule range) {
+  if (range) range(setup);
+  const double stored = limit.GetValueInBaseUnit();
+  const double held = std::clamp(stored, limit.GetMinInBaseUnit(), limit.GetMaxInBaseUnit());
+  if (held == stored) return 1;
+  return limit.SetValueInBaseUnit(held);
+}
+
 int ComputeReferenceMin(CZel_Setup& setup, const char* name, RangeRule range) {
-  auto p = FindParameters(setup, name, "AD5OFF");
+  auto p = FindParameters(setup, name, "AD5OFF", "ControlMode");
   if (!p) return 0;
-  auto [limit, ad5off] = *p;
+  auto [limit, ad5off, mode] = *p;
+  if (!IsPairOf(PairOfMode(mode->GetValueInBaseUnit()), name))
+    return KeepStoredLimit(setup, *limit, range);
   if (range) range(setup);
   return limit->SetValueInInternalUnit(ad5off->GetValueInInternalUnit());
 }
 
 int ComputeReferenceMax(CZel_Setup& setup, const char* name, RangeRule range) {
-  auto p = FindParameters(setup, name, "AD5OFF", "CADIN", "SFTADIN");
+  auto p = FindParameters(setup, name, "AD5OFF", "CADIN", "SFTADIN", "ControlMode");
   if (!p) return 0;
-  auto [limit, ad5off, cadin, sftadin] = *p;
+  auto [limit, ad5off, cadin, sftadin, mode] = *p;
+  if (!IsPairOf(PairOfMode(mode->GetValueInBaseUnit()), name))
+    return KeepStoredLimit(setup, *limit, range);
   range(setup);
   const double top =
       ReferenceTop(setup, ad5off->GetValueInInternalUnit(), cadin->GetValueInInternalUnit(),

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "derive/pipelines.h"
+#include "derive/plausibility.h"
 #include "derive/protections.h"
 #include "dialogs/dialog_names.h"
 #include "host/zel_dialog_registry.h"
@@ -294,6 +295,10 @@ void CMotorSetupDialog::OnHelp() { ShowHelpTopic(kMotorSetupHelpContext); }
 // --- closing --------------------------------------------------------------------------------
 
 void CMotorSetupDialog::OnOK() {
+  if (const std::string why = ImplausibleMotorData(m_Setup); !why.empty()) {
+    MessageBox("These motor data cannot be stored: " + why + ".", {}, kMbOk | kMbIconError);
+    return;
+  }
   // No over-temperature protection without a sensor to trip it.
   if (QuietInt("isMotorTemperatureSensor") == 0 && QuietInt("isMotorOverTemp") == 1)
     m_Setup.SetParameterValueInBaseUnit("isMotorOverTemp", 0);

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "derive/plausibility.h"
 #include "dialogs/dialog_names.h"
 #include "drivetests/commissioning.h"
 #include "drivetests/commissioning_report.h"
@@ -57,6 +58,10 @@ void CCommissionDlg::ShowProgress(const std::string& text) {
 }
 
 void CCommissionDlg::OnStart() {
+  if (const std::string why = ImplausibleMotorData(m_Setup); !why.empty()) {
+    MessageBox("The setup cannot be commissioned: " + why + ".", {}, kMbOk | kMbIconError);
+    return;
+  }
   const std::string chosen =
       FileDialog({true, "Save the commissioning report", "Reports (*.html)", "report.html"});
   if (chosen.empty()) return;

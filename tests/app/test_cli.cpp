@@ -105,4 +105,21 @@ TEST(CommandLine, EveryCommandHasHelpAndTheProgramItsVersion) {
                              "DCSERVO_PLUGIN=/nonexistent/libdcservo_plugin.so");
 }
 
+// The analogue-input registers hold the active mode's range only. A sync in position mode
+// leaves the speed and current pairs as stored, so that switching to speed mode afterwards
+// puts +-3000 rpm on the input, not the position range read as a speed.
+TEST(CommandLine, EachModesReferencePairSurvivesASyncInAnotherMode) {
+  TempDir dir;
+  const std::string synced = dir.File("synced.json");
+  const auto sync = RunDcservo("sync --out " + ShellQuote(synced) + " --print SPD_min,SPD_max,CRT_min,CRT_max");
+  ASSERT_EQ(sync.exit_code, 0) << sync.err;
+  const auto bundled = RunDcservo("show SPD_min SPD_max CRT_min CRT_max");
+  const auto after = RunDcservo("show SPD_min SPD_max CRT_min CRT_max -s " + ShellQuote(synced));
+  EXPECT_EQ(after.out, bundled.out);
+  const auto speed = RunDcservo("chip " + ShellQuote(synced) +
+                                " --set ControlMode=speed --print AD5OFF,CADIN,SFTADIN --internal");
+  EXPECT_EQ(speed.exit_code, 0) << speed.err;
+  EXPECT_EQ(speed.out, "AD5OFF=-50\nCADIN=50\nSFTADIN=0\n");
+}
+
 }  // namespace

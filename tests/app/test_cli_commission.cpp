@@ -241,6 +241,9 @@ TEST(CommissionCommand, BadUseIsRefusedAndWritesNothing) {
       {"--compare /nonexistent/dir", "/nonexistent/dir"},
       {"--set NoSuchParameter=1", "NoSuchParameter"},
       {"--option NoSuchOption=1", "NoSuchOption"},
+      // Motor data the drive cannot serve, before anything runs.
+      {"--set Jm=1e-4", "the motor's inertia 0.0001 kgm^2 exceeds the total inertia"},
+      {"--set ImaxM=12", "the motor's peak current 12 A exceeds the drive's 10 A"},
   };
   for (const auto& [args, text] : cases)
     ExpectRun({"commission --out " + ShellQuote(out) + " " + args, 2, text}, {out});

@@ -91,17 +91,25 @@ TEST_F(MotorsCommand, ApplySavesTheMotorWithItsChipParametersAndRefusesAMotorThe
 
   PutUserMotor("Huge.json", ZelMotorToText({"Huge", 500, 2000, 0.05, 2, 0.001, 2e-5}));
   const std::string refused = dir_.File("refused.json");
-  // What the setup derives from a motor must fit its own ranges, or it would not load again:
-  // a motor heavier than the setup's total inertia leaves a load ratio below 0, and one whose
-  // peak current is below the drive's current limit leaves that limit above its maximum.
-  ExpectRuns({{"motors apply DC52-48V --out " + ShellQuote(refused), 1,
-               "\"Jload_over_J\" -0.338235294117647 is outside its range [0, 100]"},
+  // A motor the drive cannot serve is refused as bad input: one heavier than the setup's
+  // total inertia, one whose peak current the drive cannot give. What the setup derives
+  // from a motor must also fit its own ranges, or it would not load again: a peak current
+  // below the drive's current limit leaves that limit above its maximum.
+  ExpectRuns({{"motors apply DC52-48V --out " + ShellQuote(refused), 2,
+               "the motor's inertia 6.8e-05 kgm^2 exceeds the total inertia 4.5e-05 kgm^2"},
+              {"motors apply DC65-24V --out " + ShellQuote(refused), 2,
+               "the motor's peak current 28 A exceeds the drive's 10 A"},
               {"motors apply DC40-48V --out " + ShellQuote(refused), 1,
-               "\"IlimPS\" 8.00006109481916 is outside its range [0.001, 4.6] A"}},
+               "\"IlimPS\" 8.00006109481916 is outside its range [0.001, 4.6] A"},
+              {"motors apply Huge --out " + ShellQuote(refused), 2,
+               "Peak current 2000 A is outside what this drive takes"}},
              {refused}, Env());
-  ExpectRun({"motors apply Huge --out " + ShellQuote(refused), 2,
-                              "Peak current 2000 A is outside what this drive takes"},
-                             {refused}, Env());
+  // Either remedy the message names makes the same motor acceptable.
+  for (const char* remedy : {"--set Jt=1e-4", "--set isMotorInertiaUnknown=1"}) {
+    r = Run(std::string("motors apply DC52-48V ") + remedy + " --out " + ShellQuote(again));
+    EXPECT_EQ(r.exit_code, 0) << remedy << ": " << r.err;
+  }
+  EXPECT_NEAR(LoadSetupFile(again).setup->GetParameterValueInBaseUnit("Jload_over_J"), 0.0, 1e-12);
 }
 
 TEST(FiltersBode, WritesTheResponseAndRefusesWhatItCannotDraw) {

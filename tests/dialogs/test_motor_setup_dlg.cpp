@@ -208,6 +208,35 @@ TEST_F(MotorSetupDialog, OkAppliesTheSensorsConfigurationToTheControlStructure) 
   }
 }
 
+// A motor the drive cannot serve keeps the dialog open with the reason; the remedy it names
+// lets OK through.
+TEST_F(MotorSetupDialog, OkRefusesMotorDataTheDriveCannotServe) {
+  struct Case {
+    const char* what;
+    std::vector<Value> data;
+    const char* why;  // "" when OK closes the dialog
+  };
+  const Case cases[] = {
+      {"a peak current above the drive's", {{"ImaxM", 28}}, "peak current 28 A exceeds the drive's 10 A"},
+      {"a motor heavier than the total", {{"Jm", 6.8e-5}}, "inertia 6.8e-05 kgm^2 exceeds the total"},
+      {"a heavier motor whose inertia is unknown", {{"Jm", 6.8e-5}, {"isMotorInertiaUnknown", 1}}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Reload(c.data);
+    Open();
+    const std::size_t before = ui_.Messages().size();
+    Click(kIdOk);
+    if (*c.why) {
+      EXPECT_NE(dlg_->GetModalResult(), kIdOk);
+      ASSERT_EQ(ui_.Messages().size(), before + 1);
+      EXPECT_THAT(ui_.Messages().back().text, HasSubstr(c.why));
+    } else {
+      EXPECT_EQ(dlg_->GetModalResult(), kIdOk);
+    }
+  }
+}
+
 // --- the motor database ---------------------------------------------------------------------
 
 TEST_F(MotorSetupDialog, PickingACatalogueMotorFillsTheMotorData) {
