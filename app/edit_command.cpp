@@ -9,9 +9,7 @@
 
 #include "app/command.h"
 #include "app/drive_link_option.h"
-#include "app/qt/qt_picture.h"
-#include "app/qt/qt_session.h"
-#include "app/qt/qt_sim_panel.h"
+#include "app/gui_module.h"
 #include "app/simulated_drive_session.h"
 #include "host/zel_dialog.h"
 #include "host/zel_dialog_registry.h"
@@ -102,27 +100,22 @@ class EditCommand : public Command {
     if (!HasDisplay())
       throw CommandError(kExitFailed,
                          "no display to show the dialog on; use --script or --screenshot");
-    static int argc = 1;
-    static char name[] = "dcservo";
-    static char* argv[] = {name, nullptr};
-    QtGuiSession gui(argc, argv);
+    std::unique_ptr<GuiScreen> screen = GuiModule().open_screen();
     // Without a drive on a link the simulated one stands in, with its panel beside the
     // dialogs, so that the tests can be run and tried by hand; a drive on a link has its
     // faults and its shaft where it is.
     SimulatedDriveSession drive(session.Setup(), remote_);
-    std::optional<QtSimulatedDrivePanel> panel;
     if (drive.Simulated()) {
-      panel.emplace(drive.SharedDrive());
-      drive.on_shaft_blocked = [&panel] { panel->ShowShaftBlocked(true); };
-      panel->show();
+      screen->ShowDrivePanel(drive.SharedDrive());
+      drive.on_shaft_blocked = [&screen] { screen->ShowShaftBlocked(true); };
     }
     result_ = OpenDialog(session);
     return 0;
   }
 
   int RunHeadless(SetupSession& session, const ZelDialogScript& script) {
-    std::optional<QtOffscreenPainter> painter;
-    if (!screenshot_.empty()) painter.emplace();
+    std::unique_ptr<GuiPainter> painter;
+    if (!screenshot_.empty()) painter = GuiModule().make_painter();
     std::string picture_error = screenshot_.empty() ? "" : "the dialog was never shown";
     ZelHeadlessBackend* backend = nullptr;
     auto prepare = [&](ZelHeadlessBackend& ui) {

@@ -13,7 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/test_tuning_command.h"
-#include "app/qt/qt_picture.h"
+#include "app/gui_module.h"
 #include "derive/pipelines.h"
 #include "dialogs/dialog_names.h"
 #include "drivetests/commissioning_report.h"
@@ -139,7 +139,7 @@ class UserAtTheTest {
   UserAtTheTest(CTuningTestDlg& dlg, ZelHeadlessBackend& ui, const TuningTestOptions& o)
       : dlg_(dlg), ui_(ui), o_(o) {
     if (!o.screenshot.empty()) {
-      painter_.emplace();
+      painter_ = GuiModule().make_painter();
       picture_error_ = "the dialog was never drawn";
     }
   }
@@ -195,7 +195,7 @@ class UserAtTheTest {
   CTuningTestDlg& dlg_;
   ZelHeadlessBackend& ui_;
   const TuningTestOptions& o_;
-  std::optional<QtOffscreenPainter> painter_;
+  std::unique_ptr<GuiPainter> painter_;
   std::string picture_error_, refusal_;
   double run_s_ = 0.0;
   bool parameters_refused_ = false;

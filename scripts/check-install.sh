@@ -10,6 +10,7 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 
 fail() { echo "check-install: $*" >&2; exit 1; }
 for f in bin/dcservo lib/dcservo/libdcservo_plugin.so lib/dcservo/libdcservo_core.so \
+         lib/dcservo/libdcservo_gui.so \
          lib/dcservo/libzelkernel.so share/dcservo/setups/default.json \
          share/dcservo/help/index.html share/applications/dcservo.desktop \
          share/icons/hicolor/scalable/apps/dcservo.svg; do
@@ -28,6 +29,10 @@ run() { env -u LD_LIBRARY_PATH -u DCSERVO_PLUGIN -u DCSERVO_RESOURCES -u DCSERVO
 version=$(run --version)
 [[ $version == "dcservo "[0-9]* ]] || fail "--version printed \"$version\""
 run compute --print Ts_S,IsClosedSpeed >/dev/null || fail "the installed program cannot compute"
+# Qt is loaded only to draw: the program itself does not depend on it, its front end does.
+readelf -d "$prefix/bin/dcservo" | grep -q 'libQt6' && fail "the program itself links Qt"
+run edit --dialog motor --screenshot "$prefix/motor.png" >/dev/null 2>&1 ||
+  fail "the installed program cannot draw a dialog"
 # It reads the bundled drive from its own share folder: spoil that copy and it must say so.
 echo '{' >"$prefix/share/dcservo/setups/default.json"
 if run compute >/dev/null 2>"$prefix/err"; then fail "compute ignored the installed setup"; fi

@@ -1,0 +1,43 @@
+#pragma once
+// The Qt front end lives in a module of its own that only the commands that draw load: a
+// command that shows no window starts without Qt's libraries, which cost more to load and
+// relocate than the whole of its work. This header is all the program sees of it.
+
+#include <memory>
+#include <string>
+
+class CZel_Dialog;
+namespace dcsim {
+class SimulatedDrive;
+}
+
+// Draws dialogs off screen, without a display.
+class GuiPainter {
+ public:
+  virtual ~GuiPainter() = default;
+  // The dialog as its state stands, saved as PNG; empty on success, else what went wrong.
+  virtual std::string SavePicture(CZel_Dialog& dialog, const std::string& png_path) = 0;
+};
+
+// The dialogs on screen for the object's lifetime.
+class GuiScreen {
+ public:
+  virtual ~GuiScreen() = default;
+  // The simulated drive's panel beside the dialogs, so that its shaft, inputs and faults can
+  // be tried by hand.
+  virtual void ShowDrivePanel(std::shared_ptr<dcsim::SimulatedDrive> drive) = 0;
+  // The panel follows a shaft blocked from elsewhere (the blocked-shaft notice).
+  virtual void ShowShaftBlocked(bool blocked) = 0;
+};
+
+struct GuiModuleApi {
+  std::unique_ptr<GuiPainter> (*make_painter)();
+  std::unique_ptr<GuiScreen> (*open_screen)();
+};
+
+inline constexpr char kGuiModuleSymbol[] = "dcservo_gui_module";
+using GuiModuleEntryFn = const GuiModuleApi* (*)();
+
+// The module beside the plug-in (or DCSERVO_GUI), loaded on first use and kept for the
+// program's lifetime; throws CommandError (exit 1) naming the file when it cannot be loaded.
+const GuiModuleApi& GuiModule();

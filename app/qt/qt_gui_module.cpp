@@ -1,0 +1,52 @@
+// The module's one export: the Qt front end behind the program's Qt-free interface.
+
+#include <optional>
+
+#include "app/gui_module.h"
+#include "app/qt/qt_picture.h"
+#include "app/qt/qt_session.h"
+#include "app/qt/qt_sim_panel.h"
+
+namespace {
+
+class QtPainter : public GuiPainter {
+ public:
+  std::string SavePicture(CZel_Dialog& dialog, const std::string& png_path) override {
+    return painter_.SavePicture(dialog, png_path);
+  }
+
+ private:
+  QtOffscreenPainter painter_;
+};
+
+class QtScreen : public GuiScreen {
+ public:
+  QtScreen() : session_(argc_, argv_) {}
+
+  void ShowDrivePanel(std::shared_ptr<dcsim::SimulatedDrive> drive) override {
+    panel_.emplace(std::move(drive));
+    panel_->show();
+  }
+  void ShowShaftBlocked(bool blocked) override {
+    if (panel_) panel_->ShowShaftBlocked(blocked);
+  }
+
+ private:
+  // QApplication keeps references to them for its lifetime.
+  static inline int argc_ = 1;
+  static inline char name_[] = "dcservo";
+  static inline char* argv_[] = {name_, nullptr};
+  QtGuiSession session_;
+  std::optional<QtSimulatedDrivePanel> panel_;
+};
+
+const GuiModuleApi kApi = {
+    [] { return std::unique_ptr<GuiPainter>(std::make_unique<QtPainter>()); },
+    [] { return std::unique_ptr<GuiScreen>(std::make_unique<QtScreen>()); },
+};
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) const GuiModuleApi* dcservo_gui_module() {
+  return &kApi;
+}
