@@ -14,7 +14,7 @@
 #include "app/coded_values.h"
 #include "app/command.h"
 #include "derive/display_step.h"
-#include "dialogs/dialog_names.h"
+#include "design/dialog_names.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_dialog_setup.h"
 #include "host/zel_errors.h"

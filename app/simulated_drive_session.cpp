@@ -1,6 +1,6 @@
 #include "app/simulated_drive_session.h"
 
-#include "dialogs/dialog_names.h"
+#include "design/dialog_names.h"
 #include "host/zel_ui_backend.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "app/simulated_drive_session.h"
 #include "app/test_tuning_command.h"
 #include "derive/pipelines.h"
-#include "dialogs/dialog_names.h"
+#include "design/dialog_names.h"
 #include "drivetests/commissioning_report.h"
 #include "drivetests/headless_test_run.h"
 #include "drivetests/my_test_dlg.h"

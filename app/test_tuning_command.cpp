@@ -15,7 +15,7 @@
 #include "app/test_tuning_command.h"
 #include "app/gui_module.h"
 #include "derive/pipelines.h"
-#include "dialogs/dialog_names.h"
+#include "design/dialog_names.h"
 #include "drivetests/commissioning_report.h"
 #include "drivetests/tuning_test_dlg.h"
 #include "host/zel_comm.h"

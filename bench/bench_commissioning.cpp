@@ -6,7 +6,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/bench_setup.h"
-#include "dialogs/dialog_names.h"
+#include "design/dialog_names.h"
 #include "drivetests/commissioning.h"
 #include "drivetests/commissioning_report.h"
 #include "host/zel_comm.h"

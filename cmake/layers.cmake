@@ -1,7 +1,8 @@
 # The layers of the code: what each folder may use directly. A folder may also use whatever
-# the folders it uses may use. The build links each folder's target only to these, and the
-# `layers_sources` test fails when a file includes a header from any other folder. Read by the
-# build and, with cmake -P, by the test tests/layers/check_layers.cmake.
+# the folders it uses may use. Each folder compiles against an include root of its own that
+# holds only those folders (dcservo_layer_root), so a forbidden include does not compile; the
+# `layers_sources` test names any such include on the sources too, Qt and Modbus included.
+# Read by the build and, with cmake -P, by the test tests/layers/check_layers.cmake.
 set(dcservo_layers host dsp units derive design dialogs drivetests plugin sim)
 
 set(dcservo_uses_host "")
@@ -15,11 +16,6 @@ set(dcservo_uses_drivetests design)
 set(dcservo_uses_plugin dialogs drivetests)
 # The simulated drive knows nothing of the plug-in.
 set(dcservo_uses_sim host)
-
-# Headers only, no link: a dialog includes the header of the dialog it opens, and the setup
-# dialogs and the test dialogs open each other. Both end up in the same library.
-set(dcservo_also_includes_dialogs drivetests)
-set(dcservo_also_includes_drivetests dialogs)
 
 # The conversions and the design see the host only through its setup API: no dialogs, no
 # communication.
@@ -41,32 +37,38 @@ function(dcservo_layer_closure folder out)
       list(APPEND pending ${dcservo_uses_${next}})
     endif()
   endwhile()
-  list(APPEND result ${dcservo_also_includes_${folder}})
   set(${out} ${result} PARENT_SCOPE)
 endfunction()
 
-# The target of a folder of the plug-in's code: an object library whose objects go into the
-# shared dcservo_core, linked to the targets of the folders it uses. A folder without
-# sources yet is an interface library, so its place in the layers holds already.
-function(dcservo_add_layer folder)
-  set(target dcservo_${folder})
-  set(uses "")
-  foreach(used IN LISTS dcservo_uses_${folder})
-    if(used STREQUAL "host")
-      list(APPEND uses zelkernel)
+# The include root of `folder`: links to the folders it may include and nothing else; where
+# only the setup API of host/ is allowed, links to those headers alone.
+function(dcservo_layer_root folder out)
+  dcservo_layer_closure(${folder} closure)
+  set(root ${CMAKE_BINARY_DIR}/layer_roots/${folder})
+  file(REMOVE_RECURSE ${root})
+  file(MAKE_DIRECTORY ${root})
+  foreach(used IN LISTS closure)
+    if(used STREQUAL "host" AND folder IN_LIST dcservo_setup_api_only)
+      file(MAKE_DIRECTORY ${root}/host)
+      foreach(header IN LISTS dcservo_setup_api)
+        file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${header} ${root}/${header} SYMBOLIC)
+      endforeach()
     else()
-      list(APPEND uses dcservo_${used})
+      file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${used} ${root}/${used} SYMBOLIC)
     endif()
   endforeach()
+  set(${out} ${root} PARENT_SCOPE)
+endfunction()
+
+# The target of a folder of the plug-in's code: an object library whose objects go into the
+# shared dcservo_core, which links the host. It sees its own include root only; linking the
+# folders it uses would hand it their roots, so the order of the build is all it takes from
+# them.
+function(dcservo_add_layer folder)
+  set(target dcservo_${folder})
+  dcservo_layer_root(${folder} root)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  if(sources)
-    add_library(${target} OBJECT ${sources})
-    target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR})
-    target_link_libraries(${target} PUBLIC ${uses})
-    target_link_libraries(dcservo_core PRIVATE ${target})
-  else()
-    add_library(${target} INTERFACE)
-    target_include_directories(${target} INTERFACE ${CMAKE_SOURCE_DIR})
-    target_link_libraries(${target} INTERFACE ${uses})
-  endif()
+  add_library(${target} OBJECT ${sources})
+  target_include_directories(${target} PRIVATE ${root})
+  target_link_libraries(dcservo_core PRIVATE ${target})
 endfunction()

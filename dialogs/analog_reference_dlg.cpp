@@ -2,7 +2,7 @@
 
 #include "derive/parameter_ranges.h"
 #include "derive/probes.h"
-#include "dialogs/dialog_names.h"
+#include "design/dialog_names.h"
 #include "host/zel_dialog_registry.h"
 #include "units/drive_modes.h"
 

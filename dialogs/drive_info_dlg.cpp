@@ -3,7 +3,7 @@
 #include <cctype>
 
 #include "derive/pipelines.h"
-#include "dialogs/dialog_names.h"
+#include "design/dialog_names.h"
 #include "host/zel_dialog_registry.h"
 
 namespace dcservo {

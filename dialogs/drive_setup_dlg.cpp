@@ -7,7 +7,7 @@
 #include "derive/gains.h"
 #include "derive/parameter_ranges.h"
 #include "derive/pipelines.h"
-#include "dialogs/dialog_names.h"
+#include "design/dialog_names.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"
 #include "host/zel_names.h"

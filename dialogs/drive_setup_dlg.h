@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "dialogs/dialog_names.h"
+#include "design/dialog_names.h"
 #include "dialogs/my_setup_dlg.h"
 
 namespace dcservo {

@@ -7,7 +7,7 @@
 
 #include "derive/pipelines.h"
 #include "derive/probes.h"
-#include "dialogs/dialog_names.h"
+#include "design/dialog_names.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"
 #include "host/zel_file.h"

@@ -7,7 +7,7 @@
 #include "derive/pipelines.h"
 #include "derive/plausibility.h"
 #include "derive/protections.h"
-#include "dialogs/dialog_names.h"
+#include "design/dialog_names.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_io_outputs.h"
 #include "units/control_structure.h"

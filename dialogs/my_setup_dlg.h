@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "dialogs/dialog_names.h"
+#include "design/dialog_names.h"
 #include "host/zel_dialog_setup.h"
 
 namespace dcservo {

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "derive/plausibility.h"
-#include "dialogs/dialog_names.h"
+#include "design/dialog_names.h"
 #include "drivetests/commissioning.h"
 #include "drivetests/commissioning_report.h"
 #include "host/zel_dialog_registry.h"

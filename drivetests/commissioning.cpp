@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "derive/pipelines.h"
-#include "dialogs/dialog_names.h"
+#include "design/dialog_names.h"
 #include "drivetests/headless_test_run.h"
 #include "drivetests/tuning_test_dlg.h"
 #include "host/zel_comm.h"

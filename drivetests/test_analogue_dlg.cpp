@@ -1,6 +1,6 @@
 #include "drivetests/test_analogue_dlg.h"
 
-#include "dialogs/dialog_names.h"
+#include "design/dialog_names.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"
 #include "host/zel_setup.h"

@@ -7,7 +7,7 @@
 #include "derive/gains.h"
 #include "design/drive_model.h"
 #include "design/tune.h"
-#include "dialogs/dialog_names.h"
+#include "design/dialog_names.h"
 #include "host/zel_comm.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "dialogs/dialog_names.h"
+#include "design/dialog_names.h"
 #include "host/zel_comm.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"

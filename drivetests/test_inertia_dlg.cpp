@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "dialogs/dialog_names.h"
+#include "design/dialog_names.h"
 #include "host/zel_dialog_registry.h"
 #include "units/scales.h"
 #include "units/timing.h"

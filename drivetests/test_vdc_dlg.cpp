@@ -1,6 +1,6 @@
 #include "drivetests/test_vdc_dlg.h"
 
-#include "dialogs/dialog_names.h"
+#include "design/dialog_names.h"
 #include "host/zel_dialog_registry.h"
 #include "units/scales.h"
 

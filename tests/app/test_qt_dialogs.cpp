@@ -29,7 +29,7 @@
 #include "dialogs/advanced_dlg.h"
 #include "dialogs/analog_reference_dlg.h"
 #include "dialogs/drive_info_dlg.h"
-#include "dialogs/dialog_names.h"
+#include "design/dialog_names.h"
 #include "dialogs/drive_setup_dlg.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_motor_database.h"

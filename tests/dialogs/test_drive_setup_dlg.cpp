@@ -9,7 +9,7 @@
 
 #include "derive/pipelines.h"
 #include "dialogs/drive_setup_dlg.h"
-#include "dialogs/dialog_names.h"
+#include "design/dialog_names.h"
 #include "tests/support/dialog_harness.h"
 
 namespace {

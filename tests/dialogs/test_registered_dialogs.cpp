@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "dialogs/dialog_names.h"
+#include "design/dialog_names.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"
 #include "host/zel_headless.h"

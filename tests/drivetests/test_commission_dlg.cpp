@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "dialogs/dialog_names.h"
+#include "design/dialog_names.h"
 #include "drivetests/commission_dlg.h"
 #include "host/zel_dialog_registry.h"
 #include "sim/simulated_drive.h"

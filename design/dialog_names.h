@@ -1,6 +1,8 @@
 #pragma once
 // The names under which the plug-in's dialogs and tests are registered: the command line's
-// `--dialog` and `test` words, the dialog scripts' and every opener's.
+// `--dialog` and `test` words, the dialog scripts' and every opener's. Here, below both the
+// setup dialogs and the tests, because each opens the other by name and neither may include
+// the other.
 
 namespace dcservo {
 
