@@ -118,10 +118,16 @@ int RunCommandLine(int argc, char** argv) {
   // The motor catalogue ships beside the bundled drive.
   ZelSetMotorCatalogueDirectory(SetupSession::ResourceDirectory() + "/motors");
   auto commands = MakeCommands();
+  // Defining every command's options costs more than most commands' work, and only the
+  // command named first is parsed: the others are defined only when there is none (help,
+  // --version, a mistake to name the commands for).
+  const std::string first = argc > 1 ? argv[1] : "";
+  bool named = false;
+  for (const auto& command : commands) named |= first == command->Name();
   std::vector<CLI::App*> subcommands;
   for (auto& command : commands) {
     CLI::App* sub = app.add_subcommand(command->Name(), command->Description());
-    command->Define(*sub);
+    if (!named || first == command->Name()) command->Define(*sub);
     subcommands.push_back(sub);
   }
 

@@ -1,7 +1,6 @@
 #include "host/zel_dialog_template.h"
 
 #include <map>
-#include <set>
 
 #include "host/zel_errors.h"
 #include "host/zel_names.h"
@@ -67,12 +66,13 @@ std::vector<std::string> ZelCheckTemplate(const ZelDialogTemplate& tmpl) {
   std::map<int, int> box_of;
   for (const ZelControlDef& c : tmpl.controls) {
     if (c.group == 0) continue;
-    const std::string who = "control " + std::to_string(c.id) + " (\"" + c.caption + "\")";
+    // Every program start registers every template: the texts are made only for a problem.
+    auto who = [&c] { return "control " + std::to_string(c.id) + " (\"" + c.caption + "\")"; };
     auto box = kinds.find(c.group);
     if (box == kinds.end()) {
-      problems.push_back(who + " sits in box " + std::to_string(c.group) + ", which is not there");
+      problems.push_back(who() + " sits in box " + std::to_string(c.group) + ", which is not there");
     } else if (box->second != ZelControlKind::Group) {
-      problems.push_back(who + " sits in control " + std::to_string(c.group) +
+      problems.push_back(who() + " sits in control " + std::to_string(c.group) +
                          ", which is not a group");
     }
     if (c.id > 0) box_of[c.id] = c.group;
@@ -82,11 +82,12 @@ std::vector<std::string> ZelCheckTemplate(const ZelDialogTemplate& tmpl) {
     if (button && c.caption.empty() && c.image.empty())
       problems.push_back("button " + std::to_string(c.id) + " has neither caption nor image");
   }
-  // A box inside itself, directly or through other boxes, cannot be laid out.
+  // A box inside itself, directly or through other boxes, cannot be laid out. A chain of
+  // boxes longer than there are boxed controls has come round to one of them again.
   for (const auto& [id, first_box] : box_of) {
-    std::set<int> seen{id};
-    for (int box = first_box; box != 0;) {
-      if (!seen.insert(box).second) {
+    std::size_t steps = 0;
+    for (int box = first_box; box != 0; ++steps) {
+      if (box == id || steps > box_of.size()) {
         problems.push_back("control " + std::to_string(id) + " is inside a circle of boxes");
         break;
       }

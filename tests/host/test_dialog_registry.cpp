@@ -37,11 +37,21 @@ TEST(TemplateRegistry, RefusesATakenIdAndATemplateWithProblems) {
   EXPECT_EQ(ZelFindTemplate(9702), nullptr);
 }
 
-TEST(TemplateRegistry, ButtonsNeedACaptionOrAnImage) {
+TEST(TemplateRegistry, ButtonsNeedACaptionOrAnImageAndBoxesCannotHoldThemselves) {
   ZelDialogTemplate t = Sound(9703);
   t.controls.push_back({30, ZelControlKind::Button, "", 0});
   t.controls.push_back({31, ZelControlKind::BitmapButton, "", 0, {}, 0, {}, "TO_DRIVESETUP"});
   EXPECT_THAT(ZelCheckTemplate(t), ElementsAre("button 30 has neither caption nor image"));
+
+  // 41 and 42 hold each other; 43 sits in that circle without being part of it.
+  ZelDialogTemplate circle = Sound(9705);
+  circle.controls.push_back({41, ZelControlKind::Group, "a", 42});
+  circle.controls.push_back({42, ZelControlKind::Group, "b", 41});
+  circle.controls.push_back({43, ZelControlKind::Label, "c", 41});
+  EXPECT_THAT(ZelCheckTemplate(circle),
+              ElementsAre("control 41 is inside a circle of boxes",
+                          "control 42 is inside a circle of boxes",
+                          "control 43 is inside a circle of boxes"));
 }
 
 TEST(DialogRegistry, NamesAreTakenOnceAndOverridesGiveTheOldFactoryBack) {
