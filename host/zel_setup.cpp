@@ -93,16 +93,25 @@ class ScaleScope {
 
 }  // namespace
 
+void CZel_Quantity::RefreshScales() const {
+  if (scales_seen_ == owner_->scales_generation_ && scales_unit_ == unit_) return;
+  ScaleScope scope(owner_->scale_depth_);
+  factor_ = owner_->GetScaleFactor(GetUnitName(), name_.c_str());
+  offset_ = owner_->GetScaleOffset(GetUnitName());
+  scales_seen_ = owner_->scales_generation_;
+  scales_unit_ = unit_;
+}
+
 double CZel_Quantity::ScaleFactor() const {
   if (stored_in_base_) return 1.0;
-  ScaleScope scope(owner_->scale_depth_);
-  return owner_->GetScaleFactor(GetUnitName(), name_.c_str());
+  RefreshScales();
+  return factor_;
 }
 
 double CZel_Quantity::ScaleOffset() const {
   if (stored_in_base_) return 0.0;
-  ScaleScope scope(owner_->scale_depth_);
-  return owner_->GetScaleOffset(GetUnitName());
+  RefreshScales();
+  return offset_;
 }
 
 double CZel_Quantity::GetValueInBaseUnit() const {
@@ -123,7 +132,9 @@ int CZel_Quantity::SetValueInInternalUnit(double value) {
     ReportNotFinite(name_, value);
     return 0;
   }
-  internal_ = StoreAs(type_, value);
+  const double stored = StoreAs(type_, value);
+  if (stored_in_base_ && stored != internal_) ++owner_->scales_generation_;
+  internal_ = stored;
   return 1;
 }
 
@@ -199,6 +210,7 @@ std::string CZel_Setup::CheckNewQuantity(const QuantityDesc& desc, const CZel_Un
 }
 
 std::string CZel_Setup::AddParameter(const QuantityDesc& desc) {
+  ++scales_generation_;
   const CZel_Unit* unit = nullptr;
   std::string error = CheckNewQuantity(desc, unit);
   if (!error.empty()) return error;
@@ -214,6 +226,7 @@ std::string CZel_Setup::AddParameter(const QuantityDesc& desc) {
 }
 
 std::string CZel_Setup::AddVariable(const QuantityDesc& desc) {
+  ++scales_generation_;
   const CZel_Unit* unit = nullptr;
   std::string error = CheckNewQuantity(desc, unit);
   if (!error.empty()) return error;
@@ -231,11 +244,13 @@ std::string CZel_Setup::CheckScaleInputs() {
   ZelQuietErrors quiet;
   misplaced_scale_input_ = nullptr;
   probing_scale_inputs_ = true;
+  ++scales_generation_;  // every scale is computed again, not read from what it kept
   for (const auto& p : parameters_.items_) {
     if (misplaced_scale_input_) break;
     if (!p->IsStoredInBaseUnit()) p->GetValueInBaseUnit();
   }
   probing_scale_inputs_ = false;
+  ++scales_generation_;  // nor are the probe's scales kept: they were read without reports
   const CZel_Quantity* found = misplaced_scale_input_;
   misplaced_scale_input_ = nullptr;
   if (!found) return {};
@@ -301,6 +316,7 @@ std::string CZel_Setup::GetOptionNoError(std::string_view name) const {
 bool CZel_Setup::HasOption(std::string_view name) const { return options_.Contains(name); }
 
 void CZel_Setup::SetOption(std::string_view name, std::string_view text) {
+  ++scales_generation_;
   if (OptionEntry* entry = options_.Find(name)) {
     entry->text = std::string(text);
     return;
@@ -309,6 +325,7 @@ void CZel_Setup::SetOption(std::string_view name, std::string_view text) {
 }
 
 void CZel_Setup::ClearOption(std::string_view name) {
+  ++scales_generation_;
   options_.Erase(name);
 }
 

@@ -76,6 +76,14 @@ class CZel_Quantity {
   bool stored_in_base_;
   const CZel_Unit* unit_;
   double internal_ = 0.0;
+
+  // The plug-in's factor and offset, kept while the setup has changed nothing that a scale
+  // reads: a test reads thousands of samples, and each scale looks its inputs up by name.
+  void RefreshScales() const;
+  mutable std::uint64_t scales_seen_ = 0;
+  mutable const CZel_Unit* scales_unit_ = nullptr;
+  mutable double factor_ = 1.0;
+  mutable double offset_ = 0.0;
 };
 
 class CZel_Parameter : public CZel_Quantity {
@@ -169,6 +177,7 @@ class CZel_Setup {
   void SetScaleFunctions(ZelScaleFactorFn factor, ZelScaleOffsetFn offset) {
     scale_factor_ = factor;
     scale_offset_ = offset;
+    ++scales_generation_;
   }
   double GetScaleFactor(const char* unit, const char* name) {
     return scale_factor_ ? scale_factor_(this, unit, name) : 1.0;
@@ -254,6 +263,9 @@ class CZel_Setup {
   int scale_depth_ = 0;
   const CZel_Quantity* misplaced_scale_input_ = nullptr;
   bool probing_scale_inputs_ = false;
+  // Counts the changes that can move a scale: the scale functions, the quantities, the
+  // values kept in base units (the only ones a scale may read) and the options.
+  std::uint64_t scales_generation_ = 1;
 };
 
 // --- free functions of the host ---

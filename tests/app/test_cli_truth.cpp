@@ -203,7 +203,7 @@ TEST(CommandLineFiles, SetupsThatReportErrorsExitWithTheirCode) {
     const char* message;
   };
   const Case cases[] = {
-      {"no Motor_transmission", "compute --out", 1, "25 errors were reported above; nothing was saved"},
+      {"no Motor_transmission", "compute --out", 1, "23 errors were reported above; nothing was saved"},
       {"DSP_freq 0", "compute --out", 1, "errors were reported above; nothing was saved"},
       {"DSP_freq 0", "drive run VDC_Detection_Test --log MER --csv", 1,
        "errors were reported above; the drive was not started"},
