@@ -126,6 +126,11 @@ TEST(SetupFile, AScaleInputKeptInInternalUnitsIsFoundWithItsPlace) {
   auto kept = testing_support::MakeSetup({{"Vdc", 48, "V"}, {"U", 16383.5, "V", true}});
   EXPECT_EQ(kept->CheckScaleInputs(), "");
   EXPECT_DOUBLE_EQ(kept->GetParameterValueInBaseUnit("U"), 16383.5 * 48 / 32767);
+  // A scale follows its input at once, however often it was read before.
+  kept->FindParameter("Vdc")->SetValueInBaseUnit(24);
+  EXPECT_DOUBLE_EQ(kept->GetParameterValueInBaseUnit("U"), 16383.5 * 24 / 32767);
+  ASSERT_EQ(kept->FindParameter("U")->SetValueInBaseUnit(12), 1);
+  EXPECT_DOUBLE_EQ(kept->GetParameterValueInInternalUnit("U"), 16383.5);
 }
 
 TEST(SetupFile, LoadingRefusesAFileItCannotReadNamingIt) {
