@@ -9,6 +9,7 @@
 #include "derive/step.h"
 #include "units/drive_modes.h"
 #include "units/scales.h"
+#include "units/timing.h"
 #include "host/zel_numeric.h"
 
 namespace dcservo {
@@ -181,15 +182,13 @@ int ComputeFilterOnCurrentControllerOutput(CZel_Setup& setup) {
                           "FilterOnCurrentControllerOutput");
   if (!p) return 0;
   auto [q, dsp, clper, pwmper, corner] = *p;
-  const double f = dsp->GetValueInBaseUnit();
-  const double cl = clper->GetValueInBaseUnit();
-  const double pwm = pwmper->GetValueInBaseUnit();
+  const double ts = LoopPeriodOf(clper->GetValueInBaseUnit(), pwmper->GetValueInBaseUnit(),
+                                 dsp->GetValueInBaseUnit());
   const double filterq = q->GetValueInBaseUnit();
-  const double value =
-      filterq == kFilterQOff
-          ? kFilterOffCorner
-          : RoundDecimalValue(-std::log(1.0 - filterq / kFullScale) * f / cl * 0.5 / pwm, 0);
-  return WriteScaled(*corner, 0.0, f * 0.25 / cl / pwm, value);
+  const double value = filterq == kFilterQOff
+                           ? kFilterOffCorner
+                           : RoundDecimalValue(FirstOrderCorner(filterq, ts), 0);
+  return WriteScaled(*corner, 0.0, FirstOrderCornerMaximum(ts), value);
 }
 
 int ComputeisCompensateGravitationalLoads(CZel_Setup& setup) {
@@ -248,9 +247,9 @@ int ComputeFILTERQ(CZel_Setup& setup) {
   if (!p) return 0;
   auto [on, corner, ts, q] = *p;
   if (on->GetValueInBaseUnit() == 0.0) return WriteChip(*q, kFilterQOff);
-  return WriteChip(
-      *q, std::trunc((1.0 - std::exp(-corner->GetValueInBaseUnit() * ts->GetValueInBaseUnit())) *
-                     kFullScale));
+  // The register keeps the coefficient truncated, as the firmware's own tuning wrote it.
+  return WriteChip(*q, std::trunc(FirstOrderCoefficient(corner->GetValueInBaseUnit(),
+                                                        ts->GetValueInBaseUnit())));
 }
 
 int ComputeFFL(CZel_Setup& setup) {

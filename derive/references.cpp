@@ -42,7 +42,7 @@ const ReferencePair* PairOfMode(double control_mode) {
 // The drive makes its reference AD5OFF + reading x CADIN x 2^SFTADIN / 32768, the reading
 // going from 0 to the converter's full scale.
 double Span(CZel_Setup& setup, double min_internal, double max_internal) {
-  return (max_internal - min_internal) * 0.5 * 65536.0 / AdcMax(setup) *
+  return (max_internal - min_internal) * 0.5 * kQ16One / AdcMax(setup) *
          SignOf(LoadPositionScale(setup));
 }
 
@@ -64,7 +64,7 @@ std::optional<AnalogueReferenceGain> GainOfMode(CZel_Setup& setup, const CZel_Pa
 
 // The upper reference limit that the drive reaches at the top of the converter's range.
 double ReferenceTop(CZel_Setup& setup, double ad5off, double cadin, double sftadin) {
-  return ad5off + AdcMax(setup) * 2.0 * cadin * SignOf(LoadPositionScale(setup)) / 65536.0 *
+  return ad5off + AdcMax(setup) * 2.0 * cadin * SignOf(LoadPositionScale(setup)) / kQ16One *
                       std::pow(2.0, sftadin);
 }
 
@@ -249,13 +249,11 @@ int ComputeFilter(CZel_Setup& setup) {
   auto p = FindParameters(setup, "FILTER1", "UseFilter", "filter", "DSP_freq", "SLPER", "PWMPER");
   if (!p) return 0;
   auto [filter1, use, filter, dsp, slper, pwmper] = *p;
-  const double f = dsp->GetValueInBaseUnit();
-  const double sl = slper->GetValueInBaseUnit();
-  const double pwm = pwmper->GetValueInBaseUnit();
+  const double ts = LoopPeriodOf(slper->GetValueInBaseUnit(), pwmper->GetValueInBaseUnit(),
+                                 dsp->GetValueInBaseUnit());
   const double coefficient = filter1->GetValueInBaseUnit();
-  const double bandwidth =
-      coefficient == kFullScale ? 50.0 : -std::log(1.0 - coefficient / kFullScale) * f / sl * 0.5 / pwm;
-  return WriteScaled(*filter, 0.0, f * 0.25 / sl / pwm, bandwidth);
+  const double bandwidth = coefficient == kFullScale ? 50.0 : FirstOrderCorner(coefficient, ts);
+  return WriteScaled(*filter, 0.0, FirstOrderCornerMaximum(ts), bandwidth);
 }
 
 int ComputePOS_min(CZel_Setup& setup) {
@@ -351,8 +349,8 @@ int ComputeFILTER1(CZel_Setup& setup) {
   if (!p) return 0;
   auto [filter1, use, filter, ts] = *p;
   if (use->GetValueInBaseUnit() == 0.0) return WriteChip(*filter1, kFullScale);
-  const double decay = std::exp(-ts->GetValueInBaseUnit() * filter->GetValueInBaseUnit());
-  return WriteChip(*filter1, (1.0 - decay) * kFullScale);
+  return WriteChip(*filter1,
+                   FirstOrderCoefficient(filter->GetValueInBaseUnit(), ts->GetValueInBaseUnit()));
 }
 
 int ComputeLEVEL_AD5(CZel_Setup& setup) {

@@ -10,13 +10,12 @@
 namespace dcservo {
 namespace {
 
-// Ts = 2 x divider x PWMPER / DSP_freq, for either loop.
 int ComputeLoopPeriod(CZel_Setup& setup, const char* divider, const char* period) {
   auto p = FindParameters(setup, divider, "PWMPER", "DSP_freq", period);
   if (!p) return 0;
   auto [div, pwmper, dsp, ts] = *p;
-  return ts->SetValueInBaseUnit(2.0 * div->GetValueInBaseUnit() * pwmper->GetValueInBaseUnit() /
-                                dsp->GetValueInBaseUnit());
+  return ts->SetValueInBaseUnit(LoopPeriodOf(div->GetValueInBaseUnit(), pwmper->GetValueInBaseUnit(),
+                                             dsp->GetValueInBaseUnit()));
 }
 
 // Rounds half up, as the advanced dialog's dividers are rounded.

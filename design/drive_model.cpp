@@ -457,7 +457,7 @@ std::optional<DriveModel> DriveModelOf(CZel_Setup& setup, std::string* why) {
       (static_cast<unsigned>(chip.Value("UPGRADE", 0.0)) & kUpgradePosSpdInFastLoop) != 0;
   m.current_counts_per_A = CurrentScale(setup);
   m.volts_per_count = 1.0 / VoltageScale(setup);
-  m.current_step_counts = 65536.0 / std::max(chip.Value("ADCResolution", 1024.0), 2.0);
+  m.current_step_counts = kQ16One / std::max(chip.Value("ADCResolution", 1024.0), 2.0);
   const double sensors = chip.Value("SensorsConfiguration", 0.0);
   m.sensor = IsCode(sensors, SensorsConfiguration::TachoOnMotor) ? SpeedSensor::Tacho
              : IsCode(sensors, SensorsConfiguration::TachoAndEncoderOnLoad)

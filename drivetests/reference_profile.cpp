@@ -11,7 +11,6 @@ namespace dcservo {
 
 namespace {
 
-constexpr double kOne = 65536.0;
 constexpr long long kLongestSegment = 32767;
 constexpr double kSteepestSlope = 32767.0;
 
@@ -21,12 +20,12 @@ long long Samples(double seconds, double period_s) {
 
 // A ramp of `change` over `samples` samples, per sample.
 double RampSlope(double change, long long samples) {
-  return std::floor(change * kOne / static_cast<double>(samples) + 0.5);
+  return std::floor(change * kQ16One / static_cast<double>(samples) + 0.5);
 }
 
 // One sample that completes `change` after `count` samples of `slope`.
 double ClosingStep(double change, double slope, long long count) {
-  return std::floor((change - slope * static_cast<double>(count) / kOne) * kOne + 0.5);
+  return std::floor((change - slope * static_cast<double>(count) / kQ16One) * kQ16One + 0.5);
 }
 
 // There and back: a ramp to `v` closed by a step, a hold, a ramp back closed by a step, a hold.
@@ -49,7 +48,7 @@ ReferenceProfile BothWays(double v, double second_ramp_s, double period_s, long 
   p[0] = {nA, RampSlope(v, nA)};
   p[1] = {nP, 0.0};
   const long long m2 = Samples(2.0 * second_ramp_s, period_s);
-  const double reached = p[0].slope_q16 * static_cast<double>(nA) / kOne;
+  const double reached = p[0].slope_q16 * static_cast<double>(nA) / kQ16One;
   p[2] = {m2, RampSlope(-(v + reached), m2)};
   p[3] = {nN, 0.0};
   const long long c4 = nD - 1 == 0 ? 1 : nD - 1;
@@ -90,7 +89,7 @@ ProfileFault CheckReferenceProfile(const ReferenceProfile& profile) {
     const ProfileSegment& s = profile[static_cast<std::size_t>(i)];
     // A negative count reaches the program as a very large unsigned one.
     if (s.count < 0 || s.count > kLongestSegment) return {i, kProfileCountText};
-    if (!std::isfinite(s.slope_q16) || std::fabs(std::round(s.slope_q16 / kOne)) > kSteepestSlope)
+    if (!std::isfinite(s.slope_q16) || std::fabs(std::round(s.slope_q16 / kQ16One)) > kSteepestSlope)
       return {i, kProfileSlopeText};
   }
   return {};

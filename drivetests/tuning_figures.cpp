@@ -13,7 +13,6 @@ namespace dcservo {
 
 namespace {
 
-constexpr double kOne = 65536.0;
 
 bool AtLevel(double value, double level, double tolerance) {
   return std::fabs(value - level) <= tolerance;
@@ -126,7 +125,7 @@ std::vector<double> ProfileReference(const ReferenceProfile& profile) {
   for (const ProfileSegment& s : profile) {
     for (long long k = 0; k < s.count; ++k) {
       q16 += s.slope_q16;
-      reference.push_back(q16 / kOne);
+      reference.push_back(q16 / kQ16One);
     }
   }
   return reference;

@@ -660,7 +660,7 @@ int CTuningTestDlg::WriteProfile() {
     const ProfileSegment& s = profile[static_cast<std::size_t>(i)];
     const std::string a = "a" + std::to_string(i), b = "b" + std::to_string(i);
     if (!WriteInput(a.c_str(), static_cast<double>(s.count)) ||
-        !WriteInput(b.c_str(), s.slope_q16 / 65536.0))
+        !WriteInput(b.c_str(), s.slope_q16 / kQ16One))
       return 0;
   }
   figures_ = {};

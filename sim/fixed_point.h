@@ -17,6 +17,9 @@ using i64 = std::int64_t;
 // The firmware's accumulators are wider than its registers.
 __extension__ typedef __int128 i128;
 
+// The simulated firmware keeps its own constants, as it reads only the chip parameters: a
+// scale that the plug-in got wrong then shows as a difference instead of agreeing with
+// itself.
 inline constexpr int kFrac = 16;
 inline constexpr i64 kOne = i64{1} << kFrac;
 inline constexpr double kFullScale = 32767.0;

@@ -12,6 +12,9 @@ namespace dcservo {
 // Full scale of the drive's Q15 arithmetic: gains, limits, filter coefficients and signed
 // 16-bit counts.
 inline constexpr double kFullScale = 32767.0;
+// One in the Q16 numbers of the reference profiles (slopes) and of the converters' readings,
+// which the firmware left-aligns in 16 bits.
+inline constexpr double kQ16One = 65536.0;
 // The largest count of an unsigned 16-bit register: delays and times in samples.
 inline constexpr double kUnsigned16Max = 65535.0;
 // The firmware's registers are 16 bits wide; writing one drops anything above.

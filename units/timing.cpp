@@ -1,6 +1,9 @@
 #include "units/timing.h"
 
+#include <cmath>
 #include <cstdio>
+
+#include "units/scales.h"
 
 namespace dcservo {
 namespace {
@@ -12,8 +15,9 @@ double ProbedValue(CZel_Setup& setup, const char* name) {
 }
 
 double LoopPeriod(CZel_Setup& setup, const char* divider) {
-  return 2.0 * setup.GetParameterValueInBaseUnit(divider) *
-         setup.GetParameterValueInBaseUnit("PWMPER") / setup.GetParameterValueInBaseUnit("DSP_freq");
+  return LoopPeriodOf(setup.GetParameterValueInBaseUnit(divider),
+                      setup.GetParameterValueInBaseUnit("PWMPER"),
+                      setup.GetParameterValueInBaseUnit("DSP_freq"));
 }
 
 std::string MinimumPeriodMessage(const char* loop, double limit_s) {
@@ -27,6 +31,18 @@ std::string MinimumPeriodMessage(const char* loop, double limit_s) {
 }
 
 }  // namespace
+
+double LoopPeriodOf(double divider, double pwmper, double dsp_freq) {
+  return 2.0 * divider * pwmper / dsp_freq;
+}
+
+double FirstOrderCoefficient(double corner_rad_s, double period_s) {
+  return (1.0 - std::exp(-corner_rad_s * period_s)) * kFullScale;
+}
+
+double FirstOrderCorner(double coefficient, double period_s) {
+  return -std::log(1.0 - coefficient / kFullScale) / period_s;
+}
 
 double SlowLoopPeriod(CZel_Setup& setup) { return LoopPeriod(setup, "SLPER"); }
 double FastLoopPeriod(CZel_Setup& setup) { return LoopPeriod(setup, "CLPER"); }

@@ -9,9 +9,18 @@
 
 namespace dcservo {
 
+// A loop runs once every `divider` PWM periods; PWMPER counts DSP clocks in half of one.
+double LoopPeriodOf(double divider, double pwmper, double dsp_freq);
 // The loop periods as the chip timing parameters give them.
 double SlowLoopPeriod(CZel_Setup& setup);  // 2 SLPER PWMPER / DSP_freq
 double FastLoopPeriod(CZel_Setup& setup);  // 2 CLPER PWMPER / DSP_freq
+
+// The firmware's first-order filters, y += c (x - y) once a loop period, hold their corner
+// as a Q15 coefficient c = (1 - e^(-corner Ts)) full scale; unrounded both ways, the caller
+// rounds as its register or its field needs. The corner tops out at half the loop rate.
+double FirstOrderCoefficient(double corner_rad_s, double period_s);
+double FirstOrderCorner(double coefficient, double period_s);
+inline double FirstOrderCornerMaximum(double period_s) { return 0.5 / period_s; }
 
 // `UPGRADE` bit that carries `PosSpd_in_FastLoop` to the drive.
 inline constexpr unsigned kUpgradePosSpdInFastLoop = 0x0040;
