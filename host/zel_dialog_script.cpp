@@ -20,12 +20,9 @@ using nlohmann::json;
 
 namespace {
 
-const std::set<std::string>& Verbs() {
-  static const std::set<std::string> verbs{
-      "set",    "click", "select", "unit",   "slide", "spin",  "key",  "context-menu", "answer",
-      "file",   "menu",  "wait",   "ok",     "cancel", "close", "dump", "expect"};
-  return verbs;
-}
+struct VerbRow;
+const VerbRow* FindVerb(std::string_view verb);
+bool IsComplete(const VerbRow& row, const ZelScriptAction& a, std::string& refusal);
 
 const std::set<std::string>& Keys() {
   static const std::set<std::string> keys{
@@ -82,7 +79,8 @@ ZelScriptAction ParseAction(const json& o, int step) {
   ZelScriptAction a;
   a.step = step;
   a.verb = Get<std::string>(o, "do", "a text");
-  if (!Verbs().count(a.verb)) throw ParseError{"unknown step \"" + a.verb + "\""};
+  const VerbRow* verb = FindVerb(a.verb);
+  if (!verb) throw ParseError{"unknown step \"" + a.verb + "\""};
   if (o.contains("id")) a.id = Whole<int>(o, "id");
   if (o.contains("param")) a.param = Get<std::string>(o, "param", "a text");
   if (o.contains("role")) a.role = Get<std::string>(o, "role", "a text");
@@ -129,16 +127,7 @@ ZelScriptAction ParseAction(const json& o, int step) {
   }
   if (o.contains("pump")) a.pump = Get<bool>(o, "pump", "true or false");
 
-  // What each step cannot do without.
-  if (a.verb == "answer" && !ZelAnswerFromName(a.button))
-    throw ParseError{"\"button\" must be ok, cancel, yes, no, abort, retry or ignore"};
-  if (a.verb == "set" && !a.text && !a.value) throw ParseError{"\"set\" needs \"text\" or \"value\""};
-  if (a.verb == "unit" && a.unit.empty()) throw ParseError{"\"unit\" needs \"unit\""};
-  if (a.verb == "slide" && !a.position) throw ParseError{"\"slide\" needs \"position\""};
-  if (a.verb == "key" && a.key.empty()) throw ParseError{"\"key\" needs \"key\""};
-  if (a.verb == "menu" && !a.command && !a.text) throw ParseError{"\"menu\" needs \"command\" or \"text\""};
-  if (a.verb == "select" && !a.index && !a.text && !a.data)
-    throw ParseError{"\"select\" needs \"index\", \"text\" or \"data\""};
+  if (std::string refusal; !IsComplete(*verb, a, refusal)) throw ParseError{refusal};
   return a;
 }
 
@@ -318,6 +307,161 @@ json ParameterJson(const CZel_Parameter& p) {
   return j;
 }
 
+
+// --- the verbs: one row each -----------------------------------------------------------------
+
+using Perform = std::string (*)(ZelHeadlessBackend& ui, CZel_Dialog& top, const ZelScriptAction& a);
+
+std::string Done() { return {}; }
+std::string Played(const CZel_Dialog& top, bool accepted) { return accepted ? Done() : Refused(top); }
+
+// A dialog without the button still takes what the button would do.
+std::string PressDialogButton(CZel_Dialog& top, int id) {
+  if (top.HasControl(id)) return Played(top, top.UserClick(id));
+  if (id == kIdOk) top.OnOK(); else top.OnCancel();
+  return Done();
+}
+
+std::string PerformWait(ZelHeadlessBackend& ui, CZel_Dialog&, const ZelScriptAction& a) {
+  ui.Advance(a.ms);
+  return Done();
+}
+std::string PerformOk(ZelHeadlessBackend&, CZel_Dialog& top, const ZelScriptAction&) {
+  return PressDialogButton(top, kIdOk);
+}
+std::string PerformCancel(ZelHeadlessBackend&, CZel_Dialog& top, const ZelScriptAction&) {
+  return PressDialogButton(top, kIdCancel);
+}
+std::string PerformClose(ZelHeadlessBackend&, CZel_Dialog& top, const ZelScriptAction&) {
+  top.UserClose();
+  return Done();
+}
+std::string PerformDump(ZelHeadlessBackend& ui, CZel_Dialog& top, const ZelScriptAction& a) {
+  const std::string text = ZelDumpDialog(top, a.parameters, a.parameter_list, ui.NowMs());
+  if (ui.DumpBytes() + text.size() > kZelMaxDumpBytes)
+    return "the dumps would pass " + std::to_string(kZelMaxDumpBytes >> 20) +
+           " MiB, the most one run keeps for its report; dump fewer parameters or less often";
+  ui.AddDump(text);
+  if (a.path.empty()) return Done();
+  return ZelWriteFileAtomically(a.path, text + "\n");
+}
+std::string PerformExpect(ZelHeadlessBackend& ui, CZel_Dialog& top, const ZelScriptAction& a) {
+  return Expect(top, ui, a);
+}
+std::string PerformKey(ZelHeadlessBackend&, CZel_Dialog& top, const ZelScriptAction& a) {
+  const int code = KeyCode(a.key);
+  if (!code) return "unknown key \"" + a.key + "\"";
+  top.UserKey(code, a.modifiers);
+  return Done();
+}
+std::string PerformSet(ZelHeadlessBackend&, CZel_Dialog& top, const ZelScriptAction& a) {
+  std::string error;
+  const int id = Resolve(top, a, {Role::Edit}, error);
+  if (!id) return error;
+  return Played(top, top.UserEdit(id, a.text ? *a.text : ZelFormatValue(*a.value)));
+}
+std::string PerformClick(ZelHeadlessBackend&, CZel_Dialog& top, const ZelScriptAction& a) {
+  std::string error;
+  const int id = Resolve(top, a, {Role::Check, Role::Radio}, error);
+  if (!id) return error;
+  return Played(top, top.UserClick(id));
+}
+std::string PerformSelect(ZelHeadlessBackend&, CZel_Dialog& top, const ZelScriptAction& a) {
+  std::string error;
+  const int id = Resolve(top, a, {Role::List, Role::Radio}, error);
+  if (!id) return error;
+  if (top.GetControlDef(id)->kind == ZelControlKind::Radio) return Played(top, top.UserClick(id));
+  const int index = ItemIndex(top, id, a, error);
+  if (index < 0) return error;
+  return Played(top, top.UserSelect(id, index));
+}
+std::string PerformUnit(ZelHeadlessBackend&, CZel_Dialog& top, const ZelScriptAction& a) {
+  std::string error;
+  ZelScriptAction by_unit = a;
+  by_unit.role = "unit";
+  const int id = Resolve(top, by_unit, {Role::Unit}, error);
+  if (!id) return error;
+  by_unit.text = a.unit;
+  by_unit.index.reset();
+  const int index = ItemIndex(top, id, by_unit, error);
+  if (index < 0) return "\"" + a.unit + "\" is not offered by control " + std::to_string(id);
+  return Played(top, top.UserSelect(id, index));
+}
+std::string PerformSlide(ZelHeadlessBackend&, CZel_Dialog& top, const ZelScriptAction& a) {
+  std::string error;
+  const int id = Resolve(top, a, {Role::Slider}, error);
+  if (!id) return error;
+  return Played(top, top.UserSlide(id, *a.position));
+}
+std::string PerformSpin(ZelHeadlessBackend&, CZel_Dialog& top, const ZelScriptAction& a) {
+  std::string error;
+  const int id = Resolve(top, a, {Role::Spin}, error);
+  if (!id) return error;
+  return Played(top, top.UserSpin(id, a.steps.value_or(1)));
+}
+std::string PerformContextMenu(ZelHeadlessBackend&, CZel_Dialog& top, const ZelScriptAction& a) {
+  std::string error;
+  const int id = Resolve(top, a, {Role::Edit}, error);
+  if (!id) return error;
+  return Played(top, top.UserContextMenu(id));
+}
+
+using Complete = bool (*)(const ZelScriptAction& a);
+
+// Each verb: what it answers (the front end's questions are answered in their turn by the
+// headless backend, not played into the dialog), how it is played, and what it cannot do
+// without.
+struct VerbRow {
+  const char* verb;
+  ZelScriptAnswer answer;
+  Perform perform;      // null for an answer
+  Complete complete;    // null: nothing more is needed
+  const char* refusal;  // when `complete` says no
+};
+
+const VerbRow kVerbs[] = {
+    {"set", ZelScriptAnswer::None, PerformSet, [](const ZelScriptAction& a) { return a.text || a.value; },
+     "\"set\" needs \"text\" or \"value\""},
+    {"click", ZelScriptAnswer::None, PerformClick, nullptr, nullptr},
+    {"select", ZelScriptAnswer::None, PerformSelect,
+     [](const ZelScriptAction& a) { return a.index || a.text || a.data; },
+     "\"select\" needs \"index\", \"text\" or \"data\""},
+    {"unit", ZelScriptAnswer::None, PerformUnit, [](const ZelScriptAction& a) { return !a.unit.empty(); },
+     "\"unit\" needs \"unit\""},
+    {"slide", ZelScriptAnswer::None, PerformSlide,
+     [](const ZelScriptAction& a) { return a.position.has_value(); }, "\"slide\" needs \"position\""},
+    {"spin", ZelScriptAnswer::None, PerformSpin, nullptr, nullptr},
+    {"key", ZelScriptAnswer::None, PerformKey, [](const ZelScriptAction& a) { return !a.key.empty(); },
+     "\"key\" needs \"key\""},
+    {"context-menu", ZelScriptAnswer::None, PerformContextMenu, nullptr, nullptr},
+    {"answer", ZelScriptAnswer::Box, nullptr,
+     [](const ZelScriptAction& a) { return ZelAnswerFromName(a.button) != 0; },
+     "\"button\" must be ok, cancel, yes, no, abort, retry or ignore"},
+    {"file", ZelScriptAnswer::File, nullptr, nullptr, nullptr},
+    {"menu", ZelScriptAnswer::Menu, nullptr,
+     [](const ZelScriptAction& a) { return a.command || a.text; },
+     "\"menu\" needs \"command\" or \"text\""},
+    {"wait", ZelScriptAnswer::None, PerformWait, nullptr, nullptr},
+    {"ok", ZelScriptAnswer::None, PerformOk, nullptr, nullptr},
+    {"cancel", ZelScriptAnswer::None, PerformCancel, nullptr, nullptr},
+    {"close", ZelScriptAnswer::None, PerformClose, nullptr, nullptr},
+    {"dump", ZelScriptAnswer::None, PerformDump, nullptr, nullptr},
+    {"expect", ZelScriptAnswer::None, PerformExpect, nullptr, nullptr},
+};
+
+const VerbRow* FindVerb(std::string_view verb) {
+  for (const VerbRow& row : kVerbs) {
+    if (verb == row.verb) return &row;
+  }
+  return nullptr;
+}
+
+bool IsComplete(const VerbRow& row, const ZelScriptAction& a, std::string& refusal) {
+  if (!row.complete || row.complete(a)) return true;
+  refusal = row.refusal;
+  return false;
+}
+
 }  // namespace
 
 ZelScriptParse ZelParseDialogScript(std::string_view text, const std::string& origin) {
@@ -382,87 +526,14 @@ std::string ZelPerformScriptAction(ZelHeadlessBackend& ui, CZel_Dialog& top,
                                    const ZelScriptAction& a) {
   if (!a.dialog.empty() && a.dialog != top.GetCaption())
     return "the dialog in front is \"" + top.GetCaption() + "\", not \"" + a.dialog + "\"";
-  std::string error;
-  const std::string& v = a.verb;
-  if (v == "wait") {
-    ui.Advance(a.ms);
-    return {};
-  }
-  if (v == "ok" || v == "cancel") {
-    const int id = v == "ok" ? kIdOk : kIdCancel;
-    if (top.HasControl(id)) return top.UserClick(id) ? std::string() : Refused(top);
-    if (v == "ok") top.OnOK(); else top.OnCancel();
-    return {};
-  }
-  if (v == "close") {
-    top.UserClose();
-    return {};
-  }
-  if (v == "dump") {
-    const std::string text = ZelDumpDialog(top, a.parameters, a.parameter_list, ui.NowMs());
-    if (ui.DumpBytes() + text.size() > kZelMaxDumpBytes)
-      return "the dumps would pass " + std::to_string(kZelMaxDumpBytes >> 20) +
-             " MiB, the most one run keeps for its report; dump fewer parameters or less often";
-    ui.AddDump(text);
-    if (!a.path.empty()) {
-      const std::string failed = ZelWriteFileAtomically(a.path, text + "\n");
-      if (!failed.empty()) return failed;
-    }
-    return {};
-  }
-  if (v == "expect") return Expect(top, ui, a);
-  if (v == "key") {
-    const int code = KeyCode(a.key);
-    if (!code) return "unknown key \"" + a.key + "\"";
-    top.UserKey(code, a.modifiers);
-    return {};
-  }
-  if (v == "set") {
-    const int id = Resolve(top, a, {Role::Edit}, error);
-    if (!id) return error;
-    return top.UserEdit(id, a.text ? *a.text : ZelFormatValue(*a.value)) ? std::string() : Refused(top);
-  }
-  if (v == "click") {
-    const int id = Resolve(top, a, {Role::Check, Role::Radio}, error);
-    if (!id) return error;
-    return top.UserClick(id) ? std::string() : Refused(top);
-  }
-  if (v == "select") {
-    const int id = Resolve(top, a, {Role::List, Role::Radio}, error);
-    if (!id) return error;
-    const ZelControlDef* def = top.GetControlDef(id);
-    if (def->kind == ZelControlKind::Radio) return top.UserClick(id) ? std::string() : Refused(top);
-    const int index = ItemIndex(top, id, a, error);
-    if (index < 0) return error;
-    return top.UserSelect(id, index) ? std::string() : Refused(top);
-  }
-  if (v == "unit") {
-    ZelScriptAction by_unit = a;
-    by_unit.role = "unit";
-    const int id = Resolve(top, by_unit, {Role::Unit}, error);
-    if (!id) return error;
-    by_unit.text = a.unit;
-    by_unit.index.reset();
-    const int index = ItemIndex(top, id, by_unit, error);
-    if (index < 0) return "\"" + a.unit + "\" is not offered by control " + std::to_string(id);
-    return top.UserSelect(id, index) ? std::string() : Refused(top);
-  }
-  if (v == "slide") {
-    const int id = Resolve(top, a, {Role::Slider}, error);
-    if (!id) return error;
-    return top.UserSlide(id, *a.position) ? std::string() : Refused(top);
-  }
-  if (v == "spin") {
-    const int id = Resolve(top, a, {Role::Spin}, error);
-    if (!id) return error;
-    return top.UserSpin(id, a.steps.value_or(1)) ? std::string() : Refused(top);
-  }
-  if (v == "context-menu") {
-    const int id = Resolve(top, a, {Role::Edit}, error);
-    if (!id) return error;
-    return top.UserContextMenu(id) ? std::string() : Refused(top);
-  }
-  return "\"" + v + "\" cannot be played here";
+  const VerbRow* row = FindVerb(a.verb);
+  if (!row || !row->perform) return "\"" + a.verb + "\" cannot be played here";
+  return row->perform(ui, top, a);
+}
+
+ZelScriptAnswer ZelScriptAnswerOf(std::string_view verb) {
+  const VerbRow* row = FindVerb(verb);
+  return row ? row->answer : ZelScriptAnswer::None;
 }
 
 std::string ZelDumpDialog(const CZel_Dialog& dialog, const std::string& parameters,

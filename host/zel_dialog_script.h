@@ -14,8 +14,7 @@ class CZel_Dialog;
 class ZelHeadlessBackend;
 
 struct ZelScriptAction {
-  std::string verb;   // "set", "click", "select", "unit", "slide", "spin", "key", "context-menu",
-                      // "answer", "file", "menu", "wait", "ok", "cancel", "close", "dump", "expect"
+  std::string verb;   // "do": one of the verbs of docs/dialog-scripts.md
   int step = 0;       // 1-based place in the script
   // The control: by id, by bound parameter (and role), or by caption.
   int id = 0;
@@ -46,6 +45,11 @@ struct ZelScriptAction {
   std::vector<std::string> parameter_list;
   bool pump = false;
 };
+
+// The question of the front end that a step answers in its turn (a message box, a file
+// dialog, a menu), or None for a step that is played into the dialog in front.
+enum class ZelScriptAnswer { None, Box, File, Menu };
+ZelScriptAnswer ZelScriptAnswerOf(std::string_view verb);
 
 struct ZelDialogScript {
   std::string origin;  // file name, for messages

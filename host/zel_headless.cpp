@@ -34,19 +34,24 @@ void ZelHeadlessBackend::AddScript(const ZelDialogScript& script) {
     PendingStep s;
     s.where = (script.origin.empty() ? "" : script.origin + ": ") + StepName(a);
     s.pump = a.pump;
-    if (a.verb == "answer") {
-      s.kind = StepKind::Answer;
-      s.answer = ZelAnswerFromName(a.button);
-      s.text = a.message;
-    } else if (a.verb == "file") {
-      s.kind = StepKind::File;
-      s.text = a.path;
-    } else if (a.verb == "menu") {
-      s.kind = StepKind::Menu;
-      s.command = a.command.value_or(0);
-      s.text = a.text.value_or("");
-    } else {
-      s.action = a;
+    switch (ZelScriptAnswerOf(a.verb)) {
+      case ZelScriptAnswer::Box:
+        s.kind = StepKind::Answer;
+        s.answer = ZelAnswerFromName(a.button);
+        s.text = a.message;
+        break;
+      case ZelScriptAnswer::File:
+        s.kind = StepKind::File;
+        s.text = a.path;
+        break;
+      case ZelScriptAnswer::Menu:
+        s.kind = StepKind::Menu;
+        s.command = a.command.value_or(0);
+        s.text = a.text.value_or("");
+        break;
+      case ZelScriptAnswer::None:
+        s.action = a;
+        break;
     }
     steps_.push_back(std::move(s));
   }
