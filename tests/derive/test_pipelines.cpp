@@ -30,7 +30,11 @@ TEST(BundledDrive, DerivingEverythingAndSyncingKeepsEveryChipParameter) {
   ExpectSame(after_first, TakeRanged(*setup), false);
 }
 
-TEST(BundledDrive, NullSetupIsLeftAlone) { dcservo::ComputeAllOptions(nullptr); }
+TEST(BundledDrive, NoSetupIsNoWorkAndNoError) {
+  ZelCollectErrors errors;
+  dcservo::ComputeAllOptions(nullptr);
+  EXPECT_TRUE(errors.Messages().empty());
+}
 
 // Rows in the drive's order, each row present, and one step per quantity and direction.
 TEST(Pipelines, BothPipelinesHoldEveryRowInOrder) {

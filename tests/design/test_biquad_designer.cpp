@@ -16,14 +16,10 @@ namespace {
 using dcservo::BiquadCoefficients;
 using dcservo::BiquadReport;
 using dcservo::CBiquadDesigner;
+using testing_support::BaseValue;
 using testing_support::LoadBundledSetup;
+using testing_support::SetBase;
 
-void Set(CZel_Setup& s, const std::string& name, double v) {
-  ASSERT_TRUE(s.SetParameterValueInBaseUnit(name, v)) << name;
-}
-double Value(const CZel_Setup& s, const std::string& name) {
-  return s.GetParameterValueInBaseUnit(name);
-}
 
 struct Filter {
   int index;
@@ -36,14 +32,14 @@ struct Filter {
 // The bundled drive (Ts_S = 0.5 ms) with exactly these filters on.
 std::unique_ptr<CZel_Setup> WithFilters(std::initializer_list<Filter> filters) {
   auto s = LoadBundledSetup();
-  for (int i = 1; i <= 3; ++i) Set(*s, "BQFilter" + std::to_string(i), 0);
+  for (int i = 1; i <= 3; ++i) SetBase(*s, "BQFilter" + std::to_string(i), 0);
   for (const Filter& f : filters) {
     const std::string n = std::to_string(f.index);
-    Set(*s, "BQFilter" + n, 1);
-    Set(*s, "BQFilterLocation" + n, f.place);
-    Set(*s, "BQFilterType" + n, f.type);
-    Set(*s, "BQFilterF1" + n, f.f1_hz);
-    Set(*s, (f.type >= 8 ? "BQFilterF2" : "BQFilterQ") + n, f.third);
+    SetBase(*s, "BQFilter" + n, 1);
+    SetBase(*s, "BQFilterLocation" + n, f.place);
+    SetBase(*s, "BQFilterType" + n, f.type);
+    SetBase(*s, "BQFilterF1" + n, f.f1_hz);
+    SetBase(*s, (f.type >= 8 ? "BQFilterF2" : "BQFilterQ") + n, f.third);
   }
   return s;
 }
@@ -51,7 +47,7 @@ std::unique_ptr<CZel_Setup> WithFilters(std::initializer_list<Filter> filters) {
 std::array<double, 6> Slot(const CZel_Setup& s, int slot) {
   const auto names = dcservo::SlotParameterNames(slot);
   std::array<double, 6> v{};
-  for (int k = 0; k < 6; ++k) v[k] = Value(s, names[k]);
+  for (int k = 0; k < 6; ++k) v[k] = BaseValue(s, names[k]);
   return v;
 }
 
@@ -70,11 +66,11 @@ TEST(BiquadDesigner, DocumentedExamplesStoreTheirExactIntegers) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     auto s = WithFilters({c.filter});
-    ASSERT_EQ(Value(*s, "Ts_S"), 0.0005);
+    ASSERT_EQ(BaseValue(*s, "Ts_S"), 0.0005);
     CBiquadDesigner designer;
     EXPECT_EQ(designer.DesignAllFilters(*s), 1);
     EXPECT_EQ(Slot(*s, 1), c.slot);
-    EXPECT_EQ(Value(*s, "IQREF_BQ_INI"), 1);
+    EXPECT_EQ(BaseValue(*s, "IQREF_BQ_INI"), 1);
   }
 }
 
@@ -93,7 +89,7 @@ TEST(BiquadDesigner, MatchesScipyReferences) {
 
     // The stored filter, as the drive runs it, through the whole design of one slot.
     auto s = WithFilters({{1, 2, v.type, v.f1_hz, v.third}});
-    Set(*s, "Ts_S", v.ts_s);
+    SetBase(*s, "Ts_S", v.ts_s);
     BiquadReport report;
     ASSERT_EQ(d.DesignAllFilters(*s, &report), 1);
     ASSERT_EQ(report.filters.size(), 1u);
@@ -148,9 +144,9 @@ TEST(BiquadDesigner, FiltersTakeSlotsByPlaceThenNumber) {
   CBiquadDesigner d;
   BiquadReport report;
   ASSERT_EQ(d.DesignAllFilters(*s, &report), 1);
-  EXPECT_EQ(Value(*s, "SPDREF_BQ_INI"), 1);
-  EXPECT_EQ(Value(*s, "IQREF_BQ_INI"), 0);
-  EXPECT_EQ(Value(*s, "ASPD_BQ_INI"), 2);
+  EXPECT_EQ(BaseValue(*s, "SPDREF_BQ_INI"), 1);
+  EXPECT_EQ(BaseValue(*s, "IQREF_BQ_INI"), 0);
+  EXPECT_EQ(BaseValue(*s, "ASPD_BQ_INI"), 2);
   // Each slot holds what its filter gives when designed alone into slot 1.
   const std::pair<Filter, int> expected[] = {{f2, 1}, {f1, 2}, {f3, 3}};
   for (const auto& [filter, slot] : expected) {
@@ -166,13 +162,13 @@ TEST(BiquadDesigner, FiltersTakeSlotsByPlaceThenNumber) {
 TEST(BiquadDesigner, NoFilterOnEmptiesEverySlotAndCount) {
   auto s = WithFilters({});
   for (int slot = 1; slot <= 3; ++slot) {
-    for (const auto& name : dcservo::SlotParameterNames(slot)) Set(*s, name, 7);
+    for (const auto& name : dcservo::SlotParameterNames(slot)) SetBase(*s, name, 7);
   }
-  for (const char* count : dcservo::kBiquadCountNames) Set(*s, count, 1);
+  for (const char* count : dcservo::kBiquadCountNames) SetBase(*s, count, 1);
   BiquadReport report;
   EXPECT_EQ(CBiquadDesigner().DesignAllFilters(*s, &report), 1);
   for (int slot = 1; slot <= 3; ++slot) EXPECT_EQ(Slot(*s, slot), (std::array<double, 6>{}));
-  for (const char* count : dcservo::kBiquadCountNames) EXPECT_EQ(Value(*s, count), 0) << count;
+  for (const char* count : dcservo::kBiquadCountNames) EXPECT_EQ(BaseValue(*s, count), 0) << count;
   EXPECT_TRUE(report.filters.empty());
 }
 
@@ -200,7 +196,7 @@ TEST(BiquadDesigner, UndesignableFiltersStoreZerosAndAreReported) {
     EXPECT_EQ(CBiquadDesigner().DesignAllFilters(*s, &report), 0);
     EXPECT_EQ(Slot(*s, 1), (std::array<double, 6>{}));
     EXPECT_EQ(Slot(*s, 2)[5], 1) << "the next filter still gets its own slot";
-    EXPECT_EQ(Value(*s, "IQREF_BQ_INI"), 2);
+    EXPECT_EQ(BaseValue(*s, "IQREF_BQ_INI"), 2);
     ASSERT_EQ(report.filters.size(), 2u);
     EXPECT_TRUE(report.filters[0].refused);
     EXPECT_TRUE(report.AnyRefused());
@@ -261,7 +257,7 @@ TEST(BiquadDesigner, ChipPipelineDesignsTheFiltersOnlyWhenTheDriveHasThem) {
                                              {"BQFilterF11", 200},
                                              {"BQ1B0", 5}});
   EXPECT_EQ(dcservo::RunStep(*without, "BQ1B0", dcservo::Direction::ToChip), 0);
-  EXPECT_EQ(Value(*without, "BQ1B0"), 5);
+  EXPECT_EQ(BaseValue(*without, "BQ1B0"), 5);
 }
 
 }  // namespace

@@ -18,13 +18,11 @@ namespace {
 
 using Complex = std::complex<double>;
 using dcservo::TunedLoop;
+using testing_support::BaseValue;
 using testing_support::LoadBundledSetup;
+using testing_support::SetBase;
 using testing_support::MakeTimingSetup;
 
-void Set(CZel_Setup& s, const char* name, double v) {
-  ASSERT_TRUE(s.SetParameterValueInBaseUnit(name, v)) << name;
-}
-double Value(const CZel_Setup& s, const char* name) { return s.GetParameterValueInBaseUnit(name); }
 
 // The lowest frequency at which |response| falls below -3 dB: a fine logarithmic sweep,
 // then bisection.
@@ -112,16 +110,16 @@ TEST(ControllerTuning, CurrentLoopAroundTheSampledRlCircuitHasTheDesignedBandwid
     SCOPED_TRACE("L " + std::to_string(c.l_h) + ", PB_C " + std::to_string(c.pb_c) +
                  ", Dump_C " + std::to_string(c.dump_c));
     auto s = LoadBundledSetup();
-    Set(*s, "L", c.l_h);
-    Set(*s, "PB_C", c.pb_c);
-    Set(*s, "Dump_C", c.dump_c);
+    SetBase(*s, "L", c.l_h);
+    SetBase(*s, "PB_C", c.pb_c);
+    SetBase(*s, "Dump_C", c.dump_c);
     ASSERT_EQ(dcservo::TuneCurrentController(*s), 1);
 
-    const double r = Value(*s, "R"), l = c.l_h, ts = Value(*s, "Ts_C");
+    const double r = BaseValue(*s, "R"), l = c.l_h, ts = BaseValue(*s, "Ts_C");
     const double ohm_internal = dcservo::CurrentScale(*s) / dcservo::VoltageScale(*s);
     const double a = std::exp(-r * ts / l);
-    const SampledPiLoop loop{ts, Value(*s, "Kp_C_scl") * ohm_internal,
-                             Value(*s, "Ki_C_scl") * ohm_internal,
+    const SampledPiLoop loop{ts, BaseValue(*s, "Kp_C_scl") * ohm_internal,
+                             BaseValue(*s, "Ki_C_scl") * ohm_internal,
                              [&](Complex z) { return (1.0 - a) / r / (z - a); }};
     // PI zero on the R-L pole: ((2 zeta w - R/L) s + w^2) / (s^2 + 2 zeta w s + w^2).
     const double w = c.pb_c, zeta = c.dump_c;
@@ -142,17 +140,17 @@ TEST(ControllerTuning, SpeedLoopAroundTheInertiaHasTheDesignedBandwidth) {
   for (const Case& c : cases) {
     SCOPED_TRACE("PB_S " + std::to_string(c.pb_s) + ", Dump_S " + std::to_string(c.dump_s));
     auto s = LoadBundledSetup();
-    Set(*s, "PB_S", c.pb_s);
-    Set(*s, "Dump_S", c.dump_s);
-    Set(*s, "Jt", c.jt);
+    SetBase(*s, "PB_S", c.pb_s);
+    SetBase(*s, "Dump_S", c.dump_s);
+    SetBase(*s, "Jt", c.jt);
     ASSERT_EQ(dcservo::TuneSpeedController(*s), 1);
 
-    const double ts = Value(*s, "Ts_S");
+    const double ts = BaseValue(*s, "Ts_S");
     // Amperes per rad/s, from the internal units of current and speed.
     const double per_speed = dcservo::MotorSpeedScale(*s) / dcservo::CurrentScale(*s);
-    const double gain = Value(*s, "K") * ts / c.jt;  // rad/s gained per ampere-sample
-    const SampledPiLoop loop{ts, Value(*s, "Kp_S_scl") * per_speed,
-                             Value(*s, "Ki_S_scl") * per_speed,
+    const double gain = BaseValue(*s, "K") * ts / c.jt;  // rad/s gained per ampere-sample
+    const SampledPiLoop loop{ts, BaseValue(*s, "Kp_S_scl") * per_speed,
+                             BaseValue(*s, "Ki_S_scl") * per_speed,
                              [&](Complex z) { return gain / (z - 1.0); }};
     // PI around K / (Jt s): (2 zeta w s + w^2) / (s^2 + 2 zeta w s + w^2).
     const double w = c.pb_s, zeta = c.dump_s;
@@ -181,13 +179,13 @@ TEST(ControllerTuning, PositionLoopsHaveTheDesignedPoles) {
     SCOPED_TRACE("PositionControlType " + std::to_string(c.position_control_type) + ", PB_P " +
                  std::to_string(c.pb_p) + ", Dump_P " + std::to_string(c.dump_p));
     auto s = LoadBundledSetup();
-    Set(*s, "PositionControlType", c.position_control_type);
-    Set(*s, "PB_P", c.pb_p);
-    Set(*s, "Dump_P", c.dump_p);
+    SetBase(*s, "PositionControlType", c.position_control_type);
+    SetBase(*s, "PB_P", c.pb_p);
+    SetBase(*s, "Dump_P", c.dump_p);
     // The design leaves the derivative unsmoothed.
-    Set(*s, "filter_D", 1.0);
+    SetBase(*s, "filter_D", 1.0);
     ASSERT_EQ(dcservo::ComputePositionControllerGains(*s), 1);
-    const double ts = Value(*s, "Ts_S"), w = c.pb_p, zeta = c.dump_p;
+    const double ts = BaseValue(*s, "Ts_S"), w = c.pb_p, zeta = c.dump_p;
 
     std::vector<Complex> designed;
     const Complex root = w * std::sqrt(Complex(zeta * zeta - 1.0));
@@ -215,7 +213,7 @@ TEST(ControllerTuning, PositionLoopsHaveTheDesignedPoles) {
 // L/R against 4 Ts_C: strictly above uses the damping; at or below it does not.
 TEST(ControllerTuning, CurrentDesignBranchesStrictlyAboveFourSamples) {
   auto base = LoadBundledSetup();
-  const double tc = Value(*base, "Ts_C");
+  const double tc = BaseValue(*base, "Ts_C");
   const double r = 1.0;
   const double ohm_internal = dcservo::VoltageScale(*base) / dcservo::CurrentScale(*base);
   struct Case {
@@ -233,13 +231,13 @@ TEST(ControllerTuning, CurrentDesignBranchesStrictlyAboveFourSamples) {
     double kp[2], ki[2];
     for (int i = 0; i < 2; ++i) {
       auto s = LoadBundledSetup();
-      Set(*s, "R", r);
-      Set(*s, "L", c.l_h);
-      Set(*s, "PB_C", 3000);
-      Set(*s, "Dump_C", i == 0 ? 0.7 : 1.4);
+      SetBase(*s, "R", r);
+      SetBase(*s, "L", c.l_h);
+      SetBase(*s, "PB_C", 3000);
+      SetBase(*s, "Dump_C", i == 0 ? 0.7 : 1.4);
       ASSERT_EQ(dcservo::ComputeCurrentControllerGains(*s), 1);
-      kp[i] = Value(*s, "Kp_C_scl");
-      ki[i] = Value(*s, "Ki_C_scl");
+      kp[i] = BaseValue(*s, "Kp_C_scl");
+      ki[i] = BaseValue(*s, "Ki_C_scl");
     }
     EXPECT_EQ(kp[0] != kp[1], c.uses_damping);
     EXPECT_EQ(ki[0], ki[1]);
@@ -271,8 +269,8 @@ TEST(ControllerTuning, SpeedAndPositionIntegralsUseTheirLoopPeriod) {
     ASSERT_EQ(dcservo::ComputeSpeedControllerGains(*s), 1);
     ASSERT_EQ(dcservo::ComputePositionControllerGains(*s), 1);
     EXPECT_EQ(dcservo::SpeedPositionLoopPeriod(*s), c.period);
-    const double gains[4] = {Value(*s, "Ki_S_scl") / c.period, Value(*s, "Kp_S_scl"),
-                             Value(*s, "Ki_P_scl") / c.period, Value(*s, "Kp_P_scl")};
+    const double gains[4] = {BaseValue(*s, "Ki_S_scl") / c.period, BaseValue(*s, "Kp_S_scl"),
+                             BaseValue(*s, "Ki_P_scl") / c.period, BaseValue(*s, "Kp_P_scl")};
     for (int k = 0; k < 4; ++k) {
       if (per_period[k] == 0.0) per_period[k] = gains[k];
       EXPECT_NEAR(gains[k], per_period[k], 1e-12 * per_period[k]) << "gain " << k;
@@ -283,14 +281,14 @@ TEST(ControllerTuning, SpeedAndPositionIntegralsUseTheirLoopPeriod) {
 TEST(ControllerTuning, InertiaScalesTheSpeedGainsButNotThePositionGainsOverTheSpeedLoop) {
   auto gains = [](double jt, double k) {
     auto s = LoadBundledSetup();
-    Set(*s, "Jt", jt);
-    Set(*s, "K", k);
-    Set(*s, "PositionControlType", 1);
+    SetBase(*s, "Jt", jt);
+    SetBase(*s, "K", k);
+    SetBase(*s, "PositionControlType", 1);
     EXPECT_EQ(dcservo::ComputeSpeedControllerGains(*s), 1);
     EXPECT_EQ(dcservo::ComputePositionControllerGains(*s), 1);
-    return std::array<double, 5>{Value(*s, "Kp_S_scl"), Value(*s, "Ki_S_scl"),
-                                 Value(*s, "Kp_P_scl"), Value(*s, "Ki_P_scl"),
-                                 Value(*s, "Kd_P_scl")};
+    return std::array<double, 5>{BaseValue(*s, "Kp_S_scl"), BaseValue(*s, "Ki_S_scl"),
+                                 BaseValue(*s, "Kp_P_scl"), BaseValue(*s, "Ki_P_scl"),
+                                 BaseValue(*s, "Kd_P_scl")};
   };
   const auto base = gains(4.5e-5, 0.06);
   const auto heavy = gains(9e-5, 0.06);
@@ -320,7 +318,7 @@ TEST(ControllerTuning, MissingInputWritesNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string("without ") + c.missing);
     auto s = LoadBundledSetup();
-    Set(*s, c.output, 7);
+    SetBase(*s, c.output, 7);
     auto full = LoadBundledSetup();
     EXPECT_EQ(c.design(*full), 1);
     // The same drive without the one parameter.
@@ -334,7 +332,7 @@ TEST(ControllerTuning, MissingInputWritesNothing) {
     }
     ZelCollectErrors errors;
     EXPECT_EQ(c.design(*partial), 0);
-    EXPECT_EQ(Value(*partial, c.output), 7);
+    EXPECT_EQ(BaseValue(*partial, c.output), 7);
     ASSERT_FALSE(errors.Messages().empty());
     EXPECT_NE(errors.Messages()[0].find(c.missing), std::string::npos) << errors.Messages()[0];
   }

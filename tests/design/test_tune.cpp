@@ -13,14 +13,10 @@ namespace {
 
 using dcservo::LoopTuneReport;
 using dcservo::TunedLoop;
+using testing_support::BaseValue;
 using testing_support::LoadBundledSetup;
+using testing_support::SetBase;
 
-void Set(CZel_Setup& s, const char* name, double v) {
-  ASSERT_TRUE(s.SetParameterValueInBaseUnit(name, v)) << name;
-}
-double Value(const CZel_Setup& s, const std::string& name) {
-  return s.GetParameterValueInBaseUnit(name);
-}
 
 std::string AllWarnings(const LoopTuneReport& r) {
   std::string text;
@@ -43,13 +39,13 @@ TEST(Tune, ShowsTheGainsThatTheChipPairsGiveBack) {
   for (const Case& c : cases) {
     SCOPED_TRACE(dcservo::LoopName(c.loop));
     auto s = LoadBundledSetup();
-    Set(*s, "PB_C", 2345);
-    Set(*s, "PB_S", 87);
-    Set(*s, "PB_P", 23);
+    SetBase(*s, "PB_C", 2345);
+    SetBase(*s, "PB_S", 87);
+    SetBase(*s, "PB_P", 23);
     auto raw = LoadBundledSetup();
-    Set(*raw, "PB_C", 2345);
-    Set(*raw, "PB_S", 87);
-    Set(*raw, "PB_P", 23);
+    SetBase(*raw, "PB_C", 2345);
+    SetBase(*raw, "PB_S", 87);
+    SetBase(*raw, "PB_P", 23);
     ASSERT_EQ(c.design(*raw), 1);
 
     LoopTuneReport report;
@@ -58,12 +54,12 @@ TEST(Tune, ShowsTheGainsThatTheChipPairsGiveBack) {
     bool any_changed = false;
     for (const auto& g : report.gains) {
       SCOPED_TRACE(g.name);
-      EXPECT_EQ(g.designed, Value(*raw, g.name));
+      EXPECT_EQ(g.designed, BaseValue(*raw, g.name));
       const double from_chip =
-          Value(*s, g.mantissa) * std::pow(2.0, Value(*s, g.shift)) / 32767.0;
-      EXPECT_EQ(Value(*s, g.name), from_chip);
+          BaseValue(*s, g.mantissa) * std::pow(2.0, BaseValue(*s, g.shift)) / 32767.0;
+      EXPECT_EQ(BaseValue(*s, g.name), from_chip);
       EXPECT_EQ(g.stored, from_chip);
-      EXPECT_EQ(Value(*s, g.mantissa), std::round(Value(*s, g.mantissa)));
+      EXPECT_EQ(BaseValue(*s, g.mantissa), std::round(BaseValue(*s, g.mantissa)));
       if (g.stored != g.designed) any_changed = true;
     }
     EXPECT_TRUE(any_changed) << "the scaled gains show the quantised values";
@@ -94,7 +90,7 @@ TEST(Tune, ReportsWhatTheEncodingAndTheSamplingDoToTheGains) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     auto s = LoadBundledSetup();
-    Set(*s, c.parameter, c.value);
+    SetBase(*s, c.parameter, c.value);
     LoopTuneReport report;
     dcservo::TuneController(*s, c.loop, &report);
     const std::string warnings = AllWarnings(report);
@@ -112,7 +108,7 @@ TEST(Tune, MissingChipParameterChangesNothing) {
   LoopTuneReport report;
   EXPECT_EQ(dcservo::TuneCurrentController(*s, &report), 0);
   for (const char* name : {"Kp_C_scl", "Ki_C_scl", "KPI", "SFTKPI", "KII"})
-    EXPECT_EQ(Value(*s, name), 7) << name;
+    EXPECT_EQ(BaseValue(*s, name), 7) << name;
   EXPECT_TRUE(report.gains.empty());
   ASSERT_FALSE(errors.Messages().empty());
   EXPECT_NE(std::string(errors.Messages()[0]).find("SFTKII"), std::string::npos);
@@ -132,7 +128,7 @@ TEST(Tune, SaysWhenTheSpeedSensorLimitsThePassBand) {
   for (const Case c : {Case{100.0, 0.9425, true}, Case{30.0, 0.2827, false}}) {
     SCOPED_TRACE(c.pass_band);
     auto s = LoadBundledSetup();
-    Set(*s, "PB_S", c.pass_band);
+    SetBase(*s, "PB_S", c.pass_band);
     LoopTuneReport report;
     ASSERT_EQ(dcservo::TuneController(*s, TunedLoop::Speed, &report), 1);
     ASSERT_TRUE(report.ripple);

@@ -53,6 +53,14 @@ std::unique_ptr<CZel_Setup> LoadBundledSetupWithout(std::initializer_list<const 
   return std::move(loaded.setup);
 }
 
+void SetBase(CZel_Setup& setup, const std::string& name, double value) {
+  EXPECT_TRUE(setup.SetParameterValueInBaseUnit(name, value)) << name;
+}
+
+double BaseValue(const CZel_Setup& setup, const std::string& name) {
+  return setup.GetParameterValueInBaseUnit(name);
+}
+
 void Put(CZel_Setup& setup, std::initializer_list<Param> params) {
   for (const Param& p : params) {
     if (CZel_Parameter* existing = [&] {

@@ -38,6 +38,10 @@ std::unique_ptr<CZel_Setup> MakeTimingSetup(std::initializer_list<Param> extra =
 // Adds or overwrites parameters.
 void Put(CZel_Setup& setup, std::initializer_list<Param> params);
 
+// A parameter's value in base units, set (the test fails where the setup refuses it) or read.
+void SetBase(CZel_Setup& setup, const std::string& name, double value);
+double BaseValue(const CZel_Setup& setup, const std::string& name);
+
 // Runs one step of a pipeline and expects it done.
 void RunOk(CZel_Setup& setup, const char* quantity, dcservo::Direction direction);
 
