@@ -43,8 +43,7 @@ struct DriveSession {
       : setup(path) {
     setup.Apply(assignments);
     if (sync) {
-      dcservo::ComputeChipParameters(setup.Setup());
-      dcservo::ComputeScaledParameters(setup.Setup());
+      dcservo::SynchroniseSetup(setup.Setup());
     }
     // Chip parameters that could not be derived would run the drive on what they held.
     setup.RefuseIfErrorsReported("the drive was not started");

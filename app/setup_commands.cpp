@@ -41,8 +41,7 @@ class PipelineCommand : public Command {
       case Run::AllOptions: session.Plugin().ComputeAllOptions(&setup); break;
       case Run::Chip: dcservo::ComputeChipParameters(setup); break;
       case Run::Sync:
-        dcservo::ComputeChipParameters(setup);
-        dcservo::ComputeScaledParameters(setup);
+        dcservo::SynchroniseSetup(setup);
         break;
     }
     session.ReportReplaced(name_, keeps_);
