@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/command.h"
+#include "app/test_tuning_command.h"
 #include "app/drive_conditions.h"
 #include "app/drive_link_option.h"
 #include "app/simulated_drive_session.h"
@@ -84,10 +85,11 @@ class CommissionCommand : public Command {
     ZelScopedUiBackend installed(ui);
     drive_.RefuseConditions(faults_, step_faults_);
     SimulatedDriveSession simulated(setup, drive_.Open(setup));
-    for (const std::string& f : faults_) {
-      const NameValue fault = ParseCondition(f, false);
+    auto inject = [&simulated](const NameValue& fault) {
       Inject(simulated.Drive(), fault.name, fault.value);
-    }
+      if (fault.name == "shaft_blocked" && fault.value != 0.0) simulated.KeepShaftBlocked();
+    };
+    for (const std::string& f : faults_) inject(ParseCondition(f, false));
 
     dcservo::CommissioningHooks hooks;
     hooks.progress = [](std::size_t i, std::size_t n, const CommissioningStep& step) {
@@ -96,7 +98,7 @@ class CommissionCommand : public Command {
     };
     hooks.prepare = [&](const CommissioningStep& step) {
       for (const StepFault& f : step_faults) {
-        if (f.step == step.word) Inject(simulated.Drive(), f.fault.name, f.fault.value);
+        if (f.step == step.word) inject(f.fault);
       }
     };
     const CommissioningResult result = dcservo::RunCommissioning(setup, ui, hooks);
@@ -130,8 +132,9 @@ class CommissionCommand : public Command {
     if (!result.succeeded) {
       const dcservo::StepOutcome& failed = result.steps.back();
       std::fprintf(stderr, "dcservo: step \"%s\" failed: %s\n", failed.step->word,
-                   failed.failure.c_str());
-      std::fprintf(stderr, "dcservo: check %s\n", failed.step->advice);
+                   dcservo::ReadableText(failed.failure).c_str());
+      PrintFailure("", failed.diagnosis);
+      if (!failed.diagnosis) std::fprintf(stderr, "dcservo: check %s\n", failed.step->advice);
     }
     std::printf("%s\nreport: %s\n",
                 result.succeeded ? "Commissioning succeeded" : "Commissioning failed",

@@ -21,6 +21,7 @@ SimulatedDriveSession::SimulatedDriveSession(CZel_Setup& setup,
     if (answer != kIdOk) return;
     const bool block = request.text == dcservo::dialog_names::kBlockedShaftNotice;
     if (!block && request.text != dcservo::dialog_names::kFreeShaftNotice) return;
+    if (shaft_blocked_by_fault_) return;
     std::string error;
     if (drive_->Inject("shaft_blocked", block ? 1.0 : 0.0, error) && block && on_shaft_blocked)
       on_shaft_blocked();

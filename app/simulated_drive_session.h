@@ -27,10 +27,14 @@ class SimulatedDriveSession {
   bool Simulated() const { return drive_ != nullptr; }
   // Told when the notice has blocked the shaft (a panel shows it).
   std::function<void()> on_shaft_blocked;
+  // A shaft blocked as a fault (a brake that does not release, a mechanical stop) stays
+  // blocked: confirming the notice that asks to free it does not free it.
+  void KeepShaftBlocked() { shaft_blocked_by_fault_ = true; }
   std::shared_ptr<dcsim::SimulatedDrive> SharedDrive() { return drive_; }
 
  private:
   std::shared_ptr<dcsim::SimulatedDrive> drive_;
   CZel_CommSession comm_;
   int answer_listener_ = 0;
+  bool shaft_blocked_by_fault_ = false;
 };

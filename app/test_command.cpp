@@ -220,9 +220,12 @@ class TestCommand : public Command {
 
     TestRunReport report;
     test->DescribeRun(report);
-    Print(report, failure, kept);
+    const dcservo::Diagnosis* diagnosis =
+        failure.empty() ? nullptr
+                        : dcservo::DiagnoseFailure(dcservo::ReadDriveConditions(setup), failure);
+    Print(report, failure, diagnosis, kept);
     if (!failure.empty()) {
-      std::fprintf(stderr, "dcservo: %s\n", failure.c_str());
+      PrintFailure(failure, diagnosis);
       return failure_code;
     }
     if (kept && !out_.empty() && !json_) std::printf("saved %s\n", out_.c_str());
@@ -240,12 +243,14 @@ class TestCommand : public Command {
   }
 
   // `failure` is empty for a run that succeeded and whose files were all written.
-  void Print(const TestRunReport& report, const std::string& failure, bool kept) {
+  void Print(const TestRunReport& report, const std::string& failure,
+             const dcservo::Diagnosis* diagnosis, bool kept) {
     const bool succeeded = failure.empty();
     if (json_) {
       ordered_json out;
       out["verdict"] = succeeded ? "succeeded" : "failed";
       out["failure"] = failure;
+      out["diagnosis"] = dcservo::DiagnosisJson(diagnosis);
       out["inputs"] = ValuesJson(report.inputs);
       out["gains"] = ValuesJson(report.gains);
       out["results"] = ValuesJson(report.results);

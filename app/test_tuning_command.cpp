@@ -202,16 +202,28 @@ class UserAtTheTest {
 
 void PrintVerdict(const char* kind, CTuningTestDlg& dlg, bool ok, const std::string& error,
                   double run_s, bool json) {
+  const Diagnosis* diagnosis =
+      ok ? nullptr : DiagnoseFailure(ReadDriveConditions(dlg.GetSetup()), error);
   if (json) {
-    std::printf("%s\n", Report(kind, dlg, ok, error, run_s).dump(2).c_str());
+    ordered_json report = Report(kind, dlg, ok, error, run_s);
+    if (!ok) report["diagnosis"] = DiagnosisJson(diagnosis);
+    std::printf("%s\n", report.dump(2).c_str());
   } else {
     std::printf("%s test %s\n", kind, ok ? "passed" : "failed");
     std::printf("%s", FiguresText(dlg.GetFigures()).c_str());
   }
-  if (!ok) std::fprintf(stderr, "dcservo: %s\n", error.c_str());
+  if (!ok) PrintFailure(error, diagnosis);
 }
 
 }  // namespace
+
+void PrintFailure(const std::string& failure, const dcservo::Diagnosis* diagnosis) {
+  if (!failure.empty())
+    std::fprintf(stderr, "dcservo: %s\n", dcservo::ReadableText(failure).c_str());
+  if (!diagnosis) return;
+  std::fprintf(stderr, "dcservo: cause: %s\ndcservo: to do: %s\n", diagnosis->cause,
+               diagnosis->advice);
+}
 
 int RunTuningTest(const char* kind, const CLI::App& cmd, const TuningTestOptions& o) {
   const bool position = std::string(kind) == "position";

@@ -7,6 +7,7 @@
 
 #include "app/command.h"
 #include "app/drive_link_option.h"
+#include "drivetests/diagnosis.h"
 
 struct TuningTestOptions {
   SetupArgs args;
@@ -46,3 +47,7 @@ struct TuningTestOptions {
 // Runs the test of that kind ("speed" or "position") as its dialog runs on the simulated
 // drive; the exit code. Throws CommandError for bad input.
 int RunTuningTest(const char* kind, const CLI::App& cmd, const TuningTestOptions& options);
+
+// A failed test on stderr: its own text in readable lines (none when empty), then the cause
+// and what to do where the drive or the symptom tells them.
+void PrintFailure(const std::string& failure, const dcservo::Diagnosis* diagnosis);

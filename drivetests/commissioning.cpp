@@ -131,6 +131,8 @@ StepOutcome RunStep(const CommissioningStep& step, CZel_Setup& setup, ZelHeadles
       }
     }
     outcome.succeeded = outcome.failure.empty();
+    if (!outcome.succeeded)
+      outcome.diagnosis = DiagnoseFailure(ReadDriveConditions(setup), outcome.failure);
     if (step.asks_to_keep) {
       // The answer goes first in line: closing asks at once.
       ui.ThenAnswer(outcome.succeeded ? kIdYes : kIdNo);
@@ -148,6 +150,10 @@ StepOutcome RunStep(const CommissioningStep& step, CZel_Setup& setup, ZelHeadles
 }  // namespace
 
 std::span<const CommissioningStep> CommissioningSteps() { return kSteps; }
+
+const char* CheckOf(const StepOutcome& outcome) {
+  return outcome.diagnosis ? outcome.diagnosis->advice : outcome.step->advice;
+}
 
 std::vector<const CommissioningStep*> StepsFor(const CZel_Setup& setup) {
   unsigned closed = 0;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "drivetests/diagnosis.h"
 #include "drivetests/my_test_dlg.h"
 #include "drivetests/tuning_figures.h"
 
@@ -60,12 +61,16 @@ struct StepOutcome {
   const CommissioningStep* step = nullptr;
   bool succeeded = false;
   std::string failure;  // the test's own text, or the target missed
+  const Diagnosis* diagnosis = nullptr;  // the cause of a failure, where it can be told
   TestRunReport run;
   std::optional<TrackingFigures> tracking;
   std::vector<TargetCheck> targets;
   std::string svg;  // the plot of the run, measured and predicted
   std::string csv;  // the logged run
 };
+
+// What to check after a failed step: the diagnosis's advice, else the step's own.
+const char* CheckOf(const StepOutcome& outcome);
 
 struct ParameterChange {
   std::string name, unit;

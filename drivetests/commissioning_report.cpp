@@ -49,6 +49,11 @@ ordered_json MarginsJson(const std::optional<LoopMargins>& m) {
           {"stable", m->stable}};
 }
 
+ordered_json DiagnosisJson(const Diagnosis* diagnosis) {
+  if (!diagnosis) return nullptr;
+  return {{"cause", diagnosis->cause}, {"advice", diagnosis->advice}};
+}
+
 ordered_json TargetsJson(const std::vector<TargetCheck>& checks) {
   ordered_json targets = ordered_json::array();
   for (const TargetCheck& t : checks)
@@ -65,7 +70,8 @@ ordered_json StepJson(const StepOutcome& s, const std::string& csv) {
   out["title"] = s.step->title;
   out["verdict"] = s.succeeded ? "succeeded" : "failed";
   out["failure"] = s.failure;
-  out["check"] = s.succeeded ? "" : s.step->advice;
+  out["diagnosis"] = DiagnosisJson(s.diagnosis);
+  out["check"] = s.succeeded ? "" : CheckOf(s);
   out["figures"] = {{"measured", StepFiguresJson(s.run.measured)},
                     {"predicted", StepFiguresJson(s.run.predicted)}};
   out["tracking"] = s.tracking ? ordered_json{{"unit", s.tracking->unit},
@@ -212,7 +218,8 @@ ordered_json CommissioningReportJson(const CommissioningResult& result, const CZ
   const StepOutcome* failed = result.succeeded ? nullptr : &result.steps.back();
   out["failed_step"] = failed ? ordered_json(failed->step->word) : ordered_json(nullptr);
   out["failure"] = failed ? failed->failure : "";
-  out["check"] = failed ? failed->step->advice : "";
+  out["diagnosis"] = DiagnosisJson(failed ? failed->diagnosis : nullptr);
+  out["check"] = failed ? CheckOf(*failed) : "";
   out["drive"] = {{"description", setup.GetDescription()},
                   {"product_id", setup.GetProductID()},
                   {"firmware_id", setup.GetFirmwareID()},
@@ -243,6 +250,21 @@ ordered_json CommissioningReportJson(const CommissioningResult& result, const CZ
   return out;
 }
 
+namespace {
+
+// A failure as the report shows it: the test's text in readable lines, then the cause where
+// it can be told, then what to check.
+std::string FailureHtml(const ordered_json& j) {
+  std::string failure = Escape(ReadableText(Text(j["failure"])));
+  for (std::size_t at = failure.find('\n'); at != std::string::npos; at = failure.find('\n', at))
+    failure.replace(at, 1, "<br>");
+  if (!j["diagnosis"].is_object()) return failure + "<br>Check: " + Escape(Text(j["check"]));
+  return failure + "<br>Cause: " + Escape(Text(j["diagnosis"]["cause"])) +
+         "<br>To do: " + Escape(Text(j["diagnosis"]["advice"]));
+}
+
+}  // namespace
+
 std::string CommissioningReportHtml(const ordered_json& report, const std::vector<std::string>& svgs) {
   std::ostringstream h;
   const ordered_json& drive = report["drive"];
@@ -251,7 +273,7 @@ std::string CommissioningReportHtml(const ordered_json& report, const std::vecto
   h << "<p>Overall verdict: <span class=\"" << (ok ? "ok\">passed" : "bad\">FAILED") << "</span>";
   if (!ok)
     h << " at step <b>" << Escape(Text(report["failed_step"])) << "</b>: "
-      << Escape(Text(report["failure"])) << "<br>Check: " << Escape(Text(report["check"]));
+      << FailureHtml(report);
   h << "</p>\n<h2>Drive and motor</h2>\n<table>"
     << "<tr><th>Drive</th><td>" << Escape(Text(drive["description"])) << "</td></tr>"
     << "<tr><th>Product</th><td>" << Escape(Text(drive["product_id"])) << "</td></tr>"
@@ -286,7 +308,7 @@ std::string CommissioningReportHtml(const ordered_json& report, const std::vecto
                                                                  : "<span class=\"bad\">FAILED")
       << "</span>";
     if (s["verdict"] != "succeeded")
-      h << " &mdash; " << Escape(Text(s["failure"])) << "<br>Check: " << Escape(Text(s["check"]));
+      h << " &mdash; " << FailureHtml(s);
     h << "</p>\n";
     if (i < svgs.size() && !svgs[i].empty()) h << "<figure>" << svgs[i] << "</figure>\n";
     ++i;

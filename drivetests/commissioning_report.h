@@ -25,6 +25,10 @@ nlohmann::ordered_json StepFiguresJson(const std::optional<StepFigures>& figures
 // A loop's stability margins; null when the model could not be built.
 nlohmann::ordered_json MarginsJson(const std::optional<LoopMargins>& margins);
 
+// The cause of a failure and what to do, as every JSON of the tests writes them; null when
+// it cannot be told.
+nlohmann::ordered_json DiagnosisJson(const Diagnosis* diagnosis);
+
 // Each figure against its target, as every JSON of the tests writes them.
 nlohmann::ordered_json TargetsJson(const std::vector<TargetCheck>& checks);
 

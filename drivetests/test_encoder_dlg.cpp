@@ -20,6 +20,11 @@ const ZelDialogRegistration kRegistration(dialog_names::kEncoderTest,
 constexpr const char* kStatusTexts[] = {"Launching code for test", "Running test"};
 constexpr const char kNoPulses[] =
     "No encoder pulses have been detected.\r\nCheck the encoder connection and power supply.";
+// The user turns the shaft in its positive direction: a count that ends below where it began
+// runs backwards, and every loop closed over it would push the wrong way.
+constexpr const char kCountsBackwards[] =
+    "The position counter runs backwards while the shaft turns in its positive direction.\r\n"
+    "Swap the encoder's A and B signals, or reverse the encoder counting in the motor setup.";
 constexpr const char kNoLines[] =
     "The number of encoder lines must be at least 1 for this test. Set it in the motor setup "
     "first.";
@@ -63,6 +68,7 @@ void CTestEncoderConnections::BeginTest() {
     return;
   }
   pulses_seen_ = false;
+  first_count_.reset();
   modulo_ = 0;
   m_Diagram.SetAngle(0.0);
   StartRun({});
@@ -79,6 +85,7 @@ void CTestEncoderConnections::OnTimer(unsigned id) {
   if (!apos) return;
   const double position = apos->GetValueInInternalUnit();
   counter_ = static_cast<int>(std::clamp(std::trunc(position), -2147483648.0, 2147483647.0));
+  if (!first_count_) first_count_ = counter_;
   SetChildText(kEncCounter, FormatValue("%.0f", counter_));
   // A whole number of turns between two ticks reads as no movement; coming back to the
   // index shows on the disc but is not by itself a pulse.
@@ -97,8 +104,8 @@ void CTestEncoderConnections::OnStartStop() {
     return;
   }
   KillTimer(1);
-  if (!pulses_seen_) {
-    m_strError = kNoPulses;
+  if (!pulses_seen_ || counter_ < first_count_.value_or(counter_)) {
+    m_strError = pulses_seen_ ? kCountsBackwards : kNoPulses;
     TestFailed(1);
     return;
   }

@@ -1,7 +1,9 @@
 #pragma once
 // "Encoder Connections Test": the user turns the shaft by hand while the dialog shows the
 // drive's position counter and an encoder disc that turns with it; Stop passes the test when
-// the counter has moved, which needs both encoder channels.
+// the counter has moved forwards, which needs both encoder channels the right way round.
+
+#include <optional>
 
 #include "drivetests/my_test_dlg.h"
 #include "host/zel_indicators.h"
@@ -44,6 +46,7 @@ class CTestEncoderConnections : public CMyTestDlg {
   CEncoderDiagram m_Diagram;
   int lines_ = 0;
   int counter_ = 0;
+  std::optional<int> first_count_;  // the counter at the run's first tick
   int modulo_ = 0;
   bool pulses_seen_ = false;
 };

@@ -229,6 +229,24 @@ TEST(CommissionCommand, TheControlModeChoosesTheSteps) {
   }
 }
 
+// A shaft blocked as a fault stays blocked when the step that needs it free asks for it:
+// the step fails and the record names the cause, the test's own text kept beside it.
+TEST(CommissionCommand, AShaftBlockedByAFaultFailsTheStepThatNeedsItFreeAndSaysWhy) {
+  TempDir tmp;
+  const Commissioning c = Commission(tmp, "blocked", "--fault shaft_blocked");
+  EXPECT_EQ(c.run.exit_code, 1) << c.run.err;
+  ASSERT_FALSE(c.report.is_discarded());
+  EXPECT_EQ(c.report["failed_step"], "inertia");
+  EXPECT_THAT(c.report["failure"].get<std::string>(), HasSubstr("measured speed is ZERO"));
+  EXPECT_THAT(c.report["diagnosis"]["cause"].get<std::string>(), HasSubstr("the shaft is blocked"));
+  EXPECT_EQ(c.report["check"], c.report["diagnosis"]["advice"]);
+  EXPECT_THAT(c.run.err, HasSubstr("dcservo: cause: the shaft did not turn"));
+  EXPECT_EQ(c.run.err.find('\t'), std::string::npos);
+  const std::string html = ReadFile(c.dir + "/report.html");
+  EXPECT_THAT(html, HasSubstr("<br>Cause: the shaft did not turn"));
+  EXPECT_EQ(html.find('\t'), std::string::npos);
+}
+
 TEST(CommissionCommand, BadUseIsRefusedAndWritesNothing) {
   TempDir tmp;
   const std::string out = tmp.File("out");

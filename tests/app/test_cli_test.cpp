@@ -110,7 +110,7 @@ TEST(TestCommand, WatchingTestsRunUntilStopWithTheActionsOfTheRun) {
   const WatchCase cases[] = {
       // Two radians of a 500-line encoder.
       {"encoder --act turn=2@0.3", 0, "APOS", 2.0 * 2000.0 / (2.0 * M_PI), 1.0},
-      {"encoder --act turn=2@0.3 --fault encoder_swapped", 0, "APOS",
+      {"encoder --act turn=2@0.3 --fault encoder_swapped", 1, "APOS",
        -2.0 * 2000.0 / (2.0 * M_PI), 1.0},
       {"encoder --act turn=2@0.3 --fault encoder_b_missing", 1, "pulses_seen", 0.0, 0.0},
       {"encoder --act turn=2@3 --until 1", 1, "pulses_seen", 0.0, 0.0},
@@ -205,6 +205,44 @@ TEST(TestCommand, ScreenshotsOfBothTestsAfterARunAndOfTheScopeDuringOneFitTheScr
     EXPECT_LE(w, 1300) << run;
     EXPECT_LE(h, 700) << run;
   }
+}
+
+struct DiagnosisCase {
+  const char* args;
+  const char* cause;  // a fragment of the diagnosis's cause
+};
+
+// Each fault of the simulated drive through the test that meets it: the run fails, the
+// test's own text stays in `failure`, and the diagnosis names the cause.
+TEST(TestCommand, AFailedTestNamesTheCauseOfEachFault) {
+  const DiagnosisCase cases[] = {
+      {"current --fault limit_positive", "the positive limit switch is active"},
+      {"current --fault limit_negative", "the negative limit switch is active"},
+      {"current --fault enable_off", "ENABLE input is in its disabled state"},
+      {"current --fault short_circuit", "short-circuit protection tripped"},
+      {"inertia --fault shaft_blocked", "the shaft is blocked"},
+      {"inertia --fault encoder_a_missing", "an encoder signal is missing"},
+      {"inertia --fault load_torque=0.2", "a load pulls the shaft harder than the test current"},
+      {"inertia --fault encoder_swapped", "the encoder counts backwards"},
+  };
+  for (const DiagnosisCase& c : cases) {
+    const auto r = RunDcservo(std::string("test ") + c.args + " --json");
+    EXPECT_EQ(r.exit_code, 1) << c.args;
+    const auto json = nlohmann::json::parse(r.out);
+    EXPECT_EQ(json["verdict"], "failed") << c.args;
+    ASSERT_TRUE(json["diagnosis"].is_object()) << c.args << "\n" << r.out;
+    EXPECT_NE(json["diagnosis"]["cause"].get<std::string>().find(c.cause), std::string::npos)
+        << c.args << ": " << json["diagnosis"]["cause"];
+    // The terminal gets the test's text without its raw tab indents.
+    EXPECT_EQ(r.err.find('\t'), std::string::npos) << c.args;
+    EXPECT_NE(r.err.find("dcservo: cause: "), std::string::npos) << c.args;
+  }
+  const auto swapped =
+      RunDcservo("test encoder --act turn=2@0.3 --fault encoder_swapped --json");
+  EXPECT_EQ(nlohmann::json::parse(swapped.out)["failure"],
+            "The position counter runs backwards while the shaft turns in its positive "
+            "direction.\r\nSwap the encoder's A and B signals, or reverse the encoder counting "
+            "in the motor setup.");
 }
 
 }  // namespace

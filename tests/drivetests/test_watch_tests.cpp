@@ -111,8 +111,9 @@ TEST_F(EncoderOnSimulatedDrive, AMissingChannelFailsAndSwappedChannelsCountBackw
     int result;
     bool backwards;
   };
+  // A count running backwards under a positive turn fails: every loop would push the wrong way.
   for (const Case c : {Case{"encoder_a_missing", -1, false}, Case{"encoder_b_missing", -1, false},
-                       Case{"encoder_swapped", 1, true}, Case{"", 1, false}}) {
+                       Case{"encoder_swapped", -1, true}, Case{"", 1, false}}) {
     SCOPED_TRACE(c.fault);
     dlg_.reset();
     if (*c.fault) Fault(c.fault, 1.0);
@@ -121,9 +122,8 @@ TEST_F(EncoderOnSimulatedDrive, AMissingChannelFailsAndSwappedChannelsCountBackw
          Check([&c](CTestEncoderConnections& d) {
            EXPECT_EQ(d.m_nTestResult, c.result) << d.m_strError;
            const int counter = std::stoi(d.GetChildText(kEncCounter));
-           if (c.result == 1) {
-             EXPECT_EQ(counter < 0, c.backwards) << counter;
-           }
+           if (c.result == 1 || c.backwards) EXPECT_EQ(counter < 0, c.backwards) << counter;
+           if (c.backwards) EXPECT_THAT(d.m_strError, ::testing::HasSubstr("runs backwards"));
          })});
     if (*c.fault) Fault(c.fault, 0.0);
   }
