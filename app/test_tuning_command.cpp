@@ -76,6 +76,7 @@ ordered_json Report(const char* kind, CTuningTestDlg& dlg, bool ok, const std::s
   TestRunReport run;
   dlg.DescribeRun(run);
   j["targets"] = TargetsJson(run.targets);
+  j["identified"] = IdentifiedJson(run.identified);
   return j;
 }
 
@@ -208,6 +209,11 @@ void PrintVerdict(const char* kind, CTuningTestDlg& dlg, bool ok, const std::str
   } else {
     std::printf("%s test %s\n", kind, ok ? "passed" : "failed");
     std::printf("%s", FiguresText(dlg.GetFigures()).c_str());
+    TestRunReport run;
+    dlg.DescribeRun(run);
+    for (const IdentifiedValue& v : run.identified)
+      std::printf("identified %s=%.4g %s (confidence %.2f)\n", v.name.c_str(), v.value,
+                  v.unit.c_str(), v.confidence);
   }
   if (!ok) std::fprintf(stderr, "dcservo: %s\n", error.c_str());
 }
