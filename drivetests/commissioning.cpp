@@ -8,6 +8,7 @@
 #include "derive/pipelines.h"
 #include "design/dialog_names.h"
 #include "drivetests/headless_test_run.h"
+#include "drivetests/test_inertia_dlg.h"
 #include "drivetests/tuning_test_dlg.h"
 #include "host/zel_comm.h"
 #include "host/zel_dialog_registry.h"
@@ -32,6 +33,10 @@ namespace names = dialog_names;
 constexpr double kRestPoll_ms = 20.0;
 constexpr double kRestWindow_ms = 500.0;
 constexpr double kRestLimit_ms = 600000.0;
+
+// A friction correction of the inertia smaller than this share is left alone: it changes the
+// speed loop's gains by less than the test's own precision.
+constexpr double kInertiaCorrectionWorth = 0.02;
 
 constexpr CommissioningStep kSteps[] = {
     {"vdc", names::kVdcTest, "Supply voltage: detect", kLoopsAny, false, false, true, 60.0,
@@ -118,7 +123,10 @@ StepOutcome RunStep(const CommissioningStep& step, CZel_Setup& setup, ZelHeadles
       const TuningRunFigures& f = tuning->GetFigures();
       if (!f.cycles.empty())
         outcome.tracking = TrackingFigures{f.unit, f.quantum, f.cycles.front(), f.predicted};
+      outcome.friction = tuning->GetFriction();
     }
+    if (const auto* inertia = dynamic_cast<const CTotalInertiaTest*>(test))
+      outcome.inertia_run = inertia->GetRun();
     outcome.targets = CheckTargets(step, setup, outcome.run);
     if (!refusal.empty()) {
       outcome.failure = refusal;
@@ -222,9 +230,59 @@ StepOutcome StepNotRun(const CommissioningStep& step, std::string why) {
   return outcome;
 }
 
+// The inertia that the inertia test found, corrected for the friction that the speed run
+// just showed; nothing when there is none to correct or the correction is within the
+// inertia test's own precision.
+struct InertiaCorrection {
+  double inertia = 0.0, friction_Nm = 0.0, confidence = 0.0;
+};
+std::optional<InertiaCorrection> InertiaToCorrect(const std::vector<StepOutcome>& steps,
+                                                  const StepOutcome& speed,
+                                                  const CZel_Setup& setup) {
+  if (!speed.friction) return std::nullopt;
+  const InertiaRun* run = nullptr;
+  for (const StepOutcome& s : steps) {
+    if (s.inertia_run) run = &*s.inertia_run;
+  }
+  if (!run) return std::nullopt;
+  const std::optional<double> j = CorrectedInertia(*run, *speed.friction);
+  const double now = setup.GetParameterValueInBaseUnit("Jt");
+  if (!j || std::abs(*j - now) <= kInertiaCorrectionWorth * now) return std::nullopt;
+  return InertiaCorrection{*j, speed.friction->TorqueAt(run->mean_speed_rad_s),
+                           std::min(run->Confidence(), speed.friction->coulomb_confidence)};
+}
+
 bool Confirm(const CommissioningHooks& hooks, const char* notice) {
   if (hooks.confirm) return hooks.confirm(notice);
   return ZelMessageBox(notice, "Commissioning", kMbOkCancel | kMbIconInformation) == kIdOk;
+}
+
+// The speed step again with the corrected inertia, tuned afresh from it: the first run's gains
+// came from an inertia that friction inflated.
+StepOutcome RerunWithInertia(const CommissioningStep& step, CZel_Setup& setup,
+                             ZelHeadlessBackend& ui, const SetupSnapshot& before,
+                             const InertiaCorrection& c, const StepOutcome& first) {
+  before.Restore(setup);
+  const double old_j = setup.GetParameterValueInBaseUnit("Jt");
+  setup.SetParameterValueInBaseUnit("Jt", c.inertia);
+  ComputeChipParameters(setup);
+  ComputeScaledParameters(setup);
+  ComputeChipParameters(setup);
+  DownloadSetup(setup);
+  if (std::string not_at_rest = WaitForRest(setup, ui); !not_at_rest.empty())
+    return StepNotRun(step, not_at_rest);
+  StepOutcome second = RunStep(step, setup, ui);
+  char text[240];
+  std::snprintf(text, sizeof text,
+                "the inertia test's Jt %.4g kgm^2 held the friction's share of the test torque "
+                "(friction %.3g Nm at the test speed): Jt corrected to %.4g kgm^2, the speed loop "
+                "tuned again and run a second time",
+                old_j, c.friction_Nm, c.inertia);
+  second.run.warnings.insert(second.run.warnings.begin(), text);
+  second.friction = first.friction;
+  second.run.identified = first.run.identified;
+  second.run.identified.push_back({"Jt", c.inertia, "kgm^2", c.confidence});
+  return second;
 }
 
 }  // namespace
@@ -258,6 +316,8 @@ CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
     } else {
       if (hooks.prepare) hooks.prepare(step);
       result.steps.push_back(RunStep(step, setup, ui));
+      if (const auto c = InertiaToCorrect(result.steps, result.steps.back(), setup))
+        result.steps.back() = RerunWithInertia(step, setup, ui, before, *c, result.steps.back());
     }
     if (!result.steps.back().succeeded) {
       before.Restore(setup);
