@@ -83,6 +83,45 @@ double RatioRelative(const Fit& f, std::size_t a, std::size_t b) {
 
 double Sign(double v) { return v > 0.0 ? 1.0 : v < 0.0 ? -1.0 : 0.0; }
 
+// At most this share of the samples may be set aside as outliers.
+constexpr double kMostOutliers = 0.2;
+
+// Least squares that sets aside the few samples far off the fit: a stiff loop answers each
+// count of the speed measurement with a short burst of current that the logger catches at
+// one instant and misses at the next, which a plain mean takes as torque. A loop that
+// flips its current every sample has no few far-off samples, and keeps them all.
+std::optional<Fit> RobustLeastSquares(std::vector<std::vector<double>> rows, std::vector<double> y) {
+  const double all = static_cast<double>(y.size());
+  std::optional<Fit> fit = LeastSquares(rows, y);
+  for (int pass = 0; fit && pass < 3; ++pass) {
+    std::vector<double> residual(y.size());
+    for (std::size_t r = 0; r < y.size(); ++r) {
+      double predicted = 0.0;
+      for (std::size_t i = 0; i < fit->c.size(); ++i) predicted += rows[r][i] * fit->c[i];
+      residual[r] = std::abs(y[r] - predicted);
+    }
+    std::vector<double> sorted = residual;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    double largest = 0.0;
+    for (double v : y) largest = std::max(largest, std::abs(v));
+    const double threshold = 3.0 * std::max(1.4826 * sorted[sorted.size() / 2], 1e-3 * largest);
+    std::vector<std::vector<double>> kept_rows;
+    std::vector<double> kept_y;
+    for (std::size_t r = 0; r < y.size(); ++r) {
+      if (residual[r] > threshold) continue;
+      kept_rows.push_back(rows[r]);
+      kept_y.push_back(y[r]);
+    }
+    if (kept_y.size() == y.size() ||
+        static_cast<double>(kept_y.size()) < (1.0 - kMostOutliers) * all)
+      break;
+    rows = std::move(kept_rows);
+    y = std::move(kept_y);
+    fit = LeastSquares(rows, y);
+  }
+  return fit;
+}
+
 }  // namespace
 
 double ConfidenceOf(double relative_std_error) {
@@ -186,7 +225,7 @@ std::optional<FrictionFit> IdentifyFriction(const MotionLog& log, double torque_
     rows.push_back(std::move(row));
     y.push_back(s.torque);
   }
-  const std::optional<Fit> fit = LeastSquares(rows, y);
+  const std::optional<Fit> fit = RobustLeastSquares(std::move(rows), std::move(y));
   if (!fit) return std::nullopt;
   FrictionFit out;
   out.coulomb_Nm = fit->c[0];

@@ -943,8 +943,8 @@ void CTuningTestDlg::DrawPrediction() {
   logger_graph_.RefreshGraph();
 }
 
-// The speed test's log at the motor shaft: the reference it tracked and the current that
-// turned the shaft, each sample off the current limit.
+// The speed test's log at the motor shaft: the reference it tracked, the speed and the
+// current that turned the shaft, and whether that sat at the test's limit.
 void CTuningTestDlg::IdentifyFriction() {
   friction_.reset();
   if (kind_.loop != TunedLoop::Speed || logger_.GetPointsRead() == 0) return;
@@ -958,7 +958,9 @@ void CTuningTestDlg::IdentifyFriction() {
     log.time_s.push_back(logger_.GetValue(i, 0));
     log.reference_rad_s.push_back(to_motor * logger_.GetValue(i, 1));
     log.speed_rad_s.push_back(to_motor * logger_.GetValue(i, 2));
-    log.current_A.push_back(logger_.GetValue(i, 4));
+    // The reference rather than the measured current: the current loop follows it within a
+    // sample, and a burst to the limit stays on the samples that are flagged for it.
+    log.current_A.push_back(logger_.GetValue(i, 3));
     // The reference at its limit, less the converter's rounding.
     log.saturated.push_back(limit > 0.0 && std::abs(logger_.GetValue(i, 3)) >= 0.98 * limit);
   }
