@@ -37,6 +37,7 @@ constexpr double kRestLimit_ms = 600000.0;
 // A friction correction of the inertia smaller than this share is left alone: it changes the
 // speed loop's gains by less than the test's own precision.
 constexpr double kInertiaCorrectionWorth = 0.02;
+constexpr double kFrictionTrusted = 0.5;
 
 constexpr CommissioningStep kSteps[] = {
     {"vdc", names::kVdcTest, "Supply voltage: detect", kLoopsAny, false, false, true, 60.0,
@@ -239,7 +240,8 @@ struct InertiaCorrection {
 std::optional<InertiaCorrection> InertiaToCorrect(const std::vector<StepOutcome>& steps,
                                                   const StepOutcome& speed,
                                                   const CZel_Setup& setup) {
-  if (!speed.friction) return std::nullopt;
+  // A fit too scattered to trust corrects nothing: the raw figure at least errs one known way.
+  if (!speed.friction || speed.friction->coulomb_confidence < kFrictionTrusted) return std::nullopt;
   const InertiaRun* run = nullptr;
   for (const StepOutcome& s : steps) {
     if (s.inertia_run) run = &*s.inertia_run;
