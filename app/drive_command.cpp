@@ -43,8 +43,7 @@ struct DriveSession {
       : setup(path) {
     setup.Apply(assignments);
     if (sync) {
-      dcservo::ComputeChipParameters(setup.Setup());
-      dcservo::ComputeScaledParameters(setup.Setup());
+      dcservo::SynchroniseSetup(setup.Setup());
     }
     // Chip parameters that could not be derived would run the drive on what they held.
     setup.RefuseIfErrorsReported("the drive was not started");
@@ -140,19 +139,37 @@ class DriveCommand : public Command {
     drive_.AddTo(sub);
   }
 
+  // Checks the options, runs the program on the drive until it ends or --until, prints its
+  // variables and MER, and writes the log unless a protection ended the run.
   int Run() {
+    CheckRunOptions();
+    DriveSession s(ResolveSetup(run_args_.setup, run_setup_), run_args_.InOrder(*run_), !no_sync_,
+                   faults_, drive_, acts_);
+    CZel_CoffFormat coff(CZel_Comm::GetOutPathName(program_));
+    if (!coff.ReadCoff()) throw CommandError(kExitBadInput, CZel_Comm::GetLastErrorText());
+    SetProgramInputs(coff);
+    ScheduleActions(s);
+    std::unique_ptr<CZel_SingleAxisLogger> logger = MakeLogger(s, coff);
+    RunToEnd(s, coff, logger.get());
+    PrintProgramVariables(coff);
+    if (!EndedCleanly(s, logger != nullptr)) return kExitFailed;
+    if (logger) {
+      s.setup.RefuseIfErrorsReported("nothing was saved");
+      WriteCsv(csv_, *logger);
+    }
+    return 0;
+  }
+
+  void CheckRunOptions() {
     if (!log_.empty() && csv_.empty())
       throw CommandError(kExitBadInput, "--log needs --csv FILE to write the log to");
     if (log_.empty() && !csv_.empty())
       throw CommandError(kExitBadInput, "--csv needs --log VAR,... to name what to log");
     CheckProgram();
     until_ = ParseRunTime(until_text_, "--until");
-    DriveSession s(ResolveSetup(run_args_.setup, run_setup_), run_args_.InOrder(*run_), !no_sync_,
-                   faults_, drive_, acts_);
-    CZel_Setup& setup = s.setup.Setup();
+  }
 
-    CZel_CoffFormat coff(CZel_Comm::GetOutPathName(program_));
-    if (!coff.ReadCoff()) throw CommandError(kExitBadInput, CZel_Comm::GetLastErrorText());
+  void SetProgramInputs(CZel_CoffFormat& coff) const {
     for (const std::string& v : vars_) {
       const auto eq = v.find('=');
       if (eq == std::string::npos || eq == 0)
@@ -163,38 +180,47 @@ class DriveCommand : public Command {
       if (!CZel_Comm::SetUserVariableValue(&coff, name, value, error))
         throw CommandError(kExitBadInput, error);
     }
+  }
+
+  void ScheduleActions(DriveSession& s) const {
     for (const std::string& a : acts_) {
       const NameValue c = ParseCondition(a, true);
       std::string error;
       if (!s.simulated->Schedule(c.time, c.name, c.value, error))
         throw CommandError(kExitBadInput, error);
     }
+  }
 
-    std::unique_ptr<CZel_SingleAxisLogger> logger;
-    if (!log_.empty()) {
-      logger = std::make_unique<CZel_SingleAxisLogger>(setup, &coff);
-      ZelQuietErrors quiet;  // the refusal below says it once
-      for (const std::string& name : SplitNameList(log_)) {
-        if (!logger->AddVariable(name.c_str(), 1))
-          throw CommandError(kExitBadInput, CZel_Comm::GetLastErrorText() +
-                                                s.setup.Suggest(name, false, true, false));
-      }
-      logger->ChangeSettings(log_points_ > 0 ? log_points_ : 1 << 20,
-                             fast_log_ ? ZelLogRequest::kFastLoop : ZelLogRequest::kSlowLoop, 1);
-      logger->CorrectPointsNo();
+  // Null without --log.
+  std::unique_ptr<CZel_SingleAxisLogger> MakeLogger(DriveSession& s, CZel_CoffFormat& coff) const {
+    if (log_.empty()) return nullptr;
+    auto logger = std::make_unique<CZel_SingleAxisLogger>(s.setup.Setup(), &coff);
+    ZelQuietErrors quiet;  // the refusal below says it once
+    for (const std::string& name : SplitNameList(log_)) {
+      if (!logger->AddVariable(name.c_str(), 1))
+        throw CommandError(kExitBadInput, CZel_Comm::GetLastErrorText() +
+                                              s.setup.Suggest(name, false, true, false));
     }
+    logger->ChangeSettings(log_points_ > 0 ? log_points_ : 1 << 20,
+                           fast_log_ ? ZelLogRequest::kFastLoop : ZelLogRequest::kSlowLoop, 1);
+    logger->CorrectPointsNo();
+    return logger;
+  }
 
-    if (!CZel_Comm::ExecuteCode(nullptr, program_, &coff, logger.get()))
+  // A program still running at --until is stopped, and said so.
+  void RunToEnd(DriveSession& s, CZel_CoffFormat& coff, CZel_SingleAxisLogger* logger) const {
+    if (!CZel_Comm::ExecuteCode(nullptr, program_, &coff, logger))
       throw CommandError(kExitFailed, CZel_Comm::GetLastErrorText());
     while (s.drive->ProgramRunning() && s.drive->Now() + 1e-9 < until_)
       s.Advance(std::min(kTick_s, until_ - s.drive->Now()));
-    if (s.drive->ProgramRunning()) {
-      std::fprintf(stderr, "dcservo: \"%s\" still ran at %g s and was stopped\n",
-                   coff.GetProgramName().c_str(), s.drive->Now());
-      CZel_Comm::StopProgram();
-      s.Advance(s.simulated ? s.simulated->SlowPeriod() * 2 : kTick_s);
-    }
+    if (!s.drive->ProgramRunning()) return;
+    std::fprintf(stderr, "dcservo: \"%s\" still ran at %g s and was stopped\n",
+                 coff.GetProgramName().c_str(), s.drive->Now());
+    CZel_Comm::StopProgram();
+    s.Advance(s.simulated ? s.simulated->SlowPeriod() * 2 : kTick_s);
+  }
 
+  static void PrintProgramVariables(CZel_CoffFormat& coff) {
     for (const ZelProgramVariable& v : coff.GetVariables()) {
       double value = 0.0;
       std::string error;
@@ -202,25 +228,22 @@ class DriveCommand : public Command {
         throw CommandError(kExitFailed, error);
       std::printf("%s=%.17g\n", v.name.c_str(), value);
     }
+  }
+
+  // Prints MER; false when a protection ended the run and --force does not take it anyway.
+  bool EndedCleanly(DriveSession& s, bool logging) const {
     double mer_read = 0.0;
     if (!s.drive->ReadVariable("MER", mer_read))
       throw CommandError(kExitFailed, s.drive->LastError());
     const auto mer = static_cast<unsigned>(mer_read);
     std::printf("MER=%u\n", mer);
-    if (mer != 0) {
-      std::fprintf(stderr, "dcservo: the drive reports MER=0x%04X: %s\n", mer,
-                   zel_mer::Describe(mer).c_str());
-      if (!force_) {
-        std::fprintf(stderr, "dcservo: the run ended on a protection%s\n",
-                     logger ? "; the log was not written (--force writes it)" : "");
-        return kExitFailed;
-      }
-    }
-    if (logger) {
-      s.setup.RefuseIfErrorsReported("nothing was saved");
-      WriteCsv(csv_, *logger);
-    }
-    return 0;
+    if (mer == 0) return true;
+    std::fprintf(stderr, "dcservo: the drive reports MER=0x%04X: %s\n", mer,
+                 zel_mer::Describe(mer).c_str());
+    if (force_) return true;
+    std::fprintf(stderr, "dcservo: the run ended on a protection%s\n",
+                 logging ? "; the log was not written (--force writes it)" : "");
+    return false;
   }
 
   void CheckProgram() const {

@@ -95,8 +95,7 @@ class FiltersCommand : public Command {
     if (!dcservo::HasBiquadFilters(setup))
       throw CommandError(kExitFailed, "this drive has no biquad filters (no IQREF_BQ_INI)");
     // The slow-loop period that the design rests on follows the chip timing.
-    dcservo::ComputeChipParameters(setup);
-    dcservo::ComputeScaledParameters(setup);
+    dcservo::SynchroniseSetup(setup);
 
     dcservo::CBiquadDesigner designer;
     dcservo::BiquadReport report;

@@ -90,8 +90,7 @@ class MotorsCommand : public Command {
       throw CommandError(kExitBadInput, "\"" + m.data.name + "\" does not suit this drive: " + why);
     session.RefuseImplausibleMotorData("\"" + m.data.name + "\" does not suit this drive");
     // The chip parameters follow the new motor, as after the motor setup dialog.
-    dcservo::ComputeChipParameters(setup);
-    dcservo::ComputeScaledParameters(setup);
+    dcservo::SynchroniseSetup(setup);
     session.Save(out_);
     std::printf("%s applied; saved to %s\n", m.data.name.c_str(), out_.c_str());
     return 0;

@@ -41,8 +41,7 @@ class PipelineCommand : public Command {
       case Run::AllOptions: session.Plugin().ComputeAllOptions(&setup); break;
       case Run::Chip: dcservo::ComputeChipParameters(setup); break;
       case Run::Sync:
-        dcservo::ComputeChipParameters(setup);
-        dcservo::ComputeScaledParameters(setup);
+        dcservo::SynchroniseSetup(setup);
         break;
     }
     session.ReportReplaced(name_, keeps_);
@@ -78,6 +77,7 @@ class ScaleCommand : public Command {
     SetupSession session(args_.setup);
     session.Apply(args_.InOrder(cmd));
     CZel_Setup& setup = session.Setup();
+    RefuseUnitOfAnotherKind(setup, *unit);
     if (!dcservo::HasScaleForUnit(unit_.c_str())) ExplainUnscaledUnit(*unit);
     std::printf("%.17g %.17g\n",
                 session.Plugin().GetScaleFactor(&setup, unit_.c_str(), name_.c_str()),
@@ -93,6 +93,27 @@ class ScaleCommand : public Command {
     }
     const std::string nearest = DidYouMean(unit_, names);
     return nearest.empty() ? "; \"dcservo units\" lists them" : nearest;
+  }
+
+  // A factor for rpm asked of a current would be a number without a meaning; a quantity
+  // that the setup does not hold, or that has no unit, is the export's to answer.
+  void RefuseUnitOfAnotherKind(CZel_Setup& setup, const CZel_Unit& unit) const {
+    const CZel_Quantity* quantity = nullptr;
+    {
+      ZelQuietErrors quiet;
+      quantity = setup.FindParameter(name_);
+      if (!quantity) quantity = setup.FindVariable(name_, 0);
+    }
+    if (!quantity || quantity->GetUnitType() == kUnitNone) return;
+    if (quantity->GetUnitType() == unit.GetUnitType()) return;
+    std::vector<std::string> units;
+    for (const CZel_Unit* u : ZelUnitTable().UnitsOfType(quantity->GetUnitType()))
+      units.push_back(u->GetName());
+    throw CommandError(kExitBadInput,
+                       "\"" + unit_ + "\" is a unit of " + ZelUnitTypeName(unit.GetUnitType()) +
+                           ", not of \"" + name_ + "\" (" +
+                           ZelUnitTypeName(quantity->GetUnitType()) +
+                           "); its units: " + QuoteList(units, ", "));
   }
 
   // The export scales the base units only; the plug-in's host converts from there by the

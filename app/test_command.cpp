@@ -146,8 +146,7 @@ class TestCommand : public Command {
     // What the drive setup does before it opens a test. The test's own values (test current,
     // protection) are derived from the chip there, so the user's are put back after it, as
     // typed into the test's fields.
-    dcservo::ComputeChipParameters(setup);
-    dcservo::ComputeScaledParameters(setup);
+    dcservo::SynchroniseSetup(setup);
     session.Apply(assignments);
 
     ZelHeadlessBackend ui;

@@ -99,8 +99,7 @@ std::string SaveRun(const TuningTestOptions& o, CTuningTestDlg& dlg, const Setup
 void PrepareSetup(SetupSession& session, const TuningTestKind& names, const CLI::App& cmd,
                   const TuningTestOptions& o) {
   CZel_Setup& setup = session.Setup();
-  ComputeChipParameters(setup);
-  ComputeScaledParameters(setup);
+  SynchroniseSetup(setup);
   session.Apply(o.args.InOrder(cmd));
   ComputeChipParameters(setup);
   setup.SetParameterValueInBaseUnit(names.multi_cycle, o.cycles > 0 ? 1.0 : 0.0);

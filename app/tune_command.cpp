@@ -87,8 +87,7 @@ class TuneCommand : public Command {
     session.Apply(args_.InOrder(cmd));
     CZel_Setup& setup = session.Setup();
     // As the drive setup does before it opens a tuning test.
-    dcservo::ComputeChipParameters(setup);
-    dcservo::ComputeScaledParameters(setup);
+    dcservo::SynchroniseSetup(setup);
 
     const dcservo::TunedLoop loop = loop_ == "current" ? dcservo::TunedLoop::Current
                                     : loop_ == "speed" ? dcservo::TunedLoop::Speed

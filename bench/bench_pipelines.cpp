@@ -27,8 +27,7 @@ BENCHMARK(BM_ComputeAllOptions)->Unit(benchmark::kMicrosecond);
 void BM_Sync(benchmark::State& state) {
   auto setup = BundledDrive();
   for (auto _ : state) {
-    dcservo::ComputeChipParameters(*setup);
-    dcservo::ComputeScaledParameters(*setup);
+    dcservo::SynchroniseSetup(*setup);
     benchmark::ClobberMemory();
   }
 }

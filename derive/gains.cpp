@@ -6,6 +6,7 @@
 
 #include "derive/checked_write.h"
 #include "derive/probes.h"
+#include "derive/register_bits.h"
 #include "derive/step.h"
 #include "units/drive_modes.h"
 #include "units/scales.h"
@@ -57,7 +58,7 @@ int CurrentLimitFromSaturation(CZel_Setup& setup, const char* target, double min
   auto p = FindParameters(setup, "ImaxPS", "ImaxM", "ACR", "SATS", "SATP", target);
   if (!p) return 0;
   auto [imaxps, imaxm, acr, sats, satp, limit] = *p;
-  const double sat = BitOf(acr->GetValueInBaseUnit(), kAcrSpeedControllerInLoop)
+  const double sat = BitOf(acr->GetValueInBaseUnit(), kAcrSpeedLoop)
                          ? sats->GetValueInBaseUnit()
                          : satp->GetValueInBaseUnit();
   return WriteScaled(*limit, min,

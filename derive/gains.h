@@ -9,10 +9,6 @@
 
 namespace dcservo {
 
-// `ACR` bits read or set here; the register itself is written with the references.
-inline constexpr unsigned kAcrSpeedControllerInLoop = 0x0200;  // bit 9
-inline constexpr unsigned kAcrSpeedForward = 0x4000;           // bit 14
-
 // The gains kept as mantissa M and shift S, X = M x 2^S / 32767.
 enum class Gain { Kp_C, Ki_C, Kp_S, Ki_S, Kp_P, Ki_P, Kd_P, KFFS, KFFA };
 

@@ -208,6 +208,10 @@ std::span<const PipelineStep> ChipPipelineSteps() { return kChipSteps; }
 
 void ComputeScaledParameters(CZel_Setup& setup) { RunAll(setup, kScaledSteps); }
 void ComputeChipParameters(CZel_Setup& setup) { RunAll(setup, kChipSteps); }
+void SynchroniseSetup(CZel_Setup& setup) {
+  ComputeChipParameters(setup);
+  ComputeScaledParameters(setup);
+}
 
 int RunStep(CZel_Setup& setup, std::string_view quantity, Direction direction) {
   const auto steps = direction == Direction::ToScaled ? ScaledPipelineSteps() : ChipPipelineSteps();

@@ -23,6 +23,9 @@ std::span<const PipelineStep> ChipPipelineSteps();
 
 void ComputeScaledParameters(CZel_Setup& setup);
 void ComputeChipParameters(CZel_Setup& setup);
+// A sync: the chip parameters from the scaled ones, then the scaled ones back from them, so
+// that every value shown is one the drive can hold.
+void SynchroniseSetup(CZel_Setup& setup);
 
 // Runs the one step that writes `quantity` in that direction (names without regard to
 // case), behind its guard. 1 done, 0 missing or refused or guarded off, -1 when no step of

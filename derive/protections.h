@@ -4,6 +4,7 @@
 
 #include <span>
 
+#include "derive/register_bits.h"
 #include "host/zel_setup.h"
 #include "units/scales.h"
 
@@ -18,10 +19,6 @@ struct PcrFlagBit {
 };
 inline constexpr unsigned kPcrKeptBits = 0xFF40;  // bit 6 and bits 8-15
 std::span<const PcrFlagBit> PcrFlagBits();
-
-// `OSR` bits of the brake resistor and of the encoder on the load.
-inline constexpr unsigned kOsrBrakeResistor = 0x0200;  // bit 9
-inline constexpr unsigned kOsrEncoderOnLoad = 0x1000;  // bit 12
 
 // Delay registers hold this to switch a control-error protection off.
 inline constexpr double kProtectionOffDelay = kUnsigned16Max;

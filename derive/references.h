@@ -6,31 +6,20 @@
 #include <cstdint>
 
 #include "derive/gains.h"
+#include "derive/register_bits.h"
 #include "derive/register_flags.h"
 #include "host/zel_setup.h"
 
 namespace dcservo {
 
-// `ACR`, the application control register; the speed-loop and speed-feedforward bits are
-// with the gains, which read them too.
-inline constexpr std::uint32_t kAcrAutoActivated = 0x0002;
-inline constexpr std::uint32_t kAcrDigitalReferenceType0 = 0x0004;
-inline constexpr std::uint32_t kAcrFreezeControl = 0x0010;
-inline constexpr std::uint32_t kAcrAnalogueReference = 0x0040;
-inline constexpr std::uint32_t kAcrDigitalReference = 0x0080;
-inline constexpr std::uint32_t kAcrCurrentLoop = 0x0100;
-inline constexpr std::uint32_t kAcrSpeedLoop = kAcrSpeedControllerInLoop;
-inline constexpr std::uint32_t kAcrPositionLoop = 0x0400;
-
+// The flags that `ACR` and `UPGRADE` carry (their bits: derive/register_bits.h).
 inline constexpr RegisterFlag kAcrAutoActivatedFlag{"IsAutoActivatedAfterPowerOn",
                                                     kAcrAutoActivated};
 // Type 1 is the firmware's default, so the bit marks type 0.
 inline constexpr RegisterFlag kAcrDigitalReferenceTypeFlag{"DigitalReferenceType",
                                                            kAcrDigitalReferenceType0, true};
 
-// `UPGRADE`; its bit 15 must reach the drive cleared.
-inline constexpr RegisterFlag kUpgradeLimitMaximumFlag{"isLimitMaximum", 0x0004};
-inline constexpr std::uint32_t kUpgradeKeptBits = 0x7FFF;
+inline constexpr RegisterFlag kUpgradeLimitMaximumFlag{"isLimitMaximum", kUpgradeLimitMaximum};
 
 // The analogue reference gain: a mantissa (`CADIN`) and a power-of-two shift (`SFTADIN`).
 struct AnalogueReferenceGain {

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "derive/probes.h"
+#include "derive/register_bits.h"
 #include "derive/set_parameter_range.h"
 #include "derive/step.h"
 #include "units/timing.h"

@@ -11,6 +11,7 @@
 #include <numbers>
 #include <numeric>
 
+#include "derive/register_bits.h"
 #include "derive/step.h"
 #include "units/drive_modes.h"
 #include "units/scales.h"

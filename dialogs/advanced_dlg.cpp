@@ -45,10 +45,6 @@ double SlowLoopFactor(const CZel_Parameter& p, double r) {
   return 1.0;
 }
 
-void SyncLayers(CZel_Setup& setup) {
-  ComputeChipParameters(setup);
-  ComputeScaledParameters(setup);
-}
 
 // What the I2t time of a pair is after the rescaling, if nothing refuses it.
 struct I2tPair {
@@ -109,7 +105,7 @@ void RescaleSlowLoopCounts(CZel_Setup& setup, double r) {
                        p->GetValueInInternalUnit() == StoreAs(p->GetType(), value);
     if (taken) continue;
     // Refused with the ranges of the old period: bring the layers together and try again.
-    SyncLayers(setup);
+    SynchroniseSetup(setup);
     p->SetValueInInternalUnit(value);
   }
 

@@ -49,11 +49,6 @@ const SingleQuantityRecomputation* FindRecomputation(const std::string& name) {
   return nullptr;
 }
 
-void SynchroniseSetup(CZel_Setup& setup) {
-  ComputeChipParameters(setup);
-  ComputeScaledParameters(setup);
-}
-
 void RunRecomputation(CZel_Setup& setup, const SingleQuantityRecomputation& row) {
   if (row.before) row.before(setup);
   for (const char* chip : row.chip_steps) RunStep(setup, chip, Direction::ToChip);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "design/dialog_names.h"
+#include "derive/pipelines.h"
 #include "host/zel_dialog_setup.h"
 
 namespace dcservo {
@@ -26,10 +27,6 @@ std::span<const SingleQuantityRecomputation> SingleQuantityRecomputations();
 
 // The row for a parameter name (without regard to case), or null.
 const SingleQuantityRecomputation* FindRecomputation(const std::string& name);
-
-// Chip parameters from the scaled ones, then the scaled ones back from them: what a dialog
-// does around each child dialog and test so that both layers agree.
-void SynchroniseSetup(CZel_Setup& setup);
 
 // Runs a row's steps; a step that misses a parameter changes nothing and the rest still run.
 void RunRecomputation(CZel_Setup& setup, const SingleQuantityRecomputation& row);

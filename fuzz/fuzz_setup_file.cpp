@@ -20,8 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::CheckSavesAndReloads(setup);
   ZelCollectErrors reports;
   fuzz::Plugin().ComputeAllOptions(&setup);
-  dcservo::ComputeChipParameters(setup);
-  dcservo::ComputeScaledParameters(setup);
+  dcservo::SynchroniseSetup(setup);
   if (reports.Messages().empty()) fuzz::CheckSavesAndReloads(setup);
   return 0;
 }

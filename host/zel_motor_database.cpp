@@ -269,7 +269,10 @@ const ZelMotorEntry* ZelMotorDatabase::Find(std::string_view name) const {
 }
 
 std::vector<const ZelMotorEntry*> ZelMotorDatabase::Matching(std::string_view pattern) const {
-  const std::string p = pattern.empty() ? "*" : std::string(pattern);
+  // A pattern without wildcards finds the names that contain it, as `params` finds names.
+  const bool wildcards = pattern.find_first_of("*?[") != std::string_view::npos;
+  const std::string p = pattern.empty() ? "*" : wildcards ? std::string(pattern)
+                                                           : "*" + std::string(pattern) + "*";
   std::vector<const ZelMotorEntry*> found;
   for (const ZelMotorEntry& m : motors_) {
     if (fnmatch(p.c_str(), m.data.name.c_str(), FNM_CASEFOLD) == 0) found.push_back(&m);

@@ -77,7 +77,8 @@ class ZelMotorDatabase {
   const std::vector<ZelMotorEntry>& Motors() const { return motors_; }
   const std::vector<std::string>& Problems() const { return problems_; }
   const ZelMotorEntry* Find(std::string_view name) const;
-  // Names matching a shell pattern ("DC40*"), without regard to case; all for an empty one.
+  // Names matching a shell pattern ("DC40*"), or containing a text without wildcards ("48"),
+  // without regard to case; all for an empty one.
   std::vector<const ZelMotorEntry*> Matching(std::string_view pattern) const;
 
   // Empty on success, else why nothing was written. A catalogue name is refused; a user

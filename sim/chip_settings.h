@@ -14,7 +14,8 @@
 
 namespace dcsim {
 
-// ACR: which loops are closed.
+// ACR: which loops are closed. The simulated drive keeps its own register layouts, apart
+// from the plug-in's, as a drive would.
 inline constexpr unsigned kAcrCurrentLoop = 0x0100;
 inline constexpr unsigned kAcrSpeedLoop = 0x0200;
 inline constexpr unsigned kAcrPositionLoop = 0x0400;

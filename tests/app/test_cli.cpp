@@ -73,6 +73,8 @@ TEST(CommandLine, BadInputExitsWith2AndWritesNothing) {
     c.args += " --out " + ShellQuote(out);
     EXPECT_EQ(ExpectRun(c, {out}).out, "") << c.args;
   }
+  // A factor asked for a unit of another kind than the quantity's has no meaning.
+  ExpectRun({"scale rpm Imax_Prot", 2, "\"rpm\" is a unit of rotary speed, not of \"Imax_Prot\""});
 }
 
 TEST(CommandLine, OutSavesTheResultAndTheBundledDriveIsNeverWritten) {

@@ -40,10 +40,13 @@ TEST_F(MotorsCommand, ListShowsTheCatalogueAndTheUserMotorsAndNamesSkippedFiles)
   EXPECT_THAT(r.out, Not(HasSubstr("Bad ")));
   EXPECT_THAT(r.err, HasSubstr("Bad.json: /resistance_ohm: must be above 0"));
 
-  r = Run("motors list 'dc65*'");
-  ASSERT_EQ(r.exit_code, 0);
-  EXPECT_THAT(r.out, HasSubstr("DC65-48V"));
-  EXPECT_THAT(r.out, Not(HasSubstr("DC16-12V")));
+  // A shell pattern, or a text found anywhere in the name, as `params` finds names.
+  for (const char* pattern : {"'dc65*'", "65-"}) {
+    r = Run(std::string("motors list ") + pattern);
+    ASSERT_EQ(r.exit_code, 0) << pattern;
+    EXPECT_THAT(r.out, HasSubstr("DC65-48V"));
+    EXPECT_THAT(r.out, Not(HasSubstr("DC16-12V")));
+  }
 }
 
 // Anyone may drop a file into the user's folder: a bad one is named once and costs nothing
