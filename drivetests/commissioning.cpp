@@ -4,6 +4,7 @@
 #include <limits>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 
 #include "derive/pipelines.h"
 #include "design/dialog_names.h"
@@ -19,6 +20,8 @@
 #include "host/zel_setup_file.h"
 #include "host/zel_units.h"
 #include "units/control_structure.h"
+#include "units/scales.h"
+#include "units/timing.h"
 
 namespace dcservo {
 
@@ -240,8 +243,11 @@ struct InertiaCorrection {
 std::optional<InertiaCorrection> InertiaToCorrect(const std::vector<StepOutcome>& steps,
                                                   const StepOutcome& speed,
                                                   const CZel_Setup& setup) {
-  // A fit too scattered to trust corrects nothing: the raw figure at least errs one known way.
-  if (!speed.friction || speed.friction->coulomb_confidence < kFrictionTrusted) return std::nullopt;
+  // A fit too scattered to trust, or from a run that did not track as predicted, corrects
+  // nothing: the raw figure at least errs one known way.
+  if (!speed.friction || speed.friction->coulomb_confidence < kFrictionTrusted ||
+      !speed.succeeded)
+    return std::nullopt;
   const InertiaRun* run = nullptr;
   for (const StepOutcome& s : steps) {
     if (s.inertia_run) run = &*s.inertia_run;
@@ -259,14 +265,70 @@ bool Confirm(const CommissioningHooks& hooks, const char* notice) {
   return ZelMessageBox(notice, "Commissioning", kMbOkCancel | kMbIconInformation) == kIdOk;
 }
 
-// The speed step again with the corrected inertia, tuned afresh from it: the first run's gains
-// came from an inertia that friction inflated.
-StepOutcome RerunWithInertia(const CommissioningStep& step, CZel_Setup& setup,
-                             ZelHeadlessBackend& ui, const SetupSnapshot& before,
-                             const InertiaCorrection& c, const StepOutcome& first) {
+// The friction that the last speed run showed, if any.
+const FrictionFit* LastFriction(const std::vector<StepOutcome>& steps) {
+  const FrictionFit* friction = nullptr;
+  for (const StepOutcome& s : steps) {
+    if (s.friction) friction = &*s.friction;
+  }
+  return friction;
+}
+
+double Base(const CZel_Setup& setup, const char* name) {
+  ZelQuietErrors quiet;
+  const CZel_Parameter* p = setup.FindParameter(name);
+  return p ? p->GetValueInBaseUnit() : std::numeric_limits<double>::quiet_NaN();
+}
+
+// The speed test's ramps made no steeper than the current limit drives the inertia (and the
+// friction, once a speed run has shown it): a ramp that asks for more holds the current at
+// its limit and the loop winds up. What was changed, or nothing.
+std::optional<std::string> FitRampsToCurrentLimit(CZel_Setup& setup, const FrictionFit* friction) {
+  const double to_motor = LoadSpeedScale(setup) / MotorSpeedScale(setup);
+  const double top = std::abs(Base(setup, "TestSpeed") * to_motor);
+  const double friction_Nm = friction ? friction->TorqueAt(top) : 0.0;
+  const std::optional<double> allowed = AllowedAcceleration(
+      Base(setup, "K"), Base(setup, "TestLimitCurrent"), Base(setup, "Jt"), friction_Nm);
+  if (!allowed || !std::isfinite(top) || !(top > 0.0)) return std::nullopt;
+  const double shortest = top / *allowed;
+  std::string changed;
+  for (const char* ramp : {"TaPS", "TaNS"}) {
+    const double now = Base(setup, ramp);
+    if (!(now < shortest)) continue;
+    setup.SetParameterValueInBaseUnit(ramp, shortest);
+    // The ramp is whole samples: round up so that it is no steeper than allowed.
+    if (setup.GetParameterValueInBaseUnit(ramp) < shortest)
+      setup.SetParameterValueInBaseUnit(ramp, shortest + SlowLoopPeriod(setup));
+    char text[120];
+    std::snprintf(text, sizeof text, "%s%s %.4g s -> %.4g s", changed.empty() ? "" : ", ", ramp,
+                  now, setup.GetParameterValueInBaseUnit(ramp));
+    changed += text;
+  }
+  if (changed.empty()) return std::nullopt;
+  char text[320];
+  std::snprintf(text, sizeof text,
+                "the profile's ramps were lengthened so that they need at most %.0f %% of the "
+                "test's current limit (%.3g A) with Jt %.4g kgm^2 and friction %.3g Nm: %s",
+                kProfileCurrentShare * 100.0, Base(setup, "TestLimitCurrent"), Base(setup, "Jt"),
+                friction_Nm, changed.c_str());
+  return std::string(text);
+}
+
+// The speed step again, tuned afresh, when its first run showed what the inertia test could
+// not: friction that inflated the inertia (corrected here), or ramps steeper than the current
+// limit drives the load through against that friction (lengthened here). Nothing when the
+// first run stands.
+std::optional<StepOutcome> RerunSpeedStep(const CommissioningStep& step, CZel_Setup& setup,
+                                          ZelHeadlessBackend& ui, const SetupSnapshot& before,
+                                          const std::vector<StepOutcome>& steps) {
+  const StepOutcome& first = steps.back();
+  if (!first.friction) return std::nullopt;
+  const std::optional<InertiaCorrection> c = InertiaToCorrect(steps, first, setup);
   before.Restore(setup);
   const double old_j = setup.GetParameterValueInBaseUnit("Jt");
-  setup.SetParameterValueInBaseUnit("Jt", c.inertia);
+  if (c) setup.SetParameterValueInBaseUnit("Jt", c->inertia);
+  const std::optional<std::string> ramps = FitRampsToCurrentLimit(setup, &*first.friction);
+  if (!c && !ramps) return std::nullopt;
   ComputeChipParameters(setup);
   ComputeScaledParameters(setup);
   ComputeChipParameters(setup);
@@ -274,16 +336,21 @@ StepOutcome RerunWithInertia(const CommissioningStep& step, CZel_Setup& setup,
   if (std::string not_at_rest = WaitForRest(setup, ui); !not_at_rest.empty())
     return StepNotRun(step, not_at_rest);
   StepOutcome second = RunStep(step, setup, ui);
-  char text[240];
-  std::snprintf(text, sizeof text,
-                "the inertia test's Jt %.4g kgm^2 held the friction's share of the test torque "
-                "(friction %.3g Nm at the test speed): Jt corrected to %.4g kgm^2, the speed loop "
-                "tuned again and run a second time",
-                old_j, c.friction_Nm, c.inertia);
-  second.run.warnings.insert(second.run.warnings.begin(), text);
+  std::vector<std::string> notes;
+  if (c) {
+    char text[240];
+    std::snprintf(text, sizeof text,
+                  "the inertia test's Jt %.4g kgm^2 held the friction's share of the test torque "
+                  "(friction %.3g Nm at the test speed): Jt corrected to %.4g kgm^2",
+                  old_j, c->friction_Nm, c->inertia);
+    notes.push_back(text);
+  }
+  if (ramps) notes.push_back(*ramps);
+  notes.push_back("the speed loop was tuned again and run a second time");
+  second.run.warnings.insert(second.run.warnings.begin(), notes.begin(), notes.end());
   second.friction = first.friction;
   second.run.identified = first.run.identified;
-  second.run.identified.push_back({"Jt", c.inertia, "kgm^2", c.confidence});
+  if (c) second.run.identified.push_back({"Jt", c->inertia, "kgm^2", c->confidence});
   return second;
 }
 
@@ -303,6 +370,10 @@ CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
     const CommissioningStep& step = *result.planned[i];
     if (hooks.progress) hooks.progress(i, result.planned.size(), step);
     const SetupSnapshot before(setup);
+    const bool speed_step = std::string_view(step.word) == "speed";
+    const FrictionFit* friction = LastFriction(result.steps);
+    const std::optional<std::string> ramps =
+        speed_step && friction ? FitRampsToCurrentLimit(setup, friction) : std::nullopt;
     // What the drive setup does before it opens a test.
     ComputeChipParameters(setup);
     ComputeScaledParameters(setup);
@@ -318,8 +389,11 @@ CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
     } else {
       if (hooks.prepare) hooks.prepare(step);
       result.steps.push_back(RunStep(step, setup, ui));
-      if (const auto c = InertiaToCorrect(result.steps, result.steps.back(), setup))
-        result.steps.back() = RerunWithInertia(step, setup, ui, before, *c, result.steps.back());
+      if (ramps) result.steps.back().run.warnings.insert(result.steps.back().run.warnings.begin(), *ramps);
+      if (speed_step) {
+        if (auto second = RerunSpeedStep(step, setup, ui, before, result.steps))
+          result.steps.back() = std::move(*second);
+      }
     }
     if (!result.steps.back().succeeded) {
       before.Restore(setup);

@@ -9,7 +9,7 @@ namespace {
 
 // The tolerance that a confidence speaks of.
 constexpr double kTolerance = 0.05;
-// After the reference changes its slope, the loop needs this long to follow the new one.
+// After the reference changes, the loop needs this long to hold the new speed.
 constexpr double kSettle_s = 0.05;
 // Fewer samples than this tell nothing that a fit can trust.
 constexpr std::size_t kFewestSamples = 8;
@@ -166,61 +166,49 @@ double FrictionFit::TorqueAt(double speed_rad_s) const {
   return coulomb_Nm + viscous_Nm_s * std::abs(speed_rad_s);
 }
 
-// K i = Tc sign(w) + b w + J a (+ a load torque when both directions were run) over the samples
-// where the loop follows the reference: the reference's slope unchanged for a settling time,
-// the shaft turning and following it, and the current off its limit.
+// K i = Tc sign(w) (+ b w where the run held more than one speed, + a load torque where it ran
+// both ways) over the samples where the loop holds a constant speed: the reference unchanged
+// for a settling time and a little after, the shaft turning and following it, the current off
+// its limit. The drive's speed reference moves in whole counts, so a ramp reads as a
+// staircase whose treads are no constant speed: the settling time spans many of them.
 std::optional<FrictionFit> IdentifyFriction(const MotionLog& log, double torque_constant) {
   const std::size_t n = std::min({log.time_s.size(), log.reference_rad_s.size(),
                                   log.current_A.size()});
   if (n < 3 || !(torque_constant > 0.0)) return std::nullopt;
-  std::vector<double> slope(n, 0.0);
-  for (std::size_t k = 1; k + 1 < n; ++k) {
-    const double dt = log.time_s[k + 1] - log.time_s[k - 1];
-    slope[k] = dt > 0.0 ? (log.reference_rad_s[k + 1] - log.reference_rad_s[k - 1]) / dt : 0.0;
-  }
-  double steepest = 0.0;
-  for (double s : slope) steepest = std::max(steepest, std::abs(s));
-  const double same_slope = 0.02 * steepest + 1e-9;
-
   struct Sample {
-    double w, a, torque;
+    double w, torque;
   };
   std::vector<Sample> used;
-  std::size_t since = 0;  // first sample of the current stretch of one slope
-  for (std::size_t k = 1; k + 1 < n; ++k) {
-    if (std::abs(slope[k] - slope[since]) > same_slope) since = k;
-    const bool settled = log.time_s[k] - log.time_s[since] >= kSettle_s;
-    // The slope must also hold on until after the sample: its last samples already see the next.
-    const bool holds = std::abs(slope[k + 1] - slope[k]) <= same_slope;
-    const bool saturated = k < log.saturated.size() && log.saturated[k];
+  std::size_t since = 0;  // first sample of the current stretch of one reference
+  for (std::size_t k = 0; k + 1 < n; ++k) {
     const double w = log.reference_rad_s[k];
+    if (w != log.reference_rad_s[since]) since = k;
+    const bool settled = log.time_s[k] - log.time_s[since] >= kSettle_s;
+    const bool holds = log.reference_rad_s[k + 1] == w;
+    const bool saturated = k < log.saturated.size() && log.saturated[k];
     const bool following =
         k >= log.speed_rad_s.size() || std::abs(log.speed_rad_s[k] - w) <= kFollowing * std::abs(w);
     if (settled && holds && following && !saturated && w != 0.0)
-      used.push_back({log.reference_rad_s[k], slope[k], torque_constant * log.current_A[k]});
+      used.push_back({w, torque_constant * log.current_A[k]});
   }
   if (used.size() < kFewestSamples) return std::nullopt;
 
   double fastest = 0.0, slowest = INFINITY;
-  bool forward = false, backward = false, accelerating = false, braking = false;
+  bool forward = false, backward = false;
   for (const Sample& s : used) {
     fastest = std::max(fastest, std::abs(s.w));
     slowest = std::min(slowest, std::abs(s.w));
     forward = forward || s.w > 0.0;
     backward = backward || s.w < 0.0;
-    accelerating = accelerating || s.a * s.w > same_slope * std::abs(s.w);
-    braking = braking || s.a * s.w < -same_slope * std::abs(s.w);
   }
   // Columns: Coulomb, then those the run can tell apart from it.
   const bool viscous = fastest - slowest > 0.2 * fastest;
-  const bool inertia = accelerating && braking;
   const bool offset = forward && backward;
   std::vector<std::vector<double>> rows;
   std::vector<double> y;
   for (const Sample& s : used) {
     std::vector<double> row{Sign(s.w)};
     if (viscous) row.push_back(s.w);
-    if (inertia) row.push_back(s.a);
     if (offset) row.push_back(1.0);
     rows.push_back(std::move(row));
     y.push_back(s.torque);
@@ -233,16 +221,11 @@ std::optional<FrictionFit> IdentifyFriction(const MotionLog& log, double torque_
   // shaft with next to none is no worse identified than one with much.
   double typical = 0.0;
   for (const Sample& s : used) typical = std::max(typical, std::abs(s.torque));
-  out.coulomb_confidence = ConfidenceOf(Relative(fit->StdError(0), std::max(std::abs(fit->c[0]), 0.1 * typical)));
-  std::size_t column = 1;
+  out.coulomb_confidence =
+      ConfidenceOf(Relative(fit->StdError(0), std::max(std::abs(fit->c[0]), 0.1 * typical)));
   if (viscous) {
-    out.viscous_Nm_s = fit->c[column];
-    out.viscous_confidence = ConfidenceOf(Relative(fit->StdError(column), fit->c[column]));
-    ++column;
-  }
-  if (inertia) {
-    out.inertia = fit->c[column];
-    out.inertia_confidence = ConfidenceOf(Relative(fit->StdError(column), fit->c[column]));
+    out.viscous_Nm_s = fit->c[1];
+    out.viscous_confidence = ConfidenceOf(Relative(fit->StdError(1), fit->c[1]));
   }
   return out;
 }
@@ -262,6 +245,15 @@ std::optional<double> CorrectedInertia(const InertiaRun& run, const FrictionFit&
   const double j = accelerating * run.time_s / run.speed_gain_rad_s;
   if (!(accelerating > 0.0) || !std::isfinite(j) || !(j > 0.0)) return std::nullopt;
   return j;
+}
+
+std::optional<double> AllowedAcceleration(double torque_constant, double current_limit_A,
+                                          double inertia, double friction_Nm) {
+  const double torque = kProfileCurrentShare * torque_constant * current_limit_A -
+                        std::max(friction_Nm, 0.0);
+  const double a = torque / inertia;
+  if (!(torque > 0.0) || !std::isfinite(a)) return std::nullopt;
+  return a;
 }
 
 nlohmann::ordered_json IdentifiedJson(const std::vector<IdentifiedValue>& values) {

@@ -1,7 +1,7 @@
 #pragma once
 // The motor's data identified from the logs that the tests take anyway: the armature's R and
-// L from the current step, the friction (and an inertia) from the speed test's stretches of
-// constant speed and constant acceleration, and the inertia test's result corrected for the
+// L from the current step, the friction from the speed test's stretches of constant speed,
+// and the inertia test's result corrected for the
 // friction torque that worked against the test torque.
 
 #include <cmath>
@@ -44,9 +44,7 @@ struct MotionLog {
 struct FrictionFit {
   double coulomb_Nm = 0.0, viscous_Nm_s = 0.0;
   double coulomb_confidence = 0.0;
-  std::optional<double> viscous_confidence;  // none when the run had a single speed
-  std::optional<double> inertia;             // from the ramps, when they were tracked
-  double inertia_confidence = 0.0;
+  std::optional<double> viscous_confidence;  // none when the run held a single speed
   // Friction torque at `speed_rad_s` (its magnitude).
   double TorqueAt(double speed_rad_s) const;
 };
@@ -73,6 +71,15 @@ struct InertiaRun {
 // The inertia that only the torque left after friction accelerated; nothing when friction
 // takes all of it.
 std::optional<double> CorrectedInertia(const InertiaRun& run, const FrictionFit& friction);
+
+// The share of a test's current limit that a profile's ramp may ask for: the rest is the
+// loop's room to correct.
+inline constexpr double kProfileCurrentShare = 0.8;
+
+// The steepest ramp (rad/s^2 at the motor) that the current limit drives through this inertia
+// against this friction with the loop's room left; nothing when friction takes it all.
+std::optional<double> AllowedAcceleration(double torque_constant, double current_limit_A,
+                                          double inertia, double friction_Nm);
 
 nlohmann::ordered_json IdentifiedJson(const std::vector<IdentifiedValue>& values);
 

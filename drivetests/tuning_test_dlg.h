@@ -216,7 +216,7 @@ class CTuningTestDlg : public CMyTestDlg {
   bool HasCustomScopeSettings() const { return custom_scope_; }
   // The last run's figures, per completed cycle, and the prediction they are set against.
   const TuningRunFigures& GetFigures() const { return figures_; }
-  // The friction (and inertia) that the last uploaded run shows; nothing for a run that held
+  // The friction that the last uploaded run shows; nothing for a run that held
   // no constant speed, and for the position test.
   const std::optional<FrictionFit>& GetFriction() const { return friction_; }
   void DescribeRun(TestRunReport& report) const override;

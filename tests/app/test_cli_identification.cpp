@@ -79,4 +79,28 @@ TEST(CliIdentification, CommissioningEndsWithTheInertiaLessFriction) {
   }
 }
 
+TEST(CliIdentification, AHeavyLoadGetsRampsTheCurrentLimitCanDrive) {
+  // Ten times the setup's inertia: the profile's 0.1 s ramps would need more than the 8 A
+  // limit, so commissioning lengthens them for the second speed run and says so.
+  TempDir tmp;
+  const std::string dir = tmp.File("out");
+  const CliResult run = RunDcservo("commission --out " + ShellQuote(dir) +
+                                   " --fault inertia=" + std::to_string(10 * kSetupJ));
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  const json report = json::parse(ReadFile(dir + "/report.json"), nullptr, false);
+  ASSERT_TRUE(report.is_object());
+  bool lengthened = false;
+  for (const json& step : report["steps"]) {
+    for (const json& w : step["warnings"])
+      lengthened = lengthened || w.get<std::string>().find("ramps were lengthened") != std::string::npos;
+  }
+  EXPECT_TRUE(lengthened);
+  double ramp = 0.0;
+  for (const json& change : report["changes"]) {
+    if (change["name"] == "TaPS") ramp = change["after"].get<double>();
+  }
+  // 0.8 x 8 A x 0.06 Nm/A through 4.5e-4 kgm^2 reaches 1200 rpm in no less than 0.147 s.
+  EXPECT_GE(ramp, 0.147);
+}
+
 }  // namespace
