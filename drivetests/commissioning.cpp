@@ -324,11 +324,15 @@ std::optional<StepOutcome> RerunSpeedStep(const CommissioningStep& step, CZel_Se
   const StepOutcome& first = steps.back();
   if (!first.friction) return std::nullopt;
   const std::optional<InertiaCorrection> c = InertiaToCorrect(steps, first, setup);
+  const SetupSnapshot accepted(setup);
   before.Restore(setup);
   const double old_j = setup.GetParameterValueInBaseUnit("Jt");
   if (c) setup.SetParameterValueInBaseUnit("Jt", c->inertia);
   const std::optional<std::string> ramps = FitRampsToCurrentLimit(setup, &*first.friction);
-  if (!c && !ramps) return std::nullopt;
+  if (!c && !ramps) {
+    accepted.Restore(setup);
+    return std::nullopt;
+  }
   ComputeChipParameters(setup);
   ComputeScaledParameters(setup);
   ComputeChipParameters(setup);
