@@ -77,6 +77,13 @@ ordered_json Report(const char* kind, CTuningTestDlg& dlg, bool ok, const std::s
   dlg.DescribeRun(run);
   j["targets"] = TargetsJson(run.targets);
   j["identified"] = IdentifiedJson(run.identified);
+  j["current_ripple"] = nullptr;
+  if (const TestTargets* targets = TargetsOf(kind); targets && f.ripple) {
+    j["current_ripple"] = {{"rms_A", f.ripple->rms_A}, {"peak_A", f.ripple->peak_A}};
+    if (const auto check = CheckRippleTarget(*targets, f))
+      j["current_ripple"]["target"] = {{"target", check->target}, {"met", check->met}};
+  }
+  j["warnings"] = run.warnings;
   return j;
 }
 

@@ -41,7 +41,6 @@ constexpr double kRestLimit_ms = 600000.0;
 // speed loop's gains by less than the test's own precision.
 constexpr double kInertiaCorrectionWorth = 0.02;
 constexpr double kFrictionTrusted = 0.5;
-
 constexpr CommissioningStep kSteps[] = {
     {"vdc", names::kVdcTest, "Supply voltage: detect", kLoopsAny, false, false, true, 60.0,
      "the power supply's voltage and its connection to the drive"},
@@ -393,7 +392,8 @@ CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
     } else {
       if (hooks.prepare) hooks.prepare(step);
       result.steps.push_back(RunStep(step, setup, ui));
-      if (ramps) result.steps.back().run.warnings.insert(result.steps.back().run.warnings.begin(), *ramps);
+      std::vector<std::string>& notes = result.steps.back().run.warnings;
+      if (ramps) notes.insert(notes.begin(), *ramps);
       if (speed_step) {
         if (auto second = RerunSpeedStep(step, setup, ui, before, result.steps))
           result.steps.back() = std::move(*second);

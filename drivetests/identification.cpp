@@ -166,31 +166,68 @@ double FrictionFit::TorqueAt(double speed_rad_s) const {
   return coulomb_Nm + viscous_Nm_s * std::abs(speed_rad_s);
 }
 
-// K i = Tc sign(w) (+ b w where the run held more than one speed, + a load torque where it ran
-// both ways) over the samples where the loop holds a constant speed: the reference unchanged
-// for a settling time and a little after, the shaft turning and following it, the current off
-// its limit. The drive's speed reference moves in whole counts, so a ramp reads as a
-// staircase whose treads are no constant speed: the settling time spans many of them.
-std::optional<FrictionFit> IdentifyFriction(const MotionLog& log, double torque_constant) {
+namespace {
+
+// The samples where the loop holds a constant speed, each with the stretch it belongs to (its
+// first sample): the reference unchanged for a settling time and a little after, the shaft
+// turning and following it; `off_limit`: only those whose current is off the test's limit.
+// The drive's speed reference moves in whole counts, so a ramp reads as a staircase whose
+// treads are no constant speed: the settling time spans many of them.
+struct SteadySample {
+  std::size_t index, stretch;
+};
+std::vector<SteadySample> ConstantSpeedSamples(const MotionLog& log, bool off_limit) {
   const std::size_t n = std::min({log.time_s.size(), log.reference_rad_s.size(),
                                   log.current_A.size()});
-  if (n < 3 || !(torque_constant > 0.0)) return std::nullopt;
-  struct Sample {
-    double w, torque;
-  };
-  std::vector<Sample> used;
+  std::vector<SteadySample> out;
   std::size_t since = 0;  // first sample of the current stretch of one reference
   for (std::size_t k = 0; k + 1 < n; ++k) {
     const double w = log.reference_rad_s[k];
     if (w != log.reference_rad_s[since]) since = k;
     const bool settled = log.time_s[k] - log.time_s[since] >= kSettle_s;
     const bool holds = log.reference_rad_s[k + 1] == w;
-    const bool saturated = k < log.saturated.size() && log.saturated[k];
+    const bool saturated = off_limit && k < log.saturated.size() && log.saturated[k];
     const bool following =
         k >= log.speed_rad_s.size() || std::abs(log.speed_rad_s[k] - w) <= kFollowing * std::abs(w);
-    if (settled && holds && following && !saturated && w != 0.0)
-      used.push_back({w, torque_constant * log.current_A[k]});
+    if (settled && holds && following && !saturated && w != 0.0) out.push_back({k, since});
   }
+  return out;
+}
+
+}  // namespace
+
+std::optional<CurrentRipple> RippleAtConstantSpeed(const MotionLog& log) {
+  const std::vector<SteadySample> steady = ConstantSpeedSamples(log, false);
+  if (steady.size() < kFewestSamples) return std::nullopt;
+  CurrentRipple out;
+  double squares = 0.0;
+  for (std::size_t first = 0; first < steady.size();) {
+    std::size_t last = first;
+    double sum = 0.0;
+    for (; last < steady.size() && steady[last].stretch == steady[first].stretch; ++last)
+      sum += log.current_A[steady[last].index];
+    const double mean = sum / static_cast<double>(last - first);
+    for (std::size_t i = first; i < last; ++i) {
+      const double d = log.current_A[steady[i].index] - mean;
+      squares += d * d;
+      out.peak_A = std::max(out.peak_A, std::abs(d));
+    }
+    first = last;
+  }
+  out.rms_A = std::sqrt(squares / static_cast<double>(steady.size()));
+  return out;
+}
+
+// K i = Tc sign(w) (+ b w where the run held more than one speed, + a load torque where it ran
+// both ways) over the samples at constant speed, off the current limit.
+std::optional<FrictionFit> IdentifyFriction(const MotionLog& log, double torque_constant) {
+  if (!(torque_constant > 0.0)) return std::nullopt;
+  struct Sample {
+    double w, torque;
+  };
+  std::vector<Sample> used;
+  for (const SteadySample& s : ConstantSpeedSamples(log, true))
+    used.push_back({log.reference_rad_s[s.index], torque_constant * log.current_A[s.index]});
   if (used.size() < kFewestSamples) return std::nullopt;
 
   double fastest = 0.0, slowest = INFINITY;

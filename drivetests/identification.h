@@ -49,6 +49,13 @@ struct FrictionFit {
   double TorqueAt(double speed_rad_s) const;
 };
 
+// The current's departure from its mean over each stretch of constant speed: what the speed
+// measurement's counts do to the current. Nothing when the run held no constant speed.
+struct CurrentRipple {
+  double rms_A = 0.0, peak_A = 0.0;
+};
+std::optional<CurrentRipple> RippleAtConstantSpeed(const MotionLog& log);
+
 // Nothing when the run held no constant speed long enough to be read.
 std::optional<FrictionFit> IdentifyFriction(const MotionLog& log, double torque_constant);
 std::vector<IdentifiedValue> FrictionValues(const FrictionFit& fit);

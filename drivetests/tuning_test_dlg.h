@@ -302,7 +302,7 @@ class CTuningTestDlg : public CMyTestDlg {
   void AddSweepFigures();
   void FinishFigures();
   void DrawPrediction();
-  void IdentifyFriction();
+  void IdentifyFromLog();
 
   // --- handlers ---
   void OnViewMode();

@@ -79,6 +79,25 @@ TEST(CliIdentification, CommissioningEndsWithTheInertiaLessFriction) {
   }
 }
 
+TEST(CliIdentification, TheSpeedTestShowsTheCurrentRippleAgainstItsTarget) {
+  // The bundled drive at PB_S 100 rad/s: one count of its 500-line encoder (6.28 rad/s) is
+  // 0.94 A of current reference, so the current flips by about that at constant speed, far
+  // above 10 % of its 3 A.
+  const CliResult run = RunDcservo("test speed --tune --json");
+  const json out = json::parse(run.out, nullptr, false);
+  ASSERT_TRUE(out.contains("current_ripple")) << run.out << run.err;
+  const json& ripple = out["current_ripple"];
+  EXPECT_GT(ripple["peak_A"].get<double>(), 0.8);
+  EXPECT_GT(ripple["rms_A"].get<double>(), 0.3);
+  EXPECT_FALSE(ripple["target"]["met"].get<bool>());
+  EXPECT_NE(ripple["target"]["target"].get<std::string>().find("0.3 A"), std::string::npos);
+  // A lower band is quieter, and meets it.
+  const json low =
+      json::parse(RunDcservo("test speed --tune --json --set PB_S=20").out, nullptr, false);
+  ASSERT_TRUE(low.contains("current_ripple"));
+  EXPECT_TRUE(low["current_ripple"]["target"]["met"].get<bool>()) << low["current_ripple"];
+}
+
 TEST(CliIdentification, AHeavyLoadGetsRampsTheCurrentLimitCanDrive) {
   // Ten times the setup's inertia: the profile's 0.1 s ramps would need more than the 8 A
   // limit, so commissioning lengthens them for the second speed run and says so.

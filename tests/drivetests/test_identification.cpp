@@ -144,6 +144,25 @@ TEST(IdentifyFriction, ARunThatNeverHeldASpeedIdentifiesNothing) {
   EXPECT_FALSE(IdentifyFriction(SpeedRun(0.02, 0.0, 0.0, 1.0), 0.0));
 }
 
+TEST(RippleAtConstantSpeed, ThePeakAndRmsAroundEachHeldSpeed) {
+  // The +-0.9 A flip, with one burst to 8 A (and its echo to -6 A) every 40 samples of the
+  // hold: the flip alone is 0.9 A RMS and peak; the bursts raise both.
+  const std::optional<CurrentRipple> quiet = RippleAtConstantSpeed(SpeedRun(0.0, 0.0, 0.0, 1.0));
+  ASSERT_TRUE(quiet);
+  EXPECT_GT(quiet->peak_A, 7.0);
+  EXPECT_GT(quiet->rms_A, 0.9);
+  MotionLog flip = SpeedRun(0.02, 0.0, 0.0, 1.0);
+  for (std::size_t k = 0; k < flip.current_A.size(); ++k)
+    flip.current_A[k] = 0.02 / kK + (k % 2 ? 0.9 : -0.9);
+  const std::optional<CurrentRipple> flat = RippleAtConstantSpeed(flip);
+  ASSERT_TRUE(flat);
+  EXPECT_NEAR(flat->rms_A, 0.9, 0.01);
+  EXPECT_NEAR(flat->peak_A, 0.9, 0.01);
+  // Standing still is no constant speed.
+  for (double& w : flip.reference_rad_s) w = 0.0;
+  EXPECT_FALSE(RippleAtConstantSpeed(flip));
+}
+
 TEST(CorrectedInertia, TakesTheFrictionOffTheTestTorque) {
   // 1.5 A at 0.06 Nm/A against dry friction of half of it: the raw figure is twice the truth.
   const InertiaRun run{0.09, 80.0, 0.08, 133.0, 0.13};
