@@ -66,7 +66,7 @@ double StepThroughRegister(CZel_Setup& setup, CZel_Parameter& scaled, CZel_Param
   for (double delta : {1.0, -1.0}) {
     if (!chip.SetValueInInternalUnit(count + delta)) continue;
     if (chip.GetValueInInternalUnit() == count) continue;  // saturated in its type
-    if (RunStep(setup, scaled.GetName(), Direction::ToScaled) != 1) continue;
+    if (RunStep(setup, scaled.GetName(), Direction::ToScaled) != StepResult::Done) continue;
     const double moved = std::abs(scaled.GetValueInBaseUnit() - value);
     if (moved > 0.0 && std::isfinite(moved) && (step == 0.0 || moved < step)) step = moved;
   }

@@ -213,14 +213,14 @@ void SynchroniseSetup(CZel_Setup& setup) {
   ComputeScaledParameters(setup);
 }
 
-int RunStep(CZel_Setup& setup, std::string_view quantity, Direction direction) {
+StepResult RunStep(CZel_Setup& setup, std::string_view quantity, Direction direction) {
   const auto steps = direction == Direction::ToScaled ? ScaledPipelineSteps() : ChipPipelineSteps();
   for (const PipelineStep& step : steps) {
     if (!zel::NamesEqual(step.quantity, quantity)) continue;
-    if (step.guard && !step.guard(setup)) return 0;
-    return step.run(setup);
+    if (step.guard && !step.guard(setup)) return StepResult::NotDone;
+    return step.run(setup) == 1 ? StepResult::Done : StepResult::NotDone;
   }
-  return -1;
+  return StepResult::NoSuchStep;
 }
 
 }  // namespace dcservo

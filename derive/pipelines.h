@@ -27,9 +27,11 @@ void ComputeChipParameters(CZel_Setup& setup);
 // that every value shown is one the drive can hold.
 void SynchroniseSetup(CZel_Setup& setup);
 
+// What running one step came to; the numbers are the steps' own 1 and 0.
+enum class StepResult { Done = 1, NotDone = 0 /* missing, refused or guarded off */, NoSuchStep = -1 };
+
 // Runs the one step that writes `quantity` in that direction (names without regard to
-// case), behind its guard. 1 done, 0 missing or refused or guarded off, -1 when no step of
-// that direction writes the quantity.
-int RunStep(CZel_Setup& setup, std::string_view quantity, Direction direction);
+// case), behind its guard.
+StepResult RunStep(CZel_Setup& setup, std::string_view quantity, Direction direction);
 
 }  // namespace dcservo

@@ -243,10 +243,10 @@ int TuneController(CZel_Setup& setup, TunedLoop loop, LoopTuneReport* report) {
 
   int done = 1;
   for (const char* name : d.to_chip) {
-    if (RunStep(setup, name, Direction::ToChip) != 1) done = 0;
+    if (RunStep(setup, name, Direction::ToChip) != StepResult::Done) done = 0;
   }
   for (const char* name : d.back) {
-    if (RunStep(setup, name, Direction::ToScaled) != 1) done = 0;
+    if (RunStep(setup, name, Direction::ToScaled) != StepResult::Done) done = 0;
   }
   if (report) *report = Report(setup, d, designed);
   return done;

@@ -39,8 +39,9 @@ inline double Value(const CZel_Setup& s, const char* name) {
 inline void Set(CZel_Setup& s, const char* name, double v) {
   ASSERT_TRUE(s.SetParameterValueInBaseUnit(name, v)) << name;
 }
+// As a number, so that tables of cases can hold it: 1 done, 0 not done, -1 no such step.
 inline int Step(CZel_Setup& s, const char* quantity, Direction direction) {
-  return dcservo::RunStep(s, quantity, direction);
+  return static_cast<int>(dcservo::RunStep(s, quantity, direction));
 }
 
 // Runs each step in turn and expects each done.

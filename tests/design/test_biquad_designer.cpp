@@ -256,7 +256,7 @@ TEST(BiquadDesigner, ChipPipelineDesignsTheFiltersOnlyWhenTheDriveHasThem) {
                                              {"BQFilterQ1", 0.707},
                                              {"BQFilterF11", 200},
                                              {"BQ1B0", 5}});
-  EXPECT_EQ(dcservo::RunStep(*without, "BQ1B0", dcservo::Direction::ToChip), 0);
+  EXPECT_EQ(dcservo::RunStep(*without, "BQ1B0", dcservo::Direction::ToChip), dcservo::StepResult::NotDone);
   EXPECT_EQ(BaseValue(*without, "BQ1B0"), 5);
 }
 

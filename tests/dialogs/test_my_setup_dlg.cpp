@@ -24,6 +24,7 @@ using testing_support::Value;
 
 using dcservo::Direction;
 using dcservo::RunStep;
+using dcservo::StepResult;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -121,8 +122,9 @@ TEST_F(MySetupDialog, EveryGainRowRewritesItsChipValuesAndNothingElse) {
     Poison(*setup_, c.chip);
     Poison(*expected, c.chip);
     ASSERT_TRUE(expected->SetParameterValueInBaseUnit(c.scaled, std::stod(c.typed)));
-    for (const char* chip : c.chip) ASSERT_EQ(RunStep(*expected, chip, Direction::ToChip), 1);
-    ASSERT_EQ(RunStep(*expected, c.scaled, Direction::ToScaled), 1);
+    for (const char* chip : c.chip)
+      ASSERT_EQ(RunStep(*expected, chip, Direction::ToChip), StepResult::Done);
+    ASSERT_EQ(RunStep(*expected, c.scaled, Direction::ToScaled), StepResult::Done);
 
     GainsDialog& dlg = Open();
     ASSERT_TRUE(dlg.UserEdit(dlg.EditOf(c.scaled), c.typed));
@@ -143,8 +145,8 @@ TEST_F(MySetupDialog, SensorsChangeForcesSpeedForwardAndRewritesTheFeedbackRegis
   ASSERT_TRUE(expected->SetParameterValueInBaseUnit("SensorsConfiguration", 2));
   dcservo::ApplySpeedForwardRule(*expected);
   for (const char* chip : {"UPGRADE", "SCR", "OSR"})
-    ASSERT_EQ(RunStep(*expected, chip, Direction::ToChip), 1) << chip;
-  ASSERT_EQ(RunStep(*expected, "SensorsConfiguration", Direction::ToScaled), 1);
+    ASSERT_EQ(RunStep(*expected, chip, Direction::ToChip), StepResult::Done) << chip;
+  ASSERT_EQ(RunStep(*expected, "SensorsConfiguration", Direction::ToScaled), StepResult::Done);
   const auto before = Snapshot(*setup_);
   // A file may carry a wider range than the drive offers; the read-back puts the drive's back.
   setup_->FindParameter("SensorsConfiguration")->SetMaxInBaseUnit(5);

@@ -35,7 +35,7 @@ std::unique_ptr<CZel_Setup> LoadBundledSetup() {
 }
 
 void RunOk(CZel_Setup& setup, const char* quantity, dcservo::Direction direction) {
-  EXPECT_EQ(dcservo::RunStep(setup, quantity, direction), 1) << quantity;
+  EXPECT_EQ(dcservo::RunStep(setup, quantity, direction), dcservo::StepResult::Done) << quantity;
 }
 
 std::unique_ptr<CZel_Setup> LoadBundledSetupWithout(std::initializer_list<const char*> names) {
