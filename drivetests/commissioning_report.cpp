@@ -183,13 +183,19 @@ void WriteTargets(std::ostringstream& h, const ordered_json& step) {
 }
 
 // The motor data the step's log identified, as proposals beside what the setup holds.
-void WriteIdentified(std::ostringstream& h, const ordered_json& step) {
+void WriteIdentified(std::ostringstream& h, const ordered_json& step, const ordered_json& values) {
   const ordered_json& identified = step["identified"];
   if (!identified.is_object() || identified.empty()) return;
-  h << "<table><tr><th>Identified</th><th>Value</th><th>Unit</th><th>Confidence</th></tr>\n";
-  for (const auto& [name, v] : identified.items())
+  h << "<table><tr><th>Identified</th><th>Value</th><th>Unit</th><th>Confidence</th>"
+    << "<th>Setup</th></tr>\n";
+  for (const auto& [name, v] : identified.items()) {
+    const auto held = values.find(name);
+    const std::string setup = held == values.end() ? "" : Number((*held)["value"]) + " " +
+                                                             Text((*held)["unit"]);
     h << "<tr><td>" << Escape(name) << "</td><td>" << Number(v["value"]) << "</td><td>"
-      << Escape(Text(v["unit"])) << "</td><td>" << Number(v["confidence"]) << "</td></tr>\n";
+      << Escape(Text(v["unit"])) << "</td><td>" << Number(v["confidence"]) << "</td><td>"
+      << Escape(setup) << "</td></tr>\n";
+  }
   h << "</table>\n";
 }
 
@@ -305,7 +311,7 @@ std::string CommissioningReportHtml(const ordered_json& report, const std::vecto
     WriteFigures(h, s);
     WriteTracking(h, s);
     WriteTargets(h, s);
-    WriteIdentified(h, s);
+    WriteIdentified(h, s, report["values"]);
     for (const ordered_json& w : s["warnings"]) h << "<p>Note: " << Escape(Text(w)) << "</p>\n";
     if (!Text(s["csv"]).empty())
       h << "<p>Logged run: " << Escape(Text(s["csv"])) << "</p>\n";
