@@ -6,11 +6,9 @@
 
 #include "derive/step.h"
 #include "host/zel_setup.h"
+#include "units/scales.h"
 
 namespace dcservo {
-
-// The converter's full-scale count, which the analogue chain maps onto its references.
-inline double AdcMax(CZel_Setup& setup) { return static_cast<double>(Compute_ADCMaxValue(&setup)); }
 
 // The analogue chain and the limit switches only follow the sign of the position scale;
 // a scale of 0 counts as negative.

@@ -34,8 +34,6 @@ int PcrFlagToScaled(CZel_Setup& setup, const char* flag, double max = 1.0) {
   return WriteScaled(*on, 0.0, max, BitOf(pcr->GetValueInBaseUnit(), PcrFlagNamed(flag).mask()));
 }
 
-double AdcMax(CZel_Setup& setup) { return static_cast<double>(Compute_ADCMaxValue(&setup)); }
-
 // The time factor is the slow-loop period over the I²t time, in units of 2^-26.
 constexpr double kI2tTimeUnits = 67108864.0;
 // The chip keeps the I²t integral in sixteenths of a squared current unit.

@@ -1,5 +1,8 @@
 #include "drivetests/test_vdc_dlg.h"
 
+#include <cmath>
+#include <cstdio>
+
 #include "design/dialog_names.h"
 #include "host/zel_dialog_registry.h"
 #include "units/scales.h"
@@ -43,11 +46,21 @@ void CTestVdcDetection::BeginTest() {
 // The supply test has no test flag of its own: the drive's short circuit is all it checks.
 bool CTestVdcDetection::CheckRunEnded() { return CheckDriveErrors(1, kCheckShortCircuit); }
 
+// A reading at the converter's full scale says only that the supply is at least that high:
+// kept as Vdc it would set every voltage limit and gain on a supply the drive does not have.
 void CTestVdcDetection::OnProgramEnded() {
   CZel_Variable* u2 = ReadLiveVariable("var_u2");
   if (!u2) return;
-  m_Setup.SetParameterValueInBaseUnit("Vdc",
-                                      u2->GetValueInBaseUnit() / MeasuredVoltageScale(m_Setup));
+  measured_vdc_ = u2->GetValueInBaseUnit() / MeasuredVoltageScale(m_Setup);
+  if (u2->GetValueInInternalUnit() >= AdcMax(m_Setup)) {
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "the supply is at or above what the drive can measure, %.1f V", measured_vdc_);
+    m_strError = text;
+    TestFailed(1);
+    return;
+  }
+  m_Setup.SetParameterValueInBaseUnit("Vdc", measured_vdc_);
   RefreshParameterControls("Vdc");
   TestSucceeded(1);
 }
@@ -59,7 +72,10 @@ void CTestVdcDetection::OnCancel() {
 
 void CTestVdcDetection::DescribeRun(TestRunReport& report) const {
   CMyTestDlg::DescribeRun(report);
-  report.results.push_back({"Vdc", m_Setup.GetParameterValueInBaseUnit("Vdc")});
+  // What was measured, whether or not it was kept.
+  report.results.push_back({"Vdc", std::isnan(measured_vdc_)
+                                       ? m_Setup.GetParameterValueInBaseUnit("Vdc")
+                                       : measured_vdc_});
 }
 
 }  // namespace dcservo

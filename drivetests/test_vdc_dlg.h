@@ -2,6 +2,8 @@
 // "VDC Detection Test": measures the supply voltage that the drive actually gets and offers,
 // on closing, to keep it as the setup's Vdc.
 
+#include <limits>
+
 #include "drivetests/my_test_dlg.h"
 #include "host/zel_coff.h"
 
@@ -36,6 +38,8 @@ class CTestVdcDetection : public CMyTestDlg {
  private:
   CZel_CoffFormat m_Coff;
   double old_vdc_ = 0.0;
+  // What the last run read, kept or not: NaN before a reading.
+  double measured_vdc_ = std::numeric_limits<double>::quiet_NaN();
 };
 
 }  // namespace dcservo

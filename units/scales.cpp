@@ -15,8 +15,6 @@ double Value(CZel_Setup& setup, const char* name) {
   return setup.GetParameterValueInBaseUnit(name);
 }
 
-double AdcMax(CZel_Setup& setup) { return static_cast<double>(Compute_ADCMaxValue(&setup)); }
-
 // Encoder counts per radian of the motor shaft (four per line).
 double EncoderCountsPerRadian(CZel_Setup& setup) {
   return Value(setup, "No_encoder_lines") * 4.0 / (2.0 * std::numbers::pi);
@@ -52,6 +50,8 @@ double LoadKinematicScale(CZel_Setup& setup, int order) {
 }
 
 }  // namespace
+
+double AdcMax(CZel_Setup& setup) { return static_cast<double>(Compute_ADCMaxValue(&setup)); }
 
 double VoltageScale(CZel_Setup& setup) { return kFullScale / Value(setup, "Vdc"); }
 

@@ -20,6 +20,10 @@ inline constexpr double kUnsigned16Max = 65535.0;
 // The firmware's registers are 16 bits wide; writing one drops anything above.
 inline constexpr std::uint32_t kRegister16Bits = 0xFFFF;
 
+// The converters' full-scale count: readings are left-aligned in 16 bits, so an N-count
+// converter tops out at 65536 - 65536 / N.
+double AdcMax(CZel_Setup& setup);
+
 double VoltageScale(CZel_Setup& setup);
 double MeasuredVoltageScale(CZel_Setup& setup);
 double CurrentScale(CZel_Setup& setup);

@@ -48,19 +48,19 @@ TEST(TestCommand, ATunedRunPrintsItsVerdictGainsAndFiguresAndWritesItsFiles) {
 struct KeepCase {
   const char* args;
   const char* parameter;
-  double stored;  // in the saved setup; NaN: nothing is saved
+  double measured;  // reported whether or not it is kept
+  bool kept;        // and then in the saved setup
   double tolerance;
 };
 
 // The closing question: --accept keeps the detected value and --out saves it; --reject, or
-// neither, keeps nothing and saves nothing.
+// neither, keeps nothing and saves nothing. The report tells what was measured either way.
 TEST(TestCommand, DetectedValuesAreSavedOnlyWhenAccepted) {
-  const double nothing = std::nan("");
   const KeepCase cases[] = {
-      {"vdc --fault vdc=36 --accept", "Vdc", 36.0, 60.0 / 1024},
-      {"vdc --fault vdc=36 --reject", "Vdc", nothing, 0.0},
-      {"vdc --fault vdc=36", "Vdc", nothing, 0.0},
-      {"inertia --fault inertia=9e-5 --accept", "Jt", 9e-5, 0.03 * 9e-5},
+      {"vdc --fault vdc=36 --accept", "Vdc", 36.0, true, 60.0 / 1024},
+      {"vdc --fault vdc=30 --reject", "Vdc", 30.0, false, 60.0 / 1024},
+      {"vdc --fault vdc=30", "Vdc", 30.0, false, 60.0 / 1024},
+      {"inertia --fault inertia=9e-5 --accept", "Jt", 9e-5, true, 0.03 * 9e-5},
   };
   for (const KeepCase& c : cases) {
     TempDir dir;
@@ -69,17 +69,31 @@ TEST(TestCommand, DetectedValuesAreSavedOnlyWhenAccepted) {
     ASSERT_EQ(r.exit_code, 0) << c.args << "\n" << r.err;
     const auto json = nlohmann::json::parse(r.out);
     EXPECT_EQ(json["verdict"], "succeeded") << c.args;
-    const bool saved = !std::isnan(c.stored);
-    EXPECT_EQ(json["kept"], saved) << c.args;
-    EXPECT_NEAR(json["results"][c.parameter].get<double>(), saved ? c.stored : 0.0,
-                saved ? c.tolerance : 1e300)
-        << c.args;
-    ASSERT_EQ(std::filesystem::exists(out), saved) << c.args;
-    if (!saved) continue;
+    EXPECT_EQ(json["kept"], c.kept) << c.args;
+    EXPECT_NEAR(json["results"][c.parameter].get<double>(), c.measured, c.tolerance) << c.args;
+    ASSERT_EQ(std::filesystem::exists(out), c.kept) << c.args;
+    if (!c.kept) continue;
     ZelLoadResult loaded = LoadSetupFile(out);
     ASSERT_TRUE(loaded.setup) << loaded.error;
-    EXPECT_NEAR(loaded.setup->GetParameterValueInBaseUnit(c.parameter), c.stored, c.tolerance)
+    EXPECT_NEAR(loaded.setup->GetParameterValueInBaseUnit(c.parameter), c.measured, c.tolerance)
         << c.args;
+  }
+}
+
+// A reading at the converter's full scale is a supply the drive cannot measure: the test
+// fails, says so, and keeps nothing even when asked to.
+TEST(TestCommand, ASupplyAtTheConvertersFullScaleFailsTheSupplyTest) {
+  for (const char* supply : {"61", "70"}) {
+    TempDir dir;
+    const std::string out = dir.File("kept.json");
+    const auto r = RunDcservo(std::string("test vdc --accept --json --fault vdc=") + supply +
+                              " --out " + ShellQuote(out));
+    EXPECT_EQ(r.exit_code, 1) << supply << "\n" << r.err;
+    const auto json = nlohmann::json::parse(r.out);
+    EXPECT_EQ(json["verdict"], "failed") << supply;
+    EXPECT_EQ(json["failure"], "the supply is at or above what the drive can measure, 60.0 V");
+    EXPECT_NEAR(json["results"]["Vdc"].get<double>(), 60.0, 0.1) << supply;
+    EXPECT_FALSE(std::filesystem::exists(out)) << supply;
   }
 }
 

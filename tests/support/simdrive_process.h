@@ -53,7 +53,9 @@ class SimDriveProcess {
 
  private:
   void ReadServingLine(int fd) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    // Generous: a sanitized server on a machine busy with a build takes seconds to start,
+    // and only a server that never comes up waits the whole time.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     std::string line;
     char c = 0;
     while (std::chrono::steady_clock::now() < deadline) {
