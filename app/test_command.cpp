@@ -254,6 +254,7 @@ class TestCommand : public Command {
       out["inputs"] = ValuesJson(report.inputs);
       out["gains"] = ValuesJson(report.gains);
       out["results"] = ValuesJson(report.results);
+      out["identified"] = dcservo::IdentifiedJson(report.identified);
       out["kept"] = kept;
       out["figures"] = {{"measured", dcservo::StepFiguresJson(report.measured)},
                         {"predicted", dcservo::StepFiguresJson(report.predicted)}};
@@ -267,6 +268,9 @@ class TestCommand : public Command {
     std::printf("%s\n", succeeded ? "Test successful" : "Test failed");
     for (const auto& g : report.gains) std::printf("%s=%.9g\n", g.name.c_str(), g.value);
     for (const auto& r : report.results) std::printf("%s=%.9g\n", r.name.c_str(), r.value);
+    for (const auto& v : report.identified)
+      std::printf("identified %s=%.4g %s (confidence %.2f)\n", v.name.c_str(), v.value,
+                  v.unit.c_str(), v.confidence);
     PrintFigures("measured", report.measured);
     PrintFigures("predicted", report.predicted);
     for (const std::string& w : report.warnings) std::printf("warning: %s\n", w.c_str());

@@ -76,6 +76,14 @@ ordered_json Report(const char* kind, CTuningTestDlg& dlg, bool ok, const std::s
   TestRunReport run;
   dlg.DescribeRun(run);
   j["targets"] = TargetsJson(run.targets);
+  j["identified"] = IdentifiedJson(run.identified);
+  j["current_ripple"] = nullptr;
+  if (const TestTargets* targets = TargetsOf(kind); targets && f.ripple) {
+    j["current_ripple"] = {{"rms_A", f.ripple->rms_A}, {"peak_A", f.ripple->peak_A}};
+    if (const auto check = CheckRippleTarget(*targets, f))
+      j["current_ripple"]["target"] = {{"target", check->target}, {"met", check->met}};
+  }
+  j["warnings"] = run.warnings;
   return j;
 }
 
@@ -211,6 +219,11 @@ void PrintVerdict(const char* kind, CTuningTestDlg& dlg, bool ok, const std::str
   } else {
     std::printf("%s test %s\n", kind, ok ? "passed" : "failed");
     std::printf("%s", FiguresText(dlg.GetFigures()).c_str());
+    TestRunReport run;
+    dlg.DescribeRun(run);
+    for (const IdentifiedValue& v : run.identified)
+      std::printf("identified %s=%.4g %s (confidence %.2f)\n", v.name.c_str(), v.value,
+                  v.unit.c_str(), v.confidence);
   }
   if (!ok) PrintFailure(error, diagnosis);
 }

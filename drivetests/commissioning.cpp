@@ -4,10 +4,12 @@
 #include <limits>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 
 #include "derive/pipelines.h"
 #include "design/dialog_names.h"
 #include "drivetests/headless_test_run.h"
+#include "drivetests/test_inertia_dlg.h"
 #include "drivetests/tuning_test_dlg.h"
 #include "host/zel_comm.h"
 #include "host/zel_dialog_registry.h"
@@ -18,6 +20,8 @@
 #include "host/zel_setup_file.h"
 #include "host/zel_units.h"
 #include "units/control_structure.h"
+#include "units/scales.h"
+#include "units/timing.h"
 
 namespace dcservo {
 
@@ -33,6 +37,10 @@ constexpr double kRestPoll_ms = 20.0;
 constexpr double kRestWindow_ms = 500.0;
 constexpr double kRestLimit_ms = 600000.0;
 
+// A friction correction of the inertia smaller than this share is left alone: it changes the
+// speed loop's gains by less than the test's own precision.
+constexpr double kInertiaCorrectionWorth = 0.02;
+constexpr double kFrictionTrusted = 0.5;
 constexpr CommissioningStep kSteps[] = {
     {"vdc", names::kVdcTest, "Supply voltage: detect", kLoopsAny, false, false, true, 60.0,
      "the power supply's voltage and its connection to the drive"},
@@ -118,7 +126,10 @@ StepOutcome RunStep(const CommissioningStep& step, CZel_Setup& setup, ZelHeadles
       const TuningRunFigures& f = tuning->GetFigures();
       if (!f.cycles.empty())
         outcome.tracking = TrackingFigures{f.unit, f.quantum, f.cycles.front(), f.predicted};
+      outcome.friction = tuning->GetFriction();
     }
+    if (const auto* inertia = dynamic_cast<const CTotalInertiaTest*>(test))
+      outcome.inertia_run = inertia->GetRun();
     outcome.targets = CheckTargets(step, setup, outcome.run);
     if (!refusal.empty()) {
       outcome.failure = refusal;
@@ -228,9 +239,128 @@ StepOutcome StepNotRun(const CommissioningStep& step, std::string why) {
   return outcome;
 }
 
+// The inertia that the inertia test found, corrected for the friction that the speed run
+// just showed; nothing when there is none to correct or the correction is within the
+// inertia test's own precision.
+struct InertiaCorrection {
+  double inertia = 0.0, friction_Nm = 0.0, confidence = 0.0;
+};
+std::optional<InertiaCorrection> InertiaToCorrect(const std::vector<StepOutcome>& steps,
+                                                  const StepOutcome& speed,
+                                                  const CZel_Setup& setup) {
+  // A fit too scattered to trust, or from a run that did not track as predicted, corrects
+  // nothing: the raw figure at least errs one known way.
+  if (!speed.friction || speed.friction->coulomb_confidence < kFrictionTrusted ||
+      !speed.succeeded)
+    return std::nullopt;
+  const InertiaRun* run = nullptr;
+  for (const StepOutcome& s : steps) {
+    if (s.inertia_run) run = &*s.inertia_run;
+  }
+  if (!run) return std::nullopt;
+  const std::optional<double> j = CorrectedInertia(*run, *speed.friction);
+  const double now = setup.GetParameterValueInBaseUnit("Jt");
+  if (!j || std::abs(*j - now) <= kInertiaCorrectionWorth * now) return std::nullopt;
+  return InertiaCorrection{*j, speed.friction->TorqueAt(run->mean_speed_rad_s),
+                           std::min(run->Confidence(), speed.friction->coulomb_confidence)};
+}
+
 bool Confirm(const CommissioningHooks& hooks, const char* notice) {
   if (hooks.confirm) return hooks.confirm(notice);
   return ZelMessageBox(notice, "Commissioning", kMbOkCancel | kMbIconInformation) == kIdOk;
+}
+
+// The friction that the last speed run showed, if any.
+const FrictionFit* LastFriction(const std::vector<StepOutcome>& steps) {
+  const FrictionFit* friction = nullptr;
+  for (const StepOutcome& s : steps) {
+    if (s.friction) friction = &*s.friction;
+  }
+  return friction;
+}
+
+double Base(const CZel_Setup& setup, const char* name) {
+  ZelQuietErrors quiet;
+  const CZel_Parameter* p = setup.FindParameter(name);
+  return p ? p->GetValueInBaseUnit() : std::numeric_limits<double>::quiet_NaN();
+}
+
+// The speed test's ramps made no steeper than the current limit drives the inertia (and the
+// friction, once a speed run has shown it): a ramp that asks for more holds the current at
+// its limit and the loop winds up. What was changed, or nothing.
+std::optional<std::string> FitRampsToCurrentLimit(CZel_Setup& setup, const FrictionFit* friction) {
+  const double to_motor = LoadSpeedScale(setup) / MotorSpeedScale(setup);
+  const double top = std::abs(Base(setup, "TestSpeed") * to_motor);
+  const double friction_Nm = friction ? friction->TorqueAt(top) : 0.0;
+  const std::optional<double> allowed = AllowedAcceleration(
+      Base(setup, "K"), Base(setup, "TestLimitCurrent"), Base(setup, "Jt"), friction_Nm);
+  if (!allowed || !std::isfinite(top) || !(top > 0.0)) return std::nullopt;
+  const double shortest = top / *allowed;
+  std::string changed;
+  for (const char* ramp : {"TaPS", "TaNS"}) {
+    const double now = Base(setup, ramp);
+    if (!(now < shortest)) continue;
+    setup.SetParameterValueInBaseUnit(ramp, shortest);
+    // The ramp is whole samples: round up so that it is no steeper than allowed.
+    if (setup.GetParameterValueInBaseUnit(ramp) < shortest)
+      setup.SetParameterValueInBaseUnit(ramp, shortest + SlowLoopPeriod(setup));
+    char text[120];
+    std::snprintf(text, sizeof text, "%s%s %.4g s -> %.4g s", changed.empty() ? "" : ", ", ramp,
+                  now, setup.GetParameterValueInBaseUnit(ramp));
+    changed += text;
+  }
+  if (changed.empty()) return std::nullopt;
+  char text[320];
+  std::snprintf(text, sizeof text,
+                "the profile's ramps were lengthened so that they need at most %.0f %% of the "
+                "test's current limit (%.3g A) with Jt %.4g kgm^2 and friction %.3g Nm: %s",
+                kProfileCurrentShare * 100.0, Base(setup, "TestLimitCurrent"), Base(setup, "Jt"),
+                friction_Nm, changed.c_str());
+  return std::string(text);
+}
+
+// The speed step again, tuned afresh, when its first run showed what the inertia test could
+// not: friction that inflated the inertia (corrected here), or ramps steeper than the current
+// limit drives the load through against that friction (lengthened here). Nothing when the
+// first run stands.
+std::optional<StepOutcome> RerunSpeedStep(const CommissioningStep& step, CZel_Setup& setup,
+                                          ZelHeadlessBackend& ui, const SetupSnapshot& before,
+                                          const std::vector<StepOutcome>& steps) {
+  const StepOutcome& first = steps.back();
+  if (!first.friction) return std::nullopt;
+  const std::optional<InertiaCorrection> c = InertiaToCorrect(steps, first, setup);
+  const SetupSnapshot accepted(setup);
+  before.Restore(setup);
+  const double old_j = setup.GetParameterValueInBaseUnit("Jt");
+  if (c) setup.SetParameterValueInBaseUnit("Jt", c->inertia);
+  const std::optional<std::string> ramps = FitRampsToCurrentLimit(setup, &*first.friction);
+  if (!c && !ramps) {
+    accepted.Restore(setup);
+    return std::nullopt;
+  }
+  ComputeChipParameters(setup);
+  ComputeScaledParameters(setup);
+  ComputeChipParameters(setup);
+  DownloadSetup(setup);
+  if (std::string not_at_rest = WaitForRest(setup, ui); !not_at_rest.empty())
+    return StepNotRun(step, not_at_rest);
+  StepOutcome second = RunStep(step, setup, ui);
+  std::vector<std::string> notes;
+  if (c) {
+    char text[240];
+    std::snprintf(text, sizeof text,
+                  "the inertia test's Jt %.4g kgm^2 held the friction's share of the test torque "
+                  "(friction %.3g Nm at the test speed): Jt corrected to %.4g kgm^2",
+                  old_j, c->friction_Nm, c->inertia);
+    notes.push_back(text);
+  }
+  if (ramps) notes.push_back(*ramps);
+  notes.push_back("the speed loop was tuned again and run a second time");
+  second.run.warnings.insert(second.run.warnings.begin(), notes.begin(), notes.end());
+  second.friction = first.friction;
+  second.run.identified = first.run.identified;
+  if (c) second.run.identified.push_back({"Jt", c->inertia, "kgm^2", c->confidence});
+  return second;
 }
 
 }  // namespace
@@ -249,6 +379,10 @@ CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
     const CommissioningStep& step = *result.planned[i];
     if (hooks.progress) hooks.progress(i, result.planned.size(), step);
     const SetupSnapshot before(setup);
+    const bool speed_step = std::string_view(step.word) == "speed";
+    const FrictionFit* friction = LastFriction(result.steps);
+    const std::optional<std::string> ramps =
+        speed_step && friction ? FitRampsToCurrentLimit(setup, friction) : std::nullopt;
     // What the drive setup does before it opens a test.
     ComputeChipParameters(setup);
     ComputeScaledParameters(setup);
@@ -264,6 +398,12 @@ CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
     } else {
       if (hooks.prepare) hooks.prepare(step);
       result.steps.push_back(RunStep(step, setup, ui));
+      std::vector<std::string>& notes = result.steps.back().run.warnings;
+      if (ramps) notes.insert(notes.begin(), *ramps);
+      if (speed_step) {
+        if (auto second = RerunSpeedStep(step, setup, ui, before, result.steps))
+          result.steps.back() = std::move(*second);
+      }
     }
     if (!result.steps.back().succeeded) {
       before.Restore(setup);

@@ -65,6 +65,9 @@ struct StepOutcome {
   TestRunReport run;
   std::optional<TrackingFigures> tracking;
   std::vector<TargetCheck> targets;
+  // What the inertia test measured and the friction that the speed test's log shows.
+  std::optional<InertiaRun> inertia_run;
+  std::optional<FrictionFit> friction;
   std::string svg;  // the plot of the run, measured and predicted
   std::string csv;  // the logged run
 };

@@ -82,6 +82,7 @@ ordered_json StepJson(const StepOutcome& s, const std::string& csv) {
   ordered_json gains = ordered_json::object();
   for (const auto& g : s.run.gains) gains[g.name] = g.value;
   out["gains"] = gains;
+  out["identified"] = IdentifiedJson(s.run.identified);
   out["warnings"] = s.run.warnings;
   out["csv"] = csv;
   return out;
@@ -184,6 +185,23 @@ void WriteTargets(std::ostringstream& h, const ordered_json& step) {
     h << "<tr><td>" << Escape(Text(t["figure"])) << "</td><td>" << Escape(Text(t["target"]))
       << "</td><td>" << Escape(Text(t["measured"])) << "</td>"
       << VerdictCell(t["met"].get<bool>() ? "succeeded" : "failed") << "</tr>\n";
+  h << "</table>\n";
+}
+
+// The motor data the step's log identified, as proposals beside what the setup holds.
+void WriteIdentified(std::ostringstream& h, const ordered_json& step, const ordered_json& values) {
+  const ordered_json& identified = step["identified"];
+  if (!identified.is_object() || identified.empty()) return;
+  h << "<table><tr><th>Identified</th><th>Value</th><th>Unit</th><th>Confidence</th>"
+    << "<th>Setup</th></tr>\n";
+  for (const auto& [name, v] : identified.items()) {
+    const auto held = values.find(name);
+    const std::string setup = held == values.end() ? "" : Number((*held)["value"]) + " " +
+                                                             Text((*held)["unit"]);
+    h << "<tr><td>" << Escape(name) << "</td><td>" << Number(v["value"]) << "</td><td>"
+      << Escape(Text(v["unit"])) << "</td><td>" << Number(v["confidence"]) << "</td><td>"
+      << Escape(setup) << "</td></tr>\n";
+  }
   h << "</table>\n";
 }
 
@@ -315,6 +333,7 @@ std::string CommissioningReportHtml(const ordered_json& report, const std::vecto
     WriteFigures(h, s);
     WriteTracking(h, s);
     WriteTargets(h, s);
+    WriteIdentified(h, s, report["values"]);
     for (const ordered_json& w : s["warnings"]) h << "<p>Note: " << Escape(Text(w)) << "</p>\n";
     if (!Text(s["csv"]).empty())
       h << "<p>Logged run: " << Escape(Text(s["csv"])) << "</p>\n";

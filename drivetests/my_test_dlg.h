@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "design/step_response.h"
+#include "drivetests/identification.h"
 #include "drivetests/test_targets.h"
 #include "host/zel_mer.h"
 #include "host/zel_test_dlg.h"
@@ -68,7 +69,7 @@ struct TestInput {
 
 // What a run gives a script: the last run's inputs, the gains it ran with (scaled and chip
 // values by name), what it measured or detected (base units, by name), its step figures
-// when the test measures a step, and its warnings.
+// when the test measures a step, the motor data its log identified, and its warnings.
 struct TestRunReport {
   struct Value {
     std::string name;
@@ -76,6 +77,7 @@ struct TestRunReport {
   };
   std::vector<Value> inputs, gains, results;
   std::optional<StepFigures> measured, predicted;
+  std::vector<IdentifiedValue> identified;
   std::vector<std::string> warnings;
   std::vector<TargetCheck> targets;  // the run's figures against their targets
 };

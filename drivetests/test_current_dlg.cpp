@@ -276,13 +276,16 @@ void CTestCurrent::OnResultsUploaded() {
 void CTestCurrent::AddPrediction() {
   CZel_SingleAxisLogger& log = *m_pLogger;
   const std::size_t n = log.GetPointsRead();
-  std::vector<double> t(n), reference(n), measured(n);
+  std::vector<double> t(n), reference(n), measured(n), voltage(n);
   for (std::size_t i = 0; i < n; ++i) {
     t[i] = log.GetValue(i, 0);
     reference[i] = log.GetValue(i, 1);
     measured[i] = log.GetValue(i, 2);
+    voltage[i] = log.GetValue(i, 3);
   }
   evaluation_.measured = MeasureStep(t, reference, measured);
+  // The log's own spacing: the logger samples every fast period.
+  if (n >= 2) evaluation_.identified = IdentifyArmature(voltage, measured, t[1] - t[0]);
 
   std::optional<DriveModel> model;
   {
@@ -350,6 +353,7 @@ void CTestCurrent::DescribeRun(TestRunReport& report) const {
   }
   report.measured = evaluation_.measured;
   report.predicted = evaluation_.predicted;
+  report.identified = evaluation_.identified;
   report.warnings = evaluation_.warnings;
 }
 

@@ -78,6 +78,8 @@ enum CurrentTestControl : int {
 // The step as it was measured and as the designed loop predicts it.
 struct CurrentStepEvaluation {
   std::optional<StepFigures> measured, predicted;
+  // R and L as the step shows them.
+  std::vector<IdentifiedValue> identified;
   // Where the two disagree beyond their tolerances; the setup's motor data are then suspect.
   std::vector<std::string> warnings;
 };

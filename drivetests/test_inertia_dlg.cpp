@@ -39,6 +39,10 @@ constexpr const char kSpeedNotReached[] =
     "encoder or the initial positioning is not performed correctly. Check the encoder and "
     "motor connections. If these are OK, try to increase the test current.";
 
+constexpr char kFrictionUnseen[] =
+    "this inertia holds the share of the test torque that friction took; commissioning corrects "
+    "it with the friction that the speed test identifies";
+
 }  // namespace
 
 std::string InertiaFailureText(const InertiaRunResults& r) {
@@ -78,6 +82,7 @@ int CTotalInertiaTest::OnInitDialog() {
 
 void CTotalInertiaTest::BeginTest() {
   ClearResult();
+  run_.reset();
   test_current_ = InternalInt32("TestCurrent");
   const TestInput inputs[] = {{"In1", test_current_},
                               {"LimitSpeedMax", InternalInt32("TestMaxSpeed")},
@@ -120,10 +125,25 @@ void CTotalInertiaTest::OnProgramEnded() {
     TestFailed(1);
     return;
   }
+  run_ = RunOf(r);
   m_Setup.SetParameterValueInBaseUnit("Jt", j);
   new_inertia_ = m_Setup.GetParameterValueInBaseUnit("Jt");
   RefreshAllParameters(0);
   TestSucceeded(1);
+}
+
+// The program times the speed from 20 % of the limit up to 80 %; its windowed speeds count
+// whole encoder counts over the window.
+InertiaRun CTotalInertiaTest::RunOf(const InertiaRunResults& r) {
+  const double speed_scale = MotorSpeedScale(m_Setup);
+  const double limit = InternalInt32("TestMaxSpeed");
+  InertiaRun run;
+  run.torque_Nm = QuietValue("K") * test_current_ / CurrentScale(m_Setup);
+  run.speed_gain_rad_s = r.delta_speed / speed_scale;
+  run.time_s = r.delta_time * SlowLoopPeriod(m_Setup);
+  run.mean_speed_rad_s = (0.2 * limit + 0.5 * r.delta_speed) / speed_scale;
+  run.speed_quantum_rad_s = 1.0 / (kInertiaSpeedWindow * std::abs(speed_scale));
+  return run;
 }
 
 void CTotalInertiaTest::OnCancel() {
@@ -138,7 +158,12 @@ void CTotalInertiaTest::OnOK() {
 
 void CTotalInertiaTest::DescribeRun(TestRunReport& report) const {
   CMyTestDlg::DescribeRun(report);
-  if (m_nTestResult == 1) report.results.push_back({"Jt", new_inertia_});
+  if (m_nTestResult != 1) return;
+  report.results.push_back({"Jt", new_inertia_});
+  if (run_) {
+    report.identified.push_back({"Jt", run_->Raw(), "kgm^2", run_->Confidence()});
+    report.warnings.emplace_back(kFrictionUnseen);
+  }
 }
 
 }  // namespace dcservo

@@ -3,8 +3,10 @@
 // speed it gains; from the torque, the time and the speed gained the test computes the
 // total inertia at the motor shaft and offers, on closing, to keep it as the setup's Jt.
 
+#include <optional>
 #include <string>
 
+#include "drivetests/identification.h"
 #include "drivetests/my_test_dlg.h"
 #include "host/zel_coff.h"
 
@@ -13,6 +15,8 @@ namespace dcservo {
 inline constexpr unsigned kInertiaTestTemplate = 3041;
 inline constexpr unsigned kInertiaTestHelpContext = 262417;
 inline constexpr char kInertiaTestProgram[] = "Total_Inertia_Identification_Test";
+// The program's speeds are position differences over this many slow samples.
+inline constexpr double kInertiaSpeedWindow = 15.0;
 
 enum InertiaTestControl : int {
   kJtFrame = 3720,  // the frame's ids, 3720..3729
@@ -55,6 +59,8 @@ class CTotalInertiaTest : public CMyTestDlg {
   void OnCancel() override;
   void BeginTest() override;
   void DescribeRun(TestRunReport& report) const override;
+  // What the last run measured; nothing until a run succeeded.
+  const std::optional<InertiaRun>& GetRun() const { return run_; }
 
  protected:
   std::span<const char* const> StatusTexts() const override;
@@ -64,11 +70,13 @@ class CTotalInertiaTest : public CMyTestDlg {
  private:
   void ClearResult();
   bool ReadResults(InertiaRunResults& r);
+  InertiaRun RunOf(const InertiaRunResults& r);
 
   CZel_CoffFormat m_Coff;
   double test_current_ = 0.0;  // In1 as sent: internal units, truncated
   double old_inertia_ = 0.0;
   double new_inertia_ = 0.0;
+  std::optional<InertiaRun> run_;
 };
 
 }  // namespace dcservo

@@ -16,7 +16,8 @@ constexpr TestTargets kTable[] = {
      "the motor's resistance and inductance, its wiring, and that the shaft is blocked"},
     {"speed", 0.0, 20.0, 0.50, 0.5, false,
      "that the shaft turns freely, the total inertia, the speed sensor and the speed loop's "
-     "pass band"},
+     "pass band",
+     0.10},
     {"position", 0.0, 20.0, 0.50, 0.5, false,
      "that the shaft turns freely, the speed loop, the position sensor and the position loop's "
      "pass band"},
@@ -59,6 +60,9 @@ std::vector<std::string> TargetDescriptions() {
       line += Format("RMS tracking error under %.0f %% of the reference's motion, settled "
                      "after each ramp, ",
                      t.follow_share * 100);
+    if (t.ripple_share_of_In > 0.0)
+      line += Format("current ripple at constant speed shown against %.0f %% of In peak, ",
+                     t.ripple_share_of_In * 100);
     lines.push_back(line + Format("overshoot under %.0f %%", t.max_overshoot_pct));
   }
   return lines;
@@ -86,6 +90,18 @@ std::vector<TargetCheck> CheckStepTargets(const TestTargets& t,
                       Format("%.3g %%", measured->overshoot_pct),
                       measured->overshoot_pct < t.max_overshoot_pct});
   return checks;
+}
+
+std::optional<TargetCheck> CheckRippleTarget(const TestTargets& t,
+                                             const TuningRunFigures& figures) {
+  if (!(t.ripple_share_of_In > 0.0) || !figures.ripple || !(figures.rated_A > 0.0))
+    return std::nullopt;
+  const double limit = t.ripple_share_of_In * figures.rated_A;
+  return TargetCheck{"current ripple at constant speed (peak)",
+                     Format("at most %.3g A (%.0f %% of In)", limit, t.ripple_share_of_In * 100),
+                     Format("%.3g A", figures.ripple->peak_A) +
+                         Format(" (RMS %.3g A)", figures.ripple->rms_A),
+                     figures.ripple->peak_A <= limit};
 }
 
 std::vector<TargetCheck> CheckTrackingTargets(const TestTargets& t,

@@ -30,7 +30,16 @@ struct TestTargets {
   double follow_share;
   bool supply_in_range;        // the detected supply within the drive's motor supply range
   const char* check;           // what to check when a target is missed
+  // The current's peak ripple at constant speed, as a share of the motor's rated current.
+  // 0: not measured.
+  double ripple_share_of_In = 0.0;
 };
+
+// The current ripple at constant speed against its target: a figure beside the verdict, not
+// part of it, as long as the pass band is the tuner's only remedy (a heavy load on a coarse
+// sensor cannot meet it with any band the drive allows). Nothing without a ripple measured.
+std::optional<TargetCheck> CheckRippleTarget(const TestTargets& targets,
+                                             const TuningRunFigures& figures);
 
 // The row of a test; null for a test without targets.
 const TestTargets* TargetsOf(const std::string& test);

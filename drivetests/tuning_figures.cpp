@@ -211,6 +211,13 @@ std::string FiguresText(const TuningRunFigures& figures) {
     const std::string what = "Cycle " + std::to_string(f.cycle);
     text += Line(what.c_str(), f, figures.unit) + "\r\n";
   }
+  if (figures.ripple) {
+    char line[160];
+    std::snprintf(line, sizeof line,
+                  "Current ripple at constant speed: RMS %.3g A, peak %.3g A\r\n",
+                  figures.ripple->rms_A, figures.ripple->peak_A);
+    text += line;
+  }
   return text;
 }
 

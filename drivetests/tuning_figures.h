@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "design/loop_response.h"
+#include "drivetests/identification.h"
 #include "drivetests/reference_profile.h"
 
 namespace dcservo {
@@ -63,6 +64,10 @@ struct TuningRunFigures {
   // How long the predicted run holds the current reference at its limit: a profile that
   // asks for more acceleration than the limit allows.
   double predicted_saturation_s = 0.0;  // base units, for drawing over the measured response
+  // The current at constant speed (the speed test), and the motor's rated current it is
+  // judged against.
+  std::optional<CurrentRipple> ripple;
+  double rated_A = 0.0;
 };
 
 // The predicted trace and figures of the setup's loop on this profile; nothing when the

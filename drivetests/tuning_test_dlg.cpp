@@ -905,6 +905,7 @@ void CTuningTestDlg::FinishFigures() {
   f.cycle = 1;
   f.deviation_rms = DeviationFromPrediction(trace, figures_.prediction);
   figures_.cycles = {f};
+  IdentifyFromLog();
   DrawPrediction();
   SetChildText(kFiguresText, FiguresText(figures_));
 }
@@ -940,6 +941,44 @@ void CTuningTestDlg::DrawPrediction() {
     doc.SetPoint(i, values);
   }
   logger_graph_.RefreshGraph();
+}
+
+// The speed test's log at the motor shaft (the reference it tracked, the speed, the current
+// that turned the shaft and whether that sat at the test's limit): the friction and the
+// current's ripple at constant speed.
+void CTuningTestDlg::IdentifyFromLog() {
+  friction_.reset();
+  figures_.ripple.reset();
+  if (kind_.loop != TunedLoop::Speed || logger_.GetPointsRead() == 0) return;
+  ZelQuietErrors quiet;  // a setup without the motor's data identifies nothing
+  const double to_motor = LoadSpeedScale(m_Setup) / MotorSpeedScale(m_Setup);
+  const double limit = QuietBase(m_Setup, "TestLimitCurrent");
+  const double k = QuietBase(m_Setup, "K");
+  if (!std::isfinite(to_motor) || !(k > 0.0)) return;
+  MotionLog log;
+  for (std::size_t i = 0; i < logger_.GetPointsRead(); ++i) {
+    log.time_s.push_back(logger_.GetValue(i, 0));
+    log.reference_rad_s.push_back(to_motor * logger_.GetValue(i, 1));
+    log.speed_rad_s.push_back(to_motor * logger_.GetValue(i, 2));
+    // The reference rather than the measured current: the current loop follows it within a
+    // sample, and a burst to the limit stays on the samples that are flagged for it.
+    log.current_A.push_back(logger_.GetValue(i, 3));
+    // The reference at its limit, less the converter's rounding.
+    log.saturated.push_back(limit > 0.0 && std::abs(logger_.GetValue(i, 3)) >= 0.98 * limit);
+  }
+  friction_ = dcservo::IdentifyFriction(log, k);
+  figures_.ripple = RippleAtConstantSpeed(log);
+  figures_.rated_A = QuietBase(m_Setup, "In");
+}
+
+void CTuningTestDlg::DescribeRun(TestRunReport& report) const {
+  CMyTestDlg::DescribeRun(report);
+  if (friction_) report.identified = FrictionValues(*friction_);
+  if (const TestTargets* targets = Targets()) {
+    if (const auto ripple = CheckRippleTarget(*targets, figures_); ripple && !ripple->met)
+      report.warnings.push_back(ripple->figure + " " + ripple->measured + ", target " +
+                                ripple->target + ": the speed sensor's counts limit the pass band");
+  }
 }
 
 void CTuningTestDlg::OnRunAbandoned() {

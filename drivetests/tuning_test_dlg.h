@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "drivetests/identification.h"
 #include "drivetests/my_test_dlg.h"
 #include "drivetests/online_view.h"
 #include "drivetests/reference_profile.h"
@@ -215,6 +216,10 @@ class CTuningTestDlg : public CMyTestDlg {
   bool HasCustomScopeSettings() const { return custom_scope_; }
   // The last run's figures, per completed cycle, and the prediction they are set against.
   const TuningRunFigures& GetFigures() const { return figures_; }
+  // The friction that the last uploaded run shows; nothing for a run that held
+  // no constant speed, and for the position test.
+  const std::optional<FrictionFit>& GetFriction() const { return friction_; }
+  void DescribeRun(TestRunReport& report) const override;
   // The segment of the profile that ended the last run before its program started; -1 if none.
   int GetFaultySegment() const { return faulty_segment_; }
   // The program this test runs for the setup's control structure.
@@ -297,6 +302,7 @@ class CTuningTestDlg : public CMyTestDlg {
   void AddSweepFigures();
   void FinishFigures();
   void DrawPrediction();
+  void IdentifyFromLog();
 
   // --- handlers ---
   void OnViewMode();
@@ -339,6 +345,7 @@ class CTuningTestDlg : public CMyTestDlg {
   int faulty_segment_ = -1;
   int predicted_channel_ = 0;
   TuningRunFigures figures_;
+  std::optional<FrictionFit> friction_;
   std::vector<ZelNameHandler<CTuningTestDlg>> change_handlers_;
 };
 

@@ -1,0 +1,303 @@
+#include "drivetests/identification.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace dcservo {
+
+namespace {
+
+// The tolerance that a confidence speaks of.
+constexpr double kTolerance = 0.05;
+// After the reference changes, the loop needs this long to hold the new speed.
+constexpr double kSettle_s = 0.05;
+// Fewer samples than this tell nothing that a fit can trust.
+constexpr std::size_t kFewestSamples = 8;
+// A loop further off its reference than this share of it is not following it.
+constexpr double kFollowing = 0.1;
+
+// Ordinary least squares through the normal equations: the coefficients and their
+// covariance. Nothing when the columns do not determine the coefficients.
+struct Fit {
+  std::vector<double> c;
+  std::vector<std::vector<double>> cov;
+  double StdError(std::size_t i) const { return std::sqrt(std::max(cov[i][i], 0.0)); }
+};
+
+std::optional<Fit> LeastSquares(const std::vector<std::vector<double>>& rows,
+                                const std::vector<double>& y) {
+  const std::size_t k = rows.empty() ? 0 : rows.front().size();
+  if (k == 0 || rows.size() <= k) return std::nullopt;
+  // [A | I] reduced to [I | A^-1], with A = X'X; the right-hand side X'y rides along.
+  std::vector<std::vector<double>> m(k, std::vector<double>(2 * k + 1, 0.0));
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    for (std::size_t i = 0; i < k; ++i) {
+      for (std::size_t j = 0; j < k; ++j) m[i][j] += rows[r][i] * rows[r][j];
+      m[i][2 * k] += rows[r][i] * y[r];
+    }
+  }
+  for (std::size_t i = 0; i < k; ++i) m[i][k + i] = 1.0;
+  for (std::size_t col = 0; col < k; ++col) {
+    std::size_t pivot = col;
+    for (std::size_t r = col + 1; r < k; ++r) {
+      if (std::abs(m[r][col]) > std::abs(m[pivot][col])) pivot = r;
+    }
+    std::swap(m[col], m[pivot]);
+    const double diagonal = m[col][col];
+    double scale = 0.0;
+    for (std::size_t j = 0; j < k; ++j) scale = std::max(scale, std::abs(m[col][j]));
+    if (!(std::abs(diagonal) > 1e-12 * scale) || !std::isfinite(diagonal)) return std::nullopt;
+    for (double& v : m[col]) v /= diagonal;
+    for (std::size_t r = 0; r < k; ++r) {
+      if (r == col) continue;
+      const double f = m[r][col];
+      for (std::size_t j = 0; j < m[r].size(); ++j) m[r][j] -= f * m[col][j];
+    }
+  }
+  Fit fit;
+  for (std::size_t i = 0; i < k; ++i) fit.c.push_back(m[i][2 * k]);
+  double residual = 0.0;
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    double predicted = 0.0;
+    for (std::size_t i = 0; i < k; ++i) predicted += rows[r][i] * fit.c[i];
+    residual += (y[r] - predicted) * (y[r] - predicted);
+  }
+  const double variance = residual / static_cast<double>(rows.size() - k);
+  fit.cov.assign(k, std::vector<double>(k, 0.0));
+  for (std::size_t i = 0; i < k; ++i) {
+    for (std::size_t j = 0; j < k; ++j) fit.cov[i][j] = variance * m[i][k + j];
+  }
+  return fit;
+}
+
+double Relative(double std_error, double value) {
+  return value != 0.0 ? std::abs(std_error / value) : INFINITY;
+}
+
+// Relative standard error of a / b from those of a and b and their covariance.
+double RatioRelative(const Fit& f, std::size_t a, std::size_t b) {
+  const double ra = f.StdError(a) / f.c[a], rb = f.StdError(b) / f.c[b];
+  const double cross = f.cov[a][b] / (f.c[a] * f.c[b]);
+  return std::sqrt(std::max(ra * ra + rb * rb - 2.0 * cross, 0.0));
+}
+
+double Sign(double v) { return v > 0.0 ? 1.0 : v < 0.0 ? -1.0 : 0.0; }
+
+// At most this share of the samples may be set aside as outliers.
+constexpr double kMostOutliers = 0.2;
+
+// Least squares that sets aside the few samples far off the fit: a stiff loop answers each
+// count of the speed measurement with a short burst of current that the logger catches at
+// one instant and misses at the next, which a plain mean takes as torque. A loop that
+// flips its current every sample has no few far-off samples, and keeps them all.
+std::optional<Fit> RobustLeastSquares(std::vector<std::vector<double>> rows, std::vector<double> y) {
+  const double all = static_cast<double>(y.size());
+  std::optional<Fit> fit = LeastSquares(rows, y);
+  for (int pass = 0; fit && pass < 3; ++pass) {
+    std::vector<double> residual(y.size());
+    for (std::size_t r = 0; r < y.size(); ++r) {
+      double predicted = 0.0;
+      for (std::size_t i = 0; i < fit->c.size(); ++i) predicted += rows[r][i] * fit->c[i];
+      residual[r] = std::abs(y[r] - predicted);
+    }
+    std::vector<double> sorted = residual;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    double largest = 0.0;
+    for (double v : y) largest = std::max(largest, std::abs(v));
+    const double threshold = 3.0 * std::max(1.4826 * sorted[sorted.size() / 2], 1e-3 * largest);
+    std::vector<std::vector<double>> kept_rows;
+    std::vector<double> kept_y;
+    for (std::size_t r = 0; r < y.size(); ++r) {
+      if (residual[r] > threshold) continue;
+      kept_rows.push_back(rows[r]);
+      kept_y.push_back(y[r]);
+    }
+    if (kept_y.size() == y.size() ||
+        static_cast<double>(kept_y.size()) < (1.0 - kMostOutliers) * all)
+      break;
+    rows = std::move(kept_rows);
+    y = std::move(kept_y);
+    fit = LeastSquares(rows, y);
+  }
+  return fit;
+}
+
+}  // namespace
+
+double ConfidenceOf(double relative_std_error) {
+  if (!(relative_std_error >= 0.0)) return 0.0;
+  if (relative_std_error == 0.0) return 1.0;
+  return std::erf(kTolerance / (std::sqrt(2.0) * relative_std_error));
+}
+
+// The armature's equation integrated from the start of the log, L (i(t) - i(0)) = integral of
+// (u - R i): sums do not amplify the current converter's steps as differences would.
+std::vector<IdentifiedValue> IdentifyArmature(std::span<const double> voltage_V,
+                                              std::span<const double> current_A,
+                                              double period_s) {
+  const std::size_t n = std::min(voltage_V.size(), current_A.size());
+  if (n < kFewestSamples || !(period_s > 0.0)) return {};
+  const auto step = std::find_if(voltage_V.begin(), voltage_V.begin() + n,
+                                 [&](double u) { return u != voltage_V[0]; });
+  const auto first = static_cast<std::size_t>(step - voltage_V.begin());
+  if (first + kFewestSamples > n) return {};
+  double peak = 0.0;
+  for (std::size_t k = 0; k < n; ++k) peak = std::max(peak, std::abs(current_A[k] - current_A[0]));
+  if (!(peak > 0.0)) return {};
+
+  std::vector<std::vector<double>> rows;
+  std::vector<double> y;
+  double volt_seconds = 0.0, amp_seconds = 0.0;
+  for (std::size_t k = 0; k + 1 < n; ++k) {
+    const double previous = k > 0 ? voltage_V[k - 1] : voltage_V[0];
+    volt_seconds += 0.5 * (previous + voltage_V[k]) * period_s;
+    amp_seconds += 0.5 * (current_A[k] + current_A[k + 1]) * period_s;
+    rows.push_back({volt_seconds, -amp_seconds});
+    y.push_back(current_A[k + 1] - current_A[0]);
+  }
+  const std::optional<Fit> fit = LeastSquares(rows, y);
+  if (!fit || !(fit->c[0] > 0.0) || !(fit->c[1] > 0.0)) return {};
+  const double L = 1.0 / fit->c[0], R = fit->c[1] / fit->c[0];
+  return {{"R", R, "ohm", ConfidenceOf(RatioRelative(*fit, 1, 0))},
+          {"L", L, "H", ConfidenceOf(Relative(fit->StdError(0), fit->c[0]))}};
+}
+
+double FrictionFit::TorqueAt(double speed_rad_s) const {
+  return coulomb_Nm + viscous_Nm_s * std::abs(speed_rad_s);
+}
+
+namespace {
+
+// The samples where the loop holds a constant speed, each with the stretch it belongs to (its
+// first sample): the reference unchanged for a settling time and a little after, the shaft
+// turning and following it; `off_limit`: only those whose current is off the test's limit.
+// The drive's speed reference moves in whole counts, so a ramp reads as a staircase whose
+// treads are no constant speed: the settling time spans many of them.
+struct SteadySample {
+  std::size_t index, stretch;
+};
+std::vector<SteadySample> ConstantSpeedSamples(const MotionLog& log, bool off_limit) {
+  const std::size_t n = std::min({log.time_s.size(), log.reference_rad_s.size(),
+                                  log.current_A.size()});
+  std::vector<SteadySample> out;
+  std::size_t since = 0;  // first sample of the current stretch of one reference
+  for (std::size_t k = 0; k + 1 < n; ++k) {
+    const double w = log.reference_rad_s[k];
+    if (w != log.reference_rad_s[since]) since = k;
+    const bool settled = log.time_s[k] - log.time_s[since] >= kSettle_s;
+    const bool holds = log.reference_rad_s[k + 1] == w;
+    const bool saturated = off_limit && k < log.saturated.size() && log.saturated[k];
+    const bool following =
+        k >= log.speed_rad_s.size() || std::abs(log.speed_rad_s[k] - w) <= kFollowing * std::abs(w);
+    if (settled && holds && following && !saturated && w != 0.0) out.push_back({k, since});
+  }
+  return out;
+}
+
+}  // namespace
+
+std::optional<CurrentRipple> RippleAtConstantSpeed(const MotionLog& log) {
+  const std::vector<SteadySample> steady = ConstantSpeedSamples(log, false);
+  if (steady.size() < kFewestSamples) return std::nullopt;
+  CurrentRipple out;
+  double squares = 0.0;
+  for (std::size_t first = 0; first < steady.size();) {
+    std::size_t last = first;
+    double sum = 0.0;
+    for (; last < steady.size() && steady[last].stretch == steady[first].stretch; ++last)
+      sum += log.current_A[steady[last].index];
+    const double mean = sum / static_cast<double>(last - first);
+    for (std::size_t i = first; i < last; ++i) {
+      const double d = log.current_A[steady[i].index] - mean;
+      squares += d * d;
+      out.peak_A = std::max(out.peak_A, std::abs(d));
+    }
+    first = last;
+  }
+  out.rms_A = std::sqrt(squares / static_cast<double>(steady.size()));
+  return out;
+}
+
+// K i = Tc sign(w) (+ b w where the run held more than one speed, + a load torque where it ran
+// both ways) over the samples at constant speed, off the current limit.
+std::optional<FrictionFit> IdentifyFriction(const MotionLog& log, double torque_constant) {
+  if (!(torque_constant > 0.0)) return std::nullopt;
+  struct Sample {
+    double w, torque;
+  };
+  std::vector<Sample> used;
+  for (const SteadySample& s : ConstantSpeedSamples(log, true))
+    used.push_back({log.reference_rad_s[s.index], torque_constant * log.current_A[s.index]});
+  if (used.size() < kFewestSamples) return std::nullopt;
+
+  double fastest = 0.0, slowest = INFINITY;
+  bool forward = false, backward = false;
+  for (const Sample& s : used) {
+    fastest = std::max(fastest, std::abs(s.w));
+    slowest = std::min(slowest, std::abs(s.w));
+    forward = forward || s.w > 0.0;
+    backward = backward || s.w < 0.0;
+  }
+  // Columns: Coulomb, then those the run can tell apart from it.
+  const bool viscous = fastest - slowest > 0.2 * fastest;
+  const bool offset = forward && backward;
+  std::vector<std::vector<double>> rows;
+  std::vector<double> y;
+  for (const Sample& s : used) {
+    std::vector<double> row{Sign(s.w)};
+    if (viscous) row.push_back(s.w);
+    if (offset) row.push_back(1.0);
+    rows.push_back(std::move(row));
+    y.push_back(s.torque);
+  }
+  const std::optional<Fit> fit = RobustLeastSquares(std::move(rows), std::move(y));
+  if (!fit) return std::nullopt;
+  FrictionFit out;
+  out.coulomb_Nm = fit->c[0];
+  // Dry friction is judged against the torque that turned the shaft, not against itself: a
+  // shaft with next to none is no worse identified than one with much.
+  double typical = 0.0;
+  for (const Sample& s : used) typical = std::max(typical, std::abs(s.torque));
+  out.coulomb_confidence =
+      ConfidenceOf(Relative(fit->StdError(0), std::max(std::abs(fit->c[0]), 0.1 * typical)));
+  if (viscous) {
+    out.viscous_Nm_s = fit->c[1];
+    out.viscous_confidence = ConfidenceOf(Relative(fit->StdError(1), fit->c[1]));
+  }
+  return out;
+}
+
+std::vector<IdentifiedValue> FrictionValues(const FrictionFit& fit) {
+  std::vector<IdentifiedValue> out{
+      {"friction_coulomb", fit.coulomb_Nm, "Nm", fit.coulomb_confidence}};
+  if (fit.viscous_confidence)
+    out.push_back({"friction_viscous", fit.viscous_Nm_s, "Nm s/rad", *fit.viscous_confidence});
+  return out;
+}
+
+std::optional<double> CorrectedInertia(const InertiaRun& run, const FrictionFit& friction) {
+  // A fit that found friction helping the shaft along found none worth taking off.
+  const double accelerating =
+      run.torque_Nm - std::max(friction.TorqueAt(run.mean_speed_rad_s), 0.0);
+  const double j = accelerating * run.time_s / run.speed_gain_rad_s;
+  if (!(accelerating > 0.0) || !std::isfinite(j) || !(j > 0.0)) return std::nullopt;
+  return j;
+}
+
+std::optional<double> AllowedAcceleration(double torque_constant, double current_limit_A,
+                                          double inertia, double friction_Nm) {
+  const double torque = kProfileCurrentShare * torque_constant * current_limit_A -
+                        std::max(friction_Nm, 0.0);
+  const double a = torque / inertia;
+  if (!(torque > 0.0) || !std::isfinite(a)) return std::nullopt;
+  return a;
+}
+
+nlohmann::ordered_json IdentifiedJson(const std::vector<IdentifiedValue>& values) {
+  nlohmann::ordered_json out = nlohmann::ordered_json::object();
+  for (const IdentifiedValue& v : values)
+    out[v.name] = {{"value", v.value}, {"unit", v.unit}, {"confidence", v.confidence}};
+  return out;
+}
+
+}  // namespace dcservo

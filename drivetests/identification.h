@@ -1,0 +1,93 @@
+#pragma once
+// The motor's data identified from the logs that the tests take anyway: the armature's R and
+// L from the current step, the friction from the speed test's stretches of constant speed,
+// and the inertia test's result corrected for the
+// friction torque that worked against the test torque.
+
+#include <cmath>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace dcservo {
+
+// One identified quantity in base units. `confidence` is the chance, judged from the fit's
+// own scatter, that the value lies within 5 % of the truth (0..1).
+struct IdentifiedValue {
+  std::string name;  // R, L, Jt, friction_coulomb, friction_viscous
+  double value = 0.0;
+  std::string unit;
+  double confidence = 0.0;
+};
+
+// The confidence of an estimate with this relative standard error.
+double ConfidenceOf(double relative_std_error);
+
+// R and L from a current step with the shaft held: the voltage reference and the measured
+// current of every fast-loop sample. A command takes effect half a sample after the current it
+// answers was read, so each sample's interval sees half of the previous command and half of its
+// own. Nothing when the log holds no step.
+std::vector<IdentifiedValue> IdentifyArmature(std::span<const double> voltage_V,
+                                              std::span<const double> current_A,
+                                              double period_s);
+
+// A tuning run at the motor shaft: reference and measured speed, measured current and whether
+// the current reference sat at its limit, per logged sample.
+struct MotionLog {
+  std::vector<double> time_s, reference_rad_s, speed_rad_s, current_A;
+  std::vector<bool> saturated;
+};
+
+struct FrictionFit {
+  double coulomb_Nm = 0.0, viscous_Nm_s = 0.0;
+  double coulomb_confidence = 0.0;
+  std::optional<double> viscous_confidence;  // none when the run held a single speed
+  // Friction torque at `speed_rad_s` (its magnitude).
+  double TorqueAt(double speed_rad_s) const;
+};
+
+// The current's departure from its mean over each stretch of constant speed: what the speed
+// measurement's counts do to the current. Nothing when the run held no constant speed.
+struct CurrentRipple {
+  double rms_A = 0.0, peak_A = 0.0;
+};
+std::optional<CurrentRipple> RippleAtConstantSpeed(const MotionLog& log);
+
+// Nothing when the run held no constant speed long enough to be read.
+std::optional<FrictionFit> IdentifyFriction(const MotionLog& log, double torque_constant);
+std::vector<IdentifiedValue> FrictionValues(const FrictionFit& fit);
+
+// What the inertia test measured: the torque it applied and the speed it gained in a time,
+// around a mean speed.
+struct InertiaRun {
+  double torque_Nm = 0.0;
+  double speed_gain_rad_s = 0.0;
+  double time_s = 0.0;
+  double mean_speed_rad_s = 0.0;
+  double speed_quantum_rad_s = 0.0;  // one step of the speeds it timed
+  double Raw() const { return torque_Nm * time_s / speed_gain_rad_s; }
+  // Two speed readings' steps against the gain.
+  double Confidence() const {
+    return ConfidenceOf(std::sqrt(2.0) * speed_quantum_rad_s / std::abs(speed_gain_rad_s));
+  }
+};
+
+// The inertia that only the torque left after friction accelerated; nothing when friction
+// takes all of it.
+std::optional<double> CorrectedInertia(const InertiaRun& run, const FrictionFit& friction);
+
+// The share of a test's current limit that a profile's ramp may ask for: the rest is the
+// loop's room to correct.
+inline constexpr double kProfileCurrentShare = 0.8;
+
+// The steepest ramp (rad/s^2 at the motor) that the current limit drives through this inertia
+// against this friction with the loop's room left; nothing when friction takes it all.
+std::optional<double> AllowedAcceleration(double torque_constant, double current_limit_A,
+                                          double inertia, double friction_Nm);
+
+nlohmann::ordered_json IdentifiedJson(const std::vector<IdentifiedValue>& values);
+
+}  // namespace dcservo

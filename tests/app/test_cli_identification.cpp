@@ -1,0 +1,125 @@
+// Identification on the simulated drive against its own truth: the armature from `test
+// current`, the inertia that commissioning ends with over friction and inertia far from the
+// setup's (the setup keeps the bundled motor's data throughout).
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "tests/app/cli_runner.h"
+
+namespace {
+
+using nlohmann::json;
+using namespace testing_support;
+
+constexpr double kTolerance = 0.05;
+constexpr double kSetupJ = 4.5e-5, kSetupL = 1e-3;
+
+TEST(CliIdentification, CurrentTestFindsTheArmature) {
+  for (const double R : {0.6, 1.2, 2.4}) {
+    SCOPED_TRACE(R);
+    const CliResult run = RunDcservo("test current --tune --json --fault resistance=" +
+                                     std::to_string(R));
+    const json out = json::parse(run.out, nullptr, false);
+    ASSERT_TRUE(out.contains("identified")) << run.out << run.err;
+    const json& found = out["identified"];
+    EXPECT_NEAR(found["R"]["value"].get<double>(), R, kTolerance * R);
+    EXPECT_NEAR(found["L"]["value"].get<double>(), kSetupL, kTolerance * kSetupL);
+    EXPECT_EQ(found["R"]["unit"], "ohm");
+    EXPECT_GT(found["L"]["confidence"].get<double>(), 0.9);
+  }
+}
+
+// The last Jt that a step identified: the speed step's corrected one where it corrected it.
+double LastIdentifiedInertia(const json& report) {
+  double j = 0.0;
+  for (const json& step : report["steps"]) {
+    if (step["identified"].contains("Jt")) j = step["identified"]["Jt"]["value"].get<double>();
+  }
+  return j;
+}
+
+TEST(CliIdentification, CommissioningEndsWithTheInertiaLessFriction) {
+  // Dry friction as a share of the inertia test's 1.5 A at 0.06 Nm/A.
+  constexpr double kTestTorque = 0.09;
+  struct Case {
+    double friction_share, inertia_times;
+  };
+  const Case cases[] = {{0.0, 0.2}, {0.25, 0.2}, {0.5, 0.2}, {0.0, 1.0}, {0.25, 1.0},
+                        {0.5, 1.0}, {0.0, 10.0}, {0.25, 10.0}, {0.0, 20.0}};
+  for (const Case& c : cases) {
+    const double j = kSetupJ * c.inertia_times;
+    SCOPED_TRACE(testing::Message() << "friction " << c.friction_share << " inertia x"
+                                    << c.inertia_times);
+    TempDir tmp;
+    const std::string dir = tmp.File("out");
+    const CliResult run =
+        RunDcservo("commission --out " + ShellQuote(dir) + " --fault friction=" +
+                   std::to_string(c.friction_share * kTestTorque) +
+                   " --fault inertia=" + std::to_string(j));
+    const json report = json::parse(ReadFile(dir + "/report.json"), nullptr, false);
+    ASSERT_TRUE(report.is_object()) << run.err;
+    EXPECT_NEAR(LastIdentifiedInertia(report), j, kTolerance * j) << run.out;
+    if (c.friction_share > 0.0 && report["verdict"] == "succeeded") {
+      // What it corrected is what the setup keeps, and the speed step says so.
+      double kept = 0.0;
+      for (const json& change : report["changes"]) {
+        if (change["name"] == "Jt") kept = change["after"].get<double>();
+      }
+      EXPECT_DOUBLE_EQ(kept, LastIdentifiedInertia(report));
+      bool told = false;
+      for (const json& step : report["steps"]) {
+        for (const json& w : step["warnings"])
+          told = told || w.get<std::string>().find("Jt corrected") != std::string::npos;
+      }
+      EXPECT_TRUE(told);
+    }
+  }
+}
+
+TEST(CliIdentification, TheSpeedTestShowsTheCurrentRippleAgainstItsTarget) {
+  // The bundled drive at PB_S 100 rad/s: one count of its 500-line encoder (6.28 rad/s) is
+  // 0.94 A of current reference, so the current flips by about that at constant speed, far
+  // above 10 % of its 3 A.
+  const CliResult run = RunDcservo("test speed --tune --json");
+  const json out = json::parse(run.out, nullptr, false);
+  ASSERT_TRUE(out.contains("current_ripple")) << run.out << run.err;
+  const json& ripple = out["current_ripple"];
+  EXPECT_GT(ripple["peak_A"].get<double>(), 0.8);
+  EXPECT_GT(ripple["rms_A"].get<double>(), 0.3);
+  EXPECT_FALSE(ripple["target"]["met"].get<bool>());
+  EXPECT_NE(ripple["target"]["target"].get<std::string>().find("0.3 A"), std::string::npos);
+  // A lower band is quieter, and meets it.
+  const json low =
+      json::parse(RunDcservo("test speed --tune --json --set PB_S=20").out, nullptr, false);
+  ASSERT_TRUE(low.contains("current_ripple"));
+  EXPECT_TRUE(low["current_ripple"]["target"]["met"].get<bool>()) << low["current_ripple"];
+}
+
+TEST(CliIdentification, AHeavyLoadGetsRampsTheCurrentLimitCanDrive) {
+  // Ten times the setup's inertia: the profile's 0.1 s ramps would need more than the 8 A
+  // limit, so commissioning lengthens them for the second speed run and says so.
+  TempDir tmp;
+  const std::string dir = tmp.File("out");
+  const CliResult run = RunDcservo("commission --out " + ShellQuote(dir) +
+                                   " --fault inertia=" + std::to_string(10 * kSetupJ));
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  const json report = json::parse(ReadFile(dir + "/report.json"), nullptr, false);
+  ASSERT_TRUE(report.is_object());
+  bool lengthened = false;
+  for (const json& step : report["steps"]) {
+    for (const json& w : step["warnings"])
+      lengthened = lengthened || w.get<std::string>().find("ramps were lengthened") != std::string::npos;
+  }
+  EXPECT_TRUE(lengthened);
+  double ramp = 0.0;
+  for (const json& change : report["changes"]) {
+    if (change["name"] == "TaPS") ramp = change["after"].get<double>();
+  }
+  // 0.8 x 8 A x 0.06 Nm/A through 4.5e-4 kgm^2 reaches 1200 rpm in no less than 0.147 s.
+  EXPECT_GE(ramp, 0.147);
+}
+
+}  // namespace
