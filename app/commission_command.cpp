@@ -62,6 +62,8 @@ class CommissionCommand : public Command {
         ->allow_extra_args(false);
     cmd.add_option("--compare", compare_, "Also write compare.html against this earlier --out")
         ->check(FileName());
+    cmd.add_option("--operator", operator_, "Who commissions the drive, for the record");
+    cmd.add_option("--note", note_, "A note filed with the record (the machine, the reason)");
     drive_.AddTo(cmd);
     cmd.footer(ConditionsHelp(false));
   }
@@ -126,7 +128,8 @@ class CommissionCommand : public Command {
                    const std::string& source, const ordered_json& earlier) {
     dcservo::RecordPaths paths;
     const std::string why =
-        dcservo::WriteCommissioningRecord(result, setup, out_, source, earlier, paths);
+        dcservo::WriteCommissioningRecord(result, setup, out_, {{}, {}, source, operator_, note_},
+                                          earlier, paths);
     if (!why.empty()) throw CommandError(kExitFailed, why);
     if (!paths.compare.empty()) std::printf("comparison: %s\n", paths.compare.c_str());
     if (!result.succeeded) {
@@ -142,7 +145,7 @@ class CommissionCommand : public Command {
   }
 
   SetupArgs args_;
-  std::string positional_setup_, out_, compare_;
+  std::string positional_setup_, out_, compare_, operator_, note_;
   std::vector<std::string> faults_, step_faults_;
   DriveLinkOption drive_;
 };

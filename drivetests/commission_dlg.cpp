@@ -90,7 +90,7 @@ void CCommissionDlg::OnStart() {
   }
   RecordPaths paths;
   const std::string why =
-      WriteCommissioningRecord(result, m_Setup, dir, "drive setup", nullptr, paths);
+      WriteCommissioningRecord(result, m_Setup, dir, {{}, {}, "drive setup", {}, {}}, nullptr, paths);
   EnableChild(kCommissionStart, 1);
   if (!why.empty()) {
     ShowProgress(why);

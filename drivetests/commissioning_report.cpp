@@ -1,10 +1,13 @@
 #include "drivetests/commissioning_report.h"
 
+#include <chrono>
 #include <cmath>
+#include <ctime>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
 
+#include "dcservo_version.h"
 #include "host/zel_file.h"
 #include "host/zel_format.h"
 #include "host/zel_setup.h"
@@ -110,6 +113,16 @@ const char kStyle[] =
     "table{border-collapse:collapse;margin:.5em 0}td,th{border:1px solid #bbb;padding:.2em "
     ".6em;text-align:left}th{background:#eee}.ok{color:#070;font-weight:bold}"
     ".bad{color:#b00;font-weight:bold}.changed{background:#ffd}svg{max-width:100%;height:auto}";
+
+// When the record was made, to the second, in UTC: "2026-12-08T07:10:00Z".
+std::string UtcNow() {
+  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
 
 std::string PageStart(const std::string& title) {
   return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" +
@@ -238,9 +251,14 @@ ordered_json CommissioningReportJson(const CommissioningResult& result, const CZ
   out["failure"] = failed ? failed->failure : "";
   out["diagnosis"] = DiagnosisJson(failed ? failed->diagnosis : nullptr);
   out["check"] = failed ? CheckOf(*failed) : "";
+  out["record"] = {{"time_utc", UtcNow()},
+                   {"program", std::string("dcservo ") + kDcservoVersion},
+                   {"operator", files.operator_name},
+                   {"note", files.note}};
   out["drive"] = {{"description", setup.GetDescription()},
                   {"product_id", setup.GetProductID()},
                   {"firmware_id", setup.GetFirmwareID()},
+                  {"application_id", setup.GetUserAppID()},
                   {"source", files.source}};
   ordered_json values = ordered_json::object();
   for (const char* name : kShownValues) {
@@ -292,9 +310,16 @@ std::string CommissioningReportHtml(const ordered_json& report, const std::vecto
   if (!ok)
     h << " at step <b>" << Escape(Text(report["failed_step"])) << "</b>: "
       << FailureHtml(report);
-  h << "</p>\n<h2>Drive and motor</h2>\n<table>"
+  const ordered_json& record = report["record"];
+  h << "</p>\n<table>"
+    << "<tr><th>Commissioned (UTC)</th><td>" << Escape(Text(record["time_utc"])) << "</td></tr>"
+    << "<tr><th>Program</th><td>" << Escape(Text(record["program"])) << "</td></tr>"
+    << "<tr><th>Operator</th><td>" << Escape(Text(record["operator"])) << "</td></tr>"
+    << "<tr><th>Note</th><td>" << Escape(Text(record["note"])) << "</td></tr></table>\n";
+  h << "<h2>Drive and motor</h2>\n<table>"
     << "<tr><th>Drive</th><td>" << Escape(Text(drive["description"])) << "</td></tr>"
     << "<tr><th>Product</th><td>" << Escape(Text(drive["product_id"])) << "</td></tr>"
+    << "<tr><th>Application</th><td>" << Escape(Text(drive["application_id"])) << "</td></tr>"
     << "<tr><th>Firmware</th><td>" << Escape(Text(drive["firmware_id"])) << "</td></tr>"
     << "<tr><th>Setup commissioned</th><td>" << Escape(Text(drive["source"])) << "</td></tr>"
     << "<tr><th>Setup written</th><td>" << Escape(Text(report["setup"])) << "</td></tr></table>\n";
@@ -405,11 +430,13 @@ std::string CheckRecordFolder(const std::string& dir) {
 }
 
 std::string WriteCommissioningRecord(const CommissioningResult& result, const CZel_Setup& setup,
-                                     const std::string& dir_text, const std::string& source,
+                                     const std::string& dir_text, const ReportFiles& record,
                                      const ordered_json& earlier, RecordPaths& paths) {
   const std::filesystem::path dir(dir_text);
   std::vector<ZelFileBytes> files;
-  ReportFiles names{kSetupFile, {}, source};
+  ReportFiles names = record;
+  names.setup = kSetupFile;
+  names.csv.clear();
   std::vector<std::string> svgs;
   for (const StepOutcome& s : result.steps) {
     std::string csv;

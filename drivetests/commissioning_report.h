@@ -17,6 +17,8 @@ struct ReportFiles {
   std::string setup;              // the commissioned setup, relative to the report
   std::vector<std::string> csv;   // the logged run of each step that ran, in order
   std::string source;             // the setup the run started from
+  std::string operator_name;      // who commissioned the drive; may be empty
+  std::string note;               // why, or anything the engineer files with the record
 };
 
 // A step's figures as every JSON of the tests writes them; null when there are none.
@@ -50,8 +52,9 @@ std::string ComparisonReportHtml(const nlohmann::ordered_json& now,
 struct RecordPaths {
   std::string html, compare;
 };
+// `record` names the source, the operator and the note; its file names are the record's own.
 std::string WriteCommissioningRecord(const CommissioningResult& result, const CZel_Setup& setup,
-                                     const std::string& dir, const std::string& source,
+                                     const std::string& dir, const ReportFiles& record,
                                      const nlohmann::ordered_json& earlier, RecordPaths& paths);
 // Empty when `dir` is new, empty or a record, else why a record cannot be written there.
 std::string CheckRecordFolder(const std::string& dir);

@@ -98,14 +98,24 @@ constexpr StepFault kStepFaults[] = {
 // stops there with its text and keeps the setup from before.
 TEST(CommissionCommand, TheBundledDriveIsCommissionedAndAFaultAtAStepStopsThere) {
   TempDir tmp;
-  const Commissioning c = Commission(tmp, "record", "");
+  const Commissioning c =
+      Commission(tmp, "record", "--operator 'A. Engineer' --note 'axis 1 after <repair>'");
   ASSERT_EQ(c.run.exit_code, 0) << c.run.err;
   EXPECT_THAT(c.run.out, HasSubstr("report: " + c.dir + "/report.html"));
   ASSERT_FALSE(c.report.is_discarded());
   EXPECT_EQ(c.report["verdict"], "succeeded");
+  // The record says when, with what and by whom, as a filed record must.
+  const json& record = c.report["record"];
+  EXPECT_THAT(record["time_utc"].get<std::string>(), ::testing::MatchesRegex(
+                                                         "20[0-9][0-9]-[0-9][0-9]-[0-9][0-9]T.*Z"));
+  EXPECT_THAT(record["program"].get<std::string>(), ::testing::StartsWith("dcservo 0."));
+  EXPECT_EQ(record["operator"], "A. Engineer");
+  EXPECT_EQ(record["note"], "axis 1 after <repair>");
   EXPECT_TRUE(c.report["not_run"].empty());
   const std::string html = ReadFile(c.dir + "/report.html");
   EXPECT_TRUE(TagsBalance(html));
+  EXPECT_THAT(html, HasSubstr("<td>A. Engineer</td>"));
+  EXPECT_THAT(html, HasSubstr("axis 1 after &lt;repair&gt;"));
   EXPECT_EQ(html.find("http://") , html.find("http://www.w3.org/2000/svg"))
       << "the page fetches nothing";
   const json& steps = c.report["steps"];
