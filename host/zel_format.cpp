@@ -98,3 +98,12 @@ std::string ZelEscapeText(std::string_view text) {
   }
   return out;
 }
+
+std::string ZelCsvHeader(std::string_view name, std::string_view unit) {
+  std::string head(name);
+  if (!unit.empty()) head += " [" + std::string(unit) + "]";
+  if (head.find_first_of(",\"") == std::string::npos) return head;
+  std::string quoted = "\"";
+  for (char c : head) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}

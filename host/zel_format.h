@@ -15,5 +15,9 @@ std::string ZelFormatValue(double value, double step);
 // other than tab and newline) written as \xHH.
 std::string ZelEscapeText(std::string_view text);
 
+// A CSV column's header, the same in every file the program writes: "Name [unit]", or the
+// name alone without a unit; quoted where it holds a comma or a quote.
+std::string ZelCsvHeader(std::string_view name, std::string_view unit);
+
 // The text for HTML, SVG or XML content and attribute values: < > & " as entities.
 std::string ZelEscapeMarkup(std::string_view text);

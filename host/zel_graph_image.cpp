@@ -672,15 +672,7 @@ std::string ZelGraphCsvText(const CGraphWindow& g) {
   if (!doc) return {};
   std::ostringstream s;
   for (int c = 0; c < doc->GetChannelCount(); ++c) {
-    std::string head = doc->GetChannelName(c);
-    if (!doc->GetChannelUnit(c).empty()) head += " [" + doc->GetChannelUnit(c) + "]";
-    // A name with a comma or a quote is quoted, as spreadsheets expect.
-    if (head.find_first_of(",\"") != std::string::npos) {
-      std::string q = "\"";
-      for (char ch : head) q += ch == '"' ? std::string("\"\"") : std::string(1, ch);
-      head = q + "\"";
-    }
-    s << (c ? "," : "") << head;
+    s << (c ? "," : "") << ZelCsvHeader(doc->GetChannelName(c), doc->GetChannelUnit(c));
   }
   s << '\n';
   char buf[32];

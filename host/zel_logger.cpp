@@ -8,6 +8,7 @@
 
 #include "host/zel_errors.h"
 #include "host/zel_file.h"
+#include "host/zel_format.h"
 #include "host/zel_setup.h"
 
 namespace {
@@ -186,25 +187,19 @@ double CZel_SingleAxisLogger::GetValue(std::size_t point, int channel) const {
 }
 
 namespace {
-// "Motor_Current_A": a column names its unit the way the time column does.
+// A live variable's column: its base unit, as its values are written.
 std::string ColumnName(const CZel_Setup& setup, const std::string& variable) {
   const CZel_Variable* v = nullptr;
   {
     ZelQuietErrors quiet;
     v = setup.FindVariable(variable, 0);
   }
-  const std::string unit = v ? v->GetUnitName() : "";
-  std::string suffix;
-  for (char c : unit) {
-    if (c == '/') suffix += "_per_";
-    else if (c != ' ' && c != '^' && c != '(' && c != ')') suffix += c;
-  }
-  return suffix.empty() ? variable : variable + "_" + suffix;
+  return ZelCsvHeader(variable, v ? v->GetUnitName() : "");
 }
 }  // namespace
 
 std::string CZel_SingleAxisLogger::CsvText() const {
-  std::string text = "time_s";
+  std::string text = ZelCsvHeader("Time", "s");
   for (const Channel& c : channels_) text += "," + ColumnName(GetSetup(), c.name);
   text += '\n';
   char number[32];

@@ -114,7 +114,7 @@ TEST(CommandLineTruth, NamesAreFoundAndCodedParametersShowTheirs) {
       {"params IlimPS", 0, "", "8 A"},
       // CSV headers name their units.
       {std::string(kCurrentTest) + " --fault shaft_blocked --log-points 2 --log ASPD,APOS --csv -",
-       0, "", "time_s,ASPD_rad_per_s,APOS_rad\n"},
+       0, "", "Time [s],ASPD [rad/s],APOS [rad]\n"},
   });
   const auto read_help = RunDcservo("drive read --help");
   EXPECT_EQ(read_help.exit_code, 0);

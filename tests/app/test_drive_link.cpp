@@ -106,8 +106,8 @@ TEST(DriveLink, CommandsMeetTheServedDriveAsTheyMeetTheOneInProcess) {
     ASSERT_EQ(remote.exit_code, 0) << remote.err;
     EXPECT_EQ(local.exit_code, 0);
     // The log starts where the drive's time happens to be; the run's results do not.
-    EXPECT_EQ(remote.out.substr(0, remote.out.find("time_s")),
-              local.out.substr(0, local.out.find("time_s")));
+    EXPECT_EQ(remote.out.substr(0, remote.out.find("Time [s]")),
+              local.out.substr(0, local.out.find("Time [s]")));
   }
 }
 

@@ -36,7 +36,7 @@ TEST(DriveCommand, TheLogIsWrittenAsCsvWithATimeColumnInSeconds) {
   std::istringstream in(ReadFile(csv));
   std::string line;
   ASSERT_TRUE(std::getline(in, line));
-  EXPECT_EQ(line, "time_s,Current_Reference_A,Motor_Current_A");
+  EXPECT_EQ(line, "Time [s],Current_Reference [A],Motor_Current [A]");
   int rows = 0;
   double t = -1, last_reference = 0;
   while (std::getline(in, line)) {
