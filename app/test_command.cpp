@@ -136,23 +136,60 @@ class TestCommand : public Command {
   TuningTestOptions tuning_options_[2];
   CLI::App* tuning_subs_[2] = {};
 
+  // Prepares the setup as the drive setup does, runs the test through its dialog as a user
+  // would, writes what the run produced all together, and tells the verdict last.
   int Run(const Sub& sub) {
     const TestRow& row = *sub.row;
     const double until_s = until_text_.empty() ? row.until_s : ParseRunTime(until_text_, "--until");
     SetupSession session(ResolveSetup(sub.args.setup, positional_setup_));
-    const std::vector<Assignment> assignments = sub.args.InOrder(*sub.app);
-    session.Apply(assignments);
-    CZel_Setup& setup = session.Setup();
-    // What the drive setup does before it opens a test. The test's own values (test current,
-    // protection) are derived from the chip there, so the user's are put back after it, as
-    // typed into the test's fields.
-    dcservo::SynchroniseSetup(setup);
-    session.Apply(assignments);
-
+    CZel_Setup& setup = PrepareSetup(session, sub);
     ZelHeadlessBackend ui;
     ZelScopedUiBackend installed(ui);
     drive_.RefuseConditions(faults_, acts_);
     SimulatedDriveSession simulated(setup, drive_.Open(setup));
+    ApplyConditions(simulated, row);
+
+    std::unique_ptr<CZel_Dialog> dialog = ZelCreateDialog(row.dialog, setup);
+    auto* test = dynamic_cast<CMyTestDlg*>(dialog.get());
+    if (!test) throw CommandError(kExitFailed, std::string("no test \"") + row.word + "\"");
+    const RunOutcome run = RunThroughDialog(*test, ui, row, until_s);
+
+    std::string failure = test->m_nTestResult == 1 ? files_error_
+                          : test->m_strError.empty() ? "the test did not end"
+                                                     : test->m_strError;
+    bool kept = failure.empty() && run.kept;
+    int failure_code = kExitFailed;
+    if (failure.empty()) failure = WriteFiles(session, kept, failure_code);
+    kept = kept && failure.empty();
+
+    TestRunReport report;
+    test->DescribeRun(report);
+    const dcservo::Diagnosis* diagnosis =
+        failure.empty() ? nullptr
+                        : dcservo::DiagnoseFailure(dcservo::ReadDriveConditions(setup), failure);
+    Print(report, failure, diagnosis, kept);
+    if (!failure.empty()) {
+      PrintFailure(failure, diagnosis);
+      return failure_code;
+    }
+    if (kept && !out_.empty() && !json_) std::printf("saved %s\n", out_.c_str());
+    return 0;
+  }
+
+  // What the drive setup does before it opens a test. The test's own values (test current,
+  // protection) are derived from the chip there, so the user's are put back after it, as
+  // typed into the test's fields.
+  static CZel_Setup& PrepareSetup(SetupSession& session, const Sub& sub) {
+    const std::vector<Assignment> assignments = sub.args.InOrder(*sub.app);
+    session.Apply(assignments);
+    dcservo::SynchroniseSetup(session.Setup());
+    session.Apply(assignments);
+    return session.Setup();
+  }
+
+  // The faults from the start (a test that needs the shaft blocked gets it blocked, as the
+  // user blocks it on the notice) and the actions at their times.
+  void ApplyConditions(SimulatedDriveSession& simulated, const TestRow& row) const {
     std::vector<NameValue> faults;
     if (row.blocked_shaft && simulated.Simulated()) faults.push_back({"shaft_blocked", 1.0});
     for (const std::string& f : faults_) faults.push_back(ParseCondition(f, false));
@@ -167,69 +204,55 @@ class TestCommand : public Command {
       if (!simulated.Drive().Schedule(act.time, act.name, act.value, error))
         throw CommandError(kExitBadInput, error);
     }
+  }
 
-    std::unique_ptr<CZel_Dialog> dialog = ZelCreateDialog(row.dialog, setup);
-    auto* test = dynamic_cast<CMyTestDlg*>(dialog.get());
-    if (!test) throw CommandError(kExitFailed, std::string("no test \"") + row.word + "\"");
+  struct RunOutcome {
+    bool kept = false;  // the test's value or gains stay in the setup
+  };
 
+  // The run, then the dialog closed as the user closes it: OK to keep what it found, or the
+  // answer to its question. Throws (exit 2) when the test refused its inputs.
+  RunOutcome RunThroughDialog(CMyTestDlg& test, ZelHeadlessBackend& ui, const TestRow& row,
+                              double until_s) {
     std::string refusal;
     bool written = true;
+    ui.Then([&](CZel_Dialog&) { refusal = dcservo::RunTestHeadless(test, ui, tune_, until_s); });
     ui.Then([&](CZel_Dialog&) {
-      refusal =
-          dcservo::RunTestHeadless(*test, ui, tune_, until_s);
-    });
-    ui.Then([&](CZel_Dialog&) {
-      const bool succeeded = refusal.empty() && test->m_nTestResult == 1;
-      if (succeeded) written = CollectPlotFiles(*test);
+      const bool succeeded = refusal.empty() && test.m_nTestResult == 1;
+      if (succeeded) written = CollectPlotFiles(test);
       if (row.asks_to_keep) {
         // The answer goes first in line: closing asks at once when the value has changed.
         ui.ThenAnswer(accept_ && written ? kIdYes : kIdNo);
-        test->UserClose();
+        test.UserClose();
       } else if (!out_.empty() && succeeded && written) {
-        test->UserClick(kIdOk);
+        test.UserClick(kIdOk);
       } else {
-        test->UserClose();
+        test.UserClose();
       }
     });
-    const int result = test->DoModal();
+    const int result = test.DoModal();
     if (!refusal.empty()) throw CommandError(kExitBadInput, refusal);
     // An answer left unused: the value had not changed, so there was nothing to ask.
     const bool asked = row.asks_to_keep && !ui.HasPendingSteps();
-    std::string failure = test->m_nTestResult == 1 ? files_error_
-                          : test->m_strError.empty() ? "the test did not end"
-                                                     : test->m_strError;
-    bool kept =
-        failure.empty() && (result == kIdOk || (accept_ && row.asks_to_keep && !asked));
-    // Everything is written, all together, before the verdict is told, so that it tells it.
-    int failure_code = kExitFailed;
-    if (failure.empty()) {
-      try {
-        if (kept && !out_.empty()) files_to_write_.push_back({out_, session.SaveText(out_)});
-        failure = ZelWriteFilesTogether(files_to_write_);
-      } catch (const CommandError& e) {
-        failure = e.what();
-        failure_code = e.code;
-      }
-    }
-    kept = kept && failure.empty();
-    if (failure.empty()) {
-      for (const auto& [key, path] : {std::pair{"png", &png_}, {"svg", &svg_}, {"csv", &csv_}}) {
-        if (!path->empty()) files_[key] = *path;
-      }
-    }
+    return {result == kIdOk || (accept_ && row.asks_to_keep && !asked)};
+  }
 
-    TestRunReport report;
-    test->DescribeRun(report);
-    const dcservo::Diagnosis* diagnosis =
-        failure.empty() ? nullptr
-                        : dcservo::DiagnoseFailure(dcservo::ReadDriveConditions(setup), failure);
-    Print(report, failure, diagnosis, kept);
-    if (!failure.empty()) {
-      PrintFailure(failure, diagnosis);
-      return failure_code;
+  // Everything is written, all together, before the verdict is told, so that it tells it;
+  // empty when all was written, else why not (with its exit code in `code`).
+  std::string WriteFiles(SetupSession& session, bool kept, int& code) {
+    std::string failure;
+    try {
+      if (kept && !out_.empty()) files_to_write_.push_back({out_, session.SaveText(out_)});
+      failure = ZelWriteFilesTogether(files_to_write_);
+    } catch (const CommandError& e) {
+      failure = e.what();
+      code = e.code;
     }
-    if (kept && !out_.empty() && !json_) std::printf("saved %s\n", out_.c_str());
-    return 0;
+    if (!failure.empty()) return failure;
+    for (const auto& [key, path] : {std::pair{"png", &png_}, {"svg", &svg_}, {"csv", &csv_}}) {
+      if (!path->empty()) files_[key] = *path;
+    }
+    return failure;
   }
 
   // The plot's files, written after the run with the setup: all of them or none.
