@@ -1,6 +1,5 @@
 #include "app/simulated_drive_session.h"
 
-#include "design/dialog_names.h"
 #include "host/zel_ui_backend.h"
 
 namespace {
@@ -19,8 +18,8 @@ SimulatedDriveSession::SimulatedDriveSession(CZel_Setup& setup,
   if (!drive_) return;
   answer_listener_ = ZelAddAnswerListener([this](const ZelMessageBoxRequest& request, int answer) {
     if (answer != kIdOk) return;
-    const bool block = request.text == dcservo::dialog_names::kBlockedShaftNotice;
-    if (!block && request.text != dcservo::dialog_names::kFreeShaftNotice) return;
+    if (request.asks == ZelAskedAction::None) return;
+    const bool block = request.asks == ZelAskedAction::BlockShaft;
     if (shaft_blocked_by_fault_) return;
     std::string error;
     if (drive_->Inject("shaft_blocked", block ? 1.0 : 0.0, error) && block && on_shaft_blocked)

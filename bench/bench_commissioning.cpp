@@ -24,9 +24,9 @@ void CommissionBundledDrive(benchmark::State& state) {
     ZelScopedUiBackend installed(ui);
     CZel_Comm::SetClock([&ui] { return ui.NowMs() / 1000.0; });
     dcservo::CommissioningHooks hooks;
-    hooks.confirm = [&](const char* notice) {
+    hooks.confirm = [&](const char*, ZelAskedAction asks) {
       std::string error;
-      drive->Inject("shaft_blocked", notice == dcservo::dialog_names::kBlockedShaftNotice, error);
+      drive->Inject("shaft_blocked", asks == ZelAskedAction::BlockShaft, error);
       return true;
     };
     const dcservo::CommissioningResult result = dcservo::RunCommissioning(*setup, ui, hooks);

@@ -567,7 +567,8 @@ void CDriveSetupDlg::OnOpener(int button) {
   if (!o || !ZelIsDialogRegistered(o->dialog)) return;
   if (o->before & kSyncBefore) Sync();
   if (o->before & kRangesBefore) ComputeParameterRanges(m_Setup);
-  if (o->before & kNoticeBlockedShaft) MessageBox(dialog_names::kBlockedShaftNotice, {}, kMbOk);
+  if (o->before & kNoticeBlockedShaft)
+    MessageBox(dialog_names::kBlockedShaftNotice, {}, kMbOk, ZelAskedAction::BlockShaft);
   std::unique_ptr<CZel_Dialog> child = ZelCreateDialog(o->dialog, m_Setup, this);
   if (!child) return;
   const int result = child->DoModal();

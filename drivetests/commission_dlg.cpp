@@ -79,9 +79,9 @@ void CCommissionDlg::OnStart() {
     ShowProgress("Step " + std::to_string(i + 1) + " of " + std::to_string(n) + ": " +
                  step.title);
   };
-  hooks.confirm = [&](const char* notice) {
+  hooks.confirm = [&](const char* notice, ZelAskedAction asks) {
     ZelScopedUiBackend back(screen);
-    return MessageBox(notice, {}, kMbOkCancel | kMbIconInformation) == kIdOk;
+    return MessageBox(notice, {}, kMbOkCancel | kMbIconInformation, asks) == kIdOk;
   };
   CommissioningResult result;
   {

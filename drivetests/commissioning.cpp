@@ -191,11 +191,18 @@ std::vector<TargetCheck> CheckTargets(const CommissioningStep& step, const CZel_
 
 namespace {
 
-// The notice the step needs, or null when the shaft is already as it needs it.
-const char* ShaftNotice(const CommissioningStep& step, std::optional<bool>& blocked) {
-  if (blocked == step.blocked_shaft) return nullptr;
+struct ShaftNotice {
+  const char* text;
+  ZelAskedAction asks;
+};
+
+// The notice the step needs, or none when the shaft is already as it needs it.
+std::optional<ShaftNotice> ShaftNoticeFor(const CommissioningStep& step,
+                                          std::optional<bool>& blocked) {
+  if (blocked == step.blocked_shaft) return std::nullopt;
   blocked = step.blocked_shaft;
-  return step.blocked_shaft ? names::kBlockedShaftNotice : names::kFreeShaftNotice;
+  if (step.blocked_shaft) return ShaftNotice{names::kBlockedShaftNotice, ZelAskedAction::BlockShaft};
+  return ShaftNotice{names::kFreeShaftNotice, ZelAskedAction::FreeShaft};
 }
 
 // Waits until the motor is at rest; the reason when it is not (or cannot be told), else "".
@@ -265,9 +272,10 @@ std::optional<InertiaCorrection> InertiaToCorrect(const std::vector<StepOutcome>
                            std::min(run->Confidence(), speed.friction->coulomb_confidence)};
 }
 
-bool Confirm(const CommissioningHooks& hooks, const char* notice) {
-  if (hooks.confirm) return hooks.confirm(notice);
-  return ZelMessageBox(notice, "Commissioning", kMbOkCancel | kMbIconInformation) == kIdOk;
+bool Confirm(const CommissioningHooks& hooks, const ShaftNotice& notice) {
+  if (hooks.confirm) return hooks.confirm(notice.text, notice.asks);
+  return ZelMessageBox(notice.text, "Commissioning", kMbOkCancel | kMbIconInformation,
+                       notice.asks) == kIdOk;
 }
 
 // The friction that the last speed run showed, if any.
@@ -388,9 +396,9 @@ CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
     ComputeScaledParameters(setup);
     ComputeChipParameters(setup);
     DownloadSetup(setup);
-    const char* notice = ShaftNotice(step, shaft_blocked);
+    const std::optional<ShaftNotice> notice = ShaftNoticeFor(step, shaft_blocked);
     std::string not_at_rest;
-    if (notice && !Confirm(hooks, notice)) {
+    if (notice && !Confirm(hooks, *notice)) {
       result.steps.push_back(StepNotRun(step, "cancelled by the user"));
     } else if (i > 0 && !step.blocked_shaft &&
                !(not_at_rest = WaitForRest(setup, ui)).empty()) {

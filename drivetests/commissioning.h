@@ -13,6 +13,7 @@
 #include "drivetests/diagnosis.h"
 #include "drivetests/my_test_dlg.h"
 #include "drivetests/tuning_figures.h"
+#include "host/zel_ui_backend.h"
 
 class CZel_Setup;
 class ZelHeadlessBackend;
@@ -93,9 +94,10 @@ struct CommissioningHooks {
   std::function<void(std::size_t index, std::size_t count, const CommissioningStep&)> progress;
   // Before each step, once the shaft is as the step needs it.
   std::function<void(const CommissioningStep&)> prepare;
-  // Shows a notice that the user must confirm (blocking or freeing the shaft); false when
-  // the user declined. By default a message box of the installed user interface.
-  std::function<bool(const char* notice)> confirm;
+  // Shows a notice that the user must confirm (blocking or freeing the shaft, as `asks`
+  // says); false when the user declined. By default a message box of the installed user
+  // interface.
+  std::function<bool(const char* notice, ZelAskedAction asks)> confirm;
 };
 
 // Runs the steps that `setup`'s control mode needs (its control-structure options derived

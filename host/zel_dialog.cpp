@@ -377,8 +377,8 @@ void CZel_Dialog::KillAllTimers() {
 }
 
 int CZel_Dialog::MessageBox(const std::string& text, const std::string& caption,
-                            unsigned style) {
-  return ZelAskMessageBox({caption_, text, caption.empty() ? caption_ : caption, style});
+                            unsigned style, ZelAskedAction asks) {
+  return ZelAskMessageBox({caption_, text, caption.empty() ? caption_ : caption, style, asks});
 }
 
 int CZel_Dialog::TrackContextMenu(const std::vector<ZelMenuItem>& items) {

@@ -248,7 +248,7 @@ class CZel_Dialog {
   void DispatchTimer(unsigned id) { OnTimer(id); }
   // The caption defaults to the dialog's.
   int MessageBox(const std::string& text, const std::string& caption = {},
-                 unsigned style = kMbOk);
+                 unsigned style = kMbOk, ZelAskedAction asks = ZelAskedAction::None);
   int TrackContextMenu(const std::vector<ZelMenuItem>& items);
   std::string FileDialog(const ZelFileDialogRequest& request);
 

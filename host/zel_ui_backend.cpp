@@ -137,8 +137,9 @@ int ZelAskMessageBox(const ZelMessageBoxRequest& request) {
   return answer;
 }
 
-int ZelMessageBox(const std::string& text, const std::string& caption, unsigned style) {
-  return ZelAskMessageBox({"", text, caption, style});
+int ZelMessageBox(const std::string& text, const std::string& caption, unsigned style,
+                  ZelAskedAction asks) {
+  return ZelAskMessageBox({"", text, caption, style, asks});
 }
 
 bool ZelPumpMessages() { return ZelUi().PumpMessages(); }

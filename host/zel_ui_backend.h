@@ -45,11 +45,16 @@ int ZelAnswerFromName(std::string_view name);
 // "none", "error", "question", "warning", "information".
 const char* ZelIconName(unsigned style);
 
+// What a message box asks the user to do to the machine before confirming it, so that a
+// stand-in for the drive does it when the user confirms: a field, not the box's wording.
+enum class ZelAskedAction { None, BlockShaft, FreeShaft };
+
 struct ZelMessageBoxRequest {
   std::string owner;  // caption of the dialog that shows the box; empty without one
   std::string text;
   std::string caption;
   unsigned style = kMbOk;
+  ZelAskedAction asks = ZelAskedAction::None;
 };
 
 struct ZelFileDialogRequest {
@@ -158,7 +163,7 @@ int ZelAskMessageBox(const ZelMessageBoxRequest& request);
 
 // A message box without an owning dialog.
 int ZelMessageBox(const std::string& text, const std::string& caption = "dcservo",
-                  unsigned style = kMbOk);
+                  unsigned style = kMbOk, ZelAskedAction asks = ZelAskedAction::None);
 bool ZelPumpMessages();
 
 // --- help ---

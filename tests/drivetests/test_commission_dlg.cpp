@@ -30,9 +30,9 @@ class CommissionDialog : public testing_support::TestRunHarness<CCommissionDlg> 
     listener_ = ZelAddAnswerListener([](const ZelMessageBoxRequest& request, int answer) {
       auto drive = std::static_pointer_cast<dcsim::SimulatedDrive>(CZel_Comm::GetSharedLink());
       std::string error;
-      if (answer == kIdOk && request.text == dialog_names::kBlockedShaftNotice)
+      if (answer == kIdOk && request.asks == ZelAskedAction::BlockShaft)
         drive->Inject("shaft_blocked", 1.0, error);
-      if (answer == kIdOk && request.text == dialog_names::kFreeShaftNotice)
+      if (answer == kIdOk && request.asks == ZelAskedAction::FreeShaft)
         drive->Inject("shaft_blocked", 0.0, error);
     });
   }
