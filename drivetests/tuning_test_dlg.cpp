@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "derive/gains.h"
 #include "derive/pipelines.h"
 #include "design/biquad_designer.h"
 #include "design/tune.h"
@@ -177,7 +178,9 @@ int CTuningTestDlg::OnInitDialog() {
     if (auto question = ZelCreateDialog(dialog_names::kInertiaQuestion, m_Setup, this))
       question->DoModal();
   }
-  if (jm != 0.0) m_Setup.SetParameterValueInBaseUnit("Jload_over_J", (jt - jm) / jm);
+  // As the derivation has it, after the question: the values before it could leave a
+  // negative ratio, outside the ratio's range, in a setup that would then not load again.
+  if (jm != 0.0) ComputeJload_over_J(m_Setup);
 
   for (auto [button, dialog] : {std::pair{kind_.identify, dialog_names::kInertiaTest},
                                 std::pair{int(kFilters), dialog_names::kFilters}}) {
@@ -365,9 +368,8 @@ void CTuningTestDlg::WriteGainThrough(const std::string& name) {
 
 void CTuningTestDlg::OnJtChanged(const std::string&) {
   if (!MotorInertiaKnown()) return;
-  const double jm = QuietBase(m_Setup, "Jm");
-  if (jm == 0.0) return;
-  m_Setup.SetParameterValueInBaseUnit("Jload_over_J", (QuietBase(m_Setup, "Jt") - jm) / jm);
+  if (QuietBase(m_Setup, "Jm") == 0.0) return;
+  ComputeJload_over_J(m_Setup);
   RefreshParameterControls("Jload_over_J");
 }
 
