@@ -60,6 +60,9 @@ class KeepParameter {
 // two directions, since a step clamps at the end of its range.
 double StepThroughRegister(CZel_Setup& setup, CZel_Parameter& scaled, CZel_Parameter& chip) {
   KeepParameter keep_scaled(scaled), keep_chip(chip);
+  // The step is measured from what the register holds now, not from the scaled value: a
+  // value typed but not yet derived into the register would read as one huge step.
+  if (RunStep(setup, scaled.GetName(), Direction::ToScaled) != StepResult::Done) return 0.0;
   const double value = scaled.GetValueInBaseUnit();
   const double count = chip.GetValueInInternalUnit();
   double step = 0.0;

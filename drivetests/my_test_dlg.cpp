@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "derive/display_step.h"
 #include "host/zel_coff.h"
 #include "host/zel_comm.h"
 #include "host/zel_errors.h"
@@ -139,6 +140,8 @@ void CMyTestDlg::LoadProgram(CZel_CoffFormat& coff, const char* program) {
   ZelQuietErrors quiet;
   coff.ReadCoff();
 }
+
+double CMyTestDlg::DisplayStep(CZel_Parameter& p) { return dcservo::DisplayStep(m_Setup, p); }
 
 void CMyTestDlg::DescribeRun(TestRunReport& report) const {
   for (const TestInput& input : last_inputs_) report.inputs.push_back({input.name, input.value});

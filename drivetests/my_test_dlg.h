@@ -102,6 +102,9 @@ class CMyTestDlg : public CZel_TestDlg {
   virtual int GetTuneButton() const { return 0; }
   // The last run: its inputs, and what the test adds.
   virtual void DescribeRun(TestRunReport& report) const;
+  // A value no longer than the drive can tell apart, as in the setup dialogs: an 8 A limit
+  // kept in converter counts shows as 8, not 8.00006.
+  double DisplayStep(CZel_Parameter& p) override;
   // The plot of the run; null for a test without one.
   CGraphWindow* GetRunGraph() const { return run_.graph; }
 

@@ -1,0 +1,29 @@
+// The resolution at which a value is shown: one count of the register it is derived from.
+
+#include <gtest/gtest.h>
+
+#include "derive/display_step.h"
+#include "derive/pipelines.h"
+#include "tests/support/test_setups.h"
+
+namespace {
+
+using testing_support::LoadBundledSetup;
+
+// A value typed but not yet derived into its register still shows at the register's
+// resolution: the step is one count, not the distance to what the register holds.
+TEST(DisplayStep, IsOneCountOfTheRegisterWhateverTheValueTyped) {
+  auto setup = LoadBundledSetup();
+  dcservo::SynchroniseSetup(*setup);
+  CZel_Parameter* protection = setup->FindParameter("TestProtectionCurrent");
+  ASSERT_NE(protection, nullptr);
+  const double synced = dcservo::DisplayStep(*setup, *protection);
+  // IMAXPROT counts the converter's full scale, 2 x ImaxPS over 65472 counts, left-aligned.
+  EXPECT_GT(synced, 0.0);
+  EXPECT_LT(synced, 0.01);
+  ASSERT_EQ(protection->SetValueInBaseUnit(2.0), 1);
+  EXPECT_DOUBLE_EQ(dcservo::DisplayStep(*setup, *protection), synced);
+  EXPECT_DOUBLE_EQ(protection->GetValueInBaseUnit(), 2.0) << "the probe puts the value back";
+}
+
+}  // namespace
