@@ -81,7 +81,9 @@ bool IsPairOf(const ReferencePair* pair, std::string_view name) {
 int KeepStoredLimit(CZel_Setup& setup, CZel_Parameter& limit, RangeRule range) {
   if (range) range(setup);
   const double stored = limit.GetValueInBaseUnit();
-  const double held = std::clamp(stored, limit.GetMinInBaseUnit(), limit.GetMaxInBaseUnit());
+  const double lo = limit.GetMinInBaseUnit(), hi = limit.GetMaxInBaseUnit();
+  if (!(lo <= hi)) return 1;  // an inverted range holds nothing to clamp to
+  const double held = std::clamp(stored, lo, hi);
   if (held == stored) return 1;
   return limit.SetValueInBaseUnit(held);
 }
