@@ -57,12 +57,6 @@ constexpr TestRow kTests[] = {
      false, false, 2.0},
 };
 
-ordered_json ValuesJson(const std::vector<TestRunReport::Value>& values) {
-  ordered_json out = ordered_json::object();
-  for (const auto& v : values) out[v.name] = v.value;
-  return out;
-}
-
 void PrintFigures(const char* title, const std::optional<StepFigures>& f) {
   if (!f) return;
   std::printf("%-10s rise %.4g ms  overshoot %.3g %%  settling %.4g ms  steady-state error %.3g\n",
@@ -270,19 +264,8 @@ class TestCommand : public Command {
              const dcservo::Diagnosis* diagnosis, bool kept) {
     const bool succeeded = failure.empty();
     if (json_) {
-      ordered_json out;
-      out["verdict"] = succeeded ? "succeeded" : "failed";
-      out["failure"] = failure;
-      out["diagnosis"] = dcservo::DiagnosisJson(diagnosis);
-      out["inputs"] = ValuesJson(report.inputs);
-      out["gains"] = ValuesJson(report.gains);
-      out["results"] = ValuesJson(report.results);
-      out["identified"] = dcservo::IdentifiedJson(report.identified);
+      ordered_json out = dcservo::TestRunJson(report, failure, diagnosis);
       out["kept"] = kept;
-      out["figures"] = {{"measured", dcservo::StepFiguresJson(report.measured)},
-                        {"predicted", dcservo::StepFiguresJson(report.predicted)}};
-      out["targets"] = dcservo::TargetsJson(report.targets);
-      out["warnings"] = report.warnings;
       out["files"] = files_;
       if (!out_.empty() && kept) out["files"]["setup"] = out_;
       std::printf("%s\n", out.dump(2).c_str());

@@ -58,10 +58,17 @@ ordered_json FiguresJson(const CycleFigures& f) {
   return j;
 }
 
+// The shape of every test's JSON, then what a tuning run adds: the program, its cycles, the
+// prediction's figures and the current ripple (`result` and `error` as before, for scripts
+// that read them).
 ordered_json Report(const char* kind, CTuningTestDlg& dlg, bool ok, const std::string& error,
-                    double run_s) {
+                    const Diagnosis* diagnosis, double run_s) {
   const TuningRunFigures& f = dlg.GetFigures();
-  ordered_json j = {{"test", kind}, {"result", ok ? "passed" : "failed"}};
+  TestRunReport run;
+  dlg.DescribeRun(run);
+  ordered_json j = TestRunJson(run, ok ? "" : error, diagnosis);
+  j["test"] = kind;
+  j["result"] = ok ? "passed" : "failed";
   if (!ok) j["error"] = error;
   if (dlg.GetFaultySegment() >= 0) j["segment"] = dlg.GetFaultySegment();
   j["program"] = dlg.Program();
@@ -73,17 +80,12 @@ ordered_json Report(const char* kind, CTuningTestDlg& dlg, bool ok, const std::s
   j["predicted_current_limit_s"] = f.predicted_saturation_s;
   j["cycles"] = ordered_json::array();
   for (const CycleFigures& c : f.cycles) j["cycles"].push_back(FiguresJson(c));
-  TestRunReport run;
-  dlg.DescribeRun(run);
-  j["targets"] = TargetsJson(run.targets);
-  j["identified"] = IdentifiedJson(run.identified);
   j["current_ripple"] = nullptr;
   if (const TestTargets* targets = TargetsOf(kind); targets && f.ripple) {
     j["current_ripple"] = {{"rms_A", f.ripple->rms_A}, {"peak_A", f.ripple->peak_A}};
     if (const auto check = CheckRippleTarget(*targets, f))
       j["current_ripple"]["target"] = {{"target", check->target}, {"met", check->met}};
   }
-  j["warnings"] = run.warnings;
   return j;
 }
 
@@ -213,9 +215,7 @@ void PrintVerdict(const char* kind, CTuningTestDlg& dlg, bool ok, const std::str
   const Diagnosis* diagnosis =
       ok ? nullptr : DiagnoseFailure(ReadDriveConditions(dlg.GetSetup()), error);
   if (json) {
-    ordered_json report = Report(kind, dlg, ok, error, run_s);
-    if (!ok) report["diagnosis"] = DiagnosisJson(diagnosis);
-    std::printf("%s\n", report.dump(2).c_str());
+    std::printf("%s\n", Report(kind, dlg, ok, error, diagnosis, run_s).dump(2).c_str());
   } else {
     std::printf("%s test %s\n", kind, ok ? "passed" : "failed");
     std::printf("%s", FiguresText(dlg.GetFigures()).c_str());

@@ -57,6 +57,28 @@ ordered_json DiagnosisJson(const Diagnosis* diagnosis) {
   return {{"cause", diagnosis->cause}, {"advice", diagnosis->advice}};
 }
 
+ordered_json TestRunJson(const TestRunReport& run, const std::string& failure,
+                         const Diagnosis* diagnosis) {
+  auto values = [](const std::vector<TestRunReport::Value>& list) {
+    ordered_json out = ordered_json::object();
+    for (const auto& v : list) out[v.name] = v.value;
+    return out;
+  };
+  ordered_json out;
+  out["verdict"] = failure.empty() ? "succeeded" : "failed";
+  out["failure"] = failure;
+  out["diagnosis"] = DiagnosisJson(diagnosis);
+  out["inputs"] = values(run.inputs);
+  out["gains"] = values(run.gains);
+  out["results"] = values(run.results);
+  out["identified"] = IdentifiedJson(run.identified);
+  out["figures"] = {{"measured", StepFiguresJson(run.measured)},
+                    {"predicted", StepFiguresJson(run.predicted)}};
+  out["targets"] = TargetsJson(run.targets);
+  out["warnings"] = run.warnings;
+  return out;
+}
+
 ordered_json TargetsJson(const std::vector<TargetCheck>& checks) {
   ordered_json targets = ordered_json::array();
   for (const TargetCheck& t : checks)

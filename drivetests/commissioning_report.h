@@ -31,6 +31,12 @@ nlohmann::ordered_json MarginsJson(const std::optional<LoopMargins>& margins);
 // it cannot be told.
 nlohmann::ordered_json DiagnosisJson(const Diagnosis* diagnosis);
 
+// One run of any test in the one shape that every `test --json` gives: `verdict`,
+// `failure`, `diagnosis`, `inputs`, `gains`, `results`, `identified`, `figures` (`measured`,
+// `predicted`), `targets` and `warnings`. `failure` is empty for a run that succeeded.
+nlohmann::ordered_json TestRunJson(const TestRunReport& run, const std::string& failure,
+                                   const Diagnosis* diagnosis);
+
 // Each figure against its target, as every JSON of the tests writes them.
 nlohmann::ordered_json TargetsJson(const std::vector<TargetCheck>& checks);
 

@@ -245,4 +245,20 @@ TEST(TestCommand, AFailedTestNamesTheCauseOfEachFault) {
             "in the motor setup.");
 }
 
+// Every kind of test answers --json in one shape, whatever it adds.
+TEST(TestCommand, EveryKindOfTestGivesTheSameJsonShape) {
+  const char* keys[] = {"verdict", "failure", "diagnosis", "inputs", "gains", "results",
+                        "identified", "figures", "targets", "warnings"};
+  for (const char* kind : {"vdc", "current", "inertia", "encoder --until 0.5",
+                           "analogue --until 0.5", "speed", "position"}) {
+    const auto r = RunDcservo(std::string("test ") + kind + " --json");
+    const auto json = nlohmann::json::parse(r.out, nullptr, false);
+    ASSERT_TRUE(json.is_object()) << kind << "\n" << r.err;
+    for (const char* key : keys) EXPECT_TRUE(json.contains(key)) << kind << ": " << key;
+    EXPECT_TRUE(json["figures"].contains("measured") && json["figures"].contains("predicted"))
+        << kind;
+    EXPECT_EQ(json["verdict"] == "succeeded", r.exit_code == 0) << kind;
+  }
+}
+
 }  // namespace

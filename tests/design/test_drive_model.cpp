@@ -54,7 +54,7 @@ TEST(DriveModel, PredictsWhatTheSimulatedFirmwareMeasures) {
     const json j = JsonOf(RunDcservo(std::string("test ") + c.args + " --json"));
     ASSERT_TRUE(j.is_object());
     double measured = 0.0, predicted = 0.0;
-    if (j.contains("figures")) {
+    if (j["figures"]["measured"].is_object()) {  // a step test; a tuning run has cycles
       measured = j["figures"]["measured"][c.figure].get<double>();
       predicted = j["figures"]["predicted"][c.figure].get<double>();
     } else {
