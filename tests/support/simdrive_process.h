@@ -20,6 +20,10 @@ class SimDriveProcess {
  public:
   // `args` after `dcservo simdrive`, quoted as a shell would need.
   explicit SimDriveProcess(const std::string& args) {
+    // Built before the fork: the child of a process with other threads (the serial cable's)
+    // may only call what is safe after a fork, and an allocator whose lock another thread
+    // held at the fork would hang it for good.
+    const std::string command = "exec '" + BinaryDir() + "/dcservo' simdrive " + args;
     int out[2];
     if (pipe(out) != 0) return;
     pid_ = fork();
@@ -28,7 +32,6 @@ class SimDriveProcess {
       const int null = open("/dev/null", O_WRONLY);
       dup2(null, STDERR_FILENO);
       close(out[0]);
-      const std::string command = "exec '" + BinaryDir() + "/dcservo' simdrive " + args;
       execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
