@@ -32,6 +32,20 @@ ordered_json LoopJson(const std::optional<dcservo::ClosedLoopSummary>& s) {
   return out;
 }
 
+ordered_json ProposalJson(const dcservo::SpeedLoopProposal& p) {
+  ordered_json out;
+  out["pass_band_rad_s"] = p.pass_band_rad_s;
+  out["requested_rad_s"] = p.requested_rad_s;
+  out["limited_by"] = dcservo::PassBandLimitText(p.limited_by);
+  out["feedback_low_pass_hz"] =
+      p.feedback_low_pass ? ordered_json(p.feedback_low_pass->frequency_hz) : ordered_json();
+  out["acceleration_feedforward"] = p.acceleration_feedforward;
+  out["ripple_A"] = p.ripple_A;
+  out["ripple_target_A"] = p.allowed_A;
+  out["margins"] = dcservo::MarginsJson(p.margins);
+  return out;
+}
+
 ordered_json ReportJson(const dcservo::LoopTuneReport& r) {
   ordered_json out;
   out["loop"] = dcservo::LoopName(r.loop);
@@ -57,6 +71,7 @@ ordered_json ReportJson(const dcservo::LoopTuneReport& r) {
                      {"target_A", r.ripple->allowed_A},
                      {"highest_pass_band_rad_s", r.ripple->highest_pass_band_rad_s},
                      {"met", r.ripple->met()}};
+  if (r.proposal) out["proposal"] = ProposalJson(*r.proposal);
   out["warnings"] = r.warnings;
   out["failures"] = dcservo::TuneFailures(r);
   return out;
@@ -78,8 +93,23 @@ class TuneCommand : public Command {
         ->check(FileName());
     cmd.add_option("--out", out_, "Save the tuned setup to this file")->check(FileName());
     cmd.add_flag("--json", json_, "Print the report as JSON");
+    cmd.add_flag("--apply-proposal", apply_proposal_,
+                 "speed: take the proposed pass band, feedback low pass and feedforward, and tune "
+                 "again");
     cmd.add_flag("--force", force_,
                  "Save and exit 0 even when the loop is unstable or a gain is unusable");
+  }
+
+  // The design with the host's reports printed; the first of them says what was lacking.
+  static int Tune(CZel_Setup& setup, dcservo::TunedLoop loop, dcservo::LoopTuneReport& report,
+                  std::string& lacking) {
+    ZelCollectErrors reports;
+    const int done = dcservo::TuneController(setup, loop, &report);
+    for (const std::string& m : reports.Messages()) {
+      std::fprintf(stderr, "dcservo: %s\n", m.c_str());
+      if (lacking.empty()) lacking = m;
+    }
+    return done;
   }
 
   int Execute(const CLI::App& cmd) override {
@@ -93,15 +123,13 @@ class TuneCommand : public Command {
                                     : loop_ == "speed" ? dcservo::TunedLoop::Speed
                                                        : dcservo::TunedLoop::Position;
     dcservo::LoopTuneReport report;
-    int done = 0;
     std::string lacking;
-    {
-      ZelCollectErrors reports;
-      done = dcservo::TuneController(setup, loop, &report);
-      for (const std::string& m : reports.Messages()) {
-        std::fprintf(stderr, "dcservo: %s\n", m.c_str());
-        if (lacking.empty()) lacking = m;
-      }
+    int done = Tune(setup, loop, report, lacking);
+    if (apply_proposal_ && loop == dcservo::TunedLoop::Speed && report.proposal) {
+      if (!dcservo::ApplySpeedLoopProposal(setup, *report.proposal))
+        throw CommandError(kExitFailed, "the proposal could not be written into the setup");
+      dcservo::SynchroniseSetup(setup);
+      done = Tune(setup, loop, report, lacking);
     }
     if (report.gains.empty())
       throw CommandError(kExitFailed,
@@ -127,7 +155,7 @@ class TuneCommand : public Command {
  private:
   SetupArgs args_;
   std::string loop_, positional_setup_, out_;
-  bool json_ = false, force_ = false;
+  bool json_ = false, force_ = false, apply_proposal_ = false;
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <optional>
 
 #include "derive/step.h"
@@ -227,6 +228,44 @@ int DesignBiquadFilters(CZel_Setup& setup, BiquadReport* report) {
   }
   if (report) *report = std::move(r);
   return done;
+}
+
+std::optional<BiquadCoefficients> StoredCoefficientsOf(const FilterDescription& filter,
+                                                      double ts) {
+  FilterReport r;
+  r.type = filter.type;
+  r.frequency_hz = filter.frequency_hz;
+  r.q = filter.q;
+  BiquadSlot slot;
+  if (!DescriptionProblem(r, filter.type, ts).empty() ||
+      !Quantise(r, ts, std::numeric_limits<double>::infinity(), slot).empty())
+    return std::nullopt;
+  const double g = slot.scale_factor / kBiquadOne;
+  const BiquadCoefficients& c = slot.quantised;
+  return BiquadCoefficients{c.b0 * g, c.b1 * g, c.b2 * g, c.a1 * g, c.a2 * g};
+}
+
+int FirstFreeFilter(CZel_Setup& setup) {
+  ZelQuietErrors quiet;
+  for (int i = 1; i <= kBiquadFilterCount; ++i) {
+    const CZel_Parameter* on = setup.FindParameter(Name("BQFilter%d", i));
+    if (!on) return 0;
+    if (on->GetValueInBaseUnit() == 0.0) return i;
+  }
+  return 0;
+}
+
+int PlaceFilter(CZel_Setup& setup, int filter, const FilterDescription& d) {
+  auto p = FindParameters(setup, Name("BQFilterLocation%d", filter).c_str(),
+                          Name("BQFilterType%d", filter).c_str(),
+                          Name("BQFilterF1%d", filter).c_str(), Name("BQFilterQ%d", filter).c_str(),
+                          Name("BQFilter%d", filter).c_str());
+  if (!p) return 0;
+  auto [place, type, f1, q, on] = *p;
+  if (!place->SetValueInBaseUnit(d.place) || !type->SetValueInBaseUnit(d.type) ||
+      !f1->SetValueInBaseUnit(d.frequency_hz) || !q->SetValueInBaseUnit(d.q))
+    return 0;
+  return on->SetValueInBaseUnit(1.0) ? 1 : 0;
 }
 
 void WriteBiquadFiltersToChip(CZel_Setup& setup) {

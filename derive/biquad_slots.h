@@ -5,6 +5,7 @@
 
 #include <array>
 #include <complex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,26 @@ inline constexpr int kBiquadFilterCount = 3;
 // Where a filter sits in the speed loop, 0..2, in the order the slots are filled: the
 // position controller's output, the speed controller's output, the speed feedback.
 const char* FilterPlaceName(int place);
+inline constexpr int kPlaceSpeedControllerOutput = 1;
+inline constexpr int kPlaceSpeedFeedback = 2;
+
+// One filter as the user describes it.
+struct FilterDescription {
+  int place = kPlaceSpeedFeedback;
+  int type = kLowPass2ndOrder;
+  double frequency_hz = 0.0;
+  double q = 0.707;
+};
+
+// The coefficients that a slot would hold for this filter at sampling period `ts`, quantised
+// as the drive stores them and read back as the drive reads them; nothing when the filter
+// cannot be designed or does not fit a slot.
+std::optional<BiquadCoefficients> StoredCoefficientsOf(const FilterDescription& filter, double ts);
+// The first filter (1..3) that is switched off, or 0 when all are in use or one is missing.
+int FirstFreeFilter(CZel_Setup& setup);
+// Switches filter `filter` (1..3) on with this description; the slots follow at the next
+// derivation. 0 when a parameter is missing or refuses the value (then nothing is on).
+int PlaceFilter(CZel_Setup& setup, int filter, const FilterDescription& description);
 
 struct FilterReport {
   int filter = 0;  // 1..3

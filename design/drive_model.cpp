@@ -611,6 +611,7 @@ std::optional<LoopMargins> MarginsOf(const DriveModel& model, ModelStructure str
     w[k] = nyquist * std::pow(1e-5, 1.0 - static_cast<double>(k) / (kPoints - 1)) * (1 - 1e-9);
     const std::complex<double> l = OpenLoopAt(lifted, w[k]);
     gain_db[k] = 20.0 * std::log10(std::abs(l));
+    margins.peak_sensitivity = std::max(margins.peak_sensitivity, 1.0 / std::abs(1.0 + l));
     if (!margins.bandwidth_rad_s && std::abs(l / (1.0 + l)) < std::numbers::sqrt2 / 2.0)
       margins.bandwidth_rad_s = w[k];
     double p = Degrees(std::arg(l));

@@ -107,6 +107,9 @@ struct LoopMargins {
   std::optional<double> gain_margin_db;   // none when the phase never reaches -180 degrees
   std::optional<double> bandwidth_rad_s;  // closed loop -3 dB
   double pole_radius = 0.0;               // largest closed-loop pole, |z| at its period
+  // The largest |1 / (1 + L)|: how much the closed loop amplifies what enters at its sensor
+  // (a speed count's jump, say) at the worst frequency.
+  double peak_sensitivity = 1.0;
   std::vector<std::complex<double>> poles;
   bool stable = false;
 };

@@ -1,6 +1,7 @@
 #include "design/speed_ripple.h"
 
 #include <cmath>
+#include <limits>
 
 namespace dcservo {
 
@@ -9,6 +10,32 @@ std::optional<double> SpeedQuantum_rad_s(const DriveModel& model) {
   if (!(model.speed_counts_per_rad_s > 0.0) || !std::isfinite(model.speed_counts_per_rad_s))
     return std::nullopt;
   return 1.0 / model.speed_counts_per_rad_s;
+}
+
+double FeedbackRippleFactor(const std::vector<BiquadCoefficients>& chain) {
+  if (chain.empty()) return 1.0;
+  // Long enough for the slowest corner the filters take (a few hundredths of the sampling
+  // rate) to die away. A lead or a peak may pass more than the count itself.
+  constexpr int kSamples = 20000;
+  std::vector<double> state(2 * chain.size(), 0.0);
+  double previous = 0.0, variation = 0.0;
+  for (int k = 0; k < kSamples; ++k) {
+    double x = k == 0 ? 1.0 : 0.0;
+    for (std::size_t f = 0; f < chain.size(); ++f) {
+      // Transposed direct form II.
+      const BiquadCoefficients& c = chain[f];
+      double& s1 = state[2 * f];
+      double& s2 = state[2 * f + 1];
+      const double y = c.b0 * x + s1;
+      s1 = c.b1 * x - c.a1 * y + s2;
+      s2 = c.b2 * x - c.a2 * y;
+      x = y;
+    }
+    variation += std::abs(x - previous);
+    previous = x;
+    if (!std::isfinite(variation)) return std::numeric_limits<double>::infinity();
+  }
+  return 0.5 * (variation + std::abs(previous));
 }
 
 std::optional<SpeedRippleRule> SpeedRippleOf(double kp_A_per_rad_s, double quantum_rad_s,

@@ -6,6 +6,7 @@
 // loop is worth only as much as the current ripple it costs.
 
 #include <optional>
+#include <vector>
 
 #include "design/drive_model.h"
 
@@ -16,6 +17,13 @@ inline constexpr double kSpeedRippleShareOfIn = 0.10;
 
 // One count of the speed measurement in rad/s at the motor; nothing without a speed scale.
 std::optional<double> SpeedQuantum_rad_s(const DriveModel& model);
+
+// How much of one count's jump a chain of filters on the speed feedback passes on to the
+// proportional gain. The reading's error is the difference of the position's rounding error,
+// which stays within one count, so its worst swing through the chain is half the total
+// variation of the chain's impulse response: 1 without filters, 1 - a for a first-order
+// smoothing y += (1 - a)(x - y).
+double FeedbackRippleFactor(const std::vector<BiquadCoefficients>& chain);
 
 struct SpeedRippleRule {
   double quantum_rad_s = 0.0;      // one count of the speed measurement

@@ -158,13 +158,22 @@ void AnalyseLoop(CZel_Setup& setup, LoopTuneReport& r) {
   unfiltered.current_reference_filters.clear();
   unfiltered.speed_feedback_filters.clear();
   r.unfiltered_loop = MarginsOf(unfiltered, structure, r.loop);
-  if (r.loop == TunedLoop::Speed) r.ripple = RippleOf(unfiltered, Value(setup, "In"), r.damping);
+  if (r.loop != TunedLoop::Speed) return;
+  r.ripple = RippleOf(unfiltered, Value(setup, "In"), r.damping);
+  if (auto in = SpeedProposalInputsOf(setup, nullptr)) r.proposal = ProposeSpeedLoop(*in);
 }
 
 // The pass band that the speed sensor's quantum leaves, when the one asked for costs more
 // current ripple than the target.
 void JudgeRipple(const LoopTuneReport& r, std::vector<std::string>& warnings) {
   if (!r.ripple || r.ripple->met()) return;
+  if (r.proposal && r.proposal->RippleMet()) {
+    warnings.push_back("the speed sensor limits the pass band: one count of speed measurement "
+                       "moves the current reference by " + Number(r.ripple->per_count_A) +
+                       " A, above the target " + Number(r.ripple->allowed_A) +
+                       " A; proposed: " + DescribeProposal(*r.proposal, r.pass_band_name));
+    return;
+  }
   const SpeedRippleRule& q = *r.ripple;
   char text[400];
   std::snprintf(text, sizeof text,

@@ -12,6 +12,7 @@
 
 #include "design/drive_model.h"
 #include "design/loop_response.h"
+#include "design/speed_proposal.h"
 #include "design/speed_ripple.h"
 #include "host/zel_setup.h"
 
@@ -49,6 +50,9 @@ struct LoopTuneReport {
   // The speed loop: what one count of its speed measurement does to the current reference
   // with the stored gains.
   std::optional<SpeedRippleRule> ripple;
+  // The speed loop: the band, feedback low pass and feedforward that keep the ripple and the
+  // margins (the stored gains' band when they already do).
+  std::optional<SpeedLoopProposal> proposal;
   std::vector<std::string> warnings;  // about the loop as a whole
   // Margins or stability that forbid keeping the gains.
   std::vector<std::string> loop_failures;

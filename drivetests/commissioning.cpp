@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "derive/pipelines.h"
+#include "design/tune.h"
 #include "design/dialog_names.h"
 #include "drivetests/headless_test_run.h"
 #include "drivetests/test_inertia_dlg.h"
@@ -131,6 +132,11 @@ StepOutcome RunStep(const CommissioningStep& step, CZel_Setup& setup, ZelHeadles
     if (const auto* inertia = dynamic_cast<const CTotalInertiaTest*>(test))
       outcome.inertia_run = inertia->GetRun();
     outcome.targets = CheckTargets(step, setup, outcome.run);
+    // The ripple is a figure beside a lone test's verdict; commissioning, which takes the
+    // tuner's proposal for it, must meet it.
+    if (const auto* tuning = dynamic_cast<const CTuningTestDlg*>(test); tuning && TargetsOf(step.word))
+      if (auto ripple = CheckRippleTarget(*TargetsOf(step.word), tuning->GetFigures()))
+        outcome.targets.push_back(*ripple);
     if (!refusal.empty()) {
       outcome.failure = refusal;
     } else if (test->m_nTestResult != 1) {
@@ -327,6 +333,22 @@ std::optional<std::string> FitRampsToCurrentLimit(CZel_Setup& setup, const Frict
   return std::string(text);
 }
 
+// The speed loop's pass band, feedback low pass and acceleration feedforward as the tuner
+// proposes them for the setup as it stands (the inertia the steps so far found): what was
+// taken, or nothing when the band asked for needs nothing.
+std::optional<std::string> TakeSpeedLoopProposal(CZel_Setup& setup) {
+  LoopTuneReport report;
+  {
+    ZelQuietErrors quiet;
+    if (!TuneSpeedController(setup, &report) || !report.proposal) return std::nullopt;
+  }
+  const SpeedLoopProposal& p = *report.proposal;
+  const bool changes = p.feedback_low_pass || p.pass_band_rad_s != p.requested_rad_s ||
+                       p.acceleration_feedforward != Base(setup, "KFFA_scl");
+  if (!changes || !ApplySpeedLoopProposal(setup, p)) return std::nullopt;
+  return "the speed loop takes the tuner's proposal, " + DescribeProposal(p, "PB_S");
+}
+
 // The speed step again, tuned afresh, when its first run showed what the inertia test could
 // not: friction that inflated the inertia (corrected here), or ramps steeper than the current
 // limit drives the load through against that friction (lengthened here). Nothing when the
@@ -346,6 +368,8 @@ std::optional<StepOutcome> RerunSpeedStep(const CommissioningStep& step, CZel_Se
     accepted.Restore(setup);
     return std::nullopt;
   }
+  SynchroniseSetup(setup);
+  const std::optional<std::string> proposal = TakeSpeedLoopProposal(setup);
   ComputeChipParameters(setup);
   ComputeScaledParameters(setup);
   ComputeChipParameters(setup);
@@ -363,6 +387,7 @@ std::optional<StepOutcome> RerunSpeedStep(const CommissioningStep& step, CZel_Se
     notes.push_back(text);
   }
   if (ramps) notes.push_back(*ramps);
+  if (proposal) notes.push_back(*proposal);
   notes.push_back("the speed loop was tuned again and run a second time");
   second.run.warnings.insert(second.run.warnings.begin(), notes.begin(), notes.end());
   second.friction = first.friction;
@@ -391,6 +416,9 @@ CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
     const FrictionFit* friction = LastFriction(result.steps);
     const std::optional<std::string> ramps =
         speed_step && friction ? FitRampsToCurrentLimit(setup, friction) : std::nullopt;
+    if (speed_step) SynchroniseSetup(setup);
+    const std::optional<std::string> proposal =
+        speed_step ? TakeSpeedLoopProposal(setup) : std::nullopt;
     // What the drive setup does before it opens a test.
     ComputeChipParameters(setup);
     ComputeScaledParameters(setup);
@@ -407,6 +435,7 @@ CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
       if (hooks.prepare) hooks.prepare(step);
       result.steps.push_back(RunStep(step, setup, ui));
       std::vector<std::string>& notes = result.steps.back().run.warnings;
+      if (proposal) notes.insert(notes.begin(), *proposal);
       if (ramps) notes.insert(notes.begin(), *ramps);
       if (speed_step) {
         if (auto second = RerunSpeedStep(step, setup, ui, before, result.steps))

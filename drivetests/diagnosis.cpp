@@ -57,6 +57,11 @@ constexpr SymptomRow kSymptoms[] = {
       "current gives, or the encoder miscounts",
       "check that the shaft turns freely, raise the test current within the current limit, "
       "and run the encoder test"}},
+    {"current ripple at constant speed",
+     {"the speed sensor's counts reach the current: each count of speed measurement moves the "
+      "current reference by more than the target allows at this pass band",
+      "lower the speed loop's pass band or add a low pass on the speed feedback; `dcservo tune "
+      "speed --apply-proposal` chooses both within the loop's margins"}},
 };
 
 }  // namespace

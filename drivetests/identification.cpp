@@ -11,6 +11,10 @@ namespace {
 constexpr double kTolerance = 0.05;
 // After the reference changes, the loop needs this long to hold the new speed.
 constexpr double kSettle_s = 0.05;
+// The reference is logged in whole counts while the profile moves it in fractions: a ramp
+// starts (and its acceleration feedforward acts) up to one count's time before the logged
+// reference moves. A constant speed holds this long after a sample too.
+constexpr double kHoldsAfter_s = 0.01;
 // Fewer samples than this tell nothing that a fit can trust.
 constexpr std::size_t kFewestSamples = 8;
 // A loop further off its reference than this share of it is not following it.
@@ -181,11 +185,15 @@ std::vector<SteadySample> ConstantSpeedSamples(const MotionLog& log, bool off_li
                                   log.current_A.size()});
   std::vector<SteadySample> out;
   std::size_t since = 0;  // first sample of the current stretch of one reference
+  std::size_t until = 0;  // first sample after it
   for (std::size_t k = 0; k + 1 < n; ++k) {
     const double w = log.reference_rad_s[k];
     if (w != log.reference_rad_s[since]) since = k;
-    const bool settled = log.time_s[k] - log.time_s[since] >= kSettle_s;
-    const bool holds = log.reference_rad_s[k + 1] == w;
+    if (until <= k)
+      for (until = k + 1; until < n && log.reference_rad_s[until] == w; ++until) {
+      }
+    const bool settled = log.time_s[k] - log.time_s[since] >= std::max(kSettle_s, log.settle_s);
+    const bool holds = until < n && log.time_s[until] - log.time_s[k] > kHoldsAfter_s;
     const bool saturated = off_limit && k < log.saturated.size() && log.saturated[k];
     const bool following =
         k >= log.speed_rad_s.size() || std::abs(log.speed_rad_s[k] - w) <= kFollowing * std::abs(w);

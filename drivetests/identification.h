@@ -39,6 +39,8 @@ std::vector<IdentifiedValue> IdentifyArmature(std::span<const double> voltage_V,
 struct MotionLog {
   std::vector<double> time_s, reference_rad_s, speed_rad_s, current_A;
   std::vector<bool> saturated;
+  // How long the loop needs to settle after its reference changes; a short fixed time when 0.
+  double settle_s = 0.0;
 };
 
 struct FrictionFit {

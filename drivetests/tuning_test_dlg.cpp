@@ -945,6 +945,8 @@ void CTuningTestDlg::DrawPrediction() {
   logger_graph_.RefreshGraph();
 }
 
+constexpr double kSettledAfterTimeConstants = 5.0;
+
 // The speed test's log at the motor shaft (the reference it tracked, the speed, the current
 // that turned the shaft and whether that sat at the test's limit): the friction and the
 // current's ripple at constant speed.
@@ -968,6 +970,10 @@ void CTuningTestDlg::IdentifyFromLog() {
     // The reference at its limit, less the converter's rounding.
     log.saturated.push_back(limit > 0.0 && std::abs(logger_.GetValue(i, 3)) >= 0.98 * limit);
   }
+  // A speed loop of band w and damping zeta settles within a few 1 / (zeta w): a slow loop's
+  // stretch of constant speed starts later than a fast one's.
+  const double band = QuietBase(m_Setup, "PB_S") * QuietBase(m_Setup, "Dump_S");
+  if (band > 0.0) log.settle_s = kSettledAfterTimeConstants / band;
   friction_ = dcservo::IdentifyFriction(log, k);
   figures_.ripple = RippleAtConstantSpeed(log);
   figures_.rated_A = QuietBase(m_Setup, "In");

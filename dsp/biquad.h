@@ -26,6 +26,8 @@ inline constexpr double kBiquadOne = 2147483648.0;
 
 // The type codes; the code is the index into the type table.
 inline constexpr int kBiquadTypeCount = 10;
+inline constexpr int kLowPass2ndOrder = 1;
+inline constexpr int kNotch = 2;
 inline constexpr int kHighPass = 3;
 inline constexpr int kBandPass = 4;
 inline constexpr int kFirstUnofferedType = 5;

@@ -37,6 +37,23 @@ TEST(SpeedRipple, OneCountOfTheEncoderAgainstTenPercentOfIn) {
   }
 }
 
+// Worked by hand: a first-order smoothing y += (1 - a)(x - y) answers a count's jump with
+// (1 - a) a^k, whose total variation is 2 (1 - a): it passes 1 - a of the jump. Two in a row
+// pass less than either; a filter that passes the signal as it is passes all of it.
+TEST(SpeedRipple, AFeedbackFilterPassesItsShareOfACountsJump) {
+  using dcservo::BiquadCoefficients;
+  auto smoothing = [](double a) { return BiquadCoefficients{1.0 - a, 0.0, 0.0, -a, 0.0}; };
+  EXPECT_DOUBLE_EQ(dcservo::FeedbackRippleFactor({}), 1.0);
+  EXPECT_NEAR(dcservo::FeedbackRippleFactor({{1.0, 0.0, 0.0, 0.0, 0.0}}), 1.0, 1e-12);
+  EXPECT_NEAR(dcservo::FeedbackRippleFactor({smoothing(0.8)}), 0.2, 1e-9);
+  EXPECT_NEAR(dcservo::FeedbackRippleFactor({smoothing(0.5)}), 0.5, 1e-9);
+  const double both = dcservo::FeedbackRippleFactor({smoothing(0.8), smoothing(0.5)});
+  EXPECT_LT(both, 0.2);
+  EXPECT_GT(both, 0.0);
+  // A filter that does not die away passes no finite share.
+  EXPECT_FALSE(std::isfinite(dcservo::FeedbackRippleFactor({smoothing(1.5)})));
+}
+
 TEST(SpeedRipple, NoRuleFromDataThatGiveNone) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   for (const double bad : {0.0, -1.0, nan})

@@ -119,8 +119,11 @@ TEST(Tune, MissingChipParameterChangesNothing) {
 namespace {
 
 // The bundled drive's speed loop at 100 rad/s costs 0.94 A per speed count (worked in
-// test_speed_ripple.cpp); 30 rad/s stays within the 0.3 A target and says nothing.
-TEST(Tune, SaysWhenTheSpeedSensorLimitsThePassBand) {
+// test_speed_ripple.cpp); 30 rad/s stays within the 0.3 A target and says nothing. Where the
+// band asked for costs too much, the tuner proposes what keeps the ripple and the margins:
+// with a filter free, a low pass on the speed feedback, and the acceleration feedforward
+// Kp / (2 zeta w Ts) = 3085 / (2 x 1 x 100 x 0.5 ms) = 30853 that carries the ramps' current.
+TEST(Tune, ProposesABandAndFilterThatKeepTheRippleAndTheMargins) {
   struct Case {
     double pass_band, per_count_A;
     bool limited;
@@ -138,8 +141,29 @@ TEST(Tune, SaysWhenTheSpeedSensorLimitsThePassBand) {
     EXPECT_EQ(text.find("the speed sensor limits the pass band") != std::string::npos,
               c.limited)
         << text;
-    if (c.limited) EXPECT_NE(text.find("PB_S = 31.83 rad/s keeps it"), std::string::npos) << text;
+    ASSERT_TRUE(report.proposal);
+    const dcservo::SpeedLoopProposal& p = *report.proposal;
+    EXPECT_TRUE(p.RippleMet()) << p.ripple_A;
+    ASSERT_TRUE(p.margins && p.margins->phase_margin_deg);
+    EXPECT_GE(*p.margins->phase_margin_deg, dcservo::kPhaseMarginWarn_deg);
+    if (c.limited) EXPECT_TRUE(p.feedback_low_pass);
+    else EXPECT_EQ(p.pass_band_rad_s, c.pass_band);
+    EXPECT_NEAR(p.acceleration_feedforward, 30853, 0.01 * 30853);
   }
+}
+
+// Without a free filter the band alone must give way to the ripple: the proposal lowers it
+// (to about a third of 100 rad/s, less what the loop's sensitivity adds) and says why.
+TEST(Tune, WithoutAFreeFilterTheProposalLowersTheBand) {
+  auto s = LoadBundledSetup();
+  for (const char* on : {"BQFilter1", "BQFilter2", "BQFilter3"}) SetBase(*s, on, 1);
+  LoopTuneReport report;
+  ASSERT_EQ(dcservo::TuneController(*s, TunedLoop::Speed, &report), 1);
+  ASSERT_TRUE(report.proposal);
+  EXPECT_FALSE(report.proposal->feedback_low_pass);
+  EXPECT_EQ(report.proposal->limited_by, dcservo::PassBandLimit::Ripple);
+  EXPECT_LT(report.proposal->pass_band_rad_s, 31.83 * 0.9);
+  EXPECT_GT(report.proposal->pass_band_rad_s, 15.0);
 }
 
 }  // namespace
