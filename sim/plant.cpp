@@ -1,5 +1,8 @@
 #include "sim/plant.h"
 
+#include <array>
+#include <numbers>
+
 namespace dcsim {
 
 void Plant::Configure(const PlantConfig& config, double period_s) {
@@ -11,6 +14,45 @@ void Plant::Configure(const PlantConfig& config, double period_s) {
 // The armature's exact response over half a period to a voltage held constant: the period
 // is short against L/R but a shorted armature is far faster, and the exact form stays
 // stable.
+namespace {
+
+// exp(M h) of a 3x3 matrix by scaling and squaring a Taylor series: exact to rounding for the
+// small oscillator it serves.
+using Matrix3 = std::array<std::array<double, 3>, 3>;
+Matrix3 Multiply(const Matrix3& a, const Matrix3& b) {
+  Matrix3 c{};
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j)
+      for (int k = 0; k < 3; ++k) c[i][j] += a[i][k] * b[k][j];
+  return c;
+}
+Matrix3 Exponential(Matrix3 m) {
+  double norm = 0.0;
+  for (const auto& row : m)
+    for (double v : row) norm = std::max(norm, std::abs(v));
+  int squarings = 0;
+  while (norm > 0.5) {
+    norm *= 0.5;
+    ++squarings;
+  }
+  const double scale = std::ldexp(1.0, -squarings);
+  for (auto& row : m)
+    for (double& v : row) v *= scale;
+  Matrix3 sum{}, term{};
+  for (int i = 0; i < 3; ++i) sum[i][i] = term[i][i] = 1.0;
+  for (int n = 1; n <= 16; ++n) {
+    term = Multiply(term, m);
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) term[i][j] /= n;
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) sum[i][j] += term[i][j];
+  }
+  for (int s = 0; s < squarings; ++s) sum = Multiply(sum, sum);
+  return sum;
+}
+
+}  // namespace
+
 void Plant::Discretize() {
   const double half = 0.5 * h_;
   a_ = std::exp(-config_.R_ohm * half / config_.L_H);
@@ -20,6 +62,42 @@ void Plant::Discretize() {
   h_over_J_ = h_ / config_.J_kgm2;
   torque_constant_ = faults_.motor_shorted ? 0.0 : config_.K_Nm_per_A;
   free_ = hand_steps_left_ <= 0 && !faults_.shaft_blocked && config_.coulomb_Nm <= 0.0;
+  DiscretizeCoupling();
+}
+
+// Twist'' = -w^2 twist - 2 zeta w twist' + u, where w is the free-free resonance
+// (k (1/Jm + 1/Jload) = w^2) and u the torques' share that twists the shaft.
+void Plant::DiscretizeCoupling() {
+  const double share = config_.load_share;
+  compliant_ = config_.resonance_Hz > 0.0 && share > 0.0 && share < 1.0;
+  if (!compliant_) return;
+  motor_share_ = 1.0 - share;
+  const double w = 2.0 * std::numbers::pi * config_.resonance_Hz;
+  const Matrix3 m = Exponential({{{0.0, h_, 0.0},
+                                  {-w * w * h_, -2.0 * config_.resonance_damping * w * h_, h_},
+                                  {0.0, 0.0, 0.0}}});
+  for (int i = 0; i < 2; ++i)
+    for (int j = 0; j < 3; ++j) twist_step_[i][j] = m[i][j];
+}
+
+// The motor and its load through the compliant coupling: their common motion driven by the net
+// torque, and the twist by what the motor's and the load's torques do to it.
+void Plant::StepCompliant() {
+  const double J = config_.J_kgm2;
+  const double jm = motor_share_ * J, jl = J - jm;
+  double motor = torque_constant_ * i_ - config_.viscous_Nm_s * w_;
+  const double dry = config_.coulomb_Nm;
+  if (dry > 0.0) motor -= (w_ != 0.0 || std::abs(motor) > dry) ? std::copysign(dry, w_ != 0.0 ? w_ : motor) : motor;
+  const double load = faults_.load_torque_Nm;
+  common_speed_ += (motor - load) * h_over_J_;
+  common_angle_ += common_speed_ * h_;
+  const double u = motor / jm + load / jl;
+  const double twist = twist_step_[0][0] * twist_ + twist_step_[0][1] * twist_rate_ + twist_step_[0][2] * u;
+  twist_rate_ = twist_step_[1][0] * twist_ + twist_step_[1][1] * twist_rate_ + twist_step_[1][2] * u;
+  twist_ = twist;
+  // The motor leads the centre of momentum by the load's share of the twist.
+  w_ = common_speed_ + (jl / J) * twist_rate_;
+  theta_ = common_angle_ + (jl / J) * twist_;
 }
 
 void Plant::TurnByHand(double radians, double seconds) {

@@ -30,6 +30,12 @@ struct PlantConfig {
   double viscous_Nm_s = 1e-5;
   double coulomb_Nm = 0.0;
   double transmission = 1.0;           // motor radians per load unit
+  // A compliant coupling between the motor and its load, 0 Hz for a rigid one: the free-free
+  // resonance (both inertias swinging against the shaft's stiffness), its damping ratio, and
+  // the load's share of the total inertia (Jload / (Jm + Jload)).
+  double resonance_Hz = 0.0;
+  double resonance_damping = 0.05;
+  double load_share = 1.0 / 3.0;
   // Sensors.
   int encoder_lines = 500;
   double tacho_V_per_rad_s = 0.00954929;
@@ -86,12 +92,17 @@ class Plant {
     } else {
       i_ = (i_ * short_a_ + first_half_V * short_b_) * short_a_ + second_half_V * short_b_;
     }
+    if (compliant_ && !faults_.shaft_blocked && hand_steps_left_ <= 0) {
+      StepCompliant();
+      return;
+    }
     if (free_) {
       w_ += (torque_constant_ * i_ - config_.viscous_Nm_s * w_ - faults_.load_torque_Nm) * h_over_J_;
     } else {
       StepHeldShaft();
     }
     theta_ += w_ * h_;
+    Relax();
   }
 
   // A hand turns the shaft by `radians` over `seconds`; the motor follows whatever it does.
@@ -117,6 +128,15 @@ class Plant {
     config_.R_ohm = R;
     Discretize();
   }
+  // hz 0 makes the coupling rigid again.
+  void SetResonance(double hz) {
+    config_.resonance_Hz = std::max(0.0, hz);
+    Discretize();
+  }
+  void SetResonanceDamping(double zeta) {
+    config_.resonance_damping = std::max(0.0, zeta);
+    Discretize();
+  }
   void SetCoulombFriction(double torque_Nm) {
     config_.coulomb_Nm = std::max(0.0, torque_Nm);
     Discretize();
@@ -127,24 +147,39 @@ class Plant {
   }
   // Below this speed a free shaft counts as standing.
   void SettleIfSlow(double speed) {
-    if (std::abs(w_) < speed && hand_steps_left_ <= 0) w_ = 0.0;
+    if (std::abs(w_) < speed && std::abs(w_ - twist_rate_) < speed && hand_steps_left_ <= 0) {
+      w_ = 0.0;
+      Relax();
+    }
   }
 
   double Current() const { return i_; }
   double Speed() const { return w_; }
   double Angle() const { return theta_; }
-  // The load follows the motor rigidly through the transmission (load units: rad or m).
+  // The load position as the drive sees it, through the motor's encoder and the transmission
+  // (load units: rad or m); a compliant load lags it by the shaft's twist.
   double LoadPosition() const { return theta_ / config_.transmission; }
+  // The load's own speed at the motor side of the transmission.
+  double LoadSpeed() const { return w_ - twist_rate_; }
   double Supply() const { return config_.vdc_V; }
   void SetState(double current, double speed, double angle) {
     i_ = current;
     w_ = speed;
     theta_ = angle;
+    Relax();
   }
 
  private:
   void Discretize();
   void StepHeldShaft();
+  void StepCompliant();
+  void DiscretizeCoupling();
+  // The coupling untwisted, both inertias at the motor's speed.
+  void Relax() {
+    twist_ = twist_rate_ = 0.0;
+    common_speed_ = w_;
+    common_angle_ = theta_;
+  }
 
   PlantConfig config_;
   PlantFaults faults_;
@@ -154,6 +189,14 @@ class Plant {
   // Nothing holds the shaft: no hand, no block, no dry friction.
   bool free_ = true;
   double i_ = 0.0, w_ = 0.0, theta_ = 0.0;
+  // The compliant coupling: the twist (motor angle less load angle) and its rate evolve as a
+  // damped oscillator, integrated exactly over a period by `twist_step_`; the inertias' common
+  // motion (their centre of momentum) as the rigid shaft does.
+  bool compliant_ = false;
+  double motor_share_ = 1.0;  // Jm / J
+  double twist_ = 0.0, twist_rate_ = 0.0, common_speed_ = 0.0, common_angle_ = 0.0;
+  // [twist, rate] <- m [twist, rate] + g x (motor torque / Jm + load torque / Jload).
+  double twist_step_[2][3] = {};
   double hand_speed_ = 0.0;
   long hand_steps_left_ = 0;
 };

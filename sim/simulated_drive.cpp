@@ -80,6 +80,8 @@ enum class Condition {
   Resistance,
   LoadTorque,
   Friction,
+  Resonance,
+  ResonanceDamping,
   Pot,
   Turn,
   Stop,
@@ -103,6 +105,11 @@ const std::vector<ConditionInfo> kConditions = {
     {"resistance", "ohm", "the real armature resistance", false, 1e-3, 1e3, false},
     {"load_torque", "Nm", "a constant load torque against the motor", false, -100, 100, false},
     {"friction", "Nm", "dry friction of the shaft", false, 0, 100, false},
+    {"resonance", "Hz",
+     "a compliant coupling to the load: its free-free resonance (0: rigid), the load's share of "
+     "the inertia from the setup's Jload_over_J",
+     false, 0, 20000, false},
+    {"resonance_damping", "1", "the compliant coupling's damping ratio", false, 0, 1, false},
     {"pot", "V", "potentiometer voltage on the analogue input", false, -30, 30, false},
     {"turn", "rad", "a hand turns the motor shaft by this angle over 0.5 s", false, -1e4, 1e4,
      false},
@@ -636,6 +643,8 @@ bool SimulatedDrive::Inject(std::string_view name, double value, std::string& er
     case Condition::Resistance: plant_.SetResistance(value); break;
     case Condition::LoadTorque: plant_.SetLoadTorque(value); break;
     case Condition::Friction: plant_.SetCoulombFriction(value); break;
+    case Condition::Resonance: plant_.SetResonance(value); break;
+    case Condition::ResonanceDamping: plant_.SetResonanceDamping(value); break;
     case Condition::Pot: pot_V_ = value; break;
     case Condition::Turn: plant_.TurnByHand(value, kHandTurn_s); break;
     case Condition::Stop:
@@ -698,6 +707,9 @@ PlantConfig PlantConfigFromSetup(const CZel_Setup& setup) {
   c.L_H = size("L", c.L_H);
   c.K_Nm_per_A = size("K", c.K_Nm_per_A);
   c.J_kgm2 = size("Jt", c.J_kgm2);
+  // A setup without a load (or without the ratio) swings a load of half the motor's inertia.
+  const double load_over_motor = size("Jload_over_J", 0.5, 0.0, 1e6);
+  c.load_share = load_over_motor / (1.0 + load_over_motor);
   c.encoder_lines = static_cast<int>(size("No_encoder_lines", c.encoder_lines, 0.0, 1e8));
   c.tacho_V_per_rad_s = size("Tacho_gain", c.tacho_V_per_rad_s);
   const double motor_side = value("Motor_transmission", 1.0);

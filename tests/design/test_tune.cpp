@@ -146,8 +146,11 @@ TEST(Tune, ProposesABandAndFilterThatKeepTheRippleAndTheMargins) {
     EXPECT_TRUE(p.RippleMet()) << p.ripple_A;
     ASSERT_TRUE(p.margins && p.margins->phase_margin_deg);
     EXPECT_GE(*p.margins->phase_margin_deg, dcservo::kPhaseMarginWarn_deg);
-    if (c.limited) EXPECT_TRUE(p.feedback_low_pass);
-    else EXPECT_EQ(p.pass_band_rad_s, c.pass_band);
+    if (c.limited) {
+      EXPECT_TRUE(p.feedback_low_pass);
+    } else {
+      EXPECT_EQ(p.pass_band_rad_s, c.pass_band);
+    }
     EXPECT_NEAR(p.acceleration_feedforward, 30853, 0.01 * 30853);
   }
 }

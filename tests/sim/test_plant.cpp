@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
 #include <numbers>
 #include <string_view>
+#include <vector>
 
 #include "sim/plant.h"
 #include "sim/simulated_drive.h"
@@ -192,3 +194,88 @@ TEST(DriveVariables, UnknownOrReadOnlyNamesAreErrors) {
 }
 
 }  // namespace
+
+// A compliant coupling: two inertias on a shaft. Set free, the shaft's twist swings at the
+// free-free resonance w_r (less its damping, w_r sqrt(1 - zeta^2)); driven by the motor, the
+// motor stands still at the anti-resonance w_a = w_r sqrt(Jm / J), where the load swings
+// against it. The motor's torque is its current through a near-zero inductance and a torque
+// constant too small for its back EMF to damp anything.
+struct CompliantCase {
+  double hz, zeta, load_share;
+};
+dcsim::Plant MakeCompliantPlant(const CompliantCase& c) {
+  dcsim::PlantConfig config;
+  config.R_ohm = 1.0;
+  config.L_H = 1e-9;
+  config.K_Nm_per_A = 1e-4;
+  config.viscous_Nm_s = 0.0;
+  config.resonance_Hz = c.hz;
+  config.resonance_damping = c.zeta;
+  config.load_share = c.load_share;
+  return MakePlant(config);
+}
+
+// The twist's swing after a push, from its zero crossings.
+double FreeSwingHz(const CompliantCase& c) {
+  dcsim::Plant plant = MakeCompliantPlant(c);
+  Hold(plant, 1.0, 0.001);
+  std::vector<double> crossings;
+  double previous = plant.Speed() - plant.LoadSpeed();
+  for (long n = 1; n < std::lround(0.05 / kPeriod); ++n) {
+    plant.Step(0.0, 0.0, true);
+    const double twist_rate = plant.Speed() - plant.LoadSpeed();
+    if ((previous < 0.0) != (twist_rate < 0.0))
+      crossings.push_back((static_cast<double>(n - 1) + previous / (previous - twist_rate)) * kPeriod);
+    previous = twist_rate;
+  }
+  if (crossings.size() < 3) return 0.0;
+  return 0.5 * static_cast<double>(crossings.size() - 1) / (crossings.back() - crossings.front());
+}
+
+// The motor's speed over its current at `hz`, from whole periods after the start has died.
+double MotorAdmittance(const CompliantCase& c, double hz) {
+  dcsim::Plant plant = MakeCompliantPlant(c);
+  const double w = 2.0 * std::numbers::pi * hz;
+  std::complex<double> speed, current;
+  const long settle = std::lround(0.4 / kPeriod);
+  const long periods = std::lround(std::round(0.2 * hz) / hz / kPeriod);
+  for (long n = 0; n < settle + periods; ++n) {
+    const double t = static_cast<double>(n) * kPeriod;
+    const double v = std::sin(w * (t + 0.5 * kPeriod));
+    plant.Step(v, v, true);
+    if (n < settle) continue;
+    const std::complex<double> phasor = std::polar(1.0, -w * (t + kPeriod));
+    speed += plant.Speed() * phasor;
+    current += plant.Current() * phasor;
+  }
+  return std::abs(speed / current);
+}
+
+TEST(CompliantLoad, SwingsAtItsResonanceAndHoldsTheMotorAtItsAntiResonance) {
+  for (const CompliantCase& c :
+       {CompliantCase{300.0, 0.02, 1.0 / 3.0}, CompliantCase{800.0, 0.1, 0.5},
+        CompliantCase{150.0, 0.01, 0.8}}) {
+    SCOPED_TRACE(c.hz);
+    EXPECT_NEAR(FreeSwingHz(c), c.hz * std::sqrt(1.0 - c.zeta * c.zeta), 0.01 * c.hz);
+    const double anti = c.hz * std::sqrt(1.0 - c.load_share);
+    double lowest = INFINITY, at = 0.0;
+    for (double f = 0.95 * anti; f <= 1.05 * anti; f += 0.0025 * anti) {
+      const double y = MotorAdmittance(c, f);
+      if (y < lowest) lowest = y, at = f;
+    }
+    EXPECT_NEAR(at, anti, 0.01 * anti);
+    // Off the anti-resonance the motor moves more.
+    EXPECT_GT(MotorAdmittance(c, 0.8 * anti), 1.2 * lowest);
+  }
+}
+
+// Rigid again with 0 Hz; a compliant load stands still with the motor when nothing pushes.
+TEST(CompliantLoad, ZeroHertzIsRigidAndRestIsRest) {
+  dcsim::Plant plant = MakeCompliantPlant({300.0, 0.05, 0.5});
+  Hold(plant, 0.0, 0.01);
+  EXPECT_EQ(plant.Speed(), 0.0);
+  EXPECT_EQ(plant.LoadSpeed(), 0.0);
+  plant.SetResonance(0.0);
+  Hold(plant, 1.0, 0.001);
+  EXPECT_DOUBLE_EQ(plant.Speed(), plant.LoadSpeed());
+}
