@@ -11,6 +11,20 @@
 namespace dcservo {
 namespace {
 
+// A gain's steps take the names of its registers from the gains table.
+template <Gain gain>
+constexpr PipelineStep ScaledGainStep(int row) {
+  return {row, FixedPointGainOf(gain).scaled, ComputeScaledGain<gain>, nullptr};
+}
+template <Gain gain>
+constexpr PipelineStep GainShiftStep(int row) {
+  return {row, FixedPointGainOf(gain).shift, ComputeGainShift<gain>, nullptr};
+}
+template <Gain gain>
+constexpr PipelineStep GainMantissaStep(int row) {
+  return {row, FixedPointGainOf(gain).mantissa, ComputeGainMantissa<gain>, nullptr};
+}
+
 // Chip to scaled. Rows that are not listed belong to quantities whose conversions are not
 // part of this build yet.
 constexpr PipelineStep kScaledSteps[] = {
@@ -37,28 +51,28 @@ constexpr PipelineStep kScaledSteps[] = {
     {21, "IsAutoActivatedAfterPowerOn", ComputeIsAutoActivatedAfterPowerOn, nullptr},
     {22, "Axis_ID_list", ComputeAxis_ID_list, nullptr},
     {23, "IlimPS", ComputeIlimPS, nullptr},
-    {24, "Kp_C_scl", ComputeScaledGain<Gain::Kp_C>, nullptr},
-    {25, "Ki_C_scl", ComputeScaledGain<Gain::Ki_C>, nullptr},
+    ScaledGainStep<Gain::Kp_C>(24),
+    ScaledGainStep<Gain::Ki_C>(25),
     {26, "TestCurrent", ComputeTestCurrent, nullptr},
     {27, "TestProtectionCurrent", ComputeTestProtectionCurrent, nullptr},
     {28, "isUseFilterOnCrtCtrlOutput", ComputeisUseFilterOnCrtCtrlOutput, nullptr},
     {29, "FilterOnCurrentControllerOutput", ComputeFilterOnCurrentControllerOutput, nullptr},
     {30, "isCompensateGravitationalLoads", ComputeisCompensateGravitationalLoads, nullptr},
     {31, "OffsetCurrent", ComputeOffsetCurrent, nullptr},
-    {32, "Kp_S_scl", ComputeScaledGain<Gain::Kp_S>, nullptr},
-    {33, "Ki_S_scl", ComputeScaledGain<Gain::Ki_S>, nullptr},
+    ScaledGainStep<Gain::Kp_S>(32),
+    ScaledGainStep<Gain::Ki_S>(33),
     {34, "IPSatS", ComputeIPSatS, nullptr},
-    {35, "KFFA_scl", ComputeScaledGain<Gain::KFFA>, nullptr},
+    ScaledGainStep<Gain::KFFA>(35),
     {36, "TestLimitCurrent", ComputeTestLimitCurrent, nullptr},
     {37, "Jload_over_J", ComputeJload_over_J, nullptr},
-    {38, "Kp_P_scl", ComputeScaledGain<Gain::Kp_P>, nullptr},
-    {39, "Ki_P_scl", ComputeScaledGain<Gain::Ki_P>, nullptr},
-    {40, "Kd_P_scl", ComputeScaledGain<Gain::Kd_P>, nullptr},
+    ScaledGainStep<Gain::Kp_P>(38),
+    ScaledGainStep<Gain::Ki_P>(39),
+    ScaledGainStep<Gain::Kd_P>(40),
     {41, "filter_D", Computefilter_D, nullptr},
     {42, "IPSatP", ComputeIPSatP, nullptr},
     {43, "Limit_Speed", ComputeLimit_Speed, nullptr},
     {44, "TestMaxSpeed", ComputeTestMaxSpeed, nullptr},
-    {45, "KFFS_scl", ComputeScaledGain<Gain::KFFS>, nullptr},
+    ScaledGainStep<Gain::KFFS>(45),
     {46, "isOverCurrent", ComputeisOverCurrent, nullptr},
     {47, "Imax_Prot", ComputeImax_Prot, nullptr},
     {48, "time_Imax_Prot", Computetime_Imax_Prot, nullptr},
@@ -129,34 +143,34 @@ constexpr PipelineStep kChipSteps[] = {
     {14, "ASR", ComputeASR, nullptr},
     {15, "PCR", ComputePCR, nullptr},
     {16, "ACR", ComputeACR, nullptr},
-    {17, "SFTKPI", ComputeGainShift<Gain::Kp_C>, nullptr},
-    {17, "KPI", ComputeGainMantissa<Gain::Kp_C>, nullptr},
-    {17, "SFTKII", ComputeGainShift<Gain::Ki_C>, nullptr},
-    {17, "KII", ComputeGainMantissa<Gain::Ki_C>, nullptr},
+    GainShiftStep<Gain::Kp_C>(17),
+    GainMantissaStep<Gain::Kp_C>(17),
+    GainShiftStep<Gain::Ki_C>(17),
+    GainMantissaStep<Gain::Ki_C>(17),
     {18, "SATID", CopySATPWMToCurrentSaturations, nullptr},
     {19, "FILTERQ", ComputeFILTERQ, nullptr},
     {19, "FFL", ComputeFFL, nullptr},
     {20, "KFFL", ComputeKFFL, nullptr},
-    {21, "SFTKPS", ComputeGainShift<Gain::Kp_S>, nullptr},
-    {21, "KPS", ComputeGainMantissa<Gain::Kp_S>, nullptr},
-    {21, "SFTKIS", ComputeGainShift<Gain::Ki_S>, nullptr},
-    {21, "KIS", ComputeGainMantissa<Gain::Ki_S>, nullptr},
+    GainShiftStep<Gain::Kp_S>(21),
+    GainMantissaStep<Gain::Kp_S>(21),
+    GainShiftStep<Gain::Ki_S>(21),
+    GainMantissaStep<Gain::Ki_S>(21),
     {21, "IMAXS", ComputeIMAXS, nullptr},
     {21, "SATS", ComputeSATS, nullptr},
-    {21, "SFTKPP", ComputeGainShift<Gain::Kp_P>, nullptr},
-    {21, "KPP", ComputeGainMantissa<Gain::Kp_P>, nullptr},
-    {21, "SFTKIP", ComputeGainShift<Gain::Ki_P>, nullptr},
-    {21, "KIP", ComputeGainMantissa<Gain::Ki_P>, nullptr},
-    {21, "SFTKDP", ComputeGainShift<Gain::Kd_P>, nullptr},
-    {21, "KDP", ComputeGainMantissa<Gain::Kd_P>, nullptr},
+    GainShiftStep<Gain::Kp_P>(21),
+    GainMantissaStep<Gain::Kp_P>(21),
+    GainShiftStep<Gain::Ki_P>(21),
+    GainMantissaStep<Gain::Ki_P>(21),
+    GainShiftStep<Gain::Kd_P>(21),
+    GainMantissaStep<Gain::Kd_P>(21),
     {22, "KDFP", ComputeKDFP, nullptr},
     {23, "IMAXP", ComputeIMAXP, nullptr},
     {23, "SATP", ComputeSATP, nullptr},
-    {23, "SFTSFFW", ComputeGainShift<Gain::KFFS>, nullptr},
-    {23, "KFFS", ComputeGainMantissa<Gain::KFFS>, nullptr},
-    {24, "SFTAFFW", ComputeGainShift<Gain::KFFA>, nullptr},
-    {24, "SFTKFF", ComputeSFTKFF, nullptr},
-    {25, "KFFA", ComputeGainMantissa<Gain::KFFA>, nullptr},
+    GainShiftStep<Gain::KFFS>(23),
+    GainMantissaStep<Gain::KFFS>(23),
+    GainShiftStep<Gain::KFFA>(24),
+    {24, FixedPointGainOf(Gain::KFFA).second_shift, ComputeSFTKFF, nullptr},
+    GainMantissaStep<Gain::KFFA>(25),
     {26, "IMAXPROT", ComputeIMAXPROT, nullptr},
     {26, "TIMAXPROT", ComputeTIMAXPROT, nullptr},
     {26, "ERRMAX", ComputeERRMAX, nullptr},

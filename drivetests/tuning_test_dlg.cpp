@@ -88,6 +88,23 @@ double QuietBase(const CZel_Setup& setup, const char* name) {
   return p ? p->GetValueInBaseUnit() : 0.0;
 }
 
+// A gain's registers come from the gains table, in the order they are derived and sent.
+GainChipRow GainRow(Gain gain, bool needs_known_motor_inertia = false) {
+  return {FixedPointGainOf(gain).scaled, GainWriteOrder(gain), needs_known_motor_inertia};
+}
+
+// The speed feedforward's row rederives and resends the acceleration feedforward's
+// mantissa after its own pair.
+GainChipRow SpeedFeedforwardRow() {
+  GainChipRow row = GainRow(Gain::KFFS);
+  row.chip.push_back(FixedPointGainOf(Gain::KFFA).mantissa);
+  return row;
+}
+
+// The acceleration feedforward is derived from the inertia; with the motor's unknown it
+// stays as it is.
+GainChipRow AccelerationFeedforwardRow() { return GainRow(Gain::KFFA, true); }
+
 // A position run is shown and judged from where the shaft stood when it started: an earlier
 // run, or a hand, leaves it anywhere, while the profile and its prediction start from zero.
 double RunOrigin(const TuningTestKind& kind, const CZel_SingleAxisLogger& logger) {
@@ -490,7 +507,7 @@ void CTuningTestDlg::OnViewMode() {
 void CTuningTestDlg::OnTune() {
   if (!TuneController(m_Setup, kind_.loop)) return;
   if (Running()) {
-    for (const char* chip : TunedChipWriteOrder(kind_.loop)) {
+    for (const char* chip : GainWriteOrder(kind_.loop)) {
       if (!WriteChip(chip)) break;
     }
   }
@@ -999,11 +1016,11 @@ std::vector<std::string> CTestSpeedTuning::LoggedVariables() const {
 
 std::span<const GainChipRow> CTestSpeedTuning::GainRows() const {
   static const GainChipRow rows[] = {
-      {"Kp_S_scl", {"SFTKPS", "KPS"}, false},
-      {"Ki_S_scl", {"SFTKIS", "KIS"}, false},
+      GainRow(Gain::Kp_S),
+      GainRow(Gain::Ki_S),
       {"IPSatS", {"IMAXS"}, false},
-      {"KFFS_scl", {"SFTSFFW", "KFFS", "KFFA"}, false},
-      {"KFFA_scl", {"SFTAFFW", "SFTKFF", "KFFA"}, true},
+      SpeedFeedforwardRow(),
+      AccelerationFeedforwardRow(),
   };
   return rows;
 }
@@ -1068,13 +1085,13 @@ std::vector<std::string> CTestPositionTuning::LoggedVariables() const {
 
 std::span<const GainChipRow> CTestPositionTuning::GainRows() const {
   static const GainChipRow rows[] = {
-      {"Kp_P_scl", {"SFTKPP", "KPP"}, false},
-      {"Ki_P_scl", {"SFTKIP", "KIP"}, false},
-      {"Kd_P_scl", {"SFTKDP", "KDP"}, false},
+      GainRow(Gain::Kp_P),
+      GainRow(Gain::Ki_P),
+      GainRow(Gain::Kd_P),
       {"filter_D", {"KDFP"}, false},
       {"IPSatP", {"IMAXP"}, false},
-      {"KFFS_scl", {"SFTSFFW", "KFFS", "KFFA"}, false},
-      {"KFFA_scl", {"SFTAFFW", "SFTKFF", "KFFA"}, true},
+      SpeedFeedforwardRow(),
+      AccelerationFeedforwardRow(),
   };
   return rows;
 }
