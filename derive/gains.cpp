@@ -176,7 +176,7 @@ int ComputeTestMaxSpeed(CZel_Setup& setup) {
   return WriteScaled(*speed, 0.0, top, top / 3.0);
 }
 
-int ComputeisUseFilterOnCrtCtrlOutput(CZel_Setup& setup) {
+int ComputeIsUseFilterOnCrtCtrlOutput(CZel_Setup& setup) {
   auto p = FindParameters(setup, "FILTERQ", "isUseFilterOnCrtCtrlOutput");
   if (!p) return 0;
   auto [q, on] = *p;
@@ -197,7 +197,7 @@ int ComputeFilterOnCurrentControllerOutput(CZel_Setup& setup) {
   return WriteScaled(*corner, 0.0, FirstOrderCornerMaximum(ts), value);
 }
 
-int ComputeisCompensateGravitationalLoads(CZel_Setup& setup) {
+int ComputeIsCompensateGravitationalLoads(CZel_Setup& setup) {
   auto p = FindParameters(setup, "FFL", "isCompensateGravitationalLoads");
   if (!p) return 0;
   auto [ffl, on] = *p;

@@ -87,9 +87,9 @@ int ComputeGainMantissa(CZel_Setup& setup) {
 // Chip to scaled.
 int ComputeIlimPS(CZel_Setup& setup);
 int ComputeTestCurrent(CZel_Setup& setup);
-int ComputeisUseFilterOnCrtCtrlOutput(CZel_Setup& setup);
+int ComputeIsUseFilterOnCrtCtrlOutput(CZel_Setup& setup);
 int ComputeFilterOnCurrentControllerOutput(CZel_Setup& setup);
-int ComputeisCompensateGravitationalLoads(CZel_Setup& setup);
+int ComputeIsCompensateGravitationalLoads(CZel_Setup& setup);
 int ComputeOffsetCurrent(CZel_Setup& setup);
 int ComputeIPSatS(CZel_Setup& setup);
 int ComputeTestLimitCurrent(CZel_Setup& setup);
