@@ -16,34 +16,15 @@
 namespace dcservo {
 namespace {
 
-struct FixedPointGain {
-  Gain gain;
-  const char* scaled;
-  const char* mantissa;
-  const char* shift;
-  double max;
-  // The acceleration feedforward needs more shift than one register holds: the first
-  // register takes up to `split_at`, this one the rest.
-  const char* second_shift = nullptr;
-  int split_at = 0;
-};
+static_assert([] {
+  for (std::size_t i = 0; i < std::size(kFixedPointGains); ++i)
+    if (static_cast<std::size_t>(kFixedPointGains[i].gain) != i) return false;
+  return true;
+}(), "FixedPointGainOf indexes the gains table by the enum");
 
-constexpr FixedPointGain kGains[] = {
-    {Gain::Kp_C, "Kp_C_scl", "KPI", "SFTKPI", 16384},
-    {Gain::Ki_C, "Ki_C_scl", "KII", "SFTKII", 16384},
-    {Gain::Kp_S, "Kp_S_scl", "KPS", "SFTKPS", 16384},
-    {Gain::Ki_S, "Ki_S_scl", "KIS", "SFTKIS", 16384},
-    {Gain::Kp_P, "Kp_P_scl", "KPP", "SFTKPP", 16384},
-    {Gain::Ki_P, "Ki_P_scl", "KIP", "SFTKIP", 16384},
-    {Gain::Kd_P, "Kd_P_scl", "KDP", "SFTKDP", 16384},
-    {Gain::KFFS, "KFFS_scl", "KFFS", "SFTSFFW", 16384},
-    {Gain::KFFA, "KFFA_scl", "KFFA", "SFTAFFW", 4194304, "SFTKFF", 11},
-};
-
-const FixedPointGain& Row(Gain gain) {
-  return *std::find_if(std::begin(kGains), std::end(kGains),
-                       [gain](const FixedPointGain& row) { return row.gain == gain; });
-}
+constexpr Gain kCurrentLoopGains[] = {Gain::Kp_C, Gain::Ki_C};
+constexpr Gain kSpeedLoopGains[] = {Gain::Kp_S, Gain::Ki_S};
+constexpr Gain kPositionLoopGains[] = {Gain::Kp_P, Gain::Ki_P, Gain::Kd_P};
 
 // The position controller's output is a speed reference only in position mode over the
 // speed loop; otherwise it is a current reference.
@@ -87,8 +68,32 @@ constexpr double kFilterOffCorner = 5000.0;
 
 }  // namespace
 
+std::span<const Gain> GainsOf(TunedLoop loop) {
+  switch (loop) {
+    case TunedLoop::Current: return kCurrentLoopGains;
+    case TunedLoop::Speed: return kSpeedLoopGains;
+    case TunedLoop::Position: return kPositionLoopGains;
+  }
+  return {};
+}
+
+std::vector<const char*> GainWriteOrder(Gain gain) {
+  const FixedPointGain& g = FixedPointGainOf(gain);
+  if (g.second_shift) return {g.shift, g.second_shift, g.mantissa};
+  return {g.shift, g.mantissa};
+}
+
+std::vector<const char*> GainWriteOrder(TunedLoop loop) {
+  std::vector<const char*> names;
+  for (Gain gain : GainsOf(loop)) {
+    const std::vector<const char*> pair = GainWriteOrder(gain);
+    names.insert(names.end(), pair.begin(), pair.end());
+  }
+  return names;
+}
+
 const char* GainMantissaOf(std::string_view scaled) {
-  for (const FixedPointGain& row : kGains) {
+  for (const FixedPointGain& row : kFixedPointGains) {
     if (zel::NamesEqual(row.scaled, scaled)) return row.mantissa;
   }
   return nullptr;
@@ -99,7 +104,7 @@ int FixedPointShift(double gain) {
 }
 
 int ScaledGainFromChip(CZel_Setup& setup, Gain gain) {
-  const FixedPointGain& g = Row(gain);
+  const FixedPointGain& g = FixedPointGainOf(gain);
   auto p = FindParameters(setup, g.mantissa, g.shift, g.scaled);
   CZel_Parameter* second = g.second_shift ? setup.FindParameter(g.second_shift) : nullptr;
   if (!p || (g.second_shift && !second)) return 0;
@@ -110,7 +115,7 @@ int ScaledGainFromChip(CZel_Setup& setup, Gain gain) {
 }
 
 int GainShiftToChip(CZel_Setup& setup, Gain gain) {
-  const FixedPointGain& g = Row(gain);
+  const FixedPointGain& g = FixedPointGainOf(gain);
   auto p = FindParameters(setup, g.scaled, g.shift);
   if (!p) return 0;
   auto [x, s] = *p;
@@ -119,7 +124,7 @@ int GainShiftToChip(CZel_Setup& setup, Gain gain) {
 }
 
 int ComputeSFTKFF(CZel_Setup& setup) {
-  const FixedPointGain& g = Row(Gain::KFFA);
+  const FixedPointGain& g = FixedPointGainOf(Gain::KFFA);
   auto p = FindParameters(setup, g.scaled, g.second_shift);
   if (!p) return 0;
   auto [x, s] = *p;
@@ -128,7 +133,7 @@ int ComputeSFTKFF(CZel_Setup& setup) {
 }
 
 int GainMantissaToChip(CZel_Setup& setup, Gain gain) {
-  const FixedPointGain& g = Row(gain);
+  const FixedPointGain& g = FixedPointGainOf(gain);
   auto p = FindParameters(setup, g.scaled, g.mantissa);
   if (!p) return 0;
   auto [x, m] = *p;
@@ -171,7 +176,7 @@ int ComputeTestMaxSpeed(CZel_Setup& setup) {
   return WriteScaled(*speed, 0.0, top, top / 3.0);
 }
 
-int ComputeisUseFilterOnCrtCtrlOutput(CZel_Setup& setup) {
+int ComputeIsUseFilterOnCrtCtrlOutput(CZel_Setup& setup) {
   auto p = FindParameters(setup, "FILTERQ", "isUseFilterOnCrtCtrlOutput");
   if (!p) return 0;
   auto [q, on] = *p;
@@ -192,7 +197,7 @@ int ComputeFilterOnCurrentControllerOutput(CZel_Setup& setup) {
   return WriteScaled(*corner, 0.0, FirstOrderCornerMaximum(ts), value);
 }
 
-int ComputeisCompensateGravitationalLoads(CZel_Setup& setup) {
+int ComputeIsCompensateGravitationalLoads(CZel_Setup& setup) {
   auto p = FindParameters(setup, "FFL", "isCompensateGravitationalLoads");
   if (!p) return 0;
   auto [ffl, on] = *p;

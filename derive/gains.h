@@ -3,7 +3,9 @@
 // shift, output and integral limits as their distance from full scale, first-order filters
 // as coefficients; and the defaults of the tuning tests that are derived from them.
 
+#include <span>
 #include <string_view>
+#include <vector>
 
 #include "host/zel_setup.h"
 
@@ -11,6 +13,50 @@ namespace dcservo {
 
 // The gains kept as mantissa M and shift S, X = M x 2^S / 32767.
 enum class Gain { Kp_C, Ki_C, Kp_S, Ki_S, Kp_P, Ki_P, Kd_P, KFFS, KFFA };
+
+// The three cascaded loops, each with the gains of its own controller.
+enum class TunedLoop { Current, Speed, Position };
+
+// The one table of which registers hold each gain, in the enum's order.
+struct FixedPointGain {
+  Gain gain;
+  const char* scaled;
+  const char* mantissa;
+  const char* shift;
+  double max;
+  // The acceleration feedforward needs more shift than one register holds: the first
+  // register takes up to `split_at`, this one the rest.
+  const char* second_shift = nullptr;
+  int split_at = 0;
+};
+
+inline constexpr FixedPointGain kFixedPointGains[] = {
+    {Gain::Kp_C, "Kp_C_scl", "KPI", "SFTKPI", 16384},
+    {Gain::Ki_C, "Ki_C_scl", "KII", "SFTKII", 16384},
+    {Gain::Kp_S, "Kp_S_scl", "KPS", "SFTKPS", 16384},
+    {Gain::Ki_S, "Ki_S_scl", "KIS", "SFTKIS", 16384},
+    {Gain::Kp_P, "Kp_P_scl", "KPP", "SFTKPP", 16384},
+    {Gain::Ki_P, "Ki_P_scl", "KIP", "SFTKIP", 16384},
+    {Gain::Kd_P, "Kd_P_scl", "KDP", "SFTKDP", 16384},
+    {Gain::KFFS, "KFFS_scl", "KFFS", "SFTSFFW", 16384},
+    {Gain::KFFA, "KFFA_scl", "KFFA", "SFTAFFW", 4194304, "SFTKFF", 11},
+};
+
+constexpr const FixedPointGain& FixedPointGainOf(Gain gain) {
+  return kFixedPointGains[static_cast<int>(gain)];
+}
+
+// A loop's gains: Kp, Ki[, Kd].
+std::span<const Gain> GainsOf(TunedLoop loop);
+
+// The chip registers of a gain, or of every gain of a loop, in the order they are derived
+// and written to a running drive: each gain's shift (both registers of a split one) before
+// its mantissa, one gain after the other. The drive runs its loops while the registers
+// reach it one message at a time, so for a moment it runs on a gain that is half new; the
+// mantissa is the write that completes a gain, and a writer that stops at its first failure
+// leaves at most that one gain half-written.
+std::vector<const char*> GainWriteOrder(Gain gain);
+std::vector<const char*> GainWriteOrder(TunedLoop loop);
 
 // The mantissa register of a scaled gain ("KPI" for "Kp_C_scl"), or null for a name that
 // is not a fixed-point gain.
@@ -41,9 +87,9 @@ int ComputeGainMantissa(CZel_Setup& setup) {
 // Chip to scaled.
 int ComputeIlimPS(CZel_Setup& setup);
 int ComputeTestCurrent(CZel_Setup& setup);
-int ComputeisUseFilterOnCrtCtrlOutput(CZel_Setup& setup);
+int ComputeIsUseFilterOnCrtCtrlOutput(CZel_Setup& setup);
 int ComputeFilterOnCurrentControllerOutput(CZel_Setup& setup);
-int ComputeisCompensateGravitationalLoads(CZel_Setup& setup);
+int ComputeIsCompensateGravitationalLoads(CZel_Setup& setup);
 int ComputeOffsetCurrent(CZel_Setup& setup);
 int ComputeIPSatS(CZel_Setup& setup);
 int ComputeTestLimitCurrent(CZel_Setup& setup);

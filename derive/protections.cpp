@@ -239,24 +239,24 @@ std::span<const PcrFlagBit> PcrFlagBits() { return kPcrFlags; }
 
 // --- Chip to scaled ---------------------------------------------------------------------
 
-int ComputeisOverVoltage(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isOverVoltage"); }
-int ComputeisUnderVoltage(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isUnderVoltage"); }
-int ComputeisDriveOverTemp(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isDriveOverTemp"); }
-int ComputeisDriveI2t(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isDriveI2t"); }
-int ComputeisOverCurrent(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isOverCurrent"); }
-int ComputeisMotorI2t(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isMotori2t"); }
+int ComputeIsOverVoltage(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isOverVoltage"); }
+int ComputeIsUnderVoltage(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isUnderVoltage"); }
+int ComputeIsDriveOverTemp(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isDriveOverTemp"); }
+int ComputeIsDriveI2t(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isDriveI2t"); }
+int ComputeIsOverCurrent(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isOverCurrent"); }
+int ComputeIsMotorI2t(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isMotori2t"); }
 
-int ComputeisMotorOverTemp(CZel_Setup& setup) {
+int ComputeIsMotorOverTemp(CZel_Setup& setup) {
   return PcrFlagToScaled(setup, "isMotorOverTemp",
                          setup.GetIntOption("DisableMotorTemperature") != 0 ? 0.0 : 1.0);
 }
 
-int ComputeUMAX_PROT(CZel_Setup& setup) {
+int ComputeScaledUMAX_PROT(CZel_Setup& setup) {
   return VoltageToScaled(setup, "UMAXPROT", "UMAX_PROT", kVoltageThresholdMin,
                          kVoltageThresholdMax);
 }
 
-int ComputeUMIN_PROT(CZel_Setup& setup) {
+int ComputeScaledUMIN_PROT(CZel_Setup& setup) {
   return VoltageToScaled(setup, "UMINPROT", "UMIN_PROT", kVoltageThresholdMin,
                          kVoltageThresholdMax);
 }
@@ -287,12 +287,12 @@ int Computet_I2t_M(CZel_Setup& setup) { return I2tTimeToScaled(setup, kMotorI2t)
 int ComputeTestProtectionCurrent(CZel_Setup& setup) {
   return OverCurrentToScaled(setup, "TestProtectionCurrent", 0.0);
 }
-int ComputeImax_Prot(CZel_Setup& setup) { return OverCurrentToScaled(setup, "Imax_Prot", 0.001); }
+int ComputeScaledImax_Prot(CZel_Setup& setup) { return OverCurrentToScaled(setup, "Imax_Prot", 0.001); }
 int Computetime_Imax_Prot(CZel_Setup& setup) {
   return DelayToScaled(setup, "TIMAXPROT", "time_Imax_Prot");
 }
 
-int ComputeisPositionControlError(CZel_Setup& setup) {
+int ComputeIsPositionControlError(CZel_Setup& setup) {
   return ControlErrorFlagToScaled(setup, kPositionError);
 }
 int ComputeERR_position(CZel_Setup& setup) {
@@ -301,7 +301,7 @@ int ComputeERR_position(CZel_Setup& setup) {
 int Computetime_ERR_pos(CZel_Setup& setup) {
   return DelayToScaled(setup, kPositionError.time_register, kPositionError.time);
 }
-int ComputeisSpeedControlError(CZel_Setup& setup) {
+int ComputeIsSpeedControlError(CZel_Setup& setup) {
   return ControlErrorFlagToScaled(setup, kSpeedError);
 }
 int ComputeERR_speed(CZel_Setup& setup) { return ControlErrorBandToScaled(setup, kSpeedError); }
@@ -316,7 +316,7 @@ int ComputeMotor_TempSensor_Type(CZel_Setup& setup) {
   return WriteScaled(*type, 0.0, 1.0, static_cast<double>(Truncated(reg->GetValueInBaseUnit())));
 }
 
-int ComputeisBrakeResistor(CZel_Setup& setup) {
+int ComputeIsBrakeResistor(CZel_Setup& setup) {
   auto p = FindParameters(setup, "OSR", "isBrakeResistor");
   if (!p) return 0;
   auto [osr, on] = *p;
@@ -336,12 +336,12 @@ int ComputeT2MAXPROT(CZel_Setup& setup) {
                                 range->GetValueInBaseUnit());
 }
 
-int ComputeUMAXPROT(CZel_Setup& setup) {
+int ComputeChipUMAXPROT(CZel_Setup& setup) {
   return ScaledTimesScale(setup, "UMAX_PROT", "UMAXPROT", MeasuredVoltageScale,
                           Rounding::TowardZero);
 }
 // Unlike the over-voltage threshold this one is left to the host's rounding.
-int ComputeUMINPROT(CZel_Setup& setup) {
+int ComputeChipUMINPROT(CZel_Setup& setup) {
   return ScaledTimesScale(setup, "UMIN_PROT", "UMINPROT", MeasuredVoltageScale);
 }
 int ComputeBRAKELIM(CZel_Setup& setup) {
@@ -393,7 +393,7 @@ int ComputePCR(CZel_Setup& setup) {
   return WriteChip(*pcr, static_cast<double>(bits));
 }
 
-int ComputeIMAXPROT(CZel_Setup& setup) {
+int ComputeChipIMAXPROT(CZel_Setup& setup) {
   return ScaledTimesScale(setup, "Imax_Prot", "IMAXPROT", CurrentScale);
 }
 int ComputeTIMAXPROT(CZel_Setup& setup) {

@@ -10,6 +10,10 @@
 
 namespace dcservo {
 
+// A step is named after the parameter it writes. Where a scaled parameter and its register
+// differ only by underscores or case (`UMAX_PROT` and `UMAXPROT`), the step also names the
+// layer it writes, as the two pipelines are named: ComputeScaled... and ComputeChip....
+
 // `PCR`: one enable bit per protection. The bits that no flag owns belong to the firmware
 // and survive every write.
 struct PcrFlagBit {
@@ -24,38 +28,38 @@ std::span<const PcrFlagBit> PcrFlagBits();
 inline constexpr double kProtectionOffDelay = kUnsigned16Max;
 
 // Chip to scaled.
-int ComputeisOverVoltage(CZel_Setup& setup);
-int ComputeisUnderVoltage(CZel_Setup& setup);
-int ComputeisDriveOverTemp(CZel_Setup& setup);
-int ComputeisDriveI2t(CZel_Setup& setup);
-int ComputeisOverCurrent(CZel_Setup& setup);
+int ComputeIsOverVoltage(CZel_Setup& setup);
+int ComputeIsUnderVoltage(CZel_Setup& setup);
+int ComputeIsDriveOverTemp(CZel_Setup& setup);
+int ComputeIsDriveI2t(CZel_Setup& setup);
+int ComputeIsOverCurrent(CZel_Setup& setup);
 // Limited to off when the drive has no motor temperature input (`DisableMotorTemperature`).
-int ComputeisMotorOverTemp(CZel_Setup& setup);
-int ComputeisMotorI2t(CZel_Setup& setup);
-int ComputeUMAX_PROT(CZel_Setup& setup);
-int ComputeUMIN_PROT(CZel_Setup& setup);
+int ComputeIsMotorOverTemp(CZel_Setup& setup);
+int ComputeIsMotorI2t(CZel_Setup& setup);
+int ComputeScaledUMAX_PROT(CZel_Setup& setup);
+int ComputeScaledUMIN_PROT(CZel_Setup& setup);
 int ComputeTemp_2(CZel_Setup& setup);
 int ComputeI_I2t_D(CZel_Setup& setup);
 int Computet_I2t_D(CZel_Setup& setup);
 int ComputeI_I2t_M(CZel_Setup& setup);
 int Computet_I2t_M(CZel_Setup& setup);
 int ComputeTestProtectionCurrent(CZel_Setup& setup);
-int ComputeImax_Prot(CZel_Setup& setup);
+int ComputeScaledImax_Prot(CZel_Setup& setup);
 int Computetime_Imax_Prot(CZel_Setup& setup);
-int ComputeisPositionControlError(CZel_Setup& setup);
+int ComputeIsPositionControlError(CZel_Setup& setup);
 int ComputeERR_position(CZel_Setup& setup);
 int Computetime_ERR_pos(CZel_Setup& setup);
-int ComputeisSpeedControlError(CZel_Setup& setup);
+int ComputeIsSpeedControlError(CZel_Setup& setup);
 int ComputeERR_speed(CZel_Setup& setup);
 int Computetime_ERR_spd(CZel_Setup& setup);
 int ComputeMotor_TempSensor_Type(CZel_Setup& setup);
-int ComputeisBrakeResistor(CZel_Setup& setup);
+int ComputeIsBrakeResistor(CZel_Setup& setup);
 int ComputeVbrake(CZel_Setup& setup);
 
 // Scaled to chip.
 int ComputeT2MAXPROT(CZel_Setup& setup);
-int ComputeUMAXPROT(CZel_Setup& setup);
-int ComputeUMINPROT(CZel_Setup& setup);
+int ComputeChipUMAXPROT(CZel_Setup& setup);
+int ComputeChipUMINPROT(CZel_Setup& setup);
 int ComputeII2TPROT_D(CZel_Setup& setup);
 int ComputeSFI2T_D(CZel_Setup& setup);
 int ComputeI2TINTLIM_D(CZel_Setup& setup);
@@ -63,7 +67,7 @@ int ComputeII2TWARLIM_D(CZel_Setup& setup);
 int ComputeMTSTYPE(CZel_Setup& setup);
 int ComputeOSR(CZel_Setup& setup);
 int ComputePCR(CZel_Setup& setup);
-int ComputeIMAXPROT(CZel_Setup& setup);
+int ComputeChipIMAXPROT(CZel_Setup& setup);
 int ComputeTIMAXPROT(CZel_Setup& setup);
 int ComputeERRMAX(CZel_Setup& setup);
 int ComputeTERRMAX(CZel_Setup& setup);

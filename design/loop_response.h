@@ -13,12 +13,11 @@
 #include <optional>
 #include <vector>
 
+#include "derive/gains.h"
 #include "design/polynomial.h"
 #include "host/zel_setup.h"
 
 namespace dcservo {
-
-enum class TunedLoop { Current, Speed, Position };
 
 // "current", "speed", "position".
 const char* LoopName(TunedLoop loop);

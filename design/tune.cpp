@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "derive/gains.h"
 #include "derive/pipelines.h"
 #include "derive/step.h"
 #include "design/controller_tuning.h"
@@ -10,11 +11,7 @@
 namespace dcservo {
 namespace {
 
-struct GainRow {
-  const char* scaled;
-  const char* mantissa;
-  const char* shift;
-};
+using GainRow = FixedPointGain;
 
 // What Tune runs for one loop, in the order the tuning tests run it.
 struct LoopDefinition {
@@ -23,34 +20,25 @@ struct LoopDefinition {
   const char* pass_band;
   const char* damping;
   std::span<const GainRow> gains;
-  std::span<const char* const> to_chip;
   std::span<const char* const> back;
-  std::span<const char* const> writes;
 };
 
-constexpr GainRow kCurrentGains[] = {{"Kp_C_scl", "KPI", "SFTKPI"}, {"Ki_C_scl", "KII", "SFTKII"}};
-constexpr const char* kCurrentToChip[] = {"KPI", "KII", "SFTKPI", "SFTKII"};
+constexpr GainRow kCurrentGains[] = {FixedPointGainOf(Gain::Kp_C), FixedPointGainOf(Gain::Ki_C)};
 constexpr const char* kCurrentBack[] = {"Ki_C_scl", "Kp_C_scl"};
-constexpr const char* kCurrentWrites[] = {"SFTKPI", "KPI", "SFTKII", "KII"};
 
-constexpr GainRow kSpeedGains[] = {{"Kp_S_scl", "KPS", "SFTKPS"}, {"Ki_S_scl", "KIS", "SFTKIS"}};
-constexpr const char* kSpeedToChip[] = {"KPS", "KIS", "SFTKPS", "SFTKIS"};
+constexpr GainRow kSpeedGains[] = {FixedPointGainOf(Gain::Kp_S), FixedPointGainOf(Gain::Ki_S)};
 constexpr const char* kSpeedBack[] = {"Ki_S_scl", "Kp_S_scl"};
-constexpr const char* kSpeedWrites[] = {"SFTKPS", "KPS", "SFTKIS", "KIS"};
 
-constexpr GainRow kPositionGains[] = {
-    {"Kp_P_scl", "KPP", "SFTKPP"}, {"Ki_P_scl", "KIP", "SFTKIP"}, {"Kd_P_scl", "KDP", "SFTKDP"}};
-constexpr const char* kPositionToChip[] = {"SFTKPP", "KPP", "SFTKIP", "KIP", "SFTKDP", "KDP"};
+constexpr GainRow kPositionGains[] = {FixedPointGainOf(Gain::Kp_P), FixedPointGainOf(Gain::Ki_P),
+                                      FixedPointGainOf(Gain::Kd_P)};
 constexpr const char* kPositionBack[] = {"Ki_P_scl", "Kp_P_scl", "Kd_P_scl"};
-constexpr const char* kPositionWrites[] = {"SFTKPP", "KPP", "SFTKIP", "KIP", "SFTKDP", "KDP"};
 
 const LoopDefinition kLoops[] = {
     {TunedLoop::Current, ComputeCurrentControllerGains, "PB_C", "Dump_C", kCurrentGains,
-     kCurrentToChip, kCurrentBack, kCurrentWrites},
-    {TunedLoop::Speed, ComputeSpeedControllerGains, "PB_S", "Dump_S", kSpeedGains, kSpeedToChip,
-     kSpeedBack, kSpeedWrites},
+     kCurrentBack},
+    {TunedLoop::Speed, ComputeSpeedControllerGains, "PB_S", "Dump_S", kSpeedGains, kSpeedBack},
     {TunedLoop::Position, ComputePositionControllerGains, "PB_P", "Dump_P", kPositionGains,
-     kPositionToChip, kPositionBack, kPositionWrites},
+     kPositionBack},
 };
 
 const LoopDefinition& Definition(TunedLoop loop) {
@@ -251,7 +239,7 @@ int TuneController(CZel_Setup& setup, TunedLoop loop, LoopTuneReport* report) {
   for (const GainRow& row : d.gains) designed.push_back(Value(setup, row.scaled));
 
   int done = 1;
-  for (const char* name : d.to_chip) {
+  for (const char* name : GainWriteOrder(loop)) {
     if (RunStep(setup, name, Direction::ToChip) != StepResult::Done) done = 0;
   }
   for (const char* name : d.back) {
@@ -270,8 +258,6 @@ int TuneSpeedController(CZel_Setup& setup, LoopTuneReport* report) {
 int TunePositionController(CZel_Setup& setup, LoopTuneReport* report) {
   return TuneController(setup, TunedLoop::Position, report);
 }
-
-std::span<const char* const> TunedChipWriteOrder(TunedLoop loop) { return Definition(loop).writes; }
 
 std::vector<std::string> TuneFailures(const LoopTuneReport& report) {
   std::vector<std::string> failures;

@@ -70,10 +70,6 @@ int TuneSpeedController(CZel_Setup& setup, LoopTuneReport* report = nullptr);
 int TunePositionController(CZel_Setup& setup, LoopTuneReport* report = nullptr);
 int TuneController(CZel_Setup& setup, TunedLoop loop, LoopTuneReport* report = nullptr);
 
-// The chip parameters a running test sends to the drive after Tune, shift before mantissa;
-// the test stops at the first write that fails.
-std::span<const char* const> TunedChipWriteOrder(TunedLoop loop);
-
 // A relative change by the encoding above this is reported.
 inline constexpr double kCoarseGainTolerance = 0.01;
 

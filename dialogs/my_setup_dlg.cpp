@@ -9,41 +9,38 @@
 namespace dcservo {
 namespace {
 
-// The firmware reads the mantissa and the shift as a pair; the order inside a pair follows
-// the drive's own update order, which is why some rows write the shift first.
-constexpr const char* kKpC[] = {"KPI", "SFTKPI"};
-constexpr const char* kKiC[] = {"KII", "SFTKII"};
-constexpr const char* kKiP[] = {"SFTKIP", "KIP"};
-constexpr const char* kKpP[] = {"SFTKPP", "KPP"};
-constexpr const char* kKdP[] = {"SFTKDP", "KDP"};
-constexpr const char* kKiS[] = {"SFTKIS", "KIS"};
-constexpr const char* kKpS[] = {"SFTKPS", "KPS"};
-// The acceleration feedforward's shift is split over two registers.
-constexpr const char* kKffa[] = {"SFTKFF", "KFFA", "SFTAFFW"};
-constexpr const char* kKffs[] = {"SFTSFFW", "KFFS"};
-// The sensors decide the feedback registers and the speed feedforward switch.
-constexpr const char* kSensors[] = {"UPGRADE", "SCR", "OSR"};
+// A gain typed by the user: its registers in the gains table's order, then the gain back
+// from them, so that it shows what the drive holds.
+SingleQuantityRecomputation GainRecomputation(Gain gain) {
+  const char* scaled = FixedPointGainOf(gain).scaled;
+  return {scaled, nullptr, GainWriteOrder(gain), scaled};
+}
 
-constexpr SingleQuantityRecomputation kRows[] = {
-    {"Kp_C_scl", nullptr, kKpC, "Kp_C_scl"},
-    {"Ki_C_scl", nullptr, kKiC, "Ki_C_scl"},
-    {"Ki_P_scl", nullptr, kKiP, "Ki_P_scl"},
-    {"Kp_P_scl", nullptr, kKpP, "Kp_P_scl"},
-    {"Kd_P_scl", nullptr, kKdP, "Kd_P_scl"},
-    {"Ki_S_scl", nullptr, kKiS, "Ki_S_scl"},
-    {"Kp_S_scl", nullptr, kKpS, "Kp_S_scl"},
-    {"KFFA_scl", nullptr, kKffa, "KFFA_scl"},
-    {"KFFS_scl", nullptr, kKffs, "KFFS_scl"},
-    // No probe for SpeedForward here: the rule itself changes nothing when it is missing.
-    {"SensorsConfiguration", ApplySpeedForwardRule, kSensors, "SensorsConfiguration"},
-};
+const std::vector<SingleQuantityRecomputation>& Rows() {
+  static const std::vector<SingleQuantityRecomputation> rows = {
+      GainRecomputation(Gain::Kp_C),
+      GainRecomputation(Gain::Ki_C),
+      GainRecomputation(Gain::Ki_P),
+      GainRecomputation(Gain::Kp_P),
+      GainRecomputation(Gain::Kd_P),
+      GainRecomputation(Gain::Ki_S),
+      GainRecomputation(Gain::Kp_S),
+      GainRecomputation(Gain::KFFA),
+      GainRecomputation(Gain::KFFS),
+      // The sensors decide the feedback registers and the speed feedforward switch. No probe
+      // for SpeedForward here: the rule itself changes nothing when it is missing.
+      {"SensorsConfiguration", ApplySpeedForwardRule, {"UPGRADE", "SCR", "OSR"},
+       "SensorsConfiguration"},
+  };
+  return rows;
+}
 
 }  // namespace
 
-std::span<const SingleQuantityRecomputation> SingleQuantityRecomputations() { return kRows; }
+std::span<const SingleQuantityRecomputation> SingleQuantityRecomputations() { return Rows(); }
 
 const SingleQuantityRecomputation* FindRecomputation(const std::string& name) {
-  for (const SingleQuantityRecomputation& row : kRows) {
+  for (const SingleQuantityRecomputation& row : Rows()) {
     if (zel::NamesEqual(row.changed, name)) return &row;
   }
   return nullptr;

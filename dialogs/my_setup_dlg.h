@@ -5,6 +5,7 @@
 
 #include <span>
 #include <string>
+#include <vector>
 
 #include "design/dialog_names.h"
 #include "derive/pipelines.h"
@@ -12,13 +13,12 @@
 
 namespace dcservo {
 
-
 // One row of the single-quantity recomputations: the chip steps run in this order, then the
 // changed parameter is derived back.
 struct SingleQuantityRecomputation {
   const char* changed;
   int (*before)(CZel_Setup& setup);  // a rule that runs ahead of the chip steps, or null
-  std::span<const char* const> chip_steps;
+  std::vector<const char*> chip_steps;
   const char* derived_back;
 };
 

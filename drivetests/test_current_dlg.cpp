@@ -213,15 +213,9 @@ void CTestCurrent::OnRefreshParameterValue(const std::string& name) {
   CMyTestDlg::OnRefreshParameterValue(name);
 }
 
-void CTestCurrent::WriteKpToDrive(const std::string&) {
-  static constexpr const char* kPair[] = {"SFTKPI", "KPI"};
-  WriteToDrive(kPair);
-}
+void CTestCurrent::WriteKpToDrive(const std::string&) { WriteToDrive(GainWriteOrder(Gain::Kp_C)); }
 
-void CTestCurrent::WriteKiToDrive(const std::string&) {
-  static constexpr const char* kPair[] = {"SFTKII", "KII"};
-  WriteToDrive(kPair);
-}
+void CTestCurrent::WriteKiToDrive(const std::string&) { WriteToDrive(GainWriteOrder(Gain::Ki_C)); }
 
 bool CTestCurrent::WriteToDrive(std::span<const char* const> names) {
   for (const char* name : names) {
@@ -233,7 +227,7 @@ bool CTestCurrent::WriteToDrive(std::span<const char* const> names) {
 
 void CTestCurrent::OnTune() {
   if (!TuneCurrentController(m_Setup)) return;
-  if (m_bTestRunning) WriteToDrive(TunedChipWriteOrder(TunedLoop::Current));
+  if (m_bTestRunning) WriteToDrive(GainWriteOrder(TunedLoop::Current));
   RefreshAllParameters(0);
 }
 

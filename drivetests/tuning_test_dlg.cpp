@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 #include "derive/gains.h"
 #include "derive/pipelines.h"
@@ -70,49 +69,41 @@ std::vector<int> ControlsIn(const ZelDialogTemplate& t, std::span<const int> col
   return ids;
 }
 
-// One receiver of frames per test class.
-CTuningTestDlg* g_frame_receiver[2] = {nullptr, nullptr};
+// The scope's frames go to one test of each kind.
+int FrameSlot(const TuningTestKind& kind) { return kind.loop == TunedLoop::Position ? 1 : 0; }
 
-int ReceiverIndex(const TuningTestKind& kind) { return kind.loop == TunedLoop::Position ? 1 : 0; }
-
-template <int index>
-int FrameHandler(const std::uint8_t* message, std::size_t bytes) {
-  CTuningTestDlg* dlg = g_frame_receiver[index];
-  return dlg ? dlg->OnUnsolicitedMessage(message, bytes) : 0;
-}
-constexpr ZelUnsolicitedMsgHandler kFrameHandlers[] = {&FrameHandler<0>, &FrameHandler<1>};
-
-double QuietBase(const CZel_Setup& setup, const char* name) {
-  ZelQuietErrors quiet;
-  const CZel_Parameter* p = setup.FindParameter(name);
-  return p ? p->GetValueInBaseUnit() : 0.0;
+// A gain's registers come from the gains table, in the order they are derived and sent.
+GainChipRow GainRow(Gain gain, bool needs_known_motor_inertia = false) {
+  return {FixedPointGainOf(gain).scaled, GainWriteOrder(gain), needs_known_motor_inertia};
 }
 
-// A position run is shown and judged from where the shaft stood when it started: an earlier
-// run, or a hand, leaves it anywhere, while the profile and its prediction start from zero.
-double RunOrigin(const TuningTestKind& kind, const CZel_SingleAxisLogger& logger) {
-  if (kind.loop != TunedLoop::Position || logger.GetPointsRead() == 0) return 0.0;
-  return logger.GetValue(std::size_t{0}, 2);
+// The speed feedforward's row rederives and resends the acceleration feedforward's
+// mantissa after its own pair.
+GainChipRow SpeedFeedforwardRow() {
+  GainChipRow row = GainRow(Gain::KFFS);
+  row.chip.push_back(FixedPointGainOf(Gain::KFFA).mantissa);
+  return row;
 }
+
+// The acceleration feedforward is derived from the inertia; with the motor's unknown it
+// stays as it is.
+GainChipRow AccelerationFeedforwardRow() { return GainRow(Gain::KFFA, true); }
 
 }  // namespace
 
 // ---- building ------------------------------------------------------------------------------
 
 CTuningTestDlg::CTuningTestDlg(CZel_Setup& setup, const TuningTestKind& kind, CZel_Dialog* parent)
-    : CMyTestDlg(setup, kind.template_id, 1, parent), kind_(kind), logger_(setup, nullptr) {
-  if (std::atoi(setup.GetOptionNoError("hasOscilloscope").c_str()) != 0)
-    scope_ = std::make_unique<CZel_ScopeLogger>(setup, &coff_);
+    : CMyTestDlg(setup, kind.template_id, 1, parent),
+      kind_(kind),
+      logger_(setup, nullptr),
+      scope_(setup, &coff_) {
   BindParameters();
   change_handlers_ = ChangeHandlers();
   m_nPhaseCount = QuietInt(kind_.online_plot) == 1 ? 2 : 3;
 }
 
-CTuningTestDlg::~CTuningTestDlg() {
-  const int index = ReceiverIndex(kind_);
-  if (handler_installed_) CZel_Comm::RegisterReceiveUnsolicitedMsgHandler(previous_handler_);
-  if (g_frame_receiver[index] == this) g_frame_receiver[index] = nullptr;
-}
+CTuningTestDlg::~CTuningTestDlg() = default;
 
 void CTuningTestDlg::BindSlider(const char* name, int slider, int edit, int unit, int spin,
                                 int spin2) {
@@ -208,33 +199,26 @@ void CTuningTestDlg::SetUpDataLogger() {
 }
 
 void CTuningTestDlg::SetUpOnlineView() {
-  if (!scope_) {
+  if (!scope_.Present()) {
     AttachOnlineGraph();
     return;
   }
   SetChildText(kOnlinePlot, "Scope");
-  SetUpScopeLogger();
-  const int index = ReceiverIndex(kind_);
-  g_frame_receiver[index] = this;
-  previous_handler_ = CZel_Comm::RegisterReceiveUnsolicitedMsgHandler(kFrameHandlers[index]);
-  handler_installed_ = true;
-}
-
-void CTuningTestDlg::SetUpScopeLogger() {
-  custom_scope_ = scope_->LoadSettingsFromSetupOption(kind_.scope_option) != 0;
-  if (!custom_scope_) {
-    for (const std::string& name : LoggedVariables()) scope_->AddVariable(name.c_str(), 1);
-    SetScopeSettings();
-  }
+  scope_.LoadSettings(kind_.scope_option, LoggedVariables());
+  SetScopeSettings();
   AttachOnlineGraph();
+  scope_.RouteFrames(FrameSlot(kind_), [this](const std::uint8_t* message, std::size_t bytes) {
+    return OnUnsolicitedMessage(message, bytes);
+  });
 }
 
 void CTuningTestDlg::AttachOnlineGraph() {
   // The graph lets go of the old document before a new one replaces it.
   online_graph_.Detach();
   std::vector<std::string> names, units;
-  if (scope_) {
-    for (int c = 1; c <= scope_->GetChannelCount(); ++c) names.push_back(scope_->GetChannelName(c));
+  const CZel_ScopeLogger* scope = scope_.Logger();
+  if (scope) {
+    for (int c = 1; c <= scope->GetChannelCount(); ++c) names.push_back(scope->GetChannelName(c));
   } else {
     const std::vector<std::string> logged = LoggedVariables();
     names.assign(logged.begin(), logged.begin() + 2);
@@ -243,10 +227,10 @@ void CTuningTestDlg::AttachOnlineGraph() {
   for (const std::string& name : names) {
     const CZel_Variable* v = m_Setup.FindVariable(name, 0);
     // The scope delivers base units, shown in the user's; the live display draws internal ones.
-    units.push_back(v && scope_ ? v->GetSelectedUnit().GetName() : "");
+    units.push_back(v && scope ? v->GetSelectedUnit().GetName() : "");
     shown_per_base.push_back(v ? v->GetSelectedUnit().FromBase(1.0) : 1.0);
   }
-  online_view_.Reset(names, units, shown_per_base, scope_ ? scope_->GetPointsNo() : kLivePoints);
+  online_view_.Reset(names, units, shown_per_base, scope ? scope->GetPointsNo() : kLivePoints);
   CGraphFilter* filter = online_view_.Filter();
   for (const CurveStyle& c : kScopeCurves) {
     if (c.channel <= static_cast<int>(names.size()))
@@ -258,11 +242,11 @@ void CTuningTestDlg::AttachOnlineGraph() {
 }
 
 void CTuningTestDlg::SetScopeSettings() {
-  if (!scope_ || custom_scope_) return;
+  if (!scope_.FollowsProfile()) return;
   SetChannelScales(ScopeChannels::FinalValue);
   SetChannelScales(ScopeChannels::Current);
   SetChannelScales(ScopeChannels::Speed);
-  ApplyScopeTrigger(*scope_, TriggerSettings());
+  ApplyScopeTrigger(*scope_.Logger(), TriggerSettings());
 }
 
 void CTuningTestDlg::ShowProfilePicture() {
@@ -298,17 +282,18 @@ void CTuningTestDlg::RefreshState() {
   EnableChild(kIdOk, !running);
   EnableChild(kind_.identify, !running && ZelIsDialogRegistered(dialog_names::kInertiaTest));
   EnableChild(kDataLogger, !running);
-  EnableChild(kOnlinePlot, multi || scope_);
-  ShowChildren(std::initializer_list<int>{kPause, kContinue}, !scope_);
-  if (!scope_) {
+  const bool scope = scope_.Present();
+  EnableChild(kOnlinePlot, multi || scope);
+  ShowChildren(std::initializer_list<int>{kPause, kContinue}, !scope);
+  if (!scope) {
     EnableChild(kPause, running && live_display_ && !paused_);
     EnableChild(kContinue, running && live_display_ && paused_);
   }
   EnableChildren(kGainControls, !running || online);
-  EnableChild(kSavePlots, on_test && !running && (!online || scope_));
+  EnableChild(kSavePlots, on_test && !running && (!online || scope));
   ShowChild(kLoggerGraph, on_test && !online);
   ShowChild(kOnlineGraph, on_test && online);
-  const bool live = on_test && running && online && !scope_;
+  const bool live = on_test && running && online && !scope;
   for (int id : {kind_.live_reference_label, kind_.live_reference, kind_.live_load_label,
                  kind_.live_load, int(kLiveReferenceMarker), int(kLiveLoadMarker), int(kLiveBox)})
     ShowChild(id, live);
@@ -383,37 +368,37 @@ void CTuningTestDlg::OnRatioChanged(const std::string&) {
 void CTuningTestDlg::OnFinalValueChanged(const std::string& name) {
   SnapFinalValue(m_Setup, kind_.profile);
   RefreshParameterControls(name);
-  if (!scope_ || custom_scope_) return;
+  if (!scope_.FollowsProfile()) return;
   SetChannelScales(ScopeChannels::FinalValue);
-  ApplyScopeTrigger(*scope_, TriggerSettings());
+  ApplyScopeTrigger(*scope_.Logger(), TriggerSettings());
 }
 
 void CTuningTestDlg::OnLimitCurrentChanged(const std::string&) {
-  if (scope_ && !custom_scope_) SetChannelScales(ScopeChannels::Current);
+  if (scope_.FollowsProfile()) SetChannelScales(ScopeChannels::Current);
 }
 
 void CTuningTestDlg::OnTimingChanged(const std::string& name) {
-  if (!scope_ || custom_scope_) return;
+  if (!scope_.FollowsProfile()) return;
   if (zel::NamesEqual(name, kind_.profile.first_ramp) ||
       zel::NamesEqual(name, kind_.profile.second_ramp))
     SetChannelScales(ScopeChannels::Speed);
-  ApplyScopeTrigger(*scope_, TriggerSettings());
+  ApplyScopeTrigger(*scope_.Logger(), TriggerSettings());
 }
 
 void CTuningTestDlg::OnMultiCycleChanged(const std::string&) {
   // On-line plot without the scope needs multiple cycles.
-  if (!scope_ && QuietInt(kind_.multi_cycle) == 0) {
+  if (!scope_.Present() && QuietInt(kind_.multi_cycle) == 0) {
     m_Setup.SetParameterValueInBaseUnit(kind_.online_plot, 0.0);
     RefreshAllParameters(0);
   }
-  if (scope_ && !custom_scope_) ApplyScopeTrigger(*scope_, TriggerSettings());
+  if (scope_.FollowsProfile()) ApplyScopeTrigger(*scope_.Logger(), TriggerSettings());
 }
 
 void CTuningTestDlg::OnReferenceTypeChanged(const std::string&) {
   ShowProfilePicture();
-  if (!scope_ || custom_scope_) return;
+  if (!scope_.FollowsProfile()) return;
   SetChannelScales(ScopeChannels::FinalValue);
-  ApplyScopeTrigger(*scope_, TriggerSettings());
+  ApplyScopeTrigger(*scope_.Logger(), TriggerSettings());
 }
 
 // The handlers by name; the profile's names are the test's own.
@@ -437,7 +422,7 @@ void CTuningTestDlg::OnChangedParameterValue(const std::string& name) {
 }
 
 void CTuningTestDlg::OnChangedParameterUnit(const std::string& name) {
-  if (scope_ && !custom_scope_) {
+  if (scope_.FollowsProfile()) {
     if (zel::NamesEqual(name, kind_.profile.final_value))
       SetChannelScales(ScopeChannels::FinalValue);
     else if (zel::NamesEqual(name, "TestLimitCurrent"))
@@ -490,7 +475,7 @@ void CTuningTestDlg::OnViewMode() {
 void CTuningTestDlg::OnTune() {
   if (!TuneController(m_Setup, kind_.loop)) return;
   if (Running()) {
-    for (const char* chip : TunedChipWriteOrder(kind_.loop)) {
+    for (const char* chip : GainWriteOrder(kind_.loop)) {
       if (!WriteChip(chip)) break;
     }
   }
@@ -553,10 +538,10 @@ void CTuningTestDlg::OnExportText() {
 }
 
 void CTuningTestDlg::OnContextMenu(int id) {
-  if (id != kOnlineGraph || !scope_ || Running()) return;
+  if (id != kOnlineGraph || !scope_.Present() || Running()) return;
   const std::vector<ZelMenuItem> items = {
       {kCmdAutoScale, "Automatic scaling"},
-      {kCmdDefaultScope, "Default settings", custom_scope_},
+      {kCmdDefaultScope, "Default settings", scope_.Custom()},
       {kCmdSaveScope, "Save scope data..."},
       {0, ""},
       {kCmdSaveGraph, "Save plot"},
@@ -568,20 +553,17 @@ void CTuningTestDlg::OnContextMenu(int id) {
 }
 
 void CTuningTestDlg::OnScopeCommand(int command) {
-  if (!scope_ || Running()) return;
+  if (!scope_.Present() || Running()) return;
   switch (command) {
     case kCmdAutoScale:
       // The scales that the profile asks for, kept from now on as the user's.
-      custom_scope_ = false;
+      scope_.SetCustom(false);
       SetScopeSettings();
-      custom_scope_ = true;
+      scope_.SetCustom(true);
       break;
     case kCmdDefaultScope:
-      if (!custom_scope_) return;
-      custom_scope_ = false;
-      scope_->ResetToDefaults();
-      scope_->RemoveAllVariables();
-      for (const std::string& name : LoggedVariables()) scope_->AddVariable(name.c_str(), 1);
+      if (!scope_.Custom()) return;
+      scope_.ResetToDefaults(LoggedVariables());
       SetScopeSettings();
       AttachOnlineGraph();
       break;
@@ -598,16 +580,15 @@ void CTuningTestDlg::OnScopeCommand(int command) {
 }
 
 int CTuningTestDlg::OnChannelScaleChange(int channel, int steps) {
-  if (!scope_ || !scope_->ChangeChannelScale(channel, steps)) return 0;
-  custom_scope_ = true;
+  if (!scope_.Present() || !scope_.Logger()->ChangeChannelScale(channel, steps)) return 0;
+  scope_.SetCustom(true);
   online_graph_.RefreshGraph();
   return 1;
 }
 
 void CTuningTestDlg::OnOK() {
   CMyTestDlg::OnOK();
-  if (custom_scope_ && scope_) scope_->SaveSettingsToSetupOption(kind_.scope_option);
-  else m_Setup.SetOption(kind_.scope_option, "");
+  scope_.SaveSettings(m_Setup, kind_.scope_option);
   m_Setup.SetParameterValueInBaseUnit("Imax_Prot", QuietBase(m_Setup, "TestProtectionCurrent"));
   m_Setup.SetParameterValueInBaseUnit("IlimPS", QuietBase(m_Setup, "TestLimitCurrent"));
 }
@@ -619,29 +600,7 @@ void CTuningTestDlg::ReadRunFlags() {
   multi_ = QuietInt(kind_.multi_cycle) == 1;
 }
 
-double CTuningTestDlg::FinalLevel() const {
-  const double f = QuietBase(m_Setup, kind_.profile.final_value);
-  return ProfileReferenceType(m_Setup, kind_.profile) == ReferenceType::Negative ? -f : f;
-}
-
-void CTuningTestDlg::UpdatePrediction() {
-  figures_.final_value = FinalLevel();
-  const CZel_Parameter* f = m_Setup.FindParameter(kind_.profile.final_value);
-  figures_.unit = f ? f->GetUnitName() : "";
-  const double scale = ProfileScale(m_Setup, kind_.profile);
-  figures_.quantum = scale != 0.0 ? std::fabs(1.0 / scale) : 0.0;
-  figures_.predicted.reset();
-  figures_.prediction = {};
-  if (auto trace = PredictedTrace(m_Setup, kind_.loop, kind_.profile)) {
-    figures_.prediction = *trace;
-    figures_.predicted = FiguresOfCycle(*trace, figures_.final_value, figures_.quantum);
-    const auto saturated = std::count(trace->current_saturated.begin(),
-                                      trace->current_saturated.end(), true);
-    if (trace->time.size() > 1)
-      figures_.predicted_saturation_s =
-          static_cast<double>(saturated) * (trace->time[1] - trace->time[0]);
-  }
-}
+void CTuningTestDlg::UpdatePrediction() { PredictRun(m_Setup, kind_.loop, kind_.profile, figures_); }
 
 int CTuningTestDlg::WriteProfile() {
   const std::optional<ProfileInputs> in = ProfileInputsOf(m_Setup, kind_.profile);
@@ -658,12 +617,8 @@ int CTuningTestDlg::WriteProfile() {
     TestFailed(1);
     return 0;
   }
-  for (int i = 0; i < static_cast<int>(profile.size()); ++i) {
-    const ProfileSegment& s = profile[static_cast<std::size_t>(i)];
-    const std::string a = "a" + std::to_string(i), b = "b" + std::to_string(i);
-    if (!WriteInput(a.c_str(), static_cast<double>(s.count)) ||
-        !WriteInput(b.c_str(), s.slope_q16 / kQ16One))
-      return 0;
+  for (const auto& [name, value] : ProfileProgramInputs(profile)) {
+    if (!WriteInput(name.c_str(), value)) return 0;
   }
   figures_ = {};
   UpdatePrediction();
@@ -688,10 +643,10 @@ void CTuningTestDlg::BeginTest() {
   if (!WriteInput("MultiC", multi_ ? 1.0 : 0.0) || !WriteClosingInputs()) return;
   CZel_Logger* logger = &logger_;
   if (online_) {
-    logger = scope_.get();
-    if (scope_) {
+    logger = scope_.Logger();
+    if (scope_.Present()) {
       online_view_.ClearSweeps();
-      if (!custom_scope_) ApplyScopeTrigger(*scope_, TriggerSettings());
+      if (!scope_.Custom()) ApplyScopeTrigger(*scope_.Logger(), TriggerSettings());
     }
     AttachOnlineGraph();
   }
@@ -702,7 +657,7 @@ void CTuningTestDlg::BeginTest() {
   }
   if (multi_) SetInfoText(kTuningStatusTexts[kStatusRunningUntilStop]);
   else ShowPhaseText();
-  const unsigned period = online_ && scope_ ? kStreamPeriod_ms : kRunTimerPeriod_ms;
+  const unsigned period = online_ && scope_.Present() ? kStreamPeriod_ms : kRunTimerPeriod_ms;
   if (!SetTimer(kRunTimer, period)) {
     m_strError = CZel_Comm::GetLastErrorText();
     TestFailed(1);
@@ -733,7 +688,7 @@ void CTuningTestDlg::OnTimer(unsigned id) {
     return;
   }
   if (!online_) WatchMultipleCycles();
-  else if (scope_) StreamScope();
+  else if (scope_.Present()) StreamScope();
   else ShowLiveValues();
 }
 
@@ -782,7 +737,7 @@ void CTuningTestDlg::WatchMultipleCycles() {
 }
 
 void CTuningTestDlg::FinishOnline() {
-  if (scope_) scope_->EndUploadData();
+  if (scope_.Present()) scope_.Logger()->EndUploadData();
   online_graph_.DoZoomOut();
   m_bStopRequested = 0;
   m_bRunUntilStop = 0;
@@ -796,22 +751,17 @@ void CTuningTestDlg::FinishOnline() {
 }
 
 void CTuningTestDlg::StreamScope() {
-  if (m_bStopRequested) {
-    CZel_Comm::CheckForUnrequestedMessages();
+  const TuningScope::Tick tick = scope_.Poll(m_bStopRequested != 0);
+  if (tick == TuningScope::Tick::Ended) {
     FinishOnline();
     return;
   }
-  frame_received_ = false;
-  if (scope_->DoGracefulStop()) {
-    FinishOnline();
-    return;
-  }
-  CZel_Comm::CheckForUnrequestedMessages();
-  bool failed = !scope_->UploadInProgress();
+  bool failed = tick == TuningScope::Tick::Lost;
   if (failed) m_strError = msc_pszErrInternal;
-  if (!failed && !frame_received_) failed = !DriveAndFlagPass(false);
+  // Without frames, the drive is asked whether the run still goes on.
+  if (tick == TuningScope::Tick::NoFrames) failed = !DriveAndFlagPass(false);
   if (failed) {
-    scope_->EndUploadData();
+    scope_.Logger()->EndUploadData();
     TestFailed(1);
     return;
   }
@@ -865,25 +815,15 @@ void CTuningTestDlg::ShowLiveValues() {
 }
 
 int CTuningTestDlg::OnUnsolicitedMessage(const std::uint8_t* message, std::size_t bytes) {
-  zel_msg::View view;
-  if (!scope_ || !zel_msg::Parse(message, bytes, view) || view.code != zel_msg::kLoggerFrame)
-    return 0;
-  if (scope_->OnFrameReceive(view.data_bytes, view.data) <= 0) return 0;
-  frame_received_ = true;
+  if (!scope_.TakeFrame(message, bytes)) return 0;
   const std::size_t before = online_view_.Sweeps().size();
-  online_view_.TakeScopePoints(*scope_, online_graph_);
+  online_view_.TakeScopePoints(*scope_.Logger(), online_graph_);
   if (online_view_.Sweeps().size() != before) AddSweepFigures();
   return 1;
 }
 
 void CTuningTestDlg::AddSweepFigures() {
-  const auto& sweeps = online_view_.Sweeps();
-  for (std::size_t k = figures_.cycles.size(); k < sweeps.size(); ++k) {
-    CycleTrace trace{sweeps[k].time, sweeps[k].reference, sweeps[k].response, {}};
-    CycleFigures f = FiguresOfCycle(trace, figures_.final_value, figures_.quantum);
-    f.cycle = static_cast<int>(k) + 1;
-    figures_.cycles.push_back(f);
-  }
+  dcservo::AddSweepFigures(online_view_.Sweeps(), figures_);
   SetChildText(kFiguresText, FiguresText(figures_));
 }
 
@@ -892,91 +832,12 @@ void CTuningTestDlg::FinishFigures() {
     AddSweepFigures();
     return;
   }
-  CycleTrace trace;
-  for (std::size_t i = 0; i < logger_.GetPointsRead(); ++i) {
-    trace.time.push_back(logger_.GetValue(i, 0));
-    trace.reference.push_back(logger_.GetValue(i, 1));
-    trace.response.push_back(logger_.GetValue(i, 2));
-  }
-  if (trace.time.empty()) return;
-  const double origin = RunOrigin(kind_, logger_);
-  for (auto* values : {&trace.reference, &trace.response}) {
-    for (double& v : *values) v -= origin;
-  }
-  CycleFigures f = FiguresOfCycle(trace, figures_.final_value, figures_.quantum);
-  f.cycle = 1;
-  f.deviation_rms = DeviationFromPrediction(trace, figures_.prediction);
-  figures_.cycles = {f};
-  IdentifyFromLog();
-  DrawPrediction();
+  const std::optional<CycleFigures> cycle = UploadedCycleFigures(logger_, kind_.loop, figures_);
+  if (!cycle) return;
+  figures_.cycles = {*cycle};
+  IdentifyFromLog(m_Setup, logger_, kind_.loop, friction_, figures_);
+  prediction_overlay_.Draw(logger_, logger_graph_, m_Setup, kind_.loop, figures_.prediction);
   SetChildText(kFiguresText, FiguresText(figures_));
-}
-
-// The predicted response over the measured one, as one more channel of the upload's plot,
-// all from the run's origin.
-void CTuningTestDlg::DrawPrediction() {
-  if (figures_.prediction.time.empty()) return;
-  CGraphDocument& doc = logger_.GetGraphDocument();
-  const double origin = RunOrigin(kind_, logger_);
-  if (predicted_channel_ == 0) {
-    predicted_channel_ = doc.AddChannel("Predicted " + logger_.GetChannelName(2),
-                                        doc.GetChannelUnit(2));
-    logger_.GetGraphFilter()->AddCurve(doc.GetChannelName(predicted_channel_), 0,
-                                       predicted_channel_, 1, 1, RGB16(4));
-  }
-  const CZel_Variable* load = m_Setup.FindVariable(logger_.GetChannelName(2), 0);
-  if (!load) return;
-  std::vector<double> values(static_cast<std::size_t>(doc.GetChannelCount()));
-  for (int i = 0; i < doc.GetPointCount(); ++i) {
-    for (int c = 0; c < doc.GetChannelCount(); ++c)
-      values[static_cast<std::size_t>(c)] = doc.GetValue(c, i);
-    // The reference and the response share the response's unit.
-    if (origin != 0.0) {
-      for (int c : {1, 2}) {
-        values[static_cast<std::size_t>(c)] = load->GetSelectedUnit().FromBase(
-            load->GetSelectedUnit().ToBase(values[static_cast<std::size_t>(c)]) - origin);
-      }
-    }
-    const double t = logger_.GetValue(static_cast<std::size_t>(i), 0);
-    values[static_cast<std::size_t>(predicted_channel_)] =
-        load->GetSelectedUnit().FromBase(PredictedAt(figures_.prediction, t));
-    doc.SetPoint(i, values);
-  }
-  logger_graph_.RefreshGraph();
-}
-
-constexpr double kSettledAfterTimeConstants = 5.0;
-
-// The speed test's log at the motor shaft (the reference it tracked, the speed, the current
-// that turned the shaft and whether that sat at the test's limit): the friction and the
-// current's ripple at constant speed.
-void CTuningTestDlg::IdentifyFromLog() {
-  friction_.reset();
-  figures_.ripple.reset();
-  if (kind_.loop != TunedLoop::Speed || logger_.GetPointsRead() == 0) return;
-  ZelQuietErrors quiet;  // a setup without the motor's data identifies nothing
-  const double to_motor = LoadSpeedScale(m_Setup) / MotorSpeedScale(m_Setup);
-  const double limit = QuietBase(m_Setup, "TestLimitCurrent");
-  const double k = QuietBase(m_Setup, "K");
-  if (!std::isfinite(to_motor) || !(k > 0.0)) return;
-  MotionLog log;
-  for (std::size_t i = 0; i < logger_.GetPointsRead(); ++i) {
-    log.time_s.push_back(logger_.GetValue(i, 0));
-    log.reference_rad_s.push_back(to_motor * logger_.GetValue(i, 1));
-    log.speed_rad_s.push_back(to_motor * logger_.GetValue(i, 2));
-    // The reference rather than the measured current: the current loop follows it within a
-    // sample, and a burst to the limit stays on the samples that are flagged for it.
-    log.current_A.push_back(logger_.GetValue(i, 3));
-    // The reference at its limit, less the converter's rounding.
-    log.saturated.push_back(limit > 0.0 && std::abs(logger_.GetValue(i, 3)) >= 0.98 * limit);
-  }
-  // A speed loop of band w and damping zeta settles within a few 1 / (zeta w): a slow loop's
-  // stretch of constant speed starts later than a fast one's.
-  const double band = QuietBase(m_Setup, "PB_S") * QuietBase(m_Setup, "Dump_S");
-  if (band > 0.0) log.settle_s = kSettledAfterTimeConstants / band;
-  friction_ = dcservo::IdentifyFriction(log, k);
-  figures_.ripple = RippleAtConstantSpeed(log);
-  figures_.rated_A = QuietBase(m_Setup, "In");
 }
 
 void CTuningTestDlg::DescribeRun(TestRunReport& report) const {
@@ -990,7 +851,7 @@ void CTuningTestDlg::DescribeRun(TestRunReport& report) const {
 }
 
 void CTuningTestDlg::OnRunAbandoned() {
-  if (scope_) scope_->EndUploadData();
+  if (scope_.Present()) scope_.Logger()->EndUploadData();
   live_display_ = false;
 }
 
@@ -1005,11 +866,11 @@ std::vector<std::string> CTestSpeedTuning::LoggedVariables() const {
 
 std::span<const GainChipRow> CTestSpeedTuning::GainRows() const {
   static const GainChipRow rows[] = {
-      {"Kp_S_scl", {"SFTKPS", "KPS"}, false},
-      {"Ki_S_scl", {"SFTKIS", "KIS"}, false},
+      GainRow(Gain::Kp_S),
+      GainRow(Gain::Ki_S),
       {"IPSatS", {"IMAXS"}, false},
-      {"KFFS_scl", {"SFTSFFW", "KFFS", "KFFA"}, false},
-      {"KFFA_scl", {"SFTAFFW", "SFTKFF", "KFFA"}, true},
+      SpeedFeedforwardRow(),
+      AccelerationFeedforwardRow(),
   };
   return rows;
 }
@@ -1033,16 +894,7 @@ void CTestSpeedTuning::RefreshOwnState() {
 }
 
 void CTestSpeedTuning::SetChannelScales(ScopeChannels which) {
-  CZel_ScopeLogger* scope = GetScopeLogger();
-  if (!scope) return;
-  if (which == ScopeChannels::FinalValue) {
-    const double v = ValueInSelectedUnit(m_Setup, "TestSpeed");
-    RescaleScopePair(*scope, "Speed_Reference", "Load_Speed", std::fabs(0.25 * v),
-                     SelectedUnitName(m_Setup, "TestSpeed"),
-                     QuietBase(m_Setup, "TestSpeed") >= 0.0 ? 0.0 : -4.0);
-  } else if (which == ScopeChannels::Current) {
-    RescaleCurrentPair(*scope, m_Setup);
-  }
+  if (CZel_ScopeLogger* scope = GetScopeLogger()) ScaleSpeedTestChannels(*scope, m_Setup, which);
 }
 
 ScopeTriggerSettings CTestSpeedTuning::TriggerSettings() const {
@@ -1074,13 +926,13 @@ std::vector<std::string> CTestPositionTuning::LoggedVariables() const {
 
 std::span<const GainChipRow> CTestPositionTuning::GainRows() const {
   static const GainChipRow rows[] = {
-      {"Kp_P_scl", {"SFTKPP", "KPP"}, false},
-      {"Ki_P_scl", {"SFTKIP", "KIP"}, false},
-      {"Kd_P_scl", {"SFTKDP", "KDP"}, false},
+      GainRow(Gain::Kp_P),
+      GainRow(Gain::Ki_P),
+      GainRow(Gain::Kd_P),
       {"filter_D", {"KDFP"}, false},
       {"IPSatP", {"IMAXP"}, false},
-      {"KFFS_scl", {"SFTSFFW", "KFFS", "KFFA"}, false},
-      {"KFFA_scl", {"SFTAFFW", "SFTKFF", "KFFA"}, true},
+      SpeedFeedforwardRow(),
+      AccelerationFeedforwardRow(),
   };
   return rows;
 }
@@ -1125,25 +977,8 @@ void CTestPositionTuning::RefreshOwnState() {
 }
 
 void CTestPositionTuning::SetChannelScales(ScopeChannels which) {
-  CZel_ScopeLogger* scope = GetScopeLogger();
-  if (!scope) return;
-  const double p = QuietBase(m_Setup, "TestPosition");
-  if (which == ScopeChannels::FinalValue) {
-    RescaleScopePair(*scope, "Target_Position", "Load_Position",
-                     std::fabs(0.25 * ValueInSelectedUnit(m_Setup, "TestPosition")),
-                     SelectedUnitName(m_Setup, "TestPosition"), p >= 0.0 ? 0.0 : -4.0);
-  } else if (which == ScopeChannels::Speed && OverSpeedLoop()) {
-    const double ramp = std::min(QuietBase(m_Setup, "TaPP"), QuietBase(m_Setup, "TaNP"));
-    if (!(ramp > 0.0)) return;
-    const double peak_base = p / ramp;
-    ZelQuietErrors quiet;
-    const CZel_Parameter* speed = m_Setup.FindParameter("TestSpeed");
-    const double peak = speed ? speed->GetSelectedUnit().FromBase(peak_base) : peak_base;
-    RescaleScopePair(*scope, "Speed_Reference", "Load_Speed", std::fabs(0.5 * peak),
-                     SelectedUnitName(m_Setup, "TestSpeed"), 2.0);
-  } else if (which == ScopeChannels::Current && !OverSpeedLoop()) {
-    RescaleCurrentPair(*scope, m_Setup);
-  }
+  if (CZel_ScopeLogger* scope = GetScopeLogger())
+    ScalePositionTestChannels(*scope, m_Setup, which, OverSpeedLoop());
 }
 
 ScopeTriggerSettings CTestPositionTuning::TriggerSettings() const {

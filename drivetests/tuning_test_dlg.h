@@ -3,7 +3,9 @@
 // the motor along the six-segment reference, tunes its loop from a pass band, changes gains
 // and filters while the motor moves, and shows the reference, the load's response and the
 // currents either uploaded after the run or on line. What differs between the two is a table
-// of names and ids (TuningTestKind) and a few hooks that the two classes fill.
+// of names and ids (TuningTestKind) and a few hooks that the two classes fill. The scope and
+// its frames are tuning_scope.h's; the profile's inputs, the prediction and the figures of a
+// run tuning_prediction.h's.
 
 #include <memory>
 #include <span>
@@ -15,6 +17,8 @@
 #include "drivetests/online_view.h"
 #include "drivetests/reference_profile.h"
 #include "drivetests/tuning_figures.h"
+#include "drivetests/tuning_prediction.h"
+#include "drivetests/tuning_scope.h"
 #include "host/zel_coff.h"
 #include "host/zel_graph.h"
 #include "host/zel_logger.h"
@@ -207,13 +211,13 @@ class CTuningTestDlg : public CMyTestDlg {
 
   const TuningTestKind& Kind() const { return kind_; }
   int GetTuneButton() const override { return kTune; }
-  bool HasScopeLogger() const { return scope_ != nullptr; }
-  CZel_ScopeLogger* GetScopeLogger() const { return scope_.get(); }
+  bool HasScopeLogger() const { return scope_.Present(); }
+  CZel_ScopeLogger* GetScopeLogger() const { return scope_.Logger(); }
   CZel_SingleAxisLogger& GetDataLogger() { return logger_; }
   CGraphWindow& GetLoggerGraph() { return logger_graph_; }
   CGraphWindow& GetOnlineGraph() { return online_graph_; }
   bool IsPaused() const { return paused_; }
-  bool HasCustomScopeSettings() const { return custom_scope_; }
+  bool HasCustomScopeSettings() const { return scope_.Custom(); }
   // The last run's figures, per completed cycle, and the prediction they are set against.
   const TuningRunFigures& GetFigures() const { return figures_; }
   // The friction that the last uploaded run shows; nothing for a run that held
@@ -280,15 +284,12 @@ class CTuningTestDlg : public CMyTestDlg {
   void BindParameters();
   void SetUpDataLogger();
   void SetUpOnlineView();
-  void SetUpScopeLogger();
   void AttachOnlineGraph();
   void ShowProfilePicture();
   void ShowPage(int page);
   void RefreshState();
   int WriteProfile();
   void ReadRunFlags();
-  // The level the reference holds after its first ramp, base units.
-  double FinalLevel() const;
   void UpdatePrediction();
   CGraphWindow& ShownGraph();
 
@@ -301,8 +302,6 @@ class CTuningTestDlg : public CMyTestDlg {
   bool DriveAndFlagPass(bool fail_test);
   void AddSweepFigures();
   void FinishFigures();
-  void DrawPrediction();
-  void IdentifyFromLog();
 
   // --- handlers ---
   void OnViewMode();
@@ -331,19 +330,15 @@ class CTuningTestDlg : public CMyTestDlg {
   const TuningTestKind& kind_;
   CZel_SingleAxisLogger logger_;
   CGraphWindow logger_graph_;
-  std::unique_ptr<CZel_ScopeLogger> scope_;
+  TuningScope scope_;
   OnlineView online_view_;
   CGraphWindow online_graph_;
-  ZelUnsolicitedMsgHandler previous_handler_ = nullptr;
-  bool handler_installed_ = false;
   bool online_ = false;
   bool multi_ = false;
   bool paused_ = false;
-  bool custom_scope_ = false;
-  bool frame_received_ = false;
   bool live_display_ = false;
   int faulty_segment_ = -1;
-  int predicted_channel_ = 0;
+  PredictionOverlay prediction_overlay_;
   TuningRunFigures figures_;
   std::optional<FrictionFit> friction_;
   std::vector<ZelNameHandler<CTuningTestDlg>> change_handlers_;

@@ -1,6 +1,11 @@
+#include <gmock/gmock.h>
+
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "derive/gains.h"
 #include "tests/derive/derive_test_helpers.h"
@@ -80,6 +85,36 @@ TEST(FixedPointGain, StoredMantissaComesBackAsTheGainItEncodes) {
   RunOk(*s, "Kp_C_scl", kScaled);
   EXPECT_EQ(Value(*s, "KPI"), 24575);
   EXPECT_DOUBLE_EQ(Value(*s, "Kp_C_scl"), 24575.0 / 32767.0);
+}
+
+// The order in which a running drive is sent each loop's registers, as documented; the chip
+// pipeline derives them in the same order.
+TEST(FixedPointGain, WriteOrderIsShiftBeforeMantissaLoopByLoop) {
+  using dcservo::TunedLoop;
+  using ::testing::ElementsAreArray;
+  const std::pair<TunedLoop, std::vector<std::string>> cases[] = {
+      {TunedLoop::Current, {"SFTKPI", "KPI", "SFTKII", "KII"}},
+      {TunedLoop::Speed, {"SFTKPS", "KPS", "SFTKIS", "KIS"}},
+      {TunedLoop::Position, {"SFTKPP", "KPP", "SFTKIP", "KIP", "SFTKDP", "KDP"}},
+  };
+  for (const auto& [loop, expected] : cases) {
+    SCOPED_TRACE(expected.front());
+    EXPECT_THAT(dcservo::GainWriteOrder(loop), ElementsAreArray(expected));
+  }
+  EXPECT_THAT(dcservo::GainWriteOrder(dcservo::Gain::KFFA),
+              ElementsAreArray({"SFTAFFW", "SFTKFF", "KFFA"}));
+
+  std::vector<std::string> pipeline;
+  for (const dcservo::PipelineStep& step : dcservo::ChipPipelineSteps())
+    pipeline.push_back(step.quantity);
+  for (const dcservo::FixedPointGain& gain : dcservo::kFixedPointGains) {
+    SCOPED_TRACE(gain.scaled);
+    std::vector<std::size_t> places;
+    for (const char* name : dcservo::GainWriteOrder(gain.gain))
+      places.push_back(std::find(pipeline.begin(), pipeline.end(), name) - pipeline.begin());
+    EXPECT_TRUE(std::is_sorted(places.begin(), places.end()));
+    EXPECT_LT(places.back(), pipeline.size());
+  }
 }
 
 // Once the edits have reached the chip, one pass back and forth brings the setup to what

@@ -194,7 +194,7 @@ TEST_F(MySetupDialog, NamesMatchWithoutCaseAndOtherNamesLeaveTheChipAlone) {
 
 TEST_F(MySetupDialog, OnASmallSetupStepsWithoutTheirParametersChangeNothingAndTheRestRun) {
   ZelCollectErrors errors;
-  // No mantissa: the first chip step and the read-back cannot run, the shift step can.
+  // No mantissa: the mantissa step and the read-back cannot run, the shift step can.
   setup_ = testing_support::MakeSetup(
       {{"Kp_C_scl", 0.5}, {"SFTKPI", 0, "", false, ZelStorageType::Int16}});
   Type(Open(std::vector<std::string>{"Kp_C_scl"}).EditOf("Kp_C_scl"), "3");

@@ -1,0 +1,151 @@
+#include "drivetests/tuning_prediction.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "host/zel_errors.h"
+#include "host/zel_graph.h"
+#include "host/zel_logger.h"
+#include "host/zel_setup.h"
+#include "units/scales.h"
+
+namespace dcservo {
+namespace {
+
+// A position run is shown and judged from where the shaft stood when it started: an earlier
+// run, or a hand, leaves it anywhere, while the profile and its prediction start from zero.
+double RunOrigin(TunedLoop loop, const CZel_SingleAxisLogger& logger) {
+  if (loop != TunedLoop::Position || logger.GetPointsRead() == 0) return 0.0;
+  return logger.GetValue(std::size_t{0}, 2);
+}
+
+// The level the reference holds after its first ramp, base units.
+double FinalLevel(CZel_Setup& setup, const ProfileNames& names) {
+  const double f = QuietBase(setup, names.final_value);
+  return ProfileReferenceType(setup, names) == ReferenceType::Negative ? -f : f;
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, double>> ProfileProgramInputs(const ReferenceProfile& profile) {
+  std::vector<std::pair<std::string, double>> inputs;
+  for (std::size_t i = 0; i < profile.size(); ++i) {
+    const ProfileSegment& s = profile[i];
+    inputs.emplace_back("a" + std::to_string(i), static_cast<double>(s.count));
+    inputs.emplace_back("b" + std::to_string(i), s.slope_q16 / kQ16One);
+  }
+  return inputs;
+}
+
+void PredictRun(CZel_Setup& setup, TunedLoop loop, const ProfileNames& names,
+                TuningRunFigures& figures) {
+  figures.final_value = FinalLevel(setup, names);
+  const CZel_Parameter* f = setup.FindParameter(names.final_value);
+  figures.unit = f ? f->GetUnitName() : "";
+  const double scale = ProfileScale(setup, names);
+  figures.quantum = scale != 0.0 ? std::fabs(1.0 / scale) : 0.0;
+  figures.predicted.reset();
+  figures.prediction = {};
+  if (auto trace = PredictedTrace(setup, loop, names)) {
+    figures.prediction = *trace;
+    figures.predicted = FiguresOfCycle(*trace, figures.final_value, figures.quantum);
+    const auto saturated = std::count(trace->current_saturated.begin(),
+                                      trace->current_saturated.end(), true);
+    if (trace->time.size() > 1)
+      figures.predicted_saturation_s =
+          static_cast<double>(saturated) * (trace->time[1] - trace->time[0]);
+  }
+}
+
+void AddSweepFigures(std::span<const OnlineView::Sweep> sweeps, TuningRunFigures& figures) {
+  for (std::size_t k = figures.cycles.size(); k < sweeps.size(); ++k) {
+    CycleTrace trace{sweeps[k].time, sweeps[k].reference, sweeps[k].response, {}};
+    CycleFigures f = FiguresOfCycle(trace, figures.final_value, figures.quantum);
+    f.cycle = static_cast<int>(k) + 1;
+    figures.cycles.push_back(f);
+  }
+}
+
+std::optional<CycleFigures> UploadedCycleFigures(const CZel_SingleAxisLogger& logger,
+                                                 TunedLoop loop, const TuningRunFigures& figures) {
+  CycleTrace trace;
+  for (std::size_t i = 0; i < logger.GetPointsRead(); ++i) {
+    trace.time.push_back(logger.GetValue(i, 0));
+    trace.reference.push_back(logger.GetValue(i, 1));
+    trace.response.push_back(logger.GetValue(i, 2));
+  }
+  if (trace.time.empty()) return std::nullopt;
+  const double origin = RunOrigin(loop, logger);
+  for (auto* values : {&trace.reference, &trace.response}) {
+    for (double& v : *values) v -= origin;
+  }
+  CycleFigures f = FiguresOfCycle(trace, figures.final_value, figures.quantum);
+  f.cycle = 1;
+  f.deviation_rms = DeviationFromPrediction(trace, figures.prediction);
+  return f;
+}
+
+constexpr double kSettledAfterTimeConstants = 5.0;
+
+void IdentifyFromLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, TunedLoop loop,
+                     std::optional<FrictionFit>& friction, TuningRunFigures& figures) {
+  friction.reset();
+  figures.ripple.reset();
+  if (loop != TunedLoop::Speed || logger.GetPointsRead() == 0) return;
+  ZelQuietErrors quiet;  // a setup without the motor's data identifies nothing
+  const double to_motor = LoadSpeedScale(setup) / MotorSpeedScale(setup);
+  const double limit = QuietBase(setup, "TestLimitCurrent");
+  const double k = QuietBase(setup, "K");
+  if (!std::isfinite(to_motor) || !(k > 0.0)) return;
+  MotionLog log;
+  for (std::size_t i = 0; i < logger.GetPointsRead(); ++i) {
+    log.time_s.push_back(logger.GetValue(i, 0));
+    log.reference_rad_s.push_back(to_motor * logger.GetValue(i, 1));
+    log.speed_rad_s.push_back(to_motor * logger.GetValue(i, 2));
+    // The reference rather than the measured current: the current loop follows it within a
+    // sample, and a burst to the limit stays on the samples that are flagged for it.
+    log.current_A.push_back(logger.GetValue(i, 3));
+    // The reference at its limit, less the converter's rounding.
+    log.saturated.push_back(limit > 0.0 && std::abs(logger.GetValue(i, 3)) >= 0.98 * limit);
+  }
+  // A speed loop of band w and damping zeta settles within a few 1 / (zeta w): a slow loop's
+  // stretch of constant speed starts later than a fast one's.
+  const double band = QuietBase(setup, "PB_S") * QuietBase(setup, "Dump_S");
+  if (band > 0.0) log.settle_s = kSettledAfterTimeConstants / band;
+  friction = IdentifyFriction(log, k);
+  figures.ripple = RippleAtConstantSpeed(log);
+  figures.rated_A = QuietBase(setup, "In");
+}
+
+void PredictionOverlay::Draw(CZel_SingleAxisLogger& logger, CGraphWindow& graph,
+                             const CZel_Setup& setup, TunedLoop loop,
+                             const CycleTrace& prediction) {
+  if (prediction.time.empty()) return;
+  CGraphDocument& doc = logger.GetGraphDocument();
+  const double origin = RunOrigin(loop, logger);
+  if (channel_ == 0) {
+    channel_ = doc.AddChannel("Predicted " + logger.GetChannelName(2), doc.GetChannelUnit(2));
+    logger.GetGraphFilter()->AddCurve(doc.GetChannelName(channel_), 0, channel_, 1, 1, RGB16(4));
+  }
+  const CZel_Variable* load = setup.FindVariable(logger.GetChannelName(2), 0);
+  if (!load) return;
+  std::vector<double> values(static_cast<std::size_t>(doc.GetChannelCount()));
+  for (int i = 0; i < doc.GetPointCount(); ++i) {
+    for (int c = 0; c < doc.GetChannelCount(); ++c)
+      values[static_cast<std::size_t>(c)] = doc.GetValue(c, i);
+    // The reference and the response share the response's unit.
+    if (origin != 0.0) {
+      for (int c : {1, 2}) {
+        values[static_cast<std::size_t>(c)] = load->GetSelectedUnit().FromBase(
+            load->GetSelectedUnit().ToBase(values[static_cast<std::size_t>(c)]) - origin);
+      }
+    }
+    const double t = logger.GetValue(static_cast<std::size_t>(i), 0);
+    values[static_cast<std::size_t>(channel_)] =
+        load->GetSelectedUnit().FromBase(PredictedAt(prediction, t));
+    doc.SetPoint(i, values);
+  }
+  graph.RefreshGraph();
+}
+
+}  // namespace dcservo

@@ -1,0 +1,61 @@
+#pragma once
+// The profile and prediction side of the tuning tests: the program inputs that carry the
+// profile, the response that the designed loop predicts on it, the figures of each streamed
+// sweep or of the uploaded cycle set against that prediction, the prediction drawn over the
+// upload, and what the speed test's log says of friction and current ripple.
+
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "design/loop_response.h"
+#include "drivetests/identification.h"
+#include "drivetests/online_view.h"
+#include "drivetests/reference_profile.h"
+#include "drivetests/tuning_figures.h"
+
+class CGraphWindow;
+class CZel_Setup;
+class CZel_SingleAxisLogger;
+
+namespace dcservo {
+
+// The program's inputs that carry the profile: `a<i>`, segment i's length in samples, and
+// `b<i>`, its slope, in the order the program reads them.
+std::vector<std::pair<std::string, double>> ProfileProgramInputs(const ReferenceProfile& profile);
+
+// Sets the figures of a run about to start, before any cycle: the level the reference holds
+// after its first ramp, its unit and measuring step, and the response that the loop with its
+// stored gains predicts (none when the loop cannot be modelled).
+void PredictRun(CZel_Setup& setup, TunedLoop loop, const ProfileNames& names,
+                TuningRunFigures& figures);
+
+// Adds the figures of every streamed sweep that the figures do not hold yet, numbered from 1.
+void AddSweepFigures(std::span<const OnlineView::Sweep> sweeps, TuningRunFigures& figures);
+
+// The uploaded run as its one cycle, measured from where the shaft stood when it started and
+// set against the prediction; nothing when the log is empty.
+std::optional<CycleFigures> UploadedCycleFigures(const CZel_SingleAxisLogger& logger,
+                                                 TunedLoop loop, const TuningRunFigures& figures);
+
+// The speed test's log at the motor shaft (the reference it tracked, the speed, the current
+// that turned the shaft and whether that sat at the test's limit): the friction, the current's
+// ripple at constant speed and the rated current it is judged against. Both are reset first;
+// the position test, an empty log and a setup without the motor's data leave them empty.
+void IdentifyFromLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, TunedLoop loop,
+                     std::optional<FrictionFit>& friction, TuningRunFigures& figures);
+
+// The predicted response over the measured one, as one more channel of the upload's plot,
+// all from the run's origin. The channel is added once and refilled after every upload.
+class PredictionOverlay {
+ public:
+  void Draw(CZel_SingleAxisLogger& logger, CGraphWindow& graph, const CZel_Setup& setup,
+            TunedLoop loop, const CycleTrace& prediction);
+
+ private:
+  int channel_ = 0;  // 0: not added yet
+};
+
+}  // namespace dcservo
