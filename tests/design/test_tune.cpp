@@ -134,7 +134,9 @@ TEST(Tune, SaysWhenTheSpeedSensorLimitsThePassBand) {
     EXPECT_EQ(text.find("the speed sensor limits the pass band") != std::string::npos,
               c.limited)
         << text;
-    if (c.limited) EXPECT_NE(text.find("PB_S = 31.83 rad/s keeps it"), std::string::npos) << text;
+    if (c.limited) {
+      EXPECT_NE(text.find("PB_S = 31.83 rad/s keeps it"), std::string::npos) << text;
+    }
   }
 }
 

@@ -122,8 +122,12 @@ TEST_F(EncoderOnSimulatedDrive, AMissingChannelFailsAndSwappedChannelsCountBackw
          Check([&c](CTestEncoderConnections& d) {
            EXPECT_EQ(d.m_nTestResult, c.result) << d.m_strError;
            const int counter = std::stoi(d.GetChildText(kEncCounter));
-           if (c.result == 1 || c.backwards) EXPECT_EQ(counter < 0, c.backwards) << counter;
-           if (c.backwards) EXPECT_THAT(d.m_strError, ::testing::HasSubstr("runs backwards"));
+           if (c.result == 1 || c.backwards) {
+             EXPECT_EQ(counter < 0, c.backwards) << counter;
+           }
+           if (c.backwards) {
+             EXPECT_THAT(d.m_strError, ::testing::HasSubstr("runs backwards"));
+           }
          })});
     if (*c.fault) Fault(c.fault, 0.0);
   }
