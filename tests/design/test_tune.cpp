@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "design/controller_tuning.h"
 #include "design/design_report.h"
@@ -16,7 +17,6 @@ using dcservo::TunedLoop;
 using testing_support::BaseValue;
 using testing_support::LoadBundledSetup;
 using testing_support::SetBase;
-
 
 std::string AllWarnings(const LoopTuneReport& r) {
   std::string text;
@@ -38,14 +38,14 @@ TEST(Tune, ShowsTheGainsThatTheChipPairsGiveBack) {
                         {TunedLoop::Position, dcservo::ComputePositionControllerGains}};
   for (const Case& c : cases) {
     SCOPED_TRACE(dcservo::LoopName(c.loop));
-    auto s = LoadBundledSetup();
-    SetBase(*s, "PB_C", 2345);
-    SetBase(*s, "PB_S", 87);
-    SetBase(*s, "PB_P", 23);
-    auto raw = LoadBundledSetup();
-    SetBase(*raw, "PB_C", 2345);
-    SetBase(*raw, "PB_S", 87);
-    SetBase(*raw, "PB_P", 23);
+    auto with_pass_bands = [] {
+      auto setup = LoadBundledSetup();
+      for (auto [name, value] : {std::pair{"PB_C", 2345}, {"PB_S", 87}, {"PB_P", 23}})
+        SetBase(*setup, name, value);
+      return setup;
+    };
+    auto s = with_pass_bands();
+    auto raw = with_pass_bands();
     ASSERT_EQ(c.design(*raw), 1);
 
     LoopTuneReport report;
@@ -113,10 +113,6 @@ TEST(Tune, MissingChipParameterChangesNothing) {
   ASSERT_FALSE(errors.Messages().empty());
   EXPECT_NE(std::string(errors.Messages()[0]).find("SFTKII"), std::string::npos);
 }
-
-}  // namespace
-
-namespace {
 
 // The bundled drive's speed loop at 100 rad/s costs 0.94 A per speed count (worked in
 // test_speed_ripple.cpp); 30 rad/s stays within the 0.3 A target and says nothing. Where the
