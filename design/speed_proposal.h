@@ -17,6 +17,11 @@
 
 namespace dcservo {
 
+// The position loop over the speed loop stays this many times slower than the speed loop's
+// band, so that to the position loop the closed speed loop is the integrator its design takes
+// it for. A speed loop that the sensor holds down takes the position loop down with it.
+inline constexpr double kCascadeSeparation = 3.0;
+
 // What held the proposed band below the one asked for.
 enum class PassBandLimit { None, Ripple, Margins, Floor };
 const char* PassBandLimitText(PassBandLimit limit);

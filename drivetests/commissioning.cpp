@@ -349,6 +349,26 @@ std::optional<std::string> TakeSpeedLoopProposal(CZel_Setup& setup) {
   return "the speed loop takes the tuner's proposal, " + DescribeProposal(p, "PB_S");
 }
 
+// The position loop's band kept below the speed loop's that the steps so far chose: what was
+// changed, or nothing.
+std::optional<std::string> KeepPositionBelowSpeedLoop(CZel_Setup& setup) {
+  ModelStructure structure;
+  {
+    ZelQuietErrors quiet;
+    structure = StructureOfLoop(setup, TunedLoop::Position);
+  }
+  const double speed = Base(setup, "PB_S"), position = Base(setup, "PB_P");
+  const double most = speed / kCascadeSeparation;
+  if (structure != ModelStructure::PositionOverSpeed || !(position > most)) return std::nullopt;
+  setup.SetParameterValueInBaseUnit("PB_P", most);
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "the position loop's pass band was lowered to a third of the speed loop's "
+                "(PB_S %.3g rad/s): PB_P %.3g -> %.3g rad/s",
+                speed, position, setup.GetParameterValueInBaseUnit("PB_P"));
+  return std::string(text);
+}
+
 // The speed step again, tuned afresh, when its first run showed what the inertia test could
 // not: friction that inflated the inertia (corrected here), or ramps steeper than the current
 // limit drives the load through against that friction (lengthened here). Nothing when the
@@ -417,8 +437,10 @@ CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
     const std::optional<std::string> ramps =
         speed_step && friction ? FitRampsToCurrentLimit(setup, friction) : std::nullopt;
     if (speed_step) SynchroniseSetup(setup);
+    const bool position_step = std::string_view(step.word) == "position";
     const std::optional<std::string> proposal =
-        speed_step ? TakeSpeedLoopProposal(setup) : std::nullopt;
+        speed_step ? TakeSpeedLoopProposal(setup)
+                   : (position_step ? KeepPositionBelowSpeedLoop(setup) : std::nullopt);
     // What the drive setup does before it opens a test.
     ComputeChipParameters(setup);
     ComputeScaledParameters(setup);
