@@ -78,7 +78,10 @@ std::string FormatTuneReport(const LoopTuneReport& r) {
                   "(%s up to %.4g rad/s)\n",
                   r.ripple->quantum_rad_s, r.ripple->per_count_A, r.ripple->allowed_A,
                   r.pass_band_name.c_str(), r.ripple->highest_pass_band_rad_s);
-  if (r.proposal) out += "  proposal: " + DescribeProposal(*r.proposal, r.pass_band_name) + "\n";
+  // The ripple's warning carries the proposal where it keeps the target.
+  const bool warned = r.ripple && !r.ripple->met() && r.proposal && r.proposal->RippleMet();
+  if (r.proposal && !warned)
+    out += "  proposal: " + DescribeProposal(*r.proposal, r.pass_band_name) + "\n";
   for (const TunedGain& g : r.gains) AppendWarnings(out, g.warnings, "  ");
   AppendWarnings(out, r.warnings, "  ");
   for (const std::string& f : r.loop_failures) out += "  not usable: " + f + "\n";

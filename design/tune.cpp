@@ -156,10 +156,12 @@ void AnalyseLoop(CZel_Setup& setup, LoopTuneReport& r) {
 void JudgeRipple(const LoopTuneReport& r, std::vector<std::string>& warnings) {
   if (!r.ripple || r.ripple->met()) return;
   if (r.proposal && r.proposal->RippleMet()) {
-    warnings.push_back("the speed sensor limits the pass band: one count of speed measurement "
-                       "moves the current reference by " + Number(r.ripple->per_count_A) +
-                       " A, above the target " + Number(r.ripple->allowed_A) +
-                       " A; proposed: " + DescribeProposal(*r.proposal, r.pass_band_name));
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "the speed sensor limits the pass band: one count of speed measurement moves "
+                  "the current reference by %.3g A, above the target %.3g A; proposed: ",
+                  r.ripple->per_count_A, r.ripple->allowed_A);
+    warnings.push_back(text + DescribeProposal(*r.proposal, r.pass_band_name));
     return;
   }
   const SpeedRippleRule& q = *r.ripple;
