@@ -8,6 +8,8 @@
 #include <sstream>
 
 #include "dcservo_version.h"
+#include "design/parameter_meaning.h"
+#include "host/zel_errors.h"
 #include "host/zel_file.h"
 #include "host/zel_format.h"
 #include "host/zel_setup.h"
@@ -28,8 +30,24 @@ constexpr char kCompareFile[] = "compare.html";
 constexpr const char* kShownValues[] = {"Vdc", "In", "ImaxM", "K", "R", "L", "Jm", "Jt",
                                         "Imax_Prot", "Kp_C_scl", "Ki_C_scl"};
 
-ordered_json ValueJson(double value, const std::string& unit) {
-  return {{"value", value}, {"unit", unit}};
+// A parameter's value as the record gives every one: in the unit the setup shows it in,
+// with that unit and what the parameter is.
+ordered_json ParameterJson(const CZel_Parameter& p, double base_value) {
+  const CZel_Unit& unit = p.GetSelectedUnit();
+  return {{"value", unit.FromBase(base_value)},
+          {"unit", unit.GetName()},
+          {"meaning", ParameterMeaning(p)}};
+}
+
+const CZel_Parameter* QuietlyFind(const CZel_Setup& setup, const std::string& name) {
+  ZelQuietErrors quiet;
+  return setup.FindParameter(name);
+}
+
+// What a name that the record shows means; empty for one that the setup does not hold.
+std::string MeaningOf(const CZel_Setup& setup, const std::string& name) {
+  const CZel_Parameter* p = QuietlyFind(setup, name);
+  return p ? ParameterMeaning(*p) : "";
 }
 
 ordered_json CycleJson(const std::optional<CycleFigures>& c) {
@@ -89,7 +107,19 @@ ordered_json TargetsJson(const std::vector<TargetCheck>& checks) {
 
 namespace {
 
-ordered_json StepJson(const StepOutcome& s, const std::string& csv) {
+// The gains a step ran with, by name, each as every parameter of the record (a gain that the
+// setup does not hold keeps its number alone).
+ordered_json GainsJson(const std::vector<TestRunReport::Value>& gains, const CZel_Setup& setup) {
+  ordered_json out = ordered_json::object();
+  for (const auto& g : gains) {
+    const CZel_Parameter* p = QuietlyFind(setup, g.name);
+    out[g.name] = p ? ParameterJson(*p, g.value)
+                    : ordered_json{{"value", g.value}, {"unit", ""}, {"meaning", ""}};
+  }
+  return out;
+}
+
+ordered_json StepJson(const StepOutcome& s, const std::string& csv, const CZel_Setup& setup) {
   ordered_json out;
   out["step"] = s.step->word;
   out["title"] = s.step->title;
@@ -104,9 +134,7 @@ ordered_json StepJson(const StepOutcome& s, const std::string& csv) {
                                                {"predicted", CycleJson(s.tracking->predicted)}}
                                : ordered_json(nullptr);
   out["targets"] = TargetsJson(s.targets);
-  ordered_json gains = ordered_json::object();
-  for (const auto& g : s.run.gains) gains[g.name] = g.value;
-  out["gains"] = gains;
+  out["gains"] = GainsJson(s.run.gains, setup);
   out["identified"] = IdentifiedJson(s.run.identified);
   out["warnings"] = s.run.warnings;
   out["csv"] = csv;
@@ -114,6 +142,15 @@ ordered_json StepJson(const StepOutcome& s, const std::string& csv) {
 }
 
 std::string Escape(const std::string& text) { return ZelEscapeMarkup(text); }
+
+// A member that a report read back from disk lacks (an earlier version did not write it, or
+// a person edited the file) reads as null, as one that is there but empty.
+const ordered_json& Field(const ordered_json& j, const char* key) {
+  static const ordered_json kNull;
+  if (!j.is_object()) return kNull;
+  const auto it = j.find(key);
+  return it == j.end() ? kNull : *it;
+}
 
 std::string Number(const ordered_json& v) {
   if (!v.is_number()) return "&ndash;";
@@ -240,11 +277,14 @@ void WriteIdentified(std::ostringstream& h, const ordered_json& step, const orde
   h << "</table>\n";
 }
 
-void WriteValueTable(std::ostringstream& h, const ordered_json& values) {
-  h << "<table><tr><th>Parameter</th><th>Value</th><th>Unit</th></tr>\n";
+// Parameters by name, each with its value, unit and meaning (`values`, a step's `gains`).
+void WriteValueTable(std::ostringstream& h, const ordered_json& values, const char* title) {
+  if (!values.is_object() || values.empty()) return;
+  h << "<table><tr><th>" << title << "</th><th>Value</th><th>Unit</th><th>Meaning</th></tr>\n";
   for (const auto& [name, v] : values.items())
-    h << "<tr><td>" << Escape(name) << "</td><td>" << Number(v["value"]) << "</td><td>"
-      << Escape(Text(v["unit"])) << "</td></tr>\n";
+    h << "<tr><td>" << Escape(name) << "</td><td>" << Number(Field(v, "value")) << "</td><td>"
+      << Escape(Text(Field(v, "unit"))) << "</td><td>" << Escape(Text(Field(v, "meaning")))
+      << "</td></tr>\n";
   h << "</table>\n";
 }
 
@@ -284,21 +324,22 @@ ordered_json CommissioningReportJson(const CommissioningResult& result, const CZ
                   {"source", files.source}};
   ordered_json values = ordered_json::object();
   for (const char* name : kShownValues) {
-    if (const CZel_Parameter* p = setup.FindParameter(name)) {
-      const CZel_Unit& unit = p->GetSelectedUnit();
-      values[name] = ValueJson(unit.FromBase(p->GetValueInBaseUnit()), unit.GetName());
-    }
+    if (const CZel_Parameter* p = setup.FindParameter(name))
+      values[name] = ParameterJson(*p, p->GetValueInBaseUnit());
   }
   out["values"] = values;
   ordered_json changes = ordered_json::array();
   for (const ParameterChange& c : result.changes)
-    changes.push_back(
-        {{"name", c.name}, {"unit", c.unit}, {"before", c.before}, {"after", c.after}});
+    changes.push_back({{"name", c.name},
+                       {"unit", c.unit},
+                       {"meaning", MeaningOf(setup, c.name)},
+                       {"before", c.before},
+                       {"after", c.after}});
   out["changes"] = changes;
   out["targets"] = TargetDescriptions();
   ordered_json steps = ordered_json::array();
   for (std::size_t i = 0; i < result.steps.size(); ++i)
-    steps.push_back(StepJson(result.steps[i], i < files.csv.size() ? files.csv[i] : ""));
+    steps.push_back(StepJson(result.steps[i], i < files.csv.size() ? files.csv[i] : "", setup));
   out["steps"] = steps;
   ordered_json not_run = ordered_json::array();
   for (std::size_t i = result.steps.size(); i < result.planned.size(); ++i)
@@ -345,7 +386,7 @@ std::string CommissioningReportHtml(const ordered_json& report, const std::vecto
     << "<tr><th>Firmware</th><td>" << Escape(Text(drive["firmware_id"])) << "</td></tr>"
     << "<tr><th>Setup commissioned</th><td>" << Escape(Text(drive["source"])) << "</td></tr>"
     << "<tr><th>Setup written</th><td>" << Escape(Text(report["setup"])) << "</td></tr></table>\n";
-  WriteValueTable(h, report["values"]);
+  WriteValueTable(h, report["values"], "Parameter");
   h << "<h2>Steps</h2>\n<table><tr><th>#</th><th>Step</th><th>Verdict</th></tr>\n";
   int n = 0;
   for (const ordered_json& s : report["steps"])
@@ -356,11 +397,12 @@ std::string CommissioningReportHtml(const ordered_json& report, const std::vecto
   h << "</table>\n<h2>Parameters changed</h2>\n";
   if (report["changes"].empty()) h << "<p>None.</p>\n";
   else {
-    h << "<table><tr><th>Parameter</th><th>Before</th><th>After</th><th>Unit</th></tr>\n";
+    h << "<table><tr><th>Parameter</th><th>Before</th><th>After</th><th>Unit</th>"
+      << "<th>Meaning</th></tr>\n";
     for (const ordered_json& c : report["changes"])
       h << "<tr><td>" << Escape(Text(c["name"])) << "</td><td>" << Number(c["before"])
         << "</td><td>" << Number(c["after"]) << "</td><td>" << Escape(Text(c["unit"]))
-        << "</td></tr>\n";
+        << "</td><td>" << Escape(Text(c["meaning"])) << "</td></tr>\n";
     h << "</table>\n";
   }
   h << "<h2>Targets</h2>\n<ul>";
@@ -380,6 +422,7 @@ std::string CommissioningReportHtml(const ordered_json& report, const std::vecto
     WriteFigures(h, s);
     WriteTracking(h, s);
     WriteTargets(h, s);
+    WriteValueTable(h, s["gains"], "Gain");
     WriteIdentified(h, s, report["values"]);
     for (const ordered_json& w : s["warnings"]) h << "<p>Note: " << Escape(Text(w)) << "</p>\n";
     if (!Text(s["csv"]).empty())

@@ -9,10 +9,12 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 
+#include "host/zel_format.h"
 #include "host/zel_setup_file.h"
 #include "tests/app/cli_runner.h"
 
@@ -173,6 +175,51 @@ TEST(CommissionCommand, TheBundledDriveIsCommissionedAndAFaultAtAStepStopsThere)
   }
 }
 
+// `params` lines by name: NAME VALUE [UNIT] [RANGE] MEANING.
+std::map<std::string, std::string> ParamsLines() {
+  const CliResult r = RunDcservo("params");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  std::map<std::string, std::string> lines;
+  std::istringstream in(r.out);
+  for (std::string line; std::getline(in, line);) lines[line.substr(0, line.find(' '))] = line;
+  return lines;
+}
+
+// Every parameter that the record shows (the main values, the changes, each step's gains,
+// the speed and position loops' too) says its unit and what it is, as `params` says it.
+TEST(CommissionCommand, EveryValueInTheRecordCarriesItsUnitAndTheMeaningThatParamsGives) {
+  TempDir tmp;
+  const Commissioning c = Commission(tmp, "meanings", "");
+  ASSERT_EQ(c.run.exit_code, 0) << c.run.err;
+  const auto params = ParamsLines();
+  const std::string html = ReadFile(c.dir + "/report.html");
+  auto expect_described = [&](const std::string& name, const json& v, const std::string& where) {
+    SCOPED_TRACE(where + " " + name);
+    ASSERT_TRUE(v.contains("unit") && v["unit"].is_string()) << v;
+    ASSERT_TRUE(v.contains("meaning") && v["meaning"].is_string()) << v;
+    const std::string meaning = v["meaning"];
+    EXPECT_FALSE(meaning.empty());
+    ASSERT_TRUE(params.count(name));
+    EXPECT_THAT(params.at(name), ::testing::EndsWith(" " + meaning));
+    EXPECT_THAT(html, HasSubstr("<td>" + ZelEscapeMarkup(meaning) + "</td>"));
+  };
+  for (const auto& [name, v] : c.report["values"].items()) expect_described(name, v, "values");
+  ASSERT_FALSE(c.report["changes"].empty());
+  for (const json& change : c.report["changes"]) expect_described(change["name"], change, "changes");
+  for (const json& step : c.report["steps"]) {
+    const std::string word = step["step"];
+    if (word == "current" || word == "speed" || word == "position") {
+      EXPECT_FALSE(step["gains"].empty()) << word;
+    }
+    for (const auto& [name, v] : step["gains"].items()) expect_described(name, v, word);
+  }
+  // The gains are those the drive was left with: the speed loop's mantissa is the setup's.
+  const auto saved = Load(c.dir + "/setup.json");
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(c.report["steps"][3]["gains"]["KPS"]["value"].get<double>(),
+            saved->GetParameterValueInBaseUnit("KPS"));
+}
+
 TEST(CommissionCommand, ADriveHeavierThanItsSetupIsFoundAndItsLoopsStillMeetTheirTargets) {
   TempDir tmp;
   const double real_inertia = 9e-5;  // twice the setup's Jt; R 17 % above the setup's
@@ -233,9 +280,10 @@ TEST(CommissionCommand, TheControlModeChoosesTheSteps) {
     EXPECT_EQ(ran, k.steps) << k.args;
     EXPECT_TRUE(c.report["not_run"].empty()) << k.args;
     EXPECT_THAT(c.run.err, HasSubstr(k.err)) << k.args;
-    if (std::find(ran.begin(), ran.end(), "speed") != ran.end())
+    if (std::find(ran.begin(), ran.end(), "speed") != ran.end()) {
       EXPECT_EQ(SpeedBeforeTheReferenceMoves(ReadFile(c.dir + "/speed.csv")), 0.0)
           << "the speed step starts once the motor that the inertia test spun is at rest";
+    }
   }
 }
 
