@@ -138,6 +138,7 @@ class CommissionCommand : public Command {
                    dcservo::ReadableText(failed.failure).c_str());
       PrintFailure("", failed.diagnosis);
       if (!failed.diagnosis) std::fprintf(stderr, "dcservo: check %s\n", failed.step->advice);
+      std::fprintf(stderr, "dcservo: no setup was saved; the record tells what failed\n");
     }
     std::printf("%s\nreport: %s\n",
                 result.succeeded ? "Commissioning succeeded" : "Commissioning failed",

@@ -345,7 +345,7 @@ ordered_json CommissioningReportJson(const CommissioningResult& result, const CZ
   for (std::size_t i = result.steps.size(); i < result.planned.size(); ++i)
     not_run.push_back(result.planned[i]->word);
   out["not_run"] = not_run;
-  out["setup"] = files.setup;
+  out["setup"] = files.setup.empty() ? ordered_json(nullptr) : ordered_json(files.setup);
   return out;
 }
 
@@ -385,7 +385,10 @@ std::string CommissioningReportHtml(const ordered_json& report, const std::vecto
     << "<tr><th>Application</th><td>" << Escape(Text(drive["application_id"])) << "</td></tr>"
     << "<tr><th>Firmware</th><td>" << Escape(Text(drive["firmware_id"])) << "</td></tr>"
     << "<tr><th>Setup commissioned</th><td>" << Escape(Text(drive["source"])) << "</td></tr>"
-    << "<tr><th>Setup written</th><td>" << Escape(Text(report["setup"])) << "</td></tr></table>\n";
+    << "<tr><th>Setup written</th><td>"
+    << (report["setup"].is_string() ? Escape(Text(report["setup"]))
+                                    : "none: a commissioning that failed saves no setup")
+    << "</td></tr></table>\n";
   WriteValueTable(h, report["values"], "Parameter");
   h << "<h2>Steps</h2>\n<table><tr><th>#</th><th>Step</th><th>Verdict</th></tr>\n";
   int n = 0;
@@ -500,7 +503,9 @@ std::string WriteCommissioningRecord(const CommissioningResult& result, const CZ
   const std::filesystem::path dir(dir_text);
   std::vector<ZelFileBytes> files;
   ReportFiles names = record;
-  names.setup = kSetupFile;
+  // A run that failed saves no setup, as no command saves one after work that failed: the
+  // record tells what failed, and the next run starts again from the setup it is given.
+  names.setup = result.succeeded ? kSetupFile : "";
   names.csv.clear();
   std::vector<std::string> svgs;
   for (const StepOutcome& s : result.steps) {
@@ -512,7 +517,7 @@ std::string WriteCommissioningRecord(const CommissioningResult& result, const CZ
     names.csv.push_back(csv);
     svgs.push_back(s.svg);
   }
-  files.push_back({kSetupFile, result.setup_text});
+  if (result.succeeded) files.push_back({kSetupFile, result.setup_text});
   const ordered_json report = CommissioningReportJson(result, setup, names);
   files.push_back({kJsonFile, report.dump(2) + "\n"});
   paths.html = (dir / kHtmlFile).string();

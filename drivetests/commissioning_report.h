@@ -14,7 +14,8 @@
 namespace dcservo {
 
 struct ReportFiles {
-  std::string setup;              // the commissioned setup, relative to the report
+  std::string setup;              // the commissioned setup, relative to the report; empty
+                                  // when none was saved (the run failed)
   std::vector<std::string> csv;   // the logged run of each step that ran, in order
   std::string source;             // the setup the run started from
   std::string operator_name;      // who commissioned the drive; may be empty
@@ -51,8 +52,9 @@ std::string CommissioningReportHtml(const nlohmann::ordered_json& report,
 std::string ComparisonReportHtml(const nlohmann::ordered_json& now,
                                  const nlohmann::ordered_json& before);
 
-// The record in `dir` (created if missing): setup.json, report.json, report.html, a CSV per
-// step that logged a run and, with `earlier` (a report.json), compare.html. The folder is
+// The record in `dir` (created if missing): report.json, report.html, a CSV per step that
+// logged a run, setup.json when every step succeeded and, with `earlier` (a report.json),
+// compare.html. The folder is
 // built aside and swapped in whole, so it never holds files of two runs; a folder that holds
 // other files is refused. Empty on success, else why not.
 struct RecordPaths {
