@@ -1,5 +1,6 @@
 #include "drivetests/commissioning_report.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <ctime>
@@ -328,6 +329,11 @@ ordered_json CommissioningReportJson(const CommissioningResult& result, const CZ
       values[name] = ParameterJson(*p, p->GetValueInBaseUnit());
   }
   out["values"] = values;
+  ordered_json parameters = ordered_json::object();
+  const CZel_Parameters& all = setup.GetParameters();
+  for (int i = 0; i < all.GetParametersCount(); ++i)
+    parameters[all[i]->GetName()] = ParameterJson(*all[i], all[i]->GetValueInBaseUnit());
+  out["parameters"] = parameters;
   ordered_json changes = ordered_json::array();
   for (const ParameterChange& c : result.changes)
     changes.push_back({{"name", c.name},
@@ -435,45 +441,187 @@ std::string CommissioningReportHtml(const ordered_json& report, const std::vecto
   return h.str();
 }
 
-std::string ComparisonReportHtml(const ordered_json& now, const ordered_json& before) {
-  std::ostringstream h;
-  h << PageStart("Two commissionings compared: " + Text(now["drive"]["description"]));
-  h << "<table><tr><th></th><th>Before</th><th>Now</th></tr><tr><td>Setup</td><td>"
-    << Escape(Text(before["drive"]["source"])) << "</td><td>" << Escape(Text(now["drive"]["source"]))
-    << "</td></tr><tr><td>Verdict</td>" << VerdictCell(Text(before["verdict"]))
-    << VerdictCell(Text(now["verdict"])) << "</tr></table>\n";
-  h << "<h2>Setup</h2>\n<table><tr><th>Parameter</th><th>Before</th><th>Now</th><th>Unit</th></tr>\n";
-  for (const auto& [name, v] : now["values"].items()) {
-    const ordered_json old = before["values"].contains(name) ? before["values"][name]["value"]
-                                                             : ordered_json(nullptr);
-    h << "<tr" << (Differs(old, v["value"]) ? " class=\"changed\"" : "") << "><td>" << Escape(name)
-      << "</td><td>" << Number(old) << "</td><td>" << Number(v["value"]) << "</td><td>"
-      << Escape(Text(v["unit"])) << "</td></tr>\n";
+namespace {
+
+// A value with its unit, as a cell of the comparison shows it.
+std::string WithUnit(const ordered_json& value, const ordered_json& unit) {
+  if (!value.is_number()) return "&ndash;";
+  const std::string u = Text(unit);
+  return Number(value) + (u.empty() ? "" : " " + Escape(u));
+}
+
+// A parameter's value after a run, from its record: the whole table where the record has one,
+// else what the run changed or showed. Null when the record does not tell.
+struct RecordedValue {
+  ordered_json value, unit, meaning;
+};
+RecordedValue ValueAfter(const ordered_json& report, const std::string& name) {
+  const ordered_json& all = Field(report, "parameters");
+  if (const ordered_json& p = Field(all, name.c_str()); p.is_object())
+    return {Field(p, "value"), Field(p, "unit"), Field(p, "meaning")};
+  const ordered_json& changes = Field(report, "changes");
+  if (changes.is_array()) {
+    for (const ordered_json& c : changes) {
+      if (Field(c, "name") == name) return {Field(c, "after"), Field(c, "unit"), Field(c, "meaning")};
+    }
+  }
+  const ordered_json& v = Field(Field(report, "values"), name.c_str());
+  return {Field(v, "value"), Field(v, "unit"), Field(v, "meaning")};
+}
+
+// The names to compare: what either run changed, then whatever else ends differently.
+std::vector<std::string> ComparedNames(const ordered_json& now, const ordered_json& before) {
+  std::vector<std::string> names;
+  auto add = [&names](const std::string& name) {
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+  };
+  for (const ordered_json* report : {&now, &before}) {
+    const ordered_json& changes = Field(*report, "changes");
+    if (!changes.is_array()) continue;
+    for (const ordered_json& c : changes) {
+      if (Field(c, "name").is_string()) add(Field(c, "name").get<std::string>());
+    }
+  }
+  for (const ordered_json* report : {&now, &before}) {
+    for (const char* table : {"values", "parameters"}) {
+      const ordered_json& all = Field(*report, table);
+      if (!all.is_object()) continue;
+      for (const auto& [name, v] : all.items()) {
+        const RecordedValue a = ValueAfter(before, name), b = ValueAfter(now, name);
+        // A record of an earlier version tells only some values: no guess for the others.
+        if (a.value.is_null() || b.value.is_null()) continue;
+        if (a.unit != b.unit || Differs(a.value, b.value)) add(name);
+      }
+    }
+  }
+  return names;
+}
+
+void WriteParameterComparison(std::ostringstream& h, const ordered_json& now,
+                              const ordered_json& before) {
+  h << "<h2>Parameters</h2>\n";
+  const std::vector<std::string> names = ComparedNames(now, before);
+  if (names.empty()) {
+    h << "<p>Neither run changed a parameter, and both ended with the same values.</p>\n";
+    return;
+  }
+  h << "<table><tr><th>Parameter</th><th>Before</th><th>Now</th><th>Meaning</th></tr>\n";
+  for (const std::string& name : names) {
+    const RecordedValue a = ValueAfter(before, name), b = ValueAfter(now, name);
+    const bool changed = a.unit != b.unit || Differs(a.value, b.value);
+    const ordered_json& meaning = b.meaning.is_string() ? b.meaning : a.meaning;
+    h << "<tr" << (changed ? " class=\"changed\"" : "") << "><td>" << Escape(name) << "</td><td>"
+      << WithUnit(a.value, a.unit) << "</td><td>" << WithUnit(b.value, b.unit) << "</td><td>"
+      << Escape(Text(meaning)) << "</td></tr>\n";
   }
   h << "</table>\n";
-  auto find = [](const ordered_json& report, const std::string& word) -> const ordered_json* {
-    for (const ordered_json& s : report["steps"]) {
-      if (s["step"] == word) return &s;
-    }
-    return nullptr;
+}
+
+// Every figure that a step's record gives, as (what, value with its unit, as markup): the
+// step's figures and tracking, measured and predicted, what its log identified and each
+// target's figure.
+using StepFigureList = std::vector<std::pair<std::string, std::string>>;
+
+StepFigureList FiguresOf(const ordered_json& step) {
+  StepFigureList out;
+  auto add = [&out](std::string what, const ordered_json& value, std::string unit, double scale) {
+    if (!value.is_number()) return;
+    out.emplace_back(std::move(what), Number(value.get<double>() * scale) +
+                                          (unit.empty() ? "" : " " + Escape(unit)));
   };
-  for (const ordered_json& s : now["steps"]) {
-    const std::string word = Text(s["step"]);
-    const ordered_json* old = find(before, word);
-    h << "<h2>" << Escape(Text(s["title"])) << "</h2>\n<table><tr><th>Figure (measured)</th>"
-      << "<th>Before</th><th>Now</th><th>Unit</th></tr>\n";
-    for (const FigureRow& r : kFigureRows) {
-      const std::string a = old ? Scaled((*old)["figures"]["measured"], r) : "&ndash;";
-      const std::string b = Scaled(s["figures"]["measured"], r);
-      h << "<tr" << (a != b ? " class=\"changed\"" : "") << "><td>" << r.title << "</td><td>" << a
-        << "</td><td>" << b << "</td><td>" << r.unit << "</td></tr>\n";
-    }
-    h << "<tr><td>Verdict</td>" << (old ? VerdictCell(Text((*old)["verdict"])) : "<td>not run</td>")
-      << VerdictCell(Text(s["verdict"])) << "<td></td></tr></table>\n";
+  const ordered_json& figures = Field(step, "figures");
+  const ordered_json& tracking = Field(step, "tracking");
+  for (const char* side : {"measured", "predicted"}) {
+    for (const FigureRow& r : kFigureRows)
+      add(std::string(r.title) + ", " + side, Field(Field(figures, side), r.key), r.unit, r.scale);
+    for (const TrackingRow& r : kTrackingRows)
+      add(std::string(r.title) + ", " + side, Field(Field(tracking, side), r.key),
+          r.unit ? r.unit : Text(Field(tracking, "unit")), r.scale);
   }
-  for (const ordered_json& s : before["steps"]) {
-    if (!find(now, Text(s["step"])))
-      h << "<p>" << Escape(Text(s["title"])) << ": ran before, not now.</p>\n";
+  const ordered_json& identified = Field(step, "identified");
+  if (identified.is_object()) {
+    for (const auto& [name, v] : identified.items())
+      add("Identified " + name, Field(v, "value"), Text(Field(v, "unit")), 1.0);
+  }
+  const ordered_json& targets = Field(step, "targets");
+  if (targets.is_array()) {
+    for (const ordered_json& t : targets) {
+      if (Field(t, "measured").is_string())
+        out.emplace_back("Target: " + Text(Field(t, "figure")), Escape(Text(Field(t, "measured"))));
+    }
+  }
+  return out;
+}
+
+const ordered_json* FindStep(const ordered_json& report, const std::string& word) {
+  const ordered_json& steps = Field(report, "steps");
+  if (!steps.is_array()) return nullptr;
+  for (const ordered_json& s : steps) {
+    if (Field(s, "step") == word) return &s;
+  }
+  return nullptr;
+}
+
+std::string VerdictOf(const ordered_json* step) {
+  return step ? VerdictCell(Text(Field(*step, "verdict"))) : "<td>not run</td>";
+}
+
+// One step of either run: its verdict, then every figure that either run gives for it.
+void WriteStepComparison(std::ostringstream& h, const ordered_json* now, const ordered_json* before) {
+  const ordered_json& any = now ? *now : *before;
+  h << "<h2>" << Escape(Text(Field(any, "title"))) << "</h2>\n<table><tr><th>Figure</th>"
+    << "<th>Before</th><th>Now</th></tr>\n<tr><td>Verdict</td>" << VerdictOf(before)
+    << VerdictOf(now) << "</tr>\n";
+  const StepFigureList a = before ? FiguresOf(*before) : StepFigureList{};
+  const StepFigureList b = now ? FiguresOf(*now) : StepFigureList{};
+  auto value_in = [](const StepFigureList& list, const std::string& what) -> std::string {
+    for (const auto& [w, v] : list) {
+      if (w == what) return v;
+    }
+    return "&ndash;";
+  };
+  std::vector<std::string> rows;
+  for (const StepFigureList* list : {&b, &a}) {
+    for (const auto& [what, v] : *list) {
+      if (std::find(rows.begin(), rows.end(), what) == rows.end()) rows.push_back(what);
+    }
+  }
+  for (const std::string& what : rows) {
+    const std::string x = value_in(a, what), y = value_in(b, what);
+    h << "<tr" << (x != y ? " class=\"changed\"" : "") << "><td>" << Escape(what) << "</td><td>" << x
+      << "</td><td>" << y << "</td></tr>\n";
+  }
+  h << "</table>\n";
+}
+
+}  // namespace
+
+std::string ComparisonReportHtml(const ordered_json& now, const ordered_json& before) {
+  std::ostringstream h;
+  h << PageStart("Two commissionings compared: " +
+                 Text(Field(Field(now, "drive"), "description")));
+  auto row = [&h](const char* what, const char* group, const char* key, const ordered_json& a,
+                  const ordered_json& b) {
+    h << "<tr><td>" << what << "</td><td>" << Escape(Text(Field(Field(a, group), key)))
+      << "</td><td>" << Escape(Text(Field(Field(b, group), key))) << "</td></tr>";
+  };
+  h << "<table><tr><th></th><th>Before</th><th>Now</th></tr>";
+  row("Setup", "drive", "source", before, now);
+  row("Commissioned (UTC)", "record", "time_utc", before, now);
+  row("Operator", "record", "operator", before, now);
+  h << "<tr><td>Verdict</td>" << VerdictCell(Text(Field(before, "verdict")))
+    << VerdictCell(Text(Field(now, "verdict"))) << "</tr></table>\n";
+  WriteParameterComparison(h, now, before);
+  const ordered_json& steps = Field(now, "steps");
+  if (steps.is_array()) {
+    for (const ordered_json& s : steps)
+      WriteStepComparison(h, &s, FindStep(before, Text(Field(s, "step"))));
+  }
+  const ordered_json& earlier_steps = Field(before, "steps");
+  if (earlier_steps.is_array()) {
+    for (const ordered_json& s : earlier_steps) {
+      if (!FindStep(now, Text(Field(s, "step")))) WriteStepComparison(h, nullptr, &s);
+    }
   }
   h << "</body></html>\n";
   return h.str();

@@ -348,6 +348,36 @@ TEST(CommissionCommand, TheInputSetupIsNeverWrittenAndTwoRunsCompare) {
   for (const json& step : repaired.report["steps"])
     EXPECT_THAT(compare, HasSubstr(step["title"].get<std::string>()));
   EXPECT_THAT(compare, HasSubstr("class=\"changed\"")) << "a faster current loop shows";
+  // Whatever either run changed has its row, with both values.
+  for (const Commissioning* run : {&delivered, &repaired}) {
+    for (const json& change : run->report["changes"]) {
+      const std::string name = change["name"];
+      EXPECT_THAT(compare, ::testing::ContainsRegex("<td>" + name + "</td><td>[-0-9]"))
+          << name;
+    }
+  }
+  // The tuning steps' own figures, of both runs, not dashes.
+  for (const char* figure : {"Tracking error \\(RMS\\), measured", "Overshoot, predicted"})
+    EXPECT_THAT(compare, ::testing::ContainsRegex(std::string("<td>") + figure +
+                                                  "</td><td>[0-9][^<]*</td><td>[0-9]"))
+        << figure;
+}
+
+// An earlier record that lacks what this version writes (or that a person trimmed) is
+// compared as far as it goes.
+TEST(CommissionCommand, AnEarlierReportThatLacksMembersIsComparedAsFarAsItGoes) {
+  TempDir tmp;
+  const std::string earlier = tmp.File("earlier");
+  std::filesystem::create_directory(earlier);
+  WriteFile(earlier + "/report.json",
+            R"({"steps": [{"step": "speed", "figures": 3}, 7], "values": {"Jt": {}},
+                "changes": [{"name": "Jt", "after": 4e-5}], "drive": []})");
+  const Commissioning c = Commission(tmp, "now", "--set ControlMode=current --compare " + ShellQuote(earlier));
+  ASSERT_EQ(c.run.exit_code, 0) << c.run.err;
+  const std::string compare = ReadFile(c.dir + "/compare.html");
+  EXPECT_TRUE(TagsBalance(compare));
+  EXPECT_THAT(compare, HasSubstr("<td>Jt</td><td>4e-05</td>"));
+  EXPECT_THAT(compare, HasSubstr("<td>Verdict</td><td>not run</td>"));
 }
 
 std::set<std::string> Listing(const std::string& dir) {
