@@ -146,6 +146,7 @@ StepOutcome RunStep(const CommissioningStep& step, CZel_Setup& setup, ZelHeadles
     }
     if (const CGraphWindow* graph = test->GetRunGraph()) {
       outcome.svg = ZelGraphSvgText(*graph);
+      outcome.plot = ZelGraphScene(*graph);
       outcome.csv = ZelGraphCsvText(*graph);
     }
     if (step.asks_to_keep) {

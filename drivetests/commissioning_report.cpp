@@ -26,6 +26,7 @@ constexpr char kSetupFile[] = "setup.json";
 constexpr char kHtmlFile[] = "report.html";
 constexpr char kJsonFile[] = "report.json";
 constexpr char kCompareFile[] = "compare.html";
+constexpr char kPdfFile[] = "report.pdf";
 
 // The drive's and the motor's values that every report shows.
 constexpr const char* kShownValues[] = {"Vdc", "In", "ImaxM", "K", "R", "L", "Jm", "Jt",
@@ -351,6 +352,8 @@ ordered_json CommissioningReportJson(const CommissioningResult& result, const CZ
   for (std::size_t i = result.steps.size(); i < result.planned.size(); ++i)
     not_run.push_back(result.planned[i]->word);
   out["not_run"] = not_run;
+  // What the record itself could not do (a file it could not draw).
+  out["warnings"] = ordered_json::array();
   out["setup"] = files.setup.empty() ? ordered_json(nullptr) : ordered_json(files.setup);
   return out;
 }
@@ -379,8 +382,11 @@ std::string CommissioningReportHtml(const ordered_json& report, const std::vecto
   if (!ok)
     h << " at step <b>" << Escape(Text(report["failed_step"])) << "</b>: "
       << FailureHtml(report);
+  h << "</p>\n";
+  for (const ordered_json& w : Field(report, "warnings"))
+    h << "<p>Note: " << Escape(Text(w)) << "</p>\n";
   const ordered_json& record = report["record"];
-  h << "</p>\n<table>"
+  h << "<table>"
     << "<tr><th>Commissioned (UTC)</th><td>" << Escape(Text(record["time_utc"])) << "</td></tr>"
     << "<tr><th>Program</th><td>" << Escape(Text(record["program"])) << "</td></tr>"
     << "<tr><th>Operator</th><td>" << Escape(Text(record["operator"])) << "</td></tr>"
@@ -631,7 +637,8 @@ namespace {
 
 // What a record folder may hold: its own files, and the temporaries of a save killed in it.
 bool IsRecordFile(std::string_view name) {
-  if (name == kSetupFile || name == kHtmlFile || name == kJsonFile || name == kCompareFile)
+  if (name == kSetupFile || name == kHtmlFile || name == kJsonFile || name == kCompareFile ||
+      name == kPdfFile)
     return true;
   for (const CommissioningStep& s : CommissioningSteps()) {
     if (name == std::string(s.word) + ".csv") return true;
@@ -645,9 +652,31 @@ std::string CheckRecordFolder(const std::string& dir) {
   return ZelCheckReplaceableFolder(dir, IsRecordFile);
 }
 
+namespace {
+
+// The page as a toolkit prints it: each plot at its placeholder, drawn from its scene.
+ZelReportDocument PrintableReport(const ordered_json& report, const CommissioningResult& result) {
+  ZelReportDocument document;
+  document.title = "Commissioning report: " + Text(report["drive"]["description"]);
+  std::vector<std::string> placeholders;
+  for (const StepOutcome& s : result.steps) {
+    if (s.svg.empty()) {
+      placeholders.emplace_back();
+      continue;
+    }
+    placeholders.push_back(ZelPlotPlaceholder(document.plots.size()));
+    document.plots.push_back(s.plot);
+  }
+  document.html = CommissioningReportHtml(report, placeholders);
+  return document;
+}
+
+}  // namespace
+
 std::string WriteCommissioningRecord(const CommissioningResult& result, const CZel_Setup& setup,
                                      const std::string& dir_text, const ReportFiles& record,
-                                     const ordered_json& earlier, RecordPaths& paths) {
+                                     const ordered_json& earlier, const ReportPrinter& printer,
+                                     RecordPaths& paths) {
   const std::filesystem::path dir(dir_text);
   std::vector<ZelFileBytes> files;
   ReportFiles names = record;
@@ -666,7 +695,16 @@ std::string WriteCommissioningRecord(const CommissioningResult& result, const CZ
     svgs.push_back(s.svg);
   }
   if (result.succeeded) files.push_back({kSetupFile, result.setup_text});
-  const ordered_json report = CommissioningReportJson(result, setup, names);
+  ordered_json report = CommissioningReportJson(result, setup, names);
+  std::string pdf;
+  const std::string no_pdf = printer ? printer(PrintableReport(report, result), pdf)
+                                     : "this program has nothing to draw a PDF with";
+  if (no_pdf.empty()) {
+    paths.pdf = (dir / kPdfFile).string();
+    files.push_back({kPdfFile, std::move(pdf)});
+  } else {
+    report["warnings"].push_back(std::string(kPdfFile) + " was not written: " + no_pdf);
+  }
   files.push_back({kJsonFile, report.dump(2) + "\n"});
   paths.html = (dir / kHtmlFile).string();
   files.push_back({kHtmlFile, CommissioningReportHtml(report, svgs)});

@@ -78,6 +78,36 @@ std::vector<double> FirstSample(const std::string& csv) {
   return values;
 }
 
+// Pages of a PDF: its page objects, not the tree above them ("/Type /Pages").
+int PdfPageCount(const std::string& pdf) {
+  int pages = 0;
+  const std::string page = "/Type /Page";
+  for (std::size_t at = pdf.find(page); at != std::string::npos; at = pdf.find(page, at + 1)) {
+    if (pdf.compare(at + page.size(), 1, "s") != 0) ++pages;
+  }
+  return pages;
+}
+
+// A PDF text string as Qt writes one: UTF-16BE after its byte order mark.
+std::string PdfTextString(const std::string& ascii) {
+  std::string out = "\xfe\xff";
+  for (char c : ascii) out += std::string(1, '\0') + c;
+  return out;
+}
+
+// The printed record: a PDF of A4 pages titled with the drive, its plots drawn as lines and
+// text (no picture in it). Qt compresses the pages' text and codes it by glyph, so the text
+// itself is not looked for; the title in the document's metadata is.
+void ExpectPrintedReport(const std::string& pdf, const std::string& description) {
+  ASSERT_EQ(pdf.rfind("%PDF-", 0), 0u) << pdf.substr(0, 16);
+  EXPECT_NE(pdf.find("%%EOF"), std::string::npos);
+  EXPECT_GT(PdfPageCount(pdf), 1);
+  EXPECT_NE(pdf.find("/MediaBox [0 0 595"), std::string::npos) << "A4 pages";
+  EXPECT_NE(pdf.find("/Title (" + PdfTextString("Commissioning report: " + description)),
+            std::string::npos);
+  EXPECT_EQ(pdf.find("/Subtype /Image"), std::string::npos) << "the plots are vectors";
+}
+
 // A fault that each step fails on, and the text it fails with.
 struct StepFault {
   const char* step;
@@ -134,6 +164,8 @@ TEST(CommissionCommand, TheBundledDriveIsCommissionedAndAFaultAtAStepStopsThere)
   ASSERT_EQ(first.size(), 6u);
   EXPECT_EQ(first[2], 0.0);
   EXPECT_NEAR(first[5], first[2], 0.01);
+  ExpectPrintedReport(ReadFile(c.dir + "/report.pdf"), c.report["drive"]["description"]);
+  EXPECT_TRUE(c.report["warnings"].empty()) << c.report["warnings"];
   const auto commissioned = Load(c.dir + "/setup.json");
   ASSERT_TRUE(commissioned);
   EXPECT_EQ(c.report["setup"], "setup.json");
@@ -223,6 +255,24 @@ TEST(CommissionCommand, EveryValueInTheRecordCarriesItsUnitAndTheMeaningThatPara
   ASSERT_TRUE(saved);
   EXPECT_EQ(c.report["steps"][3]["gains"]["KPS"]["value"].get<double>(),
             saved->GetParameterValueInBaseUnit("KPS"));
+}
+
+// Without Qt's module the record is written all the same, and says why it has no PDF.
+TEST(CommissionCommand, WithoutTheWindowModuleTheRecordIsWrittenWithoutItsPdfAndSaysWhy) {
+  TempDir tmp;
+  const std::string dir = tmp.File("record");
+  const CliResult run = RunDcservo("commission --set ControlMode=current --out " + ShellQuote(dir),
+                                   "DCSERVO_GUI=" + ShellQuote(tmp.File("missing.so")));
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("warning: report.pdf was not written"));
+  EXPECT_FALSE(std::filesystem::exists(dir + "/report.pdf"));
+  EXPECT_TRUE(std::filesystem::exists(dir + "/setup.json"));
+  const json report = json::parse(ReadFile(dir + "/report.json"), nullptr, false);
+  ASSERT_TRUE(report.is_object());
+  ASSERT_EQ(report["warnings"].size(), 1u);
+  EXPECT_THAT(report["warnings"][0].get<std::string>(),
+              ::testing::AllOf(HasSubstr("report.pdf was not written"), HasSubstr("missing.so")));
+  EXPECT_THAT(ReadFile(dir + "/report.html"), HasSubstr("<p>Note: report.pdf was not written"));
 }
 
 TEST(CommissionCommand, ADriveHeavierThanItsSetupIsFoundAndItsLoopsStillMeetTheirTargets) {
@@ -402,7 +452,7 @@ TEST(CommissionCommand, TheRecordFolderHoldsOneRunAndNeverTheInputOrTheUsersFile
   // the earlier run's setup does not stay beside a record of work that failed.
   const Commissioning failed = Commission(tmp, "axis", "--fault-at speed:short_circuit");
   ASSERT_EQ(failed.run.exit_code, 1) << failed.run.err;
-  std::set<std::string> expected = {"report.json", "report.html"};
+  std::set<std::string> expected = {"report.json", "report.html", "report.pdf"};
   for (const json& step : failed.report["steps"]) {
     if (!step["csv"].get<std::string>().empty()) expected.insert(step["csv"].get<std::string>());
   }
