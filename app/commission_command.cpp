@@ -10,6 +10,7 @@
 #include "app/test_tuning_command.h"
 #include "app/drive_conditions.h"
 #include "app/drive_link_option.h"
+#include "app/gui_module.h"
 #include "app/simulated_drive_session.h"
 #include "drivetests/commissioning.h"
 #include "drivetests/commissioning_report.h"
@@ -129,8 +130,10 @@ class CommissionCommand : public Command {
     dcservo::RecordPaths paths;
     const std::string why =
         dcservo::WriteCommissioningRecord(result, setup, out_, {{}, {}, source, operator_, note_},
-                                          earlier, paths);
+                                          earlier, PrintWithTheGuiModule, paths);
     if (!why.empty()) throw CommandError(kExitFailed, why);
+    if (paths.pdf.empty())
+      std::fprintf(stderr, "dcservo: warning: report.pdf was not written; the record says why\n");
     if (!paths.compare.empty()) std::printf("comparison: %s\n", paths.compare.c_str());
     if (!result.succeeded) {
       const dcservo::StepOutcome& failed = result.steps.back();
@@ -138,10 +141,21 @@ class CommissionCommand : public Command {
                    dcservo::ReadableText(failed.failure).c_str());
       PrintFailure("", failed.diagnosis);
       if (!failed.diagnosis) std::fprintf(stderr, "dcservo: check %s\n", failed.step->advice);
+      std::fprintf(stderr, "dcservo: no setup was saved; the record tells what failed\n");
     }
     std::printf("%s\nreport: %s\n",
                 result.succeeded ? "Commissioning succeeded" : "Commissioning failed",
                 paths.html.c_str());
+  }
+
+  // Qt draws the PDF: its module is loaded for this step alone, and a program without it
+  // still writes the rest of the record.
+  static std::string PrintWithTheGuiModule(const ZelReportDocument& report, std::string& pdf) {
+    try {
+      return GuiModule().print_report_pdf(report, pdf);
+    } catch (const CommandError& e) {
+      return e.what();
+    }
   }
 
   SetupArgs args_;

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "app/coded_values.h"
+#include "design/coded_values.h"
 #include "app/command.h"
 #include "derive/display_step.h"
 #include "design/dialog_names.h"
@@ -112,7 +112,7 @@ Side ShownValue(CZel_Setup& setup, const CZel_Parameter& p, const CZel_Unit& uni
       ZelFormatValue(shown, dcservo::DisplayStep(setup, p) / unit.GetFactorToBase());
   double number = shown;
   ZelParseValue(text, number);
-  return {text, number, NameOfCode(CodedValuesOf(p.GetName()), base)};
+  return {text, number, dcservo::NameOfCode(dcservo::CodedValuesOf(p.GetName()), base)};
 }
 
 class DiffCommand : public Command {

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "host/zel_report_document.h"
+
 class CZel_Dialog;
 namespace dcsim {
 class SimulatedDrive;
@@ -33,6 +35,9 @@ class GuiScreen {
 struct GuiModuleApi {
   std::unique_ptr<GuiPainter> (*make_painter)();
   std::unique_ptr<GuiScreen> (*open_screen)();
+  // A report drawn as an A4 PDF, its plots as lines and text, without a display: empty with
+  // the bytes in `pdf`, else why not.
+  std::string (*print_report_pdf)(const ZelReportDocument& report, std::string& pdf);
 };
 
 inline constexpr char kGuiModuleSymbol[] = "dcservo_gui_module";

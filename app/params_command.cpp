@@ -3,10 +3,10 @@
 
 #include <cstdio>
 
-#include "app/coded_values.h"
 #include "app/command.h"
 #include "derive/display_step.h"
-#include "derive/gains.h"
+#include "design/coded_values.h"
+#include "design/parameter_meaning.h"
 #include "host/zel_format.h"
 #include "units/control_structure.h"
 
@@ -19,29 +19,6 @@ struct Entry {
 std::string UnitText(const CZel_Quantity& q) {
   const std::string unit = q.GetUnitName();
   return unit.empty() ? "" : " " + unit;
-}
-
-std::string TypeText(const CZel_Quantity& q) {
-  if (q.GetType() == ZelStorageType::Double) return "";
-  return std::string(" (") + StorageTypeName(q.GetType()) + ")";
-}
-
-// What the setup itself says about a parameter: its codes, gain encoding, unit type, and
-// whether the drive reads it as it is.
-std::string ParameterMeaning(const CZel_Parameter& p) {
-  const auto codes = CodedValuesOf(p.GetName());
-  if (!codes.empty()) return "coded: " + ListCodeNames(codes);
-  if (const char* mantissa = dcservo::GainMantissaOf(p.GetName()))
-    return std::string("fixed-point gain, in the drive's units; chip mantissa ") + mantissa;
-  if (p.GetMinInBaseUnit() == 0.0 && p.GetMaxInBaseUnit() == 1.0 &&
-      p.GetType() == ZelStorageType::Double && p.GetName().rfind("is", 0) == 0)
-    return "flag: 1 on, 0 off";
-  std::string meaning = ZelUnitTypeName(p.GetUnitType());
-  if (!p.IsStoredInBaseUnit())
-    meaning += std::string(meaning.empty() ? "" : ", ") + "kept in the drive's internal units";
-  else if (p.GetType() != ZelStorageType::Double)
-    meaning += std::string(meaning.empty() ? "" : ", ") + "chip register" + TypeText(p);
-  return meaning.empty() ? "scaled value, no unit" : meaning;
 }
 
 std::string OptionMeaning(const std::string& name, const std::string& text) {
@@ -57,22 +34,22 @@ std::vector<Entry> AllEntries(CZel_Setup& setup) {
   for (int i = 0; i < parameters.GetParametersCount(); ++i) {
     const CZel_Parameter& p = *parameters[i];
     std::string value = ZelFormatValue(p.GetValueInBaseUnit(), dcservo::DisplayStep(setup, p));
-    if (const std::string code = NameOfCode(CodedValuesOf(p.GetName()), p.GetValueInBaseUnit());
+    if (const std::string code =
+            dcservo::NameOfCode(dcservo::CodedValuesOf(p.GetName()), p.GetValueInBaseUnit());
         !code.empty())
       value += " (" + code + ")";
     entries.push_back({p.GetName(), value + UnitText(p),
                        "[" + ZelFormatValue(p.GetMinInBaseUnit(), 0.0) + ", " +
                            ZelFormatValue(p.GetMaxInBaseUnit(), 0.0) + "]",
-                       ParameterMeaning(p)});
+                       dcservo::ParameterMeaning(p)});
   }
   for (const auto& [name, text] : setup.GetOptions())
     entries.push_back({name, "\"" + text + "\"", "", OptionMeaning(name, text)});
   for (const auto& v : setup.GetVariables()) {
-    const std::string kind = ZelUnitTypeName(v->GetUnitType());
     entries.push_back({v->GetName(),
                        ZelFormatValue(v->GetValueInBaseUnit(), dcservo::DisplayStep(setup, *v)) +
                            UnitText(*v),
-                       "", "live drive variable" + TypeText(*v) + (kind[0] ? ", " : "") + kind});
+                       "", dcservo::VariableMeaning(*v)});
   }
   return entries;
 }

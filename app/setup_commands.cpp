@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/coded_values.h"
+#include "design/coded_values.h"
 #include "app/command.h"
 #include "derive/display_step.h"
 #include "derive/pipelines.h"
@@ -171,7 +171,8 @@ class ShowCommand : public Command {
     const double base = q.GetValueInBaseUnit();
     const double step = dcservo::DisplayStep(setup, q);
     std::string line = q.GetName() + " value=" + ZelFormatValue(base, step);
-    if (const std::string code = NameOfCode(CodedValuesOf(q.GetName()), base); !code.empty())
+    if (const std::string code = dcservo::NameOfCode(dcservo::CodedValuesOf(q.GetName()), base);
+        !code.empty())
       line += " (" + code + ")";
     line += " internal=" + ZelFormatValue(q.GetValueInInternalUnit(), 0.0);
     if (p)

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/coded_values.h"
+#include "design/coded_values.h"
 #include "derive/display_step.h"
 #include "derive/plausibility.h"
 #include "host/zel_file.h"
@@ -172,9 +172,10 @@ void SetupSession::ApplyValue(const std::string& text, bool internal) {
                            (is_option ? " (it is an option: --option " + name + "=TEXT)"
                                       : Suggest(name, true, false, false)));
   }
-  const auto codes = internal ? std::vector<CodedValue>{} : CodedValuesOf(p->GetName());
+  const auto codes =
+      internal ? std::vector<dcservo::CodedValue>{} : dcservo::CodedValuesOf(p->GetName());
   double value = 0.0;
-  if (const auto code = CodeNamed(codes, value_text)) {
+  if (const auto code = dcservo::CodeNamed(codes, value_text)) {
     value = *code;
   } else {
     try {
@@ -182,7 +183,7 @@ void SetupSession::ApplyValue(const std::string& text, bool internal) {
     } catch (const CommandError& e) {
       if (codes.empty()) throw;
       throw CommandError(e.code, std::string(e.what()) + "; " + name + " takes a number or " +
-                                     ListCodeNames(codes));
+                                     dcservo::ListCodeNames(codes));
     }
   }
   const std::string refusal =
@@ -252,7 +253,8 @@ bool SetupSession::ReportReplaced(const std::string& command, std::string advice
     if (step > 0.0 && std::abs(now - a.internal_value) * scale <= step / 2.0) continue;
     std::string shown = a.internal ? ZelFormatValue(now, 0.0)
                                    : ZelFormatValue(p.GetValueInBaseUnit(), step);
-    if (const std::string code = NameOfCode(CodedValuesOf(p.GetName()), p.GetValueInBaseUnit());
+    if (const std::string code =
+            dcservo::NameOfCode(dcservo::CodedValuesOf(p.GetName()), p.GetValueInBaseUnit());
         !a.internal && !code.empty())
       shown += " (" + code + ")";
     replaced += "  " + a.typed + " is now " + shown + "\n";

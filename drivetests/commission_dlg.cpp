@@ -89,8 +89,13 @@ void CCommissionDlg::OnStart() {
     result = RunCommissioning(m_Setup, headless, hooks);
   }
   RecordPaths paths;
-  const std::string why =
-      WriteCommissioningRecord(result, m_Setup, dir, {{}, {}, "drive setup", {}, {}}, nullptr, paths);
+  // The report's PDF is drawn by the front end on screen, which has a toolkit to draw with.
+  const ReportPrinter printer = [&screen](const ZelReportDocument& report, std::string& pdf) {
+    return screen.PrintReportPdf(report, pdf);
+  };
+  const std::string why = WriteCommissioningRecord(result, m_Setup, dir,
+                                                   {{}, {}, "drive setup", {}, {}}, nullptr,
+                                                   printer, paths);
   EnableChild(kCommissionStart, 1);
   if (!why.empty()) {
     ShowProgress(why);

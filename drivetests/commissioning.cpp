@@ -119,10 +119,6 @@ StepOutcome RunStep(const CommissioningStep& step, CZel_Setup& setup, ZelHeadles
   ui.Then([&](CZel_Dialog&) { refusal = RunTestHeadless(*test, ui, step.tune, step.limit_s); });
   ui.Then([&](CZel_Dialog&) {
     test->DescribeRun(outcome.run);
-    if (const CGraphWindow* graph = test->GetRunGraph()) {
-      outcome.svg = ZelGraphSvgText(*graph);
-      outcome.csv = ZelGraphCsvText(*graph);
-    }
     if (const auto* tuning = dynamic_cast<const CTuningTestDlg*>(test)) {
       const TuningRunFigures& f = tuning->GetFigures();
       if (!f.cycles.empty())
@@ -148,8 +144,17 @@ StepOutcome RunStep(const CommissioningStep& step, CZel_Setup& setup, ZelHeadles
       }
     }
     outcome.succeeded = outcome.failure.empty();
-    if (!outcome.succeeded)
+    if (!outcome.succeeded) {
       outcome.diagnosis = DiagnoseFailure(ReadDriveConditions(setup), outcome.failure);
+      // A run that a protection ended is not uploaded by its test; the record of the failure
+      // shows it up to the end all the same.
+      test->UploadWhatWasLogged();
+    }
+    if (const CGraphWindow* graph = test->GetRunGraph()) {
+      outcome.svg = ZelGraphSvgText(*graph);
+      outcome.plot = ZelGraphScene(*graph);
+      outcome.csv = ZelGraphCsvText(*graph);
+    }
     if (step.asks_to_keep) {
       // The answer goes first in line: closing asks at once.
       ui.ThenAnswer(outcome.succeeded ? kIdYes : kIdNo);

@@ -13,6 +13,7 @@
 #include "drivetests/diagnosis.h"
 #include "drivetests/my_test_dlg.h"
 #include "drivetests/tuning_figures.h"
+#include "host/zel_plot_scene.h"
 #include "host/zel_ui_backend.h"
 
 class CZel_Setup;
@@ -70,6 +71,7 @@ struct StepOutcome {
   std::optional<InertiaRun> inertia_run;
   std::optional<FrictionFit> friction;
   std::string svg;  // the plot of the run, measured and predicted
+  ZelPlotScene plot;  // the same plot, for a toolkit to draw
   std::string csv;  // the logged run
 };
 

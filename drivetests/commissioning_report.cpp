@@ -1,5 +1,6 @@
 #include "drivetests/commissioning_report.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <ctime>
@@ -8,6 +9,8 @@
 #include <sstream>
 
 #include "dcservo_version.h"
+#include "design/parameter_meaning.h"
+#include "host/zel_errors.h"
 #include "host/zel_file.h"
 #include "host/zel_format.h"
 #include "host/zel_setup.h"
@@ -23,13 +26,30 @@ constexpr char kSetupFile[] = "setup.json";
 constexpr char kHtmlFile[] = "report.html";
 constexpr char kJsonFile[] = "report.json";
 constexpr char kCompareFile[] = "compare.html";
+constexpr char kPdfFile[] = "report.pdf";
 
 // The drive's and the motor's values that every report shows.
 constexpr const char* kShownValues[] = {"Vdc", "In", "ImaxM", "K", "R", "L", "Jm", "Jt",
                                         "Imax_Prot", "Kp_C_scl", "Ki_C_scl"};
 
-ordered_json ValueJson(double value, const std::string& unit) {
-  return {{"value", value}, {"unit", unit}};
+// A parameter's value as the record gives every one: in the unit the setup shows it in,
+// with that unit and what the parameter is.
+ordered_json ParameterJson(const CZel_Parameter& p, double base_value) {
+  const CZel_Unit& unit = p.GetSelectedUnit();
+  return {{"value", unit.FromBase(base_value)},
+          {"unit", unit.GetName()},
+          {"meaning", ParameterMeaning(p)}};
+}
+
+const CZel_Parameter* QuietlyFind(const CZel_Setup& setup, const std::string& name) {
+  ZelQuietErrors quiet;
+  return setup.FindParameter(name);
+}
+
+// What a name that the record shows means; empty for one that the setup does not hold.
+std::string MeaningOf(const CZel_Setup& setup, const std::string& name) {
+  const CZel_Parameter* p = QuietlyFind(setup, name);
+  return p ? ParameterMeaning(*p) : "";
 }
 
 ordered_json CycleJson(const std::optional<CycleFigures>& c) {
@@ -89,7 +109,19 @@ ordered_json TargetsJson(const std::vector<TargetCheck>& checks) {
 
 namespace {
 
-ordered_json StepJson(const StepOutcome& s, const std::string& csv) {
+// The gains a step ran with, by name, each as every parameter of the record (a gain that the
+// setup does not hold keeps its number alone).
+ordered_json GainsJson(const std::vector<TestRunReport::Value>& gains, const CZel_Setup& setup) {
+  ordered_json out = ordered_json::object();
+  for (const auto& g : gains) {
+    const CZel_Parameter* p = QuietlyFind(setup, g.name);
+    out[g.name] = p ? ParameterJson(*p, g.value)
+                    : ordered_json{{"value", g.value}, {"unit", ""}, {"meaning", ""}};
+  }
+  return out;
+}
+
+ordered_json StepJson(const StepOutcome& s, const std::string& csv, const CZel_Setup& setup) {
   ordered_json out;
   out["step"] = s.step->word;
   out["title"] = s.step->title;
@@ -104,9 +136,7 @@ ordered_json StepJson(const StepOutcome& s, const std::string& csv) {
                                                {"predicted", CycleJson(s.tracking->predicted)}}
                                : ordered_json(nullptr);
   out["targets"] = TargetsJson(s.targets);
-  ordered_json gains = ordered_json::object();
-  for (const auto& g : s.run.gains) gains[g.name] = g.value;
-  out["gains"] = gains;
+  out["gains"] = GainsJson(s.run.gains, setup);
   out["identified"] = IdentifiedJson(s.run.identified);
   out["warnings"] = s.run.warnings;
   out["csv"] = csv;
@@ -114,6 +144,15 @@ ordered_json StepJson(const StepOutcome& s, const std::string& csv) {
 }
 
 std::string Escape(const std::string& text) { return ZelEscapeMarkup(text); }
+
+// A member that a report read back from disk lacks (an earlier version did not write it, or
+// a person edited the file) reads as null, as one that is there but empty.
+const ordered_json& Field(const ordered_json& j, const char* key) {
+  static const ordered_json kNull;
+  if (!j.is_object()) return kNull;
+  const auto it = j.find(key);
+  return it == j.end() ? kNull : *it;
+}
 
 std::string Number(const ordered_json& v) {
   if (!v.is_number()) return "&ndash;";
@@ -240,11 +279,14 @@ void WriteIdentified(std::ostringstream& h, const ordered_json& step, const orde
   h << "</table>\n";
 }
 
-void WriteValueTable(std::ostringstream& h, const ordered_json& values) {
-  h << "<table><tr><th>Parameter</th><th>Value</th><th>Unit</th></tr>\n";
+// Parameters by name, each with its value, unit and meaning (`values`, a step's `gains`).
+void WriteValueTable(std::ostringstream& h, const ordered_json& values, const char* title) {
+  if (!values.is_object() || values.empty()) return;
+  h << "<table><tr><th>" << title << "</th><th>Value</th><th>Unit</th><th>Meaning</th></tr>\n";
   for (const auto& [name, v] : values.items())
-    h << "<tr><td>" << Escape(name) << "</td><td>" << Number(v["value"]) << "</td><td>"
-      << Escape(Text(v["unit"])) << "</td></tr>\n";
+    h << "<tr><td>" << Escape(name) << "</td><td>" << Number(Field(v, "value")) << "</td><td>"
+      << Escape(Text(Field(v, "unit"))) << "</td><td>" << Escape(Text(Field(v, "meaning")))
+      << "</td></tr>\n";
   h << "</table>\n";
 }
 
@@ -284,27 +326,35 @@ ordered_json CommissioningReportJson(const CommissioningResult& result, const CZ
                   {"source", files.source}};
   ordered_json values = ordered_json::object();
   for (const char* name : kShownValues) {
-    if (const CZel_Parameter* p = setup.FindParameter(name)) {
-      const CZel_Unit& unit = p->GetSelectedUnit();
-      values[name] = ValueJson(unit.FromBase(p->GetValueInBaseUnit()), unit.GetName());
-    }
+    if (const CZel_Parameter* p = setup.FindParameter(name))
+      values[name] = ParameterJson(*p, p->GetValueInBaseUnit());
   }
   out["values"] = values;
+  ordered_json parameters = ordered_json::object();
+  const CZel_Parameters& all = setup.GetParameters();
+  for (int i = 0; i < all.GetParametersCount(); ++i)
+    parameters[all[i]->GetName()] = ParameterJson(*all[i], all[i]->GetValueInBaseUnit());
+  out["parameters"] = parameters;
   ordered_json changes = ordered_json::array();
   for (const ParameterChange& c : result.changes)
-    changes.push_back(
-        {{"name", c.name}, {"unit", c.unit}, {"before", c.before}, {"after", c.after}});
+    changes.push_back({{"name", c.name},
+                       {"unit", c.unit},
+                       {"meaning", MeaningOf(setup, c.name)},
+                       {"before", c.before},
+                       {"after", c.after}});
   out["changes"] = changes;
   out["targets"] = TargetDescriptions();
   ordered_json steps = ordered_json::array();
   for (std::size_t i = 0; i < result.steps.size(); ++i)
-    steps.push_back(StepJson(result.steps[i], i < files.csv.size() ? files.csv[i] : ""));
+    steps.push_back(StepJson(result.steps[i], i < files.csv.size() ? files.csv[i] : "", setup));
   out["steps"] = steps;
   ordered_json not_run = ordered_json::array();
   for (std::size_t i = result.steps.size(); i < result.planned.size(); ++i)
     not_run.push_back(result.planned[i]->word);
   out["not_run"] = not_run;
-  out["setup"] = files.setup;
+  // What the record itself could not do (a file it could not draw).
+  out["warnings"] = ordered_json::array();
+  out["setup"] = files.setup.empty() ? ordered_json(nullptr) : ordered_json(files.setup);
   return out;
 }
 
@@ -332,8 +382,11 @@ std::string CommissioningReportHtml(const ordered_json& report, const std::vecto
   if (!ok)
     h << " at step <b>" << Escape(Text(report["failed_step"])) << "</b>: "
       << FailureHtml(report);
+  h << "</p>\n";
+  for (const ordered_json& w : Field(report, "warnings"))
+    h << "<p>Note: " << Escape(Text(w)) << "</p>\n";
   const ordered_json& record = report["record"];
-  h << "</p>\n<table>"
+  h << "<table>"
     << "<tr><th>Commissioned (UTC)</th><td>" << Escape(Text(record["time_utc"])) << "</td></tr>"
     << "<tr><th>Program</th><td>" << Escape(Text(record["program"])) << "</td></tr>"
     << "<tr><th>Operator</th><td>" << Escape(Text(record["operator"])) << "</td></tr>"
@@ -344,8 +397,11 @@ std::string CommissioningReportHtml(const ordered_json& report, const std::vecto
     << "<tr><th>Application</th><td>" << Escape(Text(drive["application_id"])) << "</td></tr>"
     << "<tr><th>Firmware</th><td>" << Escape(Text(drive["firmware_id"])) << "</td></tr>"
     << "<tr><th>Setup commissioned</th><td>" << Escape(Text(drive["source"])) << "</td></tr>"
-    << "<tr><th>Setup written</th><td>" << Escape(Text(report["setup"])) << "</td></tr></table>\n";
-  WriteValueTable(h, report["values"]);
+    << "<tr><th>Setup written</th><td>"
+    << (report["setup"].is_string() ? Escape(Text(report["setup"]))
+                                    : "none: a commissioning that failed saves no setup")
+    << "</td></tr></table>\n";
+  WriteValueTable(h, report["values"], "Parameter");
   h << "<h2>Steps</h2>\n<table><tr><th>#</th><th>Step</th><th>Verdict</th></tr>\n";
   int n = 0;
   for (const ordered_json& s : report["steps"])
@@ -356,11 +412,12 @@ std::string CommissioningReportHtml(const ordered_json& report, const std::vecto
   h << "</table>\n<h2>Parameters changed</h2>\n";
   if (report["changes"].empty()) h << "<p>None.</p>\n";
   else {
-    h << "<table><tr><th>Parameter</th><th>Before</th><th>After</th><th>Unit</th></tr>\n";
+    h << "<table><tr><th>Parameter</th><th>Before</th><th>After</th><th>Unit</th>"
+      << "<th>Meaning</th></tr>\n";
     for (const ordered_json& c : report["changes"])
       h << "<tr><td>" << Escape(Text(c["name"])) << "</td><td>" << Number(c["before"])
         << "</td><td>" << Number(c["after"]) << "</td><td>" << Escape(Text(c["unit"]))
-        << "</td></tr>\n";
+        << "</td><td>" << Escape(Text(c["meaning"])) << "</td></tr>\n";
     h << "</table>\n";
   }
   h << "<h2>Targets</h2>\n<ul>";
@@ -380,6 +437,7 @@ std::string CommissioningReportHtml(const ordered_json& report, const std::vecto
     WriteFigures(h, s);
     WriteTracking(h, s);
     WriteTargets(h, s);
+    WriteValueTable(h, s["gains"], "Gain");
     WriteIdentified(h, s, report["values"]);
     for (const ordered_json& w : s["warnings"]) h << "<p>Note: " << Escape(Text(w)) << "</p>\n";
     if (!Text(s["csv"]).empty())
@@ -389,45 +447,187 @@ std::string CommissioningReportHtml(const ordered_json& report, const std::vecto
   return h.str();
 }
 
-std::string ComparisonReportHtml(const ordered_json& now, const ordered_json& before) {
-  std::ostringstream h;
-  h << PageStart("Two commissionings compared: " + Text(now["drive"]["description"]));
-  h << "<table><tr><th></th><th>Before</th><th>Now</th></tr><tr><td>Setup</td><td>"
-    << Escape(Text(before["drive"]["source"])) << "</td><td>" << Escape(Text(now["drive"]["source"]))
-    << "</td></tr><tr><td>Verdict</td>" << VerdictCell(Text(before["verdict"]))
-    << VerdictCell(Text(now["verdict"])) << "</tr></table>\n";
-  h << "<h2>Setup</h2>\n<table><tr><th>Parameter</th><th>Before</th><th>Now</th><th>Unit</th></tr>\n";
-  for (const auto& [name, v] : now["values"].items()) {
-    const ordered_json old = before["values"].contains(name) ? before["values"][name]["value"]
-                                                             : ordered_json(nullptr);
-    h << "<tr" << (Differs(old, v["value"]) ? " class=\"changed\"" : "") << "><td>" << Escape(name)
-      << "</td><td>" << Number(old) << "</td><td>" << Number(v["value"]) << "</td><td>"
-      << Escape(Text(v["unit"])) << "</td></tr>\n";
+namespace {
+
+// A value with its unit, as a cell of the comparison shows it.
+std::string WithUnit(const ordered_json& value, const ordered_json& unit) {
+  if (!value.is_number()) return "&ndash;";
+  const std::string u = Text(unit);
+  return Number(value) + (u.empty() ? "" : " " + Escape(u));
+}
+
+// A parameter's value after a run, from its record: the whole table where the record has one,
+// else what the run changed or showed. Null when the record does not tell.
+struct RecordedValue {
+  ordered_json value, unit, meaning;
+};
+RecordedValue ValueAfter(const ordered_json& report, const std::string& name) {
+  const ordered_json& all = Field(report, "parameters");
+  if (const ordered_json& p = Field(all, name.c_str()); p.is_object())
+    return {Field(p, "value"), Field(p, "unit"), Field(p, "meaning")};
+  const ordered_json& changes = Field(report, "changes");
+  if (changes.is_array()) {
+    for (const ordered_json& c : changes) {
+      if (Field(c, "name") == name) return {Field(c, "after"), Field(c, "unit"), Field(c, "meaning")};
+    }
+  }
+  const ordered_json& v = Field(Field(report, "values"), name.c_str());
+  return {Field(v, "value"), Field(v, "unit"), Field(v, "meaning")};
+}
+
+// The names to compare: what either run changed, then whatever else ends differently.
+std::vector<std::string> ComparedNames(const ordered_json& now, const ordered_json& before) {
+  std::vector<std::string> names;
+  auto add = [&names](const std::string& name) {
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+  };
+  for (const ordered_json* report : {&now, &before}) {
+    const ordered_json& changes = Field(*report, "changes");
+    if (!changes.is_array()) continue;
+    for (const ordered_json& c : changes) {
+      if (Field(c, "name").is_string()) add(Field(c, "name").get<std::string>());
+    }
+  }
+  for (const ordered_json* report : {&now, &before}) {
+    for (const char* table : {"values", "parameters"}) {
+      const ordered_json& all = Field(*report, table);
+      if (!all.is_object()) continue;
+      for (const auto& [name, v] : all.items()) {
+        const RecordedValue a = ValueAfter(before, name), b = ValueAfter(now, name);
+        // A record of an earlier version tells only some values: no guess for the others.
+        if (a.value.is_null() || b.value.is_null()) continue;
+        if (a.unit != b.unit || Differs(a.value, b.value)) add(name);
+      }
+    }
+  }
+  return names;
+}
+
+void WriteParameterComparison(std::ostringstream& h, const ordered_json& now,
+                              const ordered_json& before) {
+  h << "<h2>Parameters</h2>\n";
+  const std::vector<std::string> names = ComparedNames(now, before);
+  if (names.empty()) {
+    h << "<p>Neither run changed a parameter, and both ended with the same values.</p>\n";
+    return;
+  }
+  h << "<table><tr><th>Parameter</th><th>Before</th><th>Now</th><th>Meaning</th></tr>\n";
+  for (const std::string& name : names) {
+    const RecordedValue a = ValueAfter(before, name), b = ValueAfter(now, name);
+    const bool changed = a.unit != b.unit || Differs(a.value, b.value);
+    const ordered_json& meaning = b.meaning.is_string() ? b.meaning : a.meaning;
+    h << "<tr" << (changed ? " class=\"changed\"" : "") << "><td>" << Escape(name) << "</td><td>"
+      << WithUnit(a.value, a.unit) << "</td><td>" << WithUnit(b.value, b.unit) << "</td><td>"
+      << Escape(Text(meaning)) << "</td></tr>\n";
   }
   h << "</table>\n";
-  auto find = [](const ordered_json& report, const std::string& word) -> const ordered_json* {
-    for (const ordered_json& s : report["steps"]) {
-      if (s["step"] == word) return &s;
-    }
-    return nullptr;
+}
+
+// Every figure that a step's record gives, as (what, value with its unit, as markup): the
+// step's figures and tracking, measured and predicted, what its log identified and each
+// target's figure.
+using StepFigureList = std::vector<std::pair<std::string, std::string>>;
+
+StepFigureList FiguresOf(const ordered_json& step) {
+  StepFigureList out;
+  auto add = [&out](std::string what, const ordered_json& value, std::string unit, double scale) {
+    if (!value.is_number()) return;
+    out.emplace_back(std::move(what), Number(value.get<double>() * scale) +
+                                          (unit.empty() ? "" : " " + Escape(unit)));
   };
-  for (const ordered_json& s : now["steps"]) {
-    const std::string word = Text(s["step"]);
-    const ordered_json* old = find(before, word);
-    h << "<h2>" << Escape(Text(s["title"])) << "</h2>\n<table><tr><th>Figure (measured)</th>"
-      << "<th>Before</th><th>Now</th><th>Unit</th></tr>\n";
-    for (const FigureRow& r : kFigureRows) {
-      const std::string a = old ? Scaled((*old)["figures"]["measured"], r) : "&ndash;";
-      const std::string b = Scaled(s["figures"]["measured"], r);
-      h << "<tr" << (a != b ? " class=\"changed\"" : "") << "><td>" << r.title << "</td><td>" << a
-        << "</td><td>" << b << "</td><td>" << r.unit << "</td></tr>\n";
-    }
-    h << "<tr><td>Verdict</td>" << (old ? VerdictCell(Text((*old)["verdict"])) : "<td>not run</td>")
-      << VerdictCell(Text(s["verdict"])) << "<td></td></tr></table>\n";
+  const ordered_json& figures = Field(step, "figures");
+  const ordered_json& tracking = Field(step, "tracking");
+  for (const char* side : {"measured", "predicted"}) {
+    for (const FigureRow& r : kFigureRows)
+      add(std::string(r.title) + ", " + side, Field(Field(figures, side), r.key), r.unit, r.scale);
+    for (const TrackingRow& r : kTrackingRows)
+      add(std::string(r.title) + ", " + side, Field(Field(tracking, side), r.key),
+          r.unit ? r.unit : Text(Field(tracking, "unit")), r.scale);
   }
-  for (const ordered_json& s : before["steps"]) {
-    if (!find(now, Text(s["step"])))
-      h << "<p>" << Escape(Text(s["title"])) << ": ran before, not now.</p>\n";
+  const ordered_json& identified = Field(step, "identified");
+  if (identified.is_object()) {
+    for (const auto& [name, v] : identified.items())
+      add("Identified " + name, Field(v, "value"), Text(Field(v, "unit")), 1.0);
+  }
+  const ordered_json& targets = Field(step, "targets");
+  if (targets.is_array()) {
+    for (const ordered_json& t : targets) {
+      if (Field(t, "measured").is_string())
+        out.emplace_back("Target: " + Text(Field(t, "figure")), Escape(Text(Field(t, "measured"))));
+    }
+  }
+  return out;
+}
+
+const ordered_json* FindStep(const ordered_json& report, const std::string& word) {
+  const ordered_json& steps = Field(report, "steps");
+  if (!steps.is_array()) return nullptr;
+  for (const ordered_json& s : steps) {
+    if (Field(s, "step") == word) return &s;
+  }
+  return nullptr;
+}
+
+std::string VerdictOf(const ordered_json* step) {
+  return step ? VerdictCell(Text(Field(*step, "verdict"))) : "<td>not run</td>";
+}
+
+// One step of either run: its verdict, then every figure that either run gives for it.
+void WriteStepComparison(std::ostringstream& h, const ordered_json* now, const ordered_json* before) {
+  const ordered_json& any = now ? *now : *before;
+  h << "<h2>" << Escape(Text(Field(any, "title"))) << "</h2>\n<table><tr><th>Figure</th>"
+    << "<th>Before</th><th>Now</th></tr>\n<tr><td>Verdict</td>" << VerdictOf(before)
+    << VerdictOf(now) << "</tr>\n";
+  const StepFigureList a = before ? FiguresOf(*before) : StepFigureList{};
+  const StepFigureList b = now ? FiguresOf(*now) : StepFigureList{};
+  auto value_in = [](const StepFigureList& list, const std::string& what) -> std::string {
+    for (const auto& [w, v] : list) {
+      if (w == what) return v;
+    }
+    return "&ndash;";
+  };
+  std::vector<std::string> rows;
+  for (const StepFigureList* list : {&b, &a}) {
+    for (const auto& [what, v] : *list) {
+      if (std::find(rows.begin(), rows.end(), what) == rows.end()) rows.push_back(what);
+    }
+  }
+  for (const std::string& what : rows) {
+    const std::string x = value_in(a, what), y = value_in(b, what);
+    h << "<tr" << (x != y ? " class=\"changed\"" : "") << "><td>" << Escape(what) << "</td><td>" << x
+      << "</td><td>" << y << "</td></tr>\n";
+  }
+  h << "</table>\n";
+}
+
+}  // namespace
+
+std::string ComparisonReportHtml(const ordered_json& now, const ordered_json& before) {
+  std::ostringstream h;
+  h << PageStart("Two commissionings compared: " +
+                 Text(Field(Field(now, "drive"), "description")));
+  auto row = [&h](const char* what, const char* group, const char* key, const ordered_json& a,
+                  const ordered_json& b) {
+    h << "<tr><td>" << what << "</td><td>" << Escape(Text(Field(Field(a, group), key)))
+      << "</td><td>" << Escape(Text(Field(Field(b, group), key))) << "</td></tr>";
+  };
+  h << "<table><tr><th></th><th>Before</th><th>Now</th></tr>";
+  row("Setup", "drive", "source", before, now);
+  row("Commissioned (UTC)", "record", "time_utc", before, now);
+  row("Operator", "record", "operator", before, now);
+  h << "<tr><td>Verdict</td>" << VerdictCell(Text(Field(before, "verdict")))
+    << VerdictCell(Text(Field(now, "verdict"))) << "</tr></table>\n";
+  WriteParameterComparison(h, now, before);
+  const ordered_json& steps = Field(now, "steps");
+  if (steps.is_array()) {
+    for (const ordered_json& s : steps)
+      WriteStepComparison(h, &s, FindStep(before, Text(Field(s, "step"))));
+  }
+  const ordered_json& earlier_steps = Field(before, "steps");
+  if (earlier_steps.is_array()) {
+    for (const ordered_json& s : earlier_steps) {
+      if (!FindStep(now, Text(Field(s, "step")))) WriteStepComparison(h, nullptr, &s);
+    }
   }
   h << "</body></html>\n";
   return h.str();
@@ -437,7 +637,8 @@ namespace {
 
 // What a record folder may hold: its own files, and the temporaries of a save killed in it.
 bool IsRecordFile(std::string_view name) {
-  if (name == kSetupFile || name == kHtmlFile || name == kJsonFile || name == kCompareFile)
+  if (name == kSetupFile || name == kHtmlFile || name == kJsonFile || name == kCompareFile ||
+      name == kPdfFile)
     return true;
   for (const CommissioningStep& s : CommissioningSteps()) {
     if (name == std::string(s.word) + ".csv") return true;
@@ -451,13 +652,37 @@ std::string CheckRecordFolder(const std::string& dir) {
   return ZelCheckReplaceableFolder(dir, IsRecordFile);
 }
 
+namespace {
+
+// The page as a toolkit prints it: each plot at its placeholder, drawn from its scene.
+ZelReportDocument PrintableReport(const ordered_json& report, const CommissioningResult& result) {
+  ZelReportDocument document;
+  document.title = "Commissioning report: " + Text(report["drive"]["description"]);
+  std::vector<std::string> placeholders;
+  for (const StepOutcome& s : result.steps) {
+    if (s.svg.empty()) {
+      placeholders.emplace_back();
+      continue;
+    }
+    placeholders.push_back(ZelPlotPlaceholder(document.plots.size()));
+    document.plots.push_back(s.plot);
+  }
+  document.html = CommissioningReportHtml(report, placeholders);
+  return document;
+}
+
+}  // namespace
+
 std::string WriteCommissioningRecord(const CommissioningResult& result, const CZel_Setup& setup,
                                      const std::string& dir_text, const ReportFiles& record,
-                                     const ordered_json& earlier, RecordPaths& paths) {
+                                     const ordered_json& earlier, const ReportPrinter& printer,
+                                     RecordPaths& paths) {
   const std::filesystem::path dir(dir_text);
   std::vector<ZelFileBytes> files;
   ReportFiles names = record;
-  names.setup = kSetupFile;
+  // A run that failed saves no setup, as no command saves one after work that failed: the
+  // record tells what failed, and the next run starts again from the setup it is given.
+  names.setup = result.succeeded ? kSetupFile : "";
   names.csv.clear();
   std::vector<std::string> svgs;
   for (const StepOutcome& s : result.steps) {
@@ -469,8 +694,17 @@ std::string WriteCommissioningRecord(const CommissioningResult& result, const CZ
     names.csv.push_back(csv);
     svgs.push_back(s.svg);
   }
-  files.push_back({kSetupFile, result.setup_text});
-  const ordered_json report = CommissioningReportJson(result, setup, names);
+  if (result.succeeded) files.push_back({kSetupFile, result.setup_text});
+  ordered_json report = CommissioningReportJson(result, setup, names);
+  std::string pdf;
+  const std::string no_pdf = printer ? printer(PrintableReport(report, result), pdf)
+                                     : "this program has nothing to draw a PDF with";
+  if (no_pdf.empty()) {
+    paths.pdf = (dir / kPdfFile).string();
+    files.push_back({kPdfFile, std::move(pdf)});
+  } else {
+    report["warnings"].push_back(std::string(kPdfFile) + " was not written: " + no_pdf);
+  }
   files.push_back({kJsonFile, report.dump(2) + "\n"});
   paths.html = (dir / kHtmlFile).string();
   files.push_back({kHtmlFile, CommissioningReportHtml(report, svgs)});

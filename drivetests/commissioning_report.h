@@ -1,20 +1,23 @@
 #pragma once
-// The record of a commissioning: report.json for scripts and report.html, one page with
-// nothing outside it (plots inline as SVG) that a customer can be handed. Both say the same;
-// the page is drawn from the JSON and the plots. Two reports side by side show what changed
-// between two commissionings of the same axis.
+// The record of a commissioning: report.json for scripts, report.html, one page with nothing
+// outside it (plots inline as SVG) that a customer can be handed, and report.pdf, the same
+// page printed on A4. They say the same; the page is drawn from the JSON and the plots. Two
+// reports side by side show what changed between two commissionings of the same axis.
 
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "design/drive_model.h"
 #include "drivetests/commissioning.h"
+#include "host/zel_report_document.h"
 
 namespace dcservo {
 
 struct ReportFiles {
-  std::string setup;              // the commissioned setup, relative to the report
+  std::string setup;              // the commissioned setup, relative to the report; empty
+                                  // when none was saved (the run failed)
   std::vector<std::string> csv;   // the logged run of each step that ran, in order
   std::string source;             // the setup the run started from
   std::string operator_name;      // who commissioned the drive; may be empty
@@ -51,17 +54,25 @@ std::string CommissioningReportHtml(const nlohmann::ordered_json& report,
 std::string ComparisonReportHtml(const nlohmann::ordered_json& now,
                                  const nlohmann::ordered_json& before);
 
-// The record in `dir` (created if missing): setup.json, report.json, report.html, a CSV per
-// step that logged a run and, with `earlier` (a report.json), compare.html. The folder is
-// built aside and swapped in whole, so it never holds files of two runs; a folder that holds
-// other files is refused. Empty on success, else why not.
+// Draws a report as an A4 PDF: empty with its bytes in `pdf`, else why it could not (the
+// toolkit that draws it is not there).
+using ReportPrinter =
+    std::function<std::string(const ZelReportDocument& report, std::string& pdf)>;
+
+// The record in `dir` (created if missing): report.json, report.html, report.pdf (drawn by
+// `printer`; when there is none or it fails, the record says why among its warnings), a CSV
+// per step that logged a run, setup.json when every step succeeded and, with `earlier` (a
+// report.json), compare.html. The folder is built aside and swapped in whole, so it never
+// holds files of two runs; a folder that holds other files is refused. Empty on success,
+// else why not.
 struct RecordPaths {
-  std::string html, compare;
+  std::string html, pdf, compare;  // empty: not written
 };
 // `record` names the source, the operator and the note; its file names are the record's own.
 std::string WriteCommissioningRecord(const CommissioningResult& result, const CZel_Setup& setup,
                                      const std::string& dir, const ReportFiles& record,
-                                     const nlohmann::ordered_json& earlier, RecordPaths& paths);
+                                     const nlohmann::ordered_json& earlier,
+                                     const ReportPrinter& printer, RecordPaths& paths);
 // Empty when `dir` is new, empty or a record, else why a record cannot be written there.
 std::string CheckRecordFolder(const std::string& dir);
 // The commissioned setup's file in the record `dir`.

@@ -148,6 +148,19 @@ void CMyTestDlg::DescribeRun(TestRunReport& report) const {
   report.targets = targets_;
 }
 
+int CMyTestDlg::UploadWhatWasLogged() {
+  CZel_SingleAxisLogger* logger = run_.logger;
+  if (!logger || !run_.graph || logger->UploadInProgress() || logger->GetPointsRead() > 0)
+    return 0;
+  if (!logger->BeginUploadData()) return 0;
+  while (logger->ReadPoint(nullptr)) {
+  }
+  logger->EndUploadData();
+  run_.graph->RefreshGraph();
+  run_.graph->DoZoomOut();
+  return logger->GetPointsRead() > 0 ? 1 : 0;
+}
+
 bool CMyTestDlg::MeetsTargets() {
   const TestTargets* row = Targets();
   if (!row) return true;

@@ -107,6 +107,11 @@ class CMyTestDlg : public CZel_TestDlg {
   double DisplayStep(CZel_Parameter& p) override;
   // The plot of the run; null for a test without one.
   CGraphWindow* GetRunGraph() const { return run_.graph; }
+  // After a run that ended before its upload (a protection tripped, the drive refused a
+  // check): takes into the plot what the drive logged until then, so that a record of the
+  // failure shows how the run ended. The run's verdict stays as it is. 1 when points were
+  // read; 0 for a test without a log, a run already uploaded, or a drive that gives nothing.
+  int UploadWhatWasLogged();
 
  protected:
   // What a run of this test works with: its program, the logger whose points are uploaded

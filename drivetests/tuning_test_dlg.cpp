@@ -842,6 +842,22 @@ void CTuningTestDlg::FinishFigures() {
 
 void CTuningTestDlg::DescribeRun(TestRunReport& report) const {
   CMyTestDlg::DescribeRun(report);
+  // The scaled gains first, then the chip registers they become, each once.
+  std::vector<const char*> names;
+  for (const GainChipRow& row : GainRows()) names.push_back(row.scaled);
+  for (const GainChipRow& row : GainRows()) {
+    for (const char* chip : row.chip) {
+      if (std::find_if(names.begin(), names.end(), [chip](const char* n) {
+            return zel::NamesEqual(n, chip);
+          }) == names.end())
+        names.push_back(chip);
+    }
+  }
+  ZelQuietErrors quiet;  // a drive without feedforward has no such gains
+  for (const char* name : names) {
+    if (const CZel_Parameter* p = m_Setup.FindParameter(name))
+      report.gains.push_back({name, p->GetValueInBaseUnit()});
+  }
   if (friction_) report.identified = FrictionValues(*friction_);
   if (const TestTargets* targets = Targets()) {
     if (const auto ripple = CheckRippleTarget(*targets, figures_); ripple && !ripple->met)

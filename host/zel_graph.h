@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/zel_file.h"
+#include "host/zel_plot_scene.h"
 
 class CZel_Dialog;
 class CGraphDocument;
@@ -169,6 +170,8 @@ std::string ZelGraphPngBytes(const CGraphWindow& graph, std::string& bytes);
 // The SVG text itself. The PNG draws the same layout; its text needs a font (ZelFontPath in
 // host/zel_font.h): without one, no PNG is written and the reason is returned.
 std::string ZelGraphSvgText(const CGraphWindow& graph, int width = 800, int height = 500);
+// The plot as the SVG and PNG draw it, for a toolkit to draw as lines and text.
+ZelPlotScene ZelGraphScene(const CGraphWindow& graph, int width = 800, int height = 500);
 // The CSV text itself: a header of channel names with their units, a row per point; empty
 // for a graph without data.
 std::string ZelGraphCsvText(const CGraphWindow& graph);

@@ -1,7 +1,8 @@
 // Pictures and data files of a graph without any toolkit. A plot is laid out once as a list
-// of strokes, dots and labels; the SVG writer and the PNG raster draw the same list, so both
-// carry the same title, axis titles, tick labels and key. Headless runs save plots with
-// these; the Qt front end draws its own PNG of a plot on screen.
+// of strokes, dots and labels (host/zel_plot_scene.h); the SVG writer and the PNG raster draw
+// the same list, so both carry the same title, axis titles, tick labels and key. Headless
+// runs save plots with these; the Qt front end draws its own PNG of a plot on screen, and
+// the PDF of a report from the same list.
 
 #include <algorithm>
 #include <array>
@@ -55,31 +56,12 @@ struct Frame {
   }
 };
 
-struct Point {
-  double x, y;
-};
-// A line through its points; `clip` keeps it inside the plot area.
-struct Stroke {
-  std::vector<Point> points;
-  std::uint32_t colour;
-  double width;
-  bool clip;
-};
-struct Dots {
-  std::vector<Point> points;
-  std::uint32_t colour;
-  bool clip;
-};
-enum class Anchor { Start, Middle, End };
-// Text on a baseline at (x, y); a vertical label reads upwards, its baseline at x.
-struct Label {
-  double x, y;
-  std::string text;
-  int size;
-  Anchor anchor;
-  bool vertical = false;
-};
-using Item = std::variant<Stroke, Dots, Label>;
+using Point = ZelPlotPoint;
+using Stroke = ZelPlotStroke;
+using Dots = ZelPlotDots;
+using Anchor = ZelTextAnchor;
+using Label = ZelPlotLabel;
+using Item = ZelPlotItem;
 
 struct Scene {
   Frame frame;
@@ -291,7 +273,7 @@ void WriteSvgItem(std::ostringstream& s, const std::string& clip, const Stroke& 
 
 void WriteSvgItem(std::ostringstream& s, const std::string& clip, const Dots& dots) {
   for (const Point& p : dots.points)
-    s << "<circle cx=\"" << p.x << "\" cy=\"" << p.y << "\" r=\"1.5\" fill=\""
+    s << "<circle cx=\"" << p.x << "\" cy=\"" << p.y << "\" r=\"" << kZelPlotDotRadius << "\" fill=\""
       << Colour(dots.colour) << "\"" << (dots.clip ? " clip-path=\"url(#" + clip + ")\"" : "")
       << "/>\n";
 }
@@ -616,6 +598,12 @@ std::string ZelGraphSvgText(const CGraphWindow& g, int width, int height) {
     std::visit([&](const auto& i) { WriteSvgItem(s, clip, i); }, item);
   s << "</svg>\n";
   return s.str();
+}
+
+ZelPlotScene ZelGraphScene(const CGraphWindow& g, int width, int height) {
+  Scene scene = LayOut(g, width, height);
+  const Frame& f = scene.frame;
+  return {f.width, f.height, f.left, f.top, f.right, f.bottom, std::move(scene.items)};
 }
 
 std::string ZelWriteGraphSvg(const CGraphWindow& graph, const std::string& path) {

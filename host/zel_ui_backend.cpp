@@ -82,6 +82,10 @@ std::string UiBackend::SaveGraphPicture(const CGraphWindow& graph, const std::st
   return ZelWriteGraphPng(graph, png_path);
 }
 
+std::string UiBackend::PrintReportPdf(const ZelReportDocument&, std::string&) {
+  return "this front end has nothing to draw a PDF with";
+}
+
 int UiBackend::AddClockListener(std::function<void(double now_ms)> listener) {
   listeners_.push_back({next_token_, std::move(listener)});
   return next_token_++;

@@ -12,6 +12,7 @@
 class CZel_Dialog;
 class CZel_Setup;
 class CGraphWindow;
+struct ZelReportDocument;
 
 // Message box styles and answers keep the numbers that the dialog code was written against,
 // so a style can be stored or compared as a plain number.
@@ -117,6 +118,9 @@ class UiBackend {
   // why not. The default draws it with the host's own raster; a toolkit may draw it as it
   // shows it.
   virtual std::string SaveGraphPicture(const CGraphWindow& graph, const std::string& png_path);
+  // Draws a report as an A4 PDF, its plots as lines and text: empty with the bytes in `pdf`,
+  // else why not. The host has no toolkit to draw one with; a toolkit's backend may.
+  virtual std::string PrintReportPdf(const ZelReportDocument& report, std::string& pdf);
 
   // Whatever moves with user-interface time (the simulated drive) listens to the clock; it
   // is told the new time before any timer due at that time fires.

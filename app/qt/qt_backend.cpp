@@ -17,6 +17,7 @@
 #include "app/qt/qt_dialog_view.h"
 #include "app/qt/qt_graph_view.h"
 #include "app/qt/qt_picture.h"
+#include "app/qt/qt_report_pdf.h"
 #include "host/zel_dialog.h"
 #include "host/zel_graph.h"
 
@@ -229,6 +230,10 @@ unsigned QtUiBackend::KeyboardModifiers() const {
   const Qt::KeyboardModifiers m = QGuiApplication::queryKeyboardModifiers();
   return (m & Qt::ShiftModifier ? kKeyShift : 0u) | (m & Qt::ControlModifier ? kKeyCtrl : 0u) |
          (m & Qt::AltModifier ? kKeyAlt : 0u);
+}
+
+std::string QtUiBackend::PrintReportPdf(const ZelReportDocument& report, std::string& pdf) {
+  return DrawReportPdf(report, pdf);
 }
 
 std::string QtUiBackend::SaveGraphPicture(const CGraphWindow& graph,

@@ -33,6 +33,7 @@ class QtUiBackend : public UiBackend {
   double NowMs() const override;
   unsigned KeyboardModifiers() const override;
   std::string SaveGraphPicture(const CGraphWindow& graph, const std::string& png_path) override;
+  std::string PrintReportPdf(const ZelReportDocument& report, std::string& pdf) override;
 
   QtDialogView* ViewOf(const CZel_Dialog& dialog) const;
   QtDialogView* TopView() const;

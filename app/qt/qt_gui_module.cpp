@@ -1,9 +1,12 @@
 // The module's one export: the Qt front end behind the program's Qt-free interface.
 
+#include <QtGlobal>
+#include <cstdio>
 #include <optional>
 
 #include "app/gui_module.h"
 #include "app/qt/qt_picture.h"
+#include "app/qt/qt_report_pdf.h"
 #include "app/qt/qt_session.h"
 #include "app/qt/qt_sim_panel.h"
 
@@ -40,9 +43,28 @@ class QtScreen : public GuiScreen {
   std::optional<QtSimulatedDrivePanel> panel_;
 };
 
+// Qt's notes on its surroundings (no runtime folder, a font substituted) are not the
+// command's to print: a command that draws no window says only what it did.
+void KeepQuiet(QtMsgType type, const QMessageLogContext&, const QString& text) {
+  if (type == QtCriticalMsg || type == QtFatalMsg)
+    std::fprintf(stderr, "dcservo: Qt: %s\n", text.toLocal8Bit().constData());
+}
+
+std::string PrintReportPdf(const ZelReportDocument& report, std::string& pdf) {
+  const QtMessageHandler previous = qInstallMessageHandler(KeepQuiet);
+  std::string why;
+  {
+    QtOffscreenPainter application;  // fonts and painting need one, a display does not
+    why = DrawReportPdf(report, pdf);
+  }
+  qInstallMessageHandler(previous);
+  return why;
+}
+
 const GuiModuleApi kApi = {
     [] { return std::unique_ptr<GuiPainter>(std::make_unique<QtPainter>()); },
     [] { return std::unique_ptr<GuiScreen>(std::make_unique<QtScreen>()); },
+    PrintReportPdf,
 };
 
 }  // namespace

@@ -9,10 +9,12 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 
+#include "host/zel_format.h"
 #include "host/zel_setup_file.h"
 #include "tests/app/cli_runner.h"
 
@@ -64,10 +66,6 @@ std::unique_ptr<CZel_Setup> Load(const std::string& path) {
   return std::move(loaded.setup);
 }
 
-double Internal(const CZel_Setup& setup, const std::string& name) {
-  return setup.GetParameterValueInInternalUnit(name);
-}
-
 // The values of a logged run's first sample (its second line).
 std::vector<double> FirstSample(const std::string& csv) {
   std::istringstream lines(csv);
@@ -78,6 +76,36 @@ std::vector<double> FirstSample(const std::string& csv) {
   std::istringstream fields(line);
   for (std::string field; std::getline(fields, field, ',');) values.push_back(std::stod(field));
   return values;
+}
+
+// Pages of a PDF: its page objects, not the tree above them ("/Type /Pages").
+int PdfPageCount(const std::string& pdf) {
+  int pages = 0;
+  const std::string page = "/Type /Page";
+  for (std::size_t at = pdf.find(page); at != std::string::npos; at = pdf.find(page, at + 1)) {
+    if (pdf.compare(at + page.size(), 1, "s") != 0) ++pages;
+  }
+  return pages;
+}
+
+// A PDF text string as Qt writes one: UTF-16BE after its byte order mark.
+std::string PdfTextString(const std::string& ascii) {
+  std::string out = "\xfe\xff";
+  for (char c : ascii) out += std::string(1, '\0') + c;
+  return out;
+}
+
+// The printed record: a PDF of A4 pages titled with the drive, its plots drawn as lines and
+// text (no picture in it). Qt compresses the pages' text and codes it by glyph, so the text
+// itself is not looked for; the title in the document's metadata is.
+void ExpectPrintedReport(const std::string& pdf, const std::string& description) {
+  ASSERT_EQ(pdf.rfind("%PDF-", 0), 0u) << pdf.substr(0, 16);
+  EXPECT_NE(pdf.find("%%EOF"), std::string::npos);
+  EXPECT_GT(PdfPageCount(pdf), 1);
+  EXPECT_NE(pdf.find("/MediaBox [0 0 595"), std::string::npos) << "A4 pages";
+  EXPECT_NE(pdf.find("/Title (" + PdfTextString("Commissioning report: " + description)),
+            std::string::npos);
+  EXPECT_EQ(pdf.find("/Subtype /Image"), std::string::npos) << "the plots are vectors";
 }
 
 // A fault that each step fails on, and the text it fails with.
@@ -95,7 +123,7 @@ constexpr StepFault kStepFaults[] = {
 };
 
 // The bundled drive commissioned, its record reloaded; then a fault at each step in turn
-// stops there with its text and keeps the setup from before.
+// stops there with its text: the record keeps that step's logged run and saves no setup.
 TEST(CommissionCommand, TheBundledDriveIsCommissionedAndAFaultAtAStepStopsThere) {
   TempDir tmp;
   const Commissioning c =
@@ -136,9 +164,11 @@ TEST(CommissionCommand, TheBundledDriveIsCommissionedAndAFaultAtAStepStopsThere)
   ASSERT_EQ(first.size(), 6u);
   EXPECT_EQ(first[2], 0.0);
   EXPECT_NEAR(first[5], first[2], 0.01);
-  const auto input = Load(BundledSetupPath());
+  ExpectPrintedReport(ReadFile(c.dir + "/report.pdf"), c.report["drive"]["description"]);
+  EXPECT_TRUE(c.report["warnings"].empty()) << c.report["warnings"];
   const auto commissioned = Load(c.dir + "/setup.json");
-  ASSERT_TRUE(input && commissioned);
+  ASSERT_TRUE(commissioned);
+  EXPECT_EQ(c.report["setup"], "setup.json");
   EXPECT_EQ(SetupToText(*commissioned), ReadFile(c.dir + "/setup.json"));
   for (std::size_t i = 0; i < steps.size(); ++i) {
     const StepFault& f = kStepFaults[i];
@@ -154,23 +184,97 @@ TEST(CommissionCommand, TheBundledDriveIsCommissionedAndAFaultAtAStepStopsThere)
     EXPECT_NE(faulted.report["check"], "");
     EXPECT_EQ(faulted.report["steps"].size(), i + 1);
     EXPECT_EQ(faulted.report["not_run"].size(), steps.size() - i - 1);
-    EXPECT_THAT(ReadFile(faulted.dir + "/report.html"), HasSubstr(f.text));
-    // The setup written holds what the steps before accepted, and nothing of this one.
-    const auto saved = Load(faulted.dir + "/setup.json");
-    ASSERT_TRUE(saved);
-    for (std::size_t j = 0; j < i; ++j) {
-      for (const auto& [name, v] : steps[j]["gains"].items())
-        EXPECT_EQ(Internal(*saved, name), Internal(*commissioned, name)) << f.step << " " << name;
+    const std::string faulted_html = ReadFile(faulted.dir + "/report.html");
+    EXPECT_THAT(faulted_html, HasSubstr(f.text));
+    // Work that failed saves no setup; the record says so.
+    EXPECT_FALSE(std::filesystem::exists(faulted.dir + "/setup.json")) << f.step;
+    EXPECT_TRUE(faulted.report["setup"].is_null()) << f.step;
+    EXPECT_THAT(faulted_html, HasSubstr("a commissioning that failed saves no setup"));
+    // The failed step's run stays in the record as far as the drive logged it.
+    const json& failed = faulted.report["steps"].back();
+    const bool logs = !steps[i]["csv"].get<std::string>().empty();
+    EXPECT_EQ(failed["csv"].get<std::string>().empty(), !logs) << f.step;
+    if (logs) {
+      const std::string csv = ReadFile(faulted.dir + "/" + failed["csv"].get<std::string>());
+      EXPECT_GT(std::count(csv.begin(), csv.end(), '\n'), 2) << f.step << " logged nothing";
+      const std::string section = faulted_html.substr(faulted_html.find("id=\"step-" + std::string(f.step)));
+      EXPECT_THAT(section, HasSubstr("<svg")) << f.step;
     }
-    for (const auto& [name, v] : steps[i]["gains"].items())
-      EXPECT_EQ(Internal(*saved, name), Internal(*input, name)) << f.step << " " << name;
-    if (i == 0) {
-      const CZel_Parameters& ps = input->GetParameters();
-      for (int k = 0; k < ps.GetParametersCount(); ++k)
-        EXPECT_EQ(Internal(*saved, ps[k]->GetName()), ps[k]->GetValueInInternalUnit())
-            << ps[k]->GetName();
+    // What the steps before accepted shows as changed; nothing that only this step sets.
+    std::set<std::string> earlier_gains, changed;
+    for (std::size_t j = 0; j < i; ++j) {
+      for (const auto& [name, v] : steps[j]["gains"].items()) earlier_gains.insert(name);
+    }
+    for (const json& change : faulted.report["changes"]) changed.insert(change["name"]);
+    for (const auto& [name, v] : steps[i]["gains"].items()) {
+      if (!earlier_gains.count(name)) {
+        EXPECT_FALSE(changed.count(name)) << f.step << " " << name;
+      }
     }
   }
+}
+
+// `params` lines by name: NAME VALUE [UNIT] [RANGE] MEANING.
+std::map<std::string, std::string> ParamsLines() {
+  const CliResult r = RunDcservo("params");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  std::map<std::string, std::string> lines;
+  std::istringstream in(r.out);
+  for (std::string line; std::getline(in, line);) lines[line.substr(0, line.find(' '))] = line;
+  return lines;
+}
+
+// Every parameter that the record shows (the main values, the changes, each step's gains,
+// the speed and position loops' too) says its unit and what it is, as `params` says it.
+TEST(CommissionCommand, EveryValueInTheRecordCarriesItsUnitAndTheMeaningThatParamsGives) {
+  TempDir tmp;
+  const Commissioning c = Commission(tmp, "meanings", "");
+  ASSERT_EQ(c.run.exit_code, 0) << c.run.err;
+  const auto params = ParamsLines();
+  const std::string html = ReadFile(c.dir + "/report.html");
+  auto expect_described = [&](const std::string& name, const json& v, const std::string& where) {
+    SCOPED_TRACE(where + " " + name);
+    ASSERT_TRUE(v.contains("unit") && v["unit"].is_string()) << v;
+    ASSERT_TRUE(v.contains("meaning") && v["meaning"].is_string()) << v;
+    const std::string meaning = v["meaning"];
+    EXPECT_FALSE(meaning.empty());
+    ASSERT_TRUE(params.count(name));
+    EXPECT_THAT(params.at(name), ::testing::EndsWith(" " + meaning));
+    EXPECT_THAT(html, HasSubstr("<td>" + ZelEscapeMarkup(meaning) + "</td>"));
+  };
+  for (const auto& [name, v] : c.report["values"].items()) expect_described(name, v, "values");
+  ASSERT_FALSE(c.report["changes"].empty());
+  for (const json& change : c.report["changes"]) expect_described(change["name"], change, "changes");
+  for (const json& step : c.report["steps"]) {
+    const std::string word = step["step"];
+    if (word == "current" || word == "speed" || word == "position") {
+      EXPECT_FALSE(step["gains"].empty()) << word;
+    }
+    for (const auto& [name, v] : step["gains"].items()) expect_described(name, v, word);
+  }
+  // The gains are those the drive was left with: the speed loop's mantissa is the setup's.
+  const auto saved = Load(c.dir + "/setup.json");
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(c.report["steps"][3]["gains"]["KPS"]["value"].get<double>(),
+            saved->GetParameterValueInBaseUnit("KPS"));
+}
+
+// Without Qt's module the record is written all the same, and says why it has no PDF.
+TEST(CommissionCommand, WithoutTheWindowModuleTheRecordIsWrittenWithoutItsPdfAndSaysWhy) {
+  TempDir tmp;
+  const std::string dir = tmp.File("record");
+  const CliResult run = RunDcservo("commission --set ControlMode=current --out " + ShellQuote(dir),
+                                   "DCSERVO_GUI=" + ShellQuote(tmp.File("missing.so")));
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("warning: report.pdf was not written"));
+  EXPECT_FALSE(std::filesystem::exists(dir + "/report.pdf"));
+  EXPECT_TRUE(std::filesystem::exists(dir + "/setup.json"));
+  const json report = json::parse(ReadFile(dir + "/report.json"), nullptr, false);
+  ASSERT_TRUE(report.is_object());
+  ASSERT_EQ(report["warnings"].size(), 1u);
+  EXPECT_THAT(report["warnings"][0].get<std::string>(),
+              ::testing::AllOf(HasSubstr("report.pdf was not written"), HasSubstr("missing.so")));
+  EXPECT_THAT(ReadFile(dir + "/report.html"), HasSubstr("<p>Note: report.pdf was not written"));
 }
 
 TEST(CommissionCommand, ADriveHeavierThanItsSetupIsFoundAndItsLoopsStillMeetTheirTargets) {
@@ -232,9 +336,10 @@ TEST(CommissionCommand, TheControlModeChoosesTheSteps) {
     EXPECT_EQ(ran, k.steps) << k.args;
     EXPECT_TRUE(c.report["not_run"].empty()) << k.args;
     EXPECT_THAT(c.run.err, HasSubstr(k.err)) << k.args;
-    if (std::find(ran.begin(), ran.end(), "speed") != ran.end())
+    if (std::find(ran.begin(), ran.end(), "speed") != ran.end()) {
       EXPECT_EQ(SpeedAtTheStart(ReadFile(c.dir + "/speed.csv")), 0.0)
           << "the speed step starts once the motor that the inertia test spun is at rest";
+    }
   }
 }
 
@@ -294,6 +399,36 @@ TEST(CommissionCommand, TheInputSetupIsNeverWrittenAndTwoRunsCompare) {
   for (const json& step : repaired.report["steps"])
     EXPECT_THAT(compare, HasSubstr(step["title"].get<std::string>()));
   EXPECT_THAT(compare, HasSubstr("class=\"changed\"")) << "a faster current loop shows";
+  // Whatever either run changed has its row, with both values.
+  for (const Commissioning* run : {&delivered, &repaired}) {
+    for (const json& change : run->report["changes"]) {
+      const std::string name = change["name"];
+      EXPECT_THAT(compare, ::testing::ContainsRegex("<td>" + name + "</td><td>[-0-9]"))
+          << name;
+    }
+  }
+  // The tuning steps' own figures, of both runs, not dashes.
+  for (const char* figure : {"Tracking error \\(RMS\\), measured", "Overshoot, predicted"})
+    EXPECT_THAT(compare, ::testing::ContainsRegex(std::string("<td>") + figure +
+                                                  "</td><td>[0-9][^<]*</td><td>[0-9]"))
+        << figure;
+}
+
+// An earlier record that lacks what this version writes (or that a person trimmed) is
+// compared as far as it goes.
+TEST(CommissionCommand, AnEarlierReportThatLacksMembersIsComparedAsFarAsItGoes) {
+  TempDir tmp;
+  const std::string earlier = tmp.File("earlier");
+  std::filesystem::create_directory(earlier);
+  WriteFile(earlier + "/report.json",
+            R"({"steps": [{"step": "speed", "figures": 3}, 7], "values": {"Jt": {}},
+                "changes": [{"name": "Jt", "after": 4e-5}], "drive": []})");
+  const Commissioning c = Commission(tmp, "now", "--set ControlMode=current --compare " + ShellQuote(earlier));
+  ASSERT_EQ(c.run.exit_code, 0) << c.run.err;
+  const std::string compare = ReadFile(c.dir + "/compare.html");
+  EXPECT_TRUE(TagsBalance(compare));
+  EXPECT_THAT(compare, HasSubstr("<td>Jt</td><td>4e-05</td>"));
+  EXPECT_THAT(compare, HasSubstr("<td>Verdict</td><td>not run</td>"));
 }
 
 std::set<std::string> Listing(const std::string& dir) {
@@ -306,24 +441,25 @@ TEST(CommissionCommand, TheRecordFolderHoldsOneRunAndNeverTheInputOrTheUsersFile
   TempDir tmp;
   const Commissioning full = Commission(tmp, "axis", "");
   ASSERT_EQ(full.run.exit_code, 0) << full.run.err;
-  // A shorter run into the same folder: the steps that did not run leave no CSV behind.
+  const std::string record_setup = full.dir + "/setup.json", link = tmp.File("link.json");
+  const std::string kept = ReadFile(record_setup);
+  std::filesystem::create_symlink(record_setup, link);
+  const std::string out = " --out " + ShellQuote(full.dir);
+  ExpectRuns({{"commission " + ShellQuote(record_setup) + out, 2, "its setup.json is the input setup"},
+              {"commission " + ShellQuote(link) + out + "/", 2, "its setup.json is the input setup"}});
+  EXPECT_EQ(ReadFile(record_setup), kept);
+
+  // A shorter run into the same folder: the steps that did not run leave no CSV behind, and
+  // the earlier run's setup does not stay beside a record of work that failed.
   const Commissioning failed = Commission(tmp, "axis", "--fault-at speed:short_circuit");
   ASSERT_EQ(failed.run.exit_code, 1) << failed.run.err;
-  std::set<std::string> expected = {"setup.json", "report.json", "report.html"};
+  std::set<std::string> expected = {"report.json", "report.html", "report.pdf"};
   for (const json& step : failed.report["steps"]) {
     if (!step["csv"].get<std::string>().empty()) expected.insert(step["csv"].get<std::string>());
   }
   EXPECT_EQ(Listing(failed.dir), expected);
-
-  const std::string record_setup = failed.dir + "/setup.json", link = tmp.File("link.json");
-  const std::string kept = ReadFile(record_setup);
-  std::filesystem::create_symlink(record_setup, link);
-  const std::string out = " --out " + ShellQuote(failed.dir);
-  ExpectRuns({{"commission " + ShellQuote(record_setup) + out, 2, "its setup.json is the input setup"},
-              {"commission " + ShellQuote(link) + out + "/", 2, "its setup.json is the input setup"}});
   WriteFile(failed.dir + "/notes.txt", "the user's");
   ExpectRun({"commission" + out, 2, "holds \"notes.txt\", which this program did not write there"});
-  EXPECT_EQ(ReadFile(record_setup), kept);
   EXPECT_EQ(ReadFile(failed.dir + "/notes.txt"), "the user's");
 }
 

@@ -24,6 +24,7 @@
 
 #include "app/qt/qt_dialog_view.h"
 #include "app/qt/qt_graph_view.h"
+#include "app/qt/qt_report_pdf.h"
 #include "app/qt/qt_session.h"
 #include "derive/pipelines.h"
 #include "dialogs/advanced_dlg.h"
@@ -42,6 +43,7 @@
 #include "drivetests/test_analogue_dlg.h"
 #include "drivetests/test_encoder_dlg.h"
 #include "host/zel_graph.h"
+#include "host/zel_report_document.h"
 #include "host/zel_test_dlg.h"
 #include "tests/host/test_dialog_fixture.h"
 #include "tests/support/fake_drive.h"
@@ -555,3 +557,50 @@ TEST_F(QtDialogs, TheCurrentTestShowsItsPagesAndAfterARunItsCurvesAndFigures) {
 }
 
 }  // namespace
+
+namespace {
+
+// A plot of `points` points on one stroke, with a title.
+ZelPlotScene ZigzagPlot(int points) {
+  ZelPlotScene scene{800, 500, 80, 40, 780, 450, {}};
+  ZelPlotStroke stroke{{}, 0xcc0000, 2.0, true};
+  for (int i = 0; i < points; ++i) stroke.points.push_back({80.0 + i * 0.7, i % 2 ? 60.0 : 440.0});
+  scene.items.push_back(stroke);
+  scene.items.push_back(ZelPlotLabel{400, 20, "Zigzag", 15, ZelTextAnchor::Middle});
+  return scene;
+}
+
+std::string PrintedReport(const std::string& placeholder, int paragraphs) {
+  ZelReportDocument report{"Printed", "<h1>Printed</h1>" + placeholder, {ZigzagPlot(1000)}};
+  for (int i = 0; i < paragraphs; ++i) report.html += "<p>A paragraph of the report.</p>";
+  std::string pdf;
+  EXPECT_EQ(DrawReportPdf(report, pdf), "");
+  EXPECT_EQ(pdf.rfind("%PDF-", 0), 0u);
+  return pdf;
+}
+
+int Pages(const std::string& pdf) {
+  int pages = 0;
+  for (std::size_t at = pdf.find("/Type /Page"); at != std::string::npos;
+       at = pdf.find("/Type /Page", at + 1))
+    pages += pdf.compare(at + 11, 1, "s") != 0;
+  return pages;
+}
+
+}  // namespace
+
+// A plot stands where its placeholder stands, drawn as lines (the PDF grows by its thousand
+// points, and holds no picture); a placeholder that names no plot takes no room and draws
+// nothing, not a broken picture. Text that does not fit goes on to further A4 pages.
+TEST_F(QtDialogs, AReportIsPrintedOnA4PagesWithItsPlotsDrawnAsLines) {
+  Session();
+  const std::string with_plot = PrintedReport(ZelPlotPlaceholder(0), 1);
+  const std::string no_such_plot = PrintedReport(ZelPlotPlaceholder(7), 1);
+  EXPECT_EQ(Pages(with_plot), 1);
+  EXPECT_GT(with_plot.size(), no_such_plot.size() + 2000);
+  for (const std::string* pdf : {&with_plot, &no_such_plot}) {
+    EXPECT_EQ(pdf->find("/Subtype /Image"), std::string::npos);
+    EXPECT_NE(pdf->find("/MediaBox [0 0 595"), std::string::npos);
+  }
+  EXPECT_GT(Pages(PrintedReport(ZelPlotPlaceholder(0), 200)), 2);
+}

@@ -1,10 +1,11 @@
-#include "app/coded_values.h"
+#include "design/coded_values.h"
 
 #include <cstdio>
 
 #include "design/biquad_designer.h"
 #include "host/zel_names.h"
 
+namespace dcservo {
 namespace {
 
 struct CodeTable {
@@ -35,13 +36,13 @@ bool IsNumbered(std::string_view parameter, const char* stem) {
   const std::size_t n = std::char_traits<char>::length(stem);
   if (parameter.size() != n + 1 || !zel::NamesEqual(parameter.substr(0, n), stem)) return false;
   const char digit = parameter.back();
-  return digit >= '1' && digit < '1' + dcservo::kBiquadFilterCount;
+  return digit >= '1' && digit < '1' + kBiquadFilterCount;
 }
 
 std::vector<CodedValue> FilterTypes() {
-  dcservo::CBiquadDesigner designer;
+  CBiquadDesigner designer;
   std::vector<CodedValue> codes;
-  for (int code = 0; code < dcservo::kBiquadTypeCount; ++code)
+  for (int code = 0; code < kBiquadTypeCount; ++code)
     codes.push_back({static_cast<double>(code), Token(designer.TypeName(code))});
   return codes;
 }
@@ -49,7 +50,7 @@ std::vector<CodedValue> FilterTypes() {
 std::vector<CodedValue> FilterPlaces() {
   std::vector<CodedValue> codes;
   for (int place = 0; place < 3; ++place)
-    codes.push_back({static_cast<double>(place), Token(dcservo::FilterPlaceName(place))});
+    codes.push_back({static_cast<double>(place), Token(FilterPlaceName(place))});
   return codes;
 }
 
@@ -88,3 +89,5 @@ std::string ListCodeNames(const std::vector<CodedValue>& codes) {
   }
   return out;
 }
+
+}  // namespace dcservo

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+namespace dcservo {
+
 struct CodedValue {
   double code;
   std::string name;  // as typed: lower case, words joined by '-' ("speed", "notch")
@@ -23,3 +25,5 @@ std::string NameOfCode(const std::vector<CodedValue>& codes, double code);
 
 // "position, speed, current" for messages.
 std::string ListCodeNames(const std::vector<CodedValue>& codes);
+
+}  // namespace dcservo

@@ -1,0 +1,193 @@
+#include "app/qt/qt_report_pdf.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QBuffer>
+#include <QFontMetricsF>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextFragment>
+#include <QTextImageFormat>
+#include <QTextObjectInterface>
+#include <variant>
+
+#include "host/zel_report_document.h"
+
+namespace {
+
+constexpr int kPlotObject = QTextFormat::UserObject + 1;
+constexpr int kPlotIndex = QTextFormat::UserProperty + 1;
+constexpr double kMarginMm = 15.0;
+// The share of the text's width that a plot takes, as the page shows it beside its tables.
+constexpr double kPlotWidthShare = 0.9;
+
+QColor Colour(std::uint32_t rgb) { return QColor::fromRgb(static_cast<QRgb>(rgb & 0xFFFFFF)); }
+
+QPointF At(const ZelPlotPoint& p) { return {p.x, p.y}; }
+
+// The scene's items in its own pixels; the caller has scaled the painter to the room given.
+class SceneDrawer {
+ public:
+  SceneDrawer(QPainter& painter, const ZelPlotScene& scene) : p_(painter), scene_(scene) {}
+
+  void operator()(const ZelPlotStroke& stroke) {
+    Clip(stroke.clip);
+    QPolygonF line;
+    for (const ZelPlotPoint& point : stroke.points) line << At(point);
+    p_.setPen(QPen(Colour(stroke.colour), stroke.width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p_.setBrush(Qt::NoBrush);
+    p_.drawPolyline(line);
+  }
+  void operator()(const ZelPlotDots& dots) {
+    Clip(dots.clip);
+    p_.setPen(Qt::NoPen);
+    p_.setBrush(Colour(dots.colour));
+    for (const ZelPlotPoint& point : dots.points)
+      p_.drawEllipse(At(point), kZelPlotDotRadius, kZelPlotDotRadius);
+  }
+  void operator()(const ZelPlotLabel& label) {
+    if (label.text.empty()) return;
+    Clip(false);
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(label.size);
+    p_.setFont(font);
+    p_.setPen(Qt::black);
+    const QString text = QString::fromStdString(label.text);
+    const double width = QFontMetricsF(font).horizontalAdvance(text);
+    const double shift = label.anchor == ZelTextAnchor::Start    ? 0.0
+                         : label.anchor == ZelTextAnchor::Middle ? -width / 2.0
+                                                                 : -width;
+    p_.save();
+    p_.translate(label.x, label.y);
+    if (label.vertical) p_.rotate(-90.0);
+    p_.drawText(QPointF(shift, 0.0), text);
+    p_.restore();
+  }
+
+ private:
+  void Clip(bool on) {
+    if (on)
+      p_.setClipRect(QRectF(scene_.left, scene_.top, scene_.right - scene_.left,
+                            scene_.bottom - scene_.top));
+    else
+      p_.setClipping(false);
+  }
+  QPainter& p_;
+  const ZelPlotScene& scene_;
+};
+
+// Draws the plots where the page holds their placeholders: the layout asks their size and
+// has them drawn, on the PDF's painter, as vectors.
+class PlotObjects : public QObject, public QTextObjectInterface {
+  Q_OBJECT
+  Q_INTERFACES(QTextObjectInterface)
+
+ public:
+  explicit PlotObjects(const std::vector<ZelPlotScene>& plots) : plots_(plots) {}
+
+  QSizeF intrinsicSize(QTextDocument* document, int, const QTextFormat& format) override {
+    const ZelPlotScene* scene = SceneOf(format);
+    if (!scene || scene->width <= 0) return {};
+    const double width = kPlotWidthShare * document->textWidth();
+    return {width, width * scene->height / scene->width};
+  }
+
+  void drawObject(QPainter* painter, const QRectF& rect, QTextDocument*, int,
+                  const QTextFormat& format) override {
+    const ZelPlotScene* scene = SceneOf(format);
+    if (!scene || scene->width <= 0) return;
+    painter->save();
+    painter->translate(rect.topLeft());
+    painter->scale(rect.width() / scene->width, rect.height() / scene->height);
+    painter->setRenderHint(QPainter::Antialiasing);
+    SceneDrawer draw(*painter, *scene);
+    for (const ZelPlotItem& item : scene->items) std::visit(draw, item);
+    painter->restore();
+  }
+
+ private:
+  const ZelPlotScene* SceneOf(const QTextFormat& format) const {
+    const int index = format.intProperty(kPlotIndex);
+    return index >= 0 && static_cast<std::size_t>(index) < plots_.size() ? &plots_[index] : nullptr;
+  }
+  const std::vector<ZelPlotScene>& plots_;
+};
+
+// The plot number that an image placeholder names, or -1.
+int PlaceholderIndex(const QTextCharFormat& format) {
+  if (!format.isImageFormat()) return -1;
+  const QString name = format.toImageFormat().name();
+  const QString scheme = QString::fromLatin1(kZelPlotPlaceholderScheme);
+  if (!name.startsWith(scheme)) return -1;
+  bool ok = false;
+  const int index = name.mid(scheme.size()).toInt(&ok);
+  return ok ? index : -1;
+}
+
+// Each placeholder of the page becomes the object that draws its plot.
+void PlacePlots(QTextDocument& document) {
+  std::vector<std::pair<int, int>> found;  // position, plot
+  for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+    for (auto it = block.begin(); !it.atEnd(); ++it) {
+      const QTextFragment fragment = it.fragment();
+      if (const int index = PlaceholderIndex(fragment.charFormat()); index >= 0)
+        found.emplace_back(fragment.position(), index);
+    }
+  }
+  // From the end, so that the positions still to replace stay where they were found.
+  for (auto it = found.rbegin(); it != found.rend(); ++it) {
+    QTextCursor cursor(&document);
+    cursor.setPosition(it->first);
+    cursor.setPosition(it->first + 1, QTextCursor::KeepAnchor);
+    QTextCharFormat plot;
+    plot.setObjectType(kPlotObject);
+    plot.setProperty(kPlotIndex, it->second);
+    cursor.insertText(QString(QChar::ObjectReplacementCharacter), plot);
+  }
+}
+
+}  // namespace
+
+std::string DrawReportPdf(const ZelReportDocument& report, std::string& pdf) {
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  if (!buffer.open(QIODevice::WriteOnly)) return "the PDF cannot be drawn";
+  {
+    QPdfWriter writer(&buffer);
+    writer.setPageSize(QPageSize(QPageSize::A4));
+    writer.setPageMargins(QMarginsF(kMarginMm, kMarginMm, kMarginMm, kMarginMm),
+                          QPageLayout::Millimeter);
+    writer.setTitle(QString::fromStdString(report.title));
+    writer.setCreator(QStringLiteral("dcservo"));
+
+    PlotObjects plots(report.plots);
+    QTextDocument document;
+    // Laid out in the PDF's own units, so that text is measured as it will be drawn.
+    document.documentLayout()->setPaintDevice(&writer);
+    document.documentLayout()->registerHandler(kPlotObject, &plots);
+    document.setHtml(QString::fromStdString(report.html));
+    PlacePlots(document);
+    const QSizeF page(writer.width(), writer.height());
+    document.setPageSize(page);
+
+    QPainter painter;
+    if (!painter.begin(&writer)) return "the PDF cannot be drawn";
+    for (int n = 0; n < document.pageCount(); ++n) {
+      if (n > 0) writer.newPage();
+      const QRectF view(0.0, n * page.height(), page.width(), page.height());
+      painter.save();
+      painter.translate(0.0, -view.top());
+      document.drawContents(&painter, view);
+      painter.restore();
+    }
+    painter.end();
+  }
+  pdf.assign(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  return {};
+}
+
+#include "qt_report_pdf.moc"
