@@ -9,10 +9,12 @@
 #include "app/command.h"
 #include "app/drive_conditions.h"
 #include "app/drive_link_option.h"
+#include "derive/display_step.h"
 #include "derive/pipelines.h"
 #include "host/zel_coff.h"
 #include "host/zel_comm.h"
 #include "host/zel_file.h"
+#include "host/zel_format.h"
 #include "host/zel_logger.h"
 #include "host/zel_mer.h"
 #include "sim/simulated_drive.h"
@@ -283,8 +285,13 @@ class DriveCommand : public Command {
       if (variable) {
         if (!variable->ReadFromChip())
           throw CommandError(kExitBadInput, CZel_Comm::GetLastErrorText());
-        value = internal_ ? variable->GetValueInInternalUnit() : variable->GetValueInBaseUnit();
-        std::printf("%s=%.17g\n", variable->GetName().c_str(), value);
+        // Internal units have no name: the drive's number as it is, for scripts.
+        if (internal_)
+          std::printf("%s=%.17g\n", variable->GetName().c_str(),
+                      variable->GetValueInInternalUnit());
+        else
+          std::printf("%s=%s\n", variable->GetName().c_str(),
+                      ShownInBaseUnit(setup, *variable).c_str());
       } else {
         // A drive variable that the setup does not list has no unit: internal units.
         if (!s.drive->ReadVariable(name, value))
@@ -294,6 +301,14 @@ class DriveCommand : public Command {
       }
     }
     return 0;
+  }
+
+  // In its base unit at the drive's resolution, the unit named: "APOS=6.2832 rad". A count
+  // without a unit (a converter's) is a number alone.
+  static std::string ShownInBaseUnit(CZel_Setup& setup, const CZel_Variable& variable) {
+    const std::string unit = variable.GetUnitName();
+    return ZelFormatValue(variable.GetValueInBaseUnit(), dcservo::DisplayStep(setup, variable)) +
+           (unit.empty() ? "" : " " + unit);
   }
 
   // Variable names hold neither a path separator nor a file name's extension.

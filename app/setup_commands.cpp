@@ -105,7 +105,7 @@ class ScaleCommand : public Command {
       if (!quantity) quantity = setup.FindVariable(name_, 0);
     }
     if (!quantity || quantity->GetUnitType() == kUnitNone) return;
-    if (quantity->GetUnitType() == unit.GetUnitType()) return;
+    if (ZelUnitTable().FindUnitOfType(unit.GetName(), quantity->GetUnitType())) return;
     std::vector<std::string> units;
     for (const CZel_Unit* u : ZelUnitTable().UnitsOfType(quantity->GetUnitType()))
       units.push_back(u->GetName());

@@ -114,16 +114,25 @@ double ParseValue(const std::string& text, const std::string& what, int unit_typ
     throw CommandError(kExitBadInput, what + ": \"" + text + "\" is not a finite number");
   const std::string unit_name = Trim(std::string(end, last));
   if (unit_name.empty()) return value;
-  const CZel_Unit* unit = ZelUnitTable().FindUnit(unit_name);
-  if (!unit || unit->GetUnitType() != unit_type || unit_type == kUnitNone) {
+  const CZel_Unit* unit =
+      unit_type == kUnitNone ? nullptr : ZelUnitTable().FindUnitOfType(unit_name, unit_type);
+  if (!unit) {
     std::vector<std::string> units;
     if (unit_type != kUnitNone) {
       for (const CZel_Unit* u : ZelUnitTable().UnitsOfType(unit_type)) units.push_back(u->GetName());
     }
+    // Said when the kinds share a base unit: a pass band in rad/s is no shaft speed in rpm.
+    const CZel_Unit* other = ZelUnitTable().FindUnit(unit_name);
+    const std::string kinds =
+        other && unit_type != kUnitNone
+            ? " (\"" + unit_name + "\" is a unit of " + ZelUnitTypeName(other->GetUnitType()) +
+                  ", and " + what + " is a quantity of " + ZelUnitTypeName(unit_type) + ")"
+            : "";
     throw CommandError(kExitBadInput,
                        what + ": \"" + unit_name + "\" is not a unit of this quantity" +
                            (units.empty() ? std::string("; it takes a plain number")
-                                          : "; its units: " + QuoteList(units, ", ")));
+                                          : "; its units: " + QuoteList(units, ", ")) +
+                           kinds);
   }
   return unit->ToBase(value);
 }

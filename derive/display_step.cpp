@@ -33,6 +33,10 @@ const ChipSource kChipSources[] = {
     {"t_I2t_D", {"SFI2T_D"}},
     {"t_I2t_M", {"SFI2T_M"}},
     {"filter_D", {"KDFP"}},
+    // The analogue reference's top: its offset plus the converter's range times a gain.
+    {"POS_max", {"CADIN"}},
+    {"SPD_max", {"CADIN"}},
+    {"CRT_max", {"CADIN"}},
 };
 
 bool IsInteger(ZelStorageType type) { return type != ZelStorageType::Double; }
@@ -79,12 +83,14 @@ double StepThroughRegister(CZel_Setup& setup, CZel_Parameter& scaled, CZel_Param
 }  // namespace
 
 double DisplayStep(CZel_Setup& setup, const CZel_Quantity& quantity) {
-  if (!quantity.IsStoredInBaseUnit())
-    return IsInteger(quantity.GetType()) ? std::abs(quantity.ScaleFactor()) : 0.0;
-  if (IsInteger(quantity.GetType())) return 1.0;
+  // The drive takes a value kept in internal units as whole counts, stored as a double or
+  // not (a test's speed snapped to whole counts, a ramp in whole samples, a limit truncated
+  // into a program's input), unless a register it is derived from is finer or coarser.
+  const double count = quantity.IsStoredInBaseUnit() ? 0.0 : std::abs(quantity.ScaleFactor());
+  if (IsInteger(quantity.GetType())) return quantity.IsStoredInBaseUnit() ? 1.0 : count;
   ZelQuietErrors quiet;
   CZel_Parameter* scaled = setup.FindParameter(quantity.GetName());
-  if (!scaled) return 0.0;
+  if (!scaled) return count;
   std::array<const char*, 2> registers = {GainMantissaOf(quantity.GetName()), nullptr};
   for (const ChipSource& source : kChipSources) {
     if (zel::NamesEqual(source.scaled, quantity.GetName())) registers = source.registers;
@@ -94,7 +100,7 @@ double DisplayStep(CZel_Setup& setup, const CZel_Quantity& quantity) {
     if (!chip) continue;
     if (const double step = StepThroughRegister(setup, *scaled, *chip); step > 0.0) return step;
   }
-  return 0.0;
+  return count;
 }
 
 }  // namespace dcservo

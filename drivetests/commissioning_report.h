@@ -49,8 +49,9 @@ nlohmann::ordered_json CommissioningReportJson(const CommissioningResult& result
 // `svgs` holds the plot of each step in the report's order.
 std::string CommissioningReportHtml(const nlohmann::ordered_json& report,
                                     const std::vector<std::string>& svgs);
-// Two reports (as CommissioningReportJson makes them): the setup's values and each step's
-// figures side by side, the differences marked.
+// Two reports (as CommissioningReportJson makes them, or an earlier version did) side by side:
+// every parameter that either run changed or that they ended with differently, and each
+// step of either run with every figure that either gives; the differences marked.
 std::string ComparisonReportHtml(const nlohmann::ordered_json& now,
                                  const nlohmann::ordered_json& before);
 

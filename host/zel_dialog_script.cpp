@@ -264,8 +264,8 @@ std::string Expect(const CZel_Dialog& top, const ZelHeadlessBackend& ui, const Z
     if (!p) return "the setup has no parameter \"" + a.param + "\"";
     double have = p->GetValueInBaseUnit();
     if (!a.unit.empty()) {
-      const CZel_Unit* u = ZelUnitTable().FindUnit(a.unit);
-      if (!u || u->GetUnitType() != p->GetUnitType()) return "\"" + a.unit + "\" is not a unit of \"" + a.param + "\"";
+      const CZel_Unit* u = ZelUnitTable().FindUnitOfType(a.unit, p->GetUnitType());
+      if (!u) return "\"" + a.unit + "\" is not a unit of \"" + a.param + "\"";
       have = u->FromBase(have);
     }
     const double tol = a.tolerance.value_or(1e-9 * std::max(1.0, std::fabs(*a.value)));

@@ -69,9 +69,18 @@ const char* CZel_Quantity::GetUnitName() const {
 }
 
 int CZel_Quantity::ChangeUnitType(const char* unit_name) {
-  const CZel_Unit* unit = unit_name ? ZelUnitTable().FindUnit(unit_name) : nullptr;
+  const CZel_Unit* own = unit_name ? ZelUnitTable().FindUnitOfType(unit_name, GetUnitType()) : nullptr;
+  return ChangeUnitType(unit_name, own ? own->GetUnitType() : -1);
+}
+
+int CZel_Quantity::ChangeUnitType(const char* unit_name, int unit_type) {
+  const CZel_Units& table = ZelUnitTable();
+  const CZel_Unit* unit = !unit_name       ? nullptr
+                          : unit_type < 0 ? table.FindUnit(unit_name)
+                                          : table.FindUnitOfType(unit_name, unit_type);
   if (!unit) {
-    ZelReportError("\"" + name_ + "\": unknown unit \"" + (unit_name ? unit_name : "") + "\"");
+    ZelReportError("\"" + name_ + "\": unknown unit \"" + (unit_name ? unit_name : "") + "\"" +
+                   (unit_type < 0 ? "" : std::string(" of ") + ZelUnitTypeName(unit_type)));
     return 0;
   }
   unit_ = unit;
@@ -201,8 +210,11 @@ std::string CZel_Parameter::SetUserValueInInternalUnit(double value) {
 
 std::string CZel_Setup::CheckNewQuantity(const QuantityDesc& desc, const CZel_Unit*& unit) const {
   if (desc.name.empty()) return "the name is empty";
-  unit = ZelUnitTable().FindUnit(desc.unit);
-  if (!unit) return "unknown unit \"" + desc.unit + "\"";
+  unit = desc.unit_type < 0 ? ZelUnitTable().FindUnit(desc.unit)
+                            : ZelUnitTable().FindUnitOfType(desc.unit, desc.unit_type);
+  if (!unit)
+    return "unknown unit \"" + desc.unit + "\"" +
+           (desc.unit_type < 0 ? "" : std::string(" of ") + ZelUnitTypeName(desc.unit_type));
   if (!std::isfinite(desc.value)) return "the value is not a finite number";
   if (std::isnan(desc.min) || std::isnan(desc.max)) return "the range is not a number";
   if (desc.min > desc.max) return "the minimum is above the maximum";

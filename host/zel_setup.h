@@ -48,8 +48,11 @@ class CZel_Quantity {
   const CZel_Unit& GetSelectedUnit() const { return *unit_; }
   int GetUnitType() const { return unit_->GetUnitType(); }
   // Selects the unit shown; the unit type follows. The internal value is kept. 0 when the
-  // unit is not in the table.
+  // unit is not in the table. A name that the quantity's own kind has is taken in that kind
+  // ("rad/s" keeps a pass band an angular frequency).
   int ChangeUnitType(const char* unit_name);
+  // The unit of that name in the kind `unit_type`, for a name that several kinds share.
+  int ChangeUnitType(const char* unit_name, int unit_type);
 
   double GetValueInInternalUnit() const { return internal_; }
   double GetValueInBaseUnit() const;
@@ -168,6 +171,7 @@ class CZel_Setup {
     double value = 0.0;
     double min = -std::numeric_limits<double>::infinity();
     double max = std::numeric_limits<double>::infinity();
+    int unit_type = -1;  // the kind of `unit`, for a name that several share; -1: the first
   };
   // Empty on success, else why the entry was refused (duplicate name, unknown unit, value
   // or range not usable).

@@ -67,9 +67,9 @@ void CheckKeys(const json& object, std::initializer_list<const char*> known,
 CZel_Setup::QuantityDesc ReadQuantity(const json& entry, const std::string& place,
                                       bool is_parameter) {
   if (is_parameter)
-    CheckKeys(entry, {"name", "type", "storage", "unit", "value", "min", "max"}, place);
+    CheckKeys(entry, {"name", "type", "storage", "unit", "kind", "value", "min", "max"}, place);
   else
-    CheckKeys(entry, {"name", "type", "unit", "value"}, place);
+    CheckKeys(entry, {"name", "type", "unit", "kind", "value"}, place);
   CZel_Setup::QuantityDesc d;
   d.name = Text(Member(entry, "name", place), place + "/name");
   if (d.name.empty()) Refuse(place + "/name", "the name is empty");
@@ -88,6 +88,13 @@ CZel_Setup::QuantityDesc ReadQuantity(const json& entry, const std::string& plac
   if (auto it = entry.find("unit"); it != entry.end()) {
     d.unit = Text(*it, place + "/unit");
     if (!ZelUnitTable().FindUnit(d.unit)) Refuse(place + "/unit", "unknown unit \"" + d.unit + "\"");
+  }
+  if (auto it = entry.find("kind"); it != entry.end()) {
+    const std::string kind = Text(*it, place + "/kind");
+    d.unit_type = ZelUnitTypeNamed(kind);
+    if (d.unit_type < 0) Refuse(place + "/kind", "unknown kind of quantity \"" + kind + "\"");
+    if (!ZelUnitTable().FindUnitOfType(d.unit, d.unit_type))
+      Refuse(place + "/kind", "\"" + d.unit + "\" is not a unit of " + kind);
   }
   if (is_parameter)
     d.value = Number(Member(entry, "value", place), place + "/value");
@@ -274,7 +281,11 @@ json QuantityToJson(const CZel_Quantity& q, bool is_parameter) {
   const ZelStorageType default_type = is_parameter ? ZelStorageType::Double : ZelStorageType::Int16;
   if (q.GetType() != default_type) entry["type"] = StorageTypeName(q.GetType());
   if (is_parameter && !q.IsStoredInBaseUnit()) entry["storage"] = "internal";
-  if (!q.GetSelectedUnit().GetName().empty()) entry["unit"] = q.GetSelectedUnit().GetName();
+  const CZel_Unit& unit = q.GetSelectedUnit();
+  if (!unit.GetName().empty()) entry["unit"] = unit.GetName();
+  // A name that another kind has first ("rad/s" of a pass band) says which kind it is.
+  if (ZelUnitTable().FindUnit(unit.GetName()) != &unit)
+    entry["kind"] = ZelUnitTypeName(unit.GetUnitType());
   const double v = q.GetValueInInternalUnit();
   if (q.GetType() == ZelStorageType::Double)
     entry["value"] = v;

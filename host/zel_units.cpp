@@ -102,6 +102,9 @@ constexpr UnitRow kUnitRows[] = {
     {"mNm", kUnitTorque, 1e-3},
 
     {"%", kUnitPercent, 1.0},
+
+    // After the speeds, whose "rad/s" a name alone finds.
+    {"rad/s", kUnitAngularFrequency, 1.0},
 };
 
 // By unit type number.
@@ -131,8 +134,9 @@ constexpr const char* kUnitTypeNames[] = {
     "inertia",
     "torque",
     "percentage",
+    "angular frequency",
 };
-static_assert(std::size(kUnitTypeNames) == kUnitPercent + 1);
+static_assert(std::size(kUnitTypeNames) == kUnitAngularFrequency + 1);
 
 }  // namespace
 
@@ -141,12 +145,26 @@ const char* ZelUnitTypeName(int type) {
                                                                            : "";
 }
 
+int ZelUnitTypeNamed(std::string_view name) {
+  for (std::size_t type = 1; type < std::size(kUnitTypeNames); ++type) {
+    if (name == kUnitTypeNames[type]) return static_cast<int>(type);
+  }
+  return -1;
+}
+
 CZel_Units::CZel_Units() {
   units_.reserve(std::size(kUnitRows));
   for (const UnitRow& row : kUnitRows) {
-    by_name_.Insert(row.name, units_.size());
+    by_name_.Insert(row.name, units_.size());  // a name that two kinds share: the first
     units_.emplace_back(row.name, row.type, row.factor_to_base);
   }
+}
+
+const CZel_Unit* CZel_Units::FindUnitOfType(std::string_view name, int type) const {
+  for (const CZel_Unit& unit : units_) {
+    if (unit.GetUnitType() == type && zel::NamesEqual(unit.GetName(), name)) return &unit;
+  }
+  return nullptr;
 }
 
 const CZel_Unit* CZel_Units::FindUnit(std::string_view name) const {

@@ -37,6 +37,9 @@ enum ZelUnitType : int {
   kUnitInertia = 22,
   kUnitTorque = 23,
   kUnitPercent = 24,
+  // A loop's pass band: an angle per second as a shaft speed is, but not one that a shaft
+  // turns at, so a speed's units (rpm) are not its units.
+  kUnitAngularFrequency = 25,
 };
 
 // The measured DC-link voltage, which the drive counts in converter units rather than in
@@ -45,6 +48,8 @@ inline constexpr char kMeasuredVoltageUnit[] = "V ";
 
 // "current", "rotary speed", ...; "" for kUnitNone and unknown types.
 const char* ZelUnitTypeName(int type);
+// The type of that name ("angular frequency"), or -1.
+int ZelUnitTypeNamed(std::string_view name);
 
 class CZel_Unit {
  public:
@@ -71,8 +76,11 @@ class CZel_Units {
   CZel_Units(const CZel_Units&) = delete;
   CZel_Units& operator=(const CZel_Units&) = delete;
 
-  // The unit of that name, or null.
+  // The unit of that name, or null. Two kinds may share a name ("rad/s" is a rotary speed
+  // and an angular frequency): this is the one of the first kind in the table.
   const CZel_Unit* FindUnit(std::string_view name) const;
+  // The unit of that name among the units of `type`, or null.
+  const CZel_Unit* FindUnitOfType(std::string_view name, int type) const;
   // The base unit of the named unit's type ("rpm" gives "rad/s"), or null.
   const CZel_Unit* FindBaseUnit(std::string_view name) const;
   const CZel_Unit* BaseUnitOfType(int type) const;

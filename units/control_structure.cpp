@@ -55,17 +55,24 @@ const LoopRow* FindLoopRow(CZel_Setup& setup, const CZel_Parameter& control_mode
   return nullptr;
 }
 
-enum class Kind { Position, Speed, SpeedSI, Acceleration, Jerk };
+enum class Kind { Position, Speed, SpeedSI, Acceleration, Jerk, PassBand };
 
-const char* UnitFor(Kind kind, bool rotary) {
+struct UnitChoice {
+  const char* name;
+  int type;  // for a name that several kinds share; -1: whichever kind the name finds
+};
+
+UnitChoice UnitFor(Kind kind, bool rotary) {
   switch (kind) {
-    case Kind::Position: return rotary ? "rot" : "mm";
-    case Kind::Speed: return rotary ? "rpm" : "m/s";
-    case Kind::SpeedSI: return rotary ? "rad/s" : "m/s";
-    case Kind::Acceleration: return rotary ? "rad/s^2" : "m/s^2";
-    case Kind::Jerk: return rotary ? "rad/s^3" : "m/s^3";
+    case Kind::Position: return {rotary ? "rot" : "mm", -1};
+    case Kind::Speed: return {rotary ? "rpm" : "m/s", -1};
+    case Kind::SpeedSI: return {rotary ? "rad/s" : "m/s", -1};
+    case Kind::Acceleration: return {rotary ? "rad/s^2" : "m/s^2", -1};
+    case Kind::Jerk: return {rotary ? "rad/s^3" : "m/s^3", -1};
+    // A loop's pass band is the motor's loop's, whatever the transmission to the load.
+    case Kind::PassBand: return {"rad/s", kUnitAngularFrequency};
   }
-  return "";
+  return {"", -1};
 }
 
 enum class Condition { None, AnalogueInput, FreezeControl, LimitSwitches };
@@ -93,6 +100,15 @@ constexpr UnitEntry kParameterUnits[] = {
     {"FreezeControl_errband", Kind::Position, Condition::FreezeControl},
     {"Negative_SWLS", Kind::Position, Condition::LimitSwitches},
     {"Positive_SWLS", Kind::Position, Condition::LimitSwitches},
+    {"PB_C", Kind::PassBand, Condition::None},
+    {"PB_C_minim", Kind::PassBand, Condition::None},
+    {"PB_C_maxim", Kind::PassBand, Condition::None},
+    {"PB_S", Kind::PassBand, Condition::None},
+    {"PB_S_minim", Kind::PassBand, Condition::None},
+    {"PB_S_maxim", Kind::PassBand, Condition::None},
+    {"PB_P", Kind::PassBand, Condition::None},
+    {"PB_P_minim", Kind::PassBand, Condition::None},
+    {"PB_P_maxim", Kind::PassBand, Condition::None},
 };
 
 struct VariableEntry {
@@ -140,6 +156,13 @@ constexpr VariableEntry kVariableUnits[] = {
     {"TPOSFAST", Kind::Position},
     {"TSPD", Kind::Speed},
 };
+
+void GiveUnit(CZel_Quantity& q, UnitChoice unit) {
+  if (unit.type < 0)
+    q.ChangeUnitType(unit.name);
+  else
+    q.ChangeUnitType(unit.name, unit.type);
+}
 
 bool HasAll(CZel_Setup& setup, std::initializer_list<const char*> names) {
   ZelQuietErrors quiet;
@@ -199,11 +222,11 @@ int AssignUnitTypes(CZel_Setup& setup) {
   for (const UnitEntry& entry : kParameterUnits) {
     if (!ConditionHolds(setup, entry.condition)) continue;
     if (CZel_Parameter* p = setup.FindParameter(entry.name))
-      p->ChangeUnitType(UnitFor(entry.kind, rotary));
+      GiveUnit(*p, UnitFor(entry.kind, rotary));
   }
   for (const VariableEntry& entry : kVariableUnits) {
     if (CZel_Variable* v = setup.FindVariable(entry.name, 1))
-      v->ChangeUnitType(UnitFor(entry.kind, rotary));
+      GiveUnit(*v, UnitFor(entry.kind, rotary));
   }
   return 1;
 }

@@ -19,7 +19,9 @@ int ComputeControlStructureOptions(CZel_Setup& setup);
 bool ControlStructureOptionValues(std::string_view option, std::vector<std::string>& values);
 
 // Gives the load-side parameters and live variables rotary units when `TransmissionType`
-// is 0 and linear ones otherwise. Always 1; missing entries are skipped.
+// is 0 and linear ones otherwise, and the loops' pass bands the units of an angular
+// frequency (a setup saved before they had a kind of their own gets it here). Always 1;
+// missing entries are skipped.
 int AssignUnitTypes(CZel_Setup& setup);
 
 }  // namespace dcservo

@@ -91,10 +91,48 @@ TEST(CommandLine, OutSavesTheResultAndTheBundledDriveIsNeverWritten) {
   EXPECT_EQ(ReadFile(BundledSetupPath()), before);
 }
 
+// Values kept in the drive's internal units show at one count of them, in the unit shown as
+// well as in the base unit: the maximum speed 42.44 counts of 2 pi rad/s is not
+// "2546.479089470326 rpm".
+TEST(CommandLine, ShowGivesValuesAtTheDrivesResolution) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"TestMaxSpeed", "TestMaxSpeed value=267 internal=42.4413181578388 "},
+      {"TestMaxSpeed", " shown=\"2550 rpm\""},
+      {"TaPS", "TaPS value=0.1 internal=200 "},           // whole slow-loop samples
+      {"SPD_min", "SPD_min value=-314 internal=-50 "},     // whole counts of 6.28 rad/s
+      {"Imax_Prot", "Imax_Prot value=9 "},                 // one count of its register
+  };
+  for (const auto& [name, expected] : cases)
+    ExpectRun({std::string("show ") + name, 0, "", expected});
+}
+
+// A pass band is an angular frequency: rad/s as a speed is, but never rpm.
+TEST(CommandLine, APassBandTakesNoShaftSpeedUnit) {
+  ExpectRuns({{"tune speed --set PB_S=150rpm", 2,
+               "PB_S: \"rpm\" is not a unit of this quantity; its units: \"rad/s\" (\"rpm\" is a "
+               "unit of rotary speed, and PB_S is a quantity of angular frequency)"},
+              {"tune current --set PB_C=1rot/s", 2, "\"rot/s\" is not a unit of this quantity"},
+              {"tune speed --set PB_S=150rad/s", 0, "", "PB_S = 150 rad/s"},
+              {"scale rpm PB_P", 2, "\"rpm\" is a unit of rotary speed, not of \"PB_P\""},
+              {"scale rad/s PB_P", 0, ""},
+              {"show PB_S", 0, "", "PB_S value=100 internal=100 min=10 max=2000 unit=\"rad/s\""}});
+  // A setup written before pass bands had a kind loads as it did, and compute gives it one.
+  TempDir dir;
+  const std::string old = dir.File("old.json"), computed = dir.File("computed.json");
+  std::string text = ReadFile(BundledSetupPath());
+  for (std::size_t at; (at = text.find("\"kind\": \"angular frequency\",\n")) != std::string::npos;)
+    text.erase(at, text.find('\n', at) + 1 - at);
+  WriteFile(old, text);
+  ExpectRuns({{"tune speed " + ShellQuote(old) + " --set PB_S=150rpm", 0, ""},
+              {"compute " + ShellQuote(old) + " --out " + ShellQuote(computed), 0, ""},
+              {"tune speed " + ShellQuote(computed) + " --set PB_S=150rpm", 2, "angular frequency"}});
+}
+
 TEST(CommandLine, ShowPrintsValueRangeAndUnit) {
   const auto r = RunDcservo("show ERR_position --set ERR_position=1rot");
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.out.rfind("ERR_position value=6.2831853071795", 0), 0u) << r.out;
+  // 2000 counts a turn: one count is 0.00314 rad.
+  EXPECT_EQ(r.out.rfind("ERR_position value=6.283 ", 0), 0u) << r.out;
   EXPECT_NE(r.out.find(" internal=2000"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(" unit=\"rad\" shown=\"1 rot\""), std::string::npos) << r.out;
 }

@@ -76,7 +76,8 @@ TEST_F(ExternalReferenceDialog, MinimumFollowsTheUnitOfItsMaximum) {
   EXPECT_EQ(minimum.GetSelectedUnit().GetName(), "rpm");
   Select(kMaximumUnit, "rad/s");
   EXPECT_EQ(minimum.GetSelectedUnit().GetName(), "rad/s");
-  EXPECT_EQ(Text(kMinimumEdit), ZelFormatValue(Get("SPD_min")));
+  // -50 counts of 6.28 rad/s, the resolution at which the drive holds it.
+  EXPECT_EQ(Text(kMinimumEdit), "-314");
 }
 
 TEST_F(ExternalReferenceDialog, DeadBandWidthFollowsBothEdits) {

@@ -64,6 +64,31 @@ TEST(SetupFile, KeepsTypesStorageUnitsRangesOptionsAndIdentity) {
   EXPECT_EQ(s.GetFirmwareID(), "F1");
 }
 
+// "rad/s" is a shaft's speed and a loop's pass band: the file says which when it is the
+// second, and a file that does not say (written before pass bands had a kind) still loads,
+// as the speed it was then.
+TEST(SetupFile, AUnitNameThatTwoKindsShareKeepsItsKind) {
+  const std::string text = Minimal(
+      R"({"name": "PB_S", "unit": "rad/s", "kind": "angular frequency", "value": 100},
+         {"name": "ASPD_max", "unit": "rad/s", "value": 100},
+         {"name": "Old_PB", "unit": "rad/s", "value": 100})");
+  ZelLoadResult loaded = ParseSetupText(text, "t");
+  ASSERT_TRUE(loaded.setup) << loaded.error;
+  const std::string saved = SetupToText(*loaded.setup);
+  ZelLoadResult again = ParseSetupText(saved, "again");
+  ASSERT_TRUE(again.setup) << again.error;
+  EXPECT_EQ(again.setup->FindParameter("PB_S")->GetUnitType(), kUnitAngularFrequency);
+  EXPECT_EQ(again.setup->FindParameter("ASPD_max")->GetUnitType(), kUnitRotarySpeed);
+  EXPECT_EQ(again.setup->FindParameter("Old_PB")->GetUnitType(), kUnitRotarySpeed);
+  const std::string kind = "\"kind\": \"angular frequency\"";
+  EXPECT_EQ(saved.find(kind), saved.rfind(kind)) << "only the pass band says its kind";
+  EXPECT_NE(saved.find(kind), std::string::npos);
+  // Choosing a unit by name keeps the kind the quantity has.
+  CZel_Parameter& pass_band = *again.setup->FindParameter("PB_S");
+  ASSERT_EQ(pass_band.ChangeUnitType("rad/s"), 1);
+  EXPECT_EQ(pass_band.GetUnitType(), kUnitAngularFrequency);
+}
+
 TEST(SetupFile, MalformedFilesAreRefusedWithThePlaceAndTheReason) {
   struct Case { const char* what; std::string text; const char* expected; };
   const Case cases[] = {
@@ -87,6 +112,11 @@ TEST(SetupFile, MalformedFilesAreRefusedWithThePlaceAndTheReason) {
       {"option not text", Minimal("", R"(, "options": {"a": 1})"), "/options/a"},
       {"bad e2rom size", Minimal("", R"(, "identity": {"e2rom_size_words": 70000})"),
        "/identity/e2rom_size_words"},
+      {"unknown kind", Minimal(R"({"name": "PB", "unit": "rad/s", "kind": "spin", "value": 1})"),
+       "/parameters/0/kind: unknown kind of quantity \"spin\""},
+      {"a unit not of its kind",
+       Minimal(R"({"name": "PB", "unit": "rpm", "kind": "angular frequency", "value": 1})"),
+       "/parameters/0/kind: \"rpm\" is not a unit of angular frequency"},
       {"a Latin-1 byte other than the degree sign",
        Minimal("{\"name\": \"T\", \"unit\": \"\xB5s\", \"value\": 1}"), "UTF-8"},
   };

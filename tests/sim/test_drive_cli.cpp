@@ -1,5 +1,6 @@
 // `dcservo drive` as a user runs it.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -139,11 +140,15 @@ TEST(DriveCommand, ReadGivesLiveVariablesInBaseOrInternalUnits) {
   EXPECT_EQ(r.out, "var_u2=65472\nAD5=65472\n");
   // APOS is kept in encoder counts and read in radians: a hand's full turn gives 2 pi.
   const auto base = RunDcservo("drive read " + ShellQuote(testing_support::BundledSetupPath()) +
-                               " APOS --fault turn=6.2832 --at 1");
+                               " APOS AD5 --fault turn=6.2832 --at 1");
   ASSERT_EQ(base.exit_code, 0) << base.err;
   double apos = 0;
-  ASSERT_EQ(std::sscanf(base.out.c_str(), "APOS=%lf", &apos), 1) << base.out;
+  char unit[16] = {};
+  ASSERT_EQ(std::sscanf(base.out.c_str(), "APOS=%lf %15s", &apos, unit), 2) << base.out;
   EXPECT_NEAR(apos, 6.2832, 0.01);
+  EXPECT_STREQ(unit, "rad") << "each value says its unit";
+  // At the drive's resolution (2000 counts a turn), and a converter's counts without a unit.
+  EXPECT_THAT(base.out, ::testing::MatchesRegex("APOS=6\\.28[0-9] rad\nAD5=[0-9]+\n"));
 }
 
 }  // namespace
