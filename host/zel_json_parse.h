@@ -26,19 +26,25 @@ class DuplicateKeySax {
   }
   bool string(json::string_t& v) { return dom_.string(v); }
   bool binary(json::binary_t& v) { return dom_.binary(v); }
+  // One set of keys per depth, kept from object to object: a setup holds hundreds of small
+  // objects, and a set built for each cost more than parsing them.
   bool start_object(std::size_t n) {
-    keys_.emplace_back();
+    if (depth_ == keys_.size())
+      keys_.emplace_back();
+    else
+      keys_[depth_].clear();
+    ++depth_;
     return dom_.start_object(n);
   }
   bool key(json::string_t& k) {
-    if (!keys_.back().insert(FoldName(k)).second) {
+    if (!keys_[depth_ - 1].insert(FoldName(k)).second) {
       duplicate = k;
       return false;
     }
     return dom_.key(k);
   }
   bool end_object() {
-    keys_.pop_back();
+    --depth_;
     return dom_.end_object();
   }
   bool start_array(std::size_t n) { return dom_.start_array(n); }
@@ -56,6 +62,7 @@ class DuplicateKeySax {
  private:
   nlohmann::detail::json_sax_dom_parser<json> dom_;
   std::vector<std::unordered_set<std::string>> keys_;
+  std::size_t depth_ = 0;
 };
 
 // Parses `text` into `out` as json::parse does (and throws as it does). The library keeps

@@ -1,5 +1,6 @@
 #include "host/zel_setup_file.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -255,6 +256,13 @@ std::string DegreeSignAsUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
+    // Plain ASCII, nearly all of a file, goes across in runs.
+    const std::size_t run = std::find_if(text.begin() + static_cast<std::ptrdiff_t>(i), text.end(),
+                                         [](char ch) { return static_cast<unsigned char>(ch) >= 0x80; }) -
+                            text.begin();
+    out.append(text.substr(i, run - i));
+    i = run;
+    if (i == text.size()) break;
     const auto c = static_cast<unsigned char>(text[i]);
     const std::size_t length = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2
                                : c >= 0xE0 && c <= 0xEF            ? 3
