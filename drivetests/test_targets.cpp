@@ -137,6 +137,18 @@ std::vector<TargetCheck> CheckTrackingTargets(const TestTargets& t,
                             Format(" + half a measurement step of %.4g", figures.quantum) + unit +
                             ")",
                         Format("%.4g", m.rms_error) + unit, m.rms_error <= limit});
+      // Below the limit is not enough: a run far better than predicted says that the model's
+      // plant is not the drive's (an inertia over-identified, say), and every figure judged
+      // against that prediction is loose. Both traces carry the measurement's steps.
+      if (m.deviation_rms) {
+        const double off = p.rms_error * t.tracking_tolerance + figures.quantum;
+        checks.push_back({"response off the prediction (RMS)",
+                          Format("at most %.4g", off) + unit +
+                              Format(" (%.0f %% of the predicted error", t.tracking_tolerance * 100) +
+                              Format(" + one measurement step of %.4g", figures.quantum) + unit +
+                              ")",
+                          Format("%.4g", *m.deviation_rms) + unit, *m.deviation_rms <= off});
+      }
     }
   }
   if (t.max_overshoot_pct > 0.0)

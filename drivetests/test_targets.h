@@ -35,9 +35,9 @@ struct TestTargets {
   double ripple_share_of_In = 0.0;
 };
 
-// The current ripple at constant speed against its target: a figure beside the verdict, not
-// part of it, as long as the pass band is the tuner's only remedy (a heavy load on a coarse
-// sensor cannot meet it with any band the drive allows). Nothing without a ripple measured.
+// The current ripple at constant speed against its target: a figure beside a lone test's
+// verdict (the tuner's proposal is the remedy, which commissioning takes and then holds the
+// speed step to the target). Nothing without a ripple measured.
 std::optional<TargetCheck> CheckRippleTarget(const TestTargets& targets,
                                              const TuningRunFigures& figures);
 
