@@ -54,14 +54,16 @@ std::vector<std::string> TargetDescriptions() {
       line += Format("rise time within %.0f %% of predicted, ", t.rise_tolerance * 100);
     if (t.tracking_tolerance > 0.0)
       line += Format("RMS tracking error at most %.0f %% above predicted plus half a "
-                     "measurement step, ",
-                     t.tracking_tolerance * 100);
+                     "measurement step, the response off the prediction by at most %.0f %% of "
+                     "the predicted error plus one step, ",
+                     t.tracking_tolerance * 100, t.tracking_tolerance * 100);
     if (t.follow_share > 0.0)
       line += Format("RMS tracking error under %.0f %% of the reference's motion, settled "
                      "after each ramp, ",
                      t.follow_share * 100);
     if (t.ripple_share_of_In > 0.0)
-      line += Format("current ripple at constant speed shown against %.0f %% of In peak, ",
+      line += Format("current ripple at constant speed against %.0f %% of In peak (a "
+                     "commissioning target; a lone test's warning), ",
                      t.ripple_share_of_In * 100);
     lines.push_back(line + Format("overshoot under %.0f %%", t.max_overshoot_pct));
   }
