@@ -47,17 +47,6 @@ void InjectFaults(dcsim::SimulatedDrive& drive, const std::vector<std::string>& 
   }
 }
 
-ordered_json FiguresJson(const CycleFigures& f) {
-  auto settling = [](double s) { return std::isnan(s) ? ordered_json(nullptr) : ordered_json(s); };
-  ordered_json j = {{"peak_error", f.peak_error},
-                    {"rms_error", f.rms_error},
-                    {"overshoot_percent", f.overshoot_percent},
-                    {"settling_s", {settling(f.settling_s[0]), settling(f.settling_s[1])}}};
-  if (f.cycle) j["cycle"] = f.cycle;
-  if (f.deviation_rms) j["deviation_from_prediction_rms"] = *f.deviation_rms;
-  return j;
-}
-
 // The shape of every test's JSON, then what a tuning run adds: the program, its cycles, the
 // prediction's figures and the current ripple (`result` and `error` as before, for scripts
 // that read them).
@@ -76,10 +65,10 @@ ordered_json Report(const char* kind, CTuningTestDlg& dlg, bool ok, const std::s
   j["unit"] = f.unit;
   j["final_value"] = f.final_value;
   j["measurement_step"] = f.quantum;
-  if (f.predicted) j["predicted"] = FiguresJson(*f.predicted);
+  if (f.predicted) j["predicted"] = dcservo::TrackingFiguresJson(*f.predicted);
   j["predicted_current_limit_s"] = f.predicted_saturation_s;
   j["cycles"] = ordered_json::array();
-  for (const CycleFigures& c : f.cycles) j["cycles"].push_back(FiguresJson(c));
+  for (const CycleFigures& c : f.cycles) j["cycles"].push_back(dcservo::TrackingFiguresJson(c));
   j["current_ripple"] = nullptr;
   if (const TestTargets* targets = TargetsOf(kind); targets && f.ripple) {
     j["current_ripple"] = {{"rms_A", f.ripple->rms_A}, {"peak_A", f.ripple->peak_A}};

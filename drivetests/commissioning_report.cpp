@@ -53,15 +53,22 @@ std::string MeaningOf(const CZel_Setup& setup, const std::string& name) {
 }
 
 ordered_json CycleJson(const std::optional<CycleFigures>& c) {
-  if (!c) return nullptr;
-  return {{"rms_error", c->rms_error},
-          {"peak_error", c->peak_error},
-          {"overshoot_pct", c->overshoot_percent},
-          {"settling_time_s", std::isfinite(c->settling_s[0]) ? ordered_json(c->settling_s[0])
-                                                               : ordered_json(nullptr)}};
+  return c ? TrackingFiguresJson(*c) : ordered_json(nullptr);
 }
 
 }  // namespace
+
+ordered_json TrackingFiguresJson(const CycleFigures& f) {
+  auto seconds = [](double s) { return std::isfinite(s) ? ordered_json(s) : ordered_json(nullptr); };
+  ordered_json j = {{"rms_error", f.rms_error},
+                    {"peak_error", f.peak_error},
+                    {"overshoot_pct", f.overshoot_percent},
+                    {"settling_time_s", seconds(f.settling_s[0])},
+                    {"settling_time_second_ramp_s", seconds(f.settling_s[1])}};
+  if (f.cycle) j["cycle"] = f.cycle;
+  if (f.deviation_rms) j["deviation_from_prediction_rms"] = *f.deviation_rms;
+  return j;
+}
 
 ordered_json MarginsJson(const std::optional<LoopMargins>& m) {
   if (!m) return nullptr;

@@ -29,6 +29,11 @@ nlohmann::ordered_json StepFiguresJson(const std::optional<StepFigures>& figures
 
 // A loop's stability margins; null when the model could not be built.
 nlohmann::ordered_json MarginsJson(const std::optional<LoopMargins>& margins);
+// A tracking run's figures under the names that every output uses: `rms_error`,
+// `peak_error` (in the run's unit), `overshoot_pct`, `settling_time_s` (after the first ramp;
+// null when it never settles), `settling_time_second_ramp_s`, and `cycle` and
+// `deviation_from_prediction_rms` where the figures have them.
+nlohmann::ordered_json TrackingFiguresJson(const CycleFigures& figures);
 
 // The cause of a failure and what to do, as every JSON of the tests writes them; null when
 // it cannot be told.

@@ -156,7 +156,7 @@ TEST(TestCommand, SpeedRunsReportEachCycleAgainstThePrediction) {
   ASSERT_EQ(j["cycles"].size(), 1u);
   EXPECT_LT(j["cycles"][0]["deviation_from_prediction_rms"].get<double>(),
             0.03 * j["final_value"].get<double>());
-  EXPECT_TRUE(j["predicted"].contains("overshoot_percent"));
+  EXPECT_TRUE(j["predicted"].contains("overshoot_pct"));
   // A repeating online run is stopped after its cycles, each listed.
   const auto online = RunDcservo("test speed --online --cycles 3 --json");
   ASSERT_EQ(online.exit_code, 0) << online.err;
