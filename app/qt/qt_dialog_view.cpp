@@ -31,6 +31,8 @@
 namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
+// Rounds of measuring and resizing that a window takes to settle at the size of its content.
+constexpr int kFitRounds = 4;
 QString Shown(const std::string& s) { return Q(ZelStripMnemonic(s)); }
 
 // In the dialogs a box is a control like any other: hiding or disabling it leaves the
@@ -626,15 +628,23 @@ QSize QtDialogView::SizeLimit() const {
 }
 
 void QtDialogView::FitToScreen() {
-  // A control that changed its size while the window was hidden (a picture that got its
-  // image) has not told the boxes around it: every box measures its content afresh.
-  for (const auto& [id, box] : boxes_) {
-    box.grid->invalidate();
-    if (QWidget* frame = box.body->parentWidget(); frame && frame->layout())
-      frame->layout()->invalidate();
+  // The boxes measure their content again once they have been laid out at the new size
+  // (rows that were shown or hidden meanwhile, pictures that got their image): a few rounds
+  // until the size holds.
+  for (int round = 0; round < kFitRounds; ++round) {
+    // A control that changed its size while the window was hidden has not told the boxes
+    // around it: every box measures its content afresh.
+    for (const auto& [id, box] : boxes_) {
+      box.grid->invalidate();
+      if (QWidget* frame = box.body->parentWidget(); frame && frame->layout())
+        frame->layout()->invalidate();
+    }
+    scroll_->widget()->layout()->activate();
+    const QSize fitted = WantedSize().boundedTo(SizeLimit());
+    if (fitted == size()) return;
+    resize(fitted);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
   }
-  scroll_->widget()->layout()->activate();
-  resize(WantedSize().boundedTo(SizeLimit()));
 }
 
 QSize QtDialogView::WantedSize() const {

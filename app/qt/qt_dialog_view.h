@@ -22,12 +22,15 @@ class QtDialogView : public QDialog, public ZelDialogView {
   // The widget of a control (objectName "ctl_<id>"), or null.
   QWidget* Widget(int id) const;
   QtGraphView* Graph(int id) const;
-  // Copies the whole model into the widgets and sizes the window to its content, within
-  // 1280 x 800 (a scroll area takes what does not fit).
+  // Copies the whole model into the widgets.
   void SyncAll();
+  // Sizes the window to its content, within 1300 x 700 (a scroll area takes what does not
+  // fit).
   void FitToScreen();
   // Makes room for content that appeared (a larger tab page), within the same limit.
   void GrowToContent();
+  // The size that shows every control without scrolling.
+  QSize WantedSize() const;
 
   void ControlChanged(int id) override;
   void CaptionChanged() override;
@@ -55,8 +58,6 @@ class QtDialogView : public QDialog, public ZelDialogView {
   // a field lose focus and commit again), then shows the control as the model has it.
   void Act(int id, const std::function<void()>& action);
   QSize SizeLimit() const;
-  // The size that shows every control without scrolling.
-  QSize WantedSize() const;
 
   CZel_Dialog& dialog_;
   QScrollArea* scroll_ = nullptr;

@@ -33,6 +33,7 @@
 #include "dialogs/drive_setup_dlg.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_motor_database.h"
+#include "tests/app/cli_runner.h"
 #include "tests/support/dialog_harness.h"
 #include "drivetests/test_current_dlg.h"
 #include "host/zel_comm.h"
@@ -45,6 +46,11 @@
 #include "host/zel_test_dlg.h"
 #include "tests/host/test_dialog_fixture.h"
 #include "tests/support/fake_drive.h"
+
+// Sizes read as sizes in a failure.
+inline void PrintTo(const QSize& size, std::ostream* os) {
+  *os << size.width() << " x " << size.height();
+}
 
 namespace {
 
@@ -456,9 +462,37 @@ TEST_F(QtDialogs, TheDialogsOfTheDriveSetupAreTidy) {
   ZelSetMotorCatalogueDirectory({});
 }
 
-// Every dialog and test that the plug-in registers, as a user first meets it on the bundled
-// drive, fits the room of the smallest screen whole: nothing is scrolled out of sight. The
-// drive setup shows other rows in each control mode, so it is measured in all three.
+// The tab controls of a dialog and how many pages each has.
+std::vector<std::pair<int, int>> TabsOf(const CZel_Dialog& dlg) {
+  std::vector<std::pair<int, int>> tabs;
+  for (int id : dlg.GetControlIds()) {
+    if (dlg.GetControlDef(id)->kind == ZelControlKind::Tab)
+      tabs.emplace_back(id, static_cast<int>(dlg.GetControlState(id).items.size()));
+  }
+  return tabs;
+}
+
+// The window shows all of its content, within the room of the smallest screen.
+void ExpectWholeWithinRoom(QtDialogView& view) {
+  for (int turn = 0; turn < 3; ++turn) QApplication::processEvents();
+  EXPECT_LE(view.WantedSize().width(), kDialogRoom.width());
+  EXPECT_LE(view.WantedSize().height(), kDialogRoom.height());
+  EXPECT_LE(view.width(), kDialogRoom.width());
+  EXPECT_LE(view.height(), kDialogRoom.height());
+  auto* scroll = view.findChild<QScrollArea*>();
+  ASSERT_NE(scroll, nullptr);
+  EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
+  EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
+}
+
+QSize PngSize(const std::string& path) { return QImage(QString::fromStdString(path)).size(); }
+
+// Every dialog and test that the plug-in registers, on every page, as a user first meets it
+// on the bundled drive, fits the room of the smallest screen whole: nothing is scrolled out of
+// sight, and it opens at the size of its content, not of rows that it hid as it came on
+// screen. The picture that `edit --screenshot` draws, in a process of its own whose first
+// window meets fonts and pictures for the first time, has that size too. The drive setup shows
+// other rows in each control mode, so it is measured in all three.
 TEST_F(QtDialogs, EveryRegisteredDialogFitsTheSmallestScreen) {
   ZelSetMotorCatalogueDirectory(DCSERVO_RESOURCE_DIR "/motors");
   struct Case {
@@ -482,18 +516,29 @@ TEST_F(QtDialogs, EveryRegisteredDialogFitsTheSmallestScreen) {
     }
     auto dlg = ZelCreateDialog(c.dialog, *setup);
     ASSERT_NE(dlg, nullptr);
+    const std::string shot = testing_support::BinaryDir() + "/qt_fit_" + c.dialog +
+                             (c.control_mode >= 0 ? "_mode" + std::to_string(c.control_mode) : "");
     RunShown(*dlg, {[&](QtDialogView& view) {
-      for (int turn = 0; turn < 3; ++turn) QApplication::processEvents();
-      EXPECT_LE(view.width(), kDialogRoom.width());
-      EXPECT_LE(view.height(), kDialogRoom.height());
-      auto* scroll = view.findChild<QScrollArea*>();
-      ASSERT_NE(scroll, nullptr);
-      EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
-      EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
-      const std::string shot = testing_support::BinaryDir() + "/qt_fit_" + c.dialog +
-                               (c.control_mode >= 0 ? "_mode" + std::to_string(c.control_mode) : "") +
-                               ".png";
-      EXPECT_TRUE(view.grab().save(QString::fromStdString(shot), "PNG"));
+      ExpectWholeWithinRoom(view);
+      EXPECT_EQ(view.size(), view.WantedSize());
+      if (c.control_mode < 0) {
+        const std::string drawn = shot + "_drawn.png";
+        const auto r = testing_support::RunDcservo(
+            "edit --dialog " + c.dialog + " --screenshot " + testing_support::ShellQuote(drawn),
+            "QT_QPA_PLATFORM=offscreen");
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(PngSize(drawn), view.size());
+      }
+      EXPECT_TRUE(view.grab().save(QString::fromStdString(shot + ".png"), "PNG"));
+      for (const auto& [tab, pages] : TabsOf(*dlg)) {
+        for (int page = 1; page < pages; ++page) {
+          SCOPED_TRACE("page " + std::to_string(page));
+          ASSERT_TRUE(dlg->UserSelect(tab, page));
+          ExpectWholeWithinRoom(view);
+          EXPECT_TRUE(view.grab().save(
+              QString::fromStdString(shot + "_page" + std::to_string(page) + ".png"), "PNG"));
+        }
+      }
       dlg->EndDialog(kIdCancel);
     }});
   }
