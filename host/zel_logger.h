@@ -145,6 +145,9 @@ class CZel_ScopeLogger : public CZel_Logger {
   int GetPointsFilled() const { return filled_; }
 
   int UploadInProgress() const { return uploading_; }
+  // Nonzero once a single sweep has taken all its points: the window after the trigger. A
+  // trigger soon after arming leaves fewer points before it, and the ring is not full then.
+  int IsSweepDone() const { return sweep_done_; }
   int EndUploadData();
   // Nonzero once the run has ended: a single sweep is complete, or the program stopped and
   // every frame it sent has been taken. The stream is stopped then.
