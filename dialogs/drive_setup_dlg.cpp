@@ -88,7 +88,7 @@ constexpr int kSpeedControllerSet[] = {
     kIPSatSUnit, kSpeedKffaEdit, kSpeedTune};
 constexpr int kPositionControllerSet[] = {
     kPositionBox,        kPositionKpLabel,           kPositionKiLabel,  kPositionKdLabel,
-    kKdFilterLabel,      kPositionIntegralLabel,     kPositionFeedforwardLabel,
+    kPositionKdFilterLabel,      kPositionIntegralLabel,     kPositionFeedforwardLabel,
     kLimitSpeedLabel,    kPositionSpeedLabel,        kPositionAccelerationLabel,
     kKpPEdit,            kKiPEdit,                   kKdPEdit,          kFilterDEdit,
     kIPSatPEdit,         kIPSatPUnit,                kPositionKffsEdit, kLimitSpeedEdit,

@@ -63,7 +63,7 @@ enum DriveSetupControl : int {
   kKiPEdit,
   kPositionKdLabel,
   kKdPEdit,
-  kKdFilterLabel,
+  kPositionKdFilterLabel,
   kFilterDEdit,
   kPositionIntegralLabel,
   kIPSatPEdit,

@@ -282,6 +282,12 @@ bool CMyTestDlg::KeepDialogLive() {
   return m_bTestRunning || m_bRunUntilStop;
 }
 
+void CMyTestDlg::ShowUploadProgress(std::size_t read, std::size_t total) {
+  SetInfoText(std::string(kTuningStatusTexts[kStatusUploading]) + ": " + std::to_string(read) +
+              " of " + std::to_string(total) + " points (" +
+              std::to_string(100 * read / total) + " %)");
+}
+
 void CMyTestDlg::UploadResults() {
   CGraphWindow* graph = run_.graph;
   auto zoom_out = [graph] {
@@ -293,8 +299,15 @@ void CMyTestDlg::UploadResults() {
     TestFailed(1);
     return;
   }
+  const std::size_t total = run_.logger->GetPointsUploaded();
+  int percent_shown = -1;
   while (run_.logger->ReadPoint(nullptr)) {
     if (graph) graph->UpdateLastPoint();
+    const std::size_t read = run_.logger->GetPointsRead();
+    if (const int percent = static_cast<int>(100 * read / total); percent != percent_shown) {
+      percent_shown = percent;
+      ShowUploadProgress(read, total);
+    }
     const bool live = KeepDialogLive();
     if (m_bRunUntilStop && m_bStopRequested) break;
     if (!live) {

@@ -174,6 +174,8 @@ class CMyTestDlg : public CZel_TestDlg {
  private:
   void WatchProgram();
   void UploadResults();
+  // The status while the log's points go into the plot: how many of how many, and the share.
+  void ShowUploadProgress(std::size_t read, std::size_t total);
   // Dispatches what is pending for the user interface; false when the run was abandoned.
   bool KeepDialogLive();
 

@@ -83,6 +83,8 @@ class CZel_SingleAxisLogger : public CZel_Logger {
 
   // Points taken by ReadPoint so far, each time then channels, base units.
   std::size_t GetPointsRead() const { return read_; }
+  // Points that the upload brought in all, read or not.
+  std::size_t GetPointsUploaded() const { return data_.points.size(); }
   double GetValue(std::size_t point, int channel) const;
   // The points read so far as CSV: a time column in seconds and one column per channel.
   std::string CsvText() const;

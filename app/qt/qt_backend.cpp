@@ -239,5 +239,6 @@ std::string QtUiBackend::SaveGraphPicture(const CGraphWindow& graph,
   QtDialogView* view = graph.GetParentDialog() ? ViewOf(*graph.GetParentDialog()) : nullptr;
   QtGraphView* chart = view ? view->Graph(graph.GetControlId()) : nullptr;
   if (!chart || !chart->isVisible()) return UiBackend::SaveGraphPicture(graph, png_path);
+  view->DrawWaitingPoints();
   return SaveWidgetPng(*chart, png_path);
 }

@@ -33,6 +33,9 @@ namespace {
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 // Rounds of measuring and resizing that a window takes to settle at the size of its content.
 constexpr int kFitRounds = 4;
+// Points that come in one by one are drawn this often: a curve that grows smoothly, at a
+// cost that does not grow with the points.
+constexpr int kRedrawPeriod_ms = 50;
 QString Shown(const std::string& s) { return Q(ZelStripMnemonic(s)); }
 
 // In the dialogs a box is a control like any other: hiding or disabling it leaves the
@@ -430,6 +433,10 @@ QtDialogView::QtDialogView(CZel_Dialog& dialog, QWidget* parent)
     : QDialog(parent), dialog_(dialog) {
   setWindowTitle(Q(dialog.GetCaption()));
   setObjectName(QString("dialog_%1").arg(dialog.Template().id));
+  redraw_ = new QTimer(this);
+  redraw_->setSingleShot(true);
+  redraw_->setInterval(kRedrawPeriod_ms);
+  connect(redraw_, &QTimer::timeout, this, [this] { DrawWaitingPoints(); });
   Build();
   qApp->installEventFilter(this);
 }
@@ -551,6 +558,7 @@ void QtDialogView::Act(int id, const std::function<void()>& action) {
 
 void QtDialogView::SyncAll() {
   for (const auto& [id, w] : widgets_) Sync(id);
+  waiting_points_.clear();
   for (const auto& [id, view] : graphs_) view->Rebuild(dialog_.GetGraph(id));
   setWindowTitle(Q(dialog_.GetCaption()));
 }
@@ -559,17 +567,41 @@ void QtDialogView::ControlChanged(int id) { Sync(id); }
 
 void QtDialogView::CaptionChanged() { setWindowTitle(Q(dialog_.GetCaption())); }
 
-void QtDialogView::GraphChanged(int id, ZelGraphEvent event, int point) {
+void QtDialogView::GraphChanged(int id, ZelGraphEvent event, int /*point*/) {
   QtGraphView* view = Graph(id);
   const CGraphWindow* graph = dialog_.GetGraph(id);
   if (!view || !graph) return;
   switch (event) {
-    case ZelGraphEvent::Refresh: view->Rebuild(graph); break;
-    case ZelGraphEvent::ZoomOut: view->ApplyRanges(*graph); break;
-    case ZelGraphEvent::LastPoint: view->AppendDrawn(*graph); break;
-    case ZelGraphEvent::Point: view->ReplacePoint(*graph, point); break;
+    case ZelGraphEvent::Refresh:
+      waiting_points_.erase(id);
+      view->Rebuild(graph);
+      break;
+    case ZelGraphEvent::ZoomOut:
+      DrawWaitingPoints(id);
+      view->ApplyRanges(*graph);
+      break;
+    case ZelGraphEvent::LastPoint:
+    case ZelGraphEvent::Point:
+      waiting_points_[id] |= event == ZelGraphEvent::Point;
+      if (!redraw_->isActive()) redraw_->start();
+      break;
     case ZelGraphEvent::Saved: break;
   }
+}
+
+void QtDialogView::DrawWaitingPoints(int graph_id) {
+  auto it = waiting_points_.find(graph_id);
+  if (it == waiting_points_.end()) return;
+  const bool replaced = it->second;
+  waiting_points_.erase(it);
+  QtGraphView* view = Graph(graph_id);
+  const CGraphWindow* graph = dialog_.GetGraph(graph_id);
+  if (view && graph) view->DrawNewPoints(*graph, replaced);
+}
+
+void QtDialogView::DrawWaitingPoints() {
+  redraw_->stop();
+  while (!waiting_points_.empty()) DrawWaitingPoints(waiting_points_.begin()->first);
 }
 
 void QtDialogView::Sync(int id) {

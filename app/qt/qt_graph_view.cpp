@@ -40,6 +40,13 @@ QColor ToColor(std::uint32_t rgb) {
 
 QXYSeries* Xy(QAbstractSeries* s) { return static_cast<QXYSeries*>(s); }
 
+void SetTicksFor(QValueAxis* axis, double lo, double hi) {
+  const double step = ZelTickStep({lo, hi});
+  if (!(step > 0)) return;
+  axis->setTickInterval(step);
+  axis->setLabelFormat(QString("%.%1f").arg(ZelTickDecimals(step)));
+}
+
 // A linear axis labelled at round values, with the decimals that tell them apart, also
 // after a zoom or a pan.
 QValueAxis* RoundTickedAxis() {
@@ -47,13 +54,16 @@ QValueAxis* RoundTickedAxis() {
   axis->setLabelFormat("%g");
   axis->setTickType(QValueAxis::TicksDynamic);
   axis->setTickAnchor(0.0);
-  QObject::connect(axis, &QValueAxis::rangeChanged, axis, [axis](qreal lo, qreal hi) {
-    const double step = ZelTickStep({lo, hi});
-    if (!(step > 0)) return;
-    axis->setTickInterval(step);
-    axis->setLabelFormat(QString("%.%1f").arg(ZelTickDecimals(step)));
-  });
+  QObject::connect(axis, &QValueAxis::rangeChanged, axis,
+                   [axis](qreal lo, qreal hi) { SetTicksFor(axis, lo, hi); });
   return axis;
+}
+
+// The ticks of the new range go first: the axis lays out a label for every tick of the old
+// interval over the new range at once, and from 0..1 to a run of 1200 ms those are thousands.
+void SetRange(QAbstractAxis* axis, double lo, double hi) {
+  if (auto* linear = qobject_cast<QValueAxis*>(axis)) SetTicksFor(linear, lo, hi);
+  axis->setRange(lo, hi);  // QVariant: either kind of axis
 }
 
 // "Motor_Current [A]": a channel as an axis or a legend names it.
@@ -163,34 +173,49 @@ void QtGraphView::AppendDrawn(const CGraphWindow& graph) {
   for (std::size_t i = 0; i < series_.size() && static_cast<int>(i) < filter->GetCount(); ++i) {
     const CXYCurve& curve = *filter->GetAt(static_cast<int>(i));
     QXYSeries* s = Xy(series_[i]);
-    QList<QPointF> points;
+    if (s->count() >= drawn) continue;
+    // Qt Charts lays the whole series out again for every point appended, also for a list
+    // of them: the series takes its old and new points in one replace.
+    QList<QPointF> points = s->points();
+    points.reserve(drawn);
     for (int p = static_cast<int>(s->count()); p < drawn; ++p)
       points.append(QPointF(doc->GetValue(curve.x_channel, p), doc->GetValue(curve.y_channel, p)));
-    if (points.isEmpty()) continue;
-    // Qt Charts lays the whole series out again for every point appended: a series drawn
-    // from nothing takes its points in one replace.
-    if (s->count() == 0) s->replace(points);
-    else s->append(points);
+    s->replace(points);
   }
 }
 
-void QtGraphView::ReplacePoint(const CGraphWindow& graph, int index) {
+void QtGraphView::RedrawAll(const CGraphWindow& graph) {
   const CGraphFilter* filter = graph.GetFilter();
   const CGraphDocument* doc = graph.GetDocument();
   if (!filter || !doc) return;
+  const int drawn = std::min(graph.GetDrawnPointCount(), doc->GetPointCount());
   for (std::size_t i = 0; i < series_.size() && static_cast<int>(i) < filter->GetCount(); ++i) {
     const CXYCurve& curve = *filter->GetAt(static_cast<int>(i));
-    QXYSeries* s = Xy(series_[i]);
-    if (index < s->count())
-      s->replace(index, doc->GetValue(curve.x_channel, index), doc->GetValue(curve.y_channel, index));
+    QList<QPointF> points;
+    points.reserve(drawn);
+    for (int p = 0; p < drawn; ++p)
+      points.append(QPointF(doc->GetValue(curve.x_channel, p), doc->GetValue(curve.y_channel, p)));
+    Xy(series_[i])->replace(points);
   }
-  AppendDrawn(graph);
+}
+
+void QtGraphView::DrawNewPoints(const CGraphWindow& graph, bool replaced) {
+  if (replaced) RedrawAll(graph);
+  else AppendDrawn(graph);
+  if (RangesOf(graph) != applied_) ApplyRanges(graph);
+}
+
+std::array<std::pair<double, double>, 3> QtGraphView::RangesOf(const CGraphWindow& graph) const {
+  return {{{graph.GetXRange().lo, graph.GetXRange().hi},
+           {graph.GetYRange(1).lo, graph.GetYRange(1).hi},
+           {graph.GetYRange(2).lo, graph.GetYRange(2).hi}}};
 }
 
 void QtGraphView::ApplyRanges(const CGraphWindow& graph) {
-  x_->setRange(graph.GetXRange().lo, graph.GetXRange().hi);  // QVariant: either kind of axis
-  y1_->setRange(graph.GetYRange(1).lo, graph.GetYRange(1).hi);
-  if (y2_) y2_->setRange(graph.GetYRange(2).lo, graph.GetYRange(2).hi);
+  applied_ = RangesOf(graph);
+  SetRange(x_, applied_[0].first, applied_[0].second);
+  SetRange(y1_, applied_[1].first, applied_[1].second);
+  if (y2_) SetRange(y2_, applied_[2].first, applied_[2].second);
   PlaceCursorLines();
   DrawKey();
 }
@@ -406,6 +431,18 @@ void QtGraphView::contextMenuEvent(QContextMenuEvent* event) {
         this, "Save plot as", "plot.png", "Pictures (*.png);;Drawings (*.svg);;Data (*.csv)");
     if (!path.isEmpty()) Export(path);
   }
+}
+
+std::optional<std::pair<double, double>> QtGraphView::ShownRange(int axis) const {
+  const QAbstractAxis* shown = axis == 0 ? x_ : axis == 1 ? y1_ : y2_;
+  if (!shown) return std::nullopt;
+  return AxisRange(shown);
+}
+
+QList<QPointF> QtGraphView::Points(int series) const {
+  return series >= 0 && series < SeriesCount()
+             ? Xy(series_[static_cast<std::size_t>(series)])->points()
+             : QList<QPointF>();
 }
 
 int QtGraphView::PointCount(int series) const {

@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <deque>
 #include <optional>
+#include <QElapsedTimer>
 
 #include "app/qt/qt_dialog_view.h"
 #include "app/qt/qt_graph_view.h"
@@ -36,6 +37,7 @@
 #include "tests/app/cli_runner.h"
 #include "tests/support/dialog_harness.h"
 #include "drivetests/test_current_dlg.h"
+#include "drivetests/tuning_test_dlg.h"
 #include "host/zel_comm.h"
 #include "sim/simulated_drive.h"
 #include "app/qt/qt_bar_graph.h"
@@ -597,6 +599,72 @@ TEST_F(QtDialogs, TheCurrentTestShowsItsPagesAndAfterARunItsCurvesAndFigures) {
     poll->start(20);
   }});
   CZel_Comm::SetClock(nullptr);
+}
+
+// Every point of every curve lies within the ranges that its axes show.
+void ExpectCurvesWithinAxes(const QtGraphView& chart, const CGraphWindow& graph) {
+  ASSERT_GT(chart.SeriesCount(), 0);
+  for (int i = 0; i < chart.SeriesCount(); ++i) {
+    const int axis = graph.GetFilter()->GetAt(i)->axis == 2 ? 2 : 1;
+    const auto x = chart.ShownRange(0), y = chart.ShownRange(axis);
+    ASSERT_TRUE(x && y);
+    int outside = 0;
+    for (const QPointF& p : chart.Points(i))
+      outside += p.x() < x->first || p.x() > x->second || p.y() < y->first || p.y() > y->second;
+    EXPECT_EQ(outside, 0) << "curve " << i << " of " << chart.PointCount(i) << " points, y axis "
+                          << y->first << " to " << y->second;
+  }
+}
+
+// The speed test on screen on the simulated drive, Start on its "Test" page; `each_tick`
+// looks at the run every millisecond until `done` says so, then the dialog closes.
+void RunSpeedTestOnScreen(CZel_Setup& setup,
+                          const std::function<bool(QtDialogView&, dcservo::CTuningTestDlg&)>& tick) {
+  auto drive = dcsim::MakeSimulatedDrive(setup);
+  CZel_CommSession comm(drive);
+  CZel_Comm::SetClock([] { return ZelUi().NowMs() / 1000.0; });
+  auto dlg = ZelCreateDialog(dcservo::dialog_names::kSpeedTest, setup);
+  auto& test = dynamic_cast<dcservo::CTuningTestDlg&>(*dlg);
+  RunShown(test, {[&](QtDialogView& view) {
+    ASSERT_TRUE(test.UserSelect(dcservo::kTuningTab, kTestPage));
+    Find<QPushButton>(view, kIdcTestStartStop)->click();
+    auto* poll = new QTimer(&view);
+    QObject::connect(poll, &QTimer::timeout, [&, poll] {
+      if (!tick(view, test)) return;
+      poll->stop();
+      test.EndDialog(kIdOk);
+    });
+    poll->start(1);
+  }});
+  CZel_Comm::SetClock(nullptr);
+}
+
+// The log of a speed run goes into the plot in about the time the command line takes (here it
+// took 24 s, each point drawn on its own and the axes, grown from 0..1 in one step, labelled
+// with thousands of ticks), the status counts the points meanwhile, and the plot shows them
+// whole.
+TEST_F(QtDialogs, TheSpeedTestUploadsItsLogQuicklyAndCountsThePoints) {
+  auto setup = testing_support::LoadBundledSetup();
+  std::vector<std::string> progress;
+  QElapsedTimer upload;
+  RunSpeedTestOnScreen(*setup, [&](QtDialogView& view, dcservo::CTuningTestDlg& test) {
+    const std::string status = test.GetChildText(kIdcTestStatus);
+    if (status.rfind("Uploading results:", 0) == 0 && (progress.empty() || progress.back() != status)) {
+      if (progress.empty()) upload.start();
+      progress.push_back(status);
+    }
+    if (test.m_bTestRunning) return false;
+    EXPECT_EQ(test.m_nTestResult, 1) << test.m_strError;
+    EXPECT_LT(upload.isValid() ? upload.elapsed() : -1, 2000) << "ms for the upload";
+    EXPECT_FALSE(progress.empty());
+    for (const std::string& text : progress)
+      EXPECT_THAT(text, ::testing::MatchesRegex("Uploading results: [0-9]+ of [0-9]+ points \\([0-9]+ %\\)"));
+    QtGraphView* chart = view.Graph(dcservo::kLoggerGraph);
+    EXPECT_NE(chart, nullptr);
+    if (chart) ExpectCurvesWithinAxes(*chart, test.GetLoggerGraph());
+    ExpectTidyAndSave(view, "qt_speed_test_uploaded.png");
+    return true;
+  });
 }
 
 }  // namespace
