@@ -667,4 +667,27 @@ TEST_F(QtDialogs, TheSpeedTestUploadsItsLogQuicklyAndCountsThePoints) {
   });
 }
 
+// On line with the scope the plot's axes follow the points as they come in (they stayed at
+// 0..1 and cut the curves off), and the run measures its cycle.
+TEST_F(QtDialogs, DuringAScopeRunTheAxesFollowTheData) {
+  auto setup = testing_support::LoadBundledSetup();
+  ASSERT_TRUE(setup->SetParameterValueInBaseUnit("OnlinePlotS", 1));
+  bool looked = false;
+  RunSpeedTestOnScreen(*setup, [&](QtDialogView& view, dcservo::CTuningTestDlg& test) {
+    QtGraphView* chart = view.Graph(dcservo::kOnlineGraph);
+    if (test.m_bTestRunning) {
+      if (looked || !chart || chart->PointCount(0) < 200) return false;
+      looked = true;
+      ExpectCurvesWithinAxes(*chart, test.GetOnlineGraph());
+      ExpectTidyAndSave(view, "qt_speed_test_scope_running.png");
+      return false;
+    }
+    EXPECT_TRUE(looked);
+    EXPECT_EQ(test.m_nTestResult, 1) << test.m_strError;
+    EXPECT_EQ(test.GetFigures().cycles.size(), 1u);
+    if (chart) ExpectCurvesWithinAxes(*chart, test.GetOnlineGraph());
+    return true;
+  });
+}
+
 }  // namespace

@@ -206,14 +206,22 @@ TEST_F(TestBase, StopDuringTheUploadAbandonsTheRunWithoutAVerdict) {
        })});
 }
 
-// While the log goes into the plot, the status counts the points at each whole percent.
-TEST_F(TestBase, TheUploadShowsItsProgress) {
+// While the log goes into the plot, the status counts the points at each whole percent, and
+// the plot's ranges take in the points drawn so far.
+TEST_F(TestBase, TheUploadShowsItsProgressAndThePlotFollowsIt) {
   auto expect_progress = [](StandInRun& d) {
     const int drawn = d.graph.GetDrawnPointCount();
     const int percent = drawn / 4;  // of 400 points
     EXPECT_EQ(d.GetChildText(kIdcTestStatus),
               "Uploading results: " + std::to_string(std::max(1, 4 * percent)) +
                   " of 400 points (" + std::to_string(percent) + " %)");
+    const CGraphDocument& doc = *d.graph.GetDocument();
+    for (int channel : {0, 1}) {
+      const double v = doc.GetValue(channel, drawn - 1);
+      const ZelAxisRange range = channel == 0 ? d.graph.GetXRange() : d.graph.GetYRange(1);
+      EXPECT_LE(range.lo, v) << channel;
+      EXPECT_GE(range.hi, v) << channel;
+    }
   };
   std::vector<RunStep> steps = {Start(), Drive([](FakeDrive& f) { f.Started(); }), Wait(20),
                                 Drive([](FakeDrive& f) {
