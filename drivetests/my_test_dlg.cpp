@@ -112,12 +112,23 @@ double CMyTestDlg::InternalInt32(const char* name) const {
   return InternalTruncated(m_Setup, name, -2147483648.0, 2147483647.0);
 }
 
+bool CMyTestDlg::HasResultsToSave() const {
+  return !m_bTestRunning && run_.graph && run_.graph->HasDrawnPoints();
+}
+
+void CMyTestDlg::OnCancel() {
+  if (HasResultsToSave() &&
+      MessageBox(kDiscardRunQuestion, {}, kMbYesNo | kMbIconQuestion) != kIdYes)
+    return;
+  CZel_TestDlg::OnCancel();
+}
+
 void CMyTestDlg::CloseOfferingToKeep(const char* label, const char* parameter,
                                      const char* format, double old_value, double new_value) {
   const std::string old_text = FormatValue(format, old_value);
   const std::string new_text = FormatValue(format, new_value);
   if (old_text == new_text || m_nTestResult != 1) {
-    CMyTestDlg::OnCancel();
+    CZel_TestDlg::OnCancel();
     return;
   }
   const std::string question =
@@ -129,7 +140,7 @@ void CMyTestDlg::CloseOfferingToKeep(const char* label, const char* parameter,
     case kIdNo:
       // Not kept means not kept: the setup gets its old value back.
       m_Setup.SetParameterValueInBaseUnit(parameter, old_value);
-      CMyTestDlg::OnCancel();
+      CZel_TestDlg::OnCancel();
       break;
     default: break;  // back to the dialog, the new value still shown
   }

@@ -55,6 +55,10 @@ inline constexpr const char* kTuningStatusTexts[] = {
     "Test failed!\nCurrent protection triggered during test!",
 };
 
+// Asked when a test with the plot of an ended run on show is cancelled.
+inline constexpr char kDiscardRunQuestion[] =
+    "Close the test and discard the results of its last run? Save Plots keeps them.";
+
 // The text CheckDriveErrors gives for a set of MER bits; empty when none of them is known.
 const char* DriveErrorText(unsigned mer_bits);
 
@@ -107,6 +111,10 @@ class CMyTestDlg : public CZel_TestDlg {
   double DisplayStep(CZel_Parameter& p) override;
   // The plot of the run; null for a test without one.
   CGraphWindow* GetRunGraph() const { return run_.graph; }
+  // Whether an ended run left a plot on show that closing the dialog would lose: Save Plots
+  // has something to save, and Cancel (Escape, the close box) asks first.
+  virtual bool HasResultsToSave() const;
+  void OnCancel() override;
 
  protected:
   // What a run of this test works with: its program, the logger whose points are uploaded

@@ -218,6 +218,10 @@ void CGraphWindow::TakeIn(int point) {
   }
 }
 
+bool CGraphWindow::HasDrawnPoints() const {
+  return filter_ && std::min(drawn_, filter_->GetDocument().GetPointCount()) > 0;
+}
+
 void CGraphWindow::UpdateLastPoint() {
   if (!filter_) return;
   const int count = filter_->GetDocument().GetPointCount();

@@ -134,6 +134,8 @@ class CGraphWindow {
   ZelAxisRange GetYRange(int axis) const { return axis == 2 ? y2_ : y1_; }
   // Points the window has drawn so far.
   int GetDrawnPointCount() const { return drawn_; }
+  // Whether the window shows any point: something to save.
+  bool HasDrawnPoints() const;
 
  private:
   void Notify(ZelGraphEvent event, int point);

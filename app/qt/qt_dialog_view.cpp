@@ -133,7 +133,7 @@ int KeyOf(const QKeyEvent& e) {
   switch (e.key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter: return '\r';
-    case Qt::Key_Escape: return 27;
+    case Qt::Key_Escape: return kKeyEscape;
     case Qt::Key_Tab: return '\t';
     case Qt::Key_F1: return 0x70;
     default: return e.key() < 0x80 ? e.key() : 0;
@@ -715,6 +715,8 @@ bool QtDialogView::eventFilter(QObject* watched, QEvent* event) {
   if (key == last && key->timestamp() == last_time) return false;
   last = key;
   last_time = key->timestamp();
-  if (const int code = KeyOf(*key)) dialog_.UserKey(code, ModifiersOf(key->modifiers()));
-  return false;
+  // A key that the dialog used goes no further: Escape has closed the window the dialog's
+  // way (which may have asked first), not Qt's.
+  const int code = KeyOf(*key);
+  return code && dialog_.UserKey(code, ModifiersOf(key->modifiers()));
 }

@@ -642,7 +642,7 @@ void RunSpeedTestOnScreen(CZel_Setup& setup,
 // The log of a speed run goes into the plot in about the time the command line takes (here it
 // took 24 s, each point drawn on its own and the axes, grown from 0..1 in one step, labelled
 // with thousands of ticks), the status counts the points meanwhile, and the plot shows them
-// whole.
+// whole. Then Save Plots has them to save, and Escape asks before it lets them go.
 TEST_F(QtDialogs, TheSpeedTestUploadsItsLogQuicklyAndCountsThePoints) {
   auto setup = testing_support::LoadBundledSetup();
   std::vector<std::string> progress;
@@ -653,7 +653,10 @@ TEST_F(QtDialogs, TheSpeedTestUploadsItsLogQuicklyAndCountsThePoints) {
       if (progress.empty()) upload.start();
       progress.push_back(status);
     }
-    if (test.m_bTestRunning) return false;
+    if (test.m_bTestRunning) {
+      EXPECT_FALSE(Find<QPushButton>(view, dcservo::kSavePlots)->isEnabled());
+      return false;
+    }
     EXPECT_EQ(test.m_nTestResult, 1) << test.m_strError;
     EXPECT_LT(upload.isValid() ? upload.elapsed() : -1, 2000) << "ms for the upload";
     EXPECT_FALSE(progress.empty());
@@ -663,6 +666,26 @@ TEST_F(QtDialogs, TheSpeedTestUploadsItsLogQuicklyAndCountsThePoints) {
     EXPECT_NE(chart, nullptr);
     if (chart) ExpectCurvesWithinAxes(*chart, test.GetLoggerGraph());
     ExpectTidyAndSave(view, "qt_speed_test_uploaded.png");
+
+    // The run can be saved, and Escape asks once before closing would lose it: No stays.
+    EXPECT_TRUE(Find<QPushButton>(view, dcservo::kSavePlots)->isEnabled());
+    int questions = 0;
+    QTimer answer_no;
+    QObject::connect(&answer_no, &QTimer::timeout, [&questions] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (!box || !box->isVisible()) continue;
+        ++questions;
+        EXPECT_EQ(box->text().toStdString(), dcservo::kDiscardRunQuestion);
+        box->button(QMessageBox::No)->click();
+      }
+    });
+    answer_no.start(5);
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(Find<QPushButton>(view, kIdcTestStartStop), &escape);
+    answer_no.stop();
+    EXPECT_EQ(questions, 1);
+    EXPECT_FALSE(test.HasEnded());
     return true;
   });
 }

@@ -354,6 +354,35 @@ TEST_F(SpeedTuning, ScopeScalesTheUserChoseAreKeptInTheOptionOnOkAndClearedWhenN
   EXPECT_EQ(setup_->GetOptionNoError("SpeedTuningOscSettings"), "");
 }
 
+// Save Plots has something to save once a run has drawn its plot, and from then on Escape
+// asks before closing would lose it: No stays, Yes closes. Before a run Escape closes at once.
+TEST_F(SpeedTuning, SavePlotsWaitsForARunAndEscapeAsksBeforeLosingIt) {
+  auto escape = [](CTestSpeedTuning& d) { EXPECT_TRUE(d.UserKey(kKeyEscape, 0)); };
+  auto save_enabled = [](bool enabled) {
+    return [enabled](CTestSpeedTuning& d) {
+      EXPECT_EQ(d.GetControlState(kSavePlots).enabled, enabled);
+    };
+  };
+  const int result =
+      Run({TestPage(), save_enabled(false), Start(), UntilRunEnds(), save_enabled(true),
+           escape, Answer(kIdNo), Check([this](CTestSpeedTuning& d) {
+             EXPECT_FALSE(d.HasEnded());
+             ASSERT_EQ(ui_.Messages().size(), 1u);
+             EXPECT_EQ(ui_.Messages()[0].text, kDiscardRunQuestion);
+           }),
+           escape, Answer(kIdYes)},
+          kStepsClose);
+  EXPECT_EQ(result, kIdCancel);
+  EXPECT_EQ(ui_.Messages().size(), 2u);
+}
+
+TEST_F(SpeedTuning, EscapeBeforeARunClosesAtOnce) {
+  EXPECT_EQ(Run({TestPage(), [](CTestSpeedTuning& d) { EXPECT_TRUE(d.UserKey(kKeyEscape, 0)); }},
+                kStepsClose),
+            kIdCancel);
+  EXPECT_TRUE(ui_.Messages().empty());
+}
+
 // One cycle on line with the scope: its trigger comes at the end of the first ramp, before a
 // whole pre-trigger part, so the single sweep ends before the ring is full; it is measured all
 // the same, and set against the targets.
