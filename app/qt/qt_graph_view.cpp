@@ -4,6 +4,7 @@
 
 #include <QContextMenuEvent>
 #include <QFileDialog>
+#include <QFontMetricsF>
 #include <QGraphicsLayout>
 #include <QGraphicsLineItem>
 #include <QGraphicsTextItem>
@@ -40,30 +41,40 @@ QColor ToColor(std::uint32_t rgb) {
 
 QXYSeries* Xy(QAbstractSeries* s) { return static_cast<QXYSeries*>(s); }
 
-void SetTicksFor(QValueAxis* axis, double lo, double hi) {
-  const double step = ZelTickStep({lo, hi});
+// The next step of the 1-2-5 series.
+double CoarserStep(double step) {
+  const double p = std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+  const double m = step / p;
+  return m < 1.5 ? 2 * p : m < 3.5 ? 5 * p : 10 * p;
+}
+
+// Labelled at round values (the host's step, as every picture of a plot has it), with the
+// decimals that tell them apart; on a plot too small for that many labels, at fewer: Qt
+// would cut crowded labels to "...". `pixels` is the axis's length on screen, 0 before the
+// first layout.
+void SetTicksFor(QValueAxis* axis, double lo, double hi, double pixels) {
+  double step = ZelTickStep({lo, hi});
   if (!(step > 0)) return;
+  const QFontMetricsF metrics(axis->labelsFont());
+  // A label's room along the axis: its line, or the widest of its texts and a gap.
+  auto label_px = [&](double candidate) {
+    if (axis->orientation() == Qt::Vertical) return 1.6 * metrics.height();
+    const int decimals = ZelTickDecimals(candidate);
+    return std::max(metrics.horizontalAdvance(QString::number(lo, 'f', decimals)),
+                    metrics.horizontalAdvance(QString::number(hi, 'f', decimals))) +
+           2.0 * metrics.averageCharWidth();
+  };
+  while (pixels > 0 && (hi - lo) / step * label_px(step) > pixels) step = CoarserStep(step);
   axis->setTickInterval(step);
   axis->setLabelFormat(QString("%.%1f").arg(ZelTickDecimals(step)));
 }
 
-// A linear axis labelled at round values, with the decimals that tell them apart, also
-// after a zoom or a pan.
 QValueAxis* RoundTickedAxis() {
   auto* axis = new QValueAxis;
   axis->setLabelFormat("%g");
   axis->setTickType(QValueAxis::TicksDynamic);
   axis->setTickAnchor(0.0);
-  QObject::connect(axis, &QValueAxis::rangeChanged, axis,
-                   [axis](qreal lo, qreal hi) { SetTicksFor(axis, lo, hi); });
   return axis;
-}
-
-// The ticks of the new range go first: the axis lays out a label for every tick of the old
-// interval over the new range at once, and from 0..1 to a run of 1200 ms those are thousands.
-void SetRange(QAbstractAxis* axis, double lo, double hi) {
-  if (auto* linear = qobject_cast<QValueAxis*>(axis)) SetTicksFor(linear, lo, hi);
-  axis->setRange(lo, hi);  // QVariant: either kind of axis
 }
 
 // "Motor_Current [A]": a channel as an axis or a legend names it.
@@ -88,8 +99,11 @@ QtGraphView::QtGraphView(QWidget* parent) : QChartView(new QChart(), parent) {
   setRubberBand(QChartView::RectangleRubberBand);
   key_ = new QGraphicsTextItem(chart());
   key_->setZValue(20);
-  // The key's height moves the plot's bottom edge, and the cursor lines follow it.
-  QObject::connect(chart(), &QChart::plotAreaChanged, this, [this] { PlaceCursorLines(); });
+  // The key's height moves the plot's bottom edge, and the cursor lines and the ticks follow.
+  QObject::connect(chart(), &QChart::plotAreaChanged, this, [this] {
+    PlaceCursorLines();
+    RetickAll();
+  });
   for (int i = 0; i < 2; ++i) {
     cursors_[i].line = new QGraphicsLineItem(chart());
     cursors_[i].line->setPen(QPen(kCursorColours[i], 1.0, Qt::DashLine));
@@ -114,9 +128,9 @@ void QtGraphView::Rebuild(const CGraphWindow* graph) {
     log->setMinorTickCount(8);
     x_ = log;
   } else {
-    x_ = RoundTickedAxis();
+    x_ = TickedAxis();
   }
-  y1_ = RoundTickedAxis();
+  y1_ = TickedAxis();
   y2_ = nullptr;
   c->addAxis(x_, Qt::AlignBottom);
   c->addAxis(y1_, Qt::AlignLeft);
@@ -146,7 +160,7 @@ void QtGraphView::Rebuild(const CGraphWindow* graph) {
     s->setColor(ToColor(curve.colour));
     c->addSeries(s);
     if (curve.axis == 2 && !y2_) {
-      y2_ = RoundTickedAxis();
+      y2_ = TickedAxis();
       y2_->setGridLineVisible(false);  // the left axis's grid is the one to read by
       c->addAxis(y2_, Qt::AlignRight);
     }
@@ -209,6 +223,40 @@ std::array<std::pair<double, double>, 3> QtGraphView::RangesOf(const CGraphWindo
   return {{{graph.GetXRange().lo, graph.GetXRange().hi},
            {graph.GetYRange(1).lo, graph.GetYRange(1).hi},
            {graph.GetYRange(2).lo, graph.GetYRange(2).hi}}};
+}
+
+QValueAxis* QtGraphView::TickedAxis() {
+  QValueAxis* axis = RoundTickedAxis();
+  // Also after a zoom or a pan.
+  QObject::connect(axis, &QValueAxis::rangeChanged, this,
+                   [this, axis](qreal lo, qreal hi) { Retick(axis, lo, hi); });
+  return axis;
+}
+
+double QtGraphView::AxisPixels(const QAbstractAxis* axis) const {
+  const QRectF area = chart()->plotArea();
+  return axis->orientation() == Qt::Vertical ? area.height() : area.width();
+}
+
+void QtGraphView::Retick(QValueAxis* axis, double lo, double hi) {
+  SetTicksFor(axis, lo, hi, AxisPixels(axis));
+}
+
+void QtGraphView::RetickAll() {
+  // New ticks may move the plot's edges a little (wider labels), which asks again.
+  if (reticking_) return;
+  reticking_ = true;
+  for (QAbstractAxis* axis : chart()->axes()) {
+    if (auto* linear = qobject_cast<QValueAxis*>(axis)) Retick(linear, linear->min(), linear->max());
+  }
+  reticking_ = false;
+}
+
+// The ticks of the new range go first: the axis lays out a label for every tick of the old
+// interval over the new range at once, and from 0..1 to a run of 1200 ms those are thousands.
+void QtGraphView::SetRange(QAbstractAxis* axis, double lo, double hi) {
+  if (auto* linear = qobject_cast<QValueAxis*>(axis)) Retick(linear, lo, hi);
+  axis->setRange(lo, hi);  // QVariant: either kind of axis
 }
 
 void QtGraphView::ApplyRanges(const CGraphWindow& graph) {

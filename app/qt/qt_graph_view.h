@@ -65,6 +65,12 @@ class QtGraphView : public QChartView {
   // The value of curve `i` at x, between its points; nothing outside its data.
   std::optional<double> ValueAt(int i, double x) const;
   void PlaceCursorLines();
+  // A linear axis whose ticks are set for each new range and for the room the plot has.
+  QValueAxis* TickedAxis();
+  double AxisPixels(const QAbstractAxis* axis) const;
+  void Retick(QValueAxis* axis, double lo, double hi);
+  void RetickAll();
+  void SetRange(QAbstractAxis* axis, double lo, double hi);
   void AppendDrawn(const CGraphWindow& graph);
   void RedrawAll(const CGraphWindow& graph);
   // The x range and the two y ranges of the window that the axes show now.
@@ -78,6 +84,7 @@ class QtGraphView : public QChartView {
   QValueAxis* y1_ = nullptr;
   QValueAxis* y2_ = nullptr;
   std::array<std::pair<double, double>, 3> applied_{};  // the ranges last taken
+  bool reticking_ = false;
   Cursor cursors_[2];
   QGraphicsTextItem* key_ = nullptr;  // the curves' names, and the cursors' readout
   QPoint press_;
