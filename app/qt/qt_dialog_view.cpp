@@ -67,7 +67,10 @@ class GroupFrame : public QFrame {
   }
   void SetFrameShown(bool shown) {
     frame_shown_ = shown;
-    setFrameShape(shown ? QFrame::StyledPanel : QFrame::NoFrame);
+    // Each change of the shape lays the window out again: a status that a run updates
+    // often must not cost that.
+    const QFrame::Shape shape = shown ? QFrame::StyledPanel : QFrame::NoFrame;
+    if (frameShape() != shape) setFrameShape(shape);
     title_->setVisible(shown && !title_->text().isEmpty());
   }
   void SetTitleEnabled(bool on) { title_->setEnabled(on); }
