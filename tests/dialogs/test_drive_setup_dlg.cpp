@@ -10,7 +10,7 @@
 #include "derive/pipelines.h"
 #include "dialogs/drive_setup_dlg.h"
 #include "design/dialog_names.h"
-#include "host/zel_test_dlg.h"
+#include "drivetests/tuning_test_dlg.h"
 #include "tests/support/dialog_harness.h"
 
 namespace {
@@ -300,14 +300,9 @@ TEST_F(DriveSetupOpeners, EveryChildIsFollowedByTheSetupShownAsItWillBeSaved) {
 TEST_F(DriveSetupDialog, AGainTypedInTheSpeedTestThenCancelledIsShownAndSaved) {
   CDriveSetupDlg& dlg = Open();
   ASSERT_NE(Text(kKpSEdit), "2000");
-  ui_.Then([](CZel_Dialog& top) {
-    auto& test = dynamic_cast<CZel_TestDlg&>(top);
-    int tab = 0;  // its pages: "Test Parameters", "Test"
-    for (int id : test.GetControlIds())
-      if (test.GetControlDef(id)->kind == ZelControlKind::Tab) tab = id;
-    ASSERT_TRUE(test.UserSelect(tab, kTestPage)) << test.LastRefusal();
-    const int kp = test.FindBoundControl("Kp_S_scl", CZel_EditSetupDlg::Role::Edit);
-    ASSERT_TRUE(test.UserEdit(kp, "2000")) << test.LastRefusal();
+  ui_.Then([](CZel_Dialog& test) {
+    ASSERT_TRUE(test.UserSelect(kTuningTab, kTestPage)) << test.LastRefusal();
+    ASSERT_TRUE(test.UserEdit(kKpEdit, "2000")) << test.LastRefusal();
     ASSERT_TRUE(test.UserClick(kIdCancel)) << test.LastRefusal();
   });
   Click(kSpeedTune);
