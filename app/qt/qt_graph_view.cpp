@@ -247,7 +247,8 @@ void QtGraphView::RetickAll() {
   if (reticking_) return;
   reticking_ = true;
   for (QAbstractAxis* axis : chart()->axes()) {
-    if (auto* linear = qobject_cast<QValueAxis*>(axis)) Retick(linear, linear->min(), linear->max());
+    if (auto* linear = qobject_cast<QValueAxis*>(axis))
+      Retick(linear, linear->min(), linear->max());
   }
   reticking_ = false;
 }

@@ -616,10 +616,10 @@ void ExpectCurvesWithinAxes(const QtGraphView& chart, const CGraphWindow& graph)
   }
 }
 
-// The speed test on screen on the simulated drive, Start on its "Test" page; `each_tick`
-// looks at the run every millisecond until `done` says so, then the dialog closes.
-void RunSpeedTestOnScreen(CZel_Setup& setup,
-                          const std::function<bool(QtDialogView&, dcservo::CTuningTestDlg&)>& tick) {
+// The speed test on screen on the simulated drive, Start on its "Test" page; `tick` looks at
+// the run every millisecond until it answers true, then the dialog closes.
+using TuningTick = std::function<bool(QtDialogView&, dcservo::CTuningTestDlg&)>;
+void RunSpeedTestOnScreen(CZel_Setup& setup, const TuningTick& tick) {
   auto drive = dcsim::MakeSimulatedDrive(setup);
   CZel_CommSession comm(drive);
   CZel_Comm::SetClock([] { return ZelUi().NowMs() / 1000.0; });
@@ -649,7 +649,8 @@ TEST_F(QtDialogs, TheSpeedTestUploadsItsLogQuicklyAndCountsThePoints) {
   QElapsedTimer upload;
   RunSpeedTestOnScreen(*setup, [&](QtDialogView& view, dcservo::CTuningTestDlg& test) {
     const std::string status = test.GetChildText(kIdcTestStatus);
-    if (status.rfind("Uploading results:", 0) == 0 && (progress.empty() || progress.back() != status)) {
+    const bool uploading = status.rfind("Uploading results:", 0) == 0;
+    if (uploading && (progress.empty() || progress.back() != status)) {
       if (progress.empty()) upload.start();
       progress.push_back(status);
     }
@@ -661,7 +662,8 @@ TEST_F(QtDialogs, TheSpeedTestUploadsItsLogQuicklyAndCountsThePoints) {
     EXPECT_LT(upload.isValid() ? upload.elapsed() : -1, 2000) << "ms for the upload";
     EXPECT_FALSE(progress.empty());
     for (const std::string& text : progress)
-      EXPECT_THAT(text, ::testing::MatchesRegex("Uploading results: [0-9]+ of [0-9]+ points \\([0-9]+ %\\)"));
+      EXPECT_THAT(text, ::testing::MatchesRegex(
+                            "Uploading results: [0-9]+ of [0-9]+ points \\([0-9]+ %\\)"));
     QtGraphView* chart = view.Graph(dcservo::kLoggerGraph);
     EXPECT_NE(chart, nullptr);
     if (chart) ExpectCurvesWithinAxes(*chart, test.GetLoggerGraph());

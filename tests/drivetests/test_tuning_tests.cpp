@@ -355,7 +355,7 @@ TEST_F(SpeedTuning, ScopeScalesTheUserChoseAreKeptInTheOptionOnOkAndClearedWhenN
 }
 
 // Save Plots has something to save once a run has drawn its plot, and from then on Escape
-// asks before closing would lose it: No stays, Yes closes. Before a run Escape closes at once.
+// asks before closing would lose it: No stays, Yes closes.
 TEST_F(SpeedTuning, SavePlotsWaitsForARunAndEscapeAsksBeforeLosingIt) {
   auto escape = [](CTestSpeedTuning& d) { EXPECT_TRUE(d.UserKey(kKeyEscape, 0)); };
   auto save_enabled = [](bool enabled) {
@@ -374,13 +374,6 @@ TEST_F(SpeedTuning, SavePlotsWaitsForARunAndEscapeAsksBeforeLosingIt) {
           kStepsClose);
   EXPECT_EQ(result, kIdCancel);
   EXPECT_EQ(ui_.Messages().size(), 2u);
-}
-
-TEST_F(SpeedTuning, EscapeBeforeARunClosesAtOnce) {
-  EXPECT_EQ(Run({TestPage(), [](CTestSpeedTuning& d) { EXPECT_TRUE(d.UserKey(kKeyEscape, 0)); }},
-                kStepsClose),
-            kIdCancel);
-  EXPECT_TRUE(ui_.Messages().empty());
 }
 
 // One cycle on line with the scope: its trigger comes at the end of the first ramp, before a

@@ -90,7 +90,8 @@ TEST_F(Graph, RangesFollowThePointsAsTheyComeIn) {
     AddStepPoint(doc_, i);
     graph_.UpdateLastPoint();
     ASSERT_TRUE(inside(graph_.GetXRange(), doc_.GetValue(0, i))) << i;
-    for (int channel : {1, 2}) ASSERT_TRUE(inside(graph_.GetYRange(1), doc_.GetValue(channel, i))) << i;
+    for (int channel : {1, 2})
+      ASSERT_TRUE(inside(graph_.GetYRange(1), doc_.GetValue(channel, i))) << i;
     ASSERT_TRUE(inside(graph_.GetYRange(2), doc_.GetValue(3, i))) << i;
     moves += graph_.GetXRange().hi != last_x.hi;
     last_x = graph_.GetXRange();
