@@ -88,7 +88,7 @@ constexpr int kSpeedControllerSet[] = {
     kIPSatSUnit, kSpeedKffaEdit, kSpeedTune};
 constexpr int kPositionControllerSet[] = {
     kPositionBox,        kPositionKpLabel,           kPositionKiLabel,  kPositionKdLabel,
-    kKdFilterLabel,      kPositionIntegralLabel,     kPositionFeedforwardLabel,
+    kPositionKdFilterLabel,      kPositionIntegralLabel,     kPositionFeedforwardLabel,
     kLimitSpeedLabel,    kPositionSpeedLabel,        kPositionAccelerationLabel,
     kKpPEdit,            kKiPEdit,                   kKdPEdit,          kFilterDEdit,
     kIPSatPEdit,         kIPSatPUnit,                kPositionKffsEdit, kLimitSpeedEdit,
@@ -129,38 +129,23 @@ enum BeforeOpening : unsigned {
   kNoticeBlockedShaft = 0x2,
   kRangesBefore = 0x4,
 };
-enum AfterClosing : unsigned {
-  kSyncAfter = 0x1,
-  kRefreshAll = 0x2,
-  kReloadControls = 0x4,
-};
 
 struct Opener {
   int button;
   const char* dialog;  // its name in the dialog registry
   unsigned before;
-  unsigned after;
-  bool after_ok_only;
 };
 
 constexpr Opener kOpeners[] = {
-    {kDetect, dialog_names::kVdcTest, kSyncBefore,
-     kSyncAfter | kRefreshAll | kReloadControls, true},
-    {kCurrentTune, dialog_names::kCurrentTest, kSyncBefore | kNoticeBlockedShaft,
-     kSyncAfter | kRefreshAll, true},
-    {kSpeedTune, dialog_names::kSpeedTest, kSyncBefore | kRangesBefore,
-     kSyncAfter | kRefreshAll, true},
-    {kPositionTune, dialog_names::kPositionTest, kSyncBefore, kSyncAfter | kRefreshAll, true},
-    {kReferenceSetup, dialog_names::kExternalReference, kSyncBefore,
-     kSyncAfter | kRefreshAll | kReloadControls, true},
-    // The motor decides every scale on this page, so whatever happened there is shown again.
-    {kMotorSetup, dialog_names::kMotorSetup, kSyncBefore,
-     kSyncAfter | kRefreshAll | kReloadControls, false},
-    {kAdvanced, dialog_names::kAdvanced, kSyncBefore, kSyncAfter | kReloadControls, true},
-    {kDriveInfo, dialog_names::kDriveInfo, kSyncBefore, kSyncAfter, false},
-    // Whatever the steps accepted stays, whichever way the dialog closes.
-    {kCommission, dialog_names::kCommission, kSyncBefore,
-     kSyncAfter | kRefreshAll | kReloadControls, false},
+    {kDetect, dialog_names::kVdcTest, kSyncBefore},
+    {kCurrentTune, dialog_names::kCurrentTest, kSyncBefore | kNoticeBlockedShaft},
+    {kSpeedTune, dialog_names::kSpeedTest, kSyncBefore | kRangesBefore},
+    {kPositionTune, dialog_names::kPositionTest, kSyncBefore},
+    {kReferenceSetup, dialog_names::kExternalReference, kSyncBefore},
+    {kMotorSetup, dialog_names::kMotorSetup, kSyncBefore},
+    {kAdvanced, dialog_names::kAdvanced, kSyncBefore},
+    {kDriveInfo, dialog_names::kDriveInfo, kSyncBefore},
+    {kCommission, dialog_names::kCommission, kSyncBefore},
 };
 
 const Opener* FindOpener(int button) {
@@ -474,7 +459,9 @@ void CDriveSetupDlg::OnTimer(unsigned id) {
   }
   KillTimer(kMotorSetupTimer);
   std::unique_ptr<CZel_Dialog> motor = ZelCreateDialog(dialog_names::kMotorSetup, m_Setup, this);
-  if (motor && motor->DoModal() == kIdOk) AfterChild(kSyncAfter | kRefreshAll | kReloadControls);
+  if (!motor) return;
+  motor->DoModal();
+  ShowSetupAfterChild();
 }
 
 // --- changes --------------------------------------------------------------------------------
@@ -571,15 +558,18 @@ void CDriveSetupDlg::OnOpener(int button) {
     MessageBox(dialog_names::kBlockedShaftNotice, {}, kMbOk, ZelAskedAction::BlockShaft);
   std::unique_ptr<CZel_Dialog> child = ZelCreateDialog(o->dialog, m_Setup, this);
   if (!child) return;
-  const int result = child->DoModal();
+  child->DoModal();
   child.reset();
-  if (!o->after_ok_only || result == kIdOk) AfterChild(o->after);
+  ShowSetupAfterChild();
 }
 
-void CDriveSetupDlg::AfterChild(unsigned actions) {
-  if (actions & kSyncAfter) Sync();
-  if (actions & kRefreshAll) RefreshAllParameters(0);
-  if (actions & kReloadControls) UpdateData(0);
+// A child keeps in the setup what it changed however it closes (a test writes its gains
+// through while it runs, and Cancel does not take them back), so whichever way it closed the
+// page shows the setup again, as OK would save it.
+void CDriveSetupDlg::ShowSetupAfterChild() {
+  Sync();
+  RefreshAllParameters(0);
+  UpdateData(0);
 }
 
 // --- closing --------------------------------------------------------------------------------

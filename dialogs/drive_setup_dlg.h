@@ -63,7 +63,7 @@ enum DriveSetupControl : int {
   kKiPEdit,
   kPositionKdLabel,
   kKdPEdit,
-  kKdFilterLabel,
+  kPositionKdFilterLabel,
   kFilterDEdit,
   kPositionIntegralLabel,
   kIPSatPEdit,
@@ -210,7 +210,7 @@ class CDriveSetupDlg : public CMySetupDlg {
   void OnAxisIdSelected();
   void OnHelp();
   void OnOpener(int button);
-  void AfterChild(unsigned actions);
+  void ShowSetupAfterChild();
 
   int m_AxisIdSelector = dcservo::kAxisIdList;
 };

@@ -98,7 +98,7 @@ void MiddleColumn(ZelTemplateBuilder& b) {
   b.Field(kPositionKdLabel, "Kd", kKdPEdit, 0, kPositionBox, 2);
   // The derivative's filter beside its gain: the middle column, the tallest, keeps to the
   // height of a 1366 x 768 screen.
-  b.Add(kKdFilterLabel, K::Label, "Kd filter", kPositionBox, {2, 2});
+  b.Add(kPositionKdFilterLabel, K::Label, "Kd filter", kPositionBox, {2, 2});
   b.Add(kFilterDEdit, K::Edit, "", kPositionBox, {2, 3});
   b.Field(kPositionIntegralLabel, "Integral limit", kIPSatPEdit, kIPSatPUnit, kPositionBox, 3);
   b.Add(kPositionFeedforwardLabel, K::Label, "Feedforward", kPositionBox, {4, 0});

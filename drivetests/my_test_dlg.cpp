@@ -112,12 +112,23 @@ double CMyTestDlg::InternalInt32(const char* name) const {
   return InternalTruncated(m_Setup, name, -2147483648.0, 2147483647.0);
 }
 
+bool CMyTestDlg::HasResultsToSave() const {
+  return !m_bTestRunning && run_.graph && run_.graph->HasDrawnPoints();
+}
+
+void CMyTestDlg::OnCancel() {
+  if (HasResultsToSave() &&
+      MessageBox(kDiscardRunQuestion, {}, kMbYesNo | kMbIconQuestion) != kIdYes)
+    return;
+  CZel_TestDlg::OnCancel();
+}
+
 void CMyTestDlg::CloseOfferingToKeep(const char* label, const char* parameter,
                                      const char* format, double old_value, double new_value) {
   const std::string old_text = FormatValue(format, old_value);
   const std::string new_text = FormatValue(format, new_value);
   if (old_text == new_text || m_nTestResult != 1) {
-    CMyTestDlg::OnCancel();
+    CZel_TestDlg::OnCancel();
     return;
   }
   const std::string question =
@@ -129,7 +140,7 @@ void CMyTestDlg::CloseOfferingToKeep(const char* label, const char* parameter,
     case kIdNo:
       // Not kept means not kept: the setup gets its old value back.
       m_Setup.SetParameterValueInBaseUnit(parameter, old_value);
-      CMyTestDlg::OnCancel();
+      CZel_TestDlg::OnCancel();
       break;
     default: break;  // back to the dialog, the new value still shown
   }
@@ -295,6 +306,12 @@ bool CMyTestDlg::KeepDialogLive() {
   return m_bTestRunning || m_bRunUntilStop;
 }
 
+void CMyTestDlg::ShowUploadProgress(std::size_t read, std::size_t total) {
+  SetInfoText(std::string(kTuningStatusTexts[kStatusUploading]) + ": " + std::to_string(read) +
+              " of " + std::to_string(total) + " points (" +
+              std::to_string(100 * read / total) + " %)");
+}
+
 void CMyTestDlg::UploadResults() {
   CGraphWindow* graph = run_.graph;
   auto zoom_out = [graph] {
@@ -306,8 +323,15 @@ void CMyTestDlg::UploadResults() {
     TestFailed(1);
     return;
   }
+  const std::size_t total = run_.logger->GetPointsUploaded();
+  int percent_shown = -1;
   while (run_.logger->ReadPoint(nullptr)) {
     if (graph) graph->UpdateLastPoint();
+    const std::size_t read = run_.logger->GetPointsRead();
+    if (const int percent = static_cast<int>(100 * read / total); percent != percent_shown) {
+      percent_shown = percent;
+      ShowUploadProgress(read, total);
+    }
     const bool live = KeepDialogLive();
     if (m_bRunUntilStop && m_bStopRequested) break;
     if (!live) {

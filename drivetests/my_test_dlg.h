@@ -55,6 +55,10 @@ inline constexpr const char* kTuningStatusTexts[] = {
     "Test failed!\nCurrent protection triggered during test!",
 };
 
+// Asked when a test with the plot of an ended run on show is cancelled.
+inline constexpr char kDiscardRunQuestion[] =
+    "Close the test and discard the results of its last run? Save Plots keeps them.";
+
 // The text CheckDriveErrors gives for a set of MER bits; empty when none of them is known.
 const char* DriveErrorText(unsigned mer_bits);
 
@@ -112,6 +116,10 @@ class CMyTestDlg : public CZel_TestDlg {
   // failure shows how the run ended. The run's verdict stays as it is. 1 when points were
   // read; 0 for a test without a log, a run already uploaded, or a drive that gives nothing.
   int UploadWhatWasLogged();
+  // Whether an ended run left a plot on show that closing the dialog would lose: Save Plots
+  // has something to save, and Cancel (Escape, the close box) asks first.
+  virtual bool HasResultsToSave() const;
+  void OnCancel() override;
 
  protected:
   // What a run of this test works with: its program, the logger whose points are uploaded
@@ -179,6 +187,8 @@ class CMyTestDlg : public CZel_TestDlg {
  private:
   void WatchProgram();
   void UploadResults();
+  // The status while the log's points go into the plot: how many of how many, and the share.
+  void ShowUploadProgress(std::size_t read, std::size_t total);
   // Dispatches what is pending for the user interface; false when the run was abandoned.
   bool KeepDialogLive();
 

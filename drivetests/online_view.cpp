@@ -170,6 +170,15 @@ int OnlineView::TakeScopePoints(const CZel_ScopeLogger& scope, CGraphWindow& gra
   const int ring = scope.GetPointsNo();
   int wraps = 0;
   std::vector<double> values(static_cast<std::size_t>(width));
+  // A sweep that its trigger started before a whole pre-trigger part was seen ends before the
+  // ring is full: the next one starts at slot 0 again, or a single sweep is done.
+  auto close_short_sweep = [&] {
+    if (open_.time.empty()) return;
+    ++wraps;
+    CloseSweep();
+    graph.DoZoomOut();
+  };
+  if (first == 0 && count > 0) close_short_sweep();
   for (int k = 0, i = first; k < count; ++k, i = (i + 1) % ring) {
     for (int c = 0; c < width; ++c) values[static_cast<std::size_t>(c)] = scope.GetValue(i, c);
     open_.time.push_back(values[0]);
@@ -187,6 +196,7 @@ int OnlineView::TakeScopePoints(const CZel_ScopeLogger& scope, CGraphWindow& gra
       graph.DoZoomOut();
     }
   }
+  if (scope.IsSweepDone()) close_short_sweep();
   return wraps;
 }
 

@@ -73,7 +73,8 @@ class OnlineView {
   int Points() const { return points_; }
 
   // Copies the ring positions that the last frame filled; the graph draws each point and
-  // is repainted whenever the ring wraps. The number of wraps.
+  // is repainted whenever a sweep ends (the ring wraps, a short sweep's successor starts at
+  // its first slot, or the single sweep is done). The number of sweeps that ended.
   int TakeScopePoints(const CZel_ScopeLogger& scope, CGraphWindow& graph);
   // A point of the live display, in internal units as the simple oscilloscope draws them.
   void AddLivePoint(double time_s, const std::vector<double>& values, CGraphWindow& graph);

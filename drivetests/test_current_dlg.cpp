@@ -172,6 +172,7 @@ void CTestCurrent::DoDataExchange(ZelDataExchange* pDX) {
 
 void CTestCurrent::ShowRunControls() {
   EnableChildren(kLockedDuringRun, !m_bTestRunning);
+  EnableChild(kCtSavePlots, HasResultsToSave());
   const bool on_test_page = GetTabSelection(kCtTab) == kTestPage;
   ShowChild(kCtGraph, on_test_page);
   ShowChildren(kFilterSet,

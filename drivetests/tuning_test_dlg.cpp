@@ -277,7 +277,7 @@ void CTuningTestDlg::RefreshState() {
   const bool running = Running();
   const bool on_test = GetTabSelection(kTuningTab) == kTestPage;
   const bool multi = running ? multi_ : QuietInt(kind_.multi_cycle) == 1;
-  const bool online = running ? online_ : QuietInt(kind_.online_plot) == 1;
+  const bool online = ShowsOnline();
 
   EnableChild(kIdOk, !running);
   EnableChild(kind_.identify, !running && ZelIsDialogRegistered(dialog_names::kInertiaTest));
@@ -290,7 +290,7 @@ void CTuningTestDlg::RefreshState() {
     EnableChild(kContinue, running && live_display_ && paused_);
   }
   EnableChildren(kGainControls, !running || online);
-  EnableChild(kSavePlots, on_test && !running && (!online || scope));
+  EnableChild(kSavePlots, on_test && (!online || scope) && HasResultsToSave());
   ShowChild(kLoggerGraph, on_test && !online);
   ShowChild(kOnlineGraph, on_test && online);
   const bool live = on_test && running && online && !scope;
@@ -522,7 +522,21 @@ void CTuningTestDlg::OnStartStop() {
   OnBtnStartStop();
 }
 
-CGraphWindow& CTuningTestDlg::ShownGraph() { return online_ ? online_graph_ : logger_graph_; }
+bool CTuningTestDlg::ShowsOnline() const {
+  return Running() ? online_ : QuietInt(kind_.online_plot) == 1;
+}
+
+CGraphWindow& CTuningTestDlg::ShownGraph() {
+  return ShowsOnline() ? online_graph_ : logger_graph_;
+}
+
+const CGraphWindow& CTuningTestDlg::ShownGraph() const {
+  return ShowsOnline() ? online_graph_ : logger_graph_;
+}
+
+bool CTuningTestDlg::HasResultsToSave() const {
+  return !Running() && ShownGraph().HasDrawnPoints();
+}
 
 // The data of the plot on show, through the host's atomic writer in either mode.
 void CTuningTestDlg::OnSavePlots() {

@@ -224,6 +224,8 @@ class CTuningTestDlg : public CMyTestDlg {
   // no constant speed, and for the position test.
   const std::optional<FrictionFit>& GetFriction() const { return friction_; }
   void DescribeRun(TestRunReport& report) const override;
+  // The plot on show, the on-line view's or the logger's.
+  bool HasResultsToSave() const override;
   // The segment of the profile that ended the last run before its program started; -1 if none.
   int GetFaultySegment() const { return faulty_segment_; }
   // The program this test runs for the setup's control structure.
@@ -291,7 +293,10 @@ class CTuningTestDlg : public CMyTestDlg {
   int WriteProfile();
   void ReadRunFlags();
   void UpdatePrediction();
+  // The on-line view is on show: during a run as it runs, else as the user chose.
+  bool ShowsOnline() const;
   CGraphWindow& ShownGraph();
+  const CGraphWindow& ShownGraph() const;
 
   // --- timer, by mode ---
   void WatchSingleCycle();

@@ -524,7 +524,12 @@ bool CZel_Dialog::UserSpin(int id, int steps) {
   return true;
 }
 
-bool CZel_Dialog::UserKey(int key, unsigned modifiers) { return OnKey(key, modifiers); }
+bool CZel_Dialog::UserKey(int key, unsigned modifiers) {
+  if (OnKey(key, modifiers)) return true;
+  if (key != kKeyEscape || modifiers != 0) return false;
+  UserClose();
+  return true;
+}
 
 bool CZel_Dialog::UserContextMenu(int id) {
   if (!HasControl(id)) {

@@ -234,7 +234,8 @@ class CZel_Dialog {
   virtual void OnCancel();
   virtual void OnShowWindow(bool /*show*/) {}
   virtual void OnTimer(unsigned /*id*/) {}
-  // True when the key was the dialog's; the front end handles it as usual either way.
+  // True when the key was the dialog's. Escape that the dialog does not take closes the
+  // window as its close box does (UserClose).
   virtual bool OnKey(int /*key*/, unsigned /*modifiers*/) { return false; }
   virtual void OnContextMenu(int /*id*/) {}
   // May refuse a page change that the user asked for.
@@ -266,6 +267,7 @@ class CZel_Dialog {
   bool UserSelect(int id, int index);
   bool UserSlide(int id, int position);
   bool UserSpin(int id, int steps);
+  // True when the key was used (by the dialog, or Escape to close it).
   bool UserKey(int key, unsigned modifiers);
   bool UserContextMenu(int id);
   void UserClose();

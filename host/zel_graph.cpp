@@ -32,6 +32,26 @@ ZelAxisRange Padded(double lo, double hi, double margin) {
   return {lo - pad, hi + pad};
 }
 
+// The margins of a zoomed-out axis: none in time, a little above and below the curves.
+constexpr double kXMargin = 0.0;
+constexpr double kYMargin = 0.05;
+
+// The shown `range` of an axis whose data, `extent` so far, take in `v`: once `v` falls
+// outside, the range becomes the extent with its margin and a quarter of its span to spare on
+// the side that grew, so that a run coming in point by point moves it seldom.
+void Grow(ZelAxisRange& range, std::optional<ZelAxisRange>& extent, double v, double margin) {
+  constexpr double kRoom = 0.25;
+  const bool single = !extent || extent->lo == extent->hi;
+  extent = extent ? ZelAxisRange{std::min(extent->lo, v), std::max(extent->hi, v)}
+                  : ZelAxisRange{v, v};
+  if (!single && v >= range.lo && v <= range.hi) return;
+  range = Padded(extent->lo, extent->hi, margin);
+  if (extent->lo == extent->hi) return;
+  const double room = (extent->hi - extent->lo) * kRoom;
+  if (v == extent->hi) range.hi += room;
+  if (v == extent->lo) range.lo -= room;
+}
+
 }  // namespace
 
 std::uint32_t RGB16(int index) { return kPalette[((index % 16) + 16) % 16]; }
@@ -133,6 +153,7 @@ int CGraphWindow::SubclassDlgItem(int id, CZel_Dialog* parent, CGraphFilter* fil
   id_ = id;
   filter_ = filter;
   drawn_ = 0;
+  for (auto& extent : extent_) extent.reset();
   parent_->AttachGraph(id_, this);
   return 1;
 }
@@ -173,10 +194,32 @@ void CGraphWindow::DoZoomOut() {
       yhi[a] = std::max(yhi[a], y);
     }
   }
-  x_ = Padded(xlo, xhi, 0.0);
-  y1_ = Padded(ylo[0], yhi[0], 0.05);
-  y2_ = Padded(ylo[1], yhi[1], 0.05);
+  x_ = Padded(xlo, xhi, kXMargin);
+  y1_ = Padded(ylo[0], yhi[0], kYMargin);
+  y2_ = Padded(ylo[1], yhi[1], kYMargin);
+  auto extent = [](double lo, double hi) {
+    return lo <= hi ? std::optional<ZelAxisRange>({lo, hi}) : std::nullopt;
+  };
+  extent_[0] = extent(xlo, xhi);
+  extent_[1] = extent(ylo[0], yhi[0]);
+  extent_[2] = extent(ylo[1], yhi[1]);
   Notify(ZelGraphEvent::ZoomOut, -1);
+}
+
+void CGraphWindow::TakeIn(int point) {
+  const CGraphDocument& doc = filter_->GetDocument();
+  for (int c = 0; c < filter_->GetCount(); ++c) {
+    const CXYCurve& curve = *filter_->GetAt(c);
+    const double x = doc.GetValue(curve.x_channel, point), y = doc.GetValue(curve.y_channel, point);
+    if (!std::isfinite(x) || !std::isfinite(y) || (log_x_ && x <= 0)) continue;
+    Grow(x_, extent_[0], x, kXMargin);
+    if (curve.axis == 2) Grow(y2_, extent_[2], y, kYMargin);
+    else Grow(y1_, extent_[1], y, kYMargin);
+  }
+}
+
+bool CGraphWindow::HasDrawnPoints() const {
+  return filter_ && std::min(drawn_, filter_->GetDocument().GetPointCount()) > 0;
 }
 
 void CGraphWindow::UpdateLastPoint() {
@@ -184,12 +227,14 @@ void CGraphWindow::UpdateLastPoint() {
   const int count = filter_->GetDocument().GetPointCount();
   if (count == 0) return;
   drawn_ = count;
+  TakeIn(count - 1);
   Notify(ZelGraphEvent::LastPoint, count - 1);
 }
 
 void CGraphWindow::UpdatePoint(int index) {
   if (!filter_ || index < 0 || index >= filter_->GetDocument().GetPointCount()) return;
   drawn_ = std::max(drawn_, index + 1);
+  TakeIn(index);
   Notify(ZelGraphEvent::Point, index);
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -110,7 +111,9 @@ class CGraphWindow {
   void Invalidate() { RefreshGraph(); }
   // Ranges become the extents of the data, with a margin on the y axes.
   void DoZoomOut();
-  // The newest point of the data is drawn; a long upload calls this per point.
+  // The newest point of the data is drawn; a long upload calls this per point. Point by
+  // point the ranges grow to take each one in (with room to spare, so that they do not move
+  // at every point): a run that is still coming in is seen whole, not cut at 0..1.
   void UpdateLastPoint();
   void UpdatePoint(int index);
   // Writes <base>.png, <base>.svg and <base>.csv; 1 when all three were written.
@@ -132,10 +135,13 @@ class CGraphWindow {
   ZelAxisRange GetYRange(int axis) const { return axis == 2 ? y2_ : y1_; }
   // Points the window has drawn so far.
   int GetDrawnPointCount() const { return drawn_; }
+  // Whether the window shows any point: something to save.
+  bool HasDrawnPoints() const;
 
  private:
   void Notify(ZelGraphEvent event, int point);
   static int Axis(int axis) { return axis == 1 || axis == 2 ? axis : 0; }
+  void TakeIn(int point);
 
   CZel_Dialog* parent_ = nullptr;
   int id_ = 0;
@@ -143,6 +149,8 @@ class CGraphWindow {
   std::string title_;
   std::string axis_titles_[3];
   ZelAxisRange x_, y1_, y2_;
+  // What the data drawn since the last zoom out span on each axis (x, left, right).
+  std::optional<ZelAxisRange> extent_[3];
   int drawn_ = 0;
   bool log_x_ = false;
 };

@@ -83,6 +83,8 @@ class CZel_SingleAxisLogger : public CZel_Logger {
 
   // Points taken by ReadPoint so far, each time then channels, base units.
   std::size_t GetPointsRead() const { return read_; }
+  // Points that the upload brought in all, read or not.
+  std::size_t GetPointsUploaded() const { return data_.points.size(); }
   double GetValue(std::size_t point, int channel) const;
   // The points read so far as CSV: a time column in seconds and one column per channel.
   std::string CsvText() const;
@@ -145,6 +147,9 @@ class CZel_ScopeLogger : public CZel_Logger {
   int GetPointsFilled() const { return filled_; }
 
   int UploadInProgress() const { return uploading_; }
+  // Nonzero once a single sweep has taken all its points: the window after the trigger. A
+  // trigger soon after arming leaves fewer points before it, and the ring is not full then.
+  int IsSweepDone() const { return sweep_done_; }
   int EndUploadData();
   // Nonzero once the run has ended: a single sweep is complete, or the program stopped and
   // every frame it sent has been taken. The stream is stopped then.

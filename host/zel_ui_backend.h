@@ -73,6 +73,9 @@ struct ZelMenuItem {
   bool checked = false;
 };
 
+// Keys that the dialogs give a meaning to, as front ends pass them.
+inline constexpr int kKeyEscape = 27;
+
 // Modifier bits of a key press.
 inline constexpr unsigned kKeyShift = 0x1;
 inline constexpr unsigned kKeyCtrl = 0x2;

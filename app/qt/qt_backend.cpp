@@ -97,6 +97,9 @@ void QtUiBackend::RunModal(CZel_Dialog& dialog) {
     view->FitToScreen();
     view->show();
     dialog.ModalShown();
+    // What the dialog showed or hid as it came on screen changes its size; measured before,
+    // the window would keep the room of rows that are gone (or lack that of new ones).
+    if (!dialog.HasEnded()) view->FitToScreen();
     if (on_shown && !dialog.HasEnded()) on_shown(*view);
   }
   if (!dialog.HasEnded()) loop.exec(QEventLoop::DialogExec);
@@ -241,5 +244,6 @@ std::string QtUiBackend::SaveGraphPicture(const CGraphWindow& graph,
   QtDialogView* view = graph.GetParentDialog() ? ViewOf(*graph.GetParentDialog()) : nullptr;
   QtGraphView* chart = view ? view->Graph(graph.GetControlId()) : nullptr;
   if (!chart || !chart->isVisible()) return UiBackend::SaveGraphPicture(graph, png_path);
+  view->DrawWaitingPoints();
   return SaveWidgetPng(*chart, png_path);
 }

@@ -31,6 +31,11 @@
 namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
+// Rounds of measuring and resizing that a window takes to settle at the size of its content.
+constexpr int kFitRounds = 4;
+// Points that come in one by one are drawn this often: a curve that grows smoothly, at a
+// cost that does not grow with the points.
+constexpr int kRedrawPeriod_ms = 50;
 QString Shown(const std::string& s) { return Q(ZelStripMnemonic(s)); }
 
 // In the dialogs a box is a control like any other: hiding or disabling it leaves the
@@ -62,7 +67,10 @@ class GroupFrame : public QFrame {
   }
   void SetFrameShown(bool shown) {
     frame_shown_ = shown;
-    setFrameShape(shown ? QFrame::StyledPanel : QFrame::NoFrame);
+    // Each change of the shape lays the window out again: a status that a run updates
+    // often must not cost that.
+    const QFrame::Shape shape = shown ? QFrame::StyledPanel : QFrame::NoFrame;
+    if (frameShape() != shape) setFrameShape(shape);
     title_->setVisible(shown && !title_->text().isEmpty());
   }
   void SetTitleEnabled(bool on) { title_->setEnabled(on); }
@@ -128,7 +136,7 @@ int KeyOf(const QKeyEvent& e) {
   switch (e.key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter: return '\r';
-    case Qt::Key_Escape: return 27;
+    case Qt::Key_Escape: return kKeyEscape;
     case Qt::Key_Tab: return '\t';
     case Qt::Key_F1: return 0x70;
     default: return e.key() < 0x80 ? e.key() : 0;
@@ -428,6 +436,10 @@ QtDialogView::QtDialogView(CZel_Dialog& dialog, QWidget* parent)
     : QDialog(parent), dialog_(dialog) {
   setWindowTitle(Q(dialog.GetCaption()));
   setObjectName(QString("dialog_%1").arg(dialog.Template().id));
+  redraw_ = new QTimer(this);
+  redraw_->setSingleShot(true);
+  redraw_->setInterval(kRedrawPeriod_ms);
+  connect(redraw_, &QTimer::timeout, this, [this] { DrawWaitingPoints(); });
   Build();
   qApp->installEventFilter(this);
 }
@@ -549,6 +561,7 @@ void QtDialogView::Act(int id, const std::function<void()>& action) {
 
 void QtDialogView::SyncAll() {
   for (const auto& [id, w] : widgets_) Sync(id);
+  waiting_points_.clear();
   for (const auto& [id, view] : graphs_) view->Rebuild(dialog_.GetGraph(id));
   setWindowTitle(Q(dialog_.GetCaption()));
 }
@@ -557,17 +570,41 @@ void QtDialogView::ControlChanged(int id) { Sync(id); }
 
 void QtDialogView::CaptionChanged() { setWindowTitle(Q(dialog_.GetCaption())); }
 
-void QtDialogView::GraphChanged(int id, ZelGraphEvent event, int point) {
+void QtDialogView::GraphChanged(int id, ZelGraphEvent event, int /*point*/) {
   QtGraphView* view = Graph(id);
   const CGraphWindow* graph = dialog_.GetGraph(id);
   if (!view || !graph) return;
   switch (event) {
-    case ZelGraphEvent::Refresh: view->Rebuild(graph); break;
-    case ZelGraphEvent::ZoomOut: view->ApplyRanges(*graph); break;
-    case ZelGraphEvent::LastPoint: view->AppendDrawn(*graph); break;
-    case ZelGraphEvent::Point: view->ReplacePoint(*graph, point); break;
+    case ZelGraphEvent::Refresh:
+      waiting_points_.erase(id);
+      view->Rebuild(graph);
+      break;
+    case ZelGraphEvent::ZoomOut:
+      DrawWaitingPoints(id);
+      view->ApplyRanges(*graph);
+      break;
+    case ZelGraphEvent::LastPoint:
+    case ZelGraphEvent::Point:
+      waiting_points_[id] |= event == ZelGraphEvent::Point;
+      if (!redraw_->isActive()) redraw_->start();
+      break;
     case ZelGraphEvent::Saved: break;
   }
+}
+
+void QtDialogView::DrawWaitingPoints(int graph_id) {
+  auto it = waiting_points_.find(graph_id);
+  if (it == waiting_points_.end()) return;
+  const bool replaced = it->second;
+  waiting_points_.erase(it);
+  QtGraphView* view = Graph(graph_id);
+  const CGraphWindow* graph = dialog_.GetGraph(graph_id);
+  if (view && graph) view->DrawNewPoints(*graph, replaced);
+}
+
+void QtDialogView::DrawWaitingPoints() {
+  redraw_->stop();
+  while (!waiting_points_.empty()) DrawWaitingPoints(waiting_points_.begin()->first);
 }
 
 void QtDialogView::Sync(int id) {
@@ -626,15 +663,23 @@ QSize QtDialogView::SizeLimit() const {
 }
 
 void QtDialogView::FitToScreen() {
-  // A control that changed its size while the window was hidden (a picture that got its
-  // image) has not told the boxes around it: every box measures its content afresh.
-  for (const auto& [id, box] : boxes_) {
-    box.grid->invalidate();
-    if (QWidget* frame = box.body->parentWidget(); frame && frame->layout())
-      frame->layout()->invalidate();
+  // The boxes measure their content again once they have been laid out at the new size
+  // (rows that were shown or hidden meanwhile, pictures that got their image): a few rounds
+  // until the size holds.
+  for (int round = 0; round < kFitRounds; ++round) {
+    // A control that changed its size while the window was hidden has not told the boxes
+    // around it: every box measures its content afresh.
+    for (const auto& [id, box] : boxes_) {
+      box.grid->invalidate();
+      if (QWidget* frame = box.body->parentWidget(); frame && frame->layout())
+        frame->layout()->invalidate();
+    }
+    scroll_->widget()->layout()->activate();
+    const QSize fitted = WantedSize().boundedTo(SizeLimit());
+    if (fitted == size()) return;
+    resize(fitted);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
   }
-  scroll_->widget()->layout()->activate();
-  resize(WantedSize().boundedTo(SizeLimit()));
 }
 
 QSize QtDialogView::WantedSize() const {
@@ -673,6 +718,8 @@ bool QtDialogView::eventFilter(QObject* watched, QEvent* event) {
   if (key == last && key->timestamp() == last_time) return false;
   last = key;
   last_time = key->timestamp();
-  if (const int code = KeyOf(*key)) dialog_.UserKey(code, ModifiersOf(key->modifiers()));
-  return false;
+  // A key that the dialog used goes no further: Escape has closed the window the dialog's
+  // way (which may have asked first), not Qt's.
+  const int code = KeyOf(*key);
+  return code && dialog_.UserKey(code, ModifiersOf(key->modifiers()));
 }

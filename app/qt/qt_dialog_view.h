@@ -11,6 +11,7 @@
 
 class QGridLayout;
 class QScrollArea;
+class QTimer;
 class QtGraphView;
 
 class QtDialogView : public QDialog, public ZelDialogView {
@@ -22,16 +23,23 @@ class QtDialogView : public QDialog, public ZelDialogView {
   // The widget of a control (objectName "ctl_<id>"), or null.
   QWidget* Widget(int id) const;
   QtGraphView* Graph(int id) const;
-  // Copies the whole model into the widgets and sizes the window to its content, within
-  // 1280 x 800 (a scroll area takes what does not fit).
+  // Copies the whole model into the widgets.
   void SyncAll();
+  // Sizes the window to its content, within 1300 x 700 (a scroll area takes what does not
+  // fit).
   void FitToScreen();
   // Makes room for content that appeared (a larger tab page), within the same limit.
   void GrowToContent();
+  // The size that shows every control without scrolling.
+  QSize WantedSize() const;
 
   void ControlChanged(int id) override;
   void CaptionChanged() override;
+  // New points are drawn together, a few times a second: Qt Charts lays a series out again
+  // for every change, and an upload adds thousands of points one by one.
   void GraphChanged(int id, ZelGraphEvent event, int point) override;
+  // Draws the points that wait for the next redraw now (before a picture is taken).
+  void DrawWaitingPoints();
 
  protected:
   void reject() override;
@@ -55,13 +63,16 @@ class QtDialogView : public QDialog, public ZelDialogView {
   // a field lose focus and commit again), then shows the control as the model has it.
   void Act(int id, const std::function<void()>& action);
   QSize SizeLimit() const;
-  // The size that shows every control without scrolling.
-  QSize WantedSize() const;
+  void DrawWaitingPoints(int graph_id);
 
   CZel_Dialog& dialog_;
   QScrollArea* scroll_ = nullptr;
   std::map<int, Box> boxes_;  // 0: the dialog itself
   std::map<int, QWidget*> widgets_;
   std::map<int, QtGraphView*> graphs_;
+  // The graphs with points to draw at the next redraw: true when points already drawn have
+  // new values.
+  std::map<int, bool> waiting_points_;
+  QTimer* redraw_ = nullptr;
   int acting_ = 0;
 };

@@ -4,6 +4,7 @@
 
 #include <QContextMenuEvent>
 #include <QFileDialog>
+#include <QFontMetricsF>
 #include <QGraphicsLayout>
 #include <QGraphicsLineItem>
 #include <QGraphicsTextItem>
@@ -40,19 +41,39 @@ QColor ToColor(std::uint32_t rgb) {
 
 QXYSeries* Xy(QAbstractSeries* s) { return static_cast<QXYSeries*>(s); }
 
-// A linear axis labelled at round values, with the decimals that tell them apart, also
-// after a zoom or a pan.
+// The next step of the 1-2-5 series.
+double CoarserStep(double step) {
+  const double p = std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+  const double m = step / p;
+  return m < 1.5 ? 2 * p : m < 3.5 ? 5 * p : 10 * p;
+}
+
+// Labelled at round values (the host's step, as every picture of a plot has it), with the
+// decimals that tell them apart; on a plot too small for that many labels, at fewer: Qt
+// would cut crowded labels to "...". `pixels` is the axis's length on screen, 0 before the
+// first layout.
+void SetTicksFor(QValueAxis* axis, double lo, double hi, double pixels) {
+  double step = ZelTickStep({lo, hi});
+  if (!(step > 0)) return;
+  const QFontMetricsF metrics(axis->labelsFont());
+  // A label's room along the axis: its line, or the widest of its texts and a gap.
+  auto label_px = [&](double candidate) {
+    if (axis->orientation() == Qt::Vertical) return 1.6 * metrics.height();
+    const int decimals = ZelTickDecimals(candidate);
+    return std::max(metrics.horizontalAdvance(QString::number(lo, 'f', decimals)),
+                    metrics.horizontalAdvance(QString::number(hi, 'f', decimals))) +
+           2.0 * metrics.averageCharWidth();
+  };
+  while (pixels > 0 && (hi - lo) / step * label_px(step) > pixels) step = CoarserStep(step);
+  axis->setTickInterval(step);
+  axis->setLabelFormat(QString("%.%1f").arg(ZelTickDecimals(step)));
+}
+
 QValueAxis* RoundTickedAxis() {
   auto* axis = new QValueAxis;
   axis->setLabelFormat("%g");
   axis->setTickType(QValueAxis::TicksDynamic);
   axis->setTickAnchor(0.0);
-  QObject::connect(axis, &QValueAxis::rangeChanged, axis, [axis](qreal lo, qreal hi) {
-    const double step = ZelTickStep({lo, hi});
-    if (!(step > 0)) return;
-    axis->setTickInterval(step);
-    axis->setLabelFormat(QString("%.%1f").arg(ZelTickDecimals(step)));
-  });
   return axis;
 }
 
@@ -78,8 +99,11 @@ QtGraphView::QtGraphView(QWidget* parent) : QChartView(new QChart(), parent) {
   setRubberBand(QChartView::RectangleRubberBand);
   key_ = new QGraphicsTextItem(chart());
   key_->setZValue(20);
-  // The key's height moves the plot's bottom edge, and the cursor lines follow it.
-  QObject::connect(chart(), &QChart::plotAreaChanged, this, [this] { PlaceCursorLines(); });
+  // The key's height moves the plot's bottom edge, and the cursor lines and the ticks follow.
+  QObject::connect(chart(), &QChart::plotAreaChanged, this, [this] {
+    PlaceCursorLines();
+    RetickAll();
+  });
   for (int i = 0; i < 2; ++i) {
     cursors_[i].line = new QGraphicsLineItem(chart());
     cursors_[i].line->setPen(QPen(kCursorColours[i], 1.0, Qt::DashLine));
@@ -104,9 +128,9 @@ void QtGraphView::Rebuild(const CGraphWindow* graph) {
     log->setMinorTickCount(8);
     x_ = log;
   } else {
-    x_ = RoundTickedAxis();
+    x_ = TickedAxis();
   }
-  y1_ = RoundTickedAxis();
+  y1_ = TickedAxis();
   y2_ = nullptr;
   c->addAxis(x_, Qt::AlignBottom);
   c->addAxis(y1_, Qt::AlignLeft);
@@ -136,7 +160,7 @@ void QtGraphView::Rebuild(const CGraphWindow* graph) {
     s->setColor(ToColor(curve.colour));
     c->addSeries(s);
     if (curve.axis == 2 && !y2_) {
-      y2_ = RoundTickedAxis();
+      y2_ = TickedAxis();
       y2_->setGridLineVisible(false);  // the left axis's grid is the one to read by
       c->addAxis(y2_, Qt::AlignRight);
     }
@@ -163,34 +187,84 @@ void QtGraphView::AppendDrawn(const CGraphWindow& graph) {
   for (std::size_t i = 0; i < series_.size() && static_cast<int>(i) < filter->GetCount(); ++i) {
     const CXYCurve& curve = *filter->GetAt(static_cast<int>(i));
     QXYSeries* s = Xy(series_[i]);
-    QList<QPointF> points;
+    if (s->count() >= drawn) continue;
+    // Qt Charts lays the whole series out again for every point appended, also for a list
+    // of them: the series takes its old and new points in one replace.
+    QList<QPointF> points = s->points();
+    points.reserve(drawn);
     for (int p = static_cast<int>(s->count()); p < drawn; ++p)
       points.append(QPointF(doc->GetValue(curve.x_channel, p), doc->GetValue(curve.y_channel, p)));
-    if (points.isEmpty()) continue;
-    // Qt Charts lays the whole series out again for every point appended: a series drawn
-    // from nothing takes its points in one replace.
-    if (s->count() == 0) s->replace(points);
-    else s->append(points);
+    s->replace(points);
   }
 }
 
-void QtGraphView::ReplacePoint(const CGraphWindow& graph, int index) {
+void QtGraphView::RedrawAll(const CGraphWindow& graph) {
   const CGraphFilter* filter = graph.GetFilter();
   const CGraphDocument* doc = graph.GetDocument();
   if (!filter || !doc) return;
+  const int drawn = std::min(graph.GetDrawnPointCount(), doc->GetPointCount());
   for (std::size_t i = 0; i < series_.size() && static_cast<int>(i) < filter->GetCount(); ++i) {
     const CXYCurve& curve = *filter->GetAt(static_cast<int>(i));
-    QXYSeries* s = Xy(series_[i]);
-    if (index < s->count())
-      s->replace(index, doc->GetValue(curve.x_channel, index), doc->GetValue(curve.y_channel, index));
+    QList<QPointF> points;
+    points.reserve(drawn);
+    for (int p = 0; p < drawn; ++p)
+      points.append(QPointF(doc->GetValue(curve.x_channel, p), doc->GetValue(curve.y_channel, p)));
+    Xy(series_[i])->replace(points);
   }
-  AppendDrawn(graph);
+}
+
+void QtGraphView::DrawNewPoints(const CGraphWindow& graph, bool replaced) {
+  if (replaced) RedrawAll(graph);
+  else AppendDrawn(graph);
+  if (RangesOf(graph) != applied_) ApplyRanges(graph);
+}
+
+std::array<std::pair<double, double>, 3> QtGraphView::RangesOf(const CGraphWindow& graph) const {
+  return {{{graph.GetXRange().lo, graph.GetXRange().hi},
+           {graph.GetYRange(1).lo, graph.GetYRange(1).hi},
+           {graph.GetYRange(2).lo, graph.GetYRange(2).hi}}};
+}
+
+QValueAxis* QtGraphView::TickedAxis() {
+  QValueAxis* axis = RoundTickedAxis();
+  // Also after a zoom or a pan.
+  QObject::connect(axis, &QValueAxis::rangeChanged, this,
+                   [this, axis](qreal lo, qreal hi) { Retick(axis, lo, hi); });
+  return axis;
+}
+
+double QtGraphView::AxisPixels(const QAbstractAxis* axis) const {
+  const QRectF area = chart()->plotArea();
+  return axis->orientation() == Qt::Vertical ? area.height() : area.width();
+}
+
+void QtGraphView::Retick(QValueAxis* axis, double lo, double hi) {
+  SetTicksFor(axis, lo, hi, AxisPixels(axis));
+}
+
+void QtGraphView::RetickAll() {
+  // New ticks may move the plot's edges a little (wider labels), which asks again.
+  if (reticking_) return;
+  reticking_ = true;
+  for (QAbstractAxis* axis : chart()->axes()) {
+    if (auto* linear = qobject_cast<QValueAxis*>(axis))
+      Retick(linear, linear->min(), linear->max());
+  }
+  reticking_ = false;
+}
+
+// The ticks of the new range go first: the axis lays out a label for every tick of the old
+// interval over the new range at once, and from 0..1 to a run of 1200 ms those are thousands.
+void QtGraphView::SetRange(QAbstractAxis* axis, double lo, double hi) {
+  if (auto* linear = qobject_cast<QValueAxis*>(axis)) Retick(linear, lo, hi);
+  axis->setRange(lo, hi);  // QVariant: either kind of axis
 }
 
 void QtGraphView::ApplyRanges(const CGraphWindow& graph) {
-  x_->setRange(graph.GetXRange().lo, graph.GetXRange().hi);  // QVariant: either kind of axis
-  y1_->setRange(graph.GetYRange(1).lo, graph.GetYRange(1).hi);
-  if (y2_) y2_->setRange(graph.GetYRange(2).lo, graph.GetYRange(2).hi);
+  applied_ = RangesOf(graph);
+  SetRange(x_, applied_[0].first, applied_[0].second);
+  SetRange(y1_, applied_[1].first, applied_[1].second);
+  if (y2_) SetRange(y2_, applied_[2].first, applied_[2].second);
   PlaceCursorLines();
   DrawKey();
 }
@@ -406,6 +480,18 @@ void QtGraphView::contextMenuEvent(QContextMenuEvent* event) {
         this, "Save plot as", "plot.png", "Pictures (*.png);;Drawings (*.svg);;Data (*.csv)");
     if (!path.isEmpty()) Export(path);
   }
+}
+
+std::optional<std::pair<double, double>> QtGraphView::ShownRange(int axis) const {
+  const QAbstractAxis* shown = axis == 0 ? x_ : axis == 1 ? y1_ : y2_;
+  if (!shown) return std::nullopt;
+  return AxisRange(shown);
+}
+
+QList<QPointF> QtGraphView::Points(int series) const {
+  return series >= 0 && series < SeriesCount()
+             ? Xy(series_[static_cast<std::size_t>(series)])->points()
+             : QList<QPointF>();
 }
 
 int QtGraphView::PointCount(int series) const {

@@ -7,7 +7,9 @@
 
 #include <QStringList>
 #include <QtCharts/QChartView>
+#include <array>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class CGraphWindow;
@@ -23,9 +25,10 @@ class QtGraphView : public QChartView {
 
   // Draws the window's curves again from its data.
   void Rebuild(const CGraphWindow* graph);
-  // Adds the points that the window has drawn since the last call.
-  void AppendDrawn(const CGraphWindow& graph);
-  void ReplacePoint(const CGraphWindow& graph, int index);
+  // Adds the points that the window has drawn since the last call; with `replaced`, points
+  // drawn before have new values too (a scope's ring), and every curve is drawn again. The
+  // axes then take the window's ranges when these have moved.
+  void DrawNewPoints(const CGraphWindow& graph, bool replaced);
   void ApplyRanges(const CGraphWindow& graph);
   int SeriesCount() const { return static_cast<int>(series_.size()); }
   int PointCount(int series) const;
@@ -37,6 +40,10 @@ class QtGraphView : public QChartView {
   // differences B - A.
   QString CursorReadout() const;
   QString AxisTitle(int axis) const;  // 0 time, 1 left, 2 right
+  // The range an axis shows (0 time, 1 left, 2 right); nothing for a missing axis.
+  std::optional<std::pair<double, double>> ShownRange(int axis) const;
+  // The points of curve `i` as drawn.
+  QList<QPointF> Points(int series) const;
 
   // Writes the plot: PNG as drawn here, SVG and CSV as the host writes them.
   bool Export(const QString& path);
@@ -58,6 +65,16 @@ class QtGraphView : public QChartView {
   // The value of curve `i` at x, between its points; nothing outside its data.
   std::optional<double> ValueAt(int i, double x) const;
   void PlaceCursorLines();
+  // A linear axis whose ticks are set for each new range and for the room the plot has.
+  QValueAxis* TickedAxis();
+  double AxisPixels(const QAbstractAxis* axis) const;
+  void Retick(QValueAxis* axis, double lo, double hi);
+  void RetickAll();
+  void SetRange(QAbstractAxis* axis, double lo, double hi);
+  void AppendDrawn(const CGraphWindow& graph);
+  void RedrawAll(const CGraphWindow& graph);
+  // The x range and the two y ranges of the window that the axes show now.
+  std::array<std::pair<double, double>, 3> RangesOf(const CGraphWindow& graph) const;
   QList<QStringList> KeyRows() const;
   void DrawKey();
 
@@ -66,6 +83,8 @@ class QtGraphView : public QChartView {
   QAbstractAxis* x_ = nullptr;  // logarithmic for a frequency response
   QValueAxis* y1_ = nullptr;
   QValueAxis* y2_ = nullptr;
+  std::array<std::pair<double, double>, 3> applied_{};  // the ranges last taken
+  bool reticking_ = false;
   Cursor cursors_[2];
   QGraphicsTextItem* key_ = nullptr;  // the curves' names, and the cursors' readout
   QPoint press_;

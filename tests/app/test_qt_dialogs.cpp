@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <deque>
 #include <optional>
+#include <QElapsedTimer>
 
 #include "app/qt/qt_dialog_view.h"
 #include "app/qt/qt_graph_view.h"
@@ -34,8 +35,10 @@
 #include "dialogs/drive_setup_dlg.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_motor_database.h"
+#include "tests/app/cli_runner.h"
 #include "tests/support/dialog_harness.h"
 #include "drivetests/test_current_dlg.h"
+#include "drivetests/tuning_test_dlg.h"
 #include "host/zel_comm.h"
 #include "sim/simulated_drive.h"
 #include "app/qt/qt_bar_graph.h"
@@ -47,6 +50,11 @@
 #include "host/zel_test_dlg.h"
 #include "tests/host/test_dialog_fixture.h"
 #include "tests/support/fake_drive.h"
+
+// Sizes read as sizes in a failure.
+inline void PrintTo(const QSize& size, std::ostream* os) {
+  *os << size.width() << " x " << size.height();
+}
 
 namespace {
 
@@ -458,9 +466,37 @@ TEST_F(QtDialogs, TheDialogsOfTheDriveSetupAreTidy) {
   ZelSetMotorCatalogueDirectory({});
 }
 
-// Every dialog and test that the plug-in registers, as a user first meets it on the bundled
-// drive, fits the room of the smallest screen whole: nothing is scrolled out of sight. The
-// drive setup shows other rows in each control mode, so it is measured in all three.
+// The tab controls of a dialog and how many pages each has.
+std::vector<std::pair<int, int>> TabsOf(const CZel_Dialog& dlg) {
+  std::vector<std::pair<int, int>> tabs;
+  for (int id : dlg.GetControlIds()) {
+    if (dlg.GetControlDef(id)->kind == ZelControlKind::Tab)
+      tabs.emplace_back(id, static_cast<int>(dlg.GetControlState(id).items.size()));
+  }
+  return tabs;
+}
+
+// The window shows all of its content, within the room of the smallest screen.
+void ExpectWholeWithinRoom(QtDialogView& view) {
+  for (int turn = 0; turn < 3; ++turn) QApplication::processEvents();
+  EXPECT_LE(view.WantedSize().width(), kDialogRoom.width());
+  EXPECT_LE(view.WantedSize().height(), kDialogRoom.height());
+  EXPECT_LE(view.width(), kDialogRoom.width());
+  EXPECT_LE(view.height(), kDialogRoom.height());
+  auto* scroll = view.findChild<QScrollArea*>();
+  ASSERT_NE(scroll, nullptr);
+  EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
+  EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
+}
+
+QSize PngSize(const std::string& path) { return QImage(QString::fromStdString(path)).size(); }
+
+// Every dialog and test that the plug-in registers, on every page, as a user first meets it
+// on the bundled drive, fits the room of the smallest screen whole: nothing is scrolled out of
+// sight, and it opens at the size of its content, not of rows that it hid as it came on
+// screen. The picture that `edit --screenshot` draws, in a process of its own whose first
+// window meets fonts and pictures for the first time, has that size too. The drive setup shows
+// other rows in each control mode, so it is measured in all three.
 TEST_F(QtDialogs, EveryRegisteredDialogFitsTheSmallestScreen) {
   ZelSetMotorCatalogueDirectory(DCSERVO_RESOURCE_DIR "/motors");
   struct Case {
@@ -484,18 +520,29 @@ TEST_F(QtDialogs, EveryRegisteredDialogFitsTheSmallestScreen) {
     }
     auto dlg = ZelCreateDialog(c.dialog, *setup);
     ASSERT_NE(dlg, nullptr);
+    const std::string shot = testing_support::BinaryDir() + "/qt_fit_" + c.dialog +
+                             (c.control_mode >= 0 ? "_mode" + std::to_string(c.control_mode) : "");
     RunShown(*dlg, {[&](QtDialogView& view) {
-      for (int turn = 0; turn < 3; ++turn) QApplication::processEvents();
-      EXPECT_LE(view.width(), kDialogRoom.width());
-      EXPECT_LE(view.height(), kDialogRoom.height());
-      auto* scroll = view.findChild<QScrollArea*>();
-      ASSERT_NE(scroll, nullptr);
-      EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
-      EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
-      const std::string shot = testing_support::BinaryDir() + "/qt_fit_" + c.dialog +
-                               (c.control_mode >= 0 ? "_mode" + std::to_string(c.control_mode) : "") +
-                               ".png";
-      EXPECT_TRUE(view.grab().save(QString::fromStdString(shot), "PNG"));
+      ExpectWholeWithinRoom(view);
+      EXPECT_EQ(view.size(), view.WantedSize());
+      if (c.control_mode < 0) {
+        const std::string drawn = shot + "_drawn.png";
+        const auto r = testing_support::RunDcservo(
+            "edit --dialog " + c.dialog + " --screenshot " + testing_support::ShellQuote(drawn),
+            "QT_QPA_PLATFORM=offscreen");
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(PngSize(drawn), view.size());
+      }
+      EXPECT_TRUE(view.grab().save(QString::fromStdString(shot + ".png"), "PNG"));
+      for (const auto& [tab, pages] : TabsOf(*dlg)) {
+        for (int page = 1; page < pages; ++page) {
+          SCOPED_TRACE("page " + std::to_string(page));
+          ASSERT_TRUE(dlg->UserSelect(tab, page));
+          ExpectWholeWithinRoom(view);
+          EXPECT_TRUE(view.grab().save(
+              QString::fromStdString(shot + "_page" + std::to_string(page) + ".png"), "PNG"));
+        }
+      }
       dlg->EndDialog(kIdCancel);
     }});
   }
@@ -554,6 +601,120 @@ TEST_F(QtDialogs, TheCurrentTestShowsItsPagesAndAfterARunItsCurvesAndFigures) {
     poll->start(20);
   }});
   CZel_Comm::SetClock(nullptr);
+}
+
+// Every point of every curve lies within the ranges that its axes show.
+void ExpectCurvesWithinAxes(const QtGraphView& chart, const CGraphWindow& graph) {
+  ASSERT_GT(chart.SeriesCount(), 0);
+  for (int i = 0; i < chart.SeriesCount(); ++i) {
+    const int axis = graph.GetFilter()->GetAt(i)->axis == 2 ? 2 : 1;
+    const auto x = chart.ShownRange(0), y = chart.ShownRange(axis);
+    ASSERT_TRUE(x && y);
+    int outside = 0;
+    for (const QPointF& p : chart.Points(i))
+      outside += p.x() < x->first || p.x() > x->second || p.y() < y->first || p.y() > y->second;
+    EXPECT_EQ(outside, 0) << "curve " << i << " of " << chart.PointCount(i) << " points, y axis "
+                          << y->first << " to " << y->second;
+  }
+}
+
+// The speed test on screen on the simulated drive, Start on its "Test" page; `tick` looks at
+// the run every millisecond until it answers true, then the dialog closes.
+using TuningTick = std::function<bool(QtDialogView&, dcservo::CTuningTestDlg&)>;
+void RunSpeedTestOnScreen(CZel_Setup& setup, const TuningTick& tick) {
+  auto drive = dcsim::MakeSimulatedDrive(setup);
+  CZel_CommSession comm(drive);
+  CZel_Comm::SetClock([] { return ZelUi().NowMs() / 1000.0; });
+  auto dlg = ZelCreateDialog(dcservo::dialog_names::kSpeedTest, setup);
+  auto& test = dynamic_cast<dcservo::CTuningTestDlg&>(*dlg);
+  RunShown(test, {[&](QtDialogView& view) {
+    ASSERT_TRUE(test.UserSelect(dcservo::kTuningTab, kTestPage));
+    Find<QPushButton>(view, kIdcTestStartStop)->click();
+    auto* poll = new QTimer(&view);
+    QObject::connect(poll, &QTimer::timeout, [&, poll] {
+      if (!tick(view, test)) return;
+      poll->stop();
+      test.EndDialog(kIdOk);
+    });
+    poll->start(1);
+  }});
+  CZel_Comm::SetClock(nullptr);
+}
+
+// The log of a speed run goes into the plot in about the time the command line takes (here it
+// took 24 s, each point drawn on its own and the axes, grown from 0..1 in one step, labelled
+// with thousands of ticks), the status counts the points meanwhile, and the plot shows them
+// whole. Then Save Plots has them to save, and Escape asks before it lets them go.
+TEST_F(QtDialogs, TheSpeedTestUploadsItsLogQuicklyAndCountsThePoints) {
+  auto setup = testing_support::LoadBundledSetup();
+  std::vector<std::string> progress;
+  QElapsedTimer upload;
+  RunSpeedTestOnScreen(*setup, [&](QtDialogView& view, dcservo::CTuningTestDlg& test) {
+    const std::string status = test.GetChildText(kIdcTestStatus);
+    const bool uploading = status.rfind("Uploading results:", 0) == 0;
+    if (uploading && (progress.empty() || progress.back() != status)) {
+      if (progress.empty()) upload.start();
+      progress.push_back(status);
+    }
+    if (test.m_bTestRunning) {
+      EXPECT_FALSE(Find<QPushButton>(view, dcservo::kSavePlots)->isEnabled());
+      return false;
+    }
+    EXPECT_EQ(test.m_nTestResult, 1) << test.m_strError;
+    EXPECT_LT(upload.isValid() ? upload.elapsed() : -1, 2000) << "ms for the upload";
+    EXPECT_FALSE(progress.empty());
+    for (const std::string& text : progress)
+      EXPECT_THAT(text, ::testing::MatchesRegex(
+                            "Uploading results: [0-9]+ of [0-9]+ points \\([0-9]+ %\\)"));
+    QtGraphView* chart = view.Graph(dcservo::kLoggerGraph);
+    EXPECT_NE(chart, nullptr);
+    if (chart) ExpectCurvesWithinAxes(*chart, test.GetLoggerGraph());
+    ExpectTidyAndSave(view, "qt_speed_test_uploaded.png");
+
+    // The run can be saved, and Escape asks once before closing would lose it: No stays.
+    EXPECT_TRUE(Find<QPushButton>(view, dcservo::kSavePlots)->isEnabled());
+    int questions = 0;
+    QTimer answer_no;
+    QObject::connect(&answer_no, &QTimer::timeout, [&questions] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (!box || !box->isVisible()) continue;
+        ++questions;
+        EXPECT_EQ(box->text().toStdString(), dcservo::kDiscardRunQuestion);
+        box->button(QMessageBox::No)->click();
+      }
+    });
+    answer_no.start(5);
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(Find<QPushButton>(view, kIdcTestStartStop), &escape);
+    answer_no.stop();
+    EXPECT_EQ(questions, 1);
+    EXPECT_FALSE(test.HasEnded());
+    return true;
+  });
+}
+
+// On line with the scope the plot's axes follow the points as they come in (they stayed at
+// 0..1 and cut the curves off), and the run measures its cycle.
+TEST_F(QtDialogs, DuringAScopeRunTheAxesFollowTheData) {
+  auto setup = testing_support::LoadBundledSetup();
+  ASSERT_TRUE(setup->SetParameterValueInBaseUnit("OnlinePlotS", 1));
+  bool looked = false;
+  RunSpeedTestOnScreen(*setup, [&](QtDialogView& view, dcservo::CTuningTestDlg& test) {
+    QtGraphView* chart = view.Graph(dcservo::kOnlineGraph);
+    if (test.m_bTestRunning) {
+      if (looked || !chart || chart->PointCount(0) < 200) return false;
+      looked = true;
+      ExpectCurvesWithinAxes(*chart, test.GetOnlineGraph());
+      ExpectTidyAndSave(view, "qt_speed_test_scope_running.png");
+      return false;
+    }
+    EXPECT_TRUE(looked);
+    EXPECT_EQ(test.m_nTestResult, 1) << test.m_strError;
+    EXPECT_EQ(test.GetFigures().cycles.size(), 1u);
+    if (chart) ExpectCurvesWithinAxes(*chart, test.GetOnlineGraph());
+    return true;
+  });
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The drive setup dialog on the bundled drive, through the headless front end: what the
 // state refresh enables and shows, what changes and clicks do to the setup, the axis-ID
-// selector, and what the buttons that open other dialogs synchronise afterwards.
+// selector, and what the page shows after the dialogs that its buttons open.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 #include "derive/pipelines.h"
 #include "dialogs/drive_setup_dlg.h"
 #include "design/dialog_names.h"
+#include "drivetests/tuning_test_dlg.h"
 #include "tests/support/dialog_harness.h"
 
 namespace {
@@ -265,36 +266,50 @@ TEST_F(DriveSetupOpeners, EachButtonIsOnOnceItsDialogIsBuilt) {
   for (int id : {kAdvanced, kDriveInfo, kReferenceSetup}) EXPECT_TRUE(Enabled(id)) << id;
 }
 
-TEST_F(DriveSetupOpeners, OkOnlyOpenersSynchroniseAfterOkButNotAfterCancel) {
-  Register(dialog_names::kVdcTest, kIdCancel);
-  Open();
-  ClickOpener(kDetect);
-  EXPECT_FALSE(Synced());
-
-  Register(dialog_names::kVdcTest, kIdOk);
-  ClickOpener(kDetect);
-  EXPECT_TRUE(Synced());
-  EXPECT_TRUE(Refreshed());
-
-  Register(dialog_names::kCurrentTest, kIdOk);
-  Open();
-  ClickOpener(kCurrentTune);
-  ASSERT_EQ(ui_.Messages().size(), 1u);
+// A child keeps what it changed however it closes, so after each, OK or Cancel, the page
+// shows the setup as OK will save it.
+TEST_F(DriveSetupOpeners, EveryChildIsFollowedByTheSetupShownAsItWillBeSaved) {
+  struct Opener {
+    int button;
+    const char* dialog;
+  };
+  const Opener openers[] = {
+      {kDetect, dialog_names::kVdcTest},           {kCurrentTune, dialog_names::kCurrentTest},
+      {kSpeedTune, dialog_names::kSpeedTest},      {kPositionTune, dialog_names::kPositionTest},
+      {kMotorSetup, dialog_names::kMotorSetup},    {kAdvanced, dialog_names::kAdvanced},
+      {kDriveInfo, dialog_names::kDriveInfo},      {kReferenceSetup, dialog_names::kExternalReference},
+      {kCommission, dialog_names::kCommission}};
+  Prepare({{"ExternalReference", 1}});
+  for (const Opener& o : openers) {
+    for (int result : {kIdOk, kIdCancel}) {
+      SCOPED_TRACE(std::string(o.dialog) + (result == kIdOk ? " OK" : " Cancel"));
+      Register(o.dialog, result);
+      Open();
+      ClickOpener(o.button);
+      EXPECT_TRUE(Synced());
+      EXPECT_TRUE(Refreshed());
+    }
+  }
+  // The current test is preceded by its notice.
+  ASSERT_FALSE(ui_.Messages().empty());
   EXPECT_EQ(ui_.Messages()[0].text, "The test must be performed with motor shaft blocked.");
-  EXPECT_TRUE(Synced());
 }
 
-TEST_F(DriveSetupOpeners, MotorSetupAlwaysSynchronisesAndDriveInfoNeverRefreshes) {
-  Register(dialog_names::kMotorSetup, kIdCancel);
-  Register(dialog_names::kDriveInfo, kIdOk);
-  Open();
-  ClickOpener(kMotorSetup);
-  EXPECT_TRUE(Synced());
-  EXPECT_TRUE(Refreshed());
-
-  ClickOpener(kDriveInfo);
-  EXPECT_TRUE(Synced());
-  EXPECT_FALSE(Refreshed());
+// The speed test itself: a gain typed there and cancelled stays in the setup, so the page
+// shows it and OK saves it.
+TEST_F(DriveSetupDialog, AGainTypedInTheSpeedTestThenCancelledIsShownAndSaved) {
+  CDriveSetupDlg& dlg = Open();
+  ASSERT_NE(Text(kKpSEdit), "2000");
+  ui_.Then([](CZel_Dialog& test) {
+    ASSERT_TRUE(test.UserSelect(kTuningTab, kTestPage)) << test.LastRefusal();
+    ASSERT_TRUE(test.UserEdit(kKpEdit, "2000")) << test.LastRefusal();
+    ASSERT_TRUE(test.UserClick(kIdCancel)) << test.LastRefusal();
+  });
+  Click(kSpeedTune);
+  EXPECT_EQ(Text(kKpSEdit), "2000");
+  Click(kIdOk);
+  EXPECT_EQ(dlg.GetModalResult(), kIdOk);
+  EXPECT_NEAR(Get("Kp_S_scl"), 2000.0, 1.0);
 }
 
 TEST_F(DriveSetupOpeners, MotorSetupOpensOnceTheDialogIsShown) {

@@ -10,6 +10,7 @@
 #include "design/dialog_names.h"
 #include "drivetests/commission_dlg.h"
 #include "host/zel_dialog_registry.h"
+#include "host/zel_test_dlg.h"
 #include "sim/simulated_drive.h"
 #include "tests/support/test_run.h"
 
@@ -55,6 +56,35 @@ TEST_F(CommissionDialog, StartWritesTheRecordWhereTheUserChoseAndOffersTheReport
               Contains(Field(&ZelMessageRecord::text, dialog_names::kBlockedShaftNotice)));
   EXPECT_THAT(Build().GetChildText(kCommissionText), HasSubstr("Commissioning succeeded."));
   EXPECT_THAT(ui_.OpenedDocuments(), ::testing::ElementsAre(html));
+}
+
+// The speed test's scope run leaves its on-line view chosen in the setup; the commissioning
+// that follows runs its speed step that way and still measures and passes it.
+TEST_F(CommissionDialog, SucceedsAfterTheSpeedTestsScopeRun) {
+  ASSERT_TRUE(setup_->SetParameterValueInBaseUnit("OnlinePlotS", 1));
+  auto test = ZelCreateDialog(dialog_names::kSpeedTest, *setup_);
+  auto& speed = dynamic_cast<CZel_TestDlg&>(*test);
+  ui_.Then([](CZel_Dialog& d) {
+    for (int id : d.GetControlIds()) {
+      if (d.GetControlDef(id)->kind == ZelControlKind::Tab) {
+        ASSERT_TRUE(d.UserSelect(id, kTestPage));
+      }
+    }
+    ASSERT_TRUE(d.UserClick(kIdcTestStartStop)) << d.LastRefusal();
+  });
+  ui_.Then([&](CZel_Dialog& d) {
+    while (speed.m_bTestRunning) ui_.Advance(20.0);
+    EXPECT_EQ(speed.m_nTestResult, 1) << speed.m_strError;
+    ASSERT_TRUE(d.UserClick(kIdOk)) << d.LastRefusal();
+  });
+  ASSERT_EQ(test->DoModal(), kIdOk);
+  test.reset();
+
+  TempDir tmp;
+  ui_.Then([](CZel_Dialog& d) { ASSERT_TRUE(d.UserClick(kCommissionStart)) << d.LastRefusal(); });
+  ui_.ThenFile(tmp.File("report.html"));
+  Run({});
+  EXPECT_THAT(Build().GetChildText(kCommissionText), HasSubstr("Commissioning succeeded."));
 }
 
 TEST_F(CommissionDialog, NoFolderChosenRunsNothing) {

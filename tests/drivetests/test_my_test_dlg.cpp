@@ -206,6 +206,31 @@ TEST_F(TestBase, StopDuringTheUploadAbandonsTheRunWithoutAVerdict) {
        })});
 }
 
+// While the log goes into the plot, the status counts the points at each whole percent.
+TEST_F(TestBase, TheUploadShowsItsProgress) {
+  auto expect_progress = [](StandInRun& d) {
+    const int drawn = d.graph.GetDrawnPointCount();
+    const int percent = drawn / 4;  // of 400 points
+    EXPECT_EQ(d.GetChildText(kIdcTestStatus),
+              "Uploading results: " + std::to_string(std::max(1, 4 * percent)) +
+                  " of 400 points (" + std::to_string(percent) + " %)");
+  };
+  std::vector<RunStep> steps = {Start(), Drive([](FakeDrive& f) { f.Started(); }), Wait(20),
+                                Drive([](FakeDrive& f) { f.Ended(1.0, 400); }), Wait(20)};
+  // The pump runs once a point: a look at the first, the 2nd, the 101st and the 242nd.
+  const std::size_t before_upload = steps.size();
+  for (std::size_t point : {1, 2, 101, 242}) {
+    while (steps.size() < before_upload + point - 1)
+      steps.push_back(DuringPump([](StandInRun&) {}));
+    steps.push_back(DuringPump(expect_progress));
+  }
+  steps.push_back(Check([](StandInRun& d) {
+    EXPECT_EQ(d.m_nTestResult, 1);
+    EXPECT_EQ(d.graph.GetDrawnPointCount(), 400);
+  }));
+  Run(steps);
+}
+
 TEST_F(TestBase, AProgramThatNeverStartsRunsUntilStopAndIsStoppedOnTheDrive) {
   Run({Start(), Wait(2000), Check([](StandInRun& d) { EXPECT_EQ(d.m_bTestRunning, 1); }),
        Click(kIdcTestStartStop), Check([this](StandInRun& d) {

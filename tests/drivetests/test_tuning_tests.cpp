@@ -25,6 +25,7 @@ using testing_support::WrittenNames;
 
 class SpeedTuning : public testing_support::TuningRunHarness<CTestSpeedTuning> {
  protected:
+  bool HasScope() { return Build().HasScopeLogger(); }
   const CycleFigures& OnlyCycle() {
     EXPECT_EQ(dlg_->GetFigures().cycles.size(), 1u);
     return dlg_->GetFigures().cycles.at(0);
@@ -351,6 +352,40 @@ TEST_F(SpeedTuning, ScopeScalesTheUserChoseAreKeptInTheOptionOnOkAndClearedWhenN
   EXPECT_FALSE(again.HasCustomScopeSettings());
   again.UserClick(kIdOk);
   EXPECT_EQ(setup_->GetOptionNoError("SpeedTuningOscSettings"), "");
+}
+
+// Save Plots has something to save once a run has drawn its plot, and from then on Escape
+// asks before closing would lose it: No stays, Yes closes.
+TEST_F(SpeedTuning, SavePlotsWaitsForARunAndEscapeAsksBeforeLosingIt) {
+  auto escape = [](CTestSpeedTuning& d) { EXPECT_TRUE(d.UserKey(kKeyEscape, 0)); };
+  auto save_enabled = [](bool enabled) {
+    return [enabled](CTestSpeedTuning& d) {
+      EXPECT_EQ(d.GetControlState(kSavePlots).enabled, enabled);
+    };
+  };
+  const int result =
+      Run({TestPage(), save_enabled(false), Start(), UntilRunEnds(), save_enabled(true),
+           escape, Answer(kIdNo), Check([this](CTestSpeedTuning& d) {
+             EXPECT_FALSE(d.HasEnded());
+             ASSERT_EQ(ui_.Messages().size(), 1u);
+             EXPECT_EQ(ui_.Messages()[0].text, kDiscardRunQuestion);
+           }),
+           escape, Answer(kIdYes)},
+          kStepsClose);
+  EXPECT_EQ(result, kIdCancel);
+  EXPECT_EQ(ui_.Messages().size(), 2u);
+}
+
+// One cycle on line with the scope: its trigger comes at the end of the first ramp, before a
+// whole pre-trigger part, so the single sweep ends before the ring is full; it is measured all
+// the same, and set against the targets.
+TEST_F(SpeedTuning, ASingleOnlineRunMeasuresItsCycle) {
+  Set("OnlinePlotS", 1);
+  ASSERT_TRUE(HasScope());
+  EXPECT_EQ(RunToVerdict(), 1) << dlg_->m_strError;
+  const CycleFigures& cycle = OnlyCycle();
+  EXPECT_GT(cycle.rms_error, 0.0);
+  EXPECT_LT(dlg_->GetScopeLogger()->GetPointsFilled(), dlg_->GetScopeLogger()->GetPointsNo());
 }
 
 // On line with the scope: the run streams, lists each cycle and, with half the gains typed in

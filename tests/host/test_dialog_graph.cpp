@@ -77,6 +77,39 @@ TEST_F(Graph, AnUploadDrawsPointByPointAndZoomsToTheData) {
   EXPECT_EQ(events[0].dialog, "Plot");
 }
 
+// While points come in one by one (an upload, a scope's sweep), every point drawn lies within
+// the ranges, which move seldom and start from the data, not from 0..1; a ring's replaced
+// point is taken in as well.
+TEST_F(Graph, RangesFollowThePointsAsTheyComeIn) {
+  ASSERT_EQ(graph_.SubclassDlgItem(kGraph, &dlg_, doc_.GetAt(0)), 1);
+  graph_.DoZoomOut();
+  auto inside = [](ZelAxisRange r, double v) { return r.lo <= v && v <= r.hi; };
+  int moves = 0;
+  ZelAxisRange last_x = graph_.GetXRange();
+  for (int i = 0; i < 1000; ++i) {
+    AddStepPoint(doc_, i);
+    graph_.UpdateLastPoint();
+    ASSERT_TRUE(inside(graph_.GetXRange(), doc_.GetValue(0, i))) << i;
+    for (int channel : {1, 2})
+      ASSERT_TRUE(inside(graph_.GetYRange(1), doc_.GetValue(channel, i))) << i;
+    ASSERT_TRUE(inside(graph_.GetYRange(2), doc_.GetValue(3, i))) << i;
+    moves += graph_.GetXRange().hi != last_x.hi;
+    last_x = graph_.GetXRange();
+  }
+  EXPECT_LT(moves, 40);
+  EXPECT_DOUBLE_EQ(graph_.GetXRange().lo, 0.0);
+  // The currents' own range (0 to 2) with room to spare.
+  EXPECT_GT(graph_.GetYRange(1).lo, -1.0);
+  EXPECT_LT(graph_.GetYRange(1).hi, 3.0);
+
+  doc_.SetPoint(500, {0.05, 2.0, -7.0, 0.0});
+  graph_.UpdatePoint(500);
+  EXPECT_TRUE(inside(graph_.GetYRange(1), -7.0));
+  // Zooming out fits the ranges to the data again.
+  graph_.DoZoomOut();
+  EXPECT_DOUBLE_EQ(graph_.GetXRange().hi, 999e-4);
+}
+
 TEST_F(Graph, ZoomOutOfNothingOrOfAConstantStillHasARange) {
   ASSERT_EQ(graph_.SubclassDlgItem(kGraph, &dlg_, doc_.GetAt(0)), 1);
   graph_.DoZoomOut();

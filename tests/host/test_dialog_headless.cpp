@@ -26,6 +26,25 @@ TEST_F(Headless, NestedModalLoopsTakeTheStepsInOrder) {
   EXPECT_TRUE(ui_.OpenDialogs().empty());
 }
 
+// Escape closes the window as its close box does: the child at once, the changed setup
+// dialog after its question (No keeps it open). With a modifier it is no key of the base's.
+TEST_F(Headless, EscapeClosesAsTheCloseBoxDoes) {
+  auto escape = [](unsigned modifiers, bool used) {
+    return [modifiers, used](CZel_Dialog& top) {
+      EXPECT_EQ(top.UserKey(kKeyEscape, modifiers), used);
+    };
+  };
+  Then({Click(kOpenChild), escape(0, true), [](CZel_Dialog& top) { top.UserEdit(kVdcEdit, "20"); },
+        escape(kKeyCtrl, false), escape(0, true)});
+  ui_.ThenAnswer(kIdNo);
+  ui_.Then(escape(0, true));
+  ui_.ThenAnswer(kIdYes);
+  EXPECT_EQ(dlg_.DoModal(), kIdCancel);
+  EXPECT_EQ(dlg_.log.front(), "child returned 2");
+  EXPECT_EQ(ui_.Messages().size(), 2u);
+  EXPECT_THAT(ui_.Errors(), IsEmpty());
+}
+
 TEST_F(Headless, DialogsStillOpenWhenTheStepsRunOutAreClosed) {
   ui_.Then(Click(kOpenChild));
   EXPECT_EQ(dlg_.DoModal(), kIdCancel);
