@@ -104,11 +104,36 @@ class SetupSnapshot {
   std::vector<double> values_;
 };
 
+// A tuning step runs as `dcservo test` does without --online: one cycle through the data
+// logger, whatever view the user last chose in the test (a scope view measures sweeps, and
+// the friction and ripple come from the logger's upload). The user's choice is put back after.
+class LoggedSingleCycle {
+ public:
+  explicit LoggedSingleCycle(CZel_Setup& setup) {
+    ZelQuietErrors quiet;  // a drive without the choices runs as it is
+    for (const char* name : {"OnlinePlotS", "MultiCycleS", "OnlinePlotP", "MultiCycleP"}) {
+      if (CZel_Parameter* p = setup.FindParameter(name); p && p->GetValueInBaseUnit() != 0.0) {
+        kept_.push_back({p, p->GetValueInBaseUnit()});
+        p->SetValueInBaseUnit(0.0);
+      }
+    }
+  }
+  ~LoggedSingleCycle() {
+    for (const auto& [p, value] : kept_) p->SetValueInBaseUnit(value);
+  }
+  LoggedSingleCycle(const LoggedSingleCycle&) = delete;
+  LoggedSingleCycle& operator=(const LoggedSingleCycle&) = delete;
+
+ private:
+  std::vector<std::pair<CZel_Parameter*, double>> kept_;
+};
+
 // One step through its dialog: the test's run, then OK when it succeeded and met its
 // targets (what the test accepts is stored), else Close.
 StepOutcome RunStep(const CommissioningStep& step, CZel_Setup& setup, ZelHeadlessBackend& ui) {
   StepOutcome outcome;
   outcome.step = &step;
+  const LoggedSingleCycle logged(setup);
   std::unique_ptr<CZel_Dialog> dialog = ZelCreateDialog(step.dialog, setup);
   auto* test = dynamic_cast<CMyTestDlg*>(dialog.get());
   if (!test) {
@@ -364,7 +389,9 @@ std::optional<std::string> KeepPositionBelowSpeedLoop(CZel_Setup& setup) {
   }
   const double speed = Base(setup, "PB_S"), position = Base(setup, "PB_P");
   const double most = speed / kCascadeSeparation;
-  if (structure != ModelStructure::PositionOverSpeed || !(position > most)) return std::nullopt;
+  // A band a rounding above the limit is no band the loops would feel.
+  if (structure != ModelStructure::PositionOverSpeed || !(position > most * 1.01))
+    return std::nullopt;
   setup.SetParameterValueInBaseUnit("PB_P", most);
   char text[200];
   std::snprintf(text, sizeof text,

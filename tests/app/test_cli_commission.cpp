@@ -323,6 +323,11 @@ TEST(CommissionCommand, TheControlModeChoosesTheSteps) {
   const Case cases[] = {
       {"--set ControlMode=speed", {"vdc", "current", "inertia", "speed"}, ""},
       {"--set ControlMode=current", {"vdc", "current"}, ""},
+      // The test's last view (the scope, several cycles) is not the record's: the tuning
+      // steps run one cycle through the data logger, as `test` does.
+      {"--set OnlinePlotS=1 --set MultiCycleS=1 --set OnlinePlotP=1",
+       {"vdc", "current", "inertia", "speed", "position"},
+       ""},
       {"--set ControlMode=current --option IsClosedSpeed=1",
        {"vdc", "current"},
        "option IsClosedSpeed=1 is now \"0\""},
@@ -339,6 +344,12 @@ TEST(CommissionCommand, TheControlModeChoosesTheSteps) {
     if (std::find(ran.begin(), ran.end(), "speed") != ran.end()) {
       EXPECT_EQ(SpeedAtTheStart(ReadFile(c.dir + "/speed.csv")), 0.0)
           << "the speed step starts once the motor that the inertia test spun is at rest";
+      // Only the logger's upload identifies the friction; a sweep of the scope does not.
+      for (const json& step : c.report["steps"]) {
+        if (step["step"] == "speed") {
+          EXPECT_TRUE(step["identified"].contains("friction_coulomb")) << k.args;
+        }
+      }
     }
   }
 }
