@@ -40,6 +40,7 @@ ordered_json ProposalJson(const dcservo::SpeedLoopProposal& p) {
   out["feedback_low_pass_hz"] =
       p.feedback_low_pass ? ordered_json(p.feedback_low_pass->frequency_hz) : ordered_json();
   out["acceleration_feedforward"] = p.acceleration_feedforward;
+  out["jump_A"] = p.jump_A;
   out["ripple_A"] = p.ripple_A;
   out["ripple_target_A"] = p.allowed_A;
   out["margins"] = dcservo::MarginsJson(p.margins);

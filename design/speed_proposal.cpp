@@ -83,7 +83,8 @@ std::optional<SpeedLoopProposal> WithFilter(const SpeedProposalInputs& in,
   for (int round = 0;; ++round) {
     p.margins = SpeedMargins(in, model, band);
     const double sensitivity = p.margins ? p.margins->peak_sensitivity : 1.0;
-    p.ripple_A = ripple_at_request * band / in.requested_rad_s * sensitivity;
+    p.jump_A = ripple_at_request * band / in.requested_rad_s;
+    p.ripple_A = p.jump_A * sensitivity;
     if (p.ripple_A <= designed_A * 1.001 || round == kRippleRounds) break;
     if (band <= in.lowest_rad_s) {
       p.limited_by = PassBandLimit::Floor;
@@ -188,7 +189,9 @@ std::string DescribeProposal(const SpeedLoopProposal& p, const std::string& pass
         p.feedback_low_pass->frequency_hz);
   if (p.acceleration_feedforward > 0.0)
     add(", acceleration feedforward KFFA_scl = %.0f", p.acceleration_feedforward);
-  add(": one speed count moves the current by %.3g A (target %.3g A)", p.ripple_A, p.allowed_A);
+  add(": one speed count moves the current reference by %.3g A, %.3g A through the loop's "
+      "sensitivity (target %.3g A)",
+      p.jump_A, p.ripple_A, p.allowed_A);
   if (p.margins && p.margins->phase_margin_deg)
     add(", phase margin %.0f deg", *p.margins->phase_margin_deg);
   add("; the band is limited by %s", PassBandLimitText(p.limited_by));

@@ -32,7 +32,9 @@ struct SpeedLoopProposal {
   // A second-order low pass on the speed feedback, in a filter that is free; none when the
   // band needs none or no filter is free.
   std::optional<FilterDescription> feedback_low_pass;
-  // The current-reference jump of one speed count with the proposal, peak, against its target.
+  // The current-reference jump of one speed count with the proposal, and what the closed loop's
+  // peak sensitivity makes of it at worst (peak, the figure held to the target).
+  double jump_A = 0.0;
   double ripple_A = 0.0;
   double allowed_A = 0.0;
   // The acceleration feedforward gain (the drive's units) that gives the inertia's share of

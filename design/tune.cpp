@@ -123,12 +123,20 @@ std::vector<double> GainValues(const LoopTuneReport& report, bool stored) {
   return values;
 }
 
+// With the filters on the speed feedback as they are: they pass their share of a count's jump.
 std::optional<SpeedRippleRule> RippleOf(const DriveModel& model, double rated_A, double damping) {
   const std::optional<double> quantum = SpeedQuantum_rad_s(model);
   if (!quantum || !(model.current_counts_per_A > 0.0)) return std::nullopt;
   // The gain acts on counts: one speed count gives kps counts of current reference.
   const double per_count_A = model.kps / model.current_counts_per_A;
-  return SpeedRippleOf(per_count_A / *quantum, *quantum, rated_A, damping, model.J, model.K);
+  std::optional<SpeedRippleRule> rule =
+      SpeedRippleOf(per_count_A / *quantum, *quantum, rated_A, damping, model.J, model.K);
+  const double share = FeedbackRippleFactor(model.speed_feedback_filters);
+  if (rule && share > 0.0 && std::isfinite(share)) {
+    rule->per_count_A *= share;
+    rule->highest_pass_band_rad_s /= share;
+  }
+  return rule;
 }
 
 void AnalyseLoop(CZel_Setup& setup, LoopTuneReport& r) {
@@ -147,7 +155,8 @@ void AnalyseLoop(CZel_Setup& setup, LoopTuneReport& r) {
   unfiltered.speed_feedback_filters.clear();
   r.unfiltered_loop = MarginsOf(unfiltered, structure, r.loop);
   if (r.loop != TunedLoop::Speed) return;
-  r.ripple = RippleOf(unfiltered, Value(setup, "In"), r.damping);
+  r.ripple = RippleOf(WithGains(*model, r.loop, GainValues(r, true)), Value(setup, "In"),
+                     r.damping);
   if (auto in = SpeedProposalInputsOf(setup, nullptr)) r.proposal = ProposeSpeedLoop(*in);
 }
 
@@ -169,8 +178,8 @@ void JudgeRipple(const LoopTuneReport& r, std::vector<std::string>& warnings) {
   std::snprintf(text, sizeof text,
                 "the speed sensor limits the pass band: one count of speed measurement "
                 "(%.4g rad/s) moves the current reference by %.3g A, above the target %.3g A "
-                "(%.0f %% of In); without a low pass on the speed feedback %s = %.4g rad/s "
-                "keeps it",
+                "(%.0f %% of In); with the speed feedback's filters as they are %s = %.4g "
+                "rad/s keeps it",
                 q.quantum_rad_s, q.per_count_A, q.allowed_A, kSpeedRippleShareOfIn * 100.0,
                 r.pass_band_name.c_str(), q.highest_pass_band_rad_s);
   warnings.push_back(text);
