@@ -583,7 +583,7 @@ std::vector<std::complex<double>> OpenLoopFrequencyResponse(const DriveModel& mo
 }
 
 std::optional<LoopMargins> MarginsOf(const DriveModel& model, ModelStructure structure,
-                                     TunedLoop loop) {
+                                     TunedLoop loop, int points) {
   const LoopCut where = CutOf(structure, loop);
   if (where.cut != BreakPoint::Command && !model.loops_in_fast_loop &&
       model.slper % model.clper != 0)
@@ -605,10 +605,10 @@ std::optional<LoopMargins> MarginsOf(const DriveModel& model, ModelStructure str
   // A logarithmic sweep up to the Nyquist frequency, the phase unwrapped from its lowest
   // frequency, where every loop of the drive lags by less than a full turn.
   const double nyquist = std::numbers::pi / lifted.period_s;
-  constexpr int kPoints = 800;
-  std::vector<double> w(kPoints), gain_db(kPoints), phase(kPoints);
-  for (int k = 0; k < kPoints; ++k) {
-    w[k] = nyquist * std::pow(1e-5, 1.0 - static_cast<double>(k) / (kPoints - 1)) * (1 - 1e-9);
+  const int sweep = std::max(points, 16);
+  std::vector<double> w(static_cast<std::size_t>(sweep)), gain_db(w.size()), phase(w.size());
+  for (int k = 0; k < sweep; ++k) {
+    w[k] = nyquist * std::pow(1e-5, 1.0 - static_cast<double>(k) / (sweep - 1)) * (1 - 1e-9);
     const std::complex<double> l = OpenLoopAt(lifted, w[k]);
     gain_db[k] = 20.0 * std::log10(std::abs(l));
     margins.peak_sensitivity = std::max(margins.peak_sensitivity, 1.0 / std::abs(1.0 + l));
@@ -626,7 +626,7 @@ std::optional<LoopMargins> MarginsOf(const DriveModel& model, ModelStructure str
   auto between = [](int k, const std::vector<double>& v, double level) {
     return std::clamp((level - v[k - 1]) / (v[k] - v[k - 1]), 0.0, 1.0);
   };
-  for (int k = 1; k < kPoints; ++k) {
+  for (int k = 1; k < sweep; ++k) {
     if ((gain_db[k - 1] >= 0.0) != (gain_db[k] >= 0.0)) {
       const double t = between(k, gain_db, 0.0);
       const double pm = 180.0 + phase[k - 1] + t * (phase[k] - phase[k - 1]);

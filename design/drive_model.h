@@ -116,8 +116,11 @@ struct LoopMargins {
 
 // Nothing when the setup's structure does not close this loop in a way the model can lift
 // (the slow loop's period not a whole number of fast periods).
+// `points`: of the logarithmic sweep that finds the crossovers; a search that asks many
+// times may take fewer.
+inline constexpr int kMarginSweepPoints = 800;
 std::optional<LoopMargins> MarginsOf(const DriveModel& model, ModelStructure structure,
-                                     TunedLoop loop);
+                                     TunedLoop loop, int points = kMarginSweepPoints);
 
 // The open loop's frequency response of one loop (as MarginsOf breaks it), at `omega_rad_s`.
 std::vector<std::complex<double>> OpenLoopFrequencyResponse(const DriveModel& model,

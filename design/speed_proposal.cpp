@@ -11,8 +11,7 @@ namespace {
 
 // Corners tried for the low pass, as shares of the speed loop's sampling rate: from where it
 // costs little phase down to where it costs the band more than it saves.
-constexpr double kCornerShares[] = {0.4,  0.3,   0.25, 0.2,  0.15, 0.12,  0.1,
-                                     0.075, 0.06, 0.05, 0.04, 0.03, 0.025, 0.02};
+constexpr double kCornerShares[] = {0.3, 0.2, 0.15, 0.1, 0.075, 0.05, 0.035, 0.025, 0.02};
 constexpr double kButterworthQ = 0.707;
 // The jump of one count, amplified by the closed loop's peak sensitivity, is most but not all
 // of the ripple a run shows: the current loop's own overshoot and the integral part add a
@@ -20,8 +19,12 @@ constexpr double kButterworthQ = 0.707;
 constexpr double kRippleInHand = 0.9;
 // Rounds of lowering the band for the ripple that the sensitivity at the lowered band gives.
 constexpr int kRippleRounds = 6;
-// Bisection steps for the highest band with margins: 2^-12 of the octaves searched.
-constexpr int kBandSteps = 12;
+// Bisection steps for the highest band with margins: 2^-8 of the octaves searched, a fraction
+// of a percent over the few octaves a band may fall.
+constexpr int kBandSteps = 8;
+// The search judges margins on a coarser sweep than a report does; the proposal's own margins
+// come from the full one.
+constexpr int kSearchSweep = 200;
 
 // The loop with the speed gains that the same design gives for band `w` instead of the one
 // asked for: Kp grows with the band, Ki with its square.
@@ -33,14 +36,15 @@ DriveModel AtBand(const DriveModel& model, double requested, double w) {
   return out;
 }
 
+// A degree and half a decibel in hand, for the coarser sweep of the search.
 bool MarginsKept(const std::optional<LoopMargins>& m) {
-  return m && m->stable && m->phase_margin_deg.value_or(180.0) >= kPhaseMarginWarn_deg &&
-         m->gain_margin_db.value_or(1e9) >= kGainMarginWarn_dB;
+  return m && m->stable && m->phase_margin_deg.value_or(180.0) >= kPhaseMarginWarn_deg + 1.0 &&
+         m->gain_margin_db.value_or(1e9) >= kGainMarginWarn_dB + 0.5;
 }
 
 std::optional<LoopMargins> SpeedMargins(const SpeedProposalInputs& in, const DriveModel& model,
-                                        double w) {
-  return MarginsOf(AtBand(model, in.requested_rad_s, w), in.structure, TunedLoop::Speed);
+                                        double w, int sweep = kSearchSweep) {
+  return MarginsOf(AtBand(model, in.requested_rad_s, w), in.structure, TunedLoop::Speed, sweep);
 }
 
 // The highest band up to `highest` whose loop keeps its margins; nothing when even the
@@ -94,6 +98,7 @@ std::optional<SpeedLoopProposal> WithFilter(const SpeedProposalInputs& in,
     p.limited_by = PassBandLimit::Ripple;
   }
   p.pass_band_rad_s = band;
+  p.margins = SpeedMargins(in, model, band, kMarginSweepPoints);
   return p;
 }
 
@@ -126,12 +131,17 @@ std::optional<SpeedLoopProposal> ProposeSpeedLoop(const SpeedProposalInputs& in)
   const bool needs_filter = !best || !best->RippleMet() || best->limited_by != PassBandLimit::None;
   if (in.filter_free && needs_filter) {
     const double rate_hz = 1.0 / in.model.OuterPeriod();
+    double previous_band = 0.0;
     for (double share : kCornerShares) {
       // Corners in whole hertz, as a user would type them.
       const FilterDescription low_pass{kPlaceSpeedFeedback, kLowPass2ndOrder,
                                        std::round(share * rate_hz), kButterworthQ};
       const std::optional<SpeedLoopProposal> p = WithFilter(in, low_pass);
       if (!p) continue;
+      // Past the corner where the margins start to hold the band down, lower corners only
+      // cost more phase.
+      if (p->limited_by == PassBandLimit::Margins && p->pass_band_rad_s < previous_band) break;
+      previous_band = p->pass_band_rad_s;
       // A filter must earn its place: a wider band, or the ripple target met where it was not.
       const bool better = !best || (p->RippleMet() && !best->RippleMet()) ||
                           (p->RippleMet() == best->RippleMet() &&
