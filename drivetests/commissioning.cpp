@@ -1,5 +1,6 @@
 #include "drivetests/commissioning.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <cstdio>
@@ -282,6 +283,12 @@ StepOutcome StepNotRun(const CommissioningStep& step, std::string why) {
   return outcome;
 }
 
+bool FollowedItsReference(const StepOutcome& run) {
+  return std::any_of(run.targets.begin(), run.targets.end(), [](const TargetCheck& t) {
+    return t.figure == kFollowedFigure && t.met;
+  });
+}
+
 // The inertia that the inertia test found, corrected for the friction that the speed run
 // just showed; nothing when there is none to correct or the correction is within the
 // inertia test's own precision.
@@ -291,10 +298,12 @@ struct InertiaCorrection {
 std::optional<InertiaCorrection> InertiaToCorrect(const std::vector<StepOutcome>& steps,
                                                   const StepOutcome& speed,
                                                   const CZel_Setup& setup) {
-  // A fit too scattered to trust, or from a run that did not track as predicted, corrects
-  // nothing: the raw figure at least errs one known way.
+  // A fit too scattered to trust, or from a run whose motor did not follow its reference,
+  // corrects nothing: the raw figure at least errs one known way. A run that followed but
+  // missed its prediction is what an inflated inertia does to the prediction: that one is
+  // corrected.
   if (!speed.friction || speed.friction->coulomb_confidence < kFrictionTrusted ||
-      !speed.succeeded)
+      !FollowedItsReference(speed))
     return std::nullopt;
   const InertiaRun* run = nullptr;
   for (const StepOutcome& s : steps) {

@@ -114,7 +114,7 @@ std::vector<TargetCheck> CheckTrackingTargets(const TestTargets& t,
   std::vector<TargetCheck> checks;
   if (t.follow_share > 0.0) {
     const double limit = t.follow_share * m.reference_rms;
-    checks.push_back({"the motor followed the reference",
+    checks.push_back({kFollowedFigure,
                       Format("RMS tracking error under %.0f %% of the reference's motion, %.4g",
                              t.follow_share * 100, limit) +
                           unit,

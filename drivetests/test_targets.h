@@ -20,6 +20,9 @@ struct TargetCheck {
   bool met = false;
 };
 
+// The figure that says the motor followed its reference at all.
+inline constexpr const char* kFollowedFigure = "the motor followed the reference";
+
 struct TestTargets {
   const char* test;            // as in `dcservo test WORD`
   double rise_tolerance;       // |measured / predicted - 1|; 0: no step response
