@@ -244,19 +244,22 @@ class DriveSetupOpeners : public DriveSetupDialog {
   double kpi_before_ = 0;
 };
 
+// Each button of the drive setup and the dialog it opens.
+struct Opener {
+  int button;
+  const char* dialog;
+};
+const Opener kOpeners[] = {
+    {kDetect, dialog_names::kVdcTest},           {kCurrentTune, dialog_names::kCurrentTest},
+    {kSpeedTune, dialog_names::kSpeedTest},      {kPositionTune, dialog_names::kPositionTest},
+    {kMotorSetup, dialog_names::kMotorSetup},    {kAdvanced, dialog_names::kAdvanced},
+    {kDriveInfo, dialog_names::kDriveInfo},      {kReferenceSetup, dialog_names::kExternalReference},
+    {kCommission, dialog_names::kCommission}};
+
 TEST_F(DriveSetupOpeners, EachButtonIsOnOnceItsDialogIsBuilt) {
-  struct Opener {
-    int button;
-    const char* dialog;
-  };
-  const Opener openers[] = {
-      {kDetect, dialog_names::kVdcTest},           {kCurrentTune, dialog_names::kCurrentTest},
-      {kSpeedTune, dialog_names::kSpeedTest},      {kPositionTune, dialog_names::kPositionTest},
-      {kMotorSetup, dialog_names::kMotorSetup},    {kAdvanced, dialog_names::kAdvanced},
-      {kDriveInfo, dialog_names::kDriveInfo},      {kReferenceSetup, dialog_names::kExternalReference}};
   Prepare({{"ExternalReference", 1}});
   Open();
-  for (const Opener& o : openers) {
+  for (const Opener& o : kOpeners) {
     SCOPED_TRACE(o.dialog);
     const bool built = ZelIsDialogRegistered(o.dialog);
     EXPECT_EQ(Enabled(o.button), built);
@@ -269,18 +272,8 @@ TEST_F(DriveSetupOpeners, EachButtonIsOnOnceItsDialogIsBuilt) {
 // A child keeps what it changed however it closes, so after each, OK or Cancel, the page
 // shows the setup as OK will save it.
 TEST_F(DriveSetupOpeners, EveryChildIsFollowedByTheSetupShownAsItWillBeSaved) {
-  struct Opener {
-    int button;
-    const char* dialog;
-  };
-  const Opener openers[] = {
-      {kDetect, dialog_names::kVdcTest},           {kCurrentTune, dialog_names::kCurrentTest},
-      {kSpeedTune, dialog_names::kSpeedTest},      {kPositionTune, dialog_names::kPositionTest},
-      {kMotorSetup, dialog_names::kMotorSetup},    {kAdvanced, dialog_names::kAdvanced},
-      {kDriveInfo, dialog_names::kDriveInfo},      {kReferenceSetup, dialog_names::kExternalReference},
-      {kCommission, dialog_names::kCommission}};
   Prepare({{"ExternalReference", 1}});
-  for (const Opener& o : openers) {
+  for (const Opener& o : kOpeners) {
     for (int result : {kIdOk, kIdCancel}) {
       SCOPED_TRACE(std::string(o.dialog) + (result == kIdOk ? " OK" : " Cancel"));
       Register(o.dialog, result);
