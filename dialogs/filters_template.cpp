@@ -36,7 +36,9 @@ ZelDialogTemplate MakeTemplate() {
   b.Box(kBodeBox, "Frequency response as the drive runs the filters", 0, {0, 1});
   b.Add(kBodeMagnitude, K::Graph, "", kBodeBox, {0, 0}, kStyleWide);
   b.Add(kBodePhase, K::Graph, "", kBodeBox, {1, 0}, kStyleWide);
-  b.Add(kBodeStatus, K::Label, "", kBodeBox, {2, 0}, kStyleWide);
+  // Read-only text rather than a label: the margins run to several lines, which a label in a
+  // grid cell under two plots is not given the height for.
+  b.Add(kBodeStatus, K::Text, "", kBodeBox, {2, 0}, kStyleReadOnly | kStyleWide);
   b.DialogButtons(kButtonRow, 1, 2, 0, 0);
   return b.Build();
 }
