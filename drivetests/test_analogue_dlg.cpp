@@ -91,7 +91,8 @@ int CTestAnalogueRef::OnInitDialog() {
   m_VoltageBar.SetNumberFormat(kVoltageFormat);
   m_CommandBar.SetColour(kCommandColour);
   m_CommandBar.SetNumberFormat(kCommandFormat);
-  SetBar(m_CommandBar, command_, command_.lo);
+  // Before a run there is no command: the bar stands at its reference, as the voltage does.
+  SetBar(m_CommandBar, command_, command_.Reference());
   SetBar(m_VoltageBar, voltage_, 0.0);
   SetChildText(kAnVoltageEdit, "");
   SetChildText(kAnCommandEdit, "");

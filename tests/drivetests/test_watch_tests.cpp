@@ -193,8 +193,9 @@ TEST_F(AnalogueTest, TheCommandRowFollowsTheControlMode) {
     Run({Check([&](CTestAnalogueRef& d) {
            EXPECT_EQ(d.GetChildText(kAnCommandLabel), c.label);
            EXPECT_EQ(d.GetChildText(kAnCommandUnit), max->GetSelectedUnit().GetName());
-           // Before a run the bar stands at its lower limit.
-           EXPECT_EQ(Bar(d, kAnCommandBar).value, Bar(d, kAnCommandBar).lo);
+           // Before a run the bar stands at its reference (zero on these ranges), as the
+           // voltage's does: no command drawn as the lowest one, labelled twice.
+           EXPECT_EQ(Bar(d, kAnCommandBar).value, Bar(d, kAnCommandBar).reference);
          }),
          Click(kIdcTestStartStop), Wait(40), Check([&](CTestAnalogueRef& d) {
            const ZelIndicatorState& bar = Bar(d, kAnCommandBar);
