@@ -74,8 +74,7 @@ std::optional<SpeedLoopProposal> WithFilter(const SpeedProposalInputs& in,
   p.requested_rad_s = in.requested_rad_s;
   p.feedback_low_pass = filter;
   p.allowed_A = in.ripple_share_of_In * in.rated_A;
-  const double quantum_A = in.model.kps / in.model.current_counts_per_A;
-  const double ripple_at_request = quantum_A * FeedbackRippleFactor(model.speed_feedback_filters);
+  const double ripple_at_request = CountJump_A(model);
   const double designed_A = kRippleInHand * p.allowed_A;
   const double ripple_band = in.requested_rad_s * designed_A / ripple_at_request;
   double band = std::min(in.requested_rad_s, std::max(ripple_band, in.lowest_rad_s));
@@ -103,11 +102,6 @@ std::optional<SpeedLoopProposal> WithFilter(const SpeedProposalInputs& in,
 }
 
 bool Usable(double v) { return v > 0.0 && std::isfinite(v); }
-
-double Base(CZel_Setup& setup, const char* name) {
-  const CZel_Parameter* p = setup.FindParameter(name);
-  return p ? p->GetValueInBaseUnit() : std::nan("");
-}
 
 }  // namespace
 
@@ -162,9 +156,10 @@ std::optional<SpeedProposalInputs> SpeedProposalInputsOf(CZel_Setup& setup, std:
   SpeedProposalInputs in;
   in.model = *model;
   in.structure = StructureOfLoop(setup, TunedLoop::Speed);
-  in.requested_rad_s = Base(setup, "PB_S");
-  in.damping = Base(setup, "Dump_S");
-  in.rated_A = Base(setup, "In");
+  // A missing one reads 0, which the proposal refuses.
+  in.requested_rad_s = setup.GetParameterValueInBaseUnit("PB_S");
+  in.damping = setup.GetParameterValueInBaseUnit("Dump_S");
+  in.rated_A = setup.GetParameterValueInBaseUnit("In");
   const CZel_Parameter* band = setup.FindParameter("PB_S");
   in.lowest_rad_s = band ? band->GetMinInBaseUnit() : 0.0;
   in.filter_free = FirstFreeFilter(setup) != 0;

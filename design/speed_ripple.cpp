@@ -38,6 +38,12 @@ double FeedbackRippleFactor(const std::vector<BiquadCoefficients>& chain) {
   return 0.5 * (variation + std::abs(previous));
 }
 
+double CountJump_A(const DriveModel& model) {
+  if (!(model.current_counts_per_A > 0.0)) return 0.0;
+  return model.kps / model.current_counts_per_A *
+         FeedbackRippleFactor(model.speed_feedback_filters);
+}
+
 std::optional<SpeedRippleRule> SpeedRippleOf(double kp_A_per_rad_s, double quantum_rad_s,
                                              double rated_A, double damping, double J_kgm2,
                                              double K_Nm_per_A) {

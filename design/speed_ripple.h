@@ -25,6 +25,10 @@ std::optional<double> SpeedQuantum_rad_s(const DriveModel& model);
 // smoothing y += (1 - a)(x - y).
 double FeedbackRippleFactor(const std::vector<BiquadCoefficients>& chain);
 
+// The current-reference jump (A) of one speed count through the model's speed feedback filters
+// and its proportional gain, which acts on counts; 0 without a current scale.
+double CountJump_A(const DriveModel& model);
+
 struct SpeedRippleRule {
   double quantum_rad_s = 0.0;      // one count of the speed measurement
   double per_count_A = 0.0;        // the current-reference jump of one count, Kp_S x quantum

@@ -123,17 +123,17 @@ std::vector<double> GainValues(const LoopTuneReport& report, bool stored) {
   return values;
 }
 
-// With the filters on the speed feedback as they are: they pass their share of a count's jump.
+// With the filters on the speed feedback as they are: they pass their share of a count's jump,
+// and the band that keeps the target grows by as much as they take off.
 std::optional<SpeedRippleRule> RippleOf(const DriveModel& model, double rated_A, double damping) {
   const std::optional<double> quantum = SpeedQuantum_rad_s(model);
-  if (!quantum || !(model.current_counts_per_A > 0.0)) return std::nullopt;
-  // The gain acts on counts: one speed count gives kps counts of current reference.
-  const double per_count_A = model.kps / model.current_counts_per_A;
-  std::optional<SpeedRippleRule> rule =
-      SpeedRippleOf(per_count_A / *quantum, *quantum, rated_A, damping, model.J, model.K);
+  const double jump_A = CountJump_A(model);
   const double share = FeedbackRippleFactor(model.speed_feedback_filters);
-  if (rule && share > 0.0 && std::isfinite(share)) {
-    rule->per_count_A *= share;
+  if (!quantum || !(jump_A > 0.0) || !std::isfinite(jump_A)) return std::nullopt;
+  std::optional<SpeedRippleRule> rule =
+      SpeedRippleOf(jump_A / share / *quantum, *quantum, rated_A, damping, model.J, model.K);
+  if (rule) {
+    rule->per_count_A = jump_A;
     rule->highest_pass_band_rad_s /= share;
   }
   return rule;
