@@ -69,8 +69,11 @@ void Plant::Discretize() {
 // (k (1/Jm + 1/Jload) = w^2) and u the torques' share that twists the shaft.
 void Plant::DiscretizeCoupling() {
   const double share = config_.load_share;
+  const bool was_compliant = compliant_;
   compliant_ = config_.resonance_Hz > 0.0 && share > 0.0 && share < 1.0;
   if (!compliant_) return;
+  // The coupling starts untwisted, at the speed the rigid shaft had.
+  if (!was_compliant) Relax();
   motor_share_ = 1.0 - share;
   const double w = 2.0 * std::numbers::pi * config_.resonance_Hz;
   const Matrix3 m = Exponential({{{0.0, h_, 0.0},

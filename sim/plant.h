@@ -102,7 +102,8 @@ class Plant {
       StepHeldShaft();
     }
     theta_ += w_ * h_;
-    Relax();
+    // A compliant coupling that a hand or a block holds rigid starts untwisted when let go.
+    if (compliant_) Relax();
   }
 
   // A hand turns the shaft by `radians` over `seconds`; the motor follows whatever it does.
