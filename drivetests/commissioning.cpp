@@ -458,6 +458,57 @@ std::optional<StepOutcome> RerunSpeedStep(const CommissioningStep& step, CZel_Se
   return second;
 }
 
+// A test current less than this much above the one that ran is no new run's worth.
+constexpr double kMoreCurrentWorth = 1.1;
+
+// The inertia step again at the most test current the setup allows, as an engineer does by
+// hand when the motor turned but did not reach the speed to time within the program's time (a
+// heavy load, or friction that leaves the test current little torque). Where the current is
+// already at its most, or the second run fails alike, the failure says what is left to do.
+std::optional<StepOutcome> RerunInertiaStep(const CommissioningStep& step, CZel_Setup& setup,
+                                            ZelHeadlessBackend& ui, const StepOutcome& first) {
+  if (!InertiaSpeedNotReached(first.failure)) return std::nullopt;
+  CZel_Parameter* current = nullptr;
+  {
+    ZelQuietErrors quiet;
+    current = setup.FindParameter("TestCurrent");
+  }
+  if (!current) return std::nullopt;
+  const double was = current->GetValueInBaseUnit(), most = current->GetMaxInBaseUnit();
+  StepOutcome second = first;
+  if (most > kMoreCurrentWorth * was) {
+    current->SetValueInBaseUnit(most);
+    ComputeChipParameters(setup);
+    DownloadSetup(setup);
+    if (std::string not_at_rest = WaitForRest(setup, ui); !not_at_rest.empty())
+      return StepNotRun(step, not_at_rest);
+    second = RunStep(step, setup, ui);
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "at TestCurrent %.3g A the motor did not reach the speed to time within the "
+                  "test's time: the test ran again at %.3g A, the most the setup allows",
+                  was, current->GetValueInBaseUnit());
+    second.run.warnings.insert(second.run.warnings.begin(), text);
+    if (second.succeeded || !InertiaSpeedNotReached(second.failure)) return second;
+  }
+  std::string speed_limit = "TestMaxSpeed";
+  if (const CZel_Parameter* limit = setup.FindParameter("TestMaxSpeed")) {
+    char shown[80];
+    std::snprintf(shown, sizeof shown, " (%.4g %s)",
+                  limit->GetSelectedUnit().FromBase(limit->GetValueInBaseUnit()),
+                  limit->GetSelectedUnit().GetName().c_str());
+    speed_limit += shown;
+  }
+  char text[400];
+  std::snprintf(text, sizeof text,
+                "\nAt %.3g A, the most test current the setup allows, the load's inertia or "
+                "friction leaves too little torque to reach 80 %% of %s within the test's time: "
+                "lower TestMaxSpeed, or check the load for friction.",
+                current->GetValueInBaseUnit(), speed_limit.c_str());
+  second.failure += text;
+  return second;
+}
+
 }  // namespace
 
 CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
@@ -506,6 +557,10 @@ CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
       if (ramps) notes.insert(notes.begin(), *ramps);
       if (speed_step) {
         if (auto second = RerunSpeedStep(step, setup, ui, before, result.steps))
+          result.steps.back() = std::move(*second);
+      }
+      if (std::string_view(step.word) == "inertia") {
+        if (auto second = RerunInertiaStep(step, setup, ui, result.steps.back()))
           result.steps.back() = std::move(*second);
       }
     }

@@ -52,6 +52,12 @@ constexpr SymptomRow kSymptoms[] = {
       "a mechanical stop) where this step needs it free, or an encoder signal is missing",
       "free the shaft (release the brake, remove the blocking) and run the encoder test: "
       "\"No encoder pulses\" there means an encoder signal does not reach the drive"}},
+    // Commissioning's note after it ran the inertia test again at the most current allowed.
+    {"the most test current the setup allows",
+     {"the load's inertia or friction leaves the most test current too little torque to reach "
+      "the test's speed within the test's time",
+      "lower TestMaxSpeed so that the motor reaches it in time, and check the load for "
+      "friction (a dragging brake, a tight coupling or bearing)"}},
     {"does not reach the programmed speed level",
      {"the motor did not reach the test's speed: the load needs more torque than the test "
       "current gives, or the encoder miscounts",

@@ -53,6 +53,8 @@ std::string InertiaFailureText(const InertiaRunResults& r) {
   return "";
 }
 
+bool InertiaSpeedNotReached(const std::string& failure) { return failure == kSpeedNotReached; }
+
 CTotalInertiaTest::CTotalInertiaTest(CZel_Setup& setup, CZel_Dialog* parent)
     : CMyTestDlg(setup, kInertiaTestTemplate, 1, parent) {
   AddParameterControls("Jt", kJtResultEdit, kJtResultUnit);

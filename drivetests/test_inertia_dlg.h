@@ -48,6 +48,9 @@ struct InertiaRunResults {
 
 // The failure text for the program's results; empty when they are a measurement.
 std::string InertiaFailureText(const InertiaRunResults& r);
+// Whether a run's failure text says the motor turned but did not reach the speed to time in
+// the program's time: a heavy load or friction that leaves the test current little torque.
+bool InertiaSpeedNotReached(const std::string& failure);
 
 class CTotalInertiaTest : public CMyTestDlg {
  public:
