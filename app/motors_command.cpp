@@ -58,7 +58,8 @@ class MotorsCommand : public Command {
   int List() const {
     const ZelMotorDatabase db = OpenDatabase();
     const auto found = db.Matching(pattern_);
-    if (found.empty()) std::fprintf(stderr, "dcservo: no motor matches \"%s\"\n", pattern_.c_str());
+    if (found.empty())
+      throw CommandError(kExitBadInput, "no motor matches \"" + pattern_ + "\"");
     std::printf("%-24s %-9s %8s %8s %10s %9s %10s %10s\n", "name", "database", "In [A]",
                 "Ipk [A]", "K [Nm/A]", "R [ohm]", "L [H]", "J [kgm^2]");
     for (const ZelMotorEntry* m : found) {

@@ -8,6 +8,7 @@
 #include "design/coded_values.h"
 #include "design/parameter_meaning.h"
 #include "host/zel_format.h"
+#include "host/zel_name_pattern.h"
 #include "units/control_structure.h"
 
 namespace {
@@ -54,9 +55,11 @@ std::vector<Entry> AllEntries(CZel_Setup& setup) {
   return entries;
 }
 
-bool Matches(const Entry& e, const std::string& folded_pattern) {
-  return zel::FoldName(e.name).find(folded_pattern) != std::string::npos ||
-         zel::FoldName(e.meaning).find(folded_pattern) != std::string::npos;
+// A name as every list finds one; a plain text is also looked for in the meaning.
+bool Matches(const Entry& e, const std::string& pattern) {
+  return zel::NameMatchesPattern(pattern, e.name) ||
+         (pattern.find_first_of("*?[") == std::string::npos &&
+          zel::FoldName(e.meaning).find(zel::FoldName(pattern)) != std::string::npos);
 }
 
 class ParamsCommand : public Command {
@@ -68,15 +71,15 @@ class ParamsCommand : public Command {
   void Define(CLI::App& cmd) override {
     args_.AddTo(cmd);
     cmd.add_option("PATTERN", pattern_,
-                   "Show only entries whose name or meaning holds this text (any case)");
+                   "Show only entries whose name or meaning holds this text, or whose name "
+                   "matches this shell pattern (\"Kp_*\"); any case");
   }
   int Execute(const CLI::App& cmd) override {
     SetupSession session(args_.setup);
     session.Apply(args_.InOrder(cmd));
-    const std::string folded = zel::FoldName(pattern_);
     std::vector<Entry> shown;
     for (Entry& e : AllEntries(session.Setup())) {
-      if (Matches(e, folded)) shown.push_back(std::move(e));
+      if (Matches(e, pattern_)) shown.push_back(std::move(e));
     }
     if (shown.empty())
       throw CommandError(kExitBadInput, "nothing matches \"" + pattern_ + "\"" +

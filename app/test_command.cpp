@@ -12,6 +12,7 @@
 #include "app/drive_link_option.h"
 #include "app/simulated_drive_session.h"
 #include "app/test_tuning_command.h"
+#include "derive/display_step.h"
 #include "derive/pipelines.h"
 #include "design/dialog_names.h"
 #include "drivetests/commissioning_report.h"
@@ -19,8 +20,11 @@
 #include "drivetests/my_test_dlg.h"
 #include "host/zel_comm.h"
 #include "host/zel_dialog_registry.h"
+#include "host/zel_errors.h"
+#include "host/zel_format.h"
 #include "host/zel_graph.h"
 #include "host/zel_headless.h"
+#include "host/zel_setup.h"
 
 namespace {
 
@@ -62,6 +66,32 @@ void PrintFigures(const char* title, const std::optional<StepFigures>& f) {
   std::printf("%-10s rise %.4g ms  overshoot %.3g %%  settling %.4g ms  steady-state error %.3g\n",
               title, f->rise_time_s * 1e3, f->overshoot_pct, f->settling_time_s * 1e3,
               f->steady_state_error);
+}
+
+const CZel_Parameter* QuietlyFind(CZel_Setup& setup, const std::string& name) {
+  ZelQuietErrors quiet;
+  return setup.FindParameter(name);
+}
+
+// A gain as `show` gives its value: in the unit the setup shows it in, at the drive's
+// resolution; a chip register as the integer it is.
+std::string ShownGain(CZel_Setup& setup, const TestRunReport::Value& gain) {
+  const CZel_Parameter* p = QuietlyFind(setup, gain.name);
+  if (!p) return gain.name + "=" + ZelFormatValue(gain.value, 0.0);
+  const CZel_Unit& unit = p->GetSelectedUnit();
+  const double step = dcservo::DisplayStep(setup, *p) / unit.GetFactorToBase();
+  const std::string name = unit.GetName();
+  return gain.name + "=" + ZelFormatValue(unit.FromBase(gain.value), step) +
+         (name.empty() || name == "1" ? "" : " " + name);
+}
+
+// A result in its own unit; at the drive's resolution where the setup holds a parameter of
+// that name in that unit (the detected Vdc as the test page shows it).
+std::string ShownResult(CZel_Setup& setup, const TestRunReport::Value& result) {
+  const CZel_Parameter* p = QuietlyFind(setup, result.name);
+  const double step = p && result.unit == p->GetUnitName() ? dcservo::DisplayStep(setup, *p) : 0.0;
+  return result.name + "=" + ZelFormatValue(result.value, step) +
+         (result.unit.empty() ? "" : " " + result.unit);
 }
 
 class TestCommand : public Command {
@@ -161,7 +191,7 @@ class TestCommand : public Command {
     const dcservo::Diagnosis* diagnosis =
         failure.empty() ? nullptr
                         : dcservo::DiagnoseFailure(dcservo::ReadDriveConditions(setup), failure);
-    Print(report, failure, diagnosis, kept);
+    Print(setup, report, failure, diagnosis, kept);
     if (!failure.empty()) {
       PrintFailure(failure, diagnosis);
       return failure_code;
@@ -260,7 +290,7 @@ class TestCommand : public Command {
   }
 
   // `failure` is empty for a run that succeeded and whose files were all written.
-  void Print(const TestRunReport& report, const std::string& failure,
+  void Print(CZel_Setup& setup, const TestRunReport& report, const std::string& failure,
              const dcservo::Diagnosis* diagnosis, bool kept) {
     const bool succeeded = failure.empty();
     if (json_) {
@@ -272,8 +302,8 @@ class TestCommand : public Command {
       return;
     }
     std::printf("%s\n", succeeded ? "Test successful" : "Test failed");
-    for (const auto& g : report.gains) std::printf("%s=%.9g\n", g.name.c_str(), g.value);
-    for (const auto& r : report.results) std::printf("%s=%.9g\n", r.name.c_str(), r.value);
+    for (const auto& g : report.gains) std::printf("%s\n", ShownGain(setup, g).c_str());
+    for (const auto& r : report.results) std::printf("%s\n", ShownResult(setup, r).c_str());
     for (const auto& v : report.identified)
       std::printf("identified %s=%.4g %s (confidence %.2f)\n", v.name.c_str(), v.value,
                   v.unit.c_str(), v.confidence);

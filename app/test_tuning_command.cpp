@@ -51,11 +51,12 @@ void InjectFaults(dcsim::SimulatedDrive& drive, const std::vector<std::string>& 
 // prediction's figures and the current ripple (`result` and `error` as before, for scripts
 // that read them).
 ordered_json Report(const char* kind, CTuningTestDlg& dlg, bool ok, const std::string& error,
-                    const Diagnosis* diagnosis, double run_s) {
+                    const Diagnosis* diagnosis, double run_s, const ordered_json& files) {
   const TuningRunFigures& f = dlg.GetFigures();
   TestRunReport run;
   dlg.DescribeRun(run);
   ordered_json j = TestRunJson(run, ok ? "" : error, diagnosis);
+  j["files"] = files;
   j["test"] = kind;
   j["result"] = ok ? "passed" : "failed";
   if (!ok) j["error"] = error;
@@ -199,12 +200,24 @@ class UserAtTheTest {
   bool parameters_refused_ = false;
 };
 
+// What a run that succeeded wrote, as every test's JSON names its files.
+ordered_json FilesWritten(const TuningTestOptions& o, bool ok) {
+  ordered_json files = ordered_json::object();
+  if (!ok) return files;
+  for (const auto& [key, path] :
+       {std::pair{"png", &o.png}, {"svg", &o.svg}, {"csv", &o.csv}, {"setup", &o.out}}) {
+    if (!path->empty()) files[key] = *path;
+  }
+  return files;
+}
+
 void PrintVerdict(const char* kind, CTuningTestDlg& dlg, bool ok, const std::string& error,
-                  double run_s, bool json) {
+                  double run_s, const TuningTestOptions& o) {
   const Diagnosis* diagnosis =
       ok ? nullptr : DiagnoseFailure(ReadDriveConditions(dlg.GetSetup()), error);
-  if (json) {
-    std::printf("%s\n", Report(kind, dlg, ok, error, diagnosis, run_s).dump(2).c_str());
+  if (o.json) {
+    std::printf("%s\n",
+                Report(kind, dlg, ok, error, diagnosis, run_s, FilesWritten(o, ok)).dump(2).c_str());
   } else {
     std::printf("%s test %s\n", kind, ok ? "passed" : "failed");
     std::printf("%s", FiguresText(dlg.GetFigures()).c_str());
@@ -272,6 +285,6 @@ int RunTuningTest(const char* kind, const CLI::App& cmd, const TuningTestOptions
     }
   }
   const bool ok = passed && error.empty();
-  PrintVerdict(kind, *dlg, ok, error, user.RunSeconds(), o.json);
+  PrintVerdict(kind, *dlg, ok, error, user.RunSeconds(), o);
   return ok ? 0 : code;
 }

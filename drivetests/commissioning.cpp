@@ -1,10 +1,12 @@
 #include "drivetests/commissioning.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <cmath>
 #include <limits>
 #include <cstdio>
 #include <memory>
+#include <span>
 #include <string_view>
 
 #include "derive/pipelines.h"
@@ -18,6 +20,7 @@
 #include "host/zel_errors.h"
 #include "host/zel_graph.h"
 #include "host/zel_headless.h"
+#include "host/zel_names.h"
 #include "host/zel_setup.h"
 #include "host/zel_setup_file.h"
 #include "host/zel_units.h"
@@ -43,6 +46,37 @@ constexpr double kRestLimit_ms = 600000.0;
 // speed loop's gains by less than the test's own precision.
 constexpr double kInertiaCorrectionWorth = 0.02;
 constexpr double kFrictionTrusted = 0.5;
+// What means something only where its step's loop is closed: the derivation moves the open
+// loops' limits with the current limit (the position loop's SATP in a speed drive), which is
+// no change to the drive as it is commissioned.
+struct LoopParameters {
+  const char* step;
+  std::initializer_list<const char*> names;
+};
+const LoopParameters kLoopParameters[] = {
+    {"inertia", {"TestMaxSpeed"}},
+    {"speed", {"Kp_S_scl", "KPS", "SFTKPS", "Ki_S_scl", "KIS", "SFTKIS", "IPSatS", "IMAXS",
+               "SATS", "KFFA_scl", "KFFA", "SFTAFFW", "SFTKFF", "PB_S", "Dump_S"}},
+    {"position", {"Kp_P_scl", "KPP", "SFTKPP", "Ki_P_scl", "KIP", "SFTKIP", "Kd_P_scl", "KDP",
+                  "SFTKDP", "filter_D", "KDFP", "IPSatP", "IMAXP", "SATP", "KFFS_scl", "KFFS",
+                  "SFTSFFW", "PB_P", "Dump_P", "Limit_Speed"}},
+};
+
+// The changes less those of the loops that the control mode leaves open.
+std::vector<ParameterChange> ChangesOfClosedLoops(std::vector<ParameterChange> changes,
+                                                  std::span<const CommissioningStep* const> planned) {
+  for (const LoopParameters& loop : kLoopParameters) {
+    if (std::any_of(planned.begin(), planned.end(),
+                    [&](const CommissioningStep* s) { return std::string_view(s->word) == loop.step; }))
+      continue;
+    std::erase_if(changes, [&](const ParameterChange& c) {
+      return std::any_of(loop.names.begin(), loop.names.end(),
+                         [&](const char* n) { return zel::NamesEqual(n, c.name); });
+    });
+  }
+  return changes;
+}
+
 constexpr CommissioningStep kSteps[] = {
     {"vdc", names::kVdcTest, "Supply voltage: detect", kLoopsAny, false, false, true, 60.0,
      "the power supply's voltage and its connection to the drive"},
@@ -570,7 +604,7 @@ CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
       break;
     }
   }
-  result.changes = initial.ChangesIn(setup);
+  result.changes = ChangesOfClosedLoops(initial.ChangesIn(setup), result.planned);
   result.setup_text = SetupToText(setup);
   return result;
 }

@@ -147,6 +147,8 @@ ordered_json StepJson(const StepOutcome& s, const std::string& csv, const CZel_S
   out["identified"] = IdentifiedJson(s.run.identified);
   out["warnings"] = s.run.warnings;
   out["csv"] = csv;
+  // As every test's JSON names what its run wrote.
+  out["files"] = csv.empty() ? ordered_json::object() : ordered_json{{"csv", csv}};
   return out;
 }
 
@@ -209,7 +211,8 @@ constexpr FigureRow kFigureRows[] = {
     {"rise_time_s", "Rise time (10-90 %)", 1e3, "ms"},
     {"overshoot_pct", "Overshoot", 1.0, "%"},
     {"settling_time_s", "Settling time (2 %)", 1e3, "ms"},
-    {"steady_state_error", "Steady-state error", 1.0, "base unit"},
+    // Only the current test measures a step.
+    {"steady_state_error", "Steady-state error", 1.0, "A"},
 };
 
 std::string Scaled(const ordered_json& figures, const FigureRow& row) {
@@ -579,13 +582,36 @@ std::string VerdictOf(const ordered_json* step) {
   return step ? VerdictCell(Text(Field(*step, "verdict"))) : "<td>not run</td>";
 }
 
+// The earlier step with its tracking errors in the unit of the step now, where the two runs
+// give them in units of one kind (rad/s before, rpm now): figures compare as numbers, not as
+// units. Units of different kinds, or unknown ones, stay as they are, each with its value.
+ordered_json TrackingInUnitOf(const ordered_json& before, const ordered_json& now) {
+  const std::string from = Text(Field(Field(before, "tracking"), "unit"));
+  const std::string to = Text(Field(Field(now, "tracking"), "unit"));
+  const CZel_Unit* a = ZelUnitTable().FindUnit(from);
+  const CZel_Unit* b = a ? ZelUnitTable().FindUnitOfType(to, a->GetUnitType()) : nullptr;
+  if (from == to || !b) return before;
+  ordered_json converted = before;
+  ordered_json& tracking = converted["tracking"];
+  tracking["unit"] = to;
+  for (const char* side : {"measured", "predicted"}) {
+    if (!tracking[side].is_object()) continue;
+    for (const char* key : {"rms_error", "peak_error", "deviation_from_prediction_rms"}) {
+      if (tracking[side].contains(key) && tracking[side][key].is_number())
+        tracking[side][key] = b->FromBase(a->ToBase(tracking[side][key].get<double>()));
+    }
+  }
+  return converted;
+}
+
 // One step of either run: its verdict, then every figure that either run gives for it.
 void WriteStepComparison(std::ostringstream& h, const ordered_json* now, const ordered_json* before) {
   const ordered_json& any = now ? *now : *before;
   h << "<h2>" << Escape(Text(Field(any, "title"))) << "</h2>\n<table><tr><th>Figure</th>"
     << "<th>Before</th><th>Now</th></tr>\n<tr><td>Verdict</td>" << VerdictOf(before)
     << VerdictOf(now) << "</tr>\n";
-  const StepFigureList a = before ? FiguresOf(*before) : StepFigureList{};
+  const StepFigureList a =
+      before ? FiguresOf(now ? TrackingInUnitOf(*before, *now) : *before) : StepFigureList{};
   const StepFigureList b = now ? FiguresOf(*now) : StepFigureList{};
   auto value_in = [](const StepFigureList& list, const std::string& what) -> std::string {
     for (const auto& [w, v] : list) {

@@ -269,6 +269,7 @@ void CMyTestDlg::WatchProgram() {
     TestFailed(1);
     return;
   }
+  OnLook();
   if (started == 0.0 || started == kUnsetValue) {
     if (CheckDriveErrors(1, run_.drive_mask)) RestartRunTimer();
     return;

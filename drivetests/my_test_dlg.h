@@ -78,6 +78,7 @@ struct TestRunReport {
   struct Value {
     std::string name;
     double value;
+    std::string unit = {};  // of a result; a gain's is its parameter's
   };
   std::vector<Value> inputs, gains, results;
   std::optional<StepFigures> measured, predicted;
@@ -109,8 +110,9 @@ class CMyTestDlg : public CZel_TestDlg {
   // A value no longer than the drive can tell apart, as in the setup dialogs: an 8 A limit
   // kept in converter counts shows as 8, not 8.00006.
   double DisplayStep(CZel_Parameter& p) override;
-  // The plot of the run; null for a test without one.
-  CGraphWindow* GetRunGraph() const { return run_.graph; }
+  // The plot of the run: the one on screen, or the record of a run that the test watches
+  // without one; null for a test with neither.
+  virtual CGraphWindow* GetRunGraph() const { return run_.graph; }
   // After a run that ended before its upload (a protection tripped, the drive refused a
   // check): takes into the plot what the drive logged until then, so that a record of the
   // failure shows how the run ended. The run's verdict stays as it is. 1 when points were
@@ -156,6 +158,9 @@ class CMyTestDlg : public CZel_TestDlg {
   // A live variable read from the drive; null with the reason in m_strError (the run has
   // failed then): internal for a setup without it, the drive's text for a failed read.
   CZel_Variable* ReadLiveVariable(const char* name);
+  // Each look at a running program, before its checks: a test that watches its run rather
+  // than logs it records what it sees here.
+  virtual void OnLook() {}
   // The checks when the program has ended, before the upload.
   virtual bool CheckRunEnded();
   // A run without a logger (nothing to upload): the program has ended and passed the

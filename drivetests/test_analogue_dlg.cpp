@@ -71,7 +71,8 @@ void CTestAnalogueRef::SetRangesFromSetup() {
     command_ = {lo->GetSelectedUnit().FromBase(lo->GetValueInBaseUnit()),
                 hi->GetSelectedUnit().FromBase(hi->GetValueInBaseUnit())};
     command_label_ = row.label;
-    SetChildText(kAnCommandUnit, hi->GetSelectedUnit().GetName());
+    command_unit_ = hi->GetSelectedUnit().GetName();
+    SetChildText(kAnCommandUnit, command_unit_);
   }
 }
 
@@ -137,8 +138,8 @@ void CTestAnalogueRef::OnTimer(unsigned id) {
 
 void CTestAnalogueRef::DescribeRun(TestRunReport& report) const {
   CMyTestDlg::DescribeRun(report);
-  report.results.push_back({"voltage", last_voltage_});
-  report.results.push_back({"command", last_command_});
+  report.results.push_back({"voltage", last_voltage_, "V"});
+  report.results.push_back({"command", last_command_, command_unit_});
 }
 
 }  // namespace dcservo

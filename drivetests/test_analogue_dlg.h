@@ -63,6 +63,7 @@ class CTestAnalogueRef : public CMyTestDlg {
   BarRange voltage_, command_;
   std::string command_label_;
   double last_voltage_ = 0.0, last_command_ = 0.0;
+  std::string command_unit_;  // the unit the command is shown in
 };
 
 }  // namespace dcservo

@@ -131,7 +131,7 @@ void CTestEncoderConnections::EndProgram() {
 
 void CTestEncoderConnections::DescribeRun(TestRunReport& report) const {
   CMyTestDlg::DescribeRun(report);
-  report.results.push_back({"APOS", static_cast<double>(counter_)});
+  report.results.push_back({"APOS", static_cast<double>(counter_), "counts"});
   report.results.push_back({"pulses_seen", pulses_seen_ ? 1.0 : 0.0});
 }
 

@@ -1,6 +1,7 @@
 #include "drivetests/test_inertia_dlg.h"
 
 #include <cmath>
+#include <vector>
 
 #include "design/dialog_names.h"
 #include "host/zel_dialog_registry.h"
@@ -89,7 +90,27 @@ void CTotalInertiaTest::BeginTest() {
   const TestInput inputs[] = {{"In1", test_current_},
                               {"LimitSpeedMax", InternalInt32("TestMaxSpeed")},
                               {"Imax_Prot_Test", InternalInt32("TestProtectionCurrent")}};
+  StartRecord();
   StartRun(inputs);
+}
+
+// The speed that the test current builds up, and the current itself, in the units the
+// setup shows them.
+constexpr const char* kWatchedVariables[] = {"Motor_Speed", "Motor_Current"};
+
+void CTotalInertiaTest::StartRecord() {
+  std::vector<WatchedRun::Channel> channels;
+  int axis = 1;
+  for (const char* name : kWatchedVariables) {
+    channels.push_back({name, ShownVariableUnit(m_Setup, name), axis++});
+  }
+  record_.Start("Total inertia test", channels);
+}
+
+void CTotalInertiaTest::OnLook() {
+  std::vector<double> look;
+  for (const char* name : kWatchedVariables) look.push_back(ReadShownVariable(m_Setup, name));
+  record_.Take(look);
 }
 
 // The program's own verdict is in its results: only the drive's conditions are checked here.
@@ -161,7 +182,7 @@ void CTotalInertiaTest::OnOK() {
 void CTotalInertiaTest::DescribeRun(TestRunReport& report) const {
   CMyTestDlg::DescribeRun(report);
   if (m_nTestResult != 1) return;
-  report.results.push_back({"Jt", new_inertia_});
+  report.results.push_back({"Jt", new_inertia_, "kgm^2"});
   if (run_) {
     report.identified.push_back({"Jt", run_->Raw(), "kgm^2", run_->Confidence()});
     report.warnings.emplace_back(kFrictionUnseen);

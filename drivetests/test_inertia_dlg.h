@@ -8,6 +8,7 @@
 
 #include "drivetests/identification.h"
 #include "drivetests/my_test_dlg.h"
+#include "drivetests/watched_run.h"
 #include "host/zel_coff.h"
 
 namespace dcservo {
@@ -64,14 +65,17 @@ class CTotalInertiaTest : public CMyTestDlg {
   void DescribeRun(TestRunReport& report) const override;
   // What the last run measured; nothing until a run succeeded.
   const std::optional<InertiaRun>& GetRun() const { return run_; }
+  CGraphWindow* GetRunGraph() const override { return record_.Graph(); }
 
  protected:
+  void OnLook() override;
   std::span<const char* const> StatusTexts() const override;
   bool CheckRunEnded() override;
   void OnProgramEnded() override;
 
  private:
   void ClearResult();
+  void StartRecord();
   bool ReadResults(InertiaRunResults& r);
   InertiaRun RunOf(const InertiaRunResults& r);
 
@@ -80,6 +84,7 @@ class CTotalInertiaTest : public CMyTestDlg {
   double old_inertia_ = 0.0;
   double new_inertia_ = 0.0;
   std::optional<InertiaRun> run_;
+  mutable WatchedRun record_;  // the motor's speed and current at each look at the run
 };
 
 }  // namespace dcservo

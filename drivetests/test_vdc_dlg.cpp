@@ -5,6 +5,8 @@
 
 #include "design/dialog_names.h"
 #include "host/zel_dialog_registry.h"
+#include "host/zel_errors.h"
+#include "host/zel_setup.h"
 #include "units/scales.h"
 
 namespace dcservo {
@@ -40,7 +42,22 @@ void CTestVdcDetection::BeginTest() {
   SetChildText(kVdcEdit, "");
   ListSetCurSel(kVdcUnit, -1);
   UpdateData(0);
+  const WatchedRun::Channel supply[] = {{"Vdc", "V", 1, 0}};
+  record_.Start("Supply voltage", supply);
   StartRun({});
+}
+
+// The supply as the drive measures it, at each look: what the result is read from.
+void CTestVdcDetection::OnLook() {
+  ZelQuietErrors quiet;  // a look that reads nothing leaves a gap, not a failure
+  CZel_Variable* u2 = m_Setup.FindVariable("var_u2", 0);
+  const double look[] = {u2 && u2->ReadFromChip() ? SupplyOf(*u2)
+                                                  : std::numeric_limits<double>::quiet_NaN()};
+  record_.Take(look);
+}
+
+double CTestVdcDetection::SupplyOf(const CZel_Variable& u2) const {
+  return u2.GetValueInBaseUnit() / MeasuredVoltageScale(m_Setup);
 }
 
 // The supply test has no test flag of its own: the drive's short circuit is all it checks.
@@ -51,7 +68,7 @@ bool CTestVdcDetection::CheckRunEnded() { return CheckDriveErrors(1, kCheckShort
 void CTestVdcDetection::OnProgramEnded() {
   CZel_Variable* u2 = ReadLiveVariable("var_u2");
   if (!u2) return;
-  measured_vdc_ = u2->GetValueInBaseUnit() / MeasuredVoltageScale(m_Setup);
+  measured_vdc_ = SupplyOf(*u2);
   if (u2->GetValueInInternalUnit() >= AdcMax(m_Setup)) {
     char text[128];
     std::snprintf(text, sizeof text,
@@ -75,7 +92,8 @@ void CTestVdcDetection::DescribeRun(TestRunReport& report) const {
   // What was measured, whether or not it was kept.
   report.results.push_back({"Vdc", std::isnan(measured_vdc_)
                                        ? m_Setup.GetParameterValueInBaseUnit("Vdc")
-                                       : measured_vdc_});
+                                       : measured_vdc_,
+                            "V"});
 }
 
 }  // namespace dcservo

@@ -177,6 +177,22 @@ std::optional<CycleTrace> PredictedTrace(CZel_Setup& setup, TunedLoop loop,
   return trace;
 }
 
+CycleFigures ShownFiguresOfCycle(const CycleTrace& trace, const TuningRunFigures& run,
+                                 const CycleTrace* prediction) {
+  // The figures are linear in the trace (the overshoot and the settling band are shares of
+  // the move), so the trace is taken in the shown unit and the figures follow.
+  CycleTrace shown = trace;
+  for (auto* values : {&shown.reference, &shown.response}) {
+    for (double& v : *values) v *= run.per_base;
+  }
+  CycleFigures f = FiguresOfCycle(shown, run.final_value, run.quantum);
+  if (prediction) {
+    if (const auto deviation = DeviationFromPrediction(trace, *prediction))
+      f.deviation_rms = *deviation * std::fabs(run.per_base);
+  }
+  return f;
+}
+
 namespace {
 
 std::string Seconds(double s) {
@@ -193,7 +209,8 @@ std::string Line(const char* what, const CycleFigures& f, const std::string& uni
   std::string line = std::string(text) + "settling " + Seconds(f.settling_s[0]) + " / " +
                      Seconds(f.settling_s[1]);
   if (f.deviation_rms) {
-    std::snprintf(text, sizeof text, "; off the prediction by %.4g RMS", *f.deviation_rms);
+    std::snprintf(text, sizeof text, "; off the prediction by %.4g %s RMS", *f.deviation_rms,
+                  unit.c_str());
     line += text;
   }
   return line;

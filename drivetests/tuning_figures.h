@@ -54,8 +54,11 @@ std::optional<double> DeviationFromPrediction(const CycleTrace& measured,
 // The reference as the program steps through the profile, one value per slow-loop sample,
 // internal units.
 std::vector<double> ProfileReference(const ReferenceProfile& profile);
+// The figures of a run are in the unit the setup shows its quantity in (rpm, say, where the
+// traces and the prediction stay in base units): the errors, `final_value` and `quantum`.
 struct TuningRunFigures {
   std::string unit;  // of the errors
+  double per_base = 1.0;  // `unit`s in one base unit
   double final_value = 0.0;
   double quantum = 0.0;
   std::vector<CycleFigures> cycles;
@@ -74,6 +77,11 @@ struct TuningRunFigures {
 // loop cannot be modelled or runs at another period than the profile.
 std::optional<CycleTrace> PredictedTrace(CZel_Setup& setup, TunedLoop loop,
                                          const ProfileNames& names);
+
+// The figures of a trace in base units, in the run's shown unit; `prediction` (base units
+// too) gives the deviation from it when it covers the trace.
+CycleFigures ShownFiguresOfCycle(const CycleTrace& trace, const TuningRunFigures& run,
+                                 const CycleTrace* prediction = nullptr);
 
 // One line per cycle and the prediction, as the dialog lists them.
 std::string FiguresText(const TuningRunFigures& figures);

@@ -25,6 +25,14 @@ double FinalLevel(CZel_Setup& setup, const ProfileNames& names) {
   return ProfileReferenceType(setup, names) == ReferenceType::Negative ? -f : f;
 }
 
+// The unit the setup shows the run's quantity in, as its final value's field shows it: the
+// figures use it as the plots do.
+void ShownUnitOfRun(CZel_Setup& setup, const ProfileNames& names, TuningRunFigures& figures) {
+  const CZel_Parameter* f = setup.FindParameter(names.final_value);
+  figures.unit = f ? f->GetSelectedUnit().GetName() : "";
+  figures.per_base = f ? f->GetSelectedUnit().FromBase(1.0) : 1.0;
+}
+
 }  // namespace
 
 std::vector<std::pair<std::string, double>> ProfileProgramInputs(const ReferenceProfile& profile) {
@@ -39,16 +47,15 @@ std::vector<std::pair<std::string, double>> ProfileProgramInputs(const Reference
 
 void PredictRun(CZel_Setup& setup, TunedLoop loop, const ProfileNames& names,
                 TuningRunFigures& figures) {
-  figures.final_value = FinalLevel(setup, names);
-  const CZel_Parameter* f = setup.FindParameter(names.final_value);
-  figures.unit = f ? f->GetUnitName() : "";
+  ShownUnitOfRun(setup, names, figures);
   const double scale = ProfileScale(setup, names);
-  figures.quantum = scale != 0.0 ? std::fabs(1.0 / scale) : 0.0;
+  figures.final_value = FinalLevel(setup, names) * figures.per_base;
+  figures.quantum = scale != 0.0 ? std::fabs(figures.per_base / scale) : 0.0;
   figures.predicted.reset();
   figures.prediction = {};
   if (auto trace = PredictedTrace(setup, loop, names)) {
     figures.prediction = *trace;
-    figures.predicted = FiguresOfCycle(*trace, figures.final_value, figures.quantum);
+    figures.predicted = ShownFiguresOfCycle(*trace, figures);
     const auto saturated = std::count(trace->current_saturated.begin(),
                                       trace->current_saturated.end(), true);
     if (trace->time.size() > 1)
@@ -60,7 +67,7 @@ void PredictRun(CZel_Setup& setup, TunedLoop loop, const ProfileNames& names,
 void AddSweepFigures(std::span<const OnlineView::Sweep> sweeps, TuningRunFigures& figures) {
   for (std::size_t k = figures.cycles.size(); k < sweeps.size(); ++k) {
     CycleTrace trace{sweeps[k].time, sweeps[k].reference, sweeps[k].response, {}};
-    CycleFigures f = FiguresOfCycle(trace, figures.final_value, figures.quantum);
+    CycleFigures f = ShownFiguresOfCycle(trace, figures);
     f.cycle = static_cast<int>(k) + 1;
     figures.cycles.push_back(f);
   }
@@ -79,9 +86,8 @@ std::optional<CycleFigures> UploadedCycleFigures(const CZel_SingleAxisLogger& lo
   for (auto* values : {&trace.reference, &trace.response}) {
     for (double& v : *values) v -= origin;
   }
-  CycleFigures f = FiguresOfCycle(trace, figures.final_value, figures.quantum);
+  CycleFigures f = ShownFiguresOfCycle(trace, figures, &figures.prediction);
   f.cycle = 1;
-  f.deviation_rms = DeviationFromPrediction(trace, figures.prediction);
   return f;
 }
 

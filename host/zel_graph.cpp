@@ -165,6 +165,13 @@ void CGraphWindow::Detach() {
   id_ = 0;
 }
 
+void CGraphWindow::KeepOffScreen(CGraphFilter* filter) {
+  Detach();
+  filter_ = filter;
+  drawn_ = 0;
+  for (auto& extent : extent_) extent.reset();
+}
+
 void CGraphWindow::Notify(ZelGraphEvent event, int point) {
   if (parent_) parent_->NotifyGraph(id_, event, point);
 }

@@ -105,6 +105,8 @@ class CGraphWindow {
   // Shows `filter` in the Graph control `id` of `parent`. 0 when the control is missing.
   int SubclassDlgItem(int id, CZel_Dialog* parent, CGraphFilter* filter);
   void Detach();
+  // Keeps `filter` for the pictures and the CSV alone: a run's record that no control shows.
+  void KeepOffScreen(CGraphFilter* filter);
 
   // Draws everything again (new curves, new data).
   void RefreshGraph();

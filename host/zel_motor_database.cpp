@@ -1,7 +1,5 @@
 #include "host/zel_motor_database.h"
 
-#include <fnmatch.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -12,6 +10,7 @@
 #include "host/zel_errors.h"
 #include "host/zel_file.h"
 #include "host/zel_json_parse.h"
+#include "host/zel_name_pattern.h"
 #include "host/zel_names.h"
 #include "host/zel_setup_file.h"
 #include "host/zel_ui_backend.h"
@@ -269,13 +268,9 @@ const ZelMotorEntry* ZelMotorDatabase::Find(std::string_view name) const {
 }
 
 std::vector<const ZelMotorEntry*> ZelMotorDatabase::Matching(std::string_view pattern) const {
-  // A pattern without wildcards finds the names that contain it, as `params` finds names.
-  const bool wildcards = pattern.find_first_of("*?[") != std::string_view::npos;
-  const std::string p = pattern.empty() ? "*" : wildcards ? std::string(pattern)
-                                                           : "*" + std::string(pattern) + "*";
   std::vector<const ZelMotorEntry*> found;
   for (const ZelMotorEntry& m : motors_) {
-    if (fnmatch(p.c_str(), m.data.name.c_str(), FNM_CASEFOLD) == 0) found.push_back(&m);
+    if (zel::NameMatchesPattern(pattern, m.data.name)) found.push_back(&m);
   }
   return found;
 }

@@ -1,4 +1,7 @@
 #include "host/zel_names.h"
+#include "host/zel_name_pattern.h"
+
+#include <fnmatch.h>
 
 #include <algorithm>
 #include <cstring>
@@ -178,6 +181,12 @@ std::vector<std::string> NearestNames(std::string_view name,
       out.push_back(scored[i].second);
   }
   return out;
+}
+
+bool NameMatchesPattern(std::string_view pattern, std::string_view name) {
+  if (pattern.find_first_of("*?[") == std::string_view::npos)
+    return FoldName(name).find(FoldName(pattern)) != std::string::npos;
+  return fnmatch(std::string(pattern).c_str(), std::string(name).c_str(), FNM_CASEFOLD) == 0;
 }
 
 }  // namespace zel

@@ -1,5 +1,7 @@
 #include "app/qt/qt_dialog_view.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -170,15 +172,27 @@ QWidget* CreateGroup(const ZelControlDef& def, QWidget* parent) {
   return frame;
 }
 
+constexpr int kWrappedLabelWidth = 360;
+
+// The dialog's height is laid out before a wrapped label knows its width: it keeps the height
+// of its lines at its narrowest, so that a purpose of two lines is not cut to one.
+void KeepRoomForLines(QLabel& label) {
+  if (label.wordWrap())
+    label.setMinimumHeight(label.heightForWidth(std::max(label.minimumWidth(), kWrappedLabelWidth)));
+}
+
 QWidget* CreateLabel(const ZelControlDef& def, QWidget* parent) {
   auto* label = new QLabel(Shown(def.caption), parent);
   label->setWordWrap(IsWide(def) || def.caption.size() > 60);
   // A wrapped label gets the height of its lines only with a width to wrap at.
-  if (IsWide(def)) label->setMinimumWidth(360);
+  if (IsWide(def)) label->setMinimumWidth(kWrappedLabelWidth);
+  KeepRoomForLines(*label);
   return label;
 }
 void ShowLabel(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
-  static_cast<QLabel*>(w)->setText(Shown(s.text));
+  auto* label = static_cast<QLabel*>(w);
+  label->setText(Shown(s.text));
+  KeepRoomForLines(*label);
 }
 
 QWidget* CreateEdit(const ZelControlDef& def, QWidget* parent) {

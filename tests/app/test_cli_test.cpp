@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
 
 #include "host/zel_setup_file.h"
 #include "tests/app/cli_runner.h"
@@ -165,6 +168,43 @@ TEST(TestCommand, SpeedRunsReportEachCycleAgainstThePrediction) {
   EXPECT_EQ(j["cycles"][2]["cycle"], 3);
 }
 
+// A tuning run's figures are in the unit the setup shows its quantity in, as its plot is:
+// rpm and rot on the bundled drive, not the base rad/s and rad.
+TEST(TestCommand, TuningFiguresAreInTheUnitTheSetupShows) {
+  struct Case {
+    const char* kind;
+    const char* final_value;
+    const char* unit;
+  };
+  const Case cases[] = {{"speed", "TestSpeed", "rpm"}, {"position", "TestPosition", "rot"}};
+  for (const Case& c : cases) {
+    const auto r = RunDcservo(std::string("test ") + c.kind + " --tune --json");
+    ASSERT_EQ(r.exit_code, 0) << c.kind << r.err;
+    const auto j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["unit"], c.unit) << c.kind;
+    // The final value as `show` gives it in the unit its field shows.
+    const auto shown = RunDcservo(std::string("show ") + c.final_value);
+    double value = 0.0;
+    char unit[16] = {};
+    const auto at = shown.out.find("shown=\"");
+    ASSERT_NE(at, std::string::npos) << shown.out;
+    ASSERT_EQ(std::sscanf(shown.out.c_str() + at, "shown=\"%lf %15[^\"]", &value, unit), 2);
+    EXPECT_STREQ(unit, c.unit);
+    EXPECT_NEAR(std::fabs(j["final_value"].get<double>()), std::fabs(value),
+                1e-3 * std::fabs(value)) << c.kind;
+    // The error of a loop that follows is a small share of the move, in the same unit.
+    EXPECT_LT(j["cycles"][0]["rms_error"].get<double>(),
+              0.5 * std::fabs(j["final_value"].get<double>())) << c.kind;
+    for (const auto& t : j["targets"]) {
+      if (t["figure"] == "tracking error (RMS)") {
+        EXPECT_THAT(t["measured"].get<std::string>(), HasSubstr(c.unit)) << c.kind;
+      }
+    }
+    const auto text = RunDcservo(std::string("test ") + c.kind + " --tune");
+    EXPECT_THAT(text.out, HasSubstr(std::string(" ") + c.unit + "; overshoot")) << c.kind;
+  }
+}
+
 TEST(TestCommand, ThePositionRunNamesTheSegmentThatEndedItOrSavesItsPlotAndTheTunedSetup) {
   const auto failed = RunDcservo("test position --set TaNP=32 --json");
   EXPECT_EQ(failed.exit_code, 2);  // a profile the drive cannot run is bad input
@@ -243,6 +283,39 @@ TEST(TestCommand, AFailedTestNamesTheCauseOfEachFault) {
             "The position counter runs backwards while the shaft turns in its positive "
             "direction.\r\nSwap the encoder's A and B signals, or reverse the encoder counting "
             "in the motor setup.");
+}
+
+// Every test that runs writes its run as CSV in one header style, `Name [unit]`: the tests
+// that read their results from the program too, from what they read at each look.
+TEST(TestCommand, EveryTestWritesItsRunWithUnitsInItsHeader) {
+  struct Case {
+    const char* args;
+    const char* header;  // empty: only its style is checked
+  };
+  const Case cases[] = {
+      {"vdc", "Time [s],Vdc [V]"},
+      {"inertia", "Time [s],Motor_Speed [rpm],Motor_Current [A]"},
+      {"current --tune", ""},
+      {"speed --tune", ""},
+      {"position --tune", ""},
+  };
+  const std::regex style(R"([^,\[\]]+ \[[^\]]+\](,[^,\[\]]+ \[[^\]]+\])*)");
+  TempDir dir;
+  for (const Case& c : cases) {
+    const std::string csv = dir.File("run.csv");
+    const auto r = RunDcservo(std::string("test ") + c.args + " --json --csv " + ShellQuote(csv));
+    ASSERT_EQ(r.exit_code, 0) << c.args << r.err;
+    EXPECT_EQ(nlohmann::json::parse(r.out)["files"]["csv"], csv) << c.args;
+    std::istringstream lines(ReadFile(csv));
+    std::string header, first;
+    std::getline(lines, header);
+    std::getline(lines, first);
+    EXPECT_TRUE(std::regex_match(header, style)) << c.args << ": " << header;
+    if (*c.header) {
+      EXPECT_EQ(header, c.header) << c.args;
+    }
+    EXPECT_FALSE(first.empty()) << c.args << ": no sample";
+  }
 }
 
 // Every kind of test answers --json in one shape, whatever it adds.

@@ -68,6 +68,7 @@ TEST(CommandLineTruth, RefusedInputExitsWith2AndAFileThatCannotBeWritten1) {
       {"scale rpmm TestSpeed", 2, "unknown unit \"rpmm\" (did you mean \"rpm\""},
       {"compute " + ShellQuote(dir.File("")), 2, "is a folder"},
       {"params xyzzy", 2, "nothing matches \"xyzzy\""},
+      {"motors list xyzzy", 2, "no motor matches \"xyzzy\""},
       {"compute " + ShellQuote(bad_bytes), 2, "\\xFF"},  // raw bytes escaped
       // File names that name nothing, or nothing that can be written.
       {"compute --out ''", 2, "--out: an empty file name"},
@@ -111,6 +112,8 @@ TEST(CommandLineTruth, NamesAreFoundAndCodedParametersShowTheirs) {
       {"params \"fixed-point gain\"", 0, "", "Kp_C_scl"},
       {"params isclosed", 0, "", "IsClosedSpeed"},
       {"params APOS", 0, "", "live drive variable (int32)"},
+      // A shell pattern matches whole names in every list, as `motors list 'DC40*'` does.
+      {"params 'kp_?_scl'", 0, "", "Kp_S_scl"},
       {"params IlimPS", 0, "", "8 A"},
       // CSV headers name their units.
       {std::string(kCurrentTest) + " --fault shaft_blocked --log-points 2 --log ASPD,APOS --csv -",
