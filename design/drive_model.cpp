@@ -531,7 +531,8 @@ ModelTrace SimulateRun(const DriveModel& model, const ModelRun& run) {
   std::size_t next = 0;
   double previous_increment = 0.0;
   // The program feeds the reference before the loops compute, as the drive's programs do.
-  auto program = [&](State& s, bool fast) {
+  // Made a std::function once: converted at each period's call it cost an allocation a period.
+  const std::function<void(State&, bool)> program = [&](State& s, bool fast) {
     if (fast != current_run) return;
     if (next >= run.reference.size()) return;
     const double r = run.reference[next++];

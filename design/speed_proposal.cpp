@@ -5,6 +5,7 @@
 
 #include "design/controller_tuning.h"
 #include "host/zel_errors.h"
+#include "host/zel_quiet_value.h"
 
 namespace dcservo {
 namespace {
@@ -156,10 +157,10 @@ std::optional<SpeedProposalInputs> SpeedProposalInputsOf(CZel_Setup& setup, std:
   SpeedProposalInputs in;
   in.model = *model;
   in.structure = StructureOfLoop(setup, TunedLoop::Speed);
-  // A missing one reads 0, which the proposal refuses.
-  in.requested_rad_s = setup.GetParameterValueInBaseUnit("PB_S");
-  in.damping = setup.GetParameterValueInBaseUnit("Dump_S");
-  in.rated_A = setup.GetParameterValueInBaseUnit("In");
+  // A missing one reads NaN, which the proposal refuses.
+  in.requested_rad_s = ZelQuietBaseValue(setup, "PB_S");
+  in.damping = ZelQuietBaseValue(setup, "Dump_S");
+  in.rated_A = ZelQuietBaseValue(setup, "In");
   const CZel_Parameter* band = setup.FindParameter("PB_S");
   in.lowest_rad_s = band ? band->GetMinInBaseUnit() : 0.0;
   in.filter_free = FirstFreeFilter(setup) != 0;

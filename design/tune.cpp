@@ -7,6 +7,7 @@
 #include "derive/pipelines.h"
 #include "derive/step.h"
 #include "design/controller_tuning.h"
+#include "host/zel_quiet_value.h"
 
 namespace dcservo {
 namespace {
@@ -52,12 +53,6 @@ std::string Number(double v) {
   char text[32];
   std::snprintf(text, sizeof text, "%.6g", v);
   return text;
-}
-
-double Value(CZel_Setup& setup, const char* name) {
-  ZelQuietErrors quiet;
-  const CZel_Parameter* p = setup.FindParameter(name);
-  return p ? p->GetValueInBaseUnit() : 0.0;
 }
 
 bool OutsideRange(const CZel_Parameter& p) {
@@ -155,8 +150,8 @@ void AnalyseLoop(CZel_Setup& setup, LoopTuneReport& r) {
   unfiltered.speed_feedback_filters.clear();
   r.unfiltered_loop = MarginsOf(unfiltered, structure, r.loop);
   if (r.loop != TunedLoop::Speed) return;
-  r.ripple = RippleOf(WithGains(*model, r.loop, GainValues(r, true)), Value(setup, "In"),
-                     r.damping);
+  r.ripple = RippleOf(WithGains(*model, r.loop, GainValues(r, true)),
+                      ZelQuietBaseValue(setup, "In"), r.damping);
   if (auto in = SpeedProposalInputsOf(setup, nullptr)) r.proposal = ProposeSpeedLoop(*in);
 }
 
@@ -187,7 +182,7 @@ void JudgeRipple(const LoopTuneReport& r, std::vector<std::string>& warnings) {
 
 void JudgeLoop(CZel_Setup& setup, LoopTuneReport& r) {
   if (r.loop == TunedLoop::Current) {
-    const double tau = Value(setup, "L") / Value(setup, "R");
+    const double tau = ZelQuietBaseValue(setup, "L") / ZelQuietBaseValue(setup, "R");
     if (!(tau > 4.0 * r.sampling_period_s))
       r.warnings.push_back("L/R = " + Number(tau) + " s is not above 4 x Ts_C = " +
                            Number(4.0 * r.sampling_period_s) + " s: " + r.damping_name +
@@ -214,10 +209,10 @@ LoopTuneReport Report(CZel_Setup& setup, const LoopDefinition& d,
   r.loop = d.loop;
   r.pass_band_name = d.pass_band;
   r.damping_name = d.damping;
-  r.pass_band_rad_s = Value(setup, d.pass_band);
-  r.damping = Value(setup, d.damping);
-  r.sampling_period_s =
-      d.loop == TunedLoop::Current ? Value(setup, "Ts_C") : SpeedPositionLoopPeriod(setup);
+  r.pass_band_rad_s = ZelQuietBaseValue(setup, d.pass_band);
+  r.damping = ZelQuietBaseValue(setup, d.damping);
+  r.sampling_period_s = d.loop == TunedLoop::Current ? ZelQuietBaseValue(setup, "Ts_C")
+                                                     : SpeedPositionLoopPeriod(setup);
   for (std::size_t i = 0; i < d.gains.size(); ++i) {
     const GainRow& row = d.gains[i];
     TunedGain g;
@@ -225,9 +220,9 @@ LoopTuneReport Report(CZel_Setup& setup, const LoopDefinition& d,
     g.mantissa = row.mantissa;
     g.shift = row.shift;
     g.designed = designed[i];
-    g.stored = Value(setup, row.scaled);
-    g.mantissa_value = Value(setup, row.mantissa);
-    g.shift_value = Value(setup, row.shift);
+    g.stored = ZelQuietBaseValue(setup, row.scaled);
+    g.mantissa_value = ZelQuietBaseValue(setup, row.mantissa);
+    g.shift_value = ZelQuietBaseValue(setup, row.shift);
     JudgeGain(setup, row, g);
     r.gains.push_back(std::move(g));
   }
@@ -247,7 +242,7 @@ int TuneController(CZel_Setup& setup, TunedLoop loop, LoopTuneReport* report) {
   }
   if (!complete || !d.design(setup)) return 0;
   std::vector<double> designed;
-  for (const GainRow& row : d.gains) designed.push_back(Value(setup, row.scaled));
+  for (const GainRow& row : d.gains) designed.push_back(ZelQuietBaseValue(setup, row.scaled));
 
   int done = 1;
   for (const char* name : GainWriteOrder(loop)) {

@@ -21,6 +21,7 @@
 #include "host/zel_graph.h"
 #include "host/zel_headless.h"
 #include "host/zel_names.h"
+#include "host/zel_quiet_value.h"
 #include "host/zel_setup.h"
 #include "host/zel_setup_file.h"
 #include "host/zel_units.h"
@@ -367,26 +368,21 @@ const FrictionFit* LastFriction(const std::vector<StepOutcome>& steps) {
   return friction;
 }
 
-double Base(const CZel_Setup& setup, const char* name) {
-  ZelQuietErrors quiet;
-  const CZel_Parameter* p = setup.FindParameter(name);
-  return p ? p->GetValueInBaseUnit() : std::numeric_limits<double>::quiet_NaN();
-}
-
 // The speed test's ramps made no steeper than the current limit drives the inertia (and the
 // friction, once a speed run has shown it): a ramp that asks for more holds the current at
 // its limit and the loop winds up. What was changed, or nothing.
 std::optional<std::string> FitRampsToCurrentLimit(CZel_Setup& setup, const FrictionFit* friction) {
   const double to_motor = LoadSpeedScale(setup) / MotorSpeedScale(setup);
-  const double top = std::abs(Base(setup, "TestSpeed") * to_motor);
+  const double top = std::abs(ZelQuietBaseValue(setup, "TestSpeed") * to_motor);
   const double friction_Nm = friction ? friction->TorqueAt(top) : 0.0;
   const std::optional<double> allowed = AllowedAcceleration(
-      Base(setup, "K"), Base(setup, "TestLimitCurrent"), Base(setup, "Jt"), friction_Nm);
+      ZelQuietBaseValue(setup, "K"), ZelQuietBaseValue(setup, "TestLimitCurrent"),
+      ZelQuietBaseValue(setup, "Jt"), friction_Nm);
   if (!allowed || !std::isfinite(top) || !(top > 0.0)) return std::nullopt;
   const double shortest = top / *allowed;
   std::string changed;
   for (const char* ramp : {"TaPS", "TaNS"}) {
-    const double now = Base(setup, ramp);
+    const double now = ZelQuietBaseValue(setup, ramp);
     if (!(now < shortest)) continue;
     setup.SetParameterValueInBaseUnit(ramp, shortest);
     // The ramp is whole samples: round up so that it is no steeper than allowed.
@@ -402,8 +398,8 @@ std::optional<std::string> FitRampsToCurrentLimit(CZel_Setup& setup, const Frict
   std::snprintf(text, sizeof text,
                 "the profile's ramps were lengthened so that they need at most %.0f %% of the "
                 "test's current limit (%.3g A) with Jt %.4g kgm^2 and friction %.3g Nm: %s",
-                kProfileCurrentShare * 100.0, Base(setup, "TestLimitCurrent"), Base(setup, "Jt"),
-                friction_Nm, changed.c_str());
+                kProfileCurrentShare * 100.0, ZelQuietBaseValue(setup, "TestLimitCurrent"),
+                ZelQuietBaseValue(setup, "Jt"), friction_Nm, changed.c_str());
   return std::string(text);
 }
 
@@ -418,7 +414,7 @@ std::optional<std::string> TakeSpeedLoopProposal(CZel_Setup& setup) {
   }
   const SpeedLoopProposal& p = *report.proposal;
   const bool changes = p.feedback_low_pass || p.pass_band_rad_s != p.requested_rad_s ||
-                       p.acceleration_feedforward != Base(setup, "KFFA_scl");
+                       p.acceleration_feedforward != ZelQuietBaseValue(setup, "KFFA_scl");
   if (!changes || !ApplySpeedLoopProposal(setup, p)) return std::nullopt;
   return "the speed loop takes the tuner's proposal, " + DescribeProposal(p, "PB_S");
 }
@@ -431,7 +427,8 @@ std::optional<std::string> KeepPositionBelowSpeedLoop(CZel_Setup& setup) {
     ZelQuietErrors quiet;
     structure = StructureOfLoop(setup, TunedLoop::Position);
   }
-  const double speed = Base(setup, "PB_S"), position = Base(setup, "PB_P");
+  const double speed = ZelQuietBaseValue(setup, "PB_S"),
+               position = ZelQuietBaseValue(setup, "PB_P");
   const double most = speed / kCascadeSeparation;
   // A band a rounding above the limit is no band the loops would feel.
   if (structure != ModelStructure::PositionOverSpeed || !(position > most * 1.01))

@@ -120,12 +120,6 @@ void RescaleCurrentPair(CZel_ScopeLogger& scope, CZel_Setup& setup) {
                    SelectedUnitName(setup, "TestLimitCurrent"), 2.0);
 }
 
-double QuietBase(const CZel_Setup& setup, const char* name) {
-  ZelQuietErrors quiet;
-  const CZel_Parameter* p = setup.FindParameter(name);
-  return p ? p->GetValueInBaseUnit() : 0.0;
-}
-
 double ValueInSelectedUnit(CZel_Setup& setup, const char* name) {
   ZelQuietErrors quiet;
   const CZel_Parameter* p = setup.FindParameter(name);

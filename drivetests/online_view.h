@@ -48,9 +48,6 @@ void RescaleScopePair(CZel_ScopeLogger& scope, const char* first, const char* se
 // its unit, two steps up.
 void RescaleCurrentPair(CZel_ScopeLogger& scope, CZel_Setup& setup);
 
-// A value in its base unit; 0 when it is missing (and nobody is told: every caller has an
-// answer for a missing one).
-double QuietBase(const CZel_Setup& setup, const char* name);
 // A value in the unit the parameter shows; 0 when it is missing.
 double ValueInSelectedUnit(CZel_Setup& setup, const char* name);
 std::string SelectedUnitName(CZel_Setup& setup, const char* name);

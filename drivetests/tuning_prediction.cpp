@@ -6,6 +6,7 @@
 #include "host/zel_errors.h"
 #include "host/zel_graph.h"
 #include "host/zel_logger.h"
+#include "host/zel_quiet_value.h"
 #include "host/zel_setup.h"
 #include "units/scales.h"
 
@@ -21,7 +22,7 @@ double RunOrigin(TunedLoop loop, const CZel_SingleAxisLogger& logger) {
 
 // The level the reference holds after its first ramp, base units.
 double FinalLevel(CZel_Setup& setup, const ProfileNames& names) {
-  const double f = QuietBase(setup, names.final_value);
+  const double f = ZelQuietBaseValue(setup, names.final_value);
   return ProfileReferenceType(setup, names) == ReferenceType::Negative ? -f : f;
 }
 
@@ -100,8 +101,8 @@ void IdentifyFromLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, Tun
   if (loop != TunedLoop::Speed || logger.GetPointsRead() == 0) return;
   ZelQuietErrors quiet;  // a setup without the motor's data identifies nothing
   const double to_motor = LoadSpeedScale(setup) / MotorSpeedScale(setup);
-  const double limit = QuietBase(setup, "TestLimitCurrent");
-  const double k = QuietBase(setup, "K");
+  const double limit = ZelQuietBaseValue(setup, "TestLimitCurrent");
+  const double k = ZelQuietBaseValue(setup, "K");
   if (!std::isfinite(to_motor) || !(k > 0.0)) return;
   MotionLog log;
   for (std::size_t i = 0; i < logger.GetPointsRead(); ++i) {
@@ -116,11 +117,11 @@ void IdentifyFromLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, Tun
   }
   // A speed loop of band w and damping zeta settles within a few 1 / (zeta w): a slow loop's
   // stretch of constant speed starts later than a fast one's.
-  const double band = QuietBase(setup, "PB_S") * QuietBase(setup, "Dump_S");
+  const double band = ZelQuietBaseValue(setup, "PB_S") * ZelQuietBaseValue(setup, "Dump_S");
   if (band > 0.0) log.settle_s = kSettledAfterTimeConstants / band;
   friction = IdentifyFriction(log, k);
   figures.ripple = RippleAtConstantSpeed(log);
-  figures.rated_A = QuietBase(setup, "In");
+  figures.rated_A = ZelQuietBaseValue(setup, "In");
 }
 
 void PredictionOverlay::Draw(CZel_SingleAxisLogger& logger, CGraphWindow& graph,

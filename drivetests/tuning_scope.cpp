@@ -8,6 +8,7 @@
 
 #include "host/zel_errors.h"
 #include "host/zel_logger.h"
+#include "host/zel_quiet_value.h"
 #include "host/zel_setup.h"
 
 namespace dcservo {
@@ -93,7 +94,7 @@ void ScaleSpeedTestChannels(CZel_ScopeLogger& scope, CZel_Setup& setup, ScopeCha
     const double v = ValueInSelectedUnit(setup, "TestSpeed");
     RescaleScopePair(scope, "Speed_Reference", "Load_Speed", std::fabs(0.25 * v),
                      SelectedUnitName(setup, "TestSpeed"),
-                     QuietBase(setup, "TestSpeed") >= 0.0 ? 0.0 : -4.0);
+                     ZelQuietBaseValue(setup, "TestSpeed") < 0.0 ? -4.0 : 0.0);
   } else if (which == ScopeChannels::Current) {
     RescaleCurrentPair(scope, setup);
   }
@@ -101,13 +102,14 @@ void ScaleSpeedTestChannels(CZel_ScopeLogger& scope, CZel_Setup& setup, ScopeCha
 
 void ScalePositionTestChannels(CZel_ScopeLogger& scope, CZel_Setup& setup, ScopeChannels which,
                                bool over_speed_loop) {
-  const double p = QuietBase(setup, "TestPosition");
+  const double p = ZelQuietBaseValue(setup, "TestPosition");
   if (which == ScopeChannels::FinalValue) {
     RescaleScopePair(scope, "Target_Position", "Load_Position",
                      std::fabs(0.25 * ValueInSelectedUnit(setup, "TestPosition")),
-                     SelectedUnitName(setup, "TestPosition"), p >= 0.0 ? 0.0 : -4.0);
+                     SelectedUnitName(setup, "TestPosition"), p < 0.0 ? -4.0 : 0.0);
   } else if (which == ScopeChannels::Speed && over_speed_loop) {
-    const double ramp = std::min(QuietBase(setup, "TaPP"), QuietBase(setup, "TaNP"));
+    const double ramp =
+        std::min(ZelQuietBaseValue(setup, "TaPP"), ZelQuietBaseValue(setup, "TaNP"));
     if (!(ramp > 0.0)) return;
     const double peak_base = p / ramp;
     ZelQuietErrors quiet;

@@ -11,6 +11,7 @@
 #include "host/zel_comm.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"
+#include "host/zel_quiet_value.h"
 #include "host/zel_setup.h"
 #include "units/drive_modes.h"
 #include "units/scales.h"
@@ -163,8 +164,8 @@ int CTuningTestDlg::OnInitDialog() {
   SetUpDataLogger();
   SetUpOnlineView();
 
-  const double jt = QuietBase(m_Setup, "Jt");
-  const double jm = QuietBase(m_Setup, "Jm");
+  const double jt = ZelQuietBaseValue(m_Setup, "Jt");
+  const double jm = ZelQuietBaseValue(m_Setup, "Jm");
   if (jm > jt && MotorInertiaKnown() && ZelIsDialogRegistered(dialog_names::kInertiaQuestion)) {
     if (auto question = ZelCreateDialog(dialog_names::kInertiaQuestion, m_Setup, this))
       question->DoModal();
@@ -308,7 +309,8 @@ void CTuningTestDlg::RefreshState() {
 }
 
 bool CTuningTestDlg::CheckTestParameters() {
-  if (QuietBase(m_Setup, "TestLimitCurrent") > QuietBase(m_Setup, "TestProtectionCurrent")) {
+  if (ZelQuietBaseValue(m_Setup, "TestLimitCurrent") >
+      ZelQuietBaseValue(m_Setup, "TestProtectionCurrent")) {
     MessageBox(kLimitAboveProtectionText, {}, kMbOk | kMbIconWarning);
     return false;
   }
@@ -353,15 +355,17 @@ void CTuningTestDlg::WriteGainThrough(const std::string& name) {
 
 void CTuningTestDlg::OnJtChanged(const std::string&) {
   if (!MotorInertiaKnown()) return;
-  if (QuietBase(m_Setup, "Jm") == 0.0) return;
+  if (!(ZelQuietBaseValue(m_Setup, "Jm") > 0.0)) return;
   ComputeJload_over_J(m_Setup);
   RefreshParameterControls("Jload_over_J");
 }
 
 void CTuningTestDlg::OnRatioChanged(const std::string&) {
   if (!MotorInertiaKnown()) return;
-  const double jm = QuietBase(m_Setup, "Jm");
-  m_Setup.SetParameterValueInBaseUnit("Jt", (QuietBase(m_Setup, "Jload_over_J") + 1.0) * jm);
+  const double jm = ZelQuietBaseValue(m_Setup, "Jm");
+  if (!(jm > 0.0)) return;
+  const double ratio = ZelQuietBaseValue(m_Setup, "Jload_over_J");
+  m_Setup.SetParameterValueInBaseUnit("Jt", (ratio + 1.0) * jm);
   RefreshParameterControls("Jt");
 }
 
@@ -433,7 +437,8 @@ void CTuningTestDlg::OnChangedParameterUnit(const std::string& name) {
 
 void CTuningTestDlg::OnRefreshParameterValue(const std::string& name) {
   if (zel::NamesEqual(name, "Jt")) {
-    if (QuietBase(m_Setup, "Jm") > QuietBase(m_Setup, "Jt") && MotorInertiaKnown()) {
+    if (ZelQuietBaseValue(m_Setup, "Jm") > ZelQuietBaseValue(m_Setup, "Jt") &&
+        MotorInertiaKnown()) {
       MessageBox(kLowInertiaText, {}, kMbOk | kMbIconWarning);
       m_Setup.SetParameterValueInBaseUnit("isMotorInertiaUnknown", 1.0);
       RefreshState();
@@ -603,8 +608,9 @@ int CTuningTestDlg::OnChannelScaleChange(int channel, int steps) {
 void CTuningTestDlg::OnOK() {
   CMyTestDlg::OnOK();
   scope_.SaveSettings(m_Setup, kind_.scope_option);
-  m_Setup.SetParameterValueInBaseUnit("Imax_Prot", QuietBase(m_Setup, "TestProtectionCurrent"));
-  m_Setup.SetParameterValueInBaseUnit("IlimPS", QuietBase(m_Setup, "TestLimitCurrent"));
+  m_Setup.SetParameterValueInBaseUnit("Imax_Prot",
+                                      ZelQuietBaseValue(m_Setup, "TestProtectionCurrent"));
+  m_Setup.SetParameterValueInBaseUnit("IlimPS", ZelQuietBaseValue(m_Setup, "TestLimitCurrent"));
 }
 
 // ---- the run -------------------------------------------------------------------------------
@@ -969,12 +975,12 @@ std::span<const GainChipRow> CTestPositionTuning::GainRows() const {
 
 int CTestPositionTuning::WriteLimitInputs() {
   if (OverSpeedLoop()) {
-    m_Setup.SetParameterValueInBaseUnit("IlimPS", QuietBase(m_Setup, "TestLimitCurrent"));
+    m_Setup.SetParameterValueInBaseUnit("IlimPS", ZelQuietBaseValue(m_Setup, "TestLimitCurrent"));
     for (const char* chip : {"IMAXS", "SATS", "SATP"}) DeriveChip(chip);
     return WriteInput("LimitSpeed", std::trunc(DriveInternalValue(m_Setup, "Limit_Speed")));
   }
   // IlimPS takes the test's limit as the drive counts it.
-  m_Setup.SetParameterValueInBaseUnit("IlimPS", QuietBase(m_Setup, "TestLimitCurrent"));
+  m_Setup.SetParameterValueInBaseUnit("IlimPS", ZelQuietBaseValue(m_Setup, "TestLimitCurrent"));
   return WriteInput("IlimPS_Test", DriveInternalValue(m_Setup, "TestLimitCurrent"));
 }
 

@@ -3,16 +3,11 @@
 #include <cmath>
 #include <cstdio>
 
+#include "host/zel_quiet_value.h"
 #include "units/scales.h"
 
 namespace dcservo {
 namespace {
-
-double ProbedValue(CZel_Setup& setup, const char* name) {
-  ZelQuietErrors quiet;
-  const CZel_Parameter* p = setup.FindParameter(name);
-  return p ? p->GetValueInBaseUnit() : 0.0;
-}
 
 double LoopPeriod(CZel_Setup& setup, const char* divider) {
   return LoopPeriodOf(setup.GetParameterValueInBaseUnit(divider),
@@ -47,8 +42,8 @@ double FirstOrderCorner(double coefficient, double period_s) {
 double SlowLoopPeriod(CZel_Setup& setup) { return LoopPeriod(setup, "SLPER"); }
 double FastLoopPeriod(CZel_Setup& setup) { return LoopPeriod(setup, "CLPER"); }
 
-double FastLoopPeriodMinimum(CZel_Setup& setup) { return ProbedValue(setup, "Ts_C_min"); }
-double SlowLoopPeriodMinimum(CZel_Setup& setup) { return ProbedValue(setup, "Ts_S_min"); }
+double FastLoopPeriodMinimum(CZel_Setup& setup) { return ZelQuietBaseValue(setup, "Ts_C_min"); }
+double SlowLoopPeriodMinimum(CZel_Setup& setup) { return ZelQuietBaseValue(setup, "Ts_S_min"); }
 
 std::vector<std::string> CheckMinimumPeriods(CZel_Setup& setup) {
   std::vector<std::string> messages;

@@ -22,7 +22,7 @@ double FirstOrderCoefficient(double corner_rad_s, double period_s);
 double FirstOrderCorner(double coefficient, double period_s);
 inline double FirstOrderCornerMaximum(double period_s) { return 0.5 / period_s; }
 
-// The smallest allowed loop periods in base units (probed), 0.0 when the setup sets none.
+// The smallest allowed loop periods in base units (probed), NaN when the setup sets none.
 double FastLoopPeriodMinimum(CZel_Setup& setup);  // Ts_C_min
 double SlowLoopPeriodMinimum(CZel_Setup& setup);  // Ts_S_min
 

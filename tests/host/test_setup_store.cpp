@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "host/zel_quiet_value.h"
 #include "host/zel_setup.h"
 #include "tests/support/test_setups.h"
 
@@ -113,7 +114,7 @@ TEST(SetupStore, UserValuesOutsideTheRangeAreRefusedWithTheRange) {
 }
 
 TEST(SetupStore, MissingNamesAreReportedOnlyWhileErrorsAreShown) {
-  auto setup = MakeSetup({});
+  auto setup = MakeSetup({{"Ts_S", 5e-4}});
   ZelCollectErrors errors;
   EXPECT_EQ(setup->FindParameter("NoSuch"), nullptr);
   EXPECT_EQ(setup->GetParameterValueInBaseUnit("NoSuch"), 0.0);
@@ -125,7 +126,13 @@ TEST(SetupStore, MissingNamesAreReportedOnlyWhileErrorsAreShown) {
     setup->FindParameter("NoSuch");
   }
   EXPECT_EQ(g_bShowErrors, 1);
+  // A quiet reading of a missing one is no number, and a setter refuses it.
+  EXPECT_EQ(ZelQuietBaseValue(*setup, "Ts_S"), 5e-4);
+  EXPECT_TRUE(std::isnan(ZelQuietBaseValue(*setup, "NoSuch")));
+  EXPECT_EQ(g_bShowErrors, 1);
   EXPECT_EQ(errors.Messages().size(), 3u);
+  EXPECT_EQ(setup->SetParameterValueInBaseUnit("Ts_S", ZelQuietBaseValue(*setup, "NoSuch")), 0);
+  EXPECT_EQ(setup->GetParameterValueInBaseUnit("Ts_S"), 5e-4);
 }
 
 TEST(SetupStore, OptionsAreTextsWithAnIntegerReadingNamedWithoutCase) {
