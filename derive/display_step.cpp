@@ -6,6 +6,7 @@
 
 #include "derive/gains.h"
 #include "derive/pipelines.h"
+#include "units/scales.h"
 
 namespace dcservo {
 namespace {
@@ -37,6 +38,19 @@ const ChipSource kChipSources[] = {
     {"POS_max", {"CADIN"}},
     {"SPD_max", {"CADIN"}},
     {"CRT_max", {"CADIN"}},
+};
+
+// Values the drive measures rather than takes: one count of the converter that reads them is
+// all the precision a measured value carries (the supply test keeps its reading as Vdc).
+struct MeasuredSource {
+  const char* scaled;
+  double (*count)(CZel_Setup&);
+};
+
+double OneSupplyCount(CZel_Setup& setup) { return 1.0 / MeasuredVoltageScale(setup); }
+
+const MeasuredSource kMeasuredSources[] = {
+    {"Vdc", OneSupplyCount},
 };
 
 bool IsInteger(ZelStorageType type) { return type != ZelStorageType::Double; }
@@ -99,6 +113,10 @@ double DisplayStep(CZel_Setup& setup, const CZel_Quantity& quantity) {
     CZel_Parameter* chip = name ? setup.FindParameter(name) : nullptr;
     if (!chip) continue;
     if (const double step = StepThroughRegister(setup, *scaled, *chip); step > 0.0) return step;
+  }
+  for (const MeasuredSource& source : kMeasuredSources) {
+    if (!zel::NamesEqual(source.scaled, quantity.GetName())) continue;
+    if (const double step = source.count(setup); step > 0.0 && std::isfinite(step)) return step;
   }
   return count;
 }

@@ -142,6 +142,8 @@ TEST(CommandLineTruth, ValuesShowAsTheDriveHoldsThem) {
   const auto printed = RunDcservo("compute " + ShellQuote(saved) + " --print IlimPS");
   EXPECT_NE(printed.out, "IlimPS=8.5\n");
   EXPECT_EQ(printed.out.rfind("IlimPS=8.50", 0), 0u) << printed.out;
+  // A measured supply carries the converter's count (60 V over 32767), not a double's digits.
+  EXPECT_EQ(RunDcservo("test vdc --fault vdc=30").out, "Test successful\nVdc=30.029 V\n");
 }
 
 // The bundled drive with one parameter's entry changed: `replace` stands for the text from
