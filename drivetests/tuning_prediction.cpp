@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
+#include "design/drive_model.h"
 #include "host/zel_errors.h"
 #include "host/zel_graph.h"
 #include "host/zel_logger.h"
@@ -87,6 +89,35 @@ std::optional<CycleFigures> UploadedCycleFigures(const CZel_SingleAxisLogger& lo
 
 constexpr double kSettledAfterTimeConstants = 5.0;
 
+namespace {
+
+// Only a log at the loop's own rate: a stretched one folds what rings above its Nyquist
+// frequency onto another frequency. Only a loop without a low pass on its speed feedback is
+// judged: behind one the loop hunts at a tone of its own (about 130-140 Hz behind the tuner's
+// proposal on the bundled drive) that stands 40 dB over the floor, as high as any coupling, so
+// the rule below would name it; the spectrum is given all the same.
+void FindResonanceInLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger,
+                        const MotionLog& log, TuningRunFigures& figures) {
+  figures.current_spectrum.reset();
+  figures.resonance.reset();
+  const double ts = QuietBase(setup, "Ts_S");
+  if (logger.GetPointsRead() < 2 || !(ts > 0.0)) return;
+  const double period = logger.GetValue(1, 0) - logger.GetValue(0, 0);
+  if (std::abs(period - ts) > 1e-6 * ts) return;
+  figures.current_spectrum = AverageSpectrum(CurrentAtConstantSpeed(log), ts);
+  const std::optional<DriveModel> model = DriveModelOf(setup);
+  if (!figures.current_spectrum || !model || !model->speed_feedback_filters.empty()) return;
+  figures.resonance = FindResonance(*figures.current_spectrum);
+  if (!figures.resonance) return;
+  // The rigid loop's gain there, for whether the resonance takes the margins away.
+  const auto l = OpenLoopFrequencyResponse(
+      *model, StructureOfLoop(setup, TunedLoop::Speed), TunedLoop::Speed,
+      {2.0 * std::numbers::pi * figures.resonance->frequency_hz});
+  if (!l.empty()) JudgeResonance(*figures.resonance, std::abs(l[0]));
+}
+
+}  // namespace
+
 void IdentifyFromLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, TunedLoop loop,
                      std::optional<FrictionFit>& friction, TuningRunFigures& figures) {
   friction.reset();
@@ -115,6 +146,7 @@ void IdentifyFromLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, Tun
   friction = IdentifyFriction(log, k);
   figures.ripple = RippleAtConstantSpeed(log);
   figures.rated_A = QuietBase(setup, "In");
+  FindResonanceInLog(setup, logger, log, figures);
 }
 
 void PredictionOverlay::Draw(CZel_SingleAxisLogger& logger, CGraphWindow& graph,

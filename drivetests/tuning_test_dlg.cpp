@@ -22,6 +22,9 @@ namespace {
 // With the scope, frames are taken every millisecond.
 constexpr unsigned kStreamPeriod_ms = 1;
 constexpr int kLivePoints = 500;
+// The data logger asks for the whole log memory of a drive of this family (16384 words, four
+// 16-bit channels); CorrectPointsNo trims it to what the attached drive holds.
+constexpr int kLoggerPoints = 4096;
 
 constexpr const char* kLowInertiaText =
     "You have chosen a value for the total inertia that is lower than the value of the motor "
@@ -183,7 +186,10 @@ int CTuningTestDlg::OnInitDialog() {
 }
 
 void CTuningTestDlg::SetUpDataLogger() {
-  logger_.ChangeSettings(2000, 1, 1);
+  // As many points as the drive's log memory holds: the program stretches the log over its
+  // profile, and a log at the loop's own rate shows what rings up to its Nyquist frequency
+  // (a resonance) where a stretched one folds it onto another frequency.
+  logger_.ChangeSettings(kLoggerPoints, 1, 1);
   for (const std::string& name : LoggedVariables()) logger_.AddVariable(name.c_str(), 1);
   logger_.CorrectPointsNo();
   logger_.LocateItems();
