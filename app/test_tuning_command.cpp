@@ -76,6 +76,15 @@ ordered_json Report(const char* kind, CTuningTestDlg& dlg, bool ok, const std::s
     if (const auto check = CheckRippleTarget(*targets, f))
       j["current_ripple"]["target"] = {{"target", check->target}, {"met", check->met}};
   }
+  j["current_spectrum"] = nullptr;
+  if (const std::optional<Spectrum>& s = f.current_spectrum)
+    j["current_spectrum"] = {{"resolution_hz", s->resolution_hz}, {"amplitude_A", s->amplitude}};
+  j["resonance"] = nullptr;
+  if (const std::optional<Resonance>& r = f.resonance)
+    j["resonance"] = {{"frequency_hz", r->frequency_hz},
+                      {"peak_db", r->peak_db},
+                      {"loop_gain_db", r->loop_gain_db},
+                      {"limits_loop", r->limits_loop}};
   return j;
 }
 
@@ -221,6 +230,8 @@ void PrintVerdict(const char* kind, CTuningTestDlg& dlg, bool ok, const std::str
   } else {
     std::printf("%s test %s\n", kind, ok ? "passed" : "failed");
     std::printf("%s", FiguresText(dlg.GetFigures()).c_str());
+    if (const std::optional<Resonance>& r = dlg.GetFigures().resonance)
+      std::printf("resonance %s\n", DescribeResonance(*r).c_str());
     TestRunReport run;
     dlg.DescribeRun(run);
     for (const IdentifiedValue& v : run.identified)

@@ -7,6 +7,7 @@
 #include "app/command.h"
 #include "derive/pipelines.h"
 #include "design/design_report.h"
+#include "design/notch_proposal.h"
 #include "design/tune.h"
 #include "drivetests/commissioning_report.h"
 
@@ -97,6 +98,12 @@ class TuneCommand : public Command {
     cmd.add_flag("--apply-proposal", apply_proposal_,
                  "speed: take the proposed pass band, feedback low pass and feedforward, and tune "
                  "again");
+    cmd.add_option("--notch", notch_hz_,
+                   "speed: propose a notch for a resonance at this frequency (Hz) on the speed "
+                   "controller's output, with the loop's margins")
+        ->check(CLI::PositiveNumber);
+    cmd.add_flag("--apply-notch", apply_notch_,
+                 "speed: switch the proposed notch on in the first free filter and tune again");
     cmd.add_flag("--force", force_,
                  "Save and exit 0 even when the loop is unstable or a gain is unusable");
   }
@@ -132,16 +139,35 @@ class TuneCommand : public Command {
       dcservo::SynchroniseSetup(setup);
       done = Tune(setup, loop, report, lacking);
     }
+    std::optional<dcservo::NotchProposal> notch;
+    if (notch_hz_ > 0.0 || apply_notch_) {
+      notch = ProposeNotchFor(setup, loop);
+      if (apply_notch_) {
+        if (!notch->margins_kept && !force_)
+          throw CommandError(kExitFailed, "the " + dcservo::DescribeNotch(*notch) +
+                                              "\n  nothing was saved (--force applies it)");
+        if (!dcservo::ApplyNotch(setup, *notch))
+          throw CommandError(kExitFailed, "no filter is free for the notch");
+        dcservo::SynchroniseSetup(setup);
+        done = Tune(setup, loop, report, lacking);
+      }
+    }
     if (report.gains.empty())
       throw CommandError(kExitFailed,
                          "the " + loop_ + " controller was not tuned: " +
                              (lacking.empty()
                                   ? "a parameter that its design needs gives no finite gain"
                                   : lacking));
-    if (json_)
-      std::printf("%s\n", ReportJson(report).dump(2).c_str());
-    else
+    if (json_) {
+      ordered_json out = ReportJson(report);
+      if (notch) out["notch"] = NotchJson(*notch, apply_notch_);
+      std::printf("%s\n", out.dump(2).c_str());
+    } else {
       std::fputs(dcservo::FormatTuneReport(report).c_str(), stdout);
+      if (notch)
+        std::printf("%s %s\n", apply_notch_ ? "applied:" : "proposed:",
+                    dcservo::DescribeNotch(*notch).c_str());
+    }
     if (!done) throw CommandError(kExitFailed, "a chip or scaled gain could not be derived");
     const auto failures = dcservo::TuneFailures(report);
     if (!failures.empty() && !force_) {
@@ -156,6 +182,35 @@ class TuneCommand : public Command {
  private:
   SetupArgs args_;
   std::string loop_, positional_setup_, out_;
+  // The notch for a resonance at --notch, with the setup's speed loop as it stands.
+  std::optional<dcservo::NotchProposal> ProposeNotchFor(CZel_Setup& setup,
+                                                        dcservo::TunedLoop loop) const {
+    if (loop != dcservo::TunedLoop::Speed)
+      throw CommandError(kExitBadInput, "--notch and --apply-notch are for the speed loop");
+    if (!(notch_hz_ > 0.0)) throw CommandError(kExitBadInput, "--apply-notch needs --notch HZ");
+    std::string why;
+    const std::optional<dcservo::DriveModel> model = dcservo::DriveModelOf(setup, &why);
+    if (!model) throw CommandError(kExitFailed, "the loop cannot be modelled: " + why);
+    auto notch = dcservo::ProposeNotch(
+        *model, dcservo::StructureOfLoop(setup, dcservo::TunedLoop::Speed), notch_hz_);
+    if (!notch)
+      throw CommandError(kExitBadInput, "--notch " + std::to_string(notch_hz_) +
+                                            ": not below the speed loop's Nyquist frequency");
+    return notch;
+  }
+
+  static ordered_json NotchJson(const dcservo::NotchProposal& p, bool applied) {
+    return {{"frequency_hz", p.notch.frequency_hz},
+            {"q", p.notch.q},
+            {"location", dcservo::FilterPlaceName(p.notch.place)},
+            {"depth_db", p.depth_db},
+            {"margins", dcservo::MarginsJson(p.margins)},
+            {"margins_kept", p.margins_kept},
+            {"applied", applied}};
+  }
+
+  double notch_hz_ = 0.0;
+  bool apply_notch_ = false;
   bool json_ = false, force_ = false, apply_proposal_ = false;
 };
 

@@ -226,6 +226,16 @@ std::optional<CurrentRipple> RippleAtConstantSpeed(const MotionLog& log) {
   return out;
 }
 
+std::vector<std::vector<double>> CurrentAtConstantSpeed(const MotionLog& log) {
+  std::vector<std::vector<double>> stretches;
+  const std::vector<SteadySample> steady = ConstantSpeedSamples(log, false);
+  for (std::size_t i = 0; i < steady.size(); ++i) {
+    if (i == 0 || steady[i].stretch != steady[i - 1].stretch) stretches.emplace_back();
+    stretches.back().push_back(log.current_A[steady[i].index]);
+  }
+  return stretches;
+}
+
 // K i = Tc sign(w) (+ b w where the run held more than one speed, + a load torque where it ran
 // both ways) over the samples at constant speed, off the current limit.
 std::optional<FrictionFit> IdentifyFriction(const MotionLog& log, double torque_constant) {

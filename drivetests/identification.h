@@ -57,6 +57,8 @@ struct CurrentRipple {
   double rms_A = 0.0, peak_A = 0.0;
 };
 std::optional<CurrentRipple> RippleAtConstantSpeed(const MotionLog& log);
+// The current of each stretch of constant speed (those the ripple reads), in log order.
+std::vector<std::vector<double>> CurrentAtConstantSpeed(const MotionLog& log);
 
 // Nothing when the run held no constant speed long enough to be read.
 std::optional<FrictionFit> IdentifyFriction(const MotionLog& log, double torque_constant);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "design/loop_response.h"
+#include "design/resonance.h"
 #include "drivetests/identification.h"
 #include "drivetests/reference_profile.h"
 
@@ -71,6 +72,10 @@ struct TuningRunFigures {
   // judged against.
   std::optional<CurrentRipple> ripple;
   double rated_A = 0.0;
+  // The current reference's spectrum at constant speed and the resonance it shows (the speed
+  // test, logged at the loop's rate).
+  std::optional<Spectrum> current_spectrum;
+  std::optional<Resonance> resonance;
 };
 
 // The predicted trace and figures of the setup's loop on this profile; nothing when the

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
+#include "design/drive_model.h"
 #include "host/zel_errors.h"
 #include "host/zel_graph.h"
 #include "host/zel_logger.h"
@@ -94,6 +96,40 @@ std::optional<CycleFigures> UploadedCycleFigures(const CZel_SingleAxisLogger& lo
 
 constexpr double kSettledAfterTimeConstants = 5.0;
 
+namespace {
+
+// The spectrum at the log's own rate, whatever it is: the speed test's 2000 points stretch the
+// log over the profile (one point a millisecond on the bundled drive), so what rings above the
+// log's Nyquist frequency folds onto a lower one and is only named from a log at the loop's
+// own rate. Only a loop without a low pass on its speed feedback is judged: behind one the
+// loop hunts at a tone of its own (about 130-140 Hz behind the tuner's proposal on the bundled
+// drive) that stands 40 dB over the floor, as high as any coupling, so the rule below would
+// name it.
+void FindResonanceInLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger,
+                        const MotionLog& log, TuningRunFigures& figures) {
+  figures.current_spectrum.reset();
+  figures.resonance.reset();
+  const double ts = ZelQuietBaseValue(setup, "Ts_S");
+  if (logger.GetPointsRead() < 2 || !(ts > 0.0)) return;
+  const double period = log.time_s[1] - log.time_s[0];
+  if (!(period > 0.0)) return;
+  figures.current_spectrum = AverageSpectrum(CurrentAtConstantSpeed(log), period);
+  const bool at_loop_rate = std::abs(period - ts) <= 1e-6 * ts;
+  const std::optional<DriveModel> model = DriveModelOf(setup);
+  if (!at_loop_rate || !figures.current_spectrum || !model ||
+      !model->speed_feedback_filters.empty())
+    return;
+  figures.resonance = FindResonance(*figures.current_spectrum);
+  if (!figures.resonance) return;
+  // The rigid loop's gain there, for whether the resonance takes the margins away.
+  const auto l = OpenLoopFrequencyResponse(
+      *model, StructureOfLoop(setup, TunedLoop::Speed), TunedLoop::Speed,
+      {2.0 * std::numbers::pi * figures.resonance->frequency_hz});
+  if (!l.empty()) JudgeResonance(*figures.resonance, std::abs(l[0]));
+}
+
+}  // namespace
+
 void IdentifyFromLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, TunedLoop loop,
                      std::optional<FrictionFit>& friction, TuningRunFigures& figures) {
   friction.reset();
@@ -122,6 +158,7 @@ void IdentifyFromLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, Tun
   friction = IdentifyFriction(log, k);
   figures.ripple = RippleAtConstantSpeed(log);
   figures.rated_A = ZelQuietBaseValue(setup, "In");
+  FindResonanceInLog(setup, logger, log, figures);
 }
 
 void PredictionOverlay::Draw(CZel_SingleAxisLogger& logger, CGraphWindow& graph,

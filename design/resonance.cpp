@@ -1,0 +1,120 @@
+#include "design/resonance.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <numbers>
+
+namespace dcservo {
+namespace {
+
+// Adds one segment's power per bin, Hann-windowed and scaled so that a sine of RMS value A
+// centred on a bin reads A^2 there.
+void AddSegmentPower(std::span<const double> x, double mean, std::vector<double>& power) {
+  const std::size_t n = x.size();
+  const std::size_t bins = n / 2 + 1;
+  std::vector<double> w(n);
+  double window_sum = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    w[i] = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) /
+                                 static_cast<double>(n));
+    window_sum += w[i];
+  }
+  // Twiddles by recurrence per bin: n is small (a few hundred) and the whole run holds a few
+  // dozen segments, so a direct transform costs well under a millisecond.
+  for (std::size_t k = 0; k < bins; ++k) {
+    const double step = -2.0 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(n);
+    const std::complex<double> rot(std::cos(step), std::sin(step));
+    std::complex<double> twiddle(1.0, 0.0), sum(0.0, 0.0);
+    for (std::size_t i = 0; i < n; ++i) {
+      sum += (x[i] - mean) * w[i] * twiddle;
+      twiddle *= rot;
+    }
+    // A sine of peak A reads A/2 at its bin through the window's coherent gain; RMS A/sqrt2.
+    const double peak = 2.0 * std::abs(sum) / window_sum;
+    power[k] += peak * peak / 2.0;
+  }
+}
+
+double Median(std::vector<double> v) {
+  std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+  return v[v.size() / 2];
+}
+
+}  // namespace
+
+double Spectrum::LevelDb(std::size_t k) const {
+  return 20.0 * std::log10(std::max(amplitude[k], 1e-300));
+}
+
+std::optional<Spectrum> AverageSpectrum(std::span<const std::vector<double>> stretches,
+                                        double period_s, std::size_t segment) {
+  if (segment < 8 || !(period_s > 0.0)) return std::nullopt;
+  const std::size_t bins = segment / 2 + 1;
+  std::vector<double> power(bins, 0.0);
+  int segments = 0;
+  for (const std::vector<double>& s : stretches) {
+    if (s.size() < segment) continue;
+    double mean = 0.0;
+    for (double v : s) mean += v;
+    mean /= static_cast<double>(s.size());
+    for (std::size_t start = 0; start + segment <= s.size(); start += segment / 2) {
+      AddSegmentPower(std::span(s).subspan(start, segment), mean, power);
+      ++segments;
+    }
+  }
+  if (segments == 0) return std::nullopt;
+  Spectrum out;
+  out.resolution_hz = 1.0 / (period_s * static_cast<double>(segment));
+  for (std::size_t k = 0; k < bins; ++k) {
+    out.frequency_hz.push_back(static_cast<double>(k) * out.resolution_hz);
+    out.amplitude.push_back(std::sqrt(power[k] / segments));
+  }
+  return out;
+}
+
+}  // namespace dcservo
+
+namespace dcservo {
+
+std::optional<Resonance> FindResonance(const Spectrum& s) {
+  std::size_t first = 0;
+  while (first < s.frequency_hz.size() && s.frequency_hz[first] < kLowestResonance_Hz) ++first;
+  if (first + 3 > s.amplitude.size()) return std::nullopt;
+  const std::vector<double> band(s.amplitude.begin() + static_cast<std::ptrdiff_t>(first),
+                                 s.amplitude.end());
+  const double floor = Median(band);
+  std::size_t peak = first;
+  for (std::size_t k = first; k < s.amplitude.size(); ++k)
+    if (s.amplitude[k] > s.amplitude[peak]) peak = k;
+  if (!(floor > 0.0) || 20.0 * std::log10(s.amplitude[peak] / floor) < kResonanceOverFloor_dB)
+    return std::nullopt;
+  Resonance r;
+  r.frequency_hz = s.frequency_hz[peak];
+  if (peak > 0 && peak + 1 < s.amplitude.size()) {
+    const double a = s.LevelDb(peak - 1), b = s.LevelDb(peak), c = s.LevelDb(peak + 1);
+    const double curvature = a - 2.0 * b + c;
+    if (curvature < 0.0) r.frequency_hz += 0.5 * (a - c) / curvature * s.resolution_hz;
+  }
+  r.peak_db = 20.0 * std::log10(s.amplitude[peak] / floor);
+  return r;
+}
+
+void JudgeResonance(Resonance& r, double rigid_loop_gain) {
+  r.loop_gain_db = 20.0 * std::log10(std::max(rigid_loop_gain, 1e-12)) + r.peak_db;
+  r.limits_loop = r.loop_gain_db >= kLimitingLoopGain_dB;
+}
+
+std::string DescribeResonance(const Resonance& r) {
+  char text[240];
+  std::snprintf(text, sizeof text,
+                "at %.0f Hz, %.1f dB over the current spectrum's floor; loop gain with it %.1f dB: "
+                "%s",
+                r.frequency_hz, r.peak_db, r.loop_gain_db,
+                r.limits_loop ? "it limits the loop (tune speed --notch)"
+                              : "it does not limit the loop");
+  return text;
+}
+
+}  // namespace dcservo

@@ -1,0 +1,77 @@
+#include "design/notch_proposal.h"
+#include "design/resonance.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+#include "tests/support/test_setups.h"
+
+namespace {
+
+using dcservo::AverageSpectrum;
+
+std::vector<double> Sine(std::size_t n, double period_s, double hz, double rms, double offset) {
+  std::vector<double> x(n);
+  for (std::size_t i = 0; i < n; ++i)
+    x[i] = offset + rms * std::sqrt(2.0) *
+                        std::sin(2.0 * std::numbers::pi * hz * static_cast<double>(i) * period_s);
+  return x;
+}
+
+// A tone centred on a bin reads its RMS value there, whatever each stretch's mean; bins are
+// 1 / (256 x 0.5 ms) = 7.8125 Hz apart, so 312.5 Hz is bin 40.
+TEST(ResonanceSpectrum, ToneReadsItsRmsAtItsFrequency) {
+  const double ts = 0.5e-3;
+  const std::vector<std::vector<double>> stretches = {Sine(800, ts, 312.5, 0.2, 1.5),
+                                                      Sine(600, ts, 312.5, 0.2, -3.0),
+                                                      Sine(100, ts, 100.0, 5.0, 0.0)};
+  const auto s = AverageSpectrum(stretches, ts);
+  ASSERT_TRUE(s);
+  EXPECT_DOUBLE_EQ(s->resolution_hz, 7.8125);
+  ASSERT_EQ(s->amplitude.size(), 129u);
+  std::size_t peak = 0;
+  for (std::size_t k = 1; k < s->amplitude.size(); ++k)
+    if (s->amplitude[k] > s->amplitude[peak]) peak = k;
+  EXPECT_EQ(peak, 40u);  // the short 100 Hz stretch is left out
+  EXPECT_NEAR(s->amplitude[40], 0.2, 0.002);
+  EXPECT_LT(s->amplitude[0], 1e-3);  // the means are removed
+
+  // Nothing long enough to read.
+  const std::vector<std::vector<double>> short_only = {Sine(100, ts, 312.5, 1.0, 0.0)};
+  EXPECT_FALSE(AverageSpectrum(short_only, ts));
+}
+
+// The notch on the bundled drive's speed loop (PB_S 100 rad/s, crossover near 30 Hz): far
+// enough above the crossover, the widest notch keeps the margins; near it none does.
+TEST(ResonanceNotch, WidestNotchThatKeepsTheMargins) {
+  auto setup = testing_support::LoadBundledSetup();
+  dcservo::SynchroniseSetup(*setup);
+  const auto model = dcservo::DriveModelOf(*setup);
+  ASSERT_TRUE(model);
+  const auto structure = dcservo::StructureOfLoop(*setup, dcservo::TunedLoop::Speed);
+
+  const auto far = dcservo::ProposeNotch(*model, structure, 400.0);
+  ASSERT_TRUE(far);
+  EXPECT_TRUE(far->margins_kept);
+  EXPECT_EQ(far->notch.place, dcservo::kPlaceSpeedControllerOutput);
+  EXPECT_EQ(far->notch.type, dcservo::kNotch);
+  EXPECT_DOUBLE_EQ(far->notch.frequency_hz, 400.0);
+  EXPECT_DOUBLE_EQ(far->notch.q, 0.7);
+  EXPECT_LT(far->depth_db, -40.0);  // a notch blocks its own frequency
+  ASSERT_TRUE(far->margins && far->margins->phase_margin_deg && far->margins->gain_margin_db);
+  EXPECT_GE(*far->margins->phase_margin_deg, dcservo::kPhaseMarginWarn_deg);
+  EXPECT_GE(*far->margins->gain_margin_db, dcservo::kGainMarginWarn_dB);
+
+  // At the crossover a notch takes the loop's gain where it needs it.
+  const auto near = dcservo::ProposeNotch(*model, structure, 32.0);
+  ASSERT_TRUE(near);
+  EXPECT_FALSE(near->margins_kept);
+  EXPECT_DOUBLE_EQ(near->notch.q, 3.0);
+
+  // At or above the Nyquist frequency (1 kHz) there is nothing to notch.
+  EXPECT_FALSE(dcservo::ProposeNotch(*model, structure, 1000.0));
+}
+
+}  // namespace
