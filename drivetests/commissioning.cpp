@@ -442,6 +442,53 @@ std::optional<std::string> KeepPositionBelowSpeedLoop(CZel_Setup& setup) {
   return std::string(text);
 }
 
+// The share of the test speed that a run to tell viscous friction from dry holds.
+constexpr double kSecondSpeedShare = 0.25;
+
+// A run that holds one speed cannot tell a viscous friction from a dry one: the speed run
+// once more at a lower speed, all else alike, reads the friction at a second speed, and the
+// two give both (the run's own verdict is no part of the step's). The first run's friction
+// stands where the second tells nothing new. The note for the step, or nothing.
+std::optional<std::string> FrictionAtASecondSpeed(const CommissioningStep& step,
+                                                  CZel_Setup& setup, ZelHeadlessBackend& ui,
+                                                  StepOutcome& first) {
+  if (!first.friction || first.friction->viscous_confidence ||
+      !(first.friction->held_speed_rad_s > 0.0))
+    return std::nullopt;
+  CZel_Parameter* speed = nullptr;
+  {
+    ZelQuietErrors quiet;
+    speed = setup.FindParameter("TestSpeed");
+  }
+  if (!speed) return std::nullopt;
+  const SetupSnapshot ran(setup);
+  speed->SetValueInBaseUnit(kSecondSpeedShare * speed->GetValueInBaseUnit());
+  ComputeChipParameters(setup);
+  DownloadSetup(setup);
+  std::optional<FrictionFit> both;
+  if (WaitForRest(setup, ui).empty()) {
+    const StepOutcome slower = RunStep(step, setup, ui);
+    if (slower.friction) both = FrictionFromTwoSpeeds(*first.friction, *slower.friction);
+  }
+  ran.Restore(setup);
+  ComputeChipParameters(setup);
+  DownloadSetup(setup);
+  if (!both)
+    return "no friction_viscous: the run at a second speed read no friction to tell it from "
+           "the dry part; friction_coulomb is the whole friction at the test speed";
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "the speed test ran once more at %.0f %% of its speed to tell viscous friction from "
+                "dry: %.3g Nm + %.3g Nm s/rad x speed",
+                kSecondSpeedShare * 100.0, both->coulomb_Nm, both->viscous_Nm_s);
+  first.friction = both;
+  std::erase_if(first.run.identified, [](const IdentifiedValue& v) {
+    return v.name.rfind("friction_", 0) == 0;
+  });
+  for (const IdentifiedValue& v : FrictionValues(*both)) first.run.identified.push_back(v);
+  return std::string(text);
+}
+
 // The speed step again, tuned afresh, when its first run showed what the inertia test could
 // not: friction that inflated the inertia (corrected here), or ramps steeper than the current
 // limit drives the load through against that friction (lengthened here). Nothing when the
@@ -486,6 +533,58 @@ std::optional<StepOutcome> RerunSpeedStep(const CommissioningStep& step, CZel_Se
   second.friction = first.friction;
   second.run.identified = first.run.identified;
   if (c) second.run.identified.push_back({"Jt", c->inertia, "kgm^2", c->confidence});
+  return second;
+}
+
+// An identified armature this far from the setup's, and this sure, is worth a second run.
+constexpr double kArmatureCorrectionWorth = 0.05;
+constexpr double kArmatureTrusted = 0.5;
+
+bool MissedATarget(const StepOutcome& run) {
+  return !run.targets.empty() && std::any_of(run.targets.begin(), run.targets.end(),
+                                             [](const TargetCheck& t) { return !t.met; });
+}
+
+// The value that the run identified for `name`, when it is sure enough and far enough from
+// the setup's to change what the tuner makes of it.
+std::optional<double> ArmatureToApply(const StepOutcome& run, const CZel_Setup& setup,
+                                      const char* name) {
+  for (const IdentifiedValue& v : run.run.identified) {
+    if (v.name != name || v.confidence < kArmatureTrusted || !(v.value > 0.0)) continue;
+    const double now = ZelQuietBaseValue(setup, name);
+    if (std::abs(v.value - now) > kArmatureCorrectionWorth * now) return v.value;
+  }
+  return std::nullopt;
+}
+
+// The current step again, the motor data's R and L taken from what its first run identified
+// and the loop tuned afresh from them, as an engineer does by hand when the step misses its
+// rise time or overshoot on a motor whose armature is not the one the setup describes.
+// Nothing when the first run stands or identified nothing to apply.
+std::optional<StepOutcome> RerunCurrentStep(const CommissioningStep& step, CZel_Setup& setup,
+                                            ZelHeadlessBackend& ui, const SetupSnapshot& before,
+                                            const StepOutcome& first) {
+  if (first.succeeded || !MissedATarget(first)) return std::nullopt;
+  const std::optional<double> r = ArmatureToApply(first, setup, "R");
+  const std::optional<double> l = ArmatureToApply(first, setup, "L");
+  if (!r && !l) return std::nullopt;
+  before.Restore(setup);
+  const double old_r = ZelQuietBaseValue(setup, "R"), old_l = ZelQuietBaseValue(setup, "L");
+  if (r) setup.SetParameterValueInBaseUnit("R", *r);
+  if (l) setup.SetParameterValueInBaseUnit("L", *l);
+  ComputeChipParameters(setup);
+  ComputeScaledParameters(setup);
+  ComputeChipParameters(setup);
+  DownloadSetup(setup);
+  StepOutcome second = RunStep(step, setup, ui);
+  char text[240];
+  std::snprintf(text, sizeof text,
+                " with the setup's armature, R %.4g ohm and L %.4g mH: the motor data took the "
+                "identified R %.4g ohm and L %.4g mH, the current loop was tuned again and run a "
+                "second time",
+                old_r, old_l * 1e3, ZelQuietBaseValue(setup, "R"), ZelQuietBaseValue(setup, "L") * 1e3);
+  second.run.warnings.insert(second.run.warnings.begin(),
+                             "the first run missed its targets (" + first.failure + ")" + text);
   return second;
 }
 
@@ -587,7 +686,14 @@ CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
       if (proposal) notes.insert(notes.begin(), *proposal);
       if (ramps) notes.insert(notes.begin(), *ramps);
       if (speed_step) {
+        const std::optional<std::string> friction_note =
+            FrictionAtASecondSpeed(step, setup, ui, result.steps.back());
         if (auto second = RerunSpeedStep(step, setup, ui, before, result.steps))
+          result.steps.back() = std::move(*second);
+        if (friction_note) result.steps.back().run.warnings.push_back(*friction_note);
+      }
+      if (std::string_view(step.word) == "current") {
+        if (auto second = RerunCurrentStep(step, setup, ui, before, result.steps.back()))
           result.steps.back() = std::move(*second);
       }
       if (std::string_view(step.word) == "inertia") {

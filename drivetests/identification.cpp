@@ -281,7 +281,38 @@ std::optional<FrictionFit> IdentifyFriction(const MotionLog& log, double torque_
   if (viscous) {
     out.viscous_Nm_s = fit->c[1];
     out.viscous_confidence = ConfidenceOf(Relative(fit->StdError(1), fit->c[1]));
+  } else {
+    // The loop holds the current through its converter: however quiet the fit, the mean it
+    // holds is known no better than one reading's rounding.
+    out.held_speed_rad_s = fastest;
+    out.held_std_error_Nm =
+        std::max(fit->StdError(0), torque_constant * log.current_step_A / std::sqrt(12.0));
   }
+  return out;
+}
+
+// Two speeds closer than this share of the faster tell the viscous part too poorly to try.
+constexpr double kSpeedsApart = 0.2;
+
+std::optional<FrictionFit> FrictionFromTwoSpeeds(const FrictionFit& a, const FrictionFit& b) {
+  const double wa = a.held_speed_rad_s, wb = b.held_speed_rad_s;
+  if (!(wa > 0.0) || !(wb > 0.0) || std::abs(wa - wb) <= kSpeedsApart * std::max(wa, wb))
+    return std::nullopt;
+  // Friction at each speed is Tc + b w: two equations, each reading with its own error.
+  const double apart = wa - wb;
+  const double viscous = (a.coulomb_Nm - b.coulomb_Nm) / apart;
+  const double coulomb = a.coulomb_Nm - viscous * wa;
+  const double ea = a.held_std_error_Nm, eb = b.held_std_error_Nm;
+  const double viscous_error = std::hypot(ea, eb) / std::abs(apart);
+  const double coulomb_error = std::hypot(ea * wb, eb * wa) / std::abs(apart);
+  FrictionFit out;
+  out.coulomb_Nm = coulomb;
+  out.viscous_Nm_s = viscous;
+  // As each run judges its dry friction: against the torque at the faster speed, not itself.
+  const double typical = std::max(a.coulomb_Nm, b.coulomb_Nm);
+  out.coulomb_confidence =
+      ConfidenceOf(Relative(coulomb_error, std::max(std::abs(coulomb), 0.1 * typical)));
+  out.viscous_confidence = ConfidenceOf(Relative(viscous_error, viscous));
   return out;
 }
 
@@ -297,7 +328,18 @@ std::optional<double> CorrectedInertia(const InertiaRun& run, const FrictionFit&
   // A fit that found friction helping the shaft along found none worth taking off.
   const double accelerating =
       run.torque_Nm - std::max(friction.TorqueAt(run.mean_speed_rad_s), 0.0);
-  const double j = accelerating * run.time_s / run.speed_gain_rad_s;
+  double j = accelerating * run.time_s / run.speed_gain_rad_s;
+  // Viscous friction slows the acceleration as the speed rises: J dw/dt = T - Tc - b w
+  // crosses the timed speeds in t = J / b ln((T - Tc - b w1) / (T - Tc - b w2)). The friction
+  // at the mean speed alone overstates J by the curvature of that logarithm.
+  const double b = friction.viscous_Nm_s;
+  if (b > 0.0 && friction.viscous_confidence) {
+    const double dry = run.torque_Nm - std::max(friction.coulomb_Nm, 0.0);
+    const double w1 = std::abs(run.mean_speed_rad_s) - 0.5 * std::abs(run.speed_gain_rad_s);
+    const double w2 = w1 + std::abs(run.speed_gain_rad_s);
+    const double ratio = (dry - b * w1) / (dry - b * w2);
+    if (ratio > 1.0 && std::isfinite(ratio)) j = b * run.time_s / std::log(ratio);
+  }
   if (!(accelerating > 0.0) || !std::isfinite(j) || !(j > 0.0)) return std::nullopt;
   return j;
 }

@@ -41,12 +41,17 @@ struct MotionLog {
   std::vector<bool> saturated;
   // How long the loop needs to settle after its reference changes; a short fixed time when 0.
   double settle_s = 0.0;
+  // One step of the current converter that the loop holds the current through; 0 unknown.
+  double current_step_A = 0.0;
 };
 
 struct FrictionFit {
   double coulomb_Nm = 0.0, viscous_Nm_s = 0.0;
   double coulomb_confidence = 0.0;
   std::optional<double> viscous_confidence;  // none when the run held a single speed
+  // A run that held a single speed: that speed's magnitude and the standard error of the
+  // friction there (0 otherwise).
+  double held_speed_rad_s = 0.0, held_std_error_Nm = 0.0;
   // Friction torque at `speed_rad_s` (its magnitude).
   double TorqueAt(double speed_rad_s) const;
 };
@@ -63,6 +68,10 @@ std::vector<std::vector<double>> CurrentAtConstantSpeed(const MotionLog& log);
 // Nothing when the run held no constant speed long enough to be read.
 std::optional<FrictionFit> IdentifyFriction(const MotionLog& log, double torque_constant);
 std::vector<IdentifiedValue> FrictionValues(const FrictionFit& fit);
+
+// Dry and viscous friction from two runs that each held a single speed, at speeds far enough
+// apart: the friction's rise between them is the viscous part. Nothing when they are not.
+std::optional<FrictionFit> FrictionFromTwoSpeeds(const FrictionFit& a, const FrictionFit& b);
 
 // What the inertia test measured: the torque it applied and the speed it gained in a time,
 // around a mean speed.

@@ -155,6 +155,8 @@ void IdentifyFromLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, Tun
   // stretch of constant speed starts later than a fast one's.
   const double band = ZelQuietBaseValue(setup, "PB_S") * ZelQuietBaseValue(setup, "Dump_S");
   if (band > 0.0) log.settle_s = kSettledAfterTimeConstants / band;
+  const double levels = ZelQuietBaseValue(setup, "ADCResolution");
+  if (levels > 1.0) log.current_step_A = 2.0 * ZelQuietBaseValue(setup, "ImaxPS") / levels;
   friction = IdentifyFriction(log, k);
   figures.ripple = RippleAtConstantSpeed(log);
   figures.rated_A = ZelQuietBaseValue(setup, "In");

@@ -142,6 +142,10 @@ class Plant {
     config_.coulomb_Nm = std::max(0.0, torque_Nm);
     Discretize();
   }
+  void SetViscousFriction(double torque_per_speed) {
+    config_.viscous_Nm_s = std::max(0.0, torque_per_speed);
+    Discretize();
+  }
   void SetPeriod(double period_s) {
     h_ = period_s;
     Discretize();

@@ -80,6 +80,7 @@ enum class Condition {
   Resistance,
   LoadTorque,
   Friction,
+  Viscous,
   Resonance,
   ResonanceDamping,
   Pot,
@@ -105,6 +106,9 @@ const std::vector<ConditionInfo> kConditions = {
     {"resistance", "ohm", "the real armature resistance", false, 1e-3, 1e3, false},
     {"load_torque", "Nm", "a constant load torque against the motor", false, -100, 100, false},
     {"friction", "Nm", "dry friction of the shaft", false, 0, 100, false},
+    {"viscous", "Nm s/rad",
+     "the viscous friction of the shaft, in place of the motor's own 1e-5 Nm s/rad", false, 0, 1,
+     false},
     {"resonance", "Hz",
      "a compliant coupling to the load: its free-free resonance (0: rigid), the load's share of "
      "the inertia from the setup's Jload_over_J",
@@ -643,6 +647,7 @@ bool SimulatedDrive::Inject(std::string_view name, double value, std::string& er
     case Condition::Resistance: plant_.SetResistance(value); break;
     case Condition::LoadTorque: plant_.SetLoadTorque(value); break;
     case Condition::Friction: plant_.SetCoulombFriction(value); break;
+    case Condition::Viscous: plant_.SetViscousFriction(value); break;
     case Condition::Resonance: plant_.SetResonance(value); break;
     case Condition::ResonanceDamping: plant_.SetResonanceDamping(value); break;
     case Condition::Pot: pot_V_ = value; break;

@@ -136,6 +136,29 @@ TEST(IdentifyFriction, BothDirectionsTellFrictionFromALoadTorque) {
   EXPECT_NEAR(fit->coulomb_Nm, 0.02, 0.001);
 }
 
+TEST(FrictionFromTwoSpeeds, TheRiseBetweenTwoHeldSpeedsIsTheViscousPart) {
+  // 20 mNm dry and 1.8e-4 Nm s/rad read at 126 and 31 rad/s, each within 0.1 mNm.
+  const auto held = [](double w, double error) {
+    FrictionFit fit;
+    fit.coulomb_Nm = 0.02 + 1.8e-4 * w;
+    fit.coulomb_confidence = 1.0;
+    fit.held_speed_rad_s = w;
+    fit.held_std_error_Nm = error;
+    return fit;
+  };
+  const std::optional<FrictionFit> both = FrictionFromTwoSpeeds(held(125.66, 1e-4), held(31.4, 1e-4));
+  ASSERT_TRUE(both);
+  EXPECT_NEAR(both->coulomb_Nm, 0.02, 1e-9);
+  EXPECT_NEAR(both->viscous_Nm_s, 1.8e-4, 1e-12);
+  ASSERT_TRUE(both->viscous_confidence);
+  EXPECT_GT(*both->viscous_confidence, 0.9);
+  // Readings as uncertain as the rise between them tell the viscous part with no confidence.
+  EXPECT_LT(*FrictionFromTwoSpeeds(held(125.66, 0.01), held(31.4, 0.01))->viscous_confidence, 0.3);
+  // Speeds too close together, or a run that held no single speed, tell nothing.
+  EXPECT_FALSE(FrictionFromTwoSpeeds(held(125.66, 1e-4), held(110.0, 1e-4)));
+  EXPECT_FALSE(FrictionFromTwoSpeeds(held(125.66, 1e-4), held(0.0, 1e-4)));
+}
+
 TEST(IdentifyFriction, ARunThatNeverHeldASpeedIdentifiesNothing) {
   MotionLog log = SpeedRun(0.02, 0.0, 0.0, 1.0);
   // The loop never followed: the shaft stood still.
