@@ -78,15 +78,6 @@ TEST(FixedPointGain, AccelerationFeedforwardSplitsItsShiftAtEleven) {
   }
 }
 
-TEST(FixedPointGain, StoredMantissaComesBackAsTheGainItEncodes) {
-  auto s = LoadBundledSetup();
-  Set(*s, "Kp_C_scl", 0.75);
-  RunAllOk(*s, {"SFTKPI", "KPI"}, kChip);
-  RunOk(*s, "Kp_C_scl", kScaled);
-  EXPECT_EQ(Value(*s, "KPI"), 24575);
-  EXPECT_DOUBLE_EQ(Value(*s, "Kp_C_scl"), 24575.0 / 32767.0);
-}
-
 // The order in which a running drive is sent each loop's registers, as documented; the chip
 // pipeline derives them in the same order.
 TEST(FixedPointGain, WriteOrderIsShiftBeforeMantissaLoopByLoop) {
@@ -238,9 +229,8 @@ TEST(SpeedForwardRule, ChoiceStandsOnlyForPositionOverSpeedLoopWithMotorEncoder)
       {0, 1, 0, false}, {0, 1, 2, true}, {0, 0, 0, true}, {1, 1, 0, true}, {2, 0, 1, true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE("mode " + std::to_string(c.control_mode) + ", type " +
-                 std::to_string(c.position_control_type) + ", sensors " +
-                 std::to_string(c.sensors));
+    SCOPED_TRACE(testing::Message() << "mode " << c.control_mode << ", type "
+                                    << c.position_control_type << ", sensors " << c.sensors);
     auto s = LoadBundledSetup();
     Set(*s, "ControlMode", c.control_mode);
     Set(*s, "PositionControlType", c.position_control_type);

@@ -129,8 +129,8 @@ TEST(OptionRegister, BrakeAndLoadEncoderBitsOnly) {
       {0x0001, 0, "0", 2, 0x1001}, {0x1200, 1, "0", 0, 0x0200},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE("OSR " + std::to_string(c.osr) + ", brake " + std::to_string(c.brake_resistor) +
-                 ", DisableBrake " + c.disable_brake + ", sensors " + std::to_string(c.sensors));
+    SCOPED_TRACE(testing::Message() << "OSR " << c.osr << ", brake " << c.brake_resistor
+                                    << ", DisableBrake " << c.disable_brake << ", sensors " << c.sensors);
     auto s =
         MakeTimingSetup({Reg("OSR", c.osr), {"isBrakeResistor", c.brake_resistor}});
     Set(*s, "SensorsConfiguration", c.sensors);

@@ -237,16 +237,6 @@ TEST(BiquadDesigner, QuantisedPoleOnTheUnitCircleIsReported) {
   EXPECT_NE(f.warnings.back().find("unit circle"), std::string::npos) << f.warnings.back();
 }
 
-TEST(BiquadDesigner, OffersTheSevenUsableTypesInCodeOrder) {
-  std::vector<std::string> names{"left over"};
-  std::vector<int> codes{42};
-  CBiquadDesigner().GetOfferedTypes(names, codes);
-  EXPECT_EQ(codes, (std::vector<int>{0, 1, 2, 3, 4, 8, 9}));
-  EXPECT_EQ(names, (std::vector<std::string>{"Low Pass 1st order", "Low Pass 2nd order", "Notch",
-                                             "High Pass", "Band Pass", "Lead-lag 1st order",
-                                             "Lead-lag 2nd order"}));
-}
-
 TEST(BiquadDesigner, ChipPipelineLeavesTheSlotsOfADriveWithoutFilters) {
   auto without = testing_support::MakeSetup({{"Ts_S", 0.0005},
                                              {"BQFilter1", 1},

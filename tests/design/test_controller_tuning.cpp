@@ -107,8 +107,7 @@ TEST(ControllerTuning, CurrentLoopAroundTheSampledRlCircuitHasTheDesignedBandwid
   // PB_C x Ts_C from 0.005 to 0.01, with integral gains of several hundred mantissa steps.
   const Case cases[] = {{0.05, 200, 1.0}, {0.1, 150, 0.7}, {0.5, 100, 2.0}};
   for (const Case& c : cases) {
-    SCOPED_TRACE("L " + std::to_string(c.l_h) + ", PB_C " + std::to_string(c.pb_c) +
-                 ", Dump_C " + std::to_string(c.dump_c));
+    SCOPED_TRACE(testing::Message() << "L " << c.l_h << ", PB_C " << c.pb_c << ", Dump_C " << c.dump_c);
     auto s = LoadBundledSetup();
     SetBase(*s, "L", c.l_h);
     SetBase(*s, "PB_C", c.pb_c);
@@ -176,8 +175,8 @@ TEST(ControllerTuning, PositionLoopsHaveTheDesignedPoles) {
   };
   const Case cases[] = {{1, 30, 0.7}, {1, 10, 0.5}, {0, 30, 0.7}, {0, 10, 0.5}};
   for (const Case& c : cases) {
-    SCOPED_TRACE("PositionControlType " + std::to_string(c.position_control_type) + ", PB_P " +
-                 std::to_string(c.pb_p) + ", Dump_P " + std::to_string(c.dump_p));
+    SCOPED_TRACE(testing::Message() << "PositionControlType " << c.position_control_type
+                                    << ", PB_P " << c.pb_p << ", Dump_P " << c.dump_p);
     auto s = LoadBundledSetup();
     SetBase(*s, "PositionControlType", c.position_control_type);
     SetBase(*s, "PB_P", c.pb_p);

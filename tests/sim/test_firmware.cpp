@@ -41,12 +41,8 @@ TEST(ChipLimit, IsTheDistanceFromFullScale) {
   }
 }
 
-TEST(FirstOrderFilter, FullScalePassesAndOthersFollowTheirCoefficient) {
-  const dcsim::FirstOrder pass = dcsim::FirstOrder::FromChip(32767);
-  i64 state = 0;
-  EXPECT_EQ(pass.Step(state, 12345), 12345);
-  EXPECT_EQ(pass.Step(state, -7), -7);
-
+// Full scale as no filter is held through the current loop's FILTERQ below.
+TEST(FirstOrderFilter, FollowsItsCoefficient) {
   for (double coefficient : {16384.0, 3277.0, 1.0}) {
     SCOPED_TRACE(coefficient);
     const dcsim::FirstOrder f = dcsim::FirstOrder::FromChip(coefficient);
