@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <complex>
 #include <cstdio>
-#include <numbers>
 #include <vector>
 
 namespace dcservo {
@@ -42,11 +40,9 @@ std::optional<NotchProposal> ProposeNotch(const DriveModel& model, ModelStructur
     p.notch = notch;
     p.margins = MarginsOf(WithNotch(model, *c), structure, TunedLoop::Speed);
     p.margins_kept = AboveWarnings(p.margins);
-    const std::complex<double> z = std::polar(1.0, 2.0 * std::numbers::pi * frequency_hz * ts);
-    const std::complex<double> h = (c->b0 + c->b1 / z + c->b2 / (z * z)) /
-                                   (1.0 + c->a1 / z + c->a2 / (z * z));
     // Exactly at its frequency a notch passes nothing; past 100 dB the figure says no more.
-    p.depth_db = std::max(20.0 * std::log10(std::abs(h)), -100.0);
+    p.depth_db =
+        std::max(20.0 * std::log10(std::abs(FilterResponse(*c, ts, frequency_hz))), -100.0);
     if (p.margins_kept) return p;
     narrowest = p;
   }

@@ -312,6 +312,14 @@ void DownloadSetup(const CZel_Setup& setup) {
   for (int i = 0; i < ps.GetParametersCount(); ++i) ps[i]->WriteToChip();
 }
 
+// After motor data or gains changed by hand: the scaled layer derived from the chip layer,
+// the gains the tuner makes of it written back to the chip layer, and all of it to the drive.
+void RetuneAndDownload(CZel_Setup& setup) {
+  SynchroniseSetup(setup);
+  ComputeChipParameters(setup);
+  DownloadSetup(setup);
+}
+
 StepOutcome StepNotRun(const CommissioningStep& step, std::string why) {
   StepOutcome outcome;
   outcome.step = &step;
@@ -510,10 +518,7 @@ std::optional<StepOutcome> RerunSpeedStep(const CommissioningStep& step, CZel_Se
   }
   SynchroniseSetup(setup);
   const std::optional<std::string> proposal = TakeSpeedLoopProposal(setup);
-  ComputeChipParameters(setup);
-  ComputeScaledParameters(setup);
-  ComputeChipParameters(setup);
-  DownloadSetup(setup);
+  RetuneAndDownload(setup);
   if (std::string not_at_rest = WaitForRest(setup, ui); !not_at_rest.empty())
     return StepNotRun(step, not_at_rest);
   StepOutcome second = RunStep(step, setup, ui);
@@ -572,10 +577,7 @@ std::optional<StepOutcome> RerunCurrentStep(const CommissioningStep& step, CZel_
   const double old_r = ZelQuietBaseValue(setup, "R"), old_l = ZelQuietBaseValue(setup, "L");
   if (r) setup.SetParameterValueInBaseUnit("R", *r);
   if (l) setup.SetParameterValueInBaseUnit("L", *l);
-  ComputeChipParameters(setup);
-  ComputeScaledParameters(setup);
-  ComputeChipParameters(setup);
-  DownloadSetup(setup);
+  RetuneAndDownload(setup);
   StepOutcome second = RunStep(step, setup, ui);
   char text[240];
   std::snprintf(text, sizeof text,

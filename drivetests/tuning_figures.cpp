@@ -204,8 +204,8 @@ std::string Seconds(double s) {
 
 std::string Line(const char* what, const CycleFigures& f, const std::string& unit) {
   char text[200];
-  std::snprintf(text, sizeof text, "%s: error peak %.4g, RMS %.4g %s; overshoot %.1f %%; ", what,
-                f.peak_error, f.rms_error, unit.c_str(), f.overshoot_percent);
+  std::snprintf(text, sizeof text, "%s: error peak %.4g %s, RMS %.4g %s; overshoot %.1f %%; ",
+                what, f.peak_error, unit.c_str(), f.rms_error, unit.c_str(), f.overshoot_percent);
   std::string line = std::string(text) + "settling " + Seconds(f.settling_s[0]) + " / " +
                      Seconds(f.settling_s[1]);
   if (f.deviation_rms) {

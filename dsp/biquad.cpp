@@ -143,15 +143,20 @@ void ForceZeroDcGain(BiquadSlot& slot) {
   c.b0 = -(c.b1 + c.b2);
 }
 
+std::complex<double> FilterResponse(const BiquadCoefficients& c, double sampling_period_s,
+                                    double frequency_hz) {
+  const Complex z1 = std::polar(1.0, -2.0 * std::numbers::pi * frequency_hz * sampling_period_s);
+  const Complex z2 = z1 * z1;
+  return (c.b0 + c.b1 * z1 + c.b2 * z2) / (1.0 + c.a1 * z1 + c.a2 * z2);
+}
+
 std::complex<double> FilterResponse(const BiquadSlot& slot, double sampling_period_s,
                                     double frequency_hz) {
   const double scale = slot.scale_factor / kBiquadOne;
-  const BiquadCoefficients& c = slot.quantised;
-  const Complex z1 = std::polar(1.0, -2.0 * std::numbers::pi * frequency_hz * sampling_period_s);
-  const Complex z2 = z1 * z1;
-  const Complex num = (c.b0 + c.b1 * z1 + c.b2 * z2) * scale;
-  const Complex den = 1.0 + (c.a1 * z1 + c.a2 * z2) * scale;
-  return num / den;
+  const BiquadCoefficients& q = slot.quantised;
+  const BiquadCoefficients running{q.b0 * scale, q.b1 * scale, q.b2 * scale, q.a1 * scale,
+                                   q.a2 * scale};
+  return FilterResponse(running, sampling_period_s, frequency_hz);
 }
 
 std::array<std::complex<double>, 2> FilterPoles(const BiquadSlot& slot) {

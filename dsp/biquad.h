@@ -59,7 +59,10 @@ void ForceZeroDcGain(BiquadSlot& slot);
 
 bool AllFinite(const BiquadCoefficients& c);
 
-// The quantised filter at a frequency, for a sampling period.
+// A filter at a frequency, for a sampling period: coefficients as they run (a0 = 1), or the
+// quantised slot as the drive reads it.
+std::complex<double> FilterResponse(const BiquadCoefficients& c, double sampling_period_s,
+                                    double frequency_hz);
 std::complex<double> FilterResponse(const BiquadSlot& slot, double sampling_period_s,
                                     double frequency_hz);
 std::array<std::complex<double>, 2> FilterPoles(const BiquadSlot& slot);
