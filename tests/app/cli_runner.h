@@ -67,6 +67,15 @@ inline CliResult ExpectRun(const CliCase& c, const std::vector<std::string>& nev
   return r;
 }
 
+// Pages of a PDF: its page objects, not the tree above them ("/Type /Pages").
+inline int PdfPageCount(const std::string& pdf) {
+  int pages = 0;
+  const std::string page = "/Type /Page";
+  for (std::size_t at = pdf.find(page); at != std::string::npos; at = pdf.find(page, at + 1))
+    pages += pdf.compare(at + page.size(), 1, "s") != 0;
+  return pages;
+}
+
 inline void ExpectRuns(const std::vector<CliCase>& cases,
                        const std::vector<std::string>& never_written = {},
                        const std::string& environment = "") {

@@ -30,10 +30,11 @@ struct Commissioning {
   std::string dir;
 };
 
-Commissioning Commission(const TempDir& tmp, const std::string& name, const std::string& args) {
+Commissioning Commission(const TempDir& tmp, const std::string& name, const std::string& args,
+                         const std::string& environment = "") {
   Commissioning c;
   c.dir = tmp.File(name);
-  c.run = RunDcservo("commission --out " + ShellQuote(c.dir) + " " + args);
+  c.run = RunDcservo("commission --out " + ShellQuote(c.dir) + " " + args, environment);
   const std::string text = ReadFile(c.dir + "/report.json");
   c.report = json::parse(text, nullptr, false);
   return c;
@@ -60,6 +61,13 @@ bool TagsBalance(const std::string& html) {
   return open.empty();
 }
 
+// The names of the parameters that the record lists as changed.
+std::set<std::string> ChangedNames(const json& report) {
+  std::set<std::string> names;
+  for (const json& change : report["changes"]) names.insert(change["name"]);
+  return names;
+}
+
 std::unique_ptr<CZel_Setup> Load(const std::string& path) {
   ZelLoadResult loaded = LoadSetupFile(path);
   EXPECT_TRUE(loaded.setup) << loaded.error;
@@ -78,16 +86,6 @@ std::vector<double> FirstSample(const std::string& csv) {
   return values;
 }
 
-// Pages of a PDF: its page objects, not the tree above them ("/Type /Pages").
-int PdfPageCount(const std::string& pdf) {
-  int pages = 0;
-  const std::string page = "/Type /Page";
-  for (std::size_t at = pdf.find(page); at != std::string::npos; at = pdf.find(page, at + 1)) {
-    if (pdf.compare(at + page.size(), 1, "s") != 0) ++pages;
-  }
-  return pages;
-}
-
 // A PDF text string as Qt writes one: UTF-16BE after its byte order mark.
 std::string PdfTextString(const std::string& ascii) {
   std::string out = "\xfe\xff";
@@ -95,17 +93,15 @@ std::string PdfTextString(const std::string& ascii) {
   return out;
 }
 
-// The printed record: a PDF of A4 pages titled with the drive, its plots drawn as lines and
-// text (no picture in it). Qt compresses the pages' text and codes it by glyph, so the text
-// itself is not looked for; the title in the document's metadata is.
+// The printed record: a PDF of more than one page titled with the drive. Qt compresses the
+// pages' text and codes it by glyph, so the text itself is not looked for; the title in the
+// document's metadata is. Its page size and vector plots are the printer's, checked on it.
 void ExpectPrintedReport(const std::string& pdf, const std::string& description) {
   ASSERT_EQ(pdf.rfind("%PDF-", 0), 0u) << pdf.substr(0, 16);
   EXPECT_NE(pdf.find("%%EOF"), std::string::npos);
   EXPECT_GT(PdfPageCount(pdf), 1);
-  EXPECT_NE(pdf.find("/MediaBox [0 0 595"), std::string::npos) << "A4 pages";
   EXPECT_NE(pdf.find("/Title (" + PdfTextString("Commissioning report: " + description)),
             std::string::npos);
-  EXPECT_EQ(pdf.find("/Subtype /Image"), std::string::npos) << "the plots are vectors";
 }
 
 // A fault that each step fails on, and the text it fails with.
@@ -203,11 +199,11 @@ TEST(CommissionCommand, TheBundledDriveIsCommissionedAndAFaultAtAStepStopsThere)
       EXPECT_THAT(section, HasSubstr("<svg")) << f.step;
     }
     // What the steps before accepted shows as changed; nothing that only this step sets.
-    std::set<std::string> earlier_gains, changed;
+    std::set<std::string> earlier_gains;
     for (std::size_t j = 0; j < i; ++j) {
       for (const auto& [name, v] : steps[j]["gains"].items()) earlier_gains.insert(name);
     }
-    for (const json& change : faulted.report["changes"]) changed.insert(change["name"]);
+    const std::set<std::string> changed = ChangedNames(faulted.report);
     for (const auto& [name, v] : steps[i]["gains"].items()) {
       if (!earlier_gains.count(name)) {
         EXPECT_FALSE(changed.count(name)) << f.step << " " << name;
@@ -261,24 +257,6 @@ TEST(CommissionCommand, EveryValueInTheRecordCarriesItsUnitAndTheMeaningThatPara
             saved->GetParameterValueInBaseUnit("KPS"));
 }
 
-// Without Qt's module the record is written all the same, and says why it has no PDF.
-TEST(CommissionCommand, WithoutTheWindowModuleTheRecordIsWrittenWithoutItsPdfAndSaysWhy) {
-  TempDir tmp;
-  const std::string dir = tmp.File("record");
-  const CliResult run = RunDcservo("commission --set ControlMode=current --out " + ShellQuote(dir),
-                                   "DCSERVO_GUI=" + ShellQuote(tmp.File("missing.so")));
-  EXPECT_EQ(run.exit_code, 0) << run.err;
-  EXPECT_THAT(run.err, HasSubstr("warning: report.pdf was not written"));
-  EXPECT_FALSE(std::filesystem::exists(dir + "/report.pdf"));
-  EXPECT_TRUE(std::filesystem::exists(dir + "/setup.json"));
-  const json report = json::parse(ReadFile(dir + "/report.json"), nullptr, false);
-  ASSERT_TRUE(report.is_object());
-  ASSERT_EQ(report["warnings"].size(), 1u);
-  EXPECT_THAT(report["warnings"][0].get<std::string>(),
-              ::testing::AllOf(HasSubstr("report.pdf was not written"), HasSubstr("missing.so")));
-  EXPECT_THAT(ReadFile(dir + "/report.html"), HasSubstr("<p>Note: report.pdf was not written"));
-}
-
 TEST(CommissionCommand, ADriveHeavierThanItsSetupIsFoundAndItsLoopsStillMeetTheirTargets) {
   TempDir tmp;
   const double real_inertia = 9e-5;  // twice the setup's Jt; R 17 % above the setup's
@@ -287,30 +265,13 @@ TEST(CommissionCommand, ADriveHeavierThanItsSetupIsFoundAndItsLoopsStillMeetThei
   const auto saved = Load(c.dir + "/setup.json");
   ASSERT_TRUE(saved);
   EXPECT_NEAR(saved->GetParameterValueInBaseUnit("Jt"), real_inertia, 0.05 * real_inertia);
-  std::set<std::string> changed;
-  for (const json& change : c.report["changes"]) changed.insert(change["name"]);
-  for (const char* name : {"Jt", "Kp_S_scl", "Ki_S_scl"}) EXPECT_TRUE(changed.count(name)) << name;
+  for (const char* name : {"Jt", "Kp_S_scl", "Ki_S_scl"})
+    EXPECT_TRUE(ChangedNames(c.report).count(name)) << name;
   for (const json& step : c.report["steps"]) {
     EXPECT_EQ(step["verdict"], "succeeded") << step["step"] << ": " << step["failure"];
     for (const json& t : step["targets"]) EXPECT_TRUE(t["met"].get<bool>()) << t;
   }
   EXPECT_THAT(ReadFile(c.dir + "/report.html"), HasSubstr("<td>Jt</td><td>4.5e-05</td>"));
-}
-
-// The largest |measured speed| in the logged speed run (columns: time, reference, speed, ...)
-// while the reference is still zero.
-// The speed as the run starts. Only the first sample tells: the profile's ramp (and the
-// acceleration feedforward with it) moves the shaft before the logged reference has moved by a
-// whole count.
-double SpeedAtTheStart(const std::string& csv) {
-  std::istringstream lines(csv);
-  std::string line;
-  std::getline(lines, line);  // the header
-  double time = 0.0, reference = 0.0, speed = 0.0;
-  if (!std::getline(lines, line) ||
-      std::sscanf(line.c_str(), "%lf,%lf,%lf", &time, &reference, &speed) != 3)
-    return NAN;
-  return std::abs(speed);
 }
 
 // The control mode, however it was set, chooses the steps; an option that the control mode
@@ -355,7 +316,9 @@ TEST(CommissionCommand, TheControlModeChoosesTheSteps) {
         EXPECT_TRUE(speed || name != open) << k.args << ": " << name;
     }
     if (speed) {
-      EXPECT_EQ(SpeedAtTheStart(ReadFile(c.dir + "/speed.csv")), 0.0)
+      // Columns: time, reference, speed. Only the first sample tells: the profile's ramp moves
+      // the shaft before the logged reference has moved by a whole count.
+      EXPECT_EQ(FirstSample(ReadFile(c.dir + "/speed.csv")).at(2), 0.0)
           << "the speed step starts once the motor that the inertia test spun is at rest";
       // Only the logger's upload identifies the friction; a sweep of the scope does not.
       for (const json& step : c.report["steps"]) {
@@ -438,17 +401,27 @@ TEST(CommissionCommand, TheInputSetupIsNeverWrittenAndTwoRunsCompare) {
         << figure;
 }
 
-// An earlier record that lacks what this version writes (or that a person trimmed) is
-// compared as far as it goes.
-TEST(CommissionCommand, AnEarlierReportThatLacksMembersIsComparedAsFarAsItGoes) {
+// Without Qt's module the record is written all the same, and says why it has no PDF. An
+// earlier record that lacks what this version writes (or that a person trimmed) is compared
+// as far as it goes.
+TEST(CommissionCommand, WithoutTheWindowModuleTheRecordHasNoPdfAndATrimmedOneStillCompares) {
   TempDir tmp;
   const std::string earlier = tmp.File("earlier");
   std::filesystem::create_directory(earlier);
   WriteFile(earlier + "/report.json",
             R"({"steps": [{"step": "speed", "figures": 3}, 7], "values": {"Jt": {}},
                 "changes": [{"name": "Jt", "after": 4e-5}], "drive": []})");
-  const Commissioning c = Commission(tmp, "now", "--set ControlMode=current --compare " + ShellQuote(earlier));
+  const Commissioning c =
+      Commission(tmp, "now", "--set ControlMode=current --compare " + ShellQuote(earlier),
+                 "DCSERVO_GUI=" + ShellQuote(tmp.File("missing.so")));
   ASSERT_EQ(c.run.exit_code, 0) << c.run.err;
+  EXPECT_THAT(c.run.err, HasSubstr("warning: report.pdf was not written"));
+  EXPECT_FALSE(std::filesystem::exists(c.dir + "/report.pdf"));
+  EXPECT_TRUE(std::filesystem::exists(c.dir + "/setup.json"));
+  ASSERT_EQ(c.report["warnings"].size(), 1u);
+  EXPECT_THAT(c.report["warnings"][0].get<std::string>(),
+              ::testing::AllOf(HasSubstr("report.pdf was not written"), HasSubstr("missing.so")));
+  EXPECT_THAT(ReadFile(c.dir + "/report.html"), HasSubstr("<p>Note: report.pdf was not written"));
   const std::string compare = ReadFile(c.dir + "/compare.html");
   EXPECT_TRUE(TagsBalance(compare));
   EXPECT_THAT(compare, HasSubstr("<td>Jt</td><td>4e-05</td>"));

@@ -76,9 +76,6 @@ TEST(CommandLineTruth, RefusedInputExitsWith2AndAFileThatCannotBeWritten1) {
       {"compute -s ''", 2, "--setup: an empty file name"},
       {"compute ''", 2, "SETUP: an empty file name"},
       {"tune speed --out ''", 2, "--out: an empty file name"},
-      {"compute -s /dev/zero", 2, "/dev/zero: is not a regular file"},
-      {"compute --out /dev/null", 1, "/dev/null: is not a regular file; nothing was saved"},
-      {"compute --out /nonexistent/folder/drive.json", 1, "/nonexistent/folder/drive.json"},
       {"compute --out " + ShellQuote(read_only), 1,
        "read-only.json: the file is read-only; nothing was saved"},
   });
@@ -282,8 +279,7 @@ TEST(CommandLineTruth, OnlyRegularFilesAreReadAndAnythingElseIsRefusedAtOnce) {
   });
 }
 
-// What would not load again is not saved; a file that holds a value outside its own range
-// does not load.
+// What would not load again is not saved.
 TEST(CommandLineTruth, NothingIsSavedThatWouldNotLoadAgain) {
   TempDir dir;
   const std::string out = dir.File("out.json");
@@ -301,10 +297,6 @@ TEST(CommandLineTruth, NothingIsSavedThatWouldNotLoadAgain) {
       EXPECT_FALSE(std::filesystem::exists(out)) << run.err;
     }
   }
-  const std::string far = dir.File("far.json");
-  WriteFile(far, BundledWith("DSP_freq", R"("name": "DSP_freq", "unit": "Hz", "value": 1.23e29,
-                                            "min": 1000000, "max": 300000000)"));
-  ExpectRun({"compute " + ShellQuote(far), 2, "/value: \"DSP_freq\" 1.23e+29 is outside its range"});
 }
 
 // A verdict is told after everything it stands for is written.

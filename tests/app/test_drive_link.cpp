@@ -92,6 +92,15 @@ class SerialCable {
 
 // ---- the commands through the link ---------------------------------------------------------
 
+// The time of the last row of a plot's CSV, in its first column.
+double LastTime(const std::string& csv) {
+  const auto last = csv.find_last_of('\n', csv.size() - 2);
+  return std::stod(csv.substr(last + 1));
+}
+
+// One served drive met by a reading, a program's run, the current test and a tuning test in
+// turn: what the setup alone decides is the same as in process, and the measured run comes
+// over the link.
 TEST(DriveLink, CommandsMeetTheServedDriveAsTheyMeetTheOneInProcess) {
   SimDriveProcess server("--listen 127.0.0.1:0");
   ASSERT_FALSE(server.Address().empty());
@@ -109,38 +118,27 @@ TEST(DriveLink, CommandsMeetTheServedDriveAsTheyMeetTheOneInProcess) {
     EXPECT_EQ(remote.out.substr(0, remote.out.find("Time [s]")),
               local.out.substr(0, local.out.find("Time [s]")));
   }
-}
 
-TEST(DriveLink, CurrentTestRunsOverTheLinkWithTheShaftHeld) {
-  SimDriveProcess server("--listen 127.0.0.1:0");
+  // The current test with the shaft held: the gains come from the setup alone.
   const CliResult local = RunDcservo("test current --json");
-  const CliResult remote = RunDcservo("test current --json --drive " + server.Address());
+  const CliResult remote = RunDcservo("test current --json" + drive);
   ASSERT_EQ(remote.exit_code, 0) << remote.err;
   EXPECT_NE(remote.out.find("\"verdict\": \"succeeded\""), std::string::npos) << remote.out;
-  // The gains come from the setup alone; the measured step from the drive.
   const auto gains = [](const std::string& out) {
     return out.substr(out.find("\"gains\""), out.find("\"results\"") - out.find("\"gains\""));
   };
   EXPECT_EQ(gains(remote.out), gains(local.out));
-}
 
-// The time of the last row of a plot's CSV, in its first column.
-double LastTime(const std::string& csv) {
-  const auto last = csv.find_last_of('\n', csv.size() - 2);
-  return std::stod(csv.substr(last + 1));
-}
-
-TEST(DriveLink, ATuningTestLogsItsWholeProfile) {
-  // The drive stretches the log over the profile only if nothing was recorded yet: arming it
-  // and starting the run are two requests on a link, with the drive's time going on between.
-  SimDriveProcess server("--listen 127.0.0.1:0");
+  // A tuning test logs its whole profile. The drive stretches the log over the profile only
+  // if nothing was recorded yet: arming it and starting the run are two requests on a link,
+  // with the drive's time going on between.
   TempDir dir;
-  const std::string local = dir.File("local.csv"), remote = dir.File("remote.csv");
-  ASSERT_EQ(RunDcservo("test position --csv " + local).exit_code, 0);
-  const CliResult r = RunDcservo("test position --csv " + remote + " --drive " + server.Address());
+  const std::string local_csv = dir.File("local.csv"), remote_csv = dir.File("remote.csv");
+  ASSERT_EQ(RunDcservo("test position --csv " + local_csv).exit_code, 0);
+  const CliResult r = RunDcservo("test position --csv " + remote_csv + drive);
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_NEAR(LastTime(ReadFile(remote)), LastTime(ReadFile(local)),
-              0.02 * LastTime(ReadFile(local)));
+  EXPECT_NEAR(LastTime(ReadFile(remote_csv)), LastTime(ReadFile(local_csv)),
+              0.02 * LastTime(ReadFile(local_csv)));
 }
 
 TEST(DriveLink, RefusedBeforeAnythingIsWrittenToTheDrive) {
@@ -161,7 +159,6 @@ TEST(DriveLink, RefusedBeforeAnythingIsWrittenToTheDrive) {
        "is product \"P099.000.E101\" with firmware \"F001A\"; the setup is for product "
        "\"P048.010.E101\""},
       {"drive read var_u2 --drive " + gone_address, 1, "no drive answers at " + gone_address},
-      {"drive read var_u2 --drive tcp://127.0.0.1", 2, "expected tcp://HOST:PORT"},
       {"drive read var_u2 --drive rtu:/dev/null,9600,0", 2, "unit id is a whole number"},
       {"drive run VDC_Detection_Test --fault short_circuit --drive " + d, 2,
        "takes its faults from `dcservo simdrive`"},

@@ -717,10 +717,6 @@ TEST_F(QtDialogs, DuringAScopeRunTheAxesFollowTheData) {
   });
 }
 
-}  // namespace
-
-namespace {
-
 // A plot of `points` points on one stroke, with a title.
 ZelPlotScene ZigzagPlot(int points) {
   ZelPlotScene scene{800, 500, 80, 40, 780, 450, {}};
@@ -740,16 +736,6 @@ std::string PrintedReport(const std::string& placeholder, int paragraphs) {
   return pdf;
 }
 
-int Pages(const std::string& pdf) {
-  int pages = 0;
-  for (std::size_t at = pdf.find("/Type /Page"); at != std::string::npos;
-       at = pdf.find("/Type /Page", at + 1))
-    pages += pdf.compare(at + 11, 1, "s") != 0;
-  return pages;
-}
-
-}  // namespace
-
 // A plot stands where its placeholder stands, drawn as lines (the PDF grows by its thousand
 // points, and holds no picture); a placeholder that names no plot takes no room and draws
 // nothing, not a broken picture. Text that does not fit goes on to further A4 pages.
@@ -757,11 +743,13 @@ TEST_F(QtDialogs, AReportIsPrintedOnA4PagesWithItsPlotsDrawnAsLines) {
   Session();
   const std::string with_plot = PrintedReport(ZelPlotPlaceholder(0), 1);
   const std::string no_such_plot = PrintedReport(ZelPlotPlaceholder(7), 1);
-  EXPECT_EQ(Pages(with_plot), 1);
+  EXPECT_EQ(testing_support::PdfPageCount(with_plot), 1);
   EXPECT_GT(with_plot.size(), no_such_plot.size() + 2000);
   for (const std::string* pdf : {&with_plot, &no_such_plot}) {
     EXPECT_EQ(pdf->find("/Subtype /Image"), std::string::npos);
     EXPECT_NE(pdf->find("/MediaBox [0 0 595"), std::string::npos);
   }
-  EXPECT_GT(Pages(PrintedReport(ZelPlotPlaceholder(0), 200)), 2);
+  EXPECT_GT(testing_support::PdfPageCount(PrintedReport(ZelPlotPlaceholder(0), 200)), 2);
 }
+
+}  // namespace
