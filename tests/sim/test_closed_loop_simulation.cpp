@@ -136,10 +136,10 @@ Inputs SetupProfile(SimRun& run, const char* value, const char* const (&times)[4
 }
 
 // The speed test's inputs on the bundled drive.
-Inputs SpeedInputs(SimRun& run, int multiple = 0) {
+Inputs SpeedInputs(SimRun& run) {
   return simtest::Join({{"IlimPS_Test", run.Internal("TestLimitCurrent")},
                         {"Imax_Prot_Test", run.Internal("TestProtectionCurrent")},
-                        {"MultiC", multiple}},
+                        {"MultiC", 0}},
                        SetupProfile(run, "TestSpeed", {"TaPS", "TPS", "TaNS", "TNS"}, false));
 }
 
@@ -205,15 +205,6 @@ TEST(PositionSimulation, ARunStartsFreshAfterAFailedOne) {
   // The profile starts where the load stood when the run began, give or take its coasting.
   EXPECT_NEAR(run.Mean(1, 0.5, 0.7) - start, run.Base("TestPosition"), 2 * count);
   EXPECT_NEAR(run.Mean(2, 0.5, 0.7), run.Mean(1, 0.5, 0.7), 5 * count);
-}
-
-TEST(SpeedSimulation, MultipleCyclesRunUntilStop) {
-  SimRun run;
-  run.Schedule(3.0, "stop");
-  run.Execute("Speed_Controller_Tuning_Test", SpeedInputs(run, 1), nullptr, 10.0);
-  EXPECT_NEAR(run.drive->Now(), 3.0, 0.05);
-  EXPECT_EQ(run.Var("test_flag"), 1);
-  EXPECT_FALSE(run.drive->AxisOn());
 }
 
 // Speed-loop gains at the pass band for a loop sampled every Ts that counts speed in MSS.
