@@ -5,11 +5,13 @@
 #include <sys/wait.h>
 
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "host/zel_setup_file.h"
 #include "tests/support/test_setups.h"
 
 namespace testing_support {
@@ -44,6 +46,13 @@ inline CliResult RunDcservo(const std::string& args, const std::string& environm
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   result.err = ReadFile(err_file);
   return result;
+}
+
+// A parameter's base value in a saved setup file; NaN, and a failure, where it does not load.
+inline double SavedValue(const std::string& path, const std::string& name) {
+  ZelLoadResult loaded = LoadSetupFile(path);
+  EXPECT_TRUE(loaded.setup) << path << ": " << loaded.error;
+  return loaded.setup ? loaded.setup->GetParameterValueInBaseUnit(name) : NAN;
 }
 
 // One run and what it must end with: its exit code and fragments of what it prints.

@@ -68,12 +68,6 @@ std::set<std::string> ChangedNames(const json& report) {
   return names;
 }
 
-std::unique_ptr<CZel_Setup> Load(const std::string& path) {
-  ZelLoadResult loaded = LoadSetupFile(path);
-  EXPECT_TRUE(loaded.setup) << loaded.error;
-  return std::move(loaded.setup);
-}
-
 // The values of a logged run's first sample (its second line).
 std::vector<double> FirstSample(const std::string& csv) {
   std::istringstream lines(csv);
@@ -164,10 +158,10 @@ TEST(CommissionCommand, TheBundledDriveIsCommissionedAndAFaultAtAStepStopsThere)
   EXPECT_NEAR(first[5], first[2], 0.01);
   ExpectPrintedReport(ReadFile(c.dir + "/report.pdf"), c.report["drive"]["description"]);
   EXPECT_TRUE(c.report["warnings"].empty()) << c.report["warnings"];
-  const auto commissioned = Load(c.dir + "/setup.json");
-  ASSERT_TRUE(commissioned);
+  const ZelLoadResult commissioned = LoadSetupFile(c.dir + "/setup.json");
+  ASSERT_TRUE(commissioned.setup) << commissioned.error;
   EXPECT_EQ(c.report["setup"], "setup.json");
-  EXPECT_EQ(SetupToText(*commissioned), ReadFile(c.dir + "/setup.json"));
+  EXPECT_EQ(SetupToText(*commissioned.setup), ReadFile(c.dir + "/setup.json"));
   for (std::size_t i = 0; i < steps.size(); ++i) {
     const StepFault& f = kStepFaults[i];
     ASSERT_EQ(steps[i]["step"], f.step);
@@ -251,10 +245,8 @@ TEST(CommissionCommand, EveryValueInTheRecordCarriesItsUnitAndTheMeaningThatPara
     for (const auto& [name, v] : step["gains"].items()) expect_described(name, v, word);
   }
   // The gains are those the drive was left with: the speed loop's mantissa is the setup's.
-  const auto saved = Load(c.dir + "/setup.json");
-  ASSERT_TRUE(saved);
   EXPECT_EQ(c.report["steps"][3]["gains"]["KPS"]["value"].get<double>(),
-            saved->GetParameterValueInBaseUnit("KPS"));
+            SavedValue(c.dir + "/setup.json", "KPS"));
 }
 
 TEST(CommissionCommand, ADriveHeavierThanItsSetupIsFoundAndItsLoopsStillMeetTheirTargets) {
@@ -262,9 +254,7 @@ TEST(CommissionCommand, ADriveHeavierThanItsSetupIsFoundAndItsLoopsStillMeetThei
   const double real_inertia = 9e-5;  // twice the setup's Jt; R 17 % above the setup's
   const Commissioning c = Commission(tmp, "heavy", "--fault inertia=9e-5 --fault resistance=1.4");
   ASSERT_EQ(c.run.exit_code, 0) << c.run.err;
-  const auto saved = Load(c.dir + "/setup.json");
-  ASSERT_TRUE(saved);
-  EXPECT_NEAR(saved->GetParameterValueInBaseUnit("Jt"), real_inertia, 0.05 * real_inertia);
+  EXPECT_NEAR(SavedValue(c.dir + "/setup.json", "Jt"), real_inertia, 0.05 * real_inertia);
   for (const char* name : {"Jt", "Kp_S_scl", "Ki_S_scl"})
     EXPECT_TRUE(ChangedNames(c.report).count(name)) << name;
   for (const json& step : c.report["steps"]) {

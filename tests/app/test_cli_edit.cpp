@@ -23,12 +23,6 @@ constexpr const char kTypeGainThenOk[] = R"([
   {"do": "ok"}
 ])";
 
-double ValueIn(const std::string& path, const char* name) {
-  ZelLoadResult loaded = LoadSetupFile(path);
-  if (!loaded.setup) return -1;
-  return loaded.setup->GetParameterValueInBaseUnit(name);
-}
-
 // A copy of the bundled drive to edit, and a script to edit it with.
 class EditCommand : public ::testing::Test {
  protected:
@@ -49,8 +43,8 @@ TEST_F(EditCommand, OkSavesTheEditedSetupInPlace) {
   const auto r = EditCopy(kTypeGainThenOk);
   ASSERT_EQ(r.exit_code, 0) << r.err << r.out;
   EXPECT_THAT(r.out, HasSubstr("\"result\": 1"));
-  EXPECT_NEAR(ValueIn(setup_, "Kp_C_scl"), 0.3, 1e-4);
-  EXPECT_EQ(ValueIn(setup_, "ControlMode"), 1);
+  EXPECT_NEAR(SavedValue(setup_, "Kp_C_scl"), 0.3, 1e-4);
+  EXPECT_EQ(SavedValue(setup_, "ControlMode"), 1);
   // OK derived the chip parameters, so the file holds what the drive will run with.
   EXPECT_THAT(ReadFile(setup_), HasSubstr("\"KPI\""));
 }
@@ -67,7 +61,7 @@ TEST_F(EditCommand, CancelLeavesTheFileByteForByteOrAsksBeforeDiscardingAnEdit) 
     {"do": "expect", "param": "Kp_C_scl", "value": 0.3, "tolerance": 1e-4},
     {"do": "ok"}])");
   ASSERT_EQ(kept.exit_code, 0) << kept.err << kept.out;
-  EXPECT_NEAR(ValueIn(setup_, "Kp_C_scl"), 0.3, 1e-4);
+  EXPECT_NEAR(SavedValue(setup_, "Kp_C_scl"), 0.3, 1e-4);
 }
 
 TEST_F(EditCommand, BundledDriveIsSavedOnlyWhereTheUserChooses) {
@@ -76,7 +70,7 @@ TEST_F(EditCommand, BundledDriveIsSavedOnlyWhereTheUserChooses) {
   choose.replace(choose.rfind(']'), 1, ",{\"do\": \"file\", \"path\": \"" + chosen + "\"}]");
   const auto r = Edit("", choose);
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_NEAR(ValueIn(chosen, "Kp_C_scl"), 0.3, 1e-4);
+  EXPECT_NEAR(SavedValue(chosen, "Kp_C_scl"), 0.3, 1e-4);
   EXPECT_EQ(ReadFile(BundledSetupPath()), bundled_);
 
   // Cancelling the question returns to the dialog with the edit, which OK can then save;
@@ -87,7 +81,7 @@ TEST_F(EditCommand, BundledDriveIsSavedOnlyWhereTheUserChooses) {
     {"do": "expect", "param": "Kp_C_scl", "value": 0.3, "tolerance": 1e-4},
     {"do": "ok"}, {"do": "file", "path": ")") + again + R"("}])");
   ASSERT_EQ(second.exit_code, 0) << second.err << second.out;
-  EXPECT_NEAR(ValueIn(again, "Kp_C_scl"), 0.3, 1e-4);
+  EXPECT_NEAR(SavedValue(again, "Kp_C_scl"), 0.3, 1e-4);
 
   const auto unsaved = Edit("", kTypeGainThenOk);
   EXPECT_EQ(unsaved.exit_code, 0);

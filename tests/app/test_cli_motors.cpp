@@ -81,16 +81,14 @@ TEST_F(MotorsCommand, ApplySavesTheMotorWithItsChipParametersAndRefusesAMotorThe
   const std::string out = dir_.File("drive.json");
   auto r = Run("motors apply DC40-24V --out " + ShellQuote(out));
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  ZelLoadResult saved = LoadSetupFile(out);
-  ASSERT_TRUE(saved.setup) << saved.error;
-  EXPECT_DOUBLE_EQ(saved.setup->GetParameterValueInBaseUnit("R"), 1.1);
-  EXPECT_DOUBLE_EQ(saved.setup->GetParameterValueInBaseUnit("In"), 2.6);
-  EXPECT_DOUBLE_EQ(saved.setup->FindParameter("In")->GetMaxInBaseUnit(), 9.0);
+  EXPECT_DOUBLE_EQ(SavedValue(out, "R"), 1.1);
+  EXPECT_DOUBLE_EQ(SavedValue(out, "In"), 2.6);
+  EXPECT_DOUBLE_EQ(LoadSetupFile(out).setup->FindParameter("In")->GetMaxInBaseUnit(), 9.0);
   // The setup as every command takes it: -s, and --set before the motor goes in.
   const std::string again = dir_.File("again.json");
   r = Run("motors apply DC40-24V -s " + ShellQuote(out) + " --set Vdc=36 --out " + ShellQuote(again));
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_DOUBLE_EQ(LoadSetupFile(again).setup->GetParameterValueInBaseUnit("Vdc"), 36.0);
+  EXPECT_DOUBLE_EQ(SavedValue(again, "Vdc"), 36.0);
 
   PutUserMotor("Huge.json", ZelMotorToText({"Huge", 500, 2000, 0.05, 2, 0.001, 2e-5}));
   const std::string refused = dir_.File("refused.json");
@@ -112,7 +110,7 @@ TEST_F(MotorsCommand, ApplySavesTheMotorWithItsChipParametersAndRefusesAMotorThe
     r = Run(std::string("motors apply DC52-48V ") + remedy + " --out " + ShellQuote(again));
     EXPECT_EQ(r.exit_code, 0) << remedy << ": " << r.err;
   }
-  EXPECT_NEAR(LoadSetupFile(again).setup->GetParameterValueInBaseUnit("Jload_over_J"), 0.0, 1e-12);
+  EXPECT_NEAR(SavedValue(again, "Jload_over_J"), 0.0, 1e-12);
 }
 
 TEST(FiltersBode, WritesTheResponseAndRefusesWhatItCannotDraw) {
