@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
