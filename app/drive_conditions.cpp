@@ -4,8 +4,9 @@
 
 #include "sim/simulated_drive.h"
 
-// `with_actions`: the command also takes --act.
-std::string ConditionsHelp(bool with_actions) {
+namespace {
+
+std::string ComposeConditionsHelp(bool with_actions) {
   std::string text = with_actions
                          ? "Faults (--fault NAME or NAME=VALUE, from the start) and actions\n"
                            "(--act NAME=VALUE@SECONDS, at a time of the run):\n"
@@ -18,6 +19,19 @@ std::string ConditionsHelp(bool with_actions) {
                   c.help);
     text += line;
   }
+  return text;
+}
+
+}  // namespace
+
+// `with_actions`: the command also takes --act. Every test sub-command shows the text, and all
+// of them are defined for one run: it is composed once.
+std::string ConditionsHelp(bool with_actions) {
+  if (with_actions) {
+    static const std::string text = ComposeConditionsHelp(true);
+    return text;
+  }
+  static const std::string text = ComposeConditionsHelp(false);
   return text;
 }
 

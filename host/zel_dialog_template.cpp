@@ -31,9 +31,31 @@ constexpr KindName kKindNames[] = {
     {ZelControlKind::BarGraph, "bar-graph"},
 };
 
-std::map<unsigned, const ZelDialogTemplate*>& Registry() {
-  static std::map<unsigned, const ZelDialogTemplate*> registry;
+// A template is checked when it is first looked up, not when it registers: every start
+// registers every template, and most commands build no dialog.
+struct Registered {
+  const ZelDialogTemplate* tmpl;
+  enum class Verdict { Unchecked, Sound, Refused } verdict = Verdict::Unchecked;
+};
+
+std::map<unsigned, Registered>& Registry() {
+  static std::map<unsigned, Registered> registry;
   return registry;
+}
+
+std::string Who(const ZelDialogTemplate& tmpl) {
+  return "template " + std::to_string(tmpl.id) + " (\"" + tmpl.caption + "\")";
+}
+
+// The template, or null (reported once) when it has problems.
+const ZelDialogTemplate* SoundTemplate(Registered& entry) {
+  using Verdict = Registered::Verdict;
+  if (entry.verdict == Verdict::Unchecked) {
+    const std::vector<std::string> problems = ZelCheckTemplate(*entry.tmpl);
+    entry.verdict = problems.empty() ? Verdict::Sound : Verdict::Refused;
+    if (!problems.empty()) ZelReportError(Who(*entry.tmpl) + " is refused: " + problems.front());
+  }
+  return entry.verdict == Verdict::Sound ? entry.tmpl : nullptr;
 }
 
 }  // namespace
@@ -100,14 +122,8 @@ std::vector<std::string> ZelCheckTemplate(const ZelDialogTemplate& tmpl) {
 
 bool ZelRegisterTemplate(const ZelDialogTemplate* tmpl) {
   if (!tmpl) return false;
-  const std::string who = "template " + std::to_string(tmpl->id) + " (\"" + tmpl->caption + "\")";
-  const std::vector<std::string> problems = ZelCheckTemplate(*tmpl);
-  if (!problems.empty()) {
-    ZelReportError(who + " is refused: " + problems.front());
-    return false;
-  }
-  if (!Registry().emplace(tmpl->id, tmpl).second) {
-    ZelReportError(who + " is refused: its id is taken");
+  if (!Registry().emplace(tmpl->id, Registered{tmpl}).second) {
+    ZelReportError(Who(*tmpl) + " is refused: its id is taken");
     return false;
   }
   return true;
@@ -115,13 +131,15 @@ bool ZelRegisterTemplate(const ZelDialogTemplate* tmpl) {
 
 std::vector<const ZelDialogTemplate*> ZelRegisteredTemplates() {
   std::vector<const ZelDialogTemplate*> all;
-  for (const auto& entry : Registry()) all.push_back(entry.second);
+  for (auto& [id, entry] : Registry()) {
+    if (const ZelDialogTemplate* tmpl = SoundTemplate(entry)) all.push_back(tmpl);
+  }
   return all;
 }
 
 const ZelDialogTemplate* ZelFindTemplate(unsigned id) {
   auto it = Registry().find(id);
-  return it == Registry().end() ? nullptr : it->second;
+  return it == Registry().end() ? nullptr : SoundTemplate(it->second);
 }
 
 std::string ZelStripMnemonic(std::string_view caption) {

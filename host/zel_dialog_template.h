@@ -69,8 +69,8 @@ struct ZelDialogTemplate {
 std::vector<std::string> ZelCheckTemplate(const ZelDialogTemplate& tmpl);
 
 // Templates by id, for dialogs built from a template number. A dialog's source file registers
-// its template with a static ZelTemplateRegistration. A template with problems, or with an id
-// that is taken, is refused with a report: false.
+// its template with a static ZelTemplateRegistration; a taken id is refused with a report: false.
+// A template with problems is refused, with a report, when it is first looked up: null.
 bool ZelRegisterTemplate(const ZelDialogTemplate* tmpl);
 const ZelDialogTemplate* ZelFindTemplate(unsigned id);
 std::vector<const ZelDialogTemplate*> ZelRegisteredTemplates();

@@ -2,6 +2,7 @@
 // JSON of the files that the host reads (setups, dialog scripts). Inside host/ only: the
 // library stays out of the host's public headers.
 
+#include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -11,6 +12,41 @@
 #include "host/zel_names.h"
 
 namespace zel {
+
+// The keys of one object, compared without regard to case. An object of a setup holds a few
+// keys, which are told apart by their hashes in one short scan without an allocation; a set of
+// the hashes joins in for an object with many, so that a check stays linear in the text.
+class ObjectKeys {
+ public:
+  void Clear() {
+    keys_.clear();
+    hashes_.clear();
+  }
+  // False (and the key not added) when the object has it already.
+  bool Add(std::string_view key) {
+    const std::uint64_t hash = FoldedNameHash(key);
+    const bool scanned = keys_.size() <= kScannedKeys;
+    if ((scanned || hashes_.contains(hash)) && Has(hash, key)) return false;
+    keys_.push_back({hash, std::string(key)});
+    if (keys_.size() == kScannedKeys + 1) {
+      for (const auto& k : keys_) hashes_.insert(k.first);
+    } else if (!scanned) {
+      hashes_.insert(hash);
+    }
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kScannedKeys = 32;
+  bool Has(std::uint64_t hash, std::string_view key) const {
+    for (const auto& [h, k] : keys_) {
+      if (h == hash && NamesEqual(k, key)) return true;
+    }
+    return false;
+  }
+  std::vector<std::pair<std::uint64_t, std::string>> keys_;
+  std::unordered_set<std::uint64_t> hashes_;
+};
 
 // The library's document builder, stopping at a key that its object already has.
 class DuplicateKeySax {
@@ -32,12 +68,12 @@ class DuplicateKeySax {
     if (depth_ == keys_.size())
       keys_.emplace_back();
     else
-      keys_[depth_].clear();
+      keys_[depth_].Clear();
     ++depth_;
     return dom_.start_object(n);
   }
   bool key(json::string_t& k) {
-    if (!keys_[depth_ - 1].insert(FoldName(k)).second) {
+    if (!keys_[depth_ - 1].Add(k)) {
       duplicate = k;
       return false;
     }
@@ -61,7 +97,7 @@ class DuplicateKeySax {
 
  private:
   nlohmann::detail::json_sax_dom_parser<json> dom_;
-  std::vector<std::unordered_set<std::string>> keys_;
+  std::vector<ObjectKeys> keys_;
   std::size_t depth_ = 0;
 };
 

@@ -1,6 +1,8 @@
 #include "host/zel_setup_file.h"
 
 #include <algorithm>
+#include <array>
+#include <span>
 #include <cmath>
 #include <vector>
 
@@ -20,10 +22,6 @@ struct FileError {
   std::string what;
 };
 
-[[noreturn]] void Refuse(std::string place, std::string what) {
-  throw FileError{std::move(place), std::move(what)};
-}
-
 std::string LineColumn(std::string_view text, std::size_t byte) {
   std::size_t line = 1, column = 1;
   for (std::size_t i = 0; i < byte && i < text.size(); ++i) {
@@ -37,79 +35,114 @@ std::string LineColumn(std::string_view text, std::size_t byte) {
   return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
+// The place of a value: its object's place and its key. A file is read far more often than
+// it is refused, so the pointer's text is written only for a refusal.
+class Place {
+ public:
+  Place(const std::string& whole) : parent_(whole) {}
+  Place(const char* whole) : parent_(whole) {}
+  Place(std::string_view parent, std::string_view key) : parent_(parent), key_(key) {}
+  std::string Pointer() const {
+    std::string pointer(parent_);
+    if (!key_.empty()) pointer.append("/").append(key_);
+    return pointer;
+  }
+
+ private:
+  std::string_view parent_;
+  std::string_view key_;
+};
+
+[[noreturn]] void Refuse(const Place& place, std::string what) {
+  throw FileError{place.Pointer(), std::move(what)};
+}
+
 const json& Member(const json& object, const char* key, const std::string& place) {
   auto it = object.find(key);
   if (it == object.end()) Refuse(place, std::string("\"") + key + "\" is missing");
   return *it;
 }
 
-std::string Text(const json& value, const std::string& place) {
+std::string Text(const json& value, const Place& place) {
   if (!value.is_string()) Refuse(place, "a text is expected");
   return value.get<std::string>();
 }
 
-double Number(const json& value, const std::string& place) {
+double Number(const json& value, const Place& place) {
   if (!value.is_number()) Refuse(place, "a number is expected");
   const double v = value.get<double>();
   if (!std::isfinite(v)) Refuse(place, "the number is not finite");
   return v;
 }
 
-void CheckKeys(const json& object, std::initializer_list<const char*> known,
-               const std::string& place) {
+// Refuses an object with a key that is not `known`. With `members`, each known key's value
+// goes to the key's index there (those that the object lacks stay null).
+void CheckKeys(const json& object, std::span<const std::string_view> known,
+               const std::string& place, const json** members = nullptr) {
   if (!object.is_object()) Refuse(place, "an object is expected");
   for (const auto& [key, value] : object.items()) {
-    bool found = false;
-    for (const char* k : known) found = found || key == k;
-    if (!found) Refuse(place + "/" + key, "unknown key \"" + key + "\"");
+    const auto it = std::find(known.begin(), known.end(), key);
+    if (it == known.end()) Refuse(place + "/" + key, "unknown key \"" + key + "\"");
+    if (members) members[it - known.begin()] = &value;
   }
 }
 
+void CheckKeys(const json& object, std::initializer_list<std::string_view> known,
+               const std::string& place) {
+  CheckKeys(object, std::span(known.begin(), known.size()), place);
+}
+
+// The keys of a parameter, then those that a variable lacks.
+enum QuantityKey { kName, kType, kUnit, kKind, kValue, kStorage, kMin, kMax, kQuantityKeys };
+constexpr std::string_view kQuantityKeyNames[kQuantityKeys] = {
+    "name", "type", "unit", "kind", "value", "storage", "min", "max"};
+constexpr std::size_t kVariableKeys = kStorage;
+
+// A setup holds hundreds of quantities: their members are collected in the one pass that
+// checks their keys.
 CZel_Setup::QuantityDesc ReadQuantity(const json& entry, const std::string& place,
                                       bool is_parameter) {
-  if (is_parameter)
-    CheckKeys(entry, {"name", "type", "storage", "unit", "kind", "value", "min", "max"}, place);
-  else
-    CheckKeys(entry, {"name", "type", "unit", "kind", "value"}, place);
+  std::array<const json*, kQuantityKeys> m{};
+  const std::size_t known = is_parameter ? std::size_t{kQuantityKeys} : kVariableKeys;
+  CheckKeys(entry, std::span(kQuantityKeyNames).first(known), place, m.data());
   CZel_Setup::QuantityDesc d;
-  d.name = Text(Member(entry, "name", place), place + "/name");
-  if (d.name.empty()) Refuse(place + "/name", "the name is empty");
+  if (!m[kName]) Refuse(place, "\"name\" is missing");
+  d.name = Text(*m[kName], {place, "name"});
+  if (d.name.empty()) Refuse({place, "name"}, "the name is empty");
   d.type = is_parameter ? ZelStorageType::Double : ZelStorageType::Int16;
-  if (auto it = entry.find("type"); it != entry.end()) {
-    const std::string type = Text(*it, place + "/type");
-    if (!ParseStorageType(type, d.type)) Refuse(place + "/type", "unknown type \"" + type + "\"");
+  if (m[kType]) {
+    const std::string type = Text(*m[kType], {place, "type"});
+    if (!ParseStorageType(type, d.type)) Refuse({place, "type"}, "unknown type \"" + type + "\"");
   }
-  if (auto it = entry.find("storage"); it != entry.end()) {
-    const std::string storage = Text(*it, place + "/storage");
+  if (m[kStorage]) {
+    const std::string storage = Text(*m[kStorage], {place, "storage"});
     if (storage != "base" && storage != "internal")
-      Refuse(place + "/storage", "\"base\" or \"internal\" is expected");
+      Refuse({place, "storage"}, "\"base\" or \"internal\" is expected");
     d.stored_in_base = storage == "base";
   }
   if (!is_parameter) d.stored_in_base = false;
-  if (auto it = entry.find("unit"); it != entry.end()) {
-    d.unit = Text(*it, place + "/unit");
-    if (!ZelUnitTable().FindUnit(d.unit)) Refuse(place + "/unit", "unknown unit \"" + d.unit + "\"");
+  if (m[kUnit]) {
+    d.unit = Text(*m[kUnit], {place, "unit"});
+    if (!ZelUnitTable().FindUnit(d.unit)) Refuse({place, "unit"}, "unknown unit \"" + d.unit + "\"");
   }
-  if (auto it = entry.find("kind"); it != entry.end()) {
-    const std::string kind = Text(*it, place + "/kind");
+  if (m[kKind]) {
+    const std::string kind = Text(*m[kKind], {place, "kind"});
     d.unit_type = ZelUnitTypeNamed(kind);
-    if (d.unit_type < 0) Refuse(place + "/kind", "unknown kind of quantity \"" + kind + "\"");
+    if (d.unit_type < 0) Refuse({place, "kind"}, "unknown kind of quantity \"" + kind + "\"");
     if (!ZelUnitTable().FindUnitOfType(d.unit, d.unit_type))
-      Refuse(place + "/kind", "\"" + d.unit + "\" is not a unit of " + kind);
+      Refuse({place, "kind"}, "\"" + d.unit + "\" is not a unit of " + kind);
   }
-  if (is_parameter)
-    d.value = Number(Member(entry, "value", place), place + "/value");
-  else if (auto it = entry.find("value"); it != entry.end())
-    d.value = Number(*it, place + "/value");
-  if (auto it = entry.find("min"); it != entry.end()) d.min = Number(*it, place + "/min");
-  if (auto it = entry.find("max"); it != entry.end()) d.max = Number(*it, place + "/max");
+  if (is_parameter && !m[kValue]) Refuse(place, "\"value\" is missing");
+  if (m[kValue]) d.value = Number(*m[kValue], {place, "value"});
+  if (m[kMin]) d.min = Number(*m[kMin], {place, "min"});
+  if (m[kMax]) d.max = Number(*m[kMax], {place, "max"});
   if (d.min > d.max)
     Refuse(place, "\"" + d.name + "\": \"min\" is above \"max\" (" +
                       ZelFormatValue(d.min, 0.0) + " > " + ZelFormatValue(d.max, 0.0) + ")");
   // A value kept in base units is the drive's data as a person types it, so its range holds.
   // (One kept in internal units is derived, and its range moves with the derivation.)
   if (is_parameter && d.stored_in_base && (d.value < d.min || d.value > d.max))
-    Refuse(place + "/value", "\"" + d.name + "\" " + ZelFormatValue(d.value, 0.0) +
+    Refuse({place, "value"}, "\"" + d.name + "\" " + ZelFormatValue(d.value, 0.0) +
                                  " is outside its range [" + ZelFormatValue(d.min, 0.0) + ", " +
                                  ZelFormatValue(d.max, 0.0) + "]" +
                                  (d.unit.empty() ? "" : " " + d.unit));

@@ -21,6 +21,15 @@ std::string Minimal(const std::string& parameters, const std::string& extra = ""
          extra + "}";
 }
 
+// An "options" member with `count` options opt_0, opt_1, ... and `extra` after them: more
+// keys than one object of a setup usually has.
+std::string ManyOptions(int count, const std::string& extra = "") {
+  std::string options;
+  for (int i = 0; i < count; ++i)
+    options += (i ? ", " : "") + ("\"opt_" + std::to_string(i) + "\": \"" + std::to_string(i) + "\"");
+  return R"(, "options": {)" + options + extra + "}";
+}
+
 std::string WithOutputs(const std::string& outputs) {
   return Minimal("", R"(, "io_outputs": )" + outputs);
 }
@@ -111,6 +120,17 @@ TEST(SetupFile, MalformedFilesAreRefusedWithThePlaceAndTheReason) {
        "/parameters/1/value: \"DSP_freq\" 1.23e+29 is outside its range [1, 3e+08] Hz"},
       {"overflowing number", Minimal(R"({"name": "X", "value": 1e999})"), "1e999"},
       {"unknown key", Minimal(R"({"name": "X", "value": 1, "vaule": 2})"), "vaule"},
+      {"unknown key before a missing name", Minimal(R"({"alias": "X"})"),
+       "/parameters/0/alias: unknown key \"alias\""},
+      {"no name", Minimal(R"({"value": 1})"), "/parameters/0: \"name\" is missing"},
+      {"no value", Minimal(R"({"name": "X", "unit": "V"})"), "/parameters/0: \"value\" is missing"},
+      {"a range on a variable", Minimal("", R"(, "variables": [{"name": "V", "min": 0}])"),
+       "/variables/0/min: unknown key \"min\""},
+      {"duplicate among many keys", Minimal("", ManyOptions(40, R"(, "OPT_7": "x")")),
+       "key \"OPT_7\" appears twice"},
+      {"duplicate in an object after one with many keys",
+       Minimal("", ManyOptions(40) + R"(, "identity": {"description": "a", "Description": "b"})"),
+       "key \"Description\" appears twice"},
       {"option not text", Minimal("", R"(, "options": {"a": 1})"), "/options/a"},
       {"bad e2rom size", Minimal("", R"(, "identity": {"e2rom_size_words": 70000})"),
        "/identity/e2rom_size_words"},
@@ -129,6 +149,20 @@ TEST(SetupFile, MalformedFilesAreRefusedWithThePlaceAndTheReason) {
     EXPECT_EQ(r.error.rfind("drive.json: ", 0), 0u) << r.error;
     EXPECT_NE(r.error.find(c.expected), std::string::npos) << r.error;
   }
+}
+
+// Each object's keys are its own: many of them, or the same keys in sibling and nested
+// objects, are no duplicates.
+TEST(SetupFile, KeysRepeatedAcrossObjectsAreNoDuplicates) {
+  ZelLoadResult many = ParseSetupText(Minimal("", ManyOptions(100)), "t");
+  ASSERT_TRUE(many.setup) << many.error;
+  EXPECT_EQ(many.setup->GetOptions().size(), 100u);
+  EXPECT_EQ(many.setup->GetIntOption("opt_99"), 99);
+  const std::string siblings = Minimal(R"({"name": "A", "value": 1}, {"name": "B", "value": 2})",
+                                       ManyOptions(40, R"(, "name": "value")"));
+  ZelLoadResult loaded = ParseSetupText(siblings, "t");
+  ASSERT_TRUE(loaded.setup) << loaded.error;
+  EXPECT_EQ(loaded.setup->GetParameterValueInBaseUnit("B"), 2);
 }
 
 TEST(SetupFile, TheDegreeSignMayBeTheSingleLatin1Byte) {
