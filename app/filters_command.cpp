@@ -1,5 +1,7 @@
 // dcservo filters: designs the speed loop's biquad filters as the scaled-to-chip pipeline
-// does, and prints the slots the drive reads with the report of each filter.
+// does, and prints the slots the drive reads with the report of each filter. Given a speed
+// test's report, it shows the current spectrum that the test measured beside the filters and
+// places the notch for the resonance that the test named, as the filters dialog does.
 
 #include <cmath>
 #include <cstdint>
@@ -11,8 +13,11 @@
 #include "derive/probes.h"
 #include "design/biquad_designer.h"
 #include "design/design_report.h"
+#include "design/measured_spectrum.h"
+#include "design/notch_placement.h"
 #include "dialogs/filters_dlg.h"
 #include "drivetests/commissioning_report.h"
+#include "host/zel_file.h"
 
 namespace {
 
@@ -68,6 +73,73 @@ ordered_json ReportJson(const dcservo::BiquadReport& r) {
   return out;
 }
 
+// A number of the report at `place`, or bad input naming the file and the place.
+double NumberAt(const ordered_json& j, const std::string& file, const std::string& place) {
+  if (!j.is_number())
+    throw CommandError(kExitBadInput, file + ": " + place + " is not a number");
+  return j.get<double>();
+}
+
+// What a `dcservo test speed --json` report says its run measured: the current spectrum and
+// the resonance it named. Refused, naming the place, when the file is no such report or its
+// log was slower than the speed loop (`ts`): a folded spectrum shows a resonance at a
+// frequency where there is none.
+dcservo::MeasuredSpectrum ReadMeasuredSpectrum(const std::string& file, double ts) {
+  std::string text;
+  if (std::string why = ZelReadFileLimited(file, kZelMaxInputFileBytes, text); !why.empty())
+    throw CommandError(kExitBadInput, why);
+  const ordered_json report = ordered_json::parse(text, nullptr, false);
+  if (report.is_discarded() || !report.is_object())
+    throw CommandError(kExitBadInput, file + ": not JSON (a `dcservo test speed --json` report)");
+  const auto spectrum = report.find("current_spectrum");
+  if (spectrum == report.end() || !spectrum->is_object())
+    throw CommandError(kExitBadInput, file + ": no current_spectrum (`dcservo test speed --json` "
+                                             "gives it for a run that held a speed)");
+  dcservo::MeasuredSpectrum m;
+  m.current.resolution_hz =
+      NumberAt(spectrum->value("resolution_hz", ordered_json()), file, "current_spectrum.resolution_hz");
+  const ordered_json& amplitude = spectrum->value("amplitude_A", ordered_json());
+  if (!(m.current.resolution_hz > 0.0) || !amplitude.is_array() || amplitude.size() < 2)
+    throw CommandError(kExitBadInput, file + ": current_spectrum needs a resolution_hz above 0 "
+                                             "and at least two amplitude_A bins");
+  for (std::size_t k = 0; k < amplitude.size(); ++k) {
+    m.current.amplitude.push_back(NumberAt(
+        amplitude[k], file, "current_spectrum.amplitude_A[" + std::to_string(k) + "]"));
+    m.current.frequency_hz.push_back(static_cast<double>(k) * m.current.resolution_hz);
+  }
+  if (!dcservo::AtLoopRate(m.current, ts)) {
+    char why[320];
+    std::snprintf(why, sizeof why,
+                  "%s: the spectrum reaches %.0f Hz, not the speed loop's Nyquist frequency "
+                  "%.0f Hz: its log was slower than the loop, and what rang above %.0f Hz reads "
+                  "folded at a frequency where nothing rings (a profile of at most 2000 of the "
+                  "loop's samples logs at its rate)",
+                  file.c_str(), m.current.frequency_hz.back(), 0.5 / ts,
+                  m.current.frequency_hz.back());
+    throw CommandError(kExitBadInput, why);
+  }
+  const auto r = report.find("resonance");
+  if (r != report.end() && r->is_object()) {
+    m.resonance = dcservo::Resonance{
+        NumberAt(r->value("frequency_hz", ordered_json()), file, "resonance.frequency_hz"),
+        NumberAt(r->value("peak_db", ordered_json()), file, "resonance.peak_db"),
+        NumberAt(r->value("loop_gain_db", ordered_json()), file, "resonance.loop_gain_db"),
+        r->value("limits_loop", false)};
+  }
+  return m;
+}
+
+ordered_json NotchJson(const dcservo::NotchPlacement& placed) {
+  const dcservo::NotchProposal& p = *placed.proposal;
+  return {{"filter", placed.filter},
+          {"frequency_hz", p.notch.frequency_hz},
+          {"q", p.notch.q},
+          {"location", dcservo::FilterPlaceName(p.notch.place)},
+          {"depth_db", p.depth_db},
+          {"margins", dcservo::MarginsJson(p.margins)},
+          {"margins_kept", p.margins_kept}};
+}
+
 class FiltersCommand : public Command {
  public:
   const char* Name() const override { return "filters"; }
@@ -86,6 +158,13 @@ class FiltersCommand : public Command {
                    "Write the filters' frequency response, as the drive runs them, to "
                    "FILE.svg, FILE.png or FILE.csv")
         ->check(OutputFile({".svg", ".png", ".csv"}));
+    cmd.add_option("--spectrum", spectrum_,
+                   "A `dcservo test speed --json` report logged at the speed loop's rate: its "
+                   "current spectrum is shown with the response (--bode, --json)")
+        ->check(FileName());
+    cmd.add_flag("--apply-notch", apply_notch_,
+                 "Switch the notch for the resonance that the --spectrum report named on in the "
+                 "first free filter, where the speed loop keeps its margins with it");
   }
 
   int Execute(const CLI::App& cmd) override {
@@ -96,6 +175,11 @@ class FiltersCommand : public Command {
       throw CommandError(kExitFailed, "this drive has no biquad filters (no IQREF_BQ_INI)");
     // The slow-loop period that the design rests on follows the chip timing.
     dcservo::SynchroniseSetup(setup);
+    std::optional<dcservo::NotchPlacement> notch;
+    if (!spectrum_.empty()) notch = TakeMeasuredSpectrum(setup);
+    else if (apply_notch_)
+      throw CommandError(kExitBadInput, "--apply-notch places the notch for the resonance that "
+                                        "a --spectrum report named");
 
     dcservo::CBiquadDesigner designer;
     dcservo::BiquadReport report;
@@ -105,11 +189,19 @@ class FiltersCommand : public Command {
       ordered_json out = ReportJson(report);
       out["speed_loop"] = {{"margins", dcservo::MarginsJson(loop.speed_loop)},
                            {"margins_without_filters", dcservo::MarginsJson(loop.speed_loop_unfiltered)}};
+      out["resonance"] = loop.measured ? dcservo::ResonanceJson(loop.measured->resonance)
+                                       : ordered_json(nullptr);
+      out["notch"] = notch ? NotchJson(*notch) : ordered_json(nullptr);
       std::printf("%s\n", out.dump(2).c_str());
     } else {
       std::fputs(dcservo::FormatBiquadReport(report).c_str(), stdout);
-      if (const std::string m = dcservo::SpeedLoopMarginsText(loop); !m.empty())
-        std::printf("%s\n", m.c_str());
+      for (const std::string& m : {dcservo::SpeedLoopMarginsText(loop),
+                                   dcservo::MeasuredSpectrumText(loop)}) {
+        if (!m.empty()) std::printf("%s\n", m.c_str());
+      }
+      if (notch)
+        std::printf("applied: %s, in filter %d\n", dcservo::DescribeNotch(*notch->proposal).c_str(),
+                    notch->filter);
     }
     if (!done) throw CommandError(kExitFailed, "not every filter that is on could be designed");
     if (!bode_.empty()) WriteBode(setup);
@@ -118,6 +210,22 @@ class FiltersCommand : public Command {
   }
 
  private:
+  // The report's spectrum for what follows to show; with --apply-notch the notch placed for
+  // its resonance and the filters designed again with it.
+  std::optional<dcservo::NotchPlacement> TakeMeasuredSpectrum(CZel_Setup& setup) const {
+    const dcservo::MeasuredSpectrum m =
+        ReadMeasuredSpectrum(spectrum_, setup.GetParameterValueInBaseUnit("Ts_S"));
+    dcservo::RememberMeasuredSpectrum(setup, m.current, m.resonance);
+    if (!apply_notch_) return std::nullopt;
+    if (!m.resonance)
+      throw CommandError(kExitFailed, spectrum_ + ": the run named no resonance, so no notch "
+                                                  "is placed; nothing was saved");
+    dcservo::NotchPlacement placed = dcservo::PlaceNotch(setup, m.resonance->frequency_hz);
+    if (!placed.filter) throw CommandError(kExitFailed, placed.refusal + "; nothing was saved");
+    dcservo::SynchroniseSetup(setup);
+    return placed;
+  }
+
   void WriteBode(CZel_Setup& setup) const {
     const dcservo::BodeData data = dcservo::ComputeBodeData(setup);
     if (data.curves.empty())
@@ -127,8 +235,8 @@ class FiltersCommand : public Command {
   }
 
   SetupArgs args_;
-  std::string positional_setup_, out_, bode_;
-  bool json_ = false;
+  std::string positional_setup_, out_, bode_, spectrum_;
+  bool json_ = false, apply_notch_ = false;
 };
 
 }  // namespace
