@@ -48,9 +48,11 @@ void ForgetMeasuredSpectrum() { Store().reset(); }
 std::vector<double> SpectrumLevelsDb(const Spectrum& s, std::span<const double> frequency_hz) {
   std::vector<double> levels;
   if (s.Empty() || !(s.resolution_hz > 0.0)) return levels;
+  if (s.amplitude.size() < 2) return levels;
   const double last = static_cast<double>(s.amplitude.size() - 1);
   for (double f : frequency_hz) {
-    const double at = std::clamp(f / s.resolution_hz, 0.0, last);
+    // From the first bin: each stretch's mean was taken out, so the one at 0 Hz holds nothing.
+    const double at = std::clamp(f / s.resolution_hz, 1.0, last);
     const auto k = static_cast<std::size_t>(std::floor(at));
     const std::size_t next = std::min(k + 1, s.amplitude.size() - 1);
     const double share = at - static_cast<double>(k);

@@ -36,7 +36,8 @@ std::optional<MeasuredSpectrum> LastMeasuredSpectrum(const CZel_Setup& setup);
 void ForgetMeasuredSpectrum();
 
 // The spectrum's level in dB of 1 A at each of `frequency_hz`, straight between the levels of
-// its bins (as a plot joins them); a frequency past its last bin reads the last bin's level.
+// its bins (as a plot joins them); below its first bin above 0 Hz (the mean, taken out) and
+// past its last, the level of the nearest of those.
 std::vector<double> SpectrumLevelsDb(const Spectrum& spectrum, std::span<const double> frequency_hz);
 // `grid` with the spectrum's bins between its ends added, in order: a peak one bin wide is
 // drawn at its height however coarse the grid is there.

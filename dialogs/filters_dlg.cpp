@@ -242,8 +242,7 @@ std::string WriteBodeFile(const BodeData& data, const std::string& path) {
   std::unique_ptr<CGraphDocument> doc = MakeBodeDocument(data);
   CGraphWindow graph;
   const bool spectrum = !data.spectrum_db.empty();
-  graph.SetTitle(spectrum ? "Magnitude (dB, left) as the drive runs the filters and the current "
-                            "spectrum (right) that the last speed run measured"
+  graph.SetTitle(spectrum ? "Filters' magnitude (left) and the measured current spectrum (right)"
                           : "Magnitude (dB, left) and phase (deg, right) as the drive runs the "
                             "filters");
   graph.SetAxisTitle(1, kMagnitudeAxis);
