@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/command.h"
+#include "app/measured_spectrum_option.h"
 #include "derive/pipelines.h"
 #include "derive/probes.h"
 #include "design/biquad_designer.h"
@@ -17,7 +18,6 @@
 #include "design/notch_placement.h"
 #include "dialogs/filters_dlg.h"
 #include "drivetests/commissioning_report.h"
-#include "host/zel_file.h"
 
 namespace {
 
@@ -73,62 +73,6 @@ ordered_json ReportJson(const dcservo::BiquadReport& r) {
   return out;
 }
 
-// A number of the report at `place`, or bad input naming the file and the place.
-double NumberAt(const ordered_json& j, const std::string& file, const std::string& place) {
-  if (!j.is_number())
-    throw CommandError(kExitBadInput, file + ": " + place + " is not a number");
-  return j.get<double>();
-}
-
-// What a `dcservo test speed --json` report says its run measured: the current spectrum and
-// the resonance it named. Refused, naming the place, when the file is no such report or its
-// log was slower than the speed loop (`ts`): a folded spectrum shows a resonance at a
-// frequency where there is none.
-dcservo::MeasuredSpectrum ReadMeasuredSpectrum(const std::string& file, double ts) {
-  std::string text;
-  if (std::string why = ZelReadFileLimited(file, kZelMaxInputFileBytes, text); !why.empty())
-    throw CommandError(kExitBadInput, why);
-  const ordered_json report = ordered_json::parse(text, nullptr, false);
-  if (report.is_discarded() || !report.is_object())
-    throw CommandError(kExitBadInput, file + ": not JSON (a `dcservo test speed --json` report)");
-  const auto spectrum = report.find("current_spectrum");
-  if (spectrum == report.end() || !spectrum->is_object())
-    throw CommandError(kExitBadInput, file + ": no current_spectrum (`dcservo test speed --json` "
-                                             "gives it for a run that held a speed)");
-  dcservo::MeasuredSpectrum m;
-  m.current.resolution_hz =
-      NumberAt(spectrum->value("resolution_hz", ordered_json()), file, "current_spectrum.resolution_hz");
-  const ordered_json& amplitude = spectrum->value("amplitude_A", ordered_json());
-  if (!(m.current.resolution_hz > 0.0) || !amplitude.is_array() || amplitude.size() < 2)
-    throw CommandError(kExitBadInput, file + ": current_spectrum needs a resolution_hz above 0 "
-                                             "and at least two amplitude_A bins");
-  for (std::size_t k = 0; k < amplitude.size(); ++k) {
-    m.current.amplitude.push_back(NumberAt(
-        amplitude[k], file, "current_spectrum.amplitude_A[" + std::to_string(k) + "]"));
-    m.current.frequency_hz.push_back(static_cast<double>(k) * m.current.resolution_hz);
-  }
-  if (!dcservo::AtLoopRate(m.current, ts)) {
-    char why[320];
-    std::snprintf(why, sizeof why,
-                  "%s: the spectrum reaches %.0f Hz, not the speed loop's Nyquist frequency "
-                  "%.0f Hz: its log was slower than the loop, and what rang above %.0f Hz reads "
-                  "folded at a frequency where nothing rings (a profile of at most 2000 of the "
-                  "loop's samples logs at its rate)",
-                  file.c_str(), m.current.frequency_hz.back(), 0.5 / ts,
-                  m.current.frequency_hz.back());
-    throw CommandError(kExitBadInput, why);
-  }
-  const auto r = report.find("resonance");
-  if (r != report.end() && r->is_object()) {
-    m.resonance = dcservo::Resonance{
-        NumberAt(r->value("frequency_hz", ordered_json()), file, "resonance.frequency_hz"),
-        NumberAt(r->value("peak_db", ordered_json()), file, "resonance.peak_db"),
-        NumberAt(r->value("loop_gain_db", ordered_json()), file, "resonance.loop_gain_db"),
-        r->value("limits_loop", false)};
-  }
-  return m;
-}
-
 ordered_json NotchJson(const dcservo::NotchPlacement& placed) {
   const dcservo::NotchProposal& p = *placed.proposal;
   return {{"filter", placed.filter},
@@ -158,10 +102,7 @@ class FiltersCommand : public Command {
                    "Write the filters' frequency response, as the drive runs them, to "
                    "FILE.svg, FILE.png or FILE.csv")
         ->check(OutputFile({".svg", ".png", ".csv"}));
-    cmd.add_option("--spectrum", spectrum_,
-                   "A `dcservo test speed --json` report logged at the speed loop's rate: its "
-                   "current spectrum is shown with the response (--bode, --json)")
-        ->check(FileName());
+    AddSpectrumOption(cmd, spectrum_, "shown with the response (--bode, --json)");
     cmd.add_flag("--apply-notch", apply_notch_,
                  "Switch the notch for the resonance that the --spectrum report named on in the "
                  "first free filter, where the speed loop keeps its margins with it");
@@ -213,9 +154,7 @@ class FiltersCommand : public Command {
   // The report's spectrum for what follows to show; with --apply-notch the notch placed for
   // its resonance and the filters designed again with it.
   std::optional<dcservo::NotchPlacement> TakeMeasuredSpectrum(CZel_Setup& setup) const {
-    const dcservo::MeasuredSpectrum m =
-        ReadMeasuredSpectrum(spectrum_, setup.GetParameterValueInBaseUnit("Ts_S"));
-    dcservo::RememberMeasuredSpectrum(setup, m.current, m.resonance);
+    const dcservo::MeasuredSpectrum m = TakeSpeedTestSpectrum(spectrum_, setup);
     if (!apply_notch_) return std::nullopt;
     if (!m.resonance)
       throw CommandError(kExitFailed, spectrum_ + ": the run named no resonance, so no notch "

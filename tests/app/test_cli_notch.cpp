@@ -67,6 +67,19 @@ TEST(CliNotch, TheFiltersPlaceTheNotchOfAReportAtTheLoopsRateAndRefuseTheRest) {
   EXPECT_EQ(out.at("counts").at("ASPD_BQ_INI"), 1);
 }
 
+// The filters dialog from the command line, on the report's spectrum, run by a script.
+TEST(CliNotch, TheFiltersDialogPlacesTheReportsNotchFromAScript) {
+  testing_support::TempDir dir;
+  const std::string report = Report(dir, "at-rate.json", 0.0005, kAt800);
+  const std::string script = dir.File("apply.json"), notched = dir.File("notched.json");
+  testing_support::WriteFile(script, R"([{"do": "click", "caption": "Apply Notch"}, {"do": "ok"}])");
+  ExpectRun({"edit --dialog filters --spectrum " + ShellQuote(report) + " --script " +
+                 ShellQuote(script) + " --out " + ShellQuote(notched),
+             0, "saved"});
+  ExpectRun({"compute " + ShellQuote(notched) + " --print BQFilter1,BQFilterType1,BQFilterF11", 0,
+             "", "BQFilter1=1\nBQFilterType1=2\nBQFilterF11=800"});
+}
+
 // The profile is short enough (0.9 s) for the log's 2000 points to be at the loop's rate; the
 // coupling is the simulated load's, as heavy as the motor.
 const std::string kCoupled = " --set TPS=0.35 --set TNS=0.35 --set Jload_over_J=1"
