@@ -120,13 +120,11 @@ void AddMeasuredSpectrum(const CZel_Setup& setup, BodeData& data) {
 std::string MeasuredSpectrumText(const BodeData& data) {
   if (!data.measured) return {};
   const std::optional<Resonance>& r = data.measured->resonance;
-  if (!r) return "Current spectrum of the last speed run: no resonance stands out.";
+  // One line under the plots, as short as the margins' lines.
+  if (!r) return "Measured spectrum: no resonance stands out";
   char text[200];
-  std::snprintf(text, sizeof text,
-                "Current spectrum of the last speed run: a resonance at %.0f Hz, %.1f dB over "
-                "its floor, %s.",
-                r->frequency_hz, r->peak_db,
-                r->limits_loop ? "limits the loop" : "does not limit the loop");
+  std::snprintf(text, sizeof text, "Measured resonance %.0f Hz (%.1f dB): %s", r->frequency_hz,
+                r->peak_db, r->limits_loop ? "limits the loop" : "does not limit the loop");
   return text;
 }
 
@@ -428,10 +426,25 @@ void CFiltersDialog::RedrawResponse() {
     if (!line.empty()) status += (status.empty() ? "" : "\n") + line;
   }
   SetChildText(kBodeStatus, status);
-  // Placing a filter switches it on, which a running test does not allow.
+  // Placing a filter switches it on, which a running test does not allow; and one notch for a
+  // resonance is enough.
   const bool resonance = m_Bode.measured && m_Bode.measured->resonance;
-  EnableChild(kApplyNotch, resonance && m_nLock == 0);
-  SetChildTooltip(kApplyNotch, resonance ? "" : kNoResonanceTooltip);
+  const bool notched = resonance && NotchIsOn(m_Bode.measured->resonance->frequency_hz,
+                                              m_Bode.measured->current.resolution_hz);
+  EnableChild(kApplyNotch, resonance && !notched && m_nLock == 0);
+  SetChildTooltip(kApplyNotch, !resonance ? kNoResonanceTooltip
+                               : notched  ? "A notch at the resonance is on"
+                                          : "");
+}
+
+bool CFiltersDialog::NotchIsOn(double hz, double within_hz) const {
+  for (int i = 1; i <= kBiquadFilterCount; ++i) {
+    const FilterNames names = NamesOf(i);
+    if (QuietInt(names.on) != 0 && QuietInt(names.type) == kNotch &&
+        std::abs(QuietValue(names.f1) - hz) <= within_hz)
+      return true;
+  }
+  return false;
 }
 
 void CFiltersDialog::AttachGraphs() {

@@ -261,7 +261,7 @@ TEST_F(FiltersDialogWithSpectrum, TheNotchButtonPlacesTheNotchForTheMeasuredReso
       const auto at = std::find(bode.frequency_hz.begin(), bode.frequency_hz.end(), kPeakHz);
       ASSERT_NE(at, bode.frequency_hz.end());
       EXPECT_NEAR(bode.spectrum_db[at - bode.frequency_hz.begin()], 20 * std::log10(kPeakA), 1e-9);
-      EXPECT_THAT(Text(kBodeStatus), testing::HasSubstr("Current spectrum of the last speed run"));
+      EXPECT_THAT(Text(kBodeStatus), testing::HasSubstr("Measured "));
     }
     if (!c.enabled) continue;
     const std::size_t boxes = ui_.Messages().size();
@@ -281,6 +281,7 @@ TEST_F(FiltersDialogWithSpectrum, TheNotchButtonPlacesTheNotchForTheMeasuredReso
     EXPECT_EQ(Get(("BQFilterF1" + n).c_str()), std::round(*c.resonance_hz));
     // The dialog shows the filter it switched on, and its response has the notch's dip.
     EXPECT_EQ(Text(kFilterControls[placed - 1].on_off), "On");
+    EXPECT_FALSE(Enabled(kApplyNotch));  // one notch for the resonance
     EXPECT_TRUE(Enabled(kFilterControls[placed - 1].type));
     const auto& curves = dlg.GetBodeData().curves;
     const auto curve = std::find_if(curves.begin(), curves.end(),
