@@ -10,6 +10,7 @@
 #include "app/command.h"
 #include "app/drive_link_option.h"
 #include "app/gui_module.h"
+#include "app/measured_spectrum_option.h"
 #include "app/simulated_drive_session.h"
 #include "host/zel_dialog.h"
 #include "host/zel_dialog_registry.h"
@@ -57,6 +58,7 @@ class EditCommand : public Command {
     cmd.add_option("--screenshot", screenshot_,
                    "Draw the dialog off screen (after the script, if one is given) as PNG")
         ->check(OutputFile({".png"}));
+    AddSpectrumOption(cmd, spectrum_, "for the filters dialog as if that test had just run");
     drive_.AddTo(cmd);
   }
 
@@ -72,6 +74,7 @@ class EditCommand : public Command {
     }
     SetupSession session(ResolveSetup(args_.setup, positional_setup_));
     session.Apply(args_.InOrder(cmd));
+    if (!spectrum_.empty()) TakeSpeedTestSpectrum(spectrum_, session.Setup());
     remote_ = drive_.Open(session.Setup());
     // The bundled drive is never written: the user is asked where its edit goes.
     target_ = !out_.empty() ? out_ : session.IsBundled() ? std::string() : session.Path();
@@ -178,7 +181,7 @@ class EditCommand : public Command {
   }
 
   SetupArgs args_;
-  std::string positional_setup_, out_, script_, screenshot_, dialog_, target_, drawn_;
+  std::string positional_setup_, out_, script_, screenshot_, dialog_, target_, drawn_, spectrum_;
   int result_ = 0;
   int save_code_ = 0;  // the exit code of a save that failed
   DriveLinkOption drive_;

@@ -1,5 +1,7 @@
 // dcservo filters: designs the speed loop's biquad filters as the scaled-to-chip pipeline
-// does, and prints the slots the drive reads with the report of each filter.
+// does, and prints the slots the drive reads with the report of each filter. Given a speed
+// test's report, it shows the current spectrum that the test measured beside the filters and
+// places the notch for the resonance that the test named, as the filters dialog does.
 
 #include <cmath>
 #include <cstdint>
@@ -7,10 +9,13 @@
 #include <nlohmann/json.hpp>
 
 #include "app/command.h"
+#include "app/measured_spectrum_option.h"
 #include "derive/pipelines.h"
 #include "derive/probes.h"
 #include "design/biquad_designer.h"
 #include "design/design_report.h"
+#include "design/measured_spectrum.h"
+#include "design/notch_placement.h"
 #include "dialogs/filters_dlg.h"
 #include "drivetests/commissioning_report.h"
 
@@ -68,6 +73,17 @@ ordered_json ReportJson(const dcservo::BiquadReport& r) {
   return out;
 }
 
+ordered_json NotchJson(const dcservo::NotchPlacement& placed) {
+  const dcservo::NotchProposal& p = *placed.proposal;
+  return {{"filter", placed.filter},
+          {"frequency_hz", p.notch.frequency_hz},
+          {"q", p.notch.q},
+          {"location", dcservo::FilterPlaceName(p.notch.place)},
+          {"depth_db", p.depth_db},
+          {"margins", dcservo::MarginsJson(p.margins)},
+          {"margins_kept", p.margins_kept}};
+}
+
 class FiltersCommand : public Command {
  public:
   const char* Name() const override { return "filters"; }
@@ -86,6 +102,10 @@ class FiltersCommand : public Command {
                    "Write the filters' frequency response, as the drive runs them, to "
                    "FILE.svg, FILE.png or FILE.csv")
         ->check(OutputFile({".svg", ".png", ".csv"}));
+    AddSpectrumOption(cmd, spectrum_, "shown with the response (--bode, --json)");
+    cmd.add_flag("--apply-notch", apply_notch_,
+                 "Switch the notch for the resonance that the --spectrum report named on in the "
+                 "first free filter, where the speed loop keeps its margins with it");
   }
 
   int Execute(const CLI::App& cmd) override {
@@ -96,6 +116,11 @@ class FiltersCommand : public Command {
       throw CommandError(kExitFailed, "this drive has no biquad filters (no IQREF_BQ_INI)");
     // The slow-loop period that the design rests on follows the chip timing.
     dcservo::SynchroniseSetup(setup);
+    std::optional<dcservo::NotchPlacement> notch;
+    if (!spectrum_.empty()) notch = TakeMeasuredSpectrum(setup);
+    else if (apply_notch_)
+      throw CommandError(kExitBadInput, "--apply-notch places the notch for the resonance that "
+                                        "a --spectrum report named");
 
     dcservo::CBiquadDesigner designer;
     dcservo::BiquadReport report;
@@ -105,11 +130,19 @@ class FiltersCommand : public Command {
       ordered_json out = ReportJson(report);
       out["speed_loop"] = {{"margins", dcservo::MarginsJson(loop.speed_loop)},
                            {"margins_without_filters", dcservo::MarginsJson(loop.speed_loop_unfiltered)}};
+      out["resonance"] = loop.measured ? dcservo::ResonanceJson(loop.measured->resonance)
+                                       : ordered_json(nullptr);
+      out["notch"] = notch ? NotchJson(*notch) : ordered_json(nullptr);
       std::printf("%s\n", out.dump(2).c_str());
     } else {
       std::fputs(dcservo::FormatBiquadReport(report).c_str(), stdout);
-      if (const std::string m = dcservo::SpeedLoopMarginsText(loop); !m.empty())
-        std::printf("%s\n", m.c_str());
+      for (const std::string& m : {dcservo::SpeedLoopMarginsText(loop),
+                                   dcservo::MeasuredSpectrumText(loop)}) {
+        if (!m.empty()) std::printf("%s\n", m.c_str());
+      }
+      if (notch)
+        std::printf("applied: %s, in filter %d\n", dcservo::DescribeNotch(*notch->proposal).c_str(),
+                    notch->filter);
     }
     if (!done) throw CommandError(kExitFailed, "not every filter that is on could be designed");
     if (!bode_.empty()) WriteBode(setup);
@@ -118,6 +151,20 @@ class FiltersCommand : public Command {
   }
 
  private:
+  // The report's spectrum for what follows to show; with --apply-notch the notch placed for
+  // its resonance and the filters designed again with it.
+  std::optional<dcservo::NotchPlacement> TakeMeasuredSpectrum(CZel_Setup& setup) const {
+    const dcservo::MeasuredSpectrum m = TakeSpeedTestSpectrum(spectrum_, setup);
+    if (!apply_notch_) return std::nullopt;
+    if (!m.resonance)
+      throw CommandError(kExitFailed, spectrum_ + ": the run named no resonance, so no notch "
+                                                  "is placed; nothing was saved");
+    dcservo::NotchPlacement placed = dcservo::PlaceNotch(setup, m.resonance->frequency_hz);
+    if (!placed.filter) throw CommandError(kExitFailed, placed.refusal + "; nothing was saved");
+    dcservo::SynchroniseSetup(setup);
+    return placed;
+  }
+
   void WriteBode(CZel_Setup& setup) const {
     const dcservo::BodeData data = dcservo::ComputeBodeData(setup);
     if (data.curves.empty())
@@ -127,8 +174,8 @@ class FiltersCommand : public Command {
   }
 
   SetupArgs args_;
-  std::string positional_setup_, out_, bode_;
-  bool json_ = false;
+  std::string positional_setup_, out_, bode_, spectrum_;
+  bool json_ = false, apply_notch_ = false;
 };
 
 }  // namespace

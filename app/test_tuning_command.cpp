@@ -76,15 +76,8 @@ ordered_json Report(const char* kind, CTuningTestDlg& dlg, bool ok, const std::s
     if (const auto check = CheckRippleTarget(*targets, f))
       j["current_ripple"]["target"] = {{"target", check->target}, {"met", check->met}};
   }
-  j["current_spectrum"] = nullptr;
-  if (const std::optional<Spectrum>& s = f.current_spectrum)
-    j["current_spectrum"] = {{"resolution_hz", s->resolution_hz}, {"amplitude_A", s->amplitude}};
-  j["resonance"] = nullptr;
-  if (const std::optional<Resonance>& r = f.resonance)
-    j["resonance"] = {{"frequency_hz", r->frequency_hz},
-                      {"peak_db", r->peak_db},
-                      {"loop_gain_db", r->loop_gain_db},
-                      {"limits_loop", r->limits_loop}};
+  j["current_spectrum"] = dcservo::SpectrumJson(f.current_spectrum);
+  j["resonance"] = dcservo::ResonanceJson(f.resonance);
   return j;
 }
 

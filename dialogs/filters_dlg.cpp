@@ -8,6 +8,7 @@
 #include "derive/pipelines.h"
 #include "derive/probes.h"
 #include "design/dialog_names.h"
+#include "design/notch_placement.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"
 #include "host/zel_file.h"
@@ -43,6 +44,17 @@ std::vector<std::pair<std::string, double>> SaveSlots(const CZel_Setup& setup) {
 
 void RestoreSlots(CZel_Setup& setup, const std::vector<std::pair<std::string, double>>& saved) {
   for (const auto& [name, value] : saved) setup.SetParameterValueInInternalUnit(name, value);
+}
+
+// The loop model reads the slots: `work` sees them designed from the filters as the dialog
+// shows them, and the setup keeps the slots it held, which follow at OK.
+template <class Work>
+auto WithSlotsDesigned(CZel_Setup& setup, BiquadReport& report, Work work) {
+  const auto saved = SaveSlots(setup);
+  CBiquadDesigner().DesignAllFilters(setup, &report);
+  auto result = work();
+  RestoreSlots(setup, saved);
+  return result;
 }
 
 // Phase in degrees, continued across the ±180° jumps of the principal value.
@@ -92,7 +104,29 @@ void AddSpeedLoop(CZel_Setup& setup, BodeData& data) {
   data.speed_loop_unfiltered = MarginsOf(*model, structure, TunedLoop::Speed);
 }
 
+// The spectrum that the last speed run measured, where it was logged at the rate that the
+// filters run at.
+void AddMeasuredSpectrum(const CZel_Setup& setup, BodeData& data) {
+  data.measured = LastMeasuredSpectrum(setup);
+  if (data.measured && !AtLoopRate(data.measured->current, data.sampling_period_s))
+    data.measured.reset();
+  if (!data.measured) return;
+  data.frequency_hz = WithSpectrumBins(std::move(data.frequency_hz), data.measured->current);
+  data.spectrum_db = SpectrumLevelsDb(data.measured->current, data.frequency_hz);
+}
+
 }  // namespace
+
+std::string MeasuredSpectrumText(const BodeData& data) {
+  if (!data.measured) return {};
+  const std::optional<Resonance>& r = data.measured->resonance;
+  // One line under the plots, as short as the margins' lines.
+  if (!r) return "Measured spectrum: no resonance stands out";
+  char text[200];
+  std::snprintf(text, sizeof text, "Measured resonance %.0f Hz (%.1f dB): %s", r->frequency_hz,
+                r->peak_db, r->limits_loop ? "limits the loop" : "does not limit the loop");
+  return text;
+}
 
 std::string SpeedLoopMarginsText(const BodeData& data) {
   // Short enough for two lines under the plots.
@@ -111,25 +145,23 @@ std::string SpeedLoopMarginsText(const BodeData& data) {
 
 BodeData ComputeBodeData(CZel_Setup& setup, int points) {
   BodeData data;
-  const auto saved = SaveSlots(setup);
-  CBiquadDesigner designer;
   BiquadReport report;
-  designer.DesignAllFilters(setup, &report);
-
-  data.sampling_period_s = report.sampling_period_s;
+  const bool drawn = WithSlotsDesigned(setup, report, [&] {
+    data.sampling_period_s = report.sampling_period_s;
+    const double ts = report.sampling_period_s;
+    if (!(ts > 0) || points < 2) return false;
+    // From a thousandth of the Nyquist frequency up to just below it, where the response of a
+    // prewarped design is still finite.
+    const double nyquist = 0.5 / ts;
+    const double lo = std::log10(nyquist / 1000), hi = std::log10(nyquist * 0.999);
+    for (int i = 0; i < points; ++i)
+      data.frequency_hz.push_back(std::pow(10.0, lo + (hi - lo) * i / (points - 1)));
+    AddMeasuredSpectrum(setup, data);
+    AddSpeedLoop(setup, data);
+    return true;
+  });
+  if (!drawn) return data;
   const double ts = report.sampling_period_s;
-  if (!(ts > 0) || points < 2) {
-    RestoreSlots(setup, saved);
-    return data;
-  }
-  // From a thousandth of the Nyquist frequency up to just below it, where the response of a
-  // prewarped design is still finite.
-  const double nyquist = 0.5 / ts;
-  const double lo = std::log10(nyquist / 1000), hi = std::log10(nyquist * 0.999);
-  for (int i = 0; i < points; ++i)
-    data.frequency_hz.push_back(std::pow(10.0, lo + (hi - lo) * i / (points - 1)));
-  AddSpeedLoop(setup, data);
-  RestoreSlots(setup, saved);
 
   std::vector<const BiquadSlot*> by_place[3];
   for (const FilterReport& f : report.filters) {
@@ -152,6 +184,9 @@ BodeData ComputeBodeData(CZel_Setup& setup, int points) {
 
 constexpr char kMagnitudeAxis[] = "Magnitude [dB]";
 constexpr char kPhaseAxis[] = "Phase [deg]";
+constexpr char kSpectrumAxis[] = "Current [dB A]";
+constexpr char kNoResonanceTooltip[] =
+    "A speed test logged at the loop's own rate names the resonance that the notch is for";
 
 std::unique_ptr<CGraphDocument> MakeBodeDocument(const BodeData& data) {
   auto doc = std::make_unique<CGraphDocument>();
@@ -175,12 +210,18 @@ std::unique_ptr<CGraphDocument> MakeBodeDocument(const BodeData& data) {
     both.AddCurve(c.name + " (deg)", x, ph, 2, 1, RGB16(colour));
     ++colour;
   }
+  const bool spectrum = !data.spectrum_db.empty();
+  if (spectrum) {
+    const int level = doc->AddChannel("Current spectrum", "dB");
+    magnitude.AddCurve("Current spectrum", x, level, 2, 1, RGB16(colour));
+  }
   for (std::size_t i = 0; i < data.frequency_hz.size(); ++i) {
     std::vector<double> row{data.frequency_hz[i]};
     for (const BodeCurve* c : curves) {
       row.push_back(c->magnitude_db[i]);
       row.push_back(c->phase_deg[i]);
     }
+    if (spectrum) row.push_back(data.spectrum_db[i]);
     doc->AddPoint(row);
   }
   return doc;
@@ -198,11 +239,14 @@ std::string WriteBodeFile(const BodeData& data, const std::string& path) {
   CZel_Dialog holder(tmpl);
   std::unique_ptr<CGraphDocument> doc = MakeBodeDocument(data);
   CGraphWindow graph;
-  graph.SetTitle("Magnitude (dB, left) and phase (deg, right) as the drive runs the filters");
+  const bool spectrum = !data.spectrum_db.empty();
+  graph.SetTitle(spectrum ? "Filters' magnitude (left) and the measured current spectrum (right)"
+                          : "Magnitude (dB, left) and phase (deg, right) as the drive runs the "
+                            "filters");
   graph.SetAxisTitle(1, kMagnitudeAxis);
-  graph.SetAxisTitle(2, kPhaseAxis);
+  graph.SetAxisTitle(2, spectrum ? kSpectrumAxis : kPhaseAxis);
   graph.SetLogX(true);
-  graph.SubclassDlgItem(1, &holder, doc->GetAt(2));
+  graph.SubclassDlgItem(1, &holder, doc->GetAt(spectrum ? 0 : 2));
   graph.RefreshGraph();
   graph.DoZoomOut();
   const std::string why = writer(graph, path);
@@ -266,7 +310,9 @@ const ZelMessageMap* CFiltersDialog::GetMessageMap() const {
     }
     return entries;
   }();
-  static const ZelMessageMap map = ZelMessageMapOf(CMySetupDlg::GetMessageMap(), {kShowAgain});
+  static const ZelMessageMap map = ZelMessageMapOf(
+      CMySetupDlg::GetMessageMap(),
+      {kShowAgain, {ZelOnClicked(kApplyNotch, &CFiltersDialog::OnApplyNotch)}});
   return &map;
 }
 
@@ -346,6 +392,23 @@ void CFiltersDialog::ApplyShowingRules(const FilterControls& c, int filter) {
 
 void CFiltersDialog::OnShowAgain() { UpdateData(0); }
 
+void CFiltersDialog::OnApplyNotch() {
+  if (!m_Bode.measured || !m_Bode.measured->resonance) return;
+  const double hz = m_Bode.measured->resonance->frequency_hz;
+  BiquadReport designed;
+  const NotchPlacement placed =
+      WithSlotsDesigned(m_Setup, designed, [&] { return PlaceNotch(m_Setup, hz); });
+  if (!placed.filter) {
+    MessageBox(placed.refusal, {}, kMbOk | kMbIconWarning);
+    return;
+  }
+  const FilterNames names = NamesOf(placed.filter);
+  RefreshParameterControls(names.type);
+  RefreshParameterControls(names.location);
+  RefreshAllParameters(0);
+  UpdateData(0);
+}
+
 void CFiltersDialog::OnChangedParameterValue(const std::string& name) {
   CMySetupDlg::OnChangedParameterValue(name);
   // A typed frequency or Q changes the response without a refresh of the rules.
@@ -359,9 +422,29 @@ void CFiltersDialog::RedrawResponse() {
   for (const std::string& refused : m_Bode.refused)
     status += (status.empty() ? "" : "\n") + refused;
   if (m_Bode.curves.empty() && m_Bode.refused.empty()) status = "No filter is on.";
-  if (const std::string margins = SpeedLoopMarginsText(m_Bode); !margins.empty())
-    status += (status.empty() ? "" : "\n") + margins;
+  for (const std::string& line : {SpeedLoopMarginsText(m_Bode), MeasuredSpectrumText(m_Bode)}) {
+    if (!line.empty()) status += (status.empty() ? "" : "\n") + line;
+  }
   SetChildText(kBodeStatus, status);
+  // Placing a filter switches it on, which a running test does not allow; and one notch for a
+  // resonance is enough.
+  const bool resonance = m_Bode.measured && m_Bode.measured->resonance;
+  const bool notched = resonance && NotchIsOn(m_Bode.measured->resonance->frequency_hz,
+                                              m_Bode.measured->current.resolution_hz);
+  EnableChild(kApplyNotch, resonance && !notched && m_nLock == 0);
+  SetChildTooltip(kApplyNotch, !resonance ? kNoResonanceTooltip
+                               : notched  ? "A notch at the resonance is on"
+                                          : "");
+}
+
+bool CFiltersDialog::NotchIsOn(double hz, double within_hz) const {
+  for (int i = 1; i <= kBiquadFilterCount; ++i) {
+    const FilterNames names = NamesOf(i);
+    if (QuietInt(names.on) != 0 && QuietInt(names.type) == kNotch &&
+        std::abs(QuietValue(names.f1) - hz) <= within_hz)
+      return true;
+  }
+  return false;
 }
 
 void CFiltersDialog::AttachGraphs() {
@@ -369,6 +452,7 @@ void CFiltersDialog::AttachGraphs() {
   m_MagnitudeGraph.SetTitle("Magnitude (dB)");
   m_PhaseGraph.SetTitle("Phase (deg)");
   m_MagnitudeGraph.SetAxisTitle(1, kMagnitudeAxis);
+  m_MagnitudeGraph.SetAxisTitle(2, m_Bode.spectrum_db.empty() ? "" : kSpectrumAxis);
   m_PhaseGraph.SetAxisTitle(1, kPhaseAxis);
   m_MagnitudeGraph.SetLogX(true);
   m_PhaseGraph.SetLogX(true);

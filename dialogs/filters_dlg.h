@@ -2,12 +2,15 @@
 // The "Filters" dialog: the three biquad filters of the speed loop, each switched on or off,
 // placed, typed and tuned. While the tuning test that opened it runs, the filters that are on
 // may be retuned but not switched or moved. Beside them, the frequency response of each
-// filter as the drive will run it.
+// filter as the drive will run it, with the current spectrum that the last speed run measured
+// at the loop's rate on the same frequency axis, and a button that places the notch for the
+// resonance it named.
 
 #include <memory>
 
 #include "design/biquad_designer.h"
 #include "design/drive_model.h"
+#include "design/measured_spectrum.h"
 #include "dialogs/my_setup_dlg.h"
 #include "host/zel_graph.h"
 
@@ -31,6 +34,7 @@ enum FiltersControl : int {
   kBodeMagnitude,
   kBodePhase,
   kBodeStatus,
+  kApplyNotch,
 };
 
 // The location lists' entries; an entry's data is its place.
@@ -58,17 +62,26 @@ struct BodeData {
   std::optional<LoopMargins> speed_loop, speed_loop_unfiltered;
   // The open speed loop with the filters, from the loop model, drawn after the filters.
   std::optional<BodeCurve> open_speed_loop;
+  // What the last speed run measured at this sampling period, if any, and its spectrum's
+  // level at each frequency above (dB of 1 A); the frequencies then include its bins.
+  std::optional<MeasuredSpectrum> measured;
+  std::vector<double> spectrum_db;
 };
 // "Speed loop with these filters: crossover ..., phase margin ...; without filters: ..."
 std::string SpeedLoopMarginsText(const BodeData& data);
+// "Measured resonance 799 Hz (24.7 dB): limits the loop", the last speed run's; empty
+// without a spectrum.
+std::string MeasuredSpectrumText(const BodeData& data);
 // The designer runs on the setup's filter description; the slots it holds are restored.
 BodeData ComputeBodeData(CZel_Setup& setup, int points = 400);
 
 // The response as plot data: channel 0 the frequency, then each curve's magnitude and phase.
-// Filter 0 plots the magnitudes, filter 1 the phases, filter 2 both (phase on the right axis).
+// Filter 0 plots the magnitudes (with the measured spectrum on the right axis), filter 1 the
+// phases, filter 2 the magnitudes and phases (phase on the right axis).
 std::unique_ptr<CGraphDocument> MakeBodeDocument(const BodeData& data);
 // Writes the response as a plot (.svg, .png) or as data (.csv), by the file's extension, as
-// the dialog draws it. Empty on success, else why nothing was written.
+// the dialog draws it: magnitudes and phases, or with a measured spectrum the magnitudes and
+// the spectrum. Empty on success, else why nothing was written.
 std::string WriteBodeFile(const BodeData& data, const std::string& path);
 
 // How a tuning test opens the dialog: both pipelines before, and after OK both again, with
@@ -100,6 +113,9 @@ class CFiltersDialog : public CMySetupDlg {
   void FillLocationLists();
   void ApplyShowingRules(const dcservo::FilterControls& c, int filter);
   void OnShowAgain();
+  void OnApplyNotch();
+  // Whether a filter that is on is a notch within `within_hz` of `hz`.
+  bool NotchIsOn(double hz, double within_hz) const;
   void RedrawResponse();
   void AttachGraphs();
 

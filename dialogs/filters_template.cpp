@@ -1,5 +1,5 @@
 // The control template of the filters dialog: the three filters stacked on the left, their
-// frequency response on the right. The second frequency of a lead-lag filter takes the
+// frequency response on the right, and the notch for a measured resonance beside OK. The second frequency of a lead-lag filter takes the
 // place of its Q: only one of the two shows at a time.
 
 #include "dialogs/filters_dlg.h"
@@ -39,7 +39,9 @@ ZelDialogTemplate MakeTemplate() {
   // Read-only text rather than a label: the margins run to several lines, which a label in a
   // grid cell under two plots is not given the height for.
   b.Add(kBodeStatus, K::Text, "", kBodeBox, {2, 0}, kStyleReadOnly | kStyleWide);
-  b.DialogButtons(kButtonRow, 1, 2, 0, 0);
+  b.DialogButtons(kButtonRow, 1, 2, 0, 1);
+  // Beside OK rather than under the plots: the dialog has no height to spare at 1366 x 768.
+  b.Add(kApplyNotch, K::Button, "Apply Notch", kButtonRow, {0, 0});
   return b.Build();
 }
 

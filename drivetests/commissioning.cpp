@@ -10,9 +10,12 @@
 #include <string_view>
 
 #include "derive/pipelines.h"
+#include "design/measured_spectrum.h"
+#include "design/notch_placement.h"
 #include "design/tune.h"
 #include "design/dialog_names.h"
 #include "drivetests/headless_test_run.h"
+#include "drivetests/notch_plot.h"
 #include "drivetests/test_inertia_dlg.h"
 #include "drivetests/tuning_test_dlg.h"
 #include "host/zel_comm.h"
@@ -185,6 +188,8 @@ StepOutcome RunStep(const CommissioningStep& step, CZel_Setup& setup, ZelHeadles
       if (!f.cycles.empty())
         outcome.tracking = TrackingFigures{f.unit, f.quantum, f.cycles.front(), f.predicted};
       outcome.friction = tuning->GetFriction();
+      outcome.current_spectrum = f.current_spectrum;
+      outcome.resonance = f.resonance;
     }
     if (const auto* inertia = dynamic_cast<const CTotalInertiaTest*>(test))
       outcome.inertia_run = inertia->GetRun();
@@ -541,6 +546,85 @@ std::optional<StepOutcome> RerunSpeedStep(const CommissioningStep& step, CZel_Se
   return second;
 }
 
+// "a resonance at 803 Hz (34.2 dB over the spectrum's floor, loop gain 2.1 dB)"
+std::string ResonanceText(const Resonance& r) {
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "a resonance at %.0f Hz (%.1f dB over the spectrum's floor, loop gain %.1f dB)",
+                r.frequency_hz, r.peak_db, r.loop_gain_db);
+  return text;
+}
+
+NotchRun NotchRunOf(const StepOutcome& without, const NotchPlacement& placed,
+                    const StepOutcome& with, const CZel_Setup& setup) {
+  NotchRun n;
+  n.resonance = *without.resonance;
+  n.proposal = *placed.proposal;
+  n.filter = placed.filter;
+  n.spectrum_before = *without.current_spectrum;
+  const double hz = n.resonance.frequency_hz;
+  n.ripple_before_A = AmplitudeNear(n.spectrum_before, hz);
+  n.ripple_after_A = with.current_spectrum ? AmplitudeNear(*with.current_spectrum, hz) : 0.0;
+  n.succeeded_before = without.succeeded;
+  n.failure_before = without.failure;
+  n.tracking_before = without.tracking;
+  if (with.current_spectrum) {
+    NotchPlot plot = DrawNotchPlot(n.spectrum_before, *with.current_spectrum, n.proposal.notch,
+                                   ZelQuietBaseValue(setup, "Ts_S"));
+    n.svg = std::move(plot.svg);
+    n.plot = std::move(plot.scene);
+  }
+  return n;
+}
+
+// The speed step again with a notch, as an engineer does by hand when the current at constant
+// speed rings at a resonance that limits the loop: the notch proposed on the loop model and
+// placed where it keeps the margins (design/notch_placement.h), the loop tuned again and run a
+// second time. The run with the notch stands unless it failed where the run without it
+// succeeded. Nothing when no resonance limits the loop, or the notch could not be placed (the
+// run without it says why).
+std::optional<StepOutcome> NotchTheResonance(const CommissioningStep& step, CZel_Setup& setup,
+                                             ZelHeadlessBackend& ui, StepOutcome& without) {
+  if (!without.resonance || !without.resonance->limits_loop || !without.current_spectrum)
+    return std::nullopt;
+  const std::string found = "the current at constant speed showed " +
+                            ResonanceText(*without.resonance) + ", which limits the speed loop";
+  const SetupSnapshot unnotched(setup);
+  const NotchPlacement placed = PlaceNotch(setup, without.resonance->frequency_hz);
+  if (!placed.filter) {
+    without.run.warnings.push_back(found + "; " + placed.refusal);
+    return std::nullopt;
+  }
+  SynchroniseSetup(setup);
+  const std::optional<std::string> proposal = TakeSpeedLoopProposal(setup);
+  RetuneAndDownload(setup);
+  if (std::string not_at_rest = WaitForRest(setup, ui); !not_at_rest.empty())
+    return StepNotRun(step, not_at_rest);
+  StepOutcome with = RunStep(step, setup, ui);
+  const NotchRun notch = NotchRunOf(without, placed, with, setup);
+  char ripple[160];
+  std::snprintf(ripple, sizeof ripple,
+                "; the speed loop was tuned again and run a second time: the ripple at the "
+                "resonance %.3g A -> %.3g A RMS",
+                notch.ripple_before_A, notch.ripple_after_A);
+  const std::string note = found + ": the " + DescribeNotch(*placed.proposal) +
+                           ", was placed in filter " + std::to_string(placed.filter) + ripple;
+  if (!with.succeeded && without.succeeded) {
+    unnotched.Restore(setup);
+    RetuneAndDownload(setup);
+    without.run.warnings.push_back(note + "; the run with it failed (" + with.failure +
+                                   "), so the notch was taken out again");
+    return std::nullopt;
+  }
+  std::vector<std::string> notes{note};
+  if (proposal) notes.push_back(*proposal);
+  with.run.warnings.insert(with.run.warnings.begin(), notes.begin(), notes.end());
+  with.friction = without.friction;
+  with.run.identified = without.run.identified;
+  with.notch = notch;
+  return with;
+}
+
 // An identified armature this far from the setup's, and this sure, is worth a second run.
 constexpr double kArmatureCorrectionWorth = 0.05;
 constexpr double kArmatureTrusted = 0.5;
@@ -692,6 +776,8 @@ CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
             FrictionAtASecondSpeed(step, setup, ui, result.steps.back());
         if (auto second = RerunSpeedStep(step, setup, ui, before, result.steps))
           result.steps.back() = std::move(*second);
+        if (auto notched = NotchTheResonance(step, setup, ui, result.steps.back()))
+          result.steps.back() = std::move(*notched);
         if (friction_note) result.steps.back().run.warnings.push_back(*friction_note);
       }
       if (std::string_view(step.word) == "current") {

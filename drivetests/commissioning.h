@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "design/notch_proposal.h"
+#include "design/resonance.h"
 #include "drivetests/diagnosis.h"
 #include "drivetests/my_test_dlg.h"
 #include "drivetests/tuning_figures.h"
@@ -59,6 +61,22 @@ struct TrackingFigures {
 std::vector<TargetCheck> CheckTargets(const CommissioningStep& step, const CZel_Setup& setup,
                                       const TestRunReport& run);
 
+// The speed step's notch for a resonance that limited the loop, and the run before it: the
+// step's own figures are those of the run with the notch.
+struct NotchRun {
+  Resonance resonance;  // as the run before the notch named it
+  NotchProposal proposal;
+  int filter = 0;  // 1..3
+  Spectrum spectrum_before;
+  // The current reference's ripple at the resonance (RMS, A), before the notch and with it.
+  double ripple_before_A = 0.0, ripple_after_A = 0.0;
+  bool succeeded_before = false;
+  std::string failure_before;
+  std::optional<TrackingFigures> tracking_before;
+  std::string svg;    // both spectra with the notch drawn over them
+  ZelPlotScene plot;  // the same plot, for a toolkit to draw
+};
+
 struct StepOutcome {
   const CommissioningStep* step = nullptr;
   bool succeeded = false;
@@ -70,6 +88,11 @@ struct StepOutcome {
   // What the inertia test measured and the friction that the speed test's log shows.
   std::optional<InertiaRun> inertia_run;
   std::optional<FrictionFit> friction;
+  // The speed step's current reference at constant speed: its spectrum and the resonance it
+  // named, as the test gave them.
+  std::optional<Spectrum> current_spectrum;
+  std::optional<Resonance> resonance;
+  std::optional<NotchRun> notch;
   std::string svg;  // the plot of the run, measured and predicted
   ZelPlotScene plot;  // the same plot, for a toolkit to draw
   std::string csv;  // the logged run

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "dcservo_version.h"
+#include "derive/biquad_slots.h"
 #include "design/parameter_meaning.h"
 #include "host/zel_errors.h"
 #include "host/zel_file.h"
@@ -79,6 +80,19 @@ ordered_json MarginsJson(const std::optional<LoopMargins>& m) {
           {"stable", m->stable}};
 }
 
+ordered_json SpectrumJson(const std::optional<Spectrum>& s) {
+  if (!s) return nullptr;
+  return {{"resolution_hz", s->resolution_hz}, {"amplitude_A", s->amplitude}};
+}
+
+ordered_json ResonanceJson(const std::optional<Resonance>& r) {
+  if (!r) return nullptr;
+  return {{"frequency_hz", r->frequency_hz},
+          {"peak_db", r->peak_db},
+          {"loop_gain_db", r->loop_gain_db},
+          {"limits_loop", r->limits_loop}};
+}
+
 ordered_json DiagnosisJson(const Diagnosis* diagnosis) {
   if (!diagnosis) return nullptr;
   return {{"cause", diagnosis->cause}, {"advice", diagnosis->advice}};
@@ -128,6 +142,29 @@ ordered_json GainsJson(const std::vector<TestRunReport::Value>& gains, const CZe
   return out;
 }
 
+ordered_json TrackingJson(const std::optional<TrackingFigures>& t) {
+  if (!t) return nullptr;
+  return {{"unit", t->unit}, {"measured", CycleJson(t->measured)}, {"predicted", CycleJson(t->predicted)}};
+}
+
+ordered_json NotchRunJson(const std::optional<NotchRun>& n) {
+  if (!n) return nullptr;
+  const FilterDescription& notch = n->proposal.notch;
+  return {{"filter", n->filter},
+          {"frequency_hz", notch.frequency_hz},
+          {"q", notch.q},
+          {"location", FilterPlaceName(notch.place)},
+          {"depth_db", n->proposal.depth_db},
+          {"margins", MarginsJson(n->proposal.margins)},
+          {"resonance", ResonanceJson(n->resonance)},
+          {"ripple_at_resonance_A", {{"before", n->ripple_before_A}, {"after", n->ripple_after_A}}},
+          {"before",
+           {{"verdict", n->succeeded_before ? "succeeded" : "failed"},
+            {"failure", n->failure_before},
+            {"tracking", TrackingJson(n->tracking_before)},
+            {"current_spectrum", SpectrumJson(n->spectrum_before)}}}};
+}
+
 ordered_json StepJson(const StepOutcome& s, const std::string& csv, const CZel_Setup& setup) {
   ordered_json out;
   out["step"] = s.step->word;
@@ -138,13 +175,13 @@ ordered_json StepJson(const StepOutcome& s, const std::string& csv, const CZel_S
   out["check"] = s.succeeded ? "" : CheckOf(s);
   out["figures"] = {{"measured", StepFiguresJson(s.run.measured)},
                     {"predicted", StepFiguresJson(s.run.predicted)}};
-  out["tracking"] = s.tracking ? ordered_json{{"unit", s.tracking->unit},
-                                               {"measured", CycleJson(s.tracking->measured)},
-                                               {"predicted", CycleJson(s.tracking->predicted)}}
-                               : ordered_json(nullptr);
+  out["tracking"] = TrackingJson(s.tracking);
   out["targets"] = TargetsJson(s.targets);
   out["gains"] = GainsJson(s.run.gains, setup);
   out["identified"] = IdentifiedJson(s.run.identified);
+  out["current_spectrum"] = SpectrumJson(s.current_spectrum);
+  out["resonance"] = ResonanceJson(s.resonance);
+  out["notch"] = NotchRunJson(s.notch);
   out["warnings"] = s.run.warnings;
   out["csv"] = csv;
   // As every test's JSON names what its run wrote.
@@ -300,6 +337,48 @@ void WriteValueTable(std::ostringstream& h, const ordered_json& values, const ch
   h << "</table>\n";
 }
 
+// The notch that the step placed for a resonance: the notch itself, both spectra with it drawn
+// over them, and the figures of the run before it beside the step's own.
+void WriteNotch(std::ostringstream& h, const ordered_json& step, const std::string& svg) {
+  const ordered_json& n = Field(step, "notch");
+  if (!n.is_object()) return;
+  const ordered_json& r = Field(n, "resonance");
+  const ordered_json& margins = Field(n, "margins");
+  h << "<h3>Notch for a resonance</h3>\n<p>The current at constant speed showed a resonance at "
+    << Number(Field(r, "frequency_hz")) << " Hz, " << Number(Field(r, "peak_db"))
+    << " dB over the spectrum's floor, with a loop gain of " << Number(Field(r, "loop_gain_db"))
+    << " dB there. Filter " << Number(Field(n, "filter")) << " took a notch at "
+    << Number(Field(n, "frequency_hz")) << " Hz, Q " << Number(Field(n, "q")) << ", on the "
+    << Escape(Text(Field(n, "location"))) << " (" << Number(Field(n, "depth_db"))
+    << " dB at the resonance; phase margin " << Number(Field(margins, "phase_margin_deg"))
+    << " deg, gain margin " << Number(Field(margins, "gain_margin_db"))
+    << " dB), and the speed loop ran again with it.</p>\n";
+  if (!svg.empty()) h << "<figure>" << svg << "</figure>\n";
+  const ordered_json& before = Field(n, "before");
+  const ordered_json& ripple = Field(n, "ripple_at_resonance_A");
+  h << "<table><tr><th>Figure</th><th>Before the notch</th><th>With the notch</th>"
+    << "<th>Unit</th></tr>\n<tr><td>Verdict</td>" << VerdictCell(Text(Field(before, "verdict")))
+    << VerdictCell(Text(Field(step, "verdict"))) << "<td></td></tr>\n"
+    << "<tr><td>Ripple at the resonance (RMS)</td><td>" << Number(Field(ripple, "before"))
+    << "</td><td>" << Number(Field(ripple, "after")) << "</td><td>A</td></tr>\n";
+  const ordered_json& was = Field(Field(before, "tracking"), "measured");
+  const ordered_json& now = Field(Field(step, "tracking"), "measured");
+  for (const TrackingRow& row : kTrackingRows) {
+    auto value = [&](const ordered_json& side) {
+      const ordered_json& v = Field(side, row.key);
+      return v.is_number() ? Number(v.get<double>() * row.scale) : std::string("&ndash;");
+    };
+    h << "<tr><td>" << row.title << "</td><td>" << value(was) << "</td><td>" << value(now)
+      << "</td><td>"
+      << Escape(row.unit ? std::string(row.unit) : Text(Field(Field(step, "tracking"), "unit")))
+      << "</td></tr>\n";
+  }
+  h << "</table>\n";
+  if (!Text(Field(before, "failure")).empty())
+    h << "<p>The run before the notch: " << Escape(ReadableText(Text(Field(before, "failure"))))
+      << "</p>\n";
+}
+
 bool Differs(const ordered_json& a, const ordered_json& b) {
   if (!a.is_number() || !b.is_number()) return a != b;
   const double x = a.get<double>(), y = b.get<double>();
@@ -383,7 +462,8 @@ std::string FailureHtml(const ordered_json& j) {
 
 }  // namespace
 
-std::string CommissioningReportHtml(const ordered_json& report, const std::vector<std::string>& svgs) {
+std::string CommissioningReportHtml(const ordered_json& report, const std::vector<std::string>& svgs,
+                                    const std::vector<std::string>& notch_svgs) {
   std::ostringstream h;
   const ordered_json& drive = report["drive"];
   h << PageStart("Commissioning report: " + Text(drive["description"]));
@@ -443,12 +523,13 @@ std::string CommissioningReportHtml(const ordered_json& report, const std::vecto
       h << " &mdash; " << FailureHtml(s);
     h << "</p>\n";
     if (i < svgs.size() && !svgs[i].empty()) h << "<figure>" << svgs[i] << "</figure>\n";
-    ++i;
     WriteFigures(h, s);
     WriteTracking(h, s);
     WriteTargets(h, s);
     WriteValueTable(h, s["gains"], "Gain");
     WriteIdentified(h, s, report["values"]);
+    WriteNotch(h, s, i < notch_svgs.size() ? notch_svgs[i] : std::string());
+    ++i;
     for (const ordered_json& w : s["warnings"]) h << "<p>Note: " << Escape(Text(w)) << "</p>\n";
     if (!Text(s["csv"]).empty())
       h << "<p>Logged run: " << Escape(Text(s["csv"])) << "</p>\n";
@@ -691,16 +772,19 @@ namespace {
 ZelReportDocument PrintableReport(const ordered_json& report, const CommissioningResult& result) {
   ZelReportDocument document;
   document.title = "Commissioning report: " + Text(report["drive"]["description"]);
-  std::vector<std::string> placeholders;
+  // Each plot where the page has it: a placeholder that the printer draws its scene at.
+  auto place = [&document](const std::string& svg, const ZelPlotScene& scene) {
+    if (svg.empty()) return std::string();
+    std::string placeholder = ZelPlotPlaceholder(document.plots.size());
+    document.plots.push_back(scene);
+    return placeholder;
+  };
+  std::vector<std::string> placeholders, notch_placeholders;
   for (const StepOutcome& s : result.steps) {
-    if (s.svg.empty()) {
-      placeholders.emplace_back();
-      continue;
-    }
-    placeholders.push_back(ZelPlotPlaceholder(document.plots.size()));
-    document.plots.push_back(s.plot);
+    placeholders.push_back(place(s.svg, s.plot));
+    notch_placeholders.push_back(s.notch ? place(s.notch->svg, s.notch->plot) : std::string());
   }
-  document.html = CommissioningReportHtml(report, placeholders);
+  document.html = CommissioningReportHtml(report, placeholders, notch_placeholders);
   return document;
 }
 
@@ -717,8 +801,9 @@ std::string WriteCommissioningRecord(const CommissioningResult& result, const CZ
   // record tells what failed, and the next run starts again from the setup it is given.
   names.setup = result.succeeded ? kSetupFile : "";
   names.csv.clear();
-  std::vector<std::string> svgs;
+  std::vector<std::string> svgs, notch_svgs;
   for (const StepOutcome& s : result.steps) {
+    notch_svgs.push_back(s.notch ? s.notch->svg : std::string());
     std::string csv;
     if (!s.csv.empty()) {
       csv = std::string(s.step->word) + ".csv";
@@ -740,7 +825,7 @@ std::string WriteCommissioningRecord(const CommissioningResult& result, const CZ
   }
   files.push_back({kJsonFile, report.dump(2) + "\n"});
   paths.html = (dir / kHtmlFile).string();
-  files.push_back({kHtmlFile, CommissioningReportHtml(report, svgs)});
+  files.push_back({kHtmlFile, CommissioningReportHtml(report, svgs, notch_svgs)});
   if (!earlier.is_null()) {
     paths.compare = (dir / kCompareFile).string();
     files.push_back({kCompareFile, ComparisonReportHtml(report, earlier)});

@@ -35,6 +35,11 @@ nlohmann::ordered_json MarginsJson(const std::optional<LoopMargins>& margins);
 // `deviation_from_prediction_rms` where the figures have them.
 nlohmann::ordered_json TrackingFiguresJson(const CycleFigures& figures);
 
+// A spectrum as `resolution_hz` and `amplitude_A` (RMS per bin from 0 Hz); null without one.
+nlohmann::ordered_json SpectrumJson(const std::optional<Spectrum>& spectrum);
+// A resonance as `frequency_hz`, `peak_db`, `loop_gain_db`, `limits_loop`; null without one.
+nlohmann::ordered_json ResonanceJson(const std::optional<Resonance>& resonance);
+
 // The cause of a failure and what to do, as every JSON of the tests writes them; null when
 // it cannot be told.
 nlohmann::ordered_json DiagnosisJson(const Diagnosis* diagnosis);
@@ -51,9 +56,11 @@ nlohmann::ordered_json TargetsJson(const std::vector<TargetCheck>& checks);
 nlohmann::ordered_json CommissioningReportJson(const CommissioningResult& result,
                                                const CZel_Setup& setup,
                                                const ReportFiles& files);
-// `svgs` holds the plot of each step in the report's order.
+// `svgs` holds the plot of each step in the report's order, `notch_svgs` the plot of each
+// step's notch (empty where the step placed none).
 std::string CommissioningReportHtml(const nlohmann::ordered_json& report,
-                                    const std::vector<std::string>& svgs);
+                                    const std::vector<std::string>& svgs,
+                                    const std::vector<std::string>& notch_svgs = {});
 // Two reports (as CommissioningReportJson makes them, or an earlier version did) side by side:
 // every parameter that either run changed or that they ended with differently, and each
 // step of either run with every figure that either gives; the differences marked.

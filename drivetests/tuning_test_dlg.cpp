@@ -8,6 +8,7 @@
 #include "design/biquad_designer.h"
 #include "design/tune.h"
 #include "design/dialog_names.h"
+#include "design/measured_spectrum.h"
 #include "host/zel_comm.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"
@@ -856,6 +857,9 @@ void CTuningTestDlg::FinishFigures() {
   if (!cycle) return;
   figures_.cycles = {*cycle};
   IdentifyFromLog(m_Setup, logger_, kind_.loop, friction_, figures_);
+  // For the filters dialog, which may open after this test has closed.
+  if (kind_.loop == TunedLoop::Speed)
+    RememberMeasuredSpectrum(m_Setup, figures_.current_spectrum, figures_.resonance);
   prediction_overlay_.Draw(logger_, logger_graph_, m_Setup, kind_.loop, figures_.prediction);
   SetChildText(kFiguresText, FiguresText(figures_));
 }

@@ -5,14 +5,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "design/biquad_designer.h"
+#include "design/measured_spectrum.h"
 #include "dialogs/filters_dlg.h"
 #include "host/zel_comm.h"
 #include "tests/dialogs/bode_vectors.h"
 #include "tests/support/dialog_harness.h"
 #include "tests/support/fake_drive_link.h"
+#include "tests/support/test_spectra.h"
 
 namespace {
 
@@ -199,6 +203,95 @@ TEST_F(FiltersDialog, AFilterThatCannotBeDesignedIsShownWithItsReason) {
   EXPECT_THAT(Text(kBodeStatus),
               ::testing::MatchesRegex("Speed loop: crossover .* rad/s, PM .* deg, GM .* dB\n"
                                       "without filters: crossover .*"));
+}
+
+}  // namespace
+
+namespace {
+
+// What the last speed run measured, as the bundled drive's 2 kHz loop logs it: a tone at
+// 796.9 Hz (a bin of 7.8125 Hz) standing 43 dB over the floor.
+constexpr double kLoopPeriod = 0.0005, kPeakHz = 796.875, kPeakA = 0.45;
+
+class FiltersDialogWithSpectrum : public FiltersDialog {
+ protected:
+  ~FiltersDialogWithSpectrum() override { ForgetMeasuredSpectrum(); }
+  void Measured(double period_s, std::optional<double> resonance_hz) {
+    std::optional<Resonance> r;
+    if (resonance_hz) r = Resonance{*resonance_hz, 43.5, 2.0, true};
+    RememberMeasuredSpectrum(*setup_, testing_support::LoggedSpectrum(period_s, kPeakHz, kPeakA), r);
+  }
+};
+
+TEST_F(FiltersDialogWithSpectrum, TheNotchButtonPlacesTheNotchForTheMeasuredResonanceOrSaysWhyNot) {
+  struct Case {
+    const char* what;
+    double period_s;
+    std::optional<double> resonance_hz;
+    int filters_on;  // the first ones, as low passes on the speed feedback
+    int lock;
+    bool enabled, shown;  // the button; the spectrum on the plot
+    const char* refusal;  // the message box of a click; null: placed in filter filters_on + 1
+  };
+  const Case cases[] = {
+      {"placed", kLoopPeriod, kPeakHz, 0, 0, true, true, nullptr},
+      {"beside a filter in use", kLoopPeriod, kPeakHz, 1, 0, true, true, nullptr},
+      {"no free filter", kLoopPeriod, kPeakHz, 3, 0, true, true, "no filter is free"},
+      // So far down that any notch takes the speed loop's phase at its crossover.
+      {"margins lost", kLoopPeriod, 20.0, 0, 0, true, true, "keep no margins"},
+      {"a test runs", kLoopPeriod, kPeakHz, 0, 1, false, true, nullptr},
+      {"no resonance named", kLoopPeriod, std::nullopt, 0, 0, false, true, nullptr},
+      // A log at 1 kHz folds what rings above 500 Hz: neither shown nor offered.
+      {"log slower than the loop", 2 * kLoopPeriod, kPeakHz, 0, 0, false, false, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    setup_ = testing_support::LoadBundledSetup();
+    for (int i = 1; i <= 3; ++i) {
+      Filter(i, i <= c.filters_on, 1, 2);
+      Put({{("BQFilterF1" + std::to_string(i)).c_str(), 300}});
+    }
+    Measured(c.period_s, c.resonance_hz);
+    CFiltersDialog& dlg = Open(c.lock);
+    EXPECT_EQ(Enabled(kApplyNotch), c.enabled);
+    const BodeData& bode = dlg.GetBodeData();
+    ASSERT_EQ(bode.spectrum_db.size(), c.shown ? bode.frequency_hz.size() : 0u);
+    if (c.shown) {
+      // The peak's bin is a point of the plot, at its level in dB of 1 A.
+      const auto at = std::find(bode.frequency_hz.begin(), bode.frequency_hz.end(), kPeakHz);
+      ASSERT_NE(at, bode.frequency_hz.end());
+      EXPECT_NEAR(bode.spectrum_db[at - bode.frequency_hz.begin()], 20 * std::log10(kPeakA), 1e-9);
+      EXPECT_THAT(Text(kBodeStatus), testing::HasSubstr("Measured "));
+    }
+    if (!c.enabled) continue;
+    const std::size_t boxes = ui_.Messages().size();
+    Click(kApplyNotch);
+    if (c.refusal) {
+      ASSERT_EQ(ui_.Messages().size(), boxes + 1);
+      EXPECT_THAT(ui_.Messages().back().text, testing::HasSubstr(c.refusal));
+      for (int i = c.filters_on + 1; i <= 3; ++i) EXPECT_EQ(Get(("BQFilter" + std::to_string(i)).c_str()), 0);
+      continue;
+    }
+    EXPECT_EQ(ui_.Messages().size(), boxes);
+    const int placed = c.filters_on + 1;
+    const std::string n = std::to_string(placed);
+    EXPECT_EQ(Get(("BQFilter" + n).c_str()), 1);
+    EXPECT_EQ(Get(("BQFilterType" + n).c_str()), 2);  // notch
+    EXPECT_EQ(Get(("BQFilterLocation" + n).c_str()), 1);  // speed controller output
+    EXPECT_EQ(Get(("BQFilterF1" + n).c_str()), std::round(*c.resonance_hz));
+    // The dialog shows the filter it switched on, and its response has the notch's dip.
+    EXPECT_EQ(Text(kFilterControls[placed - 1].on_off), "On");
+    EXPECT_FALSE(Enabled(kApplyNotch));  // one notch for the resonance
+    EXPECT_TRUE(Enabled(kFilterControls[placed - 1].type));
+    const auto& curves = dlg.GetBodeData().curves;
+    const auto curve = std::find_if(curves.begin(), curves.end(),
+                                    [&](const BodeCurve& b) { return b.filter == placed; });
+    ASSERT_NE(curve, curves.end());
+    const BodeCurve& notch = *curve;
+    const auto at = std::find(dlg.GetBodeData().frequency_hz.begin(),
+                              dlg.GetBodeData().frequency_hz.end(), kPeakHz);
+    EXPECT_LT(notch.magnitude_db[at - dlg.GetBodeData().frequency_hz.begin()], -20.0);
+  }
 }
 
 }  // namespace

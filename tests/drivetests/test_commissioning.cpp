@@ -148,3 +148,25 @@ TEST(CommissioningIdentification, ALoadTooHeavyForTheMostTestCurrentFailsAndSays
 }
 
 }  // namespace
+
+namespace {
+
+// A notch only where a resonance limits the loop: none on the rigid bundled drive, and none
+// for a coupling at 800 Hz that the commissioned loop, behind its low pass at 100 Hz on the
+// speed feedback, does not drive (its speed run succeeds as on a rigid shaft).
+TEST(CommissioningNotch, ALoopThatNoResonanceLimitsGetsNoNotch) {
+  const Faults rigid = {}, coupled = {{"resonance", 800.0}, {"resonance_damping", 0.01}};
+  for (const Faults& faults : {rigid, coupled}) {
+    SCOPED_TRACE(faults.size() ? "coupled at 800 Hz" : "rigid");
+    const CommissioningResult result = Commission(faults);
+    ASSERT_TRUE(result.succeeded) << result.steps.back().failure;
+    for (const StepOutcome& step : result.steps) EXPECT_FALSE(step.notch) << step.step->word;
+    for (const ParameterChange& c : result.changes) {
+      if (c.name.rfind("BQFilterType", 0) == 0) {
+        EXPECT_NE(c.after, 2.0) << c.name;  // a notch
+      }
+    }
+  }
+}
+
+}  // namespace

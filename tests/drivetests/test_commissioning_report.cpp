@@ -1,4 +1,5 @@
-// The comparison of two commissioning records whose tracking errors are in different units.
+// The comparison of two commissioning records whose tracking errors are in different units, and
+// the record of a speed step that placed a notch.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -6,6 +7,9 @@
 #include <nlohmann/json.hpp>
 
 #include "drivetests/commissioning_report.h"
+#include "drivetests/notch_plot.h"
+#include "tests/support/test_setups.h"
+#include "tests/support/test_spectra.h"
 
 namespace {
 
@@ -46,6 +50,64 @@ TEST(CommissioningComparison, TrackingErrorsInAnotherUnitOfTheSameKindCompareAsN
                                                            SpeedRecord(c.before_unit, c.before));
     EXPECT_THAT(html, HasSubstr(c.row)) << c.before_unit << " " << c.now_rpm;
   }
+}
+
+}  // namespace
+
+namespace {
+
+using namespace dcservo;
+
+TrackingFigures Tracked(double rms_error_rpm) {
+  TrackingFigures t{"rpm", 1.0, {}, std::nullopt};
+  t.measured.rms_error = rms_error_rpm;
+  return t;
+}
+
+// A speed step whose run failed on a resonance at 800 Hz and passed with the notch: the record
+// shows the notch, both runs' ripple at the resonance and tracking, and the plot of both spectra.
+TEST(CommissioningReport, ANotchedSpeedStepShowsTheRunBeforeTheNotchBesideItsOwn) {
+  const auto setup = testing_support::LoadBundledSetup();
+  const CommissioningStep* speed = nullptr;
+  for (const CommissioningStep& s : CommissioningSteps())
+    if (std::string(s.word) == "speed") speed = &s;
+  ASSERT_NE(speed, nullptr);
+  NotchRun notch;
+  notch.resonance = {800.0, 40.0, 2.0, true};
+  notch.proposal.notch = {kPlaceSpeedControllerOutput, kNotch, 800.0, 0.7};
+  notch.proposal.depth_db = -60.0;
+  notch.filter = 2;
+  notch.spectrum_before = testing_support::LoggedSpectrum(0.0005, 800, 0.45);
+  notch.ripple_before_A = 0.45;
+  notch.ripple_after_A = 0.003;
+  notch.failure_before = "Target missed: the motor followed the reference";
+  notch.tracking_before = Tracked(9.0);
+  notch.svg = DrawNotchPlot(notch.spectrum_before,
+                            testing_support::LoggedSpectrum(0.0005, 800, 0.003),
+                            notch.proposal.notch, 0.0005).svg;
+  StepOutcome step;
+  step.step = speed;
+  step.succeeded = true;
+  step.tracking = Tracked(2.0);
+  step.notch = notch;
+  const CommissioningResult result{{speed}, {step}, {}, "", true};
+
+  const ordered_json report = CommissioningReportJson(result, *setup, {});
+  const ordered_json& n = report["steps"][0]["notch"];
+  EXPECT_EQ(n["filter"], 2);
+  EXPECT_EQ(n["location"], "Speed Controller Output");
+  EXPECT_EQ(n["ripple_at_resonance_A"], (ordered_json{{"before", 0.45}, {"after", 0.003}}));
+  EXPECT_EQ(n["before"]["verdict"], "failed");
+  EXPECT_EQ(n["before"]["tracking"]["measured"]["rms_error"], 9.0);
+  EXPECT_EQ(n["resonance"]["frequency_hz"], 800.0);
+
+  const std::string html = CommissioningReportHtml(report, {""}, {notch.svg});
+  EXPECT_THAT(html, HasSubstr("Filter 2 took a notch at 800 Hz, Q 0.7, on the Speed Controller Output"));
+  EXPECT_THAT(html, HasSubstr("Ripple at the resonance (RMS)</td><td>0.45</td><td>0.003</td>"));
+  EXPECT_THAT(html, HasSubstr("Tracking error (RMS)</td><td>9</td><td>2</td>"));
+  EXPECT_THAT(html, HasSubstr("<td class=\"bad\">FAILED</td><td class=\"ok\">passed</td>"));
+  EXPECT_THAT(html, HasSubstr("<figure>" + notch.svg + "</figure>"));
+  EXPECT_THAT(notch.svg, HasSubstr("With the notch"));
 }
 
 }  // namespace
