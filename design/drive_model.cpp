@@ -642,7 +642,10 @@ std::optional<LoopMargins> MarginsOf(const DriveModel& model, ModelStructure str
         phase[k] < phase[k - 1]) {
       const double t = between(k, phase, level);
       const double gm = -(gain_db[k - 1] + t * (gain_db[k] - gain_db[k - 1]));
-      if (!margins.gain_margin_db || gm < *margins.gain_margin_db) margins.gain_margin_db = gm;
+      if (!margins.gain_margin_db || gm < *margins.gain_margin_db) {
+        margins.gain_margin_db = gm;
+        margins.phase_crossover_rad_s = w[k - 1] * std::pow(w[k] / w[k - 1], t);
+      }
     }
   }
   return margins;

@@ -105,6 +105,9 @@ struct LoopMargins {
   std::optional<double> crossover_rad_s;  // open-loop gain 1; none when it never gets there
   std::optional<double> phase_margin_deg;
   std::optional<double> gain_margin_db;   // none when the phase never reaches -180 degrees
+  // Where the phase crosses -180 degrees with the gain margin above: the frequency at which
+  // the loop hunts between a sensor's steps (design/resonance.h).
+  std::optional<double> phase_crossover_rad_s;
   std::optional<double> bandwidth_rad_s;  // closed loop -3 dB
   double pole_radius = 0.0;               // largest closed-loop pole, |z| at its period
   // The largest |1 / (1 + L)|: how much the closed loop amplifies what enters at its sensor

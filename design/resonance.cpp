@@ -78,18 +78,97 @@ std::optional<Spectrum> AverageSpectrum(std::span<const std::vector<double>> str
 
 namespace dcservo {
 
-std::optional<Resonance> FindResonance(const Spectrum& s) {
+namespace {
+
+// Past this the windows of the hunting tone's harmonics cover the whole band.
+constexpr int kHighestHarmonic = 8;
+
+// The loop's hunting tone and its harmonics, as a spectrum shows them.
+class HuntingTones {
+ public:
+  HuntingTones(const Spectrum& s, double crossover_hz)
+      : s_(s), crossover_hz_(crossover_hz), sample_rate_hz_(2.0 * s.frequency_hz.back()) {
+    for (std::size_t k = 0; k < s.amplitude.size(); ++k)
+      if (HarmonicAt(s.frequency_hz[k]) == 1) tone_ = std::max(tone_, s.amplitude[k]);
+  }
+
+  bool Own(std::size_t k) const {
+    const int n = HarmonicAt(s_.frequency_hz[k]);
+    if (n <= 1) return n == 1;
+    return s_.amplitude[k] <= tone_ * std::pow(10.0, kHarmonicOverTone_dB / 20.0);
+  }
+
+ private:
+  // The lowest harmonic whose window holds `hz` or one of its images about the sampling
+  // rate; 0 for none.
+  int HarmonicAt(double hz) const {
+    const double lowest = kHuntingBelowCrossover * crossover_hz_;
+    const double highest = kHuntingAboveCrossover * crossover_hz_;
+    int found = 0;
+    for (int m = 0; m * sample_rate_hz_ - hz <= kHighestHarmonic * highest; ++m) {
+      for (double image : {m * sample_rate_hz_ + hz, m * sample_rate_hz_ - hz}) {
+        if (!(image > 0.0)) continue;
+        const int n = std::max(1, static_cast<int>(std::ceil(image / highest)));
+        if (n <= kHighestHarmonic && n * lowest <= image && (found == 0 || n < found))
+          found = n;
+      }
+    }
+    return found;
+  }
+
+  const Spectrum& s_;
+  double crossover_hz_, sample_rate_hz_;
+  double tone_ = 0.0;
+};
+
+// A coupling that rings hard rings with harmonics, and one of them (or its image about the
+// sampling rate) may stand higher than the ring itself; near the Nyquist frequency the ring's
+// own folded harmonic sits near half of it. A peak that may be the 2nd or 3rd harmonic of a
+// bin standing out by this much less than a resonance names nothing: which of the two is the
+// coupling the spectrum cannot tell.
+constexpr double kRingUnderItsHarmonic_dB = 6.0;
+
+bool MayBeAHarmonic(const Spectrum& s, std::size_t peak, double floor,
+                    const std::optional<HuntingTones>& hunting) {
+  const double sample_rate_hz = 2.0 * s.frequency_hz.back();
+  const double least =
+      floor * std::pow(10.0, (kResonanceOverFloor_dB - kRingUnderItsHarmonic_dB) / 20.0);
+  for (int n : {2, 3}) {
+    for (double image : {s.frequency_hz[peak], sample_rate_hz - s.frequency_hz[peak]}) {
+      const double hz = image / n;
+      const auto k = static_cast<std::size_t>(std::lround(hz / s.resolution_hz));
+      if (hz < kLowestResonance_Hz || k + 1 >= s.amplitude.size()) continue;
+      for (std::size_t j = k - 1; j <= k + 1; ++j) {
+        const bool the_peak_itself = j + 1 >= peak && j <= peak + 1;
+        if (!the_peak_itself && !(hunting && hunting->Own(j)) && s.amplitude[j] >= least)
+          return true;
+      }
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+std::optional<Resonance> FindResonance(const Spectrum& s, std::optional<double> phase_crossover_hz) {
   std::size_t first = 0;
   while (first < s.frequency_hz.size() && s.frequency_hz[first] < kLowestResonance_Hz) ++first;
   if (first + 3 > s.amplitude.size()) return std::nullopt;
   const std::vector<double> band(s.amplitude.begin() + static_cast<std::ptrdiff_t>(first),
                                  s.amplitude.end());
   const double floor = Median(band);
-  std::size_t peak = first;
-  for (std::size_t k = first; k < s.amplitude.size(); ++k)
-    if (s.amplitude[k] > s.amplitude[peak]) peak = k;
-  if (!(floor > 0.0) || 20.0 * std::log10(s.amplitude[peak] / floor) < kResonanceOverFloor_dB)
+  std::optional<HuntingTones> hunting;
+  if (phase_crossover_hz && *phase_crossover_hz > 0.0) hunting.emplace(s, *phase_crossover_hz);
+  std::optional<std::size_t> strongest;
+  for (std::size_t k = first; k < s.amplitude.size(); ++k) {
+    if (hunting && hunting->Own(k)) continue;
+    if (!strongest || s.amplitude[k] > s.amplitude[*strongest]) strongest = k;
+  }
+  if (!strongest || !(floor > 0.0) ||
+      20.0 * std::log10(s.amplitude[*strongest] / floor) < kResonanceOverFloor_dB)
     return std::nullopt;
+  const std::size_t peak = *strongest;
+  if (MayBeAHarmonic(s, peak, floor, hunting)) return std::nullopt;
   Resonance r;
   r.frequency_hz = s.frequency_hz[peak];
   if (peak > 0 && peak + 1 < s.amplitude.size()) {

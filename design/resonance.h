@@ -3,13 +3,13 @@
 // at constant speed: the current reference's spectrum and the peak that names the resonance
 // (design/notch_proposal.h places the notch for it).
 //
-// What the logs show: the same logs carry a tone that is no resonance at all. The encoder's
-// counts make the loop hunt between neighbouring counts, and that limit cycle stands 15-20 dB
-// over the spectrum's floor on a perfectly rigid shaft (about 290 Hz and its harmonic on the
-// bundled drive). A coupling that the loop barely feels only moves that tone a little; one that
-// it drives hard pulls the loop's oscillation to its own frequency and stands higher. Neither
-// the tone's frequency nor the rigid loop model's run tells the two apart (the model hunts at
-// another frequency than the drive), so the height over the floor does.
+// What the logs show: the same logs carry tones that are no resonance at all. The encoder's
+// counts make the loop hunt between neighbouring counts, a limit cycle near the frequency at
+// which the loop's phase crosses -180 degrees (LoopMargins::phase_crossover_rad_s; on the rigid
+// bundled drive the model puts it at 313 Hz and the drive hunts at 289 Hz, its harmonic at
+// 578 Hz, 15-20 dB over the floor; behind the tuner's low pass on the speed feedback near
+// 65 Hz, 47 dB over the floor, its harmonics up to 30 dB). Those tones are set aside; what stands
+// out elsewhere is the coupling, where the loop drives it hard enough to ring.
 
 #include <optional>
 #include <span>
@@ -41,13 +41,23 @@ std::optional<Spectrum> AverageSpectrum(std::span<const std::vector<double>> str
                                         double period_s,
                                         std::size_t segment = kSpectrumSegment);
 
-// The peak that names a resonance: the strongest bin above kLowestResonance_Hz standing this
-// far over the floor (the median of those bins). The encoder's hunting on the rigid bundled
-// drive stands 15-20 dB over that floor and is no resonance: a coupling that the loop drives
-// hard enough to matter takes the loop's oscillation to itself and stands higher.
+// The peak that names a resonance: the strongest bin above kLowestResonance_Hz, off the
+// loop's own hunting tones, standing this far over the floor (the median of those bins). A
+// coupling that the loop barely feels moves the hunting tone by a few tens of hertz and stands
+// 20 dB at most: one that the loop drives hard rings on its own and stands higher.
 inline constexpr double kResonanceOverFloor_dB = 22.0;
 // Below this the loop's own band and the profile's ramps live.
 inline constexpr double kLowestResonance_Hz = 100.0;
+
+// Where a hunting tone sits against the phase crossover: a sampled limit cycle takes a whole
+// number of samples or so, at or a little below it (289 Hz for 313 Hz, 65 for 73 behind the
+// low pass).
+inline constexpr double kHuntingBelowCrossover = 0.8;
+inline constexpr double kHuntingAboveCrossover = 1.1;
+// A harmonic of the hunting tone stands no higher than the tone itself, give or take this.
+inline constexpr double kHarmonicOverTone_dB = 3.0;
+// The crossover is wanted to a few percent only: MarginsOf's sweep may be this coarse.
+inline constexpr int kHuntingSweepPoints = 200;
 
 struct Resonance {
   double frequency_hz = 0.0;
@@ -63,9 +73,14 @@ struct Resonance {
 inline constexpr double kLimitingLoopGain_dB = -kGainMarginWarn_dB;
 
 // The resonance that `spectrum` (of the current reference at constant speed) shows; nothing
-// when no peak stands out. The peak's frequency is refined between its bins (a parabola
-// through the levels of the peak bin and its neighbours).
-std::optional<Resonance> FindResonance(const Spectrum& spectrum);
+// when no peak stands out. With `phase_crossover_hz`, the loop's phase crossover, its hunting
+// tone and the harmonics of it (folded about the spectrum's Nyquist frequency) are set aside:
+// a bin within kHuntingBelowCrossover..kHuntingAboveCrossover of the crossover, or of a
+// multiple of it that stands no higher than that tone (kHarmonicOverTone_dB). The peak's
+// frequency is refined between its bins (a parabola through the levels of the peak bin and its
+// neighbours).
+std::optional<Resonance> FindResonance(const Spectrum& spectrum,
+                                       std::optional<double> phase_crossover_hz = std::nullopt);
 // Whether it limits the loop, from the rigid loop's gain |L| at its frequency.
 void JudgeResonance(Resonance& resonance, double rigid_loop_gain);
 

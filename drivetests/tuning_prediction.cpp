@@ -101,10 +101,10 @@ namespace {
 // The spectrum at the log's own rate, whatever it is: the speed test's 2000 points stretch the
 // log over the profile (one point a millisecond on the bundled drive), so what rings above the
 // log's Nyquist frequency folds onto a lower one and is only named from a log at the loop's
-// own rate. Only a loop without a low pass on its speed feedback is judged: behind one the
-// loop hunts at a tone of its own (about 130-140 Hz behind the tuner's proposal on the bundled
-// drive) that stands 40 dB over the floor, as high as any coupling, so the rule below would
-// name it.
+// own rate. The loop's own hunting tones are set aside where the loop model puts them. A loop
+// with a low pass on its speed feedback is not judged: it hunts near 65 Hz on the bundled drive
+// behind the tuner's proposal, 47 dB over the floor, and the skirts and harmonics of that tone
+// stand 23-30 dB all the way up, over any coupling that such a loop still feels.
 void FindResonanceInLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger,
                         const MotionLog& log, TuningRunFigures& figures) {
   figures.current_spectrum.reset();
@@ -119,12 +119,16 @@ void FindResonanceInLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger,
   if (!at_loop_rate || !figures.current_spectrum || !model ||
       !model->speed_feedback_filters.empty())
     return;
-  figures.resonance = FindResonance(*figures.current_spectrum);
+  const ModelStructure structure = StructureOfLoop(setup, TunedLoop::Speed);
+  const std::optional<LoopMargins> margins =
+      MarginsOf(*model, structure, TunedLoop::Speed, kHuntingSweepPoints);
+  if (!margins || !margins->phase_crossover_rad_s) return;
+  figures.resonance = FindResonance(*figures.current_spectrum,
+                                    *margins->phase_crossover_rad_s / (2.0 * std::numbers::pi));
   if (!figures.resonance) return;
   // The rigid loop's gain there, for whether the resonance takes the margins away.
-  const auto l = OpenLoopFrequencyResponse(
-      *model, StructureOfLoop(setup, TunedLoop::Speed), TunedLoop::Speed,
-      {2.0 * std::numbers::pi * figures.resonance->frequency_hz});
+  const auto l = OpenLoopFrequencyResponse(*model, structure, TunedLoop::Speed,
+                                           {2.0 * std::numbers::pi * figures.resonance->frequency_hz});
   if (!l.empty()) JudgeResonance(*figures.resonance, std::abs(l[0]));
 }
 

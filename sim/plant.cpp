@@ -56,12 +56,11 @@ Matrix3 Exponential(Matrix3 m) {
 void Plant::Discretize() {
   const double half = 0.5 * h_;
   a_ = std::exp(-config_.R_ohm * half / config_.L_H);
-  b_ = (1.0 - a_) / config_.R_ohm;
+  mean_share_ = (1.0 - a_) * config_.L_H / (config_.R_ohm * half);
   short_a_ = std::exp(-config_.short_R_ohm * half / config_.short_L_H);
   short_b_ = (1.0 - short_a_) / config_.short_R_ohm;
   h_over_J_ = h_ / config_.J_kgm2;
   torque_constant_ = faults_.motor_shorted ? 0.0 : config_.K_Nm_per_A;
-  free_ = hand_steps_left_ <= 0 && !faults_.shaft_blocked && config_.coulomb_Nm <= 0.0;
   DiscretizeCoupling();
 }
 
@@ -85,15 +84,16 @@ void Plant::DiscretizeCoupling() {
 
 // The motor and its load through the compliant coupling: their common motion driven by the net
 // torque, and the twist by what the motor's and the load's torques do to it.
-void Plant::StepCompliant() {
+void Plant::StepCompliant(double mean_current) {
   const double J = config_.J_kgm2;
   const double jm = motor_share_ * J, jl = J - jm;
-  double motor = torque_constant_ * i_ - config_.viscous_Nm_s * w_;
+  double motor = torque_constant_ * mean_current - config_.viscous_Nm_s * w_;
   const double dry = config_.coulomb_Nm;
   if (dry > 0.0) motor -= (w_ != 0.0 || std::abs(motor) > dry) ? std::copysign(dry, w_ != 0.0 ? w_ : motor) : motor;
   const double load = faults_.load_torque_Nm;
+  const double before = common_speed_;
   common_speed_ += (motor - load) * h_over_J_;
-  common_angle_ += common_speed_ * h_;
+  common_angle_ += 0.5 * (before + common_speed_) * h_;
   const double u = motor / jm + load / jl;
   const double twist = twist_step_[0][0] * twist_ + twist_step_[0][1] * twist_rate_ + twist_step_[0][2] * u;
   twist_rate_ = twist_step_[1][0] * twist_ + twist_step_[1][1] * twist_rate_ + twist_step_[1][2] * u;
@@ -121,17 +121,18 @@ void Plant::StepHeldShaft() {
     }
     return;
   }
-  if (faults_.shaft_blocked) {
-    w_ = 0.0;
-    return;
-  }
-  double net = torque_constant_ * i_ - config_.viscous_Nm_s * w_ - faults_.load_torque_Nm;
+  w_ = 0.0;  // blocked
+}
+
+double Plant::FreeSpeedAfter(double mean_current) const {
+  double net = torque_constant_ * mean_current - config_.viscous_Nm_s * w_ - faults_.load_torque_Nm;
   const double dry = config_.coulomb_Nm;
-  if (w_ == 0.0 && std::abs(net) <= dry) return;
+  if (dry <= 0.0) return w_ + net * h_over_J_;
+  if (w_ == 0.0 && std::abs(net) <= dry) return 0.0;
   net -= std::copysign(dry, w_ != 0.0 ? w_ : net);
   const double w_next = w_ + net * h_over_J_;
   // Friction stops the shaft; it never turns it back.
-  w_ = (w_ != 0.0 && (w_next > 0) != (w_ > 0)) ? 0.0 : w_next;
+  return (w_ != 0.0 && (w_next > 0) != (w_ > 0)) ? 0.0 : w_next;
 }
 
 }  // namespace dcsim

@@ -71,8 +71,9 @@ TEST(CliResonance, TheAppliedNotchCutsTheRippleAtTheResonanceTenTimes) {
 
   const json before = SpeedTest(bundled, kInteracting + Coupling(800, 0.01));
   const json after = SpeedTest(notched, kInteracting + Coupling(800, 0.01));
-  // 800 Hz in a log at 1 kHz reads at 200 Hz.
-  EXPECT_GT(AmplitudeAt(before, 200.0), 0.2);
+  // 800 Hz in a log at 1 kHz reads at 200 Hz, where the ringing coupling stands well over a
+  // tenth of an ampere.
+  EXPECT_GT(AmplitudeAt(before, 200.0), 0.1);
   EXPECT_LT(10.0 * AmplitudeAt(after, 200.0), AmplitudeAt(before, 200.0));
   EXPECT_EQ(after.at("verdict"), "succeeded");
 

@@ -96,7 +96,7 @@ def margins(w, loop):
     phase = np.degrees(np.unwrap(np.angle(loop)))
     if phase[0] > 0:
         phase -= 360
-    out = {"crossover": None, "pm": None, "gm": None}
+    out = {"crossover": None, "pm": None, "gm": None, "phase_crossover": None}
     for k in range(1, len(w)):
         if (mag[k - 1] >= 0) != (mag[k] >= 0):
             t = mag[k - 1] / (mag[k - 1] - mag[k])
@@ -110,6 +110,7 @@ def margins(w, loop):
             gm = -(mag[k - 1] + t * (mag[k] - mag[k - 1]))
             if out["gm"] is None or gm < out["gm"]:
                 out["gm"] = gm
+                out["phase_crossover"] = w[k - 1] * (w[k] / w[k - 1]) ** t
     return out
 
 
@@ -159,7 +160,7 @@ def main():
         "  const char* feedback_filter;",
         "  double low_pass_hz;  // 2nd-order Butterworth on the speed feedback; 0 for none",
         "  double b[3], a[2];",
-        "  double crossover_rad_s, phase_margin_deg, gain_margin_db;",
+        "  double crossover_rad_s, phase_margin_deg, gain_margin_db, phase_crossover_rad_s;",
         "};",
         "",
         "inline constexpr MarginVector kMarginVectors[] = {",
@@ -167,8 +168,8 @@ def main():
     for loop, name, hz, m in cases:
         b, a = low_pass(hz) if hz else ([1.0, 0.0, 0.0], [0.0, 0.0])
         lines.append(
-            '    {"%s", "%s", %.1f, {%.17g, %.17g, %.17g}, {%.17g, %.17g}, %.6g, %.6g, %.6g},'
-            % (loop, name, hz, *b, *a, m["crossover"], m["pm"], m["gm"]))
+            '    {"%s", "%s", %.1f, {%.17g, %.17g, %.17g}, {%.17g, %.17g}, %.6g, %.6g, %.6g, %.6g},'
+            % (loop, name, hz, *b, *a, m["crossover"], m["pm"], m["gm"], m["phase_crossover"]))
     lines += ["};", ""]
     path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "margin_vectors.h")
     with open(path, "w") as out:

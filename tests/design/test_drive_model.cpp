@@ -87,10 +87,13 @@ TEST(DriveModel, MarginsAgreeWithTheFrequencyDomain) {
                            : std::string(v.loop) == "speed" ? TunedLoop::Speed
                                                             : TunedLoop::Position;
     const auto m = dcservo::MarginsOf(model, ModelStructure::PositionOverSpeed, loop);
-    ASSERT_TRUE(m && m->crossover_rad_s && m->phase_margin_deg && m->gain_margin_db);
+    ASSERT_TRUE(m && m->crossover_rad_s && m->phase_margin_deg && m->gain_margin_db &&
+                m->phase_crossover_rad_s);
     EXPECT_NEAR(*m->crossover_rad_s, v.crossover_rad_s, 0.02 * v.crossover_rad_s);
     EXPECT_NEAR(*m->phase_margin_deg, v.phase_margin_deg, 1.5);
     EXPECT_NEAR(*m->gain_margin_db, v.gain_margin_db, 0.5);
+    // Where the loop hunts between counts: a period's lag more or less moves it by 5 %.
+    EXPECT_NEAR(*m->phase_crossover_rad_s, v.phase_crossover_rad_s, 0.01 * v.phase_crossover_rad_s);
     EXPECT_EQ(m->stable, v.phase_margin_deg > 0.0);
   }
 }

@@ -43,6 +43,56 @@ TEST(ResonanceSpectrum, ToneReadsItsRmsAtItsFrequency) {
   EXPECT_FALSE(AverageSpectrum(short_only, ts));
 }
 
+// A spectrum of 7.8125 Hz bins up to 1 kHz (256 samples at 2 kHz) on a floor of 1, with tones
+// standing `db` over it at the bins nearest their frequencies.
+struct Tone {
+  double hz, db;
+};
+dcservo::Spectrum FlatSpectrumWith(std::initializer_list<Tone> tones) {
+  dcservo::Spectrum s;
+  s.resolution_hz = 2000.0 / 256.0;
+  for (int k = 0; k <= 128; ++k) {
+    s.frequency_hz.push_back(k * s.resolution_hz);
+    s.amplitude.push_back(1.0);
+  }
+  for (const Tone& t : tones)
+    s.amplitude[static_cast<std::size_t>(std::lround(t.hz / s.resolution_hz))] = std::pow(10.0, t.db / 20.0);
+  return s;
+}
+
+// The loop with its phase crossover at 313 Hz hunts at 289 Hz (7 samples), and behind a low pass
+// with it at 72 Hz near 65 Hz; 0 Hz expects nothing named.
+TEST(ResonanceSpectrum, TheLoopsOwnHuntingIsSetAsideAndACouplingIsNamed) {
+  const struct {
+    const char* what;
+    double crossover_hz;
+    std::initializer_list<Tone> tones;
+    double named_hz;
+  } cases[] = {
+      {"a hunting tone as high as a coupling", 313, {{289, 30}}, 0},
+      {"its harmonic, no higher", 313, {{289, 24}, {578, 25}}, 0},
+      {"its 4th harmonic, folded about 1 kHz", 313, {{289, 24}, {2000.0 - 4 * 289.0, 25}}, 0},
+      {"a harmonic far higher than the tone", 313, {{289, 18}, {578, 30}}, 578},
+      {"a coupling beside the hunting", 313, {{289, 18}, {578, 18}, {703, 25}}, 703},
+      {"a coupling too quiet to tell", 313, {{289, 18}, {703, 21}}, 0},
+      {"behind a low pass: the tone below 100 Hz, its harmonics", 72, {{62.5, 47}, {133, 41}, {195, 30}}, 0},
+      {"a ring whose harmonic stands higher: which is it", 313, {{414, 20}, {828, 25}}, 0},
+      {"near 1 kHz, its folded harmonic too quiet to confuse", 313, {{797, 24}, {406, 15}}, 797},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto r = dcservo::FindResonance(FlatSpectrumWith(c.tones), c.crossover_hz);
+    EXPECT_EQ(r.has_value(), c.named_hz > 0.0);
+    if (r) {
+      EXPECT_NEAR(r->frequency_hz, c.named_hz, 4.0);
+    }
+  }
+  // Without the crossover the hunting tone is named as before: the caller must know the loop.
+  const auto blind = dcservo::FindResonance(FlatSpectrumWith({{289, 30}}));
+  ASSERT_TRUE(blind);
+  EXPECT_NEAR(blind->frequency_hz, 289.0, 4.0);
+}
+
 // The notch on the bundled drive's speed loop (PB_S 100 rad/s, crossover near 30 Hz): far
 // enough above the crossover, the widest notch keeps the margins; near it none does.
 TEST(ResonanceNotch, WidestNotchThatKeepsTheMargins) {

@@ -55,6 +55,30 @@ TEST(Rotor, AConstantCurrentAcceleratesAtKiOverJ) {
   }
 }
 
+// A voltage step on the free motor against its closed form: armature and rotor make one
+// second-order system, s^2 + (R/L) s + K^2/(J L), with two real poles on this motor. The angle
+// is what the loops see: a shaft moved by each period's last current instead of its mean runs
+// a whole period's travel ahead, a lag that the drive's loop model rightly has and a loop
+// around this motor would lack.
+TEST(Rotor, AVoltageStepTurnsTheShaftAsItsClosedFormDoes) {
+  dcsim::PlantConfig config;
+  config.viscous_Nm_s = 0.0;
+  dcsim::Plant plant = MakePlant(config);
+  const double R = config.R_ohm, L = config.L_H, K = config.K_Nm_per_A, J = config.J_kgm2;
+  const double V = 10.0;
+  const double root = std::sqrt(R * R / (L * L) - 4.0 * K * K / (J * L));
+  const double s1 = 0.5 * (-R / L + root), s2 = 0.5 * (-R / L - root);
+  double t = 0.0;
+  for (double until : {1e-3, 3e-3, 10e-3}) {
+    SCOPED_TRACE(until);
+    t += Hold(plant, V, until - t);
+    const double speed = V / K * (1.0 + (s2 * std::exp(s1 * t) - s1 * std::exp(s2 * t)) / (s1 - s2));
+    const double angle = V / K * (t + (s2 / s1 * std::expm1(s1 * t) - s1 / s2 * std::expm1(s2 * t)) / (s1 - s2));
+    EXPECT_NEAR(plant.Speed(), speed, 3e-3 * speed);
+    EXPECT_NEAR(plant.Angle(), angle, 0.25 * speed * kPeriod);
+  }
+}
+
 TEST(Rotor, TheLoadTurnsThroughTheTransmission) {
   dcsim::PlantConfig config;
   config.transmission = 4.0;  // four motor turns per load turn
