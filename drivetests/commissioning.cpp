@@ -502,6 +502,29 @@ std::optional<std::string> FrictionAtASecondSpeed(const CommissioningStep& step,
   return std::string(text);
 }
 
+// The speed loop tuned afresh from the setup as it now stands (the tuner's proposal taken
+// first) and the step run again once the shaft is at rest.
+struct SecondRun {
+  StepOutcome outcome;
+  bool ran = false;  // false: the shaft did not come to rest, and `outcome` says so
+  std::optional<std::string> proposal;
+};
+
+SecondRun RetuneAndRunAgain(const CommissioningStep& step, CZel_Setup& setup,
+                            ZelHeadlessBackend& ui) {
+  SecondRun again;
+  SynchroniseSetup(setup);
+  again.proposal = TakeSpeedLoopProposal(setup);
+  RetuneAndDownload(setup);
+  if (std::string not_at_rest = WaitForRest(setup, ui); !not_at_rest.empty()) {
+    again.outcome = StepNotRun(step, not_at_rest);
+    return again;
+  }
+  again.outcome = RunStep(step, setup, ui);
+  again.ran = true;
+  return again;
+}
+
 // The speed step again, tuned afresh, when its first run showed what the inertia test could
 // not: friction that inflated the inertia (corrected here), or ramps steeper than the current
 // limit drives the load through against that friction (lengthened here). Nothing when the
@@ -521,12 +544,10 @@ std::optional<StepOutcome> RerunSpeedStep(const CommissioningStep& step, CZel_Se
     accepted.Restore(setup);
     return std::nullopt;
   }
-  SynchroniseSetup(setup);
-  const std::optional<std::string> proposal = TakeSpeedLoopProposal(setup);
-  RetuneAndDownload(setup);
-  if (std::string not_at_rest = WaitForRest(setup, ui); !not_at_rest.empty())
-    return StepNotRun(step, not_at_rest);
-  StepOutcome second = RunStep(step, setup, ui);
+  SecondRun again = RetuneAndRunAgain(step, setup, ui);
+  if (!again.ran) return std::move(again.outcome);
+  StepOutcome second = std::move(again.outcome);
+  const std::optional<std::string>& proposal = again.proposal;
   std::vector<std::string> notes;
   if (c) {
     char text[240];
@@ -595,12 +616,10 @@ std::optional<StepOutcome> NotchTheResonance(const CommissioningStep& step, CZel
     without.run.warnings.push_back(found + "; " + placed.refusal);
     return std::nullopt;
   }
-  SynchroniseSetup(setup);
-  const std::optional<std::string> proposal = TakeSpeedLoopProposal(setup);
-  RetuneAndDownload(setup);
-  if (std::string not_at_rest = WaitForRest(setup, ui); !not_at_rest.empty())
-    return StepNotRun(step, not_at_rest);
-  StepOutcome with = RunStep(step, setup, ui);
+  SecondRun again = RetuneAndRunAgain(step, setup, ui);
+  if (!again.ran) return std::move(again.outcome);
+  StepOutcome with = std::move(again.outcome);
+  const std::optional<std::string>& proposal = again.proposal;
   const NotchRun notch = NotchRunOf(without, placed, with, setup);
   char ripple[160];
   std::snprintf(ripple, sizeof ripple,
