@@ -219,7 +219,9 @@ TEST(DriveLink, CommissioningWritesTheReportOfWhatRanWhenTheLinkIsLost) {
                                                 dir.File("record") + " --drive " + server.Address(),
                                             1.5, ended);
   EXPECT_EQ(r.exit_code, 1) << r.err;
-  EXPECT_LT(ended, 2.0);
+  // The loss shows at the next exchange; between two of them commissioning may be tuning a
+  // loop, which takes seconds in a sanitized build. How soon a run notices is the test above's.
+  EXPECT_LT(ended, 6.0);
   EXPECT_NE(r.err.find("was lost"), std::string::npos) << r.err;
   const std::string report = ReadFile(dir.File("record/report.json"));
   EXPECT_NE(report.find("\"verdict\": \"failed\""), std::string::npos) << report;
