@@ -10,7 +10,7 @@
 #include "app/command.h"
 #include "app/drive_link_option.h"
 #include "app/gui_module.h"
-#include "app/measured_spectrum_option.h"
+#include "app/speed_report_option.h"
 #include "app/simulated_drive_session.h"
 #include "host/zel_dialog.h"
 #include "host/zel_dialog_registry.h"

@@ -9,12 +9,12 @@
 #include <nlohmann/json.hpp>
 
 #include "app/command.h"
-#include "app/measured_spectrum_option.h"
+#include "app/speed_report_option.h"
 #include "derive/pipelines.h"
 #include "derive/probes.h"
 #include "design/biquad_designer.h"
 #include "design/design_report.h"
-#include "design/measured_spectrum.h"
+#include "design/last_speed_run.h"
 #include "design/notch_placement.h"
 #include "dialogs/filters_dlg.h"
 #include "drivetests/commissioning_report.h"

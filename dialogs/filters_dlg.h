@@ -10,7 +10,7 @@
 
 #include "design/biquad_designer.h"
 #include "design/drive_model.h"
-#include "design/measured_spectrum.h"
+#include "design/last_speed_run.h"
 #include "dialogs/my_setup_dlg.h"
 #include "host/zel_graph.h"
 

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "derive/pipelines.h"
-#include "design/measured_spectrum.h"
+#include "design/last_speed_run.h"
 #include "design/notch_placement.h"
 #include "design/tune.h"
 #include "design/dialog_names.h"

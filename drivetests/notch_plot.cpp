@@ -4,7 +4,7 @@
 #include <cmath>
 #include <complex>
 
-#include "design/measured_spectrum.h"
+#include "design/last_speed_run.h"
 #include "host/zel_graph.h"
 
 namespace dcservo {

@@ -8,7 +8,7 @@
 #include "design/biquad_designer.h"
 #include "design/tune.h"
 #include "design/dialog_names.h"
-#include "design/measured_spectrum.h"
+#include "design/last_speed_run.h"
 #include "host/zel_comm.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"

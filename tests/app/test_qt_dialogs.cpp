@@ -33,7 +33,7 @@
 #include "dialogs/drive_info_dlg.h"
 #include "design/dialog_names.h"
 #include "dialogs/drive_setup_dlg.h"
-#include "design/measured_spectrum.h"
+#include "design/last_speed_run.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_motor_database.h"
 #include "tests/app/cli_runner.h"
@@ -51,7 +51,7 @@
 #include "host/zel_test_dlg.h"
 #include "tests/host/test_dialog_fixture.h"
 #include "tests/support/fake_drive.h"
-#include "tests/support/test_spectra.h"
+#include "tests/support/test_tones.h"
 
 // Sizes read as sizes in a failure.
 inline void PrintTo(const QSize& size, std::ostream* os) {

@@ -10,13 +10,13 @@
 #include <optional>
 
 #include "design/biquad_designer.h"
-#include "design/measured_spectrum.h"
+#include "design/last_speed_run.h"
 #include "dialogs/filters_dlg.h"
 #include "host/zel_comm.h"
 #include "tests/dialogs/bode_vectors.h"
 #include "tests/support/dialog_harness.h"
 #include "tests/support/fake_drive_link.h"
-#include "tests/support/test_spectra.h"
+#include "tests/support/test_tones.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "drivetests/commissioning_report.h"
 #include "drivetests/notch_plot.h"
 #include "tests/support/test_setups.h"
-#include "tests/support/test_spectra.h"
+#include "tests/support/test_tones.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "design/measured_spectrum.h"
+#include "design/last_speed_run.h"
 
 #include <algorithm>
 #include <cmath>

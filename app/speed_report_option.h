@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/command.h"
-#include "design/measured_spectrum.h"
+#include "design/last_speed_run.h"
 
 void AddSpectrumOption(CLI::App& cmd, std::string& file, const std::string& what);
 

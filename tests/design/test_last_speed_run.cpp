@@ -5,9 +5,9 @@
 
 #include <cmath>
 
-#include "design/measured_spectrum.h"
+#include "design/last_speed_run.h"
 #include "tests/support/test_setups.h"
-#include "tests/support/test_spectra.h"
+#include "tests/support/test_tones.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/measured_spectrum_option.h"
+#include "app/speed_report_option.h"
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
