@@ -16,6 +16,14 @@ double NumberAt(const ordered_json& j, const std::string& file, const std::strin
   return j.get<double>();
 }
 
+// A yes or no of the report at `place`: missing reads no.
+bool FlagAt(const ordered_json& j, const std::string& file, const std::string& place) {
+  if (j.is_null()) return false;
+  if (!j.is_boolean())
+    throw CommandError(kExitBadInput, file + ": " + place + " is not true or false");
+  return j.get<bool>();
+}
+
 // What a `dcservo test speed --json` report says its run measured: the current spectrum and
 // the resonance it named, its log at the rate of a loop sampled every `ts`.
 dcservo::MeasuredSpectrum ReadMeasuredSpectrum(const std::string& file, double ts) {
@@ -58,7 +66,7 @@ dcservo::MeasuredSpectrum ReadMeasuredSpectrum(const std::string& file, double t
         NumberAt(r->value("frequency_hz", ordered_json()), file, "resonance.frequency_hz"),
         NumberAt(r->value("peak_db", ordered_json()), file, "resonance.peak_db"),
         NumberAt(r->value("loop_gain_db", ordered_json()), file, "resonance.loop_gain_db"),
-        r->value("limits_loop", false)};
+        FlagAt(r->value("limits_loop", ordered_json()), file, "resonance.limits_loop")};
   }
   return m;
 }

@@ -8,7 +8,7 @@
 
 #include "tests/app/cli_runner.h"
 #include "tests/support/test_setups.h"
-#include "tests/support/test_spectra.h"
+#include "tests/support/test_tones.h"
 
 namespace {
 
@@ -40,8 +40,12 @@ TEST(CliNotch, TheFiltersPlaceTheNotchOfAReportAtTheLoopsRateAndRefuseTheRest) {
   testing_support::WriteFile(odd, R"({"current_spectrum": {"resolution_hz": 7.8125, "amplitude_A": [0, 1, 2, "x"]}})");
   const std::string other = dir.File("other.json");
   testing_support::WriteFile(other, R"({"verdict": "succeeded"})");
+  json yes_no = kAt800;
+  yes_no["limits_loop"] = "yes";
+  const std::string worded = ShellQuote(Report(dir, "worded.json", 0.0005, yes_no));
   const std::string notched = dir.File("notched.json");
   testing_support::ExpectRuns({
+      {"filters --spectrum " + worded, 2, "resonance.limits_loop is not true or false"},
       {"filters --spectrum " + folded, 2, "not the speed loop's Nyquist frequency 1000 Hz"},
       {"filters --spectrum " + ShellQuote(odd), 2, "current_spectrum.amplitude_A[3] is not a number"},
       {"filters --spectrum " + ShellQuote(other), 2, "no current_spectrum"},
