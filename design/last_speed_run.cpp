@@ -18,8 +18,6 @@ std::optional<Kept>& Store() {
   return kept;
 }
 
-double LevelDb(double amplitude) { return 20.0 * std::log10(std::max(amplitude, 1e-300)); }
-
 }  // namespace
 
 bool AtLoopRate(const Spectrum& spectrum, double period_s) {
@@ -56,7 +54,7 @@ std::vector<double> SpectrumLevelsDb(const Spectrum& s, std::span<const double> 
     const auto k = static_cast<std::size_t>(std::floor(at));
     const std::size_t next = std::min(k + 1, s.amplitude.size() - 1);
     const double share = at - static_cast<double>(k);
-    levels.push_back((1.0 - share) * LevelDb(s.amplitude[k]) + share * LevelDb(s.amplitude[next]));
+    levels.push_back((1.0 - share) * s.LevelDb(k) + share * s.LevelDb(next));
   }
   return levels;
 }
