@@ -61,6 +61,18 @@ function(dcservo_layer_root folder out)
   set(${out} ${root} PARENT_SCOPE)
 endfunction()
 
+# In a unity build (CMAKE_UNITY_BUILD, as CI builds) a dialog's two files compile on their own:
+# they name the dialog's control ids through a using-directive at file scope (the recipe in
+# docs/adding-a-dialog.md), which would reach into the next file of a batch, where another
+# dialog's ids of the same name live.
+function(dcservo_compile_dialog_files_alone)
+  set(dialog_files ${ARGN})
+  list(FILTER dialog_files INCLUDE REGEX "_(dlg|template)\\.cpp$")
+  if(dialog_files)
+    set_source_files_properties(${dialog_files} PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
+  endif()
+endfunction()
+
 # The target of a folder of the plug-in's code: an object library whose objects go into the
 # shared dcservo_core, which links the host. It sees its own include root only; linking the
 # folders it uses would hand it their roots, so the order of the build is all it takes from
@@ -70,6 +82,7 @@ function(dcservo_add_layer folder)
   dcservo_layer_root(${folder} root)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   add_library(${target} OBJECT ${sources})
+  dcservo_compile_dialog_files_alone(${sources})
   target_include_directories(${target} PRIVATE ${root})
   target_link_libraries(dcservo_core PRIVATE ${target})
 endfunction()

@@ -30,5 +30,7 @@ std::optional<std::array<CZel_Parameter*, sizeof...(Names)>> FindParameters(CZel
 // Flags are tested by truncating to an integer and comparing with 1.
 inline bool IsFlagSet(double value) { return ZelSaturatingCast<long long>(value) == 1; }
 inline long long Truncated(double value) { return ZelSaturatingCast<long long>(value); }
+// A parameter found by FindParameters, read in its base unit (V, A, s, kg m2).
+inline double BaseValue(const CZel_Parameter* p) { return p->GetValueInBaseUnit(); }
 
 }  // namespace dcservo

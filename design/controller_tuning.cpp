@@ -11,12 +11,10 @@
 namespace dcservo {
 namespace {
 
-double Base(const CZel_Parameter* p) { return p->GetValueInBaseUnit(); }
-
 bool PosSpdInFastLoop(CZel_Setup& setup) {
   ZelQuietErrors quiet;
   const CZel_Parameter* p = setup.FindParameter("PosSpd_in_FastLoop");
-  return p && Base(p) != 0.0;
+  return p && BaseValue(p) != 0.0;
 }
 
 // Tsp with the host reporting a missing period: the period is as much an input of the
@@ -25,7 +23,7 @@ std::optional<double> OuterLoopPeriod(CZel_Setup& setup) {
   const char* name = PosSpdInFastLoop(setup) ? "Ts_C" : "Ts_S";
   const CZel_Parameter* p = setup.FindParameter(name);
   if (!p) return std::nullopt;
-  return Base(p);
+  return BaseValue(p);
 }
 
 // All gains or none: a design that would store a non-number leaves the old gains in place.
@@ -49,16 +47,16 @@ int ComputeCurrentControllerGains(CZel_Setup& setup) {
   auto p = FindParameters(setup, "L", "R", "Kp_C_scl", "Ki_C_scl", "PB_C", "Dump_C", "Ts_C");
   if (!p) return 0;
   auto [l, r, kp, ki, pb, damping, ts] = *p;
-  const double R = Base(r);
-  const double tau = Base(l) / R;
-  const double w = Base(pb);
-  const double tc = Base(ts);
+  const double R = BaseValue(r);
+  const double tau = BaseValue(l) / R;
+  const double w = BaseValue(pb);
+  const double tc = BaseValue(ts);
   // Volts per ampere in the drive's internal units.
   const double ohm = R * VoltageScale(setup) / CurrentScale(setup);
   double kp_value, ki_value;
   if (tau > 4.0 * tc) {
     // PI zero and plant pole together give s^2 + 2 zeta w s + w^2 as the closed loop.
-    kp_value = ohm * (2.0 * Base(damping) * w * tau - 1.0);
+    kp_value = ohm * (2.0 * BaseValue(damping) * w * tau - 1.0);
     ki_value = ohm * w * w * tau * tc;
   } else {
     // An electrical time constant within four samples is too short to place two poles
@@ -76,11 +74,11 @@ int ComputeSpeedControllerGains(CZel_Setup& setup) {
   auto [ki, kp, jt, k, pb, damping] = *p;
   const auto tsp = OuterLoopPeriod(setup);
   if (!tsp) return 0;
-  const double w = Base(pb);
+  const double w = BaseValue(pb);
   // Amperes of reference per rad/s of error, in internal units, for the inertia Jt.
   const double inertia =
-      CurrentScale(setup) * Base(jt) / (Base(k) * MotorSpeedScale(setup));
-  return WriteGains({ki, kp}, {w * w * *tsp * inertia, 2.0 * w * Base(damping) * inertia});
+      CurrentScale(setup) * BaseValue(jt) / (BaseValue(k) * MotorSpeedScale(setup));
+  return WriteGains({ki, kp}, {w * w * *tsp * inertia, 2.0 * w * BaseValue(damping) * inertia});
 }
 
 int ComputePositionControllerGains(CZel_Setup& setup) {
@@ -90,9 +88,9 @@ int ComputePositionControllerGains(CZel_Setup& setup) {
   auto [ki, kp, kd, type, jt, pb, k, damping] = *p;
   const auto tsp = OuterLoopPeriod(setup);
   if (!tsp) return 0;
-  const double w = Base(pb);
-  const double zeta = Base(damping);
-  if (IsCode(Base(type), PositionControlType::OverSpeedLoop)) {
+  const double w = BaseValue(pb);
+  const double zeta = BaseValue(damping);
+  if (IsCode(BaseValue(type), PositionControlType::OverSpeedLoop)) {
     // Over a (fast) speed loop the plant is an integrator: PI places s^2 + 2 zeta w s + w^2
     // whatever the inertia.
     const double speed_per_count = MotorSpeedScale(setup) / MotorPositionScale(setup);
@@ -103,7 +101,7 @@ int ComputePositionControllerGains(CZel_Setup& setup) {
   // (s + w)(s^2 + 2 zeta w s + w^2).
   const double a = (2.0 * zeta + 1.0) * w;
   const double inertia =
-      Base(jt) * CurrentScale(setup) / (Base(k) * MotorPositionScale(setup));
+      BaseValue(jt) * CurrentScale(setup) / (BaseValue(k) * MotorPositionScale(setup));
   return WriteGains({ki, kp, kd}, {w * w * w * *tsp * inertia, a * w * inertia, a * inertia / *tsp});
 }
 

@@ -17,7 +17,7 @@ std::string Format(const char* pattern, ...) {
   return text;
 }
 
-std::string Complex(std::complex<double> z) {
+std::string ComplexText(std::complex<double> z) {
   if (z.imag() == 0.0) return Format("%.6g", z.real());
   return Format("%.6g %c %.6gj", z.real(), z.imag() < 0.0 ? '-' : '+', std::abs(z.imag()));
 }
@@ -28,7 +28,7 @@ std::string Poles(const std::vector<std::complex<double>>& poles) {
     // A conjugate pair is shown once.
     if (p.imag() < 0.0) continue;
     if (!text.empty()) text += ", ";
-    text += p.imag() > 0.0 ? Format("%.6g +/- %.6gj", p.real(), p.imag()) : Complex(p);
+    text += p.imag() > 0.0 ? Format("%.6g +/- %.6gj", p.real(), p.imag()) : ComplexText(p);
   }
   return text;
 }

@@ -13,8 +13,6 @@ namespace {
 
 using Complex = std::complex<double>;
 
-double Base(const CZel_Parameter* p) { return p->GetValueInBaseUnit(); }
-
 std::optional<LoopPlant> Finite(LoopPlant plant) {
   if (!(plant.sampling_period_s > 0.0) || !std::isfinite(plant.sampling_period_s))
     return std::nullopt;
@@ -37,10 +35,10 @@ std::optional<LoopPlant> CurrentPlant(CZel_Setup& setup) {
   auto p = FindParameters(setup, "R", "L", "Ts_C");
   if (!p) return std::nullopt;
   auto [r, l, ts] = *p;
-  const double tc = Base(ts);
+  const double tc = BaseValue(ts);
   // The R-L circuit under a voltage held for one sample, exactly.
-  const double a = std::exp(-Base(r) * tc / Base(l));
-  const double b = (1.0 - a) / Base(r) * CurrentScale(setup) / VoltageScale(setup);
+  const double a = std::exp(-BaseValue(r) * tc / BaseValue(l));
+  const double b = (1.0 - a) / BaseValue(r) * CurrentScale(setup) / VoltageScale(setup);
   return Finite({tc, Delayed({0.0, b}), {1.0, -a}});
 }
 
@@ -49,7 +47,8 @@ std::optional<LoopPlant> SpeedPlant(CZel_Setup& setup) {
   if (!p) return std::nullopt;
   auto [jt, k] = *p;
   const double tsp = SpeedPositionLoopPeriod(setup);
-  const double c = MotorSpeedScale(setup) * Base(k) * tsp / (Base(jt) * CurrentScale(setup));
+  const double c =
+      MotorSpeedScale(setup) * BaseValue(k) * tsp / (BaseValue(jt) * CurrentScale(setup));
   return Finite({tsp, Delayed({0.0, c}), {1.0, -1.0}});
 }
 
@@ -57,7 +56,7 @@ std::optional<LoopPlant> PositionPlant(CZel_Setup& setup) {
   CZel_Parameter* type = setup.FindParameter("PositionControlType");
   if (!type) return std::nullopt;
   const double tsp = SpeedPositionLoopPeriod(setup);
-  if (IsCode(Base(type), PositionControlType::OverSpeedLoop)) {
+  if (IsCode(BaseValue(type), PositionControlType::OverSpeedLoop)) {
     const double c = MotorPositionScale(setup) * tsp / MotorSpeedScale(setup);
     return Finite({tsp, Delayed({0.0, c}), {1.0, -1.0}});
   }
@@ -65,8 +64,8 @@ std::optional<LoopPlant> PositionPlant(CZel_Setup& setup) {
   if (!p) return std::nullopt;
   auto [jt, k] = *p;
   // K / (Jt s^2) under a current held for one sample: Ts^2 / 2 (z^-1 + z^-2) / (1 - z^-1)^2.
-  const double c = MotorPositionScale(setup) * Base(k) * tsp * tsp /
-                   (2.0 * Base(jt) * CurrentScale(setup));
+  const double c = MotorPositionScale(setup) * BaseValue(k) * tsp * tsp /
+                   (2.0 * BaseValue(jt) * CurrentScale(setup));
   return Finite({tsp, Delayed({0.0, c, c}), {1.0, -2.0, 1.0}});
 }
 
@@ -110,15 +109,15 @@ std::optional<ControllerGains> StoredControllerGains(CZel_Setup& setup, TunedLoo
   auto p = FindParameters(setup, names.kp, names.ki);
   if (!p) return std::nullopt;
   ControllerGains gains;
-  gains.kp = Base((*p)[0]);
-  gains.ki = Base((*p)[1]);
+  gains.kp = BaseValue((*p)[0]);
+  gains.ki = BaseValue((*p)[1]);
   if (names.kd) {
     const CZel_Parameter* kd = setup.FindParameter(names.kd);
     if (!kd) return std::nullopt;
-    gains.kd = Base(kd);
+    gains.kd = BaseValue(kd);
     ZelQuietErrors quiet;
     if (const CZel_Parameter* filter = setup.FindParameter("filter_D"))
-      gains.derivative_filter = Base(filter);
+      gains.derivative_filter = BaseValue(filter);
   }
   return gains;
 }

@@ -8,7 +8,7 @@
 namespace {
 
 // Names are the command line's and the scripts' ("motor", "test-current"): compared as typed.
-std::map<std::string, ZelDialogFactory, std::less<>>& Registry() {
+std::map<std::string, ZelDialogFactory, std::less<>>& DialogFactories() {
   static std::map<std::string, ZelDialogFactory, std::less<>> registry;
   return registry;
 }
@@ -20,7 +20,7 @@ bool ZelRegisterDialog(std::string_view name, ZelDialogFactory factory) {
     ZelReportError("a dialog is registered without a name or without a way to build it");
     return false;
   }
-  if (!Registry().emplace(std::string(name), std::move(factory)).second) {
+  if (!DialogFactories().emplace(std::string(name), std::move(factory)).second) {
     ZelReportError("dialog \"" + std::string(name) + "\" is registered twice; the first stays");
     return false;
   }
@@ -29,25 +29,27 @@ bool ZelRegisterDialog(std::string_view name, ZelDialogFactory factory) {
 
 ZelDialogFactory ZelReplaceDialog(std::string_view name, ZelDialogFactory factory) {
   ZelDialogFactory old;
-  auto it = Registry().find(name);
-  if (it != Registry().end()) {
+  auto it = DialogFactories().find(name);
+  if (it != DialogFactories().end()) {
     old = std::move(it->second);
-    Registry().erase(it);
+    DialogFactories().erase(it);
   }
-  if (factory) Registry().emplace(std::string(name), std::move(factory));
+  if (factory) DialogFactories().emplace(std::string(name), std::move(factory));
   return old;
 }
 
-bool ZelIsDialogRegistered(std::string_view name) { return Registry().find(name) != Registry().end(); }
+bool ZelIsDialogRegistered(std::string_view name) {
+  return DialogFactories().find(name) != DialogFactories().end();
+}
 
 std::unique_ptr<CZel_Dialog> ZelCreateDialog(std::string_view name, CZel_Setup& setup,
                                              CZel_Dialog* parent) {
-  auto it = Registry().find(name);
-  return it == Registry().end() ? nullptr : it->second(setup, parent);
+  auto it = DialogFactories().find(name);
+  return it == DialogFactories().end() ? nullptr : it->second(setup, parent);
 }
 
 std::vector<std::string> ZelRegisteredDialogNames() {
   std::vector<std::string> names;
-  for (const auto& entry : Registry()) names.push_back(entry.first);
+  for (const auto& entry : DialogFactories()) names.push_back(entry.first);
   return names;
 }

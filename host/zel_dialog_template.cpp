@@ -33,13 +33,13 @@ constexpr KindName kKindNames[] = {
 
 // A template is checked when it is first looked up, not when it registers: every start
 // registers every template, and most commands build no dialog.
-struct Registered {
+struct RegisteredTemplate {
   const ZelDialogTemplate* tmpl;
   enum class Verdict { Unchecked, Sound, Refused } verdict = Verdict::Unchecked;
 };
 
-std::map<unsigned, Registered>& Registry() {
-  static std::map<unsigned, Registered> registry;
+std::map<unsigned, RegisteredTemplate>& TemplateRegistry() {
+  static std::map<unsigned, RegisteredTemplate> registry;
   return registry;
 }
 
@@ -48,8 +48,8 @@ std::string Who(const ZelDialogTemplate& tmpl) {
 }
 
 // The template, or null (reported once) when it has problems.
-const ZelDialogTemplate* SoundTemplate(Registered& entry) {
-  using Verdict = Registered::Verdict;
+const ZelDialogTemplate* SoundTemplate(RegisteredTemplate& entry) {
+  using Verdict = RegisteredTemplate::Verdict;
   if (entry.verdict == Verdict::Unchecked) {
     const std::vector<std::string> problems = ZelCheckTemplate(*entry.tmpl);
     entry.verdict = problems.empty() ? Verdict::Sound : Verdict::Refused;
@@ -122,7 +122,7 @@ std::vector<std::string> ZelCheckTemplate(const ZelDialogTemplate& tmpl) {
 
 bool ZelRegisterTemplate(const ZelDialogTemplate* tmpl) {
   if (!tmpl) return false;
-  if (!Registry().emplace(tmpl->id, Registered{tmpl}).second) {
+  if (!TemplateRegistry().emplace(tmpl->id, RegisteredTemplate{tmpl}).second) {
     ZelReportError(Who(*tmpl) + " is refused: its id is taken");
     return false;
   }
@@ -131,15 +131,15 @@ bool ZelRegisterTemplate(const ZelDialogTemplate* tmpl) {
 
 std::vector<const ZelDialogTemplate*> ZelRegisteredTemplates() {
   std::vector<const ZelDialogTemplate*> all;
-  for (auto& [id, entry] : Registry()) {
+  for (auto& [id, entry] : TemplateRegistry()) {
     if (const ZelDialogTemplate* tmpl = SoundTemplate(entry)) all.push_back(tmpl);
   }
   return all;
 }
 
 const ZelDialogTemplate* ZelFindTemplate(unsigned id) {
-  auto it = Registry().find(id);
-  return it == Registry().end() ? nullptr : SoundTemplate(it->second);
+  auto it = TemplateRegistry().find(id);
+  return it == TemplateRegistry().end() ? nullptr : SoundTemplate(it->second);
 }
 
 std::string ZelStripMnemonic(std::string_view caption) {

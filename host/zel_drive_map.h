@@ -40,7 +40,7 @@ inline constexpr int kStatusRegisters = 6;
 
 // ---- command (write only): the action that the value names ----
 inline constexpr std::uint16_t kCommand = 0x0030;
-enum Command : std::uint16_t {
+enum CommandCode : std::uint16_t {
   kStartProgram = 1,  // the selected program with its variable values
   kStopProgram = 2,
   kArmLog = 3,       // the log request below

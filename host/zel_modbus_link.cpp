@@ -20,7 +20,7 @@ constexpr int kChunk = 120;
 modbus_t* Ctx(void* ctx) { return static_cast<modbus_t*>(ctx); }
 
 // The drive answered, and will answer the same again: repeating cannot help.
-bool Refusal(int error) {
+bool IsDriveRefusal(int error) {
   return error == EMBXILFUN || error == EMBXILADD || error == EMBXILVAL || error == EMBXSFAIL;
 }
 
@@ -194,7 +194,7 @@ bool CZel_ModbusLink::Transact(const Request& r) const {
     if (e == EMBXGTAR || e == EMBXGPATH)
       return Fail("no drive with unit id " + std::to_string(address_.unit) + " answers at " +
                   address_.text);
-    if (Refusal(e)) {
+    if (IsDriveRefusal(e)) {
       error_ = "the drive refused " + doing + ": " + modbus_strerror(e);
       // The drive says why in words; an answer that does not come adds nothing.
       std::uint16_t why[kDriveErrorRegisters] = {};

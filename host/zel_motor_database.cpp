@@ -30,43 +30,45 @@ std::string& CatalogueOverride() {
   return folder;
 }
 
-struct Refusal {
+struct MotorFileRefusal {
   std::string what;
 };
 
 double PositiveNumber(const json& root, const char* key) {
   const std::string place = std::string("/") + key;
   auto it = root.find(key);
-  if (it == root.end()) throw Refusal{place + ": missing"};
+  if (it == root.end()) throw MotorFileRefusal{place + ": missing"};
   if (!it->is_number() || !std::isfinite(it->get<double>()))
-    throw Refusal{place + ": a number is expected"};
+    throw MotorFileRefusal{place + ": a number is expected"};
   const double v = it->get<double>();
-  if (v <= 0) throw Refusal{place + ": must be above 0, not " + it->dump()};
+  if (v <= 0) throw MotorFileRefusal{place + ": must be above 0, not " + it->dump()};
   return v;
 }
 
 ZelMotorData ReadMotor(const json& root) {
-  if (!root.is_object()) throw Refusal{"/: an object is expected"};
+  if (!root.is_object()) throw MotorFileRefusal{"/: an object is expected"};
   for (const auto& [key, value] : root.items()) {
     bool known = key == "format" || key == "version" || key == "name";
     for (const ZelMotorField& f : ZelMotorFields()) known = known || key == f.key;
-    if (!known) throw Refusal{"/" + key + ": unknown key"};
+    if (!known) throw MotorFileRefusal{"/" + key + ": unknown key"};
   }
   auto format = root.find("format");
   if (format == root.end() || *format != kMotorFormat)
-    throw Refusal{std::string("/format: \"") + kMotorFormat + "\" is expected"};
+    throw MotorFileRefusal{std::string("/format: \"") + kMotorFormat + "\" is expected"};
   auto version = root.find("version");
   if (version == root.end() || !version->is_number_integer() ||
       version->get<long long>() != kMotorFormatVersion)
-    throw Refusal{"/version: version 1 is expected"};
+    throw MotorFileRefusal{"/version: version 1 is expected"};
   auto name = root.find("name");
-  if (name == root.end() || !name->is_string()) throw Refusal{"/name: a text is expected"};
+  if (name == root.end() || !name->is_string()) throw MotorFileRefusal{"/name: a text is expected"};
   ZelMotorData m;
   m.name = name->get<std::string>();
-  if (std::string why = ZelCheckMotorName(m.name); !why.empty()) throw Refusal{"/name: " + why};
+  if (std::string why = ZelCheckMotorName(m.name); !why.empty()) {
+    throw MotorFileRefusal{"/name: " + why};
+  }
   for (const ZelMotorField& f : ZelMotorFields()) m.*(f.value) = PositiveNumber(root, f.key);
   if (m.peak_current_A < m.nominal_current_A)
-    throw Refusal{"/peak_current_A: below the nominal current"};
+    throw MotorFileRefusal{"/peak_current_A: below the nominal current"};
   return m;
 }
 
@@ -146,13 +148,13 @@ ZelMotorParse ZelParseMotorText(std::string_view text, const std::string& origin
   try {
     json root;
     if (const std::string twice = zel::ParseJsonRefusingDuplicateKeys(text, root); !twice.empty())
-      throw Refusal{"/" + twice + ": the key appears twice"};
+      throw MotorFileRefusal{"/" + twice + ": the key appears twice"};
     r.data = ReadMotor(root);
     r.ok = true;
   } catch (const json::exception& e) {
     // Not only syntax: a number too large for a double ends the parse too.
     r.error = origin + ": not JSON (" + e.what() + ")";
-  } catch (const Refusal& e) {
+  } catch (const MotorFileRefusal& e) {
     r.error = origin + ": " + e.what;
   }
   return r;

@@ -5,6 +5,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-cmake --preset clang-asan-ubsan "$@"
+cmake --preset clang-asan-ubsan -DCMAKE_UNITY_BUILD=ON "$@"
 cmake --build --preset clang-asan-ubsan
 ctest --preset clang-asan-ubsan

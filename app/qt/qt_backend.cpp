@@ -18,12 +18,11 @@
 #include "app/qt/qt_graph_view.h"
 #include "app/qt/qt_picture.h"
 #include "app/qt/qt_report_pdf.h"
+#include "app/qt/qt_text.h"
 #include "host/zel_dialog.h"
 #include "host/zel_graph.h"
 
 namespace {
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 struct ButtonMap {
   int answer;
@@ -150,7 +149,7 @@ bool QtUiBackend::KillTimer(CZel_Dialog& dialog, unsigned id) {
 }
 
 int QtUiBackend::MessageBox(const ZelMessageBoxRequest& request) {
-  QMessageBox box(IconOf(request.style), Q(request.caption), Q(request.text),
+  QMessageBox box(IconOf(request.style), QtText(request.caption), QtText(request.text),
                   QMessageBox::NoButton, TopView());
   const std::vector<int> answers = ZelMessageBoxButtons(request.style);
   for (int answer : answers) box.addButton(ButtonOf(answer));
@@ -196,17 +195,17 @@ void QtUiBackend::ShowHelp(const std::string& help_path, unsigned context) {
     help_->resize(720, 600);
   }
   auto* browser = help_->findChild<QTextBrowser*>("help_browser");
-  browser->setSource(QUrl::fromLocalFile(Q(page)));
+  browser->setSource(QUrl::fromLocalFile(QtText(page)));
   help_->show();
   help_->raise();
 }
 
 std::string QtUiBackend::FileDialog(const ZelFileDialogRequest& request) {
   const QString path =
-      request.save ? QFileDialog::getSaveFileName(TopView(), Q(request.title), Q(request.initial),
-                                                  Q(request.filter))
-                   : QFileDialog::getOpenFileName(TopView(), Q(request.title), Q(request.initial),
-                                                  Q(request.filter));
+      request.save ? QFileDialog::getSaveFileName(TopView(), QtText(request.title),
+                                                  QtText(request.initial), QtText(request.filter))
+                   : QFileDialog::getOpenFileName(TopView(), QtText(request.title),
+                                                  QtText(request.initial), QtText(request.filter));
   return path.toStdString();
 }
 
@@ -217,7 +216,7 @@ int QtUiBackend::ContextMenu(CZel_Dialog& dialog, const std::vector<ZelMenuItem>
       menu.addSeparator();
       continue;
     }
-    QAction* action = menu.addAction(Q(item.text));
+    QAction* action = menu.addAction(QtText(item.text));
     action->setData(item.command);
     action->setEnabled(item.enabled);
     action->setCheckable(item.checked);

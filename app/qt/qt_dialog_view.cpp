@@ -28,17 +28,17 @@
 #include "app/qt/qt_bar_graph.h"
 #include "app/qt/qt_encoder_diagram.h"
 #include "app/qt/qt_graph_view.h"
+#include "app/qt/qt_text.h"
 #include "host/zel_graph.h"
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 // Rounds of measuring and resizing that a window takes to settle at the size of its content.
 constexpr int kFitRounds = 4;
 // Points that come in one by one are drawn this often: a curve that grows smoothly, at a
 // cost that does not grow with the points.
 constexpr int kRedrawPeriod_ms = 50;
-QString Shown(const std::string& s) { return Q(ZelStripMnemonic(s)); }
+QString Shown(const std::string& s) { return QtText(ZelStripMnemonic(s)); }
 
 // In the dialogs a box is a control like any other: hiding or disabling it leaves the
 // controls inside alone. A QGroupBox would take its children with it, so the frame and its
@@ -114,7 +114,7 @@ class SpinArrows : public QWidget {
 QPixmap FindImage(const std::string& name) {
   if (name.empty()) return {};
   for (const char* ext : {".png", ".svg", ".bmp"}) {
-    const QString path = Q(GetGUIDirectory() + "images/" + name + ext);
+    const QString path = QtText(GetGUIDirectory() + "images/" + name + ext);
     if (QFileInfo::exists(path)) return QPixmap(path);
   }
   return {};
@@ -211,7 +211,7 @@ void ConnectEdit(QWidget* w, QObject* context, int id, const UserAction& act) {
 }
 void ShowEdit(QWidget* w, const ZelControlDef& def, const ZelControlState& s) {
   auto* edit = static_cast<QLineEdit*>(w);
-  const QString text = s.blank ? QString() : Q(s.text);
+  const QString text = s.blank ? QString() : QtText(s.text);
   const bool read_only = def.style & kStyleReadOnly;
   if (edit->text() != text) {
     edit->setText(text);
@@ -235,13 +235,13 @@ QWidget* CreateText(const ZelControlDef& def, QWidget* parent) {
 }
 void ShowText(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
   auto* text = static_cast<QPlainTextEdit*>(w);
-  QString plain = s.blank ? QString() : Q(s.text);
+  QString plain = s.blank ? QString() : QtText(s.text);
   plain.remove('\r');
   if (text->toPlainText() != plain) text->setPlainText(plain);
 }
 
 QWidget* CreateButton(const ZelControlDef& def, QWidget* parent) {
-  auto* button = new QPushButton(Q(def.caption), parent);
+  auto* button = new QPushButton(QtText(def.caption), parent);
   button->setAutoDefault(false);
   // Buttons keep their size; a wide cell does not make a wide button.
   button->setMinimumWidth(88);
@@ -253,14 +253,14 @@ void ConnectClick(QWidget* w, QObject* context, int id, const UserAction& act) {
                    [act, id] { act([&](CZel_Dialog& d) { d.UserClick(id); }); });
 }
 void ShowButton(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
-  static_cast<QPushButton*>(w)->setText(Q(s.text));
+  static_cast<QPushButton*>(w)->setText(QtText(s.text));
 }
 void ShowBitmapButton(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
   auto* button = static_cast<QPushButton*>(w);
   const QPixmap image = FindImage(s.image);
   if (image.isNull()) {
     button->setIcon({});
-    button->setText(Q(s.text.empty() ? s.image : s.text));
+    button->setText(QtText(s.text.empty() ? s.image : s.text));
   } else {
     button->setIcon(QIcon(image));
     button->setIconSize(image.size());
@@ -269,17 +269,17 @@ void ShowBitmapButton(QWidget* w, const ZelControlDef&, const ZelControlState& s
 }
 
 QWidget* CreateCheck(const ZelControlDef& def, QWidget* parent) {
-  return new QCheckBox(Q(def.caption), parent);
+  return new QCheckBox(QtText(def.caption), parent);
 }
 QWidget* CreateRadio(const ZelControlDef& def, QWidget* parent) {
-  auto* radio = new QRadioButton(Q(def.caption), parent);
+  auto* radio = new QRadioButton(QtText(def.caption), parent);
   // The model decides which buttons of a group are checked.
   radio->setAutoExclusive(false);
   return radio;
 }
 void ShowCheckable(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
   auto* button = static_cast<QAbstractButton*>(w);
-  button->setText(Q(s.text));
+  button->setText(QtText(s.text));
   button->setChecked(s.checked != 0);
 }
 
@@ -298,10 +298,10 @@ void ShowDropDown(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
   auto* combo = static_cast<QComboBox*>(w);
   bool same = combo->count() == static_cast<int>(s.items.size());
   for (int i = 0; same && i < combo->count(); ++i)
-    same = combo->itemText(i) == Q(s.items[static_cast<std::size_t>(i)].text);
+    same = combo->itemText(i) == QtText(s.items[static_cast<std::size_t>(i)].text);
   if (!same) {
     combo->clear();
-    for (const ZelListItem& item : s.items) combo->addItem(Q(item.text));
+    for (const ZelListItem& item : s.items) combo->addItem(QtText(item.text));
   }
   combo->setCurrentIndex(s.selection);
 }
@@ -371,7 +371,7 @@ void ShowPicture(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
   auto* picture = static_cast<QLabel*>(w);
   const QPixmap image = FindImage(s.image);
   if (image.isNull()) {
-    picture->setText(Q(s.image));
+    picture->setText(QtText(s.image));
   } else {
     picture->setPixmap(image);
     // A picture is drawn whole: the layout may not squeeze it below its own size.
@@ -448,7 +448,7 @@ int ButtonRowOf(const std::vector<ZelControlDef>& controls) {
 
 QtDialogView::QtDialogView(CZel_Dialog& dialog, QWidget* parent)
     : QDialog(parent), dialog_(dialog) {
-  setWindowTitle(Q(dialog.GetCaption()));
+  setWindowTitle(QtText(dialog.GetCaption()));
   setObjectName(QString("dialog_%1").arg(dialog.Template().id));
   redraw_ = new QTimer(this);
   redraw_->setSingleShot(true);
@@ -577,12 +577,12 @@ void QtDialogView::SyncAll() {
   for (const auto& [id, w] : widgets_) Sync(id);
   waiting_points_.clear();
   for (const auto& [id, view] : graphs_) view->Rebuild(dialog_.GetGraph(id));
-  setWindowTitle(Q(dialog_.GetCaption()));
+  setWindowTitle(QtText(dialog_.GetCaption()));
 }
 
 void QtDialogView::ControlChanged(int id) { Sync(id); }
 
-void QtDialogView::CaptionChanged() { setWindowTitle(Q(dialog_.GetCaption())); }
+void QtDialogView::CaptionChanged() { setWindowTitle(QtText(dialog_.GetCaption())); }
 
 void QtDialogView::GraphChanged(int id, ZelGraphEvent event, int /*point*/) {
   QtGraphView* view = Graph(id);
@@ -640,7 +640,7 @@ void QtDialogView::Sync(int id) {
   // A read-only field's tooltip, unless the dialog gives one, is its whole text.
   const bool whole_text = s.tooltip.empty() && def->kind == ZelControlKind::Edit &&
                           (def->style & kStyleReadOnly) && !s.blank;
-  w->setToolTip(Q(whole_text ? s.text : s.tooltip));
+  w->setToolTip(QtText(whole_text ? s.text : s.tooltip));
   w->setVisible(s.shown);
   if (def->group) SyncGroupFrame(def->group);
 }

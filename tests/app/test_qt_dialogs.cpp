@@ -507,7 +507,7 @@ void ExpectWholeWithinRoom(QtDialogView& view) {
   EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
 }
 
-QSize PngSize(const std::string& path) { return QImage(QString::fromStdString(path)).size(); }
+QSize PngFileSize(const std::string& path) { return QImage(QString::fromStdString(path)).size(); }
 
 // Every dialog and test that the plug-in registers, on every page, as a user first meets it
 // on the bundled drive, fits the room of the smallest screen whole: nothing is scrolled out of
@@ -549,7 +549,7 @@ TEST_F(QtDialogs, EveryRegisteredDialogFitsTheSmallestScreen) {
             "edit --dialog " + c.dialog + " --screenshot " + testing_support::ShellQuote(drawn),
             "QT_QPA_PLATFORM=offscreen");
         EXPECT_EQ(r.exit_code, 0) << r.err;
-        EXPECT_EQ(PngSize(drawn), view.size());
+        EXPECT_EQ(PngFileSize(drawn), view.size());
       }
       EXPECT_TRUE(view.grab().save(QString::fromStdString(shot + ".png"), "PNG"));
       for (const auto& [tab, pages] : TabsOf(*dlg)) {

@@ -8,11 +8,10 @@
 #include <limits>
 
 #include "host/zel_numeric.h"
+#include "tests/support/non_finite.h"
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double k2Pow63 = 9223372036854775808.0;
 
 TEST(SaturatingCast, TruncatesWithinRangeAndHoldsTheEnds) {

@@ -5,15 +5,13 @@
 
 #include "host/zel_quiet_value.h"
 #include "host/zel_setup.h"
+#include "tests/support/non_finite.h"
 #include "tests/support/test_setups.h"
 
 using testing_support::MakeSetup;
 using testing_support::Param;
 
 namespace {
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 TEST(SetupStore, NamesCompareWithoutCaseAndKeepTheirSpelling) {
   auto setup = MakeSetup({{"Kp_C_scl", 0.5}});
