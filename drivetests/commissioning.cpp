@@ -579,7 +579,7 @@ ResonanceRun LookForResonance(const CommissioningStep& step, CZel_Setup& setup,
   return look;
 }
 
-// "the speed test ran once more before the step, ... : none stood out"
+// "to look for a resonance the speed test ran once more before the step, ...: none stood out"
 std::string LookNote(const ResonanceRun& look) {
   if (look.hold_s == 0.0)
     return "no look for a resonance: the profile's ramps leave too short a hold in the "
@@ -718,7 +718,7 @@ std::optional<StepOutcome> NotchTheResonance(const CommissioningStep& step, CZel
                 "; the speed loop was tuned again and run a second time, and the look for a "
                 "resonance once more: the ripple at the resonance %.3g A -> %.3g A RMS",
                 notch.ripple_before_A, notch.ripple_after_A);
-  const std::string note = found + std::string(" the ") + DescribeNotch(*placed.proposal) +
+  const std::string note = found + std::string(", the ") + DescribeNotch(*placed.proposal) +
                            ", was placed in filter " + std::to_string(placed.filter) + ripple;
   if (!with.succeeded && without.succeeded) {
     unnotched.Restore(setup);
