@@ -177,20 +177,22 @@ std::optional<Resonance> FindResonance(const Spectrum& s, std::optional<double> 
     if (curvature < 0.0) r.frequency_hz += 0.5 * (a - c) / curvature * s.resolution_hz;
   }
   r.peak_db = 20.0 * std::log10(s.amplitude[peak] / floor);
+  r.ring_A = s.amplitude[peak];
   return r;
 }
 
-void JudgeResonance(Resonance& r, double rigid_loop_gain) {
+void JudgeResonance(Resonance& r, double rigid_loop_gain, double converter_step_A) {
   r.loop_gain_db = 20.0 * std::log10(std::max(rigid_loop_gain, 1e-12)) + r.peak_db;
-  r.limits_loop = r.loop_gain_db >= kLimitingLoopGain_dB;
+  const bool rings = converter_step_A > 0.0 && r.ring_A >= kLimitingRing_steps * converter_step_A;
+  r.limits_loop = r.loop_gain_db >= kLimitingLoopGain_dB || rings;
 }
 
 std::string DescribeResonance(const Resonance& r) {
   char text[240];
   std::snprintf(text, sizeof text,
-                "at %.0f Hz, %.1f dB over the current spectrum's floor; loop gain with it %.1f dB: "
-                "%s",
-                r.frequency_hz, r.peak_db, r.loop_gain_db,
+                "at %.0f Hz, %.1f dB over the current spectrum's floor, ringing at %.3g A RMS; "
+                "loop gain with it %.1f dB: %s",
+                r.frequency_hz, r.peak_db, r.ring_A, r.loop_gain_db,
                 r.limits_loop ? "it limits the loop (tune speed --notch)"
                               : "it does not limit the loop");
   return text;

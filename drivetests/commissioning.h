@@ -61,14 +61,32 @@ struct TrackingFigures {
 std::vector<TargetCheck> CheckTargets(const CommissioningStep& step, const CZel_Setup& setup,
                                       const TestRunReport& run);
 
+// The speed step's look for a mechanical resonance: its test once more before its own run,
+// logged at the loop's own rate (the holds TPS and TNS shortened until the whole profile fits
+// the log), with no low pass on the speed feedback and at the pass band asked for: a log
+// slower than the loop folds a coupling onto another frequency, and behind a low pass the
+// loop's own hunting drowns it (design/resonance.h). The step's run itself keeps its profile
+// and the tuner's proposal; this run's verdict is no part of the step's.
+struct ResonanceRun {
+  double hold_s = 0.0;  // TPS and TNS of the run; 0 when the ramps leave no hold long enough
+  double pass_band_rad_s = 0.0;
+  std::optional<Spectrum> current_spectrum;  // of the current reference at constant speed
+  std::optional<Resonance> resonance;
+  std::string not_at_rest;  // after the run: why the motor did not come to rest, else ""
+};
+
 // The speed step's notch for a resonance that limited the loop, and the run before it: the
-// step's own figures are those of the run with the notch.
+// step's own figures are those of the run with the notch. The spectra and the ripple are those
+// of the looks for a resonance (ResonanceRun) without the notch and with it, alike but for the
+// notch.
 struct NotchRun {
-  Resonance resonance;  // as the run before the notch named it
+  Resonance resonance;  // as the look before the notch named it
   NotchProposal proposal;
   int filter = 0;  // 1..3
   Spectrum spectrum_before;
-  // The current reference's ripple at the resonance (RMS, A), before the notch and with it.
+  std::optional<Spectrum> spectrum_with;  // none when the look with the notch could not run
+  // The current reference's ripple at the resonance (RMS, A), before the notch and with it
+  // (NaN without the look with it).
   double ripple_before_A = 0.0, ripple_after_A = 0.0;
   bool succeeded_before = false;
   std::string failure_before;
@@ -92,6 +110,7 @@ struct StepOutcome {
   // named, as the test gave them.
   std::optional<Spectrum> current_spectrum;
   std::optional<Resonance> resonance;
+  std::optional<ResonanceRun> resonance_run;  // the speed step's look for a resonance
   std::optional<NotchRun> notch;
   std::string svg;  // the plot of the run, measured and predicted
   ZelPlotScene plot;  // the same plot, for a toolkit to draw

@@ -90,7 +90,8 @@ ordered_json ResonanceJson(const std::optional<Resonance>& r) {
   return {{"frequency_hz", r->frequency_hz},
           {"peak_db", r->peak_db},
           {"loop_gain_db", r->loop_gain_db},
-          {"limits_loop", r->limits_loop}};
+          {"limits_loop", r->limits_loop},
+          {"ring_A", r->ring_A}};
 }
 
 ordered_json DiagnosisJson(const Diagnosis* diagnosis) {
@@ -162,7 +163,16 @@ ordered_json NotchRunJson(const std::optional<NotchRun>& n) {
            {{"verdict", n->succeeded_before ? "succeeded" : "failed"},
             {"failure", n->failure_before},
             {"tracking", TrackingJson(n->tracking_before)},
-            {"current_spectrum", SpectrumJson(n->spectrum_before)}}}};
+            {"current_spectrum", SpectrumJson(n->spectrum_before)}}},
+          {"after", {{"current_spectrum", SpectrumJson(n->spectrum_with)}}}};
+}
+
+ordered_json ResonanceRunJson(const std::optional<ResonanceRun>& r) {
+  if (!r) return nullptr;
+  return {{"hold_s", r->hold_s},
+          {"pass_band_rad_s", r->pass_band_rad_s},
+          {"current_spectrum", SpectrumJson(r->current_spectrum)},
+          {"resonance", ResonanceJson(r->resonance)}};
 }
 
 ordered_json StepJson(const StepOutcome& s, const std::string& csv, const CZel_Setup& setup) {
@@ -181,6 +191,7 @@ ordered_json StepJson(const StepOutcome& s, const std::string& csv, const CZel_S
   out["identified"] = IdentifiedJson(s.run.identified);
   out["current_spectrum"] = SpectrumJson(s.current_spectrum);
   out["resonance"] = ResonanceJson(s.resonance);
+  out["resonance_run"] = ResonanceRunJson(s.resonance_run);
   out["notch"] = NotchRunJson(s.notch);
   out["warnings"] = s.run.warnings;
   out["csv"] = csv;
@@ -344,9 +355,11 @@ void WriteNotch(std::ostringstream& h, const ordered_json& step, const std::stri
   if (!n.is_object()) return;
   const ordered_json& r = Field(n, "resonance");
   const ordered_json& margins = Field(n, "margins");
-  h << "<h3>Notch for a resonance</h3>\n<p>The current at constant speed showed a resonance at "
+  h << "<h3>Notch for a resonance</h3>\n<p>The current at constant speed, logged at the speed "
+       "loop's rate with no low pass on the speed feedback, showed a resonance at "
     << Number(Field(r, "frequency_hz")) << " Hz, " << Number(Field(r, "peak_db"))
-    << " dB over the spectrum's floor, with a loop gain of " << Number(Field(r, "loop_gain_db"))
+    << " dB over the spectrum's floor, ringing at " << Number(Field(r, "ring_A"))
+    << " A RMS, with a loop gain of " << Number(Field(r, "loop_gain_db"))
     << " dB there. Filter " << Number(Field(n, "filter")) << " took a notch at "
     << Number(Field(n, "frequency_hz")) << " Hz, Q " << Number(Field(n, "q")) << ", on the "
     << Escape(Text(Field(n, "location"))) << " (" << Number(Field(n, "depth_db"))

@@ -37,7 +37,8 @@ nlohmann::ordered_json TrackingFiguresJson(const CycleFigures& figures);
 
 // A spectrum as `resolution_hz` and `amplitude_A` (RMS per bin from 0 Hz); null without one.
 nlohmann::ordered_json SpectrumJson(const std::optional<Spectrum>& spectrum);
-// A resonance as `frequency_hz`, `peak_db`, `loop_gain_db`, `limits_loop`; null without one.
+// A resonance as `frequency_hz`, `peak_db`, `loop_gain_db`, `limits_loop`, `ring_A`; null
+// without one.
 nlohmann::ordered_json ResonanceJson(const std::optional<Resonance>& resonance);
 
 // The cause of a failure and what to do, as every JSON of the tests writes them; null when

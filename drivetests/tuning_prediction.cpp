@@ -129,7 +129,7 @@ void FindResonanceInLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger,
   // The rigid loop's gain there, for whether the resonance takes the margins away.
   const auto l = OpenLoopFrequencyResponse(*model, structure, TunedLoop::Speed,
                                            {2.0 * std::numbers::pi * figures.resonance->frequency_hz});
-  if (!l.empty()) JudgeResonance(*figures.resonance, std::abs(l[0]));
+  if (!l.empty()) JudgeResonance(*figures.resonance, std::abs(l[0]), log.current_step_A);
 }
 
 }  // namespace

@@ -185,7 +185,7 @@ int CTuningTestDlg::OnInitDialog() {
 }
 
 void CTuningTestDlg::SetUpDataLogger() {
-  logger_.ChangeSettings(2000, 1, 1);
+  logger_.ChangeSettings(kTuningLogPoints, 1, 1);
   for (const std::string& name : LoggedVariables()) logger_.AddVariable(name.c_str(), 1);
   logger_.CorrectPointsNo();
   logger_.LocateItems();

@@ -25,6 +25,10 @@
 
 namespace dcservo {
 
+// The data logger's points over one profile: a profile of at most this many slow-loop samples
+// is logged at the loop's own rate, a longer one every second sample or sparser.
+inline constexpr int kTuningLogPoints = 2000;
+
 // Control ids of both templates; the position test's own ids follow.
 enum TuningControl : int {
   kTuningTab = 1300,

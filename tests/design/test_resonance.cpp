@@ -93,6 +93,31 @@ TEST(ResonanceSpectrum, TheLoopsOwnHuntingIsSetAsideAndACouplingIsNamed) {
   EXPECT_NEAR(blind->frequency_hz, 289.0, 4.0);
 }
 
+// A coupling limits the loop when the rigid loop's gain with the peak reaches the gain margin's
+// warning limit (-6 dB), or when it rings ten converter steps or more whatever that gain says:
+// the 800 Hz coupling that rang at 0.46 A (24 steps of 20 mA) with a loop gain of -11 dB.
+TEST(ResonanceJudgement, ARingOfTenConverterStepsLimitsTheLoopWhateverTheRigidGainSays) {
+  const struct {
+    double converter_step, rigid_gain_db;
+    bool limits;
+  } cases[] = {
+      {1.0, -36.0, true},   // 15.8 steps, loop gain -12 dB
+      {2.0, -36.0, false},  // 7.9 steps
+      {2.0, -27.0, true},   // loop gain -3 dB
+      {0.0, -36.0, false},  // the converter unknown: the gain alone judges
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.converter_step << " A a step, " << c.rigid_gain_db << " dB");
+    // 24 dB over a floor of 1 A: a ring of 15.8 A RMS.
+    auto r = dcservo::FindResonance(FlatSpectrumWith({{797, 24}}), 313.0);
+    ASSERT_TRUE(r);
+    EXPECT_NEAR(r->ring_A, 15.85, 0.01);
+    dcservo::JudgeResonance(*r, std::pow(10.0, c.rigid_gain_db / 20.0), c.converter_step);
+    EXPECT_NEAR(r->loop_gain_db, c.rigid_gain_db + 24.0, 1e-9);
+    EXPECT_EQ(r->limits_loop, c.limits);
+  }
+}
+
 // The notch on the bundled drive's speed loop (PB_S 100 rad/s, crossover near 30 Hz): far
 // enough above the crossover, the widest notch keeps the margins; near it none does.
 TEST(ResonanceNotch, WidestNotchThatKeepsTheMargins) {
