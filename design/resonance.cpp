@@ -6,36 +6,47 @@
 #include <cstdio>
 #include <numbers>
 
+#include <unsupported/Eigen/FFT>
+
 namespace dcservo {
 namespace {
 
-// Adds one segment's power per bin, Hann-windowed and scaled so that a sine of RMS value A
-// centred on a bin reads A^2 there.
-void AddSegmentPower(std::span<const double> x, double mean, std::vector<double>& power) {
-  const std::size_t n = x.size();
-  const std::size_t bins = n / 2 + 1;
+// A periodic Hann window: its sum is the coherent gain that a sine on a bin is read through.
+std::vector<double> HannWindow(std::size_t n) {
   std::vector<double> w(n);
-  double window_sum = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
     w[i] = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) /
                                  static_cast<double>(n));
-    window_sum += w[i];
   }
-  // Twiddles by recurrence per bin: n is small (a few hundred) and the whole run holds a few
-  // dozen segments, so a direct transform costs well under a millisecond.
-  for (std::size_t k = 0; k < bins; ++k) {
-    const double step = -2.0 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(n);
-    const std::complex<double> rot(std::cos(step), std::sin(step));
-    std::complex<double> twiddle(1.0, 0.0), sum(0.0, 0.0);
-    for (std::size_t i = 0; i < n; ++i) {
-      sum += (x[i] - mean) * w[i] * twiddle;
-      twiddle *= rot;
-    }
-    // A sine of peak A reads A/2 at its bin through the window's coherent gain; RMS A/sqrt2.
-    const double peak = 2.0 * std::abs(sum) / window_sum;
-    power[k] += peak * peak / 2.0;
-  }
+  return w;
 }
+
+// Adds one segment's power per bin, windowed and scaled so that a sine of RMS value A centred
+// on a bin reads A^2 there.
+class SegmentPower {
+ public:
+  explicit SegmentPower(std::size_t n) : window_(HannWindow(n)), windowed_(n) {
+    for (double w : window_) window_sum_ += w;
+    fft_.SetFlag(Eigen::FFT<double>::HalfSpectrum);
+  }
+
+  void Add(std::span<const double> x, double mean, std::vector<double>& power) {
+    for (std::size_t i = 0; i < x.size(); ++i) windowed_[i] = (x[i] - mean) * window_[i];
+    fft_.fwd(bins_, windowed_);
+    for (std::size_t k = 0; k < power.size(); ++k) {
+      // A sine of peak A reads A/2 at its bin through the window's coherent gain; RMS A/sqrt2.
+      const double peak = 2.0 * std::abs(bins_[k]) / window_sum_;
+      power[k] += peak * peak / 2.0;
+    }
+  }
+
+ private:
+  std::vector<double> window_;
+  double window_sum_ = 0.0;
+  std::vector<double> windowed_;
+  std::vector<std::complex<double>> bins_;
+  Eigen::FFT<double> fft_;
+};
 
 double Median(std::vector<double> v) {
   std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
@@ -53,6 +64,7 @@ std::optional<Spectrum> AverageSpectrum(std::span<const std::vector<double>> str
   if (segment < 8 || !(period_s > 0.0)) return std::nullopt;
   const std::size_t bins = segment / 2 + 1;
   std::vector<double> power(bins, 0.0);
+  SegmentPower segment_power(segment);
   int segments = 0;
   for (const std::vector<double>& s : stretches) {
     if (s.size() < segment) continue;
@@ -60,7 +72,7 @@ std::optional<Spectrum> AverageSpectrum(std::span<const std::vector<double>> str
     for (double v : s) mean += v;
     mean /= static_cast<double>(s.size());
     for (std::size_t start = 0; start + segment <= s.size(); start += segment / 2) {
-      AddSegmentPower(std::span(s).subspan(start, segment), mean, power);
+      segment_power.Add(std::span(s).subspan(start, segment), mean, power);
       ++segments;
     }
   }

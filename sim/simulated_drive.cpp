@@ -238,6 +238,7 @@ void SimulatedDrive::RunPeriods(std::uint64_t n) {
                 static_cast<double>(command_) * volts_per_count, axis_on_);
     if (axis_on_ && std::abs(plant_.Current()) > trip_A) Trip(kMerShortCircuit);
   }
+  ReadHeldEncoderSample();
   periods_simulated_ += n;
   time_ += static_cast<double>(n) * pwm_period_;
 }
@@ -253,8 +254,29 @@ i64 Wrap32(i64 x) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(
 }  // namespace
 
 void SimulatedDrive::SampleEncoder() {
+  held_encoder_sample_.reset();
+  DecodeEncoder(plant_.Angle(), plant_.Speed());
+}
+
+bool SimulatedDrive::EncoderReadAtEachFastSample() const {
+  return settings_.loops_in_fast_loop || (log_.active && log_.loop == ZelLogRequest::kFastLoop) ||
+         (program_ && program_->Running() && program_->WantsFastTicks());
+}
+
+void SimulatedDrive::HoldEncoderSample() {
+  held_encoder_sample_ = ShaftSample{plant_.Angle(), plant_.Speed()};
+}
+
+void SimulatedDrive::ReadHeldEncoderSample() {
+  if (!held_encoder_sample_) return;
+  const ShaftSample shaft = *held_encoder_sample_;
+  held_encoder_sample_.reset();
+  DecodeEncoder(shaft.angle_rad, shaft.speed_rad_s);
+}
+
+void SimulatedDrive::DecodeEncoder(double angle_rad, double speed_rad_s) {
   constexpr double kTurnOfCounter = 4294967296.0;
-  const double x = std::floor(plant_.Angle() * counts_per_rad_);
+  const double x = std::floor(angle_rad * counts_per_rad_);
   const double counter =
       std::isfinite(x) ? x - kTurnOfCounter * std::floor(x / kTurnOfCounter) : 0.0;
   const i64 t = ZelSaturatingCast<i64>(std::clamp(counter, 0.0, kTurnOfCounter - 1));
@@ -264,7 +286,7 @@ void SimulatedDrive::SampleEncoder() {
   motor_position_ = settings_.reverse_counting ? -encoder_counter_ : encoder_counter_;
   if (settings_.sensors != Sensors::Tacho) load_position_ = motor_position_;
   if (settings_.sensors != Sensors::MotorEncoder) {
-    const double c = std::nearbyint(plant_.Speed() * tacho_counts_per_rad_s_);
+    const double c = std::nearbyint(speed_rad_s * tacho_counts_per_rad_s_);
     tacho_counts_ = ZelSaturatingCast<i64>(std::clamp(c, -tacho_limit_, tacho_limit_));
   }
 }
@@ -275,7 +297,13 @@ void SimulatedDrive::SampleSlowSensors() {
 }
 
 void SimulatedDrive::FastSample(bool encoder_sampled) {
-  if (!encoder_sampled) SampleEncoder();
+  if (!encoder_sampled) {
+    if (EncoderReadAtEachFastSample()) {
+      SampleEncoder();
+    } else {
+      HoldEncoderSample();
+    }
+  }
   i_meas_ = adc_.Bipolar(plant_.Current() * current_scale_);
   current_sum_ += i_meas_;
   ++current_samples_;

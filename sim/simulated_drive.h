@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -134,6 +135,15 @@ class SimulatedDrive : public CZel_DriveLink, private ProgramContext {
   void FastSample(bool encoder_sampled);
   void SlowSample();
   void SampleEncoder();
+  // Decoding the encoder at every fast sample is most of the cost of a period, and between
+  // two slow samples only the loops in the fast loop, a fast-loop log or a program's fast
+  // ticks read it. Otherwise a fast sample holds the shaft's state as the decoder saw it and
+  // decodes it when the next slow sample does not supersede it: before anyone outside reads,
+  // at the end of the periods run. The counts are those of decoding at once.
+  bool EncoderReadAtEachFastSample() const;
+  void HoldEncoderSample();
+  void ReadHeldEncoderSample();
+  void DecodeEncoder(double angle_rad, double speed_rad_s);
   void SampleSlowSensors();
   // A protection switches the power stage off; the program ends with it.
   void Trip(unsigned mer_bit);
@@ -170,6 +180,10 @@ class SimulatedDrive : public CZel_DriveLink, private ProgramContext {
   i64 command_ = 0;
 
   // Sensors as the firmware last read them.
+  struct ShaftSample {
+    double angle_rad, speed_rad_s;
+  };
+  std::optional<ShaftSample> held_encoder_sample_;
   i64 encoder_counter_ = 0, encoder_true_last_ = 0;
   i64 motor_position_ = 0, load_position_ = 0;
   i64 motor_speed_ = 0, load_speed_ = 0;

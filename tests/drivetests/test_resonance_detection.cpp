@@ -57,7 +57,7 @@ class ResonanceDetection : public testing_support::TestRunHarness<CTestSpeedTuni
   }
 };
 
-struct Case {
+struct CouplingCase {
   double hz, damping;  // 0 Hz: rigid
   // Found for certain: where the loop drives the coupling into a ring of its own, 23-29 dB
   // over the floor (measured: a damping of 0.01 from 500 Hz up, 0.03 at 600-700 Hz). At 400 Hz
@@ -68,12 +68,12 @@ struct Case {
 };
 
 TEST_F(ResonanceDetection, FoundWithinFivePercentWhereTheLoopRingsItAndNothingElsewhere) {
-  const Case cases[] = {
+  const CouplingCase cases[] = {
       {0, 0.05, false},     {150, 0.01, false}, {250, 0.03, false}, {300, 0.1, false},
       {400, 0.01, false},   {400, 0.03, false}, {500, 0.01, true},  {500, 0.1, false},
       {600, 0.03, true},    {700, 0.01, true},  {800, 0.01, true},  {800, 0.1, false},
   };
-  for (const Case& c : cases) {
+  for (const CouplingCase& c : cases) {
     SCOPED_TRACE(testing::Message() << c.hz << " Hz, damping " << c.damping);
     const TuningRunFigures& f = RunWithCoupling(c.hz, c.damping);
     ASSERT_TRUE(f.current_spectrum);
@@ -91,7 +91,7 @@ TEST_F(ResonanceDetection, FoundWithinFivePercentWhereTheLoopRingsItAndNothingEl
 // standing 20-30 dB all the way up: nothing is named, a coupling or not.
 TEST_F(ResonanceDetection, NothingIsNamedBehindALowPassOnTheSpeedFeedback) {
   ASSERT_NO_FATAL_FAILURE(TakeTheProposal());
-  for (const Case& c : {Case{0, 0.05, false}, Case{200, 0.01, false}, Case{600, 0.01, false}}) {
+  for (const CouplingCase& c : {CouplingCase{0, 0.05, false}, CouplingCase{200, 0.01, false}, CouplingCase{600, 0.01, false}}) {
     SCOPED_TRACE(c.hz);
     const TuningRunFigures& f = RunWithCoupling(c.hz, c.damping);
     ASSERT_TRUE(f.current_spectrum);
