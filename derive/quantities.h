@@ -128,13 +128,13 @@ inline constexpr QuantityDescriptor kQuantities[] = {
      "the drive's rated current, InPS"},
     {"I_I2t_D", {"I2TINTLIM_D", "II2TWARLIM_D"}, ComputeI_I2t_D,
      {{{"I2TINTLIM_D", ComputeI2TINTLIM_D}, {"II2TWARLIM_D", ComputeII2TWARLIM_D, HasI2tWarnings}}},
-     nullptr, {"II2TPROT_D"}, nullptr},
+     nullptr, {"I2TINTLIM_D"}, nullptr},
     {"t_I2t_D", {"SFI2T_D"}, Computet_I2t_D, {{{"SFI2T_D", ComputeSFI2T_D}}}, nullptr, {"SFI2T_D"}, nullptr},
     {nullptr, {"II2TPROT_M"}, nullptr, {{{"II2TPROT_M", ComputeII2TPROT_M}}}, nullptr, {},
      "the motor's rated current, In"},
     {"I_I2t_M", {"I2TINTLIM_M", "I2TWARLIM_M"}, ComputeI_I2t_M,
      {{{"I2TINTLIM_M", ComputeI2TINTLIM_M}, {"I2TWARLIM_M", ComputeI2TWARLIM_M, HasI2tWarnings}}},
-     nullptr, {"II2TPROT_M"}, nullptr},
+     nullptr, {"I2TINTLIM_M"}, nullptr},
     {"t_I2t_M", {"SFI2T_M"}, Computet_I2t_M, {{{"SFI2T_M", ComputeSFI2T_M}}}, nullptr, {"SFI2T_M"}, nullptr},
 
     // --- Over-current and control-error protections: a flag that is off switches its delay

@@ -84,4 +84,17 @@ TEST(Quantities, ATripThatGoesOneWayOnlySaysWhy) {
   }
 }
 
+// The display step moves a register by one count and derives the value again: a register
+// the value is not derived from moves nothing, and the value shows at full length.
+TEST(Quantities, TheDisplayStepMovesOnlyRegistersTheValueComesFrom) {
+  for (const QuantityDescriptor& q : dcservo::Quantities()) {
+    for (const char* shown : q.display) {
+      if (!shown) continue;
+      bool among = false;
+      for (const char* reg : q.registers) among = among || (reg && zel::NamesEqual(reg, shown));
+      EXPECT_TRUE(among) << NameOf(q) << ": " << shown;
+    }
+  }
+}
+
 }  // namespace
