@@ -201,41 +201,31 @@ constexpr bool SameName(const char* a, const char* b) {
   return a && b && std::string_view(a) == std::string_view(b);
 }
 
-// Each place becomes the descriptor's step; a name that no descriptor has stops the build.
-template <std::size_t N>
-consteval std::array<PipelineStep, N> ScaledSteps(const Place (&order)[N]) {
-  std::array<PipelineStep, N> steps{};
-  for (std::size_t i = 0; i < N; ++i) {
-    bool found = false;
-    for (const QuantityDescriptor& q : kQuantities) {
-      if (!q.to_scaled || !SameName(q.scaled, order[i].name)) continue;
-      steps[i] = {order[i].row, q.scaled, q.to_scaled, q.guard};
-      found = true;
+// The descriptor's step that runs at a place; a name that no descriptor has stops the build.
+consteval PipelineStep StepAt(const Place& place, Direction direction) {
+  for (const QuantityDescriptor& q : kQuantities) {
+    if (direction == Direction::ToScaled) {
+      if (q.to_scaled && SameName(q.scaled, place.name))
+        return {place.row, q.scaled, q.to_scaled, q.guard};
+      continue;
     }
-    if (!found) throw "a place of the scaled order names no quantity's step";
+    for (const ChipWrite& write : q.to_chip) {
+      if (write.run && SameName(write.reg, place.name))
+        return {place.row, write.reg, write.run, write.guard ? write.guard : q.guard};
+    }
   }
-  return steps;
+  throw "a place of the drive's order names no descriptor's step";
 }
 
 template <std::size_t N>
-consteval std::array<PipelineStep, N> ChipSteps(const Place (&order)[N]) {
+consteval std::array<PipelineStep, N> StepsAt(const Place (&order)[N], Direction direction) {
   std::array<PipelineStep, N> steps{};
-  for (std::size_t i = 0; i < N; ++i) {
-    bool found = false;
-    for (const QuantityDescriptor& q : kQuantities) {
-      for (const ChipWrite& write : q.to_chip) {
-        if (!write.run || !SameName(write.reg, order[i].name)) continue;
-        steps[i] = {order[i].row, write.reg, write.run, write.guard ? write.guard : q.guard};
-        found = true;
-      }
-    }
-    if (!found) throw "a place of the chip order names no register's step";
-  }
+  for (std::size_t i = 0; i < N; ++i) steps[i] = StepAt(order[i], direction);
   return steps;
 }
 
-constexpr auto kScaledSteps = ScaledSteps(kScaledOrder);
-constexpr auto kChipSteps = ChipSteps(kChipOrder);
+constexpr auto kScaledSteps = StepsAt(kScaledOrder, Direction::ToScaled);
+constexpr auto kChipSteps = StepsAt(kChipOrder, Direction::ToChip);
 
 void RunAll(CZel_Setup& setup, std::span<const PipelineStep> steps) {
   for (const PipelineStep& step : steps) {
