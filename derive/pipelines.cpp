@@ -256,13 +256,4 @@ StepResult RunStep(CZel_Setup& setup, std::string_view quantity, Direction direc
   return StepResult::NoSuchStep;
 }
 
-std::span<const QuantityDescriptor> Quantities() { return kQuantities; }
-
-const QuantityDescriptor* QuantityNamed(std::string_view scaled) {
-  for (const QuantityDescriptor& q : kQuantities) {
-    if (q.scaled && zel::NamesEqual(q.scaled, scaled)) return &q;
-  }
-  return nullptr;
-}
-
 }  // namespace dcservo
