@@ -38,8 +38,8 @@ struct QuantityDescriptor {
   // The chip registers the value comes from and goes to.
   std::array<const char*, 3> registers;
   StepFn to_scaled;
-  // In the order they run. Empty when the registers are written by a chip-only row (or by
-  // another quantity's step: the control-error flags switch their delay registers off).
+  // The steps that write its registers. Empty when a chip-only row writes them (or another
+  // quantity's step does: the control-error flags switch their delay registers off).
   ChipWrite to_chip[3] = {};
   // Presence probe of the quantity's group, for both directions; null means always.
   GuardFn guard = nullptr;
