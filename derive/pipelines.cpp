@@ -227,10 +227,17 @@ consteval std::array<PipelineStep, N> StepsAt(const Place (&order)[N], Direction
 constexpr auto kScaledSteps = StepsAt(kScaledOrder, Direction::ToScaled);
 constexpr auto kChipSteps = StepsAt(kChipOrder, Direction::ToChip);
 
+// The guards are presence probes and no step adds or removes a parameter, so a run of steps
+// behind one guard (the analogue input's ten values) asks it once.
 void RunAll(CZel_Setup& setup, std::span<const PipelineStep> steps) {
+  GuardFn asked = nullptr;
+  bool present = true;
   for (const PipelineStep& step : steps) {
-    if (step.guard && !step.guard(setup)) continue;
-    step.run(setup);
+    if (step.guard != asked) {
+      asked = step.guard;
+      present = !asked || asked(setup);
+    }
+    if (present) step.run(setup);
   }
 }
 
