@@ -1,6 +1,8 @@
 #include "derive/pipelines.h"
 
+#include <array>
 #include <cstddef>
+#include <string_view>
 
 #include "derive/quantities.h"
 
