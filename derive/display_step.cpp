@@ -1,44 +1,12 @@
 #include "derive/display_step.h"
 
 #include <cmath>
-#include <array>
-#include <string_view>
 
-#include "derive/gains.h"
-#include "derive/pipelines.h"
+#include "derive/quantities.h"
 #include "units/scales.h"
 
 namespace dcservo {
 namespace {
-
-// Scaled values that are stored as doubles but come from one chip register (the first of
-// the list that moves the value: the current limit comes from SATS or SATP by structure).
-struct ChipSource {
-  const char* scaled;
-  std::array<const char*, 2> registers;  // unused places are null
-};
-
-const ChipSource kChipSources[] = {
-    {"IlimPS", {"SATS", "SATP"}},
-    {"TestLimitCurrent", {"SATS", "SATP"}},
-    {"Imax_Prot", {"IMAXPROT"}},
-    {"TestProtectionCurrent", {"IMAXPROT"}},
-    {"time_Imax_Prot", {"TIMAXPROT"}},
-    {"UMAX_PROT", {"UMAXPROT"}},
-    {"UMIN_PROT", {"UMINPROT"}},
-    {"Vbrake", {"BRAKELIM"}},
-    {"IPSatS", {"IMAXS"}},
-    {"IPSatP", {"IMAXP"}},
-    {"I_I2t_D", {"II2TPROT_D"}},
-    {"I_I2t_M", {"II2TPROT_M"}},
-    {"t_I2t_D", {"SFI2T_D"}},
-    {"t_I2t_M", {"SFI2T_M"}},
-    {"filter_D", {"KDFP"}},
-    // The analogue reference's top: its offset plus the converter's range times a gain.
-    {"POS_max", {"CADIN"}},
-    {"SPD_max", {"CADIN"}},
-    {"CRT_max", {"CADIN"}},
-};
 
 // Values the drive measures rather than takes: one count of the converter that reads them is
 // all the precision a measured value carries (the supply test keeps its reading as Vdc).
@@ -76,18 +44,20 @@ class KeepParameter {
 
 // How far the scaled value moves when the register moves by one count; the smaller of the
 // two directions, since a step clamps at the end of its range.
-double StepThroughRegister(CZel_Setup& setup, CZel_Parameter& scaled, CZel_Parameter& chip) {
+double StepThroughRegister(CZel_Setup& setup, const QuantityDescriptor& q, CZel_Parameter& scaled,
+                           CZel_Parameter& chip) {
   KeepParameter keep_scaled(scaled), keep_chip(chip);
+  const auto derive = [&] { return (!q.guard || q.guard(setup)) && q.to_scaled(setup) == 1; };
   // The step is measured from what the register holds now, not from the scaled value: a
   // value typed but not yet derived into the register would read as one huge step.
-  if (RunStep(setup, scaled.GetName(), Direction::ToScaled) != StepResult::Done) return 0.0;
+  if (!derive()) return 0.0;
   const double value = scaled.GetValueInBaseUnit();
   const double count = chip.GetValueInInternalUnit();
   double step = 0.0;
   for (double delta : {1.0, -1.0}) {
     if (!chip.SetValueInInternalUnit(count + delta)) continue;
     if (chip.GetValueInInternalUnit() == count) continue;  // saturated in its type
-    if (RunStep(setup, scaled.GetName(), Direction::ToScaled) != StepResult::Done) continue;
+    if (!derive()) continue;
     const double moved = std::abs(scaled.GetValueInBaseUnit() - value);
     if (moved > 0.0 && std::isfinite(moved) && (step == 0.0 || moved < step)) step = moved;
   }
@@ -105,14 +75,13 @@ double DisplayStep(CZel_Setup& setup, const CZel_Quantity& quantity) {
   ZelQuietErrors quiet;
   CZel_Parameter* scaled = setup.FindParameter(quantity.GetName());
   if (!scaled) return count;
-  std::array<const char*, 2> registers = {GainMantissaOf(quantity.GetName()), nullptr};
-  for (const ChipSource& source : kChipSources) {
-    if (zel::NamesEqual(source.scaled, quantity.GetName())) registers = source.registers;
-  }
-  for (const char* name : registers) {
-    CZel_Parameter* chip = name ? setup.FindParameter(name) : nullptr;
-    if (!chip) continue;
-    if (const double step = StepThroughRegister(setup, *scaled, *chip); step > 0.0) return step;
+  if (const QuantityDescriptor* q = QuantityNamed(quantity.GetName()); q && q->to_scaled) {
+    for (const char* name : q->display) {
+      CZel_Parameter* chip = name ? setup.FindParameter(name) : nullptr;
+      if (!chip) continue;
+      if (const double step = StepThroughRegister(setup, *q, *scaled, *chip); step > 0.0)
+        return step;
+    }
   }
   for (const MeasuredSource& source : kMeasuredSources) {
     if (!zel::NamesEqual(source.scaled, quantity.GetName())) continue;

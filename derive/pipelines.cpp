@@ -1,217 +1,245 @@
 #include "derive/pipelines.h"
 
-#include "derive/biquad_slots.h"
-#include "derive/gains.h"
-#include "derive/inputs.h"
-#include "derive/probes.h"
-#include "derive/protections.h"
-#include "derive/references.h"
-#include "derive/timing_steps.h"
+#include <array>
+#include <cstddef>
+#include <string_view>
+
+#include "derive/quantities.h"
 
 namespace dcservo {
 namespace {
 
-// A gain's steps take the names of its registers from the gains table.
-template <Gain gain>
-constexpr PipelineStep ScaledGainStep(int row) {
-  return {row, FixedPointGainOf(gain).scaled, ComputeScaledGain<gain>, nullptr};
-}
-template <Gain gain>
-constexpr PipelineStep GainShiftStep(int row) {
-  return {row, FixedPointGainOf(gain).shift, ComputeGainShift<gain>, nullptr};
-}
-template <Gain gain>
-constexpr PipelineStep GainMantissaStep(int row) {
-  return {row, FixedPointGainOf(gain).mantissa, ComputeGainMantissa<gain>, nullptr};
-}
+// A place in one of the drive's documented orders: the row and the quantity (scaled
+// pipeline) or register (chip pipeline) whose step runs there.
+struct Place {
+  int row;
+  const char* name;
+};
 
 // Chip to scaled. Rows that are not listed belong to quantities whose conversions are not
 // part of this build yet.
-constexpr PipelineStep kScaledSteps[] = {
-    {1, "isMotorTemperatureSensor", ComputeIsMotorTemperatureSensor, nullptr},
-    {2, "SensorsConfiguration", ComputeSensorsConfiguration, nullptr},
-    {3, "Motor_TempSensor_Type", ComputeMotor_TempSensor_Type, nullptr},
-    {4, "PWM_freq", ComputePWM_freq, nullptr},
-    {5, "PWMperiod", ComputePWMperiod, nullptr},
-    {6, "Ts_C", ComputeTs_C, nullptr},
-    {7, "Ts_S", ComputeTs_S, nullptr},
-    {8, "PosSpd_in_FastLoop", ComputePosSpd_in_FastLoop, nullptr},
-    {9, "isDriveTemperatureSensor", ComputeIsDriveTemperatureSensor, nullptr},
-    {10, "isOverVoltage", ComputeIsOverVoltage, nullptr},
-    {11, "isUnderVoltage", ComputeIsUnderVoltage, nullptr},
-    {12, "isDriveOverTemp", ComputeIsDriveOverTemp, nullptr},
-    {13, "isDriveI2t", ComputeIsDriveI2t, nullptr},
-    {14, "UMAX_PROT", ComputeScaledUMAX_PROT, nullptr},
-    {15, "UMIN_PROT", ComputeScaledUMIN_PROT, nullptr},
-    {16, "Temp_2", ComputeTemp_2, nullptr},
-    {17, "I_I2t_D", ComputeI_I2t_D, nullptr},
-    {18, "t_I2t_D", Computet_I2t_D, nullptr},
-    {19, "ControlMode", ComputeControlMode, nullptr},
-    {20, "ExternalReference", ComputeExternalReference, nullptr},
-    {21, "IsAutoActivatedAfterPowerOn", ComputeIsAutoActivatedAfterPowerOn, nullptr},
-    {22, "Axis_ID_list", ComputeAxis_ID_list, nullptr},
-    {23, "IlimPS", ComputeIlimPS, nullptr},
-    ScaledGainStep<Gain::Kp_C>(24),
-    ScaledGainStep<Gain::Ki_C>(25),
-    {26, "TestCurrent", ComputeTestCurrent, nullptr},
-    {27, "TestProtectionCurrent", ComputeTestProtectionCurrent, nullptr},
-    {28, "isUseFilterOnCrtCtrlOutput", ComputeIsUseFilterOnCrtCtrlOutput, nullptr},
-    {29, "FilterOnCurrentControllerOutput", ComputeFilterOnCurrentControllerOutput, nullptr},
-    {30, "isCompensateGravitationalLoads", ComputeIsCompensateGravitationalLoads, nullptr},
-    {31, "OffsetCurrent", ComputeOffsetCurrent, nullptr},
-    ScaledGainStep<Gain::Kp_S>(32),
-    ScaledGainStep<Gain::Ki_S>(33),
-    {34, "IPSatS", ComputeIPSatS, nullptr},
-    ScaledGainStep<Gain::KFFA>(35),
-    {36, "TestLimitCurrent", ComputeTestLimitCurrent, nullptr},
-    {37, "Jload_over_J", ComputeJload_over_J, nullptr},
-    ScaledGainStep<Gain::Kp_P>(38),
-    ScaledGainStep<Gain::Ki_P>(39),
-    ScaledGainStep<Gain::Kd_P>(40),
-    {41, "filter_D", Computefilter_D, nullptr},
-    {42, "IPSatP", ComputeIPSatP, nullptr},
-    {43, "Limit_Speed", ComputeLimit_Speed, nullptr},
-    {44, "TestMaxSpeed", ComputeTestMaxSpeed, nullptr},
-    ScaledGainStep<Gain::KFFS>(45),
-    {46, "isOverCurrent", ComputeIsOverCurrent, nullptr},
-    {47, "Imax_Prot", ComputeScaledImax_Prot, nullptr},
-    {48, "time_Imax_Prot", Computetime_Imax_Prot, nullptr},
-    {49, "isPositionControlError", ComputeIsPositionControlError, nullptr},
-    {50, "ERR_position", ComputeERR_position, nullptr},
-    {51, "time_ERR_pos", Computetime_ERR_pos, nullptr},
-    {52, "isSpeedControlError", ComputeIsSpeedControlError, nullptr},
-    {53, "ERR_speed", ComputeERR_speed, nullptr},
-    {54, "time_ERR_spd", Computetime_ERR_spd, nullptr},
-    {55, "isMotorOverTemp", ComputeIsMotorOverTemp, nullptr},
-    {56, "isMotori2t", ComputeIsMotorI2t, nullptr},
-    {57, "I_I2t_M", ComputeI_I2t_M, nullptr},
-    {58, "t_I2t_M", Computet_I2t_M, nullptr},
-    {59, "isBrakeResistor", ComputeIsBrakeResistor, nullptr},
-    {60, "Vbrake", ComputeVbrake, nullptr},
-    {61, "EnablePolarity", ComputeEnablePolarity, nullptr},
-    {62, "LSPPolarity", ComputeLSPPolarity, nullptr},
-    {63, "LSNPolarity", ComputeLSNPolarity, nullptr},
-    {64, "isSWLS", ComputeIsSWLS, HasSoftwareLimitSwitches},
-    {64, "Negative_SWLS", ComputeNegative_SWLS, HasSoftwareLimitSwitches},
-    {64, "Positive_SWLS", ComputePositive_SWLS, HasSoftwareLimitSwitches},
-    {65, "isSpeedEstimator", ComputeIsSpeedEstimator, HasSpeedEstimator},
-    {66, "isAnalogueReference", ComputeIsAnalogueReference, nullptr},
-    {67, "DigitalReferenceType", ComputeDigitalReferenceType, nullptr},
-    {68, "isLimitMaximum", ComputeIsLimitMaximum, nullptr},
-    {69, "ErefMaxSpeed", ComputeErefMaxSpeed, nullptr},
-    {70, "ErefMaxAcceleration", ComputeErefMaxAcceleration, nullptr},
-    {71, "DeadBand_Point", ComputeDeadBand_Point, HasAnalogueInput},
-    {71, "DeadBand_Range", ComputeDeadBand_Range, HasAnalogueInput},
-    {71, "UseFilter", ComputeUseFilter, HasAnalogueInput},
-    {71, "filter", ComputeFilter, HasAnalogueInput},
-    {71, "POS_min", ComputePOS_min, HasAnalogueInput},
-    {71, "POS_max", ComputePOS_max, HasAnalogueInput},
-    {71, "SPD_min", ComputeSPD_min, HasAnalogueInput},
-    {71, "SPD_max", ComputeSPD_max, HasAnalogueInput},
-    {71, "CRT_min", CopyAD5OFFToCRT_min, HasAnalogueInput},
-    {71, "CRT_max", ComputeCRT_max, HasAnalogueInput},
-    {72, "save_CAN_baudrate", ComputeSave_CAN_baudrate, HasCanSettings},
-    {72, "save_axis_id", ComputeSave_axis_id, HasCanSettings},
-    {73, "ReverseCounting", ComputeReverseCounting, HasReverseCounting},
-    {74, "isFilterEnc", ComputeIsFilterEnc, HasEncoderFilter},
-    {75, "isMotorBrake", ComputeIsMotorBrake, HasMotorBrake},
-    {75, "MotorBrake_output", ComputeMotorBrake_output, HasMotorBrake},
-    {75, "MotorBrake_releasetime", ComputeMotorBrake_releasetime, HasMotorBrake},
-    {75, "MotorBrake_applytime", ComputeMotorBrake_applytime, HasMotorBrake},
-    {76, "SpeedForward", ComputeSpeedForward, HasSpeedForward},
-    {77, "isFreezeControl", ComputeIsFreezeControl, HasFreezeControl},
-    {77, "FreezeControl_errband", ComputeFreezeControl_errband, HasFreezeControl},
-    {77, "FreezeControl_time", ComputeFreezeControl_time, HasFreezeControl},
-    {78, "InputsPolarityType", ComputeInputsPolarityType, HasInputsPolarity},
+constexpr Place kScaledOrder[] = {
+    {1, "isMotorTemperatureSensor"},
+    {2, "SensorsConfiguration"},
+    {3, "Motor_TempSensor_Type"},
+    {4, "PWM_freq"},
+    {5, "PWMperiod"},
+    {6, "Ts_C"},
+    {7, "Ts_S"},
+    {8, "PosSpd_in_FastLoop"},
+    {9, "isDriveTemperatureSensor"},
+    {10, "isOverVoltage"},
+    {11, "isUnderVoltage"},
+    {12, "isDriveOverTemp"},
+    {13, "isDriveI2t"},
+    {14, "UMAX_PROT"},
+    {15, "UMIN_PROT"},
+    {16, "Temp_2"},
+    {17, "I_I2t_D"},
+    {18, "t_I2t_D"},
+    {19, "ControlMode"},
+    {20, "ExternalReference"},
+    {21, "IsAutoActivatedAfterPowerOn"},
+    {22, "Axis_ID_list"},
+    {23, "IlimPS"},
+    {24, "Kp_C_scl"},
+    {25, "Ki_C_scl"},
+    {26, "TestCurrent"},
+    {27, "TestProtectionCurrent"},
+    {28, "isUseFilterOnCrtCtrlOutput"},
+    {29, "FilterOnCurrentControllerOutput"},
+    {30, "isCompensateGravitationalLoads"},
+    {31, "OffsetCurrent"},
+    {32, "Kp_S_scl"},
+    {33, "Ki_S_scl"},
+    {34, "IPSatS"},
+    {35, "KFFA_scl"},
+    {36, "TestLimitCurrent"},
+    {37, "Jload_over_J"},
+    {38, "Kp_P_scl"},
+    {39, "Ki_P_scl"},
+    {40, "Kd_P_scl"},
+    {41, "filter_D"},
+    {42, "IPSatP"},
+    {43, "Limit_Speed"},
+    {44, "TestMaxSpeed"},
+    {45, "KFFS_scl"},
+    {46, "isOverCurrent"},
+    {47, "Imax_Prot"},
+    {48, "time_Imax_Prot"},
+    {49, "isPositionControlError"},
+    {50, "ERR_position"},
+    {51, "time_ERR_pos"},
+    {52, "isSpeedControlError"},
+    {53, "ERR_speed"},
+    {54, "time_ERR_spd"},
+    {55, "isMotorOverTemp"},
+    {56, "isMotori2t"},
+    {57, "I_I2t_M"},
+    {58, "t_I2t_M"},
+    {59, "isBrakeResistor"},
+    {60, "Vbrake"},
+    {61, "EnablePolarity"},
+    {62, "LSPPolarity"},
+    {63, "LSNPolarity"},
+    {64, "isSWLS"},
+    {64, "Negative_SWLS"},
+    {64, "Positive_SWLS"},
+    {65, "isSpeedEstimator"},
+    {66, "isAnalogueReference"},
+    {67, "DigitalReferenceType"},
+    {68, "isLimitMaximum"},
+    {69, "ErefMaxSpeed"},
+    {70, "ErefMaxAcceleration"},
+    {71, "DeadBand_Point"},
+    {71, "DeadBand_Range"},
+    {71, "UseFilter"},
+    {71, "filter"},
+    {71, "POS_min"},
+    {71, "POS_max"},
+    {71, "SPD_min"},
+    {71, "SPD_max"},
+    {71, "CRT_min"},
+    {71, "CRT_max"},
+    {72, "save_CAN_baudrate"},
+    {72, "save_axis_id"},
+    {73, "ReverseCounting"},
+    {74, "isFilterEnc"},
+    {75, "isMotorBrake"},
+    {75, "MotorBrake_output"},
+    {75, "MotorBrake_releasetime"},
+    {75, "MotorBrake_applytime"},
+    {76, "SpeedForward"},
+    {77, "isFreezeControl"},
+    {77, "FreezeControl_errband"},
+    {77, "FreezeControl_time"},
+    {78, "InputsPolarityType"},
 };
 
 // Scaled to chip.
-constexpr PipelineStep kChipSteps[] = {
-    {1, "PWMPER", ComputePWMPER, nullptr},
-    {2, "T2MAXPROT", ComputeT2MAXPROT, nullptr},
-    {3, "UMAXPROT", ComputeChipUMAXPROT, nullptr},
-    {4, "UMINPROT", ComputeChipUMINPROT, nullptr},
-    {5, "II2TPROT_D", ComputeII2TPROT_D, nullptr},
-    {6, "SFI2T_D", ComputeSFI2T_D, nullptr},
-    {7, "I2TINTLIM_D", ComputeI2TINTLIM_D, nullptr},
-    {8, "II2TWARLIM_D", ComputeII2TWARLIM_D, HasI2tWarnings},
-    {9, "SATPWM", ComputeSATPWM, nullptr},
-    {10, "MTSTYPE", ComputeMTSTYPE, nullptr},
-    {11, "AAR_table", ComputeAAR_table, nullptr},
-    {12, "SCR", ComputeSCR, nullptr},
-    {13, "OSR", ComputeOSR, nullptr},
-    {14, "ASR", ComputeASR, nullptr},
-    {15, "PCR", ComputePCR, nullptr},
-    {16, "ACR", ComputeACR, nullptr},
-    GainShiftStep<Gain::Kp_C>(17),
-    GainMantissaStep<Gain::Kp_C>(17),
-    GainShiftStep<Gain::Ki_C>(17),
-    GainMantissaStep<Gain::Ki_C>(17),
-    {18, "SATID", CopySATPWMToCurrentSaturations, nullptr},
-    {19, "FILTERQ", ComputeFILTERQ, nullptr},
-    {19, "FFL", ComputeFFL, nullptr},
-    {20, "KFFL", ComputeKFFL, nullptr},
-    GainShiftStep<Gain::Kp_S>(21),
-    GainMantissaStep<Gain::Kp_S>(21),
-    GainShiftStep<Gain::Ki_S>(21),
-    GainMantissaStep<Gain::Ki_S>(21),
-    {21, "IMAXS", ComputeIMAXS, nullptr},
-    {21, "SATS", ComputeSATS, nullptr},
-    GainShiftStep<Gain::Kp_P>(21),
-    GainMantissaStep<Gain::Kp_P>(21),
-    GainShiftStep<Gain::Ki_P>(21),
-    GainMantissaStep<Gain::Ki_P>(21),
-    GainShiftStep<Gain::Kd_P>(21),
-    GainMantissaStep<Gain::Kd_P>(21),
-    {22, "KDFP", ComputeKDFP, nullptr},
-    {23, "IMAXP", ComputeIMAXP, nullptr},
-    {23, "SATP", ComputeSATP, nullptr},
-    GainShiftStep<Gain::KFFS>(23),
-    GainMantissaStep<Gain::KFFS>(23),
-    GainShiftStep<Gain::KFFA>(24),
-    {24, FixedPointGainOf(Gain::KFFA).second_shift, ComputeSFTKFF, nullptr},
-    GainMantissaStep<Gain::KFFA>(25),
-    {26, "IMAXPROT", ComputeChipIMAXPROT, nullptr},
-    {26, "TIMAXPROT", ComputeTIMAXPROT, nullptr},
-    {26, "ERRMAX", ComputeERRMAX, nullptr},
-    {26, "TERRMAX", ComputeTERRMAX, nullptr},
-    {26, "SERRMAX", ComputeSERRMAX, nullptr},
-    {26, "TSERRMAX", ComputeTSERRMAX, nullptr},
-    {27, "T1MAXPROT", ComputeT1MAXPROT, nullptr},
-    {28, "II2TPROT_M", ComputeII2TPROT_M, nullptr},
-    {28, "SFI2T_M", ComputeSFI2T_M, nullptr},
-    {28, "I2TINTLIM_M", ComputeI2TINTLIM_M, nullptr},
-    {29, "I2TWARLIM_M", ComputeI2TWARLIM_M, HasI2tWarnings},
-    {30, "SWNEGLS", ComputeSWLimitFromNegative_SWLS, HasSoftwareLimitSwitches},
-    {30, "SWPOSLS", ComputeSWLimitFromPositive_SWLS, HasSoftwareLimitSwitches},
-    {31, "CACC", ComputeCACC, nullptr},
-    {31, "CSPD", ComputeCSPD, nullptr},
-    {32, "CADIN", ComputeCADIN, HasAnalogueInput},
-    {32, "SFTADIN", ComputeSFTADIN, HasAnalogueInput},
-    {32, "AD5OFF", ComputeAD5OFF, HasAnalogueInput},
-    {32, "FILTER1", ComputeFILTER1, HasAnalogueInput},
-    {32, "LEVEL_AD5", ComputeLEVEL_AD5, HasAnalogueInput},
-    {32, "E_LEVEL_AD5", ComputeE_LEVEL_AD5, HasAnalogueInput},
-    {33, "GEAR", ComputeGEAR, nullptr},
-    {34, "BRAKELIM", ComputeBRAKELIM, nullptr},
-    {35, "DIGIN_ACTIVE_LEVEL", ComputeDIGIN_ACTIVE_LEVEL, nullptr},
-    {36, "UPGRADE", ComputeUPGRADE, nullptr},
-    {37, "TRANSMISION", ComputeTRANSMISION, nullptr},
-    {38, "LSS_Active", ComputeLSS_Active, HasCanSettings},
-    {39, "COUNTINGDIR", ComputeCOUNTINGDIR, HasReverseCounting},
-    {40, "QUAL", ComputeQUAL, HasEncoderFilter},
-    {41, "BRAKECFG", ComputeBRAKECFG, HasMotorBrake},
-    {41, "BRAKEAPPLYDELAY", ComputeBRAKEAPPLYDELAY, HasMotorBrake},
-    {41, "BRAKERELEASEDELAY", ComputeBRAKERELEASEDELAY, HasMotorBrake},
-    {42, "POSOKLIM_FC", ComputePOSOKLIM_FC, HasFreezeControl},
-    {42, "TONPOSOK_FC", ComputeTONPOSOK_FC, HasFreezeControl},
-    {43, "BQ1B0", ComputeBiquadFilterSlots, HasBiquadFilters},
+constexpr Place kChipOrder[] = {
+    {1, "PWMPER"},
+    {2, "T2MAXPROT"},
+    {3, "UMAXPROT"},
+    {4, "UMINPROT"},
+    {5, "II2TPROT_D"},
+    {6, "SFI2T_D"},
+    {7, "I2TINTLIM_D"},
+    {8, "II2TWARLIM_D"},
+    {9, "SATPWM"},
+    {10, "MTSTYPE"},
+    {11, "AAR_table"},
+    {12, "SCR"},
+    {13, "OSR"},
+    {14, "ASR"},
+    {15, "PCR"},
+    {16, "ACR"},
+    {17, "SFTKPI"},
+    {17, "KPI"},
+    {17, "SFTKII"},
+    {17, "KII"},
+    {18, "SATID"},
+    {19, "FILTERQ"},
+    {19, "FFL"},
+    {20, "KFFL"},
+    {21, "SFTKPS"},
+    {21, "KPS"},
+    {21, "SFTKIS"},
+    {21, "KIS"},
+    {21, "IMAXS"},
+    {21, "SATS"},
+    {21, "SFTKPP"},
+    {21, "KPP"},
+    {21, "SFTKIP"},
+    {21, "KIP"},
+    {21, "SFTKDP"},
+    {21, "KDP"},
+    {22, "KDFP"},
+    {23, "IMAXP"},
+    {23, "SATP"},
+    {23, "SFTSFFW"},
+    {23, "KFFS"},
+    {24, "SFTAFFW"},
+    {24, "SFTKFF"},
+    {25, "KFFA"},
+    {26, "IMAXPROT"},
+    {26, "TIMAXPROT"},
+    {26, "ERRMAX"},
+    {26, "TERRMAX"},
+    {26, "SERRMAX"},
+    {26, "TSERRMAX"},
+    {27, "T1MAXPROT"},
+    {28, "II2TPROT_M"},
+    {28, "SFI2T_M"},
+    {28, "I2TINTLIM_M"},
+    {29, "I2TWARLIM_M"},
+    {30, "SWNEGLS"},
+    {30, "SWPOSLS"},
+    {31, "CACC"},
+    {31, "CSPD"},
+    {32, "CADIN"},
+    {32, "SFTADIN"},
+    {32, "AD5OFF"},
+    {32, "FILTER1"},
+    {32, "LEVEL_AD5"},
+    {32, "E_LEVEL_AD5"},
+    {33, "GEAR"},
+    {34, "BRAKELIM"},
+    {35, "DIGIN_ACTIVE_LEVEL"},
+    {36, "UPGRADE"},
+    {37, "TRANSMISION"},
+    {38, "LSS_Active"},
+    {39, "COUNTINGDIR"},
+    {40, "QUAL"},
+    {41, "BRAKECFG"},
+    {41, "BRAKEAPPLYDELAY"},
+    {41, "BRAKERELEASEDELAY"},
+    {42, "POSOKLIM_FC"},
+    {42, "TONPOSOK_FC"},
+    {43, "BQ1B0"},
 };
 
+constexpr bool SameName(const char* a, const char* b) {
+  return a && b && std::string_view(a) == std::string_view(b);
+}
+
+// The descriptor's step that runs at a place; a name that no descriptor has stops the build.
+consteval PipelineStep StepAt(const Place& place, Direction direction) {
+  for (const QuantityDescriptor& q : kQuantities) {
+    if (direction == Direction::ToScaled) {
+      if (q.to_scaled && SameName(q.scaled, place.name))
+        return {place.row, q.scaled, q.to_scaled, q.guard};
+      continue;
+    }
+    for (const ChipWrite& write : q.to_chip) {
+      if (write.run && SameName(write.reg, place.name))
+        return {place.row, write.reg, write.run, write.guard ? write.guard : q.guard};
+    }
+  }
+  throw "a place of the drive's order names no descriptor's step";
+}
+
+template <std::size_t N>
+consteval std::array<PipelineStep, N> StepsAt(const Place (&order)[N], Direction direction) {
+  std::array<PipelineStep, N> steps{};
+  for (std::size_t i = 0; i < N; ++i) steps[i] = StepAt(order[i], direction);
+  return steps;
+}
+
+constexpr auto kScaledSteps = StepsAt(kScaledOrder, Direction::ToScaled);
+constexpr auto kChipSteps = StepsAt(kChipOrder, Direction::ToChip);
+
+// The guards are presence probes and no step adds or removes a parameter, so a run of steps
+// behind one guard (the analogue input's ten values) asks it once.
 void RunAll(CZel_Setup& setup, std::span<const PipelineStep> steps) {
+  GuardFn asked = nullptr;
+  bool present = true;
   for (const PipelineStep& step : steps) {
-    if (step.guard && !step.guard(setup)) continue;
-    step.run(setup);
+    if (step.guard != asked) {
+      asked = step.guard;
+      present = !asked || asked(setup);
+    }
+    if (present) step.run(setup);
   }
 }
 

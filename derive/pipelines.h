@@ -1,6 +1,7 @@
 #pragma once
-// The two derivation pipelines: ordered tables of steps, one step per quantity and
-// direction. Each step's result is ignored by the pipeline; the next step runs regardless.
+// The two derivation pipelines: the steps of the quantity descriptors (derive/quantities.h)
+// in the drive's two documented orders. Each step's result is ignored by the pipeline; the
+// next step runs regardless.
 
 #include <span>
 #include <string_view>
@@ -13,7 +14,7 @@ enum class Direction { ToScaled, ToChip };
 
 struct PipelineStep {
   int row;               // position in the drive's documented order
-  const char* quantity;  // the parameter the step writes (first one for multi-writes)
+  const char* quantity;  // the scaled quantity, or the register the chip step is known by
   StepFn run;
   GuardFn guard;  // presence probe of the step's group, or null
 };

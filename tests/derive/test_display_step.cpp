@@ -4,6 +4,7 @@
 
 #include "derive/display_step.h"
 #include "derive/pipelines.h"
+#include "host/zel_format.h"
 #include "tests/support/test_setups.h"
 
 namespace {
@@ -24,6 +25,24 @@ TEST(DisplayStep, IsOneCountOfTheRegisterWhateverTheValueTyped) {
   ASSERT_EQ(protection->SetValueInBaseUnit(2.0), 1);
   EXPECT_DOUBLE_EQ(dcservo::DisplayStep(*setup, *protection), synced);
   EXPECT_DOUBLE_EQ(protection->GetValueInBaseUnit(), 2.0) << "the probe puts the value back";
+}
+
+// The I²t limit currents are read back from the integral limit through a square root, so a
+// whole number of amperes comes back a few nano-amperes off; one count of that register is
+// what tells the drive's values apart, and the value shows as the number that was typed.
+TEST(DisplayStep, AnI2tLimitCurrentShowsAtOneCountOfItsIntegralLimit) {
+  auto setup = LoadBundledSetup();
+  for (const char* name : {"I_I2t_D", "I_I2t_M"}) {
+    SCOPED_TRACE(name);
+    CZel_Parameter* current = setup->FindParameter(name);
+    ASSERT_NE(current, nullptr);
+    ASSERT_EQ(current->SetValueInBaseUnit(6.0), 1);
+    dcservo::SynchroniseSetup(*setup);
+    const double step = dcservo::DisplayStep(*setup, *current);
+    EXPECT_GT(step, 0.0);
+    EXPECT_LT(step, 1e-3);
+    EXPECT_EQ(ZelFormatValue(current->GetValueInBaseUnit(), step), "6");
+  }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <cmath>
 #include <set>
+#include <vector>
 
 #include "derive/compute_all.h"
 #include "derive/set_parameter_range.h"
@@ -114,6 +116,47 @@ TEST(SetParameterRange, NeverLeavesAnInvertedRange) {
     EXPECT_EQ(dcservo::SetParameterRange(p, c.min, c.max), c.result);
     EXPECT_EQ(p.GetMinInBaseUnit(), c.final_min);
     EXPECT_EQ(p.GetMaxInBaseUnit(), c.final_max);
+  }
+}
+
+// A drive that lacks an optional feature: a sync leaves the feature's values as typed and
+// every other value as it leaves them on a drive that has the feature.
+TEST(Pipelines, ADriveWithoutAFeatureSkipsOnlyThatFeaturesSteps) {
+  struct Case {
+    const char* missing;
+    const char* typed;
+    double value;
+    std::vector<const char*> group;  // the other values that only the feature's steps change
+  };
+  const Case cases[] = {
+      {"CADIN", "DeadBand_Point", 1.0, {"LEVEL_AD5"}},
+      {"isSWLS", "Negative_SWLS", -1.0, {"SWNEGLS", "Positive_SWLS", "SWPOSLS"}},
+      {"BRAKECFG", "MotorBrake_applytime", 0.5, {"BRAKEAPPLYDELAY"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.missing);
+    auto full = LoadBundledSetup();
+    auto without = testing_support::LoadBundledSetupWithout({c.missing});
+    const auto before = testing_support::Snapshot(*without);
+    // Typed values whose steps run before and after the feature's, so that a step skipped or
+    // run where it should not shows.
+    for (CZel_Setup* s : {full.get(), without.get()}) {
+      Set(*s, c.typed, c.value);
+      Set(*s, "Vbrake", 50.0);
+      Set(*s, "FreezeControl_time", 0.25);
+    }
+    ZelCollectErrors errors;
+    dcservo::SynchroniseSetup(*full);
+    dcservo::SynchroniseSetup(*without);
+    EXPECT_TRUE(errors.Messages().empty()) << ::testing::PrintToString(errors.Messages());
+    EXPECT_EQ(Value(*without, c.typed), c.value);
+    const auto with_feature = testing_support::Snapshot(*full);
+    for (const auto& [name, value] : testing_support::Snapshot(*without)) {
+      if (zel::NamesEqual(name, c.typed)) continue;
+      const bool in_group = std::any_of(c.group.begin(), c.group.end(),
+                                        [&](const char* g) { return zel::NamesEqual(g, name); });
+      EXPECT_EQ(value, in_group ? before.at(name) : with_feature.at(name)) << name;
+    }
   }
 }
 
