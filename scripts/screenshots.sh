@@ -8,6 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
 
+# The simulated load as heavy as the motor, coupled through a shaft that rings at 800 Hz, and
+# ramps short enough for the speed test to log at the loop's own rate.
+coupled="--set Jload_over_J=1 --set TPS=0.35 --set TNS=0.35"
 shots=(
   "drive-setup          | edit"
   "drive-setup-guide    | edit --script docs/screenshots/guide-step-3.json"
@@ -17,6 +20,7 @@ shots=(
   "current-test         | edit --dialog test-current --script docs/screenshots/run-test.json"
   "speed-test           | edit --dialog test-speed --script docs/screenshots/run-test.json"
   "filters              | edit --dialog filters --script docs/screenshots/filters-on.json"
+  "filters-notch        | edit --dialog filters $coupled --spectrum RESONANCE_RUN --script docs/screenshots/apply-notch.json"
 )
 
 if [ ! -x "$build/bin/dcservo" ]; then
@@ -25,10 +29,17 @@ if [ ! -x "$build/bin/dcservo" ]; then
 fi
 mkdir -p docs/images
 export QT_QPA_PLATFORM=offscreen
+# A row's RESONANCE_RUN is the report of a speed test on the coupled load.
+resonance_run=$(mktemp)
+trap 'rm -f "$resonance_run"' EXIT
+# shellcheck disable=SC2086
+"$build/bin/dcservo" test speed --json $coupled --fault resonance=800 \
+  --fault resonance_damping=0.01 >"$resonance_run"
 status=0
 for row in "${shots[@]}"; do
   name=$(echo "${row%%|*}" | xargs)
   read -r -a args <<<"${row#*|}"
+  args=("${args[@]/RESONANCE_RUN/$resonance_run}")
   # The runs' reports are not wanted here; a failed run is.
   if "$build/bin/dcservo" "${args[@]}" --screenshot "docs/images/$name.png" >/dev/null 2>"/tmp/screenshot-$name.err"; then
     echo "docs/images/$name.png"
