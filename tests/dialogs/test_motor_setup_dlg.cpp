@@ -164,34 +164,24 @@ TEST_F(MotorSetupDialog, OkAppliesTheSensorsConfigurationToTheControlStructure) 
   };
   const Case cases[] = {
       {"tacho only in position control",
-       {{"SensorsConfiguration", 1}, {"ControlMode", 0}, {"isSWLS", 1},
-        {"ExternalReference", 1}, {"isAnalogueReference", 0}},
-       {{"ControlMode", 1}, {"isSWLS", 0}, {"isAnalogueReference", 1}},
-       false},
+       {{"SensorsConfiguration", 1}, {"ControlMode", 0}, {"isSWLS", 1}, {"ExternalReference", 1},
+        {"isAnalogueReference", 0}},
+       {{"ControlMode", 1}, {"isSWLS", 0}, {"isAnalogueReference", 1}}, false},
       {"tacho only in torque control keeps the mode",
        {{"SensorsConfiguration", 1}, {"ControlMode", 2}, {"isAnalogueReference", 0}},
-       {{"ControlMode", 2}, {"isAnalogueReference", 0}},
-       false},
+       {{"ControlMode", 2}, {"isAnalogueReference", 0}}, false},
       {"encoder on the load in position control over the current loop",
        {{"SensorsConfiguration", 2}, {"ControlMode", 0}, {"PositionControlType", 0}},
-       {{"PositionControlType", 1}},
-       true},
+       {{"PositionControlType", 1}}, true},
       {"encoder on the motor",
        {{"SensorsConfiguration", 0}, {"ControlMode", 0}, {"PositionControlType", 0}},
-       {{"PositionControlType", 0}, {"ControlMode", 0}},
-       false},
+       {{"PositionControlType", 0}, {"ControlMode", 0}}, false},
       {"no temperature sensor, no over-temperature protection",
-       {{"isMotorTemperatureSensor", 0}, {"isMotorOverTemp", 1}},
-       {{"isMotorOverTemp", 0}},
-       false},
+       {{"isMotorTemperatureSensor", 0}, {"isMotorOverTemp", 1}}, {{"isMotorOverTemp", 0}}, false},
       {"a sensor keeps the protection",
-       {{"isMotorTemperatureSensor", 1}, {"isMotorOverTemp", 1}},
-       {{"isMotorOverTemp", 1}},
-       false},
+       {{"isMotorTemperatureSensor", 1}, {"isMotorOverTemp", 1}}, {{"isMotorOverTemp", 1}}, false},
       {"freeze control only in position control",
-       {{"ControlMode", 1}, {"isFreezeControl", 1}},
-       {{"isFreezeControl", 0}},
-       false},
+       {{"ControlMode", 1}, {"isFreezeControl", 1}}, {{"isFreezeControl", 0}}, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -291,10 +281,8 @@ TEST_F(MotorSetupDialog, BadNamesAndCatalogueNamesAreRefusedAndWriteNothing) {
     const char* why;
   };
   const Case cases[] = {{"DC40-24V", "catalogue motor, which cannot be overwritten"},
-                        {"dc40-24v", "catalogue motor"},
-                        {"../escape", "path separator"},
-                        {"a\\b", "path separator"},
-                        {"tab\there", "control characters"},
+                        {"dc40-24v", "catalogue motor"}, {"../escape", "path separator"},
+                        {"a\\b", "path separator"},    {"tab\there", "control characters"},
                         {"", "needs a name"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
