@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "dialogs/drive_info_dlg.h"
-#include "tests/support/dialog_harness.h"
+#include "tests/dialogs/dialog_test.h"
 
 namespace {
 
@@ -13,7 +13,7 @@ using namespace dcservo;
 using namespace dcservo::drive_info;
 using ::testing::HasSubstr;
 
-class DriveInfoDialog : public testing_support::DialogHarness<CDriveInfo> {
+class DriveInfoDialog : public testing_support::DialogTest<CDriveInfo> {
  protected:
   void ToggleServiceMode() {
     EXPECT_TRUE(dlg_->UserKey(kServiceModeKey, kServiceModeModifiers));
@@ -73,8 +73,7 @@ TEST_F(DriveInfoDialog, OutsideServiceModeOnlyTheApplicationIdIsEditable) {
                               kDriveI2t,    kDescriptionEdit, kProductIdEdit,     kE2romEdit,
                               kFirmwareIdEdit};
   for (int id : service_only) EXPECT_FALSE(Enabled(id)) << id;
-  EXPECT_TRUE(Enabled(kApplicationIdEdit));
-  EXPECT_TRUE(Enabled(kVmotMinUnit));
+  EXPECT_TRUE(AllEnabled({kApplicationIdEdit, kVmotMinUnit}));
   ToggleServiceMode();
   for (int id : service_only) EXPECT_TRUE(Enabled(id)) << id;
   // Another letter, or the letter without all three modifiers, is not the combination.
@@ -85,21 +84,16 @@ TEST_F(DriveInfoDialog, OutsideServiceModeOnlyTheApplicationIdIsEditable) {
 }
 
 TEST_F(DriveInfoDialog, ProtectionFieldsFollowTheirChecksAndNoTemperatureProtectionWithoutSensor) {
-  setup_->SetParameterValueInBaseUnit("isDriveTemperatureSensor", 1);
-  setup_->SetParameterValueInBaseUnit("isDriveOverTemp", 1);
-  setup_->SetParameterValueInBaseUnit("isOverVoltage", 0);
+  Put({{"isDriveTemperatureSensor", 1}, {"isDriveOverTemp", 1}, {"isOverVoltage", 0}});
   Open();
   EXPECT_TRUE(Enabled(kTemp2Label));
-  EXPECT_FALSE(Enabled(kTemp2Edit));  // values only in service mode
-  EXPECT_FALSE(Enabled(kUmaxLabel));
+  EXPECT_TRUE(AllEnabled({kTemp2Edit, kUmaxLabel}, false));  // values only in service mode
   ToggleServiceMode();
-  EXPECT_TRUE(Enabled(kTemp2Edit));
-  EXPECT_TRUE(Enabled(kDriveOverTemp));
+  EXPECT_TRUE(AllEnabled({kTemp2Edit, kDriveOverTemp}));
   Click(kTemperatureSensor);
   EXPECT_EQ(Get("isDriveOverTemp"), 0);
   EXPECT_EQ(State(kDriveOverTemp).checked, 0);
-  EXPECT_FALSE(Enabled(kDriveOverTemp));
-  EXPECT_FALSE(Enabled(kTemp2Label));
+  EXPECT_TRUE(AllEnabled({kDriveOverTemp, kTemp2Label}, false));
   Click(kOverVoltage);
   EXPECT_TRUE(Enabled(kUmaxEdit));
 }

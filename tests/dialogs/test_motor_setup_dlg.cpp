@@ -144,15 +144,13 @@ TEST_F(MotorSetupDialog, BrakeTextFollowsTheOutputKindAndItsInversion) {
     EXPECT_EQ(Text(kBrakeText), std::string("Motor brake is applied when ") + c.ending);
   }
   Click(kBrakeCheck);
-  EXPECT_FALSE(Enabled(kReleaseDelayEdit));
-  EXPECT_FALSE(Enabled(kBrakeOutputList));
+  EXPECT_TRUE(AllEnabled({kReleaseDelayEdit, kBrakeOutputList}, false));
 
   // A drive without outputs has nothing to drive a brake with.
   setup_->SetIOOutputPins({});
   Put({{"isMotorBrake", 1}});
   Open();
-  EXPECT_FALSE(Enabled(kBrakeCheck));
-  EXPECT_FALSE(Enabled(kBrakeOutputList));
+  EXPECT_TRUE(AllEnabled({kBrakeCheck, kBrakeOutputList}, false));
 }
 
 TEST_F(MotorSetupDialog, OkAppliesTheSensorsConfigurationToTheControlStructure) {
@@ -191,7 +189,7 @@ TEST_F(MotorSetupDialog, OkAppliesTheSensorsConfigurationToTheControlStructure) 
     Open();
     Click(kIdOk);
     EXPECT_EQ(dlg_->GetModalResult(), kIdOk);
-    for (const Value& v : c.after) EXPECT_EQ(Get(v.name), v.base) << v.name;
+    EXPECT_TRUE(Holds(c.after));
     const auto osr = static_cast<unsigned>(GetInternal("OSR"));
     EXPECT_EQ((osr & kOsrEncoderOnLoad) != 0, c.osr_encoder_on_load);
   }
@@ -232,8 +230,7 @@ TEST_F(MotorSetupDialog, PickingACatalogueMotorFillsTheMotorData) {
   Open();
   EXPECT_EQ(dlg_->ListGetText(kDatabaseList, State(kDatabaseList).selection), "CATALOGUE");
   EXPECT_EQ(dlg_->ListGetCount(kMotorList), 12);
-  EXPECT_FALSE(Enabled(kSaveMotor));  // the catalogue is read-only
-  EXPECT_FALSE(Enabled(kDeleteMotor));
+  EXPECT_TRUE(AllEnabled({kSaveMotor, kDeleteMotor}, false));  // the catalogue is read-only
   Select(kMotorList, "DC52-24V");  // its peak current is above the drive's present In limit
   const Value expected[] = {{"In", 5.2}, {"ImaxM", 18},     {"K", 0.0485},
                             {"R", 0.45}, {"L", 0.00013}, {"Jm", 6.8e-5}};

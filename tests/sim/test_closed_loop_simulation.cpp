@@ -75,12 +75,6 @@ TEST(CurrentLoopSimulation, StepRiseTimeMatchesThePassBandOfItsTuning) {
   }
 }
 
-Inputs InertiaInputs(SimRun& run) {
-  return {{"In1", std::trunc(run.Internal("TestCurrent"))},
-          {"LimitSpeedMax", std::trunc(run.Internal("TestMaxSpeed"))},
-          {"Imax_Prot_Test", std::trunc(run.Internal("TestProtectionCurrent"))}};
-}
-
 TEST(InertiaSimulation, TheRealInertiaWithinThreePercentOrTheFailureCodeOfAStillMotor) {
   struct Case {
     const char* condition;  // what is not as the setup believes; nullptr: nothing
@@ -95,7 +89,9 @@ TEST(InertiaSimulation, TheRealInertiaWithinThreePercentOrTheFailureCodeOfAStill
     SCOPED_TRACE(c.condition ? c.condition : "as the setup believes");
     SimRun run;
     if (c.condition) run.Fault(c.condition, c.value);
-    const Inputs inputs = InertiaInputs(run);
+    const Inputs inputs = {{"In1", std::trunc(run.Internal("TestCurrent"))},
+                           {"LimitSpeedMax", std::trunc(run.Internal("TestMaxSpeed"))},
+                           {"Imax_Prot_Test", std::trunc(run.Internal("TestProtectionCurrent"))}};
     run.Execute("Total_Inertia_Identification_Test", inputs);
     EXPECT_GT(run.Var("test_flag"), 0);
     EXPECT_FALSE(run.drive->AxisOn());

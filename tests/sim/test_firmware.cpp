@@ -98,21 +98,18 @@ dcsim::ChipSettings Compile(const Chip& chip) {
 }
 
 TEST(ChipSettings, RegistersSelectStructureSensorsAndBiquadPlaces) {
+  using enum dcsim::Structure;
   const std::pair<unsigned, dcsim::Structure> structures[] = {
-      {0x0100, dcsim::Structure::Current},
-      {0x0300, dcsim::Structure::Speed},
-      {0x0700, dcsim::Structure::PositionOverSpeed},
-      {0x0500, dcsim::Structure::PositionOverCurrent},
-      {0x4700, dcsim::Structure::PositionOverSpeed}};
+      {0x0100, Current}, {0x0300, Speed}, {0x0700, PositionOverSpeed},
+      {0x0500, PositionOverCurrent}, {0x4700, PositionOverSpeed}};
   for (const auto& [acr, structure] : structures) {
     SCOPED_TRACE(acr);
     EXPECT_EQ(dcsim::StructureOfAcr(acr), structure);
   }
-  const std::pair<double, dcsim::Sensors> sensors[] = {{0x100, dcsim::Sensors::MotorEncoder},
-                                                       {0x130, dcsim::Sensors::MotorEncoder},
-                                                       {0x10F, dcsim::Sensors::Tacho},
-                                                       {0x008, dcsim::Sensors::TachoAndLoadEncoder},
-                                                       {0x03F, dcsim::Sensors::MotorEncoder}};
+  using enum dcsim::Sensors;
+  const std::pair<double, dcsim::Sensors> sensors[] = {{0x100, MotorEncoder}, {0x130, MotorEncoder},
+                                                       {0x10F, Tacho}, {0x008, TachoAndLoadEncoder},
+                                                       {0x03F, MotorEncoder}};
   for (const auto& [scr, kind] : sensors) {
     SCOPED_TRACE(scr);
     EXPECT_EQ(Compile({{"SCR", scr}}).sensors, kind);
