@@ -131,12 +131,14 @@ Inputs SetupProfile(SimRun& run, const char* value, const char* const (&times)[4
                                   samples(3), position);
 }
 
-// The speed test's inputs on the bundled drive.
-Inputs SpeedInputs(SimRun& run) {
+// The speed test's inputs on the bundled drive, with the setup's profile or the one given.
+Inputs SpeedInputs(SimRun& run, const Inputs& profile = {}) {
   return simtest::Join({{"IlimPS_Test", run.Internal("TestLimitCurrent")},
                         {"Imax_Prot_Test", run.Internal("TestProtectionCurrent")},
                         {"MultiC", 0}},
-                       SetupProfile(run, "TestSpeed", {"TaPS", "TPS", "TaNS", "TNS"}, false));
+                       profile.empty()
+                           ? SetupProfile(run, "TestSpeed", {"TaPS", "TPS", "TaNS", "TNS"}, false)
+                           : profile);
 }
 
 Inputs PositionInputs(SimRun& run, bool over_speed) {
@@ -275,10 +277,9 @@ TEST(SpeedSimulation, EncoderAndTachoFeedbackBothTrackTheirTunedLoop) {
     const double MSS = c.tacho ? T : E * Ts;
     TuneSpeedLoop(run, Ts, MSS);
     const double speed = run.Base("TestSpeed"), V = std::round(speed * MSS);
-    Inputs inputs = simtest::Join({{"IlimPS_Test", run.Internal("TestLimitCurrent")},
-                                   {"Imax_Prot_Test", run.Internal("TestProtectionCurrent")}},
-                                  simtest::PositiveProfile(V, 200, 1000, 200, 400, false));
-    run.Execute("Speed_Controller_Tuning_Test", inputs, &run.Log({"Motor_Speed"}));
+    run.Execute("Speed_Controller_Tuning_Test",
+                SpeedInputs(run, simtest::PositiveProfile(V, 200, 1000, 200, 400, false)),
+                &run.Log({"Motor_Speed"}));
     EXPECT_EQ(run.drive->Mer(), 0u);
     run.Upload();
     // Motor_Speed reads in the encoder's scale; a tacho count is a different step.
