@@ -294,8 +294,9 @@ TEST(ProtectionSimulation, FaultsSetTheirMerBitsAndStopTheRun) {
     const char* program;
     const char* condition;
     double at;  // 0: from the start
-    unsigned mer_bit;
+    unsigned mer_bit;  // 0: the test's own protection, which leaves MER clear and test_flag 0
     bool started;
+    double protection_A = 9;  // the current test's own limit
   };
   const Case cases[] = {
       {"shorted motor", "Current_Controller_Tuning_Test", "short_circuit", 0, 0x0002, true},
@@ -304,6 +305,8 @@ TEST(ProtectionSimulation, FaultsSetTheirMerBitsAndStopTheRun) {
       {"positive limit switch", "Speed_Controller_Tuning_Test", "limit_positive", 0.3, 0x0040, true},
       {"negative limit switch", "Speed_Controller_Tuning_Test", "limit_negative", 0.3, 0x0080, true},
       {"ENABLE lost", "Speed_Controller_Tuning_Test", "enable_off", 0.3, 0x8000, true},
+      {"the test's own current protection", "Current_Controller_Tuning_Test", "shaft_blocked", 0, 0,
+       true, 1.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -311,26 +314,16 @@ TEST(ProtectionSimulation, FaultsSetTheirMerBitsAndStopTheRun) {
     run.Schedule(c.at, c.condition);
     const double CS = dcservo::CurrentScale(*run.setup);
     const Inputs inputs = std::string(c.program) == "Current_Controller_Tuning_Test"
-                              ? Inputs{{"In1", std::trunc(1.5 * CS)}, {"Imax_Prot_Test", std::trunc(9 * CS)}}
+                              ? Inputs{{"In1", std::trunc(1.5 * CS)},
+                                       {"Imax_Prot_Test", std::trunc(c.protection_A * CS)}}
                               : SpeedInputs(run);
     run.Execute(c.program, inputs);
     EXPECT_EQ(run.drive->Mer() & c.mer_bit, c.mer_bit);
+    if (!c.mer_bit) EXPECT_TRUE(run.drive->Mer() == 0 && run.Var("test_flag") == 0);
     EXPECT_EQ(run.Var("STARTED"), c.started ? 1 : 0);
     EXPECT_FALSE(run.drive->AxisOn());
     EXPECT_LT(run.drive->Now(), 1.0);
   }
-}
-
-TEST(ProtectionSimulation, TheTestsOwnCurrentProtectionClearsTestFlag) {
-  SimRun run;
-  const double CS = dcservo::CurrentScale(*run.setup);
-  run.Fault("shaft_blocked");
-  run.Execute("Current_Controller_Tuning_Test",
-              {{"In1", std::trunc(2.0 * CS)}, {"Imax_Prot_Test", std::trunc(1.0 * CS)}});
-  EXPECT_EQ(run.Var("STARTED"), 1);
-  EXPECT_EQ(run.Var("test_flag"), 0);
-  EXPECT_EQ(run.drive->Mer(), 0u);
-  EXPECT_FALSE(run.drive->AxisOn());
 }
 
 // The frame handler of an on-line view: frames go to the one scope logger that listens.
