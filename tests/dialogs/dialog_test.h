@@ -35,6 +35,17 @@ class DialogTest : public DialogHarness<D> {
       if (this->Get(v.name) != v.base) wrong << v.name << " is " << this->Get(v.name) << ", not " << v.base << "; ";
     return Verdict(wrong);
   }
+  // A click that puts up one message box with `part` in its text, or none where `part` is "".
+  ::testing::AssertionResult ClickTells(int id, const std::string& part) {
+    const std::size_t before = this->ui_.Messages().size();
+    this->Click(id);
+    const auto& boxes = this->ui_.Messages();
+    if (boxes.size() != before + !part.empty())
+      return ::testing::AssertionFailure() << boxes.size() - before << " message boxes";
+    if (!part.empty() && boxes.back().text.find(part) == std::string::npos)
+      return ::testing::AssertionFailure() << "the message: " << boxes.back().text;
+    return ::testing::AssertionSuccess();
+  }
   ::testing::AssertionResult AllEnabled(const std::vector<int>& ids, bool enabled = true) const {
     return Each(ids, enabled, [this](int id) { return this->Enabled(id); }, "enabled");
   }

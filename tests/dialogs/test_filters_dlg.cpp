@@ -262,15 +262,11 @@ TEST_F(FiltersDialogWithSpectrum, TheNotchButtonPlacesTheNotchForTheMeasuredReso
       EXPECT_THAT(Text(kBodeStatus), testing::HasSubstr("Measured "));
     }
     if (!c.enabled) continue;
-    const std::size_t boxes = ui_.Messages().size();
-    Click(kApplyNotch);
+    EXPECT_TRUE(ClickTells(kApplyNotch, c.refusal ? c.refusal : ""));
     if (c.refusal) {
-      ASSERT_EQ(ui_.Messages().size(), boxes + 1);
-      EXPECT_THAT(ui_.Messages().back().text, testing::HasSubstr(c.refusal));
       for (int i = c.filters_on + 1; i <= 3; ++i) EXPECT_EQ(Get(("BQFilter" + std::to_string(i)).c_str()), 0);
       continue;
     }
-    EXPECT_EQ(ui_.Messages().size(), boxes);
     const int placed = c.filters_on + 1;
     const std::string n = std::to_string(placed);
     // A notch on the speed controller's output.

@@ -319,7 +319,7 @@ TEST(ProtectionSimulation, FaultsSetTheirMerBitsAndStopTheRun) {
                               : SpeedInputs(run);
     run.Execute(c.program, inputs);
     EXPECT_EQ(run.drive->Mer() & c.mer_bit, c.mer_bit);
-    if (!c.mer_bit) EXPECT_TRUE(run.drive->Mer() == 0 && run.Var("test_flag") == 0);
+    if (!c.mer_bit) { EXPECT_TRUE(run.drive->Mer() == 0 && run.Var("test_flag") == 0); }
     EXPECT_EQ(run.Var("STARTED"), c.started ? 1 : 0);
     EXPECT_FALSE(run.drive->AxisOn());
     EXPECT_LT(run.drive->Now(), 1.0);

@@ -35,10 +35,7 @@ TEST(ChipGain, MantissaAndShiftActAsTheirScaledValue) {
 TEST(ChipLimit, IsTheDistanceFromFullScale) {
   const std::pair<double, i64> cases[] = {
       {32767, 0}, {0, 32767}, {6578, 26189}, {32687, 80}, {40000, 0}, {-5, 32767}, {9197.6, 23570}};
-  for (const auto& [chip, limit] : cases) {
-    SCOPED_TRACE(chip);
-    EXPECT_EQ(dcsim::LimitFromChip(chip), limit);
-  }
+  for (const auto& [chip, limit] : cases) EXPECT_EQ(dcsim::LimitFromChip(chip), limit) << chip;
 }
 
 // Full scale as no filter is held through the current loop's FILTERQ below.
@@ -102,18 +99,12 @@ TEST(ChipSettings, RegistersSelectStructureSensorsAndBiquadPlaces) {
   const std::pair<unsigned, dcsim::Structure> structures[] = {
       {0x0100, Current}, {0x0300, Speed}, {0x0700, PositionOverSpeed},
       {0x0500, PositionOverCurrent}, {0x4700, PositionOverSpeed}};
-  for (const auto& [acr, structure] : structures) {
-    SCOPED_TRACE(acr);
-    EXPECT_EQ(dcsim::StructureOfAcr(acr), structure);
-  }
+  for (const auto& [acr, structure] : structures) EXPECT_EQ(dcsim::StructureOfAcr(acr), structure) << acr;
   using enum dcsim::Sensors;
   const std::pair<double, dcsim::Sensors> sensors[] = {{0x100, MotorEncoder}, {0x130, MotorEncoder},
                                                        {0x10F, Tacho}, {0x008, TachoAndLoadEncoder},
                                                        {0x03F, MotorEncoder}};
-  for (const auto& [scr, kind] : sensors) {
-    SCOPED_TRACE(scr);
-    EXPECT_EQ(Compile({{"SCR", scr}}).sensors, kind);
-  }
+  for (const auto& [scr, kind] : sensors) EXPECT_EQ(Compile({{"SCR", scr}}).sensors, kind) << scr;
   EXPECT_TRUE(Compile({{"UPGRADE", 0x0044}}).loops_in_fast_loop);
   EXPECT_FALSE(Compile({{"UPGRADE", 0x0004}}).loops_in_fast_loop);
 
