@@ -30,7 +30,8 @@ TEST(DriveInfoE2rom, FieldInKwordsGivesWordsThatFitSixteenBits) {
   for (const Case& c : cases) EXPECT_EQ(E2romWordsOfField(c.text), c.words) << c.text;
 }
 
-// A firmware ID the setup refuses is reported, and the rest is stored all the same.
+// A firmware ID the setup refuses is reported, and the rest is stored all the same; the
+// application ID takes forty characters.
 TEST_F(DriveInfoDialog, ShowsTheIdentityAndStoresWhatItCanOnOk) {
   CDriveInfo& dlg = Open();
   EXPECT_EQ(Text(kE2romEdit), "8");
@@ -39,7 +40,11 @@ TEST_F(DriveInfoDialog, ShowsTheIdentityAndStoresWhatItCanOnOk) {
   ToggleServiceMode();
   Type(kE2romEdit, "16");
   Type(kProductIdEdit, "P1");
-  Type(kApplicationIdEdit, "line 3");
+  const std::string application_id = "line 3" + std::string(34, 'x');
+  EXPECT_EQ(State(kApplicationIdEdit).text_limit, kApplicationIdLength);
+  EXPECT_FALSE(dlg.UserEdit(kApplicationIdEdit, application_id + "x"));
+  EXPECT_THAT(dlg.LastRefusal(), HasSubstr("at most 40 characters"));
+  Type(kApplicationIdEdit, application_id);
   Type(kFirmwareIdEdit, "not an id!");
   Type(kDescriptionEdit, "Bench drive");
   Click(kIdOk);
@@ -50,7 +55,7 @@ TEST_F(DriveInfoDialog, ShowsTheIdentityAndStoresWhatItCanOnOk) {
   EXPECT_EQ(setup_->GetDescription(), "Bench drive");
   EXPECT_EQ(setup_->GetE2ROMSize(), 16384);
   EXPECT_EQ(setup_->GetProductID(), "P1");
-  EXPECT_EQ(setup_->GetUserAppID(), "line 3");
+  EXPECT_EQ(setup_->GetUserAppID(), application_id);
 }
 
 TEST_F(DriveInfoDialog, AnE2romSizeBeyondSixteenBitsIsRefusedAndTheOldSizeKept) {
@@ -96,16 +101,6 @@ TEST_F(DriveInfoDialog, ProtectionFieldsFollowTheirChecksAndNoTemperatureProtect
   EXPECT_TRUE(AllEnabled({kDriveOverTemp, kTemp2Label}, false));
   Click(kOverVoltage);
   EXPECT_TRUE(Enabled(kUmaxEdit));
-}
-
-TEST_F(DriveInfoDialog, ApplicationIdTakesFortyCharacters) {
-  CDriveInfo& dlg = Open();
-  EXPECT_EQ(State(kApplicationIdEdit).text_limit, kApplicationIdLength);
-  EXPECT_FALSE(dlg.UserEdit(kApplicationIdEdit, std::string(41, 'x')));
-  EXPECT_THAT(dlg.LastRefusal(), HasSubstr("at most 40 characters"));
-  Type(kApplicationIdEdit, std::string(40, 'x'));
-  Click(kIdOk);
-  EXPECT_EQ(setup_->GetUserAppID(), std::string(40, 'x'));
 }
 
 }  // namespace
