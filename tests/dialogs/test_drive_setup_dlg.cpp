@@ -132,7 +132,12 @@ TEST_F(DriveSetupDialog, ControlStructureDecidesWhatThePageOffers) {
     Prepare(c.prepared);
     ASSERT_TRUE(Holds(c.prepared));  // the chip parameters keep them, so the click has to act
     Open();
-    if (c.click) Click(c.click);
+    if (c.click) {
+      // What the click is to switch off or over is on, and the other way, before it.
+      EXPECT_TRUE(AllEnabled(c.disabled)) << "before the click";
+      for (const auto& [id, checked] : c.checked) EXPECT_NE(State(id).checked, checked) << id;
+      Click(c.click);
+    }
     EXPECT_TRUE(Holds(c.after));
     EXPECT_TRUE(AllEnabled(c.enabled));
     EXPECT_TRUE(AllEnabled(c.disabled, false));
