@@ -64,8 +64,7 @@ TEST_F(ExternalReferenceDialog, SwitchingToAnalogueShowsTheSpeedLimit) {
   EXPECT_EQ(BoundTo(kSecondLimitEdit), "ErefMaxAcceleration");
   Click(kAnalogue);
   EXPECT_EQ(Text(kLimitCheck), "Limit maximum speed at");
-  EXPECT_TRUE(Shown(kFirstLimitEdit));
-  EXPECT_FALSE(Shown(kSecondLimitEdit));
+  EXPECT_TRUE(Shown(kFirstLimitEdit) && !Shown(kSecondLimitEdit));
   Click(kLimitCheck);
   EXPECT_FALSE(Shown(kFirstLimitEdit));
 }
@@ -118,8 +117,7 @@ TEST_F(ExternalReferenceDialog, InputVoltageLabelsFollowTheInputRange) {
 TEST_F(ExternalReferenceDialog, EachReferenceIsOffWhenTheDriveLacksIt) {
   setup_->SetOption("DisableExternalDigitalReference", "1");
   OpenWith(0, 1, 0);
-  EXPECT_FALSE(Enabled(kDigital));
-  EXPECT_TRUE(Enabled(kAnalogue));
+  EXPECT_TRUE(!Enabled(kDigital) && Enabled(kAnalogue));
   // Without an analogue input only the digital reference remains.
   dlg_.reset();
   setup_ = testing_support::LoadBundledSetupWithout({"CADIN"});

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "dialogs/drive_info_dlg.h"
-#include "tests/support/dialog_harness.h"
+#include "tests/dialogs/dialog_test.h"
 
 namespace {
 
@@ -13,7 +13,7 @@ using namespace dcservo;
 using namespace dcservo::drive_info;
 using ::testing::HasSubstr;
 
-class DriveInfoDialog : public testing_support::DialogHarness<CDriveInfo> {
+class DriveInfoDialog : public testing_support::DialogTest<CDriveInfo> {
  protected:
   void ToggleServiceMode() {
     EXPECT_TRUE(dlg_->UserKey(kServiceModeKey, kServiceModeModifiers));
@@ -30,7 +30,8 @@ TEST(DriveInfoE2rom, FieldInKwordsGivesWordsThatFitSixteenBits) {
   for (const Case& c : cases) EXPECT_EQ(E2romWordsOfField(c.text), c.words) << c.text;
 }
 
-// A firmware ID the setup refuses is reported, and the rest is stored all the same.
+// A firmware ID the setup refuses is reported, and the rest is stored all the same; the
+// application ID takes forty characters.
 TEST_F(DriveInfoDialog, ShowsTheIdentityAndStoresWhatItCanOnOk) {
   CDriveInfo& dlg = Open();
   EXPECT_EQ(Text(kE2romEdit), "8");
@@ -39,7 +40,11 @@ TEST_F(DriveInfoDialog, ShowsTheIdentityAndStoresWhatItCanOnOk) {
   ToggleServiceMode();
   Type(kE2romEdit, "16");
   Type(kProductIdEdit, "P1");
-  Type(kApplicationIdEdit, "line 3");
+  const std::string application_id = "line 3" + std::string(34, 'x');
+  EXPECT_EQ(State(kApplicationIdEdit).text_limit, kApplicationIdLength);
+  EXPECT_FALSE(dlg.UserEdit(kApplicationIdEdit, application_id + "x"));
+  EXPECT_THAT(dlg.LastRefusal(), HasSubstr("at most 40 characters"));
+  Type(kApplicationIdEdit, application_id);
   Type(kFirmwareIdEdit, "not an id!");
   Type(kDescriptionEdit, "Bench drive");
   Click(kIdOk);
@@ -50,7 +55,7 @@ TEST_F(DriveInfoDialog, ShowsTheIdentityAndStoresWhatItCanOnOk) {
   EXPECT_EQ(setup_->GetDescription(), "Bench drive");
   EXPECT_EQ(setup_->GetE2ROMSize(), 16384);
   EXPECT_EQ(setup_->GetProductID(), "P1");
-  EXPECT_EQ(setup_->GetUserAppID(), "line 3");
+  EXPECT_EQ(setup_->GetUserAppID(), application_id);
 }
 
 TEST_F(DriveInfoDialog, AnE2romSizeBeyondSixteenBitsIsRefusedAndTheOldSizeKept) {
@@ -73,8 +78,7 @@ TEST_F(DriveInfoDialog, OutsideServiceModeOnlyTheApplicationIdIsEditable) {
                               kDriveI2t,    kDescriptionEdit, kProductIdEdit,     kE2romEdit,
                               kFirmwareIdEdit};
   for (int id : service_only) EXPECT_FALSE(Enabled(id)) << id;
-  EXPECT_TRUE(Enabled(kApplicationIdEdit));
-  EXPECT_TRUE(Enabled(kVmotMinUnit));
+  EXPECT_TRUE(AllEnabled({kApplicationIdEdit, kVmotMinUnit}));
   ToggleServiceMode();
   for (int id : service_only) EXPECT_TRUE(Enabled(id)) << id;
   // Another letter, or the letter without all three modifiers, is not the combination.
@@ -85,33 +89,18 @@ TEST_F(DriveInfoDialog, OutsideServiceModeOnlyTheApplicationIdIsEditable) {
 }
 
 TEST_F(DriveInfoDialog, ProtectionFieldsFollowTheirChecksAndNoTemperatureProtectionWithoutSensor) {
-  setup_->SetParameterValueInBaseUnit("isDriveTemperatureSensor", 1);
-  setup_->SetParameterValueInBaseUnit("isDriveOverTemp", 1);
-  setup_->SetParameterValueInBaseUnit("isOverVoltage", 0);
+  Put({{"isDriveTemperatureSensor", 1}, {"isDriveOverTemp", 1}, {"isOverVoltage", 0}});
   Open();
   EXPECT_TRUE(Enabled(kTemp2Label));
-  EXPECT_FALSE(Enabled(kTemp2Edit));  // values only in service mode
-  EXPECT_FALSE(Enabled(kUmaxLabel));
+  EXPECT_TRUE(AllEnabled({kTemp2Edit, kUmaxLabel}, false));  // values only in service mode
   ToggleServiceMode();
-  EXPECT_TRUE(Enabled(kTemp2Edit));
-  EXPECT_TRUE(Enabled(kDriveOverTemp));
+  EXPECT_TRUE(AllEnabled({kTemp2Edit, kDriveOverTemp}));
   Click(kTemperatureSensor);
   EXPECT_EQ(Get("isDriveOverTemp"), 0);
   EXPECT_EQ(State(kDriveOverTemp).checked, 0);
-  EXPECT_FALSE(Enabled(kDriveOverTemp));
-  EXPECT_FALSE(Enabled(kTemp2Label));
+  EXPECT_TRUE(AllEnabled({kDriveOverTemp, kTemp2Label}, false));
   Click(kOverVoltage);
   EXPECT_TRUE(Enabled(kUmaxEdit));
-}
-
-TEST_F(DriveInfoDialog, ApplicationIdTakesFortyCharacters) {
-  CDriveInfo& dlg = Open();
-  EXPECT_EQ(State(kApplicationIdEdit).text_limit, kApplicationIdLength);
-  EXPECT_FALSE(dlg.UserEdit(kApplicationIdEdit, std::string(41, 'x')));
-  EXPECT_THAT(dlg.LastRefusal(), HasSubstr("at most 40 characters"));
-  Type(kApplicationIdEdit, std::string(40, 'x'));
-  Click(kIdOk);
-  EXPECT_EQ(setup_->GetUserAppID(), std::string(40, 'x'));
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include "dialogs/drive_setup_dlg.h"
 #include "design/dialog_names.h"
 #include "drivetests/tuning_test_dlg.h"
-#include "tests/support/dialog_harness.h"
+#include "tests/dialogs/dialog_test.h"
 
 namespace {
 
@@ -21,12 +21,12 @@ using ::testing::IsEmpty;
 
 using testing_support::Value;
 
-class DriveSetupDialog : public testing_support::DialogHarness<CDriveSetupDlg> {
+class DriveSetupDialog : public testing_support::DialogTest<CDriveSetupDlg> {
  protected:
   // Scaled values as a user left them in a file: the chip parameters follow, and the dialog
   // derives everything back from those when it is built.
-  void Prepare(std::initializer_list<Value> values) {
-    Put(values);
+  void Prepare(const std::vector<Value>& values) {
+    for (const Value& v : values) Put({v});
     ComputeChipParameters(*setup_);
   }
 };
@@ -97,95 +97,87 @@ TEST_F(DriveSetupDialog, SoftwareLimitJustTypedGivesWayToTheOther) {
   EXPECT_NEAR(Get("Positive_SWLS"), -3 * two_pi, 1e-3);
 }
 
-TEST_F(DriveSetupDialog, LeavingPositionControlFollowsTheLocalReference) {
-  Prepare({{"ControlMode", 0}, {"GEARMASTER", 3}, {"GEARSLAVE", 2}, {"isAnalogueReference", 0}});
-  CDriveSetupDlg& dlg = Open();
-  ASSERT_TRUE(dlg.UserClick(kModeSpeed));
-  EXPECT_EQ(Get("GEARMASTER"), 1);
-  EXPECT_EQ(Get("GEARSLAVE"), 1);
-  EXPECT_EQ(Get("isAnalogueReference"), 1);
-  EXPECT_EQ(State(kAnalogueReference).checked, 1);
-  EXPECT_TRUE(Enabled(kSpeedErrorCheck));
-  EXPECT_FALSE(Enabled(kPositionErrorCheck));
-
-  setup_->SetParameterValueInBaseUnit("GEARMASTER", 5);
-  ASSERT_TRUE(dlg.UserClick(kModePosition));
-  EXPECT_EQ(Get("GEARMASTER"), 5);
-  EXPECT_TRUE(Enabled(kKpPEdit));
-}
-
-TEST_F(DriveSetupDialog, EncoderOnTheLoadForcesThePositionLoopOverTheSpeedLoop) {
-  Prepare({{"SensorsConfiguration", 2}, {"ControlMode", 1}, {"PositionControlType", 0}});
-  ASSERT_EQ(Get("PositionControlType"), 0);
-  CDriveSetupDlg& dlg = Open();
-  ASSERT_TRUE(dlg.UserClick(kModePosition));
-  EXPECT_EQ(Get("PositionControlType"), 1);
-  EXPECT_TRUE(Enabled(kKpSEdit));
-  EXPECT_TRUE(Shown(kLimitSpeedEdit));
-  EXPECT_TRUE(Enabled(kPositionKffaEdit));
-}
-
-TEST_F(DriveSetupDialog, TachoOnlyRulesOutPositionAndSoftwareLimits) {
-  Prepare({{"SensorsConfiguration", 1}, {"ControlMode", 1}, {"isSWLS", 1}});
-  Open();
-  EXPECT_FALSE(Enabled(kModePosition));
-  EXPECT_FALSE(Enabled(kSwlsCheck));
-  EXPECT_FALSE(Enabled(kNegativeSwlsEdit));
-  EXPECT_FALSE(Enabled(kPositiveSwlsUnit));
+// The structure as the file left it, and a click on a mode or the reference: what the setup
+// then holds and what the page offers.
+TEST_F(DriveSetupDialog, ControlStructureDecidesWhatThePageOffers) {
+  struct Case {
+    const char* what;
+    std::vector<Value> prepared;
+    int click;  // 0: none
+    std::vector<Value> after;
+    std::vector<int> enabled, disabled, shown;
+    std::vector<std::pair<int, int>> checked = {};
+  };
+  const Case cases[] = {
+      {"leaving position control follows the local reference",
+       {{"ControlMode", 0}, {"GEARMASTER", 3}, {"GEARSLAVE", 2}, {"isAnalogueReference", 0}},
+       kModeSpeed, {{"GEARMASTER", 1}, {"GEARSLAVE", 1}, {"isAnalogueReference", 1}},
+       {kSpeedErrorCheck}, {kPositionErrorCheck}, {}, {{kAnalogueReference, 1}}},
+      {"position control again keeps the gear", {{"ControlMode", 1}, {"GEARMASTER", 5}},
+       kModePosition, {{"GEARMASTER", 5}}, {kKpPEdit}, {}, {}},
+      {"an encoder on the load puts the position loop over the speed loop",
+       {{"SensorsConfiguration", 2}, {"ControlMode", 1}, {"PositionControlType", 0}}, kModePosition,
+       {{"PositionControlType", 1}}, {kKpSEdit, kPositionKffaEdit}, {}, {kLimitSpeedEdit}},
+      {"a tacho alone rules out position control and software limits",
+       {{"SensorsConfiguration", 1}, {"ControlMode", 1}, {"isSWLS", 1}}, 0, {}, {},
+       {kModePosition, kSwlsCheck, kNegativeSwlsEdit, kPositiveSwlsUnit}, {}},
+      {"no external reference, no automatic activation",
+       {{"ExternalReference", 1}, {"IsAutoActivatedAfterPowerOn", 1}}, kReferenceNo,
+       {{"isAutoActivatedAfterPowerOn", 0}}, {}, {kAutoActivated, kReferenceSetup}, {},
+       {{kAutoActivated, 0}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Reload();
+    Prepare(c.prepared);
+    ASSERT_TRUE(Holds(c.prepared));  // the chip parameters keep them, so the click has to act
+    Open();
+    if (c.click) {
+      // What the click is to switch off or over is on, and the other way, before it.
+      EXPECT_TRUE(AllEnabled(c.disabled)) << "before the click";
+      for (const auto& [id, checked] : c.checked) EXPECT_NE(State(id).checked, checked) << id;
+      Click(c.click);
+    }
+    EXPECT_TRUE(Holds(c.after));
+    EXPECT_TRUE(AllEnabled(c.enabled));
+    EXPECT_TRUE(AllEnabled(c.disabled, false));
+    EXPECT_TRUE(AllShown(c.shown));
+    for (const auto& [id, checked] : c.checked) EXPECT_EQ(State(id).checked, checked) << id;
+  }
 }
 
 TEST_F(DriveSetupDialog, FeedforwardFieldsSitWithTheOuterLoop) {
   Prepare({{"ControlMode", 1}, {"PosSpd_in_FastLoop", 0}});
   ASSERT_EQ(Get("PosSpd_in_FastLoop"), 0);
   CDriveSetupDlg& dlg = Open();
-  EXPECT_TRUE(Shown(kSpeedKffaEdit));
-  EXPECT_TRUE(Shown(kSpeedKffsEdit));
+  EXPECT_TRUE(AllShown({kSpeedKffaEdit, kSpeedKffsEdit}));
   EXPECT_TRUE(Enabled(kSpeedKffsEdit));
-  EXPECT_FALSE(Shown(kPositionKffaEdit));
-  EXPECT_FALSE(Shown(kPositionFeedforwardLabel));
+  EXPECT_TRUE(AllShown({kPositionKffaEdit, kPositionFeedforwardLabel}, false));
 
-  ASSERT_TRUE(dlg.UserClick(kModePosition));
+  Click(kModePosition);
   EXPECT_FALSE(Shown(kSpeedKffaEdit));
   EXPECT_TRUE(Shown(kPositionKffsEdit));
 
   setup_->SetParameterValueInBaseUnit("PosSpd_in_FastLoop", 1);
   dlg.UpdateData(0);
-  EXPECT_FALSE(Shown(kSpeedFeedforwardLabel));
-  EXPECT_FALSE(Shown(kPositionFeedforwardLabel));
-}
-
-TEST_F(DriveSetupDialog, NoExternalReferenceMeansNoAutomaticActivation) {
-  Prepare({{"ExternalReference", 1}, {"IsAutoActivatedAfterPowerOn", 1}});
-  CDriveSetupDlg& dlg = Open();
-  ASSERT_TRUE(Enabled(kAutoActivated));
-  ASSERT_EQ(State(kAutoActivated).checked, 1);
-  ASSERT_TRUE(dlg.UserClick(kReferenceNo));
-  EXPECT_EQ(Get("isAutoActivatedAfterPowerOn"), 0);
-  EXPECT_EQ(State(kAutoActivated).checked, 0);
-  EXPECT_FALSE(Enabled(kAutoActivated));
-  EXPECT_FALSE(Enabled(kReferenceSetup));
+  EXPECT_TRUE(AllShown({kSpeedFeedforwardLabel, kPositionFeedforwardLabel}, false));
 }
 
 TEST_F(DriveSetupDialog, InputTypeChangeKeepsWhatTheInputsMean) {
   setup_->SetOption("IsInputsTypeProgrammable", "1");
   Prepare({{"InputsPolarityType", 1}, {"EnablePolarity", 1}, {"LSPPolarity", 0},
            {"LSNPolarity", 1}});
-  CDriveSetupDlg& dlg = Open();
+  Open();
   ASSERT_TRUE(Enabled(kInputTypeSource));
-  EXPECT_EQ(State(kActiveHighRowLabel).text, "Active high (Connected to +Vlog)");
-  ASSERT_TRUE(dlg.UserClick(kInputTypeSource));
-  EXPECT_EQ(Get("InputsPolarityType"), 0);
-  EXPECT_EQ(Get("EnablePolarity"), 0);
-  EXPECT_EQ(Get("LSPPolarity"), 1);
-  EXPECT_EQ(Get("LSNPolarity"), 0);
-  EXPECT_EQ(State(kActiveHighRowLabel).text, "Active high (Open/No connection)");
-  EXPECT_EQ(State(kActiveLowRowLabel).text, "Active low (Connected to GND)");
+  EXPECT_EQ(Text(kActiveHighRowLabel), "Active high (Connected to +Vlog)");
+  Click(kInputTypeSource);
+  EXPECT_TRUE(Holds({{"InputsPolarityType", 0}, {"EnablePolarity", 0}, {"LSPPolarity", 1}, {"LSNPolarity", 0}}));
+  EXPECT_EQ(Text(kActiveHighRowLabel), "Active high (Open/No connection)");
+  EXPECT_EQ(Text(kActiveLowRowLabel), "Active low (Connected to GND)");
   EXPECT_EQ(State(kLspActiveLow).checked, 1);
-  ASSERT_TRUE(dlg.UserClick(kInputTypeSink));
-  EXPECT_EQ(Get("EnablePolarity"), 1);
-  EXPECT_EQ(Get("LSPPolarity"), 0);
-  EXPECT_EQ(Get("LSNPolarity"), 1);
-  EXPECT_EQ(State(kActiveLowRowLabel).text, "Active low (Open/No connection)");
+  Click(kInputTypeSink);
+  EXPECT_TRUE(Holds({{"EnablePolarity", 1}, {"LSPPolarity", 0}, {"LSNPolarity", 1}}));
+  EXPECT_EQ(Text(kActiveLowRowLabel), "Active low (Open/No connection)");
 }
 
 TEST_F(DriveSetupDialog, DriveDescriptionDecidesTheInputTypeWhenTheOptionIsMissing) {
@@ -195,9 +187,8 @@ TEST_F(DriveSetupDialog, DriveDescriptionDecidesTheInputTypeWhenTheOptionIsMissi
   Open();
   EXPECT_EQ(State(kInputTypeSink).checked, 1);
   EXPECT_EQ(State(kInputTypeSource).checked, 0);
-  EXPECT_FALSE(Enabled(kInputTypeSink));
-  EXPECT_FALSE(Enabled(kInputTypeSource));
-  EXPECT_EQ(State(kActiveHighRowLabel).text, "Active high (Connected to +Vlog)");
+  EXPECT_TRUE(AllEnabled({kInputTypeSink, kInputTypeSource}, false));
+  EXPECT_EQ(Text(kActiveHighRowLabel), "Active high (Connected to +Vlog)");
 }
 
 // A dialog opened from the drive setup: it changes a gain behind the chip parameters' back,
@@ -224,15 +215,9 @@ class DriveSetupOpeners : public DriveSetupDialog {
           return std::make_unique<ChildDialog>(setup, result);
         }));
   }
-  // The chip parameter follows the gain only when the dialog synchronised after the child.
-  bool Synced() const { return setup_->GetParameterValueInInternalUnit("KPI") != kpi_before_; }
-  std::string GainAsShown() const {
-    return dlg_->DisplayText(*setup_->FindParameter("Kp_C_scl"), Get("Kp_C_scl"));
-  }
-  bool Refreshed() const { return State(kKpCEdit).text == GainAsShown(); }
-  void ClickOpener(int id) {
-    kpi_before_ = setup_->GetParameterValueInInternalUnit("KPI");
-    Click(id);
+  // The gain that the child changed, as the page ought to show it now.
+  std::string GainAsShown(CDriveSetupDlg& dlg) {
+    return dlg.DisplayText(*setup_->FindParameter("Kp_C_scl"), Get("Kp_C_scl"));
   }
 
   // Taken back newest first, so that a name overridden twice gets its own dialog back.
@@ -240,7 +225,6 @@ class DriveSetupOpeners : public DriveSetupDialog {
     while (!overrides_.empty()) overrides_.pop_back();
   }
   std::vector<std::unique_ptr<testing_support::ScopedDialogOverride>> overrides_;
-  double kpi_before_ = 0;
 };
 
 // Each button of the drive setup and the dialog it opens.
@@ -277,9 +261,11 @@ TEST_F(DriveSetupOpeners, EveryChildIsFollowedByTheSetupShownAsItWillBeSaved) {
       SCOPED_TRACE(std::string(o.dialog) + (result == kIdOk ? " OK" : " Cancel"));
       Register(o.dialog, result);
       Open();
-      ClickOpener(o.button);
-      EXPECT_TRUE(Synced());
-      EXPECT_TRUE(Refreshed());
+      const double kpi = GetInternal("KPI");
+      Click(o.button);
+      // The chip parameter follows the gain only when the dialog synchronised after the child.
+      EXPECT_NE(GetInternal("KPI"), kpi);
+      EXPECT_EQ(Text(kKpCEdit), GainAsShown(*dlg_));
     }
   }
   // The current test is preceded by its notice.
@@ -317,8 +303,7 @@ TEST_F(DriveSetupOpeners, MotorSetupOpensOnceTheDialogIsShown) {
   ui_.Then([&](CZel_Dialog& top) {
     EXPECT_EQ(opened, 1);
     EXPECT_NEAR(Get("Kp_C_scl"), before + 0.1, 1e-4);
-    EXPECT_EQ(top.GetChildText(kKpCEdit),
-              dlg.DisplayText(*setup_->FindParameter("Kp_C_scl"), Get("Kp_C_scl")));
+    EXPECT_EQ(top.GetChildText(kKpCEdit), GainAsShown(dlg));
   });
   ui_.ThenWait(5);
   EXPECT_EQ(dlg.DoModal(), kIdCancel);

@@ -144,15 +144,13 @@ TEST_F(MotorSetupDialog, BrakeTextFollowsTheOutputKindAndItsInversion) {
     EXPECT_EQ(Text(kBrakeText), std::string("Motor brake is applied when ") + c.ending);
   }
   Click(kBrakeCheck);
-  EXPECT_FALSE(Enabled(kReleaseDelayEdit));
-  EXPECT_FALSE(Enabled(kBrakeOutputList));
+  EXPECT_TRUE(AllEnabled({kReleaseDelayEdit, kBrakeOutputList}, false));
 
   // A drive without outputs has nothing to drive a brake with.
   setup_->SetIOOutputPins({});
   Put({{"isMotorBrake", 1}});
   Open();
-  EXPECT_FALSE(Enabled(kBrakeCheck));
-  EXPECT_FALSE(Enabled(kBrakeOutputList));
+  EXPECT_TRUE(AllEnabled({kBrakeCheck, kBrakeOutputList}, false));
 }
 
 TEST_F(MotorSetupDialog, OkAppliesTheSensorsConfigurationToTheControlStructure) {
@@ -164,34 +162,24 @@ TEST_F(MotorSetupDialog, OkAppliesTheSensorsConfigurationToTheControlStructure) 
   };
   const Case cases[] = {
       {"tacho only in position control",
-       {{"SensorsConfiguration", 1}, {"ControlMode", 0}, {"isSWLS", 1},
-        {"ExternalReference", 1}, {"isAnalogueReference", 0}},
-       {{"ControlMode", 1}, {"isSWLS", 0}, {"isAnalogueReference", 1}},
-       false},
+       {{"SensorsConfiguration", 1}, {"ControlMode", 0}, {"isSWLS", 1}, {"ExternalReference", 1},
+        {"isAnalogueReference", 0}},
+       {{"ControlMode", 1}, {"isSWLS", 0}, {"isAnalogueReference", 1}}, false},
       {"tacho only in torque control keeps the mode",
        {{"SensorsConfiguration", 1}, {"ControlMode", 2}, {"isAnalogueReference", 0}},
-       {{"ControlMode", 2}, {"isAnalogueReference", 0}},
-       false},
+       {{"ControlMode", 2}, {"isAnalogueReference", 0}}, false},
       {"encoder on the load in position control over the current loop",
        {{"SensorsConfiguration", 2}, {"ControlMode", 0}, {"PositionControlType", 0}},
-       {{"PositionControlType", 1}},
-       true},
+       {{"PositionControlType", 1}}, true},
       {"encoder on the motor",
        {{"SensorsConfiguration", 0}, {"ControlMode", 0}, {"PositionControlType", 0}},
-       {{"PositionControlType", 0}, {"ControlMode", 0}},
-       false},
+       {{"PositionControlType", 0}, {"ControlMode", 0}}, false},
       {"no temperature sensor, no over-temperature protection",
-       {{"isMotorTemperatureSensor", 0}, {"isMotorOverTemp", 1}},
-       {{"isMotorOverTemp", 0}},
-       false},
+       {{"isMotorTemperatureSensor", 0}, {"isMotorOverTemp", 1}}, {{"isMotorOverTemp", 0}}, false},
       {"a sensor keeps the protection",
-       {{"isMotorTemperatureSensor", 1}, {"isMotorOverTemp", 1}},
-       {{"isMotorOverTemp", 1}},
-       false},
+       {{"isMotorTemperatureSensor", 1}, {"isMotorOverTemp", 1}}, {{"isMotorOverTemp", 1}}, false},
       {"freeze control only in position control",
-       {{"ControlMode", 1}, {"isFreezeControl", 1}},
-       {{"isFreezeControl", 0}},
-       false},
+       {{"ControlMode", 1}, {"isFreezeControl", 1}}, {{"isFreezeControl", 0}}, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -201,7 +189,7 @@ TEST_F(MotorSetupDialog, OkAppliesTheSensorsConfigurationToTheControlStructure) 
     Open();
     Click(kIdOk);
     EXPECT_EQ(dlg_->GetModalResult(), kIdOk);
-    for (const Value& v : c.after) EXPECT_EQ(Get(v.name), v.base) << v.name;
+    EXPECT_TRUE(Holds(c.after));
     const auto osr = static_cast<unsigned>(GetInternal("OSR"));
     EXPECT_EQ((osr & kOsrEncoderOnLoad) != 0, c.osr_encoder_on_load);
   }
@@ -224,15 +212,8 @@ TEST_F(MotorSetupDialog, OkRefusesMotorDataTheDriveCannotServe) {
     SCOPED_TRACE(c.what);
     Reload(c.data);
     Open();
-    const std::size_t before = ui_.Messages().size();
-    Click(kIdOk);
-    if (*c.why) {
-      EXPECT_NE(dlg_->GetModalResult(), kIdOk);
-      ASSERT_EQ(ui_.Messages().size(), before + 1);
-      EXPECT_THAT(ui_.Messages().back().text, HasSubstr(c.why));
-    } else {
-      EXPECT_EQ(dlg_->GetModalResult(), kIdOk);
-    }
+    EXPECT_TRUE(ClickTells(kIdOk, c.why));
+    EXPECT_EQ(dlg_->GetModalResult() == kIdOk, !*c.why);
   }
 }
 
@@ -242,8 +223,7 @@ TEST_F(MotorSetupDialog, PickingACatalogueMotorFillsTheMotorData) {
   Open();
   EXPECT_EQ(dlg_->ListGetText(kDatabaseList, State(kDatabaseList).selection), "CATALOGUE");
   EXPECT_EQ(dlg_->ListGetCount(kMotorList), 12);
-  EXPECT_FALSE(Enabled(kSaveMotor));  // the catalogue is read-only
-  EXPECT_FALSE(Enabled(kDeleteMotor));
+  EXPECT_TRUE(AllEnabled({kSaveMotor, kDeleteMotor}, false));  // the catalogue is read-only
   Select(kMotorList, "DC52-24V");  // its peak current is above the drive's present In limit
   const Value expected[] = {{"In", 5.2}, {"ImaxM", 18},     {"K", 0.0485},
                             {"R", 0.45}, {"L", 0.00013}, {"Jm", 6.8e-5}};
@@ -291,18 +271,13 @@ TEST_F(MotorSetupDialog, BadNamesAndCatalogueNamesAreRefusedAndWriteNothing) {
     const char* why;
   };
   const Case cases[] = {{"DC40-24V", "catalogue motor, which cannot be overwritten"},
-                        {"dc40-24v", "catalogue motor"},
-                        {"../escape", "path separator"},
-                        {"a\\b", "path separator"},
-                        {"tab\there", "control characters"},
+                        {"dc40-24v", "catalogue motor"}, {"../escape", "path separator"},
+                        {"a\\b", "path separator"},    {"tab\there", "control characters"},
                         {"", "needs a name"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     dlg_->SetChildText(kMotorNameEdit, c.name);
-    const std::size_t before = ui_.Messages().size();
-    Click(kSaveMotor);
-    ASSERT_EQ(ui_.Messages().size(), before + 1);
-    EXPECT_THAT(ui_.Messages().back().text, HasSubstr(c.why));
+    EXPECT_TRUE(ClickTells(kSaveMotor, c.why));
   }
   EXPECT_FALSE(std::filesystem::exists(data_.path() + "/dcservo"));
   EXPECT_FALSE(std::filesystem::exists(data_.path() + "/escape.json"));

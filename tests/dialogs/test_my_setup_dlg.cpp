@@ -195,8 +195,7 @@ TEST_F(MySetupDialog, OnASmallSetupStepsWithoutTheirParametersChangeNothingAndTh
   setup_ = testing_support::MakeSetup(
       {{"Kp_C_scl", 0.5}, {"SFTKPI", 0, "", false, ZelStorageType::Int16}});
   Type(Open(std::vector<std::string>{"Kp_C_scl"}).EditOf("Kp_C_scl"), "3");
-  EXPECT_EQ(Get("SFTKPI"), 2);
-  EXPECT_EQ(Get("Kp_C_scl"), 3);
+  EXPECT_TRUE(Holds({{"SFTKPI", 2}, {"Kp_C_scl", 3}}));
   EXPECT_EQ(ShownFor("Kp_C_scl"), "3");
   EXPECT_THAT(dlg_->changed, ElementsAre("Kp_C_scl"));
   EXPECT_EQ(setup_->GetParameters().GetParametersCount(), 2);

@@ -75,12 +75,6 @@ TEST(CurrentLoopSimulation, StepRiseTimeMatchesThePassBandOfItsTuning) {
   }
 }
 
-Inputs InertiaInputs(SimRun& run) {
-  return {{"In1", std::trunc(run.Internal("TestCurrent"))},
-          {"LimitSpeedMax", std::trunc(run.Internal("TestMaxSpeed"))},
-          {"Imax_Prot_Test", std::trunc(run.Internal("TestProtectionCurrent"))}};
-}
-
 TEST(InertiaSimulation, TheRealInertiaWithinThreePercentOrTheFailureCodeOfAStillMotor) {
   struct Case {
     const char* condition;  // what is not as the setup believes; nullptr: nothing
@@ -95,7 +89,9 @@ TEST(InertiaSimulation, TheRealInertiaWithinThreePercentOrTheFailureCodeOfAStill
     SCOPED_TRACE(c.condition ? c.condition : "as the setup believes");
     SimRun run;
     if (c.condition) run.Fault(c.condition, c.value);
-    const Inputs inputs = InertiaInputs(run);
+    const Inputs inputs = {{"In1", std::trunc(run.Internal("TestCurrent"))},
+                           {"LimitSpeedMax", std::trunc(run.Internal("TestMaxSpeed"))},
+                           {"Imax_Prot_Test", std::trunc(run.Internal("TestProtectionCurrent"))}};
     run.Execute("Total_Inertia_Identification_Test", inputs);
     EXPECT_GT(run.Var("test_flag"), 0);
     EXPECT_FALSE(run.drive->AxisOn());
@@ -135,12 +131,14 @@ Inputs SetupProfile(SimRun& run, const char* value, const char* const (&times)[4
                                   samples(3), position);
 }
 
-// The speed test's inputs on the bundled drive.
-Inputs SpeedInputs(SimRun& run) {
+// The speed test's inputs on the bundled drive, with the setup's profile or the one given.
+Inputs SpeedInputs(SimRun& run, const Inputs& profile = {}) {
   return simtest::Join({{"IlimPS_Test", run.Internal("TestLimitCurrent")},
                         {"Imax_Prot_Test", run.Internal("TestProtectionCurrent")},
                         {"MultiC", 0}},
-                       SetupProfile(run, "TestSpeed", {"TaPS", "TPS", "TaNS", "TNS"}, false));
+                       profile.empty()
+                           ? SetupProfile(run, "TestSpeed", {"TaPS", "TPS", "TaNS", "TNS"}, false)
+                           : profile);
 }
 
 Inputs PositionInputs(SimRun& run, bool over_speed) {
@@ -279,10 +277,9 @@ TEST(SpeedSimulation, EncoderAndTachoFeedbackBothTrackTheirTunedLoop) {
     const double MSS = c.tacho ? T : E * Ts;
     TuneSpeedLoop(run, Ts, MSS);
     const double speed = run.Base("TestSpeed"), V = std::round(speed * MSS);
-    Inputs inputs = simtest::Join({{"IlimPS_Test", run.Internal("TestLimitCurrent")},
-                                   {"Imax_Prot_Test", run.Internal("TestProtectionCurrent")}},
-                                  simtest::PositiveProfile(V, 200, 1000, 200, 400, false));
-    run.Execute("Speed_Controller_Tuning_Test", inputs, &run.Log({"Motor_Speed"}));
+    run.Execute("Speed_Controller_Tuning_Test",
+                SpeedInputs(run, simtest::PositiveProfile(V, 200, 1000, 200, 400, false)),
+                &run.Log({"Motor_Speed"}));
     EXPECT_EQ(run.drive->Mer(), 0u);
     run.Upload();
     // Motor_Speed reads in the encoder's scale; a tacho count is a different step.
@@ -297,8 +294,9 @@ TEST(ProtectionSimulation, FaultsSetTheirMerBitsAndStopTheRun) {
     const char* program;
     const char* condition;
     double at;  // 0: from the start
-    unsigned mer_bit;
+    unsigned mer_bit;  // 0: the test's own protection, which leaves MER clear and test_flag 0
     bool started;
+    double protection_A = 9;  // the current test's own limit
   };
   const Case cases[] = {
       {"shorted motor", "Current_Controller_Tuning_Test", "short_circuit", 0, 0x0002, true},
@@ -307,6 +305,8 @@ TEST(ProtectionSimulation, FaultsSetTheirMerBitsAndStopTheRun) {
       {"positive limit switch", "Speed_Controller_Tuning_Test", "limit_positive", 0.3, 0x0040, true},
       {"negative limit switch", "Speed_Controller_Tuning_Test", "limit_negative", 0.3, 0x0080, true},
       {"ENABLE lost", "Speed_Controller_Tuning_Test", "enable_off", 0.3, 0x8000, true},
+      {"the test's own current protection", "Current_Controller_Tuning_Test", "shaft_blocked", 0, 0,
+       true, 1.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -314,26 +314,16 @@ TEST(ProtectionSimulation, FaultsSetTheirMerBitsAndStopTheRun) {
     run.Schedule(c.at, c.condition);
     const double CS = dcservo::CurrentScale(*run.setup);
     const Inputs inputs = std::string(c.program) == "Current_Controller_Tuning_Test"
-                              ? Inputs{{"In1", std::trunc(1.5 * CS)}, {"Imax_Prot_Test", std::trunc(9 * CS)}}
+                              ? Inputs{{"In1", std::trunc(1.5 * CS)},
+                                       {"Imax_Prot_Test", std::trunc(c.protection_A * CS)}}
                               : SpeedInputs(run);
     run.Execute(c.program, inputs);
     EXPECT_EQ(run.drive->Mer() & c.mer_bit, c.mer_bit);
+    if (!c.mer_bit) { EXPECT_TRUE(run.drive->Mer() == 0 && run.Var("test_flag") == 0); }
     EXPECT_EQ(run.Var("STARTED"), c.started ? 1 : 0);
     EXPECT_FALSE(run.drive->AxisOn());
     EXPECT_LT(run.drive->Now(), 1.0);
   }
-}
-
-TEST(ProtectionSimulation, TheTestsOwnCurrentProtectionClearsTestFlag) {
-  SimRun run;
-  const double CS = dcservo::CurrentScale(*run.setup);
-  run.Fault("shaft_blocked");
-  run.Execute("Current_Controller_Tuning_Test",
-              {{"In1", std::trunc(2.0 * CS)}, {"Imax_Prot_Test", std::trunc(1.0 * CS)}});
-  EXPECT_EQ(run.Var("STARTED"), 1);
-  EXPECT_EQ(run.Var("test_flag"), 0);
-  EXPECT_EQ(run.drive->Mer(), 0u);
-  EXPECT_FALSE(run.drive->AxisOn());
 }
 
 // The frame handler of an on-line view: frames go to the one scope logger that listens.

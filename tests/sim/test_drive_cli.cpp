@@ -65,49 +65,47 @@ TEST(DriveCommand, ActionsAtATimeEndTheEncoderTest) {
 
 TEST(DriveCommand, BadInputIsRefusedWithItsReason) {
   struct Case {
-    const char* args;
+    const char* args;  // after `dcservo drive`
     const char* message;
   };
   const Case cases[] = {
-      {"drive run No_Such_Test", "the drive has no program \"No_Such_Test\""},
-      {"drive run VDC_Detection_Test --var NoSuch=1",
+      {"run No_Such_Test", "the drive has no program \"No_Such_Test\""},
+      {"run VDC_Detection_Test --var NoSuch=1",
        "the program \"VDC_Detection_Test\" has no variable \"NoSuch\""},
-      {"drive run VDC_Detection_Test --var STARTED", "\"STARTED\" is not NAME=VALUE"},
-      {"drive run VDC_Detection_Test --fault no_such", "no fault or action is called \"no_such\""},
-      {"drive run VDC_Detection_Test --fault inertia=-1",
-       "\"inertia\" takes a value from 1e-09 to 10"},
+      {"run VDC_Detection_Test --var STARTED", "\"STARTED\" is not NAME=VALUE"},
+      {"run VDC_Detection_Test --fault no_such", "no fault or action is called \"no_such\""},
+      {"run VDC_Detection_Test --fault inertia=-1", "\"inertia\" takes a value from 1e-09 to 10"},
       // Values that the drive's types and the motor model cannot carry.
-      {"drive run Speed_Controller_Tuning_Test --fault load_torque=1e20",
+      {"run Speed_Controller_Tuning_Test --fault load_torque=1e20",
        "\"load_torque\" takes a value from -100 to 100"},
-      {"drive run Speed_Controller_Tuning_Test --var a0=1e300",
+      {"run Speed_Controller_Tuning_Test --var a0=1e300",
        "\"a0\" takes values from 0 to 4294967295 on the drive, not 1e+300"},
-      {"drive run Speed_Controller_Tuning_Test --var b0=32768",
+      {"run Speed_Controller_Tuning_Test --var b0=32768",
        "\"b0\" takes values from -32768 to 32767.99998"},
-      {"drive run Current_Controller_Tuning_Test --var In1=1e308",
+      {"run Current_Controller_Tuning_Test --var In1=1e308",
        "\"In1\" takes values from -32768 to 32767 on the drive, not 1e+308"},
-      {"drive run Current_Controller_Tuning_Test --var In1=-32769",
+      {"run Current_Controller_Tuning_Test --var In1=-32769",
        "\"In1\" takes values from -32768 to 32767"},
-      {"drive run VDC_Detection_Test --fault short_circuit=2", "\"short_circuit\" takes 0 or 1"},
-      {"drive run VDC_Detection_Test --fault encoder_swapped=0.5",
-       "\"encoder_swapped\" takes 0 or 1"},
-      {"drive run VDC_Detection_Test --fault vdc", "\"vdc\" needs a value: vdc=V"},
-      {"drive run VDC_Detection_Test --fault var_i2=0.5",
+      {"run VDC_Detection_Test --fault short_circuit=2", "\"short_circuit\" takes 0 or 1"},
+      {"run VDC_Detection_Test --fault encoder_swapped=0.5", "\"encoder_swapped\" takes 0 or 1"},
+      {"run VDC_Detection_Test --fault vdc", "\"vdc\" needs a value: vdc=V"},
+      {"run VDC_Detection_Test --fault var_i2=0.5",
        "\"var_i2\" takes a whole number from -32768 to 32767"},
-      {"drive run VDC_Detection_Test --act stop=0@1", "\"stop\" takes 1"},
-      {"drive run VDC_Detection_Test --act pot=1@-1", "\"pot\" needs a time of 0 s or more"},
-      {"drive run VDC_Detection_Test --until 3601", "at most 3600 s"},
-      {"drive read MER --at 1e308", "--at needs a time from 0 to 3600 s"},
-      {"drive run VDC_Detection_Test --log APOS --csv ''", "--csv: an empty file name"},
-      {"drive run VDC_Detection_Test --log , --csv -", "--log: \",\" names nothing"},
-      {"drive run VDC_Detection_Test --act pot=3", "\"pot=3\" is not NAME=VALUE@SECONDS"},
-      {"drive run VDC_Detection_Test --act pot=x@1", "pot: \"x\" is not a number"},
-      {"drive run VDC_Detection_Test --log APOS", "--log needs --csv"},
-      {"drive run VDC_Detection_Test --log NoSuch --csv -", "no variable \"NoSuch\" to log"},
-      {"drive read NoSuchVariable", "the drive has no variable \"NoSuchVariable\""},
+      {"run VDC_Detection_Test --act stop=0@1", "\"stop\" takes 1"},
+      {"run VDC_Detection_Test --act pot=1@-1", "\"pot\" needs a time of 0 s or more"},
+      {"run VDC_Detection_Test --until 3601", "at most 3600 s"},
+      {"read MER --at 1e308", "--at needs a time from 0 to 3600 s"},
+      {"run VDC_Detection_Test --log APOS --csv ''", "--csv: an empty file name"},
+      {"run VDC_Detection_Test --log , --csv -", "--log: \",\" names nothing"},
+      {"run VDC_Detection_Test --act pot=3", "\"pot=3\" is not NAME=VALUE@SECONDS"},
+      {"run VDC_Detection_Test --act pot=x@1", "pot: \"x\" is not a number"},
+      {"run VDC_Detection_Test --log APOS", "--log needs --csv"},
+      {"run VDC_Detection_Test --log NoSuch --csv -", "no variable \"NoSuch\" to log"},
+      {"read NoSuchVariable", "the drive has no variable \"NoSuchVariable\""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args);
-    const auto r = RunDcservo(c.args);
+    const auto r = RunDcservo(std::string("drive ") + c.args);
     EXPECT_EQ(r.exit_code, 2) << r.out;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
   }

@@ -117,13 +117,10 @@ TEST(Converter, FullScaleIsTheTopLeftAlignedCount) {
   const std::pair<double, dcsim::i64> currents[] = {
       {10.0, 32704}, {-10.0, -32704}, {-10.02, -32768}, {0.0, 0},
       {1.5, 4928},   {-1.5, -4928},   {50.0, 32704}};
-  for (const auto& [amperes, counts] : currents) {
-    SCOPED_TRACE(amperes);
-    EXPECT_EQ(adc.Bipolar(amperes * per_ampere), counts);
-  }
-  EXPECT_EQ(adc.Unipolar(65472), 65472);
-  EXPECT_EQ(adc.Unipolar(-5), 0);
-  EXPECT_EQ(adc.Unipolar(70000), 65472);
+  for (const auto& [amperes, counts] : currents)
+    EXPECT_EQ(adc.Bipolar(amperes * per_ampere), counts) << amperes << " A";
+  for (auto [in, counts] : {std::pair{65472.0, 65472}, {-5.0, 0}, {70000.0, 65472}})
+    EXPECT_EQ(adc.Unipolar(in), counts) << in;
 }
 
 dcsim::SimulatedDrive MakeDrive() { return dcsim::SimulatedDrive(dcsim::PlantConfig{}); }
