@@ -62,6 +62,7 @@ namespace {
 
 using namespace dialog_testing;
 using ::testing::Contains;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 // One application for the whole program, off screen so that CI needs no display.
@@ -120,21 +121,25 @@ void Type(QLineEdit* edit, const QString& text) {
   QApplication::sendEvent(edit, &enter);
 }
 
-// Presses `button` on the next message box that appears.
-void AnswerNextBox(QMessageBox::StandardButton button, QString* text) {
-  auto* poll = new QTimer;
-  QObject::connect(poll, &QTimer::timeout, [poll, button, text] {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-      auto* box = qobject_cast<QMessageBox*>(w);
-      if (!box || !box->isVisible()) continue;
-      *text = box->text();
-      box->button(button)->click();
-      poll->deleteLater();
-      return;
-    }
-  });
-  poll->start(5);
-}
+// While it lives, presses `button` on each message box that appears, and keeps their texts.
+class BoxAnswers {
+ public:
+  explicit BoxAnswers(QMessageBox::StandardButton button) {
+    QObject::connect(&poll_, &QTimer::timeout, [this, button] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (!box || !box->isVisible()) continue;
+        texts.push_back(box->text().toStdString());
+        box->button(button)->click();
+      }
+    });
+    poll_.start(5);
+  }
+  std::vector<std::string> texts;
+
+ private:
+  QTimer poll_;
+};
 
 // Controls of the window that are on screen overlap none of the others, except the boxes
 // that hold them.
@@ -192,11 +197,12 @@ TEST_F(QtDialogs, RendersATemplateMirrorsTheModelBothWaysAndOpensHelp) {
 
     // Qt to model: a refused value answered in a message box, then typing, a radio click, a
     // unit choice.
-    QString box_text;
-    AnswerNextBox(QMessageBox::Ok, &box_text);
-    Type(Find<QLineEdit>(view, kVdcEdit), "100");
-    EXPECT_THAT(box_text.toStdString(),
-                HasSubstr("Power supply: 100 V is outside the allowed range 10 to 60 V."));
+    {
+      BoxAnswers ok(QMessageBox::Ok);
+      Type(Find<QLineEdit>(view, kVdcEdit), "100");
+      EXPECT_THAT(ok.texts, ElementsAre(HasSubstr(
+                                "Power supply: 100 V is outside the allowed range 10 to 60 V.")));
+    }
     EXPECT_EQ(Find<QLineEdit>(view, kVdcEdit)->text(), "48");
     EXPECT_EQ(setup->GetParameterValueInBaseUnit("Vdc"), 48.0);
     Type(Find<QLineEdit>(view, kVdcEdit), "30");
@@ -691,22 +697,10 @@ TEST_F(QtDialogs, TheSpeedTestUploadsItsLogQuicklyAndCountsThePoints) {
 
     // The run can be saved, and Escape asks once before closing would lose it: No stays.
     EXPECT_TRUE(Find<QPushButton>(view, dcservo::kSavePlots)->isEnabled());
-    int questions = 0;
-    QTimer answer_no;
-    QObject::connect(&answer_no, &QTimer::timeout, [&questions] {
-      for (QWidget* w : QApplication::topLevelWidgets()) {
-        auto* box = qobject_cast<QMessageBox*>(w);
-        if (!box || !box->isVisible()) continue;
-        ++questions;
-        EXPECT_EQ(box->text().toStdString(), dcservo::kDiscardRunQuestion);
-        box->button(QMessageBox::No)->click();
-      }
-    });
-    answer_no.start(5);
+    BoxAnswers no(QMessageBox::No);
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QApplication::sendEvent(Find<QPushButton>(view, kIdcTestStartStop), &escape);
-    answer_no.stop();
-    EXPECT_EQ(questions, 1);
+    EXPECT_THAT(no.texts, ElementsAre(dcservo::kDiscardRunQuestion));
     EXPECT_FALSE(test.HasEnded());
     return true;
   });
