@@ -115,28 +115,63 @@ TEST(TestCommand, WatchingTestsRunUntilStopWithTheActionsOfTheRun) {
   }
 }
 
+struct FailureCase {
+  const char* args;
+  int exit_code;
+  const char* err;            // a fragment of stderr; "" for any
+  const char* cause = nullptr;  // a fragment of the diagnosis's cause, where it names one
+};
+
+// Failures and bad input end with their code and text and save nothing. Each fault of the
+// simulated drive through the test that meets it fails the run: the test's own text stays in
+// `failure`, and the diagnosis names the cause.
 TEST(TestCommand, FailuresAndBadInputEndWithTheirCodeAndTextAndSaveNothing) {
   TempDir dir;
   const std::string out = dir.File("never.json"), png = dir.File("plot.png");
-  for (CliCase c : std::vector<CliCase>{
-           {"current --fault short_circuit", 1, "Drive / Motor shortcircuit protection triggered."},
-           {"current --fault enable_off", 1, "Drive / Motor ENABLE input is in DISABLED state."},
-           {"current --set TestCurrent=2 --set TestProtectionCurrent=1.9", 2,
-            "Over current protection must be greater or equal to Test current."},
-           {"current --fault no_such_fault", 2, "no_such_fault"},
-           {"current --set NoSuchParameter=1", 2, "NoSuchParameter"},
-           {"speed --fault enable_off", 1, "Drive / Motor ENABLE input is in DISABLED state."},
-           {"speed --set TestLimitCurrent=9 --set TestProtectionCurrent=8", 2,
-            "Over current protection must be greater than Drive current limit."},
-           {"position --set TaPP=32", 2,
-            "Distances between consecutive points on X axis must be greater than 0 and below "
-            "32768."},
-           {"speed --fault no_such_fault", 2, "no_such_fault"},
-           {"speed --cycles 0", 2, "--cycles"},
-       }) {
-    c.args = "test " + c.args + " --out " + ShellQuote(out) + " --png " + ShellQuote(png);
-    ExpectRun(c, {out, png});
+  const FailureCase cases[] = {
+      {"current --fault short_circuit", 1, "Drive / Motor shortcircuit protection triggered.",
+       "short-circuit protection tripped"},
+      {"current --fault enable_off", 1, "Drive / Motor ENABLE input is in DISABLED state.",
+       "ENABLE input is in its disabled state"},
+      {"current --set TestCurrent=2 --set TestProtectionCurrent=1.9", 2,
+       "Over current protection must be greater or equal to Test current."},
+      {"current --fault no_such_fault", 2, "no_such_fault"},
+      {"current --set NoSuchParameter=1", 2, "NoSuchParameter"},
+      {"current --fault limit_positive", 1, "", "the positive limit switch is active"},
+      {"current --fault limit_negative", 1, "", "the negative limit switch is active"},
+      {"inertia --fault shaft_blocked", 1, "", "the shaft is blocked"},
+      {"inertia --fault encoder_a_missing", 1, "", "an encoder signal is missing"},
+      {"inertia --fault load_torque=0.2", 1, "", "a load pulls the shaft harder than the test current"},
+      {"inertia --fault encoder_swapped", 1, "", "the encoder counts backwards"},
+      {"speed --fault enable_off", 1, "Drive / Motor ENABLE input is in DISABLED state.",
+       "ENABLE input is in its disabled state"},
+      {"speed --set TestLimitCurrent=9 --set TestProtectionCurrent=8", 2,
+       "Over current protection must be greater than Drive current limit."},
+      {"position --set TaPP=32", 2,
+       "Distances between consecutive points on X axis must be greater than 0 and below 32768."},
+      {"speed --fault no_such_fault", 2, "no_such_fault"},
+      {"speed --cycles 0", 2, "--cycles"},
+  };
+  for (const FailureCase& c : cases) {
+    const auto r = ExpectRun({std::string("test ") + c.args + " --json --out " + ShellQuote(out) +
+                                  " --png " + ShellQuote(png),
+                              c.exit_code, c.err},
+                             {out, png});
+    if (!c.cause) continue;
+    SCOPED_TRACE(c.args);
+    const auto json = nlohmann::json::parse(r.out);
+    EXPECT_EQ(json["verdict"], "failed");
+    ASSERT_TRUE(json["diagnosis"].is_object()) << r.out;
+    EXPECT_THAT(json["diagnosis"]["cause"].get<std::string>(), HasSubstr(c.cause));
+    // The terminal gets the test's text without its raw tab indents.
+    EXPECT_EQ(r.err.find('\t'), std::string::npos);
+    EXPECT_THAT(r.err, HasSubstr("dcservo: cause: "));
   }
+  const auto swapped = RunDcservo("test encoder --act turn=2@0.3 --fault encoder_swapped --json");
+  EXPECT_EQ(nlohmann::json::parse(swapped.out)["failure"],
+            "The position counter runs backwards while the shaft turns in its positive "
+            "direction.\r\nSwap the encoder's A and B signals, or reverse the encoder counting "
+            "in the motor setup.");
 }
 
 // A repeating online run is stopped after its cycles, each listed.
@@ -231,44 +266,6 @@ TEST(TestCommand, ScreenshotsOfBothTestsAfterARunAndOfTheScopeDuringOneFitTheScr
     EXPECT_LE(w, 1300) << run;
     EXPECT_LE(h, 700) << run;
   }
-}
-
-struct DiagnosisCase {
-  const char* args;
-  const char* cause;  // a fragment of the diagnosis's cause
-};
-
-// Each fault of the simulated drive through the test that meets it: the run fails, the
-// test's own text stays in `failure`, and the diagnosis names the cause.
-TEST(TestCommand, AFailedTestNamesTheCauseOfEachFault) {
-  const DiagnosisCase cases[] = {
-      {"current --fault limit_positive", "the positive limit switch is active"},
-      {"current --fault limit_negative", "the negative limit switch is active"},
-      {"current --fault enable_off", "ENABLE input is in its disabled state"},
-      {"current --fault short_circuit", "short-circuit protection tripped"},
-      {"inertia --fault shaft_blocked", "the shaft is blocked"},
-      {"inertia --fault encoder_a_missing", "an encoder signal is missing"},
-      {"inertia --fault load_torque=0.2", "a load pulls the shaft harder than the test current"},
-      {"inertia --fault encoder_swapped", "the encoder counts backwards"},
-  };
-  for (const DiagnosisCase& c : cases) {
-    const auto r = RunDcservo(std::string("test ") + c.args + " --json");
-    EXPECT_EQ(r.exit_code, 1) << c.args;
-    const auto json = nlohmann::json::parse(r.out);
-    EXPECT_EQ(json["verdict"], "failed") << c.args;
-    ASSERT_TRUE(json["diagnosis"].is_object()) << c.args << "\n" << r.out;
-    EXPECT_NE(json["diagnosis"]["cause"].get<std::string>().find(c.cause), std::string::npos)
-        << c.args << ": " << json["diagnosis"]["cause"];
-    // The terminal gets the test's text without its raw tab indents.
-    EXPECT_EQ(r.err.find('\t'), std::string::npos) << c.args;
-    EXPECT_NE(r.err.find("dcservo: cause: "), std::string::npos) << c.args;
-  }
-  const auto swapped =
-      RunDcservo("test encoder --act turn=2@0.3 --fault encoder_swapped --json");
-  EXPECT_EQ(nlohmann::json::parse(swapped.out)["failure"],
-            "The position counter runs backwards while the shaft turns in its positive "
-            "direction.\r\nSwap the encoder's A and B signals, or reverse the encoder counting "
-            "in the motor setup.");
 }
 
 // Every kind of test answers --json in one shape, whatever it adds, and every test that runs
