@@ -310,22 +310,19 @@ TEST_F(QtDialogs, GraphsAreDrawnWithQtChartsAndSaved) {
   ASSERT_FALSE(headless.isNull());
   EXPECT_EQ(headless.size(), QSize(800, 500));
   EXPECT_EQ(headless.pixel(3, 3) & 0xFFFFFF, 0xFFFFFFu);
-  int reference_pixels = 0;
-  for (int y = 0; y < headless.height(); ++y)
-    for (int x = 0; x < headless.width(); ++x)
-      reference_pixels += (headless.pixel(x, y) & 0xFFFFFF) == RGB16(2);
-  EXPECT_GT(reference_pixels, 600);  // a line across the plot, two pixels thick
+  auto pixels = [&headless](QRect band, auto is) {
+    int n = 0;
+    for (int y = band.top(); y <= band.bottom(); ++y)
+      for (int x = band.left(); x <= band.right(); ++x) n += is(headless.pixel(x, y));
+    return n;
+  };
+  // A line across the plot, two pixels thick.
+  EXPECT_GT(pixels(headless.rect(), [](QRgb p) { return (p & 0xFFFFFF) == RGB16(2); }), 600);
   // Its texts are drawn: ink in the title band above the plot and left of the plot, where
   // the axis's title and labels stand.
-  auto ink = [&headless](QRect band) {
-    int dark = 0;
-    for (int y = band.top(); y <= band.bottom(); ++y)
-      for (int x = band.left(); x <= band.right(); ++x)
-        dark += qGray(headless.pixel(x, y)) < 128;
-    return dark;
-  };
-  EXPECT_GT(ink(QRect(0, 0, 800, 30)), 20);
-  EXPECT_GT(ink(QRect(0, 40, 80, 400)), 40);
+  const auto ink = [](QRgb p) { return qGray(p) < 128; };
+  EXPECT_GT(pixels(QRect(0, 0, 800, 30), ink), 20);
+  EXPECT_GT(pixels(QRect(0, 40, 80, 400), ink), 40);
 }
 
 // The watching tests on screen, a run started and ticked once on a drive whose live value
