@@ -749,7 +749,6 @@ std::string PrintedReport(const std::string& placeholder, int paragraphs) {
 // points, and holds no picture); a placeholder that names no plot takes no room and draws
 // nothing, not a broken picture. Text that does not fit goes on to further A4 pages.
 TEST_F(QtDialogs, AReportIsPrintedOnA4PagesWithItsPlotsDrawnAsLines) {
-  Session();
   const std::string with_plot = PrintedReport(ZelPlotPlaceholder(0), 1);
   const std::string no_such_plot = PrintedReport(ZelPlotPlaceholder(7), 1);
   EXPECT_EQ(testing_support::PdfPageCount(with_plot), 1);

@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <string>
-#include <utility>
 
 #include "design/controller_tuning.h"
 #include "design/design_report.h"
