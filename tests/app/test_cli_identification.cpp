@@ -45,6 +45,23 @@ double LastIdentifiedInertia(const json& report) {
 // Qt, is left out (the record notes it) to keep them quick.
 constexpr char kWithoutPdf[] = "DCSERVO_GUI=/dev/null";
 
+// Whether a step of the record warned with `what`.
+bool Told(const json& report, const char* what) {
+  for (const json& step : report["steps"]) {
+    for (const json& w : step["warnings"])
+      if (w.get<std::string>().find(what) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// The value the record lists `name` as changed to; 0 where it did not change it.
+double ChangedTo(const json& report, const char* name) {
+  for (const json& change : report["changes"]) {
+    if (change["name"] == name) return change["after"].get<double>();
+  }
+  return 0.0;
+}
+
 TEST(CliIdentification, CommissioningEndsWithTheInertiaLessFriction) {
   // Dry friction of half the inertia test's torque (1.5 A at 0.06 Nm/A) at ten times the
   // setup's inertia; the table of cases is tests/drivetests/test_commissioning.cpp. A speed
@@ -61,17 +78,8 @@ TEST(CliIdentification, CommissioningEndsWithTheInertiaLessFriction) {
   ASSERT_EQ(report["verdict"], "succeeded") << run.out;
   EXPECT_NEAR(LastIdentifiedInertia(report), j, kTolerance * j) << run.out;
   // What it corrected is what the setup keeps, and the speed step says so.
-  double kept = 0.0;
-  for (const json& change : report["changes"]) {
-    if (change["name"] == "Jt") kept = change["after"].get<double>();
-  }
-  EXPECT_DOUBLE_EQ(kept, LastIdentifiedInertia(report));
-  bool told = false;
-  for (const json& step : report["steps"]) {
-    for (const json& w : step["warnings"])
-      told = told || w.get<std::string>().find("Jt corrected") != std::string::npos;
-  }
-  EXPECT_TRUE(told);
+  EXPECT_DOUBLE_EQ(ChangedTo(report, "Jt"), LastIdentifiedInertia(report));
+  EXPECT_TRUE(Told(report, "Jt corrected"));
 }
 
 TEST(CliIdentification, TheSpeedTestShowsTheCurrentRippleAgainstItsTarget) {
@@ -119,29 +127,15 @@ TEST(CliIdentification, AHeavyLoadGetsRampsTheCurrentLimitCanDrive) {
   EXPECT_EQ(run.exit_code, 0) << run.err;
   const json report = json::parse(ReadFile(dir + "/report.json"), nullptr, false);
   ASSERT_TRUE(report.is_object());
-  auto told = [&report](const char* what) {
-    for (const json& step : report["steps"]) {
-      for (const json& w : step["warnings"])
-        if (w.get<std::string>().find(what) != std::string::npos) return true;
-    }
-    return false;
-  };
-  EXPECT_TRUE(told("ramps were lengthened"));
-  EXPECT_TRUE(told("the tuner's proposal"));
-  EXPECT_TRUE(told("lowered to a third of the speed loop's"));
-  double speed_band = 0.0, position_band = 0.0;
-  for (const json& change : report["changes"]) {
-    if (change["name"] == "PB_S") speed_band = change["after"].get<double>();
-    if (change["name"] == "PB_P") position_band = change["after"].get<double>();
-  }
+  EXPECT_TRUE(Told(report, "ramps were lengthened"));
+  EXPECT_TRUE(Told(report, "the tuner's proposal"));
+  EXPECT_TRUE(Told(report, "lowered to a third of the speed loop's"));
+  const double speed_band = ChangedTo(report, "PB_S");
+  EXPECT_GT(speed_band, 0.0);
   EXPECT_LT(speed_band, 100.0);
-  EXPECT_NEAR(position_band, speed_band / 3.0, 0.01 * speed_band);
-  double ramp = 0.0;
-  for (const json& change : report["changes"]) {
-    if (change["name"] == "TaPS") ramp = change["after"].get<double>();
-  }
+  EXPECT_NEAR(ChangedTo(report, "PB_P"), speed_band / 3.0, 0.01 * speed_band);
   // 0.8 x 8 A x 0.06 Nm/A through 4.5e-4 kgm^2 reaches 1200 rpm in no less than 0.147 s.
-  EXPECT_GE(ramp, 0.147);
+  EXPECT_GE(ChangedTo(report, "TaPS"), 0.147);
 }
 
 }  // namespace

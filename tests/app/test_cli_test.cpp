@@ -52,47 +52,39 @@ struct KeepCase {
   double measured;  // reported whether or not it is kept
   bool kept;        // and then in the saved setup
   double tolerance;
+  const char* failure = "";  // the test fails with this text (exit 1), or succeeds
 };
 
 // The closing question: --accept keeps the detected value and --out saves it; --reject, or
-// neither, keeps nothing and saves nothing. The report tells what was measured either way.
+// neither, keeps nothing and saves nothing. The report tells what was measured either way. A
+// reading at the converter's full scale is a supply the drive cannot measure: the test fails,
+// says so, and keeps nothing even when asked to.
 TEST(TestCommand, DetectedValuesAreSavedOnlyWhenAccepted) {
+  const char* full_scale = "the supply is at or above what the drive can measure, 60.0 V";
   const KeepCase cases[] = {
       {"vdc --fault vdc=36 --accept", "Vdc", 36.0, true, 60.0 / 1024},
       {"vdc --fault vdc=30 --reject", "Vdc", 30.0, false, 60.0 / 1024},
       {"vdc --fault vdc=30", "Vdc", 30.0, false, 60.0 / 1024},
       {"inertia --fault inertia=9e-5 --accept", "Jt", 9e-5, true, 0.03 * 9e-5},
+      {"vdc --fault vdc=61 --accept", "Vdc", 60.0, false, 0.1, full_scale},
+      {"vdc --fault vdc=70 --accept", "Vdc", 60.0, false, 0.1, full_scale},
   };
   for (const KeepCase& c : cases) {
+    SCOPED_TRACE(c.args);
     TempDir dir;
     const std::string out = dir.File("kept.json");
     const auto r = RunDcservo(std::string("test ") + c.args + " --json --out " + ShellQuote(out));
-    ASSERT_EQ(r.exit_code, 0) << c.args << "\n" << r.err;
+    const bool fails = *c.failure;
+    ASSERT_EQ(r.exit_code, fails ? 1 : 0) << r.err;
     const auto json = nlohmann::json::parse(r.out);
-    EXPECT_EQ(json["verdict"], "succeeded") << c.args;
-    EXPECT_EQ(json["kept"], c.kept) << c.args;
-    EXPECT_NEAR(json["results"][c.parameter].get<double>(), c.measured, c.tolerance) << c.args;
-    ASSERT_EQ(std::filesystem::exists(out), c.kept) << c.args;
+    EXPECT_EQ(json["verdict"], fails ? "failed" : "succeeded");
+    EXPECT_EQ(json["failure"], c.failure);
+    EXPECT_EQ(json["kept"], c.kept);
+    EXPECT_NEAR(json["results"][c.parameter].get<double>(), c.measured, c.tolerance);
+    ASSERT_EQ(std::filesystem::exists(out), c.kept);
     if (c.kept) {
-      EXPECT_NEAR(SavedValue(out, c.parameter), c.measured, c.tolerance) << c.args;
+      EXPECT_NEAR(SavedValue(out, c.parameter), c.measured, c.tolerance);
     }
-  }
-}
-
-// A reading at the converter's full scale is a supply the drive cannot measure: the test
-// fails, says so, and keeps nothing even when asked to.
-TEST(TestCommand, ASupplyAtTheConvertersFullScaleFailsTheSupplyTest) {
-  for (const char* supply : {"61", "70"}) {
-    TempDir dir;
-    const std::string out = dir.File("kept.json");
-    const auto r = RunDcservo(std::string("test vdc --accept --json --fault vdc=") + supply +
-                              " --out " + ShellQuote(out));
-    EXPECT_EQ(r.exit_code, 1) << supply << "\n" << r.err;
-    const auto json = nlohmann::json::parse(r.out);
-    EXPECT_EQ(json["verdict"], "failed") << supply;
-    EXPECT_EQ(json["failure"], "the supply is at or above what the drive can measure, 60.0 V");
-    EXPECT_NEAR(json["results"]["Vdc"].get<double>(), 60.0, 0.1) << supply;
-    EXPECT_FALSE(std::filesystem::exists(out)) << supply;
   }
 }
 
@@ -123,28 +115,63 @@ TEST(TestCommand, WatchingTestsRunUntilStopWithTheActionsOfTheRun) {
   }
 }
 
+struct FailureCase {
+  const char* args;
+  int exit_code;
+  const char* err;            // a fragment of stderr; "" for any
+  const char* cause = nullptr;  // a fragment of the diagnosis's cause, where it names one
+};
+
+// Failures and bad input end with their code and text and save nothing. Each fault of the
+// simulated drive through the test that meets it fails the run: the test's own text stays in
+// `failure`, and the diagnosis names the cause.
 TEST(TestCommand, FailuresAndBadInputEndWithTheirCodeAndTextAndSaveNothing) {
   TempDir dir;
   const std::string out = dir.File("never.json"), png = dir.File("plot.png");
-  for (CliCase c : std::vector<CliCase>{
-           {"current --fault short_circuit", 1, "Drive / Motor shortcircuit protection triggered."},
-           {"current --fault enable_off", 1, "Drive / Motor ENABLE input is in DISABLED state."},
-           {"current --set TestCurrent=2 --set TestProtectionCurrent=1.9", 2,
-            "Over current protection must be greater or equal to Test current."},
-           {"current --fault no_such_fault", 2, "no_such_fault"},
-           {"current --set NoSuchParameter=1", 2, "NoSuchParameter"},
-           {"speed --fault enable_off", 1, "Drive / Motor ENABLE input is in DISABLED state."},
-           {"speed --set TestLimitCurrent=9 --set TestProtectionCurrent=8", 2,
-            "Over current protection must be greater than Drive current limit."},
-           {"position --set TaPP=32", 2,
-            "Distances between consecutive points on X axis must be greater than 0 and below "
-            "32768."},
-           {"speed --fault no_such_fault", 2, "no_such_fault"},
-           {"speed --cycles 0", 2, "--cycles"},
-       }) {
-    c.args = "test " + c.args + " --out " + ShellQuote(out) + " --png " + ShellQuote(png);
-    ExpectRun(c, {out, png});
+  const FailureCase cases[] = {
+      {"current --fault short_circuit", 1, "Drive / Motor shortcircuit protection triggered.",
+       "short-circuit protection tripped"},
+      {"current --fault enable_off", 1, "Drive / Motor ENABLE input is in DISABLED state.",
+       "ENABLE input is in its disabled state"},
+      {"current --set TestCurrent=2 --set TestProtectionCurrent=1.9", 2,
+       "Over current protection must be greater or equal to Test current."},
+      {"current --fault no_such_fault", 2, "no_such_fault"},
+      {"current --set NoSuchParameter=1", 2, "NoSuchParameter"},
+      {"current --fault limit_positive", 1, "", "the positive limit switch is active"},
+      {"current --fault limit_negative", 1, "", "the negative limit switch is active"},
+      {"inertia --fault shaft_blocked", 1, "", "the shaft is blocked"},
+      {"inertia --fault encoder_a_missing", 1, "", "an encoder signal is missing"},
+      {"inertia --fault load_torque=0.2", 1, "", "a load pulls the shaft harder than the test current"},
+      {"inertia --fault encoder_swapped", 1, "", "the encoder counts backwards"},
+      {"speed --fault enable_off", 1, "Drive / Motor ENABLE input is in DISABLED state.",
+       "ENABLE input is in its disabled state"},
+      {"speed --set TestLimitCurrent=9 --set TestProtectionCurrent=8", 2,
+       "Over current protection must be greater than Drive current limit."},
+      {"position --set TaPP=32", 2,
+       "Distances between consecutive points on X axis must be greater than 0 and below 32768."},
+      {"speed --fault no_such_fault", 2, "no_such_fault"},
+      {"speed --cycles 0", 2, "--cycles"},
+  };
+  for (const FailureCase& c : cases) {
+    const auto r = ExpectRun({std::string("test ") + c.args + " --json --out " + ShellQuote(out) +
+                                  " --png " + ShellQuote(png),
+                              c.exit_code, c.err},
+                             {out, png});
+    if (!c.cause) continue;
+    SCOPED_TRACE(c.args);
+    const auto json = nlohmann::json::parse(r.out);
+    EXPECT_EQ(json["verdict"], "failed");
+    ASSERT_TRUE(json["diagnosis"].is_object()) << r.out;
+    EXPECT_THAT(json["diagnosis"]["cause"].get<std::string>(), HasSubstr(c.cause));
+    // The terminal gets the test's text without its raw tab indents.
+    EXPECT_EQ(r.err.find('\t'), std::string::npos);
+    EXPECT_THAT(r.err, HasSubstr("dcservo: cause: "));
   }
+  const auto swapped = RunDcservo("test encoder --act turn=2@0.3 --fault encoder_swapped --json");
+  EXPECT_EQ(nlohmann::json::parse(swapped.out)["failure"],
+            "The position counter runs backwards while the shaft turns in its positive "
+            "direction.\r\nSwap the encoder's A and B signals, or reverse the encoder counting "
+            "in the motor setup.");
 }
 
 // A repeating online run is stopped after its cycles, each listed.
@@ -241,50 +268,15 @@ TEST(TestCommand, ScreenshotsOfBothTestsAfterARunAndOfTheScopeDuringOneFitTheScr
   }
 }
 
-struct DiagnosisCase {
-  const char* args;
-  const char* cause;  // a fragment of the diagnosis's cause
-};
-
-// Each fault of the simulated drive through the test that meets it: the run fails, the
-// test's own text stays in `failure`, and the diagnosis names the cause.
-TEST(TestCommand, AFailedTestNamesTheCauseOfEachFault) {
-  const DiagnosisCase cases[] = {
-      {"current --fault limit_positive", "the positive limit switch is active"},
-      {"current --fault limit_negative", "the negative limit switch is active"},
-      {"current --fault enable_off", "ENABLE input is in its disabled state"},
-      {"current --fault short_circuit", "short-circuit protection tripped"},
-      {"inertia --fault shaft_blocked", "the shaft is blocked"},
-      {"inertia --fault encoder_a_missing", "an encoder signal is missing"},
-      {"inertia --fault load_torque=0.2", "a load pulls the shaft harder than the test current"},
-      {"inertia --fault encoder_swapped", "the encoder counts backwards"},
-  };
-  for (const DiagnosisCase& c : cases) {
-    const auto r = RunDcservo(std::string("test ") + c.args + " --json");
-    EXPECT_EQ(r.exit_code, 1) << c.args;
-    const auto json = nlohmann::json::parse(r.out);
-    EXPECT_EQ(json["verdict"], "failed") << c.args;
-    ASSERT_TRUE(json["diagnosis"].is_object()) << c.args << "\n" << r.out;
-    EXPECT_NE(json["diagnosis"]["cause"].get<std::string>().find(c.cause), std::string::npos)
-        << c.args << ": " << json["diagnosis"]["cause"];
-    // The terminal gets the test's text without its raw tab indents.
-    EXPECT_EQ(r.err.find('\t'), std::string::npos) << c.args;
-    EXPECT_NE(r.err.find("dcservo: cause: "), std::string::npos) << c.args;
-  }
-  const auto swapped =
-      RunDcservo("test encoder --act turn=2@0.3 --fault encoder_swapped --json");
-  EXPECT_EQ(nlohmann::json::parse(swapped.out)["failure"],
-            "The position counter runs backwards while the shaft turns in its positive "
-            "direction.\r\nSwap the encoder's A and B signals, or reverse the encoder counting "
-            "in the motor setup.");
-}
-
-// Every test that runs writes its run as CSV in one header style, `Name [unit]`: the tests
-// that read their results from the program too, from what they read at each look.
-TEST(TestCommand, EveryTestWritesItsRunWithUnitsInItsHeader) {
+// Every kind of test answers --json in one shape, whatever it adds, and every test that runs
+// writes its run as CSV in one header style, `Name [unit]`: the tests that read their results
+// from the program too, from what they read at each look.
+TEST(TestCommand, EveryKindOfTestGivesTheSameJsonShapeAndWritesItsRunWithUnits) {
+  const char* keys[] = {"verdict", "failure", "diagnosis", "inputs", "gains", "results",
+                        "identified", "figures", "targets", "warnings"};
   struct Case {
     const char* args;
-    const char* header;  // empty: only its style is checked
+    const char* header;  // empty: only its style is checked; null: no run to write
   };
   const Case cases[] = {
       {"vdc", "Time [s],Vdc [V]"},
@@ -292,39 +284,34 @@ TEST(TestCommand, EveryTestWritesItsRunWithUnitsInItsHeader) {
       {"current --tune", ""},
       {"speed --tune", ""},
       {"position --tune", ""},
+      // Stopped before anything moved, the watching tests fail.
+      {"encoder --until 0.5", nullptr},
+      {"analogue --until 0.5", nullptr},
   };
   const std::regex style(R"([^,\[\]]+ \[[^\]]+\](,[^,\[\]]+ \[[^\]]+\])*)");
   TempDir dir;
+  const std::string csv = dir.File("run.csv");
   for (const Case& c : cases) {
-    const std::string csv = dir.File("run.csv");
-    const auto r = RunDcservo(std::string("test ") + c.args + " --json --csv " + ShellQuote(csv));
-    ASSERT_EQ(r.exit_code, 0) << c.args << r.err;
-    EXPECT_EQ(nlohmann::json::parse(r.out)["files"]["csv"], csv) << c.args;
+    SCOPED_TRACE(c.args);
+    const auto r = RunDcservo(std::string("test ") + c.args + " --json" +
+                              (c.header ? " --csv " + ShellQuote(csv) : ""));
+    const auto json = nlohmann::json::parse(r.out, nullptr, false);
+    ASSERT_TRUE(json.is_object()) << r.err;
+    for (const char* key : keys) EXPECT_TRUE(json.contains(key)) << key;
+    EXPECT_TRUE(json["figures"].contains("measured") && json["figures"].contains("predicted"));
+    EXPECT_EQ(json["verdict"] == "succeeded", r.exit_code == 0);
+    if (!c.header) continue;
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(json["files"]["csv"], csv);
     std::istringstream lines(ReadFile(csv));
     std::string header, first;
     std::getline(lines, header);
     std::getline(lines, first);
-    EXPECT_TRUE(std::regex_match(header, style)) << c.args << ": " << header;
+    EXPECT_TRUE(std::regex_match(header, style)) << header;
     if (*c.header) {
-      EXPECT_EQ(header, c.header) << c.args;
+      EXPECT_EQ(header, c.header);
     }
-    EXPECT_FALSE(first.empty()) << c.args << ": no sample";
-  }
-}
-
-// Every kind of test answers --json in one shape, whatever it adds.
-TEST(TestCommand, EveryKindOfTestGivesTheSameJsonShape) {
-  const char* keys[] = {"verdict", "failure", "diagnosis", "inputs", "gains", "results",
-                        "identified", "figures", "targets", "warnings"};
-  for (const char* kind : {"vdc", "current", "inertia", "encoder --until 0.5",
-                           "analogue --until 0.5", "speed", "position"}) {
-    const auto r = RunDcservo(std::string("test ") + kind + " --json");
-    const auto json = nlohmann::json::parse(r.out, nullptr, false);
-    ASSERT_TRUE(json.is_object()) << kind << "\n" << r.err;
-    for (const char* key : keys) EXPECT_TRUE(json.contains(key)) << kind << ": " << key;
-    EXPECT_TRUE(json["figures"].contains("measured") && json["figures"].contains("predicted"))
-        << kind;
-    EXPECT_EQ(json["verdict"] == "succeeded", r.exit_code == 0) << kind;
+    EXPECT_FALSE(first.empty()) << "no sample";
   }
 }
 

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <future>
 #include <thread>
+#include <tuple>
 
 #include "host/zel_comm.h"
 #include "host/zel_drive_map.h"
@@ -231,10 +232,15 @@ TEST(DriveLink, CommissioningWritesTheReportOfWhatRanWhenTheLinkIsLost) {
 
 // ---- the link itself -----------------------------------------------------------------------
 
-TEST(DriveLink, ProgramsAreDeclaredAsTheDriveDeclaresThem) {
-  SimDriveProcess server("--listen 127.0.0.1:0");
-  auto link = OpenLink(server.Address());
-  ASSERT_TRUE(link);
+// A served drive and a link to it.
+class DriveLinkToServer : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(link); }
+  SimDriveProcess server{"--listen 127.0.0.1:0"};
+  std::shared_ptr<CZel_ModbusLink> link = OpenLink(server.Address());
+};
+
+TEST_F(DriveLinkToServer, ProgramsAreDeclaredAsTheDriveDeclaresThem) {
   auto local = dcsim::MakeSimulatedDrive(*LoadBundledSetup());
   for (const std::string& program : dcsim::TestProgramNames()) {
     SCOPED_TRACE(program);
@@ -242,24 +248,18 @@ TEST(DriveLink, ProgramsAreDeclaredAsTheDriveDeclaresThem) {
     ASSERT_TRUE(link->DescribeProgram(program, remote)) << link->LastError();
     ASSERT_TRUE(local->DescribeProgram(program, expected));
     ASSERT_EQ(remote.size(), expected.size());
-    for (std::size_t k = 0; k < remote.size(); ++k) {
-      EXPECT_EQ(remote[k].name, expected[k].name);
-      // Ranges of 16.16 and 32-bit variables and the "not yet" marker cross unchanged.
-      EXPECT_EQ(remote[k].value, expected[k].value) << remote[k].name;
-      EXPECT_EQ(remote[k].lowest, expected[k].lowest) << remote[k].name;
-      EXPECT_EQ(remote[k].highest, expected[k].highest) << remote[k].name;
-      EXPECT_EQ(remote[k].step, expected[k].step) << remote[k].name;
-    }
+    // Ranges of 16.16 and 32-bit variables and the "not yet" marker cross unchanged.
+    const auto fields = [](const ZelProgramVariable& v) {
+      return std::tie(v.name, v.value, v.lowest, v.highest, v.step);
+    };
+    for (std::size_t k = 0; k < remote.size(); ++k) EXPECT_EQ(fields(remote[k]), fields(expected[k]));
   }
   std::vector<ZelProgramVariable> none;
   EXPECT_FALSE(link->DescribeProgram("No_Such_Test", none));
   EXPECT_EQ(link->LastError(), "the drive has no program \"No_Such_Test\"");
 }
 
-TEST(DriveLink, ARefusalNamesTheRegisterAndTheDrivesReason) {
-  SimDriveProcess server("--listen 127.0.0.1:0");
-  auto link = OpenLink(server.Address());
-  ASSERT_TRUE(link);
+TEST_F(DriveLinkToServer, ARefusalNamesTheRegisterAndTheDrivesReason) {
   ZelLogRequest request;
   request.variables = {"APOS", "ASPD"};
   request.points = 9000;  // 27000 words; the log memory has 16384
@@ -271,10 +271,7 @@ TEST(DriveLink, ARefusalNamesTheRegisterAndTheDrivesReason) {
   EXPECT_EQ(link->Retries(), 0u);
 }
 
-TEST(DriveLink, AProgramStopsWhenItsHostGoesAway) {
-  SimDriveProcess server("--listen 127.0.0.1:0");
-  auto link = OpenLink(server.Address());
-  ASSERT_TRUE(link);
+TEST_F(DriveLinkToServer, AProgramStopsWhenItsHostGoesAway) {
   // It runs until the host says so, which this host will not.
   std::vector<ZelProgramVariable> vars;
   ASSERT_TRUE(link->DescribeProgram("Encoder_Connection_Test", vars)) << link->LastError();
@@ -329,10 +326,7 @@ TEST(DriveLink, RtuOnASerialLineRepeatsAnswersWithABadChecksum) {
              "var_u2=52352"});
 }
 
-TEST(DriveLink, TheScopeStreamsFramesInOrder) {
-  SimDriveProcess server("--listen 127.0.0.1:0");
-  auto link = OpenLink(server.Address());
-  ASSERT_TRUE(link);
+TEST_F(DriveLinkToServer, TheScopeStreamsFramesInOrder) {
   ZelStreamRequest request;
   request.variables = {"APOS", "AD5", "var_u2"};
   request.period_s = 0.001;

@@ -62,6 +62,7 @@ namespace {
 
 using namespace dialog_testing;
 using ::testing::Contains;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 // One application for the whole program, off screen so that CI needs no display.
@@ -120,21 +121,25 @@ void Type(QLineEdit* edit, const QString& text) {
   QApplication::sendEvent(edit, &enter);
 }
 
-// Presses `button` on the next message box that appears.
-void AnswerNextBox(QMessageBox::StandardButton button, QString* text) {
-  auto* poll = new QTimer;
-  QObject::connect(poll, &QTimer::timeout, [poll, button, text] {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-      auto* box = qobject_cast<QMessageBox*>(w);
-      if (!box || !box->isVisible()) continue;
-      *text = box->text();
-      box->button(button)->click();
-      poll->deleteLater();
-      return;
-    }
-  });
-  poll->start(5);
-}
+// While it lives, presses `button` on each message box that appears, and keeps their texts.
+class BoxAnswers {
+ public:
+  explicit BoxAnswers(QMessageBox::StandardButton button) {
+    QObject::connect(&poll_, &QTimer::timeout, [this, button] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (!box || !box->isVisible()) continue;
+        texts.push_back(box->text().toStdString());
+        box->button(button)->click();
+      }
+    });
+    poll_.start(5);
+  }
+  std::vector<std::string> texts;
+
+ private:
+  QTimer poll_;
+};
 
 // Controls of the window that are on screen overlap none of the others, except the boxes
 // that hold them.
@@ -192,11 +197,12 @@ TEST_F(QtDialogs, RendersATemplateMirrorsTheModelBothWaysAndOpensHelp) {
 
     // Qt to model: a refused value answered in a message box, then typing, a radio click, a
     // unit choice.
-    QString box_text;
-    AnswerNextBox(QMessageBox::Ok, &box_text);
-    Type(Find<QLineEdit>(view, kVdcEdit), "100");
-    EXPECT_THAT(box_text.toStdString(),
-                HasSubstr("Power supply: 100 V is outside the allowed range 10 to 60 V."));
+    {
+      BoxAnswers ok(QMessageBox::Ok);
+      Type(Find<QLineEdit>(view, kVdcEdit), "100");
+      EXPECT_THAT(ok.texts, ElementsAre(HasSubstr(
+                                "Power supply: 100 V is outside the allowed range 10 to 60 V.")));
+    }
     EXPECT_EQ(Find<QLineEdit>(view, kVdcEdit)->text(), "48");
     EXPECT_EQ(setup->GetParameterValueInBaseUnit("Vdc"), 48.0);
     Type(Find<QLineEdit>(view, kVdcEdit), "30");
@@ -304,22 +310,19 @@ TEST_F(QtDialogs, GraphsAreDrawnWithQtChartsAndSaved) {
   ASSERT_FALSE(headless.isNull());
   EXPECT_EQ(headless.size(), QSize(800, 500));
   EXPECT_EQ(headless.pixel(3, 3) & 0xFFFFFF, 0xFFFFFFu);
-  int reference_pixels = 0;
-  for (int y = 0; y < headless.height(); ++y)
-    for (int x = 0; x < headless.width(); ++x)
-      reference_pixels += (headless.pixel(x, y) & 0xFFFFFF) == RGB16(2);
-  EXPECT_GT(reference_pixels, 600);  // a line across the plot, two pixels thick
+  auto pixels = [&headless](QRect band, auto is) {
+    int n = 0;
+    for (int y = band.top(); y <= band.bottom(); ++y)
+      for (int x = band.left(); x <= band.right(); ++x) n += is(headless.pixel(x, y));
+    return n;
+  };
+  // A line across the plot, two pixels thick.
+  EXPECT_GT(pixels(headless.rect(), [](QRgb p) { return (p & 0xFFFFFF) == RGB16(2); }), 600);
   // Its texts are drawn: ink in the title band above the plot and left of the plot, where
   // the axis's title and labels stand.
-  auto ink = [&headless](QRect band) {
-    int dark = 0;
-    for (int y = band.top(); y <= band.bottom(); ++y)
-      for (int x = band.left(); x <= band.right(); ++x)
-        dark += qGray(headless.pixel(x, y)) < 128;
-    return dark;
-  };
-  EXPECT_GT(ink(QRect(0, 0, 800, 30)), 20);
-  EXPECT_GT(ink(QRect(0, 40, 80, 400)), 40);
+  const auto ink = [](QRgb p) { return qGray(p) < 128; };
+  EXPECT_GT(pixels(QRect(0, 0, 800, 30), ink), 20);
+  EXPECT_GT(pixels(QRect(0, 40, 80, 400), ink), 40);
 }
 
 // The watching tests on screen, a run started and ticked once on a drive whose live value
@@ -691,22 +694,10 @@ TEST_F(QtDialogs, TheSpeedTestUploadsItsLogQuicklyAndCountsThePoints) {
 
     // The run can be saved, and Escape asks once before closing would lose it: No stays.
     EXPECT_TRUE(Find<QPushButton>(view, dcservo::kSavePlots)->isEnabled());
-    int questions = 0;
-    QTimer answer_no;
-    QObject::connect(&answer_no, &QTimer::timeout, [&questions] {
-      for (QWidget* w : QApplication::topLevelWidgets()) {
-        auto* box = qobject_cast<QMessageBox*>(w);
-        if (!box || !box->isVisible()) continue;
-        ++questions;
-        EXPECT_EQ(box->text().toStdString(), dcservo::kDiscardRunQuestion);
-        box->button(QMessageBox::No)->click();
-      }
-    });
-    answer_no.start(5);
+    BoxAnswers no(QMessageBox::No);
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QApplication::sendEvent(Find<QPushButton>(view, kIdcTestStartStop), &escape);
-    answer_no.stop();
-    EXPECT_EQ(questions, 1);
+    EXPECT_THAT(no.texts, ElementsAre(dcservo::kDiscardRunQuestion));
     EXPECT_FALSE(test.HasEnded());
     return true;
   });
@@ -758,7 +749,6 @@ std::string PrintedReport(const std::string& placeholder, int paragraphs) {
 // points, and holds no picture); a placeholder that names no plot takes no room and draws
 // nothing, not a broken picture. Text that does not fit goes on to further A4 pages.
 TEST_F(QtDialogs, AReportIsPrintedOnA4PagesWithItsPlotsDrawnAsLines) {
-  Session();
   const std::string with_plot = PrintedReport(ZelPlotPlaceholder(0), 1);
   const std::string no_such_plot = PrintedReport(ZelPlotPlaceholder(7), 1);
   EXPECT_EQ(testing_support::PdfPageCount(with_plot), 1);

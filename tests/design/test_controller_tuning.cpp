@@ -11,6 +11,7 @@
 #include "derive/pipelines.h"
 #include "design/loop_response.h"
 #include "design/tune.h"
+#include "tests/design/bundled_with.h"
 #include "tests/support/test_setups.h"
 #include "units/scales.h"
 
@@ -18,11 +19,10 @@ namespace {
 
 using Complex = std::complex<double>;
 using dcservo::TunedLoop;
+using design_testing::BundledWith;
 using testing_support::BaseValue;
 using testing_support::LoadBundledSetup;
-using testing_support::SetBase;
 using testing_support::MakeTimingSetup;
-
 
 // The lowest frequency at which |response| falls below -3 dB: a fine logarithmic sweep,
 // then bisection.
@@ -76,19 +76,26 @@ bool SettlesOnStep(const SampledPiLoop& loop, const std::function<void(double&, 
   return std::abs(y - 1.0) < 1e-6;
 }
 
-// The sampled loop against the continuous one that the design equations describe, and
-// the plug-in's own model of the loop against this test's.
+// The sampled loop against the continuous one that the design equations describe, a PI whose
+// zero cancels the plant's pole at `pole` rad/s (R/L of the R-L circuit, 0 of the inertia):
+// ((2 zeta w - pole) s + w^2) / (s^2 + 2 zeta w s + w^2); and the plug-in's own model of the
+// loop against this test's.
 //
 // Tolerance: the sampled loop carries an effective dead time of 1.5 samples (half a sample
 // of the held output, one of computation); its phase lag lifts the closed-loop gain, a
 // first-order effect in w Ts that these loops show at 1.1 to 1.5 times w_c Ts. Twice w_c Ts
 // covers it; 0.5 % more covers the quantised gains.
 void ExpectDesignedBandwidth(CZel_Setup& s, TunedLoop which, const SampledPiLoop& loop,
-                             const std::function<void(double&, double)>& step,
-                             const std::function<Complex(double)>& continuous) {
+                             const std::function<void(double&, double)>& step, double w,
+                             double zeta, double pole) {
   EXPECT_TRUE(SettlesOnStep(loop, step, 200000));
   const double nyquist = std::numbers::pi / loop.ts;
-  const double wc = Bandwidth(continuous, nyquist);
+  const double wc = Bandwidth(
+      [&](double x) {
+        const Complex sj(0.0, x);
+        return ((2.0 * zeta * w - pole) * sj + w * w) / (sj * sj + 2.0 * zeta * w * sj + w * w);
+      },
+      nyquist);
   const double wd = Bandwidth([&](double x) { return loop.Closed(x); }, nyquist);
   EXPECT_NEAR(wd / wc, 1.0, 2.0 * wc * loop.ts + 0.005) << "continuous " << wc << ", sampled " << wd;
 
@@ -108,10 +115,7 @@ TEST(ControllerTuning, CurrentLoopAroundTheSampledRlCircuitHasTheDesignedBandwid
   const Case cases[] = {{0.05, 200, 1.0}, {0.1, 150, 0.7}, {0.5, 100, 2.0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "L " << c.l_h << ", PB_C " << c.pb_c << ", Dump_C " << c.dump_c);
-    auto s = LoadBundledSetup();
-    SetBase(*s, "L", c.l_h);
-    SetBase(*s, "PB_C", c.pb_c);
-    SetBase(*s, "Dump_C", c.dump_c);
+    auto s = BundledWith({{"L", c.l_h}, {"PB_C", c.pb_c}, {"Dump_C", c.dump_c}});
     ASSERT_EQ(dcservo::TuneCurrentController(*s), 1);
 
     const double r = BaseValue(*s, "R"), l = c.l_h, ts = BaseValue(*s, "Ts_C");
@@ -120,14 +124,9 @@ TEST(ControllerTuning, CurrentLoopAroundTheSampledRlCircuitHasTheDesignedBandwid
     const SampledPiLoop loop{ts, BaseValue(*s, "Kp_C_scl") * ohm_internal,
                              BaseValue(*s, "Ki_C_scl") * ohm_internal,
                              [&](Complex z) { return (1.0 - a) / r / (z - a); }};
-    // PI zero on the R-L pole: ((2 zeta w - R/L) s + w^2) / (s^2 + 2 zeta w s + w^2).
-    const double w = c.pb_c, zeta = c.dump_c;
     ExpectDesignedBandwidth(
         *s, TunedLoop::Current, loop, [&](double& i, double u) { i = a * i + (1.0 - a) / r * u; },
-        [&](double x) {
-          const Complex sj(0.0, x);
-          return ((2.0 * zeta * w - r / l) * sj + w * w) / (sj * sj + 2.0 * zeta * w * sj + w * w);
-        });
+        c.pb_c, c.dump_c, r / l);
   }
 }
 
@@ -138,10 +137,7 @@ TEST(ControllerTuning, SpeedLoopAroundTheInertiaHasTheDesignedBandwidth) {
   const Case cases[] = {{20, 1.0, 4.5e-5}, {10, 0.7, 4.5e-5}, {15, 2.0, 2e-4}};
   for (const Case& c : cases) {
     SCOPED_TRACE("PB_S " + std::to_string(c.pb_s) + ", Dump_S " + std::to_string(c.dump_s));
-    auto s = LoadBundledSetup();
-    SetBase(*s, "PB_S", c.pb_s);
-    SetBase(*s, "Dump_S", c.dump_s);
-    SetBase(*s, "Jt", c.jt);
+    auto s = BundledWith({{"PB_S", c.pb_s}, {"Dump_S", c.dump_s}, {"Jt", c.jt}});
     ASSERT_EQ(dcservo::TuneSpeedController(*s), 1);
 
     const double ts = BaseValue(*s, "Ts_S");
@@ -151,14 +147,9 @@ TEST(ControllerTuning, SpeedLoopAroundTheInertiaHasTheDesignedBandwidth) {
     const SampledPiLoop loop{ts, BaseValue(*s, "Kp_S_scl") * per_speed,
                              BaseValue(*s, "Ki_S_scl") * per_speed,
                              [&](Complex z) { return gain / (z - 1.0); }};
-    // PI around K / (Jt s): (2 zeta w s + w^2) / (s^2 + 2 zeta w s + w^2).
-    const double w = c.pb_s, zeta = c.dump_s;
     ExpectDesignedBandwidth(*s, TunedLoop::Speed, loop,
-                            [&](double& speed, double i) { speed += gain * i; }, [&](double x) {
-                              const Complex sj(0.0, x);
-                              return (2.0 * zeta * w * sj + w * w) /
-                                     (sj * sj + 2.0 * zeta * w * sj + w * w);
-                            });
+                            [&](double& speed, double i) { speed += gain * i; }, c.pb_s, c.dump_s,
+                            0.0);
   }
 }
 
@@ -177,12 +168,11 @@ TEST(ControllerTuning, PositionLoopsHaveTheDesignedPoles) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "PositionControlType " << c.position_control_type
                                     << ", PB_P " << c.pb_p << ", Dump_P " << c.dump_p);
-    auto s = LoadBundledSetup();
-    SetBase(*s, "PositionControlType", c.position_control_type);
-    SetBase(*s, "PB_P", c.pb_p);
-    SetBase(*s, "Dump_P", c.dump_p);
     // The design leaves the derivative unsmoothed.
-    SetBase(*s, "filter_D", 1.0);
+    auto s = BundledWith({{"PositionControlType", c.position_control_type},
+                          {"PB_P", c.pb_p},
+                          {"Dump_P", c.dump_p},
+                          {"filter_D", 1.0}});
     ASSERT_EQ(dcservo::ComputePositionControllerGains(*s), 1);
     const double ts = BaseValue(*s, "Ts_S"), w = c.pb_p, zeta = c.dump_p;
 
@@ -229,11 +219,7 @@ TEST(ControllerTuning, CurrentDesignBranchesStrictlyAboveFourSamples) {
     SCOPED_TRACE(c.name);
     double kp[2], ki[2];
     for (int i = 0; i < 2; ++i) {
-      auto s = LoadBundledSetup();
-      SetBase(*s, "R", r);
-      SetBase(*s, "L", c.l_h);
-      SetBase(*s, "PB_C", 3000);
-      SetBase(*s, "Dump_C", i == 0 ? 0.7 : 1.4);
+      auto s = BundledWith({{"R", r}, {"L", c.l_h}, {"PB_C", 3000}, {"Dump_C", i == 0 ? 0.7 : 1.4}});
       ASSERT_EQ(dcservo::ComputeCurrentControllerGains(*s), 1);
       kp[i] = BaseValue(*s, "Kp_C_scl");
       ki[i] = BaseValue(*s, "Ki_C_scl");
@@ -279,10 +265,7 @@ TEST(ControllerTuning, SpeedAndPositionIntegralsUseTheirLoopPeriod) {
 
 TEST(ControllerTuning, InertiaScalesTheSpeedGainsButNotThePositionGainsOverTheSpeedLoop) {
   auto gains = [](double jt, double k) {
-    auto s = LoadBundledSetup();
-    SetBase(*s, "Jt", jt);
-    SetBase(*s, "K", k);
-    SetBase(*s, "PositionControlType", 1);
+    auto s = BundledWith({{"Jt", jt}, {"K", k}, {"PositionControlType", 1}});
     EXPECT_EQ(dcservo::ComputeSpeedControllerGains(*s), 1);
     EXPECT_EQ(dcservo::ComputePositionControllerGains(*s), 1);
     return std::array<double, 5>{BaseValue(*s, "Kp_S_scl"), BaseValue(*s, "Ki_S_scl"),
@@ -316,8 +299,7 @@ TEST(ControllerTuning, MissingInputWritesNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string("without ") + c.missing);
-    auto s = LoadBundledSetup();
-    SetBase(*s, c.output, 7);
+    auto s = BundledWith({{c.output, 7}});
     auto full = LoadBundledSetup();
     EXPECT_EQ(c.design(*full), 1);
     // The same drive without the one parameter.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
@@ -45,25 +46,37 @@ TEST(TuneCommand, CurrentLoopReportsTheStoredGainsAndSavesThem) {
   EXPECT_NE(shown.out.find("PB_C value=2500"), std::string::npos) << shown.out;
 }
 
-TEST(TuneCommand, TextReportAndUsage) {
-  struct Case {
-    const char* args;
+// The text report, and what `tune` does with the margins: a loop below the failing limits
+// saves nothing and exits 1 unless forced; one between the limits is kept with a warning.
+TEST(TuneCommand, TextReportMarginsAndUsage) {
+  testing_support::TempDir dir;
+  const std::string out = dir.File("tuned.json");
+  const std::string filter =
+      " --set BQFilter1=1 --set BQFilterLocation1=speed-feedback "
+      "--set BQFilterType1=low-pass-2nd-order --set BQFilterF11=";
+  const struct {
+    std::string args;
     int exit_code;
-    const char* expected;  // in stdout for 0, stderr otherwise
-  };
-  const Case cases[] = {
+    const char* said;  // in stdout for 0, stderr otherwise
+  } cases[] = {
       {"tune current", 0, "Kp_C_scl   0.58388573     0.58388012     KPI 19132, SFTKPI 0"},
       {"tune position", 0, "warning: the fixed-point encoding stores Ki_P_scl"},
       {"tune current --set PB_C=20000 --force", 0, "not usable: the loop is unstable"},
+      {"tune speed --json", 0, "\"phase_margin_deg\""},
+      {"tune speed" + filter + "30", 1, "the biquad filters on the loop make it so"},
+      {"tune speed --force" + filter + "30", 0, "not usable: the loop is unstable"},
+      {"tune speed" + filter + "80", 0, "warning: the phase margin is"},
       {"tune torque", 2, "torque"},
       {"tune", 2, "LOOP"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
-    const auto r = RunDcservo(c.args);
+    std::filesystem::remove(out);
+    const auto r = RunDcservo(c.args + " --out " + ShellQuote(out));
     EXPECT_EQ(r.exit_code, c.exit_code) << r.err;
     const std::string& text = c.exit_code == 0 ? r.out : r.err;
-    EXPECT_NE(text.find(c.expected), std::string::npos) << text;
+    EXPECT_NE(text.find(c.said), std::string::npos) << text;
+    EXPECT_EQ(std::filesystem::exists(out), c.exit_code == 0);
   }
 }
 

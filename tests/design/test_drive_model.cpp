@@ -98,33 +98,4 @@ TEST(DriveModel, MarginsAgreeWithTheFrequencyDomain) {
   }
 }
 
-// What `tune` does with the margins: a loop below the failing limits saves nothing and exits
-// 1 unless forced; one between the limits is kept with a warning.
-TEST(DriveModel, TuneJudgesTheMargins) {
-  testing_support::TempDir dir;
-  const std::string out = dir.File("tuned.json");
-  const std::string filter =
-      " --set BQFilter1=1 --set BQFilterLocation1=speed-feedback "
-      "--set BQFilterType1=low-pass-2nd-order --set BQFilterF11=";
-  struct Case {
-    std::string args;
-    int exit_code;
-    const char* said;
-    bool saved;
-  } cases[] = {
-      {"tune speed --json", 0, "\"phase_margin_deg\"", true},
-      {"tune speed" + filter + "30", 1, "the biquad filters on the loop make it so", false},
-      {"tune speed --force" + filter + "30", 0, "not usable: the loop is unstable", true},
-      {"tune speed" + filter + "80", 0, "warning: the phase margin is", true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.args);
-    std::filesystem::remove(out);
-    const auto r = RunDcservo(c.args + " --out " + testing_support::ShellQuote(out));
-    EXPECT_EQ(r.exit_code, c.exit_code) << r.err;
-    EXPECT_NE((r.out + r.err).find(c.said), std::string::npos) << r.out << r.err;
-    EXPECT_EQ(std::filesystem::exists(out), c.saved);
-  }
-}
-
 }  // namespace

@@ -4,19 +4,18 @@
 
 #include <cmath>
 #include <string>
-#include <utility>
 
 #include "design/controller_tuning.h"
 #include "design/design_report.h"
+#include "tests/design/bundled_with.h"
 #include "tests/support/test_setups.h"
 
 namespace {
 
 using dcservo::LoopTuneReport;
 using dcservo::TunedLoop;
+using design_testing::BundledWith;
 using testing_support::BaseValue;
-using testing_support::LoadBundledSetup;
-using testing_support::SetBase;
 
 std::string AllWarnings(const LoopTuneReport& r) {
   std::string text;
@@ -38,14 +37,8 @@ TEST(Tune, ShowsTheGainsThatTheChipPairsGiveBack) {
                         {TunedLoop::Position, dcservo::ComputePositionControllerGains}};
   for (const Case& c : cases) {
     SCOPED_TRACE(dcservo::LoopName(c.loop));
-    auto with_pass_bands = [] {
-      auto setup = LoadBundledSetup();
-      for (auto [name, value] : {std::pair{"PB_C", 2345}, {"PB_S", 87}, {"PB_P", 23}})
-        SetBase(*setup, name, value);
-      return setup;
-    };
-    auto s = with_pass_bands();
-    auto raw = with_pass_bands();
+    auto s = BundledWith({{"PB_C", 2345}, {"PB_S", 87}, {"PB_P", 23}});
+    auto raw = BundledWith({{"PB_C", 2345}, {"PB_S", 87}, {"PB_P", 23}});
     ASSERT_EQ(c.design(*raw), 1);
 
     LoopTuneReport report;
@@ -89,8 +82,7 @@ TEST(Tune, ReportsWhatTheEncodingAndTheSamplingDoToTheGains) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto s = LoadBundledSetup();
-    SetBase(*s, c.parameter, c.value);
+    auto s = BundledWith({{c.parameter, c.value}});
     LoopTuneReport report;
     dcservo::TuneController(*s, c.loop, &report);
     const std::string warnings = AllWarnings(report);
@@ -126,8 +118,7 @@ TEST(Tune, ProposesABandAndFilterThatKeepTheRippleAndTheMargins) {
   };
   for (const Case c : {Case{100.0, 0.9425, true}, Case{30.0, 0.2827, false}}) {
     SCOPED_TRACE(c.pass_band);
-    auto s = LoadBundledSetup();
-    SetBase(*s, "PB_S", c.pass_band);
+    auto s = BundledWith({{"PB_S", c.pass_band}});
     LoopTuneReport report;
     ASSERT_EQ(dcservo::TuneController(*s, TunedLoop::Speed, &report), 1);
     ASSERT_TRUE(report.ripple);
@@ -154,8 +145,7 @@ TEST(Tune, ProposesABandAndFilterThatKeepTheRippleAndTheMargins) {
 // Without a free filter the band alone must give way to the ripple: the proposal lowers it
 // (to about a third of 100 rad/s, less what the loop's sensitivity adds) and says why.
 TEST(Tune, WithoutAFreeFilterTheProposalLowersTheBand) {
-  auto s = LoadBundledSetup();
-  for (const char* on : {"BQFilter1", "BQFilter2", "BQFilter3"}) SetBase(*s, on, 1);
+  auto s = BundledWith({{"BQFilter1", 1}, {"BQFilter2", 1}, {"BQFilter3", 1}});
   LoopTuneReport report;
   ASSERT_EQ(dcservo::TuneController(*s, TunedLoop::Speed, &report), 1);
   ASSERT_TRUE(report.proposal);
