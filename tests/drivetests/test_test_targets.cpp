@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "drivetests/test_targets.h"
 
@@ -48,6 +50,21 @@ TEST(TrackingTargets, ARunFarFromItsPredictionFailsEvenBelowTheLimit) {
     EXPECT_EQ(tracking->met, c.tracking_met);
     EXPECT_EQ(prediction->met, c.prediction_met) << prediction->target;
   }
+}
+
+// The report lists each test's targets in full: the tracking clause is the longest, and the
+// clause after it must follow whole (a fixed line once cut it at "plus one s").
+TEST(TrackingTargets, TheReportsDescriptionsKeepEveryClauseWhole) {
+  const std::vector<std::string> lines = dcservo::TargetDescriptions();
+  const std::string speed = "speed: RMS tracking error at most 50 % above predicted";
+  const auto it = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
+    return line.starts_with(speed);
+  });
+  ASSERT_NE(it, lines.end());
+  EXPECT_NE(it->find("plus one step, RMS tracking error under 50 % of the reference's motion"),
+            std::string::npos)
+      << *it;
+  EXPECT_TRUE(it->ends_with("overshoot under 20 %")) << *it;
 }
 
 }  // namespace
