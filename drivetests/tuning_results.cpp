@@ -35,7 +35,8 @@ bool TuningRunResults::TakeUpload(CZel_Setup& setup, CZel_SingleAxisLogger& logg
 
 void TuningRunResults::Describe(const CZel_Setup& setup, TunedLoop loop,
                                 const TestTargets* targets, TestRunReport& report) const {
-  for (const auto& [name, value] : ReportedGains(setup, loop)) report.gains.push_back({name, value});
+  for (const auto& [name, value] : ReportedGains(setup, loop))
+    report.gains.push_back({name, value});
   if (friction_) report.identified = FrictionValues(*friction_);
   if (targets) {
     if (const auto ripple = CheckRippleTarget(*targets, figures_); ripple && !ripple->met)

@@ -81,6 +81,8 @@ class CTuningRunDlg : public CMyTestDlg {
   bool ShowsOnline() const;
   // The run repeats until Stop: during a run as it runs, else as the user chose.
   bool Repeats() const;
+  CGraphWindow& ShownGraph() { return graphs_.Shown(ShowsOnline()); }
+  const CGraphWindow& ShownGraph() const { return graphs_.Shown(ShowsOnline()); }
   // The live display without a scope reads the drive.
   bool LiveDisplay() const { return live_display_; }
   int WriteInput(const char* name, double value);

@@ -35,6 +35,7 @@ const int kGainControls[] = {kKpEdit,       kKpSpin,        kKpSlider,      kKpS
                              kIntegralSpin2, kKffaEdit,     kKffaSpin,      kKffaSlider,
                              kKffaSpin2};
 const int kRatioControls[] = {kRatioLabel, kRatioEdit, kRatioSpin, kRatioSlider, kRatioSpin2};
+
 }  // namespace
 
 // ---- building ------------------------------------------------------------------------------
@@ -327,20 +328,20 @@ void CTuningTestDlg::OnFilters() {
 }
 
 bool CTuningTestDlg::HasResultsToSave() const {
-  return !Running() && Graphs().Shown(ShowsOnline()).HasDrawnPoints();
+  return !Running() && ShownGraph().HasDrawnPoints();
 }
 
 // The data of the plot on show, through the host's atomic writer in either mode.
 void CTuningTestDlg::OnSavePlots() {
-  if (!Running()) ZelWriteGraphCsv(Graphs().Shown(ShowsOnline()), std::string(Kind().file_base) + ".csv");
+  if (!Running()) ZelWriteGraphCsv(ShownGraph(), std::string(Kind().file_base) + ".csv");
 }
 
 void CTuningTestDlg::OnSaveVector() {
-  if (!Running()) Graphs().Shown(ShowsOnline()).CreateWMF(Kind().file_base);
+  if (!Running()) ShownGraph().CreateWMF(Kind().file_base);
 }
 
 void CTuningTestDlg::OnExportText() {
-  if (!Running()) ZelWriteGraphCsv(Graphs().Shown(ShowsOnline()), std::string(Kind().file_base) + ".txt");
+  if (!Running()) ZelWriteGraphCsv(ShownGraph(), std::string(Kind().file_base) + ".txt");
 }
 
 void CTuningTestDlg::OnContextMenu(int id) {
