@@ -2,7 +2,11 @@
 // frameless columns in the same cells of the grid ("Test Parameters": limits and inertia,
 // profile and procedure; "Test": the controller and the run, the plots).
 
-#include "drivetests/tuning_test_dlg.h"
+#include "drivetests/tuning_template.h"
+
+#include <algorithm>
+#include <span>
+
 #include "host/zel_template_builder.h"
 #include "host/zel_test_dlg.h"
 
@@ -131,6 +135,25 @@ void TestPage(ZelTemplateBuilder& b, const TuningTestKind& kind, bool position) 
   b.Add(kFiguresText, K::Text, "", kTestRight, {-1, 0}, kStyleReadOnly | kStyleWide);
 }
 
+// Every control that sits, at any depth, in one of the columns.
+std::vector<int> ControlsIn(const ZelDialogTemplate& t, std::span<const int> columns) {
+  auto parent_of = [&t](int id) {
+    for (const ZelControlDef& c : t.controls)
+      if (c.id == id) return c.group;
+    return 0;
+  };
+  std::vector<int> ids;
+  for (const ZelControlDef& c : t.controls) {
+    for (int g = c.group; g != 0; g = parent_of(g)) {
+      if (std::find(columns.begin(), columns.end(), g) != columns.end()) {
+        if (c.id > 0) ids.push_back(c.id);
+        break;
+      }
+    }
+  }
+  return ids;
+}
+
 }  // namespace
 
 ZelDialogTemplate MakeTuningTemplate(const TuningTestKind& kind) {
@@ -141,6 +164,13 @@ ZelDialogTemplate MakeTuningTemplate(const TuningTestKind& kind) {
   TestPage(b, kind, position);
   b.DialogButtons(kButtonRow, 2, 2, kIdcTestHelp, 0);
   return b.Build();
+}
+
+std::vector<int> TuningPageControls(const ZelDialogTemplate& t, int page) {
+  static constexpr int kParametersColumns[] = {kParamsLeft, kParamsRight};
+  static constexpr int kTestColumns[] = {kTestLeft, kTestRight};
+  return ControlsIn(t, page == kTestPage ? std::span<const int>(kTestColumns)
+                                         : std::span<const int>(kParametersColumns));
 }
 
 const TuningTestKind kSpeedTuningKind = {

@@ -1,0 +1,48 @@
+#include "drivetests/tuning_results.h"
+
+#include "design/last_speed_run.h"
+#include "drivetests/my_test_dlg.h"
+#include "drivetests/test_targets.h"
+#include "drivetests/tuning_gains.h"
+
+namespace dcservo {
+
+void TuningRunResults::Start(CZel_Setup& setup, TunedLoop loop, const ProfileNames& names) {
+  figures_ = {};
+  Predict(setup, loop, names);
+}
+
+void TuningRunResults::Predict(CZel_Setup& setup, TunedLoop loop, const ProfileNames& names) {
+  PredictRun(setup, loop, names, figures_);
+}
+
+void TuningRunResults::AddSweeps(std::span<const OnlineView::Sweep> sweeps) {
+  AddSweepFigures(sweeps, figures_);
+}
+
+bool TuningRunResults::TakeUpload(CZel_Setup& setup, CZel_SingleAxisLogger& logger,
+                                  CGraphWindow& graph, TunedLoop loop) {
+  const std::optional<CycleFigures> cycle = UploadedCycleFigures(logger, loop, figures_);
+  if (!cycle) return false;
+  figures_.cycles = {*cycle};
+  IdentifyFromLog(setup, logger, loop, friction_, figures_);
+  // For the filters dialog, which may open after this test has closed.
+  if (loop == TunedLoop::Speed)
+    RememberMeasuredSpectrum(setup, figures_.current_spectrum, figures_.resonance);
+  overlay_.Draw(logger, graph, setup, loop, figures_.prediction);
+  return true;
+}
+
+void TuningRunResults::Describe(const CZel_Setup& setup, TunedLoop loop,
+                                const TestTargets* targets, TestRunReport& report) const {
+  for (const auto& [name, value] : ReportedGains(setup, loop))
+    report.gains.push_back({name, value});
+  if (friction_) report.identified = FrictionValues(*friction_);
+  if (targets) {
+    if (const auto ripple = CheckRippleTarget(*targets, figures_); ripple && !ripple->met)
+      report.warnings.push_back(ripple->figure + " " + ripple->measured + ", target " +
+                                ripple->target + ": the speed sensor's counts limit the pass band");
+  }
+}
+
+}  // namespace dcservo
