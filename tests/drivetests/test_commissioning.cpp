@@ -145,7 +145,8 @@ TEST(CommissioningIdentification, TheCurrentStepTakesTheArmatureItFindsFromHalfT
     EXPECT_NEAR(LastIdentified(result, "L"), kSetupL, kTolerance * kSetupL);
     const bool retuned = Told(result, "the current loop was tuned again");
     EXPECT_EQ(retuned, times == 2.0);
-    EXPECT_NEAR(ChangedTo(result, "R", kSetupR), retuned ? times * kSetupR : kSetupR, kTolerance * times * kSetupR);
+    EXPECT_NEAR(ChangedTo(result, "R", kSetupR), retuned ? times * kSetupR : kSetupR,
+                kTolerance * times * kSetupR);
   }
 }
 
