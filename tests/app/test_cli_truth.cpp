@@ -107,9 +107,6 @@ TEST(CommandLineTruth, NamesAreFoundAndCodedParametersShowTheirs) {
       // A shell pattern matches whole names in every list, as `motors list 'DC40*'` does.
       {"params 'kp_?_scl'", 0, "", "Kp_S_scl"},
       {"params IlimPS", 0, "", "8 A"},
-      // CSV headers name their units.
-      {std::string(kCurrentTest) + " --fault shaft_blocked --log-points 2 --log ASPD,APOS --csv -",
-       0, "", "Time [s],ASPD [rad/s],APOS [rad]\n"},
   });
   const auto read_help = RunDcservo("drive read --help");
   EXPECT_EQ(read_help.exit_code, 0);
