@@ -91,23 +91,6 @@ TEST(CommandLine, OutSavesTheResultAndTheBundledDriveIsNeverWritten) {
   EXPECT_EQ(ReadFile(BundledSetupPath()), before);
 }
 
-// Values kept in the drive's internal units show at one count of them, in the unit shown as
-// well as in the base unit: the maximum speed 42.44 counts of 2 pi rad/s is not
-// "2546.479089470326 rpm".
-TEST(CommandLine, ShowGivesValuesAtTheDrivesResolution) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"TestMaxSpeed", "TestMaxSpeed value=267 internal=42.4413181578388 "},
-      {"TestMaxSpeed", " shown=\"2550 rpm\""},
-      {"TaPS", "TaPS value=0.1 internal=200 "},           // whole slow-loop samples
-      {"SPD_min", "SPD_min value=-314 internal=-50 "},     // whole counts of 6.28 rad/s
-      // 2000 counts a turn: one count is 0.00314 rad.
-      {"ERR_position --set ERR_position=1rot", "ERR_position value=6.283 internal=2000 "},
-      {"ERR_position --set ERR_position=1rot", " unit=\"rad\" shown=\"1 rot\""},
-  };
-  for (const auto& [args, expected] : cases)
-    ExpectRun({std::string("show ") + args, 0, "", expected});
-}
-
 // A pass band is an angular frequency: rad/s as a speed is, but never rpm.
 TEST(CommandLine, APassBandTakesNoShaftSpeedUnit) {
   ExpectRuns({{"tune speed --set PB_S=150rpm", 2,

@@ -1,5 +1,7 @@
-// `dcservo filters --spectrum REPORT [--apply-notch]` end to end: the report of a speed test
-// that named a resonance, the notch that the filters place for it, and what they refuse.
+// A compliant coupling on the simulated drive through the program: what `test speed --json`
+// shows of it, the notch that `tune speed --notch --apply-notch` places, and
+// `dcservo filters --spectrum REPORT [--apply-notch]`: the notch that the filters place for the
+// resonance that a speed test's report named, and what they refuse.
 
 #include <gtest/gtest.h>
 
@@ -111,6 +113,40 @@ TEST(CliNotch, TheNotchPlacedFromASpeedTestsReportCutsTheRippleAtTheResonanceTen
   const auto after = RunDcservo("test speed --json " + ShellQuote(notched) + kCoupled);
   ASSERT_EQ(after.exit_code, 0) << after.err;
   EXPECT_LT(10.0 * RippleAt800(json::parse(after.out)), RippleAt800(json::parse(run.out)));
+}
+
+// Conditions: the speed test on the bundled drive at its raw band (PB_S 100 rad/s, no low pass
+// on the speed feedback) with a load as heavy as the motor (Jload_over_J 1). The test's log
+// holds a point a millisecond, so an 800 Hz coupling shows folded at 200 Hz and is not named.
+const std::string kInteracting = " --set Jload_over_J=1";
+
+// That the rigid drive, with or without the tuner's low pass on the speed feedback, names no
+// resonance in a log at the loop's rate is held by ResonanceDetection (tests/drivetests).
+TEST(CliResonance, NoneIsNamedFromALogSlowerThanTheLoop) {
+  const auto r = RunDcservo("test speed --json" + kInteracting +
+                            " --fault resonance=800 --fault resonance_damping=0.01");
+  ASSERT_NE(r.exit_code, 2) << r.err;
+  const json run = json::parse(r.out);
+  EXPECT_TRUE(run.at("resonance").is_null()) << run["resonance"].dump();
+  // 256 points of a log at 1 kHz.
+  EXPECT_DOUBLE_EQ(run.at("current_spectrum").at("resolution_hz").get<double>(), 3.90625);
+}
+
+// The notch's effect on the ringing is held where the filters place a notch from a speed
+// test's report (above) and where commissioning places one.
+TEST(CliResonance, TuneSpeedPlacesTheNotchAskedForWithinTheLoopsMargins) {
+  testing_support::TempDir dir;
+  const std::string bundled = testing_support::BundledSetupPath();
+  const auto tune = RunDcservo("tune speed " + ShellQuote(bundled) + kInteracting +
+                               " --notch 800 --apply-notch --json --out " +
+                               ShellQuote(dir.File("notched.json")));
+  ASSERT_EQ(tune.exit_code, 0) << tune.err;
+  const json proposal = json::parse(tune.out).at("notch");
+  EXPECT_EQ(proposal.at("location"), "Speed Controller Output");
+  EXPECT_TRUE(proposal.at("margins_kept").get<bool>());
+  // No notch at or above the loop's Nyquist frequency, and none for another loop.
+  EXPECT_EQ(RunDcservo("tune speed " + ShellQuote(bundled) + " --notch 1000").exit_code, 2);
+  EXPECT_EQ(RunDcservo("tune current " + ShellQuote(bundled) + " --notch 300").exit_code, 2);
 }
 
 }  // namespace

@@ -107,23 +107,30 @@ TEST(CommandLineTruth, NamesAreFoundAndCodedParametersShowTheirs) {
       // A shell pattern matches whole names in every list, as `motors list 'DC40*'` does.
       {"params 'kp_?_scl'", 0, "", "Kp_S_scl"},
       {"params IlimPS", 0, "", "8 A"},
-      // CSV headers name their units.
-      {std::string(kCurrentTest) + " --fault shaft_blocked --log-points 2 --log ASPD,APOS --csv -",
-       0, "", "Time [s],ASPD [rad/s],APOS [rad]\n"},
   });
   const auto read_help = RunDcservo("drive read --help");
   EXPECT_EQ(read_help.exit_code, 0);
   EXPECT_EQ(read_help.out.find("--act"), std::string::npos) << read_help.out;
 }
 
+// Values kept in the drive's internal units show at one count of them, in the unit shown as
+// well as in the base unit: the maximum speed 42.44 counts of 2 pi rad/s is not
+// "2546.479089470326 rpm". The bundled drive's limits come back from converter counts a little
+// off; the time ramps in whole slow-loop samples, the speeds in whole counts of 6.28 rad/s, and
+// with 2000 counts a turn one count of a position is 0.00314 rad.
 TEST(CommandLineTruth, ValuesShowAsTheDriveHoldsThem) {
-  // The bundled drive's limits come back from converter counts a little off.
-  const auto shown = RunDcservo("show IlimPS Imax_Prot t_I2t_M Vbrake IPSatS PB_C Kp_C_scl");
+  const auto shown = RunDcservo("show IlimPS Imax_Prot t_I2t_M Vbrake IPSatS Kp_C_scl TestMaxSpeed "
+                                "TaPS SPD_min");
   ASSERT_EQ(shown.exit_code, 0) << shown.err;
   for (const char* part : {"IlimPS value=8 ", "Imax_Prot value=9 ", "t_I2t_M value=10 ",
-                           "Vbrake value=54 ", "IPSatS value=90 ", "PB_C value=2000 ",
-                           "unit=\"rad/s\"", "Kp_C_scl value=0.58388 "})
+                           "Vbrake value=54 ", "IPSatS value=90 ", "Kp_C_scl value=0.58388 ",
+                           "TestMaxSpeed value=267 internal=42.4413181578388 ",
+                           " shown=\"2550 rpm\"", "TaPS value=0.1 internal=200 ",
+                           "SPD_min value=-314 internal=-50 "})
     EXPECT_NE(shown.out.find(part), std::string::npos) << part << " in\n" << shown.out;
+  const auto turn = ExpectRun({"show ERR_position --set ERR_position=1rot", 0, "",
+                               "ERR_position value=6.283 internal=2000 "});
+  EXPECT_NE(turn.out.find(" unit=\"rad\" shown=\"1 rot\""), std::string::npos) << turn.out;
 
   TempDir dir;
   const std::string saved = dir.File("drive.json");

@@ -370,25 +370,15 @@ TEST_F(QtDialogs, TheWatchingTestsDrawTheirIndicatorsDuringARun) {
   }
 }
 
-TEST_F(QtDialogs, DriveSetupOnScreenStoresATypedGainAsTheChipHoldsIt) {
+// Typing and clicking through Qt are held on a small template (above); what the drive setup
+// does with a typed gain or a control mode is held by its headless tests (tests/dialogs).
+TEST_F(QtDialogs, DriveSetupOnScreenKeepsItsButtonsOutOfTheScrolledContent) {
   // The motor setup that opens on top once the page shows has screenshots of its own.
   testing_support::ScopedDialogOverride no_motor(dcservo::dialog_names::kMotorSetup, nullptr);
   auto setup = testing_support::LoadBundledSetup();
-  const double kpi_before = setup->GetParameterValueInInternalUnit("KPI");
   CDriveSetupDlg dlg(*setup);
   const int result = RunShown(dlg, {[&](QtDialogView& view) {
     EXPECT_EQ(view.windowTitle(), "Drive Setup");
-    Type(Find<QLineEdit>(view, dcservo::kKpCEdit), "0.3");
-    const double kp = setup->GetParameterValueInBaseUnit("Kp_C_scl");
-    EXPECT_NEAR(kp, 0.3, 1e-4);
-    EXPECT_NE(setup->GetParameterValueInInternalUnit("KPI"), kpi_before);
-    EXPECT_EQ(Find<QLineEdit>(view, dcservo::kKpCEdit)->text().toStdString(), "0.3");
-
-    Find<QRadioButton>(view, dcservo::kModeTorque)->click();
-    EXPECT_EQ(setup->GetParameterValueInBaseUnit("ControlMode"), 2.0);
-    EXPECT_FALSE(Find<QLineEdit>(view, dcservo::kKpSEdit)->isEnabled());
-    EXPECT_FALSE(Find<QPushButton>(view, dcservo::kSpeedTune)->isEnabled());
-
     // The dialog's own buttons stay in the window rather than in the scrolled content.
     for (int id : {kIdOk, kIdCancel, static_cast<int>(dcservo::kHelpButton)}) {
       QPushButton* button = Find<QPushButton>(view, id);

@@ -33,12 +33,9 @@ constexpr double kCountsPerRad = 2000 / (2 * std::numbers::pi);
 inline Param Reg(const char* name, double value, ZelStorageType type = kU16) {
   return {name, value, "", false, type};
 }
-inline double Value(const CZel_Setup& s, const char* name) {
-  return s.GetParameterValueInBaseUnit(name);
-}
-inline void Set(CZel_Setup& s, const char* name, double v) {
-  ASSERT_TRUE(s.SetParameterValueInBaseUnit(name, v)) << name;
-}
+// The shared base-value getter and setter, under the short names that the tables read well with.
+inline constexpr auto& Value = testing_support::BaseValue;
+inline constexpr auto& Set = testing_support::SetBase;
 // As a number, so that tables of cases can hold it: 1 done, 0 not done, -1 no such step.
 inline int Step(CZel_Setup& s, const char* quantity, Direction direction) {
   return static_cast<int>(dcservo::RunStep(s, quantity, direction));

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -24,16 +23,8 @@ TEST(TuneCommand, CurrentLoopReportsTheStoredGainsAndSavesThem) {
   const json report = json::parse(r.out);
   EXPECT_EQ(report["loop"], "current");
   EXPECT_EQ(report["pass_band"]["value_rad_s"], 2500.0);
+  // The gains that the chip pairs give back are held by the Tune tests (test_tune.cpp).
   ASSERT_EQ(report["gains"].size(), 2u);
-  for (const json& g : report["gains"]) {
-    SCOPED_TRACE(g["name"].get<std::string>());
-    const double from_chip = g["mantissa"]["value"].get<double>() *
-                             std::pow(2.0, g["shift"]["value"].get<double>()) / 32767.0;
-    EXPECT_EQ(g["stored"].get<double>(), from_chip);
-    EXPECT_NEAR(g["stored"].get<double>(), g["designed"].get<double>(),
-                1e-3 * g["designed"].get<double>());
-    EXPECT_TRUE(g["warnings"].empty());
-  }
   EXPECT_TRUE(report["stored_loop"]["stable"].get<bool>());
 
   const auto shown = RunDcservo("show -s " + ShellQuote(out) + " PB_C Kp_C_scl");

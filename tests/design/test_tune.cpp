@@ -48,10 +48,9 @@ TEST(Tune, ShowsTheGainsThatTheChipPairsGiveBack) {
     for (const auto& g : report.gains) {
       SCOPED_TRACE(g.name);
       EXPECT_EQ(g.designed, BaseValue(*raw, g.name));
-      const double from_chip =
-          BaseValue(*s, g.mantissa) * std::pow(2.0, BaseValue(*s, g.shift)) / 32767.0;
-      EXPECT_EQ(BaseValue(*s, g.name), from_chip);
-      EXPECT_EQ(g.stored, from_chip);
+      // What the chip pair encodes is held to hand-worked registers by the FixedPointGain
+      // tests (tests/derive/test_gains.cpp): the report shows the gain read back from it.
+      EXPECT_EQ(g.stored, BaseValue(*s, g.name));
       EXPECT_EQ(BaseValue(*s, g.mantissa), std::round(BaseValue(*s, g.mantissa)));
       if (g.stored != g.designed) any_changed = true;
     }

@@ -113,7 +113,8 @@ TEST_F(AdvancedDialog, PeriodsBelowTheMinimumAreMarkedRedAndRefusedOnOk) {
       {"within limits", 50e-6, 500e-6, {}},
       {"fast too short", 60e-6, 0, {"Fast loop sampling period is 0.060000 ms!"}},
       {"both too short", 60e-6, 1e-3,
-       {"Fast loop sampling period is 0.060000 ms!", "Slow loop sampling period is 1.000000 ms!"}},
+       {"The minimum value for Fast loop sampling period is 0.060000 ms!\nAdjust the PWM",
+        "The minimum value for Slow loop sampling period is 1.000000 ms!\nAdjust the PWM"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

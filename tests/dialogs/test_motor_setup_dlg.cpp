@@ -11,7 +11,6 @@
 
 #include "derive/protections.h"
 #include "dialogs/motor_setup_dlg.h"
-#include "host/zel_errors.h"
 #include "tests/dialogs/dialog_test.h"
 
 namespace {
@@ -281,23 +280,6 @@ TEST_F(MotorSetupDialog, BadNamesAndCatalogueNamesAreRefusedAndWriteNothing) {
   }
   EXPECT_FALSE(std::filesystem::exists(data_.path() + "/dcservo"));
   EXPECT_FALSE(std::filesystem::exists(data_.path() + "/escape.json"));
-}
-
-TEST_F(MotorSetupDialog, AMalformedUserFileIsReportedByNameAndSkipped) {
-  std::filesystem::create_directories(data_.path() + "/dcservo/motors");
-  testing_support::WriteFile(UserFile("broken"), "{\"format\": ");
-  std::string negative = ZelMotorToText({"Negative", 1, 2, 0.1, 1, 0.001, 1e-5});
-  negative.replace(negative.find("\"inductance_H\": 0.001"), 21, "\"inductance_H\": -0.001");
-  testing_support::WriteFile(UserFile("Negative"), negative);
-  testing_support::WriteFile(UserFile("Good"), ZelMotorToText({"Good", 1, 2, 0.1, 1, 0.001, 1e-5}));
-  ZelCollectErrors errors;
-  Open();
-  ASSERT_EQ(errors.Messages().size(), 2u);
-  EXPECT_THAT(errors.Messages()[0], HasSubstr("Negative.json: /inductance_H: must be above 0"));
-  EXPECT_THAT(errors.Messages()[1], HasSubstr("broken.json: not JSON"));
-  Select(kDatabaseList, "USER");
-  EXPECT_EQ(dlg_->ListGetCount(kMotorList), 1);
-  EXPECT_EQ(dlg_->ListGetText(kMotorList, 0), "Good");
 }
 
 // --- the motor inertia question -------------------------------------------------------------

@@ -68,6 +68,13 @@ double LastIdentified(const CommissioningResult& result, const char* name) {
   return value;
 }
 
+// What the commissioning left `name` at among its changes; `unchanged` where it did not change it.
+double ChangedTo(const CommissioningResult& result, const char* name, double unchanged) {
+  for (const ParameterChange& change : result.changes)
+    if (change.name == name) return change.after;
+  return unchanged;
+}
+
 bool Told(const CommissioningResult& result, const char* what) {
   for (const StepOutcome& step : result.steps) {
     for (const std::string& w : step.run.warnings)
@@ -102,6 +109,12 @@ TEST(CommissioningIdentification, EndsWithTheInertiaWithinFivePercentOverTheTabl
         Commission({{"friction", dry}, {"inertia", j}, {"viscous", viscous}});
     ASSERT_TRUE(result.succeeded) << result.steps.back().failure;
     EXPECT_NEAR(LastIdentified(result, "Jt"), j, kTolerance * j);
+    // What it identified last is what the setup keeps; an inertia that friction inflated is
+    // corrected, and the speed step says so.
+    EXPECT_NEAR(ChangedTo(result, "Jt", kSetupJ), LastIdentified(result, "Jt"), 1e-6 * j);
+    EXPECT_TRUE(c.friction_share == 0.0 || Told(result, "Jt corrected"));
+    // The speed loop is tuned again for the inertia found.
+    EXPECT_TRUE(c.inertia_times == 1.0 || ChangedTo(result, "Kp_S_scl", -1.0) != -1.0);
     ASSERT_TRUE(result.steps.back().friction);
     const FrictionFit& friction = LastFriction(result);
     EXPECT_NEAR(friction.TorqueAt(test_speed), dry + viscous * test_speed,
@@ -132,10 +145,8 @@ TEST(CommissioningIdentification, TheCurrentStepTakesTheArmatureItFindsFromHalfT
     EXPECT_NEAR(LastIdentified(result, "L"), kSetupL, kTolerance * kSetupL);
     const bool retuned = Told(result, "the current loop was tuned again");
     EXPECT_EQ(retuned, times == 2.0);
-    double kept_r = kSetupR;
-    for (const ParameterChange& change : result.changes)
-      if (change.name == "R") kept_r = change.after;
-    EXPECT_NEAR(kept_r, retuned ? times * kSetupR : kSetupR, kTolerance * times * kSetupR);
+    EXPECT_NEAR(ChangedTo(result, "R", kSetupR), retuned ? times * kSetupR : kSetupR,
+                kTolerance * times * kSetupR);
   }
 }
 

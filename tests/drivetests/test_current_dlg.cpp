@@ -115,33 +115,6 @@ TEST_F(CurrentTest, AMotorWhoseResistanceIsTwiceTheSetupsFailsTheRiseTarget) {
        })});
 }
 
-TEST_F(CurrentTest, EachInjectedFaultEndsTheRunWithItsText) {
-  struct Case {
-    const char* fault;
-    double value, normal;
-    const char* text;
-  };
-  const double R = Get("R");
-  const Case cases[] = {
-      {"short_circuit", 1.0, 0.0, "Drive / Motor shortcircuit protection triggered."},
-      {"enable_off", 1.0, 0.0, "Drive / Motor ENABLE input is in DISABLED state."},
-      // A motor of a tenth of the resistance overshoots the test's own protection.
-      {"resistance", 0.1 * R, R, "Test failed!\nCurrent protection triggered during test!"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.fault);
-    dlg_.reset();
-    Fault(c.fault, c.value);
-    Run({Type(kCtProtectionEdit, "1.5"), ToTestPage(), Click(kCtTune), Click(kIdcTestStartStop),
-         UntilRunEnds(), Check([&c](CTestCurrent& d) {
-           EXPECT_EQ(d.m_bTestRunning, 0);
-           EXPECT_EQ(d.m_nTestResult, -1);
-           EXPECT_EQ(d.m_strError, c.text);
-         })});
-    Fault(c.fault, c.normal);
-  }
-}
-
 // Tune during a run: the four chip values go to the drive at once, shift before mantissa.
 class CurrentTestOnFakeDrive : public testing_support::FakeDriveRun<CTestCurrent> {
  protected:

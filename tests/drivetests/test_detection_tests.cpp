@@ -117,28 +117,35 @@ TEST_F(VdcTest, TheClosingQuestionKeepsRestoresOrStays) {
 
 using VdcOnSimulatedDrive = SimulatedRun<CTestVdcDetection>;
 
+// The test looks at the short-circuit bit only, so a disabled drive still measures.
 TEST_F(VdcOnSimulatedDrive, TheDetectedSupplyIsTheRealOneWithinAConverterStep) {
   const double step = Get("VdcMaxMeasurable") / Get("ADCResolution");
   Fault("vdc", 36.3);
+  Fault("enable_off", 1.0);
   EXPECT_EQ(RunToSuccess(), kIdOk);
   EXPECT_NEAR(Get("Vdc"), 36.3, step);
 }
 
 // A drive per case: a shaft that a run has left turning would start the next one moving.
+// The parameter: the real inertia and resistance over what the setup believes.
 class InertiaOnSimulatedDrive : public SimulatedRun<CTotalInertiaTest>,
-                                public ::testing::WithParamInterface<double> {};
+                                public ::testing::WithParamInterface<std::pair<double, double>> {};
 
 // The truth is the plant's own inertia: the simulated drive takes the setup's, and the
-// fault makes the real one other than what the setup believes.
+// faults make the real motor other than what the setup believes.
 TEST_P(InertiaOnSimulatedDrive, TheIdentifiedInertiaIsThePlantsWithinThreePercent) {
-  if (GetParam() != 1.0) Fault("inertia", GetParam() * drive_->GetPlant().Config().J_kgm2);
+  const auto [inertia, resistance] = GetParam();
+  const dcsim::PlantConfig believed = drive_->GetPlant().Config();
+  if (inertia != 1.0) Fault("inertia", inertia * believed.J_kgm2);
+  if (resistance != 1.0) Fault("resistance", resistance * believed.R_ohm);
   const double real = drive_->GetPlant().Config().J_kgm2;
   RunToSuccess();
   EXPECT_NEAR(Get("Jt") / real, 1.0, 0.03);
 }
 
-// As the setup says, and twice that.
-INSTANTIATE_TEST_SUITE_P(RealToSetupInertia, InertiaOnSimulatedDrive, ::testing::Values(1.0, 2.0));
+INSTANTIATE_TEST_SUITE_P(RealToSetupMotor, InertiaOnSimulatedDrive,
+                         ::testing::Values(std::pair{1.0, 1.0}, std::pair{2.0, 1.0},
+                                           std::pair{2.0 / 3.0, 1.0}, std::pair{1.0, 4.0 / 3.0}));
 
 // ---- total inertia ---------------------------------------------------------------------------
 

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "drivetests/reference_profile.h"
 #include "host/zel_coff.h"
 #include "host/zel_comm.h"
 #include "host/zel_logger.h"
@@ -142,26 +143,20 @@ class SimRun {
   double clock_ = 0.0;
 };
 
-// The "positive" six-segment reference: a ramp to V over nA samples, nP at V, a ramp back
-// over nD, nN at rest; ramps end with a closing sample so that every change is exact. The
-// speed test keeps at least one ramp sample, the position test does not.
-inline Inputs PositiveProfile(double V, long nA, long nP, long nD, long nN, bool position) {
-  auto ramp = [](double D, long m) { return std::floor(D * 65536.0 / static_cast<double>(m) + 0.5); };
-  auto closing = [](double D, double k, long c) {
-    return std::floor((D - k * static_cast<double>(c) / 65536.0) * 65536.0 + 0.5);
-  };
-  const long c0 = position || nA > 1 ? nA - 1 : nA;
-  const long c3 = position || nD > 1 ? nD - 1 : nD;
-  const double k0 = ramp(V, nA), k3 = ramp(-V, nD);
-  const double counts[6] = {static_cast<double>(c0), 1, static_cast<double>(nP),
-                            static_cast<double>(c3), 1, static_cast<double>(nN)};
-  const double slopes[6] = {k0, closing(V, k0, c0), 0, k3, closing(-V, k3, c3), 0};
+// The program's inputs for a six-segment reference that the tuning tests built.
+inline Inputs ProgramProfile(const dcservo::ReferenceProfile& profile) {
   Inputs inputs;
   for (int i = 0; i < 6; ++i) {
-    inputs.emplace_back("a" + std::to_string(i), counts[i]);
-    inputs.emplace_back("b" + std::to_string(i), slopes[i] / 65536.0);
+    inputs.emplace_back("a" + std::to_string(i), static_cast<double>(profile[i].count));
+    inputs.emplace_back("b" + std::to_string(i), profile[i].slope_q16 / 65536.0);
   }
   return inputs;
+}
+// The positive reference to `final_internal` on the 0.5 ms slow loop: 0.1 s ramps, 0.5 s at
+// the final value, 0.2 s at rest.
+inline Inputs PositiveProfile(double final_internal) {
+  return ProgramProfile(
+      dcservo::BuildReferenceProfile({final_internal, 0.0005, 0.1, 0.5, 0.1, 0.2}));
 }
 
 inline Inputs Join(Inputs a, const Inputs& b) {

@@ -75,60 +75,11 @@ TEST(CurrentLoopSimulation, StepRiseTimeMatchesThePassBandOfItsTuning) {
   }
 }
 
-TEST(InertiaSimulation, TheRealInertiaWithinThreePercentOrTheFailureCodeOfAStillMotor) {
-  struct Case {
-    const char* condition;  // what is not as the setup believes; nullptr: nothing
-    double value, real_J;
-    double code;  // delta_time of a motor that does not speed up; 0: it does
-  };
-  const Case cases[] = {{nullptr, 0, 4.5e-5, 0},          {"inertia", 9e-5, 9e-5, 0},
-                        {"inertia", 3e-5, 3e-5, 0},       {"resistance", 1.6, 4.5e-5, 0},
-                        {"encoder_swapped", 1, 0, -1},    {"shaft_blocked", 1, 0, -2},
-                        {"encoder_a_missing", 1, 0, -2}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.condition ? c.condition : "as the setup believes");
-    SimRun run;
-    if (c.condition) run.Fault(c.condition, c.value);
-    const Inputs inputs = {{"In1", std::trunc(run.Internal("TestCurrent"))},
-                           {"LimitSpeedMax", std::trunc(run.Internal("TestMaxSpeed"))},
-                           {"Imax_Prot_Test", std::trunc(run.Internal("TestProtectionCurrent"))}};
-    run.Execute("Total_Inertia_Identification_Test", inputs);
-    EXPECT_GT(run.Var("test_flag"), 0);
-    EXPECT_FALSE(run.drive->AxisOn());
-    const double dt = run.Var("delta_time"), ds = run.Var("delta_speed");
-    if (c.code != 0) {
-      EXPECT_EQ(dt, c.code);
-      EXPECT_EQ(ds, dcsim::kUnset);
-      continue;
-    }
-    ASSERT_GT(dt, 0);
-    const double J = dcservo::MotorSpeedScale(*run.setup) * run.Base("K") * inputs[0].second * dt *
-                     run.Base("Ts_S") / (dcservo::CurrentScale(*run.setup) * ds);
-    EXPECT_NEAR(J / c.real_J, 1.0, 0.03) << "J " << J;
-  }
-}
-
-TEST(VdcSimulation, TheMeasuredSupplyIsTheRealOneWithinHalfAConverterStep) {
-  for (double vdc : {48.0, 40.0, 57.5}) {
-    SCOPED_TRACE(vdc);
-    SimRun run;
-    run.Fault("vdc", vdc);
-    // The test looks at the short-circuit bit only, so a disabled drive still measures.
-    run.Fault("enable_off");
-    run.Execute("VDC_Detection_Test", {});
-    EXPECT_EQ(run.Var("STARTED"), 1);
-    EXPECT_FALSE(run.drive->AxisOn());
-    const double measured = run.Live("var_u2") / dcservo::MeasuredVoltageScale(*run.setup);
-    const double step = run.Base("VdcMaxMeasurable") / 1023;
-    EXPECT_NEAR(measured, vdc, 0.5 * step);
-  }
-}
-
-// The setup's profile: its final value and the times of its ramps and holds, in samples.
-Inputs SetupProfile(SimRun& run, const char* value, const char* const (&times)[4], bool position) {
-  auto samples = [&](int i) { return std::lround(run.Base(times[i]) / run.Base("Ts_S")); };
-  return simtest::PositiveProfile(std::round(run.Internal(value)), samples(0), samples(1), samples(2),
-                                  samples(3), position);
+// The setup's profile of the speed or the position test, as the tuning tests build it.
+Inputs SetupProfile(SimRun& run, const dcservo::ProfileNames& names) {
+  const auto inputs = dcservo::ProfileInputsOf(*run.setup, names);
+  EXPECT_TRUE(inputs);
+  return inputs ? simtest::ProgramProfile(dcservo::BuildReferenceProfile(*inputs)) : Inputs{};
 }
 
 // The speed test's inputs on the bundled drive, with the setup's profile or the one given.
@@ -137,7 +88,7 @@ Inputs SpeedInputs(SimRun& run, const Inputs& profile = {}) {
                         {"Imax_Prot_Test", run.Internal("TestProtectionCurrent")},
                         {"MultiC", 0}},
                        profile.empty()
-                           ? SetupProfile(run, "TestSpeed", {"TaPS", "TPS", "TaNS", "TNS"}, false)
+                           ? SetupProfile(run, dcservo::kSpeedProfileNames)
                            : profile);
 }
 
@@ -146,8 +97,7 @@ Inputs PositionInputs(SimRun& run, bool over_speed) {
                              : Inputs{{"IlimPS_Test", run.Internal("TestLimitCurrent")}};
   limits.push_back({"Imax_Prot_Test", std::trunc(run.Internal("TestProtectionCurrent"))});
   limits.push_back({"MultiC", 0});
-  return simtest::Join(limits,
-                       SetupProfile(run, "TestPosition", {"TaPP", "TPP", "TaNP", "TNP"}, true));
+  return simtest::Join(limits, SetupProfile(run, dcservo::kPositionProfileNames));
 }
 
 TEST(PositionSimulation, BothStructuresBringTheLoadToTheTargetAndBack) {
@@ -190,7 +140,7 @@ TEST(PositionSimulation, ARunStartsFreshAfterAFailedOne) {
   SimRun run;
   // A speed test whose current limit cannot move the load trips the speed-error protection.
   const Inputs starved = simtest::Join({{"IlimPS_Test", 50}},
-                                       simtest::PositiveProfile(40, 200, 1000, 200, 400, false));
+                                       simtest::PositiveProfile(40));
   run.Execute("Speed_Controller_Tuning_Test", starved);
   ASSERT_EQ(run.drive->Mer() & 0x0008, 0x0008u);
   // The next run acknowledges the trip and uses the chip's own current limit again.
@@ -278,7 +228,7 @@ TEST(SpeedSimulation, EncoderAndTachoFeedbackBothTrackTheirTunedLoop) {
     TuneSpeedLoop(run, Ts, MSS);
     const double speed = run.Base("TestSpeed"), V = std::round(speed * MSS);
     run.Execute("Speed_Controller_Tuning_Test",
-                SpeedInputs(run, simtest::PositiveProfile(V, 200, 1000, 200, 400, false)),
+                SpeedInputs(run, simtest::PositiveProfile(V)),
                 &run.Log({"Motor_Speed"}));
     EXPECT_EQ(run.drive->Mer(), 0u);
     run.Upload();

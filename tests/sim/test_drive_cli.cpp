@@ -10,6 +10,7 @@
 
 namespace {
 
+using testing_support::ExpectRun;
 using testing_support::ReadFile;
 using testing_support::RunDcservo;
 using testing_support::ShellQuote;
@@ -64,11 +65,7 @@ TEST(DriveCommand, ActionsAtATimeEndTheEncoderTest) {
 }
 
 TEST(DriveCommand, BadInputIsRefusedWithItsReason) {
-  struct Case {
-    const char* args;  // after `dcservo drive`
-    const char* message;
-  };
-  const Case cases[] = {
+  const std::pair<const char*, const char*> cases[] = {  // after `dcservo drive`; the reason
       {"run No_Such_Test", "the drive has no program \"No_Such_Test\""},
       {"run VDC_Detection_Test --var NoSuch=1",
        "the program \"VDC_Detection_Test\" has no variable \"NoSuch\""},
@@ -103,12 +100,7 @@ TEST(DriveCommand, BadInputIsRefusedWithItsReason) {
       {"run VDC_Detection_Test --log NoSuch --csv -", "no variable \"NoSuch\" to log"},
       {"read NoSuchVariable", "the drive has no variable \"NoSuchVariable\""},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.args);
-    const auto r = RunDcservo(std::string("drive ") + c.args);
-    EXPECT_EQ(r.exit_code, 2) << r.out;
-    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-  }
+  for (const auto& [args, reason] : cases) ExpectRun({std::string("drive ") + args, 2, reason});
 }
 
 TEST(DriveCommand, AProgramVariableIsHeldAsItsTypeHoldsIt) {
