@@ -60,7 +60,9 @@ TEST(NameMap, FindsEveryNameThroughGrowthRemovalAndReturn) {
       const auto it = model.find(zel::FoldName(name(i)));
       const int* found = map.Find(shouted);
       ASSERT_EQ(found != nullptr, it != model.end()) << shouted;
-      if (found) EXPECT_EQ(*found, it->second) << shouted;
+      if (found) {
+        EXPECT_EQ(*found, it->second) << shouted;
+      }
     }
   };
   for (int i = 0; i < 300; ++i) {
