@@ -106,24 +106,12 @@ class ScaleScope {
 }  // namespace
 
 void CZel_Quantity::RefreshScales() const {
-  if (scales_seen_ == owner_->scales_generation_ && scales_unit_ == unit_) return;
+  if (ScalesKept()) return;
   ScaleScope scope(owner_->scale_depth_);
   factor_ = owner_->GetScaleFactor(GetUnitName(), name_.c_str());
   offset_ = owner_->GetScaleOffset(GetUnitName());
   scales_seen_ = owner_->scales_generation_;
   scales_unit_ = unit_;
-}
-
-double CZel_Quantity::ScaleFactor() const {
-  if (stored_in_base_) return 1.0;
-  RefreshScales();
-  return factor_;
-}
-
-double CZel_Quantity::ScaleOffset() const {
-  if (stored_in_base_) return 0.0;
-  RefreshScales();
-  return offset_;
 }
 
 double CZel_Quantity::GetValueInBaseUnit() const {
