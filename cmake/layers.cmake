@@ -84,5 +84,7 @@ function(dcservo_add_layer folder)
   add_library(${target} OBJECT ${sources})
   dcservo_compile_dialog_files_alone(${sources})
   target_include_directories(${target} PRIVATE ${root})
+  # Linked into dcservo_core, whose own functions are bound at its link.
+  target_compile_options(${target} PRIVATE -fno-semantic-interposition)
   target_link_libraries(dcservo_core PRIVATE ${target})
 endfunction()

@@ -149,7 +149,8 @@ int CZel_SingleAxisLogger::ReadPoint(double* values) {
     uploading_ = false;
     return 0;
   }
-  std::vector<double> point(channels_.size() + 1);
+  std::vector<double>& point = read_point_;
+  point.resize(channels_.size() + 1);
   point[0] = static_cast<double>(read_) * data_.period_s;
   for (std::size_t c = 0; c < channels_.size(); ++c)
     point[c + 1] = ToBase(channels_[c], data_.points[read_][c]);
@@ -168,7 +169,8 @@ void CZel_SingleAxisLogger::LocateItems() {
 }
 
 void CZel_SingleAxisLogger::AddPlotPoint(const double* base_values) {
-  std::vector<double> shown(channels_.size() + 1);
+  std::vector<double>& shown = shown_point_;
+  shown.resize(channels_.size() + 1);
   shown[0] = base_values[0] * time_factor_;
   for (std::size_t c = 0; c < channels_.size(); ++c)
     shown[c + 1] = channels_[c].variable->GetSelectedUnit().FromBase(base_values[c + 1]);

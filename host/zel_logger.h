@@ -107,6 +107,8 @@ class CZel_SingleAxisLogger : public CZel_Logger {
   CGraphDocument document_;
   bool located_ = false;
   double time_factor_ = 1000.0;  // plot time per second
+  // One point as read and as shown, kept from point to point of an upload.
+  std::vector<double> read_point_, shown_point_;
 };
 
 class CZel_ScopeLogger : public CZel_Logger {

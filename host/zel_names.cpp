@@ -43,7 +43,7 @@ inline unsigned char LowerAscii(unsigned char c) {
 constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
 
 template <typename Word>
-Word LoadFixed(const char* p) {
+[[gnu::always_inline]] inline Word LoadFixed(const char* p) {
   Word w;
   std::memcpy(&w, p, sizeof w);
   return w;
@@ -52,7 +52,7 @@ Word LoadFixed(const char* p) {
 // The first n (at most eight) bytes of p, little-endian, zero above. A memcpy of a variable
 // length is a library call, which costs more than the whole hash of a short name; two
 // overlapping fixed loads (or three single bytes) read exactly the n bytes instead.
-std::uint64_t LoadWord(const char* p, std::size_t n) {
+[[gnu::always_inline]] inline std::uint64_t LoadWord(const char* p, std::size_t n) {
   if (n == 8) return LoadFixed<std::uint64_t>(p);
   if (n >= 4) {
     const std::uint64_t low = LoadFixed<std::uint32_t>(p);
@@ -68,29 +68,72 @@ std::uint64_t LoadWord(const char* p, std::size_t n) {
 
 // Lower case of eight ASCII bytes: bytes from 'A' to 'Z' gain 0x20. No byte carries into
 // the next because every byte is below 0x80.
-std::uint64_t LowerWord(std::uint64_t w) {
+[[gnu::always_inline]] inline std::uint64_t LowerWord(std::uint64_t w) {
   const std::uint64_t at_least_a = w + 0x3F3F3F3F3F3F3F3Full;
   const std::uint64_t above_z = w + 0x2525252525252525ull;
   return w | ((at_least_a & ~above_z & kHighBits) >> 2);
 }
 
-std::uint64_t Mix(std::uint64_t h, std::uint64_t chunk) {
+[[gnu::always_inline]] inline std::uint64_t Mix(std::uint64_t h, std::uint64_t chunk) {
   h = (h ^ chunk) * 0x9E3779B97F4A7C15ull;
   return h ^ (h >> 32);
 }
 
 constexpr std::uint64_t kHashSeed = 0x2545F4914F6CDD1Dull;
 
-// The hash of a name already folded: its bytes in words of eight, then its length.
-std::uint64_t HashFoldedBytes(std::string_view folded) {
+// The bytes of a name in words of eight, then its length. A name of eight bytes or more
+// ends on the word of its last eight, which overlaps the word before it. Plain ASCII is
+// lowered a word at a time on the way; other bytes must arrive folded already.
+template <bool kLowerAscii>
+std::uint64_t HashWords(std::string_view s, std::uint64_t& high_bits) {
+  const auto lower = [](std::uint64_t w) { return kLowerAscii ? LowerWord(w) : w; };
+  const std::size_t n = s.size();
   std::uint64_t h = kHashSeed;
-  std::size_t i = 0;
-  for (; i + 8 <= folded.size(); i += 8) h = Mix(h, LoadWord(folded.data() + i, 8));
-  if (i < folded.size()) h = Mix(h, LoadWord(folded.data() + i, folded.size() - i));
-  return Mix(h, folded.size());
+  std::uint64_t seen = 0;
+  if (n < 8) {
+    seen = LoadWord(s.data(), n);
+    h = Mix(h, lower(seen));
+  } else {
+    for (std::size_t i = 0; i + 8 < n; i += 8) {
+      const std::uint64_t w = LoadFixed<std::uint64_t>(s.data() + i);
+      seen |= w;
+      h = Mix(h, lower(w));
+    }
+    const std::uint64_t last = LoadFixed<std::uint64_t>(s.data() + n - 8);
+    seen |= last;
+    h = Mix(h, lower(last));
+  }
+  high_bits = seen & kHighBits;
+  return Mix(h, n);
 }
 
 }  // namespace
+
+bool NameMatchesFolded(std::string_view name, std::string_view folded) {
+  // The common case, an ASCII name of the folded name's length, compares a word at a time
+  // and needs no folding of `folded`; the last word overlaps the one before it.
+  const std::size_t n = name.size();
+  if (n == folded.size()) {
+    std::uint64_t seen = 0, differ = 0;
+    if (n >= 8) {
+      for (std::size_t i = 0; i + 8 <= n; i += 8) {
+        const std::uint64_t x = LoadFixed<std::uint64_t>(name.data() + i);
+        seen |= x;
+        differ |= LowerWord(x) ^ LoadFixed<std::uint64_t>(folded.data() + i);
+      }
+      const std::uint64_t x = LoadFixed<std::uint64_t>(name.data() + n - 8);
+      seen |= x;
+      differ |= LowerWord(x) ^ LoadFixed<std::uint64_t>(folded.data() + n - 8);
+    } else {
+      const std::uint64_t x = LoadWord(name.data(), n);
+      seen = x;
+      differ = LowerWord(x) ^ LoadWord(folded.data(), n);
+    }
+    // LowerWord garbles bytes above 0x7F, so only an all-ASCII name's verdict counts here.
+    if (!(seen & kHighBits)) return differ == 0;
+  }
+  return NamesEqual(name, folded);
+}
 
 std::string FoldName(std::string_view name) {
   std::string out;
@@ -125,16 +168,12 @@ bool NamesEqual(std::string_view a, std::string_view b) {
 }
 
 std::uint64_t FoldedNameHash(std::string_view name) {
-  // ASCII folds to the same length, so the words below are those of the folded name.
-  std::uint64_t h = kHashSeed;
-  std::size_t i = 0;
-  for (; i < name.size(); i += 8) {
-    const std::size_t n = std::min<std::size_t>(8, name.size() - i);
-    const std::uint64_t w = LoadWord(name.data() + i, n);
-    if (w & kHighBits) return HashFoldedBytes(FoldName(name));
-    h = Mix(h, LowerWord(w));
-  }
-  return Mix(h, name.size());
+  // ASCII folds to the same length, so the words are those of the folded name. A name
+  // beyond ASCII never folds to an ASCII one, so its hash may come the long way.
+  std::uint64_t high_bits = 0;
+  const std::uint64_t h = HashWords<true>(name, high_bits);
+  if (!high_bits) return h;
+  return HashWords<false>(FoldName(name), high_bits);
 }
 
 std::size_t FoldedHash::operator()(std::string_view name) const {

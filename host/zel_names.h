@@ -8,7 +8,6 @@
 #include <utility>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace zel {
@@ -17,6 +16,8 @@ namespace zel {
 std::string FoldName(std::string_view name);
 
 bool NamesEqual(std::string_view a, std::string_view b);
+// NamesEqual(name, folded) for a `folded` that FoldName made, in fewer steps.
+bool NameMatchesFolded(std::string_view name, std::string_view folded);
 
 struct FoldedHash {
   using is_transparent = void;
@@ -42,46 +43,82 @@ std::vector<std::string> NearestNames(std::string_view name,
 std::uint64_t FoldedNameHash(std::string_view name);
 
 // A map by name without regard to case. Every conversion step makes several lookups, so a
-// lookup folds and hashes the name in one pass and allocates nothing; entries are found by
-// that hash and confirmed by name, so two names that share a hash still stay apart.
+// lookup folds and hashes the name in one pass, allocates nothing and compares names only
+// where the hashes agree: the slots are open addressed (linear probing, at most half full)
+// and hold the hash beside the folded name. Two names that share a hash still stay apart.
+// A pointer that Find returns lasts until the next Insert or Erase.
 template <typename T>
 class NameMap {
  public:
   T* Find(std::string_view name) { return const_cast<T*>(std::as_const(*this).Find(name)); }
   const T* Find(std::string_view name) const {
-    auto [first, last] = map_.equal_range(FoldedNameHash(name));
-    for (auto it = first; it != last; ++it) {
-      if (NamesEqual(name, it->second.folded)) return &it->second.value;
-    }
-    return nullptr;
+    const std::size_t at = SlotOf(name, FoldedNameHash(name));
+    return at == kNone ? nullptr : &slots_[at].value;
   }
   bool Contains(std::string_view name) const { return Find(name) != nullptr; }
   // False (and nothing changed) when the name is taken.
   bool Insert(std::string_view name, T value) {
-    if (Contains(name)) return false;
-    map_.emplace(FoldedNameHash(name), Entry{FoldName(name), std::move(value)});
+    const std::uint64_t hash = FoldedNameHash(name);
+    if (SlotOf(name, hash) != kNone) return false;
+    if (2 * (size_ + 1) > slots_.size()) Grow();
+    std::size_t i = hash & mask_;
+    while (slots_[i].used) i = (i + 1) & mask_;
+    slots_[i] = Slot{hash, FoldName(name), std::move(value), true};
+    ++size_;
     return true;
   }
   void Erase(std::string_view name) {
-    auto [first, last] = map_.equal_range(FoldedNameHash(name));
-    for (auto it = first; it != last; ++it) {
-      if (NamesEqual(name, it->second.folded)) {
-        map_.erase(it);
-        return;
+    std::size_t hole = SlotOf(name, FoldedNameHash(name));
+    if (hole == kNone) return;
+    // Backward shift: each later slot of the run moves into the hole unless its home lies
+    // cyclically after the hole, so no probe ever stops short at a gap.
+    for (std::size_t i = (hole + 1) & mask_; slots_[i].used; i = (i + 1) & mask_) {
+      const std::size_t home = slots_[i].hash & mask_;
+      if (((i - home) & mask_) >= ((i - hole) & mask_)) {
+        slots_[hole] = std::move(slots_[i]);
+        hole = i;
       }
     }
+    slots_[hole] = Slot{};
+    --size_;
   }
+  std::size_t Size() const { return size_; }
   template <typename Fn>
   void ForEach(Fn&& fn) const {
-    for (const auto& [hash, entry] : map_) fn(entry.value);
+    for (const Slot& slot : slots_) {
+      if (slot.used) fn(slot.value);
+    }
   }
 
  private:
-  struct Entry {
+  struct Slot {
+    std::uint64_t hash = 0;
     std::string folded;
-    T value;
+    T value{};
+    bool used = false;
   };
-  std::unordered_multimap<std::uint64_t, Entry> map_;
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::size_t SlotOf(std::string_view name, std::uint64_t hash) const {
+    if (slots_.empty()) return kNone;
+    for (std::size_t i = hash & mask_; slots_[i].used; i = (i + 1) & mask_) {
+      if (slots_[i].hash == hash && NameMatchesFolded(name, slots_[i].folded)) return i;
+    }
+    return kNone;
+  }
+  void Grow() {
+    std::vector<Slot> old(slots_.empty() ? 16 : 2 * slots_.size());
+    old.swap(slots_);
+    mask_ = slots_.size() - 1;
+    for (Slot& slot : old) {
+      if (!slot.used) continue;
+      std::size_t i = slot.hash & mask_;
+      while (slots_[i].used) i = (i + 1) & mask_;
+      slots_[i] = std::move(slot);
+    }
+  }
+  std::vector<Slot> slots_;
+  std::size_t mask_ = 0;  // slots_.size() - 1 once there are slots
+  std::size_t size_ = 0;
 };
 
 }  // namespace zel

@@ -69,8 +69,11 @@ const char* CZel_Quantity::GetUnitName() const {
 }
 
 int CZel_Quantity::ChangeUnitType(const char* unit_name) {
-  const CZel_Unit* own = unit_name ? ZelUnitTable().FindUnitOfType(unit_name, GetUnitType()) : nullptr;
-  return ChangeUnitType(unit_name, own ? own->GetUnitType() : -1);
+  const CZel_Unit* unit =
+      unit_name ? ZelUnitTable().FindUnitPreferringType(unit_name, GetUnitType()) : nullptr;
+  if (!unit) return ChangeUnitType(unit_name, -1);  // which reports it
+  unit_ = unit;
+  return 1;
 }
 
 int CZel_Quantity::ChangeUnitType(const char* unit_name, int unit_type) {
@@ -103,24 +106,12 @@ class ScaleScope {
 }  // namespace
 
 void CZel_Quantity::RefreshScales() const {
-  if (scales_seen_ == owner_->scales_generation_ && scales_unit_ == unit_) return;
+  if (ScalesKept()) return;
   ScaleScope scope(owner_->scale_depth_);
   factor_ = owner_->GetScaleFactor(GetUnitName(), name_.c_str());
   offset_ = owner_->GetScaleOffset(GetUnitName());
   scales_seen_ = owner_->scales_generation_;
   scales_unit_ = unit_;
-}
-
-double CZel_Quantity::ScaleFactor() const {
-  if (stored_in_base_) return 1.0;
-  RefreshScales();
-  return factor_;
-}
-
-double CZel_Quantity::ScaleOffset() const {
-  if (stored_in_base_) return 0.0;
-  RefreshScales();
-  return offset_;
 }
 
 double CZel_Quantity::GetValueInBaseUnit() const {
@@ -328,15 +319,20 @@ std::string CZel_Setup::GetOptionNoError(std::string_view name) const {
 bool CZel_Setup::HasOption(std::string_view name) const { return options_.Contains(name); }
 
 void CZel_Setup::SetOption(std::string_view name, std::string_view text) {
-  ++scales_generation_;
+  // Every pass over the setup sets its options again, mostly to the text they hold: that
+  // changes nothing a scale reads, so the scales that quantities keep stay.
   if (OptionEntry* entry = options_.Find(name)) {
+    if (entry->text == text) return;
+    ++scales_generation_;
     entry->text = std::string(text);
     return;
   }
+  ++scales_generation_;
   options_.Insert(name, OptionEntry{std::string(name), std::string(text), next_option_order_++});
 }
 
 void CZel_Setup::ClearOption(std::string_view name) {
+  if (!options_.Contains(name)) return;
   ++scales_generation_;
   options_.Erase(name);
 }

@@ -82,6 +82,7 @@ class CZel_Quantity {
 
   // The plug-in's factor and offset, kept while the setup has changed nothing that a scale
   // reads: a test reads thousands of samples, and each scale looks its inputs up by name.
+  bool ScalesKept() const;
   void RefreshScales() const;
   mutable std::uint64_t scales_seen_ = 0;
   mutable const CZel_Unit* scales_unit_ = nullptr;
@@ -271,6 +272,23 @@ class CZel_Setup {
   // values kept in base units (the only ones a scale may read) and the options.
   std::uint64_t scales_generation_ = 1;
 };
+
+// A test converts thousands of samples: the scales a quantity keeps are read without a call.
+inline bool CZel_Quantity::ScalesKept() const {
+  return scales_seen_ == owner_->scales_generation_ && scales_unit_ == unit_;
+}
+
+inline double CZel_Quantity::ScaleFactor() const {
+  if (stored_in_base_) return 1.0;
+  if (!ScalesKept()) RefreshScales();
+  return factor_;
+}
+
+inline double CZel_Quantity::ScaleOffset() const {
+  if (stored_in_base_) return 0.0;
+  if (!ScalesKept()) RefreshScales();
+  return offset_;
+}
 
 // --- free functions of the host ---
 

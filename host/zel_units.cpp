@@ -152,19 +152,43 @@ int ZelUnitTypeNamed(std::string_view name) {
   return -1;
 }
 
+namespace {
+constexpr std::size_t kNoUnit = static_cast<std::size_t>(-1);
+}  // namespace
+
 CZel_Units::CZel_Units() {
   units_.reserve(std::size(kUnitRows));
+  next_same_name_.assign(std::size(kUnitRows), kNoUnit);
+  base_of_type_.assign(std::size(kUnitTypeNames), kNoUnit);
   for (const UnitRow& row : kUnitRows) {
-    by_name_.Insert(row.name, units_.size());  // a name that two kinds share: the first
+    const std::size_t index = units_.size();
+    if (std::size_t* first = by_name_.Find(row.name)) {
+      std::size_t last = *first;  // a name that two kinds share: the first, then the others
+      while (next_same_name_[last] != kNoUnit) last = next_same_name_[last];
+      next_same_name_[last] = index;
+    } else {
+      by_name_.Insert(row.name, index);
+    }
+    if (base_of_type_[row.type] == kNoUnit) base_of_type_[row.type] = index;
     units_.emplace_back(row.name, row.type, row.factor_to_base);
   }
 }
 
 const CZel_Unit* CZel_Units::FindUnitOfType(std::string_view name, int type) const {
-  for (const CZel_Unit& unit : units_) {
-    if (unit.GetUnitType() == type && zel::NamesEqual(unit.GetName(), name)) return &unit;
+  const std::size_t* first = by_name_.Find(name);
+  for (std::size_t i = first ? *first : kNoUnit; i != kNoUnit; i = next_same_name_[i]) {
+    if (units_[i].GetUnitType() == type) return &units_[i];
   }
   return nullptr;
+}
+
+const CZel_Unit* CZel_Units::FindUnitPreferringType(std::string_view name, int type) const {
+  const std::size_t* first = by_name_.Find(name);
+  if (!first) return nullptr;
+  for (std::size_t i = *first; i != kNoUnit; i = next_same_name_[i]) {
+    if (units_[i].GetUnitType() == type) return &units_[i];
+  }
+  return &units_[*first];
 }
 
 const CZel_Unit* CZel_Units::FindUnit(std::string_view name) const {
@@ -178,10 +202,10 @@ const CZel_Unit* CZel_Units::FindBaseUnit(std::string_view name) const {
 }
 
 const CZel_Unit* CZel_Units::BaseUnitOfType(int type) const {
-  for (const CZel_Unit& unit : units_) {
-    if (unit.GetUnitType() == type) return &unit;  // base unit is first of its type
-  }
-  return nullptr;
+  // The base unit is the first of its type.
+  if (type < 0 || static_cast<std::size_t>(type) >= base_of_type_.size()) return nullptr;
+  const std::size_t index = base_of_type_[type];
+  return index == kNoUnit ? nullptr : &units_[index];
 }
 
 std::vector<const CZel_Unit*> CZel_Units::UnitsOfType(int type) const {

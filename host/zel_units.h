@@ -5,7 +5,6 @@
 
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "host/zel_names.h"
@@ -81,6 +80,8 @@ class CZel_Units {
   const CZel_Unit* FindUnit(std::string_view name) const;
   // The unit of that name among the units of `type`, or null.
   const CZel_Unit* FindUnitOfType(std::string_view name, int type) const;
+  // The unit of that name in `type` when that kind has it, else as FindUnit finds it.
+  const CZel_Unit* FindUnitPreferringType(std::string_view name, int type) const;
   // The base unit of the named unit's type ("rpm" gives "rad/s"), or null.
   const CZel_Unit* FindBaseUnit(std::string_view name) const;
   const CZel_Unit* BaseUnitOfType(int type) const;
@@ -90,7 +91,10 @@ class CZel_Units {
 
  private:
   std::vector<CZel_Unit> units_;
+  // The first unit of each name; the units that share it follow through next_same_name_.
   zel::NameMap<std::size_t> by_name_;
+  std::vector<std::size_t> next_same_name_;
+  std::vector<std::size_t> base_of_type_;
 };
 
 // The one table of the process; setups share it.

@@ -1,5 +1,6 @@
 #include "units/control_structure.h"
 
+#include <array>
 #include <initializer_list>
 
 #include "units/drive_modes.h"
@@ -219,8 +220,14 @@ int ComputeControlStructureOptions(CZel_Setup& setup) {
 int AssignUnitTypes(CZel_Setup& setup) {
   const bool rotary =
       IsCode(setup.GetParameterValueInBaseUnit("TransmissionType"), TransmissionType::Rotary);
+  // Each condition looks its parameters up once, not once for every entry that has it.
+  constexpr std::size_t kConditions = static_cast<std::size_t>(Condition::LimitSwitches) + 1;
+  std::array<signed char, kConditions> holds;
+  holds.fill(-1);
   for (const UnitEntry& entry : kParameterUnits) {
-    if (!ConditionHolds(setup, entry.condition)) continue;
+    signed char& known = holds[static_cast<std::size_t>(entry.condition)];
+    if (known < 0) known = ConditionHolds(setup, entry.condition) ? 1 : 0;
+    if (!known) continue;
     if (CZel_Parameter* p = setup.FindParameter(entry.name))
       GiveUnit(*p, UnitFor(entry.kind, rotary));
   }

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <numbers>
 #include <span>
+#include <string_view>
+#include <vector>
 
 namespace dcservo {
 namespace {
@@ -155,24 +157,50 @@ const FactorRow kFactorRows[] = {
     {"A/s", nullptr, {}, AmperePerSecond},
 };
 
-bool RowMatches(const FactorRow& row, std::string_view unit, std::string_view name) {
-  const bool unit_matches = zel::NamesEqual(unit, row.unit) ||
-                            (row.other_unit && zel::NamesEqual(unit, row.other_unit));
-  if (!unit_matches) return false;
-  if (row.names.empty()) return true;
-  for (const char* candidate : row.names) {
-    if (zel::NamesEqual(name, candidate)) return true;
+// A scale is asked for by unit and name each time a quantity's kept scale is out of date,
+// so the rows' names are hashed once and the asked names once per question; names are
+// compared only where the hashes agree.
+struct HashedName {
+  std::string_view name;
+  std::uint64_t hash = 0;
+  bool Is(std::string_view other, std::uint64_t other_hash) const {
+    return hash == other_hash && zel::NamesEqual(name, other);
   }
-  return false;
+};
+
+HashedName Hashed(std::string_view name) { return {name, zel::FoldedNameHash(name)}; }
+
+struct HashedFactorRow {
+  HashedName unit;
+  HashedName other_unit;  // empty name: none
+  std::vector<HashedName> names;
+};
+
+const std::vector<HashedFactorRow>& HashedFactorRows() {
+  static const std::vector<HashedFactorRow> rows = [] {
+    std::vector<HashedFactorRow> out;
+    for (const FactorRow& row : kFactorRows) {
+      HashedFactorRow& hashed = out.emplace_back();
+      hashed.unit = Hashed(row.unit);
+      hashed.other_unit = Hashed(row.other_unit ? row.other_unit : "");
+      for (const char* name : row.names) hashed.names.push_back(Hashed(name));
+    }
+    return out;
+  }();
+  return rows;
+}
+
+bool UnitOfRow(const HashedFactorRow& row, std::string_view unit, std::uint64_t hash) {
+  return row.unit.Is(unit, hash) || (!row.other_unit.name.empty() && row.other_unit.Is(unit, hash));
 }
 
 }  // namespace
 
 bool HasScaleForUnit(const char* unit) {
   const std::string_view u = unit ? unit : "";
-  for (const FactorRow& row : kFactorRows) {
-    if (zel::NamesEqual(u, row.unit) || (row.other_unit && zel::NamesEqual(u, row.other_unit)))
-      return true;
+  const std::uint64_t hash = zel::FoldedNameHash(u);
+  for (const HashedFactorRow& row : HashedFactorRows()) {
+    if (UnitOfRow(row, u, hash)) return true;
   }
   return false;
 }
@@ -180,8 +208,15 @@ bool HasScaleForUnit(const char* unit) {
 double ScaleFactor(CZel_Setup& setup, const char* unit, const char* name) {
   const std::string_view u = unit ? unit : "";
   const std::string_view n = name ? name : "";
-  for (const FactorRow& row : kFactorRows) {
-    if (RowMatches(row, u, n)) return row.factor(setup);
+  const std::uint64_t unit_hash = zel::FoldedNameHash(u);
+  const std::uint64_t name_hash = zel::FoldedNameHash(n);
+  const std::vector<HashedFactorRow>& rows = HashedFactorRows();
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const HashedFactorRow& row = rows[i];
+    if (!UnitOfRow(row, u, unit_hash)) continue;
+    bool named = row.names.empty();
+    for (const HashedName& candidate : row.names) named = named || candidate.Is(n, name_hash);
+    if (named) return kFactorRows[i].factor(setup);
   }
   return 1.0;
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 
 #include "host/zel_quiet_value.h"
@@ -145,6 +146,50 @@ TEST(SetupStore, OptionsAreTextsWithAnIntegerReadingNamedWithoutCase) {
   EXPECT_EQ(setup->GetIntOption("DisableBrake"), 0);
   setup->ClearOption("DISABLEBRAKE");
   EXPECT_FALSE(setup->HasOption("DisableBrake"));
+}
+
+// A quantity keeps its scale until something a scale may read changes. Setting an option to
+// the text it holds changes nothing; any other text, a new option or a cleared one does.
+int g_scale_calls = 0;
+double CountedFactor(CZel_Setup* setup, const char*, const char*) {
+  ++g_scale_calls;
+  return 1.0 + setup->GetIntOption("Gear");
+}
+double NoOffset(CZel_Setup*, const char*) { return 0.0; }
+
+TEST(SetupStore, OptionsSetToTheTextTheyHoldKeepTheScales) {
+  CZel_Setup setup;
+  CZel_Setup::QuantityDesc desc;
+  desc.name = "TestSpeed";
+  desc.stored_in_base = false;
+  desc.unit = "rad/s";
+  desc.value = 10;
+  ASSERT_EQ(setup.AddParameter(desc), "");
+  setup.SetScaleFunctions(CountedFactor, NoOffset);
+  setup.SetOption("Gear", "1");
+  const CZel_Parameter& p = *setup.FindParameter("TestSpeed");
+  struct Step {
+    const char* what;
+    std::function<void()> change;
+    bool recomputed;
+    double base;
+  };
+  const Step steps[] = {
+      {"same text", [&] { setup.SetOption("GEAR", "1"); }, false, 20},
+      {"new text", [&] { setup.SetOption("Gear", "3"); }, true, 40},
+      {"same number, other text", [&] { setup.SetOption("Gear", " 3"); }, true, 40},
+      {"another option", [&] { setup.SetOption("Brake", "1"); }, true, 40},
+      {"missing option cleared", [&] { setup.ClearOption("Clutch"); }, false, 40},
+      {"option cleared", [&] { setup.ClearOption("gear"); }, true, 10},
+  };
+  EXPECT_EQ(p.GetValueInBaseUnit(), 20);
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    const int before = g_scale_calls;
+    step.change();
+    EXPECT_EQ(p.GetValueInBaseUnit(), step.base);
+    EXPECT_EQ(g_scale_calls > before, step.recomputed);
+  }
 }
 
 TEST(SetupStore, UnitChangeKeepsTheInternalValue) {
