@@ -127,7 +127,8 @@ int RunCommandLine(int argc, char** argv) {
   std::vector<CLI::App*> subcommands;
   for (auto& command : commands) {
     CLI::App* sub = app.add_subcommand(command->Name(), command->Description());
-    if (!named || first == command->Name()) command->Define(*sub);
+    if (!named) command->Define(*sub);
+    else if (first == command->Name()) command->DefineFor(*sub, argc > 2 ? argv[2] : "");
     subcommands.push_back(sub);
   }
 

@@ -14,6 +14,13 @@ class Command {
   virtual const char* Name() const = 0;
   virtual const char* Description() const = 0;
   virtual void Define(CLI::App& cmd) = 0;
+  // Defines the command for parsing words that begin with `next` (the word after its name;
+  // empty when there is none). A command with sub-commands of its own may leave the options
+  // of those that `next` does not name undefined: only one of them is ever parsed.
+  virtual void DefineFor(CLI::App& cmd, const std::string& next) {
+    static_cast<void>(next);
+    Define(cmd);
+  }
   // Exit code; throw CommandError for a failure with a message.
   virtual int Execute(const CLI::App& cmd) = 0;
 };

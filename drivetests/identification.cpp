@@ -28,9 +28,25 @@ struct Fit {
   double StdError(std::size_t i) const { return std::sqrt(std::max(cov[i][i], 0.0)); }
 };
 
-std::optional<Fit> LeastSquares(const std::vector<std::vector<double>>& rows,
-                                const std::vector<double>& y) {
-  const std::size_t k = rows.empty() ? 0 : rows.front().size();
+// The rows of a fit, `width` values each, in one block: a fit over a long log takes its
+// samples in without an allocation for each.
+class FitRows {
+ public:
+  explicit FitRows(std::size_t width) : width_(width) {}
+  std::size_t Width() const { return width_; }
+  std::size_t size() const { return width_ == 0 ? 0 : values_.size() / width_; }
+  bool empty() const { return values_.empty(); }
+  const double* operator[](std::size_t r) const { return values_.data() + r * width_; }
+  // Takes `width` values from `row`.
+  void Add(const double* row) { values_.insert(values_.end(), row, row + width_); }
+
+ private:
+  std::size_t width_;
+  std::vector<double> values_;
+};
+
+std::optional<Fit> LeastSquares(const FitRows& rows, const std::vector<double>& y) {
+  const std::size_t k = rows.empty() ? 0 : rows.Width();
   if (k == 0 || rows.size() <= k) return std::nullopt;
   // [A | I] reduced to [I | A^-1], with A = X'X; the right-hand side X'y rides along.
   std::vector<std::vector<double>> m(k, std::vector<double>(2 * k + 1, 0.0));
@@ -94,7 +110,7 @@ constexpr double kMostOutliers = 0.2;
 // count of the speed measurement with a short burst of current that the logger catches at
 // one instant and misses at the next, which a plain mean takes as torque. A loop that
 // flips its current every sample has no few far-off samples, and keeps them all.
-std::optional<Fit> RobustLeastSquares(std::vector<std::vector<double>> rows, std::vector<double> y) {
+std::optional<Fit> RobustLeastSquares(FitRows rows, std::vector<double> y) {
   const double all = static_cast<double>(y.size());
   std::optional<Fit> fit = LeastSquares(rows, y);
   for (int pass = 0; fit && pass < 3; ++pass) {
@@ -109,11 +125,11 @@ std::optional<Fit> RobustLeastSquares(std::vector<std::vector<double>> rows, std
     double largest = 0.0;
     for (double v : y) largest = std::max(largest, std::abs(v));
     const double threshold = 3.0 * std::max(1.4826 * sorted[sorted.size() / 2], 1e-3 * largest);
-    std::vector<std::vector<double>> kept_rows;
+    FitRows kept_rows(rows.Width());
     std::vector<double> kept_y;
     for (std::size_t r = 0; r < y.size(); ++r) {
       if (residual[r] > threshold) continue;
-      kept_rows.push_back(rows[r]);
+      kept_rows.Add(rows[r]);
       kept_y.push_back(y[r]);
     }
     if (kept_y.size() == y.size() ||
@@ -149,14 +165,15 @@ std::vector<IdentifiedValue> IdentifyArmature(std::span<const double> voltage_V,
   for (std::size_t k = 0; k < n; ++k) peak = std::max(peak, std::abs(current_A[k] - current_A[0]));
   if (!(peak > 0.0)) return {};
 
-  std::vector<std::vector<double>> rows;
+  FitRows rows(2);
   std::vector<double> y;
   double volt_seconds = 0.0, amp_seconds = 0.0;
   for (std::size_t k = 0; k + 1 < n; ++k) {
     const double previous = k > 0 ? voltage_V[k - 1] : voltage_V[0];
     volt_seconds += 0.5 * (previous + voltage_V[k]) * period_s;
     amp_seconds += 0.5 * (current_A[k] + current_A[k + 1]) * period_s;
-    rows.push_back({volt_seconds, -amp_seconds});
+    const double row[] = {volt_seconds, -amp_seconds};
+    rows.Add(row);
     y.push_back(current_A[k + 1] - current_A[0]);
   }
   const std::optional<Fit> fit = LeastSquares(rows, y);
@@ -259,13 +276,14 @@ std::optional<FrictionFit> IdentifyFriction(const MotionLog& log, double torque_
   // Columns: Coulomb, then those the run can tell apart from it.
   const bool viscous = fastest - slowest > 0.2 * fastest;
   const bool offset = forward && backward;
-  std::vector<std::vector<double>> rows;
+  FitRows rows(1 + (viscous ? 1 : 0) + (offset ? 1 : 0));
   std::vector<double> y;
   for (const Sample& s : used) {
-    std::vector<double> row{Sign(s.w)};
-    if (viscous) row.push_back(s.w);
-    if (offset) row.push_back(1.0);
-    rows.push_back(std::move(row));
+    double row[3] = {Sign(s.w)};
+    std::size_t width = 1;
+    if (viscous) row[width++] = s.w;
+    if (offset) row[width++] = 1.0;
+    rows.Add(row);
     y.push_back(s.torque);
   }
   const std::optional<Fit> fit = RobustLeastSquares(std::move(rows), std::move(y));

@@ -164,10 +164,14 @@ std::optional<CycleTrace> PredictedTrace(CZel_Setup& setup, TunedLoop loop,
   run.structure = StructureOfLoop(setup, loop);
   TestLimits(setup, run);
   // The program's increments, one per sample: the first sample rests where the run starts.
+  run.reference.reserve(reference.size());
   run.reference.push_back(0.0);
   for (std::size_t k = 1; k < reference.size(); ++k) run.reference.push_back(reference[k] - reference[k - 1]);
   const ModelTrace modelled = SimulateRun(*model, run);
   CycleTrace trace;
+  for (auto* values : {&trace.time, &trace.reference, &trace.response})
+    values->reserve(modelled.reference.size());
+  trace.current_saturated.reserve(modelled.reference.size());
   for (std::size_t k = 0; k < modelled.reference.size(); ++k) {
     trace.time.push_back(static_cast<double>(k) * modelled.period_s);
     trace.reference.push_back(modelled.reference[k] / scale);

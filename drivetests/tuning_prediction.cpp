@@ -145,15 +145,20 @@ void IdentifyFromLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, Tun
   const double k = ZelQuietBaseValue(setup, "K");
   if (!std::isfinite(to_motor) || !(k > 0.0)) return;
   MotionLog log;
-  for (std::size_t i = 0; i < logger.GetPointsRead(); ++i) {
+  const std::size_t points = logger.GetPointsRead();
+  for (auto* column : {&log.time_s, &log.reference_rad_s, &log.speed_rad_s, &log.current_A})
+    column->reserve(points);
+  log.saturated.reserve(points);
+  for (std::size_t i = 0; i < points; ++i) {
     log.time_s.push_back(logger.GetValue(i, 0));
     log.reference_rad_s.push_back(to_motor * logger.GetValue(i, 1));
     log.speed_rad_s.push_back(to_motor * logger.GetValue(i, 2));
     // The reference rather than the measured current: the current loop follows it within a
     // sample, and a burst to the limit stays on the samples that are flagged for it.
-    log.current_A.push_back(logger.GetValue(i, 3));
+    const double current = logger.GetValue(i, 3);
+    log.current_A.push_back(current);
     // The reference at its limit, less the converter's rounding.
-    log.saturated.push_back(limit > 0.0 && std::abs(logger.GetValue(i, 3)) >= 0.98 * limit);
+    log.saturated.push_back(limit > 0.0 && std::abs(current) >= 0.98 * limit);
   }
   // A speed loop of band w and damping zeta settles within a few 1 / (zeta w): a slow loop's
   // stretch of constant speed starts later than a fast one's.

@@ -269,5 +269,9 @@ int ZelHeadlessBackend::ContextMenu(CZel_Dialog& /*dialog*/,
 
 void ZelHeadlessBackend::RecordGraph(const CZel_Dialog& dialog, int id, ZelGraphEvent event,
                                      int point) {
-  graph_events_.push_back({dialog.GetCaption(), id, event, point});
+  const std::string& caption = dialog.GetCaption();
+  auto kept = std::find(graph_captions_.rbegin(), graph_captions_.rend(), caption);
+  const std::string& name =
+      kept != graph_captions_.rend() ? *kept : graph_captions_.emplace_back(caption);
+  graph_events_.push_back({name, id, event, point});
 }

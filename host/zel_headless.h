@@ -14,6 +14,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -38,7 +39,10 @@ struct ZelHelpRecord {
 };
 
 struct ZelGraphRecord {
-  std::string dialog;
+  // The dialog's caption, kept by the backend that recorded it (valid while it lives): an
+  // upload records a change per point, and a copy of the caption for each cost more than
+  // drawing it.
+  std::string_view dialog;
   int id = 0;
   ZelGraphEvent event = ZelGraphEvent::Refresh;
   int point = -1;
@@ -142,6 +146,7 @@ class ZelHeadlessBackend : public UiBackend {
   std::vector<ZelHelpRecord> help_;
   std::vector<std::string> documents_;
   std::vector<ZelGraphRecord> graph_events_;
+  std::deque<std::string> graph_captions_;  // what graph_events_ name their dialogs by
   std::vector<ZelFileDialogRequest> file_requests_;
   std::vector<std::string> errors_;
   std::vector<std::string> notes_;

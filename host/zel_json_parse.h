@@ -15,11 +15,14 @@ namespace zel {
 
 // The keys of one object, compared without regard to case. An object of a setup holds a few
 // keys, which are told apart by their hashes in one short scan without an allocation; a set of
-// the hashes joins in for an object with many, so that a check stays linear in the text.
+// the hashes joins in for an object with many, so that a check stays linear in the text. The
+// keys' text is kept in one buffer that outlives Clear: the next object at that depth takes
+// its keys in without an allocation.
 class ObjectKeys {
  public:
   void Clear() {
     keys_.clear();
+    text_.clear();
     hashes_.clear();
   }
   // False (and the key not added) when the object has it already.
@@ -27,9 +30,10 @@ class ObjectKeys {
     const std::uint64_t hash = FoldedNameHash(key);
     const bool scanned = keys_.size() <= kScannedKeys;
     if ((scanned || hashes_.contains(hash)) && Has(hash, key)) return false;
-    keys_.push_back({hash, std::string(key)});
+    keys_.push_back({hash, text_.size(), key.size()});
+    text_.append(key);
     if (keys_.size() == kScannedKeys + 1) {
-      for (const auto& k : keys_) hashes_.insert(k.first);
+      for (const Key& k : keys_) hashes_.insert(k.hash);
     } else if (!scanned) {
       hashes_.insert(hash);
     }
@@ -38,13 +42,19 @@ class ObjectKeys {
 
  private:
   static constexpr std::size_t kScannedKeys = 32;
+  struct Key {
+    std::uint64_t hash;
+    std::size_t offset, size;
+  };
   bool Has(std::uint64_t hash, std::string_view key) const {
-    for (const auto& [h, k] : keys_) {
-      if (h == hash && NamesEqual(k, key)) return true;
+    for (const Key& k : keys_) {
+      if (k.hash == hash && NamesEqual(std::string_view(text_).substr(k.offset, k.size), key))
+        return true;
     }
     return false;
   }
-  std::vector<std::pair<std::uint64_t, std::string>> keys_;
+  std::vector<Key> keys_;
+  std::string text_;
   std::unordered_set<std::uint64_t> hashes_;
 };
 

@@ -170,6 +170,20 @@ TEST(TestCommand, FailuresAndBadInputEndWithTheirCodeAndTextAndSaveNothing) {
             "in the motor setup.");
 }
 
+// Only the test named gets its options built, yet every test is listed, each with its own
+// options, and an option of another test is refused.
+TEST(TestCommand, HelpListsEveryTestAndEachTestHasItsOwnOptions) {
+  const std::string listed = ExpectRun({"test --help", 0, ""}).out;
+  for (const char* word : {"current", "vdc", "inertia", "encoder", "analogue", "speed", "position"})
+    EXPECT_THAT(listed, HasSubstr(std::string("  ") + word)) << word;
+  ExpectRuns({{"test vdc --help", 0, "", "--accept"},
+              {"test encoder --help", 0, "", "--until"},
+              {"test speed --help", 0, "", "--cycles"},
+              {"test position --help", 0, "", "--screenshot"},
+              {"test current --cycles 3", 2, "--cycles"},
+              {"test speed --accept", 2, "--accept"}});
+}
+
 // A repeating online run is stopped after its cycles, each listed.
 TEST(TestCommand, ARepeatingOnlineRunListsEachCycle) {
   const auto online = RunDcservo("test speed --online --cycles 3 --json");

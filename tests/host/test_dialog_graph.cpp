@@ -53,6 +53,7 @@ TEST_F(Graph, AnUploadDrawsPointByPointAndZoomsToTheData) {
       AddStepPoint(doc_, i);
       graph_.UpdateLastPoint();
     }
+    top.SetWindowText("Plot of the run");
     graph_.DoZoomOut();
   });
   ui_.Then(Close(kIdOk));
@@ -74,7 +75,10 @@ TEST_F(Graph, AnUploadDrawsPointByPointAndZoomsToTheData) {
   EXPECT_EQ(events[2].event, ZelGraphEvent::LastPoint);
   EXPECT_EQ(events[51].point, 49);
   EXPECT_EQ(events[52].event, ZelGraphEvent::ZoomOut);
+  // Each event names the dialog by the caption it had then.
   EXPECT_EQ(events[0].dialog, "Plot");
+  EXPECT_EQ(events[51].dialog, "Plot");
+  EXPECT_EQ(events[52].dialog, "Plot of the run");
 }
 
 // While points come in one by one (an upload, a scope's sweep), every point drawn lies within
