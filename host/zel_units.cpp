@@ -174,21 +174,23 @@ CZel_Units::CZel_Units() {
   }
 }
 
-const CZel_Unit* CZel_Units::FindUnitOfType(std::string_view name, int type) const {
-  const std::size_t* first = by_name_.Find(name);
-  for (std::size_t i = first ? *first : kNoUnit; i != kNoUnit; i = next_same_name_[i]) {
+const CZel_Unit* CZel_Units::OfTypeAmongSameName(std::size_t first, int type) const {
+  for (std::size_t i = first; i != kNoUnit; i = next_same_name_[i]) {
     if (units_[i].GetUnitType() == type) return &units_[i];
   }
   return nullptr;
 }
 
+const CZel_Unit* CZel_Units::FindUnitOfType(std::string_view name, int type) const {
+  const std::size_t* first = by_name_.Find(name);
+  return first ? OfTypeAmongSameName(*first, type) : nullptr;
+}
+
 const CZel_Unit* CZel_Units::FindUnitPreferringType(std::string_view name, int type) const {
   const std::size_t* first = by_name_.Find(name);
   if (!first) return nullptr;
-  for (std::size_t i = *first; i != kNoUnit; i = next_same_name_[i]) {
-    if (units_[i].GetUnitType() == type) return &units_[i];
-  }
-  return &units_[*first];
+  const CZel_Unit* of_type = OfTypeAmongSameName(*first, type);
+  return of_type ? of_type : &units_[*first];
 }
 
 const CZel_Unit* CZel_Units::FindUnit(std::string_view name) const {

@@ -90,6 +90,8 @@ class CZel_Units {
   std::vector<const CZel_Unit*> UnitsOfType(int type) const;
 
  private:
+  // The unit of `type` in the chain of units named alike that starts at `first`, or null.
+  const CZel_Unit* OfTypeAmongSameName(std::size_t first, int type) const;
   std::vector<CZel_Unit> units_;
   // The first unit of each name; the units that share it follow through next_same_name_.
   zel::NameMap<std::size_t> by_name_;
