@@ -65,6 +65,9 @@ class TestRunHarness : public ::testing::Test {
     return result;
   }
 
+  double Get(const char* name) const { return setup_->GetParameterValueInBaseUnit(name); }
+  void Set(const char* name, double value) { setup_->SetParameterValueInBaseUnit(name, value); }
+
   static Step Click(int id) {
     return [id](D& d) { ASSERT_TRUE(d.UserClick(id)) << d.LastRefusal(); };
   }
