@@ -6,8 +6,8 @@
 
 #include <cstdint>
 #include <map>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
