@@ -15,7 +15,7 @@
 #include "host/zel_comm.h"
 #include "tests/dialogs/bode_vectors.h"
 #include "tests/dialogs/dialog_test.h"
-#include "tests/support/fake_drive_link.h"
+#include "tests/support/fake_drive.h"
 #include "tests/support/test_tones.h"
 
 namespace {
@@ -117,7 +117,7 @@ TEST_F(FiltersDialog, ChoosingATypeRelabelsTheRowsAtOnce) {
 TEST_F(FiltersDialog, TheOpenerSynchronisesAndWritesToTheDriveOnlyWhileATestRuns) {
   for (int running : {0, 1}) {
     SCOPED_TRACE(running);
-    auto link = std::make_shared<testing_support::FakeLink>();
+    auto link = std::make_shared<testing_support::FakeDrive>();
     CZel_CommSession session(link);
     setup_ = testing_support::LoadBundledSetup();
     Filter(2, 1, 2, 2);
@@ -129,10 +129,10 @@ TEST_F(FiltersDialog, TheOpenerSynchronisesAndWritesToTheDriveOnlyWhileATestRuns
     EXPECT_EQ(Get("BQFilterF12"), 250);
     EXPECT_EQ(Get("ASPD_BQ_INI"), 1);  // designed by the pipeline after OK
     EXPECT_NE(Get("BQ1B0"), 0);
-    EXPECT_EQ(link->parameters.count("BQ1B0"), running ? 1u : 0u);
+    EXPECT_EQ(link->Written("BQ1B0").has_value(), running == 1);
     if (running) {
-      EXPECT_EQ(link->parameters["BQ1B0"], GetInternal("BQ1B0"));
-      EXPECT_EQ(link->parameters["ASPD_BQ_INI"], 1);
+      EXPECT_EQ(link->Written("BQ1B0"), GetInternal("BQ1B0"));
+      EXPECT_EQ(link->Written("ASPD_BQ_INI"), 1);
     }
   }
 }

@@ -12,7 +12,7 @@
 #include "host/zel_dialog_registry.h"
 #include "host/zel_test_dlg.h"
 #include "sim/simulated_drive.h"
-#include "tests/support/test_run.h"
+#include "tests/support/test_runs.h"
 
 namespace {
 
@@ -24,9 +24,9 @@ using testing_support::TempDir;
 
 // As the program's drive session: the drive's time follows whichever front end is
 // installed, and its shaft follows the notices the user confirms.
-class CommissionDialog : public testing_support::TestRunHarness<CCommissionDlg> {
+class CommissionDialog : public testing_support::SimulatedRun<CCommissionDlg> {
  protected:
-  CommissionDialog() : TestRunHarness([](CZel_Setup& s) { return dcsim::MakeSimulatedDrive(s); }) {
+  CommissionDialog() {
     CZel_Comm::SetClock([] { return ZelUi().NowMs() / 1000.0; });
     listener_ = ZelAddAnswerListener([](const ZelMessageBoxRequest& request, int answer) {
       auto drive = std::static_pointer_cast<dcsim::SimulatedDrive>(CZel_Comm::GetSharedLink());

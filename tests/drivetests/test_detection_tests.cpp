@@ -78,15 +78,15 @@ TEST_F(VdcTest, TheCountsBecomeTheVoltageUnlessAShortCircuitOrNoMeasurementFails
     const char* text;  // empty: the run succeeds
   };
   const Case cases[] = {
-      {"ENABLE off", [](FakeDrive& f) { f.mer = 0x8000; }, ""},
-      {"short circuit", [](FakeDrive& f) { f.mer = 0x0002; },
+      {"ENABLE off", [](FakeDrive& f) { f.live["MER"] = 0x8000; }, ""},
+      {"short circuit", [](FakeDrive& f) { f.live["MER"] = 0x0002; },
        "Drive / Motor shortcircuit protection triggered."},
       {"no var_u2", [](FakeDrive& f) { f.live.erase("var_u2"); }, "no variable var_u2"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     dlg_.reset();
-    drive_->mer = 0;
+    drive_->live["MER"] = 0;
     drive_->live["var_u2"] = 32736.0;
     Set("Vdc", 48.0);
     Run(Then(RunEndingWith(c.drive), Check([&c](CTestVdcDetection& d) {
@@ -249,12 +249,13 @@ TEST_F(InertiaTest, AFailedOrUnfinishedRunLeavesTheInertiaAlone) {
       // A run stopped early: nothing to tell the user but that.
       {"no speed result", Results(1.0, 100.0, kUnsetValue), "The run ended before the speed"},
       {"no speed gained", Results(1.0, 100.0, 0.0), "The run ended before the speed"},
-      {"limit switch", [](FakeDrive& f) { f.mer = 0x0040; }, "Drive / Motor stopped due to"},
+      {"limit switch", [](FakeDrive& f) { f.live["MER"] = 0x0040; },
+       "Drive / Motor stopped due to"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     dlg_.reset();
-    drive_->mer = 0;
+    drive_->live["MER"] = 0;
     Set("Jt", 0.001);
     Run(Then(RunEndingWith(c.results), Check([&c](CTotalInertiaTest& d) {
                     EXPECT_EQ(d.m_nTestResult, -1);

@@ -99,13 +99,13 @@ TEST_F(TestBase, TheFirstConditionOfTheMaskInBitOrderDecides) {
   StandInRun& dlg = Build();
   dlg.ModalInit();
   for (const DriveErrorCase& c : cases) {
-    drive_->mer = c.mer;
+    drive_->live["MER"] = c.mer;
     dlg.m_strError.clear();
     const bool passes = *c.text == '\0';
     EXPECT_EQ(dlg.CheckDriveErrors(0, c.mask), passes ? 1 : 0) << c.mer << " " << c.mask;
     EXPECT_EQ(dlg.m_strError, c.text) << c.mer << " " << c.mask;
   }
-  drive_->has_mer = false;
+  drive_->live.erase("MER");
   EXPECT_EQ(dlg.CheckDriveErrors(0, 0x0002), 0);
   EXPECT_EQ(dlg.m_strError, CZel_TestDlg::msc_pszErrInternal);
 }
@@ -153,20 +153,20 @@ TEST_F(TestBase, EachWayARunFailsEndsItWithItsText) {
       {"ENABLE off at the end",
        [](FakeDrive& f) {
          f.Ended(1.0);
-         f.mer = 0x8000;
+         f.live["MER"] = 0x8000;
        },
        "Drive / Motor ENABLE input is in DISABLED state."},
       {"short circuit before the start",
        [](FakeDrive& f) {
          f.vars["STARTED"] = 0.0;
-         f.mer = 0x000A;
+         f.live["MER"] = 0x000A;
        },
        "Drive / Motor shortcircuit protection triggered."},
   };
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.name);
     dlg_.reset();
-    drive_->mer = 0;
+    drive_->live["MER"] = 0;
     Run({Start(), Wait(20), Drive([](FakeDrive& f) { f.Started(); }), Wait(20), Drive(c.at_end),
          Wait(20), Check([&c](StandInRun& d) {
            EXPECT_EQ(d.m_bTestRunning, 0);

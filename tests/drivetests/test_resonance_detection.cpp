@@ -12,18 +12,17 @@
 #include "design/tune.h"
 #include "drivetests/tuning_test_dlg.h"
 #include "sim/simulated_drive.h"
-#include "tests/support/test_run.h"
+#include "tests/support/tuning_run.h"
 
 namespace {
 
 using namespace dcservo;
 
-class ResonanceDetection : public testing_support::TestRunHarness<CTestSpeedTuning> {
+class ResonanceDetection : public testing_support::TuningRunHarness<CTestSpeedTuning> {
  protected:
   ResonanceDetection()
-      : TestRunHarness([](CZel_Setup& setup) {
+      : TuningRunHarness([](CZel_Setup& setup) {
           setup.SetParameterValueInBaseUnit("Jload_over_J", 1.0);
-          return dcsim::MakeSimulatedDrive(setup);
         }) {
     setup_->SetParameterValueInBaseUnit("TPS", 0.35);
     setup_->SetParameterValueInBaseUnit("TNS", 0.35);
@@ -41,17 +40,10 @@ class ResonanceDetection : public testing_support::TestRunHarness<CTestSpeedTuni
   }
 
   const TuningRunFigures& RunWithCoupling(double hz, double damping) {
-    std::string error;
-    auto* drive = static_cast<dcsim::SimulatedDrive*>(CZel_Comm::GetLink());
-    EXPECT_TRUE(drive->Inject("resonance", hz, error) &&
-                drive->Inject("resonance_damping", damping, error))
-        << error;
+    Fault("resonance", hz);
+    Fault("resonance_damping", damping);
     dlg_.reset();
-    Run({[](CTestSpeedTuning& d) {
-           d.UserSelect(kTuningTab, kTestPage);
-           ASSERT_TRUE(d.UserClick(kIdcTestStartStop)) << d.LastRefusal();
-         },
-         UntilRunEnds()});
+    Run({Start(), UntilRunEnds()});
     // A coupling that rings misses the settling targets; the log is judged all the same.
     return dlg_->GetFigures();
   }

@@ -32,11 +32,8 @@ class SpeedTuning : public testing_support::TuningRunHarness<CTestSpeedTuning> {
   }
   // Lets a repeating run go on until it has listed `n` cycles.
   Step UntilCycles(std::size_t n) {
-    return [this, n](CTestSpeedTuning& d) {
-      const double end = ui_.NowMs() + 20000.0;
-      while (d.m_bTestRunning && d.GetFigures().cycles.size() < n && ui_.NowMs() < end)
-        ui_.Advance(20.0);
-    };
+    return UntilRunEnds(20000.0,
+                        [n](CTestSpeedTuning& d) { return d.GetFigures().cycles.size() >= n; });
   }
 };
 class PositionTuning : public testing_support::TuningRunHarness<CTestPositionTuning> {};

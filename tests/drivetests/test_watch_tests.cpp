@@ -218,7 +218,7 @@ TEST_F(AnalogueTest, AMissingInputOrAShortCircuitFailsTheRun) {
        })});
   dlg_.reset();
   drive_->live["AD5"] = 0.0;
-  drive_->mer = 0x0002;
+  drive_->live["MER"] = 0x0002;
   Run({Click(kIdcTestStartStop), Wait(40), Check([](CTestAnalogueRef& d) {
          EXPECT_EQ(d.m_strError, "Drive / Motor shortcircuit protection triggered.");
        })});

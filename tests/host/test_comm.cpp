@@ -7,11 +7,11 @@
 #include "host/zel_comm.h"
 #include "host/zel_logger.h"
 #include "host/zel_setup.h"
-#include "tests/support/fake_drive_link.h"
+#include "tests/support/fake_drive.h"
 
 namespace {
 
-using testing_support::FakeLink;
+using testing_support::FakeDrive;
 
 // A setup with live variables in internal units; "Motor_Current" is kept in int16.
 std::unique_ptr<CZel_Setup> VariableSetup() {
@@ -37,9 +37,18 @@ std::vector<std::uint8_t> Frame(std::uint16_t sequence, std::vector<std::int32_t
   return zel_msg::Build(code, 1, words);
 }
 
+// A drive with a small log memory, three logged points and a stream.
+std::shared_ptr<FakeDrive> SeamDrive() {
+  auto drive = FakeDrive::For("Test_Program", {{"In1", 0.0}, {"test_flag", 1.2345e100}});
+  drive->log_words = 1000;
+  drive->log = {0.001, {{10, 100}, {20, 200}, {30, 300}}};
+  drive->streams = true;
+  return drive;
+}
+
 class CommTest : public ::testing::Test {
  protected:
-  std::shared_ptr<FakeLink> link = std::make_shared<FakeLink>();
+  std::shared_ptr<FakeDrive> link = SeamDrive();
   CZel_CommSession session{link};
   std::unique_ptr<CZel_Setup> setup = VariableSetup();
 };
@@ -89,19 +98,19 @@ TEST_F(CommTest, MalformedUnsolicitedMessagesAreDroppedAndCounted) {
   auto good = zel_msg::Build(0xE900, 1, {7});
   auto truncated = good;
   truncated.pop_back();
-  link->queue = {truncated, good, {0x01}};
+  link->messages = {truncated, good, {0x01}};
   EXPECT_EQ(CZel_Comm::CheckForUnrequestedMessages(&CountingHandler), 1);
   EXPECT_EQ(g_delivered, 1);
   EXPECT_EQ(g_last_bytes, good.size());
   EXPECT_EQ(CZel_Comm::RejectedMessageCount() - rejected_before, 2);
-  EXPECT_TRUE(link->queue.empty());
+  EXPECT_TRUE(link->messages.empty());
 }
 
 TEST_F(CommTest, RegisteringAHandlerGivesBackThePreviousOne) {
   const ZelUnsolicitedMsgHandler before = CZel_Comm::RegisterReceiveUnsolicitedMsgHandler(&CountingHandler);
   EXPECT_EQ(CZel_Comm::RegisterReceiveUnsolicitedMsgHandler(&OtherHandler), &CountingHandler);
   g_delivered = 0;
-  link->queue = {zel_msg::Build(0xE900, 1, {})};
+  link->messages = {zel_msg::Build(0xE900, 1, {})};
   // Without a handler of its own the call delivers to the registered one.
   CZel_Comm::RegisterReceiveUnsolicitedMsgHandler(&CountingHandler);
   EXPECT_EQ(CZel_Comm::CheckForUnrequestedMessages(), 1);
@@ -110,8 +119,8 @@ TEST_F(CommTest, RegisteringAHandlerGivesBackThePreviousOne) {
 }
 
 TEST_F(CommTest, VariablesAndParametersTravelInInternalUnits) {
-  link->variables["Motor_Current"] = 40000;  // beyond int16: the setup saturates it
-  link->variables["APOS"] = -123456;
+  link->live["Motor_Current"] = 40000;  // beyond int16: the setup saturates it
+  link->live["APOS"] = -123456;
   CZel_Variable* current = setup->FindVariable("Motor_Current");
   CZel_Variable* apos = setup->FindVariable("APOS");
   ASSERT_EQ(current->ReadFromChip(), 1);
@@ -121,12 +130,12 @@ TEST_F(CommTest, VariablesAndParametersTravelInInternalUnits) {
 
   setup->FindVariable("MER")->SetValueInInternalUnit(8);
   EXPECT_EQ(setup->FindVariable("MER")->WriteToChip(), 1);
-  EXPECT_EQ(link->variables["MER"], 8);
+  EXPECT_EQ(link->live["MER"], 8);
 
   ASSERT_EQ(CZel_Comm::DownloadChipParameters(*setup), 1);
-  EXPECT_EQ(link->parameters["KPI"], 24575);
+  EXPECT_EQ(link->Written("KPI"), 24575);
   // A scaled parameter is the host's alone.
-  EXPECT_EQ(link->parameters.count("Kp_C_scl"), 0u);
+  EXPECT_FALSE(link->Written("Kp_C_scl"));
 }
 
 TEST_F(CommTest, AFailedReadKeepsTheValueAndSaysWhy) {
@@ -170,15 +179,15 @@ TEST_F(CommTest, TheImageTravelsWithExecuteCodeAndThenFollowsTheDrive) {
   EXPECT_EQ(error, "the program \"Test_Program\" has no variable \"NoSuch\"");
 
   ASSERT_EQ(CZel_Comm::ExecuteCode(nullptr, "Test_Program", &coff, nullptr), 1);
-  EXPECT_EQ(link->running_vars["In1"], 4910);
-  link->running_vars["test_flag"] = 1.0;
+  EXPECT_EQ(link->vars["In1"], 4910);
+  link->vars["test_flag"] = 1.0;
   double flag = 0;
   ASSERT_EQ(CZel_Comm::GetUserVariableValue(&coff, "test_flag", flag, error), 1);
   EXPECT_EQ(flag, 1.0);
 
   // Another run replaces this one on the drive: the image answers from what it last saw.
   link->StartProgram("Test_Program", {});
-  link->running_vars["test_flag"] = 0.0;
+  link->vars["test_flag"] = 0.0;
   ASSERT_EQ(CZel_Comm::GetUserVariableValue(&coff, "test_flag", flag, error), 1);
   EXPECT_EQ(flag, 1.0);
 }
@@ -200,10 +209,10 @@ TEST_F(CommTest, TheDriveFollowsTheCallersClock) {
   clock = 100.25;
   int on = 0;
   CZel_Comm::GetAxisOn(on);
-  EXPECT_DOUBLE_EQ(link->time, 0.25);
+  EXPECT_DOUBLE_EQ(link->Now(), 0.25);
   clock = 100.1;  // a clock that goes back leaves the drive where it is
   CZel_Comm::Synchronize();
-  EXPECT_DOUBLE_EQ(link->time, 0.25);
+  EXPECT_DOUBLE_EQ(link->Now(), 0.25);
   CZel_Comm::SetClock(nullptr);
 }
 

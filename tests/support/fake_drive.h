@@ -1,11 +1,13 @@
 #pragma once
-// A drive link whose every answer the test sets: MER, the program's variables, the axis and
-// the log. For the test base's protocol, where each tick must see exactly the state a case
+// A drive link whose every answer the test sets: MER, the program's variables, the axis, the
+// log and the unsolicited messages; it records what the host asked of it. For the test base's
+// protocol and the communication seam, where each call must see exactly the state a case
 // describes; the simulated drive serves the runs that need a motor.
 
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -22,27 +24,27 @@ class FakeDrive : public CZel_DriveLink {
   std::vector<ZelProgramVariable> start_values = {
       {"In1", 0.0}, {"STARTED", 0.0}, {"test_flag", 1.2345e100}};
 
-  double mer = 0.0;
-  bool has_mer = true;
   bool axis_on = false;
   bool running = false;
   bool refuse_parameters = false;
   std::map<std::string, double, std::less<>> vars;  // the loaded run's variables
-  std::map<std::string, double, std::less<>> live;  // live variables besides MER
+  std::map<std::string, double, std::less<>> live = {{"MER", 0.0}};  // live variables
   bool refuse_live_writes = false;
   ZelLogData log;
+  int log_words = 16384;
+  bool streams = false;  // whether StartStream succeeds
+  std::vector<std::vector<std::uint8_t>> messages;  // unsolicited, oldest first
   // What the host did, in order.
   std::vector<std::pair<std::string, double>> parameters_written;
   std::vector<std::vector<ZelProgramVariable>> starts;
   int stops = 0;
+  ZelLogRequest log_request;
+  ZelStreamRequest stream_request;
 
   double Now() const override { return now_; }
-  void AdvanceTo(double seconds) override { now_ = seconds > now_ ? seconds : now_; }
+  // Taken as given: keeping the drive's time from going back is the host's job.
+  void AdvanceTo(double seconds) override { now_ = seconds; }
   bool ReadVariable(std::string_view name, double& value) override {
-    if (name == "MER" && has_mer) {
-      value = mer;
-      return true;
-    }
     auto it = live.find(name);
     if (it == live.end()) return Fail("no variable " + std::string(name));
     value = it->second;
@@ -90,16 +92,27 @@ class FakeDrive : public CZel_DriveLink {
     return true;
   }
   bool AxisOn() const override { return axis_on; }
-  int LogCapacityWords() const override { return 16384; }
-  bool StartLog(const ZelLogRequest&) override { return true; }
+  int LogCapacityWords() const override { return log_words; }
+  bool StartLog(const ZelLogRequest& request) override {
+    log_request = request;
+    return true;
+  }
   bool UploadLog(ZelLogData& data) override {
     data = log;
     return true;
   }
-  bool StartStream(const ZelStreamRequest&) override { return false; }
+  bool StartStream(const ZelStreamRequest& request) override {
+    stream_request = request;
+    return streams;
+  }
   void StopStream() override {}
-  bool PopMessage(std::vector<std::uint8_t>&) override { return false; }
-  std::size_t PendingMessageCount() const override { return 0; }
+  bool PopMessage(std::vector<std::uint8_t>& message) override {
+    if (messages.empty()) return false;
+    message = messages.front();
+    messages.erase(messages.begin());
+    return true;
+  }
+  std::size_t PendingMessageCount() const override { return messages.size(); }
   std::string LastError() const override { return error_; }
 
   // A drive that knows only `program_name`, with these variables.
@@ -109,6 +122,13 @@ class FakeDrive : public CZel_DriveLink {
     drive->program = std::move(program_name);
     drive->start_values = std::move(variables);
     return drive;
+  }
+
+  // The last value written to parameter `name`, if any was.
+  std::optional<double> Written(std::string_view name) const {
+    for (auto it = parameters_written.rbegin(); it != parameters_written.rend(); ++it)
+      if (it->first == name) return it->second;
+    return std::nullopt;
   }
 
   // The program has started the step and runs with the axis on.

@@ -65,6 +65,9 @@ class TestRunHarness : public ::testing::Test {
     return result;
   }
 
+  double Get(const char* name) const { return setup_->GetParameterValueInBaseUnit(name); }
+  void Set(const char* name, double value) { setup_->SetParameterValueInBaseUnit(name, value); }
+
   static Step Click(int id) {
     return [id](D& d) { ASSERT_TRUE(d.UserClick(id)) << d.LastRefusal(); };
   }
@@ -77,11 +80,12 @@ class TestRunHarness : public ::testing::Test {
   Step Wait(double ms) {
     return [this, ms](D&) { ui_.Advance(ms); };
   }
-  // Lets the run go on, 20 ms at a time, until it has a verdict or `limit_ms` have passed.
-  Step UntilRunEnds(double limit_ms = 20000.0) {
-    return [this, limit_ms](D& d) {
+  // Lets the run go on, 20 ms at a time, until it has a verdict, `done` holds or `limit_ms`
+  // have passed.
+  Step UntilRunEnds(double limit_ms = 20000.0, std::function<bool(D&)> done = {}) {
+    return [this, limit_ms, done](D& d) {
       const double end = ui_.NowMs() + limit_ms;
-      while (d.m_bTestRunning && ui_.NowMs() < end) ui_.Advance(20.0);
+      while (d.m_bTestRunning && !(done && done(d)) && ui_.NowMs() < end) ui_.Advance(20.0);
     };
   }
   static Step Check(Step check) { return check; }

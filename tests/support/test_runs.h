@@ -33,10 +33,6 @@ class FakeDriveRun : public TestRunHarness<D> {
             }),
             Base::Wait(20)};
   }
-  double Get(const char* name) const { return this->setup_->GetParameterValueInBaseUnit(name); }
-  void Set(const char* name, double value) {
-    this->setup_->SetParameterValueInBaseUnit(name, value);
-  }
   template <class... S>
   static std::vector<typename Base::RunStep> Then(std::vector<typename Base::RunStep> steps,
                                                   S... more) {
@@ -49,9 +45,12 @@ class FakeDriveRun : public TestRunHarness<D> {
 template <class D>
 class SimulatedRun : public TestRunHarness<D> {
  protected:
-  SimulatedRun()
-      : TestRunHarness<D>(
-            [](CZel_Setup& setup) { return dcsim::MakeSimulatedDrive(setup); }),
+  // `prepare` changes the setup the drive's motor and load are built from.
+  explicit SimulatedRun(std::function<void(CZel_Setup&)> prepare = {})
+      : TestRunHarness<D>([prepare](CZel_Setup& setup) {
+          if (prepare) prepare(setup);
+          return dcsim::MakeSimulatedDrive(setup);
+        }),
         drive_(std::static_pointer_cast<dcsim::SimulatedDrive>(CZel_Comm::GetSharedLink())) {}
   void Fault(const char* name, double value) {
     std::string error;
@@ -62,7 +61,6 @@ class SimulatedRun : public TestRunHarness<D> {
     std::string error;
     ASSERT_TRUE(drive_->Schedule(at_s, name, value, error)) << error;
   }
-  double Get(const char* name) const { return this->setup_->GetParameterValueInBaseUnit(name); }
   // Start, and the run until its verdict, which must be a success.
   int RunToSuccess() {
     return this->Run({this->Click(kIdcTestStartStop), this->UntilRunEnds(),

@@ -2,11 +2,9 @@
 // The speed and position tuning tests run on the simulated drive of the bundled setup, as a
 // user runs them: the "Test" page, Start, and the run left to go on until its verdict.
 
-#include <memory>
-#include <string>
+#include <initializer_list>
 
-#include "sim/simulated_drive.h"
-#include "tests/support/test_run.h"
+#include "tests/support/test_runs.h"
 
 namespace testing_support {
 
@@ -14,20 +12,10 @@ namespace testing_support {
 inline constexpr int kTab = 1300;
 
 template <class D>
-class TuningRunHarness : public TestRunHarness<D> {
+class TuningRunHarness : public SimulatedRun<D> {
  protected:
-  using Step = typename TestRunHarness<D>::Step;
-
-  TuningRunHarness()
-      : TestRunHarness<D>([](CZel_Setup& setup) { return dcsim::MakeSimulatedDrive(setup); }) {
-    drive_ = static_cast<dcsim::SimulatedDrive*>(CZel_Comm::GetLink());
-  }
-
-  void Fault(const char* name, double value) {
-    std::string error;
-    ASSERT_TRUE(drive_->Inject(name, value, error)) << error;
-  }
-  void Set(const char* name, double value) { this->setup_->SetParameterValueInBaseUnit(name, value); }
+  using Step = typename SimulatedRun<D>::Step;
+  using SimulatedRun<D>::SimulatedRun;
 
   static Step TestPage() {
     return [](D& d) {
@@ -51,8 +39,6 @@ class TuningRunHarness : public TestRunHarness<D> {
     this->Run({Start(), this->UntilRunEnds(limit_ms)});
     return d.m_nTestResult;
   }
-
-  dcsim::SimulatedDrive* drive_;
 };
 
 }  // namespace testing_support
