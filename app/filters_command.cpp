@@ -13,10 +13,11 @@
 #include "derive/pipelines.h"
 #include "derive/probes.h"
 #include "design/biquad_designer.h"
+#include "design/bode.h"
 #include "design/design_report.h"
 #include "design/last_speed_run.h"
 #include "design/notch_placement.h"
-#include "dialogs/filters_dlg.h"
+#include "dialogs/bode_plot.h"
 #include "drivetests/commissioning_report.h"
 
 namespace {

@@ -38,12 +38,6 @@ void CBiquadDesigner::ForceUnityDcGain() {
   c_ = slot.quantised;
 }
 
-void CBiquadDesigner::ForceZeroDcGain() {
-  BiquadSlot slot{c_, sf_};
-  dcservo::ForceZeroDcGain(slot);
-  c_ = slot.quantised;
-}
-
 int CBiquadDesigner::DesignFilter(CZel_Setup& setup, int filter, int slot, FilterReport* report) {
   FilterReport r;
   const int done = DesignBiquadFilter(setup, filter, slot, &r);

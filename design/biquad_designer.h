@@ -30,8 +30,6 @@ class CBiquadDesigner {
   void QuantizeCoefficients(int extra_shift = 0);
   // Corrects B0 so that the quantised filter has gain 1 at zero frequency.
   void ForceUnityDcGain();
-  // Corrects B0 so that the quantised numerator vanishes at zero frequency.
-  void ForceZeroDcGain();
 
   // Designs filter `filter` (1..3) into slot `slot` (1..3); the designer then holds what
   // the slot holds. 1 done; 0 when a parameter is missing (nothing written) or the filter
@@ -44,7 +42,6 @@ class CBiquadDesigner {
   void WriteFiltersToChip(CZel_Setup& setup);
 
   const BiquadCoefficients& Coefficients() const { return c_; }
-  void SetCoefficients(const BiquadCoefficients& c) { c_ = c; }
   double ScaleFactor() const { return sf_; }
 
  private:

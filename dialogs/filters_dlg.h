@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "design/biquad_designer.h"
-#include "design/drive_model.h"
-#include "design/last_speed_run.h"
+#include "design/bode.h"
+#include "dialogs/bode_plot.h"
 #include "dialogs/my_setup_dlg.h"
 #include "host/zel_graph.h"
 
@@ -40,49 +40,6 @@ enum FiltersControl : int {
 // The location lists' entries; an entry's data is its place.
 inline constexpr const char* kFilterLocationNames[] = {
     "Position Controller Output", "Speed Controller Output", "Speed Feedback"};
-
-// The frequency response of the filters as the drive runs them: from the coefficient slots
-// that the designer writes (quantised, scaled, unity-gain corrected), at `points`
-// frequencies spaced evenly on a log axis up to the Nyquist frequency of the slow loop.
-struct BodeCurve {
-  std::string name;  // "Filter 1", or the place for a cascade
-  int filter = 0;    // 1..3; 0 for a cascade
-  int place = 0;
-  std::vector<double> magnitude_db;
-  std::vector<double> phase_deg;  // unwrapped along the frequency axis
-};
-struct BodeData {
-  double sampling_period_s = 0.0;
-  std::vector<double> frequency_hz;
-  std::vector<BodeCurve> curves;  // the designed filters in slot order, then the cascades
-  // Filters that are on but could not be designed: "Filter 2: why".
-  std::vector<std::string> refused;
-  // The speed loop's margins with the filters as set and without any, from the loop model;
-  // absent when the setup lacks what the model needs.
-  std::optional<LoopMargins> speed_loop, speed_loop_unfiltered;
-  // The open speed loop with the filters, from the loop model, drawn after the filters.
-  std::optional<BodeCurve> open_speed_loop;
-  // What the last speed run measured at this sampling period, if any, and its spectrum's
-  // level at each frequency above (dB of 1 A); the frequencies then include its bins.
-  std::optional<MeasuredSpectrum> measured;
-  std::vector<double> spectrum_db;
-};
-// "Speed loop with these filters: crossover ..., phase margin ...; without filters: ..."
-std::string SpeedLoopMarginsText(const BodeData& data);
-// "Measured resonance 799 Hz (24.7 dB): limits the loop", the last speed run's; empty
-// without a spectrum.
-std::string MeasuredSpectrumText(const BodeData& data);
-// The designer runs on the setup's filter description; the slots it holds are restored.
-BodeData ComputeBodeData(CZel_Setup& setup, int points = 400);
-
-// The response as plot data: channel 0 the frequency, then each curve's magnitude and phase.
-// Filter 0 plots the magnitudes (with the measured spectrum on the right axis), filter 1 the
-// phases, filter 2 the magnitudes and phases (phase on the right axis).
-std::unique_ptr<CGraphDocument> MakeBodeDocument(const BodeData& data);
-// Writes the response as a plot (.svg, .png) or as data (.csv), by the file's extension, as
-// the dialog draws it: magnitudes and phases, or with a measured spectrum the magnitudes and
-// the spectrum. Empty on success, else why nothing was written.
-std::string WriteBodeFile(const BodeData& data, const std::string& path);
 
 // How a tuning test opens the dialog: both pipelines before, and after OK both again, with
 // the new coefficients sent to the drive at once while the test runs. The modal result, or
