@@ -3,19 +3,21 @@
 # holds only those folders (dcservo_layer_root), so a forbidden include does not compile; the
 # `layers_sources` test names any such include on the sources too, Qt and Modbus included.
 # Read by the build and, with cmake -P, by the test tests/layers/check_layers.cmake.
-set(dcservo_layers host dsp units derive design dialogs drivetests plugin sim)
+set(dcservo_layers names host dsp units derive design dialogs drivetests plugin sim)
 
+# The drive's names, spelt once: header only, below everything that looks a name up.
+set(dcservo_uses_names "")
 set(dcservo_uses_host "")
 # Filter mathematics with no setup behind it.
 set(dcservo_uses_dsp "")
-set(dcservo_uses_units host)
+set(dcservo_uses_units host names)
 set(dcservo_uses_derive units dsp)
 set(dcservo_uses_design derive)
 set(dcservo_uses_dialogs design)
 set(dcservo_uses_drivetests design)
 set(dcservo_uses_plugin dialogs drivetests)
 # The simulated drive knows nothing of the plug-in.
-set(dcservo_uses_sim host)
+set(dcservo_uses_sim host names)
 
 # The conversions and the design see the host only through its setup API: no dialogs, no
 # communication.

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "derive/step.h"
+#include "names/drive_names.h"
 
 namespace dcservo {
 namespace {
@@ -167,7 +168,7 @@ std::array<std::string, 6> SlotParameterNames(int slot) {
 
 int DesignBiquadFilter(CZel_Setup& setup, int filter, int slot, FilterReport* report) {
   auto p =
-      FindParameters(setup, "Ts_S", Name("BQFilterType%d", filter).c_str(),
+      FindParameters(setup, param::Ts_S, Name("BQFilterType%d", filter).c_str(),
                      Name("BQFilterQ%d", filter).c_str(), Name("BQFilterF1%d", filter).c_str());
   auto slot_params = FindSlot(setup, slot);
   if (!p || !slot_params) return 0;
@@ -212,7 +213,7 @@ int DesignBiquadFilters(CZel_Setup& setup, BiquadReport* report) {
   int done = ReadRequests(setup, requests, r);
   {
     ZelQuietErrors quiet;
-    if (const CZel_Parameter* ts = setup.FindParameter("Ts_S"))
+    if (const CZel_Parameter* ts = setup.FindParameter(param::Ts_S))
       r.sampling_period_s = ts->GetValueInBaseUnit();
   }
   const int used = DesignBySlotOrder(setup, requests, r, done);

@@ -11,6 +11,7 @@
 
 #include "dsp/biquad.h"
 #include "host/zel_setup.h"
+#include "names/drive_names.h"
 
 namespace dcservo {
 
@@ -82,6 +83,6 @@ int ComputeBiquadFilterSlots(CZel_Setup& setup);
 
 // Slot parameter names: "BQ1B0" ... "BQ3SF", in the order B0, B1, B2, A1, A2, SF.
 std::array<std::string, 6> SlotParameterNames(int slot);
-inline constexpr const char* kBiquadCountNames[] = {"SPDREF_BQ_INI", "IQREF_BQ_INI", "ASPD_BQ_INI"};
+inline constexpr const char* kBiquadCountNames[] = {param::SPDREF_BQ_INI, param::IQREF_BQ_INI, param::ASPD_BQ_INI};
 
 }  // namespace dcservo

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "derive/quantities.h"
+#include "names/drive_names.h"
 #include "units/scales.h"
 
 namespace dcservo {
@@ -18,7 +19,7 @@ struct MeasuredSource {
 double OneSupplyCount(CZel_Setup& setup) { return 1.0 / MeasuredVoltageScale(setup); }
 
 const MeasuredSource kMeasuredSources[] = {
-    {"Vdc", OneSupplyCount},
+    {param::Vdc, OneSupplyCount},
 };
 
 bool IsInteger(ZelStorageType type) { return type != ZelStorageType::Double; }

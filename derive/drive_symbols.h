@@ -6,6 +6,7 @@
 
 #include "derive/step.h"
 #include "host/zel_setup.h"
+#include "names/drive_names.h"
 #include "units/scales.h"
 
 namespace dcservo {
@@ -22,7 +23,7 @@ inline bool IsUsableDivisor(double x) { return std::isfinite(x) && x != 0.0; }
 // differ from the stored `Ts_S` while the user edits the timing. nullopt when a timing
 // parameter is missing or the period is 0 or not finite.
 inline std::optional<double> ChipSlowLoopPeriod(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "SLPER", "PWMPER", "DSP_freq");
+  auto p = FindParameters(setup, param::SLPER, param::PWMPER, param::DSP_freq);
   if (!p) return std::nullopt;
   auto [slper, pwmper, dsp] = *p;
   const double period =

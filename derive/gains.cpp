@@ -8,6 +8,7 @@
 #include "derive/probes.h"
 #include "derive/register_bits.h"
 #include "derive/step.h"
+#include "names/drive_names.h"
 #include "units/drive_modes.h"
 #include "units/scales.h"
 #include "units/timing.h"
@@ -36,7 +37,7 @@ bool PositionOverSpeedLoop(const CZel_Parameter& mode, const CZel_Parameter& typ
 // The controllers' current limit as the saturation register in use gives it: SATS while
 // the speed controller is in the loop, else SATP.
 int CurrentLimitFromSaturation(CZel_Setup& setup, const char* target, double min) {
-  auto p = FindParameters(setup, "ImaxPS", "ImaxM", "ACR", "SATS", "SATP", target);
+  auto p = FindParameters(setup, param::ImaxPS, param::ImaxM, param::ACR, param::SATS, param::SATP, target);
   if (!p) return 0;
   auto [imaxps, imaxm, acr, sats, satp, limit] = *p;
   const double sat = BitOf(acr->GetValueInBaseUnit(), kAcrSpeedLoop)
@@ -142,16 +143,16 @@ int GainMantissaToChip(CZel_Setup& setup, Gain gain) {
 
 // --- Chip to scaled ---------------------------------------------------------------------
 
-int ComputeIlimPS(CZel_Setup& setup) { return CurrentLimitFromSaturation(setup, "IlimPS", 0.001); }
+int ComputeIlimPS(CZel_Setup& setup) { return CurrentLimitFromSaturation(setup, param::IlimPS, 0.001); }
 
 int ComputeTestLimitCurrent(CZel_Setup& setup) {
-  return CurrentLimitFromSaturation(setup, "TestLimitCurrent", 0.0);
+  return CurrentLimitFromSaturation(setup, param::TestLimitCurrent, 0.0);
 }
 
 // With the motor's inertia marked unknown the total may be below it; the load's share is
 // then unknown too and shown as none, where a negative one would not load again.
 int ComputeJload_over_J(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "Jt", "Jm", "Jload_over_J");
+  auto p = FindParameters(setup, param::Jt, param::Jm, param::Jload_over_J);
   if (!p) return 0;
   auto [jt, jm, ratio] = *p;
   double value = jt->GetValueInBaseUnit() / jm->GetValueInBaseUnit() - 1.0;
@@ -160,7 +161,7 @@ int ComputeJload_over_J(CZel_Setup& setup) {
 }
 
 int ComputeTestCurrent(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "In", "InPS", "TestCurrent");
+  auto p = FindParameters(setup, param::In, param::InPS, param::TestCurrent);
   if (!p) return 0;
   auto [in, inps, test] = *p;
   const double nominal = std::min(in->GetValueInBaseUnit(), inps->GetValueInBaseUnit());
@@ -168,7 +169,7 @@ int ComputeTestCurrent(CZel_Setup& setup) {
 }
 
 int ComputeTestMaxSpeed(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "Vdc", "K", "TestMaxSpeed");
+  auto p = FindParameters(setup, param::Vdc, param::K, param::TestMaxSpeed);
   if (!p) return 0;
   auto [vdc, k, speed] = *p;
   // Vdc / K is the motor's no-load speed at full voltage.
@@ -177,15 +178,15 @@ int ComputeTestMaxSpeed(CZel_Setup& setup) {
 }
 
 int ComputeIsUseFilterOnCrtCtrlOutput(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "FILTERQ", "isUseFilterOnCrtCtrlOutput");
+  auto p = FindParameters(setup, param::FILTERQ, param::isUseFilterOnCrtCtrlOutput);
   if (!p) return 0;
   auto [q, on] = *p;
   return WriteScaled(*on, 0.0, 1.0, q->GetValueInBaseUnit() == kFilterQOff ? 0.0 : 1.0);
 }
 
 int ComputeFilterOnCurrentControllerOutput(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "FILTERQ", "DSP_freq", "CLPER", "PWMPER",
-                          "FilterOnCurrentControllerOutput");
+  auto p = FindParameters(setup, param::FILTERQ, param::DSP_freq, param::CLPER, param::PWMPER,
+                          param::FilterOnCurrentControllerOutput);
   if (!p) return 0;
   auto [q, dsp, clper, pwmper, corner] = *p;
   const double ts = LoopPeriodOf(clper->GetValueInBaseUnit(), pwmper->GetValueInBaseUnit(),
@@ -198,14 +199,14 @@ int ComputeFilterOnCurrentControllerOutput(CZel_Setup& setup) {
 }
 
 int ComputeIsCompensateGravitationalLoads(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "FFL", "isCompensateGravitationalLoads");
+  auto p = FindParameters(setup, param::FFL, param::isCompensateGravitationalLoads);
   if (!p) return 0;
   auto [ffl, on] = *p;
   return WriteScaled(*on, 0.0, 1.0, ffl->GetValueInBaseUnit() == 0.0 ? 0.0 : 1.0);
 }
 
 int ComputeOffsetCurrent(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "FFL", "In", "OffsetCurrent");
+  auto p = FindParameters(setup, param::FFL, param::In, param::OffsetCurrent);
   if (!p) return 0;
   auto [ffl, in, offset] = *p;
   const double nominal = in->GetValueInBaseUnit();
@@ -213,23 +214,23 @@ int ComputeOffsetCurrent(CZel_Setup& setup) {
 }
 
 int ComputeIPSatS(CZel_Setup& setup) {
-  return IntegralLimitPercent(setup, "IMAXS", "SATS", "IPSatS");
+  return IntegralLimitPercent(setup, param::IMAXS, param::SATS, param::IPSatS);
 }
 int ComputeIPSatP(CZel_Setup& setup) {
-  return IntegralLimitPercent(setup, "IMAXP", "SATP", "IPSatP");
+  return IntegralLimitPercent(setup, param::IMAXP, param::SATP, param::IPSatP);
 }
 
 int Computefilter_D(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "KDFP", "filter_D");
+  auto p = FindParameters(setup, param::KDFP, param::filter_D);
   if (!p) return 0;
   auto [kdfp, filter] = *p;
   return WriteScaled(*filter, 0.0, 1.0, kdfp->GetValueInBaseUnit() / kFullScale);
 }
 
 int ComputeLimit_Speed(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "ControlMode", "PositionControlType", "SATP", "Vdc", "K",
-                          "SensorsConfiguration", "ADCResolution", "Motor_transmission",
-                          "Load_transmission", "Limit_Speed");
+  auto p = FindParameters(setup, param::ControlMode, param::PositionControlType, param::SATP, param::Vdc, param::K,
+                          param::SensorsConfiguration, param::ADCResolution, param::Motor_transmission,
+                          param::Load_transmission, param::Limit_Speed);
   if (!p) return 0;
   auto [mode, type, satp, vdc, k, sensors, adc, motor_side, load_side, limit] = *p;
   if (!PositionOverSpeedLoop(*mode, *type)) return 1;
@@ -248,8 +249,8 @@ int ComputeLimit_Speed(CZel_Setup& setup) {
 // --- Scaled to chip ---------------------------------------------------------------------
 
 int ComputeFILTERQ(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "isUseFilterOnCrtCtrlOutput", "FilterOnCurrentControllerOutput",
-                          "Ts_C", "FILTERQ");
+  auto p = FindParameters(setup, param::isUseFilterOnCrtCtrlOutput, param::FilterOnCurrentControllerOutput,
+                          param::Ts_C, param::FILTERQ);
   if (!p) return 0;
   auto [on, corner, ts, q] = *p;
   if (on->GetValueInBaseUnit() == 0.0) return WriteChip(*q, kFilterQOff);
@@ -259,7 +260,7 @@ int ComputeFILTERQ(CZel_Setup& setup) {
 }
 
 int ComputeFFL(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "isCompensateGravitationalLoads", "OffsetCurrent", "FFL");
+  auto p = FindParameters(setup, param::isCompensateGravitationalLoads, param::OffsetCurrent, param::FFL);
   if (!p) return 0;
   auto [on, offset, ffl] = *p;
   if (Truncated(on->GetValueInBaseUnit()) == 0) return WriteChip(*ffl, 0.0);
@@ -268,13 +269,13 @@ int ComputeFFL(CZel_Setup& setup) {
 
 // The gravity offset is applied at full gain; its size lives in FFL alone.
 int ComputeKFFL(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "KFFL");
+  auto p = FindParameters(setup, param::KFFL);
   if (!p) return 0;
   return WriteChip(*(*p)[0], kFullScale);
 }
 
 int ComputeIMAXS(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "IlimPS", "IPSatS", "IMAXS");
+  auto p = FindParameters(setup, param::IlimPS, param::IPSatS, param::IMAXS);
   if (!p) return 0;
   auto [ilim, pct, imax] = *p;
   return WriteLimitRegister(*imax, kFullScale - ilim->GetValueInBaseUnit() *
@@ -283,22 +284,22 @@ int ComputeIMAXS(CZel_Setup& setup) {
 }
 
 int ComputeSATS(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "IlimPS", "SATS");
+  auto p = FindParameters(setup, param::IlimPS, param::SATS);
   if (!p) return 0;
   auto [ilim, sat] = *p;
   return WriteLimitRegister(*sat, kFullScale - ilim->GetValueInBaseUnit() * CurrentScale(setup));
 }
 
 int ComputeKDFP(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "filter_D", "KDFP");
+  auto p = FindParameters(setup, param::filter_D, param::KDFP);
   if (!p) return 0;
   auto [filter, kdfp] = *p;
   return WriteChip(*kdfp, filter->GetValueInBaseUnit() * kFullScale);
 }
 
 int ComputeIMAXP(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "ControlMode", "PositionControlType", "Limit_Speed", "IlimPS",
-                          "IPSatP", "Motor_transmission", "Load_transmission", "IMAXP");
+  auto p = FindParameters(setup, param::ControlMode, param::PositionControlType, param::Limit_Speed, param::IlimPS,
+                          param::IPSatP, param::Motor_transmission, param::Load_transmission, param::IMAXP);
   if (!p) return 0;
   auto [mode, type, speed, ilim, pct, motor_side, load_side, imax] = *p;
   const double fraction = pct->GetValueInBaseUnit() / 100.0;
@@ -313,8 +314,8 @@ int ComputeIMAXP(CZel_Setup& setup) {
 }
 
 int ComputeSATP(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "ControlMode", "PositionControlType", "Limit_Speed", "IlimPS",
-                          "Motor_transmission", "Load_transmission", "SATP");
+  auto p = FindParameters(setup, param::ControlMode, param::PositionControlType, param::Limit_Speed, param::IlimPS,
+                          param::Motor_transmission, param::Load_transmission, param::SATP);
   if (!p) return 0;
   auto [mode, type, speed, ilim, motor_side, load_side, sat] = *p;
   if (PositionOverSpeedLoop(*mode, *type)) {
@@ -327,8 +328,8 @@ int ComputeSATP(CZel_Setup& setup) {
 }
 
 int ApplySpeedForwardRule(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "SpeedForward", "ControlMode", "PositionControlType", "ACR",
-                          "SensorsConfiguration");
+  auto p = FindParameters(setup, param::SpeedForward, param::ControlMode, param::PositionControlType, param::ACR,
+                          param::SensorsConfiguration);
   if (!p) return 0;
   auto [forward, mode, type, acr, sensors] = *p;
   if (PositionOverSpeedLoop(*mode, *type) &&

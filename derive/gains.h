@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/zel_setup.h"
+#include "names/drive_names.h"
 
 namespace dcservo {
 
@@ -31,15 +32,15 @@ struct FixedPointGain {
 };
 
 inline constexpr FixedPointGain kFixedPointGains[] = {
-    {Gain::Kp_C, "Kp_C_scl", "KPI", "SFTKPI", 16384},
-    {Gain::Ki_C, "Ki_C_scl", "KII", "SFTKII", 16384},
-    {Gain::Kp_S, "Kp_S_scl", "KPS", "SFTKPS", 16384},
-    {Gain::Ki_S, "Ki_S_scl", "KIS", "SFTKIS", 16384},
-    {Gain::Kp_P, "Kp_P_scl", "KPP", "SFTKPP", 16384},
-    {Gain::Ki_P, "Ki_P_scl", "KIP", "SFTKIP", 16384},
-    {Gain::Kd_P, "Kd_P_scl", "KDP", "SFTKDP", 16384},
-    {Gain::KFFS, "KFFS_scl", "KFFS", "SFTSFFW", 16384},
-    {Gain::KFFA, "KFFA_scl", "KFFA", "SFTAFFW", 4194304, "SFTKFF", 11},
+    {Gain::Kp_C, param::Kp_C_scl, param::KPI, param::SFTKPI, 16384},
+    {Gain::Ki_C, param::Ki_C_scl, param::KII, param::SFTKII, 16384},
+    {Gain::Kp_S, param::Kp_S_scl, param::KPS, param::SFTKPS, 16384},
+    {Gain::Ki_S, param::Ki_S_scl, param::KIS, param::SFTKIS, 16384},
+    {Gain::Kp_P, param::Kp_P_scl, param::KPP, param::SFTKPP, 16384},
+    {Gain::Ki_P, param::Ki_P_scl, param::KIP, param::SFTKIP, 16384},
+    {Gain::Kd_P, param::Kd_P_scl, param::KDP, param::SFTKDP, 16384},
+    {Gain::KFFS, param::KFFS_scl, param::KFFS, param::SFTSFFW, 16384},
+    {Gain::KFFA, param::KFFA_scl, param::KFFA, param::SFTAFFW, 4194304, param::SFTKFF, 11},
 };
 
 constexpr const FixedPointGain& FixedPointGainOf(Gain gain) {

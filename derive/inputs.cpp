@@ -9,6 +9,7 @@
 #include "derive/references.h"
 #include "derive/set_parameter_range.h"
 #include "derive/step.h"
+#include "names/drive_names.h"
 #include "units/drive_modes.h"
 #include "units/scales.h"
 
@@ -23,8 +24,8 @@ struct SoftwareLimit {
   const char* mirrored_register;  // with a negative one
 };
 
-constexpr SoftwareLimit kNegativeLimit{"Negative_SWLS", "SWNEGLS", "SWPOSLS"};
-constexpr SoftwareLimit kPositiveLimit{"Positive_SWLS", "SWPOSLS", "SWNEGLS"};
+constexpr SoftwareLimit kNegativeLimit{param::Negative_SWLS, param::SWNEGLS, param::SWPOSLS};
+constexpr SoftwareLimit kPositiveLimit{param::Positive_SWLS, param::SWPOSLS, param::SWNEGLS};
 
 const char* RegisterOf(const SoftwareLimit& limit, double position_scale) {
   return position_scale > 0.0 ? limit.own_register : limit.mirrored_register;
@@ -33,7 +34,7 @@ const char* RegisterOf(const SoftwareLimit& limit, double position_scale) {
 // Divided by the signed scale, so that a scaled -> chip -> scaled round trip keeps the
 // signs of the user's limits whatever the direction of the transmission.
 int ComputeSoftwareLimitFromChip(CZel_Setup& setup, const SoftwareLimit& limit) {
-  auto p = FindParameters(setup, limit.scaled, "SWNEGLS", "SWPOSLS");
+  auto p = FindParameters(setup, limit.scaled, param::SWNEGLS, param::SWPOSLS);
   if (!p) return 0;
   CZel_Parameter* scaled = (*p)[0];
   const double k = LoadPositionScale(setup);
@@ -44,7 +45,7 @@ int ComputeSoftwareLimitFromChip(CZel_Setup& setup, const SoftwareLimit& limit) 
 }
 
 int ComputeSoftwareLimitToChip(CZel_Setup& setup, const SoftwareLimit& limit) {
-  auto p = FindParameters(setup, limit.scaled, "SWNEGLS", "SWPOSLS");
+  auto p = FindParameters(setup, limit.scaled, param::SWNEGLS, param::SWPOSLS);
   if (!p) return 0;
   const double k = LoadPositionScale(setup);
   CZel_Parameter* target = setup.FindParameter(RegisterOf(limit, k));
@@ -53,14 +54,14 @@ int ComputeSoftwareLimitToChip(CZel_Setup& setup, const SoftwareLimit& limit) {
 
 // A delay or time of the drive counted in slow-loop samples.
 int ComputeTimeFromSamples(CZel_Setup& setup, const char* samples, const char* time) {
-  auto p = FindParameters(setup, samples, "Ts_S", time);
+  auto p = FindParameters(setup, samples, param::Ts_S, time);
   if (!p) return 0;
   auto [count, ts, seconds] = *p;
   return seconds->SetValueInBaseUnit(ts->GetValueInBaseUnit() * count->GetValueInBaseUnit());
 }
 
 int ComputeSamplesFromTime(CZel_Setup& setup, const char* time, const char* samples) {
-  auto p = FindParameters(setup, time, "Ts_S", samples);
+  auto p = FindParameters(setup, time, param::Ts_S, samples);
   if (!p) return 0;
   auto [seconds, ts, count] = *p;
   return WriteChip(*count, seconds->GetValueInBaseUnit() / ts->GetValueInBaseUnit());
@@ -99,23 +100,23 @@ EncoderFilterRow EncoderFilterRowOf(double filter_enc_value) {
 // Chip to scaled.
 
 int ComputeIsMotorTemperatureSensor(CZel_Setup& setup) {
-  return ComputeFlagFromRegister(setup, "SCR", kScrMotorTemperatureSensor);
+  return ComputeFlagFromRegister(setup, param::SCR, kScrMotorTemperatureSensor);
 }
 
 int ComputeIsDriveTemperatureSensor(CZel_Setup& setup) {
-  return ComputeFlagFromRegister(setup, "SCR", kScrDriveTemperatureSensor);
+  return ComputeFlagFromRegister(setup, param::SCR, kScrDriveTemperatureSensor);
 }
 
 // A drive family member without the load encoder, or without any tacho, offers fewer
 // configurations.
 int ComputeSensorsConfiguration(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "SCR", "SensorsConfiguration");
+  auto p = FindParameters(setup, param::SCR, param::SensorsConfiguration);
   if (!p) return 0;
   auto [scr, sensors] = *p;
   double max = 2.0;
-  if (setup.GetIntOption("DisableTachoAndEncoder") != 0) {
+  if (setup.GetIntOption(option::DisableTachoAndEncoder) != 0) {
     max = 1.0;
-    if (setup.GetIntOption("DisableTacho") != 0) max = 0.0;
+    if (setup.GetIntOption(option::DisableTacho) != 0) max = 0.0;
   }
   const std::uint32_t code = RegisterBits(*scr) & kScrSensorMask;
   double configuration = 0.0;
@@ -126,7 +127,7 @@ int ComputeSensorsConfiguration(CZel_Setup& setup) {
 }
 
 int ComputeIsSpeedEstimator(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "SCR", "isSpeedEstimator");
+  auto p = FindParameters(setup, param::SCR, param::isSpeedEstimator);
   if (!p) return 0;
   auto [scr, estimator] = *p;
   const bool on = (RegisterBits(*scr) & kScrEstimatorMask) == kScrEstimatorCode;
@@ -135,7 +136,7 @@ int ComputeIsSpeedEstimator(CZel_Setup& setup) {
 
 // The table holds 256 + ID, or 0 for no entry.
 int ComputeAxis_ID_list(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "AAR_table", "Axis_ID_list");
+  auto p = FindParameters(setup, param::AAR_table, param::Axis_ID_list);
   if (!p) return 0;
   auto [table, id] = *p;
   const double entry = table->GetValueInBaseUnit();
@@ -143,17 +144,17 @@ int ComputeAxis_ID_list(CZel_Setup& setup) {
 }
 
 int ComputeEnablePolarity(CZel_Setup& setup) {
-  return ComputeFlagFromRegister(setup, "DIGIN_ACTIVE_LEVEL", kEnablePolarity);
+  return ComputeFlagFromRegister(setup, param::DIGIN_ACTIVE_LEVEL, kEnablePolarity);
 }
 int ComputeLSPPolarity(CZel_Setup& setup) {
-  return ComputeFlagFromRegister(setup, "DIGIN_ACTIVE_LEVEL", kLSPPolarity);
+  return ComputeFlagFromRegister(setup, param::DIGIN_ACTIVE_LEVEL, kLSPPolarity);
 }
 int ComputeLSNPolarity(CZel_Setup& setup) {
-  return ComputeFlagFromRegister(setup, "DIGIN_ACTIVE_LEVEL", kLSNPolarity);
+  return ComputeFlagFromRegister(setup, param::DIGIN_ACTIVE_LEVEL, kLSNPolarity);
 }
 
 int ComputeIsSWLS(CZel_Setup& setup) {
-  return ComputeFlagFromRegister(setup, "ASR", kAsrSoftwareLimitSwitches);
+  return ComputeFlagFromRegister(setup, param::ASR, kAsrSoftwareLimitSwitches);
 }
 int ComputeNegative_SWLS(CZel_Setup& setup) {
   return ComputeSoftwareLimitFromChip(setup, kNegativeLimit);
@@ -163,25 +164,25 @@ int ComputePositive_SWLS(CZel_Setup& setup) {
 }
 
 int ComputeInputsPolarityType(CZel_Setup& setup) {
-  return ComputeFlagFromRegister(setup, "ASR", kAsrInputsPolarityType);
+  return ComputeFlagFromRegister(setup, param::ASR, kAsrInputsPolarityType);
 }
 
 int ComputeSave_CAN_baudrate(CZel_Setup& setup) {
-  return ComputeFlagFromRegister(setup, "LSS_Active", kLssSaveBaudRate);
+  return ComputeFlagFromRegister(setup, param::LSS_Active, kLssSaveBaudRate);
 }
 int ComputeSave_axis_id(CZel_Setup& setup) {
-  return ComputeFlagFromRegister(setup, "LSS_Active", kLssSaveAxisId);
+  return ComputeFlagFromRegister(setup, param::LSS_Active, kLssSaveAxisId);
 }
 
 int ComputeReverseCounting(CZel_Setup& setup) {
-  return ComputeFlagFromEquality(setup, "COUNTINGDIR", "ReverseCounting");
+  return ComputeFlagFromEquality(setup, param::COUNTINGDIR, param::ReverseCounting);
 }
 int ComputeIsFilterEnc(CZel_Setup& setup) {
-  return ComputeFlagFromEquality(setup, "QUAL", "isFilterEnc");
+  return ComputeFlagFromEquality(setup, param::QUAL, param::isFilterEnc);
 }
 
 int ComputeIsMotorBrake(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "BRAKECFG", "isMotorBrake");
+  auto p = FindParameters(setup, param::BRAKECFG, param::isMotorBrake);
   if (!p) return 0;
   auto [brakecfg, brake] = *p;
   if (!SetParameterRange(*brake, 0.0, 1.0)) return 0;
@@ -189,7 +190,7 @@ int ComputeIsMotorBrake(CZel_Setup& setup) {
 }
 
 int ComputeMotorBrake_output(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "BRAKECFG", "MotorBrake_output");
+  auto p = FindParameters(setup, param::BRAKECFG, param::MotorBrake_output);
   if (!p) return 0;
   auto [brakecfg, output] = *p;
   const auto pin = static_cast<int>((RegisterBits(*brakecfg) >> kBrakePinShift) & kBrakePinField);
@@ -197,14 +198,14 @@ int ComputeMotorBrake_output(CZel_Setup& setup) {
 }
 
 int ComputeMotorBrake_releasetime(CZel_Setup& setup) {
-  return ComputeTimeFromSamples(setup, "BRAKERELEASEDELAY", "MotorBrake_releasetime");
+  return ComputeTimeFromSamples(setup, param::BRAKERELEASEDELAY, param::MotorBrake_releasetime);
 }
 int ComputeMotorBrake_applytime(CZel_Setup& setup) {
-  return ComputeTimeFromSamples(setup, "BRAKEAPPLYDELAY", "MotorBrake_applytime");
+  return ComputeTimeFromSamples(setup, param::BRAKEAPPLYDELAY, param::MotorBrake_applytime);
 }
 
 int ComputeIsFreezeControl(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "ACR", "ControlMode", "isFreezeControl");
+  auto p = FindParameters(setup, param::ACR, param::ControlMode, param::isFreezeControl);
   if (!p) return 0;
   auto [acr, mode, freeze] = *p;
   if (!SetParameterRange(*freeze, 0.0, 1.0)) return 0;
@@ -214,7 +215,7 @@ int ComputeIsFreezeControl(CZel_Setup& setup) {
 }
 
 int ComputeFreezeControl_errband(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "POSOKLIM_FC", "FreezeControl_errband");
+  auto p = FindParameters(setup, param::POSOKLIM_FC, param::FreezeControl_errband);
   if (!p) return 0;
   auto [counts, band] = *p;
   const double k = std::abs(LoadPositionScale(setup));
@@ -222,7 +223,7 @@ int ComputeFreezeControl_errband(CZel_Setup& setup) {
 }
 
 int ComputeFreezeControl_time(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "TONPOSOK_FC", "Ts_S", "FreezeControl_time");
+  auto p = FindParameters(setup, param::TONPOSOK_FC, param::Ts_S, param::FreezeControl_time);
   if (!p) return 0;
   auto [samples, ts, time] = *p;
   const double period = ts->GetValueInBaseUnit();
@@ -233,7 +234,7 @@ int ComputeFreezeControl_time(CZel_Setup& setup) {
 // Scaled to chip.
 
 int ComputeAAR_table(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "Axis_ID_list", "AAR_table");
+  auto p = FindParameters(setup, param::Axis_ID_list, param::AAR_table);
   if (!p) return 0;
   auto [id, table] = *p;
   const double value = id->GetValueInBaseUnit();
@@ -241,13 +242,13 @@ int ComputeAAR_table(CZel_Setup& setup) {
 }
 
 int ComputeSCR(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "SCR", "isMotorTemperatureSensor", "isDriveTemperatureSensor",
-                          "SensorsConfiguration");
+  auto p = FindParameters(setup, param::SCR, param::isMotorTemperatureSensor, param::isDriveTemperatureSensor,
+                          param::SensorsConfiguration);
   if (!p) return 0;
   auto [scr, motor_sensor, drive_sensor, sensors] = *p;
   const CZel_Parameter* estimator = nullptr;
   if (HasSpeedEstimator(setup)) {
-    estimator = setup.FindParameter("isSpeedEstimator");
+    estimator = setup.FindParameter(param::isSpeedEstimator);
     if (!estimator) return 0;
   }
   const SensorCode* row = SensorCodeOfConfiguration(sensors->GetValueInBaseUnit());
@@ -265,15 +266,15 @@ int ComputeSCR(CZel_Setup& setup) {
 }
 
 int ComputeASR(CZel_Setup& setup) {
-  CZel_Parameter* asr = setup.FindParameter("ASR");
+  CZel_Parameter* asr = setup.FindParameter(param::ASR);
   if (!asr) return 0;
   const CZel_Parameter* swls = nullptr;
-  if (HasSoftwareLimitSwitches(setup)) swls = setup.FindParameter("isSWLS");
+  if (HasSoftwareLimitSwitches(setup)) swls = setup.FindParameter(param::isSWLS);
   const CZel_Parameter* polarity = nullptr;
-  if (HasInputsPolarity(setup)) polarity = setup.FindParameter("InputsPolarityType");
+  if (HasInputsPolarity(setup)) polarity = setup.FindParameter(param::InputsPolarityType);
   bool negative_transmission = false;
   if (hasNegTransmission(setup)) {
-    auto sides = FindParameters(setup, "Motor_transmission", "Load_transmission");
+    auto sides = FindParameters(setup, param::Motor_transmission, param::Load_transmission);
     if (!sides) return 0;
     auto [motor, load] = *sides;
     if (load->GetValueInBaseUnit() == 0.0) return 0;
@@ -294,14 +295,14 @@ int ComputeSWLimitFromPositive_SWLS(CZel_Setup& setup) {
 }
 
 int ComputeDIGIN_ACTIVE_LEVEL(CZel_Setup& setup) {
-  return ComputeRegisterFromFlags(setup, "DIGIN_ACTIVE_LEVEL", kDiginActiveLevel);
+  return ComputeRegisterFromFlags(setup, param::DIGIN_ACTIVE_LEVEL, kDiginActiveLevel);
 }
 
 // The tacho's speed count per the encoder's count per slow-loop sample at the same motor
 // speed.
 int ComputeTRANSMISION(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "TRANSMISION", "Tacho_gain", "ADCResolution", "No_encoder_lines",
-                          "AnalogueInputsRange", "Load_transmission", "Motor_transmission");
+  auto p = FindParameters(setup, param::TRANSMISION, param::Tacho_gain, param::ADCResolution, param::No_encoder_lines,
+                          param::AnalogueInputsRange, param::Load_transmission, param::Motor_transmission);
   const auto period = ChipSlowLoopPeriod(setup);
   if (!p || !period) return 0;
   auto [ratio, tacho_gain, resolution, lines, inputs_range, load, motor] = *p;
@@ -316,7 +317,7 @@ int ComputeTRANSMISION(CZel_Setup& setup) {
 }
 
 int ComputeLSS_Active(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "save_CAN_baudrate", "save_axis_id", "LSS_Active");
+  auto p = FindParameters(setup, param::save_CAN_baudrate, param::save_axis_id, param::LSS_Active);
   if (!p) return 0;
   auto [baud_rate, axis_id, lss] = *p;
   std::uint32_t bits = WithFlag(0, kLssSaveAxisId, axis_id->GetValueInBaseUnit());
@@ -325,11 +326,11 @@ int ComputeLSS_Active(CZel_Setup& setup) {
 }
 
 int ComputeCOUNTINGDIR(CZel_Setup& setup) {
-  return ComputeChipFromFlag(setup, "ReverseCounting", "COUNTINGDIR");
+  return ComputeChipFromFlag(setup, param::ReverseCounting, param::COUNTINGDIR);
 }
 
 int ComputeQUAL(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "isFilterEnc", "FilterEncValue", "QUAL", "QUAL_ACT", "QUAL_AQ2");
+  auto p = FindParameters(setup, param::isFilterEnc, param::FilterEncValue, param::QUAL, param::QUAL_ACT, param::QUAL_AQ2);
   if (!p) return 0;
   auto [on, value, qual, act, aq2] = *p;
   if (!IsFlagSet(on->GetValueInBaseUnit())) return qual->SetValueInBaseUnit(0.0);
@@ -342,7 +343,7 @@ int ComputeQUAL(CZel_Setup& setup) {
 }
 
 int ComputeBRAKECFG(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "MotorBrake_output", "isMotorBrake", "BRAKECFG");
+  auto p = FindParameters(setup, param::MotorBrake_output, param::isMotorBrake, param::BRAKECFG);
   if (!p) return 0;
   auto [output, brake, brakecfg] = *p;
   const int pin =
@@ -352,21 +353,21 @@ int ComputeBRAKECFG(CZel_Setup& setup) {
 }
 
 int ComputeBRAKEAPPLYDELAY(CZel_Setup& setup) {
-  return ComputeSamplesFromTime(setup, "MotorBrake_applytime", "BRAKEAPPLYDELAY");
+  return ComputeSamplesFromTime(setup, param::MotorBrake_applytime, param::BRAKEAPPLYDELAY);
 }
 int ComputeBRAKERELEASEDELAY(CZel_Setup& setup) {
-  return ComputeSamplesFromTime(setup, "MotorBrake_releasetime", "BRAKERELEASEDELAY");
+  return ComputeSamplesFromTime(setup, param::MotorBrake_releasetime, param::BRAKERELEASEDELAY);
 }
 
 int ComputePOSOKLIM_FC(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "FreezeControl_errband", "POSOKLIM_FC");
+  auto p = FindParameters(setup, param::FreezeControl_errband, param::POSOKLIM_FC);
   if (!p) return 0;
   auto [band, counts] = *p;
   return WriteChip(*counts, band->GetValueInBaseUnit() * std::abs(LoadPositionScale(setup)));
 }
 
 int ComputeTONPOSOK_FC(CZel_Setup& setup) {
-  return ComputeSamplesFromTime(setup, "FreezeControl_time", "TONPOSOK_FC");
+  return ComputeSamplesFromTime(setup, param::FreezeControl_time, param::TONPOSOK_FC);
 }
 
 }  // namespace dcservo

@@ -8,6 +8,7 @@
 
 #include "derive/register_flags.h"
 #include "host/zel_setup.h"
+#include "names/drive_names.h"
 #include "units/drive_modes.h"
 
 namespace dcservo {
@@ -17,8 +18,8 @@ inline constexpr std::uint32_t kScrSensorMask = 0x003F;
 // Bits 3-5 at 110 mean that speed comes from the estimator.
 inline constexpr std::uint32_t kScrEstimatorMask = 0x0038;
 inline constexpr std::uint32_t kScrEstimatorCode = 0x0030;
-inline constexpr RegisterFlag kScrMotorTemperatureSensor{"isMotorTemperatureSensor", 0x0080};
-inline constexpr RegisterFlag kScrDriveTemperatureSensor{"isDriveTemperatureSensor", 0x0100};
+inline constexpr RegisterFlag kScrMotorTemperatureSensor{param::isMotorTemperatureSensor, 0x0080};
+inline constexpr RegisterFlag kScrDriveTemperatureSensor{param::isDriveTemperatureSensor, 0x0100};
 
 struct SensorCode {
   int configuration;   // `SensorsConfiguration`
@@ -30,19 +31,19 @@ inline constexpr SensorCode kSensorCodes[] = {{SensorsConfiguration::EncoderOnMo
                                               {SensorsConfiguration::TachoAndEncoderOnLoad, 0x08}};
 
 // `DIGIN_ACTIVE_LEVEL`: the active level of the enable and limit-switch inputs.
-inline constexpr RegisterFlag kEnablePolarity{"EnablePolarity", 0x8000};
-inline constexpr RegisterFlag kLSNPolarity{"LSNPolarity", 0x4000};
-inline constexpr RegisterFlag kLSPPolarity{"LSPPolarity", 0x2000};
+inline constexpr RegisterFlag kEnablePolarity{param::EnablePolarity, 0x8000};
+inline constexpr RegisterFlag kLSNPolarity{param::LSNPolarity, 0x4000};
+inline constexpr RegisterFlag kLSPPolarity{param::LSPPolarity, 0x2000};
 inline constexpr RegisterFlag kDiginActiveLevel[] = {kEnablePolarity, kLSNPolarity, kLSPPolarity};
 
 // `ASR`, the axis settings register.
-inline constexpr RegisterFlag kAsrSoftwareLimitSwitches{"isSWLS", 0x1000};
-inline constexpr RegisterFlag kAsrInputsPolarityType{"InputsPolarityType", 0x0004, true};
+inline constexpr RegisterFlag kAsrSoftwareLimitSwitches{param::isSWLS, 0x1000};
+inline constexpr RegisterFlag kAsrInputsPolarityType{param::InputsPolarityType, 0x0004, true};
 inline constexpr std::uint32_t kAsrNegativeTransmission = 0x0080;
 
 // `LSS_Active`: a set bit keeps the drive from saving that CAN setting.
-inline constexpr RegisterFlag kLssSaveAxisId{"save_axis_id", 0x0001, true};
-inline constexpr RegisterFlag kLssSaveBaudRate{"save_CAN_baudrate", 0x0002, true};
+inline constexpr RegisterFlag kLssSaveAxisId{param::save_axis_id, 0x0001, true};
+inline constexpr RegisterFlag kLssSaveBaudRate{param::save_CAN_baudrate, 0x0002, true};
 
 // `BRAKECFG`: brake present, and the I/O pin of its output.
 inline constexpr std::uint32_t kBrakePresent = 0x0001;

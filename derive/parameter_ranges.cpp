@@ -9,6 +9,7 @@
 #include "derive/drive_symbols.h"
 #include "derive/probes.h"
 #include "derive/step.h"
+#include "names/drive_names.h"
 #include "units/drive_modes.h"
 #include "units/scales.h"
 
@@ -53,9 +54,9 @@ struct TuningBandwidth {
 };
 
 constexpr TuningBandwidth kTuningBandwidths[] = {
-    {"PB_C", "PB_C_minim", "PB_C_maxim"},
-    {"PB_S", "PB_S_minim", "PB_S_maxim"},
-    {"PB_P", "PB_P_minim", "PB_P_maxim"},
+    {param::PB_C, param::PB_C_minim, param::PB_C_maxim},
+    {param::PB_S, param::PB_S_minim, param::PB_S_maxim},
+    {param::PB_P, param::PB_P_minim, param::PB_P_maxim},
 };
 
 void SetTuningBandwidthRange(CZel_Setup& setup, const TuningBandwidth& row) {
@@ -73,8 +74,8 @@ struct ProfileTime {
 };
 
 constexpr ProfileTime kProfileTimes[] = {
-    {"TPP", 1}, {"TNP", 1}, {"TaPP", 2}, {"TaNP", 2},
-    {"TPS", 1}, {"TNS", 1}, {"TaPS", 1}, {"TaNS", 1},
+    {param::TPP, 1}, {param::TNP, 1}, {param::TaPP, 2}, {param::TaNP, 2},
+    {param::TPS, 1}, {param::TNS, 1}, {param::TaPS, 1}, {param::TaNS, 1},
 };
 
 void SetProfileTimeRange(CZel_Setup& setup, const ProfileTime& row) {
@@ -86,7 +87,7 @@ void SetProfileTimeRange(CZel_Setup& setup, const ProfileTime& row) {
 // The position test's amplitude is what the shorter acceleration time can reach at full
 // fixed-point speed.
 void SetTestPositionRange(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "TestPosition", "TaPP", "TaNP");
+  auto p = FindParameters(setup, param::TestPosition, param::TaPP, param::TaNP);
   const auto period = ChipSlowLoopPeriod(setup);
   const auto full = FullScale(LoadPositionScale(setup));
   if (!p || !period || !full) return;
@@ -97,7 +98,7 @@ void SetTestPositionRange(CZel_Setup& setup) {
 }
 
 void SetTestSpeedRange(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "TestSpeed", "Limit_Speed");
+  auto p = FindParameters(setup, param::TestSpeed, param::Limit_Speed);
   const auto full = FullScale(LoadSpeedScale(setup));
   if (!p || !full) return;
   auto [speed, limit_speed] = *p;
@@ -107,7 +108,7 @@ void SetTestSpeedRange(CZel_Setup& setup) {
 
 // The reference filter cannot pass more than the slow loop's Nyquist frequency.
 void SetReferenceFilterMaximum(CZel_Setup& setup) {
-  CZel_Parameter* filter = setup.FindParameter("filter");
+  CZel_Parameter* filter = setup.FindParameter(param::filter);
   const auto period = ChipSlowLoopPeriod(setup);
   if (filter && period) SetMaximum(*filter, 1.0 / (2.0 * *period));
 }
@@ -141,7 +142,7 @@ void SetUpperLimitRange(CZel_Setup& setup, const char* lower, const char* upper,
 }
 
 std::optional<double> SpeedLimitCeiling(CZel_Setup& setup) {
-  CZel_Parameter* limit_speed = setup.FindParameter("Limit_Speed");
+  CZel_Parameter* limit_speed = setup.FindParameter(param::Limit_Speed);
   const auto full = FullScale(LoadSpeedScale(setup));
   if (!limit_speed || !full) return std::nullopt;
   return std::min(*full, limit_speed->GetValueInBaseUnit());
@@ -150,7 +151,7 @@ std::optional<double> SpeedLimitCeiling(CZel_Setup& setup) {
 // The current reference can reach neither the drive's nor the motor's peak current, nor
 // the fixed-point full scale.
 std::optional<double> CurrentLimitCeiling(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "ImaxPS", "ImaxM");
+  auto p = FindParameters(setup, param::ImaxPS, param::ImaxM);
   const double current_scale = CurrentScale(setup);
   if (!p || !IsUsableDivisor(current_scale)) return std::nullopt;
   auto [imax_ps, imax_m] = *p;
@@ -161,14 +162,14 @@ std::optional<double> CurrentLimitCeiling(CZel_Setup& setup) {
 }  // namespace
 
 void SetMotorNominalCurrentMaximum(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "In", "ImaxM");
+  auto p = FindParameters(setup, param::In, param::ImaxM);
   if (!p) return;
   auto [in, imax_m] = *p;
   SetMaximum(*in, imax_m->GetValueInBaseUnit());
 }
 
 void SetDeadBandPointRange(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "DeadBand_Point", "AnalogueInputsRange");
+  auto p = FindParameters(setup, param::DeadBand_Point, param::AnalogueInputsRange);
   if (!p) return;
   auto [point, span] = *p;
   const double inputs_range = span->GetValueInBaseUnit();
@@ -181,7 +182,7 @@ void SetDeadBandPointRange(CZel_Setup& setup) {
 }
 
 void SetDeadBandWidthRange(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "DeadBand_Point", "DeadBand_Range");
+  auto p = FindParameters(setup, param::DeadBand_Point, param::DeadBand_Range);
   if (!p) return;
   auto [point, width] = *p;
   const double lo = point->GetMinInBaseUnit();
@@ -192,40 +193,40 @@ void SetDeadBandWidthRange(CZel_Setup& setup) {
 
 void SetPOS_minRange(CZel_Setup& setup) {
   if (const auto full = FullScale(LoadPositionScale(setup)))
-    SetLowerLimitRange(setup, "POS_min", "POS_max", -*full);
+    SetLowerLimitRange(setup, param::POS_min, param::POS_max, -*full);
 }
 
 void SetPOS_maxRange(CZel_Setup& setup) {
   if (const auto full = FullScale(LoadPositionScale(setup)))
-    SetUpperLimitRange(setup, "POS_min", "POS_max", *full);
+    SetUpperLimitRange(setup, param::POS_min, param::POS_max, *full);
 }
 
 void SetSPD_minRange(CZel_Setup& setup) {
   if (const auto ceiling = SpeedLimitCeiling(setup))
-    SetLowerLimitRange(setup, "SPD_min", "SPD_max", -*ceiling);
+    SetLowerLimitRange(setup, param::SPD_min, param::SPD_max, -*ceiling);
 }
 
 void SetSPD_maxRange(CZel_Setup& setup) {
   if (const auto ceiling = SpeedLimitCeiling(setup))
-    SetUpperLimitRange(setup, "SPD_min", "SPD_max", *ceiling);
+    SetUpperLimitRange(setup, param::SPD_min, param::SPD_max, *ceiling);
 }
 
 void SetCRT_minRange(CZel_Setup& setup) {
   if (const auto ceiling = CurrentLimitCeiling(setup))
-    SetLowerLimitRange(setup, "CRT_min", "CRT_max", -*ceiling);
+    SetLowerLimitRange(setup, param::CRT_min, param::CRT_max, -*ceiling);
 }
 
 void SetCRT_maxRange(CZel_Setup& setup) {
   if (const auto ceiling = CurrentLimitCeiling(setup))
-    SetUpperLimitRange(setup, "CRT_min", "CRT_max", *ceiling);
+    SetUpperLimitRange(setup, param::CRT_min, param::CRT_max, *ceiling);
 }
 
 void ComputeParameterRanges(CZel_Setup& setup) {
   SetMotorNominalCurrentMaximum(setup);
-  SetFullScaleMaximum(setup, "ERR_speed", LoadSpeedScale(setup));
-  SetFullScaleMaximum(setup, "ERR_position", LoadPositionScale(setup));
-  SetSampleCountMaximum(setup, "time_ERR_spd");
-  SetSampleCountMaximum(setup, "time_ERR_pos");
+  SetFullScaleMaximum(setup, param::ERR_speed, LoadSpeedScale(setup));
+  SetFullScaleMaximum(setup, param::ERR_position, LoadPositionScale(setup));
+  SetSampleCountMaximum(setup, param::time_ERR_spd);
+  SetSampleCountMaximum(setup, param::time_ERR_pos);
   for (const TuningBandwidth& row : kTuningBandwidths) SetTuningBandwidthRange(setup, row);
   for (const ProfileTime& row : kProfileTimes) SetProfileTimeRange(setup, row);
   SetTestPositionRange(setup);

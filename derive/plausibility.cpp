@@ -6,6 +6,7 @@
 #include "derive/probes.h"
 #include "derive/step.h"
 #include "host/zel_errors.h"
+#include "names/drive_names.h"
 
 namespace dcservo {
 namespace {
@@ -19,7 +20,7 @@ std::string Shown(double value) {
 // The drive would never give the motor the peak current its protections and tuning count
 // on.
 void CheckPeakCurrent(CZel_Setup& setup, std::vector<std::string>& found) {
-  auto p = FindParameters(setup, "ImaxM", "ImaxPS");
+  auto p = FindParameters(setup, param::ImaxM, param::ImaxPS);
   if (!p) return;
   auto [motor, drive] = *p;
   if (motor->GetValueInBaseUnit() <= drive->GetValueInBaseUnit()) return;
@@ -32,7 +33,7 @@ void CheckPeakCurrent(CZel_Setup& setup, std::vector<std::string>& found) {
 // every speed gain too low.
 void CheckInertia(CZel_Setup& setup, std::vector<std::string>& found) {
   if (IsMotorInertiaUnknown(setup)) return;
-  auto p = FindParameters(setup, "Jm", "Jt");
+  auto p = FindParameters(setup, param::Jm, param::Jt);
   if (!p) return;
   auto [motor, total] = *p;
   if (motor->GetValueInBaseUnit() <= total->GetValueInBaseUnit()) return;

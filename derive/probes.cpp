@@ -3,6 +3,7 @@
 #include <initializer_list>
 
 #include "derive/step.h"
+#include "names/drive_names.h"
 
 namespace dcservo {
 namespace {
@@ -23,46 +24,46 @@ int OptionIsOne(const CZel_Setup& setup, const char* name) {
 
 int HasAnalogueInput(CZel_Setup& setup) {
   ZelQuietErrors quiet;
-  return setup.FindVariable("CADIN", 1) && setup.FindParameter("CADIN") ? 1 : 0;
+  return setup.FindVariable(param::CADIN, 1) && setup.FindParameter(param::CADIN) ? 1 : 0;
 }
 
 int IsMotorInertiaUnknown(CZel_Setup& setup) {
   ZelQuietErrors quiet;
-  const CZel_Parameter* unknown = setup.FindParameter("isMotorInertiaUnknown");
+  const CZel_Parameter* unknown = setup.FindParameter(param::isMotorInertiaUnknown);
   return unknown && IsFlagSet(unknown->GetValueInBaseUnit()) ? 1 : 0;
 }
 
-int HasSoftwareLimitSwitches(CZel_Setup& setup) { return HasParameters(setup, {"isSWLS"}); }
-int HasSpeedEstimator(CZel_Setup& setup) { return HasParameters(setup, {"isSpeedEstimator"}); }
+int HasSoftwareLimitSwitches(CZel_Setup& setup) { return HasParameters(setup, {param::isSWLS}); }
+int HasSpeedEstimator(CZel_Setup& setup) { return HasParameters(setup, {param::isSpeedEstimator}); }
 int HasCanSettings(CZel_Setup& setup) {
-  return HasParameters(setup, {"save_CAN_baudrate", "save_axis_id"});
+  return HasParameters(setup, {param::save_CAN_baudrate, param::save_axis_id});
 }
-int HasMotorBrake(CZel_Setup& setup) { return HasParameters(setup, {"BRAKECFG", "isMotorBrake"}); }
+int HasMotorBrake(CZel_Setup& setup) { return HasParameters(setup, {param::BRAKECFG, param::isMotorBrake}); }
 int HasFreezeControl(CZel_Setup& setup) {
-  return HasParameters(setup, {"POSOKLIM_FC", "TONPOSOK_FC"});
+  return HasParameters(setup, {param::POSOKLIM_FC, param::TONPOSOK_FC});
 }
-int HasInputsPolarity(CZel_Setup& setup) { return HasParameters(setup, {"InputsPolarityType"}); }
-int HasBiquadFilters(CZel_Setup& setup) { return HasParameters(setup, {"IQREF_BQ_INI"}); }
+int HasInputsPolarity(CZel_Setup& setup) { return HasParameters(setup, {param::InputsPolarityType}); }
+int HasBiquadFilters(CZel_Setup& setup) { return HasParameters(setup, {param::IQREF_BQ_INI}); }
 int HasSpeedTestReference(CZel_Setup& setup) {
-  return HasParameters(setup, {"SpeedTestReferenceType"});
+  return HasParameters(setup, {param::SpeedTestReferenceType});
 }
 int HasI2tWarnings(CZel_Setup& setup) {
-  return HasParameters(setup, {"II2TWARLIM_D", "I2TWARLIM_M"});
+  return HasParameters(setup, {param::II2TWARLIM_D, param::I2TWARLIM_M});
 }
-int HasSpeedForward(CZel_Setup& setup) { return HasParameters(setup, {"SpeedForward"}); }
-int HasReverseCounting(CZel_Setup& setup) { return HasParameters(setup, {"ReverseCounting"}); }
+int HasSpeedForward(CZel_Setup& setup) { return HasParameters(setup, {param::SpeedForward}); }
+int HasReverseCounting(CZel_Setup& setup) { return HasParameters(setup, {param::ReverseCounting}); }
 int HasEncoderFilter(CZel_Setup& setup) {
-  return HasParameters(setup, {"isFilterEnc", "FilterEncValue"});
+  return HasParameters(setup, {param::isFilterEnc, param::FilterEncValue});
 }
-int HasPosSpdInFastLoop(CZel_Setup& setup) { return HasParameters(setup, {"PosSpd_in_FastLoop"}); }
+int HasPosSpdInFastLoop(CZel_Setup& setup) { return HasParameters(setup, {param::PosSpd_in_FastLoop}); }
 
-int hasNegTransmission(const CZel_Setup& setup) { return OptionIsOne(setup, "hasNegTransmission"); }
-int hideEnablePolarity(const CZel_Setup& setup) { return OptionIsOne(setup, "hideEnablePolarity"); }
-int NewDeadBand(const CZel_Setup& setup) { return OptionIsOne(setup, "NewDeadBand"); }
-int DisableBrake(const CZel_Setup& setup) { return OptionIsOne(setup, "DisableBrake") ? 0 : 1; }
+int hasNegTransmission(const CZel_Setup& setup) { return OptionIsOne(setup, option::hasNegTransmission); }
+int hideEnablePolarity(const CZel_Setup& setup) { return OptionIsOne(setup, option::hideEnablePolarity); }
+int NewDeadBand(const CZel_Setup& setup) { return OptionIsOne(setup, option::NewDeadBand); }
+int DisableBrake(const CZel_Setup& setup) { return OptionIsOne(setup, option::DisableBrake) ? 0 : 1; }
 int IsInputsTypeProgrammable(const CZel_Setup& setup) {
-  if (setup.GetOptionNoError("IsInputsTypeProgrammable").empty()) return -1;
-  return setup.GetIntOption("IsInputsTypeProgrammable");
+  if (setup.GetOptionNoError(option::IsInputsTypeProgrammable).empty()) return -1;
+  return setup.GetIntOption(option::IsInputsTypeProgrammable);
 }
 
 }  // namespace dcservo

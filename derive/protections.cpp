@@ -8,6 +8,7 @@
 #include "derive/checked_write.h"
 #include "derive/probes.h"
 #include "derive/step.h"
+#include "names/drive_names.h"
 #include "units/drive_modes.h"
 #include "units/scales.h"
 #include "units/timing.h"
@@ -16,8 +17,8 @@ namespace dcservo {
 namespace {
 
 constexpr PcrFlagBit kPcrFlags[] = {
-    {0, "isOverCurrent"}, {1, "isMotorI2t"},     {2, "isMotorOverTemp"}, {3, "isDriveOverTemp"},
-    {4, "isOverVoltage"}, {5, "isUnderVoltage"}, {7, "isDriveI2t"},
+    {0, param::isOverCurrent}, {1, param::isMotorI2t},     {2, param::isMotorOverTemp}, {3, param::isDriveOverTemp},
+    {4, param::isOverVoltage}, {5, param::isUnderVoltage}, {7, param::isDriveI2t},
 };
 
 // The dialogs spell the motor I²t flag "isMotori2t"; names fold case, so a lookup by either
@@ -28,7 +29,7 @@ const PcrFlagBit& PcrFlagNamed(const char* flag) {
 }
 
 int PcrFlagToScaled(CZel_Setup& setup, const char* flag, double max = 1.0) {
-  auto p = FindParameters(setup, "PCR", flag);
+  auto p = FindParameters(setup, param::PCR, flag);
   if (!p) return 0;
   auto [pcr, on] = *p;
   return WriteScaled(*on, 0.0, max, BitOf(pcr->GetValueInBaseUnit(), PcrFlagNamed(flag).mask()));
@@ -59,25 +60,25 @@ struct I2tProtection {
   bool time_over_stored_period;
 };
 
-constexpr I2tProtection kDriveI2t = {.current = "I_I2t_D",
-                                     .time = "t_I2t_D",
-                                     .nominal = "InPS",
-                                     .peak = "ImaxPS",
+constexpr I2tProtection kDriveI2t = {.current = param::I_I2t_D,
+                                     .time = param::t_I2t_D,
+                                     .nominal = param::InPS,
+                                     .peak = param::ImaxPS,
                                      .nominal_margin = 1.0,
-                                     .nominal_register = "II2TPROT_D",
-                                     .time_factor = "SFI2T_D",
-                                     .integral_limit = "I2TINTLIM_D",
-                                     .warning_limit = "II2TWARLIM_D",
+                                     .nominal_register = param::II2TPROT_D,
+                                     .time_factor = param::SFI2T_D,
+                                     .integral_limit = param::I2TINTLIM_D,
+                                     .warning_limit = param::II2TWARLIM_D,
                                      .time_over_stored_period = true};
-constexpr I2tProtection kMotorI2t = {.current = "I_I2t_M",
-                                     .time = "t_I2t_M",
-                                     .nominal = "In",
-                                     .peak = "ImaxM",
+constexpr I2tProtection kMotorI2t = {.current = param::I_I2t_M,
+                                     .time = param::t_I2t_M,
+                                     .nominal = param::In,
+                                     .peak = param::ImaxM,
                                      .nominal_margin = 1.1,
-                                     .nominal_register = "II2TPROT_M",
-                                     .time_factor = "SFI2T_M",
-                                     .integral_limit = "I2TINTLIM_M",
-                                     .warning_limit = "I2TWARLIM_M",
+                                     .nominal_register = param::II2TPROT_M,
+                                     .time_factor = param::SFI2T_M,
+                                     .integral_limit = param::I2TINTLIM_M,
+                                     .warning_limit = param::I2TWARLIM_M,
                                      .time_over_stored_period = false};
 
 int I2tCurrentToScaled(CZel_Setup& setup, const I2tProtection& i2t) {
@@ -93,7 +94,7 @@ int I2tCurrentToScaled(CZel_Setup& setup, const I2tProtection& i2t) {
 
 int I2tTimeToScaled(CZel_Setup& setup, const I2tProtection& i2t) {
   auto p = FindParameters(setup, i2t.time_factor, i2t.time);
-  CZel_Parameter* ts = i2t.time_over_stored_period ? setup.FindParameter("Ts_S") : nullptr;
+  CZel_Parameter* ts = i2t.time_over_stored_period ? setup.FindParameter(param::Ts_S) : nullptr;
   if (!p || (i2t.time_over_stored_period && !ts)) return 0;
   auto [factor, time] = *p;
   const double t_chip = SlowLoopPeriod(setup);
@@ -112,7 +113,7 @@ int I2tNominalToChip(CZel_Setup& setup, const I2tProtection& i2t) {
 }
 
 int I2tTimeFactorToChip(CZel_Setup& setup, const I2tProtection& i2t) {
-  auto p = FindParameters(setup, "Ts_S", i2t.time, i2t.time_factor);
+  auto p = FindParameters(setup, param::Ts_S, i2t.time, i2t.time_factor);
   if (!p) return 0;
   auto [ts, time, factor] = *p;
   const double value = ts->GetValueInBaseUnit() * kI2tTimeUnits / time->GetValueInBaseUnit();
@@ -154,7 +155,7 @@ int ScaledTimesScale(CZel_Setup& setup, const char* scaled, const char* chip, Sc
 }
 
 int OverCurrentToScaled(CZel_Setup& setup, const char* target, double min) {
-  auto p = FindParameters(setup, "IMAXPROT", "ImaxM", "ImaxPS", target);
+  auto p = FindParameters(setup, param::IMAXPROT, param::ImaxM, param::ImaxPS, target);
   if (!p) return 0;
   auto [imax, imaxm, imaxps, current] = *p;
   return WriteScaled(*current, min,
@@ -174,7 +175,7 @@ int DelayToScaled(CZel_Setup& setup, const char* reg, const char* time) {
 // With a `flag` that is off, the delay register gets the value that switches the
 // protection off instead.
 int DelayToChip(CZel_Setup& setup, const char* time, const char* reg, const char* flag = nullptr) {
-  auto p = FindParameters(setup, time, "Ts_S", reg);
+  auto p = FindParameters(setup, time, param::Ts_S, reg);
   CZel_Parameter* on = flag ? setup.FindParameter(flag) : nullptr;
   if (!p || (flag && !on)) return 0;
   auto [seconds, ts, samples] = *p;
@@ -192,20 +193,20 @@ struct ControlError {
   const char* time_register;
 };
 
-constexpr ControlError kPositionError = {.flag = "isPositionControlError",
-                                         .band = "ERR_position",
-                                         .band_register = "ERRMAX",
+constexpr ControlError kPositionError = {.flag = param::isPositionControlError,
+                                         .band = param::ERR_position,
+                                         .band_register = param::ERRMAX,
                                          .band_min = 0.0,
                                          .scale = AbsLoadPositionScale,
-                                         .time = "time_ERR_pos",
-                                         .time_register = "TERRMAX"};
-constexpr ControlError kSpeedError = {.flag = "isSpeedControlError",
-                                      .band = "ERR_speed",
-                                      .band_register = "SERRMAX",
+                                         .time = param::time_ERR_pos,
+                                         .time_register = param::TERRMAX};
+constexpr ControlError kSpeedError = {.flag = param::isSpeedControlError,
+                                      .band = param::ERR_speed,
+                                      .band_register = param::SERRMAX,
                                       .band_min = 0.001,
                                       .scale = AbsLoadSpeedScale,
-                                      .time = "time_ERR_spd",
-                                      .time_register = "TSERRMAX"};
+                                      .time = param::time_ERR_spd,
+                                      .time_register = param::TSERRMAX};
 
 int ControlErrorFlagToScaled(CZel_Setup& setup, const ControlError& e) {
   auto p = FindParameters(setup, e.time_register, e.flag);
@@ -239,38 +240,38 @@ std::span<const PcrFlagBit> PcrFlagBits() { return kPcrFlags; }
 
 // --- Chip to scaled ---------------------------------------------------------------------
 
-int ComputeIsOverVoltage(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isOverVoltage"); }
-int ComputeIsUnderVoltage(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isUnderVoltage"); }
-int ComputeIsDriveOverTemp(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isDriveOverTemp"); }
-int ComputeIsDriveI2t(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isDriveI2t"); }
-int ComputeIsOverCurrent(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isOverCurrent"); }
+int ComputeIsOverVoltage(CZel_Setup& setup) { return PcrFlagToScaled(setup, param::isOverVoltage); }
+int ComputeIsUnderVoltage(CZel_Setup& setup) { return PcrFlagToScaled(setup, param::isUnderVoltage); }
+int ComputeIsDriveOverTemp(CZel_Setup& setup) { return PcrFlagToScaled(setup, param::isDriveOverTemp); }
+int ComputeIsDriveI2t(CZel_Setup& setup) { return PcrFlagToScaled(setup, param::isDriveI2t); }
+int ComputeIsOverCurrent(CZel_Setup& setup) { return PcrFlagToScaled(setup, param::isOverCurrent); }
 int ComputeIsMotorI2t(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isMotori2t"); }
 
 int ComputeIsMotorOverTemp(CZel_Setup& setup) {
-  return PcrFlagToScaled(setup, "isMotorOverTemp",
-                         setup.GetIntOption("DisableMotorTemperature") != 0 ? 0.0 : 1.0);
+  return PcrFlagToScaled(setup, param::isMotorOverTemp,
+                         setup.GetIntOption(option::DisableMotorTemperature) != 0 ? 0.0 : 1.0);
 }
 
 int ComputeScaledUMAX_PROT(CZel_Setup& setup) {
-  return VoltageToScaled(setup, "UMAXPROT", "UMAX_PROT", kVoltageThresholdMin,
+  return VoltageToScaled(setup, param::UMAXPROT, param::UMAX_PROT, kVoltageThresholdMin,
                          kVoltageThresholdMax);
 }
 
 int ComputeScaledUMIN_PROT(CZel_Setup& setup) {
-  return VoltageToScaled(setup, "UMINPROT", "UMIN_PROT", kVoltageThresholdMin,
+  return VoltageToScaled(setup, param::UMINPROT, param::UMIN_PROT, kVoltageThresholdMin,
                          kVoltageThresholdMax);
 }
 
 int ComputeVbrake(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "VdcMaxMeasurable");
+  auto p = FindParameters(setup, param::VdcMaxMeasurable);
   if (!p) return 0;
-  return VoltageToScaled(setup, "BRAKELIM", "Vbrake", kVoltageThresholdMin,
+  return VoltageToScaled(setup, param::BRAKELIM, param::Vbrake, kVoltageThresholdMin,
                          (*p)[0]->GetValueInBaseUnit());
 }
 
 int ComputeTemp_2(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "ADCrange", "T2MAXPROT", "DriveTempOutputAt0oC",
-                          "DriveTempSensorGain", "Temp_2");
+  auto p = FindParameters(setup, param::ADCrange, param::T2MAXPROT, param::DriveTempOutputAt0oC,
+                          param::DriveTempSensorGain, param::Temp_2);
   if (!p) return 0;
   auto [range, counts, at0, gain, temp] = *p;
   return WriteScaled(*temp, -100.0, 1000.0,
@@ -285,11 +286,11 @@ int ComputeI_I2t_M(CZel_Setup& setup) { return I2tCurrentToScaled(setup, kMotorI
 int Computet_I2t_M(CZel_Setup& setup) { return I2tTimeToScaled(setup, kMotorI2t); }
 
 int ComputeTestProtectionCurrent(CZel_Setup& setup) {
-  return OverCurrentToScaled(setup, "TestProtectionCurrent", 0.0);
+  return OverCurrentToScaled(setup, param::TestProtectionCurrent, 0.0);
 }
-int ComputeScaledImax_Prot(CZel_Setup& setup) { return OverCurrentToScaled(setup, "Imax_Prot", 0.001); }
+int ComputeScaledImax_Prot(CZel_Setup& setup) { return OverCurrentToScaled(setup, param::Imax_Prot, 0.001); }
 int Computetime_Imax_Prot(CZel_Setup& setup) {
-  return DelayToScaled(setup, "TIMAXPROT", "time_Imax_Prot");
+  return DelayToScaled(setup, param::TIMAXPROT, param::time_Imax_Prot);
 }
 
 int ComputeIsPositionControlError(CZel_Setup& setup) {
@@ -310,14 +311,14 @@ int Computetime_ERR_spd(CZel_Setup& setup) {
 }
 
 int ComputeMotor_TempSensor_Type(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "MTSTYPE", "Motor_TempSensor_Type");
+  auto p = FindParameters(setup, param::MTSTYPE, param::Motor_TempSensor_Type);
   if (!p) return 0;
   auto [reg, type] = *p;
   return WriteScaled(*type, 0.0, 1.0, static_cast<double>(Truncated(reg->GetValueInBaseUnit())));
 }
 
 int ComputeIsBrakeResistor(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "OSR", "isBrakeResistor");
+  auto p = FindParameters(setup, param::OSR, param::isBrakeResistor);
   if (!p) return 0;
   auto [osr, on] = *p;
   return WriteScaled(*on, 0.0, 1.0, BitOf(osr->GetValueInBaseUnit(), kOsrBrakeResistor));
@@ -326,8 +327,8 @@ int ComputeIsBrakeResistor(CZel_Setup& setup) {
 // --- Scaled to chip ---------------------------------------------------------------------
 
 int ComputeT2MAXPROT(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "DriveTempOutputAt0oC", "DriveTempSensorGain", "Temp_2",
-                          "ADCrange", "T2MAXPROT");
+  auto p = FindParameters(setup, param::DriveTempOutputAt0oC, param::DriveTempSensorGain, param::Temp_2,
+                          param::ADCrange, param::T2MAXPROT);
   if (!p) return 0;
   auto [at0, gain, temp, range, counts] = *p;
   return WriteChip(*counts, AdcMax(setup) *
@@ -337,15 +338,15 @@ int ComputeT2MAXPROT(CZel_Setup& setup) {
 }
 
 int ComputeChipUMAXPROT(CZel_Setup& setup) {
-  return ScaledTimesScale(setup, "UMAX_PROT", "UMAXPROT", MeasuredVoltageScale,
+  return ScaledTimesScale(setup, param::UMAX_PROT, param::UMAXPROT, MeasuredVoltageScale,
                           Rounding::TowardZero);
 }
 // Unlike the over-voltage threshold this one is left to the host's rounding.
 int ComputeChipUMINPROT(CZel_Setup& setup) {
-  return ScaledTimesScale(setup, "UMIN_PROT", "UMINPROT", MeasuredVoltageScale);
+  return ScaledTimesScale(setup, param::UMIN_PROT, param::UMINPROT, MeasuredVoltageScale);
 }
 int ComputeBRAKELIM(CZel_Setup& setup) {
-  return ScaledTimesScale(setup, "Vbrake", "BRAKELIM", MeasuredVoltageScale);
+  return ScaledTimesScale(setup, param::Vbrake, param::BRAKELIM, MeasuredVoltageScale);
 }
 
 int ComputeII2TPROT_D(CZel_Setup& setup) { return I2tNominalToChip(setup, kDriveI2t); }
@@ -358,14 +359,14 @@ int ComputeI2TINTLIM_M(CZel_Setup& setup) { return I2tLimitToChip(setup, kMotorI
 int ComputeI2TWARLIM_M(CZel_Setup& setup) { return I2tLimitToChip(setup, kMotorI2t, true); }
 
 int ComputeMTSTYPE(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "Motor_TempSensor_Type", "MTSTYPE");
+  auto p = FindParameters(setup, param::Motor_TempSensor_Type, param::MTSTYPE);
   if (!p) return 0;
   auto [type, reg] = *p;
   return WriteChip(*reg, IsFlagSet(type->GetValueInBaseUnit()) ? 1.0 : 0.0);
 }
 
 int ComputeOSR(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "OSR", "isBrakeResistor", "SensorsConfiguration");
+  auto p = FindParameters(setup, param::OSR, param::isBrakeResistor, param::SensorsConfiguration);
   if (!p) return 0;
   auto [osr, brake, sensors] = *p;
   auto bits = static_cast<unsigned long long>(Truncated(osr->GetValueInBaseUnit()));
@@ -378,7 +379,7 @@ int ComputeOSR(CZel_Setup& setup) {
 }
 
 int ComputePCR(CZel_Setup& setup) {
-  CZel_Parameter* pcr = setup.FindParameter("PCR");
+  CZel_Parameter* pcr = setup.FindParameter(param::PCR);
   std::array<CZel_Parameter*, std::size(kPcrFlags)> flags{};
   bool all_found = pcr != nullptr;
   for (std::size_t i = 0; i < flags.size(); ++i) {
@@ -394,10 +395,10 @@ int ComputePCR(CZel_Setup& setup) {
 }
 
 int ComputeChipIMAXPROT(CZel_Setup& setup) {
-  return ScaledTimesScale(setup, "Imax_Prot", "IMAXPROT", CurrentScale);
+  return ScaledTimesScale(setup, param::Imax_Prot, param::IMAXPROT, CurrentScale);
 }
 int ComputeTIMAXPROT(CZel_Setup& setup) {
-  return DelayToChip(setup, "time_Imax_Prot", "TIMAXPROT");
+  return DelayToChip(setup, param::time_Imax_Prot, param::TIMAXPROT);
 }
 int ComputeERRMAX(CZel_Setup& setup) {
   return ScaledTimesScale(setup, kPositionError.band, kPositionError.band_register,
@@ -414,7 +415,7 @@ int ComputeTSERRMAX(CZel_Setup& setup) {
 }
 
 int ComputeT1MAXPROT(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "T1MAXPROT");
+  auto p = FindParameters(setup, param::T1MAXPROT);
   if (!p) return 0;
   return WriteChip(*(*p)[0], kFullScale);
 }

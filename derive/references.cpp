@@ -11,6 +11,7 @@
 #include "derive/probes.h"
 #include "derive/set_parameter_range.h"
 #include "derive/step.h"
+#include "names/drive_names.h"
 #include "units/drive_modes.h"
 #include "units/scales.h"
 #include "units/timing.h"
@@ -26,9 +27,9 @@ struct ReferencePair {
 };
 
 constexpr ReferencePair kReferencePairs[] = {
-    {ControlMode::Position, "POS_min", "POS_max"},
-    {ControlMode::Speed, "SPD_min", "SPD_max"},
-    {ControlMode::Current, "CRT_min", "CRT_max"},
+    {ControlMode::Position, param::POS_min, param::POS_max},
+    {ControlMode::Speed, param::SPD_min, param::SPD_max},
+    {ControlMode::Current, param::CRT_min, param::CRT_max},
 };
 
 const ReferencePair* PairOfMode(double control_mode) {
@@ -89,7 +90,7 @@ int KeepStoredLimit(CZel_Setup& setup, CZel_Parameter& limit, RangeRule range) {
 }
 
 int ComputeReferenceMin(CZel_Setup& setup, const char* name, RangeRule range) {
-  auto p = FindParameters(setup, name, "AD5OFF", "ControlMode");
+  auto p = FindParameters(setup, name, param::AD5OFF, param::ControlMode);
   if (!p) return 0;
   auto [limit, ad5off, mode] = *p;
   if (!IsPairOf(PairOfMode(mode->GetValueInBaseUnit()), name))
@@ -99,7 +100,7 @@ int ComputeReferenceMin(CZel_Setup& setup, const char* name, RangeRule range) {
 }
 
 int ComputeReferenceMax(CZel_Setup& setup, const char* name, RangeRule range) {
-  auto p = FindParameters(setup, name, "AD5OFF", "CADIN", "SFTADIN", "ControlMode");
+  auto p = FindParameters(setup, name, param::AD5OFF, param::CADIN, param::SFTADIN, param::ControlMode);
   if (!p) return 0;
   auto [limit, ad5off, cadin, sftadin, mode] = *p;
   if (!IsPairOf(PairOfMode(mode->GetValueInBaseUnit()), name))
@@ -152,7 +153,7 @@ std::optional<std::uint32_t> WithLoopsOfMode(std::uint32_t bits, double control_
 }  // namespace
 
 double AnalogueReferenceScale(CZel_Setup& setup) {
-  CZel_Parameter* mode = setup.FindParameter("ControlMode");
+  CZel_Parameter* mode = setup.FindParameter(param::ControlMode);
   if (!mode) return 0.0;
   return SpanOfMode(setup, mode->GetValueInBaseUnit()).value_or(0.0);
 }
@@ -167,7 +168,7 @@ AnalogueReferenceGain SplitAnalogueReferenceScale(double span) {
 // Chip to scaled.
 
 int ComputeControlMode(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "ACR", "ControlMode");
+  auto p = FindParameters(setup, param::ACR, param::ControlMode);
   if (!p) return 0;
   auto [acr, mode] = *p;
   const std::uint32_t bits = RegisterBits(*acr);
@@ -176,7 +177,7 @@ int ComputeControlMode(CZel_Setup& setup) {
 }
 
 int ComputeExternalReference(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "ACR", "ExternalReference");
+  auto p = FindParameters(setup, param::ACR, param::ExternalReference);
   if (!p) return 0;
   auto [acr, external] = *p;
   const bool on = RegisterBits(*acr) & (kAcrAnalogueReference | kAcrDigitalReference);
@@ -184,11 +185,11 @@ int ComputeExternalReference(CZel_Setup& setup) {
 }
 
 int ComputeIsAutoActivatedAfterPowerOn(CZel_Setup& setup) {
-  return ComputeFlagFromRegister(setup, "ACR", kAcrAutoActivatedFlag);
+  return ComputeFlagFromRegister(setup, param::ACR, kAcrAutoActivatedFlag);
 }
 
 int ComputeIsAnalogueReference(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "ACR", "isAnalogueReference");
+  auto p = FindParameters(setup, param::ACR, param::isAnalogueReference);
   if (!p) return 0;
   auto [acr, analogue] = *p;
   const double max = HasAnalogueInput(setup) ? 1.0 : 0.0;
@@ -196,30 +197,30 @@ int ComputeIsAnalogueReference(CZel_Setup& setup) {
 }
 
 int ComputeDigitalReferenceType(CZel_Setup& setup) {
-  return ComputeFlagFromRegister(setup, "ACR", kAcrDigitalReferenceTypeFlag);
+  return ComputeFlagFromRegister(setup, param::ACR, kAcrDigitalReferenceTypeFlag);
 }
 
 int ComputeIsLimitMaximum(CZel_Setup& setup) {
-  return ComputeFlagFromRegister(setup, "UPGRADE", kUpgradeLimitMaximumFlag);
+  return ComputeFlagFromRegister(setup, param::UPGRADE, kUpgradeLimitMaximumFlag);
 }
 
 int ComputeErefMaxSpeed(CZel_Setup& setup) {
-  return ComputeLimitFromChip(setup, "CSPD", "ErefMaxSpeed", LoadSpeedScale(setup));
+  return ComputeLimitFromChip(setup, param::CSPD, param::ErefMaxSpeed, LoadSpeedScale(setup));
 }
 
 int ComputeErefMaxAcceleration(CZel_Setup& setup) {
-  return ComputeLimitFromChip(setup, "CACC", "ErefMaxAcceleration", AccelerationScale(setup));
+  return ComputeLimitFromChip(setup, param::CACC, param::ErefMaxAcceleration, AccelerationScale(setup));
 }
 
 int ComputeSpeedForward(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "ACR", "SpeedForward");
+  auto p = FindParameters(setup, param::ACR, param::SpeedForward);
   if (!p) return 0;
   auto [acr, forward] = *p;
   return forward->SetValueInInternalUnit((RegisterBits(*acr) & kAcrSpeedForward) ? 1.0 : 0.0);
 }
 
 int ComputeDeadBand_Point(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "DeadBand_Point", "AnalogueInputsRange", "LEVEL_AD5");
+  auto p = FindParameters(setup, param::DeadBand_Point, param::AnalogueInputsRange, param::LEVEL_AD5);
   if (!p) return 0;
   auto [point, span, level] = *p;
   SetDeadBandPointRange(setup);
@@ -229,7 +230,7 @@ int ComputeDeadBand_Point(CZel_Setup& setup) {
 }
 
 int ComputeDeadBand_Range(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "DeadBand_Range", "AnalogueInputsRange", "E_LEVEL_AD5");
+  auto p = FindParameters(setup, param::DeadBand_Range, param::AnalogueInputsRange, param::E_LEVEL_AD5);
   if (!p) return 0;
   auto [width, span, level] = *p;
   SetDeadBandWidthRange(setup);
@@ -239,7 +240,7 @@ int ComputeDeadBand_Range(CZel_Setup& setup) {
 
 // A coefficient of full scale lets the reference through unfiltered.
 int ComputeUseFilter(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "FILTER1", "UseFilter");
+  auto p = FindParameters(setup, param::FILTER1, param::UseFilter);
   if (!p) return 0;
   auto [filter1, use] = *p;
   return WriteScaled(*use, 0.0, 1.0, filter1->GetValueInBaseUnit() == kFullScale ? 0.0 : 1.0);
@@ -248,7 +249,7 @@ int ComputeUseFilter(CZel_Setup& setup) {
 // With the filter off the coefficient holds no bandwidth; 50 1/s is what the user starts
 // from on switching it on. A `filter` comes only with its `UseFilter`.
 int ComputeFilter(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "FILTER1", "UseFilter", "filter", "DSP_freq", "SLPER", "PWMPER");
+  auto p = FindParameters(setup, param::FILTER1, param::UseFilter, param::filter, param::DSP_freq, param::SLPER, param::PWMPER);
   if (!p) return 0;
   auto [filter1, use, filter, dsp, slper, pwmper] = *p;
   const double ts = LoopPeriodOf(slper->GetValueInBaseUnit(), pwmper->GetValueInBaseUnit(),
@@ -259,38 +260,38 @@ int ComputeFilter(CZel_Setup& setup) {
 }
 
 int ComputePOS_min(CZel_Setup& setup) {
-  return ComputeReferenceMin(setup, "POS_min", SetPOS_minRange);
+  return ComputeReferenceMin(setup, param::POS_min, SetPOS_minRange);
 }
 int ComputePOS_max(CZel_Setup& setup) {
-  return ComputeReferenceMax(setup, "POS_max", SetPOS_maxRange);
+  return ComputeReferenceMax(setup, param::POS_max, SetPOS_maxRange);
 }
 int ComputeSPD_min(CZel_Setup& setup) {
-  return ComputeReferenceMin(setup, "SPD_min", SetSPD_minRange);
+  return ComputeReferenceMin(setup, param::SPD_min, SetSPD_minRange);
 }
 int ComputeSPD_max(CZel_Setup& setup) {
-  return ComputeReferenceMax(setup, "SPD_max", SetSPD_maxRange);
+  return ComputeReferenceMax(setup, param::SPD_max, SetSPD_maxRange);
 }
 int CopyAD5OFFToCRT_min(CZel_Setup& setup) {
-  return ComputeReferenceMin(setup, "CRT_min", nullptr);
+  return ComputeReferenceMin(setup, param::CRT_min, nullptr);
 }
 int ComputeCRT_max(CZel_Setup& setup) {
-  return ComputeReferenceMax(setup, "CRT_max", SetCRT_maxRange);
+  return ComputeReferenceMax(setup, param::CRT_max, SetCRT_maxRange);
 }
 
 // ---------------------------------------------------------------------------------------
 // Scaled to chip.
 
 int ComputeACR(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "ACR", "IsAutoActivatedAfterPowerOn", "ExternalReference",
-                          "isAnalogueReference", "DigitalReferenceType", "ControlMode",
-                          "PositionControlType");
+  auto p = FindParameters(setup, param::ACR, param::IsAutoActivatedAfterPowerOn, param::ExternalReference,
+                          param::isAnalogueReference, param::DigitalReferenceType, param::ControlMode,
+                          param::PositionControlType);
   if (!p) return 0;
   auto [acr, auto_activated, external, analogue, digital_type, mode, position_type] = *p;
   const CZel_Parameter* forward = nullptr;
-  if (HasSpeedForward(setup)) forward = setup.FindParameter("SpeedForward");
+  if (HasSpeedForward(setup)) forward = setup.FindParameter(param::SpeedForward);
   const CZel_Parameter* freeze = nullptr;
   if (HasFreezeControl(setup)) {
-    freeze = setup.FindParameter("isFreezeControl");
+    freeze = setup.FindParameter(param::isFreezeControl);
     if (!freeze) return 0;
   }
 
@@ -318,7 +319,7 @@ int ComputeACR(CZel_Setup& setup) {
 }
 
 int ComputeCADIN(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "CADIN", "ControlMode");
+  auto p = FindParameters(setup, param::CADIN, param::ControlMode);
   if (!p) return 0;
   auto [cadin, mode] = *p;
   const auto gain = GainOfMode(setup, *mode);
@@ -327,7 +328,7 @@ int ComputeCADIN(CZel_Setup& setup) {
 }
 
 int ComputeSFTADIN(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "SFTADIN", "ControlMode");
+  auto p = FindParameters(setup, param::SFTADIN, param::ControlMode);
   if (!p) return 0;
   auto [sftadin, mode] = *p;
   const auto gain = GainOfMode(setup, *mode);
@@ -336,7 +337,7 @@ int ComputeSFTADIN(CZel_Setup& setup) {
 }
 
 int ComputeAD5OFF(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "AD5OFF", "ControlMode");
+  auto p = FindParameters(setup, param::AD5OFF, param::ControlMode);
   if (!p) return 0;
   auto [ad5off, mode] = *p;
   const ReferencePair* pair = PairOfMode(mode->GetValueInBaseUnit());
@@ -347,7 +348,7 @@ int ComputeAD5OFF(CZel_Setup& setup) {
 }
 
 int ComputeFILTER1(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "FILTER1", "UseFilter", "filter", "Ts_S");
+  auto p = FindParameters(setup, param::FILTER1, param::UseFilter, param::filter, param::Ts_S);
   if (!p) return 0;
   auto [filter1, use, filter, ts] = *p;
   if (use->GetValueInBaseUnit() == 0.0) return WriteChip(*filter1, kFullScale);
@@ -356,7 +357,7 @@ int ComputeFILTER1(CZel_Setup& setup) {
 }
 
 int ComputeLEVEL_AD5(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "LEVEL_AD5", "DeadBand_Point", "AnalogueInputsRange");
+  auto p = FindParameters(setup, param::LEVEL_AD5, param::DeadBand_Point, param::AnalogueInputsRange);
   if (!p) return 0;
   auto [level, point, span] = *p;
   const double inputs_range = span->GetValueInBaseUnit();
@@ -365,7 +366,7 @@ int ComputeLEVEL_AD5(CZel_Setup& setup) {
 }
 
 int ComputeE_LEVEL_AD5(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "E_LEVEL_AD5", "DeadBand_Range", "AnalogueInputsRange");
+  auto p = FindParameters(setup, param::E_LEVEL_AD5, param::DeadBand_Range, param::AnalogueInputsRange);
   if (!p) return 0;
   auto [level, width, span] = *p;
   return WriteChip(*level,
@@ -373,15 +374,15 @@ int ComputeE_LEVEL_AD5(CZel_Setup& setup) {
 }
 
 int ComputeCACC(CZel_Setup& setup) {
-  return ComputeLimitToChip(setup, "ErefMaxAcceleration", "CACC", AccelerationScale(setup));
+  return ComputeLimitToChip(setup, param::ErefMaxAcceleration, param::CACC, AccelerationScale(setup));
 }
 
 int ComputeCSPD(CZel_Setup& setup) {
-  return ComputeLimitToChip(setup, "ErefMaxSpeed", "CSPD", LoadSpeedScale(setup));
+  return ComputeLimitToChip(setup, param::ErefMaxSpeed, param::CSPD, LoadSpeedScale(setup));
 }
 
 int ComputeGEAR(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "GEAR", "GEARSLAVE", "GEARMASTER");
+  auto p = FindParameters(setup, param::GEAR, param::GEARSLAVE, param::GEARMASTER);
   if (!p) return 0;
   auto [gear, slave, master] = *p;
   return WriteChip(*gear, slave->GetValueInBaseUnit() / master->GetValueInBaseUnit());
@@ -390,11 +391,11 @@ int ComputeGEAR(CZel_Setup& setup) {
 // With the load encoder (sensor configuration 2) the drive cannot run position and speed
 // in the fast loop, whatever the switch says.
 int ComputeUPGRADE(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "UPGRADE", "isLimitMaximum", "SensorsConfiguration");
+  auto p = FindParameters(setup, param::UPGRADE, param::isLimitMaximum, param::SensorsConfiguration);
   if (!p) return 0;
   auto [upgrade, limit_maximum, sensors] = *p;
   const CZel_Parameter* fast = nullptr;
-  if (HasPosSpdInFastLoop(setup)) fast = setup.FindParameter("PosSpd_in_FastLoop");
+  if (HasPosSpdInFastLoop(setup)) fast = setup.FindParameter(param::PosSpd_in_FastLoop);
   std::uint32_t bits = RegisterBits(*upgrade) & kUpgradeKeptBits;
   bits = WithFlag(bits, kUpgradeLimitMaximumFlag, limit_maximum->GetValueInBaseUnit());
   const bool in_fast_loop =

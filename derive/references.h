@@ -9,17 +9,18 @@
 #include "derive/register_bits.h"
 #include "derive/register_flags.h"
 #include "host/zel_setup.h"
+#include "names/drive_names.h"
 
 namespace dcservo {
 
 // The flags that `ACR` and `UPGRADE` carry (their bits: derive/register_bits.h).
-inline constexpr RegisterFlag kAcrAutoActivatedFlag{"IsAutoActivatedAfterPowerOn",
+inline constexpr RegisterFlag kAcrAutoActivatedFlag{param::IsAutoActivatedAfterPowerOn,
                                                     kAcrAutoActivated};
 // Type 1 is the firmware's default, so the bit marks type 0.
-inline constexpr RegisterFlag kAcrDigitalReferenceTypeFlag{"DigitalReferenceType",
+inline constexpr RegisterFlag kAcrDigitalReferenceTypeFlag{param::DigitalReferenceType,
                                                            kAcrDigitalReferenceType0, true};
 
-inline constexpr RegisterFlag kUpgradeLimitMaximumFlag{"isLimitMaximum", kUpgradeLimitMaximum};
+inline constexpr RegisterFlag kUpgradeLimitMaximumFlag{param::isLimitMaximum, kUpgradeLimitMaximum};
 
 // The analogue reference gain: a mantissa (`CADIN`) and a power-of-two shift (`SFTADIN`).
 struct AnalogueReferenceGain {

@@ -1,4 +1,5 @@
 #include "units/control_structure.h"
+#include "names/drive_names.h"
 
 #include <array>
 #include <initializer_list>
@@ -46,7 +47,7 @@ const LoopRow* FindLoopRow(CZel_Setup& setup, const CZel_Parameter& control_mode
   const long long mode = ZelSaturatingCast<long long>(control_mode.GetValueInBaseUnit());
   long long type = -1;
   if (mode == ControlMode::Position) {
-    const CZel_Parameter* position_control_type = setup.FindParameter("PositionControlType");
+    const CZel_Parameter* position_control_type = setup.FindParameter(param::PositionControlType);
     if (!position_control_type) return nullptr;
     type = ZelSaturatingCast<long long>(position_control_type->GetValueInBaseUnit());
   }
@@ -86,30 +87,30 @@ struct UnitEntry {
 
 // Parameters, in the order they are changed.
 constexpr UnitEntry kParameterUnits[] = {
-    {"Load_transmission", Kind::Position, Condition::None},
-    {"TestSpeed", Kind::Speed, Condition::None},
-    {"Limit_Speed", Kind::SpeedSI, Condition::None},
-    {"TestPosition", Kind::Position, Condition::None},
-    {"ERR_position", Kind::Position, Condition::None},
-    {"ERR_speed", Kind::SpeedSI, Condition::None},
-    {"POS_max", Kind::Position, Condition::AnalogueInput},
-    {"POS_min", Kind::Position, Condition::AnalogueInput},
-    {"SPD_max", Kind::Speed, Condition::AnalogueInput},
-    {"SPD_min", Kind::Speed, Condition::AnalogueInput},
-    {"ErefMaxSpeed", Kind::Speed, Condition::None},
-    {"ErefMaxAcceleration", Kind::Acceleration, Condition::None},
-    {"FreezeControl_errband", Kind::Position, Condition::FreezeControl},
-    {"Negative_SWLS", Kind::Position, Condition::LimitSwitches},
-    {"Positive_SWLS", Kind::Position, Condition::LimitSwitches},
-    {"PB_C", Kind::PassBand, Condition::None},
-    {"PB_C_minim", Kind::PassBand, Condition::None},
-    {"PB_C_maxim", Kind::PassBand, Condition::None},
-    {"PB_S", Kind::PassBand, Condition::None},
-    {"PB_S_minim", Kind::PassBand, Condition::None},
-    {"PB_S_maxim", Kind::PassBand, Condition::None},
-    {"PB_P", Kind::PassBand, Condition::None},
-    {"PB_P_minim", Kind::PassBand, Condition::None},
-    {"PB_P_maxim", Kind::PassBand, Condition::None},
+    {param::Load_transmission, Kind::Position, Condition::None},
+    {param::TestSpeed, Kind::Speed, Condition::None},
+    {param::Limit_Speed, Kind::SpeedSI, Condition::None},
+    {param::TestPosition, Kind::Position, Condition::None},
+    {param::ERR_position, Kind::Position, Condition::None},
+    {param::ERR_speed, Kind::SpeedSI, Condition::None},
+    {param::POS_max, Kind::Position, Condition::AnalogueInput},
+    {param::POS_min, Kind::Position, Condition::AnalogueInput},
+    {param::SPD_max, Kind::Speed, Condition::AnalogueInput},
+    {param::SPD_min, Kind::Speed, Condition::AnalogueInput},
+    {param::ErefMaxSpeed, Kind::Speed, Condition::None},
+    {param::ErefMaxAcceleration, Kind::Acceleration, Condition::None},
+    {param::FreezeControl_errband, Kind::Position, Condition::FreezeControl},
+    {param::Negative_SWLS, Kind::Position, Condition::LimitSwitches},
+    {param::Positive_SWLS, Kind::Position, Condition::LimitSwitches},
+    {param::PB_C, Kind::PassBand, Condition::None},
+    {param::PB_C_minim, Kind::PassBand, Condition::None},
+    {param::PB_C_maxim, Kind::PassBand, Condition::None},
+    {param::PB_S, Kind::PassBand, Condition::None},
+    {param::PB_S_minim, Kind::PassBand, Condition::None},
+    {param::PB_S_maxim, Kind::PassBand, Condition::None},
+    {param::PB_P, Kind::PassBand, Condition::None},
+    {param::PB_P_minim, Kind::PassBand, Condition::None},
+    {param::PB_P_maxim, Kind::PassBand, Condition::None},
 };
 
 struct VariableEntry {
@@ -119,43 +120,43 @@ struct VariableEntry {
 
 // Live variables, in the order they are changed.
 constexpr VariableEntry kVariableUnits[] = {
-    {"Load_Position", Kind::Position},
-    {"Load_Speed", Kind::Speed},
-    {"Target_Position", Kind::Position},
-    {"Target_Speed", Kind::Speed},
-    {"Speed_Reference", Kind::Speed},
-    {"Position_Error", Kind::Position},
-    {"Speed_Error", Kind::Speed},
-    {"Pulse_Dir_Input_Speed", Kind::Speed},
-    {"Pulse_Dir_Input_Position", Kind::Position},
-    {"APOS", Kind::Position},
-    {"APOS_LD", Kind::Position},
-    {"ASPD_LD", Kind::Speed},
-    {"CACC", Kind::Acceleration},
-    {"CAPPOS", Kind::Position},
-    {"CDEC", Kind::Acceleration},
-    {"CPOS", Kind::Position},
-    {"CSPD", Kind::Speed},
-    {"EREFP", Kind::Position},
-    {"EREFS", Kind::Speed},
-    {"ERRMAX", Kind::Position},
-    {"HOMEPOS", Kind::Position},
-    {"HOMESPD", Kind::Speed},
-    {"JERK", Kind::Jerk},
-    {"POSERR", Kind::Position},
-    {"POSINIT", Kind::Position},
-    {"POSOKLIM", Kind::Position},
-    {"POSTRIGG1", Kind::Position},
-    {"POSTRIGG2", Kind::Position},
-    {"POSTRIGG3", Kind::Position},
-    {"POSTRIGG4", Kind::Position},
-    {"SERRMAX", Kind::Speed},
-    {"SPDERR", Kind::Speed},
-    {"SPDREF", Kind::Speed},
-    {"TACC", Kind::Acceleration},
-    {"TPOS", Kind::Position},
-    {"TPOSFAST", Kind::Position},
-    {"TSPD", Kind::Speed},
+    {var::Load_Position, Kind::Position},
+    {var::Load_Speed, Kind::Speed},
+    {var::Target_Position, Kind::Position},
+    {var::Target_Speed, Kind::Speed},
+    {var::Speed_Reference, Kind::Speed},
+    {var::Position_Error, Kind::Position},
+    {var::Speed_Error, Kind::Speed},
+    {var::Pulse_Dir_Input_Speed, Kind::Speed},
+    {var::Pulse_Dir_Input_Position, Kind::Position},
+    {var::APOS, Kind::Position},
+    {var::APOS_LD, Kind::Position},
+    {var::ASPD_LD, Kind::Speed},
+    {param::CACC, Kind::Acceleration},
+    {var::CAPPOS, Kind::Position},
+    {var::CDEC, Kind::Acceleration},
+    {var::CPOS, Kind::Position},
+    {param::CSPD, Kind::Speed},
+    {var::EREFP, Kind::Position},
+    {var::EREFS, Kind::Speed},
+    {param::ERRMAX, Kind::Position},
+    {var::HOMEPOS, Kind::Position},
+    {var::HOMESPD, Kind::Speed},
+    {var::JERK, Kind::Jerk},
+    {var::POSERR, Kind::Position},
+    {var::POSINIT, Kind::Position},
+    {var::POSOKLIM, Kind::Position},
+    {var::POSTRIGG1, Kind::Position},
+    {var::POSTRIGG2, Kind::Position},
+    {var::POSTRIGG3, Kind::Position},
+    {var::POSTRIGG4, Kind::Position},
+    {param::SERRMAX, Kind::Speed},
+    {var::SPDERR, Kind::Speed},
+    {var::SPDREF, Kind::Speed},
+    {var::TACC, Kind::Acceleration},
+    {var::TPOS, Kind::Position},
+    {var::TPOSFAST, Kind::Position},
+    {var::TSPD, Kind::Speed},
 };
 
 void GiveUnit(CZel_Quantity& q, UnitChoice unit) {
@@ -178,10 +179,10 @@ bool ConditionHolds(CZel_Setup& setup, Condition condition) {
     case Condition::None: return true;
     case Condition::AnalogueInput: {
       ZelQuietErrors quiet;
-      return setup.FindVariable("CADIN", 1) && setup.FindParameter("CADIN");
+      return setup.FindVariable(param::CADIN, 1) && setup.FindParameter(param::CADIN);
     }
-    case Condition::FreezeControl: return HasAll(setup, {"POSOKLIM_FC", "TONPOSOK_FC"});
-    case Condition::LimitSwitches: return HasAll(setup, {"isSWLS"});
+    case Condition::FreezeControl: return HasAll(setup, {param::POSOKLIM_FC, param::TONPOSOK_FC});
+    case Condition::LimitSwitches: return HasAll(setup, {param::isSWLS});
   }
   return false;
 }
@@ -191,35 +192,35 @@ bool ConditionHolds(CZel_Setup& setup, Condition condition) {
 int ComputeControlStructureOptions(CZel_Setup& setup) {
   // Looked up before anything is written: a setup without them gets no options at all
   // rather than those of position mode with the motor encoder.
-  const CZel_Parameter* control_mode = setup.FindParameter("ControlMode");
-  const CZel_Parameter* sensors_configuration = setup.FindParameter("SensorsConfiguration");
+  const CZel_Parameter* control_mode = setup.FindParameter(param::ControlMode);
+  const CZel_Parameter* sensors_configuration = setup.FindParameter(param::SensorsConfiguration);
   if (!control_mode || !sensors_configuration) return 0;
   const LoopRow* loops = FindLoopRow(setup, *control_mode);
   if (!loops) return 0;
-  setup.SetOption("IsClosedPosition", loops->position);
-  setup.SetOption("IsClosedSpeed", loops->speed);
-  setup.SetOption("IsClosedCurrent", loops->current);
+  setup.SetOption(option::IsClosedPosition, loops->position);
+  setup.SetOption(option::IsClosedSpeed, loops->speed);
+  setup.SetOption(option::IsClosedCurrent, loops->current);
 
   const double sensors = sensors_configuration->GetValueInBaseUnit();
   const double truncated = static_cast<double>(ZelSaturatingCast<long long>(sensors));
   for (const SensorRow& row : kSensorRows) {
     if (row.configuration != truncated) continue;
-    setup.SetOption("LoadPosition", row.load_position);
-    setup.SetOption("MotorPosition", row.motor_position);
-    setup.SetOption("MotorSpeed", row.motor_speed);
+    setup.SetOption(option::LoadPosition, row.load_position);
+    setup.SetOption(option::MotorPosition, row.motor_position);
+    setup.SetOption(option::MotorSpeed, row.motor_speed);
   }
   // The feedback flags compare the untruncated value.
   const bool on_load = IsCode(sensors, SensorsConfiguration::TachoAndEncoderOnLoad);
   const bool encoder_on_motor = IsCode(sensors, SensorsConfiguration::EncoderOnMotor);
-  setup.SetOption("isPositionFeedbackOnLoad", on_load ? "1" : "0");
-  setup.SetOption("isPositionFeedbackOnMotor", encoder_on_motor ? "1" : "0");
-  setup.SetOption("isSpeedFeedback", encoder_on_motor ? "0" : "1");
+  setup.SetOption(option::isPositionFeedbackOnLoad, on_load ? "1" : "0");
+  setup.SetOption(option::isPositionFeedbackOnMotor, encoder_on_motor ? "1" : "0");
+  setup.SetOption(option::isSpeedFeedback, encoder_on_motor ? "0" : "1");
   return 1;
 }
 
 int AssignUnitTypes(CZel_Setup& setup) {
   const bool rotary =
-      IsCode(setup.GetParameterValueInBaseUnit("TransmissionType"), TransmissionType::Rotary);
+      IsCode(setup.GetParameterValueInBaseUnit(param::TransmissionType), TransmissionType::Rotary);
   // Each condition looks its parameters up once, not once for every entry that has it.
   constexpr std::size_t kConditions = static_cast<std::size_t>(Condition::LimitSwitches) + 1;
   std::array<signed char, kConditions> holds;
@@ -239,10 +240,10 @@ int AssignUnitTypes(CZel_Setup& setup) {
 }
 
 bool ControlStructureOptionValues(std::string_view option, std::vector<std::string>& values) {
-  static constexpr const char* kFlags[] = {"IsClosedPosition",         "IsClosedSpeed",
-                                           "IsClosedCurrent",          "isPositionFeedbackOnLoad",
-                                           "isPositionFeedbackOnMotor", "isSpeedFeedback"};
-  static constexpr const char* kSensors[] = {"LoadPosition", "MotorPosition", "MotorSpeed"};
+  static constexpr const char* kFlags[] = {option::IsClosedPosition,         option::IsClosedSpeed,
+                                           option::IsClosedCurrent,          option::isPositionFeedbackOnLoad,
+                                           option::isPositionFeedbackOnMotor, option::isSpeedFeedback};
+  static constexpr const char* kSensors[] = {option::LoadPosition, option::MotorPosition, option::MotorSpeed};
   for (const char* flag : kFlags) {
     if (zel::NamesEqual(flag, option)) {
       values = {"0", "1"};

@@ -1,4 +1,5 @@
 #include "units/scales.h"
+#include "names/drive_names.h"
 
 #include "host/zel_units.h"
 #include "units/drive_modes.h"
@@ -19,21 +20,21 @@ double Value(CZel_Setup& setup, const char* name) {
 
 // Encoder counts per radian of the motor shaft (four per line).
 double EncoderCountsPerRadian(CZel_Setup& setup) {
-  return Value(setup, "No_encoder_lines") * 4.0 / (2.0 * std::numbers::pi);
+  return Value(setup, param::No_encoder_lines) * 4.0 / (2.0 * std::numbers::pi);
 }
 
 // Load-side base units to motor radians.
 double TransmissionRatio(CZel_Setup& setup) {
-  return Value(setup, "Motor_transmission") / Value(setup, "Load_transmission");
+  return Value(setup, param::Motor_transmission) / Value(setup, param::Load_transmission);
 }
 
 // Tachometer converter counts per rad/s of the motor.
 double TachoCountsPerRadPerSecond(CZel_Setup& setup) {
-  return Value(setup, "ADCResolution") * Value(setup, "Tacho_gain") /
-         Value(setup, "AnalogueInputsRange");
+  return Value(setup, param::ADCResolution) * Value(setup, param::Tacho_gain) /
+         Value(setup, param::AnalogueInputsRange);
 }
 
-double Sensors(CZel_Setup& setup) { return Value(setup, "SensorsConfiguration"); }
+double Sensors(CZel_Setup& setup) { return Value(setup, param::SensorsConfiguration); }
 bool EncoderOnMotorOrLoad(double sensors) {
   return IsCode(sensors, SensorsConfiguration::EncoderOnMotor) ||
          IsCode(sensors, SensorsConfiguration::TachoAndEncoderOnLoad);
@@ -55,13 +56,13 @@ double LoadKinematicScale(CZel_Setup& setup, int order) {
 
 double AdcMax(CZel_Setup& setup) { return static_cast<double>(Compute_ADCMaxValue(&setup)); }
 
-double VoltageScale(CZel_Setup& setup) { return kFullScale / Value(setup, "Vdc"); }
+double VoltageScale(CZel_Setup& setup) { return kFullScale / Value(setup, param::Vdc); }
 
 double MeasuredVoltageScale(CZel_Setup& setup) {
-  return AdcMax(setup) / Value(setup, "VdcMaxMeasurable");
+  return AdcMax(setup) / Value(setup, param::VdcMaxMeasurable);
 }
 
-double CurrentScale(CZel_Setup& setup) { return AdcMax(setup) / (2.0 * Value(setup, "ImaxPS")); }
+double CurrentScale(CZel_Setup& setup) { return AdcMax(setup) / (2.0 * Value(setup, param::ImaxPS)); }
 
 double LoadPositionScale(CZel_Setup& setup) {
   if (!EncoderOnMotorOrLoad(Sensors(setup))) return 1.0;
@@ -87,19 +88,19 @@ namespace {
 using FactorFn = double (*)(CZel_Setup& setup);
 using Names = std::span<const char* const>;
 
-constexpr const char* kAnalogueInputNames[] = {"DeadBand_Range", "DeadBand_Point", "AD2",
-                                                "AD2FIL_VAL", "AD5"};
-constexpr const char* kAnalogueRangeName[] = {"AnalogueInputsRange"};
-constexpr const char* kFastPeriodName[] = {"Ts_C"};
-constexpr const char* kMotorPositionNames[] = {"Motor_Position", "APOS_MT"};
-constexpr const char* kAbsLoadPositionNames[] = {"ERR_position", "FreezeControl_errband",
-                                                 "TestPosition", "POS_max", "POS_min"};
-constexpr const char* kMotorSpeedNames[] = {"ASPD_MT",       "ASPD", "Motor_Speed",
-                                            "Motor_Speed_Reference", "TestMaxSpeed",
-                                            "SPDREF",        "SPDREFL"};
-constexpr const char* kLimitSpeedName[] = {"Limit_Speed"};
-constexpr const char* kAbsLoadSpeedNames[] = {"ERR_speed", "ErefMaxSpeed", "TestSpeed",
-                                              "SPD_max", "SPD_min"};
+constexpr const char* kAnalogueInputNames[] = {param::DeadBand_Range, param::DeadBand_Point, var::AD2,
+                                                var::AD2FIL_VAL, var::AD5};
+constexpr const char* kAnalogueRangeName[] = {param::AnalogueInputsRange};
+constexpr const char* kFastPeriodName[] = {param::Ts_C};
+constexpr const char* kMotorPositionNames[] = {var::Motor_Position, var::APOS_MT};
+constexpr const char* kAbsLoadPositionNames[] = {param::ERR_position, param::FreezeControl_errband,
+                                                 param::TestPosition, param::POS_max, param::POS_min};
+constexpr const char* kMotorSpeedNames[] = {var::ASPD_MT,       var::ASPD, var::Motor_Speed,
+                                            var::Motor_Speed_Reference, param::TestMaxSpeed,
+                                            var::SPDREF,        var::SPDREFL};
+constexpr const char* kLimitSpeedName[] = {param::Limit_Speed};
+constexpr const char* kAbsLoadSpeedNames[] = {param::ERR_speed, param::ErefMaxSpeed, param::TestSpeed,
+                                              param::SPD_max, param::SPD_min};
 
 struct FactorRow {
   const char* unit;
@@ -110,7 +111,7 @@ struct FactorRow {
 
 double One(CZel_Setup&) { return 1.0; }
 double MeasuredVolt(CZel_Setup& s) { return 1.0 / MeasuredVoltageScale(s); }
-double AnalogueVolt(CZel_Setup& s) { return Value(s, "AnalogueInputsRange") / AdcMax(s); }
+double AnalogueVolt(CZel_Setup& s) { return Value(s, param::AnalogueInputsRange) / AdcMax(s); }
 double AppliedVolt(CZel_Setup& s) { return 1.0 / VoltageScale(s); }
 double Ampere(CZel_Setup& s) { return 1.0 / CurrentScale(s); }
 double FastSample(CZel_Setup& s) { return FastLoopPeriod(s); }
@@ -127,7 +128,7 @@ double LoadSpeed(CZel_Setup& s) { return 1.0 / LoadSpeedScale(s); }
 double Acceleration(CZel_Setup& s) { return 1.0 / AccelerationScale(s); }
 double Jerk(CZel_Setup& s) { return 1.0 / JerkScale(s); }
 double DegreeCelsius(CZel_Setup& s) {
-  return Value(s, "ADCrange") / (AdcMax(s) * Value(s, "DriveTempSensorGain"));
+  return Value(s, param::ADCrange) / (AdcMax(s) * Value(s, param::DriveTempSensorGain));
 }
 double VoltPerSecond(CZel_Setup& s) { return 1.0 / VoltageScale(s) / SlowLoopPeriod(s); }
 double AmperePerSecond(CZel_Setup& s) { return 1.0 / CurrentScale(s) / SlowLoopPeriod(s); }
@@ -223,7 +224,7 @@ double ScaleFactor(CZel_Setup& setup, const char* unit, const char* name) {
 
 double ScaleOffset(CZel_Setup& setup, const char* unit) {
   if (!unit || !zel::NamesEqual(unit, kDegreeC)) return 0.0;
-  return -(AdcMax(setup) * Value(setup, "DriveTempOutputAt0oC") / Value(setup, "ADCrange"));
+  return -(AdcMax(setup) * Value(setup, param::DriveTempOutputAt0oC) / Value(setup, param::ADCrange));
 }
 
 double DriveInternalValue(CZel_Setup& setup, const char* name) {

@@ -1,4 +1,5 @@
 #include "units/timing.h"
+#include "names/drive_names.h"
 
 #include <cmath>
 #include <cstdio>
@@ -11,8 +12,8 @@ namespace {
 
 double LoopPeriod(CZel_Setup& setup, const char* divider) {
   return LoopPeriodOf(setup.GetParameterValueInBaseUnit(divider),
-                      setup.GetParameterValueInBaseUnit("PWMPER"),
-                      setup.GetParameterValueInBaseUnit("DSP_freq"));
+                      setup.GetParameterValueInBaseUnit(param::PWMPER),
+                      setup.GetParameterValueInBaseUnit(param::DSP_freq));
 }
 
 std::string MinimumPeriodMessage(const char* loop, double limit_s) {
@@ -39,19 +40,19 @@ double FirstOrderCorner(double coefficient, double period_s) {
   return -std::log(1.0 - coefficient / kFullScale) / period_s;
 }
 
-double SlowLoopPeriod(CZel_Setup& setup) { return LoopPeriod(setup, "SLPER"); }
-double FastLoopPeriod(CZel_Setup& setup) { return LoopPeriod(setup, "CLPER"); }
+double SlowLoopPeriod(CZel_Setup& setup) { return LoopPeriod(setup, param::SLPER); }
+double FastLoopPeriod(CZel_Setup& setup) { return LoopPeriod(setup, param::CLPER); }
 
-double FastLoopPeriodMinimum(CZel_Setup& setup) { return ZelQuietBaseValue(setup, "Ts_C_min"); }
-double SlowLoopPeriodMinimum(CZel_Setup& setup) { return ZelQuietBaseValue(setup, "Ts_S_min"); }
+double FastLoopPeriodMinimum(CZel_Setup& setup) { return ZelQuietBaseValue(setup, param::Ts_C_min); }
+double SlowLoopPeriodMinimum(CZel_Setup& setup) { return ZelQuietBaseValue(setup, param::Ts_S_min); }
 
 std::vector<std::string> CheckMinimumPeriods(CZel_Setup& setup) {
   std::vector<std::string> messages;
   const double fast_min = FastLoopPeriodMinimum(setup);
-  if (fast_min > 0.0 && fast_min > setup.GetParameterValueInBaseUnit("Ts_C"))
+  if (fast_min > 0.0 && fast_min > setup.GetParameterValueInBaseUnit(param::Ts_C))
     messages.push_back(MinimumPeriodMessage("Fast", fast_min));
   const double slow_min = SlowLoopPeriodMinimum(setup);
-  if (slow_min > 0.0 && slow_min > setup.GetParameterValueInBaseUnit("Ts_S"))
+  if (slow_min > 0.0 && slow_min > setup.GetParameterValueInBaseUnit(param::Ts_S))
     messages.push_back(MinimumPeriodMessage("Slow", slow_min));
   return messages;
 }

@@ -1,0 +1,68 @@
+// The drive's names are spelt once, in names/drive_names.h: each constant must be a name of its
+// kind in the bundled drive's setup, spelt as the setup spells it, or every lookup through it
+// finds nothing.
+
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "host/zel_errors.h"
+#include "names/drive_names.h"
+#include "tests/support/test_setups.h"
+
+namespace {
+
+struct NamedConstant {
+  std::string kind, identifier, text;
+};
+
+// The constants as the header declares them, with the namespace that gives their kind.
+std::vector<NamedConstant> DeclaredConstants() {
+  std::ifstream in(std::string(DCSERVO_RESOURCE_DIR) + "/../names/drive_names.h");
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::regex kind_line(R"re(^namespace (\w+) \{)re");
+  const std::regex constant_line(R"re(^inline constexpr char (\w+)\[\] = "([^"]*)";)re");
+  std::vector<NamedConstant> constants;
+  std::string kind, line;
+  while (std::getline(text, line)) {
+    std::smatch m;
+    if (std::regex_search(line, m, kind_line)) kind = m[1];
+    else if (std::regex_search(line, m, constant_line)) constants.push_back({kind, m[1], m[2]});
+  }
+  return constants;
+}
+
+TEST(DriveNames, EveryConstantIsANameOfItsKindInTheBundledDrive) {
+  const auto setup = testing_support::LoadBundledSetup();
+  std::set<std::string> options;
+  for (const auto& [name, value] : setup->GetOptions()) options.insert(name);
+  const std::vector<NamedConstant> constants = DeclaredConstants();
+  ASSERT_GT(constants.size(), 300u) << "the header was not read";
+  std::set<std::string> seen;
+  for (const NamedConstant& c : constants) {
+    SCOPED_TRACE(c.kind + "::" + c.identifier);
+    EXPECT_EQ(c.identifier, c.text) << "a constant keeps the drive's spelling";
+    EXPECT_TRUE(seen.insert(c.text).second) << "named twice";
+    const std::string* spelt = nullptr;
+    if (c.kind == "param") {
+      if (const CZel_Parameter* p = setup->FindParameter(c.text)) spelt = &p->GetName();
+    } else if (c.kind == "var") {
+      if (const CZel_Variable* v = setup->FindVariable(c.text, 0)) spelt = &v->GetName();
+      ZelQuietErrors quiet;
+      EXPECT_EQ(setup->FindParameter(c.text), nullptr) << "a parameter too: it belongs in param";
+    } else if (c.kind == "option") {
+      if (auto o = options.find(c.text); o != options.end()) spelt = &*o;
+    } else {
+      ADD_FAILURE() << "no kind";
+    }
+    ASSERT_NE(spelt, nullptr) << "not in the bundled drive's setup";
+    EXPECT_EQ(*spelt, c.text) << "spelt otherwise in the setup";
+  }
+}
+
+}  // namespace
