@@ -83,6 +83,7 @@ int ComputeBiquadFilterSlots(CZel_Setup& setup);
 
 // Slot parameter names: "BQ1B0" ... "BQ3SF", in the order B0, B1, B2, A1, A2, SF.
 std::array<std::string, 6> SlotParameterNames(int slot);
-inline constexpr const char* kBiquadCountNames[] = {param::SPDREF_BQ_INI, param::IQREF_BQ_INI, param::ASPD_BQ_INI};
+inline constexpr const char* kBiquadCountNames[] = {param::SPDREF_BQ_INI, param::IQREF_BQ_INI,
+                                                    param::ASPD_BQ_INI};
 
 }  // namespace dcservo

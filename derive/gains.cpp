@@ -8,11 +8,11 @@
 #include "derive/probes.h"
 #include "derive/register_bits.h"
 #include "derive/step.h"
+#include "host/zel_numeric.h"
 #include "names/drive_names.h"
 #include "units/drive_modes.h"
 #include "units/scales.h"
 #include "units/timing.h"
-#include "host/zel_numeric.h"
 
 namespace dcservo {
 namespace {
@@ -37,7 +37,8 @@ bool PositionOverSpeedLoop(const CZel_Parameter& mode, const CZel_Parameter& typ
 // The controllers' current limit as the saturation register in use gives it: SATS while
 // the speed controller is in the loop, else SATP.
 int CurrentLimitFromSaturation(CZel_Setup& setup, const char* target, double min) {
-  auto p = FindParameters(setup, param::ImaxPS, param::ImaxM, param::ACR, param::SATS, param::SATP, target);
+  auto p = FindParameters(setup, param::ImaxPS, param::ImaxM, param::ACR, param::SATS, param::SATP,
+                          target);
   if (!p) return 0;
   auto [imaxps, imaxm, acr, sats, satp, limit] = *p;
   const double sat = BitOf(acr->GetValueInBaseUnit(), kAcrSpeedLoop)
@@ -143,7 +144,9 @@ int GainMantissaToChip(CZel_Setup& setup, Gain gain) {
 
 // --- Chip to scaled ---------------------------------------------------------------------
 
-int ComputeIlimPS(CZel_Setup& setup) { return CurrentLimitFromSaturation(setup, param::IlimPS, 0.001); }
+int ComputeIlimPS(CZel_Setup& setup) {
+  return CurrentLimitFromSaturation(setup, param::IlimPS, 0.001);
+}
 
 int ComputeTestLimitCurrent(CZel_Setup& setup) {
   return CurrentLimitFromSaturation(setup, param::TestLimitCurrent, 0.0);
@@ -228,9 +231,9 @@ int Computefilter_D(CZel_Setup& setup) {
 }
 
 int ComputeLimit_Speed(CZel_Setup& setup) {
-  auto p = FindParameters(setup, param::ControlMode, param::PositionControlType, param::SATP, param::Vdc, param::K,
-                          param::SensorsConfiguration, param::ADCResolution, param::Motor_transmission,
-                          param::Load_transmission, param::Limit_Speed);
+  auto p = FindParameters(setup, param::ControlMode, param::PositionControlType, param::SATP,
+                          param::Vdc, param::K, param::SensorsConfiguration, param::ADCResolution,
+                          param::Motor_transmission, param::Load_transmission, param::Limit_Speed);
   if (!p) return 0;
   auto [mode, type, satp, vdc, k, sensors, adc, motor_side, load_side, limit] = *p;
   if (!PositionOverSpeedLoop(*mode, *type)) return 1;
@@ -249,8 +252,8 @@ int ComputeLimit_Speed(CZel_Setup& setup) {
 // --- Scaled to chip ---------------------------------------------------------------------
 
 int ComputeFILTERQ(CZel_Setup& setup) {
-  auto p = FindParameters(setup, param::isUseFilterOnCrtCtrlOutput, param::FilterOnCurrentControllerOutput,
-                          param::Ts_C, param::FILTERQ);
+  auto p = FindParameters(setup, param::isUseFilterOnCrtCtrlOutput,
+                          param::FilterOnCurrentControllerOutput, param::Ts_C, param::FILTERQ);
   if (!p) return 0;
   auto [on, corner, ts, q] = *p;
   if (on->GetValueInBaseUnit() == 0.0) return WriteChip(*q, kFilterQOff);
@@ -260,7 +263,8 @@ int ComputeFILTERQ(CZel_Setup& setup) {
 }
 
 int ComputeFFL(CZel_Setup& setup) {
-  auto p = FindParameters(setup, param::isCompensateGravitationalLoads, param::OffsetCurrent, param::FFL);
+  auto p = FindParameters(setup, param::isCompensateGravitationalLoads, param::OffsetCurrent,
+                          param::FFL);
   if (!p) return 0;
   auto [on, offset, ffl] = *p;
   if (Truncated(on->GetValueInBaseUnit()) == 0) return WriteChip(*ffl, 0.0);
@@ -298,8 +302,9 @@ int ComputeKDFP(CZel_Setup& setup) {
 }
 
 int ComputeIMAXP(CZel_Setup& setup) {
-  auto p = FindParameters(setup, param::ControlMode, param::PositionControlType, param::Limit_Speed, param::IlimPS,
-                          param::IPSatP, param::Motor_transmission, param::Load_transmission, param::IMAXP);
+  auto p = FindParameters(setup, param::ControlMode, param::PositionControlType, param::Limit_Speed,
+                          param::IlimPS, param::IPSatP, param::Motor_transmission,
+                          param::Load_transmission, param::IMAXP);
   if (!p) return 0;
   auto [mode, type, speed, ilim, pct, motor_side, load_side, imax] = *p;
   const double fraction = pct->GetValueInBaseUnit() / 100.0;
@@ -314,8 +319,9 @@ int ComputeIMAXP(CZel_Setup& setup) {
 }
 
 int ComputeSATP(CZel_Setup& setup) {
-  auto p = FindParameters(setup, param::ControlMode, param::PositionControlType, param::Limit_Speed, param::IlimPS,
-                          param::Motor_transmission, param::Load_transmission, param::SATP);
+  auto p = FindParameters(setup, param::ControlMode, param::PositionControlType, param::Limit_Speed,
+                          param::IlimPS, param::Motor_transmission, param::Load_transmission,
+                          param::SATP);
   if (!p) return 0;
   auto [mode, type, speed, ilim, motor_side, load_side, sat] = *p;
   if (PositionOverSpeedLoop(*mode, *type)) {
@@ -328,8 +334,8 @@ int ComputeSATP(CZel_Setup& setup) {
 }
 
 int ApplySpeedForwardRule(CZel_Setup& setup) {
-  auto p = FindParameters(setup, param::SpeedForward, param::ControlMode, param::PositionControlType, param::ACR,
-                          param::SensorsConfiguration);
+  auto p = FindParameters(setup, param::SpeedForward, param::ControlMode,
+                          param::PositionControlType, param::ACR, param::SensorsConfiguration);
   if (!p) return 0;
   auto [forward, mode, type, acr, sensors] = *p;
   if (PositionOverSpeedLoop(*mode, *type) &&

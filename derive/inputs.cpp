@@ -242,8 +242,8 @@ int ComputeAAR_table(CZel_Setup& setup) {
 }
 
 int ComputeSCR(CZel_Setup& setup) {
-  auto p = FindParameters(setup, param::SCR, param::isMotorTemperatureSensor, param::isDriveTemperatureSensor,
-                          param::SensorsConfiguration);
+  auto p = FindParameters(setup, param::SCR, param::isMotorTemperatureSensor,
+                          param::isDriveTemperatureSensor, param::SensorsConfiguration);
   if (!p) return 0;
   auto [scr, motor_sensor, drive_sensor, sensors] = *p;
   const CZel_Parameter* estimator = nullptr;
@@ -301,8 +301,9 @@ int ComputeDIGIN_ACTIVE_LEVEL(CZel_Setup& setup) {
 // The tacho's speed count per the encoder's count per slow-loop sample at the same motor
 // speed.
 int ComputeTRANSMISION(CZel_Setup& setup) {
-  auto p = FindParameters(setup, param::TRANSMISION, param::Tacho_gain, param::ADCResolution, param::No_encoder_lines,
-                          param::AnalogueInputsRange, param::Load_transmission, param::Motor_transmission);
+  auto p = FindParameters(setup, param::TRANSMISION, param::Tacho_gain, param::ADCResolution,
+                          param::No_encoder_lines, param::AnalogueInputsRange,
+                          param::Load_transmission, param::Motor_transmission);
   const auto period = ChipSlowLoopPeriod(setup);
   if (!p || !period) return 0;
   auto [ratio, tacho_gain, resolution, lines, inputs_range, load, motor] = *p;
@@ -330,7 +331,8 @@ int ComputeCOUNTINGDIR(CZel_Setup& setup) {
 }
 
 int ComputeQUAL(CZel_Setup& setup) {
-  auto p = FindParameters(setup, param::isFilterEnc, param::FilterEncValue, param::QUAL, param::QUAL_ACT, param::QUAL_AQ2);
+  auto p = FindParameters(setup, param::isFilterEnc, param::FilterEncValue, param::QUAL,
+                          param::QUAL_ACT, param::QUAL_AQ2);
   if (!p) return 0;
   auto [on, value, qual, act, aq2] = *p;
   if (!IsFlagSet(on->GetValueInBaseUnit())) return qual->SetValueInBaseUnit(0.0);

@@ -38,11 +38,15 @@ int HasSpeedEstimator(CZel_Setup& setup) { return HasParameters(setup, {param::i
 int HasCanSettings(CZel_Setup& setup) {
   return HasParameters(setup, {param::save_CAN_baudrate, param::save_axis_id});
 }
-int HasMotorBrake(CZel_Setup& setup) { return HasParameters(setup, {param::BRAKECFG, param::isMotorBrake}); }
+int HasMotorBrake(CZel_Setup& setup) {
+  return HasParameters(setup, {param::BRAKECFG, param::isMotorBrake});
+}
 int HasFreezeControl(CZel_Setup& setup) {
   return HasParameters(setup, {param::POSOKLIM_FC, param::TONPOSOK_FC});
 }
-int HasInputsPolarity(CZel_Setup& setup) { return HasParameters(setup, {param::InputsPolarityType}); }
+int HasInputsPolarity(CZel_Setup& setup) {
+  return HasParameters(setup, {param::InputsPolarityType});
+}
 int HasBiquadFilters(CZel_Setup& setup) { return HasParameters(setup, {param::IQREF_BQ_INI}); }
 int HasSpeedTestReference(CZel_Setup& setup) {
   return HasParameters(setup, {param::SpeedTestReferenceType});
@@ -55,12 +59,20 @@ int HasReverseCounting(CZel_Setup& setup) { return HasParameters(setup, {param::
 int HasEncoderFilter(CZel_Setup& setup) {
   return HasParameters(setup, {param::isFilterEnc, param::FilterEncValue});
 }
-int HasPosSpdInFastLoop(CZel_Setup& setup) { return HasParameters(setup, {param::PosSpd_in_FastLoop}); }
+int HasPosSpdInFastLoop(CZel_Setup& setup) {
+  return HasParameters(setup, {param::PosSpd_in_FastLoop});
+}
 
-int hasNegTransmission(const CZel_Setup& setup) { return OptionIsOne(setup, option::hasNegTransmission); }
-int hideEnablePolarity(const CZel_Setup& setup) { return OptionIsOne(setup, option::hideEnablePolarity); }
+int hasNegTransmission(const CZel_Setup& setup) {
+  return OptionIsOne(setup, option::hasNegTransmission);
+}
+int hideEnablePolarity(const CZel_Setup& setup) {
+  return OptionIsOne(setup, option::hideEnablePolarity);
+}
 int NewDeadBand(const CZel_Setup& setup) { return OptionIsOne(setup, option::NewDeadBand); }
-int DisableBrake(const CZel_Setup& setup) { return OptionIsOne(setup, option::DisableBrake) ? 0 : 1; }
+int DisableBrake(const CZel_Setup& setup) {
+  return OptionIsOne(setup, option::DisableBrake) ? 0 : 1;
+}
 int IsInputsTypeProgrammable(const CZel_Setup& setup) {
   if (setup.GetOptionNoError(option::IsInputsTypeProgrammable).empty()) return -1;
   return setup.GetIntOption(option::IsInputsTypeProgrammable);

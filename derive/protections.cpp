@@ -17,8 +17,9 @@ namespace dcservo {
 namespace {
 
 constexpr PcrFlagBit kPcrFlags[] = {
-    {0, param::isOverCurrent}, {1, param::isMotorI2t},     {2, param::isMotorOverTemp}, {3, param::isDriveOverTemp},
-    {4, param::isOverVoltage}, {5, param::isUnderVoltage}, {7, param::isDriveI2t},
+    {0, param::isOverCurrent},   {1, param::isMotorI2t},    {2, param::isMotorOverTemp},
+    {3, param::isDriveOverTemp}, {4, param::isOverVoltage}, {5, param::isUnderVoltage},
+    {7, param::isDriveI2t},
 };
 
 // The dialogs spell the motor I²t flag "isMotori2t"; names fold case, so a lookup by either
@@ -241,8 +242,12 @@ std::span<const PcrFlagBit> PcrFlagBits() { return kPcrFlags; }
 // --- Chip to scaled ---------------------------------------------------------------------
 
 int ComputeIsOverVoltage(CZel_Setup& setup) { return PcrFlagToScaled(setup, param::isOverVoltage); }
-int ComputeIsUnderVoltage(CZel_Setup& setup) { return PcrFlagToScaled(setup, param::isUnderVoltage); }
-int ComputeIsDriveOverTemp(CZel_Setup& setup) { return PcrFlagToScaled(setup, param::isDriveOverTemp); }
+int ComputeIsUnderVoltage(CZel_Setup& setup) {
+  return PcrFlagToScaled(setup, param::isUnderVoltage);
+}
+int ComputeIsDriveOverTemp(CZel_Setup& setup) {
+  return PcrFlagToScaled(setup, param::isDriveOverTemp);
+}
 int ComputeIsDriveI2t(CZel_Setup& setup) { return PcrFlagToScaled(setup, param::isDriveI2t); }
 int ComputeIsOverCurrent(CZel_Setup& setup) { return PcrFlagToScaled(setup, param::isOverCurrent); }
 int ComputeIsMotorI2t(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isMotori2t"); }
@@ -288,7 +293,9 @@ int Computet_I2t_M(CZel_Setup& setup) { return I2tTimeToScaled(setup, kMotorI2t)
 int ComputeTestProtectionCurrent(CZel_Setup& setup) {
   return OverCurrentToScaled(setup, param::TestProtectionCurrent, 0.0);
 }
-int ComputeScaledImax_Prot(CZel_Setup& setup) { return OverCurrentToScaled(setup, param::Imax_Prot, 0.001); }
+int ComputeScaledImax_Prot(CZel_Setup& setup) {
+  return OverCurrentToScaled(setup, param::Imax_Prot, 0.001);
+}
 int Computetime_Imax_Prot(CZel_Setup& setup) {
   return DelayToScaled(setup, param::TIMAXPROT, param::time_Imax_Prot);
 }
@@ -327,8 +334,8 @@ int ComputeIsBrakeResistor(CZel_Setup& setup) {
 // --- Scaled to chip ---------------------------------------------------------------------
 
 int ComputeT2MAXPROT(CZel_Setup& setup) {
-  auto p = FindParameters(setup, param::DriveTempOutputAt0oC, param::DriveTempSensorGain, param::Temp_2,
-                          param::ADCrange, param::T2MAXPROT);
+  auto p = FindParameters(setup, param::DriveTempOutputAt0oC, param::DriveTempSensorGain,
+                          param::Temp_2, param::ADCrange, param::T2MAXPROT);
   if (!p) return 0;
   auto [at0, gain, temp, range, counts] = *p;
   return WriteChip(*counts, AdcMax(setup) *

@@ -11,11 +11,11 @@
 #include "derive/probes.h"
 #include "derive/set_parameter_range.h"
 #include "derive/step.h"
+#include "host/zel_numeric.h"
 #include "names/drive_names.h"
 #include "units/drive_modes.h"
 #include "units/scales.h"
 #include "units/timing.h"
-#include "host/zel_numeric.h"
 
 namespace dcservo {
 namespace {
@@ -100,7 +100,8 @@ int ComputeReferenceMin(CZel_Setup& setup, const char* name, RangeRule range) {
 }
 
 int ComputeReferenceMax(CZel_Setup& setup, const char* name, RangeRule range) {
-  auto p = FindParameters(setup, name, param::AD5OFF, param::CADIN, param::SFTADIN, param::ControlMode);
+  auto p =
+      FindParameters(setup, name, param::AD5OFF, param::CADIN, param::SFTADIN, param::ControlMode);
   if (!p) return 0;
   auto [limit, ad5off, cadin, sftadin, mode] = *p;
   if (!IsPairOf(PairOfMode(mode->GetValueInBaseUnit()), name))
@@ -209,7 +210,8 @@ int ComputeErefMaxSpeed(CZel_Setup& setup) {
 }
 
 int ComputeErefMaxAcceleration(CZel_Setup& setup) {
-  return ComputeLimitFromChip(setup, param::CACC, param::ErefMaxAcceleration, AccelerationScale(setup));
+  return ComputeLimitFromChip(setup, param::CACC, param::ErefMaxAcceleration,
+                              AccelerationScale(setup));
 }
 
 int ComputeSpeedForward(CZel_Setup& setup) {
@@ -220,7 +222,8 @@ int ComputeSpeedForward(CZel_Setup& setup) {
 }
 
 int ComputeDeadBand_Point(CZel_Setup& setup) {
-  auto p = FindParameters(setup, param::DeadBand_Point, param::AnalogueInputsRange, param::LEVEL_AD5);
+  auto p =
+      FindParameters(setup, param::DeadBand_Point, param::AnalogueInputsRange, param::LEVEL_AD5);
   if (!p) return 0;
   auto [point, span, level] = *p;
   SetDeadBandPointRange(setup);
@@ -230,7 +233,8 @@ int ComputeDeadBand_Point(CZel_Setup& setup) {
 }
 
 int ComputeDeadBand_Range(CZel_Setup& setup) {
-  auto p = FindParameters(setup, param::DeadBand_Range, param::AnalogueInputsRange, param::E_LEVEL_AD5);
+  auto p =
+      FindParameters(setup, param::DeadBand_Range, param::AnalogueInputsRange, param::E_LEVEL_AD5);
   if (!p) return 0;
   auto [width, span, level] = *p;
   SetDeadBandWidthRange(setup);
@@ -249,7 +253,8 @@ int ComputeUseFilter(CZel_Setup& setup) {
 // With the filter off the coefficient holds no bandwidth; 50 1/s is what the user starts
 // from on switching it on. A `filter` comes only with its `UseFilter`.
 int ComputeFilter(CZel_Setup& setup) {
-  auto p = FindParameters(setup, param::FILTER1, param::UseFilter, param::filter, param::DSP_freq, param::SLPER, param::PWMPER);
+  auto p = FindParameters(setup, param::FILTER1, param::UseFilter, param::filter, param::DSP_freq,
+                          param::SLPER, param::PWMPER);
   if (!p) return 0;
   auto [filter1, use, filter, dsp, slper, pwmper] = *p;
   const double ts = LoopPeriodOf(slper->GetValueInBaseUnit(), pwmper->GetValueInBaseUnit(),
@@ -282,9 +287,10 @@ int ComputeCRT_max(CZel_Setup& setup) {
 // Scaled to chip.
 
 int ComputeACR(CZel_Setup& setup) {
-  auto p = FindParameters(setup, param::ACR, param::IsAutoActivatedAfterPowerOn, param::ExternalReference,
-                          param::isAnalogueReference, param::DigitalReferenceType, param::ControlMode,
-                          param::PositionControlType);
+  auto p =
+      FindParameters(setup, param::ACR, param::IsAutoActivatedAfterPowerOn,
+                     param::ExternalReference, param::isAnalogueReference,
+                     param::DigitalReferenceType, param::ControlMode, param::PositionControlType);
   if (!p) return 0;
   auto [acr, auto_activated, external, analogue, digital_type, mode, position_type] = *p;
   const CZel_Parameter* forward = nullptr;
@@ -357,7 +363,8 @@ int ComputeFILTER1(CZel_Setup& setup) {
 }
 
 int ComputeLEVEL_AD5(CZel_Setup& setup) {
-  auto p = FindParameters(setup, param::LEVEL_AD5, param::DeadBand_Point, param::AnalogueInputsRange);
+  auto p =
+      FindParameters(setup, param::LEVEL_AD5, param::DeadBand_Point, param::AnalogueInputsRange);
   if (!p) return 0;
   auto [level, point, span] = *p;
   const double inputs_range = span->GetValueInBaseUnit();
@@ -366,7 +373,8 @@ int ComputeLEVEL_AD5(CZel_Setup& setup) {
 }
 
 int ComputeE_LEVEL_AD5(CZel_Setup& setup) {
-  auto p = FindParameters(setup, param::E_LEVEL_AD5, param::DeadBand_Range, param::AnalogueInputsRange);
+  auto p =
+      FindParameters(setup, param::E_LEVEL_AD5, param::DeadBand_Range, param::AnalogueInputsRange);
   if (!p) return 0;
   auto [level, width, span] = *p;
   return WriteChip(*level,
@@ -374,7 +382,8 @@ int ComputeE_LEVEL_AD5(CZel_Setup& setup) {
 }
 
 int ComputeCACC(CZel_Setup& setup) {
-  return ComputeLimitToChip(setup, param::ErefMaxAcceleration, param::CACC, AccelerationScale(setup));
+  return ComputeLimitToChip(setup, param::ErefMaxAcceleration, param::CACC,
+                            AccelerationScale(setup));
 }
 
 int ComputeCSPD(CZel_Setup& setup) {
@@ -391,7 +400,8 @@ int ComputeGEAR(CZel_Setup& setup) {
 // With the load encoder (sensor configuration 2) the drive cannot run position and speed
 // in the fast loop, whatever the switch says.
 int ComputeUPGRADE(CZel_Setup& setup) {
-  auto p = FindParameters(setup, param::UPGRADE, param::isLimitMaximum, param::SensorsConfiguration);
+  auto p =
+      FindParameters(setup, param::UPGRADE, param::isLimitMaximum, param::SensorsConfiguration);
   if (!p) return 0;
   auto [upgrade, limit_maximum, sensors] = *p;
   const CZel_Parameter* fast = nullptr;

@@ -1,11 +1,11 @@
 #include "units/control_structure.h"
-#include "names/drive_names.h"
 
 #include <array>
 #include <initializer_list>
 
-#include "units/drive_modes.h"
 #include "host/zel_numeric.h"
+#include "names/drive_names.h"
+#include "units/drive_modes.h"
 
 namespace dcservo {
 namespace {
@@ -181,8 +181,10 @@ bool ConditionHolds(CZel_Setup& setup, Condition condition) {
       ZelQuietErrors quiet;
       return setup.FindVariable(param::CADIN, 1) && setup.FindParameter(param::CADIN);
     }
-    case Condition::FreezeControl: return HasAll(setup, {param::POSOKLIM_FC, param::TONPOSOK_FC});
-    case Condition::LimitSwitches: return HasAll(setup, {param::isSWLS});
+    case Condition::FreezeControl:
+      return HasAll(setup, {param::POSOKLIM_FC, param::TONPOSOK_FC});
+    case Condition::LimitSwitches:
+      return HasAll(setup, {param::isSWLS});
   }
   return false;
 }
@@ -240,10 +242,12 @@ int AssignUnitTypes(CZel_Setup& setup) {
 }
 
 bool ControlStructureOptionValues(std::string_view option, std::vector<std::string>& values) {
-  static constexpr const char* kFlags[] = {option::IsClosedPosition,         option::IsClosedSpeed,
-                                           option::IsClosedCurrent,          option::isPositionFeedbackOnLoad,
-                                           option::isPositionFeedbackOnMotor, option::isSpeedFeedback};
-  static constexpr const char* kSensors[] = {option::LoadPosition, option::MotorPosition, option::MotorSpeed};
+  static constexpr const char* kFlags[] = {
+      option::IsClosedPosition,          option::IsClosedSpeed,
+      option::IsClosedCurrent,           option::isPositionFeedbackOnLoad,
+      option::isPositionFeedbackOnMotor, option::isSpeedFeedback};
+  static constexpr const char* kSensors[] = {option::LoadPosition, option::MotorPosition,
+                                             option::MotorSpeed};
   for (const char* flag : kFlags) {
     if (zel::NamesEqual(flag, option)) {
       values = {"0", "1"};

@@ -1,15 +1,15 @@
 #include "units/scales.h"
-#include "names/drive_names.h"
-
-#include "host/zel_units.h"
-#include "units/drive_modes.h"
-#include "units/timing.h"
 
 #include <cmath>
 #include <numbers>
 #include <span>
 #include <string_view>
 #include <vector>
+
+#include "host/zel_units.h"
+#include "names/drive_names.h"
+#include "units/drive_modes.h"
+#include "units/timing.h"
 
 namespace dcservo {
 namespace {
@@ -62,7 +62,9 @@ double MeasuredVoltageScale(CZel_Setup& setup) {
   return AdcMax(setup) / Value(setup, param::VdcMaxMeasurable);
 }
 
-double CurrentScale(CZel_Setup& setup) { return AdcMax(setup) / (2.0 * Value(setup, param::ImaxPS)); }
+double CurrentScale(CZel_Setup& setup) {
+  return AdcMax(setup) / (2.0 * Value(setup, param::ImaxPS));
+}
 
 double LoadPositionScale(CZel_Setup& setup) {
   if (!EncoderOnMotorOrLoad(Sensors(setup))) return 1.0;
@@ -88,19 +90,20 @@ namespace {
 using FactorFn = double (*)(CZel_Setup& setup);
 using Names = std::span<const char* const>;
 
-constexpr const char* kAnalogueInputNames[] = {param::DeadBand_Range, param::DeadBand_Point, var::AD2,
-                                                var::AD2FIL_VAL, var::AD5};
+constexpr const char* kAnalogueInputNames[] = {param::DeadBand_Range, param::DeadBand_Point,
+                                               var::AD2, var::AD2FIL_VAL, var::AD5};
 constexpr const char* kAnalogueRangeName[] = {param::AnalogueInputsRange};
 constexpr const char* kFastPeriodName[] = {param::Ts_C};
 constexpr const char* kMotorPositionNames[] = {var::Motor_Position, var::APOS_MT};
 constexpr const char* kAbsLoadPositionNames[] = {param::ERR_position, param::FreezeControl_errband,
-                                                 param::TestPosition, param::POS_max, param::POS_min};
-constexpr const char* kMotorSpeedNames[] = {var::ASPD_MT,       var::ASPD, var::Motor_Speed,
-                                            var::Motor_Speed_Reference, param::TestMaxSpeed,
-                                            var::SPDREF,        var::SPDREFL};
+                                                 param::TestPosition, param::POS_max,
+                                                 param::POS_min};
+constexpr const char* kMotorSpeedNames[] = {
+    var::ASPD_MT,        var::ASPD,   var::Motor_Speed, var::Motor_Speed_Reference,
+    param::TestMaxSpeed, var::SPDREF, var::SPDREFL};
 constexpr const char* kLimitSpeedName[] = {param::Limit_Speed};
-constexpr const char* kAbsLoadSpeedNames[] = {param::ERR_speed, param::ErefMaxSpeed, param::TestSpeed,
-                                              param::SPD_max, param::SPD_min};
+constexpr const char* kAbsLoadSpeedNames[] = {param::ERR_speed, param::ErefMaxSpeed,
+                                              param::TestSpeed, param::SPD_max, param::SPD_min};
 
 struct FactorRow {
   const char* unit;
@@ -224,7 +227,8 @@ double ScaleFactor(CZel_Setup& setup, const char* unit, const char* name) {
 
 double ScaleOffset(CZel_Setup& setup, const char* unit) {
   if (!unit || !zel::NamesEqual(unit, kDegreeC)) return 0.0;
-  return -(AdcMax(setup) * Value(setup, param::DriveTempOutputAt0oC) / Value(setup, param::ADCrange));
+  return -(AdcMax(setup) * Value(setup, param::DriveTempOutputAt0oC) /
+           Value(setup, param::ADCrange));
 }
 
 double DriveInternalValue(CZel_Setup& setup, const char* name) {

@@ -1,10 +1,10 @@
 #include "units/timing.h"
-#include "names/drive_names.h"
 
 #include <cmath>
 #include <cstdio>
 
 #include "host/zel_quiet_value.h"
+#include "names/drive_names.h"
 #include "units/scales.h"
 
 namespace dcservo {
@@ -43,8 +43,12 @@ double FirstOrderCorner(double coefficient, double period_s) {
 double SlowLoopPeriod(CZel_Setup& setup) { return LoopPeriod(setup, param::SLPER); }
 double FastLoopPeriod(CZel_Setup& setup) { return LoopPeriod(setup, param::CLPER); }
 
-double FastLoopPeriodMinimum(CZel_Setup& setup) { return ZelQuietBaseValue(setup, param::Ts_C_min); }
-double SlowLoopPeriodMinimum(CZel_Setup& setup) { return ZelQuietBaseValue(setup, param::Ts_S_min); }
+double FastLoopPeriodMinimum(CZel_Setup& setup) {
+  return ZelQuietBaseValue(setup, param::Ts_C_min);
+}
+double SlowLoopPeriodMinimum(CZel_Setup& setup) {
+  return ZelQuietBaseValue(setup, param::Ts_S_min);
+}
 
 std::vector<std::string> CheckMinimumPeriods(CZel_Setup& setup) {
   std::vector<std::string> messages;
