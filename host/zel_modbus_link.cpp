@@ -578,8 +578,9 @@ bool CZel_ModbusLink::TrustValue(const ZelProgramVariable& v, double value,
     return true;
   if (why.empty()) {
     char text[160];
-    std::snprintf(text, sizeof text, "\"%s\" takes values in steps of %.10g on the drive, not %.10g",
-                  v.name.c_str(), v.step, value);
+    std::snprintf(text, sizeof text,
+                  "\"%s\" takes values in steps of %.10g on the drive, not %.10g", v.name.c_str(),
+                  v.step, value);
     why = text;
   }
   return Fail("the drive sent a value its variable cannot hold at register " + Hex(address) +

@@ -72,6 +72,16 @@ TEST(DriveLinkHostile, ATestRefusedByTheDriveReportsTheDrivesReason) {
     EXPECT_TRUE(Has(r.out, "writing register 0x0030 is refused (--refuse)")) << r.out;
     EXPECT_FALSE(Has(r.out + r.err, "Internal error")) << r.out << r.err;
   }
+  // Commissioning's record says it too.
+  SimDriveProcess server("--listen 127.0.0.1:0 --refuse 0x0030=4");
+  TempDir dir;
+  const CliResult r =
+      RunDcservo("commission --out " + dir.File("record") + " --drive " + server.Address());
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  EXPECT_TRUE(Has(ReadFile(dir.File("record/report.json")),
+                  "\"failure\": \"the drive refused writing register 0x0030 (start program): "
+                  "Slave device or server failure (writing register 0x0030 is refused (--refuse))"))
+      << r.err;
 }
 
 // ---- values the drive must refuse ----------------------------------------------------------
@@ -174,7 +184,8 @@ TEST(DriveLinkHostile, ClientsBeyondTheDescriptorsAreLetGoAndTheHolderIsServed) 
   auto link = Connect(server.Address());
   ASSERT_TRUE(link);
   std::vector<std::unique_ptr<RawClient>> crowd;
-  for (int i = 0; i < 16; ++i) crowd.push_back(std::make_unique<RawClient>(PortOf(server.Address())));
+  for (int i = 0; i < 16; ++i)
+    crowd.push_back(std::make_unique<RawClient>(PortOf(server.Address())));
   // The newest cannot all be kept: they hear so instead of waiting.
   EXPECT_TRUE(crowd.back()->ClosedByPeer());
   double value = 0.0;

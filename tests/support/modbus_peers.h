@@ -93,7 +93,8 @@ class RawClient {
   bool Connected() const { return fd_ >= 0; }
   int Fd() const { return fd_; }
   bool Send(const Bytes& bytes) {
-    return send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    const ssize_t sent = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    return sent == static_cast<ssize_t>(bytes.size());
   }
   // Sends the PDU to unit 1 and returns the answer's PDU (function code first).
   Bytes Ask(const Bytes& pdu, std::uint8_t unit = 1) {
