@@ -148,7 +148,8 @@ class DriveCommand : public Command {
     DriveSession s(ResolveSetup(run_args_.setup, run_setup_), run_args_.InOrder(*run_), !no_sync_,
                    faults_, drive_, acts_);
     CZel_CoffFormat coff(CZel_Comm::GetOutPathName(program_));
-    if (!coff.ReadCoff()) throw CommandError(kExitBadInput, CZel_Comm::GetLastErrorText());
+    // The name is one of the drive's (CheckProgram): a drive that cannot describe it failed.
+    if (!coff.ReadCoff()) throw CommandError(kExitFailed, CZel_Comm::GetLastErrorText());
     SetProgramInputs(coff);
     ScheduleActions(s);
     std::unique_ptr<CZel_SingleAxisLogger> logger = MakeLogger(s, coff);

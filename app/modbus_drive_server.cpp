@@ -1,6 +1,7 @@
 #include "app/modbus_drive_server.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <modbus.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -9,10 +10,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
 #include "host/zel_drive_map.h"
+#include "host/zel_names.h"
 #include "sim/simulated_drive.h"
 
 using namespace zel_map;
@@ -103,9 +106,12 @@ int ModbusDriveServer::Refuse(int exception, const std::string& why) {
   return exception;
 }
 
-void ModbusDriveServer::Answer(modbus_t* ctx, const std::uint8_t* q, int length) {
+bool ModbusDriveServer::Answer(modbus_t* ctx, const std::uint8_t* q, int length) {
   Advance();
   const int h = modbus_get_header_length(ctx);
+  // The fixed part of each function's request: address and count or value, and for the
+  // writes of many registers the byte count too.
+  const auto fits = [&](int pdu_bytes) { return length >= h + pdu_bytes; };
   const auto word = [&](int at) {
     return static_cast<std::uint16_t>((q[h + at] << 8) | q[h + at + 1]);
   };
@@ -114,9 +120,21 @@ void ModbusDriveServer::Answer(modbus_t* ctx, const std::uint8_t* q, int length)
            length >= h + values_at + 2 * count;
   };
   int exception = 0;
-  const std::uint8_t function = length > h ? q[h] : 0;
+  std::uint8_t function = length > h ? q[h] : 0;
   std::uint8_t single[2];
+  const int fixed = function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS    ? 6
+                    : function == MODBUS_FC_WRITE_AND_READ_REGISTERS ? 10
+                    : function == MODBUS_FC_READ_HOLDING_REGISTERS ||
+                            function == MODBUS_FC_WRITE_SINGLE_REGISTER
+                        ? 5
+                        : 1;
+  constexpr std::uint8_t kCutShort = 0;  // a known function whose request is cut short
+  if (!fits(fixed)) function = kCutShort;
   switch (function) {
+    case kCutShort:
+      exception = length > h ? MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE
+                             : MODBUS_EXCEPTION_ILLEGAL_FUNCTION;
+      break;
     case MODBUS_FC_READ_HOLDING_REGISTERS:
       exception = Read(word(1), word(3));
       break;
@@ -139,10 +157,8 @@ void ModbusDriveServer::Answer(modbus_t* ctx, const std::uint8_t* q, int length)
   }
   if (options_.slow_every > 0 && ++answers_ % options_.slow_every == 0)
     std::this_thread::sleep_for(std::chrono::duration<double>(options_.slow_s));
-  if (exception)
-    modbus_reply_exception(ctx, q, static_cast<unsigned>(exception));
-  else
-    modbus_reply(ctx, q, length, map_);
+  return (exception ? modbus_reply_exception(ctx, q, static_cast<unsigned>(exception))
+                    : modbus_reply(ctx, q, length, map_)) >= 0;
 }
 
 // ---- writes --------------------------------------------------------------------------------
@@ -160,6 +176,9 @@ int ModbusDriveServer::Write(std::uint16_t address, int count, const std::uint8_
           MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS,
           "register " + Hex(static_cast<std::uint16_t>(address + i)) + " cannot be written so");
   }
+  for (const DriveServerOptions::RefusedWrite& r : options_.refused_writes)
+    if (Overlaps(address, count, r.register_, 1))
+      return Refuse(r.exception, "writing register " + Hex(r.register_) + " is refused (--refuse)");
   // The values as they were, to put back when the drive refuses them.
   const std::vector<std::uint16_t> before(reg_ + address, reg_ + address + count);
   for (int i = 0; i < count; ++i)
@@ -173,7 +192,11 @@ int ModbusDriveServer::Write(std::uint16_t address, int count, const std::uint8_
     const auto at = static_cast<std::uint16_t>(address + i);
     if (!(kind_[at] & (kFirstOfTwo | kFirstOfFour))) continue;
     if (const ChipParameter* p = ChipParameterAt(at)) {
-      if (!drive_.WriteParameter(p->name, DecodeChip(p->type, GetU32(reg_ + at))))
+      double value = 0.0;
+      const std::string refused = RefusedChipValue(*p, GetU32(reg_ + at), value);
+      if (!refused.empty())
+        exception = Refuse(MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE, refused);
+      else if (!drive_.WriteParameter(p->name, value))
         exception = Refuse(MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE, drive_.LastError());
     } else if (const LiveVariable* v = LiveVariableAt(at)) {
       if (!drive_.WriteVariable(v->name, GetI32(reg_ + at)))
@@ -206,6 +229,29 @@ int ModbusDriveServer::Write(std::uint16_t address, int count, const std::uint8_
   if (!exception && touched(kCommand, 1)) exception = Act(reg_[kCommand]);
   if (exception) std::copy(before.begin(), before.end(), reg_ + address);
   return exception;
+}
+
+std::string ModbusDriveServer::RefusedChipValue(const ChipParameter& p, std::uint32_t bits,
+                                                double& value) const {
+  char text[160];
+  if (!DecodeChipExact(p.type, bits, value)) {
+    std::snprintf(text, sizeof text, "%s holds a 16-bit value: 0x%04X 0x%04X is none", p.name,
+                  bits >> 16, bits & 0xFFFF);
+    return text;
+  }
+  double lowest = 0.0, highest = 0.0;
+  if (options_.chip_range && options_.chip_range(p.name, lowest, highest) &&
+      (value < lowest || value > highest)) {
+    std::snprintf(text, sizeof text, "%s takes values from %.10g to %.10g on the drive, not %.10g",
+                  p.name, lowest, highest, value);
+    return text;
+  }
+  // The register's one combination that the drive cannot obey.
+  constexpr std::uint32_t kAnalogueAndDigitalReference = 0x0040 | 0x0080;
+  if (zel::NamesEqual(p.name, "ACR") &&
+      (bits & kAnalogueAndDigitalReference) == kAnalogueAndDigitalReference)
+    return "ACR asks for an analogue and a digital external reference at once";
+  return {};
 }
 
 int ModbusDriveServer::SelectProgram() {
@@ -388,6 +434,81 @@ std::string Errno(const std::string& what) { return what + ": " + modbus_strerro
 
 }  // namespace
 
+namespace {
+
+// A client's frame must come whole within this once its first byte came: a peer that
+// trickles a frame would otherwise hold up the drive's answers to the one that holds it.
+constexpr double kFrameDeadline_s = 0.5;
+// Clients that wait for the drive beside the one that holds it; more are let go at once.
+constexpr std::size_t kWaitingClients = 8;
+// While connections cannot be taken (no descriptor left), how long the listener rests.
+constexpr int kListenerRestMs = 100;
+// MBAP: transaction, protocol, length (of the unit id and the PDU), then the unit id.
+constexpr int kMbapLengthEnd = 6;
+
+struct TcpClient {
+  int fd = -1;
+  std::uint8_t frame[MODBUS_TCP_MAX_ADU_LENGTH] = {};
+  int have = 0;
+  std::chrono::steady_clock::time_point begun;
+};
+
+// The frame's length in bytes by its MBAP header; 0 while the header is incomplete, -1 for
+// a header that is not Modbus's (after which the stream cannot be followed).
+int TcpFrameBytes(const TcpClient& c) {
+  if (c.have < kMbapLengthEnd) return 0;
+  const int protocol = (c.frame[2] << 8) | c.frame[3];
+  const int length = (c.frame[4] << 8) | c.frame[5];
+  if (protocol != 0 || length < 2 || kMbapLengthEnd + length > MODBUS_TCP_MAX_ADU_LENGTH)
+    return -1;
+  return kMbapLengthEnd + length;
+}
+
+enum class TcpRead { Partial, Frame, Gone };
+
+// Reads what the client sent without waiting: its header, then as much of the frame as the
+// header announces, never beyond it.
+TcpRead ReadTcpFrame(TcpClient& c) {
+  for (;;) {
+    const int total = TcpFrameBytes(c);
+    if (total < 0) return TcpRead::Gone;
+    const int want = total == 0 ? kMbapLengthEnd - c.have : total - c.have;
+    if (want == 0) return TcpRead::Frame;
+    const ssize_t n = recv(c.fd, c.frame + c.have, static_cast<std::size_t>(want), MSG_DONTWAIT);
+    if (n == 0) return TcpRead::Gone;
+    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR
+                          ? TcpRead::Partial
+                          : TcpRead::Gone;
+    if (c.have == 0) c.begun = std::chrono::steady_clock::now();
+    c.have += static_cast<int>(n);
+  }
+}
+
+// Takes a waiting connection. Out of descriptors, the spare one makes room to take the
+// newcomer and let it go at once, so that it hears so instead of waiting, and the listener
+// does not stay ready for nothing; the listener rests when even that fails.
+int AcceptTcpClient(int listener, int& spare, bool room,
+                    std::chrono::steady_clock::time_point& rest_until) {
+  const int fd = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (fd >= 0) {
+    if (room) return fd;
+    close(fd);
+    return -1;
+  }
+  if (errno == EAGAIN || errno == EINTR || errno == ECONNABORTED) return -1;
+  if ((errno == EMFILE || errno == ENFILE) && spare >= 0) {
+    close(spare);
+    const int refused = accept(listener, nullptr, nullptr);
+    if (refused >= 0) close(refused);
+    spare = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (refused >= 0) return -1;
+  }
+  rest_until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kListenerRestMs);
+  return -1;
+}
+
+}  // namespace
+
 std::string ServeTcp(ModbusDriveServer& server, const std::string& host, const std::string& port,
                      int unit, const std::atomic<bool>& stop,
                      const std::function<void(const std::string&)>& listening) {
@@ -407,54 +528,62 @@ std::string ServeTcp(ModbusDriveServer& server, const std::string& host, const s
                                         : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
   listening("tcp://" + host + ":" + std::to_string(real_port));
 
+  int spare = open("/dev/null", O_RDONLY | O_CLOEXEC);
   int holder = -1;
-  std::vector<int> others;
-  std::uint8_t query[MODBUS_TCP_MAX_ADU_LENGTH];
+  std::vector<TcpClient> clients;
+  auto rest_until = std::chrono::steady_clock::now();
+  const auto drop = [&](std::size_t i) {
+    close(clients[i].fd);
+    if (clients[i].fd == holder) {
+      holder = -1;
+      server.HostLost();
+    }
+    clients.erase(clients.begin() + static_cast<std::ptrdiff_t>(i));
+  };
+  // Answers a whole frame; false when the answer could not be sent.
+  const auto answer = [&](TcpClient& c) {
+    modbus_set_socket(ctx, c.fd);
+    // A client that waited takes the drive once it is free.
+    if (holder < 0) holder = c.fd;
+    const int length = c.have;
+    c.have = 0;
+    if (c.fd != holder)
+      return modbus_reply_exception(ctx, c.frame, MODBUS_EXCEPTION_SLAVE_OR_SERVER_BUSY) >= 0;
+    if (c.frame[kMbapLengthEnd] != unit)
+      return modbus_reply_exception(ctx, c.frame, MODBUS_EXCEPTION_GATEWAY_TARGET) >= 0;
+    return server.Answer(ctx, c.frame, length);
+  };
   while (!stop) {
-    // A holder that hangs up is let go before a newcomer is looked at, and a client that
-    // waited takes the drive once it is free.
+    const auto now = std::chrono::steady_clock::now();
     std::vector<pollfd> fds;
-    if (holder >= 0) fds.push_back({holder, POLLIN, 0});
-    for (int fd : others) fds.push_back({fd, POLLIN, 0});
-    fds.push_back({listener, POLLIN, 0});
+    for (const TcpClient& c : clients) fds.push_back({c.fd, POLLIN, 0});
+    const bool listen = now >= rest_until;
+    if (listen) fds.push_back({listener, POLLIN, 0});
     const int ready = poll(fds.data(), fds.size(), kPollMs);
     server.Advance();
-    if (ready <= 0) continue;
-    for (const pollfd& p : fds) {
-      if (!(p.revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      if (p.fd == listener) {
-        const int fd = accept(listener, nullptr, nullptr);
-        if (fd < 0) continue;
-        if (holder < 0)
-          holder = fd;
-        else
-          others.push_back(fd);
-        continue;
-      }
-      modbus_set_socket(ctx, p.fd);
-      const int length = modbus_receive(ctx, query);
-      if (length > 0 && holder < 0) {
-        holder = p.fd;
-        std::erase(others, p.fd);
-      }
-      if (length > 0 && p.fd != holder) {
-        modbus_reply_exception(ctx, query, MODBUS_EXCEPTION_SLAVE_OR_SERVER_BUSY);
-      } else if (length > 0 && query[6] != unit) {
-        modbus_reply_exception(ctx, query, MODBUS_EXCEPTION_GATEWAY_TARGET);
-      } else if (length > 0) {
-        server.Answer(ctx, query, length);
-      } else if (length < 0) {
-        close(p.fd);
-        if (p.fd == holder) {
-          holder = -1;
-          server.HostLost();
-        }
-        std::erase(others, p.fd);
+    // A holder that hangs up is let go before a newcomer is looked at.
+    for (std::size_t i = clients.size(); ready > 0 && i-- > 0;) {
+      if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      const TcpRead r = ReadTcpFrame(clients[i]);
+      if (r == TcpRead::Gone || (r == TcpRead::Frame && !answer(clients[i]))) drop(i);
+    }
+    const auto late = std::chrono::steady_clock::now() -
+                      std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                          std::chrono::duration<double>(kFrameDeadline_s));
+    for (std::size_t i = clients.size(); i-- > 0;)
+      if (clients[i].have > 0 && clients[i].begun < late) drop(i);
+    if (ready > 0 && listen && (fds.back().revents & POLLIN)) {
+      const bool room = holder < 0 || clients.size() < 1 + kWaitingClients;
+      const int fd = AcceptTcpClient(listener, spare, room, rest_until);
+      if (fd >= 0) {
+        clients.push_back({});
+        clients.back().fd = fd;
+        if (holder < 0) holder = fd;
       }
     }
   }
-  if (holder >= 0) close(holder);
-  for (int fd : others) close(fd);
+  for (const TcpClient& c : clients) close(c.fd);
+  if (spare >= 0) close(spare);
   close(listener);
   modbus_free(ctx);
   return {};

@@ -10,12 +10,16 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/zel_comm.h"
 
 namespace dcsim {
 class SimulatedDrive;
+}
+namespace zel_map {
+struct ChipParameter;
 }
 struct _modbus;
 struct _modbus_mapping_t;
@@ -28,6 +32,14 @@ struct DriveServerOptions {
   int slow_every = 0;
   // Told the name of each program just before it starts.
   std::function<void(const std::string&)> before_start;
+  // A drive that refuses: a write that touches `register_` is answered with `exception`.
+  struct RefusedWrite {
+    std::uint16_t register_ = 0;
+    int exception = 0;
+  };
+  std::vector<RefusedWrite> refused_writes;
+  // The range a chip parameter takes on the drive; false when it has none of its own.
+  std::function<bool(std::string_view name, double& lowest, double& highest)> chip_range;
 };
 
 class ModbusDriveServer {
@@ -39,8 +51,9 @@ class ModbusDriveServer {
 
   // Brings the drive up to the wall clock.
   void Advance();
-  // Answers one request of `length` bytes as received on `ctx`.
-  void Answer(_modbus* ctx, const std::uint8_t* request, int length);
+  // Answers one request of `length` bytes as received on `ctx`; false when the answer could
+  // not be sent.
+  bool Answer(_modbus* ctx, const std::uint8_t* request, int length);
   // The host went away. A drive that loses its host stops the test it runs.
   void HostLost();
 
@@ -51,6 +64,10 @@ class ModbusDriveServer {
   int Refuse(int exception, const std::string& why);
   int Act(std::uint16_t command);
   int SelectProgram();
+  // Why the drive refuses these bits for the parameter (its type or its range), empty when
+  // it takes them as `value`.
+  std::string RefusedChipValue(const zel_map::ChipParameter& p, std::uint32_t bits,
+                               double& value) const;
   void TakeMessages();
   bool ReadRequestChannels(std::uint16_t count_at, std::uint16_t addresses_at,
                            std::vector<std::string>& names);

@@ -6,10 +6,12 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/command.h"
 #include "app/drive_conditions.h"
 #include "app/modbus_drive_server.h"
+#include "host/zel_errors.h"
 #include "host/zel_modbus_link.h"
 #include "sim/simulated_drive.h"
 
@@ -21,6 +23,32 @@ std::atomic<bool> g_stop{false};
 constexpr const char* kShaftHeldFor = "Current_Controller_Tuning_Test";
 
 extern "C" void StopServing(int) { g_stop = true; }
+
+// REGISTER=CODE: a register of the map (hexadecimal with 0x) and a Modbus exception, 1 to 11.
+DriveServerOptions::RefusedWrite ParseRefusal(const std::string& text) {
+  const auto bad = [&text]() {
+    return CommandError(kExitBadInput, "--refuse " + text +
+                                           ": expected REGISTER=CODE, a register from 0 to "
+                                           "0xFFFF and an exception code from 1 to 11");
+  };
+  const auto equals = text.find('=');
+  if (equals == std::string::npos) throw bad();
+  const std::string where = text.substr(0, equals), code = text.substr(equals + 1);
+  const bool hex = where.starts_with("0x") || where.starts_with("0X");
+  const std::string digits = hex ? where.substr(2) : where;
+  const auto whole = [](const std::string& t, int base, long highest, long& value) {
+    if (t.empty() || t.size() > 6) return false;
+    char* end = nullptr;
+    value = std::strtol(t.c_str(), &end, base);
+    return *end == '\0' && t.find_first_of("+- ") == std::string::npos && value >= 0 &&
+           value <= highest;
+  };
+  long address = 0, exception = 0;
+  if (!whole(digits, hex ? 16 : 10, 0xFFFF, address) || !whole(code, 10, 11, exception) ||
+      exception < 1)
+    throw bad();
+  return {static_cast<std::uint16_t>(address), static_cast<int>(exception)};
+}
 
 class SimdriveCommand : public Command {
  public:
@@ -43,6 +71,10 @@ class SimdriveCommand : public Command {
     cmd.add_option("--fault", faults_, "Fault NAME or NAME=VALUE from the start")
         ->allow_extra_args(false);
     cmd.add_option("--act", acts_, "Action NAME=VALUE@SECONDS of the drive's time")
+        ->allow_extra_args(false);
+    cmd.add_option("--refuse", refusals_,
+                   "Refuse writes of REGISTER with Modbus exception CODE (REGISTER=CODE, "
+                   "e.g. 0x0100=4)")
         ->allow_extra_args(false);
     cmd.add_option("--reply-delay", delay_s_, "A slow link: answers wait this many seconds")
         ->check(CLI::Range(0.0, 10.0));
@@ -91,6 +123,15 @@ class SimdriveCommand : public Command {
     options.unit = unit_;
     options.slow_s = delay_s_;
     options.slow_every = delay_s_ > 0.0 ? delay_every_ : 0;
+    for (const std::string& r : refusals_) options.refused_writes.push_back(ParseRefusal(r));
+    options.chip_range = [&setup](std::string_view name, double& lowest, double& highest) {
+      ZelQuietErrors quiet;
+      const CZel_Parameter* p = setup.FindParameter(name);
+      if (!p) return false;
+      lowest = p->GetMinInBaseUnit();
+      highest = p->GetMaxInBaseUnit();
+      return true;
+    };
     // The person at the drive does what the notices ask: the shaft is held for the current
     // test and let go for the others, unless a fault blocks it for good.
     const bool blocked = std::any_of(faults_.begin(), faults_.end(), [](const std::string& f) {
@@ -120,7 +161,7 @@ class SimdriveCommand : public Command {
  private:
   SetupArgs args_;
   std::string positional_setup_, listen_, serial_;
-  std::vector<std::string> faults_, acts_;
+  std::vector<std::string> faults_, acts_, refusals_;
   int unit_ = 1;
   double delay_s_ = 0.0;
   int delay_every_ = 1;

@@ -14,6 +14,7 @@
 #include "design/step_response.h"
 #include "drivetests/identification.h"
 #include "drivetests/test_targets.h"
+#include "host/zel_comm.h"
 #include "host/zel_mer.h"
 #include "host/zel_test_dlg.h"
 
@@ -31,7 +32,7 @@ inline constexpr int kPhaseProgramRuns = 2;
 inline constexpr int kPhaseUpload = 3;
 
 // A test-program variable that holds this has no result yet.
-inline constexpr double kUnsetValue = 1.2345e100;
+inline constexpr double kUnsetValue = kZelNoResultYet;
 
 // The masks of the drive conditions (bits of MER) that the tests check.
 inline constexpr unsigned kCheckShortCircuit = zel_mer::kShortCircuit;

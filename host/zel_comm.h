@@ -54,6 +54,9 @@ struct ZelStreamRequest {
 
 inline constexpr std::size_t kZelFrameHeaderBytes = 8;
 
+// A test-program variable that holds this has no result yet.
+inline constexpr double kZelNoResultYet = 1.2345e100;
+
 // A variable of a test program as the drive declares it. Its type on the drive holds the
 // values from `lowest` to `highest` in steps of `step` (a 16-bit integer by default).
 struct ZelProgramVariable {
@@ -108,6 +111,9 @@ class CZel_DriveLink {
   // True once the drive cannot be reached any more (a link that was lost); LastError() says
   // why, and every later call fails with it.
   virtual bool Lost() const { return false; }
+  // How many calls have failed so far; a test that fails for a reason of its own tells the
+  // user LastError() instead when the drive failed a call during its run.
+  virtual std::uint64_t FaultCount() const { return 0; }
 };
 
 // ---- the layout of a message ------------------------------------------------------------

@@ -260,6 +260,11 @@ double DecodeChip(ZelStorageType type, std::uint32_t bits) {
   }
 }
 
+bool DecodeChipExact(ZelStorageType type, std::uint32_t bits, double& value) {
+  value = DecodeChip(type, bits);
+  return EncodeChip(type, value) == bits;
+}
+
 std::string Hex(std::uint16_t address) {
   char text[8];
   std::snprintf(text, sizeof text, "0x%04X", address);

@@ -147,6 +147,9 @@ std::string GetText(const std::uint16_t* registers, int count);
 // The bits of a chip parameter's value as its type holds it (StoreAs), and back.
 std::uint32_t EncodeChip(ZelStorageType type, double value);
 double DecodeChip(ZelStorageType type, std::uint32_t bits);
+// As DecodeChip, but false when the bits are not how the type's values are laid out: a
+// 16-bit type whose high word is not its sign (or zero).
+bool DecodeChipExact(ZelStorageType type, std::uint32_t bits, double& value);
 
 // "0x1002"
 std::string Hex(std::uint16_t address);

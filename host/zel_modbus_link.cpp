@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <sys/socket.h>
 #include <thread>
 
 #include "host/zel_drive_map.h"
@@ -19,9 +21,25 @@ constexpr int kChunk = 120;
 
 modbus_t* Ctx(void* ctx) { return static_cast<modbus_t*>(ctx); }
 
-// The drive answered, and will answer the same again: repeating cannot help.
-bool IsDriveRefusal(int error) {
-  return error == EMBXILFUN || error == EMBXILADD || error == EMBXILVAL || error == EMBXSFAIL;
+// The Modbus exception code of an answer that refused, 0 for any other failure.
+int ExceptionCode(int error) {
+  if (error == EMBBADEXC) return 0xFF;  // a code the protocol does not define
+  return error > MODBUS_ENOBASE && error < MODBUS_ENOBASE + MODBUS_EXCEPTION_MAX
+             ? error - MODBUS_ENOBASE
+             : 0;
+}
+
+// The drive answered, and will answer the same again: repeating cannot help. Busy and the
+// gateway's answers are the exceptions that say something else.
+bool IsDriveRefusal(int code) {
+  return code != 0 && code != MODBUS_EXCEPTION_SLAVE_OR_SERVER_BUSY &&
+         code != MODBUS_EXCEPTION_GATEWAY_PATH && code != MODBUS_EXCEPTION_GATEWAY_TARGET;
+}
+
+// The exception's name as Modbus gives it, its number when it has none.
+std::string ExceptionText(int code, int error) {
+  const bool named = code != 0xFF && code != MODBUS_EXCEPTION_NOT_DEFINED;
+  return named ? modbus_strerror(error) : "exception " + std::to_string(code);
 }
 
 // The connection itself is gone (the other end closed or reset it).
@@ -146,11 +164,12 @@ bool CZel_ModbusLink::Connect() {
     }
     ctx_ = ctx;
     modbus_set_slave(ctx, address_.unit);
-    const double t = timing_.response_timeout_s;
-    const auto whole = static_cast<std::uint32_t>(t);
-    modbus_set_response_timeout(ctx, whole, static_cast<std::uint32_t>((t - whole) * 1e6));
+    // No wait between two bytes: the response timeout then holds for the whole answer, so a
+    // drive that trickles its bytes cannot stretch a request.
+    modbus_set_byte_timeout(ctx, 0, 0);
   } else {
     modbus_close(Ctx(ctx_));
+    ++reconnects_;
   }
   if (modbus_connect(Ctx(ctx_)) == -1) {
     return Fail(modbus_strerror(errno));
@@ -184,18 +203,24 @@ bool CZel_ModbusLink::Transact(const Request& r) const {
       if (!reconnect) modbus_flush(Ctx(ctx_));
     }
     modbus_t* ctx = Ctx(ctx_);
-    const int rc = r.write_count > 0 ? modbus_write_and_read_registers(
-                                           ctx, r.write_address, r.write_count, r.write_from,
-                                           r.address, r.count, r.read_into)
+    SetAnswerDeadline(r);
+    const int rc = address_.kind == ZelDriveAddress::Kind::Tcp ? TcpExchange(r)
+                   : r.write_count > 0
+                       ? modbus_write_and_read_registers(ctx, r.write_address, r.write_count,
+                                                         r.write_from, r.address, r.count,
+                                                         r.read_into)
                    : r.read_into ? modbus_read_registers(ctx, r.address, r.count, r.read_into)
                                  : modbus_write_registers(ctx, r.address, r.count, r.write_from);
     if (rc == r.count) return true;
     const int e = errno;
-    if (e == EMBXGTAR || e == EMBXGPATH)
+    const int code = ExceptionCode(e);
+    if (code == MODBUS_EXCEPTION_GATEWAY_PATH ||
+        code == MODBUS_EXCEPTION_GATEWAY_TARGET)
       return Fail("no drive with unit id " + std::to_string(address_.unit) + " answers at " +
-                  address_.text);
-    if (IsDriveRefusal(e)) {
-      error_ = "the drive refused " + doing + ": " + modbus_strerror(e);
+                  address_.text + " (" + ExceptionText(code, e) + ", " + doing + ")");
+    if (IsDriveRefusal(code)) {
+      ++faults_;
+      error_ = "the drive refused " + doing + ": " + ExceptionText(code, e);
       // The drive says why in words; an answer that does not come adds nothing.
       std::uint16_t why[kDriveErrorRegisters] = {};
       if (modbus_read_registers(ctx, kDriveError, kDriveErrorRegisters, why) ==
@@ -219,25 +244,111 @@ bool CZel_ModbusLink::Transact(const Request& r) const {
   return false;
 }
 
-bool CZel_ModbusLink::Read(std::uint16_t address, int count, std::uint16_t* registers,
-                           std::string_view what) const {
+double CZel_ModbusLink::WireSeconds(int bytes) const {
+  // 8N1: ten bits a byte on a serial line; a TCP link's time is its round trip.
+  return address_.kind == ZelDriveAddress::Kind::Rtu ? 10.0 * bytes / address_.baud : 0.0;
+}
+
+void CZel_ModbusLink::SetAnswerDeadline(const Request& r) const {
+  // The request and its answer travel the line one after the other: registers and the
+  // frame's few bytes of address, function, count and checksum.
+  const int bytes = 2 * (r.count + r.write_count) + 2 * 9;
+  const double t = timing_.response_timeout_s + WireSeconds(bytes);
+  const auto whole = static_cast<std::uint32_t>(t);
+  modbus_set_response_timeout(Ctx(ctx_), whole, static_cast<std::uint32_t>((t - whole) * 1e6));
+}
+
+bool CZel_ModbusLink::Transfer(std::uint16_t address, int count, std::uint16_t* read_into,
+                               const std::uint16_t* write_from, std::string_view what) const {
+  // The operation as a whole has its deadline too: a drive that answers each request just in
+  // time would otherwise stretch an upload of hundreds of them without end.
+  const int requests = (count + kChunk - 1) / kChunk;
+  const double budget =
+      timing_.give_up_s + requests * (timing_.request_budget_s + WireSeconds(2 * kChunk + 18));
+  const auto start = std::chrono::steady_clock::now();
   for (int done = 0; done < count; done += kChunk) {
     const int n = std::min(kChunk, count - done);
-    if (!Transact({static_cast<std::uint16_t>(address + done), n, registers + done, nullptr, what}))
+    const auto at = static_cast<std::uint16_t>(address + done);
+    if (!Transact({at, n, read_into ? read_into + done : nullptr,
+                   write_from ? write_from + done : nullptr, what}))
       return false;
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (done + n < count && took > budget) {
+      Fail("the link to the drive at " + address_.text + " was lost: it answered too slowly (" +
+           std::to_string(done + n) + " of " + std::to_string(count) + " registers " +
+           Hex(address) + " (" + std::string(what) + ") in " + std::to_string(took) + " s)");
+      lost_ = true;
+      return false;
+    }
   }
   return true;
+}
+
+int CZel_ModbusLink::TcpExchange(const Request& r) const {
+  // libmodbus checks the transaction but not the unit id of a TCP answer: the frame is built
+  // and its answer checked here, libmodbus only receiving it (within the answer's deadline).
+  std::vector<std::uint8_t> q = {0, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(address_.unit)};
+  const auto put = [&q](std::uint16_t w) {
+    q.push_back(static_cast<std::uint8_t>(w >> 8));
+    q.push_back(static_cast<std::uint8_t>(w & 0xFF));
+  };
+  const auto put_values = [&](const std::uint16_t* values, int count) {
+    q.push_back(static_cast<std::uint8_t>(2 * count));
+    for (int i = 0; i < count; ++i) put(values[i]);
+  };
+  const std::uint8_t function = r.write_count > 0 ? MODBUS_FC_WRITE_AND_READ_REGISTERS
+                                : r.read_into     ? MODBUS_FC_READ_HOLDING_REGISTERS
+                                                  : MODBUS_FC_WRITE_MULTIPLE_REGISTERS;
+  q.push_back(function);
+  put(r.address);
+  put(static_cast<std::uint16_t>(r.count));
+  if (function == MODBUS_FC_WRITE_AND_READ_REGISTERS) {
+    put(r.write_address);
+    put(static_cast<std::uint16_t>(r.write_count));
+    put_values(r.write_from, r.write_count);
+  } else if (function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS) {
+    put_values(r.write_from, r.count);
+  }
+  const std::uint16_t tid = ++transaction_;
+  q[0] = static_cast<std::uint8_t>(tid >> 8);
+  q[1] = static_cast<std::uint8_t>(tid & 0xFF);
+  q[4] = static_cast<std::uint8_t>((q.size() - 6) >> 8);
+  q[5] = static_cast<std::uint8_t>((q.size() - 6) & 0xFF);
+  modbus_t* ctx = Ctx(ctx_);
+  if (send(modbus_get_socket(ctx), q.data(), q.size(), MSG_NOSIGNAL) !=
+      static_cast<ssize_t>(q.size()))
+    return -1;
+  std::uint8_t a[MODBUS_TCP_MAX_ADU_LENGTH];
+  const int length = modbus_receive_confirmation(ctx, a);
+  if (length < 0) return -1;
+  const auto word = [&a](int at) { return static_cast<std::uint16_t>((a[at] << 8) | a[at + 1]); };
+  const auto fail = [](int error) {
+    errno = error;
+    return -1;
+  };
+  if (length < 9 || word(0) != tid || word(2) != 0) return fail(EMBBADDATA);
+  if (a[6] != address_.unit) return fail(EMBBADSLAVE);
+  if (a[7] == (function | 0x80))
+    return fail(a[8] > 0 && a[8] < MODBUS_EXCEPTION_MAX ? MODBUS_ENOBASE + a[8] : EMBBADEXC);
+  if (a[7] != function) return fail(EMBBADDATA);
+  if (function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS)
+    return length >= 12 && word(8) == r.address && word(10) == r.count ? r.count
+                                                                       : fail(EMBBADDATA);
+  if (a[8] != 2 * r.count || length < 9 + 2 * r.count) return fail(EMBBADDATA);
+  for (int i = 0; i < r.count; ++i) r.read_into[i] = word(9 + 2 * i);
+  return r.count;
+}
+
+bool CZel_ModbusLink::Read(std::uint16_t address, int count, std::uint16_t* registers,
+                           std::string_view what) const {
+  return Transfer(address, count, registers, nullptr, what);
 }
 
 bool CZel_ModbusLink::Write(std::uint16_t address, const std::uint16_t* registers, int count,
                             std::string_view what) const {
   status_.valid = false;
-  for (int done = 0; done < count; done += kChunk) {
-    const int n = std::min(kChunk, count - done);
-    if (!Transact({static_cast<std::uint16_t>(address + done), n, nullptr, registers + done, what}))
-      return false;
-  }
-  return true;
+  return Transfer(address, count, nullptr, registers, what);
 }
 
 bool CZel_ModbusLink::Command(std::uint16_t command, std::string_view what) {
@@ -256,12 +367,40 @@ bool CZel_ModbusLink::ReadStatus() const {
   status_.log_capacity = r[kLogCapacity - kStatus];
   status_.valid = true;
   status_.read_at = Now();
+  if (started_run_ != 0 && run_broken_.empty()) {
+    if (run_checked_reconnects_ != reconnects_) CheckRunAfterReconnect();
+    if (!(status_.bits & kStatusProgramRunning) && status_.run == started_run_)
+      run_seen_ended_ = true;
+  }
   return true;
+}
+
+void CZel_ModbusLink::CheckRunAfterReconnect() const {
+  run_checked_reconnects_ = reconnects_;
+  const std::string run = "run " + std::to_string(started_run_) + " of \"" + run_program_ + "\"";
+  if (status_.run != started_run_)
+    run_broken_ = "the drive at " + address_.text + " shows run " + std::to_string(status_.run) +
+                  ", not " + run + " that this host started: its connection broke and the " +
+                  "drive's run is another";
+  else if (!run_seen_ended_ && !(status_.bits & kStatusProgramRunning))
+    run_broken_ = "the connection to the drive at " + address_.text + " broke during " + run +
+                  ", and the drive stopped the run when its host went away: the run ended early";
+}
+
+bool CZel_ModbusLink::RunIntact() const {
+  if (started_run_ != 0 && run_broken_.empty() && run_checked_reconnects_ != reconnects_) {
+    status_.valid = false;  // read before the connection broke
+    if (!ReadStatus()) return false;
+  }
+  return run_broken_.empty() || Fail(run_broken_);
 }
 
 bool CZel_ModbusLink::Fail(std::string text) const {
   // A lost link keeps saying so: later refusals of its own do not hide it.
-  if (!lost_) error_ = std::move(text);
+  if (!lost_) {
+    error_ = std::move(text);
+    ++faults_;
+  }
   return false;
 }
 
@@ -322,10 +461,9 @@ bool CZel_ModbusLink::WriteParameter(std::string_view name, double value) {
 bool CZel_ModbusLink::SelectProgram(std::string_view name) {
   std::uint16_t text[kProgramNameRegisters];
   PutText(text, kProgramNameRegisters, name);
-  if (!Write(kProgramName, text, kProgramNameRegisters, "program name")) {
-    if (!lost_ && error_.find(modbus_strerror(EMBXILVAL)) != std::string::npos)
-      return Fail("the drive has no program \"" + std::string(name) + "\"");
-  }
+  // Whatever the refusal, the drive kept the program it had: reading on would describe, and
+  // starting would run, that one instead. Its reason tells an unknown name.
+  if (!Write(kProgramName, text, kProgramNameRegisters, "program name")) return false;
   std::uint16_t count = 0;
   if (!Read(kProgramVariableCount, 1, &count, "program variable count")) return false;
   const int n = std::min<int>(count, kMaxProgramVariables);
@@ -334,7 +472,7 @@ bool CZel_ModbusLink::SelectProgram(std::string_view name) {
   if (!Read(kProgramDeclarations, n * kDeclarationRegisters, decl.data(), "program variables") ||
       !Read(kProgramStartValues, n * 4, start.data(), "program start values"))
     return false;
-  program_vars_.clear();
+  std::vector<ZelProgramVariable> vars;
   for (int k = 0; k < n; ++k) {
     const std::uint16_t* d = decl.data() + k * kDeclarationRegisters;
     ZelProgramVariable v;
@@ -343,8 +481,16 @@ bool CZel_ModbusLink::SelectProgram(std::string_view name) {
     v.highest = GetF64(d + kVariableNameRegisters + 4);
     v.step = GetF64(d + kVariableNameRegisters + 8);
     v.value = GetF64(start.data() + 4 * k);
-    program_vars_.push_back(std::move(v));
+    const auto at = static_cast<std::uint16_t>(kProgramDeclarations + k * kDeclarationRegisters);
+    if (!(std::isfinite(v.lowest) && std::isfinite(v.highest) && v.lowest <= v.highest &&
+          std::isfinite(v.step) && v.step > 0.0))
+      return Fail("the drive declares variable \"" + v.name + "\" of \"" + std::string(name) +
+                  "\" at register " + Hex(at) + " with a type no variable has");
+    if (!TrustValue(v, v.value, static_cast<std::uint16_t>(kProgramStartValues + 4 * k)))
+      return false;
+    vars.push_back(std::move(v));
   }
+  program_vars_ = std::move(vars);
   program_ = std::string(name);
   return true;
 }
@@ -375,24 +521,39 @@ std::uint64_t CZel_ModbusLink::StartProgram(std::string_view name,
       return 0;
     }
   }
+  // A connection made again while the run starts may have stopped it, or started it twice.
+  const std::uint64_t reconnects = reconnects_;
   if (!Write(kProgramStartValues, start.data(), static_cast<int>(start.size()),
              "program start values") ||
-      !Command(kStartProgram, "start program") || !ReadStatus())
+      !Command(kStartProgram, "start program"))
     return 0;
   run_program_ = program_;
   run_vars_ = program_vars_;
+  started_run_ = 0;
+  run_broken_.clear();
+  if (!ReadStatus()) return 0;
+  if (reconnects_ != reconnects) {
+    Fail("the connection to the drive at " + address_.text + " broke while \"" + program_ +
+         "\" started: the drive stops the run of a host that goes away, so the run cannot " +
+         "be trusted");
+    return 0;
+  }
+  started_run_ = status_.run;
+  run_seen_ended_ = !(status_.bits & kStatusProgramRunning);
+  run_checked_reconnects_ = reconnects_;
   return status_.run;
 }
 
 std::uint64_t CZel_ModbusLink::LoadedRun() const {
   // A lost link keeps the last run it knew, so that reading its results asks the drive and
-  // fails instead of answering with the values written before the start.
+  // fails instead of answering with the values written before the start; so does a run that
+  // is no longer the drive's.
   ReadStatus();
-  return status_.run;
+  return run_broken_.empty() ? status_.run : started_run_;
 }
 
 bool CZel_ModbusLink::ProgramRunning() const {
-  return ReadStatus() && (status_.bits & kStatusProgramRunning) != 0;
+  return ReadStatus() && RunIntact() && (status_.bits & kStatusProgramRunning) != 0;
 }
 
 bool CZel_ModbusLink::AxisOn() const { return ReadStatus() && (status_.bits & kStatusAxisOn) != 0; }
@@ -400,7 +561,7 @@ bool CZel_ModbusLink::AxisOn() const { return ReadStatus() && (status_.bits & kS
 void CZel_ModbusLink::StopProgram() { Command(kStopProgram, "stop program"); }
 
 int CZel_ModbusLink::RunVariableIndex(std::string_view name) {
-  if (!ReadStatus()) return -1;
+  if (!ReadStatus() || !RunIntact()) return -1;
   for (std::size_t k = 0; k < run_vars_.size(); ++k)
     if (zel::NamesEqual(run_vars_[k].name, name)) return status_.run ? static_cast<int>(k) : -1;
   Fail(status_.run
@@ -409,11 +570,29 @@ int CZel_ModbusLink::RunVariableIndex(std::string_view name) {
   return -1;
 }
 
+bool CZel_ModbusLink::TrustValue(const ZelProgramVariable& v, double value,
+                                 std::uint16_t address) const {
+  double held = 0.0;
+  std::string why;
+  if (value == kZelNoResultYet || (v.Representable(value, held, why) && held == value))
+    return true;
+  if (why.empty()) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "\"%s\" takes values in steps of %.10g on the drive, not %.10g", v.name.c_str(),
+                  v.step, value);
+    why = text;
+  }
+  return Fail("the drive sent a value its variable cannot hold at register " + Hex(address) +
+              ": " + why);
+}
+
 bool CZel_ModbusLink::ReadProgramVariable(std::string_view name, double& value) {
   const int k = RunVariableIndex(name);
+  const auto at = static_cast<std::uint16_t>(kRunValues + 4 * k);
   std::uint16_t r[4];
-  if (k < 0 || !Read(static_cast<std::uint16_t>(kRunValues + 4 * k), 4, r, run_vars_[k].name))
-    return false;
+  if (k < 0 || !Read(at, 4, r, run_vars_[k].name)) return false;
+  if (!TrustValue(run_vars_[k], GetF64(r), at)) return false;
   value = GetF64(r);
   return true;
 }
@@ -460,6 +639,7 @@ bool CZel_ModbusLink::StartLog(const ZelLogRequest& request) {
 }
 
 bool CZel_ModbusLink::UploadLog(ZelLogData& data) {
+  if (!RunIntact()) return false;
   std::uint16_t head[kLogResultRegisters];
   if (!Read(kLogRecorded, kLogResultRegisters, head, "recorded log")) return false;
   const std::uint32_t points = GetU32(head);
@@ -472,9 +652,16 @@ bool CZel_ModbusLink::UploadLog(ZelLogData& data) {
     return Fail("the drive announces a log of " + std::to_string(points) + " points of " +
                 std::to_string(channels) + " values, more than its log memory holds");
   }
+  const double period_s = GetF64(head + (kLogPeriod - kLogRecorded));
+  if (!(std::isfinite(period_s) && period_s > 0.0 && period_s < 3600.0)) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.10g", period_s);
+    return Fail("the drive sent a log period of " + std::string(text) + " s at register " +
+                Hex(kLogPeriod) + "; a period lies above 0 and below an hour");
+  }
   std::vector<std::uint16_t> r(2 * values);
   if (!Read(kLogData, static_cast<int>(r.size()), r.data(), "log data")) return false;
-  data.period_s = GetF64(head + (kLogPeriod - kLogRecorded));
+  data.period_s = period_s;
   data.points.assign(points, std::vector<double>(static_cast<std::size_t>(channels)));
   for (std::size_t i = 0; i < values; ++i)
     data.points[i / channels][i % channels] = GetI32(r.data() + 2 * i);

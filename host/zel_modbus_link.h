@@ -39,6 +39,9 @@ struct ZelLinkTiming {
   double response_timeout_s = 0.3;
   int attempts = 4;
   double give_up_s = 1.0;
+  // In an operation of many requests (an upload, say), what each may take on average beyond
+  // its time on the line; the whole gives up after give_up_s and that much a request.
+  double request_budget_s = 0.1;
 };
 
 struct ZelDriveIdentity {
@@ -85,6 +88,7 @@ class CZel_ModbusLink : public CZel_DriveLink {
   bool PopMessage(std::vector<std::uint8_t>& message) override;
   std::size_t PendingMessageCount() const override { return pending_; }
   std::string LastError() const override { return error_; }
+  std::uint64_t FaultCount() const override { return faults_; }
 
  private:
   struct Status {
@@ -100,15 +104,36 @@ class CZel_ModbusLink : public CZel_DriveLink {
   bool Connect();
   // False with `text` as the error, unless the link is lost.
   bool Fail(std::string text) const;
+  // One request over TCP, its answer checked whole (transaction, unit id, function, size);
+  // as libmodbus's calls: the registers moved, or -1 with errno set.
+  int TcpExchange(const Request& request) const;
   // One request with its repetitions; false with error_ set.
   bool Transact(const Request& request) const;
+  // The seconds that `bytes` take on the line (0 over TCP).
+  double WireSeconds(int bytes) const;
+  // The whole answer to `request` must come within the response timeout and its time on the
+  // line.
+  void SetAnswerDeadline(const Request& request) const;
+  // Reads into `read_into` or writes `write_from`, in requests of a frame's size, within a
+  // deadline for the whole; false with error_ set.
+  bool Transfer(std::uint16_t address, int count, std::uint16_t* read_into,
+                const std::uint16_t* write_from, std::string_view what) const;
   bool Read(std::uint16_t address, int count, std::uint16_t* registers,
             std::string_view what) const;
   bool Write(std::uint16_t address, const std::uint16_t* registers, int count,
              std::string_view what) const;
   bool Command(std::uint16_t command, std::string_view what);
   bool ReadStatus() const;
+  // After the connection was made again: whether the drive still shows the run this link
+  // started, as far as it ran. A drive stops the run of a host that goes away, and another
+  // client may have run a program meanwhile.
+  void CheckRunAfterReconnect() const;
+  // False with the reason when the run this link started is no longer the drive's.
+  bool RunIntact() const;
   bool SelectProgram(std::string_view name);
+  // Whether `value`, read at `address`, is one that `v` holds on the drive (or the marker of no
+  // result yet); a value outside its type is a fault of the link, not a result.
+  bool TrustValue(const ZelProgramVariable& v, double value, std::uint16_t address) const;
   // Index of the loaded run's variable, -1 with error_ set.
   int RunVariableIndex(std::string_view name);
   bool ChannelAddresses(const std::vector<std::string>& names, std::uint16_t* addresses,
@@ -123,12 +148,22 @@ class CZel_ModbusLink : public CZel_DriveLink {
   mutable bool lost_ = false;
   mutable std::string error_;
   mutable std::uint64_t retries_ = 0;
+  // Connections made again after one broke, calls that failed, the last TCP transaction.
+  mutable std::uint64_t reconnects_ = 0;
+  mutable std::uint64_t faults_ = 0;
+  mutable std::uint16_t transaction_ = 0;
   // The selected program and its variables as the drive declared them.
   std::string program_;
   std::vector<ZelProgramVariable> program_vars_;
   // The program this link started last, whose variables the drive shows as the run's.
   std::string run_program_;
   std::vector<ZelProgramVariable> run_vars_;
+  // That run as the drive numbered it, whether the link has seen it end, the connections
+  // made again that the link has looked at since, and why the drive's run is no longer it.
+  std::uint64_t started_run_ = 0;
+  mutable bool run_seen_ended_ = false;
+  mutable std::uint64_t run_checked_reconnects_ = 0;
+  mutable std::string run_broken_;
   std::uint16_t next_message_ = 0;
   std::size_t pending_ = 0;
 };

@@ -65,6 +65,8 @@ void CZel_TestDlg::OnBtnStartStop() {
   }
   m_bStopRequested = 0;
   m_strError.clear();
+  const CZel_DriveLink* link = CZel_Comm::GetLink();
+  link_faults_before_ = link ? link->FaultCount() : 0;
   SetChildText(kIdcTestResult, "");
   ShowChild(kIdcTestDetails, 0);
   BeginTest();
@@ -89,6 +91,12 @@ void CZel_TestDlg::TestFailed(int end) {
   // Whatever a test made of a drive that stopped answering, the lost link is why it failed.
   const std::string lost = CZel_Comm::LinkLostText();
   if (!lost.empty()) m_strError = lost;
+  // The drive's own words say more than "internal error" when it refused or failed a
+  // request of this run.
+  const CZel_DriveLink* link = CZel_Comm::GetLink();
+  if (lost.empty() && m_strError == msc_pszErrInternal && link &&
+      link->FaultCount() > link_faults_before_)
+    m_strError = link->LastError();
   SetChildText(kIdcTestResult, "Test failed");
   ShowOutcomeControls(!m_strError.empty());
   if (!end) return;

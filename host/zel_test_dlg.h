@@ -98,4 +98,6 @@ class CZel_TestDlg : public CZel_EditSetupDlg {
 
   int test_tab_ = 0;
   bool program_started_ = false;
+  // The link's failures counted before this run began.
+  std::uint64_t link_faults_before_ = 0;
 };

@@ -101,6 +101,9 @@ i64 Profile::TotalSamples() const {
 
 namespace {
 
+// The step of a program variable with 16 fraction bits.
+constexpr double kQ16Step = 1.0 / static_cast<double>(kOne);
+
 std::vector<ZelProgramVariable> Vars(std::initializer_list<ZelProgramVariable> list,
                                      bool profile = false) {
   std::vector<ZelProgramVariable> vars(list);
@@ -108,9 +111,8 @@ std::vector<ZelProgramVariable> Vars(std::initializer_list<ZelProgramVariable> l
     // Sample counts are 32-bit unsigned, increments 32-bit with 16 fraction bits.
     for (int i = 0; i < 6; ++i)
       vars.push_back({"a" + std::to_string(i), 0.0, 0.0, 4294967295.0, 1.0});
-    const double q16 = 1.0 / static_cast<double>(kOne);
     for (int i = 0; i < 6; ++i)
-      vars.push_back({"b" + std::to_string(i), 0.0, -32768.0, 32768.0 - q16, q16});
+      vars.push_back({"b" + std::to_string(i), 0.0, -32768.0, 32768.0 - kQ16Step, kQ16Step});
   }
   return vars;
 }
@@ -256,7 +258,8 @@ class InertiaTest : public TestProgram {
                           {"STARTED", 0.0},
                           {"test_flag", kUnset},
                           {"delta_time", kUnset},
-                          {"delta_speed", kUnset}})) {}
+                          // A speed difference in counts with 16 fraction bits.
+                          {"delta_speed", kUnset, -32768.0, 32768.0 - kQ16Step, kQ16Step}})) {}
 
  private:
   static constexpr int kWindow = 16;
@@ -324,7 +327,8 @@ class InertiaTest : public TestProgram {
 
   void Finish(ProgramContext& drive, double delta_time, double delta_speed) {
     Ref("delta_time") = delta_time;
-    Ref("delta_speed") = delta_speed;
+    Ref("delta_speed") =
+        delta_speed == kUnset ? kUnset : std::round(delta_speed / kQ16Step) * kQ16Step;
     End(drive);
   }
 

@@ -14,7 +14,7 @@
 
 namespace dcsim {
 
-inline constexpr double kUnset = 1.2345e100;
+inline constexpr double kUnset = kZelNoResultYet;
 
 // What a program reaches of the drive.
 class ProgramContext {

@@ -256,7 +256,9 @@ TEST_F(DriveLinkToServer, ProgramsAreDeclaredAsTheDriveDeclaresThem) {
   }
   std::vector<ZelProgramVariable> none;
   EXPECT_FALSE(link->DescribeProgram("No_Such_Test", none));
-  EXPECT_EQ(link->LastError(), "the drive has no program \"No_Such_Test\"");
+  EXPECT_EQ(link->LastError(),
+            "the drive refused writing registers 0x0100 (program name): Illegal data value (the "
+            "drive has no program \"No_Such_Test\")");
 }
 
 TEST_F(DriveLinkToServer, ARefusalNamesTheRegisterAndTheDrivesReason) {

@@ -18,12 +18,14 @@ namespace testing_support {
 
 class SimDriveProcess {
  public:
-  // `args` after `dcservo simdrive`, quoted as a shell would need.
-  explicit SimDriveProcess(const std::string& args) {
+  // `args` after `dcservo simdrive`, quoted as a shell would need; `shell_prefix` runs in
+  // the shell first (a limit of the process, say).
+  explicit SimDriveProcess(const std::string& args, const std::string& shell_prefix = "") {
     // Built before the fork: the child of a process with other threads (the serial cable's)
     // may only call what is safe after a fork, and an allocator whose lock another thread
     // held at the fork would hang it for good.
-    const std::string command = "exec '" + BinaryDir() + "/dcservo' simdrive " + args;
+    const std::string command =
+        shell_prefix + "exec '" + BinaryDir() + "/dcservo' simdrive " + args;
     int out[2];
     if (pipe(out) != 0) return;
     pid_ = fork();
