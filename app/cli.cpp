@@ -104,6 +104,19 @@ void CheckCommandWords(CLI::App& app, int argc, char** argv) {
   }
 }
 
+// Every text of the command line (names, notes, paths, option texts) goes into JSON, reports
+// and messages, which are UTF-8: one that is not is refused before any work is done, rather
+// than found when the run's results are written.
+void CheckArgumentsAreUtf8(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (ZelIsUtf8(argv[i])) continue;
+    throw CommandError(kExitBadInput, "dcservo: argument " + std::to_string(i) + ", \"" +
+                                          ZelEscapeText(argv[i]) +
+                                          "\", is not UTF-8 text; names, notes and paths "
+                                          "must be UTF-8 (check the terminal's encoding)");
+  }
+}
+
 std::string EscapedFailure(const CLI::App* app, const CLI::Error& e) {
   return ZelEscapeText(CLI::FailureMessage::simple(app, e));
 }
@@ -134,6 +147,7 @@ int RunCommandLine(int argc, char** argv) {
 
   app.failure_message(EscapedFailure);
   try {
+    CheckArgumentsAreUtf8(argc, argv);
     CheckCommandWords(app, argc, argv);
     app.parse(argc, argv);
   } catch (const CommandError& e) {

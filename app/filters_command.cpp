@@ -134,7 +134,8 @@ class FiltersCommand : public Command {
       out["resonance"] = loop.measured ? dcservo::ResonanceJson(loop.measured->resonance)
                                        : ordered_json(nullptr);
       out["notch"] = notch ? NotchJson(*notch) : ordered_json(nullptr);
-      std::printf("%s\n", out.dump(2).c_str());
+      std::printf("%s\n",
+                  out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     } else {
       std::fputs(dcservo::FormatBiquadReport(report).c_str(), stdout);
       for (const std::string& m : {dcservo::SpeedLoopMarginsText(loop),

@@ -1,11 +1,14 @@
 // dcservo motors: the motor database from the command line. The catalogue that ships with
 // the program and the user's motors, listed, shown, and applied to a setup.
 
+#include <cmath>
 #include <cstdio>
 
 #include "app/command.h"
 #include "derive/pipelines.h"
+#include "derive/plausibility.h"
 #include "host/zel_dialog_setup.h"
+#include "host/zel_format.h"
 #include "host/zel_motor_database.h"
 
 namespace {
@@ -23,6 +26,25 @@ const ZelMotorEntry& FindMotor(const ZelMotorDatabase& db, const std::string& na
   const ZelMotorEntry* m = db.Find(name);
   if (!m) throw CommandError(kExitBadInput, "no motor \"" + name + "\" (see dcservo motors list)");
   return *m;
+}
+
+// "IlimPS 8 A (0.001 to 0.9 A), ...": the values that a setup holds outside their ranges, as
+// the limits of a motor with higher ratings stay when a smaller motor comes in.
+std::string ValuesOutsideTheirRanges(const CZel_Setup& setup) {
+  std::string out;
+  const CZel_Parameters& all = setup.GetParameters();
+  for (int i = 0; i < all.GetParametersCount(); ++i) {
+    const CZel_Parameter& p = *all[i];
+    const double v = p.GetValueInBaseUnit(), min = p.GetMinInBaseUnit(),
+                 max = p.GetMaxInBaseUnit();
+    if (v >= min && v <= max) continue;
+    const std::string unit = *p.GetUnitName() ? std::string(" ") + p.GetUnitName() : "";
+    // Six digits tell a limit from its range's ends.
+    const double step = std::abs(max - min) * 1e-6;
+    out += (out.empty() ? "" : ", ") + p.GetName() + " " + ZelFormatValue(v, step) + unit +
+           " (" + ZelFormatValue(min, step) + " to " + ZelFormatValue(max, step) + unit + ")";
+  }
+  return out;
 }
 
 class MotorsCommand : public Command {
@@ -74,7 +96,8 @@ class MotorsCommand : public Command {
   int Show() const {
     const ZelMotorDatabase db = OpenDatabase();
     const ZelMotorEntry& m = FindMotor(db, name_);
-    std::printf("%s (%s database, %s)\n", m.data.name.c_str(), SourceName(m.source), m.path.c_str());
+    std::printf("%s (%s database, %s)\n", m.data.name.c_str(), SourceName(m.source),
+                ZelEscapeText(m.path).c_str());
     for (const ZelMotorField& f : ZelMotorFields())
       std::printf("  %-18s %-6s %s %s\n", f.label, f.parameter, ZelFormatValue(m.data.*(f.value)).c_str(),
                   f.unit);
@@ -85,13 +108,22 @@ class MotorsCommand : public Command {
     const ZelMotorDatabase db = OpenDatabase();
     const ZelMotorEntry& m = FindMotor(db, name_);
     SetupSession session(ResolveSetup(args_.setup, setup_));
-    session.Apply(args_.InOrder(*apply_));
     CZel_Setup& setup = session.Setup();
+    const std::string refused = "\"" + m.data.name + "\" does not suit this drive";
     if (std::string why = ZelApplyMotorToSetup(setup, m.data); !why.empty())
-      throw CommandError(kExitBadInput, "\"" + m.data.name + "\" does not suit this drive: " + why);
-    session.RefuseImplausibleMotorData("\"" + m.data.name + "\" does not suit this drive");
-    // The chip parameters follow the new motor, as after the motor setup dialog.
+      throw CommandError(kExitBadInput, refused + ": " + why);
+    // The chip parameters follow the new motor, as after the motor setup dialog, and the
+    // ranges with them: --set then gives the limits for this motor (an i2t current below the
+    // last motor's nominal current) within the ranges that this motor sets.
     dcservo::SynchroniseSetup(setup);
+    session.Apply(args_.InOrder(*apply_));
+    dcservo::SynchroniseSetup(setup);
+    std::string why = dcservo::ImplausibleMotorData(setup);
+    if (const std::string outside = ValuesOutsideTheirRanges(setup); !outside.empty())
+      why += (why.empty() ? "" : "; ") + std::string("the setup's values for the motor before are "
+             "outside what this one admits: ") + outside + "; give each a value in its range "
+             "(--set NAME=VALUE)";
+    if (!why.empty()) throw CommandError(kExitBadInput, refused + ": " + why);
     session.Save(out_);
     std::printf("%s applied; saved to %s\n", m.data.name.c_str(), out_.c_str());
     return 0;

@@ -14,3 +14,4 @@ void AddSpectrumOption(CLI::App& cmd, std::string& file, const std::string& what
 // the place when it is no such report, or when its log was slower than the speed loop: a
 // folded spectrum shows a resonance at a frequency where there is none.
 dcservo::MeasuredSpectrum TakeSpeedTestSpectrum(const std::string& file, CZel_Setup& setup);
+

@@ -308,7 +308,8 @@ class TestCommand : public Command {
       out["kept"] = kept;
       out["files"] = files_;
       if (!out_.empty() && kept) out["files"]["setup"] = out_;
-      std::printf("%s\n", out.dump(2).c_str());
+      std::printf("%s\n",
+                  out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
       return;
     }
     std::printf("%s\n", succeeded ? "Test successful" : "Test failed");

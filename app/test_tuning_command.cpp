@@ -218,8 +218,10 @@ void PrintVerdict(const char* kind, CTuningTestDlg& dlg, bool ok, const std::str
   const Diagnosis* diagnosis =
       ok ? nullptr : DiagnoseFailure(ReadDriveConditions(dlg.GetSetup()), error);
   if (o.json) {
-    std::printf("%s\n",
-                Report(kind, dlg, ok, error, diagnosis, run_s, FilesWritten(o, ok)).dump(2).c_str());
+    // A drive's text that is not UTF-8 shows as U+FFFD rather than end the run.
+    std::printf("%s\n", Report(kind, dlg, ok, error, diagnosis, run_s, FilesWritten(o, ok))
+                           .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+                           .c_str());
   } else {
     std::printf("%s test %s\n", kind, ok ? "passed" : "failed");
     std::printf("%s", FiguresText(dlg.GetFigures()).c_str());

@@ -10,6 +10,7 @@
 #include "design/notch_proposal.h"
 #include "design/tune.h"
 #include "drivetests/commissioning_report.h"
+#include "host/zel_format.h"
 
 namespace {
 
@@ -98,10 +99,10 @@ class TuneCommand : public Command {
     cmd.add_flag("--apply-proposal", apply_proposal_,
                  "speed: take the proposed pass band, feedback low pass and feedforward, and tune "
                  "again");
-    cmd.add_option("--notch", notch_hz_,
-                   "speed: propose a notch for a resonance at this frequency (Hz) on the speed "
-                   "controller's output, with the loop's margins")
-        ->check(CLI::PositiveNumber);
+    // Judged with the loop's Nyquist frequency, by the rule every notch follows.
+    notch_opt_ = cmd.add_option("--notch", notch_hz_,
+                                "speed: propose a notch for a resonance at this frequency (Hz) "
+                                "on the speed controller's output, with the loop's margins");
     cmd.add_flag("--apply-notch", apply_notch_,
                  "speed: switch the proposed notch on in the first free filter and tune again");
     cmd.add_flag("--force", force_,
@@ -140,7 +141,7 @@ class TuneCommand : public Command {
       done = Tune(setup, loop, report, lacking);
     }
     std::optional<dcservo::NotchProposal> notch;
-    if (notch_hz_ > 0.0 || apply_notch_) {
+    if (notch_opt_->count() > 0 || apply_notch_) {
       notch = ProposeNotchFor(setup, loop);
       if (apply_notch_) {
         if (!notch->margins_kept && !force_)
@@ -161,7 +162,8 @@ class TuneCommand : public Command {
     if (json_) {
       ordered_json out = ReportJson(report);
       if (notch) out["notch"] = NotchJson(*notch, apply_notch_);
-      std::printf("%s\n", out.dump(2).c_str());
+      std::printf("%s\n",
+                  out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     } else {
       std::fputs(dcservo::FormatTuneReport(report).c_str(), stdout);
       if (notch)
@@ -187,15 +189,19 @@ class TuneCommand : public Command {
                                                         dcservo::TunedLoop loop) const {
     if (loop != dcservo::TunedLoop::Speed)
       throw CommandError(kExitBadInput, "--notch and --apply-notch are for the speed loop");
-    if (!(notch_hz_ > 0.0)) throw CommandError(kExitBadInput, "--apply-notch needs --notch HZ");
+    if (notch_opt_->count() == 0)
+      throw CommandError(kExitBadInput, "--apply-notch needs --notch HZ");
     std::string why;
     const std::optional<dcservo::DriveModel> model = dcservo::DriveModelOf(setup, &why);
     if (!model) throw CommandError(kExitFailed, "the loop cannot be modelled: " + why);
+    if (std::string refusal = dcservo::NotchFrequencyRefusal(notch_hz_, model->OuterPeriod());
+        !refusal.empty())
+      throw CommandError(kExitBadInput, "--notch: " + refusal);
     auto notch = dcservo::ProposeNotch(
         *model, dcservo::StructureOfLoop(setup, dcservo::TunedLoop::Speed), notch_hz_);
     if (!notch)
-      throw CommandError(kExitBadInput, "--notch " + std::to_string(notch_hz_) +
-                                            ": not below the speed loop's Nyquist frequency");
+      throw CommandError(kExitFailed, "--notch: the drive cannot store a notch's coefficients "
+                                      "at " + ZelFormatValue(notch_hz_, 0.0) + " Hz");
     return notch;
   }
 
@@ -210,6 +216,7 @@ class TuneCommand : public Command {
   }
 
   double notch_hz_ = 0.0;
+  CLI::Option* notch_opt_ = nullptr;
   bool apply_notch_ = false;
   bool json_ = false, force_ = false, apply_proposal_ = false;
 };

@@ -43,6 +43,23 @@ void CheckInertia(CZel_Setup& setup, std::vector<std::string>& found) {
                   "motor inertia unknown (isMotorInertiaUnknown=1)");
 }
 
+// The speed tuning counts the load in multiples of the motor's inertia up to the top of
+// Jload_over_J's range. A total inertia far above a small motor's is most often the one of the
+// motor and load before it, which the new motor does not drive.
+void CheckLoadRatio(CZel_Setup& setup, std::vector<std::string>& found) {
+  auto p = FindParameters(setup, "Jm", "Jt", "Jload_over_J");
+  if (!p) return;
+  auto [motor, total, ratio] = *p;
+  const double jm = motor->GetValueInBaseUnit(), jt = total->GetValueInBaseUnit();
+  const double most = ratio->GetMaxInBaseUnit();
+  if (!(jm > 0.0) || jt / jm - 1.0 <= most) return;
+  found.push_back("the total inertia " + Shown(jt) + " kgm^2 is " + Shown(jt / jm) +
+                  " times the motor's inertia " + Shown(jm) +
+                  " kgm^2, and the tuning takes a load of at most " + Shown(most) +
+                  " times the motor's: set Jt to the motor and load's total inertia, at most " +
+                  Shown((most + 1.0) * jm) + " kgm^2 (`dcservo test inertia` measures it)");
+}
+
 }  // namespace
 
 std::string ImplausibleMotorData(CZel_Setup& setup) {
@@ -50,6 +67,7 @@ std::string ImplausibleMotorData(CZel_Setup& setup) {
   std::vector<std::string> found;
   CheckPeakCurrent(setup, found);
   CheckInertia(setup, found);
+  CheckLoadRatio(setup, found);
   std::string joined;
   for (const std::string& why : found) joined += (joined.empty() ? "" : "; ") + why;
   return joined;

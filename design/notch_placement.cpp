@@ -1,7 +1,5 @@
 #include "design/notch_placement.h"
 
-#include <cstdio>
-
 #include "host/zel_errors.h"
 
 namespace dcservo {
@@ -23,14 +21,11 @@ NotchPlacement PlaceNotch(CZel_Setup& setup, double frequency_hz) {
     out.refusal = "the speed loop cannot be modelled, so no notch is placed: " + why;
     return out;
   }
+  out.refusal = NotchFrequencyRefusal(frequency_hz, model->OuterPeriod());
+  if (!out.refusal.empty()) return out;
   out.proposal = ProposeNotch(*model, StructureOfLoop(setup, TunedLoop::Speed), frequency_hz);
   if (!out.proposal) {
-    char text[160];
-    std::snprintf(text, sizeof text,
-                  "no notch at %.0f Hz: it is not below the speed loop's Nyquist frequency "
-                  "(%.0f Hz)",
-                  frequency_hz, 0.5 / model->OuterPeriod());
-    out.refusal = text;
+    out.refusal = "the drive cannot store the coefficients of a notch at this frequency";
     return out;
   }
   if (!out.proposal->margins_kept) {

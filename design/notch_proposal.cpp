@@ -25,10 +25,36 @@ bool AboveWarnings(const std::optional<LoopMargins>& margins) {
 
 }  // namespace
 
+namespace {
+
+// A frequency as a person typed it: no more than 15 digits, none of a double's noise.
+std::string NotchHzText(double hz) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.15g", hz);
+  return text;
+}
+
+}  // namespace
+
+std::string NotchFrequencyRefusal(double frequency_hz, double ts) {
+  const std::string given = "no notch at " + NotchHzText(frequency_hz) + " Hz: ";
+  if (!(frequency_hz > 0.0) || !std::isfinite(frequency_hz))
+    return given + "a frequency above 0 Hz is needed";
+  const double whole_hz = std::round(frequency_hz);
+  const std::string nyquist =
+      "the speed loop's Nyquist frequency (" + NotchHzText(0.5 / ts) + " Hz)";
+  if (whole_hz < 1.0) return given + "a notch sits at a whole hertz, at least 1 Hz";
+  if (whole_hz * ts < 0.5) return {};
+  if (frequency_hz * ts < 0.5)
+    return given + "a notch sits at a whole hertz, and " + NotchHzText(whole_hz) +
+           " Hz is not below " + nyquist;
+  return given + "it is not below " + nyquist;
+}
+
 std::optional<NotchProposal> ProposeNotch(const DriveModel& model, ModelStructure structure,
                                           double frequency_hz) {
   const double ts = model.OuterPeriod();
-  if (!(frequency_hz > 0.0) || !(frequency_hz * ts < 0.5)) return std::nullopt;
+  if (!NotchFrequencyRefusal(frequency_hz, ts).empty()) return std::nullopt;
   std::optional<NotchProposal> narrowest;
   for (double q : kNotchQs) {
     // In whole hertz, as a user would type it.

@@ -24,6 +24,12 @@ struct NotchProposal {
 // coupling's damping, a narrow one costs the loop less phase below it.
 inline constexpr double kNotchQs[] = {0.7, 1.0, 1.4, 2.0, 3.0};
 
+// Why no notch can sit at `frequency_hz` in a speed loop sampled every `ts` seconds; empty
+// when one can. A notch sits at a whole hertz, so the frequency rounded to one must be at
+// least 1 Hz and below the loop's Nyquist frequency. The frequency is named as given, NaN
+// and the boundaries alike: "no notch at 999.9 Hz: ...".
+std::string NotchFrequencyRefusal(double frequency_hz, double ts);
+
 // The widest notch at `frequency_hz` whose speed loop keeps its margins above the warning
 // limits; the narrowest when none does (margins_kept false). Nothing when the frequency is
 // not below the Nyquist limit or no notch can be stored.

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "dcservo_version.h"
 #include "derive/biquad_slots.h"
@@ -14,6 +16,7 @@
 #include "host/zel_errors.h"
 #include "host/zel_file.h"
 #include "host/zel_format.h"
+#include "host/zel_json_parse.h"
 #include "host/zel_setup.h"
 #include "host/zel_units.h"
 
@@ -565,25 +568,52 @@ std::string WithUnit(const ordered_json& value, const ordered_json& unit) {
 struct RecordedValue {
   ordered_json value, unit, meaning;
 };
-RecordedValue ValueAfter(const ordered_json& report, const std::string& name) {
-  const ordered_json& all = Field(report, "parameters");
-  if (const ordered_json& p = Field(all, name.c_str()); p.is_object())
-    return {Field(p, "value"), Field(p, "unit"), Field(p, "meaning")};
-  const ordered_json& changes = Field(report, "changes");
-  if (changes.is_array()) {
-    for (const ordered_json& c : changes) {
-      if (Field(c, "name") == name) return {Field(c, "after"), Field(c, "unit"), Field(c, "meaning")};
+
+// The values that one record tells, found by name without a search: a record read back from
+// disk may hold any number of them. Where a name appears twice, the first tells.
+class RecordedValues {
+ public:
+  explicit RecordedValues(const ordered_json& report) {
+    IndexTable(Field(report, "parameters"), parameters_);
+    const ordered_json& changes = Field(report, "changes");
+    if (changes.is_array()) {
+      for (const ordered_json& c : changes) {
+        if (const ordered_json& name = Field(c, "name"); name.is_string())
+          changes_.emplace(name.get<std::string>(), &c);
+      }
     }
+    IndexTable(Field(report, "values"), values_);
   }
-  const ordered_json& v = Field(Field(report, "values"), name.c_str());
-  return {Field(v, "value"), Field(v, "unit"), Field(v, "meaning")};
-}
+  RecordedValue After(const std::string& name) const {
+    if (const ordered_json* p = Find(parameters_, name); p && p->is_object())
+      return {Field(*p, "value"), Field(*p, "unit"), Field(*p, "meaning")};
+    if (const ordered_json* c = Find(changes_, name))
+      return {Field(*c, "after"), Field(*c, "unit"), Field(*c, "meaning")};
+    const ordered_json* v = Find(values_, name);
+    if (!v) return {};
+    return {Field(*v, "value"), Field(*v, "unit"), Field(*v, "meaning")};
+  }
+
+ private:
+  using Index = std::unordered_map<std::string, const ordered_json*>;
+  static void IndexTable(const ordered_json& table, Index& index) {
+    if (!table.is_object()) return;
+    for (auto it = table.begin(); it != table.end(); ++it) index.emplace(it.key(), &*it);
+  }
+  static const ordered_json* Find(const Index& index, const std::string& name) {
+    const auto it = index.find(name);
+    return it == index.end() ? nullptr : it->second;
+  }
+  Index parameters_, changes_, values_;
+};
 
 // The names to compare: what either run changed, then whatever else ends differently.
 std::vector<std::string> ComparedNames(const ordered_json& now, const ordered_json& before) {
+  const RecordedValues after_now(now), after_before(before);
   std::vector<std::string> names;
-  auto add = [&names](const std::string& name) {
-    if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+  std::unordered_set<std::string> listed;
+  auto add = [&names, &listed](const std::string& name) {
+    if (listed.insert(name).second) names.push_back(name);
   };
   for (const ordered_json* report : {&now, &before}) {
     const ordered_json& changes = Field(*report, "changes");
@@ -596,11 +626,11 @@ std::vector<std::string> ComparedNames(const ordered_json& now, const ordered_js
     for (const char* table : {"values", "parameters"}) {
       const ordered_json& all = Field(*report, table);
       if (!all.is_object()) continue;
-      for (const auto& [name, v] : all.items()) {
-        const RecordedValue a = ValueAfter(before, name), b = ValueAfter(now, name);
+      for (auto it = all.begin(); it != all.end(); ++it) {
+        const RecordedValue a = after_before.After(it.key()), b = after_now.After(it.key());
         // A record of an earlier version tells only some values: no guess for the others.
         if (a.value.is_null() || b.value.is_null()) continue;
-        if (a.unit != b.unit || Differs(a.value, b.value)) add(name);
+        if (a.unit != b.unit || Differs(a.value, b.value)) add(it.key());
       }
     }
   }
@@ -611,13 +641,14 @@ void WriteParameterComparison(std::ostringstream& h, const ordered_json& now,
                               const ordered_json& before) {
   h << "<h2>Parameters</h2>\n";
   const std::vector<std::string> names = ComparedNames(now, before);
+  const RecordedValues after_now(now), after_before(before);
   if (names.empty()) {
     h << "<p>Neither run changed a parameter, and both ended with the same values.</p>\n";
     return;
   }
   h << "<table><tr><th>Parameter</th><th>Before</th><th>Now</th><th>Meaning</th></tr>\n";
   for (const std::string& name : names) {
-    const RecordedValue a = ValueAfter(before, name), b = ValueAfter(now, name);
+    const RecordedValue a = after_before.After(name), b = after_now.After(name);
     const bool changed = a.unit != b.unit || Differs(a.value, b.value);
     const ordered_json& meaning = b.meaning.is_string() ? b.meaning : a.meaning;
     h << "<tr" << (changed ? " class=\"changed\"" : "") << "><td>" << Escape(name) << "</td><td>"
@@ -707,20 +738,24 @@ void WriteStepComparison(std::ostringstream& h, const ordered_json* now, const o
   const StepFigureList a =
       before ? FiguresOf(now ? TrackingInUnitOf(*before, *now) : *before) : StepFigureList{};
   const StepFigureList b = now ? FiguresOf(*now) : StepFigureList{};
-  auto value_in = [](const StepFigureList& list, const std::string& what) -> std::string {
-    for (const auto& [w, v] : list) {
-      if (w == what) return v;
-    }
-    return "&ndash;";
+  // A step read back from disk may name any number of figures.
+  std::unordered_map<std::string, std::string> before_values, now_values;
+  for (const auto& [w, v] : a) before_values.emplace(w, v);
+  for (const auto& [w, v] : b) now_values.emplace(w, v);
+  auto value_in = [](const std::unordered_map<std::string, std::string>& values,
+                     const std::string& what) -> std::string {
+    const auto it = values.find(what);
+    return it == values.end() ? "&ndash;" : it->second;
   };
   std::vector<std::string> rows;
+  std::unordered_set<std::string> listed;
   for (const StepFigureList* list : {&b, &a}) {
     for (const auto& [what, v] : *list) {
-      if (std::find(rows.begin(), rows.end(), what) == rows.end()) rows.push_back(what);
+      if (listed.insert(what).second) rows.push_back(what);
     }
   }
   for (const std::string& what : rows) {
-    const std::string x = value_in(a, what), y = value_in(b, what);
+    const std::string x = value_in(before_values, what), y = value_in(now_values, what);
     h << "<tr" << (x != y ? " class=\"changed\"" : "") << "><td>" << Escape(what) << "</td><td>" << x
       << "</td><td>" << y << "</td></tr>\n";
   }
@@ -836,7 +871,8 @@ std::string WriteCommissioningRecord(const CommissioningResult& result, const CZ
   } else {
     report["warnings"].push_back(std::string(kPdfFile) + " was not written: " + no_pdf);
   }
-  files.push_back({kJsonFile, report.dump(2) + "\n"});
+  files.push_back(
+      {kJsonFile, report.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n"});
   paths.html = (dir / kHtmlFile).string();
   files.push_back({kHtmlFile, CommissioningReportHtml(report, svgs, notch_svgs)});
   if (!earlier.is_null()) {
@@ -856,9 +892,18 @@ ordered_json ReadCommissioningReport(const std::string& dir, std::string& error)
   std::string text;
   error = ZelReadFileLimited(path, kZelMaxInputFileBytes, text);
   if (!error.empty()) return {};
-  ordered_json report = ordered_json::parse(text, nullptr, false);
-  if (report.is_discarded() || !report.is_object() || !report["steps"].is_array() ||
-      !report["values"].is_object()) {
+  return ParseCommissioningReport(text, path, error);
+}
+
+ordered_json ParseCommissioningReport(std::string_view text, const std::string& path,
+                                      std::string& error) {
+  error.clear();
+  ordered_json report;
+  if (std::string why = zel::ZelReadJson(text, report); !why.empty()) {
+    error = path + ": not a commissioning report: " + why;
+    return {};
+  }
+  if (!report.is_object() || !report["steps"].is_array() || !report["values"].is_object()) {
     error = path + ": not a commissioning report";
     return {};
   }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "design/drive_model.h"
@@ -93,5 +94,8 @@ std::string CheckRecordFolder(const std::string& dir);
 std::string RecordSetupPath(const std::string& dir);
 // The report.json of an earlier record in `dir`; empty with `error` set when there is none.
 nlohmann::ordered_json ReadCommissioningReport(const std::string& dir, std::string& error);
+// The same from the text of a report.json read from `path`.
+nlohmann::ordered_json ParseCommissioningReport(std::string_view text, const std::string& path,
+                                                std::string& error);
 
 }  // namespace dcservo

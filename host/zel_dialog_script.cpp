@@ -469,14 +469,8 @@ ZelScriptParse ZelParseDialogScript(std::string_view text, const std::string& or
   out.script.origin = origin;
   json doc;
   std::string duplicate;
-  try {
-    duplicate = zel::ParseJsonRefusingDuplicateKeys(text, doc);
-  } catch (const json::exception& e) {
-    out.error = origin + ": not JSON: " + e.what();
-    return out;
-  }
-  if (!duplicate.empty()) {
-    out.error = origin + ": key \"" + duplicate + "\" appears twice in one object";
+  if (std::string why = zel::ZelReadJson(text, doc, &duplicate); !why.empty()) {
+    out.error = origin + (duplicate.empty() ? ": not JSON: " : ": ") + why;
     return out;
   }
   const json* steps = &doc;

@@ -109,11 +109,13 @@ bool NameTemporary(int fd, const std::string& temp) {
 
 namespace {
 
-// A file written in full under a temporary name beside its target, waiting to be renamed
-// over it.
+// A file written in full beside its target, waiting to be renamed over it. Where the
+// filesystem allows, it stays unnamed (`fd` open) until its rename: a set of files killed
+// while it is written leaves nothing, and one killed among its renames at most one temporary.
 struct PendingFile {
   std::string path;  // as the caller named it, for messages
   std::string target, temp;
+  int fd = -1;  // the unnamed file, until it is named
 };
 
 std::string Prepare(const std::string& path, std::string_view bytes, PendingFile& pending) {
@@ -134,11 +136,10 @@ std::string Prepare(const std::string& path, std::string_view bytes, PendingFile
   const bool unnamed = fd >= 0;
   if (!unnamed) fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return Reason(path, "cannot create a file in its folder", errno);
-  bool named = !unnamed;
   auto fail = [&](const char* what) {
     const int saved = errno;
-    if (fd >= 0) ::close(fd);
-    if (named) ::unlink(temp.c_str());
+    ::close(fd);
+    if (!unnamed) ::unlink(temp.c_str());
     return Reason(path, what, saved);
   };
   if (exists) {
@@ -150,23 +151,40 @@ std::string Prepare(const std::string& path, std::string_view bytes, PendingFile
   }
   if (!WriteAll(fd, bytes)) return fail("cannot write");
   if (::fsync(fd) != 0) return fail("cannot flush to disk");
-  if (unnamed) {
-    if (!NameTemporary(fd, temp)) return fail("cannot name the new file");
-    named = true;
+  pending = {path, target, temp, unnamed ? fd : -1};
+  if (!unnamed && ::close(fd) != 0) {
+    const int saved = errno;
+    ::unlink(temp.c_str());
+    return Reason(path, "cannot close", saved);
   }
-  const int closing = ::close(fd);
-  fd = -1;
-  if (closing != 0) return fail("cannot close");
-  pending = {path, target, temp};
   return {};
 }
 
-void Discard(const PendingFile& pending) { ::unlink(pending.temp.c_str()); }
+void Discard(PendingFile& pending) {
+  if (pending.fd >= 0) {
+    ::close(pending.fd);
+    pending.fd = -1;
+  } else {
+    ::unlink(pending.temp.c_str());
+  }
+}
 
-std::string Commit(const PendingFile& pending) {
+std::string Commit(PendingFile& pending) {
+  if (pending.fd >= 0) {
+    const bool named = NameTemporary(pending.fd, pending.temp);
+    const int saved = errno;
+    const int closing = ::close(pending.fd);
+    pending.fd = -1;
+    if (!named) return Reason(pending.path, "cannot name the new file", saved);
+    if (closing != 0) {
+      const int why = errno;
+      ::unlink(pending.temp.c_str());
+      return Reason(pending.path, "cannot close", why);
+    }
+  }
   if (::rename(pending.temp.c_str(), pending.target.c_str()) != 0) {
     const int saved = errno;
-    Discard(pending);
+    ::unlink(pending.temp.c_str());
     return Reason(pending.path, "cannot replace", saved);
   }
   // Make the rename itself durable.
@@ -195,6 +213,8 @@ std::string ZelWriteFilesTogether(const std::vector<ZelFileBytes>& files) {
     }
   }
   // Renames do not fail for want of space; one that fails anyway leaves the rest unrenamed.
+  // Every file is written before the first is renamed, so only a kill in the moment of the
+  // renames can leave a set part new, part old.
   for (std::size_t i = 0; i < pending.size(); ++i) {
     if (std::string why = Commit(pending[i]); !why.empty()) {
       for (std::size_t k = i + 1; k < pending.size(); ++k) Discard(pending[k]);

@@ -79,6 +79,36 @@ std::string ZelEscapeMarkup(std::string_view text) {
   return out;
 }
 
+namespace {
+
+// The bidirectional control at `i` (a sequence of `length` bytes), or 0: U+061C, U+200E,
+// U+200F, U+202A..U+202E and U+2066..U+2069.
+char32_t BidiControlAt(std::string_view text, std::size_t i, std::size_t length) {
+  char32_t code = 0;
+  if (length == 2) {
+    code = (static_cast<unsigned char>(text[i]) & 0x1Fu) << 6 |
+           (static_cast<unsigned char>(text[i + 1]) & 0x3Fu);
+  } else if (length == 3) {
+    code = (static_cast<unsigned char>(text[i]) & 0x0Fu) << 12 |
+           (static_cast<unsigned char>(text[i + 1]) & 0x3Fu) << 6 |
+           (static_cast<unsigned char>(text[i + 2]) & 0x3Fu);
+  }
+  const bool bidi = code == 0x061C || code == 0x200E || code == 0x200F ||
+                    (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+  return bidi ? code : 0;
+}
+
+}  // namespace
+
+bool ZelIsUtf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = Utf8SequenceLength(text, i);
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
 std::string ZelEscapeText(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -86,7 +116,12 @@ std::string ZelEscapeText(std::string_view text) {
     const auto c = static_cast<unsigned char>(text[i]);
     const std::size_t length = Utf8SequenceLength(text, i);
     const bool control = c < 0x20 && c != '\t' && c != '\n';
-    if (length == 0 || control || c == 0x7F) {
+    if (const char32_t reorders = BidiControlAt(text, i, length)) {
+      char escaped[16];
+      std::snprintf(escaped, sizeof escaped, "\\u{%04X}", static_cast<unsigned>(reorders));
+      out += escaped;
+      i += length;
+    } else if (length == 0 || control || c == 0x7F) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
       out += escaped;

@@ -12,8 +12,13 @@
 std::string ZelFormatValue(double value, double step);
 
 // The text with every byte that is not part of valid UTF-8 (and every control character
-// other than tab and newline) written as \xHH.
+// other than tab and newline) written as \xHH, and every character that reorders the text
+// around it on a screen (the bidirectional controls: U+202E would show "exe.txt" for
+// "txt.exe") as \u{HHHH}.
 std::string ZelEscapeText(std::string_view text);
+
+// Whether `text` is valid UTF-8 throughout.
+bool ZelIsUtf8(std::string_view text);
 
 // A CSV column's header, the same in every file the program writes: "Name [unit]", or the
 // name alone without a unit; quoted where it holds a comma or a quote.

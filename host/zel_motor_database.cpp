@@ -147,12 +147,15 @@ ZelMotorParse ZelParseMotorText(std::string_view text, const std::string& origin
   ZelMotorParse r;
   try {
     json root;
-    if (const std::string twice = zel::ParseJsonRefusingDuplicateKeys(text, root); !twice.empty())
-      throw MotorFileRefusal{"/" + twice + ": the key appears twice"};
+    std::string twice;
+    if (const std::string why = zel::ZelReadJson(text, root, &twice); !why.empty()) {
+      if (!twice.empty()) throw MotorFileRefusal{"/" + twice + ": the key appears twice"};
+      // Not only syntax: a number too large for a double ends the parse too.
+      throw MotorFileRefusal{"not JSON (" + why + ")"};
+    }
     r.data = ReadMotor(root);
     r.ok = true;
   } catch (const json::exception& e) {
-    // Not only syntax: a number too large for a double ends the parse too.
     r.error = origin + ": not JSON (" + e.what() + ")";
   } catch (const MotorFileRefusal& e) {
     r.error = origin + ": " + e.what;

@@ -22,19 +22,6 @@ struct FileError {
   std::string what;
 };
 
-std::string LineColumn(std::string_view text, std::size_t byte) {
-  std::size_t line = 1, column = 1;
-  for (std::size_t i = 0; i < byte && i < text.size(); ++i) {
-    if (text[i] == '\n') {
-      ++line;
-      column = 1;
-    } else {
-      ++column;
-    }
-  }
-  return "line " + std::to_string(line) + ", column " + std::to_string(column);
-}
-
 // The place of a value: its object's place and its key. A file is read far more often than
 // it is refused, so the pointer's text is written only for a refusal.
 class Place {
@@ -341,25 +328,9 @@ ZelLoadResult ParseSetupText(std::string_view raw, const std::string& origin) {
   const std::string utf8 = DegreeSignAsUtf8(raw);
   const std::string_view text = utf8;
   ZelLoadResult result;
-  std::string duplicate;
   json root;
-  try {
-    duplicate = zel::ParseJsonRefusingDuplicateKeys(text, root);
-  } catch (const json::parse_error& e) {
-    const std::size_t byte = e.byte > 0 ? e.byte - 1 : 0;
-    std::string what = e.what();
-    if (auto pos = what.find("syntax error"); pos != std::string::npos) what = what.substr(pos);
-    result.error = origin + ": " + LineColumn(text, byte) + ": " + what;
-    return result;
-  } catch (const json::exception& e) {
-    // A number too large for a double, and the like.
-    std::string what = e.what();
-    if (auto pos = what.find("] "); pos != std::string::npos) what = what.substr(pos + 2);
-    result.error = origin + ": " + what;
-    return result;
-  }
-  if (!duplicate.empty()) {
-    result.error = origin + ": key \"" + duplicate + "\" appears twice in one object";
+  if (std::string why = zel::ZelReadJson(text, root); !why.empty()) {
+    result.error = origin + ": " + why;
     return result;
   }
   try {

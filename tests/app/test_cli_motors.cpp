@@ -99,8 +99,8 @@ TEST_F(MotorsCommand, ApplySavesTheMotorWithItsChipParametersAndRefusesAMotorThe
   // current limit leaves that limit above its maximum.
   ExpectRuns({{"motors apply DC52-48V --out " + ShellQuote(refused), 2,
                "the motor's inertia 6.8e-05 kgm^2 exceeds the total inertia 4.5e-05 kgm^2"},
-              {"motors apply DC40-48V --out " + ShellQuote(refused), 1,
-               "\"IlimPS\" 8.00006109481916 is outside its range [0.001, 4.6] A"},
+              {"motors apply DC40-48V --out " + ShellQuote(refused), 2,
+               "outside what this one admits: IlimPS 8.00006 A (0.001 to 4.6 A)"},
               {"motors apply Huge --out " + ShellQuote(refused), 2,
                "Peak current 2000 A is outside what this drive takes"}},
              {refused}, Env());
@@ -110,6 +110,33 @@ TEST_F(MotorsCommand, ApplySavesTheMotorWithItsChipParametersAndRefusesAMotorThe
     EXPECT_EQ(r.exit_code, 0) << remedy << ": " << r.err;
   }
   EXPECT_NEAR(SavedValue(again, "Jload_over_J"), 0.0, 1e-12);
+}
+
+// Every motor that ships is applied to the bundled drive, or refused as bad input with what to
+// change; what the refusal names, given with --set, makes it apply. The smallest motor on the
+// bundled drive's load: a load 499 times its inertia and limits for a 9 A motor.
+TEST_F(MotorsCommand, EveryCatalogueMotorAppliesOrSaysWhatToChange) {
+  const std::string out = dir_.File("m.json");
+  for (const char* motor : {"DC16-12V", "DC22-12V", "DC22-24V", "DC26-24V", "DC32-12V", "DC32-24V",
+                            "DC40-24V", "DC40-48V", "DC52-24V", "DC52-48V", "DC65-24V", "DC65-48V"}) {
+    const CliResult r = Run(std::string("motors apply ") + motor + " --out " + ShellQuote(out));
+    const bool says_what_to_change =
+        r.err.find("--set") != std::string::npos || r.err.find("Jt") != std::string::npos;
+    EXPECT_TRUE(r.exit_code == 0 || (r.exit_code == 2 && says_what_to_change))
+        << motor << ": " << r.exit_code << " " << r.err;
+  }
+  const std::string refused = dir_.File("refused.json");
+  ExpectRuns({{"motors apply DC16-12V --out " + ShellQuote(refused), 2,
+               "the total inertia 4.5e-05 kgm^2 is 500 times the motor's inertia 9e-08 kgm^2, and "
+               "the tuning takes a load of at most 100 times the motor's: set Jt to the motor and "
+               "load's total inertia, at most 9.09e-06 kgm^2"}},
+             {refused}, Env());
+  const CliResult r = Run("motors apply DC16-12V --set Jt=9e-6 --set IlimPS=0.9 --set Imax_Prot=0.9 "
+                          "--set I_I2t_M=0.31 --set TestProtectionCurrent=0.9 "
+                          "--set TestLimitCurrent=0.8 --out " + ShellQuote(out));
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NEAR(SavedValue(out, "IlimPS"), 0.9, 1e-3);
+  EXPECT_NEAR(SavedValue(out, "Jload_over_J"), 99.0, 1e-9);
 }
 
 TEST(FiltersBode, WritesTheResponseAndRefusesWhatItCannotDraw) {

@@ -52,6 +52,46 @@ TEST(CommissioningComparison, TrackingErrorsInAnotherUnitOfTheSameKindCompareAsN
   }
 }
 
+// An earlier record that someone made huge: every parameter of it and every change it lists
+// is compared once, in time linear in their number (a search per name took hours), and each
+// name is looked up where the record holds it.
+TEST(CommissioningComparison, AHugeEarlierRecordIsComparedInOnePass) {
+  constexpr int kValues = 40000, kChanges = 200000;
+  std::string text = R"({"steps": [], "values": {)";
+  for (int i = 0; i < kValues; ++i)
+    text += (i ? "," : "") + ("\"P" + std::to_string(i) + "\": {\"value\": 1, \"unit\": \"A\"}");
+  text += R"(}, "changes": [)";
+  for (int i = 0; i < kChanges; ++i)
+    text += (i ? "," : "") + ("{\"name\": \"C" + std::to_string(i) + "\", \"after\": 2}");
+  text += "]}";
+  std::string error;
+  const ordered_json before = dcservo::ParseCommissioningReport(text, "E/report.json", error);
+  ASSERT_EQ(error, "");
+  ordered_json now = SpeedRecord("rpm", 1.0);
+  now["values"]["P7"] = {{"value", 3}, {"unit", "A"}};
+  const std::string html = dcservo::ComparisonReportHtml(now, before);
+  EXPECT_THAT(html, HasSubstr("<tr class=\"changed\"><td>P7</td><td>1 A</td><td>3 A</td>"));
+  EXPECT_THAT(html, HasSubstr("<td>C199999</td><td>2</td><td>&ndash;</td>"));
+}
+
+TEST(CommissioningComparison, AnEarlierRecordThatIsNotAReportIsRefusedNamingThePlace) {
+  const std::pair<std::string, const char*> cases[] = {
+      {R"({"steps": [], "values": {"Jt": )" + std::string(300000, '[') + "1" +
+           std::string(300000, ']') + "}}",
+       "E/report.json: not a commissioning report: line 1, column 94: arrays and objects "
+       "nest deeper than 64"},
+      {R"({"steps": [], "values": {}, "Steps": 1})",
+       "E/report.json: not a commissioning report: key \"Steps\" appears twice"},
+      {R"({"steps": {}, "values": {}})", "E/report.json: not a commissioning report"},
+  };
+  for (const auto& [text, refusal] : cases) {
+    std::string error;
+    const ordered_json report = dcservo::ParseCommissioningReport(text, "E/report.json", error);
+    EXPECT_THAT(error, HasSubstr(refusal));
+    EXPECT_TRUE(report.is_null());
+  }
+}
+
 }  // namespace
 
 namespace {

@@ -185,6 +185,37 @@ TEST(FilesTogether, AllAreWrittenOrNoneIsTouched) {
   EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"a.txt", "b.txt"}));
 }
 
+// A set killed at random moments leaves each file whole, and at most the one temporary of the
+// file whose rename it was killed at; the next save of that name clears it away.
+TEST(FilesTogether, ASetKilledMidWayLeavesWholeFilesAndAtMostOneTemporary) {
+  TempDir dir;
+  const std::vector<std::string> paths = {dir.File("a.png"), dir.File("a.svg"), dir.File("a.csv")};
+  const std::string x(100000, 'x'), y(150000, 'y');
+  auto set_of = [&paths](const std::string& bytes) {
+    std::vector<ZelFileBytes> files;
+    for (const std::string& p : paths) files.push_back({p, bytes});
+    return files;
+  };
+  ASSERT_EQ(ZelWriteFilesTogether(set_of(x)), "");
+  for (int round = 0; round < 20; ++round) {
+    const pid_t child = fork();
+    if (child == 0) {
+      for (int n = 0;; ++n) (void)ZelWriteFilesTogether(set_of(n % 2 ? x : y));
+    }
+    usleep(static_cast<useconds_t>(2000 + 700 * round));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    for (const std::string& p : paths) {
+      const std::string now = ReadFile(p);
+      ASSERT_TRUE(now == x || now == y) << p << ": torn file of " << now.size() << " bytes";
+    }
+    const std::vector<std::string> listed = Listing(dir.path());
+    ASSERT_LE(listed.size(), paths.size() + 1) << "round " << round;
+  }
+  ASSERT_EQ(ZelWriteFilesTogether(set_of(x)), "");
+  EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"a.csv", "a.png", "a.svg"}));
+}
+
 TEST(FolderReplacement, TheFolderHoldsOneSetOfFilesWhateverHappens) {
   TempDir dir;
   const std::string record = dir.File("record");

@@ -33,6 +33,14 @@ TEST(EscapeText, KeepsUtf8AndEscapesEverythingElse) {
   EXPECT_EQ(ZelEscapeText("a\x1B[2Jb"), "a\\x1B[2Jb");      // terminal control
   EXPECT_EQ(ZelEscapeText("\xE2\x82"), "\\xE2\\x82");       // cut short
   EXPECT_EQ(ZelEscapeText("\xC0\xAF"), "\\xC0\\xAF");       // overlong
+  // Characters that reorder what a terminal shows around them.
+  EXPECT_EQ(ZelEscapeText("Kp\xE2\x80\xAEscl"), "Kp\\u{202E}scl");
+  EXPECT_EQ(ZelEscapeText("\xE2\x81\xA6x\xE2\x81\xA9\xD8\x9C\xE2\x80\x8F"),
+            "\\u{2066}x\\u{2069}\\u{061C}\\u{200F}");
+  EXPECT_EQ(ZelEscapeText("\xE2\x80\x94 \xE2\x80\xAF"), "\xE2\x80\x94 \xE2\x80\xAF");  // dash, narrow space
+  EXPECT_FALSE(ZelIsUtf8("x\xFF.csv"));
+  EXPECT_FALSE(ZelIsUtf8("\xC3"));
+  EXPECT_TRUE(ZelIsUtf8("25 \xC2\xB0" "C"));
 }
 
 TEST(NearestNames, ByEditDistanceWithoutRegardToCase) {
