@@ -279,12 +279,12 @@ int RunFrequencyTest(const CLI::App& cmd, const FrequencyTestOptions& o) {
   if (out.contains("margins_measured")) {
     for (const char* which : {"margins_measured", "margins_model"}) {
       const ordered_json& m = out[which];
-      const auto shown = [&m](const char* key) {
+      const auto figure = [&m](const char* key) {
         return m[key].is_number() ? m[key].dump() : std::string("none");
       };
       std::printf("%s: phase margin %s deg, gain margin %s dB, crossover %s rad/s\n", which,
-                  shown("phase_margin_deg").c_str(), shown("gain_margin_db").c_str(),
-                  shown("crossover_rad_s").c_str());
+                  figure("phase_margin_deg").c_str(), figure("gain_margin_db").c_str(),
+                  figure("crossover_rad_s").c_str());
     }
   }
   for (const std::string& w : warnings) std::printf("warning: %s\n", w.c_str());

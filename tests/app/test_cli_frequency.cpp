@@ -13,7 +13,7 @@ using namespace testing_support;
 TEST(FrequencyTestCommand, TheSpeedLoopsCurvesStandBesideTheModelsPointByPoint) {
   TempDir dir;
   const std::string csv = dir.File("bode.csv"), svg = dir.File("bode.svg");
-  const auto r = ExpectRun({"test frequency --from 20 --to 400 --points 5 --json --csv " +
+  const auto r = ExpectRun({"test frequency --from 20 --to 200 --points 5 --json --csv " +
                                 ShellQuote(csv) + " --svg " + ShellQuote(svg),
                             0, ""});
   const auto out = nlohmann::json::parse(r.out);
