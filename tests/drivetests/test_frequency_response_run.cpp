@@ -34,7 +34,7 @@ class FrequencyResponseRun : public ::testing::Test {
     double clock = 0.0;
     CZel_Comm::SetClock([&clock] { return clock; });
     EXPECT_TRUE(CZel_Comm::DownloadChipParameters(*setup_));
-    dcservo::FrequencyRunRequest request{frequency_hz, 1.0, shift,
+    dcservo::FrequencyRunRequest request{frequency_hz, amplitude_A_, shift,
                                          dcservo::kExcitationTurn_rad_s * model_.speed_counts_per_rad_s,
                                          9.0};
     const dcservo::ExcitationTiming timing{model_.FastPeriod(), model_.slper / model_.clper,
@@ -71,6 +71,7 @@ class FrequencyResponseRun : public ::testing::Test {
 
   std::unique_ptr<CZel_Setup> setup_;
   dcservo::DriveModel model_;
+  double amplitude_A_ = 1.0;
 };
 
 // The rigid motor: K / (J s + B) from the current to the speed.
@@ -100,6 +101,47 @@ TEST_F(FrequencyResponseRun, TheTunedSpeedLoopsMarginsAgreeWithTheModelOnTheRigi
   ASSERT_TRUE(measured.phase_margin_deg && model.phase_margin_deg);
   EXPECT_NEAR(*measured.phase_margin_deg, *model.phase_margin_deg, dcservo::kMarginAgreement_deg);
   EXPECT_NEAR(*measured.crossover_rad_s / *model.crossover_rad_s, 1.0, 0.05);
+}
+
+struct CouplingCase {
+  double hz, damping, load_over_motor;  // 0 Hz: rigid
+};
+
+// The coupling's resonance and anti-resonance within 3 %, the inertias within 10 %; on the
+// rigid drive nothing at all. The sweep reaches past the highest resonance, with a sine of 3 A
+// so that the encoder sees the motor swing near it.
+TEST_F(FrequencyResponseRun, ACouplingIsFittedFromTheMeasuredPlantAndNothingOnARigidDrive) {
+  const CouplingCase cases[] = {
+      {0, 0.05, 0.5},    {150, 0.01, 0.5}, {150, 0.03, 1.0}, {200, 0.01, 1.0}, {200, 0.03, 0.5},
+      {300, 0.01, 0.5},  {300, 0.03, 1.0}, {400, 0.01, 1.0}, {400, 0.03, 0.5}, {500, 0.01, 0.5},
+      {500, 0.03, 1.0},  {600, 0.01, 1.0}, {600, 0.03, 0.5}, {800, 0.01, 0.5}, {800, 0.03, 1.0},
+  };
+  amplitude_A_ = 3.0;
+  for (const CouplingCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.hz << " Hz, damping " << c.damping << ", Jload/J "
+                                    << c.load_over_motor);
+    setup_->SetParameterValueInBaseUnit("Jload_over_J", c.load_over_motor);
+    auto drive = dcsim::MakeSimulatedDrive(*setup_);
+    std::string error;
+    ASSERT_TRUE(drive->Inject("resonance", c.hz, error) &&
+                drive->Inject("resonance_damping", c.damping, error))
+        << error;
+    const BodeCurves curves = Measure(*drive, dcservo::LogSpacedFrequencies(20.0, 1500.0, 50), 3);
+    const auto id = dcservo::IdentifyPlant(curves.plant, model_.K);
+    ASSERT_TRUE(id);
+    const double total = drive->GetPlant().Config().J_kgm2;
+    EXPECT_NEAR(id->total_inertia_kgm2 / total, 1.0, 0.1);
+    if (c.hz == 0.0) {
+      EXPECT_FALSE(id->coupling);
+      continue;
+    }
+    ASSERT_TRUE(id->coupling);
+    const double motor = total / (1.0 + c.load_over_motor);
+    EXPECT_NEAR(id->coupling->resonance_hz / c.hz, 1.0, 0.03);
+    EXPECT_NEAR(id->coupling->anti_resonance_hz / (c.hz * std::sqrt(motor / total)), 1.0, 0.03);
+    EXPECT_NEAR(id->coupling->motor_inertia_kgm2 / motor, 1.0, 0.1);
+    EXPECT_NEAR(id->coupling->load_inertia_kgm2 / (total - motor), 1.0, 0.1);
+  }
 }
 
 TEST_F(FrequencyResponseRun, ADriveWithoutTheProgramIsRefusedBeforeAnythingRuns) {
