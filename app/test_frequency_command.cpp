@@ -130,6 +130,48 @@ void CheckRequest(const FrequencyTestOptions& o, const dcservo::DriveModel& mode
 
 using namespace frequency_test_cmd;
 
+FrequencyMeasurement ReadFrequencyMeasurement(const std::string& path) {
+  constexpr std::size_t kLargest = 16u << 20;
+  std::string text;
+  const std::string unread = ZelReadFileLimited(path, kLargest, text);
+  if (!unread.empty()) throw CommandError(kExitBadInput, unread);
+  const auto refuse = [&path](const std::string& why) {
+    return CommandError(kExitBadInput, path + ": " + why);
+  };
+  const ordered_json file = ordered_json::parse(text, nullptr, false);
+  if (file.is_discarded() || !file.is_object())
+    throw refuse("not the JSON of `dcservo test frequency --json`");
+  FrequencyMeasurement m;
+  const auto* resonance = file.contains("identified") && file["identified"].is_object() &&
+                                  file["identified"].contains("resonance")
+                              ? &file["identified"]["resonance"]
+                              : nullptr;
+  if (resonance) {
+    if (!resonance->is_object() || !(*resonance)["value"].is_number() ||
+        !((*resonance)["value"].get<double>() > 0.0))
+      throw refuse("identified.resonance.value is not a frequency above 0 Hz");
+    m.resonance_hz = (*resonance)["value"].get<double>();
+  }
+  if (!file.contains("measured") || !file["measured"].is_object() ||
+      !file["measured"].contains("open_loop") || !file["measured"]["open_loop"].is_array())
+    throw refuse("it holds no measured open loop (measure with --loop speed)");
+  std::size_t k = 0;
+  for (const ordered_json& p : file["measured"]["open_loop"]) {
+    const std::string at = "measured.open_loop[" + std::to_string(k++) + "]";
+    for (const char* key : {"frequency_hz", "magnitude_db", "phase_deg", "coherence"}) {
+      if (!p.is_object() || !p.contains(key) || !p[key].is_number() ||
+          !std::isfinite(p[key].get<double>()))
+        throw refuse(at + "." + key + " is not a number");
+    }
+    const double f = p["frequency_hz"].get<double>();
+    if (!(f > 0.0)) throw refuse(at + ".frequency_hz is not above 0 Hz");
+    const double gain = std::pow(10.0, p["magnitude_db"].get<double>() / 20.0);
+    const double phase = p["phase_deg"].get<double>() * std::numbers::pi / 180.0;
+    m.open_loop.push_back({f, std::polar(gain, phase), p["coherence"].get<double>()});
+  }
+  return m;
+}
+
 void FrequencyTestOptions::AddTo(CLI::App& cmd) {
   args.AddTo(cmd);
   cmd.add_option("SETUP", positional_setup, "Drive setup file (same as --setup)");

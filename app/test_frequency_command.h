@@ -2,11 +2,13 @@
 // `dcservo test frequency`: the drive's frequency response measured with its excitation
 // program, beside the loop model's (docs/test-command.md).
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/command.h"
 #include "app/drive_link_option.h"
+#include "design/frequency_response.h"
 
 struct FrequencyTestOptions {
   SetupArgs args;
@@ -22,6 +24,15 @@ struct FrequencyTestOptions {
 
   void AddTo(CLI::App& cmd);
 };
+
+// What `tune speed --from-measurement` takes from a saved `test frequency --json`: the
+// resonance its plant identified and the speed loop's measured open loop. A file that is not
+// such a measurement is refused (CommandError, exit 2) with its name and what is wrong.
+struct FrequencyMeasurement {
+  std::optional<double> resonance_hz;
+  std::vector<dcservo::BodePoint> open_loop;
+};
+FrequencyMeasurement ReadFrequencyMeasurement(const std::string& path);
 
 // The exit code; throws CommandError for bad input.
 int RunFrequencyTest(const CLI::App& cmd, const FrequencyTestOptions& options);

@@ -179,6 +179,13 @@ CurveMargins MarginsOfCurve(std::span<const BodePoint> open_loop) {
   return margins;
 }
 
+std::vector<BodePoint> WithFilter(std::span<const BodePoint> open_loop,
+                                  const BiquadCoefficients& filter, double sampling_period_s) {
+  std::vector<BodePoint> out(open_loop.begin(), open_loop.end());
+  for (BodePoint& p : out) p.response *= FilterResponse(filter, sampling_period_s, p.frequency_hz);
+  return out;
+}
+
 std::vector<std::string> CompareMargins(const CurveMargins& measured, const CurveMargins& model) {
   std::vector<std::string> lines;
   char text[200];

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "design/drive_model.h"
+#include "dsp/biquad.h"
 
 namespace dcservo {
 
@@ -78,6 +79,11 @@ struct CurveMargins {
 };
 inline constexpr double kLeastCoherence = 0.8;
 CurveMargins MarginsOfCurve(std::span<const BodePoint> open_loop);
+
+// The open loop's points with a filter added to the loop, as the drive runs it every
+// `sampling_period_s`: what a notch placed on the measurement does to the measured margins.
+std::vector<BodePoint> WithFilter(std::span<const BodePoint> open_loop,
+                                  const BiquadCoefficients& filter, double sampling_period_s);
 
 // Where the measured margins and the model's differ by more than these, the model does not
 // hold for the drive.

@@ -67,4 +67,52 @@ TEST(FrequencyTestCommand, BadRequestsAreRefusedBeforeTheDriveRuns) {
              {csv});
 }
 
+// The notch goes where the measurement found the coupling, and the measured open loop is
+// judged with it: the coupling's peak that took the gain margin comes down.
+TEST(FrequencyTestCommand, TuneFromTheMeasurementPlacesTheNotchAndJudgesTheMeasuredLoop) {
+  TempDir dir;
+  const std::string measured = dir.File("measured.json");
+  const auto run = ExpectRun({"test frequency --from 20 --to 1000 --points 40 --amplitude 3 "
+                              "--fault resonance=500 --fault resonance_damping=0.01 --json",
+                              0, ""});
+  WriteFile(measured, run.out);
+  const auto r = ExpectRun({"tune speed --from-measurement " + ShellQuote(measured) + " --json", 0, ""});
+  const auto notch = nlohmann::json::parse(r.out)["notch"];
+  EXPECT_NEAR(notch["frequency_hz"].get<double>(), 500.0, 15.0);
+  const auto& margins = notch["measured_margins"];
+  EXPECT_GT(margins["with_notch"]["gain_margin_db"].get<double>(),
+            margins["before"]["gain_margin_db"].get<double>() + 3.0);
+  EXPECT_TRUE(margins["kept"].get<bool>());
+}
+
+TEST(FrequencyTestCommand, AMeasurementFileThatIsNoneIsRefusedWithItsPlace) {
+  TempDir dir;
+  struct Case {
+    std::string text;
+    int exit_code;
+    std::string err;
+  };
+  const std::string point = R"({"frequency_hz": 10, "magnitude_db": 3, "phase_deg": -120, "coherence": 1})";
+  const Case cases[] = {
+      {"not json", 2, "not the JSON of `dcservo test frequency --json`"},
+      {R"({"measured": {"plant": []}})", 2, "it holds no measured open loop"},
+      {R"({"measured": {"open_loop": [{"frequency_hz": 10, "magnitude_db": "3"}]}})", 2,
+       "measured.open_loop[0].magnitude_db is not a number"},
+      {R"({"identified": {"resonance": {"value": -5}}, "measured": {"open_loop": []}})", 2,
+       "identified.resonance.value is not a frequency above 0 Hz"},
+      {R"({"measured": {"open_loop": [)" + point + "]}}", 1, "the measurement identified no resonance"},
+  };
+  const std::string file = dir.File("m.json"), out = dir.File("never.json");
+  for (const Case& c : cases) {
+    WriteFile(file, c.text);
+    ExpectRun({"tune speed --from-measurement " + ShellQuote(file) + " --apply-notch --out " +
+                   ShellQuote(out),
+               c.exit_code, file + ": "},
+              {out});
+    ExpectRun({"tune speed --from-measurement " + ShellQuote(file), c.exit_code, c.err});
+  }
+  ExpectRun({"tune current --from-measurement " + ShellQuote(file), 2,
+             "--from-measurement is for the speed loop"});
+}
+
 }  // namespace
