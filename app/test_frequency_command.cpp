@@ -81,7 +81,7 @@ ordered_json CurvesJson(const dcservo::BodeCurves& c, const std::string& loop, b
   return j;
 }
 
-ordered_json MarginsJson(const dcservo::CurveMargins& m) {
+ordered_json CurveMarginsJson(const dcservo::CurveMargins& m) {
   const auto value = [](const std::optional<double>& v, double step) {
     return v ? ordered_json(RoundedTo(*v, step)) : ordered_json(nullptr);
   };
@@ -268,8 +268,8 @@ int RunFrequencyTest(const CLI::App& cmd, const FrequencyTestOptions& o) {
   if (o.loop == "speed") {
     const dcservo::CurveMargins measured_margins = dcservo::MarginsOfCurve(measured.open_loop);
     const dcservo::CurveMargins model_margins = dcservo::MarginsOfCurve(predicted.open_loop);
-    out["margins_measured"] = MarginsJson(measured_margins);
-    out["margins_model"] = MarginsJson(model_margins);
+    out["margins_measured"] = CurveMarginsJson(measured_margins);
+    out["margins_model"] = CurveMarginsJson(model_margins);
     warnings = dcservo::CompareMargins(measured_margins, model_margins);
   }
   for (const BodePoint& p : Plotted(measured, o.loop)) {

@@ -9,7 +9,7 @@
 namespace dcservo {
 namespace frequency_response_detail {
 
-using Complex = std::complex<double>;
+using FrComplex = std::complex<double>;
 
 double FrDegrees(double rad) { return rad * 180.0 / std::numbers::pi; }
 
@@ -31,7 +31,7 @@ class BlockFit {
     solver_.compute(basis_.transpose() * basis_);
   }
   // Re{X e^(j w t)} is the signal's sine.
-  Complex Phasor(const std::vector<double>& signal) const {
+  FrComplex Phasor(const std::vector<double>& signal) const {
     const Eigen::Map<const Eigen::VectorXd> y(signal.data() + first_, basis_.rows());
     const Eigen::Vector4d c = solver_.solve(basis_.transpose() * y);
     return {c(1), -c(0)};
@@ -45,9 +45,9 @@ class BlockFit {
 
 // Sums of the blocks' cross and auto spectra for one input/output pair.
 struct CrossSums {
-  Complex xy;
+  FrComplex xy;
   double xx = 0.0, yy = 0.0;
-  void Add(Complex x, Complex y) {
+  void Add(FrComplex x, FrComplex y) {
     xy += std::conj(x) * y;
     xx += std::norm(x);
     yy += std::norm(y);
@@ -55,7 +55,7 @@ struct CrossSums {
   BodePoint Point(double frequency_hz) const {
     BodePoint p;
     p.frequency_hz = frequency_hz;
-    p.response = xx > 0.0 ? xy / xx : Complex{};
+    p.response = xx > 0.0 ? xy / xx : FrComplex{};
     p.coherence = xx > 0.0 && yy > 0.0 ? std::clamp(std::norm(xy) / (xx * yy), 0.0, 1.0) : 0.0;
     return p;
   }
@@ -100,10 +100,10 @@ std::optional<MeasuredPoint> AnalyseExcitation(const ExcitationLog& log, const C
   double excitation = 0.0;
   for (std::size_t b = 0; b < blocks; ++b) {
     const BlockFit fit(omega, log.period_s, settle + b * length, length);
-    const Complex d = fit.Phasor(log.injection);
-    const Complex c = fit.Phasor(log.current_reference);
-    const Complex i = fit.Phasor(log.current);
-    const Complex speed = Complex{0.0, omega} * fit.Phasor(log.position) / scales.position_counts_per_rad;
+    const FrComplex d = fit.Phasor(log.injection);
+    const FrComplex c = fit.Phasor(log.current_reference);
+    const FrComplex i = fit.Phasor(log.current);
+    const FrComplex speed = FrComplex{0.0, omega} * fit.Phasor(log.position) / scales.position_counts_per_rad;
     plant.Add(i / scales.current_counts_per_A, speed);
     open_loop.Add(c + d, -c);
     closed_loop.Add(d, -c);
@@ -133,7 +133,7 @@ BodeCurves ModelCurves(const DriveModel& model, std::span<const double> frequenc
   BodeCurves curves;
   for (std::size_t k = 0; k < omega.size(); ++k) {
     const double f = frequency_hz[k];
-    curves.plant.push_back({f, model.K / (model.J * Complex{0.0, omega[k]}), 1.0});
+    curves.plant.push_back({f, model.K / (model.J * FrComplex{0.0, omega[k]}), 1.0});
     curves.open_loop.push_back({f, speed[k], 1.0});
     curves.closed_loop.push_back({f, speed[k] / (1.0 + speed[k]), 1.0});
     curves.current_loop.push_back({f, current[k] / (1.0 + current[k]), 1.0});

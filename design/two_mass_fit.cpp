@@ -8,7 +8,7 @@
 namespace dcservo {
 namespace two_mass_detail {
 
-using Complex = std::complex<double>;
+using TmComplex = std::complex<double>;
 
 // The lowest coherent points, where the masses move as one, give the total inertia.
 constexpr std::size_t kInertiaPoints = 3;
@@ -17,16 +17,16 @@ constexpr int kRefits = 5;
 // G = (1 + b2 s + a2 s^2) / (1 + b1 s + a1 s^2).
 struct Shape {
   double a1 = 0.0, b1 = 0.0, a2 = 0.0, b2 = 0.0;
-  Complex Denominator(Complex s) const { return 1.0 + b1 * s + a1 * s * s; }
-  Complex At(double omega) const {
-    const Complex s{0.0, omega};
+  TmComplex Denominator(TmComplex s) const { return 1.0 + b1 * s + a1 * s * s; }
+  TmComplex At(double omega) const {
+    const TmComplex s{0.0, omega};
     return (1.0 + b2 * s + a2 * s * s) / Denominator(s);
   }
 };
 
 struct Sample {
   double omega;
-  Complex g;  // normalised by K / (J s)
+  TmComplex g;  // normalised by K / (J s)
   double weight;
 };
 
@@ -39,11 +39,11 @@ std::optional<Shape> FitShape(const std::vector<Sample>& samples) {
     Eigen::VectorXd y(rows);
     for (std::size_t k = 0; k < samples.size(); ++k) {
       const Sample& p = samples[k];
-      const Complex s{0.0, p.omega};
+      const TmComplex s{0.0, p.omega};
       const double w = p.weight / (have ? std::abs(shape.Denominator(s)) : 1.0);
       // G (1 + b1 s + a1 s^2) - (b2 s + a2 s^2) = 1 - G, in a1, b1, a2, b2.
-      const Complex row[4] = {p.g * s * s, p.g * s, -s * s, -s};
-      const Complex rhs = 1.0 - p.g;
+      const TmComplex row[4] = {p.g * s * s, p.g * s, -s * s, -s};
+      const TmComplex rhs = 1.0 - p.g;
       for (int part = 0; part < 2; ++part) {
         const auto r = static_cast<Eigen::Index>(2 * k + part);
         for (int c = 0; c < 4; ++c) a(r, c) = w * (part ? row[c].imag() : row[c].real());
@@ -59,7 +59,7 @@ std::optional<Shape> FitShape(const std::vector<Sample>& samples) {
   return shape;
 }
 
-double Median(std::vector<double> v) {
+double MedianOfInertias(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v[v.size() / 2];
 }
@@ -94,7 +94,7 @@ std::optional<PlantIdentification> IdentifyPlant(std::span<const BodePoint> plan
     inertias.push_back(torque_constant / (omega * std::abs(coherent[k]->response)));
     coherence += coherent[k]->coherence / static_cast<double>(std::min(kInertiaPoints, coherent.size()));
   }
-  id.total_inertia_kgm2 = Median(inertias);
+  id.total_inertia_kgm2 = MedianOfInertias(inertias);
   const auto [low, high] = std::minmax_element(inertias.begin(), inertias.end());
   id.inertia_confidence =
       std::clamp(1.0 - (*high - *low) / id.total_inertia_kgm2, 0.0, 1.0) * coherence;
@@ -103,7 +103,7 @@ std::optional<PlantIdentification> IdentifyPlant(std::span<const BodePoint> plan
   for (const BodePoint* p : coherent) {
     const double omega = 2.0 * std::numbers::pi * p->frequency_hz;
     samples.push_back(
-        {omega, p->response * Complex{0.0, omega} * id.total_inertia_kgm2 / torque_constant,
+        {omega, p->response * TmComplex{0.0, omega} * id.total_inertia_kgm2 / torque_constant,
          p->coherence});
   }
   const auto peak = std::max_element(samples.begin(), samples.end(), [](const Sample& a, const Sample& b) {
@@ -112,7 +112,7 @@ std::optional<PlantIdentification> IdentifyPlant(std::span<const BodePoint> plan
   const auto dip = std::min_element(samples.begin(), peak + 1, [](const Sample& a, const Sample& b) {
     return std::abs(a.g) < std::abs(b.g);
   });
-  const auto db = [](Complex g) { return 20.0 * std::log10(std::abs(g)); };
+  const auto db = [](TmComplex g) { return 20.0 * std::log10(std::abs(g)); };
   if (db(peak->g) < kCouplingPeak_dB || db(dip->g) > kCouplingDip_dB) return id;
   const std::optional<Shape> shape = FitShape(samples);
   if (!shape) return id;

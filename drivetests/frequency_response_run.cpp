@@ -12,7 +12,7 @@ namespace dcservo {
 namespace frequency_run_detail {
 
 // Injection, current reference and motor current take a word each, the position two.
-constexpr const char* kLoggedVariables[] = {"Current_Injection", "Current_Reference",
+constexpr const char* kExcitationLogged[] = {"Current_Injection", "Current_Reference",
                                             "Motor_Current", "Motor_Position"};
 constexpr int kWordsPerPoint = 5;
 // The measurement lasts about this long at each frequency, within these periods: long enough
@@ -105,7 +105,7 @@ FrequencyRunResult RunFrequencyResponse(const FrequencyRunRequest& request,
     set("Frequency", plan.frequency_hz);
     set("Periods", plan.periods);
     ZelLogRequest log;
-    log.variables.assign(std::begin(kLoggedVariables), std::end(kLoggedVariables));
+    log.variables.assign(std::begin(kExcitationLogged), std::end(kExcitationLogged));
     log.loop = ZelLogRequest::kFastLoop;
     log.divider = plan.divider;
     log.points = plan.points;

@@ -103,7 +103,7 @@ TEST_F(FrequencyResponseRun, TheTunedSpeedLoopsMarginsAgreeWithTheModelOnTheRigi
   EXPECT_NEAR(*measured.crossover_rad_s / *model.crossover_rad_s, 1.0, 0.05);
 }
 
-struct CouplingCase {
+struct MeasuredCoupling {
   double hz, damping, load_over_motor;  // 0 Hz: rigid
 };
 
@@ -111,13 +111,13 @@ struct CouplingCase {
 // rigid drive nothing at all. The sweep reaches past the highest resonance, with a sine of 3 A
 // so that the encoder sees the motor swing near it.
 TEST_F(FrequencyResponseRun, ACouplingIsFittedFromTheMeasuredPlantAndNothingOnARigidDrive) {
-  const CouplingCase cases[] = {
+  const MeasuredCoupling cases[] = {
       {0, 0.05, 0.5},    {150, 0.01, 0.5}, {150, 0.03, 1.0}, {200, 0.01, 1.0}, {200, 0.03, 0.5},
       {300, 0.01, 0.5},  {300, 0.03, 1.0}, {400, 0.01, 1.0}, {400, 0.03, 0.5}, {500, 0.01, 0.5},
       {500, 0.03, 1.0},  {600, 0.01, 1.0}, {600, 0.03, 0.5}, {800, 0.01, 0.5}, {800, 0.03, 1.0},
   };
   amplitude_A_ = 3.0;
-  for (const CouplingCase& c : cases) {
+  for (const MeasuredCoupling& c : cases) {
     SCOPED_TRACE(testing::Message() << c.hz << " Hz, damping " << c.damping << ", Jload/J "
                                     << c.load_over_motor);
     setup_->SetParameterValueInBaseUnit("Jload_over_J", c.load_over_motor);
