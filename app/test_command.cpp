@@ -11,6 +11,7 @@
 #include "app/drive_conditions.h"
 #include "app/drive_link_option.h"
 #include "app/simulated_drive_session.h"
+#include "app/test_frequency_command.h"
 #include "app/test_tuning_command.h"
 #include "derive/display_step.h"
 #include "derive/pipelines.h"
@@ -111,6 +112,7 @@ class TestCommand : public Command {
     bool named = false;
     for (const TestRow& row : kTests) named |= next == row.word;
     for (const char* kind : kTuningKinds) named |= next == kind;
+    named |= next == kFrequencyWord;
     for (const TestRow& row : kTests) {
       CLI::App* sub = cmd.add_subcommand(row.word, row.description);
       subs_.push_back({sub, &row, {}});
@@ -148,9 +150,16 @@ class TestCommand : public Command {
       tuning_options_[i].AddTo(*tuning_subs_[i]);
       tuning_subs_[i]->footer(ConditionsHelp(false));
     }
+    frequency_sub_ = cmd.add_subcommand(
+        kFrequencyWord, "Frequency response: the drive excites itself with a stepped sine");
+    if (!named || next == kFrequencyWord) {
+      frequency_options_.AddTo(*frequency_sub_);
+      frequency_sub_->footer(ConditionsHelp(false));
+    }
   }
 
   int Execute(const CLI::App&) override {
+    if (*frequency_sub_) return RunFrequencyTest(*frequency_sub_, frequency_options_);
     for (std::size_t i = 0; i < std::size(kTuningKinds); ++i) {
       if (*tuning_subs_[i]) return RunTuningTest(kTuningKinds[i], *tuning_subs_[i], tuning_options_[i]);
     }
@@ -169,6 +178,9 @@ class TestCommand : public Command {
   static constexpr const char* kTuningKinds[] = {"speed", "position"};
   TuningTestOptions tuning_options_[2];
   CLI::App* tuning_subs_[2] = {};
+  static constexpr const char* kFrequencyWord = "frequency";
+  FrequencyTestOptions frequency_options_;
+  CLI::App* frequency_sub_ = nullptr;
 
   // Prepares the setup as the drive setup does, runs the test through its dialog as a user
   // would, writes what the run produced all together, and tells the verdict last.

@@ -1,10 +1,13 @@
 // dcservo tune current|speed|position: the Tune action of a tuning test, on a setup file,
 // with the report of what the drive's fixed-point encoding makes of the gains.
 
+#include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
 #include "app/command.h"
+#include "app/test_frequency_command.h"
+#include "derive/biquad_slots.h"
 #include "derive/pipelines.h"
 #include "design/design_report.h"
 #include "design/notch_proposal.h"
@@ -105,6 +108,10 @@ class TuneCommand : public Command {
                                 "on the speed controller's output, with the loop's margins");
     cmd.add_flag("--apply-notch", apply_notch_,
                  "speed: switch the proposed notch on in the first free filter and tune again");
+    cmd.add_option("--from-measurement", measurement_path_,
+                   "speed: place the notch at the resonance that a saved `test frequency --json` "
+                   "identified, and check the margins on its measured open loop with the notch")
+        ->check(FileName());
     cmd.add_flag("--force", force_,
                  "Save and exit 0 even when the loop is unstable or a gain is unusable");
   }
@@ -140,10 +147,29 @@ class TuneCommand : public Command {
       dcservo::SynchroniseSetup(setup);
       done = Tune(setup, loop, report, lacking);
     }
+    std::optional<FrequencyMeasurement> measurement;
+    if (!measurement_path_.empty()) {
+      if (loop != dcservo::TunedLoop::Speed)
+        throw CommandError(kExitBadInput, "--from-measurement is for the speed loop");
+      measurement = ReadFrequencyMeasurement(measurement_path_);
+      if (!measurement->resonance_hz)
+        throw CommandError(kExitFailed, measurement_path_ +
+                                            ": the measurement identified no resonance; no "
+                                            "notch is placed");
+      // A notch sits at a whole hertz.
+      notch_hz_ = std::round(*measurement->resonance_hz);
+    }
     std::optional<dcservo::NotchProposal> notch;
-    if (notch_opt_->count() > 0 || apply_notch_) {
+    std::optional<MeasuredNotch> measured_notch;
+    if (notch_opt_->count() > 0 || measurement || apply_notch_) {
       notch = ProposeNotchFor(setup, loop);
+      if (measurement) measured_notch = CheckOnMeasurement(setup, *notch, *measurement);
       if (apply_notch_) {
+        if (measured_notch && !measured_notch->kept && !force_)
+          throw CommandError(kExitFailed,
+                             "with the notch the measured open loop keeps too little margin: " +
+                                 measured_notch->with_notch.Describe() +
+                                 "\n  nothing was saved (--force applies it)");
         if (!notch->margins_kept && !force_)
           throw CommandError(kExitFailed, "the " + dcservo::DescribeNotch(*notch) +
                                               "\n  nothing was saved (--force applies it)");
@@ -162,6 +188,10 @@ class TuneCommand : public Command {
     if (json_) {
       ordered_json out = ReportJson(report);
       if (notch) out["notch"] = NotchJson(*notch, apply_notch_);
+      if (measured_notch)
+        out["notch"]["measured_margins"] = {{"before", measured_notch->before.Json()},
+                                            {"with_notch", measured_notch->with_notch.Json()},
+                                            {"kept", measured_notch->kept}};
       std::printf("%s\n",
                   out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     } else {
@@ -169,6 +199,10 @@ class TuneCommand : public Command {
       if (notch)
         std::printf("%s %s\n", apply_notch_ ? "applied:" : "proposed:",
                     dcservo::DescribeNotch(*notch).c_str());
+      if (measured_notch)
+        std::printf("measured open loop: before %s; with the notch %s\n",
+                    measured_notch->before.Describe().c_str(),
+                    measured_notch->with_notch.Describe().c_str());
     }
     if (!done) throw CommandError(kExitFailed, "a chip or scaled gain could not be derived");
     const auto failures = dcservo::TuneFailures(report);
@@ -182,6 +216,46 @@ class TuneCommand : public Command {
   }
 
  private:
+  // Margins read off the measured open loop, for the user.
+  struct ShownMargins {
+    dcservo::CurveMargins m;
+    std::string Describe() const {
+      char text[120];
+      std::snprintf(text, sizeof text, "phase margin %s deg, gain margin %s dB",
+                    m.phase_margin_deg ? std::to_string(std::lround(*m.phase_margin_deg)).c_str() : "none",
+                    m.gain_margin_db ? std::to_string(std::lround(*m.gain_margin_db)).c_str() : "none");
+      return text;
+    }
+    ordered_json Json() const {
+      const auto value = [](const std::optional<double>& v) {
+        return v ? ordered_json(std::round(*v * 10.0) / 10.0) : ordered_json(nullptr);
+      };
+      return {{"phase_margin_deg", value(m.phase_margin_deg)},
+              {"gain_margin_db", value(m.gain_margin_db)}};
+    }
+  };
+  struct MeasuredNotch {
+    ShownMargins before, with_notch;
+    bool kept = false;  // above the warning limits with the notch
+  };
+
+  // The notch as the drive stores it, applied to the measured open loop.
+  static MeasuredNotch CheckOnMeasurement(CZel_Setup& setup, const dcservo::NotchProposal& notch,
+                                          const FrequencyMeasurement& measurement) {
+    const std::optional<dcservo::DriveModel> model = dcservo::DriveModelOf(setup);
+    const double ts = model ? model->OuterPeriod() : 0.0;
+    const auto stored = dcservo::StoredCoefficientsOf(notch.notch, ts);
+    if (!stored) throw CommandError(kExitFailed, "the notch cannot be stored at the speed loop's rate");
+    MeasuredNotch m;
+    m.before.m = dcservo::MarginsOfCurve(measurement.open_loop);
+    m.with_notch.m = dcservo::MarginsOfCurve(dcservo::WithFilter(measurement.open_loop, *stored, ts));
+    const dcservo::CurveMargins& w = m.with_notch.m;
+    m.kept = (!w.phase_margin_deg || *w.phase_margin_deg >= dcservo::kPhaseMarginWarn_deg) &&
+             (!w.gain_margin_db || *w.gain_margin_db >= dcservo::kGainMarginWarn_dB);
+    return m;
+  }
+
+  std::string measurement_path_;
   SetupArgs args_;
   std::string loop_, positional_setup_, out_;
   // The notch for a resonance at --notch, with the setup's speed loop as it stands.
@@ -189,8 +263,8 @@ class TuneCommand : public Command {
                                                         dcservo::TunedLoop loop) const {
     if (loop != dcservo::TunedLoop::Speed)
       throw CommandError(kExitBadInput, "--notch and --apply-notch are for the speed loop");
-    if (notch_opt_->count() == 0)
-      throw CommandError(kExitBadInput, "--apply-notch needs --notch HZ");
+    if (notch_opt_->count() == 0 && measurement_path_.empty())
+      throw CommandError(kExitBadInput, "--apply-notch needs --notch HZ or --from-measurement FILE");
     std::string why;
     const std::optional<dcservo::DriveModel> model = dcservo::DriveModelOf(setup, &why);
     if (!model) throw CommandError(kExitFailed, "the loop cannot be modelled: " + why);

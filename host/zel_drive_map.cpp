@@ -47,6 +47,7 @@ constexpr LiveVariable kLive[] = {
     {"AD2FIL_VAL", 0x101C, false},
     {"var_u2", 0x101E, false},
     {"var_i2", 0x1020, true},
+    {"Current_Injection", 0x1022, false},
 };
 
 // In the order the bundled setup lists them.

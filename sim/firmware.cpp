@@ -27,6 +27,8 @@ void Firmware::Reset() {
   current_command = speed_command_q16 = target_q16 = 0;
   trajectory_accel_q16 = trajectory_speed_q16 = 0;
   current_limit_override = speed_limit_override = 0;
+  current_injection = 0;
+  speed_gain_shift = 0;
   pos_int_ = spd_int_ = cur_int_ = 0;
   pos_prev_err_q16_ = deriv_q16_ = 0;
   have_prev_err_ = false;
@@ -90,8 +92,9 @@ void Firmware::SlowLoop(i64 position, i64 speed) {
 
   if (structure == Structure::Speed || structure == Structure::PositionOverSpeed) {
     spd_ref_q16_ = speed_loop_ref;
-    const i64 e = spd_ref_q16_ - speed_q16_;
-    spd_err_ = FromQ16(e);
+    const i64 full_error = spd_ref_q16_ - speed_q16_;
+    spd_err_ = FromQ16(full_error);
+    const i64 e = full_error >> std::clamp(speed_gain_shift, 0, 30);
     spd_int_ = Clamp(spd_int_ + s_.kis.Wide(e), WideLimit(std::min(s_.imax_s, current_limit)));
     i64 out = Clamp(Saturate(static_cast<i128>(s_.kps.Apply(e)) + (spd_int_ >> 32)),
                     current_limit << kFrac);
@@ -117,7 +120,7 @@ void Firmware::CheckControlErrors(bool position_loop, bool speed_loop) {
 
 i64 Firmware::FastLoop(i64 measured_current) {
   if (structure == Structure::Current) iq_ref_ = current_command;
-  const i64 reference = iq_ref_ + s_.load_feedforward;
+  const i64 reference = iq_ref_ + current_injection + s_.load_feedforward;
   const i64 e = ToQ16(reference - measured_current);
   const i64 limit = s_.sat_iq;
   cur_int_ = Clamp(cur_int_ + s_.kii.Wide(e), WideLimit(limit));

@@ -40,6 +40,12 @@ class Firmware {
   // Limits a test puts in place of the chip's; 0 or less keeps the chip's.
   i64 current_limit_override = 0;
   i64 speed_limit_override = 0;
+  // A current added to the reference in the fast loop, after the speed and position loops:
+  // the excitation of a frequency response run.
+  i64 current_injection = 0;
+  // The speed loop's gains divided by 2^n: a softer pass band that holds the shaft while an
+  // excitation runs.
+  int speed_gain_shift = 0;
 
   // One sample of the speed and position loops: position and speed as the loops see them
   // (speed in counts per slow-loop sample, or tacho counts).

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <numbers>
 #include <utility>
 
 #include "host/zel_names.h"
@@ -384,6 +385,75 @@ class WatchTest : public TestProgram {
   bool ends_on_var_i2_;
 };
 
+// ---- Frequency_Response_Test ----------------------------------------------------------------
+
+// A sine of `Amplitude` current counts at `Frequency` Hz added to the current reference for
+// `Periods` of its periods, while the speed loop holds the shaft at `Speed` (counts per slow
+// sample, 16.16) with its gains divided by 2^`Speed_Gain_Shift`. A slow steady turn keeps the
+// shaft off its friction's stick and sweeps the encoder's counts past the sine, so that their
+// steps do not fold onto it. The sine is computed from the fast sample's count, so its
+// phase does not drift over a long run. A request that cannot run (no frequency, one at or above
+// half the fast loop's rate, no amplitude, no periods) ends at once with test_flag -1.
+class FrequencyResponseTest : public TestProgram {
+ public:
+  FrequencyResponseTest()
+      : TestProgram("Frequency_Response_Test",
+                    Vars({{"Frequency", 0.0, 0.0, 32768.0 - kQ16Step, kQ16Step},
+                          {"Amplitude", 0.0},
+                          {"Periods", 0.0},
+                          {"Speed", 0.0, -32768.0, 32768.0 - kQ16Step, kQ16Step},
+                          {"Speed_Gain_Shift", 0.0, 0.0, 15.0, 1.0},
+                          {"Imax_Prot_Test", 0.0},
+                          {"STARTED", 0.0},
+                          {"test_flag", kUnset}})) {
+    wants_fast_ = true;
+  }
+
+ private:
+  static constexpr double kQ16Step = 1.0 / 65536.0;
+
+  void OnStart(ProgramContext& drive) override {
+    Firmware& loops = drive.Loops();
+    loops.Reset();
+    loops.structure = Structure::Speed;
+    loops.speed_gain_shift = static_cast<int>(std::clamp<i64>(Counts(Ref("Speed_Gain_Shift")), 0, 15));
+    protection_ = Counts(Ref("Imax_Prot_Test"));
+    const ChipSettings& chip = loops.Settings();
+    const double fast_period = drive.SlowPeriod() * chip.clper / std::max(1, chip.slper);
+    step_rad_ = 2.0 * std::numbers::pi * Ref("Frequency") * fast_period;
+    amplitude_ = Counts(Ref("Amplitude"));
+    const i64 periods = Counts(Ref("Periods"));
+    if (!(step_rad_ > 0.0 && step_rad_ < std::numbers::pi) || amplitude_ <= 0 || periods <= 0) {
+      Ref("test_flag") = -1.0;
+      Ref("STARTED") = 1.0;
+      End(drive);
+      return;
+    }
+    samples_ = static_cast<i64>(std::ceil(2.0 * std::numbers::pi * static_cast<double>(periods) / step_rad_));
+    n_ = 0;
+    loops.speed_command_q16 = ChipInt(std::round(Ref("Speed") * static_cast<double>(kOne)));
+    if (!Power(drive)) return;
+    Ref("test_flag") = 1.0;
+    Ref("STARTED") = 1.0;
+  }
+  void OnSlow(ProgramContext&) override {}
+  void OnFast(ProgramContext& drive) override {
+    if (!Running()) return;
+    Firmware& loops = drive.Loops();
+    if (n_ >= samples_) {
+      loops.current_injection = 0;
+      End(drive);
+      return;
+    }
+    loops.current_injection = ZelSaturatingRound<i64>(
+        static_cast<double>(amplitude_) * std::sin(step_rad_ * static_cast<double>(n_)));
+    ++n_;
+  }
+
+  double step_rad_ = 0.0;
+  i64 amplitude_ = 0, samples_ = 0, n_ = 0;
+};
+
 struct Entry {
   const char* name;
   std::function<std::unique_ptr<TestProgram>()> make;
@@ -413,6 +483,7 @@ const std::vector<Entry>& Catalogue() {
        [] { return std::make_unique<WatchTest>("Encoder_Connection_Test", true); }},
       {"Analogue_Reference_Test",
        [] { return std::make_unique<WatchTest>("Analogue_Reference_Test", false); }},
+      {"Frequency_Response_Test", [] { return std::make_unique<FrequencyResponseTest>(); }},
   };
   return entries;
 }

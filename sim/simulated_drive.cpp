@@ -57,6 +57,7 @@ constexpr VariableName kVariables[] = {
     {"AD2FIL_VAL", LiveVar::AD2, false, false},
     {"var_u2", LiveVar::VarU2, false, false},
     {"var_i2", LiveVar::VarI2, true, false},
+    {"Current_Injection", LiveVar::CurrentInjection, false, false},
 };
 
 const VariableName* FindVariable(std::string_view name) {
@@ -412,6 +413,8 @@ double SimulatedDrive::Value(LiveVar v) const {
       return static_cast<double>(tacho_counts_) * adc_.Step() + 32768.0;
     case LiveVar::VarU2: return static_cast<double>(vdc_meas_);
     case LiveVar::VarI2: return var_i2_;
+    case LiveVar::CurrentInjection:
+      return axis_on_ ? static_cast<double>(firmware_.current_injection) : 0.0;
   }
   return 0.0;
 }

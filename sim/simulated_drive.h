@@ -65,6 +65,7 @@ enum class LiveVar : int {
   AD2,
   VarU2,
   VarI2,
+  CurrentInjection,
 };
 
 class SimulatedDrive : public CZel_DriveLink, private ProgramContext {

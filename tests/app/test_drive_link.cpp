@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <termios.h>
+#include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <future>
@@ -364,3 +365,22 @@ TEST(DriveLink, EveryNameOfTheMapIsOneTheSimulatedDriveKnows) {
 }
 
 }  // namespace
+
+// The frequency response program runs over the link as in process: the same plant, point by
+// point, whatever the drive's time did between arming the log and starting each run.
+TEST(DriveLink, TheFrequencyResponseIsMeasuredOverTheLinkAsInProcess) {
+  SimDriveProcess server("--listen 127.0.0.1:0");
+  ASSERT_FALSE(server.Address().empty());
+  const std::string args = "test frequency --loop plant --from 20 --to 80 --points 3 --json";
+  const CliResult local = RunDcservo(args);
+  const CliResult remote = RunDcservo(args + " --drive " + server.Address());
+  ASSERT_EQ(remote.exit_code, 0) << remote.err;
+  ASSERT_EQ(local.exit_code, 0) << local.err;
+  const auto near = nlohmann::json::parse(local.out)["measured"]["plant"];
+  const auto far = nlohmann::json::parse(remote.out)["measured"]["plant"];
+  ASSERT_EQ(far.size(), near.size());
+  for (std::size_t k = 0; k < far.size(); ++k) {
+    EXPECT_NEAR(far[k]["magnitude_db"].get<double>(), near[k]["magnitude_db"].get<double>(), 0.3);
+    EXPECT_NEAR(far[k]["phase_deg"].get<double>(), near[k]["phase_deg"].get<double>(), 2.0);
+  }
+}

@@ -31,6 +31,9 @@ TEST(TestPrograms, EachTestHasItsProgramWithExactlyItsVariables) {
       {"VDC_Detection_Test", {"STARTED", "test_flag"}},
       {"Encoder_Connection_Test", {"STARTED", "test_flag"}},
       {"Analogue_Reference_Test", {"STARTED", "test_flag"}},
+      {"Frequency_Response_Test",
+       {"Frequency", "Amplitude", "Periods", "Speed", "Speed_Gain_Shift", "Imax_Prot_Test",
+        "STARTED", "test_flag"}},
   };
   EXPECT_EQ(dcsim::TestProgramNames().size(), cases.size());
   dcsim::SimulatedDrive drive{dcsim::PlantConfig{}};
@@ -71,6 +74,54 @@ TEST(TestPrograms, TheProfileRunsEverySegmentAndSumsExactly) {
   EXPECT_EQ(samples, 415);
   EXPECT_EQ(peak, 20 * 65536);
   EXPECT_EQ(sum, 0);
+}
+
+// The excitation: the sine rides on the current reference for its periods and no longer, and a
+// request that cannot run is refused at once with the axis left off.
+TEST(TestPrograms, TheFrequencyResponseProgramInjectsItsSineForItsPeriodsOrRefuses) {
+  struct Case {
+    double frequency_hz, amplitude, periods;
+    double flag;  // test_flag once it ended
+  };
+  const Case cases[] = {
+      {100.0, 400.0, 5.0, 1.0},
+      {0.0, 400.0, 5.0, -1.0},      // no frequency
+      {10000.0, 400.0, 5.0, -1.0},  // half the fast loop's rate
+      {100.0, 0.0, 5.0, -1.0},
+      {100.0, 400.0, 0.0, -1.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.frequency_hz << " Hz, " << c.amplitude << ", "
+                                    << c.periods);
+    dcsim::SimulatedDrive drive{dcsim::PlantConfig{}};
+    std::vector<ZelProgramVariable> vars;
+    ASSERT_TRUE(drive.DescribeProgram("Frequency_Response_Test", vars));
+    for (ZelProgramVariable& v : vars) {
+      if (v.name == "Frequency") v.value = c.frequency_hz;
+      if (v.name == "Amplitude") v.value = c.amplitude;
+      if (v.name == "Periods") v.value = c.periods;
+    }
+    ASSERT_NE(drive.StartProgram("Frequency_Response_Test", vars), 0u);
+    double peak = 0.0, time_on = 0.0;
+    while (drive.ProgramRunning() && time_on < 1.0) {
+      drive.RunFor(drive.FastPeriod());
+      peak = std::max(peak, std::abs(drive.Value(dcsim::LiveVar::CurrentInjection)));
+      time_on += drive.FastPeriod();
+    }
+    double flag = 0.0, started = 0.0;
+    ASSERT_TRUE(drive.ReadProgramVariable("test_flag", flag));
+    ASSERT_TRUE(drive.ReadProgramVariable("STARTED", started));
+    EXPECT_EQ(flag, c.flag);
+    EXPECT_EQ(started, 1.0);
+    EXPECT_FALSE(drive.AxisOn());
+    EXPECT_EQ(drive.Value(dcsim::LiveVar::CurrentInjection), 0.0);
+    if (c.flag > 0) {
+      EXPECT_NEAR(peak, c.amplitude, 1.0);
+      EXPECT_NEAR(time_on, c.periods / c.frequency_hz, 2.0 * drive.FastPeriod());
+    } else {
+      EXPECT_EQ(peak, 0.0);
+    }
+  }
 }
 
 }  // namespace

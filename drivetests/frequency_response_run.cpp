@@ -1,0 +1,163 @@
+#include "drivetests/frequency_response_run.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numeric>
+
+#include "host/zel_comm.h"
+#include "host/zel_mer.h"
+
+namespace dcservo {
+namespace frequency_run_detail {
+
+// Injection, current reference and motor current take a word each, the position two.
+constexpr const char* kExcitationLogged[] = {"Current_Injection", "Current_Reference",
+                                            "Motor_Current", "Motor_Position"};
+constexpr int kWordsPerPoint = 5;
+// The measurement lasts about this long at each frequency, within these periods: long enough
+// that the encoder's counts average out, short enough that a sweep takes a minute at most.
+constexpr double kMeasureTime_s = 0.25;
+constexpr int kLeastPeriods = 8, kMostPeriods = 400;
+// Points per period that the log keeps at the least.
+constexpr double kLeastPointsPerPeriod = 4.0;
+constexpr double kTick_s = 0.02;
+
+// A divider that shares no factor with the speed loop's ratio samples the speed loop's held
+// output at every phase of its hold, so its fit sees the held staircase, not its corners.
+int CoprimeDivider(int least, int most, int fast_per_slow) {
+  const int ratio = std::max(1, fast_per_slow);
+  int d = std::max(1, least);
+  while (std::gcd(d, ratio) != 1) ++d;
+  if (d <= most) return d;
+  d = std::max(1, most);
+  while (d > 1 && std::gcd(d, ratio) != 1) --d;
+  return d;
+}
+
+std::string RunFailure(CZel_DriveLink& link, double frequency_hz) {
+  char at[48];
+  std::snprintf(at, sizeof at, " at %.4g Hz", frequency_hz);
+  double flag = 0.0, mer = 0.0;
+  if (link.ReadVariable("MER", mer) && mer != 0.0)
+    return std::string("the drive stopped the run") + at + ": " +
+           zel_mer::Describe(static_cast<unsigned>(mer));
+  if (!link.ReadProgramVariable("test_flag", flag)) return link.LastError();
+  if (flag == 0.0) return std::string("the run's current protection tripped") + at;
+  if (flag < 0.0) return std::string("the drive refused the excitation") + at;
+  return {};
+}
+
+}  // namespace frequency_run_detail
+
+using namespace frequency_run_detail;
+
+ExcitationPlan PlanExcitation(double frequency_hz, const ExcitationTiming& timing) {
+  ExcitationPlan plan;
+  // The drive holds the frequency in 16.16 fixed point.
+  plan.frequency_hz = std::round(frequency_hz * 65536.0) / 65536.0;
+  if (!(plan.frequency_hz > 0.0) || !(timing.fast_period_s > 0.0)) return plan;
+  const double per_period = 1.0 / (plan.frequency_hz * timing.fast_period_s);
+  const int capacity = timing.log_words / kWordsPerPoint;
+  const int settle = static_cast<int>(std::ceil(SettleTime(plan.frequency_hz) * plan.frequency_hz));
+  int periods = settle + std::clamp(static_cast<int>(std::ceil(plan.frequency_hz * kMeasureTime_s)),
+                                    kLeastPeriods, kMostPeriods);
+  const double samples = std::ceil(periods * per_period);
+  const int slowest = std::max(1, static_cast<int>(per_period / kLeastPointsPerPeriod));
+  const int divider = CoprimeDivider(static_cast<int>(std::ceil(samples / capacity)), slowest,
+                                     timing.fast_per_slow);
+  if (samples > static_cast<double>(capacity) * divider)
+    periods = std::max(1, static_cast<int>(capacity * divider / per_period));
+  plan.periods = periods;
+  plan.divider = divider;
+  // The log fills before the sine ends, so no point holds the axis switched off.
+  plan.points = std::min(capacity, static_cast<int>(std::floor(periods * per_period / divider)) - 1);
+  return plan;
+}
+
+FrequencyRunResult RunFrequencyResponse(const FrequencyRunRequest& request,
+                                        const CountScales& scales, const ExcitationTiming& timing,
+                                        const std::function<void(double)>& wait,
+                                        const std::function<void(int, int)>& progress) {
+  FrequencyRunResult result;
+  CZel_DriveLink* link = CZel_Comm::GetLink();
+  if (!link) {
+    result.error = "no drive is connected";
+    return result;
+  }
+  std::vector<ZelProgramVariable> vars;
+  if (!link->DescribeProgram(kFrequencyResponseProgram, vars)) {
+    result.error = kNoFrequencyResponseProgram;
+    return result;
+  }
+  const auto set = [&vars](const char* name, double value) {
+    for (ZelProgramVariable& v : vars)
+      if (v.name == name) v.value = value;
+  };
+  set("Amplitude", std::round(request.amplitude_A * scales.current_counts_per_A));
+  set("Speed_Gain_Shift", request.speed_gain_shift);
+  set("Speed", std::round(request.speed_counts * 65536.0) / 65536.0);
+  set("Imax_Prot_Test", std::round(request.protection_A * scales.current_counts_per_A));
+
+  const int total = static_cast<int>(request.frequency_hz.size());
+  for (int k = 0; k < total; ++k) {
+    const ExcitationPlan plan = PlanExcitation(request.frequency_hz[k], timing);
+    set("Frequency", plan.frequency_hz);
+    set("Periods", plan.periods);
+    ZelLogRequest log;
+    log.variables.assign(std::begin(kExcitationLogged), std::end(kExcitationLogged));
+    log.loop = ZelLogRequest::kFastLoop;
+    log.divider = plan.divider;
+    log.points = plan.points;
+    if (plan.points < 2 || !link->StartLog(log) || !link->StartProgram(kFrequencyResponseProgram, vars)) {
+      result.error = plan.points < 2 ? "the drive cannot log a run at this frequency"
+                                     : link->LastError();
+      return result;
+    }
+    const double deadline = link->Now() + 2.0 * plan.Duration(timing) + 1.0;
+    while (link->ProgramRunning() && link->Now() < deadline && !link->Lost())
+      wait(std::min(kTick_s, plan.Duration(timing)));
+    if (link->ProgramRunning()) {
+      link->StopProgram();
+      result.error = "the frequency response program did not end";
+      return result;
+    }
+    result.error = RunFailure(*link, plan.frequency_hz);
+    ZelLogData data;
+    if (result.error.empty() && !link->UploadLog(data)) result.error = link->LastError();
+    if (!result.error.empty()) return result;
+    ExcitationLog& out = result.logs.emplace_back();
+    out.frequency_hz = plan.frequency_hz;
+    out.period_s = data.period_s;
+    for (const std::vector<double>& point : data.points) {
+      if (point.size() < 4) continue;
+      out.injection.push_back(point[0]);
+      out.current_reference.push_back(point[1]);
+      out.current.push_back(point[2]);
+      out.position.push_back(point[3]);
+    }
+    if (progress) progress(k + 1, total);
+  }
+  return result;
+}
+
+std::vector<IdentifiedValue> PlantValues(const PlantIdentification& plant) {
+  std::vector<IdentifiedValue> values = {
+      {"Jt", plant.total_inertia_kgm2, "kg m^2", plant.inertia_confidence}};
+  if (!plant.coupling) return values;
+  const TwoMassPlant& c = *plant.coupling;
+  const double sure = c.confidence;
+  const IdentifiedValue coupling[] = {
+      {"motor_inertia", c.motor_inertia_kgm2, "kg m^2", sure},
+      {"load_inertia", c.load_inertia_kgm2, "kg m^2", sure},
+      {"stiffness", c.stiffness_Nm_per_rad, "Nm/rad", sure},
+      {"damping", c.damping_Nm_s_per_rad, "Nm s/rad", sure},
+      {"resonance", c.resonance_hz, "Hz", sure},
+      {"anti_resonance", c.anti_resonance_hz, "Hz", sure},
+      {"damping_ratio", c.damping_ratio, "1", sure},
+  };
+  values.insert(values.end(), std::begin(coupling), std::end(coupling));
+  return values;
+}
+
+}  // namespace dcservo

@@ -1,0 +1,71 @@
+#pragma once
+// A frequency response measured on the attached drive: its frequency response program run
+// once per frequency of a stepped sine, each run logged at the fast loop's rate (or as much
+// slower as the log memory needs to hold the run while keeping a few points per period).
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "design/frequency_response.h"
+#include "design/two_mass_fit.h"
+#include "drivetests/identification.h"
+
+namespace dcservo {
+
+inline constexpr const char* kFrequencyResponseProgram = "Frequency_Response_Test";
+inline constexpr const char* kNoFrequencyResponseProgram =
+    "this drive's firmware has no frequency response program";
+
+// The steady turn under the sine: about a turn a second.
+inline constexpr double kExcitationTurn_rad_s = 6.0;
+
+struct FrequencyRunRequest {
+  std::vector<double> frequency_hz;
+  double amplitude_A = 0.0;
+  // The speed loop's gains are divided by 2^shift while the sine runs: 0 measures the loop
+  // as it is tuned, more holds the shaft on a softer pass band while the plant is measured.
+  int speed_gain_shift = 0;
+  // The steady turn the speed loop holds meanwhile, in its counts per sample.
+  double speed_counts = 0.0;
+  double protection_A = 0.0;  // the run's own over-current level; 0: none
+};
+
+struct FrequencyRunResult {
+  std::vector<ExcitationLog> logs;
+  std::string error;  // empty when every frequency ran
+};
+
+// The drive's loop timing and log memory, which decide how each frequency is run and logged.
+struct ExcitationTiming {
+  double fast_period_s = 0.0;
+  int fast_per_slow = 1;    // fast-loop samples to one of the speed loop
+  int log_words = 16384;    // the drive's log memory
+};
+
+// How one frequency runs: the frequency as the drive's variable holds it, the sine's periods
+// (the first SettleTime only settle), and the log's divider and points.
+struct ExcitationPlan {
+  double frequency_hz = 0.0;
+  int periods = 0;
+  int divider = 1;
+  int points = 0;
+  double Duration(const ExcitationTiming& timing) const {
+    return periods / frequency_hz + 2.0 * timing.fast_period_s;
+  }
+};
+ExcitationPlan PlanExcitation(double frequency_hz, const ExcitationTiming& timing);
+
+// `wait(seconds)` lets the drive's time pass; `progress(done, total)` is told after each
+// frequency. Refused before anything runs when the drive lacks the program.
+FrequencyRunResult RunFrequencyResponse(const FrequencyRunRequest& request,
+                                        const CountScales& scales, const ExcitationTiming& timing,
+                                        const std::function<void(double)>& wait,
+                                        const std::function<void(int, int)>& progress = {});
+
+// What the measured plant identified, each in its base unit with its confidence: the total
+// inertia, and for a coupling the two inertias, the shaft's stiffness and damping and the
+// resonance and anti-resonance.
+std::vector<IdentifiedValue> PlantValues(const PlantIdentification& plant);
+
+}  // namespace dcservo

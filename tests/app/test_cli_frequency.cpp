@@ -1,0 +1,118 @@
+// `dcservo test frequency`: the measured Bode curves beside the model's in one JSON shape, the
+// plot's files, and bad requests refused before the drive runs.
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "tests/app/cli_runner.h"
+
+namespace {
+
+using namespace testing_support;
+
+TEST(FrequencyTestCommand, TheSpeedLoopsCurvesStandBesideTheModelsPointByPoint) {
+  TempDir dir;
+  const std::string csv = dir.File("bode.csv"), svg = dir.File("bode.svg");
+  const auto r = ExpectRun({"test frequency --from 20 --to 200 --points 5 --json --csv " +
+                                ShellQuote(csv) + " --svg " + ShellQuote(svg),
+                            0, ""});
+  const auto out = nlohmann::json::parse(r.out);
+  for (const char* curve : {"plant", "open_loop", "closed_loop"}) {
+    SCOPED_TRACE(curve);
+    ASSERT_EQ(out["measured"][curve].size(), 5u);
+    ASSERT_EQ(out["model"][curve].size(), 5u);
+    for (std::size_t k = 0; k < 5; ++k) {
+      const auto& m = out["measured"][curve][k];
+      EXPECT_EQ(m["frequency_hz"], out["model"][curve][k]["frequency_hz"]);
+      for (const char* key : {"magnitude_db", "phase_deg", "coherence"})
+        EXPECT_TRUE(m[key].is_number()) << key;
+      EXPECT_FALSE(out["model"][curve][k].contains("coherence"));
+    }
+  }
+  for (const char* margins : {"margins_measured", "margins_model"})
+    for (const char* key : {"crossover_rad_s", "phase_margin_deg", "gain_margin_db"})
+      EXPECT_TRUE(out[margins].contains(key)) << margins << " " << key;
+  EXPECT_EQ(out["identified"]["Jt"]["unit"], "kg m^2");
+  // The bundled drive is the setup's: its model holds.
+  EXPECT_TRUE(out["warnings"].empty()) << out["warnings"];
+  EXPECT_NE(ReadFile(csv).find("Coherence"), std::string::npos);
+  EXPECT_NE(ReadFile(svg).find("<svg"), std::string::npos);
+}
+
+TEST(FrequencyTestCommand, ADriveThatIsNotTheSetupsIsToldWhatDiffers) {
+  const auto r = ExpectRun({"test frequency --loop plant --from 10 --to 100 --points 4 "
+                            "--fault inertia=9e-5 --json",
+                            0, ""});
+  const auto out = nlohmann::json::parse(r.out);
+  EXPECT_FALSE(out["measured"].contains("open_loop"));
+  EXPECT_NEAR(out["identified"]["Jt"]["value"].get<double>(), 9e-5, 9e-6);
+  ASSERT_EQ(out["warnings"].size(), 1u);
+  EXPECT_NE(out["warnings"][0].get<std::string>().find("the measured inertia"), std::string::npos);
+}
+
+TEST(FrequencyTestCommand, BadRequestsAreRefusedBeforeTheDriveRuns) {
+  TempDir dir;
+  const std::string csv = dir.File("never.csv");
+  ExpectRuns({
+                 {"test frequency --loop position", 2, "--loop takes plant, speed or current"},
+                 {"test frequency --from 0", 2, "--from and --to need 0 < FROM < TO"},
+                 {"test frequency --from 100 --to 50", 2, "--from and --to need"},
+                 {"test frequency --from nan", 2, ""},
+                 {"test frequency --to 6000", 2, "the drive's fast loop measures up to 5000 Hz"},
+                 {"test frequency --points 1", 2, "--points takes 2 to 200 frequencies"},
+                 {"test frequency --amplitude -1", 2, "--amplitude takes a current above 0 A"},
+                 {"test frequency --amplitude 50", 2, "--amplitude takes a current above 0 A"},
+                 {"test frequency --fault no_such_fault", 2, "no_such_fault"},
+             },
+             {csv});
+}
+
+// The notch goes where the measurement found the coupling, and the measured open loop is
+// judged with it: the coupling's peak that took the gain margin comes down.
+TEST(FrequencyTestCommand, TuneFromTheMeasurementPlacesTheNotchAndJudgesTheMeasuredLoop) {
+  TempDir dir;
+  const std::string measured = dir.File("measured.json");
+  const auto run = ExpectRun({"test frequency --from 20 --to 1000 --points 40 --amplitude 3 "
+                              "--fault resonance=500 --fault resonance_damping=0.01 --json",
+                              0, ""});
+  WriteFile(measured, run.out);
+  const auto r = ExpectRun({"tune speed --from-measurement " + ShellQuote(measured) + " --json", 0, ""});
+  const auto notch = nlohmann::json::parse(r.out)["notch"];
+  EXPECT_NEAR(notch["frequency_hz"].get<double>(), 500.0, 15.0);
+  const auto& margins = notch["measured_margins"];
+  EXPECT_GT(margins["with_notch"]["gain_margin_db"].get<double>(),
+            margins["before"]["gain_margin_db"].get<double>() + 3.0);
+  EXPECT_TRUE(margins["kept"].get<bool>());
+}
+
+TEST(FrequencyTestCommand, AMeasurementFileThatIsNoneIsRefusedWithItsPlace) {
+  TempDir dir;
+  struct Case {
+    std::string text;
+    int exit_code;
+    std::string err;
+  };
+  const std::string point = R"({"frequency_hz": 10, "magnitude_db": 3, "phase_deg": -120, "coherence": 1})";
+  const Case cases[] = {
+      {"not json", 2, "not the JSON of `dcservo test frequency --json`"},
+      {R"({"measured": {"plant": []}})", 2, "it holds no measured open loop"},
+      {R"({"measured": {"open_loop": [{"frequency_hz": 10, "magnitude_db": "3"}]}})", 2,
+       "measured.open_loop[0].magnitude_db is not a number"},
+      {R"({"identified": {"resonance": {"value": -5}}, "measured": {"open_loop": []}})", 2,
+       "identified.resonance.value is not a frequency above 0 Hz"},
+      {R"({"measured": {"open_loop": [)" + point + "]}}", 1, "the measurement identified no resonance"},
+  };
+  const std::string file = dir.File("m.json"), out = dir.File("never.json");
+  for (const Case& c : cases) {
+    WriteFile(file, c.text);
+    ExpectRun({"tune speed --from-measurement " + ShellQuote(file) + " --apply-notch --out " +
+                   ShellQuote(out),
+               c.exit_code, file + ": "},
+              {out});
+    ExpectRun({"tune speed --from-measurement " + ShellQuote(file), c.exit_code, c.err});
+  }
+  ExpectRun({"tune current --from-measurement " + ShellQuote(file), 2,
+             "--from-measurement is for the speed loop"});
+}
+
+}  // namespace
