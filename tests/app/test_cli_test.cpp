@@ -250,6 +250,12 @@ TEST(TestCommand, ThePositionRunNamesTheSegmentThatEndedItOrSavesItsPlotAndTheTu
                             dir.File("p.csv") + " --out " + dir.File("tuned.json"));
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_THAT(r.out, HasSubstr("saved " + dir.File("tuned.json") + "\n"));
+  // Every command that saves a setup with --out says so.
+  for (const char* command : {"tune current", "filters", "sync", "compute"}) {
+    const std::string out = dir.File("saved.json");
+    const auto saved = RunDcservo(std::string(command) + " --out " + ShellQuote(out));
+    EXPECT_THAT(saved.err, HasSubstr("dcservo: saved " + out + "\n")) << command;
+  }
   EXPECT_THAT(ReadFile(dir.File("p.svg")), HasSubstr("<svg"));
   EXPECT_THAT(ReadFile(dir.File("p.csv")), HasSubstr("Predicted Load_Position"));
   EXPECT_THAT(ReadFile(dir.File("tuned.json")), HasSubstr("Kp_P_scl"));
