@@ -128,23 +128,25 @@ class CommissionCommand : public Command {
   void WriteRecord(const CommissioningResult& result, const CZel_Setup& setup,
                    const std::string& source, const ordered_json& earlier) {
     dcservo::RecordPaths paths;
-    const std::string why =
-        dcservo::WriteCommissioningRecord(result, setup, out_, {{}, {}, source, operator_, note_},
-                                          earlier, PrintWithTheGuiModule, paths);
+    dcservo::ReportFiles record;
+    record.source = source;
+    record.operator_name = operator_;
+    record.note = note_;
+    const std::string why = dcservo::WriteCommissioningRecord(
+        result, setup, out_, record, earlier, PrintWithTheGuiModule, paths);
     if (!why.empty()) throw CommandError(kExitFailed, why);
     if (paths.pdf.empty())
       std::fprintf(stderr, "dcservo: warning: report.pdf was not written; the record says why\n");
     if (!paths.compare.empty()) std::printf("comparison: %s\n", paths.compare.c_str());
     if (!result.succeeded) {
       const dcservo::StepOutcome& failed = result.steps.back();
-      std::fprintf(stderr, "dcservo: step \"%s\" failed: %s\n", failed.step->word,
-                   dcservo::ReadableText(failed.failure).c_str());
-      PrintFailure("", failed.diagnosis);
+      std::fprintf(stderr, "dcservo: step \"%s\" failed\n", failed.step->title);
       if (!failed.diagnosis) std::fprintf(stderr, "dcservo: check %s\n", failed.step->advice);
+      PrintFailure(failed.failure, failed.diagnosis);
       std::fprintf(stderr, "dcservo: no setup was saved; the record tells what failed\n");
     }
     std::printf("%s\nreport: %s\n",
-                result.succeeded ? "Commissioning succeeded" : "Commissioning failed",
+                result.succeeded ? "Commissioning passed" : "Commissioning failed",
                 paths.html.c_str());
   }
 

@@ -148,7 +148,10 @@ class FiltersCommand : public Command {
     }
     if (!done) throw CommandError(kExitFailed, "not every filter that is on could be designed");
     if (!bode_.empty()) WriteBode(setup);
-    if (!out_.empty()) session.Save(out_);
+    if (!out_.empty()) {
+      session.Save(out_);
+      std::fprintf(stderr, "dcservo: saved %s\n", out_.c_str());
+    }
     return 0;
   }
 

@@ -46,7 +46,10 @@ class PipelineCommand : public Command {
     }
     session.ReportReplaced(name_, keeps_);
     session.Print(names, internal_);
-    if (!out_.empty()) session.Save(out_);
+    if (!out_.empty()) {
+      session.Save(out_);
+      std::fprintf(stderr, "dcservo: saved %s\n", out_.c_str());
+    }
     return 0;
   }
 

@@ -213,7 +213,7 @@ class TestCommand : public Command {
     const dcservo::Diagnosis* diagnosis =
         failure.empty() ? nullptr
                         : dcservo::DiagnoseFailure(dcservo::ReadDriveConditions(setup), failure);
-    Print(setup, report, failure, diagnosis, kept);
+    Print(row.word, setup, report, failure, diagnosis, kept);
     if (!failure.empty()) {
       PrintFailure(failure, diagnosis);
       return failure_code;
@@ -312,7 +312,8 @@ class TestCommand : public Command {
   }
 
   // `failure` is empty for a run that succeeded and whose files were all written.
-  void Print(CZel_Setup& setup, const TestRunReport& report, const std::string& failure,
+  void Print(const char* word, CZel_Setup& setup, const TestRunReport& report,
+             const std::string& failure,
              const dcservo::Diagnosis* diagnosis, bool kept) {
     const bool succeeded = failure.empty();
     if (json_) {
@@ -324,7 +325,7 @@ class TestCommand : public Command {
                   out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
       return;
     }
-    std::printf("%s\n", succeeded ? "Test successful" : "Test failed");
+    std::printf("%s test %s\n", word, succeeded ? "passed" : "failed");
     for (const auto& g : report.gains) std::printf("%s\n", ShownGain(setup, g).c_str());
     for (const auto& r : report.results) std::printf("%s\n", ShownResult(setup, r).c_str());
     for (const auto& v : report.identified)

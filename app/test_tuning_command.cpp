@@ -47,18 +47,20 @@ void InjectFaults(dcsim::SimulatedDrive& drive, const std::vector<std::string>& 
   }
 }
 
-// The shape of every test's JSON, then what a tuning run adds: the program, its cycles, the
-// prediction's figures and the current ripple (`result` and `error` as before, for scripts
-// that read them).
+// The shape of every test's JSON, its figures those of the first cycle tracked, then what a
+// tuning run adds: the program, every cycle's figures and the current ripple (`error` as
+// before, for scripts that read it).
 ordered_json Report(const char* kind, CTuningTestDlg& dlg, bool ok, const std::string& error,
                     const Diagnosis* diagnosis, double run_s, const ordered_json& files) {
   const TuningRunFigures& f = dlg.GetFigures();
   TestRunReport run;
   dlg.DescribeRun(run);
   ordered_json j = TestRunJson(run, ok ? "" : error, diagnosis);
+  j["figures"] = {
+      {"measured", f.cycles.empty() ? ordered_json() : TrackingFiguresJson(f.cycles.front())},
+      {"predicted", f.predicted ? TrackingFiguresJson(*f.predicted) : ordered_json()}};
   j["files"] = files;
   j["test"] = kind;
-  j["result"] = ok ? "passed" : "failed";
   if (!ok) j["error"] = error;
   if (dlg.GetFaultySegment() >= 0) j["segment"] = dlg.GetFaultySegment();
   j["program"] = dlg.Program();
@@ -66,7 +68,6 @@ ordered_json Report(const char* kind, CTuningTestDlg& dlg, bool ok, const std::s
   j["unit"] = f.unit;
   j["final_value"] = f.final_value;
   j["measurement_step"] = f.quantum;
-  if (f.predicted) j["predicted"] = dcservo::TrackingFiguresJson(*f.predicted);
   j["predicted_current_limit_s"] = f.predicted_saturation_s;
   j["cycles"] = ordered_json::array();
   for (const CycleFigures& c : f.cycles) j["cycles"].push_back(dcservo::TrackingFiguresJson(c));
@@ -239,11 +240,13 @@ void PrintVerdict(const char* kind, CTuningTestDlg& dlg, bool ok, const std::str
 }  // namespace
 
 void PrintFailure(const std::string& failure, const dcservo::Diagnosis* diagnosis) {
-  if (!failure.empty())
-    std::fprintf(stderr, "dcservo: %s\n", dcservo::ReadableText(failure).c_str());
-  if (!diagnosis) return;
-  std::fprintf(stderr, "dcservo: cause: %s\ndcservo: to do: %s\n", diagnosis->cause,
-               diagnosis->advice);
+  if (diagnosis)
+    std::fprintf(stderr, "dcservo: cause: %s\ndcservo: to do: %s\n", diagnosis->cause,
+                 diagnosis->advice);
+  if (failure.empty()) return;
+  // The test's own text, as the drive's dialog words it, after what the program found.
+  std::fprintf(stderr, diagnosis ? "dcservo: message: %s\n" : "dcservo: %s\n",
+               dcservo::ReadableText(failure).c_str());
 }
 
 int RunTuningTest(const char* kind, const CLI::App& cmd, const TuningTestOptions& o) {
@@ -292,5 +295,6 @@ int RunTuningTest(const char* kind, const CLI::App& cmd, const TuningTestOptions
   }
   const bool ok = passed && error.empty();
   PrintVerdict(kind, *dlg, ok, error, user.RunSeconds(), o);
+  if (ok && !o.json && !o.out.empty()) std::printf("saved %s\n", o.out.c_str());
   return ok ? 0 : code;
 }

@@ -211,7 +211,10 @@ class TuneCommand : public Command {
       for (const std::string& f : failures) text += "\n  " + f;
       throw CommandError(kExitFailed, text + "\n  nothing was saved (--force keeps the gains)");
     }
-    if (!out_.empty()) session.Save(out_);
+    if (!out_.empty()) {
+      session.Save(out_);
+      std::fprintf(stderr, "dcservo: saved %s\n", out_.c_str());
+    }
     return 0;
   }
 

@@ -37,7 +37,9 @@ void CommissionBundledDrive(benchmark::State& state) {
     }
     std::vector<std::string> svgs;
     for (const auto& s : result.steps) svgs.push_back(s.svg);
-    const auto report = dcservo::CommissioningReportJson(result, *setup, {"setup.json", {}, "", "", ""});
+    dcservo::ReportFiles files;
+    files.setup = "setup.json";
+    const auto report = dcservo::CommissioningReportJson(result, *setup, files);
     benchmark::DoNotOptimize(dcservo::CommissioningReportHtml(report, svgs));
     benchmark::DoNotOptimize(report.dump(2));
   }

@@ -93,9 +93,10 @@ void CCommissionDlg::OnStart() {
   const ReportPrinter printer = [&screen](const ZelReportDocument& report, std::string& pdf) {
     return screen.PrintReportPdf(report, pdf);
   };
-  const std::string why = WriteCommissioningRecord(result, m_Setup, dir,
-                                                   {{}, {}, "drive setup", {}, {}}, nullptr,
-                                                   printer, paths);
+  ReportFiles record;
+  record.source = "drive setup";
+  const std::string why =
+      WriteCommissioningRecord(result, m_Setup, dir, record, nullptr, printer, paths);
   EnableChild(kCommissionStart, 1);
   if (!why.empty()) {
     ShowProgress(why);

@@ -219,8 +219,12 @@ StepOutcome RunStep(const CommissioningStep& step, CZel_Setup& setup, ZelHeadles
       test->UploadWhatWasLogged();
     }
     if (const CGraphWindow* graph = test->GetRunGraph()) {
-      outcome.svg = ZelGraphSvgText(*graph);
-      outcome.plot = ZelGraphScene(*graph);
+      // One sample is a value, which the step's results give; as a plot it is one dot on an
+      // axis made up around it.
+      if (graph->GetDrawnPointCount() >= 2) {
+        outcome.svg = ZelGraphSvgText(*graph);
+        outcome.plot = ZelGraphScene(*graph);
+      }
       outcome.csv = ZelGraphCsvText(*graph);
     }
     if (step.asks_to_keep) {

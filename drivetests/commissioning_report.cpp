@@ -12,11 +12,13 @@
 
 #include "dcservo_version.h"
 #include "derive/biquad_slots.h"
+#include "derive/display_step.h"
 #include "design/parameter_meaning.h"
 #include "host/zel_errors.h"
 #include "host/zel_file.h"
 #include "host/zel_format.h"
 #include "host/zel_json_parse.h"
+#include "host/zel_motor_database.h"
 #include "host/zel_setup.h"
 #include "host/zel_units.h"
 
@@ -36,12 +38,22 @@ constexpr char kPdfFile[] = "report.pdf";
 constexpr const char* kShownValues[] = {"Vdc", "In", "ImaxM", "K", "R", "L", "Jm", "Jt",
                                         "Imax_Prot", "Kp_C_scl", "Ki_C_scl"};
 
+// One step of the drive's value in `unit`, by which the record shows it; 0 when unknown.
+double ResolutionIn(const CZel_Setup& setup, const CZel_Parameter& p, const CZel_Unit& unit) {
+  // DisplayStep moves the register by a count and puts it back: the setup ends as it was.
+  ZelQuietErrors quiet;
+  const double step = DisplayStep(const_cast<CZel_Setup&>(setup), p);
+  const double factor = unit.GetFactorToBase();
+  return step > 0.0 && factor != 0.0 ? step / std::abs(factor) : 0.0;
+}
+
 // A parameter's value as the record gives every one: in the unit the setup shows it in,
-// with that unit and what the parameter is.
-ordered_json ParameterJson(const CZel_Parameter& p, double base_value) {
+// with that unit, the step it is shown to and what the parameter is.
+ordered_json ParameterJson(const CZel_Setup& setup, const CZel_Parameter& p, double base_value) {
   const CZel_Unit& unit = p.GetSelectedUnit();
   return {{"value", unit.FromBase(base_value)},
           {"unit", unit.GetName()},
+          {"resolution", ResolutionIn(setup, p, unit)},
           {"meaning", ParameterMeaning(p)}};
 }
 
@@ -60,7 +72,27 @@ ordered_json CycleJson(const std::optional<CycleFigures>& c) {
   return c ? TrackingFiguresJson(*c) : ordered_json(nullptr);
 }
 
+const char* VerdictWord(bool passed) { return passed ? kVerdictPassed : kVerdictFailed; }
+
 }  // namespace
+
+bool VerdictPassed(const ordered_json& verdict) {
+  return verdict == kVerdictPassed || verdict == "succeeded";
+}
+
+std::string MotorOfSetup(const CZel_Setup& setup) {
+  ZelQuietErrors quiet;
+  const ZelMotorData held = ZelMotorFromSetup(setup, "");
+  auto same = [](double a, double b) {
+    return std::abs(a - b) <= 1e-6 * std::max(std::abs(a), std::abs(b));
+  };
+  for (const ZelMotorEntry& m : ZelMotorDatabase::Default().Motors()) {
+    bool all = true;
+    for (const ZelMotorField& f : ZelMotorFields()) all = all && same(m.data.*(f.value), held.*(f.value));
+    if (all) return m.data.name;
+  }
+  return {};
+}
 
 ordered_json TrackingFiguresJson(const CycleFigures& f) {
   auto seconds = [](double s) { return std::isfinite(s) ? ordered_json(s) : ordered_json(nullptr); };
@@ -110,7 +142,7 @@ ordered_json TestRunJson(const TestRunReport& run, const std::string& failure,
     return out;
   };
   ordered_json out;
-  out["verdict"] = failure.empty() ? "succeeded" : "failed";
+  out["verdict"] = VerdictWord(failure.empty());
   out["failure"] = failure;
   out["diagnosis"] = DiagnosisJson(diagnosis);
   out["inputs"] = values(run.inputs);
@@ -134,21 +166,23 @@ ordered_json TargetsJson(const std::vector<TargetCheck>& checks) {
 
 namespace {
 
-// The gains a step ran with, by name, each as every parameter of the record (a gain that the
-// setup does not hold keeps its number alone).
+// The gains a step ran with (or its results, in base units), by name, each as every parameter
+// of the record (one that the setup does not hold keeps its number and its own unit).
 ordered_json GainsJson(const std::vector<TestRunReport::Value>& gains, const CZel_Setup& setup) {
   ordered_json out = ordered_json::object();
   for (const auto& g : gains) {
     const CZel_Parameter* p = QuietlyFind(setup, g.name);
-    out[g.name] = p ? ParameterJson(*p, g.value)
-                    : ordered_json{{"value", g.value}, {"unit", ""}, {"meaning", ""}};
+    out[g.name] = p ? ParameterJson(setup, *p, g.value)
+                    : ordered_json{{"value", g.value}, {"unit", g.unit}, {"meaning", ""}};
   }
   return out;
 }
 
-ordered_json TrackingJson(const std::optional<TrackingFigures>& t) {
-  if (!t) return nullptr;
-  return {{"unit", t->unit}, {"measured", CycleJson(t->measured)}, {"predicted", CycleJson(t->predicted)}};
+// A tracking run's figures where every test's JSON has its figures: the first cycle,
+// measured and predicted.
+ordered_json TrackingFiguresPair(const std::optional<TrackingFigures>& t) {
+  if (!t) return {{"measured", nullptr}, {"predicted", nullptr}};
+  return {{"measured", CycleJson(t->measured)}, {"predicted", CycleJson(t->predicted)}};
 }
 
 ordered_json NotchRunJson(const std::optional<NotchRun>& n) {
@@ -163,9 +197,10 @@ ordered_json NotchRunJson(const std::optional<NotchRun>& n) {
           {"resonance", ResonanceJson(n->resonance)},
           {"ripple_at_resonance_A", {{"before", n->ripple_before_A}, {"after", n->ripple_after_A}}},
           {"before",
-           {{"verdict", n->succeeded_before ? "succeeded" : "failed"},
+           {{"verdict", VerdictWord(n->succeeded_before)},
             {"failure", n->failure_before},
-            {"tracking", TrackingJson(n->tracking_before)},
+            {"unit", n->tracking_before ? ordered_json(n->tracking_before->unit) : ordered_json()},
+            {"figures", TrackingFiguresPair(n->tracking_before)},
             {"current_spectrum", SpectrumJson(n->spectrum_before)}}},
           {"after", {{"current_spectrum", SpectrumJson(n->spectrum_with)}}}};
 }
@@ -178,25 +213,25 @@ ordered_json ResonanceRunJson(const std::optional<ResonanceRun>& r) {
           {"resonance", ResonanceJson(r->resonance)}};
 }
 
+// A step in the shape of every test's JSON (TestRunJson), with the targets the step was
+// judged by, its gains as the record gives every parameter, and what the step adds.
 ordered_json StepJson(const StepOutcome& s, const std::string& csv, const CZel_Setup& setup) {
-  ordered_json out;
-  out["step"] = s.step->word;
-  out["title"] = s.step->title;
-  out["verdict"] = s.succeeded ? "succeeded" : "failed";
-  out["failure"] = s.failure;
-  out["diagnosis"] = DiagnosisJson(s.diagnosis);
+  ordered_json out = {{"step", s.step->word}, {"title", s.step->title}};
+  TestRunReport run = s.run;
+  run.targets = s.targets;
+  out.update(TestRunJson(run, s.failure, s.diagnosis));
   out["check"] = s.succeeded ? "" : CheckOf(s);
-  out["figures"] = {{"measured", StepFiguresJson(s.run.measured)},
-                    {"predicted", StepFiguresJson(s.run.predicted)}};
-  out["tracking"] = TrackingJson(s.tracking);
-  out["targets"] = TargetsJson(s.targets);
+  // A run that follows a profile is judged by how it tracks it.
+  if (s.tracking) {
+    out["figures"] = TrackingFiguresPair(s.tracking);
+    out["unit"] = s.tracking->unit;
+  }
   out["gains"] = GainsJson(s.run.gains, setup);
-  out["identified"] = IdentifiedJson(s.run.identified);
+  out["results"] = GainsJson(s.run.results, setup);
   out["current_spectrum"] = SpectrumJson(s.current_spectrum);
   out["resonance"] = ResonanceJson(s.resonance);
   out["resonance_run"] = ResonanceRunJson(s.resonance_run);
   out["notch"] = NotchRunJson(s.notch);
-  out["warnings"] = s.run.warnings;
   out["csv"] = csv;
   // As every test's JSON names what its run wrote.
   out["files"] = csv.empty() ? ordered_json::object() : ordered_json{{"csv", csv}};
@@ -223,10 +258,54 @@ std::string Number(const ordered_json& v) {
 
 std::string Text(const ordered_json& v) { return v.is_string() ? v.get<std::string>() : ""; }
 
-std::string VerdictCell(const std::string& verdict) {
-  const bool ok = verdict == "succeeded";
-  return std::string("<td class=\"") + (ok ? "ok" : "bad") + "\">" + (ok ? "passed" : "FAILED") +
-         "</td>";
+// A value by the display rule: no more digits than the drive tells apart at `resolution`
+// (in the value's unit), a whole-number register as a whole number. Without a resolution
+// (a record of an earlier version) six significant digits.
+std::string Shown(const ordered_json& value, const ordered_json& resolution) {
+  if (!value.is_number()) return "&ndash;";
+  const double v = value.get<double>();
+  const double step = resolution.is_number() ? resolution.get<double>() : 0.0;
+  if (!(step > 0.0)) return Number(value);
+  if (step >= 1.0 && std::abs(v) < 1e15 && v == std::nearbyint(v)) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.0f", v);
+    return buf;
+  }
+  return ZelFormatValue(v, step);
+}
+
+// A parameter's value as the record shows it, from its entry ({value, unit, resolution}).
+std::string ShownEntry(const ordered_json& entry) {
+  return Shown(Field(entry, "value"), Field(entry, "resolution"));
+}
+
+std::string VerdictCell(const ordered_json& verdict) {
+  const bool ok = VerdictPassed(verdict);
+  return std::string("<td class=\"") + (ok ? "ok" : "bad") + "\">" +
+         VerdictWord(ok) + "</td>";
+}
+
+// What a step of a record tracked, as {unit, measured, predicted}: from its figures, or
+// from the `tracking` member of a record of an earlier version; null for a step that follows
+// no profile.
+bool HoldsTracking(const ordered_json& figures) {
+  return Field(Field(figures, "measured"), "rms_error").is_number() ||
+         Field(Field(figures, "predicted"), "rms_error").is_number();
+}
+
+ordered_json TrackingOf(const ordered_json& step) {
+  if (const ordered_json& old = Field(step, "tracking"); old.is_object()) return old;
+  const ordered_json& figures = Field(step, "figures");
+  if (!HoldsTracking(figures)) return nullptr;
+  return {{"unit", Field(step, "unit")},
+          {"measured", Field(figures, "measured")},
+          {"predicted", Field(figures, "predicted")}};
+}
+
+// A step's figures of a step response (the current step); null where it tracked a profile.
+ordered_json StepResponseOf(const ordered_json& step) {
+  const ordered_json& figures = Field(step, "figures");
+  return HoldsTracking(figures) ? ordered_json() : figures;
 }
 
 const char kStyle[] =
@@ -267,17 +346,17 @@ constexpr FigureRow kFigureRows[] = {
 };
 
 std::string Scaled(const ordered_json& figures, const FigureRow& row) {
-  if (!figures.is_object() || !figures[row.key].is_number()) return "&ndash;";
+  if (!Field(figures, row.key).is_number()) return "&ndash;";
   return Number(figures[row.key].get<double>() * row.scale);
 }
 
 void WriteFigures(std::ostringstream& h, const ordered_json& step) {
-  const ordered_json& f = step["figures"];
-  if (f["measured"].is_null() && f["predicted"].is_null()) return;
+  const ordered_json f = StepResponseOf(step);
+  if (Field(f, "measured").is_null() && Field(f, "predicted").is_null()) return;
   h << "<table><tr><th>Figure</th><th>Measured</th><th>Predicted</th><th>Unit</th></tr>\n";
   for (const FigureRow& r : kFigureRows)
-    h << "<tr><td>" << r.title << "</td><td>" << Scaled(f["measured"], r) << "</td><td>"
-      << Scaled(f["predicted"], r) << "</td><td>" << r.unit << "</td></tr>\n";
+    h << "<tr><td>" << r.title << "</td><td>" << Scaled(Field(f, "measured"), r) << "</td><td>"
+      << Scaled(Field(f, "predicted"), r) << "</td><td>" << r.unit << "</td></tr>\n";
   h << "</table>\n";
 }
 
@@ -296,19 +375,18 @@ constexpr TrackingRow kTrackingRows[] = {
 };
 
 void WriteTracking(std::ostringstream& h, const ordered_json& step) {
-  const ordered_json& t = step["tracking"];
+  const ordered_json t = TrackingOf(step);
   if (!t.is_object()) return;
   h << "<table><tr><th>Figure (first cycle)</th><th>Measured</th><th>Predicted</th>"
     << "<th>Unit</th></tr>\n";
   for (const TrackingRow& r : kTrackingRows) {
     auto value = [&](const ordered_json& side) {
-      return side.is_object() && side[r.key].is_number()
-                 ? Number(side[r.key].get<double>() * r.scale)
-                 : std::string("&ndash;");
+      return Field(side, r.key).is_number() ? Number(side[r.key].get<double>() * r.scale)
+                                            : std::string("&ndash;");
     };
-    h << "<tr><td>" << r.title << "</td><td>" << value(t["measured"]) << "</td><td>"
-      << value(t["predicted"]) << "</td><td>"
-      << Escape(r.unit ? std::string(r.unit) : Text(t["unit"])) << "</td></tr>\n";
+    h << "<tr><td>" << r.title << "</td><td>" << value(Field(t, "measured")) << "</td><td>"
+      << value(Field(t, "predicted")) << "</td><td>"
+      << Escape(r.unit ? std::string(r.unit) : Text(Field(t, "unit"))) << "</td></tr>\n";
   }
   h << "</table>\n";
 }
@@ -319,7 +397,7 @@ void WriteTargets(std::ostringstream& h, const ordered_json& step) {
   for (const ordered_json& t : step["targets"])
     h << "<tr><td>" << Escape(Text(t["figure"])) << "</td><td>" << Escape(Text(t["target"]))
       << "</td><td>" << Escape(Text(t["measured"])) << "</td>"
-      << VerdictCell(t["met"].get<bool>() ? "succeeded" : "failed") << "</tr>\n";
+      << VerdictCell(VerdictWord(t["met"].get<bool>())) << "</tr>\n";
   h << "</table>\n";
 }
 
@@ -331,8 +409,8 @@ void WriteIdentified(std::ostringstream& h, const ordered_json& step, const orde
     << "<th>Setup</th></tr>\n";
   for (const auto& [name, v] : identified.items()) {
     const auto held = values.find(name);
-    const std::string setup = held == values.end() ? "" : Number((*held)["value"]) + " " +
-                                                             Text((*held)["unit"]);
+    const std::string setup =
+        held == values.end() ? "" : ShownEntry(*held) + " " + Text((*held)["unit"]);
     h << "<tr><td>" << Escape(name) << "</td><td>" << Number(v["value"]) << "</td><td>"
       << Escape(Text(v["unit"])) << "</td><td>" << Number(v["confidence"]) << "</td><td>"
       << Escape(setup) << "</td></tr>\n";
@@ -345,7 +423,7 @@ void WriteValueTable(std::ostringstream& h, const ordered_json& values, const ch
   if (!values.is_object() || values.empty()) return;
   h << "<table><tr><th>" << title << "</th><th>Value</th><th>Unit</th><th>Meaning</th></tr>\n";
   for (const auto& [name, v] : values.items())
-    h << "<tr><td>" << Escape(name) << "</td><td>" << Number(Field(v, "value")) << "</td><td>"
+    h << "<tr><td>" << Escape(name) << "</td><td>" << ShownEntry(v) << "</td><td>"
       << Escape(Text(Field(v, "unit"))) << "</td><td>" << Escape(Text(Field(v, "meaning")))
       << "</td></tr>\n";
   h << "</table>\n";
@@ -373,12 +451,12 @@ void WriteNotch(std::ostringstream& h, const ordered_json& step, const std::stri
   const ordered_json& before = Field(n, "before");
   const ordered_json& ripple = Field(n, "ripple_at_resonance_A");
   h << "<table><tr><th>Figure</th><th>Before the notch</th><th>With the notch</th>"
-    << "<th>Unit</th></tr>\n<tr><td>Verdict</td>" << VerdictCell(Text(Field(before, "verdict")))
-    << VerdictCell(Text(Field(step, "verdict"))) << "<td></td></tr>\n"
+    << "<th>Unit</th></tr>\n<tr><td>Verdict</td>" << VerdictCell(Field(before, "verdict"))
+    << VerdictCell(Field(step, "verdict")) << "<td></td></tr>\n"
     << "<tr><td>Ripple at the resonance (RMS)</td><td>" << Number(Field(ripple, "before"))
     << "</td><td>" << Number(Field(ripple, "after")) << "</td><td>A</td></tr>\n";
-  const ordered_json& was = Field(Field(before, "tracking"), "measured");
-  const ordered_json& now = Field(Field(step, "tracking"), "measured");
+  const ordered_json was = Field(TrackingOf(before), "measured");
+  const ordered_json now = Field(TrackingOf(step), "measured");
   for (const TrackingRow& row : kTrackingRows) {
     auto value = [&](const ordered_json& side) {
       const ordered_json& v = Field(side, row.key);
@@ -386,7 +464,7 @@ void WriteNotch(std::ostringstream& h, const ordered_json& step, const std::stri
     };
     h << "<tr><td>" << row.title << "</td><td>" << value(was) << "</td><td>" << value(now)
       << "</td><td>"
-      << Escape(row.unit ? std::string(row.unit) : Text(Field(Field(step, "tracking"), "unit")))
+      << Escape(row.unit ? std::string(row.unit) : Text(Field(TrackingOf(step), "unit")))
       << "</td></tr>\n";
   }
   h << "</table>\n";
@@ -403,6 +481,31 @@ bool Differs(const ordered_json& a, const ordered_json& b) {
 
 }  // namespace
 
+namespace {
+
+// Where the steps ran: `connection` says it in words; `address` and `unit_id` for a drive
+// on a link (null in this process), `reported` what the drive said it is (null where it
+// said nothing: the simulated drive in this process is built from the setup itself).
+ordered_json DriveConnectionJson(const std::optional<ZelDriveDescription>& drive) {
+  auto text_or_null = [](const std::string& t) { return t.empty() ? ordered_json() : ordered_json(t); };
+  if (!drive) return {{"connection", "no drive"}, {"address", nullptr}, {"unit_id", nullptr},
+                      {"reported", nullptr}};
+  if (drive->address.empty())
+    return {{"connection", "simulated drive in this process"},
+            {"address", nullptr},
+            {"unit_id", nullptr},
+            {"reported", nullptr}};
+  return {{"connection", "drive at " + drive->address + ", unit " + std::to_string(drive->unit)},
+          {"address", drive->address},
+          {"unit_id", drive->unit},
+          {"reported",
+           {{"product_id", text_or_null(drive->product_id)},
+            {"firmware_id", text_or_null(drive->firmware_id)},
+            {"serial", text_or_null(drive->serial)}}}};
+}
+
+}  // namespace
+
 ordered_json StepFiguresJson(const std::optional<StepFigures>& f) {
   if (!f) return nullptr;
   return {{"rise_time_s", f->rise_time_s},
@@ -414,7 +517,7 @@ ordered_json StepFiguresJson(const std::optional<StepFigures>& f) {
 ordered_json CommissioningReportJson(const CommissioningResult& result, const CZel_Setup& setup,
                                      const ReportFiles& files) {
   ordered_json out;
-  out["verdict"] = result.succeeded ? "succeeded" : "failed";
+  out["verdict"] = VerdictWord(result.succeeded);
   const StepOutcome* failed = result.succeeded ? nullptr : &result.steps.back();
   out["failed_step"] = failed ? ordered_json(failed->step->word) : ordered_json(nullptr);
   out["failure"] = failed ? failed->failure : "";
@@ -429,24 +532,30 @@ ordered_json CommissioningReportJson(const CommissioningResult& result, const CZ
                   {"firmware_id", setup.GetFirmwareID()},
                   {"application_id", setup.GetUserAppID()},
                   {"source", files.source}};
+  out["drive"].update(DriveConnectionJson(files.drive));
+  out["drive"]["motor"] = files.motor.empty() ? ordered_json(nullptr) : ordered_json(files.motor);
   ordered_json values = ordered_json::object();
   for (const char* name : kShownValues) {
     if (const CZel_Parameter* p = setup.FindParameter(name))
-      values[name] = ParameterJson(*p, p->GetValueInBaseUnit());
+      values[name] = ParameterJson(setup, *p, p->GetValueInBaseUnit());
   }
   out["values"] = values;
   ordered_json parameters = ordered_json::object();
   const CZel_Parameters& all = setup.GetParameters();
   for (int i = 0; i < all.GetParametersCount(); ++i)
-    parameters[all[i]->GetName()] = ParameterJson(*all[i], all[i]->GetValueInBaseUnit());
+    parameters[all[i]->GetName()] = ParameterJson(setup, *all[i], all[i]->GetValueInBaseUnit());
   out["parameters"] = parameters;
   ordered_json changes = ordered_json::array();
-  for (const ParameterChange& c : result.changes)
+  for (const ParameterChange& c : result.changes) {
+    const CZel_Parameter* p = QuietlyFind(setup, c.name);
+    const bool in_its_unit = p && p->GetSelectedUnit().GetName() == c.unit;
     changes.push_back({{"name", c.name},
                        {"unit", c.unit},
+                       {"resolution", in_its_unit ? ResolutionIn(setup, *p, p->GetSelectedUnit()) : 0.0},
                        {"meaning", MeaningOf(setup, c.name)},
                        {"before", c.before},
                        {"after", c.after}});
+  }
   out["changes"] = changes;
   out["targets"] = TargetDescriptions();
   ordered_json steps = ordered_json::array();
@@ -465,15 +574,83 @@ ordered_json CommissioningReportJson(const CommissioningResult& result, const CZ
 
 namespace {
 
-// A failure as the report shows it: the test's text in readable lines, then the cause where
-// it can be told, then what to check.
+// A failure as the report shows it: the cause and what to do where they can be told, else
+// what to check; then the test's own text in readable lines.
 std::string FailureHtml(const ordered_json& j) {
-  std::string failure = Escape(ReadableText(Text(j["failure"])));
+  std::string failure = Escape(ReadableText(Text(Field(j, "failure"))));
   for (std::size_t at = failure.find('\n'); at != std::string::npos; at = failure.find('\n', at))
     failure.replace(at, 1, "<br>");
-  if (!j["diagnosis"].is_object()) return failure + "<br>Check: " + Escape(Text(j["check"]));
-  return failure + "<br>Cause: " + Escape(Text(j["diagnosis"]["cause"])) +
-         "<br>To do: " + Escape(Text(j["diagnosis"]["advice"]));
+  const ordered_json& diagnosis = Field(j, "diagnosis");
+  const std::string advice =
+      diagnosis.is_object()
+          ? "Cause: " + Escape(Text(Field(diagnosis, "cause"))) +
+                "<br>To do: " + Escape(Text(Field(diagnosis, "advice")))
+          : "Check: " + Escape(Text(Field(j, "check")));
+  return advice + "<br>Message: " + failure;
+}
+
+// The title of a step that the record names by its word.
+std::string StepTitle(const std::string& word) {
+  for (const CommissioningStep& s : CommissioningSteps()) {
+    if (word == s.word) return s.title;
+  }
+  return word;
+}
+
+// Where the steps ran and what on: the drive as the setup and the drive itself name it.
+void WriteDriveTable(std::ostringstream& h, const ordered_json& report) {
+  const ordered_json& drive = Field(report, "drive");
+  auto row = [&h](const char* what, const std::string& text) {
+    h << "<tr><th>" << what << "</th><td>" << text << "</td></tr>";
+  };
+  h << "<h2>Drive and motor</h2>\n<table>";
+  row("Drive", Escape(Text(Field(drive, "description"))));
+  if (const ordered_json& c = Field(drive, "connection"); c.is_string()) row("Ran on", Escape(Text(c)));
+  row("Product", Escape(Text(Field(drive, "product_id"))));
+  row("Application", Escape(Text(Field(drive, "application_id"))));
+  row("Firmware", Escape(Text(Field(drive, "firmware_id"))));
+  if (const ordered_json& r = Field(drive, "reported"); r.is_object()) {
+    auto told = [](const ordered_json& v) {
+      return v.is_string() ? Escape(Text(v)) : std::string("not reported by the drive");
+    };
+    row("Product (read from the drive)", told(Field(r, "product_id")));
+    row("Firmware (read from the drive)", told(Field(r, "firmware_id")));
+    row("Serial number", told(Field(r, "serial")));
+  }
+  if (drive.contains("motor"))
+    row("Motor", Field(drive, "motor").is_string() ? Escape(Text(Field(drive, "motor")))
+                                                   : "not a motor of the motor database");
+  row("Setup commissioned", Escape(Text(Field(drive, "source"))));
+  row("Setup written", Field(report, "setup").is_string()
+                           ? Escape(Text(Field(report, "setup")))
+                           : "none: a commissioning that failed saves no setup");
+  h << "</table>\n";
+}
+
+// Room for the engineer and the customer to sign the printed record.
+void WriteSignatures(std::ostringstream& h) {
+  h << "<h2>Signatures</h2>\n<table class=\"sign\"><thead><tr><th></th><th>Name</th><th>Date</th>"
+       "<th>Signature</th></tr></thead>\n";
+  for (const char* who : {"Commissioned by", "Accepted by"})
+    h << "<tr><td>" << who << "</td><td>&nbsp;<br>&nbsp;</td><td></td><td></td></tr>\n";
+  h << "</table>\n";
+}
+
+// A table whose first row holds only headings repeats it on every page it runs onto: its
+// first row becomes the table's head.
+std::string WithTableHeads(std::string html) {
+  constexpr std::string_view open = "<table><tr>", row_end = "</tr>";
+  for (std::size_t at = html.find(open); at != std::string::npos; at = html.find(open, at + 1)) {
+    const std::size_t row = at + std::string_view("<table>").size();
+    const std::size_t end = html.find(row_end, row);
+    if (end == std::string::npos) break;
+    if (html.compare(row, 8, "<tr><th>") != 0 ||
+        html.substr(row, end - row).find("<td") != std::string::npos)
+      continue;
+    html.insert(end + row_end.size(), "</thead>");
+    html.insert(row, "<thead>");
+  }
+  return html;
 }
 
 }  // namespace
@@ -483,10 +660,11 @@ std::string CommissioningReportHtml(const ordered_json& report, const std::vecto
   std::ostringstream h;
   const ordered_json& drive = report["drive"];
   h << PageStart("Commissioning report: " + Text(drive["description"]));
-  const bool ok = report["verdict"] == "succeeded";
-  h << "<p>Overall verdict: <span class=\"" << (ok ? "ok\">passed" : "bad\">FAILED") << "</span>";
+  const bool ok = VerdictPassed(report["verdict"]);
+  h << "<p>Overall verdict: <span class=\"" << (ok ? "ok\">" : "bad\">") << VerdictWord(ok)
+    << "</span>";
   if (!ok)
-    h << " at step <b>" << Escape(Text(report["failed_step"])) << "</b>: "
+    h << " at step <b>" << Escape(StepTitle(Text(report["failed_step"]))) << "</b><br>"
       << FailureHtml(report);
   h << "</p>\n";
   for (const ordered_json& w : Field(report, "warnings"))
@@ -497,32 +675,25 @@ std::string CommissioningReportHtml(const ordered_json& report, const std::vecto
     << "<tr><th>Program</th><td>" << Escape(Text(record["program"])) << "</td></tr>"
     << "<tr><th>Operator</th><td>" << Escape(Text(record["operator"])) << "</td></tr>"
     << "<tr><th>Note</th><td>" << Escape(Text(record["note"])) << "</td></tr></table>\n";
-  h << "<h2>Drive and motor</h2>\n<table>"
-    << "<tr><th>Drive</th><td>" << Escape(Text(drive["description"])) << "</td></tr>"
-    << "<tr><th>Product</th><td>" << Escape(Text(drive["product_id"])) << "</td></tr>"
-    << "<tr><th>Application</th><td>" << Escape(Text(drive["application_id"])) << "</td></tr>"
-    << "<tr><th>Firmware</th><td>" << Escape(Text(drive["firmware_id"])) << "</td></tr>"
-    << "<tr><th>Setup commissioned</th><td>" << Escape(Text(drive["source"])) << "</td></tr>"
-    << "<tr><th>Setup written</th><td>"
-    << (report["setup"].is_string() ? Escape(Text(report["setup"]))
-                                    : "none: a commissioning that failed saves no setup")
-    << "</td></tr></table>\n";
+  WriteDriveTable(h, report);
   WriteValueTable(h, report["values"], "Parameter");
   h << "<h2>Steps</h2>\n<table><tr><th>#</th><th>Step</th><th>Verdict</th></tr>\n";
   int n = 0;
   for (const ordered_json& s : report["steps"])
     h << "<tr><td>" << ++n << "</td><td>" << Escape(Text(s["title"])) << "</td>"
-      << VerdictCell(Text(s["verdict"])) << "</tr>\n";
+      << VerdictCell(s["verdict"]) << "</tr>\n";
   for (const ordered_json& w : report["not_run"])
-    h << "<tr><td>" << ++n << "</td><td>" << Escape(Text(w)) << "</td><td>not run</td></tr>\n";
+    h << "<tr><td>" << ++n << "</td><td>" << Escape(StepTitle(Text(w)))
+      << "</td><td>not run</td></tr>\n";
   h << "</table>\n<h2>Parameters changed</h2>\n";
   if (report["changes"].empty()) h << "<p>None.</p>\n";
   else {
     h << "<table><tr><th>Parameter</th><th>Before</th><th>After</th><th>Unit</th>"
       << "<th>Meaning</th></tr>\n";
     for (const ordered_json& c : report["changes"])
-      h << "<tr><td>" << Escape(Text(c["name"])) << "</td><td>" << Number(c["before"])
-        << "</td><td>" << Number(c["after"]) << "</td><td>" << Escape(Text(c["unit"]))
+      h << "<tr><td>" << Escape(Text(c["name"])) << "</td><td>"
+        << Shown(c["before"], Field(c, "resolution")) << "</td><td>"
+        << Shown(c["after"], Field(c, "resolution")) << "</td><td>" << Escape(Text(c["unit"]))
         << "</td><td>" << Escape(Text(c["meaning"])) << "</td></tr>\n";
     h << "</table>\n";
   }
@@ -531,16 +702,16 @@ std::string CommissioningReportHtml(const ordered_json& report, const std::vecto
   h << "</ul>\n";
   std::size_t i = 0;
   for (const ordered_json& s : report["steps"]) {
+    const bool passed = VerdictPassed(s["verdict"]);
     h << "<h2 id=\"step-" << Escape(Text(s["step"])) << "\">" << Escape(Text(s["title"]))
-      << "</h2>\n<p>Verdict: " << (s["verdict"] == "succeeded" ? "<span class=\"ok\">passed"
-                                                                 : "<span class=\"bad\">FAILED")
-      << "</span>";
-    if (s["verdict"] != "succeeded")
-      h << " &mdash; " << FailureHtml(s);
+      << "</h2>\n<p>Verdict: <span class=\"" << (passed ? "ok\">" : "bad\">")
+      << VerdictWord(passed) << "</span>";
+    if (!passed) h << "<br>" << FailureHtml(s);
     h << "</p>\n";
     if (i < svgs.size() && !svgs[i].empty()) h << "<figure>" << svgs[i] << "</figure>\n";
     WriteFigures(h, s);
     WriteTracking(h, s);
+    WriteValueTable(h, Field(s, "results"), "Result");
     WriteTargets(h, s);
     WriteValueTable(h, s["gains"], "Gain");
     WriteIdentified(h, s, report["values"]);
@@ -550,23 +721,25 @@ std::string CommissioningReportHtml(const ordered_json& report, const std::vecto
     if (!Text(s["csv"]).empty())
       h << "<p>Logged run: " << Escape(Text(s["csv"])) << "</p>\n";
   }
+  WriteSignatures(h);
   h << "</body></html>\n";
-  return h.str();
+  return WithTableHeads(h.str());
 }
 
 namespace {
 
 // A value with its unit, as a cell of the comparison shows it.
-std::string WithUnit(const ordered_json& value, const ordered_json& unit) {
+std::string WithUnit(const ordered_json& value, const ordered_json& unit,
+                     const ordered_json& resolution = nullptr) {
   if (!value.is_number()) return "&ndash;";
   const std::string u = Text(unit);
-  return Number(value) + (u.empty() ? "" : " " + Escape(u));
+  return Shown(value, resolution) + (u.empty() ? "" : " " + Escape(u));
 }
 
 // A parameter's value after a run, from its record: the whole table where the record has one,
 // else what the run changed or showed. Null when the record does not tell.
 struct RecordedValue {
-  ordered_json value, unit, meaning;
+  ordered_json value, unit, meaning, resolution;
 };
 
 // The values that one record tells, found by name without a search: a record read back from
@@ -586,12 +759,15 @@ class RecordedValues {
   }
   RecordedValue After(const std::string& name) const {
     if (const ordered_json* p = Find(parameters_, name); p && p->is_object())
-      return {Field(*p, "value"), Field(*p, "unit"), Field(*p, "meaning")};
+      return {Field(*p, "value"), Field(*p, "unit"), Field(*p, "meaning"),
+              Field(*p, "resolution")};
     if (const ordered_json* c = Find(changes_, name))
-      return {Field(*c, "after"), Field(*c, "unit"), Field(*c, "meaning")};
+      return {Field(*c, "after"), Field(*c, "unit"), Field(*c, "meaning"),
+              Field(*c, "resolution")};
     const ordered_json* v = Find(values_, name);
     if (!v) return {};
-    return {Field(*v, "value"), Field(*v, "unit"), Field(*v, "meaning")};
+    return {Field(*v, "value"), Field(*v, "unit"), Field(*v, "meaning"),
+              Field(*v, "resolution")};
   }
 
  private:
@@ -652,7 +828,8 @@ void WriteParameterComparison(std::ostringstream& h, const ordered_json& now,
     const bool changed = a.unit != b.unit || Differs(a.value, b.value);
     const ordered_json& meaning = b.meaning.is_string() ? b.meaning : a.meaning;
     h << "<tr" << (changed ? " class=\"changed\"" : "") << "><td>" << Escape(name) << "</td><td>"
-      << WithUnit(a.value, a.unit) << "</td><td>" << WithUnit(b.value, b.unit) << "</td><td>"
+      << WithUnit(a.value, a.unit, a.resolution) << "</td><td>"
+      << WithUnit(b.value, b.unit, b.resolution) << "</td><td>"
       << Escape(Text(meaning)) << "</td></tr>\n";
   }
   h << "</table>\n";
@@ -670,8 +847,8 @@ StepFigureList FiguresOf(const ordered_json& step) {
     out.emplace_back(std::move(what), Number(value.get<double>() * scale) +
                                           (unit.empty() ? "" : " " + Escape(unit)));
   };
-  const ordered_json& figures = Field(step, "figures");
-  const ordered_json& tracking = Field(step, "tracking");
+  const ordered_json figures = StepResponseOf(step);
+  const ordered_json tracking = TrackingOf(step);
   for (const char* side : {"measured", "predicted"}) {
     for (const FigureRow& r : kFigureRows)
       add(std::string(r.title) + ", " + side, Field(Field(figures, side), r.key), r.unit, r.scale);
@@ -704,19 +881,20 @@ const ordered_json* FindStep(const ordered_json& report, const std::string& word
 }
 
 std::string VerdictOf(const ordered_json* step) {
-  return step ? VerdictCell(Text(Field(*step, "verdict"))) : "<td>not run</td>";
+  return step ? VerdictCell(Field(*step, "verdict")) : "<td>not run</td>";
 }
 
 // The earlier step with its tracking errors in the unit of the step now, where the two runs
 // give them in units of one kind (rad/s before, rpm now): figures compare as numbers, not as
 // units. Units of different kinds, or unknown ones, stay as they are, each with its value.
 ordered_json TrackingInUnitOf(const ordered_json& before, const ordered_json& now) {
-  const std::string from = Text(Field(Field(before, "tracking"), "unit"));
-  const std::string to = Text(Field(Field(now, "tracking"), "unit"));
+  const std::string from = Text(Field(TrackingOf(before), "unit"));
+  const std::string to = Text(Field(TrackingOf(now), "unit"));
   const CZel_Unit* a = ZelUnitTable().FindUnit(from);
   const CZel_Unit* b = a ? ZelUnitTable().FindUnitOfType(to, a->GetUnitType()) : nullptr;
   if (from == to || !b) return before;
   ordered_json converted = before;
+  converted["tracking"] = TrackingOf(before);
   ordered_json& tracking = converted["tracking"];
   tracking["unit"] = to;
   for (const char* side : {"measured", "predicted"}) {
@@ -777,8 +955,8 @@ std::string ComparisonReportHtml(const ordered_json& now, const ordered_json& be
   row("Setup", "drive", "source", before, now);
   row("Commissioned (UTC)", "record", "time_utc", before, now);
   row("Operator", "record", "operator", before, now);
-  h << "<tr><td>Verdict</td>" << VerdictCell(Text(Field(before, "verdict")))
-    << VerdictCell(Text(Field(now, "verdict"))) << "</tr></table>\n";
+  h << "<tr><td>Verdict</td>" << VerdictCell(Field(before, "verdict"))
+    << VerdictCell(Field(now, "verdict")) << "</tr></table>\n";
   WriteParameterComparison(h, now, before);
   const ordered_json& steps = Field(now, "steps");
   if (steps.is_array()) {
@@ -792,7 +970,7 @@ std::string ComparisonReportHtml(const ordered_json& now, const ordered_json& be
     }
   }
   h << "</body></html>\n";
-  return h.str();
+  return WithTableHeads(h.str());
 }
 
 namespace {
@@ -845,6 +1023,10 @@ std::string WriteCommissioningRecord(const CommissioningResult& result, const CZ
   const std::filesystem::path dir(dir_text);
   std::vector<ZelFileBytes> files;
   ReportFiles names = record;
+  if (!names.drive) {
+    if (const CZel_DriveLink* link = CZel_Comm::GetLink()) names.drive = link->Describe();
+  }
+  if (names.motor.empty()) names.motor = MotorOfSetup(setup);
   // A run that failed saves no setup, as no command saves one after work that failed: the
   // record tells what failed, and the next run starts again from the setup it is given.
   names.setup = result.succeeded ? kSetupFile : "";

@@ -5,6 +5,7 @@
 // reports side by side show what changed between two commissionings of the same axis.
 
 #include <functional>
+#include <optional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -12,6 +13,7 @@
 
 #include "design/drive_model.h"
 #include "drivetests/commissioning.h"
+#include "host/zel_comm.h"
 #include "host/zel_report_document.h"
 
 namespace dcservo {
@@ -23,7 +25,21 @@ struct ReportFiles {
   std::string source;             // the setup the run started from
   std::string operator_name;      // who commissioned the drive; may be empty
   std::string note;               // why, or anything the engineer files with the record
+  // The drive the steps ran on; none: no drive was attached. WriteCommissioningRecord takes
+  // the attached one's where this is not given.
+  std::optional<ZelDriveDescription> drive;
+  // The motor database's motor whose data the setup holds; empty: none of them.
+  std::string motor;
 };
+
+// The verdict words of every record and test JSON. An earlier version wrote "succeeded".
+inline constexpr char kVerdictPassed[] = "passed";
+inline constexpr char kVerdictFailed[] = "failed";
+// Whether a verdict read from a record, of this version or an earlier one, says passed.
+bool VerdictPassed(const nlohmann::ordered_json& verdict);
+
+// The name of the motor of the database whose data `setup` holds, empty when none does.
+std::string MotorOfSetup(const CZel_Setup& setup);
 
 // A step's figures as every JSON of the tests writes them; null when there are none.
 nlohmann::ordered_json StepFiguresJson(const std::optional<StepFigures>& figures);

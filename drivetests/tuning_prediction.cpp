@@ -201,6 +201,9 @@ void PredictionOverlay::Draw(CZel_SingleAxisLogger& logger, CGraphWindow& graph,
     doc.SetPoint(i, values);
   }
   graph.RefreshGraph();
+  // The ranges were taken from the upload: a position run that started away from 0 has
+  // just been moved to its start, and the prediction is drawn too.
+  graph.DoZoomOut();
 }
 
 }  // namespace dcservo

@@ -66,7 +66,10 @@ void CTuningRunDlg::DeriveChip(const char* name) {
 }
 
 int CTuningRunDlg::WriteInput(const char* name, double value) {
-  if (SetUserVariableValue(&coff_, name, value, m_strError)) return 1;
+  if (SetUserVariableValue(&coff_, name, value, m_strError)) {
+    written_inputs_.push_back({name, value});
+    return 1;
+  }
   TestFailed(1);
   return 0;
 }
@@ -107,6 +110,7 @@ void CTuningRunDlg::BeginTest() {
   m_nPhase = 0;
   m_bRunUntilStop = 0;
   faulty_segment_ = -1;
+  written_inputs_.clear();
   paused_ = false;
   live_display_ = false;
   ShowPhaseText();
@@ -310,6 +314,7 @@ void CTuningRunDlg::FinishFigures() {
 
 void CTuningRunDlg::DescribeRun(TestRunReport& report) const {
   CMyTestDlg::DescribeRun(report);
+  report.inputs.insert(report.inputs.end(), written_inputs_.begin(), written_inputs_.end());
   results_.Describe(m_Setup, kind_.loop, Targets(), report);
 }
 

@@ -120,6 +120,8 @@ class CTuningRunDlg : public CMyTestDlg {
   bool paused_ = false;
   bool live_display_ = false;
   int faulty_segment_ = -1;
+  // What the last run wrote into its program, in order, each value as written.
+  std::vector<TestRunReport::Value> written_inputs_;
   TuningRunResults results_;
 };
 

@@ -71,9 +71,20 @@ struct ZelProgramVariable {
 
 // A drive behind the host. Values cross in the drive's internal units. Calls that can fail
 // return false and leave the reason in LastError().
+// Which drive a run went to, for its record: where it is reached and what it says it is.
+struct ZelDriveDescription {
+  std::string address;  // as the user wrote it; empty for a drive in this process
+  int unit = 0;         // the drive's unit id on its link; 0 in this process
+  // As the drive reports them; empty where it reports nothing (the simulated drive in this
+  // process is the setup's own and reports no identity; no drive of the map has a serial).
+  std::string product_id, firmware_id, serial;
+};
+
 class CZel_DriveLink {
  public:
   virtual ~CZel_DriveLink() = default;
+
+  virtual ZelDriveDescription Describe() const { return {}; }
 
   // Seconds since the link came up; AdvanceTo never goes back.
   virtual double Now() const = 0;

@@ -98,7 +98,8 @@ void CGraphDocument::SetChannelUnit(int channel, const std::string& unit) {
 
 void CGraphDocument::AddPoint(const std::vector<double>& values) {
   for (std::size_t c = 0; c < channels_.size(); ++c)
-    channels_[c].values.push_back(c < values.size() ? values[c] : 0.0);
+    channels_[c].values.push_back(c < values.size() ? values[c]
+                                                    : std::numeric_limits<double>::quiet_NaN());
   ++points_;
 }
 

@@ -58,7 +58,8 @@ class CGraphDocument {
   const std::string& GetChannelUnit(int channel) const;
   void SetChannelUnit(int channel, const std::string& unit);
 
-  // One value per channel; missing values are 0, extra values are dropped.
+  // One value per channel; a missing value is NaN (nothing drawn: a prediction that was never
+  // made is no line at 0), extra values are dropped.
   void AddPoint(const std::vector<double>& values);
   int SetPoint(int index, const std::vector<double>& values);
   int SetValue(int channel, int point, double value);

@@ -102,6 +102,21 @@ bool HasRightAxis(const CGraphWindow& g) {
   return false;
 }
 
+// Whether the plot draws anything of `curve`: a curve whose every value is missing (a
+// prediction that was never made) has no place in the key. Before any data, every curve
+// is listed, so that an empty plot says what it will show.
+bool DrawsCurve(const CGraphWindow& g, const CXYCurve& curve) {
+  const CGraphDocument* doc = g.GetDocument();
+  const int n = doc ? std::min(g.GetDrawnPointCount(), doc->GetPointCount()) : 0;
+  if (n == 0) return true;
+  for (int i = 0; i < n; ++i) {
+    if (std::isfinite(doc->GetValue(curve.y_channel, i)) &&
+        std::isfinite(doc->GetValue(curve.x_channel, i)))
+      return true;
+  }
+  return false;
+}
+
 struct KeyEntry {
   std::string text;
   const CXYCurve* curve;
@@ -118,6 +133,7 @@ std::vector<KeyEntry> LayOutKey(const CGraphWindow& g, int width) {
   int row = 0;
   for (int c = 0; filter && c < filter->GetCount(); ++c) {
     const CXYCurve& curve = *filter->GetAt(c);
+    if (!DrawsCurve(g, curve)) continue;
     const std::string text = curve.name + (curve.axis == 2 ? " (right)" : "");
     const double w = kKeySwatch + 6 + EstimatedWidth(text, kLabelSize) + 18;
     if (x > start && x + w > end) {

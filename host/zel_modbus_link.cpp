@@ -148,6 +148,10 @@ std::shared_ptr<CZel_ModbusLink> CZel_ModbusLink::Open(const ZelDriveAddress& ad
 CZel_ModbusLink::CZel_ModbusLink(const ZelDriveAddress& address, ZelLinkTiming timing)
     : address_(address), timing_(timing), origin_(std::chrono::steady_clock::now()) {}
 
+ZelDriveDescription CZel_ModbusLink::Describe() const {
+  return {address_.text, address_.unit, identity_.product_id, identity_.firmware_id, {}};
+}
+
 CZel_ModbusLink::~CZel_ModbusLink() {
   if (!ctx_) return;
   modbus_close(Ctx(ctx_));

@@ -61,6 +61,7 @@ class CZel_ModbusLink : public CZel_DriveLink {
   CZel_ModbusLink& operator=(const CZel_ModbusLink&) = delete;
 
   const ZelDriveIdentity& Identity() const { return identity_; }
+  ZelDriveDescription Describe() const override;
   bool Lost() const override { return lost_; }
   // Requests repeated after a timeout, a corrupted answer or a busy drive.
   std::uint64_t Retries() const { return retries_; }

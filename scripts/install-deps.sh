@@ -14,7 +14,9 @@ packages=(build-essential cmake ninja-build pkg-config nlohmann-json3-dev libcli
           # run-time libraries.
           clang libclang-rt-14-dev
           # The loop model's linear algebra.
-          libeigen3-dev)
+          libeigen3-dev
+          # The tests read the text of each page of a printed record.
+          poppler-utils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -10,10 +10,14 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextFrame>
+#include <QTextTable>
 #include <QTextFragment>
 #include <QTextImageFormat>
 #include <QTextObjectInterface>
+#include <cmath>
 #include <variant>
+#include <vector>
 
 #include "host/zel_report_document.h"
 
@@ -22,6 +26,11 @@ namespace {
 constexpr int kPlotObject = QTextFormat::UserObject + 1;
 constexpr int kPlotIndex = QTextFormat::UserProperty + 1;
 constexpr double kMarginMm = 15.0;
+// The band at the foot of each page that holds its number, inside the margin.
+constexpr double kFooterMm = 8.0;
+// A heading goes to the next page with what follows it when that is at most this share of a
+// page; a longer group starts where it is.
+constexpr double kKeptShare = 0.8;
 // The share of the text's width that a plot takes, as the page shows it beside its tables.
 constexpr double kPlotWidthShare = 0.9;
 
@@ -150,6 +159,95 @@ void PlacePlots(QTextDocument& document) {
   }
 }
 
+// The top-level pieces of the page in their order, each as its layout's rectangle in the
+// document (pages stacked one under the other) with the block of a heading.
+struct PagePiece {
+  QRectF rect;
+  QTextBlock heading;  // valid for a heading
+  bool table = false;
+  bool plot = false;  // a block that holds a plot, which is not split
+};
+
+bool HoldsPlot(const QTextBlock& block) {
+  for (auto it = block.begin(); !it.atEnd(); ++it) {
+    if (it.fragment().charFormat().objectType() == kPlotObject) return true;
+  }
+  return false;
+}
+
+std::vector<PagePiece> PiecesOf(QTextDocument& document) {
+  QAbstractTextDocumentLayout* layout = document.documentLayout();
+  std::vector<PagePiece> pieces;
+  QTextFrame* root = document.rootFrame();
+  for (QTextFrame::iterator it = root->begin(); !it.atEnd(); ++it) {
+    if (QTextFrame* frame = it.currentFrame()) {
+      pieces.push_back({layout->frameBoundingRect(frame), {}, true, false});
+    } else if (const QTextBlock block = it.currentBlock(); block.isValid()) {
+      const bool heading = block.blockFormat().headingLevel() > 0;
+      pieces.push_back({layout->blockBoundingRect(block), heading ? block : QTextBlock(), false,
+                        HoldsPlot(block)});
+    }
+  }
+  return pieces;
+}
+
+// Where a piece under a heading may end on the page for the heading to stay with it: a
+// table may run on (its head repeats), so its first rows; a long paragraph, its first lines;
+// a plot, and a short paragraph, whole.
+double KeptBottom(const PagePiece& piece, double line) {
+  if (piece.table || (!piece.plot && piece.rect.height() > 4.0 * line))
+    return piece.rect.top() + std::min(piece.rect.height(), 3.0 * line);
+  return piece.rect.bottom();
+}
+
+// A short paragraph under a heading (a verdict) leads on to what follows it.
+bool LeadsOn(const PagePiece& piece, double line) {
+  return !piece.table && !piece.plot && !piece.heading.isValid() &&
+         piece.rect.height() <= 4.0 * line;
+}
+
+// Moves each heading that its page would part from what follows it (the verdict under it,
+// the plot, the first rows of its table) to the next page, one at a time, as each move
+// shifts the rest.
+void KeepHeadingsWithTheirText(QTextDocument& document, double page_height) {
+  const double line = QFontMetricsF(document.defaultFont(), document.documentLayout()->paintDevice())
+                          .lineSpacing();
+  auto page_of = [page_height](double y) { return static_cast<int>(std::floor(y / page_height)); };
+  for (int moves = 0; moves < 1000; ++moves) {
+    const std::vector<PagePiece> pieces = PiecesOf(document);
+    bool moved = false;
+    for (std::size_t i = 0; i < pieces.size() && !moved; ++i) {
+      const PagePiece& h = pieces[i];
+      if (!h.heading.isValid() || i + 1 >= pieces.size()) continue;
+      // The heading, the text under it when it is a short paragraph, then what that leads to.
+      std::size_t last = i + 1;
+      while (last + 1 < pieces.size() && last < i + 3 && LeadsOn(pieces[last], line)) ++last;
+      const double top = h.rect.top(), bottom = KeptBottom(pieces[last], line);
+      if (page_of(top) == page_of(bottom - 1e-6) || bottom - top > kKeptShare * page_height)
+        continue;
+      if (h.heading.blockFormat().pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore)
+        continue;
+      QTextBlockFormat format = h.heading.blockFormat();
+      format.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+      QTextCursor(h.heading).setBlockFormat(format);
+      moved = true;
+    }
+    if (!moved) return;
+  }
+}
+
+// "page N of M" at the foot of a page, right-aligned within the text's width.
+void DrawPageNumber(QPainter& painter, const QRectF& foot, int page, int pages) {
+  QFont font(QStringLiteral("DejaVu Sans"));
+  font.setPointSizeF(8.0);
+  painter.save();
+  painter.setFont(font);
+  painter.setPen(Qt::black);
+  painter.drawText(foot, Qt::AlignRight | Qt::AlignBottom,
+                   QStringLiteral("page %1 of %2").arg(page).arg(pages));
+  painter.restore();
+}
+
 }  // namespace
 
 std::string DrawReportPdf(const ZelReportDocument& report, std::string& pdf) {
@@ -169,20 +267,29 @@ std::string DrawReportPdf(const ZelReportDocument& report, std::string& pdf) {
     // Laid out in the PDF's own units, so that text is measured as it will be drawn.
     document.documentLayout()->setPaintDevice(&writer);
     document.documentLayout()->registerHandler(kPlotObject, &plots);
-    document.setHtml(QString::fromStdString(report.html));
+    // A plot stands in a block of its own, which the page keeps whole: the markup's figure
+    // is no block to the toolkit.
+    QString html = QString::fromStdString(report.html);
+    html.replace(QStringLiteral("<figure>"), QStringLiteral("<div>"))
+        .replace(QStringLiteral("</figure>"), QStringLiteral("</div>"));
+    document.setHtml(html);
     PlacePlots(document);
-    const QSizeF page(writer.width(), writer.height());
+    const double footer = kFooterMm * writer.resolution() / 25.4;
+    const QSizeF page(writer.width(), writer.height() - footer);
     document.setPageSize(page);
+    KeepHeadingsWithTheirText(document, page.height());
 
     QPainter painter;
     if (!painter.begin(&writer)) return "the PDF cannot be drawn";
-    for (int n = 0; n < document.pageCount(); ++n) {
+    const int pages = document.pageCount();
+    for (int n = 0; n < pages; ++n) {
       if (n > 0) writer.newPage();
       const QRectF view(0.0, n * page.height(), page.width(), page.height());
       painter.save();
       painter.translate(0.0, -view.top());
       document.drawContents(&painter, view);
       painter.restore();
+      DrawPageNumber(painter, QRectF(0.0, page.height(), page.width(), footer), n + 1, pages);
     }
     painter.end();
   }

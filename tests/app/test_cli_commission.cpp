@@ -15,12 +15,14 @@
 #include "host/zel_format.h"
 #include "host/zel_setup_file.h"
 #include "tests/app/cli_runner.h"
+#include "tests/support/run_json_schema.h"
 
 namespace {
 
 using nlohmann::json;
 using namespace testing_support;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 struct Commissioning {
   CliResult run;
@@ -78,6 +80,38 @@ std::vector<double> FirstSample(const std::string& csv) {
   return values;
 }
 
+// The lines of a plot's SVG that lie outside its plot area (the rectangle its clip path
+// names, plot-LEFT-TOP-RIGHT-BOTTOM) anywhere: a curve that its axis does not hold. Empty
+// when every clipped line is inside; "no curve" when there is none.
+std::string CurvesOutsideThePlot(const std::string& svg) {
+  int left = 0, top = 0, right = 0, bottom = 0;
+  const std::size_t clip = svg.find("clip-path=\"url(#plot-");
+  if (clip == std::string::npos ||
+      std::sscanf(svg.c_str() + clip, "clip-path=\"url(#plot-%d-%d-%d-%d", &left, &top, &right,
+                  &bottom) != 4)
+    return "no curve";
+  std::string outside;
+  for (std::size_t at = svg.find("<polyline"); at != std::string::npos;
+       at = svg.find("<polyline", at + 1)) {
+    const std::size_t end = svg.find("/>", at);
+    const std::string line = svg.substr(at, end - at);
+    if (line.find("clip-path") == std::string::npos) continue;
+    const std::size_t points = line.find("points=\"") + 8;
+    std::istringstream xy(line.substr(points, line.find('"', points) - points));
+    double x = 0.0, y = 0.0;
+    char comma = 0;
+    double lo = 1e300, hi = -1e300;
+    while (xy >> x >> comma >> y) {
+      lo = std::min(lo, y);
+      hi = std::max(hi, y);
+    }
+    if (lo < top - 1.0 || hi > bottom + 1.0)
+      outside += line.substr(0, 60) + "... spans y " + std::to_string(lo) + " to " +
+                 std::to_string(hi) + "; ";
+  }
+  return outside;
+}
+
 // A PDF text string as Qt writes one: UTF-16BE after its byte order mark.
 std::string PdfTextString(const std::string& ascii) {
   std::string out = "\xfe\xff";
@@ -94,6 +128,32 @@ void ExpectPrintedReport(const std::string& pdf, const std::string& description)
   EXPECT_GT(PdfPageCount(pdf), 1);
   EXPECT_NE(pdf.find("/Title (" + PdfTextString("Commissioning report: " + description)),
             std::string::npos);
+}
+
+// The text of page `page` of a PDF file, as pdftotext reads it.
+std::string PdfPageText(const std::string& path, int page) {
+  const std::string n = std::to_string(page);
+  const std::string command =
+      "pdftotext -q -layout -f " + n + " -l " + n + " " + ShellQuote(path) + " - 2>/dev/null";
+  std::string text;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return text;
+  char buffer[4096];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    text.append(buffer, got);
+  pclose(pipe);
+  return text;
+}
+
+// Each printed page says which it is of how many; the last one has room to sign.
+void ExpectNumberedPages(const std::string& path) {
+  const int pages = PdfPageCount(ReadFile(path));
+  for (int page = 1; page <= pages; ++page) {
+    EXPECT_THAT(PdfPageText(path, page), HasSubstr("page " + std::to_string(page) + " of " +
+                                                   std::to_string(pages)))
+        << "page " << page;
+  }
+  EXPECT_THAT(PdfPageText(path, pages), HasSubstr("Commissioned by"));
 }
 
 // A fault that each step fails on, and the text it fails with.
@@ -119,7 +179,11 @@ TEST(CommissionCommand, TheBundledDriveIsCommissionedAndAFaultAtAStepStopsThere)
   ASSERT_EQ(c.run.exit_code, 0) << c.run.err;
   EXPECT_THAT(c.run.out, HasSubstr("report: " + c.dir + "/report.html"));
   ASSERT_FALSE(c.report.is_discarded());
-  EXPECT_EQ(c.report["verdict"], "succeeded");
+  EXPECT_EQ(c.report["verdict"], "passed");
+  EXPECT_THAT(c.run.out, HasSubstr("Commissioning passed\n"));
+  // The record says which drive the steps ran on.
+  EXPECT_EQ(c.report["drive"]["connection"], "simulated drive in this process");
+  EXPECT_TRUE(c.report["drive"]["address"].is_null());
   // The record says when, with what and by whom, as a filed record must.
   const json& record = c.report["record"];
   EXPECT_THAT(record["time_utc"].get<std::string>(), ::testing::MatchesRegex(
@@ -138,7 +202,9 @@ TEST(CommissionCommand, TheBundledDriveIsCommissionedAndAFaultAtAStepStopsThere)
   ASSERT_EQ(steps.size(), std::size(kStepFaults));
   for (const json& step : steps) {
     const std::string word = step["step"];
-    EXPECT_EQ(step["verdict"], "succeeded") << word << ": " << step["failure"];
+    EXPECT_EQ(step["verdict"], "passed") << word << ": " << step["failure"];
+    ExpectRunShape(step, word);
+    if (word == "speed" || word == "position") ExpectTrackingRun(step, word);
     for (const json& t : step["targets"]) EXPECT_TRUE(t["met"].get<bool>()) << word << t;
     EXPECT_THAT(html, HasSubstr("id=\"step-" + word + "\"")) << word;
     EXPECT_THAT(c.run.out, HasSubstr(step["title"].get<std::string>())) << word;
@@ -148,6 +214,13 @@ TEST(CommissionCommand, TheBundledDriveIsCommissionedAndAFaultAtAStepStopsThere)
     const std::string csv = ReadFile(c.dir + "/" + step["csv"].get<std::string>());
     EXPECT_GE(std::count(csv.begin(), csv.end(), '\n'), 2) << word << " logged nothing";
   }
+  // The position step starts where the earlier steps left the shaft, far from 0: its plot's
+  // axis holds its curves, drawn from that start.
+  const std::size_t position = html.find("id=\"step-position\"");
+  ASSERT_NE(position, std::string::npos);
+  const std::size_t svg = html.find("<svg", position);
+  ASSERT_NE(svg, std::string::npos);
+  EXPECT_EQ(CurvesOutsideThePlot(html.substr(svg, html.find("</svg>", svg) - svg)), "");
   // The position step is shown from where the earlier steps left the shaft, its prediction
   // (the last column) on the same axis.
   const std::vector<double> first = FirstSample(ReadFile(c.dir + "/position.csv"));
@@ -155,6 +228,7 @@ TEST(CommissionCommand, TheBundledDriveIsCommissionedAndAFaultAtAStepStopsThere)
   EXPECT_EQ(first[2], 0.0);
   EXPECT_NEAR(first[5], first[2], 0.01);
   ExpectPrintedReport(ReadFile(c.dir + "/report.pdf"), c.report["drive"]["description"]);
+  ExpectNumberedPages(c.dir + "/report.pdf");
   EXPECT_TRUE(c.report["warnings"].empty()) << c.report["warnings"];
   const ZelLoadResult commissioned = LoadSetupFile(c.dir + "/setup.json");
   ASSERT_TRUE(commissioned.setup) << commissioned.error;
@@ -187,10 +261,23 @@ TEST(CommissionCommand, TheBundledDriveIsCommissionedAndAFaultAtAStepStopsThere)
     EXPECT_EQ(failed["csv"].get<std::string>().empty(), !logs) << f.step;
     if (logs) {
       const std::string csv = ReadFile(faulted.dir + "/" + failed["csv"].get<std::string>());
-      EXPECT_GE(std::count(csv.begin(), csv.end(), '\n'), 2) << f.step << " logged nothing";
+      const auto lines = std::count(csv.begin(), csv.end(), '\n');
+      EXPECT_GE(lines, 2) << f.step << " logged nothing";
+      // One sample is a value among the step's results, not a dot on a made-up axis.
       const std::string section = faulted_html.substr(faulted_html.find("id=\"step-" + std::string(f.step)));
-      EXPECT_THAT(section, HasSubstr("<svg")) << f.step;
+      EXPECT_EQ(section.find("<svg") != std::string::npos, lines > 2) << f.step;
+      // A run that a protection ended predicted nothing: no prediction is drawn, not even
+      // as a line at 0.
+      if (std::string_view(f.step) == "current") {
+        EXPECT_THAT(section, HasSubstr("Motor_Current"));
+        EXPECT_THAT(section, Not(HasSubstr("Predicted current")));
+      }
     }
+    ExpectRunShape(failed, f.step);
+    // The cause and what to do come first, the test's own text after them.
+    const std::size_t message = faulted_html.find("<br>Message: ");
+    const std::size_t cause = faulted_html.find(faulted.report["diagnosis"].is_null() ? "Check: " : "Cause: ");
+    EXPECT_LT(cause, message) << f.step;
     // What the steps before accepted shows as changed; nothing that only this step sets.
     const std::set<std::string> changed = ChangedNames(faulted.report);
     for (const auto& [name, v] : steps[i]["gains"].items())

@@ -13,6 +13,7 @@
 
 #include "host/zel_setup_file.h"
 #include "tests/app/cli_runner.h"
+#include "tests/support/run_json_schema.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ TEST(TestCommand, ATunedRunPrintsItsVerdictGainsAndFiguresAndWritesItsFiles) {
                             ShellQuote(dir.File("step.csv")) + " --out " + ShellQuote(out));
   ASSERT_EQ(r.exit_code, 0) << r.err;
   const auto report = nlohmann::json::parse(r.out);
-  EXPECT_EQ(report["verdict"], "succeeded");
+  EXPECT_EQ(report["verdict"], "passed");
   EXPECT_EQ(report["failure"], "");
   EXPECT_EQ(report["inputs"]["In1"], 4910);  // 1.5 A in counts of the current converter
   EXPECT_TRUE(report["inputs"].contains("Imax_Prot_Test"));
@@ -77,7 +78,7 @@ TEST(TestCommand, DetectedValuesAreSavedOnlyWhenAccepted) {
     const bool fails = *c.failure;
     ASSERT_EQ(r.exit_code, fails ? 1 : 0) << r.err;
     const auto report = nlohmann::json::parse(r.out);
-    EXPECT_EQ(report["verdict"], fails ? "failed" : "succeeded");
+    EXPECT_EQ(report["verdict"], fails ? "failed" : "passed");
     EXPECT_EQ(report["failure"], c.failure);
     EXPECT_EQ(report["kept"], c.kept);
     EXPECT_NEAR(report["results"][c.parameter].get<double>(), c.measured, c.tolerance);
@@ -207,11 +208,12 @@ TEST(TestCommand, ATunedRunFollowsThePredictionInTheUnitTheSetupShows) {
     const auto r = RunDcservo(std::string("test ") + c.kind + " --tune --json");
     ASSERT_EQ(r.exit_code, 0) << c.kind << r.err;
     const auto j = nlohmann::json::parse(r.out);
-    EXPECT_EQ(j["result"], "passed") << c.kind;
+    EXPECT_EQ(j["verdict"], "passed") << c.kind;
     ASSERT_EQ(j["cycles"].size(), 1u) << c.kind;
     EXPECT_LT(j["cycles"][0]["deviation_from_prediction_rms"].get<double>(),
               0.03 * std::fabs(j["final_value"].get<double>())) << c.kind;
-    EXPECT_TRUE(j["predicted"].contains("overshoot_pct")) << c.kind;
+    EXPECT_TRUE(j["figures"]["predicted"].contains("overshoot_pct")) << c.kind;
+    EXPECT_EQ(j["figures"]["measured"], j["cycles"][0]) << c.kind;
     EXPECT_EQ(j["unit"], c.unit) << c.kind;
     // The final value as `show` gives it in the unit its field shows.
     const auto shown = RunDcservo(std::string("show ") + c.final_value);
@@ -240,13 +242,20 @@ TEST(TestCommand, ThePositionRunNamesTheSegmentThatEndedItOrSavesItsPlotAndTheTu
   const auto failed = RunDcservo("test position --set TaNP=32 --json");
   EXPECT_EQ(failed.exit_code, 2);  // a profile the drive cannot run is bad input
   const auto j = nlohmann::json::parse(failed.out);
-  EXPECT_EQ(j["result"], "failed");
+  EXPECT_EQ(j["verdict"], "failed");
   EXPECT_EQ(j["segment"], 3);
 
   TempDir dir;
   const auto r = RunDcservo("test position --tune --svg " + dir.File("p.svg") + " --csv " +
                             dir.File("p.csv") + " --out " + dir.File("tuned.json"));
   ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("saved " + dir.File("tuned.json") + "\n"));
+  // Every command that saves a setup with --out says so.
+  for (const char* command : {"tune current", "filters", "sync", "compute"}) {
+    const std::string out = dir.File("saved.json");
+    const auto saved = RunDcservo(std::string(command) + " --out " + ShellQuote(out));
+    EXPECT_THAT(saved.err, HasSubstr("dcservo: saved " + out + "\n")) << command;
+  }
   EXPECT_THAT(ReadFile(dir.File("p.svg")), HasSubstr("<svg"));
   EXPECT_THAT(ReadFile(dir.File("p.csv")), HasSubstr("Predicted Load_Position"));
   EXPECT_THAT(ReadFile(dir.File("tuned.json")), HasSubstr("Kp_P_scl"));
@@ -280,10 +289,9 @@ TEST(TestCommand, ScreenshotsOfBothTestsAfterARunAndOfTheScopeDuringOneFitTheScr
 
 // Every kind of test answers --json in one shape, whatever it adds, and every test that runs
 // writes its run as CSV in one header style, `Name [unit]`: the tests that read their results
-// from the program too, from what they read at each look.
+// from the program too, from what they read at each look. The tuning tests give the figures of
+// their first cycle as their figures and the profile they wrote among their inputs.
 TEST(TestCommand, EveryKindOfTestGivesTheSameJsonShapeAndWritesItsRunWithUnits) {
-  const char* keys[] = {"verdict", "failure", "diagnosis", "inputs", "gains", "results",
-                        "identified", "figures", "targets", "warnings"};
   struct Case {
     const char* args;
     const char* header;  // empty: only its style is checked; null: no run to write
@@ -305,11 +313,12 @@ TEST(TestCommand, EveryKindOfTestGivesTheSameJsonShapeAndWritesItsRunWithUnits) 
     SCOPED_TRACE(c.args);
     const auto r = RunDcservo(std::string("test ") + c.args + " --json" +
                               (c.header ? " --csv " + ShellQuote(csv) : ""));
-    const auto report = nlohmann::json::parse(r.out, nullptr, false);
+    const auto report = nlohmann::ordered_json::parse(r.out, nullptr, false);
     ASSERT_TRUE(report.is_object()) << r.err;
-    for (const char* key : keys) EXPECT_TRUE(report.contains(key)) << key;
-    EXPECT_TRUE(report["figures"].contains("measured") && report["figures"].contains("predicted"));
-    EXPECT_EQ(report["verdict"] == "succeeded", r.exit_code == 0);
+    testing_support::ExpectRunShape(report, c.args);
+    if (std::string_view(c.args).starts_with("speed") || std::string_view(c.args).starts_with("position"))
+      testing_support::ExpectTrackingRun(report, c.args);
+    EXPECT_EQ(report["verdict"] == "passed", r.exit_code == 0);
     if (!c.header) continue;
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(report["files"]["csv"], csv);

@@ -142,7 +142,7 @@ TEST(CommandLineTruth, ValuesShowAsTheDriveHoldsThem) {
   EXPECT_NE(printed.out, "IlimPS=8.5\n");
   EXPECT_EQ(printed.out.rfind("IlimPS=8.50", 0), 0u) << printed.out;
   // A measured supply carries the converter's count (60 V over 32767), not a double's digits.
-  EXPECT_EQ(RunDcservo("test vdc --fault vdc=30").out, "Test successful\nVdc=30.029 V\n");
+  EXPECT_EQ(RunDcservo("test vdc --fault vdc=30").out, "vdc test passed\nVdc=30.029 V\n");
 }
 
 // The bundled drive with one parameter's entry changed: `replace` stands for the text from
@@ -302,7 +302,7 @@ TEST(CommandLineTruth, ARunThatMeasuredOrWroteNothingIsNoSuccess) {
       },
       {csv});
   const auto stopped = RunDcservo("test current --act stop=1@0.0001");
-  EXPECT_EQ(stopped.out.find("Test successful"), std::string::npos) << stopped.out;
+  EXPECT_EQ(stopped.out.find("test passed"), std::string::npos) << stopped.out;
   const auto notes = RunDcservo("edit --script " + ShellQuote(script) + " --out " +
                                 ShellQuote(dir.File("saved.json")));
   EXPECT_EQ(notes.exit_code, 0) << notes.err;

@@ -16,18 +16,24 @@ namespace {
 using nlohmann::ordered_json;
 using ::testing::HasSubstr;
 
-// A record of one speed step whose first cycle tracked with this RMS error.
-ordered_json SpeedRecord(const char* unit, double rms_error) {
-  ordered_json tracking = {{"unit", unit},
-                           {"measured", {{"rms_error", rms_error}}},
-                           {"predicted", nullptr}};
-  ordered_json step = {{"step", "speed"}, {"title", "Speed"}, {"verdict", "succeeded"},
-                       {"tracking", tracking}};
+// A record of one speed step whose first cycle tracked with this RMS error: as this version
+// writes it, or as an earlier one did (a `tracking` member, "succeeded").
+ordered_json SpeedRecord(const char* unit, double rms_error, bool earlier_version) {
+  const ordered_json figures = {{"measured", {{"rms_error", rms_error}}}, {"predicted", nullptr}};
+  ordered_json step = {{"step", "speed"}, {"title", "Speed"}};
+  if (earlier_version) {
+    ordered_json tracking = figures;
+    tracking["unit"] = unit;
+    step.update({{"verdict", "succeeded"}, {"tracking", tracking}});
+  } else {
+    step.update({{"verdict", "passed"}, {"figures", figures}, {"unit", unit}});
+  }
   return {{"steps", ordered_json::array({step})}, {"values", ordered_json::object()}};
 }
 
 // An earlier record in rad/s set beside one in rpm is compared in rpm (1 rad/s is
-// 9.5493 rpm); units of another kind stay each with its own value, and differ.
+// 9.5493 rpm); units of another kind stay each with its own value, and differ. A record of
+// an earlier version, which wrote its tracking figures apart, compares alike.
 TEST(CommissioningComparison, TrackingErrorsInAnotherUnitOfTheSameKindCompareAsNumbers) {
   struct Case {
     const char* before_unit;
@@ -46,9 +52,12 @@ TEST(CommissioningComparison, TrackingErrorsInAnotherUnitOfTheSameKindCompareAsN
        "<td>1 rpm</td>"},
   };
   for (const Case& c : cases) {
-    const std::string html = dcservo::ComparisonReportHtml(SpeedRecord("rpm", c.now_rpm),
-                                                           SpeedRecord(c.before_unit, c.before));
-    EXPECT_THAT(html, HasSubstr(c.row)) << c.before_unit << " " << c.now_rpm;
+    for (bool earlier_version : {true, false}) {
+      const std::string html = dcservo::ComparisonReportHtml(
+          SpeedRecord("rpm", c.now_rpm, false), SpeedRecord(c.before_unit, c.before, earlier_version));
+      EXPECT_THAT(html, HasSubstr(c.row)) << c.before_unit << " " << c.now_rpm;
+      EXPECT_THAT(html, HasSubstr("<td>Verdict</td><td class=\"ok\">passed</td><td class=\"ok\">passed</td>"));
+    }
   }
 }
 
@@ -138,16 +147,72 @@ TEST(CommissioningReport, ANotchedSpeedStepShowsTheRunBeforeTheNotchBesideItsOwn
   EXPECT_EQ(n["location"], "Speed Controller Output");
   EXPECT_EQ(n["ripple_at_resonance_A"], (ordered_json{{"before", 0.45}, {"after", 0.003}}));
   EXPECT_EQ(n["before"]["verdict"], "failed");
-  EXPECT_EQ(n["before"]["tracking"]["measured"]["rms_error"], 9.0);
+  EXPECT_EQ(n["before"]["figures"]["measured"]["rms_error"], 9.0);
   EXPECT_EQ(n["resonance"]["frequency_hz"], 800.0);
 
   const std::string html = CommissioningReportHtml(report, {""}, {notch.svg});
   EXPECT_THAT(html, HasSubstr("Filter 2 took a notch at 800 Hz, Q 0.7, on the Speed Controller Output"));
   EXPECT_THAT(html, HasSubstr("Ripple at the resonance (RMS)</td><td>0.45</td><td>0.003</td>"));
   EXPECT_THAT(html, HasSubstr("Tracking error (RMS)</td><td>9</td><td>2</td>"));
-  EXPECT_THAT(html, HasSubstr("<td class=\"bad\">FAILED</td><td class=\"ok\">passed</td>"));
+  EXPECT_THAT(html, HasSubstr("<td class=\"bad\">failed</td><td class=\"ok\">passed</td>"));
   EXPECT_THAT(html, HasSubstr("<figure>" + notch.svg + "</figure>"));
   EXPECT_THAT(notch.svg, HasSubstr("With the notch"));
+}
+
+// The record names the drive the steps ran on: one in this process, or one on a link with its
+// address, unit id and what it reported of itself (a serial it does not report says so).
+TEST(CommissioningReport, NamesTheDriveItRanOn) {
+  const auto setup = testing_support::LoadBundledSetup();
+  struct Case {
+    std::optional<ZelDriveDescription> drive;
+    const char* connection;
+    const char* shown;  // in the page
+  };
+  const Case cases[] = {
+      {ZelDriveDescription{}, "simulated drive in this process",
+       "<tr><th>Ran on</th><td>simulated drive in this process</td></tr>"},
+      {ZelDriveDescription{"tcp://10.0.0.7:1502,3", 3, "DCS-48/10", "2.7", ""},
+       "drive at tcp://10.0.0.7:1502,3, unit 3",
+       "<tr><th>Serial number</th><td>not reported by the drive</td></tr>"},
+  };
+  const CommissioningResult result{{}, {}, {}, "", true};
+  for (const Case& c : cases) {
+    ReportFiles files;
+    files.drive = c.drive;
+    files.source = "/srv/axis1.json";
+    const ordered_json report = CommissioningReportJson(result, *setup, files);
+    const ordered_json& drive = report["drive"];
+    EXPECT_EQ(drive["connection"], c.connection);
+    EXPECT_EQ(drive["source"], "/srv/axis1.json");
+    const std::string html = CommissioningReportHtml(report, {});
+    EXPECT_THAT(html, HasSubstr(c.shown)) << c.connection;
+    if (!c.drive->address.empty()) {
+      EXPECT_EQ(drive["unit_id"], 3);
+      EXPECT_EQ(drive["reported"]["firmware_id"], "2.7");
+      EXPECT_TRUE(drive["reported"]["serial"].is_null());
+      EXPECT_THAT(html, HasSubstr("<tr><th>Firmware (read from the drive)</th><td>2.7</td></tr>"));
+    }
+  }
+}
+
+// The page shows each value no longer than the drive tells apart, a chip register as the whole
+// number it holds, and a meaning that fits (an on/off switch is a flag).
+TEST(CommissioningReport, ShowsValuesByTheDisplayRule) {
+  const auto setup = testing_support::LoadBundledSetup();
+  setup->FindParameter("BQ1A1")->SetValueInBaseUnit(-1676090001.0);
+  const CommissioningResult result{{}, {}, {{"KPI", "", 19132.0, 19133.0}}, "", true};
+  const ordered_json report = CommissioningReportJson(result, *setup, {});
+  EXPECT_EQ(report["parameters"]["BQ1A1"]["resolution"], 1.0);
+  EXPECT_EQ(report["parameters"]["SpeedForward"]["meaning"], "flag: 1 on, 0 off");
+  const std::string html = CommissioningReportHtml(report, {});
+  for (const char* row : {"<tr><td>Imax_Prot</td><td>9</td><td>A</td>",
+                          "<tr><td>KPI</td><td>19132</td><td>19133</td>"})
+    EXPECT_THAT(html, HasSubstr(row));
+  const ordered_json earlier = report;
+  ordered_json now = report;
+  now["parameters"]["BQ1A1"]["value"] = -1600000003.0;
+  EXPECT_THAT(ComparisonReportHtml(now, earlier),
+              HasSubstr("<td>BQ1A1</td><td>-1676090001</td><td>-1600000003</td>"));
 }
 
 }  // namespace
