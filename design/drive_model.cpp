@@ -413,17 +413,71 @@ Lifted LiftOpenLoop(const DriveModel& model, const LoopCut& where) {
   return Lift(model, open);
 }
 
-std::complex<double> OpenLoopAt(const Lifted& l, double omega) {
-  const std::complex<double> z = std::polar(1.0, omega * l.period_s);
-  const long n = l.a.rows();
-  Eigen::MatrixXcd m = -l.a.cast<std::complex<double>>();
-  m.diagonal().array() += z;
-  const Eigen::VectorXcd x = m.partialPivLu().solve(l.b.cast<std::complex<double>>());
-  std::complex<double> g = 0.0;
-  for (long j = 0; j < n; ++j) g += l.c(j) * x(j);
-  // The controller's output answers what it was fed with the opposite sign: L = -G.
-  return -g;
-}
+// The open loop's response at many frequencies. A dense solve of (z - A) x = b at each one
+// costs the cube of the states; the lifted matrix is brought to Hessenberg form once
+// (A = Q H Q^T, orthogonal Q), after which each frequency is an elimination of one
+// subdiagonal: the square of the states.
+class OpenLoopSweep {
+ public:
+  explicit OpenLoopSweep(const Lifted& l) : period_s_(l.period_s) {
+    const long n = l.a.rows();
+    if (n == 0) return;
+    const Eigen::HessenbergDecomposition<Eigen::MatrixXd> hessenberg(l.a);
+    const Eigen::MatrixXd q = hessenberg.matrixQ();
+    h_ = hessenberg.matrixH();
+    b_ = q.transpose() * l.b;
+    c_ = l.c * q;
+    m_.resize(n, n);
+    x_.resize(n);
+  }
+
+  static std::complex<double> Reciprocal(std::complex<double> z) {
+    const double size = std::norm(z);
+    return {z.real() / size, -z.imag() / size};
+  }
+
+  std::complex<double> At(double omega) {
+    using Complex = std::complex<double>;
+    const Complex z = std::polar(1.0, omega * period_s_);
+    const long n = h_.rows();
+    for (long j = 0; j < n; ++j) {
+      // Only the Hessenberg band holds anything; the rest of m_ is never read.
+      for (long i = 0; i <= std::min(j + 1, n - 1); ++i) m_(i, j) = -h_(i, j);
+      m_(j, j) += z;
+    }
+    for (long j = 0; j < n; ++j) x_(j) = b_(j);
+    // Gaussian elimination of the subdiagonal with partial pivoting between the two rows.
+    // Pivots compare by their squared size and divide through their reciprocal: the library's
+    // complex division and magnitude guard against overflows that these sizes never reach.
+    for (long k = 0; k + 1 < n; ++k) {
+      if (std::norm(m_(k + 1, k)) > std::norm(m_(k, k))) {
+        for (long j = k; j < n; ++j) std::swap(m_(k, j), m_(k + 1, j));
+        std::swap(x_(k), x_(k + 1));
+      }
+      if (m_(k, k) == 0.0) continue;
+      const Complex f = m_(k + 1, k) * Reciprocal(m_(k, k));
+      for (long j = k + 1; j < n; ++j) m_(k + 1, j) -= f * m_(k, j);
+      x_(k + 1) -= f * x_(k);
+    }
+    Complex g = 0.0;
+    for (long k = n - 1; k >= 0; --k) {
+      Complex sum = x_(k);
+      for (long j = k + 1; j < n; ++j) sum -= m_(k, j) * x_(j);
+      x_(k) = sum * Reciprocal(m_(k, k));
+      g += c_(k) * x_(k);
+    }
+    // The controller's output answers what it was fed with the opposite sign: L = -G.
+    return -g;
+  }
+
+ private:
+  double period_s_;
+  Eigen::MatrixXd h_;
+  Eigen::VectorXd b_;
+  Eigen::RowVectorXd c_;
+  Eigen::MatrixXcd m_;
+  Eigen::VectorXcd x_;
+};
 
 // A state that no loop sees (the absolute position of a speed loop, a controller that the
 // structure leaves idle) stays where it is: an eigenvalue of exactly one that means nothing
@@ -576,10 +630,10 @@ std::vector<std::complex<double>> OpenLoopFrequencyResponse(const DriveModel& mo
                                                             ModelStructure structure,
                                                             TunedLoop loop,
                                                             const std::vector<double>& omega) {
-  const Lifted lifted = LiftOpenLoop(model, CutOf(structure, loop));
+  OpenLoopSweep sweep(LiftOpenLoop(model, CutOf(structure, loop)));
   std::vector<std::complex<double>> response;
   response.reserve(omega.size());
-  for (double w : omega) response.push_back(OpenLoopAt(lifted, w));
+  for (double w : omega) response.push_back(sweep.At(w));
   return response;
 }
 
@@ -607,10 +661,11 @@ std::optional<LoopMargins> MarginsOf(const DriveModel& model, ModelStructure str
   // frequency, where every loop of the drive lags by less than a full turn.
   const double nyquist = std::numbers::pi / lifted.period_s;
   const int sweep = std::max(points, 16);
+  OpenLoopSweep open_loop(lifted);
   std::vector<double> w(static_cast<std::size_t>(sweep)), gain_db(w.size()), phase(w.size());
   for (int k = 0; k < sweep; ++k) {
     w[k] = nyquist * std::pow(1e-5, 1.0 - static_cast<double>(k) / (sweep - 1)) * (1 - 1e-9);
-    const std::complex<double> l = OpenLoopAt(lifted, w[k]);
+    const std::complex<double> l = open_loop.At(w[k]);
     gain_db[k] = 20.0 * std::log10(std::abs(l));
     margins.peak_sensitivity = std::max(margins.peak_sensitivity, 1.0 / std::abs(1.0 + l));
     if (!margins.bandwidth_rad_s && std::abs(l / (1.0 + l)) < std::numbers::sqrt2 / 2.0)

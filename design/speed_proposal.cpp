@@ -48,18 +48,31 @@ std::optional<LoopMargins> SpeedMargins(const SpeedProposalInputs& in, const Dri
   return MarginsOf(AtBand(model, in.requested_rad_s, w), in.structure, TunedLoop::Speed, sweep);
 }
 
-// The highest band up to `highest` whose loop keeps its margins; nothing when even the
-// lowest band does not.
-std::optional<double> HighestBandWithMargins(const SpeedProposalInputs& in,
-                                             const DriveModel& model, double highest) {
-  if (MarginsKept(SpeedMargins(in, model, highest))) return highest;
+// A band and the margins of the loop at it.
+struct BandMargins {
+  double band = 0.0;
+  std::optional<LoopMargins> margins;
+};
+
+// The highest band up to `highest` whose loop keeps its margins, with them; nothing when even
+// the lowest band does not.
+std::optional<BandMargins> HighestBandWithMargins(const SpeedProposalInputs& in,
+                                                  const DriveModel& model, double highest) {
+  if (auto m = SpeedMargins(in, model, highest); MarginsKept(m)) return BandMargins{highest, m};
   double lo = in.lowest_rad_s, hi = highest;
-  if (!(lo < hi) || !MarginsKept(SpeedMargins(in, model, lo))) return std::nullopt;
+  if (!(lo < hi)) return std::nullopt;
+  BandMargins kept{lo, SpeedMargins(in, model, lo)};
+  if (!MarginsKept(kept.margins)) return std::nullopt;
   for (int i = 0; i < kBandSteps; ++i) {
     const double mid = std::sqrt(lo * hi);
-    (MarginsKept(SpeedMargins(in, model, mid)) ? lo : hi) = mid;
+    if (auto m = SpeedMargins(in, model, mid); MarginsKept(m)) {
+      lo = mid;
+      kept = {mid, std::move(m)};
+    } else {
+      hi = mid;
+    }
   }
-  return lo;
+  return kept;
 }
 
 // The best band with this low pass (or none) on the speed feedback.
@@ -80,12 +93,14 @@ std::optional<SpeedLoopProposal> WithFilter(const SpeedProposalInputs& in,
   const double ripple_band = in.requested_rad_s * designed_A / ripple_at_request;
   double band = std::min(in.requested_rad_s, std::max(ripple_band, in.lowest_rad_s));
   if (band < in.requested_rad_s) p.limited_by = PassBandLimit::Ripple;
-  const std::optional<double> kept = HighestBandWithMargins(in, model, band);
+  std::optional<BandMargins> kept = HighestBandWithMargins(in, model, band);
   if (!kept) return std::nullopt;
-  if (*kept < band) p.limited_by = PassBandLimit::Margins;
-  band = *kept;
+  if (kept->band < band) p.limited_by = PassBandLimit::Margins;
+  band = kept->band;
+  // The first round judges the band that the search ended on, whose margins it has.
+  p.margins = std::move(kept->margins);
   for (int round = 0;; ++round) {
-    p.margins = SpeedMargins(in, model, band);
+    if (round > 0) p.margins = SpeedMargins(in, model, band);
     const double sensitivity = p.margins ? p.margins->peak_sensitivity : 1.0;
     p.jump_A = ripple_at_request * band / in.requested_rad_s;
     p.ripple_A = p.jump_A * sensitivity;

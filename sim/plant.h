@@ -116,6 +116,15 @@ class Plant {
   // A hand turns the shaft by `radians` over `seconds`; the motor follows whatever it does.
   void TurnByHand(double radians, double seconds);
   bool Moving() const { return w_ != 0.0 || i_ != 0.0 || hand_steps_left_ > 0; }
+  // A period with the bridge off leaves every state as it is: nothing turns, nothing twists,
+  // and no load torque pulls at a free shaft.
+  bool StillWithBridgeOff() const {
+    if (Moving()) return false;
+    if (compliant_ && (twist_ != 0.0 || twist_rate_ != 0.0 || common_speed_ != 0.0 ||
+                       common_angle_ != theta_))
+      return false;
+    return faults_.shaft_blocked || faults_.load_torque_Nm == 0.0;
+  }
 
   const PlantFaults& Faults() const { return faults_; }
   void SetShorted(bool shorted) {

@@ -226,6 +226,11 @@ void SimulatedDrive::RunPeriods(std::uint64_t n) {
   const double volts_per_count = plant_.Supply() / kFullScale;
   const double trip_A = plant_.Config().short_circuit_A;
   for (std::uint64_t k = 0; k < n; ++k) {
+    if (const std::uint64_t quiet = QuietPeriods(n - k); quiet > 0) {
+      PassQuietPeriods(quiet);
+      k += quiet - 1;
+      continue;
+    }
     const i64 first_half = command_;
     if (--slow_countdown_ <= 0) {
       slow_countdown_ = settings_.slper;
@@ -242,6 +247,34 @@ void SimulatedDrive::RunPeriods(std::uint64_t n) {
   ReadHeldEncoderSample();
   periods_simulated_ += n;
   time_ += static_cast<double>(n) * pwm_period_;
+}
+
+std::uint64_t SimulatedDrive::QuietPeriods(std::uint64_t left) const {
+  if (axis_on_ || settings_.loops_in_fast_loop || slow_countdown_ <= 1) return 0;
+  if (log_.active && log_.loop == ZelLogRequest::kFastLoop) return 0;
+  if (program_ && program_->Running() &&
+      (program_->WantsFastTicks() || program_->CurrentProtection() > 0))
+    return 0;
+  if (!plant_.StillWithBridgeOff()) return 0;
+  return std::min(left, static_cast<std::uint64_t>(slow_countdown_ - 1));
+}
+
+void SimulatedDrive::PassQuietPeriods(std::uint64_t m) {
+  slow_countdown_ -= static_cast<int>(m);
+  const auto due = static_cast<std::uint64_t>(fast_countdown_);
+  if (m < due) {
+    fast_countdown_ -= static_cast<int>(m);
+    return;
+  }
+  const auto every = static_cast<std::uint64_t>(settings_.clper);
+  const std::uint64_t samples = 1 + (m - due) / every;
+  fast_countdown_ = static_cast<int>(every - (m - due) % every);
+  // What each of those fast samples would have done, once.
+  HoldEncoderSample();
+  i_meas_ = adc_.Bipolar(plant_.Current() * current_scale_);
+  current_sum_ += i_meas_ * static_cast<i64>(samples);
+  current_samples_ += static_cast<int>(samples);
+  command_ = 0;
 }
 
 // ---- sampling ------------------------------------------------------------------------------

@@ -132,6 +132,12 @@ class SimulatedDrive : public CZel_DriveLink, private ProgramContext {
 
   void ApplyChipChanges();
   void RunPeriods(std::uint64_t n);
+  // With the axis off and the shaft still, a fast sample only counts a current of nought and
+  // holds an encoder sample that does not change: up to the next slow sample the periods are
+  // passed in one stride. Of `left` periods, how many may be passed so; 0 when a fast sample
+  // has more to do.
+  std::uint64_t QuietPeriods(std::uint64_t left) const;
+  void PassQuietPeriods(std::uint64_t m);
   // `encoder_sampled`: the slow loop of the same period has read the encoder already.
   void FastSample(bool encoder_sampled);
   void SlowSample();

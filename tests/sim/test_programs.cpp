@@ -125,3 +125,50 @@ TEST(TestPrograms, TheFrequencyResponseProgramInjectsItsSineForItsPeriodsOrRefus
 }
 
 }  // namespace
+
+namespace {
+
+// What a host reads of a watched shaft.
+std::vector<double> WatchedReadings(dcsim::SimulatedDrive& drive) {
+  std::vector<double> out;
+  for (const char* name : {"APOS", "ASPD", "IQ", "AD5"}) {
+    double v = 0.0;
+    EXPECT_TRUE(drive.ReadVariable(name, v)) << name;
+    out.push_back(v);
+  }
+  out.push_back(static_cast<double>(drive.PeriodsSimulated()));
+  out.push_back(drive.ProgramRunning() ? 1.0 : 0.0);
+  return out;
+}
+
+}  // namespace
+
+TEST(TestPrograms, AStillShaftWithTheAxisOffReadsAsWhenEveryPeriodIsStepped) {
+  // A fast-loop log makes the drive step every period; without one, the periods between two
+  // slow samples of a still shaft pass in one stride. Hand turns and the host's Stop arrive
+  // in the middle of slow periods.
+  const std::vector<std::pair<double, std::pair<const char*, double>>> actions = {
+      {0.01234, {"turn", 1.0}}, {0.7, {"pot", 2.5}}, {0.90003, {"turn", -0.37}},
+      {1.60001, {"var_i2", 1.0}}};
+  const double looks[] = {0.0061, 0.25, 0.51, 0.8, 1.2, 1.45, 1.7};
+  std::vector<std::vector<double>> seen[2];
+  for (int stepped = 0; stepped < 2; ++stepped) {
+    dcsim::SimulatedDrive drive{dcsim::PlantConfig{}};
+    ASSERT_NE(drive.StartProgram("Encoder_Connection_Test", {}), 0u);
+    if (stepped) {
+      ZelLogRequest every_period{{"var_u2"}, 16000, ZelLogRequest::kFastLoop, 10};
+      ASSERT_TRUE(drive.StartLog(every_period));
+    }
+    std::string error;
+    for (const auto& [at, action] : actions)
+      ASSERT_TRUE(drive.Schedule(at, action.first, action.second, error)) << error;
+    for (double t : looks) {
+      drive.AdvanceTo(t);
+      seen[stepped].push_back(WatchedReadings(drive));
+    }
+  }
+  EXPECT_EQ(seen[0], seen[1]);
+  // The turns were counted (2000 counts a turn) and the program ended on the host's word.
+  EXPECT_NEAR(seen[0][3][0], 1.0 / (2.0 * 3.14159265358979) * 2000.0, 1.0);
+  EXPECT_EQ(seen[0].back()[5], 0.0);
+}
