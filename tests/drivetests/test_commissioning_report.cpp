@@ -76,7 +76,7 @@ TEST(CommissioningComparison, AHugeEarlierRecordIsComparedInOnePass) {
   std::string error;
   const ordered_json before = dcservo::ParseCommissioningReport(text, "E/report.json", error);
   ASSERT_EQ(error, "");
-  ordered_json now = SpeedRecord("rpm", 1.0);
+  ordered_json now = SpeedRecord("rpm", 1.0, false);
   now["values"]["P7"] = {{"value", 3}, {"unit", "A"}};
   const std::string html = dcservo::ComparisonReportHtml(now, before);
   EXPECT_THAT(html, HasSubstr("<tr class=\"changed\"><td>P7</td><td>1 A</td><td>3 A</td>"));
