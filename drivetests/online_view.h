@@ -28,8 +28,9 @@ struct ScopeTriggerSettings {
   double pre_percent = 0.0;
 };
 
-// The window of one cycle of the profile, in seconds: both ramps doubled for the
-// bidirectional profile, the shorter ramp added again for the others (the motion's tail).
+// The window of one whole cycle of the profile, in seconds: both ramps doubled for the
+// bidirectional profile; for the others the rest after the second ramp is at least the
+// shorter ramp (the motion's tail).
 double ScopeWindow(CZel_Setup& setup, const ProfileNames& names, bool with_final_value);
 
 ScopeTriggerSettings SpeedScopeTrigger(CZel_Setup& setup, bool multi_cycle);
@@ -60,7 +61,7 @@ std::string LiveValueText(double value, const std::string& unit);
 // figures of each cycle are computed from.
 class OnlineView {
  public:
-  // Channel 0 is time (s); the others are named with the units they are shown in, each
+  // Channel 0 is time (ms); the others are named with the units they are shown in, each
   // value taken times its `shown_per_base`.
   void Reset(const std::vector<std::string>& names, const std::vector<std::string>& units,
              const std::vector<double>& shown_per_base, int points);
