@@ -23,9 +23,12 @@ constexpr char kIntroduction[] =
 
 ZelDialogTemplate MakeTemplate() {
   ZelTemplateBuilder b(kCommissionTemplate, "Commissioning");
+  b.Box(kCommissionRecordBox, "For the record", 0);
+  b.Field(kCommissionOperatorLabel, "Operator", kCommissionOperator, 0, kCommissionRecordBox, 0);
+  b.Field(kCommissionNoteLabel, "Note", kCommissionNote, 0, kCommissionRecordBox, 1);
   b.Box(kCommissionBox, "Progress", 0);
   b.Add(kCommissionText, K::Text, "", kCommissionBox, {0, 0, 4, 3}, kStyleReadOnly);
-  b.DialogButtons(kCommissionButtons, 1, 3);
+  b.DialogButtons(kCommissionButtons, 2, 3);
   b.Add(kCommissionStart, K::Button, "Start", kCommissionButtons, {0, 0});
   return b.Build();
 }
@@ -93,9 +96,14 @@ void CCommissionDlg::OnStart() {
   const ReportPrinter printer = [&screen](const ZelReportDocument& report, std::string& pdf) {
     return screen.PrintReportPdf(report, pdf);
   };
-  const std::string why = WriteCommissioningRecord(result, m_Setup, dir,
-                                                   {{}, {}, "drive setup", {}, {}}, nullptr,
-                                                   printer, paths);
+  const ReportFiles record{{},
+                           {},
+                           "drive setup",
+                           GetChildText(kCommissionOperator),
+                           GetChildText(kCommissionNote),
+                           "confirmed on screen"};
+  const std::string why =
+      WriteCommissioningRecord(result, m_Setup, dir, record, nullptr, printer, paths);
   EnableChild(kCommissionStart, 1);
   if (!why.empty()) {
     ShowProgress(why);

@@ -22,6 +22,7 @@ struct ReportFiles {
   std::string source;             // the setup the run started from
   std::string operator_name;      // who commissioned the drive; may be empty
   std::string note;               // why, or anything the engineer files with the record
+  std::string shaft_notices;      // who answered the notices that block and free the shaft
 };
 
 // A step's figures as every JSON of the tests writes them; null when there are none.
