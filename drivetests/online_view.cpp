@@ -77,11 +77,7 @@ double ScopeWindow(CZel_Setup& setup, const ProfileNames& names, bool with_final
     return (both_ways ? 2.0 * ramps : ramps) + in.hold + in.end;
   }
   if (both_ways) return 2.0 * in.first_ramp + in.hold + 2.0 * in.second_ramp + in.end;
-  // The whole cycle, its rest after the second ramp included, so that a single sweep shows
-  // the whole profile and cycles follow one another with their pause; a rest shorter than
-  // the shorter ramp is stretched to it, so that the motion's tail shows.
-  return in.first_ramp + in.hold + in.second_ramp +
-         std::max(in.end, std::min(in.first_ramp, in.second_ramp));
+  return in.first_ramp + in.hold + in.second_ramp + std::min(in.first_ramp, in.second_ramp);
 }
 
 ScopeTriggerSettings SpeedScopeTrigger(CZel_Setup& setup, bool multi_cycle) {

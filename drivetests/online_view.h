@@ -28,9 +28,8 @@ struct ScopeTriggerSettings {
   double pre_percent = 0.0;
 };
 
-// The window of one whole cycle of the profile, in seconds: both ramps doubled for the
-// bidirectional profile; for the others the rest after the second ramp is at least the
-// shorter ramp (the motion's tail).
+// The window of one cycle of the profile, in seconds: both ramps doubled for the
+// bidirectional profile, the shorter ramp added again for the others (the motion's tail).
 double ScopeWindow(CZel_Setup& setup, const ProfileNames& names, bool with_final_value);
 
 ScopeTriggerSettings SpeedScopeTrigger(CZel_Setup& setup, bool multi_cycle);

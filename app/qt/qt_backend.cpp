@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "app/qt/qt_dialog_view.h"
 #include "app/qt/qt_graph_view.h"
@@ -85,8 +86,9 @@ QtDialogView* QtUiBackend::TopView() const { return stack_.empty() ? nullptr : s
 void QtUiBackend::RunModal(CZel_Dialog& dialog) {
   auto* view = new QtDialogView(dialog, TopView());
   // Modal to the dialogs below it only: the simulated drive's panel is the drive's hardware,
-  // which a person handles whatever dialog is open.
-  view->setWindowModality(Qt::WindowModal);
+  // which a person handles whatever dialog is open. The outermost dialog has none below it.
+  const bool outermost = stack_.empty();
+  view->setWindowModality(outermost ? Qt::NonModal : Qt::WindowModal);
   ZelDialogView* previous_view = dialog.GetView();
   dialog.AttachView(view);
   view->SyncAll();
@@ -98,6 +100,9 @@ void QtUiBackend::RunModal(CZel_Dialog& dialog) {
     view->FitToScreen();
     view->PlaceOnScreen();
     view->show();
+    // Qt makes a dialog without a parent the transient child of the window that was active
+    // (the panel): a dialog modal over it would then block the panel too.
+    if (outermost && view->windowHandle()) view->windowHandle()->setTransientParent(nullptr);
     dialog.ModalShown();
     // What the dialog showed or hid as it came on screen changes its size; measured before,
     // the window would keep the room of rows that are gone (or lack that of new ones).

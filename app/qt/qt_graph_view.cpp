@@ -9,6 +9,7 @@
 #include <QGraphicsLineItem>
 #include <QGraphicsRectItem>
 #include <QGraphicsTextItem>
+#include <QTextDocument>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QWheelEvent>
@@ -107,6 +108,9 @@ QtGraphView::QtGraphView(QWidget* parent) : QChartView(new QChart(), parent) {
   readout_frame_->hide();
   readout_ = new QGraphicsTextItem(chart());
   readout_->setZValue(22);
+  QFont small = readout_->font();
+  small.setPointSizeF(small.pointSizeF() * 0.85);  // it lies over the curves: no larger than needed
+  readout_->setFont(small);
   readout_->hide();
   // The key's height moves the plot's bottom edge, and the cursor lines and the ticks follow.
   QObject::connect(chart(), &QChart::plotAreaChanged, this, [this] {
@@ -390,6 +394,7 @@ void QtGraphView::DrawKey() {
     values += "</table>";
   }
   readout_->setHtml(values);
+  readout_->adjustSize();
   readout_->setVisible(table);
   readout_frame_->setVisible(table);
   const qreal width = chart()->size().width() - 16;
@@ -405,7 +410,7 @@ void QtGraphView::DrawKey() {
 void QtGraphView::PlaceReadout() {
   if (!readout_->isVisible()) return;
   const QRectF area = chart()->plotArea();
-  const QSizeF size = readout_->boundingRect().size();
+  const QSizeF size = readout_->document()->size();
   constexpr qreal kInset = 6;
   const QPointF corners[] = {
       {area.left() + kInset, area.top() + kInset},

