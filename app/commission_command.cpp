@@ -2,9 +2,16 @@
 // headless, and the record of it in a folder: the commissioned setup, report.html,
 // report.json and the logged run of every step. `--compare` sets it beside an earlier one.
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "app/command.h"
 #include "app/test_tuning_command.h"
@@ -15,6 +22,7 @@
 #include "drivetests/commissioning.h"
 #include "drivetests/commissioning_report.h"
 #include "host/zel_headless.h"
+#include "host/zel_test_dlg.h"
 
 namespace {
 
@@ -44,6 +52,102 @@ void Inject(dcsim::SimulatedDrive& drive, const std::string& name, double value)
   if (!drive.Inject(name, value, error)) throw CommandError(kExitBadInput, error);
 }
 
+// Over a link the shaft is a real one: each notice that asks to block or free it is a
+// question on the terminal, and the step waits for the answer. --yes answers them for a
+// script that has seen to the shaft itself.
+class ShaftQuestionsOnTerminal {
+ public:
+  explicit ShaftQuestionsOnTerminal(bool answer_yes) : answer_yes_(answer_yes) {}
+
+  bool Ask(const char* notice) const {
+    std::printf("    %s\n", notice);
+    if (answer_yes_) {
+      std::printf("    (answered by --yes)\n");
+      std::fflush(stdout);
+      return true;
+    }
+    for (;;) {
+      std::printf("    Press Enter when done, or type \"stop\" to end the run: ");
+      std::fflush(stdout);
+      std::string line;
+      const bool answered = static_cast<bool>(std::getline(std::cin, line));
+      // A terminal echoed the answer and its Enter; an answer from a pipe was not seen.
+      if (!isatty(STDIN_FILENO)) std::printf("\n");
+      if (!answered) {
+        std::printf("    no answer (end of input): the run stops here\n");
+        return false;
+      }
+      std::erase_if(line, [](unsigned char c) { return std::isspace(c); });
+      std::transform(line.begin(), line.end(), line.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      if (line.empty() || line == "y" || line == "yes") return true;
+      if (line == "stop" || line == "n" || line == "no") return false;
+    }
+  }
+
+ private:
+  bool answer_yes_;
+};
+
+// A step over a link runs for tens of seconds: the run's time and its status (the upload's
+// share) show at most once a second, so that a quiet terminal is not taken for a hung run.
+class StepProgressOnTerminal {
+ public:
+  explicit StepProgressOnTerminal(ZelHeadlessBackend& ui) : ui_(ui) {
+    ui_.on_control_changed = [this](CZel_Dialog& dialog, int id) {
+      if (id != kIdcTestStatus) return;
+      const std::string text = dialog.GetChildText(id);
+      if (text.empty() || text == status_) return;
+      // A new phase shows at once; the counts within it at the pace of the terminal.
+      const bool new_phase = Phase(text) != Phase(status_);
+      status_ = text;
+      Show(new_phase);
+    };
+    // Between the runs of a step (before its first, after each) the drive is waited for:
+    // the motor must come to rest.
+    ui_.on_loop_end = [this](CZel_Dialog&) { status_ = kBetweenRuns; };
+    clock_listener_ = ui_.AddClockListener([this](double) { Show(false); });
+  }
+  ~StepProgressOnTerminal() {
+    ui_.on_control_changed = nullptr;
+    ui_.on_loop_end = nullptr;
+    ui_.RemoveClockListener(clock_listener_);
+  }
+  StepProgressOnTerminal(const StepProgressOnTerminal&) = delete;
+  StepProgressOnTerminal& operator=(const StepProgressOnTerminal&) = delete;
+
+  void StepStarts() {
+    step_start_ms_ = ui_.NowMs();
+    status_ = kBetweenRuns;
+    shown_.clear();
+    last_shown_ = std::chrono::steady_clock::now();
+  }
+
+ private:
+  static constexpr char kBetweenRuns[] = "waiting for the motor to come to rest";
+
+  static std::string Phase(const std::string& status) { return status.substr(0, status.find(':')); }
+
+  // New counts at most once a second; the same text again every five.
+  void Show(bool now) {
+    const auto since = std::chrono::steady_clock::now() - last_shown_;
+    const auto pace = status_ == shown_ ? std::chrono::seconds(5) : std::chrono::seconds(1);
+    if (status_.empty() || (!now && since < pace)) return;
+    char time[32];
+    std::snprintf(time, sizeof time, "%.1f s", (ui_.NowMs() - step_start_ms_) / 1000.0);
+    std::printf("      %s (run %s)\n", status_.c_str(), time);
+    std::fflush(stdout);
+    shown_ = status_;
+    last_shown_ = std::chrono::steady_clock::now();
+  }
+
+  ZelHeadlessBackend& ui_;
+  int clock_listener_ = 0;
+  double step_start_ms_ = 0.0;
+  std::string status_, shown_;
+  std::chrono::steady_clock::time_point last_shown_{};
+};
+
 class CommissionCommand : public Command {
  public:
   const char* Name() const override { return "commission"; }
@@ -65,6 +169,9 @@ class CommissionCommand : public Command {
         ->check(FileName());
     cmd.add_option("--operator", operator_, "Who commissions the drive, for the record");
     cmd.add_option("--note", note_, "A note filed with the record (the machine, the reason)");
+    cmd.add_flag("--yes", yes_,
+                 "With --drive: answer the notices to block and free the shaft without asking "
+                 "(the record says so)");
     drive_.AddTo(cmd);
     cmd.footer(ConditionsHelp(false));
   }
@@ -95,9 +202,18 @@ class CommissionCommand : public Command {
     for (const std::string& f : faults_) inject(ParseCondition(f, false));
 
     dcservo::CommissioningHooks hooks;
-    hooks.progress = [](std::size_t i, std::size_t n, const CommissioningStep& step) {
+    std::optional<StepProgressOnTerminal> step_progress;
+    const ShaftQuestionsOnTerminal questions(yes_);
+    if (drive_.Remote()) {
+      step_progress.emplace(ui);
+      hooks.confirm = [&questions](const char* notice, ZelAskedAction) {
+        return questions.Ask(notice);
+      };
+    }
+    hooks.progress = [&step_progress](std::size_t i, std::size_t n, const CommissioningStep& step) {
       std::printf("[%zu/%zu] %s\n", i + 1, n, step.title);
       std::fflush(stdout);
+      if (step_progress) step_progress->StepStarts();
     };
     hooks.prepare = [&](const CommissioningStep& step) {
       for (const StepFault& f : step_faults) {
@@ -108,7 +224,8 @@ class CommissionCommand : public Command {
     session.ReportReplaced("commission",
                            "commission tunes the loops and identifies the inertia on the drive: "
                            "assign what it starts from, not what it finds");
-    WriteRecord(result, setup, session.IsBundled() ? "bundled drive" : session.Path(), earlier);
+    WriteRecord(result, setup, session.IsBundled() ? "bundled drive" : session.Path(),
+                ShaftNoticesAnswered(), earlier);
     return result.succeeded ? 0 : kExitFailed;
   }
 
@@ -125,13 +242,21 @@ class CommissionCommand : public Command {
                                 "choose another folder for the record");
   }
 
+  std::string ShaftNoticesAnswered() const {
+    if (!drive_.Remote()) return "taken by the simulated drive, which blocked and freed its shaft";
+    return yes_ ? "answered by --yes, without asking: the shaft was not seen to"
+                : "confirmed at the terminal";
+  }
+
   void WriteRecord(const CommissioningResult& result, const CZel_Setup& setup,
-                   const std::string& source, const ordered_json& earlier) {
+                   const std::string& source, const std::string& shaft_notices,
+                   const ordered_json& earlier) {
     dcservo::RecordPaths paths;
     dcservo::ReportFiles record;
     record.source = source;
     record.operator_name = operator_;
     record.note = note_;
+    record.shaft_notices = shaft_notices;
     const std::string why = dcservo::WriteCommissioningRecord(
         result, setup, out_, record, earlier, PrintWithTheGuiModule, paths);
     if (!why.empty()) throw CommandError(kExitFailed, why);
@@ -163,6 +288,7 @@ class CommissionCommand : public Command {
   SetupArgs args_;
   std::string positional_setup_, out_, compare_, operator_, note_;
   std::vector<std::string> faults_, step_faults_;
+  bool yes_ = false;
   DriveLinkOption drive_;
 };
 

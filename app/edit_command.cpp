@@ -111,9 +111,23 @@ class EditCommand : public Command {
     if (drive.Simulated()) {
       screen->ShowDrivePanel(drive.SharedDrive());
       drive.on_shaft_blocked = [&screen] { screen->ShowShaftBlocked(true); };
+    } else {
+      screen->ShowDriveLink(drive_.address, [this, &session] { return Reconnect(session); });
     }
     result_ = OpenDialog(session);
     return 0;
+  }
+
+  // A new link to the drive, checked as the first was, in place of the lost one.
+  std::string Reconnect(SetupSession& session) {
+    try {
+      std::shared_ptr<CZel_DriveLink> link = drive_.Open(session.Setup());
+      CZel_Comm::Attach(link);
+      remote_ = std::move(link);
+      return "";
+    } catch (const CommandError& e) {
+      return e.what();
+    }
   }
 
   int RunHeadless(SetupSession& session, const ZelDialogScript& script) {

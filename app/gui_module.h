@@ -3,6 +3,7 @@
 // command that shows no window starts without Qt's libraries, which cost more to load and
 // relocate than the whole of its work. This header is all the program sees of it.
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -30,6 +31,11 @@ class GuiScreen {
   virtual void ShowDrivePanel(std::shared_ptr<dcsim::SimulatedDrive> drive) = 0;
   // The panel follows a shaft blocked from elsewhere (the blocked-shaft notice).
   virtual void ShowShaftBlocked(bool blocked) = 0;
+  // The drive on a link: its address and whether it answers, a notice when it stops, and a
+  // new link once it serves again (`reconnect` opens and attaches one: empty on success,
+  // else why not).
+  virtual void ShowDriveLink(const std::string& address,
+                             std::function<std::string()> reconnect) = 0;
 };
 
 struct GuiModuleApi {

@@ -22,12 +22,23 @@ SimulatedDriveSession::SimulatedDriveSession(CZel_Setup& setup,
     const bool block = request.asks == ZelAskedAction::BlockShaft;
     if (shaft_blocked_by_fault_) return;
     std::string error;
-    if (drive_->Inject("shaft_blocked", block ? 1.0 : 0.0, error) && block && on_shaft_blocked)
-      on_shaft_blocked();
+    if (drive_->Inject("shaft_blocked", block ? 1.0 : 0.0, error)) {
+      blocked_by_notice_ = block;
+      if (block && on_shaft_blocked) on_shaft_blocked();
+    }
+  });
+  // The notice blocked the shaft for one test: once it closes, the hand that held the shaft
+  // lets go, and the next test finds it free.
+  action_end_listener_ = ZelAddActionEndListener([this](ZelAskedAction ended) {
+    if (ended != ZelAskedAction::BlockShaft || !blocked_by_notice_ || shaft_blocked_by_fault_)
+      return;
+    std::string error;
+    if (drive_->Inject("shaft_blocked", 0.0, error)) blocked_by_notice_ = false;
   });
 }
 
 SimulatedDriveSession::~SimulatedDriveSession() {
   ZelRemoveAnswerListener(answer_listener_);
+  ZelRemoveActionEndListener(action_end_listener_);
   CZel_Comm::SetClock(nullptr);
 }

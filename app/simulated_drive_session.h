@@ -2,7 +2,8 @@
 // The simulated drive as a user meets it while dialogs are open: built from the setup,
 // attached as the host's drive, its time following the user-interface clock (wall clock on
 // screen, virtual clock headless), and its shaft blocked once the user confirms the notice
-// that asks for it (freed once the user confirms the notice that asks to free it).
+// that asks for it (freed once the user confirms the notice that asks to free it, or once
+// the test it was blocked for has closed).
 // Given a drive on a link (--drive), that drive is attached instead, with the same clock;
 // a real shaft is blocked by the user's hand, not by the notice.
 
@@ -36,5 +37,7 @@ class SimulatedDriveSession {
   std::shared_ptr<dcsim::SimulatedDrive> drive_;
   CZel_CommSession comm_;
   int answer_listener_ = 0;
+  int action_end_listener_ = 0;
   bool shaft_blocked_by_fault_ = false;
+  bool blocked_by_notice_ = false;
 };

@@ -560,6 +560,7 @@ void CDriveSetupDlg::OnOpener(int button) {
   if (!child) return;
   child->DoModal();
   child.reset();
+  if (o->before & kNoticeBlockedShaft) ZelEndAskedAction(ZelAskedAction::BlockShaft);
   ShowSetupAfterChild();
 }
 

@@ -23,9 +23,12 @@ constexpr char kIntroduction[] =
 
 ZelDialogTemplate MakeTemplate() {
   ZelTemplateBuilder b(kCommissionTemplate, "Commissioning");
+  b.Box(kCommissionRecordBox, "For the record", 0);
+  b.Field(kCommissionOperatorLabel, "Operator", kCommissionOperator, 0, kCommissionRecordBox, 0);
+  b.Field(kCommissionNoteLabel, "Note", kCommissionNote, 0, kCommissionRecordBox, 1);
   b.Box(kCommissionBox, "Progress", 0);
   b.Add(kCommissionText, K::Text, "", kCommissionBox, {0, 0, 4, 3}, kStyleReadOnly);
-  b.DialogButtons(kCommissionButtons, 1, 3);
+  b.DialogButtons(kCommissionButtons, 2, 3);
   b.Add(kCommissionStart, K::Button, "Start", kCommissionButtons, {0, 0});
   return b.Build();
 }
@@ -95,6 +98,9 @@ void CCommissionDlg::OnStart() {
   };
   ReportFiles record;
   record.source = "drive setup";
+  record.operator_name = GetChildText(kCommissionOperator);
+  record.note = GetChildText(kCommissionNote);
+  record.shaft_notices = "confirmed on screen";
   const std::string why =
       WriteCommissioningRecord(result, m_Setup, dir, record, nullptr, printer, paths);
   EnableChild(kCommissionStart, 1);

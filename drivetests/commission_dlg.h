@@ -1,6 +1,7 @@
 #pragma once
 // "Commission...": the drive setup's button that brings the drive into service in one run.
-// Start asks where the report goes, runs every step through its test dialog (headless, with
+// Start asks where the report goes (the record names the operator and the note given here),
+// runs every step through its test dialog (headless, with
 // the answers of a careful engineer) while the progress shows here, writes the record and
 // offers to open the report. The accepted values stay in the setup that the drive setup
 // shows; Close keeps them, as each test's OK would have.
@@ -20,6 +21,11 @@ enum CommissionControl : int {
   kCommissionText,
   kCommissionStart,
   kCommissionButtons,
+  kCommissionRecordBox,
+  kCommissionOperatorLabel,
+  kCommissionOperator,
+  kCommissionNoteLabel,
+  kCommissionNote,
 };
 
 class CCommissionDlg : public CZel_Dialog {

@@ -335,6 +335,8 @@ StepOutcome StepNotRun(const CommissioningStep& step, std::string why) {
   StepOutcome outcome;
   outcome.step = &step;
   outcome.failure = std::move(why);
+  // Why a step could not start (a lost link) is what to check, not the step's own advice.
+  outcome.diagnosis = DiagnoseFailure(0, outcome.failure);
   return outcome;
 }
 

@@ -526,7 +526,8 @@ ordered_json CommissioningReportJson(const CommissioningResult& result, const CZ
   out["record"] = {{"time_utc", UtcNow()},
                    {"program", std::string("dcservo ") + kDcservoVersion},
                    {"operator", files.operator_name},
-                   {"note", files.note}};
+                   {"note", files.note},
+                   {"shaft_notices", files.shaft_notices}};
   out["drive"] = {{"description", setup.GetDescription()},
                   {"product_id", setup.GetProductID()},
                   {"firmware_id", setup.GetFirmwareID()},
@@ -674,7 +675,9 @@ std::string CommissioningReportHtml(const ordered_json& report, const std::vecto
     << "<tr><th>Commissioned (UTC)</th><td>" << Escape(Text(record["time_utc"])) << "</td></tr>"
     << "<tr><th>Program</th><td>" << Escape(Text(record["program"])) << "</td></tr>"
     << "<tr><th>Operator</th><td>" << Escape(Text(record["operator"])) << "</td></tr>"
-    << "<tr><th>Note</th><td>" << Escape(Text(record["note"])) << "</td></tr></table>\n";
+    << "<tr><th>Note</th><td>" << Escape(Text(record["note"])) << "</td></tr>"
+    << "<tr><th>Shaft notices</th><td>" << Escape(Text(Field(record, "shaft_notices")))
+    << "</td></tr></table>\n";
   WriteDriveTable(h, report);
   WriteValueTable(h, report["values"], "Parameter");
   h << "<h2>Steps</h2>\n<table><tr><th>#</th><th>Step</th><th>Verdict</th></tr>\n";

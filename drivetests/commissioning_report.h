@@ -25,6 +25,7 @@ struct ReportFiles {
   std::string source;             // the setup the run started from
   std::string operator_name;      // who commissioned the drive; may be empty
   std::string note;               // why, or anything the engineer files with the record
+  std::string shaft_notices;      // who answered the notices that block and free the shaft
   // The drive the steps ran on; none: no drive was attached. WriteCommissioningRecord takes
   // the attached one's where this is not given.
   std::optional<ZelDriveDescription> drive;

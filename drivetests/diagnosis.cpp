@@ -40,6 +40,11 @@ struct SymptomRow {
 };
 
 constexpr SymptomRow kSymptoms[] = {
+    // First: a run that lost its drive tells nothing of the motor, whatever else it says.
+    {"the link to the drive at",
+     {"the link to the drive was lost in the middle of the step: the drive stopped answering",
+      "check the cable or the network to the drive, and that the drive (or `dcservo "
+      "simdrive`) still runs and serves; then run again"}},
     {"measured speed is NEGATIVE",
      {"the shaft turned against the torque applied: the encoder counts backwards, or a load "
       "pulls the shaft harder than the test current can hold",

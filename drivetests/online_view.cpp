@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "host/zel_errors.h"
 #include "host/zel_logger.h"
@@ -19,6 +20,8 @@ double ScopeScaleStep(double q) {
 }
 
 namespace {
+
+constexpr double kShownMsPerS = 1000.0;
 
 double Quiet(CZel_Setup& setup, const char* name, bool* present = nullptr) {
   ZelQuietErrors quiet;
@@ -143,7 +146,8 @@ void OnlineView::Reset(const std::vector<std::string>& names,
                        const std::vector<double>& shown_per_base, int points) {
   shown_per_base_ = shown_per_base;
   document_ = std::make_unique<CGraphDocument>();
-  document_->AddChannel("Time", "s");
+  // In milliseconds, as the data logger's plot and its CSV have time: one run, one column.
+  document_->AddChannel("Time", "ms");
   for (std::size_t i = 0; i < names.size(); ++i)
     document_->AddChannel(names[i], i < units.size() ? units[i] : std::string());
   points_ = std::max(points, 1);
@@ -172,12 +176,22 @@ int OnlineView::TakeScopePoints(const CZel_ScopeLogger& scope, CGraphWindow& gra
     CloseSweep();
     graph.DoZoomOut();
   };
-  if (first == 0 && count > 0) close_short_sweep();
+  // A new sweep starts at slot 0; the slots after its points still hold the sweep before,
+  // which ran earlier: drawn beside the new points they would join two cycles with straight
+  // lines over the time between them, which nobody recorded. They are a gap until refilled.
+  const bool new_sweep = first == 0 && count > 0;
+  if (new_sweep) {
+    close_short_sweep();
+    std::vector<double> gap(static_cast<std::size_t>(width),
+                            std::numeric_limits<double>::quiet_NaN());
+    for (int i = count; i < document_->GetPointCount(); ++i) document_->SetPoint(i, gap);
+  }
   for (int k = 0, i = first; k < count; ++k, i = (i + 1) % ring) {
     for (int c = 0; c < width; ++c) values[static_cast<std::size_t>(c)] = scope.GetValue(i, c);
     open_.time.push_back(values[0]);
     open_.reference.push_back(width > 1 ? values[1] : 0.0);
     open_.response.push_back(width > 2 ? values[2] : 0.0);
+    values[0] *= kShownMsPerS;
     for (std::size_t c = 1; c < values.size() && c - 1 < shown_per_base_.size(); ++c)
       values[c] *= shown_per_base_[c - 1];
     while (document_->GetPointCount() <= i) document_->AddPoint(values);
@@ -191,12 +205,14 @@ int OnlineView::TakeScopePoints(const CZel_ScopeLogger& scope, CGraphWindow& gra
     }
   }
   if (scope.IsSweepDone()) close_short_sweep();
+  // The axes start again from the new sweep's points, not from the gap's old ranges.
+  if (new_sweep && !open_.time.empty()) graph.DoZoomOut();
   return wraps;
 }
 
 void OnlineView::AddLivePoint(double time_s, const std::vector<double>& values,
                               CGraphWindow& graph) {
-  std::vector<double> point = {time_s};
+  std::vector<double> point = {time_s * kShownMsPerS};
   point.insert(point.end(), values.begin(), values.end());
   if (document_->GetPointCount() < points_) {
     document_->AddPoint(point);

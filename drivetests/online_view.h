@@ -60,7 +60,7 @@ std::string LiveValueText(double value, const std::string& unit);
 // figures of each cycle are computed from.
 class OnlineView {
  public:
-  // Channel 0 is time (s); the others are named with the units they are shown in, each
+  // Channel 0 is time (ms); the others are named with the units they are shown in, each
   // value taken times its `shown_per_base`.
   void Reset(const std::vector<std::string>& names, const std::vector<std::string>& units,
              const std::vector<double>& shown_per_base, int points);

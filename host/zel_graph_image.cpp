@@ -681,6 +681,8 @@ std::string ZelGraphCsvText(const CGraphWindow& g) {
   s << '\n';
   char buf[32];
   for (int i = 0; i < doc->GetPointCount(); ++i) {
+    // A gap in the run (a scope's slots not yet refilled) has no time: it is no sample.
+    if (doc->GetChannelCount() > 0 && !std::isfinite(doc->GetValue(0, i))) continue;
     for (int c = 0; c < doc->GetChannelCount(); ++c) {
       std::snprintf(buf, sizeof buf, "%.9g", doc->GetValue(c, i));
       s << (c ? "," : "") << buf;

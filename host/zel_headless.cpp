@@ -11,7 +11,9 @@ namespace {
 class RecordingView : public ZelDialogView {
  public:
   RecordingView(ZelHeadlessBackend& ui, CZel_Dialog& dialog) : ui_(ui), dialog_(dialog) {}
-  void ControlChanged(int) override {}
+  void ControlChanged(int id) override {
+    if (ui_.on_control_changed) ui_.on_control_changed(dialog_, id);
+  }
   void GraphChanged(int id, ZelGraphEvent event, int point) override {
     ui_.RecordGraph(dialog_, id, event, point);
   }

@@ -97,6 +97,9 @@ class ZelHeadlessBackend : public UiBackend {
   // Called as each dialog's loop ends, before the dialog closes its window: the state that
   // the steps left it in (a picture of the run is taken here).
   std::function<void(CZel_Dialog& dialog)> on_loop_end;
+  // Told of every change of a control of an open dialog (a run's status line, for a
+  // terminal that shows its progress).
+  std::function<void(CZel_Dialog& dialog, int id)> on_control_changed;
   // Open dialogs, outermost first.
   const std::vector<CZel_Dialog*>& OpenDialogs() const { return stack_; }
   CZel_Dialog* Top() const { return stack_.empty() ? nullptr : stack_.back(); }

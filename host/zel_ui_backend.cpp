@@ -141,6 +141,33 @@ int ZelAskMessageBox(const ZelMessageBoxRequest& request) {
   return answer;
 }
 
+namespace {
+
+struct ActionEndListeners {
+  std::vector<std::pair<int, ZelActionEndListener>> list;
+  int next = 1;
+};
+ActionEndListeners& ActionEnds() {
+  static ActionEndListeners listeners;
+  return listeners;
+}
+
+}  // namespace
+
+int ZelAddActionEndListener(ZelActionEndListener listener) {
+  ActionEnds().list.emplace_back(ActionEnds().next, std::move(listener));
+  return ActionEnds().next++;
+}
+
+void ZelRemoveActionEndListener(int token) {
+  std::erase_if(ActionEnds().list, [token](const auto& l) { return l.first == token; });
+}
+
+void ZelEndAskedAction(ZelAskedAction action) {
+  const auto snapshot = ActionEnds().list;
+  for (const auto& l : snapshot) l.second(action);
+}
+
 int ZelMessageBox(const std::string& text, const std::string& caption, unsigned style,
                   ZelAskedAction asks) {
   return ZelAskMessageBox({"", text, caption, style, asks});

@@ -167,6 +167,13 @@ int ZelAddAnswerListener(ZelAnswerListener listener);
 void ZelRemoveAnswerListener(int token);
 // Asks the installed backend and tells the listeners; what dialogs and ZelMessageBox use.
 int ZelAskMessageBox(const ZelMessageBoxRequest& request);
+// A dialog that asked for an action before a test (the shaft blocked) tells, once that test
+// has closed, that the action is needed no longer: whatever did it (the simulated drive)
+// may undo it. A real shaft stays as the user's hand left it.
+using ZelActionEndListener = std::function<void(ZelAskedAction ended)>;
+int ZelAddActionEndListener(ZelActionEndListener listener);
+void ZelRemoveActionEndListener(int token);
+void ZelEndAskedAction(ZelAskedAction action);
 
 // A message box without an owning dialog.
 int ZelMessageBox(const std::string& text, const std::string& caption = "dcservo",

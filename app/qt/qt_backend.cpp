@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "app/qt/qt_dialog_view.h"
 #include "app/qt/qt_graph_view.h"
@@ -84,7 +85,10 @@ QtDialogView* QtUiBackend::TopView() const { return stack_.empty() ? nullptr : s
 
 void QtUiBackend::RunModal(CZel_Dialog& dialog) {
   auto* view = new QtDialogView(dialog, TopView());
-  view->setWindowModality(Qt::ApplicationModal);
+  // Modal to the dialogs below it only: the simulated drive's panel is the drive's hardware,
+  // which a person handles whatever dialog is open. The outermost dialog has none below it.
+  const bool outermost = stack_.empty();
+  view->setWindowModality(outermost ? Qt::NonModal : Qt::WindowModal);
   ZelDialogView* previous_view = dialog.GetView();
   dialog.AttachView(view);
   view->SyncAll();
@@ -94,11 +98,18 @@ void QtUiBackend::RunModal(CZel_Dialog& dialog) {
   dialog.ModalInit();
   if (!dialog.HasEnded()) {
     view->FitToScreen();
+    view->PlaceOnScreen();
     view->show();
+    // Qt makes a dialog without a parent the transient child of the window that was active
+    // (the panel): a dialog modal over it would then block the panel too.
+    if (outermost && view->windowHandle()) view->windowHandle()->setTransientParent(nullptr);
     dialog.ModalShown();
     // What the dialog showed or hid as it came on screen changes its size; measured before,
     // the window would keep the room of rows that are gone (or lack that of new ones).
-    if (!dialog.HasEnded()) view->FitToScreen();
+    if (!dialog.HasEnded()) {
+      view->FitToScreen();
+      view->PlaceOnScreen();
+    }
     if (on_shown && !dialog.HasEnded()) on_shown(*view);
   }
   if (!dialog.HasEnded()) loop.exec(QEventLoop::DialogExec);
@@ -151,6 +162,7 @@ bool QtUiBackend::KillTimer(CZel_Dialog& dialog, unsigned id) {
 int QtUiBackend::MessageBox(const ZelMessageBoxRequest& request) {
   QMessageBox box(IconOf(request.style), QtText(request.caption), QtText(request.text),
                   QMessageBox::NoButton, TopView());
+  if (TopView()) box.setWindowModality(Qt::WindowModal);
   const std::vector<int> answers = ZelMessageBoxButtons(request.style);
   for (int answer : answers) box.addButton(ButtonOf(answer));
   box.setDefaultButton(ButtonOf(answers.front()));

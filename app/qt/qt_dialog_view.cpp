@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCursor>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QKeyEvent>
@@ -711,7 +712,60 @@ void QtDialogView::GrowToContent() {
   // Grows only: a window that shrinks whenever a page changes is hard to use.
   const QSize wanted = WantedSize().boundedTo(SizeLimit());
   const QSize grown = size().expandedTo(wanted);
-  if (grown != size()) resize(grown);
+  if (grown == size()) return;
+  resize(grown);
+  KeepOnScreen();
+}
+
+namespace {
+
+// The free area of the screen that holds `point`: the desktop's panels left out.
+QRect FreeScreenAreaAt(const QPoint& point, const QWidget& fallback) {
+  const QScreen* screen = QGuiApplication::screenAt(point);
+  if (!screen) screen = fallback.screen();
+  if (!screen) screen = QGuiApplication::primaryScreen();
+  return screen ? screen->availableGeometry() : QRect();
+}
+
+// The window's frame as the window manager will draw it: before it is first shown it has no
+// frame yet, and a title bar and borders of a usual desktop are assumed.
+QRect DrawnFrameOf(const QWidget& window, const QPoint& top_left) {
+  const QRect frame = window.frameGeometry(), inner = window.geometry();
+  const bool framed = window.isVisible() && frame != inner;
+  const QMargins margins = framed ? QMargins(inner.left() - frame.left(), inner.top() - frame.top(),
+                                             frame.right() - inner.right(),
+                                             frame.bottom() - inner.bottom())
+                                  : QMargins(4, 30, 4, 4);
+  return QRect(top_left, window.size()).marginsAdded(margins);
+}
+
+// `top_left` moved as little as needed for the framed window to lie within `area`; the
+// frame's top-left corner wins when the window is larger than the area.
+QPoint PlacedWithinArea(const QWidget& window, QPoint top_left, const QRect& area) {
+  if (area.isEmpty()) return top_left;
+  const QRect frame = DrawnFrameOf(window, top_left);
+  const QPoint inset = top_left - frame.topLeft();
+  QPoint corner = frame.topLeft();
+  corner.setX(std::max(area.left(), std::min(corner.x(), area.right() + 1 - frame.width())));
+  corner.setY(std::max(area.top(), std::min(corner.y(), area.bottom() + 1 - frame.height())));
+  return corner + inset;
+}
+
+}  // namespace
+
+void QtDialogView::PlaceOnScreen() {
+  const QWidget* below = parentWidget() ? parentWidget()->window() : nullptr;
+  const QPoint centre = below ? below->geometry().center()
+                              : FreeScreenAreaAt(QCursor::pos(), *this).center();
+  const QRect area = FreeScreenAreaAt(centre, *this);
+  const QPoint top_left = centre - QPoint(width() / 2, height() / 2);
+  move(PlacedWithinArea(*this, top_left, area));
+}
+
+void QtDialogView::KeepOnScreen() {
+  const QRect area = FreeScreenAreaAt(geometry().center(), *this);
+  const QPoint placed = PlacedWithinArea(*this, pos(), area);
+  if (placed != pos()) move(placed);
 }
 
 void QtDialogView::reject() { dialog_.UserClose(); }

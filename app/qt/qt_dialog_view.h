@@ -28,8 +28,14 @@ class QtDialogView : public QDialog, public ZelDialogView {
   // Sizes the window to its content, within 1300 x 700 (a scroll area takes what does not
   // fit).
   void FitToScreen();
-  // Makes room for content that appeared (a larger tab page), within the same limit.
+  // Makes room for content that appeared (a larger tab page), within the same limit, and
+  // keeps the grown window on the screen.
   void GrowToContent();
+  // Centred on the dialog below it (on the screen for the first), then moved as little as
+  // needed to lie within the screen's free area.
+  void PlaceOnScreen();
+  // Moves the window as little as needed to lie within the screen's free area.
+  void KeepOnScreen();
   // The size that shows every control without scrolling.
   QSize WantedSize() const;
 

@@ -7,7 +7,9 @@
 #include <QFontMetricsF>
 #include <QGraphicsLayout>
 #include <QGraphicsLineItem>
+#include <QGraphicsRectItem>
 #include <QGraphicsTextItem>
+#include <QTextDocument>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QWheelEvent>
@@ -99,10 +101,22 @@ QtGraphView::QtGraphView(QWidget* parent) : QChartView(new QChart(), parent) {
   setRubberBand(QChartView::RectangleRubberBand);
   key_ = new QGraphicsTextItem(chart());
   key_->setZValue(20);
+  readout_frame_ = new QGraphicsRectItem(chart());
+  readout_frame_->setBrush(QColor(255, 255, 255, 230));
+  readout_frame_->setPen(QPen(QColor(0xa0, 0xa0, 0xa0)));
+  readout_frame_->setZValue(21);
+  readout_frame_->hide();
+  readout_ = new QGraphicsTextItem(chart());
+  readout_->setZValue(22);
+  QFont small = readout_->font();
+  small.setPointSizeF(small.pointSizeF() * 0.85);  // it lies over the curves: no larger than needed
+  readout_->setFont(small);
+  readout_->hide();
   // The key's height moves the plot's bottom edge, and the cursor lines and the ticks follow.
   QObject::connect(chart(), &QChart::plotAreaChanged, this, [this] {
     PlaceCursorLines();
     RetickAll();
+    PlaceReadout();
   });
   for (int i = 0; i < 2; ++i) {
     cursors_[i].line = new QGraphicsLineItem(chart());
@@ -117,6 +131,7 @@ void QtGraphView::Rebuild(const CGraphWindow* graph) {
   QChart* c = chart();
   c->removeAllSeries();
   series_.clear();
+  doc_points_drawn_ = 0;
   for (QAbstractAxis* axis : c->axes()) {
     c->removeAxis(axis);
     delete axis;
@@ -184,17 +199,24 @@ void QtGraphView::AppendDrawn(const CGraphWindow& graph) {
   const CGraphDocument* doc = graph.GetDocument();
   if (!filter || !doc) return;
   const int drawn = std::min(graph.GetDrawnPointCount(), doc->GetPointCount());
+  if (doc_points_drawn_ >= drawn) return;
   for (std::size_t i = 0; i < series_.size() && static_cast<int>(i) < filter->GetCount(); ++i) {
-    const CXYCurve& curve = *filter->GetAt(static_cast<int>(i));
-    QXYSeries* s = Xy(series_[i]);
-    if (s->count() >= drawn) continue;
     // Qt Charts lays the whole series out again for every point appended, also for a list
     // of them: the series takes its old and new points in one replace.
-    QList<QPointF> points = s->points();
+    QList<QPointF> points = Xy(series_[i])->points();
     points.reserve(drawn);
-    for (int p = static_cast<int>(s->count()); p < drawn; ++p)
-      points.append(QPointF(doc->GetValue(curve.x_channel, p), doc->GetValue(curve.y_channel, p)));
-    s->replace(points);
+    AppendFinitePoints(*doc, *filter->GetAt(static_cast<int>(i)), doc_points_drawn_, drawn, points);
+    Xy(series_[i])->replace(points);
+  }
+  doc_points_drawn_ = drawn;
+}
+
+// A point without a value (a gap in the run) is not drawn: Qt Charts cannot place it.
+void QtGraphView::AppendFinitePoints(const CGraphDocument& doc, const CXYCurve& curve, int from,
+                                     int to, QList<QPointF>& points) {
+  for (int p = from; p < to; ++p) {
+    const double x = doc.GetValue(curve.x_channel, p), y = doc.GetValue(curve.y_channel, p);
+    if (std::isfinite(x) && std::isfinite(y)) points.append(QPointF(x, y));
   }
 }
 
@@ -204,13 +226,12 @@ void QtGraphView::RedrawAll(const CGraphWindow& graph) {
   if (!filter || !doc) return;
   const int drawn = std::min(graph.GetDrawnPointCount(), doc->GetPointCount());
   for (std::size_t i = 0; i < series_.size() && static_cast<int>(i) < filter->GetCount(); ++i) {
-    const CXYCurve& curve = *filter->GetAt(static_cast<int>(i));
     QList<QPointF> points;
     points.reserve(drawn);
-    for (int p = 0; p < drawn; ++p)
-      points.append(QPointF(doc->GetValue(curve.x_channel, p), doc->GetValue(curve.y_channel, p)));
+    AppendFinitePoints(*doc, *filter->GetAt(static_cast<int>(i)), 0, drawn, points);
     Xy(series_[i])->replace(points);
   }
+  doc_points_drawn_ = drawn;
 }
 
 void QtGraphView::DrawNewPoints(const CGraphWindow& graph, bool replaced) {
@@ -342,31 +363,40 @@ void QtGraphView::PlaceCursorLines() {
   }
 }
 
-// Without cursors the key is the curves' names in their colours, wrapped to the chart's width;
-// with cursors it is a table of their values. The plot gives up the room the key takes.
+// The key is the curves' names in their colours, wrapped to the chart's width; the plot gives
+// up the room it takes. The cursors' table of values lies over the plot, in the corner where
+// it hides the fewest points: set cursors leave the plot its size.
 void QtGraphView::DrawKey() {
   const QList<QStringList> rows = KeyRows();
-  const bool table = rows.front().size() > 1;
-  QString html = table ? "<table cellspacing=0 cellpadding=1>" : "<p>";
-  for (int r = table ? 0 : 1; r < rows.size(); ++r) {
-    const QStringList& row = rows[r];
-    const QString swatch =
-        r == 0 ? QString()
-               : QString("<span style='color:%1'>&#9632;</span> ")
-                     .arg(Xy(series_[static_cast<std::size_t>(r - 1)])->color().name());
-    if (!table) {
-      // A name and its swatch stay on one line; lines break between curves.
-      html += swatch.trimmed() + "&nbsp;" +
-              row.front().toHtmlEscaped().replace(" ", "&nbsp;") + "&nbsp;&nbsp;&nbsp; ";
-      continue;
-    }
-    html += "<tr><td>" + swatch + row.front().toHtmlEscaped() + "</td>";
-    for (int c = 1; c < row.size(); ++c)
-      html += "<td align=right>&nbsp;&nbsp;&nbsp;" + row[c].toHtmlEscaped() + "</td>";
-    html += "</tr>";
+  auto swatch = [this](int r) {
+    return QString("<span style='color:%1'>&#9632;</span>")
+        .arg(Xy(series_[static_cast<std::size_t>(r - 1)])->color().name());
+  };
+  QString names = "<p>";
+  for (int r = 1; r < rows.size(); ++r) {
+    // A name and its swatch stay on one line; lines break between curves.
+    names += swatch(r) + "&nbsp;" + rows[r].front().toHtmlEscaped().replace(" ", "&nbsp;") +
+             "&nbsp;&nbsp;&nbsp; ";
   }
-  html += table ? "</table>" : "</p>";
-  key_->setHtml(SeriesCount() ? html : QString());
+  names += "</p>";
+  key_->setHtml(SeriesCount() ? names : QString());
+  const bool table = SeriesCount() && rows.front().size() > 1;
+  QString values;
+  if (table) {
+    values = "<table cellspacing=0 cellpadding=1>";
+    for (int r = 0; r < rows.size(); ++r) {
+      values += "<tr><td>" + (r ? swatch(r) + " " : QString()) + rows[r].front().toHtmlEscaped() +
+                "</td>";
+      for (int c = 1; c < rows[r].size(); ++c)
+        values += "<td align=right>&nbsp;&nbsp;&nbsp;" + rows[r][c].toHtmlEscaped() + "</td>";
+      values += "</tr>";
+    }
+    values += "</table>";
+  }
+  readout_->setHtml(values);
+  readout_->adjustSize();
+  readout_->setVisible(table);
+  readout_frame_->setVisible(table);
   const qreal width = chart()->size().width() - 16;
   key_->setTextWidth(std::max<qreal>(width, 100));
   const qreal height = SeriesCount() ? key_->boundingRect().height() : 0;
@@ -374,6 +404,36 @@ void QtGraphView::DrawKey() {
   key_->setPos(8, chart()->size().height() - height - 2);
   // Now, not at the next event: a picture taken straight away shows the lines at the new edge.
   if (chart()->layout()) chart()->layout()->activate();
+  PlaceReadout();
+}
+
+void QtGraphView::PlaceReadout() {
+  if (!readout_->isVisible()) return;
+  const QRectF area = chart()->plotArea();
+  const QSizeF size = readout_->document()->size();
+  constexpr qreal kInset = 6;
+  const QPointF corners[] = {
+      {area.left() + kInset, area.top() + kInset},
+      {area.right() - kInset - size.width(), area.top() + kInset},
+      {area.right() - kInset - size.width(), area.bottom() - kInset - size.height()},
+      {area.left() + kInset, area.bottom() - kInset - size.height()},
+  };
+  QPointF best = corners[0];
+  qsizetype fewest = -1;
+  for (const QPointF& corner : corners) {
+    const QRectF covered(corner, size);
+    qsizetype hidden = 0;
+    for (QAbstractSeries* series : series_) {
+      for (const QPointF& p : Xy(series)->points())
+        hidden += covered.contains(chart()->mapToPosition(p, series));
+    }
+    if (fewest < 0 || hidden < fewest) {
+      fewest = hidden;
+      best = corner;
+    }
+  }
+  readout_->setPos(best);
+  readout_frame_->setRect(QRectF(best, size));
 }
 
 // --- the mouse -----------------------------------------------------------------------------

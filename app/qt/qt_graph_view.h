@@ -12,10 +12,13 @@
 #include <utility>
 #include <vector>
 
+class CGraphDocument;
 class CGraphWindow;
+struct CXYCurve;
 class QAbstractSeries;
 class QAbstractAxis;
 class QGraphicsLineItem;
+class QGraphicsRectItem;
 class QGraphicsTextItem;
 class QValueAxis;
 
@@ -72,21 +75,27 @@ class QtGraphView : public QChartView {
   void RetickAll();
   void SetRange(QAbstractAxis* axis, double lo, double hi);
   void AppendDrawn(const CGraphWindow& graph);
+  static void AppendFinitePoints(const CGraphDocument& doc, const CXYCurve& curve, int from,
+                                 int to, QList<QPointF>& points);
   void RedrawAll(const CGraphWindow& graph);
   // The x range and the two y ranges of the window that the axes show now.
   std::array<std::pair<double, double>, 3> RangesOf(const CGraphWindow& graph) const;
   QList<QStringList> KeyRows() const;
   void DrawKey();
+  void PlaceReadout();
 
   const CGraphWindow* graph_ = nullptr;
   std::vector<QAbstractSeries*> series_;
+  int doc_points_drawn_ = 0;  // of the document's points, those the series have taken
   QAbstractAxis* x_ = nullptr;  // logarithmic for a frequency response
   QValueAxis* y1_ = nullptr;
   QValueAxis* y2_ = nullptr;
   std::array<std::pair<double, double>, 3> applied_{};  // the ranges last taken
   bool reticking_ = false;
   Cursor cursors_[2];
-  QGraphicsTextItem* key_ = nullptr;  // the curves' names, and the cursors' readout
+  QGraphicsTextItem* key_ = nullptr;  // the curves' names
+  QGraphicsTextItem* readout_ = nullptr;  // the cursors' table, over the plot
+  QGraphicsRectItem* readout_frame_ = nullptr;
   QPoint press_;
   bool panning_ = false;
   QPoint last_pan_;

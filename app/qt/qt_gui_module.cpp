@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "app/gui_module.h"
+#include "app/qt/qt_link_panel.h"
 #include "app/qt/qt_picture.h"
 #include "app/qt/qt_report_pdf.h"
 #include "app/qt/qt_session.h"
@@ -30,8 +31,13 @@ class QtScreen : public GuiScreen {
     panel_.emplace(std::move(drive));
     panel_->show();
   }
-  void ShowShaftBlocked(bool blocked) override {
-    if (panel_) panel_->ShowShaftBlocked(blocked);
+  void ShowShaftBlocked(bool) override {
+    if (panel_) panel_->ShowDriveState();
+  }
+  void ShowDriveLink(const std::string& address,
+                     std::function<std::string()> reconnect) override {
+    link_.emplace(address, std::move(reconnect));
+    link_->show();
   }
 
  private:
@@ -41,6 +47,7 @@ class QtScreen : public GuiScreen {
   static inline char* argv_[] = {name_, nullptr};
   QtGuiSession session_;
   std::optional<QtSimulatedDrivePanel> panel_;
+  std::optional<QtDriveLinkPanel> link_;
 };
 
 // Qt's notes on its surroundings (no runtime folder, a font substituted) are not the

@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 
 #include "sim/simulated_drive.h"
 
@@ -33,6 +34,7 @@ QtSimulatedDrivePanel::QtSimulatedDrivePanel(std::shared_ptr<dcsim::SimulatedDri
   turn_ = Spin(-1000.0, 1000.0, 0.5, " rad", this);
   turn_->setValue(6.283);
   auto* turn = new QPushButton("Turn", this);
+  turn->setObjectName("turn");
   turn_row->addWidget(turn_);
   turn_row->addWidget(turn);
   form->addRow("Turn the shaft by hand", turn_row);
@@ -48,6 +50,7 @@ QtSimulatedDrivePanel::QtSimulatedDrivePanel(std::shared_ptr<dcsim::SimulatedDri
   connect(enable_, &QCheckBox::toggled, this, [this](bool on) { Apply("enable_off", on ? 0 : 1); });
 
   blocked_ = new QCheckBox("Shaft blocked", this);
+  blocked_->setObjectName("shaft_blocked");
   form->addRow(blocked_);
   connect(blocked_, &QCheckBox::toggled, this,
           [this](bool on) { Apply("shaft_blocked", on ? 1 : 0); });
@@ -69,14 +72,38 @@ QtSimulatedDrivePanel::QtSimulatedDrivePanel(std::shared_ptr<dcsim::SimulatedDri
   connect(inject, &QPushButton::clicked, this,
           [this] { Apply(fault_->currentText().toStdString(), fault_value_->value()); });
 
+  state_ = new QLabel(this);
+  state_->setObjectName("drive_state");
+  form->addRow("Drive", state_);
+
   status_ = new QLabel(this);
   status_->setWordWrap(true);
   form->addRow(status_);
+
+  // The drive's state changes under the panel (a notice blocks the shaft, the end of a test
+  // frees it, a protection trips): the boxes show what the drive has, not what was clicked.
+  auto* follow = new QTimer(this);
+  connect(follow, &QTimer::timeout, this, [this] { ShowDriveState(); });
+  follow->start(kFollowPeriod_ms);
+  ShowDriveState();
+}
+
+void QtSimulatedDrivePanel::ShowDriveState() {
+  const bool blocked = drive_->GetPlant().Faults().shaft_blocked;
+  if (blocked_->isChecked() != blocked) {
+    const QSignalBlocker quiet(blocked_);
+    blocked_->setChecked(blocked);
+  }
+  const unsigned mer = drive_->Mer();
+  state_->setText(QString("shaft %1, axis %2, MER 0x%3")
+                      .arg(blocked ? "blocked" : "free", drive_->AxisOn() ? "on" : "off")
+                      .arg(mer, 4, 16, QChar('0')));
 }
 
 bool QtSimulatedDrivePanel::Apply(const std::string& name, double value) {
   std::string error;
   const bool ok = drive_->Inject(name, value, error);
+  ShowDriveState();
   status_->setText(ok ? QString("%1 = %2").arg(QString::fromStdString(name)).arg(value)
                       : QString::fromStdString(error));
   return ok;
@@ -84,7 +111,3 @@ bool QtSimulatedDrivePanel::Apply(const std::string& name, double value) {
 
 QString QtSimulatedDrivePanel::Status() const { return status_->text(); }
 
-void QtSimulatedDrivePanel::ShowShaftBlocked(bool blocked) {
-  const QSignalBlocker quiet(blocked_);
-  blocked_->setChecked(blocked);
-}

@@ -29,13 +29,17 @@ inline std::string ShellQuote(const std::string& s) {
 }
 
 // `args` is appended to the program path as it is (quote with ShellQuote where needed);
-// `environment` ("NAME=VALUE ...") is set for the run.
-inline CliResult RunDcservo(const std::string& args, const std::string& environment = "") {
+// `environment` ("NAME=VALUE ...") is set for the run; `input` is what it reads (none: an
+// empty input).
+inline CliResult RunDcservo(const std::string& args, const std::string& environment = "",
+                            const std::string& input = "") {
   TempDir dir;
   const std::string err_file = dir.File("stderr");
+  const std::string in_file = input.empty() ? "/dev/null" : dir.File("stdin");
+  if (!input.empty()) WriteFile(in_file, input);
   const std::string command = (environment.empty() ? "" : "env " + environment + " ") +
                               ShellQuote(BinaryDir() + "/dcservo") + " " + args + " 2>" +
-                              ShellQuote(err_file) + " </dev/null";
+                              ShellQuote(err_file) + " <" + ShellQuote(in_file);
   CliResult result;
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return result;

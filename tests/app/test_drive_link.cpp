@@ -12,6 +12,7 @@
 #include <thread>
 #include <tuple>
 
+#include "design/dialog_names.h"
 #include "host/zel_comm.h"
 #include "host/zel_drive_map.h"
 #include "host/zel_modbus_link.h"
@@ -218,17 +219,51 @@ TEST(DriveLink, CommissioningWritesTheReportOfWhatRanWhenTheLinkIsLost) {
   double ended = 0.0;
   const CliResult r = RunWhileTheServerDies(server,
                                             "commission " + ShellQuote(setup) + " --out " +
-                                                dir.File("record") + " --drive " + server.Address(),
+                                                dir.File("record") + " --yes --drive " +
+                                                server.Address(),
                                             1.5, ended);
   EXPECT_EQ(r.exit_code, 1) << r.err;
   // The loss shows at the next exchange; between two of them commissioning may be tuning a
   // loop, which takes seconds in a sanitized build. How soon a run notices is the test above's.
   EXPECT_LT(ended, 6.0);
   EXPECT_NE(r.err.find("was lost"), std::string::npos) << r.err;
+  // What to check is the link, not the loop that was running when it went (the advice was
+  // the step's own: "the total inertia, the speed sensor and the speed loop's pass band").
+  EXPECT_NE(r.err.find("check the cable or the network"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("pass band"), std::string::npos) << r.err;
+  // --yes answered the shaft's notices, and says so on the terminal and in the record.
+  EXPECT_NE(r.out.find("(answered by --yes)"), std::string::npos) << r.out;
   const std::string report = ReadFile(dir.File("record/report.json"));
   EXPECT_NE(report.find("\"verdict\": \"failed\""), std::string::npos) << report;
   EXPECT_NE(report.find("was lost"), std::string::npos) << report;
+  EXPECT_NE(report.find("\"shaft_notices\": \"answered by --yes"), std::string::npos) << report;
+  EXPECT_EQ(report.find("pass band"), std::string::npos) << report;
   EXPECT_EQ(ReadFile(setup), before);
+}
+
+// Over a link the shaft is a real one: each notice to free or block it is a question on the
+// terminal (they were answered silently), and the step waits for its answer; when the input
+// ends the run stops before the step that needs the shaft otherwise. Each step shows its
+// progress with the run's time.
+TEST(DriveLink, CommissioningAsksForEachShaftActionOnTheTerminal) {
+  SimDriveProcess server("--listen 127.0.0.1:0");
+  TempDir dir;
+  // Enter for the first notice (free the shaft); the second (block it) meets the end of input.
+  const CliResult r = RunDcservo(
+      "commission --out " + dir.File("record") + " --drive " + server.Address(), "", "\n");
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  const std::size_t free = r.out.find(dcservo::dialog_names::kFreeShaftNotice);
+  const std::size_t block = r.out.find(dcservo::dialog_names::kBlockedShaftNotice);
+  ASSERT_NE(free, std::string::npos) << r.out;
+  ASSERT_NE(block, std::string::npos) << r.out;
+  EXPECT_LT(free, block);
+  EXPECT_NE(r.out.find("Press Enter when done"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("(run "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("no answer (end of input)", block), std::string::npos) << r.out;
+  const std::string report = ReadFile(dir.File("record/report.json"));
+  EXPECT_NE(report.find("\"failed_step\": \"current\""), std::string::npos) << report;
+  EXPECT_NE(report.find("\"shaft_notices\": \"confirmed at the terminal\""), std::string::npos)
+      << report;
 }
 
 // ---- the link itself -----------------------------------------------------------------------

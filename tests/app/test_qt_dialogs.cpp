@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QScreen>
+#include <QTest>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -26,6 +29,7 @@
 #include "app/qt/qt_graph_view.h"
 #include "app/qt/qt_report_pdf.h"
 #include "app/qt/qt_session.h"
+#include "app/qt/qt_sim_panel.h"
 #include "derive/pipelines.h"
 #include "dialogs/advanced_dlg.h"
 #include "dialogs/analog_reference_dlg.h"
@@ -708,6 +712,78 @@ TEST_F(QtDialogs, DuringAScopeRunTheAxesFollowTheData) {
     if (chart) ExpectCurvesWithinAxes(*chart, test.GetOnlineGraph());
     return true;
   });
+}
+
+// The simulated drive's panel is the drive's hardware, not part of a dialog: while a dialog
+// is modal, and a message box over it, a person still blocks and frees the shaft, turns it and
+// injects faults (the panel ignored every click while any dialog was open). Its boxes follow
+// the drive's state set from elsewhere (the notices and the end of a test did not show).
+TEST_F(QtDialogs, TheDrivePanelAnswersWhileDialogsAreOpenAndShowsTheDrivesState) {
+  auto setup = testing_support::LoadBundledSetup();
+  auto drive = dcsim::MakeSimulatedDrive(*setup);
+  CZel_CommSession comm(drive);
+  QtSimulatedDrivePanel panel(drive);
+  panel.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+  auto* blocked = panel.findChild<QCheckBox*>("shaft_blocked");
+  auto* turn = panel.findChild<QPushButton*>("turn");
+  ASSERT_TRUE(blocked && turn);
+  auto shaft_blocked = [&drive] { return drive->GetPlant().Faults().shaft_blocked; };
+  auto small = SmallSetup();
+  RecordingDialog dlg(*small);
+  RunShown(dlg, {[&](QtDialogView&) {
+    blocked->click();
+    EXPECT_TRUE(shaft_blocked()) << "a click on the panel under a modal dialog";
+    // Over a message box of the dialog: free the shaft, turn it, then answer the box.
+    std::vector<std::string> answered;
+    QTimer::singleShot(0, [&] {
+      blocked->click();
+      EXPECT_FALSE(shaft_blocked()) << "a click on the panel under a message box";
+      turn->click();
+      EXPECT_THAT(panel.Status().toStdString(), HasSubstr("turn"));
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+          answered.push_back(box->text().toStdString());
+          box->button(QMessageBox::Ok)->click();
+        }
+      }
+    });
+    ZelMessageBox("Turn the shaft by hand.");
+    EXPECT_THAT(answered, ElementsAre("Turn the shaft by hand."));
+    // Set from elsewhere, as a notice does: the box follows within a moment.
+    std::string error;
+    ASSERT_TRUE(drive->Inject("shaft_blocked", 1.0, error)) << error;
+    QTest::qWait(3 * QtSimulatedDrivePanel::kFollowPeriod_ms);
+    EXPECT_TRUE(blocked->isChecked());
+    dlg.EndDialog(kIdOk);
+  }});
+}
+
+// Where a dialog opens: centred on the dialog below it, and moved as little as needed to lie
+// within the screen (on a bare X server the advanced dialog opened 91 px past the right edge).
+TEST_F(QtDialogs, ADialogOpensCentredOnItsParentAndWithinTheScreen) {
+  auto setup = SmallSetup();
+  RecordingDialog parent(*setup), child(*setup), pushed(*setup);
+  RunShown(parent, {[&](QtDialogView& below) {
+                      child.DoModal();
+                      below.move(below.screen()->availableGeometry().topRight() -
+                                 QPoint(below.width() / 3, -10));
+                      pushed.DoModal();
+                      parent.EndDialog(kIdOk);
+                    },
+                    [&](QtDialogView& view) {
+                      const QPoint off = view.geometry().center() -
+                                         view.parentWidget()->geometry().center();
+                      EXPECT_LE(off.manhattanLength(), 2) << off.x() << ", " << off.y();
+                      child.EndDialog(kIdOk);
+                    },
+                    [&](QtDialogView& view) {
+                      const QRect screen = view.screen()->availableGeometry();
+                      EXPECT_TRUE(screen.contains(view.geometry()))
+                          << view.x() << ", " << view.y() << " size " << view.width() << " x "
+                          << view.height();
+                      pushed.EndDialog(kIdOk);
+                    }});
 }
 
 // A plot of `points` points on one stroke, with a title.

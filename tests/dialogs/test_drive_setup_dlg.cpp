@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include "derive/pipelines.h"
 #include "dialogs/drive_setup_dlg.h"
@@ -16,6 +18,7 @@
 namespace {
 
 using namespace dcservo;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
@@ -256,7 +259,16 @@ TEST_F(DriveSetupOpeners, EachButtonIsOnOnceItsDialogIsBuilt) {
 // shows the setup as OK will save it.
 TEST_F(DriveSetupOpeners, EveryChildIsFollowedByTheSetupShownAsItWillBeSaved) {
   Prepare({{"ExternalReference", 1}});
+  // The shaft that the notice had blocked for the current test is not needed blocked once
+  // that test has closed, however it closed (nothing freed it, and the speed test then ran
+  // into a stalled motor).
+  const char* open_child = nullptr;
+  std::vector<std::string> ended_after;
+  const int listener = ZelAddActionEndListener([&](ZelAskedAction ended) {
+    if (ended == ZelAskedAction::BlockShaft) ended_after.push_back(open_child);
+  });
   for (const Opener& o : kOpeners) {
+    open_child = o.dialog;
     for (int result : {kIdOk, kIdCancel}) {
       SCOPED_TRACE(std::string(o.dialog) + (result == kIdOk ? " OK" : " Cancel"));
       Register(o.dialog, result);
@@ -268,6 +280,8 @@ TEST_F(DriveSetupOpeners, EveryChildIsFollowedByTheSetupShownAsItWillBeSaved) {
       EXPECT_EQ(Text(kKpCEdit), GainAsShown(*dlg_));
     }
   }
+  ZelRemoveActionEndListener(listener);
+  EXPECT_THAT(ended_after, ElementsAre(dialog_names::kCurrentTest, dialog_names::kCurrentTest));
   // The current test is preceded by its notice.
   ASSERT_FALSE(ui_.Messages().empty());
   EXPECT_EQ(ui_.Messages()[0].text, "The test must be performed with motor shaft blocked.");

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 
 #include "design/dialog_names.h"
 #include "drivetests/commission_dlg.h"
@@ -45,12 +46,20 @@ TEST_F(CommissionDialog, StartWritesTheRecordWhereTheUserChoseAndOffersTheReport
   EXPECT_TRUE(ZelIsDialogRegistered(dialog_names::kCommission));
   TempDir tmp;
   const std::string html = tmp.File("axis/report.html");
-  ui_.Then([](CZel_Dialog& d) { ASSERT_TRUE(d.UserClick(kCommissionStart)) << d.LastRefusal(); });
+  ui_.Then([](CZel_Dialog& d) {
+    ASSERT_TRUE(d.UserEdit(kCommissionOperator, "A. Engineer"));
+    ASSERT_TRUE(d.UserEdit(kCommissionNote, "axis 2 of the press, new motor"));
+    ASSERT_TRUE(d.UserClick(kCommissionStart)) << d.LastRefusal();
+  });
   ui_.ThenFile(html);
   Run({});
   EXPECT_EQ(Build().ReportPath(), html);
   for (const char* file : {"report.html", "report.json", "setup.json"})
     EXPECT_TRUE(std::filesystem::exists(tmp.File(std::string("axis/") + file))) << file;
+  // The record names who ran it and why, as the command line's --operator and --note do.
+  const auto report = nlohmann::json::parse(testing_support::ReadFile(tmp.File("axis/report.json")));
+  EXPECT_EQ(report["record"]["operator"], "A. Engineer");
+  EXPECT_EQ(report["record"]["note"], "axis 2 of the press, new motor");
   // The current step asked for the shaft to be blocked, on the user's screen.
   EXPECT_THAT(ui_.Messages(),
               Contains(Field(&ZelMessageRecord::text, dialog_names::kBlockedShaftNotice)));

@@ -6,7 +6,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "drivetests/online_view.h"
 #include "drivetests/tuning_test_dlg.h"
@@ -383,6 +385,60 @@ TEST_F(SpeedTuning, ASingleOnlineRunMeasuresItsCycle) {
   const CycleFigures& cycle = OnlyCycle();
   EXPECT_GT(cycle.rms_error, 0.0);
   EXPECT_LT(dlg_->GetScopeLogger()->GetPointsFilled(), dlg_->GetScopeLogger()->GetPointsNo());
+}
+
+// What the on-line plot draws, in the order of its points: the times of the points that have
+// values, and whether a point without one (a gap) follows them.
+struct DrawnScope {
+  std::vector<double> times_ms;
+  bool gap_after = false;
+};
+DrawnScope DrawnOnline(CTuningTestDlg& d) {
+  DrawnScope drawn;
+  const CGraphDocument* doc = d.GetOnlineGraph().GetDocument();
+  for (int i = 0; doc && i < doc->GetPointCount(); ++i) {
+    const double t = doc->GetValue(0, i);
+    if (std::isfinite(t) && !drawn.gap_after) drawn.times_ms.push_back(t);
+    else if (!std::isfinite(t)) drawn.gap_after = true;
+    else ADD_FAILURE() << "a point with a value after the gap, at " << t << " ms";
+  }
+  return drawn;
+}
+
+// With Multiple Cycle Movement, while a new sweep refills the scope the slots it has not
+// reached are a gap: no straight line goes back in time to the cycle before it (straight
+// lines joined the cycles over time that nobody recorded).
+TEST_F(SpeedTuning, TheOnlinePlotShowsWhatWasNotRecordedAsAGap) {
+  Set("OnlinePlotS", 1);
+  Set("MultiCycleS", 1);
+  double cycle_ms = 0.0;
+  for (const char* time : {"TaPS", "TPS", "TaNS", "TNS"})
+    cycle_ms += 1000.0 * setup_->GetParameterValueInBaseUnit(time);
+  auto in_order = [](const DrawnScope& drawn) {
+    return std::is_sorted(drawn.times_ms.begin(), drawn.times_ms.end());
+  };
+  bool looked_mid_sweep = false;
+  Run({Start(), UntilCycles(2),
+       [&](CTestSpeedTuning& d) {
+         // A third of the way into the next sweep.
+         const std::size_t shown = DrawnOnline(d).times_ms.size();
+         while (d.m_bTestRunning && DrawnOnline(d).times_ms.size() >= shown) ui_.Advance(20.0);
+         ui_.Advance(cycle_ms / 3.0);
+         const DrawnScope drawn = DrawnOnline(d);
+         EXPECT_TRUE(in_order(drawn));
+         EXPECT_TRUE(drawn.gap_after);
+         looked_mid_sweep = true;
+       },
+       UntilCycles(3),
+       [&](CTestSpeedTuning& d) {
+         const DrawnScope drawn = DrawnOnline(d);
+         ASSERT_GT(drawn.times_ms.size(), 2u);
+         EXPECT_TRUE(in_order(drawn));
+       },
+       Click(kIdcTestStartStop), UntilRunEnds()});
+  EXPECT_TRUE(looked_mid_sweep);
+  EXPECT_EQ(dlg_->m_nTestResult, 1) << dlg_->m_strError;
+  EXPECT_EQ(dlg_->GetOnlineGraph().GetDocument()->GetChannelUnit(0), "ms");
 }
 
 // On line with the scope: the run streams, lists each cycle and, with half the gains typed in
