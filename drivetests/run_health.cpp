@@ -75,7 +75,8 @@ std::string FindBadOscillation(const OscillationLog& log) {
   for (const HoldStretch& h : holds) {
     const std::size_t from = h.begin + settle;
     // The feedforward of the next ramp may reach the log a sample or two before its reference.
-    const std::size_t to = h.end == n ? h.end : h.end - std::min(h.end - h.begin, kHoldEndSkipped);
+    const std::size_t skipped = std::max(kHoldEndSkipped, (h.end - h.begin) / 20);
+    const std::size_t to = h.end == n ? h.end : h.end - std::min(h.end - h.begin, skipped);
     if (from + 8 > to) continue;
     const std::size_t middle = from + (to - from) / 2;
     const double first = Swing(log.signal, from, middle);

@@ -243,8 +243,8 @@ std::vector<TargetCheck> CheckRunHealthTargets(const TestTargets& t, const Tunin
   // A resonance that limits the loop is the cause of the rest: its check goes first.
   if (f.resonance) checks.push_back(ResonanceCheck(*f.resonance));
   if (f.margins) checks.push_back(MarginsCheck(t, f));
-  checks.push_back(OscillationCheck(t, f));
-  // A load beyond the motor's current leaves every loop ripple-prone: it goes before the ripple.
+  // A load beyond the motor's current, or ramps beyond its limit, make the current swing
+  // and ripple: they go before the oscillation and the ripple.
   if (f.current) {
     if (f.current->rated_A > 0.0) {
       checks.push_back(RmsCurrentCheck(t, *f.current));
@@ -252,6 +252,7 @@ std::vector<TargetCheck> CheckRunHealthTargets(const TestTargets& t, const Tunin
     }
     if (f.current->limit_A > 0.0) checks.push_back(AtLimitCheck(t, f, *f.current));
   }
+  checks.push_back(OscillationCheck(t, f));
   if (auto ripple = CheckRippleTarget(t, f)) checks.push_back(std::move(*ripple));
   return checks;
 }
