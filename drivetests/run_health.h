@@ -50,10 +50,11 @@ struct OscillationLog {
   double standstill_swing = 0.0;
 };
 
-// An envelope grows when its second half swings this much wider than its first.
-inline constexpr double kGrowingEnvelope = 1.6;
+// An envelope grows when its second half swings this much wider than its first (the hunting
+// behind a speed feedback's low pass doubles its swing now and then).
+inline constexpr double kGrowingEnvelope = 2.5;
 // ...and by this many of the signal's steps at least, above the counts' own hunting.
-inline constexpr double kGrowingSteps = 6.0;
+inline constexpr double kGrowingSteps = 20.0;
 
 // A position loop at rest hunts between a count or two; a swing wider than this many counts
 // and this share of the move is an oscillation of the loop.

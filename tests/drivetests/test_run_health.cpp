@@ -15,7 +15,7 @@ using dcservo::FindBadOscillation;
 using dcservo::OscillationLog;
 
 // A hold of 400 samples at 1 ms after a ramp, with a tone of `hz` whose amplitude goes from
-// `a0` to `a1` along the hold (linearly), then a hold at rest to the end.
+// `a0` to `a1` along the hold (exponentially), then a hold at rest to the end.
 struct HoldTrace {
   std::vector<double> reference, signal;
 };
@@ -29,7 +29,7 @@ HoldTrace TraceWithTone(double a0, double a1, double hz, double rest_swing = 0.0
   }
   for (int i = 0; i < 400; ++i) {
     t.reference.push_back(1.0);
-    const double a = a0 + (a1 - a0) * i / 399.0;
+    const double a = a0 * std::pow(a1 / a0, i / 399.0);
     t.signal.push_back(a * std::sin(2.0 * std::numbers::pi * hz * i * period));
   }
   for (int i = 0; i < 400; ++i) {  // back at rest
@@ -49,9 +49,10 @@ TEST(RunHealth, AnEnvelopeThatGrowsOrASwingAtRestIsFoundAndHuntingIsNot) {
       {"steady hunting of a few steps", 0.02, 0.02, 289.0, 0.0, ""},
       {"a ring that dies away", 0.5, 0.01, 233.0, 0.0, ""},
       {"a resonance that grows 18 times", 0.02, 0.36, 400.0, 0.0, "grows"},
+      {"hunting whose swing doubles", 0.1, 0.2, 65.0, 0.0, ""},
       {"growth of a step or two only: the counts' own jitter", 0.005, 0.012, 400.0, 0.0, ""},
-      {"a 10 Hz swing at rest, wider than four steps", 0.0, 0.0, 10.0, 0.1, "at standstill"},
-      {"a count of hunting at rest", 0.0, 0.0, 10.0, 0.01, ""},
+      {"a 10 Hz swing at rest, wider than four steps", 0.001, 0.001, 10.0, 0.1, "at standstill"},
+      {"a count of hunting at rest", 0.001, 0.001, 10.0, 0.01, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
