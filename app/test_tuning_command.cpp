@@ -233,6 +233,7 @@ void PrintVerdict(const char* kind, CTuningTestDlg& dlg, bool ok, const std::str
     for (const IdentifiedValue& v : run.identified)
       std::printf("identified %s=%.4g %s (confidence %.2f)\n", v.name.c_str(), v.value,
                   v.unit.c_str(), v.confidence);
+    for (const std::string& w : run.warnings) std::printf("warning: %s\n", w.c_str());
   }
   if (!ok) PrintFailure(error, diagnosis);
 }

@@ -71,6 +71,12 @@ ordered_json ReportJson(const dcservo::LoopTuneReport& r) {
   out["stored_loop"] = LoopJson(r.stored_loop);
   out["designed_loop"] = LoopJson(r.designed_loop);
   out["margins"] = dcservo::MarginsJson(r.stored_loop);
+  if (r.inertia_spread) {
+    ordered_json cases = ordered_json::array();
+    for (const dcservo::InertiaCase& c : r.inertia_spread->cases)
+      cases.push_back({{"inertia_factor", c.factor}, {"margins", dcservo::MarginsJson(c.margins)}});
+    out["inertia_spread"] = cases;
+  }
   if (r.ripple)
     out["ripple"] = {{"quantum_rad_s", r.ripple->quantum_rad_s},
                      {"per_count_A", r.ripple->per_count_A},

@@ -73,6 +73,7 @@ std::string FormatTuneReport(const LoopTuneReport& r) {
                   g.stored, g.mantissa.c_str(), g.mantissa_value, g.shift.c_str(), g.shift_value);
   }
   out += Loop("closed loop with the stored gains", r.stored_loop);
+  if (r.inertia_spread) out += "    " + InertiaSpreadText(*r.inertia_spread) + "\n";
   if (r.ripple)
     out += Format("  one speed count (%.4g rad/s): %.3g A of current reference, target %.3g A "
                   "(%s up to %.4g rad/s)\n",

@@ -685,19 +685,25 @@ std::optional<LoopMargins> MarginsOf(const DriveModel& model, ModelStructure str
   for (int k = 1; k < sweep; ++k) {
     if ((gain_db[k - 1] >= 0.0) != (gain_db[k] >= 0.0)) {
       const double t = between(k, gain_db, 0.0);
-      const double pm = 180.0 + phase[k - 1] + t * (phase[k] - phase[k - 1]);
+      // The unwrapped phase may sit turns away from the principal one; a margin is told in
+      // (-180, 180], where a negative one says the loop is past -180 degrees at crossover.
+      double pm = 180.0 + phase[k - 1] + t * (phase[k] - phase[k - 1]);
+      pm -= 360.0 * std::ceil((pm - 180.0) / 360.0);
       if (!margins.phase_margin_deg || pm < *margins.phase_margin_deg) {
         margins.phase_margin_deg = pm;
         margins.crossover_rad_s = w[k - 1] * std::pow(w[k] / w[k - 1], t);
       }
     }
-    const double turns = std::floor((phase[k - 1] + 180.0) / 360.0);
-    const double level = -180.0 + 360.0 * turns;
-    if ((phase[k - 1] - level) * (phase[k] - level) <= 0.0 && phase[k] != phase[k - 1] &&
-        phase[k] < phase[k - 1]) {
+    // A crossing of -180 degrees, give or take whole turns. One where the phase climbs back
+    // through it counts above the gain crossover only: below it (a double integrator's -270
+    // degrees rising) it tells how far the gain may fall, which no tuning here lowers.
+    const double low = std::min(phase[k - 1], phase[k]);
+    const double level = -180.0 + 360.0 * std::ceil((low + 180.0) / 360.0);
+    if (level <= std::max(phase[k - 1], phase[k]) && phase[k] != phase[k - 1]) {
       const double t = between(k, phase, level);
       const double gm = -(gain_db[k - 1] + t * (gain_db[k] - gain_db[k - 1]));
-      if (!margins.gain_margin_db || gm < *margins.gain_margin_db) {
+      const bool counts = phase[k] < phase[k - 1] || gm > 0.0;
+      if (counts && (!margins.gain_margin_db || gm < *margins.gain_margin_db)) {
         margins.gain_margin_db = gm;
         margins.phase_crossover_rad_s = w[k - 1] * std::pow(w[k] / w[k - 1], t);
       }

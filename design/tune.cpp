@@ -1,5 +1,6 @@
 #include "design/tune.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -149,6 +150,10 @@ void AnalyseLoop(CZel_Setup& setup, LoopTuneReport& r) {
   unfiltered.current_reference_filters.clear();
   unfiltered.speed_feedback_filters.clear();
   r.unfiltered_loop = MarginsOf(unfiltered, structure, r.loop);
+  const DriveModel stored = WithGains(*model, r.loop, GainValues(r, true));
+  r.inertia_spread = MarginsOverInertia(stored, structure, r.loop);
+  if (structure == ModelStructure::PositionOverSpeed)
+    r.inner_loop = MarginsOf(stored, ModelStructure::Speed, TunedLoop::Speed);
   if (r.loop != TunedLoop::Speed) return;
   r.ripple = RippleOf(WithGains(*model, r.loop, GainValues(r, true)),
                       ZelQuietBaseValue(setup, "In"), r.damping);
@@ -180,6 +185,32 @@ void JudgeRipple(const LoopTuneReport& r, std::vector<std::string>& warnings) {
   warnings.push_back(text);
 }
 
+}  // namespace
+
+std::string SlowInnerLoopText(const LoopMargins& inner_loop, const LoopMargins& outer_loop,
+                              double pass_band_rad_s, const std::string& pass_band_name) {
+  const std::optional<double> inner = inner_loop.crossover_rad_s;
+  // A position loop can only be as quick as the speed loop that carries out its commands:
+  // its crossover, or the band asked of it, beyond the speed loop's band takes its phase.
+  const double outer = std::max(outer_loop.crossover_rad_s.value_or(0.0), pass_band_rad_s);
+  if (inner_loop.stable && inner && *inner >= outer) return {};
+  char text[320];
+  if (!inner_loop.stable)
+    std::snprintf(text, sizeof text,
+                  "the speed loop under it is unstable (|z| = %.4g): tune the speed loop first "
+                  "(tune speed, the Speed test's Tune) with the inertia as it is",
+                  inner_loop.pole_radius);
+  else
+    std::snprintf(text, sizeof text,
+                  "the speed loop under it (%.3g rad/s) is slower than the position loop "
+                  "(%.3g rad/s): tune the speed loop again for Jt as it is (tune speed), or lower "
+                  "%s",
+                  *inner, outer, pass_band_name.c_str());
+  return text;
+}
+
+namespace {
+
 void JudgeLoop(CZel_Setup& setup, LoopTuneReport& r) {
   if (r.loop == TunedLoop::Current) {
     const double tau = ZelQuietBaseValue(setup, "L") / ZelQuietBaseValue(setup, "R");
@@ -194,6 +225,19 @@ void JudgeLoop(CZel_Setup& setup, LoopTuneReport& r) {
   }
   JudgeMargins(*r.stored_loop, r.loop_failures, r.warnings);
   JudgeRipple(r, r.warnings);
+  if (r.inertia_spread) {
+    if (std::string w = InertiaSpreadWarning(*r.inertia_spread); !w.empty())
+      r.warnings.push_back(std::move(w));
+  }
+  if (r.loop_failures.empty()) return;
+  const std::string slow =
+      r.inner_loop ? SlowInnerLoopText(*r.inner_loop, *r.stored_loop, r.pass_band_rad_s,
+                                       r.pass_band_name)
+                   : "";
+  if (!slow.empty()) {
+    r.loop_failures.front() += ": " + slow;
+    return;
+  }
   if (r.stored_loop->stable) return;
   if (r.designed_loop && r.designed_loop->stable)
     r.loop_failures.front() += ": the fixed-point encoding of the gains makes it so";

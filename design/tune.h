@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "design/drive_model.h"
+#include "design/inertia_spread.h"
 #include "design/loop_response.h"
 #include "design/speed_proposal.h"
 #include "design/speed_ripple.h"
@@ -47,6 +48,10 @@ struct LoopTuneReport {
   std::optional<ClosedLoopSummary> stored_loop, designed_loop;
   // The stored gains without the biquad filters, to tell what made a loop unstable.
   std::optional<ClosedLoopSummary> unfiltered_loop;
+  // The stored gains at a half and twice the inertia: how far a wrong Jt takes the margins.
+  std::optional<InertiaSpreadMargins> inertia_spread;
+  // The position loop over the speed loop: the speed loop as it is closed under it.
+  std::optional<ClosedLoopSummary> inner_loop;
   // The speed loop: what one count of its speed measurement does to the current reference
   // with the stored gains.
   std::optional<SpeedRippleRule> ripple;
@@ -57,6 +62,11 @@ struct LoopTuneReport {
   // Margins or stability that forbid keeping the gains.
   std::vector<std::string> loop_failures;
 };
+
+// The position loop over a speed loop that is unstable or slower than it: that cause, with
+// its remedy; empty otherwise.
+std::string SlowInnerLoopText(const LoopMargins& inner_loop, const LoopMargins& outer_loop,
+                              double pass_band_rad_s, const std::string& pass_band_name);
 
 // Why the tuned gains must not be kept (a gain that is unusable, a loop that the stored
 // gains make unstable); empty when they may.

@@ -196,11 +196,6 @@ StepOutcome RunStep(const CommissioningStep& step, CZel_Setup& setup, ZelHeadles
     if (const auto* inertia = dynamic_cast<const CTotalInertiaTest*>(test))
       outcome.inertia_run = inertia->GetRun();
     outcome.targets = CheckTargets(step, setup, outcome.run);
-    // The ripple is a figure beside a lone test's verdict; commissioning, which takes the
-    // tuner's proposal for it, must meet it.
-    if (const auto* tuning = dynamic_cast<const CTuningTestDlg*>(test); tuning && TargetsOf(step.word))
-      if (auto ripple = CheckRippleTarget(*TargetsOf(step.word), tuning->GetFigures()))
-        outcome.targets.push_back(*ripple);
     if (!refusal.empty()) {
       outcome.failure = refusal;
     } else if (test->m_nTestResult != 1) {

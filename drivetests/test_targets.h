@@ -18,6 +18,9 @@ struct TargetCheck {
   std::string target;    // "within 30 % of predicted 0.567 ms"
   std::string measured;  // "0.571 ms"
   bool met = false;
+  // The cause of a miss and what mends it, where the target knows them better than its
+  // test's general advice.
+  std::string remedy = {};
 };
 
 // The figure that says the motor followed its reference at all.
@@ -38,11 +41,22 @@ struct TestTargets {
   double ripple_share_of_In = 0.0;
 };
 
-// The current ripple at constant speed against its target: a figure beside a lone test's
-// verdict (the tuner's proposal is the remedy, which commissioning takes and then holds the
-// speed step to the target). Nothing without a ripple measured.
+// The current ripple at constant speed against its target (the tuner's proposal is the
+// remedy). Nothing without a ripple measured.
 std::optional<TargetCheck> CheckRippleTarget(const TestTargets& targets,
                                              const TuningRunFigures& figures);
+
+// What a tracking run must also keep, whatever its prediction says: the loop model's margins
+// of the gains that ran (refused under the limits that refuse a tuning) and any resonance the
+// run found that takes them away; no oscillation that grows or goes on at standstill; the
+// current ripple at constant speed; the RMS current within In and the time at the current
+// limit within what the profile's prediction holds it there. Each miss names its cause and
+// fix. Part of CheckTrackingTargets.
+std::vector<TargetCheck> CheckRunHealthTargets(const TestTargets& targets,
+                                               const TuningRunFigures& figures);
+// What only deserves a word: margins under the advised limits, the margins at a half and twice
+// the inertia under the refusal ones.
+std::vector<std::string> RunWarnings(const TuningRunFigures& figures);
 
 // The row of a test; null for a test without targets.
 const TestTargets* TargetsOf(const std::string& test);

@@ -28,15 +28,38 @@ long FindRampEnd(const CycleTrace& t, std::size_t from, double level, double tol
   return -1;
 }
 
+// The response averaged over `width` samples centred on each (fewer at the ends).
+std::vector<double> CentredAverage(const std::vector<double>& v, std::size_t n, int width) {
+  std::vector<double> out(v.begin(), v.begin() + static_cast<long>(n));
+  if (width <= 1) return out;
+  const std::size_t half = static_cast<std::size_t>(width / 2);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t lo = i >= half ? i - half : 0;
+    const std::size_t hi = std::min(n, i + half + 1);
+    double sum = 0.0;
+    for (std::size_t k = lo; k < hi; ++k) sum += v[k];
+    out[i] = sum / static_cast<double>(hi - lo);
+  }
+  return out;
+}
+
+// Samples from `from` while the reference stays at `level`: what the average must fit in.
+std::size_t HoldLength(const CycleTrace& t, std::size_t from, std::size_t n, double level,
+                       double tolerance) {
+  std::size_t i = from;
+  while (i < n && AtLevel(t.reference[i], level, tolerance)) ++i;
+  return i - from;
+}
+
 // Time from the ramp's end until the response stays within the band, up to the point where
 // the reference leaves the level again.
-double SettlingAfter(const CycleTrace& t, long end, double level, double band, double tolerance,
-                     std::size_t* hold_end) {
+double SettlingAfter(const CycleTrace& t, const std::vector<double>& response, long end,
+                     double level, double band, double tolerance, std::size_t* hold_end) {
   std::size_t i = static_cast<std::size_t>(end);
   std::size_t last_out = i;
   bool ever_out = false;
   for (; i < t.reference.size() && AtLevel(t.reference[i], level, tolerance); ++i) {
-    if (std::fabs(t.response[i] - level) > band) {
+    if (std::fabs(response[i] - level) > band) {
       last_out = i;
       ever_out = true;
     }
@@ -80,15 +103,29 @@ CycleFigures FiguresOfCycle(const CycleTrace& t, double final_value, double quan
   f.reference_rms = std::sqrt(departure / static_cast<double>(n));
   const double magnitude = std::fabs(final_value);
   if (magnitude > 0.0) f.overshoot_percent = 100.0 * beyond / magnitude;
-  const double band = std::max(kSettlingBand * magnitude, kSettlingQuanta * quantum);
   const double tolerance = 1e-6 * std::max(magnitude, 1e-12);
+  const double share = kSettlingBand * magnitude;
+  f.settling_band = std::max(share, kSettlingQuanta * quantum);
   std::size_t hold_end = 0;
   const long first = FindRampEnd(t, 0, level, tolerance);
   if (first < 0) return f;
-  f.settling_s[0] = SettlingAfter(t, first, level, band, tolerance, &hold_end);
+  int width = 1;
+  if (share > 0.0 && kSettlingQuanta * quantum > share) {
+    const double wanted = std::ceil(kSettlingQuanta * quantum / share);
+    const double hold = static_cast<double>(
+        HoldLength(t, static_cast<std::size_t>(first), n, level, tolerance));
+    width = static_cast<int>(
+        std::min(wanted, std::max(1.0, std::floor(kSettlingAverageShareOfHold * hold))));
+  }
+  f.settling_average = width;
+  f.settling_band = std::max(share, kSettlingQuanta * quantum / width);
+  const std::vector<double> response = CentredAverage(t.response, n, width);
+  f.settling_s[0] = SettlingAfter(t, response, first, level, f.settling_band, tolerance, &hold_end);
   // Back at rest: the level the reference started from.
   const long second = FindRampEnd(t, hold_end, rest, tolerance);
-  if (second >= 0) f.settling_s[1] = SettlingAfter(t, second, rest, band, tolerance, &hold_end);
+  if (second >= 0)
+    f.settling_s[1] =
+        SettlingAfter(t, response, second, rest, f.settling_band, tolerance, &hold_end);
   return f;
 }
 

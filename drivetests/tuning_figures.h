@@ -11,16 +11,22 @@
 #include <vector>
 
 #include "design/loop_response.h"
+#include "design/inertia_spread.h"
 #include "design/resonance.h"
 #include "drivetests/identification.h"
 #include "drivetests/reference_profile.h"
+#include "drivetests/run_health.h"
 
 namespace dcservo {
 
-// A response settles once it stays within this share of the final value of the reference,
-// or within one and a half steps of its measurement when those are coarser.
+// A response settles once it stays within this share of the final value of the reference.
+// Where the measurement's steps are coarser than that (a speed read as counts per sample),
+// the response is averaged over as many samples as bring one and a half steps within the
+// band, so that the band means something: the same for the measured and the predicted one.
 inline constexpr double kSettlingBand = 0.02;
 inline constexpr double kSettlingQuanta = 1.5;
+// The average spans at most this share of a hold: beyond it the settling would be smeared.
+inline constexpr double kSettlingAverageShareOfHold = 0.1;
 
 struct CycleFigures {
   int cycle = 0;  // from 1
@@ -33,6 +39,9 @@ struct CycleFigures {
                           std::numeric_limits<double>::quiet_NaN()};
   // RMS of the measured response less the predicted one; when the run can be set against it.
   std::optional<double> deviation_rms;
+  // The settling band (shown unit) and over how many samples the response was averaged.
+  double settling_band = 0.0;
+  int settling_average = 1;
 };
 
 // A recording of one cycle: time in s, reference and response in one base unit.
@@ -72,10 +81,22 @@ struct TuningRunFigures {
   // judged against.
   std::optional<CurrentRipple> ripple;
   double rated_A = 0.0;
+  // The largest mean current over a stretch of constant speed (the speed test).
+  double held_current_A = 0.0;
   // The current reference's spectrum at constant speed and the resonance it shows (the speed
   // test, logged at the loop's rate).
   std::optional<Spectrum> current_spectrum;
   std::optional<Resonance> resonance;
+  // The loop model's margins with the gains that ran, and at a half and twice the inertia.
+  std::optional<LoopMargins> margins;
+  std::optional<InertiaSpreadMargins> inertia_spread;
+  // The position loop over a speed loop: why it cannot be as quick as its pass band asks;
+  // empty when it can.
+  std::string slow_inner_loop;
+  // What the run drew from the motor's current, where the log holds it.
+  std::optional<RunCurrent> current;
+  // An oscillation that grows, or goes on at standstill, in the log; empty when none.
+  std::string oscillation;
 };
 
 // The predicted trace and figures of the setup's loop on this profile; nothing when the

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 #include "design/drive_model.h"
+#include "design/tune.h"
 #include "host/zel_errors.h"
 #include "host/zel_graph.h"
 #include "host/zel_logger.h"
@@ -48,8 +50,34 @@ std::vector<std::pair<std::string, double>> ProfileProgramInputs(const Reference
   return inputs;
 }
 
+namespace {
+
+// The margins of the gains as they stand: those the run goes with (a change of gains during
+// a run predicts again).
+void MarginsOfRun(CZel_Setup& setup, TunedLoop loop, TuningRunFigures& figures) {
+  figures.margins.reset();
+  figures.inertia_spread.reset();
+  figures.slow_inner_loop.clear();
+  std::optional<DriveModel> model;
+  {
+    ZelQuietErrors quiet;  // a setup without the motor's data has no margins
+    model = DriveModelOf(setup);
+  }
+  if (!model) return;
+  const ModelStructure structure = StructureOfLoop(setup, loop);
+  figures.margins = MarginsOf(*model, structure, loop);
+  figures.inertia_spread = MarginsOverInertia(*model, structure, loop);
+  if (structure != ModelStructure::PositionOverSpeed || !figures.margins) return;
+  if (const auto inner = MarginsOf(*model, ModelStructure::Speed, TunedLoop::Speed))
+    figures.slow_inner_loop =
+        SlowInnerLoopText(*inner, *figures.margins, ZelQuietBaseValue(setup, "PB_P"), "PB_P");
+}
+
+}  // namespace
+
 void PredictRun(CZel_Setup& setup, TunedLoop loop, const ProfileNames& names,
                 TuningRunFigures& figures) {
+  MarginsOfRun(setup, loop, figures);
   ShownUnitOfRun(setup, names, figures);
   const double scale = ProfileScale(setup, names);
   figures.final_value = FinalLevel(setup, names) * figures.per_base;
@@ -138,6 +166,7 @@ void IdentifyFromLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, Tun
                      std::optional<FrictionFit>& friction, TuningRunFigures& figures) {
   friction.reset();
   figures.ripple.reset();
+  figures.held_current_A = 0.0;
   if (loop != TunedLoop::Speed || logger.GetPointsRead() == 0) return;
   ZelQuietErrors quiet;  // a setup without the motor's data identifies nothing
   const double to_motor = LoadSpeedScale(setup) / MotorSpeedScale(setup);
@@ -168,8 +197,128 @@ void IdentifyFromLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, Tun
   if (levels > 1.0) log.current_step_A = 2.0 * ZelQuietBaseValue(setup, "ImaxPS") / levels;
   friction = IdentifyFriction(log, k);
   figures.ripple = RippleAtConstantSpeed(log);
+  double held = 0.0;
+  for (const std::vector<double>& stretch : CurrentAtConstantSpeed(log)) {
+    if (stretch.empty()) continue;
+    double sum = 0.0;
+    for (double a : stretch) sum += a;
+    held = std::max(held, std::abs(sum / static_cast<double>(stretch.size())));
+  }
+  figures.held_current_A = held;
   figures.rated_A = ZelQuietBaseValue(setup, "In");
   FindResonanceInLog(setup, logger, log, figures);
+}
+
+namespace {
+
+std::vector<double> LoggedColumn(const CZel_SingleAxisLogger& logger, int channel,
+                                 double origin = 0.0) {
+  std::vector<double> values(logger.GetPointsRead());
+  for (std::size_t i = 0; i < values.size(); ++i) values[i] = logger.GetValue(i, channel) - origin;
+  return values;
+}
+
+// Where the position loop sits straight on the current loop, or for the speed test, the last
+// two channels are the current reference and the motor's current.
+bool LogsCurrents(CZel_Setup& setup, TunedLoop loop) {
+  return loop == TunedLoop::Speed ||
+         StructureOfLoop(setup, loop) == ModelStructure::PositionOverCurrent;
+}
+
+}  // namespace
+
+void AlignPredictionToLog(const CZel_SingleAxisLogger& logger, TunedLoop loop,
+                          CycleTrace& prediction) {
+  const std::size_t points = logger.GetPointsRead();
+  if (prediction.time.size() < 2 || points == 0) return;
+  const double step = prediction.time[1] - prediction.time[0];
+  const double origin = RunOrigin(loop, logger);
+  const CycleTrace reference{prediction.time, prediction.reference, prediction.reference, {}};
+  // The programs log their reference before or after they step it: the model's sample that
+  // carries the logged reference is the one that matches it best, a sample or two either way.
+  int best_shift = 0;
+  double best = std::numeric_limits<double>::infinity();
+  for (int shift = -kAlignmentSamples; shift <= kAlignmentSamples; ++shift) {
+    double sum = 0.0;
+    for (std::size_t i = 0; i < points; ++i) {
+      const double t = logger.GetValue(i, 0);
+      if (t > prediction.time.back()) break;
+      const double d = logger.GetValue(i, 1) - origin - PredictedAt(reference, t + shift * step);
+      sum += d * d;
+    }
+    if (sum < best * (1.0 - 1e-9)) {
+      best = sum;
+      best_shift = shift;
+    }
+  }
+  for (double& t : prediction.time) t -= best_shift * step;
+}
+
+void PredictionAtLogTimes(const CZel_SingleAxisLogger& logger, TunedLoop loop,
+                          TuningRunFigures& figures) {
+  const CycleTrace& p = figures.prediction;
+  if (p.time.empty() || logger.GetPointsRead() == 0) return;
+  const double origin = RunOrigin(loop, logger);
+  // The plot sets the predicted response against the reference as the drive logged it (in
+  // the steps the drive holds it in), and so do these figures.
+  CycleTrace plotted;
+  for (std::size_t i = 0; i < logger.GetPointsRead(); ++i) {
+    const double t = logger.GetValue(i, 0);
+    if (t > p.time.back()) break;
+    plotted.time.push_back(t);
+    plotted.reference.push_back(logger.GetValue(i, 1) - origin);
+    plotted.response.push_back(PredictedAt(p, t));
+  }
+  if (!plotted.time.empty()) figures.predicted = ShownFiguresOfCycle(plotted, figures);
+}
+
+void JudgeRunLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, TunedLoop loop,
+                 TuningRunFigures& figures) {
+  figures.current.reset();
+  figures.oscillation.clear();
+  const std::size_t points = logger.GetPointsRead();
+  if (points < 2) return;
+  ZelQuietErrors quiet;  // a setup without the motor's data judges what it can
+  const double period = logger.GetValue(std::size_t{1}, 0) - logger.GetValue(std::size_t{0}, 0);
+  if (!(period > 0.0)) return;
+  const bool speed = loop == TunedLoop::Speed;
+  std::vector<double> current_reference, current;
+  if (LogsCurrents(setup, loop)) {
+    current_reference = LoggedColumn(logger, 3);
+    current = LoggedColumn(logger, 4);
+    figures.current = RunCurrentOf(current_reference, current, period,
+                                   ZelQuietBaseValue(setup, "TestLimitCurrent"),
+                                   ZelQuietBaseValue(setup, "In"));
+    if (figures.current && speed) figures.current->held_A = figures.held_current_A;
+  }
+  const double band = ZelQuietBaseValue(setup, speed ? "PB_S" : "PB_P") *
+                      ZelQuietBaseValue(setup, speed ? "Dump_S" : "Dump_P");
+  const std::vector<double> reference = LoggedColumn(logger, 1, RunOrigin(loop, logger));
+  std::vector<double> signal;
+  OscillationLog log;
+  log.period_s = period;
+  log.settle_s = band > 0.0 ? kSettledAfterTimeConstants / band : 0.0;
+  if (speed) {
+    // The current reference: a coupling that rings shows there first, and at full size.
+    if (current_reference.empty()) return;
+    signal = current_reference;
+    const double levels = ZelQuietBaseValue(setup, "ADCResolution");
+    log.step = levels > 1.0 ? 2.0 * ZelQuietBaseValue(setup, "ImaxPS") / levels : 0.0;
+    log.unit_name = "A";
+  } else {
+    const std::vector<double> response = LoggedColumn(logger, 2, RunOrigin(loop, logger));
+    signal.resize(response.size());
+    for (std::size_t i = 0; i < signal.size(); ++i) signal[i] = response[i] - reference[i];
+    log.unit = figures.per_base;
+    log.unit_name = figures.unit;
+    log.step = figures.per_base != 0.0 ? figures.quantum / std::fabs(figures.per_base) : 0.0;
+    log.standstill_swing = std::max(kStandstillSteps * log.step,
+                                    kStandstillShareOfMove * std::fabs(figures.final_value /
+                                                                       figures.per_base));
+  }
+  log.reference = reference;
+  log.signal = signal;
+  figures.oscillation = FindBadOscillation(log);
 }
 
 void PredictionOverlay::Draw(CZel_SingleAxisLogger& logger, CGraphWindow& graph,

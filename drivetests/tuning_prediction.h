@@ -47,6 +47,24 @@ std::optional<CycleFigures> UploadedCycleFigures(const CZel_SingleAxisLogger& lo
 void IdentifyFromLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, TunedLoop loop,
                      std::optional<FrictionFit>& friction, TuningRunFigures& figures);
 
+// The prediction's time moved by whole samples (at most kAlignmentSamples) so that its
+// reference lies on the logged one: the programs log their reference before or after they
+// step it.
+inline constexpr int kAlignmentSamples = 2;
+void AlignPredictionToLog(const CZel_SingleAxisLogger& logger, TunedLoop loop,
+                          CycleTrace& prediction);
+
+// The predicted figures of the curve that is plotted over the upload: the prediction at the
+// log's own times, so that what the report says of it is what the plot shows.
+void PredictionAtLogTimes(const CZel_SingleAxisLogger& logger, TunedLoop loop,
+                          TuningRunFigures& figures);
+
+// What the log says beyond tracking: the current the run drew (the speed test, and the
+// position loop straight on the current loop) and an oscillation that grows, or goes on at
+// standstill (position), in the figures.
+void JudgeRunLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, TunedLoop loop,
+                 TuningRunFigures& figures);
+
 // The predicted response over the measured one, as one more channel of the upload's plot,
 // all from the run's origin. The channel is added once and refilled after every upload.
 class PredictionOverlay {

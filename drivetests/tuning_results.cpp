@@ -22,10 +22,13 @@ void TuningRunResults::AddSweeps(std::span<const OnlineView::Sweep> sweeps) {
 
 bool TuningRunResults::TakeUpload(CZel_Setup& setup, CZel_SingleAxisLogger& logger,
                                   CGraphWindow& graph, TunedLoop loop) {
+  AlignPredictionToLog(logger, loop, figures_.prediction);
   const std::optional<CycleFigures> cycle = UploadedCycleFigures(logger, loop, figures_);
   if (!cycle) return false;
   figures_.cycles = {*cycle};
+  PredictionAtLogTimes(logger, loop, figures_);
   IdentifyFromLog(setup, logger, loop, friction_, figures_);
+  JudgeRunLog(setup, logger, loop, figures_);
   // For the filters dialog, which may open after this test has closed.
   if (loop == TunedLoop::Speed)
     RememberMeasuredSpectrum(setup, figures_.current_spectrum, figures_.resonance);
@@ -39,9 +42,7 @@ void TuningRunResults::Describe(const CZel_Setup& setup, TunedLoop loop,
     report.gains.push_back({name, value});
   if (friction_) report.identified = FrictionValues(*friction_);
   if (targets) {
-    if (const auto ripple = CheckRippleTarget(*targets, figures_); ripple && !ripple->met)
-      report.warnings.push_back(ripple->figure + " " + ripple->measured + ", target " +
-                                ripple->target + ": the speed sensor's counts limit the pass band");
+    for (std::string& w : RunWarnings(figures_)) report.warnings.push_back(std::move(w));
   }
 }
 
