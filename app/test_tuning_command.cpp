@@ -216,7 +216,7 @@ ordered_json FilesWritten(const TuningTestOptions& o, bool ok) {
 void PrintVerdict(const char* kind, CTuningTestDlg& dlg, bool ok, const std::string& error,
                   double run_s, const TuningTestOptions& o) {
   const Diagnosis* diagnosis =
-      ok ? nullptr : DiagnoseFailure(ReadDriveConditions(dlg.GetSetup()), error);
+      ok ? nullptr : DiagnoseRun(dlg, error);
   if (o.json) {
     std::printf("%s\n",
                 Report(kind, dlg, ok, error, diagnosis, run_s, FilesWritten(o, ok)).dump(2).c_str());
