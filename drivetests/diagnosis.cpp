@@ -98,8 +98,9 @@ constexpr Diagnosis kLoadBeyondCurrent = {
     "inertia; lengthen the profile's ramps (TaPS, TaNS) or raise TestLimitCurrent within the "
     "motor's rating"};
 constexpr Diagnosis kCoupling = {
-    "a compliant coupling to the load resonates within the speed loop's band (the run's "
-    "resonance line names its frequency)",
+    "a compliant coupling to the load resonates within the speed loop's band: the loop "
+    "oscillated, or its current showed the resonance, where the model of the setup's rigid "
+    "load keeps the margins",
     "place a notch on the resonance: `dcservo filters SETUP --spectrum REPORT --apply-notch` "
     "with this run's JSON report, or the filters dialog; or stiffen the coupling"};
 constexpr Diagnosis kPlantNotModel = {

@@ -571,6 +571,7 @@ TEST_F(QtDialogs, TheCurrentTestShowsItsPagesAndAfterARunItsCurvesAndFigures) {
   CZel_CommSession comm(drive);
   CZel_Comm::SetClock([] { return ZelUi().NowMs() / 1000.0; });
   dcservo::CTestCurrent dlg(*setup);
+  dlg.ShaftBlockedByOpener();  // blocked above, as the notice would ask
   RunShown(dlg, {[&](QtDialogView& view) {
     // Each page shows only its own controls, the page chosen on screen is the dialog's, and
     // the sliders stand where the model has them.
