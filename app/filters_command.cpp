@@ -98,6 +98,7 @@ class FiltersCommand : public Command {
         ->check(FileName());
     cmd.add_option("--out", out_, "Save the setup with its designed slots to this file")
         ->check(FileName());
+    cmd.add_flag("--force", force_, "Save with --out even a speed loop that is unstable");
     cmd.add_flag("--json", json_, "Print the slots and the report as JSON");
     cmd.add_option("--bode", bode_,
                    "Write the filters' frequency response, as the drive runs them, to "
@@ -147,6 +148,10 @@ class FiltersCommand : public Command {
                     notch->filter);
     }
     if (!done) throw CommandError(kExitFailed, "not every filter that is on could be designed");
+    if (!out_.empty() && !force_ && loop.speed_loop && !loop.speed_loop->stable)
+      throw CommandError(kExitFailed,
+                         "the speed loop is unstable with these filters; nothing was saved "
+                         "(--force saves it all the same)");
     if (!bode_.empty()) WriteBode(setup);
     if (!out_.empty()) {
       session.Save(out_);
@@ -180,7 +185,7 @@ class FiltersCommand : public Command {
 
   SetupArgs args_;
   std::string positional_setup_, out_, bode_, spectrum_;
-  bool json_ = false, apply_notch_ = false;
+  bool json_ = false, apply_notch_ = false, force_ = false;
 };
 
 }  // namespace

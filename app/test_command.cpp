@@ -212,7 +212,7 @@ class TestCommand : public Command {
     test->DescribeRun(report);
     const dcservo::Diagnosis* diagnosis =
         failure.empty() ? nullptr
-                        : dcservo::DiagnoseFailure(dcservo::ReadDriveConditions(setup), failure);
+                        : dcservo::DiagnoseRun(*test, failure);
     Print(row.word, setup, report, failure, diagnosis, kept);
     if (!failure.empty()) {
       PrintFailure(failure, diagnosis);

@@ -217,7 +217,7 @@ ordered_json FilesWritten(const TuningTestOptions& o, bool ok) {
 void PrintVerdict(const char* kind, CTuningTestDlg& dlg, bool ok, const std::string& error,
                   double run_s, const TuningTestOptions& o) {
   const Diagnosis* diagnosis =
-      ok ? nullptr : DiagnoseFailure(ReadDriveConditions(dlg.GetSetup()), error);
+      ok ? nullptr : DiagnoseRun(dlg, error);
   if (o.json) {
     // A drive's text that is not UTF-8 shows as U+FFFD rather than end the run.
     std::printf("%s\n", Report(kind, dlg, ok, error, diagnosis, run_s, FilesWritten(o, ok))

@@ -18,6 +18,7 @@
 #include "drivetests/headless_test_run.h"
 #include "drivetests/notch_plot.h"
 #include "drivetests/reference_profile.h"
+#include "drivetests/test_current_dlg.h"
 #include "drivetests/test_inertia_dlg.h"
 #include "drivetests/tuning_test_dlg.h"
 #include "host/zel_comm.h"
@@ -181,6 +182,8 @@ StepOutcome RunStep(const CommissioningStep& step, CZel_Setup& setup, ZelHeadles
     outcome.failure = std::string("no test \"") + step.dialog + "\" in this build";
     return outcome;
   }
+  // Commissioning asks for the shaft as its steps need it.
+  if (auto* current = dynamic_cast<CTestCurrent*>(test)) current->ShaftBlockedByOpener();
   std::string refusal;
   ui.Then([&](CZel_Dialog&) { refusal = RunTestHeadless(*test, ui, step.tune, step.limit_s); });
   ui.Then([&](CZel_Dialog&) {
@@ -208,7 +211,7 @@ StepOutcome RunStep(const CommissioningStep& step, CZel_Setup& setup, ZelHeadles
     }
     outcome.succeeded = outcome.failure.empty();
     if (!outcome.succeeded) {
-      outcome.diagnosis = DiagnoseFailure(ReadDriveConditions(setup), outcome.failure);
+      outcome.diagnosis = DiagnoseRun(*test, outcome.failure);
       // A run that a protection ended is not uploaded by its test; the record of the failure
       // shows it up to the end all the same.
       test->UploadWhatWasLogged();
@@ -796,7 +799,10 @@ constexpr double kMoreCurrentWorth = 1.1;
 // already at its most, or the second run fails alike, the failure says what is left to do.
 std::optional<StepOutcome> RerunInertiaStep(const CommissioningStep& step, CZel_Setup& setup,
                                             ZelHeadlessBackend& ui, const StepOutcome& first) {
-  if (!InertiaSpeedNotReached(first.failure)) return std::nullopt;
+  // A shaft that stood still under the test current may be held by friction that more
+  // current overcomes: the second run tells friction from a brake or a stop.
+  const bool stood_still = SaysShaftHeld(first.diagnosis);
+  if (!InertiaSpeedNotReached(first.failure) && !stood_still) return std::nullopt;
   CZel_Parameter* current = nullptr;
   {
     ZelQuietErrors quiet;
@@ -814,12 +820,17 @@ std::optional<StepOutcome> RerunInertiaStep(const CommissioningStep& step, CZel_
     second = RunStep(step, setup, ui);
     char text[200];
     std::snprintf(text, sizeof text,
-                  "at TestCurrent %.3g A the motor did not reach the speed to time within the "
-                  "test's time: the test ran again at %.3g A, the most the setup allows",
-                  was, current->GetValueInBaseUnit());
+                  "at TestCurrent %.3g A the motor %s: the test ran again at %.3g A, the most "
+                  "the setup allows",
+                  was,
+                  stood_still ? "did not turn"
+                              : "did not reach the speed to time within the test's time",
+                  current->GetValueInBaseUnit());
     second.run.warnings.insert(second.run.warnings.begin(), text);
     if (second.succeeded || !InertiaSpeedNotReached(second.failure)) return second;
   }
+  // No more current to try, for a shaft that stood still: the first run's cause stands.
+  if (!InertiaSpeedNotReached(second.failure)) return std::nullopt;
   std::string speed_limit = "TestMaxSpeed";
   if (const CZel_Parameter* limit = setup.FindParameter("TestMaxSpeed")) {
     char shown[80];

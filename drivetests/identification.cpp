@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace dcservo {
 
@@ -103,6 +104,14 @@ double RatioRelative(const Fit& f, std::size_t a, std::size_t b) {
 
 double Sign(double v) { return v > 0.0 ? 1.0 : v < 0.0 ? -1.0 : 0.0; }
 
+// No friction drives a shaft: a fit that finds it negative found none, and how far below zero
+// it landed is error, not friction. The confidence is that of zero with that error added.
+void NoFrictionBelowZero(double& value, double& confidence, double std_error, double scale) {
+  if (!(value < 0.0)) return;
+  confidence = std::min(confidence, ConfidenceOf(Relative(std::hypot(value, std_error), scale)));
+  value = 0.0;
+}
+
 // At most this share of the samples may be set aside as outliers.
 constexpr double kMostOutliers = 0.2;
 
@@ -181,6 +190,64 @@ std::vector<IdentifiedValue> IdentifyArmature(std::span<const double> voltage_V,
   const double L = 1.0 / fit->c[0], R = fit->c[1] / fit->c[0];
   return {{"R", R, "ohm", ConfidenceOf(RatioRelative(*fit, 1, 0))},
           {"L", L, "H", ConfidenceOf(Relative(fit->StdError(0), fit->c[0]))}};
+}
+
+namespace {
+
+// R and L read within these of the setup's are the setup's; the two off by factors closer
+// than kAlike are off together.
+constexpr double kArmatureAgrees = 1.2;
+constexpr double kAlike = 1.15;
+constexpr double kArmatureTrusted = 0.5;
+
+// The identified value over the setup's; nothing when either is missing or untrusted.
+std::optional<double> ArmatureRatio(const std::vector<IdentifiedValue>& identified,
+                                    const char* name, double setup_value) {
+  for (const IdentifiedValue& v : identified) {
+    if (v.name != name) continue;
+    const double ratio = v.value / setup_value;
+    if (v.confidence < kArmatureTrusted || !std::isfinite(ratio) || !(ratio > 0.0))
+      return std::nullopt;
+    return ratio;
+  }
+  return std::nullopt;
+}
+
+bool Within(double ratio, double factor) { return ratio <= factor && ratio >= 1.0 / factor; }
+
+}  // namespace
+
+std::optional<double> SupplyFactor(const std::vector<IdentifiedValue>& identified,
+                                   double setup_R, double setup_L) {
+  const std::optional<double> r = ArmatureRatio(identified, "R", setup_R);
+  const std::optional<double> l = ArmatureRatio(identified, "L", setup_L);
+  if (!r || !l || !Within(*r / *l, kAlike)) return std::nullopt;
+  const double both = std::sqrt(*r * *l);
+  if (Within(both, kArmatureAgrees)) return std::nullopt;
+  return both;
+}
+
+std::vector<std::string> ArmatureMismatches(const std::vector<IdentifiedValue>& identified,
+                                            double setup_R, double setup_L) {
+  std::vector<std::string> out;
+  if (SupplyFactor(identified, setup_R, setup_L)) return out;
+  struct Row {
+    const char* name;
+    double setup_value, shown_scale;
+    const char* unit;
+  };
+  for (const Row& row : {Row{"R", setup_R, 1.0, "ohm"}, Row{"L", setup_L, 1e3, "mH"}}) {
+    const std::optional<double> ratio = ArmatureRatio(identified, row.name, row.setup_value);
+    if (!ratio || Within(*ratio, kArmatureAgrees)) continue;
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "the step reads the armature's %s as %.3g %s where the setup has %.3g %s: set "
+                  "%s in the motor setup to the motor's and tune the current loop again",
+                  row.name, *ratio * row.setup_value * row.shown_scale, row.unit,
+                  row.setup_value * row.shown_scale, row.unit, row.name);
+    out.emplace_back(text);
+  }
+  return out;
 }
 
 double FrictionFit::TorqueAt(double speed_rad_s) const {
@@ -294,11 +361,16 @@ std::optional<FrictionFit> IdentifyFriction(const MotionLog& log, double torque_
   // shaft with next to none is no worse identified than one with much.
   double typical = 0.0;
   for (const Sample& s : used) typical = std::max(typical, std::abs(s.torque));
-  out.coulomb_confidence =
-      ConfidenceOf(Relative(fit->StdError(0), std::max(std::abs(fit->c[0]), 0.1 * typical)));
+  const double coulomb_scale = std::max(std::abs(fit->c[0]), 0.1 * typical);
+  out.coulomb_confidence = ConfidenceOf(Relative(fit->StdError(0), coulomb_scale));
+  NoFrictionBelowZero(out.coulomb_Nm, out.coulomb_confidence, fit->StdError(0), coulomb_scale);
   if (viscous) {
     out.viscous_Nm_s = fit->c[1];
-    out.viscous_confidence = ConfidenceOf(Relative(fit->StdError(1), fit->c[1]));
+    double confidence = ConfidenceOf(Relative(fit->StdError(1), fit->c[1]));
+    // Against the friction that the fastest speed shows, as the dry part is judged.
+    NoFrictionBelowZero(out.viscous_Nm_s, confidence, fit->StdError(1),
+                        std::max(std::abs(fit->c[1]), 0.1 * typical / fastest));
+    out.viscous_confidence = confidence;
   } else {
     // The loop holds the current through its converter: however quiet the fit, the mean it
     // holds is known no better than one reading's rounding.
@@ -328,9 +400,13 @@ std::optional<FrictionFit> FrictionFromTwoSpeeds(const FrictionFit& a, const Fri
   out.viscous_Nm_s = viscous;
   // As each run judges its dry friction: against the torque at the faster speed, not itself.
   const double typical = std::max(a.coulomb_Nm, b.coulomb_Nm);
-  out.coulomb_confidence =
-      ConfidenceOf(Relative(coulomb_error, std::max(std::abs(coulomb), 0.1 * typical)));
-  out.viscous_confidence = ConfidenceOf(Relative(viscous_error, viscous));
+  const double coulomb_scale = std::max(std::abs(coulomb), 0.1 * typical);
+  out.coulomb_confidence = ConfidenceOf(Relative(coulomb_error, coulomb_scale));
+  NoFrictionBelowZero(out.coulomb_Nm, out.coulomb_confidence, coulomb_error, coulomb_scale);
+  double confidence = ConfidenceOf(Relative(viscous_error, viscous));
+  NoFrictionBelowZero(out.viscous_Nm_s, confidence, viscous_error,
+                      std::max(std::abs(viscous), 0.1 * typical / std::max(wa, wb)));
+  out.viscous_confidence = confidence;
   return out;
 }
 
@@ -360,6 +436,40 @@ std::optional<double> CorrectedInertia(const InertiaRun& run, const FrictionFit&
   }
   if (!(accelerating > 0.0) || !std::isfinite(j) || !(j > 0.0)) return std::nullopt;
   return j;
+}
+
+std::optional<CoastFit> CoastDeceleration(std::span<const double> time_s,
+                                          std::span<const double> position_rad) {
+  const std::size_t n = std::min(time_s.size(), position_rad.size());
+  if (n < 4) return std::nullopt;
+  // Times and positions from the middle reading: the columns stay of one size.
+  const double t0 = time_s[n / 2], p0 = position_rad[n / 2];
+  FitRows rows(3);
+  std::vector<double> y;
+  for (std::size_t k = 0; k < n; ++k) {
+    const double t = time_s[k] - t0;
+    const double row[] = {1.0, t, t * t};
+    rows.Add(row);
+    y.push_back(position_rad[k] - p0);
+  }
+  const std::optional<Fit> fit = LeastSquares(rows, y);
+  if (!fit || !std::isfinite(fit->c[2])) return std::nullopt;
+  return CoastFit{-2.0 * fit->c[2], 2.0 * fit->StdError(2)};
+}
+
+std::optional<InertiaWithFriction> InertiaFromCoast(const InertiaRun& run, const CoastFit& coast) {
+  if (!(run.time_s > 0.0) || !(run.speed_gain_rad_s > 0.0) || !(run.torque_Nm > 0.0))
+    return std::nullopt;
+  const double rising = run.speed_gain_rad_s / run.time_s;
+  // A coast that sped up had a torque behind it that the drive did not give: no friction to
+  // take off, and the coast's error counts all the more.
+  const double slowing = std::max(coast.deceleration_rad_s2, 0.0);
+  const double coast_error = std::hypot(coast.std_error_rad_s2, coast.deceleration_rad_s2 - slowing);
+  const double inertia = run.torque_Nm / (rising + slowing);
+  const double rising_error = std::sqrt(2.0) * run.speed_quantum_rad_s / run.time_s;
+  const double relative = std::hypot(rising_error, coast_error) / (rising + slowing);
+  if (!std::isfinite(inertia) || !(inertia > 0.0)) return std::nullopt;
+  return InertiaWithFriction{inertia, inertia * slowing, ConfidenceOf(relative)};
 }
 
 std::optional<double> AllowedAcceleration(double torque_constant, double current_limit_A,

@@ -34,6 +34,17 @@ std::vector<IdentifiedValue> IdentifyArmature(std::span<const double> voltage_V,
                                               std::span<const double> current_A,
                                               double period_s);
 
+// A current step applies the voltage reference times the real supply over the setup's Vdc, so
+// a supply that is not the setup's scales the R and L that the step reads alike. The factor
+// by which the setup's Vdc exceeds the supply when both read off the setup's by one factor;
+// nothing when they do not, or were not identified well enough to tell.
+std::optional<double> SupplyFactor(const std::vector<IdentifiedValue>& identified,
+                                   double setup_R, double setup_L);
+// One line for each of R and L that the step reads off the setup's by more than a model
+// error (when the two are not off together, which is the supply).
+std::vector<std::string> ArmatureMismatches(const std::vector<IdentifiedValue>& identified,
+                                            double setup_R, double setup_L);
+
 // A tuning run at the motor shaft: reference and measured speed, measured current and whether
 // the current reference sat at its limit, per logged sample.
 struct MotionLog {
@@ -81,6 +92,7 @@ struct InertiaRun {
   double time_s = 0.0;
   double mean_speed_rad_s = 0.0;
   double speed_quantum_rad_s = 0.0;  // one step of the speeds it timed
+  double timed_from_rad_s = 0.0;     // the speed at which the timing began
   double Raw() const { return torque_Nm * time_s / speed_gain_rad_s; }
   // Two speed readings' steps against the gain.
   double Confidence() const {
@@ -91,6 +103,24 @@ struct InertiaRun {
 // The inertia that only the torque left after friction accelerated; nothing when friction
 // takes all of it.
 std::optional<double> CorrectedInertia(const InertiaRun& run, const FrictionFit& friction);
+
+// How the shaft slowed while it coasted with the drive switched off: friction (and any load
+// torque) alone decelerated it.
+struct CoastFit {
+  double deceleration_rad_s2 = 0.0;
+  double std_error_rad_s2 = 0.0;
+};
+// From the shaft's position (rad) read at times (s) while it coasted; nothing from fewer than
+// four readings.
+std::optional<CoastFit> CoastDeceleration(std::span<const double> time_s,
+                                          std::span<const double> position_rad);
+
+// The inertia test's torque accelerated the inertia against the friction that alone slowed
+// the coast after it, over the same speeds: J (a + d) = T, and the friction torque is J d.
+struct InertiaWithFriction {
+  double inertia = 0.0, friction_Nm = 0.0, confidence = 0.0;
+};
+std::optional<InertiaWithFriction> InertiaFromCoast(const InertiaRun& run, const CoastFit& coast);
 
 // The share of a test's current limit that a profile's ramp may ask for: the rest is the
 // loop's room to correct.

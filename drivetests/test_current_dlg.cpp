@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <numbers>
 
 #include "derive/gains.h"
 #include "design/drive_model.h"
@@ -12,6 +13,8 @@
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"
 #include "host/zel_numeric.h"
+#include "host/zel_quiet_value.h"
+#include "units/scales.h"
 
 namespace dcservo {
 
@@ -30,6 +33,15 @@ constexpr const char kProtectionBelowTestCurrent[] =
 constexpr int kMostPredictedSamples = 1 << 20;
 constexpr const char kNoStepLogged[] =
     "The run ended before the current step was logged (was it stopped?): nothing was measured.";
+// A blocked shaft may give a little in its coupling; a turning one goes far past this.
+constexpr double kMostTurnsWhileBlocked = 0.01;
+constexpr const char kShaftTurned[] =
+    "The motor shaft turned during the current step (%.3g turns): the test needs the shaft "
+    "blocked, and its back EMF falsifies the current's response. Block the motor shaft and run "
+    "the test again.";
+constexpr const char kSupplyOff[] =
+    "The current step needed %.3g times the voltage that the setup's R and L ask for, R and L "
+    "alike: the drive's supply is about %.3g V, not the setup's Vdc of %.3g V.";
 
 // Logger settings: 100 points of the fast loop, every sample.
 constexpr int kLogPoints = 100;
@@ -123,6 +135,9 @@ const ZelMessageMap* CTestCurrent::GetMessageMap() const {
 
 int CTestCurrent::OnInitDialog() {
   CMyTestDlg::OnInitDialog();
+  // Opened on its own, the test asks for the shaft to be blocked as the drive setup does.
+  if (!GetParent() && !shaft_notice_shown_)
+    MessageBox(dialog_names::kBlockedShaftNotice, {}, kMbOk, ZelAskedAction::BlockShaft);
   SetImage(kCtPicture, "3015");
   SetChildText(kCtInstructions, kInstructions);
   AddTabPage(kCtTab, "Test Parameters", kParametersPage);
@@ -253,17 +268,51 @@ void CTestCurrent::BeginTest() {
   ShowFigures();
   const TestInput inputs[] = {{"In1", InternalInt16("TestCurrent")},
                               {"Imax_Prot_Test", InternalInt16("TestProtectionCurrent")}};
+  turns_at_start_ = MotorTurns();
   StartRun(inputs);
 }
 
 void CTestCurrent::OnResultsUploaded() {
   AddPrediction();
-  ShowFigures();
   // A run stopped before the step logged no step: there is nothing to call a success.
   if (!evaluation_.measured) {
+    ShowFigures();
     m_strError = kNoStepLogged;
     TestFailed(1);
+    return;
   }
+  const bool measured = StepMeasuresTheArmature();
+  ShowFigures();
+  if (!measured) TestFailed(1);
+}
+
+std::optional<double> CTestCurrent::MotorTurns() {
+  ZelQuietErrors quiet;
+  CZel_Variable* position = m_Setup.FindVariable("Motor_Position", 0);
+  const double per_turn = 2.0 * std::numbers::pi * MotorPositionScale(m_Setup);
+  if (!position || !position->ReadFromChip() || !(std::abs(per_turn) > 0.0)) return std::nullopt;
+  return position->GetValueInInternalUnit() / per_turn;
+}
+
+bool CTestCurrent::StepMeasuresTheArmature() {
+  char text[400];
+  const std::optional<double> turns = MotorTurns();
+  if (turns && turns_at_start_ && std::abs(*turns - *turns_at_start_) > kMostTurnsWhileBlocked) {
+    std::snprintf(text, sizeof text, kShaftTurned, std::abs(*turns - *turns_at_start_));
+    m_strError = text;
+    evaluation_.identified.clear();
+    return false;
+  }
+  const std::optional<double> factor = SupplyFactor(
+      evaluation_.identified, ZelQuietBaseValue(m_Setup, "R"), ZelQuietBaseValue(m_Setup, "L"));
+  if (!factor) return true;
+  const double vdc = ZelQuietBaseValue(m_Setup, "Vdc");
+  std::snprintf(text, sizeof text, kSupplyOff, *factor, vdc / *factor, vdc);
+  m_strError = text;
+  // R and L read through a supply that is not the setup's are no motor data.
+  evaluation_.identified.clear();
+  evaluation_.warnings.clear();
+  return false;
 }
 
 // The designed loop's step response at the logged instants, in the unit of the measured
@@ -317,6 +366,9 @@ void CTestCurrent::AddPrediction() {
     if (!evaluation_.warnings.empty())
       evaluation_.warnings.emplace_back("the motor's R or L in the setup may be wrong");
   }
+  for (std::string& w : ArmatureMismatches(evaluation_.identified, ZelQuietBaseValue(m_Setup, "R"),
+                                           ZelQuietBaseValue(m_Setup, "L")))
+    evaluation_.warnings.push_back(std::move(w));
 
   CGraphDocument& document = log.GetGraphDocument();
   const CZel_Variable* current = m_Setup.FindVariable("Motor_Current", 0);

@@ -98,6 +98,9 @@ class CTestCurrent : public CMyTestDlg {
   const ZelMessageMap* GetMessageMap() const override;
 
   int GetTuneButton() const override { return kCtTune; }
+  // The opener has asked for the shaft to be blocked already (the drive setup opens the test
+  // after its notice; commissioning shows its own): the test does not ask again.
+  void ShaftBlockedByOpener() { shaft_notice_shown_ = true; }
   void DescribeRun(TestRunReport& report) const override;
   // The last run's step; empty until a run has uploaded its results.
   const CurrentStepEvaluation& GetEvaluation() const { return evaluation_; }
@@ -132,12 +135,19 @@ class CTestCurrent : public CMyTestDlg {
   void ShowRunControls();
   void AddPrediction();
   void ShowFigures();
+  // The motor's position in turns; nothing for a setup or drive without it.
+  std::optional<double> MotorTurns();
+  // A run whose step is no measurement of the armature: the shaft turned, or the supply is
+  // not the setup's. Fails the run with the cause.
+  bool StepMeasuresTheArmature();
 
   CZel_CoffFormat m_Coff;
   std::unique_ptr<CZel_SingleAxisLogger> m_pLogger;
   CGraphWindow m_Graph;
   int predicted_channel_ = -1;
   CurrentStepEvaluation evaluation_;
+  bool shaft_notice_shown_ = false;
+  std::optional<double> turns_at_start_;
 };
 
 }  // namespace dcservo

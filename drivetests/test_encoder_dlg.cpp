@@ -85,12 +85,16 @@ void CTestEncoderConnections::OnTimer(unsigned id) {
   if (!apos) return;
   const double position = apos->GetValueInInternalUnit();
   counter_ = static_cast<int>(std::clamp(std::trunc(position), -2147483648.0, 2147483647.0));
-  if (!first_count_) first_count_ = counter_;
   SetChildText(kEncCounter, FormatValue("%.0f", counter_));
   // A whole number of turns between two ticks reads as no movement; coming back to the
   // index shows on the disc but is not by itself a pulse.
   modulo_ = PositiveModulo(counter_, 4 * lines_);
-  if (modulo_ != previous) {
+  // The first reading is where the shaft stood at Start, wherever that is: only a change from
+  // it is movement.
+  if (!first_count_) {
+    first_count_ = counter_;
+    m_Diagram.SetAngle(position * std::numbers::pi / lines_ * 0.5);
+  } else if (modulo_ != previous) {
     if (modulo_ != 0) pulses_seen_ = true;
     m_Diagram.SetAngle(position * std::numbers::pi / lines_ * 0.5);
   }

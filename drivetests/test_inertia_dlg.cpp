@@ -1,10 +1,15 @@
 #include "drivetests/test_inertia_dlg.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <vector>
 
 #include "design/dialog_names.h"
+#include "host/zel_comm.h"
 #include "host/zel_dialog_registry.h"
+#include "host/zel_errors.h"
+#include "host/zel_names.h"
 #include "units/scales.h"
 #include "units/timing.h"
 
@@ -41,8 +46,17 @@ constexpr const char kSpeedNotReached[] =
     "motor connections. If these are OK, try to increase the test current.";
 
 constexpr char kFrictionUnseen[] =
-    "this inertia holds the share of the test torque that friction took; commissioning corrects "
-    "it with the friction that the speed test identifies";
+    "the coast after the run could not be read: this inertia holds the share of the test "
+    "torque that friction took; commissioning corrects it with the friction that the speed "
+    "test identifies";
+constexpr char kCoasting[] = "Measuring the friction while the motor coasts";
+
+// The coast is read down to the speed at which the program began timing, and no longer than
+// it takes friction of a quarter of the test torque to bring the shaft there (three times the
+// run), nor than a look or two past a short run.
+constexpr double kCoastRunTimes = 3.0;
+constexpr double kShortestCoast_s = 0.1;
+constexpr double kLongestCoast_s = 3.0;
 
 }  // namespace
 
@@ -71,6 +85,7 @@ std::span<const char* const> CTotalInertiaTest::StatusTexts() const { return kSt
 
 void CTotalInertiaTest::ClearResult() {
   SetChildText(kJtResultEdit, "");
+  SetChildText(kJtStoredNote, "");
   ListSetCurSel(kJtResultUnit, -1);
 }
 
@@ -86,6 +101,9 @@ int CTotalInertiaTest::OnInitDialog() {
 void CTotalInertiaTest::BeginTest() {
   ClearResult();
   run_.reset();
+  corrected_.reset();
+  formula_inertia_ = NAN;
+  coasting_ = false;
   test_current_ = InternalInt32("TestCurrent");
   const TestInput inputs[] = {{"In1", test_current_},
                               {"LimitSpeedMax", InternalInt32("TestMaxSpeed")},
@@ -94,15 +112,16 @@ void CTotalInertiaTest::BeginTest() {
   StartRun(inputs);
 }
 
-// The speed that the test current builds up, and the current itself, in the units the
-// setup shows them.
-constexpr const char* kWatchedVariables[] = {"Motor_Speed", "Motor_Current"};
+// The speed that the test current builds up, the current itself, and the voltage that holds
+// it (which tells a shaft that turns unseen from a held one), in the units the setup shows
+// them.
+constexpr const char* kWatchedVariables[] = {"Motor_Speed", "Motor_Current", "Voltage_Reference"};
 
 void CTotalInertiaTest::StartRecord() {
   std::vector<WatchedRun::Channel> channels;
   int axis = 1;
   for (const char* name : kWatchedVariables) {
-    channels.push_back({name, ShownVariableUnit(m_Setup, name), axis++});
+    channels.push_back({name, ShownVariableUnit(m_Setup, name), std::min(axis++, 2)});
   }
   record_.Start("Total inertia test", channels);
 }
@@ -149,10 +168,102 @@ void CTotalInertiaTest::OnProgramEnded() {
     return;
   }
   run_ = RunOf(r);
-  m_Setup.SetParameterValueInBaseUnit("Jt", j);
+  formula_inertia_ = j;
+  StartCoast();
+}
+
+void CTotalInertiaTest::StartCoast() {
+  coasting_ = true;
+  coast_time_s_.clear();
+  coast_position_rad_.clear();
+  counts_per_rad_ = MotorPositionScale(m_Setup);
+  coast_start_s_ = CZel_Comm::DriveTime();
+  SetInfoText(kCoasting);
+  LookAtCoast();
+}
+
+void CTotalInertiaTest::OnTimer(unsigned id) {
+  if (!coasting_ || id != kRunTimer || !m_bTestRunning) {
+    coasting_ = coasting_ && m_bTestRunning;
+    CMyTestDlg::OnTimer(id);
+    return;
+  }
+  KillTimer(kRunTimer);
+  LookAtCoast();
+}
+
+// A position that cannot be read ends the coast: the inertia is stored as the formula gives
+// it, with the friction left in.
+void CTotalInertiaTest::LookAtCoast() {
+  OnLook();
+  CZel_Variable* position = nullptr;
+  {
+    ZelQuietErrors quiet;
+    position = m_Setup.FindVariable("Motor_Position", 0);
+    if (position && !position->ReadFromChip()) position = nullptr;
+  }
+  if (position && counts_per_rad_ != 0.0) {
+    coast_time_s_.push_back(CZel_Comm::DriveTime());
+    coast_position_rad_.push_back(position->GetValueInInternalUnit() / counts_per_rad_);
+  }
+  if (!position || CoastDone()) {
+    StoreResult();
+    return;
+  }
+  RestartRunTimer();
+}
+
+bool CTotalInertiaTest::CoastDone() const {
+  const double elapsed = CZel_Comm::DriveTime() - coast_start_s_;
+  const double longest =
+      std::clamp(kCoastRunTimes * run_->time_s, kShortestCoast_s, kLongestCoast_s);
+  if (elapsed >= longest) return true;
+  const std::size_t n = coast_time_s_.size();
+  if (n < 2) return false;
+  const double dt = coast_time_s_[n - 1] - coast_time_s_[n - 2];
+  const double speed = (coast_position_rad_[n - 1] - coast_position_rad_[n - 2]) / dt;
+  return dt > 0.0 && std::abs(speed) <= run_->timed_from_rad_s;
+}
+
+void CTotalInertiaTest::StoreResult() {
+  coasting_ = false;
+  // The last look may have found the shaft stopped part of the way: it is no coast.
+  std::size_t n = coast_time_s_.size();
+  if (n >= 2) --n;
+  std::optional<CoastFit> coast =
+      CoastDeceleration(std::span(coast_time_s_).first(n), std::span(coast_position_rad_).first(n));
+  corrected_.reset();
+  if (coast) corrected_ = InertiaFromCoast(*run_, *coast);
+  m_Setup.SetParameterValueInBaseUnit("Jt", corrected_ ? corrected_->inertia : formula_inertia_);
   new_inertia_ = m_Setup.GetParameterValueInBaseUnit("Jt");
   RefreshAllParameters(0);
+  ShowFormulaResult();
   TestSucceeded(1);
+}
+
+// The result field shows the documented formula's inertia; the note below it says what is
+// stored when friction made the two differ.
+void CTotalInertiaTest::ShowFormulaResult() {
+  if (std::isnan(formula_inertia_)) return;
+  if (CZel_Parameter* jt = m_Setup.FindParameter("Jt"))
+    SetChildText(kJtResultEdit, DisplayText(*jt, formula_inertia_));
+  std::string note;
+  if (corrected_ && new_inertia_ != formula_inertia_) {
+    char text[240];
+    std::snprintf(text, sizeof text,
+                  "Stored: Jt = %.4g kgm^2, the friction torque of %.3g Nm that the coast after the "
+                  "run showed taken off the test torque",
+                  new_inertia_, corrected_->friction_Nm);
+    note = text;
+  } else if (!corrected_) {
+    note = "Stored: Jt as shown (the coast after the run could not be read)";
+  }
+  SetChildText(kJtStoredNote, note);
+}
+
+void CTotalInertiaTest::OnChangedParameterUnit(const std::string& name) {
+  CMyTestDlg::OnChangedParameterUnit(name);
+  if (zel::NamesEqual(name, "Jt")) ShowFormulaResult();
 }
 
 // The program times the speed from 20 % of the limit up to 80 %; its windowed speeds count
@@ -166,6 +277,7 @@ InertiaRun CTotalInertiaTest::RunOf(const InertiaRunResults& r) {
   run.time_s = r.delta_time * SlowLoopPeriod(m_Setup);
   run.mean_speed_rad_s = (0.2 * limit + 0.5 * r.delta_speed) / speed_scale;
   run.speed_quantum_rad_s = 1.0 / (kInertiaSpeedWindow * std::abs(speed_scale));
+  run.timed_from_rad_s = std::abs(0.2 * limit / speed_scale);
   return run;
 }
 
@@ -183,7 +295,12 @@ void CTotalInertiaTest::DescribeRun(TestRunReport& report) const {
   CMyTestDlg::DescribeRun(report);
   if (m_nTestResult != 1) return;
   report.results.push_back({"Jt", new_inertia_, "kgm^2"});
-  if (run_) {
+  if (corrected_) {
+    report.results.push_back({"Jt_formula", formula_inertia_, "kgm^2"});
+    report.identified.push_back({"Jt", corrected_->inertia, "kgm^2", corrected_->confidence});
+    report.identified.push_back(
+        {"friction_torque", corrected_->friction_Nm, "Nm", corrected_->confidence});
+  } else if (run_) {
     report.identified.push_back({"Jt", run_->Raw(), "kgm^2", run_->Confidence()});
     report.warnings.emplace_back(kFrictionUnseen);
   }

@@ -41,6 +41,7 @@ ZelDialogTemplate MakeTemplate() {
   f.own_boxes = ParametersBox;
   f.result_rows = [](ZelTemplateBuilder& b, int box) {
     ReadOnlyField(b, kJtResultLabel, "J total = ", kJtResultEdit, kJtResultUnit, box, 1);
+    b.Add(kJtStoredNote, ZelControlKind::Label, "", box, {2, 0, 1, 3}, kStyleWide);
   };
   return BuildTestFrame(kInertiaTestTemplate, "Total inertia test", kInertiaTestHelpContext,
                         "Start", f);

@@ -394,7 +394,8 @@ TEST(CommissionCommand, AShaftBlockedByAFaultFailsTheStepThatNeedsItFreeAndSaysW
   ASSERT_FALSE(c.report.is_discarded());
   EXPECT_EQ(c.report["failed_step"], "inertia");
   EXPECT_THAT(c.report["failure"].get<std::string>(), HasSubstr("measured speed is ZERO"));
-  EXPECT_THAT(c.report["diagnosis"]["cause"].get<std::string>(), HasSubstr("the shaft is blocked"));
+  EXPECT_THAT(c.report["diagnosis"]["cause"].get<std::string>(),
+              HasSubstr("a brake, a mechanical stop"));
   EXPECT_EQ(c.report["check"], c.report["diagnosis"]["advice"]);
   EXPECT_THAT(c.run.err, HasSubstr("dcservo: cause: the shaft did not turn"));
   EXPECT_EQ(c.run.err.find('\t'), std::string::npos);

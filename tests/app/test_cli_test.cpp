@@ -137,8 +137,8 @@ TEST(TestCommand, FailuresAndBadInputEndWithTheirCodeAndTextAndSaveNothing) {
       {"current --fault no_such_fault", 2, "no_such_fault"},
       {"current --fault limit_positive", 1, "", "the positive limit switch is active"},
       {"current --fault limit_negative", 1, "", "the negative limit switch is active"},
-      {"inertia --fault shaft_blocked", 1, "", "the shaft is blocked"},
-      {"inertia --fault encoder_a_missing", 1, "", "an encoder signal is missing"},
+      {"inertia --fault shaft_blocked", 1, "", "a brake, a mechanical stop"},
+      {"inertia --fault encoder_a_missing", 1, "", "an encoder signal does not reach the drive"},
       {"inertia --fault load_torque=0.2", 1, "", "a load pulls the shaft harder than the test current"},
       {"inertia --fault encoder_swapped", 1, "", "the encoder counts backwards"},
       {"speed --fault enable_off", 1, "Drive / Motor ENABLE input is in DISABLED state.",
@@ -298,7 +298,7 @@ TEST(TestCommand, EveryKindOfTestGivesTheSameJsonShapeAndWritesItsRunWithUnits) 
   };
   const Case cases[] = {
       {"vdc", "Time [s],Vdc [V]"},
-      {"inertia", "Time [s],Motor_Speed [rpm],Motor_Current [A]"},
+      {"inertia", "Time [s],Motor_Speed [rpm],Motor_Current [A],Voltage_Reference [V]"},
       {"current --tune", ""},
       {"speed --tune", ""},
       {"position --tune", ""},

@@ -28,6 +28,9 @@ TEST(CommandLineTruth, FailedWorkExitsWith1AndSavesNothing) {
            "the loop is unstable: a closed-loop pole lies at |z| = 1.215"},
           {"tune current --set L=1e-5 --set R=5 --out " + ShellQuote(out), 1,
            "Kp_C_scl = -1.02791 is negative"},
+          // A 30 Hz low pass on the speed controller's output leaves the loop -13 degrees.
+          {"filters --set BQFilter1=1 --set BQFilterF11=30 --out " + ShellQuote(out), 1,
+           "unstable with these filters; nothing was saved"},
           {std::string(kCurrentTest) + " --fault short_circuit --log MER --csv " + ShellQuote(csv),
            1, "MER=0x0002: short circuit protection", "MER=2\n"},
           {"drive run Speed_Controller_Tuning_Test --var IlimPS_Test=26189 "
@@ -36,6 +39,14 @@ TEST(CommandLineTruth, FailedWorkExitsWith1AndSavesNothing) {
            1, "control error protection", "MER=8\n"},
       },
       {out, csv});
+}
+
+TEST(CommandLineTruth, AnUnstableLoopIsSavedOnlyWhenForced) {
+  TempDir dir;
+  const std::string out = dir.File("forced.json");
+  ExpectRun({"filters --set BQFilter1=1 --set BQFilterF11=30 --force --out " + ShellQuote(out), 0,
+             "", "(unstable)"});
+  EXPECT_EQ(SavedValue(out, "BQFilterF11"), 30.0);
 }
 
 TEST(CommandLineTruth, RefusedInputExitsWith2AndAFileThatCannotBeWritten1) {

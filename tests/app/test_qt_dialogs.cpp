@@ -534,6 +534,8 @@ TEST_F(QtDialogs, EveryRegisteredDialogFitsTheSmallestScreen) {
     }
     auto dlg = ZelCreateDialog(c.dialog, *setup);
     ASSERT_NE(dlg, nullptr);
+    // Measured as the drive setup opens it, after its notice.
+    if (auto* current = dynamic_cast<dcservo::CTestCurrent*>(dlg.get())) current->ShaftBlockedByOpener();
     const std::string shot = testing_support::BinaryDir() + "/qt_fit_" + c.dialog +
                              (c.control_mode >= 0 ? "_mode" + std::to_string(c.control_mode) : "");
     RunShown(*dlg, {[&](QtDialogView& view) {
@@ -574,6 +576,7 @@ TEST_F(QtDialogs, TheCurrentTestShowsItsPagesAndAfterARunItsCurvesAndFigures) {
   CZel_CommSession comm(drive);
   CZel_Comm::SetClock([] { return ZelUi().NowMs() / 1000.0; });
   dcservo::CTestCurrent dlg(*setup);
+  dlg.ShaftBlockedByOpener();  // blocked above, as the notice would ask
   RunShown(dlg, {[&](QtDialogView& view) {
     // Each page shows only its own controls, the page chosen on screen is the dialog's, and
     // the sliders stand where the model has them.

@@ -56,8 +56,10 @@ TEST_F(CurrentTest, TheTestPageNeedsAProtectionAtLeastTheTestCurrent) {
        Check([](CTestCurrent& d) { EXPECT_EQ(d.GetTabSelection(kCtTab), kTestParametersPage); }),
        Type(kCtProtectionEdit, "2"), ToTestPage(),
        Check([](CTestCurrent& d) { EXPECT_EQ(d.GetTabSelection(kCtTab), kTestPage); })});
-  ASSERT_EQ(ui_.Messages().size(), 1u);
-  EXPECT_EQ(ui_.Messages()[0].text,
+  // Opened on its own, the test first asks for the shaft to be blocked.
+  ASSERT_EQ(ui_.Messages().size(), 2u);
+  EXPECT_EQ(ui_.Messages()[0].text, "The test must be performed with motor shaft blocked.");
+  EXPECT_EQ(ui_.Messages()[1].text,
             "Over current protection must be greater or equal to Test current.");
 }
 

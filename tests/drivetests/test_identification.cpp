@@ -159,6 +159,29 @@ TEST(FrictionFromTwoSpeeds, TheRiseBetweenTwoHeldSpeedsIsTheViscousPart) {
   EXPECT_FALSE(FrictionFromTwoSpeeds(held(125.66, 1e-4), held(0.0, 1e-4)));
 }
 
+// A fit that lands below zero (a load helping the shaft, a wrong inertia in the feedforward)
+// reports no friction rather than a driving one, and says it is unsure.
+TEST(IdentifyFriction, NeverNegative) {
+  const std::optional<FrictionFit> helped = IdentifyFriction(SpeedRun(0.0, 0.0, -0.0043, 1.0), kK);
+  ASSERT_TRUE(helped);
+  EXPECT_EQ(helped->coulomb_Nm, 0.0);
+  EXPECT_LT(helped->coulomb_confidence, 0.5);
+  const auto at = [](double w, double friction) {
+    FrictionFit fit;
+    fit.coulomb_Nm = friction;
+    fit.held_speed_rad_s = w;
+    fit.held_std_error_Nm = 1e-4;
+    return fit;
+  };
+  // Friction that falls as the speed rises would have a dry part above the slow reading and a
+  // negative viscous one.
+  const std::optional<FrictionFit> two = FrictionFromTwoSpeeds(at(125.66, 0.01), at(31.4, 0.02));
+  ASSERT_TRUE(two);
+  EXPECT_EQ(two->viscous_Nm_s, 0.0);
+  EXPECT_LT(*two->viscous_confidence, 0.5);
+  for (const IdentifiedValue& v : FrictionValues(*two)) EXPECT_GE(v.value, 0.0) << v.name;
+}
+
 TEST(IdentifyFriction, ARunThatNeverHeldASpeedIdentifiesNothing) {
   MotionLog log = SpeedRun(0.02, 0.0, 0.0, 1.0);
   // The loop never followed: the shaft stood still.

@@ -45,21 +45,26 @@ class EncoderTest : public FakeDriveRun<CTestEncoderConnections> {
 TEST_F(EncoderTest, PulsesAreSeenWhenTheCounterMovesWithinATurn) {
   struct Case {
     const char* name;
+    double at_start;  // where the shaft stands when Start is pressed
     std::initializer_list<double> counts;
     bool pulses;
     const char* shown;
     double angle;
   };
+  constexpr double kOffATurn = 757783.0;
   const Case cases[] = {
-      {"no movement", {0.0, 0.0}, false, "0", 0.0},
-      {"a whole turn between two ticks", {2000.0, -4000.0}, false, "-4000", 0.0},
-      {"a count", {2001.0}, true, "2001", 2001.0 * std::numbers::pi / 1000.0},
-      {"backwards", {-3.0}, true, "-3", -3.0 * std::numbers::pi / 1000.0},
+      {"no movement", 0.0, {0.0, 0.0}, false, "0", 0.0},
+      {"at rest off a whole turn", kOffATurn, {kOffATurn}, false, "757783",
+       kOffATurn * std::numbers::pi / 1000.0},
+      {"a whole turn between two ticks", 0.0, {2000.0, -4000.0}, false, "-4000", 0.0},
+      {"a count", 0.0, {2001.0}, true, "2001", 2001.0 * std::numbers::pi / 1000.0},
+      {"backwards", 0.0, {-3.0}, true, "-3", -3.0 * std::numbers::pi / 1000.0},
+      {"back to the index from where it stood", 5.0, {0.0}, false, "0", 0.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     dlg_.reset();
-    drive_->live["APOS"] = 0.0;
+    drive_->live["APOS"] = c.at_start;
     Run(Then(TicksAt(c.counts), Check([&c](CTestEncoderConnections& d) {
                EXPECT_EQ(d.m_bTestRunning, 1);
                EXPECT_EQ(d.PulsesSeen(), c.pulses);
@@ -85,6 +90,7 @@ TEST_F(EncoderTest, StopPassesOnlyAfterPulsesAndThenEndsTheProgram) {
              EXPECT_EQ(drive_->live["var_i2"], 1.0);
            })));
   dlg_.reset();
+  drive_->live["APOS"] = 0.0;
   drive_->refuse_live_writes = true;
   Run(Then(TicksAt({7.0}), Click(kIdcTestStartStop), Check([](CTestEncoderConnections& d) {
              EXPECT_EQ(d.GetChildText(kIdcTestResult), "Test failed");
