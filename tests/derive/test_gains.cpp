@@ -93,7 +93,7 @@ TEST(FixedPointGain, WriteOrderIsShiftBeforeMantissaLoopByLoop) {
     EXPECT_THAT(dcservo::GainWriteOrder(loop), ElementsAreArray(expected));
   }
   EXPECT_THAT(dcservo::GainWriteOrder(dcservo::Gain::KFFA),
-              ElementsAreArray({"SFTAFFW", "SFTKFF", "KFFA"}));
+              ElementsAreArray(std::vector<std::string>{"SFTAFFW", "SFTKFF", "KFFA"}));
 
   std::vector<std::string> pipeline;
   for (const dcservo::PipelineStep& step : dcservo::ChipPipelineSteps())
