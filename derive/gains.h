@@ -29,6 +29,8 @@ struct FixedPointGain {
   // register takes up to `split_at`, this one the rest.
   const char* second_shift = nullptr;
   int split_at = 0;
+
+  constexpr bool HasSecondShift() const { return second_shift != nullptr; }
 };
 
 inline constexpr FixedPointGain kFixedPointGains[] = {

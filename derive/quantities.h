@@ -61,7 +61,7 @@ constexpr QuantityDescriptor GainRow() {
   QuantityDescriptor row{g.scaled, {g.shift, g.mantissa, g.second_shift}, ComputeScaledGain<gain>};
   row.display[0] = g.mantissa;
   row.to_chip[0] = {g.shift, ComputeGainShift<gain>};
-  if (g.second_shift) {
+  if (g.HasSecondShift()) {
     row.to_chip[1] = {g.second_shift, ComputeSFTKFF};
     row.to_chip[2] = {g.mantissa, ComputeGainMantissa<gain>};
   } else {
