@@ -16,6 +16,7 @@
 #include "design/tune.h"
 #include "design/dialog_names.h"
 #include "drivetests/headless_test_run.h"
+#include "drivetests/identification.h"
 #include "drivetests/notch_plot.h"
 #include "drivetests/reference_profile.h"
 #include "drivetests/test_current_dlg.h"
@@ -743,7 +744,6 @@ std::optional<StepOutcome> NotchTheResonance(const CommissioningStep& step, CZel
 
 // An identified armature this far from the setup's, and this sure, is worth a second run.
 constexpr double kArmatureCorrectionWorth = 0.05;
-constexpr double kArmatureTrusted = 0.5;
 
 bool MissedATarget(const StepOutcome& run) {
   return !run.targets.empty() && std::any_of(run.targets.begin(), run.targets.end(),

@@ -198,7 +198,6 @@ namespace {
 // than kAlike are off together.
 constexpr double kArmatureAgrees = 1.2;
 constexpr double kAlike = 1.15;
-constexpr double kArmatureTrusted = 0.5;
 
 // The identified value over the setup's; nothing when either is missing or untrusted.
 std::optional<double> ArmatureRatio(const std::vector<IdentifiedValue>& identified,

@@ -25,6 +25,8 @@ struct IdentifiedValue {
 
 // The confidence of an estimate with this relative standard error.
 double ConfidenceOf(double relative_std_error);
+// An identified R or L at least this sure is taken over the setup's.
+inline constexpr double kArmatureTrusted = 0.5;
 
 // R and L from a current step with the shaft held: the voltage reference and the measured
 // current of every fast-loop sample. A command takes effect half a sample after the current it
