@@ -7,6 +7,7 @@
 #include "drivetests/my_test_dlg.h"
 #include "drivetests/test_current_dlg.h"
 #include "drivetests/test_inertia_dlg.h"
+#include "drivetests/test_targets.h"
 #include "drivetests/tuning_run_dlg.h"
 #include "host/zel_errors.h"
 #include "host/zel_graph.h"
@@ -265,7 +266,10 @@ const Diagnosis* DiagnoseEvidence(const RunEvidence& e, std::string_view failure
   for (const SymptomRow& row : kSymptoms) {
     if (Contains(failure, row.in_failure)) return &row.diagnosis;
   }
-  if (!e.reference.empty() && e.model_keeps_margins && Contains(failure, "off the prediction"))
+  // A loop that oscillates in its log, or strays off the prediction, where the model keeps the
+  // margins runs on a plant other than the model's: the gains are not what is wrong.
+  if (!e.reference.empty() && e.model_keeps_margins &&
+      (Contains(failure, "off the prediction") || Contains(failure, kOscillationFigure)))
     return &kPlantNotModel;
   if (!e.reference.empty() && Contains(failure, "Target missed")) return &kTuning;
   return nullptr;

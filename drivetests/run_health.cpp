@@ -92,7 +92,9 @@ std::string FindBadOscillation(const OscillationLog& log) {
     const std::size_t from = std::max(h.begin + settle, h.begin + (h.end - h.begin) / 2);
     if (from + 8 <= h.end) {
       const double swing = Swing(log.signal, from, h.end);
-      if (swing >= log.standstill_swing)
+      // Wider than the limit, not at it: the counts' rounding must not make a hunt of just
+      // the counts allowed a limit cycle.
+      if (swing > log.standstill_swing * (1.0 + 1e-9))
         return Describe("the loop goes on oscillating at standstill: a swing of %.4g %s peak to "
                         "peak (%.4g %s counts as still) at the end of the run, %.3g s",
                         swing, log.standstill_swing, log,

@@ -178,7 +178,7 @@ TargetCheck ResonanceCheck(const Resonance& r) {
 
 TargetCheck OscillationCheck(const TestTargets& t, const TuningRunFigures& f) {
   const char* band = IsSpeedTest(t) ? "PB_S" : "PB_P";
-  return {"oscillation in the log", "none that grows, none at standstill",
+  return {kOscillationFigure, "none that grows, none at standstill",
           f.oscillation.empty() ? std::string("none") : f.oscillation, f.oscillation.empty(),
           std::string("Cause: the loop on the drive is less stable than the setup's plant "
                       "lets the model see: a coupling's resonance, or a load unlike the "

@@ -25,6 +25,8 @@ struct TargetCheck {
 
 // The figure that says the motor followed its reference at all.
 inline constexpr const char* kFollowedFigure = "the motor followed the reference";
+// The figure of a loop that oscillated in its log (at rest, or growing while held).
+inline constexpr const char* kOscillationFigure = "oscillation in the log";
 
 struct TestTargets {
   const char* test;            // as in `dcservo test WORD`

@@ -51,23 +51,30 @@ std::size_t HoldLength(const CycleTrace& t, std::size_t from, std::size_t n, dou
   return i - from;
 }
 
+constexpr std::size_t kSettlingLeadSamples = 3;
+
 // Time from the ramp's end until the response stays within the band, up to the point where
 // the reference leaves the level again.
 double SettlingAfter(const CycleTrace& t, const std::vector<double>& response, long end,
                      double level, double band, double tolerance, std::size_t* hold_end) {
-  std::size_t i = static_cast<std::size_t>(end);
-  std::size_t last_out = i;
+  const auto start = static_cast<std::size_t>(end);
+  std::size_t i = start;
+  while (i < t.reference.size() && AtLevel(t.reference[i], level, tolerance)) ++i;
+  *hold_end = i;
+  // The feedforward of the next ramp may move the response a sample or two before its
+  // reference leaves the level: those samples tell nothing of how the hold settled.
+  const std::size_t judged = i - start > kSettlingLeadSamples ? i - kSettlingLeadSamples : i;
+  std::size_t last_out = start;
   bool ever_out = false;
-  for (; i < t.reference.size() && AtLevel(t.reference[i], level, tolerance); ++i) {
-    if (std::fabs(response[i] - level) > band) {
-      last_out = i;
+  for (std::size_t k = start; k < judged; ++k) {
+    if (std::fabs(response[k] - level) > band) {
+      last_out = k;
       ever_out = true;
     }
   }
-  *hold_end = i;
-  if (ever_out && last_out + 1 >= i) return std::numeric_limits<double>::quiet_NaN();
-  const std::size_t settled = ever_out ? last_out + 1 : static_cast<std::size_t>(end);
-  return t.time[settled] - t.time[static_cast<std::size_t>(end)];
+  if (ever_out && last_out + 1 >= judged) return std::numeric_limits<double>::quiet_NaN();
+  const std::size_t settled = ever_out ? last_out + 1 : start;
+  return t.time[settled] - t.time[start];
 }
 
 }  // namespace

@@ -76,7 +76,8 @@ TEST(DriveLinkHostile, ATestRefusedByTheDriveReportsTheDrivesReason) {
   SimDriveProcess server("--listen 127.0.0.1:0 --refuse 0x0030=4");
   TempDir dir;
   const CliResult r =
-      RunDcservo("commission --out " + dir.File("record") + " --drive " + server.Address());
+      RunDcservo("commission --yes --out " + dir.File("record") + " --drive " +
+                 server.Address());
   EXPECT_EQ(r.exit_code, 1) << r.err;
   EXPECT_TRUE(Has(ReadFile(dir.File("record/report.json")),
                   "\"failure\": \"the drive refused writing register 0x0030 (start program): "

@@ -53,6 +53,7 @@ TEST(RunHealth, AnEnvelopeThatGrowsOrASwingAtRestIsFoundAndHuntingIsNot) {
       {"growth of a step or two only: the counts' own jitter", 0.005, 0.012, 400.0, 0.0, ""},
       {"a 10 Hz swing at rest, wider than four steps", 0.001, 0.001, 10.0, 0.1, "at standstill"},
       {"a count of hunting at rest", 0.001, 0.001, 10.0, 0.01, ""},
+      {"hunting of just the four steps allowed at rest", 0.001, 0.001, 10.0, 0.04, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

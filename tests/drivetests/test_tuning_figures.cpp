@@ -1,0 +1,44 @@
+// The settling of a logged cycle: a response that leaves the level only as the next ramp's
+// feedforward reaches it has settled; one that is still off before that has not.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "drivetests/tuning_figures.h"
+
+namespace {
+
+using namespace dcservo;
+
+// A 1 ms trace: a 10-sample ramp to 1, a 50-sample hold, a 10-sample ramp back and a 50-sample
+// rest; the response follows exactly but is 0.1 off from `off_from` samples before the hold
+// ends until it ends.
+CycleTrace HoldOffBeforeItsEnd(int off_from) {
+  CycleTrace t;
+  auto push = [&t](double reference, double response) {
+    t.time.push_back(static_cast<double>(t.time.size()) * 1e-3);
+    t.reference.push_back(reference);
+    t.response.push_back(response);
+  };
+  for (int i = 0; i < 10; ++i) push(i / 10.0, i / 10.0);
+  for (int i = 0; i < 50; ++i) push(1.0, 50 - i <= off_from ? 1.1 : 1.0);
+  for (int i = 0; i < 10; ++i) push(1.0 - (i + 1) / 10.0, 1.0 - (i + 1) / 10.0);
+  for (int i = 0; i < 50; ++i) push(0.0, 0.0);
+  return t;
+}
+
+TEST(TuningFigures, SettlingIgnoresOnlyTheNextRampsLead) {
+  struct Case {
+    int off_from;
+    bool settled;
+  };
+  for (const Case c : {Case{0, true}, Case{2, true}, Case{3, true}, Case{4, false},
+                       Case{20, false}}) {
+    SCOPED_TRACE(c.off_from);
+    const CycleFigures f = FiguresOfCycle(HoldOffBeforeItsEnd(c.off_from), 1.0);
+    EXPECT_EQ(!std::isnan(f.settling_s[0]), c.settled);
+  }
+}
+
+}  // namespace
