@@ -57,6 +57,28 @@ double Swing(std::span<const double> s, std::size_t from, std::size_t to) {
   return *hi - *lo;
 }
 
+// How often the signal turns back by more than `hysteresis` from its last extreme: a loop
+// still creeping to rest (a slow position loop after an undershoot) moves one way only.
+int TurnsBack(std::span<const double> s, std::size_t from, std::size_t to, double hysteresis) {
+  int turns = 0, direction = 0;
+  double extreme = s[from];
+  for (std::size_t i = from + 1; i < to; ++i) {
+    const double moved = s[i] - extreme;
+    if (direction >= 0 && s[i] > extreme) {
+      extreme = s[i];
+      direction = 1;
+    } else if (direction <= 0 && s[i] < extreme) {
+      extreme = s[i];
+      direction = -1;
+    } else if (std::abs(moved) > hysteresis) {
+      turns += direction != 0;
+      direction = moved > 0.0 ? 1 : -1;
+      extreme = s[i];
+    }
+  }
+  return turns;
+}
+
 std::string Describe(const char* what, double first, double second, const OscillationLog& log,
                      double at_s) {
   char text[240];
@@ -92,7 +114,8 @@ std::string FindBadOscillation(const OscillationLog& log) {
     const std::size_t from = std::max(h.begin + settle, h.begin + (h.end - h.begin) / 2);
     if (from + 8 <= h.end) {
       const double swing = Swing(log.signal, from, h.end);
-      if (swing >= log.standstill_swing)
+      // A swing is an oscillation only where it turns back at least twice: once each way.
+      if (swing >= log.standstill_swing && TurnsBack(log.signal, from, h.end, log.step) >= 2)
         return Describe("the loop goes on oscillating at standstill: a swing of %.4g %s peak to "
                         "peak (%.4g %s counts as still) at the end of the run, %.3g s",
                         swing, log.standstill_swing, log,
