@@ -57,6 +57,28 @@ double Swing(std::span<const double> s, std::size_t from, std::size_t to) {
   return *hi - *lo;
 }
 
+// How often the signal turns back by more than `hysteresis` from its last extreme: a loop
+// still creeping to rest (a slow position loop after an undershoot) moves one way only.
+int TurnsBack(std::span<const double> s, std::size_t from, std::size_t to, double hysteresis) {
+  int turns = 0, direction = 0;
+  double extreme = s[from];
+  for (std::size_t i = from + 1; i < to; ++i) {
+    const double moved = s[i] - extreme;
+    if (direction >= 0 && s[i] > extreme) {
+      extreme = s[i];
+      direction = 1;
+    } else if (direction <= 0 && s[i] < extreme) {
+      extreme = s[i];
+      direction = -1;
+    } else if (std::abs(moved) > hysteresis) {
+      turns += direction != 0;
+      direction = moved > 0.0 ? 1 : -1;
+      extreme = s[i];
+    }
+  }
+  return turns;
+}
+
 std::string Describe(const char* what, double first, double second, const OscillationLog& log,
                      double at_s) {
   char text[240];
@@ -93,8 +115,10 @@ std::string FindBadOscillation(const OscillationLog& log) {
     if (from + 8 <= h.end) {
       const double swing = Swing(log.signal, from, h.end);
       // Wider than the limit, not at it: the counts' rounding must not make a hunt of just
-      // the counts allowed a limit cycle.
-      if (swing > log.standstill_swing * (1.0 + 1e-9))
+      // the counts allowed a limit cycle. And it turns back at least twice, once each way: a
+      // loop still creeping to rest swings one way only.
+      if (swing > log.standstill_swing * (1.0 + 1e-9) &&
+          TurnsBack(log.signal, from, h.end, log.step) >= 2)
         return Describe("the loop goes on oscillating at standstill: a swing of %.4g %s peak to "
                         "peak (%.4g %s counts as still) at the end of the run, %.3g s",
                         swing, log.standstill_swing, log,

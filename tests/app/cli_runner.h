@@ -59,6 +59,17 @@ inline double SavedValue(const std::string& path, const std::string& name) {
   return loaded.setup ? loaded.setup->GetParameterValueInBaseUnit(name) : NAN;
 }
 
+// The bundled drive with the speed tuner's proposal applied (`args` first, e.g. a load),
+// saved in `dir`: a speed loop that passes its own test, for tests of something else. The raw
+// bundled speed loop fails on the current ripple of its speed counts.
+inline std::string ProposedSpeedSetup(const TempDir& dir, const std::string& args = "") {
+  const std::string path = dir.File("proposed.json");
+  const CliResult r =
+      RunDcservo("tune speed --apply-proposal " + args + " --out " + ShellQuote(path));
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  return path;
+}
+
 // One run and what it must end with: its exit code and fragments of what it prints.
 struct CliCase {
   std::string args;

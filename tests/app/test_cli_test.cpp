@@ -196,16 +196,20 @@ TEST(TestCommand, ARepeatingOnlineRunListsEachCycle) {
 
 // A tuned run passes its one cycle close to the prediction. Its figures are in the unit the
 // setup shows its quantity in, as its plot is: rpm and rot on the bundled drive, not the base
-// rad/s and rad.
+// rad/s and rad. The speed loop runs with the tuner's proposal, which it needs to pass.
 TEST(TestCommand, ATunedRunFollowsThePredictionInTheUnitTheSetupShows) {
+  TempDir dir;
+  const std::string proposed = ShellQuote(ProposedSpeedSetup(dir));
   struct Case {
     const char* kind;
     const char* final_value;
     const char* unit;
+    std::string setup;
   };
-  const Case cases[] = {{"speed", "TestSpeed", "rpm"}, {"position", "TestPosition", "rot"}};
+  const Case cases[] = {{"speed", "TestSpeed", "rpm", proposed},
+                        {"position", "TestPosition", "rot", ""}};
   for (const Case& c : cases) {
-    const auto r = RunDcservo(std::string("test ") + c.kind + " --tune --json");
+    const auto r = RunDcservo(std::string("test ") + c.kind + " " + c.setup + " --tune --json");
     ASSERT_EQ(r.exit_code, 0) << c.kind << r.err;
     const auto j = nlohmann::json::parse(r.out);
     EXPECT_EQ(j["verdict"], "passed") << c.kind;
@@ -233,7 +237,7 @@ TEST(TestCommand, ATunedRunFollowsThePredictionInTheUnitTheSetupShows) {
         EXPECT_THAT(t["measured"].get<std::string>(), HasSubstr(c.unit)) << c.kind;
       }
     }
-    const auto text = RunDcservo(std::string("test ") + c.kind + " --tune");
+    const auto text = RunDcservo(std::string("test ") + c.kind + " " + c.setup + " --tune");
     EXPECT_THAT(text.out, HasSubstr(std::string(" ") + c.unit + "; overshoot")) << c.kind;
   }
 }
@@ -275,9 +279,11 @@ std::pair<int, int> PngSize(const std::string& bytes) {
 TEST(TestCommand, ScreenshotsOfBothTestsAfterARunAndOfTheScopeDuringOneFitTheScreen) {
   TempDir dir;
   const std::string png = dir.File("shot.png");
-  for (const char* run : {"test speed --tune", "test position --tune", "test speed --online --cycles 2"}) {
+  const std::string proposed = ShellQuote(ProposedSpeedSetup(dir));
+  for (const std::string& run : {"test speed " + proposed + " --tune", std::string("test position --tune"),
+                                 "test speed " + proposed + " --online --cycles 2"}) {
     std::remove(png.c_str());
-    const auto r = RunDcservo(std::string(run) + " --screenshot " + png, "QT_QPA_PLATFORM=offscreen");
+    const auto r = RunDcservo(run + " --screenshot " + png, "QT_QPA_PLATFORM=offscreen");
     ASSERT_EQ(r.exit_code, 0) << run << "\n" << r.err;
     const auto [w, h] = PngSize(ReadFile(png));
     EXPECT_GT(w, 600) << run;
@@ -293,21 +299,21 @@ TEST(TestCommand, ScreenshotsOfBothTestsAfterARunAndOfTheScopeDuringOneFitTheScr
 // their first cycle as their figures and the profile they wrote among their inputs.
 TEST(TestCommand, EveryKindOfTestGivesTheSameJsonShapeAndWritesItsRunWithUnits) {
   struct Case {
-    const char* args;
+    std::string args;
     const char* header;  // empty: only its style is checked; null: no run to write
   };
+  TempDir dir;
   const Case cases[] = {
       {"vdc", "Time [s],Vdc [V]"},
       {"inertia", "Time [s],Motor_Speed [rpm],Motor_Current [A],Voltage_Reference [V]"},
       {"current --tune", ""},
-      {"speed --tune", ""},
+      {"speed --tune " + ShellQuote(ProposedSpeedSetup(dir)), ""},
       {"position --tune", ""},
       // Stopped before anything moved, the watching tests fail.
       {"encoder --until 0.5", nullptr},
       {"analogue --until 0.5", nullptr},
   };
   const std::regex style(R"([^,\[\]]+ \[[^\]]+\](,[^,\[\]]+ \[[^\]]+\])*)");
-  TempDir dir;
   const std::string csv = dir.File("run.csv");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args);

@@ -663,7 +663,9 @@ void RunSpeedTestOnScreen(CZel_Setup& setup, const TuningTick& tick) {
 // with thousands of ticks), the status counts the points meanwhile, and the plot shows them
 // whole. Then Save Plots has them to save, and Escape asks before it lets them go.
 TEST_F(QtDialogs, TheSpeedTestUploadsItsLogAndCountsThePoints) {
-  auto setup = testing_support::LoadBundledSetup();
+  // With the tuner's proposal: the raw bundled speed loop fails on its ripple.
+  testing_support::TempDir dir;
+  auto setup = testing_support::LoadSetupWithScales(testing_support::ProposedSpeedSetup(dir));
   std::vector<std::string> progress;
   RunSpeedTestOnScreen(*setup, [&](QtDialogView& view, dcservo::CTuningTestDlg& test) {
     const std::string status = test.GetChildText(kIdcTestStatus);

@@ -20,7 +20,9 @@ struct HoldTrace {
   std::vector<double> reference, signal;
 };
 
-HoldTrace TraceWithTone(double a0, double a1, double hz, double rest_swing = 0.0) {
+// At rest: a 10 Hz swing of `rest_swing`, or with `creep` a decay from it that never turns.
+HoldTrace TraceWithTone(double a0, double a1, double hz, double rest_swing = 0.0,
+                        bool creep = false) {
   HoldTrace t;
   const double period = 1e-3;
   for (int i = 0; i < 100; ++i) {  // the ramp
@@ -34,7 +36,8 @@ HoldTrace TraceWithTone(double a0, double a1, double hz, double rest_swing = 0.0
   }
   for (int i = 0; i < 400; ++i) {  // back at rest
     t.reference.push_back(0.0);
-    t.signal.push_back(rest_swing / 2.0 * std::sin(2.0 * std::numbers::pi * 10.0 * i * period));
+    t.signal.push_back(creep ? -rest_swing * std::exp(-i / 200.0)
+                             : rest_swing / 2.0 * std::sin(2.0 * std::numbers::pi * 10.0 * i * period));
   }
   return t;
 }
@@ -44,6 +47,7 @@ TEST(RunHealth, AnEnvelopeThatGrowsOrASwingAtRestIsFoundAndHuntingIsNot) {
     const char* what;
     double a0, a1, hz, rest_swing;
     const char* found;  // a fragment of the description; "" for none
+    bool creep = false;
   };
   const Case cases[] = {
       {"steady hunting of a few steps", 0.02, 0.02, 289.0, 0.0, ""},
@@ -54,10 +58,12 @@ TEST(RunHealth, AnEnvelopeThatGrowsOrASwingAtRestIsFoundAndHuntingIsNot) {
       {"a 10 Hz swing at rest, wider than four steps", 0.001, 0.001, 10.0, 0.1, "at standstill"},
       {"a count of hunting at rest", 0.001, 0.001, 10.0, 0.01, ""},
       {"hunting of just the four steps allowed at rest", 0.001, 0.001, 10.0, 0.04, ""},
+      {"a slow loop still creeping to rest, wider than four steps", 0.001, 0.001, 10.0, 0.5, "",
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const HoldTrace t = TraceWithTone(c.a0, c.a1, c.hz, c.rest_swing);
+    const HoldTrace t = TraceWithTone(c.a0, c.a1, c.hz, c.rest_swing, c.creep);
     OscillationLog log;
     log.reference = t.reference;
     log.signal = t.signal;

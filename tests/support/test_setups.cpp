@@ -27,12 +27,14 @@ double Offset(CZel_Setup* s, const char* unit) { return dcservo::ScaleOffset(*s,
 std::string BundledSetupPath() { return std::string(DCSERVO_RESOURCE_DIR) + "/setups/default.json"; }
 std::string BinaryDir() { return DCSERVO_BIN_DIR; }
 
-std::unique_ptr<CZel_Setup> LoadBundledSetup() {
-  ZelLoadResult loaded = LoadSetupFile(BundledSetupPath());
+std::unique_ptr<CZel_Setup> LoadSetupWithScales(const std::string& path) {
+  ZelLoadResult loaded = LoadSetupFile(path);
   if (!loaded.setup) throw std::runtime_error(loaded.error);
   loaded.setup->SetScaleFunctions(Factor, Offset);
   return std::move(loaded.setup);
 }
+
+std::unique_ptr<CZel_Setup> LoadBundledSetup() { return LoadSetupWithScales(BundledSetupPath()); }
 
 void RunOk(CZel_Setup& setup, const char* quantity, dcservo::Direction direction) {
   EXPECT_EQ(dcservo::RunStep(setup, quantity, direction), dcservo::StepResult::Done) << quantity;

@@ -15,7 +15,9 @@ namespace testing_support {
 std::string BundledSetupPath();
 std::string BinaryDir();
 
-// The bundled drive, scales attached as a host attaches the plug-in's exports.
+// A setup file, or the bundled drive, scales attached as a host attaches the plug-in's
+// exports; a file that does not load throws with the reason.
+std::unique_ptr<CZel_Setup> LoadSetupWithScales(const std::string& path);
 std::unique_ptr<CZel_Setup> LoadBundledSetup();
 // The bundled drive without these parameters: a drive that lacks an optional feature.
 std::unique_ptr<CZel_Setup> LoadBundledSetupWithout(std::initializer_list<const char*> names);
