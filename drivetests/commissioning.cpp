@@ -888,7 +888,7 @@ CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
     const std::optional<ShaftNotice> notice = ShaftNoticeFor(step, shaft_blocked);
     std::string not_at_rest;
     if (notice && !Confirm(hooks, *notice)) {
-      result.steps.push_back(StepNotRun(step, "cancelled by the user"));
+      result.steps.push_back(StepNotRun(step, kCancelledByUser));
     } else if (i > 0 && !step.blocked_shaft &&
                !(not_at_rest = WaitForRest(setup, ui)).empty()) {
       result.steps.push_back(StepNotRun(step, not_at_rest));

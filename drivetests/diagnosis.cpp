@@ -123,6 +123,11 @@ struct SymptomRow {
 };
 
 constexpr SymptomRow kSymptoms[] = {
+    // A step the engineer stopped at its question says nothing of the drive.
+    {kCancelledByUser,
+     {"the run was stopped at the question before this step: nothing of the drive was judged",
+      "run again and answer the question when the shaft is as it asks (a script answers with "
+      "--yes)"}},
     // First: a run that lost its drive tells nothing of the motor, whatever else it says.
     {"the link to the drive at",
      {"the link to the drive was lost in the middle of the step: the drive stopped answering",

@@ -17,6 +17,9 @@ namespace dcservo {
 
 class CMyTestDlg;
 
+// Why a step did not run when the engineer declined its question about the shaft.
+inline constexpr char kCancelledByUser[] = "cancelled by the user";
+
 struct Diagnosis {
   const char* cause;
   const char* advice;
