@@ -86,9 +86,12 @@ std::string MotorOfSetup(const CZel_Setup& setup) {
   auto same = [](double a, double b) {
     return std::abs(a - b) <= 1e-6 * std::max(std::abs(a), std::abs(b));
   };
-  for (const ZelMotorEntry& m : ZelMotorDatabase::Default().Motors()) {
+  // Held here: a range-for over a member of the temporary would outlive the database.
+  const ZelMotorDatabase database = ZelMotorDatabase::Default();
+  for (const ZelMotorEntry& m : database.Motors()) {
     bool all = true;
-    for (const ZelMotorField& f : ZelMotorFields()) all = all && same(m.data.*(f.value), held.*(f.value));
+    for (const ZelMotorField& f : ZelMotorFields())
+      all = all && same(m.data.*(f.value), held.*(f.value));
     if (all) return m.data.name;
   }
   return {};
