@@ -14,7 +14,7 @@
 #include <optional>
 
 #include "app/command.h"
-#include "app/test_tuning_command.h"
+#include "app/tuning_test_command.h"
 #include "app/drive_conditions.h"
 #include "app/drive_link_option.h"
 #include "app/gui_module.h"

@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/command.h"
-#include "app/test_frequency_command.h"
+#include "app/frequency_test_command.h"
 #include "derive/biquad_slots.h"
 #include "derive/pipelines.h"
 #include "design/design_report.h"

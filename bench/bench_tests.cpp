@@ -15,7 +15,7 @@
 #include <memory>
 
 #include "bench/bench_setup.h"
-#include "drivetests/test_current_dlg.h"
+#include "drivetests/current_test_dlg.h"
 #include "host/zel_comm.h"
 #include "host/zel_headless.h"
 #include "sim/simulated_drive.h"

@@ -5,9 +5,9 @@
 
 #include "design/drive_model.h"
 #include "drivetests/my_test_dlg.h"
-#include "drivetests/test_current_dlg.h"
-#include "drivetests/test_inertia_dlg.h"
-#include "drivetests/test_targets.h"
+#include "drivetests/current_test_dlg.h"
+#include "drivetests/inertia_test_dlg.h"
+#include "drivetests/drive_test_targets.h"
 #include "drivetests/tuning_run_dlg.h"
 #include "host/zel_errors.h"
 #include "host/zel_graph.h"

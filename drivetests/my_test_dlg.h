@@ -13,7 +13,7 @@
 
 #include "design/step_response.h"
 #include "drivetests/identification.h"
-#include "drivetests/test_targets.h"
+#include "drivetests/drive_test_targets.h"
 #include "host/zel_comm.h"
 #include "host/zel_mer.h"
 #include "host/zel_test_dlg.h"

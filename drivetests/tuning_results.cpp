@@ -2,7 +2,7 @@
 
 #include "design/last_speed_run.h"
 #include "drivetests/my_test_dlg.h"
-#include "drivetests/test_targets.h"
+#include "drivetests/drive_test_targets.h"
 #include "drivetests/tuning_gains.h"
 
 namespace dcservo {

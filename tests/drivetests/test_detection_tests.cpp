@@ -5,8 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "drivetests/test_inertia_dlg.h"
-#include "drivetests/test_vdc_dlg.h"
+#include "drivetests/inertia_test_dlg.h"
+#include "drivetests/vdc_test_dlg.h"
 #include "tests/support/test_runs.h"
 #include "units/scales.h"
 

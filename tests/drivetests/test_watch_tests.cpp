@@ -7,8 +7,8 @@
 
 #include <numbers>
 
-#include "drivetests/test_analogue_dlg.h"
-#include "drivetests/test_encoder_dlg.h"
+#include "drivetests/analogue_test_dlg.h"
+#include "drivetests/encoder_test_dlg.h"
 #include "tests/support/test_runs.h"
 
 namespace {

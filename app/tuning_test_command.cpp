@@ -12,7 +12,7 @@
 #include <optional>
 #include <nlohmann/json.hpp>
 
-#include "app/test_tuning_command.h"
+#include "app/tuning_test_command.h"
 #include "app/gui_module.h"
 #include "derive/pipelines.h"
 #include "design/dialog_names.h"

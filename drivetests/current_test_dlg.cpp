@@ -1,4 +1,4 @@
-#include "drivetests/test_current_dlg.h"
+#include "drivetests/current_test_dlg.h"
 
 #include <algorithm>
 #include <cmath>

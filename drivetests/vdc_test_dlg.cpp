@@ -1,4 +1,4 @@
-#include "drivetests/test_vdc_dlg.h"
+#include "drivetests/vdc_test_dlg.h"
 
 #include <cmath>
 #include <cstdio>

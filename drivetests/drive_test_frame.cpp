@@ -1,4 +1,4 @@
-#include "drivetests/test_frame.h"
+#include "drivetests/drive_test_frame.h"
 
 #include "host/zel_test_dlg.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "drivetests/test_targets.h"
+#include "drivetests/drive_test_targets.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // reference; the plant, the speed loop's open and closed loop and the current loop's closed
 // loop are read from its logs and set beside the loop model's curves at the same frequencies.
 
-#include "app/test_frequency_command.h"
+#include "app/frequency_test_command.h"
 
 #include <cmath>
 #include <cstdio>

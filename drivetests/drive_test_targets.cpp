@@ -1,4 +1,4 @@
-#include "drivetests/test_targets.h"
+#include "drivetests/drive_test_targets.h"
 
 #include <algorithm>
 #include <cmath>

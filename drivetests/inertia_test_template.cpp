@@ -1,7 +1,7 @@
 // The control template of the total inertia test.
 
-#include "drivetests/test_frame.h"
-#include "drivetests/test_inertia_dlg.h"
+#include "drivetests/drive_test_frame.h"
+#include "drivetests/inertia_test_dlg.h"
 
 namespace dcservo {
 namespace {

@@ -1,8 +1,8 @@
 // The control template of the analogue reference test: two rows of a label, the value, its
 // unit and its bar.
 
-#include "drivetests/test_analogue_dlg.h"
-#include "drivetests/test_frame.h"
+#include "drivetests/analogue_test_dlg.h"
+#include "drivetests/drive_test_frame.h"
 
 namespace dcservo {
 namespace {

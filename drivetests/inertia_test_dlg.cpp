@@ -1,4 +1,4 @@
-#include "drivetests/test_inertia_dlg.h"
+#include "drivetests/inertia_test_dlg.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,7 +2,7 @@
 // page's boxes sit in the same columns; the page that is not selected is hidden, so the
 // columns hold one page at a time.
 
-#include "drivetests/test_current_dlg.h"
+#include "drivetests/current_test_dlg.h"
 #include "host/zel_template_builder.h"
 
 namespace dcservo {

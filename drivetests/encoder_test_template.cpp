@@ -1,7 +1,7 @@
 // The control template of the encoder connections test.
 
-#include "drivetests/test_encoder_dlg.h"
-#include "drivetests/test_frame.h"
+#include "drivetests/encoder_test_dlg.h"
+#include "drivetests/drive_test_frame.h"
 
 namespace dcservo {
 namespace {

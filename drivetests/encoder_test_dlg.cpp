@@ -1,4 +1,4 @@
-#include "drivetests/test_encoder_dlg.h"
+#include "drivetests/encoder_test_dlg.h"
 
 #include <algorithm>
 #include <cmath>

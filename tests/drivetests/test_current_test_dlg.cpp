@@ -4,7 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "drivetests/test_current_dlg.h"
+#include "drivetests/current_test_dlg.h"
 #include "tests/drivetests/written_names.h"
 #include "tests/support/test_runs.h"
 

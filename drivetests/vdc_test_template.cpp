@@ -1,7 +1,7 @@
 // The control template of the supply voltage test.
 
-#include "drivetests/test_frame.h"
-#include "drivetests/test_vdc_dlg.h"
+#include "drivetests/drive_test_frame.h"
+#include "drivetests/vdc_test_dlg.h"
 
 namespace dcservo {
 namespace {

@@ -1,4 +1,4 @@
-#include "drivetests/test_analogue_dlg.h"
+#include "drivetests/analogue_test_dlg.h"
 
 #include "design/dialog_names.h"
 #include "host/zel_dialog_registry.h"
