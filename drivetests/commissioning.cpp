@@ -7,13 +7,13 @@
 #include <string_view>
 
 #include "derive/pipelines.h"
-#include "design/dialog_names.h"
 #include "drivetests/commissioning_step_run.h"
 #include "host/zel_headless.h"
 #include "host/zel_names.h"
 #include "host/zel_quiet_value.h"
 #include "host/zel_setup.h"
 #include "host/zel_setup_file.h"
+#include "names/dialog_names.h"
 #include "units/control_structure.h"
 
 namespace dcservo {
