@@ -14,6 +14,7 @@
 #include "derive/pipelines.h"
 #include "design/drive_model.h"
 #include "design/frequency_response.h"
+#include "design/two_mass_fit.h"
 #include "drivetests/bode_plot.h"
 #include "drivetests/frequency_response_run.h"
 #include "host/zel_comm.h"
@@ -126,6 +127,33 @@ void CheckRequest(const FrequencyTestOptions& o, const dcservo::DriveModel& mode
   }
 }
 
+// The identified coupling of a saved measurement, as the loop model takes it: nothing where
+// the file lacks a part of it or its fit was not confident.
+template <typename Refuse>
+std::optional<dcservo::ShaftCoupling> CouplingOfFile(const ordered_json& identified,
+                                                     const Refuse& refuse) {
+  const auto value = [&](const char* name, const char* field) -> std::optional<double> {
+    if (!identified.contains(name)) return std::nullopt;
+    const ordered_json& v = identified[name];
+    if (!v.is_object() || !v.contains(field) || !v[field].is_number() ||
+        !std::isfinite(v[field].get<double>()))
+      throw refuse(std::string("identified.") + name + "." + field + " is not a number");
+    return v[field].get<double>();
+  };
+  const auto motor = value("motor_inertia", "value"), load = value("load_inertia", "value");
+  const auto resonance = value("resonance", "value"), damping = value("damping_ratio", "value");
+  const auto confidence = value("resonance", "confidence");
+  if (!motor || !load || !resonance || !damping || !confidence) return std::nullopt;
+  dcservo::PlantIdentification id;
+  dcservo::TwoMassPlant& c = id.coupling.emplace();
+  c.motor_inertia_kgm2 = *motor;
+  c.load_inertia_kgm2 = *load;
+  c.resonance_hz = *resonance;
+  c.damping_ratio = *damping;
+  c.confidence = *confidence;
+  return dcservo::ConfidentCoupling(id);
+}
+
 }  // namespace frequency_test_cmd
 
 using namespace frequency_test_cmd;
@@ -151,6 +179,7 @@ FrequencyMeasurement ReadFrequencyMeasurement(const std::string& path) {
         !((*resonance)["value"].get<double>() > 0.0))
       throw refuse("identified.resonance.value is not a frequency above 0 Hz");
     m.resonance_hz = (*resonance)["value"].get<double>();
+    m.coupling = CouplingOfFile(file["identified"], refuse);
   }
   if (!file.contains("measured") || !file["measured"].is_object() ||
       !file["measured"].contains("open_loop") || !file["measured"]["open_loop"].is_array())

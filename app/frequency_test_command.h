@@ -28,8 +28,11 @@ struct FrequencyTestOptions {
 // What `tune speed --from-measurement` takes from a saved `test frequency --json`: the
 // resonance its plant identified and the speed loop's measured open loop. A file that is not
 // such a measurement is refused (CommandError, exit 2) with its name and what is wrong.
+// The coupling is read where the file identified one, with the confidence of its fit.
 struct FrequencyMeasurement {
   std::optional<double> resonance_hz;
+  // The coupling the loop model takes, where the fit was confident (design/two_mass_fit.h).
+  std::optional<dcservo::ShaftCoupling> coupling;
   std::vector<dcservo::BodePoint> open_loop;
 };
 FrequencyMeasurement ReadFrequencyMeasurement(const std::string& path);

@@ -144,6 +144,16 @@ class TuneCommand : public Command {
     const dcservo::TunedLoop loop = loop_ == "current" ? dcservo::TunedLoop::Current
                                     : loop_ == "speed" ? dcservo::TunedLoop::Speed
                                                        : dcservo::TunedLoop::Position;
+    std::optional<FrequencyMeasurement> measurement;
+    if (!measurement_path_.empty()) {
+      if (loop != dcservo::TunedLoop::Speed)
+        throw CommandError(kExitBadInput, "--from-measurement is for the speed loop");
+      measurement = ReadFrequencyMeasurement(measurement_path_);
+    }
+    // The tuner's margins and proposal, and the notch's, on the coupling that was measured.
+    std::optional<dcservo::MeasuredCouplingScope> measured_plant;
+    if (measurement && measurement->coupling) measured_plant.emplace(setup, *measurement->coupling);
+
     dcservo::LoopTuneReport report;
     std::string lacking;
     int done = Tune(setup, loop, report, lacking);
@@ -153,11 +163,7 @@ class TuneCommand : public Command {
       dcservo::SynchroniseSetup(setup);
       done = Tune(setup, loop, report, lacking);
     }
-    std::optional<FrequencyMeasurement> measurement;
-    if (!measurement_path_.empty()) {
-      if (loop != dcservo::TunedLoop::Speed)
-        throw CommandError(kExitBadInput, "--from-measurement is for the speed loop");
-      measurement = ReadFrequencyMeasurement(measurement_path_);
+    if (measurement) {
       if (!measurement->resonance_hz)
         throw CommandError(kExitFailed, measurement_path_ +
                                             ": the measurement identified no resonance; no "
@@ -191,8 +197,14 @@ class TuneCommand : public Command {
                              (lacking.empty()
                                   ? "a parameter that its design needs gives no finite gain"
                                   : lacking));
+    std::optional<dcservo::LoopMargins> rigid;
+    if (measured_plant) rigid = RigidMargins(setup, loop);
     if (json_) {
       ordered_json out = ReportJson(report);
+      if (measured_plant)
+        out["measured_plant"] = {{"coupling", CouplingJson(*measurement->coupling)},
+                                 {"margins_rigid", dcservo::MarginsJson(rigid)},
+                                 {"margins_with_coupling", dcservo::MarginsJson(report.stored_loop)}};
       if (notch) out["notch"] = NotchJson(*notch, apply_notch_);
       if (measured_notch)
         out["notch"]["measured_margins"] = {{"before", measured_notch->before.Json()},
@@ -209,6 +221,11 @@ class TuneCommand : public Command {
         std::printf("measured open loop: before %s; with the notch %s\n",
                     measured_notch->before.Describe().c_str(),
                     measured_notch->with_notch.Describe().c_str());
+      if (measured_plant)
+        std::printf("loop model: rigid %s; with the measured coupling (%s) %s\n",
+                    ModelMarginsText(rigid).c_str(),
+                    CouplingText(*measurement->coupling).c_str(),
+                    ModelMarginsText(report.stored_loop).c_str());
     }
     if (!done) throw CommandError(kExitFailed, "a chip or scaled gain could not be derived");
     const auto failures = dcservo::TuneFailures(report);
@@ -225,6 +242,42 @@ class TuneCommand : public Command {
   }
 
  private:
+  // The stored gains' margins on the model without the measured coupling: what the tuner saw
+  // before the measurement.
+  static std::optional<dcservo::LoopMargins> RigidMargins(CZel_Setup& setup,
+                                                          dcservo::TunedLoop loop) {
+    std::optional<dcservo::DriveModel> model = dcservo::DriveModelOf(setup);
+    if (!model) return std::nullopt;
+    model->coupling.reset();
+    return dcservo::MarginsOf(*model, dcservo::StructureOfLoop(setup, loop), loop);
+  }
+
+  static ordered_json CouplingJson(const dcservo::ShaftCoupling& c) {
+    return {{"resonance_hz", c.resonance_hz},
+            {"load_share", c.load_share},
+            {"damping_ratio", c.damping_ratio}};
+  }
+
+  static std::string CouplingText(const dcservo::ShaftCoupling& c) {
+    char text[120];
+    std::snprintf(text, sizeof text, "resonance %.4g Hz, load %.0f %% of Jt, damping %.2g",
+                  c.resonance_hz, c.load_share * 100.0, c.damping_ratio);
+    return text;
+  }
+
+  static std::string ModelMarginsText(const std::optional<dcservo::LoopMargins>& m) {
+    if (!m) return "no model";
+    std::string text = m->stable ? "" : "unstable, ";
+    text += "phase margin " +
+            (m->phase_margin_deg ? ZelFormatValue(std::round(*m->phase_margin_deg), 0.0)
+                                 : std::string("none")) +
+            " deg, gain margin " +
+            (m->gain_margin_db ? ZelFormatValue(std::round(*m->gain_margin_db), 0.0)
+                               : std::string("none")) +
+            " dB";
+    return text;
+  }
+
   // Margins read off the measured open loop, for the user.
   struct ShownMargins {
     dcservo::CurveMargins m;

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <mutex>
 #include <numbers>
 #include <numeric>
 
@@ -77,6 +78,21 @@ bool AllFinite(std::initializer_list<double> values) {
   return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
 }
 
+bool UsableCoupling(const std::optional<ShaftCoupling>& c) {
+  return c && c->load_share > 0.0 && c->load_share < 1.0 && c->resonance_hz > 0.0 &&
+         c->damping_ratio >= 0.0 && AllFinite({c->resonance_hz, c->damping_ratio});
+}
+
+// The couplings that measurements identified, by the setup that they belong to, innermost
+// scope last.
+struct MeasuredCouplingEntry {
+  const CZel_Setup* setup;
+  ShaftCoupling coupling;
+};
+std::mutex g_measured_couplings_lock;
+std::vector<MeasuredCouplingEntry> g_measured_couplings;
+
+
 // ---- the model's state --------------------------------------------------------------------
 
 constexpr int kSlots = 3;
@@ -86,6 +102,7 @@ constexpr int kMaxWindow = 64;
 // analysis can take the model apart state by state.
 struct State {
   double i = 0.0, w = 0.0, theta = 0.0;                   // the motor
+  double w_load = 0.0, theta_load = 0.0;                  // the load beyond a compliant shaft
   double cur_int = 0.0, u_filt = 0.0, command = 0.0;      // current loop
   double iq_ref = 0.0;
   double spd_int = 0.0;                                   // speed loop
@@ -100,10 +117,14 @@ struct State {
 };
 
 // The states that the linear analysis follows, as pointers into a State.
-std::vector<double*> LinearStates(State& s, int window) {
+std::vector<double*> LinearStates(State& s, int window, bool coupled) {
   std::vector<double*> v = {&s.i,       &s.w,      &s.theta,        &s.cur_int, &s.u_filt,
                             &s.command, &s.iq_ref, &s.spd_int,      &s.pos_int, &s.pos_prev_err,
                             &s.deriv,   &s.tacho_position};
+  if (coupled) {
+    v.push_back(&s.w_load);
+    v.push_back(&s.theta_load);
+  }
   for (auto& slot : s.bq) {
     for (double& x : slot) v.push_back(&x);
   }
@@ -126,9 +147,12 @@ class Machine {
  public:
   Machine(const DriveModel& m, const Options& o) : m_(m), o_(o) {
     window_ = m.loops_in_fast_loop ? std::clamp(m.slper / std::max(m.clper, 1), 1, kMaxWindow) : 1;
-    Discretize();
+    coupled_ = UsableCoupling(m.coupling);
+    if (coupled_) DiscretizeCoupled();
+    else Discretize();
   }
   int Window() const { return window_; }
+  bool Coupled() const { return coupled_; }
 
   // One PWM period; `k` counts them from a moment when both loops were due. `injected` is
   // what the cut loop gets instead of its controller's output; `cut_output` receives that
@@ -279,6 +303,10 @@ class Machine {
 
   // Each half of the PWM period exactly, the bridge's average voltage held over it.
   void Plant(State& s, double first_half, double second_half) const {
+    if (coupled_) {
+      CoupledPlant(s, first_half, second_half);
+      return;
+    }
     for (const double command : {first_half, second_half}) {
       const Eigen::Vector3d x(s.i, s.w, s.theta);
       const Eigen::Vector3d next = half_.phi * x + half_.gamma * (command * m_.volts_per_count);
@@ -302,15 +330,59 @@ class Machine {
     half_.gamma = e.topRightCorner<3, 1>();
   }
 
+  using CoupledVector = Eigen::Matrix<double, 5, 1>;
+  void CoupledPlant(State& s, double first_half, double second_half) const {
+    for (const double command : {first_half, second_half}) {
+      CoupledVector x;
+      x << s.i, s.w, s.theta, s.w_load, s.theta_load;
+      const CoupledVector next =
+          coupled_half_.phi * x + coupled_half_.gamma * (command * m_.volts_per_count);
+      s.i = next(0);
+      s.w = next(1);
+      s.theta = next(2);
+      s.w_load = next(3);
+      s.theta_load = next(4);
+    }
+  }
+
+  // The motor and the load each a mass, the shaft between them a spring k with a damper c:
+  // k and c from the free-free resonance w (k (1/Jm + 1/Jload) = w^2) and its damping ratio.
+  void DiscretizeCoupled() {
+    const ShaftCoupling& c = *m_.coupling;
+    const double jm = (1.0 - c.load_share) * m_.J, jl = c.load_share * m_.J;
+    const double reduced = jm * jl / m_.J;
+    const double w = 2.0 * std::numbers::pi * c.resonance_hz;
+    const double k = w * w * reduced, d = 2.0 * c.damping_ratio * w * reduced;
+    Eigen::Matrix<double, 6, 6> a = Eigen::Matrix<double, 6, 6>::Zero();
+    a(0, 0) = -m_.R / m_.L;
+    a(0, 5) = 1.0 / m_.L;
+    if (!o_.blocked) {
+      a(0, 1) = -m_.K / m_.L;
+      a.row(1) << m_.K / jm, -d / jm, -k / jm, d / jm, k / jm, 0.0;
+      a(2, 1) = 1.0;
+    }
+    a.row(3) << 0.0, d / jl, k / jl, -d / jl, -k / jl, 0.0;
+    a(4, 3) = 1.0;
+    const Eigen::Matrix<double, 6, 6> e = (a * (0.5 * m_.pwm_period_s)).exp();
+    coupled_half_.phi = e.topLeftCorner<5, 5>();
+    coupled_half_.gamma = e.topRightCorner<5, 1>();
+  }
+
   struct Half {
     Eigen::Matrix3d phi;
     Eigen::Vector3d gamma;
+  };
+  struct CoupledHalf {
+    Eigen::Matrix<double, 5, 5> phi;
+    CoupledVector gamma;
   };
 
   const DriveModel& m_;
   Options o_;
   int window_ = 1;
+  bool coupled_ = false;
   Half half_;
+  CoupledHalf coupled_half_;
   double speed_ = 0.0, position_ = 0.0, current_ = 0.0;
   bool saturated_ = false;
 };
@@ -357,7 +429,7 @@ int PeriodsOf(const DriveModel& m, BreakPoint cut) {
 Lifted Lift(const DriveModel& model, const Options& options) {
   Machine machine(model, options);
   State probe;
-  const int n = static_cast<int>(LinearStates(probe, machine.Window()).size());
+  const int n = static_cast<int>(LinearStates(probe, machine.Window(), machine.Coupled()).size());
   const int periods = std::lcm(PeriodsOf(model, options.cut), model.clper);
   Lifted lifted;
   lifted.a.resize(n, n);
@@ -366,7 +438,7 @@ Lifted Lift(const DriveModel& model, const Options& options) {
   lifted.period_s = periods * model.pwm_period_s;
   auto run = [&](int column, double injected, double* output) {
     State s;
-    auto states = LinearStates(s, machine.Window());
+    auto states = LinearStates(s, machine.Window(), machine.Coupled());
     if (column >= 0) *states[static_cast<std::size_t>(column)] = 1.0;
     s.have_prev_err = true;
     for (int k = 0; k < periods; ++k) {
@@ -546,6 +618,7 @@ std::optional<DriveModel> DriveModelOf(CZel_Setup& setup, std::string* why) {
   m.kffa = ChipReader::Gain(chip.Value("KFFA", 0.0),
                             chip.Value("SFTAFFW", 0.0) + chip.Value("SFTKFF", 0.0));
   ReadBiquads(chip, m);
+  m.coupling = MeasuredCouplingOf(setup);
 
   if (!(m.R > 0.0 && m.L > 0.0 && m.K > 0.0 && m.J > 0.0) ||
       !AllFinite({m.R, m.L, m.K, m.J, m.pwm_period_s, m.current_counts_per_A, m.volts_per_count,
@@ -553,6 +626,41 @@ std::optional<DriveModel> DriveModelOf(CZel_Setup& setup, std::string* why) {
       !(m.pwm_period_s > 0.0))
     return fail("the motor's data or the drive's timing give no finite model");
   return m;
+}
+
+MeasuredCouplingScope::MeasuredCouplingScope(const CZel_Setup& setup,
+                                             const ShaftCoupling& coupling)
+    : setup_(&setup) {
+  const std::lock_guard<std::mutex> hold(g_measured_couplings_lock);
+  g_measured_couplings.push_back({setup_, coupling});
+}
+
+MeasuredCouplingScope::~MeasuredCouplingScope() {
+  const std::lock_guard<std::mutex> hold(g_measured_couplings_lock);
+  for (auto e = g_measured_couplings.rbegin(); e != g_measured_couplings.rend(); ++e) {
+    if (e->setup != setup_) continue;
+    g_measured_couplings.erase(std::next(e).base());
+    return;
+  }
+}
+
+std::optional<ShaftCoupling> MeasuredCouplingOf(const CZel_Setup& setup) {
+  const std::lock_guard<std::mutex> hold(g_measured_couplings_lock);
+  for (auto e = g_measured_couplings.rbegin(); e != g_measured_couplings.rend(); ++e)
+    if (e->setup == &setup) return e->coupling;
+  return std::nullopt;
+}
+
+std::complex<double> PlantResponse(const DriveModel& model, double omega_rad_s) {
+  const std::complex<double> s{0.0, omega_rad_s};
+  const std::complex<double> rigid = model.K / (model.J * s);
+  if (!UsableCoupling(model.coupling)) return rigid;
+  const ShaftCoupling& c = *model.coupling;
+  const double wr = 2.0 * std::numbers::pi * c.resonance_hz;
+  // The anti-resonance: the load standing still while the motor swings against the shaft.
+  const double wa2 = wr * wr * (1.0 - c.load_share);
+  const std::complex<double> damping = 2.0 * c.damping_ratio / wr * s;
+  return rigid * (1.0 + damping + s * s / wa2) / (1.0 + damping + s * s / (wr * wr));
 }
 
 ModelStructure StructureOf(CZel_Setup& setup) {
@@ -689,6 +797,10 @@ std::optional<LoopMargins> MarginsOf(const DriveModel& model, ModelStructure str
       // (-180, 180], where a negative one says the loop is past -180 degrees at crossover.
       double pm = 180.0 + phase[k - 1] + t * (phase[k] - phase[k - 1]);
       pm -= 360.0 * std::ceil((pm - 180.0) / 360.0);
+      // Between a coupling's anti-resonance and its resonance the phase leads by up to 180
+      // degrees, and a stable loop may cross there with its phase above 0: its margin is its
+      // distance from -180 degrees, not a loop past it.
+      if (margins.stable && pm < 0.0) pm = -pm;
       if (!margins.phase_margin_deg || pm < *margins.phase_margin_deg) {
         margins.phase_margin_deg = pm;
         margins.crossover_rad_s = w[k - 1] * std::pow(w[k] / w[k - 1], t);

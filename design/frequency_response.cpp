@@ -133,7 +133,7 @@ BodeCurves ModelCurves(const DriveModel& model, std::span<const double> frequenc
   BodeCurves curves;
   for (std::size_t k = 0; k < omega.size(); ++k) {
     const double f = frequency_hz[k];
-    curves.plant.push_back({f, model.K / (model.J * FrComplex{0.0, omega[k]}), 1.0});
+    curves.plant.push_back({f, PlantResponse(model, omega[k]), 1.0});
     curves.open_loop.push_back({f, speed[k], 1.0});
     curves.closed_loop.push_back({f, speed[k] / (1.0 + speed[k]), 1.0});
     curves.current_loop.push_back({f, current[k] / (1.0 + current[k]), 1.0});

@@ -67,7 +67,7 @@ std::optional<MeasuredPoint> AnalyseExcitation(const ExcitationLog& log, const C
 // `points` frequencies from `from_hz` to `to_hz`, evenly spaced on a logarithmic axis.
 std::vector<double> LogSpacedFrequencies(double from_hz, double to_hz, int points);
 
-// The model's curves at those frequencies: the plant K / (J s), the speed loop closed over the
+// The model's curves at those frequencies: the plant (PlantResponse), the speed loop closed over the
 // current loop as the drive runs them.
 BodeCurves ModelCurves(const DriveModel& model, std::span<const double> frequency_hz);
 

@@ -137,4 +137,12 @@ std::optional<PlantIdentification> IdentifyPlant(std::span<const BodePoint> plan
   return id;
 }
 
+std::optional<ShaftCoupling> ConfidentCoupling(const PlantIdentification& plant) {
+  if (!plant.coupling || plant.coupling->confidence < kConfidentFit) return std::nullopt;
+  const TwoMassPlant& c = *plant.coupling;
+  const double total = c.motor_inertia_kgm2 + c.load_inertia_kgm2;
+  if (!(c.motor_inertia_kgm2 > 0.0) || !(c.load_inertia_kgm2 > 0.0)) return std::nullopt;
+  return ShaftCoupling{c.load_inertia_kgm2 / total, c.resonance_hz, c.damping_ratio};
+}
+
 }  // namespace dcservo

@@ -46,4 +46,11 @@ std::optional<PlantIdentification> IdentifyPlant(std::span<const BodePoint> plan
 // The coupled plant's response at `frequency_hz`, normalised by K / (J s).
 std::complex<double> TwoMassShape(const TwoMassPlant& plant, double frequency_hz);
 
+// How closely a fit must follow its points for the loop model to take the coupling it found.
+inline constexpr double kConfidentFit = 0.8;
+
+// The coupling as the loop model takes it (design/drive_model.h); nothing on a rigid drive or
+// where the fit is less sure than kConfidentFit.
+std::optional<ShaftCoupling> ConfidentCoupling(const PlantIdentification& plant);
+
 }  // namespace dcservo

@@ -110,8 +110,15 @@ TEST(FrequencyTestCommand, TuneFromTheMeasurementPlacesTheNotchAndJudgesTheMeasu
                               0, ""});
   WriteFile(measured, run.out);
   const auto r = ExpectRun({"tune speed --from-measurement " + ShellQuote(measured) + " --json", 0, ""});
-  const auto notch = nlohmann::json::parse(r.out)["notch"];
+  const auto out = nlohmann::json::parse(r.out);
+  const auto notch = out["notch"];
   EXPECT_NEAR(notch["frequency_hz"].get<double>(), 500.0, 15.0);
+  // The loop model takes the measured coupling: its peak takes the gain margin that the rigid
+  // model keeps.
+  const auto& plant = out["measured_plant"];
+  EXPECT_NEAR(plant["coupling"]["resonance_hz"].get<double>(), 500.0, 15.0);
+  EXPECT_LT(plant["margins_with_coupling"]["gain_margin_db"].get<double>(),
+            plant["margins_rigid"]["gain_margin_db"].get<double>() - 6.0);
   const auto& margins = notch["measured_margins"];
   EXPECT_GT(margins["with_notch"]["gain_margin_db"].get<double>(),
             margins["before"]["gain_margin_db"].get<double>() + 3.0);

@@ -9,6 +9,8 @@
 #include <random>
 
 #include "design/frequency_response.h"
+#include "design/two_mass_fit.h"
+#include "host/zel_setup.h"
 
 namespace {
 
@@ -155,6 +157,52 @@ TEST(FrequencyResponse, MarginsThatDifferFromTheModelsAreNamedWithBothValues) {
     const dcservo::CurveMargins measured{1000.0, c.measured_pm, c.measured_gm};
     EXPECT_EQ(dcservo::CompareMargins(measured, model), c.expected);
   }
+}
+
+// The model's plant with a coupling, from the shaft's spring and damper, against the fit's
+// normalised shape written from the resonance and anti-resonance: two ways to the same curve.
+TEST(FrequencyResponse, TheModelsCoupledPlantIsTheFittedShape) {
+  struct Case {
+    double resonance_hz, load_share, damping_ratio;
+  };
+  const Case cases[] = {{150, 0.5, 0.01}, {400, 1.0 / 3.0, 0.03}, {800, 0.2, 0.1}};
+  dcservo::DriveModel model;
+  model.K = 0.05;
+  model.J = 4.5e-5;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.resonance_hz);
+    model.coupling = dcservo::ShaftCoupling{c.load_share, c.resonance_hz, c.damping_ratio};
+    dcservo::TwoMassPlant plant;
+    plant.resonance_hz = c.resonance_hz;
+    plant.anti_resonance_hz = c.resonance_hz * std::sqrt(1.0 - c.load_share);
+    plant.damping_ratio = c.damping_ratio;
+    plant.load_inertia_kgm2 = c.load_share * model.J;
+    plant.stiffness_Nm_per_rad = plant.load_inertia_kgm2 * std::pow(2.0 * std::numbers::pi * plant.anti_resonance_hz, 2);
+    plant.damping_Nm_s_per_rad = 2.0 * c.damping_ratio / (2.0 * std::numbers::pi * c.resonance_hz) * plant.stiffness_Nm_per_rad;
+    for (double f : {0.3 * c.resonance_hz, plant.anti_resonance_hz, c.resonance_hz, 2.0 * c.resonance_hz}) {
+      const double w = 2.0 * std::numbers::pi * f;
+      const Complex rigid = model.K / (model.J * Complex{0.0, w});
+      const Complex expected = rigid * dcservo::TwoMassShape(plant, f);
+      EXPECT_LT(std::abs(dcservo::PlantResponse(model, w) / expected - 1.0), 1e-9) << f;
+    }
+  }
+}
+
+// A measured coupling holds for its setup while its scope lives, the inner of two scopes
+// first, and never for another setup.
+TEST(FrequencyResponse, AMeasuredCouplingHoldsForItsSetupWhileItsScopeLives) {
+  CZel_Setup one, other;
+  const dcservo::ShaftCoupling outer{0.5, 300.0, 0.01}, inner{0.3, 500.0, 0.02};
+  {
+    dcservo::MeasuredCouplingScope a(one, outer);
+    {
+      dcservo::MeasuredCouplingScope b(one, inner);
+      EXPECT_EQ(dcservo::MeasuredCouplingOf(one), inner);
+      EXPECT_EQ(dcservo::MeasuredCouplingOf(other), std::nullopt);
+    }
+    EXPECT_EQ(dcservo::MeasuredCouplingOf(one), outer);
+  }
+  EXPECT_EQ(dcservo::MeasuredCouplingOf(one), std::nullopt);
 }
 
 }  // namespace

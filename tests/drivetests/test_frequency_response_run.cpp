@@ -144,6 +144,37 @@ TEST_F(FrequencyResponseRun, ACouplingIsFittedFromTheMeasuredPlantAndNothingOnAR
   }
 }
 
+// The loop model with the coupling that the fit found: its phase margin is the one measured
+// on the tuned speed loop, where the rigid model's is far off. Couplings whose peak lifts the
+// loop over 0 dB, so that the margin is the coupling's.
+TEST_F(FrequencyResponseRun, TheLoopModelWithTheFittedCouplingHasTheMeasuredMargins) {
+  const MeasuredCoupling cases[] = {{150, 0.01, 1.0}, {300, 0.01, 1.0}, {200, 0.03, 1.0}};
+  amplitude_A_ = 3.0;
+  const std::vector<double> f = dcservo::LogSpacedFrequencies(20.0, 1500.0, 50);
+  for (const MeasuredCoupling& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.hz << " Hz, damping " << c.damping);
+    setup_->SetParameterValueInBaseUnit("Jload_over_J", c.load_over_motor);
+    auto drive = dcsim::MakeSimulatedDrive(*setup_);
+    std::string error;
+    ASSERT_TRUE(drive->Inject("resonance", c.hz, error) &&
+                drive->Inject("resonance_damping", c.damping, error))
+        << error;
+    const BodeCurves curves = Measure(*drive, f, 0);
+    const auto id = dcservo::IdentifyPlant(curves.plant, model_.K);
+    ASSERT_TRUE(id);
+    const auto coupling = dcservo::ConfidentCoupling(*id);
+    ASSERT_TRUE(coupling);
+    const dcservo::CurveMargins measured = dcservo::MarginsOfCurve(curves.open_loop);
+    dcservo::DriveModel coupled = model_;
+    coupled.coupling = coupling;
+    const auto rigid = dcservo::MarginsOf(model_, dcservo::ModelStructure::Speed, dcservo::TunedLoop::Speed);
+    const auto model = dcservo::MarginsOf(coupled, dcservo::ModelStructure::Speed, dcservo::TunedLoop::Speed);
+    ASSERT_TRUE(measured.phase_margin_deg && model && model->phase_margin_deg && rigid);
+    EXPECT_NEAR(*model->phase_margin_deg, *measured.phase_margin_deg, 2.0 * dcservo::kMarginAgreement_deg);
+    EXPECT_GT(std::abs(*rigid->phase_margin_deg - *measured.phase_margin_deg), 10.0);
+  }
+}
+
 TEST_F(FrequencyResponseRun, ADriveWithoutTheProgramIsRefusedBeforeAnythingRuns) {
   auto fake = std::make_shared<testing_support::FakeDrive>();
   const dcservo::FrequencyRunResult run = Run(fake, {10.0, 20.0}, 3);
