@@ -193,7 +193,7 @@ void FrequencyTestOptions::AddTo(CLI::App& cmd) {
   drive.AddTo(cmd);
 }
 
-int RunFrequencyTest(const CLI::App& cmd, const FrequencyTestOptions& o) {
+void RunFrequencyTest(const CLI::App& cmd, const FrequencyTestOptions& o) {
   const LoopChoice& loop = ChosenLoop(o.loop);
   SetupSession session(ResolveSetup(o.args.setup, o.positional_setup));
   session.Apply(o.args.InOrder(cmd));
@@ -306,7 +306,7 @@ int RunFrequencyTest(const CLI::App& cmd, const FrequencyTestOptions& o) {
 
   if (o.json) {
     std::printf("%s\n", out.dump(2).c_str());
-    return 0;
+    return;
   }
   std::printf("%s, %zu frequencies from %g to %g Hz, amplitude %.3g A\n", loop.title,
               frequencies.size(), o.from_hz, o.to_hz, amplitude_A);
@@ -330,5 +330,4 @@ int RunFrequencyTest(const CLI::App& cmd, const FrequencyTestOptions& o) {
     }
   }
   for (const std::string& w : warnings) std::printf("warning: %s\n", w.c_str());
-  return 0;
 }
