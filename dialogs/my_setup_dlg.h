@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "design/dialog_names.h"
 #include "derive/pipelines.h"
 #include "host/zel_dialog_setup.h"
+#include "names/dialog_names.h"
 
 namespace dcservo {
 

@@ -6,15 +6,16 @@ namespace dcservo {
 
 namespace {
 using K = ZelControlKind;
+// Named for the frame: a unity build sets this file beside the templates' own ids.
 enum FrameOffset : int {
-  kColumn,
-  kPurposeBox,
-  kPurposeText,
-  kProcedureBox,
-  kProcedureText,
-  kStatusBox,
-  kResultBox,
-  kButtonRow,
+  kFrameColumn,
+  kFramePurposeBox,
+  kFramePurposeText,
+  kFrameProcedureBox,
+  kFrameProcedureText,
+  kFrameStatusBox,
+  kFrameResultBox,
+  kFrameButtonRow,
 };
 }  // namespace
 
@@ -30,23 +31,23 @@ ZelDialogTemplate BuildTestFrame(unsigned template_id, const char* caption,
                                  const TestFrame& f) {
   const int id = f.first_id;
   ZelTemplateBuilder b(template_id, caption, help_context);
-  b.Column(id + kColumn, 0);
-  b.Box(id + kPurposeBox, "Test purpose", id + kColumn);
-  b.Add(id + kPurposeText, K::Label, f.purpose, id + kPurposeBox, {0, 0}, kStyleWide);
-  if (f.own_boxes) f.own_boxes(b, id + kColumn);
-  b.Box(id + kProcedureBox, "Test procedure", id + kColumn);
-  b.Add(id + kProcedureText, K::Text, f.procedure, id + kProcedureBox, {0, 0, 2, 1},
+  b.Column(id + kFrameColumn, 0);
+  b.Box(id + kFramePurposeBox, "Test purpose", id + kFrameColumn);
+  b.Add(id + kFramePurposeText, K::Label, f.purpose, id + kFramePurposeBox, {0, 0}, kStyleWide);
+  if (f.own_boxes) f.own_boxes(b, id + kFrameColumn);
+  b.Box(id + kFrameProcedureBox, "Test procedure", id + kFrameColumn);
+  b.Add(id + kFrameProcedureText, K::Text, f.procedure, id + kFrameProcedureBox, {0, 0, 2, 1},
         kStyleReadOnly | kStyleWide);
-  b.Box(id + kStatusBox, "Test status", id + kColumn);
-  b.Add(kIdcTestStatus, K::Edit, "", id + kStatusBox, {0, 0, 1, 3}, kStyleReadOnly | kStyleWide);
-  b.Box(id + kResultBox, "Test result", id + kColumn);
-  b.Add(kIdcTestResult, K::Edit, "", id + kResultBox, {0, 0, 1, 2}, kStyleReadOnly);
-  b.Add(kIdcTestDetails, K::Button, "&Details", id + kResultBox, {0, 2});
-  if (f.result_rows) f.result_rows(b, id + kResultBox);
-  b.Add(id + kButtonRow, K::Group, "", 0, {1, 0}, kStyleHidden);
-  b.Add(kIdcTestStartStop, K::Button, start_caption, id + kButtonRow, {0, 0});
-  b.Add(kIdCancel, K::Button, "Close", id + kButtonRow, {0, 1});
-  b.Add(kIdcTestHelp, K::Button, "Help", id + kButtonRow, {0, 2});
+  b.Box(id + kFrameStatusBox, "Test status", id + kFrameColumn);
+  b.Add(kIdcTestStatus, K::Edit, "", id + kFrameStatusBox, {0, 0, 1, 3}, kStyleReadOnly | kStyleWide);
+  b.Box(id + kFrameResultBox, "Test result", id + kFrameColumn);
+  b.Add(kIdcTestResult, K::Edit, "", id + kFrameResultBox, {0, 0, 1, 2}, kStyleReadOnly);
+  b.Add(kIdcTestDetails, K::Button, "&Details", id + kFrameResultBox, {0, 2});
+  if (f.result_rows) f.result_rows(b, id + kFrameResultBox);
+  b.Add(id + kFrameButtonRow, K::Group, "", 0, {1, 0}, kStyleHidden);
+  b.Add(kIdcTestStartStop, K::Button, start_caption, id + kFrameButtonRow, {0, 0});
+  b.Add(kIdCancel, K::Button, "Close", id + kFrameButtonRow, {0, 1});
+  b.Add(kIdcTestHelp, K::Button, "Help", id + kFrameButtonRow, {0, 2});
   return b.Build();
 }
 
