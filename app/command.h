@@ -21,8 +21,9 @@ class Command {
     static_cast<void>(next);
     Define(cmd);
   }
-  // Exit code; throw CommandError for a failure with a message.
-  virtual int Execute(const CLI::App& cmd) = 0;
+  // Returns when the work succeeded. Every failure is a CommandError: its code is the exit
+  // code, which app/cli.cpp alone turns it into.
+  virtual void Execute(const CLI::App& cmd) = 0;
 };
 
 // The options every setup-reading command shares: -s/--setup, --set, --set-internal and

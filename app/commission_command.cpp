@@ -176,7 +176,7 @@ class CommissionCommand : public Command {
     cmd.footer(ConditionsHelp(false));
   }
 
-  int Execute(const CLI::App& cmd) override {
+  void Execute(const CLI::App& cmd) override {
     std::vector<StepFault> step_faults;
     for (const std::string& f : step_faults_) step_faults.push_back(ParseStepFault(f));
     ordered_json earlier;
@@ -226,7 +226,7 @@ class CommissionCommand : public Command {
                            "assign what it starts from, not what it finds");
     WriteRecord(result, setup, session.IsBundled() ? "bundled drive" : session.Path(),
                 ShaftNoticesAnswered(), earlier);
-    return result.succeeded ? 0 : kExitFailed;
+    if (!result.succeeded) throw AlreadyTold(kExitFailed);
   }
 
  private:

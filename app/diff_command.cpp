@@ -129,7 +129,7 @@ class DiffCommand : public Command {
     cmd.add_flag("--json", json_, "Print the differences as JSON");
   }
 
-  int Execute(const CLI::App&) override {
+  void Execute(const CLI::App&) override {
     SetupSession a(a_path_), b(b_path_), layout(a_path_);
     const std::vector<Group> groups = Compare(a.Setup(), b.Setup(), layout.Setup());
     std::size_t count = 0;
@@ -138,7 +138,8 @@ class DiffCommand : public Command {
       PrintJson(groups, count);
     else
       PrintText(groups, count);
-    return count == 0 ? 0 : 1;
+    // As diff(1): 1 when they differ, which the listing has told.
+    if (count != 0) throw AlreadyTold(kExitFailed);
   }
 
  private:

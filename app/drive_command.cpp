@@ -127,8 +127,9 @@ class DriveCommand : public Command {
     read_->footer(ConditionsHelp(false));
   }
 
-  int Execute(const CLI::App&) override {
-    return *run_ ? Run() : Read();
+  void Execute(const CLI::App&) override {
+    if (*run_) Run();
+    else Read();
   }
 
  private:
@@ -143,7 +144,7 @@ class DriveCommand : public Command {
 
   // Checks the options, runs the program on the drive until it ends or --until, prints its
   // variables and MER, and writes the log unless a protection ended the run.
-  int Run() {
+  void Run() {
     CheckRunOptions();
     DriveSession s(ResolveSetup(run_args_.setup, run_setup_), run_args_.InOrder(*run_), !no_sync_,
                    faults_, drive_, acts_);
@@ -155,12 +156,11 @@ class DriveCommand : public Command {
     std::unique_ptr<CZel_SingleAxisLogger> logger = MakeLogger(s, coff);
     RunToEnd(s, coff, logger.get());
     PrintProgramVariables(coff);
-    if (!EndedCleanly(s, logger != nullptr)) return kExitFailed;
+    if (!EndedCleanly(s, logger != nullptr)) throw AlreadyTold(kExitFailed);
     if (logger) {
       s.setup.RefuseIfErrorsReported("nothing was saved");
       WriteCsv(csv_, *logger);
     }
-    return 0;
   }
 
   void CheckRunOptions() {
@@ -259,7 +259,7 @@ class DriveCommand : public Command {
                                           "; its programs are: " + QuoteList(names, ", "));
   }
 
-  int Read() {
+  void Read() {
     // The first item is the setup when it names a file.
     std::vector<std::string> names = read_items_;
     std::string positional;
@@ -301,7 +301,6 @@ class DriveCommand : public Command {
         std::printf("%s=%.17g\n", name.c_str(), value);
       }
     }
-    return 0;
   }
 
   // In its base unit at the drive's resolution, the unit named: "APOS=6.2832 rad". A count

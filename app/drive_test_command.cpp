@@ -158,7 +158,7 @@ class TestCommand : public Command {
     }
   }
 
-  int Execute(const CLI::App&) override {
+  void Execute(const CLI::App&) override {
     if (*frequency_sub_) return RunFrequencyTest(*frequency_sub_, frequency_options_);
     for (std::size_t i = 0; i < std::size(kTuningKinds); ++i) {
       if (*tuning_subs_[i]) return RunTuningTest(kTuningKinds[i], *tuning_subs_[i], tuning_options_[i]);
@@ -166,7 +166,7 @@ class TestCommand : public Command {
     for (const Sub& sub : subs_) {
       if (*sub.app) return Run(sub);
     }
-    return kExitBadInput;
+    throw AlreadyTold(kExitBadInput);
   }
 
  private:
@@ -184,7 +184,7 @@ class TestCommand : public Command {
 
   // Prepares the setup as the drive setup does, runs the test through its dialog as a user
   // would, writes what the run produced all together, and tells the verdict last.
-  int Run(const Sub& sub) {
+  void Run(const Sub& sub) {
     const TestRow& row = *sub.row;
     const double until_s = until_text_.empty() ? row.until_s : ParseRunTime(until_text_, "--until");
     SetupSession session(ResolveSetup(sub.args.setup, positional_setup_));
@@ -216,10 +216,9 @@ class TestCommand : public Command {
     Print(row.word, setup, report, failure, diagnosis, kept);
     if (!failure.empty()) {
       PrintFailure(failure, diagnosis);
-      return failure_code;
+      throw AlreadyTold(failure_code);
     }
     if (kept && !out_.empty() && !json_) std::printf("saved %s\n", out_.c_str());
-    return 0;
   }
 
   // What the drive setup does before it opens a test. The test's own values (test current,

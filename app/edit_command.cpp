@@ -62,7 +62,7 @@ class EditCommand : public Command {
     drive_.AddTo(cmd);
   }
 
-  int Execute(const CLI::App& cmd) override {
+  void Execute(const CLI::App& cmd) override {
     if (!dialog_.empty() && !ZelIsDialogRegistered(dialog_))
       throw CommandError(kExitBadInput, "no dialog \"" + dialog_ + "\"; the dialogs are " +
                                             JoinedDialogNames());
@@ -86,8 +86,8 @@ class EditCommand : public Command {
       return !target_.empty();
     });
     const bool headless = script.has_value() || !screenshot_.empty();
-    const int status = headless ? RunHeadless(session, script ? *script : ZelDialogScript{})
-                                : RunOnScreen(session);
+    if (headless) RunHeadless(session, script ? *script : ZelDialogScript{});
+    else RunOnScreen(session);
     ZelSetOutermostOkHandler(previous);
     // A headless run has saved already, while its report could still tell a failure.
     if (result_ == 1) {
@@ -95,11 +95,11 @@ class EditCommand : public Command {
     } else if (script || screenshot_.empty()) {
       std::fprintf(stderr, "dcservo: cancelled; the setup was left as it was\n");
     }
-    return status;
+    if (failure_code_ != 0) throw AlreadyTold(failure_code_);
   }
 
  private:
-  int RunOnScreen(SetupSession& session) {
+  void RunOnScreen(SetupSession& session) {
     if (!HasDisplay())
       throw CommandError(kExitFailed,
                          "no display to show the dialog on; use --script or --screenshot");
@@ -115,7 +115,6 @@ class EditCommand : public Command {
       screen->ShowDriveLink(drive_.address, [this, &session] { return Reconnect(session); });
     }
     result_ = OpenDialog(session);
-    return 0;
   }
 
   // A new link to the drive, checked as the first was, in place of the lost one.
@@ -130,7 +129,7 @@ class EditCommand : public Command {
     }
   }
 
-  int RunHeadless(SetupSession& session, const ZelDialogScript& script) {
+  void RunHeadless(SetupSession& session, const ZelDialogScript& script) {
     std::unique_ptr<GuiPainter> painter;
     if (!screenshot_.empty()) painter = GuiModule().make_painter();
     std::string picture_error = screenshot_.empty() ? "" : "the dialog was never shown";
@@ -166,8 +165,8 @@ class EditCommand : public Command {
     if (!picture_error.empty()) std::fprintf(stderr, "dcservo: %s\n", picture_error.c_str());
     else if (!screenshot_.empty())
       std::fprintf(stderr, "dcservo: drew \"%s\" to %s\n", drawn_.c_str(), screenshot_.c_str());
-    if (save_code_ != 0) return save_code_;
-    return run.ok() && picture_error.empty() ? 0 : kExitFailed;
+    if (save_code_ != 0) failure_code_ = save_code_;
+    else if (!run.ok() || !picture_error.empty()) failure_code_ = kExitFailed;
   }
 
   static std::string JoinedDialogNames() {
@@ -198,6 +197,7 @@ class EditCommand : public Command {
   std::string positional_setup_, out_, script_, screenshot_, dialog_, target_, drawn_, spectrum_;
   int result_ = 0;
   int save_code_ = 0;  // the exit code of a save that failed
+  int failure_code_ = 0;  // a headless run that failed, told by its report
   DriveLinkOption drive_;
   std::shared_ptr<CZel_DriveLink> remote_;
 };

@@ -110,7 +110,7 @@ class FiltersCommand : public Command {
                  "first free filter, where the speed loop keeps its margins with it");
   }
 
-  int Execute(const CLI::App& cmd) override {
+  void Execute(const CLI::App& cmd) override {
     SetupSession session(ResolveSetup(args_.setup, positional_setup_));
     session.Apply(args_.InOrder(cmd));
     CZel_Setup& setup = session.Setup();
@@ -157,7 +157,7 @@ class FiltersCommand : public Command {
       session.Save(out_);
       std::fprintf(stderr, "dcservo: saved %s\n", out_.c_str());
     }
-    return 0;
+    return;
   }
 
  private:

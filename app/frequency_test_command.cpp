@@ -222,7 +222,7 @@ void FrequencyTestOptions::AddTo(CLI::App& cmd) {
   drive.AddTo(cmd);
 }
 
-int RunFrequencyTest(const CLI::App& cmd, const FrequencyTestOptions& o) {
+void RunFrequencyTest(const CLI::App& cmd, const FrequencyTestOptions& o) {
   const LoopChoice& loop = ChosenLoop(o.loop);
   SetupSession session(ResolveSetup(o.args.setup, o.positional_setup));
   CZel_Setup& setup = session.Setup();
@@ -339,7 +339,7 @@ int RunFrequencyTest(const CLI::App& cmd, const FrequencyTestOptions& o) {
 
   if (o.json) {
     std::printf("%s\n", out.dump(2).c_str());
-    return 0;
+    return;
   }
   std::printf("%s, %zu frequencies from %g to %g Hz, amplitude %.3g A\n", loop.title,
               frequencies.size(), o.from_hz, o.to_hz, amplitude_A);
@@ -363,5 +363,4 @@ int RunFrequencyTest(const CLI::App& cmd, const FrequencyTestOptions& o) {
     }
   }
   for (const std::string& w : warnings) std::printf("warning: %s\n", w.c_str());
-  return 0;
 }

@@ -37,5 +37,5 @@ struct FrequencyMeasurement {
 };
 FrequencyMeasurement ReadFrequencyMeasurement(const std::string& path);
 
-// The exit code; throws CommandError for bad input.
-int RunFrequencyTest(const CLI::App& cmd, const FrequencyTestOptions& options);
+// Returns when the measurement ran; throws CommandError for bad input.
+void RunFrequencyTest(const CLI::App& cmd, const FrequencyTestOptions& options);

@@ -70,14 +70,14 @@ class MotorsCommand : public Command {
         ->check(FileName());
   }
 
-  int Execute(const CLI::App&) override {
+  void Execute(const CLI::App&) override {
     if (*list_) return List();
     if (*show_) return Show();
     return Apply();
   }
 
  private:
-  int List() const {
+  void List() const {
     const ZelMotorDatabase db = OpenDatabase();
     const auto found = db.Matching(pattern_);
     if (found.empty())
@@ -90,10 +90,9 @@ class MotorsCommand : public Command {
                   d.nominal_current_A, d.peak_current_A, d.torque_constant_Nm_per_A,
                   d.resistance_ohm, d.inductance_H, d.inertia_kgm2);
     }
-    return 0;
   }
 
-  int Show() const {
+  void Show() const {
     const ZelMotorDatabase db = OpenDatabase();
     const ZelMotorEntry& m = FindMotor(db, name_);
     std::printf("%s (%s database, %s)\n", m.data.name.c_str(), SourceName(m.source),
@@ -101,10 +100,9 @@ class MotorsCommand : public Command {
     for (const ZelMotorField& f : ZelMotorFields())
       std::printf("  %-18s %-6s %s %s\n", f.label, f.parameter, ZelFormatValue(m.data.*(f.value)).c_str(),
                   f.unit);
-    return 0;
   }
 
-  int Apply() const {
+  void Apply() const {
     const ZelMotorDatabase db = OpenDatabase();
     const ZelMotorEntry& m = FindMotor(db, name_);
     SetupSession session(ResolveSetup(args_.setup, setup_));
@@ -126,7 +124,6 @@ class MotorsCommand : public Command {
     if (!why.empty()) throw CommandError(kExitBadInput, refused + ": " + why);
     session.Save(out_);
     std::printf("%s applied; saved to %s\n", m.data.name.c_str(), out_.c_str());
-    return 0;
   }
 
   CLI::App* list_ = nullptr;

@@ -74,7 +74,7 @@ class ParamsCommand : public Command {
                    "Show only entries whose name or meaning holds this text, or whose name "
                    "matches this shell pattern (\"Kp_*\"); any case");
   }
-  int Execute(const CLI::App& cmd) override {
+  void Execute(const CLI::App& cmd) override {
     SetupSession session(args_.setup);
     session.Apply(args_.InOrder(cmd));
     std::vector<Entry> shown;
@@ -89,7 +89,7 @@ class ParamsCommand : public Command {
                                         PadTo(e.range, 22) + " " + e.meaning)
                               .c_str());
     }
-    return 0;
+    return;
   }
 
  private:

@@ -31,26 +31,31 @@ class PipelineCommand : public Command {
     cmd.add_option("--out", out_, "Save the resulting setup to this file")->check(FileName());
   }
 
-  int Execute(const CLI::App& cmd) override {
+  void Execute(const CLI::App& cmd) override {
     SetupSession session(ResolveSetup(args_.setup, positional_setup_));
     const auto names = SplitNameList(print_);
     session.CheckPrintable(names);
     session.Apply(args_.InOrder(cmd));
     CZel_Setup& setup = session.Setup();
+    dcservo::StepFailures failures;
     switch (run_) {
+      // Through the plug-in's export, as a host runs it: what went wrong is what the host
+      // reported on the way.
       case Run::AllOptions: session.Plugin().ComputeAllOptions(&setup); break;
-      case Run::Chip: dcservo::ComputeChipParameters(setup); break;
-      case Run::Sync:
-        dcservo::SynchroniseSetup(setup);
-        break;
+      case Run::Chip: failures = dcservo::ComputeChipParameters(setup); break;
+      case Run::Sync: failures = dcservo::SynchroniseSetup(setup); break;
     }
     session.ReportReplaced(name_, keeps_);
     session.Print(names, internal_);
+    if (!failures.empty())
+      throw CommandError(kExitFailed, "not derived: " + dcservo::DescribeFailures(failures) +
+                                          (out_.empty() ? "" : "; nothing was saved"));
+    session.RefuseIfErrorsReported(out_.empty() ? "the setup is not consistent"
+                                                : "nothing was saved");
     if (!out_.empty()) {
       session.Save(out_);
       std::fprintf(stderr, "dcservo: saved %s\n", out_.c_str());
     }
-    return 0;
   }
 
  private:
@@ -74,7 +79,7 @@ class ScaleCommand : public Command {
     cmd.add_option("UNIT", unit_, "Unit name, e.g. rad/s")->required();
     cmd.add_option("NAME", name_, "Variable or parameter name")->required();
   }
-  int Execute(const CLI::App& cmd) override {
+  void Execute(const CLI::App& cmd) override {
     const CZel_Unit* unit = ZelUnitTable().FindUnit(unit_);
     if (!unit) throw CommandError(kExitBadInput, "unknown unit \"" + unit_ + "\"" + SuggestUnit());
     SetupSession session(args_.setup);
@@ -85,7 +90,7 @@ class ScaleCommand : public Command {
     std::printf("%.17g %.17g\n",
                 session.Plugin().GetScaleFactor(&setup, unit_.c_str(), name_.c_str()),
                 session.Plugin().GetScaleOffset(&setup, unit_.c_str()));
-    return 0;
+    return;
   }
 
  private:
@@ -148,7 +153,7 @@ class ShowCommand : public Command {
     args_.AddTo(cmd);
     cmd.add_option("NAME", names_, "Parameter or variable names")->required();
   }
-  int Execute(const CLI::App& cmd) override {
+  void Execute(const CLI::App& cmd) override {
     SetupSession session(args_.setup);
     session.Apply(args_.InOrder(cmd));
     CZel_Setup& setup = session.Setup();
@@ -166,7 +171,7 @@ class ShowCommand : public Command {
                            "unknown name \"" + n + "\"" + session.Suggest(n, true, true, false));
       std::printf("%s\n", ShowLine(setup, *q, p).c_str());
     }
-    return 0;
+    return;
   }
 
   // Values as the drive can tell them apart; ranges and the internal value as stored.
@@ -200,13 +205,13 @@ class UnitsCommand : public Command {
   const char* Name() const override { return "units"; }
   const char* Description() const override { return "List the unit table"; }
   void Define(CLI::App&) override {}
-  int Execute(const CLI::App&) override {
+  void Execute(const CLI::App&) override {
     for (const CZel_Unit& unit : ZelUnitTable().All()) {
       if (unit.GetName().empty()) continue;
       std::printf("%-12s type=%-2d to_base=%.17g\n", ("\"" + unit.GetName() + "\"").c_str(),
                   unit.GetUnitType(), unit.GetFactorToBase());
     }
-    return 0;
+    return;
   }
 };
 

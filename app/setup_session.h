@@ -18,6 +18,10 @@ struct CommandError : std::runtime_error {
   int code;
 };
 
+// A failure the command has told already, in its own words (a test's verdict, the
+// differences of two setups): only the exit code is left to give.
+inline CommandError AlreadyTold(int exit_code) { return CommandError(exit_code, ""); }
+
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitBadInput = 2;
 

@@ -87,7 +87,7 @@ class SimdriveCommand : public Command {
         ConditionsHelp(true));
   }
 
-  int Execute(const CLI::App& cmd) override {
+  void Execute(const CLI::App& cmd) override {
     if (listen_.empty() == serial_.empty())
       throw CommandError(kExitBadInput,
                          "name where to serve: --listen HOST:PORT or --serial DEVICE");
@@ -155,7 +155,7 @@ class SimdriveCommand : public Command {
               ? ServeTcp(server, address.host, address.port, unit_, g_stop, listening)
               : ServeRtu(server, address.device, address.baud, unit_, g_stop, listening);
     if (!why.empty()) throw CommandError(kExitFailed, why);
-    return 0;
+    return;
   }
 
  private:

@@ -134,7 +134,7 @@ class TuneCommand : public Command {
     return done;
   }
 
-  int Execute(const CLI::App& cmd) override {
+  void Execute(const CLI::App& cmd) override {
     SetupSession session(ResolveSetup(args_.setup, positional_setup_));
     session.Apply(args_.InOrder(cmd));
     CZel_Setup& setup = session.Setup();
@@ -238,7 +238,7 @@ class TuneCommand : public Command {
       session.Save(out_);
       std::fprintf(stderr, "dcservo: saved %s\n", out_.c_str());
     }
-    return 0;
+    return;
   }
 
  private:

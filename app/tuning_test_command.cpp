@@ -250,7 +250,7 @@ void PrintFailure(const std::string& failure, const dcservo::Diagnosis* diagnosi
                dcservo::ReadableText(failure).c_str());
 }
 
-int RunTuningTest(const char* kind, const CLI::App& cmd, const TuningTestOptions& o) {
+void RunTuningTest(const char* kind, const CLI::App& cmd, const TuningTestOptions& o) {
   const bool position = std::string(kind) == "position";
   const char* dialog = position ? dialog_names::kPositionTest : dialog_names::kSpeedTest;
   const TuningTestKind& names = position ? kPositionTuningKind : kSpeedTuningKind;
@@ -297,5 +297,5 @@ int RunTuningTest(const char* kind, const CLI::App& cmd, const TuningTestOptions
   const bool ok = passed && error.empty();
   PrintVerdict(kind, *dlg, ok, error, user.RunSeconds(), o);
   if (ok && !o.json && !o.out.empty()) std::printf("saved %s\n", o.out.c_str());
-  return ok ? 0 : code;
+  if (!ok) throw AlreadyTold(code);
 }

@@ -45,8 +45,8 @@ struct TuningTestOptions {
 };
 
 // Runs the test of that kind ("speed" or "position") as its dialog runs on the simulated
-// drive; the exit code. Throws CommandError for bad input.
-int RunTuningTest(const char* kind, const CLI::App& cmd, const TuningTestOptions& options);
+// drive. A failed run throws CommandError once its verdict is printed; bad input too.
+void RunTuningTest(const char* kind, const CLI::App& cmd, const TuningTestOptions& options);
 
 // A failed test on stderr: its own text in readable lines (none when empty), then the cause
 // and what to do where the drive or the symptom tells them.

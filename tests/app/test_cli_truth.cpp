@@ -199,6 +199,9 @@ TEST(CommandLineFiles, EverySavedFileLoadsAgainAndAFailedRunSavesNothing) {
            "\"base\""}},
       {{"no R", "tune current"},
        {1, "the current controller was not tuned: parameter \"R\" is not in the setup"}},
+      // The pipelines name each step they could not do, and why.
+      {{"Vdc renamed", "sync"}, {1, "not derived: Limit_Speed (missing), TestMaxSpeed (missing)"}},
+      {{"DSP_freq 0", "sync"}, {1, "Ts_S (refused)"}},
   };
   for (const auto& [what, text] : HostileSetups()) {
     WriteFile(in, text);
