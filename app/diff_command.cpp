@@ -14,12 +14,12 @@
 #include "design/coded_values.h"
 #include "app/command.h"
 #include "derive/display_step.h"
-#include "design/dialog_names.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_dialog_setup.h"
 #include "host/zel_errors.h"
 #include "host/zel_format.h"
 #include "host/zel_headless.h"
+#include "names/dialog_names.h"
 
 namespace {
 

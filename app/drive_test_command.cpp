@@ -15,7 +15,6 @@
 #include "app/tuning_test_command.h"
 #include "derive/display_step.h"
 #include "derive/pipelines.h"
-#include "design/dialog_names.h"
 #include "drivetests/commissioning_report.h"
 #include "drivetests/headless_test_run.h"
 #include "drivetests/my_test_dlg.h"
@@ -26,6 +25,7 @@
 #include "host/zel_graph.h"
 #include "host/zel_headless.h"
 #include "host/zel_setup.h"
+#include "names/dialog_names.h"
 
 namespace {
 

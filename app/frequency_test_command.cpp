@@ -196,9 +196,13 @@ void FrequencyTestOptions::AddTo(CLI::App& cmd) {
 int RunFrequencyTest(const CLI::App& cmd, const FrequencyTestOptions& o) {
   const LoopChoice& loop = ChosenLoop(o.loop);
   SetupSession session(ResolveSetup(o.args.setup, o.positional_setup));
-  session.Apply(o.args.InOrder(cmd));
   CZel_Setup& setup = session.Setup();
+  // Synchronised before --set, as `test speed` does: a sync after it would derive the values
+  // assigned (Jload_over_J from Jt and Jm) back from the others, and the simulated drive
+  // would swing the setup's load, not the one asked for.
   dcservo::SynchroniseSetup(setup);
+  session.Apply(o.args.InOrder(cmd));
+  dcservo::ComputeChipParameters(setup);
   session.RefuseIfErrorsReported("the drive was not started");
   std::string why;
   const std::optional<dcservo::DriveModel> model = dcservo::DriveModelOf(setup, &why);

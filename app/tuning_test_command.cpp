@@ -15,7 +15,6 @@
 #include "app/tuning_test_command.h"
 #include "app/gui_module.h"
 #include "derive/pipelines.h"
-#include "design/dialog_names.h"
 #include "drivetests/commissioning_report.h"
 #include "drivetests/tuning_test_dlg.h"
 #include "host/zel_comm.h"
@@ -24,6 +23,7 @@
 #include "host/zel_graph.h"
 #include "host/zel_headless.h"
 #include "host/zel_setup_file.h"
+#include "names/dialog_names.h"
 #include "sim/simulated_drive.h"
 
 using nlohmann::ordered_json;

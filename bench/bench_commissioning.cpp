@@ -6,11 +6,11 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/bench_setup.h"
-#include "design/dialog_names.h"
 #include "drivetests/commissioning.h"
 #include "drivetests/commissioning_report.h"
 #include "host/zel_comm.h"
 #include "host/zel_headless.h"
+#include "names/dialog_names.h"
 #include "sim/simulated_drive.h"
 
 namespace {

@@ -5,7 +5,8 @@
 # Read by the build and, with cmake -P, by the test tests/layers/check_layers.cmake.
 set(dcservo_layers names host dsp units derive design dialogs drivetests plugin sim)
 
-# The drive's names, spelt once: header only, below everything that looks a name up.
+# The drive's names and the names the dialogs are registered under, spelt once: header only,
+# below everything that looks a name up.
 set(dcservo_uses_names "")
 set(dcservo_uses_host "")
 # Filter mathematics with no setup behind it.

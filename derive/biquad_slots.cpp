@@ -281,6 +281,10 @@ void WriteBiquadFiltersToChip(CZel_Setup& setup) {
   }
 }
 
-int ComputeBiquadFilterSlots(CZel_Setup& setup) { return DesignBiquadFilters(setup); }
+// A filter that could not be designed, for a missing parameter or a refused value, says which
+// in the designer's report; the pipeline learns only that the slots are not all new.
+StepResult ComputeBiquadFilterSlots(CZel_Setup& setup) {
+  return DesignBiquadFilters(setup) ? StepResult::Done : StepResult::Refused;
+}
 
 }  // namespace dcservo

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "derive/step.h"
 #include "dsp/biquad.h"
 #include "host/zel_setup.h"
 #include "names/drive_names.h"
@@ -79,7 +80,7 @@ int DesignBiquadFilters(CZel_Setup& setup, BiquadReport* report = nullptr);
 void WriteBiquadFiltersToChip(CZel_Setup& setup);
 
 // Step 43 of the scaled-to-chip pipeline, behind the biquad probe.
-int ComputeBiquadFilterSlots(CZel_Setup& setup);
+StepResult ComputeBiquadFilterSlots(CZel_Setup& setup);
 
 // Slot parameter names: "BQ1B0" ... "BQ3SF", in the order B0, B1, B2, A1, A2, SF.
 std::array<std::string, 6> SlotParameterNames(int slot);

@@ -1,7 +1,7 @@
 #pragma once
 // The last stage of a conversion step. A zero scale, a limit register at full scale or a
 // zero time turns a division into something that is not a number; such a step leaves the
-// parameter, range included, as it was and reports 0 rather than storing garbage that the
+// parameter, range included, as it was and reports it refused rather than storing garbage that the
 // next pass would carry on to the drive.
 
 #include <cmath>
@@ -18,23 +18,23 @@ inline bool AllFinite(double a, double b = 0.0, double c = 0.0) {
 }
 
 // A scaled value with the range it is allowed in, range first.
-inline int WriteScaled(CZel_Parameter& p, double min, double max, double value) {
-  if (!AllFinite(min, max, value)) return 0;
-  if (!SetParameterRange(p, min, max)) return 0;
-  return p.SetValueInBaseUnit(value);
+inline StepResult WriteScaled(CZel_Parameter& p, double min, double max, double value) {
+  if (!AllFinite(min, max, value)) return StepResult::Refused;
+  if (!SetParameterRange(p, min, max)) return StepResult::Refused;
+  return Stored(p.SetValueInBaseUnit(value));
 }
 
 // A chip value, written as computed; the host keeps it in the register's integer type.
-inline int WriteChip(CZel_Parameter& p, double value) {
-  if (!AllFinite(value)) return 0;
-  return p.SetValueInBaseUnit(value);
+inline StepResult WriteChip(CZel_Parameter& p, double value) {
+  if (!AllFinite(value)) return StepResult::Refused;
+  return Stored(p.SetValueInBaseUnit(value));
 }
 
 // The four limit registers get the full fixed-point range before their value.
-inline int WriteLimitRegister(CZel_Parameter& p, double value) {
-  if (!AllFinite(value)) return 0;
-  if (!SetParameterRange(p, 0.0, kFullScale)) return 0;
-  return p.SetValueInBaseUnit(value);
+inline StepResult WriteLimitRegister(CZel_Parameter& p, double value) {
+  if (!AllFinite(value)) return StepResult::Refused;
+  if (!SetParameterRange(p, 0.0, kFullScale)) return StepResult::Refused;
+  return Stored(p.SetValueInBaseUnit(value));
 }
 
 // A bit of a packed register read as a flag.

@@ -48,7 +48,7 @@ class KeepParameter {
 double StepThroughRegister(CZel_Setup& setup, const QuantityDescriptor& q, CZel_Parameter& scaled,
                            CZel_Parameter& chip) {
   KeepParameter keep_scaled(scaled), keep_chip(chip);
-  const auto derive = [&] { return (!q.guard || q.guard(setup)) && q.to_scaled(setup) == 1; };
+  const auto derive = [&] { return (!q.guard || q.guard(setup)) && q.to_scaled(setup) == StepResult::Done; };
   // The step is measured from what the register holds now, not from the scaled value: a
   // value typed but not yet derived into the register would read as one huge step.
   if (!derive()) return 0.0;

@@ -36,10 +36,10 @@ bool PositionOverSpeedLoop(const CZel_Parameter& mode, const CZel_Parameter& typ
 
 // The controllers' current limit as the saturation register in use gives it: SATS while
 // the speed controller is in the loop, else SATP.
-int CurrentLimitFromSaturation(CZel_Setup& setup, const char* target, double min) {
+StepResult CurrentLimitFromSaturation(CZel_Setup& setup, const char* target, double min) {
   auto p = FindParameters(setup, param::ImaxPS, param::ImaxM, param::ACR, param::SATS, param::SATP,
                           target);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [imaxps, imaxm, acr, sats, satp, limit] = *p;
   const double sat = BitOf(acr->GetValueInBaseUnit(), kAcrSpeedLoop)
                          ? sats->GetValueInBaseUnit()
@@ -50,10 +50,10 @@ int CurrentLimitFromSaturation(CZel_Setup& setup, const char* target, double min
 }
 
 // An integral limit as a percentage of the output limit it sits under.
-int IntegralLimitPercent(CZel_Setup& setup, const char* imax, const char* sat,
+StepResult IntegralLimitPercent(CZel_Setup& setup, const char* imax, const char* sat,
                          const char* percent) {
   auto p = FindParameters(setup, imax, sat, percent);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [i, s, pct] = *p;
   return WriteScaled(
       *pct, 0.0, 100.0,
@@ -105,92 +105,92 @@ int FixedPointShift(double gain) {
   return gain > 1.0 ? ZelSaturatingCast<int>(std::ceil(std::log(gain) / std::log(2.0))) : 0;
 }
 
-int ScaledGainFromChip(CZel_Setup& setup, Gain gain) {
+StepResult ScaledGainFromChip(CZel_Setup& setup, Gain gain) {
   const FixedPointGain& g = FixedPointGainOf(gain);
   auto p = FindParameters(setup, g.mantissa, g.shift, g.scaled);
   CZel_Parameter* second = g.second_shift ? setup.FindParameter(g.second_shift) : nullptr;
-  if (!p || (g.second_shift && !second)) return 0;
+  if (!p || (g.second_shift && !second)) return StepResult::Missing;
   auto [m, s, x] = *p;
   const double shift =
       second ? second->GetValueInBaseUnit() + s->GetValueInBaseUnit() : s->GetValueInBaseUnit();
   return WriteScaled(*x, 0.0, g.max, m->GetValueInBaseUnit() * std::pow(2.0, shift) / kFullScale);
 }
 
-int GainShiftToChip(CZel_Setup& setup, Gain gain) {
+StepResult GainShiftToChip(CZel_Setup& setup, Gain gain) {
   const FixedPointGain& g = FixedPointGainOf(gain);
   auto p = FindParameters(setup, g.scaled, g.shift);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [x, s] = *p;
   const int shift = ShiftOf(*x);
   return WriteChip(*s, g.second_shift ? std::min(shift, g.split_at) : shift);
 }
 
-int ComputeSFTKFF(CZel_Setup& setup) {
+StepResult ComputeSFTKFF(CZel_Setup& setup) {
   const FixedPointGain& g = FixedPointGainOf(Gain::KFFA);
   auto p = FindParameters(setup, g.scaled, g.second_shift);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [x, s] = *p;
   const int shift = ShiftOf(*x);
   return WriteChip(*s, shift > g.split_at ? shift - g.split_at : 0);
 }
 
-int GainMantissaToChip(CZel_Setup& setup, Gain gain) {
+StepResult GainMantissaToChip(CZel_Setup& setup, Gain gain) {
   const FixedPointGain& g = FixedPointGainOf(gain);
   auto p = FindParameters(setup, g.scaled, g.mantissa);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [x, m] = *p;
   return WriteChip(*m, x->GetValueInBaseUnit() * kFullScale / std::pow(2.0, ShiftOf(*x)));
 }
 
 // --- Chip to scaled ---------------------------------------------------------------------
 
-int ComputeIlimPS(CZel_Setup& setup) {
+StepResult ComputeIlimPS(CZel_Setup& setup) {
   return CurrentLimitFromSaturation(setup, param::IlimPS, 0.001);
 }
 
-int ComputeTestLimitCurrent(CZel_Setup& setup) {
+StepResult ComputeTestLimitCurrent(CZel_Setup& setup) {
   return CurrentLimitFromSaturation(setup, param::TestLimitCurrent, 0.0);
 }
 
 // With the motor's inertia marked unknown the total may be below it; the load's share is
 // then unknown too and shown as none, where a negative one would not load again.
-int ComputeJload_over_J(CZel_Setup& setup) {
+StepResult ComputeJload_over_J(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::Jt, param::Jm, param::Jload_over_J);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [jt, jm, ratio] = *p;
   double value = jt->GetValueInBaseUnit() / jm->GetValueInBaseUnit() - 1.0;
   if (IsMotorInertiaUnknown(setup)) value = std::max(value, 0.0);
   return WriteScaled(*ratio, 0.0, 100.0, value);
 }
 
-int ComputeTestCurrent(CZel_Setup& setup) {
+StepResult ComputeTestCurrent(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::In, param::InPS, param::TestCurrent);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [in, inps, test] = *p;
   const double nominal = std::min(in->GetValueInBaseUnit(), inps->GetValueInBaseUnit());
   return WriteScaled(*test, 0.001, 0.9 * nominal, 0.5 * nominal);
 }
 
-int ComputeTestMaxSpeed(CZel_Setup& setup) {
+StepResult ComputeTestMaxSpeed(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::Vdc, param::K, param::TestMaxSpeed);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [vdc, k, speed] = *p;
   // Vdc / K is the motor's no-load speed at full voltage.
   const double top = vdc->GetValueInBaseUnit() / k->GetValueInBaseUnit();
   return WriteScaled(*speed, 0.0, top, top / 3.0);
 }
 
-int ComputeIsUseFilterOnCrtCtrlOutput(CZel_Setup& setup) {
+StepResult ComputeIsUseFilterOnCrtCtrlOutput(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::FILTERQ, param::isUseFilterOnCrtCtrlOutput);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [q, on] = *p;
   return WriteScaled(*on, 0.0, 1.0, q->GetValueInBaseUnit() == kFilterQOff ? 0.0 : 1.0);
 }
 
-int ComputeFilterOnCurrentControllerOutput(CZel_Setup& setup) {
+StepResult ComputeFilterOnCurrentControllerOutput(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::FILTERQ, param::DSP_freq, param::CLPER, param::PWMPER,
                           param::FilterOnCurrentControllerOutput);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [q, dsp, clper, pwmper, corner] = *p;
   const double ts = LoopPeriodOf(clper->GetValueInBaseUnit(), pwmper->GetValueInBaseUnit(),
                                  dsp->GetValueInBaseUnit());
@@ -201,42 +201,42 @@ int ComputeFilterOnCurrentControllerOutput(CZel_Setup& setup) {
   return WriteScaled(*corner, 0.0, FirstOrderCornerMaximum(ts), value);
 }
 
-int ComputeIsCompensateGravitationalLoads(CZel_Setup& setup) {
+StepResult ComputeIsCompensateGravitationalLoads(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::FFL, param::isCompensateGravitationalLoads);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [ffl, on] = *p;
   return WriteScaled(*on, 0.0, 1.0, ffl->GetValueInBaseUnit() == 0.0 ? 0.0 : 1.0);
 }
 
-int ComputeOffsetCurrent(CZel_Setup& setup) {
+StepResult ComputeOffsetCurrent(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::FFL, param::In, param::OffsetCurrent);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [ffl, in, offset] = *p;
   const double nominal = in->GetValueInBaseUnit();
   return WriteScaled(*offset, -nominal, nominal, ffl->GetValueInBaseUnit() / CurrentScale(setup));
 }
 
-int ComputeIPSatS(CZel_Setup& setup) {
+StepResult ComputeIPSatS(CZel_Setup& setup) {
   return IntegralLimitPercent(setup, param::IMAXS, param::SATS, param::IPSatS);
 }
-int ComputeIPSatP(CZel_Setup& setup) {
+StepResult ComputeIPSatP(CZel_Setup& setup) {
   return IntegralLimitPercent(setup, param::IMAXP, param::SATP, param::IPSatP);
 }
 
-int Computefilter_D(CZel_Setup& setup) {
+StepResult Computefilter_D(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::KDFP, param::filter_D);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [kdfp, filter] = *p;
   return WriteScaled(*filter, 0.0, 1.0, kdfp->GetValueInBaseUnit() / kFullScale);
 }
 
-int ComputeLimit_Speed(CZel_Setup& setup) {
+StepResult ComputeLimit_Speed(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::ControlMode, param::PositionControlType, param::SATP,
                           param::Vdc, param::K, param::SensorsConfiguration, param::ADCResolution,
                           param::Motor_transmission, param::Load_transmission, param::Limit_Speed);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [mode, type, satp, vdc, k, sensors, adc, motor_side, load_side, limit] = *p;
-  if (!PositionOverSpeedLoop(*mode, *type)) return 1;
+  if (!PositionOverSpeedLoop(*mode, *type)) return StepResult::Done;
   const double load_per_motor =
       std::abs(load_side->GetValueInBaseUnit() / motor_side->GetValueInBaseUnit());
   const double motor_scale = std::abs(MotorSpeedScale(setup));
@@ -251,10 +251,10 @@ int ComputeLimit_Speed(CZel_Setup& setup) {
 
 // --- Scaled to chip ---------------------------------------------------------------------
 
-int ComputeFILTERQ(CZel_Setup& setup) {
+StepResult ComputeFILTERQ(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::isUseFilterOnCrtCtrlOutput,
                           param::FilterOnCurrentControllerOutput, param::Ts_C, param::FILTERQ);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [on, corner, ts, q] = *p;
   if (on->GetValueInBaseUnit() == 0.0) return WriteChip(*q, kFilterQOff);
   // The register keeps the coefficient truncated, as the firmware's own tuning wrote it.
@@ -262,50 +262,50 @@ int ComputeFILTERQ(CZel_Setup& setup) {
                                                         ts->GetValueInBaseUnit())));
 }
 
-int ComputeFFL(CZel_Setup& setup) {
+StepResult ComputeFFL(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::isCompensateGravitationalLoads, param::OffsetCurrent,
                           param::FFL);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [on, offset, ffl] = *p;
   if (Truncated(on->GetValueInBaseUnit()) == 0) return WriteChip(*ffl, 0.0);
   return WriteChip(*ffl, offset->GetValueInBaseUnit() * CurrentScale(setup));
 }
 
 // The gravity offset is applied at full gain; its size lives in FFL alone.
-int ComputeKFFL(CZel_Setup& setup) {
+StepResult ComputeKFFL(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::KFFL);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   return WriteChip(*(*p)[0], kFullScale);
 }
 
-int ComputeIMAXS(CZel_Setup& setup) {
+StepResult ComputeIMAXS(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::IlimPS, param::IPSatS, param::IMAXS);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [ilim, pct, imax] = *p;
   return WriteLimitRegister(*imax, kFullScale - ilim->GetValueInBaseUnit() *
                                                     (pct->GetValueInBaseUnit() / 100.0) *
                                                     CurrentScale(setup));
 }
 
-int ComputeSATS(CZel_Setup& setup) {
+StepResult ComputeSATS(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::IlimPS, param::SATS);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [ilim, sat] = *p;
   return WriteLimitRegister(*sat, kFullScale - ilim->GetValueInBaseUnit() * CurrentScale(setup));
 }
 
-int ComputeKDFP(CZel_Setup& setup) {
+StepResult ComputeKDFP(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::filter_D, param::KDFP);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [filter, kdfp] = *p;
   return WriteChip(*kdfp, filter->GetValueInBaseUnit() * kFullScale);
 }
 
-int ComputeIMAXP(CZel_Setup& setup) {
+StepResult ComputeIMAXP(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::ControlMode, param::PositionControlType, param::Limit_Speed,
                           param::IlimPS, param::IPSatP, param::Motor_transmission,
                           param::Load_transmission, param::IMAXP);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [mode, type, speed, ilim, pct, motor_side, load_side, imax] = *p;
   const double fraction = pct->GetValueInBaseUnit() / 100.0;
   if (PositionOverSpeedLoop(*mode, *type)) {
@@ -318,11 +318,11 @@ int ComputeIMAXP(CZel_Setup& setup) {
       *imax, kFullScale - ilim->GetValueInBaseUnit() * fraction * std::abs(CurrentScale(setup)));
 }
 
-int ComputeSATP(CZel_Setup& setup) {
+StepResult ComputeSATP(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::ControlMode, param::PositionControlType, param::Limit_Speed,
                           param::IlimPS, param::Motor_transmission, param::Load_transmission,
                           param::SATP);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [mode, type, speed, ilim, motor_side, load_side, sat] = *p;
   if (PositionOverSpeedLoop(*mode, *type)) {
     return WriteLimitRegister(
@@ -333,17 +333,17 @@ int ComputeSATP(CZel_Setup& setup) {
   return WriteLimitRegister(*sat, kFullScale - ilim->GetValueInBaseUnit() * CurrentScale(setup));
 }
 
-int ApplySpeedForwardRule(CZel_Setup& setup) {
+StepResult ApplySpeedForwardRule(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::SpeedForward, param::ControlMode,
                           param::PositionControlType, param::ACR, param::SensorsConfiguration);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [forward, mode, type, acr, sensors] = *p;
   if (PositionOverSpeedLoop(*mode, *type) &&
       IsCode(sensors->GetValueInBaseUnit(), SensorsConfiguration::EncoderOnMotor))
-    return 1;
+    return StepResult::Done;
   const auto bits = static_cast<unsigned long long>(Truncated(acr->GetValueInBaseUnit()));
-  return forward->SetValueInInternalUnit(1.0) &
-         acr->SetValueInBaseUnit(static_cast<double>(bits | kAcrSpeedForward));
+  return Stored(forward->SetValueInInternalUnit(1.0) &
+                acr->SetValueInBaseUnit(static_cast<double>(bits | kAcrSpeedForward)));
 }
 
 }  // namespace dcservo

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "derive/step.h"
 #include "host/zel_setup.h"
 #include "names/drive_names.h"
 
@@ -68,57 +69,57 @@ const char* GainMantissaOf(std::string_view scaled);
 // The shift that brings a gain's mantissa to at most full scale; 0 for gains up to 1.
 int FixedPointShift(double gain);
 
-int ScaledGainFromChip(CZel_Setup& setup, Gain gain);
+StepResult ScaledGainFromChip(CZel_Setup& setup, Gain gain);
 // The acceleration feedforward's first shift register holds at most 11; SFTKFF the rest.
-int GainShiftToChip(CZel_Setup& setup, Gain gain);
-int GainMantissaToChip(CZel_Setup& setup, Gain gain);
+StepResult GainShiftToChip(CZel_Setup& setup, Gain gain);
+StepResult GainMantissaToChip(CZel_Setup& setup, Gain gain);
 
 // One step per gain and direction, by the gain's table row.
 template <Gain gain>
-int ComputeScaledGain(CZel_Setup& setup) {
+StepResult ComputeScaledGain(CZel_Setup& setup) {
   return ScaledGainFromChip(setup, gain);
 }
 template <Gain gain>
-int ComputeGainShift(CZel_Setup& setup) {
+StepResult ComputeGainShift(CZel_Setup& setup) {
   return GainShiftToChip(setup, gain);
 }
 template <Gain gain>
-int ComputeGainMantissa(CZel_Setup& setup) {
+StepResult ComputeGainMantissa(CZel_Setup& setup) {
   return GainMantissaToChip(setup, gain);
 }
 
 // Chip to scaled.
-int ComputeIlimPS(CZel_Setup& setup);
-int ComputeTestCurrent(CZel_Setup& setup);
-int ComputeIsUseFilterOnCrtCtrlOutput(CZel_Setup& setup);
-int ComputeFilterOnCurrentControllerOutput(CZel_Setup& setup);
-int ComputeIsCompensateGravitationalLoads(CZel_Setup& setup);
-int ComputeOffsetCurrent(CZel_Setup& setup);
-int ComputeIPSatS(CZel_Setup& setup);
-int ComputeTestLimitCurrent(CZel_Setup& setup);
+StepResult ComputeIlimPS(CZel_Setup& setup);
+StepResult ComputeTestCurrent(CZel_Setup& setup);
+StepResult ComputeIsUseFilterOnCrtCtrlOutput(CZel_Setup& setup);
+StepResult ComputeFilterOnCurrentControllerOutput(CZel_Setup& setup);
+StepResult ComputeIsCompensateGravitationalLoads(CZel_Setup& setup);
+StepResult ComputeOffsetCurrent(CZel_Setup& setup);
+StepResult ComputeIPSatS(CZel_Setup& setup);
+StepResult ComputeTestLimitCurrent(CZel_Setup& setup);
 // Jload_over_J = Jt / Jm - 1, range [0, 100].
-int ComputeJload_over_J(CZel_Setup& setup);
-int Computefilter_D(CZel_Setup& setup);
-int ComputeIPSatP(CZel_Setup& setup);
+StepResult ComputeJload_over_J(CZel_Setup& setup);
+StepResult Computefilter_D(CZel_Setup& setup);
+StepResult ComputeIPSatP(CZel_Setup& setup);
 // Only a position controller that drives the speed loop has a speed limit; in every other
 // structure the step leaves it alone and counts as done.
-int ComputeLimit_Speed(CZel_Setup& setup);
-int ComputeTestMaxSpeed(CZel_Setup& setup);
+StepResult ComputeLimit_Speed(CZel_Setup& setup);
+StepResult ComputeTestMaxSpeed(CZel_Setup& setup);
 
 // Scaled to chip.
-int ComputeFILTERQ(CZel_Setup& setup);
-int ComputeFFL(CZel_Setup& setup);
-int ComputeKFFL(CZel_Setup& setup);  // always full scale
-int ComputeIMAXS(CZel_Setup& setup);
-int ComputeSATS(CZel_Setup& setup);
-int ComputeKDFP(CZel_Setup& setup);
-int ComputeIMAXP(CZel_Setup& setup);
-int ComputeSATP(CZel_Setup& setup);
-int ComputeSFTKFF(CZel_Setup& setup);
+StepResult ComputeFILTERQ(CZel_Setup& setup);
+StepResult ComputeFFL(CZel_Setup& setup);
+StepResult ComputeKFFL(CZel_Setup& setup);  // always full scale
+StepResult ComputeIMAXS(CZel_Setup& setup);
+StepResult ComputeSATS(CZel_Setup& setup);
+StepResult ComputeKDFP(CZel_Setup& setup);
+StepResult ComputeIMAXP(CZel_Setup& setup);
+StepResult ComputeSATP(CZel_Setup& setup);
+StepResult ComputeSFTKFF(CZel_Setup& setup);
 
 // Speed feedforward is the user's choice only for a position loop over the speed loop with
 // the encoder on the motor; every other structure forces it on, in `SpeedForward` and in
 // the `ACR` bit. Nothing changes when a parameter is missing (0).
-int ApplySpeedForwardRule(CZel_Setup& setup);
+StepResult ApplySpeedForwardRule(CZel_Setup& setup);
 
 }  // namespace dcservo

@@ -33,52 +33,52 @@ const char* RegisterOf(const SoftwareLimit& limit, double position_scale) {
 
 // Divided by the signed scale, so that a scaled -> chip -> scaled round trip keeps the
 // signs of the user's limits whatever the direction of the transmission.
-int ComputeSoftwareLimitFromChip(CZel_Setup& setup, const SoftwareLimit& limit) {
+StepResult ComputeSoftwareLimitFromChip(CZel_Setup& setup, const SoftwareLimit& limit) {
   auto p = FindParameters(setup, limit.scaled, param::SWNEGLS, param::SWPOSLS);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   CZel_Parameter* scaled = (*p)[0];
   const double k = LoadPositionScale(setup);
-  if (!IsUsableDivisor(k)) return 0;
+  if (!IsUsableDivisor(k)) return StepResult::Refused;
   const double counts = setup.FindParameter(RegisterOf(limit, k))->GetValueInBaseUnit();
   const double k_abs = std::abs(k);
   return WriteScaled(*scaled, -2147483648.0 / k_abs, 2147483647.0 / k_abs, counts / k);
 }
 
-int ComputeSoftwareLimitToChip(CZel_Setup& setup, const SoftwareLimit& limit) {
+StepResult ComputeSoftwareLimitToChip(CZel_Setup& setup, const SoftwareLimit& limit) {
   auto p = FindParameters(setup, limit.scaled, param::SWNEGLS, param::SWPOSLS);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   const double k = LoadPositionScale(setup);
   CZel_Parameter* target = setup.FindParameter(RegisterOf(limit, k));
   return WriteChip(*target, (*p)[0]->GetValueInBaseUnit() * k);
 }
 
 // A delay or time of the drive counted in slow-loop samples.
-int ComputeTimeFromSamples(CZel_Setup& setup, const char* samples, const char* time) {
+StepResult ComputeTimeFromSamples(CZel_Setup& setup, const char* samples, const char* time) {
   auto p = FindParameters(setup, samples, param::Ts_S, time);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [count, ts, seconds] = *p;
-  return seconds->SetValueInBaseUnit(ts->GetValueInBaseUnit() * count->GetValueInBaseUnit());
+  return Stored(seconds->SetValueInBaseUnit(ts->GetValueInBaseUnit() * count->GetValueInBaseUnit()));
 }
 
-int ComputeSamplesFromTime(CZel_Setup& setup, const char* time, const char* samples) {
+StepResult ComputeSamplesFromTime(CZel_Setup& setup, const char* time, const char* samples) {
   auto p = FindParameters(setup, time, param::Ts_S, samples);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [seconds, ts, count] = *p;
   return WriteChip(*count, seconds->GetValueInBaseUnit() / ts->GetValueInBaseUnit());
 }
 
-int ComputeFlagFromEquality(CZel_Setup& setup, const char* chip, const char* flag) {
+StepResult ComputeFlagFromEquality(CZel_Setup& setup, const char* chip, const char* flag) {
   auto p = FindParameters(setup, chip, flag);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [chip_value, scaled] = *p;
   return WriteScaled(*scaled, 0.0, 1.0, chip_value->GetValueInBaseUnit() == 1.0 ? 1.0 : 0.0);
 }
 
-int ComputeChipFromFlag(CZel_Setup& setup, const char* flag, const char* chip) {
+StepResult ComputeChipFromFlag(CZel_Setup& setup, const char* flag, const char* chip) {
   auto p = FindParameters(setup, flag, chip);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [scaled, chip_value] = *p;
-  return chip_value->SetValueInBaseUnit(IsFlagSet(scaled->GetValueInBaseUnit()) ? 1.0 : 0.0);
+  return Stored(chip_value->SetValueInBaseUnit(IsFlagSet(scaled->GetValueInBaseUnit()) ? 1.0 : 0.0));
 }
 
 const SensorCode* SensorCodeOfConfiguration(double configuration) {
@@ -99,19 +99,19 @@ EncoderFilterRow EncoderFilterRowOf(double filter_enc_value) {
 // ---------------------------------------------------------------------------------------
 // Chip to scaled.
 
-int ComputeIsMotorTemperatureSensor(CZel_Setup& setup) {
+StepResult ComputeIsMotorTemperatureSensor(CZel_Setup& setup) {
   return ComputeFlagFromRegister(setup, param::SCR, kScrMotorTemperatureSensor);
 }
 
-int ComputeIsDriveTemperatureSensor(CZel_Setup& setup) {
+StepResult ComputeIsDriveTemperatureSensor(CZel_Setup& setup) {
   return ComputeFlagFromRegister(setup, param::SCR, kScrDriveTemperatureSensor);
 }
 
 // A drive family member without the load encoder, or without any tacho, offers fewer
 // configurations.
-int ComputeSensorsConfiguration(CZel_Setup& setup) {
+StepResult ComputeSensorsConfiguration(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::SCR, param::SensorsConfiguration);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [scr, sensors] = *p;
   double max = 2.0;
   if (setup.GetIntOption(option::DisableTachoAndEncoder) != 0) {
@@ -126,105 +126,105 @@ int ComputeSensorsConfiguration(CZel_Setup& setup) {
   return WriteScaled(*sensors, 0.0, max, configuration);
 }
 
-int ComputeIsSpeedEstimator(CZel_Setup& setup) {
+StepResult ComputeIsSpeedEstimator(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::SCR, param::isSpeedEstimator);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [scr, estimator] = *p;
   const bool on = (RegisterBits(*scr) & kScrEstimatorMask) == kScrEstimatorCode;
   return WriteScaled(*estimator, 0.0, 1.0, on ? 1.0 : 0.0);
 }
 
 // The table holds 256 + ID, or 0 for no entry.
-int ComputeAxis_ID_list(CZel_Setup& setup) {
+StepResult ComputeAxis_ID_list(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::AAR_table, param::Axis_ID_list);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [table, id] = *p;
   const double entry = table->GetValueInBaseUnit();
   return WriteScaled(*id, 0.0, 511.0, entry != 0.0 ? entry - 256.0 : 0.0);
 }
 
-int ComputeEnablePolarity(CZel_Setup& setup) {
+StepResult ComputeEnablePolarity(CZel_Setup& setup) {
   return ComputeFlagFromRegister(setup, param::DIGIN_ACTIVE_LEVEL, kEnablePolarity);
 }
-int ComputeLSPPolarity(CZel_Setup& setup) {
+StepResult ComputeLSPPolarity(CZel_Setup& setup) {
   return ComputeFlagFromRegister(setup, param::DIGIN_ACTIVE_LEVEL, kLSPPolarity);
 }
-int ComputeLSNPolarity(CZel_Setup& setup) {
+StepResult ComputeLSNPolarity(CZel_Setup& setup) {
   return ComputeFlagFromRegister(setup, param::DIGIN_ACTIVE_LEVEL, kLSNPolarity);
 }
 
-int ComputeIsSWLS(CZel_Setup& setup) {
+StepResult ComputeIsSWLS(CZel_Setup& setup) {
   return ComputeFlagFromRegister(setup, param::ASR, kAsrSoftwareLimitSwitches);
 }
-int ComputeNegative_SWLS(CZel_Setup& setup) {
+StepResult ComputeNegative_SWLS(CZel_Setup& setup) {
   return ComputeSoftwareLimitFromChip(setup, kNegativeLimit);
 }
-int ComputePositive_SWLS(CZel_Setup& setup) {
+StepResult ComputePositive_SWLS(CZel_Setup& setup) {
   return ComputeSoftwareLimitFromChip(setup, kPositiveLimit);
 }
 
-int ComputeInputsPolarityType(CZel_Setup& setup) {
+StepResult ComputeInputsPolarityType(CZel_Setup& setup) {
   return ComputeFlagFromRegister(setup, param::ASR, kAsrInputsPolarityType);
 }
 
-int ComputeSave_CAN_baudrate(CZel_Setup& setup) {
+StepResult ComputeSave_CAN_baudrate(CZel_Setup& setup) {
   return ComputeFlagFromRegister(setup, param::LSS_Active, kLssSaveBaudRate);
 }
-int ComputeSave_axis_id(CZel_Setup& setup) {
+StepResult ComputeSave_axis_id(CZel_Setup& setup) {
   return ComputeFlagFromRegister(setup, param::LSS_Active, kLssSaveAxisId);
 }
 
-int ComputeReverseCounting(CZel_Setup& setup) {
+StepResult ComputeReverseCounting(CZel_Setup& setup) {
   return ComputeFlagFromEquality(setup, param::COUNTINGDIR, param::ReverseCounting);
 }
-int ComputeIsFilterEnc(CZel_Setup& setup) {
+StepResult ComputeIsFilterEnc(CZel_Setup& setup) {
   return ComputeFlagFromEquality(setup, param::QUAL, param::isFilterEnc);
 }
 
-int ComputeIsMotorBrake(CZel_Setup& setup) {
+StepResult ComputeIsMotorBrake(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::BRAKECFG, param::isMotorBrake);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [brakecfg, brake] = *p;
-  if (!SetParameterRange(*brake, 0.0, 1.0)) return 0;
-  return brake->SetValueInInternalUnit((RegisterBits(*brakecfg) & kBrakePresent) ? 1.0 : 0.0);
+  if (!SetParameterRange(*brake, 0.0, 1.0)) return StepResult::Refused;
+  return Stored(brake->SetValueInInternalUnit((RegisterBits(*brakecfg) & kBrakePresent) ? 1.0 : 0.0));
 }
 
-int ComputeMotorBrake_output(CZel_Setup& setup) {
+StepResult ComputeMotorBrake_output(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::BRAKECFG, param::MotorBrake_output);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [brakecfg, output] = *p;
   const auto pin = static_cast<int>((RegisterBits(*brakecfg) >> kBrakePinShift) & kBrakePinField);
-  return output->SetValueInInternalUnit(GetIOPortFromPin(&setup, pin));
+  return Stored(output->SetValueInInternalUnit(GetIOPortFromPin(&setup, pin)));
 }
 
-int ComputeMotorBrake_releasetime(CZel_Setup& setup) {
+StepResult ComputeMotorBrake_releasetime(CZel_Setup& setup) {
   return ComputeTimeFromSamples(setup, param::BRAKERELEASEDELAY, param::MotorBrake_releasetime);
 }
-int ComputeMotorBrake_applytime(CZel_Setup& setup) {
+StepResult ComputeMotorBrake_applytime(CZel_Setup& setup) {
   return ComputeTimeFromSamples(setup, param::BRAKEAPPLYDELAY, param::MotorBrake_applytime);
 }
 
-int ComputeIsFreezeControl(CZel_Setup& setup) {
+StepResult ComputeIsFreezeControl(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::ACR, param::ControlMode, param::isFreezeControl);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [acr, mode, freeze] = *p;
-  if (!SetParameterRange(*freeze, 0.0, 1.0)) return 0;
+  if (!SetParameterRange(*freeze, 0.0, 1.0)) return StepResult::Refused;
   const bool on = (RegisterBits(*acr) & kAcrFreezeControl) &&
                   Truncated(mode->GetValueInInternalUnit()) == ControlMode::Position;
-  return freeze->SetValueInInternalUnit(on ? 1.0 : 0.0);
+  return Stored(freeze->SetValueInInternalUnit(on ? 1.0 : 0.0));
 }
 
-int ComputeFreezeControl_errband(CZel_Setup& setup) {
+StepResult ComputeFreezeControl_errband(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::POSOKLIM_FC, param::FreezeControl_errband);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [counts, band] = *p;
   const double k = std::abs(LoadPositionScale(setup));
   return WriteScaled(*band, 0.0, kFullScale / k, counts->GetValueInBaseUnit() / k);
 }
 
-int ComputeFreezeControl_time(CZel_Setup& setup) {
+StepResult ComputeFreezeControl_time(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::TONPOSOK_FC, param::Ts_S, param::FreezeControl_time);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [samples, ts, time] = *p;
   const double period = ts->GetValueInBaseUnit();
   return WriteScaled(*time, 0.0, kUnsigned16Max * period, period * samples->GetValueInBaseUnit());
@@ -233,26 +233,26 @@ int ComputeFreezeControl_time(CZel_Setup& setup) {
 // ---------------------------------------------------------------------------------------
 // Scaled to chip.
 
-int ComputeAAR_table(CZel_Setup& setup) {
+StepResult ComputeAAR_table(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::Axis_ID_list, param::AAR_table);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [id, table] = *p;
   const double value = id->GetValueInBaseUnit();
-  return table->SetValueInBaseUnit(Truncated(value) != 0 ? value + 256.0 : 0.0);
+  return Stored(table->SetValueInBaseUnit(Truncated(value) != 0 ? value + 256.0 : 0.0));
 }
 
-int ComputeSCR(CZel_Setup& setup) {
+StepResult ComputeSCR(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::SCR, param::isMotorTemperatureSensor,
                           param::isDriveTemperatureSensor, param::SensorsConfiguration);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [scr, motor_sensor, drive_sensor, sensors] = *p;
   const CZel_Parameter* estimator = nullptr;
   if (HasSpeedEstimator(setup)) {
     estimator = setup.FindParameter(param::isSpeedEstimator);
-    if (!estimator) return 0;
+    if (!estimator) return StepResult::Missing;
   }
   const SensorCode* row = SensorCodeOfConfiguration(sensors->GetValueInBaseUnit());
-  if (!row) return 0;
+  if (!row) return StepResult::Refused;
   std::uint32_t bits = RegisterBits(*scr);
   bits = WithFlag(bits, kScrMotorTemperatureSensor, motor_sensor->GetValueInBaseUnit());
   bits = WithFlag(bits, kScrDriveTemperatureSensor, drive_sensor->GetValueInBaseUnit());
@@ -262,12 +262,12 @@ int ComputeSCR(CZel_Setup& setup) {
   const bool estimated = row->configuration == SensorsConfiguration::EncoderOnMotor && estimator &&
                          IsFlagSet(estimator->GetValueInBaseUnit());
   bits |= estimated ? kScrEstimatorCode : row->code;
-  return scr->SetValueInBaseUnit(bits);
+  return Stored(scr->SetValueInBaseUnit(bits));
 }
 
-int ComputeASR(CZel_Setup& setup) {
+StepResult ComputeASR(CZel_Setup& setup) {
   CZel_Parameter* asr = setup.FindParameter(param::ASR);
-  if (!asr) return 0;
+  if (!asr) return StepResult::Missing;
   const CZel_Parameter* swls = nullptr;
   if (HasSoftwareLimitSwitches(setup)) swls = setup.FindParameter(param::isSWLS);
   const CZel_Parameter* polarity = nullptr;
@@ -275,100 +275,102 @@ int ComputeASR(CZel_Setup& setup) {
   bool negative_transmission = false;
   if (hasNegTransmission(setup)) {
     auto sides = FindParameters(setup, param::Motor_transmission, param::Load_transmission);
-    if (!sides) return 0;
+    if (!sides) return StepResult::Missing;
     auto [motor, load] = *sides;
-    if (load->GetValueInBaseUnit() == 0.0) return 0;
+    if (load->GetValueInBaseUnit() == 0.0) return StepResult::Refused;
     negative_transmission = motor->GetValueInBaseUnit() / load->GetValueInBaseUnit() < 0.0;
   }
   std::uint32_t bits = RegisterBits(*asr);
   if (swls) bits = WithFlag(bits, kAsrSoftwareLimitSwitches, swls->GetValueInBaseUnit());
   if (polarity) bits = WithFlag(bits, kAsrInputsPolarityType, polarity->GetValueInBaseUnit());
   bits = WithBit(bits, kAsrNegativeTransmission, negative_transmission);
-  return asr->SetValueInBaseUnit(bits);
+  return Stored(asr->SetValueInBaseUnit(bits));
 }
 
-int ComputeSWLimitFromNegative_SWLS(CZel_Setup& setup) {
+StepResult ComputeSWLimitFromNegative_SWLS(CZel_Setup& setup) {
   return ComputeSoftwareLimitToChip(setup, kNegativeLimit);
 }
-int ComputeSWLimitFromPositive_SWLS(CZel_Setup& setup) {
+StepResult ComputeSWLimitFromPositive_SWLS(CZel_Setup& setup) {
   return ComputeSoftwareLimitToChip(setup, kPositiveLimit);
 }
 
-int ComputeDIGIN_ACTIVE_LEVEL(CZel_Setup& setup) {
+StepResult ComputeDIGIN_ACTIVE_LEVEL(CZel_Setup& setup) {
   return ComputeRegisterFromFlags(setup, param::DIGIN_ACTIVE_LEVEL, kDiginActiveLevel);
 }
 
 // The tacho's speed count per the encoder's count per slow-loop sample at the same motor
 // speed.
-int ComputeTRANSMISION(CZel_Setup& setup) {
+StepResult ComputeTRANSMISION(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::TRANSMISION, param::Tacho_gain, param::ADCResolution,
                           param::No_encoder_lines, param::AnalogueInputsRange,
                           param::Load_transmission, param::Motor_transmission);
+  if (!p) return StepResult::Missing;
+  // A timing register that is missing has been reported by the lookup; one at 0 is refused.
   const auto period = ChipSlowLoopPeriod(setup);
-  if (!p || !period) return 0;
+  if (!period) return StepResult::Refused;
   auto [ratio, tacho_gain, resolution, lines, inputs_range, load, motor] = *p;
   const double lines_v = lines->GetValueInBaseUnit();
   const double range_v = inputs_range->GetValueInBaseUnit();
   const double load_v = load->GetValueInBaseUnit();
   const double motor_v = motor->GetValueInBaseUnit();
-  if (lines_v == 0.0 || range_v == 0.0 || load_v == 0.0 || motor_v == 0.0) return 0;
+  if (lines_v == 0.0 || range_v == 0.0 || load_v == 0.0 || motor_v == 0.0) return StepResult::Refused;
   return WriteChip(*ratio, tacho_gain->GetValueInBaseUnit() * resolution->GetValueInBaseUnit() *
                                2.0 * std::numbers::pi /
                                (lines_v * 4.0 * range_v * *period * load_v / motor_v));
 }
 
-int ComputeLSS_Active(CZel_Setup& setup) {
+StepResult ComputeLSS_Active(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::save_CAN_baudrate, param::save_axis_id, param::LSS_Active);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [baud_rate, axis_id, lss] = *p;
   std::uint32_t bits = WithFlag(0, kLssSaveAxisId, axis_id->GetValueInBaseUnit());
   bits = WithFlag(bits, kLssSaveBaudRate, baud_rate->GetValueInBaseUnit());
-  return lss->SetValueInBaseUnit(bits);
+  return Stored(lss->SetValueInBaseUnit(bits));
 }
 
-int ComputeCOUNTINGDIR(CZel_Setup& setup) {
+StepResult ComputeCOUNTINGDIR(CZel_Setup& setup) {
   return ComputeChipFromFlag(setup, param::ReverseCounting, param::COUNTINGDIR);
 }
 
-int ComputeQUAL(CZel_Setup& setup) {
+StepResult ComputeQUAL(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::isFilterEnc, param::FilterEncValue, param::QUAL,
                           param::QUAL_ACT, param::QUAL_AQ2);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [on, value, qual, act, aq2] = *p;
-  if (!IsFlagSet(on->GetValueInBaseUnit())) return qual->SetValueInBaseUnit(0.0);
+  if (!IsFlagSet(on->GetValueInBaseUnit())) return Stored(qual->SetValueInBaseUnit(0.0));
   const EncoderFilterRow row = EncoderFilterRowOf(value->GetValueInBaseUnit());
   const std::uint32_t act_bits =
       (RegisterBits(*act) & ~kQualActField) | (row.period_code << kQualActShift);
   const std::uint32_t aq2_bits = (RegisterBits(*aq2) & ~kQualAq2Fields) | row.selectors;
-  return qual->SetValueInBaseUnit(1.0) & act->SetValueInBaseUnit(act_bits) &
-         aq2->SetValueInBaseUnit(aq2_bits);
+  return Stored(qual->SetValueInBaseUnit(1.0) & act->SetValueInBaseUnit(act_bits) &
+                aq2->SetValueInBaseUnit(aq2_bits));
 }
 
-int ComputeBRAKECFG(CZel_Setup& setup) {
+StepResult ComputeBRAKECFG(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::MotorBrake_output, param::isMotorBrake, param::BRAKECFG);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [output, brake, brakecfg] = *p;
   const int pin =
       GetIOPinFromPort(&setup, static_cast<int>(Truncated(output->GetValueInBaseUnit())));
   const double present = brake->GetValueInBaseUnit() != 0.0 ? 1.0 : 0.0;
-  return brakecfg->SetValueInInternalUnit(pin * 256.0 + present);
+  return Stored(brakecfg->SetValueInInternalUnit(pin * 256.0 + present));
 }
 
-int ComputeBRAKEAPPLYDELAY(CZel_Setup& setup) {
+StepResult ComputeBRAKEAPPLYDELAY(CZel_Setup& setup) {
   return ComputeSamplesFromTime(setup, param::MotorBrake_applytime, param::BRAKEAPPLYDELAY);
 }
-int ComputeBRAKERELEASEDELAY(CZel_Setup& setup) {
+StepResult ComputeBRAKERELEASEDELAY(CZel_Setup& setup) {
   return ComputeSamplesFromTime(setup, param::MotorBrake_releasetime, param::BRAKERELEASEDELAY);
 }
 
-int ComputePOSOKLIM_FC(CZel_Setup& setup) {
+StepResult ComputePOSOKLIM_FC(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::FreezeControl_errband, param::POSOKLIM_FC);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [band, counts] = *p;
   return WriteChip(*counts, band->GetValueInBaseUnit() * std::abs(LoadPositionScale(setup)));
 }
 
-int ComputeTONPOSOK_FC(CZel_Setup& setup) {
+StepResult ComputeTONPOSOK_FC(CZel_Setup& setup) {
   return ComputeSamplesFromTime(setup, param::FreezeControl_time, param::TONPOSOK_FC);
 }
 

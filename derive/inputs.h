@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "derive/register_flags.h"
+#include "derive/step.h"
 #include "host/zel_setup.h"
 #include "names/drive_names.h"
 #include "units/drive_modes.h"
@@ -73,49 +74,49 @@ inline constexpr EncoderFilterRow kEncoderFilterTable[] = {
 EncoderFilterRow EncoderFilterRowOf(double filter_enc_value);
 
 // Chip to scaled.
-int ComputeIsMotorTemperatureSensor(CZel_Setup& setup);
-int ComputeSensorsConfiguration(CZel_Setup& setup);
-int ComputeIsDriveTemperatureSensor(CZel_Setup& setup);
-int ComputeAxis_ID_list(CZel_Setup& setup);
-int ComputeEnablePolarity(CZel_Setup& setup);
-int ComputeLSPPolarity(CZel_Setup& setup);
-int ComputeLSNPolarity(CZel_Setup& setup);
-int ComputeIsSWLS(CZel_Setup& setup);
+StepResult ComputeIsMotorTemperatureSensor(CZel_Setup& setup);
+StepResult ComputeSensorsConfiguration(CZel_Setup& setup);
+StepResult ComputeIsDriveTemperatureSensor(CZel_Setup& setup);
+StepResult ComputeAxis_ID_list(CZel_Setup& setup);
+StepResult ComputeEnablePolarity(CZel_Setup& setup);
+StepResult ComputeLSPPolarity(CZel_Setup& setup);
+StepResult ComputeLSNPolarity(CZel_Setup& setup);
+StepResult ComputeIsSWLS(CZel_Setup& setup);
 // With a negative position scale the drive's negative limit is the user's positive one.
-int ComputeNegative_SWLS(CZel_Setup& setup);
-int ComputePositive_SWLS(CZel_Setup& setup);
-int ComputeIsSpeedEstimator(CZel_Setup& setup);
-int ComputeSave_CAN_baudrate(CZel_Setup& setup);
-int ComputeSave_axis_id(CZel_Setup& setup);
-int ComputeReverseCounting(CZel_Setup& setup);
-int ComputeIsFilterEnc(CZel_Setup& setup);
-int ComputeIsMotorBrake(CZel_Setup& setup);
-int ComputeMotorBrake_output(CZel_Setup& setup);
-int ComputeMotorBrake_releasetime(CZel_Setup& setup);
-int ComputeMotorBrake_applytime(CZel_Setup& setup);
+StepResult ComputeNegative_SWLS(CZel_Setup& setup);
+StepResult ComputePositive_SWLS(CZel_Setup& setup);
+StepResult ComputeIsSpeedEstimator(CZel_Setup& setup);
+StepResult ComputeSave_CAN_baudrate(CZel_Setup& setup);
+StepResult ComputeSave_axis_id(CZel_Setup& setup);
+StepResult ComputeReverseCounting(CZel_Setup& setup);
+StepResult ComputeIsFilterEnc(CZel_Setup& setup);
+StepResult ComputeIsMotorBrake(CZel_Setup& setup);
+StepResult ComputeMotorBrake_output(CZel_Setup& setup);
+StepResult ComputeMotorBrake_releasetime(CZel_Setup& setup);
+StepResult ComputeMotorBrake_applytime(CZel_Setup& setup);
 // Freeze control only acts in position mode.
-int ComputeIsFreezeControl(CZel_Setup& setup);
-int ComputeFreezeControl_errband(CZel_Setup& setup);
-int ComputeFreezeControl_time(CZel_Setup& setup);
-int ComputeInputsPolarityType(CZel_Setup& setup);
+StepResult ComputeIsFreezeControl(CZel_Setup& setup);
+StepResult ComputeFreezeControl_errband(CZel_Setup& setup);
+StepResult ComputeFreezeControl_time(CZel_Setup& setup);
+StepResult ComputeInputsPolarityType(CZel_Setup& setup);
 
 // Scaled to chip.
-int ComputeAAR_table(CZel_Setup& setup);
-int ComputeSCR(CZel_Setup& setup);
-int ComputeASR(CZel_Setup& setup);
+StepResult ComputeAAR_table(CZel_Setup& setup);
+StepResult ComputeSCR(CZel_Setup& setup);
+StepResult ComputeASR(CZel_Setup& setup);
 // The user's negative limit, into `SWNEGLS` or, with a negative position scale, `SWPOSLS`.
-int ComputeSWLimitFromNegative_SWLS(CZel_Setup& setup);
-int ComputeSWLimitFromPositive_SWLS(CZel_Setup& setup);
-int ComputeDIGIN_ACTIVE_LEVEL(CZel_Setup& setup);
-int ComputeTRANSMISION(CZel_Setup& setup);
-int ComputeLSS_Active(CZel_Setup& setup);
-int ComputeCOUNTINGDIR(CZel_Setup& setup);
+StepResult ComputeSWLimitFromNegative_SWLS(CZel_Setup& setup);
+StepResult ComputeSWLimitFromPositive_SWLS(CZel_Setup& setup);
+StepResult ComputeDIGIN_ACTIVE_LEVEL(CZel_Setup& setup);
+StepResult ComputeTRANSMISION(CZel_Setup& setup);
+StepResult ComputeLSS_Active(CZel_Setup& setup);
+StepResult ComputeCOUNTINGDIR(CZel_Setup& setup);
 // The filter registers change only while the filter is on.
-int ComputeQUAL(CZel_Setup& setup);
-int ComputeBRAKECFG(CZel_Setup& setup);
-int ComputeBRAKEAPPLYDELAY(CZel_Setup& setup);
-int ComputeBRAKERELEASEDELAY(CZel_Setup& setup);
-int ComputePOSOKLIM_FC(CZel_Setup& setup);
-int ComputeTONPOSOK_FC(CZel_Setup& setup);
+StepResult ComputeQUAL(CZel_Setup& setup);
+StepResult ComputeBRAKECFG(CZel_Setup& setup);
+StepResult ComputeBRAKEAPPLYDELAY(CZel_Setup& setup);
+StepResult ComputeBRAKERELEASEDELAY(CZel_Setup& setup);
+StepResult ComputePOSOKLIM_FC(CZel_Setup& setup);
+StepResult ComputeTONPOSOK_FC(CZel_Setup& setup);
 
 }  // namespace dcservo

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 #include "derive/quantities.h"
@@ -232,7 +233,8 @@ constexpr auto kChipSteps = StepsAt(kChipOrder, Direction::ToChip);
 
 // The guards are presence probes and no step adds or removes a parameter, so a run of steps
 // behind one guard (the analogue input's ten values) asks it once.
-void RunAll(CZel_Setup& setup, std::span<const PipelineStep> steps) {
+StepFailures RunAll(CZel_Setup& setup, std::span<const PipelineStep> steps) {
+  StepFailures failures;
   GuardFn asked = nullptr;
   bool present = true;
   for (const PipelineStep& step : steps) {
@@ -240,8 +242,11 @@ void RunAll(CZel_Setup& setup, std::span<const PipelineStep> steps) {
       asked = step.guard;
       present = !asked || asked(setup);
     }
-    if (present) step.run(setup);
+    if (!present) continue;
+    if (const StepResult r = step.run(setup); r != StepResult::Done)
+      failures.push_back({step.quantity, r});
   }
+  return failures;
 }
 
 }  // namespace
@@ -249,21 +254,33 @@ void RunAll(CZel_Setup& setup, std::span<const PipelineStep> steps) {
 std::span<const PipelineStep> ScaledPipelineSteps() { return kScaledSteps; }
 std::span<const PipelineStep> ChipPipelineSteps() { return kChipSteps; }
 
-void ComputeScaledParameters(CZel_Setup& setup) { RunAll(setup, kScaledSteps); }
-void ComputeChipParameters(CZel_Setup& setup) { RunAll(setup, kChipSteps); }
-void SynchroniseSetup(CZel_Setup& setup) {
-  ComputeChipParameters(setup);
-  ComputeScaledParameters(setup);
+StepFailures ComputeScaledParameters(CZel_Setup& setup) { return RunAll(setup, kScaledSteps); }
+StepFailures ComputeChipParameters(CZel_Setup& setup) { return RunAll(setup, kChipSteps); }
+StepFailures SynchroniseSetup(CZel_Setup& setup) {
+  StepFailures failures = ComputeChipParameters(setup);
+  StepFailures back = ComputeScaledParameters(setup);
+  failures.insert(failures.end(), back.begin(), back.end());
+  return failures;
 }
 
-StepResult RunStep(CZel_Setup& setup, std::string_view quantity, Direction direction) {
+std::string DescribeFailures(const StepFailures& failures) {
+  std::string text;
+  for (const StepFailure& f : failures) {
+    if (!text.empty()) text += ", ";
+    text += std::string(f.quantity) + " (" + StepResultName(f.result) + ")";
+  }
+  return text;
+}
+
+std::optional<StepResult> RunStep(CZel_Setup& setup, std::string_view quantity,
+                                  Direction direction) {
   const auto steps = direction == Direction::ToScaled ? ScaledPipelineSteps() : ChipPipelineSteps();
   for (const PipelineStep& step : steps) {
     if (!zel::NamesEqual(step.quantity, quantity)) continue;
-    if (step.guard && !step.guard(setup)) return StepResult::NotDone;
-    return step.run(setup) == 1 ? StepResult::Done : StepResult::NotDone;
+    if (step.guard && !step.guard(setup)) return StepResult::Missing;
+    return step.run(setup);
   }
-  return StepResult::NoSuchStep;
+  return std::nullopt;
 }
 
 }  // namespace dcservo

@@ -1,10 +1,13 @@
 #pragma once
 // The two derivation pipelines: the steps of the quantity descriptors (derive/quantities.h)
-// in the drive's two documented orders. Each step's result is ignored by the pipeline; the
-// next step runs regardless.
+// in the drive's two documented orders. A step that is not done does not stop the pipeline:
+// the next step runs regardless, and the pipeline returns the steps that were not done.
 
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "derive/step.h"
 
@@ -22,17 +25,29 @@ struct PipelineStep {
 std::span<const PipelineStep> ScaledPipelineSteps();
 std::span<const PipelineStep> ChipPipelineSteps();
 
-void ComputeScaledParameters(CZel_Setup& setup);
-void ComputeChipParameters(CZel_Setup& setup);
+// A step of a pipeline that was not done. A step whose group the drive lacks (its presence
+// probe finds nothing) is no failure and is not listed.
+struct StepFailure {
+  const char* quantity;
+  StepResult result;  // Missing or Refused
+};
+using StepFailures = std::vector<StepFailure>;
+
+// Each returns the steps that were not done, in the order they ran; most callers need only
+// the setup and may drop it.
+StepFailures ComputeScaledParameters(CZel_Setup& setup);
+StepFailures ComputeChipParameters(CZel_Setup& setup);
 // A sync: the chip parameters from the scaled ones, then the scaled ones back from them, so
 // that every value shown is one the drive can hold.
-void SynchroniseSetup(CZel_Setup& setup);
+StepFailures SynchroniseSetup(CZel_Setup& setup);
 
-// What running one step came to; the numbers are the steps' own 1 and 0.
-enum class StepResult { Done = 1, NotDone = 0 /* missing, refused or guarded off */, NoSuchStep = -1 };
+// "Kp_S_scl (missing), KPS (refused)", for a command's or a dialog's text.
+std::string DescribeFailures(const StepFailures& failures);
 
 // Runs the one step that writes `quantity` in that direction (names without regard to
-// case), behind its guard.
-StepResult RunStep(CZel_Setup& setup, std::string_view quantity, Direction direction);
+// case), behind its guard: Missing when the guard finds the group absent, nothing when no
+// step writes that quantity.
+std::optional<StepResult> RunStep(CZel_Setup& setup, std::string_view quantity,
+                                  Direction direction);
 
 }  // namespace dcservo

@@ -29,9 +29,9 @@ const PcrFlagBit& PcrFlagNamed(const char* flag) {
                        [flag](const PcrFlagBit& row) { return zel::NamesEqual(row.flag, flag); });
 }
 
-int PcrFlagToScaled(CZel_Setup& setup, const char* flag, double max = 1.0) {
+StepResult PcrFlagToScaled(CZel_Setup& setup, const char* flag, double max = 1.0) {
   auto p = FindParameters(setup, param::PCR, flag);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [pcr, on] = *p;
   return WriteScaled(*on, 0.0, max, BitOf(pcr->GetValueInBaseUnit(), PcrFlagNamed(flag).mask()));
 }
@@ -82,9 +82,9 @@ constexpr I2tProtection kMotorI2t = {.current = param::I_I2t_M,
                                      .warning_limit = param::I2TWARLIM_M,
                                      .time_over_stored_period = false};
 
-int I2tCurrentToScaled(CZel_Setup& setup, const I2tProtection& i2t) {
+StepResult I2tCurrentToScaled(CZel_Setup& setup, const I2tProtection& i2t) {
   auto p = FindParameters(setup, i2t.integral_limit, i2t.nominal, i2t.peak, i2t.current);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [integral, nominal, peak, current] = *p;
   const double k = CurrentScale(setup);
   const double in = nominal->GetValueInBaseUnit() * k;
@@ -93,10 +93,10 @@ int I2tCurrentToScaled(CZel_Setup& setup, const I2tProtection& i2t) {
       std::sqrt(kI2tIntegralScaleInverse * integral->GetValueInInternalUnit() + in * in) / k);
 }
 
-int I2tTimeToScaled(CZel_Setup& setup, const I2tProtection& i2t) {
+StepResult I2tTimeToScaled(CZel_Setup& setup, const I2tProtection& i2t) {
   auto p = FindParameters(setup, i2t.time_factor, i2t.time);
   CZel_Parameter* ts = i2t.time_over_stored_period ? setup.FindParameter(param::Ts_S) : nullptr;
-  if (!p || (i2t.time_over_stored_period && !ts)) return 0;
+  if (!p || (i2t.time_over_stored_period && !ts)) return StepResult::Missing;
   auto [factor, time] = *p;
   const double t_chip = SlowLoopPeriod(setup);
   const double period = ts ? ts->GetValueInBaseUnit() : t_chip;
@@ -104,30 +104,30 @@ int I2tTimeToScaled(CZel_Setup& setup, const I2tProtection& i2t) {
                      period * kI2tTimeUnits / factor->GetValueInBaseUnit());
 }
 
-int I2tNominalToChip(CZel_Setup& setup, const I2tProtection& i2t) {
+StepResult I2tNominalToChip(CZel_Setup& setup, const I2tProtection& i2t) {
   auto p = FindParameters(setup, i2t.nominal, i2t.nominal_register);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [nominal, reg] = *p;
   const double value = nominal->GetValueInBaseUnit() * CurrentScale(setup);
-  if (!AllFinite(value)) return 0;
-  return reg->SetValueInInternalUnit(value);
+  if (!AllFinite(value)) return StepResult::Refused;
+  return Stored(reg->SetValueInInternalUnit(value));
 }
 
-int I2tTimeFactorToChip(CZel_Setup& setup, const I2tProtection& i2t) {
+StepResult I2tTimeFactorToChip(CZel_Setup& setup, const I2tProtection& i2t) {
   auto p = FindParameters(setup, param::Ts_S, i2t.time, i2t.time_factor);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [ts, time, factor] = *p;
   const double value = ts->GetValueInBaseUnit() * kI2tTimeUnits / time->GetValueInBaseUnit();
-  if (!AllFinite(value)) return 0;
-  return factor->SetValueInInternalUnit(value);
+  if (!AllFinite(value)) return StepResult::Refused;
+  return Stored(factor->SetValueInInternalUnit(value));
 }
 
 // The excess of the squared limit current over the squared nominal one, in squared
 // internal units, reduced by `warning` when the warning level is asked for.
-int I2tLimitToChip(CZel_Setup& setup, const I2tProtection& i2t, bool warning) {
+StepResult I2tLimitToChip(CZel_Setup& setup, const I2tProtection& i2t, bool warning) {
   const char* target = warning ? i2t.warning_limit : i2t.integral_limit;
   auto p = FindParameters(setup, i2t.current, i2t.nominal, i2t.time, target);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [current, nominal, time, limit] = *p;
   const double i = current->GetValueInBaseUnit();
   const double in = nominal->GetValueInBaseUnit();
@@ -146,18 +146,18 @@ double AbsLoadSpeedScale(CZel_Setup& setup) { return std::abs(LoadSpeedScale(set
 
 enum class Rounding { AsComputed, TowardZero };
 
-int ScaledTimesScale(CZel_Setup& setup, const char* scaled, const char* chip, ScaleFn scale,
+StepResult ScaledTimesScale(CZel_Setup& setup, const char* scaled, const char* chip, ScaleFn scale,
                      Rounding rounding = Rounding::AsComputed) {
   auto p = FindParameters(setup, scaled, chip);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [value, reg] = *p;
   const double product = value->GetValueInBaseUnit() * scale(setup);
   return WriteChip(*reg, rounding == Rounding::TowardZero ? std::trunc(product) : product);
 }
 
-int OverCurrentToScaled(CZel_Setup& setup, const char* target, double min) {
+StepResult OverCurrentToScaled(CZel_Setup& setup, const char* target, double min) {
   auto p = FindParameters(setup, param::IMAXPROT, param::ImaxM, param::ImaxPS, target);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [imax, imaxm, imaxps, current] = *p;
   return WriteScaled(*current, min,
                      std::min(imaxm->GetValueInBaseUnit(), imaxps->GetValueInBaseUnit()),
@@ -165,9 +165,9 @@ int OverCurrentToScaled(CZel_Setup& setup, const char* target, double min) {
 }
 
 // A delay counted in slow-loop samples, up to what a signed register holds.
-int DelayToScaled(CZel_Setup& setup, const char* reg, const char* time) {
+StepResult DelayToScaled(CZel_Setup& setup, const char* reg, const char* time) {
   auto p = FindParameters(setup, reg, time);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [samples, seconds] = *p;
   const double t_chip = SlowLoopPeriod(setup);
   return WriteScaled(*seconds, 0.001, kFullScale * t_chip, samples->GetValueInBaseUnit() * t_chip);
@@ -175,10 +175,10 @@ int DelayToScaled(CZel_Setup& setup, const char* reg, const char* time) {
 
 // With a `flag` that is off, the delay register gets the value that switches the
 // protection off instead.
-int DelayToChip(CZel_Setup& setup, const char* time, const char* reg, const char* flag = nullptr) {
+StepResult DelayToChip(CZel_Setup& setup, const char* time, const char* reg, const char* flag = nullptr) {
   auto p = FindParameters(setup, time, param::Ts_S, reg);
   CZel_Parameter* on = flag ? setup.FindParameter(flag) : nullptr;
-  if (!p || (flag && !on)) return 0;
+  if (!p || (flag && !on)) return StepResult::Missing;
   auto [seconds, ts, samples] = *p;
   if (on && !IsFlagSet(on->GetValueInBaseUnit())) return WriteChip(*samples, kProtectionOffDelay);
   return WriteChip(*samples, seconds->GetValueInBaseUnit() / ts->GetValueInBaseUnit());
@@ -209,25 +209,25 @@ constexpr ControlError kSpeedError = {.flag = param::isSpeedControlError,
                                       .time = param::time_ERR_spd,
                                       .time_register = param::TSERRMAX};
 
-int ControlErrorFlagToScaled(CZel_Setup& setup, const ControlError& e) {
+StepResult ControlErrorFlagToScaled(CZel_Setup& setup, const ControlError& e) {
   auto p = FindParameters(setup, e.time_register, e.flag);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [delay, on] = *p;
   return WriteScaled(*on, 0.0, 1.0, delay->GetValueInBaseUnit() == kProtectionOffDelay ? 0.0 : 1.0);
 }
 
-int ControlErrorBandToScaled(CZel_Setup& setup, const ControlError& e) {
+StepResult ControlErrorBandToScaled(CZel_Setup& setup, const ControlError& e) {
   auto p = FindParameters(setup, e.band_register, e.band);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [reg, band] = *p;
   const double scale = e.scale(setup);
   return WriteScaled(*band, e.band_min, kFullScale / scale, reg->GetValueInBaseUnit() / scale);
 }
 
 // A DC-link voltage threshold from its converter counts.
-int VoltageToScaled(CZel_Setup& setup, const char* reg, const char* volts, double min, double max) {
+StepResult VoltageToScaled(CZel_Setup& setup, const char* reg, const char* volts, double min, double max) {
   auto p = FindParameters(setup, reg, volts);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [counts, value] = *p;
   return WriteScaled(*value, min, max, counts->GetValueInBaseUnit() / MeasuredVoltageScale(setup));
 }
@@ -241,43 +241,43 @@ std::span<const PcrFlagBit> PcrFlagBits() { return kPcrFlags; }
 
 // --- Chip to scaled ---------------------------------------------------------------------
 
-int ComputeIsOverVoltage(CZel_Setup& setup) { return PcrFlagToScaled(setup, param::isOverVoltage); }
-int ComputeIsUnderVoltage(CZel_Setup& setup) {
+StepResult ComputeIsOverVoltage(CZel_Setup& setup) { return PcrFlagToScaled(setup, param::isOverVoltage); }
+StepResult ComputeIsUnderVoltage(CZel_Setup& setup) {
   return PcrFlagToScaled(setup, param::isUnderVoltage);
 }
-int ComputeIsDriveOverTemp(CZel_Setup& setup) {
+StepResult ComputeIsDriveOverTemp(CZel_Setup& setup) {
   return PcrFlagToScaled(setup, param::isDriveOverTemp);
 }
-int ComputeIsDriveI2t(CZel_Setup& setup) { return PcrFlagToScaled(setup, param::isDriveI2t); }
-int ComputeIsOverCurrent(CZel_Setup& setup) { return PcrFlagToScaled(setup, param::isOverCurrent); }
-int ComputeIsMotorI2t(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isMotori2t"); }
+StepResult ComputeIsDriveI2t(CZel_Setup& setup) { return PcrFlagToScaled(setup, param::isDriveI2t); }
+StepResult ComputeIsOverCurrent(CZel_Setup& setup) { return PcrFlagToScaled(setup, param::isOverCurrent); }
+StepResult ComputeIsMotorI2t(CZel_Setup& setup) { return PcrFlagToScaled(setup, "isMotori2t"); }
 
-int ComputeIsMotorOverTemp(CZel_Setup& setup) {
+StepResult ComputeIsMotorOverTemp(CZel_Setup& setup) {
   return PcrFlagToScaled(setup, param::isMotorOverTemp,
                          setup.GetIntOption(option::DisableMotorTemperature) != 0 ? 0.0 : 1.0);
 }
 
-int ComputeScaledUMAX_PROT(CZel_Setup& setup) {
+StepResult ComputeScaledUMAX_PROT(CZel_Setup& setup) {
   return VoltageToScaled(setup, param::UMAXPROT, param::UMAX_PROT, kVoltageThresholdMin,
                          kVoltageThresholdMax);
 }
 
-int ComputeScaledUMIN_PROT(CZel_Setup& setup) {
+StepResult ComputeScaledUMIN_PROT(CZel_Setup& setup) {
   return VoltageToScaled(setup, param::UMINPROT, param::UMIN_PROT, kVoltageThresholdMin,
                          kVoltageThresholdMax);
 }
 
-int ComputeVbrake(CZel_Setup& setup) {
+StepResult ComputeVbrake(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::VdcMaxMeasurable);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   return VoltageToScaled(setup, param::BRAKELIM, param::Vbrake, kVoltageThresholdMin,
                          (*p)[0]->GetValueInBaseUnit());
 }
 
-int ComputeTemp_2(CZel_Setup& setup) {
+StepResult ComputeTemp_2(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::ADCrange, param::T2MAXPROT, param::DriveTempOutputAt0oC,
                           param::DriveTempSensorGain, param::Temp_2);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [range, counts, at0, gain, temp] = *p;
   return WriteScaled(*temp, -100.0, 1000.0,
                      (range->GetValueInBaseUnit() * counts->GetValueInBaseUnit() / AdcMax(setup) -
@@ -285,58 +285,58 @@ int ComputeTemp_2(CZel_Setup& setup) {
                          gain->GetValueInBaseUnit());
 }
 
-int ComputeI_I2t_D(CZel_Setup& setup) { return I2tCurrentToScaled(setup, kDriveI2t); }
-int Computet_I2t_D(CZel_Setup& setup) { return I2tTimeToScaled(setup, kDriveI2t); }
-int ComputeI_I2t_M(CZel_Setup& setup) { return I2tCurrentToScaled(setup, kMotorI2t); }
-int Computet_I2t_M(CZel_Setup& setup) { return I2tTimeToScaled(setup, kMotorI2t); }
+StepResult ComputeI_I2t_D(CZel_Setup& setup) { return I2tCurrentToScaled(setup, kDriveI2t); }
+StepResult Computet_I2t_D(CZel_Setup& setup) { return I2tTimeToScaled(setup, kDriveI2t); }
+StepResult ComputeI_I2t_M(CZel_Setup& setup) { return I2tCurrentToScaled(setup, kMotorI2t); }
+StepResult Computet_I2t_M(CZel_Setup& setup) { return I2tTimeToScaled(setup, kMotorI2t); }
 
-int ComputeTestProtectionCurrent(CZel_Setup& setup) {
+StepResult ComputeTestProtectionCurrent(CZel_Setup& setup) {
   return OverCurrentToScaled(setup, param::TestProtectionCurrent, 0.0);
 }
-int ComputeScaledImax_Prot(CZel_Setup& setup) {
+StepResult ComputeScaledImax_Prot(CZel_Setup& setup) {
   return OverCurrentToScaled(setup, param::Imax_Prot, 0.001);
 }
-int Computetime_Imax_Prot(CZel_Setup& setup) {
+StepResult Computetime_Imax_Prot(CZel_Setup& setup) {
   return DelayToScaled(setup, param::TIMAXPROT, param::time_Imax_Prot);
 }
 
-int ComputeIsPositionControlError(CZel_Setup& setup) {
+StepResult ComputeIsPositionControlError(CZel_Setup& setup) {
   return ControlErrorFlagToScaled(setup, kPositionError);
 }
-int ComputeERR_position(CZel_Setup& setup) {
+StepResult ComputeERR_position(CZel_Setup& setup) {
   return ControlErrorBandToScaled(setup, kPositionError);
 }
-int Computetime_ERR_pos(CZel_Setup& setup) {
+StepResult Computetime_ERR_pos(CZel_Setup& setup) {
   return DelayToScaled(setup, kPositionError.time_register, kPositionError.time);
 }
-int ComputeIsSpeedControlError(CZel_Setup& setup) {
+StepResult ComputeIsSpeedControlError(CZel_Setup& setup) {
   return ControlErrorFlagToScaled(setup, kSpeedError);
 }
-int ComputeERR_speed(CZel_Setup& setup) { return ControlErrorBandToScaled(setup, kSpeedError); }
-int Computetime_ERR_spd(CZel_Setup& setup) {
+StepResult ComputeERR_speed(CZel_Setup& setup) { return ControlErrorBandToScaled(setup, kSpeedError); }
+StepResult Computetime_ERR_spd(CZel_Setup& setup) {
   return DelayToScaled(setup, kSpeedError.time_register, kSpeedError.time);
 }
 
-int ComputeMotor_TempSensor_Type(CZel_Setup& setup) {
+StepResult ComputeMotor_TempSensor_Type(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::MTSTYPE, param::Motor_TempSensor_Type);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [reg, type] = *p;
   return WriteScaled(*type, 0.0, 1.0, static_cast<double>(Truncated(reg->GetValueInBaseUnit())));
 }
 
-int ComputeIsBrakeResistor(CZel_Setup& setup) {
+StepResult ComputeIsBrakeResistor(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::OSR, param::isBrakeResistor);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [osr, on] = *p;
   return WriteScaled(*on, 0.0, 1.0, BitOf(osr->GetValueInBaseUnit(), kOsrBrakeResistor));
 }
 
 // --- Scaled to chip ---------------------------------------------------------------------
 
-int ComputeT2MAXPROT(CZel_Setup& setup) {
+StepResult ComputeT2MAXPROT(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::DriveTempOutputAt0oC, param::DriveTempSensorGain,
                           param::Temp_2, param::ADCrange, param::T2MAXPROT);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [at0, gain, temp, range, counts] = *p;
   return WriteChip(*counts, AdcMax(setup) *
                                 (at0->GetValueInBaseUnit() +
@@ -344,37 +344,37 @@ int ComputeT2MAXPROT(CZel_Setup& setup) {
                                 range->GetValueInBaseUnit());
 }
 
-int ComputeChipUMAXPROT(CZel_Setup& setup) {
+StepResult ComputeChipUMAXPROT(CZel_Setup& setup) {
   return ScaledTimesScale(setup, param::UMAX_PROT, param::UMAXPROT, MeasuredVoltageScale,
                           Rounding::TowardZero);
 }
 // Unlike the over-voltage threshold this one is left to the host's rounding.
-int ComputeChipUMINPROT(CZel_Setup& setup) {
+StepResult ComputeChipUMINPROT(CZel_Setup& setup) {
   return ScaledTimesScale(setup, param::UMIN_PROT, param::UMINPROT, MeasuredVoltageScale);
 }
-int ComputeBRAKELIM(CZel_Setup& setup) {
+StepResult ComputeBRAKELIM(CZel_Setup& setup) {
   return ScaledTimesScale(setup, param::Vbrake, param::BRAKELIM, MeasuredVoltageScale);
 }
 
-int ComputeII2TPROT_D(CZel_Setup& setup) { return I2tNominalToChip(setup, kDriveI2t); }
-int ComputeSFI2T_D(CZel_Setup& setup) { return I2tTimeFactorToChip(setup, kDriveI2t); }
-int ComputeI2TINTLIM_D(CZel_Setup& setup) { return I2tLimitToChip(setup, kDriveI2t, false); }
-int ComputeII2TWARLIM_D(CZel_Setup& setup) { return I2tLimitToChip(setup, kDriveI2t, true); }
-int ComputeII2TPROT_M(CZel_Setup& setup) { return I2tNominalToChip(setup, kMotorI2t); }
-int ComputeSFI2T_M(CZel_Setup& setup) { return I2tTimeFactorToChip(setup, kMotorI2t); }
-int ComputeI2TINTLIM_M(CZel_Setup& setup) { return I2tLimitToChip(setup, kMotorI2t, false); }
-int ComputeI2TWARLIM_M(CZel_Setup& setup) { return I2tLimitToChip(setup, kMotorI2t, true); }
+StepResult ComputeII2TPROT_D(CZel_Setup& setup) { return I2tNominalToChip(setup, kDriveI2t); }
+StepResult ComputeSFI2T_D(CZel_Setup& setup) { return I2tTimeFactorToChip(setup, kDriveI2t); }
+StepResult ComputeI2TINTLIM_D(CZel_Setup& setup) { return I2tLimitToChip(setup, kDriveI2t, false); }
+StepResult ComputeII2TWARLIM_D(CZel_Setup& setup) { return I2tLimitToChip(setup, kDriveI2t, true); }
+StepResult ComputeII2TPROT_M(CZel_Setup& setup) { return I2tNominalToChip(setup, kMotorI2t); }
+StepResult ComputeSFI2T_M(CZel_Setup& setup) { return I2tTimeFactorToChip(setup, kMotorI2t); }
+StepResult ComputeI2TINTLIM_M(CZel_Setup& setup) { return I2tLimitToChip(setup, kMotorI2t, false); }
+StepResult ComputeI2TWARLIM_M(CZel_Setup& setup) { return I2tLimitToChip(setup, kMotorI2t, true); }
 
-int ComputeMTSTYPE(CZel_Setup& setup) {
+StepResult ComputeMTSTYPE(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::Motor_TempSensor_Type, param::MTSTYPE);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [type, reg] = *p;
   return WriteChip(*reg, IsFlagSet(type->GetValueInBaseUnit()) ? 1.0 : 0.0);
 }
 
-int ComputeOSR(CZel_Setup& setup) {
+StepResult ComputeOSR(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::OSR, param::isBrakeResistor, param::SensorsConfiguration);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [osr, brake, sensors] = *p;
   auto bits = static_cast<unsigned long long>(Truncated(osr->GetValueInBaseUnit()));
   bits &= ~static_cast<unsigned long long>(kOsrBrakeResistor | kOsrEncoderOnLoad);
@@ -385,7 +385,7 @@ int ComputeOSR(CZel_Setup& setup) {
   return WriteChip(*osr, static_cast<double>(bits));
 }
 
-int ComputePCR(CZel_Setup& setup) {
+StepResult ComputePCR(CZel_Setup& setup) {
   CZel_Parameter* pcr = setup.FindParameter(param::PCR);
   std::array<CZel_Parameter*, std::size(kPcrFlags)> flags{};
   bool all_found = pcr != nullptr;
@@ -393,7 +393,7 @@ int ComputePCR(CZel_Setup& setup) {
     flags[i] = setup.FindParameter(kPcrFlags[i].flag);
     all_found = all_found && flags[i];
   }
-  if (!all_found) return 0;
+  if (!all_found) return StepResult::Missing;
   auto bits = static_cast<unsigned long long>(Truncated(pcr->GetValueInBaseUnit())) & kPcrKeptBits;
   for (std::size_t i = 0; i < flags.size(); ++i) {
     if (IsFlagSet(flags[i]->GetValueInBaseUnit())) bits |= kPcrFlags[i].mask();
@@ -401,29 +401,29 @@ int ComputePCR(CZel_Setup& setup) {
   return WriteChip(*pcr, static_cast<double>(bits));
 }
 
-int ComputeChipIMAXPROT(CZel_Setup& setup) {
+StepResult ComputeChipIMAXPROT(CZel_Setup& setup) {
   return ScaledTimesScale(setup, param::Imax_Prot, param::IMAXPROT, CurrentScale);
 }
-int ComputeTIMAXPROT(CZel_Setup& setup) {
+StepResult ComputeTIMAXPROT(CZel_Setup& setup) {
   return DelayToChip(setup, param::time_Imax_Prot, param::TIMAXPROT);
 }
-int ComputeERRMAX(CZel_Setup& setup) {
+StepResult ComputeERRMAX(CZel_Setup& setup) {
   return ScaledTimesScale(setup, kPositionError.band, kPositionError.band_register,
                           kPositionError.scale);
 }
-int ComputeTERRMAX(CZel_Setup& setup) {
+StepResult ComputeTERRMAX(CZel_Setup& setup) {
   return DelayToChip(setup, kPositionError.time, kPositionError.time_register, kPositionError.flag);
 }
-int ComputeSERRMAX(CZel_Setup& setup) {
+StepResult ComputeSERRMAX(CZel_Setup& setup) {
   return ScaledTimesScale(setup, kSpeedError.band, kSpeedError.band_register, kSpeedError.scale);
 }
-int ComputeTSERRMAX(CZel_Setup& setup) {
+StepResult ComputeTSERRMAX(CZel_Setup& setup) {
   return DelayToChip(setup, kSpeedError.time, kSpeedError.time_register, kSpeedError.flag);
 }
 
-int ComputeT1MAXPROT(CZel_Setup& setup) {
+StepResult ComputeT1MAXPROT(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::T1MAXPROT);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   return WriteChip(*(*p)[0], kFullScale);
 }
 

@@ -5,6 +5,7 @@
 #include <span>
 
 #include "derive/register_bits.h"
+#include "derive/step.h"
 #include "host/zel_setup.h"
 #include "units/scales.h"
 
@@ -28,56 +29,56 @@ std::span<const PcrFlagBit> PcrFlagBits();
 inline constexpr double kProtectionOffDelay = kUnsigned16Max;
 
 // Chip to scaled.
-int ComputeIsOverVoltage(CZel_Setup& setup);
-int ComputeIsUnderVoltage(CZel_Setup& setup);
-int ComputeIsDriveOverTemp(CZel_Setup& setup);
-int ComputeIsDriveI2t(CZel_Setup& setup);
-int ComputeIsOverCurrent(CZel_Setup& setup);
+StepResult ComputeIsOverVoltage(CZel_Setup& setup);
+StepResult ComputeIsUnderVoltage(CZel_Setup& setup);
+StepResult ComputeIsDriveOverTemp(CZel_Setup& setup);
+StepResult ComputeIsDriveI2t(CZel_Setup& setup);
+StepResult ComputeIsOverCurrent(CZel_Setup& setup);
 // Limited to off when the drive has no motor temperature input (`DisableMotorTemperature`).
-int ComputeIsMotorOverTemp(CZel_Setup& setup);
-int ComputeIsMotorI2t(CZel_Setup& setup);
-int ComputeScaledUMAX_PROT(CZel_Setup& setup);
-int ComputeScaledUMIN_PROT(CZel_Setup& setup);
-int ComputeTemp_2(CZel_Setup& setup);
-int ComputeI_I2t_D(CZel_Setup& setup);
-int Computet_I2t_D(CZel_Setup& setup);
-int ComputeI_I2t_M(CZel_Setup& setup);
-int Computet_I2t_M(CZel_Setup& setup);
-int ComputeTestProtectionCurrent(CZel_Setup& setup);
-int ComputeScaledImax_Prot(CZel_Setup& setup);
-int Computetime_Imax_Prot(CZel_Setup& setup);
-int ComputeIsPositionControlError(CZel_Setup& setup);
-int ComputeERR_position(CZel_Setup& setup);
-int Computetime_ERR_pos(CZel_Setup& setup);
-int ComputeIsSpeedControlError(CZel_Setup& setup);
-int ComputeERR_speed(CZel_Setup& setup);
-int Computetime_ERR_spd(CZel_Setup& setup);
-int ComputeMotor_TempSensor_Type(CZel_Setup& setup);
-int ComputeIsBrakeResistor(CZel_Setup& setup);
-int ComputeVbrake(CZel_Setup& setup);
+StepResult ComputeIsMotorOverTemp(CZel_Setup& setup);
+StepResult ComputeIsMotorI2t(CZel_Setup& setup);
+StepResult ComputeScaledUMAX_PROT(CZel_Setup& setup);
+StepResult ComputeScaledUMIN_PROT(CZel_Setup& setup);
+StepResult ComputeTemp_2(CZel_Setup& setup);
+StepResult ComputeI_I2t_D(CZel_Setup& setup);
+StepResult Computet_I2t_D(CZel_Setup& setup);
+StepResult ComputeI_I2t_M(CZel_Setup& setup);
+StepResult Computet_I2t_M(CZel_Setup& setup);
+StepResult ComputeTestProtectionCurrent(CZel_Setup& setup);
+StepResult ComputeScaledImax_Prot(CZel_Setup& setup);
+StepResult Computetime_Imax_Prot(CZel_Setup& setup);
+StepResult ComputeIsPositionControlError(CZel_Setup& setup);
+StepResult ComputeERR_position(CZel_Setup& setup);
+StepResult Computetime_ERR_pos(CZel_Setup& setup);
+StepResult ComputeIsSpeedControlError(CZel_Setup& setup);
+StepResult ComputeERR_speed(CZel_Setup& setup);
+StepResult Computetime_ERR_spd(CZel_Setup& setup);
+StepResult ComputeMotor_TempSensor_Type(CZel_Setup& setup);
+StepResult ComputeIsBrakeResistor(CZel_Setup& setup);
+StepResult ComputeVbrake(CZel_Setup& setup);
 
 // Scaled to chip.
-int ComputeT2MAXPROT(CZel_Setup& setup);
-int ComputeChipUMAXPROT(CZel_Setup& setup);
-int ComputeChipUMINPROT(CZel_Setup& setup);
-int ComputeII2TPROT_D(CZel_Setup& setup);
-int ComputeSFI2T_D(CZel_Setup& setup);
-int ComputeI2TINTLIM_D(CZel_Setup& setup);
-int ComputeII2TWARLIM_D(CZel_Setup& setup);
-int ComputeMTSTYPE(CZel_Setup& setup);
-int ComputeOSR(CZel_Setup& setup);
-int ComputePCR(CZel_Setup& setup);
-int ComputeChipIMAXPROT(CZel_Setup& setup);
-int ComputeTIMAXPROT(CZel_Setup& setup);
-int ComputeERRMAX(CZel_Setup& setup);
-int ComputeTERRMAX(CZel_Setup& setup);
-int ComputeSERRMAX(CZel_Setup& setup);
-int ComputeTSERRMAX(CZel_Setup& setup);
-int ComputeT1MAXPROT(CZel_Setup& setup);  // always full scale
-int ComputeII2TPROT_M(CZel_Setup& setup);
-int ComputeSFI2T_M(CZel_Setup& setup);
-int ComputeI2TINTLIM_M(CZel_Setup& setup);
-int ComputeI2TWARLIM_M(CZel_Setup& setup);
-int ComputeBRAKELIM(CZel_Setup& setup);
+StepResult ComputeT2MAXPROT(CZel_Setup& setup);
+StepResult ComputeChipUMAXPROT(CZel_Setup& setup);
+StepResult ComputeChipUMINPROT(CZel_Setup& setup);
+StepResult ComputeII2TPROT_D(CZel_Setup& setup);
+StepResult ComputeSFI2T_D(CZel_Setup& setup);
+StepResult ComputeI2TINTLIM_D(CZel_Setup& setup);
+StepResult ComputeII2TWARLIM_D(CZel_Setup& setup);
+StepResult ComputeMTSTYPE(CZel_Setup& setup);
+StepResult ComputeOSR(CZel_Setup& setup);
+StepResult ComputePCR(CZel_Setup& setup);
+StepResult ComputeChipIMAXPROT(CZel_Setup& setup);
+StepResult ComputeTIMAXPROT(CZel_Setup& setup);
+StepResult ComputeERRMAX(CZel_Setup& setup);
+StepResult ComputeTERRMAX(CZel_Setup& setup);
+StepResult ComputeSERRMAX(CZel_Setup& setup);
+StepResult ComputeTSERRMAX(CZel_Setup& setup);
+StepResult ComputeT1MAXPROT(CZel_Setup& setup);  // always full scale
+StepResult ComputeII2TPROT_M(CZel_Setup& setup);
+StepResult ComputeSFI2T_M(CZel_Setup& setup);
+StepResult ComputeI2TINTLIM_M(CZel_Setup& setup);
+StepResult ComputeI2TWARLIM_M(CZel_Setup& setup);
+StepResult ComputeBRAKELIM(CZel_Setup& setup);
 
 }  // namespace dcservo

@@ -79,30 +79,30 @@ bool IsPairOf(const ReferencePair* pair, std::string_view name) {
 // into another mode's pair they would turn a position range into a speed or current one.
 // That pair keeps what the user stored, held within its range as the range follows the
 // setup.
-int KeepStoredLimit(CZel_Setup& setup, CZel_Parameter& limit, RangeRule range) {
+StepResult KeepStoredLimit(CZel_Setup& setup, CZel_Parameter& limit, RangeRule range) {
   if (range) range(setup);
   const double stored = limit.GetValueInBaseUnit();
   const double lo = limit.GetMinInBaseUnit(), hi = limit.GetMaxInBaseUnit();
-  if (!(lo <= hi)) return 1;  // an inverted range holds nothing to clamp to
+  if (!(lo <= hi)) return StepResult::Done;  // an inverted range holds nothing to clamp to
   const double held = std::clamp(stored, lo, hi);
-  if (held == stored) return 1;
-  return limit.SetValueInBaseUnit(held);
+  if (held == stored) return StepResult::Done;
+  return Stored(limit.SetValueInBaseUnit(held));
 }
 
-int ComputeReferenceMin(CZel_Setup& setup, const char* name, RangeRule range) {
+StepResult ComputeReferenceMin(CZel_Setup& setup, const char* name, RangeRule range) {
   auto p = FindParameters(setup, name, param::AD5OFF, param::ControlMode);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [limit, ad5off, mode] = *p;
   if (!IsPairOf(PairOfMode(mode->GetValueInBaseUnit()), name))
     return KeepStoredLimit(setup, *limit, range);
   if (range) range(setup);
-  return limit->SetValueInInternalUnit(ad5off->GetValueInInternalUnit());
+  return Stored(limit->SetValueInInternalUnit(ad5off->GetValueInInternalUnit()));
 }
 
-int ComputeReferenceMax(CZel_Setup& setup, const char* name, RangeRule range) {
+StepResult ComputeReferenceMax(CZel_Setup& setup, const char* name, RangeRule range) {
   auto p =
       FindParameters(setup, name, param::AD5OFF, param::CADIN, param::SFTADIN, param::ControlMode);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [limit, ad5off, cadin, sftadin, mode] = *p;
   if (!IsPairOf(PairOfMode(mode->GetValueInBaseUnit()), name))
     return KeepStoredLimit(setup, *limit, range);
@@ -110,8 +110,8 @@ int ComputeReferenceMax(CZel_Setup& setup, const char* name, RangeRule range) {
   const double top =
       ReferenceTop(setup, ad5off->GetValueInInternalUnit(), cadin->GetValueInInternalUnit(),
                    sftadin->GetValueInInternalUnit());
-  if (!AllFinite(top)) return 0;
-  return limit->SetValueInInternalUnit(top);
+  if (!AllFinite(top)) return StepResult::Refused;
+  return Stored(limit->SetValueInInternalUnit(top));
 }
 
 // The bipolar ±10 V input reads 0 counts at -10 V, so its dead band point is shifted by
@@ -121,17 +121,17 @@ bool IsBipolarInput(double inputs_range) {
 }
 
 // Speeds and accelerations of the external reference are magnitudes.
-int ComputeLimitFromChip(CZel_Setup& setup, const char* chip, const char* scaled, double scale) {
+StepResult ComputeLimitFromChip(CZel_Setup& setup, const char* chip, const char* scaled, double scale) {
   auto p = FindParameters(setup, chip, scaled);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [counts, limit] = *p;
   const double k = std::abs(scale);
   return WriteScaled(*limit, 0.0, kFullScale / k, counts->GetValueInBaseUnit() / k);
 }
 
-int ComputeLimitToChip(CZel_Setup& setup, const char* scaled, const char* chip, double scale) {
+StepResult ComputeLimitToChip(CZel_Setup& setup, const char* scaled, const char* chip, double scale) {
   auto p = FindParameters(setup, scaled, chip);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [limit, counts] = *p;
   return WriteChip(*counts, limit->GetValueInBaseUnit() * std::abs(scale));
 }
@@ -168,94 +168,94 @@ AnalogueReferenceGain SplitAnalogueReferenceScale(double span) {
 // ---------------------------------------------------------------------------------------
 // Chip to scaled.
 
-int ComputeControlMode(CZel_Setup& setup) {
+StepResult ComputeControlMode(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::ACR, param::ControlMode);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [acr, mode] = *p;
   const std::uint32_t bits = RegisterBits(*acr);
   const double value = (bits & kAcrPositionLoop) ? 0.0 : (bits & kAcrSpeedLoop) ? 1.0 : 2.0;
   return WriteScaled(*mode, 0.0, 2.0, value);
 }
 
-int ComputeExternalReference(CZel_Setup& setup) {
+StepResult ComputeExternalReference(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::ACR, param::ExternalReference);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [acr, external] = *p;
   const bool on = RegisterBits(*acr) & (kAcrAnalogueReference | kAcrDigitalReference);
   return WriteScaled(*external, 0.0, 1.0, on ? 1.0 : 0.0);
 }
 
-int ComputeIsAutoActivatedAfterPowerOn(CZel_Setup& setup) {
+StepResult ComputeIsAutoActivatedAfterPowerOn(CZel_Setup& setup) {
   return ComputeFlagFromRegister(setup, param::ACR, kAcrAutoActivatedFlag);
 }
 
-int ComputeIsAnalogueReference(CZel_Setup& setup) {
+StepResult ComputeIsAnalogueReference(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::ACR, param::isAnalogueReference);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [acr, analogue] = *p;
   const double max = HasAnalogueInput(setup) ? 1.0 : 0.0;
   return WriteScaled(*analogue, 0.0, max, (RegisterBits(*acr) & kAcrAnalogueReference) ? 1.0 : 0.0);
 }
 
-int ComputeDigitalReferenceType(CZel_Setup& setup) {
+StepResult ComputeDigitalReferenceType(CZel_Setup& setup) {
   return ComputeFlagFromRegister(setup, param::ACR, kAcrDigitalReferenceTypeFlag);
 }
 
-int ComputeIsLimitMaximum(CZel_Setup& setup) {
+StepResult ComputeIsLimitMaximum(CZel_Setup& setup) {
   return ComputeFlagFromRegister(setup, param::UPGRADE, kUpgradeLimitMaximumFlag);
 }
 
-int ComputeErefMaxSpeed(CZel_Setup& setup) {
+StepResult ComputeErefMaxSpeed(CZel_Setup& setup) {
   return ComputeLimitFromChip(setup, param::CSPD, param::ErefMaxSpeed, LoadSpeedScale(setup));
 }
 
-int ComputeErefMaxAcceleration(CZel_Setup& setup) {
+StepResult ComputeErefMaxAcceleration(CZel_Setup& setup) {
   return ComputeLimitFromChip(setup, param::CACC, param::ErefMaxAcceleration,
                               AccelerationScale(setup));
 }
 
-int ComputeSpeedForward(CZel_Setup& setup) {
+StepResult ComputeSpeedForward(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::ACR, param::SpeedForward);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [acr, forward] = *p;
-  return forward->SetValueInInternalUnit((RegisterBits(*acr) & kAcrSpeedForward) ? 1.0 : 0.0);
+  return Stored(forward->SetValueInInternalUnit((RegisterBits(*acr) & kAcrSpeedForward) ? 1.0 : 0.0));
 }
 
-int ComputeDeadBand_Point(CZel_Setup& setup) {
+StepResult ComputeDeadBand_Point(CZel_Setup& setup) {
   auto p =
       FindParameters(setup, param::DeadBand_Point, param::AnalogueInputsRange, param::LEVEL_AD5);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [point, span, level] = *p;
   SetDeadBandPointRange(setup);
   const double inputs_range = span->GetValueInBaseUnit();
   const double volts = inputs_range * level->GetValueInBaseUnit() / AdcMax(setup);
-  return point->SetValueInBaseUnit(IsBipolarInput(inputs_range) ? volts - 10.0 : volts);
+  return Stored(point->SetValueInBaseUnit(IsBipolarInput(inputs_range) ? volts - 10.0 : volts));
 }
 
-int ComputeDeadBand_Range(CZel_Setup& setup) {
+StepResult ComputeDeadBand_Range(CZel_Setup& setup) {
   auto p =
       FindParameters(setup, param::DeadBand_Range, param::AnalogueInputsRange, param::E_LEVEL_AD5);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [width, span, level] = *p;
   SetDeadBandWidthRange(setup);
-  return width->SetValueInBaseUnit(span->GetValueInBaseUnit() * level->GetValueInBaseUnit() /
-                                   AdcMax(setup));
+  return Stored(width->SetValueInBaseUnit(span->GetValueInBaseUnit() * level->GetValueInBaseUnit() /
+                                   AdcMax(setup)));
 }
 
 // A coefficient of full scale lets the reference through unfiltered.
-int ComputeUseFilter(CZel_Setup& setup) {
+StepResult ComputeUseFilter(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::FILTER1, param::UseFilter);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [filter1, use] = *p;
   return WriteScaled(*use, 0.0, 1.0, filter1->GetValueInBaseUnit() == kFullScale ? 0.0 : 1.0);
 }
 
 // With the filter off the coefficient holds no bandwidth; 50 1/s is what the user starts
 // from on switching it on. A `filter` comes only with its `UseFilter`.
-int ComputeFilter(CZel_Setup& setup) {
+StepResult ComputeFilter(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::FILTER1, param::UseFilter, param::filter, param::DSP_freq,
                           param::SLPER, param::PWMPER);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [filter1, use, filter, dsp, slper, pwmper] = *p;
   const double ts = LoopPeriodOf(slper->GetValueInBaseUnit(), pwmper->GetValueInBaseUnit(),
                                  dsp->GetValueInBaseUnit());
@@ -264,41 +264,41 @@ int ComputeFilter(CZel_Setup& setup) {
   return WriteScaled(*filter, 0.0, FirstOrderCornerMaximum(ts), bandwidth);
 }
 
-int ComputePOS_min(CZel_Setup& setup) {
+StepResult ComputePOS_min(CZel_Setup& setup) {
   return ComputeReferenceMin(setup, param::POS_min, SetPOS_minRange);
 }
-int ComputePOS_max(CZel_Setup& setup) {
+StepResult ComputePOS_max(CZel_Setup& setup) {
   return ComputeReferenceMax(setup, param::POS_max, SetPOS_maxRange);
 }
-int ComputeSPD_min(CZel_Setup& setup) {
+StepResult ComputeSPD_min(CZel_Setup& setup) {
   return ComputeReferenceMin(setup, param::SPD_min, SetSPD_minRange);
 }
-int ComputeSPD_max(CZel_Setup& setup) {
+StepResult ComputeSPD_max(CZel_Setup& setup) {
   return ComputeReferenceMax(setup, param::SPD_max, SetSPD_maxRange);
 }
-int CopyAD5OFFToCRT_min(CZel_Setup& setup) {
+StepResult CopyAD5OFFToCRT_min(CZel_Setup& setup) {
   return ComputeReferenceMin(setup, param::CRT_min, nullptr);
 }
-int ComputeCRT_max(CZel_Setup& setup) {
+StepResult ComputeCRT_max(CZel_Setup& setup) {
   return ComputeReferenceMax(setup, param::CRT_max, SetCRT_maxRange);
 }
 
 // ---------------------------------------------------------------------------------------
 // Scaled to chip.
 
-int ComputeACR(CZel_Setup& setup) {
+StepResult ComputeACR(CZel_Setup& setup) {
   auto p =
       FindParameters(setup, param::ACR, param::IsAutoActivatedAfterPowerOn,
                      param::ExternalReference, param::isAnalogueReference,
                      param::DigitalReferenceType, param::ControlMode, param::PositionControlType);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [acr, auto_activated, external, analogue, digital_type, mode, position_type] = *p;
   const CZel_Parameter* forward = nullptr;
   if (HasSpeedForward(setup)) forward = setup.FindParameter(param::SpeedForward);
   const CZel_Parameter* freeze = nullptr;
   if (HasFreezeControl(setup)) {
     freeze = setup.FindParameter(param::isFreezeControl);
-    if (!freeze) return 0;
+    if (!freeze) return StepResult::Missing;
   }
 
   std::uint32_t bits =
@@ -317,92 +317,92 @@ int ComputeACR(CZel_Setup& setup) {
   }
   const auto with_loops =
       WithLoopsOfMode(bits, mode->GetValueInBaseUnit(), position_type->GetValueInBaseUnit());
-  if (!with_loops) return 0;
+  if (!with_loops) return StepResult::Refused;
   bits = *with_loops;
   bits = WithBit(bits, kAcrSpeedForward, forward && IsFlagSet(forward->GetValueInInternalUnit()));
   if (freeze) bits = WithBit(bits, kAcrFreezeControl, IsFlagSet(freeze->GetValueInInternalUnit()));
-  return acr->SetValueInBaseUnit(bits);
+  return Stored(acr->SetValueInBaseUnit(bits));
 }
 
-int ComputeCADIN(CZel_Setup& setup) {
+StepResult ComputeCADIN(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::CADIN, param::ControlMode);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [cadin, mode] = *p;
   const auto gain = GainOfMode(setup, *mode);
-  if (!gain) return 0;
-  return cadin->SetValueInInternalUnit(gain->mantissa);
+  if (!gain) return StepResult::Refused;
+  return Stored(cadin->SetValueInInternalUnit(gain->mantissa));
 }
 
-int ComputeSFTADIN(CZel_Setup& setup) {
+StepResult ComputeSFTADIN(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::SFTADIN, param::ControlMode);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [sftadin, mode] = *p;
   const auto gain = GainOfMode(setup, *mode);
-  if (!gain) return 0;
-  return sftadin->SetValueInInternalUnit(gain->shift);
+  if (!gain) return StepResult::Refused;
+  return Stored(sftadin->SetValueInInternalUnit(gain->shift));
 }
 
-int ComputeAD5OFF(CZel_Setup& setup) {
+StepResult ComputeAD5OFF(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::AD5OFF, param::ControlMode);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [ad5off, mode] = *p;
   const ReferencePair* pair = PairOfMode(mode->GetValueInBaseUnit());
-  if (!pair) return 0;
+  if (!pair) return StepResult::Refused;
   CZel_Parameter* min = setup.FindParameter(pair->min);
-  if (!min) return 0;
-  return ad5off->SetValueInInternalUnit(min->GetValueInInternalUnit());
+  if (!min) return StepResult::Missing;
+  return Stored(ad5off->SetValueInInternalUnit(min->GetValueInInternalUnit()));
 }
 
-int ComputeFILTER1(CZel_Setup& setup) {
+StepResult ComputeFILTER1(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::FILTER1, param::UseFilter, param::filter, param::Ts_S);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [filter1, use, filter, ts] = *p;
   if (use->GetValueInBaseUnit() == 0.0) return WriteChip(*filter1, kFullScale);
   return WriteChip(*filter1,
                    FirstOrderCoefficient(filter->GetValueInBaseUnit(), ts->GetValueInBaseUnit()));
 }
 
-int ComputeLEVEL_AD5(CZel_Setup& setup) {
+StepResult ComputeLEVEL_AD5(CZel_Setup& setup) {
   auto p =
       FindParameters(setup, param::LEVEL_AD5, param::DeadBand_Point, param::AnalogueInputsRange);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [level, point, span] = *p;
   const double inputs_range = span->GetValueInBaseUnit();
   const double volts = point->GetValueInBaseUnit() + (IsBipolarInput(inputs_range) ? 10.0 : 0.0);
   return WriteChip(*level, AdcMax(setup) * volts / inputs_range);
 }
 
-int ComputeE_LEVEL_AD5(CZel_Setup& setup) {
+StepResult ComputeE_LEVEL_AD5(CZel_Setup& setup) {
   auto p =
       FindParameters(setup, param::E_LEVEL_AD5, param::DeadBand_Range, param::AnalogueInputsRange);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [level, width, span] = *p;
   return WriteChip(*level,
                    width->GetValueInBaseUnit() * AdcMax(setup) / span->GetValueInBaseUnit());
 }
 
-int ComputeCACC(CZel_Setup& setup) {
+StepResult ComputeCACC(CZel_Setup& setup) {
   return ComputeLimitToChip(setup, param::ErefMaxAcceleration, param::CACC,
                             AccelerationScale(setup));
 }
 
-int ComputeCSPD(CZel_Setup& setup) {
+StepResult ComputeCSPD(CZel_Setup& setup) {
   return ComputeLimitToChip(setup, param::ErefMaxSpeed, param::CSPD, LoadSpeedScale(setup));
 }
 
-int ComputeGEAR(CZel_Setup& setup) {
+StepResult ComputeGEAR(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::GEAR, param::GEARSLAVE, param::GEARMASTER);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [gear, slave, master] = *p;
   return WriteChip(*gear, slave->GetValueInBaseUnit() / master->GetValueInBaseUnit());
 }
 
 // With the load encoder (sensor configuration 2) the drive cannot run position and speed
 // in the fast loop, whatever the switch says.
-int ComputeUPGRADE(CZel_Setup& setup) {
+StepResult ComputeUPGRADE(CZel_Setup& setup) {
   auto p =
       FindParameters(setup, param::UPGRADE, param::isLimitMaximum, param::SensorsConfiguration);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [upgrade, limit_maximum, sensors] = *p;
   const CZel_Parameter* fast = nullptr;
   if (HasPosSpdInFastLoop(setup)) fast = setup.FindParameter(param::PosSpd_in_FastLoop);
@@ -411,7 +411,7 @@ int ComputeUPGRADE(CZel_Setup& setup) {
   const bool in_fast_loop =
       fast && IsFlagSet(fast->GetValueInBaseUnit()) && sensors->GetValueInBaseUnit() < 2.0;
   bits = WithBit(bits, kUpgradePosSpdInFastLoop, in_fast_loop);
-  return upgrade->SetValueInBaseUnit(bits);
+  return Stored(upgrade->SetValueInBaseUnit(bits));
 }
 
 }  // namespace dcservo

@@ -8,6 +8,7 @@
 #include "derive/gains.h"
 #include "derive/register_bits.h"
 #include "derive/register_flags.h"
+#include "derive/step.h"
 #include "host/zel_setup.h"
 #include "names/drive_names.h"
 
@@ -37,41 +38,41 @@ double AnalogueReferenceScale(CZel_Setup& setup);
 AnalogueReferenceGain SplitAnalogueReferenceScale(double span);
 
 // Chip to scaled.
-int ComputeControlMode(CZel_Setup& setup);
-int ComputeExternalReference(CZel_Setup& setup);
-int ComputeIsAutoActivatedAfterPowerOn(CZel_Setup& setup);
+StepResult ComputeControlMode(CZel_Setup& setup);
+StepResult ComputeExternalReference(CZel_Setup& setup);
+StepResult ComputeIsAutoActivatedAfterPowerOn(CZel_Setup& setup);
 // The range is [0, 0] on a drive without the analogue input.
-int ComputeIsAnalogueReference(CZel_Setup& setup);
-int ComputeDigitalReferenceType(CZel_Setup& setup);
-int ComputeIsLimitMaximum(CZel_Setup& setup);
-int ComputeErefMaxSpeed(CZel_Setup& setup);
-int ComputeErefMaxAcceleration(CZel_Setup& setup);
-int ComputeSpeedForward(CZel_Setup& setup);
+StepResult ComputeIsAnalogueReference(CZel_Setup& setup);
+StepResult ComputeDigitalReferenceType(CZel_Setup& setup);
+StepResult ComputeIsLimitMaximum(CZel_Setup& setup);
+StepResult ComputeErefMaxSpeed(CZel_Setup& setup);
+StepResult ComputeErefMaxAcceleration(CZel_Setup& setup);
+StepResult ComputeSpeedForward(CZel_Setup& setup);
 // The analogue input group. All three reference pairs follow from the same chip values
 // whatever the mode; only the pair of the current mode is the one the drive uses.
-int ComputeDeadBand_Point(CZel_Setup& setup);
-int ComputeDeadBand_Range(CZel_Setup& setup);
-int ComputeUseFilter(CZel_Setup& setup);
-int ComputeFilter(CZel_Setup& setup);
-int ComputePOS_min(CZel_Setup& setup);
-int ComputePOS_max(CZel_Setup& setup);
-int ComputeSPD_min(CZel_Setup& setup);
-int ComputeSPD_max(CZel_Setup& setup);
+StepResult ComputeDeadBand_Point(CZel_Setup& setup);
+StepResult ComputeDeadBand_Range(CZel_Setup& setup);
+StepResult ComputeUseFilter(CZel_Setup& setup);
+StepResult ComputeFilter(CZel_Setup& setup);
+StepResult ComputePOS_min(CZel_Setup& setup);
+StepResult ComputePOS_max(CZel_Setup& setup);
+StepResult ComputeSPD_min(CZel_Setup& setup);
+StepResult ComputeSPD_max(CZel_Setup& setup);
 // Sets no range: the current limits' ranges come with `CRT_max`.
-int CopyAD5OFFToCRT_min(CZel_Setup& setup);
-int ComputeCRT_max(CZel_Setup& setup);
+StepResult CopyAD5OFFToCRT_min(CZel_Setup& setup);
+StepResult ComputeCRT_max(CZel_Setup& setup);
 
 // Scaled to chip.
-int ComputeACR(CZel_Setup& setup);
-int ComputeCADIN(CZel_Setup& setup);
-int ComputeSFTADIN(CZel_Setup& setup);
-int ComputeAD5OFF(CZel_Setup& setup);
-int ComputeFILTER1(CZel_Setup& setup);
-int ComputeLEVEL_AD5(CZel_Setup& setup);
-int ComputeE_LEVEL_AD5(CZel_Setup& setup);
-int ComputeCACC(CZel_Setup& setup);
-int ComputeCSPD(CZel_Setup& setup);
-int ComputeGEAR(CZel_Setup& setup);
-int ComputeUPGRADE(CZel_Setup& setup);
+StepResult ComputeACR(CZel_Setup& setup);
+StepResult ComputeCADIN(CZel_Setup& setup);
+StepResult ComputeSFTADIN(CZel_Setup& setup);
+StepResult ComputeAD5OFF(CZel_Setup& setup);
+StepResult ComputeFILTER1(CZel_Setup& setup);
+StepResult ComputeLEVEL_AD5(CZel_Setup& setup);
+StepResult ComputeE_LEVEL_AD5(CZel_Setup& setup);
+StepResult ComputeCACC(CZel_Setup& setup);
+StepResult ComputeCSPD(CZel_Setup& setup);
+StepResult ComputeGEAR(CZel_Setup& setup);
+StepResult ComputeUPGRADE(CZel_Setup& setup);
 
 }  // namespace dcservo

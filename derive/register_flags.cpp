@@ -24,15 +24,15 @@ std::uint32_t WithFlag(std::uint32_t bits, const RegisterFlag& row, double flag_
   return WithBit(bits, row.mask, IsFlagSet(flag_value) != row.set_when_flag_clear);
 }
 
-int ComputeFlagFromRegister(CZel_Setup& setup, const char* register_name, const RegisterFlag& row) {
+StepResult ComputeFlagFromRegister(CZel_Setup& setup, const char* register_name, const RegisterFlag& row) {
   auto p = FindParameters(setup, register_name, row.flag);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [chip_register, flag] = *p;
-  if (!SetParameterRange(*flag, 0.0, 1.0)) return 0;
-  return flag->SetValueInBaseUnit(FlagFromBits(RegisterBits(*chip_register), row));
+  if (!SetParameterRange(*flag, 0.0, 1.0)) return StepResult::Refused;
+  return Stored(flag->SetValueInBaseUnit(FlagFromBits(RegisterBits(*chip_register), row)));
 }
 
-int ComputeRegisterFromFlags(CZel_Setup& setup, const char* register_name,
+StepResult ComputeRegisterFromFlags(CZel_Setup& setup, const char* register_name,
                              std::span<const RegisterFlag> rows) {
   CZel_Parameter* chip_register = setup.FindParameter(register_name);
   std::vector<const CZel_Parameter*> flags;
@@ -41,11 +41,11 @@ int ComputeRegisterFromFlags(CZel_Setup& setup, const char* register_name,
     flags.push_back(setup.FindParameter(row.flag));
     missing = missing || flags.back() == nullptr;
   }
-  if (missing) return 0;
+  if (missing) return StepResult::Missing;
   std::uint32_t bits = RegisterBits(*chip_register);
   for (std::size_t i = 0; i < rows.size(); ++i)
     bits = WithFlag(bits, rows[i], flags[i]->GetValueInBaseUnit());
-  return chip_register->SetValueInBaseUnit(bits);
+  return Stored(chip_register->SetValueInBaseUnit(bits));
 }
 
 }  // namespace dcservo

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 
+#include "derive/step.h"
 #include "host/zel_setup.h"
 
 namespace dcservo {
@@ -27,9 +28,9 @@ std::uint32_t WithFlag(std::uint32_t bits, const RegisterFlag& row, double flag_
 std::uint32_t WithBit(std::uint32_t bits, std::uint32_t mask, bool on);
 
 // Chip to scaled for one flag: range [0, 1], then the bit.
-int ComputeFlagFromRegister(CZel_Setup& setup, const char* register_name, const RegisterFlag& row);
+StepResult ComputeFlagFromRegister(CZel_Setup& setup, const char* register_name, const RegisterFlag& row);
 // Scaled to chip for a register made of flags only: every other bit is kept.
-int ComputeRegisterFromFlags(CZel_Setup& setup, const char* register_name,
+StepResult ComputeRegisterFromFlags(CZel_Setup& setup, const char* register_name,
                              std::span<const RegisterFlag> rows);
 
 }  // namespace dcservo

@@ -1,6 +1,6 @@
 #pragma once
 // What every conversion step shares: look up all its parameters first, change nothing when
-// one is missing, and report 1 done / 0 missing or refused.
+// one is missing, and say what it came to: done, missing or refused.
 
 #include <array>
 #include <optional>
@@ -11,7 +11,30 @@
 
 namespace dcservo {
 
-using StepFn = int (*)(CZel_Setup& setup);
+// Missing: a parameter the step needs is not in the setup (the host has reported the name
+// unless the caller silenced it), and nothing changed. Refused: the value it computed is not
+// a number, or the host refused it or its range; what the setup held stays. Callers that
+// only run a step may ignore it; a command or a dialog turns it into an exit code or a text.
+enum class StepResult { Done, Missing, Refused };
+
+// A host setter's 1 accepted / 0 refused.
+constexpr StepResult Stored(int accepted) {
+  return accepted ? StepResult::Done : StepResult::Refused;
+}
+// Two parts of one step: the first that went wrong.
+constexpr StepResult AndThen(StepResult first, StepResult second) {
+  return first != StepResult::Done ? first : second;
+}
+constexpr const char* StepResultName(StepResult r) {
+  switch (r) {
+    case StepResult::Done: return "done";
+    case StepResult::Missing: return "missing";
+    case StepResult::Refused: return "refused";
+  }
+  return "?";
+}
+
+using StepFn = StepResult (*)(CZel_Setup& setup);
 // A presence probe or condition that guards a step; null means always.
 using GuardFn = int (*)(CZel_Setup& setup);
 

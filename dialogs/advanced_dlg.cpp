@@ -7,8 +7,8 @@
 #include "derive/gains.h"
 #include "derive/pipelines.h"
 #include "derive/timing_steps.h"
-#include "design/dialog_names.h"
 #include "host/zel_dialog_registry.h"
+#include "names/dialog_names.h"
 #include "units/drive_modes.h"
 #include "units/timing.h"
 

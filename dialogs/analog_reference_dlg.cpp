@@ -2,8 +2,8 @@
 
 #include "derive/parameter_ranges.h"
 #include "derive/probes.h"
-#include "design/dialog_names.h"
 #include "host/zel_dialog_registry.h"
+#include "names/dialog_names.h"
 #include "units/drive_modes.h"
 
 namespace dcservo {

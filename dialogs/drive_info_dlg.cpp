@@ -3,8 +3,8 @@
 #include <cctype>
 
 #include "derive/pipelines.h"
-#include "design/dialog_names.h"
 #include "host/zel_dialog_registry.h"
+#include "names/dialog_names.h"
 
 namespace dcservo {
 namespace {

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "design/dialog_names.h"
 #include "dialogs/my_setup_dlg.h"
+#include "names/dialog_names.h"
 
 namespace dcservo {
 

@@ -7,11 +7,11 @@
 
 #include "derive/pipelines.h"
 #include "derive/probes.h"
-#include "design/dialog_names.h"
 #include "design/notch_placement.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"
 #include "host/zel_file.h"
+#include "names/dialog_names.h"
 
 namespace dcservo {
 namespace {

@@ -7,9 +7,9 @@
 #include "derive/pipelines.h"
 #include "derive/plausibility.h"
 #include "derive/protections.h"
-#include "design/dialog_names.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_io_outputs.h"
+#include "names/dialog_names.h"
 #include "units/control_structure.h"
 #include "units/drive_modes.h"
 

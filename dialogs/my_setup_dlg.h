@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "design/dialog_names.h"
 #include "derive/pipelines.h"
 #include "host/zel_dialog_setup.h"
+#include "names/dialog_names.h"
 
 namespace dcservo {
 
@@ -17,7 +17,7 @@ namespace dcservo {
 // changed parameter is derived back.
 struct SingleQuantityRecomputation {
   const char* changed;
-  int (*before)(CZel_Setup& setup);  // a rule that runs ahead of the chip steps, or null
+  StepFn before;  // a rule that runs ahead of the chip steps, or null
   std::vector<const char*> chip_steps;
   const char* derived_back;
 };

@@ -1,9 +1,9 @@
 #include "drivetests/analogue_test_dlg.h"
 
-#include "design/dialog_names.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"
 #include "host/zel_setup.h"
+#include "names/dialog_names.h"
 #include "units/drive_modes.h"
 
 namespace dcservo {

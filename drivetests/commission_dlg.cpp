@@ -3,12 +3,12 @@
 #include <filesystem>
 
 #include "derive/plausibility.h"
-#include "design/dialog_names.h"
 #include "drivetests/commissioning.h"
 #include "drivetests/commissioning_report.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_headless.h"
 #include "host/zel_template_builder.h"
+#include "names/dialog_names.h"
 
 namespace dcservo {
 

@@ -8,12 +8,12 @@
 #include "derive/gains.h"
 #include "design/drive_model.h"
 #include "design/tune.h"
-#include "design/dialog_names.h"
 #include "host/zel_comm.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"
 #include "host/zel_numeric.h"
 #include "host/zel_quiet_value.h"
+#include "names/dialog_names.h"
 #include "units/scales.h"
 
 namespace dcservo {

@@ -6,6 +6,7 @@ namespace dcservo {
 
 namespace {
 using K = ZelControlKind;
+// Named for the frame: a unity build sets this file beside the templates' own ids.
 enum FrameOffset : int {
   kFrameColumn,
   kFramePurposeBox,

@@ -4,11 +4,11 @@
 #include <cmath>
 #include <numbers>
 
-#include "design/dialog_names.h"
 #include "host/zel_comm.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"
 #include "host/zel_setup.h"
+#include "names/dialog_names.h"
 
 namespace dcservo {
 

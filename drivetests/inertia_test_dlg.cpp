@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <vector>
 
-#include "design/dialog_names.h"
 #include "host/zel_comm.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"
 #include "host/zel_names.h"
+#include "names/dialog_names.h"
 #include "units/scales.h"
 #include "units/timing.h"
 

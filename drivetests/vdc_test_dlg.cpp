@@ -3,10 +3,10 @@
 #include <cmath>
 #include <cstdio>
 
-#include "design/dialog_names.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"
 #include "host/zel_setup.h"
+#include "names/dialog_names.h"
 #include "units/scales.h"
 
 namespace dcservo {

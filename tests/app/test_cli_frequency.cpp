@@ -2,6 +2,8 @@
 // plot's files, and bad requests refused before the drive runs.
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 #include <nlohmann/json.hpp>
 
 #include "tests/app/cli_runner.h"
@@ -48,6 +50,37 @@ TEST(FrequencyTestCommand, ADriveThatIsNotTheSetupsIsToldWhatDiffers) {
   EXPECT_NEAR(out["identified"]["Jt"]["value"].get<double>(), 9e-5, 9e-6);
   ASSERT_EQ(out["warnings"].size(), 1u);
   EXPECT_NE(out["warnings"][0].get<std::string>().find("the measured inertia"), std::string::npos);
+}
+
+// The load's share of the inertia reaches the simulated coupling from --set as from the
+// setup's own Jt over Jm: the anti-resonance, at the resonance over sqrt(1 + Jload/J), moves
+// with the load the drive swings.
+TEST(FrequencyTestCommand, TheLoadAskedForIsTheLoadTheCouplingSwings) {
+  TempDir dir;
+  const std::string heavier = dir.File("heavier.json");
+  ExpectRun({"sync --set Jt=6e-5 --out " + ShellQuote(heavier), 0, ""});
+  struct Case {
+    std::string settings;
+    double load_over_motor;
+  };
+  const Case cases[] = {
+      {"", 0.5},
+      {"--set Jload_over_J=1", 1.0},
+      {"--set Jload_over_J=0.7", 0.7},
+      {ShellQuote(heavier), 1.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.settings);
+    const auto r = ExpectRun({"test frequency --loop plant --from 100 --to 800 --points 25 "
+                              "--fault resonance=300 --fault resonance_damping=0.01 --json " +
+                                  c.settings,
+                              0, ""});
+    const auto id = nlohmann::json::parse(r.out)["identified"];
+    ASSERT_TRUE(id.contains("anti_resonance")) << id;
+    EXPECT_NEAR(id["resonance"]["value"].get<double>(), 300.0, 9.0);
+    const double anti = 300.0 / std::sqrt(1.0 + c.load_over_motor);
+    EXPECT_NEAR(id["anti_resonance"]["value"].get<double>(), anti, 0.05 * anti);
+  }
 }
 
 TEST(FrequencyTestCommand, BadRequestsAreRefusedBeforeTheDriveRuns) {

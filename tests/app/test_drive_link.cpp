@@ -12,10 +12,10 @@
 #include <thread>
 #include <tuple>
 
-#include "design/dialog_names.h"
 #include "host/zel_comm.h"
 #include "host/zel_drive_map.h"
 #include "host/zel_modbus_link.h"
+#include "names/dialog_names.h"
 #include "sim/simulated_drive.h"
 #include "tests/app/cli_runner.h"
 #include "tests/support/simdrive_process.h"

@@ -6,6 +6,7 @@
 #include <array>
 #include <initializer_list>
 #include <map>
+#include <optional>
 #include <numbers>
 #include <string>
 
@@ -36,9 +37,14 @@ inline Param Reg(const char* name, double value, ZelStorageType type = kU16) {
 // The shared base-value getter and setter, under the short names that the tables read well with.
 inline constexpr auto& Value = testing_support::BaseValue;
 inline constexpr auto& Set = testing_support::SetBase;
-// As a number, so that tables of cases can hold it: 1 done, 0 not done, -1 no such step.
-inline int Step(CZel_Setup& s, const char* quantity, Direction direction) {
-  return static_cast<int>(dcservo::RunStep(s, quantity, direction));
+// What running one step came to, under names that tables of cases read well with.
+using Outcome = std::optional<dcservo::StepResult>;
+inline constexpr Outcome kDone = dcservo::StepResult::Done;
+inline constexpr Outcome kMissing = dcservo::StepResult::Missing;
+inline constexpr Outcome kRefused = dcservo::StepResult::Refused;
+inline constexpr Outcome kNoSuchStep = std::nullopt;
+inline Outcome Step(CZel_Setup& s, const char* quantity, Direction direction) {
+  return dcservo::RunStep(s, quantity, direction);
 }
 
 // Runs each step in turn and expects each done.

@@ -146,11 +146,11 @@ TEST(GainsAndProtections, ChipToScaledToChipIsStableAfterOnePass) {
 TEST(OutputLimits, SATPFollowsTheSpeedLimitOnlyOverTheSpeedLoop) {
   auto s = LoadBundledSetup();  // position mode over the speed loop, encoder on the motor
   s->FindParameter("Limit_Speed")->SetValueInInternalUnit(500);
-  ASSERT_EQ(Step(*s, "SATP", kChip), 1);
+  ASSERT_EQ(Step(*s, "SATP", kChip), kDone);
   EXPECT_EQ(Value(*s, "SATP"), 32767 - 500);
 
   Set(*s, "PositionControlType", 0);
-  ASSERT_EQ(Step(*s, "SATP", kChip), 1);
+  ASSERT_EQ(Step(*s, "SATP", kChip), kDone);
   // IlimPS came from SATS, so over the current loop SATP carries the same current limit.
   EXPECT_EQ(Value(*s, "SATP"), Value(*s, "SATS"));
 
@@ -237,7 +237,7 @@ TEST(SpeedForwardRule, ChoiceStandsOnlyForPositionOverSpeedLoopWithMotorEncoder)
     Set(*s, "SensorsConfiguration", c.sensors);
     Set(*s, "SpeedForward", 0);
     Set(*s, "ACR", 0x0300);
-    EXPECT_EQ(dcservo::ApplySpeedForwardRule(*s), 1);
+    EXPECT_EQ(dcservo::ApplySpeedForwardRule(*s), dcservo::StepResult::Done);
     EXPECT_EQ(Value(*s, "SpeedForward"), c.forced ? 1 : 0);
     EXPECT_EQ(Value(*s, "ACR"), c.forced ? 0x4300 : 0x0300);
   }
@@ -246,17 +246,17 @@ TEST(SpeedForwardRule, ChoiceStandsOnlyForPositionOverSpeedLoopWithMotorEncoder)
 TEST(InertiaRatio, LoadOverMotorFromTheTotalInertia) {
   struct Case {
     double jt, jm;
-    int result;
+    Outcome result;
     double ratio;
   };
-  const Case cases[] = {{4.5e-5, 3e-5, 1, 0.5}, {3e-5, 3e-5, 1, 0.0}, {1e-3, 1e-5, 1, 99.0},
-                        {4.5e-5, 0.0, 0, 7.0}};
+  const Case cases[] = {{4.5e-5, 3e-5, kDone, 0.5}, {3e-5, 3e-5, kDone, 0.0},
+                        {1e-3, 1e-5, kDone, 99.0}, {4.5e-5, 0.0, kRefused, 7.0}};
   for (const Case& c : cases) {
     SCOPED_TRACE("Jt " + std::to_string(c.jt) + ", Jm " + std::to_string(c.jm));
     auto s = MakeSetup({{"Jt", c.jt}, {"Jm", c.jm}, {"Jload_over_J", 7.0}});
     EXPECT_EQ(Step(*s, "Jload_over_J", kScaled), c.result);
     EXPECT_NEAR(Value(*s, "Jload_over_J"), c.ratio, 1e-12);
-    if (c.result) {
+    if (c.result == kDone) {
       EXPECT_EQ(s->FindParameter("Jload_over_J")->GetMaxInBaseUnit(), 100.0);
     }
   }

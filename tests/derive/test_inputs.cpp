@@ -10,15 +10,15 @@ TEST(SensorConfiguration, SensorCodesAndTemperatureBitsBothWays) {
   struct Case {
     const char* what;
     double scr_before, sensors, estimator, motor_temp;
-    int result;
+    Outcome result;
     double scr;
   };
   const Case cases[] = {
-      {"motor encoder clears an unknown code", 0x003F, 0, 0, 0, 1, 0x0100},
-      {"speed estimator", 0x0100, 0, 1, 1, 1, 0x01B0},
-      {"tacho only, estimator ignored", 0x0000, 1, 1, 0, 1, 0x010F},
-      {"tacho and load encoder", 0x8000, 2, 0, 1, 1, 0x8188},
-      {"no such configuration", 0x1234, 3, 0, 0, 0, 0x1234},
+      {"motor encoder clears an unknown code", 0x003F, 0, 0, 0, kDone, 0x0100},
+      {"speed estimator", 0x0100, 0, 1, 1, kDone, 0x01B0},
+      {"tacho only, estimator ignored", 0x0000, 1, 1, 0, kDone, 0x010F},
+      {"tacho and load encoder", 0x8000, 2, 0, 1, kDone, 0x8188},
+      {"no such configuration", 0x1234, 3, 0, 0, kRefused, 0x1234},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -28,14 +28,14 @@ TEST(SensorConfiguration, SensorCodesAndTemperatureBitsBothWays) {
                               {"isDriveTemperatureSensor", 1}});
     ASSERT_EQ(Step(*s, "SCR", kChip), c.result);
     EXPECT_EQ(Value(*s, "SCR"), c.scr);
-    if (c.result == 0) continue;
+    if (c.result != kDone) continue;
     ReadBack(*s, {"SensorsConfiguration", "isSpeedEstimator", "isMotorTemperatureSensor"});
     EXPECT_EQ(Value(*s, "SensorsConfiguration"), c.sensors);
     EXPECT_EQ(Value(*s, "isSpeedEstimator"), c.sensors == 0 ? c.estimator : 0);
     EXPECT_EQ(Value(*s, "isMotorTemperatureSensor"), c.motor_temp);
   }
   auto s = MakeTimingSetup({{"SCR", 0x3F}, {"SensorsConfiguration", 2}});
-  ASSERT_EQ(Step(*s, "SensorsConfiguration", kScaled), 1);
+  ASSERT_EQ(Step(*s, "SensorsConfiguration", kScaled), kDone);
   EXPECT_EQ(Value(*s, "SensorsConfiguration"), 0);
 }
 
@@ -57,7 +57,7 @@ TEST(AxisSettings, LimitSwitchesPolarityTypeAndNegativeTransmission) {
     auto s = MakeTimingSetup({Reg("ASR", c.asr_before), {"Motor_transmission", c.motor_side},
                               {"isSWLS", c.swls}, {"InputsPolarityType", c.polarity_type}});
     s->SetOption("hasNegTransmission", c.neg_transmission);
-    ASSERT_EQ(Step(*s, "ASR", kChip), 1);
+    ASSERT_EQ(Step(*s, "ASR", kChip), kDone);
     EXPECT_EQ(Value(*s, "ASR"), c.asr);
     ReadBack(*s, {"InputsPolarityType"});
     EXPECT_EQ(Value(*s, "InputsPolarityType"), c.polarity_type);
@@ -117,7 +117,7 @@ TEST(EncoderFilter, TableRowsGoIntoTheirFieldsAndKeepTheOtherBits) {
     auto s = MakeTimingSetup({{"isFilterEnc", c.on}, {"FilterEncValue", c.value}, Reg("QUAL", 7),
                               Reg("QUAL_ACT", 0xFFFFFFFF, kU32),
                               Reg("QUAL_AQ2", 0xFFFFFFFF, kU32)});
-    ASSERT_EQ(Step(*s, "QUAL", kChip), 1);
+    ASSERT_EQ(Step(*s, "QUAL", kChip), kDone);
     EXPECT_EQ(Value(*s, "QUAL"), c.qual);
     EXPECT_EQ(Value(*s, "QUAL_ACT"), c.qual_act);
     EXPECT_EQ(Value(*s, "QUAL_AQ2"), c.qual_aq2);
@@ -129,7 +129,7 @@ TEST(FreezeControl, OnlyInPositionMode) {
     SCOPED_TRACE(mode);
     auto s = MakeTimingSetup({Reg("ACR", 0x0010), {"ControlMode", mode}, {"isFreezeControl", -1},
                               {"POSOKLIM_FC", 0}, {"TONPOSOK_FC", 0}});
-    ASSERT_EQ(Step(*s, "isFreezeControl", kScaled), 1);
+    ASSERT_EQ(Step(*s, "isFreezeControl", kScaled), kDone);
     EXPECT_EQ(Value(*s, "isFreezeControl"), mode == 0 ? 1 : 0);
   }
 }

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <string_view>
 #include <cmath>
 #include <set>
 #include <vector>
@@ -10,6 +11,13 @@
 namespace {
 
 using namespace derive_test;
+
+// Why a pipeline did not do a quantity's step; nothing when it did.
+Outcome FailureOf(const dcservo::StepFailures& failures, std::string_view quantity) {
+  const auto it = std::find_if(failures.begin(), failures.end(),
+                               [&](const dcservo::StepFailure& f) { return f.quantity == quantity; });
+  return it == failures.end() ? kNoSuchStep : Outcome(it->result);
+}
 
 void Sync(CZel_Setup& setup) {
   dcservo::ComputeChipParameters(setup);
@@ -74,21 +82,51 @@ TEST(Pipelines, AMissingParameterEndsOnlyItsOwnStep) {
   auto setup = MakeSetup({{"DSP_freq", 40e6}, {"PWMPER", 1000}, {"CLPER", 1}, {"Ts_C", 0},
                           {"Ts_S", 7}, {"PWM_freq", 0}});
   ZelCollectErrors errors;
-  EXPECT_EQ(Step(*setup, "Ts_S", Direction::ToScaled), 0);
+  EXPECT_EQ(Step(*setup, "Ts_S", Direction::ToScaled), kMissing);
   EXPECT_EQ(Value(*setup, "Ts_S"), 7);
   EXPECT_EQ(errors.Messages().size(), 1u);  // SLPER, named by the host
-  dcservo::ComputeScaledParameters(*setup);
+  const dcservo::StepFailures failures = dcservo::ComputeScaledParameters(*setup);
   EXPECT_DOUBLE_EQ(Value(*setup, "Ts_C"), 50e-6);
   EXPECT_DOUBLE_EQ(Value(*setup, "PWM_freq"), 20000);
   EXPECT_EQ(Value(*setup, "Ts_S"), 7);
+  EXPECT_EQ(FailureOf(failures, "Ts_S"), kMissing);
+  EXPECT_EQ(FailureOf(failures, "Ts_C"), kNoSuchStep);
+}
+
+// The bundled drive is whole: nothing fails. What breaks one quantity is named with its
+// reason, and the rest of the pipeline still runs.
+TEST(Pipelines, ReturnWhatWasNotDoneAndWhy) {
+  struct Case {
+    const char* set;
+    double value;
+    const char* failed;  // null: every step done
+    Outcome why;
+  };
+  const Case cases[] = {
+      {nullptr, 0, nullptr, kDone},
+      {"Jm", 0.0, "Jload_over_J", kRefused},
+      {"DSP_freq", 0.0, "Ts_S", kRefused},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.set ? c.set : "the bundled drive");
+    auto s = LoadBundledSetup();
+    if (c.set) Set(*s, c.set, c.value);
+    ZelCollectErrors errors;
+    const dcservo::StepFailures failures = dcservo::ComputeScaledParameters(*s);
+    if (!c.failed) {
+      EXPECT_TRUE(failures.empty()) << dcservo::DescribeFailures(failures);
+      continue;
+    }
+    EXPECT_EQ(FailureOf(failures, c.failed), c.why) << dcservo::DescribeFailures(failures);
+  }
 }
 
 TEST(Pipelines, SingleStepsAreFoundByQuantityWithoutCase) {
   auto setup = MakeTimingSetup({{"PWM_freq", 25000}});
-  EXPECT_EQ(Step(*setup, "pwmper", Direction::ToChip), 1);
+  EXPECT_EQ(Step(*setup, "pwmper", Direction::ToChip), kDone);
   EXPECT_EQ(Value(*setup, "PWMPER"), 800);
-  EXPECT_EQ(Step(*setup, "PWMPER", Direction::ToScaled), -1);
-  EXPECT_EQ(Step(*setup, "NoSuchQuantity", Direction::ToChip), -1);
+  EXPECT_EQ(Step(*setup, "PWMPER", Direction::ToScaled), kNoSuchStep);
+  EXPECT_EQ(Step(*setup, "NoSuchQuantity", Direction::ToChip), kNoSuchStep);
 }
 
 TEST(SetParameterRange, NeverLeavesAnInvertedRange) {

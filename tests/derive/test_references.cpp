@@ -11,16 +11,16 @@ TEST(ApplicationControlRegister, SettingsWriteTheirBitsAndReadBack) {
   struct Case {
     const char* what;
     double acr_before, mode, position_type, external, analogue, digital_type;
-    int result;
+    Outcome result;
     double acr;
   };
   const Case cases[] = {
-      {"position over speed loop", 0x0700, 0, 1, 0, 0, 1, 1, 0x0700},
-      {"position over current loop", 0x0700, 0, 0, 0, 0, 1, 1, 0x0500},
-      {"digital type 0", 0x0000, 1, 0, 1, 0, 0, 1, 0x0384},
-      {"digital type 1", 0x0004, 1, 0, 1, 0, 1, 1, 0x0380},
-      {"analogue keeps bit 2; no SpeedForward clears 14", 0x4084, 2, 0, 1, 1, 1, 1, 0x0144},
-      {"mode outside the table", 0x0700, 3, 0, 0, 0, 1, 0, 0x0700},
+      {"position over speed loop", 0x0700, 0, 1, 0, 0, 1, kDone, 0x0700},
+      {"position over current loop", 0x0700, 0, 0, 0, 0, 1, kDone, 0x0500},
+      {"digital type 0", 0x0000, 1, 0, 1, 0, 0, kDone, 0x0384},
+      {"digital type 1", 0x0004, 1, 0, 1, 0, 1, kDone, 0x0380},
+      {"analogue keeps bit 2; no SpeedForward clears 14", 0x4084, 2, 0, 1, 1, 1, kDone, 0x0144},
+      {"mode outside the table", 0x0700, 3, 0, 0, 0, 1, kRefused, 0x0700},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -32,7 +32,7 @@ TEST(ApplicationControlRegister, SettingsWriteTheirBitsAndReadBack) {
                               {"IsAutoActivatedAfterPowerOn", 0}});
     ASSERT_EQ(Step(*s, "ACR", kChip), c.result);
     EXPECT_EQ(Value(*s, "ACR"), c.acr);
-    if (c.result == 0) continue;
+    if (c.result != kDone) continue;
     ReadBack(*s,
              {"ControlMode", "ExternalReference", "isAnalogueReference", "DigitalReferenceType"});
     EXPECT_EQ(Value(*s, "ControlMode"), c.mode);
@@ -124,7 +124,7 @@ TEST(Upgrade, LimitAtMaximumAndFastLoopSwitch) {
     auto s = MakeTimingSetup({Reg("UPGRADE", c.before), {"isLimitMaximum", c.limit_maximum},
                               {"SensorsConfiguration", c.sensors}});
     Put(*s, c.fast);
-    ASSERT_EQ(Step(*s, "UPGRADE", kChip), 1);
+    ASSERT_EQ(Step(*s, "UPGRADE", kChip), kDone);
     EXPECT_EQ(Value(*s, "UPGRADE"), c.upgrade);
   }
 }

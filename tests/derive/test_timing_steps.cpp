@@ -46,7 +46,7 @@ TEST(Timing, PwmSaturationFollowsTheMeasurementType) {
 
 TEST(Timing, NewPwmFrequencyKeepsTheLoopPeriodsClose) {
   auto setup = TimingDrive({{"PWM_freq", 25000}});
-  ASSERT_EQ(dcservo::ApplyPwmFrequencyChange(*setup, 50e-6, 500e-6), 1);
+  ASSERT_EQ(dcservo::ApplyPwmFrequencyChange(*setup, 50e-6, 500e-6), dcservo::StepResult::Done);
   EXPECT_EQ(Value(*setup, "PWMPER"), 800);
   EXPECT_EQ(Value(*setup, "CLPER"), 1);
   EXPECT_EQ(Value(*setup, "SLPER"), 13);
@@ -63,13 +63,13 @@ TEST(Timing, FastLoopFlagComesFromUpgradeBit6WhenTheDriveHasIt) {
   for (const Case& c : {Case{0x0040, 1}, Case{0xFFBF, 0}, Case{0x0041, 1}}) {
     SCOPED_TRACE(c.upgrade);
     auto setup = TimingDrive({{"UPGRADE", c.upgrade}, {"PosSpd_in_FastLoop", 0.5}});
-    EXPECT_EQ(dcservo::ComputePosSpd_in_FastLoop(*setup), 1);
+    EXPECT_EQ(dcservo::ComputePosSpd_in_FastLoop(*setup), dcservo::StepResult::Done);
     EXPECT_EQ(Value(*setup, "PosSpd_in_FastLoop"), c.flag);
     EXPECT_EQ(setup->FindParameter("PosSpd_in_FastLoop")->GetMaxInBaseUnit(), 1);
   }
   auto without = TimingDrive();
   ZelCollectErrors errors;
-  EXPECT_EQ(dcservo::ComputePosSpd_in_FastLoop(*without), 1);
+  EXPECT_EQ(dcservo::ComputePosSpd_in_FastLoop(*without), dcservo::StepResult::Done);
   EXPECT_TRUE(errors.Messages().empty());
   EXPECT_EQ(g_bShowErrors, 1);
 }

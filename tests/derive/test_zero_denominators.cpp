@@ -58,7 +58,7 @@ TEST(ZeroDenominator, StepChangesNothingAndReportsZero) {
       for (const auto& [name, value] : c.setup) Set(*s, name.c_str(), value);
       const RangedSnapshot before = TakeRanged(*s);
       ZelCollectErrors errors;
-      EXPECT_EQ(Step(*s, quantity, c.direction), 0);
+      EXPECT_EQ(Step(*s, quantity, c.direction), kRefused);
       ExpectSame(before, TakeRanged(*s), true);
       EXPECT_TRUE(errors.Messages().empty()) << ::testing::PrintToString(errors.Messages());
     }

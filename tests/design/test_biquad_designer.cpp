@@ -237,7 +237,7 @@ TEST(BiquadDesigner, ChipPipelineLeavesTheSlotsOfADriveWithoutFilters) {
                                              {"BQFilterQ1", 0.707},
                                              {"BQFilterF11", 200},
                                              {"BQ1B0", 5}});
-  EXPECT_EQ(dcservo::RunStep(*without, "BQ1B0", dcservo::Direction::ToChip), dcservo::StepResult::NotDone);
+  EXPECT_EQ(dcservo::RunStep(*without, "BQ1B0", dcservo::Direction::ToChip), dcservo::StepResult::Missing);
   EXPECT_EQ(BaseValue(*without, "BQ1B0"), 5);
 }
 

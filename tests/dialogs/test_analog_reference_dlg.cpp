@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "dialogs/analog_reference_dlg.h"
-#include "design/dialog_names.h"
+#include "names/dialog_names.h"
 #include "tests/dialogs/dialog_test.h"
 
 namespace {

@@ -11,8 +11,8 @@
 
 #include "derive/pipelines.h"
 #include "dialogs/drive_setup_dlg.h"
-#include "design/dialog_names.h"
 #include "drivetests/tuning_test_dlg.h"
+#include "names/dialog_names.h"
 #include "tests/dialogs/dialog_test.h"
 
 namespace {

@@ -7,10 +7,10 @@
 
 #include <filesystem>
 
-#include "design/dialog_names.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"
 #include "host/zel_headless.h"
+#include "names/dialog_names.h"
 #include "tests/support/test_setups.h"
 
 namespace {

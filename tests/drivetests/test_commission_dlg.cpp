@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
-#include "design/dialog_names.h"
 #include "drivetests/commission_dlg.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_test_dlg.h"
+#include "names/dialog_names.h"
 #include "sim/simulated_drive.h"
 #include "tests/support/test_runs.h"
 
