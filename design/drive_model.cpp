@@ -745,8 +745,10 @@ std::vector<std::complex<double>> OpenLoopFrequencyResponse(const DriveModel& mo
   return response;
 }
 
-std::optional<LoopMargins> MarginsOf(const DriveModel& model, ModelStructure structure,
-                                     TunedLoop loop, int points) {
+namespace {
+
+std::optional<LoopMargins> SweptMargins(const DriveModel& model, ModelStructure structure,
+                                        TunedLoop loop, int points) {
   const LoopCut where = CutOf(structure, loop);
   if (where.cut != BreakPoint::Command && !model.loops_in_fast_loop &&
       model.slper % model.clper != 0)
@@ -822,6 +824,49 @@ std::optional<LoopMargins> MarginsOf(const DriveModel& model, ModelStructure str
     }
   }
   return margins;
+}
+
+// Answers of MarginsOf for the models asked last. The margins are a function of the model
+// alone, so a kept answer is the answer; a search over many candidates only passes through.
+class RecentMargins {
+ public:
+  const std::optional<LoopMargins>* Find(const DriveModel& model, ModelStructure structure,
+                                         TunedLoop loop, int points) const {
+    for (const Entry& e : entries_)
+      if (e.structure == structure && e.loop == loop && e.points == points && e.model == model)
+        return &e.margins;
+    return nullptr;
+  }
+  const std::optional<LoopMargins>& Keep(const DriveModel& model, ModelStructure structure,
+                                         TunedLoop loop, int points,
+                                         std::optional<LoopMargins> margins) {
+    Entry& e = entries_[next_];
+    next_ = (next_ + 1) % entries_.size();
+    e = {model, structure, loop, points, std::move(margins)};
+    return e.margins;
+  }
+
+ private:
+  struct Entry {
+    DriveModel model;
+    ModelStructure structure = ModelStructure::Current;
+    TunedLoop loop = TunedLoop::Current;
+    int points = -1;  // no sweep has this many: an empty entry matches nothing
+    std::optional<LoopMargins> margins;
+  };
+  std::array<Entry, 8> entries_;
+  std::size_t next_ = 0;
+};
+
+}  // namespace
+
+std::optional<LoopMargins> MarginsOf(const DriveModel& model, ModelStructure structure,
+                                     TunedLoop loop, int points) {
+  thread_local RecentMargins recent;
+  if (const std::optional<LoopMargins>* kept = recent.Find(model, structure, loop, points))
+    return *kept;
+  return recent.Keep(model, structure, loop, points,
+                     SweptMargins(model, structure, loop, points));
 }
 
 void JudgeMargins(const LoopMargins& m, std::vector<std::string>& failures,

@@ -75,6 +75,7 @@ struct DriveModel {
   double SlowPeriod() const { return pwm_period_s * slper; }
   // The period at which the speed and position loops compute.
   double OuterPeriod() const { return loops_in_fast_loop ? FastPeriod() : SlowPeriod(); }
+  bool operator==(const DriveModel&) const = default;
 };
 
 // The drive that the setup describes; nothing, with the reason, when a parameter is missing
@@ -155,7 +156,8 @@ struct LoopMargins {
 // Nothing when the setup's structure does not close this loop in a way the model can lift
 // (the slow loop's period not a whole number of fast periods).
 // `points`: of the logarithmic sweep that finds the crossovers; a search that asks many
-// times may take fewer.
+// times may take fewer. The last few answers are kept: a run's prediction, its diagnosis and
+// its report ask about the same gains.
 inline constexpr int kMarginSweepPoints = 800;
 std::optional<LoopMargins> MarginsOf(const DriveModel& model, ModelStructure structure,
                                      TunedLoop loop, int points = kMarginSweepPoints);

@@ -13,6 +13,7 @@ namespace dcservo {
 
 struct BiquadCoefficients {
   double b0 = 0.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
+  bool operator==(const BiquadCoefficients&) const = default;
 };
 
 // Coefficients as the drive reads them: integers and their scale factor.

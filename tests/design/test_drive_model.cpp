@@ -98,4 +98,46 @@ TEST(DriveModel, MarginsAgreeWithTheFrequencyDomain) {
   }
 }
 
+// Margins are kept for the models asked last: a model that differs in any one field, or the
+// same model asked about another loop or sweep, gets its own answer, and the first model's
+// answer is the same after the others as before them.
+TEST(DriveModel, MarginsAskedAgainAnswerForTheModelAsked) {
+  const dcservo::DriveModel base = BundledModel();
+  struct Change {
+    const char* what;
+    void (*apply)(dcservo::DriveModel&);
+    TunedLoop loop;
+    int points;
+  };
+  const Change changes[] = {
+      {"inertia", [](dcservo::DriveModel& m) { m.J *= 2.0; }, TunedLoop::Speed, 800},
+      {"speed gain", [](dcservo::DriveModel& m) { m.kps *= 1.5; }, TunedLoop::Speed, 800},
+      {"slow period", [](dcservo::DriveModel& m) { m.slper = 20; }, TunedLoop::Speed, 800},
+      {"feedback low pass",
+       [](dcservo::DriveModel& m) {
+         m.speed_feedback_filters = {{0.0675, 0.1349, 0.0675, -1.143, 0.4128}};
+       },
+       TunedLoop::Speed, 800},
+      {"another loop", [](dcservo::DriveModel&) {}, TunedLoop::Position, 800},
+      {"a coarser sweep", [](dcservo::DriveModel&) {}, TunedLoop::Speed, 200},
+  };
+  const auto before = dcservo::MarginsOf(base, ModelStructure::PositionOverSpeed, TunedLoop::Speed);
+  ASSERT_TRUE(before && before->crossover_rad_s && before->phase_margin_deg);
+  for (const Change& c : changes) {
+    SCOPED_TRACE(c.what);
+    dcservo::DriveModel changed = base;
+    c.apply(changed);
+    const auto other =
+        dcservo::MarginsOf(changed, ModelStructure::PositionOverSpeed, c.loop, c.points);
+    ASSERT_TRUE(other && other->crossover_rad_s && other->phase_margin_deg);
+    EXPECT_TRUE(*other->crossover_rad_s != *before->crossover_rad_s ||
+                *other->phase_margin_deg != *before->phase_margin_deg);
+    const auto again = dcservo::MarginsOf(base, ModelStructure::PositionOverSpeed, TunedLoop::Speed);
+    ASSERT_TRUE(again && again->crossover_rad_s && again->phase_margin_deg);
+    EXPECT_EQ(*again->crossover_rad_s, *before->crossover_rad_s);
+    EXPECT_EQ(*again->phase_margin_deg, *before->phase_margin_deg);
+    EXPECT_EQ(again->poles, before->poles);
+  }
+}
+
 }  // namespace
