@@ -264,33 +264,15 @@ void RunFrequencyTest(const CLI::App& cmd, const FrequencyTestOptions& o) {
   request.speed_gain_shift = loop.speed_gain_shift;
   request.speed_counts = dcservo::kExcitationTurn_rad_s * model->speed_counts_per_rad_s;
   request.protection_A = ParameterOr(setup, "TestProtectionCurrent", 0.0);
-  const dcservo::CountScales scales{model->current_counts_per_A, model->position_counts_per_rad};
-  const dcservo::ExcitationTiming timing{model->FastPeriod(), std::max(1, model->slper / model->clper),
-                                         link->LogCapacityWords()};
-  const dcservo::FrequencyRunResult run = dcservo::RunFrequencyResponse(
-      request, scales, timing, [&clock](double s) {
+  const dcservo::FrequencyMeasurementRun run = dcservo::MeasureFrequencyResponse(
+      *model, request, link->LogCapacityWords(), [&clock](double s) {
         clock += s;
         CZel_Comm::Synchronize();
       });
   if (!run.error.empty()) throw CommandError(kExitFailed, run.error);
-
-  dcservo::BodeCurves measured;
-  std::vector<double> frequencies;
-  for (const dcservo::ExcitationLog& log : run.logs) {
-    const auto point = dcservo::AnalyseExcitation(log, scales);
-    if (!point) {
-      char text[96];
-      std::snprintf(text, sizeof text, "the drive's log at %.4g Hz is too short to analyse",
-                    log.frequency_hz);
-      throw CommandError(kExitFailed, text);
-    }
-    frequencies.push_back(log.frequency_hz);
-    measured.plant.push_back(point->plant);
-    measured.open_loop.push_back(point->open_loop);
-    measured.closed_loop.push_back(point->closed_loop);
-    measured.current_loop.push_back(point->current_loop);
-  }
-  const dcservo::BodeCurves predicted = dcservo::ModelCurves(*model, frequencies);
+  const dcservo::BodeCurves& measured = run.measured;
+  const dcservo::BodeCurves& predicted = run.model;
+  const std::vector<double>& frequencies = run.frequency_hz;
 
   ordered_json out;
   out["loop"] = o.loop;

@@ -141,6 +141,39 @@ FrequencyRunResult RunFrequencyResponse(const FrequencyRunRequest& request,
   return result;
 }
 
+FrequencyMeasurementRun MeasureFrequencyResponse(const DriveModel& model,
+                                                 const FrequencyRunRequest& request,
+                                                 int log_words,
+                                                 const std::function<void(double)>& wait,
+                                                 const std::function<void(int, int)>& progress) {
+  FrequencyMeasurementRun out;
+  const CountScales scales{model.current_counts_per_A, model.position_counts_per_rad};
+  const ExcitationTiming timing{model.FastPeriod(), std::max(1, model.slper / model.clper),
+                                log_words};
+  const FrequencyRunResult run = RunFrequencyResponse(request, scales, timing, wait, progress);
+  if (!run.error.empty()) {
+    out.error = run.error;
+    return out;
+  }
+  for (const ExcitationLog& log : run.logs) {
+    const std::optional<MeasuredPoint> point = AnalyseExcitation(log, scales);
+    if (!point) {
+      char text[96];
+      std::snprintf(text, sizeof text, "the drive's log at %.4g Hz is too short to analyse",
+                    log.frequency_hz);
+      out.error = text;
+      return out;
+    }
+    out.frequency_hz.push_back(log.frequency_hz);
+    out.measured.plant.push_back(point->plant);
+    out.measured.open_loop.push_back(point->open_loop);
+    out.measured.closed_loop.push_back(point->closed_loop);
+    out.measured.current_loop.push_back(point->current_loop);
+  }
+  out.model = ModelCurves(model, out.frequency_hz);
+  return out;
+}
+
 std::vector<IdentifiedValue> PlantValues(const PlantIdentification& plant) {
   std::vector<IdentifiedValue> values = {
       {"Jt", plant.total_inertia_kgm2, "kg m^2", plant.inertia_confidence}};

@@ -63,6 +63,20 @@ FrequencyRunResult RunFrequencyResponse(const FrequencyRunRequest& request,
                                         const std::function<void(double)>& wait,
                                         const std::function<void(int, int)>& progress = {});
 
+// A whole measurement on the attached drive, as `test frequency` takes it and commissioning or
+// a dialog may: the sweep run, each log analysed into its Bode points, and the loop model's
+// curves at the frequencies that ran.
+struct FrequencyMeasurementRun {
+  std::vector<double> frequency_hz;
+  BodeCurves measured, model;
+  std::string error;  // empty when every frequency ran and was analysed
+};
+FrequencyMeasurementRun MeasureFrequencyResponse(const DriveModel& model,
+                                                 const FrequencyRunRequest& request,
+                                                 int log_words,
+                                                 const std::function<void(double)>& wait,
+                                                 const std::function<void(int, int)>& progress = {});
+
 // What the measured plant identified, each in its base unit with its confidence: the total
 // inertia, and for a coupling the two inertias, the shaft's stiffness and damping and the
 // resonance and anti-resonance.
