@@ -131,12 +131,6 @@ CAdvancedDialog::CAdvancedDialog(CZel_Setup& setup, CZel_Dialog* parent)
     AddSwitchParameterControls("PosSpd_in_FastLoop", kSlowLoop, kFastLoop);
   if (HasParameter("isSpeedEstimator"))
     AddCheckParameterControls("isSpeedEstimator", kSpeedEstimator);
-  AddParameterControls("CLPER", kFastDividerEdit);
-  AddParameterControls("SLPER", kSlowDividerEdit);
-  AddParameterControls("PWM_freq", kPwmFrequencyEdit, kPwmFrequencyUnit);
-  AddParameterControls("Ts_C", kFastPeriodEdit, kFastPeriodUnit);
-  AddParameterControls("Ts_S", kSlowPeriodEdit, kSlowPeriodUnit);
-  AddParameterControls("PWMperiod", kPwmPeriodEdit, kPwmPeriodUnit);
   if (HasParameter("SpeedForward"))
     AddSwitchParameterControls("SpeedForward", kFeedforwardSpeedLoop, kFeedforwardCurrentLoop);
   if (HasFreezeControl()) {

@@ -226,40 +226,9 @@ CDriveSetupDlg::CDriveSetupDlg(CZel_Setup& setup, CZel_Dialog* parent)
 CDriveSetupDlg::~CDriveSetupDlg() = default;
 
 void CDriveSetupDlg::BindControls() {
-  AddParameterControls("Vdc", kVdcEdit, kVdcUnit);
-  AddParameterControls("IlimPS", kIlimEdit, kIlimUnit);
-  AddParameterControls("Kp_C_scl", kKpCEdit);
-  AddParameterControls("Ki_C_scl", kKiCEdit);
-  AddParameterControls("Kp_S_scl", kKpSEdit);
-  AddParameterControls("Ki_S_scl", kKiSEdit);
-  AddParameterControls("IPSatS", kIPSatSEdit, kIPSatSUnit);
-  AddParameterControls("KFFA_scl", kSpeedKffaEdit);
-  AddParameterControls("KFFS_scl", kSpeedKffsEdit);
-  AddParameterControls("Kp_P_scl", kKpPEdit);
-  AddParameterControls("Ki_P_scl", kKiPEdit);
-  AddParameterControls("Kd_P_scl", kKdPEdit);
-  AddParameterControls("filter_D", kFilterDEdit);
-  AddParameterControls("IPSatP", kIPSatPEdit, kIPSatPUnit);
-  AddParameterControls("KFFS_scl", kPositionKffsEdit);
-  AddParameterControls("KFFA_scl", kPositionKffaEdit);
-  AddParameterControls("Limit_Speed", kLimitSpeedEdit, kLimitSpeedUnit);
   AddSwitchParameterControls("ControlMode", kModePosition, kModeTorque);
   AddSwitchParameterControls("ExternalReference", kReferenceNo, kReferenceYes);
-  AddCheckParameterControls("isAutoActivatedAfterPowerOn", kAutoActivated);
   AddSwitchParameterControls("isAnalogueReference", {kDigitalReference, kAnalogueReference});
-  AddCheckParameterControls("isOverCurrent", kOverCurrent);
-  AddParameterControls("Imax_Prot", kImaxEdit, kImaxUnit);
-  AddParameterControls("time_Imax_Prot", kImaxTimeEdit, kImaxTimeUnit);
-  AddCheckParameterControls("isPositionControlError", kPositionErrorCheck);
-  AddParameterControls("ERR_position", kPositionErrorEdit, kPositionErrorUnit);
-  AddParameterControls("time_ERR_pos", kPositionErrorTimeEdit, kPositionErrorTimeUnit);
-  AddCheckParameterControls("isSpeedControlError", kSpeedErrorCheck);
-  AddParameterControls("ERR_speed", kSpeedErrorEdit, kSpeedErrorUnit);
-  AddParameterControls("time_ERR_spd", kSpeedErrorTimeEdit, kSpeedErrorTimeUnit);
-  AddCheckParameterControls("isMotorOverTemp", kMotorOverTemp);
-  AddCheckParameterControls("isMotori2t", kI2t);
-  AddParameterControls("I_I2t_M", kI2tCurrentEdit, kI2tCurrentUnit);
-  AddParameterControls("t_I2t_M", kI2tTimeEdit, kI2tTimeUnit);
 
   if (!BrakeDisabled(m_Setup)) {
     AddCheckParameterControls("isBrakeResistor", kBrakeConnected);

@@ -29,7 +29,6 @@ enum DriveSetupControl : int {
   kVdcLabel,
   kVdcEdit,
   kVdcUnit,
-  kIlimLabel,
   kIlimEdit,
   kIlimUnit,
   kDetect,

@@ -51,8 +51,8 @@ void LeftColumn(ZelTemplateBuilder& b) {
   b.Add(kAnalogueReference, K::Radio, "", kReferenceBox, {2, 0}, kStyleDisabled,
         kReferenceTypeRadios);
   b.Add(kAnalogueReferenceLabel, K::Label, "Analogue", kReferenceBox, {2, 1, 1, 2});
-  b.Add(kAutoActivated, K::Check, "Automatically activated after Power On", kReferenceBox,
-        {3, 0, 1, 3});
+  b.ParameterCheck("isAutoActivatedAfterPowerOn", kAutoActivated,
+                   "Automatically activated after Power On", kReferenceBox, {3, 0, 1, 3});
 
   b.Box(kAxisBox, "Axis ID selection", kLeftColumn);
   b.Add(kSaveAxisId, K::Check, "", kAxisBox, {0, 0});
@@ -72,42 +72,44 @@ void LeftColumn(ZelTemplateBuilder& b) {
 void MiddleColumn(ZelTemplateBuilder& b) {
   b.Column(kMiddleColumn, 1);
   b.Box(kSupplyBox, "Drive operation parameters", kMiddleColumn);
-  b.Field(kVdcLabel, "Power supply", kVdcEdit, kVdcUnit, kSupplyBox, 0);
+  b.ParameterField("Vdc", "Power supply", kVdcEdit, kVdcUnit, kSupplyBox, 0, 0, kVdcLabel);
   b.Add(kDetect, K::Button, "Detect", kSupplyBox, {0, 3});
-  b.Field(kIlimLabel, "Current limit", kIlimEdit, kIlimUnit, kSupplyBox, 1);
+  b.ParameterField("IlimPS", "Current limit", kIlimEdit, kIlimUnit, kSupplyBox, 1);
 
   b.Box(kCurrentBox, "Current controller", kMiddleColumn);
-  b.Field(kCurrentKpLabel, "Kp", kKpCEdit, 0, kCurrentBox, 0);
-  b.Field(kCurrentKiLabel, "Ki", kKiCEdit, 0, kCurrentBox, 1);
+  b.ParameterField("Kp_C_scl", "Kp", kKpCEdit, 0, kCurrentBox, 0, 0, kCurrentKpLabel);
+  b.ParameterField("Ki_C_scl", "Ki", kKiCEdit, 0, kCurrentBox, 1, 0, kCurrentKiLabel);
   b.Add(kCurrentTune, K::Button, "Tune && Test", kCurrentBox, {0, 3});
 
   b.Box(kSpeedBox, "Speed controller", kMiddleColumn);
-  b.Field(kSpeedKpLabel, "Kp", kKpSEdit, 0, kSpeedBox, 0);
-  b.Field(kSpeedKiLabel, "Ki", kKiSEdit, 0, kSpeedBox, 1);
-  b.Field(kSpeedIntegralLabel, "Integral limit", kIPSatSEdit, kIPSatSUnit, kSpeedBox, 2);
+  b.ParameterField("Kp_S_scl", "Kp", kKpSEdit, 0, kSpeedBox, 0, 0, kSpeedKpLabel);
+  b.ParameterField("Ki_S_scl", "Ki", kKiSEdit, 0, kSpeedBox, 1, 0, kSpeedKiLabel);
+  b.ParameterField("IPSatS", "Integral limit", kIPSatSEdit, kIPSatSUnit, kSpeedBox, 2, 0,
+                   kSpeedIntegralLabel);
   b.Add(kSpeedFeedforwardLabel, K::Label, "Feedforward", kSpeedBox, {3, 0});
-  b.Add(kSpeedKffaEdit, K::Edit, "", kSpeedBox, {3, 1});
+  b.ParameterEdit("KFFA_scl", kSpeedKffaEdit, kSpeedBox, {3, 1});
   b.Add(kSpeedAccelerationLabel, K::Label, "(Acceleration)", kSpeedBox, {3, 2});
-  b.Add(kSpeedKffsEdit, K::Edit, "", kSpeedBox, {4, 1});
+  b.ParameterEdit("KFFS_scl", kSpeedKffsEdit, kSpeedBox, {4, 1});
   b.Add(kSpeedSpeedLabel, K::Label, "(Speed)", kSpeedBox, {4, 2});
   b.Add(kSpeedTune, K::Button, "Tune && Test", kSpeedBox, {0, 3});
 
   b.Box(kPositionBox, "Position controller", kMiddleColumn);
-  b.Field(kPositionKpLabel, "Kp", kKpPEdit, 0, kPositionBox, 0);
-  b.Field(kPositionKiLabel, "Ki", kKiPEdit, 0, kPositionBox, 1);
-  b.Field(kPositionKdLabel, "Kd", kKdPEdit, 0, kPositionBox, 2);
+  b.ParameterField("Kp_P_scl", "Kp", kKpPEdit, 0, kPositionBox, 0, 0, kPositionKpLabel);
+  b.ParameterField("Ki_P_scl", "Ki", kKiPEdit, 0, kPositionBox, 1, 0, kPositionKiLabel);
+  b.ParameterField("Kd_P_scl", "Kd", kKdPEdit, 0, kPositionBox, 2, 0, kPositionKdLabel);
   // The derivative's filter beside its gain: the middle column, the tallest, keeps to the
   // height of a 1366 x 768 screen.
   b.Add(kPositionKdFilterLabel, K::Label, "Kd filter", kPositionBox, {2, 2});
-  b.Add(kFilterDEdit, K::Edit, "", kPositionBox, {2, 3});
-  b.Field(kPositionIntegralLabel, "Integral limit", kIPSatPEdit, kIPSatPUnit, kPositionBox, 3);
+  b.ParameterEdit("filter_D", kFilterDEdit, kPositionBox, {2, 3});
+  b.ParameterField("IPSatP", "Integral limit", kIPSatPEdit, kIPSatPUnit, kPositionBox, 3, 0,
+                   kPositionIntegralLabel);
   b.Add(kPositionFeedforwardLabel, K::Label, "Feedforward", kPositionBox, {4, 0});
-  b.Add(kPositionKffsEdit, K::Edit, "", kPositionBox, {4, 1});
+  b.ParameterEdit("KFFS_scl", kPositionKffsEdit, kPositionBox, {4, 1});
   b.Add(kPositionSpeedLabel, K::Label, "(Speed)", kPositionBox, {4, 2});
-  b.Add(kPositionKffaEdit, K::Edit, "", kPositionBox, {5, 1});
+  b.ParameterEdit("KFFA_scl", kPositionKffaEdit, kPositionBox, {5, 1});
   b.Add(kPositionAccelerationLabel, K::Label, "(Acceleration)", kPositionBox, {5, 2});
-  b.Field(kLimitSpeedLabel, "Load speed limit", kLimitSpeedEdit, kLimitSpeedUnit, kPositionBox,
-          6);
+  b.ParameterField("Limit_Speed", "Load speed limit", kLimitSpeedEdit, kLimitSpeedUnit,
+                   kPositionBox, 6, 0, kLimitSpeedLabel);
   b.Add(kPositionTune, K::Button, "Tune && Test", kPositionBox, {0, 3});
 
   b.Box(kSwlsBox, "Software limit switches", kMiddleColumn);
@@ -122,20 +124,25 @@ void RightColumn(ZelTemplateBuilder& b) {
   b.Column(kRightColumn, 2);
   b.Box(kProtectionsBox, "Protections", kRightColumn);
   const int p = kProtectionsBox;
-  b.Add(kOverCurrent, K::Check, "Over current", p, {0, 0, 1, 3});
-  b.Field(kImaxLabel, "Motor current >", kImaxEdit, kImaxUnit, p, 1);
-  b.Field(kImaxTimeLabel, "for more than", kImaxTimeEdit, kImaxTimeUnit, p, 2);
-  b.Add(kPositionErrorCheck, K::Check, "Control error", p, {3, 0, 1, 3});
-  b.Field(kPositionErrorLabel, "Position error >", kPositionErrorEdit, kPositionErrorUnit, p, 4);
-  b.Field(kPositionErrorTimeLabel, "for more than", kPositionErrorTimeEdit,
-          kPositionErrorTimeUnit, p, 5);
-  b.Add(kSpeedErrorCheck, K::Check, "Control error", p, {6, 0, 1, 3});
-  b.Field(kSpeedErrorLabel, "Speed error >", kSpeedErrorEdit, kSpeedErrorUnit, p, 7);
-  b.Field(kSpeedErrorTimeLabel, "for more than", kSpeedErrorTimeEdit, kSpeedErrorTimeUnit, p, 8);
-  b.Add(kMotorOverTemp, K::Check, "Motor over temperature", p, {9, 0, 1, 3});
-  b.Add(kI2t, K::Check, "I2t", p, {10, 0, 1, 3});
-  b.Field(kI2tCurrentLabel, "Over current", kI2tCurrentEdit, kI2tCurrentUnit, p, 11);
-  b.Field(kI2tTimeLabel, "for", kI2tTimeEdit, kI2tTimeUnit, p, 12);
+  b.ParameterCheck("isOverCurrent", kOverCurrent, "Over current", p, {0, 0, 1, 3});
+  b.ParameterField("Imax_Prot", "Motor current >", kImaxEdit, kImaxUnit, p, 1, 0, kImaxLabel);
+  b.ParameterField("time_Imax_Prot", "for more than", kImaxTimeEdit, kImaxTimeUnit, p, 2, 0,
+                   kImaxTimeLabel);
+  b.ParameterCheck("isPositionControlError", kPositionErrorCheck, "Control error", p, {3, 0, 1, 3});
+  b.ParameterField("ERR_position", "Position error >", kPositionErrorEdit, kPositionErrorUnit, p, 4,
+                   0, kPositionErrorLabel);
+  b.ParameterField("time_ERR_pos", "for more than", kPositionErrorTimeEdit, kPositionErrorTimeUnit,
+                   p, 5, 0, kPositionErrorTimeLabel);
+  b.ParameterCheck("isSpeedControlError", kSpeedErrorCheck, "Control error", p, {6, 0, 1, 3});
+  b.ParameterField("ERR_speed", "Speed error >", kSpeedErrorEdit, kSpeedErrorUnit, p, 7, 0,
+                   kSpeedErrorLabel);
+  b.ParameterField("time_ERR_spd", "for more than", kSpeedErrorTimeEdit, kSpeedErrorTimeUnit, p, 8,
+                   0, kSpeedErrorTimeLabel);
+  b.ParameterCheck("isMotorOverTemp", kMotorOverTemp, "Motor over temperature", p, {9, 0, 1, 3});
+  b.ParameterCheck("isMotori2t", kI2t, "I2t", p, {10, 0, 1, 3});
+  b.ParameterField("I_I2t_M", "Over current", kI2tCurrentEdit, kI2tCurrentUnit, p, 11, 0,
+                   kI2tCurrentLabel);
+  b.ParameterField("t_I2t_M", "for", kI2tTimeEdit, kI2tTimeUnit, p, 12, 0, kI2tTimeLabel);
 
   b.Box(kBrakeBox, "External brake resistor", kRightColumn);
   b.Add(kBrakeConnected, K::Check, "Connected", kBrakeBox, {0, 0, 1, 3});

@@ -85,15 +85,6 @@ bool CMotorSetupDialog::HasBrakeParameters() const {
 }
 
 void CMotorSetupDialog::BindControls() {
-  AddParameterControls("In", kInEdit, kInUnit);
-  AddParameterControls("ImaxM", kImaxMEdit, kImaxMUnit);
-  AddParameterControls("K", kKEdit, kKUnit);
-  AddParameterControls("R", kREdit, kRUnit);
-  AddParameterControls("L", kLEdit, kLUnit);
-  AddParameterControls("Jm", kJmEdit, kJmUnit);
-  AddCheckParameterControls("isMotorInertiaUnknown", kInertiaUnknown);
-  AddParameterControls("No_encoder_lines", kEncoderLinesEdit, kEncoderLinesUnit);
-  AddCheckParameterControls("isMotorTemperatureSensor", kTemperatureCheck);
   AddSwitchParameterControls("Motor_TempSensor_Type", kSensorNtc, kSensorPtc);
   if (HasEncoderFilter()) {
     AddSwitchParameterControls("FilterEncValue", kFilterEncList);
@@ -101,10 +92,7 @@ void CMotorSetupDialog::BindControls() {
   }
   if (HasParameter("ReverseCounting")) AddCheckParameterControls("ReverseCounting", kReverseCounting);
   AddSwitchParameterControls("SensorsConfiguration", kEncoderOnMotor, kEncoderOnLoad);
-  AddParameterControls("Tacho_gain", kTachoGainEdit, kTachoGainUnit);
   AddSwitchParameterControls("TransmissionType", kRotaryToRotary, kRotaryToLinear);
-  AddParameterControls("Motor_transmission", kMotorTransmissionEdit, kMotorTransmissionUnit);
-  AddParameterControls("Load_transmission", kLoadTransmissionEdit, kLoadTransmissionUnit);
   if (HasBrakeParameters()) {
     AddCheckParameterControls("isMotorBrake", kBrakeCheck);
     AddSwitchParameterControls("MotorBrake_output", kBrakeOutputList);

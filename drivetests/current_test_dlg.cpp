@@ -97,12 +97,6 @@ std::string FormatFigures(const char* title, const StepFigures& f) {
 
 CTestCurrent::CTestCurrent(CZel_Setup& setup, CZel_Dialog* parent)
     : CMyTestDlg(setup, kCurrentTestTemplate, 1, parent) {
-  AddParameterControls("TestProtectionCurrent", kCtProtectionEdit, kCtProtectionUnit);
-  AddParameterControls("TestCurrent", kCtTestCurrentEdit, kCtTestCurrentUnit);
-  AddParameterControls("OffsetCurrent", kCtOffsetEdit, kCtOffsetUnit);
-  AddParameterControls("FilterOnCurrentControllerOutput", kCtFilterEdit, kCtFilterUnit);
-  AddCheckParameterControls("isUseFilterOnCrtCtrlOutput", kCtUseFilter);
-  AddCheckParameterControls("isCompensateGravitationalLoads", kCtCompensate);
   BindSlider("Kp_C_scl", kCtKpSlider, kCtKpEdit, 0, kCtKpSpin, kCtKpPageSpin);
   BindSlider("Ki_C_scl", kCtKiSlider, kCtKiEdit, 0, kCtKiSpin, kCtKiPageSpin);
   BindSlider("PB_C", kCtPassBandSlider, kCtPassBandEdit, kCtPassBandUnit, kCtPassBandSpin,

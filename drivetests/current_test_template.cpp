@@ -14,10 +14,10 @@ enum : int { kLeftColumn = 3590, kRightColumn, kButtonRow };
 
 void ParametersPage(ZelTemplateBuilder& b) {
   b.Box(kCtParametersBox, "Test parameters", kLeftColumn);
-  b.Field(kCtTestCurrentLabel, "Test current", kCtTestCurrentEdit, kCtTestCurrentUnit,
-          kCtParametersBox, 0);
-  b.Field(kCtProtectionLabel, "Over current protection", kCtProtectionEdit, kCtProtectionUnit,
-          kCtParametersBox, 1);
+  b.ParameterField("TestCurrent", "Test current", kCtTestCurrentEdit, kCtTestCurrentUnit,
+                   kCtParametersBox, 0, 0, kCtTestCurrentLabel);
+  b.ParameterField("TestProtectionCurrent", "Over current protection", kCtProtectionEdit,
+                   kCtProtectionUnit, kCtParametersBox, 1, 0, kCtProtectionLabel);
   b.Add(kCtPicture, K::Picture, "", kCtParametersBox, {2, 0, 1, 3}).Image("3015");
   b.Box(kCtPurposeBox, "Test purpose", kLeftColumn);
   b.Add(kCtPurposeText, K::Label, "Checks current controller step input response.",
@@ -56,14 +56,16 @@ void TestPage(ZelTemplateBuilder& b) {
   b.Add(kCtTune, K::Button, "Tune", kCtTuningBox, {1, 4});
 
   b.Box(kCtFilterBox, "Filter", kLeftColumn);
-  b.Add(kCtUseFilter, K::Check, "Use filter on the current controller", kCtFilterBox,
-        {0, 0, 1, 3});
-  b.Field(kCtFilterLabel, "Bandwidth", kCtFilterEdit, kCtFilterUnit, kCtFilterBox, 1);
+  b.ParameterCheck("isUseFilterOnCrtCtrlOutput", kCtUseFilter,
+                   "Use filter on the current controller", kCtFilterBox, {0, 0, 1, 3});
+  b.ParameterField("FilterOnCurrentControllerOutput", "Bandwidth", kCtFilterEdit, kCtFilterUnit,
+                   kCtFilterBox, 1, 0, kCtFilterLabel);
 
   b.Box(kCtOffsetBox, "Offset", kLeftColumn);
-  b.Add(kCtCompensate, K::Check, "Compensate for gravitational loads", kCtOffsetBox,
-        {0, 0, 1, 3});
-  b.Field(kCtOffsetLabel, "Offset current", kCtOffsetEdit, kCtOffsetUnit, kCtOffsetBox, 1);
+  b.ParameterCheck("isCompensateGravitationalLoads", kCtCompensate,
+                   "Compensate for gravitational loads", kCtOffsetBox, {0, 0, 1, 3});
+  b.ParameterField("OffsetCurrent", "Offset current", kCtOffsetEdit, kCtOffsetUnit, kCtOffsetBox, 1,
+                   0, kCtOffsetLabel);
 
   b.Box(kCtPlotBox, "Results", kRightColumn);
   b.Add(kCtGraph, K::Graph, "", kCtPlotBox, {0, 0, 1, 2}, kStyleWide);

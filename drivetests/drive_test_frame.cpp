@@ -19,11 +19,11 @@ enum FrameOffset : int {
 };
 }  // namespace
 
-void ReadOnlyField(ZelTemplateBuilder& b, int label_id, const char* label, int edit_id,
+void ReadOnlyField(ZelTemplateBuilder& b, const char* parameter, const char* label, int edit_id,
                    int unit_id, int box, int row) {
-  b.Add(label_id, K::Label, label, box, {row, 0});
-  b.Add(edit_id, K::Edit, "", box, {row, 1}, kStyleReadOnly);
-  b.Add(unit_id, K::DropDown, "", box, {row, 2});
+  b.Add(0, K::Label, label, box, {row, 0});
+  b.Add(edit_id, K::Edit, "", box, {row, 1}, kStyleReadOnly).Binds(parameter);
+  b.Add(unit_id, K::DropDown, "", box, {row, 2}).Binds(parameter);
 }
 
 ZelDialogTemplate BuildTestFrame(unsigned template_id, const char* caption,

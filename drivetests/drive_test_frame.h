@@ -21,9 +21,9 @@ struct TestFrame {
   std::function<void(ZelTemplateBuilder& b, int result_box)> result_rows;
 };
 
-// A label, a read-only edit and its unit selector on `row` of `box`: a result shown in the
-// unit the user picks.
-void ReadOnlyField(ZelTemplateBuilder& b, int label_id, const char* label, int edit_id,
+// A label, a read-only edit and its unit selector on `row` of `box`, bound to the setup's
+// `parameter`: a result shown in the unit the user picks.
+void ReadOnlyField(ZelTemplateBuilder& b, const char* parameter, const char* label, int edit_id,
                    int unit_id, int box, int row);
 
 ZelDialogTemplate BuildTestFrame(unsigned template_id, const char* caption,

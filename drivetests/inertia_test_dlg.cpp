@@ -72,10 +72,6 @@ bool InertiaSpeedNotReached(const std::string& failure) { return failure == kSpe
 
 CTotalInertiaTest::CTotalInertiaTest(CZel_Setup& setup, CZel_Dialog* parent)
     : CMyTestDlg(setup, kInertiaTestTemplate, 1, parent) {
-  AddParameterControls("Jt", kJtResultEdit, kJtResultUnit);
-  AddParameterControls("TestCurrent", kJtTestCurrentEdit, kJtTestCurrentUnit);
-  AddParameterControls("TestProtectionCurrent", kJtProtectionEdit, kJtProtectionUnit);
-  AddParameterControls("TestMaxSpeed", kJtSpeedEdit, kJtSpeedUnit);
   m_nPhaseCount = 2;
 }
 

@@ -24,19 +24,15 @@ inline constexpr double kInertiaSpeedWindow = 15.0;
 enum InertiaTestControl : int {
   kJtFrame = 3720,  // the frame's ids, 3720..3729
   kJtParametersBox = 3730,
-  kJtTestCurrentLabel,
   kJtTestCurrentEdit,
   kJtTestCurrentUnit,
   kJtTestCurrentNote,
-  kJtProtectionLabel,
   kJtProtectionEdit,
   kJtProtectionUnit,
   kJtProtectionNote,
-  kJtSpeedLabel,
   kJtSpeedEdit,
   kJtSpeedUnit,
   kJtSpeedNote,
-  kJtResultLabel,
   kJtResultEdit,
   kJtResultUnit,
   kJtStoredNote,  // which inertia is stored, when it is not the one shown

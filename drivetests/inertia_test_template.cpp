@@ -10,23 +10,23 @@ using K = ZelControlKind;
 
 void ParametersBox(ZelTemplateBuilder& b, int column) {
   struct Row {
-    int label;
+    const char* parameter;
     const char* caption;
     int edit, unit, note;
     const char* meaning;
   };
   static constexpr Row kRows[] = {
-      {kJtTestCurrentLabel, "Test current", kJtTestCurrentEdit, kJtTestCurrentUnit,
-       kJtTestCurrentNote, "- Current value used during the test"},
-      {kJtProtectionLabel, "I protection", kJtProtectionEdit, kJtProtectionUnit,
+      {"TestCurrent", "Test current", kJtTestCurrentEdit, kJtTestCurrentUnit, kJtTestCurrentNote,
+       "- Current value used during the test"},
+      {"TestProtectionCurrent", "I protection", kJtProtectionEdit, kJtProtectionUnit,
        kJtProtectionNote, "- Over current protection level"},
-      {kJtSpeedLabel, "Max. speed", kJtSpeedEdit, kJtSpeedUnit, kJtSpeedNote,
+      {"TestMaxSpeed", "Max. speed", kJtSpeedEdit, kJtSpeedUnit, kJtSpeedNote,
        "- Maximal motor speed"},
   };
   b.Box(kJtParametersBox, "Test parameters", column);
   int row = 0;
   for (const Row& r : kRows) {
-    b.Field(r.label, r.caption, r.edit, r.unit, kJtParametersBox, row);
+    b.ParameterField(r.parameter, r.caption, r.edit, r.unit, kJtParametersBox, row);
     b.Add(r.note, K::Label, r.meaning, kJtParametersBox, {row++, 3});
   }
 }
@@ -40,7 +40,7 @@ ZelDialogTemplate MakeTemplate() {
       "the test ends and displays the results";
   f.own_boxes = ParametersBox;
   f.result_rows = [](ZelTemplateBuilder& b, int box) {
-    ReadOnlyField(b, kJtResultLabel, "J total = ", kJtResultEdit, kJtResultUnit, box, 1);
+    ReadOnlyField(b, "Jt", "J total = ", kJtResultEdit, kJtResultUnit, box, 1);
     b.Add(kJtStoredNote, ZelControlKind::Label, "", box, {2, 0, 1, 3}, kStyleWide);
   };
   return BuildTestFrame(kInertiaTestTemplate, "Total inertia test", kInertiaTestHelpContext,

@@ -22,7 +22,6 @@ constexpr const char* kStatusTexts[] = {"Launching test", "Running test"};
 
 CTestVdcDetection::CTestVdcDetection(CZel_Setup& setup, CZel_Dialog* parent)
     : CMyTestDlg(setup, kVdcTestTemplate, 1, parent) {
-  AddParameterControls("Vdc", kVdcEdit, kVdcUnit);
   old_vdc_ = m_Setup.GetParameterValueInBaseUnit("Vdc");
   m_nPhaseCount = 2;
 }

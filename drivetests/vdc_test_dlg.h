@@ -16,8 +16,7 @@ inline constexpr char kVdcTestProgram[] = "VDC_Detection_Test";
 
 enum VdcTestControl : int {
   kVdcFrame = 3700,  // the frame's ids, 3700..3709
-  kVdcLabel = 3710,
-  kVdcEdit,
+  kVdcEdit = 3711,
   kVdcUnit,
 };
 

@@ -13,7 +13,7 @@ ZelDialogTemplate MakeTemplate() {
   f.procedure =
       "1. Press the Start button\r\n2. Wait until the test ends and displays the results";
   f.result_rows = [](ZelTemplateBuilder& b, int box) {
-    ReadOnlyField(b, kVdcLabel, "VDC", kVdcEdit, kVdcUnit, box, 1);
+    ReadOnlyField(b, "Vdc", "VDC", kVdcEdit, kVdcUnit, box, 1);
   };
   return BuildTestFrame(kVdcTestTemplate, "VDC Detection Test", kVdcTestHelpContext, "&Start",
                         f);

@@ -74,14 +74,21 @@ bool ZelParseValue(const std::string& text, double& value) {
 
 CZel_EditSetupDlg::CZel_EditSetupDlg(CZel_Setup& setup, unsigned template_id, int flags,
                                      const char* const* guidance, CZel_Dialog* parent)
-    : CZel_Dialog(template_id, parent), m_Setup(setup), m_nFlags(flags),
-      guidance_(GuidanceList(guidance)) {}
+    : CZel_Dialog(template_id, parent),
+      m_Setup(setup),
+      m_nFlags(flags),
+      guidance_(GuidanceList(guidance)) {
+  BindTemplateParameters();
+}
 
-CZel_EditSetupDlg::CZel_EditSetupDlg(CZel_Setup& setup, const ZelDialogTemplate& tmpl,
-                                     int flags, const char* const* guidance,
-                                     CZel_Dialog* parent)
-    : CZel_Dialog(tmpl, parent), m_Setup(setup), m_nFlags(flags),
-      guidance_(GuidanceList(guidance)) {}
+CZel_EditSetupDlg::CZel_EditSetupDlg(CZel_Setup& setup, const ZelDialogTemplate& tmpl, int flags,
+                                     const char* const* guidance, CZel_Dialog* parent)
+    : CZel_Dialog(tmpl, parent),
+      m_Setup(setup),
+      m_nFlags(flags),
+      guidance_(GuidanceList(guidance)) {
+  BindTemplateParameters();
+}
 
 // --- opening and closing -----------------------------------------------------------------------
 
@@ -174,6 +181,22 @@ int CZel_EditSetupDlg::AddBinding(Binding b) {
   bindings_.push_back(std::move(b));
   Show(bindings_.back());
   return 1;
+}
+
+void CZel_EditSetupDlg::BindTemplateParameters() {
+  const std::vector<ZelControlDef>& controls = Template().controls;
+  for (std::size_t i = 0; i < controls.size(); ++i) {
+    const ZelControlDef& c = controls[i];
+    if (c.parameter.empty()) continue;
+    if (c.kind == ZelControlKind::Check) {
+      AddCheckParameterControls(c.parameter, c.id);
+    } else if (c.kind == ZelControlKind::Edit) {
+      const bool unit = i + 1 < controls.size() &&
+                        controls[i + 1].kind == ZelControlKind::DropDown &&
+                        controls[i + 1].parameter == c.parameter;
+      AddParameterControls(c.parameter, c.id, unit ? controls[i + 1].id : 0);
+    }
+  }
 }
 
 int CZel_EditSetupDlg::AddParameterControls(const std::string& name, int edit_id, int unit_id) {

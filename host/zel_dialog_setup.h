@@ -174,6 +174,9 @@ class CZel_EditSetupDlg : public CZel_Dialog {
 
   CZel_Parameter* BoundParameter(const Binding& b) const;
   bool CheckControl(const std::string& name, int id, ZelControlKind kind) const;
+  // The fields that the template binds to a parameter (ZelTemplateBuilder::ParameterField),
+  // in the template's order, before the dialog binds its own.
+  void BindTemplateParameters();
   int AddBinding(Binding b);
   void Show(const Binding& b);
   void ShowUnitList(const Binding& b, const CZel_Parameter& p);

@@ -55,6 +55,9 @@ struct ZelControlDef {
   std::string image{};               // Picture and BitmapButton
   // Unbound radio buttons with the same key are one group; 0 means "the buttons of my box".
   int radio_group = 0;
+  // The setup's parameter that the control shows (an edit, its unit selector, a check box):
+  // the dialog that opens the template binds it. Empty: the dialog binds it, if at all.
+  std::string parameter{};
 };
 
 struct ZelDialogTemplate {

@@ -36,6 +36,36 @@ ZelTemplateBuilder& ZelTemplateBuilder::Field(int label_id, std::string label, i
   return *this;
 }
 
+ZelTemplateBuilder& ZelTemplateBuilder::ParameterField(std::string name, std::string label,
+                                                       int edit_id, int unit_id, int box, int row,
+                                                       int col, int label_id) {
+  Field(label_id, std::move(label), edit_id, unit_id, box, row, col);
+  // The edit, and the unit selector after it.
+  const std::size_t edit = t_.controls.size() - (unit_id ? 2 : 1);
+  for (std::size_t i = edit; i < t_.controls.size(); ++i) t_.controls[i].parameter = name;
+  return *this;
+}
+
+ZelTemplateBuilder& ZelTemplateBuilder::ParameterEdit(std::string name, int id, int box,
+                                                      ZelPlace place) {
+  Add(id, K::Edit, "", box, place);
+  t_.controls.back().parameter = std::move(name);
+  return *this;
+}
+
+ZelTemplateBuilder& ZelTemplateBuilder::ParameterCheck(std::string name, int id,
+                                                       std::string caption, int box,
+                                                       ZelPlace place) {
+  Add(id, K::Check, std::move(caption), box, place);
+  t_.controls.back().parameter = std::move(name);
+  return *this;
+}
+
+ZelTemplateBuilder& ZelTemplateBuilder::Binds(std::string name) {
+  if (!t_.controls.empty()) t_.controls.back().parameter = std::move(name);
+  return *this;
+}
+
 ZelTemplateBuilder& ZelTemplateBuilder::Items(std::vector<std::string> items) {
   if (!t_.controls.empty()) t_.controls.back().items = std::move(items);
   return *this;

@@ -24,6 +24,17 @@ class ZelTemplateBuilder {
   // A label, its edit and (unless unit_id is 0) its unit selector, on `row` from `col`.
   ZelTemplateBuilder& Field(int label_id, std::string label, int edit_id, int unit_id, int box,
                             int row, int col = 0);
+  // A field of the setup's parameter `name`, placed as Field places it and bound by the dialog
+  // that opens the template. Its label takes an id (label_id) only where something refers to it.
+  ZelTemplateBuilder& ParameterField(std::string name, std::string label, int edit_id, int unit_id,
+                                     int box, int row, int col = 0, int label_id = 0);
+  // An edit with no label of its own, or a check box, bound to the setup's parameter `name`.
+  ZelTemplateBuilder& ParameterEdit(std::string name, int id, int box, ZelPlace place);
+  ZelTemplateBuilder& ParameterCheck(std::string name, int id, std::string caption, int box,
+                                     ZelPlace place = {});
+  // The control added last shows the setup's parameter `name`, bound by the dialog that opens the
+  // template (an edit and its unit selector each name it).
+  ZelTemplateBuilder& Binds(std::string name);
   // The entries of the drop-down, or the image of the picture or bitmap button, added last.
   ZelTemplateBuilder& Items(std::vector<std::string> items);
   ZelTemplateBuilder& Image(std::string image);
