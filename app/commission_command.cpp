@@ -22,6 +22,7 @@
 #include "drivetests/commissioning.h"
 #include "drivetests/commissioning_report.h"
 #include "host/zel_headless.h"
+#include "host/zel_modbus_link.h"
 #include "host/zel_test_dlg.h"
 
 namespace {
@@ -194,7 +195,8 @@ class CommissionCommand : public Command {
     ZelHeadlessBackend ui;
     ZelScopedUiBackend installed(ui);
     drive_.RefuseConditions(faults_, step_faults_);
-    SimulatedDriveSession simulated(setup, drive_.Open(setup));
+    const std::shared_ptr<CZel_DriveLink> link = drive_.Open(setup);
+    SimulatedDriveSession simulated(setup, link);
     auto inject = [&simulated](const NameValue& fault) {
       Inject(simulated.Drive(), fault.name, fault.value);
       if (fault.name == "shaft_blocked" && fault.value != 0.0) simulated.KeepShaftBlocked();
@@ -220,12 +222,20 @@ class CommissionCommand : public Command {
         if (f.step == step.word) inject(f.fault);
       }
     };
+    const auto started = std::chrono::steady_clock::now();
     const CommissioningResult result = dcservo::RunCommissioning(setup, ui, hooks);
+    std::optional<dcservo::ReportFiles::LinkTimes> times;
+    if (const auto* modbus = dynamic_cast<const CZel_ModbusLink*>(link.get())) {
+      times = {modbus->ProgramSeconds(),
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count()};
+      std::printf("drive programs %.1f s, the run %.1f s on the wall clock\n", times->programs_s,
+                  times->wall_s);
+    }
     session.ReportReplaced("commission",
                            "commission tunes the loops and identifies the inertia on the drive: "
                            "assign what it starts from, not what it finds");
     WriteRecord(result, setup, session.IsBundled() ? "bundled drive" : session.Path(),
-                ShaftNoticesAnswered(), earlier);
+                ShaftNoticesAnswered(), earlier, times);
     if (!result.succeeded) throw AlreadyTold(kExitFailed);
   }
 
@@ -250,9 +260,11 @@ class CommissionCommand : public Command {
 
   void WriteRecord(const CommissioningResult& result, const CZel_Setup& setup,
                    const std::string& source, const std::string& shaft_notices,
-                   const ordered_json& earlier) {
+                   const ordered_json& earlier,
+                   const std::optional<dcservo::ReportFiles::LinkTimes>& times) {
     dcservo::RecordPaths paths;
     dcservo::ReportFiles record;
+    record.link_times = times;
     record.source = source;
     record.operator_name = operator_;
     record.note = note_;

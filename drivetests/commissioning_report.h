@@ -32,6 +32,12 @@ struct ReportFiles {
   std::optional<ZelDriveDescription> drive;
   // The motor database's motor whose data the setup holds; empty: none of them.
   std::string motor;
+  // Over a link: how long the drive's programs ran, and the run on the wall clock; none in
+  // this process, whose clock is the run's own.
+  struct LinkTimes {
+    double programs_s = 0.0, wall_s = 0.0;
+  };
+  std::optional<LinkTimes> link_times;
 };
 
 // The name of the motor of the database whose data `setup` holds, empty when none does.

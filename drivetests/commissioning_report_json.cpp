@@ -199,6 +199,11 @@ ordered_json CommissioningReportJson(const CommissioningResult& result, const CZ
                    {"operator", files.operator_name},
                    {"note", files.note},
                    {"shaft_notices", files.shaft_notices}};
+  if (files.link_times) {
+    const auto centiseconds = [](double s) { return std::round(s * 100.0) / 100.0; };
+    out["record"]["drive_programs_s"] = centiseconds(files.link_times->programs_s);
+    out["record"]["wall_s"] = centiseconds(files.link_times->wall_s);
+  }
   out["drive"] = {{"description", setup.GetDescription()},
                   {"product_id", setup.GetProductID()},
                   {"firmware_id", setup.GetFirmwareID()},

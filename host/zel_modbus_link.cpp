@@ -373,8 +373,11 @@ bool CZel_ModbusLink::ReadStatus() const {
   status_.read_at = Now();
   if (started_run_ != 0 && run_broken_.empty()) {
     if (run_checked_reconnects_ != reconnects_) CheckRunAfterReconnect();
-    if (!(status_.bits & kStatusProgramRunning) && status_.run == started_run_)
+    if (!run_seen_ended_ && !(status_.bits & kStatusProgramRunning) &&
+        status_.run == started_run_) {
       run_seen_ended_ = true;
+      program_s_ += std::max(0.0, status_.read_at - run_started_at_);
+    }
   }
   return true;
 }
@@ -525,12 +528,18 @@ std::uint64_t CZel_ModbusLink::StartProgram(std::string_view name,
       return 0;
     }
   }
+  // A run that the link did not see end ended at the latest now.
+  if (started_run_ != 0 && !run_seen_ended_) {
+    program_s_ += Now() - run_started_at_;
+    run_seen_ended_ = true;
+  }
   // A connection made again while the run starts may have stopped it, or started it twice.
   const std::uint64_t reconnects = reconnects_;
   if (!Write(kProgramStartValues, start.data(), static_cast<int>(start.size()),
-             "program start values") ||
-      !Command(kStartProgram, "start program"))
+             "program start values"))
     return 0;
+  const double start_at = Now();
+  if (!Command(kStartProgram, "start program")) return 0;
   run_program_ = program_;
   run_vars_ = program_vars_;
   started_run_ = 0;
@@ -543,7 +552,9 @@ std::uint64_t CZel_ModbusLink::StartProgram(std::string_view name,
     return 0;
   }
   started_run_ = status_.run;
+  run_started_at_ = start_at;
   run_seen_ended_ = !(status_.bits & kStatusProgramRunning);
+  if (run_seen_ended_) program_s_ += std::max(0.0, status_.read_at - run_started_at_);
   run_checked_reconnects_ = reconnects_;
   return status_.run;
 }

@@ -65,6 +65,9 @@ class CZel_ModbusLink : public CZel_DriveLink {
   bool Lost() const override { return lost_; }
   // Requests repeated after a timeout, a corrupted answer or a busy drive.
   std::uint64_t Retries() const { return retries_; }
+  // How long the programs that this link started ran, from each start until the link saw the
+  // run end: the time that a host which waited for nothing else would take.
+  double ProgramSeconds() const { return program_s_; }
 
   // --- CZel_DriveLink ---
   double Now() const override;
@@ -163,6 +166,8 @@ class CZel_ModbusLink : public CZel_DriveLink {
   // made again that the link has looked at since, and why the drive's run is no longer it.
   std::uint64_t started_run_ = 0;
   mutable bool run_seen_ended_ = false;
+  double run_started_at_ = 0.0;
+  mutable double program_s_ = 0.0;
   mutable std::uint64_t run_checked_reconnects_ = 0;
   mutable std::string run_broken_;
   std::uint16_t next_message_ = 0;

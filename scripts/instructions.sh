@@ -2,7 +2,7 @@
 # Counts the instructions that the command line spends on its everyday commands, with
 # callgrind, which counts instructions and is not disturbed by a busy machine. Builds the
 # release preset's program first. Prints one line per command: instructions, goal, verdict;
-# exits 1 when a command is over its goal.
+# then commissioning over a local link against its wall-time goal; exits 1 when one is over.
 #   scripts/instructions.sh [EXTRA CONFIGURE ARGUMENTS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -48,4 +48,23 @@ long=$(count "drive run Encoder_Connection_Test --until 12")
 short=$(count "drive run Encoder_Connection_Test --until 2")
 report "10 s of dcservo drive run Encoder_Connection_Test" \
   "$(awk -v a="$long" -v b="$short" 'BEGIN { printf "%.1f", a - b }')" 15
+
+# Commissioning over a link is a matter of wall time, not instructions: the simulated drive
+# served on a local port, and the record's two times. Goal: the run within 1.5 times the
+# drive's programs plus a second.
+"$program" simdrive --listen 127.0.0.1:0 >"$out/served" 2>&1 &
+served=$!
+for _ in $(seq 50); do grep -q tcp:// "$out/served" && break; sleep 0.1; done
+address=$(grep -o 'tcp://[0-9.:]*' "$out/served")
+"$program" commission --drive "$address" --yes --out "$out/linked" >/dev/null 2>"$out/err" ||
+  { cat "$out/err" >&2; over=1; }
+kill "$served"
+wait "$served" 2>/dev/null || true
+programs=$(grep -Eo '"drive_programs_s": [0-9.]+' "$out/linked/report.json" | grep -Eo '[0-9.]+$')
+wall=$(grep -Eo '"wall_s": [0-9.]+' "$out/linked/report.json" | grep -Eo '[0-9.]+$')
+goal=$(awk -v p="$programs" 'BEGIN { printf "%.1f", 1.5 * p + 1 }')
+verdict=ok
+awk -v w="$wall" -v g="$goal" 'BEGIN { exit !(w > g) }' && { verdict=over; over=1; }
+printf '%-58s %8s s of wall time (programs %s s, goal %s s) %s\n' \
+  "dcservo commission --drive tcp://... --yes" "$wall" "$programs" "$goal" "$verdict"
 exit $over

@@ -238,6 +238,9 @@ TEST(DriveLink, CommissioningWritesTheReportOfWhatRanWhenTheLinkIsLost) {
   EXPECT_NE(report.find("was lost"), std::string::npos) << report;
   EXPECT_NE(report.find("\"shaft_notices\": \"answered by --yes"), std::string::npos) << report;
   EXPECT_EQ(report.find("pass band"), std::string::npos) << report;
+  // The drive's programs and the wall clock, for how much the host waited beside them.
+  EXPECT_NE(report.find("\"drive_programs_s\": "), std::string::npos) << report;
+  EXPECT_NE(report.find("\"wall_s\": "), std::string::npos) << report;
   EXPECT_EQ(ReadFile(setup), before);
 }
 
@@ -326,6 +329,28 @@ TEST_F(DriveLinkToServer, AProgramStopsWhenItsHostGoesAway) {
   link->AdvanceTo(link->Now() + 0.05);
   EXPECT_FALSE(link->ProgramRunning());
   EXPECT_FALSE(link->Lost());
+}
+
+// The time that the programs ran counts each run from its start until the link saw it end,
+// and nothing of the time between the runs.
+TEST_F(DriveLinkToServer, ProgramTimeCountsTheRunsAlone) {
+  std::vector<ZelProgramVariable> vars;
+  ASSERT_TRUE(link->DescribeProgram("Encoder_Connection_Test", vars)) << link->LastError();
+  EXPECT_EQ(link->ProgramSeconds(), 0.0);
+  double ran = 0.0;
+  for (const double run_s : {0.2, 0.3}) {
+    SCOPED_TRACE(run_s);
+    ASSERT_NE(link->StartProgram("Encoder_Connection_Test", vars), 0u) << link->LastError();
+    link->AdvanceTo(link->Now() + run_s);
+    link->StopProgram();
+    link->AdvanceTo(link->Now() + 0.05);
+    ASSERT_FALSE(link->ProgramRunning());
+    EXPECT_GE(link->ProgramSeconds(), ran + run_s);
+    ran = link->ProgramSeconds();
+    link->AdvanceTo(link->Now() + 0.3);  // idle: no program runs
+    EXPECT_FALSE(link->ProgramRunning());
+    EXPECT_EQ(link->ProgramSeconds(), ran);
+  }
 }
 
 TEST(DriveLink, SlowAnswersAreWaitedForAndRepeated) {
