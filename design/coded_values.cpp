@@ -4,6 +4,7 @@
 
 #include "design/biquad_designer.h"
 #include "host/zel_names.h"
+#include "names/drive_names.h"
 
 namespace dcservo {
 namespace {
@@ -16,11 +17,11 @@ struct CodeTable {
 // The drive's enumerations; the filter types and places come from the filter designer.
 const std::vector<CodeTable>& Enumerations() {
   static const std::vector<CodeTable> tables = {
-      {"ControlMode", {{0, "position"}, {1, "speed"}, {2, "current"}}},
-      {"PositionControlType", {{0, "without-speed-loop"}, {1, "with-speed-loop"}}},
-      {"SensorsConfiguration",
+      {param::ControlMode, {{0, "position"}, {1, "speed"}, {2, "current"}}},
+      {param::PositionControlType, {{0, "without-speed-loop"}, {1, "with-speed-loop"}}},
+      {param::SensorsConfiguration,
        {{0, "motor-encoder"}, {1, "motor-tacho"}, {2, "motor-tacho-load-encoder"}}},
-      {"TransmissionType", {{0, "rotary"}, {1, "linear"}}},
+      {param::TransmissionType, {{0, "rotary"}, {1, "linear"}}},
   };
   return tables;
 }

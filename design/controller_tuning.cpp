@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "derive/step.h"
+#include "names/drive_names.h"
 #include "units/drive_modes.h"
 #include "units/scales.h"
 
@@ -13,14 +14,14 @@ namespace {
 
 bool PosSpdInFastLoop(CZel_Setup& setup) {
   ZelQuietErrors quiet;
-  const CZel_Parameter* p = setup.FindParameter("PosSpd_in_FastLoop");
+  const CZel_Parameter* p = setup.FindParameter(param::PosSpd_in_FastLoop);
   return p && BaseValue(p) != 0.0;
 }
 
 // Tsp with the host reporting a missing period: the period is as much an input of the
 // design as the motor data.
 std::optional<double> OuterLoopPeriod(CZel_Setup& setup) {
-  const char* name = PosSpdInFastLoop(setup) ? "Ts_C" : "Ts_S";
+  const char* name = PosSpdInFastLoop(setup) ? param::Ts_C : param::Ts_S;
   const CZel_Parameter* p = setup.FindParameter(name);
   if (!p) return std::nullopt;
   return BaseValue(p);
@@ -44,7 +45,8 @@ double SpeedPositionLoopPeriod(CZel_Setup& setup) {
 }
 
 int ComputeCurrentControllerGains(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "L", "R", "Kp_C_scl", "Ki_C_scl", "PB_C", "Dump_C", "Ts_C");
+  auto p = FindParameters(setup, param::L, param::R, param::Kp_C_scl, param::Ki_C_scl, param::PB_C,
+                          param::Dump_C, param::Ts_C);
   if (!p) return 0;
   auto [l, r, kp, ki, pb, damping, ts] = *p;
   const double R = BaseValue(r);
@@ -69,7 +71,8 @@ int ComputeCurrentControllerGains(CZel_Setup& setup) {
 }
 
 int ComputeSpeedControllerGains(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "Ki_S_scl", "Kp_S_scl", "Jt", "K", "PB_S", "Dump_S");
+  auto p = FindParameters(setup, param::Ki_S_scl, param::Kp_S_scl, param::Jt, param::K, param::PB_S,
+                          param::Dump_S);
   if (!p) return 0;
   auto [ki, kp, jt, k, pb, damping] = *p;
   const auto tsp = OuterLoopPeriod(setup);
@@ -82,8 +85,9 @@ int ComputeSpeedControllerGains(CZel_Setup& setup) {
 }
 
 int ComputePositionControllerGains(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "Ki_P_scl", "Kp_P_scl", "Kd_P_scl", "PositionControlType", "Jt",
-                          "PB_P", "K", "Dump_P");
+  auto p =
+      FindParameters(setup, param::Ki_P_scl, param::Kp_P_scl, param::Kd_P_scl,
+                     param::PositionControlType, param::Jt, param::PB_P, param::K, param::Dump_P);
   if (!p) return 0;
   auto [ki, kp, kd, type, jt, pb, k, damping] = *p;
   const auto tsp = OuterLoopPeriod(setup);

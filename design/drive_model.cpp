@@ -14,6 +14,7 @@
 
 #include "derive/register_bits.h"
 #include "derive/step.h"
+#include "names/drive_names.h"
 #include "units/drive_modes.h"
 #include "units/scales.h"
 #include "units/timing.h"

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "host/zel_quiet_value.h"
+#include "names/drive_names.h"
 
 namespace dcservo {
 namespace {
@@ -28,7 +29,7 @@ bool AtLoopRate(const Spectrum& spectrum, double period_s) {
 
 void RememberMeasuredSpectrum(const CZel_Setup& setup, const std::optional<Spectrum>& spectrum,
                               const std::optional<Resonance>& resonance) {
-  if (!spectrum || !AtLoopRate(*spectrum, ZelQuietBaseValue(setup, "Ts_S"))) {
+  if (!spectrum || !AtLoopRate(*spectrum, ZelQuietBaseValue(setup, param::Ts_S))) {
     Store().reset();
     return;
   }

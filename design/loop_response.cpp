@@ -5,6 +5,7 @@
 
 #include "derive/step.h"
 #include "design/controller_tuning.h"
+#include "names/drive_names.h"
 #include "units/drive_modes.h"
 #include "units/scales.h"
 
@@ -32,7 +33,7 @@ Polynomial Delayed(Polynomial p) {
 }
 
 std::optional<LoopPlant> CurrentPlant(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "R", "L", "Ts_C");
+  auto p = FindParameters(setup, param::R, param::L, param::Ts_C);
   if (!p) return std::nullopt;
   auto [r, l, ts] = *p;
   const double tc = BaseValue(ts);
@@ -43,7 +44,7 @@ std::optional<LoopPlant> CurrentPlant(CZel_Setup& setup) {
 }
 
 std::optional<LoopPlant> SpeedPlant(CZel_Setup& setup) {
-  auto p = FindParameters(setup, "Jt", "K");
+  auto p = FindParameters(setup, param::Jt, param::K);
   if (!p) return std::nullopt;
   auto [jt, k] = *p;
   const double tsp = SpeedPositionLoopPeriod(setup);
@@ -53,14 +54,14 @@ std::optional<LoopPlant> SpeedPlant(CZel_Setup& setup) {
 }
 
 std::optional<LoopPlant> PositionPlant(CZel_Setup& setup) {
-  CZel_Parameter* type = setup.FindParameter("PositionControlType");
+  CZel_Parameter* type = setup.FindParameter(param::PositionControlType);
   if (!type) return std::nullopt;
   const double tsp = SpeedPositionLoopPeriod(setup);
   if (IsCode(BaseValue(type), PositionControlType::OverSpeedLoop)) {
     const double c = MotorPositionScale(setup) * tsp / MotorSpeedScale(setup);
     return Finite({tsp, Delayed({0.0, c}), {1.0, -1.0}});
   }
-  auto p = FindParameters(setup, "Jt", "K");
+  auto p = FindParameters(setup, param::Jt, param::K);
   if (!p) return std::nullopt;
   auto [jt, k] = *p;
   // K / (Jt s^2) under a current held for one sample: Ts^2 / 2 (z^-1 + z^-2) / (1 - z^-1)^2.
@@ -77,11 +78,13 @@ struct GainNames {
 
 GainNames NamesOf(TunedLoop loop) {
   switch (loop) {
-    case TunedLoop::Current: return {"Kp_C_scl", "Ki_C_scl", nullptr};
-    case TunedLoop::Speed: return {"Kp_S_scl", "Ki_S_scl", nullptr};
+    case TunedLoop::Current:
+      return {param::Kp_C_scl, param::Ki_C_scl, nullptr};
+    case TunedLoop::Speed:
+      return {param::Kp_S_scl, param::Ki_S_scl, nullptr};
     case TunedLoop::Position: break;
   }
-  return {"Kp_P_scl", "Ki_P_scl", "Kd_P_scl"};
+  return {param::Kp_P_scl, param::Ki_P_scl, param::Kd_P_scl};
 }
 
 }  // namespace
@@ -116,7 +119,7 @@ std::optional<ControllerGains> StoredControllerGains(CZel_Setup& setup, TunedLoo
     if (!kd) return std::nullopt;
     gains.kd = BaseValue(kd);
     ZelQuietErrors quiet;
-    if (const CZel_Parameter* filter = setup.FindParameter("filter_D"))
+    if (const CZel_Parameter* filter = setup.FindParameter(param::filter_D))
       gains.derivative_filter = BaseValue(filter);
   }
   return gains;

@@ -6,6 +6,7 @@
 #include "design/controller_tuning.h"
 #include "host/zel_errors.h"
 #include "host/zel_quiet_value.h"
+#include "names/drive_names.h"
 
 namespace dcservo {
 namespace {
@@ -173,25 +174,25 @@ std::optional<SpeedProposalInputs> SpeedProposalInputsOf(CZel_Setup& setup, std:
   in.model = *model;
   in.structure = StructureOfLoop(setup, TunedLoop::Speed);
   // A missing one reads NaN, which the proposal refuses.
-  in.requested_rad_s = ZelQuietBaseValue(setup, "PB_S");
-  in.damping = ZelQuietBaseValue(setup, "Dump_S");
-  in.rated_A = ZelQuietBaseValue(setup, "In");
-  const CZel_Parameter* band = setup.FindParameter("PB_S");
+  in.requested_rad_s = ZelQuietBaseValue(setup, param::PB_S);
+  in.damping = ZelQuietBaseValue(setup, param::Dump_S);
+  in.rated_A = ZelQuietBaseValue(setup, param::In);
+  const CZel_Parameter* band = setup.FindParameter(param::PB_S);
   in.lowest_rad_s = band ? band->GetMinInBaseUnit() : 0.0;
   in.filter_free = FirstFreeFilter(setup) != 0;
-  in.has_acceleration_feedforward = setup.FindParameter("KFFA_scl") != nullptr;
+  in.has_acceleration_feedforward = setup.FindParameter(param::KFFA_scl) != nullptr;
   return in;
 }
 
 int ApplySpeedLoopProposal(CZel_Setup& setup, const SpeedLoopProposal& p) {
-  CZel_Parameter* band = setup.FindParameter("PB_S");
+  CZel_Parameter* band = setup.FindParameter(param::PB_S);
   if (!band || !band->SetValueInBaseUnit(p.pass_band_rad_s)) return 0;
   if (p.feedback_low_pass) {
     const int filter = FirstFreeFilter(setup);
     if (!filter || !PlaceFilter(setup, filter, *p.feedback_low_pass)) return 0;
   }
   if (p.acceleration_feedforward > 0.0) {
-    CZel_Parameter* ff = setup.FindParameter("KFFA_scl");
+    CZel_Parameter* ff = setup.FindParameter(param::KFFA_scl);
     if (!ff || !ff->SetValueInBaseUnit(p.acceleration_feedforward)) return 0;
   }
   return 1;

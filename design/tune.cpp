@@ -9,6 +9,7 @@
 #include "derive/step.h"
 #include "design/controller_tuning.h"
 #include "host/zel_quiet_value.h"
+#include "names/drive_names.h"
 
 namespace dcservo {
 namespace {
@@ -26,21 +27,22 @@ struct LoopDefinition {
 };
 
 constexpr GainRow kCurrentGains[] = {FixedPointGainOf(Gain::Kp_C), FixedPointGainOf(Gain::Ki_C)};
-constexpr const char* kCurrentBack[] = {"Ki_C_scl", "Kp_C_scl"};
+constexpr const char* kCurrentBack[] = {param::Ki_C_scl, param::Kp_C_scl};
 
 constexpr GainRow kSpeedGains[] = {FixedPointGainOf(Gain::Kp_S), FixedPointGainOf(Gain::Ki_S)};
-constexpr const char* kSpeedBack[] = {"Ki_S_scl", "Kp_S_scl"};
+constexpr const char* kSpeedBack[] = {param::Ki_S_scl, param::Kp_S_scl};
 
 constexpr GainRow kPositionGains[] = {FixedPointGainOf(Gain::Kp_P), FixedPointGainOf(Gain::Ki_P),
                                       FixedPointGainOf(Gain::Kd_P)};
-constexpr const char* kPositionBack[] = {"Ki_P_scl", "Kp_P_scl", "Kd_P_scl"};
+constexpr const char* kPositionBack[] = {param::Ki_P_scl, param::Kp_P_scl, param::Kd_P_scl};
 
 const LoopDefinition kLoops[] = {
-    {TunedLoop::Current, ComputeCurrentControllerGains, "PB_C", "Dump_C", kCurrentGains,
+    {TunedLoop::Current, ComputeCurrentControllerGains, param::PB_C, param::Dump_C, kCurrentGains,
      kCurrentBack},
-    {TunedLoop::Speed, ComputeSpeedControllerGains, "PB_S", "Dump_S", kSpeedGains, kSpeedBack},
-    {TunedLoop::Position, ComputePositionControllerGains, "PB_P", "Dump_P", kPositionGains,
-     kPositionBack},
+    {TunedLoop::Speed, ComputeSpeedControllerGains, param::PB_S, param::Dump_S, kSpeedGains,
+     kSpeedBack},
+    {TunedLoop::Position, ComputePositionControllerGains, param::PB_P, param::Dump_P,
+     kPositionGains, kPositionBack},
 };
 
 const LoopDefinition& Definition(TunedLoop loop) {
@@ -156,7 +158,7 @@ void AnalyseLoop(CZel_Setup& setup, LoopTuneReport& r) {
     r.inner_loop = MarginsOf(stored, ModelStructure::Speed, TunedLoop::Speed);
   if (r.loop != TunedLoop::Speed) return;
   r.ripple = RippleOf(WithGains(*model, r.loop, GainValues(r, true)),
-                      ZelQuietBaseValue(setup, "In"), r.damping);
+                      ZelQuietBaseValue(setup, param::In), r.damping);
   if (auto in = SpeedProposalInputsOf(setup, nullptr)) r.proposal = ProposeSpeedLoop(*in);
 }
 
@@ -213,7 +215,7 @@ namespace {
 
 void JudgeLoop(CZel_Setup& setup, LoopTuneReport& r) {
   if (r.loop == TunedLoop::Current) {
-    const double tau = ZelQuietBaseValue(setup, "L") / ZelQuietBaseValue(setup, "R");
+    const double tau = ZelQuietBaseValue(setup, param::L) / ZelQuietBaseValue(setup, param::R);
     if (!(tau > 4.0 * r.sampling_period_s))
       r.warnings.push_back("L/R = " + Number(tau) + " s is not above 4 x Ts_C = " +
                            Number(4.0 * r.sampling_period_s) + " s: " + r.damping_name +
@@ -255,7 +257,7 @@ LoopTuneReport Report(CZel_Setup& setup, const LoopDefinition& d,
   r.damping_name = d.damping;
   r.pass_band_rad_s = ZelQuietBaseValue(setup, d.pass_band);
   r.damping = ZelQuietBaseValue(setup, d.damping);
-  r.sampling_period_s = d.loop == TunedLoop::Current ? ZelQuietBaseValue(setup, "Ts_C")
+  r.sampling_period_s = d.loop == TunedLoop::Current ? ZelQuietBaseValue(setup, param::Ts_C)
                                                      : SpeedPositionLoopPeriod(setup);
   for (std::size_t i = 0; i < d.gains.size(); ++i) {
     const GainRow& row = d.gains[i];

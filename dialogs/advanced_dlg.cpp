@@ -9,8 +9,11 @@
 #include "derive/timing_steps.h"
 #include "host/zel_dialog_registry.h"
 #include "names/dialog_names.h"
+#include "names/drive_names.h"
 #include "units/drive_modes.h"
 #include "units/timing.h"
+
+namespace param = dcservo::param;
 
 namespace dcservo {
 namespace {
@@ -51,7 +54,8 @@ struct I2tPair {
   const char* time;
   const char* current;
 };
-constexpr I2tPair kI2tPairs[] = {{"t_I2t_D", "I_I2t_D"}, {"t_I2t_M", "I_I2t_M"}};
+constexpr I2tPair kI2tPairs[] = {{param::t_I2t_D, param::I_I2t_D},
+                                 {param::t_I2t_M, param::I_I2t_M}};
 
 const int kFastLabels[] = {kFastDividerLabel, kFastPeriodLabel};
 const int kSlowLabels[] = {kSlowDividerLabel, kSlowPeriodLabel};
@@ -134,9 +138,9 @@ CAdvancedDialog::CAdvancedDialog(CZel_Setup& setup, CZel_Dialog* parent)
   if (HasParameter("SpeedForward"))
     AddSwitchParameterControls("SpeedForward", kFeedforwardSpeedLoop, kFeedforwardCurrentLoop);
   if (HasFreezeControl()) {
-    AddCheckParameterControls("isFreezeControl", kFreezeCheck);
-    AddParameterControls("FreezeControl_errband", kFreezeBandEdit, kFreezeBandUnit);
-    AddParameterControls("FreezeControl_time", kFreezeTimeEdit, kFreezeTimeUnit);
+    AddCheckParameterControls(param::isFreezeControl, kFreezeCheck);
+    AddParameterControls(param::FreezeControl_errband, kFreezeBandEdit, kFreezeBandUnit);
+    AddParameterControls(param::FreezeControl_time, kFreezeTimeEdit, kFreezeTimeUnit);
   }
 }
 
@@ -149,19 +153,19 @@ const ZelMessageMap* CAdvancedDialog::GetMessageMap() const {
 }
 
 bool CAdvancedDialog::FeedforwardChoice() const {
-  return HasParameter("SpeedForward") && QuietInt("ControlMode") != ControlMode::Current;
+  return HasParameter(param::SpeedForward) && QuietInt(param::ControlMode) != ControlMode::Current;
 }
 
 bool CAdvancedDialog::HasFreezeControl() const {
-  return HasParameter("POSOKLIM_FC") && HasParameter("TONPOSOK_FC");
+  return HasParameter(param::POSOKLIM_FC) && HasParameter(param::TONPOSOK_FC);
 }
 
 // --- initialisation and the state refresh ---------------------------------------------------
 
 int CAdvancedDialog::OnInitDialog() {
   CMySetupDlg::OnInitDialog();
-  const int mode = QuietInt("ControlMode");
-  const int sensors = QuietInt("SensorsConfiguration");
+  const int mode = QuietInt(param::ControlMode);
+  const int sensors = QuietInt(param::SensorsConfiguration);
   const bool position = mode == ControlMode::Position;
   const bool encoder = sensors == SensorsConfiguration::EncoderOnMotor;
 
@@ -175,7 +179,7 @@ int CAdvancedDialog::OnInitDialog() {
   EnableChild(kFreezeCheck, freeze);
   EnableChildren(kFreezeFields, freeze);
 
-  if (!HasParameter("PosSpd_in_FastLoop")) {
+  if (!HasParameter(param::PosSpd_in_FastLoop)) {
     ShowChildren(kLoopSet, 0);
   } else {
     EnableChild(kLoopBox, mode < ControlMode::Current);
@@ -183,12 +187,12 @@ int CAdvancedDialog::OnInitDialog() {
     EnableChild(kFastLoop,
                 mode < ControlMode::Current && sensors < SensorsConfiguration::TachoAndEncoderOnLoad);
   }
-  const bool estimator = HasParameter("isSpeedEstimator") && encoder;
+  const bool estimator = HasParameter(param::isSpeedEstimator) && encoder;
   EnableChild(kSpeedComputationBox, estimator);
   EnableChild(kSpeedEstimator, estimator);
 
-  m_LastSlowPeriod = m_SlowTarget = QuietValue("Ts_S");
-  m_FastTarget = QuietValue("Ts_C");
+  m_LastSlowPeriod = m_SlowTarget = QuietValue(param::Ts_S);
+  m_FastTarget = QuietValue(param::Ts_C);
 
   SetChildTextColour(kFastMarker, kRed);
   SetChildTextColour(kSlowMarker, kRed);
@@ -204,9 +208,9 @@ void CAdvancedDialog::DoDataExchange(ZelDataExchange* pDX) {
 }
 
 void CAdvancedDialog::RefreshState() {
-  const int mode = QuietInt("ControlMode");
-  const int sensors = QuietInt("SensorsConfiguration");
-  const int structure = QuietInt("PositionControlType");
+  const int mode = QuietInt(param::ControlMode);
+  const int sensors = QuietInt(param::SensorsConfiguration);
+  const int structure = QuietInt(param::PositionControlType);
   SetImage(kSchemePicture, ControlSchemeImage(mode, sensors, structure));
 
   const bool ff = FeedforwardChoice();
@@ -216,7 +220,7 @@ void CAdvancedDialog::RefreshState() {
   EnableChild(kFeedforwardSpeedLoop, ff && sensors == SensorsConfiguration::EncoderOnMotor &&
                                          IsPositionOverSpeedLoop(mode, structure));
 
-  EnableChildren(kFreezeFields, HasFreezeControl() && QuietInt("isFreezeControl") == 1 &&
+  EnableChildren(kFreezeFields, HasFreezeControl() && QuietInt(param::isFreezeControl) == 1 &&
                                     mode == ControlMode::Position);
 }
 
@@ -225,9 +229,9 @@ void CAdvancedDialog::RefreshState() {
 void CAdvancedDialog::OnChangedParameterValue(const std::string& name) {
   // Nothing here is a gain or the sensors: no other name goes to the base handlers, whose
   // recomputations would run on a timing that is still moving.
-  if (!zel::NamesEqual(name, "PWM_freq")) return;
+  if (!zel::NamesEqual(name, param::PWM_freq)) return;
   ApplyPwmFrequencyChange(m_Setup, m_FastTarget, m_SlowTarget);
-  for (const char* shown : {"CLPER", "SLPER", "Ts_S", "Ts_C", "PWMperiod"})
+  for (const char* shown : {param::CLPER, param::SLPER, param::Ts_S, param::Ts_C, param::PWMperiod})
     RefreshParameterControls(shown);
   UpdateData(0);
 }
@@ -238,11 +242,11 @@ void CAdvancedDialog::DeriveTiming() {
   ComputePWMPER(m_Setup);
   ComputeSATPWM(m_Setup);
   ComputePWMperiod(m_Setup);
-  if (HasParameter("SpeedForward")) ApplySpeedForwardRule(m_Setup);
+  if (HasParameter(param::SpeedForward)) ApplySpeedForwardRule(m_Setup);
 }
 
 bool CAdvancedDialog::RescaleIfSlowPeriodMoved() {
-  const double now = QuietValue("Ts_S");
+  const double now = QuietValue(param::Ts_S);
   if (!(m_LastSlowPeriod > 0.0) || now == m_LastSlowPeriod || !(now > 0.0)) return false;
   const double r = m_LastSlowPeriod / now;
   m_LastSlowPeriod = now;
@@ -251,20 +255,20 @@ bool CAdvancedDialog::RescaleIfSlowPeriodMoved() {
 }
 
 void CAdvancedDialog::OnRefreshParameterValue(const std::string& name) {
-  const bool slow_divider = zel::NamesEqual(name, "SLPER");
-  const bool fast_divider = zel::NamesEqual(name, "CLPER");
+  const bool slow_divider = zel::NamesEqual(name, param::SLPER);
+  const bool fast_divider = zel::NamesEqual(name, param::CLPER);
   // The slow loop is never faster than the fast loop.
-  const bool lifted = QuietValue("CLPER") > QuietValue("SLPER");
-  if (lifted) m_Setup.SetParameterValueInBaseUnit("SLPER", QuietValue("CLPER"));
+  const bool lifted = QuietValue(param::CLPER) > QuietValue(param::SLPER);
+  if (lifted) m_Setup.SetParameterValueInBaseUnit(param::SLPER, QuietValue(param::CLPER));
   DeriveTiming();
 
   // A slow divider lifted by the fast one moves the slow period as much as a typed one.
   const bool rescaled = RescaleIfSlowPeriodMoved();
-  if (rescaled || slow_divider || zel::NamesEqual(name, "PWM_freq")) Sync();
+  if (rescaled || slow_divider || zel::NamesEqual(name, param::PWM_freq)) Sync();
 
   MarkPeriods();
-  if (fast_divider) m_FastTarget = QuietValue("Ts_C");
-  if (slow_divider || lifted) m_SlowTarget = QuietValue("Ts_S");
+  if (fast_divider) m_FastTarget = QuietValue(param::Ts_C);
+  if (slow_divider || lifted) m_SlowTarget = QuietValue(param::Ts_S);
   RefreshAllParameters(0);
   UpdateData(0);
 }
@@ -279,8 +283,8 @@ void CAdvancedDialog::MarkPeriod(double minimum, double period, int marker,
 
 // Both periods, whatever moved them: a new PWM frequency moves both.
 void CAdvancedDialog::MarkPeriods() {
-  MarkPeriod(FastLoopPeriodMinimum(m_Setup), QuietValue("Ts_C"), kFastMarker, kFastLabels);
-  MarkPeriod(SlowLoopPeriodMinimum(m_Setup), QuietValue("Ts_S"), kSlowMarker, kSlowLabels);
+  MarkPeriod(FastLoopPeriodMinimum(m_Setup), QuietValue(param::Ts_C), kFastMarker, kFastLabels);
+  MarkPeriod(SlowLoopPeriodMinimum(m_Setup), QuietValue(param::Ts_S), kSlowMarker, kSlowLabels);
 }
 
 // --- commands -------------------------------------------------------------------------------

@@ -4,7 +4,11 @@
 #include "derive/probes.h"
 #include "host/zel_dialog_registry.h"
 #include "names/dialog_names.h"
+#include "names/drive_names.h"
 #include "units/drive_modes.h"
+
+namespace option = dcservo::option;
+namespace param = dcservo::param;
 
 namespace dcservo {
 namespace {
@@ -28,10 +32,10 @@ struct Partner {
   const char* leader;
   const char* partner;
 };
-constexpr Partner kPartners[] = {{"POS_max", "POS_min"},
-                                 {"SPD_max", "SPD_min"},
-                                 {"CRT_max", "CRT_min"},
-                                 {"DeadBand_Point", "DeadBand_Range"}};
+constexpr Partner kPartners[] = {{param::POS_max, param::POS_min},
+                                 {param::SPD_max, param::SPD_min},
+                                 {param::CRT_max, param::CRT_min},
+                                 {param::DeadBand_Point, param::DeadBand_Range}};
 
 // Each limit of a pair is bounded by the other.
 struct RangePair {
@@ -41,9 +45,9 @@ struct RangePair {
   void (*maximum_range)(CZel_Setup&);
 };
 constexpr RangePair kRangePairs[] = {
-    {"POS_min", "POS_max", SetPOS_minRange, SetPOS_maxRange},
-    {"SPD_min", "SPD_max", SetSPD_minRange, SetSPD_maxRange},
-    {"CRT_min", "CRT_max", SetCRT_minRange, SetCRT_maxRange},
+    {param::POS_min, param::POS_max, SetPOS_minRange, SetPOS_maxRange},
+    {param::SPD_min, param::SPD_max, SetSPD_minRange, SetSPD_maxRange},
+    {param::CRT_min, param::CRT_max, SetCRT_minRange, SetCRT_maxRange},
 };
 
 const int kFilterSet[] = {kFilterLabel, kFilterEdit, kFilterUnit};
@@ -85,30 +89,30 @@ CAnalogReferenceDlg::CAnalogReferenceDlg(CZel_Setup& setup, CZel_Dialog* parent)
   const bool a = m_HasAnalogueInput;
   switch (Mode()) {
     case ControlMode::Position:
-      if (a) BindReferenceRange("POS_max", "POS_min");
-      AddCheckParameterControls("isLimitMaximum", kLimitCheck);
-      AddParameterControls("ErefMaxSpeed", kFirstLimitEdit, kFirstLimitUnit);
-      AddParameterControls("ErefMaxAcceleration", kSecondLimitEdit, kSecondLimitUnit);
+      if (a) BindReferenceRange(param::POS_max, param::POS_min);
+      AddCheckParameterControls(param::isLimitMaximum, kLimitCheck);
+      AddParameterControls(param::ErefMaxSpeed, kFirstLimitEdit, kFirstLimitUnit);
+      AddParameterControls(param::ErefMaxAcceleration, kSecondLimitEdit, kSecondLimitUnit);
       break;
     case ControlMode::Speed:
-      if (a) BindReferenceRange("SPD_max", "SPD_min");
-      AddCheckParameterControls("isLimitMaximum", kLimitCheck);
-      AddParameterControls("ErefMaxAcceleration", kFirstLimitEdit, kFirstLimitUnit);
+      if (a) BindReferenceRange(param::SPD_max, param::SPD_min);
+      AddCheckParameterControls(param::isLimitMaximum, kLimitCheck);
+      AddParameterControls(param::ErefMaxAcceleration, kFirstLimitEdit, kFirstLimitUnit);
       break;
     case ControlMode::Current:
-      if (a) BindReferenceRange("CRT_max", "CRT_min");
+      if (a) BindReferenceRange(param::CRT_max, param::CRT_min);
       break;
     default:
       break;
   }
   if (a) BindDeadBand();
-  AddSwitchParameterControls("isAnalogueReference", kDigital, kAnalogue);
-  AddSwitchParameterControls("DigitalReferenceType", kPulseDirection, kIncrementalEncoder);
-  AddParameterControls("GEARMASTER", kMasterEdit);
-  AddParameterControls("GEARSLAVE", kSlaveEdit);
+  AddSwitchParameterControls(param::isAnalogueReference, kDigital, kAnalogue);
+  AddSwitchParameterControls(param::DigitalReferenceType, kPulseDirection, kIncrementalEncoder);
+  AddParameterControls(param::GEARMASTER, kMasterEdit);
+  AddParameterControls(param::GEARSLAVE, kSlaveEdit);
   if (a) {
-    AddCheckParameterControls("UseFilter", kUseFilter);
-    AddParameterControls("filter", kFilterEdit, kFilterUnit);
+    AddCheckParameterControls(param::UseFilter, kUseFilter);
+    AddParameterControls(param::filter, kFilterEdit, kFilterUnit);
   }
 }
 
@@ -119,9 +123,9 @@ void CAnalogReferenceDlg::BindReferenceRange(const char* maximum, const char* mi
 }
 
 void CAnalogReferenceDlg::BindDeadBand() {
-  AddParameterControls("DeadBand_Point", kDeadBandPointEdit, kDeadBandPointUnit);
-  AddParameterControls("DeadBand_Range", kDeadBandRangeEdit);
-  FollowLeaderUnit("DeadBand_Point", "DeadBand_Range");
+  AddParameterControls(param::DeadBand_Point, kDeadBandPointEdit, kDeadBandPointUnit);
+  AddParameterControls(param::DeadBand_Range, kDeadBandRangeEdit);
+  FollowLeaderUnit(param::DeadBand_Point, param::DeadBand_Range);
 }
 
 void CAnalogReferenceDlg::FollowLeaderUnit(const char* leader, const char* partner) {
@@ -133,8 +137,8 @@ void CAnalogReferenceDlg::FollowLeaderUnit(const char* leader, const char* partn
   RefreshParameterControls(partner);
 }
 
-int CAnalogReferenceDlg::Mode() const { return QuietInt("ControlMode"); }
-bool CAnalogReferenceDlg::Analogue() const { return QuietInt("isAnalogueReference") == 1; }
+int CAnalogReferenceDlg::Mode() const { return QuietInt(param::ControlMode); }
+bool CAnalogReferenceDlg::Analogue() const { return QuietInt(param::isAnalogueReference) == 1; }
 
 const char* CAnalogReferenceDlg::LimitCheckText() const {
   return Analogue() && Mode() == ControlMode::Position ? "Limit maximum speed at"
@@ -154,7 +158,7 @@ const ZelMessageMap* CAnalogReferenceDlg::GetMessageMap() const {
 
 int CAnalogReferenceDlg::OnInitDialog() {
   CMySetupDlg::OnInitDialog();
-  const InputVoltageLabels volts = InputVoltageLabelsFor(QuietInt("AnalogueInputsRange"));
+  const InputVoltageLabels volts = InputVoltageLabelsFor(QuietInt(param::AnalogueInputsRange));
   SetChildText(kLowVoltageLabel, volts.low);
   SetChildText(kHighVoltageLabel, volts.high);
 
@@ -182,13 +186,13 @@ void CAnalogReferenceDlg::DoDataExchange(ZelDataExchange* pDX) {
 }
 
 void CAnalogReferenceDlg::ShowFilter() {
-  ShowChildren(kFilterSet, m_HasAnalogueInput && QuietInt("UseFilter") != 0);
+  ShowChildren(kFilterSet, m_HasAnalogueInput && QuietInt(param::UseFilter) != 0);
 }
 
 void CAnalogReferenceDlg::RefreshState() {
   const int mode = Mode();
   const bool analogue = Analogue();
-  const bool limit = QuietInt("isLimitMaximum") == 1 && mode < ControlMode::Current;
+  const bool limit = QuietInt(param::isLimitMaximum) == 1 && mode < ControlMode::Current;
   ShowFilter();
   ShowChildren(kSecondLimit, !analogue && limit);
   ShowChildren(kFirstLimit, analogue && limit);
@@ -196,17 +200,17 @@ void CAnalogReferenceDlg::RefreshState() {
   EnableOpener(kTest, dialog_names::kAnalogueTest, analogue);
   EnableChildren(kDigitalSet, !analogue && mode == ControlMode::Position);
   EnableChild(kDigital, mode == ControlMode::Position &&
-                            m_Setup.GetIntOption("DisableExternalDigitalReference") == 0);
+                            m_Setup.GetIntOption(option::DisableExternalDigitalReference) == 0);
 }
 
 // --- changes --------------------------------------------------------------------------------
 
 void CAnalogReferenceDlg::OnChangedParameterValue(const std::string& name) {
   static constexpr ZelNameHandler<CAnalogReferenceDlg> kHandlers[] = {
-      {"UseFilter", &CAnalogReferenceDlg::OnUseFilterChanged},
-      {"isAnalogueReference", &CAnalogReferenceDlg::OnSourceChanged},
-      {"DeadBand_Point", &CAnalogReferenceDlg::OnDeadBandChanged},
-      {"DeadBand_Range", &CAnalogReferenceDlg::OnDeadBandChanged},
+      {param::UseFilter, &CAnalogReferenceDlg::OnUseFilterChanged},
+      {param::isAnalogueReference, &CAnalogReferenceDlg::OnSourceChanged},
+      {param::DeadBand_Point, &CAnalogReferenceDlg::OnDeadBandChanged},
+      {param::DeadBand_Range, &CAnalogReferenceDlg::OnDeadBandChanged},
   };
   ZelDispatchByName(*this, kHandlers, name);
   CMySetupDlg::OnChangedParameterValue(name);
@@ -222,8 +226,8 @@ void CAnalogReferenceDlg::OnSourceChanged(const std::string&) {
 // The width's room depends on where the point sits, and the other way round.
 void CAnalogReferenceDlg::OnDeadBandChanged(const std::string&) {
   SetDeadBandWidthRange(m_Setup);
-  RefreshParameterControls("DeadBand_Range");
-  RefreshParameterControls("DeadBand_Point");
+  RefreshParameterControls(param::DeadBand_Range);
+  RefreshParameterControls(param::DeadBand_Point);
 }
 
 void CAnalogReferenceDlg::OnChangedParameterUnit(const std::string& name) {

@@ -5,6 +5,9 @@
 #include "derive/pipelines.h"
 #include "host/zel_dialog_registry.h"
 #include "names/dialog_names.h"
+#include "names/drive_names.h"
+
+namespace param = dcservo::param;
 
 namespace dcservo {
 namespace {
@@ -23,26 +26,26 @@ struct RatingBinding {
 };
 constexpr int kCheck = -1;
 constexpr RatingBinding kBindings[] = {
-    {"VMOT_min", kVmotMinEdit, kVmotMinUnit},
-    {"VMOT_max", kVmotMaxEdit, kVmotMaxUnit},
-    {"VLOG_min", kVlogMinEdit, kVlogMinUnit},
-    {"VLOG_max", kVlogMaxEdit, kVlogMaxUnit},
-    {"InPS", kNominalCurrentEdit, kNominalCurrentUnit},
-    {"ImaxPS", kPeakCurrentEdit, kPeakCurrentUnit},
-    {"VdcMaxMeasurable", kVdcMaxEdit, kVdcMaxUnit},
-    {"AnalogueInputsRange", kInputsRangeEdit, kInputsRangeUnit},
-    {"isDriveTemperatureSensor", kTemperatureSensor, kCheck},
-    {"DriveTempSensorGain", kSensorGainEdit, kSensorGainUnit},
-    {"DriveTempOutputAt0oC", kOutputAt0Edit, kOutputAt0Unit},
-    {"isOverVoltage", kOverVoltage, kCheck},
-    {"UMAX_PROT", kUmaxEdit, kUmaxUnit},
-    {"isUnderVoltage", kUnderVoltage, kCheck},
-    {"UMIN_PROT", kUminEdit, kUminUnit},
-    {"isDriveI2t", kDriveI2t, kCheck},
-    {"I_I2t_D", kI2tCurrentEdit, kI2tCurrentUnit},
-    {"t_I2t_D", kI2tTimeEdit, kI2tTimeUnit},
-    {"isDriveOverTemp", kDriveOverTemp, kCheck},
-    {"Temp_2", kTemp2Edit, kTemp2Unit},
+    {param::VMOT_min, kVmotMinEdit, kVmotMinUnit},
+    {param::VMOT_max, kVmotMaxEdit, kVmotMaxUnit},
+    {param::VLOG_min, kVlogMinEdit, kVlogMinUnit},
+    {param::VLOG_max, kVlogMaxEdit, kVlogMaxUnit},
+    {param::InPS, kNominalCurrentEdit, kNominalCurrentUnit},
+    {param::ImaxPS, kPeakCurrentEdit, kPeakCurrentUnit},
+    {param::VdcMaxMeasurable, kVdcMaxEdit, kVdcMaxUnit},
+    {param::AnalogueInputsRange, kInputsRangeEdit, kInputsRangeUnit},
+    {param::isDriveTemperatureSensor, kTemperatureSensor, kCheck},
+    {param::DriveTempSensorGain, kSensorGainEdit, kSensorGainUnit},
+    {param::DriveTempOutputAt0oC, kOutputAt0Edit, kOutputAt0Unit},
+    {param::isOverVoltage, kOverVoltage, kCheck},
+    {param::UMAX_PROT, kUmaxEdit, kUmaxUnit},
+    {param::isUnderVoltage, kUnderVoltage, kCheck},
+    {param::UMIN_PROT, kUminEdit, kUminUnit},
+    {param::isDriveI2t, kDriveI2t, kCheck},
+    {param::I_I2t_D, kI2tCurrentEdit, kI2tCurrentUnit},
+    {param::t_I2t_D, kI2tTimeEdit, kI2tTimeUnit},
+    {param::isDriveOverTemp, kDriveOverTemp, kCheck},
+    {param::Temp_2, kTemp2Edit, kTemp2Unit},
 };
 
 // Editable in service mode only: the ratings and the identity.
@@ -133,11 +136,11 @@ void CDriveInfo::DoDataExchange(ZelDataExchange* pDX) {
 
 void CDriveInfo::RefreshState() {
   const bool service = InServiceMode();
-  const bool sensor = QuietInt("isDriveTemperatureSensor") == 1;
-  const bool over_voltage = QuietInt("isOverVoltage") == 1;
-  const bool under_voltage = QuietInt("isUnderVoltage") == 1;
-  const bool i2t = QuietInt("isDriveI2t") == 1;
-  const bool over_temperature = QuietInt("isDriveOverTemp") == 1;
+  const bool sensor = QuietInt(param::isDriveTemperatureSensor) == 1;
+  const bool over_voltage = QuietInt(param::isOverVoltage) == 1;
+  const bool under_voltage = QuietInt(param::isUnderVoltage) == 1;
+  const bool i2t = QuietInt(param::isDriveI2t) == 1;
+  const bool over_temperature = QuietInt(param::isDriveOverTemp) == 1;
   EnableChildren(kServiceSet, service);
   EnableChildren(kSensorValues, service && sensor);
   EnableChild(kUmaxEdit, service && over_voltage);
@@ -153,9 +156,9 @@ void CDriveInfo::RefreshState() {
 
 void CDriveInfo::OnProtectionClick() {
   // No drive temperature protection without the sensor that measures it.
-  if (QuietInt("isDriveTemperatureSensor") == 0 && QuietInt("isDriveOverTemp") == 1) {
-    m_Setup.SetParameterValueInBaseUnit("isDriveOverTemp", 0);
-    RefreshParameterControls("isDriveOverTemp");
+  if (QuietInt(param::isDriveTemperatureSensor) == 0 && QuietInt(param::isDriveOverTemp) == 1) {
+    m_Setup.SetParameterValueInBaseUnit(param::isDriveOverTemp, 0);
+    RefreshParameterControls(param::isDriveOverTemp);
   }
   UpdateData(0);
 }

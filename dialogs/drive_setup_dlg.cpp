@@ -10,10 +10,14 @@
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"
 #include "host/zel_names.h"
+#include "host/zel_numeric.h"
 #include "names/dialog_names.h"
+#include "names/drive_names.h"
 #include "units/control_structure.h"
 #include "units/drive_modes.h"
-#include "host/zel_numeric.h"
+
+namespace option = dcservo::option;
+namespace param = dcservo::param;
 
 namespace dcservo {
 namespace {
@@ -166,18 +170,20 @@ bool HasParameter(const CZel_Setup& setup, std::string_view name) {
   return setup.FindParameter(name) != nullptr;
 }
 
-bool BrakeDisabled(const CZel_Setup& setup) { return setup.GetIntOption("DisableBrake") == 1; }
+bool BrakeDisabled(const CZel_Setup& setup) {
+  return setup.GetIntOption(option::DisableBrake) == 1;
+}
 bool EnablePolarityHidden(const CZel_Setup& setup) {
-  return setup.GetIntOption("hideEnablePolarity") == 1;
+  return setup.GetIntOption(option::hideEnablePolarity) == 1;
 }
 bool HasSaveChecks(const CZel_Setup& setup) {
-  return HasParameter(setup, "save_CAN_baudrate") && HasParameter(setup, "save_axis_id");
+  return HasParameter(setup, param::save_CAN_baudrate) && HasParameter(setup, param::save_axis_id);
 }
 
 // -1 when the drive does not say whether its input type can be programmed.
 int InputsTypeProgrammable(const CZel_Setup& setup) {
-  if (setup.GetOptionNoError("IsInputsTypeProgrammable").empty()) return -1;
-  return setup.GetIntOption("IsInputsTypeProgrammable");
+  if (setup.GetOptionNoError(option::IsInputsTypeProgrammable).empty()) return -1;
+  return setup.GetIntOption(option::IsInputsTypeProgrammable);
 }
 
 // 0 becomes 1, anything else 0; a missing parameter is left alone.
@@ -218,7 +224,7 @@ CDriveSetupDlg::CDriveSetupDlg(CZel_Setup& setup, CZel_Dialog* parent)
     : CMySetupDlg(setup, kDriveSetupTemplate, 1, kGuidance, parent) {
   ComputeScaledParameters(m_Setup);
   ComputeParameterRanges(m_Setup);
-  if (HasParameter("SpeedForward")) ApplySpeedForwardRule(m_Setup);
+  if (HasParameter(param::SpeedForward)) ApplySpeedForwardRule(m_Setup);
   BindControls();
   EnableCANSettings();
 }
@@ -231,25 +237,25 @@ void CDriveSetupDlg::BindControls() {
   AddSwitchParameterControls("isAnalogueReference", {kDigitalReference, kAnalogueReference});
 
   if (!BrakeDisabled(m_Setup)) {
-    AddCheckParameterControls("isBrakeResistor", kBrakeConnected);
-    AddParameterControls("Vbrake", kBrakeVoltageEdit, kBrakeVoltageUnit);
+    AddCheckParameterControls(param::isBrakeResistor, kBrakeConnected);
+    AddParameterControls(param::Vbrake, kBrakeVoltageEdit, kBrakeVoltageUnit);
   }
   // The enable input's buttons sit the other way round from the limit switches': value 0 is
   // its active-low row.
   if (!EnablePolarityHidden(m_Setup))
-    AddSwitchParameterControls("EnablePolarity", {kEnableActiveLow, kEnableActiveHigh});
-  AddSwitchParameterControls("LSPPolarity", {kLspActiveHigh, kLspActiveLow});
-  AddSwitchParameterControls("LSNPolarity", {kLsnActiveHigh, kLsnActiveLow});
-  if (HasParameter("InputsPolarityType"))
-    AddSwitchParameterControls("InputsPolarityType", {kInputTypeSource, kInputTypeSink});
-  if (HasParameter("isSWLS")) {
-    AddCheckParameterControls("isSWLS", kSwlsCheck);
-    AddParameterControls("Negative_SWLS", kNegativeSwlsEdit, kNegativeSwlsUnit);
-    AddParameterControls("Positive_SWLS", kPositiveSwlsEdit, kPositiveSwlsUnit);
+    AddSwitchParameterControls(param::EnablePolarity, {kEnableActiveLow, kEnableActiveHigh});
+  AddSwitchParameterControls(param::LSPPolarity, {kLspActiveHigh, kLspActiveLow});
+  AddSwitchParameterControls(param::LSNPolarity, {kLsnActiveHigh, kLsnActiveLow});
+  if (HasParameter(param::InputsPolarityType))
+    AddSwitchParameterControls(param::InputsPolarityType, {kInputTypeSource, kInputTypeSink});
+  if (HasParameter(param::isSWLS)) {
+    AddCheckParameterControls(param::isSWLS, kSwlsCheck);
+    AddParameterControls(param::Negative_SWLS, kNegativeSwlsEdit, kNegativeSwlsUnit);
+    AddParameterControls(param::Positive_SWLS, kPositiveSwlsEdit, kPositiveSwlsUnit);
   }
   if (HasSaveChecks(m_Setup)) {
-    AddCheckParameterControls("save_CAN_baudrate", kSaveCanBaudRate);
-    AddCheckParameterControls("save_axis_id", kSaveAxisId);
+    AddCheckParameterControls(param::save_CAN_baudrate, kSaveCanBaudRate);
+    AddCheckParameterControls(param::save_axis_id, kSaveAxisId);
   }
 }
 
@@ -272,11 +278,12 @@ void CDriveSetupDlg::DoDataExchange(ZelDataExchange* pDX) {
 
 void CDriveSetupDlg::RefreshState() {
   const CZel_Setup& s = m_Setup;
-  const int mode = QuietInt("ControlMode");
+  const int mode = QuietInt(param::ControlMode);
   const bool P = mode == ControlMode::Position, S = mode == ControlMode::Speed;
   const bool position_over_speed =
-      IsPositionOverSpeedLoop(mode, QuietInt("PositionControlType"));
-  const bool tacho_only = QuietInt("SensorsConfiguration") == SensorsConfiguration::TachoOnMotor;
+      IsPositionOverSpeedLoop(mode, QuietInt(param::PositionControlType));
+  const bool tacho_only =
+      QuietInt(param::SensorsConfiguration) == SensorsConfiguration::TachoOnMotor;
 
   EnableChild(kModePosition, !tacho_only);
   EnableChildren(kCurrentControllerSet, 1);
@@ -286,28 +293,28 @@ void CDriveSetupDlg::RefreshState() {
   EnableChild(kPositionKffaEdit, position_over_speed);
   ShowFeedforwardSets();
 
-  EnableChild(kMotorOverTemp, s.GetIntOption("DisableMotorTemperature") == 0 &&
-                                  QuietInt("isMotorTemperatureSensor") == 1);
-  EnableChildren(kBrakeVoltageSet, QuietInt("isBrakeResistor") == 1 && !BrakeDisabled(s));
+  EnableChild(kMotorOverTemp, s.GetIntOption(option::DisableMotorTemperature) == 0 &&
+                                  QuietInt(param::isMotorTemperatureSensor) == 1);
+  EnableChildren(kBrakeVoltageSet, QuietInt(param::isBrakeResistor) == 1 && !BrakeDisabled(s));
   ShowChildren(kEnablePolaritySet, !EnablePolarityHidden(s));
 
-  const bool swls_usable = HasParameter("isSWLS") && !tacho_only;
+  const bool swls_usable = HasParameter(param::isSWLS) && !tacho_only;
   EnableChildren(kSwlsSwitchSet, swls_usable);
-  EnableChildren(kSwlsLimitSet, swls_usable && QuietInt("isSWLS") == 1);
+  EnableChildren(kSwlsLimitSet, swls_usable && QuietInt(param::isSWLS) == 1);
 
-  const bool external = QuietInt("ExternalReference") == 1;
+  const bool external = QuietInt(param::ExternalReference) == 1;
   EnableChild(kReferenceSetup, external);
-  EnableChildren(kOverCurrentSet, QuietInt("isOverCurrent") == 1);
+  EnableChildren(kOverCurrentSet, QuietInt(param::isOverCurrent) == 1);
   EnableChildren(kI2tSet, QuietInt("isMotori2t") != 0);
   EnableChild(kPositionErrorCheck, P);
-  EnableChildren(kPositionErrorSet, P && QuietInt("isPositionControlError") != 0);
+  EnableChildren(kPositionErrorSet, P && QuietInt(param::isPositionControlError) != 0);
   EnableChild(kSpeedErrorCheck, S);
-  EnableChildren(kSpeedErrorSet, S && QuietInt("isSpeedControlError") != 0);
+  EnableChildren(kSpeedErrorSet, S && QuietInt(param::isSpeedControlError) != 0);
   EnableChild(kAutoActivated, external);
 
   if (HasSaveChecks(s)) {
-    EnableChildren(kCanSet, QuietInt("save_CAN_baudrate") == 1);
-    EnableChildren(kAxisSet, QuietInt("save_axis_id") == 1);
+    EnableChildren(kCanSet, QuietInt(param::save_CAN_baudrate) == 1);
+    EnableChildren(kAxisSet, QuietInt(param::save_axis_id) == 1);
   } else {
     ShowChild(kSaveCanBaudRate, 0);
     ShowChild(kSaveAxisId, 0);
@@ -318,16 +325,16 @@ void CDriveSetupDlg::RefreshState() {
 }
 
 void CDriveSetupDlg::ShowFeedforwardSets() {
-  if (!HasParameter("SpeedForward")) {
+  if (!HasParameter(param::SpeedForward)) {
     ShowChild(kSpeedKffsEdit, 0);
     ShowChild(kSpeedSpeedLabel, 0);
     return;
   }
-  const int mode = QuietInt("ControlMode");
-  const int structure = QuietInt("PositionControlType");
+  const int mode = QuietInt(param::ControlMode);
+  const int structure = QuietInt(param::PositionControlType);
   // Only the slow loop has feedforward inputs; with the loops in the fast one neither shows,
   // and torque control has no outer loop to feed forward.
-  const bool slow_loop = QuietInt("PosSpd_in_FastLoop") == 0;
+  const bool slow_loop = QuietInt(param::PosSpd_in_FastLoop) == 0;
   const bool speed_set = slow_loop && mode == ControlMode::Speed;
   const bool position_set =
       slow_loop && mode == ControlMode::Position &&
@@ -340,7 +347,7 @@ void CDriveSetupDlg::ShowFeedforwardSets() {
 }
 
 void CDriveSetupDlg::ShowReferenceTypeLabel() {
-  SetChildText(kDigitalReferenceLabel, QuietInt("DigitalReferenceType") == 0
+  SetChildText(kDigitalReferenceLabel, QuietInt(param::DigitalReferenceType) == 0
                                            ? "Pulse && Direction"
                                            : "Incremental Encoder");
 }
@@ -353,7 +360,7 @@ void CDriveSetupDlg::ShowInputRowLabels(bool sink) {
 }
 
 void CDriveSetupDlg::ShowInputType() {
-  const bool has_type = HasParameter("InputsPolarityType");
+  const bool has_type = HasParameter(param::InputsPolarityType);
   const int programmable = InputsTypeProgrammable(m_Setup);
   EnableChild(kInputTypeSink, has_type && programmable == 1);
   EnableChild(kInputTypeSource, has_type && programmable == 1);
@@ -366,10 +373,10 @@ void CDriveSetupDlg::ShowInputType() {
     // Drives of the BX family have sinking inputs.
     show_type(m_Setup.GetDescription().find("BX") != std::string::npos);
   } else if (has_type) {
-    ShowInputRowLabels(QuietInt("InputsPolarityType") == 1);
+    ShowInputRowLabels(QuietInt(param::InputsPolarityType) == 1);
   } else {
     ZelQuietErrors quiet;
-    const auto asr = static_cast<long long>(m_Setup.GetParameterValueInInternalUnit("ASR"));
+    const auto asr = static_cast<long long>(m_Setup.GetParameterValueInInternalUnit(param::ASR));
     show_type((asr & 0x4) == 0);
   }
 }
@@ -387,8 +394,8 @@ int CDriveSetupDlg::OnInitDialog() {
   SetButtonImage(kMotorSetup, "TO_MOTORSETUP");
   {
     ZelQuietErrors quiet;
-    const bool analogue_input =
-        m_Setup.FindVariable("CADIN", 0) != nullptr && m_Setup.FindParameter("CADIN") != nullptr;
+    const bool analogue_input = m_Setup.FindVariable(param::CADIN, 0) != nullptr &&
+                                m_Setup.FindParameter(param::CADIN) != nullptr;
     EnableChild(kAnalogueReferenceLabel, analogue_input);
   }
   const bool brake = !BrakeDisabled(m_Setup);
@@ -404,7 +411,7 @@ int CDriveSetupDlg::OnInitDialog() {
 void CDriveSetupDlg::FillAxisIdList() {
   ListResetContent(m_AxisIdSelector);
   for (int i = 0; i < kAxisIdEntries; ++i) ListAddString(m_AxisIdSelector, AxisIdEntry(i));
-  const int id = QuietInt("Axis_ID_list");
+  const int id = QuietInt(param::Axis_ID_list);
   const std::string wanted = id == 0 ? "H/W" : FormatInteger(id);
   for (int i = 0; i < kAxisIdEntries; ++i) {
     if (ListGetText(m_AxisIdSelector, i) == wanted) {
@@ -437,46 +444,46 @@ void CDriveSetupDlg::OnTimer(unsigned id) {
 
 void CDriveSetupDlg::OnChangedParameterValue(const std::string& name) {
   static constexpr ZelNameHandler<CDriveSetupDlg> kHandlers[] = {
-      {"ControlMode", &CDriveSetupDlg::OnControlModeChanged},
-      {"ExternalReference", &CDriveSetupDlg::OnExternalReferenceChanged},
-      {"Negative_SWLS", &CDriveSetupDlg::OnSoftwareLimitChanged},
-      {"Positive_SWLS", &CDriveSetupDlg::OnSoftwareLimitChanged},
+      {param::ControlMode, &CDriveSetupDlg::OnControlModeChanged},
+      {param::ExternalReference, &CDriveSetupDlg::OnExternalReferenceChanged},
+      {param::Negative_SWLS, &CDriveSetupDlg::OnSoftwareLimitChanged},
+      {param::Positive_SWLS, &CDriveSetupDlg::OnSoftwareLimitChanged},
   };
   ZelDispatchByName(*this, kHandlers, name);
   CMySetupDlg::OnChangedParameterValue(name);
 }
 
 void CDriveSetupDlg::OnControlModeChanged(const std::string&) {
-  if (HasParameter("SpeedForward")) ApplySpeedForwardRule(m_Setup);
+  if (HasParameter(param::SpeedForward)) ApplySpeedForwardRule(m_Setup);
   // Outside position control the drive follows its own reference, not a master's.
-  if (QuietInt("ControlMode") == ControlMode::Position) return;
-  m_Setup.SetParameterValueInBaseUnit("GEARMASTER", 1);
-  m_Setup.SetParameterValueInBaseUnit("GEARSLAVE", 1);
-  m_Setup.SetParameterValueInBaseUnit("isAnalogueReference", 1);
+  if (QuietInt(param::ControlMode) == ControlMode::Position) return;
+  m_Setup.SetParameterValueInBaseUnit(param::GEARMASTER, 1);
+  m_Setup.SetParameterValueInBaseUnit(param::GEARSLAVE, 1);
+  m_Setup.SetParameterValueInBaseUnit(param::isAnalogueReference, 1);
   RefreshAllParameters(0);
 }
 
 void CDriveSetupDlg::OnExternalReferenceChanged(const std::string&) {
-  if (QuietInt("ExternalReference") != 0) return;
+  if (QuietInt(param::ExternalReference) != 0) return;
   m_Setup.SetParameterValueInBaseUnit("isAutoActivatedAfterPowerOn", 0);
   RefreshParameterControls("isAutoActivatedAfterPowerOn");
 }
 
 void CDriveSetupDlg::OnSoftwareLimitChanged(const std::string& name) {
   // The limit just typed gives way to the other one.
-  const double negative = QuietValue("Negative_SWLS");
-  const double positive = QuietValue("Positive_SWLS");
+  const double negative = QuietValue(param::Negative_SWLS);
+  const double positive = QuietValue(param::Positive_SWLS);
   if (negative <= positive) return;
-  const bool negative_typed = zel::NamesEqual(name, "Negative_SWLS");
-  m_Setup.SetParameterValueInBaseUnit(negative_typed ? "Negative_SWLS" : "Positive_SWLS",
+  const bool negative_typed = zel::NamesEqual(name, param::Negative_SWLS);
+  m_Setup.SetParameterValueInBaseUnit(negative_typed ? param::Negative_SWLS : param::Positive_SWLS,
                                       negative_typed ? positive : negative);
 }
 
 void CDriveSetupDlg::OnRefreshParameterValue(const std::string& name) {
   static constexpr ZelNameHandler<CDriveSetupDlg> kHandlers[] = {
-      {"Vdc", &CDriveSetupDlg::OnSupplyOrSpeedLimitRefreshed},
-      {"Limit_Speed", &CDriveSetupDlg::OnSupplyOrSpeedLimitRefreshed},
-      {"InputsPolarityType", &CDriveSetupDlg::OnInputsTypeRefreshed},
+      {param::Vdc, &CDriveSetupDlg::OnSupplyOrSpeedLimitRefreshed},
+      {param::Limit_Speed, &CDriveSetupDlg::OnSupplyOrSpeedLimitRefreshed},
+      {param::InputsPolarityType, &CDriveSetupDlg::OnInputsTypeRefreshed},
   };
   ZelDispatchByName(*this, kHandlers, name);
   CMySetupDlg::OnRefreshParameterValue(name);
@@ -484,27 +491,28 @@ void CDriveSetupDlg::OnRefreshParameterValue(const std::string& name) {
 
 void CDriveSetupDlg::OnSupplyOrSpeedLimitRefreshed(const std::string&) {
   // The speed limit's range follows the supply.
-  RunStep(m_Setup, "SATP", Direction::ToChip);
-  RunStep(m_Setup, "Limit_Speed", Direction::ToScaled);
+  RunStep(m_Setup, param::SATP, Direction::ToChip);
+  RunStep(m_Setup, param::Limit_Speed, Direction::ToScaled);
   ComputeParameterRanges(m_Setup);
   RefreshAllParameters(0);
 }
 
 void CDriveSetupDlg::OnInputsTypeRefreshed(const std::string&) {
   // The inputs keep their electrical meaning when the type changes.
-  InvertPolarity(m_Setup, "EnablePolarity");
-  InvertPolarity(m_Setup, "LSNPolarity");
-  InvertPolarity(m_Setup, "LSPPolarity");
-  ShowInputRowLabels(QuietInt("InputsPolarityType") == 1);
+  InvertPolarity(m_Setup, param::EnablePolarity);
+  InvertPolarity(m_Setup, param::LSNPolarity);
+  InvertPolarity(m_Setup, param::LSPPolarity);
+  ShowInputRowLabels(QuietInt(param::InputsPolarityType) == 1);
   RefreshAllParameters(0);
 }
 
 void CDriveSetupDlg::OnStateClick() {
   // With the encoder on the load the position loop cannot close without the speed loop.
-  if (QuietInternalInt("SensorsConfiguration") == SensorsConfiguration::TachoAndEncoderOnLoad &&
-      QuietInternalInt("ControlMode") == ControlMode::Position &&
-      QuietInternalInt("PositionControlType") == PositionControlType::OverCurrentLoop)
-    m_Setup.SetParameterValueInBaseUnit("PositionControlType", 1);
+  if (QuietInternalInt(param::SensorsConfiguration) ==
+          SensorsConfiguration::TachoAndEncoderOnLoad &&
+      QuietInternalInt(param::ControlMode) == ControlMode::Position &&
+      QuietInternalInt(param::PositionControlType) == PositionControlType::OverCurrentLoop)
+    m_Setup.SetParameterValueInBaseUnit(param::PositionControlType, 1);
   UpdateData(0);
 }
 
@@ -545,13 +553,13 @@ void CDriveSetupDlg::ShowSetupAfterChild() {
 // --- closing --------------------------------------------------------------------------------
 
 void CDriveSetupDlg::StoreAxisId() {
-  if (!HasParameter("Axis_ID_list")) return;
+  if (!HasParameter(param::Axis_ID_list)) return;
   const int index = ListGetCurSel(m_AxisIdSelector);
   // A stored identifier that no entry shows is kept rather than read as "H/W".
   if (index < 0) return;
   const std::string text = ListGetText(m_AxisIdSelector, index);
-  if (text != FormatInteger(QuietValue("Axis_ID_list")))
-    m_Setup.SetParameterValueInBaseUnit("Axis_ID_list", AxisIdOfEntry(text));
+  if (text != FormatInteger(QuietValue(param::Axis_ID_list)))
+    m_Setup.SetParameterValueInBaseUnit(param::Axis_ID_list, AxisIdOfEntry(text));
 }
 
 void CDriveSetupDlg::OnOK() {

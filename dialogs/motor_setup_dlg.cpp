@@ -10,8 +10,12 @@
 #include "host/zel_dialog_registry.h"
 #include "host/zel_io_outputs.h"
 #include "names/dialog_names.h"
+#include "names/drive_names.h"
 #include "units/control_structure.h"
 #include "units/drive_modes.h"
+
+namespace option = dcservo::option;
+namespace param = dcservo::param;
 
 namespace dcservo {
 namespace {
@@ -77,27 +81,27 @@ CMotorSetupDialog::CMotorSetupDialog(CZel_Setup& setup, CZel_Dialog* parent)
 CMotorSetupDialog::~CMotorSetupDialog() = default;
 
 bool CMotorSetupDialog::HasEncoderFilter() const {
-  return HasParameter("isFilterEnc") && HasParameter("FilterEncValue");
+  return HasParameter(param::isFilterEnc) && HasParameter(param::FilterEncValue);
 }
 
 bool CMotorSetupDialog::HasBrakeParameters() const {
-  return HasParameter("BRAKECFG") && HasParameter("isMotorBrake");
+  return HasParameter(param::BRAKECFG) && HasParameter(param::isMotorBrake);
 }
 
 void CMotorSetupDialog::BindControls() {
   AddSwitchParameterControls("Motor_TempSensor_Type", kSensorNtc, kSensorPtc);
   if (HasEncoderFilter()) {
-    AddSwitchParameterControls("FilterEncValue", kFilterEncList);
-    AddCheckParameterControls("isFilterEnc", kFilterEncCheck);
+    AddSwitchParameterControls(param::FilterEncValue, kFilterEncList);
+    AddCheckParameterControls(param::isFilterEnc, kFilterEncCheck);
   }
   if (HasParameter("ReverseCounting")) AddCheckParameterControls("ReverseCounting", kReverseCounting);
   AddSwitchParameterControls("SensorsConfiguration", kEncoderOnMotor, kEncoderOnLoad);
   AddSwitchParameterControls("TransmissionType", kRotaryToRotary, kRotaryToLinear);
   if (HasBrakeParameters()) {
-    AddCheckParameterControls("isMotorBrake", kBrakeCheck);
-    AddSwitchParameterControls("MotorBrake_output", kBrakeOutputList);
-    AddParameterControls("MotorBrake_releasetime", kReleaseDelayEdit, kReleaseDelayUnit);
-    AddParameterControls("MotorBrake_applytime", kApplyDelayEdit, kApplyDelayUnit);
+    AddCheckParameterControls(param::isMotorBrake, kBrakeCheck);
+    AddSwitchParameterControls(param::MotorBrake_output, kBrakeOutputList);
+    AddParameterControls(param::MotorBrake_releasetime, kReleaseDelayEdit, kReleaseDelayUnit);
+    AddParameterControls(param::MotorBrake_applytime, kApplyDelayEdit, kApplyDelayUnit);
   }
 }
 
@@ -127,23 +131,24 @@ int CMotorSetupDialog::OnInitDialog() {
   SetButtonImage(kIdOk, "TO_DRIVESETUP");
   SetButtonImage(kLimitSwitchButton, "WARN_SWITCH_HW_LS");
   ShowChild(kLimitSwitchButton, 0);
-  EnableChild(kTachoOnMotor, m_Setup.GetIntOption("DisableTacho") == 0);
-  EnableChild(kEncoderOnLoad, m_Setup.GetIntOption("DisableTachoAndEncoder") == 0);
+  EnableChild(kTachoOnMotor, m_Setup.GetIntOption(option::DisableTacho) == 0);
+  EnableChild(kEncoderOnLoad, m_Setup.GetIntOption(option::DisableTachoAndEncoder) == 0);
 
   const bool filter = HasEncoderFilter();
   EnableChildren(kEncoderFilterLabels, filter);
-  EnableChild(kFilterEncList, filter && QuietInt("isFilterEnc") == 1);
+  EnableChild(kFilterEncList, filter && QuietInt(param::isFilterEnc) == 1);
   if (filter) {
     FillEncoderFilterList();
-    RefreshParameterControls("FilterEncValue");
+    RefreshParameterControls(param::FilterEncValue);
   }
 
   const bool brake = HasBrakeParameters() && GetNumberOfBrakeOutputs(&m_Setup) > 0;
   EnableChild(kBrakeBox, brake);
   EnableChild(kBrakeCheck, brake);
   EnableChildren(kBrakeSet, brake);
-  FillIOBrakeCombo(&m_Setup, *this, kBrakeOutputList, brake ? QuietInt("MotorBrake_output") : 0);
-  if (HasBrakeParameters()) RefreshParameterControls("MotorBrake_output");
+  FillIOBrakeCombo(&m_Setup, *this, kBrakeOutputList,
+                   brake ? QuietInt(param::MotorBrake_output) : 0);
+  if (HasBrakeParameters()) RefreshParameterControls(param::MotorBrake_output);
 
   SetImage(m_BrakePicture, kBrakeTimingImage);
   ShowChild(m_BrakePicture, 1);
@@ -168,35 +173,36 @@ void CMotorSetupDialog::DoDataExchange(ZelDataExchange* pDX) {
 }
 
 void CMotorSetupDialog::RefreshState() {
-  EnableChildren(kInertiaSet, QuietInt("isMotorInertiaUnknown") == 0);
-  EnableChildren(kSensorTypeSet, QuietInt("isMotorTemperatureSensor") == 1);
+  EnableChildren(kInertiaSet, QuietInt(param::isMotorInertiaUnknown) == 0);
+  EnableChildren(kSensorTypeSet, QuietInt(param::isMotorTemperatureSensor) == 1);
 
-  const int sensors = QuietInt("SensorsConfiguration");
+  const int sensors = QuietInt(param::SensorsConfiguration);
   const bool encoder = sensors != SensorsConfiguration::TachoOnMotor;
   EnableChildren(kEncoderLinesSet, encoder);
   const bool encoder_test = ZelIsDialogRegistered(dialog_names::kEncoderTest);
   EnableChild(kTestConnections, encoder && encoder_test);
   SetChildTooltip(kTestConnections, encoder_test ? "" : kNotBuiltTooltip);
-  EnableChild(kReverseCounting, HasParameter("ReverseCounting") && encoder);
+  EnableChild(kReverseCounting, HasParameter(param::ReverseCounting) && encoder);
   const bool filter = HasEncoderFilter() && encoder;
   EnableChildren(kEncoderFilterLabels, filter);
-  EnableChild(kFilterEncList, filter && QuietInt("isFilterEnc") == 1);
+  EnableChild(kFilterEncList, filter && QuietInt(param::isFilterEnc) == 1);
   EnableChildren(kTachoGainSet, sensors > 0);
 
   if (HasBrakeParameters()) {
     // Without an output to drive it the brake cannot be set up, whatever the flag says.
     EnableChildren(kBrakeSet,
-                   QuietInt("isMotorBrake") == 1 && GetNumberOfBrakeOutputs(&m_Setup) > 0);
+                   QuietInt(param::isMotorBrake) == 1 && GetNumberOfBrakeOutputs(&m_Setup) > 0);
     ShowBrakeText();
   }
-  if (m_Setup.GetIntOption("hasNegTransmission") != 1) {
-    const double ratio = QuietValue("Motor_transmission") / QuietValue("Load_transmission");
+  if (m_Setup.GetIntOption(option::hasNegTransmission) != 1) {
+    const double ratio =
+        QuietValue(param::Motor_transmission) / QuietValue(param::Load_transmission);
     ShowChild(kLimitSwitchButton, ratio < 0);
   }
 }
 
 void CMotorSetupDialog::ShowBrakeText() {
-  const int out = QuietInternalInt("MotorBrake_output");
+  const int out = QuietInternalInt(param::MotorBrake_output);
   const bool sourcing = (IsBrakePortEnable(&m_Setup, out) & kIoDriveMask) == kIoDriveSource;
   // An inverted port applies the brake at the other level.
   const bool pnp = sourcing != IsIOZel3PortInverted(&m_Setup, out);
@@ -208,17 +214,17 @@ void CMotorSetupDialog::ShowBrakeText() {
 
 void CMotorSetupDialog::OnChangedParameterValue(const std::string& name) {
   static constexpr ZelNameHandler<CMotorSetupDialog> kHandlers[] = {
-      {"ControlMode", &CMotorSetupDialog::OnControlModeChanged},
-      {"ImaxM", &CMotorSetupDialog::OnPeakCurrentChanged},
-      {"isMotorInertiaUnknown", &CMotorSetupDialog::OnStateParameterChanged},
-      {"isMotorTemperatureSensor", &CMotorSetupDialog::OnStateParameterChanged},
-      {"SensorsConfiguration", &CMotorSetupDialog::OnStateParameterChanged},
-      {"isFilterEnc", &CMotorSetupDialog::OnStateParameterChanged},
-      {"ReverseCounting", &CMotorSetupDialog::OnStateParameterChanged},
-      {"MotorBrake_output", &CMotorSetupDialog::OnStateParameterChanged},
-      {"Motor_transmission", &CMotorSetupDialog::OnStateParameterChanged},
-      {"Load_transmission", &CMotorSetupDialog::OnStateParameterChanged},
-      {"TransmissionType", &CMotorSetupDialog::OnTransmissionTypeChanged},
+      {param::ControlMode, &CMotorSetupDialog::OnControlModeChanged},
+      {param::ImaxM, &CMotorSetupDialog::OnPeakCurrentChanged},
+      {param::isMotorInertiaUnknown, &CMotorSetupDialog::OnStateParameterChanged},
+      {param::isMotorTemperatureSensor, &CMotorSetupDialog::OnStateParameterChanged},
+      {param::SensorsConfiguration, &CMotorSetupDialog::OnStateParameterChanged},
+      {param::isFilterEnc, &CMotorSetupDialog::OnStateParameterChanged},
+      {param::ReverseCounting, &CMotorSetupDialog::OnStateParameterChanged},
+      {param::MotorBrake_output, &CMotorSetupDialog::OnStateParameterChanged},
+      {param::Motor_transmission, &CMotorSetupDialog::OnStateParameterChanged},
+      {param::Load_transmission, &CMotorSetupDialog::OnStateParameterChanged},
+      {param::TransmissionType, &CMotorSetupDialog::OnTransmissionTypeChanged},
   };
   CMySetupDlg::OnChangedParameterValue(name);
   ZelDispatchByName(*this, kHandlers, name);
@@ -229,14 +235,15 @@ void CMotorSetupDialog::OnControlModeChanged(const std::string&) {
 }
 
 void CMotorSetupDialog::ClearFreezeControlOutsidePosition() {
-  if (QuietInt("ControlMode") != ControlMode::Position && QuietInt("isFreezeControl") == 1)
-    m_Setup.SetParameterValueInBaseUnit("isFreezeControl", 0);
+  if (QuietInt(param::ControlMode) != ControlMode::Position &&
+      QuietInt(param::isFreezeControl) == 1)
+    m_Setup.SetParameterValueInBaseUnit(param::isFreezeControl, 0);
 }
 
 void CMotorSetupDialog::OnPeakCurrentChanged(const std::string&) {
   // The nominal current cannot exceed the peak current.
-  if (CZel_Parameter* in = m_Setup.FindParameter("In"))
-    in->SetMaxInBaseUnit(m_Setup.GetParameterValueInBaseUnit("ImaxM"));
+  if (CZel_Parameter* in = m_Setup.FindParameter(param::In))
+    in->SetMaxInBaseUnit(m_Setup.GetParameterValueInBaseUnit(param::ImaxM));
 }
 
 void CMotorSetupDialog::OnStateParameterChanged(const std::string&) { UpdateData(0); }
@@ -244,13 +251,13 @@ void CMotorSetupDialog::OnStateParameterChanged(const std::string&) { UpdateData
 void CMotorSetupDialog::OnTransmissionTypeChanged(const std::string&) {
   // The load side's unit follows the transmission type.
   AssignUnitTypes(m_Setup);
-  RefreshParameterControls("Load_transmission");
+  RefreshParameterControls(param::Load_transmission);
 }
 
 void CMotorSetupDialog::OnRefreshParameterValue(const std::string& name) {
   static constexpr ZelNameHandler<CMotorSetupDialog> kHandlers[] = {
-      {"Motor_transmission", &CMotorSetupDialog::OnDisplacementRefreshed},
-      {"Load_transmission", &CMotorSetupDialog::OnDisplacementRefreshed},
+      {param::Motor_transmission, &CMotorSetupDialog::OnDisplacementRefreshed},
+      {param::Load_transmission, &CMotorSetupDialog::OnDisplacementRefreshed},
   };
   CMySetupDlg::OnRefreshParameterValue(name);
   ZelDispatchByName(*this, kHandlers, name);
@@ -288,36 +295,36 @@ void CMotorSetupDialog::OnOK() {
     return;
   }
   // No over-temperature protection without a sensor to trip it.
-  if (QuietInt("isMotorTemperatureSensor") == 0 && QuietInt("isMotorOverTemp") == 1)
-    m_Setup.SetParameterValueInBaseUnit("isMotorOverTemp", 0);
+  if (QuietInt(param::isMotorTemperatureSensor) == 0 && QuietInt(param::isMotorOverTemp) == 1)
+    m_Setup.SetParameterValueInBaseUnit(param::isMotorOverTemp, 0);
   ApplySensorsConfiguration();
   ClearFreezeControlOutsidePosition();
   CMySetupDlg::OnOK();
 }
 
 void CMotorSetupDialog::ApplySensorsConfiguration() {
-  const int sensors = QuietInt("SensorsConfiguration");
-  const auto osr = static_cast<unsigned>(QuietInternalInt("OSR"));
+  const int sensors = QuietInt(param::SensorsConfiguration);
+  const auto osr = static_cast<unsigned>(QuietInternalInt(param::OSR));
   switch (sensors) {
     case SensorsConfiguration::EncoderOnMotor:
-      m_Setup.SetParameterValueInInternalUnit("OSR", osr & ~kOsrEncoderOnLoad);
+      m_Setup.SetParameterValueInInternalUnit(param::OSR, osr & ~kOsrEncoderOnLoad);
       break;
     case SensorsConfiguration::TachoOnMotor:
       // Without a position sensor the drive can only control speed, from a reference it can
       // follow without one.
-      m_Setup.SetParameterValueInInternalUnit("OSR", osr & ~kOsrEncoderOnLoad);
-      if (HasParameter("isSWLS")) m_Setup.SetParameterValueInBaseUnit("isSWLS", 0);
-      if (QuietInt("ControlMode") == ControlMode::Position) {
-        m_Setup.SetParameterValueInBaseUnit("ControlMode", ControlMode::Speed);
-        if (QuietInt("ExternalReference") == 1 && QuietInt("isAnalogueReference") == 0)
-          m_Setup.SetParameterValueInBaseUnit("isAnalogueReference", 1);
+      m_Setup.SetParameterValueInInternalUnit(param::OSR, osr & ~kOsrEncoderOnLoad);
+      if (HasParameter(param::isSWLS)) m_Setup.SetParameterValueInBaseUnit(param::isSWLS, 0);
+      if (QuietInt(param::ControlMode) == ControlMode::Position) {
+        m_Setup.SetParameterValueInBaseUnit(param::ControlMode, ControlMode::Speed);
+        if (QuietInt(param::ExternalReference) == 1 && QuietInt(param::isAnalogueReference) == 0)
+          m_Setup.SetParameterValueInBaseUnit(param::isAnalogueReference, 1);
       }
       break;
     case SensorsConfiguration::TachoAndEncoderOnLoad:
-      m_Setup.SetParameterValueInInternalUnit("OSR", osr | kOsrEncoderOnLoad);
-      if (QuietInt("ControlMode") == ControlMode::Position &&
-          QuietInt("PositionControlType") == PositionControlType::OverCurrentLoop)
-        m_Setup.SetParameterValueInBaseUnit("PositionControlType",
+      m_Setup.SetParameterValueInInternalUnit(param::OSR, osr | kOsrEncoderOnLoad);
+      if (QuietInt(param::ControlMode) == ControlMode::Position &&
+          QuietInt(param::PositionControlType) == PositionControlType::OverCurrentLoop)
+        m_Setup.SetParameterValueInBaseUnit(param::PositionControlType,
                                             PositionControlType::OverSpeedLoop);
       break;
     default: break;
@@ -362,8 +369,9 @@ void CInertiaQuestion::OnOK() {
     return;
   }
   if (m_nChoice == 1)
-    m_Setup.SetParameterValueInBaseUnit("Jt", m_Setup.GetParameterValueInBaseUnit("Jm") * 1.01);
+    m_Setup.SetParameterValueInBaseUnit(param::Jt,
+                                        m_Setup.GetParameterValueInBaseUnit(param::Jm) * 1.01);
   else
-    m_Setup.SetParameterValueInBaseUnit("isMotorInertiaUnknown", 1);
+    m_Setup.SetParameterValueInBaseUnit(param::isMotorInertiaUnknown, 1);
   CMySetupDlg::OnOK();
 }

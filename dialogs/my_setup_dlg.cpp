@@ -5,6 +5,7 @@
 #include "derive/pipelines.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_names.h"
+#include "names/drive_names.h"
 
 namespace dcservo {
 namespace {
@@ -29,8 +30,10 @@ const std::vector<SingleQuantityRecomputation>& Rows() {
       GainRecomputation(Gain::KFFS),
       // The sensors decide the feedback registers and the speed feedforward switch. No probe
       // for SpeedForward here: the rule itself changes nothing when it is missing.
-      {"SensorsConfiguration", ApplySpeedForwardRule, {"UPGRADE", "SCR", "OSR"},
-       "SensorsConfiguration"},
+      {param::SensorsConfiguration,
+       ApplySpeedForwardRule,
+       {param::UPGRADE, param::SCR, param::OSR},
+       param::SensorsConfiguration},
   };
   return rows;
 }

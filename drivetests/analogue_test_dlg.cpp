@@ -4,6 +4,7 @@
 #include "host/zel_errors.h"
 #include "host/zel_setup.h"
 #include "names/dialog_names.h"
+#include "names/drive_names.h"
 #include "units/drive_modes.h"
 
 namespace dcservo {
@@ -28,9 +29,9 @@ struct CommandRow {
   const char* label;
 };
 constexpr CommandRow kCommands[] = {
-    {ControlMode::Position, "POS_min", "POS_max", "Position command"},
-    {ControlMode::Speed, "SPD_min", "SPD_max", "Speed command"},
-    {ControlMode::Current, "CRT_min", "CRT_max", "Current command"},
+    {ControlMode::Position, param::POS_min, param::POS_max, "Position command"},
+    {ControlMode::Speed, param::SPD_min, param::SPD_max, "Speed command"},
+    {ControlMode::Current, param::CRT_min, param::CRT_max, "Current command"},
 };
 
 }  // namespace
@@ -51,7 +52,7 @@ std::span<const char* const> CTestAnalogueRef::StatusTexts() const { return kSta
 
 void CTestAnalogueRef::SetRangesFromSetup() {
   ZelQuietErrors quiet;  // a setup without one of them leaves its row at zero
-  const CZel_Parameter* range = m_Setup.FindParameter("AnalogueInputsRange");
+  const CZel_Parameter* range = m_Setup.FindParameter(param::AnalogueInputsRange);
   const double volts = range ? range->GetValueInBaseUnit() : 0.0;
   // Compared exactly: 10 V, say, is the 3.3 V input.
   if (volts == static_cast<double>(AnalogueInputsRange::Bipolar10V)) voltage_ = {-10.0, 10.0};
@@ -61,7 +62,7 @@ void CTestAnalogueRef::SetRangesFromSetup() {
 
   command_ = {};
   command_label_.clear();
-  const int mode = QuietInt("ControlMode");
+  const int mode = QuietInt(param::ControlMode);
   for (const CommandRow& row : kCommands) {
     if (mode != row.mode) continue;
     const CZel_Parameter* lo = m_Setup.FindParameter(row.min);
@@ -122,7 +123,7 @@ void CTestAnalogueRef::OnTimer(unsigned id) {
     return;
   }
   if (!CheckDriveErrors(1, kCheckShortCircuit)) return;
-  const CZel_Variable* ad5 = ReadLiveVariable("AD5");
+  const CZel_Variable* ad5 = ReadLiveVariable(var::AD5);
   if (!ad5) return;
   const double a = ad5->GetValueInInternalUnit();
   last_voltage_ = voltage_.At(a);

@@ -14,6 +14,7 @@
 #include "host/zel_setup.h"
 #include "host/zel_setup_file.h"
 #include "names/dialog_names.h"
+#include "names/drive_names.h"
 #include "units/control_structure.h"
 
 namespace dcservo {
@@ -30,12 +31,16 @@ struct LoopParameters {
   std::initializer_list<const char*> names;
 };
 const LoopParameters kLoopParameters[] = {
-    {"inertia", {"TestMaxSpeed"}},
-    {"speed", {"Kp_S_scl", "KPS", "SFTKPS", "Ki_S_scl", "KIS", "SFTKIS", "IPSatS", "IMAXS",
-               "SATS", "KFFA_scl", "KFFA", "SFTAFFW", "SFTKFF", "PB_S", "Dump_S"}},
-    {"position", {"Kp_P_scl", "KPP", "SFTKPP", "Ki_P_scl", "KIP", "SFTKIP", "Kd_P_scl", "KDP",
-                  "SFTKDP", "filter_D", "KDFP", "IPSatP", "IMAXP", "SATP", "KFFS_scl", "KFFS",
-                  "SFTSFFW", "PB_P", "Dump_P", "Limit_Speed"}},
+    {"inertia", {param::TestMaxSpeed}},
+    {"speed",
+     {param::Kp_S_scl, param::KPS, param::SFTKPS, param::Ki_S_scl, param::KIS, param::SFTKIS,
+      param::IPSatS, param::IMAXS, param::SATS, param::KFFA_scl, param::KFFA, param::SFTAFFW,
+      param::SFTKFF, param::PB_S, param::Dump_S}},
+    {"position",
+     {param::Kp_P_scl, param::KPP,      param::SFTKPP, param::Ki_P_scl, param::KIP,
+      param::SFTKIP,   param::Kd_P_scl, param::KDP,    param::SFTKDP,   param::filter_D,
+      param::KDFP,     param::IPSatP,   param::IMAXP,  param::SATP,     param::KFFS_scl,
+      param::KFFS,     param::SFTSFFW,  param::PB_P,   param::Dump_P,   param::Limit_Speed}},
 };
 
 // The changes less those of the loops that the control mode leaves open.
@@ -76,8 +81,8 @@ const char* CheckOf(const StepOutcome& outcome) {
 
 std::vector<const CommissioningStep*> StepsFor(const CZel_Setup& setup) {
   unsigned closed = 0;
-  if (setup.GetIntOption("IsClosedSpeed")) closed |= kLoopSpeed;
-  if (setup.GetIntOption("IsClosedPosition")) closed |= kLoopPosition;
+  if (setup.GetIntOption(option::IsClosedSpeed)) closed |= kLoopSpeed;
+  if (setup.GetIntOption(option::IsClosedPosition)) closed |= kLoopPosition;
   std::vector<const CommissioningStep*> steps;
   for (const CommissioningStep& s : kSteps) {
     if ((s.loops & closed) == s.loops) steps.push_back(&s);
@@ -91,10 +96,10 @@ std::vector<TargetCheck> CheckTargets(const CommissioningStep& step, const CZel_
   if (!targets || !targets->supply_in_range) return run.targets;
   double vdc = std::numeric_limits<double>::quiet_NaN();
   for (const auto& r : run.results) {
-    if (r.name == "Vdc") vdc = r.value;
+    if (r.name == param::Vdc) vdc = r.value;
   }
-  return CheckSupplyTargets(*targets, vdc, setup.GetParameterValueInBaseUnit("VMOT_min"),
-                            setup.GetParameterValueInBaseUnit("VMOT_max"));
+  return CheckSupplyTargets(*targets, vdc, setup.GetParameterValueInBaseUnit(param::VMOT_min),
+                            setup.GetParameterValueInBaseUnit(param::VMOT_max));
 }
 
 namespace {
@@ -148,7 +153,7 @@ CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
     if (speed_step) SynchroniseSetup(setup);
     // The band asked for, before the tuner's proposal lowers it for its low pass: the look for
     // a resonance runs the loop at it.
-    const double asked_band = speed_step ? ZelQuietBaseValue(setup, "PB_S") : 0.0;
+    const double asked_band = speed_step ? ZelQuietBaseValue(setup, param::PB_S) : 0.0;
     const bool position_step = std::string_view(step.word) == "position";
     const std::optional<std::string> proposal =
         speed_step ? TakeSpeedLoopProposal(setup)

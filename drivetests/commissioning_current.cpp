@@ -5,6 +5,7 @@
 #include "drivetests/commissioning_step_run.h"
 #include "drivetests/identification.h"
 #include "host/zel_quiet_value.h"
+#include "names/drive_names.h"
 
 namespace dcservo::commissioning {
 
@@ -40,13 +41,14 @@ std::optional<StepOutcome> RerunCurrentStep(const CommissioningStep& step, CZel_
                                             ZelHeadlessBackend& ui, const SetupSnapshot& before,
                                             const StepOutcome& first) {
   if (first.succeeded || !MissedATarget(first)) return std::nullopt;
-  const std::optional<double> r = ArmatureToApply(first, setup, "R");
-  const std::optional<double> l = ArmatureToApply(first, setup, "L");
+  const std::optional<double> r = ArmatureToApply(first, setup, param::R);
+  const std::optional<double> l = ArmatureToApply(first, setup, param::L);
   if (!r && !l) return std::nullopt;
   before.Restore(setup);
-  const double old_r = ZelQuietBaseValue(setup, "R"), old_l = ZelQuietBaseValue(setup, "L");
-  if (r) setup.SetParameterValueInBaseUnit("R", *r);
-  if (l) setup.SetParameterValueInBaseUnit("L", *l);
+  const double old_r = ZelQuietBaseValue(setup, param::R),
+               old_l = ZelQuietBaseValue(setup, param::L);
+  if (r) setup.SetParameterValueInBaseUnit(param::R, *r);
+  if (l) setup.SetParameterValueInBaseUnit(param::L, *l);
   RetuneAndDownload(setup);
   StepOutcome second = RunStep(step, setup, ui);
   char text[240];
@@ -54,7 +56,8 @@ std::optional<StepOutcome> RerunCurrentStep(const CommissioningStep& step, CZel_
                 " with the setup's armature, R %.4g ohm and L %.4g mH: the motor data took the "
                 "identified R %.4g ohm and L %.4g mH, the current loop was tuned again and run a "
                 "second time",
-                old_r, old_l * 1e3, ZelQuietBaseValue(setup, "R"), ZelQuietBaseValue(setup, "L") * 1e3);
+                old_r, old_l * 1e3, ZelQuietBaseValue(setup, param::R),
+                ZelQuietBaseValue(setup, param::L) * 1e3);
   second.run.warnings.insert(second.run.warnings.begin(),
                              "the first run missed its targets (" + first.failure + ")" + text);
   return second;

@@ -5,6 +5,7 @@
 #include "drivetests/diagnosis.h"
 #include "drivetests/inertia_test_dlg.h"
 #include "host/zel_errors.h"
+#include "names/drive_names.h"
 
 namespace dcservo::commissioning {
 
@@ -28,7 +29,7 @@ std::optional<StepOutcome> RerunInertiaStep(const CommissioningStep& step, CZel_
   CZel_Parameter* current = nullptr;
   {
     ZelQuietErrors quiet;
-    current = setup.FindParameter("TestCurrent");
+    current = setup.FindParameter(param::TestCurrent);
   }
   if (!current) return std::nullopt;
   const double was = current->GetValueInBaseUnit(), most = current->GetMaxInBaseUnit();
@@ -53,8 +54,8 @@ std::optional<StepOutcome> RerunInertiaStep(const CommissioningStep& step, CZel_
   }
   // No more current to try, for a shaft that stood still: the first run's cause stands.
   if (!InertiaSpeedNotReached(second.failure)) return std::nullopt;
-  std::string speed_limit = "TestMaxSpeed";
-  if (const CZel_Parameter* limit = setup.FindParameter("TestMaxSpeed")) {
+  std::string speed_limit = param::TestMaxSpeed;
+  if (const CZel_Parameter* limit = setup.FindParameter(param::TestMaxSpeed)) {
     char shown[80];
     std::snprintf(shown, sizeof shown, " (%.4g %s)",
                   limit->GetSelectedUnit().FromBase(limit->GetValueInBaseUnit()),

@@ -5,6 +5,7 @@
 #include "drivetests/commissioning_step_run.h"
 #include "host/zel_errors.h"
 #include "host/zel_quiet_value.h"
+#include "names/drive_names.h"
 
 namespace dcservo::commissioning {
 
@@ -16,18 +17,18 @@ std::optional<std::string> KeepPositionBelowSpeedLoop(CZel_Setup& setup) {
     ZelQuietErrors quiet;
     structure = StructureOfLoop(setup, TunedLoop::Position);
   }
-  const double speed = ZelQuietBaseValue(setup, "PB_S"),
-               position = ZelQuietBaseValue(setup, "PB_P");
+  const double speed = ZelQuietBaseValue(setup, param::PB_S),
+               position = ZelQuietBaseValue(setup, param::PB_P);
   const double most = speed / kCascadeSeparation;
   // A band a rounding above the limit is no band the loops would feel.
   if (structure != ModelStructure::PositionOverSpeed || !(position > most * 1.01))
     return std::nullopt;
-  setup.SetParameterValueInBaseUnit("PB_P", most);
+  setup.SetParameterValueInBaseUnit(param::PB_P, most);
   char text[200];
   std::snprintf(text, sizeof text,
                 "the position loop's pass band was lowered to a third of the speed loop's "
                 "(PB_S %.3g rad/s): PB_P %.3g -> %.3g rad/s",
-                speed, position, setup.GetParameterValueInBaseUnit("PB_P"));
+                speed, position, setup.GetParameterValueInBaseUnit(param::PB_P));
   return std::string(text);
 }
 

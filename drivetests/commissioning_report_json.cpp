@@ -1,5 +1,3 @@
-#include "drivetests/commissioning_report.h"
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -9,10 +7,12 @@
 #include "derive/biquad_slots.h"
 #include "derive/display_step.h"
 #include "design/parameter_meaning.h"
+#include "drivetests/commissioning_report.h"
 #include "host/zel_errors.h"
 #include "host/zel_motor_database.h"
 #include "host/zel_setup.h"
 #include "host/zel_units.h"
+#include "names/drive_names.h"
 
 namespace dcservo {
 
@@ -21,8 +21,9 @@ namespace {
 using nlohmann::ordered_json;
 
 // The drive's and the motor's values that every report shows.
-constexpr const char* kShownValues[] = {"Vdc", "In", "ImaxM", "K", "R", "L", "Jm", "Jt",
-                                        "Imax_Prot", "Kp_C_scl", "Ki_C_scl"};
+constexpr const char* kShownValues[] = {
+    param::Vdc, param::In, param::ImaxM,     param::K,        param::R,       param::L,
+    param::Jm,  param::Jt, param::Imax_Prot, param::Kp_C_scl, param::Ki_C_scl};
 
 // One step of the drive's value in `unit`, by which the record shows it; 0 when unknown.
 double ResolutionIn(const CZel_Setup& setup, const CZel_Parameter& p, const CZel_Unit& unit) {
@@ -101,7 +102,7 @@ ordered_json TrackingFiguresPair(const std::optional<TrackingFigures>& t) {
 ordered_json NotchRunJson(const std::optional<NotchRun>& n) {
   if (!n) return nullptr;
   const FilterDescription& notch = n->proposal.notch;
-  return {{"filter", n->filter},
+  return {{param::filter, n->filter},
           {"frequency_hz", notch.frequency_hz},
           {"q", notch.q},
           {"location", FilterPlaceName(notch.place)},

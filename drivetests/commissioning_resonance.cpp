@@ -13,6 +13,7 @@
 #include "drivetests/tuning_graphs.h"
 #include "host/zel_errors.h"
 #include "host/zel_quiet_value.h"
+#include "names/drive_names.h"
 
 namespace dcservo::commissioning {
 
@@ -80,10 +81,11 @@ ResonanceRun LookForResonance(const CommissioningStep& step, CZel_Setup& setup,
   SwitchOffSpeedFeedbackFilters(setup);
   {
     ZelQuietErrors quiet;  // a band outside the setup's range keeps the one there
-    if (CZel_Parameter* band = setup.FindParameter("PB_S")) band->SetValueInBaseUnit(asked_rad_s);
+    if (CZel_Parameter* band = setup.FindParameter(param::PB_S))
+      band->SetValueInBaseUnit(asked_rad_s);
   }
-  setup.SetParameterValueInBaseUnit("TPS", *hold);
-  setup.SetParameterValueInBaseUnit("TNS", *hold);
+  setup.SetParameterValueInBaseUnit(param::TPS, *hold);
+  setup.SetParameterValueInBaseUnit(param::TNS, *hold);
   RetuneAndDownload(setup);
   const StepOutcome run = RunStep(step, setup, ui);
   look.current_spectrum = run.current_spectrum;
@@ -132,7 +134,7 @@ NotchRun NotchRunOf(const StepOutcome& without, const NotchPlacement& placed,
   n.tracking_before = without.tracking;
   if (n.spectrum_with) {
     NotchPlot plot = DrawNotchPlot(n.spectrum_before, *n.spectrum_with, n.proposal.notch,
-                                   ZelQuietBaseValue(setup, "Ts_S"));
+                                   ZelQuietBaseValue(setup, param::Ts_S));
     n.svg = std::move(plot.svg);
     n.plot = std::move(plot.scene);
   }

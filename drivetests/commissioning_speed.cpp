@@ -9,6 +9,7 @@
 #include "drivetests/identification.h"
 #include "host/zel_errors.h"
 #include "host/zel_quiet_value.h"
+#include "names/drive_names.h"
 #include "units/scales.h"
 #include "units/timing.h"
 
@@ -49,7 +50,7 @@ std::optional<InertiaCorrection> InertiaToCorrect(const std::vector<StepOutcome>
   }
   if (!run) return std::nullopt;
   const std::optional<double> j = CorrectedInertia(*run, *speed.friction);
-  const double now = setup.GetParameterValueInBaseUnit("Jt");
+  const double now = setup.GetParameterValueInBaseUnit(param::Jt);
   if (!j || std::abs(*j - now) <= kInertiaCorrectionWorth * now) return std::nullopt;
   return InertiaCorrection{*j, speed.friction->TorqueAt(run->mean_speed_rad_s),
                            std::min(run->Confidence(), speed.friction->coulomb_confidence)};
@@ -71,15 +72,15 @@ const FrictionFit* LastFriction(const std::vector<StepOutcome>& steps) {
 // its limit and the loop winds up. What was changed, or nothing.
 std::optional<std::string> FitRampsToCurrentLimit(CZel_Setup& setup, const FrictionFit* friction) {
   const double to_motor = LoadSpeedScale(setup) / MotorSpeedScale(setup);
-  const double top = std::abs(ZelQuietBaseValue(setup, "TestSpeed") * to_motor);
+  const double top = std::abs(ZelQuietBaseValue(setup, param::TestSpeed) * to_motor);
   const double friction_Nm = friction ? friction->TorqueAt(top) : 0.0;
   const std::optional<double> allowed = AllowedAcceleration(
-      ZelQuietBaseValue(setup, "K"), ZelQuietBaseValue(setup, "TestLimitCurrent"),
-      ZelQuietBaseValue(setup, "Jt"), friction_Nm);
+      ZelQuietBaseValue(setup, param::K), ZelQuietBaseValue(setup, param::TestLimitCurrent),
+      ZelQuietBaseValue(setup, param::Jt), friction_Nm);
   if (!allowed || !std::isfinite(top) || !(top > 0.0)) return std::nullopt;
   const double shortest = top / *allowed;
   std::string changed;
-  for (const char* ramp : {"TaPS", "TaNS"}) {
+  for (const char* ramp : {param::TaPS, param::TaNS}) {
     const double now = ZelQuietBaseValue(setup, ramp);
     if (!(now < shortest)) continue;
     setup.SetParameterValueInBaseUnit(ramp, shortest);
@@ -96,8 +97,8 @@ std::optional<std::string> FitRampsToCurrentLimit(CZel_Setup& setup, const Frict
   std::snprintf(text, sizeof text,
                 "the profile's ramps were lengthened so that they need at most %.0f %% of the "
                 "test's current limit (%.3g A) with Jt %.4g kgm^2 and friction %.3g Nm: %s",
-                kProfileCurrentShare * 100.0, ZelQuietBaseValue(setup, "TestLimitCurrent"),
-                ZelQuietBaseValue(setup, "Jt"), friction_Nm, changed.c_str());
+                kProfileCurrentShare * 100.0, ZelQuietBaseValue(setup, param::TestLimitCurrent),
+                ZelQuietBaseValue(setup, param::Jt), friction_Nm, changed.c_str());
   return std::string(text);
 }
 
@@ -112,9 +113,9 @@ std::optional<std::string> TakeSpeedLoopProposal(CZel_Setup& setup) {
   }
   const SpeedLoopProposal& p = *report.proposal;
   const bool changes = p.feedback_low_pass || p.pass_band_rad_s != p.requested_rad_s ||
-                       p.acceleration_feedforward != ZelQuietBaseValue(setup, "KFFA_scl");
+                       p.acceleration_feedforward != ZelQuietBaseValue(setup, param::KFFA_scl);
   if (!changes || !ApplySpeedLoopProposal(setup, p)) return std::nullopt;
-  return "the speed loop takes the tuner's proposal, " + DescribeProposal(p, "PB_S");
+  return "the speed loop takes the tuner's proposal, " + DescribeProposal(p, param::PB_S);
 }
 
 namespace {
@@ -137,7 +138,7 @@ std::optional<std::string> FrictionAtASecondSpeed(const CommissioningStep& step,
   CZel_Parameter* speed = nullptr;
   {
     ZelQuietErrors quiet;
-    speed = setup.FindParameter("TestSpeed");
+    speed = setup.FindParameter(param::TestSpeed);
   }
   if (!speed) return std::nullopt;
   const SetupSnapshot ran(setup);
@@ -195,8 +196,8 @@ std::optional<StepOutcome> RerunSpeedStep(const CommissioningStep& step, CZel_Se
   const std::optional<InertiaCorrection> c = InertiaToCorrect(steps, first, setup);
   const SetupSnapshot accepted(setup);
   before.Restore(setup);
-  const double old_j = setup.GetParameterValueInBaseUnit("Jt");
-  if (c) setup.SetParameterValueInBaseUnit("Jt", c->inertia);
+  const double old_j = setup.GetParameterValueInBaseUnit(param::Jt);
+  if (c) setup.SetParameterValueInBaseUnit(param::Jt, c->inertia);
   const std::optional<std::string> ramps = FitRampsToCurrentLimit(setup, &*first.friction);
   if (!c && !ramps) {
     accepted.Restore(setup);
@@ -221,7 +222,7 @@ std::optional<StepOutcome> RerunSpeedStep(const CommissioningStep& step, CZel_Se
   second.run.warnings.insert(second.run.warnings.begin(), notes.begin(), notes.end());
   second.friction = first.friction;
   second.run.identified = first.run.identified;
-  if (c) second.run.identified.push_back({"Jt", c->inertia, "kgm^2", c->confidence});
+  if (c) second.run.identified.push_back({param::Jt, c->inertia, "kgm^2", c->confidence});
   return second;
 }
 

@@ -13,6 +13,7 @@
 #include "host/zel_errors.h"
 #include "host/zel_graph.h"
 #include "host/zel_headless.h"
+#include "names/drive_names.h"
 
 namespace dcservo::commissioning {
 
@@ -33,7 +34,8 @@ class LoggedSingleCycle {
  public:
   explicit LoggedSingleCycle(CZel_Setup& setup) {
     ZelQuietErrors quiet;  // a drive without the choices runs as it is
-    for (const char* name : {"OnlinePlotS", "MultiCycleS", "OnlinePlotP", "MultiCycleP"}) {
+    for (const char* name :
+         {param::OnlinePlotS, param::MultiCycleS, param::OnlinePlotP, param::MultiCycleP}) {
       if (CZel_Parameter* p = setup.FindParameter(name); p && p->GetValueInBaseUnit() != 0.0) {
         kept_.push_back({p, p->GetValueInBaseUnit()});
         p->SetValueInBaseUnit(0.0);
@@ -127,7 +129,7 @@ std::string WaitForRest(const CZel_Setup& setup, ZelHeadlessBackend& ui) {
   CZel_Variable* speed = nullptr;
   {
     ZelQuietErrors quiet;  // a drive without the speed reading is not waited for
-    speed = setup.FindVariable("Motor_Speed", 0);
+    speed = setup.FindVariable(var::Motor_Speed, 0);
   }
   if (!speed) return "";
   const double end = ui.NowMs() + kRestLimit_ms;

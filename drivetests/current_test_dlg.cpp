@@ -14,6 +14,8 @@
 #include "host/zel_numeric.h"
 #include "host/zel_quiet_value.h"
 #include "names/dialog_names.h"
+#include "names/drive_names.h"
+#include "names/program_names.h"
 #include "units/scales.h"
 
 namespace dcservo {
@@ -55,12 +57,12 @@ struct CurveRow {
   int colour;
   int style;
 };
-constexpr const char* kLoggedVariables[] = {"Current_Reference", "Motor_Current",
-                                            "Voltage_Reference"};
+constexpr const char* kLoggedVariables[] = {var::Current_Reference, var::Motor_Current,
+                                            var::Voltage_Reference};
 constexpr CurveRow kCurves[] = {
-    {"Current_Reference", 1, 1, 2, 2},
-    {"Voltage_Reference", 3, 2, 8, 2},
-    {"Motor_Current", 2, 1, 5, 2},
+    {var::Current_Reference, 1, 1, 2, 2},
+    {var::Voltage_Reference, 3, 2, 8, 2},
+    {var::Motor_Current, 2, 1, 5, 2},
 };
 // Drawn thin over the measured current, in a colour of its own.
 constexpr CurveRow kPredictedCurve = {"Predicted current", 4, 1, 3, 1};
@@ -185,17 +187,17 @@ void CTestCurrent::ShowRunControls() {
   const bool on_test_page = GetTabSelection(kCtTab) == kTestPage;
   ShowChild(kCtGraph, on_test_page);
   ShowChildren(kFilterSet,
-               on_test_page && QuietInt("isUseFilterOnCrtCtrlOutput") != 0 && !m_bTestRunning);
-  ShowChildren(kOffsetSet,
-               on_test_page && QuietInt("isCompensateGravitationalLoads") != 0 && !m_bTestRunning);
+               on_test_page && QuietInt(param::isUseFilterOnCrtCtrlOutput) != 0 && !m_bTestRunning);
+  ShowChildren(kOffsetSet, on_test_page && QuietInt(param::isCompensateGravitationalLoads) != 0 &&
+                               !m_bTestRunning);
 }
 
 void CTestCurrent::OnChangedParameterValue(const std::string& name) {
   static constexpr ZelNameHandler<CTestCurrent> kHandlers[] = {
-      {"Kp_C_scl", &CTestCurrent::OnKpChanged},
-      {"Ki_C_scl", &CTestCurrent::OnKiChanged},
-      {"OffsetCurrent", &CTestCurrent::OnOffsetChanged},
-      {"FilterOnCurrentControllerOutput", &CTestCurrent::OnFilterChanged}};
+      {param::Kp_C_scl, &CTestCurrent::OnKpChanged},
+      {param::Ki_C_scl, &CTestCurrent::OnKiChanged},
+      {param::OffsetCurrent, &CTestCurrent::OnOffsetChanged},
+      {param::FilterOnCurrentControllerOutput, &CTestCurrent::OnFilterChanged}};
   ZelDispatchByName(*this, std::span(kHandlers), name);
   CMyTestDlg::OnChangedParameterValue(name);
 }
@@ -217,7 +219,8 @@ void CTestCurrent::OnFilterChanged(const std::string&) { ComputeFILTERQ(m_Setup)
 void CTestCurrent::OnRefreshParameterValue(const std::string& name) {
   if (m_bTestRunning) {
     static constexpr ZelNameHandler<CTestCurrent> kHandlers[] = {
-        {"Kp_C_scl", &CTestCurrent::WriteKpToDrive}, {"Ki_C_scl", &CTestCurrent::WriteKiToDrive}};
+        {param::Kp_C_scl, &CTestCurrent::WriteKpToDrive},
+        {param::Ki_C_scl, &CTestCurrent::WriteKiToDrive}};
     ZelDispatchByName(*this, std::span(kHandlers), name);
   }
   CMyTestDlg::OnRefreshParameterValue(name);
@@ -250,8 +253,8 @@ void CTestCurrent::OnFilterOrOffsetCheck() {
 }
 
 bool CTestCurrent::CheckTestParameters() {
-  if (m_Setup.GetParameterValueInBaseUnit("TestCurrent") <=
-      m_Setup.GetParameterValueInBaseUnit("TestProtectionCurrent"))
+  if (m_Setup.GetParameterValueInBaseUnit(param::TestCurrent) <=
+      m_Setup.GetParameterValueInBaseUnit(param::TestProtectionCurrent))
     return true;
   MessageBox(kProtectionBelowTestCurrent);
   return false;
@@ -260,8 +263,9 @@ bool CTestCurrent::CheckTestParameters() {
 void CTestCurrent::BeginTest() {
   evaluation_ = {};
   ShowFigures();
-  const TestInput inputs[] = {{"In1", InternalInt16("TestCurrent")},
-                              {"Imax_Prot_Test", InternalInt16("TestProtectionCurrent")}};
+  const TestInput inputs[] = {
+      {program::In1, InternalInt16(param::TestCurrent)},
+      {program::Imax_Prot_Test, InternalInt16(param::TestProtectionCurrent)}};
   turns_at_start_ = MotorTurns();
   StartRun(inputs);
 }
@@ -282,7 +286,7 @@ void CTestCurrent::OnResultsUploaded() {
 
 std::optional<double> CTestCurrent::MotorTurns() {
   ZelQuietErrors quiet;
-  CZel_Variable* position = m_Setup.FindVariable("Motor_Position", 0);
+  CZel_Variable* position = m_Setup.FindVariable(var::Motor_Position, 0);
   const double per_turn = 2.0 * std::numbers::pi * MotorPositionScale(m_Setup);
   if (!position || !position->ReadFromChip() || !(std::abs(per_turn) > 0.0)) return std::nullopt;
   return position->GetValueInInternalUnit() / per_turn;
@@ -297,10 +301,11 @@ bool CTestCurrent::StepMeasuresTheArmature() {
     evaluation_.identified.clear();
     return false;
   }
-  const std::optional<double> factor = SupplyFactor(
-      evaluation_.identified, ZelQuietBaseValue(m_Setup, "R"), ZelQuietBaseValue(m_Setup, "L"));
+  const std::optional<double> factor =
+      SupplyFactor(evaluation_.identified, ZelQuietBaseValue(m_Setup, param::R),
+                   ZelQuietBaseValue(m_Setup, param::L));
   if (!factor) return true;
-  const double vdc = ZelQuietBaseValue(m_Setup, "Vdc");
+  const double vdc = ZelQuietBaseValue(m_Setup, param::Vdc);
   std::snprintf(text, sizeof text, kSupplyOff, *factor, vdc / *factor, vdc);
   m_strError = text;
   // R and L read through a supply that is not the setup's are no motor data.
@@ -360,12 +365,13 @@ void CTestCurrent::AddPrediction() {
     if (!evaluation_.warnings.empty())
       evaluation_.warnings.emplace_back("the motor's R or L in the setup may be wrong");
   }
-  for (std::string& w : ArmatureMismatches(evaluation_.identified, ZelQuietBaseValue(m_Setup, "R"),
-                                           ZelQuietBaseValue(m_Setup, "L")))
+  for (std::string& w :
+       ArmatureMismatches(evaluation_.identified, ZelQuietBaseValue(m_Setup, param::R),
+                          ZelQuietBaseValue(m_Setup, param::L)))
     evaluation_.warnings.push_back(std::move(w));
 
   CGraphDocument& document = log.GetGraphDocument();
-  const CZel_Variable* current = m_Setup.FindVariable("Motor_Current", 0);
+  const CZel_Variable* current = m_Setup.FindVariable(var::Motor_Current, 0);
   for (std::size_t i = 0; i < n && static_cast<int>(i) < document.GetPointCount(); ++i) {
     const double shown =
         current ? current->GetSelectedUnit().FromBase(predicted[i]) : predicted[i];
@@ -386,8 +392,8 @@ void CTestCurrent::ShowFigures() {
 
 void CTestCurrent::DescribeRun(TestRunReport& report) const {
   CMyTestDlg::DescribeRun(report);
-  static constexpr const char* kGains[] = {"Kp_C_scl", "Ki_C_scl", "KPI", "SFTKPI", "KII",
-                                           "SFTKII"};
+  static constexpr const char* kGains[] = {param::Kp_C_scl, param::Ki_C_scl, param::KPI,
+                                           param::SFTKPI,   param::KII,      param::SFTKII};
   for (const char* name : kGains) {
     if (const CZel_Parameter* p = m_Setup.FindParameter(name))
       report.gains.push_back({name, p->GetValueInBaseUnit()});
@@ -405,8 +411,8 @@ void CTestCurrent::OnSavePlots() {
 
 void CTestCurrent::OnOK() {
   CMyTestDlg::OnOK();
-  m_Setup.SetParameterValueInBaseUnit("Imax_Prot",
-                                      m_Setup.GetParameterValueInBaseUnit("TestProtectionCurrent"));
+  m_Setup.SetParameterValueInBaseUnit(
+      param::Imax_Prot, m_Setup.GetParameterValueInBaseUnit(param::TestProtectionCurrent));
 }
 
 }  // namespace dcservo

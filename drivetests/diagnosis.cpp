@@ -4,15 +4,16 @@
 #include <cmath>
 
 #include "design/drive_model.h"
-#include "drivetests/my_test_dlg.h"
 #include "drivetests/current_test_dlg.h"
-#include "drivetests/inertia_test_dlg.h"
 #include "drivetests/drive_test_targets.h"
+#include "drivetests/inertia_test_dlg.h"
+#include "drivetests/my_test_dlg.h"
 #include "drivetests/tuning_run_dlg.h"
 #include "host/zel_errors.h"
 #include "host/zel_graph.h"
 #include "host/zel_mer.h"
 #include "host/zel_quiet_value.h"
+#include "names/drive_names.h"
 #include "units/scales.h"
 
 namespace dcservo {
@@ -313,8 +314,8 @@ int SupplyShortSamples(CZel_Setup& setup, const RunEvidence& e, std::string_view
   const CZel_Variable* response = setup.FindVariable(response_variable, 0);
   if (!response || response->GetSelectedUnit().GetName() != response_unit) return 0;
   const double to_motor = LoadSpeedScale(setup) / MotorSpeedScale(setup);
-  const double r = ZelQuietBaseValue(setup, "R"), k = ZelQuietBaseValue(setup, "K");
-  const double vdc = ZelQuietBaseValue(setup, "Vdc");
+  const double r = ZelQuietBaseValue(setup, param::R), k = ZelQuietBaseValue(setup, param::K);
+  const double vdc = ZelQuietBaseValue(setup, param::Vdc);
   const double moving = kStill * PeakOf(e.reference);
   const std::size_t n = std::min({e.response.size(), e.current.size(), e.current_reference.size()});
   // In a row: a loop that oscillates swings its current past its reference and back, where a
@@ -348,9 +349,9 @@ const Diagnosis* DiagnoseRun(CMyTestDlg& test, std::string_view failure) {
     const std::vector<std::string> logged = tuning->LoggedVariables();
     e.reference = ChannelOf(*doc, logged[0]);
     e.response = ChannelOf(*doc, logged[1]);
-    e.current_reference = ChannelOf(*doc, "Current_Reference");
-    e.current = ChannelOf(*doc, "Motor_Current");
-    e.current_limit_A = ZelQuietBaseValue(setup, "TestLimitCurrent");
+    e.current_reference = ChannelOf(*doc, var::Current_Reference);
+    e.current = ChannelOf(*doc, var::Motor_Current);
+    e.current_limit_A = ZelQuietBaseValue(setup, param::TestLimitCurrent);
     const TuningRunFigures& f = tuning->GetFigures();
     e.response_quantum = f.quantum;
     e.resonance_limits_loop = f.resonance && f.resonance->limits_loop;
@@ -368,15 +369,15 @@ const Diagnosis* DiagnoseRun(CMyTestDlg& test, std::string_view failure) {
             SupplyShortSamples(setup, e, doc->GetChannelUnit(c), logged[1].c_str());
     }
   } else if (auto* current = dynamic_cast<CTestCurrent*>(&test)) {
-    e.armature_mismatch = !ArmatureMismatches(current->GetEvaluation().identified,
-                                              ZelQuietBaseValue(setup, "R"),
-                                              ZelQuietBaseValue(setup, "L"))
-                               .empty();
+    e.armature_mismatch =
+        !ArmatureMismatches(current->GetEvaluation().identified, ZelQuietBaseValue(setup, param::R),
+                            ZelQuietBaseValue(setup, param::L))
+             .empty();
   } else if (dynamic_cast<CTotalInertiaTest*>(&test) && doc) {
-    e.response = ChannelOf(*doc, "Motor_Speed");
-    e.current = ChannelOf(*doc, "Motor_Current");
-    e.voltage = ChannelOf(*doc, "Voltage_Reference");
-    e.test_current_A = ZelQuietBaseValue(setup, "TestCurrent");
+    e.response = ChannelOf(*doc, var::Motor_Speed);
+    e.current = ChannelOf(*doc, var::Motor_Current);
+    e.voltage = ChannelOf(*doc, var::Voltage_Reference);
+    e.test_current_A = ZelQuietBaseValue(setup, param::TestCurrent);
   }
   return DiagnoseEvidence(e, failure);
 }
@@ -387,7 +388,7 @@ unsigned ReadDriveConditions(CZel_Setup& setup) {
   CZel_Variable* mer = nullptr;
   {
     ZelQuietErrors quiet;  // a drive without MER tells nothing more
-    mer = setup.FindVariable("MER", 0);
+    mer = setup.FindVariable(var::MER, 0);
     if (!mer || !mer->ReadFromChip()) return 0;
   }
   const double bits = mer->GetValueInInternalUnit();

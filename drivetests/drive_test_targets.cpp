@@ -8,6 +8,7 @@
 #include "design/drive_model.h"
 #include "design/inertia_spread.h"
 #include "design/resonance.h"
+#include "names/drive_names.h"
 
 namespace dcservo {
 
@@ -177,7 +178,7 @@ TargetCheck ResonanceCheck(const Resonance& r) {
 }
 
 TargetCheck OscillationCheck(const TestTargets& t, const TuningRunFigures& f) {
-  const char* band = IsSpeedTest(t) ? "PB_S" : "PB_P";
+  const char* band = IsSpeedTest(t) ? param::PB_S : param::PB_P;
   return {kOscillationFigure, "none that grows, none at standstill",
           f.oscillation.empty() ? std::string("none") : f.oscillation, f.oscillation.empty(),
           std::string("Cause: the loop on the drive is less stable than the setup's plant "

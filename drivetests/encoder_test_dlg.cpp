@@ -9,6 +9,7 @@
 #include "host/zel_errors.h"
 #include "host/zel_setup.h"
 #include "names/dialog_names.h"
+#include "names/drive_names.h"
 
 namespace dcservo {
 
@@ -33,7 +34,7 @@ constexpr const char kNoLines[] =
 
 CTestEncoderConnections::CTestEncoderConnections(CZel_Setup& setup, CZel_Dialog* parent)
     : CMyTestDlg(setup, kEncoderTestTemplate, 1, parent) {
-  const double lines = std::trunc(QuietValue("No_encoder_lines"));
+  const double lines = std::trunc(QuietValue(param::No_encoder_lines));
   lines_ = lines >= 1.0 && lines <= 1e9 ? static_cast<int>(lines) : 0;
   m_nPhaseCount = 2;
   m_bRunUntilStop = 1;
@@ -81,7 +82,7 @@ void CTestEncoderConnections::OnTimer(unsigned id) {
   }
   const int previous = modulo_;
   if (!CheckDriveErrors(1, kCheckShortCircuit)) return;
-  const CZel_Variable* apos = ReadLiveVariable("APOS");
+  const CZel_Variable* apos = ReadLiveVariable(var::APOS);
   if (!apos) return;
   const double position = apos->GetValueInInternalUnit();
   counter_ = static_cast<int>(std::clamp(std::trunc(position), -2147483648.0, 2147483647.0));
@@ -122,7 +123,7 @@ void CTestEncoderConnections::EndProgram() {
   CZel_Variable* var_i2 = nullptr;
   {
     ZelQuietErrors quiet;
-    var_i2 = m_Setup.FindVariable("var_i2", 0);
+    var_i2 = m_Setup.FindVariable(var::var_i2, 0);
   }
   if (!var_i2) {
     m_strError = msc_pszErrInternal;
@@ -135,7 +136,7 @@ void CTestEncoderConnections::EndProgram() {
 
 void CTestEncoderConnections::DescribeRun(TestRunReport& report) const {
   CMyTestDlg::DescribeRun(report);
-  report.results.push_back({"APOS", static_cast<double>(counter_), "counts"});
+  report.results.push_back({var::APOS, static_cast<double>(counter_), "counts"});
   report.results.push_back({"pulses_seen", pulses_seen_ ? 1.0 : 0.0});
 }
 

@@ -7,13 +7,15 @@
 
 #include "host/zel_comm.h"
 #include "host/zel_mer.h"
+#include "names/drive_names.h"
+#include "names/program_names.h"
 
 namespace dcservo {
 namespace frequency_run_detail {
 
 // Injection, current reference and motor current take a word each, the position two.
-constexpr const char* kExcitationLogged[] = {"Current_Injection", "Current_Reference",
-                                            "Motor_Current", "Motor_Position"};
+constexpr const char* kExcitationLogged[] = {"Current_Injection", var::Current_Reference,
+                                             var::Motor_Current, var::Motor_Position};
 constexpr int kWordsPerPoint = 5;
 // The measurement lasts about this long at each frequency, within these periods: long enough
 // that the encoder's counts average out, short enough that a sweep takes a minute at most.
@@ -39,10 +41,10 @@ std::string RunFailure(CZel_DriveLink& link, double frequency_hz) {
   char at[48];
   std::snprintf(at, sizeof at, " at %.4g Hz", frequency_hz);
   double flag = 0.0, mer = 0.0;
-  if (link.ReadVariable("MER", mer) && mer != 0.0)
+  if (link.ReadVariable(var::MER, mer) && mer != 0.0)
     return std::string("the drive stopped the run") + at + ": " +
            zel_mer::Describe(static_cast<unsigned>(mer));
-  if (!link.ReadProgramVariable("test_flag", flag)) return link.LastError();
+  if (!link.ReadProgramVariable(program::test_flag, flag)) return link.LastError();
   if (flag == 0.0) return std::string("the run's current protection tripped") + at;
   if (flag < 0.0) return std::string("the drive refused the excitation") + at;
   return {};
@@ -94,16 +96,16 @@ FrequencyRunResult RunFrequencyResponse(const FrequencyRunRequest& request,
     for (ZelProgramVariable& v : vars)
       if (v.name == name) v.value = value;
   };
-  set("Amplitude", std::round(request.amplitude_A * scales.current_counts_per_A));
-  set("Speed_Gain_Shift", request.speed_gain_shift);
-  set("Speed", std::round(request.speed_counts * 65536.0) / 65536.0);
-  set("Imax_Prot_Test", std::round(request.protection_A * scales.current_counts_per_A));
+  set(program::Amplitude, std::round(request.amplitude_A * scales.current_counts_per_A));
+  set(program::Speed_Gain_Shift, request.speed_gain_shift);
+  set(program::Speed, std::round(request.speed_counts * 65536.0) / 65536.0);
+  set(program::Imax_Prot_Test, std::round(request.protection_A * scales.current_counts_per_A));
 
   const int total = static_cast<int>(request.frequency_hz.size());
   for (int k = 0; k < total; ++k) {
     const ExcitationPlan plan = PlanExcitation(request.frequency_hz[k], timing);
-    set("Frequency", plan.frequency_hz);
-    set("Periods", plan.periods);
+    set(program::Frequency, plan.frequency_hz);
+    set(program::Periods, plan.periods);
     ZelLogRequest log;
     log.variables.assign(std::begin(kExcitationLogged), std::end(kExcitationLogged));
     log.loop = ZelLogRequest::kFastLoop;
@@ -176,7 +178,7 @@ FrequencyMeasurementRun MeasureFrequencyResponse(const DriveModel& model,
 
 std::vector<IdentifiedValue> PlantValues(const PlantIdentification& plant) {
   std::vector<IdentifiedValue> values = {
-      {"Jt", plant.total_inertia_kgm2, "kg m^2", plant.inertia_confidence}};
+      {param::Jt, plant.total_inertia_kgm2, "kg m^2", plant.inertia_confidence}};
   if (!plant.coupling) return values;
   const TwoMassPlant& c = *plant.coupling;
   const double sure = c.confidence;

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "names/drive_names.h"
+
 namespace dcservo {
 
 namespace {
@@ -188,8 +190,8 @@ std::vector<IdentifiedValue> IdentifyArmature(std::span<const double> voltage_V,
   const std::optional<Fit> fit = LeastSquares(rows, y);
   if (!fit || !(fit->c[0] > 0.0) || !(fit->c[1] > 0.0)) return {};
   const double L = 1.0 / fit->c[0], R = fit->c[1] / fit->c[0];
-  return {{"R", R, "ohm", ConfidenceOf(RatioRelative(*fit, 1, 0))},
-          {"L", L, "H", ConfidenceOf(Relative(fit->StdError(0), fit->c[0]))}};
+  return {{param::R, R, "ohm", ConfidenceOf(RatioRelative(*fit, 1, 0))},
+          {param::L, L, "H", ConfidenceOf(Relative(fit->StdError(0), fit->c[0]))}};
 }
 
 namespace {
@@ -218,8 +220,8 @@ bool Within(double ratio, double factor) { return ratio <= factor && ratio >= 1.
 
 std::optional<double> SupplyFactor(const std::vector<IdentifiedValue>& identified,
                                    double setup_R, double setup_L) {
-  const std::optional<double> r = ArmatureRatio(identified, "R", setup_R);
-  const std::optional<double> l = ArmatureRatio(identified, "L", setup_L);
+  const std::optional<double> r = ArmatureRatio(identified, param::R, setup_R);
+  const std::optional<double> l = ArmatureRatio(identified, param::L, setup_L);
   if (!r || !l || !Within(*r / *l, kAlike)) return std::nullopt;
   const double both = std::sqrt(*r * *l);
   if (Within(both, kArmatureAgrees)) return std::nullopt;
@@ -235,7 +237,7 @@ std::vector<std::string> ArmatureMismatches(const std::vector<IdentifiedValue>& 
     double setup_value, shown_scale;
     const char* unit;
   };
-  for (const Row& row : {Row{"R", setup_R, 1.0, "ohm"}, Row{"L", setup_L, 1e3, "mH"}}) {
+  for (const Row& row : {Row{param::R, setup_R, 1.0, "ohm"}, Row{param::L, setup_L, 1e3, "mH"}}) {
     const std::optional<double> ratio = ArmatureRatio(identified, row.name, row.setup_value);
     if (!ratio || Within(*ratio, kArmatureAgrees)) continue;
     char text[200];

@@ -10,6 +10,8 @@
 #include "host/zel_errors.h"
 #include "host/zel_names.h"
 #include "names/dialog_names.h"
+#include "names/drive_names.h"
+#include "names/program_names.h"
 #include "units/scales.h"
 #include "units/timing.h"
 
@@ -88,7 +90,7 @@ void CTotalInertiaTest::ClearResult() {
 int CTotalInertiaTest::OnInitDialog() {
   CMyTestDlg::OnInitDialog();
   ClearResult();
-  old_inertia_ = new_inertia_ = QuietValue("Jt");
+  old_inertia_ = new_inertia_ = QuietValue(param::Jt);
   LoadProgram(m_Coff, kInertiaTestProgram);
   SetRunTools({kInertiaTestProgram, &m_Coff, nullptr, nullptr, kCheckAllConditions});
   return 0;
@@ -100,10 +102,11 @@ void CTotalInertiaTest::BeginTest() {
   corrected_.reset();
   formula_inertia_ = NAN;
   coasting_ = false;
-  test_current_ = InternalInt32("TestCurrent");
-  const TestInput inputs[] = {{"In1", test_current_},
-                              {"LimitSpeedMax", InternalInt32("TestMaxSpeed")},
-                              {"Imax_Prot_Test", InternalInt32("TestProtectionCurrent")}};
+  test_current_ = InternalInt32(param::TestCurrent);
+  const TestInput inputs[] = {
+      {program::In1, test_current_},
+      {program::LimitSpeedMax, InternalInt32(param::TestMaxSpeed)},
+      {program::Imax_Prot_Test, InternalInt32(param::TestProtectionCurrent)}};
   StartRecord();
   StartRun(inputs);
 }
@@ -111,7 +114,8 @@ void CTotalInertiaTest::BeginTest() {
 // The speed that the test current builds up, the current itself, and the voltage that holds
 // it (which tells a shaft that turns unseen from a held one), in the units the setup shows
 // them.
-constexpr const char* kWatchedVariables[] = {"Motor_Speed", "Motor_Current", "Voltage_Reference"};
+constexpr const char* kWatchedVariables[] = {var::Motor_Speed, var::Motor_Current,
+                                             var::Voltage_Reference};
 
 void CTotalInertiaTest::StartRecord() {
   std::vector<WatchedRun::Channel> channels;
@@ -132,9 +136,9 @@ void CTotalInertiaTest::OnLook() {
 bool CTotalInertiaTest::CheckRunEnded() { return CheckDriveErrors(1, kCheckAllConditions); }
 
 bool CTotalInertiaTest::ReadResults(InertiaRunResults& r) {
-  return GetUserVariableValue(&m_Coff, "test_flag", r.test_flag, m_strError) &&
-         GetUserVariableValue(&m_Coff, "delta_time", r.delta_time, m_strError) &&
-         GetUserVariableValue(&m_Coff, "delta_speed", r.delta_speed, m_strError);
+  return GetUserVariableValue(&m_Coff, program::test_flag, r.test_flag, m_strError) &&
+         GetUserVariableValue(&m_Coff, program::delta_time, r.delta_time, m_strError) &&
+         GetUserVariableValue(&m_Coff, program::delta_speed, r.delta_speed, m_strError);
 }
 
 void CTotalInertiaTest::OnProgramEnded() {
@@ -148,7 +152,7 @@ void CTotalInertiaTest::OnProgramEnded() {
     TestFailed(1);
     return;
   }
-  const double j = MotorSpeedScale(m_Setup) * QuietValue("K") * test_current_ * r.delta_time *
+  const double j = MotorSpeedScale(m_Setup) * QuietValue(param::K) * test_current_ * r.delta_time *
                    SlowLoopPeriod(m_Setup) / (CurrentScale(m_Setup) * r.delta_speed);
   // A result the program has not produced (a run stopped early), or one that no motor has,
   // is no measurement.
@@ -158,7 +162,7 @@ void CTotalInertiaTest::OnProgramEnded() {
     TestFailed(1);
     return;
   }
-  if (!HasParameter("Jt")) {
+  if (!HasParameter(param::Jt)) {
     m_strError = msc_pszErrInternal;
     TestFailed(1);
     return;
@@ -195,7 +199,7 @@ void CTotalInertiaTest::LookAtCoast() {
   CZel_Variable* position = nullptr;
   {
     ZelQuietErrors quiet;
-    position = m_Setup.FindVariable("Motor_Position", 0);
+    position = m_Setup.FindVariable(var::Motor_Position, 0);
     if (position && !position->ReadFromChip()) position = nullptr;
   }
   if (position && counts_per_rad_ != 0.0) {
@@ -230,8 +234,9 @@ void CTotalInertiaTest::StoreResult() {
       CoastDeceleration(std::span(coast_time_s_).first(n), std::span(coast_position_rad_).first(n));
   corrected_.reset();
   if (coast) corrected_ = InertiaFromCoast(*run_, *coast);
-  m_Setup.SetParameterValueInBaseUnit("Jt", corrected_ ? corrected_->inertia : formula_inertia_);
-  new_inertia_ = m_Setup.GetParameterValueInBaseUnit("Jt");
+  m_Setup.SetParameterValueInBaseUnit(param::Jt,
+                                      corrected_ ? corrected_->inertia : formula_inertia_);
+  new_inertia_ = m_Setup.GetParameterValueInBaseUnit(param::Jt);
   RefreshAllParameters(0);
   ShowFormulaResult();
   TestSucceeded(1);
@@ -241,7 +246,7 @@ void CTotalInertiaTest::StoreResult() {
 // stored when friction made the two differ.
 void CTotalInertiaTest::ShowFormulaResult() {
   if (std::isnan(formula_inertia_)) return;
-  if (CZel_Parameter* jt = m_Setup.FindParameter("Jt"))
+  if (CZel_Parameter* jt = m_Setup.FindParameter(param::Jt))
     SetChildText(kJtResultEdit, DisplayText(*jt, formula_inertia_));
   std::string note;
   if (corrected_ && new_inertia_ != formula_inertia_) {
@@ -259,16 +264,16 @@ void CTotalInertiaTest::ShowFormulaResult() {
 
 void CTotalInertiaTest::OnChangedParameterUnit(const std::string& name) {
   CMyTestDlg::OnChangedParameterUnit(name);
-  if (zel::NamesEqual(name, "Jt")) ShowFormulaResult();
+  if (zel::NamesEqual(name, param::Jt)) ShowFormulaResult();
 }
 
 // The program times the speed from 20 % of the limit up to 80 %; its windowed speeds count
 // whole encoder counts over the window.
 InertiaRun CTotalInertiaTest::RunOf(const InertiaRunResults& r) {
   const double speed_scale = MotorSpeedScale(m_Setup);
-  const double limit = InternalInt32("TestMaxSpeed");
+  const double limit = InternalInt32(param::TestMaxSpeed);
   InertiaRun run;
-  run.torque_Nm = QuietValue("K") * test_current_ / CurrentScale(m_Setup);
+  run.torque_Nm = QuietValue(param::K) * test_current_ / CurrentScale(m_Setup);
   run.speed_gain_rad_s = r.delta_speed / speed_scale;
   run.time_s = r.delta_time * SlowLoopPeriod(m_Setup);
   run.mean_speed_rad_s = (0.2 * limit + 0.5 * r.delta_speed) / speed_scale;
@@ -278,26 +283,26 @@ InertiaRun CTotalInertiaTest::RunOf(const InertiaRunResults& r) {
 }
 
 void CTotalInertiaTest::OnCancel() {
-  CloseOfferingToKeep("Total inertia", "Jt", "%g", old_inertia_, new_inertia_);
+  CloseOfferingToKeep("Total inertia", param::Jt, "%g", old_inertia_, new_inertia_);
 }
 
 void CTotalInertiaTest::OnOK() {
   CMyTestDlg::OnOK();
-  m_Setup.SetParameterValueInBaseUnit("Imax_Prot",
-                                      m_Setup.GetParameterValueInBaseUnit("TestProtectionCurrent"));
+  m_Setup.SetParameterValueInBaseUnit(
+      param::Imax_Prot, m_Setup.GetParameterValueInBaseUnit(param::TestProtectionCurrent));
 }
 
 void CTotalInertiaTest::DescribeRun(TestRunReport& report) const {
   CMyTestDlg::DescribeRun(report);
   if (m_nTestResult != 1) return;
-  report.results.push_back({"Jt", new_inertia_, "kgm^2"});
+  report.results.push_back({param::Jt, new_inertia_, "kgm^2"});
   if (corrected_) {
     report.results.push_back({"Jt_formula", formula_inertia_, "kgm^2"});
-    report.identified.push_back({"Jt", corrected_->inertia, "kgm^2", corrected_->confidence});
+    report.identified.push_back({param::Jt, corrected_->inertia, "kgm^2", corrected_->confidence});
     report.identified.push_back(
         {"friction_torque", corrected_->friction_Nm, "Nm", corrected_->confidence});
   } else if (run_) {
-    report.identified.push_back({"Jt", run_->Raw(), "kgm^2", run_->Confidence()});
+    report.identified.push_back({param::Jt, run_->Raw(), "kgm^2", run_->Confidence()});
     report.warnings.emplace_back(kFrictionUnseen);
   }
 }

@@ -11,6 +11,8 @@
 #include "host/zel_graph.h"
 #include "host/zel_logger.h"
 #include "host/zel_setup.h"
+#include "names/drive_names.h"
+#include "names/program_names.h"
 #include "units/scales.h"
 
 namespace dcservo {
@@ -60,7 +62,7 @@ int CMyTestDlg::CheckDriveErrors(int failTest, unsigned mask) {
   CZel_Variable* mer = nullptr;
   {
     ZelQuietErrors quiet;  // a drive without MER is the internal failure below
-    mer = m_Setup.FindVariable("MER", 0);
+    mer = m_Setup.FindVariable(var::MER, 0);
   }
   const char* text = msc_pszErrInternal;
   if (mer && mer->ReadFromChip()) {
@@ -76,7 +78,7 @@ int CMyTestDlg::CheckDriveErrors(int failTest, unsigned mask) {
 
 int CMyTestDlg::CheckTestFlag(int failTest) {
   double flag = 0.0;
-  if (!GetUserVariableValue(run_.coff, "test_flag", flag, m_strError)) {
+  if (!GetUserVariableValue(run_.coff, program::test_flag, flag, m_strError)) {
     // the host has said why
   } else if (flag == kUnsetValue) {
     m_strError = msc_pszErrInternal;
@@ -265,7 +267,7 @@ bool CMyTestDlg::CheckRunEnded() {
 
 void CMyTestDlg::WatchProgram() {
   double started = 0.0;
-  if (!GetUserVariableValue(run_.coff, "STARTED", started, m_strError)) {
+  if (!GetUserVariableValue(run_.coff, program::STARTED, started, m_strError)) {
     TestFailed(1);
     return;
   }

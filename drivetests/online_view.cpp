@@ -8,6 +8,7 @@
 #include "host/zel_errors.h"
 #include "host/zel_logger.h"
 #include "host/zel_setup.h"
+#include "names/drive_names.h"
 
 namespace dcservo {
 
@@ -81,13 +82,13 @@ double ScopeWindow(CZel_Setup& setup, const ProfileNames& names, bool with_final
 }
 
 ScopeTriggerSettings SpeedScopeTrigger(CZel_Setup& setup, bool multi_cycle) {
-  const double v = Quiet(setup, "TestSpeed");
-  return TriggerOn(setup, kSpeedProfileNames, multi_cycle, "Speed_Reference", v,
+  const double v = Quiet(setup, param::TestSpeed);
+  return TriggerOn(setup, kSpeedProfileNames, multi_cycle, var::Speed_Reference, v,
                    v >= 0.0 ? 1 : 0);
 }
 
 ScopeTriggerSettings PositionScopeTrigger(CZel_Setup& setup, bool multi_cycle) {
-  const double p = Quiet(setup, "TestPosition");
+  const double p = Quiet(setup, param::TestPosition);
   double level = 0.95 * p;
   int slope = p >= 0.0 ? 1 : 0;
   if (!HasReferenceType(setup)) {
@@ -102,7 +103,7 @@ ScopeTriggerSettings PositionScopeTrigger(CZel_Setup& setup, bool multi_cycle) {
       case ReferenceType::Positive: break;
     }
   }
-  return TriggerOn(setup, kPositionProfileNames, multi_cycle, "Target_Position", level, slope);
+  return TriggerOn(setup, kPositionProfileNames, multi_cycle, var::Target_Position, level, slope);
 }
 
 int ApplyScopeTrigger(CZel_ScopeLogger& scope, const ScopeTriggerSettings& s) {
@@ -118,9 +119,9 @@ void RescaleScopePair(CZel_ScopeLogger& scope, const char* first, const char* se
 }
 
 void RescaleCurrentPair(CZel_ScopeLogger& scope, CZel_Setup& setup) {
-  RescaleScopePair(scope, "Current_Reference", "Motor_Current",
-                   ValueInSelectedUnit(setup, "TestLimitCurrent") / 3.0,
-                   SelectedUnitName(setup, "TestLimitCurrent"), 2.0);
+  RescaleScopePair(scope, var::Current_Reference, var::Motor_Current,
+                   ValueInSelectedUnit(setup, param::TestLimitCurrent) / 3.0,
+                   SelectedUnitName(setup, param::TestLimitCurrent), 2.0);
 }
 
 double ValueInSelectedUnit(CZel_Setup& setup, const char* name) {

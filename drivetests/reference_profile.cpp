@@ -4,6 +4,7 @@
 
 #include "host/zel_errors.h"
 #include "host/zel_setup.h"
+#include "names/drive_names.h"
 #include "units/scales.h"
 #include "units/timing.h"
 
@@ -101,7 +102,7 @@ double ProfileScale(CZel_Setup& setup, const ProfileNames& names) {
 
 bool HasReferenceType(CZel_Setup& setup) {
   ZelQuietErrors quiet;
-  return setup.FindParameter("SpeedTestReferenceType") != nullptr;
+  return setup.FindParameter(param::SpeedTestReferenceType) != nullptr;
 }
 
 ReferenceType ProfileReferenceType(CZel_Setup& setup, const ProfileNames& names) {

@@ -8,6 +8,8 @@
 #include <array>
 #include <optional>
 
+#include "names/drive_names.h"
+
 class CZel_Setup;
 
 namespace dcservo {
@@ -60,10 +62,20 @@ struct ProfileNames {
   const char* type;         // SpeedTestReferenceType, PositionTestReferenceType
   bool position;
 };
-inline constexpr ProfileNames kSpeedProfileNames = {
-    "TestSpeed", "TPS", "TNS", "TaPS", "TaNS", "SpeedTestReferenceType", false};
-inline constexpr ProfileNames kPositionProfileNames = {
-    "TestPosition", "TPP", "TNP", "TaPP", "TaNP", "PositionTestReferenceType", true};
+inline constexpr ProfileNames kSpeedProfileNames = {param::TestSpeed,
+                                                    param::TPS,
+                                                    param::TNS,
+                                                    param::TaPS,
+                                                    param::TaNS,
+                                                    param::SpeedTestReferenceType,
+                                                    false};
+inline constexpr ProfileNames kPositionProfileNames = {param::TestPosition,
+                                                       param::TPP,
+                                                       param::TNP,
+                                                       param::TaPP,
+                                                       param::TaNP,
+                                                       param::PositionTestReferenceType,
+                                                       true};
 
 // The internal scale of the final value: load speed or load position.
 double ProfileScale(CZel_Setup& setup, const ProfileNames& names);

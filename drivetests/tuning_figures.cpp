@@ -7,6 +7,7 @@
 #include "design/drive_model.h"
 #include "host/zel_errors.h"
 #include "host/zel_setup.h"
+#include "names/drive_names.h"
 #include "units/scales.h"
 
 namespace dcservo {
@@ -181,9 +182,10 @@ namespace {
 void TestLimits(CZel_Setup& setup, ModelRun& run) {
   ZelQuietErrors quiet;  // a setup without them runs with the chip's
   if (run.structure == ModelStructure::PositionOverSpeed) {
-    if (setup.FindParameter("Limit_Speed")) run.speed_limit = std::trunc(DriveInternalValue(setup, "Limit_Speed"));
-  } else if (setup.FindParameter("TestLimitCurrent")) {
-    run.current_limit = DriveInternalValue(setup, "TestLimitCurrent");
+    if (setup.FindParameter(param::Limit_Speed))
+      run.speed_limit = std::trunc(DriveInternalValue(setup, param::Limit_Speed));
+  } else if (setup.FindParameter(param::TestLimitCurrent)) {
+    run.current_limit = DriveInternalValue(setup, param::TestLimitCurrent);
   }
 }
 

@@ -6,6 +6,7 @@
 #include "host/zel_errors.h"
 #include "host/zel_quiet_value.h"
 #include "host/zel_setup.h"
+#include "names/drive_names.h"
 
 namespace dcservo {
 
@@ -44,18 +45,15 @@ int WriteRegister(CZel_Setup& setup, const char* name) {
 
 std::span<const GainChipRow> TuningGainRows(TunedLoop loop) {
   static const GainChipRow speed_rows[] = {
-      GainRow(Gain::Kp_S),
-      GainRow(Gain::Ki_S),
-      {"IPSatS", {"IMAXS"}, false},
-      SpeedFeedforwardRow(),
-      AccelerationFeedforwardRow(),
+      GainRow(Gain::Kp_S),   GainRow(Gain::Ki_S),          {param::IPSatS, {param::IMAXS}, false},
+      SpeedFeedforwardRow(), AccelerationFeedforwardRow(),
   };
   static const GainChipRow position_rows[] = {
       GainRow(Gain::Kp_P),
       GainRow(Gain::Ki_P),
       GainRow(Gain::Kd_P),
-      {"filter_D", {"KDFP"}, false},
-      {"IPSatP", {"IMAXP"}, false},
+      {param::filter_D, {param::KDFP}, false},
+      {param::IPSatP, {param::IMAXP}, false},
       SpeedFeedforwardRow(),
       AccelerationFeedforwardRow(),
   };
@@ -123,17 +121,17 @@ std::optional<std::pair<double, double>> GainSliderRange(const CZel_Setup& setup
 
 bool FollowTotalInertia(CZel_Setup& setup, bool motor_inertia_known) {
   if (!motor_inertia_known) return false;
-  if (!(ZelQuietBaseValue(setup, "Jm") > 0.0)) return false;
+  if (!(ZelQuietBaseValue(setup, param::Jm) > 0.0)) return false;
   ComputeJload_over_J(setup);
   return true;
 }
 
 bool FollowInertiaRatio(CZel_Setup& setup, bool motor_inertia_known) {
   if (!motor_inertia_known) return false;
-  const double jm = ZelQuietBaseValue(setup, "Jm");
+  const double jm = ZelQuietBaseValue(setup, param::Jm);
   if (!(jm > 0.0)) return false;
-  const double ratio = ZelQuietBaseValue(setup, "Jload_over_J");
-  setup.SetParameterValueInBaseUnit("Jt", (ratio + 1.0) * jm);
+  const double ratio = ZelQuietBaseValue(setup, param::Jload_over_J);
+  setup.SetParameterValueInBaseUnit(param::Jt, (ratio + 1.0) * jm);
   return true;
 }
 

@@ -12,6 +12,7 @@
 #include "host/zel_logger.h"
 #include "host/zel_quiet_value.h"
 #include "host/zel_setup.h"
+#include "names/drive_names.h"
 #include "units/scales.h"
 
 namespace dcservo {
@@ -69,8 +70,8 @@ void MarginsOfRun(CZel_Setup& setup, TunedLoop loop, TuningRunFigures& figures) 
   figures.inertia_spread = MarginsOverInertia(*model, structure, loop);
   if (structure != ModelStructure::PositionOverSpeed || !figures.margins) return;
   if (const auto inner = MarginsOf(*model, ModelStructure::Speed, TunedLoop::Speed))
-    figures.slow_inner_loop =
-        SlowInnerLoopText(*inner, *figures.margins, ZelQuietBaseValue(setup, "PB_P"), "PB_P");
+    figures.slow_inner_loop = SlowInnerLoopText(*inner, *figures.margins,
+                                                ZelQuietBaseValue(setup, param::PB_P), param::PB_P);
 }
 
 }  // namespace
@@ -137,7 +138,7 @@ void FindResonanceInLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger,
                         const MotionLog& log, TuningRunFigures& figures) {
   figures.current_spectrum.reset();
   figures.resonance.reset();
-  const double ts = ZelQuietBaseValue(setup, "Ts_S");
+  const double ts = ZelQuietBaseValue(setup, param::Ts_S);
   if (logger.GetPointsRead() < 2 || !(ts > 0.0)) return;
   const double period = log.time_s[1] - log.time_s[0];
   if (!(period > 0.0)) return;
@@ -170,8 +171,8 @@ void IdentifyFromLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, Tun
   if (loop != TunedLoop::Speed || logger.GetPointsRead() == 0) return;
   ZelQuietErrors quiet;  // a setup without the motor's data identifies nothing
   const double to_motor = LoadSpeedScale(setup) / MotorSpeedScale(setup);
-  const double limit = ZelQuietBaseValue(setup, "TestLimitCurrent");
-  const double k = ZelQuietBaseValue(setup, "K");
+  const double limit = ZelQuietBaseValue(setup, param::TestLimitCurrent);
+  const double k = ZelQuietBaseValue(setup, param::K);
   if (!std::isfinite(to_motor) || !(k > 0.0)) return;
   MotionLog log;
   const std::size_t points = logger.GetPointsRead();
@@ -191,10 +192,11 @@ void IdentifyFromLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, Tun
   }
   // A speed loop of band w and damping zeta settles within a few 1 / (zeta w): a slow loop's
   // stretch of constant speed starts later than a fast one's.
-  const double band = ZelQuietBaseValue(setup, "PB_S") * ZelQuietBaseValue(setup, "Dump_S");
+  const double band =
+      ZelQuietBaseValue(setup, param::PB_S) * ZelQuietBaseValue(setup, param::Dump_S);
   if (band > 0.0) log.settle_s = kSettledAfterTimeConstants / band;
-  const double levels = ZelQuietBaseValue(setup, "ADCResolution");
-  if (levels > 1.0) log.current_step_A = 2.0 * ZelQuietBaseValue(setup, "ImaxPS") / levels;
+  const double levels = ZelQuietBaseValue(setup, param::ADCResolution);
+  if (levels > 1.0) log.current_step_A = 2.0 * ZelQuietBaseValue(setup, param::ImaxPS) / levels;
   friction = IdentifyFriction(log, k);
   figures.ripple = RippleAtConstantSpeed(log);
   double held = 0.0;
@@ -205,7 +207,7 @@ void IdentifyFromLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, Tun
     held = std::max(held, std::abs(sum / static_cast<double>(stretch.size())));
   }
   figures.held_current_A = held;
-  figures.rated_A = ZelQuietBaseValue(setup, "In");
+  figures.rated_A = ZelQuietBaseValue(setup, param::In);
   FindResonanceInLog(setup, logger, log, figures);
 }
 
@@ -287,12 +289,12 @@ void JudgeRunLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, TunedLo
     current_reference = LoggedColumn(logger, 3);
     current = LoggedColumn(logger, 4);
     figures.current = RunCurrentOf(current_reference, current, period,
-                                   ZelQuietBaseValue(setup, "TestLimitCurrent"),
-                                   ZelQuietBaseValue(setup, "In"));
+                                   ZelQuietBaseValue(setup, param::TestLimitCurrent),
+                                   ZelQuietBaseValue(setup, param::In));
     if (figures.current && speed) figures.current->held_A = figures.held_current_A;
   }
-  const double band = ZelQuietBaseValue(setup, speed ? "PB_S" : "PB_P") *
-                      ZelQuietBaseValue(setup, speed ? "Dump_S" : "Dump_P");
+  const double band = ZelQuietBaseValue(setup, speed ? param::PB_S : param::PB_P) *
+                      ZelQuietBaseValue(setup, speed ? param::Dump_S : param::Dump_P);
   const std::vector<double> reference = LoggedColumn(logger, 1, RunOrigin(loop, logger));
   std::vector<double> signal;
   OscillationLog log;
@@ -302,8 +304,8 @@ void JudgeRunLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, TunedLo
     // The current reference: a coupling that rings shows there first, and at full size.
     if (current_reference.empty()) return;
     signal = current_reference;
-    const double levels = ZelQuietBaseValue(setup, "ADCResolution");
-    log.step = levels > 1.0 ? 2.0 * ZelQuietBaseValue(setup, "ImaxPS") / levels : 0.0;
+    const double levels = ZelQuietBaseValue(setup, param::ADCResolution);
+    log.step = levels > 1.0 ? 2.0 * ZelQuietBaseValue(setup, param::ImaxPS) / levels : 0.0;
     log.unit_name = "A";
   } else {
     const std::vector<double> response = LoggedColumn(logger, 2, RunOrigin(loop, logger));

@@ -4,6 +4,8 @@
 #include "drivetests/tuning_prediction.h"
 #include "host/zel_comm.h"
 #include "host/zel_setup.h"
+#include "names/drive_names.h"
+#include "names/program_names.h"
 
 namespace dcservo {
 
@@ -117,7 +119,7 @@ void CTuningRunDlg::BeginTest() {
   SetRunTools({Program(), &coff_, &graphs_.Logger(), &graphs_.LoggerGraph(), kTuningRunMask});
   if (!WriteLimitInputs() || !WriteProfile()) return;
   m_bRunUntilStop = multi_ ? 1 : 0;
-  if (!WriteInput("MultiC", multi_ ? 1.0 : 0.0) || !WriteClosingInputs()) return;
+  if (!WriteInput(program::MultiC, multi_ ? 1.0 : 0.0) || !WriteClosingInputs()) return;
   CZel_Logger* logger = &graphs_.Logger();
   if (online_) {
     logger = scope_.Logger();

@@ -10,6 +10,7 @@
 #include "host/zel_logger.h"
 #include "host/zel_quiet_value.h"
 #include "host/zel_setup.h"
+#include "names/drive_names.h"
 
 namespace dcservo {
 namespace {
@@ -33,7 +34,7 @@ static_assert(std::size(kFrameHandlers) == std::size(g_routes));
 }  // namespace
 
 TuningScope::TuningScope(CZel_Setup& setup, CZel_CoffFormat* coff) {
-  if (std::atoi(setup.GetOptionNoError("hasOscilloscope").c_str()) != 0)
+  if (std::atoi(setup.GetOptionNoError(option::hasOscilloscope).c_str()) != 0)
     logger_ = std::make_unique<CZel_ScopeLogger>(setup, coff);
 }
 
@@ -91,10 +92,10 @@ TuningScope::Tick TuningScope::Poll(bool stop_requested) {
 
 void ScaleSpeedTestChannels(CZel_ScopeLogger& scope, CZel_Setup& setup, ScopeChannels which) {
   if (which == ScopeChannels::FinalValue) {
-    const double v = ValueInSelectedUnit(setup, "TestSpeed");
-    RescaleScopePair(scope, "Speed_Reference", "Load_Speed", std::fabs(0.25 * v),
-                     SelectedUnitName(setup, "TestSpeed"),
-                     ZelQuietBaseValue(setup, "TestSpeed") < 0.0 ? -4.0 : 0.0);
+    const double v = ValueInSelectedUnit(setup, param::TestSpeed);
+    RescaleScopePair(scope, var::Speed_Reference, var::Load_Speed, std::fabs(0.25 * v),
+                     SelectedUnitName(setup, param::TestSpeed),
+                     ZelQuietBaseValue(setup, param::TestSpeed) < 0.0 ? -4.0 : 0.0);
   } else if (which == ScopeChannels::Current) {
     RescaleCurrentPair(scope, setup);
   }
@@ -102,21 +103,21 @@ void ScaleSpeedTestChannels(CZel_ScopeLogger& scope, CZel_Setup& setup, ScopeCha
 
 void ScalePositionTestChannels(CZel_ScopeLogger& scope, CZel_Setup& setup, ScopeChannels which,
                                bool over_speed_loop) {
-  const double p = ZelQuietBaseValue(setup, "TestPosition");
+  const double p = ZelQuietBaseValue(setup, param::TestPosition);
   if (which == ScopeChannels::FinalValue) {
-    RescaleScopePair(scope, "Target_Position", "Load_Position",
-                     std::fabs(0.25 * ValueInSelectedUnit(setup, "TestPosition")),
-                     SelectedUnitName(setup, "TestPosition"), p < 0.0 ? -4.0 : 0.0);
+    RescaleScopePair(scope, var::Target_Position, var::Load_Position,
+                     std::fabs(0.25 * ValueInSelectedUnit(setup, param::TestPosition)),
+                     SelectedUnitName(setup, param::TestPosition), p < 0.0 ? -4.0 : 0.0);
   } else if (which == ScopeChannels::Speed && over_speed_loop) {
     const double ramp =
-        std::min(ZelQuietBaseValue(setup, "TaPP"), ZelQuietBaseValue(setup, "TaNP"));
+        std::min(ZelQuietBaseValue(setup, param::TaPP), ZelQuietBaseValue(setup, param::TaNP));
     if (!(ramp > 0.0)) return;
     const double peak_base = p / ramp;
     ZelQuietErrors quiet;
-    const CZel_Parameter* speed = setup.FindParameter("TestSpeed");
+    const CZel_Parameter* speed = setup.FindParameter(param::TestSpeed);
     const double peak = speed ? speed->GetSelectedUnit().FromBase(peak_base) : peak_base;
-    RescaleScopePair(scope, "Speed_Reference", "Load_Speed", std::fabs(0.5 * peak),
-                     SelectedUnitName(setup, "TestSpeed"), 2.0);
+    RescaleScopePair(scope, var::Speed_Reference, var::Load_Speed, std::fabs(0.5 * peak),
+                     SelectedUnitName(setup, param::TestSpeed), 2.0);
   } else if (which == ScopeChannels::Current && !over_speed_loop) {
     RescaleCurrentPair(scope, setup);
   }

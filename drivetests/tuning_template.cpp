@@ -9,6 +9,7 @@
 
 #include "host/zel_template_builder.h"
 #include "host/zel_test_dlg.h"
+#include "names/drive_names.h"
 
 namespace dcservo {
 
@@ -179,13 +180,13 @@ const TuningTestKind kSpeedTuningKind = {
     "Checks speed controller response.",
     262402,
     kSpeedProfileNames,
-    "OnlinePlotS",
-    "MultiCycleS",
-    "Kp_S_scl",
-    "Ki_S_scl",
-    "IPSatS",
-    "PB_S",
-    "SpeedTuningOscSettings",
+    param::OnlinePlotS,
+    param::MultiCycleS,
+    param::Kp_S_scl,
+    param::Ki_S_scl,
+    param::IPSatS,
+    param::PB_S,
+    option::SpeedTuningOscSettings,
     "SpeedTuning",
     kFinalSpeedEdit,
     kFinalSpeedUnit,
@@ -208,13 +209,13 @@ const TuningTestKind kPositionTuningKind = {
     "Checks position controller response.",
     262403,
     kPositionProfileNames,
-    "OnlinePlotP",
-    "MultiCycleP",
-    "Kp_P_scl",
-    "Ki_P_scl",
-    "IPSatP",
-    "PB_P",
-    "PositionTuningOscSettings",
+    param::OnlinePlotP,
+    param::MultiCycleP,
+    param::Kp_P_scl,
+    param::Ki_P_scl,
+    param::IPSatP,
+    param::PB_P,
+    option::PositionTuningOscSettings,
     "PositionTuning",
     kFinalPositionEdit,
     kFinalPositionUnit,

@@ -12,6 +12,8 @@
 #include "host/zel_quiet_value.h"
 #include "host/zel_setup.h"
 #include "names/dialog_names.h"
+#include "names/drive_names.h"
+#include "names/program_names.h"
 #include "units/drive_modes.h"
 #include "units/scales.h"
 
@@ -58,9 +60,9 @@ void CTuningTestDlg::BindSlider(const char* name, int slider, int edit, int unit
 
 void CTuningTestDlg::BindParameters() {
   const ProfileNames& n = Kind().profile;
-  AddParameterControls("TestLimitCurrent", kLimitEdit, kLimitUnit);
-  AddParameterControls("TestProtectionCurrent", kProtectionEdit, kProtectionUnit);
-  AddParameterControls("Jt", kInertiaEdit, kInertiaUnit);
+  AddParameterControls(param::TestLimitCurrent, kLimitEdit, kLimitUnit);
+  AddParameterControls(param::TestProtectionCurrent, kProtectionEdit, kProtectionUnit);
+  AddParameterControls(param::Jt, kInertiaEdit, kInertiaUnit);
   AddParameterControls(n.final_value, Kind().final_edit, Kind().final_unit);
   AddParameterControls(n.hold, kHoldEdit, kHoldUnit);
   AddParameterControls(n.end, kEndEdit, kEndUnit);
@@ -74,11 +76,11 @@ void CTuningTestDlg::BindParameters() {
   BindSlider(Kind().ki, kKiSlider, kKiEdit, 0, kKiSpin, kKiSpin2);
   BindSlider(Kind().integral_limit, kIntegralSlider, kIntegralEdit, kIntegralUnit, kIntegralSpin,
              kIntegralSpin2);
-  BindSlider("KFFS_scl", kKffsSlider, kKffsEdit, 0, kKffsSpin, kKffsSpin2);
-  BindSlider("KFFA_scl", kKffaSlider, kKffaEdit, 0, kKffaSpin, kKffaSpin2);
+  BindSlider(param::KFFS_scl, kKffsSlider, kKffsEdit, 0, kKffsSpin, kKffsSpin2);
+  BindSlider(param::KFFA_scl, kKffaSlider, kKffaEdit, 0, kKffaSpin, kKffaSpin2);
   BindSlider(Kind().pass_band, kPassBandSlider, kPassBandEdit, kPassBandUnit, kPassBandSpin,
              kPassBandSpin2);
-  BindSlider("Jload_over_J", kRatioSlider, kRatioEdit, 0, kRatioSpin, kRatioSpin2);
+  BindSlider(param::Jload_over_J, kRatioSlider, kRatioEdit, 0, kRatioSpin, kRatioSpin2);
 }
 
 int CTuningTestDlg::OnInitDialog() {
@@ -95,8 +97,8 @@ int CTuningTestDlg::OnInitDialog() {
   SelectTabPage(kTuningTab, kTestParametersPage);
   SetUpRun();
 
-  const double jt = ZelQuietBaseValue(m_Setup, "Jt");
-  const double jm = ZelQuietBaseValue(m_Setup, "Jm");
+  const double jt = ZelQuietBaseValue(m_Setup, param::Jt);
+  const double jm = ZelQuietBaseValue(m_Setup, param::Jm);
   if (jm > jt && MotorInertiaKnown() && ZelIsDialogRegistered(dialog_names::kInertiaQuestion)) {
     if (auto question = ZelCreateDialog(dialog_names::kInertiaQuestion, m_Setup, this))
       question->DoModal();
@@ -119,7 +121,9 @@ void CTuningTestDlg::ShowProfilePicture() {
   SetImage(kProfilePicture, kProfilePictures[type]);
 }
 
-bool CTuningTestDlg::MotorInertiaKnown() const { return QuietInt("isMotorInertiaUnknown") == 0; }
+bool CTuningTestDlg::MotorInertiaKnown() const {
+  return QuietInt(param::isMotorInertiaUnknown) == 0;
+}
 
 // ---- state ---------------------------------------------------------------------------------
 
@@ -165,7 +169,8 @@ void CTuningTestDlg::RefreshState() {
   EnableChildren(kRatioControls, MotorInertiaKnown());
   RefreshOwnState();
   ShowChild(kFilters, on_test);
-  EnableChild(kFilters, HasParameter("IQREF_BQ_INI") && ZelIsDialogRegistered(dialog_names::kFilters));
+  EnableChild(kFilters,
+              HasParameter(param::IQREF_BQ_INI) && ZelIsDialogRegistered(dialog_names::kFilters));
   const bool has_type = HasReferenceType(m_Setup);
   for (int id : {kTypePositive, kTypeNegative, kTypeBidirectional})
     ShowChild(id, !on_test && has_type);
@@ -173,8 +178,8 @@ void CTuningTestDlg::RefreshState() {
 }
 
 bool CTuningTestDlg::CheckTestParameters() {
-  if (ZelQuietBaseValue(m_Setup, "TestLimitCurrent") >
-      ZelQuietBaseValue(m_Setup, "TestProtectionCurrent")) {
+  if (ZelQuietBaseValue(m_Setup, param::TestLimitCurrent) >
+      ZelQuietBaseValue(m_Setup, param::TestProtectionCurrent)) {
     MessageBox(kLimitAboveProtectionText, {}, kMbOk | kMbIconWarning);
     return false;
   }
@@ -184,11 +189,12 @@ bool CTuningTestDlg::CheckTestParameters() {
 // ---- parameters ----------------------------------------------------------------------------
 
 void CTuningTestDlg::OnJtChanged(const std::string&) {
-  if (FollowTotalInertia(m_Setup, MotorInertiaKnown())) RefreshParameterControls("Jload_over_J");
+  if (FollowTotalInertia(m_Setup, MotorInertiaKnown()))
+    RefreshParameterControls(param::Jload_over_J);
 }
 
 void CTuningTestDlg::OnRatioChanged(const std::string&) {
-  if (FollowInertiaRatio(m_Setup, MotorInertiaKnown())) RefreshParameterControls("Jt");
+  if (FollowInertiaRatio(m_Setup, MotorInertiaKnown())) RefreshParameterControls(param::Jt);
 }
 
 void CTuningTestDlg::OnFinalValueChanged(const std::string& name) {
@@ -232,10 +238,10 @@ std::vector<ZelNameHandler<CTuningTestDlg>> CTuningTestDlg::ChangeHandlers() con
   using D = CTuningTestDlg;
   const ProfileNames& n = Kind().profile;
   return {{Kind().multi_cycle, &D::OnMultiCycleChanged},
-          {"Jt", &D::OnJtChanged},
-          {"Jload_over_J", &D::OnRatioChanged},
+          {param::Jt, &D::OnJtChanged},
+          {param::Jload_over_J, &D::OnRatioChanged},
           {n.final_value, &D::OnFinalValueChanged},
-          {"TestLimitCurrent", &D::OnLimitCurrentChanged},
+          {param::TestLimitCurrent, &D::OnLimitCurrentChanged},
           {n.hold, &D::OnTimingChanged},
           {n.end, &D::OnTimingChanged},
           {n.first_ramp, &D::OnTimingChanged},
@@ -252,18 +258,18 @@ void CTuningTestDlg::OnChangedParameterUnit(const std::string& name) {
   if (Scope().FollowsProfile()) {
     if (zel::NamesEqual(name, Kind().profile.final_value))
       SetChannelScales(ScopeChannels::FinalValue);
-    else if (zel::NamesEqual(name, "TestLimitCurrent"))
+    else if (zel::NamesEqual(name, param::TestLimitCurrent))
       SetChannelScales(ScopeChannels::Current);
   }
   CMyTestDlg::OnChangedParameterUnit(name);
 }
 
 void CTuningTestDlg::OnRefreshParameterValue(const std::string& name) {
-  if (zel::NamesEqual(name, "Jt")) {
-    if (ZelQuietBaseValue(m_Setup, "Jm") > ZelQuietBaseValue(m_Setup, "Jt") &&
+  if (zel::NamesEqual(name, param::Jt)) {
+    if (ZelQuietBaseValue(m_Setup, param::Jm) > ZelQuietBaseValue(m_Setup, param::Jt) &&
         MotorInertiaKnown()) {
       MessageBox(kLowInertiaText, {}, kMbOk | kMbIconWarning);
-      m_Setup.SetParameterValueInBaseUnit("isMotorInertiaUnknown", 1.0);
+      m_Setup.SetParameterValueInBaseUnit(param::isMotorInertiaUnknown, 1.0);
       RefreshState();
     }
   } else if (zel::NamesEqual(name, Kind().profile.type)) {
@@ -311,12 +317,12 @@ void CTuningTestDlg::OnTune() {
 void CTuningTestDlg::OnIdentify() {
   std::unique_ptr<CZel_Dialog> test = ZelCreateDialog(dialog_names::kInertiaTest, m_Setup, this);
   if (!test || test->DoModal() != kIdOk) return;
-  OnChangedParameterValue("Jt");
+  OnChangedParameterValue(param::Jt);
   RefreshAllParameters(0);
 }
 
 void CTuningTestDlg::OnFilters() {
-  if (!HasParameter("IQREF_BQ_INI")) return;
+  if (!HasParameter(param::IQREF_BQ_INI)) return;
   ComputeChipParameters(m_Setup);
   ComputeScaledParameters(m_Setup);
   std::unique_ptr<CZel_Dialog> filters = ZelCreateDialog(dialog_names::kFilters, m_Setup, this);
@@ -396,9 +402,10 @@ int CTuningTestDlg::OnChannelScaleChange(int channel, int steps) {
 void CTuningTestDlg::OnOK() {
   CMyTestDlg::OnOK();
   Scope().SaveSettings(m_Setup, Kind().scope_option);
-  m_Setup.SetParameterValueInBaseUnit("Imax_Prot",
-                                      ZelQuietBaseValue(m_Setup, "TestProtectionCurrent"));
-  m_Setup.SetParameterValueInBaseUnit("IlimPS", ZelQuietBaseValue(m_Setup, "TestLimitCurrent"));
+  m_Setup.SetParameterValueInBaseUnit(param::Imax_Prot,
+                                      ZelQuietBaseValue(m_Setup, param::TestProtectionCurrent));
+  m_Setup.SetParameterValueInBaseUnit(param::IlimPS,
+                                      ZelQuietBaseValue(m_Setup, param::TestLimitCurrent));
 }
 
 // ---- the speed test ------------------------------------------------------------------------
@@ -407,12 +414,13 @@ CTestSpeedTuning::CTestSpeedTuning(CZel_Setup& setup, CZel_Dialog* parent)
     : CTuningTestDlg(setup, kSpeedTuningKind, parent) {}
 
 std::vector<std::string> CTestSpeedTuning::LoggedVariables() const {
-  return {"Speed_Reference", "Load_Speed", "Current_Reference", "Motor_Current"};
+  return {var::Speed_Reference, var::Load_Speed, var::Current_Reference, var::Motor_Current};
 }
 
 int CTestSpeedTuning::WriteLimitInputs() {
-  return WriteInput("IlimPS_Test", DriveInternalValue(m_Setup, "TestLimitCurrent")) &&
-         WriteInput("Imax_Prot_Test", DriveInternalValue(m_Setup, "TestProtectionCurrent"));
+  return WriteInput(program::IlimPS_Test, DriveInternalValue(m_Setup, param::TestLimitCurrent)) &&
+         WriteInput(program::Imax_Prot_Test,
+                    DriveInternalValue(m_Setup, param::TestProtectionCurrent));
 }
 
 void CTestSpeedTuning::RefreshOwnState() {
@@ -420,9 +428,9 @@ void CTestSpeedTuning::RefreshOwnState() {
                                kKffsSlider,     kKffsSpin2, kKffaLabel, kKffaEdit,
                                kKffaSpin,       kKffaSlider, kKffaSpin2};
   static const int kSpeedRow[] = {kKffsLabel, kKffsEdit, kKffsSpin, kKffsSlider, kKffsSpin2};
-  if (HasParameter("SpeedForward")) {
-    EnableChildren(kGroup, QuietInt("ControlMode") == ControlMode::Speed &&
-                               QuietInt("PosSpd_in_FastLoop") == 0);
+  if (HasParameter(param::SpeedForward)) {
+    EnableChildren(kGroup, QuietInt(param::ControlMode) == ControlMode::Speed &&
+                               QuietInt(param::PosSpd_in_FastLoop) == 0);
   } else {
     EnableChildren(kSpeedRow, 0);
   }
@@ -433,20 +441,20 @@ void CTestSpeedTuning::SetChannelScales(ScopeChannels which) {
 }
 
 ScopeTriggerSettings CTestSpeedTuning::TriggerSettings() const {
-  return SpeedScopeTrigger(m_Setup, QuietInt("MultiCycleS") == 1);
+  return SpeedScopeTrigger(m_Setup, QuietInt(param::MultiCycleS) == 1);
 }
 
 // ---- the position test ---------------------------------------------------------------------
 
 CTestPositionTuning::CTestPositionTuning(CZel_Setup& setup, CZel_Dialog* parent)
     : CTuningTestDlg(setup, kPositionTuningKind, parent) {
-  BindSlider("Kd_P_scl", kKdSlider, kKdEdit, 0, kKdSpin, kKdSpin2);
-  AddParameterControls("filter_D", kKdFilterEdit, 0);
-  if (OverSpeedLoop()) AddParameterControls("Limit_Speed", kSpeedLimitEdit, kSpeedLimitUnit);
+  BindSlider(param::Kd_P_scl, kKdSlider, kKdEdit, 0, kKdSpin, kKdSpin2);
+  AddParameterControls(param::filter_D, kKdFilterEdit, 0);
+  if (OverSpeedLoop()) AddParameterControls(param::Limit_Speed, kSpeedLimitEdit, kSpeedLimitUnit);
 }
 
 bool CTestPositionTuning::OverSpeedLoop() const {
-  return QuietInt("PositionControlType") == PositionControlType::OverSpeedLoop;
+  return QuietInt(param::PositionControlType) == PositionControlType::OverSpeedLoop;
 }
 
 const char* CTestPositionTuning::Program() const {
@@ -455,24 +463,28 @@ const char* CTestPositionTuning::Program() const {
 }
 
 std::vector<std::string> CTestPositionTuning::LoggedVariables() const {
-  if (OverSpeedLoop()) return {"Target_Position", "Load_Position", "Speed_Reference", "Load_Speed"};
-  return {"Target_Position", "Load_Position", "Current_Reference", "Motor_Current"};
+  if (OverSpeedLoop())
+    return {var::Target_Position, var::Load_Position, var::Speed_Reference, var::Load_Speed};
+  return {var::Target_Position, var::Load_Position, var::Current_Reference, var::Motor_Current};
 }
 
 int CTestPositionTuning::WriteLimitInputs() {
   if (OverSpeedLoop()) {
-    m_Setup.SetParameterValueInBaseUnit("IlimPS", ZelQuietBaseValue(m_Setup, "TestLimitCurrent"));
-    for (const char* chip : {"IMAXS", "SATS", "SATP"}) DeriveChip(chip);
-    return WriteInput("LimitSpeed", std::trunc(DriveInternalValue(m_Setup, "Limit_Speed")));
+    m_Setup.SetParameterValueInBaseUnit(param::IlimPS,
+                                        ZelQuietBaseValue(m_Setup, param::TestLimitCurrent));
+    for (const char* chip : {param::IMAXS, param::SATS, param::SATP}) DeriveChip(chip);
+    return WriteInput(program::LimitSpeed,
+                      std::trunc(DriveInternalValue(m_Setup, param::Limit_Speed)));
   }
   // IlimPS takes the test's limit as the drive counts it.
-  m_Setup.SetParameterValueInBaseUnit("IlimPS", ZelQuietBaseValue(m_Setup, "TestLimitCurrent"));
-  return WriteInput("IlimPS_Test", DriveInternalValue(m_Setup, "TestLimitCurrent"));
+  m_Setup.SetParameterValueInBaseUnit(param::IlimPS,
+                                      ZelQuietBaseValue(m_Setup, param::TestLimitCurrent));
+  return WriteInput(program::IlimPS_Test, DriveInternalValue(m_Setup, param::TestLimitCurrent));
 }
 
 int CTestPositionTuning::WriteClosingInputs() {
-  return WriteInput("Imax_Prot_Test",
-                    std::trunc(DriveInternalValue(m_Setup, "TestProtectionCurrent")));
+  return WriteInput(program::Imax_Prot_Test,
+                    std::trunc(DriveInternalValue(m_Setup, param::TestProtectionCurrent)));
 }
 
 void CTestPositionTuning::RefreshOwnState() {
@@ -481,12 +493,12 @@ void CTestPositionTuning::RefreshOwnState() {
   static const int kSpeedRow[] = {kKffsLabel, kKffsEdit, kKffsSpin, kKffsSlider, kKffsSpin2};
   static const int kAccelerationRow[] = {kKffaLabel, kKffaEdit, kKffaSpin, kKffaSlider,
                                          kKffaSpin2};
-  const int cm = QuietInt("ControlMode");
-  const int pct = QuietInt("PositionControlType");
-  const int fl = QuietInt("PosSpd_in_FastLoop");
+  const int cm = QuietInt(param::ControlMode);
+  const int pct = QuietInt(param::PositionControlType);
+  const int fl = QuietInt(param::PosSpd_in_FastLoop);
   const bool position_mode = cm == ControlMode::Position;
   EnableChildren(kSpeedLimit, position_mode && pct == PositionControlType::OverSpeedLoop);
-  if (HasParameter("SpeedForward")) {
+  if (HasParameter(param::SpeedForward)) {
     const bool on = fl == 0 && position_mode && (pct == 0 || pct == 1);
     EnableChild(kFeedforwardBox, on);
     EnableChildren(kSpeedRow, on);
@@ -504,7 +516,7 @@ void CTestPositionTuning::SetChannelScales(ScopeChannels which) {
 }
 
 ScopeTriggerSettings CTestPositionTuning::TriggerSettings() const {
-  return PositionScopeTrigger(m_Setup, QuietInt("MultiCycleP") == 1);
+  return PositionScopeTrigger(m_Setup, QuietInt(param::MultiCycleP) == 1);
 }
 
 namespace {

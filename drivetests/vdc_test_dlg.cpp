@@ -7,6 +7,7 @@
 #include "host/zel_errors.h"
 #include "host/zel_setup.h"
 #include "names/dialog_names.h"
+#include "names/drive_names.h"
 #include "units/scales.h"
 
 namespace dcservo {
@@ -41,7 +42,7 @@ void CTestVdcDetection::BeginTest() {
   SetChildText(kVdcEdit, "");
   ListSetCurSel(kVdcUnit, -1);
   UpdateData(0);
-  const WatchedRun::Channel supply[] = {{"Vdc", "V", 1, 0}};
+  const WatchedRun::Channel supply[] = {{param::Vdc, "V", 1, 0}};
   record_.Start("Supply voltage", supply);
   StartRun({});
 }
@@ -49,7 +50,7 @@ void CTestVdcDetection::BeginTest() {
 // The supply as the drive measures it, at each look: what the result is read from.
 void CTestVdcDetection::OnLook() {
   ZelQuietErrors quiet;  // a look that reads nothing leaves a gap, not a failure
-  CZel_Variable* u2 = m_Setup.FindVariable("var_u2", 0);
+  CZel_Variable* u2 = m_Setup.FindVariable(var::var_u2, 0);
   const double look[] = {u2 && u2->ReadFromChip() ? SupplyOf(*u2)
                                                   : std::numeric_limits<double>::quiet_NaN()};
   record_.Take(look);
@@ -65,7 +66,7 @@ bool CTestVdcDetection::CheckRunEnded() { return CheckDriveErrors(1, kCheckShort
 // A reading at the converter's full scale says only that the supply is at least that high:
 // kept as Vdc it would set every voltage limit and gain on a supply the drive does not have.
 void CTestVdcDetection::OnProgramEnded() {
-  CZel_Variable* u2 = ReadLiveVariable("var_u2");
+  CZel_Variable* u2 = ReadLiveVariable(var::var_u2);
   if (!u2) return;
   measured_vdc_ = SupplyOf(*u2);
   if (u2->GetValueInInternalUnit() >= AdcMax(m_Setup)) {
@@ -76,23 +77,23 @@ void CTestVdcDetection::OnProgramEnded() {
     TestFailed(1);
     return;
   }
-  m_Setup.SetParameterValueInBaseUnit("Vdc", measured_vdc_);
-  RefreshParameterControls("Vdc");
+  m_Setup.SetParameterValueInBaseUnit(param::Vdc, measured_vdc_);
+  RefreshParameterControls(param::Vdc);
   TestSucceeded(1);
 }
 
 void CTestVdcDetection::OnCancel() {
-  CloseOfferingToKeep("Power supply", "Vdc", "%G", old_vdc_,
-                      m_Setup.GetParameterValueInBaseUnit("Vdc"));
+  CloseOfferingToKeep("Power supply", param::Vdc, "%G", old_vdc_,
+                      m_Setup.GetParameterValueInBaseUnit(param::Vdc));
 }
 
 void CTestVdcDetection::DescribeRun(TestRunReport& report) const {
   CMyTestDlg::DescribeRun(report);
   // What was measured, whether or not it was kept.
-  report.results.push_back({"Vdc", std::isnan(measured_vdc_)
-                                       ? m_Setup.GetParameterValueInBaseUnit("Vdc")
-                                       : measured_vdc_,
-                            "V"});
+  report.results.push_back(
+      {param::Vdc,
+       std::isnan(measured_vdc_) ? m_Setup.GetParameterValueInBaseUnit(param::Vdc) : measured_vdc_,
+       "V"});
 }
 
 }  // namespace dcservo

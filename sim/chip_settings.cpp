@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "names/drive_names.h"
+
+namespace param = dcservo::param;
+
 namespace dcsim {
 
 void ChipMemory::Write(std::string_view name, double value) {
@@ -43,49 +47,48 @@ ChipSettings ChipMemory::Compile() const {
     return QGain::FromChip(r(mantissa, 0), r(shift, 0));
   };
 
-  s.pwmper = Divider(r("PWMPER", 1000));
-  s.clper = Divider(r("CLPER", 1));
-  s.slper = Divider(r("SLPER", 10));
-  s.loops_in_fast_loop = (static_cast<unsigned>(ChipInt(r("UPGRADE", 0))) &
-                          kUpgradeLoopsInFastLoop) != 0;
+  s.pwmper = Divider(r(param::PWMPER, 1000));
+  s.clper = Divider(r(param::CLPER, 1));
+  s.slper = Divider(r(param::SLPER, 10));
+  s.loops_in_fast_loop =
+      (static_cast<unsigned>(ChipInt(r(param::UPGRADE, 0))) & kUpgradeLoopsInFastLoop) != 0;
 
-  s.kpi = gain("KPI", "SFTKPI");
-  s.kii = gain("KII", "SFTKII");
-  s.sat_iq = LimitFromChip(r("SATIQ", 0));
-  s.sat_pwm = LimitFromChip(r("SATPWM", 0));
-  s.filter_q = FirstOrder::FromChip(r("FILTERQ", 32767));
-  s.load_feedforward =
-      ChipInt(r("FFL", 0)) * ChipInt(r("KFFL", 32767)) / 32767;
+  s.kpi = gain(param::KPI, param::SFTKPI);
+  s.kii = gain(param::KII, param::SFTKII);
+  s.sat_iq = LimitFromChip(r(param::SATIQ, 0));
+  s.sat_pwm = LimitFromChip(r(param::SATPWM, 0));
+  s.filter_q = FirstOrder::FromChip(r(param::FILTERQ, 32767));
+  s.load_feedforward = ChipInt(r(param::FFL, 0)) * ChipInt(r(param::KFFL, 32767)) / 32767;
 
-  s.kps = gain("KPS", "SFTKPS");
-  s.kis = gain("KIS", "SFTKIS");
-  s.sat_s = LimitFromChip(r("SATS", 0));
-  s.imax_s = LimitFromChip(r("IMAXS", 0));
+  s.kps = gain(param::KPS, param::SFTKPS);
+  s.kis = gain(param::KIS, param::SFTKIS);
+  s.sat_s = LimitFromChip(r(param::SATS, 0));
+  s.imax_s = LimitFromChip(r(param::IMAXS, 0));
 
-  s.kpp = gain("KPP", "SFTKPP");
-  s.kip = gain("KIP", "SFTKIP");
-  s.kdp = gain("KDP", "SFTKDP");
-  s.derivative_filter = FirstOrder::FromChip(r("KDFP", 32767));
-  s.sat_p = LimitFromChip(r("SATP", 0));
-  s.imax_p = LimitFromChip(r("IMAXP", 0));
+  s.kpp = gain(param::KPP, param::SFTKPP);
+  s.kip = gain(param::KIP, param::SFTKIP);
+  s.kdp = gain(param::KDP, param::SFTKDP);
+  s.derivative_filter = FirstOrder::FromChip(r(param::KDFP, 32767));
+  s.sat_p = LimitFromChip(r(param::SATP, 0));
+  s.imax_p = LimitFromChip(r(param::IMAXP, 0));
 
-  s.kffs = gain("KFFS", "SFTSFFW");
+  s.kffs = gain(param::KFFS, param::SFTSFFW);
   // The acceleration feedforward's shift is split over two registers.
-  s.kffa = QGain::FromChip(
-      r("KFFA", 0), static_cast<double>(ChipInt(r("SFTAFFW", 0)) + ChipInt(r("SFTKFF", 0))));
+  s.kffa = QGain::FromChip(r(param::KFFA, 0), static_cast<double>(ChipInt(r(param::SFTAFFW, 0)) +
+                                                                  ChipInt(r(param::SFTKFF, 0))));
 
-  s.acr = static_cast<unsigned>(ChipInt(r("ACR", kAcrCurrentLoop)));
-  const unsigned scr = static_cast<unsigned>(ChipInt(r("SCR", 0))) & kScrSensorMask;
+  s.acr = static_cast<unsigned>(ChipInt(r(param::ACR, kAcrCurrentLoop)));
+  const unsigned scr = static_cast<unsigned>(ChipInt(r(param::SCR, 0))) & kScrSensorMask;
   s.sensors = scr == kScrTachoOnly             ? Sensors::Tacho
               : scr == kScrTachoAndLoadEncoder ? Sensors::TachoAndLoadEncoder
                                                : Sensors::MotorEncoder;
-  s.tacho_per_encoder = std::max<i64>(1, ChipInt(r("TRANSMISION", 1)));
-  s.reverse_counting = ChipInt(r("COUNTINGDIR", 0)) == 1;
+  s.tacho_per_encoder = std::max<i64>(1, ChipInt(r(param::TRANSMISION, 1)));
+  s.reverse_counting = ChipInt(r(param::COUNTINGDIR, 0)) == 1;
 
-  s.errmax = ChipInt(r("ERRMAX", 0));
-  s.terrmax = ChipInt(r("TERRMAX", kProtectionOff));
-  s.serrmax = ChipInt(r("SERRMAX", 0));
-  s.tserrmax = ChipInt(r("TSERRMAX", kProtectionOff));
+  s.errmax = ChipInt(r(param::ERRMAX, 0));
+  s.terrmax = ChipInt(r(param::TERRMAX, kProtectionOff));
+  s.serrmax = ChipInt(r(param::SERRMAX, 0));
+  s.tserrmax = ChipInt(r(param::TSERRMAX, kProtectionOff));
 
   char name[16];
   for (int slot = 0; slot < 3; ++slot) {
@@ -101,8 +104,8 @@ ChipSettings ChipMemory::Compile() const {
     b.a2 = coefficient("A2");
     b.sf = coefficient("SF");
   }
-  CountPlaces(s, ChipInt(r("SPDREF_BQ_INI", 0)), ChipInt(r("IQREF_BQ_INI", 0)),
-              ChipInt(r("ASPD_BQ_INI", 0)));
+  CountPlaces(s, ChipInt(r(param::SPDREF_BQ_INI, 0)), ChipInt(r(param::IQREF_BQ_INI, 0)),
+              ChipInt(r(param::ASPD_BQ_INI, 0)));
   return s;
 }
 

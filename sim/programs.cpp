@@ -11,6 +11,10 @@
 
 #include "host/zel_names.h"
 #include "host/zel_numeric.h"
+#include "names/drive_names.h"
+#include "names/program_names.h"
+
+namespace program = dcservo::program;
 
 namespace dcsim {
 
@@ -50,7 +54,7 @@ void TestProgram::SlowTick(ProgramContext& drive) {
 }
 
 void TestProgram::TripCurrentProtection(ProgramContext& drive) {
-  Ref("test_flag") = 0.0;
+  Ref(program::test_flag) = 0.0;
   End(drive);
 }
 
@@ -128,9 +132,10 @@ i64 Counts(double v) { return std::clamp<i64>(ChipInt(v), -32768, 32767); }
 class CurrentStepTest : public TestProgram {
  public:
   CurrentStepTest()
-      : TestProgram("Current_Controller_Tuning_Test",
-                    Vars({{"In1", 0.0}, {"Imax_Prot_Test", 0.0}, {"STARTED", 0.0},
-                          {"test_flag", kUnset}})) {
+      : TestProgram("Current_Controller_Tuning_Test", Vars({{program::In1, 0.0},
+                                                            {program::Imax_Prot_Test, 0.0},
+                                                            {program::STARTED, 0.0},
+                                                            {program::test_flag, kUnset}})) {
     wants_fast_ = true;
   }
 
@@ -142,18 +147,18 @@ class CurrentStepTest : public TestProgram {
     Firmware& loops = drive.Loops();
     loops.Reset();
     loops.structure = Structure::Current;
-    protection_ = Counts(Ref("Imax_Prot_Test"));
+    protection_ = Counts(Ref(program::Imax_Prot_Test));
     if (!Power(drive)) return;
     hold_ = std::max(kShortest, drive.LogSpanFastSamples() + 10);
     n_ = 0;
-    Ref("test_flag") = 1.0;
-    Ref("STARTED") = 1.0;
+    Ref(program::test_flag) = 1.0;
+    Ref(program::STARTED) = 1.0;
   }
   void OnSlow(ProgramContext&) override {}
   void OnFast(ProgramContext& drive) override {
     if (!Running()) return;
     ++n_;
-    if (n_ == kLead) drive.Loops().current_command = Counts(Ref("In1"));
+    if (n_ == kLead) drive.Loops().current_command = Counts(Ref(program::In1));
     if (n_ >= hold_) End(drive);
   }
 
@@ -172,31 +177,36 @@ class ProfileTest : public TestProgram {
 
  private:
   static std::initializer_list<ZelProgramVariable> VarsOf(Kind kind) {
-    static const std::initializer_list<ZelProgramVariable> speed = {
-        {"IlimPS_Test", 0.0}, {"Imax_Prot_Test", 0.0}, {"MultiC", 0.0},
-        {"STARTED", 0.0},     {"test_flag", kUnset}};
+    static const std::initializer_list<ZelProgramVariable> speed = {{program::IlimPS_Test, 0.0},
+                                                                    {program::Imax_Prot_Test, 0.0},
+                                                                    {program::MultiC, 0.0},
+                                                                    {program::STARTED, 0.0},
+                                                                    {program::test_flag, kUnset}};
     static const std::initializer_list<ZelProgramVariable> with_speed = {
-        {"LimitSpeed", 0.0}, {"Imax_Prot_Test", 0.0}, {"MultiC", 0.0},
-        {"STARTED", 0.0},    {"test_flag", kUnset}};
+        {program::LimitSpeed, 0.0},
+        {program::Imax_Prot_Test, 0.0},
+        {program::MultiC, 0.0},
+        {program::STARTED, 0.0},
+        {program::test_flag, kUnset}};
     return kind == Kind::PositionOverSpeed ? with_speed : speed;
   }
 
   void OnStart(ProgramContext& drive) override {
     Firmware& loops = drive.Loops();
     loops.Reset();
-    protection_ = Counts(Ref("Imax_Prot_Test"));
+    protection_ = Counts(Ref(program::Imax_Prot_Test));
     switch (kind_) {
       case Kind::Speed:
         loops.structure = Structure::Speed;
-        loops.current_limit_override = Counts(Ref("IlimPS_Test"));
+        loops.current_limit_override = Counts(Ref(program::IlimPS_Test));
         break;
       case Kind::PositionOverSpeed:
         loops.structure = Structure::PositionOverSpeed;
-        loops.speed_limit_override = Counts(Ref("LimitSpeed"));
+        loops.speed_limit_override = Counts(Ref(program::LimitSpeed));
         break;
       case Kind::PositionOverCurrent:
         loops.structure = Structure::PositionOverCurrent;
-        loops.current_limit_override = Counts(Ref("IlimPS_Test"));
+        loops.current_limit_override = Counts(Ref(program::IlimPS_Test));
         break;
     }
     profile_.Load(*this);
@@ -205,14 +215,14 @@ class ProfileTest : public TestProgram {
     if (!Power(drive)) return;
     drive.FitLogToSlowSamples(profile_.TotalSamples());
     previous_ = 0;
-    Ref("test_flag") = 1.0;
-    Ref("STARTED") = 1.0;
+    Ref(program::test_flag) = 1.0;
+    Ref(program::STARTED) = 1.0;
   }
 
   void OnSlow(ProgramContext& drive) override {
     i64 increment = 0;
     if (!profile_.Next(increment)) {
-      if (Ref("MultiC") == 0.0) {
+      if (Ref(program::MultiC) == 0.0) {
         End(drive);
         return;
       }
@@ -252,15 +262,16 @@ class ProfileTest : public TestProgram {
 class InertiaTest : public TestProgram {
  public:
   InertiaTest()
-      : TestProgram("Total_Inertia_Identification_Test",
-                    Vars({{"In1", 0.0},
-                          {"LimitSpeedMax", 0.0},
-                          {"Imax_Prot_Test", 0.0},
-                          {"STARTED", 0.0},
-                          {"test_flag", kUnset},
-                          {"delta_time", kUnset},
-                          // A speed difference in counts with 16 fraction bits.
-                          {"delta_speed", kUnset, -32768.0, 32768.0 - kQ16Step, kQ16Step}})) {}
+      : TestProgram(
+            "Total_Inertia_Identification_Test",
+            Vars({{program::In1, 0.0},
+                  {program::LimitSpeedMax, 0.0},
+                  {program::Imax_Prot_Test, 0.0},
+                  {program::STARTED, 0.0},
+                  {program::test_flag, kUnset},
+                  {program::delta_time, kUnset},
+                  // A speed difference in counts with 16 fraction bits.
+                  {program::delta_speed, kUnset, -32768.0, 32768.0 - kQ16Step, kQ16Step}})) {}
 
  private:
   static constexpr int kWindow = 16;
@@ -272,12 +283,12 @@ class InertiaTest : public TestProgram {
     Firmware& loops = drive.Loops();
     loops.Reset();
     loops.structure = Structure::Current;
-    protection_ = Counts(Ref("Imax_Prot_Test"));
-    test_current_ = Counts(Ref("In1"));
-    limit_ = Counts(Ref("LimitSpeedMax"));
+    protection_ = Counts(Ref(program::Imax_Prot_Test));
+    test_current_ = Counts(Ref(program::In1));
+    limit_ = Counts(Ref(program::LimitSpeedMax));
     if (!Power(drive)) return;
-    Ref("test_flag") = 1.0;
-    Ref("STARTED") = 1.0;
+    Ref(program::test_flag) = 1.0;
+    Ref(program::STARTED) = 1.0;
     if (limit_ <= 0 || test_current_ <= 0) {
       Finish(drive, -3.0, kUnset);
       return;
@@ -327,8 +338,8 @@ class InertiaTest : public TestProgram {
   }
 
   void Finish(ProgramContext& drive, double delta_time, double delta_speed) {
-    Ref("delta_time") = delta_time;
-    Ref("delta_speed") =
+    Ref(program::delta_time) = delta_time;
+    Ref(program::delta_speed) =
         delta_speed == kUnset ? kUnset : std::round(delta_speed / kQ16Step) * kQ16Step;
     End(drive);
   }
@@ -347,7 +358,8 @@ class InertiaTest : public TestProgram {
 class VdcTest : public TestProgram {
  public:
   VdcTest()
-      : TestProgram("VDC_Detection_Test", Vars({{"STARTED", 0.0}, {"test_flag", kUnset}})) {}
+      : TestProgram("VDC_Detection_Test",
+                    Vars({{program::STARTED, 0.0}, {program::test_flag, kUnset}})) {}
 
  private:
   static constexpr double kSettle_s = 0.02;
@@ -355,8 +367,8 @@ class VdcTest : public TestProgram {
   void OnSlow(ProgramContext& drive) override {
     elapsed_ += drive.SlowPeriod();
     if (elapsed_ < kSettle_s) return;
-    Ref("test_flag") = 1.0;
-    Ref("STARTED") = 1.0;
+    Ref(program::test_flag) = 1.0;
+    Ref(program::STARTED) = 1.0;
     End(drive);
   }
   double elapsed_ = 0.0;
@@ -369,15 +381,15 @@ class VdcTest : public TestProgram {
 class WatchTest : public TestProgram {
  public:
   WatchTest(const char* name, bool ends_on_var_i2)
-      : TestProgram(name, Vars({{"STARTED", 0.0}, {"test_flag", kUnset}})),
+      : TestProgram(name, Vars({{program::STARTED, 0.0}, {program::test_flag, kUnset}})),
         ends_on_var_i2_(ends_on_var_i2) {}
 
  private:
   void OnStart(ProgramContext& drive) override {
     drive.SwitchAxisOff();
     if (ends_on_var_i2_) drive.SetGeneralVariable(0.0);
-    Ref("test_flag") = 1.0;
-    Ref("STARTED") = 1.0;
+    Ref(program::test_flag) = 1.0;
+    Ref(program::STARTED) = 1.0;
   }
   void OnSlow(ProgramContext& drive) override {
     if (ends_on_var_i2_ && drive.GeneralVariable() == 1.0) End(drive);
@@ -398,14 +410,14 @@ class FrequencyResponseTest : public TestProgram {
  public:
   FrequencyResponseTest()
       : TestProgram("Frequency_Response_Test",
-                    Vars({{"Frequency", 0.0, 0.0, 32768.0 - kQ16Step, kQ16Step},
-                          {"Amplitude", 0.0},
-                          {"Periods", 0.0},
-                          {"Speed", 0.0, -32768.0, 32768.0 - kQ16Step, kQ16Step},
-                          {"Speed_Gain_Shift", 0.0, 0.0, 15.0, 1.0},
-                          {"Imax_Prot_Test", 0.0},
-                          {"STARTED", 0.0},
-                          {"test_flag", kUnset}})) {
+                    Vars({{program::Frequency, 0.0, 0.0, 32768.0 - kQ16Step, kQ16Step},
+                          {program::Amplitude, 0.0},
+                          {program::Periods, 0.0},
+                          {program::Speed, 0.0, -32768.0, 32768.0 - kQ16Step, kQ16Step},
+                          {program::Speed_Gain_Shift, 0.0, 0.0, 15.0, 1.0},
+                          {program::Imax_Prot_Test, 0.0},
+                          {program::STARTED, 0.0},
+                          {program::test_flag, kUnset}})) {
     wants_fast_ = true;
   }
 
@@ -416,25 +428,26 @@ class FrequencyResponseTest : public TestProgram {
     Firmware& loops = drive.Loops();
     loops.Reset();
     loops.structure = Structure::Speed;
-    loops.speed_gain_shift = static_cast<int>(std::clamp<i64>(Counts(Ref("Speed_Gain_Shift")), 0, 15));
-    protection_ = Counts(Ref("Imax_Prot_Test"));
+    loops.speed_gain_shift =
+        static_cast<int>(std::clamp<i64>(Counts(Ref(program::Speed_Gain_Shift)), 0, 15));
+    protection_ = Counts(Ref(program::Imax_Prot_Test));
     const ChipSettings& chip = loops.Settings();
     const double fast_period = drive.SlowPeriod() * chip.clper / std::max(1, chip.slper);
-    step_rad_ = 2.0 * std::numbers::pi * Ref("Frequency") * fast_period;
-    amplitude_ = Counts(Ref("Amplitude"));
-    const i64 periods = Counts(Ref("Periods"));
+    step_rad_ = 2.0 * std::numbers::pi * Ref(program::Frequency) * fast_period;
+    amplitude_ = Counts(Ref(program::Amplitude));
+    const i64 periods = Counts(Ref(program::Periods));
     if (!(step_rad_ > 0.0 && step_rad_ < std::numbers::pi) || amplitude_ <= 0 || periods <= 0) {
-      Ref("test_flag") = -1.0;
-      Ref("STARTED") = 1.0;
+      Ref(program::test_flag) = -1.0;
+      Ref(program::STARTED) = 1.0;
       End(drive);
       return;
     }
     samples_ = static_cast<i64>(std::ceil(2.0 * std::numbers::pi * static_cast<double>(periods) / step_rad_));
     n_ = 0;
-    loops.speed_command_q16 = ChipInt(std::round(Ref("Speed") * static_cast<double>(kOne)));
+    loops.speed_command_q16 = ChipInt(std::round(Ref(program::Speed) * static_cast<double>(kOne)));
     if (!Power(drive)) return;
-    Ref("test_flag") = 1.0;
-    Ref("STARTED") = 1.0;
+    Ref(program::test_flag) = 1.0;
+    Ref(program::STARTED) = 1.0;
   }
   void OnSlow(ProgramContext&) override {}
   void OnFast(ProgramContext& drive) override {

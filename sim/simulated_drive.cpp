@@ -7,8 +7,12 @@
 
 #include "host/zel_errors.h"
 #include "host/zel_names.h"
-#include "host/zel_setup.h"
 #include "host/zel_numeric.h"
+#include "host/zel_setup.h"
+#include "names/drive_names.h"
+
+namespace param = dcservo::param;
+namespace var = dcservo::var;
 
 namespace dcsim {
 
@@ -23,40 +27,40 @@ struct VariableName {
 
 // The drive's live variables under the names the setups use for them.
 constexpr VariableName kVariables[] = {
-    {"MER", LiveVar::MER, true, false},
-    {"APOS", LiveVar::MotorPosition, false, true},
-    {"APOS_MT", LiveVar::MotorPosition, false, true},
-    {"Motor_Position", LiveVar::MotorPosition, false, true},
-    {"APOS_LD", LiveVar::LoadPosition, false, true},
-    {"Load_Position", LiveVar::LoadPosition, false, true},
-    {"ASPD", LiveVar::MotorSpeed, false, false},
-    {"ASPD_MT", LiveVar::MotorSpeed, false, false},
-    {"Motor_Speed", LiveVar::MotorSpeed, false, false},
-    {"ASPD_LD", LiveVar::LoadSpeed, false, false},
-    {"Load_Speed", LiveVar::LoadSpeed, false, false},
-    {"TPOS", LiveVar::TargetPosition, false, true},
-    {"Target_Position", LiveVar::TargetPosition, false, true},
-    {"TSPD", LiveVar::TargetSpeed, false, false},
-    {"Target_Speed", LiveVar::TargetSpeed, false, false},
-    {"SPDREF", LiveVar::SpeedReference, false, false},
-    {"Speed_Reference", LiveVar::SpeedReference, false, false},
-    {"Motor_Speed_Reference", LiveVar::SpeedReference, false, false},
-    {"SPDREFL", LiveVar::SpeedReference, false, false},
-    {"POSERR", LiveVar::PositionError, false, true},
-    {"Position_Error", LiveVar::PositionError, false, true},
-    {"SPDERR", LiveVar::SpeedError, false, false},
-    {"Speed_Error", LiveVar::SpeedError, false, false},
+    {var::MER, LiveVar::MER, true, false},
+    {var::APOS, LiveVar::MotorPosition, false, true},
+    {var::APOS_MT, LiveVar::MotorPosition, false, true},
+    {var::Motor_Position, LiveVar::MotorPosition, false, true},
+    {var::APOS_LD, LiveVar::LoadPosition, false, true},
+    {var::Load_Position, LiveVar::LoadPosition, false, true},
+    {var::ASPD, LiveVar::MotorSpeed, false, false},
+    {var::ASPD_MT, LiveVar::MotorSpeed, false, false},
+    {var::Motor_Speed, LiveVar::MotorSpeed, false, false},
+    {var::ASPD_LD, LiveVar::LoadSpeed, false, false},
+    {var::Load_Speed, LiveVar::LoadSpeed, false, false},
+    {var::TPOS, LiveVar::TargetPosition, false, true},
+    {var::Target_Position, LiveVar::TargetPosition, false, true},
+    {var::TSPD, LiveVar::TargetSpeed, false, false},
+    {var::Target_Speed, LiveVar::TargetSpeed, false, false},
+    {var::SPDREF, LiveVar::SpeedReference, false, false},
+    {var::Speed_Reference, LiveVar::SpeedReference, false, false},
+    {var::Motor_Speed_Reference, LiveVar::SpeedReference, false, false},
+    {var::SPDREFL, LiveVar::SpeedReference, false, false},
+    {var::POSERR, LiveVar::PositionError, false, true},
+    {var::Position_Error, LiveVar::PositionError, false, true},
+    {var::SPDERR, LiveVar::SpeedError, false, false},
+    {var::Speed_Error, LiveVar::SpeedError, false, false},
     {"IQREF", LiveVar::CurrentReference, false, false},
-    {"Current_Reference", LiveVar::CurrentReference, false, false},
+    {var::Current_Reference, LiveVar::CurrentReference, false, false},
     {"IQ", LiveVar::MotorCurrent, false, false},
-    {"Motor_Current", LiveVar::MotorCurrent, false, false},
+    {var::Motor_Current, LiveVar::MotorCurrent, false, false},
     {"UQREF", LiveVar::VoltageReference, false, false},
-    {"Voltage_Reference", LiveVar::VoltageReference, false, false},
-    {"AD5", LiveVar::AD5, false, false},
-    {"AD2", LiveVar::AD2, false, false},
-    {"AD2FIL_VAL", LiveVar::AD2, false, false},
-    {"var_u2", LiveVar::VarU2, false, false},
-    {"var_i2", LiveVar::VarI2, true, false},
+    {var::Voltage_Reference, LiveVar::VoltageReference, false, false},
+    {var::AD5, LiveVar::AD5, false, false},
+    {var::AD2, LiveVar::AD2, false, false},
+    {var::AD2FIL_VAL, LiveVar::AD2, false, false},
+    {var::var_u2, LiveVar::VarU2, false, false},
+    {var::var_i2, LiveVar::VarI2, true, false},
     {"Current_Injection", LiveVar::CurrentInjection, false, false},
 };
 
@@ -624,23 +628,23 @@ PlantConfig PlantConfigFromSetup(const CZel_Setup& setup) {
     return v > least && v <= most ? v : fallback;
   };
   // The clock bounds the PWM period (at most 65535 ticks), so simulated time always moves.
-  c.dsp_freq_Hz = size("DSP_freq", c.dsp_freq_Hz, 1e5, 1e10);
-  c.vdc_V = size("Vdc", c.vdc_V);
-  c.vdc_max_measurable_V = size("VdcMaxMeasurable", c.vdc_max_measurable_V);
-  c.imax_ps_A = size("ImaxPS", c.imax_ps_A);
-  c.adc_resolution = static_cast<int>(size("ADCResolution", c.adc_resolution, 0.0, 65536));
-  c.analogue_range_V = size("AnalogueInputsRange", c.analogue_range_V);
-  c.R_ohm = size("R", c.R_ohm);
-  c.L_H = size("L", c.L_H);
-  c.K_Nm_per_A = size("K", c.K_Nm_per_A);
-  c.J_kgm2 = size("Jt", c.J_kgm2);
+  c.dsp_freq_Hz = size(param::DSP_freq, c.dsp_freq_Hz, 1e5, 1e10);
+  c.vdc_V = size(param::Vdc, c.vdc_V);
+  c.vdc_max_measurable_V = size(param::VdcMaxMeasurable, c.vdc_max_measurable_V);
+  c.imax_ps_A = size(param::ImaxPS, c.imax_ps_A);
+  c.adc_resolution = static_cast<int>(size(param::ADCResolution, c.adc_resolution, 0.0, 65536));
+  c.analogue_range_V = size(param::AnalogueInputsRange, c.analogue_range_V);
+  c.R_ohm = size(param::R, c.R_ohm);
+  c.L_H = size(param::L, c.L_H);
+  c.K_Nm_per_A = size(param::K, c.K_Nm_per_A);
+  c.J_kgm2 = size(param::Jt, c.J_kgm2);
   // A setup without a load (or without the ratio) swings a load of half the motor's inertia.
-  const double load_over_motor = size("Jload_over_J", 0.5, 0.0, 1e6);
+  const double load_over_motor = size(param::Jload_over_J, 0.5, 0.0, 1e6);
   c.load_share = load_over_motor / (1.0 + load_over_motor);
-  c.encoder_lines = static_cast<int>(size("No_encoder_lines", c.encoder_lines, 0.0, 1e8));
-  c.tacho_V_per_rad_s = size("Tacho_gain", c.tacho_V_per_rad_s);
-  const double motor_side = value("Motor_transmission", 1.0);
-  const double load_side = value("Load_transmission", 1.0);
+  c.encoder_lines = static_cast<int>(size(param::No_encoder_lines, c.encoder_lines, 0.0, 1e8));
+  c.tacho_V_per_rad_s = size(param::Tacho_gain, c.tacho_V_per_rad_s);
+  const double motor_side = value(param::Motor_transmission, 1.0);
+  const double load_side = value(param::Load_transmission, 1.0);
   if (motor_side != 0.0 && load_side != 0.0) c.transmission = motor_side / load_side;
   // The power stage's own trip sits a quarter above what its current sensor can measure.
   c.short_circuit_A = 1.25 * c.imax_ps_A;

@@ -1,17 +1,21 @@
-// The drive's names are spelt once, in names/drive_names.h: each constant must be a name of its
-// kind in the bundled drive's setup, spelt as the setup spells it, or every lookup through it
-// finds nothing.
+// The drive's names are spelt once, in names/drive_names.h and names/program_names.h: each
+// constant must be a name of its kind in the bundled drive's setup, or a variable of one of
+// the drive's test programs, spelt as the setup or the program spells it, or every lookup
+// through it finds nothing.
+
+#include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
 
-#include <gtest/gtest.h>
-
 #include "host/zel_errors.h"
 #include "names/drive_names.h"
+#include "names/program_names.h"
+#include "sim/programs.h"
 #include "tests/support/test_setups.h"
 
 namespace {
@@ -22,9 +26,11 @@ struct NamedConstant {
 
 // The constants as the header declares them, with the namespace that gives their kind.
 std::vector<NamedConstant> DeclaredConstants() {
-  std::ifstream in(std::string(DCSERVO_RESOURCE_DIR) + "/../names/drive_names.h");
   std::stringstream text;
-  text << in.rdbuf();
+  for (const char* header : {"drive_names.h", "program_names.h"}) {
+    std::ifstream in(std::string(DCSERVO_RESOURCE_DIR) + "/../names/" + header);
+    text << in.rdbuf();
+  }
   const std::regex kind_line(R"re(^namespace (\w+) \{)re");
   const std::regex constant_line(R"re(^inline constexpr char (\w+)\[\] = "([^"]*)";)re");
   std::vector<NamedConstant> constants;
@@ -35,6 +41,19 @@ std::vector<NamedConstant> DeclaredConstants() {
     else if (std::regex_search(line, m, constant_line)) constants.push_back({kind, m[1], m[2]});
   }
   return constants;
+}
+
+// The spelling of a variable as the first program that declares it spells it, or null.
+const std::string* ProgramVariable(const std::string& name) {
+  static std::vector<std::unique_ptr<dcsim::TestProgram>> programs;
+  if (programs.empty()) {
+    for (const std::string& program : dcsim::TestProgramNames())
+      programs.push_back(dcsim::MakeTestProgram(program));
+  }
+  for (const auto& program : programs) {
+    if (const ZelProgramVariable* v = program->Declaration(name)) return &v->name;
+  }
+  return nullptr;
 }
 
 TEST(DriveNames, EveryConstantIsANameOfItsKindInTheBundledDrive) {
@@ -57,10 +76,12 @@ TEST(DriveNames, EveryConstantIsANameOfItsKindInTheBundledDrive) {
       EXPECT_EQ(setup->FindParameter(c.text), nullptr) << "a parameter too: it belongs in param";
     } else if (c.kind == "option") {
       if (auto o = options.find(c.text); o != options.end()) spelt = &*o;
+    } else if (c.kind == "program") {
+      spelt = ProgramVariable(c.text);
     } else {
       ADD_FAILURE() << "no kind";
     }
-    ASSERT_NE(spelt, nullptr) << "not in the bundled drive's setup";
+    ASSERT_NE(spelt, nullptr) << "not in the bundled drive's setup nor in a program";
     EXPECT_EQ(*spelt, c.text) << "spelt otherwise in the setup";
   }
 }
