@@ -224,8 +224,7 @@ class CommissionCommand : public Command {
     session.ReportReplaced("commission",
                            "commission tunes the loops and identifies the inertia on the drive: "
                            "assign what it starts from, not what it finds");
-    WriteRecord(result, setup, session.IsBundled() ? "bundled drive" : session.Path(),
-                ShaftNoticesAnswered(), earlier);
+    WriteRecord(result, setup, setup.GetSourceName(), ShaftNoticesAnswered(), earlier);
     return result.succeeded ? 0 : kExitFailed;
   }
 
