@@ -234,8 +234,7 @@ class CommissionCommand : public Command {
     session.ReportReplaced("commission",
                            "commission tunes the loops and identifies the inertia on the drive: "
                            "assign what it starts from, not what it finds");
-    WriteRecord(result, setup, session.IsBundled() ? "bundled drive" : session.Path(),
-                ShaftNoticesAnswered(), earlier, times);
+    WriteRecord(result, setup, setup.GetSourceName(), ShaftNoticesAnswered(), earlier, times);
     if (!result.succeeded) throw AlreadyTold(kExitFailed);
   }
 

@@ -80,6 +80,7 @@ SetupSession::SetupSession(const std::string& setup_path)
   ZelLoadResult loaded = LoadSetupFile(setup_path_);
   if (!loaded.setup) throw CommandError(kExitBadInput, loaded.error);
   setup_ = std::move(loaded.setup);
+  setup_->SetSourceName(IsBundled() ? "bundled drive" : setup_path_);
   setup_->SetScaleFunctions(plugin_->GetScaleFactor, plugin_->GetScaleOffset);
   if (const std::string misplaced = setup_->CheckScaleInputs(); !misplaced.empty())
     throw CommandError(kExitBadInput, setup_path_ + ": " + misplaced);

@@ -97,7 +97,7 @@ void CCommissionDlg::OnStart() {
     return screen.PrintReportPdf(report, pdf);
   };
   ReportFiles record;
-  record.source = "drive setup";
+  record.source = m_Setup.GetSourceName().empty() ? "drive setup" : m_Setup.GetSourceName();
   record.operator_name = GetChildText(kCommissionOperator);
   record.note = GetChildText(kCommissionNote);
   record.shaft_notices = "confirmed on screen";

@@ -291,7 +291,7 @@ void CMyTestDlg::WatchProgram() {
     OnProgramEnded();
     return;
   }
-  if (!run_.logger->BeginUploadData()) {
+  if (!BeginUploadCounted(*run_.logger)) {
     m_strError = msc_pszErrInternal;
     TestFailed(1);
     return;
@@ -309,10 +309,29 @@ bool CMyTestDlg::KeepDialogLive() {
   return m_bTestRunning || m_bRunUntilStop;
 }
 
-void CMyTestDlg::ShowUploadProgress(std::size_t read, std::size_t total) {
+void CMyTestDlg::ShowUploadProgress(std::size_t read, std::size_t total, const char* what) {
+  if (total == 0) return;
   SetInfoText(std::string(kTuningStatusTexts[kStatusUploading]) + ": " + std::to_string(read) +
-              " of " + std::to_string(total) + " points (" +
+              " of " + std::to_string(total) + " points" + what + " (" +
               std::to_string(100 * read / total) + " %)");
+}
+
+int CMyTestDlg::BeginUploadCounted(CZel_SingleAxisLogger& logger) {
+  // Over a link the log takes its time to arrive (seconds for a speed test's): meanwhile the
+  // status counts the points received, and the window stays live.
+  CZel_DriveLink* link = CZel_Comm::GetLink();
+  std::size_t percent_shown = 101;
+  if (link) {
+    link->SetUploadProgress([this, &percent_shown](std::size_t received, std::size_t total) {
+      if (total == 0 || 100 * received / total == percent_shown) return;
+      percent_shown = 100 * received / total;
+      ShowUploadProgress(received, total, " received");
+      ZelPumpMessages();
+    });
+  }
+  const int began = logger.BeginUploadData();
+  if (link) link->SetUploadProgress(nullptr);
+  return began;
 }
 
 void CMyTestDlg::UploadResults() {

@@ -164,6 +164,9 @@ class CMyTestDlg : public CZel_TestDlg {
   virtual void OnLook() {}
   // The checks when the program has ended, before the upload.
   virtual bool CheckRunEnded();
+  // BeginUploadData, with the points counted in the status while they arrive over a link.
+  int BeginUploadCounted(CZel_SingleAxisLogger& logger);
+
   // A run without a logger (nothing to upload): the program has ended and passed the
   // checks; read its results here and give the verdict.
   virtual void OnProgramEnded() { TestSucceeded(1); }
@@ -194,7 +197,8 @@ class CMyTestDlg : public CZel_TestDlg {
   void WatchProgram();
   void UploadResults();
   // The status while the log's points go into the plot: how many of how many, and the share.
-  void ShowUploadProgress(std::size_t read, std::size_t total);
+  // `what` says what the count is of: the points that arrived over the link, or drawn.
+  void ShowUploadProgress(std::size_t read, std::size_t total, const char* what = "");
   // Dispatches what is pending for the user interface; false when the run was abandoned.
   bool KeepDialogLive();
 

@@ -54,7 +54,7 @@ ScopeTriggerSettings TriggerOn(CZel_Setup& setup, const ProfileNames& names, boo
                                const char* variable, double level, int slope) {
   const TriggerInputs in = TriggerInputsOf(setup, names);
   ScopeTriggerSettings s;
-  s.window_s = ScopeWindow(setup, names, in.has_final);
+  s.window_s = ScopeWindow(setup, names, !in.has_final || !multi);
   if (!in.has_final) {
     s.mode = 1;
     s.slope = 1;
@@ -70,10 +70,12 @@ ScopeTriggerSettings TriggerOn(CZel_Setup& setup, const ProfileNames& names, boo
 
 }  // namespace
 
-double ScopeWindow(CZel_Setup& setup, const ProfileNames& names, bool with_final_value) {
+double ScopeWindow(CZel_Setup& setup, const ProfileNames& names, bool whole_cycle) {
   const TriggerInputs in = TriggerInputsOf(setup, names);
   const bool both_ways = in.type == ReferenceType::Bidirectional;
-  if (!with_final_value) {
+  // A single run is shown whole, its closing hold too: a window that ended with the motion's
+  // tail showed 0.75 s of a 1.2 s run.
+  if (whole_cycle) {
     const double ramps = in.first_ramp + in.second_ramp;
     return (both_ways ? 2.0 * ramps : ramps) + in.hold + in.end;
   }
@@ -209,6 +211,13 @@ int OnlineView::TakeScopePoints(const CZel_ScopeLogger& scope, CGraphWindow& gra
   // The axes start again from the new sweep's points, not from the gap's old ranges.
   if (new_sweep && !open_.time.empty()) graph.DoZoomOut();
   return wraps;
+}
+
+bool OnlineView::CloseOpenSweep(CGraphWindow& graph) {
+  if (open_.time.empty()) return false;
+  CloseSweep();
+  graph.DoZoomOut();
+  return true;
 }
 
 void OnlineView::AddLivePoint(double time_s, const std::vector<double>& values,

@@ -28,9 +28,10 @@ struct ScopeTriggerSettings {
   double pre_percent = 0.0;
 };
 
-// The window of one cycle of the profile, in seconds: both ramps doubled for the
-// bidirectional profile, the shorter ramp added again for the others (the motion's tail).
-double ScopeWindow(CZel_Setup& setup, const ProfileNames& names, bool with_final_value);
+// The window of one cycle of the profile, in seconds: both ramps doubled for the bidirectional
+// profile; with `whole_cycle` both holds included, else the shorter ramp added again for the
+// others (the motion's tail, which a repeating sweep's trigger needs time after).
+double ScopeWindow(CZel_Setup& setup, const ProfileNames& names, bool whole_cycle);
 
 ScopeTriggerSettings SpeedScopeTrigger(CZel_Setup& setup, bool multi_cycle);
 ScopeTriggerSettings PositionScopeTrigger(CZel_Setup& setup, bool multi_cycle);
@@ -81,6 +82,9 @@ class OnlineView {
     std::vector<double> time, reference, response;
   };
   const std::vector<Sweep>& Sweeps() const { return sweeps_; }
+  // Ends the sweep still being filled (a run that ended before it filled the ring); true when
+  // there was one.
+  bool CloseOpenSweep(CGraphWindow& graph);
   void ClearSweeps() { sweeps_.clear(); }
 
  private:

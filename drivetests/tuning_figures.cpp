@@ -94,9 +94,13 @@ CycleFigures FiguresOfCycle(const CycleTrace& t, double final_value, double quan
   // A cycle cut short of its far end keeps the first sample as its rest.
   const auto [lowest, highest] = std::minmax_element(t.reference.begin(), t.reference.begin() + n);
   const double extreme = final_value < 0.0 ? *lowest : *highest;
+  // A sweep sampled more slowly than the reference moves may see its first step twice; one
+  // that holds the whole cycle ends back at the rest, whatever it started with.
   const double first_step = n > 1 ? std::fabs(t.reference[1] - t.reference[0]) : 0.0;
-  const bool whole_move = std::fabs(t.reference.front() - (extreme - final_value)) <=
-                          first_step + 1e-6 * std::fabs(final_value);
+  const double at_rest = 1e-6 * std::fabs(final_value);
+  const bool whole_move =
+      std::fabs(t.reference.front() - (extreme - final_value)) <= first_step + at_rest ||
+      (n > 1 && std::fabs(t.reference[n - 1] - (extreme - final_value)) <= at_rest);
   const double rest = whole_move ? extreme - final_value : t.reference.front();
   const double level = rest + final_value;
   double departure = 0.0;

@@ -200,7 +200,7 @@ void CTuningRunDlg::WatchMultipleCycles() {
     CheckRunEnded();
     m_bRunUntilStop = 1;
     m_bStopRequested = 0;
-    if (!graphs_.Logger().BeginUploadData()) {
+    if (!BeginUploadCounted(graphs_.Logger())) {
       m_strError = msc_pszErrInternal;
       TestFailed(1);
       return;
@@ -216,7 +216,13 @@ void CTuningRunDlg::WatchMultipleCycles() {
 }
 
 void CTuningRunDlg::FinishOnline() {
-  if (scope_.Present()) scope_.Logger()->EndUploadData();
+  if (scope_.Present()) {
+    scope_.Logger()->EndUploadData();
+    // A single run whose program ended before its sweep filled the ring (the drive's period,
+    // rounded up, gives the ring more time than the profile) is still the whole run.
+    if (scope_.Logger()->GetMode() == CZel_ScopeLogger::kSingle)
+      graphs_.Online().CloseOpenSweep(graphs_.OnlineGraph());
+  }
   graphs_.OnlineGraph().DoZoomOut();
   m_bStopRequested = 0;
   m_bRunUntilStop = 0;

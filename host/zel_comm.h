@@ -43,7 +43,7 @@ struct ZelLogData {
 };
 
 // The scope stream: points about `period_s` apart, sent `points_per_frame` to a frame. The
-// drive rounds the period to whole samples of its slow loop and says in each frame what it
+// drive rounds the period up to whole samples of its slow loop and says in each frame what it
 // used. A frame's data words: sequence number, points n, period in ns (32 bits), then n
 // points of one 32-bit value per variable.
 struct ZelStreamRequest {
@@ -125,6 +125,19 @@ class CZel_DriveLink {
   // How many calls have failed so far; a test that fails for a reason of its own tells the
   // user LastError() instead when the drive failed a call during its run.
   virtual std::uint64_t FaultCount() const { return 0; }
+
+  // Told while UploadLog brings a log over a link that takes its time (the points received
+  // so far, and the log's); a link that has the log at hand says nothing. Empty: no one.
+  using UploadProgress = std::function<void(std::size_t received, std::size_t total)>;
+  void SetUploadProgress(UploadProgress progress) { upload_progress_ = std::move(progress); }
+
+ protected:
+  void ReportUploadProgress(std::size_t received, std::size_t total) const {
+    if (upload_progress_) upload_progress_(received, total);
+  }
+
+ private:
+  UploadProgress upload_progress_;
 };
 
 // ---- the layout of a message ------------------------------------------------------------

@@ -263,7 +263,8 @@ void CZel_ModbusLink::SetAnswerDeadline(const Request& r) const {
 }
 
 bool CZel_ModbusLink::Transfer(std::uint16_t address, int count, std::uint16_t* read_into,
-                               const std::uint16_t* write_from, std::string_view what) const {
+                               const std::uint16_t* write_from, std::string_view what,
+                               const TransferDone& done_so_far) const {
   // The operation as a whole has its deadline too: a drive that answers each request just in
   // time would otherwise stretch an upload of hundreds of them without end.
   const int requests = (count + kChunk - 1) / kChunk;
@@ -285,6 +286,7 @@ bool CZel_ModbusLink::Transfer(std::uint16_t address, int count, std::uint16_t* 
       lost_ = true;
       return false;
     }
+    if (done_so_far) done_so_far(done + n);
   }
   return true;
 }
@@ -345,8 +347,8 @@ int CZel_ModbusLink::TcpExchange(const Request& r) const {
 }
 
 bool CZel_ModbusLink::Read(std::uint16_t address, int count, std::uint16_t* registers,
-                           std::string_view what) const {
-  return Transfer(address, count, registers, nullptr, what);
+                           std::string_view what, const TransferDone& done) const {
+  return Transfer(address, count, registers, nullptr, what, done);
 }
 
 bool CZel_ModbusLink::Write(std::uint16_t address, const std::uint16_t* registers, int count,
@@ -675,7 +677,10 @@ bool CZel_ModbusLink::UploadLog(ZelLogData& data) {
                 Hex(kLogPeriod) + "; a period lies above 0 and below an hour");
   }
   std::vector<std::uint16_t> r(2 * values);
-  if (!Read(kLogData, static_cast<int>(r.size()), r.data(), "log data")) return false;
+  const auto received = [this, points, channels](int registers) {
+    ReportUploadProgress(static_cast<std::size_t>(registers) / (2 * channels), points);
+  };
+  if (!Read(kLogData, static_cast<int>(r.size()), r.data(), "log data", received)) return false;
   data.period_s = period_s;
   data.points.assign(points, std::vector<double>(static_cast<std::size_t>(channels)));
   for (std::size_t i = 0; i < values; ++i)

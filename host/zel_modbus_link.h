@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -119,11 +120,14 @@ class CZel_ModbusLink : public CZel_DriveLink {
   // line.
   void SetAnswerDeadline(const Request& request) const;
   // Reads into `read_into` or writes `write_from`, in requests of a frame's size, within a
-  // deadline for the whole; false with error_ set.
+  // deadline for the whole; false with error_ set. `done` hears the registers moved so far
+  // after each request.
+  using TransferDone = std::function<void(int registers)>;
   bool Transfer(std::uint16_t address, int count, std::uint16_t* read_into,
-                const std::uint16_t* write_from, std::string_view what) const;
-  bool Read(std::uint16_t address, int count, std::uint16_t* registers,
-            std::string_view what) const;
+                const std::uint16_t* write_from, std::string_view what,
+                const TransferDone& done = nullptr) const;
+  bool Read(std::uint16_t address, int count, std::uint16_t* registers, std::string_view what,
+            const TransferDone& done = nullptr) const;
   bool Write(std::uint16_t address, const std::uint16_t* registers, int count,
              std::string_view what) const;
   bool Command(std::uint16_t command, std::string_view what);

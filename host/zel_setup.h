@@ -230,6 +230,10 @@ class CZel_Setup {
   std::uint16_t GetE2ROMSize() const { return identity_.e2rom_size_words; }
   void SetE2ROMSize(std::uint16_t words) { identity_.e2rom_size_words = words; }
   const ZelIdentity& GetIdentity() const { return identity_; }
+  // What the setup was loaded from, as a record names it: its file, or the bundled drive.
+  // Not part of the file; empty for a setup built in memory.
+  const std::string& GetSourceName() const { return source_name_; }
+  void SetSourceName(std::string name) { source_name_ = std::move(name); }
 
   const CZel_Units& GetUnits() const { return ZelUnitTable(); }
 
@@ -257,6 +261,7 @@ class CZel_Setup {
   zel::NameMap<OptionEntry> options_;
   std::size_t next_option_order_ = 0;
   ZelIdentity identity_;
+  std::string source_name_;
   std::vector<int> io_output_pins_;  // the pins of io_outputs_, for the lookups by port
   std::vector<ZelIOOutput> io_outputs_;
   ZelScaleFactorFn scale_factor_ = nullptr;

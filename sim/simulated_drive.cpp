@@ -569,8 +569,10 @@ bool SimulatedDrive::StartStream(const ZelStreamRequest& request) {
   stream_ = {};
   stream_.active = true;
   stream_.vars = std::move(vars);
-  stream_.divider =
-      std::max(1, ZelSaturatingRound<int>(request.period_s / SlowPeriod()));
+  // Never finer than asked: the points a scope asks for then span at least its window (a
+  // period rounded down to the nearest sample cut the window's end off).
+  const double samples = request.period_s / SlowPeriod();
+  stream_.divider = std::max(1, ZelSaturatingRound<int>(std::ceil(samples - 1e-9)));
   stream_.points_per_frame = std::clamp(request.points_per_frame, 1, 64);
   messages_.clear();
   return true;

@@ -133,6 +133,11 @@ void QtGraphView::Rebuild(const CGraphWindow* graph) {
   series_.clear();
   doc_points_drawn_ = 0;
   for (QAbstractAxis* axis : c->axes()) {
+    // Qt Charts deletes an axis's drawing later, in the event loop that was running when it
+    // was removed: a plot rebuilt as its dialog opens from another dialog keeps that drawing,
+    // laid out nowhere, in its top-left corner until the dialog closes. Hidden, it shows
+    // nothing meanwhile.
+    axis->setVisible(false);
     c->removeAxis(axis);
     delete axis;
   }

@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <future>
 #include <thread>
@@ -314,6 +315,27 @@ TEST_F(DriveLinkToServer, ARefusalNamesTheRegisterAndTheDrivesReason) {
             "needs 27000 words; the drive's log memory has 16384)");
   EXPECT_FALSE(link->Lost());
   EXPECT_EQ(link->Retries(), 0u);
+}
+
+// A log comes over the link in many requests: after each the host hears how many of its
+// points have arrived, up to all of them (a speed test's upload showed nothing for seconds).
+TEST_F(DriveLinkToServer, ALogsUploadCountsItsPointsAsTheyArrive) {
+  ZelLogRequest request;
+  request.variables = {"APOS", "ASPD"};
+  request.points = 1000;
+  ASSERT_TRUE(link->StartLog(request)) << link->LastError();
+  link->AdvanceTo(link->Now() + 1.0);
+  std::vector<std::size_t> received;
+  link->SetUploadProgress([&received](std::size_t got, std::size_t total) {
+    EXPECT_EQ(total, 1000u);
+    received.push_back(got);
+  });
+  ZelLogData data;
+  ASSERT_TRUE(link->UploadLog(data)) << link->LastError();
+  EXPECT_EQ(data.points.size(), 1000u);
+  EXPECT_GT(received.size(), 10u);
+  EXPECT_TRUE(std::is_sorted(received.begin(), received.end()));
+  EXPECT_EQ(received.back(), 1000u);
 }
 
 TEST_F(DriveLinkToServer, AProgramStopsWhenItsHostGoesAway) {

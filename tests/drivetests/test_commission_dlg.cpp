@@ -46,6 +46,8 @@ TEST_F(CommissionDialog, StartWritesTheRecordWhereTheUserChoseAndOffersTheReport
   EXPECT_TRUE(ZelIsDialogRegistered(dialog_names::kCommission));
   TempDir tmp;
   const std::string html = tmp.File("axis/report.html");
+  // As the program names the file it loaded (a run on screen recorded "drive setup").
+  setup_->SetSourceName("/axes/press-2.json");
   ui_.Then([](CZel_Dialog& d) {
     ASSERT_TRUE(d.UserEdit(kCommissionOperator, "A. Engineer"));
     ASSERT_TRUE(d.UserEdit(kCommissionNote, "axis 2 of the press, new motor"));
@@ -60,6 +62,7 @@ TEST_F(CommissionDialog, StartWritesTheRecordWhereTheUserChoseAndOffersTheReport
   const auto report = nlohmann::json::parse(testing_support::ReadFile(tmp.File("axis/report.json")));
   EXPECT_EQ(report["record"]["operator"], "A. Engineer");
   EXPECT_EQ(report["record"]["note"], "axis 2 of the press, new motor");
+  EXPECT_EQ(report["drive"]["source"], "/axes/press-2.json");
   // The current step asked for the shaft to be blocked, on the user's screen.
   EXPECT_THAT(ui_.Messages(),
               Contains(Field(&ZelMessageRecord::text, dialog_names::kBlockedShaftNotice)));

@@ -41,4 +41,29 @@ TEST(TuningFigures, SettlingIgnoresOnlyTheNextRampsLead) {
   }
 }
 
+// A scope's sweep whose pre-trigger part began a step into the first ramp, sampled more slowly
+// than the reference moves (each level seen twice): the move still goes from 0 to 1 and back,
+// as its return to rest shows (the hold was judged at 1.1 and never settled).
+TEST(TuningFigures, ASweepThatBeginsIntoTheMoveKeepsTheRestItReturnsTo) {
+  for (int first_tenth : {0, 1, 2}) {
+    SCOPED_TRACE(first_tenth);
+    CycleTrace t;
+    auto push = [&t](double value, int times) {
+      for (int k = 0; k < times; ++k) {
+        t.time.push_back(static_cast<double>(t.time.size()) * 1e-3);
+        t.reference.push_back(value);
+        t.response.push_back(value);
+      }
+    };
+    for (int i = first_tenth; i < 10; ++i) push(i / 10.0, 2);
+    push(1.0, 50);
+    for (int i = 9; i >= 0; --i) push(i / 10.0, 2);
+    push(0.0, 50);
+    const CycleFigures f = FiguresOfCycle(t, 1.0);
+    EXPECT_FALSE(std::isnan(f.settling_s[0]));
+    EXPECT_FALSE(std::isnan(f.settling_s[1]));
+    EXPECT_NEAR(f.overshoot_percent, 0.0, 1e-9);
+  }
+}
+
 }  // namespace

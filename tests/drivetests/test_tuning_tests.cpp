@@ -235,11 +235,14 @@ TEST_F(SpeedTuning, TheTriggerFollowsTheReferenceTypeAndSign) {
     EXPECT_NEAR(s.level, c.level_share * setup_->GetParameterValueInBaseUnit(final_name), 1e-9);
     EXPECT_EQ(s.variable, c.speed ? "Speed_Reference" : "Target_Position");
   }
-  // The window: a whole cycle; both ramps twice over for the bidirectional profile.
+  // The window: a single run whole with its closing hold (it stopped after the motion's tail
+  // and cut the run short); a repeating run's sweep to the motion's tail; both ramps twice
+  // over for the bidirectional profile.
   Set("TaPS", 0.1), Set("TPS", 0.5), Set("TaNS", 0.2), Set("TNS", 0.4);
   Set("SpeedTestReferenceType", 0);
-  EXPECT_NEAR(SpeedScopeTrigger(*setup_, false).window_s, 0.1 + 0.5 + 0.2 + 0.1, 1e-12);
-  EXPECT_NEAR(SpeedScopeTrigger(*setup_, false).pre_percent, 12.0, 1e-9);
+  EXPECT_NEAR(SpeedScopeTrigger(*setup_, false).window_s, 0.1 + 0.5 + 0.2 + 0.4, 1e-12);
+  EXPECT_NEAR(SpeedScopeTrigger(*setup_, false).pre_percent, 9.0, 1e-9);
+  EXPECT_NEAR(SpeedScopeTrigger(*setup_, true).window_s, 0.1 + 0.5 + 0.2 + 0.1, 1e-12);
   Set("SpeedTestReferenceType", 2);
   EXPECT_NEAR(SpeedScopeTrigger(*setup_, false).window_s, 0.2 + 0.5 + 0.4 + 0.4, 1e-12);
 }
