@@ -66,7 +66,7 @@ const std::vector<ConditionInfo> kConditions = {
     {"turn", "rad", "a hand turns the motor shaft by this angle over 0.5 s", false, -1e4, 1e4,
      false},
     {"stop", "1", "the user presses Stop (the running program ends)", true, 1, 1, true},
-    {var::var_i2, "value", "the host writes the live variable var_i2", false, -32768, 32767, true},
+    {dcservo::var::var_i2, "value", "the host writes the live variable var_i2", false, -32768, 32767, true},
 };
 
 constexpr double kHandTurn_s = 0.5;
