@@ -212,8 +212,7 @@ int DesignBiquadFilters(CZel_Setup& setup, BiquadReport* report) {
   std::array<Request, kBiquadFilterCount> requests{};
   int done = ReadRequests(setup, requests, r);
   {
-    ZelQuietErrors quiet;
-    if (const CZel_Parameter* ts = setup.FindParameter(param::Ts_S))
+    if (const CZel_Parameter* ts = setup.FindOptionalParameter(param::Ts_S))
       r.sampling_period_s = ts->GetValueInBaseUnit();
   }
   const int used = DesignBySlotOrder(setup, requests, r, done);
@@ -247,9 +246,8 @@ std::optional<BiquadCoefficients> StoredCoefficientsOf(const FilterDescription& 
 }
 
 int FirstFreeFilter(CZel_Setup& setup) {
-  ZelQuietErrors quiet;
   for (int i = 1; i <= kBiquadFilterCount; ++i) {
-    const CZel_Parameter* on = setup.FindParameter(Name("BQFilter%d", i));
+    const CZel_Parameter* on = setup.FindOptionalParameter(Name("BQFilter%d", i));
     if (!on) return 0;
     if (on->GetValueInBaseUnit() == 0.0) return i;
   }
@@ -270,13 +268,12 @@ int PlaceFilter(CZel_Setup& setup, int filter, const FilterDescription& d) {
 }
 
 void WriteBiquadFiltersToChip(CZel_Setup& setup) {
-  ZelQuietErrors quiet;
   for (const char* name : kBiquadCountNames) {
-    if (CZel_Parameter* p = setup.FindParameter(name)) p->WriteToChip();
+    if (CZel_Parameter* p = setup.FindOptionalParameter(name)) p->WriteToChip();
   }
   for (int slot = 1; slot <= kBiquadFilterCount; ++slot) {
     for (const std::string& name : SlotParameterNames(slot)) {
-      if (CZel_Parameter* p = setup.FindParameter(name)) p->WriteToChip();
+      if (CZel_Parameter* p = setup.FindOptionalParameter(name)) p->WriteToChip();
     }
   }
 }

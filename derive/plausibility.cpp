@@ -20,7 +20,7 @@ std::string Shown(double value) {
 // The drive would never give the motor the peak current its protections and tuning count
 // on.
 void CheckPeakCurrent(CZel_Setup& setup, std::vector<std::string>& found) {
-  auto p = FindParameters(setup, param::ImaxM, param::ImaxPS);
+  auto p = FindOptionalParameters(setup, param::ImaxM, param::ImaxPS);
   if (!p) return;
   auto [motor, drive] = *p;
   if (motor->GetValueInBaseUnit() <= drive->GetValueInBaseUnit()) return;
@@ -33,7 +33,7 @@ void CheckPeakCurrent(CZel_Setup& setup, std::vector<std::string>& found) {
 // every speed gain too low.
 void CheckInertia(CZel_Setup& setup, std::vector<std::string>& found) {
   if (IsMotorInertiaUnknown(setup)) return;
-  auto p = FindParameters(setup, param::Jm, param::Jt);
+  auto p = FindOptionalParameters(setup, param::Jm, param::Jt);
   if (!p) return;
   auto [motor, total] = *p;
   if (motor->GetValueInBaseUnit() <= total->GetValueInBaseUnit()) return;
@@ -47,7 +47,7 @@ void CheckInertia(CZel_Setup& setup, std::vector<std::string>& found) {
 // Jload_over_J's range. A total inertia far above a small motor's is most often the one of the
 // motor and load before it, which the new motor does not drive.
 void CheckLoadRatio(CZel_Setup& setup, std::vector<std::string>& found) {
-  auto p = FindParameters(setup, "Jm", "Jt", "Jload_over_J");
+  auto p = FindOptionalParameters(setup, param::Jm, param::Jt, param::Jload_over_J);
   if (!p) return;
   auto [motor, total, ratio] = *p;
   const double jm = motor->GetValueInBaseUnit(), jt = total->GetValueInBaseUnit();
@@ -63,7 +63,6 @@ void CheckLoadRatio(CZel_Setup& setup, std::vector<std::string>& found) {
 }  // namespace
 
 std::string ImplausibleMotorData(CZel_Setup& setup) {
-  ZelQuietErrors quiet;
   std::vector<std::string> found;
   CheckPeakCurrent(setup, found);
   CheckInertia(setup, found);

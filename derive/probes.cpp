@@ -9,9 +9,8 @@ namespace dcservo {
 namespace {
 
 int HasParameters(CZel_Setup& setup, std::initializer_list<const char*> names) {
-  ZelQuietErrors quiet;
   for (const char* name : names) {
-    if (!setup.FindParameter(name)) return 0;
+    if (!setup.FindOptionalParameter(name)) return 0;
   }
   return 1;
 }
@@ -23,13 +22,11 @@ int OptionIsOne(const CZel_Setup& setup, const char* name) {
 }  // namespace
 
 int HasAnalogueInput(CZel_Setup& setup) {
-  ZelQuietErrors quiet;
-  return setup.FindVariable(param::CADIN, 1) && setup.FindParameter(param::CADIN) ? 1 : 0;
+  return setup.FindVariable(param::CADIN, 0) && setup.FindOptionalParameter(param::CADIN) ? 1 : 0;
 }
 
 int IsMotorInertiaUnknown(CZel_Setup& setup) {
-  ZelQuietErrors quiet;
-  const CZel_Parameter* unknown = setup.FindParameter(param::isMotorInertiaUnknown);
+  const CZel_Parameter* unknown = setup.FindOptionalParameter(param::isMotorInertiaUnknown);
   return unknown && IsFlagSet(unknown->GetValueInBaseUnit()) ? 1 : 0;
 }
 

@@ -38,16 +38,28 @@ using StepFn = StepResult (*)(CZel_Setup& setup);
 // A presence probe or condition that guards a step; null means always.
 using GuardFn = int (*)(CZel_Setup& setup);
 
+template <std::size_t N>
+std::optional<std::array<CZel_Parameter*, N>> AllFound(const std::array<CZel_Parameter*, N>& found) {
+  for (CZel_Parameter* p : found) {
+    if (!p) return std::nullopt;
+  }
+  return found;
+}
+
 // All the named parameters, or nothing when one is missing. Every missing name is reported
 // by the host (unless the caller has silenced it), not only the first.
 template <typename... Names>
 std::optional<std::array<CZel_Parameter*, sizeof...(Names)>> FindParameters(CZel_Setup& setup,
                                                                             Names... names) {
-  std::array<CZel_Parameter*, sizeof...(Names)> found{setup.FindParameter(names)...};
-  for (CZel_Parameter* p : found) {
-    if (!p) return std::nullopt;
-  }
-  return found;
+  return AllFound(std::array<CZel_Parameter*, sizeof...(Names)>{setup.FindParameter(names)...});
+}
+
+// The same for names a setup may lack: a missing one is an answer, not reported.
+template <typename... Names>
+std::optional<std::array<CZel_Parameter*, sizeof...(Names)>> FindOptionalParameters(
+    CZel_Setup& setup, Names... names) {
+  return AllFound(
+      std::array<CZel_Parameter*, sizeof...(Names)>{setup.FindOptionalParameter(names)...});
 }
 
 // Flags are tested by truncating to an integer and comparing with 1.

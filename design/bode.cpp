@@ -74,9 +74,8 @@ void AddMeasuredSpectrum(const CZel_Setup& setup, BodeData& data) {
 
 SavedFilterSlots SaveFilterSlots(const CZel_Setup& setup) {
   SavedFilterSlots saved;
-  ZelQuietErrors quiet;
   auto keep = [&](const std::string& name) {
-    if (const CZel_Parameter* p = setup.FindParameter(name))
+    if (const CZel_Parameter* p = setup.FindOptionalParameter(name))
       saved.emplace_back(name, p->GetValueInInternalUnit());
   };
   for (const char* name : kBiquadCountNames) keep(name);

@@ -13,8 +13,7 @@ namespace dcservo {
 namespace {
 
 bool PosSpdInFastLoop(CZel_Setup& setup) {
-  ZelQuietErrors quiet;
-  const CZel_Parameter* p = setup.FindParameter(param::PosSpd_in_FastLoop);
+  const CZel_Parameter* p = setup.FindOptionalParameter(param::PosSpd_in_FastLoop);
   return p && BaseValue(p) != 0.0;
 }
 

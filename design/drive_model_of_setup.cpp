@@ -24,8 +24,7 @@ class ChipReader {
  public:
   explicit ChipReader(CZel_Setup& setup) : setup_(setup) {}
   double Value(const char* name, double fallback) const {
-    ZelQuietErrors quiet;
-    const CZel_Parameter* p = setup_.FindParameter(name);
+    const CZel_Parameter* p = setup_.FindOptionalParameter(name);
     const double v = p ? p->GetValueInBaseUnit() : fallback;
     return std::isfinite(v) ? std::trunc(v) : fallback;
   }
@@ -81,11 +80,8 @@ std::optional<DriveModel> DriveModelOf(CZel_Setup& setup, std::string* why) {
     if (why) *why = reason;
     return std::nullopt;
   };
-  std::optional<std::array<CZel_Parameter*, 4>> motor;
-  {
-    ZelQuietErrors quiet;
-    motor = FindParameters(setup, "R", "L", "K", "Jt");
-  }
+  const std::optional<std::array<CZel_Parameter*, 4>> motor =
+      FindOptionalParameters(setup, param::R, param::L, param::K, param::Jt);
   if (!motor) return fail("the setup lacks the motor's R, L, K or Jt");
   const ChipReader chip(setup);
   DriveModel m;

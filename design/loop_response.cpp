@@ -118,8 +118,7 @@ std::optional<ControllerGains> StoredControllerGains(CZel_Setup& setup, TunedLoo
     const CZel_Parameter* kd = setup.FindParameter(names.kd);
     if (!kd) return std::nullopt;
     gains.kd = BaseValue(kd);
-    ZelQuietErrors quiet;
-    if (const CZel_Parameter* filter = setup.FindParameter(param::filter_D))
+    if (const CZel_Parameter* filter = setup.FindOptionalParameter(param::filter_D))
       gains.derivative_filter = BaseValue(filter);
   }
   return gains;

@@ -92,9 +92,8 @@ void RescaleSlowLoopCounts(CZel_Setup& setup, double r) {
   };
   std::vector<I2tBefore> i2t;
   for (const I2tPair& pair : kI2tPairs) {
-    ZelQuietErrors quiet;
-    const CZel_Parameter* t = setup.FindParameter(pair.time);
-    if (t && setup.FindParameter(pair.current))
+    const CZel_Parameter* t = setup.FindOptionalParameter(pair.time);
+    if (t && setup.FindOptionalParameter(pair.current))
       i2t.push_back({&pair, t->GetValueInBaseUnit() * SlowLoopFactor(*t, r)});
   }
 

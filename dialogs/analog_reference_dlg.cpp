@@ -129,9 +129,8 @@ void CAnalogReferenceDlg::BindDeadBand() {
 }
 
 void CAnalogReferenceDlg::FollowLeaderUnit(const char* leader, const char* partner) {
-  ZelQuietErrors quiet;
-  const CZel_Parameter* l = m_Setup.FindParameter(leader);
-  CZel_Parameter* p = m_Setup.FindParameter(partner);
+  const CZel_Parameter* l = m_Setup.FindOptionalParameter(leader);
+  CZel_Parameter* p = m_Setup.FindOptionalParameter(partner);
   if (!l || !p) return;
   p->ChangeUnitType(l->GetSelectedUnit().GetName().c_str());
   RefreshParameterControls(partner);

@@ -166,8 +166,7 @@ const int kOpenerButtons[] = {kDetect,         kCurrentTune, kSpeedTune, kPositi
 // --- reading the setup; presence and optional names are probed without error reports ------
 
 bool HasParameter(const CZel_Setup& setup, std::string_view name) {
-  ZelQuietErrors quiet;
-  return setup.FindParameter(name) != nullptr;
+  return setup.FindOptionalParameter(name) != nullptr;
 }
 
 bool BrakeDisabled(const CZel_Setup& setup) {
@@ -188,8 +187,7 @@ int InputsTypeProgrammable(const CZel_Setup& setup) {
 
 // 0 becomes 1, anything else 0; a missing parameter is left alone.
 void InvertPolarity(CZel_Setup& setup, std::string_view name) {
-  ZelQuietErrors quiet;
-  CZel_Parameter* p = setup.FindParameter(name);
+  CZel_Parameter* p = setup.FindOptionalParameter(name);
   if (p) p->SetValueInBaseUnit(p->GetValueInBaseUnit() == 0.0 ? 1.0 : 0.0);
 }
 
@@ -375,8 +373,7 @@ void CDriveSetupDlg::ShowInputType() {
   } else if (has_type) {
     ShowInputRowLabels(QuietInt(param::InputsPolarityType) == 1);
   } else {
-    ZelQuietErrors quiet;
-    const auto asr = static_cast<long long>(m_Setup.GetParameterValueInInternalUnit(param::ASR));
+    const int asr = QuietInternalInt(param::ASR);
     show_type((asr & 0x4) == 0);
   }
 }
@@ -393,9 +390,8 @@ int CDriveSetupDlg::OnInitDialog() {
   CMySetupDlg::OnInitDialog();
   SetButtonImage(kMotorSetup, "TO_MOTORSETUP");
   {
-    ZelQuietErrors quiet;
     const bool analogue_input = m_Setup.FindVariable(param::CADIN, 0) != nullptr &&
-                                m_Setup.FindParameter(param::CADIN) != nullptr;
+                                m_Setup.FindOptionalParameter(param::CADIN) != nullptr;
     EnableChild(kAnalogueReferenceLabel, analogue_input);
   }
   const bool brake = !BrakeDisabled(m_Setup);

@@ -51,8 +51,8 @@ CTestAnalogueRef::~CTestAnalogueRef() = default;
 std::span<const char* const> CTestAnalogueRef::StatusTexts() const { return kStatusTexts; }
 
 void CTestAnalogueRef::SetRangesFromSetup() {
-  ZelQuietErrors quiet;  // a setup without one of them leaves its row at zero
-  const CZel_Parameter* range = m_Setup.FindParameter(param::AnalogueInputsRange);
+  // A setup without one of them leaves its row at zero: no report.
+  const CZel_Parameter* range = m_Setup.FindOptionalParameter(param::AnalogueInputsRange);
   const double volts = range ? range->GetValueInBaseUnit() : 0.0;
   // Compared exactly: 10 V, say, is the 3.3 V input.
   if (volts == static_cast<double>(AnalogueInputsRange::Bipolar10V)) voltage_ = {-10.0, 10.0};
@@ -65,8 +65,8 @@ void CTestAnalogueRef::SetRangesFromSetup() {
   const int mode = QuietInt(param::ControlMode);
   for (const CommandRow& row : kCommands) {
     if (mode != row.mode) continue;
-    const CZel_Parameter* lo = m_Setup.FindParameter(row.min);
-    const CZel_Parameter* hi = m_Setup.FindParameter(row.max);
+    const CZel_Parameter* lo = m_Setup.FindOptionalParameter(row.min);
+    const CZel_Parameter* hi = m_Setup.FindOptionalParameter(row.max);
     if (!lo || !hi) break;
     // In the unit the user sees, as the unit label says.
     command_ = {lo->GetSelectedUnit().FromBase(lo->GetValueInBaseUnit()),

@@ -28,8 +28,7 @@ std::optional<StepOutcome> RerunInertiaStep(const CommissioningStep& step, CZel_
   if (!InertiaSpeedNotReached(first.failure) && !stood_still) return std::nullopt;
   CZel_Parameter* current = nullptr;
   {
-    ZelQuietErrors quiet;
-    current = setup.FindParameter(param::TestCurrent);
+    current = setup.FindOptionalParameter(param::TestCurrent);
   }
   if (!current) return std::nullopt;
   const double was = current->GetValueInBaseUnit(), most = current->GetMaxInBaseUnit();

@@ -45,8 +45,7 @@ ordered_json ParameterJson(const CZel_Setup& setup, const CZel_Parameter& p, dou
 }
 
 const CZel_Parameter* QuietlyFind(const CZel_Setup& setup, const std::string& name) {
-  ZelQuietErrors quiet;
-  return setup.FindParameter(name);
+  return setup.FindOptionalParameter(name);
 }
 
 // What a name that the record shows means; empty for one that the setup does not hold.

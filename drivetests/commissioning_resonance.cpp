@@ -58,10 +58,10 @@ std::optional<double> HoldAtLoopRate(CZel_Setup& setup) {
 }
 
 void SwitchOffSpeedFeedbackFilters(CZel_Setup& setup) {
-  ZelQuietErrors quiet;  // a drive without the filters has none to switch off
+  // A drive without the filters has none to switch off: no report.
   for (int i = 1; i <= kBiquadFilterCount; ++i) {
-    CZel_Parameter* on = setup.FindParameter("BQFilter" + std::to_string(i));
-    const CZel_Parameter* place = setup.FindParameter("BQFilterLocation" + std::to_string(i));
+    CZel_Parameter* on = setup.FindOptionalParameter("BQFilter" + std::to_string(i));
+    const CZel_Parameter* place = setup.FindOptionalParameter("BQFilterLocation" + std::to_string(i));
     if (on && place && place->GetValueInBaseUnit() == kPlaceSpeedFeedback) on->SetValueInBaseUnit(0.0);
   }
 }
@@ -80,8 +80,8 @@ ResonanceRun LookForResonance(const CommissioningStep& step, CZel_Setup& setup,
   const SetupSnapshot kept(setup);
   SwitchOffSpeedFeedbackFilters(setup);
   {
-    ZelQuietErrors quiet;  // a band outside the setup's range keeps the one there
-    if (CZel_Parameter* band = setup.FindParameter(param::PB_S))
+    // A band outside the setup's range keeps the one there.
+    if (CZel_Parameter* band = setup.FindOptionalParameter(param::PB_S))
       band->SetValueInBaseUnit(asked_rad_s);
   }
   setup.SetParameterValueInBaseUnit(param::TPS, *hold);

@@ -137,8 +137,7 @@ std::optional<std::string> FrictionAtASecondSpeed(const CommissioningStep& step,
     return std::nullopt;
   CZel_Parameter* speed = nullptr;
   {
-    ZelQuietErrors quiet;
-    speed = setup.FindParameter(param::TestSpeed);
+    speed = setup.FindOptionalParameter(param::TestSpeed);
   }
   if (!speed) return std::nullopt;
   const SetupSnapshot ran(setup);

@@ -33,10 +33,10 @@ constexpr double kRestLimit_ms = 600000.0;
 class LoggedSingleCycle {
  public:
   explicit LoggedSingleCycle(CZel_Setup& setup) {
-    ZelQuietErrors quiet;  // a drive without the choices runs as it is
+    // A drive without the choices runs as it is: no report.
     for (const char* name :
          {param::OnlinePlotS, param::MultiCycleS, param::OnlinePlotP, param::MultiCycleP}) {
-      if (CZel_Parameter* p = setup.FindParameter(name); p && p->GetValueInBaseUnit() != 0.0) {
+      if (CZel_Parameter* p = setup.FindOptionalParameter(name); p && p->GetValueInBaseUnit() != 0.0) {
         kept_.push_back({p, p->GetValueInBaseUnit()});
         p->SetValueInBaseUnit(0.0);
       }
@@ -128,7 +128,7 @@ StepOutcome RunStep(const CommissioningStep& step, CZel_Setup& setup, ZelHeadles
 std::string WaitForRest(const CZel_Setup& setup, ZelHeadlessBackend& ui) {
   CZel_Variable* speed = nullptr;
   {
-    ZelQuietErrors quiet;  // a drive without the speed reading is not waited for
+    // A drive without the speed reading is not waited for: no report.
     speed = setup.FindVariable(var::Motor_Speed, 0);
   }
   if (!speed) return "";

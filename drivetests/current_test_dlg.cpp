@@ -143,7 +143,6 @@ int CTestCurrent::OnInitDialog() {
   m_Coff.SetPathName(GetOutPathName(kCurrentTestProgram));
   {
     // Without a drive the program loads when a run starts; the dialog is usable before.
-    ZelQuietErrors quiet;
     m_Coff.ReadCoff();
   }
   m_pLogger = std::make_unique<CZel_SingleAxisLogger>(m_Setup, &m_Coff);

@@ -387,7 +387,7 @@ bool SaysShaftHeld(const Diagnosis* diagnosis) { return diagnosis == &kShaftHeld
 unsigned ReadDriveConditions(CZel_Setup& setup) {
   CZel_Variable* mer = nullptr;
   {
-    ZelQuietErrors quiet;  // a drive without MER tells nothing more
+    // A drive without MER tells nothing more: no report.
     mer = setup.FindVariable(var::MER, 0);
     if (!mer || !mer->ReadFromChip()) return 0;
   }

@@ -122,7 +122,6 @@ void CTestEncoderConnections::OnStartStop() {
 void CTestEncoderConnections::EndProgram() {
   CZel_Variable* var_i2 = nullptr;
   {
-    ZelQuietErrors quiet;
     var_i2 = m_Setup.FindVariable(var::var_i2, 0);
   }
   if (!var_i2) {

@@ -198,7 +198,6 @@ void CTotalInertiaTest::LookAtCoast() {
   OnLook();
   CZel_Variable* position = nullptr;
   {
-    ZelQuietErrors quiet;
     position = m_Setup.FindVariable(var::Motor_Position, 0);
     if (position && !position->ReadFromChip()) position = nullptr;
   }

@@ -61,7 +61,7 @@ CMyTestDlg::~CMyTestDlg() = default;
 int CMyTestDlg::CheckDriveErrors(int failTest, unsigned mask) {
   CZel_Variable* mer = nullptr;
   {
-    ZelQuietErrors quiet;  // a drive without MER is the internal failure below
+    // A drive without MER is the internal failure below: no report.
     mer = m_Setup.FindVariable(var::MER, 0);
   }
   const char* text = msc_pszErrInternal;
@@ -150,7 +150,6 @@ void CMyTestDlg::CloseOfferingToKeep(const char* label, const char* parameter,
 
 void CMyTestDlg::LoadProgram(CZel_CoffFormat& coff, const char* program) {
   coff.SetPathName(GetOutPathName(program));
-  ZelQuietErrors quiet;
   coff.ReadCoff();
 }
 
@@ -247,7 +246,7 @@ bool CMyTestDlg::TickOfRunningProgram(unsigned id) {
 CZel_Variable* CMyTestDlg::ReadLiveVariable(const char* name) {
   CZel_Variable* v = nullptr;
   {
-    ZelQuietErrors quiet;  // a setup without it is the internal failure below
+    // A setup without it is the internal failure below: no report.
     v = m_Setup.FindVariable(name, 0);
   }
   if (!v) {

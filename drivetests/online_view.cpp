@@ -25,8 +25,7 @@ namespace {
 constexpr double kShownMsPerS = 1000.0;
 
 double Quiet(CZel_Setup& setup, const char* name, bool* present = nullptr) {
-  ZelQuietErrors quiet;
-  const CZel_Parameter* p = setup.FindParameter(name);
+  const CZel_Parameter* p = setup.FindOptionalParameter(name);
   if (present) *present = p != nullptr;
   return p ? p->GetValueInBaseUnit() : 0.0;
 }
@@ -127,14 +126,12 @@ void RescaleCurrentPair(CZel_ScopeLogger& scope, CZel_Setup& setup) {
 }
 
 double ValueInSelectedUnit(CZel_Setup& setup, const char* name) {
-  ZelQuietErrors quiet;
-  const CZel_Parameter* p = setup.FindParameter(name);
+  const CZel_Parameter* p = setup.FindOptionalParameter(name);
   return p ? p->GetSelectedUnit().FromBase(p->GetValueInBaseUnit()) : 0.0;
 }
 
 std::string SelectedUnitName(CZel_Setup& setup, const char* name) {
-  ZelQuietErrors quiet;
-  const CZel_Parameter* p = setup.FindParameter(name);
+  const CZel_Parameter* p = setup.FindOptionalParameter(name);
   return p ? p->GetSelectedUnit().GetName() : std::string();
 }
 

@@ -101,14 +101,12 @@ double ProfileScale(CZel_Setup& setup, const ProfileNames& names) {
 }
 
 bool HasReferenceType(CZel_Setup& setup) {
-  ZelQuietErrors quiet;
-  return setup.FindParameter(param::SpeedTestReferenceType) != nullptr;
+  return setup.FindOptionalParameter(param::SpeedTestReferenceType) != nullptr;
 }
 
 ReferenceType ProfileReferenceType(CZel_Setup& setup, const ProfileNames& names) {
   if (!HasReferenceType(setup)) return ReferenceType::Positive;
-  ZelQuietErrors quiet;
-  const CZel_Parameter* p = setup.FindParameter(names.type);
+  const CZel_Parameter* p = setup.FindOptionalParameter(names.type);
   if (!p) return ReferenceType::Positive;
   return ReferenceTypeOf(true, static_cast<int>(p->GetValueInBaseUnit()));
 }

@@ -95,9 +95,9 @@ std::vector<std::pair<const char*, double>> ReportedGains(const CZel_Setup& setu
     }
   }
   std::vector<std::pair<const char*, double>> gains;
-  ZelQuietErrors quiet;  // a drive without feedforward has no such gains
+  // A drive without feedforward has no such gains: no report.
   for (const char* name : names) {
-    if (const CZel_Parameter* p = setup.FindParameter(name))
+    if (const CZel_Parameter* p = setup.FindOptionalParameter(name))
       gains.emplace_back(name, p->GetValueInBaseUnit());
   }
   return gains;
@@ -105,8 +105,7 @@ std::vector<std::pair<const char*, double>> ReportedGains(const CZel_Setup& setu
 
 std::optional<std::pair<double, double>> GainSliderRange(const CZel_Setup& setup,
                                                          const char* name) {
-  ZelQuietErrors quiet;
-  const CZel_Parameter* p = setup.FindParameter(name);
+  const CZel_Parameter* p = setup.FindOptionalParameter(name);
   if (!p) return std::nullopt;
   const double v = p->GetValueInBaseUnit();
   double lo = std::max(p->GetMinInBaseUnit(), 0.5 * v);

@@ -113,8 +113,7 @@ void ScalePositionTestChannels(CZel_ScopeLogger& scope, CZel_Setup& setup, Scope
         std::min(ZelQuietBaseValue(setup, param::TaPP), ZelQuietBaseValue(setup, param::TaNP));
     if (!(ramp > 0.0)) return;
     const double peak_base = p / ramp;
-    ZelQuietErrors quiet;
-    const CZel_Parameter* speed = setup.FindParameter(param::TestSpeed);
+    const CZel_Parameter* speed = setup.FindOptionalParameter(param::TestSpeed);
     const double peak = speed ? speed->GetSelectedUnit().FromBase(peak_base) : peak_base;
     RescaleScopePair(scope, var::Speed_Reference, var::Load_Speed, std::fabs(0.5 * peak),
                      SelectedUnitName(setup, param::TestSpeed), 2.0);

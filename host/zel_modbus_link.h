@@ -21,18 +21,7 @@
 #include <vector>
 
 #include "host/zel_comm.h"
-
-struct ZelDriveAddress {
-  enum class Kind { Tcp, Rtu } kind = Kind::Tcp;
-  std::string host, port;  // TCP
-  std::string device;      // RTU
-  int baud = 115200;
-  int unit = 1;      // the drive's Modbus unit id
-  std::string text;  // as the user wrote it
-
-  // tcp://HOST:PORT[,UNIT] or rtu:DEVICE[,BAUD[,UNIT]]; false with the reason.
-  static bool Parse(std::string_view text, ZelDriveAddress& address, std::string& why);
-};
+#include "host/zel_drive_address.h"
 
 // How patient the link is. A request gets `attempts` tries of `response_timeout_s` each,
 // with a growing pause between them; the whole stays near `give_up_s`.

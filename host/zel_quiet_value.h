@@ -4,16 +4,14 @@
 #include <limits>
 #include <string_view>
 
-#include "host/zel_errors.h"
 #include "host/zel_setup.h"
 
-// The base value of a parameter that a setup may lack, looked up with the error reports off.
+// The base value of a parameter that a setup may lack, looked up without a report.
 // A missing one reads NaN, never a number that could pass for a value: it carries through the
 // arithmetic, every comparison with it is false and every setter refuses it, so a reading of
 // a missing parameter can be neither stored nor sent to a drive. A caller with a default of
 // its own says so where it reads (`!(v > 0.0)`, `v < 0.0 ? ... : ...`).
 inline double ZelQuietBaseValue(const CZel_Setup& setup, std::string_view name) {
-  ZelQuietErrors quiet;
-  const CZel_Parameter* p = setup.FindParameter(name);
+  const CZel_Parameter* p = setup.FindOptionalParameter(name);
   return p ? p->GetValueInBaseUnit() : std::numeric_limits<double>::quiet_NaN();
 }

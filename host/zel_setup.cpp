@@ -265,8 +265,13 @@ std::string CZel_Setup::CheckScaleInputs() {
   return {};
 }
 
+CZel_Parameter* CZel_Setup::FindOptionalParameter(std::string_view name) const {
+  CZel_Parameter* const* found = parameter_index_.Find(name);
+  return found ? *found : nullptr;
+}
+
 CZel_Parameter* CZel_Setup::FindParameter(std::string_view name) const {
-  if (CZel_Parameter* const* found = parameter_index_.Find(name)) return *found;
+  if (CZel_Parameter* found = FindOptionalParameter(name)) return found;
   if (g_bShowErrors) ZelReportError("parameter \"" + std::string(name) + "\" is not in the setup");
   return nullptr;
 }

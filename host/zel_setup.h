@@ -196,7 +196,10 @@ class CZel_Setup {
   std::string CheckScaleInputs();
 
   // --- parameters ---
+  // Reports a missing name (unless the host's reports are off): the caller needs it.
   CZel_Parameter* FindParameter(std::string_view name) const;
+  // A name the setup may lack: its absence is an answer, so nothing is reported.
+  CZel_Parameter* FindOptionalParameter(std::string_view name) const;
   double GetParameterValueInBaseUnit(std::string_view name) const;
   double GetParameterValueInInternalUnit(std::string_view name) const;
   int SetParameterValueInBaseUnit(std::string_view name, double value);

@@ -616,9 +616,8 @@ bool SimulatedDrive::PopMessage(std::vector<std::uint8_t>& message) {
 
 PlantConfig PlantConfigFromSetup(const CZel_Setup& setup) {
   PlantConfig c;
-  ZelQuietErrors quiet;
   auto value = [&setup](const char* name, double fallback) {
-    const CZel_Parameter* p = setup.FindParameter(name);
+    const CZel_Parameter* p = setup.FindOptionalParameter(name);
     const double v = p ? p->GetValueInBaseUnit() : fallback;
     return std::isfinite(v) ? v : fallback;
   };

@@ -167,9 +167,8 @@ void GiveUnit(CZel_Quantity& q, UnitChoice unit) {
 }
 
 bool HasAll(CZel_Setup& setup, std::initializer_list<const char*> names) {
-  ZelQuietErrors quiet;
   for (const char* name : names) {
-    if (!setup.FindParameter(name)) return false;
+    if (!setup.FindOptionalParameter(name)) return false;
   }
   return true;
 }
@@ -178,8 +177,7 @@ bool ConditionHolds(CZel_Setup& setup, Condition condition) {
   switch (condition) {
     case Condition::None: return true;
     case Condition::AnalogueInput: {
-      ZelQuietErrors quiet;
-      return setup.FindVariable(param::CADIN, 1) && setup.FindParameter(param::CADIN);
+      return setup.FindVariable(param::CADIN, 0) && setup.FindOptionalParameter(param::CADIN);
     }
     case Condition::FreezeControl:
       return HasAll(setup, {param::POSOKLIM_FC, param::TONPOSOK_FC});

@@ -125,6 +125,9 @@ TEST(SetupStore, MissingNamesAreReportedOnlyWhileErrorsAreShown) {
     setup->FindParameter("NoSuch");
   }
   EXPECT_EQ(g_bShowErrors, 1);
+  // A name the caller knows a setup may lack is an answer, not a report.
+  EXPECT_EQ(setup->FindOptionalParameter("NoSuch"), nullptr);
+  EXPECT_EQ(setup->FindOptionalParameter("ts_s"), setup->FindParameter("Ts_S"));
   // A quiet reading of a missing one is no number, and a setter refuses it.
   EXPECT_EQ(ZelQuietBaseValue(*setup, "Ts_S"), 5e-4);
   EXPECT_TRUE(std::isnan(ZelQuietBaseValue(*setup, "NoSuch")));
