@@ -64,9 +64,9 @@ void ReadBiquads(const ChipReader& chip, DriveModel& m) {
     for (int i = 0; i < n; ++i) place.push_back(SlotOf(chip, next + i));
     next += n;
   };
-  take("SPDREF_BQ_INI", m.speed_reference_filters);
-  take("IQREF_BQ_INI", m.current_reference_filters);
-  take("ASPD_BQ_INI", m.speed_feedback_filters);
+  take(param::SPDREF_BQ_INI, m.speed_reference_filters);
+  take(param::IQREF_BQ_INI, m.current_reference_filters);
+  take(param::ASPD_BQ_INI, m.speed_feedback_filters);
 }
 
 bool AllFinite(std::initializer_list<double> values) {
@@ -85,46 +85,46 @@ std::optional<DriveModel> DriveModelOf(CZel_Setup& setup, std::string* why) {
   if (!motor) return fail("the setup lacks the motor's R, L, K or Jt");
   const ChipReader chip(setup);
   DriveModel m;
-  m.clper = static_cast<int>(std::clamp(chip.Value("CLPER", 1.0), 1.0, 65535.0));
-  m.slper = static_cast<int>(std::clamp(chip.Value("SLPER", 10.0), 1.0, 65535.0));
+  m.clper = static_cast<int>(std::clamp(chip.Value(param::CLPER, 1.0), 1.0, 65535.0));
+  m.slper = static_cast<int>(std::clamp(chip.Value(param::SLPER, 10.0), 1.0, 65535.0));
   m.pwm_period_s = FastLoopPeriod(setup) / m.clper;
   m.loops_in_fast_loop =
-      (static_cast<unsigned>(chip.Value("UPGRADE", 0.0)) & kUpgradePosSpdInFastLoop) != 0;
+      (static_cast<unsigned>(chip.Value(param::UPGRADE, 0.0)) & kUpgradePosSpdInFastLoop) != 0;
   m.current_counts_per_A = CurrentScale(setup);
   m.volts_per_count = 1.0 / VoltageScale(setup);
-  m.current_step_counts = kQ16One / std::max(chip.Value("ADCResolution", 1024.0), 2.0);
-  const double sensors = chip.Value("SensorsConfiguration", 0.0);
+  m.current_step_counts = kQ16One / std::max(chip.Value(param::ADCResolution, 1024.0), 2.0);
+  const double sensors = chip.Value(param::SensorsConfiguration, 0.0);
   m.sensor = IsCode(sensors, SensorsConfiguration::TachoOnMotor) ? SpeedSensor::Tacho
              : IsCode(sensors, SensorsConfiguration::TachoAndEncoderOnLoad)
                  ? SpeedSensor::TachoAndLoadEncoder
                  : SpeedSensor::Encoder;
   m.position_counts_per_rad = MotorPositionScale(setup);
   m.speed_counts_per_rad_s = MotorSpeedScale(setup);
-  m.tacho_per_encoder = std::max(1.0, chip.Value("TRANSMISION", 1.0));
+  m.tacho_per_encoder = std::max(1.0, chip.Value(param::TRANSMISION, 1.0));
   m.R = (*motor)[0]->GetValueInBaseUnit();
   m.L = (*motor)[1]->GetValueInBaseUnit();
   m.K = (*motor)[2]->GetValueInBaseUnit();
   m.J = (*motor)[3]->GetValueInBaseUnit();
 
-  m.kpi = chip.Gain("KPI", "SFTKPI");
-  m.kii = chip.Gain("KII", "SFTKII");
-  m.sat_iq = chip.Limit("SATIQ");
-  m.sat_pwm = chip.Limit("SATPWM");
-  m.filter_q = chip.Smoothing("FILTERQ");
-  m.load_feedforward = std::trunc(chip.Value("FFL", 0.0) * chip.Value("KFFL", kFullScale) / kFullScale);
-  m.kps = chip.Gain("KPS", "SFTKPS");
-  m.kis = chip.Gain("KIS", "SFTKIS");
-  m.sat_s = chip.Limit("SATS");
-  m.imax_s = chip.Limit("IMAXS");
-  m.kpp = chip.Gain("KPP", "SFTKPP");
-  m.kip = chip.Gain("KIP", "SFTKIP");
-  m.kdp = chip.Gain("KDP", "SFTKDP");
-  m.kdfp = chip.Smoothing("KDFP");
-  m.sat_p = chip.Limit("SATP");
-  m.imax_p = chip.Limit("IMAXP");
-  m.kffs = chip.Gain("KFFS", "SFTSFFW");
-  m.kffa = ChipReader::Gain(chip.Value("KFFA", 0.0),
-                            chip.Value("SFTAFFW", 0.0) + chip.Value("SFTKFF", 0.0));
+  m.kpi = chip.Gain(param::KPI, param::SFTKPI);
+  m.kii = chip.Gain(param::KII, param::SFTKII);
+  m.sat_iq = chip.Limit(param::SATIQ);
+  m.sat_pwm = chip.Limit(param::SATPWM);
+  m.filter_q = chip.Smoothing(param::FILTERQ);
+  m.load_feedforward = std::trunc(chip.Value(param::FFL, 0.0) * chip.Value(param::KFFL, kFullScale) / kFullScale);
+  m.kps = chip.Gain(param::KPS, param::SFTKPS);
+  m.kis = chip.Gain(param::KIS, param::SFTKIS);
+  m.sat_s = chip.Limit(param::SATS);
+  m.imax_s = chip.Limit(param::IMAXS);
+  m.kpp = chip.Gain(param::KPP, param::SFTKPP);
+  m.kip = chip.Gain(param::KIP, param::SFTKIP);
+  m.kdp = chip.Gain(param::KDP, param::SFTKDP);
+  m.kdfp = chip.Smoothing(param::KDFP);
+  m.sat_p = chip.Limit(param::SATP);
+  m.imax_p = chip.Limit(param::IMAXP);
+  m.kffs = chip.Gain(param::KFFS, param::SFTSFFW);
+  m.kffa = ChipReader::Gain(chip.Value(param::KFFA, 0.0),
+                            chip.Value(param::SFTAFFW, 0.0) + chip.Value(param::SFTKFF, 0.0));
   ReadBiquads(chip, m);
   m.coupling = MeasuredCouplingOf(setup);
 
@@ -138,10 +138,10 @@ std::optional<DriveModel> DriveModelOf(CZel_Setup& setup, std::string* why) {
 
 ModelStructure StructureOf(CZel_Setup& setup) {
   const ChipReader chip(setup);
-  const double mode = chip.Value("ControlMode", ControlMode::Position);
+  const double mode = chip.Value(param::ControlMode, ControlMode::Position);
   if (IsCode(mode, ControlMode::Current)) return ModelStructure::Current;
   if (IsCode(mode, ControlMode::Speed)) return ModelStructure::Speed;
-  return IsCode(chip.Value("PositionControlType", PositionControlType::OverSpeedLoop),
+  return IsCode(chip.Value(param::PositionControlType, PositionControlType::OverSpeedLoop),
                 PositionControlType::OverCurrentLoop)
              ? ModelStructure::PositionOverCurrent
              : ModelStructure::PositionOverSpeed;

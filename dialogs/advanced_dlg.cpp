@@ -129,13 +129,13 @@ using namespace dcservo::advanced;
 
 CAdvancedDialog::CAdvancedDialog(CZel_Setup& setup, CZel_Dialog* parent)
     : CMySetupDlg(setup, kAdvancedTemplate, 1, nullptr, parent) {
-  AddSwitchParameterControls("PositionControlType", kPositionOverCurrent, kPositionOverSpeed);
-  if (HasParameter("PosSpd_in_FastLoop"))
-    AddSwitchParameterControls("PosSpd_in_FastLoop", kSlowLoop, kFastLoop);
-  if (HasParameter("isSpeedEstimator"))
-    AddCheckParameterControls("isSpeedEstimator", kSpeedEstimator);
-  if (HasParameter("SpeedForward"))
-    AddSwitchParameterControls("SpeedForward", kFeedforwardSpeedLoop, kFeedforwardCurrentLoop);
+  AddSwitchParameterControls(param::PositionControlType, kPositionOverCurrent, kPositionOverSpeed);
+  if (HasParameter(param::PosSpd_in_FastLoop))
+    AddSwitchParameterControls(param::PosSpd_in_FastLoop, kSlowLoop, kFastLoop);
+  if (HasParameter(param::isSpeedEstimator))
+    AddCheckParameterControls(param::isSpeedEstimator, kSpeedEstimator);
+  if (HasParameter(param::SpeedForward))
+    AddSwitchParameterControls(param::SpeedForward, kFeedforwardSpeedLoop, kFeedforwardCurrentLoop);
   if (HasFreezeControl()) {
     AddCheckParameterControls(param::isFreezeControl, kFreezeCheck);
     AddParameterControls(param::FreezeControl_errband, kFreezeBandEdit, kFreezeBandUnit);

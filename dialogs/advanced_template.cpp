@@ -3,6 +3,7 @@
 
 #include "dialogs/advanced_dlg.h"
 #include "host/zel_template_builder.h"
+#include "names/drive_names.h"
 
 namespace dcservo {
 namespace {
@@ -42,11 +43,11 @@ void StructureColumn(ZelTemplateBuilder& b) {
 void TimingColumn(ZelTemplateBuilder& b) {
   b.Column(kRightColumn, 1);
   b.Box(kInputBox, "Input data", kRightColumn);
-  b.ParameterField("PWM_freq", "PWM frequency", kPwmFrequencyEdit, kPwmFrequencyUnit, kInputBox, 0,
+  b.ParameterField(param::PWM_freq, "PWM frequency", kPwmFrequencyEdit, kPwmFrequencyUnit, kInputBox, 0,
                    0, kPwmFrequencyLabel);
-  b.ParameterField("CLPER", "Fast loop sampling frequency divider", kFastDividerEdit, 0, kInputBox,
+  b.ParameterField(param::CLPER, "Fast loop sampling frequency divider", kFastDividerEdit, 0, kInputBox,
                    1, 0, kFastDividerLabel);
-  b.ParameterField("SLPER", "Slow loop sampling frequency divider", kSlowDividerEdit, 0, kInputBox,
+  b.ParameterField(param::SLPER, "Slow loop sampling frequency divider", kSlowDividerEdit, 0, kInputBox,
                    2, 0, kSlowDividerLabel);
 
   // Each formula on one row, split at its "=" so that neither half needs to wrap.
@@ -62,16 +63,16 @@ void TimingColumn(ZelTemplateBuilder& b) {
   b.Box(kComputedBox, "Computed parameters", kRightColumn);
   const int c = kComputedBox;
   b.Add(kPwmPeriodLabel, K::Label, "PWM period", c, {0, 0});
-  b.Add(kPwmPeriodEdit, K::Edit, "", c, {0, 2}, kStyleReadOnly).Binds("PWMperiod");
-  b.Add(kPwmPeriodUnit, K::DropDown, "", c, {0, 3}).Binds("PWMperiod");
+  b.Add(kPwmPeriodEdit, K::Edit, "", c, {0, 2}, kStyleReadOnly).Binds(param::PWMperiod);
+  b.Add(kPwmPeriodUnit, K::DropDown, "", c, {0, 3}).Binds(param::PWMperiod);
   b.Add(kFastPeriodLabel, K::Label, "Fast loop sampling period", c, {1, 0});
   b.Add(kFastMarker, K::Label, "OUTSIDE LIMITS ->", c, {1, 1}, kStyleHidden);
-  b.Add(kFastPeriodEdit, K::Edit, "", c, {1, 2}, kStyleReadOnly).Binds("Ts_C");
-  b.Add(kFastPeriodUnit, K::DropDown, "", c, {1, 3}).Binds("Ts_C");
+  b.Add(kFastPeriodEdit, K::Edit, "", c, {1, 2}, kStyleReadOnly).Binds(param::Ts_C);
+  b.Add(kFastPeriodUnit, K::DropDown, "", c, {1, 3}).Binds(param::Ts_C);
   b.Add(kSlowPeriodLabel, K::Label, "Slow loop sampling period", c, {2, 0});
   b.Add(kSlowMarker, K::Label, "OUTSIDE LIMITS ->", c, {2, 1}, kStyleHidden);
-  b.Add(kSlowPeriodEdit, K::Edit, "", c, {2, 2}, kStyleReadOnly).Binds("Ts_S");
-  b.Add(kSlowPeriodUnit, K::DropDown, "", c, {2, 3}).Binds("Ts_S");
+  b.Add(kSlowPeriodEdit, K::Edit, "", c, {2, 2}, kStyleReadOnly).Binds(param::Ts_S);
+  b.Add(kSlowPeriodUnit, K::DropDown, "", c, {2, 3}).Binds(param::Ts_S);
 
   b.Box(kFreezeBox, "Freeze control", kRightColumn);
   b.Add(kFreezeCheck, K::Check, "Set freeze control parameters", kFreezeBox, {0, 0, 1, 3});

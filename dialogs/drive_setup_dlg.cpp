@@ -230,9 +230,9 @@ CDriveSetupDlg::CDriveSetupDlg(CZel_Setup& setup, CZel_Dialog* parent)
 CDriveSetupDlg::~CDriveSetupDlg() = default;
 
 void CDriveSetupDlg::BindControls() {
-  AddSwitchParameterControls("ControlMode", kModePosition, kModeTorque);
-  AddSwitchParameterControls("ExternalReference", kReferenceNo, kReferenceYes);
-  AddSwitchParameterControls("isAnalogueReference", {kDigitalReference, kAnalogueReference});
+  AddSwitchParameterControls(param::ControlMode, kModePosition, kModeTorque);
+  AddSwitchParameterControls(param::ExternalReference, kReferenceNo, kReferenceYes);
+  AddSwitchParameterControls(param::isAnalogueReference, {kDigitalReference, kAnalogueReference});
 
   if (!BrakeDisabled(m_Setup)) {
     AddCheckParameterControls(param::isBrakeResistor, kBrakeConnected);

@@ -4,6 +4,7 @@
 
 #include "dialogs/drive_setup_dlg.h"
 #include "host/zel_template_builder.h"
+#include "names/drive_names.h"
 
 namespace dcservo {
 namespace {
@@ -72,43 +73,43 @@ void LeftColumn(ZelTemplateBuilder& b) {
 void MiddleColumn(ZelTemplateBuilder& b) {
   b.Column(kMiddleColumn, 1);
   b.Box(kSupplyBox, "Drive operation parameters", kMiddleColumn);
-  b.ParameterField("Vdc", "Power supply", kVdcEdit, kVdcUnit, kSupplyBox, 0, 0, kVdcLabel);
+  b.ParameterField(param::Vdc, "Power supply", kVdcEdit, kVdcUnit, kSupplyBox, 0, 0, kVdcLabel);
   b.Add(kDetect, K::Button, "Detect", kSupplyBox, {0, 3});
-  b.ParameterField("IlimPS", "Current limit", kIlimEdit, kIlimUnit, kSupplyBox, 1);
+  b.ParameterField(param::IlimPS, "Current limit", kIlimEdit, kIlimUnit, kSupplyBox, 1);
 
   b.Box(kCurrentBox, "Current controller", kMiddleColumn);
-  b.ParameterField("Kp_C_scl", "Kp", kKpCEdit, 0, kCurrentBox, 0, 0, kCurrentKpLabel);
-  b.ParameterField("Ki_C_scl", "Ki", kKiCEdit, 0, kCurrentBox, 1, 0, kCurrentKiLabel);
+  b.ParameterField(param::Kp_C_scl, "Kp", kKpCEdit, 0, kCurrentBox, 0, 0, kCurrentKpLabel);
+  b.ParameterField(param::Ki_C_scl, "Ki", kKiCEdit, 0, kCurrentBox, 1, 0, kCurrentKiLabel);
   b.Add(kCurrentTune, K::Button, "Tune && Test", kCurrentBox, {0, 3});
 
   b.Box(kSpeedBox, "Speed controller", kMiddleColumn);
-  b.ParameterField("Kp_S_scl", "Kp", kKpSEdit, 0, kSpeedBox, 0, 0, kSpeedKpLabel);
-  b.ParameterField("Ki_S_scl", "Ki", kKiSEdit, 0, kSpeedBox, 1, 0, kSpeedKiLabel);
-  b.ParameterField("IPSatS", "Integral limit", kIPSatSEdit, kIPSatSUnit, kSpeedBox, 2, 0,
+  b.ParameterField(param::Kp_S_scl, "Kp", kKpSEdit, 0, kSpeedBox, 0, 0, kSpeedKpLabel);
+  b.ParameterField(param::Ki_S_scl, "Ki", kKiSEdit, 0, kSpeedBox, 1, 0, kSpeedKiLabel);
+  b.ParameterField(param::IPSatS, "Integral limit", kIPSatSEdit, kIPSatSUnit, kSpeedBox, 2, 0,
                    kSpeedIntegralLabel);
   b.Add(kSpeedFeedforwardLabel, K::Label, "Feedforward", kSpeedBox, {3, 0});
-  b.ParameterEdit("KFFA_scl", kSpeedKffaEdit, kSpeedBox, {3, 1});
+  b.ParameterEdit(param::KFFA_scl, kSpeedKffaEdit, kSpeedBox, {3, 1});
   b.Add(kSpeedAccelerationLabel, K::Label, "(Acceleration)", kSpeedBox, {3, 2});
-  b.ParameterEdit("KFFS_scl", kSpeedKffsEdit, kSpeedBox, {4, 1});
+  b.ParameterEdit(param::KFFS_scl, kSpeedKffsEdit, kSpeedBox, {4, 1});
   b.Add(kSpeedSpeedLabel, K::Label, "(Speed)", kSpeedBox, {4, 2});
   b.Add(kSpeedTune, K::Button, "Tune && Test", kSpeedBox, {0, 3});
 
   b.Box(kPositionBox, "Position controller", kMiddleColumn);
-  b.ParameterField("Kp_P_scl", "Kp", kKpPEdit, 0, kPositionBox, 0, 0, kPositionKpLabel);
-  b.ParameterField("Ki_P_scl", "Ki", kKiPEdit, 0, kPositionBox, 1, 0, kPositionKiLabel);
-  b.ParameterField("Kd_P_scl", "Kd", kKdPEdit, 0, kPositionBox, 2, 0, kPositionKdLabel);
+  b.ParameterField(param::Kp_P_scl, "Kp", kKpPEdit, 0, kPositionBox, 0, 0, kPositionKpLabel);
+  b.ParameterField(param::Ki_P_scl, "Ki", kKiPEdit, 0, kPositionBox, 1, 0, kPositionKiLabel);
+  b.ParameterField(param::Kd_P_scl, "Kd", kKdPEdit, 0, kPositionBox, 2, 0, kPositionKdLabel);
   // The derivative's filter beside its gain: the middle column, the tallest, keeps to the
   // height of a 1366 x 768 screen.
   b.Add(kPositionKdFilterLabel, K::Label, "Kd filter", kPositionBox, {2, 2});
-  b.ParameterEdit("filter_D", kFilterDEdit, kPositionBox, {2, 3});
-  b.ParameterField("IPSatP", "Integral limit", kIPSatPEdit, kIPSatPUnit, kPositionBox, 3, 0,
+  b.ParameterEdit(param::filter_D, kFilterDEdit, kPositionBox, {2, 3});
+  b.ParameterField(param::IPSatP, "Integral limit", kIPSatPEdit, kIPSatPUnit, kPositionBox, 3, 0,
                    kPositionIntegralLabel);
   b.Add(kPositionFeedforwardLabel, K::Label, "Feedforward", kPositionBox, {4, 0});
-  b.ParameterEdit("KFFS_scl", kPositionKffsEdit, kPositionBox, {4, 1});
+  b.ParameterEdit(param::KFFS_scl, kPositionKffsEdit, kPositionBox, {4, 1});
   b.Add(kPositionSpeedLabel, K::Label, "(Speed)", kPositionBox, {4, 2});
-  b.ParameterEdit("KFFA_scl", kPositionKffaEdit, kPositionBox, {5, 1});
+  b.ParameterEdit(param::KFFA_scl, kPositionKffaEdit, kPositionBox, {5, 1});
   b.Add(kPositionAccelerationLabel, K::Label, "(Acceleration)", kPositionBox, {5, 2});
-  b.ParameterField("Limit_Speed", "Load speed limit", kLimitSpeedEdit, kLimitSpeedUnit,
+  b.ParameterField(param::Limit_Speed, "Load speed limit", kLimitSpeedEdit, kLimitSpeedUnit,
                    kPositionBox, 6, 0, kLimitSpeedLabel);
   b.Add(kPositionTune, K::Button, "Tune && Test", kPositionBox, {0, 3});
 
@@ -124,25 +125,25 @@ void RightColumn(ZelTemplateBuilder& b) {
   b.Column(kRightColumn, 2);
   b.Box(kProtectionsBox, "Protections", kRightColumn);
   const int p = kProtectionsBox;
-  b.ParameterCheck("isOverCurrent", kOverCurrent, "Over current", p, {0, 0, 1, 3});
-  b.ParameterField("Imax_Prot", "Motor current >", kImaxEdit, kImaxUnit, p, 1, 0, kImaxLabel);
-  b.ParameterField("time_Imax_Prot", "for more than", kImaxTimeEdit, kImaxTimeUnit, p, 2, 0,
+  b.ParameterCheck(param::isOverCurrent, kOverCurrent, "Over current", p, {0, 0, 1, 3});
+  b.ParameterField(param::Imax_Prot, "Motor current >", kImaxEdit, kImaxUnit, p, 1, 0, kImaxLabel);
+  b.ParameterField(param::time_Imax_Prot, "for more than", kImaxTimeEdit, kImaxTimeUnit, p, 2, 0,
                    kImaxTimeLabel);
-  b.ParameterCheck("isPositionControlError", kPositionErrorCheck, "Control error", p, {3, 0, 1, 3});
-  b.ParameterField("ERR_position", "Position error >", kPositionErrorEdit, kPositionErrorUnit, p, 4,
+  b.ParameterCheck(param::isPositionControlError, kPositionErrorCheck, "Control error", p, {3, 0, 1, 3});
+  b.ParameterField(param::ERR_position, "Position error >", kPositionErrorEdit, kPositionErrorUnit, p, 4,
                    0, kPositionErrorLabel);
-  b.ParameterField("time_ERR_pos", "for more than", kPositionErrorTimeEdit, kPositionErrorTimeUnit,
+  b.ParameterField(param::time_ERR_pos, "for more than", kPositionErrorTimeEdit, kPositionErrorTimeUnit,
                    p, 5, 0, kPositionErrorTimeLabel);
-  b.ParameterCheck("isSpeedControlError", kSpeedErrorCheck, "Control error", p, {6, 0, 1, 3});
-  b.ParameterField("ERR_speed", "Speed error >", kSpeedErrorEdit, kSpeedErrorUnit, p, 7, 0,
+  b.ParameterCheck(param::isSpeedControlError, kSpeedErrorCheck, "Control error", p, {6, 0, 1, 3});
+  b.ParameterField(param::ERR_speed, "Speed error >", kSpeedErrorEdit, kSpeedErrorUnit, p, 7, 0,
                    kSpeedErrorLabel);
-  b.ParameterField("time_ERR_spd", "for more than", kSpeedErrorTimeEdit, kSpeedErrorTimeUnit, p, 8,
+  b.ParameterField(param::time_ERR_spd, "for more than", kSpeedErrorTimeEdit, kSpeedErrorTimeUnit, p, 8,
                    0, kSpeedErrorTimeLabel);
-  b.ParameterCheck("isMotorOverTemp", kMotorOverTemp, "Motor over temperature", p, {9, 0, 1, 3});
+  b.ParameterCheck(param::isMotorOverTemp, kMotorOverTemp, "Motor over temperature", p, {9, 0, 1, 3});
   b.ParameterCheck("isMotori2t", kI2t, "I2t", p, {10, 0, 1, 3});
-  b.ParameterField("I_I2t_M", "Over current", kI2tCurrentEdit, kI2tCurrentUnit, p, 11, 0,
+  b.ParameterField(param::I_I2t_M, "Over current", kI2tCurrentEdit, kI2tCurrentUnit, p, 11, 0,
                    kI2tCurrentLabel);
-  b.ParameterField("t_I2t_M", "for", kI2tTimeEdit, kI2tTimeUnit, p, 12, 0, kI2tTimeLabel);
+  b.ParameterField(param::t_I2t_M, "for", kI2tTimeEdit, kI2tTimeUnit, p, 12, 0, kI2tTimeLabel);
 
   b.Box(kBrakeBox, "External brake resistor", kRightColumn);
   b.Add(kBrakeConnected, K::Check, "Connected", kBrakeBox, {0, 0, 1, 3});

@@ -89,14 +89,14 @@ bool CMotorSetupDialog::HasBrakeParameters() const {
 }
 
 void CMotorSetupDialog::BindControls() {
-  AddSwitchParameterControls("Motor_TempSensor_Type", kSensorNtc, kSensorPtc);
+  AddSwitchParameterControls(param::Motor_TempSensor_Type, kSensorNtc, kSensorPtc);
   if (HasEncoderFilter()) {
     AddSwitchParameterControls(param::FilterEncValue, kFilterEncList);
     AddCheckParameterControls(param::isFilterEnc, kFilterEncCheck);
   }
-  if (HasParameter("ReverseCounting")) AddCheckParameterControls("ReverseCounting", kReverseCounting);
-  AddSwitchParameterControls("SensorsConfiguration", kEncoderOnMotor, kEncoderOnLoad);
-  AddSwitchParameterControls("TransmissionType", kRotaryToRotary, kRotaryToLinear);
+  if (HasParameter(param::ReverseCounting)) AddCheckParameterControls(param::ReverseCounting, kReverseCounting);
+  AddSwitchParameterControls(param::SensorsConfiguration, kEncoderOnMotor, kEncoderOnLoad);
+  AddSwitchParameterControls(param::TransmissionType, kRotaryToRotary, kRotaryToLinear);
   if (HasBrakeParameters()) {
     AddCheckParameterControls(param::isMotorBrake, kBrakeCheck);
     AddSwitchParameterControls(param::MotorBrake_output, kBrakeOutputList);

@@ -3,6 +3,7 @@
 
 #include "dialogs/motor_setup_dlg.h"
 #include "host/zel_template_builder.h"
+#include "names/drive_names.h"
 
 namespace dcservo {
 namespace {
@@ -36,13 +37,13 @@ void MiddleColumn(ZelTemplateBuilder& b) {
   b.Column(kMiddleColumn, 1);
   b.Box(kMotorDataBox, "Motor data", kMiddleColumn);
   const int d = kMotorDataBox;
-  b.ParameterField("In", "Nominal current", kInEdit, kInUnit, d, 0, 0, kInLabel);
-  b.ParameterField("ImaxM", "Peak current", kImaxMEdit, kImaxMUnit, d, 1, 0, kImaxMLabel);
-  b.ParameterField("K", "Torque constant", kKEdit, kKUnit, d, 2, 0, kKLabel);
-  b.ParameterField("R", "Phase resistance (motor + drive)", kREdit, kRUnit, d, 3, 0, kRLabel);
-  b.ParameterField("L", "Phase inductance (motor + drive)", kLEdit, kLUnit, d, 4, 0, kLLabel);
-  b.ParameterField("Jm", "Motor inertia", kJmEdit, kJmUnit, d, 5, 0, kJmLabel);
-  b.ParameterCheck("isMotorInertiaUnknown", kInertiaUnknown, "Motor inertia is unknown", d,
+  b.ParameterField(param::In, "Nominal current", kInEdit, kInUnit, d, 0, 0, kInLabel);
+  b.ParameterField(param::ImaxM, "Peak current", kImaxMEdit, kImaxMUnit, d, 1, 0, kImaxMLabel);
+  b.ParameterField(param::K, "Torque constant", kKEdit, kKUnit, d, 2, 0, kKLabel);
+  b.ParameterField(param::R, "Phase resistance (motor + drive)", kREdit, kRUnit, d, 3, 0, kRLabel);
+  b.ParameterField(param::L, "Phase inductance (motor + drive)", kLEdit, kLUnit, d, 4, 0, kLLabel);
+  b.ParameterField(param::Jm, "Motor inertia", kJmEdit, kJmUnit, d, 5, 0, kJmLabel);
+  b.ParameterCheck(param::isMotorInertiaUnknown, kInertiaUnknown, "Motor inertia is unknown", d,
                    {6, 0, 1, 3});
 
   b.Box(kSensorsBox, "Motor and load sensors", kMiddleColumn);
@@ -51,17 +52,17 @@ void MiddleColumn(ZelTemplateBuilder& b) {
   b.Add(kTachoOnMotor, K::Radio, "Tacho on motor", s, {1, 0, 1, 3});
   b.Add(kEncoderOnLoad, K::Radio, "Incremental encoder on load and tacho on motor", s,
         {2, 0, 1, 4});
-  b.ParameterField("No_encoder_lines", "No. of lines/rev", kEncoderLinesEdit, kEncoderLinesUnit, s,
+  b.ParameterField(param::No_encoder_lines, "No. of lines/rev", kEncoderLinesEdit, kEncoderLinesUnit, s,
                    3, 0, kEncoderLinesLabel);
   b.Add(kTestConnections, K::Button, "Test Connections", s, {3, 3});
-  b.ParameterField("Tacho_gain", "Tacho gain", kTachoGainEdit, kTachoGainUnit, s, 4, 0,
+  b.ParameterField(param::Tacho_gain, "Tacho gain", kTachoGainEdit, kTachoGainUnit, s, 4, 0,
                    kTachoGainLabel);
   b.Add(kFilterEncCheck, K::Check, "Filter encoder inputs to", s, {5, 0});
   b.Add(kFilterEncList, K::DropDown, "", s, {5, 1});
   b.Add(kFilterEncLabel, K::Label, "of maximum bandwith", s, {5, 2, 1, 2});
   b.Add(kFilterEncNote, K::Label, "(only for single-ended encoders)", s, {6, 0, 1, 3});
   b.Add(kReverseCounting, K::Check, "Reverse encoder counting", s, {7, 0, 1, 3});
-  b.ParameterCheck("isMotorTemperatureSensor", kTemperatureCheck, "Temperature", s, {8, 0});
+  b.ParameterCheck(param::isMotorTemperatureSensor, kTemperatureCheck, "Temperature", s, {8, 0});
   b.Add(kSensorTypeBox, K::Group, "Sensor type", s, {8, 1, 1, 3});
   b.Add(kSensorNtc, K::Radio, "NTC", kSensorTypeBox, {0, 0});
   b.Add(kSensorPtc, K::Radio, "PTC", kSensorTypeBox, {0, 1});
@@ -84,9 +85,9 @@ void RightColumn(ZelTemplateBuilder& b) {
   b.Add(kTransmissionTypeLabel, K::Label, "Transmission type:", t, {0, 0});
   b.Add(kRotaryToRotary, K::Radio, "Rotary to rotary", t, {0, 1});
   b.Add(kRotaryToLinear, K::Radio, "Rotary to linear", t, {0, 2});
-  b.ParameterField("Motor_transmission", "Motor displacement of", kMotorTransmissionEdit,
+  b.ParameterField(param::Motor_transmission, "Motor displacement of", kMotorTransmissionEdit,
                    kMotorTransmissionUnit, t, 1, 0, kMotorDisplacementLabel);
-  b.ParameterField("Load_transmission", "corresponds on load to", kLoadTransmissionEdit,
+  b.ParameterField(param::Load_transmission, "corresponds on load to", kLoadTransmissionEdit,
                    kLoadTransmissionUnit, t, 2, 0, kLoadDisplacementLabel);
   b.Add(kLimitSwitchButton, K::BitmapButton, "Switch h/w \nlimit switches", t, {3, 0, 1, 3})
       .Image("WARN_SWITCH_HW_LS");

@@ -99,9 +99,9 @@ std::string FormatFigures(const char* title, const StepFigures& f) {
 
 CTestCurrent::CTestCurrent(CZel_Setup& setup, CZel_Dialog* parent)
     : CMyTestDlg(setup, kCurrentTestTemplate, 1, parent) {
-  BindSlider("Kp_C_scl", kCtKpSlider, kCtKpEdit, 0, kCtKpSpin, kCtKpPageSpin);
-  BindSlider("Ki_C_scl", kCtKiSlider, kCtKiEdit, 0, kCtKiSpin, kCtKiPageSpin);
-  BindSlider("PB_C", kCtPassBandSlider, kCtPassBandEdit, kCtPassBandUnit, kCtPassBandSpin,
+  BindSlider(param::Kp_C_scl, kCtKpSlider, kCtKpEdit, 0, kCtKpSpin, kCtKpPageSpin);
+  BindSlider(param::Ki_C_scl, kCtKiSlider, kCtKiEdit, 0, kCtKiSpin, kCtKiPageSpin);
+  BindSlider(param::PB_C, kCtPassBandSlider, kCtPassBandEdit, kCtPassBandUnit, kCtPassBandSpin,
              kCtPassBandPageSpin);
   m_nPhaseCount = 3;
 }

@@ -4,6 +4,7 @@
 
 #include "drivetests/current_test_dlg.h"
 #include "host/zel_template_builder.h"
+#include "names/drive_names.h"
 
 namespace dcservo {
 namespace {
@@ -14,9 +15,9 @@ enum : int { kLeftColumn = 3590, kRightColumn, kButtonRow };
 
 void ParametersPage(ZelTemplateBuilder& b) {
   b.Box(kCtParametersBox, "Test parameters", kLeftColumn);
-  b.ParameterField("TestCurrent", "Test current", kCtTestCurrentEdit, kCtTestCurrentUnit,
+  b.ParameterField(param::TestCurrent, "Test current", kCtTestCurrentEdit, kCtTestCurrentUnit,
                    kCtParametersBox, 0, 0, kCtTestCurrentLabel);
-  b.ParameterField("TestProtectionCurrent", "Over current protection", kCtProtectionEdit,
+  b.ParameterField(param::TestProtectionCurrent, "Over current protection", kCtProtectionEdit,
                    kCtProtectionUnit, kCtParametersBox, 1, 0, kCtProtectionLabel);
   b.Add(kCtPicture, K::Picture, "", kCtParametersBox, {2, 0, 1, 3}).Image("3015");
   b.Box(kCtPurposeBox, "Test purpose", kLeftColumn);
@@ -56,15 +57,15 @@ void TestPage(ZelTemplateBuilder& b) {
   b.Add(kCtTune, K::Button, "Tune", kCtTuningBox, {1, 4});
 
   b.Box(kCtFilterBox, "Filter", kLeftColumn);
-  b.ParameterCheck("isUseFilterOnCrtCtrlOutput", kCtUseFilter,
+  b.ParameterCheck(param::isUseFilterOnCrtCtrlOutput, kCtUseFilter,
                    "Use filter on the current controller", kCtFilterBox, {0, 0, 1, 3});
-  b.ParameterField("FilterOnCurrentControllerOutput", "Bandwidth", kCtFilterEdit, kCtFilterUnit,
+  b.ParameterField(param::FilterOnCurrentControllerOutput, "Bandwidth", kCtFilterEdit, kCtFilterUnit,
                    kCtFilterBox, 1, 0, kCtFilterLabel);
 
   b.Box(kCtOffsetBox, "Offset", kLeftColumn);
-  b.ParameterCheck("isCompensateGravitationalLoads", kCtCompensate,
+  b.ParameterCheck(param::isCompensateGravitationalLoads, kCtCompensate,
                    "Compensate for gravitational loads", kCtOffsetBox, {0, 0, 1, 3});
-  b.ParameterField("OffsetCurrent", "Offset current", kCtOffsetEdit, kCtOffsetUnit, kCtOffsetBox, 1,
+  b.ParameterField(param::OffsetCurrent, "Offset current", kCtOffsetEdit, kCtOffsetUnit, kCtOffsetBox, 1,
                    0, kCtOffsetLabel);
 
   b.Box(kCtPlotBox, "Results", kRightColumn);

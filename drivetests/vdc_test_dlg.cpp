@@ -23,7 +23,7 @@ constexpr const char* kStatusTexts[] = {"Launching test", "Running test"};
 
 CTestVdcDetection::CTestVdcDetection(CZel_Setup& setup, CZel_Dialog* parent)
     : CMyTestDlg(setup, kVdcTestTemplate, 1, parent) {
-  old_vdc_ = m_Setup.GetParameterValueInBaseUnit("Vdc");
+  old_vdc_ = m_Setup.GetParameterValueInBaseUnit(param::Vdc);
   m_nPhaseCount = 2;
 }
 
