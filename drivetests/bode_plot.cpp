@@ -1,13 +1,17 @@
 #include "drivetests/bode_plot.h"
 
+#include <functional>
+
 #include "host/zel_graph.h"
 
 namespace dcservo {
 
-std::string BodePlotFiles(const std::string& title, const std::vector<BodePoint>& measured,
-                          const std::vector<BodePoint>& model, const std::string& png,
-                          const std::string& svg, const std::string& csv,
-                          std::vector<ZelFileBytes>& files) {
+namespace {
+
+// The graph lives on the document that holds its points: both are built and used here.
+void WithBodeGraph(const std::string& title, const std::vector<BodePoint>& measured,
+                   const std::vector<BodePoint>& model,
+                   const std::function<void(CGraphWindow&)>& use) {
   CGraphDocument doc;
   const int x = doc.AddChannel("Frequency", "Hz");
   const int gain = doc.AddChannel("Measured magnitude", "dB");
@@ -33,9 +37,31 @@ std::string BodePlotFiles(const std::string& title, const std::vector<BodePoint>
   graph.KeepOffScreen(&curves);
   graph.RefreshGraph();
   graph.DoZoomOut();
-  const std::string error = ZelGraphFiles(graph, png, svg, csv, files);
+  use(graph);
   graph.Detach();
+}
+
+}  // namespace
+
+std::string BodePlotFiles(const std::string& title, const std::vector<BodePoint>& measured,
+                          const std::vector<BodePoint>& model, const std::string& png,
+                          const std::string& svg, const std::string& csv,
+                          std::vector<ZelFileBytes>& files) {
+  std::string error;
+  WithBodeGraph(title, measured, model,
+                [&](CGraphWindow& graph) { error = ZelGraphFiles(graph, png, svg, csv, files); });
   return error;
+}
+
+BodePlot BodePlotOf(const std::string& title, const std::vector<BodePoint>& measured,
+                    const std::vector<BodePoint>& model) {
+  BodePlot plot;
+  WithBodeGraph(title, measured, model, [&plot](CGraphWindow& graph) {
+    plot.svg = ZelGraphSvgText(graph);
+    plot.scene = ZelGraphScene(graph);
+    plot.csv = ZelGraphCsvText(graph);
+  });
+  return plot;
 }
 
 }  // namespace dcservo

@@ -8,6 +8,7 @@
 
 #include "design/frequency_response.h"
 #include "host/zel_file.h"
+#include "host/zel_plot_scene.h"
 
 namespace dcservo {
 
@@ -17,5 +18,14 @@ std::string BodePlotFiles(const std::string& title, const std::vector<BodePoint>
                           const std::vector<BodePoint>& model, const std::string& png,
                           const std::string& svg, const std::string& csv,
                           std::vector<ZelFileBytes>& files);
+
+// The same plot for a record: its SVG text, its scene for a toolkit to draw, and its CSV.
+struct BodePlot {
+  std::string svg;
+  ZelPlotScene scene;
+  std::string csv;
+};
+BodePlot BodePlotOf(const std::string& title, const std::vector<BodePoint>& measured,
+                    const std::vector<BodePoint>& model);
 
 }  // namespace dcservo

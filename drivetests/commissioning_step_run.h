@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "design/drive_model.h"
 #include "drivetests/commissioning.h"
 #include "host/zel_setup.h"
 
@@ -81,6 +82,15 @@ std::optional<StepOutcome> RerunCurrentStep(const CommissioningStep& step, CZel_
 
 std::optional<StepOutcome> RerunInertiaStep(const CommissioningStep& step, CZel_Setup& setup,
                                             ZelHeadlessBackend& ui, const StepOutcome& first);
+
+// ---- commissioning_frequency.cpp
+
+// The plant measured with the drive's frequency response program and a two-mass model fitted
+// to it; a confident fit opens `measured` for the steps after it. A drive without the program
+// passes the step with a note that it was skipped.
+StepOutcome MeasureFrequencyStep(const CommissioningStep& step, CZel_Setup& setup,
+                                 ZelHeadlessBackend& ui,
+                                 std::optional<MeasuredCouplingScope>& measured);
 
 // ---- commissioning_speed.cpp
 

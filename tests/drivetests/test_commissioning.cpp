@@ -9,9 +9,10 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
-#include <initializer_list>
+#include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "drivetests/commissioning.h"
 #include "drivetests/commissioning_report.h"
@@ -31,17 +32,31 @@ constexpr double kSetupJ = 4.5e-5, kSetupR = 1.2, kSetupL = 1e-3;
 // The inertia test's 1.5 A at 0.06 Nm/A.
 constexpr double kTestTorque = 0.09;
 
-using Faults = std::initializer_list<std::pair<const char*, double>>;
+using Faults = std::vector<std::pair<const char*, double>>;
 
 constexpr double kSpeedDrive = 1.0, kCurrentDrive = 2.0;
 
+// A firmware from before the frequency response program: its program list lacks it.
+class DriveWithoutFrequencyProgram : public dcsim::SimulatedDrive {
+ public:
+  using SimulatedDrive::SimulatedDrive;
+  bool DescribeProgram(std::string_view name, std::vector<ZelProgramVariable>& vars) override {
+    if (name == "Frequency_Response_Test") return false;
+    return SimulatedDrive::DescribeProgram(name, vars);
+  }
+};
+
 // A whole commissioning with these faults, the shaft following the notices.
-CommissioningResult Commission(Faults faults, double control_mode = kSpeedDrive) {
+CommissioningResult Commission(const Faults& faults, double control_mode = kSpeedDrive,
+                               bool frequency_program = true) {
   ZelHeadlessBackend ui;
   ZelScopedUiBackend installed(ui);
   const auto setup = testing_support::LoadBundledSetup();
   setup->SetParameterValueInBaseUnit("ControlMode", control_mode);
-  const auto drive = dcsim::MakeSimulatedDrive(*setup);
+  const std::shared_ptr<dcsim::SimulatedDrive> drive =
+      frequency_program ? dcsim::MakeSimulatedDrive(*setup)
+                        : std::make_shared<DriveWithoutFrequencyProgram>(
+                              dcsim::PlantConfigFromSetup(*setup));
   CZel_CommSession session(drive);
   CZel_Comm::SetClock([&ui] { return ui.NowMs() / 1000.0; });
   std::string error;
@@ -222,6 +237,65 @@ TEST(CommissioningNotch, TheLookAtTheLoopsRateNotchesACouplingAndLeavesTheRigidD
     const auto& ripple = (*step)["notch"]["ripple_at_resonance_A"];
     EXPECT_GT(ripple["before"].get<double>(), 0.2);
     EXPECT_GE(ripple["before"].get<double>(), 10.0 * ripple["after"].get<double>());
+  }
+}
+
+}  // namespace
+
+namespace {
+
+const StepOutcome* StepNamed(const CommissioningResult& result, const char* word) {
+  for (const StepOutcome& step : result.steps)
+    if (std::string(step.step->word) == word) return &step;
+  return nullptr;
+}
+
+// The loop model's gain margin of the gains the step ran, as its margins target gives it.
+double GainMarginOf(const StepOutcome& step) {
+  for (const TargetCheck& t : step.targets) {
+    const std::size_t at = t.measured.find("gain margin ");
+    if (t.figure.find("stability margins") != std::string::npos && at != std::string::npos)
+      return std::stod(t.measured.substr(at + 12));
+  }
+  ADD_FAILURE() << "no margins among the step's targets";
+  return 0.0;
+}
+
+// The frequency response step between the inertia and the speed step: the rigid drive
+// identifies nothing; a coupling at 300 Hz with a damping of 0.01 (which the speed step's own
+// look at its current cannot find) is fitted within 3 % and handed to the
+// speed step's loop model; a firmware without the program skips the
+// step and goes on.
+TEST(CommissioningFrequencyResponse, FindsTheCouplingForTheSpeedStepAndSkipsWithoutTheProgram) {
+  struct Case {
+    const char* name;
+    Faults faults;
+    bool program;
+    double resonance_hz;  // 0: none to find
+    const char* note;
+  };
+  const Case cases[] = {
+      {"rigid", {}, true, 0.0, "no compliant coupling"},
+      {"coupled at 300 Hz", {{"resonance", 300.0}, {"resonance_damping", 0.01}}, true, 300.0,
+       "the loop model takes it for the steps after this one"},
+      {"no program", {}, false, 0.0,
+       "skipped: this drive's firmware has no frequency response program"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const CommissioningResult result = Commission(c.faults, kSpeedDrive, c.program);
+    ASSERT_TRUE(result.succeeded) << result.steps.back().failure;
+    const StepOutcome* frequency = StepNamed(result, "frequency");
+    ASSERT_NE(frequency, nullptr);
+    EXPECT_TRUE(Told(result, c.note));
+    EXPECT_EQ(frequency->svg.empty(), !c.program);
+    double resonance = 0.0;
+    for (const IdentifiedValue& v : frequency->run.identified) {
+      EXPECT_NE(v.name, "Jt");  // the inertia step's to tell
+      if (v.name == "resonance") resonance = v.value;
+    }
+    EXPECT_NEAR(resonance, c.resonance_hz, 0.03 * c.resonance_hz);
+    EXPECT_GT(GainMarginOf(SpeedStep(result)), 0.0);
   }
 }
 

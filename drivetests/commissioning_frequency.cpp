@@ -1,0 +1,114 @@
+#include <algorithm>
+#include <cstdio>
+
+#include "design/drive_model.h"
+#include "design/two_mass_fit.h"
+#include "drivetests/bode_plot.h"
+#include "drivetests/commissioning_step_run.h"
+#include "drivetests/frequency_response_run.h"
+#include "host/zel_comm.h"
+#include "host/zel_headless.h"
+#include "host/zel_quiet_value.h"
+
+namespace dcservo::commissioning {
+
+namespace {
+
+// The sweep of `test frequency --loop plant` as it runs by default: the plant measured with
+// the speed loop softened, from 10 Hz to 1 kHz (or the fast loop's quarter rate) over 30
+// frequencies, at a third of the motor's rated current.
+constexpr double kSweepFrom_hz = 10.0, kSweepTo_hz = 1000.0;
+constexpr int kSweepPoints = 30;
+constexpr int kPlantGainShift = 3;
+constexpr double kAmplitudeOfRated = 1.0 / 3.0;
+
+FrequencyRunRequest PlantSweep(const CZel_Setup& setup, const DriveModel& model) {
+  FrequencyRunRequest request;
+  const double highest = std::min(kSweepTo_hz, 0.25 / model.FastPeriod());
+  request.frequency_hz = LogSpacedFrequencies(kSweepFrom_hz, highest, kSweepPoints);
+  const double rated = ZelQuietBaseValue(setup, "In");
+  request.amplitude_A = (rated > 0.0 ? rated : 3.0) * kAmplitudeOfRated;
+  request.speed_gain_shift = kPlantGainShift;
+  request.speed_counts = kExcitationTurn_rad_s * model.speed_counts_per_rad_s;
+  const double protection = ZelQuietBaseValue(setup, "TestProtectionCurrent");
+  request.protection_A = protection > 0.0 ? protection : 0.0;
+  return request;
+}
+
+// The fitted coupling, without the total inertia: that is the inertia step's to identify, and
+// the record takes a step's last Jt as the one found.
+std::vector<IdentifiedValue> CouplingValues(const PlantIdentification& plant) {
+  std::vector<IdentifiedValue> values = PlantValues(plant);
+  std::erase_if(values, [](const IdentifiedValue& v) { return v.name == "Jt"; });
+  return values;
+}
+
+std::string CouplingNote(const ShaftCoupling& c, bool taken) {
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "a compliant coupling: resonance %.4g Hz, damping ratio %.2g, load share %.2g; %s",
+                c.resonance_hz, c.damping_ratio, c.load_share,
+                taken ? "the loop model takes it for the steps after this one"
+                      : "the fit is not sure enough for the loop model to take it");
+  return text;
+}
+
+}  // namespace
+
+StepOutcome MeasureFrequencyStep(const CommissioningStep& step, CZel_Setup& setup,
+                                 ZelHeadlessBackend& ui,
+                                 std::optional<MeasuredCouplingScope>& measured) {
+  StepOutcome outcome;
+  outcome.step = &step;
+  std::string why;
+  const std::optional<DriveModel> model = DriveModelOf(setup, &why);
+  CZel_DriveLink* link = CZel_Comm::GetLink();
+  if (!model) {
+    outcome.failure = "the setup gives no model of the drive: " + why;
+    return outcome;
+  }
+  if (!link) return StepNotRun(step, "no drive is connected");
+  const FrequencyMeasurementRun run = MeasureFrequencyResponse(
+      *model, PlantSweep(setup, *model), link->LogCapacityWords(),
+      [&ui](double s) {
+        ui.Advance(s * 1000.0);
+        CZel_Comm::Synchronize();
+      });
+  if (run.error == kNoFrequencyResponseProgram) {
+    // An older firmware: the steps after this one go on with the rigid load of the setup.
+    outcome.succeeded = true;
+    outcome.run.warnings.push_back(std::string("skipped: ") + kNoFrequencyResponseProgram +
+                                   "; the speed loop is tuned for a rigid load");
+    return outcome;
+  }
+  if (!run.error.empty()) {
+    outcome.failure = run.error;
+    outcome.diagnosis = DiagnoseFailure(0, outcome.failure);
+    return outcome;
+  }
+  BodePlot plot = BodePlotOf("Plant: motor current to motor speed", run.measured.plant,
+                             run.model.plant);
+  outcome.svg = std::move(plot.svg);
+  outcome.plot = std::move(plot.scene);
+  outcome.csv = std::move(plot.csv);
+  outcome.succeeded = true;
+  const std::optional<PlantIdentification> id = IdentifyPlant(run.measured.plant, model->K);
+  if (!id || !id->coupling) {
+    outcome.run.warnings.push_back("no compliant coupling: the load moves with the motor as one "
+                                   "mass up to the highest frequency measured");
+    return outcome;
+  }
+  outcome.run.identified = CouplingValues(*id);
+  const std::optional<ShaftCoupling> coupling = ConfidentCoupling(*id);
+  if (coupling) measured.emplace(setup, *coupling);
+  ShaftCoupling shown;
+  shown.resonance_hz = id->coupling->resonance_hz;
+  shown.damping_ratio = id->coupling->damping_ratio;
+  shown.load_share = coupling ? coupling->load_share
+                              : id->coupling->load_inertia_kgm2 /
+                                    (id->coupling->motor_inertia_kgm2 + id->coupling->load_inertia_kgm2);
+  outcome.run.warnings.push_back(CouplingNote(shown, coupling.has_value()));
+  return outcome;
+}
+
+}  // namespace dcservo::commissioning
