@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "design/drive_model.h"
@@ -6,9 +7,11 @@
 #include "drivetests/bode_plot.h"
 #include "drivetests/commissioning_step_run.h"
 #include "drivetests/frequency_response_run.h"
+#include "drivetests/my_test_dlg.h"
 #include "host/zel_comm.h"
 #include "host/zel_headless.h"
 #include "host/zel_quiet_value.h"
+#include "names/drive_names.h"
 
 namespace dcservo::commissioning {
 
@@ -26,11 +29,11 @@ FrequencyRunRequest PlantSweep(const CZel_Setup& setup, const DriveModel& model)
   FrequencyRunRequest request;
   const double highest = std::min(kSweepTo_hz, 0.25 / model.FastPeriod());
   request.frequency_hz = LogSpacedFrequencies(kSweepFrom_hz, highest, kSweepPoints);
-  const double rated = ZelQuietBaseValue(setup, "In");
+  const double rated = ZelQuietBaseValue(setup, param::In);
   request.amplitude_A = (rated > 0.0 ? rated : 3.0) * kAmplitudeOfRated;
   request.speed_gain_shift = kPlantGainShift;
   request.speed_counts = kExcitationTurn_rad_s * model.speed_counts_per_rad_s;
-  const double protection = ZelQuietBaseValue(setup, "TestProtectionCurrent");
+  const double protection = ZelQuietBaseValue(setup, param::TestProtectionCurrent);
   request.protection_A = protection > 0.0 ? protection : 0.0;
   return request;
 }
@@ -39,7 +42,7 @@ FrequencyRunRequest PlantSweep(const CZel_Setup& setup, const DriveModel& model)
 // the record takes a step's last Jt as the one found.
 std::vector<IdentifiedValue> CouplingValues(const PlantIdentification& plant) {
   std::vector<IdentifiedValue> values = PlantValues(plant);
-  std::erase_if(values, [](const IdentifiedValue& v) { return v.name == "Jt"; });
+  std::erase_if(values, [](const IdentifiedValue& v) { return v.name == param::Jt; });
   return values;
 }
 
@@ -51,6 +54,28 @@ std::string CouplingNote(const ShaftCoupling& c, bool taken) {
                 taken ? "the loop model takes it for the steps after this one"
                       : "the fit is not sure enough for the loop model to take it");
   return text;
+}
+
+void KeepFrequencyPlot(StepOutcome& outcome, RecordedPlot plot) {
+  outcome.svg = std::move(plot.svg);
+  outcome.plot = std::move(plot.scene);
+  outcome.csv = std::move(plot.csv);
+}
+
+// A run the drive stopped fails as the other steps' do: the drive's own words for the
+// protection first, the diagnosis from its protection register, and what it logged up to then.
+void FailFrequencyStep(StepOutcome& outcome, CZel_DriveLink& link, const FrequencyMeasurementRun& run,
+              const DriveModel& model) {
+  double mer = 0.0;
+  unsigned bits = 0;
+  if (!link.Lost() && link.ReadVariable(var::MER, mer) && std::isfinite(mer))
+    bits = static_cast<unsigned>(static_cast<long long>(mer)) & 0xFFFFu;
+  const std::string condition = DriveErrorText(bits);
+  outcome.failure = condition.empty() ? run.error : condition + " (" + run.error + ")";
+  outcome.diagnosis = DiagnoseFailure(bits, outcome.failure);
+  if (run.stopped)
+    KeepFrequencyPlot(outcome, ExcitationRunPlot(*run.stopped, {model.current_counts_per_A,
+                                                       model.position_counts_per_rad}));
 }
 
 }  // namespace
@@ -82,15 +107,11 @@ StepOutcome MeasureFrequencyStep(const CommissioningStep& step, CZel_Setup& setu
     return outcome;
   }
   if (!run.error.empty()) {
-    outcome.failure = run.error;
-    outcome.diagnosis = DiagnoseFailure(0, outcome.failure);
+    FailFrequencyStep(outcome, *link, run, *model);
     return outcome;
   }
-  BodePlot plot = BodePlotOf("Plant: motor current to motor speed", run.measured.plant,
-                             run.model.plant);
-  outcome.svg = std::move(plot.svg);
-  outcome.plot = std::move(plot.scene);
-  outcome.csv = std::move(plot.csv);
+  KeepFrequencyPlot(outcome, BodePlotOf("Plant: motor current to motor speed", run.measured.plant,
+                               run.model.plant));
   outcome.succeeded = true;
   const std::optional<PlantIdentification> id = IdentifyPlant(run.measured.plant, model->K);
   if (!id || !id->coupling) {
