@@ -81,7 +81,8 @@ RecordedPlot ExcitationRunPlot(const ExcitationLog& log, const CountScales& scal
   curves.AddCurve(var::Motor_Current, t, current, 1, 1, RGB16(2));
   curves.AddCurve(var::Motor_Position, t, position, 2, 1, RGB16(3));
   const double per_A = scales.current_counts_per_A > 0.0 ? scales.current_counts_per_A : 1.0;
-  const double per_rad = scales.position_counts_per_rad > 0.0 ? scales.position_counts_per_rad : 1.0;
+  const double per_rad =
+      scales.position_counts_per_rad > 0.0 ? scales.position_counts_per_rad : 1.0;
   const std::size_t n = std::min({log.injection.size(), log.current_reference.size(),
                                   log.current.size(), log.position.size()});
   for (std::size_t k = 0; k < n; ++k) {

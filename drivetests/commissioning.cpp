@@ -147,8 +147,11 @@ CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
   for (std::size_t i = 0; i < result.planned.size(); ++i) {
     const CommissioningStep& step = *result.planned[i];
     if (hooks.progress) hooks.progress(i, result.planned.size(), step);
-    const SetupSnapshot before(setup);
     const bool speed_step = std::string_view(step.word) == "speed";
+    // Before the snapshot: a second speed run starts again from it, and keeps the notch.
+    const std::optional<std::string> measured_notch =
+        speed_step ? NotchTheMeasuredCoupling(setup) : std::nullopt;
+    const SetupSnapshot before(setup);
     // The first speed run's ramps too: one that holds the current at its limit overshoots
     // into the stretch of constant speed, whose current then shows no friction. The inertia
     // test's figure still holds the friction's share, which errs on the gentle side.
@@ -207,6 +210,11 @@ CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
         if (auto second = RerunInertiaStep(step, setup, ui, result.steps.back()))
           result.steps.back() = std::move(*second);
       }
+    }
+    // Whichever run of the step stands ran with it.
+    if (measured_notch) {
+      std::vector<std::string>& notes = result.steps.back().run.warnings;
+      notes.insert(notes.begin(), *measured_notch);
     }
     if (!result.steps.back().succeeded) {
       before.Restore(setup);

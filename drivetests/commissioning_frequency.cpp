@@ -2,13 +2,17 @@
 #include <cmath>
 #include <cstdio>
 
+#include "derive/pipelines.h"
 #include "design/drive_model.h"
+#include "design/notch_placement.h"
+#include "design/tune.h"
 #include "design/two_mass_fit.h"
 #include "drivetests/bode_plot.h"
 #include "drivetests/commissioning_step_run.h"
 #include "drivetests/frequency_response_run.h"
 #include "drivetests/my_test_dlg.h"
 #include "host/zel_comm.h"
+#include "host/zel_errors.h"
 #include "host/zel_headless.h"
 #include "host/zel_quiet_value.h"
 #include "names/drive_names.h"
@@ -64,8 +68,8 @@ void KeepFrequencyPlot(StepOutcome& outcome, RecordedPlot plot) {
 
 // A run the drive stopped fails as the other steps' do: the drive's own words for the
 // protection first, the diagnosis from its protection register, and what it logged up to then.
-void FailFrequencyStep(StepOutcome& outcome, CZel_DriveLink& link, const FrequencyMeasurementRun& run,
-              const DriveModel& model) {
+void FailFrequencyStep(StepOutcome& outcome, CZel_DriveLink& link,
+                       const FrequencyMeasurementRun& run, const DriveModel& model) {
   double mer = 0.0;
   unsigned bits = 0;
   if (!link.Lost() && link.ReadVariable(var::MER, mer) && std::isfinite(mer))
@@ -75,7 +79,7 @@ void FailFrequencyStep(StepOutcome& outcome, CZel_DriveLink& link, const Frequen
   outcome.diagnosis = DiagnoseFailure(bits, outcome.failure);
   if (run.stopped)
     KeepFrequencyPlot(outcome, ExcitationRunPlot(*run.stopped, {model.current_counts_per_A,
-                                                       model.position_counts_per_rad}));
+                                                                model.position_counts_per_rad}));
 }
 
 }  // namespace
@@ -111,7 +115,7 @@ StepOutcome MeasureFrequencyStep(const CommissioningStep& step, CZel_Setup& setu
     return outcome;
   }
   KeepFrequencyPlot(outcome, BodePlotOf("Plant: motor current to motor speed", run.measured.plant,
-                               run.model.plant));
+                                        run.model.plant));
   outcome.succeeded = true;
   const std::optional<PlantIdentification> id = IdentifyPlant(run.measured.plant, model->K);
   if (!id || !id->coupling) {
@@ -130,6 +134,59 @@ StepOutcome MeasureFrequencyStep(const CommissioningStep& step, CZel_Setup& setu
                                     (id->coupling->motor_inertia_kgm2 + id->coupling->load_inertia_kgm2);
   outcome.run.warnings.push_back(CouplingNote(shown, coupling.has_value()));
   return outcome;
+}
+
+namespace {
+
+bool KeepsAdvisedMargins(const LoopMargins& m) {
+  std::vector<std::string> failures, warnings;
+  JudgeMargins(m, failures, warnings);
+  return failures.empty() && warnings.empty();
+}
+
+// The margins of the speed loop as the tuner would propose it for the setup as it stands; the
+// setup is left as it was.
+std::optional<LoopMargins> ProposedSpeedLoopMargins(CZel_Setup& setup) {
+  const SetupSnapshot kept(setup);
+  std::optional<LoopMargins> margins;
+  {
+    ZelQuietErrors quiet;
+    SynchroniseSetup(setup);
+    LoopTuneReport report;
+    if (TuneSpeedController(setup, &report) && report.proposal) margins = report.proposal->margins;
+  }
+  kept.Restore(setup);
+  return margins;
+}
+
+// Three digits: a margin just under its limit must not read as the limit.
+std::string MarginsText(const LoopMargins& m) {
+  if (!m.stable) return "unstable";
+  char phase[48] = "no phase margin", gain[48] = "gain margin unlimited";
+  if (m.phase_margin_deg)
+    std::snprintf(phase, sizeof phase, "phase margin %.3g deg", *m.phase_margin_deg);
+  if (m.gain_margin_db) std::snprintf(gain, sizeof gain, "gain margin %.3g dB", *m.gain_margin_db);
+  return std::string(phase) + ", " + gain;
+}
+
+}  // namespace
+
+std::optional<std::string> NotchTheMeasuredCoupling(CZel_Setup& setup) {
+  const std::optional<ShaftCoupling> coupling = MeasuredCouplingOf(setup);
+  if (!coupling) return std::nullopt;
+  const std::optional<LoopMargins> proposed = ProposedSpeedLoopMargins(setup);
+  if (!proposed || KeepsAdvisedMargins(*proposed)) return std::nullopt;
+  // A notch sits at a whole hertz.
+  const double at_hz = std::round(coupling->resonance_hz);
+  char found[320];
+  std::snprintf(found, sizeof found,
+                "the coupling that the frequency response measured at %.0f Hz leaves the speed "
+                "loop as the tuner proposes it %s (under %.0f deg or %.0f dB): ",
+                at_hz, MarginsText(*proposed).c_str(), kPhaseMarginWarn_deg, kGainMarginWarn_dB);
+  const NotchPlacement placed = PlaceNotch(setup, at_hz);
+  if (!placed.filter) return found + std::string("no notch, ") + placed.refusal;
+  return found + std::string("the ") + DescribeNotch(*placed.proposal) + ", was placed in filter " +
+         std::to_string(placed.filter) + " before the speed step";
 }
 
 }  // namespace dcservo::commissioning

@@ -91,6 +91,10 @@ std::optional<StepOutcome> RerunInertiaStep(const CommissioningStep& step, CZel_
 StepOutcome MeasureFrequencyStep(const CommissioningStep& step, CZel_Setup& setup,
                                  ZelHeadlessBackend& ui,
                                  std::optional<MeasuredCouplingScope>& measured);
+// Before the speed step: where the coupling measured leaves the speed loop, as the tuner
+// proposes it, below the margins it advises, a notch at its resonance, placed as the filters
+// dialog places one. The step's note, or nothing.
+std::optional<std::string> NotchTheMeasuredCoupling(CZel_Setup& setup);
 
 // ---- commissioning_speed.cpp
 
