@@ -160,7 +160,7 @@ std::optional<LoopMargins> ProposedSpeedLoopMargins(CZel_Setup& setup) {
 }
 
 // Three digits: a margin just under its limit must not read as the limit.
-std::string MarginsText(const LoopMargins& m) {
+std::string MarginsToThreeDigits(const LoopMargins& m) {
   if (!m.stable) return "unstable";
   char phase[48] = "no phase margin", gain[48] = "gain margin unlimited";
   if (m.phase_margin_deg)
@@ -182,7 +182,7 @@ std::optional<std::string> NotchTheMeasuredCoupling(CZel_Setup& setup) {
   std::snprintf(found, sizeof found,
                 "the coupling that the frequency response measured at %.0f Hz leaves the speed "
                 "loop as the tuner proposes it %s (under %.0f deg or %.0f dB): ",
-                at_hz, MarginsText(*proposed).c_str(), kPhaseMarginWarn_deg, kGainMarginWarn_dB);
+                at_hz, MarginsToThreeDigits(*proposed).c_str(), kPhaseMarginWarn_deg, kGainMarginWarn_dB);
   const NotchPlacement placed = PlaceNotch(setup, at_hz);
   if (!placed.filter) return found + std::string("no notch, ") + placed.refusal;
   return found + std::string("the ") + DescribeNotch(*placed.proposal) + ", was placed in filter " +
