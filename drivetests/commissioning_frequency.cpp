@@ -182,7 +182,8 @@ std::optional<std::string> NotchTheMeasuredCoupling(CZel_Setup& setup) {
   std::snprintf(found, sizeof found,
                 "the coupling that the frequency response measured at %.0f Hz leaves the speed "
                 "loop as the tuner proposes it %s (under %.0f deg or %.0f dB): ",
-                at_hz, MarginsToThreeDigits(*proposed).c_str(), kPhaseMarginWarn_deg, kGainMarginWarn_dB);
+                at_hz, MarginsToThreeDigits(*proposed).c_str(), kPhaseMarginWarn_deg,
+                kGainMarginWarn_dB);
   const NotchPlacement placed = PlaceNotch(setup, at_hz);
   if (!placed.filter) return found + std::string("no notch, ") + placed.refusal;
   return found + std::string("the ") + DescribeNotch(*placed.proposal) + ", was placed in filter " +
