@@ -183,7 +183,8 @@ CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
       const ResonanceRun look =
           speed_step ? LookForResonance(step, setup, ui, asked_band) : ResonanceRun{};
       if (std::string_view(step.word) == "frequency")
-        result.steps.push_back(MeasureFrequencyStep(step, setup, ui, measured_coupling));
+        result.steps.push_back(
+            MeasureFrequencyStep(step, setup, ui, measured_coupling, hooks.status));
       else
         result.steps.push_back(look.not_at_rest.empty() ? RunStep(step, setup, ui)
                                                         : StepNotRun(step, look.not_at_rest));

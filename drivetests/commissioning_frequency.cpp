@@ -86,7 +86,8 @@ void FailFrequencyStep(StepOutcome& outcome, CZel_DriveLink& link,
 
 StepOutcome MeasureFrequencyStep(const CommissioningStep& step, CZel_Setup& setup,
                                  ZelHeadlessBackend& ui,
-                                 std::optional<MeasuredCouplingScope>& measured) {
+                                 std::optional<MeasuredCouplingScope>& measured,
+                                 const std::function<void(const std::string&)>& status) {
   StepOutcome outcome;
   outcome.step = &step;
   std::string why;
@@ -97,12 +98,22 @@ StepOutcome MeasureFrequencyStep(const CommissioningStep& step, CZel_Setup& setu
     return outcome;
   }
   if (!link) return StepNotRun(step, "no drive is connected");
+  const FrequencyRunRequest sweep = PlantSweep(setup, *model);
+  const auto tell = [&status](int done, int total) {
+    if (!status) return;
+    char text[80];
+    std::snprintf(text, sizeof text, "Measuring the frequency response: %d of %d frequencies",
+                  done, total);
+    status(text);
+  };
+  tell(0, static_cast<int>(sweep.frequency_hz.size()));
   const FrequencyMeasurementRun run = MeasureFrequencyResponse(
-      *model, PlantSweep(setup, *model), link->LogCapacityWords(),
+      *model, sweep, link->LogCapacityWords(),
       [&ui](double s) {
         ui.Advance(s * 1000.0);
         CZel_Comm::Synchronize();
-      });
+      },
+      tell);
   if (run.error == kNoFrequencyResponseProgram) {
     // An older firmware: the steps after this one go on with the rigid load of the setup.
     outcome.succeeded = true;
