@@ -102,8 +102,8 @@ StepOutcome MeasureFrequencyStep(const CommissioningStep& step, CZel_Setup& setu
   const auto tell = [&status](int done, int total) {
     if (!status) return;
     char text[80];
-    std::snprintf(text, sizeof text, "Measuring the frequency response: %d of %d frequencies",
-                  done, total);
+    std::snprintf(text, sizeof text, "Measuring the frequency response: %d of %d frequencies", done,
+                  total);
     status(text);
   };
   tell(0, static_cast<int>(sweep.frequency_hz.size()));
