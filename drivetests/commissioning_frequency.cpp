@@ -119,6 +119,7 @@ StepOutcome MeasureFrequencyStep(const CommissioningStep& step, CZel_Setup& setu
     outcome.succeeded = true;
     outcome.run.warnings.push_back(std::string("skipped: ") + kNoFrequencyResponseProgram +
                                    "; the speed loop is tuned for a rigid load");
+    if (status) status(outcome.run.warnings.back());
     return outcome;
   }
   if (!run.error.empty()) {
