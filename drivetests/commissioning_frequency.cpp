@@ -131,8 +131,9 @@ StepOutcome MeasureFrequencyStep(const CommissioningStep& step, CZel_Setup& setu
   outcome.succeeded = true;
   const std::optional<PlantIdentification> id = IdentifyPlant(run.measured.plant, model->K);
   if (!id || !id->coupling) {
-    outcome.run.warnings.push_back("no compliant coupling: the load moves with the motor as one "
-                                   "mass up to the highest frequency measured");
+    outcome.run.warnings.push_back(
+        "no compliant coupling: the load moves with the motor as one "
+        "mass up to the highest frequency measured");
     return outcome;
   }
   outcome.run.identified = CouplingValues(*id);
@@ -141,9 +142,10 @@ StepOutcome MeasureFrequencyStep(const CommissioningStep& step, CZel_Setup& setu
   ShaftCoupling shown;
   shown.resonance_hz = id->coupling->resonance_hz;
   shown.damping_ratio = id->coupling->damping_ratio;
-  shown.load_share = coupling ? coupling->load_share
-                              : id->coupling->load_inertia_kgm2 /
-                                    (id->coupling->motor_inertia_kgm2 + id->coupling->load_inertia_kgm2);
+  shown.load_share = coupling
+                         ? coupling->load_share
+                         : id->coupling->load_inertia_kgm2 /
+                               (id->coupling->motor_inertia_kgm2 + id->coupling->load_inertia_kgm2);
   outcome.run.warnings.push_back(CouplingNote(shown, coupling.has_value()));
   return outcome;
 }
