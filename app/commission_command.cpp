@@ -96,13 +96,7 @@ class StepProgressOnTerminal {
  public:
   explicit StepProgressOnTerminal(ZelHeadlessBackend& ui) : ui_(ui) {
     ui_.on_control_changed = [this](CZel_Dialog& dialog, int id) {
-      if (id != kIdcTestStatus) return;
-      const std::string text = dialog.GetChildText(id);
-      if (text.empty() || text == status_) return;
-      // A new phase shows at once; the counts within it at the pace of the terminal.
-      const bool new_phase = Phase(text) != Phase(status_);
-      status_ = text;
-      Show(new_phase);
+      if (id == kIdcTestStatus) Status(dialog.GetChildText(id));
     };
     // Between the runs of a step (before its first, after each) the drive is waited for:
     // the motor must come to rest.
@@ -116,6 +110,14 @@ class StepProgressOnTerminal {
   }
   StepProgressOnTerminal(const StepProgressOnTerminal&) = delete;
   StepProgressOnTerminal& operator=(const StepProgressOnTerminal&) = delete;
+
+  void Status(const std::string& text) {
+    if (text.empty() || text == status_) return;
+    // A new phase shows at once; the counts within it at the pace of the terminal.
+    const bool new_phase = Phase(text) != Phase(status_);
+    status_ = text;
+    Show(new_phase);
+  }
 
   void StepStarts() {
     step_start_ms_ = ui_.NowMs();
@@ -216,6 +218,9 @@ class CommissionCommand : public Command {
       std::printf("[%zu/%zu] %s\n", i + 1, n, step.title);
       std::fflush(stdout);
       if (step_progress) step_progress->StepStarts();
+    };
+    hooks.status = [&step_progress](const std::string& text) {
+      if (step_progress) step_progress->Status(text);
     };
     hooks.prepare = [&](const CommissioningStep& step) {
       for (const StepFault& f : step_faults) {

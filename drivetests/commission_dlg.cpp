@@ -77,10 +77,15 @@ void CCommissionDlg::OnStart() {
   ZelHeadlessBackend headless;
   headless.Advance(screen.NowMs());
   CommissioningHooks hooks;
+  std::string step_line;
   hooks.progress = [&](std::size_t i, std::size_t n, const CommissioningStep& step) {
     ZelScopedUiBackend back(screen);
-    ShowProgress("Step " + std::to_string(i + 1) + " of " + std::to_string(n) + ": " +
-                 step.title);
+    step_line = "Step " + std::to_string(i + 1) + " of " + std::to_string(n) + ": " + step.title;
+    ShowProgress(step_line);
+  };
+  hooks.status = [&](const std::string& status) {
+    ZelScopedUiBackend back(screen);
+    ShowProgress(step_line + "\n" + status);
   };
   hooks.confirm = [&](const char* notice, ZelAskedAction asks) {
     ZelScopedUiBackend back(screen);

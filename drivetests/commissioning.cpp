@@ -65,6 +65,9 @@ constexpr CommissioningStep kSteps[] = {
      60.0, "the motor's resistance and inductance, its wiring, and that the shaft is blocked"},
     {"inertia", names::kInertiaTest, "Total inertia: identify", kLoopSpeed, false, false, true,
      60.0, "that the shaft turns freely, the load's coupling and the motor's torque constant"},
+    // Before the speed loop is tuned: a coupling found here is what its tuner must see.
+    {"frequency", "", "Frequency response: measure the plant", kLoopSpeed, false, false, false,
+     120.0, "that the shaft turns freely and the load's coupling"},
     {"speed", names::kSpeedTest, "Speed loop: tune and test", kLoopSpeed, false, true, false,
      600.0, "the total inertia, the speed sensor and the speed loop's pass band"},
     {"position", names::kPositionTest, "Position loop: tune and test", kLoopPosition, false, true,
@@ -139,11 +142,16 @@ CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
   const SetupSnapshot initial(setup);
   result.succeeded = true;
   std::optional<bool> shaft_blocked;  // not known before the first notice
+  // The coupling the frequency response step measured, for every step after it.
+  std::optional<MeasuredCouplingScope> measured_coupling;
   for (std::size_t i = 0; i < result.planned.size(); ++i) {
     const CommissioningStep& step = *result.planned[i];
     if (hooks.progress) hooks.progress(i, result.planned.size(), step);
-    const SetupSnapshot before(setup);
     const bool speed_step = std::string_view(step.word) == "speed";
+    // Before the snapshot: a second speed run starts again from it, and keeps the notch.
+    const std::optional<std::string> measured_notch =
+        speed_step ? NotchTheMeasuredCoupling(setup) : std::nullopt;
+    const SetupSnapshot before(setup);
     // The first speed run's ramps too: one that holds the current at its limit overshoots
     // into the stretch of constant speed, whose current then shows no friction. The inertia
     // test's figure still holds the friction's share, which errs on the gentle side.
@@ -174,8 +182,12 @@ CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
       if (hooks.prepare) hooks.prepare(step);
       const ResonanceRun look =
           speed_step ? LookForResonance(step, setup, ui, asked_band) : ResonanceRun{};
-      result.steps.push_back(look.not_at_rest.empty() ? RunStep(step, setup, ui)
-                                                      : StepNotRun(step, look.not_at_rest));
+      if (std::string_view(step.word) == "frequency")
+        result.steps.push_back(
+            MeasureFrequencyStep(step, setup, ui, measured_coupling, hooks.status));
+      else
+        result.steps.push_back(look.not_at_rest.empty() ? RunStep(step, setup, ui)
+                                                        : StepNotRun(step, look.not_at_rest));
       std::vector<std::string>& notes = result.steps.back().run.warnings;
       if (proposal) notes.insert(notes.begin(), *proposal);
       if (ramps) notes.insert(notes.begin(), *ramps);
@@ -199,6 +211,11 @@ CommissioningResult RunCommissioning(CZel_Setup& setup, ZelHeadlessBackend& ui,
         if (auto second = RerunInertiaStep(step, setup, ui, result.steps.back()))
           result.steps.back() = std::move(*second);
       }
+    }
+    // Whichever run of the step stands ran with it.
+    if (measured_notch) {
+      std::vector<std::string>& notes = result.steps.back().run.warnings;
+      notes.insert(notes.begin(), *measured_notch);
     }
     if (!result.steps.back().succeeded) {
       before.Restore(setup);

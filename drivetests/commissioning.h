@@ -142,6 +142,9 @@ struct CommissioningHooks {
   // says); false when the user declined. By default a message box of the installed user
   // interface.
   std::function<bool(const char* notice, ZelAskedAction asks)> confirm;
+  // What a step that runs without a dialog is doing (the frequency response's sweep), as a
+  // test's status line says it: "phase: count".
+  std::function<void(const std::string& status)> status;
 };
 
 // Runs the steps that `setup`'s control mode needs (its control-structure options derived

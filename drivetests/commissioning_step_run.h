@@ -3,10 +3,12 @@
 // through its dialog and what every step needs around it (commissioning_step_run.cpp), and what
 // a step adds to its run, each step in a file of its own (commissioning_<step>.cpp).
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "design/drive_model.h"
 #include "drivetests/commissioning.h"
 #include "host/zel_setup.h"
 
@@ -81,6 +83,20 @@ std::optional<StepOutcome> RerunCurrentStep(const CommissioningStep& step, CZel_
 
 std::optional<StepOutcome> RerunInertiaStep(const CommissioningStep& step, CZel_Setup& setup,
                                             ZelHeadlessBackend& ui, const StepOutcome& first);
+
+// ---- commissioning_frequency.cpp
+
+// The plant measured with the drive's frequency response program and a two-mass model fitted
+// to it; a confident fit opens `measured` for the steps after it. A drive without the program
+// passes the step with a note that it was skipped. `status` is told the frequencies done.
+StepOutcome MeasureFrequencyStep(const CommissioningStep& step, CZel_Setup& setup,
+                                 ZelHeadlessBackend& ui,
+                                 std::optional<MeasuredCouplingScope>& measured,
+                                 const std::function<void(const std::string&)>& status);
+// Before the speed step: where the coupling measured leaves the speed loop, as the tuner
+// proposes it, below the margins it advises, a notch at its resonance, placed as the filters
+// dialog places one. The step's note, or nothing.
+std::optional<std::string> NotchTheMeasuredCoupling(CZel_Setup& setup);
 
 // ---- commissioning_speed.cpp
 

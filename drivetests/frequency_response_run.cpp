@@ -14,7 +14,7 @@ namespace dcservo {
 namespace frequency_run_detail {
 
 // Injection, current reference and motor current take a word each, the position two.
-constexpr const char* kExcitationLogged[] = {"Current_Injection", var::Current_Reference,
+constexpr const char* kExcitationLogged[] = {kInjectionVariable, var::Current_Reference,
                                              var::Motor_Current, var::Motor_Position};
 constexpr int kWordsPerPoint = 5;
 // The measurement lasts about this long at each frequency, within these periods: long enough
@@ -35,6 +35,27 @@ int CoprimeDivider(int least, int most, int fast_per_slow) {
   d = std::max(1, most);
   while (d > 1 && std::gcd(d, ratio) != 1) --d;
   return d;
+}
+
+// The drive's log of one run, split into its channels.
+ExcitationLog ExcitationLogOf(const ZelLogData& data, double frequency_hz) {
+  ExcitationLog out;
+  out.frequency_hz = frequency_hz;
+  out.period_s = data.period_s;
+  for (const std::vector<double>& point : data.points) {
+    if (point.size() < 4) continue;
+    out.injection.push_back(point[0]);
+    out.current_reference.push_back(point[1]);
+    out.current.push_back(point[2]);
+    out.position.push_back(point[3]);
+  }
+  return out;
+}
+
+// A drive whose time stands still would keep the program running for ever: the waits a run
+// may take are bounded by those its deadline needs, with room for waits cut short.
+int MostWaits(double span_s, double tick_s) {
+  return 4 * static_cast<int>(std::ceil(span_s / tick_s)) + 100;
 }
 
 std::string RunFailure(CZel_DriveLink& link, double frequency_hz) {
@@ -116,28 +137,41 @@ FrequencyRunResult RunFrequencyResponse(const FrequencyRunRequest& request,
                                      : link->LastError();
       return result;
     }
-    const double deadline = link->Now() + 2.0 * plan.Duration(timing) + 1.0;
-    while (link->ProgramRunning() && link->Now() < deadline && !link->Lost())
-      wait(std::min(kTick_s, plan.Duration(timing)));
+    const double started = link->Now();
+    const double tick = std::min(kTick_s, plan.Duration(timing));
+    const double deadline = started + 2.0 * plan.Duration(timing) + 1.0;
+    int waits = 0;
+    const int most_waits = MostWaits(deadline - started, tick);
+    while (link->ProgramRunning() && link->Now() < deadline && !link->Lost() &&
+           waits++ < most_waits)
+      wait(tick);
     if (link->ProgramRunning()) {
       link->StopProgram();
-      result.error = "the frequency response program did not end";
+      if (waits <= most_waits || link->Now() >= deadline) {
+        result.error = "the frequency response program did not end";
+        return result;
+      }
+      char text[160];
+      std::snprintf(text, sizeof text,
+                    "the drive's time did not advance while the frequency response program ran "
+                    "at %.4g Hz: the run was stopped",
+                    plan.frequency_hz);
+      result.error = text;
       return result;
     }
     result.error = RunFailure(*link, plan.frequency_hz);
     ZelLogData data;
-    if (result.error.empty() && !link->UploadLog(data)) result.error = link->LastError();
-    if (!result.error.empty()) return result;
-    ExcitationLog& out = result.logs.emplace_back();
-    out.frequency_hz = plan.frequency_hz;
-    out.period_s = data.period_s;
-    for (const std::vector<double>& point : data.points) {
-      if (point.size() < 4) continue;
-      out.injection.push_back(point[0]);
-      out.current_reference.push_back(point[1]);
-      out.current.push_back(point[2]);
-      out.position.push_back(point[3]);
+    if (!result.error.empty()) {
+      // What the drive logged before it stopped; a log it cannot give adds nothing.
+      if (!link->Lost() && link->UploadLog(data))
+        result.stopped = ExcitationLogOf(data, plan.frequency_hz);
+      return result;
     }
+    if (!link->UploadLog(data)) {
+      result.error = link->LastError();
+      return result;
+    }
+    result.logs.push_back(ExcitationLogOf(data, plan.frequency_hz));
     if (progress) progress(k + 1, total);
   }
   return result;
@@ -155,6 +189,7 @@ FrequencyMeasurementRun MeasureFrequencyResponse(const DriveModel& model,
   const FrequencyRunResult run = RunFrequencyResponse(request, scales, timing, wait, progress);
   if (!run.error.empty()) {
     out.error = run.error;
+    out.stopped = run.stopped;
     return out;
   }
   for (const ExcitationLog& log : run.logs) {

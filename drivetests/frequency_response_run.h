@@ -4,6 +4,7 @@
 // slower as the log memory needs to hold the run while keeping a few points per period).
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,8 @@
 namespace dcservo {
 
 inline constexpr const char* kFrequencyResponseProgram = "Frequency_Response_Test";
+// The program's own variable: the sine it adds to the current reference.
+inline constexpr const char* kInjectionVariable = "Current_Injection";
 inline constexpr const char* kNoFrequencyResponseProgram =
     "this drive's firmware has no frequency response program";
 
@@ -34,6 +37,9 @@ struct FrequencyRunRequest {
 struct FrequencyRunResult {
   std::vector<ExcitationLog> logs;
   std::string error;  // empty when every frequency ran
+  // The frequency whose run the drive stopped (a protection, a refusal), as far as the drive
+  // logged it: the record of a failure shows what led to it.
+  std::optional<ExcitationLog> stopped;
 };
 
 // The drive's loop timing and log memory, which decide how each frequency is run and logged.
@@ -70,6 +76,7 @@ struct FrequencyMeasurementRun {
   std::vector<double> frequency_hz;
   BodeCurves measured, model;
   std::string error;  // empty when every frequency ran and was analysed
+  std::optional<ExcitationLog> stopped;  // as FrequencyRunResult's
 };
 FrequencyMeasurementRun MeasureFrequencyResponse(const DriveModel& model,
                                                  const FrequencyRunRequest& request,

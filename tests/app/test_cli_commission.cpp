@@ -166,6 +166,7 @@ constexpr StepFault kStepFaults[] = {
     {"vdc", "vdc=5", "supply voltage 4.985 V, target from 12 V to 55 V"},
     {"current", "short_circuit", "Drive / Motor shortcircuit protection triggered."},
     {"inertia", "short_circuit", "Drive / Motor shortcircuit protection triggered."},
+    {"frequency", "short_circuit", "Drive / Motor shortcircuit protection triggered."},
     {"speed", "enable_off", "Drive / Motor ENABLE input is in DISABLED state."},
     {"position", "short_circuit", "Drive / Motor shortcircuit protection triggered."},
 };
@@ -325,7 +326,11 @@ TEST(CommissionCommand, EveryValueInTheRecordCarriesItsUnitAndTheMeaningThatPara
     for (const auto& [name, v] : step["gains"].items()) expect_described(name, v, word);
   }
   // The gains are those the drive was left with: the speed loop's mantissa is the setup's.
-  EXPECT_EQ(c.report["steps"][3]["gains"]["KPS"]["value"].get<double>(),
+  const json* speed = nullptr;
+  for (const json& step : c.report["steps"])
+    if (step["step"] == "speed") speed = &step;
+  ASSERT_NE(speed, nullptr);
+  EXPECT_EQ((*speed)["gains"]["KPS"]["value"].get<double>(),
             SavedValue(c.dir + "/setup.json", "KPS"));
 }
 
@@ -339,12 +344,12 @@ TEST(CommissionCommand, TheControlModeChoosesTheSteps) {
     const char* err;  // on stderr, or ""
   };
   const Case cases[] = {
-      {"--set ControlMode=speed", {"vdc", "current", "inertia", "speed"}, ""},
+      {"--set ControlMode=speed", {"vdc", "current", "inertia", "frequency", "speed"}, ""},
       {"--set ControlMode=current", {"vdc", "current"}, ""},
       // The test's last view (the scope, several cycles) is not the record's: the tuning
       // steps run one cycle through the data logger, as `test` does.
       {"--set OnlinePlotS=1 --set MultiCycleS=1 --set OnlinePlotP=1",
-       {"vdc", "current", "inertia", "speed", "position"},
+       {"vdc", "current", "inertia", "frequency", "speed", "position"},
        ""},
       {"--set ControlMode=current --option IsClosedSpeed=1",
        {"vdc", "current"},

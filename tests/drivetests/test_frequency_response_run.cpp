@@ -7,6 +7,7 @@
 #include <cmath>
 #include <complex>
 #include <numbers>
+#include <string>
 
 #include "derive/pipelines.h"
 #include "design/drive_model.h"
@@ -28,8 +29,10 @@ class FrequencyResponseRun : public ::testing::Test {
     model_ = *dcservo::DriveModelOf(*setup_);
   }
 
+  // `clock_moves` false: a drive whose time stands still, however long it is waited for.
   dcservo::FrequencyRunResult Run(std::shared_ptr<CZel_DriveLink> link,
-                                  const std::vector<double>& frequency_hz, int shift) {
+                                  const std::vector<double>& frequency_hz, int shift,
+                                  bool clock_moves = true) {
     CZel_CommSession comm(link);
     double clock = 0.0;
     CZel_Comm::SetClock([&clock] { return clock; });
@@ -40,8 +43,8 @@ class FrequencyResponseRun : public ::testing::Test {
     const dcservo::ExcitationTiming timing{model_.FastPeriod(), model_.slper / model_.clper,
                                            link->LogCapacityWords()};
     dcservo::FrequencyRunResult result =
-        dcservo::RunFrequencyResponse(request, Scales(), timing, [&clock](double s) {
-          clock += s;
+        dcservo::RunFrequencyResponse(request, Scales(), timing, [&clock, clock_moves](double s) {
+          if (clock_moves) clock += s;
           CZel_Comm::Synchronize();
         });
     CZel_Comm::SetClock(nullptr);
@@ -181,6 +184,40 @@ TEST_F(FrequencyResponseRun, ADriveWithoutTheProgramIsRefusedBeforeAnythingRuns)
   EXPECT_EQ(run.error, "this drive's firmware has no frequency response program");
   EXPECT_TRUE(fake->starts.empty());
   EXPECT_TRUE(run.logs.empty());
+}
+
+// A run that cannot go on ends with its reason and leaves the drive stopped: a drive whose time
+// stands still would otherwise be waited for without end; a protection that trips keeps what
+// the drive logged up to it.
+TEST_F(FrequencyResponseRun, ARunThatCannotGoOnEndsWithItsReason) {
+  struct Case {
+    const char* name;
+    const char* fault;  // or nullptr
+    bool clock_moves;
+    const char* error;
+    bool keeps_log;
+  };
+  const Case cases[] = {
+      {"time stands still", nullptr, false, "the drive's time did not advance", false},
+      {"short circuit", "short_circuit", true, "short circuit protection", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto drive = dcsim::MakeSimulatedDrive(*setup_);
+    std::string refused;
+    if (c.fault) ASSERT_TRUE(drive->Inject(c.fault, 1.0, refused)) << refused;
+    const dcservo::FrequencyRunResult run = Run(drive, {50.0, 100.0}, 3, c.clock_moves);
+    EXPECT_NE(run.error.find(c.error), std::string::npos) << run.error;
+    // Asked to stop: it stops at its next sample, whenever its time moves on.
+    drive->AdvanceTo(drive->Now() + 0.01);
+    EXPECT_FALSE(drive->ProgramRunning());
+    EXPECT_TRUE(run.logs.empty());
+    ASSERT_EQ(run.stopped.has_value(), c.keeps_log);
+    if (run.stopped) {
+      EXPECT_DOUBLE_EQ(run.stopped->frequency_hz, 50.0);
+      EXPECT_GE(run.stopped->current.size(), 2u);
+    }
+  }
 }
 
 }  // namespace
