@@ -11,7 +11,6 @@
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"
 #include "host/zel_format.h"
-#include "host/zel_headless.h"
 #include "names/dialog_names.h"
 #include "names/drive_names.h"
 
@@ -244,33 +243,20 @@ void CFrequencyResponseDlg::OnMeasure() {
     return "Measuring: " + std::to_string(done) + " of " + std::to_string(total) + " frequencies";
   };
   ShowProgress(counted(0));
-  // The sweep runs on a headless clock that starts where the screen's is, so that the
-  // drive's time goes on as the sweep needs it (a drive on a link is waited for); the
-  // progress goes to the screen.
-  UiBackend& screen = ZelUi();
-  ZelHeadlessBackend sweep_clock;
-  sweep_clock.Advance(screen.NowMs());
-  FrequencyMeasurementRun run;
-  {
-    ZelScopedUiBackend installed(sweep_clock);
-    run = MeasureFrequencyResponse(
-        *model, *request, link->LogCapacityWords(),
-        [&sweep_clock](double s) {
-          sweep_clock.Advance(1000.0 * s);
-          CZel_Comm::Synchronize();
-        },
-        [&](int done, int) {
-          ZelScopedUiBackend back(screen);
-          ShowProgress(counted(done));
-        });
-  }
+  // The drive's own time is let pass, whichever clock the screen keeps: a simulated drive
+  // runs the sweep at once, a drive on a link is waited for. The screen's clock catches up
+  // with the drive afterwards.
+  const FrequencyMeasurementRun run = MeasureFrequencyResponse(
+      *model, *request, link->LogCapacityWords(),
+      [link](double s) { link->AdvanceTo(link->Now() + s); },
+      [&](int done, int) { ShowProgress(counted(done)); });
   m_bMeasuring = false;
   if (!run.error.empty()) {
     ShowProgress(run.error);
     RefreshState();
     return;
   }
-  m_Run = std::move(run);
+  m_Run = run;
   m_MeasuredLoop = ChosenLoop().loop;
   m_bNotchApplied = false;
   m_Identified.reset();
