@@ -385,10 +385,12 @@ void CFrequencyResponseDlg::DrawPlots() {
   }
   if (measured && m_Identified && m_Identified->coupling) {
     const TwoMassPlant& c = *m_Identified->coupling;
-    magnitude.AddCurve("Resonance", x, resonance_gain, 1, 1, RGB16(3));
-    magnitude.AddCurve("Anti-resonance", x, anti_gain, 1, 1, RGB16(4));
-    phases.AddCurve("Resonance", x, resonance_phase, 1, 1, RGB16(3));
-    phases.AddCurve("Anti-resonance", x, anti_phase, 1, 1, RGB16(4));
+    const std::string resonance = "Resonance " + Significant(c.resonance_hz) + " Hz";
+    const std::string anti = "Anti-resonance " + Significant(c.anti_resonance_hz) + " Hz";
+    magnitude.AddCurve(resonance, x, resonance_gain, 1, 1, RGB16(3));
+    magnitude.AddCurve(anti, x, anti_gain, 1, 1, RGB16(4));
+    phases.AddCurve(resonance, x, resonance_phase, 1, 1, RGB16(3));
+    phases.AddCurve(anti, x, anti_phase, 1, 1, RGB16(4));
     AddMarker(*doc, resonance_gain, c.resonance_hz, gains.lo, gains.hi);
     AddMarker(*doc, anti_gain, c.anti_resonance_hz, gains.lo, gains.hi);
     AddMarker(*doc, resonance_phase, c.resonance_hz, angles.lo, angles.hi);
