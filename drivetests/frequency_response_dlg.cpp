@@ -270,7 +270,12 @@ void CFrequencyResponseDlg::OnMeasure() {
 
 void CFrequencyResponseDlg::OnApplyNotch() {
   if (!m_Identified || !m_Identified->coupling || m_bMeasuring) return;
-  const double hz = m_Identified->coupling->resonance_hz;
+  // A notch sits at a whole hertz; its margins are judged on the coupling the fit found,
+  // where the fit is sure of it.
+  const double hz = std::round(m_Identified->coupling->resonance_hz);
+  std::optional<MeasuredCouplingScope> measured_plant;
+  if (const std::optional<ShaftCoupling> c = ConfidentCoupling(*m_Identified))
+    measured_plant.emplace(m_Setup, *c);
   BiquadReport designed;
   const NotchPlacement placed =
       WithFilterSlotsDesigned(m_Setup, designed, [&] { return PlaceNotch(m_Setup, hz); });
@@ -284,6 +289,16 @@ void CFrequencyResponseDlg::OnApplyNotch() {
   m_bNotchApplied = true;
   m_NotchText = "Apply Notch wrote filter " + std::to_string(placed.filter) + ": " +
                 DescribeNotch(*placed.proposal);
+  // On a run of the speed loop as tuned, what the notch does to the measured margins.
+  std::string why;
+  const std::optional<DriveModel> model = ModelOfSetup(m_Setup, why);
+  if (m_MeasuredLoop != MeasuredLoop::Plant && model) {
+    const double ts = model->OuterPeriod();
+    if (const auto stored = StoredCoefficientsOf(placed.proposal->notch, ts))
+      m_NotchText += "\r\n" + MarginsLine("Speed loop measured, with the notch",
+                                           MarginsOfCurve(WithFilter(m_Run.measured.open_loop,
+                                                                     *stored, ts)));
+  }
   ShowProgress("Notch written into filter " + std::to_string(placed.filter));
   ShowMeasurement();
 }
