@@ -34,8 +34,8 @@ ZelDialogTemplate MakeTemplate() {
   b.Add(kFreqProgress, K::Edit, "", kFreqRangeBox, {5, 0, 1, 3}, kStyleReadOnly);
   b.Box(kFreqResultsBox, "Found", kFreqLeftColumn);
   // Read-only texts: the fit and the margins run to several lines each.
-  b.Add(kFreqResults, K::Text, "", kFreqResultsBox, {0, 0, 2, 1}, kStyleReadOnly | kStyleWide);
-  b.Add(kFreqMargins, K::Text, "", kFreqResultsBox, {2, 0, 2, 1}, kStyleReadOnly | kStyleWide);
+  b.Add(kFreqResults, K::Text, "", kFreqResultsBox, {0, 0, 3, 1}, kStyleReadOnly | kStyleWide);
+  b.Add(kFreqMargins, K::Text, "", kFreqResultsBox, {3, 0, 2, 1}, kStyleReadOnly | kStyleWide);
   b.Box(kFreqPlotBox, "Bode plot: measured and model", 0, {0, 1});
   b.Add(kFreqMagnitude, K::Graph, "", kFreqPlotBox, {0, 0}, kStyleWide);
   b.Add(kFreqPhase, K::Graph, "", kFreqPlotBox, {1, 0}, kStyleWide);
