@@ -244,11 +244,14 @@ void CFrequencyResponseDlg::OnMeasure() {
   };
   ShowProgress(counted(0));
   // The drive's own time is let pass, whichever clock the screen keeps: a simulated drive
-  // runs the sweep at once, a drive on a link is waited for. The screen's clock catches up
-  // with the drive afterwards.
+  // runs the sweep at once, a drive on a link is waited for, the screen live meanwhile. The
+  // screen's clock catches up with the drive afterwards.
   const FrequencyMeasurementRun run = MeasureFrequencyResponse(
       *model, *request, link->LogCapacityWords(),
-      [link](double s) { link->AdvanceTo(link->Now() + s); },
+      [link](double s) {
+        link->AdvanceTo(link->Now() + s);
+        ZelPumpMessages();
+      },
       [&](int done, int) { ShowProgress(counted(done)); });
   m_bMeasuring = false;
   if (!run.error.empty()) {

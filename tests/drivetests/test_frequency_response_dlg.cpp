@@ -90,14 +90,24 @@ TEST_F(FrequencyResponseDialog, ARigidDriveShowsNoResonanceAndACouplingIsFoundAn
 }
 
 // The speed loop measured as tuned gives its margins beside the model's; switching the loop
-// on show redraws from the same run.
+// on show redraws from the same run. The progress counts the frequencies done.
 TEST_F(FrequencyResponseDialog, TheSpeedLoopsRunShowsItsMarginsBesideTheModels) {
+  std::vector<std::string> progress;
+  ui_.on_control_changed = [&progress](CZel_Dialog& d, int id) {
+    const std::string text = d.GetChildText(id);
+    if (id == kFreqProgress && text.rfind("Measuring", 0) == 0 &&
+        (progress.empty() || progress.back() != text))
+      progress.push_back(text);
+  };
   Run({Select(kFreqLoop, 1), Click(kFreqMeasure), Check([](CFrequencyResponseDlg& d) {
          EXPECT_THAT(d.GetChildText(kFreqMargins), StartsWith("Speed loop measured: phase margin "));
          EXPECT_THAT(d.GetChildText(kFreqMargins), HasSubstr("Speed loop model: phase margin "));
          ASSERT_TRUE(d.UserSelect(kFreqLoop, 2));
          EXPECT_THAT(d.GetChildText(kFreqMargins), StartsWith("Speed loop measured"));
        })});
+  ASSERT_EQ(progress.size(), 31u);
+  EXPECT_EQ(progress.front(), "Measuring: 0 of 30 frequencies");
+  EXPECT_EQ(progress.back(), "Measuring: 30 of 30 frequencies");
 }
 
 // Fields the drive cannot run refuse the measurement before anything reaches the drive.
