@@ -9,7 +9,6 @@ namespace dcservo {
 namespace {
 
 using K = ZelControlKind;
-using namespace dcservo;
 
 // A field without a parameter: its label, its edit and its unit as text.
 void RangeField(ZelTemplateBuilder& b, const char* label, int edit, const char* unit, int row) {
