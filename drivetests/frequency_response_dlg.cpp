@@ -112,6 +112,64 @@ struct Extent {
   }
 };
 
+// The plot's data: filter 0 the magnitudes with the coherence on the right axis, filter 1 the
+// phases; with a coupling its resonance and anti-resonance as vertical lines over the curves.
+std::unique_ptr<CGraphDocument> MakeResponseDocument(const std::vector<BodePoint>& measured_curve,
+                                                     const std::vector<BodePoint>& model_curve,
+                                                     const TwoMassPlant* coupling) {
+  auto doc = std::make_unique<CGraphDocument>();
+  const int x = doc->AddChannel("Frequency", "Hz");
+  const int gain = doc->AddChannel("Measured magnitude", "dB");
+  const int model_gain = doc->AddChannel("Model magnitude", "dB");
+  const int coherence = doc->AddChannel("Coherence", "1");
+  const int phase = doc->AddChannel("Measured phase", "deg");
+  const int model_phase = doc->AddChannel("Model phase", "deg");
+  const int resonance_gain = doc->AddChannel("Resonance", "dB");
+  const int anti_gain = doc->AddChannel("Anti-resonance", "dB");
+  const int resonance_phase = doc->AddChannel("Resonance phase", "deg");
+  const int anti_phase = doc->AddChannel("Anti-resonance phase", "deg");
+  CGraphFilter& magnitude = *doc->GetAt(0);
+  CGraphFilter& phases = *doc->GetAt(doc->AddFilter());
+  const bool measured = !measured_curve.empty();
+  if (measured) magnitude.AddCurve("Measured", x, gain, 1, 2, RGB16(0));
+  magnitude.AddCurve("Model", x, model_gain, 1, 1, RGB16(1));
+  if (measured) magnitude.AddCurve("Coherence", x, coherence, 2, 1, RGB16(2));
+  if (measured) phases.AddCurve("Measured", x, phase, 1, 2, RGB16(0));
+  phases.AddCurve("Model", x, model_phase, 1, 1, RGB16(1));
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  Extent gains, angles;
+  for (std::size_t k = 0; k < model_curve.size(); ++k) {
+    const BodePoint* m = k < measured_curve.size() ? &measured_curve[k] : nullptr;
+    const BodePoint& p = model_curve[k];
+    std::vector<double> row(static_cast<std::size_t>(doc->GetChannelCount()), nan);
+    row[x] = p.frequency_hz;
+    row[model_gain] = p.MagnitudeDb();
+    row[model_phase] = p.PhaseDeg();
+    if (m) {
+      row[gain] = m->MagnitudeDb();
+      row[phase] = m->PhaseDeg();
+      row[coherence] = m->coherence;
+    }
+    for (int c : {gain, model_gain}) gains.Take(row[c]);
+    for (int c : {phase, model_phase}) angles.Take(row[c]);
+    doc->AddPoint(row);
+  }
+  if (coupling) {
+    const TwoMassPlant& c = *coupling;
+    const std::string resonance = "Resonance " + Significant(c.resonance_hz) + " Hz";
+    const std::string anti = "Anti-resonance " + Significant(c.anti_resonance_hz) + " Hz";
+    magnitude.AddCurve(resonance, x, resonance_gain, 1, 1, RGB16(3));
+    magnitude.AddCurve(anti, x, anti_gain, 1, 1, RGB16(4));
+    phases.AddCurve(resonance, x, resonance_phase, 1, 1, RGB16(3));
+    phases.AddCurve(anti, x, anti_phase, 1, 1, RGB16(4));
+    AddMarker(*doc, resonance_gain, c.resonance_hz, gains.lo, gains.hi);
+    AddMarker(*doc, anti_gain, c.anti_resonance_hz, gains.lo, gains.hi);
+    AddMarker(*doc, resonance_phase, c.resonance_hz, angles.lo, angles.hi);
+    AddMarker(*doc, anti_phase, c.anti_resonance_hz, angles.lo, angles.hi);
+  }
+  return doc;
+}
+
 }  // namespace frequency_dlg_detail
 
 const ZelDialogRegistration kFrequencyResponseRegistration(
@@ -365,55 +423,11 @@ void CFrequencyResponseDlg::DrawPlots() {
       model_curve = ModelCurves(*model, LogSpacedFrequencies(from, to, 100)).*chosen.curve;
     }
   }
-  auto doc = std::make_unique<CGraphDocument>();
-  const int x = doc->AddChannel("Frequency", "Hz");
-  const int gain = doc->AddChannel("Measured magnitude", "dB");
-  const int model_gain = doc->AddChannel("Model magnitude", "dB");
-  const int coherence = doc->AddChannel("Coherence", "1");
-  const int phase = doc->AddChannel("Measured phase", "deg");
-  const int model_phase = doc->AddChannel("Model phase", "deg");
-  const int resonance_gain = doc->AddChannel("Resonance", "dB");
-  const int anti_gain = doc->AddChannel("Anti-resonance", "dB");
-  const int resonance_phase = doc->AddChannel("Resonance phase", "deg");
-  const int anti_phase = doc->AddChannel("Anti-resonance phase", "deg");
+  const TwoMassPlant* coupling =
+      measured && m_Identified && m_Identified->coupling ? &*m_Identified->coupling : nullptr;
+  std::unique_ptr<CGraphDocument> doc = MakeResponseDocument(measured_curve, model_curve, coupling);
   CGraphFilter& magnitude = *doc->GetAt(0);
-  CGraphFilter& phases = *doc->GetAt(doc->AddFilter());
-  if (measured) magnitude.AddCurve("Measured", x, gain, 1, 2, RGB16(0));
-  magnitude.AddCurve("Model", x, model_gain, 1, 1, RGB16(1));
-  if (measured) magnitude.AddCurve("Coherence", x, coherence, 2, 1, RGB16(2));
-  if (measured) phases.AddCurve("Measured", x, phase, 1, 2, RGB16(0));
-  phases.AddCurve("Model", x, model_phase, 1, 1, RGB16(1));
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  Extent gains, angles;
-  for (std::size_t k = 0; k < model_curve.size(); ++k) {
-    const BodePoint* m = k < measured_curve.size() ? &measured_curve[k] : nullptr;
-    const BodePoint& p = model_curve[k];
-    std::vector<double> row(static_cast<std::size_t>(doc->GetChannelCount()), nan);
-    row[x] = p.frequency_hz;
-    row[model_gain] = p.MagnitudeDb();
-    row[model_phase] = p.PhaseDeg();
-    if (m) {
-      row[gain] = m->MagnitudeDb();
-      row[phase] = m->PhaseDeg();
-      row[coherence] = m->coherence;
-    }
-    for (int c : {gain, model_gain}) gains.Take(row[c]);
-    for (int c : {phase, model_phase}) angles.Take(row[c]);
-    doc->AddPoint(row);
-  }
-  if (measured && m_Identified && m_Identified->coupling) {
-    const TwoMassPlant& c = *m_Identified->coupling;
-    const std::string resonance = "Resonance " + Significant(c.resonance_hz) + " Hz";
-    const std::string anti = "Anti-resonance " + Significant(c.anti_resonance_hz) + " Hz";
-    magnitude.AddCurve(resonance, x, resonance_gain, 1, 1, RGB16(3));
-    magnitude.AddCurve(anti, x, anti_gain, 1, 1, RGB16(4));
-    phases.AddCurve(resonance, x, resonance_phase, 1, 1, RGB16(3));
-    phases.AddCurve(anti, x, anti_phase, 1, 1, RGB16(4));
-    AddMarker(*doc, resonance_gain, c.resonance_hz, gains.lo, gains.hi);
-    AddMarker(*doc, anti_gain, c.anti_resonance_hz, gains.lo, gains.hi);
-    AddMarker(*doc, resonance_phase, c.resonance_hz, angles.lo, angles.hi);
-    AddMarker(*doc, anti_phase, c.anti_resonance_hz, angles.lo, angles.hi);
-  }
+  CGraphFilter& phases = *doc->GetAt(1);
   m_MagnitudeGraph.SetTitle(std::string(chosen.name) + ": magnitude" +
                             (measured ? " and coherence" : " (model)"));
   m_PhaseGraph.SetTitle(std::string(chosen.name) + ": phase");
