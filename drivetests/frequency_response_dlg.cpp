@@ -79,15 +79,12 @@ std::optional<DriveModel> ModelOfSetup(CZel_Setup& setup, std::string& why) {
   return WithFilterSlotsDesigned(setup, designed, [&] { return DriveModelOf(setup, &why); });
 }
 
-// A field's number: the whole text, finite; nothing otherwise.
+// A field's number as the setup dialogs read one (a decimal point whatever the locale);
+// nothing for text that is not a finite number.
 std::optional<double> NumberOf(const std::string& text) {
-  std::size_t used = 0;
-  try {
-    const double v = std::stod(text, &used);
-    if (used == text.size() && std::isfinite(v)) return v;
-  } catch (const std::exception&) {
-  }
-  return std::nullopt;
+  double value = 0.0;
+  if (!ZelParseValue(text, value)) return std::nullopt;
+  return value;
 }
 
 // A vertical line at `x` over [lo, hi] in `channel`: two rows of their own.
