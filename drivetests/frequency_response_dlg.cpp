@@ -42,7 +42,7 @@ std::string Percent(double share) { return ZelFormatValue(100.0 * share, 1.0) + 
 std::string FoundText(const std::optional<PlantIdentification>& id) {
   if (!id) return "The measurement has too few coherent points to identify the plant.";
   const std::vector<IdentifiedValue> values = PlantValues(*id);
-  std::string text = id->coupling ? "" : "No resonance found.";
+  std::string text = id->coupling ? "" : "no resonance found";
   for (const FoundRow& row : kFoundRows) {
     for (const IdentifiedValue& v : values) {
       if (v.name != row.name) continue;

@@ -64,7 +64,7 @@ TEST_F(FrequencyResponseDialog, ARigidDriveShowsNoResonanceAndACouplingIsFoundAn
       ASSERT_TRUE(d.Identified());
       if (c.resonance_hz == 0.0) {
         EXPECT_FALSE(d.Identified()->coupling);
-        EXPECT_THAT(d.GetChildText(kFreqResults), StartsWith("No resonance found."));
+        EXPECT_THAT(d.GetChildText(kFreqResults), StartsWith("no resonance found"));
         EXPECT_FALSE(d.GetControlState(kFreqApplyNotch).enabled);
         return;
       }
