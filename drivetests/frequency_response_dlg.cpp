@@ -53,20 +53,22 @@ std::string FoundText(const std::optional<PlantIdentification>& id) {
   return text;
 }
 
-std::string MarginsLine(const char* whose, const CurveMargins& m) {
-  const auto figure = [](const std::optional<double>& v, double step, const char* unit) {
-    return v ? ZelFormatValue(*v, step) + " " + unit : std::string("none");
+// "67.1 deg, 10.7 dB, 202.3 rad/s": the phase margin, the gain margin and the crossover.
+std::string MarginsFigures(const CurveMargins& m) {
+  const auto figure = [](const std::optional<double>& v, const char* unit) {
+    return v ? ZelFormatValue(*v, 0.1) + " " + unit : std::string("none");
   };
-  return std::string(whose) + ": phase margin " + figure(m.phase_margin_deg, 0.1, "deg") +
-         ", gain margin " + figure(m.gain_margin_db, 0.01, "dB") + ", crossover " +
-         figure(m.crossover_rad_s, 0.1, "rad/s");
+  return figure(m.phase_margin_deg, "deg") + ", " + figure(m.gain_margin_db, "dB") + ", " +
+         figure(m.crossover_rad_s, "rad/s");
 }
 
-std::string MarginsText(const FrequencyMeasurementRun& run) {
+std::string MarginsText(const FrequencyMeasurementRun& run,
+                        const std::optional<CurveMargins>& coupled_model) {
   const CurveMargins measured = MarginsOfCurve(run.measured.open_loop);
   const CurveMargins model = MarginsOfCurve(run.model.open_loop);
-  std::string text = MarginsLine("Speed loop measured", measured) + "\r\n" +
-                     MarginsLine("Speed loop model", model);
+  std::string text = "Speed loop margins (phase, gain, crossover)\r\nmeasured: " +
+                     MarginsFigures(measured) + "\r\nmodel: " + MarginsFigures(model);
+  if (coupled_model) text += "\r\ncoupled model: " + MarginsFigures(*coupled_model);
   for (const std::string& w : CompareMargins(measured, model)) text += "\r\nWarning: " + w;
   return text;
 }
@@ -318,8 +320,16 @@ void CFrequencyResponseDlg::OnMeasure() {
   m_MeasuredLoop = ChosenLoop().loop;
   m_bNotchApplied = false;
   m_Identified.reset();
+  m_CoupledModelMargins.reset();
   if (m_MeasuredLoop != MeasuredLoop::CurrentClosedLoop)
     m_Identified = IdentifyPlant(m_Run.measured.plant, model->K);
+  // The loop model takes a coupling that the fit is sure of: its margins then, beside the
+  // rigid model's, tell whether the coupling explains what was measured.
+  if (const auto coupling = m_Identified ? ConfidentCoupling(*m_Identified) : std::nullopt) {
+    const MeasuredCouplingScope measured_plant(m_Setup, *coupling);
+    if (const std::optional<DriveModel> coupled = ModelOfSetup(m_Setup, why))
+      m_CoupledModelMargins = MarginsOfCurve(ModelCurves(*coupled, m_Run.frequency_hz).open_loop);
+  }
   ShowProgress("Measured " + std::to_string(m_Run.frequency_hz.size()) + " frequencies from " +
                Significant(m_Run.frequency_hz.front()) + " to " +
                Significant(m_Run.frequency_hz.back()) + " Hz");
@@ -353,9 +363,8 @@ void CFrequencyResponseDlg::OnApplyNotch() {
   if (m_MeasuredLoop != MeasuredLoop::Plant && model) {
     const double ts = model->OuterPeriod();
     if (const auto stored = StoredCoefficientsOf(placed.proposal->notch, ts))
-      m_NotchText += "\r\n" + MarginsLine("Speed loop measured, with the notch",
-                                           MarginsOfCurve(WithFilter(m_Run.measured.open_loop,
-                                                                     *stored, ts)));
+      m_NotchText += "\r\nSpeed loop margins measured with the notch: " +
+                     MarginsFigures(MarginsOfCurve(WithFilter(m_Run.measured.open_loop, *stored, ts)));
   }
   ShowProgress("Notch written into filter " + std::to_string(placed.filter));
   ShowMeasurement();
@@ -386,7 +395,7 @@ void CFrequencyResponseDlg::ShowMeasurement() {
     margins = m_MeasuredLoop == MeasuredLoop::Plant
                   ? "Margins: the plant was measured with the speed loop softened; measure a "
                     "speed loop to read them."
-                  : MarginsText(m_Run);
+                  : MarginsText(m_Run, m_CoupledModelMargins);
   }
   SetChildText(kFreqMargins, margins);
   RefreshState();

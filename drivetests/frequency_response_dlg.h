@@ -91,6 +91,8 @@ class CFrequencyResponseDlg : public CZel_EditSetupDlg {
   dcservo::FrequencyMeasurementRun m_Run;
   dcservo::MeasuredLoop m_MeasuredLoop = dcservo::MeasuredLoop::Plant;
   std::optional<dcservo::PlantIdentification> m_Identified;
+  // The speed loop's margins on the model with the coupling the fit is sure of.
+  std::optional<dcservo::CurveMargins> m_CoupledModelMargins;
   std::unique_ptr<CGraphDocument> m_Document;
   CGraphWindow m_MagnitudeGraph, m_PhaseGraph;
   bool m_bMeasuring = false;

@@ -21,6 +21,7 @@ namespace {
 
 using namespace dcservo;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 class FrequencyResponseDialog : public testing_support::SimulatedRun<CFrequencyResponseDlg> {
@@ -100,10 +101,13 @@ TEST_F(FrequencyResponseDialog, TheSpeedLoopsRunShowsItsMarginsBesideTheModels) 
       progress.push_back(text);
   };
   Run({Select(kFreqLoop, 1), Click(kFreqMeasure), Check([](CFrequencyResponseDlg& d) {
-         EXPECT_THAT(d.GetChildText(kFreqMargins), StartsWith("Speed loop measured: phase margin "));
-         EXPECT_THAT(d.GetChildText(kFreqMargins), HasSubstr("Speed loop model: phase margin "));
+         EXPECT_THAT(d.GetChildText(kFreqMargins),
+                     StartsWith("Speed loop margins (phase, gain, crossover)\r\nmeasured: "));
+         EXPECT_THAT(d.GetChildText(kFreqMargins), HasSubstr("\r\nmodel: "));
+         // The rigid drive has no coupling for the model to take.
+         EXPECT_THAT(d.GetChildText(kFreqMargins), Not(HasSubstr("coupled model")));
          ASSERT_TRUE(d.UserSelect(kFreqLoop, 2));
-         EXPECT_THAT(d.GetChildText(kFreqMargins), StartsWith("Speed loop measured"));
+         EXPECT_THAT(d.GetChildText(kFreqMargins), StartsWith("Speed loop margins"));
        })});
   ASSERT_EQ(progress.size(), 31u);
   EXPECT_EQ(progress.front(), "Measuring: 0 of 30 frequencies");
