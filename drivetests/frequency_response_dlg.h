@@ -74,6 +74,9 @@ class CFrequencyResponseDlg : public CZel_EditSetupDlg {
   // The last measurement and what its plant identified; empty before one.
   const dcservo::FrequencyMeasurementRun& Measurement() const { return m_Run; }
   const std::optional<dcservo::PlantIdentification>& Identified() const { return m_Identified; }
+  const std::optional<dcservo::CurveMargins>& CoupledModelMargins() const {
+    return m_CoupledModelMargins;
+  }
 
  private:
   void OnMeasure();

@@ -114,6 +114,23 @@ TEST_F(FrequencyResponseDialog, TheSpeedLoopsRunShowsItsMarginsBesideTheModels) 
   EXPECT_EQ(progress.back(), "Measuring: 30 of 30 frequencies");
 }
 
+// On a load coupled at 300 Hz the rigid model's gain margin is far from the measured one; the
+// model with the coupling the fit found agrees with the measurement.
+TEST_F(FrequencyResponseDialog, TheModelWithTheFittedCouplingHasTheMeasuredMargins) {
+  Fault("resonance", 300.0);
+  Fault("resonance_damping", 0.01);
+  Run({Select(kFreqLoop, 1), Click(kFreqMeasure), Check([](CFrequencyResponseDlg& d) {
+         EXPECT_THAT(d.GetChildText(kFreqMargins), HasSubstr("\r\ncoupled model: "));
+         const CurveMargins measured = MarginsOfCurve(d.Measurement().measured.open_loop);
+         const CurveMargins rigid = MarginsOfCurve(d.Measurement().model.open_loop);
+         ASSERT_TRUE(d.CoupledModelMargins() && d.CoupledModelMargins()->gain_margin_db &&
+                     measured.gain_margin_db && rigid.gain_margin_db);
+         EXPECT_NEAR(*d.CoupledModelMargins()->gain_margin_db, *measured.gain_margin_db,
+                     kMarginAgreement_dB);
+         EXPECT_GT(*rigid.gain_margin_db - *measured.gain_margin_db, 5.0);
+       })});
+}
+
 // Fields the drive cannot run refuse the measurement before anything reaches the drive.
 TEST_F(FrequencyResponseDialog, FieldsOutsideWhatTheDriveRunsAreRefused) {
   const struct {
