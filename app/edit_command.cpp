@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "app/command.h"
+#include "app/drive_conditions.h"
 #include "app/drive_link_option.h"
 #include "app/gui_module.h"
 #include "app/speed_report_option.h"
@@ -17,6 +18,7 @@
 #include "host/zel_dialog_script.h"
 #include "host/zel_dialog_setup.h"
 #include "host/zel_headless.h"
+#include "sim/simulated_drive.h"
 
 namespace {
 
@@ -59,6 +61,8 @@ class EditCommand : public Command {
                    "Draw the dialog off screen (after the script, if one is given) as PNG")
         ->check(OutputFile({".png"}));
     AddSpectrumOption(cmd, spectrum_, "for the filters dialog as if that test had just run");
+    cmd.add_option("--fault", faults_, "Fault of the simulated drive, NAME or NAME=VALUE")
+        ->allow_extra_args(false);
     drive_.AddTo(cmd);
   }
 
@@ -75,6 +79,8 @@ class EditCommand : public Command {
     SetupSession session(ResolveSetup(args_.setup, positional_setup_));
     session.Apply(args_.InOrder(cmd));
     if (!spectrum_.empty()) TakeSpeedTestSpectrum(spectrum_, session.Setup());
+    drive_.RefuseConditions(faults_);
+    CheckFaults(session.Setup());
     remote_ = drive_.Open(session.Setup());
     // The bundled drive is never written: the user is asked where its edit goes.
     target_ = !out_.empty() ? out_ : session.IsBundled() ? std::string() : session.Path();
@@ -99,6 +105,20 @@ class EditCommand : public Command {
   }
 
  private:
+  // Refused before any dialog opens: a fault the simulated drive does not know, or a value
+  // outside its range.
+  void CheckFaults(CZel_Setup& setup) const {
+    if (faults_.empty()) return;
+    InjectFaults(*dcsim::MakeSimulatedDrive(setup));
+  }
+  void InjectFaults(dcsim::SimulatedDrive& drive) const {
+    for (const std::string& f : faults_) {
+      const NameValue c = ParseCondition(f, false);
+      std::string error;
+      if (!drive.Inject(c.name, c.value, error)) throw CommandError(kExitBadInput, error);
+    }
+  }
+
   void RunOnScreen(SetupSession& session) {
     if (!HasDisplay())
       throw CommandError(kExitFailed,
@@ -109,6 +129,7 @@ class EditCommand : public Command {
     // faults and its shaft where it is.
     SimulatedDriveSession drive(session.Setup(), remote_);
     if (drive.Simulated()) {
+      InjectFaults(*drive.SharedDrive());
       screen->ShowDrivePanel(drive.SharedDrive());
       drive.on_shaft_blocked = [&screen] { screen->ShowShaftBlocked(true); };
     } else {
@@ -147,6 +168,7 @@ class EditCommand : public Command {
         script,
         [&] {
           SimulatedDriveSession drive(session.Setup(), remote_);
+          if (drive.Simulated()) InjectFaults(*drive.SharedDrive());
           result_ = OpenDialog(session);
           // Saved while the run is still on record, so that its report tells a failed save.
           if (result_ == 1) {
@@ -200,6 +222,7 @@ class EditCommand : public Command {
   int failure_code_ = 0;  // a headless run that failed, told by its report
   DriveLinkOption drive_;
   std::shared_ptr<CZel_DriveLink> remote_;
+  std::vector<std::string> faults_;
 };
 
 }  // namespace

@@ -36,11 +36,11 @@ struct LoopChoice {
   const char* title;
 };
 constexpr LoopChoice kLoops[] = {
-    {"plant", 3, "Plant: motor current to motor speed"},
+    {"plant", dcservo::kPlantSpeedGainShift, "Plant: motor current to motor speed"},
     {"speed", 0, "Speed loop: open loop"},
     {"current", 0, "Current loop: closed loop"},
 };
-constexpr int kMostPoints = 200;
+constexpr int kMostPoints = dcservo::kMostFrequencyPoints;
 // Beyond this the measured inertia tells that the setup's is not the drive's.
 constexpr double kInertiaAgreement = 0.1;
 
@@ -109,7 +109,7 @@ void CheckRequest(const FrequencyTestOptions& o, const dcservo::DriveModel& mode
   const auto finite = [](double v) { return std::isfinite(v); };
   if (!finite(o.from_hz) || !finite(o.to_hz) || !(o.from_hz > 0.0) || !(o.to_hz > o.from_hz))
     throw CommandError(kExitBadInput, "--from and --to need 0 < FROM < TO (Hz)");
-  const double highest = 0.25 / model.FastPeriod();
+  const double highest = dcservo::HighestMeasurableFrequency(model);
   if (o.to_hz > highest) {
     char text[120];
     std::snprintf(text, sizeof text, "--to %g Hz: the drive's fast loop measures up to %g Hz",
@@ -119,7 +119,7 @@ void CheckRequest(const FrequencyTestOptions& o, const dcservo::DriveModel& mode
   if (o.points < 2 || o.points > kMostPoints)
     throw CommandError(kExitBadInput,
                        "--points takes 2 to " + std::to_string(kMostPoints) + " frequencies");
-  const double limit = model.sat_s / model.current_counts_per_A;
+  const double limit = dcservo::LargestExcitation(model);
   if (!finite(amplitude_A) || !(amplitude_A > 0.0) || amplitude_A > limit) {
     char text[120];
     std::snprintf(text, sizeof text, "--amplitude takes a current above 0 A, at most %.3g A", limit);

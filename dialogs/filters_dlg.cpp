@@ -91,7 +91,8 @@ const ZelMessageMap* CFiltersDialog::GetMessageMap() const {
   }();
   static const ZelMessageMap map = ZelMessageMapOf(
       CMySetupDlg::GetMessageMap(),
-      {kShowAgain, {ZelOnClicked(kApplyNotch, &CFiltersDialog::OnApplyNotch)}});
+      {kShowAgain, {ZelOnClicked(kApplyNotch, &CFiltersDialog::OnApplyNotch),
+                    ZelOnClicked(kFrequencyResponseButton, &CFiltersDialog::OnFrequencyResponse)}});
   return &map;
 }
 
@@ -188,6 +189,20 @@ void CFiltersDialog::OnApplyNotch() {
   UpdateData(0);
 }
 
+void CFiltersDialog::OnFrequencyResponse() {
+  std::unique_ptr<CZel_Dialog> child =
+      ZelCreateDialog(dialog_names::kFrequencyResponse, m_Setup, this);
+  if (!child) return;
+  child->DoModal();
+  // Its Apply Notch may have switched a filter on, whichever way it closed.
+  for (int i = 1; i <= kBiquadFilterCount; ++i) {
+    RefreshParameterControls(NamesOf(i).type);
+    RefreshParameterControls(NamesOf(i).location);
+  }
+  RefreshAllParameters(0);
+  UpdateData(0);
+}
+
 void CFiltersDialog::OnChangedParameterValue(const std::string& name) {
   CMySetupDlg::OnChangedParameterValue(name);
   // A typed frequency or Q changes the response without a refresh of the rules.
@@ -211,6 +226,8 @@ void CFiltersDialog::RedrawResponse() {
   const bool notched = resonance && NotchIsOn(m_Bode.measured->resonance->frequency_hz,
                                               m_Bode.measured->current.resolution_hz);
   EnableChild(kApplyNotch, resonance && !notched && m_nLock == 0);
+  // The drive cannot measure while a test runs, nor switch a filter on then.
+  EnableOpener(kFrequencyResponseButton, dialog_names::kFrequencyResponse, m_nLock == 0);
   SetChildTooltip(kApplyNotch, !resonance ? kNoResonanceTooltip
                                : notched  ? "A notch at the resonance is on"
                                           : "");

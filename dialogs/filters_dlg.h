@@ -35,6 +35,7 @@ enum FiltersControl : int {
   kBodePhase,
   kBodeStatus,
   kApplyNotch,
+  kFrequencyResponseButton,
 };
 
 // The location lists' entries; an entry's data is its place.
@@ -71,6 +72,7 @@ class CFiltersDialog : public CMySetupDlg {
   void ApplyShowingRules(const dcservo::FilterControls& c, int filter);
   void OnShowAgain();
   void OnApplyNotch();
+  void OnFrequencyResponse();
   // Whether a filter that is on is a notch within `within_hz` of `hz`.
   bool NotchIsOn(double hz, double within_hz) const;
   void RedrawResponse();

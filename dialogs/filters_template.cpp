@@ -39,9 +39,10 @@ ZelDialogTemplate MakeTemplate() {
   // Read-only text rather than a label: the margins run to several lines, which a label in a
   // grid cell under two plots is not given the height for.
   b.Add(kBodeStatus, K::Text, "", kBodeBox, {2, 0}, kStyleReadOnly | kStyleWide);
-  b.DialogButtons(kButtonRow, 1, 2, 0, 1);
+  b.DialogButtons(kButtonRow, 1, 2, 0, 2);
   // Beside OK rather than under the plots: the dialog has no height to spare at 1366 x 768.
   b.Add(kApplyNotch, K::Button, "Apply Notch", kButtonRow, {0, 0});
+  b.Add(kFrequencyResponseButton, K::Button, "Frequency Response...", kButtonRow, {0, 1});
   return b.Build();
 }
 

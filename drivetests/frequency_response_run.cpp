@@ -211,6 +211,12 @@ FrequencyMeasurementRun MeasureFrequencyResponse(const DriveModel& model,
   return out;
 }
 
+double HighestMeasurableFrequency(const DriveModel& model) { return 0.25 / model.FastPeriod(); }
+
+double LargestExcitation(const DriveModel& model) {
+  return model.sat_s / model.current_counts_per_A;
+}
+
 std::vector<IdentifiedValue> PlantValues(const PlantIdentification& plant) {
   std::vector<IdentifiedValue> values = {
       {param::Jt, plant.total_inertia_kgm2, "kg m^2", plant.inertia_confidence}};

@@ -22,6 +22,11 @@ inline constexpr const char* kNoFrequencyResponseProgram =
 
 // The steady turn under the sine: about a turn a second.
 inline constexpr double kExcitationTurn_rad_s = 6.0;
+// While the plant is measured the speed loop's gains are divided by 2^this, so that the loop
+// takes little of the excitation.
+inline constexpr int kPlantSpeedGainShift = 3;
+// Most frequencies of one sweep.
+inline constexpr int kMostFrequencyPoints = 200;
 
 struct FrequencyRunRequest {
   std::vector<double> frequency_hz;
@@ -83,6 +88,11 @@ FrequencyMeasurementRun MeasureFrequencyResponse(const DriveModel& model,
                                                  int log_words,
                                                  const std::function<void(double)>& wait,
                                                  const std::function<void(int, int)>& progress = {});
+
+// The highest frequency the drive's fast loop measures, Hz, and the largest sine it can
+// inject, A (the current reference's saturation).
+double HighestMeasurableFrequency(const DriveModel& model);
+double LargestExcitation(const DriveModel& model);
 
 // What the measured plant identified, each in its base unit with its confidence: the total
 // inertia, and for a coupling the two inertias, the shaft's stiffness and damping and the

@@ -111,6 +111,8 @@ void TestPage(ZelTemplateBuilder& b, const TuningTestKind& kind, bool position) 
             kRatioSpin, kRatioSpin2);
   b.Add(kTune, K::Button, "Tune", kTuneBox, {2, 1});
   b.Add(kFilters, K::Button, "Filters", kTuneBox, {2, 2});
+  if (kind.loop == TunedLoop::Speed)
+    b.Add(kFrequencyResponse, K::Button, "Frequency Response...", kTuneBox, {3, 1, 1, 2});
 
   b.Box(kRunBox, "Test", kTestLeft);
   b.Add(kIdcTestStartStop, K::Button, "&Start", kRunBox, {0, 0});

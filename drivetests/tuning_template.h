@@ -108,6 +108,7 @@ enum TuningControl : int {
   kLiveLoadMarker = 3332,
   kPositionIdentify = 3305,
   kFilters = 3510,
+  kFrequencyResponse = 3511,  // the speed test's only
   kTypePositive = 3528,
   kTypeNegative = 3529,
   kTypeBidirectional = 3530,

@@ -108,7 +108,9 @@ int CTuningTestDlg::OnInitDialog() {
   if (jm != 0.0) ComputeJload_over_J(m_Setup);
 
   for (auto [button, dialog] : {std::pair{Kind().identify, dialog_names::kInertiaTest},
-                                std::pair{int(kFilters), dialog_names::kFilters}}) {
+                                std::pair{int(kFilters), dialog_names::kFilters},
+                                std::pair{int(kFrequencyResponse), dialog_names::kFrequencyResponse}}) {
+    if (button == kFrequencyResponse && Kind().loop != TunedLoop::Speed) continue;
     if (!ZelIsDialogRegistered(dialog)) SetChildTooltip(button, kNotBuiltTooltip);
   }
   RefreshAllParameters(0);
@@ -171,6 +173,12 @@ void CTuningTestDlg::RefreshState() {
   ShowChild(kFilters, on_test);
   EnableChild(kFilters,
               HasParameter(param::IQREF_BQ_INI) && ZelIsDialogRegistered(dialog_names::kFilters));
+  if (Kind().loop == TunedLoop::Speed) {
+    // The drive runs one program at a time: the measurement waits for the test to end.
+    ShowChild(kFrequencyResponse, on_test);
+    EnableChild(kFrequencyResponse,
+                !running && ZelIsDialogRegistered(dialog_names::kFrequencyResponse));
+  }
   const bool has_type = HasReferenceType(m_Setup);
   for (int id : {kTypePositive, kTypeNegative, kTypeBidirectional})
     ShowChild(id, !on_test && has_type);
@@ -297,6 +305,7 @@ const ZelMessageMap* CTuningTestDlg::GetMessageMap() const {
         ZelOnClicked(kPause, &D::OnPause), ZelOnClicked(kContinue, &D::OnContinue),
         ZelOnClicked(kIdcTestStartStop, &D::OnStartStop),
         ZelOnClicked(kFilters, &D::OnFilters),
+        ZelOnClicked(kFrequencyResponse, &D::OnFrequencyResponse),
         ZelOnRange(ZelNotify::Clicked, kCmdEditScope, kCmdSaveScope, &D::OnScopeCommand)}});
   return &map;
 }
@@ -330,6 +339,16 @@ void CTuningTestDlg::OnFilters() {
   ComputeChipParameters(m_Setup);
   ComputeScaledParameters(m_Setup);
   if (Running()) CBiquadDesigner().WriteFiltersToChip(m_Setup);
+  RefreshAllParameters(0);
+}
+
+void CTuningTestDlg::OnFrequencyResponse() {
+  if (Running()) return;
+  std::unique_ptr<CZel_Dialog> child =
+      ZelCreateDialog(dialog_names::kFrequencyResponse, m_Setup, this);
+  if (!child) return;
+  child->DoModal();
+  // Its Apply Notch may have switched a filter on, whichever way it closed.
   RefreshAllParameters(0);
 }
 

@@ -56,6 +56,7 @@ class CTuningTestDlg : public CTuningRunDlg {
   void OnTune();
   void OnIdentify();
   void OnFilters();
+  void OnFrequencyResponse();
   void OnSavePlots();
   void OnSaveVector();
   void OnExportText();

@@ -29,6 +29,7 @@ inline constexpr char kPositionTest[] = "test-position";
 inline constexpr char kInertiaTest[] = "test-inertia";
 inline constexpr char kEncoderTest[] = "test-encoder";
 inline constexpr char kAnalogueTest[] = "test-analogue";
+inline constexpr char kFrequencyResponse[] = "frequency-response";
 
 // The notice that the drive setup shows before it opens the current test; a simulated drive
 // blocks its shaft once the user has confirmed it, as the user would have.

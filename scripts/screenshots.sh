@@ -21,6 +21,7 @@ shots=(
   "speed-test           | edit PROPOSED_SETUP --dialog test-speed --script docs/screenshots/run-test.json"
   "filters              | edit --dialog filters --script docs/screenshots/filters-on.json"
   "filters-notch        | edit --dialog filters $coupled --spectrum RESONANCE_RUN --script docs/screenshots/apply-notch.json"
+  "frequency-response   | edit --dialog frequency-response --fault resonance=300 --fault resonance_damping=0.01 --script docs/screenshots/measure-and-notch.json"
 )
 
 if [ ! -x "$build/bin/dcservo" ]; then

@@ -155,4 +155,33 @@ TEST(FrequencyTestCommand, AMeasurementFileThatIsNoneIsRefusedWithItsPlace) {
              "--from-measurement is for the speed loop"});
 }
 
+// The frequency response dialog from a dialog script: on the bundled rigid drive it finds no
+// resonance and offers no notch; on a load coupled at 300 Hz, Apply Notch writes the notch
+// into the setup that OK saves. A fault the simulated drive does not know opens nothing.
+TEST(FrequencyResponseDialogScript, MeasuresFindsAndNotchesThroughEdit) {
+  TempDir dir;
+  const std::string rigid = dir.File("rigid.json"), coupled = dir.File("coupled.json");
+  WriteFile(rigid, R"([{"do": "click", "caption": "Measure"},
+    {"do": "expect", "caption": "Apply Notch", "enabled": false}, {"do": "dump"}])");
+  WriteFile(coupled, R"([{"do": "click", "caption": "Measure"},
+    {"do": "click", "caption": "Apply Notch"}, {"do": "ok"}])");
+  const auto r = ExpectRun({"edit --dialog frequency-response --script " + ShellQuote(rigid), 0,
+                            "cancelled"});
+  EXPECT_NE(r.out.find("no resonance found"), std::string::npos) << r.out;
+  const std::string notched = dir.File("notched.json");
+  ExpectRun({"edit --dialog frequency-response --fault resonance=300 --fault "
+             "resonance_damping=0.01 --out " + ShellQuote(notched) + " --script " +
+                 ShellQuote(coupled),
+             0, "saved"});
+  const auto filter = ExpectRun({"params -s " + ShellQuote(notched) + " 'BQFilter*1'", 0, ""});
+  EXPECT_NE(filter.out.find("2 (notch)"), std::string::npos) << filter.out;
+  EXPECT_NE(filter.out.find("300 Hz"), std::string::npos) << filter.out;
+  ExpectRuns({{"edit --dialog frequency-response --fault resonanc=300 --script " +
+                   ShellQuote(rigid),
+               2, "no fault or action is called \"resonanc\""},
+              {"edit --dialog frequency-response --fault resonance=-1 --script " +
+                   ShellQuote(rigid),
+               2, "\"resonance\" takes a value from 0 to"}});
+}
+
 }  // namespace

@@ -42,6 +42,7 @@
 #include "tests/app/cli_runner.h"
 #include "tests/support/dialog_harness.h"
 #include "drivetests/current_test_dlg.h"
+#include "drivetests/frequency_response_dlg.h"
 #include "drivetests/tuning_test_dlg.h"
 #include "host/zel_comm.h"
 #include "sim/simulated_drive.h"
@@ -662,6 +663,29 @@ void RunSpeedTestOnScreen(CZel_Setup& setup, const TuningTick& tick) {
 // took 24 s, each point drawn on its own and the axes, grown from 0..1 in one step, labelled
 // with thousands of ticks), the status counts the points meanwhile, and the plot shows them
 // whole. Then Save Plots has them to save, and Escape asks before it lets them go.
+// The frequency response on screen after a measurement of a load coupled at 300 Hz: the plots
+// with the fit's markers and the texts beside them still fit the smallest screen, tidy, and
+// Apply Notch is offered.
+TEST_F(QtDialogs, TheFrequencyResponseAfterAMeasurementFitsAndOffersTheNotch) {
+  auto setup = testing_support::LoadBundledSetup();
+  auto drive = dcsim::MakeSimulatedDrive(*setup);
+  std::string error;
+  ASSERT_TRUE(drive->Inject("resonance", 300.0, error) &&
+              drive->Inject("resonance_damping", 0.01, error))
+      << error;
+  CZel_CommSession comm(drive);
+  CZel_Comm::SetClock([] { return ZelUi().NowMs() / 1000.0; });
+  CFrequencyResponseDlg dlg(*setup);
+  RunShown(dlg, {[&](QtDialogView& view) {
+    Find<QPushButton>(view, dcservo::kFreqMeasure)->click();
+    ASSERT_TRUE(dlg.Identified() && dlg.Identified()->coupling);
+    EXPECT_TRUE(Find<QPushButton>(view, dcservo::kFreqApplyNotch)->isEnabled());
+    ExpectTidyAndSave(view, "qt_frequency_response.png");
+    dlg.EndDialog(kIdCancel);
+  }});
+  CZel_Comm::SetClock(nullptr);
+}
+
 TEST_F(QtDialogs, TheSpeedTestUploadsItsLogAndCountsThePoints) {
   // With the tuner's proposal: the raw bundled speed loop fails on its ripple.
   testing_support::TempDir dir;
