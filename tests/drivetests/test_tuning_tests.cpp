@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 #include <numeric>
+#include <string>
 #include <vector>
 
 #include "drivetests/online_view.h"
@@ -392,6 +393,30 @@ TEST_F(SpeedTuning, ASingleOnlineRunMeasuresItsCycle) {
   const CycleFigures& cycle = OnlyCycle();
   EXPECT_GT(cycle.rms_error, 0.0);
   EXPECT_LT(dlg_->GetScopeLogger()->GetPointsFilled(), dlg_->GetScopeLogger()->GetPointsNo());
+}
+
+// A logger run has nothing to draw until its upload: meanwhile the status counts the points
+// the drive has logged, and they grow with the run (the plot stayed empty with no count).
+TEST_F(SpeedTuning, ALoggerRunCountsThePointsLoggedWhileItRuns) {
+  std::vector<std::string> counts;
+  Run({Start(), [&](CTestSpeedTuning& d) {
+         for (int k = 0; k < 1000 && d.m_bTestRunning && d.m_nPhase < 3; ++k) {
+           const std::string status = d.GetControlState(kIdcTestStatus).text;
+           if (status.find("logged") != std::string::npos &&
+               (counts.empty() || counts.back() != status))
+             counts.push_back(status);
+           ui_.Advance(20.0);
+         }
+       },
+       UntilRunEnds()});
+  ASSERT_GT(counts.size(), 10u);
+  EXPECT_THAT(counts.front(), ::testing::MatchesRegex("Running test: [0-9]+ of 2000 points logged "
+                                                      "\\([0-9] %\\)"));
+  std::vector<int> logged;
+  for (const std::string& c : counts) logged.push_back(std::stoi(c.substr(c.find(':') + 2)));
+  EXPECT_TRUE(std::is_sorted(logged.begin(), logged.end()));
+  // The 1.2 s profile is logged every other sample of the slow loop: 1200 points.
+  EXPECT_GT(logged.back(), 1100);
 }
 
 // What the on-line plot showed during a run, looked at every 20 ms: the longest stretch of
