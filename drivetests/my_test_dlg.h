@@ -80,6 +80,9 @@ struct TestRunReport {
     std::string name;
     double value;
     std::string unit = {};  // of a result; a gain's is its parameter's
+    // A measured result's resolution in its unit (what one count of what was measured moves
+    // it by); 0 where the drive holds the value as a parameter, whose resolution it has.
+    double step = 0.0;
   };
   std::vector<Value> inputs, gains, results;
   std::optional<StepFigures> measured, predicted;
