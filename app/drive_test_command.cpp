@@ -86,11 +86,12 @@ std::string ShownGain(CZel_Setup& setup, const TestRunReport::Value& gain) {
          (name.empty() || name == "1" ? "" : " " + name);
 }
 
-// A result in its own unit; at the drive's resolution where the setup holds a parameter of
-// that name in that unit (the detected Vdc as the test page shows it).
+// A result in its own unit; at its measurement's resolution, or at the drive's where the setup
+// holds a parameter of that name in that unit (the detected Vdc as the test page shows it).
 std::string ShownResult(CZel_Setup& setup, const TestRunReport::Value& result) {
   const CZel_Parameter* p = QuietlyFind(setup, result.name);
-  const double step = p && result.unit == p->GetUnitName() ? dcservo::DisplayStep(setup, *p) : 0.0;
+  double step = p && result.unit == p->GetUnitName() ? dcservo::DisplayStep(setup, *p) : 0.0;
+  if (result.step > 0.0) step = result.step;
   return result.name + "=" + ZelFormatValue(result.value, step) +
          (result.unit.empty() ? "" : " " + result.unit);
 }

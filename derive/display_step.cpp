@@ -22,6 +22,28 @@ const MeasuredSource kMeasuredSources[] = {
     {param::Vdc, OneSupplyCount},
 };
 
+// A pass band is no register of the drive: it is as fine as the proportional gain that it
+// tunes, which grows with it (in proportion, for the speed loop and a position loop over it),
+// so one count of that gain is the band's share of it.
+struct PassBandGain {
+  const char* pass_band;
+  const char* gain;
+};
+
+const PassBandGain kPassBandGains[] = {
+    {param::PB_C, param::Kp_C_scl},
+    {param::PB_S, param::Kp_S_scl},
+    {param::PB_P, param::Kp_P_scl},
+};
+
+double PassBandStep(CZel_Setup& setup, const CZel_Parameter& band, const char* gain_name) {
+  CZel_Parameter* gain = setup.FindParameter(gain_name);
+  if (!gain) return 0.0;
+  const double kp = std::abs(gain->GetValueInBaseUnit());
+  const double step = std::abs(band.GetValueInBaseUnit()) * DisplayStep(setup, *gain) / kp;
+  return kp > 0.0 && std::isfinite(step) ? step : 0.0;
+}
+
 bool IsInteger(ZelStorageType type) { return type != ZelStorageType::Double; }
 
 // Puts a parameter back as it was, range included (a derivation step sets the range too).
@@ -87,6 +109,10 @@ double DisplayStep(CZel_Setup& setup, const CZel_Quantity& quantity) {
   for (const MeasuredSource& source : kMeasuredSources) {
     if (!zel::NamesEqual(source.scaled, quantity.GetName())) continue;
     if (const double step = source.count(setup); step > 0.0 && std::isfinite(step)) return step;
+  }
+  for (const PassBandGain& band : kPassBandGains) {
+    if (!zel::NamesEqual(band.pass_band, quantity.GetName())) continue;
+    if (const double step = PassBandStep(setup, *scaled, band.gain); step > 0.0) return step;
   }
   return count;
 }

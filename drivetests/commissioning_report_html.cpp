@@ -30,16 +30,16 @@ const ordered_json& Field(const ordered_json& j, const char* key) {
 
 std::string Number(const ordered_json& v) {
   if (!v.is_number()) return "&ndash;";
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.6g", v.get<double>());
-  return buf;
+  const double value = v.get<double>();
+  return ZelFormatValue(value, ZelFigureStep(value));
 }
 
 std::string Text(const ordered_json& v) { return v.is_string() ? v.get<std::string>() : ""; }
 
 // A value by the display rule: no more digits than the drive tells apart at `resolution`
 // (in the value's unit), a whole-number register as a whole number. Without a resolution
-// (a record of an earlier version) six significant digits.
+// (a value the setup holds at full precision, a record of an earlier version) four
+// significant digits, as every figure of a run.
 std::string Shown(const ordered_json& value, const ordered_json& resolution) {
   if (!value.is_number()) return "&ndash;";
   const double v = value.get<double>();

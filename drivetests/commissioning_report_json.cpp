@@ -87,6 +87,11 @@ ordered_json GainsJson(const std::vector<TestRunReport::Value>& gains, const CZe
     const CZel_Parameter* p = QuietlyFind(setup, g.name);
     out[g.name] = p ? ParameterJson(setup, *p, g.value)
                     : ordered_json{{"value", g.value}, {"unit", g.unit}, {"meaning", ""}};
+    if (!p && g.step > 0.0) out[g.name]["resolution"] = g.step;
+    // A measured result is shown to its own resolution where the parameter has none.
+    if (g.step > 0.0 && p && g.unit == p->GetUnitName() &&
+        !(out[g.name]["resolution"].get<double>() > 0.0))
+      out[g.name]["resolution"] = g.step / std::abs(p->GetSelectedUnit().GetFactorToBase());
   }
   return out;
 }

@@ -8,6 +8,7 @@
 #include "host/zel_comm.h"
 #include "host/zel_dialog_registry.h"
 #include "host/zel_errors.h"
+#include "host/zel_format.h"
 #include "host/zel_names.h"
 #include "names/dialog_names.h"
 #include "names/drive_names.h"
@@ -101,6 +102,7 @@ void CTotalInertiaTest::BeginTest() {
   run_.reset();
   corrected_.reset();
   formula_inertia_ = NAN;
+  inertia_step_ = 0.0;
   coasting_ = false;
   test_current_ = InternalInt32(param::TestCurrent);
   const TestInput inputs[] = {
@@ -169,6 +171,10 @@ void CTotalInertiaTest::OnProgramEnded() {
   }
   run_ = RunOf(r);
   formula_inertia_ = j;
+  // The program counts whole samples of time, and speeds in whole encoder counts over its
+  // window: one count of either is all the precision the inertia carries.
+  inertia_step_ = j * std::max(1.0 / std::abs(r.delta_time),
+                               1.0 / (kInertiaSpeedWindow * std::abs(r.delta_speed)));
   StartCoast();
 }
 
@@ -245,15 +251,18 @@ void CTotalInertiaTest::StoreResult() {
 // stored when friction made the two differ.
 void CTotalInertiaTest::ShowFormulaResult() {
   if (std::isnan(formula_inertia_)) return;
-  if (CZel_Parameter* jt = m_Setup.FindParameter(param::Jt))
-    SetChildText(kJtResultEdit, DisplayText(*jt, formula_inertia_));
+  if (CZel_Parameter* jt = m_Setup.FindParameter(param::Jt)) {
+    const CZel_Unit& unit = jt->GetSelectedUnit();
+    SetChildText(kJtResultEdit, ZelFormatValue(unit.FromBase(formula_inertia_),
+                                               inertia_step_ / std::abs(unit.GetFactorToBase())));
+  }
   std::string note;
   if (corrected_ && new_inertia_ != formula_inertia_) {
     char text[240];
     std::snprintf(text, sizeof text,
-                  "Stored: Jt = %.4g kgm^2, the friction torque of %.3g Nm that the coast after the "
+                  "Stored: Jt = %s kgm^2, the friction torque of %.3g Nm that the coast after the "
                   "run showed taken off the test torque",
-                  new_inertia_, corrected_->friction_Nm);
+                  ZelFormatValue(new_inertia_, inertia_step_).c_str(), corrected_->friction_Nm);
     note = text;
   } else if (!corrected_) {
     note = "Stored: Jt as shown (the coast after the run could not be read)";
@@ -294,9 +303,9 @@ void CTotalInertiaTest::OnOK() {
 void CTotalInertiaTest::DescribeRun(TestRunReport& report) const {
   CMyTestDlg::DescribeRun(report);
   if (m_nTestResult != 1) return;
-  report.results.push_back({param::Jt, new_inertia_, "kgm^2"});
+  report.results.push_back({param::Jt, new_inertia_, "kgm^2", inertia_step_});
   if (corrected_) {
-    report.results.push_back({"Jt_formula", formula_inertia_, "kgm^2"});
+    report.results.push_back({"Jt_formula", formula_inertia_, "kgm^2", inertia_step_});
     report.identified.push_back({param::Jt, corrected_->inertia, "kgm^2", corrected_->confidence});
     report.identified.push_back(
         {"friction_torque", corrected_->friction_Nm, "Nm", corrected_->confidence});

@@ -99,6 +99,7 @@ class CTotalInertiaTest : public CMyTestDlg {
   std::optional<InertiaRun> run_;
   std::optional<InertiaWithFriction> corrected_;
   double formula_inertia_ = NAN;
+  double inertia_step_ = 0.0;  // kgm^2: one count of the time or the speed measured
   bool coasting_ = false;
   double coast_start_s_ = 0.0, counts_per_rad_ = 0.0;
   std::vector<double> coast_time_s_, coast_position_rad_;

@@ -282,6 +282,7 @@ void CMyTestDlg::WatchProgram() {
     return;
   }
   if (axis_on) {
+    if (run_.logger) ShowLoggingProgress();
     RestartRunTimer();
     return;
   }
@@ -308,11 +309,25 @@ bool CMyTestDlg::KeepDialogLive() {
   return m_bTestRunning || m_bRunUntilStop;
 }
 
-void CMyTestDlg::ShowUploadProgress(std::size_t read, std::size_t total, const char* what) {
+void CMyTestDlg::ShowPointCount(TuningStatus status, std::size_t read, std::size_t total,
+                                const char* what) {
   if (total == 0) return;
-  SetInfoText(std::string(kTuningStatusTexts[kStatusUploading]) + ": " + std::to_string(read) +
-              " of " + std::to_string(total) + " points" + what + " (" +
-              std::to_string(100 * read / total) + " %)");
+  SetInfoText(std::string(kTuningStatusTexts[status]) + ": " + std::to_string(read) + " of " +
+              std::to_string(total) + " points" + what + " (" +
+              std::to_string(100 * std::min(read, total) / total) + " %)");
+}
+
+void CMyTestDlg::ShowUploadProgress(std::size_t read, std::size_t total, const char* what) {
+  ShowPointCount(kStatusUploading, read, total, what);
+}
+
+void CMyTestDlg::ShowLoggingProgress() {
+  // The plot has nothing to draw before the upload: meanwhile the status counts what the
+  // drive has logged, where it can tell.
+  CZel_DriveLink* link = CZel_Comm::GetLink();
+  std::size_t recorded = 0, asked = 0;
+  if (link && link->LoggedPoints(recorded, asked))
+    ShowPointCount(kStatusRunning, recorded, asked, " logged");
 }
 
 int CMyTestDlg::BeginUploadCounted(CZel_SingleAxisLogger& logger) {

@@ -80,6 +80,9 @@ struct TestRunReport {
     std::string name;
     double value;
     std::string unit = {};  // of a result; a gain's is its parameter's
+    // A measured result's resolution in its unit (what one count of what was measured moves
+    // it by); 0 where the drive holds the value as a parameter, whose resolution it has.
+    double step = 0.0;
   };
   std::vector<Value> inputs, gains, results;
   std::optional<StepFigures> measured, predicted;
@@ -199,6 +202,9 @@ class CMyTestDlg : public CZel_TestDlg {
   // The status while the log's points go into the plot: how many of how many, and the share.
   // `what` says what the count is of: the points that arrived over the link, or drawn.
   void ShowUploadProgress(std::size_t read, std::size_t total, const char* what = "");
+  // While the program runs: the points that the drive's log holds of those asked for.
+  void ShowLoggingProgress();
+  void ShowPointCount(TuningStatus status, std::size_t read, std::size_t total, const char* what);
   // Dispatches what is pending for the user interface; false when the run was abandoned.
   bool KeepDialogLive();
 

@@ -53,7 +53,7 @@ ScopeTriggerSettings TriggerOn(CZel_Setup& setup, const ProfileNames& names, boo
                                const char* variable, double level, int slope) {
   const TriggerInputs in = TriggerInputsOf(setup, names);
   ScopeTriggerSettings s;
-  s.window_s = ScopeWindow(setup, names, !in.has_final || !multi);
+  s.window_s = ScopeWindow(setup, names);
   if (!in.has_final) {
     s.mode = 1;
     s.slope = 1;
@@ -69,17 +69,12 @@ ScopeTriggerSettings TriggerOn(CZel_Setup& setup, const ProfileNames& names, boo
 
 }  // namespace
 
-double ScopeWindow(CZel_Setup& setup, const ProfileNames& names, bool whole_cycle) {
+double ScopeWindow(CZel_Setup& setup, const ProfileNames& names) {
   const TriggerInputs in = TriggerInputsOf(setup, names);
-  const bool both_ways = in.type == ReferenceType::Bidirectional;
-  // A single run is shown whole, its closing hold too: a window that ended with the motion's
-  // tail showed 0.75 s of a 1.2 s run.
-  if (whole_cycle) {
-    const double ramps = in.first_ramp + in.second_ramp;
-    return (both_ways ? 2.0 * ramps : ramps) + in.hold + in.end;
-  }
-  if (both_ways) return 2.0 * in.first_ramp + in.hold + 2.0 * in.second_ramp + in.end;
-  return in.first_ramp + in.hold + in.second_ramp + std::min(in.first_ramp, in.second_ramp);
+  const double ramps = in.first_ramp + in.second_ramp;
+  // A sweep is the whole cycle, its closing hold too: a window that ended with the motion's
+  // tail showed 0.75 s of a 1.2 s run, and left the hold between repeated cycles undrawn.
+  return (in.type == ReferenceType::Bidirectional ? 2.0 * ramps : ramps) + in.hold + in.end;
 }
 
 ScopeTriggerSettings SpeedScopeTrigger(CZel_Setup& setup, bool multi_cycle) {

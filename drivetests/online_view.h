@@ -28,10 +28,9 @@ struct ScopeTriggerSettings {
   double pre_percent = 0.0;
 };
 
-// The window of one cycle of the profile, in seconds: both ramps doubled for the bidirectional
-// profile; with `whole_cycle` both holds included, else the shorter ramp added again for the
-// others (the motion's tail, which a repeating sweep's trigger needs time after).
-double ScopeWindow(CZel_Setup& setup, const ProfileNames& names, bool whole_cycle);
+// The window of one whole cycle of the profile, in seconds, both holds included; both ramps
+// doubled for the bidirectional profile.
+double ScopeWindow(CZel_Setup& setup, const ProfileNames& names);
 
 ScopeTriggerSettings SpeedScopeTrigger(CZel_Setup& setup, bool multi_cycle);
 ScopeTriggerSettings PositionScopeTrigger(CZel_Setup& setup, bool multi_cycle);

@@ -112,6 +112,9 @@ class CZel_DriveLink {
   virtual int LogCapacityWords() const = 0;
   virtual bool StartLog(const ZelLogRequest& request) = 0;
   virtual bool UploadLog(ZelLogData& data) = 0;
+  // While a log records: the points it holds so far and the points it was asked for. False
+  // where the drive cannot tell (or no log was asked for); nothing is changed then.
+  virtual bool LoggedPoints(std::size_t& /*recorded*/, std::size_t& /*asked*/) { return false; }
   virtual bool StartStream(const ZelStreamRequest& request) = 0;
   virtual void StopStream() = 0;
   // Takes the oldest pending unsolicited message; false when none is waiting.

@@ -65,6 +65,11 @@ std::string ZelFormatValue(double value, double step) {
   return ShortestRoundTrip(value);
 }
 
+double ZelFigureStep(double value) {
+  if (value == 0.0 || !std::isfinite(value)) return 0.0;
+  return std::pow(10.0, std::floor(std::log10(std::abs(value))) - 3.0);
+}
+
 std::string ZelEscapeMarkup(std::string_view text) {
   std::string out;
   for (char c : text) {

@@ -11,6 +11,11 @@
 // that reads back as the same double. Only for display: files keep full precision.
 std::string ZelFormatValue(double value, double step);
 
+// The step of a figure measured or computed from a run where nothing finer is known: four
+// significant digits, as the test commands print their figures. 0 for 0 or a value that is
+// not finite.
+double ZelFigureStep(double value);
+
 // The text with every byte that is not part of valid UTF-8 (and every control character
 // other than tab and newline) written as \xHH, and every character that reorders the text
 // around it on a screen (the bidirectional controls: U+202E would show "exe.txt" for

@@ -442,7 +442,7 @@ void CZel_ScopeLogger::Take(const double* point) {
   write_ = (write_ + 1) % points_no_;
   filled_ = std::min(filled_ + 1, points_no_);
   if (mode_ == kAuto || trigger_channel_ < 0) return;
-  if (++after_trigger_ >= points_no_ - pre_points_) {
+  if (++after_trigger_ >= points_no_ - pre_points_ || RepeatingSweepTimeIsUp()) {
     if (mode_ == kSingle) {
       sweep_done_ = true;
     } else {
@@ -450,6 +450,16 @@ void CZel_ScopeLogger::Take(const double* point) {
       armed_points_ = 0;
     }
   }
+}
+
+// A drive that streams more coarsely than asked fills the ring over more than the window. A
+// repeating sweep that ran on until the ring was full would still be running when its next
+// trigger came (a sweep as long as the cycle then showed only every other cycle): it ends
+// once the window's time after the trigger has passed, and the scope is armed for the next.
+bool CZel_ScopeLogger::RepeatingSweepTimeIsUp() const {
+  if (mode_ != kNormal) return false;
+  const double after_s = window_s_ * (points_no_ - pre_points_) / points_no_;
+  return after_trigger_ * period_s_ >= after_s * (1.0 - 1e-9);
 }
 
 int CZel_ScopeLogger::OnFrameReceive(std::size_t bytes, const void* data) {

@@ -163,6 +163,7 @@ class CZel_ScopeLogger : public CZel_Logger {
 
  private:
   void Take(const double* point);
+  bool RepeatingSweepTimeIsUp() const;
   std::string SettingsText() const;
 
   int points_no_ = 500;

@@ -594,7 +594,20 @@ bool CZel_ModbusLink::StartLog(const ZelLogRequest& request) {
   r[kLogDivider - kLogLoop] = static_cast<std::uint16_t>(std::clamp(request.divider, 0, 65535));
   PutU32(r + (kLogPoints - kLogLoop), static_cast<std::uint32_t>(std::max(request.points, 0)));
   r[kLogChannels - kLogLoop] = static_cast<std::uint16_t>(request.variables.size());
-  return Write(kLogLoop, r, kLogRequestRegisters, "log request") && Command(kArmLog, "arm log");
+  log_points_asked_ = 0;
+  if (!Write(kLogLoop, r, kLogRequestRegisters, "log request") || !Command(kArmLog, "arm log"))
+    return false;
+  log_points_asked_ = static_cast<std::size_t>(std::max(request.points, 0));
+  return true;
+}
+
+bool CZel_ModbusLink::LoggedPoints(std::size_t& recorded, std::size_t& asked) {
+  if (log_points_asked_ == 0 || !RunIntact()) return false;
+  std::uint16_t head[2];
+  if (!Read(kLogRecorded, 2, head, "recorded log")) return false;
+  recorded = GetU32(head);
+  asked = log_points_asked_;
+  return true;
 }
 
 bool CZel_ModbusLink::UploadLog(ZelLogData& data) {

@@ -77,6 +77,7 @@ class CZel_ModbusLink : public CZel_DriveLink {
   int LogCapacityWords() const override;
   bool StartLog(const ZelLogRequest& request) override;
   bool UploadLog(ZelLogData& data) override;
+  bool LoggedPoints(std::size_t& recorded, std::size_t& asked) override;
   bool StartStream(const ZelStreamRequest& request) override;
   void StopStream() override;
   bool PopMessage(std::vector<std::uint8_t>& message) override;
@@ -144,6 +145,7 @@ class CZel_ModbusLink : public CZel_DriveLink {
   mutable Status status_;
   mutable bool lost_ = false;
   mutable std::string error_;
+  std::size_t log_points_asked_ = 0;
   mutable std::uint64_t retries_ = 0;
   // Connections made again after one broke, calls that failed, the last TCP transaction.
   mutable std::uint64_t reconnects_ = 0;

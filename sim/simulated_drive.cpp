@@ -538,6 +538,13 @@ bool SimulatedDrive::UploadLog(ZelLogData& data) {
   return true;
 }
 
+bool SimulatedDrive::LoggedPoints(std::size_t& recorded, std::size_t& asked) {
+  if (log_.vars.empty() || log_.points < 1) return false;
+  recorded = log_.data.size() / log_.vars.size();
+  asked = static_cast<std::size_t>(log_.points);
+  return true;
+}
+
 void SimulatedDrive::FitLogToSlowSamples(i64 samples) {
   if (!log_.active || log_.loop != ZelLogRequest::kSlowLoop || log_.started_recording) return;
   if (samples > log_.points * log_.divider)

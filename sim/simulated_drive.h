@@ -90,6 +90,7 @@ class SimulatedDrive : public CZel_DriveLink, private ProgramContext {
   int LogCapacityWords() const override { return kLogCapacityWords; }
   bool StartLog(const ZelLogRequest& request) override;
   bool UploadLog(ZelLogData& data) override;
+  bool LoggedPoints(std::size_t& recorded, std::size_t& asked) override;
   bool StartStream(const ZelStreamRequest& request) override;
   void StopStream() override { stream_.active = false; }
   bool PopMessage(std::vector<std::uint8_t>& message) override;

@@ -324,7 +324,16 @@ TEST_F(DriveLinkToServer, ALogsUploadCountsItsPointsAsTheyArrive) {
   request.variables = {"APOS", "ASPD"};
   request.points = 1000;
   ASSERT_TRUE(link->StartLog(request)) << link->LastError();
+  // While it records, the drive says how far it has got.
+  std::size_t logged = 0, asked = 0;
+  link->AdvanceTo(link->Now() + 0.1);
+  ASSERT_TRUE(link->LoggedPoints(logged, asked)) << link->LastError();
+  EXPECT_GT(logged, 0u);
+  EXPECT_LT(logged, 1000u);
+  EXPECT_EQ(asked, 1000u);
   link->AdvanceTo(link->Now() + 1.0);
+  ASSERT_TRUE(link->LoggedPoints(logged, asked));
+  EXPECT_EQ(logged, 1000u);
   std::vector<std::size_t> received;
   link->SetUploadProgress([&received](std::size_t got, std::size_t total) {
     EXPECT_EQ(total, 1000u);

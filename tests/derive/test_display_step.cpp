@@ -45,4 +45,30 @@ TEST(DisplayStep, AnI2tLimitCurrentShowsAtOneCountOfItsIntegralLimit) {
   }
 }
 
+// A pass band is no register: it is as fine as the proportional gain it tunes, one count of
+// that gain's mantissa (85.0526 rad/s showed six digits where the gain tells 85.053 apart).
+TEST(DisplayStep, APassBandShowsAtOneCountOfItsProportionalGain) {
+  auto setup = LoadBundledSetup();
+  const struct {
+    const char* band;
+    const char* gain;
+  } loops[] = {{"PB_C", "Kp_C_scl"}, {"PB_S", "Kp_S_scl"}, {"PB_P", "Kp_P_scl"}};
+  for (const auto& loop : loops) {
+    SCOPED_TRACE(loop.band);
+    CZel_Parameter* band = setup->FindParameter(loop.band);
+    CZel_Parameter* gain = setup->FindParameter(loop.gain);
+    ASSERT_TRUE(band && gain);
+    ASSERT_EQ(band->SetValueInBaseUnit(85.0525815443996), 1);
+    dcservo::SynchroniseSetup(*setup);
+    const double step = dcservo::DisplayStep(*setup, *band);
+    const double relative = dcservo::DisplayStep(*setup, *gain) / gain->GetValueInBaseUnit();
+    EXPECT_NEAR(step, 85.0525815443996 * relative, 1e-12);
+  }
+  ASSERT_EQ(setup->FindParameter("PB_S")->SetValueInBaseUnit(85.0525815443996), 1);
+  ASSERT_EQ(setup->FindParameter("Kp_S_scl")->SetValueInBaseUnit(2624.080080568865), 1);
+  dcservo::SynchroniseSetup(*setup);
+  EXPECT_EQ(ZelFormatValue(85.0525815443996, dcservo::DisplayStep(*setup, *setup->FindParameter("PB_S"))),
+            "85.053");
+}
+
 }  // namespace

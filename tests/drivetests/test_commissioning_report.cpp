@@ -43,9 +43,9 @@ TEST(CommissioningComparison, TrackingErrorsInAnotherUnitOfTheSameKindCompareAsN
   };
   const Case cases[] = {
       {"rad/s", 1.0, 9.549296585513721,
-       "<tr><td>Tracking error (RMS), measured</td><td>9.5493 rpm</td><td>9.5493 rpm</td>"},
+       "<tr><td>Tracking error (RMS), measured</td><td>9.549 rpm</td><td>9.549 rpm</td>"},
       {"rad/s", 1.0, 20.0,
-       "<tr class=\"changed\"><td>Tracking error (RMS), measured</td><td>9.5493 rpm</td>"
+       "<tr class=\"changed\"><td>Tracking error (RMS), measured</td><td>9.549 rpm</td>"
        "<td>20 rpm</td>"},
       {"A", 1.0, 1.0,
        "<tr class=\"changed\"><td>Tracking error (RMS), measured</td><td>1 A</td>"

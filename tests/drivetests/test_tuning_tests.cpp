@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <numeric>
+#include <string>
 #include <vector>
 
 #include "drivetests/online_view.h"
@@ -235,14 +238,14 @@ TEST_F(SpeedTuning, TheTriggerFollowsTheReferenceTypeAndSign) {
     EXPECT_NEAR(s.level, c.level_share * setup_->GetParameterValueInBaseUnit(final_name), 1e-9);
     EXPECT_EQ(s.variable, c.speed ? "Speed_Reference" : "Target_Position");
   }
-  // The window: a single run whole with its closing hold (it stopped after the motion's tail
-  // and cut the run short); a repeating run's sweep to the motion's tail; both ramps twice
-  // over for the bidirectional profile.
+  // The window: the whole cycle with its closing hold, single or repeating (a window that
+  // stopped after the motion's tail cut a single run short and left the hold between cycles
+  // undrawn); both ramps twice over for the bidirectional profile.
   Set("TaPS", 0.1), Set("TPS", 0.5), Set("TaNS", 0.2), Set("TNS", 0.4);
   Set("SpeedTestReferenceType", 0);
   EXPECT_NEAR(SpeedScopeTrigger(*setup_, false).window_s, 0.1 + 0.5 + 0.2 + 0.4, 1e-12);
   EXPECT_NEAR(SpeedScopeTrigger(*setup_, false).pre_percent, 9.0, 1e-9);
-  EXPECT_NEAR(SpeedScopeTrigger(*setup_, true).window_s, 0.1 + 0.5 + 0.2 + 0.1, 1e-12);
+  EXPECT_NEAR(SpeedScopeTrigger(*setup_, true).window_s, 0.1 + 0.5 + 0.2 + 0.4, 1e-12);
   Set("SpeedTestReferenceType", 2);
   EXPECT_NEAR(SpeedScopeTrigger(*setup_, false).window_s, 0.2 + 0.5 + 0.4 + 0.4, 1e-12);
 }
@@ -392,58 +395,158 @@ TEST_F(SpeedTuning, ASingleOnlineRunMeasuresItsCycle) {
   EXPECT_LT(dlg_->GetScopeLogger()->GetPointsFilled(), dlg_->GetScopeLogger()->GetPointsNo());
 }
 
-// What the on-line plot draws, in the order of its points: the times of the points that have
-// values, and whether a point without one (a gap) follows them.
-struct DrawnScope {
-  std::vector<double> times_ms;
-  bool gap_after = false;
-};
-DrawnScope DrawnOnline(CTuningTestDlg& d) {
-  DrawnScope drawn;
-  const CGraphDocument* doc = d.GetOnlineGraph().GetDocument();
-  for (int i = 0; doc && i < doc->GetPointCount(); ++i) {
-    const double t = doc->GetValue(0, i);
-    if (std::isfinite(t) && !drawn.gap_after) drawn.times_ms.push_back(t);
-    else if (!std::isfinite(t)) drawn.gap_after = true;
-    else ADD_FAILURE() << "a point with a value after the gap, at " << t << " ms";
-  }
-  return drawn;
+// A logger run has nothing to draw until its upload: meanwhile the status counts the points
+// the drive has logged, and they grow with the run (the plot stayed empty with no count).
+TEST_F(SpeedTuning, ALoggerRunCountsThePointsLoggedWhileItRuns) {
+  std::vector<std::string> counts;
+  Run({Start(), [&](CTestSpeedTuning& d) {
+         for (int k = 0; k < 1000 && d.m_bTestRunning && d.m_nPhase < 3; ++k) {
+           const std::string status = d.GetControlState(kIdcTestStatus).text;
+           if (status.find("logged") != std::string::npos &&
+               (counts.empty() || counts.back() != status))
+             counts.push_back(status);
+           ui_.Advance(20.0);
+         }
+       },
+       UntilRunEnds()});
+  ASSERT_GT(counts.size(), 10u);
+  EXPECT_THAT(counts.front(), ::testing::MatchesRegex("Running test: [0-9]+ of 2000 points logged "
+                                                      "\\([0-9] %\\)"));
+  std::vector<int> logged;
+  for (const std::string& c : counts) logged.push_back(std::stoi(c.substr(c.find(':') + 2)));
+  EXPECT_TRUE(std::is_sorted(logged.begin(), logged.end()));
+  // The 1.2 s profile is logged every other sample of the slow loop: 1200 points.
+  EXPECT_GT(logged.back(), 1100);
 }
 
-// With Multiple Cycle Movement, while a new sweep refills the scope the slots it has not
-// reached are a gap: no straight line goes back in time to the cycle before it (straight
-// lines joined the cycles over time that nobody recorded).
-TEST_F(SpeedTuning, TheOnlinePlotShowsWhatWasNotRecordedAsAGap) {
-  Set("OnlinePlotS", 1);
-  Set("MultiCycleS", 1);
-  double cycle_ms = 0.0;
-  for (const char* time : {"TaPS", "TPS", "TaNS", "TNS"})
-    cycle_ms += 1000.0 * setup_->GetParameterValueInBaseUnit(time);
-  auto in_order = [](const DrawnScope& drawn) {
-    return std::is_sorted(drawn.times_ms.begin(), drawn.times_ms.end());
+// What the on-line plot showed during a run, looked at every 20 ms: the longest stretch of
+// drawn points and the first time of each sweep.
+struct ScopeSeen {
+  double longest_ms = 0.0;
+  std::vector<double> sweep_starts_ms;
+};
+
+// One look: the points with values come first, in time order and one stream period apart (a
+// straight line over time that nobody recorded would be a longer step); the slots after them,
+// which still held an earlier sweep, are a gap.
+void LookAtOnlinePlot(CTuningRunDlg& d, ScopeSeen& seen) {
+  const CGraphDocument* doc = d.GetOnlineGraph().GetDocument();
+  std::vector<double> times;
+  bool gap = false;
+  for (int i = 0; doc && i < doc->GetPointCount(); ++i) {
+    const double t = doc->GetValue(0, i);
+    if (!std::isfinite(t)) {
+      gap = true;
+    } else if (gap) {
+      ADD_FAILURE() << "a point drawn after the gap, at " << t << " ms";
+      return;
+    } else {
+      times.push_back(t);
+    }
+  }
+  if (times.size() < 2) return;
+  std::vector<double> steps(times.size());
+  std::adjacent_difference(times.begin(), times.end(), steps.begin());
+  const auto [shortest, longest] = std::minmax_element(steps.begin() + 1, steps.end());
+  EXPECT_GT(*shortest, 0.0) << "drawn back in time";
+  EXPECT_LT(*longest, 1.5 * *shortest) << "a line over time that was not recorded";
+  seen.longest_ms = std::max(seen.longest_ms, times.back() - times.front());
+  if (seen.sweep_starts_ms.empty() || seen.sweep_starts_ms.back() != times.front())
+    seen.sweep_starts_ms.push_back(times.front());
+}
+
+template <class D>
+struct OnlineNames;
+template <>
+struct OnlineNames<CTestSpeedTuning> {
+  static constexpr const char* online = "OnlinePlotS";
+  static constexpr const char* multi = "MultiCycleS";
+  static constexpr const ProfileNames& profile = kSpeedProfileNames;
+  // A cycle of 1.005 s asks for a point every 2.01 ms, which the drive streams every 2.5 ms.
+  static constexpr std::array<double, 4> coarse_stream = {0.1, 0.5, 0.1, 0.305};
+};
+template <>
+struct OnlineNames<CTestPositionTuning> {
+  static constexpr const char* online = "OnlinePlotP";
+  static constexpr const char* multi = "MultiCycleP";
+  static constexpr const ProfileNames& profile = kPositionProfileNames;
+  static constexpr std::array<double, 4> coarse_stream = {};
+};
+
+template <class D>
+class OnlineScope : public testing_support::TuningRunHarness<D> {
+ protected:
+  using Names = OnlineNames<D>;
+  // The profile's times: first ramp, hold, second ramp, closing hold.
+  void SetTimes(const std::array<double, 4>& t) {
+    const ProfileNames& n = Names::profile;
+    this->Set(n.first_ramp, t[0]), this->Set(n.hold, t[1]);
+    this->Set(n.second_ramp, t[2]), this->Set(n.end, t[3]);
+  }
+  double CycleMs() {
+    const ProfileNames& n = Names::profile;
+    double s = 0.0;
+    for (const char* time : {n.first_ramp, n.hold, n.second_ramp, n.end}) s += this->Get(time);
+    return 1000.0 * s;
+  }
+  // A run on line, watched until it ends or, repeating, until four sweeps were seen.
+  ScopeSeen Watch(bool multi) {
+    this->Set(Names::online, 1);
+    this->Set(Names::multi, multi ? 1 : 0);
+    ScopeSeen seen;
+    std::vector<typename OnlineScope::RunStep> steps = {
+        this->Start(), [this, &seen](D& d) {
+          for (int k = 0; k < 1000 && d.m_bTestRunning && seen.sweep_starts_ms.size() < 4; ++k) {
+            this->ui_.Advance(20.0);
+            LookAtOnlinePlot(d, seen);
+          }
+        }};
+    if (multi) steps.push_back(this->Click(kIdcTestStartStop));
+    steps.push_back(this->UntilRunEnds());
+    steps.push_back([&seen](D& d) { LookAtOnlinePlot(d, seen); });
+    this->Run(steps);
+    return seen;
+  }
+};
+using OnlineScopeKinds = ::testing::Types<CTestSpeedTuning, CTestPositionTuning>;
+TYPED_TEST_SUITE(OnlineScope, OnlineScopeKinds);
+
+// Every sweep shows the whole cycle, holds included, and each repeated cycle has its sweep.
+// Where the drive streams more coarsely than asked, a sweep that ran until its ring was full
+// swallowed the next trigger and showed every other cycle.
+TYPED_TEST(OnlineScope, EverySweepShowsTheWholeCycleAndNothingThatWasNotRecorded) {
+  using Kind = OnlineNames<TypeParam>;
+  struct Case {
+    bool multi;
+    std::array<double, 4> times;  // none: the bundled profile
   };
-  bool looked_mid_sweep = false;
-  Run({Start(), UntilCycles(2),
-       [&](CTestSpeedTuning& d) {
-         // A third of the way into the next sweep.
-         const std::size_t shown = DrawnOnline(d).times_ms.size();
-         while (d.m_bTestRunning && DrawnOnline(d).times_ms.size() >= shown) ui_.Advance(20.0);
-         ui_.Advance(cycle_ms / 3.0);
-         const DrawnScope drawn = DrawnOnline(d);
-         EXPECT_TRUE(in_order(drawn));
-         EXPECT_TRUE(drawn.gap_after);
-         looked_mid_sweep = true;
-       },
-       UntilCycles(3),
-       [&](CTestSpeedTuning& d) {
-         const DrawnScope drawn = DrawnOnline(d);
-         ASSERT_GT(drawn.times_ms.size(), 2u);
-         EXPECT_TRUE(in_order(drawn));
-       },
-       Click(kIdcTestStartStop), UntilRunEnds()});
-  EXPECT_TRUE(looked_mid_sweep);
-  EXPECT_EQ(dlg_->m_nTestResult, 1) << dlg_->m_strError;
-  EXPECT_EQ(dlg_->GetOnlineGraph().GetDocument()->GetChannelUnit(0), "ms");
+  // The single runs first: a repeating run that is stopped leaves the shaft turning, and the
+  // next one starts after it has coasted to rest.
+  std::vector<Case> cases = {{false, {}}, {true, {}}};
+  if (Kind::coarse_stream[3] > 0.0) {
+    cases.insert(cases.begin() + 1, {false, Kind::coarse_stream});
+    cases.push_back({true, Kind::coarse_stream});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << (c.multi ? "repeating, " : "single, ") << c.times[3]);
+    this->dlg_.reset();
+    this->ui_.Advance(5000.0);
+    if (c.times[3] > 0.0) this->SetTimes(c.times);
+    const ScopeSeen seen = this->Watch(c.multi);
+    EXPECT_EQ(this->dlg_->m_nTestResult, 1) << this->dlg_->m_strError;
+    const double cycle_ms = this->CycleMs();
+    EXPECT_GT(seen.longest_ms, 0.95 * cycle_ms);
+    const auto& starts = seen.sweep_starts_ms;
+    if (!c.multi) {
+      EXPECT_EQ(starts.size(), 1u);
+      continue;
+    }
+    ASSERT_EQ(starts.size(), 4u);
+    // The first sweep's part before its trigger is what the run had shown so far.
+    for (std::size_t i = 2; i < starts.size(); ++i)
+      EXPECT_NEAR(starts[i] - starts[i - 1], cycle_ms, 0.02 * cycle_ms);
+    EXPECT_GE(this->dlg_->GetFigures().cycles.size(), 3u);
+  }
 }
 
 // On line with the scope: the run streams, lists each cycle and, with half the gains typed in

@@ -26,6 +26,16 @@ TEST(FormatValue, ShortestDecimalWithinHalfAStep) {
   }
 }
 
+// A run's figure with no known resolution: four significant digits, never six.
+TEST(FormatValue, AFigureOfARunShowsFourSignificantDigits) {
+  const std::pair<double, const char*> cases[] = {
+      {0.566667, "0.5667"}, {4.46847e-05, "4.468e-05"}, {1.73913, "1.739"},
+      {47.9765, "47.98"},   {-0.0259372, "-0.02594"},   {1200.0, "1200"},
+      {0.0, "0"}};
+  for (const auto& [value, shown] : cases)
+    EXPECT_EQ(ZelFormatValue(value, ZelFigureStep(value)), shown) << value;
+}
+
 TEST(EscapeText, KeepsUtf8AndEscapesEverythingElse) {
   EXPECT_EQ(ZelEscapeText("25 \xC2\xB0" "C\tok\n"), "25 \xC2\xB0" "C\tok\n");
   EXPECT_EQ(ZelEscapeText("\xFF\xFE{"), "\\xFF\\xFE{");
