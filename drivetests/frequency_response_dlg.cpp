@@ -344,9 +344,15 @@ void CFrequencyResponseDlg::OnApplyNotch() {
   std::optional<MeasuredCouplingScope> measured_plant;
   if (const std::optional<ShaftCoupling> c = ConfidentCoupling(*m_Identified))
     measured_plant.emplace(m_Setup, *c);
+  // A run of the speed loop as tuned judges the notch on what was measured as well, as
+  // `tune speed --from-measurement` does; a plant run was measured with the loop softened.
+  std::span<const BodePoint> measured_open_loop;
+  if (m_MeasuredLoop == MeasuredLoop::SpeedOpenLoop ||
+      m_MeasuredLoop == MeasuredLoop::SpeedClosedLoop)
+    measured_open_loop = m_Run.measured.open_loop;
   BiquadReport designed;
-  const NotchPlacement placed =
-      WithFilterSlotsDesigned(m_Setup, designed, [&] { return PlaceNotch(m_Setup, hz); });
+  const NotchPlacement placed = WithFilterSlotsDesigned(
+      m_Setup, designed, [&] { return PlaceNotch(m_Setup, hz, measured_open_loop); });
   if (!placed.filter) {
     ShowProgress(placed.refusal);
     MessageBox(placed.refusal, {}, kMbOk | kMbIconWarning);
@@ -357,15 +363,9 @@ void CFrequencyResponseDlg::OnApplyNotch() {
   m_bNotchApplied = true;
   m_NotchText = "Apply Notch wrote filter " + std::to_string(placed.filter) + ": " +
                 DescribeNotch(*placed.proposal);
-  // On a run of the speed loop as tuned, what the notch does to the measured margins.
-  std::string why;
-  const std::optional<DriveModel> model = ModelOfSetup(m_Setup, why);
-  if (m_MeasuredLoop != MeasuredLoop::Plant && model) {
-    const double ts = model->OuterPeriod();
-    if (const auto stored = StoredCoefficientsOf(placed.proposal->notch, ts))
-      m_NotchText += "\r\nSpeed loop margins measured with the notch: " +
-                     MarginsFigures(MarginsOfCurve(WithFilter(m_Run.measured.open_loop, *stored, ts)));
-  }
+  if (placed.measured)
+    m_NotchText += "\r\nSpeed loop margins measured with the notch: " +
+                   MarginsFigures(placed.measured->with_notch);
   ShowProgress("Notch written into filter " + std::to_string(placed.filter));
   ShowMeasurement();
 }

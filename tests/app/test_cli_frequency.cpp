@@ -125,6 +125,24 @@ TEST(FrequencyTestCommand, TuneFromTheMeasurementPlacesTheNotchAndJudgesTheMeasu
   EXPECT_TRUE(margins["kept"].get<bool>());
 }
 
+// A load four times the setup's inertia, coupled at 120 Hz: the notch keeps the model's
+// margins but not the measured loop's, so it is not applied and nothing is saved.
+TEST(FrequencyTestCommand, ANotchTheMeasuredLoopCannotAffordIsNotApplied) {
+  TempDir dir;
+  const std::string measured = dir.File("measured.json"), out = dir.File("never.json");
+  const auto run = ExpectRun({"test frequency --from 10 --to 1000 --points 40 --amplitude 3 "
+                              "--fault inertia=1.8e-4 --fault resonance=120 "
+                              "--fault resonance_damping=0.01 --json",
+                              0, ""});
+  WriteFile(measured, run.out);
+  ExpectRun({"tune speed --from-measurement " + ShellQuote(measured) + " --apply-notch --out " +
+                 ShellQuote(out),
+             1,
+             "dcservo: with the notch the measured open loop keeps too little margin: phase "
+             "margin 42 deg, gain margin 32 dB\n  nothing was saved (--force applies it)\n"},
+            {out});
+}
+
 TEST(FrequencyTestCommand, AMeasurementFileThatIsNoneIsRefusedWithItsPlace) {
   TempDir dir;
   struct Case {
