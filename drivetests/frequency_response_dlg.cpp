@@ -191,7 +191,8 @@ const ZelMessageMap* CFrequencyResponseDlg::GetMessageMap() const {
   using D = CFrequencyResponseDlg;
   static const ZelMessageMap map = ZelMessageMapOf(
       CZel_EditSetupDlg::GetMessageMap(),
-      {{ZelOnClicked(kFreqMeasure, &D::OnMeasure), ZelOnClicked(kFreqApplyNotch, &D::OnApplyNotch),
+      {{ZelOnClicked(kFreqMeasure, &D::OnMeasure), ZelOnClicked(kFreqStop, &D::OnStop),
+        ZelOnClicked(kFreqApplyNotch, &D::OnApplyNotch),
         ZelOnSelChange(kFreqLoop, &D::OnLoopChanged), ZelOnClicked(kFreqHelp, &D::OnHelpButton)}});
   return &map;
 }
@@ -294,6 +295,7 @@ void CFrequencyResponseDlg::OnMeasure() {
   }
 
   m_bMeasuring = true;
+  m_bStopAsked = false;
   RefreshState();
   const int total = static_cast<int>(request->frequency_hz.size());
   const auto counted = [total](int done) {
@@ -309,10 +311,17 @@ void CFrequencyResponseDlg::OnMeasure() {
         link->AdvanceTo(link->Now() + s);
         ZelPumpMessages();
       },
-      [&](int done, int) { ShowProgress(counted(done)); });
+      [&](int done, int) { ShowProgress(counted(done)); }, [this] { return m_bStopAsked; });
   m_bMeasuring = false;
+  m_bStopAsked = false;
   if (!run.error.empty()) {
     ShowProgress(run.error);
+    RefreshState();
+    return;
+  }
+  if (run.cut_short && run.frequency_hz.empty()) {
+    // Nothing measured: the last measurement stays on show.
+    ShowProgress("Stopped before the first frequency was measured");
     RefreshState();
     return;
   }
@@ -330,8 +339,10 @@ void CFrequencyResponseDlg::OnMeasure() {
     if (const std::optional<DriveModel> coupled = ModelOfSetup(m_Setup, why))
       m_CoupledModelMargins = MarginsOfCurve(ModelCurves(*coupled, m_Run.frequency_hz).open_loop);
   }
-  ShowProgress("Measured " + std::to_string(m_Run.frequency_hz.size()) + " frequencies from " +
-               Significant(m_Run.frequency_hz.front()) + " to " +
+  ShowProgress((run.cut_short ? "Stopped: measured " : "Measured ") +
+               std::to_string(m_Run.frequency_hz.size()) +
+               (run.cut_short ? " of " + std::to_string(total) : std::string()) +
+               " frequencies from " + Significant(m_Run.frequency_hz.front()) + " to " +
                Significant(m_Run.frequency_hz.back()) + " Hz");
   ShowMeasurement();
 }
@@ -370,6 +381,10 @@ void CFrequencyResponseDlg::OnApplyNotch() {
   ShowMeasurement();
 }
 
+void CFrequencyResponseDlg::OnStop() {
+  if (m_bMeasuring) m_bStopAsked = true;
+}
+
 void CFrequencyResponseDlg::OnLoopChanged() { ShowMeasurement(); }
 
 void CFrequencyResponseDlg::OnHelpButton() { ShowHelpTopic(kFrequencyResponseHelpContext); }
@@ -378,8 +393,12 @@ void CFrequencyResponseDlg::OnOK() {
   if (!m_bMeasuring) CZel_EditSetupDlg::OnOK();
 }
 
+// Cancel while the sweep runs stops it and leaves the dialog open on what was measured.
 void CFrequencyResponseDlg::OnCancel() {
-  if (!m_bMeasuring) CZel_EditSetupDlg::OnCancel();
+  if (m_bMeasuring)
+    OnStop();
+  else
+    CZel_EditSetupDlg::OnCancel();
 }
 
 void CFrequencyResponseDlg::ShowMeasurement() {
@@ -404,6 +423,7 @@ void CFrequencyResponseDlg::ShowMeasurement() {
 void CFrequencyResponseDlg::RefreshState() {
   const bool resonance = m_Identified && m_Identified->coupling;
   EnableChild(kFreqMeasure, !m_bMeasuring);
+  EnableChild(kFreqStop, m_bMeasuring);
   static constexpr int kRequestFields[] = {kFreqLoop, kFreqFrom, kFreqTo, kFreqPoints,
                                           kFreqAmplitude};
   EnableChildren(kRequestFields, !m_bMeasuring);

@@ -194,6 +194,15 @@ TEST(FrequencyResponseDialogScript, MeasuresFindsAndNotchesThroughEdit) {
   const auto filter = ExpectRun({"params -s " + ShellQuote(notched) + " 'BQFilter*1'", 0, ""});
   EXPECT_NE(filter.out.find("2 (notch)"), std::string::npos) << filter.out;
   EXPECT_NE(filter.out.find("300 Hz"), std::string::npos) << filter.out;
+  // Stop taken by the sweep's message pump, as a click while it runs.
+  const std::string stop = dir.File("stop.json");
+  WriteFile(stop, R"([{"do": "click", "caption": "Measure"},
+    {"do": "click", "caption": "Stop", "pump": true},
+    {"do": "expect", "caption": "Stop", "enabled": false}, {"do": "dump"}])");
+  const auto stopped = ExpectRun({"edit --dialog frequency-response --script " +
+                                      ShellQuote(stop), 0, "cancelled"});
+  EXPECT_NE(stopped.out.find("Stopped before the first frequency was measured"), std::string::npos)
+      << stopped.out;
   ExpectRuns({{"edit --dialog frequency-response --fault resonanc=300 --script " +
                    ShellQuote(rigid),
                2, "no fault or action is called \"resonanc\""},
