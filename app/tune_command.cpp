@@ -10,6 +10,7 @@
 #include "derive/biquad_slots.h"
 #include "derive/pipelines.h"
 #include "design/design_report.h"
+#include "design/notch_placement.h"
 #include "design/notch_proposal.h"
 #include "design/tune.h"
 #include "drivetests/commissioning_report.h"
@@ -172,16 +173,14 @@ class TuneCommand : public Command {
       notch_hz_ = std::round(*measurement->resonance_hz);
     }
     std::optional<dcservo::NotchProposal> notch;
-    std::optional<MeasuredNotch> measured_notch;
+    std::optional<dcservo::MeasuredNotchMargins> measured_notch;
     if (notch_opt_->count() > 0 || measurement || apply_notch_) {
       notch = ProposeNotchFor(setup, loop);
       if (measurement) measured_notch = CheckOnMeasurement(setup, *notch, *measurement);
       if (apply_notch_) {
         if (measured_notch && !measured_notch->kept && !force_)
-          throw CommandError(kExitFailed,
-                             "with the notch the measured open loop keeps too little margin: " +
-                                 measured_notch->with_notch.Describe() +
-                                 "\n  nothing was saved (--force applies it)");
+          throw CommandError(kExitFailed, dcservo::MeasuredNotchRefusal(*measured_notch) +
+                                              "\n  nothing was saved (--force applies it)");
         if (!notch->margins_kept && !force_)
           throw CommandError(kExitFailed, "the " + dcservo::DescribeNotch(*notch) +
                                               "\n  nothing was saved (--force applies it)");
@@ -207,8 +206,8 @@ class TuneCommand : public Command {
                                  {"margins_with_coupling", dcservo::MarginsJson(report.stored_loop)}};
       if (notch) out["notch"] = NotchJson(*notch, apply_notch_);
       if (measured_notch)
-        out["notch"]["measured_margins"] = {{"before", measured_notch->before.Json()},
-                                            {"with_notch", measured_notch->with_notch.Json()},
+        out["notch"]["measured_margins"] = {{"before", MeasuredMarginsJson(measured_notch->before)},
+                                            {"with_notch", MeasuredMarginsJson(measured_notch->with_notch)},
                                             {"kept", measured_notch->kept}};
       std::printf("%s\n",
                   out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
@@ -219,8 +218,8 @@ class TuneCommand : public Command {
                     dcservo::DescribeNotch(*notch).c_str());
       if (measured_notch)
         std::printf("measured open loop: before %s; with the notch %s\n",
-                    measured_notch->before.Describe().c_str(),
-                    measured_notch->with_notch.Describe().c_str());
+                    dcservo::DescribeMeasuredMargins(measured_notch->before).c_str(),
+                    dcservo::DescribeMeasuredMargins(measured_notch->with_notch).c_str());
       if (measured_plant)
         std::printf("loop model: rigid %s; with the measured coupling (%s) %s\n",
                     ModelMarginsText(rigid).c_str(),
@@ -278,43 +277,24 @@ class TuneCommand : public Command {
     return text;
   }
 
-  // Margins read off the measured open loop, for the user.
-  struct ShownMargins {
-    dcservo::CurveMargins m;
-    std::string Describe() const {
-      char text[120];
-      std::snprintf(text, sizeof text, "phase margin %s deg, gain margin %s dB",
-                    m.phase_margin_deg ? std::to_string(std::lround(*m.phase_margin_deg)).c_str() : "none",
-                    m.gain_margin_db ? std::to_string(std::lround(*m.gain_margin_db)).c_str() : "none");
-      return text;
-    }
-    ordered_json Json() const {
-      const auto value = [](const std::optional<double>& v) {
-        return v ? ordered_json(std::round(*v * 10.0) / 10.0) : ordered_json(nullptr);
-      };
-      return {{"phase_margin_deg", value(m.phase_margin_deg)},
-              {"gain_margin_db", value(m.gain_margin_db)}};
-    }
-  };
-  struct MeasuredNotch {
-    ShownMargins before, with_notch;
-    bool kept = false;  // above the warning limits with the notch
-  };
+  // Margins read off the measured open loop, as the JSON report gives them.
+  static ordered_json MeasuredMarginsJson(const dcservo::CurveMargins& m) {
+    const auto value = [](const std::optional<double>& v) {
+      return v ? ordered_json(std::round(*v * 10.0) / 10.0) : ordered_json(nullptr);
+    };
+    return {{"phase_margin_deg", value(m.phase_margin_deg)},
+            {"gain_margin_db", value(m.gain_margin_db)}};
+  }
 
   // The notch as the drive stores it, applied to the measured open loop.
-  static MeasuredNotch CheckOnMeasurement(CZel_Setup& setup, const dcservo::NotchProposal& notch,
-                                          const FrequencyMeasurement& measurement) {
+  static dcservo::MeasuredNotchMargins CheckOnMeasurement(CZel_Setup& setup,
+                                                          const dcservo::NotchProposal& notch,
+                                                          const FrequencyMeasurement& measurement) {
     const std::optional<dcservo::DriveModel> model = dcservo::DriveModelOf(setup);
     const double ts = model ? model->OuterPeriod() : 0.0;
-    const auto stored = dcservo::StoredCoefficientsOf(notch.notch, ts);
-    if (!stored) throw CommandError(kExitFailed, "the notch cannot be stored at the speed loop's rate");
-    MeasuredNotch m;
-    m.before.m = dcservo::MarginsOfCurve(measurement.open_loop);
-    m.with_notch.m = dcservo::MarginsOfCurve(dcservo::WithFilter(measurement.open_loop, *stored, ts));
-    const dcservo::CurveMargins& w = m.with_notch.m;
-    m.kept = (!w.phase_margin_deg || *w.phase_margin_deg >= dcservo::kPhaseMarginWarn_deg) &&
-             (!w.gain_margin_db || *w.gain_margin_db >= dcservo::kGainMarginWarn_dB);
-    return m;
+    const auto m = dcservo::NotchOnMeasuredLoop(measurement.open_loop, notch.notch, ts);
+    if (!m) throw CommandError(kExitFailed, "the notch cannot be stored at the speed loop's rate");
+    return *m;
   }
 
   std::string measurement_path_;

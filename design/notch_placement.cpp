@@ -1,10 +1,41 @@
 #include "design/notch_placement.h"
 
+#include <cmath>
+
 #include "host/zel_errors.h"
 
 namespace dcservo {
 
-NotchPlacement PlaceNotch(CZel_Setup& setup, double frequency_hz) {
+std::optional<MeasuredNotchMargins> NotchOnMeasuredLoop(std::span<const BodePoint> open_loop,
+                                                        const FilterDescription& notch,
+                                                        double sampling_period_s) {
+  const auto stored = StoredCoefficientsOf(notch, sampling_period_s);
+  if (!stored) return std::nullopt;
+  MeasuredNotchMargins m;
+  m.before = MarginsOfCurve(open_loop);
+  m.with_notch = MarginsOfCurve(WithFilter(open_loop, *stored, sampling_period_s));
+  const CurveMargins& w = m.with_notch;
+  m.kept = (!w.phase_margin_deg || *w.phase_margin_deg >= kPhaseMarginWarn_deg) &&
+           (!w.gain_margin_db || *w.gain_margin_db >= kGainMarginWarn_dB);
+  return m;
+}
+
+std::string DescribeMeasuredMargins(const CurveMargins& m) {
+  const auto whole = [](const std::optional<double>& v) {
+    return v ? std::to_string(std::lround(*v)) : std::string("none");
+  };
+  return "phase margin " + whole(m.phase_margin_deg) + " deg, gain margin " +
+         whole(m.gain_margin_db) + " dB";
+}
+
+std::string MeasuredNotchRefusal(const MeasuredNotchMargins& m) {
+  if (m.kept) return "";
+  return "with the notch the measured open loop keeps too little margin: " +
+         DescribeMeasuredMargins(m.with_notch);
+}
+
+NotchPlacement PlaceNotch(CZel_Setup& setup, double frequency_hz,
+                          std::span<const BodePoint> measured_open_loop) {
   NotchPlacement out;
   const int filter = FirstFreeFilter(setup);
   if (!filter) {
@@ -27,6 +58,15 @@ NotchPlacement PlaceNotch(CZel_Setup& setup, double frequency_hz) {
   if (!out.proposal) {
     out.refusal = "the drive cannot store the coefficients of a notch at this frequency";
     return out;
+  }
+  if (!measured_open_loop.empty()) {
+    out.measured = NotchOnMeasuredLoop(measured_open_loop, out.proposal->notch, model->OuterPeriod());
+    if (!out.measured) {
+      out.refusal = "the notch cannot be stored at the speed loop's rate";
+      return out;
+    }
+    out.refusal = MeasuredNotchRefusal(*out.measured);
+    if (!out.refusal.empty()) return out;
   }
   if (!out.proposal->margins_kept) {
     out.refusal = "not placed: the speed loop would keep no margins above the warning limits "

@@ -191,7 +191,8 @@ const ZelMessageMap* CFrequencyResponseDlg::GetMessageMap() const {
   using D = CFrequencyResponseDlg;
   static const ZelMessageMap map = ZelMessageMapOf(
       CZel_EditSetupDlg::GetMessageMap(),
-      {{ZelOnClicked(kFreqMeasure, &D::OnMeasure), ZelOnClicked(kFreqApplyNotch, &D::OnApplyNotch),
+      {{ZelOnClicked(kFreqMeasure, &D::OnMeasure), ZelOnClicked(kFreqStop, &D::OnStop),
+        ZelOnClicked(kFreqApplyNotch, &D::OnApplyNotch),
         ZelOnSelChange(kFreqLoop, &D::OnLoopChanged), ZelOnClicked(kFreqHelp, &D::OnHelpButton)}});
   return &map;
 }
@@ -294,6 +295,7 @@ void CFrequencyResponseDlg::OnMeasure() {
   }
 
   m_bMeasuring = true;
+  m_bStopAsked = false;
   RefreshState();
   const int total = static_cast<int>(request->frequency_hz.size());
   const auto counted = [total](int done) {
@@ -309,10 +311,17 @@ void CFrequencyResponseDlg::OnMeasure() {
         link->AdvanceTo(link->Now() + s);
         ZelPumpMessages();
       },
-      [&](int done, int) { ShowProgress(counted(done)); });
+      [&](int done, int) { ShowProgress(counted(done)); }, [this] { return m_bStopAsked; });
   m_bMeasuring = false;
+  m_bStopAsked = false;
   if (!run.error.empty()) {
     ShowProgress(run.error);
+    RefreshState();
+    return;
+  }
+  if (run.cut_short && run.frequency_hz.empty()) {
+    // Nothing measured: the last measurement stays on show.
+    ShowProgress("Stopped before the first frequency was measured");
     RefreshState();
     return;
   }
@@ -330,8 +339,10 @@ void CFrequencyResponseDlg::OnMeasure() {
     if (const std::optional<DriveModel> coupled = ModelOfSetup(m_Setup, why))
       m_CoupledModelMargins = MarginsOfCurve(ModelCurves(*coupled, m_Run.frequency_hz).open_loop);
   }
-  ShowProgress("Measured " + std::to_string(m_Run.frequency_hz.size()) + " frequencies from " +
-               Significant(m_Run.frequency_hz.front()) + " to " +
+  ShowProgress((run.cut_short ? "Stopped: measured " : "Measured ") +
+               std::to_string(m_Run.frequency_hz.size()) +
+               (run.cut_short ? " of " + std::to_string(total) : std::string()) +
+               " frequencies from " + Significant(m_Run.frequency_hz.front()) + " to " +
                Significant(m_Run.frequency_hz.back()) + " Hz");
   ShowMeasurement();
 }
@@ -344,9 +355,15 @@ void CFrequencyResponseDlg::OnApplyNotch() {
   std::optional<MeasuredCouplingScope> measured_plant;
   if (const std::optional<ShaftCoupling> c = ConfidentCoupling(*m_Identified))
     measured_plant.emplace(m_Setup, *c);
+  // A run of the speed loop as tuned judges the notch on what was measured as well, as
+  // `tune speed --from-measurement` does; a plant run was measured with the loop softened.
+  std::span<const BodePoint> measured_open_loop;
+  if (m_MeasuredLoop == MeasuredLoop::SpeedOpenLoop ||
+      m_MeasuredLoop == MeasuredLoop::SpeedClosedLoop)
+    measured_open_loop = m_Run.measured.open_loop;
   BiquadReport designed;
-  const NotchPlacement placed =
-      WithFilterSlotsDesigned(m_Setup, designed, [&] { return PlaceNotch(m_Setup, hz); });
+  const NotchPlacement placed = WithFilterSlotsDesigned(
+      m_Setup, designed, [&] { return PlaceNotch(m_Setup, hz, measured_open_loop); });
   if (!placed.filter) {
     ShowProgress(placed.refusal);
     MessageBox(placed.refusal, {}, kMbOk | kMbIconWarning);
@@ -357,17 +374,15 @@ void CFrequencyResponseDlg::OnApplyNotch() {
   m_bNotchApplied = true;
   m_NotchText = "Apply Notch wrote filter " + std::to_string(placed.filter) + ": " +
                 DescribeNotch(*placed.proposal);
-  // On a run of the speed loop as tuned, what the notch does to the measured margins.
-  std::string why;
-  const std::optional<DriveModel> model = ModelOfSetup(m_Setup, why);
-  if (m_MeasuredLoop != MeasuredLoop::Plant && model) {
-    const double ts = model->OuterPeriod();
-    if (const auto stored = StoredCoefficientsOf(placed.proposal->notch, ts))
-      m_NotchText += "\r\nSpeed loop margins measured with the notch: " +
-                     MarginsFigures(MarginsOfCurve(WithFilter(m_Run.measured.open_loop, *stored, ts)));
-  }
+  if (placed.measured)
+    m_NotchText += "\r\nSpeed loop margins measured with the notch: " +
+                   MarginsFigures(placed.measured->with_notch);
   ShowProgress("Notch written into filter " + std::to_string(placed.filter));
   ShowMeasurement();
+}
+
+void CFrequencyResponseDlg::OnStop() {
+  if (m_bMeasuring) m_bStopAsked = true;
 }
 
 void CFrequencyResponseDlg::OnLoopChanged() { ShowMeasurement(); }
@@ -378,8 +393,12 @@ void CFrequencyResponseDlg::OnOK() {
   if (!m_bMeasuring) CZel_EditSetupDlg::OnOK();
 }
 
+// Cancel while the sweep runs stops it and leaves the dialog open on what was measured.
 void CFrequencyResponseDlg::OnCancel() {
-  if (!m_bMeasuring) CZel_EditSetupDlg::OnCancel();
+  if (m_bMeasuring)
+    OnStop();
+  else
+    CZel_EditSetupDlg::OnCancel();
 }
 
 void CFrequencyResponseDlg::ShowMeasurement() {
@@ -404,6 +423,7 @@ void CFrequencyResponseDlg::ShowMeasurement() {
 void CFrequencyResponseDlg::RefreshState() {
   const bool resonance = m_Identified && m_Identified->coupling;
   EnableChild(kFreqMeasure, !m_bMeasuring);
+  EnableChild(kFreqStop, m_bMeasuring);
   static constexpr int kRequestFields[] = {kFreqLoop, kFreqFrom, kFreqTo, kFreqPoints,
                                           kFreqAmplitude};
   EnableChildren(kRequestFields, !m_bMeasuring);

@@ -41,6 +41,7 @@ enum FrequencyResponseControl : int {
   kFreqButtons,
   kFreqApplyNotch,
   kFreqHelp,
+  kFreqStop,
 };
 
 // The loops the dialog measures, in the order of its list: which curves of a measurement
@@ -80,6 +81,7 @@ class CFrequencyResponseDlg : public CZel_EditSetupDlg {
 
  private:
   void OnMeasure();
+  void OnStop();
   void OnApplyNotch();
   void OnLoopChanged();
   void OnHelpButton();
@@ -99,6 +101,8 @@ class CFrequencyResponseDlg : public CZel_EditSetupDlg {
   std::unique_ptr<CGraphDocument> m_Document;
   CGraphWindow m_MagnitudeGraph, m_PhaseGraph;
   bool m_bMeasuring = false;
+  // Stop (or Cancel) was pressed while the sweep runs: it ends at the next look.
+  bool m_bStopAsked = false;
   // Apply Notch has written the notch for the resonance on show, and what it wrote.
   bool m_bNotchApplied = false;
   std::string m_NotchText;

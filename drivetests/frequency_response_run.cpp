@@ -101,8 +101,10 @@ ExcitationPlan PlanExcitation(double frequency_hz, const ExcitationTiming& timin
 FrequencyRunResult RunFrequencyResponse(const FrequencyRunRequest& request,
                                         const CountScales& scales, const ExcitationTiming& timing,
                                         const std::function<void(double)>& wait,
-                                        const std::function<void(int, int)>& progress) {
+                                        const std::function<void(int, int)>& progress,
+                                        const std::function<bool()>& stop_asked) {
   FrequencyRunResult result;
+  const auto asked = [&stop_asked] { return stop_asked && stop_asked(); };
   CZel_DriveLink* link = CZel_Comm::GetLink();
   if (!link) {
     result.error = "no drive is connected";
@@ -124,6 +126,10 @@ FrequencyRunResult RunFrequencyResponse(const FrequencyRunRequest& request,
 
   const int total = static_cast<int>(request.frequency_hz.size());
   for (int k = 0; k < total; ++k) {
+    if (asked()) {
+      result.cut_short = true;
+      return result;
+    }
     const ExcitationPlan plan = PlanExcitation(request.frequency_hz[k], timing);
     set(program::Frequency, plan.frequency_hz);
     set(program::Periods, plan.periods);
@@ -142,9 +148,20 @@ FrequencyRunResult RunFrequencyResponse(const FrequencyRunRequest& request,
     const double deadline = started + 2.0 * plan.Duration(timing) + 1.0;
     int waits = 0;
     const int most_waits = MostWaits(deadline - started, tick);
-    while (link->ProgramRunning() && link->Now() < deadline && !link->Lost() &&
+    while (link->ProgramRunning() && link->Now() < deadline && !link->Lost() && !asked() &&
            waits++ < most_waits)
       wait(tick);
+    if (link->ProgramRunning() && asked()) {
+      // The frequency under way is left out: its log is not complete. The drive ends the
+      // program at its next sample; a second of its time is let pass for it.
+      link->StopProgram();
+      const int most_stop_waits = MostWaits(1.0, tick);
+      for (int w = 0; link->ProgramRunning() && !link->Lost() && w < most_stop_waits; ++w)
+        wait(tick);
+      if (link->ProgramRunning()) result.error = "the frequency response program did not stop";
+      result.cut_short = true;
+      return result;
+    }
     if (link->ProgramRunning()) {
       link->StopProgram();
       if (waits <= most_waits || link->Now() >= deadline) {
@@ -181,17 +198,20 @@ FrequencyMeasurementRun MeasureFrequencyResponse(const DriveModel& model,
                                                  const FrequencyRunRequest& request,
                                                  int log_words,
                                                  const std::function<void(double)>& wait,
-                                                 const std::function<void(int, int)>& progress) {
+                                                 const std::function<void(int, int)>& progress,
+                                                 const std::function<bool()>& stop_asked) {
   FrequencyMeasurementRun out;
   const CountScales scales{model.current_counts_per_A, model.position_counts_per_rad};
   const ExcitationTiming timing{model.FastPeriod(), std::max(1, model.slper / model.clper),
                                 log_words};
-  const FrequencyRunResult run = RunFrequencyResponse(request, scales, timing, wait, progress);
+  const FrequencyRunResult run =
+      RunFrequencyResponse(request, scales, timing, wait, progress, stop_asked);
   if (!run.error.empty()) {
     out.error = run.error;
     out.stopped = run.stopped;
     return out;
   }
+  out.cut_short = run.cut_short;
   for (const ExcitationLog& log : run.logs) {
     const std::optional<MeasuredPoint> point = AnalyseExcitation(log, scales);
     if (!point) {

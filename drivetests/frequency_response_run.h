@@ -45,6 +45,9 @@ struct FrequencyRunResult {
   // The frequency whose run the drive stopped (a protection, a refusal), as far as the drive
   // logged it: the record of a failure shows what led to it.
   std::optional<ExcitationLog> stopped;
+  // The user stopped the sweep: the drive's program was stopped and `logs` holds the
+  // frequencies that ran to their end before it; not an error.
+  bool cut_short = false;
 };
 
 // The drive's loop timing and log memory, which decide how each frequency is run and logged.
@@ -68,11 +71,13 @@ struct ExcitationPlan {
 ExcitationPlan PlanExcitation(double frequency_hz, const ExcitationTiming& timing);
 
 // `wait(seconds)` lets the drive's time pass; `progress(done, total)` is told after each
-// frequency. Refused before anything runs when the drive lacks the program.
+// frequency; `stop_asked()`, asked while the drive runs and before each frequency, ends the
+// sweep when true. Refused before anything runs when the drive lacks the program.
 FrequencyRunResult RunFrequencyResponse(const FrequencyRunRequest& request,
                                         const CountScales& scales, const ExcitationTiming& timing,
                                         const std::function<void(double)>& wait,
-                                        const std::function<void(int, int)>& progress = {});
+                                        const std::function<void(int, int)>& progress = {},
+                                        const std::function<bool()>& stop_asked = {});
 
 // A whole measurement on the attached drive, as `test frequency` takes it and commissioning or
 // a dialog may: the sweep run, each log analysed into its Bode points, and the loop model's
@@ -82,12 +87,14 @@ struct FrequencyMeasurementRun {
   BodeCurves measured, model;
   std::string error;  // empty when every frequency ran and was analysed
   std::optional<ExcitationLog> stopped;  // as FrequencyRunResult's
+  bool cut_short = false;  // stopped by the user: the frequencies done before it
 };
 FrequencyMeasurementRun MeasureFrequencyResponse(const DriveModel& model,
                                                  const FrequencyRunRequest& request,
                                                  int log_words,
                                                  const std::function<void(double)>& wait,
-                                                 const std::function<void(int, int)>& progress = {});
+                                                 const std::function<void(int, int)>& progress = {},
+                                                 const std::function<bool()>& stop_asked = {});
 
 // The highest frequency the drive's fast loop measures, Hz, and the largest sine it can
 // inject, A (the current reference's saturation).

@@ -29,6 +29,7 @@ ZelDialogTemplate MakeTemplate() {
   RangeField(b, "Points", kFreqPoints, "", 2);
   RangeField(b, "Amplitude", kFreqAmplitude, "A", 3);
   b.Add(kFreqMeasure, K::Button, "&Measure", kFreqRangeBox, {4, 0});
+  b.Add(kFreqStop, K::Button, "&Stop", kFreqRangeBox, {4, 1});
   // A row of its own: a refusal or what Apply Notch wrote runs long.
   b.Add(kFreqProgress, K::Edit, "", kFreqRangeBox, {5, 0, 1, 3}, kStyleReadOnly);
   b.Box(kFreqResultsBox, "Found", kFreqLeftColumn);

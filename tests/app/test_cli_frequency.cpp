@@ -125,6 +125,24 @@ TEST(FrequencyTestCommand, TuneFromTheMeasurementPlacesTheNotchAndJudgesTheMeasu
   EXPECT_TRUE(margins["kept"].get<bool>());
 }
 
+// A load four times the setup's inertia, coupled at 120 Hz: the notch keeps the model's
+// margins but not the measured loop's, so it is not applied and nothing is saved.
+TEST(FrequencyTestCommand, ANotchTheMeasuredLoopCannotAffordIsNotApplied) {
+  TempDir dir;
+  const std::string measured = dir.File("measured.json"), out = dir.File("never.json");
+  const auto run = ExpectRun({"test frequency --from 10 --to 1000 --points 40 --amplitude 3 "
+                              "--fault inertia=1.8e-4 --fault resonance=120 "
+                              "--fault resonance_damping=0.01 --json",
+                              0, ""});
+  WriteFile(measured, run.out);
+  ExpectRun({"tune speed --from-measurement " + ShellQuote(measured) + " --apply-notch --out " +
+                 ShellQuote(out),
+             1,
+             "dcservo: with the notch the measured open loop keeps too little margin: phase "
+             "margin 42 deg, gain margin 32 dB\n  nothing was saved (--force applies it)\n"},
+            {out});
+}
+
 TEST(FrequencyTestCommand, AMeasurementFileThatIsNoneIsRefusedWithItsPlace) {
   TempDir dir;
   struct Case {
@@ -176,6 +194,15 @@ TEST(FrequencyResponseDialogScript, MeasuresFindsAndNotchesThroughEdit) {
   const auto filter = ExpectRun({"params -s " + ShellQuote(notched) + " 'BQFilter*1'", 0, ""});
   EXPECT_NE(filter.out.find("2 (notch)"), std::string::npos) << filter.out;
   EXPECT_NE(filter.out.find("300 Hz"), std::string::npos) << filter.out;
+  // Stop taken by the sweep's message pump, as a click while it runs.
+  const std::string stop = dir.File("stop.json");
+  WriteFile(stop, R"([{"do": "click", "caption": "Measure"},
+    {"do": "click", "caption": "Stop", "pump": true},
+    {"do": "expect", "caption": "Stop", "enabled": false}, {"do": "dump"}])");
+  const auto stopped = ExpectRun({"edit --dialog frequency-response --script " +
+                                      ShellQuote(stop), 0, "cancelled"});
+  EXPECT_NE(stopped.out.find("Stopped before the first frequency was measured"), std::string::npos)
+      << stopped.out;
   ExpectRuns({{"edit --dialog frequency-response --fault resonanc=300 --script " +
                    ShellQuote(rigid),
                2, "no fault or action is called \"resonanc\""},

@@ -131,6 +131,68 @@ TEST_F(FrequencyResponseDialog, TheModelWithTheFittedCouplingHasTheMeasuredMargi
        })});
 }
 
+// A load four times the setup's inertia, coupled at 120 Hz: the model, from the setup, keeps
+// its margins with the notch, the measured speed loop does not. A run of the speed loop
+// refuses the notch in the words of `tune speed --from-measurement --apply-notch` and writes
+// nothing; a plant run, measured with the loop softened, is judged on the model and places it.
+TEST_F(FrequencyResponseDialog, ANotchTheMeasuredLoopCannotAffordIsRefused) {
+  const struct Case {
+    int loop;
+    bool placed;
+  } cases[] = {{1, false}, {0, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.loop);
+    dlg_.reset();
+    Fault("inertia", 1.8e-4);
+    Fault("resonance", 120.0);
+    Fault("resonance_damping", 0.01);
+    Run({Select(kFreqLoop, c.loop), Type(kFreqAmplitude, "3"), Type(kFreqPoints, "40"),
+         Click(kFreqMeasure), Check([&](CFrequencyResponseDlg& d) {
+           ASSERT_TRUE(d.Identified() && d.Identified()->coupling);
+           ASSERT_TRUE(d.UserClick(kFreqApplyNotch)) << d.LastRefusal();
+           if (c.placed) {
+             EXPECT_THAT(d.GetChildText(kFreqProgress), StartsWith("Notch written into filter 1"));
+             return;
+           }
+           EXPECT_THAT(d.GetChildText(kFreqProgress),
+                       StartsWith("with the notch the measured open loop keeps too little "
+                                  "margin: phase margin 4"));
+           EXPECT_TRUE(d.GetControlState(kFreqApplyNotch).enabled);
+         })});
+    EXPECT_EQ(NotchFilter(), c.placed ? 1 : 0);
+  }
+}
+
+// Stop, or Cancel, while the sweep runs: the drive's program is stopped, the frequencies that
+// ran to their end stay measured and drawn, the status says the sweep was stopped, and the
+// dialog stays open. Stopped inside the first frequency, nothing is measured.
+TEST_F(FrequencyResponseDialog, StopOrCancelEndsTheSweepAndKeepsWhatWasMeasured) {
+  const auto stopped = [this](std::size_t done, const char* status) {
+    return Check([=, this](CFrequencyResponseDlg& d) {
+      EXPECT_THAT(d.GetChildText(kFreqProgress), StartsWith(status));
+      EXPECT_EQ(d.Measurement().frequency_hz.size(), done);
+      EXPECT_EQ(d.Measurement().measured.open_loop.size(), done);
+      EXPECT_EQ(d.Measurement().model.open_loop.size(), done);
+      EXPECT_FALSE(drive_->ProgramRunning());
+      EXPECT_TRUE(d.GetControlState(kFreqMeasure).enabled);
+      EXPECT_FALSE(d.GetControlState(kFreqStop).enabled);
+    });
+  };
+  // The first pump shows "0 of 30"; the second comes while the first frequency runs.
+  Run({Click(kFreqMeasure), DuringPump([](CFrequencyResponseDlg&) {}),
+       DuringPump([this](CFrequencyResponseDlg& d) {
+         ASSERT_TRUE(drive_->ProgramRunning());
+         ASSERT_TRUE(d.UserClick(kFreqStop)) << d.LastRefusal();
+       }),
+       stopped(0, "Stopped before the first frequency was measured")});
+  dlg_.reset();
+  ui_.on_control_changed = [](CZel_Dialog& d, int id) {
+    if (id == kFreqProgress && d.GetChildText(id) == "Measuring: 3 of 30 frequencies")
+      EXPECT_TRUE(d.UserClick(kIdCancel));
+  };
+  Run({Click(kFreqMeasure), stopped(3, "Stopped: measured 3 of 30 frequencies from 10 to ")});
+}
+
 // Fields the drive cannot run refuse the measurement before anything reaches the drive.
 TEST_F(FrequencyResponseDialog, FieldsOutsideWhatTheDriveRunsAreRefused) {
   const struct {
