@@ -24,6 +24,8 @@ namespace {
 // The host's test dialogs look at the drive every 20 ms; a headless run does the same on its
 // own clock.
 constexpr double kTick_s = 0.02;
+// How long a stopped program may take to bring the shaft to rest.
+constexpr double kStopSettle_s = 5.0;
 
 std::string ProgramsHelp() {
   std::string text = "Programs:\n";
@@ -220,7 +222,10 @@ class DriveCommand : public Command {
     std::fprintf(stderr, "dcservo: \"%s\" still ran at %g s and was stopped\n",
                  coff.GetProgramName().c_str(), s.drive->Now());
     CZel_Comm::StopProgram();
-    s.Advance(s.simulated ? s.simulated->SlowPeriod() * 2 : kTick_s);
+    // A program that turns the shaft brings it to rest before it ends.
+    const double settle_until = s.drive->Now() + kStopSettle_s;
+    do s.Advance(s.simulated ? s.simulated->SlowPeriod() * 2 : kTick_s);
+    while (s.drive->ProgramRunning() && s.drive->Now() < settle_until);
   }
 
   static void PrintProgramVariables(CZel_CoffFormat& coff) {
