@@ -17,6 +17,7 @@
 #include "host/zel_format.h"
 #include "host/zel_logger.h"
 #include "host/zel_mer.h"
+#include "host/zel_units.h"
 #include "sim/simulated_drive.h"
 
 namespace {
@@ -24,6 +25,8 @@ namespace {
 // The host's test dialogs look at the drive every 20 ms; a headless run does the same on its
 // own clock.
 constexpr double kTick_s = 0.02;
+// How long a stopped program may take to bring the shaft to rest.
+constexpr double kStopSettle_s = 5.0;
 
 std::string ProgramsHelp() {
   std::string text = "Programs:\n";
@@ -220,7 +223,10 @@ class DriveCommand : public Command {
     std::fprintf(stderr, "dcservo: \"%s\" still ran at %g s and was stopped\n",
                  coff.GetProgramName().c_str(), s.drive->Now());
     CZel_Comm::StopProgram();
-    s.Advance(s.simulated ? s.simulated->SlowPeriod() * 2 : kTick_s);
+    // A program that turns the shaft brings it to rest before it ends.
+    const double settle_until = s.drive->Now() + kStopSettle_s;
+    do s.Advance(s.simulated ? s.simulated->SlowPeriod() * 2 : kTick_s);
+    while (s.drive->ProgramRunning() && s.drive->Now() < settle_until);
   }
 
   static void PrintProgramVariables(CZel_CoffFormat& coff) {
@@ -303,12 +309,22 @@ class DriveCommand : public Command {
     }
   }
 
-  // In its base unit at the drive's resolution, the unit named: "APOS=6.2832 rad". A count
-  // without a unit (a converter's) is a number alone.
+  // In its base unit at the drive's resolution, the unit named: "APOS=6.283 rad". A position
+  // also in the sensor's counts it is kept in, as the encoder test reads it: "(2000 counts)".
+  // A count without a unit (a converter's) is a number alone.
   static std::string ShownInBaseUnit(CZel_Setup& setup, const CZel_Variable& variable) {
     const std::string unit = variable.GetUnitName();
-    return ZelFormatValue(variable.GetValueInBaseUnit(), dcservo::DisplayStep(setup, variable)) +
-           (unit.empty() ? "" : " " + unit);
+    std::string text =
+        ZelFormatValue(variable.GetValueInBaseUnit(), dcservo::DisplayStep(setup, variable)) +
+        (unit.empty() ? "" : " " + unit);
+    const int kind = variable.GetUnitType();
+    if (!variable.IsStoredInBaseUnit() &&
+        (kind == kUnitRotaryPosition || kind == kUnitLinearPosition)) {
+      char counts[48];
+      std::snprintf(counts, sizeof counts, " (%.0f counts)", variable.GetValueInInternalUnit());
+      text += counts;
+    }
+    return text;
   }
 
   // Variable names hold neither a path separator nor a file name's extension.

@@ -212,7 +212,7 @@ class TuneCommand : public Command {
       std::printf("%s\n",
                   out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     } else {
-      std::fputs(dcservo::FormatTuneReport(report).c_str(), stdout);
+      std::fputs(dcservo::FormatTuneReport(report, setup).c_str(), stdout);
       if (notch)
         std::printf("%s %s\n", apply_notch_ ? "applied:" : "proposed:",
                     dcservo::DescribeNotch(*notch).c_str());
@@ -258,10 +258,10 @@ class TuneCommand : public Command {
   }
 
   static std::string CouplingText(const dcservo::ShaftCoupling& c) {
-    char text[120];
-    std::snprintf(text, sizeof text, "resonance %.4g Hz, load %.0f %% of Jt, damping %.2g",
-                  c.resonance_hz, c.load_share * 100.0, c.damping_ratio);
-    return text;
+    char text[40];
+    std::snprintf(text, sizeof text, ", load %.0f %% of Jt, damping ", c.load_share * 100.0);
+    return "resonance " + ZelFormatValue(c.resonance_hz, ZelFigureStep(c.resonance_hz)) +
+           " Hz" + text + ZelFormatValue(c.damping_ratio, ZelFigureStep(c.damping_ratio));
   }
 
   static std::string ModelMarginsText(const std::optional<dcservo::LoopMargins>& m) {

@@ -25,8 +25,9 @@ set(dcservo_uses_sim host names)
 set(dcservo_setup_api_only units derive design)
 # zel_numeric.h is arithmetic only: the one checked conversion of doubles to integers.
 # zel_quiet_value.h reads the parameters that a setup may lack.
+# zel_format.h is the display rule, text only: the design's reports show figures by it.
 set(dcservo_setup_api host/zel_setup.h host/zel_units.h host/zel_names.h host/zel_errors.h
-    host/zel_numeric.h host/zel_quiet_value.h)
+    host/zel_numeric.h host/zel_quiet_value.h host/zel_format.h)
 
 # The program, the tests, the benchmarks and the fuzz targets may include everything.
 

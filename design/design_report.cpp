@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <limits>
 
+#include "derive/display_step.h"
+#include "host/zel_format.h"
+
 namespace dcservo {
 namespace {
 
@@ -33,6 +36,44 @@ std::string Poles(const std::vector<std::complex<double>>& poles) {
   return text;
 }
 
+// A figure at `step`; one that lies within half a step of 0 is 0 (a pole at 2e-13 among
+// poles near 1).
+std::string TuneFigureAt(double value, double step) {
+  if (step > 0.0 && std::abs(value) < step / 2.0) value = 0.0;
+  return ZelFormatValue(value + 0.0, step);
+}
+
+std::string TuneFigure(double value) { return ZelFormatValue(value, ZelFigureStep(value)); }
+
+// A pole radius keeps four digits of its distance to the unit circle, so that a stable
+// 0.99996 does not show as 1.
+double TuneRadiusStep(double radius) {
+  const double step = ZelFigureStep(radius), margin = ZelFigureStep(1.0 - radius);
+  return margin > 0.0 ? std::min(step, margin) : step;
+}
+
+// Every pole at the step of the largest radius.
+std::string TunePoles(const std::vector<std::complex<double>>& poles, double radius) {
+  const double step = TuneRadiusStep(radius);
+  std::string text;
+  for (const auto& p : poles) {
+    // A conjugate pair is shown once.
+    if (p.imag() < 0.0) continue;
+    if (!text.empty()) text += ", ";
+    text += TuneFigureAt(p.real(), step);
+    // A pair whose imaginary parts round to 0 is a double pole on the real axis.
+    if (p.imag() >= step / 2.0) text += " +/- " + TuneFigureAt(p.imag(), step) + "j";
+  }
+  return text;
+}
+
+// One step of a setup value, four significant digits where the drive's is not known.
+double TuneStepOf(CZel_Setup& setup, const std::string& name, double value) {
+  CZel_Parameter* p = setup.FindParameter(name.c_str());
+  const double step = p ? DisplayStep(setup, *p) : 0.0;
+  return step > 0.0 ? step : ZelFigureStep(value);
+}
+
 void AppendWarnings(std::string& out, const std::vector<std::string>& warnings,
                     const char* indent) {
   for (const std::string& w : warnings) out += std::string(indent) + "warning: " + w + "\n";
@@ -44,10 +85,12 @@ std::string Optional(const char* format, const std::optional<double>& v, const c
 
 std::string Loop(const char* label, const std::optional<ClosedLoopSummary>& s) {
   if (!s) return {};
-  std::string text = Format("  %s: largest pole radius %.6g", label, s->pole_radius);
-  text += s->bandwidth_rad_s ? Format(", -3 dB at %.6g rad/s", *s->bandwidth_rad_s)
+  std::string text = Format("  %s: largest pole radius %s", label,
+                            ZelFormatValue(s->pole_radius, TuneRadiusStep(s->pole_radius)).c_str());
+  text += s->bandwidth_rad_s ? ", -3 dB at " + TuneFigure(*s->bandwidth_rad_s) + " rad/s"
                              : std::string(", no -3 dB point below the Nyquist limit");
-  return text + "\n    " + MarginsText(*s) + "\n    poles " + Poles(s->poles) + "\n";
+  return text + "\n    " + MarginsText(*s) + "\n    poles " + TunePoles(s->poles, s->pole_radius) +
+         "\n";
 }
 
 }  // namespace
@@ -63,14 +106,22 @@ double Decibels(double gain) {
   return gain > 0.0 ? 20.0 * std::log10(gain) : -std::numeric_limits<double>::infinity();
 }
 
-std::string FormatTuneReport(const LoopTuneReport& r) {
-  std::string out = Format("%s loop: %s = %.6g rad/s, %s = %.6g, sampling period %.6g s\n",
-                           LoopName(r.loop), r.pass_band_name.c_str(), r.pass_band_rad_s,
-                           r.damping_name.c_str(), r.damping, r.sampling_period_s);
+std::string FormatTuneReport(const LoopTuneReport& r, CZel_Setup& setup) {
+  const auto shown = [&setup](const std::string& name, double value) {
+    return ZelFormatValue(value, TuneStepOf(setup, name, value));
+  };
+  std::string out = Format("%s loop: %s = %s rad/s, %s = %s, sampling period %s s\n",
+                           LoopName(r.loop), r.pass_band_name.c_str(),
+                           shown(r.pass_band_name, r.pass_band_rad_s).c_str(),
+                           r.damping_name.c_str(), shown(r.damping_name, r.damping).c_str(),
+                           TuneFigure(r.sampling_period_s).c_str());
   out += Format("  %-10s %-14s %-14s %s\n", "gain", "designed", "stored", "chip pair");
   for (const TunedGain& g : r.gains) {
-    out += Format("  %-10s %-14.8g %-14.8g %s %.10g, %s %.10g\n", g.name.c_str(), g.designed,
-                  g.stored, g.mantissa.c_str(), g.mantissa_value, g.shift.c_str(), g.shift_value);
+    // Both at one count of the chip pair that stores the gain.
+    const double step = TuneStepOf(setup, g.name, g.stored);
+    out += Format("  %-10s %-14s %-14s %s %.10g, %s %.10g\n", g.name.c_str(),
+                  ZelFormatValue(g.designed, step).c_str(), ZelFormatValue(g.stored, step).c_str(),
+                  g.mantissa.c_str(), g.mantissa_value, g.shift.c_str(), g.shift_value);
   }
   out += Loop("closed loop with the stored gains", r.stored_loop);
   if (r.inertia_spread) out += "    " + InertiaSpreadText(*r.inertia_spread) + "\n";

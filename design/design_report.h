@@ -8,7 +8,9 @@
 
 namespace dcservo {
 
-std::string FormatTuneReport(const LoopTuneReport& report);
+// Each figure at the resolution the drive holds it (a gain at one count of its chip pair), or
+// at four significant digits where the setup knows none.
+std::string FormatTuneReport(const LoopTuneReport& report, CZel_Setup& setup);
 // The slots and counts as the drive reads them, then each enabled filter.
 std::string FormatBiquadReport(const BiquadReport& report);
 

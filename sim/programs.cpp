@@ -47,7 +47,7 @@ void TestProgram::Start(ProgramContext& drive) {
 
 void TestProgram::SlowTick(ProgramContext& drive) {
   if (stop_requested_) {
-    End(drive);
+    if (OnStopping(drive)) End(drive);
     return;
   }
   OnSlow(drive);
@@ -96,6 +96,12 @@ bool Profile::Next(i64& increment_q16) {
   --left_;
   increment_q16 = slope_q16_[segment_];
   return true;
+}
+
+i64 Profile::SteepestIncrement() const {
+  i64 steepest = 0;
+  for (i64 slope : slope_q16_) steepest = std::max(steepest, std::abs(slope));
+  return steepest;
 }
 
 i64 Profile::TotalSamples() const {
@@ -215,6 +221,7 @@ class ProfileTest : public TestProgram {
     if (!Power(drive)) return;
     drive.FitLogToSlowSamples(profile_.TotalSamples());
     previous_ = 0;
+    stopped_samples_ = 0;
     Ref(program::test_flag) = 1.0;
     Ref(program::STARTED) = 1.0;
   }
@@ -248,9 +255,32 @@ class ProfileTest : public TestProgram {
     }
   }
 
+  // Stop ends the run as its profile does: the speed reference ramps down at the profile's
+  // steepest slope (a position reference stands still where it is), then the closing hold
+  // lets the loops bring the shaft to rest before the axis goes off.
+  bool OnStopping(ProgramContext& drive) override {
+    Firmware& loops = drive.Loops();
+    if (kind_ == Kind::Speed) {
+      i64 step = std::max<i64>(profile_.SteepestIncrement(), 1);
+      if (loops.Settings().sensors == Sensors::TachoAndLoadEncoder)
+        step *= loops.Settings().tacho_per_encoder;
+      const i64 speed = loops.speed_command_q16;
+      const i64 change = std::clamp(-speed, -step, step);
+      loops.speed_command_q16 += change;
+      loops.trajectory_accel_q16 = change;
+      if (loops.speed_command_q16 != 0) return false;
+    } else {
+      loops.trajectory_speed_q16 = 0;
+      loops.trajectory_accel_q16 = -previous_;
+      previous_ = 0;
+    }
+    return ++stopped_samples_ > profile_.ClosingSamples();
+  }
+
   Kind kind_;
   Profile profile_;
   i64 previous_ = 0;
+  i64 stopped_samples_ = 0;
 };
 
 // ---- Total_Inertia_Identification_Test ------------------------------------------------------

@@ -66,6 +66,9 @@ class TestProgram {
   virtual void OnStart(ProgramContext& drive) = 0;
   virtual void OnSlow(ProgramContext& drive) = 0;
   virtual void OnFast(ProgramContext&) {}
+  // One slow sample after Stop; true once the program may switch the axis off. A program
+  // that turns the shaft brings it to rest first, so that the next run starts on a still one.
+  virtual bool OnStopping(ProgramContext&) { return true; }
 
   double& Ref(std::string_view name);
   void End(ProgramContext& drive);
@@ -95,6 +98,9 @@ class Profile {
   // The increment of the next sample; false once every segment has run.
   bool Next(i64& increment_q16);
   i64 TotalSamples() const;
+  // The largest per-sample increment of any segment; the closing segment's samples.
+  i64 SteepestIncrement() const;
+  i64 ClosingSamples() const { return count_[5]; }
 
  private:
   i64 count_[6] = {};

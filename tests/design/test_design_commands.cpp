@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "tests/app/cli_runner.h"
 
@@ -50,7 +51,7 @@ TEST(TuneCommand, TextReportMarginsAndUsage) {
     int exit_code;
     const char* said;  // in stdout for 0, stderr otherwise
   } cases[] = {
-      {"tune current", 0, "Kp_C_scl   0.58388573     0.58388012     KPI 19132, SFTKPI 0"},
+      {"tune current", 0, "Kp_C_scl   0.5839         0.58388        KPI 19132, SFTKPI 0"},
       {"tune position", 0, "warning: the fixed-point encoding stores Ki_P_scl"},
       {"tune current --set PB_C=20000 --force", 0, "not usable: the loop is unstable"},
       {"tune speed --json", 0, "\"phase_margin_deg\""},
@@ -68,6 +69,34 @@ TEST(TuneCommand, TextReportMarginsAndUsage) {
     const std::string& text = c.exit_code == 0 ? r.out : r.err;
     EXPECT_NE(text.find(c.said), std::string::npos) << text;
     EXPECT_EQ(std::filesystem::exists(out), c.exit_code == 0);
+  }
+}
+
+// Figures at the resolution they have: a gain and its pass band at one count of the chip
+// pair, the model's figures at four significant digits, a pole list at the step of its
+// largest radius (the poles near 0 were written as 2.19295e-13).
+TEST(TuneCommand, TheTextReportShowsFiguresAtTheirResolution) {
+  const struct {
+    const char* args;
+    std::vector<const char*> said;
+  } cases[] = {
+      {"tune current",
+       {"Ki_C_scl   0.0417         0.04172        KII 1367",
+        "largest pole radius 0.92191, -3 dB at 3729 rad/s",
+        "\n    poles 0.08426, 0.86151, 0.92191, 0, 0\n"}},
+      {"tune speed --apply-proposal",
+       {"PB_S = 85.053 rad/s", "-3 dB at 378.4 rad/s",
+        "poles 0.23975, 0.43152, 0.88621 +/- 0.11528j, 0.81667, 0.9705, -0.00106, -0.00039, 0, "
+        "0, 0\n"}},
+      {"tune position", {"0.98807 +/- 0.00247j"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const auto r = RunDcservo(c.args);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    for (const char* said : c.said) EXPECT_NE(r.out.find(said), std::string::npos) << r.out;
+    const std::string poles = r.out.substr(r.out.find("poles "));
+    EXPECT_EQ(poles.substr(0, poles.find('\n')).find('e', 6), std::string::npos) << poles;
   }
 }
 

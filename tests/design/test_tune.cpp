@@ -86,7 +86,7 @@ TEST(Tune, ReportsWhatTheEncodingAndTheSamplingDoToTheGains) {
     dcservo::TuneController(*s, c.loop, &report);
     const std::string warnings = AllWarnings(report);
     EXPECT_NE(warnings.find(c.expected), std::string::npos) << warnings;
-    EXPECT_NE(dcservo::FormatTuneReport(report).find(c.expected), std::string::npos);
+    EXPECT_NE(dcservo::FormatTuneReport(report, *s).find(c.expected), std::string::npos);
   }
 }
 

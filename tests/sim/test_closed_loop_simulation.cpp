@@ -155,6 +155,32 @@ TEST(PositionSimulation, ARunStartsFreshAfterAFailedOne) {
   EXPECT_NEAR(run.Mean(2, 0.5, 0.7), run.Mean(1, 0.5, 0.7), 5 * count);
 }
 
+// Stop during a repeating run ends it as the profile's end does: the shaft comes to rest
+// before the axis goes off (it coasted on at full speed, and the next run started on it).
+TEST(StopSimulation, ARepeatingRunStoppedAtSpeedLeavesTheShaftAtRest) {
+  struct Case {
+    const char* program;
+    bool position, over_speed;
+    double stop_at;  // s, while the load moves fastest in the first cycle
+  };
+  const Case cases[] = {{"Speed_Controller_Tuning_Test", false, false, 0.4},
+                        {"Position_Controller_Tuning_Test_with_SpdCtrl", true, true, 0.15}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.program);
+    SimRun run;
+    const Inputs inputs = c.position ? PositionInputs(run, c.over_speed) : SpeedInputs(run);
+    ASSERT_NO_FATAL_FAILURE(run.Start(c.program, simtest::Join(inputs, {{"MultiC", 1}})));
+    while (run.drive->Now() < c.stop_at) run.Advance(0.02);
+    ASSERT_TRUE(run.drive->ProgramRunning());
+    const double moving = std::abs(run.Live("Load_Speed"));
+    run.drive->StopProgram();
+    ASSERT_TRUE(run.WaitForEnd(c.stop_at + 3.0));
+    EXPECT_EQ(run.drive->Mer(), 0u);
+    EXPECT_GT(moving, 5.0);
+    EXPECT_LE(std::abs(run.Live("Load_Speed")), 1.0) << "was " << moving;
+  }
+}
+
 // Speed-loop gains at the pass band for a loop sampled every Ts that counts speed in MSS.
 void TuneSpeedLoop(SimRun& run, double Ts, double MSS) {
   const double w = run.Base("PB_S"), J = run.Base("Jt"), K = run.Base("K");

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <numbers>
 #include <sstream>
 
 #include "sim/simulated_drive.h"
@@ -134,8 +136,18 @@ TEST(DriveCommand, ReadGivesLiveVariablesInBaseOrInternalUnits) {
   ASSERT_EQ(std::sscanf(base.out.c_str(), "APOS=%lf %15s", &apos, unit), 2) << base.out;
   EXPECT_NEAR(apos, 6.2832, 0.01);
   EXPECT_STREQ(unit, "rad") << "each value says its unit";
-  // At the drive's resolution (2000 counts a turn), and a converter's counts without a unit.
-  EXPECT_THAT(base.out, ::testing::MatchesRegex("APOS=6\\.28[0-9] rad\nAD5=[0-9]+\n"));
+  // At the drive's resolution (2000 counts a turn) and in the counts the encoder test reads,
+  // a converter's counts without a unit, a speed without counts.
+  EXPECT_THAT(base.out,
+              ::testing::MatchesRegex("APOS=6\\.28[0-9] rad \\(200[0-9] counts\\)\nAD5=[0-9]+\n"));
+  const auto turning = RunDcservo("drive read APOS ASPD --fault turn=6.2832 --at 0.1");
+  ASSERT_EQ(turning.exit_code, 0) << turning.err;
+  EXPECT_THAT(turning.out, ::testing::MatchesRegex(
+                               "APOS=-?[0-9.]+ rad \\(-?[0-9]+ counts\\)\nASPD=-?[0-9.]+ rad/s\n"));
+  // The two agree: 2000 counts a turn.
+  double counts = 0;
+  ASSERT_EQ(std::sscanf(turning.out.c_str(), "APOS=%lf rad (%lf", &apos, &counts), 2);
+  EXPECT_NEAR(apos, counts * 2 * std::numbers::pi / 2000, 0.002);
 }
 
 }  // namespace
