@@ -1,6 +1,7 @@
 #include "design/notch_placement.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "host/zel_errors.h"
 
@@ -15,8 +16,12 @@ std::optional<MeasuredNotchMargins> NotchOnMeasuredLoop(std::span<const BodePoin
   m.before = MarginsOfCurve(open_loop);
   m.with_notch = MarginsOfCurve(WithFilter(open_loop, *stored, sampling_period_s));
   const CurveMargins& w = m.with_notch;
-  m.kept = (!w.phase_margin_deg || *w.phase_margin_deg >= kPhaseMarginWarn_deg) &&
+  m.kept = w.phase_margin_deg && *w.phase_margin_deg >= kPhaseMarginWarn_deg &&
            (!w.gain_margin_db || *w.gain_margin_db >= kGainMarginWarn_dB);
+  if (!open_loop.empty()) {
+    m.from_hz = open_loop.front().frequency_hz;
+    m.to_hz = open_loop.back().frequency_hz;
+  }
   return m;
 }
 
@@ -28,8 +33,21 @@ std::string DescribeMeasuredMargins(const CurveMargins& m) {
          whole(m.gain_margin_db) + " dB";
 }
 
+namespace {
+// A band's edge as the user asked for it (10, 1000, 12.5).
+std::string BandEdgeText(double hz) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", hz);
+  return text;
+}
+}  // namespace
+
 std::string MeasuredNotchRefusal(const MeasuredNotchMargins& m) {
   if (m.kept) return "";
+  if (!m.with_notch.phase_margin_deg)
+    return "with the notch the measured open loop does not cross 0 dB between " +
+           BandEdgeText(m.from_hz) + " and " + BandEdgeText(m.to_hz) +
+           " Hz, so its phase margin cannot be judged: measure a wider band";
   return "with the notch the measured open loop keeps too little margin: " +
          DescribeMeasuredMargins(m.with_notch);
 }

@@ -19,7 +19,10 @@ namespace dcservo {
 // with it, and whether those with it stay at or above the warning limits.
 struct MeasuredNotchMargins {
   CurveMargins before, with_notch;
+  // Kept only where the measurement shows it: a loop that does not cross 0 dB within the
+  // measured band has a phase margin nobody has seen.
   bool kept = false;
+  double from_hz = 0.0, to_hz = 0.0;  // the band measured
 };
 // Nothing when the notch's coefficients cannot be stored at the loop's rate.
 std::optional<MeasuredNotchMargins> NotchOnMeasuredLoop(std::span<const BodePoint> open_loop,

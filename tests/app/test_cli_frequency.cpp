@@ -125,22 +125,38 @@ TEST(FrequencyTestCommand, TuneFromTheMeasurementPlacesTheNotchAndJudgesTheMeasu
   EXPECT_TRUE(margins["kept"].get<bool>());
 }
 
-// A load four times the setup's inertia, coupled at 120 Hz: the notch keeps the model's
-// margins but not the measured loop's, so it is not applied and nothing is saved.
+// A load coupled at 120 Hz that the setup's inertia does not know of. Four times the inertia:
+// the notch keeps the model's margins but not the measured loop's. Seven times: the measured
+// loop does not cross 0 dB in the band at all, so its margins are unknown, not kept. Either
+// way the notch is not applied and nothing is saved.
 TEST(FrequencyTestCommand, ANotchTheMeasuredLoopCannotAffordIsNotApplied) {
   TempDir dir;
+  struct Case {
+    const char* inertia;
+    const char* err;
+  };
+  const Case cases[] = {
+      {"1.8e-4",
+       "dcservo: with the notch the measured open loop keeps too little margin: phase margin 42 "
+       "deg, gain margin 32 dB\n  nothing was saved (--force applies it)\n"},
+      {"3.15e-4",
+       "dcservo: with the notch the measured open loop does not cross 0 dB between 10 and 1000 "
+       "Hz, so its phase margin cannot be judged: measure a wider band\n  nothing was saved "
+       "(--force applies it)\n"},
+  };
   const std::string measured = dir.File("measured.json"), out = dir.File("never.json");
-  const auto run = ExpectRun({"test frequency --from 10 --to 1000 --points 40 --amplitude 3 "
-                              "--fault inertia=1.8e-4 --fault resonance=120 "
-                              "--fault resonance_damping=0.01 --json",
-                              0, ""});
-  WriteFile(measured, run.out);
-  ExpectRun({"tune speed --from-measurement " + ShellQuote(measured) + " --apply-notch --out " +
-                 ShellQuote(out),
-             1,
-             "dcservo: with the notch the measured open loop keeps too little margin: phase "
-             "margin 42 deg, gain margin 32 dB\n  nothing was saved (--force applies it)\n"},
-            {out});
+  for (const Case& c : cases) {
+    const auto run = ExpectRun({std::string("test frequency --from 10 --to 1000 --points 40 "
+                                            "--amplitude 3 --fault inertia=") +
+                                    c.inertia +
+                                    " --fault resonance=120 --fault resonance_damping=0.01 --json",
+                                0, ""});
+    WriteFile(measured, run.out);
+    ExpectRun({"tune speed --from-measurement " + ShellQuote(measured) + " --apply-notch --out " +
+                   ShellQuote(out),
+               1, c.err},
+              {out});
+  }
 }
 
 TEST(FrequencyTestCommand, AMeasurementFileThatIsNoneIsRefusedWithItsPlace) {
