@@ -83,23 +83,28 @@ ScopeTriggerSettings SpeedScopeTrigger(CZel_Setup& setup, bool multi_cycle) {
                    v >= 0.0 ? 1 : 0);
 }
 
-ScopeTriggerSettings PositionScopeTrigger(CZel_Setup& setup, bool multi_cycle) {
+ScopeTriggerSettings PositionScopeTrigger(CZel_Setup& setup, bool multi_cycle,
+                                          double start_position) {
   const double p = Quiet(setup, param::TestPosition);
-  double level = 0.95 * p;
+  double share = 0.95;
   int slope = p >= 0.0 ? 1 : 0;
   if (!HasReferenceType(setup)) {
     slope = 1;
   } else {
     switch (ProfileReferenceType(setup, kPositionProfileNames)) {
       case ReferenceType::Negative:
-        level = -0.95 * p;
+        share = -0.95;
         slope = p < 0.0 ? 1 : 0;
         break;
-      case ReferenceType::Bidirectional: level = 0.9 * p; break;
+      case ReferenceType::Bidirectional: share = 0.9; break;
       case ReferenceType::Positive: break;
     }
   }
-  return TriggerOn(setup, kPositionProfileNames, multi_cycle, var::Target_Position, level, slope);
+  // The drive's program moves its reference from where the load stands when it starts: a
+  // level at a share of the final value alone was never crossed by a run that started away
+  // from zero (after a stopped repeating run, or a turned shaft), and nothing was measured.
+  return TriggerOn(setup, kPositionProfileNames, multi_cycle, var::Target_Position,
+                   start_position + share * p, slope);
 }
 
 int ApplyScopeTrigger(CZel_ScopeLogger& scope, const ScopeTriggerSettings& s) {

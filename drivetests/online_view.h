@@ -33,7 +33,9 @@ struct ScopeTriggerSettings {
 double ScopeWindow(CZel_Setup& setup, const ProfileNames& names);
 
 ScopeTriggerSettings SpeedScopeTrigger(CZel_Setup& setup, bool multi_cycle);
-ScopeTriggerSettings PositionScopeTrigger(CZel_Setup& setup, bool multi_cycle);
+// `start_position`: where the load stands as the run starts, base units.
+ScopeTriggerSettings PositionScopeTrigger(CZel_Setup& setup, bool multi_cycle,
+                                          double start_position);
 int ApplyScopeTrigger(CZel_ScopeLogger& scope, const ScopeTriggerSettings& settings);
 
 // Which channels a setting touches.

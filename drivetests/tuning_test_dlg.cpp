@@ -535,7 +535,17 @@ void CTestPositionTuning::SetChannelScales(ScopeChannels which) {
 }
 
 ScopeTriggerSettings CTestPositionTuning::TriggerSettings() const {
-  return PositionScopeTrigger(m_Setup, QuietInt(param::MultiCycleP) == 1);
+  return PositionScopeTrigger(m_Setup, QuietInt(param::MultiCycleP) == 1, LoadPositionNow());
+}
+
+// Read as the trigger is set: a run sets it last before its program starts. Without the
+// variable, or when the read fails (a lost link fails the run's start anyway), the last
+// value known.
+double CTestPositionTuning::LoadPositionNow() const {
+  CZel_Variable* load = m_Setup.FindVariable(var::Load_Position, 0);
+  if (!load) return 0.0;
+  load->ReadFromChip();
+  return load->GetValueInBaseUnit();
 }
 
 namespace {

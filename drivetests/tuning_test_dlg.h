@@ -101,6 +101,10 @@ class CTestPositionTuning : public CTuningTestDlg {
   void RefreshOwnState() override;
   void SetChannelScales(ScopeChannels which) override;
   ScopeTriggerSettings TriggerSettings() const override;
+
+ private:
+  // Where the load stands, base units: the program's reference moves from there.
+  double LoadPositionNow() const;
 };
 
 }  // namespace dcservo

@@ -653,8 +653,16 @@ bool CZel_ModbusLink::StartStream(const ZelStreamRequest& request) {
   r[kStreamPointsPerFrame - kStreamChannels] =
       static_cast<std::uint16_t>(std::clamp(request.points_per_frame, 1, fits));
   pending_ = 0;
-  return Write(kStreamChannels, r, kStreamRequestRegisters, "stream request") &&
-         Command(kStartStream, "start stream");
+  if (!Write(kStreamChannels, r, kStreamRequestRegisters, "stream request") ||
+      !Command(kStartStream, "start stream"))
+    return false;
+  // The drive's message indices go on from its earlier streams, other connections' too: an
+  // acknowledgement of an index from before dropped every new frame unread, and a second
+  // on-line run on the same drive measured nothing.
+  std::uint16_t head = 0;
+  if (!Read(kMailboxIndex, 1, &head, "message index")) return false;
+  next_message_ = head;
+  return true;
 }
 
 void CZel_ModbusLink::StopStream() { Command(kStopStream, "stop stream"); }

@@ -217,37 +217,31 @@ TEST_F(SpeedTuning, TheTriggerFollowsTheReferenceTypeAndSign) {
     bool multi;
     int mode, slope;
     double level_share;
+    double start;  // where a position run starts; its level is a share of the move from there
   };
   const Case cases[] = {
-      {"speed rising", true, 100, 0, false, 4, 1, 1.0},
-      {"speed falling", true, -100, 0, true, 2, 0, 1.0},
-      {"position positive", false, 50, 0, false, 4, 1, 0.95},
-      {"position negative, below 0", false, -50, 1, false, 4, 1, -0.95},
-      {"position negative, above 0", false, 50, 1, false, 4, 0, -0.95},
-      {"position both ways", false, 50, 2, true, 2, 1, 0.9},
+      {"speed rising", true, 100, 0, false, 4, 1, 1.0, 0},
+      {"speed falling", true, -100, 0, true, 2, 0, 1.0, 0},
+      {"position positive", false, 50, 0, false, 4, 1, 0.95, 0},
+      {"position positive, from below 0", false, 50, 0, false, 4, 1, 0.95, -300},
+      {"position negative, below 0", false, -50, 1, false, 4, 1, -0.95, 0},
+      {"position negative, above 0", false, 50, 1, false, 4, 0, -0.95, 0},
+      {"position negative, from above 0", false, 50, 1, true, 2, 0, -0.95, 300},
+      {"position both ways", false, 50, 2, true, 2, 1, 0.9, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const char* final_name = c.speed ? "TestSpeed" : "TestPosition";
     Set(final_name, c.final_value);
     Set(c.speed ? "SpeedTestReferenceType" : "PositionTestReferenceType", c.type);
-    const ScopeTriggerSettings s =
-        c.speed ? SpeedScopeTrigger(*setup_, c.multi) : PositionScopeTrigger(*setup_, c.multi);
+    const ScopeTriggerSettings s = c.speed ? SpeedScopeTrigger(*setup_, c.multi)
+                                           : PositionScopeTrigger(*setup_, c.multi, c.start);
     EXPECT_EQ(s.mode, c.mode);
     EXPECT_EQ(s.slope, c.slope);
-    EXPECT_NEAR(s.level, c.level_share * setup_->GetParameterValueInBaseUnit(final_name), 1e-9);
+    EXPECT_NEAR(s.level,
+                c.start + c.level_share * setup_->GetParameterValueInBaseUnit(final_name), 1e-9);
     EXPECT_EQ(s.variable, c.speed ? "Speed_Reference" : "Target_Position");
   }
-  // The window: the whole cycle with its closing hold, single or repeating (a window that
-  // stopped after the motion's tail cut a single run short and left the hold between cycles
-  // undrawn); both ramps twice over for the bidirectional profile.
-  Set("TaPS", 0.1), Set("TPS", 0.5), Set("TaNS", 0.2), Set("TNS", 0.4);
-  Set("SpeedTestReferenceType", 0);
-  EXPECT_NEAR(SpeedScopeTrigger(*setup_, false).window_s, 0.1 + 0.5 + 0.2 + 0.4, 1e-12);
-  EXPECT_NEAR(SpeedScopeTrigger(*setup_, false).pre_percent, 9.0, 1e-9);
-  EXPECT_NEAR(SpeedScopeTrigger(*setup_, true).window_s, 0.1 + 0.5 + 0.2 + 0.4, 1e-12);
-  Set("SpeedTestReferenceType", 2);
-  EXPECT_NEAR(SpeedScopeTrigger(*setup_, false).window_s, 0.2 + 0.5 + 0.4 + 0.4, 1e-12);
 }
 
 TEST_F(SpeedTuning, ANegativeFinalSpeedMovesTheSpeedChannelsDownFourSteps) {
@@ -519,17 +513,26 @@ TYPED_TEST(OnlineScope, EverySweepShowsTheWholeCycleAndNothingThatWasNotRecorded
   struct Case {
     bool multi;
     std::array<double, 4> times;  // none: the bundled profile
+    double turned_rad;            // a hand turned the shaft before the run
   };
-  // A speed run also starts straight after a stopped repeating one, on the shaft it left.
-  std::vector<Case> cases = {{false, {}}, {true, {}}};
+  // Runs also start where the one before left the shaft: after a stopped repeating one, and
+  // after a hand turned it several turns away from zero, where a position run's reference
+  // moves from, not from zero.
+  std::vector<Case> cases = {{false, {}, 0.0}, {true, {}, 0.0}, {false, {}, 0.0},
+                             {true, {}, -40.0}, {false, {}, 75.0}};
   if (Kind::coarse_stream[3] > 0.0) {
-    cases.push_back({false, Kind::coarse_stream});
-    cases.push_back({true, Kind::coarse_stream});
+    cases.push_back({false, Kind::coarse_stream, 0.0});
+    cases.push_back({true, Kind::coarse_stream, 0.0});
   }
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << (c.multi ? "repeating, " : "single, ") << c.times[3]);
+    SCOPED_TRACE(::testing::Message() << (c.multi ? "repeating, " : "single, ") << c.times[3]
+                                      << ", turned " << c.turned_rad);
     this->dlg_.reset();
     if (c.times[3] > 0.0) this->SetTimes(c.times);
+    if (c.turned_rad != 0.0) {
+      this->Fault("turn", c.turned_rad);
+      this->drive_->RunFor(1.0);
+    }
     const ScopeSeen seen = this->Watch(c.multi);
     EXPECT_EQ(this->dlg_->m_nTestResult, 1) << this->dlg_->m_strError;
     const double cycle_ms = this->CycleMs();
