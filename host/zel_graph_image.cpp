@@ -13,6 +13,8 @@
 #include <utility>
 #include <variant>
 
+#include <png.h>
+
 #include "host/zel_dialog.h"
 #include "host/zel_file.h"
 #include "host/zel_font.h"
@@ -388,141 +390,43 @@ bool Draw(Raster& r, const Label& label, std::string& why) {
   return true;
 }
 
-std::uint32_t Crc32(const std::string& bytes) {
-  static const auto table = [] {
-    std::array<std::uint32_t, 256> t{};
-    for (std::uint32_t n = 0; n < 256; ++n) {
-      std::uint32_t c = n;
-      for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[n] = c;
-    }
-    return t;
-  }();
-  std::uint32_t c = 0xFFFFFFFFu;
-  for (unsigned char b : bytes) c = table[(c ^ b) & 0xFF] ^ (c >> 8);
-  return c ^ 0xFFFFFFFFu;
+// The picture as a PNG file's bytes, encoded by libpng. Empty when libpng refuses.
+void AppendPngBytes(png_structp png, png_bytep data, png_size_t length) {
+  static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data),
+                                                          length);
 }
-
-void PutU32(std::string& out, std::uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((v >> shift) & 0xFF);
-}
-
-void Chunk(std::string& png, const char* type, const std::string& data) {
-  PutU32(png, static_cast<std::uint32_t>(data.size()));
-  const std::string body = std::string(type, 4) + data;
-  png += body;
-  PutU32(png, Crc32(body));
-}
-
-// Deflate with the fixed Huffman code. Plots are mostly runs of one colour and rows like the
-// row above, so matches at one pixel's and at one row's distance are all it looks for.
-class Deflater {
- public:
-  std::string Compress(const std::vector<std::uint8_t>& data, std::size_t pixel, std::size_t stride) {
-    Bits(1, 1);  // last block
-    Bits(1, 2);  // fixed code
-    std::size_t i = 0;
-    while (i < data.size()) {
-      std::size_t best = 0, dist = 0;
-      for (std::size_t d : {pixel, stride}) {
-        if (d == 0 || i < d) continue;
-        std::size_t n = 0;
-        while (n < 258 && i + n < data.size() && data[i + n] == data[i + n - d]) ++n;
-        if (n > best) {
-          best = n;
-          dist = d;
-        }
-      }
-      if (best >= 3) {
-        Match(best, dist);
-        i += best;
-      } else {
-        Symbol(data[i++]);
-      }
-    }
-    Symbol(256);
-    if (nbits_) out_ += static_cast<char>(acc_);
-    return out_;
-  }
-
- private:
-  void Bits(std::uint32_t value, int count) {
-    for (int k = 0; k < count; ++k) {
-      acc_ |= ((value >> k) & 1u) << nbits_;
-      if (++nbits_ == 8) {
-        out_ += static_cast<char>(acc_);
-        acc_ = 0;
-        nbits_ = 0;
-      }
-    }
-  }
-  void Code(std::uint32_t code, int length) {  // Huffman codes go most significant bit first
-    for (int k = length - 1; k >= 0; --k) Bits((code >> k) & 1u, 1);
-  }
-  void Symbol(int v) {
-    if (v < 144) Code(0x30u + static_cast<std::uint32_t>(v), 8);
-    else if (v < 256) Code(0x190u + static_cast<std::uint32_t>(v - 144), 9);
-    else if (v < 280) Code(static_cast<std::uint32_t>(v - 256), 7);
-    else Code(0xC0u + static_cast<std::uint32_t>(v - 280), 8);
-  }
-  void Match(std::size_t length, std::size_t distance) {
-    static constexpr int kLenBase[] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                       31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-    static constexpr int kLenExtra[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                        2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-    static constexpr int kDistBase[] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,
-                                        33,   49,   65,   97,   129,  193,   257,   385,   513,   769,
-                                        1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-    static constexpr int kDistExtra[] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                         6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-    const int len = static_cast<int>(length), dist = static_cast<int>(distance);
-    int lc = 28;
-    while (kLenBase[lc] > len) --lc;
-    Symbol(257 + lc);
-    Bits(static_cast<std::uint32_t>(len - kLenBase[lc]), kLenExtra[lc]);
-    int dc = 29;
-    while (kDistBase[dc] > dist) --dc;
-    Code(static_cast<std::uint32_t>(dc), 5);
-    Bits(static_cast<std::uint32_t>(dist - kDistBase[dc]), kDistExtra[dc]);
-  }
-
-  std::string out_;
-  std::uint32_t acc_ = 0;
-  int nbits_ = 0;
-};
+void FlushNothing(png_structp) {}
 
 std::string Raster::Png() const {
-  constexpr std::size_t kPixel = 3;  // RGB
-  const std::size_t stride = static_cast<std::size_t>(w_) * kPixel + 1;
-  std::vector<std::uint8_t> rows;
-  rows.reserve(stride * static_cast<std::size_t>(h_));
-  for (int y = 0; y < h_; ++y) {
-    rows.push_back(0);  // filter: none
-    for (int x = 0; x < w_; ++x) {
-      const std::uint32_t rgb = pixels_[static_cast<std::size_t>(y * w_ + x)];
-      rows.push_back(static_cast<std::uint8_t>(rgb >> 16));
-      rows.push_back(static_cast<std::uint8_t>(rgb >> 8));
-      rows.push_back(static_cast<std::uint8_t>(rgb));
-    }
+  std::vector<png_byte> rows(static_cast<std::size_t>(w_) * static_cast<std::size_t>(h_) * 3);
+  for (std::size_t i = 0; i < pixels_.size(); ++i) {
+    rows[3 * i] = static_cast<png_byte>(pixels_[i] >> 16);
+    rows[3 * i + 1] = static_cast<png_byte>(pixels_[i] >> 8);
+    rows[3 * i + 2] = static_cast<png_byte>(pixels_[i]);
   }
-  std::uint32_t a = 1, b = 0;
-  for (std::uint8_t v : rows) {
-    a = (a + v) % 65521;
-    b = (b + a) % 65521;
+  std::vector<png_bytep> row_pointers(static_cast<std::size_t>(h_));
+  for (int y = 0; y < h_; ++y)
+    row_pointers[static_cast<std::size_t>(y)] = rows.data() + static_cast<std::size_t>(y) * w_ * 3;
+  std::string bytes;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (!info) {
+    png_destroy_write_struct(&png, nullptr);
+    return {};
   }
-  std::string zlib = "\x78\x01";
-  zlib += Deflater().Compress(rows, kPixel, stride);
-  PutU32(zlib, (b << 16) | a);
-
-  std::string png = "\x89PNG\r\n\x1a\n";
-  std::string ihdr;
-  PutU32(ihdr, static_cast<std::uint32_t>(w_));
-  PutU32(ihdr, static_cast<std::uint32_t>(h_));
-  ihdr += std::string("\x08\x02\x00\x00\x00", 5);  // 8-bit RGB, no interlace
-  Chunk(png, "IHDR", ihdr);
-  Chunk(png, "IDAT", zlib);
-  Chunk(png, "IEND", {});
-  return png;
+  // libpng reports its errors by a long jump; nothing here needs unwinding past this frame.
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    return {};
+  }
+  png_set_write_fn(png, &bytes, AppendPngBytes, FlushNothing);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(w_), static_cast<png_uint_32>(h_), 8,
+               PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  png_set_rows(png, info, row_pointers.data());
+  png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return bytes;
 }
 
 // "Current [A]" from the unit's kind in the unit table; empty when the table does not know it.
@@ -663,7 +567,7 @@ std::string ZelGraphPngBytes(const CGraphWindow& g, std::string& bytes) {
     }
   }
   bytes = r.Png();
-  return {};
+  return bytes.empty() ? "libpng could not encode the picture" : std::string();
 }
 
 std::string ZelWriteGraphCsv(const CGraphWindow& g, const std::string& path) {

@@ -8,8 +8,9 @@ packages=(build-essential cmake ninja-build pkg-config nlohmann-json3-dev libcli
           # Qt front end; Qt Charts needs the OpenGL module's CMake files, the off-screen
           # tests need a font to draw text with, and the dialogs' pictures are SVG.
           qt6-base-dev qt6-charts-dev libqt6opengl6-dev fonts-dejavu-core libqt6svg6
-          # The host draws the text of its PNG plots with FreeType and that font.
-          libfreetype-dev
+          # The host draws the text of its PNG plots with FreeType and that font, and encodes
+          # them with libpng.
+          libfreetype-dev libpng-dev
           # The sanitizer build and the fuzz targets: clang with its sanitizer and libFuzzer
           # run-time libraries.
           clang libclang-rt-14-dev
