@@ -1,7 +1,6 @@
 #include "design/notch_placement.h"
 
 #include <cmath>
-#include <cstdio>
 
 #include "host/zel_errors.h"
 
@@ -33,20 +32,11 @@ std::string DescribeMeasuredMargins(const CurveMargins& m) {
          whole(m.gain_margin_db) + " dB";
 }
 
-namespace {
-// A band's edge as the user asked for it (10, 1000, 12.5).
-std::string BandEdgeText(double hz) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", hz);
-  return text;
-}
-}  // namespace
-
 std::string MeasuredNotchRefusal(const MeasuredNotchMargins& m) {
   if (m.kept) return "";
   if (!m.with_notch.phase_margin_deg)
     return "with the notch the measured open loop does not cross 0 dB between " +
-           BandEdgeText(m.from_hz) + " and " + BandEdgeText(m.to_hz) +
+           NotchHzText(m.from_hz) + " and " + NotchHzText(m.to_hz) +
            " Hz, so its phase margin cannot be judged: measure a wider band";
   return "with the notch the measured open loop keeps too little margin: " +
          DescribeMeasuredMargins(m.with_notch);

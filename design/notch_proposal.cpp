@@ -25,16 +25,11 @@ bool AboveWarnings(const std::optional<LoopMargins>& margins) {
 
 }  // namespace
 
-namespace {
-
-// A frequency as a person typed it: no more than 15 digits, none of a double's noise.
 std::string NotchHzText(double hz) {
   char text[32];
   std::snprintf(text, sizeof text, "%.15g", hz);
   return text;
 }
-
-}  // namespace
 
 std::string NotchFrequencyRefusal(double frequency_hz, double ts) {
   const std::string given = "no notch at " + NotchHzText(frequency_hz) + " Hz: ";

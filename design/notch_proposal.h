@@ -28,6 +28,9 @@ inline constexpr double kNotchQs[] = {0.7, 1.0, 1.4, 2.0, 3.0};
 // when one can. A notch sits at a whole hertz, so the frequency rounded to one must be at
 // least 1 Hz and below the loop's Nyquist frequency. The frequency is named as given, NaN
 // and the boundaries alike: "no notch at 999.9 Hz: ...".
+// A frequency as a person typed it (10, 1000, 12.5): no more than 15 digits, none of a
+// double's noise.
+std::string NotchHzText(double hz);
 std::string NotchFrequencyRefusal(double frequency_hz, double ts);
 
 // The widest notch at `frequency_hz` whose speed loop keeps its margins above the warning
