@@ -117,6 +117,13 @@ void CTuningRunDlg::BeginTest() {
   live_display_ = false;
   ShowPhaseText();
   SetRunTools({Program(), &coff_, &graphs_.Logger(), &graphs_.LoggerGraph(), kTuningRunMask});
+  // A run stopped just before may still be bringing the shaft to rest: this run's profile,
+  // its trigger and its plots start from where the shaft comes to rest.
+  if (!CZel_Comm::LetRunningProgramEnd()) {
+    m_strError = CZel_Comm::GetLastErrorText();
+    TestFailed(1);
+    return;
+  }
   if (!WriteLimitInputs() || !WriteProfile()) return;
   m_bRunUntilStop = multi_ ? 1 : 0;
   if (!WriteInput(program::MultiC, multi_ ? 1.0 : 0.0) || !WriteClosingInputs()) return;

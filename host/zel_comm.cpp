@@ -54,6 +54,32 @@ int NoSuchProgramVariable(const CZel_CoffFormat* coff, std::string_view name,
   return 0;
 }
 
+// A stopped run brings the shaft to rest before its program ends (the closing hold). A new
+// program loaded before then cuts the hold short: the axis goes off on a turning shaft and the
+// new run starts on it. So a new run first lets the running one end, asked to stop if nobody
+// has, within a bound a program's closing hold never needs.
+constexpr double kStoppedProgramEnd_s = 5.0;
+constexpr double kStoppedProgramPoll_s = 0.01;
+
+bool LetRunningProgramEndOn(CZel_DriveLink& link) {
+  if (!link.ProgramRunning()) return true;
+  link.StopProgram();
+  const double until = link.Now() + kStoppedProgramEnd_s;
+  while (link.ProgramRunning() && !link.Lost() && link.Now() < until)
+    link.AdvanceTo(link.Now() + kStoppedProgramPoll_s);
+  if (link.Lost()) {
+    Fail(link.LastError());
+    return false;
+  }
+  if (!link.ProgramRunning()) return true;
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "the drive's running program did not end within %g s of being asked to stop, "
+                "so no other program was started: switch the drive off and on",
+                kStoppedProgramEnd_s);
+  Fail(text);
+  return false;
+}
 
 }  // namespace
 
@@ -197,11 +223,19 @@ int CZel_Comm::ExecuteCode(CZel_Setup* setup, std::string_view program, CZel_Cof
   } else if (!link->DescribeProgram(program, vars)) {
     return FromLink(false, *link);
   }
+  if (!LetRunningProgramEndOn(*link)) return 0;
   if (logger && !logger->Arm(*link)) return 0;
   const std::uint64_t run = link->StartProgram(program, vars);
   if (run == 0) return FromLink(false, *link);
   if (coff) coff->run_ = run;
   return 1;
+}
+
+int CZel_Comm::LetRunningProgramEnd() {
+  CZel_DriveLink* link = ConnectedLink();
+  if (!link) return 0;
+  Synchronize();
+  return LetRunningProgramEndOn(*link) ? 1 : 0;
 }
 
 int CZel_Comm::StopProgram() {

@@ -211,6 +211,11 @@ class CZel_Comm {
   static int ExecuteCode(CZel_Setup* setup, std::string_view program, CZel_CoffFormat* coff,
                          CZel_Logger* logger);
   static int StopProgram();
+  // Lets a program still running on the drive end, asked to stop if nobody has: a stopped run
+  // brings the shaft to rest in its closing hold, which a new program would cut short.
+  // ExecuteCode does it too; a caller that reads where the shaft stands before it starts a
+  // run calls it first.
+  static int LetRunningProgramEnd();
   static int SetUserVariableValue(CZel_CoffFormat* coff, std::string_view name, double value,
                                   std::string& error);
   static int GetUserVariableValue(CZel_CoffFormat* coff, std::string_view name, double& value,
