@@ -45,7 +45,7 @@ void QtDriveLinkPanel::Follow(bool try_now) {
   const bool answers = link && !link->Lost();
   if (answers) {
     connected_ = true;
-    state_->setText(QtText(address_ + ": connected"));
+    ShowState(address_ + ": connected");
     reconnect_button_->setEnabled(false);
     return;
   }
@@ -60,12 +60,19 @@ void QtDriveLinkPanel::Follow(bool try_now) {
     Follow();
     return;
   }
-  state_->setText(QtText(address_ + ": lost; trying again every " +
-                         std::to_string(kRetry_ms / 1000) + " s (" + refused + ")"));
+  ShowState(address_ + ": lost; trying again every " + std::to_string(kRetry_ms / 1000) +
+            " s (" + refused + ")");
+}
+
+// The window takes the height of its text: a shown window keeps its size when a wrapped label
+// grows, and the reason why the link is down was cut after its first line.
+void QtDriveLinkPanel::ShowState(const std::string& text) {
+  state_->setText(QtText(text));
+  adjustSize();
 }
 
 void QtDriveLinkPanel::ShowLost(const std::string& why) {
-  state_->setText(QtText(address_ + ": lost"));
+  ShowState(address_ + ": lost");
   // Not modal: the dialogs stay usable, and the run that was going on ends with the reason.
   auto* box = new QMessageBox(QMessageBox::Warning, "Drive link",
                               QtText("The drive at " + address_ + " stopped answering (" +

@@ -29,6 +29,7 @@ class QtDriveLinkPanel : public QWidget {
   static constexpr int kProbe_ms = 1000;
 
  private:
+  void ShowState(const std::string& text);
   void ShowLost(const std::string& why);
 
   std::string address_;

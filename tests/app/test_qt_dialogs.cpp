@@ -27,6 +27,7 @@
 
 #include "app/qt/qt_dialog_view.h"
 #include "app/qt/qt_graph_view.h"
+#include "app/qt/qt_link_panel.h"
 #include "app/qt/qt_report_pdf.h"
 #include "app/qt/qt_session.h"
 #include "app/qt/qt_sim_panel.h"
@@ -800,6 +801,49 @@ TEST_F(QtDialogs, TheDrivePanelAnswersWhileDialogsAreOpenAndShowsTheDrivesState)
     EXPECT_TRUE(blocked->isChecked());
     nested.EndDialog(kIdOk);
   }});
+}
+
+// The link's window: the drive's address and whether it answers, a notice the moment it stops
+// answering, the reason shown whole (a shown window kept its first size and cut the reason
+// after one line), and a new link as soon as the drive serves again.
+TEST_F(QtDialogs, TheLinkWindowSaysWhenTheDriveStopsAnsweringAndReconnects) {
+  const std::string address = "tcp://127.0.0.1:1502";
+  auto first = std::make_shared<testing_support::FakeDrive>();
+  CZel_CommSession comm(first);
+  std::string refusal = "connecting to 127.0.0.1:1502 (unit id 1): Connection refused";
+  std::shared_ptr<testing_support::FakeDrive> second;
+  QtDriveLinkPanel panel(address, [&]() -> std::string {
+    if (!refusal.empty()) return refusal;
+    second = std::make_shared<testing_support::FakeDrive>();
+    CZel_Comm::Attach(second);
+    return {};
+  });
+  panel.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+  EXPECT_EQ(panel.StateText().toStdString(), address + ": connected");
+
+  first->Lose("the link to the drive at " + address + " was lost: Connection reset by peer");
+  panel.Follow();
+  EXPECT_FALSE(panel.Connected());
+  auto* notice = [] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->objectName() == "link_lost" && w->isVisible()) return qobject_cast<QMessageBox*>(w);
+    return static_cast<QMessageBox*>(nullptr);
+  }();
+  ASSERT_NE(notice, nullptr);
+  EXPECT_THAT(notice->text().toStdString(), HasSubstr("Connection reset by peer"));
+  notice->close();
+  EXPECT_THAT(panel.StateText().toStdString(),
+              HasSubstr(": lost; trying again every 2 s (" + refusal + ")"));
+  const auto* state = panel.findChild<QLabel*>("link_state");
+  ASSERT_NE(state, nullptr);
+  EXPECT_GE(state->height(), state->heightForWidth(state->width())) << "the reason is cut";
+
+  refusal.clear();
+  panel.Follow(true);
+  EXPECT_TRUE(panel.Connected());
+  EXPECT_EQ(CZel_Comm::GetLink(), second.get());
+  EXPECT_EQ(panel.StateText().toStdString(), address + ": connected");
 }
 
 // Where a dialog opens: centred on the dialog below it, and moved as little as needed to lie

@@ -114,6 +114,12 @@ class FakeDrive : public CZel_DriveLink {
   }
   std::size_t PendingMessageCount() const override { return messages.size(); }
   std::string LastError() const override { return error_; }
+  // The link to this drive was lost, for `why` (its calls still answer: only Lost() tells).
+  void Lose(std::string why) {
+    lost_ = true;
+    error_ = std::move(why);
+  }
+  bool Lost() const override { return lost_; }
 
   // A drive that knows only `program_name`, with these variables.
   static std::shared_ptr<FakeDrive> For(std::string program_name,
@@ -154,6 +160,7 @@ class FakeDrive : public CZel_DriveLink {
   double now_ = 0.0;
   std::uint64_t run_ = 0;
   std::string error_;
+  bool lost_ = false;
 };
 
 }  // namespace testing_support
