@@ -16,7 +16,15 @@ struct MeasuredSource {
   double (*count)(CZel_Setup&);
 };
 
-double OneSupplyCount(CZel_Setup& setup) { return 1.0 / MeasuredVoltageScale(setup); }
+// The converter's own level, not a count of the 16 bits it is read in: a 10-bit converter's
+// reading carries two decimals of a 60 V range, not four (47.9765 V).
+double OneSupplyCount(CZel_Setup& setup) {
+  const CZel_Parameter* levels = setup.FindOptionalParameter(param::ADCResolution);
+  const CZel_Parameter* range = setup.FindOptionalParameter(param::VdcMaxMeasurable);
+  const double n = levels ? levels->GetValueInBaseUnit() : 0.0;
+  if (range && n >= 2.0) return range->GetValueInBaseUnit() / n;
+  return 1.0 / MeasuredVoltageScale(setup);
+}
 
 const MeasuredSource kMeasuredSources[] = {
     {param::Vdc, OneSupplyCount},

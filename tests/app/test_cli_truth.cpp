@@ -152,8 +152,9 @@ TEST(CommandLineTruth, ValuesShowAsTheDriveHoldsThem) {
   const auto printed = RunDcservo("compute " + ShellQuote(saved) + " --print IlimPS");
   EXPECT_NE(printed.out, "IlimPS=8.5\n");
   EXPECT_EQ(printed.out.rfind("IlimPS=8.50", 0), 0u) << printed.out;
-  // A measured supply carries the converter's count (60 V over 32767), not a double's digits.
-  EXPECT_EQ(RunDcservo("test vdc --fault vdc=30").out, "vdc test passed\nVdc=30.029 V\n");
+  // A measured supply carries one level of its converter (60 V over 1024 levels), not the
+  // 16 bits its reading is left-aligned in, nor a double's digits.
+  EXPECT_EQ(RunDcservo("test vdc --fault vdc=30").out, "vdc test passed\nVdc=30.03 V\n");
 }
 
 // The bundled drive with one parameter's entry changed: `replace` stands for the text from

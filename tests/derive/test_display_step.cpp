@@ -71,4 +71,19 @@ TEST(DisplayStep, APassBandShowsAtOneCountOfItsProportionalGain) {
             "85.053");
 }
 
+// A measured supply is as fine as one level of the converter that read it (10 bits of a 60 V
+// range), not one count of the 16 bits its reading is left-aligned in: 47.9765 V showed four
+// decimals where the converter tells only 0.06 V apart.
+TEST(DisplayStep, AMeasuredSupplyShowsAtOneLevelOfItsConverter) {
+  auto setup = LoadBundledSetup();
+  CZel_Parameter* vdc = setup->FindParameter("Vdc");
+  ASSERT_NE(vdc, nullptr);
+  const double levels = setup->FindParameter("ADCResolution")->GetValueInBaseUnit();
+  const double range = setup->FindParameter("VdcMaxMeasurable")->GetValueInBaseUnit();
+  const double step = dcservo::DisplayStep(*setup, *vdc);
+  EXPECT_DOUBLE_EQ(step, range / levels);
+  EXPECT_EQ(ZelFormatValue(47.976539589442815, step), "48");
+  EXPECT_EQ(ZelFormatValue(36.21, step), "36.2");
+}
+
 }  // namespace
