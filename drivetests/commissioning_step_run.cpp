@@ -89,7 +89,7 @@ std::optional<BrakeProfile> BrakeProfileFor(CZel_Setup& setup, double speed_coun
   return profile;
 }
 
-void SetProgramInput(std::vector<ZelProgramVariable>& vars, std::string_view name, double value) {
+void SetBrakeInput(std::vector<ZelProgramVariable>& vars, std::string_view name, double value) {
   for (ZelProgramVariable& v : vars) {
     if (v.name == name) v.value = value;
   }
@@ -99,8 +99,8 @@ void SetBrakeProfile(std::vector<ZelProgramVariable>& vars, const BrakeProfile& 
   const double samples[6] = {1.0, profile.ramp_samples, profile.hold_samples, 0.0, 0.0, 0.0};
   const double steps[6] = {profile.step * profile.ramp_samples, -profile.step, 0.0, 0.0, 0.0, 0.0};
   for (int i = 0; i < 6; ++i) {
-    SetProgramInput(vars, "a" + std::to_string(i), samples[i]);
-    SetProgramInput(vars, "b" + std::to_string(i), steps[i]);
+    SetBrakeInput(vars, "a" + std::to_string(i), samples[i]);
+    SetBrakeInput(vars, "b" + std::to_string(i), steps[i]);
   }
 }
 
@@ -117,10 +117,10 @@ void BrakeTurningShaft(CZel_Setup& setup, ZelHeadlessBackend& ui) {
   const std::optional<BrakeProfile> profile = BrakeProfileFor(setup, speed_counts);
   if (!profile) return;
   SetBrakeProfile(vars, *profile);
-  SetProgramInput(vars, program::IlimPS_Test, DriveInternalValue(setup, param::TestCurrent));
-  SetProgramInput(vars, program::Imax_Prot_Test,
+  SetBrakeInput(vars, program::IlimPS_Test, DriveInternalValue(setup, param::TestCurrent));
+  SetBrakeInput(vars, program::Imax_Prot_Test,
                   DriveInternalValue(setup, param::TestProtectionCurrent));
-  SetProgramInput(vars, program::MultiC, 0.0);
+  SetBrakeInput(vars, program::MultiC, 0.0);
   if (link->StartProgram(kBrakeProgram, vars) == 0) return;
   const double ramp_end = ui.NowMs() + profile->RampMs();
   const double hold_end = ramp_end + kBrakeHold_s * 1000.0;
