@@ -1,9 +1,15 @@
 #include "drivetests/commissioning_step_run.h"
 
+#include <cmath>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "derive/pipelines.h"
+#include "design/drive_model.h"
 #include "drivetests/current_test_dlg.h"
 #include "drivetests/headless_test_run.h"
 #include "drivetests/inertia_test_dlg.h"
@@ -14,6 +20,8 @@
 #include "host/zel_graph.h"
 #include "host/zel_headless.h"
 #include "names/drive_names.h"
+#include "names/program_names.h"
+#include "units/scales.h"
 
 namespace dcservo::commissioning {
 
@@ -26,6 +34,115 @@ namespace {
 constexpr double kRestPoll_ms = 20.0;
 constexpr double kRestWindow_ms = 500.0;
 constexpr double kRestLimit_ms = 600000.0;
+
+// A test that leaves the shaft turning (the inertia test at 80 % of TestMaxSpeed, the
+// frequency response's steady turn) is braked as an engineer brakes it, rather than left to the
+// motor's friction, which takes half a minute to stop it. The drive's speed program takes the
+// speed the shaft turns at as its reference and ramps it to zero at half the deceleration that
+// the inertia test's current gives the setup's inertia, then holds zero until the position has
+// stood still for a while, and is stopped. Its current is limited to the inertia test's, which
+// turned the shaft up without harm; a reference stepped to zero instead leaves the loop at its
+// limit, where a heavy load trips the control error and the back EMF at speed drives the
+// current past its protection. Held longer than the ramp and this, the brake ends and the wait
+// goes on as before; a ramp longer than the longest is no brake worth the name (a setup's
+// inertia far from the shaft's), and the shaft coasts as before.
+constexpr const char* kBrakeProgram = "Speed_Controller_Tuning_Test";
+constexpr double kBrakeShareOfTestDeceleration = 0.5;
+constexpr double kBrakeHold_s = 10.0;
+constexpr double kBrakeLongestRamp_s = 30.0;
+constexpr double kBrakeStill_ms = 200.0;
+// The loop's integral brings the shaft back by what it overran while it braked; its speed
+// reads zero long before that creep ends, the position does not.
+constexpr double kBrakeStillCounts = 1.0;
+constexpr double kBrakeStopLimit_ms = 1000.0;
+
+// The speed program's reference (a0..a5 samples of the increments b0..b5, in its counts per
+// sample with 16 fraction bits): one sample that steps to the shaft's speed, a ramp of whole
+// equal steps from there to exactly zero, and a hold at zero.
+struct BrakeProfile {
+  double step = 0.0;  // the ramp's increment; the first sample steps up by ramp_samples of it
+  double ramp_samples = 0.0;
+  double hold_samples = 0.0;
+  double period_s = 0.0;  // of a sample
+  double RampMs() const { return ramp_samples * period_s * 1000.0; }
+};
+
+std::optional<BrakeProfile> BrakeProfileFor(CZel_Setup& setup, double speed_counts) {
+  const std::optional<DriveModel> model = DriveModelOf(setup);
+  const CZel_Parameter* current = setup.FindOptionalParameter(param::TestCurrent);
+  if (!model || !current) return std::nullopt;
+  // The program counts the load encoder's speed where a tacho closes the loop beside it.
+  const double per_program_count =
+      model->sensor == SpeedSensor::TachoAndLoadEncoder ? model->tacho_per_encoder : 1.0;
+  const double deceleration_rad_s2 =
+      kBrakeShareOfTestDeceleration * model->K * current->GetValueInBaseUnit() / model->J;
+  const double per_sample = deceleration_rad_s2 * model->SlowPeriod() *
+                            model->speed_counts_per_rad_s / per_program_count;
+  const double speed = speed_counts / per_program_count;
+  if (!(per_sample > 0.0) || !std::isfinite(per_sample) || !std::isfinite(speed)) return std::nullopt;
+  BrakeProfile profile;
+  profile.ramp_samples = std::max(1.0, std::ceil(std::abs(speed) / per_sample));
+  profile.step = std::round(speed / profile.ramp_samples * 65536.0) / 65536.0;
+  profile.hold_samples = std::ceil(kBrakeHold_s / model->SlowPeriod());
+  profile.period_s = model->SlowPeriod();
+  if (profile.RampMs() > kBrakeLongestRamp_s * 1000.0) return std::nullopt;
+  return profile;
+}
+
+void SetBrakeInput(std::vector<ZelProgramVariable>& vars, std::string_view name, double value) {
+  for (ZelProgramVariable& v : vars) {
+    if (v.name == name) v.value = value;
+  }
+}
+
+void SetBrakeProfile(std::vector<ZelProgramVariable>& vars, const BrakeProfile& profile) {
+  const double samples[6] = {1.0, profile.ramp_samples, profile.hold_samples, 0.0, 0.0, 0.0};
+  const double steps[6] = {profile.step * profile.ramp_samples, -profile.step, 0.0, 0.0, 0.0, 0.0};
+  for (int i = 0; i < 6; ++i) {
+    SetBrakeInput(vars, "a" + std::to_string(i), samples[i]);
+    SetBrakeInput(vars, "b" + std::to_string(i), steps[i]);
+  }
+}
+
+// Brakes the turning shaft with the drive's speed program. A drive without the program, a
+// setup without a model of the motor, or a brake that the drive stopped (a protection, which
+// the next run acknowledges) leave the shaft to coast as before: the caller waits for it.
+void BrakeTurningShaft(CZel_Setup& setup, ZelHeadlessBackend& ui) {
+  CZel_DriveLink* link = CZel_Comm::GetLink();
+  std::vector<ZelProgramVariable> vars;
+  double speed_counts = 0.0;
+  if (!link || !link->DescribeProgram(kBrakeProgram, vars) ||
+      !link->ReadVariable(var::Motor_Speed, speed_counts))
+    return;
+  const std::optional<BrakeProfile> profile = BrakeProfileFor(setup, speed_counts);
+  if (!profile) return;
+  SetBrakeProfile(vars, *profile);
+  SetBrakeInput(vars, program::IlimPS_Test, DriveInternalValue(setup, param::TestCurrent));
+  SetBrakeInput(vars, program::Imax_Prot_Test,
+                  DriveInternalValue(setup, param::TestProtectionCurrent));
+  SetBrakeInput(vars, program::MultiC, 0.0);
+  if (link->StartProgram(kBrakeProgram, vars) == 0) return;
+  const double ramp_end = ui.NowMs() + profile->RampMs();
+  const double hold_end = ramp_end + kBrakeHold_s * 1000.0;
+  double still_since = ui.NowMs(), still_at = 0.0, position = 0.0;
+  while (link->ProgramRunning() && !link->Lost() && ui.NowMs() < hold_end) {
+    ui.Advance(kRestPoll_ms);
+    CZel_Comm::Synchronize();
+    if (!link->ReadVariable(var::Motor_Position, position)) break;
+    if (std::abs(position - still_at) > kBrakeStillCounts || ui.NowMs() < ramp_end) {
+      still_since = ui.NowMs();
+      still_at = position;
+    }
+    if (ui.NowMs() - still_since >= kBrakeStill_ms) break;
+  }
+  if (!link->ProgramRunning()) return;
+  link->StopProgram();
+  const double stop_end = ui.NowMs() + kBrakeStopLimit_ms;
+  while (link->ProgramRunning() && !link->Lost() && ui.NowMs() < stop_end) {
+    ui.Advance(kRestPoll_ms);
+    CZel_Comm::Synchronize();
+  }
+}
 
 // A tuning step runs as `dcservo test` does without --online: one cycle through the data
 // logger, whatever view the user last chose in the test (a scope view measures sweeps, and
@@ -124,8 +241,9 @@ StepOutcome RunStep(const CommissioningStep& step, CZel_Setup& setup, ZelHeadles
   return outcome;
 }
 
-// Waits until the motor is at rest; the reason when it is not (or cannot be told), else "".
-std::string WaitForRest(const CZel_Setup& setup, ZelHeadlessBackend& ui) {
+// Brings the motor to rest (a turning shaft braked) and waits until it is; the reason when it
+// is not (or cannot be told), else "".
+std::string WaitForRest(CZel_Setup& setup, ZelHeadlessBackend& ui) {
   CZel_Variable* speed = nullptr;
   {
     // A drive without the speed reading is not waited for: no report.
@@ -134,11 +252,21 @@ std::string WaitForRest(const CZel_Setup& setup, ZelHeadlessBackend& ui) {
   if (!speed) return "";
   const double end = ui.NowMs() + kRestLimit_ms;
   double still_since = ui.NowMs();
+  bool braked = false;
   for (;;) {
     if (!speed->ReadFromChip())
       return "the motor's speed could not be read before the step: " +
              CZel_Comm::GetLastErrorText();
-    if (speed->GetValueInBaseUnit() != 0.0) still_since = ui.NowMs();
+    if (speed->GetValueInBaseUnit() != 0.0) {
+      still_since = ui.NowMs();
+      if (!braked) {
+        braked = true;
+        BrakeTurningShaft(setup, ui);
+        // The rest is proved after the brake, not across it.
+        still_since = ui.NowMs();
+        continue;
+      }
+    }
     if (ui.NowMs() - still_since >= kRestWindow_ms) return "";
     if (ui.NowMs() >= end) break;
     ui.Advance(kRestPoll_ms);

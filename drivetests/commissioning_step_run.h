@@ -68,7 +68,7 @@ class SetupSnapshot {
 // ---- commissioning_step_run.cpp
 
 StepOutcome RunStep(const CommissioningStep& step, CZel_Setup& setup, ZelHeadlessBackend& ui);
-std::string WaitForRest(const CZel_Setup& setup, ZelHeadlessBackend& ui);
+std::string WaitForRest(CZel_Setup& setup, ZelHeadlessBackend& ui);
 void DownloadSetup(const CZel_Setup& setup);
 void RetuneAndDownload(CZel_Setup& setup);
 StepOutcome StepNotRun(const CommissioningStep& step, std::string why);
