@@ -126,7 +126,7 @@ class FiltersCommand : public Command {
 
     dcservo::CBiquadDesigner designer;
     dcservo::BiquadReport report;
-    const int done = designer.DesignAllFilters(setup, &report);
+    const bool done = designer.DesignAllFilters(setup, &report) == dcservo::StepResult::Done;
     const dcservo::BodeData loop = dcservo::ComputeBodeData(setup, 2);
     if (json_) {
       ordered_json out = ReportJson(report);

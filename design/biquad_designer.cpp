@@ -38,20 +38,26 @@ void CBiquadDesigner::ForceUnityDcGain() {
   c_ = slot.quantised;
 }
 
-int CBiquadDesigner::DesignFilter(CZel_Setup& setup, int filter, int slot, FilterReport* report) {
+StepResult CBiquadDesigner::DesignFilter(CZel_Setup& setup, int filter, int slot,
+                                         FilterReport* report) {
   FilterReport r;
   const int done = DesignBiquadFilter(setup, filter, slot, &r);
   if (done) {
     c_ = r.stored.quantised;
     sf_ = r.stored.scale_factor;
   }
+  const StepResult result =
+      done ? StepResult::Done : (r.refused ? StepResult::Refused : StepResult::Missing);
   // A missing parameter leaves the report as it was.
   if (report && r.slot) *report = std::move(r);
-  return done;
+  return result;
 }
 
-int CBiquadDesigner::DesignAllFilters(CZel_Setup& setup, BiquadReport* report) {
-  return DesignBiquadFilters(setup, report);
+StepResult CBiquadDesigner::DesignAllFilters(CZel_Setup& setup, BiquadReport* report) {
+  BiquadReport own;
+  BiquadReport& r = report ? *report : own;
+  if (DesignBiquadFilters(setup, &r)) return StepResult::Done;
+  return r.AnyRefused() ? StepResult::Refused : StepResult::Missing;
 }
 
 void CBiquadDesigner::WriteFiltersToChip(CZel_Setup& setup) { WriteBiquadFiltersToChip(setup); }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "derive/biquad_slots.h"
+#include "derive/step.h"
 #include "dsp/biquad.h"
 #include "host/zel_setup.h"
 
@@ -32,12 +33,14 @@ class CBiquadDesigner {
   void ForceUnityDcGain();
 
   // Designs filter `filter` (1..3) into slot `slot` (1..3); the designer then holds what
-  // the slot holds. 1 done; 0 when a parameter is missing (nothing written) or the filter
-  // was refused (zeros written, reported).
-  int DesignFilter(CZel_Setup& setup, int filter, int slot, FilterReport* report = nullptr);
+  // the slot holds. Missing: a parameter is not in the setup (nothing written); Refused: the
+  // filter cannot be built (zeros written, the report says why).
+  StepResult DesignFilter(CZel_Setup& setup, int filter, int slot,
+                          FilterReport* report = nullptr);
   // Designs every enabled filter into the slots, empties the rest and writes the counts.
-  // 1 when every enabled filter was designed and every parameter found.
-  int DesignAllFilters(CZel_Setup& setup, BiquadReport* report = nullptr);
+  // Done when every enabled filter was designed and every parameter found; Refused when the
+  // report names a filter refused; Missing otherwise.
+  StepResult DesignAllFilters(CZel_Setup& setup, BiquadReport* report = nullptr);
   // Sends the counts and the three slots to the drive; missing parameters are skipped.
   void WriteFiltersToChip(CZel_Setup& setup);
 

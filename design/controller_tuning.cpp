@@ -28,12 +28,12 @@ std::optional<double> OuterLoopPeriod(CZel_Setup& setup) {
 
 // All gains or none: a design that would store a non-number leaves the old gains in place.
 template <std::size_t N>
-int WriteGains(CZel_Parameter* const (&params)[N], const double (&values)[N]) {
+StepResult WriteGains(CZel_Parameter* const (&params)[N], const double (&values)[N]) {
   for (double v : values) {
-    if (!std::isfinite(v)) return 0;
+    if (!std::isfinite(v)) return StepResult::Refused;
   }
   for (std::size_t i = 0; i < N; ++i) params[i]->SetValueInBaseUnit(values[i]);
-  return 1;
+  return StepResult::Done;
 }
 
 }  // namespace
@@ -43,10 +43,10 @@ double SpeedPositionLoopPeriod(CZel_Setup& setup) {
   return OuterLoopPeriod(setup).value_or(0.0);
 }
 
-int ComputeCurrentControllerGains(CZel_Setup& setup) {
+StepResult ComputeCurrentControllerGains(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::L, param::R, param::Kp_C_scl, param::Ki_C_scl, param::PB_C,
                           param::Dump_C, param::Ts_C);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [l, r, kp, ki, pb, damping, ts] = *p;
   const double R = BaseValue(r);
   const double tau = BaseValue(l) / R;
@@ -69,13 +69,13 @@ int ComputeCurrentControllerGains(CZel_Setup& setup) {
   return WriteGains({kp, ki}, {kp_value, ki_value});
 }
 
-int ComputeSpeedControllerGains(CZel_Setup& setup) {
+StepResult ComputeSpeedControllerGains(CZel_Setup& setup) {
   auto p = FindParameters(setup, param::Ki_S_scl, param::Kp_S_scl, param::Jt, param::K, param::PB_S,
                           param::Dump_S);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [ki, kp, jt, k, pb, damping] = *p;
   const auto tsp = OuterLoopPeriod(setup);
-  if (!tsp) return 0;
+  if (!tsp) return StepResult::Missing;
   const double w = BaseValue(pb);
   // Amperes of reference per rad/s of error, in internal units, for the inertia Jt.
   const double inertia =
@@ -83,14 +83,14 @@ int ComputeSpeedControllerGains(CZel_Setup& setup) {
   return WriteGains({ki, kp}, {w * w * *tsp * inertia, 2.0 * w * BaseValue(damping) * inertia});
 }
 
-int ComputePositionControllerGains(CZel_Setup& setup) {
+StepResult ComputePositionControllerGains(CZel_Setup& setup) {
   auto p =
       FindParameters(setup, param::Ki_P_scl, param::Kp_P_scl, param::Kd_P_scl,
                      param::PositionControlType, param::Jt, param::PB_P, param::K, param::Dump_P);
-  if (!p) return 0;
+  if (!p) return StepResult::Missing;
   auto [ki, kp, kd, type, jt, pb, k, damping] = *p;
   const auto tsp = OuterLoopPeriod(setup);
-  if (!tsp) return 0;
+  if (!tsp) return StepResult::Missing;
   const double w = BaseValue(pb);
   const double zeta = BaseValue(damping);
   if (IsCode(BaseValue(type), PositionControlType::OverSpeedLoop)) {

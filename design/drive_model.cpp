@@ -8,11 +8,11 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
-#include <mutex>
 #include <numbers>
 #include <numeric>
 
 #include "derive/register_bits.h"
+#include "design/lifted_system.h"
 #include "derive/step.h"
 #include "names/drive_names.h"
 #include "units/drive_modes.h"
@@ -22,20 +22,6 @@
 namespace dcservo {
 
 namespace {
-
-bool UsableCoupling(const std::optional<ShaftCoupling>& c) {
-  return c && c->load_share > 0.0 && c->load_share < 1.0 && c->resonance_hz > 0.0 &&
-         c->damping_ratio >= 0.0 && std::isfinite(c->resonance_hz) && std::isfinite(c->damping_ratio);
-}
-
-// The couplings that measurements identified, by the setup that they belong to, innermost
-// scope last.
-struct MeasuredCouplingEntry {
-  const CZel_Setup* setup;
-  ShaftCoupling coupling;
-};
-std::mutex g_measured_couplings_lock;
-std::vector<MeasuredCouplingEntry> g_measured_couplings;
 
 // ---- the model's state --------------------------------------------------------------------
 
@@ -333,38 +319,6 @@ class Machine {
 
 // ---- lifting the linear model to a loop's period ------------------------------------------------
 
-struct Lifted {
-  Eigen::MatrixXd a;  // the state after one period, from the state before
-  Eigen::VectorXd b;  // from what the cut loop gets
-  Eigen::RowVectorXd c;  // what the cut loop's controller computes, from the state before
-  double period_s = 0.0;
-};
-
-// Drops the states that nothing reaches and that reach nothing (the filters of an empty
-// place, the controllers that the structure leaves idle): they only make the analysis slower.
-Lifted WithoutUntouched(const Lifted& full) {
-  const long n = full.a.rows();
-  std::vector<long> kept;
-  for (long j = 0; j < n; ++j) {
-    Eigen::VectorXd unit = Eigen::VectorXd::Unit(n, j);
-    const bool alone = full.a.col(j) == unit && full.a.row(j) == unit.transpose() &&
-                       full.b(j) == 0.0 && full.c(j) == 0.0;
-    if (!alone) kept.push_back(j);
-  }
-  Lifted reduced;
-  reduced.period_s = full.period_s;
-  const long m = static_cast<long>(kept.size());
-  reduced.a.resize(m, m);
-  reduced.b.resize(m);
-  reduced.c.resize(m);
-  for (long r = 0; r < m; ++r) {
-    reduced.b(r) = full.b(kept[r]);
-    reduced.c(r) = full.c(kept[r]);
-    for (long c = 0; c < m; ++c) reduced.a(r, c) = full.a(kept[r], kept[c]);
-  }
-  return reduced;
-}
-
 int PeriodsOf(const DriveModel& m, BreakPoint cut) {
   if (cut == BreakPoint::Command) return m.clper;
   return m.loops_in_fast_loop ? m.clper : m.slper;
@@ -429,72 +383,6 @@ Lifted LiftOpenLoop(const DriveModel& model, const LoopCut& where) {
   return Lift(model, open);
 }
 
-// The open loop's response at many frequencies. A dense solve of (z - A) x = b at each one
-// costs the cube of the states; the lifted matrix is brought to Hessenberg form once
-// (A = Q H Q^T, orthogonal Q), after which each frequency is an elimination of one
-// subdiagonal: the square of the states.
-class OpenLoopSweep {
- public:
-  explicit OpenLoopSweep(const Lifted& l) : period_s_(l.period_s) {
-    const long n = l.a.rows();
-    if (n == 0) return;
-    const Eigen::HessenbergDecomposition<Eigen::MatrixXd> hessenberg(l.a);
-    const Eigen::MatrixXd q = hessenberg.matrixQ();
-    h_ = hessenberg.matrixH();
-    b_ = q.transpose() * l.b;
-    c_ = l.c * q;
-    m_.resize(n, n);
-    x_.resize(n);
-  }
-
-  static std::complex<double> Reciprocal(std::complex<double> z) {
-    const double size = std::norm(z);
-    return {z.real() / size, -z.imag() / size};
-  }
-
-  std::complex<double> At(double omega) {
-    using Complex = std::complex<double>;
-    const Complex z = std::polar(1.0, omega * period_s_);
-    const long n = h_.rows();
-    for (long j = 0; j < n; ++j) {
-      // Only the Hessenberg band holds anything; the rest of m_ is never read.
-      for (long i = 0; i <= std::min(j + 1, n - 1); ++i) m_(i, j) = -h_(i, j);
-      m_(j, j) += z;
-    }
-    for (long j = 0; j < n; ++j) x_(j) = b_(j);
-    // Gaussian elimination of the subdiagonal with partial pivoting between the two rows.
-    // Pivots compare by their squared size and divide through their reciprocal: the library's
-    // complex division and magnitude guard against overflows that these sizes never reach.
-    for (long k = 0; k + 1 < n; ++k) {
-      if (std::norm(m_(k + 1, k)) > std::norm(m_(k, k))) {
-        for (long j = k; j < n; ++j) std::swap(m_(k, j), m_(k + 1, j));
-        std::swap(x_(k), x_(k + 1));
-      }
-      if (m_(k, k) == 0.0) continue;
-      const Complex f = m_(k + 1, k) * Reciprocal(m_(k, k));
-      for (long j = k + 1; j < n; ++j) m_(k + 1, j) -= f * m_(k, j);
-      x_(k + 1) -= f * x_(k);
-    }
-    Complex g = 0.0;
-    for (long k = n - 1; k >= 0; --k) {
-      Complex sum = x_(k);
-      for (long j = k + 1; j < n; ++j) sum -= m_(k, j) * x_(j);
-      x_(k) = sum * Reciprocal(m_(k, k));
-      g += c_(k) * x_(k);
-    }
-    // The controller's output answers what it was fed with the opposite sign: L = -G.
-    return -g;
-  }
-
- private:
-  double period_s_;
-  Eigen::MatrixXd h_;
-  Eigen::VectorXd b_;
-  Eigen::RowVectorXd c_;
-  Eigen::MatrixXcd m_;
-  Eigen::VectorXcd x_;
-};
-
 // A state that no loop sees (the absolute position of a speed loop, a controller that the
 // structure leaves idle) stays where it is: an eigenvalue of exactly one that means nothing
 // for stability.
@@ -507,29 +395,6 @@ double Degrees(double radians) { return radians * 180.0 / std::numbers::pi; }
 }  // namespace
 
 // ---- public -----------------------------------------------------------------------------------
-
-MeasuredCouplingScope::MeasuredCouplingScope(const CZel_Setup& setup,
-                                             const ShaftCoupling& coupling)
-    : setup_(&setup) {
-  const std::lock_guard<std::mutex> hold(g_measured_couplings_lock);
-  g_measured_couplings.push_back({setup_, coupling});
-}
-
-MeasuredCouplingScope::~MeasuredCouplingScope() {
-  const std::lock_guard<std::mutex> hold(g_measured_couplings_lock);
-  for (auto e = g_measured_couplings.rbegin(); e != g_measured_couplings.rend(); ++e) {
-    if (e->setup != setup_) continue;
-    g_measured_couplings.erase(std::next(e).base());
-    return;
-  }
-}
-
-std::optional<ShaftCoupling> MeasuredCouplingOf(const CZel_Setup& setup) {
-  const std::lock_guard<std::mutex> hold(g_measured_couplings_lock);
-  for (auto e = g_measured_couplings.rbegin(); e != g_measured_couplings.rend(); ++e)
-    if (e->setup == &setup) return e->coupling;
-  return std::nullopt;
-}
 
 std::complex<double> PlantResponse(const DriveModel& model, double omega_rad_s) {
   const std::complex<double> s{0.0, omega_rad_s};

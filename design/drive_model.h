@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "design/loop_response.h"
+#include "design/shaft_coupling.h"
 #include "dsp/biquad.h"
 #include "host/zel_setup.h"
 
@@ -28,19 +29,7 @@ namespace dcservo {
 
 enum class ModelStructure { Current, Speed, PositionOverSpeed, PositionOverCurrent };
 
-
 enum class SpeedSensor { Encoder, Tacho, TachoAndLoadEncoder };
-
-// A compliant shaft between the motor (where the encoder sits) and its load, as a measurement
-// identified it (design/two_mass_fit.h): the load's share of J, the free-free resonance
-// (both masses swinging against each other) and its damping ratio. The stiffness and damping
-// follow from them and J, so a model at another J keeps the shaft's resonance.
-struct ShaftCoupling {
-  double load_share = 0.0;  // 0 < share < 1
-  double resonance_hz = 0.0;
-  double damping_ratio = 0.0;
-  bool operator==(const ShaftCoupling&) const = default;
-};
 
 struct DriveModel {
   // Timing.
@@ -81,25 +70,6 @@ struct DriveModel {
 // The drive that the setup describes; nothing, with the reason, when a parameter is missing
 // or the data give no finite model.
 std::optional<DriveModel> DriveModelOf(CZel_Setup& setup, std::string* why = nullptr);
-
-// While it lives, every model built from `setup` (DriveModelOf) carries the coupling that a
-// measurement of that drive identified, so that the margins, the predictions and the tuner's
-// proposal see the shaft that was measured. The setup file has no place for a measurement:
-// the scope lasts as long as the work that measured it (a commissioning, a tune from a
-// measurement file). Scopes nest; the inner one holds while it lives.
-class MeasuredCouplingScope {
- public:
-  MeasuredCouplingScope(const CZel_Setup& setup, const ShaftCoupling& coupling);
-  ~MeasuredCouplingScope();
-  MeasuredCouplingScope(const MeasuredCouplingScope&) = delete;
-  MeasuredCouplingScope& operator=(const MeasuredCouplingScope&) = delete;
-
- private:
-  const CZel_Setup* setup_;
-};
-
-// The coupling of the innermost scope that lives for `setup`; none outside every scope.
-std::optional<ShaftCoupling> MeasuredCouplingOf(const CZel_Setup& setup);
 
 // The motor's speed (rad/s) per ampere of motor current at `omega_rad_s`: K / (J s), shaped by
 // the coupling where there is one.

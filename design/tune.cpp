@@ -19,7 +19,7 @@ using GainRow = FixedPointGain;
 // What Tune runs for one loop, in the order the tuning tests run it.
 struct LoopDefinition {
   TunedLoop loop;
-  int (*design)(CZel_Setup&);
+  StepResult (*design)(CZel_Setup&);
   const char* pass_band;
   const char* damping;
   std::span<const GainRow> gains;
@@ -286,7 +286,7 @@ int TuneController(CZel_Setup& setup, TunedLoop loop, LoopTuneReport* report) {
   for (const GainRow& row : d.gains) {
     if (!FindParameters(setup, row.scaled, row.mantissa, row.shift)) complete = false;
   }
-  if (!complete || !d.design(setup)) return 0;
+  if (!complete || d.design(setup) != StepResult::Done) return 0;
   std::vector<double> designed;
   for (const GainRow& row : d.gains) designed.push_back(ZelQuietBaseValue(setup, row.scaled));
 

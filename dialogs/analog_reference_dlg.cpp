@@ -108,8 +108,6 @@ CAnalogReferenceDlg::CAnalogReferenceDlg(CZel_Setup& setup, CZel_Dialog* parent)
   if (a) BindDeadBand();
   AddSwitchParameterControls(param::isAnalogueReference, kDigital, kAnalogue);
   AddSwitchParameterControls(param::DigitalReferenceType, kPulseDirection, kIncrementalEncoder);
-  AddParameterControls(param::GEARMASTER, kMasterEdit);
-  AddParameterControls(param::GEARSLAVE, kSlaveEdit);
   if (a) {
     AddCheckParameterControls(param::UseFilter, kUseFilter);
     AddParameterControls(param::filter, kFilterEdit, kFilterUnit);

@@ -4,6 +4,7 @@
 
 #include "dialogs/analog_reference_dlg.h"
 #include "host/zel_template_builder.h"
+#include "names/drive_names.h"
 
 namespace dcservo {
 namespace {
@@ -46,10 +47,10 @@ void DigitalColumn(ZelTemplateBuilder& b) {
   b.Add(kIncrementalEncoder, K::Radio, "Incremental Encoder", d, {1, 0, 1, 2});
   b.Add(kGearRatioLabel, K::Label, "with gear ratio", d, {2, 0});
   b.Add(kSlaveLabel, K::Label, "Slave", d, {3, 0});
-  b.Add(kSlaveEdit, K::Edit, "", d, {3, 1});
+  b.ParameterEdit(param::GEARSLAVE, kSlaveEdit, d, {3, 1});
   b.Add(kYourMotorLabel, K::Label, "(your motor)", d, {3, 2});
   b.Add(kMasterLabel, K::Label, "Master", d, {4, 0});
-  b.Add(kMasterEdit, K::Edit, "", d, {4, 1});
+  b.ParameterEdit(param::GEARMASTER, kMasterEdit, d, {4, 1});
   b.Add(kReferenceLabel, K::Label, "(reference)", d, {4, 2});
 
   b.Box(kLimitBox, "Limit", kRightColumn);

@@ -19,35 +19,6 @@ constexpr unsigned kWordsPerKword = 1024;
 // The host keeps the size in 16 bits: 63 Kwords is the largest whole number that fits.
 constexpr unsigned kLargestE2romKwords = 0xFFFF / kWordsPerKword;
 
-struct RatingBinding {
-  const char* name;
-  int control;  // the edit, or the check box when unit is -1
-  int unit;
-};
-constexpr int kCheck = -1;
-constexpr RatingBinding kBindings[] = {
-    {param::VMOT_min, kVmotMinEdit, kVmotMinUnit},
-    {param::VMOT_max, kVmotMaxEdit, kVmotMaxUnit},
-    {param::VLOG_min, kVlogMinEdit, kVlogMinUnit},
-    {param::VLOG_max, kVlogMaxEdit, kVlogMaxUnit},
-    {param::InPS, kNominalCurrentEdit, kNominalCurrentUnit},
-    {param::ImaxPS, kPeakCurrentEdit, kPeakCurrentUnit},
-    {param::VdcMaxMeasurable, kVdcMaxEdit, kVdcMaxUnit},
-    {param::AnalogueInputsRange, kInputsRangeEdit, kInputsRangeUnit},
-    {param::isDriveTemperatureSensor, kTemperatureSensor, kCheck},
-    {param::DriveTempSensorGain, kSensorGainEdit, kSensorGainUnit},
-    {param::DriveTempOutputAt0oC, kOutputAt0Edit, kOutputAt0Unit},
-    {param::isOverVoltage, kOverVoltage, kCheck},
-    {param::UMAX_PROT, kUmaxEdit, kUmaxUnit},
-    {param::isUnderVoltage, kUnderVoltage, kCheck},
-    {param::UMIN_PROT, kUminEdit, kUminUnit},
-    {param::isDriveI2t, kDriveI2t, kCheck},
-    {param::I_I2t_D, kI2tCurrentEdit, kI2tCurrentUnit},
-    {param::t_I2t_D, kI2tTimeEdit, kI2tTimeUnit},
-    {param::isDriveOverTemp, kDriveOverTemp, kCheck},
-    {param::Temp_2, kTemp2Edit, kTemp2Unit},
-};
-
 // Editable in service mode only: the ratings and the identity.
 constexpr int kServiceSet[] = {
     kVmotMinEdit,       kVmotMaxEdit,    kVlogMinEdit,    kVlogMaxEdit,
@@ -93,14 +64,7 @@ using namespace dcservo;
 using namespace dcservo::drive_info;
 
 CDriveInfo::CDriveInfo(CZel_Setup& setup, CZel_Dialog* parent)
-    : CMySetupDlg(setup, kDriveInfoTemplate, 1, nullptr, parent) {
-  for (const RatingBinding& b : kBindings) {
-    if (b.unit == kCheck)
-      AddCheckParameterControls(b.name, b.control);
-    else
-      AddParameterControls(b.name, b.control, b.unit);
-  }
-}
+    : CMySetupDlg(setup, kDriveInfoTemplate, 1, nullptr, parent) {}
 
 const ZelMessageMap* CDriveInfo::GetMessageMap() const {
   static const ZelMessageMap map = ZelMessageMapOf(

@@ -14,21 +14,12 @@
 #include "names/dialog_names.h"
 
 namespace dcservo {
-namespace {
 
-std::string Indexed(const char* prefix, int filter) { return prefix + std::to_string(filter); }
-
-// Names per filter, in the order the controls are bound.
-struct FilterNames {
-  std::string on, location, type, q, f1, f2;
-};
-FilterNames NamesOf(int filter) {
-  return {Indexed("BQFilter", filter),   Indexed("BQFilterLocation", filter),
-          Indexed("BQFilterType", filter), Indexed("BQFilterQ", filter),
-          Indexed("BQFilterF1", filter), Indexed("BQFilterF2", filter)};
+FilterNames FilterParameterNames(int filter) {
+  const std::string n = std::to_string(filter);
+  return {"BQFilter" + n, "BQFilterLocation" + n, "BQFilterType" + n,
+          "BQFilterQ" + n, "BQFilterF1" + n,       "BQFilterF2" + n};
 }
-
-}  // namespace
 
 constexpr char kNoResonanceTooltip[] =
     "A speed test logged at the loop's own rate names the resonance that the notch is for";
@@ -53,30 +44,11 @@ const ZelDialogRegistration kFiltersRegistration(dialog_names::kFilters,
 using namespace dcservo;
 
 CFiltersDialog::CFiltersDialog(CZel_Setup& setup, int lock, CZel_Dialog* parent)
-    : CMySetupDlg(setup, kFiltersTemplate, 1, nullptr, parent), m_nLock(lock) {
-  BindControls();
-}
+    : CMySetupDlg(setup, kFiltersTemplate, 1, nullptr, parent), m_nLock(lock) {}
 
 CFiltersDialog::~CFiltersDialog() {
   m_MagnitudeGraph.Detach();
   m_PhaseGraph.Detach();
-}
-
-void CFiltersDialog::BindControls() {
-  for (int i = 0; i < kBiquadFilterCount; ++i)
-    AddSwitchParameterControls(NamesOf(i + 1).location, kFilterControls[i].location);
-  for (int i = 0; i < kBiquadFilterCount; ++i)
-    AddCheckParameterControls(NamesOf(i + 1).on, kFilterControls[i].on_off);
-  for (int i = 0; i < kBiquadFilterCount; ++i)
-    AddSwitchParameterControls(NamesOf(i + 1).type, kFilterControls[i].type);
-  for (int i = 0; i < kBiquadFilterCount; ++i)
-    AddParameterControls(NamesOf(i + 1).q, kFilterControls[i].q);
-  for (int i = 0; i < kBiquadFilterCount; ++i)
-    AddParameterControls(NamesOf(i + 1).f1, kFilterControls[i].frequency,
-                         kFilterControls[i].frequency_unit);
-  for (int i = 0; i < kBiquadFilterCount; ++i)
-    AddParameterControls(NamesOf(i + 1).f2, kFilterControls[i].second_frequency,
-                         kFilterControls[i].second_frequency_unit);
 }
 
 const ZelMessageMap* CFiltersDialog::GetMessageMap() const {
@@ -101,8 +73,8 @@ int CFiltersDialog::OnInitDialog() {
   FillTypeLists();
   FillLocationLists();
   for (int i = 1; i <= kBiquadFilterCount; ++i) {
-    RefreshParameterControls(NamesOf(i).type);
-    RefreshParameterControls(NamesOf(i).location);
+    RefreshParameterControls(FilterParameterNames(i).type);
+    RefreshParameterControls(FilterParameterNames(i).location);
   }
   RefreshAllParameters(0);
   UpdateData(0);
@@ -140,7 +112,7 @@ void CFiltersDialog::DoDataExchange(ZelDataExchange* pDX) {
 }
 
 void CFiltersDialog::ApplyShowingRules(const FilterControls& c, int filter) {
-  const FilterNames names = NamesOf(filter);
+  const FilterNames names = FilterParameterNames(filter);
   const bool on = QuietInt(names.on) != 0;
   const int type = QuietInt(names.type);
   const bool leadlag = IsLeadLag(type);
@@ -182,7 +154,7 @@ void CFiltersDialog::OnApplyNotch() {
     MessageBox(placed.refusal, {}, kMbOk | kMbIconWarning);
     return;
   }
-  const FilterNames names = NamesOf(placed.filter);
+  const FilterNames names = FilterParameterNames(placed.filter);
   RefreshParameterControls(names.type);
   RefreshParameterControls(names.location);
   RefreshAllParameters(0);
@@ -196,8 +168,8 @@ void CFiltersDialog::OnFrequencyResponse() {
   child->DoModal();
   // Its Apply Notch may have switched a filter on, whichever way it closed.
   for (int i = 1; i <= kBiquadFilterCount; ++i) {
-    RefreshParameterControls(NamesOf(i).type);
-    RefreshParameterControls(NamesOf(i).location);
+    RefreshParameterControls(FilterParameterNames(i).type);
+    RefreshParameterControls(FilterParameterNames(i).location);
   }
   RefreshAllParameters(0);
   UpdateData(0);
@@ -235,7 +207,7 @@ void CFiltersDialog::RedrawResponse() {
 
 bool CFiltersDialog::NotchIsOn(double hz, double within_hz) const {
   for (int i = 1; i <= kBiquadFilterCount; ++i) {
-    const FilterNames names = NamesOf(i);
+    const FilterNames names = FilterParameterNames(i);
     if (QuietInt(names.on) != 0 && QuietInt(names.type) == kNotch &&
         std::abs(QuietValue(names.f1) - hz) <= within_hz)
       return true;

@@ -7,6 +7,7 @@
 // resonance it named.
 
 #include <memory>
+#include <string>
 
 #include "design/biquad_designer.h"
 #include "design/bode.h"
@@ -38,6 +39,12 @@ enum FiltersControl : int {
   kFrequencyResponseButton,
 };
 
+// The setup's parameters of filter 1, 2 or 3.
+struct FilterNames {
+  std::string on, location, type, q, f1, f2;
+};
+FilterNames FilterParameterNames(int filter);
+
 // The location lists' entries; an entry's data is its place.
 inline constexpr const char* kFilterLocationNames[] = {
     "Position Controller Output", "Speed Controller Output", "Speed Feedback"};
@@ -66,7 +73,6 @@ class CFiltersDialog : public CMySetupDlg {
   const dcservo::BodeData& GetBodeData() const { return m_Bode; }
 
  private:
-  void BindControls();
   void FillTypeLists();
   void FillLocationLists();
   void ApplyShowingRules(const dcservo::FilterControls& c, int filter);

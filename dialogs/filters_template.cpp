@@ -16,17 +16,19 @@ enum : int {
 };
 
 void FilterBox(ZelTemplateBuilder& b, const FilterControls& c, int number) {
+  const FilterNames names = FilterParameterNames(number);
   b.Box(c.box, "Filter " + std::to_string(number), kFiltersColumn);
-  b.Add(c.on_off, K::Check, "Off", c.box, {0, 0});
+  b.ParameterCheck(names.on, c.on_off, "Off", c.box, {0, 0});
   b.Add(c.location_label, K::Label, "Location", c.box, {1, 0});
-  b.Add(c.location, K::DropDown, "", c.box, {1, 1, 1, 2});
+  b.ParameterList(names.location, c.location, c.box, {1, 1, 1, 2});
   b.Add(c.type_label, K::Label, "Type", c.box, {2, 0});
-  b.Add(c.type, K::DropDown, "", c.box, {2, 1, 1, 2});
-  b.Field(c.frequency_label, "Frequency", c.frequency, c.frequency_unit, c.box, 3);
+  b.ParameterList(names.type, c.type, c.box, {2, 1, 1, 2});
+  b.ParameterField(names.f1, "Frequency", c.frequency, c.frequency_unit, c.box, 3, 0,
+                   c.frequency_label);
   b.Add(c.q_label, K::Label, "Q", c.box, {4, 0});
-  b.Add(c.q, K::Edit, "", c.box, {4, 1});
-  b.Add(c.second_frequency, K::Edit, "", c.box, {4, 1}, kStyleHidden);
-  b.Add(c.second_frequency_unit, K::DropDown, "", c.box, {4, 2}, kStyleHidden);
+  b.ParameterEdit(names.q, c.q, c.box, {4, 1});
+  b.Add(c.second_frequency, K::Edit, "", c.box, {4, 1}, kStyleHidden).Binds(names.f2);
+  b.Add(c.second_frequency_unit, K::DropDown, "", c.box, {4, 2}, kStyleHidden).Binds(names.f2);
 }
 
 ZelDialogTemplate MakeTemplate() {

@@ -20,8 +20,7 @@ inline constexpr double kAd5FullScale = 65472.0;
 enum AnalogueTestControl : int {
   kAnFrame = 3770,  // the frame's ids, 3770..3779
   kAnBox = 3780,
-  kAnVoltageLabel,
-  kAnVoltageEdit,
+  kAnVoltageEdit = 3782,  // its number kept: scripts name controls by id
   kAnVoltageUnit,
   kAnVoltageBar,
   kAnCommandLabel,

@@ -30,7 +30,7 @@ ZelDialogTemplate MakeTemplate() {
       "5. Press the Stop button to end the test";
   f.own_boxes = [](ZelTemplateBuilder& b, int column) {
     b.Box(kAnBox, "Analogue reference", column);
-    Row(b, 0, kAnVoltageLabel, "Analogue input voltage", kAnVoltageEdit, kAnVoltageUnit,
+    Row(b, 0, 0, "Analogue input voltage", kAnVoltageEdit, kAnVoltageUnit,
         kAnVoltageBar);
     Row(b, 1, kAnCommandLabel, "", kAnCommandEdit, kAnCommandUnit, kAnCommandBar);
   };

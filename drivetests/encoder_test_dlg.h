@@ -18,8 +18,7 @@ enum EncoderTestControl : int {
   kEncFrame = 3750,  // the frame's ids, 3750..3759
   kEncBox = 3760,
   kEncDiagram,
-  kEncCounterLabel,
-  kEncCounter,
+  kEncCounter = 3763,  // its number kept: scripts name controls by id
 };
 
 class CTestEncoderConnections : public CMyTestDlg {

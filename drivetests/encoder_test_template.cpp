@@ -19,7 +19,7 @@ ZelDialogTemplate MakeTemplate() {
   f.own_boxes = [](ZelTemplateBuilder& b, int column) {
     b.Box(kEncBox, "Encoder", column);
     b.Add(kEncDiagram, K::EncoderDiagram, "", kEncBox, {0, 0, 2, 1});
-    b.Add(kEncCounterLabel, K::Label, "Position counter", kEncBox, {0, 1});
+    b.Add(0, K::Label, "Position counter", kEncBox, {0, 1});
     b.Add(kEncCounter, K::Edit, "", kEncBox, {1, 1}, kStyleReadOnly);
   };
   return BuildTestFrame(kEncoderTestTemplate, "Encoder Connections Test",

@@ -51,16 +51,17 @@ void ParametersPage(ZelTemplateBuilder& b, const TuningTestKind& kind, bool posi
   b.Column(kParamsLeft, 0, 1);
   b.Box(kLimitsBox, "Test current limits", kParamsLeft);
   b.Add(kLimitsPicture, K::Picture, "", kLimitsBox, {0, 0, 1, 3}).Image(kind.limits_image);
-  b.Field(kLimitLabel, "Drive current limit", kLimitEdit, kLimitUnit, kLimitsBox, 1);
-  b.Field(kProtectionLabel, "Over current protection", kProtectionEdit, kProtectionUnit,
-          kLimitsBox, 2);
+  b.ParameterField(param::TestLimitCurrent, "Drive current limit", kLimitEdit, kLimitUnit,
+                   kLimitsBox, 1);
+  b.ParameterField(param::TestProtectionCurrent, "Over current protection", kProtectionEdit,
+                   kProtectionUnit, kLimitsBox, 2);
   if (position) {
     b.Box(kSpeedLimitBox, "Speed limit", kParamsLeft);
     b.Field(kSpeedLimitLabel, "Load speed limit", kSpeedLimitEdit, kSpeedLimitUnit,
             kSpeedLimitBox, 0);
   }
   b.Box(kInertiaBox, "Inertia", kParamsLeft);
-  b.Field(kInertiaLabel, "Total inertia", kInertiaEdit, kInertiaUnit, kInertiaBox, 0);
+  b.ParameterField(param::Jt, "Total inertia", kInertiaEdit, kInertiaUnit, kInertiaBox, 0);
   b.Add(kind.identify, K::Button, "Identify", kInertiaBox, {0, 3});
   b.Box(kProcedureBox, "Test procedure", kParamsLeft);
   b.Add(kProcedureText, K::Text, "", kProcedureBox, {0, 0}, kStyleReadOnly | kStyleWide);
@@ -68,12 +69,13 @@ void ParametersPage(ZelTemplateBuilder& b, const TuningTestKind& kind, bool posi
   b.Column(kParamsRight, 1, 1);
   b.Box(kProfileBox, kind.profile_box, kParamsRight);
   b.Add(kProfilePicture, K::Picture, "", kProfileBox, {0, 0, 1, 4}).Image("314");
-  b.Field(kFinalLabel, position ? "Final position" : "Final speed", kind.final_edit,
-          kind.final_unit, kProfileBox, 1);
-  b.Field(kHoldLabel, "tp", kHoldEdit, kHoldUnit, kProfileBox, 2);
-  b.Field(kEndLabel, "tn", kEndEdit, kEndUnit, kProfileBox, 3);
-  b.Field(kFirstRampLabel, "tap", kFirstRampEdit, kFirstRampUnit, kProfileBox, 4);
-  b.Field(kSecondRampLabel, "tan", kSecondRampEdit, kSecondRampUnit, kProfileBox, 5);
+  const ProfileNames& n = kind.profile;
+  b.ParameterField(n.final_value, position ? "Final position" : "Final speed", kind.final_edit,
+                   kind.final_unit, kProfileBox, 1);
+  b.ParameterField(n.hold, "tp", kHoldEdit, kHoldUnit, kProfileBox, 2);
+  b.ParameterField(n.end, "tn", kEndEdit, kEndUnit, kProfileBox, 3);
+  b.ParameterField(n.first_ramp, "tap", kFirstRampEdit, kFirstRampUnit, kProfileBox, 4);
+  b.ParameterField(n.second_ramp, "tan", kSecondRampEdit, kSecondRampUnit, kProfileBox, 5);
   b.Add(kTypePositive, K::Radio, "Positive", kProfileBox, {6, 0});
   b.Add(kTypeNegative, K::Radio, "Negative", kProfileBox, {6, 1});
   b.Add(kTypeBidirectional, K::Radio, "Bidirectional", kProfileBox, {6, 2});
@@ -84,18 +86,18 @@ void TestPage(ZelTemplateBuilder& b, const TuningTestKind& kind, bool position) 
   b.Box(kViewBox, "Results", kTestLeft);
   b.Add(kDataLogger, K::Radio, "Data logger", kViewBox, {0, 0});
   b.Add(kOnlinePlot, K::Radio, "On-line plot", kViewBox, {0, 1});
-  b.Add(kMultiCycle, K::Check, "Multiple Cycle Movement", kViewBox, {0, 2});
+  b.ParameterCheck(kind.multi_cycle, kMultiCycle, "Multiple Cycle Movement", kViewBox, {0, 2});
 
   b.Box(kControllerBox, position ? "Position controller" : "Speed controller", kTestLeft);
-  SliderRow(b, kControllerBox, 0, kKpLabel, "Kp", kKpSlider, kKpEdit, 0, kKpSpin, kKpSpin2);
-  SliderRow(b, kControllerBox, 1, kKiLabel, "Ki", kKiSlider, kKiEdit, 0, kKiSpin, kKiSpin2);
+  SliderRow(b, kControllerBox, 0, 0, "Kp", kKpSlider, kKpEdit, 0, kKpSpin, kKpSpin2);
+  SliderRow(b, kControllerBox, 1, 0, "Ki", kKiSlider, kKiEdit, 0, kKiSpin, kKiSpin2);
   int row = 2;
   if (position) {
-    SliderRow(b, kControllerBox, row++, kKdLabel, "Kd", kKdSlider, kKdEdit, 0, kKdSpin,
-              kKdSpin2);
-    b.Field(kKdFilterLabel, "Kd filter (0...1)", kKdFilterEdit, 0, kControllerBox, row++, 0);
+    SliderRow(b, kControllerBox, row++, 0, "Kd", kKdSlider, kKdEdit, 0, kKdSpin, kKdSpin2);
+    b.ParameterField(param::filter_D, "Kd filter (0...1)", kKdFilterEdit, 0, kControllerBox,
+                     row++);
   }
-  SliderRow(b, kControllerBox, row, kIntegralLabel, "Integral Limit", kIntegralSlider,
+  SliderRow(b, kControllerBox, row, 0, "Integral Limit", kIntegralSlider,
             kIntegralEdit, kIntegralUnit, kIntegralSpin, kIntegralSpin2);
 
   b.Box(kFeedforwardBox, "Feedforward", kTestLeft);
@@ -105,7 +107,7 @@ void TestPage(ZelTemplateBuilder& b, const TuningTestKind& kind, bool position) 
             kKffaSpin, kKffaSpin2);
 
   b.Box(kTuneBox, "Tuning", kTestLeft);
-  SliderRow(b, kTuneBox, 0, kPassBandLabel, "Passband", kPassBandSlider, kPassBandEdit,
+  SliderRow(b, kTuneBox, 0, 0, "Passband", kPassBandSlider, kPassBandEdit,
             kPassBandUnit, kPassBandSpin, kPassBandSpin2);
   SliderRow(b, kTuneBox, 1, kRatioLabel, "Jload / Jmotor", kRatioSlider, kRatioEdit, 0,
             kRatioSpin, kRatioSpin2);

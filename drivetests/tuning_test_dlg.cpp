@@ -59,19 +59,9 @@ void CTuningTestDlg::BindSlider(const char* name, int slider, int edit, int unit
 }
 
 void CTuningTestDlg::BindParameters() {
-  const ProfileNames& n = Kind().profile;
-  AddParameterControls(param::TestLimitCurrent, kLimitEdit, kLimitUnit);
-  AddParameterControls(param::TestProtectionCurrent, kProtectionEdit, kProtectionUnit);
-  AddParameterControls(param::Jt, kInertiaEdit, kInertiaUnit);
-  AddParameterControls(n.final_value, Kind().final_edit, Kind().final_unit);
-  AddParameterControls(n.hold, kHoldEdit, kHoldUnit);
-  AddParameterControls(n.end, kEndEdit, kEndUnit);
-  AddParameterControls(n.first_ramp, kFirstRampEdit, kFirstRampUnit);
-  AddParameterControls(n.second_ramp, kSecondRampEdit, kSecondRampUnit);
   AddSwitchParameterControls(Kind().online_plot, kDataLogger, kOnlinePlot);
-  AddCheckParameterControls(Kind().multi_cycle, kMultiCycle);
   if (HasReferenceType(m_Setup))
-    AddSwitchParameterControls(n.type, kTypePositive, kTypeBidirectional);
+    AddSwitchParameterControls(Kind().profile.type, kTypePositive, kTypeBidirectional);
   BindSlider(Kind().kp, kKpSlider, kKpEdit, 0, kKpSpin, kKpSpin2);
   BindSlider(Kind().ki, kKiSlider, kKiEdit, 0, kKiSpin, kKiSpin2);
   BindSlider(Kind().integral_limit, kIntegralSlider, kIntegralEdit, kIntegralUnit, kIntegralSpin,
@@ -468,7 +458,6 @@ ScopeTriggerSettings CTestSpeedTuning::TriggerSettings() const {
 CTestPositionTuning::CTestPositionTuning(CZel_Setup& setup, CZel_Dialog* parent)
     : CTuningTestDlg(setup, kPositionTuningKind, parent) {
   BindSlider(param::Kd_P_scl, kKdSlider, kKdEdit, 0, kKdSpin, kKdSpin2);
-  AddParameterControls(param::filter_D, kKdFilterEdit, 0);
   if (OverSpeedLoop()) AddParameterControls(param::Limit_Speed, kSpeedLimitEdit, kSpeedLimitUnit);
 }
 

@@ -190,6 +190,11 @@ void CZel_EditSetupDlg::BindTemplateParameters() {
     if (c.parameter.empty()) continue;
     if (c.kind == ZelControlKind::Check) {
       AddCheckParameterControls(c.parameter, c.id);
+    } else if (c.kind == ZelControlKind::DropDown) {
+      // A unit selector was bound with its edit; any other list is the parameter's switch.
+      const bool unit = i > 0 && controls[i - 1].kind == ZelControlKind::Edit &&
+                        controls[i - 1].parameter == c.parameter;
+      if (!unit) AddSwitchParameterControls(c.parameter, c.id);
     } else if (c.kind == ZelControlKind::Edit) {
       const bool unit = i + 1 < controls.size() &&
                         controls[i + 1].kind == ZelControlKind::DropDown &&

@@ -61,6 +61,11 @@ ZelTemplateBuilder& ZelTemplateBuilder::ParameterCheck(std::string name, int id,
   return *this;
 }
 
+ZelTemplateBuilder& ZelTemplateBuilder::ParameterList(std::string name, int id, int box,
+                                                      ZelPlace place) {
+  return Add(id, K::DropDown, "", box, place).Binds(std::move(name));
+}
+
 ZelTemplateBuilder& ZelTemplateBuilder::Binds(std::string name) {
   if (!t_.controls.empty()) t_.controls.back().parameter = std::move(name);
   return *this;

@@ -32,6 +32,8 @@ class ZelTemplateBuilder {
   ZelTemplateBuilder& ParameterEdit(std::string name, int id, int box, ZelPlace place);
   ZelTemplateBuilder& ParameterCheck(std::string name, int id, std::string caption, int box,
                                      ZelPlace place = {});
+  // A drop-down list of the values of the setup's switch parameter `name`, bound as above.
+  ZelTemplateBuilder& ParameterList(std::string name, int id, int box, ZelPlace place = {});
   // The control added last shows the setup's parameter `name`, bound by the dialog that opens the
   // template (an edit and its unit selector each name it).
   ZelTemplateBuilder& Binds(std::string name);

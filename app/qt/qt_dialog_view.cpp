@@ -3,31 +3,18 @@
 #include <algorithm>
 
 #include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
 #include <QCursor>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QScreen>
 #include <QScrollArea>
-#include <QSlider>
-#include <QTabBar>
 #include <QTimer>
-#include <QToolButton>
 #include <QVBoxLayout>
 #include <functional>
-#include <iterator>
 #include <set>
 #include <utility>
 
-#include "app/qt/qt_bar_graph.h"
-#include "app/qt/qt_encoder_diagram.h"
+#include "app/qt/qt_control_kinds.h"
 #include "app/qt/qt_graph_view.h"
 #include "app/qt/qt_text.h"
 #include "host/zel_graph.h"
@@ -39,101 +26,6 @@ constexpr int kFitRounds = 4;
 // Points that come in one by one are drawn this often: a curve that grows smoothly, at a
 // cost that does not grow with the points.
 constexpr int kRedrawPeriod_ms = 50;
-QString Shown(const std::string& s) { return QtText(ZelStripMnemonic(s)); }
-
-// In the dialogs a box is a control like any other: hiding or disabling it leaves the
-// controls inside alone. A QGroupBox would take its children with it, so the frame and its
-// caption are drawn separately from the children's grid.
-class GroupFrame : public QFrame {
- public:
-  explicit GroupFrame(QWidget* parent) : QFrame(parent) {
-    setFrameShape(QFrame::StyledPanel);
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(8, 4, 8, 8);
-    column->setSpacing(4);
-    title_ = new QLabel(this);
-    QFont bold = title_->font();
-    bold.setBold(true);
-    title_->setFont(bold);
-    column->addWidget(title_);
-    body_ = new QWidget(this);
-    grid_ = new QGridLayout(body_);
-    grid_->setContentsMargins(0, 0, 0, 0);
-    grid_->setHorizontalSpacing(8);
-    grid_->setVerticalSpacing(4);
-    column->addWidget(body_);
-    column->addStretch(1);
-  }
-  void SetTitle(const QString& text) {
-    title_->setText(text);
-    title_->setVisible(frame_shown_ && !text.isEmpty());
-  }
-  void SetFrameShown(bool shown) {
-    frame_shown_ = shown;
-    // Each change of the shape lays the window out again: a status that a run updates
-    // often must not cost that.
-    const QFrame::Shape shape = shown ? QFrame::StyledPanel : QFrame::NoFrame;
-    if (frameShape() != shape) setFrameShape(shape);
-    title_->setVisible(shown && !title_->text().isEmpty());
-  }
-  void SetTitleEnabled(bool on) { title_->setEnabled(on); }
-  // The body, not the space below it, takes the room the box is given.
-  void LetBodyGrow() {
-    auto* column = static_cast<QBoxLayout*>(layout());
-    column->setStretch(1, 1);
-    column->setStretch(2, 0);
-  }
-  QWidget* Body() const { return body_; }
-  QGridLayout* Grid() const { return grid_; }
-
- private:
-  QLabel* title_;
-  QWidget* body_;
-  QGridLayout* grid_;
-  bool frame_shown_ = true;
-};
-
-// Up and down arrows without a number beside them: the value lives in the bound edit.
-class SpinArrows : public QWidget {
- public:
-  explicit SpinArrows(QWidget* parent) : QWidget(parent) {
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-    for (QToolButton** b : {&up, &down}) {
-      *b = new QToolButton(this);
-      (*b)->setArrowType(b == &up ? Qt::UpArrow : Qt::DownArrow);
-      (*b)->setAutoRepeat(true);
-      (*b)->setFixedSize(18, 12);
-      column->addWidget(*b);
-    }
-  }
-  QToolButton* up = nullptr;
-  QToolButton* down = nullptr;
-};
-
-QPixmap FindImage(const std::string& name) {
-  if (name.empty()) return {};
-  for (const char* ext : {".png", ".svg", ".bmp"}) {
-    const QString path = QtText(GetGUIDirectory() + "images/" + name + ext);
-    if (QFileInfo::exists(path)) return QPixmap(path);
-  }
-  return {};
-}
-
-// A colour of 0 gives the widget the palette of the style back.
-void ShowTextColour(QWidget* w, unsigned rgb) {
-  if (rgb == kZelTextDefault) {
-    if (w->testAttribute(Qt::WA_SetPalette)) w->setPalette(QPalette());
-    return;
-  }
-  const QColor colour(static_cast<int>((rgb >> 16) & 0xFF), static_cast<int>((rgb >> 8) & 0xFF),
-                      static_cast<int>(rgb & 0xFF));
-  QPalette palette = w->palette();
-  for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-    palette.setColor(role, colour);
-  w->setPalette(palette);
-}
 
 int KeyOf(const QKeyEvent& e) {
   switch (e.key()) {
@@ -150,288 +42,6 @@ unsigned ModifiersOf(Qt::KeyboardModifiers m) {
   return (m & Qt::ShiftModifier ? kKeyShift : 0u) | (m & Qt::ControlModifier ? kKeyCtrl : 0u) |
          (m & Qt::AltModifier ? kKeyAlt : 0u);
 }
-
-// --- One row per control kind: how its widget is made, wired and shown ------------------
-
-// Runs a user action on the dialog for the control the widget belongs to.
-using UserAction = std::function<void(const std::function<void(CZel_Dialog&)>&)>;
-
-struct KindRow {
-  ZelControlKind kind;
-  QWidget* (*create)(const ZelControlDef& def, QWidget* parent);
-  // Null: the widget takes no input.
-  void (*connect)(QWidget* w, QObject* context, int id, const UserAction& act);
-  // Null: nothing of the state but enabled and shown.
-  void (*show)(QWidget* w, const ZelControlDef& def, const ZelControlState& s);
-};
-
-bool IsWide(const ZelControlDef& def) { return def.style & kStyleWide; }
-
-QWidget* CreateGroup(const ZelControlDef& def, QWidget* parent) {
-  auto* frame = new GroupFrame(parent);
-  frame->SetTitle(Shown(def.caption));
-  return frame;
-}
-
-constexpr int kWrappedLabelWidth = 360;
-
-// The dialog's height is laid out before a wrapped label knows its width: it keeps the height
-// of its lines at its narrowest, so that a purpose of two lines is not cut to one.
-void KeepRoomForLines(QLabel& label) {
-  if (label.wordWrap())
-    label.setMinimumHeight(label.heightForWidth(std::max(label.minimumWidth(), kWrappedLabelWidth)));
-}
-
-QWidget* CreateLabel(const ZelControlDef& def, QWidget* parent) {
-  auto* label = new QLabel(Shown(def.caption), parent);
-  label->setWordWrap(IsWide(def) || def.caption.size() > 60);
-  // A wrapped label gets the height of its lines only with a width to wrap at.
-  if (IsWide(def)) label->setMinimumWidth(kWrappedLabelWidth);
-  KeepRoomForLines(*label);
-  return label;
-}
-void ShowLabel(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
-  auto* label = static_cast<QLabel*>(w);
-  label->setText(Shown(s.text));
-  KeepRoomForLines(*label);
-}
-
-QWidget* CreateEdit(const ZelControlDef& def, QWidget* parent) {
-  auto* edit = new QLineEdit(parent);
-  edit->setMinimumWidth(IsWide(def) ? 200 : 90);
-  // A number field stays narrow; a read-only field says what a test is doing and takes the
-  // room its columns have.
-  if (!IsWide(def) && !(def.style & kStyleReadOnly)) edit->setMaximumWidth(160);
-  return edit;
-}
-void ConnectEdit(QWidget* w, QObject* context, int id, const UserAction& act) {
-  auto* edit = static_cast<QLineEdit*>(w);
-  QObject::connect(edit, &QLineEdit::editingFinished, context, [act, id, edit] {
-    act([&](CZel_Dialog& d) { d.UserEdit(id, edit->text().toStdString()); });
-  });
-}
-void ShowEdit(QWidget* w, const ZelControlDef& def, const ZelControlState& s) {
-  auto* edit = static_cast<QLineEdit*>(w);
-  const QString text = s.blank ? QString() : QtText(s.text);
-  const bool read_only = def.style & kStyleReadOnly;
-  if (edit->text() != text) {
-    edit->setText(text);
-    // A message longer than the field reads from its start (and whole in the tooltip).
-    if (read_only) edit->setCursorPosition(0);
-  }
-  edit->setReadOnly(read_only);
-  // QLineEdit's own limit is 32767 characters: "no limit" for a one-line field.
-  edit->setMaxLength(s.text_limit > 0 ? s.text_limit : 32767);
-}
-
-QWidget* CreateText(const ZelControlDef& def, QWidget* parent) {
-  auto* text = new QPlainTextEdit(parent);
-  text->setReadOnly(true);
-  text->setMinimumWidth(IsWide(def) ? 360 : 240);
-  // Four lines per grid row it spans: instructions and guidance fit without a scroll bar.
-  const int lines = 4 * std::max(def.place.row_span, 1);
-  text->setFixedHeight(text->fontMetrics().lineSpacing() * lines + 14);
-  text->setTabStopDistance(24);
-  return text;
-}
-void ShowText(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
-  auto* text = static_cast<QPlainTextEdit*>(w);
-  QString plain = s.blank ? QString() : QtText(s.text);
-  plain.remove('\r');
-  if (text->toPlainText() != plain) text->setPlainText(plain);
-}
-
-QWidget* CreateButton(const ZelControlDef& def, QWidget* parent) {
-  auto* button = new QPushButton(QtText(def.caption), parent);
-  button->setAutoDefault(false);
-  // Buttons keep their size; a wide cell does not make a wide button.
-  button->setMinimumWidth(88);
-  button->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
-  return button;
-}
-void ConnectClick(QWidget* w, QObject* context, int id, const UserAction& act) {
-  QObject::connect(static_cast<QAbstractButton*>(w), &QAbstractButton::clicked, context,
-                   [act, id] { act([&](CZel_Dialog& d) { d.UserClick(id); }); });
-}
-void ShowButton(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
-  static_cast<QPushButton*>(w)->setText(QtText(s.text));
-}
-void ShowBitmapButton(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
-  auto* button = static_cast<QPushButton*>(w);
-  const QPixmap image = FindImage(s.image);
-  if (image.isNull()) {
-    button->setIcon({});
-    button->setText(QtText(s.text.empty() ? s.image : s.text));
-  } else {
-    button->setIcon(QIcon(image));
-    button->setIconSize(image.size());
-    button->setText({});
-  }
-}
-
-QWidget* CreateCheck(const ZelControlDef& def, QWidget* parent) {
-  return new QCheckBox(QtText(def.caption), parent);
-}
-QWidget* CreateRadio(const ZelControlDef& def, QWidget* parent) {
-  auto* radio = new QRadioButton(QtText(def.caption), parent);
-  // The model decides which buttons of a group are checked.
-  radio->setAutoExclusive(false);
-  return radio;
-}
-void ShowCheckable(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
-  auto* button = static_cast<QAbstractButton*>(w);
-  button->setText(QtText(s.text));
-  button->setChecked(s.checked != 0);
-}
-
-QWidget* CreateDropDown(const ZelControlDef&, QWidget* parent) {
-  auto* combo = new QComboBox(parent);
-  combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-  combo->setMinimumWidth(70);
-  return combo;
-}
-void ConnectDropDown(QWidget* w, QObject* context, int id, const UserAction& act) {
-  QObject::connect(static_cast<QComboBox*>(w), &QComboBox::activated, context, [act, id](int index) {
-    act([&](CZel_Dialog& d) { d.UserSelect(id, index); });
-  });
-}
-void ShowDropDown(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
-  auto* combo = static_cast<QComboBox*>(w);
-  bool same = combo->count() == static_cast<int>(s.items.size());
-  for (int i = 0; same && i < combo->count(); ++i)
-    same = combo->itemText(i) == QtText(s.items[static_cast<std::size_t>(i)].text);
-  if (!same) {
-    combo->clear();
-    for (const ZelListItem& item : s.items) combo->addItem(QtText(item.text));
-  }
-  combo->setCurrentIndex(s.selection);
-}
-
-QWidget* CreateSlider(const ZelControlDef&, QWidget* parent) {
-  auto* slider = new QSlider(Qt::Horizontal, parent);
-  slider->setMinimumWidth(140);
-  return slider;
-}
-void ConnectSlider(QWidget* w, QObject* context, int id, const UserAction& act) {
-  auto* slider = static_cast<QSlider*>(w);
-  // A drag stores once, when it ends; a click or a key stores at once.
-  QObject::connect(slider, &QSlider::valueChanged, context, [act, id, slider](int value) {
-    if (!slider->isSliderDown()) act([&](CZel_Dialog& d) { d.UserSlide(id, value); });
-  });
-  QObject::connect(slider, &QSlider::sliderReleased, context, [act, id, slider] {
-    act([&](CZel_Dialog& d) { d.UserSlide(id, slider->value()); });
-  });
-}
-void ShowSlider(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
-  auto* slider = static_cast<QSlider*>(w);
-  slider->setRange(s.range_min, s.range_max);
-  slider->setValue(s.position);
-}
-
-QWidget* CreateSpin(const ZelControlDef&, QWidget* parent) { return new SpinArrows(parent); }
-void ConnectSpin(QWidget* w, QObject* context, int id, const UserAction& act) {
-  auto* spin = static_cast<SpinArrows*>(w);
-  for (const auto& arrow : {std::pair{spin->up, 1}, std::pair{spin->down, -1}}) {
-    const int step = arrow.second;
-    QObject::connect(arrow.first, &QToolButton::clicked, context,
-                     [act, id, step] { act([&](CZel_Dialog& d) { d.UserSpin(id, step); }); });
-  }
-}
-
-QWidget* CreateTab(const ZelControlDef&, QWidget* parent) {
-  auto* tabs = new QTabBar(parent);
-  tabs->setExpanding(false);
-  return tabs;
-}
-void ConnectTab(QWidget* w, QObject* context, int id, const UserAction& act) {
-  QObject::connect(static_cast<QTabBar*>(w), &QTabBar::currentChanged, context, [act, id](int index) {
-    act([&](CZel_Dialog& d) { d.UserSelect(id, index); });
-  });
-}
-void ShowTab(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
-  auto* tabs = static_cast<QTabBar*>(w);
-  while (tabs->count() > static_cast<int>(s.items.size())) tabs->removeTab(tabs->count() - 1);
-  for (std::size_t i = 0; i < s.items.size(); ++i) {
-    const int index = static_cast<int>(i);
-    if (index < tabs->count())
-      tabs->setTabText(index, Shown(s.items[i].text));
-    else
-      tabs->addTab(Shown(s.items[i].text));
-  }
-  tabs->setCurrentIndex(s.selection);
-}
-
-QWidget* CreatePicture(const ZelControlDef&, QWidget* parent) {
-  auto* picture = new QLabel(parent);
-  picture->setAlignment(Qt::AlignCenter);
-  picture->setFrameShape(QFrame::StyledPanel);
-  picture->setMinimumSize(64, 48);
-  return picture;
-}
-void ShowPicture(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
-  auto* picture = static_cast<QLabel*>(w);
-  const QPixmap image = FindImage(s.image);
-  if (image.isNull()) {
-    picture->setText(QtText(s.image));
-  } else {
-    picture->setPixmap(image);
-    // A picture is drawn whole: the layout may not squeeze it below its own size.
-    picture->setMinimumSize(image.size() + QSize(4, 4));
-  }
-}
-
-QWidget* CreateGraph(const ZelControlDef&, QWidget* parent) {
-  auto* graph = new QtGraphView(parent);
-  graph->setContextMenuPolicy(Qt::CustomContextMenu);
-  return graph;
-}
-void ConnectGraph(QWidget* w, QObject* context, int id, const UserAction& act) {
-  QObject::connect(w, &QWidget::customContextMenuRequested, context, [act, id](const QPoint&) {
-    act([&](CZel_Dialog& d) { d.UserContextMenu(id); });
-  });
-}
-
-// In the order of ZelControlKind. The group's state is shown by the view itself: its frame
-// follows what is shown inside it.
-QWidget* CreateEncoderDiagram(const ZelControlDef&, QWidget* parent) {
-  return new QtEncoderDiagram(parent);
-}
-QWidget* CreateBarGraph(const ZelControlDef&, QWidget* parent) { return new QtBarGraph(parent); }
-template <class W>
-void ShowIndicator(QWidget* w, const ZelControlDef&, const ZelControlState& s) {
-  static_cast<W*>(w)->SetState(s.indicator);
-}
-
-constexpr KindRow kKinds[] = {
-    {ZelControlKind::Group, CreateGroup, nullptr, nullptr},
-    {ZelControlKind::Label, CreateLabel, nullptr, ShowLabel},
-    {ZelControlKind::Edit, CreateEdit, ConnectEdit, ShowEdit},
-    {ZelControlKind::Text, CreateText, nullptr, ShowText},
-    {ZelControlKind::Button, CreateButton, ConnectClick, ShowButton},
-    {ZelControlKind::BitmapButton, CreateButton, ConnectClick, ShowBitmapButton},
-    {ZelControlKind::Check, CreateCheck, ConnectClick, ShowCheckable},
-    {ZelControlKind::Radio, CreateRadio, ConnectClick, ShowCheckable},
-    {ZelControlKind::DropDown, CreateDropDown, ConnectDropDown, ShowDropDown},
-    {ZelControlKind::Slider, CreateSlider, ConnectSlider, ShowSlider},
-    {ZelControlKind::Spin, CreateSpin, ConnectSpin, nullptr},
-    {ZelControlKind::Tab, CreateTab, ConnectTab, ShowTab},
-    {ZelControlKind::Picture, CreatePicture, nullptr, ShowPicture},
-    {ZelControlKind::Graph, CreateGraph, ConnectGraph, nullptr},
-    {ZelControlKind::EncoderDiagram, CreateEncoderDiagram, nullptr, ShowIndicator<QtEncoderDiagram>},
-    {ZelControlKind::BarGraph, CreateBarGraph, nullptr, ShowIndicator<QtBarGraph>},
-};
-
-constexpr bool KindsInOrder() {
-  for (std::size_t i = 0; i < std::size(kKinds); ++i) {
-    if (static_cast<std::size_t>(kKinds[i].kind) != i) return false;
-  }
-  return true;
-}
-static_assert(KindsInOrder() &&
-                  std::size(kKinds) == static_cast<std::size_t>(ZelControlKind::BarGraph) + 1,
-              "one row per control kind, in the order of the enumeration");
-
-const KindRow& RowOf(ZelControlKind kind) { return kKinds[static_cast<std::size_t>(kind)]; }
 
 // The box that holds the OK button when it is a box of the dialog itself; 0 otherwise.
 int ButtonRowOf(const std::vector<ZelControlDef>& controls) {
@@ -491,7 +101,8 @@ void QtDialogView::Build() {
   // Boxes first, so that a control finds its box wherever the table lists it.
   for (std::size_t i = 0; i < controls.size(); ++i) {
     if (controls[i].kind != ZelControlKind::Group) continue;
-    auto* frame = static_cast<GroupFrame*>(RowOf(ZelControlKind::Group).create(controls[i], content));
+    auto* frame =
+        static_cast<QtGroupFrame*>(QtControlKindRowOf(ZelControlKind::Group).create(controls[i], content));
     made[i] = frame;
     if (controls[i].id > 0) boxes_[controls[i].id] = {frame->Body(), frame->Grid(), 0};
   }
@@ -541,7 +152,7 @@ void QtDialogView::StretchRows(const std::vector<int>& rows) {
       const int box = boxes_.count(controls[at].group) ? controls[at].group : 0;
       boxes_[box].grid->setRowStretch(rows[at], 1);
       if (!growing.insert(box).second || box == 0) break;
-      if (auto* frame = dynamic_cast<GroupFrame*>(boxes_[box].body->parentWidget()))
+      if (auto* frame = dynamic_cast<QtGroupFrame*>(boxes_[box].body->parentWidget()))
         frame->LetBodyGrow();
       at = index_of_box.at(box);
     }
@@ -551,13 +162,13 @@ void QtDialogView::StretchRows(const std::vector<int>& rows) {
 }
 
 QWidget* QtDialogView::Create(const ZelControlDef& def) {
-  QWidget* w = RowOf(def.kind).create(def, boxes_[0].body);
+  QWidget* w = QtControlKindRowOf(def.kind).create(def, boxes_[0].body);
   if (auto* graph = dynamic_cast<QtGraphView*>(w); graph && def.id > 0) graphs_[def.id] = graph;
   return w;
 }
 
 void QtDialogView::Connect(const ZelControlDef& def, QWidget* w) {
-  const KindRow& row = RowOf(def.kind);
+  const QtControlKindRow& row = QtControlKindRowOf(def.kind);
   if (!row.connect) return;
   const int id = def.id;
   row.connect(w, this, id, [this, id](const std::function<void(CZel_Dialog&)>& action) {
@@ -629,15 +240,15 @@ void QtDialogView::Sync(int id) {
   const ZelControlState& s = dialog_.GetControlState(id);
   QSignalBlocker block(w);
   if (def->kind == ZelControlKind::Group) {
-    auto* frame = static_cast<GroupFrame*>(w);
-    frame->SetTitle(Shown(s.text));
+    auto* frame = static_cast<QtGroupFrame*>(w);
+    frame->SetTitle(QtShownCaption(s.text));
     frame->SetTitleEnabled(s.enabled);
     SyncGroupFrame(id);
     return;
   }
   w->setEnabled(s.enabled);
-  if (const auto show = RowOf(def->kind).show) show(w, *def, s);
-  ShowTextColour(w, s.text_colour);
+  if (const auto show = QtControlKindRowOf(def->kind).show) show(w, *def, s);
+  QtShowTextColour(w, s.text_colour);
   // A read-only field's tooltip, unless the dialog gives one, is its whole text.
   const bool whole_text = s.tooltip.empty() && def->kind == ZelControlKind::Edit &&
                           (def->style & kStyleReadOnly) && !s.blank;
@@ -659,7 +270,7 @@ bool QtDialogView::TakesRoom(int id) const {
 }
 
 void QtDialogView::SyncGroupFrame(int group_id) {
-  auto* frame = dynamic_cast<GroupFrame*>(Widget(group_id));
+  auto* frame = dynamic_cast<QtGroupFrame*>(Widget(group_id));
   if (!frame) return;
   frame->SetFrameShown(dialog_.GetControlState(group_id).shown);
   frame->setVisible(TakesRoom(group_id));

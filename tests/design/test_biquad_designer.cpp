@@ -8,6 +8,7 @@
 #include <string>
 
 #include "derive/pipelines.h"
+#include "host/zel_errors.h"
 #include "tests/design/biquad_vectors.h"
 #include "tests/support/test_setups.h"
 
@@ -16,6 +17,7 @@ namespace {
 using dcservo::BiquadCoefficients;
 using dcservo::BiquadReport;
 using dcservo::CBiquadDesigner;
+using dcservo::StepResult;
 using testing_support::BaseValue;
 using testing_support::LoadBundledSetup;
 using testing_support::SetBase;
@@ -68,7 +70,7 @@ TEST(BiquadDesigner, DocumentedExamplesStoreTheirExactIntegers) {
     auto s = WithFilters({c.filter});
     ASSERT_EQ(BaseValue(*s, "Ts_S"), 0.0005);
     CBiquadDesigner designer;
-    EXPECT_EQ(designer.DesignAllFilters(*s), 1);
+    EXPECT_EQ(designer.DesignAllFilters(*s), StepResult::Done);
     EXPECT_EQ(Slot(*s, 1), c.slot);
     EXPECT_EQ(BaseValue(*s, "IQREF_BQ_INI"), 1);
 
@@ -95,7 +97,7 @@ TEST(BiquadDesigner, MatchesScipyReferences) {
     auto s = WithFilters({{1, 2, v.type, v.f1_hz, v.third}});
     SetBase(*s, "Ts_S", v.ts_s);
     BiquadReport report;
-    ASSERT_EQ(d.DesignAllFilters(*s, &report), 1);
+    ASSERT_EQ(d.DesignAllFilters(*s, &report), StepResult::Done);
     ASSERT_EQ(report.filters.size(), 1u);
     const auto& stored = report.filters[0].stored;
     for (const auto& r : v.response) {
@@ -130,7 +132,7 @@ TEST(BiquadDesigner, HighPassAndBandPassKeepZeroGainAtZeroFrequency) {
     auto s = WithFilters({f});
     CBiquadDesigner d;
     BiquadReport report;
-    ASSERT_EQ(d.DesignAllFilters(*s, &report), 1);
+    ASSERT_EQ(d.DesignAllFilters(*s, &report), StepResult::Done);
     const auto& slot = report.filters[0].stored;
     const auto& q = slot.quantised;
     EXPECT_EQ(q.b0 + q.b1 + q.b2, 0.0);
@@ -147,7 +149,7 @@ TEST(BiquadDesigner, FiltersTakeSlotsByPlaceThenNumber) {
   auto s = WithFilters({f1, f2, f3});
   CBiquadDesigner d;
   BiquadReport report;
-  ASSERT_EQ(d.DesignAllFilters(*s, &report), 1);
+  ASSERT_EQ(d.DesignAllFilters(*s, &report), StepResult::Done);
   EXPECT_EQ(BaseValue(*s, "SPDREF_BQ_INI"), 1);
   EXPECT_EQ(BaseValue(*s, "IQREF_BQ_INI"), 0);
   EXPECT_EQ(BaseValue(*s, "ASPD_BQ_INI"), 2);
@@ -163,6 +165,20 @@ TEST(BiquadDesigner, FiltersTakeSlotsByPlaceThenNumber) {
   }
 }
 
+// A setup without a slot's coefficient or a place's count cannot hold the design: missing,
+// told apart from a filter that cannot be built.
+TEST(BiquadDesigner, ASetupWithoutASlotOrACountIsMissingNotRefused) {
+  for (const char* missing : {"BQ3B0", "ASPD_BQ_INI"}) {
+    SCOPED_TRACE(missing);
+    auto s = testing_support::LoadBundledSetupWithout({missing});
+    for (int i = 1; i <= 3; ++i) SetBase(*s, "BQFilter" + std::to_string(i), 0);
+    ZelCollectErrors errors;
+    BiquadReport report;
+    EXPECT_EQ(CBiquadDesigner().DesignAllFilters(*s, &report), StepResult::Missing);
+    EXPECT_FALSE(report.AnyRefused());
+  }
+}
+
 TEST(BiquadDesigner, NoFilterOnEmptiesEverySlotAndCount) {
   auto s = WithFilters({});
   for (int slot = 1; slot <= 3; ++slot) {
@@ -170,7 +186,7 @@ TEST(BiquadDesigner, NoFilterOnEmptiesEverySlotAndCount) {
   }
   for (const char* count : dcservo::kBiquadCountNames) SetBase(*s, count, 1);
   BiquadReport report;
-  EXPECT_EQ(CBiquadDesigner().DesignAllFilters(*s, &report), 1);
+  EXPECT_EQ(CBiquadDesigner().DesignAllFilters(*s, &report), StepResult::Done);
   for (int slot = 1; slot <= 3; ++slot) EXPECT_EQ(Slot(*s, slot), (std::array<double, 6>{}));
   for (const char* count : dcservo::kBiquadCountNames) EXPECT_EQ(BaseValue(*s, count), 0) << count;
   EXPECT_TRUE(report.filters.empty());
@@ -206,7 +222,8 @@ TEST(BiquadDesigner, FiltersNotDesignedAsAskedAreReported) {
     SCOPED_TRACE(c.name);
     auto s = WithFilters({c.filter, {2, 1, 0, 100, 0.707}});
     BiquadReport report;
-    EXPECT_EQ(CBiquadDesigner().DesignAllFilters(*s, &report), c.refused ? 0 : 1);
+    EXPECT_EQ(CBiquadDesigner().DesignAllFilters(*s, &report),
+              c.refused ? StepResult::Refused : StepResult::Done);
     EXPECT_EQ(Slot(*s, 2)[5], 1) << "the next filter still gets its own slot";
     EXPECT_EQ(BaseValue(*s, "IQREF_BQ_INI"), 2);
     ASSERT_EQ(report.filters.size(), 2u);

@@ -20,6 +20,7 @@ namespace {
 using Complex = std::complex<double>;
 using dcservo::TunedLoop;
 using design_testing::BundledWith;
+using dcservo::StepResult;
 using testing_support::BaseValue;
 using testing_support::LoadBundledSetup;
 using testing_support::MakeTimingSetup;
@@ -173,7 +174,7 @@ TEST(ControllerTuning, PositionLoopsHaveTheDesignedPoles) {
                           {"PB_P", c.pb_p},
                           {"Dump_P", c.dump_p},
                           {"filter_D", 1.0}});
-    ASSERT_EQ(dcservo::ComputePositionControllerGains(*s), 1);
+    ASSERT_EQ(dcservo::ComputePositionControllerGains(*s), StepResult::Done);
     const double ts = BaseValue(*s, "Ts_S"), w = c.pb_p, zeta = c.dump_p;
 
     std::vector<Complex> designed;
@@ -220,7 +221,7 @@ TEST(ControllerTuning, CurrentDesignBranchesStrictlyAboveFourSamples) {
     double kp[2], ki[2];
     for (int i = 0; i < 2; ++i) {
       auto s = BundledWith({{"R", r}, {"L", c.l_h}, {"PB_C", 3000}, {"Dump_C", i == 0 ? 0.7 : 1.4}});
-      ASSERT_EQ(dcservo::ComputeCurrentControllerGains(*s), 1);
+      ASSERT_EQ(dcservo::ComputeCurrentControllerGains(*s), StepResult::Done);
       kp[i] = BaseValue(*s, "Kp_C_scl");
       ki[i] = BaseValue(*s, "Ki_C_scl");
     }
@@ -251,8 +252,8 @@ TEST(ControllerTuning, SpeedAndPositionIntegralsUseTheirLoopPeriod) {
                               {"PB_P", 30}, {"Dump_P", 1}, {"PositionControlType", 1},
                               {"Kp_P_scl", 0}, {"Ki_P_scl", 0}, {"Kd_P_scl", 0}});
     if (c.flag >= 0) testing_support::Put(*s, {{"PosSpd_in_FastLoop", c.flag}});
-    ASSERT_EQ(dcservo::ComputeSpeedControllerGains(*s), 1);
-    ASSERT_EQ(dcservo::ComputePositionControllerGains(*s), 1);
+    ASSERT_EQ(dcservo::ComputeSpeedControllerGains(*s), StepResult::Done);
+    ASSERT_EQ(dcservo::ComputePositionControllerGains(*s), StepResult::Done);
     EXPECT_EQ(dcservo::SpeedPositionLoopPeriod(*s), c.period);
     const double gains[4] = {BaseValue(*s, "Ki_S_scl") / c.period, BaseValue(*s, "Kp_S_scl"),
                              BaseValue(*s, "Ki_P_scl") / c.period, BaseValue(*s, "Kp_P_scl")};
@@ -266,8 +267,8 @@ TEST(ControllerTuning, SpeedAndPositionIntegralsUseTheirLoopPeriod) {
 TEST(ControllerTuning, InertiaScalesTheSpeedGainsButNotThePositionGainsOverTheSpeedLoop) {
   auto gains = [](double jt, double k) {
     auto s = BundledWith({{"Jt", jt}, {"K", k}, {"PositionControlType", 1}});
-    EXPECT_EQ(dcservo::ComputeSpeedControllerGains(*s), 1);
-    EXPECT_EQ(dcservo::ComputePositionControllerGains(*s), 1);
+    EXPECT_EQ(dcservo::ComputeSpeedControllerGains(*s), StepResult::Done);
+    EXPECT_EQ(dcservo::ComputePositionControllerGains(*s), StepResult::Done);
     return std::array<double, 5>{BaseValue(*s, "Kp_S_scl"), BaseValue(*s, "Ki_S_scl"),
                                  BaseValue(*s, "Kp_P_scl"), BaseValue(*s, "Ki_P_scl"),
                                  BaseValue(*s, "Kd_P_scl")};
@@ -288,7 +289,7 @@ TEST(ControllerTuning, InertiaScalesTheSpeedGainsButNotThePositionGainsOverTheSp
 TEST(ControllerTuning, MissingInputWritesNothing) {
   struct Case {
     const char* missing;
-    int (*design)(CZel_Setup&);
+    dcservo::StepResult (*design)(CZel_Setup&);
     const char* output;
   };
   const Case cases[] = {
@@ -301,7 +302,7 @@ TEST(ControllerTuning, MissingInputWritesNothing) {
     SCOPED_TRACE(std::string("without ") + c.missing);
     auto s = BundledWith({{c.output, 7}});
     auto full = LoadBundledSetup();
-    EXPECT_EQ(c.design(*full), 1);
+    EXPECT_EQ(c.design(*full), StepResult::Done);
     // The same drive without the one parameter.
     auto partial = testing_support::MakeSetup({});
     const CZel_Parameters& all = s->GetParameters();
@@ -312,10 +313,31 @@ TEST(ControllerTuning, MissingInputWritesNothing) {
                                        !p.IsStoredInBaseUnit(), p.GetType()}});
     }
     ZelCollectErrors errors;
-    EXPECT_EQ(c.design(*partial), 0);
+    EXPECT_EQ(c.design(*partial), StepResult::Missing);
     EXPECT_EQ(BaseValue(*partial, c.output), 7);
     ASSERT_FALSE(errors.Messages().empty());
     EXPECT_NE(errors.Messages()[0].find(c.missing), std::string::npos) << errors.Messages()[0];
+  }
+}
+
+// A motor without torque constant has no finite gains: the design is refused and the gains
+// stay as they were, rather than turning into infinities the drive would be sent.
+TEST(ControllerTuning, AGainThatIsNoNumberIsRefusedAndWritesNothing) {
+  struct Case {
+    const char* input;
+    dcservo::StepResult (*design)(CZel_Setup&);
+    const char* output;
+  };
+  const Case cases[] = {
+      {"K", dcservo::ComputeSpeedControllerGains, "Ki_S_scl"},
+      {"K", dcservo::ComputePositionControllerGains, "Kd_P_scl"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.output);
+    auto s = BundledWith({{c.input, 0.0}, {c.output, 7}, {"PositionControlType", 0}});
+    ASSERT_EQ(BaseValue(*s, c.input), 0.0);
+    EXPECT_EQ(c.design(*s), StepResult::Refused);
+    EXPECT_EQ(BaseValue(*s, c.output), 7);
   }
 }
 

@@ -30,7 +30,7 @@ std::string AllWarnings(const LoopTuneReport& r) {
 TEST(Tune, ShowsTheGainsThatTheChipPairsGiveBack) {
   struct Case {
     TunedLoop loop;
-    int (*design)(CZel_Setup&);
+    dcservo::StepResult (*design)(CZel_Setup&);
   };
   const Case cases[] = {{TunedLoop::Current, dcservo::ComputeCurrentControllerGains},
                         {TunedLoop::Speed, dcservo::ComputeSpeedControllerGains},
@@ -39,7 +39,7 @@ TEST(Tune, ShowsTheGainsThatTheChipPairsGiveBack) {
     SCOPED_TRACE(dcservo::LoopName(c.loop));
     auto s = BundledWith({{"PB_C", 2345}, {"PB_S", 87}, {"PB_P", 23}});
     auto raw = BundledWith({{"PB_C", 2345}, {"PB_S", 87}, {"PB_P", 23}});
-    ASSERT_EQ(c.design(*raw), 1);
+    ASSERT_EQ(c.design(*raw), dcservo::StepResult::Done);
 
     LoopTuneReport report;
     ASSERT_EQ(dcservo::TuneController(*s, c.loop, &report), 1);

@@ -12,7 +12,8 @@ using Role = CZel_EditSetupDlg::Role;
 enum : int {
   kBox = 200, kVdcField = 202, kVdcFieldUnit = 203, kLimitField = 204, kLimitLabel = 205,
   kCheck = 206, kLoneEdit = 207, kPlainEdit = 208, kOtherList = 209, kReadOnly = 210,
-  kReadOnlyUnit = 211, kMissingEdit = 212,
+  kReadOnlyUnit = 211, kMissingEdit = 212, kModeList = 213, kGainEdit = 214,
+  kFilterTypeList = 215,
 };
 
 ZelDialogTemplate FieldsTemplate(bool with_missing) {
@@ -29,7 +30,11 @@ ZelDialogTemplate FieldsTemplate(bool with_missing) {
   b.Add(0, K::Label, "Read back", kBox, {5, 0});
   b.Add(kReadOnly, K::Edit, "", kBox, {5, 1}, kStyleReadOnly).Binds("Vdc");
   b.Add(kReadOnlyUnit, K::DropDown, "", kBox, {5, 2}).Binds("Vdc");
-  if (with_missing) b.ParameterField("NoSuchParameter", "Missing", kMissingEdit, 0, kBox, 6);
+  b.ParameterList("ControlMode", kModeList, kBox, {6, 1});
+  // A list after an edit of another parameter is that parameter's switch, not the edit's unit.
+  b.ParameterEdit("Kp_C_scl", kGainEdit, kBox, {7, 1});
+  b.ParameterList("FilterType", kFilterTypeList, kBox, {7, 2});
+  if (with_missing) b.ParameterField("NoSuchParameter", "Missing", kMissingEdit, 0, kBox, 8);
   return b.Build();
 }
 
@@ -53,6 +58,8 @@ TEST_F(TemplateFields, EachDeclaredControlIsBoundInItsRole) {
       {kCheck, "isOverCurrent", Role::Check},   {kLoneEdit, "Kp_C_scl", Role::Edit},
       {kPlainEdit, "", Role::None},             {kOtherList, "", Role::None},
       {kReadOnly, "Vdc", Role::Edit},           {kReadOnlyUnit, "Vdc", Role::Unit},
+      {kModeList, "ControlMode", Role::List},   {kGainEdit, "Kp_C_scl", Role::Edit},
+      {kFilterTypeList, "FilterType", Role::List},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id);
