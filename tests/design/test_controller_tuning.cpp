@@ -286,20 +286,22 @@ TEST(ControllerTuning, InertiaScalesTheSpeedGainsButNotThePositionGainsOverTheSp
   EXPECT_GT(base[2], 0.0);
 }
 
+// A design, the input it is given without (or with a value it cannot take) and a gain it writes.
+struct DesignCase {
+  const char* input;
+  dcservo::StepResult (*design)(CZel_Setup&);
+  const char* output;
+};
+
 TEST(ControllerTuning, MissingInputWritesNothing) {
-  struct Case {
-    const char* missing;
-    dcservo::StepResult (*design)(CZel_Setup&);
-    const char* output;
-  };
-  const Case cases[] = {
+  const DesignCase cases[] = {
       {"L", dcservo::ComputeCurrentControllerGains, "Kp_C_scl"},
       {"Ki_C_scl", dcservo::ComputeCurrentControllerGains, "Kp_C_scl"},
       {"Ts_S", dcservo::ComputeSpeedControllerGains, "Kp_S_scl"},
       {"Kd_P_scl", dcservo::ComputePositionControllerGains, "Kp_P_scl"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string("without ") + c.missing);
+  for (const DesignCase& c : cases) {
+    SCOPED_TRACE(std::string("without ") + c.input);
     auto s = BundledWith({{c.output, 7}});
     auto full = LoadBundledSetup();
     EXPECT_EQ(c.design(*full), StepResult::Done);
@@ -308,7 +310,7 @@ TEST(ControllerTuning, MissingInputWritesNothing) {
     const CZel_Parameters& all = s->GetParameters();
     for (int i = 0; i < all.GetParametersCount(); ++i) {
       const CZel_Parameter& p = *all[i];
-      if (p.GetName() == c.missing) continue;
+      if (p.GetName() == c.input) continue;
       testing_support::Put(*partial, {{p.GetName().c_str(), p.GetValueInInternalUnit(), p.GetUnitName(),
                                        !p.IsStoredInBaseUnit(), p.GetType()}});
     }
@@ -316,23 +318,18 @@ TEST(ControllerTuning, MissingInputWritesNothing) {
     EXPECT_EQ(c.design(*partial), StepResult::Missing);
     EXPECT_EQ(BaseValue(*partial, c.output), 7);
     ASSERT_FALSE(errors.Messages().empty());
-    EXPECT_NE(errors.Messages()[0].find(c.missing), std::string::npos) << errors.Messages()[0];
+    EXPECT_NE(errors.Messages()[0].find(c.input), std::string::npos) << errors.Messages()[0];
   }
 }
 
 // A motor without torque constant has no finite gains: the design is refused and the gains
 // stay as they were, rather than turning into infinities the drive would be sent.
 TEST(ControllerTuning, AGainThatIsNoNumberIsRefusedAndWritesNothing) {
-  struct Case {
-    const char* input;
-    dcservo::StepResult (*design)(CZel_Setup&);
-    const char* output;
-  };
-  const Case cases[] = {
+  const DesignCase cases[] = {
       {"K", dcservo::ComputeSpeedControllerGains, "Ki_S_scl"},
       {"K", dcservo::ComputePositionControllerGains, "Kd_P_scl"},
   };
-  for (const Case& c : cases) {
+  for (const DesignCase& c : cases) {
     SCOPED_TRACE(c.output);
     auto s = BundledWith({{c.input, 0.0}, {c.output, 7}, {"PositionControlType", 0}});
     ASSERT_EQ(BaseValue(*s, c.input), 0.0);
