@@ -26,26 +26,11 @@ void CBiquadDesigner::ComputeCoefficients(int type, double f1n, double third, do
   if (auto c = DesignBiquad(type, f1n, third, gain_db)) c_ = *c;
 }
 
-void CBiquadDesigner::QuantizeCoefficients(int extra_shift) {
-  const BiquadSlot slot = QuantizeBiquad(c_, extra_shift);
-  c_ = slot.quantised;
-  sf_ = slot.scale_factor;
-}
-
-void CBiquadDesigner::ForceUnityDcGain() {
-  BiquadSlot slot{c_, sf_};
-  dcservo::ForceUnityDcGain(slot);
-  c_ = slot.quantised;
-}
-
 StepResult CBiquadDesigner::DesignFilter(CZel_Setup& setup, int filter, int slot,
                                          FilterReport* report) {
   FilterReport r;
   const int done = DesignBiquadFilter(setup, filter, slot, &r);
-  if (done) {
-    c_ = r.stored.quantised;
-    sf_ = r.stored.scale_factor;
-  }
+  if (done) c_ = r.stored.quantised;
   const StepResult result =
       done ? StepResult::Done : (r.refused ? StepResult::Refused : StepResult::Missing);
   // A missing parameter leaves the report as it was.

@@ -24,13 +24,8 @@ class CBiquadDesigner {
   const std::string& TypeName(int code) const;
 
   // f1n: first frequency x sampling period; third: Q, or for the lead-lag types the lag
-  // frequency x sampling period. A type outside 0..9 changes nothing. SF is not touched.
+  // frequency x sampling period. A type outside 0..9 changes nothing.
   void ComputeCoefficients(int type, double f1n, double third, double gain_db);
-  // Chooses SF and replaces the coefficients by integers. extra_shift widens SF further,
-  // for a correction that would not fit otherwise.
-  void QuantizeCoefficients(int extra_shift = 0);
-  // Corrects B0 so that the quantised filter has gain 1 at zero frequency.
-  void ForceUnityDcGain();
 
   // Designs filter `filter` (1..3) into slot `slot` (1..3); the designer then holds what
   // the slot holds. Missing: a parameter is not in the setup (nothing written); Refused: the
@@ -45,12 +40,10 @@ class CBiquadDesigner {
   void WriteFiltersToChip(CZel_Setup& setup);
 
   const BiquadCoefficients& Coefficients() const { return c_; }
-  double ScaleFactor() const { return sf_; }
 
  private:
   std::array<std::string, kBiquadTypeCount> names_;
   BiquadCoefficients c_;
-  double sf_ = 1.0;
 };
 
 }  // namespace dcservo
