@@ -292,7 +292,9 @@ std::vector<TargetCheck> CheckTrackingTargets(const TestTargets& t,
                                         m.settling_average)
                                : std::string()) +
                           " before the reference moves on",
-                      settled ? Format("%.4g ms", m.settling_s[0] * 1e3) : "not settled",
+                      !settled                 ? std::string("not settled")
+                      : SettlingBound(m, 0)    ? Format("under %.4g ms", *SettlingBound(m, 0) * 1e3)
+                                               : Format("%.4g ms", m.settling_s[0] * 1e3),
                       settled});
   }
   if (t.tracking_tolerance > 0.0) {
