@@ -80,6 +80,8 @@ struct TuningRunFigures {
   double final_value = 0.0;
   double quantum = 0.0;
   std::vector<CycleFigures> cycles;
+  // The cycles come from the scope's sweeps: the run recorded no log.
+  bool on_line = false;
   std::optional<CycleFigures> predicted;
   CycleTrace prediction;
   // How long the predicted run holds the current reference at its limit: a profile that

@@ -97,6 +97,7 @@ void PredictRun(CZel_Setup& setup, TunedLoop loop, const ProfileNames& names,
 }
 
 void AddSweepFigures(std::span<const OnlineView::Sweep> sweeps, TuningRunFigures& figures) {
+  figures.on_line = true;
   for (std::size_t k = figures.cycles.size(); k < sweeps.size(); ++k) {
     CycleTrace trace{sweeps[k].time, sweeps[k].reference, sweeps[k].response, {}};
     CycleFigures f = ShownFiguresOfCycle(trace, figures);

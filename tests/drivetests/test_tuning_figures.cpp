@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
 #include "drivetests/drive_test_json.h"
+#include "drivetests/drive_test_targets.h"
 #include "drivetests/tuning_figures.h"
 
 namespace {
@@ -101,6 +103,22 @@ TEST(TuningFigures, ASettlingShorterThanTheScopesSampleIsABound) {
     for (const char* key : {"settling_time_s", "settling_time_second_ramp_s"}) EXPECT_EQ(j[key], c.time);
     for (const char* key : {"settling_time_under_s", "settling_time_second_ramp_under_s"})
       EXPECT_EQ(j.contains(key) ? j[key] : absent, c.bound) << key;
+  }
+}
+
+// The oscillation is looked for in the log: an on-line run, which records none, does not
+// claim "none" for it (it did, and counted it as met).
+TEST(TuningFigures, OnlyALoggedRunJudgesTheOscillation) {
+  for (const bool on_line : {false, true}) {
+    SCOPED_TRACE(on_line);
+    TuningRunFigures run;
+    run.on_line = on_line;
+    run.cycles = {CycleFigures{}};
+    std::vector<std::string> figures;
+    for (const TargetCheck& check : CheckTrackingTargets(*TargetsOf("speed"), run))
+      figures.push_back(check.figure);
+    EXPECT_EQ(std::count(figures.begin(), figures.end(), std::string(kOscillationFigure)),
+              on_line ? 0 : 1);
   }
 }
 
