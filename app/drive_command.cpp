@@ -78,6 +78,8 @@ void WriteCsv(const std::string& path, CZel_SingleAxisLogger& logger) {
   while (logger.ReadPoint(nullptr)) {
   }
   logger.EndUploadData();
+  if (logger.GetPointsRead() < logger.GetPointsUploaded())
+    throw CommandError(kExitFailed, CZel_Comm::GetLastErrorText());
   const std::string text = logger.CsvText();
   if (path == "-") {
     std::fputs(text.c_str(), stdout);

@@ -25,6 +25,18 @@ ordered_json TrackingFiguresJson(const CycleFigures& f) {
                     {"overshoot_pct", f.overshoot_percent},
                     {"settling_time_s", seconds(f.settling_s[0])},
                     {"settling_time_second_ramp_s", seconds(f.settling_s[1])}};
+  // Shorter than a sample of the scope: no time, and the bound that the samples justify.
+  const struct {
+    int ramp;
+    const char *key, *bound_key;
+  } settlings[] = {{0, "settling_time_s", "settling_time_under_s"},
+                   {1, "settling_time_second_ramp_s", "settling_time_second_ramp_under_s"}};
+  for (const auto& s : settlings) {
+    if (const std::optional<double> bound = SettlingBound(f, s.ramp)) {
+      j[s.key] = nullptr;
+      j[s.bound_key] = *bound;
+    }
+  }
   if (f.cycle) j["cycle"] = f.cycle;
   if (f.deviation_rms) j["deviation_from_prediction_rms"] = *f.deviation_rms;
   return j;

@@ -33,7 +33,9 @@ nlohmann::ordered_json MarginsJson(const std::optional<LoopMargins>& margins);
 // A tracking run's figures under the names that every output uses: `rms_error`,
 // `peak_error` (in the run's unit), `overshoot_pct`, `settling_time_s` (after the first ramp;
 // null when it never settles), `settling_time_second_ramp_s`, and `cycle` and
-// `deviation_from_prediction_rms` where the figures have them.
+// `deviation_from_prediction_rms` where the figures have them. A settling shorter than the
+// scope's sample is null too, with its bound under `settling_time_under_s` or
+// `settling_time_second_ramp_under_s`.
 nlohmann::ordered_json TrackingFiguresJson(const CycleFigures& figures);
 
 // A spectrum as `resolution_hz` and `amplitude_A` (RMS per bin from 0 Hz); null without one.

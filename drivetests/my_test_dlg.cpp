@@ -162,8 +162,7 @@ void CMyTestDlg::DescribeRun(TestRunReport& report) const {
 
 int CMyTestDlg::UploadWhatWasLogged() {
   CZel_SingleAxisLogger* logger = run_.logger;
-  if (!logger || !run_.graph || logger->UploadInProgress() || logger->GetPointsRead() > 0)
-    return 0;
+  if (!logger || !run_.graph || logger->UploadInProgress() || logger->UploadedWhole()) return 0;
   if (!logger->BeginUploadData()) return 0;
   while (logger->ReadPoint(nullptr)) {
   }
@@ -282,7 +281,7 @@ void CMyTestDlg::WatchProgram() {
     return;
   }
   if (axis_on) {
-    if (run_.logger) ShowLoggingProgress();
+    if (run_.logger) ShowLoggingProgress(kStatusRunning);
     RestartRunTimer();
     return;
   }
@@ -291,7 +290,7 @@ void CMyTestDlg::WatchProgram() {
     OnProgramEnded();
     return;
   }
-  if (!BeginUploadCounted(*run_.logger)) {
+  if (!run_.logger->BeginUploadData()) {
     m_strError = msc_pszErrInternal;
     TestFailed(1);
     return;
@@ -317,35 +316,19 @@ void CMyTestDlg::ShowPointCount(TuningStatus status, std::size_t read, std::size
               std::to_string(100 * std::min(read, total) / total) + " %)");
 }
 
-void CMyTestDlg::ShowUploadProgress(std::size_t read, std::size_t total, const char* what) {
-  ShowPointCount(kStatusUploading, read, total, what);
+void CMyTestDlg::ShowUploadProgress(std::size_t read, std::size_t total) {
+  ShowPointCount(kStatusUploading, read, total, "");
 }
 
-void CMyTestDlg::ShowLoggingProgress() {
-  // The plot has nothing to draw before the upload: meanwhile the status counts what the
-  // drive has logged, where it can tell.
-  CZel_DriveLink* link = CZel_Comm::GetLink();
+void CMyTestDlg::ShowLoggingProgress(TuningStatus status) {
+  // Where the drive can tell, the plot grows with the run instead of staying empty until the
+  // upload (over a link, the upload is then mostly done when the run ends).
+  CGraphWindow* graph = run_.graph;
   std::size_t recorded = 0, asked = 0;
-  if (link && link->LoggedPoints(recorded, asked))
-    ShowPointCount(kStatusRunning, recorded, asked, " logged");
-}
-
-int CMyTestDlg::BeginUploadCounted(CZel_SingleAxisLogger& logger) {
-  // Over a link the log takes its time to arrive (seconds for a speed test's): meanwhile the
-  // status counts the points received, and the window stays live.
-  CZel_DriveLink* link = CZel_Comm::GetLink();
-  std::size_t percent_shown = 101;
-  if (link) {
-    link->SetUploadProgress([this, &percent_shown](std::size_t received, std::size_t total) {
-      if (total == 0 || 100 * received / total == percent_shown) return;
-      percent_shown = 100 * received / total;
-      ShowUploadProgress(received, total, " received");
-      ZelPumpMessages();
-    });
-  }
-  const int began = logger.BeginUploadData();
-  if (link) link->SetUploadProgress(nullptr);
-  return began;
+  if (run_.logger && run_.logger->TakeLoggedPoints(recorded, asked, [graph] {
+        if (graph) graph->UpdateLastPoint();
+      }))
+    ShowPointCount(status, recorded, asked, " logged");
 }
 
 void CMyTestDlg::UploadResults() {
@@ -361,6 +344,7 @@ void CMyTestDlg::UploadResults() {
   }
   const std::size_t total = run_.logger->GetPointsUploaded();
   int percent_shown = -1;
+  bool stopped = false;
   while (run_.logger->ReadPoint(nullptr)) {
     if (graph) graph->UpdateLastPoint();
     const std::size_t read = run_.logger->GetPointsRead();
@@ -369,7 +353,8 @@ void CMyTestDlg::UploadResults() {
       ShowUploadProgress(read, total);
     }
     const bool live = KeepDialogLive();
-    if (m_bRunUntilStop && m_bStopRequested) break;
+    stopped = m_bRunUntilStop && m_bStopRequested;
+    if (stopped) break;
     if (!live) {
       // Abandoned by Stop or Cancel: no verdict.
       run_.logger->EndUploadData();
@@ -379,6 +364,11 @@ void CMyTestDlg::UploadResults() {
   }
   run_.logger->EndUploadData();
   zoom_out();
+  if (!stopped && run_.logger->GetPointsRead() < total) {  // a block of the log did not come
+    m_strError = msc_pszErrInternal;
+    TestFailed(1);
+    return;
+  }
   if (!CheckAfterUpload()) return;
   OnResultsUploaded();
   // The test's own look at the results may have found nothing to judge and failed the run.

@@ -167,8 +167,6 @@ class CMyTestDlg : public CZel_TestDlg {
   virtual void OnLook() {}
   // The checks when the program has ended, before the upload.
   virtual bool CheckRunEnded();
-  // BeginUploadData, with the points counted in the status while they arrive over a link.
-  int BeginUploadCounted(CZel_SingleAxisLogger& logger);
 
   // A run without a logger (nothing to upload): the program has ended and passed the
   // checks; read its results here and give the verdict.
@@ -195,15 +193,15 @@ class CMyTestDlg : public CZel_TestDlg {
   bool MeetsTargets();
   // Everything that a run writes before it starts, by name, as written (the last run's).
   std::span<const TestInput> LastInputs() const { return last_inputs_; }
+  // While the program runs: the plot takes the points that the drive's log holds so far, and
+  // the status (`status` first) counts them of those asked for.
+  void ShowLoggingProgress(TuningStatus status);
 
  private:
   void WatchProgram();
   void UploadResults();
   // The status while the log's points go into the plot: how many of how many, and the share.
-  // `what` says what the count is of: the points that arrived over the link, or drawn.
-  void ShowUploadProgress(std::size_t read, std::size_t total, const char* what = "");
-  // While the program runs: the points that the drive's log holds of those asked for.
-  void ShowLoggingProgress();
+  void ShowUploadProgress(std::size_t read, std::size_t total);
   void ShowPointCount(TuningStatus status, std::size_t read, std::size_t total, const char* what);
   // Dispatches what is pending for the user interface; false when the run was abandoned.
   bool KeepDialogLive();

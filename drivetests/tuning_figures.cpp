@@ -141,6 +141,11 @@ CycleFigures FiguresOfCycle(const CycleTrace& t, double final_value, double quan
   return f;
 }
 
+std::optional<double> SettlingBound(const CycleFigures& f, int ramp) {
+  if (f.settling_resolution_s > 0.0 && f.settling_s[ramp] == 0.0) return f.settling_resolution_s;
+  return std::nullopt;
+}
+
 double PredictedAt(const CycleTrace& p, double time_s) {
   if (p.time.empty()) return 0.0;
   if (time_s <= p.time.front()) return p.response.front();
@@ -256,12 +261,20 @@ std::string Seconds(double s) {
   return text;
 }
 
+std::string SettlingSeconds(const CycleFigures& f, int ramp) {
+  const std::optional<double> bound = SettlingBound(f, ramp);
+  if (!bound) return Seconds(f.settling_s[ramp]);
+  char text[40];
+  std::snprintf(text, sizeof text, "under %.4g ms", *bound * 1000.0);
+  return text;
+}
+
 std::string Line(const char* what, const CycleFigures& f, const std::string& unit) {
   char text[200];
   std::snprintf(text, sizeof text, "%s: error peak %.4g %s, RMS %.4g %s; overshoot %.1f %%; ",
                 what, f.peak_error, unit.c_str(), f.rms_error, unit.c_str(), f.overshoot_percent);
-  std::string line = std::string(text) + "settling " + Seconds(f.settling_s[0]) + " / " +
-                     Seconds(f.settling_s[1]);
+  std::string line = std::string(text) + "settling " + SettlingSeconds(f, 0) + " / " +
+                     SettlingSeconds(f, 1);
   if (f.deviation_rms) {
     std::snprintf(text, sizeof text, "; off the prediction by %.4g %s RMS", *f.deviation_rms,
                   unit.c_str());

@@ -42,7 +42,15 @@ struct CycleFigures {
   // The settling band (shown unit) and over how many samples the response was averaged.
   double settling_band = 0.0;
   int settling_average = 1;
+  // On line: the scope's sample period, which no settling shorter than it can be timed by
+  // (the ramp's end itself falls between two samples). 0 for the log, whose figures stand as
+  // measured.
+  double settling_resolution_s = 0.0;
 };
+
+// A settling within the first sample after its ramp on line: shorter than the samples can
+// time, and under this bound (s). Nothing where the figure stands as measured. `ramp` 0 or 1.
+std::optional<double> SettlingBound(const CycleFigures& f, int ramp);
 
 // A recording of one cycle: time in s, reference and response in one base unit.
 struct CycleTrace {
@@ -72,6 +80,8 @@ struct TuningRunFigures {
   double final_value = 0.0;
   double quantum = 0.0;
   std::vector<CycleFigures> cycles;
+  // The cycles come from the scope's sweeps: the run recorded no log.
+  bool on_line = false;
   std::optional<CycleFigures> predicted;
   CycleTrace prediction;
   // How long the predicted run holds the current reference at its limit: a profile that

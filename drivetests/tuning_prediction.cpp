@@ -97,10 +97,14 @@ void PredictRun(CZel_Setup& setup, TunedLoop loop, const ProfileNames& names,
 }
 
 void AddSweepFigures(std::span<const OnlineView::Sweep> sweeps, TuningRunFigures& figures) {
+  figures.on_line = true;
   for (std::size_t k = figures.cycles.size(); k < sweeps.size(); ++k) {
     CycleTrace trace{sweeps[k].time, sweeps[k].reference, sweeps[k].response, {}};
     CycleFigures f = ShownFiguresOfCycle(trace, figures);
     f.cycle = static_cast<int>(k) + 1;
+    const std::vector<double>& time = sweeps[k].time;
+    if (time.size() > 1)
+      f.settling_resolution_s = (time.back() - time.front()) / static_cast<double>(time.size() - 1);
     figures.cycles.push_back(f);
   }
 }

@@ -207,7 +207,7 @@ void CTuningRunDlg::WatchMultipleCycles() {
     CheckRunEnded();
     m_bRunUntilStop = 1;
     m_bStopRequested = 0;
-    if (!BeginUploadCounted(graphs_.Logger())) {
+    if (!graphs_.Logger().BeginUploadData()) {
       m_strError = msc_pszErrInternal;
       TestFailed(1);
       return;
@@ -219,6 +219,7 @@ void CTuningRunDlg::WatchMultipleCycles() {
     return;
   }
   if (!DriveAndFlagPass(false)) m_bStopRequested = 1;
+  else ShowLoggingProgress(kStatusRunningUntilStop);
   SetTimer(kRunTimer, kRunTimerPeriod_ms);
 }
 

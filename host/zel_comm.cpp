@@ -246,6 +246,18 @@ int CZel_Comm::StopProgram() {
   return 1;
 }
 
+bool CZel_DriveLink::UploadLogBlock(ZelLogData& data, bool /*look_again*/,
+                                    std::size_t& recorded) {
+  // The log at hand: every look is a new one, and the rest of it is one block.
+  ZelLogData all;
+  if (!UploadLog(all)) return false;
+  recorded = all.points.size();
+  data.period_s = all.period_s;
+  for (std::size_t k = data.points.size(); k < all.points.size(); ++k)
+    data.points.push_back(std::move(all.points[k]));
+  return true;
+}
+
 bool ZelProgramVariable::Representable(double wanted, double& held, std::string& error) const {
   held = std::isfinite(wanted) ? std::round(wanted / step) * step : wanted;
   if (held >= lowest && held <= highest) return true;

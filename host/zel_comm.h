@@ -115,6 +115,13 @@ class CZel_DriveLink {
   // While a log records: the points it holds so far and the points it was asked for. False
   // where the drive cannot tell (or no log was asked for); nothing is changed then.
   virtual bool LoggedPoints(std::size_t& /*recorded*/, std::size_t& /*asked*/) { return false; }
+  // The log in blocks, for a host that draws it as it arrives: appends to `data` the next
+  // points after those it holds, at most what one request carries over a link (all of them
+  // where the log is at hand), and `recorded` receives the points the log holds in all.
+  // `look_again` takes a new look at the recording first (a log grows while its program
+  // runs); without it the last look (of this call or of LoggedPoints) stands. Nothing is
+  // appended once `data` holds what that look saw.
+  virtual bool UploadLogBlock(ZelLogData& data, bool look_again, std::size_t& recorded);
   virtual bool StartStream(const ZelStreamRequest& request) = 0;
   virtual void StopStream() = 0;
   // Takes the oldest pending unsolicited message; false when none is waiting.

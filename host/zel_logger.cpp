@@ -100,6 +100,9 @@ int CZel_SingleAxisLogger::Arm(CZel_DriveLink& link) {
   uploading_ = false;
   data_ = {};
   read_ = 0;
+  recorded_ = 0;
+  plot_begun_ = false;
+  uploaded_whole_ = false;
   if (channels_.empty()) {
     CZel_Comm::SetLastErrorText("the data logger has no variables");
     return 0;
@@ -112,6 +115,61 @@ int CZel_SingleAxisLogger::Arm(CZel_DriveLink& link) {
   return 1;
 }
 
+bool CZel_SingleAxisLogger::FetchBlock(CZel_DriveLink& link, bool look_again) {
+  const std::size_t had = data_.points.size();
+  if (!link.UploadLogBlock(data_, look_again, recorded_)) {
+    CZel_Comm::SetLastErrorText(link.LastError());
+    return false;
+  }
+  for (std::size_t k = had; k < data_.points.size(); ++k) {
+    if (data_.points[k].size() != channels_.size()) {
+      data_.points.resize(had);
+      CZel_Comm::SetLastErrorText("the uploaded log does not match the logger's variables");
+      return false;
+    }
+  }
+  return true;
+}
+
+void CZel_SingleAxisLogger::ChooseTimeUnit(std::size_t points) {
+  if (!located_) return;
+  // Steps of a few milliseconds read best in ms; a long profile in s.
+  const double span_s = static_cast<double>(points) * data_.period_s;
+  const double factor = span_s > 2.0 ? 1.0 : 1000.0;
+  if (plot_begun_ && factor == time_factor_) return;
+  time_factor_ = factor;
+  document_.SetChannelUnit(0, time_factor_ == 1.0 ? "s" : "ms");
+  document_.ClearPoints();
+  plot_begun_ = true;
+  std::vector<double> point(channels_.size() + 1);
+  for (std::size_t k = 0; k < read_; ++k) {
+    for (int ch = 0; ch <= GetChannelCount(); ++ch) point[ch] = GetValue(k, ch);
+    AddPlotPoint(point.data());
+  }
+}
+
+int CZel_SingleAxisLogger::TakeLoggedPoints(std::size_t& recorded, std::size_t& asked,
+                                            const std::function<void()>& on_point) {
+  CZel_DriveLink* link = CZel_Comm::GetLink();
+  if (!link || uploading_ || uploaded_whole_) return 0;
+  CZel_Comm::Synchronize();
+  if (!link->LoggedPoints(recorded, asked)) return 0;
+  if (recorded == 0) return 1;
+  // What this look saw, no more: a log that grows as fast as it is read must not keep the
+  // window from its other work.
+  while (data_.points.size() < recorded) {
+    const std::size_t had = data_.points.size();
+    if (!FetchBlock(*link, false)) return 0;
+    if (data_.points.size() == had) break;
+  }
+  if (!plot_begun_) ChooseTimeUnit(asked);
+  while (read_ < data_.points.size()) {
+    TakePoint(nullptr);
+    if (on_point) on_point();
+  }
+  return 1;
+}
+
 int CZel_SingleAxisLogger::BeginUploadData() {
   CZel_DriveLink* link = CZel_Comm::GetLink();
   if (!link) {
@@ -119,36 +177,19 @@ int CZel_SingleAxisLogger::BeginUploadData() {
     return 0;
   }
   CZel_Comm::Synchronize();
-  ZelLogData data;
-  if (!link->UploadLog(data)) {
-    CZel_Comm::SetLastErrorText(link->LastError());
-    return 0;
+  if (uploaded_whole_) {
+    data_ = {};
+    read_ = 0;
+    plot_begun_ = false;
+    uploaded_whole_ = false;
   }
-  for (const auto& point : data.points) {
-    if (point.size() != channels_.size()) {
-      CZel_Comm::SetLastErrorText("the uploaded log does not match the logger's variables");
-      return 0;
-    }
-  }
-  data_ = std::move(data);
-  read_ = 0;
+  if (!FetchBlock(*link, true)) return 0;
   uploading_ = true;
-  if (located_) {
-    // Steps of a few milliseconds read best in ms; a long profile in s.
-    const double span_s = static_cast<double>(data_.points.size()) * data_.period_s;
-    time_factor_ = span_s > 2.0 ? 1.0 : 1000.0;
-    document_.SetChannelUnit(0, time_factor_ == 1.0 ? "s" : "ms");
-    document_.ClearPoints();
-  }
+  ChooseTimeUnit(recorded_);
   return 1;
 }
 
-int CZel_SingleAxisLogger::ReadPoint(double* values) {
-  if (!uploading_) return 0;
-  if (read_ >= data_.points.size()) {
-    uploading_ = false;
-    return 0;
-  }
+void CZel_SingleAxisLogger::TakePoint(double* values) {
   std::vector<double>& point = read_point_;
   point.resize(channels_.size() + 1);
   point[0] = static_cast<double>(read_) * data_.period_s;
@@ -157,6 +198,20 @@ int CZel_SingleAxisLogger::ReadPoint(double* values) {
   if (values) std::copy(point.begin(), point.end(), values);
   if (located_) AddPlotPoint(point.data());
   ++read_;
+}
+
+int CZel_SingleAxisLogger::ReadPoint(double* values) {
+  if (!uploading_) return 0;
+  if (read_ >= data_.points.size()) {
+    CZel_DriveLink* link = CZel_Comm::GetLink();
+    if (read_ < recorded_ && link) FetchBlock(*link, false);
+    if (read_ >= data_.points.size()) {
+      uploading_ = false;
+      uploaded_whole_ = read_ >= recorded_;
+      return 0;
+    }
+  }
+  TakePoint(values);
   return 1;
 }
 

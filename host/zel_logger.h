@@ -4,8 +4,10 @@
 // unsolicited messages and keeps the last window of points for an on-line view. Values
 // leave both in the base units of the setup's variables.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,12 +69,24 @@ class CZel_SingleAxisLogger : public CZel_Logger {
   // Lowers the points so that they fit into the drive's log memory; the points kept.
   int CorrectPointsNo();
 
+  // While the run records, where the drive can tell: brings the points it has logged so far
+  // into the plot, as ReadPoint does, `on_point` after each; `recorded` and `asked` receive the
+  // drive's count (as CZel_DriveLink::LoggedPoints). 0 where the drive cannot tell or did
+  // not answer: the points then come with the upload.
+  int TakeLoggedPoints(std::size_t& recorded, std::size_t& asked,
+                       const std::function<void()>& on_point);
+  // Takes a last look at the log once its run has ended. The points taken while it ran stay;
+  // a log uploaded whole before is uploaded anew.
   int BeginUploadData();
-  // Takes the next uploaded point into the logger; `values` (if given) receives time and
-  // then one value per channel. Nonzero while points remain.
+  // Takes the next uploaded point into the logger, bringing the next block from the drive
+  // when the ones at hand are read; `values` (if given) receives time and then one value per
+  // channel. Nonzero while points remain; 0 too when a block did not come (then
+  // GetPointsRead() < GetPointsUploaded(), with the reason in CZel_Comm::GetLastErrorText()).
   int ReadPoint(double* values);
   int EndUploadData();
   int UploadInProgress() const { return uploading_; }
+  // Every point of the ended run has been read.
+  bool UploadedWhole() const { return uploaded_whole_; }
 
   // The plot of the upload: time in ms (s for a log longer than 2 s), then one channel per
   // variable in the unit the setup shows it in. LocateItems names the channels; each point
@@ -83,8 +97,8 @@ class CZel_SingleAxisLogger : public CZel_Logger {
 
   // Points taken by ReadPoint so far, each time then channels, base units.
   std::size_t GetPointsRead() const { return read_; }
-  // Points that the upload brought in all, read or not.
-  std::size_t GetPointsUploaded() const { return data_.points.size(); }
+  // Points that the upload brings in all, read or not: what the drive recorded.
+  std::size_t GetPointsUploaded() const { return std::max(recorded_, data_.points.size()); }
   double GetValue(std::size_t point, int channel) const;
   // The points read so far as CSV: a time column in seconds and one column per channel.
   std::string CsvText() const;
@@ -101,9 +115,18 @@ class CZel_SingleAxisLogger : public CZel_Logger {
   int divider_ = 1;
   bool uploading_ = false;
   void AddPlotPoint(const double* base_values);
+  // Appends the drive's next block to data_; false with the reason set.
+  bool FetchBlock(CZel_DriveLink& link, bool look_again);
+  // The plot's time unit for a log of `points`: ms for a few seconds, s beyond; the points
+  // drawn so far are drawn again when it changes.
+  void ChooseTimeUnit(std::size_t points);
+  void TakePoint(double* values);
 
   ZelLogData data_;
   std::size_t read_ = 0;
+  std::size_t recorded_ = 0;       // the drive's count at the last look
+  bool plot_begun_ = false;        // the plot holds this run's points
+  bool uploaded_whole_ = false;    // every point of the ended run was read
   CGraphDocument document_;
   bool located_ = false;
   double time_factor_ = 1000.0;  // plot time per second

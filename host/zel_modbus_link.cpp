@@ -595,51 +595,92 @@ bool CZel_ModbusLink::StartLog(const ZelLogRequest& request) {
   PutU32(r + (kLogPoints - kLogLoop), static_cast<std::uint32_t>(std::max(request.points, 0)));
   r[kLogChannels - kLogLoop] = static_cast<std::uint16_t>(request.variables.size());
   log_points_asked_ = 0;
+  log_look_ = {};
   if (!Write(kLogLoop, r, kLogRequestRegisters, "log request") || !Command(kArmLog, "arm log"))
     return false;
   log_points_asked_ = static_cast<std::size_t>(std::max(request.points, 0));
   return true;
 }
 
+bool CZel_ModbusLink::LookAtLog() {
+  // Reading the head takes the snapshot that the data registers show until the next look.
+  std::uint16_t head[kLogResultRegisters];
+  if (!Read(kLogRecorded, kLogResultRegisters, head, "recorded log")) return false;
+  LogLook look;
+  look.points = GetU32(head);
+  look.channels = head[kLogRecordedChannels - kLogRecorded];
+  look.period_s = GetF64(head + (kLogPeriod - kLogRecorded));
+  // Before its first point a log has no shape to check.
+  if (look.points > 0 && look.channels == 0) return Fail("no data log was recorded");
+  if (look.points > 0 &&
+      2 * look.points * static_cast<std::size_t>(look.channels) >
+          static_cast<std::size_t>(kLogDataRegisters)) {
+    return Fail("the drive announces a log of " + std::to_string(look.points) + " points of " +
+                std::to_string(look.channels) + " values, more than its log memory holds");
+  }
+  if (look.points > 0 &&
+      !(std::isfinite(look.period_s) && look.period_s > 0.0 && look.period_s < 3600.0)) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.10g", look.period_s);
+    return Fail("the drive sent a log period of " + std::string(text) + " s at register " +
+                Hex(kLogPeriod) + "; a period lies above 0 and below an hour");
+  }
+  look.valid = true;
+  log_look_ = look;
+  return true;
+}
+
 bool CZel_ModbusLink::LoggedPoints(std::size_t& recorded, std::size_t& asked) {
-  if (log_points_asked_ == 0 || !RunIntact()) return false;
-  std::uint16_t head[2];
-  if (!Read(kLogRecorded, 2, head, "recorded log")) return false;
-  recorded = GetU32(head);
+  if (log_points_asked_ == 0 || !RunIntact() || !LookAtLog()) return false;
+  recorded = log_look_.points;
   asked = log_points_asked_;
   return true;
 }
 
+void CZel_ModbusLink::AppendLogPoints(const std::vector<std::uint16_t>& registers,
+                                      ZelLogData& data) const {
+  const auto channels = static_cast<std::size_t>(log_look_.channels);
+  for (std::size_t at = 0; at + 2 * channels <= registers.size(); at += 2 * channels) {
+    std::vector<double>& point = data.points.emplace_back(channels);
+    for (std::size_t c = 0; c < channels; ++c) point[c] = GetI32(registers.data() + at + 2 * c);
+  }
+}
+
 bool CZel_ModbusLink::UploadLog(ZelLogData& data) {
-  if (!RunIntact()) return false;
-  std::uint16_t head[kLogResultRegisters];
-  if (!Read(kLogRecorded, kLogResultRegisters, head, "recorded log")) return false;
-  const std::uint32_t points = GetU32(head);
-  const int channels = head[kLogRecordedChannels - kLogRecorded];
-  if (channels == 0) {
-    return Fail("no data log was recorded");
-  }
-  const std::size_t values = static_cast<std::size_t>(points) * channels;
-  if (2 * values > static_cast<std::size_t>(kLogDataRegisters)) {
-    return Fail("the drive announces a log of " + std::to_string(points) + " points of " +
-                std::to_string(channels) + " values, more than its log memory holds");
-  }
-  const double period_s = GetF64(head + (kLogPeriod - kLogRecorded));
-  if (!(std::isfinite(period_s) && period_s > 0.0 && period_s < 3600.0)) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.10g", period_s);
-    return Fail("the drive sent a log period of " + std::string(text) + " s at register " +
-                Hex(kLogPeriod) + "; a period lies above 0 and below an hour");
-  }
-  std::vector<std::uint16_t> r(2 * values);
+  if (!RunIntact() || !LookAtLog()) return false;
+  if (log_look_.channels == 0) return Fail("no data log was recorded");
+  const std::size_t points = log_look_.points;
+  const int channels = log_look_.channels;
+  std::vector<std::uint16_t> r(2 * points * static_cast<std::size_t>(channels));
   const auto received = [this, points, channels](int registers) {
     ReportUploadProgress(static_cast<std::size_t>(registers) / (2 * channels), points);
   };
   if (!Read(kLogData, static_cast<int>(r.size()), r.data(), "log data", received)) return false;
-  data.period_s = period_s;
-  data.points.assign(points, std::vector<double>(static_cast<std::size_t>(channels)));
-  for (std::size_t i = 0; i < values; ++i)
-    data.points[i / channels][i % channels] = GetI32(r.data() + 2 * i);
+  data.period_s = log_look_.period_s;
+  data.points.clear();
+  AppendLogPoints(r, data);
+  return true;
+}
+
+bool CZel_ModbusLink::UploadLogBlock(ZelLogData& data, bool look_again, std::size_t& recorded) {
+  if (!RunIntact()) return false;
+  if ((look_again || !log_look_.valid) && !LookAtLog()) return false;
+  if (log_look_.channels == 0) return Fail("no data log was recorded");
+  recorded = log_look_.points;
+  const std::size_t have = data.points.size();
+  if (have > recorded) {
+    return Fail("the drive's log holds " + std::to_string(recorded) + " points, fewer than the " +
+                std::to_string(have) + " uploaded from it");
+  }
+  data.period_s = log_look_.period_s;
+  // Whole points only, as many as one request carries.
+  const std::size_t per_point = 2 * static_cast<std::size_t>(log_look_.channels);
+  const std::size_t points = std::min(recorded - have, std::max<std::size_t>(kChunk / per_point, 1));
+  if (points == 0) return true;
+  std::vector<std::uint16_t> r(points * per_point);
+  const auto address = static_cast<std::uint16_t>(kLogData + have * per_point);
+  if (!Read(address, static_cast<int>(r.size()), r.data(), "log data")) return false;
+  AppendLogPoints(r, data);
   return true;
 }
 

@@ -78,6 +78,7 @@ class CZel_ModbusLink : public CZel_DriveLink {
   bool StartLog(const ZelLogRequest& request) override;
   bool UploadLog(ZelLogData& data) override;
   bool LoggedPoints(std::size_t& recorded, std::size_t& asked) override;
+  bool UploadLogBlock(ZelLogData& data, bool look_again, std::size_t& recorded) override;
   bool StartStream(const ZelStreamRequest& request) override;
   void StopStream() override;
   bool PopMessage(std::vector<std::uint8_t>& message) override;
@@ -94,6 +95,13 @@ class CZel_ModbusLink : public CZel_DriveLink {
     double read_at = 0.0;
   };
   struct Request;
+  // The recorded log as the last look at it saw it.
+  struct LogLook {
+    bool valid = false;
+    std::size_t points = 0;
+    int channels = 0;
+    double period_s = 0.0;
+  };
 
   CZel_ModbusLink(const ZelDriveAddress& address, ZelLinkTiming timing);
   bool Connect();
@@ -134,6 +142,10 @@ class CZel_ModbusLink : public CZel_DriveLink {
   bool TrustValue(const ZelProgramVariable& v, double value, std::uint16_t address) const;
   // Index of the loaded run's variable, -1 with error_ set.
   int RunVariableIndex(std::string_view name);
+  // Takes a new snapshot of the recorded log into log_look_; false with error_ set.
+  bool LookAtLog();
+  // Whole points of log_look_'s channels from data registers, after those `data` holds.
+  void AppendLogPoints(const std::vector<std::uint16_t>& registers, ZelLogData& data) const;
   bool ChannelAddresses(const std::vector<std::string>& names, std::uint16_t* addresses,
                         std::string_view what);
 
@@ -146,6 +158,7 @@ class CZel_ModbusLink : public CZel_DriveLink {
   mutable bool lost_ = false;
   mutable std::string error_;
   std::size_t log_points_asked_ = 0;
+  LogLook log_look_;
   mutable std::uint64_t retries_ = 0;
   // Connections made again after one broke, calls that failed, the last TCP transaction.
   mutable std::uint64_t reconnects_ = 0;

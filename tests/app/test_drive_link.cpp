@@ -13,6 +13,7 @@
 #include <thread>
 #include <tuple>
 
+#include "drivetests/tuning_test_dlg.h"
 #include "host/zel_comm.h"
 #include "host/zel_drive_map.h"
 #include "host/zel_modbus_link.h"
@@ -20,6 +21,7 @@
 #include "sim/simulated_drive.h"
 #include "tests/app/cli_runner.h"
 #include "tests/support/simdrive_process.h"
+#include "tests/support/tuning_run.h"
 
 namespace {
 
@@ -489,3 +491,51 @@ TEST(DriveLink, TheFrequencyResponseIsMeasuredOverTheLinkAsInProcess) {
     EXPECT_NEAR(far[k]["phase_deg"].get<double>(), near[k]["phase_deg"].get<double>(), 2.0);
   }
 }
+
+namespace {
+
+// The speed test's dialog on the drive behind the link, run as the tests of the drive run it
+// in process.
+struct ServedDrive {
+  SimDriveProcess server{"--listen 127.0.0.1:0"};
+};
+class DriveLinkSpeedTest : private ServedDrive,
+                           public TestRunHarness<dcservo::CTestSpeedTuning> {
+ protected:
+  DriveLinkSpeedTest()
+      : TestRunHarness([this](CZel_Setup&) -> std::shared_ptr<CZel_DriveLink> {
+          return OpenLink(server.Address());
+        }) {}
+};
+
+// The log comes over the link in blocks while the program runs, each drawn as it arrives
+// (the plot stayed empty until the whole log had come), and the run ends with all of it.
+TEST_F(DriveLinkSpeedTest, ALoggerRunDrawsItsLogBlockByBlockAsItArrives) {
+  std::vector<int> drawn_while_running;
+  ui_.on_control_changed = [&drawn_while_running](CZel_Dialog& dialog, int id) {
+    auto* test = dynamic_cast<dcservo::CTestSpeedTuning*>(&dialog);
+    if (!test || id != kIdcTestStatus) return;
+    if (test->GetChildText(id).rfind("Running test: ", 0) == 0)
+      drawn_while_running.push_back(test->GetLoggerGraph().GetDrawnPointCount());
+  };
+  Run({[](dcservo::CTestSpeedTuning& d) {
+         d.UserSelect(kTab, kTestPage);
+         ASSERT_TRUE(d.UserClick(kIdcTestStartStop)) << d.LastRefusal();
+       },
+       UntilRunEnds()});
+  ui_.on_control_changed = nullptr;
+  const CZel_SingleAxisLogger& logger = dlg_->GetDataLogger();
+  std::vector<int> blocks = drawn_while_running;
+  blocks.erase(std::unique(blocks.begin(), blocks.end()), blocks.end());
+  std::erase(blocks, 0);
+  EXPECT_GT(blocks.size(), 1u);
+  EXPECT_TRUE(std::is_sorted(blocks.begin(), blocks.end()));
+  EXPECT_LT(blocks.back(), static_cast<int>(logger.GetPointsRead()));
+  // The speed test's 1.2 s profile, a point every millisecond.
+  EXPECT_GE(logger.GetPointsRead(), 1200u);
+  EXPECT_EQ(logger.GetPointsRead(), logger.GetPointsUploaded());
+  EXPECT_EQ(dlg_->GetLoggerGraph().GetDrawnPointCount(), static_cast<int>(logger.GetPointsRead()));
+  EXPECT_EQ(dlg_->m_strError.find("link"), std::string::npos) << dlg_->m_strError;
+}
+
+}  // namespace

@@ -231,6 +231,19 @@ TEST_F(TestBase, TheUploadShowsItsProgress) {
   Run(steps);
 }
 
+// A block of the log that does not come fails the run: the points that did are no run to judge.
+TEST_F(TestBase, ALogBlockThatDoesNotComeFailsTheRun) {
+  drive_->log_block_points = 100;
+  drive_->log_fails_from = 200;
+  Run({Start(), Drive([](FakeDrive& f) { f.Started(); }), Wait(20),
+       Drive([](FakeDrive& f) { f.Ended(1.0, 400); }), Wait(20), Check([](StandInRun& d) {
+         EXPECT_EQ(d.m_bTestRunning, 0);
+         EXPECT_EQ(d.m_nTestResult, -1);
+         EXPECT_EQ(d.GetChildText(kIdcTestResult), "Test failed");
+         EXPECT_EQ(d.graph.GetDrawnPointCount(), 200);
+       })});
+}
+
 TEST_F(TestBase, AProgramThatNeverStartsRunsUntilStopAndIsStoppedOnTheDrive) {
   Run({Start(), Wait(2000), Check([](StandInRun& d) { EXPECT_EQ(d.m_bTestRunning, 1); }),
        Click(kIdcTestStartStop), Check([this](StandInRun& d) {

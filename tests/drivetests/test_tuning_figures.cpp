@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
+#include "drivetests/drive_test_json.h"
+#include "drivetests/drive_test_targets.h"
 #include "drivetests/tuning_figures.h"
 
 namespace {
@@ -63,6 +67,58 @@ TEST(TuningFigures, ASweepThatBeginsIntoTheMoveKeepsTheRestItReturnsTo) {
     EXPECT_FALSE(std::isnan(f.settling_s[0]));
     EXPECT_FALSE(std::isnan(f.settling_s[1]));
     EXPECT_NEAR(f.overshoot_percent, 0.0, 1e-9);
+  }
+}
+
+// A settling as the dialog's lines and the JSON give it: the log's as measured, even within its
+// first point; the scope's as a bound where it ended within the first sample after the ramp
+// (it read "0.0 ms", a time the 2.5 ms samples cannot tell).
+TEST(TuningFigures, ASettlingShorterThanTheScopesSampleIsABound) {
+  const double never = std::numeric_limits<double>::quiet_NaN();
+  const nlohmann::ordered_json absent;
+  const struct {
+    const char* name;
+    double resolution_s, settling_s;
+    const char* text;
+    nlohmann::ordered_json time, bound;
+  } cases[] = {
+      {"log, within its first point", 0.0, 0.0, "settling 0.0 ms / 0.0 ms;", 0.0, absent},
+      {"scope, within its first sample", 0.0025, 0.0, "settling under 2.5 ms / under 2.5 ms;",
+       nullptr, 0.0025},
+      {"scope, after two samples", 0.0025, 0.005, "settling 5.0 ms / 5.0 ms;", 0.005, absent},
+      {"scope, never", 0.0025, never, "settling not settled / not settled;", nullptr, absent},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CycleFigures f;
+    f.cycle = 1;
+    f.settling_resolution_s = c.resolution_s;
+    f.settling_s[0] = f.settling_s[1] = c.settling_s;
+    f.deviation_rms = 0.5;
+    TuningRunFigures run;
+    run.unit = "rpm";
+    run.cycles = {f};
+    EXPECT_NE(FiguresText(run).find(c.text), std::string::npos) << FiguresText(run);
+    const nlohmann::ordered_json j = TrackingFiguresJson(f);
+    for (const char* key : {"settling_time_s", "settling_time_second_ramp_s"}) EXPECT_EQ(j[key], c.time);
+    for (const char* key : {"settling_time_under_s", "settling_time_second_ramp_under_s"})
+      EXPECT_EQ(j.contains(key) ? j[key] : absent, c.bound) << key;
+  }
+}
+
+// The oscillation is looked for in the log: an on-line run, which records none, does not
+// claim "none" for it (it did, and counted it as met).
+TEST(TuningFigures, OnlyALoggedRunJudgesTheOscillation) {
+  for (const bool on_line : {false, true}) {
+    SCOPED_TRACE(on_line);
+    TuningRunFigures run;
+    run.on_line = on_line;
+    run.cycles = {CycleFigures{}};
+    std::vector<std::string> figures;
+    for (const TargetCheck& check : CheckTrackingTargets(*TargetsOf("speed"), run))
+      figures.push_back(check.figure);
+    EXPECT_EQ(std::count(figures.begin(), figures.end(), std::string(kOscillationFigure)),
+              on_line ? 0 : 1);
   }
 }
 

@@ -389,28 +389,50 @@ TEST_F(SpeedTuning, ASingleOnlineRunMeasuresItsCycle) {
   EXPECT_LT(dlg_->GetScopeLogger()->GetPointsFilled(), dlg_->GetScopeLogger()->GetPointsNo());
 }
 
-// A logger run has nothing to draw until its upload: meanwhile the status counts the points
-// the drive has logged, and they grow with the run (the plot stayed empty with no count).
-TEST_F(SpeedTuning, ALoggerRunCountsThePointsLoggedWhileItRuns) {
-  std::vector<std::string> counts;
-  Run({Start(), [&](CTestSpeedTuning& d) {
-         for (int k = 0; k < 1000 && d.m_bTestRunning && d.m_nPhase < 3; ++k) {
-           const std::string status = d.GetControlState(kIdcTestStatus).text;
-           if (status.find("logged") != std::string::npos &&
-               (counts.empty() || counts.back() != status))
-             counts.push_back(status);
-           ui_.Advance(20.0);
-         }
-       },
-       UntilRunEnds()});
-  ASSERT_GT(counts.size(), 10u);
-  EXPECT_THAT(counts.front(), ::testing::MatchesRegex("Running test: [0-9]+ of 2000 points logged "
-                                                      "\\([0-9] %\\)"));
-  std::vector<int> logged;
-  for (const std::string& c : counts) logged.push_back(std::stoi(c.substr(c.find(':') + 2)));
-  EXPECT_TRUE(std::is_sorted(logged.begin(), logged.end()));
-  // The 1.2 s profile is logged every other sample of the slow loop: 1200 points.
-  EXPECT_GT(logged.back(), 1100);
+// A logger run draws the points the drive has logged while it runs, and the status counts
+// them, a repeating run after its instruction to stop (the plot stayed empty until the
+// upload, a repeating run's status counted nothing).
+TEST_F(SpeedTuning, ALoggerRunDrawsAndCountsThePointsLoggedWhileItRuns) {
+  const struct {
+    bool repeating;
+    const char* status;
+  } cases[] = {
+      {false, "Running test: [0-9]+ of 2000 points logged \\([0-9]+ %\\)"},
+      {true, "Test running\\. Press \"Stop\" to end the test: [0-9]+ of 2000 points logged "
+             "\\([0-9]+ %\\)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.status);
+    dlg_.reset();
+    Set("MultiCycleS", c.repeating ? 1 : 0);
+    std::vector<std::string> counts;
+    std::vector<int> drawn;
+    Run({Start(), [&](CTestSpeedTuning& d) {
+           for (int k = 0; k < 1000 && d.m_bTestRunning && d.m_nPhase < kPhaseUpload; ++k) {
+             const std::string status = d.GetControlState(kIdcTestStatus).text;
+             if (status.find("logged") != std::string::npos &&
+                 (counts.empty() || counts.back() != status)) {
+               counts.push_back(status);
+               drawn.push_back(d.GetLoggerGraph().GetDrawnPointCount());
+             }
+             // Four seconds of a repeating run: three cycles and more.
+             if (c.repeating && k == 200) ASSERT_TRUE(d.UserClick(kIdcTestStartStop));
+             ui_.Advance(20.0);
+           }
+         },
+         UntilRunEnds()});
+    ASSERT_GT(counts.size(), 10u);
+    for (const std::string& text : counts) EXPECT_THAT(text, ::testing::MatchesRegex(c.status));
+    std::vector<int> logged;
+    for (const std::string& text : counts) logged.push_back(std::stoi(text.substr(text.rfind(": ") + 2)));
+    EXPECT_TRUE(std::is_sorted(logged.begin(), logged.end()));
+    // What was counted was drawn.
+    EXPECT_EQ(drawn, logged);
+    // The 1.2 s profile is logged every other sample of the slow loop: 1200 points.
+    EXPECT_GT(logged.back(), 1100);
+    EXPECT_EQ(dlg_->GetLoggerGraph().GetDrawnPointCount(),
+              static_cast<int>(dlg_->GetDataLogger().GetPointsUploaded()));
+  }
 }
 
 // What the on-line plot showed during a run, looked at every 20 ms: the longest stretch of

@@ -4,6 +4,7 @@
 // protocol and the communication seam, where each call must see exactly the state a case
 // describes; the simulated drive serves the runs that need a motor.
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -32,6 +33,9 @@ class FakeDrive : public CZel_DriveLink {
   bool refuse_live_writes = false;
   ZelLogData log;
   int log_words = 16384;
+  // The log in blocks of this many points (0: all of it at once), none from `log_fails_from`.
+  std::size_t log_block_points = 0;
+  std::size_t log_fails_from = SIZE_MAX;
   bool streams = false;  // whether StartStream succeeds
   std::vector<std::vector<std::uint8_t>> messages;  // unsolicited, oldest first
   // What the host did, in order.
@@ -99,6 +103,17 @@ class FakeDrive : public CZel_DriveLink {
   }
   bool UploadLog(ZelLogData& data) override {
     data = log;
+    return true;
+  }
+  bool UploadLogBlock(ZelLogData& data, bool look_again, std::size_t& recorded) override {
+    if (log_block_points == 0) return CZel_DriveLink::UploadLogBlock(data, look_again, recorded);
+    const std::size_t have = data.points.size();
+    if (have >= log_fails_from)
+      return Fail("the log's block from point " + std::to_string(have) + " did not come");
+    recorded = log.points.size();
+    data.period_s = log.period_s;
+    for (std::size_t k = have; k < std::min(recorded, have + log_block_points); ++k)
+      data.points.push_back(log.points[k]);
     return true;
   }
   bool StartStream(const ZelStreamRequest& request) override {
