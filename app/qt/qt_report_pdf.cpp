@@ -147,7 +147,10 @@ void PlacePlots(QTextDocument& document) {
         found.emplace_back(fragment.position(), index);
     }
   }
-  // From the end, so that the positions still to replace stay where they were found.
+  // From the end, so that the positions still to replace stay where they were found; as one
+  // edit, so that the page is laid out again once, not once a plot.
+  QTextCursor edit(&document);
+  edit.beginEditBlock();
   for (auto it = found.rbegin(); it != found.rend(); ++it) {
     QTextCursor cursor(&document);
     cursor.setPosition(it->first);
@@ -157,6 +160,7 @@ void PlacePlots(QTextDocument& document) {
     plot.setProperty(kPlotIndex, it->second);
     cursor.insertText(QString(QChar::ObjectReplacementCharacter), plot);
   }
+  edit.endEditBlock();
 }
 
 // The top-level pieces of the page in their order, each as its layout's rectangle in the
@@ -267,6 +271,9 @@ std::string DrawReportPdf(const ZelReportDocument& report, std::string& pdf) {
     // Laid out in the PDF's own units, so that text is measured as it will be drawn.
     document.documentLayout()->setPaintDevice(&writer);
     document.documentLayout()->registerHandler(kPlotObject, &plots);
+    // No page while the text is built, so that the toolkit lays nothing out until the page
+    // is whole; then once, at the page's size.
+    document.setPageSize(QSizeF(0.0, 0.0));
     // A plot stands in a block of its own, which the page keeps whole: the markup's figure
     // is no block to the toolkit.
     QString html = QString::fromStdString(report.html);

@@ -907,4 +907,34 @@ TEST_F(QtDialogs, AReportIsPrintedOnA4PagesWithItsPlotsDrawnAsLines) {
   EXPECT_GT(testing_support::PdfPageCount(PrintedReport(ZelPlotPlaceholder(0), 200)), 2);
 }
 
+// Several plots go in at once: each placeholder, wherever it stands among the text, gets its
+// own plot's thousand points, and one that names no plot still adds nothing.
+TEST_F(QtDialogs, EveryPlotOfAReportIsDrawnWhereItsPlaceholderStands) {
+  struct Case {
+    std::string html;
+    std::size_t plots_drawn;
+  };
+  const std::string p = "<p>Text.</p>";
+  const std::vector<Case> cases = {
+      {p, 0},
+      {ZelPlotPlaceholder(0) + p, 1},
+      {p + ZelPlotPlaceholder(1) + p + ZelPlotPlaceholder(0), 2},
+      {ZelPlotPlaceholder(1) + ZelPlotPlaceholder(9) + p + ZelPlotPlaceholder(0) + p, 2},
+  };
+  // A second plot unlike the first, so that the packed stream cannot share their points.
+  ZelPlotScene scattered = ZigzagPlot(1000);
+  auto& stroke = std::get<ZelPlotStroke>(scattered.items.front());
+  for (std::size_t i = 0; i < stroke.points.size(); ++i) stroke.points[i].y = 60.0 + (i * i) % 380;
+  std::size_t bare_size = 0;
+  for (const Case& c : cases) {
+    ZelReportDocument report{"Printed", "<h1>Printed</h1>" + c.html,
+                             {ZigzagPlot(1000), scattered}};
+    std::string pdf;
+    ASSERT_EQ(DrawReportPdf(report, pdf), "") << c.html;
+    if (c.plots_drawn == 0) bare_size = pdf.size();
+    // A plot's thousand points take more than 2000 bytes however the stream is packed.
+    EXPECT_GE(pdf.size(), bare_size + 2000 * c.plots_drawn) << c.html;
+  }
+}
+
 }  // namespace
