@@ -38,47 +38,66 @@ Lifted WithoutUntouched(const Lifted& full) {
   return reduced;
 }
 
-OpenLoopSweep::OpenLoopSweep(const Lifted& l) : period_s_(l.period_s) {
-  const long n = l.a.rows();
-  if (n == 0) return;
+OpenLoopSweep::OpenLoopSweep(const Lifted& l) : period_s_(l.period_s), n_(l.a.rows()) {
+  if (n_ == 0) return;
   const Eigen::HessenbergDecomposition<Eigen::MatrixXd> hessenberg(l.a);
   const Eigen::MatrixXd q = hessenberg.matrixQ();
-  h_ = hessenberg.matrixH();
+  const Eigen::MatrixXd h = hessenberg.matrixH();
+  minus_h_.resize(static_cast<std::size_t>(n_ * n_));
+  for (long i = 0; i < n_; ++i)
+    for (long j = 0; j < n_; ++j) minus_h_[static_cast<std::size_t>(i * n_ + j)] = -h(i, j);
   b_ = q.transpose() * l.b;
   c_ = l.c * q;
-  m_.resize(n, n);
-  x_.resize(n);
+  m_.resize(minus_h_.size());
+  x_.resize(static_cast<std::size_t>(n_));
 }
 
+namespace {
+
+using SweepComplex = std::complex<double>;
+
+// a * b, as the library's operator computes it for finite values.
+SweepComplex SweepProduct(SweepComplex a, SweepComplex b) {
+  return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
+}
+
+}  // namespace
+
 std::complex<double> OpenLoopSweep::At(double omega) {
-  using Complex = std::complex<double>;
-  const Complex z = std::polar(1.0, omega * period_s_);
-  const long n = h_.rows();
-  for (long j = 0; j < n; ++j) {
-    // Only the Hessenberg band holds anything; the rest of m_ is never read.
-    for (long i = 0; i <= std::min(j + 1, n - 1); ++i) m_(i, j) = -h_(i, j);
-    m_(j, j) += z;
+  const SweepComplex z = std::polar(1.0, omega * period_s_);
+  const long n = n_;
+  SweepComplex* m = m_.data();
+  SweepComplex* x = x_.data();
+  for (long i = 0; i < n; ++i) {
+    // Only the Hessenberg band and what lies above it is ever read.
+    SweepComplex* row = m + i * n;
+    const double* minus_h = minus_h_.data() + i * n;
+    for (long j = std::max(i - 1, 0L); j < n; ++j) row[j] = minus_h[j];
+    row[i] += z;
+    x[i] = b_(i);
   }
-  for (long j = 0; j < n; ++j) x_(j) = b_(j);
   // Gaussian elimination of the subdiagonal with partial pivoting between the two rows.
   // Pivots compare by their squared size and divide through their reciprocal: the library's
   // complex division and magnitude guard against overflows that these sizes never reach.
   for (long k = 0; k + 1 < n; ++k) {
-    if (std::norm(m_(k + 1, k)) > std::norm(m_(k, k))) {
-      for (long j = k; j < n; ++j) std::swap(m_(k, j), m_(k + 1, j));
-      std::swap(x_(k), x_(k + 1));
+    SweepComplex* upper = m + k * n;
+    SweepComplex* lower = upper + n;
+    if (std::norm(lower[k]) > std::norm(upper[k])) {
+      for (long j = k; j < n; ++j) std::swap(upper[j], lower[j]);
+      std::swap(x[k], x[k + 1]);
     }
-    if (m_(k, k) == 0.0) continue;
-    const Complex f = m_(k + 1, k) * ReciprocalOfPivot(m_(k, k));
-    for (long j = k + 1; j < n; ++j) m_(k + 1, j) -= f * m_(k, j);
-    x_(k + 1) -= f * x_(k);
+    if (upper[k] == 0.0) continue;
+    const SweepComplex f = SweepProduct(lower[k], ReciprocalOfPivot(upper[k]));
+    for (long j = k + 1; j < n; ++j) lower[j] -= SweepProduct(f, upper[j]);
+    x[k + 1] -= SweepProduct(f, x[k]);
   }
-  Complex g = 0.0;
+  SweepComplex g = 0.0;
   for (long k = n - 1; k >= 0; --k) {
-    Complex sum = x_(k);
-    for (long j = k + 1; j < n; ++j) sum -= m_(k, j) * x_(j);
-    x_(k) = sum * ReciprocalOfPivot(m_(k, k));
-    g += c_(k) * x_(k);
+    const SweepComplex* row = m + k * n;
+    SweepComplex sum = x[k];
+    for (long j = k + 1; j < n; ++j) sum -= SweepProduct(row[j], x[j]);
+    x[k] = SweepProduct(sum, ReciprocalOfPivot(row[k]));
+    g += c_(k) * x[k];
   }
   // The controller's output answers what it was fed with the opposite sign: L = -G.
   return -g;

@@ -5,6 +5,7 @@
 #include <Eigen/Dense>
 
 #include <complex>
+#include <vector>
 
 namespace dcservo {
 
@@ -23,7 +24,10 @@ Lifted WithoutUntouched(const Lifted& full);
 // The open loop's response at many frequencies. A dense solve of (z - A) x = b at each one
 // costs the cube of the states; the lifted matrix is brought to Hessenberg form once
 // (A = Q H Q^T, orthogonal Q), after which each frequency is an elimination of one
-// subdiagonal: the square of the states.
+// subdiagonal: the square of the states. A sweep asks for hundreds of frequencies, so the
+// elimination runs on plain rows with the complex products written out: the same operations
+// in the same order as the library's operators, without their check for a product that came
+// out NaN (which finite states never give).
 class OpenLoopSweep {
  public:
   explicit OpenLoopSweep(const Lifted& l);
@@ -32,11 +36,12 @@ class OpenLoopSweep {
 
  private:
   double period_s_;
-  Eigen::MatrixXd h_;
+  long n_ = 0;
+  std::vector<double> minus_h_;  // -H, row by row
   Eigen::VectorXd b_;
   Eigen::RowVectorXd c_;
-  Eigen::MatrixXcd m_;
-  Eigen::VectorXcd x_;
+  std::vector<std::complex<double>> m_;  // z - H, row by row; only its band and above are used
+  std::vector<std::complex<double>> x_;
 };
 
 }  // namespace dcservo
