@@ -1,5 +1,6 @@
 #include "drivetests/commissioning_report.h"
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -337,15 +338,24 @@ std::string CommissioningReportHtml(const ordered_json& report, const std::vecto
     h << "<tr><td>" << ++n << "</td><td>" << Escape(StepTitle(Text(w)))
       << "</td><td>not run</td></tr>\n";
   h << "</table>\n<h2>Parameters changed</h2>\n";
-  if (report["changes"].empty()) h << "<p>None.</p>\n";
+  // A change within the drive's resolution shows the same number twice (a detected supply of
+  // 47.98 V over 48 V read "48 48"): the table leaves it out, as `diff` does; the record keeps
+  // every value.
+  std::vector<std::array<std::string, 5>> rows;
+  for (const ordered_json& c : report["changes"]) {
+    std::string before = Shown(c["before"], Field(c, "resolution"));
+    std::string after = Shown(c["after"], Field(c, "resolution"));
+    if (before == after) continue;
+    rows.push_back({Escape(Text(c["name"])), std::move(before), std::move(after),
+                    Escape(Text(c["unit"])), Escape(Text(c["meaning"]))});
+  }
+  if (rows.empty()) h << "<p>None.</p>\n";
   else {
     h << "<table><tr><th>Parameter</th><th>Before</th><th>After</th><th>Unit</th>"
       << "<th>Meaning</th></tr>\n";
-    for (const ordered_json& c : report["changes"])
-      h << "<tr><td>" << Escape(Text(c["name"])) << "</td><td>"
-        << Shown(c["before"], Field(c, "resolution")) << "</td><td>"
-        << Shown(c["after"], Field(c, "resolution")) << "</td><td>" << Escape(Text(c["unit"]))
-        << "</td><td>" << Escape(Text(c["meaning"])) << "</td></tr>\n";
+    for (const auto& r : rows)
+      h << "<tr><td>" << r[0] << "</td><td>" << r[1] << "</td><td>" << r[2] << "</td><td>" << r[3]
+        << "</td><td>" << r[4] << "</td></tr>\n";
     h << "</table>\n";
   }
   h << "<h2>Targets</h2>\n<ul>";

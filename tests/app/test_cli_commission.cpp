@@ -305,7 +305,8 @@ TEST(CommissionCommand, EveryValueInTheRecordCarriesItsUnitAndTheMeaningThatPara
   ASSERT_EQ(c.run.exit_code, 0) << c.run.err;
   const auto params = ParamsLines();
   const std::string html = ReadFile(c.dir + "/report.html");
-  auto expect_described = [&](const std::string& name, const json& v, const std::string& where) {
+  auto expect_described = [&](const std::string& name, const json& v, const std::string& where,
+                              bool on_page = true) {
     SCOPED_TRACE(where + " " + name);
     ASSERT_TRUE(v.contains("unit") && v["unit"].is_string()) << v;
     ASSERT_TRUE(v.contains("meaning") && v["meaning"].is_string()) << v;
@@ -313,11 +314,21 @@ TEST(CommissionCommand, EveryValueInTheRecordCarriesItsUnitAndTheMeaningThatPara
     EXPECT_FALSE(meaning.empty());
     ASSERT_TRUE(params.count(name));
     EXPECT_THAT(params.at(name), ::testing::EndsWith(" " + meaning));
-    EXPECT_THAT(html, HasSubstr("<td>" + ZelEscapeMarkup(meaning) + "</td>"));
+    if (on_page) EXPECT_THAT(html, HasSubstr("<td>" + ZelEscapeMarkup(meaning) + "</td>"));
+  };
+  // A change within the drive's resolution would read the same number twice: the page leaves
+  // it out (the record keeps it).
+  auto shown_apart = [](const json& change) {
+    const json& step = change["resolution"];
+    if (!step.is_number() || !change["before"].is_number() || !change["after"].is_number())
+      return true;
+    return ZelFormatValue(change["before"].get<double>(), step.get<double>()) !=
+           ZelFormatValue(change["after"].get<double>(), step.get<double>());
   };
   for (const auto& [name, v] : c.report["values"].items()) expect_described(name, v, "values");
   ASSERT_FALSE(c.report["changes"].empty());
-  for (const json& change : c.report["changes"]) expect_described(change["name"], change, "changes");
+  for (const json& change : c.report["changes"])
+    expect_described(change["name"], change, "changes", shown_apart(change));
   for (const json& step : c.report["steps"]) {
     const std::string word = step["step"];
     if (word == "current" || word == "speed" || word == "position") {

@@ -15,6 +15,7 @@ namespace {
 
 using nlohmann::ordered_json;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 // A record of one speed step whose first cycle tracked with this RMS error: as this version
 // writes it, or as an earlier one did (a `tracking` member, "succeeded").
@@ -196,12 +197,18 @@ TEST(CommissioningReport, NamesTheDriveItRanOn) {
 }
 
 // The page shows each value no longer than the drive tells apart, a chip register as the whole
-// number it holds, and a meaning that fits (an on/off switch is a flag).
+// number it holds, and a meaning that fits (an on/off switch is a flag). A change within the
+// drive's resolution (a supply detected within one level of its converter) would show the
+// same number twice: the page leaves it out of the changes, the record keeps it.
 TEST(CommissioningReport, ShowsValuesByTheDisplayRule) {
   const auto setup = testing_support::LoadBundledSetup();
   setup->FindParameter("BQ1A1")->SetValueInBaseUnit(-1676090001.0);
-  const CommissioningResult result{{}, {}, {{"KPI", "", 19132.0, 19133.0}}, "", true};
+  const CommissioningResult result{
+      {}, {}, {{"KPI", "", 19132.0, 19133.0}, {"Vdc", "", 48.0, 47.976539589442815}}, "", true};
   const ordered_json report = CommissioningReportJson(result, *setup, {});
+  ASSERT_EQ(report["changes"].size(), 2u);
+  EXPECT_THAT(CommissioningReportHtml(report, {}),
+              Not(HasSubstr("<tr><td>Vdc</td><td>48</td><td>48</td>")));
   EXPECT_EQ(report["parameters"]["BQ1A1"]["resolution"], 1.0);
   EXPECT_EQ(report["parameters"]["SpeedForward"]["meaning"], "flag: 1 on, 0 off");
   const std::string html = CommissioningReportHtml(report, {});
