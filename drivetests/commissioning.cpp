@@ -6,6 +6,7 @@
 #include <span>
 #include <string_view>
 
+#include "derive/display_step.h"
 #include "derive/pipelines.h"
 #include "drivetests/commissioning_step_run.h"
 #include "host/zel_headless.h"
@@ -93,7 +94,7 @@ std::vector<const CommissioningStep*> StepsFor(const CZel_Setup& setup) {
   return steps;
 }
 
-std::vector<TargetCheck> CheckTargets(const CommissioningStep& step, const CZel_Setup& setup,
+std::vector<TargetCheck> CheckTargets(const CommissioningStep& step, CZel_Setup& setup,
                                       const TestRunReport& run) {
   const TestTargets* targets = TargetsOf(step.word);
   if (!targets || !targets->supply_in_range) return run.targets;
@@ -101,8 +102,10 @@ std::vector<TargetCheck> CheckTargets(const CommissioningStep& step, const CZel_
   for (const auto& r : run.results) {
     if (r.name == param::Vdc) vdc = r.value;
   }
+  const CZel_Parameter* measured = setup.FindOptionalParameter(param::Vdc);
+  const double level = measured ? DisplayStep(setup, *measured) : 0.0;
   return CheckSupplyTargets(*targets, vdc, setup.GetParameterValueInBaseUnit(param::VMOT_min),
-                            setup.GetParameterValueInBaseUnit(param::VMOT_max));
+                            setup.GetParameterValueInBaseUnit(param::VMOT_max), level);
 }
 
 namespace {

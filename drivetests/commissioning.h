@@ -58,7 +58,7 @@ struct TrackingFigures {
 
 // Checks the step's figures against the targets of its test in the target table: those the
 // test's run judged, and the supply's range for the supply step.
-std::vector<TargetCheck> CheckTargets(const CommissioningStep& step, const CZel_Setup& setup,
+std::vector<TargetCheck> CheckTargets(const CommissioningStep& step, CZel_Setup& setup,
                                       const TestRunReport& run);
 
 // The speed step's look for a mechanical resonance: its test once more before its own run,

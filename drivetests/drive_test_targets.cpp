@@ -8,6 +8,7 @@
 #include "design/drive_model.h"
 #include "design/inertia_spread.h"
 #include "design/resonance.h"
+#include "host/zel_format.h"
 #include "names/drive_names.h"
 
 namespace dcservo {
@@ -339,10 +340,13 @@ std::vector<TargetCheck> CheckTrackingTargets(const TestTargets& t,
 }
 
 std::vector<TargetCheck> CheckSupplyTargets(const TestTargets& t, double vdc, double lo,
-                                            double hi) {
+                                            double hi, double level) {
   if (!t.supply_in_range) return {};
   if (std::isnan(vdc)) return {NotMeasured("supply voltage")};
-  return {{"supply voltage", Format("from %.4g V to %.4g V", lo, hi), Format("%.4g V", vdc),
+  // The same reading as the result row beside it: 48 V there, not 47.98 V here.
+  const std::string measured =
+      level > 0.0 ? ZelFormatValue(vdc, level) + " V" : Format("%.4g V", vdc);
+  return {{"supply voltage", Format("from %.4g V to %.4g V", lo, hi), measured,
            vdc >= lo && vdc <= hi}};
 }
 

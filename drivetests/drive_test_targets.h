@@ -73,9 +73,11 @@ std::vector<TargetCheck> CheckStepTargets(const TestTargets& targets,
 // no cycle measured fails.
 std::vector<TargetCheck> CheckTrackingTargets(const TestTargets& targets,
                                               const TuningRunFigures& figures);
-// The detected supply against the drive's range.
+// The detected supply against the drive's range; the measurement is shown at one level of
+// the converter that read it (`level_V`, 0 where it is not known: four digits).
 std::vector<TargetCheck> CheckSupplyTargets(const TestTargets& targets, double vdc_V,
-                                            double lowest_V, double highest_V);
+                                            double lowest_V, double highest_V,
+                                            double level_V = 0.0);
 
 // The first missed target as the run's failure text, naming the figure, the target and what
 // to check; empty when every target was met.

@@ -163,7 +163,7 @@ struct StepFault {
   const char* text;
 };
 constexpr StepFault kStepFaults[] = {
-    {"vdc", "vdc=5", "supply voltage 4.985 V, target from 12 V to 55 V"},
+    {"vdc", "vdc=5", "supply voltage 5 V, target from 12 V to 55 V"},
     {"current", "short_circuit", "Drive / Motor shortcircuit protection triggered."},
     {"inertia", "short_circuit", "Drive / Motor shortcircuit protection triggered."},
     {"frequency", "short_circuit", "Drive / Motor shortcircuit protection triggered."},
