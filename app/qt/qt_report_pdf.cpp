@@ -15,6 +15,7 @@
 #include <QTextFragment>
 #include <QTextImageFormat>
 #include <QTextObjectInterface>
+#include <algorithm>
 #include <cmath>
 #include <variant>
 #include <vector>
@@ -163,6 +164,46 @@ void PlacePlots(QTextDocument& document) {
   edit.endEditBlock();
 }
 
+// A collapsed border makes the toolkit look up each edge's neighbours, and theirs, for every
+// edge of every cell as it lays a table out and again as it draws it: most of the PDF's cost.
+// Separate borders of half the width draw the same rules, each cell its half beside its
+// neighbour's, with no look-up. The text stays where it stood: a collapsed edge gives each
+// cell half its width as padding and a separate one its whole (half) width, and the table's
+// padding stands for the half of its outermost edges, which the toolkit rounds to a device
+// pixel.
+void SeparateTableBorders(QTextDocument& document, double device_per_px) {
+  for (QTextFrame* frame : document.rootFrame()->childFrames()) {
+    auto* table = qobject_cast<QTextTable*>(frame);
+    if (!table || !table->format().borderCollapse()) continue;
+    double widest = 0.0;
+    for (int row = 0; row < table->rows(); ++row) {
+      for (int column = 0; column < table->columns(); ++column) {
+        QTextTableCell cell = table->cellAt(row, column);
+        if (cell.row() != row || cell.column() != column) continue;  // spanned
+        QTextTableCellFormat edges = cell.format().toTableCellFormat();
+        widest = std::max({widest, edges.topBorder(), edges.bottomBorder(), edges.leftBorder(),
+                           edges.rightBorder()});
+        edges.setTopBorder(edges.topBorder() / 2.0);
+        edges.setBottomBorder(edges.bottomBorder() / 2.0);
+        edges.setLeftBorder(edges.leftBorder() / 2.0);
+        edges.setRightBorder(edges.rightBorder() / 2.0);
+        cell.setFormat(edges);
+      }
+    }
+    QTextTableFormat format = table->format();
+    format.setBorderCollapse(false);
+    format.setCellSpacing(0.0);
+    // A hair over the device pixels, as the toolkit truncates lengths to its 64ths of one.
+    const double half_edge =
+        (std::round(widest / 2.0 * device_per_px) + 1.0 / 256.0) / device_per_px;
+    format.setTopMargin(format.topMargin() + half_edge);
+    format.setBottomMargin(format.bottomMargin() + half_edge);
+    format.setLeftMargin(format.leftMargin() + half_edge);
+    format.setRightMargin(format.rightMargin() + half_edge);
+    table->setFormat(format);
+  }
+}
+
 // The top-level pieces of the page in their order, each as its layout's rectangle in the
 // document (pages stacked one under the other) with the block of a heading.
 struct PagePiece {
@@ -280,6 +321,8 @@ std::string DrawReportPdf(const ZelReportDocument& report, std::string& pdf) {
     html.replace(QStringLiteral("<figure>"), QStringLiteral("<div>"))
         .replace(QStringLiteral("</figure>"), QStringLiteral("</div>"));
     document.setHtml(html);
+    // The toolkit's pixel is a 96th of an inch.
+    SeparateTableBorders(document, writer.logicalDpiY() / 96.0);
     PlacePlots(document);
     const double footer = kFooterMm * writer.resolution() / 25.4;
     const QSizeF page(writer.width(), writer.height() - footer);
