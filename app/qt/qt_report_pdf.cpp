@@ -345,7 +345,9 @@ std::vector<QLineF> RulesOf(QAbstractTextDocumentLayout& layout, const RuledTabl
   auto rule = [&](const RowPiece& piece, bool foot) {
     lines.emplace_back(left.front(), piece.top, right, piece.top);
     if (foot) lines.emplace_back(left.front(), piece.foot, right, piece.foot);
-    for (double x : left) lines.emplace_back(x, piece.top, x, piece.foot);
+    for (double x : left) {
+      if (x < right) lines.emplace_back(x, piece.top, x, piece.foot);  // not a column of spans
+    }
     lines.emplace_back(right, piece.top, right, piece.foot);
   };
   const int heads = std::min(table.format().headerRowCount(), rows - 1);
