@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -281,19 +282,36 @@ std::string ClipId(const Frame& f) {
          std::to_string(f.right) + "-" + std::to_string(f.bottom);
 }
 
+// A number as a stream writes it by default (six significant digits, as printf's %g), without
+// the stream's locale machinery: a plot's thousands of coordinates cost most of its text.
+void PutSvgNumber(std::ostringstream& s, double value) {
+  char buf[32];
+  const char* end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 6).ptr;
+  s.write(buf, end - buf);
+}
+
 void WriteSvgItem(std::ostringstream& s, const std::string& clip, const Stroke& stroke) {
   s << "<polyline fill=\"none\" stroke=\"" << Colour(stroke.colour) << "\" stroke-width=\""
     << stroke.width << "\"" << (stroke.clip ? " clip-path=\"url(#" + clip + ")\"" : "")
     << " points=\"";
-  for (const Point& p : stroke.points) s << p.x << ',' << p.y << ' ';
+  for (const Point& p : stroke.points) {
+    PutSvgNumber(s, p.x);
+    s << ',';
+    PutSvgNumber(s, p.y);
+    s << ' ';
+  }
   s << "\"/>\n";
 }
 
 void WriteSvgItem(std::ostringstream& s, const std::string& clip, const Dots& dots) {
-  for (const Point& p : dots.points)
-    s << "<circle cx=\"" << p.x << "\" cy=\"" << p.y << "\" r=\"" << kZelPlotDotRadius << "\" fill=\""
-      << Colour(dots.colour) << "\"" << (dots.clip ? " clip-path=\"url(#" + clip + ")\"" : "")
-      << "/>\n";
+  for (const Point& p : dots.points) {
+    s << "<circle cx=\"";
+    PutSvgNumber(s, p.x);
+    s << "\" cy=\"";
+    PutSvgNumber(s, p.y);
+    s << "\" r=\"" << kZelPlotDotRadius << "\" fill=\"" << Colour(dots.colour) << "\""
+      << (dots.clip ? " clip-path=\"url(#" + clip + ")\"" : "") << "/>\n";
+  }
 }
 
 void WriteSvgItem(std::ostringstream& s, const std::string&, const Label& label) {
@@ -584,12 +602,17 @@ std::string ZelGraphCsvText(const CGraphWindow& g) {
   }
   s << '\n';
   char buf[32];
+  auto put = [&s, &buf](double value) {
+    // As printf's %.9g, without its cost.
+    const char* end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 9).ptr;
+    s.write(buf, end - buf);
+  };
   for (int i = 0; i < doc->GetPointCount(); ++i) {
     // A gap in the run (a scope's slots not yet refilled) has no time: it is no sample.
     if (doc->GetChannelCount() > 0 && !std::isfinite(doc->GetValue(0, i))) continue;
     for (int c = 0; c < doc->GetChannelCount(); ++c) {
-      std::snprintf(buf, sizeof buf, "%.9g", doc->GetValue(c, i));
-      s << (c ? "," : "") << buf;
+      if (c) s << ',';
+      put(doc->GetValue(c, i));
     }
     s << '\n';
   }

@@ -15,7 +15,9 @@
 #include <QTextFragment>
 #include <QTextImageFormat>
 #include <QTextObjectInterface>
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <variant>
 #include <vector>
 
@@ -163,6 +165,216 @@ void PlacePlots(QTextDocument& document) {
   edit.endEditBlock();
 }
 
+// A table whose cells all have the same solid edges, which the page draws itself as rules:
+// the toolkit's own borders look up each edge's neighbours (and theirs) for every edge of
+// every cell, as it lays the table out and again as it draws it, most of the PDF's cost.
+struct RuledTable {
+  QTextTable* table = nullptr;
+  QPen pen;
+  QMarginsF padding;  // of every cell, to its edges' middle, in device units
+};
+
+QMarginsF PaddingOf(const QTextTableCellFormat& f) {
+  return {f.leftPadding(), f.topPadding(), f.rightPadding(), f.bottomPadding()};
+}
+
+bool HasEdge(const QTextTableCellFormat& f, QTextFormat::Property width,
+             QTextFormat::Property style, QTextFormat::Property brush, double& w, QBrush& ink) {
+  if (!f.hasProperty(width) || f.intProperty(style) != QTextFrameFormat::BorderStyle_Solid)
+    return false;
+  w = f.doubleProperty(width);
+  ink = f.brushProperty(brush);
+  return true;
+}
+
+// The width and ink of a cell's edges when all four are solid and alike.
+bool UniformEdges(const QTextTableCellFormat& f, double& width, QBrush& ink) {
+  struct Edge {
+    QTextFormat::Property width, style, brush;
+  };
+  static constexpr Edge kEdges[] = {
+      {QTextFormat::TableCellTopBorder, QTextFormat::TableCellTopBorderStyle,
+       QTextFormat::TableCellTopBorderBrush},
+      {QTextFormat::TableCellBottomBorder, QTextFormat::TableCellBottomBorderStyle,
+       QTextFormat::TableCellBottomBorderBrush},
+      {QTextFormat::TableCellLeftBorder, QTextFormat::TableCellLeftBorderStyle,
+       QTextFormat::TableCellLeftBorderBrush},
+      {QTextFormat::TableCellRightBorder, QTextFormat::TableCellRightBorderStyle,
+       QTextFormat::TableCellRightBorderBrush}};
+  for (std::size_t i = 0; i < std::size(kEdges); ++i) {
+    double w = 0.0;
+    QBrush b;
+    if (!HasEdge(f, kEdges[i].width, kEdges[i].style, kEdges[i].brush, w, b)) return false;
+    if (i > 0 && (w != width || b != ink)) return false;
+    width = w;
+    ink = b;
+  }
+  return width > 0.0;
+}
+
+void ClearEdges(QTextTableCellFormat& f) {
+  for (int property = QTextFormat::TableCellTopBorder;
+       property <= QTextFormat::TableCellRightBorderBrush; ++property)
+    f.clearProperty(property);
+}
+
+// Takes the edges off the cells of each table whose edges the page can draw as rules. The
+// text stays where the collapsed edges left it: each cell gets half an edge more padding, and
+// the table, half an edge more margin (the toolkit rounds that half to a device pixel).
+std::vector<RuledTable> TakeTableEdges(QTextDocument& document, double device_per_px) {
+  std::vector<RuledTable> ruled;
+  for (QTextFrame* frame : document.rootFrame()->childFrames()) {
+    auto* table = qobject_cast<QTextTable*>(frame);
+    if (!table || !table->format().borderCollapse()) continue;
+    double width = 0.0;
+    QBrush ink;
+    QMarginsF padding;
+    bool alike = true;
+    std::vector<QTextTableCell> cells;
+    for (int row = 0; row < table->rows() && alike; ++row) {
+      for (int column = 0; column < table->columns() && alike; ++column) {
+        const QTextTableCell cell = table->cellAt(row, column);
+        if (cell.row() != row || cell.column() != column) continue;  // spanned
+        double w = 0.0;
+        QBrush b;
+        const QTextTableCellFormat f = cell.format().toTableCellFormat();
+        alike = UniformEdges(f, w, b) &&
+                (cells.empty() || (w == width && b == ink && PaddingOf(f) == padding));
+        padding = PaddingOf(f);
+        width = w;
+        ink = b;
+        cells.push_back(cell);
+      }
+    }
+    if (!alike || cells.empty()) continue;
+    const double half = width / 2.0;
+    for (QTextTableCell& cell : cells) {
+      QTextTableCellFormat f = cell.format().toTableCellFormat();
+      ClearEdges(f);
+      f.setTopPadding(f.topPadding() + half);
+      f.setBottomPadding(f.bottomPadding() + half);
+      f.setLeftPadding(f.leftPadding() + half);
+      f.setRightPadding(f.rightPadding() + half);
+      cell.setFormat(f);
+    }
+    QTextTableFormat format = table->format();
+    format.setBorderCollapse(false);
+    format.setCellSpacing(0.0);
+    // A hair over the device pixels, as the toolkit truncates lengths to its 64ths of one.
+    const double outer = (std::round(half * device_per_px) + 1.0 / 256.0) / device_per_px;
+    format.setTopMargin(format.topMargin() + outer);
+    format.setBottomMargin(format.bottomMargin() + outer);
+    format.setLeftMargin(format.leftMargin() + outer);
+    format.setRightMargin(format.rightMargin() + outer);
+    table->setFormat(format);
+    ruled.push_back({table, QPen(ink, width * device_per_px, Qt::SolidLine, Qt::SquareCap),
+                     (padding + QMarginsF(half, half, half, half)) * device_per_px});
+  }
+  return ruled;
+}
+
+// The lines of a cell's text, each as its top and bottom in the laid-out document (pages
+// stacked one under the other).
+void AddCellLines(QAbstractTextDocumentLayout& layout, const QTextTableCell& cell,
+                  std::vector<std::pair<double, double>>& lines, double& left, double& right) {
+  const QTextBlock end = cell.lastCursorPosition().block().next();
+  for (QTextBlock block = cell.firstCursorPosition().block(); block.isValid() && block != end;
+       block = block.next()) {
+    const QTextLayout* text = block.layout();
+    const QRectF box = layout.blockBoundingRect(block);
+    const QPointF at = box.topLeft() - text->boundingRect().topLeft();
+    left = std::min(left, box.left());
+    right = std::max(right, box.right());
+    for (int i = 0; i < text->lineCount(); ++i) {
+      const QRectF line = text->lineAt(i).rect().translated(at);
+      lines.emplace_back(line.top(), line.bottom());
+    }
+  }
+}
+
+// One row of a table on one page.
+struct RowPiece {
+  int page = 0;
+  double top = 0.0, foot = 0.0;
+};
+
+// The rules of one table, each drawn once: the top of every row's piece on each page (and
+// the foot of the last on a page), the sides of every cell, and the head again above the
+// first row on each page the table runs onto, where the toolkit repeats it.
+std::vector<QLineF> RulesOf(QAbstractTextDocumentLayout& layout, const RuledTable& ruled,
+                            double page_height) {
+  QTextTable& table = *ruled.table;
+  const int rows = table.rows(), columns = table.columns();
+  const QMarginsF& pad = ruled.padding;
+  auto page_of = [page_height](double y) { return static_cast<int>(std::floor(y / page_height)); };
+  std::vector<double> left(columns, 1e300);
+  double right = -1e300;
+  std::vector<std::vector<RowPiece>> pieces(rows);
+  for (int row = 0; row < rows; ++row) {
+    std::vector<std::pair<double, double>> lines;
+    for (int column = 0; column < columns; ++column) {
+      const QTextTableCell cell = table.cellAt(row, column);
+      if (cell.row() != row || cell.column() != column) continue;
+      double l = 1e300, r = -1e300;
+      AddCellLines(layout, cell, lines, l, r);
+      left[column] = std::min(left[column], l - pad.left());
+      right = std::max(right, r + pad.right());
+    }
+    for (const auto& [top, foot] : lines) {
+      const int page = page_of(top);
+      auto it = std::find_if(pieces[row].begin(), pieces[row].end(),
+                             [page](const RowPiece& p) { return p.page == page; });
+      if (it == pieces[row].end()) {
+        pieces[row].push_back({page, top - pad.top(), foot + pad.bottom()});
+      } else {
+        it->top = std::min(it->top, top - pad.top());
+        it->foot = std::max(it->foot, foot + pad.bottom());
+      }
+    }
+    std::sort(pieces[row].begin(), pieces[row].end(),
+              [](const RowPiece& a, const RowPiece& b) { return a.page < b.page; });
+  }
+  // A row ends where the next begins on the same page.
+  for (int row = 0; row + 1 < rows; ++row) {
+    if (pieces[row].empty() || pieces[row + 1].empty()) continue;
+    RowPiece& last = pieces[row].back();
+    const RowPiece& next = pieces[row + 1].front();
+    if (next.page == last.page) last.foot = std::max(last.foot, next.top);
+  }
+  std::vector<QLineF> lines;
+  auto rule = [&](const RowPiece& piece, bool foot) {
+    lines.emplace_back(left.front(), piece.top, right, piece.top);
+    if (foot) lines.emplace_back(left.front(), piece.foot, right, piece.foot);
+    for (double x : left) {
+      if (x < right) lines.emplace_back(x, piece.top, x, piece.foot);  // not a column of spans
+    }
+    lines.emplace_back(right, piece.top, right, piece.foot);
+  };
+  const int heads = std::min(table.format().headerRowCount(), rows - 1);
+  int page = std::numeric_limits<int>::min();
+  for (int row = 0; row < rows; ++row) {
+    for (std::size_t i = 0; i < pieces[row].size(); ++i) {
+      const RowPiece& piece = pieces[row][i];
+      const bool page_ends = i + 1 < pieces[row].size() || row + 1 == rows ||
+                             pieces[row + 1].empty() || pieces[row + 1].front().page != piece.page;
+      rule(piece, page_ends);
+      if (piece.page != page && page != std::numeric_limits<int>::min() && heads > 0 &&
+          !pieces[heads].empty()) {
+        const double shift = piece.top - pieces[heads].front().top;
+        for (int head = 0; head < heads; ++head) {
+          for (RowPiece h : pieces[head]) {
+            h.top += shift;
+            h.foot += shift;
+            rule(h, false);
+          }
+        }
+      }
+      page = piece.page;
+    }
+  }
+  return lines;
+}
+
 // The top-level pieces of the page in their order, each as its layout's rectangle in the
 // document (pages stacked one under the other) with the block of a heading.
 struct PagePiece {
@@ -280,11 +492,18 @@ std::string DrawReportPdf(const ZelReportDocument& report, std::string& pdf) {
     html.replace(QStringLiteral("<figure>"), QStringLiteral("<div>"))
         .replace(QStringLiteral("</figure>"), QStringLiteral("</div>"));
     document.setHtml(html);
+    // The toolkit's pixel is a 96th of an inch.
+    const double device_per_px = writer.logicalDpiY() / 96.0;
+    const std::vector<RuledTable> ruled = TakeTableEdges(document, device_per_px);
     PlacePlots(document);
     const double footer = kFooterMm * writer.resolution() / 25.4;
     const QSizeF page(writer.width(), writer.height() - footer);
     document.setPageSize(page);
     KeepHeadingsWithTheirText(document, page.height());
+
+    std::vector<std::pair<QPen, std::vector<QLineF>>> rules;
+    for (const RuledTable& table : ruled)
+      rules.emplace_back(table.pen, RulesOf(*document.documentLayout(), table, page.height()));
 
     QPainter painter;
     if (!painter.begin(&writer)) return "the PDF cannot be drawn";
@@ -295,6 +514,18 @@ std::string DrawReportPdf(const ZelReportDocument& report, std::string& pdf) {
       painter.save();
       painter.translate(0.0, -view.top());
       document.drawContents(&painter, view);
+      painter.setClipRect(view);
+      for (const auto& [pen, lines] : rules) {
+        std::vector<QLineF> here;
+        for (const QLineF& line : lines) {
+          if (std::max(line.y1(), line.y2()) >= view.top() &&
+              std::min(line.y1(), line.y2()) <= view.bottom())
+            here.push_back(line);
+        }
+        if (here.empty()) continue;
+        painter.setPen(pen);
+        painter.drawLines(here.data(), static_cast<int>(here.size()));
+      }
       painter.restore();
       DrawPageNumber(painter, QRectF(0.0, page.height(), page.width(), footer), n + 1, pages);
     }

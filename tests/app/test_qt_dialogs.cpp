@@ -937,4 +937,62 @@ TEST_F(QtDialogs, EveryPlotOfAReportIsDrawnWhereItsPlaceholderStands) {
   }
 }
 
+// The packed streams of a PDF (its pages among them), unpacked.
+std::vector<std::string> PdfStreams(const std::string& pdf) {
+  std::vector<std::string> streams;
+  for (std::size_t at = pdf.find("stream\n"); at != std::string::npos;
+       at = pdf.find("stream\n", at + 1)) {
+    if (at >= 3 && pdf.compare(at - 3, 3, "end") == 0) continue;
+    const std::size_t dictionary = pdf.rfind("<<", at);
+    if (dictionary == std::string::npos ||
+        pdf.substr(dictionary, at - dictionary).find("/FlateDecode") == std::string::npos)
+      continue;
+    const std::size_t begin = at + 7, end = pdf.find("endstream", begin);
+    if (end == std::string::npos) break;
+    // qUncompress wants the unpacked size first; a generous one will do.
+    QByteArray packed("\x00\x01\x00\x00", 4);
+    packed.append(pdf.data() + begin, static_cast<qsizetype>(end - begin));
+    const QByteArray unpacked = qUncompress(packed);
+    if (!unpacked.isEmpty()) streams.emplace_back(unpacked.constData(), unpacked.size());
+    at = end;
+  }
+  return streams;
+}
+
+// A bordered table, as the record writes its tables, runs onto further pages: each page it
+// runs onto draws its rules (the grey of its cells' edges), which the page draws itself, and
+// as many pages as the table's text needs; a table without edges draws no rule.
+TEST_F(QtDialogs, ATableThatRunsOntoFurtherPagesHasItsRulesOnEachOfThem) {
+  struct Case {
+    const char* style;
+    bool ruled;
+  };
+  const Case cases[] = {
+      {"table{border-collapse:collapse}td,th{border:1px solid #bbb;padding:.2em .6em}", true},
+      {"table{border-collapse:collapse}td,th{padding:.2em .6em}", false},
+  };
+  const std::string grey = "0.733333349 0.733333349 0.733333349 SCN";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.style);
+    std::string html = std::string("<html><head><style>") + c.style +
+                       "</style></head><body><h1>Rows</h1><table><thead><tr><th>Row</th>"
+                       "<th>Meaning</th></tr></thead>";
+    for (int row = 0; row < 150; ++row)
+      html += "<tr><td>" + std::to_string(row) + "</td><td>a row of the table</td></tr>";
+    html += "</table></body></html>";
+    std::string pdf;
+    ASSERT_EQ(DrawReportPdf({"Rows", html, {}}, pdf), "");
+    const int pages = testing_support::PdfPageCount(pdf);
+    EXPECT_GE(pages, 3);
+    int ruled_pages = 0, page_streams = 0;
+    for (const std::string& stream : PdfStreams(pdf)) {
+      if (stream.find(" Tf ") == std::string::npos) continue;  // not a page's text
+      ++page_streams;
+      if (stream.find(grey) != std::string::npos) ++ruled_pages;
+    }
+    EXPECT_EQ(page_streams, pages);
+    EXPECT_EQ(ruled_pages, c.ruled ? pages : 0);
+  }
+}
+
 }  // namespace

@@ -2,7 +2,9 @@
 // the saved picture and data.
 
 #include <filesystem>
+#include <cstdio>
 #include <regex>
+#include <sstream>
 
 #include "host/zel_graph.h"
 #include "tests/host/test_dialog_fixture.h"
@@ -260,6 +262,50 @@ TEST(GraphAxisTitles, NameTheQuantityTheCurveOrTheUnitsThatDiffer) {
     EXPECT_EQ(ZelGraphAxisTitle(graph, 1), c.title);
     EXPECT_EQ(ZelGraphAxisTitle(graph, 2), "");
   }
+}
+
+// The saved data holds each sample as printf's %.9g writes it, and the picture each coordinate
+// as a stream writes it by default (%g): the record's files stay what they were, whatever
+// writes the digits, at the ends of the range as in it.
+TEST_F(Graph, SamplesAndCoordinatesAreWrittenAsPrintfWouldWriteThem) {
+  const std::vector<double> samples = {0.1,     1.0 / 3.0, -0.0,     123456789.5, 1e21,
+                                       -2.5e-7, 4.9e-324,  1e-5,     999999999.9, 100000.0,
+                                       0.0001,  -1e-310,   12345.678};
+  CGraphDocument doc;
+  doc.AddChannel("time", "s");
+  doc.AddChannel("value", "");
+  doc.GetAt(0)->AddCurve("value", 0, 1, 1, 2, RGB16(2));
+  std::string expected = "time [s],value\n";
+  char buf[64];
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    const double time = static_cast<double>(i) * 1e-3 / 7.0;
+    doc.AddPoint({time, samples[i]});
+    std::snprintf(buf, sizeof buf, "%.9g,%.9g\n", time, samples[i]);
+    expected += buf;
+  }
+  CGraphWindow graph;
+  graph.SubclassDlgItem(kGraph, &dlg_, doc.GetAt(0));
+  graph.RefreshGraph();
+  graph.DoZoomOut();
+  EXPECT_EQ(ZelGraphCsvText(graph), expected);
+
+  const std::string svg = ZelGraphSvgText(graph);
+  static const std::regex points("points=\"([^\"]*)\"");
+  std::size_t seen = 0;
+  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), points); it != std::sregex_iterator();
+       ++it) {
+    std::istringstream coordinates((*it)[1].str());
+    std::string pair;
+    while (coordinates >> pair) {
+      const std::size_t comma = pair.find(',');
+      for (const std::string& number : {pair.substr(0, comma), pair.substr(comma + 1)}) {
+        std::snprintf(buf, sizeof buf, "%g", std::stod(number));
+        EXPECT_EQ(number, buf);
+        ++seen;
+      }
+    }
+  }
+  EXPECT_GE(seen, 2 * samples.size());
 }
 
 TEST(GraphPalette, SixteenColoursThatWrap) {
