@@ -525,15 +525,22 @@ void SimulatedDrive::Record() {
 }
 
 bool SimulatedDrive::UploadLog(ZelLogData& data) {
+  data.points.clear();
+  std::size_t recorded = 0;
+  return UploadLogBlock(data, true, recorded);
+}
+
+bool SimulatedDrive::UploadLogBlock(ZelLogData& data, bool /*look_again*/,
+                                    std::size_t& recorded) {
   if (log_.vars.empty()) {
     error_ = "no data log was recorded";
     return false;
   }
   const double period = log_.loop == ZelLogRequest::kFastLoop ? FastPeriod() : SlowPeriod();
   data.period_s = period * log_.divider;
-  data.points.clear();
   const std::size_t width = log_.vars.size();
-  for (std::size_t k = 0; k + width <= log_.data.size(); k += width)
+  recorded = log_.data.size() / width;
+  for (std::size_t k = data.points.size() * width; k + width <= log_.data.size(); k += width)
     data.points.emplace_back(log_.data.begin() + k, log_.data.begin() + k + width);
   return true;
 }

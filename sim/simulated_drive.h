@@ -90,6 +90,9 @@ class SimulatedDrive : public CZel_DriveLink, private ProgramContext {
   int LogCapacityWords() const override { return kLogCapacityWords; }
   bool StartLog(const ZelLogRequest& request) override;
   bool UploadLog(ZelLogData& data) override;
+  // The log is at hand: only the points that `data` lacks are copied (a run that draws its
+  // log as it records looks at it every tick).
+  bool UploadLogBlock(ZelLogData& data, bool look_again, std::size_t& recorded) override;
   bool LoggedPoints(std::size_t& recorded, std::size_t& asked) override;
   bool StartStream(const ZelStreamRequest& request) override;
   void StopStream() override { stream_.active = false; }
