@@ -216,9 +216,9 @@ void SimulatedDrive::SampleEncoder() {
   DecodeEncoder(plant_.Angle(), plant_.Speed());
 }
 
-bool SimulatedDrive::EncoderReadAtEachFastSample() const {
+bool SimulatedDrive::EncoderReadAtEachFastSample(const TestProgram* running) const {
   return settings_.loops_in_fast_loop || (log_.active && log_.loop == ZelLogRequest::kFastLoop) ||
-         (program_ && program_->Running() && program_->WantsFastTicks());
+         (running && running->WantsFastTicks());
 }
 
 void SimulatedDrive::HoldEncoderSample() {
@@ -255,8 +255,10 @@ void SimulatedDrive::SampleSlowSensors() {
 }
 
 void SimulatedDrive::FastSample(bool encoder_sampled) {
+  // The program's state is read once: nothing before its fast tick changes it.
+  TestProgram* const program = program_ && program_->Running() ? program_.get() : nullptr;
   if (!encoder_sampled) {
-    if (EncoderReadAtEachFastSample()) {
+    if (EncoderReadAtEachFastSample(program)) {
       SampleEncoder();
     } else {
       HoldEncoderSample();
@@ -276,11 +278,11 @@ void SimulatedDrive::FastSample(bool encoder_sampled) {
     load_speed_ = settings_.sensors == Sensors::Tacho ? tacho_counts_ : encoder_speed;
     if (axis_on_) firmware_.SlowLoop(load_position_, motor_speed_);
   }
-  if (program_ && program_->Running()) {
-    if (program_->WantsFastTicks()) program_->FastTick(*this);
-    const i64 protection = program_->CurrentProtection();
-    if (program_->Running() && protection > 0 && std::llabs(i_meas_) > protection)
-      program_->TripCurrentProtection(*this);
+  if (program) {
+    if (program->WantsFastTicks()) program->FastTick(*this);
+    const i64 protection = program->CurrentProtection();
+    if (protection > 0 && std::llabs(i_meas_) > protection && program->Running())
+      program->TripCurrentProtection(*this);
   }
   command_ = axis_on_ ? firmware_.FastLoop(i_meas_) : 0;
   if (log_.active && log_.loop == ZelLogRequest::kFastLoop) Record();

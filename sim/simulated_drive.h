@@ -151,7 +151,7 @@ class SimulatedDrive : public CZel_DriveLink, private ProgramContext {
   // ticks read it. Otherwise a fast sample holds the shaft's state as the decoder saw it and
   // decodes it when the next slow sample does not supersede it: before anyone outside reads,
   // at the end of the periods run. The counts are those of decoding at once.
-  bool EncoderReadAtEachFastSample() const;
+  bool EncoderReadAtEachFastSample(const TestProgram* running) const;
   void HoldEncoderSample();
   void ReadHeldEncoderSample();
   void DecodeEncoder(double angle_rad, double speed_rad_s);
