@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 command -v valgrind >/dev/null || { echo "instructions: valgrind is not installed" >&2; exit 2; }
 cmake --preset release "$@" >/dev/null
-cmake --build --preset release --target dcservo >/dev/null
+cmake --build --preset release --target dcservo bench_sim >/dev/null
 program=build/release/bin/dcservo
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
@@ -48,6 +48,19 @@ long=$(count "drive run Encoder_Connection_Test --until 12")
 short=$(count "drive run Encoder_Connection_Test --until 2")
 report "10 s of dcservo drive run Encoder_Connection_Test" \
   "$(awk -v a="$long" -v b="$short" 'BEGIN { printf "%.1f", a - b }')" 15
+
+# One PWM period of the simulated drive on the plateau of the speed profile: the stepping
+# alone counted for two lengths of run, the difference over the difference of their steps.
+# A figure to follow, without a goal of its own.
+steps() {
+  valgrind --tool=callgrind --callgrind-out-file="$out/cg" \
+    --toggle-collect='*SimulatedDrive::RunPeriods*' build/release/bin/bench_sim --steps="$1" \
+    2>&1 >/dev/null | grep -Eo 'refs: +[0-9,]+' | tr -dc '0-9'
+}
+short_run=$(steps 20000)
+long_run=$(steps 30000)
+printf '%-58s %8s instructions\n' "one PWM period of bench_sim's speed profile" \
+  "$(awk -v a="$long_run" -v b="$short_run" 'BEGIN { printf "%.0f", (a - b) / 10000 }')"
 
 # Commissioning over a link is a matter of wall time, not instructions: the simulated drive
 # served on a local port, and the record's two times. Goal: the run within 1.5 times the
