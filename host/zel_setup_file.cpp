@@ -53,26 +53,26 @@ const json& Member(const json& object, const char* key, const std::string& place
 }
 
 // A member's value as the direct reader keeps it: a scalar of the kind the parser announced.
-struct Scalar {
+struct SetupScalar {
   enum class Kind { Text, Number, Boolean } kind = Kind::Text;
   std::string text;
   double number = 0.0;
   bool boolean = false;
 };
 
-std::string Text(const Scalar& value, const Place& place) {
-  if (value.kind != Scalar::Kind::Text) Refuse(place, "a text is expected");
+std::string Text(const SetupScalar& value, const Place& place) {
+  if (value.kind != SetupScalar::Kind::Text) Refuse(place, "a text is expected");
   return value.text;
 }
 
-double Number(const Scalar& value, const Place& place) {
-  if (value.kind != Scalar::Kind::Number) Refuse(place, "a number is expected");
+double Number(const SetupScalar& value, const Place& place) {
+  if (value.kind != SetupScalar::Kind::Number) Refuse(place, "a number is expected");
   if (!std::isfinite(value.number)) Refuse(place, "the number is not finite");
   return value.number;
 }
 
-bool IsBoolean(const Scalar& value) { return value.kind == Scalar::Kind::Boolean; }
-bool Boolean(const Scalar& value) { return value.boolean; }
+bool IsBoolean(const SetupScalar& value) { return value.kind == SetupScalar::Kind::Boolean; }
+bool Boolean(const SetupScalar& value) { return value.boolean; }
 bool IsBoolean(const json& value) { return value.is_boolean(); }
 bool Boolean(const json& value) { return value.get<bool>(); }
 
@@ -170,27 +170,36 @@ CZel_Setup::QuantityDesc ReadQuantity(const json& entry, const std::string& plac
   return QuantityOf(m, place, is_parameter);
 }
 
-enum IdentityKey { kDescription, kProductId, kFirmwareId, kApplicationId, kE2romSize, kIdentityKeys };
+enum IdentityKey {
+  kIdentityDescription,
+  kIdentityProductId,
+  kIdentityFirmwareId,
+  kIdentityApplicationId,
+  kIdentityE2romSize,
+  kIdentityKeys
+};
 constexpr std::string_view kIdentityKeyNames[kIdentityKeys] = {
     "description", "product_id", "firmware_id", "application_id", "e2rom_size_words"};
 
 template <class Member>
 void SetIdentity(const std::array<const Member*, kIdentityKeys>& m, CZel_Setup& setup) {
   const std::string place = "/identity";
-  if (m[kDescription]) setup.SetDescription(Text(*m[kDescription], place + "/description"));
-  if (m[kProductId]) setup.SetProductID(Text(*m[kProductId], place + "/product_id"));
-  if (m[kFirmwareId]) {
-    if (!setup.SetFirmwareID(Text(*m[kFirmwareId], place + "/firmware_id")))
+  if (m[kIdentityDescription])
+    setup.SetDescription(Text(*m[kIdentityDescription], place + "/description"));
+  if (m[kIdentityProductId])
+    setup.SetProductID(Text(*m[kIdentityProductId], place + "/product_id"));
+  if (m[kIdentityFirmwareId]) {
+    if (!setup.SetFirmwareID(Text(*m[kIdentityFirmwareId], place + "/firmware_id")))
       Refuse(place + "/firmware_id",
              "at most 32 letters, digits, '.', '-' or '_' are expected");
   }
-  if (m[kApplicationId]) {
-    std::string id = Text(*m[kApplicationId], place + "/application_id");
+  if (m[kIdentityApplicationId]) {
+    std::string id = Text(*m[kIdentityApplicationId], place + "/application_id");
     if (id.size() > 40) Refuse(place + "/application_id", "at most 40 characters are expected");
     setup.SetUserAppID(std::move(id));
   }
-  if (m[kE2romSize]) {
-    const double words = Number(*m[kE2romSize], place + "/e2rom_size_words");
+  if (m[kIdentityE2romSize]) {
+    const double words = Number(*m[kIdentityE2romSize], place + "/e2rom_size_words");
     if (words != std::floor(words) || words < 0 || words > 65535)
       Refuse(place + "/e2rom_size_words", "a whole number from 0 to 65535 is expected");
     setup.SetE2ROMSize(static_cast<std::uint16_t>(words));
@@ -242,22 +251,22 @@ int ReadPin(const Member& value, const std::string& place) {
 
 // An output is its pin, or {"pin", "drive": "sink"|"source", "inverted"} when it is not a
 // plain sinking output.
-enum OutputKey { kPin, kDrive, kInverted, kOutputKeys };
+enum OutputKey { kOutputPin, kOutputDrive, kOutputInverted, kOutputKeys };
 constexpr std::string_view kOutputKeyNames[kOutputKeys] = {"pin", "drive", "inverted"};
 
 template <class Member>
 ZelIOOutput IOOutputOf(const std::array<const Member*, kOutputKeys>& m, const std::string& place) {
-  if (!m[kPin]) Refuse(place, "\"pin\" is missing");
-  ZelIOOutput out{ReadPin(*m[kPin], place + "/pin")};
-  if (m[kDrive]) {
-    const std::string drive = Text(*m[kDrive], place + "/drive");
+  if (!m[kOutputPin]) Refuse(place, "\"pin\" is missing");
+  ZelIOOutput out{ReadPin(*m[kOutputPin], place + "/pin")};
+  if (m[kOutputDrive]) {
+    const std::string drive = Text(*m[kOutputDrive], place + "/drive");
     if (drive != "sink" && drive != "source")
       Refuse(place + "/drive", "\"sink\" or \"source\" is expected");
     out.drive = drive == "source" ? ZelOutputDrive::Source : ZelOutputDrive::Sink;
   }
-  if (m[kInverted]) {
-    if (!IsBoolean(*m[kInverted])) Refuse(place + "/inverted", "true or false is expected");
-    out.inverted = Boolean(*m[kInverted]);
+  if (m[kOutputInverted]) {
+    if (!IsBoolean(*m[kOutputInverted])) Refuse(place + "/inverted", "true or false is expected");
+    out.inverted = Boolean(*m[kOutputInverted]);
   }
   return out;
 }
@@ -347,8 +356,8 @@ class DirectSetupReader {
   bool null() { return false; }
   bool binary(json::binary_t&) { return false; }
   bool boolean(bool v) {
-    Scalar value;
-    value.kind = Scalar::Kind::Boolean;
+    SetupScalar value;
+    value.kind = SetupScalar::Kind::Boolean;
     value.boolean = v;
     return Put(std::move(value));
   }
@@ -364,7 +373,7 @@ class DirectSetupReader {
   }
   bool number_float(json::number_float_t v, const json::string_t&) { return PutNumber(v); }
   bool string(json::string_t& v) {
-    Scalar value;
+    SetupScalar value;
     value.text = std::move(v);
     return Put(std::move(value));
   }
@@ -475,12 +484,12 @@ class DirectSetupReader {
     return true;
   }
   bool PutNumber(double v) {
-    Scalar value;
-    value.kind = Scalar::Kind::Number;
+    SetupScalar value;
+    value.kind = SetupScalar::Kind::Number;
     value.number = v;
     return Put(std::move(value));
   }
-  bool Put(Scalar&& value) {
+  bool Put(SetupScalar&& value) {
     try {
       switch (where_) {
         case Where::Identity:
@@ -502,8 +511,8 @@ class DirectSetupReader {
   }
   // The members given to the object that ends, by their index; null where it lacks one.
   template <std::size_t N>
-  std::array<const Scalar*, N> Given() const {
-    std::array<const Scalar*, N> m{};
+  std::array<const SetupScalar*, N> Given() const {
+    std::array<const SetupScalar*, N> m{};
     for (std::size_t i = 0; i < N; ++i) m[i] = given_[i] ? &members_[i] : nullptr;
     return m;
   }
@@ -518,7 +527,7 @@ class DirectSetupReader {
     if (!root_seen_[kParametersKey]) return nullptr;
     auto setup = std::make_unique<CZel_Setup>();
     if (root_seen_[kIdentityKey]) {
-      std::array<const Scalar*, kIdentityKeys> m{};
+      std::array<const SetupScalar*, kIdentityKeys> m{};
       for (std::size_t i = 0; i < m.size(); ++i)
         m[i] = identity_given_[i] ? &identity_[i] : nullptr;
       SetIdentity(m, *setup);
@@ -542,9 +551,9 @@ class DirectSetupReader {
   std::array<bool, kRootKeys> root_seen_{};
   bool list_of_parameters_ = true;
   // The members of the object being read.
-  std::array<Scalar, kMostMembers> members_;
+  std::array<SetupScalar, kMostMembers> members_;
   std::array<bool, kMostMembers> given_{};
-  std::array<Scalar, kMostMembers> identity_;
+  std::array<SetupScalar, kMostMembers> identity_;
   std::array<bool, kMostMembers> identity_given_{};
   zel::ObjectKeys option_keys_;
   std::string option_name_;
