@@ -122,10 +122,9 @@ i64 Firmware::FastLoop(i64 measured_current) {
   if (structure == Structure::Current) iq_ref_ = current_command;
   const i64 reference = iq_ref_ + current_injection + s_.load_feedforward;
   const i64 e = ToQ16(reference - measured_current);
-  const i64 limit = s_.sat_iq;
-  cur_int_ = Clamp(cur_int_ + s_.kii.Wide(e), WideLimit(limit));
+  cur_int_ = Clamp(cur_int_ + s_.kii.Wide(e), iq_limit_wide_);
   // A current error is at most 17 bits and a gain at most 2^14, so the sum fits.
-  const i64 u = Clamp(s_.kpi.Apply(e) + static_cast<i64>(cur_int_ >> 32), limit << kFrac);
+  const i64 u = Clamp(s_.kpi.Apply(e) + static_cast<i64>(cur_int_ >> 32), iq_limit_q16_);
   s_.filter_q.Step(u_filt_q16_, u);
   u_cmd_ = Clamp(FromQ16(u_filt_q16_), s_.sat_pwm);
   return u_cmd_;

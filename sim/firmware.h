@@ -22,7 +22,11 @@ Structure StructureOfAcr(unsigned acr);
 
 class Firmware {
  public:
-  void Configure(const ChipSettings& settings) { s_ = settings; }
+  void Configure(const ChipSettings& settings) {
+    s_ = settings;
+    iq_limit_q16_ = s_.sat_iq << kFrac;
+    iq_limit_wide_ = static_cast<i128>(s_.sat_iq) << (kFrac + 32);
+  }
   const ChipSettings& Settings() const { return s_; }
 
   // Clears every controller state, reference and test limit; the axis starts from rest.
@@ -70,6 +74,9 @@ class Firmware {
   void CheckControlErrors(bool position_loop, bool speed_loop);
 
   ChipSettings s_;
+  // The current loop's limits in its accumulators' formats: they change with the chip only.
+  i64 iq_limit_q16_ = 32767 << kFrac;
+  i128 iq_limit_wide_ = static_cast<i128>(32767) << (kFrac + 32);
 
   // Position loop.
   i128 pos_int_ = 0;  // Q48 of the output

@@ -59,7 +59,8 @@ class Converter {
   // The nearest level to x (counts of an ideal 16-bit converter), within the range.
   i64 Unipolar(double x_counts) const {
     const double level = std::clamp(x_counts * inv_step_ + 0.5, 0.0, top_level_);
-    return ZelSaturatingCast<i64>(level) * static_cast<i64>(step_);
+    // Within the converter's levels, or NaN (the clamp passes it), which reads as 0.
+    return (std::isnan(level) ? 0 : static_cast<i64>(level)) * static_cast<i64>(step_);
   }
   // A quantity centred on mid-scale, signed around zero.
   i64 Bipolar(double x_counts) const { return Unipolar(x_counts + 32768.0) - 32768; }

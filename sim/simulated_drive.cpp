@@ -216,9 +216,9 @@ void SimulatedDrive::SampleEncoder() {
   DecodeEncoder(plant_.Angle(), plant_.Speed());
 }
 
-bool SimulatedDrive::EncoderReadAtEachFastSample() const {
+bool SimulatedDrive::EncoderReadAtEachFastSample(const TestProgram* running) const {
   return settings_.loops_in_fast_loop || (log_.active && log_.loop == ZelLogRequest::kFastLoop) ||
-         (program_ && program_->Running() && program_->WantsFastTicks());
+         (running && running->WantsFastTicks());
 }
 
 void SimulatedDrive::HoldEncoderSample() {
@@ -255,8 +255,10 @@ void SimulatedDrive::SampleSlowSensors() {
 }
 
 void SimulatedDrive::FastSample(bool encoder_sampled) {
+  // The program's state is read once: nothing before its fast tick changes it.
+  TestProgram* const program = program_ && program_->Running() ? program_.get() : nullptr;
   if (!encoder_sampled) {
-    if (EncoderReadAtEachFastSample()) {
+    if (EncoderReadAtEachFastSample(program)) {
       SampleEncoder();
     } else {
       HoldEncoderSample();
@@ -276,11 +278,11 @@ void SimulatedDrive::FastSample(bool encoder_sampled) {
     load_speed_ = settings_.sensors == Sensors::Tacho ? tacho_counts_ : encoder_speed;
     if (axis_on_) firmware_.SlowLoop(load_position_, motor_speed_);
   }
-  if (program_ && program_->Running()) {
-    if (program_->WantsFastTicks()) program_->FastTick(*this);
-    const i64 protection = program_->CurrentProtection();
-    if (program_->Running() && protection > 0 && std::llabs(i_meas_) > protection)
-      program_->TripCurrentProtection(*this);
+  if (program) {
+    if (program->WantsFastTicks()) program->FastTick(*this);
+    const i64 protection = program->CurrentProtection();
+    if (protection > 0 && std::llabs(i_meas_) > protection && program->Running())
+      program->TripCurrentProtection(*this);
   }
   command_ = axis_on_ ? firmware_.FastLoop(i_meas_) : 0;
   if (log_.active && log_.loop == ZelLogRequest::kFastLoop) Record();
@@ -525,15 +527,22 @@ void SimulatedDrive::Record() {
 }
 
 bool SimulatedDrive::UploadLog(ZelLogData& data) {
+  data.points.clear();
+  std::size_t recorded = 0;
+  return UploadLogBlock(data, true, recorded);
+}
+
+bool SimulatedDrive::UploadLogBlock(ZelLogData& data, bool /*look_again*/,
+                                    std::size_t& recorded) {
   if (log_.vars.empty()) {
     error_ = "no data log was recorded";
     return false;
   }
   const double period = log_.loop == ZelLogRequest::kFastLoop ? FastPeriod() : SlowPeriod();
   data.period_s = period * log_.divider;
-  data.points.clear();
   const std::size_t width = log_.vars.size();
-  for (std::size_t k = 0; k + width <= log_.data.size(); k += width)
+  recorded = log_.data.size() / width;
+  for (std::size_t k = data.points.size() * width; k + width <= log_.data.size(); k += width)
     data.points.emplace_back(log_.data.begin() + k, log_.data.begin() + k + width);
   return true;
 }

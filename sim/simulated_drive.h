@@ -90,6 +90,9 @@ class SimulatedDrive : public CZel_DriveLink, private ProgramContext {
   int LogCapacityWords() const override { return kLogCapacityWords; }
   bool StartLog(const ZelLogRequest& request) override;
   bool UploadLog(ZelLogData& data) override;
+  // The log is at hand: only the points that `data` lacks are copied (a run that draws its
+  // log as it records looks at it every tick).
+  bool UploadLogBlock(ZelLogData& data, bool look_again, std::size_t& recorded) override;
   bool LoggedPoints(std::size_t& recorded, std::size_t& asked) override;
   bool StartStream(const ZelStreamRequest& request) override;
   void StopStream() override { stream_.active = false; }
@@ -148,7 +151,7 @@ class SimulatedDrive : public CZel_DriveLink, private ProgramContext {
   // ticks read it. Otherwise a fast sample holds the shaft's state as the decoder saw it and
   // decodes it when the next slow sample does not supersede it: before anyone outside reads,
   // at the end of the periods run. The counts are those of decoding at once.
-  bool EncoderReadAtEachFastSample() const;
+  bool EncoderReadAtEachFastSample(const TestProgram* running) const;
   void HoldEncoderSample();
   void ReadHeldEncoderSample();
   void DecodeEncoder(double angle_rad, double speed_rad_s);

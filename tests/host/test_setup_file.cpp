@@ -151,6 +151,83 @@ TEST(SetupFile, MalformedFilesAreRefusedWithThePlaceAndTheReason) {
   }
 }
 
+// A sound file is read straight into the setup; whatever is not plainly right is judged by
+// the document's reader. Faults that the straight reading could take for sound, each refused
+// as the document's reader words it.
+TEST(SetupFile, FaultsAnywhereInASoundLookingFileAreRefusedAsEver) {
+  const std::pair<std::string, const char*> cases[] = {
+      {Minimal(R"({"name": "X", "value": 1, "value": 2})"), "key \"value\" appears twice"},
+      {Minimal(R"({"name": "X", "value": 1, "Value": 2})"), "key \"Value\" appears twice"},
+      {R"({"format": "dcservo-setup", "version": 1, "parameters": [], "version": 1})",
+       "key \"version\" appears twice"},
+      {Minimal("", R"(, "options": {"Brake": "1", "brake": "0"})"), "key \"brake\" appears twice"},
+      {Minimal("", R"(, "io_outputs": [{"pin": 3, "pin": 4}])"), "key \"pin\" appears twice"},
+      {Minimal("", R"(, "io_outputs": [{"pin": 3}, 3])"), "/io_outputs/1: pin 3 is listed twice"},
+      {Minimal("", R"(, "identity": {"description": "a", "description": "b"})"),
+       "key \"description\" appears twice"},
+      {R"({"format": "dcservo-setup", "version": 1.0, "parameters": []})",
+       "/version: a whole number is expected"},
+      {R"({"format": "dcservo-setup", "version": 0, "parameters": []})", "version 0 is not"},
+      {R"({"format": "dcservo-setup", "version": 18446744073709551615, "parameters": []})",
+       "version 18446744073709551615 is not"},
+      {Minimal("", R"(, "identity": null)"), "/identity: an object is expected"},
+      {Minimal("", R"(, "options": {"a": {"b": "c"}})"), "/options/a: a text is expected"},
+      {Minimal(R"({"name": "X", "value": null})"), "/parameters/0/value: a number is expected"},
+      {Minimal(R"({"name": "X", "value": true})"), "/parameters/0/value: a number is expected"},
+      {Minimal(R"([{"name": "X", "value": 1}])"), "/parameters/0: an object is expected"},
+      {Minimal("", R"(, "variables": [{"name": "V", "storage": "base"}])"),
+       "/variables/0/storage: unknown key \"storage\""},
+      {Minimal("", R"(, "identity": {"e2rom_size_words": 1.5})"), "/identity/e2rom_size_words"},
+      {Minimal("") + " {}", "syntax error"},
+      {"[" + Minimal("") + "]", "/: an object is expected"},
+  };
+  for (const auto& [text, expected] : cases) {
+    SCOPED_TRACE(text);
+    ZelLoadResult r = ParseSetupText(text, "drive.json");
+    EXPECT_EQ(r.setup, nullptr);
+    EXPECT_NE(r.error.find(expected), std::string::npos) << r.error;
+  }
+}
+
+// The parts of a file in any order, and each object's members in any order, make the same
+// setup; one entry's members never reach the next.
+TEST(SetupFile, APartsOrderInTheFileChangesNothing) {
+  const std::string parameters =
+      R"({"name": "KPI", "type": "int16", "value": 24575, "min": 0, "max": 32767},
+         {"value": 2000, "storage": "internal", "unit": "rot", "name": "ERR_position"},
+         {"name": "Plain", "value": 3})";
+  const std::string parts[] = {
+      R"("variables": [{"name": "MER", "type": "uint16", "value": 3}, {"name": "APOS"}])",
+      R"("options": {"Zeta": "2", "alpha": "1", "Beta": "3"})",
+      R"("identity": {"firmware_id": "F1", "description": "d", "e2rom_size_words": 8192})",
+      R"("io_outputs": [31, {"inverted": true, "pin": 7}])",
+      R"("parameters": [)" + parameters + "]",
+      R"("version": 1)",
+      R"("format": "dcservo-setup")"};
+  std::string forward = "{", backward = "{";
+  for (std::size_t i = 0; i < std::size(parts); ++i) {
+    forward += (i ? ", " : "") + parts[i];
+    backward += (i ? ", " : "") + parts[std::size(parts) - 1 - i];
+  }
+  ZelLoadResult a = ParseSetupText(forward + "}", "a");
+  ZelLoadResult b = ParseSetupText(backward + "}", "b");
+  ASSERT_TRUE(a.setup) << a.error;
+  ASSERT_TRUE(b.setup) << b.error;
+  EXPECT_EQ(SetupToText(*a.setup), SetupToText(*b.setup));
+  const CZel_Setup& s = *a.setup;
+  EXPECT_EQ(s.GetOptions(), (std::vector<std::pair<std::string, std::string>>{
+                                {"Beta", "3"}, {"Zeta", "2"}, {"alpha", "1"}}));
+  EXPECT_FALSE(s.FindParameter("ERR_position")->IsStoredInBaseUnit());
+  EXPECT_TRUE(s.FindParameter("Plain")->IsStoredInBaseUnit());
+  EXPECT_TRUE(s.FindParameter("Plain")->GetSelectedUnit().GetName().empty());
+  EXPECT_EQ(s.FindParameter("Plain")->GetType(), ZelStorageType::Double);
+  EXPECT_TRUE(std::isinf(s.FindParameter("Plain")->GetMaxInBaseUnit()));
+  EXPECT_EQ(s.FindVariable("APOS")->GetType(), ZelStorageType::Int16);
+  EXPECT_EQ(s.GetIOOutputs(), (std::vector<ZelIOOutput>{{31}, {7, ZelOutputDrive::Sink, true}}));
+  EXPECT_EQ(s.GetFirmwareID(), "F1");
+  EXPECT_EQ(s.GetE2ROMSize(), 8192);
+}
+
 // Each object's keys are its own: many of them, or the same keys in sibling and nested
 // objects, are no duplicates.
 TEST(SetupFile, KeysRepeatedAcrossObjectsAreNoDuplicates) {

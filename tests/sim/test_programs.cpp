@@ -172,3 +172,29 @@ TEST(TestPrograms, AStillShaftWithTheAxisOffReadsAsWhenEveryPeriodIsStepped) {
   EXPECT_NEAR(seen[0][3][0], 1.0 / (2.0 * 3.14159265358979) * 2000.0, 1.0);
   EXPECT_EQ(seen[0].back()[5], 0.0);
 }
+
+TEST(TestPrograms, ALogTakenInBlocksWhileItRecordsIsTheWholeLog) {
+  // A host that draws the log as it records looks every 20 ms; each look appends what it
+  // lacks, and a log started anew is taken from its first point.
+  dcsim::SimulatedDrive drive{dcsim::PlantConfig{}};
+  ASSERT_NE(drive.StartProgram("Encoder_Connection_Test", {}), 0u);
+  std::string error;
+  ASSERT_TRUE(drive.Schedule(0.01, "turn", 3.0, error)) << error;
+  for (int run = 0; run < 2; ++run) {
+    ASSERT_TRUE(drive.StartLog({{"APOS", "var_u2"}, 700, ZelLogRequest::kFastLoop, 3}));
+    ZelLogData blocks;
+    std::size_t recorded = 0, looks = 0;
+    for (double t = drive.Now(); recorded < 700 && looks < 100; ++looks) {
+      drive.AdvanceTo(t += 0.02);
+      ASSERT_TRUE(drive.UploadLogBlock(blocks, true, recorded)) << drive.LastError();
+      EXPECT_EQ(blocks.points.size(), recorded);
+    }
+    EXPECT_GT(looks, 2u);
+    ZelLogData whole;
+    whole.points.assign(5, {1.0});  // what an earlier upload left behind
+    ASSERT_TRUE(drive.UploadLog(whole));
+    EXPECT_EQ(whole.points.size(), 700u);
+    EXPECT_EQ(blocks.points, whole.points);
+    EXPECT_EQ(blocks.period_s, whole.period_s);
+  }
+}
