@@ -67,8 +67,15 @@ struct DriveModel {
   bool operator==(const DriveModel&) const = default;
 };
 
-// The drive that the setup describes; nothing, with the reason, when a parameter is missing
-// or the data give no finite model.
+// What a setup says of its drive: the model, or why it gives none. The query reports nothing
+// to the host, whatever the setup lacks; a caller that talks to the user says what it needs.
+struct DriveModelQuery {
+  std::optional<DriveModel> model;
+  std::string why;      // empty when there is a model
+  std::string missing;  // the first parameter the setup lacks, or empty
+};
+DriveModelQuery QueryDriveModel(CZel_Setup& setup);
+// The same as a model or nothing, with the reason in `why`.
 std::optional<DriveModel> DriveModelOf(CZel_Setup& setup, std::string* why = nullptr);
 
 // The motor's speed (rad/s) per ampere of motor current at `omega_rad_s`: K / (J s), shaped by

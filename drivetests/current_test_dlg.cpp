@@ -329,11 +329,8 @@ void CTestCurrent::AddPrediction() {
   // The log's own spacing: the logger samples every fast period.
   if (n >= 2) evaluation_.identified = IdentifyArmature(voltage, measured, t[1] - t[0]);
 
-  std::optional<DriveModel> model;
-  {
-    ZelQuietErrors quiet;  // a setup without the motor's data has no prediction
-    model = DriveModelOf(m_Setup);
-  }
+  // A setup without the motor's data has no prediction.
+  const std::optional<DriveModel> model = DriveModelOf(m_Setup);
   if (!model || n < 2) return;
   std::size_t step = 1;
   while (step < n && reference[step] == reference[0]) ++step;

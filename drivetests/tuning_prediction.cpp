@@ -59,11 +59,8 @@ void MarginsOfRun(CZel_Setup& setup, TunedLoop loop, TuningRunFigures& figures) 
   figures.margins.reset();
   figures.inertia_spread.reset();
   figures.slow_inner_loop.clear();
-  std::optional<DriveModel> model;
-  {
-    ZelQuietErrors quiet;  // a setup without the motor's data has no margins
-    model = DriveModelOf(setup);
-  }
+  // A setup without the motor's data has no margins.
+  const std::optional<DriveModel> model = DriveModelOf(setup);
   if (!model) return;
   const ModelStructure structure = StructureOfLoop(setup, loop);
   figures.margins = MarginsOf(*model, structure, loop);
