@@ -77,16 +77,17 @@ bool AllFinite(std::initializer_list<double> values) {
 }  // namespace
 
 DriveModelQuery QueryDriveModel(CZel_Setup& setup) {
-  const ParameterReader in = ParameterReader::Quiet(setup);
-  auto fail = [&in](std::string reason) {
-    DriveModelQuery q;
-    q.why = std::move(reason);
-    if (!in.Missing().empty()) q.missing = in.Missing().front();
+  DriveModelQuery q;
+  const ParameterReader motor_data = ParameterReader::Quiet(setup);
+  const std::array<CZel_Parameter*, 4> motor = {
+      motor_data.Find(param::R), motor_data.Find(param::L), motor_data.Find(param::K),
+      motor_data.Find(param::Jt)};
+  if (!motor_data.Missing().empty()) {
+    q.why = "the setup lacks the motor's R, L, K or Jt";
+    q.missing_motor = motor_data.Missing().front();
     return q;
-  };
-  const std::array<CZel_Parameter*, 4> motor = {in.Find(param::R), in.Find(param::L),
-                                                in.Find(param::K), in.Find(param::Jt)};
-  if (!in.Missing().empty()) return fail("the setup lacks the motor's R, L, K or Jt");
+  }
+  const ParameterReader in = ParameterReader::Quiet(setup);
   const ChipReader chip(setup);
   DriveModel m;
   m.clper = static_cast<int>(std::clamp(chip.Value(param::CLPER, 1.0), 1.0, 65535.0));
@@ -132,20 +133,27 @@ DriveModelQuery QueryDriveModel(CZel_Setup& setup) {
   ReadBiquads(chip, m);
   m.coupling = MeasuredCouplingOf(setup);
 
-  // A scale read without its parameter would read as 0: a model, but not of this drive.
-  if (!in.Missing().empty()) return fail("the setup lacks " + in.Missing().front());
+  q.missing_scale_inputs = in.Missing();
   if (!(m.R > 0.0 && m.L > 0.0 && m.K > 0.0 && m.J > 0.0) ||
       !AllFinite({m.R, m.L, m.K, m.J, m.pwm_period_s, m.current_counts_per_A, m.volts_per_count,
                   m.position_counts_per_rad, m.speed_counts_per_rad_s}) ||
       !(m.pwm_period_s > 0.0))
-    return fail("the motor's data or the drive's timing give no finite model");
-  DriveModelQuery q;
-  q.model = m;
+    q.why = "the motor's data or the drive's timing give no finite model";
+  else
+    q.model = m;
   return q;
 }
 
+
 std::optional<DriveModel> DriveModelOf(CZel_Setup& setup, std::string* why) {
   DriveModelQuery q = QueryDriveModel(setup);
+  if (why && !q.model) *why = std::move(q.why);
+  return std::move(q.model);
+}
+
+std::optional<DriveModel> ReportedDriveModelOf(CZel_Setup& setup, std::string* why) {
+  DriveModelQuery q = QueryDriveModel(setup);
+  for (const std::string& name : q.missing_scale_inputs) setup.FindParameter(name);
   if (why && !q.model) *why = std::move(q.why);
   return std::move(q.model);
 }

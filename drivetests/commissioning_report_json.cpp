@@ -28,7 +28,6 @@ constexpr const char* kShownValues[] = {
 // One step of the drive's value in `unit`, by which the record shows it; 0 when unknown.
 double ResolutionIn(const CZel_Setup& setup, const CZel_Parameter& p, const CZel_Unit& unit) {
   // DisplayStep moves the register by a count and puts it back: the setup ends as it was.
-  ZelQuietErrors quiet;
   const double step = DisplayStep(const_cast<CZel_Setup&>(setup), p);
   const double factor = unit.GetFactorToBase();
   return step > 0.0 && factor != 0.0 ? step / std::abs(factor) : 0.0;
