@@ -234,7 +234,7 @@ void RunFrequencyTest(const CLI::App& cmd, const FrequencyTestOptions& o) {
   dcservo::ComputeChipParameters(setup);
   session.RefuseIfErrorsReported("the drive was not started");
   std::string why;
-  const std::optional<dcservo::DriveModel> model = dcservo::DriveModelOf(setup, &why);
+  const std::optional<dcservo::DriveModel> model = dcservo::ReportedDriveModelOf(setup, &why);
   if (!model) throw CommandError(kExitBadInput, "the setup gives no model of the drive: " + why);
   const double amplitude_A =
       o.amplitude_A != 0.0 ? o.amplitude_A : ParameterOr(setup, "In", 3.0) / 3.0;

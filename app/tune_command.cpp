@@ -245,7 +245,7 @@ class TuneCommand : public Command {
   // before the measurement.
   static std::optional<dcservo::LoopMargins> RigidMargins(CZel_Setup& setup,
                                                           dcservo::TunedLoop loop) {
-    std::optional<dcservo::DriveModel> model = dcservo::DriveModelOf(setup);
+    std::optional<dcservo::DriveModel> model = dcservo::ReportedDriveModelOf(setup);
     if (!model) return std::nullopt;
     model->coupling.reset();
     return dcservo::MarginsOf(*model, dcservo::StructureOfLoop(setup, loop), loop);
@@ -290,7 +290,7 @@ class TuneCommand : public Command {
   static dcservo::MeasuredNotchMargins CheckOnMeasurement(CZel_Setup& setup,
                                                           const dcservo::NotchProposal& notch,
                                                           const FrequencyMeasurement& measurement) {
-    const std::optional<dcservo::DriveModel> model = dcservo::DriveModelOf(setup);
+    const std::optional<dcservo::DriveModel> model = dcservo::ReportedDriveModelOf(setup);
     const double ts = model ? model->OuterPeriod() : 0.0;
     const auto m = dcservo::NotchOnMeasuredLoop(measurement.open_loop, notch.notch, ts);
     if (!m) throw CommandError(kExitFailed, "the notch cannot be stored at the speed loop's rate");
@@ -308,7 +308,7 @@ class TuneCommand : public Command {
     if (notch_opt_->count() == 0 && measurement_path_.empty())
       throw CommandError(kExitBadInput, "--apply-notch needs --notch HZ or --from-measurement FILE");
     std::string why;
-    const std::optional<dcservo::DriveModel> model = dcservo::DriveModelOf(setup, &why);
+    const std::optional<dcservo::DriveModel> model = dcservo::ReportedDriveModelOf(setup, &why);
     if (!model) throw CommandError(kExitFailed, "the loop cannot be modelled: " + why);
     if (std::string refusal = dcservo::NotchFrequencyRefusal(notch_hz_, model->OuterPeriod());
         !refusal.empty())

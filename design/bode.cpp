@@ -7,7 +7,6 @@
 
 #include "derive/biquad_slots.h"
 #include "dsp/biquad.h"
-#include "host/zel_errors.h"
 
 namespace dcservo {
 namespace {
@@ -35,11 +34,8 @@ BodeCurve CurveOf(std::string name, int filter, int place, const std::vector<dou
 
 // The open speed loop with the designed slots in place, and what the filters cost it.
 void AddSpeedLoop(CZel_Setup& setup, BodeData& data) {
-  std::optional<DriveModel> model;
-  {
-    ZelQuietErrors quiet;  // a setup without the motor's data has no loop to show
-    model = DriveModelOf(setup);
-  }
+  // A setup without the motor's data has no loop to show.
+  std::optional<DriveModel> model = DriveModelOf(setup);
   if (!model) return;
   const ModelStructure structure = StructureOfLoop(setup, TunedLoop::Speed);
   data.speed_loop = MarginsOf(*model, structure, TunedLoop::Speed);

@@ -7,6 +7,7 @@
 #include "derive/step.h"
 #include "names/drive_names.h"
 #include "units/drive_modes.h"
+#include "units/parameter_reader.h"
 #include "units/scales.h"
 
 namespace dcservo {
@@ -17,11 +18,11 @@ bool PosSpdInFastLoop(CZel_Setup& setup) {
   return p && BaseValue(p) != 0.0;
 }
 
-// Tsp with the host reporting a missing period: the period is as much an input of the
-// design as the motor data.
-std::optional<double> OuterLoopPeriod(CZel_Setup& setup) {
-  const char* name = PosSpdInFastLoop(setup) ? param::Ts_C : param::Ts_S;
-  const CZel_Parameter* p = setup.FindParameter(name);
+// Tsp; a design reads it with the host reporting a missing period, as the period is as much
+// an input of the design as the motor data.
+std::optional<double> OuterLoopPeriod(const ParameterReader& in) {
+  const char* name = PosSpdInFastLoop(in.Setup()) ? param::Ts_C : param::Ts_S;
+  const CZel_Parameter* p = in.Find(name);
   if (!p) return std::nullopt;
   return BaseValue(p);
 }
@@ -39,8 +40,7 @@ StepResult WriteGains(CZel_Parameter* const (&params)[N], const double (&values)
 }  // namespace
 
 double SpeedPositionLoopPeriod(CZel_Setup& setup) {
-  ZelQuietErrors quiet;
-  return OuterLoopPeriod(setup).value_or(0.0);
+  return OuterLoopPeriod(ParameterReader::Quiet(setup)).value_or(0.0);
 }
 
 StepResult ComputeCurrentControllerGains(CZel_Setup& setup) {
@@ -74,7 +74,7 @@ StepResult ComputeSpeedControllerGains(CZel_Setup& setup) {
                           param::Dump_S);
   if (!p) return StepResult::Missing;
   auto [ki, kp, jt, k, pb, damping] = *p;
-  const auto tsp = OuterLoopPeriod(setup);
+  const auto tsp = OuterLoopPeriod(ParameterReader::Reporting(setup));
   if (!tsp) return StepResult::Missing;
   const double w = BaseValue(pb);
   // Amperes of reference per rad/s of error, in internal units, for the inertia Jt.
@@ -89,7 +89,7 @@ StepResult ComputePositionControllerGains(CZel_Setup& setup) {
                      param::PositionControlType, param::Jt, param::PB_P, param::K, param::Dump_P);
   if (!p) return StepResult::Missing;
   auto [ki, kp, kd, type, jt, pb, k, damping] = *p;
-  const auto tsp = OuterLoopPeriod(setup);
+  const auto tsp = OuterLoopPeriod(ParameterReader::Reporting(setup));
   if (!tsp) return StepResult::Missing;
   const double w = BaseValue(pb);
   const double zeta = BaseValue(damping);

@@ -67,9 +67,23 @@ struct DriveModel {
   bool operator==(const DriveModel&) const = default;
 };
 
-// The drive that the setup describes; nothing, with the reason, when a parameter is missing
-// or the data give no finite model.
+// What a setup says of its drive: the model, or why it gives none. The query reports nothing
+// to the host, whatever the setup lacks; a caller that talks to the user says what it needs.
+struct DriveModelQuery {
+  std::optional<DriveModel> model;
+  std::string why;  // empty when there is a model
+  // The first of the motor's parameters that the setup lacks: without it there is no model.
+  std::string missing_motor;
+  // The parameters that the scales under the model read and the setup lacks, each once: each
+  // read as 0, as the host's lookup has it, and the model is built all the same.
+  std::vector<std::string> missing_scale_inputs;
+};
+DriveModelQuery QueryDriveModel(CZel_Setup& setup);
+// The same as a model or nothing, with the reason in `why`.
 std::optional<DriveModel> DriveModelOf(CZel_Setup& setup, std::string* why = nullptr);
+// DriveModelOf with the host told of each scale input that the setup lacks, as a reporting
+// lookup tells it: for a caller whose user must hear that the model rests on a broken setup.
+std::optional<DriveModel> ReportedDriveModelOf(CZel_Setup& setup, std::string* why = nullptr);
 
 // The motor's speed (rad/s) per ampere of motor current at `omega_rad_s`: K / (J s), shaped by
 // the coupling where there is one.

@@ -3,14 +3,15 @@
 
 #include "design/drive_model.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <initializer_list>
 
 #include "derive/register_bits.h"
-#include "derive/step.h"
 #include "units/drive_modes.h"
+#include "units/parameter_reader.h"
 #include "units/scales.h"
 #include "units/timing.h"
 
@@ -75,36 +76,40 @@ bool AllFinite(std::initializer_list<double> values) {
 
 }  // namespace
 
-std::optional<DriveModel> DriveModelOf(CZel_Setup& setup, std::string* why) {
-  auto fail = [why](const std::string& reason) -> std::optional<DriveModel> {
-    if (why) *why = reason;
-    return std::nullopt;
-  };
-  const std::optional<std::array<CZel_Parameter*, 4>> motor =
-      FindOptionalParameters(setup, param::R, param::L, param::K, param::Jt);
-  if (!motor) return fail("the setup lacks the motor's R, L, K or Jt");
+DriveModelQuery QueryDriveModel(CZel_Setup& setup) {
+  DriveModelQuery q;
+  const ParameterReader motor_data = ParameterReader::Quiet(setup);
+  const std::array<CZel_Parameter*, 4> motor = {
+      motor_data.Find(param::R), motor_data.Find(param::L), motor_data.Find(param::K),
+      motor_data.Find(param::Jt)};
+  if (!motor_data.Missing().empty()) {
+    q.why = "the setup lacks the motor's R, L, K or Jt";
+    q.missing_motor = motor_data.Missing().front();
+    return q;
+  }
+  const ParameterReader in = ParameterReader::Quiet(setup);
   const ChipReader chip(setup);
   DriveModel m;
   m.clper = static_cast<int>(std::clamp(chip.Value(param::CLPER, 1.0), 1.0, 65535.0));
   m.slper = static_cast<int>(std::clamp(chip.Value(param::SLPER, 10.0), 1.0, 65535.0));
-  m.pwm_period_s = FastLoopPeriod(setup) / m.clper;
+  m.pwm_period_s = FastLoopPeriod(in) / m.clper;
   m.loops_in_fast_loop =
       (static_cast<unsigned>(chip.Value(param::UPGRADE, 0.0)) & kUpgradePosSpdInFastLoop) != 0;
-  m.current_counts_per_A = CurrentScale(setup);
-  m.volts_per_count = 1.0 / VoltageScale(setup);
+  m.current_counts_per_A = CurrentScale(in);
+  m.volts_per_count = 1.0 / VoltageScale(in);
   m.current_step_counts = kQ16One / std::max(chip.Value(param::ADCResolution, 1024.0), 2.0);
   const double sensors = chip.Value(param::SensorsConfiguration, 0.0);
   m.sensor = IsCode(sensors, SensorsConfiguration::TachoOnMotor) ? SpeedSensor::Tacho
              : IsCode(sensors, SensorsConfiguration::TachoAndEncoderOnLoad)
                  ? SpeedSensor::TachoAndLoadEncoder
                  : SpeedSensor::Encoder;
-  m.position_counts_per_rad = MotorPositionScale(setup);
-  m.speed_counts_per_rad_s = MotorSpeedScale(setup);
+  m.position_counts_per_rad = MotorPositionScale(in);
+  m.speed_counts_per_rad_s = MotorSpeedScale(in);
   m.tacho_per_encoder = std::max(1.0, chip.Value(param::TRANSMISION, 1.0));
-  m.R = (*motor)[0]->GetValueInBaseUnit();
-  m.L = (*motor)[1]->GetValueInBaseUnit();
-  m.K = (*motor)[2]->GetValueInBaseUnit();
-  m.J = (*motor)[3]->GetValueInBaseUnit();
+  m.R = motor[0]->GetValueInBaseUnit();
+  m.L = motor[1]->GetValueInBaseUnit();
+  m.K = motor[2]->GetValueInBaseUnit();
+  m.J = motor[3]->GetValueInBaseUnit();
 
   m.kpi = chip.Gain(param::KPI, param::SFTKPI);
   m.kii = chip.Gain(param::KII, param::SFTKII);
@@ -128,12 +133,29 @@ std::optional<DriveModel> DriveModelOf(CZel_Setup& setup, std::string* why) {
   ReadBiquads(chip, m);
   m.coupling = MeasuredCouplingOf(setup);
 
+  q.missing_scale_inputs = in.Missing();
   if (!(m.R > 0.0 && m.L > 0.0 && m.K > 0.0 && m.J > 0.0) ||
       !AllFinite({m.R, m.L, m.K, m.J, m.pwm_period_s, m.current_counts_per_A, m.volts_per_count,
                   m.position_counts_per_rad, m.speed_counts_per_rad_s}) ||
       !(m.pwm_period_s > 0.0))
-    return fail("the motor's data or the drive's timing give no finite model");
-  return m;
+    q.why = "the motor's data or the drive's timing give no finite model";
+  else
+    q.model = m;
+  return q;
+}
+
+
+std::optional<DriveModel> DriveModelOf(CZel_Setup& setup, std::string* why) {
+  DriveModelQuery q = QueryDriveModel(setup);
+  if (why && !q.model) *why = std::move(q.why);
+  return std::move(q.model);
+}
+
+std::optional<DriveModel> ReportedDriveModelOf(CZel_Setup& setup, std::string* why) {
+  DriveModelQuery q = QueryDriveModel(setup);
+  for (const std::string& name : q.missing_scale_inputs) setup.FindParameter(name);
+  if (why && !q.model) *why = std::move(q.why);
+  return std::move(q.model);
 }
 
 ModelStructure StructureOf(CZel_Setup& setup) {

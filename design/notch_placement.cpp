@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "host/zel_errors.h"
 
 namespace dcservo {
 
@@ -51,11 +50,7 @@ NotchPlacement PlaceNotch(CZel_Setup& setup, double frequency_hz,
     return out;
   }
   std::string why;
-  std::optional<DriveModel> model;
-  {
-    ZelQuietErrors quiet;  // the reason comes back in `why`
-    model = DriveModelOf(setup, &why);
-  }
+  const std::optional<DriveModel> model = DriveModelOf(setup, &why);
   if (!model) {
     out.refusal = "the speed loop cannot be modelled, so no notch is placed: " + why;
     return out;

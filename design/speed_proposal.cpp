@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "design/controller_tuning.h"
-#include "host/zel_errors.h"
 #include "host/zel_quiet_value.h"
 #include "names/drive_names.h"
 
@@ -167,7 +166,6 @@ std::optional<SpeedLoopProposal> ProposeSpeedLoop(const SpeedProposalInputs& in)
 }
 
 std::optional<SpeedProposalInputs> SpeedProposalInputsOf(CZel_Setup& setup, std::string* why) {
-  ZelQuietErrors quiet;
   std::optional<DriveModel> model = DriveModelOf(setup, why);
   if (!model) return std::nullopt;
   SpeedProposalInputs in;
@@ -177,10 +175,10 @@ std::optional<SpeedProposalInputs> SpeedProposalInputsOf(CZel_Setup& setup, std:
   in.requested_rad_s = ZelQuietBaseValue(setup, param::PB_S);
   in.damping = ZelQuietBaseValue(setup, param::Dump_S);
   in.rated_A = ZelQuietBaseValue(setup, param::In);
-  const CZel_Parameter* band = setup.FindParameter(param::PB_S);
+  const CZel_Parameter* band = setup.FindOptionalParameter(param::PB_S);
   in.lowest_rad_s = band ? band->GetMinInBaseUnit() : 0.0;
   in.filter_free = FirstFreeFilter(setup) != 0;
-  in.has_acceleration_feedforward = setup.FindParameter(param::KFFA_scl) != nullptr;
+  in.has_acceleration_feedforward = setup.FindOptionalParameter(param::KFFA_scl) != nullptr;
   return in;
 }
 

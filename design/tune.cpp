@@ -138,11 +138,7 @@ std::optional<SpeedRippleRule> RippleOf(const DriveModel& model, double rated_A,
 }
 
 void AnalyseLoop(CZel_Setup& setup, LoopTuneReport& r) {
-  std::optional<DriveModel> model;
-  {
-    ZelQuietErrors quiet;
-    model = DriveModelOf(setup);
-  }
+  const std::optional<DriveModel> model = DriveModelOf(setup);
   if (!model) return;
   const ModelStructure structure = StructureOfLoop(setup, r.loop);
   r.stored_loop = MarginsOf(WithGains(*model, r.loop, GainValues(r, true)), structure, r.loop);

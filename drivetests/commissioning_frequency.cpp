@@ -91,7 +91,7 @@ StepOutcome MeasureFrequencyStep(const CommissioningStep& step, CZel_Setup& setu
   StepOutcome outcome;
   outcome.step = &step;
   std::string why;
-  const std::optional<DriveModel> model = DriveModelOf(setup, &why);
+  const std::optional<DriveModel> model = ReportedDriveModelOf(setup, &why);
   CZel_DriveLink* link = CZel_Comm::GetLink();
   if (!model) {
     outcome.failure = "the setup gives no model of the drive: " + why;

@@ -3,7 +3,6 @@
 #include "design/drive_model.h"
 #include "design/speed_proposal.h"
 #include "drivetests/commissioning_step_run.h"
-#include "host/zel_errors.h"
 #include "host/zel_quiet_value.h"
 #include "names/drive_names.h"
 
@@ -12,11 +11,7 @@ namespace dcservo::commissioning {
 // The position loop's band kept below the speed loop's that the steps so far chose: what was
 // changed, or nothing.
 std::optional<std::string> KeepPositionBelowSpeedLoop(CZel_Setup& setup) {
-  ModelStructure structure;
-  {
-    ZelQuietErrors quiet;
-    structure = StructureOfLoop(setup, TunedLoop::Position);
-  }
+  const ModelStructure structure = StructureOfLoop(setup, TunedLoop::Position);
   const double speed = ZelQuietBaseValue(setup, param::PB_S),
                position = ZelQuietBaseValue(setup, param::PB_P);
   const double most = speed / kCascadeSeparation;

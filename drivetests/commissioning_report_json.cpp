@@ -8,7 +8,6 @@
 #include "derive/display_step.h"
 #include "design/parameter_meaning.h"
 #include "drivetests/commissioning_report.h"
-#include "host/zel_errors.h"
 #include "host/zel_motor_database.h"
 #include "host/zel_setup.h"
 #include "host/zel_units.h"
@@ -28,7 +27,6 @@ constexpr const char* kShownValues[] = {
 // One step of the drive's value in `unit`, by which the record shows it; 0 when unknown.
 double ResolutionIn(const CZel_Setup& setup, const CZel_Parameter& p, const CZel_Unit& unit) {
   // DisplayStep moves the register by a count and puts it back: the setup ends as it was.
-  ZelQuietErrors quiet;
   const double step = DisplayStep(const_cast<CZel_Setup&>(setup), p);
   const double factor = unit.GetFactorToBase();
   return step > 0.0 && factor != 0.0 ? step / std::abs(factor) : 0.0;
@@ -61,8 +59,13 @@ ordered_json CycleJson(const std::optional<CycleFigures>& c) {
 }  // namespace
 
 std::string MotorOfSetup(const CZel_Setup& setup) {
-  ZelQuietErrors quiet;
-  const ZelMotorData held = ZelMotorFromSetup(setup, "");
+  // A motor's value that the setup lacks reads 0, as in ZelMotorFromSetup, but unreported: the
+  // record names a motor of the list or none.
+  ZelMotorData held;
+  for (const ZelMotorField& f : ZelMotorFields()) {
+    const CZel_Parameter* p = setup.FindOptionalParameter(f.parameter);
+    held.*(f.value) = p ? p->GetValueInBaseUnit() : 0.0;
+  }
   auto same = [](double a, double b) {
     return std::abs(a - b) <= 1e-6 * std::max(std::abs(a), std::abs(b));
   };

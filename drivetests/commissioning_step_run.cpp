@@ -68,7 +68,7 @@ struct BrakeProfile {
 };
 
 std::optional<BrakeProfile> BrakeProfileFor(CZel_Setup& setup, double speed_counts) {
-  const std::optional<DriveModel> model = DriveModelOf(setup);
+  const std::optional<DriveModel> model = ReportedDriveModelOf(setup);
   const CZel_Parameter* current = setup.FindOptionalParameter(param::TestCurrent);
   if (!model || !current) return std::nullopt;
   // The program counts the load encoder's speed where a tacho closes the loop beside it.

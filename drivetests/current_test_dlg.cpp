@@ -10,7 +10,6 @@
 #include "design/tune.h"
 #include "host/zel_comm.h"
 #include "host/zel_dialog_registry.h"
-#include "host/zel_errors.h"
 #include "host/zel_numeric.h"
 #include "host/zel_quiet_value.h"
 #include "names/dialog_names.h"
@@ -284,9 +283,10 @@ void CTestCurrent::OnResultsUploaded() {
 }
 
 std::optional<double> CTestCurrent::MotorTurns() {
-  ZelQuietErrors quiet;
   CZel_Variable* position = m_Setup.FindVariable(var::Motor_Position, 0);
-  const double per_turn = 2.0 * std::numbers::pi * MotorPositionScale(m_Setup);
+  // A setup without the encoder's lines counts no turns.
+  const double per_turn =
+      2.0 * std::numbers::pi * MotorPositionScale(ParameterReader::Quiet(m_Setup));
   if (!position || !position->ReadFromChip() || !(std::abs(per_turn) > 0.0)) return std::nullopt;
   return position->GetValueInInternalUnit() / per_turn;
 }
@@ -329,11 +329,8 @@ void CTestCurrent::AddPrediction() {
   // The log's own spacing: the logger samples every fast period.
   if (n >= 2) evaluation_.identified = IdentifyArmature(voltage, measured, t[1] - t[0]);
 
-  std::optional<DriveModel> model;
-  {
-    ZelQuietErrors quiet;  // a setup without the motor's data has no prediction
-    model = DriveModelOf(m_Setup);
-  }
+  // A setup without the motor's data has no prediction.
+  const std::optional<DriveModel> model = DriveModelOf(m_Setup);
   if (!model || n < 2) return;
   std::size_t step = 1;
   while (step < n && reference[step] == reference[0]) ++step;

@@ -76,7 +76,9 @@ std::string MarginsText(const FrequencyMeasurementRun& run,
 // The model of the drive with the filters as the setup describes them now (the filters
 // dialog that opened this one designs them into their slots only at its OK).
 std::optional<DriveModel> ModelOfSetup(CZel_Setup& setup, std::string& why) {
-  ZelQuietErrors quiet;  // the reason comes back in `why`
+  // Designing the slots to model them asks nothing of the user: a filter that cannot be designed
+  // is no error here. The model's reason comes back in `why`.
+  ZelQuietErrors quiet;
   BiquadReport designed;
   return WithFilterSlotsDesigned(setup, designed, [&] { return DriveModelOf(setup, &why); });
 }

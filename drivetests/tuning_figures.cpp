@@ -5,9 +5,9 @@
 #include <cstdio>
 
 #include "design/drive_model.h"
-#include "host/zel_errors.h"
 #include "host/zel_setup.h"
 #include "names/drive_names.h"
+#include "units/parameter_reader.h"
 #include "units/scales.h"
 
 namespace dcservo {
@@ -188,13 +188,14 @@ std::vector<double> ProfileReference(const ReferenceProfile& profile) {
 namespace {
 
 // The limits that the test's program puts in place of the chip's, counts.
+// A setup without them runs with the chip's.
 void TestLimits(CZel_Setup& setup, ModelRun& run) {
-  ZelQuietErrors quiet;  // a setup without them runs with the chip's
+  const ParameterReader in = ParameterReader::Quiet(setup);
   if (run.structure == ModelStructure::PositionOverSpeed) {
-    if (setup.FindParameter(param::Limit_Speed))
-      run.speed_limit = std::trunc(DriveInternalValue(setup, param::Limit_Speed));
-  } else if (setup.FindParameter(param::TestLimitCurrent)) {
-    run.current_limit = DriveInternalValue(setup, param::TestLimitCurrent);
+    if (in.Find(param::Limit_Speed))
+      run.speed_limit = std::trunc(DriveInternalValue(in, param::Limit_Speed));
+  } else if (in.Find(param::TestLimitCurrent)) {
+    run.current_limit = DriveInternalValue(in, param::TestLimitCurrent);
   }
 }
 
@@ -203,11 +204,8 @@ void TestLimits(CZel_Setup& setup, ModelRun& run) {
 std::optional<CycleTrace> PredictedTrace(CZel_Setup& setup, TunedLoop loop,
                                          const ProfileNames& names) {
   const std::optional<ProfileInputs> in = ProfileInputsOf(setup, names);
-  std::optional<DriveModel> model;
-  {
-    ZelQuietErrors quiet;  // a setup without the motor's data has no prediction
-    model = DriveModelOf(setup);
-  }
+  // A setup without the motor's data has no prediction.
+  const std::optional<DriveModel> model = DriveModelOf(setup);
   if (!in || !model) return std::nullopt;
   if (std::fabs(model->OuterPeriod() - in->period_s) > 1e-9 * in->period_s) return std::nullopt;
   const ReferenceProfile profile = BuildReferenceProfile(*in);

@@ -7,7 +7,6 @@
 
 #include "design/drive_model.h"
 #include "design/tune.h"
-#include "host/zel_errors.h"
 #include "host/zel_graph.h"
 #include "host/zel_logger.h"
 #include "host/zel_quiet_value.h"
@@ -59,11 +58,8 @@ void MarginsOfRun(CZel_Setup& setup, TunedLoop loop, TuningRunFigures& figures) 
   figures.margins.reset();
   figures.inertia_spread.reset();
   figures.slow_inner_loop.clear();
-  std::optional<DriveModel> model;
-  {
-    ZelQuietErrors quiet;  // a setup without the motor's data has no margins
-    model = DriveModelOf(setup);
-  }
+  // A setup without the motor's data has no margins.
+  const std::optional<DriveModel> model = DriveModelOf(setup);
   if (!model) return;
   const ModelStructure structure = StructureOfLoop(setup, loop);
   figures.margins = MarginsOf(*model, structure, loop);
@@ -173,8 +169,9 @@ void IdentifyFromLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, Tun
   figures.ripple.reset();
   figures.held_current_A = 0.0;
   if (loop != TunedLoop::Speed || logger.GetPointsRead() == 0) return;
-  ZelQuietErrors quiet;  // a setup without the motor's data identifies nothing
-  const double to_motor = LoadSpeedScale(setup) / MotorSpeedScale(setup);
+  // A setup without the motor's data or the sensor's scales identifies nothing.
+  const ParameterReader scales = ParameterReader::Quiet(setup);
+  const double to_motor = LoadSpeedScale(scales) / MotorSpeedScale(scales);
   const double limit = ZelQuietBaseValue(setup, param::TestLimitCurrent);
   const double k = ZelQuietBaseValue(setup, param::K);
   if (!std::isfinite(to_motor) || !(k > 0.0)) return;
@@ -284,7 +281,7 @@ void JudgeRunLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, TunedLo
   figures.oscillation.clear();
   const std::size_t points = logger.GetPointsRead();
   if (points < 2) return;
-  ZelQuietErrors quiet;  // a setup without the motor's data judges what it can
+  // A setup without the motor's data judges what it can.
   const double period = logger.GetValue(std::size_t{1}, 0) - logger.GetValue(std::size_t{0}, 0);
   if (!(period > 0.0)) return;
   const bool speed = loop == TunedLoop::Speed;

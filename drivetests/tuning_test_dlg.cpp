@@ -8,7 +8,6 @@
 #include "design/tune.h"
 #include "drivetests/tuning_gains.h"
 #include "host/zel_dialog_registry.h"
-#include "host/zel_errors.h"
 #include "host/zel_quiet_value.h"
 #include "host/zel_setup.h"
 #include "names/dialog_names.h"
@@ -52,7 +51,7 @@ CTuningTestDlg::~CTuningTestDlg() = default;
 
 void CTuningTestDlg::BindSlider(const char* name, int slider, int edit, int unit, int spin,
                                 int spin2) {
-  ZelQuietErrors quiet;
+  // A gain that the setup lacks has no slider.
   const std::optional<std::pair<double, double>> range = GainSliderRange(m_Setup, name);
   if (!range) return;
   AddSliderParameterControls(name, slider, edit, unit, spin, spin2, range->first, range->second);

@@ -365,7 +365,10 @@ int CZel_Setup::SetFirmwareID(std::string text) {
 
 unsigned Compute_ADCMaxValue(CZel_Setup* setup) {
   if (!setup) return 0;
-  const double counts = setup->GetParameterValueInBaseUnit("ADCResolution");
+  return ZelAdcMaxOfResolution(setup->GetParameterValueInBaseUnit("ADCResolution"));
+}
+
+unsigned ZelAdcMaxOfResolution(double counts) {
   if (!(counts >= 2.0 && counts <= 65536.0)) return 65535u;
   const auto n = static_cast<unsigned>(counts);
   return 65536u - 65536u / n;

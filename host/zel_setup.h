@@ -303,6 +303,8 @@ inline double CZel_Quantity::ScaleOffset() const {
 // Full-scale count of the drive's converter. The firmware left-aligns converter results in
 // 16 bits, so an N-count converter (`ADCResolution`) tops out at 65536 - 65536 / N.
 unsigned Compute_ADCMaxValue(CZel_Setup* setup);
+// The same for a converter of `counts` counts; a count outside 2..65536 gives 65535.
+unsigned ZelAdcMaxOfResolution(double counts);
 double RoundDecimalValue(double x, int digits);
 double TG_FRound(double x);
 int PositiveModulo(int a, int b);

@@ -9,32 +9,31 @@
 #include "host/zel_units.h"
 #include "names/drive_names.h"
 #include "units/drive_modes.h"
+#include "units/parameter_reader.h"
 #include "units/timing.h"
 
 namespace dcservo {
 namespace {
 
-double Value(CZel_Setup& setup, const char* name) {
-  return setup.GetParameterValueInBaseUnit(name);
-}
+double Value(const ParameterReader& in, const char* name) { return in.BaseValue(name); }
 
 // Encoder counts per radian of the motor shaft (four per line).
-double EncoderCountsPerRadian(CZel_Setup& setup) {
-  return Value(setup, param::No_encoder_lines) * 4.0 / (2.0 * std::numbers::pi);
+double EncoderCountsPerRadian(const ParameterReader& in) {
+  return Value(in, param::No_encoder_lines) * 4.0 / (2.0 * std::numbers::pi);
 }
 
 // Load-side base units to motor radians.
-double TransmissionRatio(CZel_Setup& setup) {
-  return Value(setup, param::Motor_transmission) / Value(setup, param::Load_transmission);
+double TransmissionRatio(const ParameterReader& in) {
+  return Value(in, param::Motor_transmission) / Value(in, param::Load_transmission);
 }
 
 // Tachometer converter counts per rad/s of the motor.
-double TachoCountsPerRadPerSecond(CZel_Setup& setup) {
-  return Value(setup, param::ADCResolution) * Value(setup, param::Tacho_gain) /
-         Value(setup, param::AnalogueInputsRange);
+double TachoCountsPerRadPerSecond(const ParameterReader& in) {
+  return Value(in, param::ADCResolution) * Value(in, param::Tacho_gain) /
+         Value(in, param::AnalogueInputsRange);
 }
 
-double Sensors(CZel_Setup& setup) { return Value(setup, param::SensorsConfiguration); }
+double Sensors(const ParameterReader& in) { return Value(in, param::SensorsConfiguration); }
 bool EncoderOnMotorOrLoad(double sensors) {
   return IsCode(sensors, SensorsConfiguration::EncoderOnMotor) ||
          IsCode(sensors, SensorsConfiguration::TachoAndEncoderOnLoad);
@@ -42,52 +41,54 @@ bool EncoderOnMotorOrLoad(double sensors) {
 
 // Load-side kinematic scale: encoder counts per sample^order, or the tacho's counts per
 // sample^(order-1) for a tacho-only drive.
-double LoadKinematicScale(CZel_Setup& setup, int order) {
-  const double sensors = Sensors(setup);
-  const double ts = SlowLoopPeriod(setup);
+double LoadKinematicScale(const ParameterReader& in, int order) {
+  const double sensors = Sensors(in);
+  const double ts = SlowLoopPeriod(in);
   if (EncoderOnMotorOrLoad(sensors))
-    return TransmissionRatio(setup) * EncoderCountsPerRadian(setup) * std::pow(ts, order);
+    return TransmissionRatio(in) * EncoderCountsPerRadian(in) * std::pow(ts, order);
   if (IsCode(sensors, SensorsConfiguration::TachoOnMotor))
-    return TransmissionRatio(setup) * TachoCountsPerRadPerSecond(setup) * std::pow(ts, order - 1);
+    return TransmissionRatio(in) * TachoCountsPerRadPerSecond(in) * std::pow(ts, order - 1);
   return 0.0;
 }
 
 }  // namespace
 
-double AdcMax(CZel_Setup& setup) { return static_cast<double>(Compute_ADCMaxValue(&setup)); }
-
-double VoltageScale(CZel_Setup& setup) { return kFullScale / Value(setup, param::Vdc); }
-
-double MeasuredVoltageScale(CZel_Setup& setup) {
-  return AdcMax(setup) / Value(setup, param::VdcMaxMeasurable);
+double AdcMax(const ParameterReader& in) {
+  return static_cast<double>(ZelAdcMaxOfResolution(Value(in, param::ADCResolution)));
 }
 
-double CurrentScale(CZel_Setup& setup) {
-  return AdcMax(setup) / (2.0 * Value(setup, param::ImaxPS));
+double VoltageScale(const ParameterReader& in) { return kFullScale / Value(in, param::Vdc); }
+
+double MeasuredVoltageScale(const ParameterReader& in) {
+  return AdcMax(in) / Value(in, param::VdcMaxMeasurable);
 }
 
-double LoadPositionScale(CZel_Setup& setup) {
-  if (!EncoderOnMotorOrLoad(Sensors(setup))) return 1.0;
-  return TransmissionRatio(setup) * EncoderCountsPerRadian(setup);
+double CurrentScale(const ParameterReader& in) {
+  return AdcMax(in) / (2.0 * Value(in, param::ImaxPS));
 }
 
-double MotorPositionScale(CZel_Setup& setup) {
-  return EncoderOnMotorOrLoad(Sensors(setup)) ? EncoderCountsPerRadian(setup) : 1.0;
+double LoadPositionScale(const ParameterReader& in) {
+  if (!EncoderOnMotorOrLoad(Sensors(in))) return 1.0;
+  return TransmissionRatio(in) * EncoderCountsPerRadian(in);
 }
 
-double LoadSpeedScale(CZel_Setup& setup) { return LoadKinematicScale(setup, 1); }
-double AccelerationScale(CZel_Setup& setup) { return LoadKinematicScale(setup, 2); }
-double JerkScale(CZel_Setup& setup) { return LoadKinematicScale(setup, 3); }
+double MotorPositionScale(const ParameterReader& in) {
+  return EncoderOnMotorOrLoad(Sensors(in)) ? EncoderCountsPerRadian(in) : 1.0;
+}
+
+double LoadSpeedScale(const ParameterReader& in) { return LoadKinematicScale(in, 1); }
+double AccelerationScale(const ParameterReader& in) { return LoadKinematicScale(in, 2); }
+double JerkScale(const ParameterReader& in) { return LoadKinematicScale(in, 3); }
 
 // With an encoder on the load (2) the motor speed still comes from the tacho.
-double MotorSpeedScale(CZel_Setup& setup) {
-  if (IsCode(Sensors(setup), SensorsConfiguration::EncoderOnMotor)) return SlowLoopPeriod(setup) * EncoderCountsPerRadian(setup);
-  return TachoCountsPerRadPerSecond(setup);
+double MotorSpeedScale(const ParameterReader& in) {
+  if (IsCode(Sensors(in), SensorsConfiguration::EncoderOnMotor)) return SlowLoopPeriod(in) * EncoderCountsPerRadian(in);
+  return TachoCountsPerRadPerSecond(in);
 }
 
 namespace {
 
-using FactorFn = double (*)(CZel_Setup& setup);
+using FactorFn = double (*)(const ParameterReader& in);
 using Names = std::span<const char* const>;
 
 constexpr const char* kAnalogueInputNames[] = {param::DeadBand_Range, param::DeadBand_Point,
@@ -112,29 +113,29 @@ struct FactorRow {
   FactorFn factor;
 };
 
-double One(CZel_Setup&) { return 1.0; }
-double MeasuredVolt(CZel_Setup& s) { return 1.0 / MeasuredVoltageScale(s); }
-double AnalogueVolt(CZel_Setup& s) { return Value(s, param::AnalogueInputsRange) / AdcMax(s); }
-double AppliedVolt(CZel_Setup& s) { return 1.0 / VoltageScale(s); }
-double Ampere(CZel_Setup& s) { return 1.0 / CurrentScale(s); }
-double FastSample(CZel_Setup& s) { return FastLoopPeriod(s); }
-double SlowSample(CZel_Setup& s) { return SlowLoopPeriod(s); }
-double MotorPosition(CZel_Setup& s) { return 1.0 / MotorPositionScale(s); }
-double AbsLoadPosition(CZel_Setup& s) { return 1.0 / std::abs(LoadPositionScale(s)); }
-double LoadPosition(CZel_Setup& s) { return 1.0 / LoadPositionScale(s); }
-double MotorSpeed(CZel_Setup& s) { return 1.0 / MotorSpeedScale(s); }
-double LimitSpeed(CZel_Setup& s) {
-  return 1.0 / std::abs(MotorSpeedScale(s) * TransmissionRatio(s));
+double One(const ParameterReader&) { return 1.0; }
+double MeasuredVolt(const ParameterReader& in) { return 1.0 / MeasuredVoltageScale(in); }
+double AnalogueVolt(const ParameterReader& in) { return Value(in, param::AnalogueInputsRange) / AdcMax(in); }
+double AppliedVolt(const ParameterReader& in) { return 1.0 / VoltageScale(in); }
+double Ampere(const ParameterReader& in) { return 1.0 / CurrentScale(in); }
+double FastSample(const ParameterReader& in) { return FastLoopPeriod(in); }
+double SlowSample(const ParameterReader& in) { return SlowLoopPeriod(in); }
+double MotorPosition(const ParameterReader& in) { return 1.0 / MotorPositionScale(in); }
+double AbsLoadPosition(const ParameterReader& in) { return 1.0 / std::abs(LoadPositionScale(in)); }
+double LoadPosition(const ParameterReader& in) { return 1.0 / LoadPositionScale(in); }
+double MotorSpeed(const ParameterReader& in) { return 1.0 / MotorSpeedScale(in); }
+double LimitSpeed(const ParameterReader& in) {
+  return 1.0 / std::abs(MotorSpeedScale(in) * TransmissionRatio(in));
 }
-double AbsLoadSpeed(CZel_Setup& s) { return 1.0 / std::abs(LoadSpeedScale(s)); }
-double LoadSpeed(CZel_Setup& s) { return 1.0 / LoadSpeedScale(s); }
-double Acceleration(CZel_Setup& s) { return 1.0 / AccelerationScale(s); }
-double Jerk(CZel_Setup& s) { return 1.0 / JerkScale(s); }
-double DegreeCelsius(CZel_Setup& s) {
-  return Value(s, param::ADCrange) / (AdcMax(s) * Value(s, param::DriveTempSensorGain));
+double AbsLoadSpeed(const ParameterReader& in) { return 1.0 / std::abs(LoadSpeedScale(in)); }
+double LoadSpeed(const ParameterReader& in) { return 1.0 / LoadSpeedScale(in); }
+double Acceleration(const ParameterReader& in) { return 1.0 / AccelerationScale(in); }
+double Jerk(const ParameterReader& in) { return 1.0 / JerkScale(in); }
+double DegreeCelsius(const ParameterReader& in) {
+  return Value(in, param::ADCrange) / (AdcMax(in) * Value(in, param::DriveTempSensorGain));
 }
-double VoltPerSecond(CZel_Setup& s) { return 1.0 / VoltageScale(s) / SlowLoopPeriod(s); }
-double AmperePerSecond(CZel_Setup& s) { return 1.0 / CurrentScale(s) / SlowLoopPeriod(s); }
+double VoltPerSecond(const ParameterReader& in) { return 1.0 / VoltageScale(in) / SlowLoopPeriod(in); }
+double AmperePerSecond(const ParameterReader& in) { return 1.0 / CurrentScale(in) / SlowLoopPeriod(in); }
 
 constexpr const char kDegreeC[] = "\xB0" "C";
 
@@ -209,7 +210,7 @@ bool HasScaleForUnit(const char* unit) {
   return false;
 }
 
-double ScaleFactor(CZel_Setup& setup, const char* unit, const char* name) {
+double ScaleFactor(const ParameterReader& in, const char* unit, const char* name) {
   const std::string_view u = unit ? unit : "";
   const std::string_view n = name ? name : "";
   const std::uint64_t unit_hash = zel::FoldedNameHash(u);
@@ -220,24 +221,55 @@ double ScaleFactor(CZel_Setup& setup, const char* unit, const char* name) {
     if (!UnitOfRow(row, u, unit_hash)) continue;
     bool named = row.names.empty();
     for (const HashedName& candidate : row.names) named = named || candidate.Is(n, name_hash);
-    if (named) return kFactorRows[i].factor(setup);
+    if (named) return kFactorRows[i].factor(in);
   }
   return 1.0;
 }
 
-double ScaleOffset(CZel_Setup& setup, const char* unit) {
+double ScaleOffset(const ParameterReader& in, const char* unit) {
   if (!unit || !zel::NamesEqual(unit, kDegreeC)) return 0.0;
-  return -(AdcMax(setup) * Value(setup, param::DriveTempOutputAt0oC) /
-           Value(setup, param::ADCrange));
+  return -(AdcMax(in) * Value(in, param::DriveTempOutputAt0oC) /
+           Value(in, param::ADCrange));
 }
 
-double DriveInternalValue(CZel_Setup& setup, const char* name) {
-  const CZel_Parameter* p = setup.FindParameter(name);
+double DriveInternalValue(const ParameterReader& in, const char* name) {
+  const CZel_Parameter* p = in.Find(name);
   if (!p) return 0.0;
   if (!p->IsStoredInBaseUnit()) return p->GetValueInInternalUnit();
-  const double factor = ScaleFactor(setup, p->GetUnitName(), name);
+  const double factor = ScaleFactor(in, p->GetUnitName(), name);
   if (factor == 0.0) return p->GetValueInInternalUnit();
-  return p->GetValueInBaseUnit() / factor - ScaleOffset(setup, p->GetUnitName());
+  return p->GetValueInBaseUnit() / factor - ScaleOffset(in, p->GetUnitName());
+}
+
+// The host's and the pipelines' questions: a missing parameter is reported.
+double AdcMax(CZel_Setup& setup) { return AdcMax(ParameterReader::Reporting(setup)); }
+double VoltageScale(CZel_Setup& setup) { return VoltageScale(ParameterReader::Reporting(setup)); }
+double MeasuredVoltageScale(CZel_Setup& setup) {
+  return MeasuredVoltageScale(ParameterReader::Reporting(setup));
+}
+double CurrentScale(CZel_Setup& setup) { return CurrentScale(ParameterReader::Reporting(setup)); }
+double LoadPositionScale(CZel_Setup& setup) {
+  return LoadPositionScale(ParameterReader::Reporting(setup));
+}
+double MotorPositionScale(CZel_Setup& setup) {
+  return MotorPositionScale(ParameterReader::Reporting(setup));
+}
+double LoadSpeedScale(CZel_Setup& setup) { return LoadSpeedScale(ParameterReader::Reporting(setup)); }
+double MotorSpeedScale(CZel_Setup& setup) {
+  return MotorSpeedScale(ParameterReader::Reporting(setup));
+}
+double AccelerationScale(CZel_Setup& setup) {
+  return AccelerationScale(ParameterReader::Reporting(setup));
+}
+double JerkScale(CZel_Setup& setup) { return JerkScale(ParameterReader::Reporting(setup)); }
+double ScaleFactor(CZel_Setup& setup, const char* unit, const char* name) {
+  return ScaleFactor(ParameterReader::Reporting(setup), unit, name);
+}
+double ScaleOffset(CZel_Setup& setup, const char* unit) {
+  return ScaleOffset(ParameterReader::Reporting(setup), unit);
+}
+double DriveInternalValue(CZel_Setup& setup, const char* name) {
+  return DriveInternalValue(ParameterReader::Reporting(setup), name);
 }
 
 }  // namespace dcservo

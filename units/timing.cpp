@@ -10,10 +10,9 @@
 namespace dcservo {
 namespace {
 
-double LoopPeriod(CZel_Setup& setup, const char* divider) {
-  return LoopPeriodOf(setup.GetParameterValueInBaseUnit(divider),
-                      setup.GetParameterValueInBaseUnit(param::PWMPER),
-                      setup.GetParameterValueInBaseUnit(param::DSP_freq));
+double LoopPeriod(const ParameterReader& in, const char* divider) {
+  return LoopPeriodOf(in.BaseValue(divider), in.BaseValue(param::PWMPER),
+                      in.BaseValue(param::DSP_freq));
 }
 
 std::string MinimumPeriodMessage(const char* loop, double limit_s) {
@@ -40,8 +39,10 @@ double FirstOrderCorner(double coefficient, double period_s) {
   return -std::log(1.0 - coefficient / kFullScale) / period_s;
 }
 
-double SlowLoopPeriod(CZel_Setup& setup) { return LoopPeriod(setup, param::SLPER); }
-double FastLoopPeriod(CZel_Setup& setup) { return LoopPeriod(setup, param::CLPER); }
+double SlowLoopPeriod(const ParameterReader& in) { return LoopPeriod(in, param::SLPER); }
+double FastLoopPeriod(const ParameterReader& in) { return LoopPeriod(in, param::CLPER); }
+double SlowLoopPeriod(CZel_Setup& setup) { return SlowLoopPeriod(ParameterReader::Reporting(setup)); }
+double FastLoopPeriod(CZel_Setup& setup) { return FastLoopPeriod(ParameterReader::Reporting(setup)); }
 
 double FastLoopPeriodMinimum(CZel_Setup& setup) {
   return ZelQuietBaseValue(setup, param::Ts_C_min);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/zel_setup.h"
+#include "units/parameter_reader.h"
 
 namespace dcservo {
 
@@ -14,6 +15,8 @@ double LoopPeriodOf(double divider, double pwmper, double dsp_freq);
 // The loop periods as the chip timing parameters give them.
 double SlowLoopPeriod(CZel_Setup& setup);  // 2 SLPER PWMPER / DSP_freq
 double FastLoopPeriod(CZel_Setup& setup);  // 2 CLPER PWMPER / DSP_freq
+double SlowLoopPeriod(const ParameterReader& in);
+double FastLoopPeriod(const ParameterReader& in);
 
 // The firmware's first-order filters, y += c (x - y) once a loop period, hold their corner
 // as a Q15 coefficient c = (1 - e^(-corner Ts)) full scale; unrounded both ways, the caller

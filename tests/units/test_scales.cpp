@@ -3,7 +3,10 @@
 #include <cmath>
 #include <numbers>
 
+#include "host/zel_errors.h"
 #include "tests/support/test_setups.h"
+#include "units/parameter_reader.h"
+#include "units/timing.h"
 #include "units/scales.h"
 
 using dcservo::ScaleFactor;
@@ -105,3 +108,51 @@ TEST(ScaleOffset, DriveTemperatureConvertsFromCounts) {
 }
 
 }  // namespace
+
+namespace {
+
+struct ReadingCase {
+  const char* without;
+  double (*scale)(const dcservo::ParameterReader& in);
+};
+
+}  // namespace
+
+// Read through the setup, a scale tells the host what is missing; read through a quiet reader,
+// it tells nobody and its caller learns the name. Either way the missing value reads 0.
+TEST(ScaleReading, TheQuietReaderKeepsWhatTheReportingOneTells) {
+  using dcservo::ParameterReader;
+  const ReadingCase cases[] = {
+      {"Vdc", dcservo::VoltageScale},
+      {"ImaxPS", dcservo::CurrentScale},
+      {"No_encoder_lines", dcservo::MotorPositionScale},
+      {"SLPER", dcservo::MotorSpeedScale},
+      {"PWMPER", dcservo::FastLoopPeriod},
+  };
+  for (const ReadingCase& c : cases) {
+    SCOPED_TRACE(c.without);
+    auto full = MakeTimingSetup();
+    auto setup = testing_support::MakeSetup({});
+    const CZel_Parameters& all = full->GetParameters();
+    for (int i = 0; i < all.GetParametersCount(); ++i) {
+      const CZel_Parameter& p = *all[i];
+      if (p.GetName() == c.without) continue;
+      testing_support::Put(*setup, {{p.GetName().c_str(), p.GetValueInInternalUnit(),
+                                     p.GetUnitName(), !p.IsStoredInBaseUnit(), p.GetType()}});
+    }
+    double quiet_value = 0.0, told_value = 0.0;
+    const ParameterReader quiet = ParameterReader::Quiet(*setup);
+    {
+      ZelCollectErrors errors;
+      quiet_value = c.scale(quiet);
+      EXPECT_TRUE(errors.Messages().empty());
+    }
+    ASSERT_EQ(quiet.Missing().size(), 1u);
+    EXPECT_EQ(quiet.Missing()[0], c.without);
+    ZelCollectErrors errors;
+    told_value = c.scale(ParameterReader::Reporting(*setup));
+    ASSERT_FALSE(errors.Messages().empty());
+    EXPECT_EQ(errors.Messages()[0], std::string("parameter \"") + c.without + "\" is not in the setup");
+    EXPECT_TRUE(quiet_value == told_value || (std::isnan(quiet_value) && std::isnan(told_value)));
+  }
+}
