@@ -8,6 +8,7 @@
 #include "host/zel_setup.h"
 #include "names/dialog_names.h"
 #include "names/drive_names.h"
+#include "names/program_names.h"
 #include "units/scales.h"
 
 namespace dcservo {
@@ -33,8 +34,8 @@ std::span<const char* const> CTestVdcDetection::StatusTexts() const { return kSt
 
 int CTestVdcDetection::OnInitDialog() {
   CMyTestDlg::OnInitDialog();
-  LoadProgram(m_Coff, kVdcTestProgram);
-  SetRunTools({kVdcTestProgram, &m_Coff, nullptr, nullptr, kCheckShortCircuit});
+  LoadProgram(m_Coff, drive_program::VDC_Detection_Test);
+  SetRunTools({drive_program::VDC_Detection_Test, &m_Coff, nullptr, nullptr, kCheckShortCircuit});
   return 1;
 }
 
