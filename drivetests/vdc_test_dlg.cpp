@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "host/zel_dialog_registry.h"
-#include "host/zel_errors.h"
+#include "host/zel_quiet_value.h"
 #include "host/zel_setup.h"
 #include "names/dialog_names.h"
 #include "names/drive_names.h"
@@ -49,11 +49,10 @@ void CTestVdcDetection::BeginTest() {
 }
 
 // The supply as the drive measures it, at each look: what the result is read from.
+// A look that reads nothing leaves a gap in the record, not a failure.
 void CTestVdcDetection::OnLook() {
-  ZelQuietErrors quiet;  // a look that reads nothing leaves a gap, not a failure
-  CZel_Variable* u2 = m_Setup.FindVariable(var::var_u2, 0);
-  const double look[] = {u2 && u2->ReadFromChip() ? SupplyOf(*u2)
-                                                  : std::numeric_limits<double>::quiet_NaN()};
+  const double look[] = {ZelQuietLiveValue(m_Setup, var::var_u2) /
+                         MeasuredVoltageScale(ParameterReader::Quiet(m_Setup))};
   record_.Take(look);
 }
 

@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "host/zel_coff.h"
 #include "host/zel_comm.h"
 #include "host/zel_logger.h"
+#include "host/zel_quiet_value.h"
 #include "host/zel_setup.h"
 #include "tests/support/fake_drive.h"
 
@@ -144,6 +147,25 @@ TEST_F(CommTest, AFailedReadKeepsTheValueAndSaysWhy) {
   EXPECT_EQ(v->ReadFromChip(), 0);
   EXPECT_EQ(v->GetValueInInternalUnit(), 5.0);
   EXPECT_EQ(CZel_Comm::GetLastErrorText(), "no variable NotOnDrive");
+}
+
+// A scale resting on a parameter the setup lacks: the host's lookup reports it, unless quiet.
+double ScaleOnAMissingParameter(CZel_Setup* setup, const char*, const char*) {
+  return setup->FindParameter("NoSuchParameter") ? 0.0 : 0.5;
+}
+double NoScaleOffset(CZel_Setup*, const char*) { return 0.0; }
+
+// A live reading where a failed read is a gap: a value or NaN, and nobody hears of either.
+TEST_F(CommTest, AQuietLiveReadGivesTheValueOrAGapAndReportsNothing) {
+  setup->AddVariable({"NotOnDrive", ZelStorageType::Int16, false, "", 5.0});
+  setup->SetScaleFunctions(&ScaleOnAMissingParameter, &NoScaleOffset);
+  link->live["APOS"] = 300;
+  ZelCollectErrors errors;
+  EXPECT_EQ(ZelQuietLiveValue(*setup, "APOS"), 150.0);
+  EXPECT_TRUE(std::isnan(ZelQuietLiveValue(*setup, "NotOnDrive")));
+  EXPECT_TRUE(std::isnan(ZelQuietLiveValue(*setup, "NotInTheSetup")));
+  EXPECT_TRUE(errors.Messages().empty());
+  EXPECT_EQ(g_bShowErrors, 1);
 }
 
 TEST(CommWithoutDrive, VariablesKeepTheirValueAndProgramsFail) {
