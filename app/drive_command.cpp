@@ -18,6 +18,7 @@
 #include "host/zel_logger.h"
 #include "host/zel_mer.h"
 #include "host/zel_units.h"
+#include "names/drive_names.h"
 #include "sim/simulated_drive.h"
 
 namespace {
@@ -244,7 +245,7 @@ class DriveCommand : public Command {
   // Prints MER; false when a protection ended the run and --force does not take it anyway.
   bool EndedCleanly(DriveSession& s, bool logging) const {
     double mer_read = 0.0;
-    if (!s.drive->ReadVariable("MER", mer_read))
+    if (!s.drive->ReadVariable(dcservo::var::MER, mer_read))
       throw CommandError(kExitFailed, s.drive->LastError());
     const auto mer = static_cast<unsigned>(mer_read);
     std::printf("MER=%u\n", mer);

@@ -21,6 +21,7 @@
 #include "host/zel_errors.h"
 #include "host/zel_file.h"
 #include "host/zel_setup.h"
+#include "names/drive_names.h"
 #include "sim/simulated_drive.h"
 
 namespace frequency_test_cmd {
@@ -237,7 +238,7 @@ void RunFrequencyTest(const CLI::App& cmd, const FrequencyTestOptions& o) {
   const std::optional<dcservo::DriveModel> model = dcservo::ReportedDriveModelOf(setup, &why);
   if (!model) throw CommandError(kExitBadInput, "the setup gives no model of the drive: " + why);
   const double amplitude_A =
-      o.amplitude_A != 0.0 ? o.amplitude_A : ParameterOr(setup, "In", 3.0) / 3.0;
+      o.amplitude_A != 0.0 ? o.amplitude_A : ParameterOr(setup, dcservo::param::In, 3.0) / 3.0;
   CheckRequest(o, *model, amplitude_A);
 
   o.drive.RefuseConditions(o.faults);
@@ -263,7 +264,7 @@ void RunFrequencyTest(const CLI::App& cmd, const FrequencyTestOptions& o) {
   request.amplitude_A = amplitude_A;
   request.speed_gain_shift = loop.speed_gain_shift;
   request.speed_counts = dcservo::kExcitationTurn_rad_s * model->speed_counts_per_rad_s;
-  request.protection_A = ParameterOr(setup, "TestProtectionCurrent", 0.0);
+  request.protection_A = ParameterOr(setup, dcservo::param::TestProtectionCurrent, 0.0);
   const dcservo::FrequencyMeasurementRun run = dcservo::MeasureFrequencyResponse(
       *model, request, link->LogCapacityWords(), [&clock](double s) {
         clock += s;

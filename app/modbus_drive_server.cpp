@@ -16,6 +16,7 @@
 
 #include "host/zel_drive_map.h"
 #include "host/zel_names.h"
+#include "names/drive_names.h"
 #include "sim/simulated_drive.h"
 
 using namespace zel_map;
@@ -248,7 +249,7 @@ std::string ModbusDriveServer::RefusedChipValue(const ChipParameter& p, std::uin
   }
   // The register's one combination that the drive cannot obey.
   constexpr std::uint32_t kAnalogueAndDigitalReference = 0x0040 | 0x0080;
-  if (zel::NamesEqual(p.name, "ACR") &&
+  if (zel::NamesEqual(p.name, dcservo::param::ACR) &&
       (bits & kAnalogueAndDigitalReference) == kAnalogueAndDigitalReference)
     return "ACR asks for an analogue and a digital external reference at once";
   return {};

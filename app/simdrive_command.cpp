@@ -13,6 +13,7 @@
 #include "app/modbus_drive_server.h"
 #include "host/zel_errors.h"
 #include "host/zel_modbus_link.h"
+#include "names/program_names.h"
 #include "sim/simulated_drive.h"
 
 namespace {
@@ -20,7 +21,7 @@ namespace {
 std::atomic<bool> g_stop{false};
 
 // The test whose notice asks to block the shaft.
-constexpr const char* kShaftHeldFor = "Current_Controller_Tuning_Test";
+constexpr const char* kShaftHeldFor = dcservo::drive_program::Current_Controller_Tuning_Test;
 
 extern "C" void StopServing(int) { g_stop = true; }
 

@@ -2,6 +2,7 @@
 
 #include "app/speed_report_reader.h"
 #include "host/zel_file.h"
+#include "names/drive_names.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ void AddSpectrumOption(CLI::App& cmd, std::string& file, const std::string& what
 
 dcservo::MeasuredSpectrum TakeSpeedTestSpectrum(const std::string& file, CZel_Setup& setup) {
   dcservo::MeasuredSpectrum m =
-      ReadMeasuredSpectrum(file, setup.GetParameterValueInBaseUnit("Ts_S"));
+      ReadMeasuredSpectrum(file, setup.GetParameterValueInBaseUnit(dcservo::param::Ts_S));
   dcservo::RememberMeasuredSpectrum(setup, m.current, m.resonance);
   return m;
 }

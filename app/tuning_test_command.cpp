@@ -6,13 +6,14 @@
 // RunTuningTest is the whole command for one test; a generic `test KIND` command calls it
 // for the kinds "speed" and "position".
 
+#include "app/tuning_test_command.h"
+
 #include <cmath>
 #include <cstdio>
 #include <memory>
-#include <optional>
 #include <nlohmann/json.hpp>
+#include <optional>
 
-#include "app/tuning_test_command.h"
 #include "app/gui_module.h"
 #include "derive/pipelines.h"
 #include "drivetests/commissioning_report.h"
@@ -24,6 +25,7 @@
 #include "host/zel_headless.h"
 #include "host/zel_setup_file.h"
 #include "names/dialog_names.h"
+#include "names/drive_names.h"
 #include "sim/simulated_drive.h"
 
 using nlohmann::ordered_json;
@@ -106,7 +108,7 @@ void PrepareSetup(SetupSession& session, const TuningTestKind& names, const CLI:
   ComputeChipParameters(setup);
   setup.SetParameterValueInBaseUnit(names.multi_cycle, o.cycles > 0 ? 1.0 : 0.0);
   setup.SetParameterValueInBaseUnit(names.online_plot, o.online ? 1.0 : 0.0);
-  if (o.online && o.cycles == 0 && setup.GetIntOption("hasOscilloscope") == 0)
+  if (o.online && o.cycles == 0 && setup.GetIntOption(dcservo::option::hasOscilloscope) == 0)
     throw CommandError(kExitBadInput, "--online without the drive's scope needs --cycles");
 }
 

@@ -1,6 +1,9 @@
 #pragma once
 // The filters' frequency response drawn: the plot document that the filters dialog shows and
-// the file that `dcservo filters --bode` writes from the same data.
+// the file that `dcservo filters --bode` writes from the same data. No dialog: the command line
+// includes it to write the same picture. It lives with the dialogs because this is the lowest
+// floor that sees both the response (design/bode.h, the maths) and the host's graphs: the
+// design sees the host only through its setup API, and the host sees no design.
 
 #include <memory>
 #include <string>

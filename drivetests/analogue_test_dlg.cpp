@@ -5,6 +5,7 @@
 #include "host/zel_setup.h"
 #include "names/dialog_names.h"
 #include "names/drive_names.h"
+#include "names/program_names.h"
 #include "units/drive_modes.h"
 
 namespace dcservo {
@@ -99,7 +100,8 @@ int CTestAnalogueRef::OnInitDialog() {
   SetChildText(kAnVoltageEdit, "");
   SetChildText(kAnCommandEdit, "");
   CMyTestDlg::OnInitDialog();
-  SetRunTools({kAnalogueTestProgram, nullptr, nullptr, nullptr, kCheckShortCircuit});
+  SetRunTools(
+      {drive_program::Analogue_Reference_Test, nullptr, nullptr, nullptr, kCheckShortCircuit});
   return 1;
 }
 

@@ -13,7 +13,6 @@ namespace dcservo {
 
 inline constexpr unsigned kAnalogueTestTemplate = 3051;
 inline constexpr unsigned kAnalogueTestHelpContext = 262404;
-inline constexpr char kAnalogueTestProgram[] = "Analogue_Reference_Test";
 // AD5 is left-aligned in 16 bits: this is its full scale.
 inline constexpr double kAd5FullScale = 65472.0;
 

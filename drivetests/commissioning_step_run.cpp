@@ -46,7 +46,7 @@ constexpr double kRestLimit_ms = 600000.0;
 // current past its protection. Held longer than the ramp and this, the brake ends and the wait
 // goes on as before; a ramp longer than the longest is no brake worth the name (a setup's
 // inertia far from the shaft's), and the shaft coasts as before.
-constexpr const char* kBrakeProgram = "Speed_Controller_Tuning_Test";
+constexpr const char* kBrakeProgram = drive_program::Speed_Controller_Tuning_Test;
 constexpr double kBrakeShareOfTestDeceleration = 0.5;
 constexpr double kBrakeHold_s = 10.0;
 constexpr double kBrakeLongestRamp_s = 30.0;

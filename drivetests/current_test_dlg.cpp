@@ -139,7 +139,7 @@ int CTestCurrent::OnInitDialog() {
   AddTabPage(kCtTab, "Test", kTestPageControls);
   SelectTabPage(kCtTab, kTestParametersPage);
 
-  m_Coff.SetPathName(GetOutPathName(kCurrentTestProgram));
+  m_Coff.SetPathName(GetOutPathName(drive_program::Current_Controller_Tuning_Test));
   {
     // Without a drive the program loads when a run starts; the dialog is usable before.
     m_Coff.ReadCoff();
@@ -159,7 +159,7 @@ int CTestCurrent::OnInitDialog() {
   m_Graph.SetTitle("Current step");
   m_Graph.SubclassDlgItem(kCtGraph, this, filter);
   m_Graph.RefreshGraph();
-  SetRunTools({kCurrentTestProgram, &m_Coff, m_pLogger.get(), &m_Graph,
+  SetRunTools({drive_program::Current_Controller_Tuning_Test, &m_Coff, m_pLogger.get(), &m_Graph,
                kCheckShortCircuitAndEnable});
   return 1;
 }

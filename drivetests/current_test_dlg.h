@@ -21,7 +21,6 @@ namespace dcservo {
 
 inline constexpr unsigned kCurrentTestTemplate = 101;
 inline constexpr unsigned kCurrentTestHelpContext = 262408;
-inline constexpr char kCurrentTestProgram[] = "Current_Controller_Tuning_Test";
 
 enum CurrentTestControl : int {
   kCtPicture = 1123,

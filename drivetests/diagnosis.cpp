@@ -9,7 +9,6 @@
 #include "drivetests/inertia_test_dlg.h"
 #include "drivetests/my_test_dlg.h"
 #include "drivetests/tuning_run_dlg.h"
-#include "host/zel_errors.h"
 #include "host/zel_graph.h"
 #include "host/zel_mer.h"
 #include "host/zel_quiet_value.h"
@@ -313,7 +312,8 @@ int SupplyShortSamples(CZel_Setup& setup, const RunEvidence& e, std::string_view
                        const char* response_variable) {
   const CZel_Variable* response = setup.FindVariable(response_variable, 0);
   if (!response || response->GetSelectedUnit().GetName() != response_unit) return 0;
-  const double to_motor = LoadSpeedScale(setup) / MotorSpeedScale(setup);
+  const ParameterReader quiet = ParameterReader::Quiet(setup);
+  const double to_motor = LoadSpeedScale(quiet) / MotorSpeedScale(quiet);
   const double r = ZelQuietBaseValue(setup, param::R), k = ZelQuietBaseValue(setup, param::K);
   const double vdc = ZelQuietBaseValue(setup, param::Vdc);
   const double moving = kStill * PeakOf(e.reference);
@@ -341,7 +341,8 @@ const Diagnosis* DiagnoseRun(CMyTestDlg& test, std::string_view failure) {
   CZel_Setup& setup = test.GetSetup();
   RunEvidence e;
   e.mer = ReadDriveConditions(setup);
-  ZelQuietErrors quiet;  // a setup or a record without a quantity tells less, not an error
+  // A setup or a record without a quantity tells less, not an error: the upload and every
+  // reading below ask quietly.
   test.UploadWhatWasLogged();
   const CGraphWindow* graph = test.GetRunGraph();
   const CGraphDocument* doc = graph ? graph->GetDocument() : nullptr;

@@ -10,6 +10,7 @@
 #include "host/zel_setup.h"
 #include "names/dialog_names.h"
 #include "names/drive_names.h"
+#include "names/program_names.h"
 
 namespace dcservo {
 
@@ -57,7 +58,8 @@ int CTestEncoderConnections::OnInitDialog() {
   CMyTestDlg::OnInitDialog();
   m_Diagram.SubclassDlgItem(kEncDiagram, this);
   m_Diagram.EnableDiagram();
-  SetRunTools({kEncoderTestProgram, nullptr, nullptr, nullptr, kCheckShortCircuit});
+  SetRunTools(
+      {drive_program::Encoder_Connection_Test, nullptr, nullptr, nullptr, kCheckShortCircuit});
   return 1;
 }
 

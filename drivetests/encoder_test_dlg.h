@@ -12,7 +12,6 @@ namespace dcservo {
 
 inline constexpr unsigned kEncoderTestTemplate = 3050;
 inline constexpr unsigned kEncoderTestHelpContext = 262413;
-inline constexpr char kEncoderTestProgram[] = "Encoder_Connection_Test";
 
 enum EncoderTestControl : int {
   kEncFrame = 3750,  // the frame's ids, 3750..3759

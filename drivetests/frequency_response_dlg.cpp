@@ -13,6 +13,7 @@
 #include "host/zel_format.h"
 #include "names/dialog_names.h"
 #include "names/drive_names.h"
+#include "names/program_names.h"
 
 namespace dcservo {
 namespace frequency_dlg_detail {
@@ -284,7 +285,7 @@ void CFrequencyResponseDlg::OnMeasure() {
   }
   // Asked before anything is sent, so that a drive without the program is left as it was.
   std::vector<ZelProgramVariable> program;
-  if (!link->DescribeProgram(kFrequencyResponseProgram, program)) {
+  if (!link->DescribeProgram(drive_program::Frequency_Response_Test, program)) {
     ShowProgress(kNoFrequencyResponseProgram);
     return;
   }

@@ -111,7 +111,7 @@ FrequencyRunResult RunFrequencyResponse(const FrequencyRunRequest& request,
     return result;
   }
   std::vector<ZelProgramVariable> vars;
-  if (!link->DescribeProgram(kFrequencyResponseProgram, vars)) {
+  if (!link->DescribeProgram(drive_program::Frequency_Response_Test, vars)) {
     result.error = kNoFrequencyResponseProgram;
     return result;
   }
@@ -138,7 +138,8 @@ FrequencyRunResult RunFrequencyResponse(const FrequencyRunRequest& request,
     log.loop = ZelLogRequest::kFastLoop;
     log.divider = plan.divider;
     log.points = plan.points;
-    if (plan.points < 2 || !link->StartLog(log) || !link->StartProgram(kFrequencyResponseProgram, vars)) {
+    if (plan.points < 2 || !link->StartLog(log) ||
+        !link->StartProgram(drive_program::Frequency_Response_Test, vars)) {
       result.error = plan.points < 2 ? "the drive cannot log a run at this frequency"
                                      : link->LastError();
       return result;

@@ -14,7 +14,6 @@
 
 namespace dcservo {
 
-inline constexpr const char* kFrequencyResponseProgram = "Frequency_Response_Test";
 // The program's own variable: the sine it adds to the current reference.
 inline constexpr const char* kInjectionVariable = "Current_Injection";
 inline constexpr const char* kNoFrequencyResponseProgram =

@@ -92,8 +92,9 @@ int CTotalInertiaTest::OnInitDialog() {
   CMyTestDlg::OnInitDialog();
   ClearResult();
   old_inertia_ = new_inertia_ = QuietValue(param::Jt);
-  LoadProgram(m_Coff, kInertiaTestProgram);
-  SetRunTools({kInertiaTestProgram, &m_Coff, nullptr, nullptr, kCheckAllConditions});
+  LoadProgram(m_Coff, drive_program::Total_Inertia_Identification_Test);
+  SetRunTools({drive_program::Total_Inertia_Identification_Test, &m_Coff, nullptr, nullptr,
+               kCheckAllConditions});
   return 0;
 }
 

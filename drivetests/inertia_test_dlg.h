@@ -17,7 +17,6 @@ namespace dcservo {
 
 inline constexpr unsigned kInertiaTestTemplate = 3041;
 inline constexpr unsigned kInertiaTestHelpContext = 262417;
-inline constexpr char kInertiaTestProgram[] = "Total_Inertia_Identification_Test";
 // The program's speeds are position differences over this many slow samples.
 inline constexpr double kInertiaSpeedWindow = 15.0;
 

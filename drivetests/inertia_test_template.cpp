@@ -2,6 +2,7 @@
 
 #include "drivetests/drive_test_frame.h"
 #include "drivetests/inertia_test_dlg.h"
+#include "names/drive_names.h"
 
 namespace dcservo {
 namespace {
@@ -16,11 +17,11 @@ void ParametersBox(ZelTemplateBuilder& b, int column) {
     const char* meaning;
   };
   static constexpr Row kRows[] = {
-      {"TestCurrent", "Test current", kJtTestCurrentEdit, kJtTestCurrentUnit, kJtTestCurrentNote,
-       "- Current value used during the test"},
-      {"TestProtectionCurrent", "I protection", kJtProtectionEdit, kJtProtectionUnit,
+      {param::TestCurrent, "Test current", kJtTestCurrentEdit, kJtTestCurrentUnit,
+       kJtTestCurrentNote, "- Current value used during the test"},
+      {param::TestProtectionCurrent, "I protection", kJtProtectionEdit, kJtProtectionUnit,
        kJtProtectionNote, "- Over current protection level"},
-      {"TestMaxSpeed", "Max. speed", kJtSpeedEdit, kJtSpeedUnit, kJtSpeedNote,
+      {param::TestMaxSpeed, "Max. speed", kJtSpeedEdit, kJtSpeedUnit, kJtSpeedNote,
        "- Maximal motor speed"},
   };
   b.Box(kJtParametersBox, "Test parameters", column);
@@ -40,7 +41,7 @@ ZelDialogTemplate MakeTemplate() {
       "the test ends and displays the results";
   f.own_boxes = ParametersBox;
   f.result_rows = [](ZelTemplateBuilder& b, int box) {
-    ReadOnlyField(b, "Jt", "J total = ", kJtResultEdit, kJtResultUnit, box, 1);
+    ReadOnlyField(b, param::Jt, "J total = ", kJtResultEdit, kJtResultUnit, box, 1);
     b.Add(kJtStoredNote, ZelControlKind::Label, "", box, {2, 0, 1, 3}, kStyleWide);
   };
   return BuildTestFrame(kInertiaTestTemplate, "Total inertia test", kInertiaTestHelpContext,

@@ -10,6 +10,7 @@
 #include "host/zel_errors.h"
 #include "host/zel_graph.h"
 #include "host/zel_logger.h"
+#include "host/zel_quiet_upload.h"
 #include "host/zel_setup.h"
 #include "names/drive_names.h"
 #include "names/program_names.h"
@@ -160,13 +161,12 @@ void CMyTestDlg::DescribeRun(TestRunReport& report) const {
   report.targets = targets_;
 }
 
+// The record of a failed run only adds to what is known: a channel whose scale rests on a
+// parameter the setup lacks is a poorer record, not an error.
 int CMyTestDlg::UploadWhatWasLogged() {
   CZel_SingleAxisLogger* logger = run_.logger;
   if (!logger || !run_.graph || logger->UploadInProgress() || logger->UploadedWhole()) return 0;
-  if (!logger->BeginUploadData()) return 0;
-  while (logger->ReadPoint(nullptr)) {
-  }
-  logger->EndUploadData();
+  if (!ZelUploadQuietly(*logger)) return 0;
   run_.graph->RefreshGraph();
   run_.graph->DoZoomOut();
   return logger->GetPointsRead() > 0 ? 1 : 0;

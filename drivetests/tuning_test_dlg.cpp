@@ -465,8 +465,8 @@ bool CTestPositionTuning::OverSpeedLoop() const {
 }
 
 const char* CTestPositionTuning::Program() const {
-  return OverSpeedLoop() ? "Position_Controller_Tuning_Test_with_SpdCtrl"
-                         : "Position_Controller_Tuning_Test_without_SpdCtrl";
+  return OverSpeedLoop() ? drive_program::Position_Controller_Tuning_Test_with_SpdCtrl
+                         : drive_program::Position_Controller_Tuning_Test_without_SpdCtrl;
 }
 
 std::vector<std::string> CTestPositionTuning::LoggedVariables() const {

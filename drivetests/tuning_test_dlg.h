@@ -13,6 +13,7 @@
 
 #include "drivetests/tuning_run_dlg.h"
 #include "drivetests/tuning_template.h"
+#include "names/program_names.h"
 
 namespace dcservo {
 
@@ -76,7 +77,7 @@ class CTuningTestDlg : public CTuningRunDlg {
 class CTestSpeedTuning : public CTuningTestDlg {
  public:
   CTestSpeedTuning(CZel_Setup& setup, CZel_Dialog* parent = nullptr);
-  const char* Program() const override { return "Speed_Controller_Tuning_Test"; }
+  const char* Program() const override { return drive_program::Speed_Controller_Tuning_Test; }
   std::vector<std::string> LoggedVariables() const override;
 
  protected:

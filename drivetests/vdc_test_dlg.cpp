@@ -4,10 +4,11 @@
 #include <cstdio>
 
 #include "host/zel_dialog_registry.h"
-#include "host/zel_errors.h"
+#include "host/zel_quiet_value.h"
 #include "host/zel_setup.h"
 #include "names/dialog_names.h"
 #include "names/drive_names.h"
+#include "names/program_names.h"
 #include "units/scales.h"
 
 namespace dcservo {
@@ -33,8 +34,8 @@ std::span<const char* const> CTestVdcDetection::StatusTexts() const { return kSt
 
 int CTestVdcDetection::OnInitDialog() {
   CMyTestDlg::OnInitDialog();
-  LoadProgram(m_Coff, kVdcTestProgram);
-  SetRunTools({kVdcTestProgram, &m_Coff, nullptr, nullptr, kCheckShortCircuit});
+  LoadProgram(m_Coff, drive_program::VDC_Detection_Test);
+  SetRunTools({drive_program::VDC_Detection_Test, &m_Coff, nullptr, nullptr, kCheckShortCircuit});
   return 1;
 }
 
@@ -48,11 +49,10 @@ void CTestVdcDetection::BeginTest() {
 }
 
 // The supply as the drive measures it, at each look: what the result is read from.
+// A look that reads nothing leaves a gap in the record, not a failure.
 void CTestVdcDetection::OnLook() {
-  ZelQuietErrors quiet;  // a look that reads nothing leaves a gap, not a failure
-  CZel_Variable* u2 = m_Setup.FindVariable(var::var_u2, 0);
-  const double look[] = {u2 && u2->ReadFromChip() ? SupplyOf(*u2)
-                                                  : std::numeric_limits<double>::quiet_NaN()};
+  const double look[] = {ZelQuietLiveValue(m_Setup, var::var_u2) /
+                         MeasuredVoltageScale(ParameterReader::Quiet(m_Setup))};
   record_.Take(look);
 }
 

@@ -12,7 +12,6 @@ namespace dcservo {
 
 inline constexpr unsigned kVdcTestTemplate = 105;
 inline constexpr unsigned kVdcTestHelpContext = 262405;
-inline constexpr char kVdcTestProgram[] = "VDC_Detection_Test";
 
 enum VdcTestControl : int {
   kVdcFrame = 3700,  // the frame's ids, 3700..3709

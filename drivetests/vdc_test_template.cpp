@@ -2,6 +2,7 @@
 
 #include "drivetests/drive_test_frame.h"
 #include "drivetests/vdc_test_dlg.h"
+#include "names/drive_names.h"
 
 namespace dcservo {
 namespace {
@@ -13,7 +14,7 @@ ZelDialogTemplate MakeTemplate() {
   f.procedure =
       "1. Press the Start button\r\n2. Wait until the test ends and displays the results";
   f.result_rows = [](ZelTemplateBuilder& b, int box) {
-    ReadOnlyField(b, "Vdc", "VDC", kVdcEdit, kVdcUnit, box, 1);
+    ReadOnlyField(b, param::Vdc, "VDC", kVdcEdit, kVdcUnit, box, 1);
   };
   return BuildTestFrame(kVdcTestTemplate, "VDC Detection Test", kVdcTestHelpContext, "&Start",
                         f);

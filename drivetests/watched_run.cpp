@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "host/zel_comm.h"
-#include "host/zel_errors.h"
+#include "host/zel_quiet_value.h"
 #include "host/zel_setup.h"
 
 namespace dcservo {
@@ -42,10 +42,9 @@ std::string ShownVariableUnit(const CZel_Setup& setup, const char* name) {
 }
 
 double ReadShownVariable(CZel_Setup& setup, const char* name) {
-  ZelQuietErrors quiet;
-  CZel_Variable* v = setup.FindVariable(name, 0);
-  if (!v || !v->ReadFromChip()) return std::numeric_limits<double>::quiet_NaN();
-  return v->GetSelectedUnit().FromBase(v->GetValueInBaseUnit());
+  const double base = ZelQuietLiveValue(setup, name);
+  const CZel_Variable* v = setup.FindVariable(name, 0);
+  return v ? v->GetSelectedUnit().FromBase(base) : base;
 }
 
 }  // namespace dcservo

@@ -94,7 +94,16 @@ class CZel_ModbusLink : public CZel_DriveLink {
     int log_capacity = 0;
     double read_at = 0.0;
   };
-  struct Request;
+  // A read, a write, or both in one request (function 23: the write goes first).
+  struct Request {
+    std::uint16_t address;
+    int count;
+    std::uint16_t* read_into;
+    const std::uint16_t* write_from;
+    std::string_view what;
+    std::uint16_t write_address = 0;
+    int write_count = 0;
+  };
   // The recorded log as the last look at it saw it.
   struct LogLook {
     bool valid = false;
@@ -102,6 +111,9 @@ class CZel_ModbusLink : public CZel_DriveLink {
     int channels = 0;
     double period_s = 0.0;
   };
+
+  // Registers in one read or write, below what a Modbus frame carries (125 and 123).
+  static constexpr int kChunk = 120;
 
   CZel_ModbusLink(const ZelDriveAddress& address, ZelLinkTiming timing);
   bool Connect();

@@ -1,9 +1,11 @@
 #pragma once
-// Reading a parameter that a setup may lack, without telling anyone that it is missing.
+// Reading a parameter that a setup may lack, or a live variable that a drive may not answer,
+// without telling anyone that it is missing.
 
 #include <limits>
 #include <string_view>
 
+#include "host/zel_errors.h"
 #include "host/zel_setup.h"
 
 // The base value of a parameter that a setup may lack, looked up without a report.
@@ -14,4 +16,15 @@
 inline double ZelQuietBaseValue(const CZel_Setup& setup, std::string_view name) {
   const CZel_Parameter* p = setup.FindOptionalParameter(name);
   return p ? p->GetValueInBaseUnit() : std::numeric_limits<double>::quiet_NaN();
+}
+
+// A live variable read from the drive where a failed read is a gap in a record, not an error:
+// its value in base units, or NaN (as above) when the setup lacks the variable or the drive
+// does not answer. Its scale may rest on parameters the setup lacks; they are not reported
+// either: the reading then is whatever the scale makes of them, as it is for everyone else.
+inline double ZelQuietLiveValue(CZel_Setup& setup, std::string_view name) {
+  ZelQuietErrors quiet;
+  CZel_Variable* v = setup.FindVariable(name, 0);
+  return v && v->ReadFromChip() ? v->GetValueInBaseUnit()
+                                : std::numeric_limits<double>::quiet_NaN();
 }

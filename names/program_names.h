@@ -1,9 +1,24 @@
 #pragma once
-// The names of the variables of the drive's test programs, each spelt once, as the drive's
-// programs spell them (names/drive_names.h has the setup's names). A test holds every
-// constant to the programs of the simulated drive.
+// The names of the drive's test programs and of their variables, each spelt once, as the
+// drive spells them (names/drive_names.h has the setup's names). A test holds every constant
+// to the programs of the simulated drive.
 
 namespace dcservo {
+
+// The drive's test programs, as a host asks the drive to describe, select and start them.
+namespace drive_program {
+inline constexpr char Analogue_Reference_Test[] = "Analogue_Reference_Test";
+inline constexpr char Current_Controller_Tuning_Test[] = "Current_Controller_Tuning_Test";
+inline constexpr char Encoder_Connection_Test[] = "Encoder_Connection_Test";
+inline constexpr char Frequency_Response_Test[] = "Frequency_Response_Test";
+inline constexpr char Position_Controller_Tuning_Test_with_SpdCtrl[] =
+    "Position_Controller_Tuning_Test_with_SpdCtrl";
+inline constexpr char Position_Controller_Tuning_Test_without_SpdCtrl[] =
+    "Position_Controller_Tuning_Test_without_SpdCtrl";
+inline constexpr char Speed_Controller_Tuning_Test[] = "Speed_Controller_Tuning_Test";
+inline constexpr char Total_Inertia_Identification_Test[] = "Total_Inertia_Identification_Test";
+inline constexpr char VDC_Detection_Test[] = "VDC_Detection_Test";
+}  // namespace drive_program
 
 // The variables of the drive's test programs: a test writes its inputs before the start and
 // reads its results and flags while the program runs.

@@ -14,6 +14,7 @@
 #include "names/drive_names.h"
 #include "names/program_names.h"
 
+namespace drive_program = dcservo::drive_program;
 namespace program = dcservo::program;
 
 namespace dcsim {
@@ -138,10 +139,11 @@ i64 Counts(double v) { return std::clamp<i64>(ChipInt(v), -32768, 32767); }
 class CurrentStepTest : public TestProgram {
  public:
   CurrentStepTest()
-      : TestProgram("Current_Controller_Tuning_Test", Vars({{program::In1, 0.0},
-                                                            {program::Imax_Prot_Test, 0.0},
-                                                            {program::STARTED, 0.0},
-                                                            {program::test_flag, kUnset}})) {
+      : TestProgram(drive_program::Current_Controller_Tuning_Test,
+                    Vars({{program::In1, 0.0},
+                          {program::Imax_Prot_Test, 0.0},
+                          {program::STARTED, 0.0},
+                          {program::test_flag, kUnset}})) {
     wants_fast_ = true;
   }
 
@@ -293,7 +295,7 @@ class InertiaTest : public TestProgram {
  public:
   InertiaTest()
       : TestProgram(
-            "Total_Inertia_Identification_Test",
+            drive_program::Total_Inertia_Identification_Test,
             Vars({{program::In1, 0.0},
                   {program::LimitSpeedMax, 0.0},
                   {program::Imax_Prot_Test, 0.0},
@@ -388,7 +390,7 @@ class InertiaTest : public TestProgram {
 class VdcTest : public TestProgram {
  public:
   VdcTest()
-      : TestProgram("VDC_Detection_Test",
+      : TestProgram(drive_program::VDC_Detection_Test,
                     Vars({{program::STARTED, 0.0}, {program::test_flag, kUnset}})) {}
 
  private:
@@ -439,7 +441,7 @@ class WatchTest : public TestProgram {
 class FrequencyResponseTest : public TestProgram {
  public:
   FrequencyResponseTest()
-      : TestProgram("Frequency_Response_Test",
+      : TestProgram(drive_program::Frequency_Response_Test,
                     Vars({{program::Frequency, 0.0, 0.0, 32768.0 - kQ16Step, kQ16Step},
                           {program::Amplitude, 0.0},
                           {program::Periods, 0.0},
@@ -504,29 +506,34 @@ struct Entry {
 
 const std::vector<Entry>& Catalogue() {
   static const std::vector<Entry> entries = {
-      {"Current_Controller_Tuning_Test", [] { return std::make_unique<CurrentStepTest>(); }},
-      {"Speed_Controller_Tuning_Test",
+      {drive_program::Current_Controller_Tuning_Test,
+       [] { return std::make_unique<CurrentStepTest>(); }},
+      {drive_program::Speed_Controller_Tuning_Test,
        [] {
-         return std::make_unique<ProfileTest>("Speed_Controller_Tuning_Test",
+         return std::make_unique<ProfileTest>(drive_program::Speed_Controller_Tuning_Test,
                                               ProfileTest::Kind::Speed);
        }},
-      {"Position_Controller_Tuning_Test_with_SpdCtrl",
+      {drive_program::Position_Controller_Tuning_Test_with_SpdCtrl,
        [] {
-         return std::make_unique<ProfileTest>("Position_Controller_Tuning_Test_with_SpdCtrl",
-                                              ProfileTest::Kind::PositionOverSpeed);
+         return std::make_unique<ProfileTest>(
+             drive_program::Position_Controller_Tuning_Test_with_SpdCtrl,
+             ProfileTest::Kind::PositionOverSpeed);
        }},
-      {"Position_Controller_Tuning_Test_without_SpdCtrl",
+      {drive_program::Position_Controller_Tuning_Test_without_SpdCtrl,
        [] {
-         return std::make_unique<ProfileTest>("Position_Controller_Tuning_Test_without_SpdCtrl",
-                                              ProfileTest::Kind::PositionOverCurrent);
+         return std::make_unique<ProfileTest>(
+             drive_program::Position_Controller_Tuning_Test_without_SpdCtrl,
+             ProfileTest::Kind::PositionOverCurrent);
        }},
-      {"Total_Inertia_Identification_Test", [] { return std::make_unique<InertiaTest>(); }},
-      {"VDC_Detection_Test", [] { return std::make_unique<VdcTest>(); }},
-      {"Encoder_Connection_Test",
-       [] { return std::make_unique<WatchTest>("Encoder_Connection_Test", true); }},
-      {"Analogue_Reference_Test",
-       [] { return std::make_unique<WatchTest>("Analogue_Reference_Test", false); }},
-      {"Frequency_Response_Test", [] { return std::make_unique<FrequencyResponseTest>(); }},
+      {drive_program::Total_Inertia_Identification_Test,
+       [] { return std::make_unique<InertiaTest>(); }},
+      {drive_program::VDC_Detection_Test, [] { return std::make_unique<VdcTest>(); }},
+      {drive_program::Encoder_Connection_Test,
+       [] { return std::make_unique<WatchTest>(drive_program::Encoder_Connection_Test, true); }},
+      {drive_program::Analogue_Reference_Test,
+       [] { return std::make_unique<WatchTest>(drive_program::Analogue_Reference_Test, false); }},
+      {drive_program::Frequency_Response_Test,
+       [] { return std::make_unique<FrequencyResponseTest>(); }},
   };
   return entries;
 }

@@ -23,6 +23,7 @@
 #include "host/zel_headless.h"
 #include "host/zel_setup.h"
 #include "host/zel_ui_backend.h"
+#include "names/program_names.h"
 #include "sim/simulated_drive.h"
 #include "tests/support/test_setups.h"
 
@@ -44,7 +45,7 @@ class DriveWithoutFrequencyProgram : public dcsim::SimulatedDrive {
  public:
   using SimulatedDrive::SimulatedDrive;
   bool DescribeProgram(std::string_view name, std::vector<ZelProgramVariable>& vars) override {
-    if (name == kFrequencyResponseProgram) return false;
+    if (name == drive_program::Frequency_Response_Test) return false;
     return SimulatedDrive::DescribeProgram(name, vars);
   }
 };

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "drivetests/current_test_dlg.h"
+#include "names/program_names.h"
 #include "tests/drivetests/written_names.h"
 #include "tests/support/test_runs.h"
 
@@ -121,7 +122,7 @@ TEST_F(CurrentTest, AMotorWhoseResistanceIsTwiceTheSetupsFailsTheRiseTarget) {
 class CurrentTestOnFakeDrive : public testing_support::FakeDriveRun<CTestCurrent> {
  protected:
   CurrentTestOnFakeDrive()
-      : FakeDriveRun(kCurrentTestProgram,
+      : FakeDriveRun(drive_program::Current_Controller_Tuning_Test,
                      {{"In1", 0}, {"Imax_Prot_Test", 0}, {"STARTED", 0}, {"test_flag", 1}}) {}
 };
 

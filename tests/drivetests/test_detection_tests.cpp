@@ -7,6 +7,7 @@
 
 #include "drivetests/inertia_test_dlg.h"
 #include "drivetests/vdc_test_dlg.h"
+#include "names/program_names.h"
 #include "tests/support/test_runs.h"
 #include "units/scales.h"
 
@@ -65,7 +66,9 @@ class DetectionRun : public FakeDriveRun<D> {
 
 class VdcTest : public DetectionRun<CTestVdcDetection> {
  protected:
-  VdcTest() : DetectionRun(kVdcTestProgram, {{"STARTED", 0.0}, {"test_flag", kUnsetValue}}) {
+  VdcTest()
+      : DetectionRun(drive_program::VDC_Detection_Test,
+                     {{"STARTED", 0.0}, {"test_flag", kUnsetValue}}) {
     Set("VdcMaxMeasurable", 100.0);
     drive_->live["var_u2"] = 32736.0;  // half the converter's 65472: 50 V
   }
@@ -152,9 +155,13 @@ INSTANTIATE_TEST_SUITE_P(RealToSetupMotor, InertiaOnSimulatedDrive,
 class InertiaTest : public DetectionRun<CTotalInertiaTest> {
  protected:
   InertiaTest()
-      : DetectionRun(kInertiaTestProgram,
-                     {{"In1", 0.0}, {"LimitSpeedMax", 0.0}, {"Imax_Prot_Test", 0.0},
-                      {"STARTED", 0.0}, {"test_flag", kUnsetValue}, {"delta_time", kUnsetValue},
+      : DetectionRun(drive_program::Total_Inertia_Identification_Test,
+                     {{"In1", 0.0},
+                      {"LimitSpeedMax", 0.0},
+                      {"Imax_Prot_Test", 0.0},
+                      {"STARTED", 0.0},
+                      {"test_flag", kUnsetValue},
+                      {"delta_time", kUnsetValue},
                       {"delta_speed", kUnsetValue}}) {}
   static std::function<void(FakeDrive&)> Results(double flag, double time, double speed) {
     return [=](FakeDrive& f) {

@@ -9,6 +9,7 @@
 
 #include "drivetests/analogue_test_dlg.h"
 #include "drivetests/encoder_test_dlg.h"
+#include "names/program_names.h"
 #include "tests/support/test_runs.h"
 
 namespace {
@@ -26,7 +27,7 @@ const std::vector<ZelProgramVariable> kWatchVariables = {{"STARTED", 0.0},
 
 class EncoderTest : public FakeDriveRun<CTestEncoderConnections> {
  protected:
-  EncoderTest() : FakeDriveRun(kEncoderTestProgram, kWatchVariables) {
+  EncoderTest() : FakeDriveRun(drive_program::Encoder_Connection_Test, kWatchVariables) {
     drive_->live["APOS"] = 0.0;
     drive_->live["var_i2"] = 0.0;
   }
@@ -143,7 +144,7 @@ TEST_F(EncoderOnSimulatedDrive, AMissingChannelFailsAndSwappedChannelsCountBackw
 
 class AnalogueTest : public FakeDriveRun<CTestAnalogueRef> {
  protected:
-  AnalogueTest() : FakeDriveRun(kAnalogueTestProgram, kWatchVariables) {}
+  AnalogueTest() : FakeDriveRun(drive_program::Analogue_Reference_Test, kWatchVariables) {}
   static const ZelIndicatorState& Bar(const CTestAnalogueRef& d, int id) {
     return d.GetControlState(id).indicator;
   }

@@ -3,9 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "host/zel_coff.h"
 #include "host/zel_comm.h"
 #include "host/zel_logger.h"
+#include "host/zel_quiet_upload.h"
+#include "host/zel_quiet_value.h"
 #include "host/zel_setup.h"
 #include "tests/support/fake_drive.h"
 
@@ -146,6 +150,25 @@ TEST_F(CommTest, AFailedReadKeepsTheValueAndSaysWhy) {
   EXPECT_EQ(CZel_Comm::GetLastErrorText(), "no variable NotOnDrive");
 }
 
+// A scale resting on a parameter the setup lacks: the host's lookup reports it, unless quiet.
+double ScaleOnAMissingParameter(CZel_Setup* setup, const char*, const char*) {
+  return setup->FindParameter("NoSuchParameter") ? 0.0 : 0.5;
+}
+double NoScaleOffset(CZel_Setup*, const char*) { return 0.0; }
+
+// A live reading where a failed read is a gap: a value or NaN, and nobody hears of either.
+TEST_F(CommTest, AQuietLiveReadGivesTheValueOrAGapAndReportsNothing) {
+  setup->AddVariable({"NotOnDrive", ZelStorageType::Int16, false, "", 5.0});
+  setup->SetScaleFunctions(&ScaleOnAMissingParameter, &NoScaleOffset);
+  link->live["APOS"] = 300;
+  ZelCollectErrors errors;
+  EXPECT_EQ(ZelQuietLiveValue(*setup, "APOS"), 150.0);
+  EXPECT_TRUE(std::isnan(ZelQuietLiveValue(*setup, "NotOnDrive")));
+  EXPECT_TRUE(std::isnan(ZelQuietLiveValue(*setup, "NotInTheSetup")));
+  EXPECT_TRUE(errors.Messages().empty());
+  EXPECT_EQ(g_bShowErrors, 1);
+}
+
 TEST(CommWithoutDrive, VariablesKeepTheirValueAndProgramsFail) {
   CZel_CommSession none(nullptr);
   auto setup = VariableSetup();
@@ -245,6 +268,23 @@ TEST_F(CommTest, TheDataLoggerUploadsPointByPointInBaseUnits) {
   EXPECT_EQ(points, 3);
   EXPECT_EQ(logger.UploadInProgress(), 0);
   EXPECT_EQ(logger.GetValue(2, 1), 30);
+}
+
+// The record of a failed run, uploaded where its scales rest on a parameter the setup lacks:
+// every point comes in as the scale makes it, and nobody hears of the parameter.
+TEST_F(CommTest, AQuietUploadTakesEveryPointAndReportsNothing) {
+  setup->SetScaleFunctions(&ScaleOnAMissingParameter, &NoScaleOffset);
+  CZel_SingleAxisLogger logger(*setup, nullptr);
+  ASSERT_EQ(logger.AddVariable("MER"), 1);
+  ASSERT_EQ(logger.AddVariable("APOS"), 1);
+  ASSERT_EQ(CZel_Comm::ExecuteCode(nullptr, "Test_Program", nullptr, &logger), 1);
+  ZelCollectErrors errors;
+  ASSERT_EQ(ZelUploadQuietly(logger), 1);
+  EXPECT_EQ(logger.GetPointsRead(), 3u);
+  EXPECT_TRUE(logger.UploadedWhole());
+  EXPECT_EQ(logger.GetValue(2, 2), 150.0);
+  EXPECT_TRUE(errors.Messages().empty());
+  EXPECT_EQ(g_bShowErrors, 1);
 }
 
 class ScopeTest : public CommTest {

@@ -1,10 +1,11 @@
 // The drive's names are spelt once, in names/drive_names.h and names/program_names.h: each
-// constant must be a name of its kind in the bundled drive's setup, or a variable of one of
-// the drive's test programs, spelt as the setup or the program spells it, or every lookup
+// constant must be a name of its kind in the bundled drive's setup, or one of the drive's test
+// programs or a variable of one, spelt as the setup or the drive spells it, or every lookup
 // through it finds nothing.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <regex>
@@ -31,6 +32,8 @@ std::vector<NamedConstant> DeclaredConstants() {
     std::ifstream in(std::string(DCSERVO_RESOURCE_DIR) + "/../names/" + header);
     text << in.rdbuf();
   }
+  // A long constant is wrapped after its '='.
+  text.str(std::regex_replace(text.str(), std::regex(R"re(=\n +)re"), "= "));
   const std::regex kind_line(R"re(^namespace (\w+) \{)re");
   const std::regex constant_line(R"re(^inline constexpr char (\w+)\[\] = "([^"]*)";)re");
   std::vector<NamedConstant> constants;
@@ -78,6 +81,10 @@ TEST(DriveNames, EveryConstantIsANameOfItsKindInTheBundledDrive) {
       if (auto o = options.find(c.text); o != options.end()) spelt = &*o;
     } else if (c.kind == "program") {
       spelt = ProgramVariable(c.text);
+    } else if (c.kind == "drive_program") {
+      const std::vector<std::string>& programs = dcsim::TestProgramNames();
+      if (auto p = std::find(programs.begin(), programs.end(), c.text); p != programs.end())
+        spelt = &*p;
     } else {
       ADD_FAILURE() << "no kind";
     }
