@@ -89,11 +89,15 @@ ZelDialogTemplate MakeTemplate() {
   return b.Build();
 }
 
-const ZelDialogTemplate kTemplate = MakeTemplate();
-const ZelTemplateRegistration kRegistration(kTemplate);
+// Built at the first look-up: most commands open no dialog.
+const ZelDialogTemplate& Template() {
+  static const ZelDialogTemplate tmpl = MakeTemplate();
+  return tmpl;
+}
+const ZelTemplateRegistration kRegistration(kAdvancedTemplate, Template);
 
 }  // namespace
 
-const ZelDialogTemplate& AdvancedTemplate() { return kTemplate; }
+const ZelDialogTemplate& AdvancedTemplate() { return Template(); }
 
 }  // namespace dcservo

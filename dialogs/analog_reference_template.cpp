@@ -70,11 +70,15 @@ ZelDialogTemplate MakeTemplate() {
   return b.Build();
 }
 
-const ZelDialogTemplate kTemplate = MakeTemplate();
-const ZelTemplateRegistration kRegistration(kTemplate);
+// Built at the first look-up: most commands open no dialog.
+const ZelDialogTemplate& Template() {
+  static const ZelDialogTemplate tmpl = MakeTemplate();
+  return tmpl;
+}
+const ZelTemplateRegistration kRegistration(kExternalReferenceTemplate, Template);
 
 }  // namespace
 
-const ZelDialogTemplate& ExternalReferenceTemplate() { return kTemplate; }
+const ZelDialogTemplate& ExternalReferenceTemplate() { return Template(); }
 
 }  // namespace dcservo

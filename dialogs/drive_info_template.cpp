@@ -84,11 +84,15 @@ ZelDialogTemplate MakeTemplate() {
   return b.Build();
 }
 
-const ZelDialogTemplate kTemplate = MakeTemplate();
-const ZelTemplateRegistration kRegistration(kTemplate);
+// Built at the first look-up: most commands open no dialog.
+const ZelDialogTemplate& Template() {
+  static const ZelDialogTemplate tmpl = MakeTemplate();
+  return tmpl;
+}
+const ZelTemplateRegistration kRegistration(kDriveInfoTemplate, Template);
 
 }  // namespace
 
-const ZelDialogTemplate& DriveInfoTemplate() { return kTemplate; }
+const ZelDialogTemplate& DriveInfoTemplate() { return Template(); }
 
 }  // namespace dcservo

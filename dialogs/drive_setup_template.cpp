@@ -180,11 +180,15 @@ ZelDialogTemplate MakeTemplate() {
   return b.Build();
 }
 
-const ZelDialogTemplate kTemplate = MakeTemplate();
-const ZelTemplateRegistration kRegistration(kTemplate);
+// Built at the first look-up: most commands open no dialog.
+const ZelDialogTemplate& Template() {
+  static const ZelDialogTemplate tmpl = MakeTemplate();
+  return tmpl;
+}
+const ZelTemplateRegistration kRegistration(kDriveSetupTemplate, Template);
 
 }  // namespace
 
-const ZelDialogTemplate& DriveSetupTemplate() { return kTemplate; }
+const ZelDialogTemplate& DriveSetupTemplate() { return Template(); }
 
 }  // namespace dcservo

@@ -48,8 +48,12 @@ ZelDialogTemplate MakeTemplate() {
   return b.Build();
 }
 
-const ZelDialogTemplate kTemplate = MakeTemplate();
-const ZelTemplateRegistration kRegistration(kTemplate);
+// Built at the first look-up: most commands open no dialog.
+const ZelDialogTemplate& Template() {
+  static const ZelDialogTemplate tmpl = MakeTemplate();
+  return tmpl;
+}
+const ZelTemplateRegistration kRegistration(kFiltersTemplate, Template);
 
 }  // namespace
 }  // namespace dcservo

@@ -110,8 +110,12 @@ ZelDialogTemplate MakeTemplate() {
   return b.Build();
 }
 
-const ZelDialogTemplate kTemplate = MakeTemplate();
-const ZelTemplateRegistration kRegistration(kTemplate);
+// Both built at the first look-up: most commands open no dialog.
+const ZelDialogTemplate& Template() {
+  static const ZelDialogTemplate tmpl = MakeTemplate();
+  return tmpl;
+}
+const ZelTemplateRegistration kRegistration(kMotorSetupTemplate, Template);
 
 // "Motor inertia": a question and its two answers, OK only.
 ZelDialogTemplate MakeInertiaQuestionTemplate() {
@@ -128,8 +132,12 @@ ZelDialogTemplate MakeInertiaQuestionTemplate() {
   return b.Build();
 }
 
-const ZelDialogTemplate kInertiaTemplate = MakeInertiaQuestionTemplate();
-const ZelTemplateRegistration kInertiaRegistration(kInertiaTemplate);
+const ZelDialogTemplate& InertiaQuestionTemplate() {
+  static const ZelDialogTemplate tmpl = MakeInertiaQuestionTemplate();
+  return tmpl;
+}
+const ZelTemplateRegistration kInertiaRegistration(kInertiaQuestionTemplate,
+                                                   InertiaQuestionTemplate);
 
 }  // namespace
 }  // namespace dcservo

@@ -38,8 +38,12 @@ ZelDialogTemplate MakeTemplate() {
                         kAnalogueTestHelpContext, "Start", f);
 }
 
-const ZelDialogTemplate kTemplate = MakeTemplate();
-const ZelTemplateRegistration kRegistration(kTemplate);
+// Built at the first look-up: most commands open no dialog.
+const ZelDialogTemplate& Template() {
+  static const ZelDialogTemplate tmpl = MakeTemplate();
+  return tmpl;
+}
+const ZelTemplateRegistration kRegistration(kAnalogueTestTemplate, Template);
 
 }  // namespace
 }  // namespace dcservo

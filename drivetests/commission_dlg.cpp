@@ -33,8 +33,12 @@ ZelDialogTemplate MakeTemplate() {
   return b.Build();
 }
 
-const ZelDialogTemplate kTemplate = MakeTemplate();
-const ZelTemplateRegistration kTemplateRegistration(kTemplate);
+// Built at the first look-up: most commands open no dialog.
+const ZelDialogTemplate& Template() {
+  static const ZelDialogTemplate tmpl = MakeTemplate();
+  return tmpl;
+}
+const ZelTemplateRegistration kTemplateRegistration(kCommissionTemplate, Template);
 const ZelDialogRegistration kRegistration(dialog_names::kCommission,
                                           ZelFactoryOf<CCommissionDlg>());
 

@@ -26,8 +26,12 @@ ZelDialogTemplate MakeTemplate() {
                         kEncoderTestHelpContext, "Start", f);
 }
 
-const ZelDialogTemplate kTemplate = MakeTemplate();
-const ZelTemplateRegistration kRegistration(kTemplate);
+// Built at the first look-up: most commands open no dialog.
+const ZelDialogTemplate& Template() {
+  static const ZelDialogTemplate tmpl = MakeTemplate();
+  return tmpl;
+}
+const ZelTemplateRegistration kRegistration(kEncoderTestTemplate, Template);
 
 }  // namespace
 }  // namespace dcservo

@@ -48,8 +48,12 @@ ZelDialogTemplate MakeTemplate() {
                         "Start", f);
 }
 
-const ZelDialogTemplate kTemplate = MakeTemplate();
-const ZelTemplateRegistration kRegistration(kTemplate);
+// Built at the first look-up: most commands open no dialog.
+const ZelDialogTemplate& Template() {
+  static const ZelDialogTemplate tmpl = MakeTemplate();
+  return tmpl;
+}
+const ZelTemplateRegistration kRegistration(kInertiaTestTemplate, Template);
 
 }  // namespace
 }  // namespace dcservo

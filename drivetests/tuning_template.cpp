@@ -237,10 +237,19 @@ const TuningTestKind kPositionTuningKind = {
 };
 
 namespace {
-const ZelDialogTemplate kSpeedTemplate = MakeTuningTemplate(kSpeedTuningKind);
-const ZelDialogTemplate kPositionTemplate = MakeTuningTemplate(kPositionTuningKind);
-const ZelTemplateRegistration kSpeedTemplateRegistration(kSpeedTemplate);
-const ZelTemplateRegistration kPositionTemplateRegistration(kPositionTemplate);
+// Built at the first look-up: most commands open no dialog.
+const ZelDialogTemplate& SpeedTuningTemplate() {
+  static const ZelDialogTemplate tmpl = MakeTuningTemplate(kSpeedTuningKind);
+  return tmpl;
+}
+const ZelDialogTemplate& PositionTuningTemplate() {
+  static const ZelDialogTemplate tmpl = MakeTuningTemplate(kPositionTuningKind);
+  return tmpl;
+}
+const ZelTemplateRegistration kSpeedTemplateRegistration(kSpeedTuningKind.template_id,
+                                                         SpeedTuningTemplate);
+const ZelTemplateRegistration kPositionTemplateRegistration(kPositionTuningKind.template_id,
+                                                            PositionTuningTemplate);
 }  // namespace
 
 }  // namespace dcservo

@@ -20,8 +20,12 @@ ZelDialogTemplate MakeTemplate() {
                         f);
 }
 
-const ZelDialogTemplate kTemplate = MakeTemplate();
-const ZelTemplateRegistration kRegistration(kTemplate);
+// Built at the first look-up: most commands open no dialog.
+const ZelDialogTemplate& Template() {
+  static const ZelDialogTemplate tmpl = MakeTemplate();
+  return tmpl;
+}
+const ZelTemplateRegistration kRegistration(kVdcTestTemplate, Template);
 
 }  // namespace
 }  // namespace dcservo

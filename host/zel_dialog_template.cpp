@@ -36,6 +36,8 @@ constexpr KindName kKindNames[] = {
 struct RegisteredTemplate {
   const ZelDialogTemplate* tmpl;
   enum class Verdict { Unchecked, Sound, Refused } verdict = Verdict::Unchecked;
+  ZelTemplateSource source = nullptr;  // builds tmpl at the first look-up, when tmpl is null
+  unsigned id = 0;                     // the id it was registered under
 };
 
 std::map<unsigned, RegisteredTemplate>& TemplateRegistry() {
@@ -51,7 +53,10 @@ std::string Who(const ZelDialogTemplate& tmpl) {
 const ZelDialogTemplate* SoundTemplate(RegisteredTemplate& entry) {
   using Verdict = RegisteredTemplate::Verdict;
   if (entry.verdict == Verdict::Unchecked) {
-    const std::vector<std::string> problems = ZelCheckTemplate(*entry.tmpl);
+    if (!entry.tmpl) entry.tmpl = &entry.source();
+    std::vector<std::string> problems = ZelCheckTemplate(*entry.tmpl);
+    if (entry.tmpl->id != entry.id)
+      problems.insert(problems.begin(), "it was registered as " + std::to_string(entry.id));
     entry.verdict = problems.empty() ? Verdict::Sound : Verdict::Refused;
     if (!problems.empty()) ZelReportError(Who(*entry.tmpl) + " is refused: " + problems.front());
   }
@@ -122,8 +127,19 @@ std::vector<std::string> ZelCheckTemplate(const ZelDialogTemplate& tmpl) {
 
 bool ZelRegisterTemplate(const ZelDialogTemplate* tmpl) {
   if (!tmpl) return false;
-  if (!TemplateRegistry().emplace(tmpl->id, RegisteredTemplate{tmpl}).second) {
+  if (!TemplateRegistry().emplace(tmpl->id, RegisteredTemplate{tmpl, {}, nullptr, tmpl->id})
+           .second) {
     ZelReportError(Who(*tmpl) + " is refused: its id is taken");
+    return false;
+  }
+  return true;
+}
+
+bool ZelRegisterTemplate(unsigned id, ZelTemplateSource source) {
+  if (!source) return false;
+  if (!TemplateRegistry().emplace(id, RegisteredTemplate{nullptr, {}, source, id}).second) {
+    // Built here only to name it in the report.
+    ZelReportError(Who(source()) + " is refused: its id is taken");
     return false;
   }
   return true;

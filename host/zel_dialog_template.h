@@ -78,8 +78,17 @@ bool ZelRegisterTemplate(const ZelDialogTemplate* tmpl);
 const ZelDialogTemplate* ZelFindTemplate(unsigned id);
 std::vector<const ZelDialogTemplate*> ZelRegisteredTemplates();
 
+// A template built when it is first looked up, since most commands open no dialog: the id it
+// will carry, and a function that builds it on its first call and keeps it (a function-local
+// static). A template that comes out with another id is refused when it is looked up.
+using ZelTemplateSource = const ZelDialogTemplate& (*)();
+bool ZelRegisterTemplate(unsigned id, ZelTemplateSource source);
+
 struct ZelTemplateRegistration {
   explicit ZelTemplateRegistration(const ZelDialogTemplate& tmpl) { ZelRegisterTemplate(&tmpl); }
+  ZelTemplateRegistration(unsigned id, ZelTemplateSource source) {
+    ZelRegisterTemplate(id, source);
+  }
 };
 
 // Caption as shown: a single '&' marks a mnemonic and disappears, "&&" shows one '&'.

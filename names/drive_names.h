@@ -4,6 +4,10 @@
 // nothing. The constants keep the drive's own spelling, so that a reader who knows the drive
 // finds them as documented. A test holds every constant to the bundled drive's setup.
 
+// Hidden from the dynamic linker: each library keeps its own copy of a name (they are compared
+// by their letters), and the linker need not bind some 350 of them at every start.
+#pragma GCC visibility push(hidden)
+
 namespace dcservo {
 
 // Parameters: the scaled values and the chip parameters (registers).
@@ -351,3 +355,5 @@ inline constexpr char SpeedTuningOscSettings[] = "SpeedTuningOscSettings";
 }  // namespace option
 
 }  // namespace dcservo
+
+#pragma GCC visibility pop

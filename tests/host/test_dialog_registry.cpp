@@ -45,6 +45,39 @@ TEST(TemplateRegistry, RefusesATakenIdAtOnceAndATemplateWithProblemsWhenFirstLoo
                           "template 9702 (\"Sound\") is refused: control 12 appears twice"));
 }
 
+// Templates registered by the function that builds them: built once, at the first look-up,
+// and judged then like any other; the id they were registered under must be the one they carry.
+int lazy_builds = 0;
+const ZelDialogTemplate& LazySound() {
+  ++lazy_builds;
+  static const ZelDialogTemplate tmpl = Sound(9711);
+  return tmpl;
+}
+const ZelDialogTemplate& LazyElsewhere() {
+  static const ZelDialogTemplate tmpl = Sound(9713);
+  return tmpl;
+}
+
+TEST(TemplateRegistry, ABuiltOnDemandTemplateIsBuiltAtItsFirstLookUpAndCheckedThen) {
+  ZelCollectErrors errors;
+  EXPECT_TRUE(ZelRegisterTemplate(9711, LazySound));
+  EXPECT_TRUE(ZelRegisterTemplate(9712, LazyElsewhere));
+  EXPECT_FALSE(ZelRegisterTemplate(9711, LazySound));
+  EXPECT_FALSE(ZelRegisterTemplate(9714, nullptr));
+  EXPECT_EQ(lazy_builds, 1);  // only to name the taken id in its report
+  const ZelDialogTemplate* found = ZelFindTemplate(9711);
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(found->id, 9711u);
+  EXPECT_EQ(ZelFindTemplate(9711), found);
+  EXPECT_EQ(lazy_builds, 2);
+  EXPECT_EQ(ZelFindTemplate(9712), nullptr);
+  EXPECT_EQ(ZelFindTemplate(9713), nullptr);
+  EXPECT_THAT(ZelRegisteredTemplates(), AllOf(Contains(found), Not(Contains(&LazyElsewhere()))));
+  EXPECT_THAT(errors.Messages(),
+              ElementsAre("template 9711 (\"Sound\") is refused: its id is taken",
+                          "template 9713 (\"Sound\") is refused: it was registered as 9712"));
+}
+
 TEST(TemplateRegistry, ButtonsNeedACaptionOrAnImageAndBoxesCannotHoldThemselves) {
   ZelDialogTemplate t = Sound(9703);
   t.controls.push_back({30, ZelControlKind::Button, "", 0});
