@@ -2,7 +2,7 @@
 # DCSERVO_INSTALL_DATA_DIR say, with a desktop entry and an icon so that `dcservo edit` is in
 # the applications menu; CPack makes a .deb of the same tree (the package preset).
 install(TARGETS dcservo RUNTIME DESTINATION bin)
-install(TARGETS zelkernel dcservo_core dcservo_plugin dcservo_gui
+install(TARGETS zelkernel zelkernel_drawing dcservo_core dcservo_plugin dcservo_gui
         LIBRARY DESTINATION ${DCSERVO_INSTALL_LIB_DIR}
         NAMELINK_SKIP)
 install(DIRECTORY ${DCSERVO_RESOURCE_DIR}/ DESTINATION ${DCSERVO_INSTALL_DATA_DIR}

@@ -14,9 +14,8 @@
 #include <utility>
 #include <variant>
 
-#include <png.h>
-
 #include "host/zel_dialog.h"
+#include "host/zel_drawing.h"
 #include "host/zel_file.h"
 #include "host/zel_font.h"
 #include "host/zel_format.h"
@@ -361,7 +360,7 @@ class Raster {
           static_cast<int>(std::lround(a.y + (b.y - a.y) * t)), size, rgb, clip);
     }
   }
-  std::string Png() const;
+  std::string Png(std::string& why) const;
 
  private:
   int w_, h_;
@@ -408,42 +407,12 @@ bool Draw(Raster& r, const Label& label, std::string& why) {
   return true;
 }
 
-// The picture as a PNG file's bytes, encoded by libpng. Empty when libpng refuses.
-void AppendPngBytes(png_structp png, png_bytep data, png_size_t length) {
-  static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data),
-                                                          length);
-}
-void FlushNothing(png_structp) {}
-
-std::string Raster::Png() const {
-  std::vector<png_byte> rows(static_cast<std::size_t>(w_) * static_cast<std::size_t>(h_) * 3);
-  for (std::size_t i = 0; i < pixels_.size(); ++i) {
-    rows[3 * i] = static_cast<png_byte>(pixels_[i] >> 16);
-    rows[3 * i + 1] = static_cast<png_byte>(pixels_[i] >> 8);
-    rows[3 * i + 2] = static_cast<png_byte>(pixels_[i]);
-  }
-  std::vector<png_bytep> row_pointers(static_cast<std::size_t>(h_));
-  for (int y = 0; y < h_; ++y)
-    row_pointers[static_cast<std::size_t>(y)] = rows.data() + static_cast<std::size_t>(y) * w_ * 3;
-  std::string bytes;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!info) {
-    png_destroy_write_struct(&png, nullptr);
-    return {};
-  }
-  // libpng reports its errors by a long jump; nothing here needs unwinding past this frame.
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    return {};
-  }
-  png_set_write_fn(png, &bytes, AppendPngBytes, FlushNothing);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(w_), static_cast<png_uint_32>(h_), 8,
-               PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
-  png_set_rows(png, info, row_pointers.data());
-  png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
-  png_destroy_write_struct(&png, &info);
+// The picture as a PNG file's bytes, encoded by libpng. Empty, with `why`, when it is not.
+std::string Raster::Png(std::string& why) const {
+  const ZelDrawingFunctions* drawing = ZelDrawing(why);
+  if (drawing == nullptr) return {};
+  std::string bytes = drawing->encode_png(w_, h_, pixels_.data());
+  if (bytes.empty()) why = "libpng could not encode the picture";
   return bytes;
 }
 
@@ -584,8 +553,8 @@ std::string ZelGraphPngBytes(const CGraphWindow& g, std::string& bytes) {
       Draw(r, scene.frame, std::get<Dots>(item));
     }
   }
-  bytes = r.Png();
-  return bytes.empty() ? "libpng could not encode the picture" : std::string();
+  bytes = r.Png(why);
+  return why;
 }
 
 std::string ZelWriteGraphCsv(const CGraphWindow& g, const std::string& path) {

@@ -11,7 +11,8 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 fail() { echo "check-install: $*" >&2; exit 1; }
 for f in bin/dcservo lib/dcservo/libdcservo_plugin.so lib/dcservo/libdcservo_core.so \
          lib/dcservo/libdcservo_gui.so \
-         lib/dcservo/libzelkernel.so share/dcservo/setups/default.json \
+         lib/dcservo/libzelkernel.so lib/dcservo/libzelkernel_drawing.so \
+         share/dcservo/setups/default.json \
          share/dcservo/help/index.html share/applications/dcservo.desktop \
          share/icons/hicolor/scalable/apps/dcservo.svg; do
   [ -e "$prefix/$f" ] || fail "$f is not installed"
@@ -31,6 +32,11 @@ version=$(run --version)
 run compute --print Ts_S,IsClosedSpeed >/dev/null || fail "the installed program cannot compute"
 # Qt is loaded only to draw: the program itself does not depend on it, its front end does.
 readelf -d "$prefix/bin/dcservo" | grep -q 'libQt6' && fail "the program itself links Qt"
+# Nor does the host's library link the drawing libraries: a PNG plot loads them beside it.
+readelf -d "$prefix/lib/dcservo/libzelkernel.so" | grep -Eq 'libfreetype|libpng' &&
+  fail "the host's library links the drawing libraries"
+run filters --bode "$prefix/bode.png" >/dev/null 2>&1 && [ -s "$prefix/bode.png" ] ||
+  fail "the installed program cannot draw a PNG plot"
 run edit --dialog motor --screenshot "$prefix/motor.png" >/dev/null 2>&1 ||
   fail "the installed program cannot draw a dialog"
 # It reads the bundled drive from its own share folder: spoil that copy and it must say so.

@@ -18,6 +18,7 @@ TEST(Names, EveryLengthFoldsCaseAndSeesEveryDifferingByte) {
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     EXPECT_TRUE(zel::NamesEqual(a, upper)) << a;
     EXPECT_EQ(zel::FoldedNameHash(a), zel::FoldedNameHash(upper)) << a;
+    EXPECT_EQ(zel::FoldName(upper), a);
     for (std::size_t i = 0; i < n; ++i) {
       std::string other = a;
       other[i] = '#';
@@ -43,6 +44,11 @@ TEST(Names, LatinOneLettersFoldInBothEncodings) {
   EXPECT_EQ(zel::FoldedNameHash("\xC2\xB0" "C"), zel::FoldedNameHash("\xB0" "c"));
   EXPECT_TRUE(zel::NamesEqual("\xC3\x84rger", "\xE4RGER"));  // upper-case A umlaut, UTF-8
   EXPECT_FALSE(zel::NamesEqual("\xD7", "\xF7"));  // multiplication and division signs differ
+  // Only A to Z change among ASCII; a Latin-1 letter anywhere in a long or short name folds.
+  EXPECT_EQ(zel::FoldName("@AZ[`az{_"), "@az[`az{_");
+  EXPECT_EQ(zel::FoldName("\xC3\x84RGER_UND_MEHR"), "\xE4rger_und_mehr");
+  EXPECT_EQ(zel::FoldName("ABCDEFGHI\xC3\x84"), "abcdefghi\xE4");
+  EXPECT_EQ(zel::FoldName("\xC2\xB0" "C"), "\xB0" "c");
 }
 
 // The map against a plain map of folded names: every name must stay findable in every case
