@@ -75,15 +75,26 @@ std::optional<BandMargins> HighestBandWithMargins(const SpeedProposalInputs& in,
   return kept;
 }
 
-// The best band with this low pass (or none) on the speed feedback.
-std::optional<SpeedLoopProposal> WithFilter(const SpeedProposalInputs& in,
-                                            const std::optional<FilterDescription>& filter) {
+// The loop with this low pass (or none) on its speed feedback; nothing when the filter has no
+// stored form.
+std::optional<DriveModel> ModelWithFilter(const SpeedProposalInputs& in,
+                                          const std::optional<FilterDescription>& filter) {
   DriveModel model = in.model;
   if (filter) {
     const auto c = StoredCoefficientsOf(*filter, model.OuterPeriod());
     if (!c) return std::nullopt;
     model.speed_feedback_filters.push_back(*c);
   }
+  return model;
+}
+
+// The best band with this low pass (or none) on the speed feedback. Its margins are the
+// search's coarse ones: only the proposal taken is worth the full sweep (WithFullMargins).
+std::optional<SpeedLoopProposal> WithFilter(const SpeedProposalInputs& in,
+                                            const std::optional<FilterDescription>& filter) {
+  const std::optional<DriveModel> with = ModelWithFilter(in, filter);
+  if (!with) return std::nullopt;
+  const DriveModel& model = *with;
   SpeedLoopProposal p;
   p.requested_rad_s = in.requested_rad_s;
   p.feedback_low_pass = filter;
@@ -113,7 +124,13 @@ std::optional<SpeedLoopProposal> WithFilter(const SpeedProposalInputs& in,
     p.limited_by = PassBandLimit::Ripple;
   }
   p.pass_band_rad_s = band;
-  p.margins = SpeedMargins(in, model, band, kMarginSweepPoints);
+  return p;
+}
+
+// The proposal with the margins that a report gives its loop.
+SpeedLoopProposal WithFullMargins(const SpeedProposalInputs& in, SpeedLoopProposal p) {
+  const std::optional<DriveModel> model = ModelWithFilter(in, p.feedback_low_pass);
+  p.margins = SpeedMargins(in, *model, p.pass_band_rad_s, kMarginSweepPoints);
   return p;
 }
 
@@ -159,6 +176,7 @@ std::optional<SpeedLoopProposal> ProposeSpeedLoop(const SpeedProposalInputs& in)
       if (better) best = p;
     }
   }
+  if (best) best = WithFullMargins(in, std::move(*best));
   if (best && in.has_acceleration_feedforward)
     best->acceleration_feedforward =
         in.model.kps / (2.0 * in.damping * in.requested_rad_s * in.model.OuterPeriod());

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <string>
 
+#include "derive/biquad_slots.h"
 #include "design/controller_tuning.h"
 #include "design/design_report.h"
 #include "tests/design/bundled_with.h"
@@ -152,6 +154,32 @@ TEST(Tune, WithoutAFreeFilterTheProposalLowersTheBand) {
   EXPECT_EQ(report.proposal->limited_by, dcservo::PassBandLimit::Ripple);
   EXPECT_LT(report.proposal->pass_band_rad_s, 31.83 * 0.9);
   EXPECT_GT(report.proposal->pass_band_rad_s, 15.0);
+}
+
+// The search judges candidate bands on a coarse sweep; the proposal it returns carries the
+// margins of the full sweep of the loop it proposes (its band and its low pass), which the
+// report prints.
+TEST(Tune, TheProposalCarriesTheFullSweepsMarginsOfItsLoop) {
+  auto s = BundledWith({{"PB_S", 100.0}});
+  LoopTuneReport report;
+  ASSERT_EQ(dcservo::TuneController(*s, TunedLoop::Speed, &report), 1);
+  std::string why;
+  const std::optional<dcservo::SpeedProposalInputs> in = dcservo::SpeedProposalInputsOf(*s, &why);
+  ASSERT_TRUE(in) << why;
+  const std::optional<dcservo::SpeedLoopProposal> p = dcservo::ProposeSpeedLoop(*in);
+  ASSERT_TRUE(p && p->feedback_low_pass && p->margins && p->margins->phase_margin_deg);
+  dcservo::DriveModel loop = in->model;
+  const double r = p->pass_band_rad_s / in->requested_rad_s;
+  loop.kps = in->model.kps * r;
+  loop.kis = in->model.kis * r * r;
+  loop.speed_feedback_filters.push_back(
+      *dcservo::StoredCoefficientsOf(*p->feedback_low_pass, loop.OuterPeriod()));
+  const auto full = dcservo::MarginsOf(loop, in->structure, TunedLoop::Speed);
+  const auto coarse = dcservo::MarginsOf(loop, in->structure, TunedLoop::Speed, 200);
+  ASSERT_TRUE(full && coarse);
+  EXPECT_NE(coarse->phase_margin_deg, full->phase_margin_deg);  // else this tells nothing
+  EXPECT_EQ(p->margins->phase_margin_deg, full->phase_margin_deg);
+  EXPECT_EQ(p->margins->peak_sensitivity, full->peak_sensitivity);
 }
 
 }  // namespace
