@@ -237,16 +237,23 @@ void AlignPredictionToLog(const CZel_SingleAxisLogger& logger, TunedLoop loop,
   const double step = prediction.time[1] - prediction.time[0];
   const double origin = RunOrigin(loop, logger);
   const CycleTrace reference{prediction.time, prediction.reference, prediction.reference, {}};
+  // The log's samples that the prediction spans, read once for every shift tried.
+  std::vector<double> time, logged;
+  for (std::size_t i = 0; i < points; ++i) {
+    const double t = logger.GetValue(i, 0);
+    if (t > prediction.time.back()) break;
+    time.push_back(t);
+    logged.push_back(logger.GetValue(i, 1) - origin);
+  }
   // The programs log their reference before or after they step it: the model's sample that
   // carries the logged reference is the one that matches it best, a sample or two either way.
   int best_shift = 0;
   double best = std::numeric_limits<double>::infinity();
   for (int shift = -kAlignmentSamples; shift <= kAlignmentSamples; ++shift) {
     double sum = 0.0;
-    for (std::size_t i = 0; i < points; ++i) {
-      const double t = logger.GetValue(i, 0);
-      if (t > prediction.time.back()) break;
-      const double d = logger.GetValue(i, 1) - origin - PredictedAt(reference, t + shift * step);
+    PredictionReader predicted(reference);
+    for (std::size_t i = 0; i < time.size(); ++i) {
+      const double d = logged[i] - predicted.At(time[i] + shift * step);
       sum += d * d;
     }
     if (sum < best * (1.0 - 1e-9)) {
@@ -265,12 +272,13 @@ void PredictionAtLogTimes(const CZel_SingleAxisLogger& logger, TunedLoop loop,
   // The plot sets the predicted response against the reference as the drive logged it (in
   // the steps the drive holds it in), and so do these figures.
   CycleTrace plotted;
+  PredictionReader predicted(p);
   for (std::size_t i = 0; i < logger.GetPointsRead(); ++i) {
     const double t = logger.GetValue(i, 0);
     if (t > p.time.back()) break;
     plotted.time.push_back(t);
     plotted.reference.push_back(logger.GetValue(i, 1) - origin);
-    plotted.response.push_back(PredictedAt(p, t));
+    plotted.response.push_back(predicted.At(t));
   }
   if (!plotted.time.empty()) figures.predicted = ShownFiguresOfCycle(plotted, figures);
 }
@@ -336,21 +344,19 @@ void PredictionOverlay::Draw(CZel_SingleAxisLogger& logger, CGraphWindow& graph,
   }
   const CZel_Variable* load = setup.FindVariable(logger.GetChannelName(2), 0);
   if (!load) return;
-  std::vector<double> values(static_cast<std::size_t>(doc.GetChannelCount()));
+  PredictionReader predicted(prediction);
+  // Only the prediction's channel changes, and the reference and the response of a run that
+  // started away from the origin (they share the response's unit).
   for (int i = 0; i < doc.GetPointCount(); ++i) {
-    for (int c = 0; c < doc.GetChannelCount(); ++c)
-      values[static_cast<std::size_t>(c)] = doc.GetValue(c, i);
-    // The reference and the response share the response's unit.
     if (origin != 0.0) {
       for (int c : {1, 2}) {
-        values[static_cast<std::size_t>(c)] = load->GetSelectedUnit().FromBase(
-            load->GetSelectedUnit().ToBase(values[static_cast<std::size_t>(c)]) - origin);
+        doc.SetValue(c, i,
+                     load->GetSelectedUnit().FromBase(
+                         load->GetSelectedUnit().ToBase(doc.GetValue(c, i)) - origin));
       }
     }
     const double t = logger.GetValue(static_cast<std::size_t>(i), 0);
-    values[static_cast<std::size_t>(channel_)] =
-        load->GetSelectedUnit().FromBase(PredictedAt(prediction, t));
-    doc.SetPoint(i, values);
+    doc.SetValue(channel_, i, load->GetSelectedUnit().FromBase(predicted.At(t)));
   }
   graph.RefreshGraph();
   // The ranges were taken from the upload: a position run that started away from 0 has
