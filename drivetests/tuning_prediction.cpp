@@ -135,14 +135,16 @@ namespace {
 // behind the tuner's proposal, 47 dB over the floor, and the skirts and harmonics of that tone
 // stand 23-30 dB all the way up, over any coupling that such a loop still feels.
 void FindResonanceInLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger,
-                        const MotionLog& log, TuningRunFigures& figures) {
+                        const MotionLog& log,
+                        std::span<const std::vector<double>> current_at_constant_speed,
+                        TuningRunFigures& figures) {
   figures.current_spectrum.reset();
   figures.resonance.reset();
   const double ts = ZelQuietBaseValue(setup, param::Ts_S);
   if (logger.GetPointsRead() < 2 || !(ts > 0.0)) return;
   const double period = log.time_s[1] - log.time_s[0];
   if (!(period > 0.0)) return;
-  figures.current_spectrum = AverageSpectrum(CurrentAtConstantSpeed(log), period);
+  figures.current_spectrum = AverageSpectrum(current_at_constant_speed, period);
   const bool at_loop_rate = std::abs(period - ts) <= 1e-6 * ts;
   const std::optional<DriveModel> model = DriveModelOf(setup);
   if (!at_loop_rate || !figures.current_spectrum || !model ||
@@ -201,7 +203,8 @@ void IdentifyFromLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, Tun
   friction = IdentifyFriction(log, k);
   figures.ripple = RippleAtConstantSpeed(log);
   double held = 0.0;
-  for (const std::vector<double>& stretch : CurrentAtConstantSpeed(log)) {
+  const std::vector<std::vector<double>> stretches = CurrentAtConstantSpeed(log);
+  for (const std::vector<double>& stretch : stretches) {
     if (stretch.empty()) continue;
     double sum = 0.0;
     for (double a : stretch) sum += a;
@@ -209,7 +212,7 @@ void IdentifyFromLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, Tun
   }
   figures.held_current_A = held;
   figures.rated_A = ZelQuietBaseValue(setup, param::In);
-  FindResonanceInLog(setup, logger, log, figures);
+  FindResonanceInLog(setup, logger, log, stretches, figures);
 }
 
 namespace {
