@@ -157,14 +157,32 @@ double PredictedAt(const CycleTrace& p, double time_s) {
   return p.response[lo] + w * (p.response[hi] - p.response[lo]);
 }
 
+double PredictionReader::At(double time_s) {
+  const std::vector<double>& time = p_.time;
+  if (time.empty()) return 0.0;
+  if (time_s <= time.front()) return p_.response.front();
+  if (time_s >= time.back()) return p_.response.back();
+  // The first sample later than `time_s`, as PredictedAt finds it.
+  if (hi_ == 0 || hi_ >= time.size() || time[hi_ - 1] > time_s) {
+    hi_ = static_cast<std::size_t>(std::upper_bound(time.begin(), time.end(), time_s) -
+                                   time.begin());
+  } else {
+    while (time[hi_] <= time_s) ++hi_;
+  }
+  const std::size_t lo = hi_ - 1;
+  const double w = (time_s - time[lo]) / (time[hi_] - time[lo]);
+  return p_.response[lo] + w * (p_.response[hi_] - p_.response[lo]);
+}
+
 std::optional<double> DeviationFromPrediction(const CycleTrace& measured,
                                               const CycleTrace& prediction) {
   if (prediction.time.empty()) return std::nullopt;
   double sum = 0.0;
   std::size_t n = 0;
+  PredictionReader predicted(prediction);
   for (std::size_t i = 0; i < measured.time.size() && i < measured.response.size(); ++i) {
     if (measured.time[i] > prediction.time.back()) break;
-    const double d = measured.response[i] - PredictedAt(prediction, measured.time[i]);
+    const double d = measured.response[i] - predicted.At(measured.time[i]);
     sum += d * d;
     ++n;
   }

@@ -64,6 +64,19 @@ CycleFigures FiguresOfCycle(const CycleTrace& trace, double final_value, double 
 
 // The predicted response at `time_s` from the start of the run, linear between samples.
 double PredictedAt(const CycleTrace& prediction, double time_s);
+
+// PredictedAt for a log's times, which rise from sample to sample: each look goes on from the
+// samples of the last instead of searching the whole prediction again (a time earlier than
+// the last searches). The same values as PredictedAt. Holds `prediction` by reference.
+class PredictionReader {
+ public:
+  explicit PredictionReader(const CycleTrace& prediction) : p_(prediction) {}
+  double At(double time_s);
+
+ private:
+  const CycleTrace& p_;
+  std::size_t hi_ = 1;  // the sample after the last look's time
+};
 // RMS of the measured response less the predicted one over the measured samples that the
 // prediction covers; nothing when none does.
 std::optional<double> DeviationFromPrediction(const CycleTrace& measured,

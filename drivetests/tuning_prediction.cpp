@@ -19,9 +19,10 @@ namespace {
 
 // A position run is shown and judged from where the shaft stood when it started: an earlier
 // run, or a hand, leaves it anywhere, while the profile and its prediction start from zero.
-double RunOrigin(TunedLoop loop, const CZel_SingleAxisLogger& logger) {
-  if (loop != TunedLoop::Position || logger.GetPointsRead() == 0) return 0.0;
-  return logger.GetValue(std::size_t{0}, 2);
+template <class Log>
+double RunOrigin(TunedLoop loop, const Log& log) {
+  if (loop != TunedLoop::Position || log.GetPointsRead() == 0) return 0.0;
+  return log.GetValue(std::size_t{0}, 2);
 }
 
 // The level the reference holds after its first ramp, base units.
@@ -39,6 +40,22 @@ void ShownUnitOfRun(CZel_Setup& setup, const ProfileNames& names, TuningRunFigur
 }
 
 }  // namespace
+
+UploadedLog::UploadedLog(const CZel_SingleAxisLogger& logger) {
+  const std::size_t points = logger.GetPointsRead();
+  columns_.resize(static_cast<std::size_t>(std::max(logger.GetChannelCount(), 0)) + 1);
+  for (std::size_t c = 0; c < columns_.size(); ++c) {
+    columns_[c].reserve(points);
+    for (std::size_t i = 0; i < points; ++i)
+      columns_[c].push_back(logger.GetValue(i, static_cast<int>(c)));
+  }
+}
+
+double UploadedLog::GetValue(std::size_t point, int channel) const {
+  if (channel < 0 || static_cast<std::size_t>(channel) >= columns_.size()) return 0.0;
+  const std::vector<double>& column = columns_[static_cast<std::size_t>(channel)];
+  return point < column.size() ? column[point] : 0.0;
+}
 
 std::vector<std::pair<std::string, double>> ProfileProgramInputs(const ReferenceProfile& profile) {
   std::vector<std::pair<std::string, double>> inputs;
@@ -105,16 +122,16 @@ void AddSweepFigures(std::span<const OnlineView::Sweep> sweeps, TuningRunFigures
   }
 }
 
-std::optional<CycleFigures> UploadedCycleFigures(const CZel_SingleAxisLogger& logger,
+std::optional<CycleFigures> UploadedCycleFigures(const UploadedLog& run,
                                                  TunedLoop loop, const TuningRunFigures& figures) {
   CycleTrace trace;
-  for (std::size_t i = 0; i < logger.GetPointsRead(); ++i) {
-    trace.time.push_back(logger.GetValue(i, 0));
-    trace.reference.push_back(logger.GetValue(i, 1));
-    trace.response.push_back(logger.GetValue(i, 2));
+  for (std::size_t i = 0; i < run.GetPointsRead(); ++i) {
+    trace.time.push_back(run.GetValue(i, 0));
+    trace.reference.push_back(run.GetValue(i, 1));
+    trace.response.push_back(run.GetValue(i, 2));
   }
   if (trace.time.empty()) return std::nullopt;
-  const double origin = RunOrigin(loop, logger);
+  const double origin = RunOrigin(loop, run);
   for (auto* values : {&trace.reference, &trace.response}) {
     for (double& v : *values) v -= origin;
   }
@@ -134,15 +151,17 @@ namespace {
 // with a low pass on its speed feedback is not judged: it hunts near 65 Hz on the bundled drive
 // behind the tuner's proposal, 47 dB over the floor, and the skirts and harmonics of that tone
 // stand 23-30 dB all the way up, over any coupling that such a loop still feels.
-void FindResonanceInLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger,
-                        const MotionLog& log, TuningRunFigures& figures) {
+void FindResonanceInLog(CZel_Setup& setup, const UploadedLog& run,
+                        const MotionLog& log,
+                        std::span<const std::vector<double>> current_at_constant_speed,
+                        TuningRunFigures& figures) {
   figures.current_spectrum.reset();
   figures.resonance.reset();
   const double ts = ZelQuietBaseValue(setup, param::Ts_S);
-  if (logger.GetPointsRead() < 2 || !(ts > 0.0)) return;
+  if (run.GetPointsRead() < 2 || !(ts > 0.0)) return;
   const double period = log.time_s[1] - log.time_s[0];
   if (!(period > 0.0)) return;
-  figures.current_spectrum = AverageSpectrum(CurrentAtConstantSpeed(log), period);
+  figures.current_spectrum = AverageSpectrum(current_at_constant_speed, period);
   const bool at_loop_rate = std::abs(period - ts) <= 1e-6 * ts;
   const std::optional<DriveModel> model = DriveModelOf(setup);
   if (!at_loop_rate || !figures.current_spectrum || !model ||
@@ -163,12 +182,12 @@ void FindResonanceInLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger,
 
 }  // namespace
 
-void IdentifyFromLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, TunedLoop loop,
+void IdentifyFromLog(CZel_Setup& setup, const UploadedLog& run, TunedLoop loop,
                      std::optional<FrictionFit>& friction, TuningRunFigures& figures) {
   friction.reset();
   figures.ripple.reset();
   figures.held_current_A = 0.0;
-  if (loop != TunedLoop::Speed || logger.GetPointsRead() == 0) return;
+  if (loop != TunedLoop::Speed || run.GetPointsRead() == 0) return;
   // A setup without the motor's data or the sensor's scales identifies nothing.
   const ParameterReader scales = ParameterReader::Quiet(setup);
   const double to_motor = LoadSpeedScale(scales) / MotorSpeedScale(scales);
@@ -176,17 +195,17 @@ void IdentifyFromLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, Tun
   const double k = ZelQuietBaseValue(setup, param::K);
   if (!std::isfinite(to_motor) || !(k > 0.0)) return;
   MotionLog log;
-  const std::size_t points = logger.GetPointsRead();
+  const std::size_t points = run.GetPointsRead();
   for (auto* column : {&log.time_s, &log.reference_rad_s, &log.speed_rad_s, &log.current_A})
     column->reserve(points);
   log.saturated.reserve(points);
   for (std::size_t i = 0; i < points; ++i) {
-    log.time_s.push_back(logger.GetValue(i, 0));
-    log.reference_rad_s.push_back(to_motor * logger.GetValue(i, 1));
-    log.speed_rad_s.push_back(to_motor * logger.GetValue(i, 2));
+    log.time_s.push_back(run.GetValue(i, 0));
+    log.reference_rad_s.push_back(to_motor * run.GetValue(i, 1));
+    log.speed_rad_s.push_back(to_motor * run.GetValue(i, 2));
     // The reference rather than the measured current: the current loop follows it within a
     // sample, and a burst to the limit stays on the samples that are flagged for it.
-    const double current = logger.GetValue(i, 3);
+    const double current = run.GetValue(i, 3);
     log.current_A.push_back(current);
     // The reference at its limit, less the converter's rounding.
     log.saturated.push_back(limit > 0.0 && std::abs(current) >= 0.98 * limit);
@@ -201,7 +220,8 @@ void IdentifyFromLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, Tun
   friction = IdentifyFriction(log, k);
   figures.ripple = RippleAtConstantSpeed(log);
   double held = 0.0;
-  for (const std::vector<double>& stretch : CurrentAtConstantSpeed(log)) {
+  const std::vector<std::vector<double>> stretches = CurrentAtConstantSpeed(log);
+  for (const std::vector<double>& stretch : stretches) {
     if (stretch.empty()) continue;
     double sum = 0.0;
     for (double a : stretch) sum += a;
@@ -209,15 +229,15 @@ void IdentifyFromLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, Tun
   }
   figures.held_current_A = held;
   figures.rated_A = ZelQuietBaseValue(setup, param::In);
-  FindResonanceInLog(setup, logger, log, figures);
+  FindResonanceInLog(setup, run, log, stretches, figures);
 }
 
 namespace {
 
-std::vector<double> LoggedColumn(const CZel_SingleAxisLogger& logger, int channel,
+std::vector<double> LoggedColumn(const UploadedLog& run, int channel,
                                  double origin = 0.0) {
-  std::vector<double> values(logger.GetPointsRead());
-  for (std::size_t i = 0; i < values.size(); ++i) values[i] = logger.GetValue(i, channel) - origin;
+  std::vector<double> values(run.GetPointsRead());
+  for (std::size_t i = 0; i < values.size(); ++i) values[i] = run.GetValue(i, channel) - origin;
   return values;
 }
 
@@ -230,23 +250,30 @@ bool LogsCurrents(CZel_Setup& setup, TunedLoop loop) {
 
 }  // namespace
 
-void AlignPredictionToLog(const CZel_SingleAxisLogger& logger, TunedLoop loop,
+void AlignPredictionToLog(const UploadedLog& run, TunedLoop loop,
                           CycleTrace& prediction) {
-  const std::size_t points = logger.GetPointsRead();
+  const std::size_t points = run.GetPointsRead();
   if (prediction.time.size() < 2 || points == 0) return;
   const double step = prediction.time[1] - prediction.time[0];
-  const double origin = RunOrigin(loop, logger);
+  const double origin = RunOrigin(loop, run);
   const CycleTrace reference{prediction.time, prediction.reference, prediction.reference, {}};
+  // The log's samples that the prediction spans, read once for every shift tried.
+  std::vector<double> time, logged;
+  for (std::size_t i = 0; i < points; ++i) {
+    const double t = run.GetValue(i, 0);
+    if (t > prediction.time.back()) break;
+    time.push_back(t);
+    logged.push_back(run.GetValue(i, 1) - origin);
+  }
   // The programs log their reference before or after they step it: the model's sample that
   // carries the logged reference is the one that matches it best, a sample or two either way.
   int best_shift = 0;
   double best = std::numeric_limits<double>::infinity();
   for (int shift = -kAlignmentSamples; shift <= kAlignmentSamples; ++shift) {
     double sum = 0.0;
-    for (std::size_t i = 0; i < points; ++i) {
-      const double t = logger.GetValue(i, 0);
-      if (t > prediction.time.back()) break;
-      const double d = logger.GetValue(i, 1) - origin - PredictedAt(reference, t + shift * step);
+    PredictionReader predicted(reference);
+    for (std::size_t i = 0; i < time.size(); ++i) {
+      const double d = logged[i] - predicted.At(time[i] + shift * step);
       sum += d * d;
     }
     if (sum < best * (1.0 - 1e-9)) {
@@ -257,38 +284,39 @@ void AlignPredictionToLog(const CZel_SingleAxisLogger& logger, TunedLoop loop,
   for (double& t : prediction.time) t -= best_shift * step;
 }
 
-void PredictionAtLogTimes(const CZel_SingleAxisLogger& logger, TunedLoop loop,
+void PredictionAtLogTimes(const UploadedLog& run, TunedLoop loop,
                           TuningRunFigures& figures) {
   const CycleTrace& p = figures.prediction;
-  if (p.time.empty() || logger.GetPointsRead() == 0) return;
-  const double origin = RunOrigin(loop, logger);
+  if (p.time.empty() || run.GetPointsRead() == 0) return;
+  const double origin = RunOrigin(loop, run);
   // The plot sets the predicted response against the reference as the drive logged it (in
   // the steps the drive holds it in), and so do these figures.
   CycleTrace plotted;
-  for (std::size_t i = 0; i < logger.GetPointsRead(); ++i) {
-    const double t = logger.GetValue(i, 0);
+  PredictionReader predicted(p);
+  for (std::size_t i = 0; i < run.GetPointsRead(); ++i) {
+    const double t = run.GetValue(i, 0);
     if (t > p.time.back()) break;
     plotted.time.push_back(t);
-    plotted.reference.push_back(logger.GetValue(i, 1) - origin);
-    plotted.response.push_back(PredictedAt(p, t));
+    plotted.reference.push_back(run.GetValue(i, 1) - origin);
+    plotted.response.push_back(predicted.At(t));
   }
   if (!plotted.time.empty()) figures.predicted = ShownFiguresOfCycle(plotted, figures);
 }
 
-void JudgeRunLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, TunedLoop loop,
+void JudgeRunLog(CZel_Setup& setup, const UploadedLog& run, TunedLoop loop,
                  TuningRunFigures& figures) {
   figures.current.reset();
   figures.oscillation.clear();
-  const std::size_t points = logger.GetPointsRead();
+  const std::size_t points = run.GetPointsRead();
   if (points < 2) return;
   // A setup without the motor's data judges what it can.
-  const double period = logger.GetValue(std::size_t{1}, 0) - logger.GetValue(std::size_t{0}, 0);
+  const double period = run.GetValue(std::size_t{1}, 0) - run.GetValue(std::size_t{0}, 0);
   if (!(period > 0.0)) return;
   const bool speed = loop == TunedLoop::Speed;
   std::vector<double> current_reference, current;
   if (LogsCurrents(setup, loop)) {
-    current_reference = LoggedColumn(logger, 3);
-    current = LoggedColumn(logger, 4);
+    current_reference = LoggedColumn(run, 3);
+    current = LoggedColumn(run, 4);
     figures.current = RunCurrentOf(current_reference, current, period,
                                    ZelQuietBaseValue(setup, param::TestLimitCurrent),
                                    ZelQuietBaseValue(setup, param::In));
@@ -296,7 +324,7 @@ void JudgeRunLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, TunedLo
   }
   const double band = ZelQuietBaseValue(setup, speed ? param::PB_S : param::PB_P) *
                       ZelQuietBaseValue(setup, speed ? param::Dump_S : param::Dump_P);
-  const std::vector<double> reference = LoggedColumn(logger, 1, RunOrigin(loop, logger));
+  const std::vector<double> reference = LoggedColumn(run, 1, RunOrigin(loop, run));
   std::vector<double> signal;
   OscillationLog log;
   log.period_s = period;
@@ -309,7 +337,7 @@ void JudgeRunLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, TunedLo
     log.step = levels > 1.0 ? 2.0 * ZelQuietBaseValue(setup, param::ImaxPS) / levels : 0.0;
     log.unit_name = "A";
   } else {
-    const std::vector<double> response = LoggedColumn(logger, 2, RunOrigin(loop, logger));
+    const std::vector<double> response = LoggedColumn(run, 2, RunOrigin(loop, run));
     signal.resize(response.size());
     for (std::size_t i = 0; i < signal.size(); ++i) signal[i] = response[i] - reference[i];
     log.unit = figures.per_base;
@@ -336,21 +364,19 @@ void PredictionOverlay::Draw(CZel_SingleAxisLogger& logger, CGraphWindow& graph,
   }
   const CZel_Variable* load = setup.FindVariable(logger.GetChannelName(2), 0);
   if (!load) return;
-  std::vector<double> values(static_cast<std::size_t>(doc.GetChannelCount()));
+  PredictionReader predicted(prediction);
+  // Only the prediction's channel changes, and the reference and the response of a run that
+  // started away from the origin (they share the response's unit).
   for (int i = 0; i < doc.GetPointCount(); ++i) {
-    for (int c = 0; c < doc.GetChannelCount(); ++c)
-      values[static_cast<std::size_t>(c)] = doc.GetValue(c, i);
-    // The reference and the response share the response's unit.
     if (origin != 0.0) {
       for (int c : {1, 2}) {
-        values[static_cast<std::size_t>(c)] = load->GetSelectedUnit().FromBase(
-            load->GetSelectedUnit().ToBase(values[static_cast<std::size_t>(c)]) - origin);
+        doc.SetValue(c, i,
+                     load->GetSelectedUnit().FromBase(
+                         load->GetSelectedUnit().ToBase(doc.GetValue(c, i)) - origin));
       }
     }
     const double t = logger.GetValue(static_cast<std::size_t>(i), 0);
-    values[static_cast<std::size_t>(channel_)] =
-        load->GetSelectedUnit().FromBase(PredictedAt(prediction, t));
-    doc.SetPoint(i, values);
+    doc.SetValue(channel_, i, load->GetSelectedUnit().FromBase(predicted.At(t)));
   }
   graph.RefreshGraph();
   // The ranges were taken from the upload: a position run that started away from 0 has

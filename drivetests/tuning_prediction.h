@@ -22,6 +22,19 @@ class CZel_SingleAxisLogger;
 
 namespace dcservo {
 
+// The uploaded log in base units, as the logger gives it (channel 0 the time, s), each value
+// read from the logger once: the analyses below walk the log several times, and the logger
+// converts a value at each read. A point or channel that is not there reads 0, as there.
+class UploadedLog {
+ public:
+  explicit UploadedLog(const CZel_SingleAxisLogger& logger);
+  std::size_t GetPointsRead() const { return columns_.empty() ? 0 : columns_[0].size(); }
+  double GetValue(std::size_t point, int channel) const;
+
+ private:
+  std::vector<std::vector<double>> columns_;
+};
+
 // The program's inputs that carry the profile: `a<i>`, segment i's length in samples, and
 // `b<i>`, its slope, in the order the program reads them.
 std::vector<std::pair<std::string, double>> ProfileProgramInputs(const ReferenceProfile& profile);
@@ -37,32 +50,32 @@ void AddSweepFigures(std::span<const OnlineView::Sweep> sweeps, TuningRunFigures
 
 // The uploaded run as its one cycle, measured from where the shaft stood when it started and
 // set against the prediction; nothing when the log is empty.
-std::optional<CycleFigures> UploadedCycleFigures(const CZel_SingleAxisLogger& logger,
+std::optional<CycleFigures> UploadedCycleFigures(const UploadedLog& run,
                                                  TunedLoop loop, const TuningRunFigures& figures);
 
 // The speed test's log at the motor shaft (the reference it tracked, the speed, the current
 // that turned the shaft and whether that sat at the test's limit): the friction, the current's
 // ripple at constant speed and the rated current it is judged against. Both are reset first;
 // the position test, an empty log and a setup without the motor's data leave them empty.
-void IdentifyFromLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, TunedLoop loop,
+void IdentifyFromLog(CZel_Setup& setup, const UploadedLog& run, TunedLoop loop,
                      std::optional<FrictionFit>& friction, TuningRunFigures& figures);
 
 // The prediction's time moved by whole samples (at most kAlignmentSamples) so that its
 // reference lies on the logged one: the programs log their reference before or after they
 // step it.
 inline constexpr int kAlignmentSamples = 2;
-void AlignPredictionToLog(const CZel_SingleAxisLogger& logger, TunedLoop loop,
+void AlignPredictionToLog(const UploadedLog& run, TunedLoop loop,
                           CycleTrace& prediction);
 
 // The predicted figures of the curve that is plotted over the upload: the prediction at the
 // log's own times, so that what the report says of it is what the plot shows.
-void PredictionAtLogTimes(const CZel_SingleAxisLogger& logger, TunedLoop loop,
+void PredictionAtLogTimes(const UploadedLog& run, TunedLoop loop,
                           TuningRunFigures& figures);
 
 // What the log says beyond tracking: the current the run drew (the speed test, and the
 // position loop straight on the current loop) and an oscillation that grows, or goes on at
 // standstill (position), in the figures.
-void JudgeRunLog(CZel_Setup& setup, const CZel_SingleAxisLogger& logger, TunedLoop loop,
+void JudgeRunLog(CZel_Setup& setup, const UploadedLog& run, TunedLoop loop,
                  TuningRunFigures& figures);
 
 // The predicted response over the measured one, as one more channel of the upload's plot,

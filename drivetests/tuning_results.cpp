@@ -22,13 +22,14 @@ void TuningRunResults::AddSweeps(std::span<const OnlineView::Sweep> sweeps) {
 
 bool TuningRunResults::TakeUpload(CZel_Setup& setup, CZel_SingleAxisLogger& logger,
                                   CGraphWindow& graph, TunedLoop loop) {
-  AlignPredictionToLog(logger, loop, figures_.prediction);
-  const std::optional<CycleFigures> cycle = UploadedCycleFigures(logger, loop, figures_);
+  const UploadedLog run(logger);
+  AlignPredictionToLog(run, loop, figures_.prediction);
+  const std::optional<CycleFigures> cycle = UploadedCycleFigures(run, loop, figures_);
   if (!cycle) return false;
   figures_.cycles = {*cycle};
-  PredictionAtLogTimes(logger, loop, figures_);
-  IdentifyFromLog(setup, logger, loop, friction_, figures_);
-  JudgeRunLog(setup, logger, loop, figures_);
+  PredictionAtLogTimes(run, loop, figures_);
+  IdentifyFromLog(setup, run, loop, friction_, figures_);
+  JudgeRunLog(setup, run, loop, figures_);
   // For the filters dialog, which may open after this test has closed.
   if (loop == TunedLoop::Speed)
     RememberMeasuredSpectrum(setup, figures_.current_spectrum, figures_.resonance);

@@ -123,3 +123,21 @@ TEST(TuningFigures, OnlyALoggedRunJudgesTheOscillation) {
 }
 
 }  // namespace
+
+// The prediction read forward along a log gives what a search of the whole prediction gives,
+// whichever way the times go: rising by less or more than a sample, standing, on a sample,
+// outside the prediction at either end, and back to an earlier time.
+TEST(TuningFigures, APredictionReadForwardIsThePredictionSearched) {
+  CycleTrace p;
+  for (int k = 0; k < 40; ++k) {
+    p.time.push_back(0.01 + 1e-3 * k);
+    p.response.push_back(std::sin(0.3 * k) + 0.01 * k * k);
+  }
+  p.reference = p.response;
+  const double times[] = {-1.0,  0.0,   0.01,  0.0103, 0.0103, 0.011, 0.0111, 0.0175,
+                          0.0175, 0.030, 0.0301, 0.045, 0.049, 0.05,  0.02,  0.0205,
+                          0.012,  0.0485, 1.0,   0.0105};
+  PredictionReader reader(p);
+  for (double t : times) EXPECT_EQ(reader.At(t), PredictedAt(p, t)) << "at " << t;
+  EXPECT_EQ(PredictionReader(CycleTrace{}).At(0.5), 0.0);
+}
