@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-cmake --preset release -DCMAKE_UNITY_BUILD=ON >/dev/null
+cmake --preset release >/dev/null
 # The program, its plug-in and its window module; the tests and benches are not needed here.
 cmake --build --preset release --target dcservo dcservo_plugin dcservo_gui
 exec build/release/bin/dcservo commission --out build/commissioning "$@"
