@@ -422,33 +422,159 @@ bool LeadsOn(const PagePiece& piece, double line) {
          piece.rect.height() <= 4.0 * line;
 }
 
+bool StartsAPage(const QTextBlock& block) {
+  return block.blockFormat().pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore;
+}
+
+// The pages of a laid-out document and the rule that keeps a heading with what follows it.
+class HeadingPages {
+ public:
+  HeadingPages(double page_height, double line) : page_height_(page_height), line_(line) {}
+
+  int PageOf(double y) const { return static_cast<int>(std::floor(y / page_height_)); }
+
+  // The last piece that goes with the heading at `i`: the text under it when it is a short
+  // paragraph, then what that leads to.
+  std::size_t GroupEnd(const std::vector<PagePiece>& pieces, std::size_t i) const {
+    std::size_t last = i + 1;
+    while (last + 1 < pieces.size() && last < i + 3 && LeadsOn(pieces[last], line_)) ++last;
+    return last;
+  }
+
+  // Whether the page parts the heading at `i` from what goes with it, which it can mend by
+  // moving the heading to the next page.
+  bool Parted(const std::vector<PagePiece>& pieces, std::size_t i) const {
+    const PagePiece& h = pieces[i];
+    if (!h.heading.isValid() || i + 1 >= pieces.size() || StartsAPage(h.heading)) return false;
+    const double top = h.rect.top();
+    return Parted(top, KeptBottom(pieces[GroupEnd(pieces, i)], line_));
+  }
+  bool Parted(double top, double bottom) const {
+    return PageOf(top) != PageOf(bottom - 1e-6) && bottom - top <= kKeptShare * page_height_;
+  }
+
+  // Whether a heading moved to the top of a page (at `i` of this layout) was parted where it
+  // stood, `gap` under the piece before it, as the layout with only the moves before it had
+  // it. Only what this layout proves counts: where it cannot tell, the answer is no.
+  bool PartedWhereItStood(const std::vector<PagePiece>& pieces, std::size_t i, double gap) const {
+    if (i == 0 || i + 1 >= pieces.size()) return false;
+    const PagePiece& h = pieces[i];
+    const double top = pieces[i - 1].rect.bottom() + gap;
+    const double shift = top - h.rect.top();
+    const double page_end = (PageOf(top) + 1) * page_height_;
+    const double room = 0.5 * line_;  // more than the page keeps free at its foot
+    // The heading itself fits, so the page leaves it where it stood.
+    if (top + h.rect.height() + room > page_end) return false;
+    // What fits under it stands as here, shifted; from the first piece that may not fit,
+    // nothing stands higher than here, and at least its first lines (a plot whole) go with
+    // the heading.
+    const std::size_t last = GroupEnd(pieces, i);
+    std::size_t first_moved = i + 1;
+    while (first_moved <= last && pieces[first_moved].rect.bottom() + shift + room <= page_end)
+      ++first_moved;
+    if (first_moved > last) return false;  // all of it fits
+    const PagePiece& moved = pieces[first_moved];
+    const double least =
+        moved.rect.top() + shift +
+        (moved.plot ? moved.rect.height() : std::min(moved.rect.height(), 3.0 * line_));
+    if (least - 1e-6 < page_end) return false;
+    // At most, what runs on starts the next page a few lines down (a table's head repeated)
+    // and is as tall as here.
+    const double most =
+        page_end + 3.0 * line_ + (KeptBottom(pieces[last], line_) - moved.rect.top());
+    return most - top <= kKeptShare * page_height_;
+  }
+
+ private:
+  double page_height_, line_;
+};
+
+// A heading moved on the guess that the moves before it leave it parted; the layout after
+// the moves confirms it or the move is taken back.
+struct GuessedMove {
+  QTextBlock heading;
+  QTextBlockFormat before;
+  double gap = 0.0;  // from the piece before the heading to it where it stood
+};
+
+std::size_t IndexOf(const std::vector<PagePiece>& pieces, const QTextBlock& heading) {
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    if (pieces[i].heading == heading) return i;
+  }
+  return pieces.size();
+}
+
+// How many of the guessed moves, in order, the one-at-a-time rule would have made: each
+// heading was parted where it stood, and no heading before it that stays was parted, which
+// this layout shows as the moves before it left it when that heading's group ends above it.
+std::size_t ConfirmedGuesses(const std::vector<PagePiece>& pieces,
+                             const std::vector<GuessedMove>& guesses, const HeadingPages& pages) {
+  std::size_t confirmed = 0, checked_to = 0;
+  for (const GuessedMove& guess : guesses) {
+    const std::size_t at = IndexOf(pieces, guess.heading);
+    if (at >= pieces.size() || at < checked_to) return confirmed;
+    for (std::size_t j = 0; j < at; ++j) {
+      if (!pieces[j].heading.isValid() || StartsAPage(pieces[j].heading)) continue;
+      if (j + 1 < pieces.size() && pages.GroupEnd(pieces, j) >= at) return confirmed;
+      if (j >= checked_to && pages.Parted(pieces, j)) return confirmed;
+    }
+    if (!pages.PartedWhereItStood(pieces, at, guess.gap)) return confirmed;
+    checked_to = at;
+    ++confirmed;
+  }
+  return confirmed;
+}
+
+void SetBlockFormats(QTextDocument& document,
+                     const std::vector<std::pair<QTextBlock, QTextBlockFormat>>& formats) {
+  if (formats.empty()) return;
+  QTextCursor edit(&document);
+  edit.beginEditBlock();
+  for (const auto& [block, format] : formats) QTextCursor(block).setBlockFormat(format);
+  edit.endEditBlock();
+}
+
 // Moves each heading that its page would part from what follows it (the verdict under it,
-// the plot, the first rows of its table) to the next page, one at a time, as each move
-// shifts the rest.
+// the plot, the first rows of its table) to the next page. The rule goes one heading at a
+// time, the first parted one first, as each move shifts the rest; but each move lays the
+// rest of the document out again, so the headings parted in one layout all move at once:
+// the first as the rule would, the others on the guess that the moves before them leave
+// them parted, which the next layout confirms (or the move is taken back).
 void KeepHeadingsWithTheirText(QTextDocument& document, double page_height) {
   const double line = QFontMetricsF(document.defaultFont(), document.documentLayout()->paintDevice())
                           .lineSpacing();
-  auto page_of = [page_height](double y) { return static_cast<int>(std::floor(y / page_height)); };
-  for (int moves = 0; moves < 1000; ++moves) {
+  const HeadingPages pages(page_height, line);
+  std::vector<GuessedMove> guesses;
+  for (int layouts = 0; layouts < 1000; ++layouts) {
     const std::vector<PagePiece> pieces = PiecesOf(document);
-    bool moved = false;
-    for (std::size_t i = 0; i < pieces.size() && !moved; ++i) {
-      const PagePiece& h = pieces[i];
-      if (!h.heading.isValid() || i + 1 >= pieces.size()) continue;
-      // The heading, the text under it when it is a short paragraph, then what that leads to.
-      std::size_t last = i + 1;
-      while (last + 1 < pieces.size() && last < i + 3 && LeadsOn(pieces[last], line)) ++last;
-      const double top = h.rect.top(), bottom = KeptBottom(pieces[last], line);
-      if (page_of(top) == page_of(bottom - 1e-6) || bottom - top > kKeptShare * page_height)
-        continue;
-      if (h.heading.blockFormat().pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore)
-        continue;
-      QTextBlockFormat format = h.heading.blockFormat();
-      format.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
-      QTextCursor(h.heading).setBlockFormat(format);
-      moved = true;
+    const std::size_t confirmed = ConfirmedGuesses(pieces, guesses, pages);
+    if (confirmed < guesses.size()) {
+      std::vector<std::pair<QTextBlock, QTextBlockFormat>> back;
+      for (std::size_t g = confirmed; g < guesses.size(); ++g)
+        back.emplace_back(guesses[g].heading, guesses[g].before);
+      guesses.clear();
+      SetBlockFormats(document, back);
+      continue;
     }
-    if (!moved) return;
+    guesses.clear();
+    std::vector<std::pair<QTextBlock, QTextBlockFormat>> moves;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+      if (!pages.Parted(pieces, i)) continue;
+      const QTextBlock heading = pieces[i].heading;
+      QTextBlockFormat format = heading.blockFormat();
+      const QTextBlockFormat before = format;
+      format.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+      if (!moves.empty()) {
+        // Only a heading that stood on the page of the piece before it can be judged later.
+        const double under = pieces[i - 1].rect.bottom(), top = pieces[i].rect.top();
+        if (pages.PageOf(under) != pages.PageOf(top) || top < under || top - under > 4.0 * line)
+          break;
+        guesses.push_back({heading, before, top - under});
+      }
+      moves.emplace_back(heading, format);
+    }
+    if (moves.empty()) return;
+    SetBlockFormats(document, moves);
   }
 }
 

@@ -100,6 +100,21 @@ inline int PdfPageCount(const std::string& pdf) {
   return pages;
 }
 
+// The text of page `page` of a PDF file, as pdftotext reads it.
+inline std::string PdfPageText(const std::string& path, int page) {
+  const std::string n = std::to_string(page);
+  const std::string command =
+      "pdftotext -q -layout -f " + n + " -l " + n + " " + ShellQuote(path) + " - 2>/dev/null";
+  std::string text;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return text;
+  char buffer[4096];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    text.append(buffer, got);
+  pclose(pipe);
+  return text;
+}
+
 inline void ExpectRuns(const std::vector<CliCase>& cases,
                        const std::vector<std::string>& never_written = {},
                        const std::string& environment = "") {

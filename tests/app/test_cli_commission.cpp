@@ -130,21 +130,6 @@ void ExpectPrintedReport(const std::string& pdf, const std::string& description)
             std::string::npos);
 }
 
-// The text of page `page` of a PDF file, as pdftotext reads it.
-std::string PdfPageText(const std::string& path, int page) {
-  const std::string n = std::to_string(page);
-  const std::string command =
-      "pdftotext -q -layout -f " + n + " -l " + n + " " + ShellQuote(path) + " - 2>/dev/null";
-  std::string text;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return text;
-  char buffer[4096];
-  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-    text.append(buffer, got);
-  pclose(pipe);
-  return text;
-}
-
 // Each printed page says which it is of how many; the last one has room to sign.
 void ExpectNumberedPages(const std::string& path) {
   const int pages = PdfPageCount(ReadFile(path));

@@ -995,4 +995,53 @@ TEST_F(QtDialogs, ATableThatRunsOntoFurtherPagesHasItsRulesOnEachOfThem) {
   }
 }
 
+// The page that each "Section N" heading of a printed report stands on (0 where none).
+std::vector<int> SectionPages(const std::string& pdf, std::size_t sections) {
+  testing_support::TempDir dir;
+  const std::string path = dir.File("report.pdf");
+  testing_support::WriteFile(path, pdf);
+  std::vector<int> pages(sections, 0);
+  for (int page = 1; page <= testing_support::PdfPageCount(pdf); ++page) {
+    const std::string text = testing_support::PdfPageText(path, page);
+    for (std::size_t n = 0; n < sections; ++n) {
+      const std::string heading = "Section " + std::to_string(n) + "\n";
+      if (pages[n] == 0 && text.find(heading) != std::string::npos) pages[n] = page;
+    }
+  }
+  return pages;
+}
+
+// A heading goes to the next page with its verdict and plot where the page would part them,
+// one heading at a time from the first, as each move shifts what follows: a later heading
+// may come off the foot of a page, land on it, or stand too high for its plot to count. The
+// sections have so many lines of text before them; the pages are the rule's.
+TEST_F(QtDialogs, AHeadingGoesToTheNextPageWithItsVerdictAndPlot) {
+  struct Case {
+    std::vector<int> lines_before;  // of each section
+    std::vector<int> pages;         // of each section's heading
+  };
+  const Case cases[] = {
+      {{8, 2, 12}, {1, 2, 3}},
+      {{5, 4, 22}, {1, 2, 3}},
+      {{5, 1, 6}, {1, 2, 3}},
+      {{30, 2, 1}, {2, 2, 3}},
+      {{24, 0, 26, 4, 4}, {2, 2, 4, 4, 5}},
+      {{30, 13, 8, 5, 34}, {2, 3, 4, 5, 6}},
+      {{1, 7, 8, 6, 13}, {1, 2, 3, 4, 5}},
+  };
+  for (const Case& c : cases) {
+    ZelReportDocument report{"Sections", "<h1>Sections</h1>", {}};
+    for (std::size_t n = 0; n < c.lines_before.size(); ++n) {
+      for (int i = 0; i < c.lines_before[n]; ++i) report.html += "<p>A line of the report.</p>";
+      report.html += "<h2>Section " + std::to_string(n) + "</h2><p>Verdict " + std::to_string(n) +
+                     "</p>" + ZelPlotPlaceholder(n);
+      report.plots.push_back(ZigzagPlot(50));
+    }
+    std::string pdf;
+    ASSERT_EQ(DrawReportPdf(report, pdf), "");
+    EXPECT_EQ(SectionPages(pdf, c.lines_before.size()), c.pages)
+        << ::testing::PrintToString(c.lines_before);
+  }
+}
+
 }  // namespace
