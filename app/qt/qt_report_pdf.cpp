@@ -275,11 +275,10 @@ std::vector<RuledTable> TakeTableEdges(QTextDocument& document, double device_pe
 
 // The lines of a cell's text, each as its top and bottom in the laid-out document (pages
 // stacked one under the other).
-void AddCellLines(QAbstractTextDocumentLayout& layout, const QTextTableCell& cell,
-                  std::vector<std::pair<double, double>>& lines, double& left, double& right) {
-  const QTextBlock end = cell.lastCursorPosition().block().next();
-  for (QTextBlock block = cell.firstCursorPosition().block(); block.isValid() && block != end;
-       block = block.next()) {
+void AddCellLines(QAbstractTextDocumentLayout& layout, const QTextBlock& first,
+                  const QTextBlock& end, std::vector<std::pair<double, double>>& lines,
+                  double& left, double& right) {
+  for (QTextBlock block = first; block.isValid() && block != end; block = block.next()) {
     const QTextLayout* text = block.layout();
     const QRectF box = layout.blockBoundingRect(block);
     const QPointF at = box.topLeft() - text->boundingRect().topLeft();
@@ -290,6 +289,29 @@ void AddCellLines(QAbstractTextDocumentLayout& layout, const QTextTableCell& cel
       lines.emplace_back(line.top(), line.bottom());
     }
   }
+}
+
+// The cells of a table in the document's order (row by row, a spanned cell once) with the
+// first block of each and, after them, the block that follows the table: a cell's blocks
+// run up to the next one's. Found by position: a cursor at a cell would measure where it
+// stands on its line, at the cost of shaping the cell's text.
+struct CellBlocks {
+  std::vector<QTextTableCell> cells;
+  std::vector<QTextBlock> firsts;  // one more than the cells
+};
+
+CellBlocks CellBlocksOf(QTextTable& table) {
+  CellBlocks found;
+  for (int row = 0; row < table.rows(); ++row) {
+    for (int column = 0; column < table.columns(); ++column) {
+      const QTextTableCell cell = table.cellAt(row, column);
+      if (cell.row() != row || cell.column() != column) continue;  // spanned
+      found.cells.push_back(cell);
+      found.firsts.push_back(table.document()->findBlock(cell.firstPosition()));
+    }
+  }
+  found.firsts.push_back(table.document()->findBlock(table.lastPosition()).next());
+  return found;
 }
 
 // One row of a table on one page.
@@ -310,13 +332,14 @@ std::vector<QLineF> RulesOf(QAbstractTextDocumentLayout& layout, const RuledTabl
   std::vector<double> left(columns, 1e300);
   double right = -1e300;
   std::vector<std::vector<RowPiece>> pieces(rows);
+  const CellBlocks cells = CellBlocksOf(table);
+  std::size_t next_cell = 0;
   for (int row = 0; row < rows; ++row) {
     std::vector<std::pair<double, double>> lines;
-    for (int column = 0; column < columns; ++column) {
-      const QTextTableCell cell = table.cellAt(row, column);
-      if (cell.row() != row || cell.column() != column) continue;
+    for (; next_cell < cells.cells.size() && cells.cells[next_cell].row() == row; ++next_cell) {
       double l = 1e300, r = -1e300;
-      AddCellLines(layout, cell, lines, l, r);
+      AddCellLines(layout, cells.firsts[next_cell], cells.firsts[next_cell + 1], lines, l, r);
+      const int column = cells.cells[next_cell].column();
       left[column] = std::min(left[column], l - pad.left());
       right = std::max(right, r + pad.right());
     }
@@ -578,6 +601,13 @@ void KeepHeadingsWithTheirText(QTextDocument& document, double page_height) {
   }
 }
 
+// Each block keeps its text shaped once laid out, so that drawing its lines does not shape it
+// again (a layout shapes it anew all the same).
+void KeepShapedText(QTextDocument& document) {
+  for (QTextBlock block = document.begin(); block.isValid(); block = block.next())
+    block.layout()->setCacheEnabled(true);
+}
+
 // "page N of M" at the foot of a page, right-aligned within the text's width.
 void DrawPageNumber(QPainter& painter, const QRectF& foot, int page, int pages) {
   QFont font(QStringLiteral("DejaVu Sans"));
@@ -622,6 +652,7 @@ std::string DrawReportPdf(const ZelReportDocument& report, std::string& pdf) {
     const double device_per_px = writer.logicalDpiY() / 96.0;
     const std::vector<RuledTable> ruled = TakeTableEdges(document, device_per_px);
     PlacePlots(document);
+    KeepShapedText(document);
     const double footer = kFooterMm * writer.resolution() / 25.4;
     const QSizeF page(writer.width(), writer.height() - footer);
     document.setPageSize(page);
