@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -142,6 +141,13 @@ class SimulatedDrive : public CZel_DriveLink, private ProgramContext {
   // has more to do.
   std::uint64_t QuietPeriods(std::uint64_t left) const;
   void PassQuietPeriods(std::uint64_t m);
+  // With the axis driven, a program without fast ticks, no fast-loop log and the loops in the
+  // slow loop, a fast sample of CLPER 1 measures the current, watches the program's current
+  // protection and runs the current loop, nothing else: the periods up to the next slow sample
+  // run so. Of `left` periods, how many; 0 when a period needs the full step.
+  std::uint64_t DrivenPeriods(std::uint64_t left) const;
+  // The periods run, fewer than `m` when the axis goes off (the next one takes the full step).
+  std::uint64_t RunDrivenPeriods(std::uint64_t m, double volts_per_count, double trip_A);
   // `encoder_sampled`: the slow loop of the same period has read the encoder already.
   void FastSample(bool encoder_sampled);
   void SlowSample();
@@ -151,10 +157,12 @@ class SimulatedDrive : public CZel_DriveLink, private ProgramContext {
   // ticks read it. Otherwise a fast sample holds the shaft's state as the decoder saw it and
   // decodes it when the next slow sample does not supersede it: before anyone outside reads,
   // at the end of the periods run. The counts are those of decoding at once.
-  bool EncoderReadAtEachFastSample(const TestProgram* running) const;
+  bool EncoderReadAtEachFastSample() const;
   void HoldEncoderSample();
   void ReadHeldEncoderSample();
   void DecodeEncoder(double angle_rad, double speed_rad_s);
+  // The supply's and the analogue input's readings. They change only with what an injection
+  // changes, so the injection reads them again instead of every slow sample.
   void SampleSlowSensors();
   // A protection switches the power stage off; the program ends with it.
   void Trip(unsigned mer_bit);
@@ -194,7 +202,12 @@ class SimulatedDrive : public CZel_DriveLink, private ProgramContext {
   struct ShaftSample {
     double angle_rad, speed_rad_s;
   };
-  std::optional<ShaftSample> held_encoder_sample_;
+  ShaftSample held_encoder_sample_{};
+  bool encoder_sample_held_ = false;
+  // EncoderReadAtEachFastSample() as the periods run started or the last slow sample left it:
+  // only the host starts what reads the encoder at fast samples, and what ends in between
+  // leaves the decoder decoding a little longer, to the same counts.
+  bool encoder_read_at_fast_samples_ = false;
   i64 encoder_counter_ = 0, encoder_true_last_ = 0;
   i64 motor_position_ = 0, load_position_ = 0;
   i64 motor_speed_ = 0, load_speed_ = 0;
