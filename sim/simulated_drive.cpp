@@ -149,7 +149,7 @@ void SimulatedDrive::AdvanceTo(double seconds) {
 void SimulatedDrive::RunPeriods(std::uint64_t n) {
   const double volts_per_count = plant_.Supply() / kFullScale;
   const double trip_A = plant_.Config().short_circuit_A;
-  encoder_read_at_fast_samples_ = EncoderReadAtEachFastSample();
+  fast_samples_do_more_ = FastSamplesDoMore();
   for (std::uint64_t k = 0; k < n; ++k) {
     if (const std::uint64_t quiet = QuietPeriods(n - k); quiet > 0) {
       PassQuietPeriods(quiet);
@@ -164,7 +164,7 @@ void SimulatedDrive::RunPeriods(std::uint64_t n) {
     if (--slow_countdown_ <= 0) {
       slow_countdown_ = settings_.slper;
       SlowSample();
-      encoder_read_at_fast_samples_ = EncoderReadAtEachFastSample();
+      fast_samples_do_more_ = FastSamplesDoMore();
     }
     if (--fast_countdown_ <= 0) {
       fast_countdown_ = settings_.clper;
@@ -210,7 +210,7 @@ void SimulatedDrive::PassQuietPeriods(std::uint64_t m) {
 std::uint64_t SimulatedDrive::DrivenPeriods(std::uint64_t left) const {
   if (!axis_on_ || settings_.clper != 1 || fast_countdown_ != 1 || slow_countdown_ <= 1)
     return 0;
-  if (encoder_read_at_fast_samples_) return 0;
+  if (fast_samples_do_more_) return 0;
   return std::min(left, static_cast<std::uint64_t>(slow_countdown_ - 1));
 }
 
@@ -257,7 +257,7 @@ void SimulatedDrive::SampleEncoder() {
   DecodeEncoder(plant_.Angle(), plant_.Speed());
 }
 
-bool SimulatedDrive::EncoderReadAtEachFastSample() const {
+bool SimulatedDrive::FastSamplesDoMore() const {
   return settings_.loops_in_fast_loop || (log_.active && log_.loop == ZelLogRequest::kFastLoop) ||
          (program_ && program_->Running() && program_->WantsFastTicks());
 }
@@ -299,7 +299,7 @@ void SimulatedDrive::FastSample(bool encoder_sampled) {
   // The program's state is read once: nothing before its fast tick changes it.
   TestProgram* const program = program_ && program_->Running() ? program_.get() : nullptr;
   if (!encoder_sampled) {
-    if (encoder_read_at_fast_samples_) {
+    if (settings_.loops_in_fast_loop) {
       SampleEncoder();
     } else {
       HoldEncoderSample();
@@ -561,6 +561,7 @@ bool SimulatedDrive::StartLog(const ZelLogRequest& request) {
 void SimulatedDrive::Record() {
   if (++log_.count < log_.divider) return;
   log_.count = 0;
+  ReadHeldEncoderSample();
   log_.started_recording = true;
   for (LiveVar v : log_.vars) log_.data.push_back(Value(v));
   if (static_cast<i64>(log_.data.size() / log_.vars.size()) >= log_.points) log_.active = false;

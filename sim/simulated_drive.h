@@ -127,7 +127,10 @@ class SimulatedDrive : public CZel_DriveLink, private ProgramContext {
   void SwitchAxisOff() override { axis_on_ = false; }
   i64 MeasuredCurrent() const override { return i_meas_; }
   double MeanCurrent() const override { return mean_current_; }
-  i64 LoopPosition() const override { return load_position_; }
+  i64 LoopPosition() override {
+    ReadHeldEncoderSample();
+    return load_position_;
+  }
   double GeneralVariable() const override { return var_i2_; }
   void SetGeneralVariable(double value) override { var_i2_ = value; }
   void FitLogToSlowSamples(i64 samples) override;
@@ -153,13 +156,17 @@ class SimulatedDrive : public CZel_DriveLink, private ProgramContext {
   void SlowSample();
   void SampleEncoder();
   // Decoding the encoder at every fast sample is most of the cost of a period, and between
-  // two slow samples only the loops in the fast loop, a fast-loop log or a program's fast
-  // ticks read it. Otherwise a fast sample holds the shaft's state as the decoder saw it and
-  // decodes it when the next slow sample does not supersede it: before anyone outside reads,
-  // at the end of the periods run. The counts are those of decoding at once.
-  bool EncoderReadAtEachFastSample() const;
+  // two slow samples only the loops in the fast loop read it at every one. Otherwise a fast
+  // sample holds the shaft's state as the decoder saw it and decodes it when someone reads it
+  // before the next slow sample supersedes it: a fast-loop log's point, a program asking for
+  // the position, anyone outside at the end of the periods run. The counts are those of
+  // decoding at once.
   void HoldEncoderSample();
   void ReadHeldEncoderSample();
+  // Whether a fast sample does more than measure the current, watch the program's current
+  // protection and run the current loop: the loops in the fast loop, a fast-loop log, a
+  // program's fast ticks.
+  bool FastSamplesDoMore() const;
   void DecodeEncoder(double angle_rad, double speed_rad_s);
   // The supply's and the analogue input's readings. They change only with what an injection
   // changes, so the injection reads them again instead of every slow sample.
@@ -204,10 +211,10 @@ class SimulatedDrive : public CZel_DriveLink, private ProgramContext {
   };
   ShaftSample held_encoder_sample_{};
   bool encoder_sample_held_ = false;
-  // EncoderReadAtEachFastSample() as the periods run started or the last slow sample left it:
-  // only the host starts what reads the encoder at fast samples, and what ends in between
-  // leaves the decoder decoding a little longer, to the same counts.
-  bool encoder_read_at_fast_samples_ = false;
+  // FastSamplesDoMore() as the periods run started or the last slow sample left it: only the
+  // host starts such work, and what ends in between leaves the periods on the full step a
+  // little longer, to the same drive.
+  bool fast_samples_do_more_ = false;
   i64 encoder_counter_ = 0, encoder_true_last_ = 0;
   i64 motor_position_ = 0, load_position_ = 0;
   i64 motor_speed_ = 0, load_speed_ = 0;

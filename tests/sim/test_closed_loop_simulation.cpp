@@ -340,7 +340,7 @@ TEST(ProtectionSimulation, TheDriveIsTheSameWhicheverWayItsPeriodsAreStepped) {
             {"Imax_Prot_Test", std::trunc(c.protection_A * dcservo::CurrentScale(*run.setup))});
       ASSERT_NO_FATAL_FAILURE(run.Start("Speed_Controller_Tuning_Test", inputs));
       if (full_step) {
-        ZelLogRequest every_fast_sample{{"MER"}, 16000, ZelLogRequest::kFastLoop, 50};
+        ZelLogRequest every_fast_sample{{"MER"}, 16000, ZelLogRequest::kFastLoop, 1};
         ASSERT_TRUE(run.drive->StartLog(every_fast_sample));
       }
       using dcsim::LiveVar;
