@@ -60,8 +60,7 @@ class Converter {
   // The nearest level to x (counts of an ideal 16-bit converter), within the range.
   i64 Unipolar(double x_counts) const {
     const double level = x_counts * inv_step_ + 0.5;
-    // Written as the processor's max and min, which take no branch: NaN fails the first
-    // comparison and reads as level 0, as the converter gives for a signal it cannot read.
+    // NaN fails the first comparison and reads as level 0, without a test of its own.
     const double above_floor = level > 0.0 ? level : 0.0;
     const double within = above_floor < top_level_ ? above_floor : top_level_;
     return static_cast<i64>(within) * step_counts_;
