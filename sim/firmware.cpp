@@ -7,9 +7,15 @@ namespace dcsim {
 namespace {
 
 // Keeps a sum of terms inside what a 64-bit Q16 signal carries before it is limited.
-i64 Saturate(i128 x) {
-  constexpr i128 cap = i128{1} << 60;
-  return static_cast<i64>(Clamp(x, cap));
+constexpr i64 kSaturation = i64{1} << 60;
+
+i64 Saturate(i128 x) { return static_cast<i64>(Clamp(x, i128{kSaturation})); }
+
+// Saturate(a + b) without the wide sum: a sum that leaves 64 bits is far beyond the cap.
+i64 SaturatedSum(i64 a, i64 b) {
+  i64 sum = 0;
+  if (__builtin_add_overflow(a, b, &sum)) [[unlikely]] return b < 0 ? -kSaturation : kSaturation;
+  return Clamp(sum, kSaturation);
 }
 
 i64 WideLimit(i64 limit) { return limit << (kFrac + 32); }
@@ -79,11 +85,11 @@ void Firmware::SlowLoop(i64 position, i64 speed) {
       // The trajectory's speed is in position counts; a tacho loop counts differently.
       i64 ff = s_.kffs.Apply(trajectory_speed_q16);
       if (s_.sensors == Sensors::TachoAndLoadEncoder) ff *= s_.tacho_per_encoder;
-      out = Clamp(Saturate(static_cast<i128>(out) + ff), limit << kFrac);
+      out = Clamp(SaturatedSum(out, ff), limit << kFrac);
       speed_loop_ref = Filter(0, n_spdref, out);
     } else {
       out = Filter(n_spdref, n_iqref, out);
-      out = Saturate(static_cast<i128>(out) + s_.kffa.Apply(trajectory_accel_q16));
+      out = SaturatedSum(out, s_.kffa.Apply(trajectory_accel_q16));
       iq_ref_ = Clamp(FromQ16(out), current_limit);
     }
   } else {
@@ -96,10 +102,10 @@ void Firmware::SlowLoop(i64 position, i64 speed) {
     spd_err_ = FromQ16(full_error);
     const i64 e = full_error >> std::clamp(speed_gain_shift, 0, 30);
     spd_int_ = s_.kis.Integrate(spd_int_, e, WideLimit(std::min(s_.imax_s, current_limit)));
-    i64 out = Clamp(Saturate(static_cast<i128>(s_.kps.Apply(e)) + (spd_int_ >> 32)),
+    i64 out = Clamp(SaturatedSum(s_.kps.Apply(e), spd_int_ >> 32),
                     current_limit << kFrac);
     out = Filter(n_spdref, n_iqref, out);
-    out = Saturate(static_cast<i128>(out) + s_.kffa.Apply(trajectory_accel_q16));
+    out = SaturatedSum(out, s_.kffa.Apply(trajectory_accel_q16));
     iq_ref_ = Clamp(FromQ16(out), current_limit);
   }
   CheckControlErrors(position_loop, structure == Structure::Speed ||

@@ -273,12 +273,27 @@ void SimulatedDrive::ReadHeldEncoderSample() {
   DecodeEncoder(held_encoder_sample_.angle_rad, held_encoder_sample_.speed_rad_s);
 }
 
-void SimulatedDrive::DecodeEncoder(double angle_rad, double speed_rad_s) {
+namespace {
+
+// The true count of the shaft's angle (in counts) modulo 2^32, as the counter holds it.
+i64 CounterOfShaft(double counts) {
+  if (std::abs(counts) < 9.2e18) {
+    // Within 64 bits the floor and the modulo are integer work: the same count.
+    i64 whole = static_cast<i64>(counts);
+    if (static_cast<double>(whole) > counts) --whole;
+    return whole & 0xFFFFFFFF;
+  }
   constexpr double kTurnOfCounter = 4294967296.0;
-  const double x = std::floor(angle_rad * counts_per_rad_);
+  const double x = std::floor(counts);
   const double counter =
       std::isfinite(x) ? x - kTurnOfCounter * std::floor(x / kTurnOfCounter) : 0.0;
-  const i64 t = ZelSaturatingCast<i64>(std::clamp(counter, 0.0, kTurnOfCounter - 1));
+  return ZelSaturatingCast<i64>(std::clamp(counter, 0.0, kTurnOfCounter - 1));
+}
+
+}  // namespace
+
+void SimulatedDrive::DecodeEncoder(double angle_rad, double speed_rad_s) {
+  const i64 t = CounterOfShaft(angle_rad * counts_per_rad_);
   const i64 d = Wrap32(t - encoder_true_last_);
   encoder_true_last_ = t;
   encoder_counter_ = Wrap32(encoder_counter_ + d * encoder_sign_);
