@@ -7,12 +7,18 @@ namespace dcsim {
 namespace {
 
 // Keeps a sum of terms inside what a 64-bit Q16 signal carries before it is limited.
-i64 Saturate(i128 x) {
-  constexpr i128 cap = i128{1} << 60;
-  return static_cast<i64>(Clamp(x, cap));
+constexpr i64 kSaturation = i64{1} << 60;
+
+i64 Saturate(i128 x) { return static_cast<i64>(Clamp(x, i128{kSaturation})); }
+
+// Saturate(a + b) without the wide sum: a sum that leaves 64 bits is far beyond the cap.
+i64 SaturatedSum(i64 a, i64 b) {
+  i64 sum = 0;
+  if (__builtin_add_overflow(a, b, &sum)) [[unlikely]] return b < 0 ? -kSaturation : kSaturation;
+  return Clamp(sum, kSaturation);
 }
 
-i128 WideLimit(i64 limit) { return static_cast<i128>(limit) << (kFrac + 32); }
+i64 WideLimit(i64 limit) { return limit << (kFrac + 32); }
 
 }  // namespace
 
@@ -68,7 +74,7 @@ void Firmware::SlowLoop(i64 position, i64 speed) {
     const i64 limit = over_speed ? SpeedLimit() : current_limit;
     const i64 e = target_q16 - ToQ16(position);
     pos_err_ = FromQ16(e);
-    pos_int_ = Clamp(pos_int_ + s_.kip.Wide(e), WideLimit(std::min(s_.imax_p, limit)));
+    pos_int_ = s_.kip.Integrate(pos_int_, e, WideLimit(std::min(s_.imax_p, limit)));
     const i64 d_raw = have_prev_err_ ? s_.kdp.Apply(e - pos_prev_err_q16_) : 0;
     s_.derivative_filter.Step(deriv_q16_, d_raw);
     pos_prev_err_q16_ = e;
@@ -79,11 +85,11 @@ void Firmware::SlowLoop(i64 position, i64 speed) {
       // The trajectory's speed is in position counts; a tacho loop counts differently.
       i64 ff = s_.kffs.Apply(trajectory_speed_q16);
       if (s_.sensors == Sensors::TachoAndLoadEncoder) ff *= s_.tacho_per_encoder;
-      out = Clamp(Saturate(static_cast<i128>(out) + ff), limit << kFrac);
+      out = Clamp(SaturatedSum(out, ff), limit << kFrac);
       speed_loop_ref = Filter(0, n_spdref, out);
     } else {
       out = Filter(n_spdref, n_iqref, out);
-      out = Saturate(static_cast<i128>(out) + s_.kffa.Apply(trajectory_accel_q16));
+      out = SaturatedSum(out, s_.kffa.Apply(trajectory_accel_q16));
       iq_ref_ = Clamp(FromQ16(out), current_limit);
     }
   } else {
@@ -95,11 +101,11 @@ void Firmware::SlowLoop(i64 position, i64 speed) {
     const i64 full_error = spd_ref_q16_ - speed_q16_;
     spd_err_ = FromQ16(full_error);
     const i64 e = full_error >> std::clamp(speed_gain_shift, 0, 30);
-    spd_int_ = Clamp(spd_int_ + s_.kis.Wide(e), WideLimit(std::min(s_.imax_s, current_limit)));
-    i64 out = Clamp(Saturate(static_cast<i128>(s_.kps.Apply(e)) + (spd_int_ >> 32)),
+    spd_int_ = s_.kis.Integrate(spd_int_, e, WideLimit(std::min(s_.imax_s, current_limit)));
+    i64 out = Clamp(SaturatedSum(s_.kps.Apply(e), spd_int_ >> 32),
                     current_limit << kFrac);
     out = Filter(n_spdref, n_iqref, out);
-    out = Saturate(static_cast<i128>(out) + s_.kffa.Apply(trajectory_accel_q16));
+    out = SaturatedSum(out, s_.kffa.Apply(trajectory_accel_q16));
     iq_ref_ = Clamp(FromQ16(out), current_limit);
   }
   CheckControlErrors(position_loop, structure == Structure::Speed ||
@@ -116,18 +122,6 @@ void Firmware::CheckControlErrors(bool position_loop, bool speed_loop) {
   };
   watch(position_loop, pos_err_, s_.errmax, s_.terrmax, pos_err_count_);
   watch(speed_loop, spd_err_, s_.serrmax, s_.tserrmax, spd_err_count_);
-}
-
-i64 Firmware::FastLoop(i64 measured_current) {
-  if (structure == Structure::Current) iq_ref_ = current_command;
-  const i64 reference = iq_ref_ + current_injection + s_.load_feedforward;
-  const i64 e = ToQ16(reference - measured_current);
-  cur_int_ = Clamp(cur_int_ + s_.kii.Wide(e), iq_limit_wide_);
-  // A current error is at most 17 bits and a gain at most 2^14, so the sum fits.
-  const i64 u = Clamp(s_.kpi.Apply(e) + static_cast<i64>(cur_int_ >> 32), iq_limit_q16_);
-  s_.filter_q.Step(u_filt_q16_, u);
-  u_cmd_ = Clamp(FromQ16(u_filt_q16_), s_.sat_pwm);
-  return u_cmd_;
 }
 
 }  // namespace dcsim

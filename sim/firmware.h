@@ -25,7 +25,7 @@ class Firmware {
   void Configure(const ChipSettings& settings) {
     s_ = settings;
     iq_limit_q16_ = s_.sat_iq << kFrac;
-    iq_limit_wide_ = static_cast<i128>(s_.sat_iq) << (kFrac + 32);
+    iq_limit_wide_ = s_.sat_iq << (kFrac + 32);
   }
   const ChipSettings& Settings() const { return s_; }
 
@@ -54,8 +54,19 @@ class Firmware {
   // One sample of the speed and position loops: position and speed as the loops see them
   // (speed in counts per slow-loop sample, or tacho counts).
   void SlowLoop(i64 position, i64 speed);
-  // One sample of the current loop; the voltage command (32767 = the supply).
-  i64 FastLoop(i64 measured_current);
+  // One sample of the current loop; the voltage command (32767 = the supply). Here, where the
+  // drive's period loop can take it in: it runs at every PWM period.
+  i64 FastLoop(i64 measured_current) {
+    if (structure == Structure::Current) iq_ref_ = current_command;
+    const i64 reference = iq_ref_ + current_injection + s_.load_feedforward;
+    const i64 e = ToQ16(reference - measured_current);
+    cur_int_ = s_.kii.Integrate(cur_int_, e, iq_limit_wide_);
+    // A current error is at most 17 bits and a gain at most 2^14, so the sum fits.
+    const i64 u = Clamp(s_.kpi.Apply(e) + (cur_int_ >> 32), iq_limit_q16_);
+    s_.filter_q.Step(u_filt_q16_, u);
+    u_cmd_ = Clamp(FromQ16(u_filt_q16_), s_.sat_pwm);
+    return u_cmd_;
+  }
 
   // --- what the drive shows ---
   i64 CurrentReference() const { return iq_ref_; }
@@ -76,19 +87,20 @@ class Firmware {
   ChipSettings s_;
   // The current loop's limits in its accumulators' formats: they change with the chip only.
   i64 iq_limit_q16_ = 32767 << kFrac;
-  i128 iq_limit_wide_ = static_cast<i128>(32767) << (kFrac + 32);
+  i64 iq_limit_wide_ = i64{32767} << (kFrac + 32);
 
   // Position loop.
-  i128 pos_int_ = 0;  // Q48 of the output
+  // The integrators hold Q48 of their output within limits of at most 32767 counts.
+  i64 pos_int_ = 0;
   i64 pos_prev_err_q16_ = 0;
   i64 deriv_q16_ = 0;
   bool have_prev_err_ = false;
   // Speed loop.
-  i128 spd_int_ = 0;
+  i64 spd_int_ = 0;
   i64 spd_ref_q16_ = 0;
   i64 speed_q16_ = 0;
   // Current loop.
-  i128 cur_int_ = 0;
+  i64 cur_int_ = 0;
   i64 u_filt_q16_ = 0;
   i64 iq_ref_ = 0;
   i64 u_cmd_ = 0;

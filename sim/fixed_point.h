@@ -55,6 +55,21 @@ struct QGain {
   i64 Apply(i64 x) const { return static_cast<i64>((static_cast<i128>(x) * mult + (i128{1} << 31)) >> 32); }
   // x times the gain with 32 more fraction bits, for an integrator.
   i128 Wide(i64 x) const { return static_cast<i128>(x) * mult; }
+  // An integrator's next sum, acc + Wide(x) limited to +-limit. Every limit of the loops is
+  // below 2^63 and so is the sum they hold; the wide sum is needed only when the product
+  // itself leaves 64 bits, and a 64-bit sum that overflows is beyond any limit.
+  i64 Integrate(i64 acc, i64 x, i64 limit) const {
+    i64 product = 0, sum = 0;
+    if (__builtin_mul_overflow(x, mult, &product)) [[unlikely]] return IntegrateWide(acc, x, limit);
+    if (__builtin_add_overflow(acc, product, &sum)) [[unlikely]] return product < 0 ? -limit : limit;
+    return Clamp(sum, limit);
+  }
+
+ private:
+  // Out of line: the registers it needs would otherwise be saved at every sample.
+  [[gnu::cold, gnu::noinline]] i64 IntegrateWide(i64 acc, i64 x, i64 limit) const {
+    return static_cast<i64>(Clamp(static_cast<i128>(acc) + Wide(x), static_cast<i128>(limit)));
+  }
 };
 
 // A chip limit is the distance from full scale: 32767 means no room, 0 the full range.

@@ -62,6 +62,8 @@ void Plant::Discretize() {
   h_over_J_ = h_ / config_.J_kgm2;
   torque_constant_ = faults_.motor_shorted ? 0.0 : config_.K_Nm_per_A;
   DiscretizeCoupling();
+  plain_ = !faults_.motor_shorted && !faults_.shaft_blocked && !compliant_ &&
+           hand_steps_left_ <= 0 && config_.coulomb_Nm <= 0.0;
 }
 
 // Twist'' = -w^2 twist - 2 zeta w twist' + u, where w is the free-free resonance

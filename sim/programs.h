@@ -26,7 +26,7 @@ class ProgramContext {
   virtual void SwitchAxisOff() = 0;
   virtual i64 MeasuredCurrent() const = 0;     // the last fast-loop sample
   virtual double MeanCurrent() const = 0;      // over the last slow-loop period
-  virtual i64 LoopPosition() const = 0;        // what the position loop sees
+  virtual i64 LoopPosition() = 0;              // what the position loop sees
   virtual double SlowPeriod() const = 0;
   virtual double GeneralVariable() const = 0;  // var_i2
   virtual void SetGeneralVariable(double value) = 0;

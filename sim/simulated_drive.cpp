@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <numbers>
 
 #include "host/zel_errors.h"
@@ -133,7 +134,6 @@ void SimulatedDrive::AdvanceTo(double seconds) {
         // Nothing moves and nothing listens: the time passes without a step.
         time_ += static_cast<double>(n) * pwm_period_;
         SampleEncoder();
-        SampleSlowSensors();
       } else {
         RunPeriods(n);
       }
@@ -149,16 +149,22 @@ void SimulatedDrive::AdvanceTo(double seconds) {
 void SimulatedDrive::RunPeriods(std::uint64_t n) {
   const double volts_per_count = plant_.Supply() / kFullScale;
   const double trip_A = plant_.Config().short_circuit_A;
+  fast_samples_do_more_ = FastSamplesDoMore();
   for (std::uint64_t k = 0; k < n; ++k) {
     if (const std::uint64_t quiet = QuietPeriods(n - k); quiet > 0) {
       PassQuietPeriods(quiet);
       k += quiet - 1;
       continue;
     }
+    if (const std::uint64_t driven = DrivenPeriods(n - k); driven > 0) {
+      k += RunDrivenPeriods(driven, volts_per_count, trip_A) - 1;
+      continue;
+    }
     const i64 first_half = command_;
     if (--slow_countdown_ <= 0) {
       slow_countdown_ = settings_.slper;
       SlowSample();
+      fast_samples_do_more_ = FastSamplesDoMore();
     }
     if (--fast_countdown_ <= 0) {
       fast_countdown_ = settings_.clper;
@@ -201,6 +207,41 @@ void SimulatedDrive::PassQuietPeriods(std::uint64_t m) {
   command_ = 0;
 }
 
+std::uint64_t SimulatedDrive::DrivenPeriods(std::uint64_t left) const {
+  if (!axis_on_ || settings_.clper != 1 || fast_countdown_ != 1 || slow_countdown_ <= 1)
+    return 0;
+  if (fast_samples_do_more_) return 0;
+  return std::min(left, static_cast<std::uint64_t>(slow_countdown_ - 1));
+}
+
+std::uint64_t SimulatedDrive::RunDrivenPeriods(std::uint64_t m, double volts_per_count,
+                                               double trip_A) {
+  TestProgram* const program = program_ && program_->Running() ? program_.get() : nullptr;
+  // A protection of 0 or less is none.
+  const i64 protection = program && program->CurrentProtection() > 0
+                             ? program->CurrentProtection()
+                             : std::numeric_limits<i64>::max();
+  std::uint64_t j = 0;
+  while (j < m && axis_on_) {
+    const i64 first_half = command_;
+    // Only the last fast sample's shaft can reach the decoder: a slow sample or the end of the
+    // run follows it. One that stops the axis earlier leaves the next period to the full step.
+    if (j + 1 == m) HoldEncoderSample();
+    i_meas_ = adc_.Bipolar(plant_.Current() * current_scale_);
+    current_sum_ += i_meas_;
+    ++current_samples_;
+    if (std::llabs(i_meas_) > protection) [[unlikely]]
+      program->TripCurrentProtection(*this);
+    command_ = axis_on_ ? firmware_.FastLoop(i_meas_) : 0;
+    plant_.Step(static_cast<double>(first_half) * volts_per_count,
+                static_cast<double>(command_) * volts_per_count, axis_on_);
+    if (axis_on_ && std::abs(plant_.Current()) > trip_A) [[unlikely]] Trip(kMerShortCircuit);
+    ++j;
+  }
+  slow_countdown_ -= static_cast<int>(j);
+  return j;
+}
+
 // ---- sampling ------------------------------------------------------------------------------
 
 namespace {
@@ -212,32 +253,47 @@ i64 Wrap32(i64 x) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(
 }  // namespace
 
 void SimulatedDrive::SampleEncoder() {
-  held_encoder_sample_.reset();
+  encoder_sample_held_ = false;
   DecodeEncoder(plant_.Angle(), plant_.Speed());
 }
 
-bool SimulatedDrive::EncoderReadAtEachFastSample(const TestProgram* running) const {
+bool SimulatedDrive::FastSamplesDoMore() const {
   return settings_.loops_in_fast_loop || (log_.active && log_.loop == ZelLogRequest::kFastLoop) ||
-         (running && running->WantsFastTicks());
+         (program_ && program_->Running() && program_->WantsFastTicks());
 }
 
 void SimulatedDrive::HoldEncoderSample() {
   held_encoder_sample_ = ShaftSample{plant_.Angle(), plant_.Speed()};
+  encoder_sample_held_ = true;
 }
 
 void SimulatedDrive::ReadHeldEncoderSample() {
-  if (!held_encoder_sample_) return;
-  const ShaftSample shaft = *held_encoder_sample_;
-  held_encoder_sample_.reset();
-  DecodeEncoder(shaft.angle_rad, shaft.speed_rad_s);
+  if (!encoder_sample_held_) return;
+  encoder_sample_held_ = false;
+  DecodeEncoder(held_encoder_sample_.angle_rad, held_encoder_sample_.speed_rad_s);
 }
 
-void SimulatedDrive::DecodeEncoder(double angle_rad, double speed_rad_s) {
+namespace {
+
+// The true count of the shaft's angle (in counts) modulo 2^32, as the counter holds it.
+i64 CounterOfShaft(double counts) {
+  if (std::abs(counts) < 9.2e18) {
+    // Within 64 bits the floor and the modulo are integer work: the same count.
+    i64 whole = static_cast<i64>(counts);
+    if (static_cast<double>(whole) > counts) --whole;
+    return whole & 0xFFFFFFFF;
+  }
   constexpr double kTurnOfCounter = 4294967296.0;
-  const double x = std::floor(angle_rad * counts_per_rad_);
+  const double x = std::floor(counts);
   const double counter =
       std::isfinite(x) ? x - kTurnOfCounter * std::floor(x / kTurnOfCounter) : 0.0;
-  const i64 t = ZelSaturatingCast<i64>(std::clamp(counter, 0.0, kTurnOfCounter - 1));
+  return ZelSaturatingCast<i64>(std::clamp(counter, 0.0, kTurnOfCounter - 1));
+}
+
+}  // namespace
+
+void SimulatedDrive::DecodeEncoder(double angle_rad, double speed_rad_s) {
+  const i64 t = CounterOfShaft(angle_rad * counts_per_rad_);
   const i64 d = Wrap32(t - encoder_true_last_);
   encoder_true_last_ = t;
   encoder_counter_ = Wrap32(encoder_counter_ + d * encoder_sign_);
@@ -258,7 +314,7 @@ void SimulatedDrive::FastSample(bool encoder_sampled) {
   // The program's state is read once: nothing before its fast tick changes it.
   TestProgram* const program = program_ && program_->Running() ? program_.get() : nullptr;
   if (!encoder_sampled) {
-    if (EncoderReadAtEachFastSample(program)) {
+    if (settings_.loops_in_fast_loop) {
       SampleEncoder();
     } else {
       HoldEncoderSample();
@@ -290,7 +346,6 @@ void SimulatedDrive::FastSample(bool encoder_sampled) {
 
 void SimulatedDrive::SlowSample() {
   SampleEncoder();
-  SampleSlowSensors();
   if (!settings_.loops_in_fast_loop) {
     if (settings_.sensors == Sensors::Tacho) {
       tacho_position_ += tacho_counts_;
@@ -521,6 +576,7 @@ bool SimulatedDrive::StartLog(const ZelLogRequest& request) {
 void SimulatedDrive::Record() {
   if (++log_.count < log_.divider) return;
   log_.count = 0;
+  ReadHeldEncoderSample();
   log_.started_recording = true;
   for (LiveVar v : log_.vars) log_.data.push_back(Value(v));
   if (static_cast<i64>(log_.data.size() / log_.vars.size()) >= log_.points) log_.active = false;

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -128,7 +127,10 @@ class SimulatedDrive : public CZel_DriveLink, private ProgramContext {
   void SwitchAxisOff() override { axis_on_ = false; }
   i64 MeasuredCurrent() const override { return i_meas_; }
   double MeanCurrent() const override { return mean_current_; }
-  i64 LoopPosition() const override { return load_position_; }
+  i64 LoopPosition() override {
+    ReadHeldEncoderSample();
+    return load_position_;
+  }
   double GeneralVariable() const override { return var_i2_; }
   void SetGeneralVariable(double value) override { var_i2_ = value; }
   void FitLogToSlowSamples(i64 samples) override;
@@ -142,19 +144,32 @@ class SimulatedDrive : public CZel_DriveLink, private ProgramContext {
   // has more to do.
   std::uint64_t QuietPeriods(std::uint64_t left) const;
   void PassQuietPeriods(std::uint64_t m);
+  // With the axis driven, a program without fast ticks, no fast-loop log and the loops in the
+  // slow loop, a fast sample of CLPER 1 measures the current, watches the program's current
+  // protection and runs the current loop, nothing else: the periods up to the next slow sample
+  // run so. Of `left` periods, how many; 0 when a period needs the full step.
+  std::uint64_t DrivenPeriods(std::uint64_t left) const;
+  // The periods run, fewer than `m` when the axis goes off (the next one takes the full step).
+  std::uint64_t RunDrivenPeriods(std::uint64_t m, double volts_per_count, double trip_A);
   // `encoder_sampled`: the slow loop of the same period has read the encoder already.
   void FastSample(bool encoder_sampled);
   void SlowSample();
   void SampleEncoder();
   // Decoding the encoder at every fast sample is most of the cost of a period, and between
-  // two slow samples only the loops in the fast loop, a fast-loop log or a program's fast
-  // ticks read it. Otherwise a fast sample holds the shaft's state as the decoder saw it and
-  // decodes it when the next slow sample does not supersede it: before anyone outside reads,
-  // at the end of the periods run. The counts are those of decoding at once.
-  bool EncoderReadAtEachFastSample(const TestProgram* running) const;
+  // two slow samples only the loops in the fast loop read it at every one. Otherwise a fast
+  // sample holds the shaft's state as the decoder saw it and decodes it when someone reads it
+  // before the next slow sample supersedes it: a fast-loop log's point, a program asking for
+  // the position, anyone outside at the end of the periods run. The counts are those of
+  // decoding at once.
   void HoldEncoderSample();
   void ReadHeldEncoderSample();
+  // Whether a fast sample does more than measure the current, watch the program's current
+  // protection and run the current loop: the loops in the fast loop, a fast-loop log, a
+  // program's fast ticks.
+  bool FastSamplesDoMore() const;
   void DecodeEncoder(double angle_rad, double speed_rad_s);
+  // The supply's and the analogue input's readings. They change only with what an injection
+  // changes, so the injection reads them again instead of every slow sample.
   void SampleSlowSensors();
   // A protection switches the power stage off; the program ends with it.
   void Trip(unsigned mer_bit);
@@ -194,7 +209,12 @@ class SimulatedDrive : public CZel_DriveLink, private ProgramContext {
   struct ShaftSample {
     double angle_rad, speed_rad_s;
   };
-  std::optional<ShaftSample> held_encoder_sample_;
+  ShaftSample held_encoder_sample_{};
+  bool encoder_sample_held_ = false;
+  // FastSamplesDoMore() as the periods run started or the last slow sample left it: only the
+  // host starts such work, and what ends in between leaves the periods on the full step a
+  // little longer, to the same drive.
+  bool fast_samples_do_more_ = false;
   i64 encoder_counter_ = 0, encoder_true_last_ = 0;
   i64 motor_position_ = 0, load_position_ = 0;
   i64 motor_speed_ = 0, load_speed_ = 0;

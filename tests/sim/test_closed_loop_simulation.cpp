@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <vector>
 
 #include "tests/sim/sim_run.h"
 
@@ -310,6 +311,52 @@ TEST(ProtectionSimulation, FaultsSetTheirMerBitsAndStopTheRun) {
     EXPECT_EQ(run.Var("STARTED"), c.started ? 1 : 0);
     EXPECT_FALSE(run.drive->AxisOn());
     EXPECT_LT(run.drive->Now(), 1.0);
+  }
+}
+
+// A driven period whose fast sample only runs the current loop takes a shorter way than the
+// full step, which a fast-loop log forces on every period. Both must give the same drive, count
+// for count, read at times that fall between slow samples, whether the run ends as planned or
+// a protection ends it within such a period.
+TEST(ProtectionSimulation, TheDriveIsTheSameWhicheverWayItsPeriodsAreStepped) {
+  struct Case {
+    const char* what;
+    const char* condition;  // nullptr: none
+    double at;
+    double protection_A;  // 0: the setup's
+  };
+  const Case cases[] = {{"the profile", nullptr, 0, 0},
+                        {"the test's own current protection", nullptr, 0, 0.3},
+                        {"a short circuit at speed", "short_circuit", 0.0512, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::vector<double>> seen[2];
+    for (int full_step = 0; full_step < 2; ++full_step) {
+      SimRun run;
+      if (c.condition) run.Schedule(c.at, c.condition);
+      Inputs inputs = SpeedInputs(run);
+      if (c.protection_A > 0)
+        inputs.push_back(
+            {"Imax_Prot_Test", std::trunc(c.protection_A * dcservo::CurrentScale(*run.setup))});
+      ASSERT_NO_FATAL_FAILURE(run.Start("Speed_Controller_Tuning_Test", inputs));
+      if (full_step) {
+        ZelLogRequest every_fast_sample{{"MER"}, 16000, ZelLogRequest::kFastLoop, 1};
+        ASSERT_TRUE(run.drive->StartLog(every_fast_sample));
+      }
+      using dcsim::LiveVar;
+      while (run.drive->Now() < 0.3) {
+        run.Advance(0.00135);  // 27 PWM periods
+        seen[full_step].push_back({run.drive->Value(LiveVar::MotorPosition),
+                                   run.drive->Value(LiveVar::MotorSpeed),
+                                   run.drive->Value(LiveVar::MotorCurrent),
+                                   run.drive->Value(LiveVar::CurrentReference),
+                                   run.drive->Value(LiveVar::VoltageReference),
+                                   static_cast<double>(run.drive->Mer()),
+                                   run.drive->ProgramRunning() ? 1.0 : 0.0});
+      }
+    }
+    EXPECT_EQ(seen[0], seen[1]);
+    EXPECT_NE(seen[0].front(), seen[0].back()) << "nothing happened";
   }
 }
 

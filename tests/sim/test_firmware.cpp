@@ -177,6 +177,31 @@ TEST(CurrentLoop, OutputAndIntegralStopAtSatiq) {
   }
 }
 
+// The integrators sum in 64 bits; what they hold must be the wide sum limited, including
+// where the product or the sum leaves 64 bits and where an overflowing product comes back
+// within the limit with the sum.
+TEST(Integrator, SumsAsTheWideSumLimited) {
+  const i64 limit = i64{32767} << 48, big = i64{1} << 62;
+  struct Case {
+    i64 acc, x, mult, limit;
+  };
+  const Case cases[] = {
+      {0, 1000, 1 << 20, limit},         {limit, 1, 1, limit},
+      {-limit, -1, 1, limit},            {5, -5, 1, 0},
+      {limit - 7, 1 << 20, big, limit},  {-limit, i64{1} << 20, -big, limit},
+      {-limit, 2, big, limit},           {limit, -2, big, limit},
+      {limit, 3, big / 3 * 2, limit},    {-limit, -3, big / 3 * 2, limit},
+      {123456789, -987654321, 4096, limit},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.acc << " + " << c.x << " * " << c.mult);
+    const dcsim::QGain gain{c.mult};
+    const dcsim::i128 wide = dcsim::Clamp(static_cast<dcsim::i128>(c.acc) + gain.Wide(c.x),
+                                          static_cast<dcsim::i128>(c.limit));
+    EXPECT_EQ(gain.Integrate(c.acc, c.x, c.limit), static_cast<i64>(wide));
+  }
+}
+
 TEST(SpeedLoop, IntegralLimitAndOutputLimitActAsDistancesFromFullScale) {
   // Kp 0.5, Ki 1 per sample; output within 20000, integral within 5000.
   dcsim::Firmware f = Loops(

@@ -108,6 +108,39 @@ TEST(Armature, AShortedMotorDrawsCurrentButGivesNoTorque) {
   EXPECT_EQ(plant.Speed(), 0.0);
 }
 
+// A driven free shaft takes a shorter step than a faulty one; each fault and action must take
+// hold of a shaft that is already running so.
+TEST(Rotor, EachFaultTakesHoldOfAShaftAlreadyDriven) {
+  struct Case {
+    const char* what;
+    void (*apply)(dcsim::Plant&);
+    bool (*holds)(const dcsim::Plant& before, const dcsim::Plant& after);
+  };
+  const Case cases[] = {
+      {"shaft blocked", [](dcsim::Plant& p) { p.SetBlocked(true); },
+       [](const dcsim::Plant&, const dcsim::Plant& p) { return p.Speed() == 0.0; }},
+      {"leads shorted: no torque, the shaft slows",
+       [](dcsim::Plant& p) { p.SetShorted(true); },
+       [](const dcsim::Plant& b, const dcsim::Plant& p) { return p.Speed() < b.Speed(); }},
+      {"dry friction above the motor's torque stops it",
+       [](dcsim::Plant& p) { p.SetCoulombFriction(1.0); },
+       [](const dcsim::Plant&, const dcsim::Plant& p) { return p.Speed() == 0.0; }},
+      {"a hand turns it", [](dcsim::Plant& p) { p.TurnByHand(-1.0, 1.0); },
+       [](const dcsim::Plant&, const dcsim::Plant& p) { return std::abs(p.Speed() + 1.0) < 1e-9; }},
+      {"a compliant load lags the motor", [](dcsim::Plant& p) { p.SetResonance(200.0); },
+       [](const dcsim::Plant&, const dcsim::Plant& p) { return p.LoadSpeed() != p.Speed(); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    dcsim::Plant plant = MakePlant();
+    Hold(plant, 10.0, 0.01);
+    const dcsim::Plant before = plant;
+    c.apply(plant);
+    Hold(plant, 10.0, 0.02);
+    EXPECT_TRUE(c.holds(before, plant)) << plant.Speed() << " rad/s";
+  }
+}
+
 TEST(Converter, FullScaleIsTheTopLeftAlignedCount) {
   const dcsim::Converter adc(1024);
   EXPECT_EQ(adc.Max(), 65472);
@@ -119,8 +152,11 @@ TEST(Converter, FullScaleIsTheTopLeftAlignedCount) {
       {1.5, 4928},   {-1.5, -4928},   {50.0, 32704}};
   for (const auto& [amperes, counts] : currents)
     EXPECT_EQ(adc.Bipolar(amperes * per_ampere), counts) << amperes << " A";
-  for (auto [in, counts] : {std::pair{65472.0, 65472}, {-5.0, 0}, {70000.0, 65472}})
+  // A signal the converter cannot read (NaN) reads as its lowest level.
+  for (auto [in, counts] : {std::pair{65472.0, 65472}, {-5.0, 0}, {70000.0, 65472},
+                            {INFINITY, 65472}, {-INFINITY, 0}, {NAN, 0}, {-0.0, 0}})
     EXPECT_EQ(adc.Unipolar(in), counts) << in;
+  EXPECT_EQ(adc.Bipolar(NAN), -32768);
 }
 
 dcsim::SimulatedDrive MakeDrive() { return dcsim::SimulatedDrive(dcsim::PlantConfig{}); }
