@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -283,9 +282,10 @@ std::string ClipId(const Frame& f) {
 
 // A number as a stream writes it by default (six significant digits, as printf's %g), without
 // the stream's locale machinery: a plot's thousands of coordinates cost most of its text.
+constexpr int kSvgDigits = 6;
 void PutSvgNumber(std::ostringstream& s, double value) {
   char buf[32];
-  const char* end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 6).ptr;
+  const char* end = ZelPutGeneral(buf, buf + sizeof buf, value, kSvgDigits);
   s.write(buf, end - buf);
 }
 
@@ -293,12 +293,18 @@ void WriteSvgItem(std::ostringstream& s, const std::string& clip, const Stroke& 
   s << "<polyline fill=\"none\" stroke=\"" << Colour(stroke.colour) << "\" stroke-width=\""
     << stroke.width << "\"" << (stroke.clip ? " clip-path=\"url(#" + clip + ")\"" : "")
     << " points=\"";
+  // The points go to the stream in one piece: a write per number cost as much as the number.
+  constexpr std::size_t kMostPerPoint = 2 * 32 + 2;
+  std::string points(stroke.points.size() * kMostPerPoint, '\0');
+  char* at = points.data();
+  char* const last = at + points.size();
   for (const Point& p : stroke.points) {
-    PutSvgNumber(s, p.x);
-    s << ',';
-    PutSvgNumber(s, p.y);
-    s << ' ';
+    at = ZelPutGeneral(at, last, p.x, kSvgDigits);
+    *at++ = ',';
+    at = ZelPutGeneral(at, last, p.y, kSvgDigits);
+    *at++ = ' ';
   }
+  s.write(points.data(), at - points.data());
   s << "\"/>\n";
 }
 
@@ -565,25 +571,27 @@ std::string ZelWriteGraphCsv(const CGraphWindow& g, const std::string& path) {
 std::string ZelGraphCsvText(const CGraphWindow& g) {
   const CGraphDocument* doc = g.GetDocument();
   if (!doc) return {};
-  std::ostringstream s;
+  std::string s;
   for (int c = 0; c < doc->GetChannelCount(); ++c) {
-    s << (c ? "," : "") << ZelCsvHeader(doc->GetChannelName(c), doc->GetChannelUnit(c));
+    if (c) s += ',';
+    s += ZelCsvHeader(doc->GetChannelName(c), doc->GetChannelUnit(c));
   }
-  s << '\n';
-  char buf[32];
-  auto put = [&s, &buf](double value) {
-    // As printf's %.9g, without its cost.
-    const char* end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 9).ptr;
-    s.write(buf, end - buf);
-  };
+  s += '\n';
+  // A row's numbers, as printf's %.9g writes them, go to the text in one piece.
+  constexpr int kCsvDigits = 9;
+  std::string row(static_cast<std::size_t>(doc->GetChannelCount()) * 33 + 1, '\0');
+  char* const first = row.data();
+  char* const last = first + row.size();
   for (int i = 0; i < doc->GetPointCount(); ++i) {
     // A gap in the run (a scope's slots not yet refilled) has no time: it is no sample.
     if (doc->GetChannelCount() > 0 && !std::isfinite(doc->GetValue(0, i))) continue;
+    char* at = first;
     for (int c = 0; c < doc->GetChannelCount(); ++c) {
-      if (c) s << ',';
-      put(doc->GetValue(c, i));
+      if (c) *at++ = ',';
+      at = ZelPutGeneral(at, last, doc->GetValue(c, i), kCsvDigits);
     }
-    s << '\n';
+    *at++ = '\n';
+    s.append(first, at);
   }
-  return s.str();
+  return s;
 }
