@@ -281,10 +281,7 @@ std::string WaitForRest(CZel_Setup& setup, ZelHeadlessBackend& ui) {
 
 // The drive runs each test with the setup as it is now: what earlier steps accepted and what
 // the derivation made of it.
-void DownloadSetup(const CZel_Setup& setup) {
-  const CZel_Parameters& ps = setup.GetParameters();
-  for (int i = 0; i < ps.GetParametersCount(); ++i) ps[i]->WriteToChip();
-}
+void DownloadSetup(const CZel_Setup& setup) { CZel_Comm::WriteParameters(setup); }
 
 // After motor data or gains changed by hand: the scaled layer derived from the chip layer,
 // the gains the tuner makes of it written back to the chip layer, and all of it to the drive.
