@@ -221,8 +221,8 @@ StepOutcome RunStep(const CommissioningStep& step, CZel_Setup& setup, ZelHeadles
       // One sample is a value, which the step's results give; as a plot it is one dot on an
       // axis made up around it.
       if (graph->GetDrawnPointCount() >= 2) {
-        outcome.svg = ZelGraphSvgText(*graph);
         outcome.plot = ZelGraphScene(*graph);
+        outcome.svg = ZelPlotSceneSvgText(outcome.plot);
       }
       outcome.csv = ZelGraphCsvText(*graph);
     }

@@ -275,9 +275,9 @@ std::string Colour(std::uint32_t rgb) {
 
 // A report holds several plots in one page, where an id names one element: the clip's id
 // says its rectangle, so that plots which share an id share the clip too.
-std::string ClipId(const Frame& f) {
-  return "plot-" + std::to_string(f.left) + "-" + std::to_string(f.top) + "-" +
-         std::to_string(f.right) + "-" + std::to_string(f.bottom);
+std::string ClipId(int left, int top, int right, int bottom) {
+  return "plot-" + std::to_string(left) + "-" + std::to_string(top) + "-" +
+         std::to_string(right) + "-" + std::to_string(bottom);
 }
 
 // A number as a stream writes it by default (six significant digits, as printf's %g), without
@@ -497,26 +497,30 @@ std::string ZelGraphAxisTitle(const CGraphWindow& g, int axis) {
 }
 
 std::string ZelGraphSvgText(const CGraphWindow& g, int width, int height) {
-  const Scene scene = LayOut(g, width, height);
-  const Frame& f = scene.frame;
-  std::ostringstream s;
-  s << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
-    << "\" viewBox=\"0 0 " << width << ' ' << height
-    << "\" font-family=\"DejaVu Sans, sans-serif\">\n";
-  s << "<rect width=\"100%\" height=\"100%\" fill=\"" << Colour(kPaper) << "\"/>\n";
-  const std::string clip = ClipId(f);
-  s << "<clipPath id=\"" << clip << "\"><rect x=\"" << f.left << "\" y=\"" << f.top << "\" width=\""
-    << f.right - f.left << "\" height=\"" << f.bottom - f.top << "\"/></clipPath>\n";
-  for (const Item& item : scene.items)
-    std::visit([&](const auto& i) { WriteSvgItem(s, clip, i); }, item);
-  s << "</svg>\n";
-  return s.str();
+  return ZelPlotSceneSvgText(ZelGraphScene(g, width, height));
 }
 
 ZelPlotScene ZelGraphScene(const CGraphWindow& g, int width, int height) {
   Scene scene = LayOut(g, width, height);
   const Frame& f = scene.frame;
   return {f.width, f.height, f.left, f.top, f.right, f.bottom, std::move(scene.items)};
+}
+
+std::string ZelPlotSceneSvgText(const ZelPlotScene& scene) {
+  const int width = scene.width, height = scene.height;
+  std::ostringstream s;
+  s << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
+    << "\" viewBox=\"0 0 " << width << ' ' << height
+    << "\" font-family=\"DejaVu Sans, sans-serif\">\n";
+  s << "<rect width=\"100%\" height=\"100%\" fill=\"" << Colour(kPaper) << "\"/>\n";
+  const std::string clip = ClipId(scene.left, scene.top, scene.right, scene.bottom);
+  s << "<clipPath id=\"" << clip << "\"><rect x=\"" << scene.left << "\" y=\"" << scene.top
+    << "\" width=\"" << scene.right - scene.left << "\" height=\"" << scene.bottom - scene.top
+    << "\"/></clipPath>\n";
+  for (const Item& item : scene.items)
+    std::visit([&](const auto& i) { WriteSvgItem(s, clip, i); }, item);
+  s << "</svg>\n";
+  return s.str();
 }
 
 std::string ZelWriteGraphSvg(const CGraphWindow& graph, const std::string& path) {
