@@ -7,7 +7,6 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
-#include <functional>
 #include <numbers>
 #include <numeric>
 
@@ -87,8 +86,11 @@ class Machine {
   // One PWM period; `k` counts them from a moment when both loops were due. `injected` is
   // what the cut loop gets instead of its controller's output; `cut_output` receives that
   // output when the cut loop computed in this period.
+  // `program(state, fast)` feeds the reference at each sample, as the drive's program does;
+  // a template, as it runs at every sample of every prediction.
+  template <class Program>
   void Period(State& s, long long k, double injected, double* cut_output,
-              const std::function<void(State&, bool fast)>& program) {
+              const Program& program) {
     const double first_half = s.command;
     const bool slow = k % m_.slper == 0;
     const bool fast = k % m_.clper == 0;
@@ -150,22 +152,22 @@ class Machine {
     speed_ = m_.sensor == SpeedSensor::Encoder ? encoder_speed : TachoSpeed(s);
   }
 
-  void SlowSample(State& s, double injected, double* out,
-                  const std::function<void(State&, bool)>& program) {
+  template <class Program>
+  void SlowSample(State& s, double injected, double* out, const Program& program) {
     if (m_.loops_in_fast_loop) return;
     Measure(s);
-    if (program) program(s, false);
+    program(s, false);
     OuterLoops(s, injected, out);
   }
 
-  void FastSample(State& s, double injected, double* out,
-                  const std::function<void(State&, bool)>& program) {
+  template <class Program>
+  void FastSample(State& s, double injected, double* out, const Program& program) {
     if (m_.loops_in_fast_loop) {
       Measure(s);
-      if (program) program(s, false);
+      program(s, false);
       OuterLoops(s, injected, out);
     }
-    if (program) program(s, true);
+    program(s, true);
     CurrentLoop(s, injected, out);
   }
 
@@ -341,7 +343,7 @@ Lifted Lift(const DriveModel& model, const Options& options) {
     s.have_prev_err = true;
     for (int k = 0; k < periods; ++k) {
       double computed = 0.0;
-      machine.Period(s, k, injected, &computed, nullptr);
+      machine.Period(s, k, injected, &computed, [](State&, bool) {});
       if (k == 0 && output) *output = computed;
     }
     Eigen::VectorXd after(n);
@@ -412,7 +414,9 @@ ModelStructure StructureOfLoop(CZel_Setup& setup, TunedLoop loop) {
   return CutOf(StructureOf(setup), loop).structure;
 }
 
-ModelTrace SimulateRun(const DriveModel& model, const ModelRun& run) {
+namespace {
+
+ModelTrace RunModel(const DriveModel& model, const ModelRun& run) {
   Options o;
   o.structure = run.structure;
   o.linear = !run.quantised;
@@ -427,8 +431,7 @@ ModelTrace SimulateRun(const DriveModel& model, const ModelRun& run) {
   std::size_t next = 0;
   double previous_increment = 0.0;
   // The program feeds the reference before the loops compute, as the drive's programs do.
-  // Made a std::function once: converted at each period's call it cost an allocation a period.
-  const std::function<void(State&, bool)> program = [&](State& s, bool fast) {
+  const auto program = [&](State& s, bool fast) {
     if (fast != current_run) return;
     if (next >= run.reference.size()) return;
     const double r = run.reference[next++];
@@ -466,6 +469,37 @@ ModelTrace SimulateRun(const DriveModel& model, const ModelRun& run) {
     trace.current_saturated.push_back(machine.Saturated());
   }
   return trace;
+}
+
+// Runs of the model asked last. A trace is a function of the model and the run alone, so a
+// kept one is the answer.
+class RecentRuns {
+ public:
+  const ModelTrace& Of(const DriveModel& model, const ModelRun& run) {
+    for (const Entry& e : entries_)
+      if (e.kept && e.run == run && e.model == model) return e.trace;
+    Entry& e = entries_[next_];
+    next_ = (next_ + 1) % entries_.size();
+    e = {true, model, run, RunModel(model, run)};
+    return e.trace;
+  }
+
+ private:
+  struct Entry {
+    bool kept = false;
+    DriveModel model;
+    ModelRun run;
+    ModelTrace trace;
+  };
+  std::array<Entry, 2> entries_;
+  std::size_t next_ = 0;
+};
+
+}  // namespace
+
+ModelTrace SimulateRun(const DriveModel& model, const ModelRun& run) {
+  thread_local RecentRuns recent;
+  return recent.Of(model, run);
 }
 
 std::vector<std::complex<double>> OpenLoopFrequencyResponse(const DriveModel& model,

@@ -105,6 +105,7 @@ struct ModelRun {
   // increment of the reference per outer-loop sample (speed counts per sample for the speed
   // structure, position counts for the position structures), as the profile writes it.
   std::vector<double> reference;
+  bool operator==(const ModelRun&) const = default;
 };
 
 struct ModelTrace {
@@ -117,6 +118,8 @@ struct ModelTrace {
   std::vector<bool> current_saturated;
 };
 
+// The last few answers are kept: a test predicts its run when its gains are tuned and again
+// when it starts, with the same gains.
 ModelTrace SimulateRun(const DriveModel& model, const ModelRun& run);
 
 // Stability margins of one loop, its outer loops open and its inner loops closed.

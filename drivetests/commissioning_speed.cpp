@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "derive/pipelines.h"
+#include "design/speed_proposal.h"
 #include "design/tune.h"
 #include "drivetests/commissioning_step_run.h"
 #include "drivetests/drive_test_targets.h"
@@ -105,13 +106,18 @@ std::optional<std::string> FitRampsToCurrentLimit(CZel_Setup& setup, const Frict
 // The speed loop's pass band, feedback low pass and acceleration feedforward as the tuner
 // proposes them for the setup as it stands (the inertia the steps so far found): what was
 // taken, or nothing when the band asked for needs nothing.
+// Only the proposal is asked of the tuner: the margins that its report gives the gains as
+// tuned (four sweeps of the loop model), which nothing here reads, are not swept.
 std::optional<std::string> TakeSpeedLoopProposal(CZel_Setup& setup) {
-  LoopTuneReport report;
+  std::optional<SpeedLoopProposal> proposal;
   {
     ZelQuietErrors quiet;
-    if (!TuneSpeedController(setup, &report) || !report.proposal) return std::nullopt;
+    if (!TuneSpeedController(setup, nullptr)) return std::nullopt;
+    if (const std::optional<SpeedProposalInputs> in = SpeedProposalInputsOf(setup, nullptr))
+      proposal = ProposeSpeedLoop(*in);
   }
-  const SpeedLoopProposal& p = *report.proposal;
+  if (!proposal) return std::nullopt;
+  const SpeedLoopProposal& p = *proposal;
   const bool changes = p.feedback_low_pass || p.pass_band_rad_s != p.requested_rad_s ||
                        p.acceleration_feedforward != ZelQuietBaseValue(setup, param::KFFA_scl);
   if (!changes || !ApplySpeedLoopProposal(setup, p)) return std::nullopt;

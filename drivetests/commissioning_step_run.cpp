@@ -221,8 +221,8 @@ StepOutcome RunStep(const CommissioningStep& step, CZel_Setup& setup, ZelHeadles
       // One sample is a value, which the step's results give; as a plot it is one dot on an
       // axis made up around it.
       if (graph->GetDrawnPointCount() >= 2) {
-        outcome.svg = ZelGraphSvgText(*graph);
         outcome.plot = ZelGraphScene(*graph);
+        outcome.svg = ZelPlotSceneSvgText(outcome.plot);
       }
       outcome.csv = ZelGraphCsvText(*graph);
     }
@@ -281,10 +281,7 @@ std::string WaitForRest(CZel_Setup& setup, ZelHeadlessBackend& ui) {
 
 // The drive runs each test with the setup as it is now: what earlier steps accepted and what
 // the derivation made of it.
-void DownloadSetup(const CZel_Setup& setup) {
-  const CZel_Parameters& ps = setup.GetParameters();
-  for (int i = 0; i < ps.GetParametersCount(); ++i) ps[i]->WriteToChip();
-}
+void DownloadSetup(const CZel_Setup& setup) { CZel_Comm::WriteParameters(setup); }
 
 // After motor data or gains changed by hand: the scaled layer derived from the chip layer,
 // the gains the tuner makes of it written back to the chip layer, and all of it to the drive.

@@ -42,6 +42,8 @@ ExcitationLog ExcitationLogOf(const ZelLogData& data, double frequency_hz) {
   ExcitationLog out;
   out.frequency_hz = frequency_hz;
   out.period_s = data.period_s;
+  for (auto* channel : {&out.injection, &out.current_reference, &out.current, &out.position})
+    channel->reserve(data.points.size());
   for (const std::vector<double>& point : data.points) {
     if (point.size() < 4) continue;
     out.injection.push_back(point[0]);

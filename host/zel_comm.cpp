@@ -197,6 +197,20 @@ int CZel_Comm::DownloadChipParameters(const CZel_Setup& setup) {
   return 1;
 }
 
+int CZel_Comm::WriteParameters(const CZel_Setup& setup) {
+  CZel_DriveLink* link = GetLink();
+  if (!link) return 1;
+  // One catch-up for the lot: a simulated drive compiles its registers again at each one.
+  Synchronize();
+  int all = 1;
+  const CZel_Parameters& ps = setup.GetParameters();
+  for (int i = 0; i < ps.GetParametersCount(); ++i) {
+    const CZel_Parameter& p = *ps[i];
+    if (!FromLink(link->WriteParameter(p.GetName(), p.GetValueInInternalUnit()), *link)) all = 0;
+  }
+  return all;
+}
+
 std::string CZel_Comm::GetOutPathName(std::string_view program) {
   return State().out_dir + "/" + std::string(program) + ".out";
 }

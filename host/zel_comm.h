@@ -207,6 +207,10 @@ class CZel_Comm {
   static int WriteParameter(const CZel_Parameter& parameter);
   // Writes every chip parameter (those kept in one of the drive's integer types).
   static int DownloadChipParameters(const CZel_Setup& setup);
+  // Writes every parameter of `setup`, as WriteParameter writes each, the drive brought up
+  // to the clock once for all of them: 1 when the drive took each, else 0 with the last
+  // refusal's reason, every other parameter written all the same.
+  static int WriteParameters(const CZel_Setup& setup);
 
   // --- test programs ---
   // Where the compiled program of that name is found.

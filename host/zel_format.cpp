@@ -1,8 +1,10 @@
 #include "host/zel_format.h"
 #include "host/zel_numeric.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -43,7 +45,84 @@ std::size_t Utf8SequenceLength(std::string_view s, std::size_t i) {
   return length;
 }
 
+constexpr std::uint64_t kPowersOfTen[] = {1ull,          10ull,          100ull,
+                                          1000ull,       10000ull,       100000ull,
+                                          1000000ull,    10000000ull,    100000000ull,
+                                          1000000000ull, 10000000000ull, 100000000000ull,
+                                          1000000000000ull, 10000000000000ull};
+constexpr int kMostPlainDigits = 9;
+// 128 bits hold a mantissa times 10^13, the most the plain numbers need.
+__extension__ using WideUnsigned = unsigned __int128;
+
+// "%.*g" for zero and for a value that it writes without an exponent (1e-4 <= |value| <
+// 10^precision once rounded), from the double's exact binary value: its digits are the
+// integer part of |value| x 10^n, rounded half to even on the exact remainder, as printf
+// rounds. Nothing for any other value.
+char* PutPlainGeneral(char* out, double value, int precision) {
+  if (precision < 1 || precision > kMostPlainDigits) return nullptr;
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+  const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+  // Subnormals, infinities and NaN go the general way.
+  if (biased == 0x7FF || (biased == 0 && (bits << 1) != 0)) return nullptr;
+  const bool negative = (bits >> 63) != 0;
+  if (biased == 0) {
+    if (negative) *out++ = '-';
+    *out++ = '0';
+    return out;
+  }
+  // |value| = mantissa / 2^shift exactly.
+  const std::uint64_t mantissa = (bits & ((1ull << 52) - 1)) | (1ull << 52);
+  const int shift = 1075 - biased;
+  // The decimal exponent e (10^e <= |value| < 10^(e+1)) is floor(log10(2) x the binary
+  // one) or the next.
+  int e = ((biased - 1023) * 78913) >> 18;
+  if (e < -5 || e >= precision || shift <= 0 || shift >= 127) return nullptr;
+  WideUnsigned scaled = static_cast<WideUnsigned>(mantissa) * kPowersOfTen[precision - 1 - e];
+  std::uint64_t digits = static_cast<std::uint64_t>(scaled >> shift);
+  if (digits >= kPowersOfTen[precision]) {
+    if (++e >= precision) return nullptr;
+    scaled = static_cast<WideUnsigned>(mantissa) * kPowersOfTen[precision - 1 - e];
+    digits = static_cast<std::uint64_t>(scaled >> shift);
+  }
+  if (e < -4) return nullptr;
+  const WideUnsigned half = static_cast<WideUnsigned>(1) << (shift - 1);
+  const WideUnsigned rest = scaled & ((half << 1) - 1);
+  if ((rest > half || (rest == half && (digits & 1) != 0)) &&
+      ++digits == kPowersOfTen[precision]) {
+    if (++e >= precision) return nullptr;
+    digits = kPowersOfTen[precision - 1];
+  }
+  // The digits that %g keeps: none of the fraction's trailing zeros.
+  const int whole = e >= 0 ? e + 1 : 0;
+  int kept = precision;
+  while (kept > whole && digits % 10 == 0) {
+    digits /= 10;
+    --kept;
+  }
+  if (negative) *out++ = '-';
+  if (e < 0) {
+    *out++ = '0';
+    *out++ = '.';
+    for (int i = 1; i < -e; ++i) *out++ = '0';
+  }
+  // Written from the last digit back, the point after the whole part.
+  const bool point = e >= 0 && kept > whole;
+  char* end = out + kept + (point ? 1 : 0);
+  char* at = end;
+  for (int i = kept - 1; i >= 0; --i) {
+    *--at = static_cast<char>('0' + digits % 10);
+    digits /= 10;
+    if (point && i == whole) *--at = '.';
+  }
+  return end;
+}
+
 }  // namespace
+
+char* ZelPutGeneral(char* first, char* last, double value, int precision) {
+  if (char* end = PutPlainGeneral(first, value, precision)) return end;
+  return std::to_chars(first, last, value, std::chars_format::general, precision).ptr;
+}
 
 std::string ZelFormatValue(double value, double step) {
   if (!std::isfinite(value)) return ShortestRoundTrip(value);

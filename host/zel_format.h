@@ -11,6 +11,12 @@
 // that reads back as the same double. Only for display: files keep full precision.
 std::string ZelFormatValue(double value, double step);
 
+// `value` written as printf's "%.*g" writes it with `precision` significant digits, into
+// [first, last), which holds 32 characters at least; the end of what was written. For the
+// many numbers of a plot's or a log's text: a number that %g writes without an exponent
+// takes a few integer operations, others the library's general conversion.
+char* ZelPutGeneral(char* first, char* last, double value, int precision);
+
 // The step of a figure measured or computed from a run where nothing finer is known: four
 // significant digits, as the test commands print their figures. 0 for 0 or a value that is
 // not finite.

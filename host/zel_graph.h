@@ -183,6 +183,9 @@ std::string ZelGraphPngBytes(const CGraphWindow& graph, std::string& bytes);
 std::string ZelGraphSvgText(const CGraphWindow& graph, int width = 800, int height = 500);
 // The plot as the SVG and PNG draw it, for a toolkit to draw as lines and text.
 ZelPlotScene ZelGraphScene(const CGraphWindow& graph, int width = 800, int height = 500);
+// The SVG text of a scene that ZelGraphScene laid out: ZelGraphSvgText of its graph at its
+// size, for a caller that wants both without laying the plot out twice.
+std::string ZelPlotSceneSvgText(const ZelPlotScene& scene);
 // The CSV text itself: a header of channel names with their units, a row per point; empty
 // for a graph without data.
 std::string ZelGraphCsvText(const CGraphWindow& graph);

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -276,16 +275,17 @@ std::string Colour(std::uint32_t rgb) {
 
 // A report holds several plots in one page, where an id names one element: the clip's id
 // says its rectangle, so that plots which share an id share the clip too.
-std::string ClipId(const Frame& f) {
-  return "plot-" + std::to_string(f.left) + "-" + std::to_string(f.top) + "-" +
-         std::to_string(f.right) + "-" + std::to_string(f.bottom);
+std::string ClipId(int left, int top, int right, int bottom) {
+  return "plot-" + std::to_string(left) + "-" + std::to_string(top) + "-" +
+         std::to_string(right) + "-" + std::to_string(bottom);
 }
 
 // A number as a stream writes it by default (six significant digits, as printf's %g), without
 // the stream's locale machinery: a plot's thousands of coordinates cost most of its text.
+constexpr int kSvgDigits = 6;
 void PutSvgNumber(std::ostringstream& s, double value) {
   char buf[32];
-  const char* end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 6).ptr;
+  const char* end = ZelPutGeneral(buf, buf + sizeof buf, value, kSvgDigits);
   s.write(buf, end - buf);
 }
 
@@ -293,12 +293,18 @@ void WriteSvgItem(std::ostringstream& s, const std::string& clip, const Stroke& 
   s << "<polyline fill=\"none\" stroke=\"" << Colour(stroke.colour) << "\" stroke-width=\""
     << stroke.width << "\"" << (stroke.clip ? " clip-path=\"url(#" + clip + ")\"" : "")
     << " points=\"";
+  // The points go to the stream in one piece: a write per number cost as much as the number.
+  constexpr std::size_t kMostPerPoint = 2 * 32 + 2;
+  std::string points(stroke.points.size() * kMostPerPoint, '\0');
+  char* at = points.data();
+  char* const last = at + points.size();
   for (const Point& p : stroke.points) {
-    PutSvgNumber(s, p.x);
-    s << ',';
-    PutSvgNumber(s, p.y);
-    s << ' ';
+    at = ZelPutGeneral(at, last, p.x, kSvgDigits);
+    *at++ = ',';
+    at = ZelPutGeneral(at, last, p.y, kSvgDigits);
+    *at++ = ' ';
   }
+  s.write(points.data(), at - points.data());
   s << "\"/>\n";
 }
 
@@ -491,26 +497,30 @@ std::string ZelGraphAxisTitle(const CGraphWindow& g, int axis) {
 }
 
 std::string ZelGraphSvgText(const CGraphWindow& g, int width, int height) {
-  const Scene scene = LayOut(g, width, height);
-  const Frame& f = scene.frame;
-  std::ostringstream s;
-  s << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
-    << "\" viewBox=\"0 0 " << width << ' ' << height
-    << "\" font-family=\"DejaVu Sans, sans-serif\">\n";
-  s << "<rect width=\"100%\" height=\"100%\" fill=\"" << Colour(kPaper) << "\"/>\n";
-  const std::string clip = ClipId(f);
-  s << "<clipPath id=\"" << clip << "\"><rect x=\"" << f.left << "\" y=\"" << f.top << "\" width=\""
-    << f.right - f.left << "\" height=\"" << f.bottom - f.top << "\"/></clipPath>\n";
-  for (const Item& item : scene.items)
-    std::visit([&](const auto& i) { WriteSvgItem(s, clip, i); }, item);
-  s << "</svg>\n";
-  return s.str();
+  return ZelPlotSceneSvgText(ZelGraphScene(g, width, height));
 }
 
 ZelPlotScene ZelGraphScene(const CGraphWindow& g, int width, int height) {
   Scene scene = LayOut(g, width, height);
   const Frame& f = scene.frame;
   return {f.width, f.height, f.left, f.top, f.right, f.bottom, std::move(scene.items)};
+}
+
+std::string ZelPlotSceneSvgText(const ZelPlotScene& scene) {
+  const int width = scene.width, height = scene.height;
+  std::ostringstream s;
+  s << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
+    << "\" viewBox=\"0 0 " << width << ' ' << height
+    << "\" font-family=\"DejaVu Sans, sans-serif\">\n";
+  s << "<rect width=\"100%\" height=\"100%\" fill=\"" << Colour(kPaper) << "\"/>\n";
+  const std::string clip = ClipId(scene.left, scene.top, scene.right, scene.bottom);
+  s << "<clipPath id=\"" << clip << "\"><rect x=\"" << scene.left << "\" y=\"" << scene.top
+    << "\" width=\"" << scene.right - scene.left << "\" height=\"" << scene.bottom - scene.top
+    << "\"/></clipPath>\n";
+  for (const Item& item : scene.items)
+    std::visit([&](const auto& i) { WriteSvgItem(s, clip, i); }, item);
+  s << "</svg>\n";
+  return s.str();
 }
 
 std::string ZelWriteGraphSvg(const CGraphWindow& graph, const std::string& path) {
@@ -565,25 +575,27 @@ std::string ZelWriteGraphCsv(const CGraphWindow& g, const std::string& path) {
 std::string ZelGraphCsvText(const CGraphWindow& g) {
   const CGraphDocument* doc = g.GetDocument();
   if (!doc) return {};
-  std::ostringstream s;
+  std::string s;
   for (int c = 0; c < doc->GetChannelCount(); ++c) {
-    s << (c ? "," : "") << ZelCsvHeader(doc->GetChannelName(c), doc->GetChannelUnit(c));
+    if (c) s += ',';
+    s += ZelCsvHeader(doc->GetChannelName(c), doc->GetChannelUnit(c));
   }
-  s << '\n';
-  char buf[32];
-  auto put = [&s, &buf](double value) {
-    // As printf's %.9g, without its cost.
-    const char* end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 9).ptr;
-    s.write(buf, end - buf);
-  };
+  s += '\n';
+  // A row's numbers, as printf's %.9g writes them, go to the text in one piece.
+  constexpr int kCsvDigits = 9;
+  std::string row(static_cast<std::size_t>(doc->GetChannelCount()) * 33 + 1, '\0');
+  char* const first = row.data();
+  char* const last = first + row.size();
   for (int i = 0; i < doc->GetPointCount(); ++i) {
     // A gap in the run (a scope's slots not yet refilled) has no time: it is no sample.
     if (doc->GetChannelCount() > 0 && !std::isfinite(doc->GetValue(0, i))) continue;
+    char* at = first;
     for (int c = 0; c < doc->GetChannelCount(); ++c) {
-      if (c) s << ',';
-      put(doc->GetValue(c, i));
+      if (c) *at++ = ',';
+      at = ZelPutGeneral(at, last, doc->GetValue(c, i), kCsvDigits);
     }
-    s << '\n';
+    *at++ = '\n';
+    s.append(first, at);
   }
-  return s.str();
+  return s;
 }

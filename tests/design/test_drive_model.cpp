@@ -141,3 +141,42 @@ TEST(DriveModel, MarginsAskedAgainAnswerForTheModelAsked) {
 }
 
 }  // namespace
+
+namespace {
+
+// Runs of the model are kept too: a run that differs in its model, its reference, its limits
+// or its structure gets its own trace, and the first run's trace is the same after them.
+TEST(DriveModel, RunsAskedAgainTraceTheRunAsked) {
+  const dcservo::DriveModel base = BundledModel();
+  dcservo::ModelRun ramp;
+  ramp.structure = ModelStructure::Speed;
+  ramp.reference.assign(400, 0.0);
+  for (std::size_t k = 1; k < 100; ++k) ramp.reference[k] = 0.5;
+  struct Change {
+    const char* what;
+    void (*apply)(dcservo::DriveModel&, dcservo::ModelRun&);
+  };
+  const Change changes[] = {
+      {"speed gain", [](dcservo::DriveModel& m, dcservo::ModelRun&) { m.kps *= 1.5; }},
+      {"inertia", [](dcservo::DriveModel& m, dcservo::ModelRun&) { m.J *= 2.0; }},
+      {"reference", [](dcservo::DriveModel&, dcservo::ModelRun& r) { r.reference[150] = 0.5; }},
+      {"current limit", [](dcservo::DriveModel&, dcservo::ModelRun& r) { r.current_limit = 50.0; }},
+      {"linear", [](dcservo::DriveModel&, dcservo::ModelRun& r) { r.quantised = false; }},
+  };
+  const dcservo::ModelTrace before = dcservo::SimulateRun(base, ramp);
+  ASSERT_EQ(before.response.size(), ramp.reference.size());
+  for (const Change& c : changes) {
+    SCOPED_TRACE(c.what);
+    dcservo::DriveModel model = base;
+    dcservo::ModelRun run = ramp;
+    c.apply(model, run);
+    const dcservo::ModelTrace other = dcservo::SimulateRun(model, run);
+    EXPECT_TRUE(other.response != before.response || other.current != before.current);
+    const dcservo::ModelTrace again = dcservo::SimulateRun(base, ramp);
+    EXPECT_EQ(again.response, before.response);
+    EXPECT_EQ(again.current, before.current);
+    EXPECT_EQ(again.current_saturated, before.current_saturated);
+  }
+}
+
+}  // namespace

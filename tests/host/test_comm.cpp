@@ -142,6 +142,16 @@ TEST_F(CommTest, VariablesAndParametersTravelInInternalUnits) {
   EXPECT_FALSE(link->Written("Kp_C_scl"));
 }
 
+// A whole setup in one go: what WriteParameter writes of each, the scaled ones included.
+TEST_F(CommTest, ASetupIsWrittenWholeAndARefusalIsReported) {
+  ASSERT_EQ(CZel_Comm::WriteParameters(*setup), 1);
+  EXPECT_EQ(link->Written("KPI"), 24575);
+  EXPECT_EQ(link->Written("Kp_C_scl"), 0.75);
+  link->refuse_parameters = true;
+  EXPECT_EQ(CZel_Comm::WriteParameters(*setup), 0);
+  EXPECT_EQ(CZel_Comm::GetLastErrorText(), "the drive refused Kp_C_scl");
+}
+
 TEST_F(CommTest, AFailedReadKeepsTheValueAndSaysWhy) {
   setup->AddVariable({"NotOnDrive", ZelStorageType::Int16, false, "", 5.0});
   CZel_Variable* v = setup->FindVariable("NotOnDrive");

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <string>
+
 #include "host/zel_format.h"
 #include "host/zel_names.h"
 
@@ -34,6 +39,45 @@ TEST(FormatValue, AFigureOfARunShowsFourSignificantDigits) {
       {0.0, "0"}};
   for (const auto& [value, shown] : cases)
     EXPECT_EQ(ZelFormatValue(value, ZelFigureStep(value)), shown) << value;
+}
+
+std::string PrintfGeneral(double value, int precision) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*g", precision, value);
+  return text;
+}
+
+std::string PutGeneral(double value, int precision) {
+  char text[64];
+  return std::string(text, ZelPutGeneral(text, text + sizeof text, value, precision));
+}
+
+// The plots' and logs' text must not change by a digit: every value as printf writes it,
+// the ties of the last digit (exact in binary, rounded to even), the carries into a new
+// digit and the edges where %g turns to an exponent.
+TEST(PutGeneral, WritesWhatPrintfWrites) {
+  const double values[] = {
+      0.0,       -0.0,        1.0,          -1.0,        0.5,          123456.5,
+      123457.5,  1234565.0,   0.000123456,  0.0001,      9.99999e-05,  9.999995e-05,
+      0.00099999949, 999999.5, 999999.4,    99999.95,    12345678.5,   123456789.5,
+      1e9,       1e15,        1e300,        5e-324,      2.2250738585072014e-308,
+      0.1,       0.3,         2.675,        1.0000005,   -1.0000015,   1e-5,
+      799.99999951, 350.25,   -0.015625,    1.5e-4,      7.0 / 3.0,    INFINITY,
+      -INFINITY, NAN};
+  for (int precision : {1, 6, 9}) {
+    for (double v : values) EXPECT_EQ(PutGeneral(v, precision), PrintfGeneral(v, precision)) << v;
+  }
+  std::mt19937_64 random(44);
+  std::uniform_real_distribution<double> exponent(-7.0, 11.0), unit(-1.0, 1.0);
+  for (int i = 0; i < 200000; ++i) {
+    const double v = unit(random) * std::pow(10.0, exponent(random));
+    // Pixels and samples: many values sit on a coarse binary grid, where ties happen.
+    const double gridded = std::ldexp(std::round(std::ldexp(v, 10)), -10);
+    for (int precision : {6, 9}) {
+      ASSERT_EQ(PutGeneral(v, precision), PrintfGeneral(v, precision)) << v;
+      ASSERT_EQ(PutGeneral(gridded, precision), PrintfGeneral(gridded, precision)) << gridded;
+    }
+  }
 }
 
 TEST(EscapeText, KeepsUtf8AndEscapesEverythingElse) {
