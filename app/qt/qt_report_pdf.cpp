@@ -212,10 +212,15 @@ bool UniformEdges(const QTextTableCellFormat& f, double& width, QBrush& ink) {
   return width > 0.0;
 }
 
-void ClearEdges(QTextTableCellFormat& f) {
+// What a cell keeps of its format once the page draws its edges: the layout copies a cell's
+// format at every look at it (tens of thousands of times a layout), at a cost that grows with
+// its properties. Its edges go to the rules, and the ink of its text, which each piece of
+// text carries itself, goes.
+void TrimCellFormat(QTextTableCellFormat& f) {
   for (int property = QTextFormat::TableCellTopBorder;
        property <= QTextFormat::TableCellRightBorderBrush; ++property)
     f.clearProperty(property);
+  f.clearForeground();
 }
 
 // Takes the edges off the cells of each table whose edges the page can draw as rules. The
@@ -248,11 +253,19 @@ std::vector<RuledTable> TakeTableEdges(QTextDocument& document, double device_pe
     }
     if (!alike || cells.empty()) continue;
     const double half = width / 2.0;
+    // A padding alike above and below in every cell is the table's, which the cells then
+    // need not carry.
+    const bool table_pads = padding.top() == padding.bottom();
     for (QTextTableCell& cell : cells) {
       QTextTableCellFormat f = cell.format().toTableCellFormat();
-      ClearEdges(f);
-      f.setTopPadding(f.topPadding() + half);
-      f.setBottomPadding(f.bottomPadding() + half);
+      TrimCellFormat(f);
+      if (table_pads) {
+        f.clearProperty(QTextFormat::TableCellTopPadding);
+        f.clearProperty(QTextFormat::TableCellBottomPadding);
+      } else {
+        f.setTopPadding(f.topPadding() + half);
+        f.setBottomPadding(f.bottomPadding() + half);
+      }
       f.setLeftPadding(f.leftPadding() + half);
       f.setRightPadding(f.rightPadding() + half);
       cell.setFormat(f);
@@ -260,6 +273,7 @@ std::vector<RuledTable> TakeTableEdges(QTextDocument& document, double device_pe
     QTextTableFormat format = table->format();
     format.setBorderCollapse(false);
     format.setCellSpacing(0.0);
+    if (table_pads) format.setCellPadding(padding.top() + half);
     // A hair over the device pixels, as the toolkit truncates lengths to its 64ths of one.
     const double outer = (std::round(half * device_per_px) + 1.0 / 256.0) / device_per_px;
     format.setTopMargin(format.topMargin() + outer);

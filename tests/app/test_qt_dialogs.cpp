@@ -995,6 +995,38 @@ TEST_F(QtDialogs, ATableThatRunsOntoFurtherPagesHasItsRulesOnEachOfThem) {
   }
 }
 
+// A ruled table's rows are as tall as their cells' padding makes them, whether a cell pads
+// alike above and below or not: a long table of rows two ems apart takes as many pages
+// however the two ems are shared, and more than rows with less padding.
+TEST_F(QtDialogs, ARuledTablesRowsKeepTheirCellsPadding) {
+  struct Case {
+    const char* padding;
+    int pages;  // 0: as the first case
+  };
+  const Case cases[] = {
+      {"1em .6em", 0},
+      {".2em .6em 1.8em", 0},
+      {"1.8em .6em .2em", 0},
+      {".2em .6em", -1},  // fewer
+  };
+  int two_ems = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.padding);
+    std::string html = std::string("<html><head><style>table{border-collapse:collapse}"
+                                   "td{border:1px solid #bbb;padding:") +
+                       c.padding + "}</style></head><body><table>";
+    for (int row = 0; row < 120; ++row) html += "<tr><td>" + std::to_string(row) + "</td></tr>";
+    html += "</table></body></html>";
+    std::string pdf;
+    ASSERT_EQ(DrawReportPdf({"Rows", html, {}}, pdf), "");
+    const int pages = testing_support::PdfPageCount(pdf);
+    if (two_ems == 0) two_ems = pages;
+    if (c.pages == 0) EXPECT_EQ(pages, two_ems);
+    else EXPECT_LT(pages, two_ems);
+  }
+  EXPECT_GE(two_ems, 3);
+}
+
 // The page that each "Section N" heading of a printed report stands on (0 where none).
 std::vector<int> SectionPages(const std::string& pdf, std::size_t sections) {
   testing_support::TempDir dir;
