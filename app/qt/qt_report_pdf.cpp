@@ -576,10 +576,11 @@ void SetBlockFormats(QTextDocument& document,
 // time, the first parted one first, as each move shifts the rest; but each move lays the
 // rest of the document out again, so the headings parted in one layout all move at once:
 // the first as the rule would, the others on the guess that the moves before them leave
-// them parted, which the next layout confirms (or the move is taken back).
-void KeepHeadingsWithTheirText(QTextDocument& document, double page_height) {
-  const double line = QFontMetricsF(document.defaultFont(), document.documentLayout()->paintDevice())
-                          .lineSpacing();
+// them parted, which the next layout confirms (or the move is taken back). A line is one of
+// `plain`, the toolkit's own default font.
+void KeepHeadingsWithTheirText(QTextDocument& document, const QFont& plain, double page_height) {
+  const double line =
+      QFontMetricsF(plain, document.documentLayout()->paintDevice()).lineSpacing();
   const HeadingPages pages(page_height, line);
   std::vector<GuessedMove> guesses;
   for (int layouts = 0; layouts < 1000; ++layouts) {
@@ -622,6 +623,38 @@ void KeepShapedText(QTextDocument& document) {
     block.layout()->setCacheEnabled(true);
 }
 
+// The typeface that the markup's style gives its body, which the toolkit's reader copies into
+// the format of every paragraph, cell and piece of text (and the layout copies again at every
+// look at one): taken out of the style, it is the document's default font, which gives the
+// same page with lighter formats. The body's ink stays in the style: text of no ink is drawn
+// with a pen of another width, which the PDF records. Returns the family ("" when the style
+// names none, or a list of them), and `html` without it.
+QString LiftBodyTypeface(QString& html) {
+  const qsizetype style = html.indexOf(QLatin1String("<style>"));
+  const qsizetype style_end = html.indexOf(QLatin1String("</style>"), style);
+  if (style < 0 || style_end < 0) return {};
+  qsizetype rule = html.indexOf(QLatin1String("body{"), style);
+  if (rule < 0 || rule > style_end || (html[rule - 1] != u'>' && html[rule - 1] != u'}'))
+    return {};
+  rule += 5;
+  const qsizetype rule_end = html.indexOf(u'}', rule);
+  if (rule_end < 0 || rule_end > style_end) return {};
+  QString family;
+  QStringList kept;
+  for (const QString& declaration : html.mid(rule, rule_end - rule).split(u';')) {
+    const QString name = declaration.section(u':', 0, 0).trimmed();
+    const QString value = declaration.section(u':', 1).trimmed();
+    if (name == QLatin1String("font-family") && !value.isEmpty() && !value.contains(u',') &&
+        !value.contains(u'"') && !value.contains(u'\''))
+      family = value;
+    else if (!declaration.isEmpty())
+      kept.push_back(declaration);
+  }
+  if (family.isEmpty()) return {};
+  html = html.left(rule) + kept.join(u';') + html.mid(rule_end);
+  return family;
+}
+
 // "page N of M" at the foot of a page, right-aligned within the text's width.
 void DrawPageNumber(QPainter& painter, const QRectF& foot, int page, int pages) {
   QFont font(QStringLiteral("DejaVu Sans"));
@@ -661,6 +694,12 @@ std::string DrawReportPdf(const ZelReportDocument& report, std::string& pdf) {
     QString html = QString::fromStdString(report.html);
     html.replace(QStringLiteral("<figure>"), QStringLiteral("<div>"))
         .replace(QStringLiteral("</figure>"), QStringLiteral("</div>"));
+    const QFont plain = document.defaultFont();
+    if (const QString family = LiftBodyTypeface(html); !family.isEmpty()) {
+      QFont font = plain;
+      font.setFamilies({family});
+      document.setDefaultFont(font);
+    }
     document.setHtml(html);
     // The toolkit's pixel is a 96th of an inch.
     const double device_per_px = writer.logicalDpiY() / 96.0;
@@ -670,7 +709,7 @@ std::string DrawReportPdf(const ZelReportDocument& report, std::string& pdf) {
     const double footer = kFooterMm * writer.resolution() / 25.4;
     const QSizeF page(writer.width(), writer.height() - footer);
     document.setPageSize(page);
-    KeepHeadingsWithTheirText(document, page.height());
+    KeepHeadingsWithTheirText(document, plain, page.height());
 
     std::vector<std::pair<QPen, std::vector<QLineF>>> rules;
     for (const RuledTable& table : ruled)

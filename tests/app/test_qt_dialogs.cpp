@@ -1027,6 +1027,31 @@ TEST_F(QtDialogs, ARuledTablesRowsKeepTheirCellsPadding) {
   EXPECT_GE(two_ems, 3);
 }
 
+// The body's typeface, wherever its rule stands in the style, sets the text's; an element
+// that names its own keeps it. (The page number is always in the sans face.)
+TEST_F(QtDialogs, APrintedReportsTextIsInTheTypefaceItsStyleGives) {
+  struct Case {
+    const char* style;
+    bool serif, mono;  // embedded
+  };
+  const Case cases[] = {
+      {"body{font-family:serif;margin:1em}", true, true},
+      {"p{margin:0}body{color:#222;font-family:serif}", true, true},
+      {"body{font-family:monospace}", false, true},
+      {"body{margin:1em}", false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.style);
+    const std::string html = std::string("<html><head><style>") + c.style +
+                             "</style></head><body><p>Plain text</p>"
+                             "<p style=\"font-family:monospace\">Code</p></body></html>";
+    std::string pdf;
+    ASSERT_EQ(DrawReportPdf({"Faces", html, {}}, pdf), "");
+    EXPECT_EQ(pdf.find("/DejaVuSerif") != std::string::npos, c.serif);
+    EXPECT_EQ(pdf.find("/DejaVuSansMono") != std::string::npos, c.mono);
+  }
+}
+
 // The page that each "Section N" heading of a printed report stands on (0 where none).
 std::vector<int> SectionPages(const std::string& pdf, std::size_t sections) {
   testing_support::TempDir dir;
