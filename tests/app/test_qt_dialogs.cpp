@@ -1052,6 +1052,47 @@ TEST_F(QtDialogs, APrintedReportsTextIsInTheTypefaceItsStyleGives) {
   }
 }
 
+// A PDF without the moment it was made.
+std::string Timeless(std::string pdf) {
+  const std::size_t at = pdf.find("/CreationDate (");
+  if (at != std::string::npos) pdf.erase(at, pdf.find(')', at) - at);
+  return pdf;
+}
+
+// The edges that the style gives every cell are the same on the page whether the PDF takes
+// them out of the markup it reads or the reader sets them on each cell (as it does where the
+// markup speaks of edges anywhere else, as in a comment): a ruled table, a table of separate
+// edges, a table nested in a cell, cells padded unlike each other.
+TEST_F(QtDialogs, ATablesEdgesLookTheSameHoweverTheyAreRead) {
+  const std::string rows = "<tr><th>Row</th><td>a row of the table</td></tr>"
+                           "<tr><td>1</td><td>another</td></tr>";
+  const char* const bodies[] = {
+      "<table>{rows}</table>",
+      "<table class=\"apart\">{rows}</table>",
+      "<table><tr><td>outer</td><td><table>{rows}</table></td></tr></table>",
+      "<table><tr><td class=\"roomy\">roomy</td><td>tight</td></tr>{rows}</table>",
+  };
+  for (const char* body : bodies) {
+    std::string html = std::string("<html><head>{note}<style>table{border-collapse:collapse}") +
+                       "td,th{border:1px solid #bbb;padding:.2em .6em}"
+                       ".apart{border-collapse:separate}.roomy{padding:1em}</style></head><body>" +
+                       body + "</body></html>";
+    html.replace(html.find("{rows}"), 6, rows);
+    SCOPED_TRACE(body);
+    std::string lifted, read;
+    std::string as_read = html;
+    as_read.replace(as_read.find("{note}"), 6, "<!-- edges: border -->");
+    html.replace(html.find("{note}"), 6, "");
+    ASSERT_EQ(DrawReportPdf({"Edges", html, {}}, lifted), "");
+    ASSERT_EQ(DrawReportPdf({"Edges", as_read, {}}, read), "");
+    const std::vector<std::string> streams = PdfStreams(lifted);
+    EXPECT_TRUE(std::any_of(streams.begin(), streams.end(), [](const std::string& stream) {
+      return stream.find("0.733333349 0.733333349 0.733333349") != std::string::npos;
+    })) << "no grey edge drawn";
+    EXPECT_TRUE(Timeless(lifted) == Timeless(read));
+  }
+}
+
 // The page that each "Section N" heading of a printed report stands on (0 where none).
 std::vector<int> SectionPages(const std::string& pdf, std::size_t sections) {
   testing_support::TempDir dir;
