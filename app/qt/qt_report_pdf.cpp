@@ -7,6 +7,7 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -18,6 +19,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <variant>
 #include <vector>
 
@@ -212,47 +214,110 @@ bool UniformEdges(const QTextTableCellFormat& f, double& width, QBrush& ink) {
   return width > 0.0;
 }
 
-void ClearEdges(QTextTableCellFormat& f) {
+// What a cell keeps of its format once the page draws its edges: the layout copies a cell's
+// format at every look at it (tens of thousands of times a layout), at a cost that grows with
+// its properties. Its edges go to the rules, and the ink of its text, which each piece of
+// text carries itself, goes.
+void TrimCellFormat(QTextTableCellFormat& f) {
   for (int property = QTextFormat::TableCellTopBorder;
        property <= QTextFormat::TableCellRightBorderBrush; ++property)
     f.clearProperty(property);
+  f.clearForeground();
+}
+
+// The edge that the markup's style gives every cell, taken out of the style (see
+// LiftCellEdge), in the toolkit's pixels.
+struct CellEdge {
+  double width = 0.0;
+  QBrush ink;
+};
+
+void PutEdges(QTextTableCell& cell, const CellEdge& edge) {
+  QTextTableCellFormat f = cell.format().toTableCellFormat();
+  f.setBorder(edge.width);
+  f.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
+  f.setBorderBrush(edge.ink);
+  cell.setFormat(f);
+}
+
+// Every table of the document, nested ones too, each with whether it stands in the page's
+// own flow.
+void TablesOf(QTextFrame& frame, bool top, std::vector<std::pair<QTextTable*, bool>>& tables) {
+  for (QTextFrame* child : frame.childFrames()) {
+    if (auto* table = qobject_cast<QTextTable*>(child)) tables.emplace_back(table, top);
+    TablesOf(*child, false, tables);
+  }
+}
+
+// The cells of a table in the document's order, a spanned cell once.
+std::vector<QTextTableCell> CellsOf(QTextTable& table) {
+  std::vector<QTextTableCell> cells;
+  for (int row = 0; row < table.rows(); ++row) {
+    for (int column = 0; column < table.columns(); ++column) {
+      const QTextTableCell cell = table.cellAt(row, column);
+      if (cell.row() == row && cell.column() == column) cells.push_back(cell);
+    }
+  }
+  return cells;
+}
+
+// The width, ink and padding of a table's cells when every one has the same solid edges
+// (`lifted`, when the style's were taken out of the markup) and padding.
+bool AlikeCells(const std::vector<QTextTableCell>& cells, const std::optional<CellEdge>& lifted,
+                double& width, QBrush& ink, QMarginsF& padding) {
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    double w = 0.0;
+    QBrush b;
+    const QTextTableCellFormat f = cells[i].format().toTableCellFormat();
+    if (lifted) {
+      w = lifted->width;
+      b = lifted->ink;
+    } else if (!UniformEdges(f, w, b)) {
+      return false;
+    }
+    if (i > 0 && (w != width || b != ink || PaddingOf(f) != padding)) return false;
+    padding = PaddingOf(f);
+    width = w;
+    ink = b;
+  }
+  return !cells.empty();
 }
 
 // Takes the edges off the cells of each table whose edges the page can draw as rules. The
 // text stays where the collapsed edges left it: each cell gets half an edge more padding, and
-// the table, half an edge more margin (the toolkit rounds that half to a device pixel).
-std::vector<RuledTable> TakeTableEdges(QTextDocument& document, double device_per_px) {
+// the table, half an edge more margin (the toolkit rounds that half to a device pixel). The
+// cells of any other table get back the edges `lifted` out of the markup, if any.
+std::vector<RuledTable> TakeTableEdges(QTextDocument& document, double device_per_px,
+                                       const std::optional<CellEdge>& lifted) {
   std::vector<RuledTable> ruled;
-  for (QTextFrame* frame : document.rootFrame()->childFrames()) {
-    auto* table = qobject_cast<QTextTable*>(frame);
-    if (!table || !table->format().borderCollapse()) continue;
+  std::vector<std::pair<QTextTable*, bool>> tables;
+  TablesOf(*document.rootFrame(), true, tables);
+  for (const auto& [table, top] : tables) {
+    std::vector<QTextTableCell> cells = CellsOf(*table);
     double width = 0.0;
     QBrush ink;
     QMarginsF padding;
-    bool alike = true;
-    std::vector<QTextTableCell> cells;
-    for (int row = 0; row < table->rows() && alike; ++row) {
-      for (int column = 0; column < table->columns() && alike; ++column) {
-        const QTextTableCell cell = table->cellAt(row, column);
-        if (cell.row() != row || cell.column() != column) continue;  // spanned
-        double w = 0.0;
-        QBrush b;
-        const QTextTableCellFormat f = cell.format().toTableCellFormat();
-        alike = UniformEdges(f, w, b) &&
-                (cells.empty() || (w == width && b == ink && PaddingOf(f) == padding));
-        padding = PaddingOf(f);
-        width = w;
-        ink = b;
-        cells.push_back(cell);
+    if (!top || !table->format().borderCollapse() ||
+        !AlikeCells(cells, lifted, width, ink, padding)) {
+      if (lifted) {
+        for (QTextTableCell& cell : cells) PutEdges(cell, *lifted);
       }
+      continue;
     }
-    if (!alike || cells.empty()) continue;
     const double half = width / 2.0;
+    // A padding alike above and below in every cell is the table's, which the cells then
+    // need not carry.
+    const bool table_pads = padding.top() == padding.bottom();
     for (QTextTableCell& cell : cells) {
       QTextTableCellFormat f = cell.format().toTableCellFormat();
-      ClearEdges(f);
-      f.setTopPadding(f.topPadding() + half);
-      f.setBottomPadding(f.bottomPadding() + half);
+      TrimCellFormat(f);
+      if (table_pads) {
+        f.clearProperty(QTextFormat::TableCellTopPadding);
+        f.clearProperty(QTextFormat::TableCellBottomPadding);
+      } else {
+        f.setTopPadding(f.topPadding() + half);
+        f.setBottomPadding(f.bottomPadding() + half);
+      }
       f.setLeftPadding(f.leftPadding() + half);
       f.setRightPadding(f.rightPadding() + half);
       cell.setFormat(f);
@@ -260,6 +325,7 @@ std::vector<RuledTable> TakeTableEdges(QTextDocument& document, double device_pe
     QTextTableFormat format = table->format();
     format.setBorderCollapse(false);
     format.setCellSpacing(0.0);
+    if (table_pads) format.setCellPadding(padding.top() + half);
     // A hair over the device pixels, as the toolkit truncates lengths to its 64ths of one.
     const double outer = (std::round(half * device_per_px) + 1.0 / 256.0) / device_per_px;
     format.setTopMargin(format.topMargin() + outer);
@@ -562,10 +628,11 @@ void SetBlockFormats(QTextDocument& document,
 // time, the first parted one first, as each move shifts the rest; but each move lays the
 // rest of the document out again, so the headings parted in one layout all move at once:
 // the first as the rule would, the others on the guess that the moves before them leave
-// them parted, which the next layout confirms (or the move is taken back).
-void KeepHeadingsWithTheirText(QTextDocument& document, double page_height) {
-  const double line = QFontMetricsF(document.defaultFont(), document.documentLayout()->paintDevice())
-                          .lineSpacing();
+// them parted, which the next layout confirms (or the move is taken back). A line is one of
+// `plain`, the toolkit's own default font.
+void KeepHeadingsWithTheirText(QTextDocument& document, const QFont& plain, double page_height) {
+  const double line =
+      QFontMetricsF(plain, document.documentLayout()->paintDevice()).lineSpacing();
   const HeadingPages pages(page_height, line);
   std::vector<GuessedMove> guesses;
   for (int layouts = 0; layouts < 1000; ++layouts) {
@@ -608,6 +675,75 @@ void KeepShapedText(QTextDocument& document) {
     block.layout()->setCacheEnabled(true);
 }
 
+// Where the declarations of the rule for `selector` stand in the markup's style sheet, from
+// after its "{" to its "}"; {-1, -1} where the sheet has no such rule (at its start or after
+// another rule).
+std::pair<qsizetype, qsizetype> StyleRule(const QString& html, QLatin1String selector) {
+  const qsizetype style = html.indexOf(QLatin1String("<style>"));
+  const qsizetype style_end = html.indexOf(QLatin1String("</style>"), style);
+  if (style < 0 || style_end < 0) return {-1, -1};
+  const QString opening = selector + u'{';
+  const qsizetype at = html.indexOf(opening, style);
+  if (at < 0 || at > style_end || (html[at - 1] != u'>' && html[at - 1] != u'}')) return {-1, -1};
+  const qsizetype begin = at + opening.size(), end = html.indexOf(u'}', begin);
+  if (end < 0 || end > style_end) return {-1, -1};
+  return {begin, end};
+}
+
+// The typeface that the markup's style gives its body, which the toolkit's reader copies into
+// the format of every paragraph, cell and piece of text (and the layout copies again at every
+// look at one): taken out of the style, it is the document's default font, which gives the
+// same page with lighter formats. The body's ink stays in the style: text of no ink is drawn
+// with a pen of another width, which the PDF records. Returns the family ("" when the style
+// names none, or a list of them), and `html` without it.
+QString LiftBodyTypeface(QString& html) {
+  const auto [rule, rule_end] = StyleRule(html, QLatin1String("body"));
+  if (rule < 0) return {};
+  QString family;
+  QStringList kept;
+  for (const QString& declaration : html.mid(rule, rule_end - rule).split(u';')) {
+    const QString name = declaration.section(u':', 0, 0).trimmed();
+    const QString value = declaration.section(u':', 1).trimmed();
+    if (name == QLatin1String("font-family") && !value.isEmpty() && !value.contains(u',') &&
+        !value.contains(u'"') && !value.contains(u'\''))
+      family = value;
+    else if (!declaration.isEmpty())
+      kept.push_back(declaration);
+  }
+  if (family.isEmpty()) return {};
+  html = html.left(rule) + kept.join(u';') + html.mid(rule_end);
+  return family;
+}
+
+// The edge that the markup's style gives every cell (`td,th{border:Wpx solid C}`), taken out
+// of the style when nothing else in the markup speaks of edges: the reader then does not set
+// twelve properties on every cell, which the page would take off again to draw the edges as
+// rules (and puts back on the cells of a table it cannot rule). Returns nothing, and leaves
+// `html` as it stands, where the style gives no such edge or the markup names edges elsewhere.
+std::optional<CellEdge> LiftCellEdge(QString& html) {
+  const auto [rule, rule_end] = StyleRule(html, QLatin1String("td,th"));
+  if (rule < 0) return std::nullopt;
+  static const QRegularExpression kBorder(
+      QStringLiteral("^border:([0-9]+(?:\\.[0-9]+)?)px solid (#[0-9a-fA-F]{3,6})$"));
+  std::optional<CellEdge> edge;
+  QStringList kept;
+  for (const QString& declaration : html.mid(rule, rule_end - rule).split(u';')) {
+    const QRegularExpressionMatch match = kBorder.match(declaration.trimmed());
+    const QColor ink = match.hasMatch() ? QColor::fromString(match.captured(2)) : QColor();
+    if (!edge && ink.isValid())
+      edge = CellEdge{match.captured(1).toDouble(), QBrush(ink)};
+    else if (!declaration.isEmpty())
+      kept.push_back(declaration);
+  }
+  if (!edge) return std::nullopt;
+  QString lifted = html.left(rule) + kept.join(u';') + html.mid(rule_end);
+  if (QString(lifted).remove(QLatin1String("border-collapse")).contains(QLatin1String("border"),
+                                                                       Qt::CaseInsensitive))
+    return std::nullopt;
+  html = std::move(lifted);
+  return edge;
+}
+
 // "page N of M" at the foot of a page, right-aligned within the text's width.
 void DrawPageNumber(QPainter& painter, const QRectF& foot, int page, int pages) {
   QFont font(QStringLiteral("DejaVu Sans"));
@@ -647,16 +783,23 @@ std::string DrawReportPdf(const ZelReportDocument& report, std::string& pdf) {
     QString html = QString::fromStdString(report.html);
     html.replace(QStringLiteral("<figure>"), QStringLiteral("<div>"))
         .replace(QStringLiteral("</figure>"), QStringLiteral("</div>"));
+    const QFont plain = document.defaultFont();
+    if (const QString family = LiftBodyTypeface(html); !family.isEmpty()) {
+      QFont font = plain;
+      font.setFamilies({family});
+      document.setDefaultFont(font);
+    }
+    const std::optional<CellEdge> cell_edge = LiftCellEdge(html);
     document.setHtml(html);
     // The toolkit's pixel is a 96th of an inch.
     const double device_per_px = writer.logicalDpiY() / 96.0;
-    const std::vector<RuledTable> ruled = TakeTableEdges(document, device_per_px);
+    const std::vector<RuledTable> ruled = TakeTableEdges(document, device_per_px, cell_edge);
     PlacePlots(document);
     KeepShapedText(document);
     const double footer = kFooterMm * writer.resolution() / 25.4;
     const QSizeF page(writer.width(), writer.height() - footer);
     document.setPageSize(page);
-    KeepHeadingsWithTheirText(document, page.height());
+    KeepHeadingsWithTheirText(document, plain, page.height());
 
     std::vector<std::pair<QPen, std::vector<QLineF>>> rules;
     for (const RuledTable& table : ruled)

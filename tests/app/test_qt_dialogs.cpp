@@ -995,6 +995,104 @@ TEST_F(QtDialogs, ATableThatRunsOntoFurtherPagesHasItsRulesOnEachOfThem) {
   }
 }
 
+// A ruled table's rows are as tall as their cells' padding makes them, whether a cell pads
+// alike above and below or not: a long table of rows two ems apart takes as many pages
+// however the two ems are shared, and more than rows with less padding.
+TEST_F(QtDialogs, ARuledTablesRowsKeepTheirCellsPadding) {
+  struct Case {
+    const char* padding;
+    int pages;  // 0: as the first case
+  };
+  const Case cases[] = {
+      {"1em .6em", 0},
+      {".2em .6em 1.8em", 0},
+      {"1.8em .6em .2em", 0},
+      {".2em .6em", -1},  // fewer
+  };
+  int two_ems = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.padding);
+    std::string html = std::string("<html><head><style>table{border-collapse:collapse}"
+                                   "td{border:1px solid #bbb;padding:") +
+                       c.padding + "}</style></head><body><table>";
+    for (int row = 0; row < 120; ++row) html += "<tr><td>" + std::to_string(row) + "</td></tr>";
+    html += "</table></body></html>";
+    std::string pdf;
+    ASSERT_EQ(DrawReportPdf({"Rows", html, {}}, pdf), "");
+    const int pages = testing_support::PdfPageCount(pdf);
+    if (two_ems == 0) two_ems = pages;
+    if (c.pages == 0) EXPECT_EQ(pages, two_ems);
+    else EXPECT_LT(pages, two_ems);
+  }
+  EXPECT_GE(two_ems, 3);
+}
+
+// The body's typeface, wherever its rule stands in the style, sets the text's; an element
+// that names its own keeps it. (The page number is always in the sans face.)
+TEST_F(QtDialogs, APrintedReportsTextIsInTheTypefaceItsStyleGives) {
+  struct Case {
+    const char* style;
+    bool serif, mono;  // embedded
+  };
+  const Case cases[] = {
+      {"body{font-family:serif;margin:1em}", true, true},
+      {"p{margin:0}body{color:#222;font-family:serif}", true, true},
+      {"body{font-family:monospace}", false, true},
+      {"body{margin:1em}", false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.style);
+    const std::string html = std::string("<html><head><style>") + c.style +
+                             "</style></head><body><p>Plain text</p>"
+                             "<p style=\"font-family:monospace\">Code</p></body></html>";
+    std::string pdf;
+    ASSERT_EQ(DrawReportPdf({"Faces", html, {}}, pdf), "");
+    EXPECT_EQ(pdf.find("/DejaVuSerif") != std::string::npos, c.serif);
+    EXPECT_EQ(pdf.find("/DejaVuSansMono") != std::string::npos, c.mono);
+  }
+}
+
+// A PDF without the moment it was made.
+std::string Timeless(std::string pdf) {
+  const std::size_t at = pdf.find("/CreationDate (");
+  if (at != std::string::npos) pdf.erase(at, pdf.find(')', at) - at);
+  return pdf;
+}
+
+// The edges that the style gives every cell are the same on the page whether the PDF takes
+// them out of the markup it reads or the reader sets them on each cell (as it does where the
+// markup speaks of edges anywhere else, as in a comment): a ruled table, a table of separate
+// edges, a table nested in a cell, cells padded unlike each other.
+TEST_F(QtDialogs, ATablesEdgesLookTheSameHoweverTheyAreRead) {
+  const std::string rows = "<tr><th>Row</th><td>a row of the table</td></tr>"
+                           "<tr><td>1</td><td>another</td></tr>";
+  const char* const bodies[] = {
+      "<table>{rows}</table>",
+      "<table class=\"apart\">{rows}</table>",
+      "<table><tr><td>outer</td><td><table>{rows}</table></td></tr></table>",
+      "<table><tr><td class=\"roomy\">roomy</td><td>tight</td></tr>{rows}</table>",
+  };
+  for (const char* body : bodies) {
+    std::string html = std::string("<html><head>{note}<style>table{border-collapse:collapse}") +
+                       "td,th{border:1px solid #bbb;padding:.2em .6em}"
+                       ".apart{border-collapse:separate}.roomy{padding:1em}</style></head><body>" +
+                       body + "</body></html>";
+    html.replace(html.find("{rows}"), 6, rows);
+    SCOPED_TRACE(body);
+    std::string lifted, read;
+    std::string as_read = html;
+    as_read.replace(as_read.find("{note}"), 6, "<!-- edges: border -->");
+    html.replace(html.find("{note}"), 6, "");
+    ASSERT_EQ(DrawReportPdf({"Edges", html, {}}, lifted), "");
+    ASSERT_EQ(DrawReportPdf({"Edges", as_read, {}}, read), "");
+    const std::vector<std::string> streams = PdfStreams(lifted);
+    EXPECT_TRUE(std::any_of(streams.begin(), streams.end(), [](const std::string& stream) {
+      return stream.find("0.733333349 0.733333349 0.733333349") != std::string::npos;
+    })) << "no grey edge drawn";
+    EXPECT_TRUE(Timeless(lifted) == Timeless(read));
+  }
+}
+
 // The page that each "Section N" heading of a printed report stands on (0 where none).
 std::vector<int> SectionPages(const std::string& pdf, std::size_t sections) {
   testing_support::TempDir dir;
