@@ -149,7 +149,6 @@ void SimulatedDrive::AdvanceTo(double seconds) {
 void SimulatedDrive::RunPeriods(std::uint64_t n) {
   const double volts_per_count = plant_.Supply() / kFullScale;
   const double trip_A = plant_.Config().short_circuit_A;
-  fast_samples_do_more_ = FastSamplesDoMore();
   for (std::uint64_t k = 0; k < n; ++k) {
     if (const std::uint64_t quiet = QuietPeriods(n - k); quiet > 0) {
       PassQuietPeriods(quiet);
@@ -157,14 +156,17 @@ void SimulatedDrive::RunPeriods(std::uint64_t n) {
       continue;
     }
     if (const std::uint64_t driven = DrivenPeriods(n - k); driven > 0) {
-      k += RunDrivenPeriods(driven, volts_per_count, trip_A) - 1;
+      const bool more = (program_ && program_->Running() && program_->WantsFastTicks()) ||
+                        (log_.active && log_.loop == ZelLogRequest::kFastLoop);
+      k += (more ? RunDrivenPeriods<true>(driven, volts_per_count, trip_A)
+                 : RunDrivenPeriods<false>(driven, volts_per_count, trip_A)) -
+           1;
       continue;
     }
     const i64 first_half = command_;
     if (--slow_countdown_ <= 0) {
       slow_countdown_ = settings_.slper;
       SlowSample();
-      fast_samples_do_more_ = FastSamplesDoMore();
     }
     if (--fast_countdown_ <= 0) {
       fast_countdown_ = settings_.clper;
@@ -208,31 +210,42 @@ void SimulatedDrive::PassQuietPeriods(std::uint64_t m) {
 }
 
 std::uint64_t SimulatedDrive::DrivenPeriods(std::uint64_t left) const {
-  if (!axis_on_ || settings_.clper != 1 || fast_countdown_ != 1 || slow_countdown_ <= 1)
+  if (!axis_on_ || settings_.loops_in_fast_loop || settings_.clper != 1 || fast_countdown_ != 1 ||
+      slow_countdown_ <= 1 || every_period_in_full_)
     return 0;
-  if (fast_samples_do_more_) return 0;
   return std::min(left, static_cast<std::uint64_t>(slow_countdown_ - 1));
 }
 
+template <bool kTicksOrLogs>
 std::uint64_t SimulatedDrive::RunDrivenPeriods(std::uint64_t m, double volts_per_count,
                                                double trip_A) {
+  // FastSample's work in its order, with what cannot change between slow samples read once:
+  // only the host starts a program or a log, and a program that ends takes the axis with it.
   TestProgram* const program = program_ && program_->Running() ? program_.get() : nullptr;
+  const bool ticks = kTicksOrLogs && program && program->WantsFastTicks();
   // A protection of 0 or less is none.
   const i64 protection = program && program->CurrentProtection() > 0
                              ? program->CurrentProtection()
                              : std::numeric_limits<i64>::max();
+  bool logging = kTicksOrLogs && log_.active && log_.loop == ZelLogRequest::kFastLoop;
   std::uint64_t j = 0;
   while (j < m && axis_on_) {
     const i64 first_half = command_;
-    // Only the last fast sample's shaft can reach the decoder: a slow sample or the end of the
-    // run follows it. One that stops the axis earlier leaves the next period to the full step.
-    if (j + 1 == m) HoldEncoderSample();
+    // The shaft reaches the decoder through a program's tick or a log's point, or else only
+    // at the last fast sample: a slow sample or the end of the run follows it. One that stops
+    // the axis earlier leaves the next period to the full step.
+    if (ticks || logging || j + 1 == m) HoldEncoderSample();
     i_meas_ = adc_.Bipolar(plant_.Current() * current_scale_);
     current_sum_ += i_meas_;
     ++current_samples_;
-    if (std::llabs(i_meas_) > protection) [[unlikely]]
+    if (ticks) program->FastTick(*this);
+    if (std::llabs(i_meas_) > protection && program->Running()) [[unlikely]]
       program->TripCurrentProtection(*this);
     command_ = axis_on_ ? firmware_.FastLoop(i_meas_) : 0;
+    if (logging) {
+      Record();
+      logging = log_.active;
+    }
     plant_.Step(static_cast<double>(first_half) * volts_per_count,
                 static_cast<double>(command_) * volts_per_count, axis_on_);
     if (axis_on_ && std::abs(plant_.Current()) > trip_A) [[unlikely]] Trip(kMerShortCircuit);
@@ -255,11 +268,6 @@ i64 Wrap32(i64 x) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(
 void SimulatedDrive::SampleEncoder() {
   encoder_sample_held_ = false;
   DecodeEncoder(plant_.Angle(), plant_.Speed());
-}
-
-bool SimulatedDrive::FastSamplesDoMore() const {
-  return settings_.loops_in_fast_loop || (log_.active && log_.loop == ZelLogRequest::kFastLoop) ||
-         (program_ && program_->Running() && program_->WantsFastTicks());
 }
 
 void SimulatedDrive::HoldEncoderSample() {

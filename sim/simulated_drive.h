@@ -106,6 +106,8 @@ class SimulatedDrive : public CZel_DriveLink, private ProgramContext {
 
   // --- for tests and the bench ---
   void RunFor(double seconds) { AdvanceTo(time_ + seconds); }
+  // Every driven period through the full step, to check the shorter way against it.
+  void StepEveryPeriodInFull(bool on) { every_period_in_full_ = on; }
   Plant& GetPlant() { return plant_; }
   const Firmware& GetFirmware() const { return firmware_; }
   const ChipSettings& GetSettings() const { return settings_; }
@@ -144,12 +146,14 @@ class SimulatedDrive : public CZel_DriveLink, private ProgramContext {
   // has more to do.
   std::uint64_t QuietPeriods(std::uint64_t left) const;
   void PassQuietPeriods(std::uint64_t m);
-  // With the axis driven, a program without fast ticks, no fast-loop log and the loops in the
-  // slow loop, a fast sample of CLPER 1 measures the current, watches the program's current
-  // protection and runs the current loop, nothing else: the periods up to the next slow sample
-  // run so. Of `left` periods, how many; 0 when a period needs the full step.
+  // With the axis driven and the loops in the slow loop, a fast sample of CLPER 1 measures the
+  // current, ticks the program, watches its current protection, runs the current loop and
+  // records a fast-loop log's point, nothing else: the periods up to the next slow sample run
+  // in a loop of their own. Of `left` periods, how many; 0 when a period needs the full step.
   std::uint64_t DrivenPeriods(std::uint64_t left) const;
   // The periods run, fewer than `m` when the axis goes off (the next one takes the full step).
+  // Without a program's fast ticks or a fast-loop log, a loop that has no test for them.
+  template <bool kTicksOrLogs>
   std::uint64_t RunDrivenPeriods(std::uint64_t m, double volts_per_count, double trip_A);
   // `encoder_sampled`: the slow loop of the same period has read the encoder already.
   void FastSample(bool encoder_sampled);
@@ -163,10 +167,6 @@ class SimulatedDrive : public CZel_DriveLink, private ProgramContext {
   // decoding at once.
   void HoldEncoderSample();
   void ReadHeldEncoderSample();
-  // Whether a fast sample does more than measure the current, watch the program's current
-  // protection and run the current loop: the loops in the fast loop, a fast-loop log, a
-  // program's fast ticks.
-  bool FastSamplesDoMore() const;
   void DecodeEncoder(double angle_rad, double speed_rad_s);
   // The supply's and the analogue input's readings. They change only with what an injection
   // changes, so the injection reads them again instead of every slow sample.
@@ -198,6 +198,7 @@ class SimulatedDrive : public CZel_DriveLink, private ProgramContext {
   double pwm_period_ = 50e-6;
   std::uint64_t periods_simulated_ = 0;
   int fast_countdown_ = 1, slow_countdown_ = 1;
+  bool every_period_in_full_ = false;
 
   // Power stage.
   bool axis_on_ = false;
@@ -211,10 +212,6 @@ class SimulatedDrive : public CZel_DriveLink, private ProgramContext {
   };
   ShaftSample held_encoder_sample_{};
   bool encoder_sample_held_ = false;
-  // FastSamplesDoMore() as the periods run started or the last slow sample left it: only the
-  // host starts such work, and what ends in between leaves the periods on the full step a
-  // little longer, to the same drive.
-  bool fast_samples_do_more_ = false;
   i64 encoder_counter_ = 0, encoder_true_last_ = 0;
   i64 motor_position_ = 0, load_position_ = 0;
   i64 motor_speed_ = 0, load_speed_ = 0;

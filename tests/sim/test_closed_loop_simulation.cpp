@@ -314,34 +314,60 @@ TEST(ProtectionSimulation, FaultsSetTheirMerBitsAndStopTheRun) {
   }
 }
 
-// A driven period whose fast sample only runs the current loop takes a shorter way than the
-// full step, which a fast-loop log forces on every period. Both must give the same drive, count
-// for count, read at times that fall between slow samples, whether the run ends as planned or
-// a protection ends it within such a period.
+// A driven period takes a shorter way than the full step up to the next slow sample. Both
+// must give the same drive, count for count, read at times that fall between slow samples,
+// whether the run ends as planned or a protection ends it within such a period, with a
+// program's fast ticks and with a fast-loop log whose points read the encoder.
 TEST(ProtectionSimulation, TheDriveIsTheSameWhicheverWayItsPeriodsAreStepped) {
+  enum class Program { Speed, CurrentStep, FrequencyResponse };
   struct Case {
     const char* what;
+    Program program;
     const char* condition;  // nullptr: none
     double at;
     double protection_A;  // 0: the setup's
+    int log_divider = 0;  // of a fast-loop log of the position; 0: none
   };
-  const Case cases[] = {{"the profile", nullptr, 0, 0},
-                        {"the test's own current protection", nullptr, 0, 0.3},
-                        {"a short circuit at speed", "short_circuit", 0.0512, 0}};
+  const Case cases[] = {
+      {"the profile", Program::Speed, nullptr, 0, 0},
+      {"the test's own current protection", Program::Speed, nullptr, 0, 0.3},
+      {"a short circuit at speed", Program::Speed, "short_circuit", 0.0512, 0},
+      {"the profile logged until the log is full", Program::Speed, nullptr, 0, 0, 7},
+      {"a current step to its end, logged", Program::CurrentStep, nullptr, 0, 9, 1},
+      {"a sine injected to its end, logged", Program::FrequencyResponse, nullptr, 0, 9, 3},
+      {"a sine that trips the test's own protection", Program::FrequencyResponse, nullptr, 0,
+       0.6},
+      {"a sine and a short circuit", Program::FrequencyResponse, "short_circuit", 0.0307, 9},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::vector<std::vector<double>> seen[2];
+    ZelLogData logged[2];
     for (int full_step = 0; full_step < 2; ++full_step) {
       SimRun run;
+      run.drive->StepEveryPeriodInFull(full_step);
       if (c.condition) run.Schedule(c.at, c.condition);
-      Inputs inputs = SpeedInputs(run);
-      if (c.protection_A > 0)
-        inputs.push_back(
-            {"Imax_Prot_Test", std::trunc(c.protection_A * dcservo::CurrentScale(*run.setup))});
-      ASSERT_NO_FATAL_FAILURE(run.Start("Speed_Controller_Tuning_Test", inputs));
-      if (full_step) {
-        ZelLogRequest every_fast_sample{{"MER"}, 16000, ZelLogRequest::kFastLoop, 1};
-        ASSERT_TRUE(run.drive->StartLog(every_fast_sample));
+      const double CS = dcservo::CurrentScale(*run.setup);
+      const double protection = std::trunc(c.protection_A * CS);
+      if (c.program == Program::Speed) {
+        Inputs inputs = SpeedInputs(run);
+        if (c.protection_A > 0) inputs.push_back({"Imax_Prot_Test", protection});
+        ASSERT_NO_FATAL_FAILURE(run.Start("Speed_Controller_Tuning_Test", inputs));
+      } else if (c.program == Program::CurrentStep) {
+        ASSERT_NO_FATAL_FAILURE(run.Start("Current_Controller_Tuning_Test",
+                                          {{"In1", std::trunc(1.5 * CS)},
+                                           {"Imax_Prot_Test", protection}}));
+      } else {
+        ASSERT_NO_FATAL_FAILURE(run.Start("Frequency_Response_Test",
+                                          {{"Frequency", 110},
+                                           {"Amplitude", std::trunc(1.0 * CS)},
+                                           {"Periods", 20},
+                                           {"Speed", 3},
+                                           {"Imax_Prot_Test", protection}}));
+      }
+      if (c.log_divider) {
+        ASSERT_TRUE(run.drive->StartLog(
+            {{"Motor_Position", "Motor_Current"}, 600, ZelLogRequest::kFastLoop, c.log_divider}));
       }
       using dcsim::LiveVar;
       while (run.drive->Now() < 0.3) {
@@ -354,9 +380,13 @@ TEST(ProtectionSimulation, TheDriveIsTheSameWhicheverWayItsPeriodsAreStepped) {
                                    static_cast<double>(run.drive->Mer()),
                                    run.drive->ProgramRunning() ? 1.0 : 0.0});
       }
+      if (c.log_divider) { ASSERT_TRUE(run.drive->UploadLog(logged[full_step])); }
+      if (c.protection_A > 0 && c.protection_A < 1) { EXPECT_EQ(run.Var("test_flag"), 0); }
     }
     EXPECT_EQ(seen[0], seen[1]);
     EXPECT_NE(seen[0].front(), seen[0].back()) << "nothing happened";
+    EXPECT_EQ(logged[0].points, logged[1].points);
+    EXPECT_EQ(logged[0].points.empty(), c.log_divider == 0);
   }
 }
 
