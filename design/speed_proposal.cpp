@@ -200,6 +200,11 @@ std::optional<SpeedProposalInputs> SpeedProposalInputsOf(CZel_Setup& setup, std:
   return in;
 }
 
+std::optional<SpeedLoopProposal> ProposeSpeedLoopFor(CZel_Setup& setup) {
+  const std::optional<SpeedProposalInputs> in = SpeedProposalInputsOf(setup, nullptr);
+  return in ? ProposeSpeedLoop(*in) : std::nullopt;
+}
+
 int ApplySpeedLoopProposal(CZel_Setup& setup, const SpeedLoopProposal& p) {
   CZel_Parameter* band = setup.FindParameter(param::PB_S);
   if (!band || !band->SetValueInBaseUnit(p.pass_band_rad_s)) return 0;

@@ -62,6 +62,10 @@ std::optional<SpeedLoopProposal> ProposeSpeedLoop(const SpeedProposalInputs& in)
 // reason) when the setup lacks what the model needs.
 std::optional<SpeedProposalInputs> SpeedProposalInputsOf(CZel_Setup& setup, std::string* why);
 
+// The proposal for the setup as it stands after the speed loop was tuned; nothing when the
+// setup lacks an input or the model refuses.
+std::optional<SpeedLoopProposal> ProposeSpeedLoopFor(CZel_Setup& setup);
+
 // Writes the proposal into the setup: the pass band, the low pass into the first free filter,
 // the acceleration feedforward; the caller derives and tunes again. 0 when a parameter refused.
 int ApplySpeedLoopProposal(CZel_Setup& setup, const SpeedLoopProposal& proposal);

@@ -155,7 +155,7 @@ void AnalyseLoop(CZel_Setup& setup, LoopTuneReport& r) {
   if (r.loop != TunedLoop::Speed) return;
   r.ripple = RippleOf(WithGains(*model, r.loop, GainValues(r, true)),
                       ZelQuietBaseValue(setup, param::In), r.damping);
-  if (auto in = SpeedProposalInputsOf(setup, nullptr)) r.proposal = ProposeSpeedLoop(*in);
+  r.proposal = ProposeSpeedLoopFor(setup);
 }
 
 // The pass band that the speed sensor's quantum leaves, when the one asked for costs more

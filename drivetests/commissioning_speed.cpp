@@ -113,8 +113,7 @@ std::optional<std::string> TakeSpeedLoopProposal(CZel_Setup& setup) {
   {
     ZelQuietErrors quiet;
     if (!TuneSpeedController(setup, nullptr)) return std::nullopt;
-    if (const std::optional<SpeedProposalInputs> in = SpeedProposalInputsOf(setup, nullptr))
-      proposal = ProposeSpeedLoop(*in);
+    proposal = ProposeSpeedLoopFor(setup);
   }
   if (!proposal) return std::nullopt;
   const SpeedLoopProposal& p = *proposal;
