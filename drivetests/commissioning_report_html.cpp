@@ -1,9 +1,13 @@
 #include "drivetests/commissioning_report.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "drivetests/commissioning_report_markup.h"
 #include "host/zel_format.h"
@@ -109,17 +113,33 @@ std::string PageStart(const std::string& title) {
 // first row becomes the table's head.
 std::string WithTableHeads(std::string html) {
   constexpr std::string_view open = "<table><tr>", row_end = "</tr>";
-  for (std::size_t at = html.find(open); at != std::string::npos; at = html.find(open, at + 1)) {
+  // Where the heads' tags go, in the page as it stands: inserted one at a time, each would
+  // move the rest of a page that carries its plots inline.
+  std::vector<std::pair<std::size_t, std::string_view>> tags;
+  const std::string_view page = html;
+  for (std::size_t at = page.find(open); at != std::string::npos; at = page.find(open, at + 1)) {
     const std::size_t row = at + std::string_view("<table>").size();
-    const std::size_t end = html.find(row_end, row);
+    const std::size_t end = page.find(row_end, row);
     if (end == std::string::npos) break;
-    if (html.compare(row, 8, "<tr><th>") != 0 ||
-        html.substr(row, end - row).find("<td") != std::string::npos)
+    if (page.compare(row, 8, "<tr><th>") != 0 ||
+        page.substr(row, end - row).find("<td") != std::string::npos)
       continue;
-    html.insert(end + row_end.size(), "</thead>");
-    html.insert(row, "<thead>");
+    tags.emplace_back(row, "<thead>");
+    tags.emplace_back(end + row_end.size(), "</thead>");
   }
-  return html;
+  if (tags.empty()) return html;
+  // A table standing in a head row has its tags inside that head's.
+  std::stable_sort(tags.begin(), tags.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::string out;
+  out.reserve(html.size() + tags.size() * std::string_view("</thead>").size());
+  std::size_t from = 0;
+  for (const auto& [at, tag] : tags) {
+    out.append(page.substr(from, at - from)).append(tag);
+    from = at;
+  }
+  out.append(page.substr(from));
+  return out;
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "drivetests/commissioning_report.h"
+#include "drivetests/commissioning_report_markup.h"
 #include "drivetests/notch_plot.h"
 #include "tests/support/test_setups.h"
 #include "tests/support/test_tones.h"
@@ -116,6 +117,33 @@ TrackingFigures Tracked(double rms_error_rpm) {
 
 // A speed step whose run failed on a resonance at 800 Hz and passed with the notch: the record
 // shows the notch, both runs' ripple at the resonance and tracking, and the plot of both spectra.
+// A table whose first row holds only headings gets that row as its head, so that a printed
+// table repeats it on each page; every other table, and the text around, stays as written.
+TEST(CommissioningReport, TablesWhoseFirstRowIsHeadingsGetItAsTheirHead) {
+  struct Case {
+    const char* page;
+    const char* headed;
+  };
+  const Case cases[] = {
+      {"<p>no table</p>", "<p>no table</p>"},
+      {"<table><tr><th>a</th></tr><tr><td>1</td></tr></table>",
+       "<table><thead><tr><th>a</th></tr></thead><tr><td>1</td></tr></table>"},
+      {"<table><tr><th>a</th><td>1</td></tr></table>",
+       "<table><tr><th>a</th><td>1</td></tr></table>"},
+      {"x<table><tr><th>a</th></tr></table>y<table><tr><td>1</td></tr></table>"
+       "<table><tr><th>b</th></tr></table>",
+       "x<table><thead><tr><th>a</th></tr></thead></table>y<table><tr><td>1</td></tr></table>"
+       "<table><thead><tr><th>b</th></tr></thead></table>"},
+      {"<table><tr><th><table><tr><th>in</th></tr></table></th></tr></table>",
+       "<table><thead><tr><th><table><thead><tr><th>in</th></tr></thead></thead></table></th>"
+       "</tr></table>"},
+      {"<table><tr><th>a</th></tr></table><table><tr><th>cut",
+       "<table><thead><tr><th>a</th></tr></thead></table><table><tr><th>cut"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(dcservo::report_markup::WithTableHeads(c.page), c.headed) << c.page;
+}
+
 TEST(CommissioningReport, ANotchedSpeedStepShowsTheRunBeforeTheNotchBesideItsOwn) {
   const auto setup = testing_support::LoadBundledSetup();
   const CommissioningStep* speed = nullptr;
