@@ -1,9 +1,26 @@
 #include "dialogs/bode_plot.h"
 
+#include <cstdint>
+
 #include "host/zel_dialog.h"
 #include "host/zel_file.h"
 
 namespace dcservo {
+
+namespace {
+
+// The phase beside its magnitude on one plot: the same hue, halfway to white, so that each
+// pair reads as one response and the two lines as two quantities.
+std::uint32_t PhaseShadeOf(std::uint32_t rgb) {
+  std::uint32_t shade = 0;
+  for (int shift : {16, 8, 0}) {
+    const std::uint32_t channel = (rgb >> shift) & 0xFFu;
+    shade |= ((channel + 0xFFu + 1u) / 2u) << shift;
+  }
+  return shade;
+}
+
+}  // namespace
 
 std::unique_ptr<CGraphDocument> MakeBodeDocument(const BodeData& data) {
   auto doc = std::make_unique<CGraphDocument>();
@@ -24,7 +41,7 @@ std::unique_ptr<CGraphDocument> MakeBodeDocument(const BodeData& data) {
     magnitude.AddCurve(c.name, x, mag, 1, style, RGB16(colour));
     phase.AddCurve(c.name, x, ph, 1, style, RGB16(colour));
     both.AddCurve(c.name + " (dB)", x, mag, 1, style, RGB16(colour));
-    both.AddCurve(c.name + " (deg)", x, ph, 2, 1, RGB16(colour));
+    both.AddCurve(c.name + " (deg)", x, ph, 2, 1, PhaseShadeOf(RGB16(colour)));
     ++colour;
   }
   const bool spectrum = !data.spectrum_db.empty();

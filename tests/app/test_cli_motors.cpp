@@ -4,7 +4,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <regex>
+#include <map>
 
 #include "host/zel_motor_database.h"
 #include "host/zel_setup_file.h"
@@ -151,7 +154,18 @@ TEST(FiltersBode, WritesTheResponseAndRefusesWhatItCannotDraw) {
   EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 401);
   r = RunDcservo("filters " + on + "--bode " + ShellQuote(dir.File("r.svg")));
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_THAT(ReadFile(dir.File("r.svg")), HasSubstr("<svg"));
+  // Magnitude and phase share one plot: the key gives each response's two lines two inks.
+  const std::string svg = ReadFile(dir.File("r.svg"));
+  std::map<std::string, std::string> ink_of;
+  const std::regex key("stroke=\"(#[0-9a-f]{6})\"[^>]*/>\n<text[^>]*>([^<]*) \\((dB|deg)\\)");
+  for (std::sregex_iterator m(svg.begin(), svg.end(), key), end; m != end; ++m)
+    ink_of[(*m)[2].str() + " " + (*m)[3].str()] = (*m)[1];
+  const std::string header = csv.substr(0, csv.find('\n'));
+  EXPECT_EQ(static_cast<long>(ink_of.size()), std::count(header.begin(), header.end(), '[') - 1);
+  for (const auto& [name, ink] : ink_of) {
+    if (name.ends_with(" dB"))
+      EXPECT_NE(ink, ink_of[name.substr(0, name.size() - 3) + " deg"]) << name;
+  }
 
   // No picture of a kind it cannot draw, nor of a filter at the Nyquist frequency, which
   // cannot be designed, nor a PNG without its text when there is no font to draw it with.
