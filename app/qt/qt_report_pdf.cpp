@@ -3,6 +3,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QBuffer>
 #include <QFontMetricsF>
+#include <QHashSeed>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
@@ -756,9 +757,21 @@ void DrawPageNumber(QPainter& painter, const QRectF& foot, int page, int pages) 
   painter.restore();
 }
 
+// The PDF writer keeps each typeface's subset in a hash and writes them in the hash's order,
+// which follows the process's random seed: the same record came out of two runs with its fonts
+// in either order. Hashes made while the guard stands take the fixed seed and keep it.
+class FixedHashOrder {
+ public:
+  FixedHashOrder() { QHashSeed::setDeterministicGlobalSeed(); }
+  ~FixedHashOrder() { QHashSeed::resetRandomGlobalSeed(); }
+  FixedHashOrder(const FixedHashOrder&) = delete;
+  FixedHashOrder& operator=(const FixedHashOrder&) = delete;
+};
+
 }  // namespace
 
 std::string DrawReportPdf(const ZelReportDocument& report, std::string& pdf) {
+  const FixedHashOrder same_bytes_every_run;
   QByteArray bytes;
   QBuffer buffer(&bytes);
   if (!buffer.open(QIODevice::WriteOnly)) return "the PDF cannot be drawn";

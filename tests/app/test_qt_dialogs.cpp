@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QHashSeed>
 #include <QComboBox>
 #include <QScreen>
 #include <QTest>
@@ -24,6 +25,7 @@
 #include <cstdlib>
 #include <deque>
 #include <optional>
+#include <regex>
 
 #include "app/qt/qt_dialog_view.h"
 #include "app/qt/qt_graph_view.h"
@@ -905,6 +907,25 @@ TEST_F(QtDialogs, AReportIsPrintedOnA4PagesWithItsPlotsDrawnAsLines) {
     EXPECT_NE(pdf->find("/MediaBox [0 0 595"), std::string::npos);
   }
   EXPECT_GT(testing_support::PdfPageCount(PrintedReport(ZelPlotPlaceholder(0), 200)), 2);
+}
+
+// Two runs of the program print the same record into the same file: each run hashes with a
+// seed of its own, and the printer's fonts must not come out in the order of that hash. The
+// seed changes here between prints as it would between runs; only the creation time may differ.
+TEST_F(QtDialogs, AReportPrintsTheSameBytesWhateverTheRunsHashSeed) {
+  const ZelReportDocument report{"Printed", "<h1>Printed</h1><p>Plain, <b>bold</b>.</p>", {}};
+  const std::regex created("/CreationDate \\(D:[0-9]+Z\\)");
+  auto print = [&] {
+    std::string pdf;
+    EXPECT_EQ(DrawReportPdf(report, pdf), "");
+    return std::regex_replace(pdf, created, "");
+  };
+  const std::string first = print();
+  ASSERT_NE(first.find("DejaVuSans-Bold"), std::string::npos) << "two typefaces to order";
+  for (int run = 0; run < 8; ++run) {
+    QHashSeed::resetRandomGlobalSeed();
+    EXPECT_TRUE(print() == first) << "run " << run << " printed other bytes";
+  }
 }
 
 // Several plots go in at once: each placeholder, wherever it stands among the text, gets its
