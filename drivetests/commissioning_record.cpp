@@ -54,7 +54,10 @@ ZelReportDocument PrintableReport(const ordered_json& report, const Commissionin
     placeholders.push_back(place(s.svg, s.plot));
     notch_placeholders.push_back(s.notch ? place(s.notch->svg, s.notch->plot) : std::string());
   }
-  document.html = CommissioningReportHtml(report, placeholders, notch_placeholders);
+  document.html = report_markup::RecordPage(report, placeholders, notch_placeholders,
+                                            report_markup::PrintStyle::kApart);
+  document.body_typeface = report_markup::kPageTypeface;
+  document.cell_edge = report_markup::kPageCellEdge;
   return document;
 }
 

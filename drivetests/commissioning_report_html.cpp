@@ -95,18 +95,37 @@ ordered_json StepResponseOf(const ordered_json& step) {
 
 namespace {
 
-const char kStyle[] =
-    "body{font-family:sans-serif;max-width:60em;margin:1em auto;color:#222}"
-    "table{border-collapse:collapse;margin:.5em 0}td,th{border:1px solid #bbb;padding:.2em "
-    ".6em;text-align:left}th{background:#eee}.ok{color:#070;font-weight:bold}"
-    ".bad{color:#b00;font-weight:bold}.changed{background:#ffd}svg{max-width:100%;height:auto}";
+// A colour as a style sheet writes it: three digits where each channel's two agree.
+std::string CssColour(std::uint32_t rgb) {
+  char text[8];
+  const bool doubled = (rgb & 0x0F0F0F) * 0x10 == (rgb & 0xF0F0F0);
+  if (doubled)
+    std::snprintf(text, sizeof text, "#%x%x%x", (rgb >> 16) & 0xF, (rgb >> 8) & 0xF, rgb & 0xF);
+  else
+    std::snprintf(text, sizeof text, "#%06x", rgb & 0xFFFFFF);
+  return text;
+}
+
+std::string RecordPageStyle(PrintStyle print_style) {
+  std::string typeface, edge;
+  if (print_style == PrintStyle::kInStyle) {
+    typeface = "font-family:" + std::string(kPageTypeface) + ";";
+    edge = "border:" + ZelFormatValue(kPageCellEdge.width_px, 0.0) + "px solid " +
+           CssColour(kPageCellEdge.colour) + ";";
+  }
+  return "body{" + typeface + "max-width:60em;margin:1em auto;color:#222}" +
+         "table{border-collapse:collapse;margin:.5em 0}td,th{" + edge +
+         "padding:.2em .6em;text-align:left}th{background:#eee}"
+         ".ok{color:#070;font-weight:bold}.bad{color:#b00;font-weight:bold}"
+         ".changed{background:#ffd}svg{max-width:100%;height:auto}";
+}
 
 }  // namespace
 
-std::string PageStart(const std::string& title) {
+std::string PageStart(const std::string& title, PrintStyle print_style) {
   return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" +
-         Escape(title) + "</title><style>" + kStyle + "</style></head><body>\n<h1>" +
-         Escape(title) + "</h1>\n";
+         Escape(title) + "</title><style>" + RecordPageStyle(print_style) +
+         "</style></head><body>\n<h1>" + Escape(title) + "</h1>\n";
 }
 
 // A table whose first row holds only headings repeats it on every page it runs onto: its
@@ -322,14 +341,11 @@ void WriteSignatures(std::ostringstream& h) {
 
 }  // namespace
 
-}  // namespace report_markup
-
-std::string CommissioningReportHtml(const ordered_json& report, const std::vector<std::string>& svgs,
-                                    const std::vector<std::string>& notch_svgs) {
+std::string RecordPage(const ordered_json& report, const std::vector<std::string>& svgs,
+                       const std::vector<std::string>& notch_svgs, PrintStyle print_style) {
   std::ostringstream h;
-  using namespace report_markup;
   const ordered_json& drive = report["drive"];
-  h << PageStart("Commissioning report: " + Text(drive["description"]));
+  h << PageStart("Commissioning report: " + Text(drive["description"]), print_style);
   const bool ok = VerdictPassed(report["verdict"]);
   h << "<p>Overall verdict: <span class=\"" << (ok ? "ok\">" : "bad\">") << VerdictWord(ok)
     << "</span>";
@@ -405,6 +421,14 @@ std::string CommissioningReportHtml(const ordered_json& report, const std::vecto
   WriteSignatures(h);
   h << "</body></html>\n";
   return WithTableHeads(h.str());
+}
+
+}  // namespace report_markup
+
+std::string CommissioningReportHtml(const ordered_json& report,
+                                    const std::vector<std::string>& svgs,
+                                    const std::vector<std::string>& notch_svgs) {
+  return report_markup::RecordPage(report, svgs, notch_svgs, report_markup::PrintStyle::kInStyle);
 }
 
 }  // namespace dcservo

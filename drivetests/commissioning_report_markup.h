@@ -5,6 +5,9 @@
 
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
+
+#include "host/zel_report_document.h"
 
 namespace dcservo::report_markup {
 
@@ -18,8 +21,18 @@ std::string Shown(const ordered_json& value, const ordered_json& resolution);
 std::string VerdictCell(const ordered_json& verdict);
 ordered_json TrackingOf(const ordered_json& step);
 ordered_json StepResponseOf(const ordered_json& step);
-std::string PageStart(const std::string& title);
+// The typeface and the cells' edge of the page. Its style writes them for a browser; a
+// printer, which applies them to the whole document at less cost than reading them off each
+// element, is handed them as data (`kApart`) beside a style that leaves them out. The body's
+// ink stays in the style: a printer draws text of no ink with a pen of another width.
+inline constexpr char kPageTypeface[] = "sans-serif";
+inline constexpr ZelCellEdge kPageCellEdge{1.0, 0xBBBBBB};
+enum class PrintStyle { kInStyle, kApart };
+std::string PageStart(const std::string& title, PrintStyle print_style = PrintStyle::kInStyle);
 std::string WithTableHeads(std::string html);
+// The record's page (see CommissioningReportHtml), its print style in its style or apart.
+std::string RecordPage(const ordered_json& report, const std::vector<std::string>& svgs,
+                       const std::vector<std::string>& notch_svgs, PrintStyle print_style);
 
 // One figure's row: name, measured and predicted in the shown unit.
 struct FigureRow {

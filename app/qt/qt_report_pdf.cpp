@@ -8,7 +8,6 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -226,12 +225,22 @@ void TrimCellFormat(QTextTableCellFormat& f) {
   f.clearForeground();
 }
 
-// The edge that the markup's style gives every cell, taken out of the style (see
-// LiftCellEdge), in the toolkit's pixels.
+// The edge that the document hands apart from its markup for every cell, in the toolkit's
+// pixels: the reader then does not set twelve properties on every cell, which the page would
+// take off again to draw the edges as rules (and puts back on the cells of a table it cannot
+// rule).
 struct CellEdge {
   double width = 0.0;
   QBrush ink;
 };
+
+std::optional<CellEdge> CellEdgeOf(const ZelReportDocument& report) {
+  if (!report.cell_edge) return std::nullopt;
+  const double width = report.cell_edge->width_px;
+  // Not above 0 (NaN too) is no edge, which the toolkit draws as none rather than as the
+  // thinnest line a pen of no width draws.
+  return CellEdge{width > 0.0 ? width : 0.0, QBrush(Colour(report.cell_edge->colour))};
+}
 
 void PutEdges(QTextTableCell& cell, const CellEdge& edge) {
   QTextTableCellFormat f = cell.format().toTableCellFormat();
@@ -263,16 +272,16 @@ std::vector<QTextTableCell> CellsOf(QTextTable& table) {
 }
 
 // The width, ink and padding of a table's cells when every one has the same solid edges
-// (`lifted`, when the style's were taken out of the markup) and padding.
-bool AlikeCells(const std::vector<QTextTableCell>& cells, const std::optional<CellEdge>& lifted,
+// (`handed`, when the document handed them apart from the markup) and padding.
+bool AlikeCells(const std::vector<QTextTableCell>& cells, const std::optional<CellEdge>& handed,
                 double& width, QBrush& ink, QMarginsF& padding) {
   for (std::size_t i = 0; i < cells.size(); ++i) {
     double w = 0.0;
     QBrush b;
     const QTextTableCellFormat f = cells[i].format().toTableCellFormat();
-    if (lifted) {
-      w = lifted->width;
-      b = lifted->ink;
+    if (handed) {
+      w = handed->width;
+      b = handed->ink;
     } else if (!UniformEdges(f, w, b)) {
       return false;
     }
@@ -281,15 +290,15 @@ bool AlikeCells(const std::vector<QTextTableCell>& cells, const std::optional<Ce
     width = w;
     ink = b;
   }
-  return !cells.empty();
+  return !cells.empty() && width > 0.0;
 }
 
 // Takes the edges off the cells of each table whose edges the page can draw as rules. The
 // text stays where the collapsed edges left it: each cell gets half an edge more padding, and
 // the table, half an edge more margin (the toolkit rounds that half to a device pixel). The
-// cells of any other table get back the edges `lifted` out of the markup, if any.
+// cells of any other table get the edges `handed`, if the document handed them.
 std::vector<RuledTable> TakeTableEdges(QTextDocument& document, double device_per_px,
-                                       const std::optional<CellEdge>& lifted) {
+                                       const std::optional<CellEdge>& handed) {
   std::vector<RuledTable> ruled;
   std::vector<std::pair<QTextTable*, bool>> tables;
   TablesOf(*document.rootFrame(), true, tables);
@@ -299,9 +308,9 @@ std::vector<RuledTable> TakeTableEdges(QTextDocument& document, double device_pe
     QBrush ink;
     QMarginsF padding;
     if (!top || !table->format().borderCollapse() ||
-        !AlikeCells(cells, lifted, width, ink, padding)) {
-      if (lifted) {
-        for (QTextTableCell& cell : cells) PutEdges(cell, *lifted);
+        !AlikeCells(cells, handed, width, ink, padding)) {
+      if (handed) {
+        for (QTextTableCell& cell : cells) PutEdges(cell, *handed);
       }
       continue;
     }
@@ -676,75 +685,6 @@ void KeepShapedText(QTextDocument& document) {
     block.layout()->setCacheEnabled(true);
 }
 
-// Where the declarations of the rule for `selector` stand in the markup's style sheet, from
-// after its "{" to its "}"; {-1, -1} where the sheet has no such rule (at its start or after
-// another rule).
-std::pair<qsizetype, qsizetype> StyleRule(const QString& html, QLatin1String selector) {
-  const qsizetype style = html.indexOf(QLatin1String("<style>"));
-  const qsizetype style_end = html.indexOf(QLatin1String("</style>"), style);
-  if (style < 0 || style_end < 0) return {-1, -1};
-  const QString opening = selector + u'{';
-  const qsizetype at = html.indexOf(opening, style);
-  if (at < 0 || at > style_end || (html[at - 1] != u'>' && html[at - 1] != u'}')) return {-1, -1};
-  const qsizetype begin = at + opening.size(), end = html.indexOf(u'}', begin);
-  if (end < 0 || end > style_end) return {-1, -1};
-  return {begin, end};
-}
-
-// The typeface that the markup's style gives its body, which the toolkit's reader copies into
-// the format of every paragraph, cell and piece of text (and the layout copies again at every
-// look at one): taken out of the style, it is the document's default font, which gives the
-// same page with lighter formats. The body's ink stays in the style: text of no ink is drawn
-// with a pen of another width, which the PDF records. Returns the family ("" when the style
-// names none, or a list of them), and `html` without it.
-QString LiftBodyTypeface(QString& html) {
-  const auto [rule, rule_end] = StyleRule(html, QLatin1String("body"));
-  if (rule < 0) return {};
-  QString family;
-  QStringList kept;
-  for (const QString& declaration : html.mid(rule, rule_end - rule).split(u';')) {
-    const QString name = declaration.section(u':', 0, 0).trimmed();
-    const QString value = declaration.section(u':', 1).trimmed();
-    if (name == QLatin1String("font-family") && !value.isEmpty() && !value.contains(u',') &&
-        !value.contains(u'"') && !value.contains(u'\''))
-      family = value;
-    else if (!declaration.isEmpty())
-      kept.push_back(declaration);
-  }
-  if (family.isEmpty()) return {};
-  html = html.left(rule) + kept.join(u';') + html.mid(rule_end);
-  return family;
-}
-
-// The edge that the markup's style gives every cell (`td,th{border:Wpx solid C}`), taken out
-// of the style when nothing else in the markup speaks of edges: the reader then does not set
-// twelve properties on every cell, which the page would take off again to draw the edges as
-// rules (and puts back on the cells of a table it cannot rule). Returns nothing, and leaves
-// `html` as it stands, where the style gives no such edge or the markup names edges elsewhere.
-std::optional<CellEdge> LiftCellEdge(QString& html) {
-  const auto [rule, rule_end] = StyleRule(html, QLatin1String("td,th"));
-  if (rule < 0) return std::nullopt;
-  static const QRegularExpression kBorder(
-      QStringLiteral("^border:([0-9]+(?:\\.[0-9]+)?)px solid (#[0-9a-fA-F]{3,6})$"));
-  std::optional<CellEdge> edge;
-  QStringList kept;
-  for (const QString& declaration : html.mid(rule, rule_end - rule).split(u';')) {
-    const QRegularExpressionMatch match = kBorder.match(declaration.trimmed());
-    const QColor ink = match.hasMatch() ? QColor::fromString(match.captured(2)) : QColor();
-    if (!edge && ink.isValid())
-      edge = CellEdge{match.captured(1).toDouble(), QBrush(ink)};
-    else if (!declaration.isEmpty())
-      kept.push_back(declaration);
-  }
-  if (!edge) return std::nullopt;
-  QString lifted = html.left(rule) + kept.join(u';') + html.mid(rule_end);
-  if (QString(lifted).remove(QLatin1String("border-collapse")).contains(QLatin1String("border"),
-                                                                       Qt::CaseInsensitive))
-    return std::nullopt;
-  html = std::move(lifted);
-  return edge;
-}
-
 // "page N of M" at the foot of a page, right-aligned within the text's width.
 void DrawPageNumber(QPainter& painter, const QRectF& foot, int page, int pages) {
   QFont font(QStringLiteral("DejaVu Sans"));
@@ -797,16 +737,20 @@ std::string DrawReportPdf(const ZelReportDocument& report, std::string& pdf) {
     html.replace(QStringLiteral("<figure>"), QStringLiteral("<div>"))
         .replace(QStringLiteral("</figure>"), QStringLiteral("</div>"));
     const QFont plain = document.defaultFont();
-    if (const QString family = LiftBodyTypeface(html); !family.isEmpty()) {
+    // The body's typeface as the document's default font, not in the markup's style, from
+    // which the toolkit's reader copies it into the format of every paragraph, cell and piece
+    // of text (and the layout copies it again at every look at one): the same page with
+    // lighter formats.
+    if (!report.body_typeface.empty()) {
       QFont font = plain;
-      font.setFamilies({family});
+      font.setFamilies({QString::fromStdString(report.body_typeface)});
       document.setDefaultFont(font);
     }
-    const std::optional<CellEdge> cell_edge = LiftCellEdge(html);
     document.setHtml(html);
     // The toolkit's pixel is a 96th of an inch.
     const double device_per_px = writer.logicalDpiY() / 96.0;
-    const std::vector<RuledTable> ruled = TakeTableEdges(document, device_per_px, cell_edge);
+    const std::vector<RuledTable> ruled =
+        TakeTableEdges(document, device_per_px, CellEdgeOf(report));
     PlacePlots(document);
     KeepShapedText(document);
     const double footer = kFooterMm * writer.resolution() / 25.4;

@@ -22,6 +22,7 @@
 #include <QTabBar>
 #include <QTextBrowser>
 #include <QTimer>
+#include <cmath>
 #include <cstdlib>
 #include <deque>
 #include <optional>
@@ -982,15 +983,21 @@ std::vector<std::string> PdfStreams(const std::string& pdf) {
 
 // A bordered table, as the record writes its tables, runs onto further pages: each page it
 // runs onto draws its rules (the grey of its cells' edges), which the page draws itself, and
-// as many pages as the table's text needs; a table without edges draws no rule.
+// as many pages as the table's text needs, whether its style gives the edges or the document
+// hands them apart; a table without edges, or with edges of no width, draws no rule.
 TEST_F(QtDialogs, ATableThatRunsOntoFurtherPagesHasItsRulesOnEachOfThem) {
   struct Case {
     const char* style;
+    std::optional<ZelCellEdge> edge;
     bool ruled;
   };
   const Case cases[] = {
-      {"table{border-collapse:collapse}td,th{border:1px solid #bbb;padding:.2em .6em}", true},
-      {"table{border-collapse:collapse}td,th{padding:.2em .6em}", false},
+      {"table{border-collapse:collapse}td,th{border:1px solid #bbb;padding:.2em .6em}", {}, true},
+      {"table{border-collapse:collapse}td,th{padding:.2em .6em}", {}, false},
+      {"table{border-collapse:collapse}td,th{padding:.2em .6em}", ZelCellEdge{1, 0xBBBBBB}, true},
+      {"table{border-collapse:collapse}td,th{padding:.2em .6em}", ZelCellEdge{0, 0xBBBBBB}, false},
+      {"table{border-collapse:collapse}td,th{padding:.2em .6em}",
+       ZelCellEdge{std::nan(""), 0xBBBBBB}, false},
   };
   const std::string grey = "0.733333349 0.733333349 0.733333349 SCN";
   for (const Case& c : cases) {
@@ -1001,8 +1008,10 @@ TEST_F(QtDialogs, ATableThatRunsOntoFurtherPagesHasItsRulesOnEachOfThem) {
     for (int row = 0; row < 150; ++row)
       html += "<tr><td>" + std::to_string(row) + "</td><td>a row of the table</td></tr>";
     html += "</table></body></html>";
+    ZelReportDocument report{"Rows", html, {}};
+    report.cell_edge = c.edge;
     std::string pdf;
-    ASSERT_EQ(DrawReportPdf({"Rows", html, {}}, pdf), "");
+    ASSERT_EQ(DrawReportPdf(report, pdf), "");
     const int pages = testing_support::PdfPageCount(pdf);
     EXPECT_GE(pages, 3);
     int ruled_pages = 0, page_streams = 0;
@@ -1048,31 +1057,6 @@ TEST_F(QtDialogs, ARuledTablesRowsKeepTheirCellsPadding) {
   EXPECT_GE(two_ems, 3);
 }
 
-// The body's typeface, wherever its rule stands in the style, sets the text's; an element
-// that names its own keeps it. (The page number is always in the sans face.)
-TEST_F(QtDialogs, APrintedReportsTextIsInTheTypefaceItsStyleGives) {
-  struct Case {
-    const char* style;
-    bool serif, mono;  // embedded
-  };
-  const Case cases[] = {
-      {"body{font-family:serif;margin:1em}", true, true},
-      {"p{margin:0}body{color:#222;font-family:serif}", true, true},
-      {"body{font-family:monospace}", false, true},
-      {"body{margin:1em}", false, true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.style);
-    const std::string html = std::string("<html><head><style>") + c.style +
-                             "</style></head><body><p>Plain text</p>"
-                             "<p style=\"font-family:monospace\">Code</p></body></html>";
-    std::string pdf;
-    ASSERT_EQ(DrawReportPdf({"Faces", html, {}}, pdf), "");
-    EXPECT_EQ(pdf.find("/DejaVuSerif") != std::string::npos, c.serif);
-    EXPECT_EQ(pdf.find("/DejaVuSansMono") != std::string::npos, c.mono);
-  }
-}
-
 // A PDF without the moment it was made.
 std::string Timeless(std::string pdf) {
   const std::size_t at = pdf.find("/CreationDate (");
@@ -1080,11 +1064,42 @@ std::string Timeless(std::string pdf) {
   return pdf;
 }
 
-// The edges that the style gives every cell are the same on the page whether the PDF takes
-// them out of the markup it reads or the reader sets them on each cell (as it does where the
-// markup speaks of edges anywhere else, as in a comment): a ruled table, a table of separate
-// edges, a table nested in a cell, cells padded unlike each other.
-TEST_F(QtDialogs, ATablesEdgesLookTheSameHoweverTheyAreRead) {
+// The body's typeface handed apart from the markup sets the text's as the same typeface in
+// the markup's style does, to the byte; an element that names its own keeps it. (The page
+// number is always in the sans face.)
+TEST_F(QtDialogs, APrintedReportsTextIsInTheTypefaceItsPrintStyleGives) {
+  struct Case {
+    const char* typeface;
+    bool serif, mono;  // embedded
+  };
+  const Case cases[] = {
+      {"serif", true, true},
+      {"monospace", false, true},
+      {"", false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typeface);
+    const std::string face = *c.typeface ? std::string("font-family:") + c.typeface + ";" : "";
+    auto page = [](const std::string& body_style) {
+      return "<html><head><style>p{margin:0}body{" + body_style +
+             "color:#222}</style></head><body><p>Plain text</p>"
+             "<p style=\"font-family:monospace\">Code</p></body></html>";
+    };
+    ZelReportDocument handed{"Faces", page(""), {}};
+    handed.body_typeface = c.typeface;
+    std::string pdf, in_style;
+    ASSERT_EQ(DrawReportPdf(handed, pdf), "");
+    ASSERT_EQ(DrawReportPdf({"Faces", page(face), {}}, in_style), "");
+    EXPECT_EQ(pdf.find("/DejaVuSerif") != std::string::npos, c.serif);
+    EXPECT_EQ(pdf.find("/DejaVuSansMono") != std::string::npos, c.mono);
+    EXPECT_TRUE(Timeless(pdf) == Timeless(in_style));
+  }
+}
+
+// The edge of every cell handed apart from the markup is the same on the page as the same
+// edge written in the markup's style, which the reader sets on each cell: a ruled table, a
+// table of separate edges, a table nested in a cell, cells padded unlike each other.
+TEST_F(QtDialogs, ATablesEdgesLookTheSameHandedApartOrInTheStyle) {
   const std::string rows = "<tr><th>Row</th><td>a row of the table</td></tr>"
                            "<tr><td>1</td><td>another</td></tr>";
   const char* const bodies[] = {
@@ -1094,23 +1109,24 @@ TEST_F(QtDialogs, ATablesEdgesLookTheSameHoweverTheyAreRead) {
       "<table><tr><td class=\"roomy\">roomy</td><td>tight</td></tr>{rows}</table>",
   };
   for (const char* body : bodies) {
-    std::string html = std::string("<html><head>{note}<style>table{border-collapse:collapse}") +
-                       "td,th{border:1px solid #bbb;padding:.2em .6em}"
-                       ".apart{border-collapse:separate}.roomy{padding:1em}</style></head><body>" +
-                       body + "</body></html>";
-    html.replace(html.find("{rows}"), 6, rows);
     SCOPED_TRACE(body);
-    std::string lifted, read;
-    std::string as_read = html;
-    as_read.replace(as_read.find("{note}"), 6, "<!-- edges: border -->");
-    html.replace(html.find("{note}"), 6, "");
-    ASSERT_EQ(DrawReportPdf({"Edges", html, {}}, lifted), "");
-    ASSERT_EQ(DrawReportPdf({"Edges", as_read, {}}, read), "");
-    const std::vector<std::string> streams = PdfStreams(lifted);
+    auto page = [&](const std::string& edge) {
+      std::string html = "<html><head><style>table{border-collapse:collapse}td,th{" + edge +
+                         "padding:.2em .6em}.apart{border-collapse:separate}.roomy{padding:1em}"
+                         "</style></head><body>" + body + "</body></html>";
+      html.replace(html.find("{rows}"), 6, rows);
+      return html;
+    };
+    ZelReportDocument handed{"Edges", page(""), {}};
+    handed.cell_edge = ZelCellEdge{1.0, 0xBBBBBB};
+    std::string pdf, in_style;
+    ASSERT_EQ(DrawReportPdf(handed, pdf), "");
+    ASSERT_EQ(DrawReportPdf({"Edges", page("border:1px solid #bbb;"), {}}, in_style), "");
+    const std::vector<std::string> streams = PdfStreams(pdf);
     EXPECT_TRUE(std::any_of(streams.begin(), streams.end(), [](const std::string& stream) {
       return stream.find("0.733333349 0.733333349 0.733333349") != std::string::npos;
     })) << "no grey edge drawn";
-    EXPECT_TRUE(Timeless(lifted) == Timeless(read));
+    EXPECT_TRUE(Timeless(pdf) == Timeless(in_style));
   }
 }
 

@@ -9,6 +9,7 @@
 #include "drivetests/commissioning_report.h"
 #include "drivetests/commissioning_report_markup.h"
 #include "drivetests/notch_plot.h"
+#include "host/zel_report_document.h"
 #include "tests/support/test_setups.h"
 #include "tests/support/test_tones.h"
 
@@ -248,6 +249,39 @@ TEST(CommissioningReport, ShowsValuesByTheDisplayRule) {
   now["parameters"]["BQ1A1"]["value"] = -1600000003.0;
   EXPECT_THAT(ComparisonReportHtml(now, earlier),
               HasSubstr("<td>BQ1A1</td><td>-1676090001</td><td>-1600000003</td>"));
+}
+
+// The record hands its printer the page's typeface and cells' edge apart from the markup,
+// whose style then says nothing of either: the printer applies what it is handed to every
+// paragraph and cell, so an edge or a typeface that the style gave some element would be lost
+// in print. The page saved for a browser keeps both in its style.
+TEST(CommissioningReport, HandsItsPrinterThePrintStyleApartFromTheMarkup) {
+  const auto setup = testing_support::LoadBundledSetup();
+  const CommissioningResult result{{}, {}, {}, "", true};
+  testing_support::TempDir tmp;
+  ZelReportDocument printed;
+  const ReportPrinter printer = [&printed](const ZelReportDocument& report, std::string& pdf) {
+    printed = report;
+    pdf = "%PDF-";
+    return std::string();
+  };
+  RecordPaths paths;
+  ASSERT_EQ(
+      WriteCommissioningRecord(result, *setup, tmp.File("record"), {}, nullptr, printer, paths),
+      "");
+  EXPECT_EQ(printed.body_typeface, "sans-serif");
+  ASSERT_TRUE(printed.cell_edge.has_value());
+  EXPECT_EQ(printed.cell_edge->width_px, 1.0);
+  EXPECT_EQ(printed.cell_edge->colour, 0xBBBBBBu);
+  const std::size_t style = printed.html.find("<style>");
+  ASSERT_NE(style, std::string::npos);
+  std::string sheet = printed.html.substr(style, printed.html.find("</style>") - style);
+  EXPECT_THAT(sheet, Not(HasSubstr("font-family")));
+  sheet.erase(sheet.find("border-collapse"), 15);
+  EXPECT_THAT(sheet, Not(HasSubstr("border")));
+  const std::string saved = testing_support::ReadFile(paths.html);
+  EXPECT_THAT(saved, HasSubstr("body{font-family:sans-serif;"));
+  EXPECT_THAT(saved, HasSubstr("td,th{border:1px solid #bbb;"));
 }
 
 }  // namespace
