@@ -163,8 +163,9 @@ TEST(FiltersBode, WritesTheResponseAndRefusesWhatItCannotDraw) {
   const std::string header = csv.substr(0, csv.find('\n'));
   EXPECT_EQ(static_cast<long>(ink_of.size()), std::count(header.begin(), header.end(), '[') - 1);
   for (const auto& [name, ink] : ink_of) {
-    if (name.ends_with(" dB"))
+    if (name.ends_with(" dB")) {
       EXPECT_NE(ink, ink_of[name.substr(0, name.size() - 3) + " deg"]) << name;
+    }
   }
 
   // No picture of a kind it cannot draw, nor of a filter at the Nyquist frequency, which
