@@ -70,7 +70,11 @@ struct Solved {
   const Lane* rest;
 };
 
-// One sweep's -H, b and c, and a workspace for each of two frequencies solved side by side.
+// Frequencies solved side by side: four hide most of the latency of each one's chain of
+// divisions; more run out of registers.
+inline constexpr int kSideBySide = 4;
+
+// One sweep's -H, b and c, and a workspace for each frequency solved side by side.
 struct Sweep {
   // One frequency's elimination.
   struct Frequency {
@@ -87,7 +91,7 @@ struct Sweep {
   // -H, row by row, each element with its zero imaginary part, and b as the last column
   std::vector<Lane> minus_h;
   std::vector<double> c;
-  std::array<Frequency, 2> frequencies;
+  std::array<Frequency, kSideBySide> frequencies;
 };
 
 // Gaussian elimination of the subdiagonal with partial pivoting between the two rows, then
@@ -233,8 +237,10 @@ std::complex<double> OpenLoopSweep::At(double omega) {
 std::vector<std::complex<double>> OpenLoopSweep::At(const std::vector<double>& omega) {
   std::vector<std::complex<double>> gain(omega.size());
   std::size_t i = 0;
-  for (; i + 1 < omega.size(); i += 2) work_->Solve<2>(&omega[i], &gain[i]);
-  if (i < omega.size()) work_->Solve<1>(&omega[i], &gain[i]);
+  constexpr auto side_by_side = static_cast<std::size_t>(open_loop_sweep::kSideBySide);
+  for (; i + side_by_side <= omega.size(); i += side_by_side)
+    work_->Solve<open_loop_sweep::kSideBySide>(&omega[i], &gain[i]);
+  for (; i < omega.size(); ++i) work_->Solve<1>(&omega[i], &gain[i]);
   return gain;
 }
 

@@ -38,9 +38,9 @@ class OpenLoopSweep {
 
   // The loop's gain at `omega` (rad/s): what the controller hands on for what it was fed.
   std::complex<double> At(double omega);
-  // The gains at each of `omega`, each the same to the bit as At gives it alone. Two
+  // The gains at each of `omega`, each the same to the bit as At gives it alone. A few
   // frequencies are solved side by side: each elimination is a chain of dependent divisions,
-  // and the other frequency's work fills the time that one waits.
+  // and the others' work fills the time that one waits.
   std::vector<std::complex<double>> At(const std::vector<double>& omega);
 
  private:

@@ -40,9 +40,9 @@ bool SameBits(std::complex<double> a, std::complex<double> b) {
          std::bit_cast<std::uint64_t>(a.imag()) == std::bit_cast<std::uint64_t>(b.imag());
 }
 
-// The frequencies swept in pairs give each the bits it gets alone, whichever of the pair swaps
+// The frequencies swept side by side give each the bits it gets alone, whichever of them swaps
 // its rows or meets a zero pivot, and the gain the dense solve gives.
-TEST(OpenLoopSweep, PairsAnswerAsSingleFrequenciesAndAsADenseSolve) {
+TEST(OpenLoopSweep, FrequenciesSideBySideAnswerAsAloneAndAsADenseSolve) {
   struct Case {
     const char* name;
     std::vector<std::vector<double>> a;
