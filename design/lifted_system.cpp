@@ -126,9 +126,7 @@ void Sweep::Solve(const double* omega, std::complex<double>* gain) {
     const Lane* below = h + (k + 1) * columns;
     std::array<Factor, S> f;
     std::array<const Lane*, S> minuend, subtrahend;
-    std::array<Lane*, S> into{};
-    std::array<bool, S> eliminates;
-    bool all = true;
+    std::array<Lane*, S> into;
     for (int s = 0; s < S; ++s) {
       Lane upper_pivot = pivot[s], upper_next = next[s];
       const Lane* upper_rest = rest[s];
@@ -144,34 +142,24 @@ void Sweep::Solve(const double* omega, std::complex<double>* gain) {
       }
       const Lane reciprocal = Reciprocal(upper_pivot, size);
       rows[s][k] = {upper_next, reciprocal, upper_rest};
-      // A squared size may underflow to zero; only a pivot of zero leaves the rows be.
-      eliminates[s] = size != 0.0 || upper_pivot[0] != 0.0 || upper_pivot[1] != 0.0;
-      if (!eliminates[s]) {
-        all = false;
-        pivot[s] = lower_next;
-        next[s] = lower_rest[k + 2];
-        rest[s] = lower_rest;
-        continue;
-      }
       f[s] = FactorOf(Times(FactorOf(lower_pivot), reciprocal));
       minuend[s] = lower_rest;
       subtrahend[s] = upper_rest;
       into[s] = eliminated[s] + (k + 1) * columns;
-      pivot[s] = lower_next - Times(f[s], upper_next);
-      rest[s] = into[s];
+      // A squared size may underflow to zero: only a pivot of zero leaves row k + 1 as it is.
+      // Its columns are still worked out below, with the others', into a row that nothing reads.
+      if (size != 0.0 || upper_pivot[0] != 0.0 || upper_pivot[1] != 0.0) {
+        pivot[s] = lower_next - Times(f[s], upper_next);
+        rest[s] = into[s];
+      } else {
+        pivot[s] = lower_next;
+        rest[s] = lower_rest;
+      }
     }
     // The columns after the pivot's neighbour, and the right-hand side.
-    if (all) {
-      for (long j = k + 2; j <= n; ++j)
-        for (int s = 0; s < S; ++s) into[s][j] = minuend[s][j] - Times(f[s], subtrahend[s][j]);
-    } else {
-      for (int s = 0; s < S; ++s)
-        if (eliminates[s])
-          for (long j = k + 2; j <= n; ++j)
-            into[s][j] = minuend[s][j] - Times(f[s], subtrahend[s][j]);
-    }
-    for (int s = 0; s < S; ++s)
-      if (eliminates[s]) next[s] = into[s][k + 2];
+    for (long j = k + 2; j <= n; ++j)
+      for (int s = 0; s < S; ++s) into[s][j] = minuend[s][j] - Times(f[s], subtrahend[s][j]);
+    for (int s = 0; s < S; ++s) next[s] = rest[s][k + 2];
   }
   std::array<Lane, S> g{};
   for (long k = n - 1; k >= 0; --k) {
