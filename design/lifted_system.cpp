@@ -124,21 +124,22 @@ void Sweep::Solve(const double* omega, std::complex<double>* gain) {
   for (long k = 0; k + 1 < n; ++k) {
     // Row k + 1 is as it started until this step: -H, its diagonal with z.
     const Lane* below = h + (k + 1) * columns;
+    const Lane below_pivot = below[k], below_diagonal = below[k + 1];
+    const double below_size = Norm(below_pivot);
     std::array<Factor, S> f;
     std::array<const Lane*, S> minuend, subtrahend;
     std::array<Lane*, S> into;
     for (int s = 0; s < S; ++s) {
       Lane upper_pivot = pivot[s], upper_next = next[s];
       const Lane* upper_rest = rest[s];
-      Lane lower_pivot = below[k], lower_next = below[k + 1] + z[s];
+      Lane lower_pivot = below_pivot, lower_next = below_diagonal + z[s];
       const Lane* lower_rest = below;
       double size = Norm(upper_pivot);
-      const double lower_size = Norm(lower_pivot);
-      if (lower_size > size) {
+      if (below_size > size) {
         std::swap(upper_pivot, lower_pivot);
         std::swap(upper_next, lower_next);
         std::swap(upper_rest, lower_rest);
-        size = lower_size;
+        size = below_size;
       }
       const Lane reciprocal = Reciprocal(upper_pivot, size);
       rows[s][k] = {upper_next, reciprocal, upper_rest};
