@@ -1,6 +1,7 @@
 #include "design/lifted_system.h"
 
 #include <array>
+#include <utility>
 #include <vector>
 
 namespace dcservo {
