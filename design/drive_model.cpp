@@ -507,10 +507,7 @@ std::vector<std::complex<double>> OpenLoopFrequencyResponse(const DriveModel& mo
                                                             TunedLoop loop,
                                                             const std::vector<double>& omega) {
   OpenLoopSweep sweep(LiftOpenLoop(model, CutOf(structure, loop)));
-  std::vector<std::complex<double>> response;
-  response.reserve(omega.size());
-  for (double w : omega) response.push_back(sweep.At(w));
-  return response;
+  return sweep.At(omega);
 }
 
 namespace {
@@ -541,9 +538,11 @@ std::optional<LoopMargins> SweptMargins(const DriveModel& model, ModelStructure 
   const int sweep = std::max(points, 16);
   OpenLoopSweep open_loop(lifted);
   std::vector<double> w(static_cast<std::size_t>(sweep)), gain_db(w.size()), phase(w.size());
-  for (int k = 0; k < sweep; ++k) {
+  for (int k = 0; k < sweep; ++k)
     w[k] = nyquist * std::pow(1e-5, 1.0 - static_cast<double>(k) / (sweep - 1)) * (1 - 1e-9);
-    const std::complex<double> l = open_loop.At(w[k]);
+  const std::vector<std::complex<double>> response = open_loop.At(w);
+  for (int k = 0; k < sweep; ++k) {
+    const std::complex<double> l = response[k];
     gain_db[k] = 20.0 * std::log10(std::abs(l));
     margins.peak_sensitivity = std::max(margins.peak_sensitivity, 1.0 / std::abs(1.0 + l));
     if (!margins.bandwidth_rad_s && std::abs(l / (1.0 + l)) < std::numbers::sqrt2 / 2.0)

@@ -5,6 +5,7 @@
 #include <Eigen/Dense>
 
 #include <complex>
+#include <memory>
 #include <vector>
 
 namespace dcservo {
@@ -31,17 +32,20 @@ Lifted WithoutUntouched(const Lifted& full);
 class OpenLoopSweep {
  public:
   explicit OpenLoopSweep(const Lifted& l);
+  ~OpenLoopSweep();
+  OpenLoopSweep(const OpenLoopSweep&) = delete;
+  OpenLoopSweep& operator=(const OpenLoopSweep&) = delete;
+
   // The loop's gain at `omega` (rad/s): what the controller hands on for what it was fed.
   std::complex<double> At(double omega);
+  // The gains at each of `omega`, each the same to the bit as At gives it alone. A few
+  // frequencies are solved side by side: each elimination is a chain of dependent divisions,
+  // and the others' work fills the time that one waits.
+  std::vector<std::complex<double>> At(const std::vector<double>& omega);
 
  private:
-  double period_s_;
-  long n_ = 0;
-  std::vector<double> minus_h_;  // -H, row by row
-  Eigen::VectorXd b_;
-  Eigen::RowVectorXd c_;
-  std::vector<std::complex<double>> m_;  // z - H, row by row; only its band and above are used
-  std::vector<std::complex<double>> x_;
+  struct Work;
+  std::unique_ptr<Work> work_;
 };
 
 }  // namespace dcservo
