@@ -512,6 +512,18 @@ std::vector<std::complex<double>> OpenLoopFrequencyResponse(const DriveModel& mo
 
 namespace {
 
+// A sweep's frequencies as fractions of the Nyquist frequency, logarithmically from 1e-5 up
+// to 1: the same for every loop swept with as many points, and a power for each, so kept.
+const std::vector<double>& FiveDecadesUpToOne(int points) {
+  thread_local std::vector<double> fractions;
+  if (fractions.size() != static_cast<std::size_t>(points)) {
+    fractions.resize(static_cast<std::size_t>(points));
+    for (int k = 0; k < points; ++k)
+      fractions[k] = std::pow(1e-5, 1.0 - static_cast<double>(k) / (points - 1));
+  }
+  return fractions;
+}
+
 std::optional<LoopMargins> SweptMargins(const DriveModel& model, ModelStructure structure,
                                         TunedLoop loop, int points) {
   const LoopCut where = CutOf(structure, loop);
@@ -538,8 +550,8 @@ std::optional<LoopMargins> SweptMargins(const DriveModel& model, ModelStructure 
   const int sweep = std::max(points, 16);
   OpenLoopSweep open_loop(lifted);
   std::vector<double> w(static_cast<std::size_t>(sweep)), gain_db(w.size()), phase(w.size());
-  for (int k = 0; k < sweep; ++k)
-    w[k] = nyquist * std::pow(1e-5, 1.0 - static_cast<double>(k) / (sweep - 1)) * (1 - 1e-9);
+  const std::vector<double>& span = FiveDecadesUpToOne(sweep);
+  for (int k = 0; k < sweep; ++k) w[k] = nyquist * span[k] * (1 - 1e-9);
   const std::vector<std::complex<double>> response = open_loop.At(w);
   for (int k = 0; k < sweep; ++k) {
     const std::complex<double> l = response[k];
