@@ -377,15 +377,9 @@ struct CellBlocks {
 };
 
 CellBlocks CellBlocksOf(QTextTable& table) {
-  CellBlocks found;
-  for (int row = 0; row < table.rows(); ++row) {
-    for (int column = 0; column < table.columns(); ++column) {
-      const QTextTableCell cell = table.cellAt(row, column);
-      if (cell.row() != row || cell.column() != column) continue;  // spanned
-      found.cells.push_back(cell);
-      found.firsts.push_back(table.document()->findBlock(cell.firstPosition()));
-    }
-  }
+  CellBlocks found{CellsOf(table), {}};
+  for (const QTextTableCell& cell : found.cells)
+    found.firsts.push_back(table.document()->findBlock(cell.firstPosition()));
   found.firsts.push_back(table.document()->findBlock(table.lastPosition()).next());
   return found;
 }
